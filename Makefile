@@ -1,0 +1,57 @@
+# Lumora: the two everyday commands are `make run` and `make test`.
+# Both install missing Debian packages first (scripts/install-deps).
+
+MAKEFLAGS += --no-print-directory
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+RELEASE_DIR := build/release
+TEST_DIR := build/test
+FUZZ_DIR := build/fuzz
+
+.PHONY: all run test bench fuzz deps build-release build-test install clean
+
+all: build-release
+
+deps:
+	@scripts/install-deps
+
+build-release: deps
+	@mkdir -p build
+	@cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_TESTS=OFF > $(RELEASE_DIR).log 2>&1 || { mkdir -p build; cat $(RELEASE_DIR).log; exit 1; }
+	@cmake --build $(RELEASE_DIR) --target lumora -j $(JOBS)
+
+run: build-release
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ] && [ -z "$$QT_QPA_PLATFORM" ]; then \
+	  echo "Lumora needs a graphical display, and none was found (DISPLAY and WAYLAND_DISPLAY are unset)."; \
+	  echo "On a machine without one, run:  xvfb-run -a make run"; \
+	  exit 1; \
+	fi
+	@./$(RELEASE_DIR)/lumora $(ARGS)
+
+build-test: deps
+	@mkdir -p build
+	@cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_BUILD_BENCHMARKS=OFF > build/test-configure.log 2>&1 || { cat build/test-configure.log; exit 1; }
+	@cmake --build $(TEST_DIR) -j $(JOBS)
+
+test: build-test
+	@cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j $(JOBS)
+
+bench: deps
+	@mkdir -p build
+	@cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_TESTS=OFF -DLUMORA_BUILD_BENCHMARKS=ON > build/bench-configure.log 2>&1 || { cat build/bench-configure.log; exit 1; }
+	@cmake --build $(RELEASE_DIR) -j $(JOBS)
+	@for b in $(RELEASE_DIR)/bench/bench_*; do \
+	  [ -x "$$b" ] || continue; echo "== $$b"; \
+	  QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 "$$b" $(BENCH_ARGS) || exit 1; \
+	done
+
+fuzz: deps
+	@mkdir -p build
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_BUILD_TESTS=OFF -DLUMORA_BUILD_BENCHMARKS=OFF -DLUMORA_BUILD_FUZZERS=ON > build/fuzz-configure.log 2>&1 || { cat build/fuzz-configure.log; exit 1; }
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(shell ls fuzz/*.cpp 2>/dev/null | sed 's|fuzz/\(.*\)\.cpp|fuzz_\1|')
+	@echo "Fuzzers are in $(FUZZ_DIR)/fuzz/"
+
+install: build-release
+	@DESTDIR="$(DESTDIR)" cmake --install $(RELEASE_DIR)
+
+clean:
+	rm -rf build

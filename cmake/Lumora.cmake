@@ -1,0 +1,53 @@
+# One static library per subsystem folder: every .cpp below src/<name> is part
+# of lumora_<name>. New files are picked up when CMake re-runs (the glob is
+# CONFIGURE_DEPENDS), so adding a source never needs an edit here.
+function(lumora_subsystem name)
+  cmake_parse_arguments(ARG "" "" "DEPENDS;LIBRARIES" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.h)
+  if(NOT sources)
+    set(sources ${CMAKE_CURRENT_SOURCE_DIR}/${name}/.keep.cpp)
+  endif()
+  add_library(lumora_${name} STATIC ${sources})
+  target_include_directories(lumora_${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(dep IN LISTS ARG_DEPENDS)
+    target_link_libraries(lumora_${name} PUBLIC lumora_${dep})
+  endforeach()
+  if(ARG_LIBRARIES)
+    target_link_libraries(lumora_${name} PUBLIC ${ARG_LIBRARIES})
+  endif()
+endfunction()
+
+# One test executable per folder under tests/, every test case registered
+# with CTest. Tests run offscreen with a private HOME and XDG folders (see
+# tests/support/TestMain.cpp), never touching the user's configuration.
+function(lumora_test name)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.h)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(test_${name} ${sources})
+  target_link_libraries(test_${name} PRIVATE lumora_test_support)
+  foreach(dep IN LISTS ARG_DEPENDS)
+    target_link_libraries(test_${name} PRIVATE lumora_${dep})
+  endforeach()
+  gtest_discover_tests(test_${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1"
+               TIMEOUT 120)
+endfunction()
+
+# One benchmark executable per bench/*.cpp file.
+function(lumora_benchmark source)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  get_filename_component(stem ${source} NAME_WE)
+  add_executable(bench_${stem} ${source})
+  target_link_libraries(bench_${stem} PRIVATE lumora_bench_support benchmark::benchmark)
+  foreach(dep IN LISTS ARG_DEPENDS)
+    target_link_libraries(bench_${stem} PRIVATE lumora_${dep})
+  endforeach()
+endfunction()

@@ -1,0 +1,43 @@
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+namespace lumora::test {
+
+namespace {
+QString g_root;
+}
+
+void setSandboxRoot(const QString& root) { g_root = root; }
+
+QString sandboxRoot() { return g_root; }
+
+QString freshDirectory(const QString& name)
+{
+    const QString path = QDir(g_root).filePath(QStringLiteral("t/") + name + QLatin1Char('-')
+                                               + QUuid::createUuid().toString(QUuid::Id128).left(8));
+    QDir().mkpath(path);
+    return path;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+
+} // namespace lumora::test

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+namespace lumora::test {
+
+// The private folder this test process uses as HOME and as every XDG
+// folder, made before anything reads the environment. Tests never see the
+// user's real configuration or files.
+QString sandboxRoot();
+
+// A fresh, empty folder inside the sandbox for one test.
+QString freshDirectory(const QString& name);
+
+// Writes bytes to path (creating folders), failing the test on error.
+void writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+} // namespace lumora::test

@@ -1,0 +1,39 @@
+// Test entry: a private HOME and XDG folders, the offscreen platform, one
+// QApplication for the whole run.
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace lumora::test {
+void setSandboxRoot(const QString& root);
+}
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir sandbox(QDir::tempPath() + QStringLiteral("/lumora-test-XXXXXX"));
+    if (!sandbox.isValid()) return 2;
+    const QByteArray root = sandbox.path().toLocal8Bit();
+    for (const char* sub : {"home", "config", "data", "cache", "state", "runtime"})
+        QDir().mkpath(sandbox.path() + QLatin1Char('/') + QLatin1String(sub));
+    QFile::setPermissions(sandbox.path() + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    setenv("HOME", (root + "/home").constData(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
+    setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
+    setenv("XDG_CACHE_HOME", (root + "/cache").constData(), 1);
+    setenv("XDG_STATE_HOME", (root + "/state").constData(), 1);
+    setenv("XDG_RUNTIME_DIR", (root + "/runtime").constData(), 1);
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    lumora::test::setSandboxRoot(sandbox.path());
+
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lumora"));
+    QApplication::setOrganizationName(QStringLiteral("Lumora"));
+    return RUN_ALL_TESTS();
+}
