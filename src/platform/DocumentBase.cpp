@@ -40,6 +40,10 @@ PlatformError writeError(const QString& path, const QFileDevice& file)
                           platformText("document.error.write.permission",
                                        "You don't have permission to save it in that folder. "
                                        "Use Save As to save it somewhere else."));
+    if (!QFileInfo(path).dir().exists())
+        return writeError(path, PlatformError::Code::writeFailed,
+                          platformText("document.error.write.noFolder",
+                                       "Its folder no longer exists. Use Save As to save it somewhere else."));
     return writeError(path, PlatformError::Code::writeFailed,
                       platformText("document.error.write.detail", "%1. Check that the disk has room and try again.")
                           .arg(file.errorString()));

@@ -84,13 +84,22 @@ bool hasC1Bytes(QByteArrayView bytes)
     return false;
 }
 
-// Reading with 10 or UTF-32 without a mark reads big-endian bytes; the
-// format says so, so that writing back gives the same bytes.
-StringEncoding markFreeForm(StringEncoding encoding)
+// UTF-16 (10) or UTF-32 without a mark: the byte order whose high bytes
+// hold the NULs (text is mostly low code points), big-endian on a tie. The
+// format then names the order, so that writing back gives the same bytes.
+StringEncoding withByteOrder(StringEncoding encoding, QByteArrayView bytes)
 {
-    if (encoding == Encoding::utf16) return Encoding::utf16BigEndian;
-    if (encoding == Encoding::utf32) return Encoding::utf32BigEndian;
-    return encoding;
+    if (encoding != Encoding::utf16 && encoding != Encoding::utf32) return encoding;
+    const qsizetype unit = encoding == Encoding::utf16 ? 2 : 4;
+    qsizetype highFirst = 0; // NULs where a big-endian unit has its high byte
+    qsizetype highLast = 0;  // NULs where a little-endian unit has it
+    for (qsizetype i = 0; i + unit <= bytes.size(); i += unit) {
+        highFirst += bytes[i] == '\0';
+        highLast += bytes[i + unit - 1] == '\0';
+    }
+    if (encoding == Encoding::utf16)
+        return highLast > highFirst ? Encoding::utf16LittleEndian : Encoding::utf16BigEndian;
+    return highLast > highFirst ? Encoding::utf32LittleEndian : Encoding::utf32BigEndian;
 }
 
 } // namespace
@@ -127,9 +136,10 @@ PlatformResult<DecodedText> TextFileCodec::read(QByteArrayView bytes, StringEnco
     const bool hasNul = bytes.contains('\0');
     auto attempt = [&](StringEncoding encoding) -> std::optional<DecodedText> {
         if (Encodings::isWideUnicode(encoding) != hasNul) return std::nullopt;
+        encoding = withByteOrder(encoding, bytes);
         auto text = Encodings::decode(bytes, encoding);
         if (!text || text->contains(QChar(0))) return std::nullopt;
-        return DecodedText{std::move(*text), TextFileFormat{markFreeForm(encoding), false}};
+        return DecodedText{std::move(*text), TextFileFormat{encoding, false}};
     };
 
     // 2. The preferred encoding.

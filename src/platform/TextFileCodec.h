@@ -53,7 +53,11 @@ public:
     // Bytes with NUL in them are only ever read as UTF-16 or UTF-32 (so the
     // preference and detection skip the narrow encodings for them, and the
     // wide ones for files without NUL); a text that would contain U+0000 is
-    // not text. Binary data fails with PlatformError::Code::notText.
+    // not text. UTF-16 (10) and UTF-32 without a mark are read in the byte
+    // order where the NULs fall on the high bytes. Binary data fails with
+    // PlatformError::Code::notText. The format reported names the encoding
+    // the bytes are really in (UTF-16LE with a mark rather than 10), so that
+    // writing with it reproduces them.
     // filePath only names the file in error messages.
     static PlatformResult<DecodedText> read(QByteArrayView bytes, StringEncoding preferred,
                                             const QString& filePath = {});

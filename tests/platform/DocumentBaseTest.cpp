@@ -428,3 +428,39 @@ TEST_F(DocumentBaseTest, SaveAsMovesTheDocumentToTheNewFile)
     untitled.setUntitledName(QStringLiteral("Untitled 2"));
     EXPECT_EQ(untitled.displayName(), QStringLiteral("Untitled 2"));
 }
+
+TEST_F(DocumentBaseTest, AFailingAutosaveIsReportedOnceAndKeepsTheEdits)
+{
+    DocumentBase::setAutosavingDelay(20);
+    auto doc = open("kept");
+    ASSERT_TRUE(QDir(dir).removeRecursively());
+    doc->edit(QStringLiteral(" one"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !prompter.errors.isEmpty(); }, 5000));
+    doc->edit(QStringLiteral(" two"));
+    QTest::qWait(100);
+    ASSERT_EQ(prompter.errors.size(), 1);
+    EXPECT_EQ(prompter.errors.constFirst().code, PlatformError::Code::writeFailed);
+    EXPECT_TRUE(prompter.errors.constFirst().errorDescription.contains(QStringLiteral("Notes.md")));
+    EXPECT_TRUE(prompter.errors.constFirst().recoverySuggestion.contains(QStringLiteral("folder")));
+    EXPECT_TRUE(doc->isDocumentEdited());
+    EXPECT_EQ(doc->text, QStringLiteral("kept one two"));
+    // Closing cannot save either: the document stays open.
+    EXPECT_FALSE(doc->close());
+    EXPECT_FALSE(doc->isClosed());
+}
+
+TEST_F(DocumentBaseTest, WithoutAPrompterNothingIsLost)
+{
+    DocumentBase::setPrompter(nullptr);
+    TextDocument untitled;
+    untitled.edit(QStringLiteral("words"));
+    EXPECT_FALSE(untitled.close()) << "no one to ask: closing is cancelled";
+    EXPECT_EQ(untitled.save().error().code, PlatformError::Code::cancelled);
+
+    auto doc = open("disk");
+    writeFile(path, "disk, changed elsewhere");
+    doc->edit(QStringLiteral(" mine"));
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(readFile(path), QByteArray("disk mine"));
+    EXPECT_EQ(asideFiles(QStringLiteral("changed elsewhere")).size(), 1);
+}

@@ -66,6 +66,10 @@ TEST(TextFileCodec, EverydayFilesReadRightAndWriteBackUnchanged)
          {Encoding::windowsCP1251, false}},
         {"UTF-16 preferred, no mark: big-endian", encoded(u"ab\n", Encoding::utf16BigEndian), Encoding::utf16,
          QStringLiteral("ab\n"), {Encoding::utf16BigEndian, false}},
+        {"UTF-16 preferred, no mark, little-endian bytes", encoded(u"ab\n", Encoding::utf16LittleEndian),
+         Encoding::utf16, QStringLiteral("ab\n"), {Encoding::utf16LittleEndian, false}},
+        {"UTF-32 preferred, no mark, little-endian bytes", encoded(u"ab\n", Encoding::utf32LittleEndian),
+         Encoding::utf32, QStringLiteral("ab\n"), {Encoding::utf32LittleEndian, false}},
         {"empty file", QByteArray(), Encoding::utf8, QString(), {Encoding::utf8, false}},
     };
     for (const Case& c : cases) {
