@@ -124,7 +124,7 @@ QJsonValue required(const QJsonObject& o, const char* key)
 {
     const QJsonValue v = o.value(QLatin1String(key));
     if (v.isUndefined() || v.isNull())
-        fail(QString(), QStringLiteral("the stylesheet lacks \"%1\"").arg(QLatin1String(key)));
+        fail(QString(), QStringLiteral("The stylesheet lacks \"%1\"").arg(QLatin1String(key)));
     return v;
 }
 
@@ -165,8 +165,8 @@ MarkdownStylesheet MarkdownStylesheet::decode(const QByteArray& json)
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError)
-        fail(QString(), QStringLiteral("not valid JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset));
-    if (!doc.isObject()) fail(QString(), QStringLiteral("the stylesheet must be a JSON object"));
+        fail(QString(), QStringLiteral("Not valid JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset));
+    if (!doc.isObject()) fail(QString(), QStringLiteral("The stylesheet must be a JSON object"));
     const QJsonObject top = doc.object();
 
     MarkdownStylesheet sheet;
@@ -234,7 +234,7 @@ const MarkdownStylesheet& MarkdownStylesheet::defaultStylesheet()
         try {
             MarkdownStylesheet s = decode(bytes);
             if (!s.base.font || !s.base.size || !(*s.base.size > 0.0) || !std::isfinite(*s.base.size))
-                throw DecodingError(QStringLiteral("its base style must set \"font\" and a positive \"size\""));
+                throw DecodingError(QStringLiteral("Its base style must set \"font\" and a positive \"size\""));
             return s;
         } catch (const DecodingError& e) {
             std::fprintf(stderr, "Lumora: the bundled stylesheet Stylesheet.json cannot be used: %s. "

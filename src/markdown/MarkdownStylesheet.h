@@ -21,16 +21,8 @@ namespace lumora {
 // document, so a stylesheet is either used whole or not at all. Unknown keys
 // are ignored at every level.
 struct MarkdownStylesheet {
-    // Colour components as written in the file, passed on unclamped.
-    struct Color {
-        double r = 0.0;
-        double g = 0.0;
-        double b = 0.0;
-        double a = 1.0;
-
-        lumora::Color toColor() const { return {r, g, b, a}; }
-        friend bool operator==(const Color&, const Color&) = default;
-    };
+    // Colours are written as {"r", "g", "b", "a"} and passed on unclamped.
+    using Color = lumora::Color;
 
     // Underline and strikethrough styles. The JSON names are "single",
     // "thick", "double", "patternDot" and "patternDash".

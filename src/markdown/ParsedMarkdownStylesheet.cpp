@@ -90,7 +90,7 @@ Attributes ParsedMarkdownStylesheet::attributes(const MarkdownStylesheet::Style&
         return fonts::named(*fallback.base.font, *fallback.base.size).value_or(fonts::system(*fallback.base.size));
     };
     const auto setColor = [&](AttributeKey key, const std::optional<MarkdownStylesheet::Color>& c) {
-        if (c) result.set(key, c->toColor());
+        if (c) result.set(key, *c);
     };
 
     // A named font is made at the default stylesheet's size, so a style that
@@ -115,7 +115,7 @@ Attributes ParsedMarkdownStylesheet::attributes(const MarkdownStylesheet::Style&
     if (style.weight) result.set(AttributeKey::Font, withWeight(currentFont(), *style.weight));
     if (style.shadowRadius) {
         Shadow shadow;
-        shadow.color = style.foregroundColor ? std::optional<Color>(style.foregroundColor->toColor()) : foregroundColor;
+        shadow.color = style.foregroundColor ? style.foregroundColor : foregroundColor;
         shadow.blurRadius = *style.shadowRadius;
         result.set(AttributeKey::Shadow, shadow);
     }
