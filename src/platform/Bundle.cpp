@@ -1,7 +1,10 @@
 #include "platform/Bundle.h"
 
 #include <QCoreApplication>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QStringList>
 
 #include <cstdio>
@@ -15,9 +18,23 @@ int Bundle::buildNumber() { return LUMORA_BUILD_NUMBER; }
 
 QString Bundle::resourcePath(const QString& name, const QString& extension)
 {
-    const QString path = QStringLiteral(":/resources/") + name
-        + (extension.isEmpty() ? QString() : QStringLiteral(".") + extension);
-    return QFile::exists(path) ? path : QString();
+    // Resources are found by file name wherever they sit under :/resources
+    // (sounds live in a folder of their own).
+    static const QHash<QString, QString> index = [] {
+        QHash<QString, QString> files;
+        QDirIterator it(QStringLiteral(":/resources"), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const QString fileName = QFileInfo(path).fileName();
+            // The shallowest wins when two folders hold the same name.
+            const auto existing = files.constFind(fileName);
+            if (existing == files.constEnd() || existing->count(u'/') > path.count(u'/'))
+                files.insert(fileName, path);
+        }
+        return files;
+    }();
+    const QString fileName = extension.isEmpty() ? name : name + QLatin1Char('.') + extension;
+    return index.value(fileName);
 }
 
 QUrl Bundle::resourceUrl(const QString& name, const QString& extension)

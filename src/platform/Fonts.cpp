@@ -40,7 +40,9 @@ bool familyHasStyle(const QString& family, bool italic, bool bold)
 {
     const QStringList styles = QFontDatabase::styles(family);
     for (const QString& s : styles) {
-        const bool i = QFontDatabase::italic(family, s);
+        // Fontconfig reports oblique faces (DejaVu Sans "Oblique") as not
+        // italic, yet Qt selects them for an italic request.
+        const bool i = QFontDatabase::italic(family, s) || s.contains(QLatin1String("Oblique"), Qt::CaseInsensitive);
         const bool b = QFontDatabase::weight(family, s) >= QFont::DemiBold;
         if ((!italic || i) && (!bold || b)) return true;
     }

@@ -91,6 +91,36 @@ QString localized(const QString& key)
     return it == t.constEnd() ? key : it.value();
 }
 
+QString formatWithPlaceholders(const QString& format, const QStringList& arguments)
+{
+    QString out;
+    out.reserve(format.size());
+    qsizetype next = 0;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c == u'%' && i + 1 < format.size()) {
+            const QChar d = format.at(i + 1);
+            if (d == u'%') {
+                out += u'%';
+                ++i;
+                continue;
+            }
+            if (d == u'@' && next < arguments.size()) {
+                out += arguments.at(next++);
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+QString localizedFormat(const QString& key, const QStringList& arguments)
+{
+    return formatWithPlaceholders(localized(key), arguments);
+}
+
 QString localizedMenuTitle(const QString& key)
 {
     QString s = localized(key);

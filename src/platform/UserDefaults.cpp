@@ -184,7 +184,9 @@ std::optional<qint64> UserDefaults::integerValue(const QString& key) const
     if (!isNumber(v)) return std::nullopt;
     if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float) {
         const double d = v.toDouble();
-        if (!std::isfinite(d) || std::floor(d) != d) return std::nullopt;
+        // Whole and within range: a cast of anything larger is undefined.
+        if (!std::isfinite(d) || std::floor(d) != d || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
+            return std::nullopt;
         return qint64(d);
     }
     return v.toLongLong();

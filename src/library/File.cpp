@@ -1,0 +1,14 @@
+#include "library/File.h"
+
+#include "platform/UserDefaults.h"
+
+namespace lumora {
+
+StringEncoding File::saveEncoding()
+{
+    const auto value = UserDefaults::standard().integerValue(QStringLiteral("saveEncoding"));
+    if (!value || *value < 0) return Encoding::utf8;
+    return StringEncoding(*value);
+}
+
+} // namespace lumora

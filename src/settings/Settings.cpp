@@ -1,0 +1,526 @@
+#include "settings/Settings.h"
+
+#include "markdown/ParsedMarkdownStylesheet.h"
+#include "platform/Bookmark.h"
+#include "platform/Bundle.h"
+#include "platform/Fonts.h"
+#include "platform/Localization.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "settings/LumoraError.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace lumora {
+
+namespace {
+
+const QString kTypewriterSounds = QStringLiteral("typewriterSounds");
+const QString kTypewriterScrolling = QStringLiteral("typewriterScrolling");
+const QString kNoEditing = QStringLiteral("noEditing");
+const QString kHighlighting = QStringLiteral("highlighting");
+const QString kThemes = QStringLiteral("themes");
+const QString kTheme = QStringLiteral("theme");
+const QString kEditorSize = QStringLiteral("editorSize");
+const QString kInfoViewVisible = QStringLiteral("infoViewVisible");
+const QString kLibrarySummaryLines = QStringLiteral("librarySummaryLines");
+const QString kAutomaticallySwitchTheme = QStringLiteral("automaticallySwitchTheme");
+const QString kParagraphSpacingFactor = QStringLiteral("paragraphSpacingFactor");
+const QString kStylesheetUrl = QStringLiteral("stylesheetUrl");
+const QString kCustomFont = QStringLiteral("customFont");
+const QString kFontSize = QStringLiteral("fontSize");
+
+// A size the text can be drawn at. Zero, negative and infinite sizes (from a
+// hand-written stylesheet or preference) count as absent, so nothing divides
+// by zero or grows without bound.
+bool isUsableSize(double size) { return std::isfinite(size) && size > 0.0; }
+bool isUsableSize(const std::optional<double>& size) { return size && isUsableSize(*size); }
+
+void post(QLatin1String name) { NotificationCenter::defaultCenter().post(name); }
+
+Settings* g_shared = nullptr;
+
+// Unicode scalar order, case-sensitive: UTF-16 order differs only where
+// characters beyond the first plane meet U+E000...U+FFFF.
+bool scalarLess(const QString& a, const QString& b)
+{
+    const QList<uint> x = a.toUcs4();
+    const QList<uint> y = b.toUcs4();
+    return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end());
+}
+
+ThemeList builtInThemeList()
+{
+    ThemeList list;
+    for (const auto& builtIn : Theme::defaultThemes()) list.push_back(Theme::make(builtIn->propertyList(), list));
+    return list;
+}
+
+} // namespace
+
+// Raw values -----------------------------------------------------------------
+
+QString Settings::rawValue(Highlighting h)
+{
+    switch (h) {
+    case Highlighting::off: return QStringLiteral("off");
+    case Highlighting::sentence: return QStringLiteral("sentence");
+    case Highlighting::paragraph: return QStringLiteral("paragraph");
+    }
+    return QStringLiteral("off");
+}
+
+std::optional<Settings::Highlighting> Settings::highlightingFromRawValue(const QString& value)
+{
+    for (Highlighting h : allHighlightings)
+        if (rawValue(h) == value) return h;
+    return std::nullopt;
+}
+
+double Settings::rawValue(EditorSize size)
+{
+    switch (size) {
+    case EditorSize::s: return 712.0;
+    case EditorSize::m: return 968.0;
+    case EditorSize::l: return 0.0;
+    }
+    return 712.0;
+}
+
+std::optional<Settings::EditorSize> Settings::editorSizeFromRawValue(double value)
+{
+    for (EditorSize s : allEditorSizes)
+        if (rawValue(s) == value) return s;
+    return std::nullopt;
+}
+
+double Settings::rawValue(ParagraphSpacing spacing)
+{
+    switch (spacing) {
+    case ParagraphSpacing::defaultSpacing: return 0.0;
+    case ParagraphSpacing::halfLine: return 0.5;
+    case ParagraphSpacing::oneLine: return 1.0;
+    }
+    return 0.0;
+}
+
+std::optional<Settings::ParagraphSpacing> Settings::paragraphSpacingFromRawValue(double value)
+{
+    for (ParagraphSpacing s : allParagraphSpacings)
+        if (rawValue(s) == value) return s;
+    return std::nullopt;
+}
+
+// Construction ---------------------------------------------------------------
+
+Settings& Settings::shared()
+{
+    if (!g_shared) {
+        // Published before the stylesheet is loaded: loading posts
+        // "LMTextAttributesDidChange", and its observers may ask for the
+        // instance again.
+        auto* settings = new Settings(&UserDefaults::standard(), DeferStart{});
+        g_shared = settings;
+        settings->start();
+    }
+    return *g_shared;
+}
+
+Settings::Settings(UserDefaults* store) : Settings(store, DeferStart{})
+{
+    start();
+}
+
+Settings::Settings(UserDefaults* store, DeferStart)
+    : userDefaults(store), stylesheet(MarkdownStylesheet::defaultStylesheet())
+{
+    readPreferences();
+}
+
+Settings::~Settings()
+{
+    if (g_shared == this) g_shared = nullptr;
+}
+
+void Settings::readPreferences()
+{
+    if (userDefaults) {
+        const UserDefaults& d = *userDefaults;
+        isTypewriterSoundsEnabled = d.boolValue(kTypewriterSounds);
+        const QVariant scrolling = d.object(kTypewriterScrolling);
+        isTypewriterScrollingEnabled = scrolling.typeId() == QMetaType::Bool ? scrolling.toBool() : true;
+        isNoEditingEnabled = d.boolValue(kNoEditing);
+        highlighting = highlightingFromRawValue(d.stringValue(kHighlighting).value_or(QString()))
+                           .value_or(Highlighting::off);
+
+        bool allRecords = false;
+        const auto stored = d.arrayValue(kThemes);
+        if (stored) {
+            allRecords = std::all_of(stored->begin(), stored->end(),
+                                     [](const QVariant& v) { return v.typeId() == QMetaType::QVariantMap; });
+        }
+        if (allRecords) {
+            // A record that cannot be read is left out; the others stay.
+            for (const QVariant& record : *stored)
+                if (auto theme = Theme::make(record.toMap(), themes)) themes.push_back(std::move(theme));
+        }
+        if (themes.empty()) themes = builtInThemeList();
+
+        const auto id = d.stringValue(kTheme);
+        for (const auto& t : themes) {
+            if (id && t->id == *id) {
+                theme = t;
+                break;
+            }
+        }
+        editorSize = d.doubleValue(kEditorSize).value_or(712.0);
+        isInfoViewVisible = d.boolValue(kInfoViewVisible);
+        const auto lines = d.integerValue(kLibrarySummaryLines);
+        librarySummaryLines = lines && *lines >= INT_MIN && *lines <= INT_MAX ? int(*lines) : 3;
+    } else {
+        themes = builtInThemeList();
+    }
+    if (!theme) theme = themes.front();
+}
+
+void Settings::start()
+{
+    try {
+        loadStylesheet();
+    } catch (const LumoraError& error) {
+        std::printf("Lumora: using the default stylesheet. %s%s%s\n",
+                    error.what(), error.recoverySuggestion ? " " : "",
+                    error.recoverySuggestion ? qPrintable(*error.recoverySuggestion) : "");
+        std::fflush(stdout);
+        updateParsedStylesheet();
+    }
+    // Typing sounds are loaded here when they are on.
+}
+
+QUrl Settings::introductionURL() const
+{
+    const QUrl url = Bundle::resourceUrl(QStringLiteral("introduction"), QStringLiteral("md"));
+    if (url.isEmpty()) {
+        std::fprintf(stderr, "Lumora: the bundled resource introduction.md is missing; the installation is damaged.\n");
+        std::abort();
+    }
+    return url;
+}
+
+void Settings::write(const QString& key, const QVariant& value)
+{
+    if (userDefaults) userDefaults->set(key, value);
+}
+
+void Settings::removeKey(const QString& key)
+{
+    if (userDefaults) userDefaults->remove(key);
+}
+
+// Simple preferences ------------------------------------------------------
+
+void Settings::setHighlighting(Highlighting h)
+{
+    highlighting = h;
+    write(kHighlighting, rawValue(h));
+    updateParsedStylesheet();
+    post(Notifications::highlightingDidChange);
+}
+
+void Settings::toggleInfoViewVisible()
+{
+    isInfoViewVisible = !isInfoViewVisible;
+    write(kInfoViewVisible, isInfoViewVisible);
+    post(Notifications::infoViewVisibilityDidChange);
+}
+
+void Settings::setEditorSize(double size)
+{
+    editorSize = size;
+    write(kEditorSize, size);
+    post(Notifications::editorSizeDidChange);
+}
+
+void Settings::toggleTypewriterScrolling()
+{
+    isTypewriterScrollingEnabled = !isTypewriterScrollingEnabled;
+    write(kTypewriterScrolling, isTypewriterScrollingEnabled);
+}
+
+void Settings::toggleNoEditing()
+{
+    isNoEditingEnabled = !isNoEditingEnabled;
+    write(kNoEditing, isNoEditingEnabled);
+}
+
+void Settings::setLibrarySummaryLines(int lines)
+{
+    librarySummaryLines = lines;
+    write(kLibrarySummaryLines, lines);
+    post(Notifications::librarySummaryLinesDidChange);
+}
+
+void Settings::setParagraphSpacing(ParagraphSpacing spacing)
+{
+    write(kParagraphSpacingFactor, rawValue(spacing));
+    updateParsedStylesheet();
+}
+
+// Themes -------------------------------------------------------------------
+
+void Settings::setTheme(const std::shared_ptr<Theme>& newTheme)
+{
+    if (!newTheme) return;
+    if (userDefaults) {
+        userDefaults->beginBatch();
+        userDefaults->set(kTheme, newTheme->id);
+        userDefaults->set(kAutomaticallySwitchTheme,
+                          newTheme->oppositeTheme() != nullptr && newTheme->isDark == isSystemAppearanceDark);
+        userDefaults->endBatch();
+    }
+    theme = newTheme;
+    updateParsedStylesheet();
+    post(Notifications::themeDidChange);
+}
+
+void Settings::resetTheme(int index)
+{
+    if (index < 0 || index >= int(themes.size())) return;
+    const std::shared_ptr<Theme> old = themes[size_t(index)];
+    std::shared_ptr<const Theme> builtIn;
+    for (const auto& t : Theme::defaultThemes())
+        if (t->id == old->id) builtIn = t;
+    if (!builtIn) return;
+
+    // The old theme leaves the list: nothing may keep pointing at it.
+    old->setOppositeTheme(nullptr);
+    const std::shared_ptr<Theme> fresh = Theme::make(builtIn->propertyList(), themes);
+    themes[size_t(index)] = fresh;
+    setTheme(fresh);
+    saveThemes();
+}
+
+void Settings::duplicateTheme(int index)
+{
+    if (index < 0 || index >= int(themes.size())) return;
+    const std::shared_ptr<Theme> source = themes[size_t(index)];
+    const auto isTaken = [this](const QString& name) {
+        return std::any_of(themes.begin(), themes.end(),
+                           [&](const auto& t) { return t->id == name || t->displayName() == name; });
+    };
+    const QString candidate = Theme::nameForCopy(source->displayName(), localized("theme.name.copy"), isTaken);
+    auto copy = Theme::make(candidate, source->foregroundColor, source->backgroundColor, source->cursorColor,
+                            source->isDark);
+    themes.insert(themes.begin() + index + 1, std::move(copy));
+    saveThemes();
+}
+
+void Settings::renameTheme(const std::shared_ptr<Theme>& target, const QString& name)
+{
+    for (const auto& t : themes) {
+        if (t == target) continue;
+        if (t->id == name || t->displayName() == name)
+            throw LumoraError(localized("theme.nameExists.message"), localized("theme.nameExists.info"));
+    }
+    target->id = name;
+    // The current theme is remembered by its id: keep it selected across
+    // launches.
+    if (target == theme) write(kTheme, name);
+    saveThemes();
+}
+
+void Settings::moveThemes(const QList<int>& indexes, int destination)
+{
+    QList<int> rows;
+    for (int i : indexes)
+        if (i >= 0 && i < int(themes.size()) && !rows.contains(i)) rows.append(i);
+    std::sort(rows.begin(), rows.end());
+    ThemeList moved;
+    for (int i : rows) moved.push_back(themes[size_t(i)]);
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it) themes.erase(themes.begin() + *it);
+    destination = std::clamp(destination, 0, int(themes.size()));
+    themes.insert(themes.begin() + destination, moved.begin(), moved.end());
+    saveThemes();
+}
+
+bool Settings::removeTheme(int index)
+{
+    if (index < 0 || index >= int(themes.size()) || themes[size_t(index)]->isBuiltIn()) return false;
+    const std::shared_ptr<Theme> removed = themes[size_t(index)];
+    removed->setOppositeTheme(nullptr);
+    themes.erase(themes.begin() + index);
+    if (removed == theme) setTheme(themes.front());
+    saveThemes();
+    return true;
+}
+
+void Settings::saveThemes()
+{
+    if (userDefaults) {
+        QVariantList records;
+        for (const auto& t : themes) records.append(t->propertyList());
+        userDefaults->set(kThemes, records);
+    }
+    post(Notifications::themesDidChange);
+}
+
+std::shared_ptr<Theme> Settings::oppositeThemeForAppearance(bool isDark) const
+{
+    if (userDefaults) {
+        const QVariant automatic = userDefaults->object(kAutomaticallySwitchTheme);
+        if (automatic.typeId() == QMetaType::Bool && !automatic.toBool()) return nullptr;
+    }
+    if (!theme || theme->isDark == isDark) return nullptr;
+    return theme->oppositeTheme();
+}
+
+bool Settings::isPossibleOppositeTheme(const std::shared_ptr<Theme>& candidate, const std::shared_ptr<Theme>& edited)
+{
+    if (!candidate || !edited) return false;
+    if (candidate->isDark == edited->isDark) return false;
+    if (candidate->isBuiltIn() != edited->isBuiltIn()) return false;
+    const auto opposite = candidate->oppositeTheme();
+    return !opposite || opposite == edited;
+}
+
+// Stylesheet and fonts -------------------------------------------------------
+
+MarkdownStylesheet Settings::readLinkedStylesheet(const QByteArray& bookmarkData) const
+{
+    const auto bookmark = Bookmark::fromData(bookmarkData);
+    if (!bookmark)
+        throw LumoraError(localized("stylesheet.error.link"), localized("stylesheet.error.link.info"));
+    const QString name = QFileInfo(bookmark->path()).fileName();
+    const auto fail = [&](const QString& detail) {
+        return LumoraError(localizedFormat(QStringLiteral("stylesheet.error.message"), {name}), detail);
+    };
+    QString problem;
+    const auto resolved = bookmark->resolve(&problem);
+    if (!resolved) throw fail(problem);
+    QFile file(resolved->path);
+    if (!file.open(QIODevice::ReadOnly)) throw fail(file.errorString() + QLatin1Char('.'));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) throw fail(file.errorString() + QLatin1Char('.'));
+    try {
+        return MarkdownStylesheet::decode(bytes);
+    } catch (const MarkdownStylesheet::DecodingError& e) {
+        throw fail(e.message() + QLatin1Char('.'));
+    }
+}
+
+void Settings::setStylesheetURL(const QUrl& url)
+{
+    if (url.isEmpty()) {
+        removeKey(kStylesheetUrl);
+        loadStylesheet();
+        removeKey(kCustomFont);
+        removeKey(kFontSize);
+        return;
+    }
+    if (!url.isLocalFile())
+        throw LumoraError(localizedFormat(QStringLiteral("stylesheet.error.message"), {url.toDisplayString()}),
+                          localized("stylesheet.error.notFile"));
+    QString problem;
+    const auto bookmark = Bookmark::create(url.toLocalFile(), &problem);
+    if (!bookmark)
+        throw LumoraError(localizedFormat(QStringLiteral("stylesheet.error.message"), {url.fileName()}), problem);
+    const QByteArray data = bookmark->data();
+    // Read before storing the link: a file that is not a stylesheet leaves
+    // the working link and stylesheet as they were.
+    const MarkdownStylesheet linked = readLinkedStylesheet(data);
+    write(kStylesheetUrl, data);
+    applyStylesheet(linked);
+    removeKey(kCustomFont);
+    removeKey(kFontSize);
+}
+
+void Settings::loadStylesheet()
+{
+    const auto data = userDefaults ? userDefaults->dataValue(kStylesheetUrl) : std::nullopt;
+    if (data) applyStylesheet(readLinkedStylesheet(*data));
+    else applyStylesheet(MarkdownStylesheet::defaultStylesheet());
+}
+
+void Settings::applyStylesheet(const MarkdownStylesheet& sheet)
+{
+    const MarkdownStylesheet& fallback = MarkdownStylesheet::defaultStylesheet();
+    stylesheet = sheet;
+    if (!isUsableSize(stylesheet.base.size)) stylesheet.base.size.reset();
+
+    if (const auto family = userDefaults ? userDefaults->stringValue(kCustomFont) : std::nullopt)
+        stylesheet.base.font = *family;
+    else if (!stylesheet.base.font)
+        stylesheet.base.font = fallback.base.font;
+
+    const auto size = userDefaults ? userDefaults->doubleValue(kFontSize) : std::nullopt;
+    if (size && isUsableSize(*size)) setFontSize(*size);
+    else if (stylesheet.base.size) updateParsedStylesheet();
+    else setFontSize(*fallback.base.size);
+}
+
+void Settings::setCustomFont(const std::optional<QString>& family)
+{
+    if (family) {
+        write(kCustomFont, *family);
+        stylesheet.base.font = *family;
+    } else {
+        removeKey(kCustomFont);
+        stylesheet.base.font = MarkdownStylesheet::defaultStylesheet().base.font;
+    }
+    updateParsedStylesheet();
+}
+
+void Settings::setFontSize(double size)
+{
+    if (!isUsableSize(size)) return;
+    write(kFontSize, size);
+    // Every sized style scales with the base, so the stylesheet keeps its
+    // proportions. A stylesheet without a base size was written against the
+    // default stylesheet's.
+    const double present = isUsableSize(stylesheet.base.size) ? *stylesheet.base.size
+                                                              : *MarkdownStylesheet::defaultStylesheet().base.size;
+    const double factor = size / present;
+    stylesheet.base.size = size;
+    for (auto& [name, style] : stylesheet.styles) {
+        if (!style.size) continue;
+        const double scaled = *style.size * factor;
+        if (std::isfinite(scaled)) style.size = scaled;
+        else style.size.reset();
+    }
+    updateParsedStylesheet();
+}
+
+const std::pair<QStringList, QStringList>& Settings::allFontFamilies()
+{
+    if (!m_allFontFamilies) {
+        QStringList monospaced;
+        QStringList others;
+        for (const QString& family : fonts::families()) {
+            if (family.isEmpty()) continue;
+            (fonts::isFixedPitchFamily(family) ? monospaced : others).append(family);
+        }
+        std::sort(monospaced.begin(), monospaced.end(), scalarLess);
+        std::sort(others.begin(), others.end(), scalarLess);
+        m_allFontFamilies.emplace(std::move(monospaced), std::move(others));
+    }
+    return *m_allFontFamilies;
+}
+
+void Settings::updateParsedStylesheet()
+{
+    const double alpha = highlighting == Highlighting::off ? highlightedTextAlpha : unhighlightedTextAlpha;
+    const Color text = (theme ? theme->foregroundColor : Theme::defaultThemes().front()->foregroundColor).withAlpha(alpha);
+    double factor = userDefaults ? userDefaults->doubleValue(kParagraphSpacingFactor).value_or(0.0) : 0.0;
+    if (!std::isfinite(factor)) factor = 0.0;
+    parsedStylesheet = std::make_shared<const ParsedMarkdownStylesheet>(stylesheet, text, factor);
+    post(Notifications::textAttributesDidChange);
+}
+
+} // namespace lumora

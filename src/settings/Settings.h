@@ -1,0 +1,187 @@
+#pragma once
+
+#include "markdown/MarkdownStylesheet.h"
+#include "settings/Theme.h"
+
+#include <QLatin1String>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <utility>
+
+namespace lumora {
+
+class ParsedMarkdownStylesheet;
+class UserDefaults;
+
+// Change notifications of the preferences, posted on the default
+// notification centre with no object.
+namespace Notifications {
+inline constexpr QLatin1String themeDidChange("LMThemeDidChange");
+inline constexpr QLatin1String themesDidChange("LMThemesDidChange");
+inline constexpr QLatin1String highlightingDidChange("LMHighlightingDidChange");
+inline constexpr QLatin1String editorSizeDidChange("LMEditorSizeDidChange");
+inline constexpr QLatin1String infoViewVisibilityDidChange("LMInfoViewVisibilityDidChange");
+inline constexpr QLatin1String textAttributesDidChange("LMTextAttributesDidChange");
+inline constexpr QLatin1String librarySummaryLinesDidChange("LibrarySummaryLinesDidChange");
+} // namespace Notifications
+
+// The one preferences object of the process. It reads every preference from
+// the user defaults once, when it is made; each setter writes its key at once
+// (when there is a store) and then posts its notification. Other parts read
+// the fields directly; a few are written directly by the window commands.
+//
+// No defaults are registered: each reader applies its own default when a key
+// is absent or holds a value of another type.
+//
+// Main thread only.
+class Settings {
+public:
+    // Focus highlighting. Raw values "off", "sentence", "paragraph".
+    enum class Highlighting { off, sentence, paragraph };
+    // Editor column width in points. Raw values 712, 968 and 0 (the full
+    // width of the screen).
+    enum class EditorSize { s, m, l };
+    // Extra space after paragraphs, in lines. Raw values 0, 0.5 and 1.
+    enum class ParagraphSpacing { defaultSpacing, halfLine, oneLine };
+
+    static constexpr std::array<Highlighting, 3> allHighlightings{Highlighting::off, Highlighting::sentence,
+                                                                  Highlighting::paragraph};
+    static constexpr std::array<EditorSize, 3> allEditorSizes{EditorSize::s, EditorSize::m, EditorSize::l};
+    static constexpr std::array<ParagraphSpacing, 3> allParagraphSpacings{
+        ParagraphSpacing::defaultSpacing, ParagraphSpacing::halfLine, ParagraphSpacing::oneLine};
+
+    // Raw values, and cases from raw values on an exact match only.
+    static QString rawValue(Highlighting highlighting);
+    static std::optional<Highlighting> highlightingFromRawValue(const QString& rawValue);
+    static double rawValue(EditorSize size);
+    static std::optional<EditorSize> editorSizeFromRawValue(double rawValue);
+    static double rawValue(ParagraphSpacing spacing);
+    static std::optional<ParagraphSpacing> paragraphSpacingFromRawValue(double rawValue);
+
+    // The process's instance over the standard user defaults, made on first
+    // use. Observers of the notifications posted while it is made may ask
+    // for it: they get the instance, already published.
+    static Settings& shared();
+
+    // A settings object over a store; with none, every default applies and
+    // nothing is written (notifications are still posted).
+    explicit Settings(UserDefaults* userDefaults);
+    ~Settings();
+    Settings(const Settings&) = delete;
+    Settings& operator=(const Settings&) = delete;
+
+    UserDefaults* const userDefaults;
+
+    // Fixed display values.
+    static constexpr double scrollerAlpha = 0.3;
+    static constexpr double fullscreenVerticalInsetFraction = 0.5; // of the screen height
+    static constexpr double windowedVerticalInset = 60.0;          // points
+    static constexpr double unhighlightedTextAlpha = 0.3;
+    static constexpr double highlightedTextAlpha = 1.0;
+    static constexpr double minimumFontSize = 10.0;
+    static constexpr double maximumFontSize = 30.0;
+    static constexpr std::array<int, 4> librarySummaryLinesOptions{0, 1, 2, 3};
+
+    bool isNoEditingEnabled = false;           // "noEditing"
+    bool isTypewriterSoundsEnabled = false;    // "typewriterSounds"
+    Highlighting highlighting = Highlighting::off; // "highlighting"
+    bool isTypewriterScrollingEnabled = true;  // "typewriterScrolling"
+    // The stylesheet in use, with the preferred font family and size applied
+    // ("stylesheetUrl", "customFont", "fontSize").
+    MarkdownStylesheet stylesheet;
+    // Ready text attributes, replaced whole on every change of the text
+    // attributes; never null after construction.
+    std::shared_ptr<const ParsedMarkdownStylesheet> parsedStylesheet;
+    std::shared_ptr<Theme> theme;              // "theme"; never null after construction
+    double editorSize = 712.0;                 // "editorSize"
+    bool isInfoViewVisible = false;            // "infoViewVisible"
+    int librarySummaryLines = 3;               // "librarySummaryLines"
+    ThemeList themes;                          // "themes"
+    // Set by the appearance observer of the window shell.
+    bool isSystemAppearanceDark = false;
+
+    // Typing sounds: the loaded sound data, the players still sounding and
+    // the operations that load and choose sounds belong here; they arrive
+    // together with the audio player.
+
+    // The bundled introduction document; its absence stops the program.
+    QUrl introductionURL() const;
+
+    void setHighlighting(Highlighting highlighting);
+    void toggleInfoViewVisible();
+
+    // The window commands' preferences, written and announced in one place.
+    void setEditorSize(double size);           // posts "LMEditorSizeDidChange"
+    void toggleTypewriterScrolling();          // posts nothing
+    void toggleNoEditing();                    // posts nothing
+    void setLibrarySummaryLines(int lines);    // posts "LibrarySummaryLinesDidChange"
+    void setParagraphSpacing(ParagraphSpacing spacing); // rebuilds the text attributes
+
+    // Themes ------------------------------------------------------------
+
+    // Selects a theme: writes "theme" and whether to follow the system
+    // appearance, rebuilds the text attributes, posts "LMThemeDidChange".
+    void setTheme(const std::shared_ptr<Theme>& theme);
+    // Restores a built-in theme's colours and makes it current. Nothing for a
+    // theme that is not built in or an index outside the list.
+    void resetTheme(int index);
+    // Inserts a copy after the theme, named by the "theme.name.copy" format.
+    void duplicateTheme(int index);
+    // Renames a theme; throws LumoraError when another theme has that id or
+    // display name.
+    void renameTheme(const std::shared_ptr<Theme>& theme, const QString& name);
+    // Moves the themes at the rows to the destination, an index into the list
+    // without them.
+    void moveThemes(const QList<int>& indexes, int destination);
+    // Removes a theme that is not built in, clearing every link to it; the
+    // first theme becomes current when it was. Saves the list. False when
+    // nothing was removed.
+    bool removeTheme(int index);
+    // Writes the list and posts "LMThemesDidChange".
+    void saveThemes();
+    // The theme to switch to when the system appearance becomes dark (or
+    // light), or none.
+    std::shared_ptr<Theme> oppositeThemeForAppearance(bool isDark) const;
+    // Whether the themes editor offers candidate as opposite of theme.
+    static bool isPossibleOppositeTheme(const std::shared_ptr<Theme>& candidate,
+                                        const std::shared_ptr<Theme>& theme);
+
+    // Stylesheet and fonts -----------------------------------------------
+
+    // Links a stylesheet file (a file URL), or unlinks with an empty URL, and
+    // reloads. A file that cannot be linked or loaded changes nothing: the
+    // previous link and stylesheet stay. Throws LumoraError.
+    void setStylesheetURL(const QUrl& url);
+    // Loads the linked stylesheet, or the default one when none is linked,
+    // and applies it. Throws LumoraError when the linked one cannot be used.
+    void loadStylesheet();
+    // Makes the stylesheet the one in use, with the preferred family and size.
+    void applyStylesheet(const MarkdownStylesheet& stylesheet);
+    // Sets the base font family; none restores the default stylesheet's.
+    void setCustomFont(const std::optional<QString>& family);
+    // Sets the base size and scales every sized style with it.
+    void setFontSize(double size);
+    // (monospaced families, other families), each sorted; made on first use.
+    const std::pair<QStringList, QStringList>& allFontFamilies();
+    // Rebuilds the parsed stylesheet and posts "LMTextAttributesDidChange".
+    void updateParsedStylesheet();
+
+private:
+    struct DeferStart {};
+    Settings(UserDefaults* userDefaults, DeferStart);
+    void readPreferences();
+    void start();
+    void write(const QString& key, const QVariant& value);
+    void removeKey(const QString& key);
+    MarkdownStylesheet readLinkedStylesheet(const QByteArray& bookmarkData) const;
+
+    std::optional<std::pair<QStringList, QStringList>> m_allFontFamilies;
+};
+
+} // namespace lumora

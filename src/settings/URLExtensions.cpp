@@ -1,0 +1,97 @@
+#include "settings/URLExtensions.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
+namespace lumora::url {
+
+namespace {
+
+QString withoutTrailingSlashes(QString path)
+{
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
+    return path;
+}
+
+bool exists(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// The path's components as a file manager shows them: "/" first, then
+// every folder down to the item itself.
+QStringList components(const QString& path)
+{
+    QStringList parts;
+    if (path.startsWith(QLatin1Char('/'))) parts.append(QStringLiteral("/"));
+    parts.append(path.split(QLatin1Char('/'), Qt::SkipEmptyParts));
+    return parts;
+}
+
+} // namespace
+
+QString uniqueFileURL(const QString& path)
+{
+    const QString clean = withoutTrailingSlashes(path);
+    if (!exists(clean)) return clean;
+    const QFileInfo info(clean);
+    const QString name = info.fileName();
+    // The extension follows the last dot; a leading dot (".notes") or a
+    // trailing one does not start an extension.
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const bool hasExtension = dot > 0 && dot < name.size() - 1;
+    const QString stem = hasExtension ? name.left(dot) : name;
+    const QString extension = hasExtension ? name.mid(dot) : QString();
+    const QDir folder = info.dir();
+    for (qulonglong n = 2;; ++n) {
+        const QString candidate = folder.filePath(stem + QLatin1Char(' ') + QString::number(n) + extension);
+        if (!exists(candidate)) return candidate;
+    }
+}
+
+QString localizedName(const QString& path)
+{
+    const QString clean = withoutTrailingSlashes(path);
+    if (clean == QLatin1String("/")) return clean;
+    const QString name = QFileInfo(clean).fileName();
+    return name.isEmpty() ? clean : name;
+}
+
+QList<QStringList> displayNames(const QStringList& folderPaths)
+{
+    struct Entry {
+        QStringList shown;
+        QStringList pending;
+    };
+    QList<Entry> entries;
+    for (const QString& path : folderPaths) entries.append({{}, components(withoutTrailingSlashes(path))});
+
+    bool moved = true;
+    while (moved) {
+        moved = false;
+        QHash<QStringList, int> counts;
+        for (const Entry& e : entries) ++counts[e.shown];
+        for (Entry& e : entries) {
+            if (e.pending.isEmpty()) continue;
+            if (!e.shown.isEmpty() && counts.value(e.shown) <= 1) continue;
+            e.shown.prepend(e.pending.takeLast());
+            moved = true;
+        }
+    }
+
+    QList<QStringList> result;
+    for (const Entry& e : entries) result.append(e.shown.mid(0, e.shown.size() - 1));
+    return result;
+}
+
+AttributedDisplayName attributedDisplayName(const QString& path, const QStringList& parentComponents)
+{
+    AttributedDisplayName name{localizedName(path), QString()};
+    if (!parentComponents.isEmpty())
+        name.parents = QStringLiteral(" \u2013 ") + parentComponents.join(QLatin1Char('/'));
+    return name;
+}
+
+} // namespace lumora::url

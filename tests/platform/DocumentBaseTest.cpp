@@ -1,0 +1,466 @@
+#include "platform/DocumentBase.h"
+#include "platform/TextFileCodec.h"
+
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace lumora;
+using lumora::test::freshDirectory;
+using lumora::test::readFile;
+using lumora::test::writeFile;
+
+namespace {
+
+// A plain-text document as the application's will be: text in a remembered format.
+class TextDocument : public DocumentBase {
+public:
+    QString text;
+    TextFileFormat format;
+    bool failWriting = false;
+    int readCount = 0;
+    int saveCount = 0;
+
+    // One edit through the undo stack, as the editor makes it.
+    void edit(const QString& appended)
+    {
+        const Range at(text.size(), 0);
+        text += appended;
+        undoManager().recordReplacement({at, QString(), appended, at, Range(text.size(), 0)});
+    }
+
+protected:
+    PlatformStatus readFromData(const QByteArray& data, const QString&) override
+    {
+        auto read = TextFileCodec::read(data, Encoding::utf8);
+        if (!read) return read.error();
+        text = read->text;
+        format = read->format;
+        return {};
+    }
+    PlatformResult<QByteArray> dataOfType(const QString&) override
+    {
+        if (failWriting) return PlatformError(PlatformError::Code::writeFailed, QStringLiteral("refused"));
+        auto written = TextFileCodec::write(text, format);
+        if (!written) return written.error();
+        return written->bytes;
+    }
+    void didRead() override { ++readCount; }
+    void didSave() override { ++saveCount; }
+};
+
+// Answers the document's questions as a test scripts them, and counts them.
+class ScriptedPrompter : public DocumentPrompter {
+public:
+    SaveChoice saveChoice = SaveChoice::cancel;
+    std::optional<QString> saveLocation;
+    ExternalChangeChoice externalChoice = ExternalChangeChoice::keepMine;
+    int saveQuestions = 0;
+    int locationQuestions = 0;
+    int externalQuestions = 0;
+    QList<PlatformError> errors;
+
+    SaveChoice askToSaveChanges(DocumentBase&) override { ++saveQuestions; return saveChoice; }
+    std::optional<QString> chooseSaveLocation(DocumentBase&) override
+    {
+        ++locationQuestions;
+        return saveLocation;
+    }
+    ExternalChangeChoice askAboutExternalChange(DocumentBase&) override
+    {
+        ++externalQuestions;
+        return externalChoice;
+    }
+    void presentError(DocumentBase&, const PlatformError& error) override { errors << error; }
+};
+
+class DocumentBaseTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DocumentBase::setPrompter(&prompter);
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = freshDirectory(QString::fromUtf8(info->name()));
+        path = dir + QStringLiteral("/Notes.md");
+    }
+    void TearDown() override
+    {
+        DocumentBase::setPrompter(nullptr);
+        DocumentBase::setAutosavingDelay(15000);
+    }
+
+    // A document opened from a file with the given bytes.
+    std::unique_ptr<TextDocument> open(const QByteArray& bytes)
+    {
+        writeFile(path, bytes);
+        auto doc = std::make_unique<TextDocument>();
+        const auto status = doc->readFromFile(path, QStringLiteral("text/plain"));
+        EXPECT_TRUE(status.ok()) << status.error().message().toStdString();
+        return doc;
+    }
+
+    // Another program rewrites the file by replacing it (new inode, same size).
+    void replaceBehindTheDocument(const QByteArray& bytes)
+    {
+        writeFile(path + QStringLiteral(".other"), bytes);
+        ASSERT_EQ(::rename(QFile::encodeName(path + QStringLiteral(".other")).constData(),
+                           QFile::encodeName(path).constData()),
+                  0);
+    }
+
+    QStringList asideFiles(const QString& label) const
+    {
+        return QDir(dir).entryList({QStringLiteral("Notes (%1 *).md").arg(label)}, QDir::Files);
+    }
+
+    ScriptedPrompter prompter;
+    QString dir;
+    QString path;
+};
+
+} // namespace
+
+TEST_F(DocumentBaseTest, EditedStateFollowsTheUndoStack)
+{
+    auto doc = open("start");
+    QSignalSpy edited(doc.get(), &DocumentBase::editedChanged);
+    EXPECT_FALSE(doc->isDocumentEdited());
+    doc->edit(QStringLiteral(" more"));
+    EXPECT_TRUE(doc->isDocumentEdited());
+    doc->undoManager().undo();
+    EXPECT_FALSE(doc->isDocumentEdited());
+    doc->undoManager().redo();
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_FALSE(doc->isDocumentEdited());
+    EXPECT_EQ(readFile(path), QByteArray("start more"));
+    EXPECT_EQ(edited.count(), 4);
+    EXPECT_EQ(doc->displayName(), QStringLiteral("Notes.md"));
+    EXPECT_EQ(doc->saveCount, 1);
+}
+
+TEST_F(DocumentBaseTest, AutosavesInPlaceAfterTheLastChange)
+{
+    DocumentBase::setAutosavingDelay(150);
+    auto doc = open("draft");
+    QSignalSpy saved(doc.get(), &DocumentBase::saved);
+    for (int i = 0; i < 5; ++i) doc->edit(QString::number(i));
+    EXPECT_TRUE(doc->isAutosavePending());
+    EXPECT_EQ(readFile(path), QByteArray("draft")) << "nothing is written before the delay";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return saved.count() > 0; }, 5000));
+    EXPECT_EQ(readFile(path), QByteArray("draft01234"));
+    EXPECT_FALSE(doc->isDocumentEdited());
+    QTest::qWait(200);
+    EXPECT_EQ(saved.count(), 1) << "one save for a burst of changes";
+    EXPECT_TRUE(prompter.errors.isEmpty());
+}
+
+TEST_F(DocumentBaseTest, UntitledAndLockedDocumentsAreNeverAutosaved)
+{
+    DocumentBase::setAutosavingDelay(20);
+    TextDocument untitled;
+    untitled.edit(QStringLiteral("words"));
+    EXPECT_TRUE(untitled.autosave().ok());
+    EXPECT_TRUE(untitled.isDocumentEdited());
+    EXPECT_EQ(prompter.locationQuestions, 0);
+
+    auto locked = open("intro");
+    locked->setLocked(true);
+    locked->edit(QStringLiteral(" changed"));
+    QTest::qWait(80);
+    EXPECT_EQ(readFile(path), QByteArray("intro"));
+    const auto status = locked->save();
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().code, PlatformError::Code::locked);
+    EXPECT_EQ(readFile(path), QByteArray("intro"));
+    EXPECT_EQ(locked->saveCount, 0);
+}
+
+TEST_F(DocumentBaseTest, SavesAreAtomic)
+{
+    auto doc = open("old text");
+    // A reader holding the old file sees the old text whole, never a mix.
+    QFile reader(path);
+    ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+    struct stat before {};
+    ::stat(QFile::encodeName(path).constData(), &before);
+
+    doc->edit(QStringLiteral(" and new text"));
+    ASSERT_TRUE(doc->save().ok());
+    struct stat after {};
+    ::stat(QFile::encodeName(path).constData(), &after);
+    EXPECT_NE(before.st_ino, after.st_ino) << "the new text went to a new file renamed over the old one";
+    EXPECT_EQ(reader.readAll(), QByteArray("old text"));
+    EXPECT_EQ(readFile(path), QByteArray("old text and new text"));
+
+    // A save that fails leaves the file as it was, and no temporary file behind.
+    doc->edit(QStringLiteral("!"));
+    doc->failWriting = true;
+    EXPECT_FALSE(doc->save().ok());
+    EXPECT_EQ(readFile(path), QByteArray("old text and new text"));
+    EXPECT_TRUE(doc->isDocumentEdited());
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{QStringLiteral("Notes.md")});
+}
+
+TEST_F(DocumentBaseTest, SavingKeepsPermissionsAndSymbolicLinks)
+{
+    auto doc = open("private");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    doc->edit(QStringLiteral(" notes"));
+    ASSERT_TRUE(doc->save().ok());
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    const QString link = dir + QStringLiteral("/Link.md");
+    ASSERT_TRUE(QFile::link(path, link));
+    TextDocument viaLink;
+    ASSERT_TRUE(viaLink.readFromFile(link, QStringLiteral("text/plain")).ok());
+    viaLink.edit(QStringLiteral(" via link"));
+    ASSERT_TRUE(viaLink.save().ok());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(readFile(path), QByteArray("private notes via link"));
+}
+
+TEST_F(DocumentBaseTest, ReadOnlyFilesAreNotReplaced)
+{
+    if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+    auto doc = open("read only");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0444), 0);
+    doc->edit(QStringLiteral("!"));
+    const auto status = doc->save();
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().code, PlatformError::Code::permissionDenied);
+    EXPECT_EQ(readFile(path), QByteArray("read only"));
+}
+
+TEST_F(DocumentBaseTest, AnExternalChangeIsNeverOverwrittenSilently)
+{
+    struct Case {
+        const char* what;
+        ExternalChangeChoice choice;
+        bool sameSize; // replaced with a new inode rather than grown in place
+    };
+    const Case cases[] = {
+        {"keep mine, file grown in place", ExternalChangeChoice::keepMine, false},
+        {"keep mine, file replaced", ExternalChangeChoice::keepMine, true},
+        {"reload theirs, file grown in place", ExternalChangeChoice::reloadTheirs, false},
+        {"reload theirs, file replaced", ExternalChangeChoice::reloadTheirs, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        dir = freshDirectory(QString::fromUtf8(c.what));
+        path = dir + QStringLiteral("/Notes.md");
+        prompter = ScriptedPrompter{};
+        prompter.externalChoice = c.choice;
+
+        auto doc = open("base\r\n");
+        QSignalSpy aside(doc.get(), &DocumentBase::versionSavedAside);
+        doc->edit(QStringLiteral("mine"));
+        const QByteArray theirs = c.sameSize ? QByteArray("BASE\r\n") : QByteArray("base\r\ntheirs, longer");
+        if (c.sameSize) {
+            replaceBehindTheDocument(theirs);
+        } else {
+            writeFile(path, theirs);
+        }
+        EXPECT_TRUE(doc->fileChangedOnDisk());
+        ASSERT_TRUE(doc->save().ok());
+        EXPECT_EQ(prompter.externalQuestions, 1);
+        ASSERT_EQ(aside.count(), 1);
+        const QString asidePath = aside.at(0).at(0).toString();
+        EXPECT_EQ(QFileInfo(asidePath).dir().absolutePath(), QFileInfo(path).dir().absolutePath());
+
+        if (c.choice == ExternalChangeChoice::keepMine) {
+            EXPECT_EQ(readFile(path), QByteArray("base\r\nmine"));
+            EXPECT_EQ(readFile(asidePath), theirs);
+            EXPECT_EQ(asideFiles(QStringLiteral("changed elsewhere")).size(), 1);
+        } else {
+            EXPECT_EQ(readFile(path), theirs);
+            EXPECT_EQ(doc->text, QString::fromUtf8(theirs));
+            EXPECT_EQ(readFile(asidePath), QByteArray("base\r\nmine"));
+            EXPECT_EQ(asideFiles(QStringLiteral("unsaved edits")).size(), 1);
+            EXPECT_FALSE(doc->undoManager().canUndo());
+        }
+        EXPECT_FALSE(doc->isDocumentEdited());
+        EXPECT_FALSE(doc->fileChangedOnDisk());
+
+        // The next save finds no change and asks nothing.
+        doc->edit(QStringLiteral("+"));
+        ASSERT_TRUE(doc->save().ok());
+        EXPECT_EQ(prompter.externalQuestions, 1);
+    }
+}
+
+TEST_F(DocumentBaseTest, AutosaveAsksAboutAnExternalChangeToo)
+{
+    DocumentBase::setAutosavingDelay(20);
+    auto doc = open("one");
+    QSignalSpy saved(doc.get(), &DocumentBase::saved);
+    writeFile(path, "one, edited elsewhere");
+    doc->edit(QStringLiteral(" two"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return saved.count() > 0; }, 5000));
+    EXPECT_EQ(prompter.externalQuestions, 1);
+    EXPECT_EQ(readFile(path), QByteArray("one two"));
+    EXPECT_EQ(asideFiles(QStringLiteral("changed elsewhere")).size(), 1);
+}
+
+TEST_F(DocumentBaseTest, RevertReadsTheFileAgain)
+{
+    auto doc = open("saved");
+    doc->edit(QStringLiteral(" unsaved"));
+    QSignalSpy reverted(doc.get(), &DocumentBase::reverted);
+    ASSERT_TRUE(doc->revertToSaved().ok());
+    EXPECT_EQ(doc->text, QStringLiteral("saved"));
+    EXPECT_FALSE(doc->isDocumentEdited());
+    EXPECT_FALSE(doc->undoManager().canUndo());
+    EXPECT_EQ(reverted.count(), 1);
+    EXPECT_EQ(doc->readCount, 2);
+
+    TextDocument untitled;
+    const auto status = untitled.revertToSaved();
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().code, PlatformError::Code::noFile);
+}
+
+TEST_F(DocumentBaseTest, ReadingFailuresSayWhy)
+{
+    struct Case {
+        const char* what;
+        QString path;
+        PlatformError::Code code;
+    };
+    writeFile(dir + QStringLiteral("/image.png"), QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+    QDir(dir).mkdir(QStringLiteral("folder"));
+    const Case cases[] = {
+        {"missing", dir + QStringLiteral("/missing.md"), PlatformError::Code::fileNotFound},
+        {"folder", dir + QStringLiteral("/folder"), PlatformError::Code::readFailed},
+        {"binary", dir + QStringLiteral("/image.png"), PlatformError::Code::notText},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TextDocument doc;
+        const auto status = doc.readFromFile(c.path, QStringLiteral("text/plain"));
+        ASSERT_FALSE(status.ok());
+        EXPECT_EQ(status.error().code, c.code);
+        EXPECT_FALSE(status.error().errorDescription.isEmpty());
+        EXPECT_EQ(status.error().filePath, c.path);
+        EXPECT_TRUE(doc.isUntitled());
+    }
+}
+
+TEST_F(DocumentBaseTest, ClosingAnEditedDocument)
+{
+    // With a file: saved in place, no question.
+    {
+        auto doc = open("a");
+        doc->edit(QStringLiteral("b"));
+        EXPECT_TRUE(doc->close());
+        EXPECT_EQ(readFile(path), QByteArray("ab"));
+        EXPECT_EQ(prompter.saveQuestions, 0);
+    }
+    // Untitled: the user is asked.
+    struct Case {
+        const char* what;
+        SaveChoice choice;
+        std::optional<QString> location;
+        bool closes;
+        bool written;
+    };
+    const QString target = dir + QStringLiteral("/Saved.md");
+    const Case cases[] = {
+        {"cancel", SaveChoice::cancel, std::nullopt, false, false},
+        {"don't save", SaveChoice::dontSave, std::nullopt, true, false},
+        {"save, panel cancelled", SaveChoice::save, std::nullopt, false, false},
+        {"save", SaveChoice::save, target, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(target);
+        prompter.saveChoice = c.choice;
+        prompter.saveLocation = c.location;
+        prompter.saveQuestions = 0;
+        TextDocument doc;
+        QSignalSpy closed(&doc, &DocumentBase::closed);
+        doc.edit(QStringLiteral("new words"));
+        EXPECT_EQ(doc.close(), c.closes);
+        EXPECT_EQ(doc.isClosed(), c.closes);
+        EXPECT_EQ(closed.count(), c.closes ? 1 : 0);
+        EXPECT_EQ(prompter.saveQuestions, 1);
+        EXPECT_EQ(QFileInfo::exists(target), c.written);
+        if (c.written) {
+            EXPECT_EQ(readFile(target), QByteArray("new words"));
+            EXPECT_EQ(doc.filePath(), target);
+        }
+    }
+    // An unedited untitled document closes without a question.
+    prompter.saveQuestions = 0;
+    TextDocument empty;
+    EXPECT_TRUE(empty.close());
+    EXPECT_EQ(prompter.saveQuestions, 0);
+}
+
+TEST_F(DocumentBaseTest, SaveAsMovesTheDocumentToTheNewFile)
+{
+    auto doc = open("original");
+    doc->setLocked(true);
+    doc->edit(QStringLiteral(" copy"));
+    QSignalSpy renamed(doc.get(), &DocumentBase::filePathChanged);
+    const QString other = dir + QStringLiteral("/Other.md");
+    ASSERT_TRUE(doc->saveAs(other).ok());
+    EXPECT_EQ(readFile(other), QByteArray("original copy"));
+    EXPECT_EQ(readFile(path), QByteArray("original"));
+    EXPECT_EQ(doc->filePath(), other);
+    EXPECT_EQ(doc->displayName(), QStringLiteral("Other.md"));
+    EXPECT_FALSE(doc->isLocked());
+    EXPECT_FALSE(doc->isDocumentEdited());
+    EXPECT_EQ(renamed.count(), 1);
+
+    TextDocument untitled;
+    EXPECT_EQ(untitled.displayName(), QStringLiteral("Untitled"));
+    untitled.setUntitledName(QStringLiteral("Untitled 2"));
+    EXPECT_EQ(untitled.displayName(), QStringLiteral("Untitled 2"));
+}
+
+TEST_F(DocumentBaseTest, AFailingAutosaveIsReportedOnceAndKeepsTheEdits)
+{
+    DocumentBase::setAutosavingDelay(20);
+    auto doc = open("kept");
+    ASSERT_TRUE(QDir(dir).removeRecursively());
+    doc->edit(QStringLiteral(" one"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !prompter.errors.isEmpty(); }, 5000));
+    doc->edit(QStringLiteral(" two"));
+    QTest::qWait(100);
+    ASSERT_EQ(prompter.errors.size(), 1);
+    EXPECT_EQ(prompter.errors.constFirst().code, PlatformError::Code::writeFailed);
+    EXPECT_TRUE(prompter.errors.constFirst().errorDescription.contains(QStringLiteral("Notes.md")));
+    EXPECT_TRUE(prompter.errors.constFirst().recoverySuggestion.contains(QStringLiteral("folder")));
+    EXPECT_TRUE(doc->isDocumentEdited());
+    EXPECT_EQ(doc->text, QStringLiteral("kept one two"));
+    // Closing cannot save either: the document stays open.
+    EXPECT_FALSE(doc->close());
+    EXPECT_FALSE(doc->isClosed());
+}
+
+TEST_F(DocumentBaseTest, WithoutAPrompterNothingIsLost)
+{
+    DocumentBase::setPrompter(nullptr);
+    TextDocument untitled;
+    untitled.edit(QStringLiteral("words"));
+    EXPECT_FALSE(untitled.close()) << "no one to ask: closing is cancelled";
+    EXPECT_EQ(untitled.save().error().code, PlatformError::Code::cancelled);
+
+    auto doc = open("disk");
+    writeFile(path, "disk, changed elsewhere");
+    doc->edit(QStringLiteral(" mine"));
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(readFile(path), QByteArray("disk mine"));
+    EXPECT_EQ(asideFiles(QStringLiteral("changed elsewhere")).size(), 1);
+}

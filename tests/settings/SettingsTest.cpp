@@ -1,0 +1,198 @@
+#include "settings/Settings.h"
+
+#include "markdown/ParsedMarkdownStylesheet.h"
+#include "SettingsTestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+void expectDefaults(const Settings& s)
+{
+    EXPECT_FALSE(s.isTypewriterSoundsEnabled);
+    EXPECT_TRUE(s.isTypewriterScrollingEnabled);
+    EXPECT_FALSE(s.isNoEditingEnabled);
+    EXPECT_EQ(s.highlighting, Settings::Highlighting::off);
+    EXPECT_EQ(ids(s.themes), (QStringList{"light", "dark", "sepia", "amber"}));
+    ASSERT_TRUE(s.theme);
+    EXPECT_EQ(s.theme, s.themes.front());
+    EXPECT_EQ(s.editorSize, 712.0);
+    EXPECT_FALSE(s.isInfoViewVisible);
+    EXPECT_EQ(s.librarySummaryLines, 3);
+    EXPECT_EQ(s.stylesheet, MarkdownStylesheet::defaultStylesheet());
+    ASSERT_TRUE(s.parsedStylesheet);
+    EXPECT_EQ(*s.parsedStylesheet->foregroundColor, s.theme->foregroundColor);
+}
+
+} // namespace
+
+TEST(Settings, WithoutAStoreEveryDefaultAppliesAndNothingIsWritten)
+{
+    PostedNames names{Notifications::infoViewVisibilityDidChange, Notifications::highlightingDidChange};
+    Settings s(nullptr);
+    expectDefaults(s);
+    s.toggleInfoViewVisible();
+    s.setHighlighting(Settings::Highlighting::paragraph);
+    s.setFontSize(20);
+    s.saveThemes();
+    EXPECT_TRUE(s.isInfoViewVisible);
+    EXPECT_EQ(s.stylesheet.base.size, 20.0);
+    // Notifications are still posted.
+    EXPECT_EQ(names.posted, (QStringList{"LMInfoViewVisibilityDidChange", "LMHighlightingDidChange"}));
+}
+
+TEST(Settings, AFirstStartWithoutAPreferencesFileUsesTheDefaults)
+{
+    PostedNames names{Notifications::textAttributesDidChange};
+    const auto store = makeStore("first-start");
+    Settings s(store.get());
+    expectDefaults(s);
+    EXPECT_EQ(names.posted, QStringList{"LMTextAttributesDidChange"});
+    // Starting writes nothing.
+    EXPECT_FALSE(QFileInfo::exists(store->filePath()));
+}
+
+TEST(Settings, StoredValuesAreRead)
+{
+    const auto store = makeStore("stored", R"({"typewriterSounds": true, "typewriterScrolling": false,
+        "noEditing": "YES", "highlighting": "sentence", "theme": "sepia", "editorSize": 968,
+        "infoViewVisible": 1, "librarySummaryLines": 0})");
+    const Settings s(store.get());
+    EXPECT_TRUE(s.isTypewriterSoundsEnabled);
+    EXPECT_FALSE(s.isTypewriterScrollingEnabled);
+    EXPECT_TRUE(s.isNoEditingEnabled); // Bool reads convert
+    EXPECT_EQ(s.highlighting, Settings::Highlighting::sentence);
+    EXPECT_EQ(s.theme->id, QStringLiteral("sepia"));
+    EXPECT_EQ(s.editorSize, 968.0);
+    EXPECT_TRUE(s.isInfoViewVisible);
+    EXPECT_EQ(s.librarySummaryLines, 0);
+    // Under focus highlighting the text is dimmed by default.
+    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, Settings::unhighlightedTextAlpha);
+}
+
+TEST(Settings, ValuesOfTheWrongTypeGiveTheDefaultsAndTheOthersStay)
+{
+    const QByteArray json = R"({"editorSize": "968", "highlighting": "Sentence", "typewriterScrolling": "x",
+        "librarySummaryLines": 2.5, "theme": "dark", "infoViewVisible": true, "noEditing": true})";
+    const auto store = makeStore("wrong-types", json);
+    const Settings s(store.get());
+    EXPECT_EQ(s.editorSize, 712.0);
+    EXPECT_EQ(s.highlighting, Settings::Highlighting::off);
+    EXPECT_TRUE(s.isTypewriterScrollingEnabled);
+    EXPECT_EQ(s.librarySummaryLines, 3);
+    EXPECT_EQ(s.theme->id, QStringLiteral("dark"));
+    EXPECT_TRUE(s.isInfoViewVisible);
+    EXPECT_TRUE(s.isNoEditingEnabled);
+    // The file is left as it was.
+    EXPECT_EQ(readFile(store->filePath()), json);
+}
+
+TEST(Settings, AnUnknownThemeSelectsTheFirstWithoutRewritingIt)
+{
+    const auto store = makeStore("unknown-theme", R"({"theme": "gone"})");
+    const Settings s(store.get());
+    EXPECT_EQ(s.theme->id, QStringLiteral("light"));
+    EXPECT_EQ(store->stringValue("theme"), QStringLiteral("gone"));
+}
+
+TEST(Settings, APreferencesFileThatIsNotJsonStartsWithDefaults)
+{
+    const QString folder = freshDirectory("not-json");
+    const QString path = folder + "/defaults.json";
+    writeFile(path, "theme = dark\n");
+    testing::internal::CaptureStderr();
+    UserDefaults store(path);
+    Settings s(&store);
+    const std::string err = testing::internal::GetCapturedStderr();
+    expectDefaults(s);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find(path.toStdString()), std::string::npos) << err;
+    const QStringList aside = QDir(folder).entryList({"defaults.json.corrupt-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readFile(folder + "/" + aside.front()), QByteArray("theme = dark\n"));
+}
+
+TEST(Settings, EnumsConvertFromExactRawValuesOnly)
+{
+    for (auto h : Settings::allHighlightings) EXPECT_EQ(Settings::highlightingFromRawValue(Settings::rawValue(h)), h);
+    EXPECT_EQ(Settings::rawValue(Settings::Highlighting::sentence), QStringLiteral("sentence"));
+    EXPECT_EQ(Settings::highlightingFromRawValue("Sentence"), std::nullopt);
+    EXPECT_EQ(Settings::editorSizeFromRawValue(968.0), Settings::EditorSize::m);
+    EXPECT_EQ(Settings::editorSizeFromRawValue(0.0), Settings::EditorSize::l);
+    EXPECT_EQ(Settings::editorSizeFromRawValue(968.5), std::nullopt);
+    EXPECT_EQ(Settings::rawValue(Settings::EditorSize::s), 712.0);
+    EXPECT_EQ(Settings::paragraphSpacingFromRawValue(0.5), Settings::ParagraphSpacing::halfLine);
+    EXPECT_EQ(Settings::paragraphSpacingFromRawValue(0.25), std::nullopt);
+    EXPECT_EQ(Settings::rawValue(Settings::ParagraphSpacing::oneLine), 1.0);
+}
+
+TEST(Settings, SettersWriteTheirKeyThenPost)
+{
+    const auto store = makeStore("setters");
+    Settings s(store.get());
+    PostedNames names{Notifications::infoViewVisibilityDidChange, Notifications::highlightingDidChange,
+                      Notifications::textAttributesDidChange, Notifications::editorSizeDidChange,
+                      Notifications::librarySummaryLinesDidChange};
+
+    s.toggleInfoViewVisible();
+    EXPECT_EQ(store->object("infoViewVisible"), QVariant(true));
+    s.toggleInfoViewVisible();
+    EXPECT_FALSE(s.isInfoViewVisible);
+    EXPECT_EQ(store->object("infoViewVisible"), QVariant(false));
+
+    s.setHighlighting(Settings::Highlighting::sentence);
+    EXPECT_EQ(store->stringValue("highlighting"), QStringLiteral("sentence"));
+    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, 0.3);
+    s.setHighlighting(Settings::Highlighting::off);
+    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, 1.0);
+
+    s.setEditorSize(968.0);
+    EXPECT_EQ(store->doubleValue("editorSize"), 968.0);
+    s.setLibrarySummaryLines(1);
+    EXPECT_EQ(store->integerValue("librarySummaryLines"), 1);
+    s.toggleTypewriterScrolling();
+    EXPECT_EQ(store->object("typewriterScrolling"), QVariant(false));
+    s.toggleNoEditing();
+    EXPECT_EQ(store->object("noEditing"), QVariant(true));
+
+    EXPECT_EQ(names.posted, (QStringList{"LMInfoViewVisibilityDidChange", "LMInfoViewVisibilityDidChange",
+                                         "LMTextAttributesDidChange", "LMHighlightingDidChange",
+                                         "LMTextAttributesDidChange", "LMHighlightingDidChange",
+                                         "LMEditorSizeDidChange", "LibrarySummaryLinesDidChange"}));
+
+    s.setParagraphSpacing(Settings::ParagraphSpacing::oneLine);
+    EXPECT_EQ(store->doubleValue("paragraphSpacingFactor"), 1.0);
+    EXPECT_EQ(s.parsedStylesheet->paragraphSpacing, 1.0);
+    // A fresh start reads all of it back.
+    const Settings again(store.get());
+    EXPECT_EQ(again.editorSize, 968.0);
+    EXPECT_EQ(again.librarySummaryLines, 1);
+    EXPECT_FALSE(again.isTypewriterScrollingEnabled);
+    EXPECT_TRUE(again.isNoEditingEnabled);
+    EXPECT_EQ(again.parsedStylesheet->paragraphSpacing, 1.0);
+}
+
+TEST(Settings, TheSharedInstanceCanBeAskedForWhileItIsMade)
+{
+    // Making it posts "LMTextAttributesDidChange"; an observer that asks for
+    // the instance then must get it, not re-enter its construction.
+    Settings* seen = nullptr;
+    int calls = 0;
+    Observation observation = NotificationCenter::defaultCenter().observe(
+        Notifications::textAttributesDidChange, [&](const Notification&) {
+            ++calls;
+            seen = &Settings::shared();
+            EXPECT_TRUE(seen->parsedStylesheet);
+        });
+    Settings& shared = Settings::shared();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(seen, &shared);
+    EXPECT_EQ(&Settings::shared(), &shared);
+    EXPECT_EQ(shared.userDefaults, &UserDefaults::standard());
+}

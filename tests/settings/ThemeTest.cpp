@@ -1,0 +1,345 @@
+#include "settings/LumoraError.h"
+#include "settings/Settings.h"
+#include "settings/Theme.h"
+
+#include "markdown/ParsedMarkdownStylesheet.h"
+#include "SettingsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+std::shared_ptr<Theme> find(const Settings& s, const QString& id)
+{
+    for (const auto& t : s.themes)
+        if (t->id == id) return t;
+    return nullptr;
+}
+
+std::shared_ptr<Theme> userTheme(const QString& id, bool dark)
+{
+    return Theme::make(id, Color::white(0.1), Color::white(0.9), Color(1, 0, 0), dark);
+}
+
+// Every link in the list is mutual and points into the list.
+void expectLinksSound(const ThemeList& themes)
+{
+    for (const auto& t : themes) {
+        const auto opposite = t->oppositeTheme();
+        if (!opposite) continue;
+        EXPECT_EQ(opposite->oppositeTheme(), t) << t->id.toStdString();
+        EXPECT_NE(std::find(themes.begin(), themes.end(), opposite), themes.end()) << t->id.toStdString();
+    }
+}
+
+} // namespace
+
+TEST(Theme, BuiltInThemesAreCopiesWithTheirLinks)
+{
+    const Settings s(nullptr);
+    ASSERT_EQ(s.themes.size(), 4u);
+    const auto& builtIn = Theme::defaultThemes();
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_NE(s.themes[i].get(), builtIn[i].get());
+        EXPECT_EQ(s.themes[i]->propertyList(), builtIn[i]->propertyList());
+        EXPECT_TRUE(s.themes[i]->isBuiltIn());
+    }
+    EXPECT_EQ(s.themes[0]->oppositeTheme(), s.themes[1]);
+    EXPECT_EQ(s.themes[1]->oppositeTheme(), s.themes[0]);
+    EXPECT_FALSE(s.themes[2]->oppositeTheme());
+    EXPECT_FALSE(s.themes[3]->oppositeTheme());
+    EXPECT_EQ(s.themes[0]->foregroundColor, Color::white(0.16));
+    EXPECT_EQ(s.themes[1]->backgroundColor, Color::white(0.06));
+    EXPECT_EQ(s.themes[2]->foregroundColor, Color(0.41, 0.37, 0.31));
+    EXPECT_EQ(s.themes[3]->backgroundColor, Color(0, 0, 0));
+    EXPECT_EQ(s.themes[3]->cursorColor, Color(0.2, 0.6, 0.85));
+    EXPECT_TRUE(s.themes[1]->isDark);
+    EXPECT_EQ(s.themes[1]->displayName(), QStringLiteral("Dark"));
+    EXPECT_EQ(Theme::noOppositeTitle(), QStringLiteral("None"));
+}
+
+TEST(Theme, RecordsLinkWhenTheSecondOfAPairIsRead)
+{
+    const auto a = userTheme("A", false);
+    const auto b = userTheme("B", true);
+    QVariantMap recordA = a->propertyList();
+    EXPECT_FALSE(recordA.contains("oppositeTheme"));
+    recordA.insert("oppositeTheme", "B");
+    QVariantMap recordB = b->propertyList();
+    recordB.insert("oppositeTheme", "A");
+    QVariantMap recordC = userTheme("C", true)->propertyList();
+    recordC.insert("oppositeTheme", "nobody");
+
+    const auto store = makeStore("records");
+    store->set("themes", QVariantList{recordA, recordB, recordC});
+    store->set("theme", "B");
+    const Settings s(store.get());
+    ASSERT_EQ(ids(s.themes), (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(s.themes[0]->oppositeTheme(), s.themes[1]);
+    EXPECT_EQ(s.themes[1]->oppositeTheme(), s.themes[0]);
+    EXPECT_FALSE(s.themes[2]->oppositeTheme());
+    EXPECT_EQ(s.theme, s.themes[1]);
+    EXPECT_EQ(s.themes[1]->propertyList().value("oppositeTheme"), QVariant("A"));
+}
+
+TEST(Theme, UnusableRecordsAreLeftOutAndAnUnusableListGivesTheBuiltIns)
+{
+    const QVariantMap good = userTheme("Good", false)->propertyList();
+    QVariantMap noId = good;
+    noId.remove("id");
+    QVariantMap wrongType = good;
+    wrongType.insert("isDark", "no");
+    QVariantMap badColour = good;
+    badColour.insert("cursorColor", QByteArray("not a colour"));
+    QVariantMap stringColour = good;
+    stringColour.insert("foregroundColor", "red");
+
+    const auto store = makeStore("bad-records");
+    store->set("themes", QVariantList{noId, wrongType, good, badColour, stringColour});
+    EXPECT_EQ(ids(Settings(store.get()).themes), QStringList{"Good"});
+
+    const QVariant unusable[] = {QVariantList{good, 3}, QVariant("themes"), QVariantList{},
+                                 QVariantList{noId, badColour}};
+    for (const QVariant& value : unusable) {
+        store->set("themes", value);
+        const Settings s(store.get());
+        EXPECT_EQ(ids(s.themes), (QStringList{"light", "dark", "sepia", "amber"})) << value.toString().toStdString();
+        EXPECT_EQ(s.theme, s.themes.front());
+    }
+}
+
+TEST(Theme, TheListSurvivesARestart)
+{
+    const auto store = makeStore("persist");
+    {
+        Settings s(store.get());
+        s.duplicateTheme(2);
+        s.themes[2]->setOppositeTheme(s.themes[3]); // sepia with amber
+        s.themes[3]->foregroundColor = Color(0.5, 0.25, 0.125, 0.75);
+        s.saveThemes();
+    }
+    const Settings s(store.get());
+    EXPECT_EQ(ids(s.themes), (QStringList{"light", "dark", "sepia", "Sepia Copy", "amber"}));
+    EXPECT_EQ(s.themes[2]->oppositeTheme(), s.themes[3]);
+    EXPECT_EQ(s.themes[3]->foregroundColor, Color(0.5, 0.25, 0.125, 0.75));
+    expectLinksSound(s.themes);
+}
+
+TEST(Theme, LinkingDropsEarlierPartners)
+{
+    const auto a = userTheme("A", false);
+    const auto b = userTheme("B", true);
+    const auto c = userTheme("C", true);
+    const auto d = userTheme("D", false);
+    a->setOppositeTheme(b);
+    c->setOppositeTheme(d);
+    a->setOppositeTheme(c); // A and C leave B and D
+    EXPECT_EQ(a->oppositeTheme(), c);
+    EXPECT_EQ(c->oppositeTheme(), a);
+    EXPECT_FALSE(b->oppositeTheme());
+    EXPECT_FALSE(d->oppositeTheme());
+    a->setOppositeTheme(a); // a theme is never its own opposite
+    EXPECT_FALSE(a->oppositeTheme());
+    EXPECT_FALSE(c->oppositeTheme());
+
+    // A theme that goes away leaves no link behind.
+    auto e = userTheme("E", true);
+    a->setOppositeTheme(e);
+    e.reset();
+    EXPECT_FALSE(a->oppositeTheme());
+    EXPECT_FALSE(a->propertyList().contains("oppositeTheme"));
+}
+
+TEST(Theme, DuplicatesAreNamedByTheCopyFormat)
+{
+    const auto store = makeStore("duplicate");
+    Settings s(store.get());
+    const auto current = s.theme;
+    PostedNames names{Notifications::themesDidChange};
+    s.duplicateTheme(1);
+    s.duplicateTheme(1);
+    EXPECT_EQ(ids(s.themes), (QStringList{"light", "dark", "Dark Copy Copy", "Dark Copy", "sepia", "amber"}));
+    const auto copy = s.themes[3];
+    EXPECT_EQ(copy->foregroundColor, s.themes[1]->foregroundColor);
+    EXPECT_TRUE(copy->isDark);
+    EXPECT_FALSE(copy->oppositeTheme());
+    EXPECT_FALSE(copy->isBuiltIn());
+    EXPECT_EQ(s.theme, current);
+    EXPECT_EQ(names.posted.size(), 2);
+    EXPECT_EQ(store->arrayValue("themes")->size(), 6);
+}
+
+TEST(Theme, CopyNamesAlwaysEnd)
+{
+    const QStringList taken{"Notes Copy", "Copy", "Copy 2", "theme.name.copy"};
+    const auto isTaken = [&](const QString& n) { return taken.contains(n); };
+    EXPECT_EQ(Theme::nameForCopy("Notes", "%@ Copy", isTaken), QStringLiteral("Notes Copy Copy"));
+    EXPECT_EQ(Theme::nameForCopy("Fresh", "%@ Copy", isTaken), QStringLiteral("Fresh Copy"));
+    // A format without a placeholder (or a missing table entry, which reads
+    // as its key) gives the same name every time: numbered names take over.
+    EXPECT_EQ(Theme::nameForCopy("Notes", "Copy", isTaken), QStringLiteral("Copy 3"));
+    EXPECT_EQ(Theme::nameForCopy("Notes", "theme.name.copy", isTaken), QStringLiteral("theme.name.copy 2"));
+    // Numbered names count up until one is free.
+    const auto takenUpToSix = [](const QString& n) { return !n.endsWith(" 7"); };
+    EXPECT_EQ(Theme::nameForCopy("X", "%@", takenUpToSix), QStringLiteral("X 7"));
+}
+
+TEST(Theme, RenamingRefusesTakenNames)
+{
+    const auto store = makeStore("rename");
+    Settings s(store.get());
+    s.duplicateTheme(0);
+    const auto mine = s.themes[1];
+    for (const QString& taken : {QStringLiteral("amber"), QStringLiteral("Dark"), QStringLiteral("light")}) {
+        try {
+            s.renameTheme(mine, taken);
+            ADD_FAILURE() << taken.toStdString();
+        } catch (const LumoraError& e) {
+            EXPECT_EQ(e.errorDescription, QStringLiteral("A theme with that name already exists."));
+            EXPECT_EQ(e.recoverySuggestion, QStringLiteral("Please choose a different name."));
+        }
+    }
+    EXPECT_EQ(mine->id, QStringLiteral("Light Copy"));
+    PostedNames names{Notifications::themesDidChange};
+    s.renameTheme(mine, mine->id); // its own name is fine
+    s.renameTheme(mine, "Evening");
+    EXPECT_EQ(names.posted.size(), 2);
+    EXPECT_EQ(ids(Settings(store.get()).themes)[1], QStringLiteral("Evening"));
+}
+
+TEST(Theme, RenamingTheCurrentThemeKeepsItSelected)
+{
+    const auto store = makeStore("rename-current");
+    {
+        Settings s(store.get());
+        s.duplicateTheme(2);
+        s.setTheme(s.themes[3]);
+        s.renameTheme(s.themes[3], "Paper");
+    }
+    EXPECT_EQ(Settings(store.get()).theme->id, QStringLiteral("Paper"));
+}
+
+TEST(Theme, SelectingAThemeDecidesWhetherToFollowTheAppearance)
+{
+    const auto store = makeStore("set-theme");
+    Settings s(store.get());
+    PostedNames names{Notifications::textAttributesDidChange, Notifications::themeDidChange};
+    const struct {
+        const char* id;
+        bool systemDark;
+        bool automatic;
+    } table[] = {{"dark", true, true}, {"dark", false, false}, {"light", false, true}, {"amber", true, false}};
+    for (const auto& row : table) {
+        s.isSystemAppearanceDark = row.systemDark;
+        s.setTheme(find(s, row.id));
+        EXPECT_EQ(store->stringValue("theme"), QString(row.id));
+        EXPECT_EQ(store->object("automaticallySwitchTheme"), QVariant(row.automatic)) << row.id;
+        EXPECT_EQ(s.theme->id, QString(row.id));
+        EXPECT_EQ(*s.parsedStylesheet->foregroundColor, s.theme->foregroundColor);
+    }
+    EXPECT_EQ(names.posted.size(), 8);
+    EXPECT_EQ(names.posted.mid(0, 2), (QStringList{"LMTextAttributesDidChange", "LMThemeDidChange"}));
+}
+
+TEST(Theme, TheAppearanceSwitchFindsTheOpposite)
+{
+    const auto store = makeStore("appearance");
+    Settings s(store.get());
+    // Key absent: switching is on.
+    EXPECT_EQ(s.oppositeThemeForAppearance(true), find(s, "dark"));
+    EXPECT_FALSE(s.oppositeThemeForAppearance(false)); // light already suits
+    EXPECT_FALSE(store->contains("theme"));
+    store->set("automaticallySwitchTheme", "no"); // not a Bool: still on
+    EXPECT_EQ(s.oppositeThemeForAppearance(true), find(s, "dark"));
+    store->set("automaticallySwitchTheme", false);
+    EXPECT_FALSE(s.oppositeThemeForAppearance(true));
+    store->set("automaticallySwitchTheme", true);
+    s.theme = find(s, "sepia");
+    EXPECT_FALSE(s.oppositeThemeForAppearance(true)); // no opposite
+}
+
+TEST(Theme, MovingRowsKeepsTheirOrder)
+{
+    Settings s(nullptr);
+    s.duplicateTheme(3); // five themes
+    s.moveThemes({2, 0}, 1);
+    EXPECT_EQ(ids(s.themes), (QStringList{"dark", "light", "sepia", "amber", "Amber Copy"}));
+    s.moveThemes({4}, 99); // a destination past the end goes last
+    EXPECT_EQ(ids(s.themes).last(), QStringLiteral("Amber Copy"));
+    s.moveThemes({-1, 7}, 0); // rows outside the list are ignored
+    EXPECT_EQ(s.themes.size(), 5u);
+}
+
+TEST(Theme, ResettingLeavesNoLinkToTheOldTheme)
+{
+    const auto store = makeStore("reset");
+    Settings s(store.get());
+    s.duplicateTheme(0);
+    const auto light = s.themes[0];
+    const auto mine = s.themes[1];
+    mine->isDark = true;
+    light->setOppositeTheme(mine); // the user paired light with a theme of their own
+    light->foregroundColor = Color(1, 0, 0);
+    EXPECT_FALSE(find(s, "dark")->oppositeTheme());
+
+    PostedNames names{Notifications::themeDidChange, Notifications::themesDidChange};
+    s.resetTheme(0);
+    const auto fresh = s.themes[0];
+    EXPECT_NE(fresh, light);
+    EXPECT_EQ(fresh->foregroundColor, Color::white(0.16));
+    EXPECT_EQ(fresh->oppositeTheme(), find(s, "dark"));
+    EXPECT_EQ(find(s, "dark")->oppositeTheme(), fresh);
+    EXPECT_FALSE(mine->oppositeTheme());
+    EXPECT_FALSE(light->oppositeTheme());
+    EXPECT_EQ(s.theme, fresh);
+    EXPECT_EQ(names.posted, (QStringList{"LMThemeDidChange", "LMThemesDidChange"}));
+    expectLinksSound(s.themes);
+
+    s.resetTheme(1); // not built in: nothing
+    s.resetTheme(17);
+    EXPECT_EQ(s.themes[1], mine);
+}
+
+TEST(Theme, RemovingLeavesNoLinkToTheRemovedTheme)
+{
+    const auto store = makeStore("remove");
+    Settings s(store.get());
+    s.duplicateTheme(0);
+    s.duplicateTheme(1);
+    const auto first = s.themes[1];
+    const auto second = s.themes[2];
+    second->isDark = true;
+    first->setOppositeTheme(second);
+    s.setTheme(second);
+
+    EXPECT_FALSE(s.removeTheme(0)); // built in
+    EXPECT_TRUE(s.removeTheme(2));
+    EXPECT_FALSE(first->oppositeTheme());
+    EXPECT_FALSE(second->oppositeTheme());
+    EXPECT_EQ(s.theme, s.themes.front());
+    expectLinksSound(s.themes);
+    const Settings again(store.get());
+    EXPECT_EQ(ids(again.themes), (QStringList{"light", "Light Copy", "dark", "sepia", "amber"}));
+    EXPECT_EQ(again.theme->id, QStringLiteral("light"));
+}
+
+TEST(Theme, PossibleOppositesDifferInDarknessAndKind)
+{
+    Settings s(nullptr);
+    const auto light = find(s, "light");
+    const auto dark = find(s, "dark");
+    const auto sepia = find(s, "sepia");
+    const auto amber = find(s, "amber");
+    const auto mineDark = userTheme("Mine", true);
+    const auto mineLight = userTheme("Other", false);
+    EXPECT_TRUE(Settings::isPossibleOppositeTheme(dark, light));    // its present opposite
+    EXPECT_TRUE(Settings::isPossibleOppositeTheme(amber, sepia));   // free, built in, darker
+    EXPECT_TRUE(Settings::isPossibleOppositeTheme(amber, light));   // free: light may switch partners
+    EXPECT_FALSE(Settings::isPossibleOppositeTheme(sepia, light));  // same darkness
+    EXPECT_FALSE(Settings::isPossibleOppositeTheme(mineDark, light)); // not both built in
+    EXPECT_TRUE(Settings::isPossibleOppositeTheme(mineDark, mineLight));
+    EXPECT_FALSE(Settings::isPossibleOppositeTheme(dark, sepia));   // dark is taken by light
+}
