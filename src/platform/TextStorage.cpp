@@ -155,12 +155,17 @@ std::size_t TextStorage::attributeMemoryUsage() const
 
 // ---- Changes ----------------------------------------------------------------
 
-void TextStorage::beginEditing() { ++m_editingDepth; }
+void TextStorage::beginEditing()
+{
+    static std::uint64_t sessions = 0;
+    if (m_editingDepth++ == 0) m_editingSession = ++sessions;
+}
 
 void TextStorage::endEditing()
 {
     Q_ASSERT(m_editingDepth > 0);
     if (m_editingDepth <= 0 || --m_editingDepth > 0) return;
+    m_editingSession = 0;
     if (m_pending.isEmpty()) return;
     const Change change = m_pending;
     m_pending = Change();

@@ -107,6 +107,10 @@ public:
     void beginEditing();
     void endEditing();
     bool isEditing() const { return m_editingDepth > 0; }
+    // A number, unique in the process, for the outermost bracket now open;
+    // 0 outside brackets. Lets a multi-step pass over the text (a restyle)
+    // know which of its steps belong together.
+    std::uint64_t editingSession() const { return m_editingSession; }
 
     // Observers are called after the outermost endEditing() with the change
     // record, in the order they were added; an observer may change the
@@ -129,6 +133,7 @@ private:
     QString m_string;
     std::array<AttributeRuns, kAttributeKeyCount> m_runs;
     int m_editingDepth = 0;
+    std::uint64_t m_editingSession = 0;
     Change m_pending;
     std::vector<std::pair<int, Observer>> m_observers;
     int m_nextObserverId = 1;
