@@ -8,6 +8,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextFrame>
 #include <QTimer>
 
 #include <algorithm>
@@ -259,6 +260,31 @@ void TextMirror::setDefaultAttributes(const Attributes& attributes)
     // The empty last line and an empty document take these attributes.
     if (m_storage && (m_storage->length() == 0 || text::isNewline(m_storage->string().back())))
         refreshFormats(Range(m_storage->length(), 0));
+}
+
+void TextMirror::setRootFrameMargins(const QMarginsF& margins)
+{
+    if (rootFrameMargins() == margins) return;
+    QTextFrame* root = m_document->rootFrame();
+    QTextFrameFormat format = root->frameFormat();
+    format.setLeftMargin(margins.left());
+    format.setTopMargin(margins.top());
+    format.setRightMargin(margins.right());
+    format.setBottomMargin(margins.bottom());
+    ++m_updating;
+    // The layout does nothing while the page size is null; giving the size
+    // back starts a lazy full layout.
+    const QSizeF pageSize = m_document->pageSize();
+    m_document->setPageSize(QSizeF(0, 0));
+    root->setFrameFormat(format);
+    m_document->setPageSize(pageSize);
+    --m_updating;
+}
+
+QMarginsF TextMirror::rootFrameMargins() const
+{
+    const QTextFrameFormat f = m_document->rootFrame()->frameFormat();
+    return QMarginsF(f.leftMargin(), f.topMargin(), f.rightMargin(), f.bottomMargin());
 }
 
 // ---- Conversions --------------------------------------------------------------
@@ -546,6 +572,9 @@ void TextMirror::setCharFormatIfNeeded(QTextCursor& cursor, const QTextBlock& bl
 void TextMirror::documentContentsChanged(int position, int charsRemoved, int charsAdded)
 {
     if (m_updating > 0) return;
+    if (m_layoutOnly > 0 && charsRemoved == charsAdded && m_storage
+        && m_document->characterCount() == m_storage->length() + 1)
+        return;
     ++m_unexpectedChanges;
     qWarning("The editor's document changed outside the edit path (at %d, %d removed, %d added); "
              "it is being restored from the text.",

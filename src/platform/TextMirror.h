@@ -4,6 +4,7 @@
 #include "platform/Range.h"
 #include "platform/TextStorage.h"
 
+#include <QMarginsF>
 #include <QObject>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
@@ -100,6 +101,26 @@ public:
         ColourAlphaPass& operator=(const ColourAlphaPass&) = delete;
     };
 
+    // While one of these lives, Qt may touch this mirror's document without
+    // changing its characters (drawing a preedit marks its block changed).
+    class LayoutOnlyChange {
+    public:
+        explicit LayoutOnlyChange(TextMirror& mirror) : m_mirror(mirror) { ++m_mirror.m_layoutOnly; }
+        ~LayoutOnlyChange() { --m_mirror.m_layoutOnly; }
+        LayoutOnlyChange(const LayoutOnlyChange&) = delete;
+        LayoutOnlyChange& operator=(const LayoutOnlyChange&) = delete;
+
+    private:
+        TextMirror& m_mirror;
+    };
+
+    // The margins of the document's root frame (the writing column and the
+    // space above and below the text). A frame format change makes Qt lay
+    // out the whole document at once; this setter makes it lazy, like a
+    // width change: only what is shown is laid out before the next paint.
+    void setRootFrameMargins(const QMarginsF& margins);
+    QMarginsF rootFrameMargins() const;
+
     // The formats a run or paragraph is drawn with.
     QTextCharFormat charFormat(const Attributes& attributes) const;
     static QTextBlockFormat blockFormat(const ParagraphStyle* style, double spacingAfterPrevious);
@@ -137,6 +158,7 @@ private:
     Attributes m_defaultAttributes;
     std::unique_ptr<FormatCache> m_cache;
     int m_updating = 0;
+    int m_layoutOnly = 0;
     int m_unexpectedChanges = 0;
     int m_updateCount = 0;
     bool m_resyncQueued = false;
