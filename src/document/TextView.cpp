@@ -105,6 +105,15 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     m_typingAttributes = parsed->base;
     m_mirror->setDefaultAttributes(parsed->base);
 
+    // The selection survives a rebuild of the mirror.
+    connect(m_mirror.get(), &TextMirror::aboutToRebuild, this, [this] {
+        m_selectionBeforeRebuild = selectedRange();
+    });
+    connect(m_mirror.get(), &TextMirror::rebuilt, this, [this] {
+        m_adjustingSelection = true;
+        setSelectedRange(m_selectionBeforeRebuild);
+        m_adjustingSelection = false;
+    });
     connect(this, &QTextEdit::cursorPositionChanged, this, &TextView::selectionDidChange);
     connect(this, &QTextEdit::selectionChanged, this, &TextView::selectionDidChange);
 
@@ -124,7 +133,6 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
 
 TextView::~TextView()
 {
-    m_mirror->setStorage(nullptr);
     // The control must not outlive its document: give it a throwaway one.
     setDocument(nullptr);
 }

@@ -188,6 +188,7 @@ private:
     int m_processDepth = 0;
 
     Range m_lastSelection;
+    Range m_selectionBeforeRebuild;
     bool m_wasSelectionNotEmpty = false;
     bool m_adjustingSelection = false;
     Range m_focusRange;

@@ -398,20 +398,38 @@ const ParagraphStyle* TextMirror::paragraphStyleAt(qsizetype index) const
 
 QTextBlockFormat TextMirror::blockFormatAt(qsizetype blockPosition) const
 {
+    qsizetype previousStart = -1;
+    if (blockPosition > 0) previousStart = m_document->findBlock(int(blockPosition - 1)).position();
+    return blockFormatAt(blockPosition, previousStart);
+}
+
+// previousStart: where the paragraph before begins (-1 for none); its style
+// gives the space after it.
+QTextBlockFormat TextMirror::blockFormatAt(qsizetype blockPosition, qsizetype previousStart) const
+{
+    const ParagraphStyle* style = paragraphStyleAt(blockPosition);
     double after = 0.0;
-    if (blockPosition > 0) {
-        // The paragraph before: its style is that of its first character.
-        const QTextBlock previous = m_document->findBlock(int(blockPosition - 1));
-        if (const ParagraphStyle* s = paragraphStyleAt(previous.position())) after = s->paragraphSpacing;
-    }
-    return blockFormat(paragraphStyleAt(blockPosition), after);
+    if (previousStart >= 0)
+        if (const ParagraphStyle* s = paragraphStyleAt(previousStart)) after = s->paragraphSpacing;
+    // Neighbouring paragraphs mostly share one style: convert it once.
+    if (m_lastBlockStyle && style && *style == *m_lastBlockStyle && after == m_lastSpacingAfter)
+        return m_lastBlockFormat;
+    m_lastBlockFormat = blockFormat(style, after);
+    m_lastBlockStyle = style ? std::make_shared<const ParagraphStyle>(*style) : nullptr;
+    m_lastSpacingAfter = after;
+    return m_lastBlockFormat;
 }
 
 // ---- Building and updating ------------------------------------------------------
 
 void TextMirror::resynchronize()
 {
+    emit aboutToRebuild();
     ++m_updating;
+    // With a null page size the layout waits; giving the size back lays the
+    // new text out lazily, only as far as it is shown.
+    const QSizeF pageSize = m_document->pageSize();
+    m_document->setPageSize(QSizeF(0, 0));
     QTextCursor cursor(m_document);
     cursor.beginEditBlock();
     cursor.select(QTextCursor::Document);
@@ -420,22 +438,30 @@ void TextMirror::resynchronize()
         const QString& text = m_storage->string();
         const qsizetype length = text.size();
         qsizetype blockStart = 0;
-        bool first = true;
+        qsizetype previousStart = -1;
         while (blockStart <= length) {
             qsizetype blockEnd = blockStart; // the block's separator, or the end
             while (blockEnd < length && mirrored(text, blockEnd) != kBlockSeparator) ++blockEnd;
-            const QTextBlockFormat bf = blockFormatAt(blockStart);
-            if (first) {
+            const QTextBlockFormat bf = blockFormatAt(blockStart, previousStart);
+            if (previousStart < 0) {
                 cursor.setBlockFormat(bf);
                 cursor.setBlockCharFormat(separatorFormatBefore(blockStart));
-                first = false;
             } else {
                 cursor.insertBlock(bf, separatorFormatBefore(blockStart));
             }
-            forEachDrawnRun(blockStart, blockEnd, [&](qsizetype from, qsizetype to, const QTextCharFormat& f) {
-                cursor.insertText(mirroredSlice(text, from, to), f);
+            // Runs that differ only in what is not drawn go in as one.
+            qsizetype pending = blockStart;
+            const QTextCharFormat* pendingFormat = nullptr;
+            forEachDrawnRun(blockStart, blockEnd, [&](qsizetype from, qsizetype, const QTextCharFormat& f) {
+                if (pendingFormat && !(*pendingFormat == f)) {
+                    cursor.insertText(mirroredSlice(text, pending, from), *pendingFormat);
+                    pending = from;
+                }
+                pendingFormat = &f;
             });
+            if (pendingFormat) cursor.insertText(mirroredSlice(text, pending, blockEnd), *pendingFormat);
             if (blockEnd >= length) break;
+            previousStart = blockStart;
             blockStart = blockEnd + 1;
         }
     } else {
@@ -443,6 +469,9 @@ void TextMirror::resynchronize()
         cursor.setBlockCharFormat(separatorFormatBefore(0));
     }
     cursor.endEditBlock();
+    // Views put their cursors back while nothing can be laid out yet.
+    emit rebuilt();
+    m_document->setPageSize(pageSize);
     --m_updating;
     ++m_updateCount;
     emit updated();

@@ -131,6 +131,13 @@ signals:
     void unexpectedChange(int position, int charsRemoved, int charsAdded);
     // The document was rebuilt or changed for a storage change.
     void updated();
+    // Around a rebuild of the whole document (a new storage, a
+    // resynchronisation): views keep their selection across it. rebuilt()
+    // comes before the layout starts again: a cursor that the new text
+    // pushed to the end would otherwise make Qt lay everything out to
+    // repaint it.
+    void aboutToRebuild();
+    void rebuilt();
 
 private:
     struct CharKey;
@@ -146,6 +153,7 @@ private:
     QTextCharFormat charFormatAt(qsizetype index) const;
     QTextCharFormat separatorFormatBefore(qsizetype blockPosition) const;
     QTextBlockFormat blockFormatAt(qsizetype blockPosition) const;
+    QTextBlockFormat blockFormatAt(qsizetype blockPosition, qsizetype previousStart) const;
     const ParagraphStyle* paragraphStyleAt(qsizetype index) const;
     // Calls block for each stretch of [from, to) over which no drawn
     // attribute changes, with its format.
@@ -157,6 +165,9 @@ private:
     QTextDocument* m_document = nullptr;
     Attributes m_defaultAttributes;
     std::unique_ptr<FormatCache> m_cache;
+    mutable QTextBlockFormat m_lastBlockFormat;
+    mutable std::shared_ptr<const ParagraphStyle> m_lastBlockStyle;
+    mutable double m_lastSpacingAfter = 0.0;
     int m_updating = 0;
     int m_layoutOnly = 0;
     int m_unexpectedChanges = 0;

@@ -1,0 +1,216 @@
+// The editor under load: the real TextView, offscreen, over generated
+// Markdown of 100 KB, 1 MB and 5 MB.
+//
+// - Keystroke: a space typed inside a paragraph (it touches Markdown syntax,
+//   so the paragraph is restyled) and taken back with Backspace, each timed
+//   from the key press until the edit, the restyle, the mirror update and a
+//   repaint of the viewport are done; near the start, in the middle and at
+//   the end of the document.
+// - Return at the end of a list item: the line break and the list
+//   continuation (two edits, one undo group), with the repaint.
+// - Opening: the text set into a storage, styled whole, mirrored, shown and
+//   painted once; the resident memory afterwards is reported as counters.
+#include "document/TextView.h"
+
+#include "markdown/MarkdownStyling.h"
+#include "markdown/ParsedMarkdownStylesheet.h"
+#include "platform/TextMirror.h"
+#include "platform/TextStorage.h"
+#include "settings/Settings.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QTextDocument>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <random>
+
+using namespace lumora;
+
+namespace {
+
+// A deterministic Markdown text of about `bytes` characters.
+QString corpus(qsizetype bytes)
+{
+    static const QStringList words{
+        QStringLiteral("quiet"), QStringLiteral("morning"), QStringLiteral("letter"), QStringLiteral("river"),
+        QStringLiteral("window"), QStringLiteral("draft"),   QStringLiteral("the"),    QStringLiteral("and"),
+        QStringLiteral("writer"), QStringLiteral("a"),       QStringLiteral("of"),     QStringLiteral("paper"),
+        QStringLiteral("light"),  QStringLiteral("slowly"),  QStringLiteral("garden"), QStringLiteral("story")};
+    std::mt19937 random(1);
+    auto word = [&] { return words[random() % words.size()]; };
+    auto sentence = [&] {
+        QString s = word();
+        s[0] = s[0].toUpper();
+        const int n = 6 + int(random() % 12);
+        for (int i = 0; i < n; ++i) {
+            s += u' ';
+            switch (random() % 14) {
+            case 0: s += u'*' + word() + u'*'; break;
+            case 1: s += QStringLiteral("**") + word() + QStringLiteral("**"); break;
+            case 2: s += u'[' + word() + QStringLiteral("](https://example.org/") + word() + u')'; break;
+            default: s += word(); break;
+            }
+        }
+        return s + u'.';
+    };
+    QString text;
+    text.reserve(bytes + 1000);
+    int section = 0;
+    while (text.size() < bytes) {
+        text += QStringLiteral("## Section %1\n\n").arg(++section);
+        for (int p = 0; p < 4; ++p) {
+            const int n = 2 + int(random() % 4);
+            for (int i = 0; i < n; ++i) text += sentence() + (i + 1 < n ? QStringLiteral(" ") : QString());
+            text += QStringLiteral("\n\n");
+        }
+        for (int i = 0; i < 4; ++i) text += QStringLiteral("- ") + word() + u' ' + word() + u' ' + word() + u'\n';
+        text += QStringLiteral("\n> ") + sentence() + QStringLiteral("\n\n");
+    }
+    return text;
+}
+
+const QString& corpusOf(qsizetype bytes)
+{
+    static std::map<qsizetype, QString> cache;
+    auto it = cache.find(bytes);
+    if (it == cache.end()) it = cache.emplace(bytes, corpus(bytes)).first;
+    return it->second;
+}
+
+double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+// One opened document in a shown editor.
+struct Editor {
+    std::unique_ptr<TextStorage> storage;
+    UndoManager undo;
+    std::unique_ptr<TextView> view;
+
+    // Milliseconds spent styling the text, building the mirror, and showing
+    // and painting the first screen.
+    double styling = 0, mirroring = 0, painting = 0;
+
+    explicit Editor(const QString& text)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        const auto& parsed = *Settings::shared().parsedStylesheet;
+        storage = std::make_unique<TextStorage>(text, parsed.base);
+        restyleParagraphs(*storage, parsed, Range(0, storage->length()), true);
+        styling = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        view = std::make_unique<TextView>();
+        view->resize(1100, 800);
+        view->setTextStorage(storage.get(), &undo);
+        mirroring = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        view->show();
+        view->viewport()->repaint();
+        painting = timer.nsecsElapsed() / 1e6;
+    }
+
+    void press(Qt::Key key, const QString& text = QString())
+    {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QApplication::sendEvent(view.get(), &press);
+        view->viewport()->repaint();
+    }
+
+    // Inside the paragraph at about fraction of the text: after a letter
+    // in the middle of its first sentence.
+    qsizetype positionInParagraph(double fraction) const
+    {
+        const QString& s = storage->string();
+        const qsizetype target = qsizetype(s.size() * fraction);
+        // The start of the body paragraph nearest before target.
+        qsizetype start = s.lastIndexOf(QStringLiteral("\n\n"), target);
+        while (start > 0) {
+            const QChar first = s[start + 2];
+            if (first != u'#' && first != u'-' && first != u'>' && first != u'\n') break;
+            start = s.lastIndexOf(QStringLiteral("\n\n"), start - 1);
+        }
+        return s.indexOf(u' ', start + 12) - 1;
+    }
+};
+
+void keystroke(benchmark::State& state, double fraction)
+{
+    Editor editor(corpusOf(state.range(0)));
+    const qsizetype at = editor.positionInParagraph(fraction);
+    editor.view->setSelectedRange(Range(at, 0));
+    editor.view->ensureCursorVisible();
+    QApplication::processEvents();
+    bool typed = false;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        if (typed) editor.press(Qt::Key_Backspace);
+        else editor.press(Qt::Key_Space, QStringLiteral(" "));
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        typed = !typed;
+    }
+    state.counters["restyles"] = editor.view->restyleCount();
+    state.counters["mirror_updates"] = editor.view->mirror().updateCount();
+}
+
+void BM_KeystrokeStart(benchmark::State& state) { keystroke(state, 0.02); }
+void BM_KeystrokeMiddle(benchmark::State& state) { keystroke(state, 0.5); }
+void BM_KeystrokeEnd(benchmark::State& state) { keystroke(state, 0.995); }
+
+void BM_ReturnAfterListItem(benchmark::State& state)
+{
+    Editor editor(corpusOf(state.range(0)));
+    const QString& s = editor.storage->string();
+    const qsizetype item = s.lastIndexOf(QStringLiteral("\n- "));
+    const qsizetype end = s.indexOf(u'\n', item + 1);
+    editor.view->setSelectedRange(Range(end, 0));
+    editor.view->ensureCursorVisible();
+    QApplication::processEvents();
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        editor.press(Qt::Key_Return, QStringLiteral("\r"));
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        editor.view->undo();
+        editor.view->undo();
+    }
+}
+
+void BM_Open(benchmark::State& state)
+{
+    const QString& text = corpusOf(state.range(0));
+    const double before = residentMegabytes();
+    double after = before;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        Editor editor(text);
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        after = residentMegabytes();
+        state.counters["style_ms"] = editor.styling;
+        state.counters["mirror_ms"] = editor.mirroring;
+        state.counters["paint_ms"] = editor.painting;
+    }
+    state.counters["rss_MB"] = after;
+    state.counters["rss_growth_MB"] = after - before;
+}
+
+} // namespace
+
+// Opening first, so that its memory figures are not inflated by the others.
+BENCHMARK(BM_Open)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_KeystrokeEnd)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);
+BENCHMARK(BM_KeystrokeMiddle)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_KeystrokeStart)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_ReturnAfterListItem)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
