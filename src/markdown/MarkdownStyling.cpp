@@ -141,8 +141,10 @@ void resetMarkdownAttributes(TextStorage& storage, const ParsedMarkdownStyleshee
     storage.beginEditing();
     for (AttributeKey key : {AttributeKey::UnderlineStyle, AttributeKey::UnderlineColor, AttributeKey::ForegroundColor,
                              AttributeKey::BackgroundColor, AttributeKey::Kern, AttributeKey::Obliqueness,
-                             AttributeKey::Shadow, AttributeKey::StrikethroughStyle, AttributeKey::StrikethroughColor})
-        storage.removeAttribute(key, range);
+                             AttributeKey::Shadow, AttributeKey::StrikethroughStyle, AttributeKey::StrikethroughColor}) {
+        // A key the base sets is replaced right after; removing it first would only be work.
+        if (!parsed.base.contains(key)) storage.removeAttribute(key, range);
+    }
     storage.addAttributes(parsed.base, range);
     storage.endEditing();
 }
