@@ -115,48 +115,47 @@ qsizetype placeSample(TextStorage& s, double fraction)
     return p.start + 6; // inside "quick"
 }
 
-void BM_RestyleParagraphAfterEdit(benchmark::State& state)
+// Types a letter inside a word of the sample paragraph, or takes it back, so
+// that the text keeps its size; `after` runs after each edit.
+template <typename After>
+void typeInWord(benchmark::State& state, After after)
 {
     TextStorage& s = styledStorage(sizeArg(state));
     const double fraction = state.range(1) == 0 ? 0.001 : state.range(1) == 1 ? 0.5 : 0.999;
     const qsizetype at = placeSample(s, fraction);
     bool inserted = false;
     for (auto _ : state) {
-        // Type a letter inside a word, or take it back: the text stays the same size.
         if (inserted) s.replaceCharacters(Range(at, 1), QString());
         else s.replaceCharacters(Range(at, 0), QStringLiteral("x"));
         inserted = !inserted;
-        const auto start = std::chrono::steady_clock::now();
-        restyleParagraphs(s, stylesheet(), Range(at, inserted ? 1 : 0));
-        const auto stop = std::chrono::steady_clock::now();
-        state.SetIterationTime(std::chrono::duration<double>(stop - start).count());
+        after(s, Range(at, inserted ? 1 : 0));
     }
     if (inserted) s.replaceCharacters(Range(at, 1), QString());
 }
-BENCHMARK(BM_RestyleParagraphAfterEdit)
-    ->ArgsProduct({{100, 1024, 5120}, {0, 1, 2}})
-    ->ArgNames({"KB", "start/middle/end"})
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond);
+
+void KeystrokePlaces(benchmark::internal::Benchmark* b)
+{
+    b->ArgsProduct({{100, 1024, 5120}, {0, 1, 2}})->ArgNames({"KB", "start/middle/end"})->Unit(benchmark::kMicrosecond);
+}
+
+// The restyle of the edited paragraph alone is timed.
+void BM_RestyleParagraphAfterEdit(benchmark::State& state)
+{
+    typeInWord(state, [&](TextStorage& s, Range edited) {
+        const auto start = std::chrono::steady_clock::now();
+        restyleParagraphs(s, stylesheet(), edited);
+        const auto stop = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(stop - start).count());
+    });
+}
+BENCHMARK(BM_RestyleParagraphAfterEdit)->Apply(KeystrokePlaces)->UseManualTime();
 
 // The edit itself (the string and every key's runs), for comparison.
 void BM_OneCharacterEdit(benchmark::State& state)
 {
-    TextStorage& s = styledStorage(sizeArg(state));
-    const double fraction = state.range(1) == 0 ? 0.001 : state.range(1) == 1 ? 0.5 : 0.999;
-    const qsizetype at = placeSample(s, fraction);
-    bool inserted = false;
-    for (auto _ : state) {
-        if (inserted) s.replaceCharacters(Range(at, 1), QString());
-        else s.replaceCharacters(Range(at, 0), QStringLiteral("x"));
-        inserted = !inserted;
-    }
-    if (inserted) s.replaceCharacters(Range(at, 1), QString());
+    typeInWord(state, [](TextStorage&, Range) {});
 }
-BENCHMARK(BM_OneCharacterEdit)
-    ->ArgsProduct({{100, 1024, 5120}, {0, 1, 2}})
-    ->ArgNames({"KB", "start/middle/end"})
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OneCharacterEdit)->Apply(KeystrokePlaces);
 
 // ---- Focus ----------------------------------------------------------------------
 
