@@ -28,6 +28,17 @@ QString attributeKeyName(AttributeKey key)
 
 AttributeObject::~AttributeObject() = default;
 
+AttributeValue::AttributeValue(const Color& color)
+    : m_value(std::make_shared<const Color>(color))
+{
+}
+
+const Color* AttributeValue::color() const
+{
+    const auto* p = std::get_if<std::shared_ptr<const Color>>(&m_value);
+    return p ? p->get() : nullptr;
+}
+
 AttributeValue::AttributeValue(const lumora::Shadow& shadow)
     : m_value(std::make_shared<const lumora::Shadow>(shadow))
 {
@@ -59,7 +70,8 @@ std::shared_ptr<const lumora::ParagraphStyle> AttributeValue::sharedParagraphSty
 bool operator==(const AttributeValue& a, const AttributeValue& b)
 {
     if (a.m_value.index() != b.m_value.index()) return false;
-    if (const auto* s = a.shadow()) return *s == *b.shadow();
+    if (const auto* c = a.color()) return c == b.color() || *c == *b.color();
+    if (const auto* s = a.shadow()) return s == b.shadow() || *s == *b.shadow();
     if (const auto* p = a.paragraphStyle()) return p == b.paragraphStyle() || *p == *b.paragraphStyle();
     return a.m_value == b.m_value; // objects: shared_ptr compares by identity
 }

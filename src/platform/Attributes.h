@@ -54,7 +54,7 @@ public:
 
     AttributeValue() = default;
     AttributeValue(const QFont& font) : m_value(font) {}
-    AttributeValue(const Color& color) : m_value(color) {}
+    AttributeValue(const Color& color);
     AttributeValue(std::int64_t integer) : m_value(integer) {}
     AttributeValue(int integer) : m_value(std::int64_t(integer)) {}
     AttributeValue(double number) : m_value(number) {}
@@ -66,7 +66,7 @@ public:
     bool isNull() const { return std::holds_alternative<std::monostate>(m_value); }
 
     const QFont* font() const { return std::get_if<QFont>(&m_value); }
-    const Color* color() const { return std::get_if<Color>(&m_value); }
+    const Color* color() const;
     const std::int64_t* integer() const { return std::get_if<std::int64_t>(&m_value); }
     const double* number() const { return std::get_if<double>(&m_value); }
     const lumora::Shadow* shadow() const;
@@ -85,7 +85,9 @@ public:
     friend bool operator==(const AttributeValue& a, const AttributeValue& b);
 
 private:
-    std::variant<std::monostate, QFont, Color, std::int64_t, double,
+    // Colours, shadows and paragraph styles live behind shared pointers so
+    // that a value stays small (24 bytes): text storages keep one per run.
+    std::variant<std::monostate, QFont, std::shared_ptr<const Color>, std::int64_t, double,
                  std::shared_ptr<const lumora::Shadow>, std::shared_ptr<const lumora::ParagraphStyle>,
                  Object>
         m_value;

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/Range.h"
+#include "platform/TextStorage.h"
+#include "settings/Settings.h"
+
+#include <QStringView>
+
+// Focus highlighting keeps the sentence or paragraph at the caret at full
+// strength and dims the rest. Styling already gives every character the
+// dimmed colour while highlighting is on; a pass lifts the focused runs to
+// full alpha and marks them with "LMHighlightColor", so that the next pass
+// finds and dims just those again.
+namespace lumora {
+
+// What to keep at full strength for a selection: with an empty selection and
+// the mode "sentence" or "paragraph", the sentence or paragraph around the
+// caret; otherwise (a selection, or highlighting off) the whole text.
+Range focusRange(QStringView text, Range selection, Settings::Highlighting mode);
+
+// One highlight pass, in one editing bracket. First dims: the previously
+// lifted runs, or with dimAll every run with a colour (when the stored
+// colours may be stale); then lifts every coloured run inside focus to full
+// alpha. Only runs whose colour really changes are touched.
+void highlightFocus(TextStorage& storage, Range focus, bool dimAll);
+
+// Where the lifted runs are: from the first of them, as long as all of them
+// together; (0, 0) when there are none.
+Range highlightedRange(const TextStorage& storage);
+
+} // namespace lumora

@@ -1,0 +1,113 @@
+#include "markdown/MarkdownEditing.h"
+
+#include "markdown/Markdown.h"
+#include "markdown/MarkdownScanner.h"
+#include "platform/CharacterSet.h"
+#include "platform/TextBoundaries.h"
+
+#include <limits>
+
+namespace lumora {
+
+namespace {
+
+bool isSpaceOrTab(QChar c) { return c == u' ' || c == u'\t'; }
+
+// The item number at p (a run of decimal digits), or nothing when there is
+// none or it does not fit a 64-bit integer.
+std::optional<std::int64_t> numberAt(QStringView text, qsizetype p, qsizetype limit)
+{
+    std::int64_t n = 0;
+    qsizetype i = p;
+    for (; i < limit && CharacterSet::decimalDigits().contains(text[i]); ++i) {
+        const int digit = text[i].digitValue();
+        if (digit < 0) return std::nullopt;
+        if (n > (std::numeric_limits<std::int64_t>::max() - digit) / 10) return std::nullopt;
+        n = n * 10 + digit;
+    }
+    if (i == p) return std::nullopt;
+    return n;
+}
+
+// The list item holding location, as the styling marked it and as the text
+// still says it is. The stored element alone may be stale (the text changed
+// since it was styled, or Markdown was switched off), so the paragraph is
+// classified again and only a list item both ways counts.
+struct ListParagraph {
+    text::ParagraphBounds bounds;
+    Markdown element;
+};
+
+std::optional<ListParagraph> listParagraphAt(const TextStorage& storage, qsizetype location)
+{
+    if (storage.length() == 0) return std::nullopt;
+    const qsizetype index = std::clamp<qsizetype>(location, 0, storage.length() - 1);
+    const std::optional<Markdown> stored = Markdown::unboxed(storage.attribute(AttributeKey::FullLineMarkdown, index));
+    if (!stored || !stored->isList()) return std::nullopt;
+    const QStringView text = storage.string();
+    const text::ParagraphBounds bounds = text::paragraphBounds(text, Range(index, 0));
+    const auto line = markdownLineElement(text, bounds.start, bounds.end - bounds.start);
+    if (!line || !line->element.isList()) return std::nullopt;
+    return ListParagraph{bounds, line->element};
+}
+
+} // namespace
+
+std::optional<MarkdownEdit> listContinuation(QStringView text, Range editedRange)
+{
+    if (editedRange.length != 1) return std::nullopt;
+    const qsizetype location = editedRange.location;
+    if (location < 0 || location >= text.size() || !text::isNewline(text[location].unicode())) return std::nullopt;
+
+    const text::ParagraphBounds line = text::paragraphBounds(text, Range(location, 0));
+    const qsizetype start = line.start;
+    const auto classified = markdownLineElement(text, start, line.end - start);
+    if (!classified) return std::nullopt;
+    const Markdown& element = classified->element;
+    const qsizetype contentStart = classified->contentStart;
+    const Markdown::Kind kind = element.kind();
+    const bool continues = element.isList() || kind == Markdown::Kind::Blockquote || kind == Markdown::Kind::Codeblock;
+    if (!continues) return std::nullopt;
+
+    if (start + contentStart == location) {
+        // Return on an item that holds only its prefix ends the list.
+        return MarkdownEdit{QString(), Range(start, contentStart + 1), Range(start, 0)};
+    }
+
+    QString prefix;
+    if (kind == Markdown::Kind::OrderedList) {
+        qsizetype indent = 0;
+        while (start + indent < location && isSpaceOrTab(text[start + indent])) ++indent;
+        const std::optional<std::int64_t> number = numberAt(text, start + indent, location);
+        if (!number || *number == std::numeric_limits<std::int64_t>::max()) return std::nullopt;
+        prefix = text.sliced(start, indent).toString() + QString::number(*number + 1)
+            + text.sliced(start + contentStart - 2, 2).toString();
+    } else {
+        prefix = text.sliced(start, contentStart).toString();
+    }
+    return MarkdownEdit{prefix, Range(location + 1, 0), Range(location + 1 + prefix.size(), 0)};
+}
+
+std::optional<IndentationEdit> indentListItem(const TextStorage& storage, qsizetype location)
+{
+    const std::optional<ListParagraph> item = listParagraphAt(storage, location);
+    if (!item) return std::nullopt;
+    const qsizetype start = item->bounds.start;
+    const bool spaces = storage.string()[start] == u' ';
+    return IndentationEdit{Range(start, 0), spaces ? QStringLiteral("    ") : QStringLiteral("\t")};
+}
+
+std::optional<IndentationEdit> outdentListItem(const TextStorage& storage, qsizetype location)
+{
+    const std::optional<ListParagraph> item = listParagraphAt(storage, location);
+    if (!item || item->element.level() < 1) return std::nullopt;
+    const QStringView text = storage.string();
+    const qsizetype start = item->bounds.start;
+    // Remove only what is really there: four spaces, or one tab.
+    if (skipCharacters(text, Markdown::spaceCharacters(), start, item->bounds.end) >= 4)
+        return IndentationEdit{Range(start, 4), QString()};
+    if (start < text.size() && text[start] == u'\t') return IndentationEdit{Range(start, 1), QString()};
+    return std::nullopt;
+}
+
+} // namespace lumora

@@ -1,0 +1,177 @@
+#include "markdown/MarkdownEditing.h"
+#include "markdown/MarkdownScanner.h"
+#include "markdown/MarkdownStyling.h"
+#include "platform/TextBoundaries.h"
+
+#include "MarkdownTestSupport.h"
+#include "support/QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+
+namespace {
+
+using test::markParagraphs;
+
+// Types text at the caret (a marker '|' in before), then runs list continuation.
+// Returns the text with the edit applied and the caret shown as '|', or
+// "none" when no edit comes back.
+QString typeAndContinue(const QString& before, const QString& typed)
+{
+    QString s = before;
+    const qsizetype caret = s.indexOf(u'|');
+    s.remove(caret, 1);
+    s.insert(caret, typed);
+    const auto edit = listContinuation(s, Range(caret, typed.size()));
+    if (!edit) return QStringLiteral("none");
+    EXPECT_GE(edit->range.location, 0);
+    EXPECT_LE(edit->range.end(), s.size());
+    s.replace(edit->range.location, edit->range.length, edit->replacement);
+    EXPECT_EQ(edit->selection.length, 0);
+    s.insert(edit->selection.location, u'|');
+    return s;
+}
+
+QString applied(const TextStorage& s, const std::optional<IndentationEdit>& edit)
+{
+    if (!edit) return QStringLiteral("none");
+    QString t = s.string();
+    t.replace(edit->range.location, edit->range.length, edit->replacement);
+    return t;
+}
+
+} // namespace
+
+TEST(ListContinuation, ContinuesListsQuotesAndCode)
+{
+    struct Case {
+        const char16_t* before;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {u"1. apple|", "1. apple\n2. |"},
+        {u"9) x|", "9) x\n10) |"},
+        {u"    3. x|", "    3. x\n    4. |"},
+        {u"007. x|", "007. x\n8. |"},
+        {u"1.\tx|", "1.\tx\n2.\t|"},
+        {u"- item|", "- item\n- |"},
+        {u"* item|", "* item\n* |"},
+        {u"+\titem|", "+\titem\n+\t|"},
+        {u"> > quoted|", "> > quoted\n> > |"},
+        {u"    code|", "    code\n    |"},
+        {u"- it|em", "- it\n- |em"},
+        {u"a\n- item|\nb", "a\n- item\n- |\nb"},
+        // An item that holds only its prefix: the prefix and the new break go.
+        {u"- |", "|"},
+        {u"2. |", "|"},
+        {u"> |", "|"},
+        {u"    |", "|"},
+        {u"x\n- |\ny", "x\n|\ny"},
+        // Nothing to continue.
+        {u"# Heading|", "none"},
+        {u"plain|", "none"},
+        {u"|- item", "none"},
+        {u"[a]: b|", "none"},
+        {u"9223372036854775807. x|", "none"},
+        {u"99999999999999999999. x|", "none"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(typeAndContinue(QString::fromUtf16(c.before), QStringLiteral("\n")), QString::fromUtf8(c.expected))
+            << QString::fromUtf16(c.before).toStdString();
+}
+
+TEST(ListContinuation, OnlyASingleTypedLineBreakCounts)
+{
+    EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("x")), QStringLiteral("none"));
+    EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\n\n")), QStringLiteral("none"));
+    EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\na")), QStringLiteral("none"));
+    EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\u2028")), QStringLiteral("- item\u2028- |"));
+    EXPECT_FALSE(listContinuation(QStringLiteral("- a\n"), Range(4, 1))) << "past the end";
+    EXPECT_FALSE(listContinuation(QString(), Range(0, 1)));
+}
+
+TEST(Indentation, TabAndBacktabInListItems)
+{
+    struct Case {
+        const char16_t* text;
+        qsizetype caret;
+        const char* indented;
+        const char* outdented;
+    };
+    const Case cases[] = {
+        {u"- item\n", 3, "\t- item\n", "none"},
+        {u"    - item\n", 8, "        - item\n", "- item\n"},
+        {u"\t- item\n", 4, "\t\t- item\n", "- item\n"},
+        {u"        - item\n", 12, "            - item\n", "    - item\n"},
+        {u"\t1. item", 8, "\t\t1. item", "1. item"},
+        {u"plain\n", 2, "none", "none"},
+        {u"> quote\n", 2, "none", "none"},
+        {u"a\n\t- b", 6, "a\n\t\t- b", "a\n- b"}, // caret at the very end: the last paragraph
+        {u"", 0, "none", "none"},
+    };
+    for (const Case& c : cases) {
+        TextStorage s(QString::fromUtf16(c.text));
+        markParagraphs(s);
+        EXPECT_EQ(applied(s, indentListItem(s, c.caret)), QString::fromUtf8(c.indented)) << QString::fromUtf16(c.text).toStdString();
+        EXPECT_EQ(applied(s, outdentListItem(s, c.caret)), QString::fromUtf8(c.outdented)) << QString::fromUtf16(c.text).toStdString();
+    }
+}
+
+TEST(Indentation, BacktabNeverTrustsAStaleElement)
+{
+    // Styled as a level-1 item, then the text changed without a restyle.
+    TextStorage s(QStringLiteral("    - item\nnext"));
+    markParagraphs(s);
+    s.replaceCharacters(Range(0, 4), QStringLiteral("ab")); // "ab- item": no list item any more
+    EXPECT_EQ(s.string(), QStringLiteral("ab- item\nnext"));
+    EXPECT_FALSE(outdentListItem(s, 3)) << "must not remove 'ab- ' or anything else";
+    EXPECT_FALSE(indentListItem(s, 3));
+
+    // The element says level 1 but only a level-0 item is left.
+    TextStorage t(QStringLiteral("\t- item"));
+    markParagraphs(t);
+    t.replaceCharacters(Range(0, 1), QString());
+    EXPECT_EQ(t.string(), QStringLiteral("- item"));
+    EXPECT_FALSE(outdentListItem(t, 2));
+
+    // Markdown switched off: no element, nothing to do.
+    TextStorage u(QStringLiteral("\t- item"));
+    EXPECT_FALSE(outdentListItem(u, 2));
+    EXPECT_FALSE(indentListItem(u, 2));
+
+    // A caret far past the end never reaches past the text.
+    TextStorage v(QStringLiteral("\t- x"));
+    markParagraphs(v);
+    EXPECT_EQ(applied(v, outdentListItem(v, 1000)), QStringLiteral("- x"));
+}
+
+TEST(EditTouchesSyntax, PlainTypingInsideAWordNeedsNoRestyle)
+{
+    struct Case {
+        const char16_t* text;
+        Range range;
+        const char16_t* replacement;
+        bool expected;
+    };
+    const Case cases[] = {
+        {u"hello", Range(2, 0), u"x", false},   // between two letters
+        {u"hello", Range(5, 0), u"x", false},   // at the end
+        {u"", Range(0, 0), u"x", false},
+        {u"hello", Range(0, 0), u"x", false},
+        {u"he llo", Range(3, 0), u"x", true},   // after a space
+        {u"he*llo", Range(2, 0), u"x", true},   // before a "*"
+        {u"he llo", Range(2, 0), u"x", false},  // before a space: whitespace after does not count
+        {u"a1b", Range(1, 1), u"x", true},      // replacing a digit
+        {u"ab", Range(1, 0), u" ", true},       // typing a space
+        {u"ab", Range(1, 0), u"#", true},
+        {u"ab", Range(1, 0), u"\n", true},
+        {u"ab", Range(1, 0), u"\\", false},     // the backslash is no syntax character
+        {u"a\u00A0b", Range(2, 0), u"x", true}, // after a no-break space
+        {u"ab", Range(0, 2), u"", false},
+        {u"a]", Range(1, 0), u"x", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(editTouchesMarkdownSyntax(QString::fromUtf16(c.text), c.range, QString::fromUtf16(c.replacement)), c.expected)
+            << QString::fromUtf16(c.text).toStdString() << " @" << c.range.location;
+}
