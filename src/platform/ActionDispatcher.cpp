@@ -145,14 +145,14 @@ void Responder::perform(const QString& action, MenuItem* sender)
 
 std::optional<bool> Responder::validate(MenuItem&) { return std::nullopt; }
 
-void Responder::addAction(const QString& action, Handler handler) { m_actions.insert(action, std::move(handler)); }
+void Responder::addActionHandler(const QString& action, Handler handler) { m_actions.insert(action, std::move(handler)); }
 
 // ApplicationResponder ----------------------------------------------------
 
 ApplicationResponder::ApplicationResponder()
 {
-    addAction(QStringLiteral("terminate:"), [this](MenuItem*) { terminate(); });
-    addAction(QStringLiteral("arrangeInFront:"), [](MenuItem*) {
+    addActionHandler(QStringLiteral("terminate:"), [this](MenuItem*) { terminate(); });
+    addActionHandler(QStringLiteral("arrangeInFront:"), [](MenuItem*) {
         QWidget* key = ActionDispatcher::instance().keyWindow();
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible() && !isTransientWindow(w) && w != key) w->raise();
@@ -238,6 +238,9 @@ QWidget* ActionDispatcher::keyWindow() const
     QWidget* active = QApplication::activeWindow();
     if (active && !isTransientWindow(active)) return active;
     if (m_keyWindow && m_keyWindow->isVisible()) return m_keyWindow;
+    // Without a window manager no window ever becomes active: take a shown one.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && !isTransientWindow(w) && w->windowType() != Qt::Desktop) return w;
     return nullptr;
 }
 

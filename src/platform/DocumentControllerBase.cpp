@@ -31,17 +31,17 @@ QString identity(const QString& path)
 DocumentControllerBase::DocumentControllerBase(UserDefaults* defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults)
 {
-    addAction(QStringLiteral("newDocument:"), [this](MenuItem*) {
+    addActionHandler(QStringLiteral("newDocument:"), [this](MenuItem*) {
         if (auto made = openUntitledDocument(true); !made) presentError(made.error());
     });
-    addAction(QStringLiteral("openRecentDocument:"), [this](MenuItem* sender) {
+    addActionHandler(QStringLiteral("openRecentDocument:"), [this](MenuItem* sender) {
         if (!sender) return;
         openDocument(sender->representedObject().toString(), true,
                      [this](DocumentBase*, bool, const std::optional<PlatformError>& error) {
                          if (error) presentError(*error);
                      });
     });
-    addAction(QStringLiteral("clearRecentDocuments:"), [this](MenuItem*) { clearRecentDocuments(); });
+    addActionHandler(QStringLiteral("clearRecentDocuments:"), [this](MenuItem*) { clearRecentDocuments(); });
 }
 
 DocumentControllerBase::~DocumentControllerBase()

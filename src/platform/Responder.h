@@ -18,7 +18,7 @@ class MenuItem;
 // application, the document controller) or through nextResponder() (a
 // window's controller names its document).
 //
-// The default implementation answers from a table filled with addAction();
+// The default implementation answers from a table filled with addActionHandler();
 // subclasses may override respondsTo() and perform() instead.
 class Responder {
 public:
@@ -40,7 +40,7 @@ public:
     virtual Responder* nextResponder() const { return nullptr; }
 
 protected:
-    void addAction(const QString& action, Handler handler);
+    void addActionHandler(const QString& action, Handler handler);
 
 private:
     QHash<QString, Handler> m_actions;
