@@ -69,8 +69,10 @@ std::optional<bool> SystemAppearance::darkFromColorScheme(const QVariant& value)
 void SystemAppearance::queryPortal()
 {
     if (!m_bus->isConnected()) return;
+    // The slot's argument types must be known by name before connecting.
+    qRegisterMetaType<QDBusVariant>();
     m_bus->connect(kService, kPath, kInterface, QStringLiteral("SettingChanged"), this,
-                SLOT(settingChanged(QString, QString, QDBusVariant)));
+                   SLOT(settingChanged(QString, QString, QDBusVariant)));
 
     readSetting(QStringLiteral("ReadOne"));
 }

@@ -140,11 +140,19 @@ TEST(Menu, TheQtViewFollowsTheModelAndRegistersNoShortcut)
     EXPECT_FALSE(edit.itemAt(9)->qAction()->isVisible()); // an alternate stands back
     for (QAction* a : view->actions()) EXPECT_TRUE(a->shortcut().isEmpty()) << a->text().toStdString();
 
-    edit.updateAlternates(Qt::ShiftModifier);
+    // While the menu is open, holding Shift shows the alternate instead.
+    ActionDispatcher::instance().setMainMenu(bar.get()); // installs the key filter
+    ActionDispatcher::instance().menuWillOpen(edit);
+    QWidget anyWidget;
+    QKeyEvent shiftDown(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
+    QApplication::sendEvent(&anyWidget, &shiftDown);
     EXPECT_FALSE(edit.itemAt(8)->qAction()->isVisible());
     EXPECT_TRUE(edit.itemAt(9)->qAction()->isVisible());
-    edit.updateAlternates(Qt::NoModifier);
+    QKeyEvent shiftUp(QEvent::KeyRelease, Qt::Key_Shift, Qt::ShiftModifier);
+    QApplication::sendEvent(&anyWidget, &shiftUp);
     EXPECT_TRUE(edit.itemAt(8)->qAction()->isVisible());
+    EXPECT_FALSE(edit.itemAt(9)->qAction()->isVisible());
+    ActionDispatcher::instance().menuDidClose(edit);
 
     edit.removeItemAt(0);
     edit.insertItem(MenuItem::make(QStringLiteral("First")), 0);
