@@ -59,6 +59,14 @@ TEST(DocumentWindowBase, CarriesTheWindowCommands)
     QTest::mouseDClick(window.titleStrip(), Qt::LeftButton, {}, QPoint(200, 10));
     EXPECT_FALSE(window.isMaximized());
 
+    // Without a window manager to move it, dragging the strip moves the window.
+    const QPoint before = window.pos();
+    QTest::mousePress(window.titleStrip(), Qt::LeftButton, {}, QPoint(200, 10));
+    QTest::mouseMove(window.titleStrip(), QPoint(230, 30));
+    QTest::mouseMove(window.titleStrip(), QPoint(260, 50));
+    QTest::mouseRelease(window.titleStrip(), Qt::LeftButton, {}, QPoint(260, 50));
+    EXPECT_EQ(window.pos() - before, QPoint(60, 40));
+
     QTest::mouseClick(window.titleStrip()->closeButton(), Qt::LeftButton);
     EXPECT_FALSE(window.isVisible());
 }

@@ -111,6 +111,14 @@ TEST(MainMenu, HasEveryMenuAndItemInOrder)
     for (const auto& item : lines.items()) lineTitles << item->title() + "=" + item->representedObject().toString();
     EXPECT_EQ(lineTitles, (QStringList{"None=0", "1=1", "2=2", "3=3"}));
 
+    // Every title comes from the strings table.
+    bar.forEachItem([](MenuItem& item) {
+        EXPECT_FALSE(item.title().startsWith("menu.") || item.title().startsWith("settings.")) << item.title().toStdString();
+    });
+
+    f.mainMenu.addRecentDocumentsMenu(std::make_unique<Menu>("Open Recent"));
+    EXPECT_EQ(f.mainMenu.topLevelMenu(MainMenu::file).itemAt(3)->title(), QStringLiteral("Open Recent"));
+
     f.mainMenu.addStylesheetItems();
     const Menu& view = f.mainMenu.topLevelMenu(MainMenu::view);
     EXPECT_EQ(view.count(), 19);
