@@ -44,8 +44,8 @@ std::unique_ptr<MenuItem> hidden(std::unique_ptr<MenuItem> item, bool keepsKey)
     return item;
 }
 
-// Commands of the desktop this program was first written for that nothing
-// here may carry out: shown only once a responder takes them.
+// Commands some desktops offer and this one may not (hiding applications,
+// the spelling panel, speech): shown only once a responder takes them.
 std::unique_ptr<MenuItem> whenHandled(std::unique_ptr<MenuItem> item)
 {
     item->setHidesWhenUnhandled(true);
