@@ -14,6 +14,7 @@
 
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
+#include "platform/EditorLayout.h"
 #include "platform/TextMirror.h"
 #include "platform/TextStorage.h"
 #include "settings/Settings.h"
@@ -201,6 +202,12 @@ void BM_Open(benchmark::State& state)
         state.counters["style_ms"] = editor.styling;
         state.counters["mirror_ms"] = editor.mirroring;
         state.counters["paint_ms"] = editor.painting;
+        // What the background layout then does, and the memory after it.
+        QElapsedTimer layout;
+        layout.start();
+        static_cast<EditorLayout*>(editor.view->document()->documentLayout())->layoutEverything();
+        state.counters["full_layout_ms"] = double(layout.nsecsElapsed()) / 1e6;
+        state.counters["rss_laid_out_MB"] = residentMegabytes();
     }
     state.counters["rss_MB"] = after;
     state.counters["rss_growth_MB"] = after - before;

@@ -1,6 +1,7 @@
 #include "platform/TextMirror.h"
 
 #include "platform/CharacterSet.h"
+#include "platform/EditorLayout.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QDebug>
@@ -212,8 +213,8 @@ TextMirror::TextMirror(QObject* parent)
 {
     m_document->setUndoRedoEnabled(false);
     m_document->setDocumentMargin(0);
-    // QTextDocument reports changes only once it has a layout.
-    m_document->documentLayout();
+    // Our own layout (QTextDocument also reports changes only once it has one).
+    m_document->setDocumentLayout(new EditorLayout(m_document));
     connect(m_document, &QTextDocument::contentsChange, this, &TextMirror::documentContentsChanged);
 }
 

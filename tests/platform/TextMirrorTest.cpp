@@ -1,4 +1,5 @@
 #include "platform/TextMirror.h"
+#include "platform/EditorLayout.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
@@ -189,4 +190,45 @@ TEST(TextMirrorTest, ChangesBehindItsBackAreUndone)
     QCoreApplication::processEvents();
     EXPECT_EQ(mirror.document()->toRawText(), QStringLiteral("Keep this text"));
     TextMirror::setAssertsOnUnexpectedChange(true);
+}
+
+TEST(TextMirrorTest, LayoutAfterEditsMatchesAFreshLayout)
+{
+    // The layout keeps heights, not positions: after edits anywhere, every
+    // block must sit where a fresh layout of the same text puts it.
+    QString text;
+    for (int i = 0; i < 300; ++i)
+        text += (i % 7 == 0 ? QStringLiteral("# Heading %1\n") : QStringLiteral("Words of paragraph %1, long enough to wrap once or twice in a narrow column of text.\n")).arg(i);
+    TextStorage storage(text, body());
+    for (qsizetype at = 0; at >= 0 && at < storage.length(); at = storage.string().indexOf(u'#', at + 1))
+        storage.addAttributes(heading(), Range(at, storage.string().indexOf(u'\n', at) - at + 1));
+    TextMirror live;
+    live.setStorage(&storage);
+    live.document()->setTextWidth(400);
+    auto* layout = qobject_cast<EditorLayout*>(live.document()->documentLayout());
+    ASSERT_TRUE(layout);
+    layout->layoutEverything();
+
+    std::mt19937 random(3);
+    for (int step = 0; step < 40; ++step) {
+        const qsizetype at = std::uniform_int_distribution<qsizetype>(0, storage.length() - 1)(random);
+        storage.replaceCharacters(Range(at, step % 3), step % 2 ? QStringLiteral("\nnew words here ") : QString());
+    }
+    EXPECT_EQ(layout->laidOutBlockCount(), live.document()->blockCount());
+
+    TextMirror fresh;
+    fresh.setStorage(&storage);
+    fresh.document()->setTextWidth(400);
+    qobject_cast<EditorLayout*>(fresh.document()->documentLayout())->layoutEverything();
+    for (QTextBlock a = live.document()->begin(), b = fresh.document()->begin(); a.isValid(); a = a.next(), b = b.next()) {
+        ASSERT_TRUE(b.isValid());
+        ASSERT_EQ(layout->blockBoundingRect(a), fresh.document()->documentLayout()->blockBoundingRect(b))
+            << "block " << a.blockNumber();
+    }
+    EXPECT_EQ(layout->documentSize(), fresh.document()->documentLayout()->documentSize());
+    // A click finds the character under it.
+    const QTextBlock probe = live.document()->findBlockByNumber(120);
+    const QRectF r = layout->blockBoundingRect(probe);
+    EXPECT_EQ(layout->hitTest(r.topLeft() + QPointF(probe.layout()->lineAt(0).x() + 1, 5), Qt::FuzzyHit),
+              probe.position());
 }
