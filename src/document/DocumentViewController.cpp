@@ -42,8 +42,7 @@ void DocumentViewController::setInfoView(QWidget* infoView)
 
 void DocumentViewController::applyTheme()
 {
-    const Theme& theme = *Settings::shared().theme;
-    m_textView->applyTheme(theme);
+    // The background, caret and selection colours, then the focus colours.
     m_textView->updateHighlightAttributes();
 }
 

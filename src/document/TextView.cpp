@@ -391,7 +391,6 @@ void TextView::applyTheme(const Theme& theme)
 
 void TextView::updateTextContainerInset()
 {
-    if (!isVisible() && !window()) return;
     double h = Settings::windowedVerticalInset;
     if (window()->isFullScreen()) {
         const QScreen* screen = window()->screen();
@@ -479,7 +478,7 @@ bool TextView::event(QEvent* e)
 void TextView::keyPressEvent(QKeyEvent* e)
 {
     if (!m_storage) {
-        QTextEdit::keyPressEvent(e);
+        e->ignore();
         return;
     }
     e->accept();

@@ -101,6 +101,27 @@ TEST(EditorScreenshotTest, SampleDocumentLooksStyledAndCentred)
     EXPECT_GT(bodyInk, 8);
     EXPECT_GT(headingInk, bodyInk + 4);
 
+    // Focus highlighting: the sentence at the caret keeps its strength, the
+    // list further down is drawn faint.
+    auto darkPixels = [&](const QImage& shot, const QRectF& area) {
+        int dark = 0;
+        for (int y = int(area.top()); y < int(area.bottom()); ++y)
+            for (int x = int(area.left()); x < int(area.right()); ++x)
+                if (qGray(shot.pixel(x, y)) < 100) ++dark;
+        return dark;
+    };
+    const QTextBlock list = doc->findBlock(int(storage.string().indexOf(QStringLiteral("- Read"))));
+    const QRectF listRect = layout->blockBoundingRect(list).translated(0, -offset);
+    EXPECT_GT(darkPixels(image, listRect), 50);
+    const Settings::Highlighting savedHighlighting = settings.highlighting;
+    settings.highlighting = Settings::Highlighting::sentence;
+    view->setSelectedRange(Range(40, 0));
+    view->updateHighlightAttributes();
+    const QImage focused = pane.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(darkPixels(focused, listRect), 0);
+    EXPECT_GT(darkPixels(focused, body), 50);
+    settings.highlighting = savedHighlighting;
+
     settings.editorSize = savedSize;
     settings.isTypewriterScrollingEnabled = savedTypewriter;
 }
