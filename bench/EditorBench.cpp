@@ -166,6 +166,15 @@ void keystroke(benchmark::State& state, double fraction)
 }
 
 void BM_KeystrokeStart(benchmark::State& state) { keystroke(state, 0.02); }
+// The same in the middle with sentence focus highlighting on.
+void BM_KeystrokeMiddleFocus(benchmark::State& state)
+{
+    Settings& settings = Settings::shared();
+    const auto saved = settings.highlighting;
+    settings.highlighting = Settings::Highlighting::sentence;
+    keystroke(state, 0.5);
+    settings.highlighting = saved;
+}
 void BM_KeystrokeMiddle(benchmark::State& state) { keystroke(state, 0.5); }
 void BM_KeystrokeEnd(benchmark::State& state) { keystroke(state, 0.995); }
 
@@ -220,4 +229,5 @@ BENCHMARK(BM_Open)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime(
 BENCHMARK(BM_KeystrokeEnd)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);
 BENCHMARK(BM_KeystrokeMiddle)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
 BENCHMARK(BM_KeystrokeStart)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_KeystrokeMiddleFocus)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
 BENCHMARK(BM_ReturnAfterListItem)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
