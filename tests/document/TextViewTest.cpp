@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace lumora;
 
 namespace {
@@ -302,4 +304,28 @@ TEST_F(TextViewTest, TextOptionsArePersistedUnderTheirKeys)
     other.show();
     EXPECT_TRUE(other.textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
     Settings::shared().userDefaults->remove(QStringLiteral("automaticQuoteSubstitutionEnabled"));
+}
+
+TEST_F(TextViewTest, RandomEditingKeepsMirrorAndUndoExact)
+{
+    // Keys of every kind in random order: afterwards the mirror equals the
+    // storage (checked on tear-down) and undoing everything gives back the
+    // original text.
+    const QString original = QStringLiteral("# Notes\r\n\n- one\n- two\n\n> quoted *text* here\n\nplain words");
+    open(original);
+    QApplication::clipboard()->setText(QStringLiteral("pasted\nlines"));
+    std::mt19937 random(11);
+    const QList<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys{
+        {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Backspace, Qt::NoModifier}, {Qt::Key_Delete, Qt::NoModifier},
+        {Qt::Key_Left, Qt::NoModifier},   {Qt::Key_Right, Qt::ShiftModifier}, {Qt::Key_Up, Qt::NoModifier},
+        {Qt::Key_Down, Qt::NoModifier},   {Qt::Key_V, Qt::ControlModifier},   {Qt::Key_Z, Qt::ControlModifier},
+        {Qt::Key_Backspace, Qt::ControlModifier}, {Qt::Key_Tab, Qt::NoModifier}};
+    for (int i = 0; i < 300; ++i) {
+        const int pick = std::uniform_int_distribution<int>(0, int(keys.size()) + 3)(random);
+        if (pick >= keys.size()) type(QString(QChar(u"a #*-"[pick - keys.size()])));
+        else key(keys[pick].first, keys[pick].second);
+        ASSERT_EQ(view->mirror().document()->characterCount(), storage->length() + 1) << "key " << i;
+    }
+    while (undo.canUndo()) view->undo();
+    EXPECT_EQ(text(), original);
 }
