@@ -286,10 +286,15 @@ void EditorLayout::reset()
 {
     readGeometry();
     const QTextDocument* doc = document();
-    m_blocks.assign(size_t(doc->blockCount()), Block{});
-    int i = 0;
-    for (QTextBlock b = doc->begin(); b.isValid() && i < int(m_blocks.size()); b = b.next(), ++i)
-        m_blocks[size_t(i)].height = estimate(b);
+    // Every block starts with the height of an average one; laying out
+    // corrects it soon enough (the text is laid out in the background).
+    const int count = doc->blockCount();
+    const QTextBlockFormat first = doc->begin().blockFormat();
+    const double lineHeight =
+        first.lineHeightType() == QTextBlockFormat::FixedHeight ? first.lineHeight() : m_estimatedLineHeight;
+    const double perLine = std::max(1.0, std::floor(std::max(1.0, m_pageWidth - m_left - m_right) / m_estimatedCharWidth));
+    const double average = std::max(1.0, double(doc->characterCount()) / std::max(count, 1));
+    m_blocks.assign(size_t(count), Block{std::ceil(average / perLine) * lineHeight, false});
     m_frontier = 0;
     m_topsValid = 1;
     rebuildChunks(0);
