@@ -4,6 +4,7 @@
 #include "markdown/TextNavigation.h"
 
 #include <limits>
+#include <vector>
 
 namespace lumora {
 
@@ -14,20 +15,41 @@ Range focusRange(QStringView text, Range selection, Settings::Highlighting mode)
     return paragraphRange(text, selection.location);
 }
 
+namespace {
+
+// The parts of run outside focus: none, one or two.
+std::vector<Range> outside(Range run, Range focus)
+{
+    std::vector<Range> parts;
+    if (focus.isEmpty() || !run.intersects(focus)) {
+        parts.push_back(run);
+        return parts;
+    }
+    if (run.location < focus.location) parts.emplace_back(run.location, focus.location - run.location);
+    if (run.end() > focus.end()) parts.emplace_back(focus.end(), run.end() - focus.end());
+    return parts;
+}
+
+} // namespace
+
 void highlightFocus(TextStorage& storage, Range focus, bool dimAll)
 {
     storage.beginEditing();
     const Range whole(0, storage.length());
     const AttributeKey dimmedKey = dimAll ? AttributeKey::ForegroundColor : AttributeKey::HighlightColor;
     for (const auto& [value, run] : AttributeSequence(storage, dimmedKey, whole)) {
-        // Each colour of the run keeps its own hue: a restyle since the last
-        // pass may have given parts of a lifted run colours of their own.
-        for (const auto& [colorValue, colored] : AttributeSequence(storage, AttributeKey::ForegroundColor, run)) {
-            if (const Color* color = colorValue.color())
-                storage.addAttribute(AttributeKey::ForegroundColor, color->withAlpha(Settings::unhighlightedTextAlpha),
-                                     colored);
+        // What the focus covers is lifted again right after: leave it as it
+        // is, so that only what really changes is touched.
+        for (const Range piece : outside(run, focus)) {
+            // Each colour keeps its own hue: a restyle since the last pass may
+            // have given parts of a lifted run colours of their own.
+            for (const auto& [colorValue, colored] : AttributeSequence(storage, AttributeKey::ForegroundColor, piece)) {
+                if (const Color* color = colorValue.color())
+                    storage.addAttribute(AttributeKey::ForegroundColor,
+                                         color->withAlpha(Settings::unhighlightedTextAlpha), colored);
+            }
+            storage.removeAttribute(AttributeKey::HighlightColor, piece);
         }
-        storage.removeAttribute(AttributeKey::HighlightColor, run);
     }
     for (const auto& [value, run] : AttributeSequence(storage, AttributeKey::ForegroundColor, focus)) {
         const Color* color = value.color();
