@@ -5,7 +5,6 @@
 #include "markdown/Markdown.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/CharacterSet.h"
 #include "platform/Dispatch.h"
 #include "platform/Localization.h"
 #include "platform/TextBoundaries.h"
@@ -133,24 +132,10 @@ PlatformResult<QByteArray> DocumentData::documentFileData() const
 
 void DocumentData::styleWholeText()
 {
-    const auto parsed = Settings::shared().parsedStylesheet;
-    const QString& text = m_textStorage.string();
-    const qsizetype length = text.size();
-    m_textStorage.beginEditing();
-    resetMarkdownAttributes(m_textStorage, *parsed, Range(0, length));
-    if (enableMarkdown) {
-        // Each paragraph with its line break ("\r\n" is one); an empty text
-        // is styled once, as the empty range at 0.
-        qsizetype start = 0;
-        do {
-            qsizetype end = start;
-            while (end < length && !text::isNewline(text[end])) ++end;
-            end += text::lineBreakLength(text, end);
-            applyMarkdown(m_textStorage, Range(start, end - start), *parsed);
-            start = end;
-        } while (start < length);
-    }
-    m_textStorage.endEditing();
+    // Every paragraph back to the base style, then, with Markdown on, each
+    // styled with its line break, in one editing bracket.
+    restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet, Range(0, m_textStorage.length()),
+                      enableMarkdown);
 }
 
 void DocumentData::toggleMarkdown()
