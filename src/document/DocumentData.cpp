@@ -94,21 +94,20 @@ QString DocumentData::documentStatistics(Range range) const
 
 PlatformStatus DocumentData::readDocument(QByteArrayView bytes, const QString& filePath)
 {
-    if (dispatch::isMainThread()) return readOnMainThread(bytes, filePath);
-    PlatformStatus status;
-    dispatch::syncMain([&] { status = readOnMainThread(bytes, filePath); });
-    return status;
-}
-
-PlatformStatus DocumentData::readOnMainThread(QByteArrayView bytes, const QString& filePath)
-{
+    // Decoding touches nothing shared and may run on the caller's thread;
+    // the storage is the main thread's.
     auto decoded = TextFileCodec::read(bytes, File::saveEncoding(), filePath);
     if (!decoded) return decoded.error();
+    dispatch::syncMain([&] { replaceText(std::move(*decoded)); });
+    return {};
+}
 
+void DocumentData::replaceText(DecodedText decoded)
+{
     // The new text starts without attributes: nothing of the old text's
     // styling or Markdown marks may stay on it.
     m_textStorage.beginEditing();
-    m_textStorage.replaceCharacters(Range(0, m_textStorage.length()), decoded->text, Attributes{});
+    m_textStorage.replaceCharacters(Range(0, m_textStorage.length()), decoded.text, Attributes{});
     if (m_editors.empty()) {
         // Styled when the first window attaches.
         textStorageInvalidated = true;
@@ -116,8 +115,7 @@ PlatformStatus DocumentData::readOnMainThread(QByteArrayView bytes, const QStrin
         styleWholeText();
     }
     m_textStorage.endEditing();
-    m_format = decoded->format;
-    return {};
+    m_format = decoded.format;
 }
 
 PlatformResult<QByteArray> DocumentData::documentFileData() const

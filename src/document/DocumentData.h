@@ -69,8 +69,9 @@ public:
 
     // Replaces the text with the file's bytes. On failure (binary data, or
     // no encoding reads them) nothing changes. Called off the main thread,
-    // the work hops to it and the caller waits. filePath names the file in
-    // error messages.
+    // it decodes there and then hops to the main thread for the text
+    // storage, the caller waiting. filePath names the file in error
+    // messages.
     PlatformStatus readDocument(QByteArrayView bytes, const QString& filePath = {});
     // The whole text encoded for saving, in the remembered format, else in
     // the "saveEncoding" preference; UTF-8 when that cannot hold the text.
@@ -94,7 +95,7 @@ public:
 private:
     friend class Document; // keeps the editor list
     void styleWholeText();
-    PlatformStatus readOnMainThread(QByteArrayView bytes, const QString& filePath);
+    void replaceText(DecodedText decoded);
 
     TextStorage m_textStorage;
     std::optional<TextFileFormat> m_format;

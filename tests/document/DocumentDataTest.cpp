@@ -2,12 +2,14 @@
 
 #include "DocumentTestSupport.h"
 #include "markdown/Markdown.h"
+#include "platform/Dispatch.h"
 
 #include <QLocale>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace lumora;
@@ -64,16 +66,19 @@ TEST(DocumentStatistics, ReadingTimeShowsAtMostTwoUnits)
 TEST(DocumentData, ReadingOffTheMainThreadHappensOnIt)
 {
     DocumentData data;
+    bool changedOnMainThread = false;
+    data.textStorage().addObserver([&](const TextStorage::Change&) { changedOnMainThread = dispatch::isMainThread(); });
     PlatformStatus status = PlatformError();
-    bool done = false;
+    std::atomic<bool> done{false};
     std::thread reader([&] {
         status = data.readDocument(QByteArrayView("# Read elsewhere\n"));
         done = true;
     });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 5000));
     reader.join();
     ASSERT_TRUE(status.ok());
     EXPECT_EQ(data.textStorage().string(), QStringLiteral("# Read elsewhere\n"));
+    EXPECT_TRUE(changedOnMainThread);
 }
 
 TEST(DocumentData, ReadingReplacesTheOldTextAndItsMarks)
