@@ -2,6 +2,7 @@
 # Both install missing Debian packages first (scripts/install-deps).
 
 MAKEFLAGS += --no-print-directory
+SHELL := /bin/bash
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
@@ -33,7 +34,9 @@ build-test: deps
 	@cmake --build $(TEST_DIR) -j $(JOBS)
 
 test: build-test
-	@cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j $(JOBS)
+	@cd $(TEST_DIR) && set -o pipefail; \
+	  QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j $(JOBS) 2>&1 | tee ctest.log; \
+	  status=$$?; echo; grep -E '^[0-9]+% tests passed' ctest.log | tail -n 1; exit $$status
 
 bench: deps
 	@mkdir -p build

@@ -141,8 +141,10 @@ void resetMarkdownAttributes(TextStorage& storage, const ParsedMarkdownStyleshee
     storage.beginEditing();
     for (AttributeKey key : {AttributeKey::UnderlineStyle, AttributeKey::UnderlineColor, AttributeKey::ForegroundColor,
                              AttributeKey::BackgroundColor, AttributeKey::Kern, AttributeKey::Obliqueness,
-                             AttributeKey::Shadow, AttributeKey::StrikethroughStyle, AttributeKey::StrikethroughColor})
-        storage.removeAttribute(key, range);
+                             AttributeKey::Shadow, AttributeKey::StrikethroughStyle, AttributeKey::StrikethroughColor}) {
+        // A key the base sets is replaced right after; removing it first would only be work.
+        if (!parsed.base.contains(key)) storage.removeAttribute(key, range);
+    }
     storage.addAttributes(parsed.base, range);
     storage.endEditing();
 }
@@ -236,7 +238,10 @@ void applyMarkdown(TextStorage& storage, Range paragraph, const ParsedMarkdownSt
 Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& parsed, Range range, bool markdown)
 {
     const QString& string = storage.string();
-    const text::ParagraphBounds bounds = text::paragraphBounds(string, range);
+    text::ParagraphBounds bounds = text::paragraphBounds(string, range);
+    // A range that ends with a line break also touches the paragraph after it.
+    if (range.length > 0 && bounds.end == range.end() && bounds.end < string.size())
+        bounds.end = text::paragraphBounds(string, Range(bounds.end, 0)).end;
     const Range paragraphs(bounds.start, bounds.end - bounds.start);
     storage.beginEditing();
     resetMarkdownAttributes(storage, parsed, paragraphs);

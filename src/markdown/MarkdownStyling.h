@@ -21,8 +21,9 @@ namespace lumora {
 class ParsedMarkdownStylesheet;
 
 // The usual restyle in one call: within one editing bracket, resets the
-// paragraphs that range touches and, when markdown is true, styles each of
-// them. Returns the range of those paragraphs.
+// paragraphs that range touches (the one after a range that ends with a line
+// break included) and, when markdown is true, styles each of them. Returns
+// the range of those paragraphs.
 Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& parsed, Range range,
                         bool markdown = true);
 

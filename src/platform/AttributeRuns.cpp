@@ -16,12 +16,14 @@ AttributeRuns::AttributeRuns(AttributeRuns&& other) noexcept
       m_version(other.m_version + 1)
 {
     ++other.m_version;
+    other.forgetFinger();
 }
 
 AttributeRuns& AttributeRuns::operator=(AttributeRuns&& other) noexcept
 {
     if (this != &other) {
         clear();
+        other.forgetFinger();
         m_root = std::exchange(other.m_root, nullptr);
         m_length = std::exchange(other.m_length, 0);
         ++m_version;
@@ -44,6 +46,7 @@ void AttributeRuns::destroy(Node* node)
 
 void AttributeRuns::clear()
 {
+    forgetFinger();
     destroy(m_root);
     m_root = nullptr;
 }
@@ -64,6 +67,7 @@ void AttributeRuns::dropIfEmpty()
     if (!m_root || !m_root->isLeaf) return;
     auto* leaf = static_cast<Leaf*>(m_root);
     if (leaf->count == 0 || (leaf->count == 1 && leaf->value[0].isNull())) {
+        forgetFinger();
         delete leaf;
         m_root = nullptr;
     }
@@ -73,15 +77,27 @@ void AttributeRuns::dropIfEmpty()
 
 AttributeRuns::Position AttributeRuns::locate(qsizetype index) const
 {
-    const Node* node = m_root;
-    qsizetype base = 0;
-    while (!node->isLeaf) {
-        const auto* inner = static_cast<const Inner*>(node);
-        int i = 0;
-        while (i < inner->count - 1 && index >= base + inner->sum[i]) base += inner->sum[i++];
-        node = inner->child[i];
+    Leaf* leaf;
+    qsizetype base;
+    if (m_finger && index >= m_fingerStart && index < m_fingerEnd) {
+        leaf = m_finger;
+        base = m_fingerStart;
+    } else {
+        const Node* node = m_root;
+        base = 0;
+        qsizetype end = m_length;
+        while (!node->isLeaf) {
+            const auto* inner = static_cast<const Inner*>(node);
+            int i = 0;
+            while (i < inner->count - 1 && index >= base + inner->sum[i]) base += inner->sum[i++];
+            end = base + inner->sum[i];
+            node = inner->child[i];
+        }
+        leaf = const_cast<Leaf*>(static_cast<const Leaf*>(node));
+        m_finger = leaf;
+        m_fingerStart = base;
+        m_fingerEnd = end;
     }
-    auto* leaf = const_cast<Leaf*>(static_cast<const Leaf*>(node));
     int s = 0;
     while (s < leaf->count - 1 && index >= base + leaf->length[s]) base += leaf->length[s++];
     return {leaf, s, base};
@@ -160,11 +176,8 @@ void AttributeRuns::Cursor::next()
 
 int AttributeRuns::indexInParent(const Node* node)
 {
-    const Inner* p = node->parent;
-    for (int i = 0; i < p->count; ++i)
-        if (p->child[i] == node) return i;
-    Q_UNREACHABLE();
-    return -1;
+    Q_ASSERT(node->parent && node->parent->child[node->slot] == node);
+    return node->slot;
 }
 
 qsizetype AttributeRuns::nodeTotal(const Node* node)
@@ -183,10 +196,22 @@ qsizetype AttributeRuns::nodeTotal(const Node* node)
 void AttributeRuns::addToAncestors(Node* node, qsizetype delta)
 {
     if (delta == 0) return;
+    if (node == m_finger) m_fingerEnd += delta;
+    else forgetFinger();
     while (Inner* p = node->parent) {
         p->sum[indexInParent(node)] += delta;
         node = p;
     }
+}
+
+// Where a full node splits for an insertion at index: in the middle, unless
+// the insertion is near the end, as when a text is styled from start to end;
+// then the node stays nearly full and the new one takes what follows, so
+// that nodes filled in order stay full.
+int AttributeRuns::splitPoint(int count, int index)
+{
+    if (index >= count - count / 8) return std::max(index, 1) < count ? std::max(index, 1) : count - 1;
+    return count / 2;
 }
 
 void AttributeRuns::ensureParent(Node* node)
@@ -198,6 +223,7 @@ void AttributeRuns::ensureParent(Node* node)
     root->child[0] = node;
     root->sum[0] = nodeTotal(node);
     node->parent = root;
+    node->slot = 0;
     m_root = root;
 }
 
@@ -206,7 +232,7 @@ void AttributeRuns::ensureParent(Node* node)
 void AttributeRuns::insertChild(Inner* parent, int index, Node* child, qsizetype sum)
 {
     if (parent->count == Inner::Capacity) {
-        Inner* right = splitInner(parent);
+        Inner* right = splitInner(parent, index);
         const int kept = parent->count;
         if (index > kept) {
             index -= kept;
@@ -216,27 +242,30 @@ void AttributeRuns::insertChild(Inner* parent, int index, Node* child, qsizetype
     for (int i = parent->count; i > index; --i) {
         parent->child[i] = parent->child[i - 1];
         parent->sum[i] = parent->sum[i - 1];
+        parent->child[i]->slot = i;
     }
     parent->child[index] = child;
     parent->sum[index] = sum;
     child->parent = parent;
+    child->slot = index;
     ++parent->count;
     if (sum) addToAncestors(parent, sum);
 }
 
-AttributeRuns::Inner* AttributeRuns::splitInner(Inner* inner)
+AttributeRuns::Inner* AttributeRuns::splitInner(Inner* inner, int at)
 {
     ensureParent(inner);
     auto* right = new Inner;
     right->isLeaf = false;
     insertChild(inner->parent, indexInParent(inner) + 1, right, 0);
-    const int half = inner->count / 2;
+    const int half = splitPoint(inner->count, at);
     const int moved = inner->count - half;
     qsizetype movedSum = 0;
     for (int i = 0; i < moved; ++i) {
         right->child[i] = inner->child[half + i];
         right->sum[i] = inner->sum[half + i];
         right->child[i]->parent = right;
+        right->child[i]->slot = i;
         movedSum += right->sum[i];
     }
     right->count = moved;
@@ -246,12 +275,13 @@ AttributeRuns::Inner* AttributeRuns::splitInner(Inner* inner)
     return right;
 }
 
-AttributeRuns::Leaf* AttributeRuns::splitLeaf(Leaf* leaf)
+AttributeRuns::Leaf* AttributeRuns::splitLeaf(Leaf* leaf, int at)
 {
+    forgetFinger();
     ensureParent(leaf);
     auto* right = new Leaf;
     insertChild(leaf->parent, indexInParent(leaf) + 1, right, 0);
-    const int half = leaf->count / 2;
+    const int half = splitPoint(leaf->count, at);
     const int moved = leaf->count - half;
     qsizetype movedLength = 0;
     for (int i = 0; i < moved; ++i) {
@@ -283,9 +313,11 @@ void AttributeRuns::unlinkLeaf(Leaf* leaf)
 void AttributeRuns::removeChild(Inner* parent, int index)
 {
     Q_ASSERT(parent->sum[index] == 0);
+    forgetFinger();
     for (int i = index + 1; i < parent->count; ++i) {
         parent->child[i - 1] = parent->child[i];
         parent->sum[i - 1] = parent->sum[i];
+        parent->child[i - 1]->slot = i - 1;
     }
     --parent->count;
     if (parent->count == 0) {
@@ -318,6 +350,7 @@ void AttributeRuns::mergeLeafIfSmall(Leaf* leaf)
     auto* left = static_cast<Leaf*>(p->child[li]);
     auto* right = static_cast<Leaf*>(p->child[li + 1]);
     if (left->count + right->count > Leaf::Capacity) return;
+    forgetFinger();
     qsizetype moved = 0;
     for (int i = 0; i < right->count; ++i) {
         left->length[left->count + i] = right->length[i];
@@ -350,6 +383,7 @@ void AttributeRuns::mergeInnerIfSmall(Inner* inner)
         left->child[left->count + i] = right->child[i];
         left->sum[left->count + i] = right->sum[i];
         right->child[i]->parent = left;
+        right->child[i]->slot = left->count + i;
         moved += right->sum[i];
     }
     left->count += right->count;
@@ -365,7 +399,7 @@ void AttributeRuns::mergeInnerIfSmall(Inner* inner)
 void AttributeRuns::insertRun(Leaf* leaf, int slot, qsizetype length, const AttributeValue& value)
 {
     if (leaf->count == Leaf::Capacity) {
-        Leaf* right = splitLeaf(leaf);
+        Leaf* right = splitLeaf(leaf, slot);
         if (slot > leaf->count) {
             slot -= leaf->count;
             leaf = right;

@@ -14,6 +14,7 @@ struct RunInner;
 
 struct RunNode {
     RunInner* parent = nullptr;
+    int slot = 0; // index in the parent
     int count = 0;
     bool isLeaf = true;
 };
@@ -120,8 +121,9 @@ private:
 
     void insertRun(Leaf* leaf, int slot, qsizetype length, const AttributeValue& value);
     void removeRuns(Leaf* leaf, int from, int to);
-    Leaf* splitLeaf(Leaf* leaf);
-    Inner* splitInner(Inner* inner);
+    static int splitPoint(int count, int index);
+    Leaf* splitLeaf(Leaf* leaf, int at);
+    Inner* splitInner(Inner* inner, int at);
     void insertChild(Inner* parent, int index, Node* child, qsizetype sum);
     void removeChild(Inner* parent, int index);
     void ensureParent(Node* node);
@@ -136,7 +138,15 @@ private:
     void coalesceAt(qsizetype index);
     void grow(const Position& p, qsizetype delta);
 
+    // The leaf found last and the stretch it covers: most look-ups of an
+    // edit fall into it, and then need no descent. Forgotten whenever a
+    // change could move it.
+    void forgetFinger() const { m_finger = nullptr; }
+
     Node* m_root = nullptr; // null: no character carries a value
+    mutable Leaf* m_finger = nullptr;
+    mutable qsizetype m_fingerStart = 0;
+    mutable qsizetype m_fingerEnd = 0;
     qsizetype m_length = 0;
     std::uint64_t m_version = 0;
 };

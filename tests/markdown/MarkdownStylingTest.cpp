@@ -146,6 +146,16 @@ TEST(MarkdownStyling, MarksParagraphsWithTheirLineElement)
     EXPECT_EQ(kinds(s, AttributeKey::InlineMarkdown).mid(4, 3), QStringLiteral("bbb"));
 }
 
+TEST(MarkdownStyling, ALineBreakTouchesTheParagraphAfterIt)
+{
+    const ParsedMarkdownStylesheet p = tagged({{"unorderedList", 1}});
+    TextStorage s = styled(QStringLiteral("- item\nnext"), p);
+    s.replaceCharacters(Range(4, 0), QStringLiteral("\n")); // "- it\nem\nnext"
+    EXPECT_EQ(restyleParagraphs(s, p, Range(4, 1)), Range(0, 8));
+    EXPECT_EQ(kinds(s, AttributeKey::FullLineMarkdown), QStringLiteral("fffff" "..." "...."));
+    EXPECT_EQ(tags(s, AttributeKey::UnderlineStyle), QStringLiteral("11111" "..." "...."));
+}
+
 TEST(MarkdownStyling, BaseAttributesReplaceOldLooks)
 {
     const ParsedMarkdownStylesheet p = tagged({{"bold", 1}});

@@ -9,6 +9,7 @@ using namespace lumora;
 TEST(Bundle, FindsItsResources)
 {
     EXPECT_TRUE(Bundle::hasResource("Stylesheet", "json"));
+    EXPECT_TRUE(Bundle::hasResource("typing", "wav")); // found inside its subfolder
     EXPECT_FALSE(Bundle::hasResource("NoSuchResource", "json"));
     EXPECT_TRUE(Bundle::resourcePath("NoSuchResource", "json").isEmpty());
     EXPECT_EQ(Bundle::resourceUrl("Stylesheet", "json").scheme(), QStringLiteral("qrc"));

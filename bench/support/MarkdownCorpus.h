@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace lumora::bench {
+
+// A deterministic Markdown document of about `bytes` characters: headings,
+// paragraphs of several sentences with emphasis, links and footnote
+// references, bullet, numbered and nested lists, block quotes, code lines and
+// footnote definitions.
+QString markdownCorpus(qsizetype bytes, std::uint32_t seed = 1);
+
+} // namespace lumora::bench

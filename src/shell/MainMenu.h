@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/Menu.h"
+#include "platform/NotificationCenter.h"
+
+#include <memory>
+#include <optional>
+
+namespace lumora {
+
+class Settings;
+
+// The application's main menu, built once in code: App (titled with the
+// application's name: this platform has no application menu of its own, so
+// About and Quit live in the first menu), File, Edit, Modus, Library, View,
+// Window and Help. Every item sends its action down the responder chain.
+//
+// It also carries the document controller's share of the menu: it is the
+// delegate of the Font and Theme submenus (each filled when it opens empty;
+// the Theme submenu is emptied whenever the theme list changes) and
+// validates the application-wide commands (validate()).
+class MainMenu : public MenuDelegate {
+public:
+    // Indexes of the top-level menus.
+    enum TopLevel { app, file, edit, modus, library, view, window, help };
+
+    explicit MainMenu(Settings& settings);
+    ~MainMenu() override;
+
+    Menu& menu() const { return *m_menu; }
+    Menu& topLevelMenu(TopLevel which) const;
+    Menu* fontSubmenu() const { return m_fontSubmenu; }
+    Menu* themesSubmenu() const { return m_themesSubmenu; }
+    Menu* librarySubmenu() const { return m_librarySubmenu; }
+    Menu* servicesMenu() const { return m_servicesMenu; }
+    Menu* windowsMenu() const { return m_windowsMenu; }
+
+    // Makes this the menu whose keys the dispatcher routes.
+    void install();
+
+    // The stylesheet link, unlink and export items with a separator, inserted
+    // before the full-screen item of the View menu ("enableBetaFeatures").
+    void addStylesheetItems();
+    // "Open Recent" right after "Open…" in the File menu.
+    void addRecentDocumentsMenu(std::unique_ptr<Menu> recentMenu);
+
+    void menuNeedsUpdate(Menu& menu) override;
+    void updateFontMenu();
+    void updateThemesMenu();
+    // Empties the Theme submenu; it is filled again when it next opens.
+    void themesDidChange();
+
+    // The validation of the commands the document controller carries out
+    // (text size, font family, paragraph spacing, theme, unlinking the
+    // stylesheet): enabled or not, with check marks and visibility set on the
+    // item. None for every other action.
+    std::optional<bool> validate(MenuItem& item) const;
+
+private:
+    void build();
+
+    Settings& m_settings;
+    std::unique_ptr<Menu> m_menu;
+    Menu* m_fontSubmenu = nullptr;
+    Menu* m_themesSubmenu = nullptr;
+    Menu* m_librarySubmenu = nullptr;
+    Menu* m_servicesMenu = nullptr;
+    Menu* m_windowsMenu = nullptr;
+    Observation m_themesObservation;
+};
+
+} // namespace lumora

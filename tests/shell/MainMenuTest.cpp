@@ -1,0 +1,294 @@
+#include "shell/MainMenu.h"
+
+#include "markdown/MarkdownStylesheet.h"
+#include "platform/ActionDispatcher.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "settings/Settings.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <QVBoxLayout>
+
+using namespace lumora;
+
+namespace {
+
+std::unique_ptr<UserDefaults> makeStore(const char* name)
+{
+    return std::make_unique<UserDefaults>(test::freshDirectory(QLatin1String(name)) + QStringLiteral("/defaults.json"));
+}
+
+// What the document controller will be: it carries the application-wide
+// commands and asks the main menu to validate them.
+class FakeDocumentController : public Responder {
+public:
+    explicit FakeDocumentController(MainMenu& menu) : m_menu(menu) {}
+    bool respondsTo(const QString& action) const override
+    {
+        static const QStringList actions{"setFontFamily:", "resetFontSize:",  "increaseFontSize:",
+                                         "decreaseFontSize:", "setParagraphSpacing:", "setTheme:",
+                                         "unlinkStylesheet:", "newTab:", "openSelectedFile:"};
+        return actions.contains(action);
+    }
+    void perform(const QString& action, MenuItem*) override { performed << action; }
+    std::optional<bool> validate(MenuItem& item) override { return m_menu.validate(item); }
+    QStringList performed;
+
+private:
+    MainMenu& m_menu;
+};
+
+struct Fixture {
+    std::unique_ptr<UserDefaults> store;
+    Settings settings;
+    MainMenu mainMenu;
+    FakeDocumentController controller;
+
+    explicit Fixture(const char* name) : store(makeStore(name)), settings(store.get()), mainMenu(settings), controller(mainMenu)
+    {
+        ActionDispatcher::instance().setDocumentController(&controller);
+    }
+    ~Fixture() { ActionDispatcher::instance().setDocumentController(nullptr); }
+
+    MenuItem& find(MainMenu::TopLevel menu, const char* action)
+    {
+        MenuItem* item = mainMenu.topLevelMenu(menu).itemWithAction(QLatin1String(action));
+        EXPECT_TRUE(item) << action;
+        return *item;
+    }
+};
+
+QStringList actions(const Menu& menu)
+{
+    QStringList list;
+    for (const auto& item : menu.items()) list << (item->isSeparator() ? QStringLiteral("-") : item->action());
+    return list;
+}
+
+} // namespace
+
+TEST(MainMenu, HasEveryMenuAndItemInOrder)
+{
+    Fixture f("menu-shape");
+    const Menu& bar = f.mainMenu.menu();
+    QStringList titles;
+    QList<int> counts;
+    for (const auto& item : bar.items()) {
+        titles << item->title();
+        counts << item->submenu()->count();
+    }
+    EXPECT_EQ(titles, (QStringList{"Lumora", "File", "Edit", "Mode", "Library", "View", "Window", "Help"}));
+    EXPECT_EQ(counts, (QList<int>{10, 11, 35, 6, 14, 15, 4, 2}));
+
+    EXPECT_EQ(actions(f.mainMenu.topLevelMenu(MainMenu::view)),
+              (QStringList{"toggleInfoView:", "toggleLibraryView:", "showAndFocusLibraryView:", "toggleOutlineView:",
+                           "togglePreview:", "-", "", "-", "", "", "", "", "", "-", "toggleFullScreen:"}));
+    EXPECT_EQ(f.mainMenu.librarySubmenu(), &f.mainMenu.topLevelMenu(MainMenu::library));
+    EXPECT_EQ(f.mainMenu.windowsMenu(), &f.mainMenu.topLevelMenu(MainMenu::window));
+    EXPECT_EQ(f.mainMenu.fontSubmenu()->count(), 0);
+    EXPECT_EQ(f.mainMenu.themesSubmenu()->count(), 0);
+
+    // Alternates and tags appear only where the menu says.
+    QStringList alternates;
+    QList<qint64> tags;
+    bar.forEachItem([&](MenuItem& item) {
+        if (item.isAlternate()) alternates << item.action();
+        if (item.tag() != 0) tags << item.tag();
+    });
+    EXPECT_EQ(alternates, (QStringList{"selectUntilPreviousSentence:", "selectUntilNextSentence:",
+                                       "selectUntilPreviousParagraph:", "selectUntilNextParagraph:",
+                                       "showAndFocusLibraryView:"}));
+    EXPECT_EQ(tags, (QList<qint64>{1, 12, 2, 3, 7}));
+
+    // Summary lines: none, then numbers in the locale's digits.
+    const Menu& lines = *f.mainMenu.topLevelMenu(MainMenu::view).itemAt(6)->submenu();
+    QStringList lineTitles;
+    for (const auto& item : lines.items()) lineTitles << item->title() + "=" + item->representedObject().toString();
+    EXPECT_EQ(lineTitles, (QStringList{"None=0", "1=1", "2=2", "3=3"}));
+
+    // Every title comes from the strings table.
+    bar.forEachItem([](MenuItem& item) {
+        EXPECT_FALSE(item.title().startsWith("menu.") || item.title().startsWith("settings.")) << item.title().toStdString();
+    });
+
+    f.mainMenu.addRecentDocumentsMenu(std::make_unique<Menu>("Open Recent"));
+    EXPECT_EQ(f.mainMenu.topLevelMenu(MainMenu::file).itemAt(3)->title(), QStringLiteral("Open Recent"));
+
+    f.mainMenu.addStylesheetItems();
+    const Menu& view = f.mainMenu.topLevelMenu(MainMenu::view);
+    EXPECT_EQ(view.count(), 19);
+    EXPECT_EQ(actions(view).mid(13),
+              (QStringList{"-", "linkStylesheet:", "unlinkStylesheet:", "exportStylesheet:", "-", "toggleFullScreen:"}));
+}
+
+TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
+{
+    Fixture f("menu-keys");
+    struct Row {
+        MainMenu::TopLevel menu;
+        const char* action;
+        QString key;
+        KeyModifierMask mask;
+        bool hidden;
+        bool keyWhenHidden;
+    };
+    const Row rows[] = {
+        {MainMenu::app, "terminate:", "q", commandKey, false, false},
+        {MainMenu::app, "hideOtherApplications:", "h", optionKey | commandKey, false, false},
+        {MainMenu::file, "newTab:", "t", commandKey, true, true},
+        {MainMenu::file, "exportAsHTML:", "e", shiftKey | commandKey, false, false},
+        {MainMenu::edit, "delete:", QString(QChar(0x08)), 0, false, false},
+        {MainMenu::edit, "insertBacktab:", QString(QChar(0x09)), shiftKey, false, false},
+        {MainMenu::edit, "moveLineUp:", QString(QChar(0xF700)), optionKey | commandKey, false, false},
+        {MainMenu::edit, "selectUntilNextParagraph:", QString(QChar(0xF701)), optionKey | shiftKey, false, false},
+        {MainMenu::library, "openSelectedFile:", QString(QChar(0x0A)), commandKey, true, true},
+        {MainMenu::library, "moveToLibrary:", "", 0, true, false},
+        {MainMenu::library, "toggleLibraryLinked:", "", 0, true, false},
+        {MainMenu::view, "toggleFullScreen:", "f", controlKey | commandKey, false, false},
+        {MainMenu::window, "performMiniaturize:", "m", commandKey, false, false},
+        {MainMenu::help, "openWebsite:", "?", commandKey, false, false},
+    };
+    for (const Row& row : rows) {
+        const MenuItem& item = f.find(row.menu, row.action);
+        EXPECT_EQ(item.keyEquivalent(), row.key) << row.action;
+        EXPECT_EQ(item.keyEquivalentModifierMask(), row.mask) << row.action;
+        EXPECT_EQ(item.isHidden(), row.hidden) << row.action;
+        EXPECT_EQ(item.allowsKeyEquivalentWhenHidden(), row.keyWhenHidden) << row.action;
+    }
+    EXPECT_FALSE(f.find(MainMenu::edit, "delete:").shortcut());
+    EXPECT_FALSE(f.find(MainMenu::edit, "insertTab:").shortcut());
+}
+
+TEST(MainMenu, FontAndThemeSubmenusFillWhenTheyOpen)
+{
+    Fixture f("menu-submenus");
+    auto& dispatcher = ActionDispatcher::instance();
+    Menu& font = *f.mainMenu.fontSubmenu();
+    dispatcher.validateMenu(font);
+    const auto& [monospaced, others] = f.settings.allFontFamilies();
+    ASSERT_EQ(font.count(), 5 + monospaced.size() + others.size());
+    EXPECT_EQ(font.itemAt(0)->title(), QStringLiteral("Default"));
+    EXPECT_EQ(font.itemAt(2)->title(), QStringLiteral("Monospaced"));
+    EXPECT_FALSE(font.itemAt(2)->isEnabled()); // a heading
+    const MenuItem* first = font.itemAt(3);
+    dispatcher.validateMenu(font);
+    EXPECT_EQ(font.itemAt(3), first); // filled once
+
+    Menu& themes = *f.mainMenu.themesSubmenu();
+    dispatcher.validateMenu(themes);
+    QStringList titles;
+    for (const auto& item : themes.items()) titles << (item->isSeparator() ? QStringLiteral("-") : item->title());
+    EXPECT_EQ(titles, (QStringList{"Light", "Dark", "Sepia", "Amber", "-", "Edit Themes…"}));
+    EXPECT_EQ(themes.itemAt(0)->state(), MenuItem::State::on);
+    EXPECT_EQ(themes.itemAt(1)->state(), MenuItem::State::off);
+
+    f.settings.setTheme(f.settings.themes[1]);
+    dispatcher.validateMenu(themes);
+    EXPECT_EQ(themes.itemAt(0)->state(), MenuItem::State::off);
+    EXPECT_EQ(themes.itemAt(1)->state(), MenuItem::State::on);
+
+    f.settings.duplicateTheme(0);
+    EXPECT_EQ(themes.count(), 0); // emptied by the theme list's change
+    dispatcher.validateMenu(themes);
+    EXPECT_EQ(themes.count(), 7);
+}
+
+TEST(MainMenu, ValidationMirrorsThePreferences)
+{
+    Fixture f("menu-validation");
+    auto& dispatcher = ActionDispatcher::instance();
+    Menu& textSize = *f.mainMenu.topLevelMenu(MainMenu::view).itemAt(10)->submenu();
+    MenuItem& increase = *textSize.itemAt(0);
+    MenuItem& decrease = *textSize.itemAt(1);
+    MenuItem& reset = *textSize.itemAt(3);
+
+    struct SizeCase {
+        std::optional<double> size;
+        bool increase, decrease, reset;
+    };
+    const double builtIn = *MarkdownStylesheet::defaultStylesheet().base.size;
+    const SizeCase sizes[] = {
+        {std::nullopt, true, true, false}, // the built-in size
+        {30.0, false, true, true},
+        {10.0, true, false, true},
+        {builtIn + 1, true, true, true},
+    };
+    for (const SizeCase& c : sizes) {
+        if (c.size) f.settings.setFontSize(*c.size);
+        dispatcher.validateMenu(textSize);
+        EXPECT_EQ(increase.isEnabled(), c.increase) << c.size.value_or(0);
+        EXPECT_EQ(decrease.isEnabled(), c.decrease) << c.size.value_or(0);
+        EXPECT_EQ(reset.isEnabled(), c.reset) << c.size.value_or(0);
+    }
+
+    // Exactly the stored family carries the check mark; the default item
+    // carries it while none is stored.
+    Menu& font = *f.mainMenu.fontSubmenu();
+    const QString family = f.settings.allFontFamilies().second.value(0);
+    ASSERT_FALSE(family.isEmpty());
+    const auto checked = [&] {
+        dispatcher.validateMenu(font);
+        QStringList list;
+        for (const auto& item : font.items())
+            if (item->state() == MenuItem::State::on) list << item->title();
+        return list;
+    };
+    EXPECT_EQ(checked(), QStringList{"Default"});
+    f.settings.setCustomFont(family);
+    EXPECT_EQ(checked(), QStringList{family});
+
+    Menu& spacing = *f.mainMenu.topLevelMenu(MainMenu::view).itemAt(11)->submenu();
+    f.store->set(QStringLiteral("paragraphSpacingFactor"), 0.5);
+    f.settings.updateParsedStylesheet();
+    dispatcher.validateMenu(spacing);
+    EXPECT_EQ(spacing.itemAt(0)->state(), MenuItem::State::off);
+    EXPECT_EQ(spacing.itemAt(1)->state(), MenuItem::State::on);
+
+    // The unlink item is hidden, not disabled, while nothing is linked.
+    f.mainMenu.addStylesheetItems();
+    Menu& view = f.mainMenu.topLevelMenu(MainMenu::view);
+    MenuItem& unlink = *view.itemWithAction(QStringLiteral("unlinkStylesheet:"));
+    dispatcher.validateMenu(view);
+    EXPECT_TRUE(unlink.isHidden());
+    f.store->set(QStringLiteral("stylesheetUrl"), QByteArray("bookmark"));
+    dispatcher.validateMenu(view);
+    EXPECT_FALSE(unlink.isHidden());
+    EXPECT_TRUE(unlink.isEnabled());
+}
+
+TEST(MainMenu, HiddenItemsKeepTheirKeysAndPlatformOnlyItemsHide)
+{
+    Fixture f("menu-hidden-keys");
+    f.mainMenu.install();
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* field = new QLineEdit(&window);
+    layout->addWidget(field);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    field->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    QTest::keyClick(field, Qt::Key_T, Qt::ControlModifier);
+    QTest::keyClick(field, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(f.controller.performed, (QStringList{"newTab:", "openSelectedFile:"}));
+
+    // Nothing here hides applications or speaks: those items hide, and so
+    // does a submenu with nothing left in it; Find stays, disabled.
+    auto& dispatcher = ActionDispatcher::instance();
+    Menu& app = f.mainMenu.topLevelMenu(MainMenu::app);
+    dispatcher.validateMenu(app);
+    EXPECT_TRUE(app.itemWithAction(QStringLiteral("hide:"))->isHidden());
+    EXPECT_FALSE(app.itemWithAction(QStringLiteral("terminate:"))->isHidden());
+    Menu& edit = f.mainMenu.topLevelMenu(MainMenu::edit);
+    dispatcher.validateMenu(edit);
+    EXPECT_FALSE(edit.itemAt(30)->isHidden()); // Find
+    EXPECT_TRUE(edit.itemAt(34)->isHidden());  // Speech
+    EXPECT_FALSE(edit.itemAt(3)->isEnabled()); // Cut: nothing to cut in the window
+    ActionDispatcher::instance().setMainMenu(nullptr);
+}
