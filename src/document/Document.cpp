@@ -6,6 +6,7 @@
 #include "platform/CharacterSet.h"
 #include "platform/Dispatch.h"
 #include "platform/Localization.h"
+#include "platform/Menu.h"
 #include "platform/TextFileCodec.h"
 
 #include <QFileInfo>
@@ -66,6 +67,8 @@ QString usableFileName(const QString& title, qsizetype maximumBytes)
 
 Document::Document(QObject* parent) : DocumentBase(parent)
 {
+    addActionHandler(QStringLiteral("toggleMarkdown:"), [this](MenuItem*) { toggleMarkdown(); });
+    addActionHandler(QStringLiteral("exportAsHTML:"), [this](MenuItem*) { exportAsHTML(); });
 }
 
 Document::~Document()
@@ -155,6 +158,13 @@ void Document::openLibraryFile(const QString& path, DocumentHost::OpenCompletion
         return;
     }
     g_host->openDocumentWithoutDisplay(path, std::move(completion));
+}
+
+std::optional<bool> Document::validate(MenuItem& item)
+{
+    if (item.action() == QLatin1String("toggleMarkdown:"))
+        item.setState(m_data.enableMarkdown ? MenuItem::State::on : MenuItem::State::off);
+    return true;
 }
 
 // Reading and writing ----------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include "document/DocumentData.h"
 #include "platform/DocumentBase.h"
+#include "platform/Responder.h"
 
 #include <QString>
 
@@ -49,7 +50,11 @@ public:
 //
 // Printing takes a list of documents and reads their data; it needs nothing
 // here beyond data().
-class Document : public DocumentBase {
+//
+// In the responder chain (a window names its document as next responder) it
+// handles "toggleMarkdown:" (the item is checked while Markdown is on) and
+// "exportAsHTML:".
+class Document : public DocumentBase, public Responder {
     Q_OBJECT
 
 public:
@@ -127,6 +132,8 @@ public:
     // queued on the main thread by the read or save that calls for it.
     void refreshAfterRead();
     void refreshAfterSave();
+
+    std::optional<bool> validate(MenuItem& item) override;
 
 protected:
     PlatformStatus readFromData(const QByteArray& data, const QString& type) override;

@@ -2,6 +2,7 @@
 
 #include "DocumentTestSupport.h"
 #include "platform/Encodings.h"
+#include "platform/Menu.h"
 #include "platform/TextFileCodec.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
@@ -285,8 +286,14 @@ TEST_F(DocumentTest, TogglingMarkdownRestylesAndHidesTheFirstOutline)
     TextStorage& storage = doc->data().textStorage();
     const AttributeValue headingFont = storage.attribute(AttributeKey::Font, 2);
 
-    doc->toggleMarkdown();
+    MenuItem item(QStringLiteral("Markdown"), QStringLiteral("toggleMarkdown:"));
+    ASSERT_TRUE(doc->respondsTo(item.action()));
+    doc->validate(item);
+    EXPECT_EQ(item.state(), MenuItem::State::on);
+    doc->perform(item.action(), &item);
     EXPECT_FALSE(doc->isMarkdownEnabled());
+    doc->validate(item);
+    EXPECT_EQ(item.state(), MenuItem::State::off);
     EXPECT_FALSE(first.outlineVisible);
     EXPECT_TRUE(second.outlineVisible);
     EXPECT_EQ(storage.attribute(AttributeKey::Font, 2), storage.attribute(AttributeKey::Font, 10))
