@@ -3,6 +3,7 @@
 // first window attaches, and writing it back (encoding and the atomic save).
 #include "document/Document.h"
 #include "document/DocumentEditor.h"
+#include "support/MarkdownCorpus.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,30 +25,6 @@ public:
     void showWindow() override {}
 };
 
-// Writing as people write Markdown: headings, paragraphs with emphasis and
-// links, lists, quotes, a code block, some non-ASCII text.
-QByteArray markdown(qsizetype bytes)
-{
-    static const char* const blocks[] = {
-        "# Chapter heading\n\n",
-        "A paragraph with **strong words**, *emphasis* and a [link](https://example.org/page) in "
-        "it. Sentences follow each other; some are long enough to wrap twice in the editor column, "
-        "and some are short. Café, naïve, “quoted”.\n\n",
-        "## Section\n\n",
-        "- first item of a list\n- second item with `code`\n  - nested item\n1. ordered\n2. again\n\n",
-        "> A quotation that runs on for a while, with a footnote[^1] and a citation [#Doe2020].\n\n",
-        "    indented code block\n    second line\n\n",
-        "[^1]: The footnote's text.\n\n",
-    };
-    QByteArray text;
-    text.reserve(bytes + 512);
-    for (size_t i = 0; text.size() < bytes; ++i) text += blocks[i % std::size(blocks)];
-    text.truncate(bytes);
-    while (!text.isEmpty() && (uchar(text.back()) & 0xC0) == 0x80) text.chop(1); // whole characters
-    if (!text.isEmpty() && uchar(text.back()) >= 0xC0) text.chop(1);
-    return text;
-}
-
 const QString& fileOf(qsizetype bytes)
 {
     static QTemporaryDir dir;
@@ -57,7 +34,7 @@ const QString& fileOf(qsizetype bytes)
         const QString path = dir.filePath(QStringLiteral("doc-%1.txt").arg(bytes));
         QFile file(path);
         file.open(QIODevice::WriteOnly);
-        file.write(markdown(bytes));
+        file.write(bench::markdownCorpus(bytes).toUtf8());
         it = files.emplace(bytes, path).first;
     }
     return it->second;
