@@ -123,8 +123,10 @@ public:
     void exportAsHTML();
     // The HTML of the whole text, or none when the conversion gives nothing.
     std::optional<QString> htmlOfText() const;
-    // The conversion export uses, Markdown text to HTML; none installed
-    // means no HTML.
+    // The conversion export uses, Markdown text to HTML: MultiMarkdown with
+    // the fixed options every HTML output uses (extensions 0x2218: smart
+    // typography, notes, CriticMarkup, transclusion; HTML; English),
+    // installed at start-up. None installed means no HTML.
     using HTMLConverter = std::function<std::optional<QString>(const QString& markdown)>;
     static void setHTMLConverter(HTMLConverter converter);
 
