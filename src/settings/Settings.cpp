@@ -2,6 +2,7 @@
 
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/Bookmark.h"
+#include "platform/CharacterSet.h"
 #include "platform/Bundle.h"
 #include "platform/Fonts.h"
 #include "platform/Localization.h"
@@ -147,6 +148,7 @@ Settings::Settings(UserDefaults* store, DeferStart)
 Settings::~Settings()
 {
     if (g_shared == this) g_shared = nullptr;
+    qDeleteAll(playingSounds);
 }
 
 void Settings::readPreferences()
@@ -201,7 +203,7 @@ void Settings::start()
         std::fflush(stdout);
         updateParsedStylesheet();
     }
-    // Typing sounds are loaded here when they are on.
+    if (isTypewriterSoundsEnabled) loadSounds();
 }
 
 QUrl Settings::introductionURL() const
@@ -521,6 +523,70 @@ void Settings::updateParsedStylesheet()
     if (!std::isfinite(factor)) factor = 0.0;
     parsedStylesheet = std::make_shared<const ParsedMarkdownStylesheet>(stylesheet, text, factor);
     post(Notifications::textAttributesDidChange);
+}
+
+} // namespace lumora
+
+namespace lumora {
+
+// Typing sounds -------------------------------------------------------------
+
+const std::array<QString, 4>& Settings::soundNames()
+{
+    static const std::array<QString, 4> names{QStringLiteral("back"), QStringLiteral("return"),
+                                              QStringLiteral("space"), QStringLiteral("typing")};
+    return names;
+}
+
+void Settings::toggleTypewriterSounds()
+{
+    isTypewriterSoundsEnabled = !isTypewriterSoundsEnabled;
+    if (isTypewriterSoundsEnabled) {
+        loadSounds();
+    } else {
+        soundData.clear();
+        m_sounds.clear();
+    }
+    write(kTypewriterSounds, isTypewriterSoundsEnabled);
+}
+
+void Settings::loadSounds()
+{
+    for (const QString& name : soundNames()) {
+        const QByteArray data = Bundle::resourceData(name, QStringLiteral("wav"));
+        auto sound = WaveSound::parse(data);
+        if (!sound) {
+            std::fprintf(stderr, "Lumora: the bundled sound %s.wav can't be played; the installation is damaged.\n",
+                         qPrintable(name));
+            std::abort();
+        }
+        soundData.insert(name, data);
+        m_sounds.insert(name, std::move(*sound));
+    }
+}
+
+QString Settings::typewriterSoundName(Range replacing, QStringView replacement)
+{
+    const auto& names = soundNames();
+    if (replacing.length > 0) return names[0];
+    if (std::any_of(replacement.begin(), replacement.end(), [](QChar c) { return text::isNewline(c); }))
+        return names[1];
+    if (std::any_of(replacement.begin(), replacement.end(), [](QChar c) { return text::isWhitespace(c); }))
+        return names[2];
+    return names[3];
+}
+
+AudioPlayer* Settings::typewriterSound(Range replacing, QStringView replacement)
+{
+    const auto sound = m_sounds.constFind(typewriterSoundName(replacing, replacement));
+    if (sound == m_sounds.constEnd()) return nullptr;
+    auto* player = new AudioPlayer(*sound);
+    playingSounds.insert(player);
+    QObject::connect(player, &AudioPlayer::finished, player, [this, player](bool) {
+        playingSounds.remove(player);
+        player->deleteLater();
+    });
+    return player;
 }
 
 } // namespace lumora

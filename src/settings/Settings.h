@@ -1,12 +1,18 @@
 #pragma once
 
 #include "markdown/MarkdownStylesheet.h"
+#include "platform/AudioPlayer.h"
+#include "platform/Range.h"
 #include "settings/Theme.h"
 
+#include <QByteArray>
+#include <QHash>
 #include <QLatin1String>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <QUrl>
 
 #include <array>
@@ -106,9 +112,33 @@ public:
     // Set by the appearance observer of the window shell.
     bool isSystemAppearanceDark = false;
 
-    // Typing sounds: the loaded sound data, the players still sounding and
-    // the operations that load and choose sounds belong here; they arrive
-    // together with the audio player.
+    // Typing sounds ------------------------------------------------------
+
+    // The sounds, each a bundled "<name>.wav": "back", "return", "space",
+    // "typing", in this order.
+    static const std::array<QString, 4>& soundNames();
+    // The bytes of every sound file while typing sounds are on; empty while
+    // they are off.
+    QHash<QString, QByteArray> soundData;
+    // The players made by typewriterSound that have not finished yet; each
+    // leaves the set, and is deleted, when its playback ends.
+    QSet<AudioPlayer*> playingSounds;
+
+    // Turns typing sounds on (loading them) or off (releasing them) and
+    // writes "typewriterSounds". Posts nothing.
+    void toggleTypewriterSounds();
+    // Reads the four sound files into soundData. A sound that is missing
+    // from the bundle or cannot be played stops the program: the
+    // installation is damaged.
+    void loadSounds();
+    // The name of the sound for replacing range by replacement: "back" when
+    // the range is not empty, else "return" when the replacement holds a line
+    // break, else "space" when it holds whitespace, else "typing".
+    static QString typewriterSoundName(Range replacing, QStringView replacement);
+    // A new player of that sound, not yet playing, held in playingSounds;
+    // the caller starts it once the edit is made. Only while typing sounds
+    // are on (nullptr otherwise). Silent on a machine without sound.
+    AudioPlayer* typewriterSound(Range replacing, QStringView replacement);
 
     // The bundled introduction document; its absence stops the program.
     QUrl introductionURL() const;
@@ -182,6 +212,7 @@ private:
     MarkdownStylesheet readLinkedStylesheet(const QByteArray& bookmarkData) const;
 
     std::optional<std::pair<QStringList, QStringList>> m_allFontFamilies;
+    QHash<QString, WaveSound> m_sounds; // soundData parsed
 };
 
 } // namespace lumora

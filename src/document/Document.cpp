@@ -1,0 +1,277 @@
+#include "document/Document.h"
+
+#include "document/DocumentEditor.h"
+#include "markdown/Markdown.h"
+#include "markdown/TextNavigation.h"
+#include "platform/CharacterSet.h"
+#include "platform/Dispatch.h"
+#include "platform/Localization.h"
+#include "platform/Menu.h"
+#include "platform/TextFileCodec.h"
+
+#include <QFileInfo>
+#include <QPointer>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace lumora {
+
+namespace {
+
+DocumentHost* g_host = nullptr;
+Document::HTMLConverter g_htmlConverter;
+
+// File names are at most 255 bytes on the file systems in use; the
+// extension takes its share.
+constexpr qsizetype kMaximumFileNameBytes = 255;
+
+bool isControl(char32_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+bool isTrimmed(char32_t c)
+{
+    return c < 0x10000 && text::isWhitespaceOrNewline(char16_t(c));
+}
+
+// A title made safe as a file name, or empty when nothing is left.
+QString usableFileName(const QString& title, qsizetype maximumBytes)
+{
+    QString name;
+    name.reserve(title.size());
+    for (char32_t c : title.toUcs4()) {
+        if (c == U'/') name += QLatin1Char('-');
+        else if (isControl(c) || c == 0x2028 || c == 0x2029) name += QLatin1Char(' ');
+        else name += QString::fromUcs4(&c, 1);
+    }
+    // Trim whitespace, line breaks and leading dots (a hidden file) until
+    // neither is left at either end.
+    for (;;) {
+        const qsizetype before = name.size();
+        while (!name.isEmpty() && isTrimmed(name.front().unicode())) name.remove(0, 1);
+        while (!name.isEmpty() && isTrimmed(name.back().unicode())) name.chop(1);
+        while (name.startsWith(QLatin1Char('.'))) name.remove(0, 1);
+        if (name.size() == before) break;
+    }
+    // Shorten by whole characters (never inside a surrogate pair).
+    while (name.toUtf8().size() > maximumBytes) {
+        name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
+        while (!name.isEmpty() && isTrimmed(name.back().unicode())) name.chop(1);
+    }
+    return name;
+}
+
+} // namespace
+
+Document::Document(QObject* parent) : DocumentBase(parent)
+{
+    addActionHandler(QStringLiteral("toggleMarkdown:"), [this](MenuItem*) { toggleMarkdown(); });
+    addActionHandler(QStringLiteral("exportAsHTML:"), [this](MenuItem*) { exportAsHTML(); });
+}
+
+Document::~Document()
+{
+    for (DocumentEditor* editor : m_data.m_editors) editor->m_document = nullptr;
+    m_data.m_editors.clear();
+}
+
+DocumentHost* Document::host()
+{
+    return g_host;
+}
+
+void Document::setHost(DocumentHost* host)
+{
+    g_host = host;
+}
+
+// Windows -------------------------------------------------------------------
+
+void Document::makeWindowControllers()
+{
+    if (g_host) g_host->makeWindow(*this);
+}
+
+void Document::showWindows()
+{
+    if (m_data.m_editors.empty()) makeWindowControllers();
+    const std::vector<DocumentEditor*> editors = m_data.m_editors;
+    for (DocumentEditor* editor : editors) editor->showWindow();
+}
+
+void Document::addEditor(DocumentEditor& editor)
+{
+    if (editor.m_document == this) return;
+    if (editor.m_document) editor.m_document->removeEditor(editor);
+    editor.m_document = this;
+    m_data.m_editors.push_back(&editor);
+    // A document read from disk, or one whose styling went stale while it
+    // had no window, is styled now, once.
+    m_data.restyleTextStorage();
+    editor.updateInfo();
+}
+
+DocumentEditor::~DocumentEditor()
+{
+    if (m_document) m_document->removeEditor(*this);
+}
+
+void Document::removeEditor(DocumentEditor& editor)
+{
+    auto& editors = m_data.m_editors;
+    const auto it = std::find(editors.begin(), editors.end(), &editor);
+    if (it == editors.end()) return;
+    editors.erase(it);
+    editor.m_document = nullptr;
+}
+
+// Library rows -------------------------------------------------------------
+
+void Document::addReference()
+{
+    ++m_referencesCount;
+}
+
+void Document::removeReference()
+{
+    if (m_referencesCount == 0) return;
+    --m_referencesCount;
+    closeIfUnreferenced();
+}
+
+void Document::closeIfUnreferenced()
+{
+    if (m_referencesCount != 0 || !m_data.m_editors.empty() || isClosed()) return;
+    if (g_host) g_host->closeChildDocument(*this);
+    else close();
+}
+
+void Document::openLibraryFile(const QString& path, DocumentHost::OpenCompletion completion)
+{
+    if (!g_host) {
+        if (completion)
+            completion(nullptr, PlatformError(PlatformError::Code::generic,
+                                              platformText("document.error.noController",
+                                                           "Documents can't be opened here.")));
+        return;
+    }
+    g_host->openDocumentWithoutDisplay(path, std::move(completion));
+}
+
+std::optional<bool> Document::validate(MenuItem& item)
+{
+    if (item.action() == QLatin1String("toggleMarkdown:"))
+        item.setState(m_data.enableMarkdown ? MenuItem::State::on : MenuItem::State::off);
+    return true;
+}
+
+// Reading and writing ----------------------------------------------------------
+
+PlatformStatus Document::readFromData(const QByteArray& data, const QString&)
+{
+    auto status = m_data.readDocument(data);
+    if (!status) return status;
+    QPointer<Document> self(this);
+    dispatch::async([self] {
+        if (self) self->refreshAfterRead();
+    });
+    return {};
+}
+
+PlatformResult<QByteArray> Document::dataOfType(const QString&)
+{
+    auto bytes = m_data.documentFileData();
+    if (!bytes) return bytes;
+    QPointer<Document> self(this);
+    dispatch::async([self] {
+        if (self) self->refreshAfterSave();
+    });
+    return bytes;
+}
+
+void Document::refreshAfterRead()
+{
+    const std::vector<DocumentEditor*> editors = m_data.m_editors;
+    for (DocumentEditor* editor : editors) {
+        editor->updateInfo();
+        editor->updateHighlightAttributes();
+        if (editor->isOutlineVisible()) editor->reloadOutline();
+    }
+}
+
+void Document::refreshAfterSave()
+{
+    const std::vector<DocumentEditor*> editors = m_data.m_editors;
+    for (DocumentEditor* editor : editors) editor->updateInfo();
+}
+
+// Commands -----------------------------------------------------------------
+
+std::optional<QString> Document::suggestedFileName() const
+{
+    if (!isUntitled()) return std::nullopt;
+    const auto title = titleFromFirstSentence(m_data.textStorage().string(), m_data.enableMarkdown);
+    if (!title) return std::nullopt;
+    const qsizetype room = kMaximumFileNameBytes - 1 - fileNameExtension().size();
+    QString name = usableFileName(*title, room);
+    if (name.isEmpty()) return std::nullopt;
+    return name;
+}
+
+void Document::toggleMarkdown()
+{
+    m_data.toggleMarkdown();
+    if (!m_data.enableMarkdown && !m_data.m_editors.empty()) m_data.m_editors.front()->setOutlineVisible(false);
+}
+
+void Document::setHTMLConverter(HTMLConverter converter)
+{
+    g_htmlConverter = std::move(converter);
+}
+
+std::optional<QString> Document::htmlOfText() const
+{
+    if (!g_htmlConverter) return std::nullopt;
+    Markdown::prepareCharacterSets();
+    return g_htmlConverter(m_data.textStorage().string());
+}
+
+void Document::exportAsHTML()
+{
+    QString proposed;
+    if (const auto name = suggestedFileName()) proposed = *name;
+    else if (!isUntitled()) proposed = QFileInfo(filePath()).completeBaseName();
+    if (!g_host) return;
+    const auto location = g_host->chooseExportLocation(*this, proposed);
+    if (!location) return;
+
+    const auto html = htmlOfText();
+    if (!html) {
+        presentError(PlatformError(PlatformError::Code::generic, platformText("error.generic", "An error occurred.")));
+        return;
+    }
+    auto encoded = TextFileCodec::write(*html, TextFileFormat::forEncoding(Encoding::utf16),
+                                        TextFileFormat::forEncoding(Encoding::utf16));
+    if (!encoded) {
+        presentError(encoded.error());
+        return;
+    }
+    QSaveFile file(*location);
+    const auto writeFailed = [&] {
+        PlatformError error(PlatformError::Code::writeFailed,
+                            platformText("document.error.export", "The HTML file “%1” couldn't be saved.")
+                                .arg(QFileInfo(*location).fileName()),
+                            file.errorString(), *location);
+        file.cancelWriting();
+        presentError(error);
+    };
+    if (!file.open(QIODevice::WriteOnly) || file.write(encoded->bytes) != encoded->bytes.size()) {
+        writeFailed();
+        return;
+    }
+    if (!file.commit()) writeFailed();
+}
+
+} // namespace lumora

@@ -1,0 +1,161 @@
+#include "document/DocumentData.h"
+
+#include "document/DocumentEditor.h"
+#include "library/File.h"
+#include "markdown/Markdown.h"
+#include "markdown/MarkdownStyling.h"
+#include "markdown/ParsedMarkdownStylesheet.h"
+#include "platform/Dispatch.h"
+#include "platform/Localization.h"
+#include "platform/TextBoundaries.h"
+#include "platform/UserDefaults.h"
+#include "settings/Settings.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace lumora {
+
+namespace {
+
+const QString kEnableMarkdown = QStringLiteral("enableMarkdown");
+
+QString number(qint64 value)
+{
+    return QLocale().toString(value);
+}
+
+} // namespace
+
+DocumentData::DocumentData()
+{
+    const QVariant stored = UserDefaults::standard().object(kEnableMarkdown);
+    enableMarkdown = stored.typeId() == QMetaType::Bool ? stored.toBool() : true;
+    if (enableMarkdown) Markdown::prepareCharacterSets();
+}
+
+DocumentData::~DocumentData() = default;
+
+std::optional<StringEncoding> DocumentData::encoding() const
+{
+    if (!m_format) return std::nullopt;
+    return m_format->encoding;
+}
+
+// Statistics --------------------------------------------------------------
+
+QString DocumentData::readingTime(qint64 words)
+{
+    // 250 words a minute, in whole seconds; the largest unit that is not
+    // zero, and the next one when it is not zero either.
+    const double seconds = double(words * 60) / 250.0;
+    const qint64 total = qint64(seconds);
+    struct Unit {
+        qint64 seconds;
+        const char* key;
+    };
+    static const Unit units[] = {{3600, "time.short.hours"}, {60, "time.short.minutes"}, {1, "time.short.seconds"}};
+    auto part = [](const Unit& unit, qint64 count) {
+        return localizedFormat(QString::fromLatin1(unit.key), {number(count)});
+    };
+    for (size_t i = 0; i < std::size(units); ++i) {
+        const qint64 count = total / units[i].seconds;
+        if (count == 0) continue;
+        QString text = part(units[i], count);
+        if (i + 1 < std::size(units)) {
+            const qint64 next = (total % units[i].seconds) / units[i + 1].seconds;
+            if (next > 0) text = localizedFormat(QStringLiteral("time.short.list"), {text, part(units[i + 1], next)});
+        }
+        return text;
+    }
+    return part(units[std::size(units) - 1], 0);
+}
+
+QString DocumentData::documentStatistics(Range range) const
+{
+    const QString& text = m_textStorage.string();
+    if (range.length == 0) range = Range(0, text.size());
+    const qsizetype start = std::clamp<qsizetype>(range.location, 0, text.size());
+    const qsizetype end = std::clamp<qsizetype>(range.location + range.length, start, text.size());
+    range = Range(start, end - start);
+
+    qint64 words = 0;
+    text::enumerateSubstrings(text, range, text::Unit::Words, text::Direction::Forward, [&words](Range, Range) {
+        ++words;
+        return true;
+    });
+    // The format is fixed, not taken from the strings table.
+    return QStringLiteral("Words: %1, Characters: %2, Reading: %3")
+        .arg(number(words), number(range.length), readingTime(words));
+}
+
+// Reading and writing ------------------------------------------------------
+
+PlatformStatus DocumentData::readDocument(QByteArrayView bytes, const QString& filePath)
+{
+    // Decoding touches nothing shared and may run on the caller's thread;
+    // the storage is the main thread's.
+    auto decoded = TextFileCodec::read(bytes, File::saveEncoding(), filePath);
+    if (!decoded) return decoded.error();
+    dispatch::syncMain([&] { replaceText(std::move(*decoded)); });
+    return {};
+}
+
+void DocumentData::replaceText(DecodedText decoded)
+{
+    // The new text starts without attributes: nothing of the old text's
+    // styling or Markdown marks may stay on it.
+    m_textStorage.beginEditing();
+    m_textStorage.replaceCharacters(Range(0, m_textStorage.length()), decoded.text, Attributes{});
+    if (m_editors.empty()) {
+        // Styled when the first window attaches.
+        textStorageInvalidated = true;
+    } else {
+        styleWholeText();
+    }
+    m_textStorage.endEditing();
+    m_format = decoded.format;
+}
+
+PlatformResult<QByteArray> DocumentData::documentFileData() const
+{
+    const TextFileFormat format = m_format ? *m_format : TextFileFormat::forEncoding(File::saveEncoding());
+    auto encoded = TextFileCodec::write(m_textStorage.string(), format);
+    if (!encoded) return encoded.error();
+    return std::move(encoded->bytes);
+}
+
+// Styling ----------------------------------------------------------------
+
+void DocumentData::styleWholeText()
+{
+    // Every paragraph back to the base style, then, with Markdown on, each
+    // styled with its line break, in one editing bracket.
+    restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet, Range(0, m_textStorage.length()),
+                      enableMarkdown);
+}
+
+void DocumentData::toggleMarkdown()
+{
+    enableMarkdown = !enableMarkdown;
+    UserDefaults::standard().set(kEnableMarkdown, enableMarkdown);
+    if (enableMarkdown) Markdown::prepareCharacterSets();
+    textStorageInvalidated = true;
+    if (!m_editors.empty()) restyleTextStorage();
+}
+
+void DocumentData::restyleTextStorage()
+{
+    if (!textStorageInvalidated) return;
+    styleWholeText();
+    // A copy: an editor may detach while it refreshes.
+    const std::vector<DocumentEditor*> editors = m_editors;
+    for (DocumentEditor* editor : editors) {
+        editor->updateHighlightAttributes();
+        editor->updateTypingAttributes();
+    }
+    textStorageInvalidated = false;
+}
+
+} // namespace lumora

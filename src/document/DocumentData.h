@@ -1,0 +1,105 @@
+#pragma once
+
+#include "platform/PlatformError.h"
+#include "platform/Range.h"
+#include "platform/StringEncoding.h"
+#include "platform/TextFileCodec.h"
+#include "platform/TextStorage.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace lumora {
+
+class DocumentEditor;
+
+// The model behind one open document: the one text storage every window of
+// the document shows, the document's Markdown switch, the format its file
+// was read in, and whether the styling of the whole text is stale.
+//
+// Files are plain text in one encoding, nothing else. Reading takes a
+// byte-order mark first, then the "saveEncoding" preference, then detection;
+// nothing is ever decoded loosely (see TextFileCodec). The format a file was
+// read in (encoding and byte-order mark) is remembered and used for every
+// save, so a file opened and saved without edits is byte for byte the same;
+// text the remembered encoding cannot hold is saved as UTF-8 and the
+// remembered format stays as it was.
+//
+// Styling follows the stylesheet of Settings::shared() at the moment it
+// runs. A text read before any editor is attached is styled later, when the
+// first one attaches (see Document::addEditor); a document held only by a
+// library row is never styled.
+//
+// Main thread only, except readDocument, which hops to the main thread.
+class DocumentData {
+public:
+    DocumentData();
+    ~DocumentData();
+    DocumentData(const DocumentData&) = delete;
+    DocumentData& operator=(const DocumentData&) = delete;
+
+    // Markdown styling and the Markdown commands are on for this document.
+    // Starts as the "enableMarkdown" preference (true when absent or not a
+    // Bool).
+    bool enableMarkdown = true;
+    // The attributes must be rebuilt from scratch at the next restyle.
+    bool textStorageInvalidated = false;
+
+    TextStorage& textStorage() { return m_textStorage; }
+    const TextStorage& textStorage() const { return m_textStorage; }
+
+    // The format of the last successful read; none for a new document.
+    const std::optional<TextFileFormat>& fileFormat() const { return m_format; }
+    std::optional<StringEncoding> encoding() const;
+
+    // The statistics line for a range of the text, the whole text when the
+    // range is empty: "Words: 1,234, Characters: 5,678, Reading: 4 min, 56 sec".
+    // Words follow ICU's word boundaries for the user's language (segments
+    // holding letters, digits or ideographs; punctuation and Markdown
+    // markers are not words); characters are UTF-16 code units, line breaks
+    // included; reading time is at 250 words a minute.
+    QString documentStatistics(Range range) const;
+    // The reading time of a number of words, at most two units ("2 min",
+    // "1 min, 30 sec", "0 sec").
+    static QString readingTime(qint64 words);
+
+    // Replaces the text with the file's bytes. On failure (binary data, or
+    // no encoding reads them) nothing changes. Called off the main thread,
+    // it decodes there and then hops to the main thread for the text
+    // storage, the caller waiting. filePath names the file in error
+    // messages.
+    PlatformStatus readDocument(QByteArrayView bytes, const QString& filePath = {});
+    // The whole text encoded for saving, in the remembered format, else in
+    // the "saveEncoding" preference; UTF-8 when that cannot hold the text.
+    // Fails only when no encoding can (a broken surrogate pair), naming the
+    // character.
+    PlatformResult<QByteArray> documentFileData() const;
+
+    // Flips enableMarkdown for this document and stores the new value as the
+    // start value of documents opened later; restyles when an editor is
+    // attached, else when the first one attaches.
+    void toggleMarkdown();
+    // When textStorageInvalidated is set: rebuilds the attributes of the
+    // whole text, then refreshes every editor of this document (highlight,
+    // then typing attributes) and clears the flag. Otherwise nothing.
+    void restyleTextStorage();
+
+    // The editors of this document, in window order (see DocumentEditor).
+    const std::vector<DocumentEditor*>& editors() const { return m_editors; }
+    bool hasEditors() const { return !m_editors.empty(); }
+
+private:
+    friend class Document; // keeps the editor list
+    void styleWholeText();
+    void replaceText(DecodedText decoded);
+
+    TextStorage m_textStorage;
+    std::optional<TextFileFormat> m_format;
+    std::vector<DocumentEditor*> m_editors;
+};
+
+} // namespace lumora

@@ -1,0 +1,424 @@
+#include "document/Document.h"
+
+#include "DocumentTestSupport.h"
+#include "platform/Encodings.h"
+#include "platform/Menu.h"
+#include "platform/TextFileCodec.h"
+#include "support/QtPrinters.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+class ScriptedHost : public DocumentHost {
+public:
+    std::optional<QString> exportLocation;
+    QStringList proposedNames;
+    QList<Document*> closedChildren;
+    int windowsMade = 0;
+
+    void makeWindow(Document&) override { ++windowsMade; }
+    void closeChildDocument(Document& document) override { closedChildren << &document; }
+    std::optional<QString> chooseExportLocation(Document&, const QString& proposedName) override
+    {
+        proposedNames << proposedName;
+        return exportLocation;
+    }
+    void openDocumentWithoutDisplay(const QString&, OpenCompletion completion) override { completion(nullptr, {}); }
+};
+
+class Prompter : public DocumentPrompter {
+public:
+    QList<PlatformError> errors;
+    SaveChoice askToSaveChanges(DocumentBase&) override { return SaveChoice::cancel; }
+    std::optional<QString> chooseSaveLocation(DocumentBase&) override { return std::nullopt; }
+    ExternalChangeChoice askAboutExternalChange(DocumentBase&) override { return ExternalChangeChoice::keepMine; }
+    void presentError(DocumentBase&, const PlatformError& error) override { errors << error; }
+};
+
+class DocumentTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Document::setHost(&host);
+        DocumentBase::setPrompter(&prompter);
+        dir = freshDirectory(QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        path = dir + QStringLiteral("/Notes.txt");
+    }
+    void TearDown() override
+    {
+        Document::setHost(nullptr);
+        Document::setHTMLConverter({});
+        DocumentBase::setPrompter(nullptr);
+        DocumentBase::setAutosavingDelay(15000);
+    }
+
+    std::unique_ptr<Document> open(const QByteArray& bytes)
+    {
+        writeFile(path, bytes);
+        auto doc = std::make_unique<Document>();
+        const auto status = doc->readFromFile(path, QStringLiteral("text/plain"));
+        EXPECT_TRUE(status.ok()) << status.error().message().toStdString();
+        return doc;
+    }
+
+    // A keystroke as the editor makes it: the storage changes, the undo
+    // stack records it.
+    static void type(Document& doc, const QString& text)
+    {
+        TextStorage& storage = doc.data().textStorage();
+        const Range at(storage.length(), 0);
+        storage.replaceCharacters(at, text);
+        doc.undoManager().recordReplacement({at, QString(), text, at, Range(storage.length(), 0)},
+                                            UndoCoalescing::typing);
+    }
+
+    ScriptedHost host;
+    Prompter prompter;
+    QString dir;
+    QString path;
+};
+
+QByteArray encoded(const QString& text, StringEncoding encoding, bool mark = false)
+{
+    return (mark ? TextFileCodec::byteOrderMark(encoding) : QByteArray()) + *Encodings::encode(text, encoding);
+}
+
+} // namespace
+
+// What users open: each file shows the right characters and, saved without
+// an edit, stays byte for byte what it was.
+TEST_F(DocumentTest, FilesOpenWithTheRightCharactersAndSaveBackUnchanged)
+{
+    const QString mixed = QStringLiteral(u"# Grüße\r\nzweite Zeile\nthird\r\rlast “line” 😀");
+    const QString french = QStringLiteral(u"Déjà l'été, où êtes-vous? Ça va très bien.\r\nNaïve façade\n");
+    const QString quotes = QStringLiteral(u"It’s a “quoted” word — costing 5 €.\r\nNext\n");
+    struct Case {
+        const char* what;
+        QByteArray file;
+        QString text;
+        StringEncoding encoding;
+    };
+    const Case cases[] = {
+        {"UTF-8, mixed line endings", encoded(mixed, Encoding::utf8), mixed, Encoding::utf8},
+        {"UTF-16 with a mark", encoded(mixed, Encoding::utf16LittleEndian, true), mixed, Encoding::utf16LittleEndian},
+        {"UTF-16BE with a mark", encoded(mixed, Encoding::utf16BigEndian, true), mixed, Encoding::utf16BigEndian},
+        {"Latin 1", encoded(french, Encoding::isoLatin1), french, Encoding::isoLatin1},
+        {"Windows-1252", encoded(quotes, Encoding::windowsCP1252), quotes, Encoding::windowsCP1252},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto doc = open(c.file);
+        EXPECT_EQ(doc->data().textStorage().string(), c.text);
+        EXPECT_EQ(doc->data().encoding(), c.encoding);
+        ASSERT_TRUE(doc->save().ok());
+        EXPECT_EQ(readFile(path), c.file);
+    }
+}
+
+TEST_F(DocumentTest, TextThatOutgrowsItsEncodingIsSavedAsUtf8AndTheEncodingIsKept)
+{
+    const QString text = QStringLiteral(u"Café crème\n");
+    auto doc = open(encoded(text, Encoding::isoLatin1));
+    ASSERT_EQ(doc->data().encoding(), Encoding::isoLatin1);
+
+    type(*doc, QStringLiteral(u"Łódź"));
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(readFile(path), (text + QStringLiteral(u"Łódź")).toUtf8());
+    EXPECT_EQ(doc->data().encoding(), Encoding::isoLatin1);
+
+    // Once it fits again, it is Latin 1 again.
+    doc->undoManager().undo();
+    TextStorage& storage = doc->data().textStorage();
+    storage.replaceCharacters(Range(text.size(), storage.length() - text.size()), QString());
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(readFile(path), encoded(text, Encoding::isoLatin1));
+}
+
+TEST_F(DocumentTest, ANewDocumentIsSavedInThePreferredEncoding)
+{
+    ScopedPreference preference(QStringLiteral("saveEncoding"), qlonglong(Encoding::windowsCP1252));
+    Document doc;
+    type(doc, QStringLiteral(u"“Hi”"));
+    ASSERT_TRUE(doc.saveAs(path).ok());
+    EXPECT_EQ(readFile(path), QByteArray("\x93Hi\x94"));
+    // The preference decides reading too, unless a byte-order mark speaks first.
+    auto reopened = open(QByteArray("\x93Hi\x94"));
+    EXPECT_EQ(reopened->data().textStorage().string(), QStringLiteral(u"“Hi”"));
+    auto marked = open(encoded(QStringLiteral(u"“Hi”"), Encoding::utf8, true));
+    EXPECT_EQ(marked->data().textStorage().string(), QStringLiteral(u"“Hi”"));
+}
+
+TEST_F(DocumentTest, AFileNoEncodingCanReadIsNotOpenedAndNothingIsWritten)
+{
+    QByteArray binary("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 24);
+    for (int i = 0; i < 64; ++i) binary.append(char(i * 7));
+    writeFile(path, binary);
+    const QDateTime modified = QFileInfo(path).lastModified();
+
+    Document doc;
+    type(doc, QStringLiteral("unsaved words"));
+    const auto status = doc.readFromFile(path, QStringLiteral("text/plain"));
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().code, PlatformError::Code::notText);
+    EXPECT_FALSE(status.error().errorDescription.isEmpty());
+    EXPECT_TRUE(doc.isUntitled());
+    EXPECT_EQ(doc.data().textStorage().string(), QStringLiteral("unsaved words"));
+    EXPECT_FALSE(doc.data().encoding());
+    EXPECT_EQ(readFile(path), binary);
+    EXPECT_EQ(QFileInfo(path).lastModified(), modified);
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(DocumentTest, EditsReachTheDiskAfterTheWriterStops)
+{
+    DocumentBase::setAutosavingDelay(100);
+    auto doc = open("# Draft\n");
+    QSignalSpy saved(doc.get(), &DocumentBase::saved);
+    for (const char* word : {"one ", "two ", "three"}) type(*doc, QString::fromLatin1(word));
+    EXPECT_EQ(readFile(path), QByteArray("# Draft\n"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return saved.count() > 0; }, 5000));
+    EXPECT_EQ(readFile(path), QByteArray("# Draft\none two three"));
+    EXPECT_FALSE(doc->isDocumentEdited());
+    // Atomically: no temporary file is left beside it.
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"Notes.txt"});
+}
+
+TEST_F(DocumentTest, AFileChangedByAnotherProgramIsNotOverwritten)
+{
+    auto doc = open("mine\n");
+    writeFile(path + QStringLiteral(".new"), "theirs, longer\n");
+    ASSERT_EQ(std::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(),
+                          QFile::encodeName(path).constData()),
+              0);
+    QSignalSpy aside(doc.get(), &DocumentBase::versionSavedAside);
+    type(*doc, QStringLiteral("more"));
+    ASSERT_TRUE(doc->save().ok());
+    ASSERT_EQ(aside.count(), 1);
+    EXPECT_EQ(readFile(aside.at(0).at(0).toString()), QByteArray("theirs, longer\n"));
+    EXPECT_EQ(readFile(path), QByteArray("mine\nmore"));
+}
+
+TEST_F(DocumentTest, EditorsAreStyledOnceAndRefreshedAfterReadingAndSaving)
+{
+    auto doc = open("# Title\n\nSome *words*.\n");
+    DocumentData& data = doc->data();
+    EXPECT_TRUE(data.textStorageInvalidated) << "nothing is styled before a window attaches";
+    EXPECT_TRUE(data.textStorage().attribute(AttributeKey::Font, 0).isNull());
+
+    RecordingEditor first, second;
+    doc->addEditor(first);
+    EXPECT_FALSE(data.textStorageInvalidated);
+    EXPECT_FALSE(data.textStorage().attribute(AttributeKey::Font, 0).isNull());
+    EXPECT_FALSE(data.textStorage().attribute(AttributeKey::FullLineMarkdown, 0).isNull());
+    EXPECT_EQ(first.calls, (QStringList{"highlight", "typing", "info"}));
+    doc->addEditor(second);
+    EXPECT_EQ(second.calls, QStringList{"info"}) << "the styling was current";
+
+    QCoreApplication::processEvents(); // the refresh after opening
+    first.calls.clear();
+    second.calls.clear();
+    second.outlineVisible = true;
+    ASSERT_TRUE(doc->revertToSaved().ok());
+    EXPECT_TRUE(first.calls.isEmpty()) << "the refresh comes on a later turn";
+    QTest::qWait(0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(first.calls, (QStringList{"info", "highlight"}));
+    EXPECT_EQ(second.calls, (QStringList{"info", "highlight", "outline"}));
+
+    first.calls.clear();
+    ASSERT_TRUE(doc->save().ok());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(first.calls, QStringList{"info"});
+
+    // A closed window's editor is no longer refreshed; a destroyed one
+    // leaves by itself.
+    doc->removeEditor(first);
+    {
+        RecordingEditor third;
+        doc->addEditor(third);
+        EXPECT_EQ(doc->editors().size(), 2u);
+    }
+    EXPECT_EQ(doc->editors(), std::vector<DocumentEditor*>{&second});
+    EXPECT_EQ(first.document(), nullptr);
+}
+
+TEST_F(DocumentTest, ARestyleRefreshesEveryWindowOfThatDocumentOnly)
+{
+    Document a, b;
+    RecordingEditor a1, a2, b1;
+    a.addEditor(a1);
+    a.addEditor(a2);
+    b.addEditor(b1);
+    a1.calls.clear();
+    a2.calls.clear();
+    b1.calls.clear();
+
+    a.data().restyleTextStorage();
+    EXPECT_TRUE(a1.calls.isEmpty()) << "nothing is stale";
+
+    a.data().textStorageInvalidated = true;
+    a.data().restyleTextStorage();
+    EXPECT_EQ(a1.calls, (QStringList{"highlight", "typing"}));
+    EXPECT_EQ(a2.calls, (QStringList{"highlight", "typing"}));
+    EXPECT_TRUE(b1.calls.isEmpty());
+}
+
+TEST_F(DocumentTest, TogglingMarkdownRestylesAndHidesTheFirstOutline)
+{
+    ScopedPreference preference(QStringLiteral("enableMarkdown"), true);
+    auto doc = open("# Title\nText\n");
+    RecordingEditor first, second;
+    first.outlineVisible = second.outlineVisible = true;
+    doc->addEditor(first);
+    doc->addEditor(second);
+    TextStorage& storage = doc->data().textStorage();
+    const AttributeValue headingFont = storage.attribute(AttributeKey::Font, 2);
+
+    MenuItem item(QStringLiteral("Markdown"), QStringLiteral("toggleMarkdown:"));
+    ASSERT_TRUE(doc->respondsTo(item.action()));
+    doc->validate(item);
+    EXPECT_EQ(item.state(), MenuItem::State::on);
+    doc->perform(item.action(), &item);
+    EXPECT_FALSE(doc->isMarkdownEnabled());
+    doc->validate(item);
+    EXPECT_EQ(item.state(), MenuItem::State::off);
+    EXPECT_FALSE(first.outlineVisible);
+    EXPECT_TRUE(second.outlineVisible);
+    EXPECT_EQ(storage.attribute(AttributeKey::Font, 2), storage.attribute(AttributeKey::Font, 10))
+        << "only the base style is left";
+    EXPECT_NE(storage.attribute(AttributeKey::Font, 2), headingFont);
+    // The last value toggled is where the next document starts.
+    EXPECT_FALSE(Document().isMarkdownEnabled());
+
+    doc->toggleMarkdown();
+    EXPECT_EQ(storage.attribute(AttributeKey::Font, 2), headingFont);
+    EXPECT_TRUE(Document().isMarkdownEnabled());
+
+    // Without a window the toggle only marks the styling stale.
+    auto hidden = open("# Title\n");
+    hidden->toggleMarkdown();
+    EXPECT_TRUE(hidden->data().textStorageInvalidated);
+    EXPECT_TRUE(hidden->data().textStorage().attribute(AttributeKey::Font, 0).isNull());
+    hidden->toggleMarkdown();
+}
+
+TEST_F(DocumentTest, SuggestedFileNamesAreUsableFileNames)
+{
+    struct Case {
+        const char* text;
+        std::optional<QString> name;
+    };
+    const Case cases[] = {
+        {"# A heading\nand more", QStringLiteral("A heading")},
+        {"First sentence. Second one.", QStringLiteral("First sentence.")},
+        {"  Leading space", QStringLiteral("Leading space")},
+        {"Notes/ideas and more", QStringLiteral("Notes-ideas and more")},
+        {".hidden notes", QStringLiteral("hidden notes")},
+        {"... . ...", std::nullopt},
+        {"Tab\there", QStringLiteral("Tab here")},
+        {"Bell\x07 ring", QStringLiteral("Bell  ring")},
+        {"", std::nullopt},
+        {"# ", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        Document doc;
+        type(doc, QString::fromUtf8(c.text));
+        EXPECT_EQ(doc.suggestedFileName(), c.name) << c.text;
+    }
+
+    // 99 characters of three bytes each: shortened to fit the file system
+    // with ".txt" added, by whole characters.
+    Document wide;
+    type(wide, QString(99, QChar(0x65E5)));
+    const auto name = wide.suggestedFileName();
+    ASSERT_TRUE(name);
+    EXPECT_LE(name->toUtf8().size() + 4, 255);
+    EXPECT_EQ(*name, QString(name->size(), QChar(0x65E5)));
+
+    // A document with a file offers nothing of its own.
+    EXPECT_EQ(open("# Title\n")->suggestedFileName(), std::nullopt);
+}
+
+TEST_F(DocumentTest, ExportWritesUtf16HtmlWhereThePanelSays)
+{
+    auto doc = open("# Title\n");
+    const QString target = dir + QStringLiteral("/Notes.html");
+
+    // Cancelled: nothing.
+    doc->exportAsHTML();
+    EXPECT_EQ(host.proposedNames, QStringList{"Notes"});
+    EXPECT_FALSE(QFileInfo::exists(target));
+
+    // No conversion: the error, and nothing written.
+    host.exportLocation = target;
+    doc->exportAsHTML();
+    ASSERT_EQ(prompter.errors.size(), 1);
+    EXPECT_EQ(prompter.errors.front().errorDescription, QStringLiteral("An error occurred."));
+    EXPECT_FALSE(QFileInfo::exists(target));
+
+    Document::setHTMLConverter([](const QString& markdown) {
+        return QStringLiteral(u"<h1>%1 “ok”</h1>\n").arg(markdown.mid(2).trimmed());
+    });
+    doc->exportAsHTML();
+    EXPECT_EQ(prompter.errors.size(), 1);
+    const QByteArray bytes = readFile(target);
+    EXPECT_TRUE(bytes.startsWith("\xFF\xFE"));
+    EXPECT_EQ(QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData() + 2), (bytes.size() - 2) / 2),
+              QStringLiteral(u"<h1>Title “ok”</h1>\n"));
+    EXPECT_FALSE(doc->isDocumentEdited());
+
+    // A folder that is not there: the writing error is shown.
+    host.exportLocation = dir + QStringLiteral("/missing/Notes.html");
+    doc->exportAsHTML();
+    EXPECT_EQ(prompter.errors.size(), 2);
+}
+
+TEST_F(DocumentTest, ALibraryRowKeepsAWindowlessDocumentOpen)
+{
+    auto doc = open("text");
+    doc->addReference();
+    doc->addReference();
+    doc->removeReference();
+    EXPECT_TRUE(host.closedChildren.isEmpty());
+    doc->removeReference();
+    EXPECT_EQ(host.closedChildren, QList<Document*>{doc.get()});
+
+    // With a window it stays open when the count falls to 0.
+    host.closedChildren.clear();
+    RecordingEditor editor;
+    doc->addEditor(editor);
+    doc->addReference();
+    doc->removeReference();
+    EXPECT_TRUE(host.closedChildren.isEmpty());
+
+    // Without a document controller it closes itself.
+    Document::setHost(nullptr);
+    auto alone = open("text");
+    alone->addReference();
+    alone->removeReference();
+    EXPECT_TRUE(alone->isClosed());
+}
+
+TEST_F(DocumentTest, ShowingADocumentWithoutWindowsAsksForOne)
+{
+    auto doc = open("text");
+    doc->showWindows();
+    EXPECT_EQ(host.windowsMade, 1);
+    RecordingEditor editor;
+    doc->addEditor(editor);
+    doc->showWindows();
+    EXPECT_EQ(host.windowsMade, 1);
+    EXPECT_EQ(editor.calls.last(), QStringLiteral("show"));
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "document/Document.h"
+#include "document/DocumentEditor.h"
+#include "platform/UserDefaults.h"
+
+#include <QStringList>
+
+namespace lumora::test {
+
+// An editor that records what the document asks of it.
+class RecordingEditor : public DocumentEditor {
+public:
+    QStringList calls;
+    bool outlineVisible = false;
+
+    void updateHighlightAttributes() override { calls << "highlight"; }
+    void updateTypingAttributes() override { calls << "typing"; }
+    void updateInfo() override { calls << "info"; }
+    void showWindow() override { calls << "show"; }
+    bool isOutlineVisible() const override { return outlineVisible; }
+    void reloadOutline() override { calls << "outline"; }
+    void setOutlineVisible(bool visible) override
+    {
+        outlineVisible = visible;
+        calls << (visible ? "showOutline" : "hideOutline");
+    }
+};
+
+// Sets a preference of the standard store for the length of a test.
+class ScopedPreference {
+public:
+    ScopedPreference(const QString& key, const QVariant& value) : m_key(key)
+    {
+        UserDefaults::standard().set(key, value);
+    }
+    ~ScopedPreference() { UserDefaults::standard().remove(m_key); }
+
+private:
+    QString m_key;
+};
+
+} // namespace lumora::test

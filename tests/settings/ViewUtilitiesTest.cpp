@@ -1,0 +1,160 @@
+#include "settings/ViewUtilities.h"
+
+#include "platform/UserDefaults.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QScreen>
+#include <QStandardItemModel>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+
+namespace {
+
+void settle(QWidget* window)
+{
+    window->show();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+TEST(ViewUtilities, FormRowsInAColumnLineUpWhereTheirGroupsMeet)
+{
+    QList<QWidget*> trailing;
+    QList<QWidget*> rows;
+    for (const char* text : {"Foreground", "A", "Much longer label text"}) {
+        auto* field = new QLineEdit;
+        trailing << field;
+        rows << new PivotedStackView({views::label(QString::fromUtf8(text))}, {field});
+    }
+    std::unique_ptr<QWidget> column(views::verticalStack(rows, Qt::AlignLeft, 8, edgeInsets(8, 8, 8, 8)));
+    settle(column.get());
+    const int x = trailing[0]->mapTo(column.get(), QPoint()).x();
+    EXPECT_GT(x, 8);
+    for (QWidget* field : trailing) EXPECT_EQ(field->mapTo(column.get(), QPoint()).x(), x);
+}
+
+TEST(ViewUtilities, PinnedAndCentredViewsKeepTheirInsets)
+{
+    QWidget container;
+    container.resize(200, 100);
+    auto* view = new QWidget;
+    views::pin(view, &container, edgeInsets(8, 8, 8, 8));
+    settle(&container);
+    EXPECT_EQ(view->geometry(), QRect(8, 8, 184, 84));
+
+    QWidget line;
+    line.resize(300, 60);
+    auto* label = views::label(QStringLiteral("Words: 3"));
+    views::centerHorizontally(label, &line, edgeInsets(12, 16, 12, 16));
+    settle(&line);
+    EXPECT_NEAR(label->geometry().center().x(), 150, 1);
+    EXPECT_GE(label->x(), 16);
+
+    // Narrower than its text: cut with an ellipsis, whole in the tool tip,
+    // never closer than 16 points to the sides.
+    line.resize(80, 60);
+    label->setText(QStringLiteral("Words: 1,234, Characters: 5,678, Reading: 4 min, 56 sec"));
+    QCoreApplication::processEvents();
+    label->repaint();
+    EXPECT_GE(label->x(), 16);
+    EXPECT_LE(label->geometry().right(), 80 - 16);
+    EXPECT_EQ(label->toolTip(), label->text());
+}
+
+TEST(ViewUtilities, ConstrainingOnlyTheWidthLeavesTheHeight)
+{
+    QWidget view;
+    const int maximumHeight = view.maximumHeight();
+    views::constrain(&view, 40);
+    EXPECT_EQ(view.minimumWidth(), 40);
+    EXPECT_EQ(view.maximumWidth(), 40);
+    EXPECT_EQ(view.maximumHeight(), maximumHeight);
+    views::constrainMinimum(&view, std::nullopt, 100);
+    EXPECT_EQ(view.minimumHeight(), 100);
+}
+
+TEST(ViewUtilities, RowsToActOnPreferTheClickedRowOutsideTheSelection)
+{
+    QStandardItemModel model;
+    for (int i = 0; i < 8; ++i) model.appendRow(new QStandardItem(QString::number(i)));
+    QListView list;
+    list.setModel(&model);
+    list.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list.selectionModel()->select(model.index(3, 0), QItemSelectionModel::Select);
+    list.selectionModel()->select(model.index(2, 0), QItemSelectionModel::Select);
+    const auto rows = [](const QModelIndexList& indexes) {
+        QList<int> list;
+        for (const auto& index : indexes) list << index.row();
+        return list;
+    };
+    EXPECT_EQ(rows(views::rowsToActOn(&list, model.index(5, 0))), QList<int>{5});
+    EXPECT_EQ(rows(views::rowsToActOn(&list, model.index(3, 0))), (QList<int>{2, 3}));
+    EXPECT_EQ(rows(views::rowsToActOn(&list, QModelIndex())), (QList<int>{2, 3}));
+}
+
+TEST(ViewUtilities, AWindowFirstRestoredIsCentredAndThenComesBackWhereItWas)
+{
+    const QString name = QStringLiteral("testWindow");
+    UserDefaults::standard().remove(QStringLiteral("NSWindow Frame testWindow"));
+    {
+        QWidget window;
+        window.resize(400, 300);
+        views::restoreFrame(&window, name);
+        const QRect area = window.screen()->availableGeometry();
+        EXPECT_EQ(window.size(), QSize(400, 300));
+        EXPECT_NEAR(window.geometry().center().x(), area.center().x(), 1);
+        EXPECT_NEAR(window.geometry().center().y(), area.center().y(), 1);
+        settle(&window);
+        window.setGeometry(30, 40, 320, 200);
+        QCoreApplication::processEvents();
+        window.hide(); // saves at once
+    }
+    EXPECT_TRUE(UserDefaults::standard().contains(QStringLiteral("NSWindow Frame testWindow")));
+    QWidget again;
+    views::restoreFrame(&again, name);
+    EXPECT_EQ(again.geometry(), QRect(30, 40, 320, 200));
+}
+
+TEST(ViewUtilities, ASplitViewRemembersWidthsAndCollapsedPanes)
+{
+    const QString name = QStringLiteral("testSplit");
+    UserDefaults::standard().remove(QStringLiteral("NSSplitView Subview Frames testSplit"));
+    EXPECT_FALSE(SplitView::hasSavedState(name));
+    const auto make = [&] {
+        return std::make_unique<SplitView>(QList<SplitView::Item>{{new QWidget, true, true, 251},
+                                                                  {new QWidget, false, false, 250},
+                                                                  {new QWidget, true, true, 251}},
+                                           name);
+    };
+    {
+        auto split = make();
+        split->resize(900, 400);
+        settle(split.get());
+        EXPECT_TRUE(split->isItemCollapsed(0));
+        EXPECT_TRUE(split->isItemCollapsed(2));
+        EXPECT_EQ(split->sizes()[1], 900);
+
+        split->setItemCollapsed(2, false);
+        EXPECT_FALSE(split->isItemCollapsed(2));
+        split->setSizes({0, 700, 200 - split->handleWidth()});
+        split->setItemCollapsed(2, true);
+        EXPECT_EQ(split->sizes()[1], 900) << "the editor takes the room back";
+        split->setItemCollapsed(2, false);
+        EXPECT_EQ(split->sizes()[2], 200 - split->handleWidth()) << "the pane comes back at its width";
+    }
+    EXPECT_TRUE(SplitView::hasSavedState(name));
+    auto split = make();
+    split->resize(900, 400);
+    settle(split.get());
+    EXPECT_TRUE(split->isItemCollapsed(0));
+    EXPECT_FALSE(split->isItemCollapsed(2));
+    EXPECT_EQ(split->sizes()[2], 200 - split->handleWidth());
+}
