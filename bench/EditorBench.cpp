@@ -189,6 +189,27 @@ void BM_Open(benchmark::State& state)
     state.counters["rss_growth_MB"] = after - before;
 }
 
+// A change of the text attributes (theme, font, size): the whole text
+// restyled with the new stylesheet, the mirror following, one repaint.
+void BM_RestyleWholeText(benchmark::State& state)
+{
+    Editor editor(corpusOf(state.range(0)));
+    QApplication::processEvents();
+    const auto& current = *Settings::shared().parsedStylesheet;
+    const auto other = std::make_shared<ParsedMarkdownStylesheet>(current);
+    other->base.set(AttributeKey::ForegroundColor, Color(0.8, 0.2, 0.2));
+    bool flip = false;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        const ParsedMarkdownStylesheet& parsed = flip ? current : *other;
+        restyleParagraphs(*editor.storage, parsed, Range(0, editor.storage->length()), true);
+        editor.view->viewport()->repaint();
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        flip = !flip;
+    }
+}
+
 } // namespace
 
 // Opening first, so that its memory figures are not inflated by the others.
@@ -197,4 +218,5 @@ BENCHMARK(BM_KeystrokeEnd)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseMan
 BENCHMARK(BM_KeystrokeMiddle)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
 BENCHMARK(BM_KeystrokeStart)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
 BENCHMARK(BM_KeystrokeMiddleFocus)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_RestyleWholeText)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(4);
 BENCHMARK(BM_ReturnAfterListItem)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);

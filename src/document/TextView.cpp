@@ -6,6 +6,7 @@
 #include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/CharacterSet.h"
+#include "platform/AudioPlayer.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TextMirror.h"
 #include "platform/TextStorage.h"
@@ -33,6 +34,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace lumora {
 
@@ -148,6 +150,13 @@ void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
     updateTypingAttributes();
 }
 
+void TextView::forgetTextStorage()
+{
+    m_mirror->forgetStorage();
+    m_storage = nullptr;
+    m_undo = nullptr;
+}
+
 bool TextView::isMarkdownEnabled() const
 {
     return m_hooks.isMarkdownEnabled ? m_hooks.isMarkdownEnabled() : true;
@@ -246,9 +255,11 @@ void TextView::prepareForChange(Range range, const QString& text)
         // it is hidden the flag must not keep every later edit restyling.
         m_resetOutline = isOutlineVisible() && outlineAt(*m_storage, range) != nullptr;
     }
-    m_typewriterSound = settings().isTypewriterSoundsEnabled && m_hooks.typewriterSound
-        ? m_hooks.typewriterSound(range, text)
-        : nullptr;
+    // The sound is chosen by this edit but made only when it plays: an edit
+    // made while processing (list continuation) takes its place, and a
+    // player made and never played would never leave the playing set.
+    if (settings().isTypewriterSoundsEnabled) m_typewriterSound.emplace(range, text);
+    else m_typewriterSound.reset();
 }
 
 bool TextView::replaceCharacters(Range range, const QString& text, const EditOptions& options)
@@ -322,9 +333,8 @@ void TextView::processChange()
 
     // One sound per keystroke: the one of the last edit made for it.
     if (--m_processDepth == 0 && m_typewriterSound) {
-        const auto play = std::move(m_typewriterSound);
-        m_typewriterSound = nullptr;
-        play();
+        const auto [range, text] = *std::exchange(m_typewriterSound, std::nullopt);
+        if (AudioPlayer* player = settings().typewriterSound(range, text)) player->play();
     }
 }
 

@@ -46,8 +46,6 @@ public:
         std::function<void()> reloadOutline;
         // The statistics line of the window.
         std::function<void()> updateInfo;
-        // The typing sound for replacing range by text; the result plays it.
-        std::function<std::function<void()>(Range range, const QString& text)> typewriterSound;
     };
 
     // The nine text options kept in the user defaults, each under its own
@@ -68,6 +66,9 @@ public:
     // goes to the start of the text.
     void setTextStorage(TextStorage* storage, UndoManager* undoManager);
     TextStorage* textStorage() const { return m_storage; }
+    // Lets go of a storage that no longer exists (its document was
+    // destroyed first): nothing is edited or read any more.
+    void forgetTextStorage();
     UndoManager* undoManager() const { return m_undo; }
     TextMirror& mirror() const { return *m_mirror; }
 
@@ -184,7 +185,8 @@ private:
     bool m_resetMarkdown = false;
     bool m_resetOutline = false;
     std::optional<Range> m_affectedCharRange;
-    std::function<void()> m_typewriterSound;
+    // The edit whose typing sound plays once the keystroke is processed.
+    std::optional<std::pair<Range, QString>> m_typewriterSound;
     int m_processDepth = 0;
 
     Range m_lastSelection;

@@ -62,6 +62,13 @@ public:
     // first with setStorage(nullptr)). Rebuilds the whole document.
     void setStorage(TextStorage* storage);
     TextStorage* storage() const { return m_storage; }
+    // Drops the storage without touching it (it was destroyed); the
+    // document keeps what it shows.
+    void forgetStorage()
+    {
+        m_storage = nullptr;
+        m_observer = 0;
+    }
 
     QTextDocument* document() const { return m_document; }
 

@@ -259,7 +259,7 @@ TEST_F(TextViewTest, OutlineFlagDoesNotOutliveTheOutlinePane)
 {
     bool outlineShown = true;
     int reloads = 0;
-    view->setHooks({{}, [&] { return outlineShown; }, [&] { ++reloads; }, {}, {}});
+    view->setHooks({{}, [&] { return outlineShown; }, [&] { ++reloads; }, {}});
     open(QStringLiteral("# Head\nbody"));
     view->setSelectedRange(Range(4, 0));
     type(QStringLiteral("x")); // inside a heading: restyled for the outline
