@@ -325,8 +325,8 @@ void TextView::processChange()
     if (markdown && m_affectedCharRange && !(m_undo && (m_undo->isUndoing() || m_undo->isRedoing()))) {
         if (const auto edit = listContinuation(m_storage->string(), *m_affectedCharRange)) {
             if (m_undo) m_undo->beginGroup();
-            replaceText(edit->replacement, edit->range);
-            setSelectedRange(edit->selection);
+            // Refused (no-editing mode ending a list): the caret stays put.
+            if (replaceCharacters(edit->range, edit->replacement, EditOptions{})) setSelectedRange(edit->selection);
             if (m_undo) m_undo->endGroup();
         }
     }

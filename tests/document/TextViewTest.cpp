@@ -209,6 +209,13 @@ TEST_F(TextViewTest, NoEditingModeOnlyAddsAtTheCaret)
     // Undo would take text away: refused as a whole.
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QStringLiteral("Draft onë"));
+    // Return on an empty list item may not take the marker away; the caret
+    // stays where it is.
+    key(Qt::Key_Return);
+    type(QStringLiteral("- "));
+    key(Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("Draft onë\n- \n"));
+    EXPECT_EQ(caret(), text().size());
 }
 
 TEST_F(TextViewTest, MarkdownIsStyledAsTheWriterTypesAndOnlyWhenNeeded)
