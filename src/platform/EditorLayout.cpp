@@ -18,6 +18,8 @@ namespace lumora {
 namespace {
 
 constexpr double kFar = 1e9;
+// Texts up to this many characters are laid out whole at once (a few ms).
+constexpr int kShortText = 20000;
 // One background slice of layout, in milliseconds.
 constexpr qint64 kSliceMs = 4;
 
@@ -298,6 +300,9 @@ void EditorLayout::reset()
     m_frontier = 0;
     m_topsValid = 1;
     rebuildChunks(0);
+    // A short text is laid out at once: its size is exact from the start
+    // and no scroll bar comes and goes while the estimate is corrected.
+    if (doc->characterCount() <= kShortText) ensureLaidOut(count - 1);
     scheduleBackgroundLayout();
     reportSize();
     emit update(QRectF(0, 0, kFar, kFar));
@@ -431,7 +436,8 @@ void EditorLayout::draw(QPainter* painter, const PaintContext& context)
         QList<QTextLayout::FormatRange> selections;
         for (const Selection& s : context.selections) {
             const int from = std::max(s.cursor.selectionStart() - position, 0);
-            const int to = std::min(s.cursor.selectionEnd() - position, length);
+            // The line break itself is shown by filling the rest of the line.
+            const int to = std::min(s.cursor.selectionEnd() - position, length - 1);
             if (to <= from) continue;
             QTextLayout::FormatRange range;
             range.start = from;
@@ -440,6 +446,21 @@ void EditorLayout::draw(QPainter* painter, const PaintContext& context)
             selections.append(range);
         }
         tl->draw(painter, QPointF(0, 0), selections, clip);
+        // A selection that goes on past the line break fills the rest of the
+        // last line, so that selected lines read as one stretch.
+        for (const Selection& s : context.selections) {
+            if (s.cursor.selectionStart() > position + length - 1 || s.cursor.selectionEnd() <= position + length - 1)
+                continue;
+            if (tl->lineCount() == 0) continue;
+            const QTextLine last = tl->lineAt(tl->lineCount() - 1);
+            // Qt's selection of the line ends where its end cursor stands,
+            // rounded out to whole pixels.
+            const double from = std::ceil(tl->position().x() + last.cursorToX(last.textStart() + last.textLength()));
+            const double to = m_pageWidth - m_right - block.blockFormat().rightMargin();
+            const double top = std::floor(tl->position().y() + last.y());
+            const double bottom = std::ceil(tl->position().y() + last.y() + last.height());
+            if (to > from) painter->fillRect(QRectF(from, top, to - from, bottom - top), s.format.background());
+        }
 
         const int cursor = context.cursorPosition;
         if ((cursor >= position && cursor < position + length)
