@@ -1,0 +1,122 @@
+#include "document/DocumentViewController.h"
+
+#include "document/Document.h"
+#include "document/InfoView.h"
+#include "document/TextView.h"
+#include "platform/NotificationCenter.h"
+#include "settings/Settings.h"
+
+#include <QVBoxLayout>
+
+namespace lumora {
+
+DocumentViewController::DocumentViewController(QWidget* parent) : QWidget(parent)
+{
+    resize(800, 600);
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
+    m_textView = new TextView(this);
+    m_textView->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_layout->addWidget(m_textView, 1);
+    m_infoView = new InfoView(this);
+    m_infoView->hide();
+    m_textView->setHooks({
+        [this] { return !document() || document()->isMarkdownEnabled(); },
+        [this] { return isOutlineVisible(); },
+        [this] { reloadOutline(); },
+        [this] { updateInfo(); },
+    });
+
+    applyTheme();
+    applyInfoViewVisibility();
+
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyTheme(); });
+    center.observe(Notifications::infoViewVisibilityDidChange, this, [this](const Notification&) {
+        applyInfoViewVisibility();
+        updateInfo();
+    });
+}
+
+DocumentViewController::~DocumentViewController()
+{
+    disconnect(m_documentGone);
+    if (Document* d = document()) d->removeEditor(*this);
+}
+
+void DocumentViewController::setDocument(Document* document)
+{
+    if (this->document() == document) return;
+    disconnect(m_documentGone);
+    if (Document* old = this->document()) old->removeEditor(*this);
+    if (!document) {
+        m_textView->setTextStorage(nullptr, nullptr);
+        return;
+    }
+    m_textView->setTextStorage(&document->data().textStorage(), &document->undoManager());
+    // A document destroyed before its window takes its storage with it.
+    m_documentGone = connect(document, &QObject::destroyed, this, [this] { m_textView->forgetTextStorage(); });
+    document->addEditor(*this);
+    m_textView->setSelectedRange(Range());
+    m_textView->setFocus();
+}
+
+void DocumentViewController::applyTheme()
+{
+    // The background, caret and selection colours, then the focus colours.
+    m_textView->updateHighlightAttributes();
+}
+
+void DocumentViewController::applyInfoViewVisibility()
+{
+    if (Settings::shared().isInfoViewVisible) {
+        if (m_layout->indexOf(m_infoView) < 0) m_layout->addWidget(m_infoView, 0);
+        m_infoView->show();
+    } else {
+        m_layout->removeWidget(m_infoView);
+        m_infoView->hide();
+    }
+}
+
+// ---- DocumentEditor ------------------------------------------------------------
+
+void DocumentViewController::updateHighlightAttributes()
+{
+    m_textView->updateHighlightAttributes();
+}
+
+void DocumentViewController::updateTypingAttributes()
+{
+    m_textView->updateTypingAttributes();
+}
+
+void DocumentViewController::updateInfo()
+{
+    if (Document* d = document()) m_infoView->updateInfo(d->data(), m_textView->selectedRange());
+}
+
+void DocumentViewController::showWindow()
+{
+    QWidget* w = window();
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+bool DocumentViewController::isOutlineVisible() const
+{
+    return m_outline.isVisible && m_outline.isVisible();
+}
+
+void DocumentViewController::reloadOutline()
+{
+    if (m_outline.reload) m_outline.reload();
+}
+
+void DocumentViewController::setOutlineVisible(bool visible)
+{
+    if (m_outline.setVisible) m_outline.setVisible(visible);
+}
+
+} // namespace lumora

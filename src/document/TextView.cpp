@@ -1,0 +1,860 @@
+#include "document/TextView.h"
+
+#include "markdown/FocusHighlighting.h"
+#include "markdown/MarkdownEditing.h"
+#include "markdown/MarkdownStyling.h"
+#include "markdown/Outline.h"
+#include "markdown/ParsedMarkdownStylesheet.h"
+#include "platform/CharacterSet.h"
+#include "platform/AudioPlayer.h"
+#include "platform/NotificationCenter.h"
+#include "platform/TextMirror.h"
+#include "platform/TextStorage.h"
+#include "platform/UserDefaults.h"
+#include "settings/Settings.h"
+#include "settings/Theme.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
+#include <QTextLayout>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace lumora {
+
+namespace {
+
+Settings& settings() { return Settings::shared(); }
+
+bool isHighSurrogateAt(const QString& s, qsizetype i) { return i >= 0 && i < s.size() && s[i].isHighSurrogate(); }
+bool isLowSurrogateAt(const QString& s, qsizetype i) { return i >= 0 && i < s.size() && s[i].isLowSurrogate(); }
+
+// True when index stands inside a character the view never splits: a
+// surrogate pair or a "\r\n".
+bool splitsCharacter(const QString& s, qsizetype index)
+{
+    if (index <= 0 || index >= s.size()) return false;
+    return (isHighSurrogateAt(s, index - 1) && isLowSurrogateAt(s, index))
+        || (s[index - 1] == u'\r' && s[index] == u'\n');
+}
+
+// What Qt accepts as typed text (the rules of its own text widgets).
+bool isAcceptableInput(const QKeyEvent* event)
+{
+    const QString text = event->text();
+    if (text.isEmpty()) return false;
+    const QChar c = text.at(0);
+    if (c.category() == QChar::Other_Format) return true;
+    const Qt::KeyboardModifiers m = event->modifiers();
+    if (m == Qt::ControlModifier || m == (Qt::ShiftModifier | Qt::ControlModifier)) return false;
+    if (c.isPrint()) return true;
+    if (c.category() == QChar::Other_PrivateUse) return true;
+    if (c.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate()) return true;
+    return false;
+}
+
+} // namespace
+
+const std::array<TextView::TextOption, 9>& TextView::persistedTextOptions()
+{
+    static const std::array<TextOption, 9> options{{
+        {"automaticDashSubstitutionEnabled", false},
+        {"automaticDataDetectionEnabled", false},
+        {"automaticLinkDetectionEnabled", false},
+        {"automaticQuoteSubstitutionEnabled", false},
+        {"automaticSpellingCorrectionEnabled", true},
+        {"automaticTextReplacementEnabled", true},
+        {"continuousSpellCheckingEnabled", true},
+        {"grammarCheckingEnabled", false},
+        {"smartInsertDeleteEnabled", true},
+    }};
+    return options;
+}
+
+// ---- Set-up -------------------------------------------------------------------------
+
+TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_unique<TextMirror>())
+{
+    setDocument(m_mirror->document());
+    setAcceptRichText(false);
+    setUndoRedoEnabled(false);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setLineWrapMode(QTextEdit::WidgetWidth);
+    setTabChangesFocus(false);
+    setCursorWidth(m_caretWidth);
+    viewport()->setAutoFillBackground(true);
+
+    for (size_t i = 0; i < m_textOptions.size(); ++i) m_textOptions[i] = persistedTextOptions()[i].defaultValue;
+
+    const auto& parsed = settings().parsedStylesheet;
+    m_typingAttributes = parsed->base;
+    m_mirror->setDefaultAttributes(parsed->base);
+
+    // The selection survives a rebuild of the mirror.
+    connect(m_mirror.get(), &TextMirror::aboutToRebuild, this, [this] {
+        m_selectionBeforeRebuild = selectedRange();
+    });
+    connect(m_mirror.get(), &TextMirror::rebuilt, this, [this] {
+        m_adjustingSelection = true;
+        setSelectedRange(m_selectionBeforeRebuild);
+        m_adjustingSelection = false;
+    });
+    connect(this, &QTextEdit::cursorPositionChanged, this, &TextView::selectionDidChange);
+    connect(this, &QTextEdit::selectionChanged, this, &TextView::selectionDidChange);
+
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.observe(Notifications::highlightingDidChange, this, [this](const Notification&) {
+        updateHighlightAttributes();
+    });
+    center.observe(Notifications::editorSizeDidChange, this, [this](const Notification&) {
+        updateTextContainerInset();
+    });
+    center.observe(Notifications::textAttributesDidChange, this, [this](const Notification&) {
+        m_mirror->setDefaultAttributes(settings().parsedStylesheet->base);
+        updateTypingAttributes();
+    });
+    applyTheme(*settings().theme);
+}
+
+TextView::~TextView()
+{
+    // The control must not outlive its document: give it a throwaway one.
+    setDocument(nullptr);
+}
+
+void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
+{
+    m_storage = storage;
+    m_undo = undoManager;
+    m_mirror->setStorage(storage);
+    m_lastSelection = Range();
+    m_focusRange = storage ? Range(0, storage->length()) : Range();
+    setSelectedRange(Range());
+    updateTypingAttributes();
+}
+
+void TextView::forgetTextStorage()
+{
+    m_mirror->forgetStorage();
+    m_storage = nullptr;
+    m_undo = nullptr;
+}
+
+bool TextView::isMarkdownEnabled() const
+{
+    return m_hooks.isMarkdownEnabled ? m_hooks.isMarkdownEnabled() : true;
+}
+
+bool TextView::isOutlineVisible() const
+{
+    return m_hooks.isOutlineVisible && m_hooks.isOutlineVisible();
+}
+
+// ---- Selection ---------------------------------------------------------------------
+
+Range TextView::selectedRange() const
+{
+    const QTextCursor c = textCursor();
+    return Range(c.selectionStart(), c.selectionEnd() - c.selectionStart());
+}
+
+void TextView::setSelectedRange(Range range)
+{
+    const qsizetype length = m_storage ? m_storage->length() : 0;
+    const qsizetype from = std::clamp<qsizetype>(range.location, 0, length);
+    const qsizetype to = std::clamp<qsizetype>(range.end(), from, length);
+    QTextCursor c(document());
+    c.setPosition(int(from));
+    if (to != from) c.setPosition(int(to), QTextCursor::KeepAnchor);
+    setTextCursor(c);
+}
+
+// A range that neither starts nor ends inside a surrogate pair or a "\r\n".
+Range TextView::safeRange(Range range) const
+{
+    const QString& s = m_storage->string();
+    qsizetype from = std::clamp<qsizetype>(range.location, 0, s.size());
+    qsizetype to = std::clamp<qsizetype>(range.end(), from, s.size());
+    if (splitsCharacter(s, from)) --from;
+    if (to > from && splitsCharacter(s, to)) ++to;
+    if (to < from) to = from;
+    return Range(from, to - from);
+}
+
+void TextView::selectionDidChange()
+{
+    if (!m_storage || m_mirror->isUpdating() || m_adjustingSelection) return;
+    Range s = selectedRange();
+    // The caret never stands between "\r" and "\n": it moves on in the
+    // direction it was going.
+    if (s.isEmpty() && splitsCharacter(m_storage->string(), s.location)) {
+        const bool forward = s.location > m_lastSelection.location;
+        s = Range(forward ? s.location + 1 : s.location - 1, 0);
+        m_adjustingSelection = true;
+        setSelectedRange(s);
+        m_adjustingSelection = false;
+    }
+    if (s == m_lastSelection) return;
+    m_lastSelection = s;
+
+    // A selection change that is not part of an edit ends the typing step.
+    if (!m_textHasChanged && m_undo) m_undo->breakCoalescing();
+
+    const bool highlighting = settings().highlighting != Settings::Highlighting::off;
+    if (!s.isEmpty() || m_wasSelectionNotEmpty) {
+        if (m_hooks.updateInfo) m_hooks.updateInfo();
+        if (highlighting) updateHighlighting();
+        // The caret is not drawn while text is selected.
+        setCursorWidth(s.isEmpty() ? m_caretWidth : 0);
+    } else if (!m_textHasChanged) {
+        updateTypingAttributes();
+        if (highlighting) {
+            const Range h = highlightedRange(*m_storage);
+            if (!(h.location < s.location && s.location < h.end())) updateHighlighting();
+        }
+    }
+    m_wasSelectionNotEmpty = s.length > 0;
+}
+
+// ---- The edit gate ---------------------------------------------------------------------
+
+bool TextView::shouldChangeText(Range range, const QString& text)
+{
+    // No-editing mode: only text added at the caret. Deleting, cutting,
+    // overwriting a selection and replacing by paste are refused. (Composed
+    // characters arrive committed, so no replacement needs letting through.)
+    if (settings().isNoEditingEnabled && range.length > 0) return false;
+    prepareForChange(range, text);
+    return true;
+}
+
+void TextView::prepareForChange(Range range, const QString& text)
+{
+    m_textHasChanged = true;
+    if (isMarkdownEnabled()) {
+        m_affectedCharRange = Range(range.location, text.size());
+        m_resetMarkdown = editTouchesMarkdownSyntax(m_storage->string(), range, text);
+        // Only while the outline is shown does a heading force a restyle; once
+        // it is hidden the flag must not keep every later edit restyling.
+        m_resetOutline = isOutlineVisible() && outlineAt(*m_storage, range) != nullptr;
+    }
+    // The sound is chosen by this edit but made only when it plays: an edit
+    // made while processing (list continuation) takes its place, and a
+    // player made and never played would never leave the playing set.
+    if (settings().isTypewriterSoundsEnabled) m_typewriterSound.emplace(range, text);
+    else m_typewriterSound.reset();
+}
+
+bool TextView::replaceCharacters(Range range, const QString& text, const EditOptions& options)
+{
+    if (!m_storage) return false;
+    range = safeRange(range);
+    if (range.isEmpty() && text.isEmpty()) return false;
+    if (!shouldChangeText(range, text)) return false;
+
+    const Range before = selectedRange();
+    const QString oldText = m_storage->string().mid(range.location, range.length);
+    const Range after = options.selection.value_or(Range(range.location + text.size(), 0));
+
+    // The replacement and the restyle reach the mirror as one change.
+    m_storage->beginEditing();
+    if (m_storage->length() == 0 || options.typed)
+        m_storage->replaceCharacters(range, text, m_typingAttributes);
+    else
+        m_storage->replaceCharacters(range, text);
+    restyleAfterChange();
+    m_storage->endEditing();
+
+    if (m_undo) m_undo->recordReplacement({range, oldText, text, before, after}, options.coalescing);
+    setSelectedRange(after);
+    processChange();
+    return true;
+}
+
+void TextView::replaceText(const QString& text, Range range)
+{
+    replaceCharacters(range, text, EditOptions{});
+}
+
+// Restyles the paragraphs around the edit when it touched Markdown syntax or
+// a heading: the lines of the edit, and the line after a typed line break.
+void TextView::restyleAfterChange()
+{
+    if (!isMarkdownEnabled() || !m_affectedCharRange || !(m_resetMarkdown || m_resetOutline)) return;
+    const QString& s = m_storage->string();
+    const qsizetype a = m_affectedCharRange->location;
+    qsizetype n = m_affectedCharRange->length;
+    const qsizetype e = a + n;
+    if (e > 0 && e < s.size() && text::isNewline(s[e - 1])) ++n;
+    restyleParagraphs(*m_storage, *settings().parsedStylesheet, Range(a, n), true);
+    ++m_restyleCount;
+}
+
+void TextView::processChange()
+{
+    ++m_processDepth;
+    m_textHasChanged = false;
+    const bool markdown = isMarkdownEnabled();
+
+    if (markdown && m_affectedCharRange && isOutlineVisible()
+        && (m_resetOutline || outlineAt(*m_storage, *m_affectedCharRange))) {
+        if (m_hooks.reloadOutline) m_hooks.reloadOutline();
+    }
+    if (settings().highlighting != Settings::Highlighting::off) updateHighlighting();
+    updateTypingAttributes();
+    if (settings().isTypewriterScrollingEnabled) scrollCaretToCentre();
+
+    // List continuation: its own undo step, through the whole road again.
+    if (markdown && m_affectedCharRange && !(m_undo && (m_undo->isUndoing() || m_undo->isRedoing()))) {
+        if (const auto edit = listContinuation(m_storage->string(), *m_affectedCharRange)) {
+            if (m_undo) m_undo->beginGroup();
+            // Refused (no-editing mode ending a list): the caret stays put.
+            if (replaceCharacters(edit->range, edit->replacement, EditOptions{})) setSelectedRange(edit->selection);
+            if (m_undo) m_undo->endGroup();
+        }
+    }
+
+    // One sound per keystroke: the one of the last edit made for it.
+    if (--m_processDepth == 0 && m_typewriterSound) {
+        const auto [range, text] = *std::exchange(m_typewriterSound, std::nullopt);
+        if (AudioPlayer* player = settings().typewriterSound(range, text)) player->play();
+    }
+}
+
+// ---- Upkeep --------------------------------------------------------------------------
+
+void TextView::updateTypingAttributes()
+{
+    if (!m_storage) return;
+    const qsizetype c = selectedRange().location;
+    if (c > 0 && c <= m_storage->length() && !text::isNewline(m_storage->string()[c - 1]))
+        m_typingAttributes = m_storage->attributes(c - 1);
+    else
+        m_typingAttributes = settings().parsedStylesheet->base;
+}
+
+void TextView::updateHighlighting()
+{
+    if (!m_storage) return;
+    const Range focus = lumora::focusRange(m_storage->string(), selectedRange(), settings().highlighting);
+    {
+        TextMirror::ColourAlphaPass pass;
+        highlightFocus(*m_storage, focus, false);
+    }
+    if (focus != m_focusRange) {
+        m_focusRange = focus;
+        viewport()->update();
+    }
+}
+
+void TextView::updateHighlightAttributes()
+{
+    applyTheme(*settings().theme);
+    if (!m_storage) return;
+    const Range focus = lumora::focusRange(m_storage->string(), selectedRange(), settings().highlighting);
+    {
+        TextMirror::ColourAlphaPass pass;
+        highlightFocus(*m_storage, focus, true);
+    }
+    m_focusRange = focus;
+    viewport()->update();
+}
+
+void TextView::applyTheme(const Theme& theme)
+{
+    QPalette p = palette();
+    const QColor background = theme.backgroundColor.toQColor();
+    const QColor foreground = theme.foregroundColor.toQColor();
+    p.setColor(QPalette::Base, background);
+    p.setColor(QPalette::Window, background);
+    // All text carries its own colour, so the text colour of the palette
+    // only draws the caret.
+    p.setColor(QPalette::Text, theme.cursorColor.toQColor());
+    QColor selection = foreground;
+    selection.setAlphaF(float(Settings::unhighlightedTextAlpha));
+    p.setColor(QPalette::Highlight, selection);
+    p.setColor(QPalette::HighlightedText, foreground);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::Highlight, selection);
+        p.setColor(group, QPalette::HighlightedText, foreground);
+    }
+    setPalette(p);
+    viewport()->update();
+}
+
+void TextView::updateTextContainerInset()
+{
+    double h = Settings::windowedVerticalInset;
+    if (window()->isFullScreen()) {
+        const QScreen* screen = window()->screen();
+        h = std::round((screen ? screen->geometry().height() : 0) * Settings::fullscreenVerticalInsetFraction);
+    }
+    // Typewriter scrolling needs room to bring the first and last lines to
+    // the middle.
+    if (settings().isTypewriterScrollingEnabled) h = std::max(h, std::round(viewport()->height() * 0.5));
+    const double w = viewport()->width();
+    const double s = settings().editorSize;
+    const double padding = s == 0 ? 0.0 : std::max(0.0, std::round(w - s) * 0.5);
+    m_mirror->setRootFrameMargins(QMarginsF(padding, h, padding, h));
+}
+
+void TextView::scrollCaretToCentre()
+{
+    updateTextContainerInset();
+    const QRect caret = cursorRect();
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + caret.center().y() - viewport()->height() / 2);
+}
+
+// ---- Text options ------------------------------------------------------------------------
+
+void TextView::loadTextOptions()
+{
+    const UserDefaults* defaults = settings().userDefaults;
+    for (size_t i = 0; i < m_textOptions.size(); ++i) {
+        const auto& option = persistedTextOptions()[i];
+        const QVariant stored = defaults ? defaults->object(QLatin1String(option.key)) : QVariant();
+        m_textOptions[i] = stored.typeId() == QMetaType::Bool ? stored.toBool() : option.defaultValue;
+    }
+    m_textOptionsLoaded = true;
+    applyTextOptions();
+}
+
+void TextView::applyTextOptions()
+{
+    const bool corrections = textOption(QStringLiteral("automaticSpellingCorrectionEnabled"))
+        || textOption(QStringLiteral("automaticTextReplacementEnabled"));
+    setInputMethodHints(corrections ? Qt::ImhNone : Qt::ImhNoPredictiveText);
+}
+
+bool TextView::textOption(const QString& key) const
+{
+    const auto& options = persistedTextOptions();
+    for (size_t i = 0; i < options.size(); ++i)
+        if (key == QLatin1String(options[i].key)) return m_textOptions[i];
+    return false;
+}
+
+void TextView::setTextOption(const QString& key, bool on)
+{
+    const auto& options = persistedTextOptions();
+    for (size_t i = 0; i < options.size(); ++i) {
+        if (key != QLatin1String(options[i].key)) continue;
+        m_textOptions[i] = on;
+        if (UserDefaults* defaults = settings().userDefaults) defaults->set(key, on);
+        applyTextOptions();
+        return;
+    }
+}
+
+// ---- Entry points: keys -----------------------------------------------------------------
+
+bool TextView::event(QEvent* e)
+{
+    // Tab and Shift+Tab edit; they never move the focus out of the editor.
+    if (e->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(e);
+        if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            if (key->key() == Qt::Key_Backtab || (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier))) {
+                insertBacktab();
+                return true;
+            }
+            if (key->key() == Qt::Key_Tab) {
+                insertTab();
+                return true;
+            }
+        }
+    }
+    return QTextEdit::event(e);
+}
+
+void TextView::keyPressEvent(QKeyEvent* e)
+{
+    if (!m_storage) {
+        e->ignore();
+        return;
+    }
+    e->accept();
+    if (e->matches(QKeySequence::Undo)) return undo();
+    if (e->matches(QKeySequence::Redo)) return redo();
+    if (e->matches(QKeySequence::Cut)) return cut();
+    if (e->matches(QKeySequence::Copy)) return copy();
+    if (e->matches(QKeySequence::Paste)) return paste();
+    if (e->matches(QKeySequence::Delete)) return deleteText(Deletion::forward);
+    if (e->matches(QKeySequence::Backspace)
+        || (e->key() == Qt::Key_Backspace && !(e->modifiers() & ~Qt::ShiftModifier)))
+        return deleteText(Deletion::backward);
+    if (e->matches(QKeySequence::DeleteStartOfWord)) return deleteText(Deletion::wordBackward);
+    if (e->matches(QKeySequence::DeleteEndOfWord)) return deleteText(Deletion::wordForward);
+    if (e->matches(QKeySequence::DeleteEndOfLine)) return deleteText(Deletion::lineForward);
+    if (e->matches(QKeySequence::DeleteCompleteLine)) return deleteText(Deletion::wholeLine);
+    if (e->matches(QKeySequence::InsertParagraphSeparator) || e->matches(QKeySequence::InsertLineSeparator)
+        || ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !(e->modifiers() & ~Qt::ShiftModifier & ~Qt::KeypadModifier)))
+        return insertNewline();
+    // Keys that would make Qt change the document or its cursor style.
+    if (e->key() == Qt::Key_Direction_L || e->key() == Qt::Key_Direction_R
+        || (e->key() == Qt::Key_Insert && e->modifiers() == Qt::NoModifier))
+        return;
+    if (isAcceptableInput(e)) return insertTyped(e->text());
+
+    // Navigation and selection.
+    const qsizetype before = textCursor().position();
+    QTextEdit::keyPressEvent(e);
+    if (settings().isTypewriterScrollingEnabled && textCursor().position() != before) scrollCaretToCentre();
+}
+
+void TextView::insertTyped(const QString& text)
+{
+    replaceCharacters(selectedRange(), text, EditOptions{UndoCoalescing::typing, std::nullopt, true});
+}
+
+void TextView::insertNewline()
+{
+    insertTyped(QStringLiteral("\n"));
+}
+
+void TextView::insertTab()
+{
+    insertTyped(QStringLiteral("\t"));
+}
+
+void TextView::insertBacktab()
+{
+    // Nothing to do outside an indented list item; the list commands
+    // handle those.
+}
+
+void TextView::deleteText(Deletion deletion)
+{
+    const Range selection = selectedRange();
+    Range range = selection;
+    UndoCoalescing coalescing = UndoCoalescing::none;
+    if (selection.isEmpty()) {
+        QTextCursor c = textCursor();
+        const qsizetype at = c.position();
+        switch (deletion) {
+        case Deletion::backward:
+            // One character back: a whole surrogate pair or "\r\n", but the
+            // accent of a decomposed letter on its own.
+            if (at == 0) return;
+            range = Range(at - 1, 1);
+            coalescing = UndoCoalescing::deleteBackward;
+            break;
+        case Deletion::forward:
+            c.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+            coalescing = UndoCoalescing::deleteForward;
+            break;
+        case Deletion::wordBackward:
+            c.movePosition(QTextCursor::PreviousWord, QTextCursor::KeepAnchor);
+            coalescing = UndoCoalescing::deleteBackward;
+            break;
+        case Deletion::wordForward:
+            c.movePosition(QTextCursor::NextWord, QTextCursor::KeepAnchor);
+            coalescing = UndoCoalescing::deleteForward;
+            break;
+        case Deletion::lineForward:
+            if (c.atBlockEnd()) c.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+            else c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            coalescing = UndoCoalescing::deleteForward;
+            break;
+        case Deletion::wholeLine:
+            c.select(QTextCursor::BlockUnderCursor);
+            break;
+        }
+        if (deletion != Deletion::backward)
+            range = Range(c.selectionStart(), c.selectionEnd() - c.selectionStart());
+    }
+    range = safeRange(range);
+    if (range.isEmpty()) return;
+    replaceCharacters(range, QString(), EditOptions{coalescing, std::nullopt, false});
+}
+
+void TextView::deleteSelection()
+{
+    if (!m_storage || selectedRange().isEmpty()) return;
+    replaceCharacters(selectedRange(), QString(), EditOptions{});
+}
+
+// ---- Entry points: input methods -------------------------------------------------------
+
+void TextView::inputMethodEvent(QInputMethodEvent* e)
+{
+    if (!m_storage) {
+        e->ignore();
+        return;
+    }
+    const Range selection = selectedRange();
+    if (!e->commitString().isEmpty() || e->replacementLength() > 0) {
+        Range range = selection;
+        if (e->replacementStart() != 0 || e->replacementLength() != 0) {
+            // The replacement counts from the caret, once the selection is gone.
+            if (!selection.isEmpty() && !replaceCharacters(selection, QString(), EditOptions{}))
+                setSelectedRange(Range(selection.end(), 0));
+            const qsizetype caret = textCursor().position();
+            range = Range(caret + e->replacementStart(), e->replacementLength());
+        }
+        replaceCharacters(range, e->commitString(), EditOptions{UndoCoalescing::typing, std::nullopt, true});
+    } else if (!e->preeditString().isEmpty() && !selection.isEmpty()) {
+        // Composing over a selection replaces it: the deletion goes first.
+        if (!replaceCharacters(selection, QString(), EditOptions{})) setSelectedRange(Range(selection.end(), 0));
+    }
+    // Qt draws the preedit; the event it sees commits nothing.
+    QInputMethodEvent preedit(e->preeditString(), e->attributes());
+    {
+        TextMirror::LayoutOnlyChange layoutOnly(*m_mirror);
+        QTextEdit::inputMethodEvent(&preedit);
+    }
+    e->accept();
+}
+
+// ---- Entry points: clipboard, drops, context menu --------------------------------------
+
+QString TextView::plainText(const QMimeData* source) const
+{
+    if (!source) return {};
+    if (source->hasText()) return source->text();
+    if (source->hasHtml()) return QTextDocumentFragment::fromHtml(source->html()).toPlainText();
+    if (source->hasUrls()) {
+        QStringList parts;
+        for (const QUrl& url : source->urls()) parts.append(url.isLocalFile() ? url.toLocalFile() : url.toString());
+        return parts.join(u'\n');
+    }
+    return {};
+}
+
+bool TextView::canInsertFromMimeData(const QMimeData* source) const
+{
+    return source && (source->hasText() || source->hasHtml() || source->hasUrls());
+}
+
+void TextView::insertFromMimeData(const QMimeData* source)
+{
+    if (!m_storage) return;
+    const QString text = plainText(source);
+    if (text.isEmpty()) return;
+    replaceCharacters(selectedRange(), text, EditOptions{UndoCoalescing::none, std::nullopt, true});
+}
+
+QMimeData* TextView::createMimeDataFromSelection() const
+{
+    auto* data = new QMimeData;
+    if (m_storage) {
+        const Range r = selectedRange();
+        data->setText(m_storage->string().mid(r.location, r.length));
+    }
+    return data;
+}
+
+void TextView::copy()
+{
+    if (!m_storage || selectedRange().isEmpty()) return;
+    QApplication::clipboard()->setMimeData(createMimeDataFromSelection());
+}
+
+void TextView::cut()
+{
+    if (!m_storage || selectedRange().isEmpty()) return;
+    if (settings().isNoEditingEnabled) return;
+    copy();
+    deleteSelection();
+}
+
+void TextView::paste()
+{
+    insertFromMimeData(QApplication::clipboard()->mimeData());
+}
+
+void TextView::dropEvent(QDropEvent* e)
+{
+    // Qt's drop would edit the document itself; let it only clear its drop caret.
+    QDragLeaveEvent leave;
+    QTextEdit::dragLeaveEvent(&leave);
+    const QMimeData* source = e->mimeData();
+    if (!m_storage || !canInsertFromMimeData(source)) {
+        e->ignore();
+        return;
+    }
+    const QString text = plainText(source);
+    const qsizetype at = cursorForPosition(e->position().toPoint()).position();
+    const bool move = (e->source() == this || e->source() == viewport()) && e->dropAction() == Qt::MoveAction;
+    dropText(text, at, move);
+    e->setDropAction(move ? Qt::MoveAction : Qt::CopyAction);
+    e->accept();
+    setFocus();
+}
+
+void TextView::dropText(const QString& text, qsizetype at, bool moveSelection)
+{
+    if (!m_storage || text.isEmpty()) return;
+    const Range selection = selectedRange();
+    const bool move = moveSelection && !selection.isEmpty();
+    if (move && at >= selection.location && at <= selection.end()) return;
+    if (m_undo) m_undo->beginGroup();
+    const Range inserted(at, text.size());
+    const bool done = replaceCharacters(Range(at, 0), text, EditOptions{UndoCoalescing::none, inserted, true});
+    if (done && move) {
+        // The moved text goes away from where it was; it shifted when it
+        // stood after the drop.
+        const bool before = at <= selection.location;
+        const Range old = before ? Range(selection.location + text.size(), selection.length) : selection;
+        const Range after = before ? inserted : Range(at - selection.length, text.size());
+        replaceCharacters(old, QString(), EditOptions{UndoCoalescing::none, after, false});
+    }
+    if (m_undo) m_undo->endGroup();
+}
+
+QMenu* TextView::createContextMenu(const QPoint& position)
+{
+    QMenu* menu = createStandardContextMenu(position);
+    QObject* control = nullptr;
+    for (QObject* child : children())
+        if (child->inherits("QWidgetTextControl")) control = child;
+    const bool hasSelection = m_storage && !selectedRange().isEmpty();
+    const bool editable = m_storage && !settings().isNoEditingEnabled;
+    for (QAction* action : menu->actions()) {
+        if (action->menu()) {
+            // Inserting control characters would bypass the gate.
+            menu->removeAction(action);
+            continue;
+        }
+        const QString name = action->objectName();
+        void (TextView::*slot)() = nullptr;
+        bool enabled = action->isEnabled();
+        if (name == QLatin1String("edit-undo")) {
+            slot = &TextView::undo;
+            enabled = editable && m_undo && m_undo->canUndo();
+        } else if (name == QLatin1String("edit-redo")) {
+            slot = &TextView::redo;
+            enabled = editable && m_undo && m_undo->canRedo();
+        } else if (name == QLatin1String("edit-cut")) {
+            slot = &TextView::cut;
+            enabled = editable && hasSelection;
+        } else if (name == QLatin1String("edit-copy")) {
+            slot = &TextView::copy;
+            enabled = hasSelection;
+        } else if (name == QLatin1String("edit-paste")) {
+            slot = &TextView::paste;
+            enabled = m_storage && canInsertFromMimeData(QApplication::clipboard()->mimeData());
+        } else if (name == QLatin1String("edit-delete")) {
+            slot = &TextView::deleteSelection;
+            enabled = editable && hasSelection;
+        } else {
+            continue;
+        }
+        if (control) QObject::disconnect(action, &QAction::triggered, control, nullptr);
+        connect(action, &QAction::triggered, this, slot);
+        action->setEnabled(enabled);
+    }
+    return menu;
+}
+
+void TextView::contextMenuEvent(QContextMenuEvent* e)
+{
+    QMenu* menu = createContextMenu(e->pos());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(e->globalPos());
+}
+
+// ---- Undo ---------------------------------------------------------------------------------
+
+void TextView::undo()
+{
+    undoOrRedo(false);
+}
+
+void TextView::redo()
+{
+    undoOrRedo(true);
+}
+
+// Undo and redo replay whole steps through the gate, so they are restyled
+// and shown like any edit. In no-editing mode they are refused as a whole:
+// nearly every step takes text away, and half a step must never be applied.
+void TextView::undoOrRedo(bool redo)
+{
+    if (!m_storage || !m_undo || settings().isNoEditingEnabled) return;
+    m_undo->setTextApplier([this](Range range, const QString& text) {
+        replaceCharacters(range, text, EditOptions{});
+    });
+    const std::optional<Range> selection = redo ? m_undo->redo() : m_undo->undo();
+    if (selection) setSelectedRange(*selection);
+    if (settings().isTypewriterScrollingEnabled) scrollCaretToCentre();
+}
+
+// ---- Drawing and geometry ----------------------------------------------------------------
+
+void TextView::paintEvent(QPaintEvent* e)
+{
+    QTextEdit::paintEvent(e);
+    paintFocusDimming();
+}
+
+// Focus highlighting is drawn, not stored in formats: everything outside the
+// focus is covered by the background at 70%, which shows the text at 30%.
+void TextView::paintFocusDimming()
+{
+    if (!m_storage || settings().highlighting == Settings::Highlighting::off) return;
+    const Range focus = m_focusRange;
+    if (focus.location <= 0 && focus.end() >= m_storage->length()) return;
+
+    const QRect view = viewport()->rect();
+    const QPointF offset(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    QRegion lit;
+    for (QTextBlock block = document()->findBlock(int(focus.location));
+         block.isValid() && block.position() <= focus.end(); block = block.next()) {
+        const QRectF blockRect = layout->blockBoundingRect(block).translated(offset);
+        if (blockRect.top() > view.bottom()) break;
+        if (blockRect.bottom() < view.top()) continue;
+        const QTextLayout* textLayout = block.layout();
+        const QPointF origin = textLayout->position() + offset;
+        const qsizetype start = block.position();
+        for (int i = 0; i < textLayout->lineCount(); ++i) {
+            const QTextLine line = textLayout->lineAt(i);
+            const qsizetype from = std::max(start + line.textStart(), focus.location);
+            const qsizetype to = std::min(start + line.textStart() + line.textLength(), focus.end());
+            if (from >= to) continue;
+            const qreal x1 = line.cursorToX(int(from - start));
+            const qreal x2 = line.cursorToX(int(to - start));
+            lit += QRectF(origin.x() + std::min(x1, x2), origin.y() + line.y(), std::abs(x2 - x1), line.height())
+                       .toAlignedRect();
+        }
+    }
+    QPainter painter(viewport());
+    QColor veil = palette().color(QPalette::Base);
+    veil.setAlphaF(float(1.0 - Settings::unhighlightedTextAlpha));
+    painter.setClipRegion(QRegion(view).subtracted(lit));
+    painter.fillRect(view, veil);
+}
+
+void TextView::resizeEvent(QResizeEvent* e)
+{
+    QTextEdit::resizeEvent(e);
+    updateTextContainerInset();
+}
+
+void TextView::showEvent(QShowEvent* e)
+{
+    QTextEdit::showEvent(e);
+    if (!m_textOptionsLoaded) loadTextOptions();
+    updateTextContainerInset();
+}
+
+} // namespace lumora

@@ -1,0 +1,203 @@
+#pragma once
+
+#include "platform/Attributes.h"
+#include "platform/Range.h"
+#include "platform/UndoManager.h"
+
+#include <QTextEdit>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QMenu;
+
+namespace lumora {
+
+class TextMirror;
+class TextStorage;
+class Theme;
+
+// The editor of a document window. It shows the document's text storage
+// through a mirror of its own and never lets Qt edit that mirror: every
+// entry point (keys, input methods, paste, drops, the context menu, undo)
+// turns the writer's intent into a replacement of a range and hands it to
+// the one edit gate, replaceCharacters(). The gate asks whether the change is
+// allowed (the no-editing rule), replaces the characters in the storage,
+// restyles the touched paragraphs in the same editing bracket (so the mirror
+// and its layout are updated once), records the change for undo, sets the
+// selection and then does what follows an edit: the outline, focus
+// highlighting, typing attributes, typewriter scrolling, list continuation
+// and the typing sound.
+//
+// Until the document and the window exist, the view is given its storage and
+// undo stack directly, and reaches its window through Hooks.
+class TextView : public QTextEdit {
+    Q_OBJECT
+
+public:
+    // What the view asks of its document and window. Every hook may be empty.
+    struct Hooks {
+        // The document's Markdown switch; on when empty.
+        std::function<bool()> isMarkdownEnabled;
+        // Whether the window's outline pane is shown, and its reload.
+        std::function<bool()> isOutlineVisible;
+        std::function<void()> reloadOutline;
+        // The statistics line of the window.
+        std::function<void()> updateInfo;
+    };
+
+    // The nine text options kept in the user defaults, each under its own
+    // key, with the value used when the defaults hold no Bool for the key.
+    struct TextOption {
+        const char* key;
+        bool defaultValue;
+    };
+    static const std::array<TextOption, 9>& persistedTextOptions();
+
+    explicit TextView(QWidget* parent = nullptr);
+    ~TextView() override;
+
+    void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+
+    // Shows storage and records edits on undoManager (neither owned; both
+    // must outlive the view or be detached with nullptr). The selection
+    // goes to the start of the text.
+    void setTextStorage(TextStorage* storage, UndoManager* undoManager);
+    TextStorage* textStorage() const { return m_storage; }
+    // Lets go of a storage that no longer exists (its document was
+    // destroyed first): nothing is edited or read any more.
+    void forgetTextStorage();
+    UndoManager* undoManager() const { return m_undo; }
+    TextMirror& mirror() const { return *m_mirror; }
+
+    // The selection in storage offsets (location, length).
+    Range selectedRange() const;
+    void setSelectedRange(Range range);
+
+    // ---- The edit gate
+
+    struct EditOptions {
+        UndoCoalescing coalescing = UndoCoalescing::none;
+        // What to select afterwards; by default the caret after the new text.
+        std::optional<Range> selection;
+        // Text the writer typed or pasted takes the typing attributes.
+        bool typed = false;
+    };
+    // Replaces range by text through the whole edit road. False when the
+    // change was refused (no-editing mode) or there is no storage.
+    bool replaceCharacters(Range range, const QString& text, const EditOptions& options);
+    // The program's replace operation (commands, list continuation): one
+    // change, not grouped for undo; callers that make several group them.
+    void replaceText(const QString& text, Range range);
+
+    // Whether a change may be made; when it may, prepares for it.
+    bool shouldChangeText(Range range, const QString& text);
+    void prepareForChange(Range range, const QString& text);
+    void processChange();
+
+    // ---- Upkeep
+
+    // The writing column (the editor size, centred) and the top and bottom
+    // insets; changes the layout only when a value changed.
+    void updateTextContainerInset();
+    void updateTypingAttributes();
+    // The selection colour and the focus colours after a theme or
+    // highlighting change, a read or a whole-text restyle.
+    void updateHighlightAttributes();
+    // Moves the focus highlight to the selection.
+    void updateHighlighting();
+    // Background, caret colour and selection colours from the theme.
+    void applyTheme(const Theme& theme);
+
+    const Attributes& typingAttributes() const { return m_typingAttributes; }
+    // What stays at full strength while focus highlighting is on.
+    Range focusRange() const { return m_focusRange; }
+
+    // The persisted text options (see persistedTextOptions()): setting one
+    // writes its key at once. Qt has no spelling or grammar checker and no
+    // text substitutions: the values are kept for when it has, and the two
+    // correction options ask input methods for no predictive text when off.
+    bool textOption(const QString& key) const;
+    void setTextOption(const QString& key, bool on);
+
+    // A drop of text at position: inserted there and selected; with
+    // moveSelection the selection is taken away from where it was, in the
+    // same undo step. Dropping a selection onto itself does nothing.
+    void dropText(const QString& text, qsizetype position, bool moveSelection);
+
+    // The context menu with Qt's standard actions wired to the gate.
+    QMenu* createContextMenu(const QPoint& position);
+
+    // For tests and benchmarks: paragraph restyles made after edits.
+    int restyleCount() const { return m_restyleCount; }
+
+public slots:
+    void undo();
+    void redo();
+    void cut();
+    void copy();
+    void paste();
+    void deleteSelection();
+    void insertNewline();
+    void insertTab();
+    void insertBacktab();
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    bool canInsertFromMimeData(const QMimeData* source) const override;
+    void insertFromMimeData(const QMimeData* source) override;
+    QMimeData* createMimeDataFromSelection() const override;
+    void dropEvent(QDropEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    enum class Deletion { backward, forward, wordBackward, wordForward, lineForward, wholeLine };
+
+    bool isMarkdownEnabled() const;
+    bool isOutlineVisible() const;
+    void restyleAfterChange();
+    void deleteText(Deletion deletion);
+    void insertTyped(const QString& text);
+    Range safeRange(Range range) const;
+    QString plainText(const QMimeData* source) const;
+    void selectionDidChange();
+    void scrollCaretToCentre();
+    void paintFocusDimming();
+    void loadTextOptions();
+    void applyTextOptions();
+    void undoOrRedo(bool redo);
+
+    TextStorage* m_storage = nullptr;
+    UndoManager* m_undo = nullptr;
+    std::unique_ptr<TextMirror> m_mirror;
+    Hooks m_hooks;
+    Attributes m_typingAttributes;
+
+    // The edit in progress (see prepareForChange and processChange).
+    bool m_textHasChanged = false;
+    bool m_resetMarkdown = false;
+    bool m_resetOutline = false;
+    std::optional<Range> m_affectedCharRange;
+    // The edit whose typing sound plays once the keystroke is processed.
+    std::optional<std::pair<Range, QString>> m_typewriterSound;
+    int m_processDepth = 0;
+
+    Range m_lastSelection;
+    Range m_selectionBeforeRebuild;
+    bool m_wasSelectionNotEmpty = false;
+    bool m_adjustingSelection = false;
+    Range m_focusRange;
+    int m_restyleCount = 0;
+    std::array<bool, 9> m_textOptions{};
+    bool m_textOptionsLoaded = false;
+    int m_caretWidth = 2;
+};
+
+} // namespace lumora

@@ -1,0 +1,111 @@
+#include "document/DocumentViewController.h"
+
+#include "document/Document.h"
+#include "document/InfoView.h"
+#include "document/TextView.h"
+#include "platform/TextMirror.h"
+#include "settings/Settings.h"
+#include "settings/ViewUtilities.h"
+
+#include "support/QtPrinters.h"
+
+#include <QTest>
+#include <QTextDocument>
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+
+namespace {
+
+QString statistics(const DocumentViewController& pane) { return pane.infoView()->infoLabel()->text(); }
+
+} // namespace
+
+TEST(DocumentViewControllerTest, PanesEditTheirDocumentTogether)
+{
+    Document document;
+    ASSERT_TRUE(document.data().readDocument(QByteArrayView("# Title\n\nfirst words")).ok());
+    DocumentViewController first;
+    DocumentViewController second;
+    first.resize(900, 600);
+    first.show();
+    first.setDocument(&document);
+    second.setDocument(&document);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&first));
+    ASSERT_EQ(document.editors().size(), 2u);
+    // Attaching styled the text read from disk.
+    EXPECT_TRUE(document.data().textStorage().attribute(AttributeKey::FullLineMarkdown, 0).object());
+
+    first.textView()->setSelectedRange(Range(document.data().textStorage().length(), 0));
+    QTest::keyClicks(first.textView(), QStringLiteral(" more"));
+    EXPECT_EQ(document.data().textStorage().string(), QStringLiteral("# Title\n\nfirst words more"));
+    EXPECT_EQ(second.textView()->document()->toRawText(), QStringLiteral("# Title\u2029\u2029first words more"));
+    EXPECT_TRUE(document.isDocumentEdited());
+    // Undo goes through whichever window asks.
+    second.textView()->undo();
+    EXPECT_EQ(document.data().textStorage().string(), QStringLiteral("# Title\n\nfirst words"));
+    EXPECT_EQ(first.textView()->document()->toRawText(), QStringLiteral("# Title\u2029\u2029first words"));
+    EXPECT_FALSE(document.isDocumentEdited());
+
+    second.setDocument(nullptr);
+    EXPECT_EQ(document.editors().size(), 1u);
+}
+
+TEST(DocumentViewControllerTest, StatisticsLineFollowsPreferenceAndSelection)
+{
+    Settings& settings = Settings::shared();
+    const bool saved = settings.isInfoViewVisible;
+    Document document;
+    ASSERT_TRUE(document.data().readDocument(QByteArrayView("one two three")).ok());
+    DocumentViewController pane;
+    pane.show();
+    pane.setDocument(&document);
+    if (settings.isInfoViewVisible) settings.toggleInfoViewVisible();
+    EXPECT_FALSE(pane.infoView()->isVisible());
+    const int textHeight = pane.textView()->height();
+
+    settings.toggleInfoViewVisible();
+    EXPECT_TRUE(pane.infoView()->isVisible());
+    EXPECT_TRUE(statistics(pane).contains(QStringLiteral("Words: 3")));
+    pane.textView()->setSelectedRange(Range(4, 3));
+    EXPECT_TRUE(statistics(pane).contains(QStringLiteral("Words: 1")));
+    // Back to a caret: the whole text again.
+    pane.textView()->setSelectedRange(Range(0, 0));
+    EXPECT_TRUE(statistics(pane).contains(QStringLiteral("Words: 3")));
+    QApplication::processEvents();
+    EXPECT_LT(pane.textView()->height(), textHeight);
+
+    if (settings.isInfoViewVisible != saved) settings.toggleInfoViewVisible();
+}
+
+TEST(DocumentViewControllerTest, OneSoundPerKeystrokeAndNoneLeftBehind)
+{
+    Settings& settings = Settings::shared();
+    if (!settings.isTypewriterSoundsEnabled) settings.toggleTypewriterSounds();
+    Document document;
+    ASSERT_TRUE(document.data().readDocument(QByteArrayView("- item")).ok());
+    DocumentViewController pane;
+    pane.show();
+    pane.setDocument(&document);
+    pane.textView()->setSelectedRange(Range(6, 0));
+    // Return makes two edits (the line break and the list continuation).
+    QTest::keyClick(pane.textView(), Qt::Key_Return);
+    EXPECT_EQ(document.data().textStorage().string(), QStringLiteral("- item\n- "));
+    EXPECT_EQ(settings.playingSounds.size(), 1);
+    // Without an audio output a player finishes on a later turn.
+    QTRY_COMPARE_WITH_TIMEOUT(settings.playingSounds.size(), 0, 2000);
+    settings.toggleTypewriterSounds();
+}
+
+TEST(DocumentViewControllerTest, DocumentGoneBeforeItsWindow)
+{
+    auto document = std::make_unique<Document>();
+    ASSERT_TRUE(document->data().readDocument(QByteArrayView("text")).ok());
+    DocumentViewController pane;
+    pane.setDocument(document.get());
+    document.reset();
+    EXPECT_EQ(pane.document(), nullptr);
+    QTest::keyClicks(pane.textView(), QStringLiteral("x")); // nothing to edit, nothing breaks
+    EXPECT_EQ(pane.textView()->textStorage(), nullptr);
+}

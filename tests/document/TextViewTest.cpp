@@ -1,0 +1,338 @@
+#include "document/TextView.h"
+
+#include "markdown/MarkdownStyling.h"
+#include "markdown/ParsedMarkdownStylesheet.h"
+#include "platform/Fonts.h"
+#include "platform/TextMirror.h"
+#include "platform/TextStorage.h"
+#include "platform/UserDefaults.h"
+#include "settings/Settings.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QInputMethodEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextDocument>
+#include <QTextFrame>
+
+#include "support/QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace lumora;
+
+namespace {
+
+// A shown editor over a styled storage, with the preferences it reads put
+// back after each test.
+class TextViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Settings& s = Settings::shared();
+        saved = {s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting, s.editorSize};
+        s.isNoEditingEnabled = false;
+        s.isTypewriterScrollingEnabled = false;
+        s.highlighting = Settings::Highlighting::off;
+        s.editorSize = 712;
+        view = std::make_unique<TextView>();
+        view->resize(1000, 700);
+        view->show();
+        view->activateWindow();
+        view->setFocus();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+
+    void TearDown() override
+    {
+        if (storage) {
+            // Whatever happened, the mirror shows the storage exactly.
+            EXPECT_EQ(view->mirror().document()->toRawText(), TextMirror::mirroredText(storage->string()));
+            EXPECT_EQ(view->mirror().unexpectedChangeCount(), 0);
+        }
+        view.reset();
+        Settings& s = Settings::shared();
+        std::tie(s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting, s.editorSize) = saved;
+    }
+
+    void open(const QString& text)
+    {
+        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet->base);
+        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet, Range(0, storage->length()), true);
+        view->setTextStorage(storage.get(), &undo);
+    }
+
+    QString text() const { return storage->string(); }
+    qsizetype caret() const { return view->selectedRange().location; }
+    double fontSizeAt(qsizetype i) const { return fonts::size(*storage->attribute(AttributeKey::Font, i).font()); }
+    void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(view.get(), k, m); }
+    void type(const QString& s) { QTest::keyClicks(view.get(), s); }
+
+    std::tuple<bool, bool, Settings::Highlighting, double> saved;
+    std::unique_ptr<TextView> view;
+    std::unique_ptr<TextStorage> storage;
+    UndoManager undo;
+};
+
+} // namespace
+
+TEST_F(TextViewTest, TypingDeletingAndUndoRestoreTextAndCaret)
+{
+    open(QStringLiteral("Hello world"));
+    view->setSelectedRange(Range(5, 0));
+    type(QStringLiteral(", dear"));
+    QTest::sendKeyEvent(QTest::Click, view.get(), Qt::Key_unknown, QString::fromUtf8("😀"), Qt::NoModifier);
+    EXPECT_EQ(text(), QString::fromUtf8("Hello, dear😀 world"));
+    EXPECT_EQ(caret(), 13);
+
+    key(Qt::Key_Backspace); // the whole surrogate pair
+    EXPECT_EQ(text(), QStringLiteral("Hello, dear world"));
+    key(Qt::Key_Backspace, Qt::ControlModifier); // the word before
+    EXPECT_EQ(text(), QStringLiteral("Hello,  world"));
+    key(Qt::Key_Delete);
+    EXPECT_EQ(text(), QStringLiteral("Hello, world"));
+
+    // Undo walks back step by step, caret included; typing was one step,
+    // and so were the deletions leftwards.
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("Hello,  world"));
+    EXPECT_EQ(caret(), 7);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QString::fromUtf8("Hello, dear😀 world"));
+    EXPECT_EQ(caret(), 13);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("Hello world"));
+    EXPECT_EQ(caret(), 5);
+    key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(text(), QString::fromUtf8("Hello, dear😀 world"));
+    EXPECT_EQ(caret(), 13);
+}
+
+TEST_F(TextViewTest, CarriageReturnLineFeedStaysWhole)
+{
+    open(QStringLiteral("ab\r\ncd"));
+    view->setSelectedRange(Range(4, 0));
+    key(Qt::Key_Backspace);
+    EXPECT_EQ(text(), QStringLiteral("abcd"));
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("ab\r\ncd"));
+    // The caret steps over the pair and never lands inside it.
+    view->setSelectedRange(Range(2, 0));
+    key(Qt::Key_Right);
+    EXPECT_EQ(caret(), 4);
+    key(Qt::Key_Left);
+    EXPECT_EQ(caret(), 2);
+}
+
+TEST_F(TextViewTest, PasteContextMenuAndDropGoThroughTheGate)
+{
+    open(QStringLiteral("one two three"));
+    QApplication::clipboard()->setText(QStringLiteral("2\r\n"));
+    view->setSelectedRange(Range(4, 3));
+    key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("one 2\r\n three"));
+
+    // The context menu's standard actions are ours.
+    view->setSelectedRange(Range(0, 3));
+    std::unique_ptr<QMenu> menu(view->createContextMenu(QPoint(1, 1)));
+    QAction* remove = menu->findChild<QAction*>(QStringLiteral("edit-delete"));
+    ASSERT_TRUE(remove);
+    remove->trigger();
+    EXPECT_EQ(text(), QStringLiteral(" 2\r\n three"));
+    std::unique_ptr<QMenu> menu2(view->createContextMenu(QPoint(1, 1)));
+    menu2->findChild<QAction*>(QStringLiteral("edit-undo"))->trigger();
+    EXPECT_EQ(text(), QStringLiteral("one 2\r\n three"));
+
+    // A move inside the view is one undo step.
+    view->setSelectedRange(Range(0, 4));
+    view->dropText(QStringLiteral("one "), text().size(), true);
+    EXPECT_EQ(text(), QStringLiteral("2\r\n threeone "));
+    EXPECT_EQ(view->selectedRange(), Range(9, 4));
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("one 2\r\n three"));
+}
+
+TEST_F(TextViewTest, InputMethodCommitsThroughTheGate)
+{
+    open(QStringLiteral("cafe"));
+    view->setSelectedRange(Range(4, 0));
+    // A preedit is drawn, not stored.
+    QInputMethodEvent compose(QStringLiteral("´"), {});
+    QApplication::sendEvent(view.get(), &compose);
+    EXPECT_EQ(text(), QStringLiteral("cafe"));
+    // The commit replaces the "e" before the caret.
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("é"), -1, 1);
+    QApplication::sendEvent(view.get(), &commit);
+    EXPECT_EQ(text(), QStringLiteral("café"));
+    EXPECT_EQ(caret(), 4);
+
+    // Composing over a selection deletes it first.
+    view->setSelectedRange(Range(0, 2));
+    QInputMethodEvent over(QStringLiteral("k"), {});
+    QApplication::sendEvent(view.get(), &over);
+    EXPECT_EQ(text(), QStringLiteral("fé"));
+    QInputMethodEvent done;
+    done.setCommitString(QStringLiteral("K"));
+    QApplication::sendEvent(view.get(), &done);
+    EXPECT_EQ(text(), QStringLiteral("Kfé"));
+}
+
+TEST_F(TextViewTest, NoEditingModeOnlyAddsAtTheCaret)
+{
+    open(QStringLiteral("Draft"));
+    Settings::shared().isNoEditingEnabled = true;
+    view->setSelectedRange(Range(5, 0));
+    key(Qt::Key_Backspace);
+    view->setSelectedRange(Range(0, 0));
+    key(Qt::Key_Delete);
+    view->setSelectedRange(Range(0, 5));
+    type(QStringLiteral("x"));
+    key(Qt::Key_X, Qt::ControlModifier);
+    QApplication::clipboard()->setText(QStringLiteral("Paste"));
+    key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("Draft"));
+
+    view->setSelectedRange(Range(5, 0));
+    type(QStringLiteral(" on"));
+    QInputMethodEvent compose(QStringLiteral("¨"), {});
+    QApplication::sendEvent(view.get(), &compose);
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("ë"));
+    QApplication::sendEvent(view.get(), &commit);
+    EXPECT_EQ(text(), QStringLiteral("Draft onë"));
+    // Undo would take text away: refused as a whole.
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("Draft onë"));
+    // Return on an empty list item may not take the marker away; the caret
+    // stays where it is.
+    key(Qt::Key_Return);
+    type(QStringLiteral("- "));
+    key(Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("Draft onë\n- \n"));
+    EXPECT_EQ(caret(), text().size());
+}
+
+TEST_F(TextViewTest, MarkdownIsStyledAsTheWriterTypesAndOnlyWhenNeeded)
+{
+    open(QStringLiteral("Plain words\n"));
+    const double body = fontSizeAt(0);
+    view->setSelectedRange(Range(12, 0));
+    type(QStringLiteral("# Title"));
+    EXPECT_GT(fontSizeAt(14), body);
+
+    // A letter inside a word restyles nothing.
+    const int restyles = view->restyleCount();
+    view->setSelectedRange(Range(2, 0));
+    type(QStringLiteral("a"));
+    EXPECT_EQ(view->restyleCount(), restyles);
+    EXPECT_EQ(text(), QStringLiteral("Plain words\n# Title").insert(2, u'a'));
+
+    // Return after a heading: the new line starts in the body style.
+    view->setSelectedRange(Range(text().size(), 0));
+    key(Qt::Key_Return);
+    type(QStringLiteral("x"));
+    EXPECT_DOUBLE_EQ(fontSizeAt(text().size() - 1), body);
+}
+
+TEST_F(TextViewTest, ListContinuationIsItsOwnUndoStep)
+{
+    open(QStringLiteral("- apple"));
+    view->setSelectedRange(Range(7, 0));
+    key(Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("- apple\n- "));
+    EXPECT_EQ(caret(), 10);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("- apple\n"));
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("- apple"));
+    // Redoing the return does not continue the list again.
+    key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(text(), QStringLiteral("- apple\n"));
+
+    // Return on an empty item ends the list.
+    key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    key(Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("- apple\n"));
+    EXPECT_EQ(caret(), 8);
+}
+
+TEST_F(TextViewTest, OutlineFlagDoesNotOutliveTheOutlinePane)
+{
+    bool outlineShown = true;
+    int reloads = 0;
+    view->setHooks({{}, [&] { return outlineShown; }, [&] { ++reloads; }, {}});
+    open(QStringLiteral("# Head\nbody"));
+    view->setSelectedRange(Range(4, 0));
+    type(QStringLiteral("x")); // inside a heading: restyled for the outline
+    EXPECT_EQ(reloads, 1);
+    outlineShown = false;
+    const int restyles = view->restyleCount();
+    view->setSelectedRange(Range(9, 0));
+    type(QStringLiteral("y"));
+    type(QStringLiteral("z"));
+    EXPECT_EQ(view->restyleCount(), restyles);
+    EXPECT_EQ(reloads, 1);
+}
+
+TEST_F(TextViewTest, ColumnWidthAndTypewriterScrolling)
+{
+    QStringList lines;
+    for (int i = 0; i < 200; ++i) lines << QStringLiteral("Line %1 of a long text.").arg(i);
+    open(lines.join(u'\n'));
+    const QMarginsF margins = view->mirror().rootFrameMargins();
+    EXPECT_DOUBLE_EQ(margins.left(), std::max(0.0, std::round(view->viewport()->width() - 712.0) * 0.5));
+    EXPECT_DOUBLE_EQ(margins.right(), margins.left());
+    EXPECT_DOUBLE_EQ(margins.top(), 60.0);
+
+    Settings::shared().isTypewriterScrollingEnabled = true;
+    view->setSelectedRange(Range(text().indexOf(QStringLiteral("Line 120")), 0));
+    type(QStringLiteral("x"));
+    const int centre = view->viewport()->height() / 2;
+    EXPECT_NEAR(view->cursorRect().center().y(), centre, 2);
+    // The first line can reach the middle too.
+    view->setSelectedRange(Range(0, 0));
+    type(QStringLiteral("y"));
+    EXPECT_NEAR(view->cursorRect().center().y(), centre, 2);
+}
+
+TEST_F(TextViewTest, TextOptionsArePersistedUnderTheirKeys)
+{
+    EXPECT_TRUE(view->textOption(QStringLiteral("continuousSpellCheckingEnabled")));
+    EXPECT_FALSE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
+    view->setTextOption(QStringLiteral("automaticQuoteSubstitutionEnabled"), true);
+    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
+    TextView other;
+    other.show();
+    EXPECT_TRUE(other.textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
+    Settings::shared().userDefaults->remove(QStringLiteral("automaticQuoteSubstitutionEnabled"));
+}
+
+TEST_F(TextViewTest, RandomEditingKeepsMirrorAndUndoExact)
+{
+    // Keys of every kind in random order: afterwards the mirror equals the
+    // storage (checked on tear-down) and undoing everything gives back the
+    // original text.
+    const QString original = QStringLiteral("# Notes\r\n\n- one\n- two\n\n> quoted *text* here\n\nplain words");
+    open(original);
+    QApplication::clipboard()->setText(QStringLiteral("pasted\nlines"));
+    std::mt19937 random(11);
+    const QList<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys{
+        {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Backspace, Qt::NoModifier}, {Qt::Key_Delete, Qt::NoModifier},
+        {Qt::Key_Left, Qt::NoModifier},   {Qt::Key_Right, Qt::ShiftModifier}, {Qt::Key_Up, Qt::NoModifier},
+        {Qt::Key_Down, Qt::NoModifier},   {Qt::Key_V, Qt::ControlModifier},   {Qt::Key_Z, Qt::ControlModifier},
+        {Qt::Key_Backspace, Qt::ControlModifier}, {Qt::Key_Tab, Qt::NoModifier}};
+    for (int i = 0; i < 300; ++i) {
+        const int pick = std::uniform_int_distribution<int>(0, int(keys.size()) + 3)(random);
+        if (pick >= keys.size()) type(QString(QChar(u"a #*-"[pick - keys.size()])));
+        else key(keys[pick].first, keys[pick].second);
+        ASSERT_EQ(view->mirror().document()->characterCount(), storage->length() + 1) << "key " << i;
+    }
+    while (undo.canUndo()) view->undo();
+    EXPECT_EQ(text(), original);
+}
