@@ -1,0 +1,424 @@
+#include "multimarkdown_binding/DialectSource.h"
+
+#include "multimarkdown_binding/DialectMarkers.h"
+#include "multimarkdown_binding/EngineText.h"
+
+#include <optional>
+
+namespace lumora {
+
+namespace {
+
+using namespace dialect;
+
+size_t leadingSpaces(std::string_view line)
+{
+    size_t n = 0;
+    while (n < line.size() && line[n] == ' ') ++n;
+    return n;
+}
+
+bool isIndentedLine(std::string_view line)
+{
+    return (!line.empty() && line[0] == '\t') || leadingSpaces(line) >= 4;
+}
+
+// The line without up to four columns of indentation (four spaces or a tab).
+std::string_view dedented(std::string_view line)
+{
+    if (!line.empty() && line[0] == '\t') return line.substr(1);
+    return line.substr(std::min<size_t>(leadingSpaces(line), 4));
+}
+
+bool startsWithCaseless(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (asciiLower(text[i]) != prefix[i]) return false;
+    return true;
+}
+
+bool containsCaseless(std::string_view text, std::string_view needle)
+{
+    if (needle.size() > text.size()) return false;
+    for (size_t i = 0; i + needle.size() <= text.size(); ++i)
+        if (startsWithCaseless(text.substr(i), needle)) return true;
+    return false;
+}
+
+bool isAtxHeading(std::string_view line)
+{
+    const size_t indent = leadingSpaces(line);
+    if (indent > 3) return false;
+    size_t i = indent;
+    while (i < line.size() && line[i] == '#') ++i;
+    const size_t hashes = i - indent;
+    return hashes >= 1 && hashes <= 6 && (i == line.size() || line[i] == ' ' || line[i] == '\t');
+}
+
+// A line that begins a block of its own and so ends a definition's lazy
+// continuation: heading, quote, fence, list item or thematic break.
+bool startsBlock(std::string_view line)
+{
+    const size_t indent = leadingSpaces(line);
+    if (indent > 3) return false;
+    const std::string_view rest = line.substr(indent);
+    if (rest.empty()) return false;
+    if (isAtxHeading(line) || rest[0] == '>') return true;
+    if (rest.substr(0, 3) == "```" || rest.substr(0, 3) == "~~~") return true;
+    const char c = rest[0];
+    if ((c == '-' || c == '+' || c == '*')
+        && (rest.size() == 1 || rest[1] == ' ' || rest[1] == '\t'))
+        return true;
+    size_t digits = 0;
+    while (digits < rest.size() && digits < 10 && rest[digits] >= '0' && rest[digits] <= '9')
+        ++digits;
+    if (digits > 0 && digits < rest.size() && (rest[digits] == '.' || rest[digits] == ')')
+        && (digits + 1 == rest.size() || rest[digits + 1] == ' ' || rest[digits + 1] == '\t'))
+        return true;
+    if (c == '-' || c == '*' || c == '_') {
+        size_t count = 0;
+        for (char d : rest) {
+            if (d == c) ++count;
+            else if (d != ' ' && d != '\t') return false;
+        }
+        return count >= 3;
+    }
+    return false;
+}
+
+// Follows fenced code blocks and the raw HTML blocks that run to an end
+// marker (script, pre, style, comments, processing instructions,
+// declarations, CDATA), at the top level of a text, line by line.
+class BlockTracker {
+public:
+    bool isInsideBlock() const { return state_ != State::normal; }
+
+    void feed(std::string_view line)
+    {
+        switch (state_) {
+        case State::fence:
+            if (closesFence(line)) state_ = State::normal;
+            return;
+        case State::html:
+            if (endsHtml(line)) state_ = State::normal;
+            return;
+        case State::normal:
+            break;
+        }
+        const size_t indent = leadingSpaces(line);
+        if (indent > 3) return;
+        const std::string_view rest = line.substr(indent);
+        if (!rest.empty() && (rest[0] == '`' || rest[0] == '~')) {
+            size_t run = 0;
+            while (run < rest.size() && rest[run] == rest[0]) ++run;
+            if (run >= 3 && (rest[0] == '~' || rest.substr(run).find('`') == std::string_view::npos)) {
+                state_ = State::fence;
+                fenceChar_ = rest[0];
+                fenceLength_ = run;
+            }
+            return;
+        }
+        if (rest.empty() || rest[0] != '<') return;
+        static constexpr std::string_view rawTags[] = {"script", "pre", "style"};
+        for (size_t i = 0; i < 3; ++i) {
+            const std::string_view tag = rawTags[i];
+            if (startsWithCaseless(rest.substr(1), tag)) {
+                const size_t after = 1 + tag.size();
+                if (after == rest.size() || rest[after] == ' ' || rest[after] == '\t'
+                    || rest[after] == '>') {
+                    static constexpr std::string_view endTags[] = {"</script>", "</pre>", "</style>"};
+                    startHtml(endTags[i], line);
+                }
+                return;
+            }
+        }
+        if (rest.substr(0, 4) == "<!--") startHtml("-->", line);
+        else if (rest.substr(0, 2) == "<?") startHtml("?>", line);
+        else if (rest.substr(0, 9) == "<![CDATA[") startHtml("]]>", line);
+        else if (rest.size() > 2 && rest[1] == '!' && rest[2] >= 'A' && rest[2] <= 'Z') startHtml(">", line);
+    }
+
+    // A line that ends the open block, for text that must not be swallowed
+    // by it.
+    std::string closingLine() const
+    {
+        if (state_ == State::fence) return std::string(fenceLength_, fenceChar_);
+        if (state_ == State::html) return std::string(htmlEnd_);
+        return {};
+    }
+
+private:
+    enum class State { normal, fence, html };
+
+    bool closesFence(std::string_view line) const
+    {
+        const size_t indent = leadingSpaces(line);
+        if (indent > 3) return false;
+        size_t run = indent;
+        while (run < line.size() && line[run] == fenceChar_) ++run;
+        return run - indent >= fenceLength_ && isBlankLine(line.substr(run));
+    }
+
+    bool endsHtml(std::string_view line) const { return containsCaseless(line, htmlEnd_); }
+
+    void startHtml(std::string_view end, std::string_view line)
+    {
+        htmlEnd_ = end;
+        state_ = endsHtml(line.substr(leadingSpaces(line) + 2)) ? State::normal : State::html;
+    }
+
+    State state_ = State::normal;
+    char fenceChar_ = '`';
+    size_t fenceLength_ = 0;
+    std::string_view htmlEnd_;
+};
+
+struct DefinitionStart {
+    NoteKind kind;
+    std::string_view label;
+    std::string_view rest;
+};
+
+// "[^id]: text", "[#key]: text", "[?term]: text" or "[>ABBR]: text".
+std::optional<DefinitionStart> definitionStart(std::string_view line)
+{
+    const size_t indent = leadingSpaces(line);
+    if (indent > 3 || line.size() < indent + 5 || line[indent] != '[') return std::nullopt;
+    NoteKind kind;
+    switch (line[indent + 1]) {
+    case '^': kind = NoteKind::footnote; break;
+    case '#': kind = NoteKind::citation; break;
+    case '?': kind = NoteKind::glossary; break;
+    case '>': kind = NoteKind::abbreviation; break;
+    default: return std::nullopt;
+    }
+    size_t i = indent + 2;
+    while (i < line.size() && line[i] != ']' && line[i] != '[') {
+        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        ++i;
+    }
+    if (i + 1 >= line.size() || line[i] != ']' || line[i + 1] != ':') return std::nullopt;
+    const std::string_view label = trimmedSpaces(line.substr(indent + 2, i - indent - 2));
+    if (label.empty()) return std::nullopt;
+    return DefinitionStart{kind, label, trimmedSpaces(line.substr(i + 2))};
+}
+
+// Appends line with CriticMarkup delimiters and escaped brackets turned into
+// markers. A backslash escape is copied whole, so an escaped brace or tilde
+// never starts a delimiter.
+void appendMarked(std::string& out, std::string_view line, bool notes, bool critic)
+{
+    const size_t n = line.size();
+    size_t i = 0;
+    while (i < n) {
+        const char c = line[i];
+        const char next = i + 1 < n ? line[i + 1] : '\0';
+        const char third = i + 2 < n ? line[i + 2] : '\0';
+        if (c == '\\' && next != '\0') {
+            if (notes && next == '[') out += char(escapedOpenBracket);
+            else if (notes && next == ']') out += char(escapedCloseBracket);
+            else { out += c; out += next; }
+            i += 2;
+            continue;
+        }
+        if (critic) {
+            unsigned char marker = 0;
+            size_t length = 3;
+            if (c == '{' && next == third) {
+                switch (next) {
+                case '+': marker = insertionOpen; break;
+                case '-': marker = deletionOpen; break;
+                case '~': marker = substitutionOpen; break;
+                case '=': marker = highlightOpen; break;
+                case '>': marker = commentOpen; break;
+                default: break;
+                }
+            } else if (third == '}' && c == next) {
+                switch (c) {
+                case '+': marker = insertionClose; break;
+                case '-': marker = deletionClose; break;
+                case '~': marker = substitutionClose; break;
+                case '=': marker = highlightClose; break;
+                case '<': marker = commentClose; break;
+                default: break;
+                }
+            } else if (c == '~' && next == '>') {
+                marker = substitutionSplit;
+                length = 2;
+            }
+            if (marker != 0) {
+                out += char(marker);
+                i += length;
+                continue;
+            }
+        }
+        out += c;
+        ++i;
+    }
+}
+
+struct PendingNote {
+    NoteDefinition definition;
+    std::vector<std::string_view> lines;
+};
+
+} // namespace
+
+DialectSource DialectSource::prepare(std::string_view text, Options options)
+{
+    DialectSource source;
+    if (options.metadata) {
+        source.metadata_ = MetadataBlock::parse(text);
+        if (source.metadata_.isPresent()) text.remove_prefix(source.metadata_.bodyOffset());
+    }
+    if (!options.notes && !options.critic) {
+        source.document_.assign(text);
+        return source;
+    }
+
+    std::string& out = source.document_;
+    out.reserve(text.size() + text.size() / 8 + 64);
+    int lineCount = 0; // lines written to out so far
+    auto writeLine = [&](std::string_view line) {
+        appendMarked(out, line, options.notes, options.critic);
+        out += '\n';
+        ++lineCount;
+    };
+
+    std::vector<PendingNote> notes;
+    BlockTracker tracker;
+    bool inDefinition = false;
+    int blanksInDefinition = 0;
+    bool definitionMayStart = true;
+
+    size_t position = 0;
+    while (position < text.size()) {
+        const size_t newline = text.find('\n', position);
+        const size_t lineEnd = newline == std::string_view::npos ? text.size() : newline;
+        const std::string_view line = text.substr(position, lineEnd - position);
+        position = newline == std::string_view::npos ? text.size() : newline + 1;
+
+        if (inDefinition) {
+            PendingNote& note = notes.back();
+            if (isBlankLine(line)) {
+                ++blanksInDefinition;
+                continue;
+            }
+            if (blanksInDefinition == 0) {
+                if (!definitionStart(line) && !startsBlock(line)) {
+                    note.lines.push_back(dedented(line));
+                    continue;
+                }
+                inDefinition = false;
+                definitionMayStart = true;
+            } else if (isIndentedLine(line)) {
+                note.lines.insert(note.lines.end(), size_t(blanksInDefinition), std::string_view());
+                note.lines.push_back(dedented(line));
+                blanksInDefinition = 0;
+                continue;
+            } else {
+                inDefinition = false;
+                for (int i = 0; i < blanksInDefinition; ++i) writeLine({});
+                definitionMayStart = true;
+            }
+        }
+
+        if (options.notes && definitionMayStart && !tracker.isInsideBlock()) {
+            if (const std::optional<DefinitionStart> start = definitionStart(line)) {
+                PendingNote note;
+                note.definition.kind = start->kind;
+                note.definition.key = normalizedNoteKey(start->label);
+                note.definition.label = std::string(start->label);
+                if (!start->rest.empty()) note.lines.push_back(start->rest);
+                notes.push_back(std::move(note));
+                inDefinition = true;
+                blanksInDefinition = 0;
+                continue;
+            }
+        }
+        writeLine(line);
+        tracker.feed(line);
+        definitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line));
+    }
+
+    if (tracker.isInsideBlock()) writeLine(tracker.closingLine());
+
+    source.definitions_.reserve(notes.size());
+    for (PendingNote& note : notes) {
+        NoteDefinition& definition = note.definition;
+        if (definition.kind == NoteKind::abbreviation) {
+            for (std::string_view line : note.lines) {
+                const std::string_view words = trimmedSpaces(line);
+                if (words.empty()) continue;
+                if (!definition.title.empty()) definition.title += ' ';
+                definition.title.append(words);
+            }
+        } else {
+            out += '\n';
+            out += noteSeparatorLine;
+            out += '\n';
+            lineCount += 2;
+            definition.firstLine = lineCount + 1;
+            BlockTracker noteTracker;
+            for (std::string_view line : note.lines) {
+                writeLine(line);
+                noteTracker.feed(line);
+            }
+            if (noteTracker.isInsideBlock()) writeLine(noteTracker.closingLine());
+            definition.lastLine = lineCount;
+        }
+        source.definitions_.push_back(std::move(definition));
+    }
+    return source;
+}
+
+std::string DialectSource::normalizedNoteKey(std::string_view label)
+{
+    std::string key;
+    key.reserve(label.size());
+    bool pendingSpace = false;
+    auto put = [&](std::string_view piece) {
+        if (pendingSpace && !key.empty()) key += ' ';
+        pendingSpace = false;
+        key.append(piece);
+    };
+    for (size_t i = 0; i < label.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(label[i]);
+        if (c == ' ' || c == '\t' || c == '\n') {
+            pendingSpace = true;
+        } else if (c == '\\' && i + 1 < label.size()
+                   && std::ispunct(static_cast<unsigned char>(label[i + 1]))) {
+            put(label.substr(i + 1, 1));
+            ++i;
+        } else if (c == escapedOpenBracket) {
+            put("[");
+        } else if (c == escapedCloseBracket) {
+            put("]");
+        } else if (c == 0xE2 && i + 2 < label.size() && static_cast<unsigned char>(label[i + 1]) == 0x80) {
+            std::string_view plain;
+            switch (static_cast<unsigned char>(label[i + 2])) {
+            case 0x93: plain = "--"; break;
+            case 0x94: plain = "---"; break;
+            case 0xA6: plain = "..."; break;
+            case 0x98:
+            case 0x99: plain = "'"; break;
+            case 0x9C:
+            case 0x9D: plain = "\""; break;
+            default: break;
+            }
+            if (plain.empty()) {
+                put(label.substr(i, 1));
+            } else {
+                put(plain);
+                i += 2;
+            }
+        } else {
+            const char lower = asciiLower(char(c));
+            put(std::string_view(&lower, 1));
+        }
+    }
+    return key;
+}
+
+} // namespace lumora

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "multimarkdown_binding/MetadataBlock.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumora {
+
+enum class NoteKind { footnote, citation, glossary, abbreviation };
+
+// A definition taken out of the text: "[^id]: text", "[#key]: text",
+// "[?term]: text" or "[>ABBR]: text".
+struct NoteDefinition {
+    NoteKind kind = NoteKind::footnote;
+    std::string key;   // normalised (DialectSource::normalizedNoteKey)
+    std::string label; // as written: the glossary term, the abbreviation
+    std::string title; // abbreviations: the expansion as plain text
+    // The lines of the definition's content in DialectSource::document(),
+    // 1-based and inclusive (empty when lastLine < firstLine).
+    int firstLine = 0;
+    int lastLine = -1;
+};
+
+// The first pass of a conversion, linear in the text: it takes off the
+// metadata block, takes the note, citation, glossary and abbreviation
+// definitions out of the body and appends their content at the end (each
+// after a separator comment, so that cmark parses it as top-level blocks and
+// the second pass can move it into the notes lists), and turns CriticMarkup
+// delimiters and escaped brackets into markers (see DialectMarkers.h).
+//
+// It reads lines at the top level only: definitions start at the beginning
+// of a line (at most three spaces in), after a blank line, a heading or
+// another definition, and never inside a fenced code block or a raw HTML
+// block of the kinds that run to an end marker.
+class DialectSource {
+public:
+    struct Options {
+        bool metadata = true;
+        bool notes = true;
+        bool critic = true;
+    };
+
+    // text: engine text (see EngineText.h).
+    static DialectSource prepare(std::string_view text, Options options);
+
+    const std::string& document() const { return document_; }
+    const MetadataBlock& metadata() const { return metadata_; }
+    const std::vector<NoteDefinition>& definitions() const { return definitions_; }
+
+    // A label as notes are looked up: ASCII letters lower-cased, runs of
+    // white space as one space, trimmed, backslash escapes removed, and the
+    // typographic characters of smart typography (dashes, ellipsis, curly
+    // quotes) read as the straight characters they come from, so that
+    // "[^a--b]" finds "[^a--b]:" with or without smart typography.
+    static std::string normalizedNoteKey(std::string_view label);
+
+private:
+    std::string document_;
+    MetadataBlock metadata_;
+    std::vector<NoteDefinition> definitions_;
+};
+
+} // namespace lumora
