@@ -184,6 +184,17 @@ std::string collapsedSpaces(std::string_view text)
 // "_" and "." kept, everything else (spaces included) left out.
 std::string headingLabel(std::string_view text)
 {
+    bool ascii = true;
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) { ascii = false; break; }
+    if (ascii) {
+        std::string label;
+        for (char c : text) {
+            if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || c == '-' || c == '_' || c == '.') label += c;
+            else if (c >= 'A' && c <= 'Z') label += char(c - 'A' + 'a');
+        }
+        return label;
+    }
     const QString string = QString::fromUtf8(text.data(), qsizetype(text.size()));
     QString label;
     label.reserve(string.size());
@@ -236,12 +247,18 @@ struct InlineOutput {
     int64_t lastSpace = -1; // position of the last white space, -1 for none
     int64_t lastAtom = -1;
 
-    void appendByte(char c)
+    void appendText(std::string_view text)
     {
+        if (text.empty()) return;
         if (pieces.empty() || pieces.back().atom) pieces.emplace_back();
-        pieces.back().text += c;
-        if (isWhitespace(c)) lastSpace = length;
-        ++length;
+        pieces.back().text.append(text);
+        for (size_t i = text.size(); i-- > 0;) {
+            if (isWhitespace(text[i])) {
+                lastSpace = length + int64_t(i);
+                break;
+            }
+        }
+        length += int64_t(text.size());
     }
 
     void appendAtom(cmark_node* atom)
@@ -324,7 +341,10 @@ struct InlineOutput {
 class Conversion {
 public:
     Conversion(const DialectSource& source, const DialectRenderer::Options& options)
-        : source_(source), options_(options)
+        : source_(source),
+          options_(options),
+          restoring_(source.hasMarkers()),
+          findingReferences_(options.notes && source.hasReferences())
     {
     }
 
@@ -552,8 +572,7 @@ private:
         bool entering = true;
         while (true) {
             if (entering) {
-                enter(node);
-                if (node->first_child) {
+                if (enter(node) && node->first_child) {
                     node = node->first_child;
                     continue;
                 }
@@ -570,42 +589,70 @@ private:
         }
     }
 
-    void enter(cmark_node* node)
+    static bool holdsBlocks(const cmark_node* node)
     {
+        switch (node->type) {
+        case CMARK_NODE_DOCUMENT:
+        case CMARK_NODE_BLOCK_QUOTE:
+        case CMARK_NODE_LIST:
+        case CMARK_NODE_ITEM:
+        case CMARK_NODE_CUSTOM_BLOCK:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // A leaf block (paragraph, table, code or HTML block) none of whose
+    // lines holds a marker or reference syntax needs no inline pass.
+    bool isPlainLeafBlock(const cmark_node* node) const
+    {
+        if (holdsBlocks(node) || node->type == CMARK_NODE_HEADING) return false;
+        return CMARK_NODE_TYPE_BLOCK_P(cmark_node_type(node->type)) && node->start_line > 0
+                && node->end_line >= node->start_line
+                && !source_.hasInterestingLine(node->start_line, node->end_line);
+    }
+
+    // Does the work of entering node; false when its children need none.
+    bool enter(cmark_node* node)
+    {
+        if (isPlainLeafBlock(node)) return false;
         switch (node->type) {
         case CMARK_NODE_TEXT:
             // Escaped brackets stayed markers so that the bracket scan would
             // pass them by; now they are brackets again.
-            if (options_.notes && node->as.literal.len > 0
+            if (restoring_ && options_.notes && node->as.literal.len > 0
                 && (std::memchr(node->as.literal.data, escapedOpenBracket, size_t(node->as.literal.len))
                     || std::memchr(node->as.literal.data, escapedCloseBracket, size_t(node->as.literal.len))))
                 restoreLiteral(node, &node->as.literal, true);
-            return;
+            return false;
         case CMARK_NODE_SOFTBREAK:
         case CMARK_NODE_LINEBREAK:
-            return;
+            return false;
         case CMARK_NODE_HTML_INLINE:
             if (node->extension == extension_) {
                 auto* mark = static_cast<Mark*>(node->user_data);
                 if (mark && mark->kind == Mark::Kind::reference) enterReference(node, *static_cast<Reference*>(mark));
-                return;
+                return false;
             }
-            restoreLiteral(node, &node->as.literal, false);
-            return;
+            if (restoring_) restoreLiteral(node, &node->as.literal, false);
+            return false;
         case CMARK_NODE_CODE:
         case CMARK_NODE_HTML_BLOCK:
-            restoreLiteral(node, &node->as.literal, false);
-            return;
+            if (restoring_) restoreLiteral(node, &node->as.literal, false);
+            return false;
         case CMARK_NODE_CODE_BLOCK:
+            if (!restoring_) return false;
             restoreLiteral(node, &node->as.code.literal, false);
             if (containsMarker(node->as.code.info.data, size_t(node->as.code.info.len))) {
                 const std::string info = restoredText(viewOf(node->as.code.info), true);
                 cmark_node_set_fence_info(node, info.c_str());
             }
-            return;
+            return false;
         case CMARK_NODE_LINK:
         case CMARK_NODE_IMAGE:
             if (node->type == CMARK_NODE_LINK) ++linkDepth_;
+            if (!restoring_) break;
             if (containsMarker(node->as.link.url.data, size_t(node->as.link.url.len))) {
                 const std::string url = restoredText(viewOf(node->as.link.url), true);
                 cmark_node_set_url(node, url.c_str());
@@ -618,7 +665,8 @@ private:
         default:
             break;
         }
-        if (options_.notes && node->first_child) findReferences(node);
+        if (findingReferences_ && node->first_child && !holdsBlocks(node)) findReferences(node);
+        return true;
     }
 
     void leave(cmark_node* node)
@@ -661,10 +709,17 @@ private:
                 output.appendAtom(child);
                 continue;
             }
-            for (char c : literalOf(child)) {
-                if (c == '[') {
+            const std::string_view text = literalOf(child);
+            size_t i = 0;
+            while (i < text.size()) {
+                size_t run = i;
+                while (run < text.size() && text[run] != '[' && text[run] != ']') ++run;
+                output.appendText(text.substr(i, run - i));
+                if (run == text.size()) break;
+                i = run + 1;
+                if (text[run] == '[') {
                     openings.push_back(output.opening());
-                } else if (c == ']' && !openings.empty()) {
+                } else if (!openings.empty()) {
                     const InlineOutput::Opening open = openings.back();
                     openings.pop_back();
                     const bool hasLocator = lastOpening && lastClosing + 1 == open.position;
@@ -676,7 +731,7 @@ private:
                     lastOpening = open;
                     lastClosing = output.length;
                 }
-                output.appendByte(c);
+                output.appendText(text.substr(run, 1));
             }
         }
         if (!changed) return;
@@ -1037,6 +1092,8 @@ private:
 
     const DialectSource& source_;
     DialectRenderer::Options options_;
+    bool restoring_;         // markers may have to be turned back
+    bool findingReferences_; // bracket pairs may be references
     cmark_parser* parser_ = nullptr;
     cmark_syntax_extension* extension_ = nullptr;
     cmark_node* root_ = nullptr;

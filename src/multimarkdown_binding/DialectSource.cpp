@@ -3,6 +3,8 @@
 #include "multimarkdown_binding/DialectMarkers.h"
 #include "multimarkdown_binding/EngineText.h"
 
+#include <algorithm>
+#include <array>
 #include <optional>
 
 namespace lumora {
@@ -204,59 +206,101 @@ std::optional<DefinitionStart> definitionStart(std::string_view line)
     return DefinitionStart{kind, label, trimmedSpaces(line.substr(i + 2))};
 }
 
-// Appends line with CriticMarkup delimiters and escaped brackets turned into
+// Writes lines with CriticMarkup delimiters and escaped brackets turned into
 // markers. A backslash escape is copied whole, so an escaped brace or tilde
-// never starts a delimiter.
-void appendMarked(std::string& out, std::string_view line, bool notes, bool critic)
-{
-    const size_t n = line.size();
-    size_t i = 0;
-    while (i < n) {
-        const char c = line[i];
-        const char next = i + 1 < n ? line[i + 1] : '\0';
-        const char third = i + 2 < n ? line[i + 2] : '\0';
-        if (c == '\\' && next != '\0') {
-            if (notes && next == '[') out += char(escapedOpenBracket);
-            else if (notes && next == ']') out += char(escapedCloseBracket);
-            else { out += c; out += next; }
-            i += 2;
-            continue;
-        }
-        if (critic) {
-            unsigned char marker = 0;
-            size_t length = 3;
-            if (c == '{' && next == third) {
-                switch (next) {
-                case '+': marker = insertionOpen; break;
-                case '-': marker = deletionOpen; break;
-                case '~': marker = substitutionOpen; break;
-                case '=': marker = highlightOpen; break;
-                case '>': marker = commentOpen; break;
-                default: break;
+// never starts a delimiter. Runs of ordinary bytes are copied in one go.
+class MarkedWriter {
+public:
+    MarkedWriter(std::string& out, bool notes, bool critic) : out_(out), notes_(notes), critic_(critic)
+    {
+        interesting_.fill(false);
+        interesting_[size_t('\\')] = true;
+        if (notes) interesting_[size_t('[')] = true;
+        if (critic)
+            for (char c : {'{', '+', '-', '~', '=', '<'}) interesting_[size_t(c)] = true;
+    }
+
+    bool wroteMarkers() const { return wroteMarkers_; }
+    bool sawReferences() const { return sawReferences_; }
+
+    // Writes line; true when it holds a marker or reference syntax.
+    bool write(std::string_view line)
+    {
+        bool interesting = false;
+        const size_t n = line.size();
+        size_t i = 0;
+        while (i < n) {
+            size_t run = i;
+            while (run < n && !interesting_[static_cast<unsigned char>(line[run])]) ++run;
+            out_.append(line.data() + i, run - i);
+            i = run;
+            if (i >= n) break;
+            const char c = line[i];
+            const char next = i + 1 < n ? line[i + 1] : '\0';
+            const char third = i + 2 < n ? line[i + 2] : '\0';
+            if (c == '\\' && next != '\0') {
+                if (notes_ && (next == '[' || next == ']')) {
+                    out_ += char(next == '[' ? escapedOpenBracket : escapedCloseBracket);
+                    wroteMarkers_ = interesting = true;
+                } else {
+                    out_ += c;
+                    out_ += next;
                 }
-            } else if (third == '}' && c == next) {
-                switch (c) {
-                case '+': marker = insertionClose; break;
-                case '-': marker = deletionClose; break;
-                case '~': marker = substitutionClose; break;
-                case '=': marker = highlightClose; break;
-                case '<': marker = commentClose; break;
-                default: break;
-                }
-            } else if (c == '~' && next == '>') {
-                marker = substitutionSplit;
-                length = 2;
-            }
-            if (marker != 0) {
-                out += char(marker);
-                i += length;
+                i += 2;
                 continue;
             }
+            if (c == '[') {
+                if (next == '^' || next == '#' || next == '?' || next == '>') sawReferences_ = interesting = true;
+                out_ += c;
+                ++i;
+                continue;
+            }
+            if (critic_) {
+                unsigned char marker = 0;
+                size_t length = 3;
+                if (c == '{' && next == third) {
+                    switch (next) {
+                    case '+': marker = insertionOpen; break;
+                    case '-': marker = deletionOpen; break;
+                    case '~': marker = substitutionOpen; break;
+                    case '=': marker = highlightOpen; break;
+                    case '>': marker = commentOpen; break;
+                    default: break;
+                    }
+                } else if (third == '}' && c == next) {
+                    switch (c) {
+                    case '+': marker = insertionClose; break;
+                    case '-': marker = deletionClose; break;
+                    case '~': marker = substitutionClose; break;
+                    case '=': marker = highlightClose; break;
+                    case '<': marker = commentClose; break;
+                    default: break;
+                    }
+                } else if (c == '~' && next == '>') {
+                    marker = substitutionSplit;
+                    length = 2;
+                }
+                if (marker != 0) {
+                    out_ += char(marker);
+                    wroteMarkers_ = interesting = true;
+                    i += length;
+                    continue;
+                }
+            }
+            out_ += c;
+            ++i;
         }
-        out += c;
-        ++i;
+        return interesting;
     }
-}
+
+private:
+    std::string& out_;
+    bool notes_;
+    bool critic_;
+    std::array<bool, 256> interesting_;
+    bool wroteMarkers_ = false;
+    bool sawReferences_ = false;
+};
 
 struct PendingNote {
     NoteDefinition definition;
@@ -280,8 +324,9 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
     std::string& out = source.document_;
     out.reserve(text.size() + text.size() / 8 + 64);
     int lineCount = 0; // lines written to out so far
+    MarkedWriter writer(out, options.notes, options.critic);
     auto writeLine = [&](std::string_view line) {
-        appendMarked(out, line, options.notes, options.critic);
+        if (writer.write(line)) source.interestingLines_.push_back(lineCount + 1);
         out += '\n';
         ++lineCount;
     };
@@ -370,7 +415,15 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
         }
         source.definitions_.push_back(std::move(definition));
     }
+    source.hasMarkers_ = writer.wroteMarkers();
+    source.hasReferences_ = writer.sawReferences() || !source.definitions_.empty();
     return source;
+}
+
+bool DialectSource::hasInterestingLine(int firstLine, int lastLine) const
+{
+    const auto it = std::lower_bound(interestingLines_.begin(), interestingLines_.end(), firstLine);
+    return it != interestingLines_.end() && *it <= lastLine;
 }
 
 std::string DialectSource::normalizedNoteKey(std::string_view label)

@@ -48,6 +48,14 @@ public:
     const std::string& document() const { return document_; }
     const MetadataBlock& metadata() const { return metadata_; }
     const std::vector<NoteDefinition>& definitions() const { return definitions_; }
+    // Whether the document holds any marker (see DialectMarkers.h).
+    bool hasMarkers() const { return hasMarkers_; }
+    // Whether the text holds any "[^", "[#", "[?" or "[>", or a definition.
+    bool hasReferences() const { return hasReferences_; }
+    // Whether a line from firstLine to lastLine (1-based, inclusive) of the
+    // document holds a marker or reference syntax: the blocks made of other
+    // lines need no inline pass.
+    bool hasInterestingLine(int firstLine, int lastLine) const;
 
     // A label as notes are looked up: ASCII letters lower-cased, runs of
     // white space as one space, trimmed, backslash escapes removed, and the
@@ -60,6 +68,9 @@ private:
     std::string document_;
     MetadataBlock metadata_;
     std::vector<NoteDefinition> definitions_;
+    std::vector<int> interestingLines_;
+    bool hasMarkers_ = false;
+    bool hasReferences_ = false;
 };
 
 } // namespace lumora

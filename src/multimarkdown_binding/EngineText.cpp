@@ -47,7 +47,9 @@ std::string engineTextFromString(const QString& text)
     if (count > 0 && units[0] == 0xFEFF) i = 1;
     for (; i < count; ++i) {
         const char16_t unit = units[i];
-        if (unit < 0x80) {
+        if (unit >= 0x20 && unit < 0x80) {
+            *out++ = char(unit);
+        } else if (unit < 0x80) {
             if (unit == u'\r') {
                 *out++ = '\n';
                 if (i + 1 < count && units[i + 1] == u'\n') ++i;
