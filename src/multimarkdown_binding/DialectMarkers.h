@@ -73,10 +73,17 @@ inline std::string restoredText(std::string_view text, bool unescaped)
 {
     std::string out;
     out.reserve(text.size() + 16);
-    for (char ch : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
         const unsigned char c = static_cast<unsigned char>(ch);
         if (c >= 0x20 || !isMarker(c)) {
             out += ch;
+        } else if (c == noteSeparator) {
+            // A separator line swallowed by code or raw HTML left open in a
+            // note: it goes away whole.
+            if (out.size() >= 4 && std::string_view(out).substr(out.size() - 4) == "<!--") out.resize(out.size() - 4);
+            if (text.substr(i + 1, 3) == "-->") i += 3;
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
         } else if (unescaped && c == escapedOpenBracket) {
             out += '[';
         } else if (unescaped && c == escapedCloseBracket) {

@@ -354,7 +354,9 @@ public:
             for (cmark_node* block : note.blocks)
                 if (block->parent == nullptr) cmark_node_free(block);
         if (root_) cmark_node_free(root_);
+        if (notesRoot_) cmark_node_free(notesRoot_);
         if (parser_) cmark_parser_free(parser_);
+        if (notesParser_) cmark_parser_free(notesParser_);
         if (extension_) cmark_syntax_extension_free(cmark_get_default_mem_allocator(), extension_);
     }
 
@@ -365,7 +367,9 @@ public:
     {
         parse();
         registerDefinitions();
+        part_ = DialectSource::Part::body;
         walk(root_);
+        part_ = DialectSource::Part::notes;
         // Notes are read in the order of their numbers; reading one may
         // number further notes, which join the end of the queue.
         for (size_t i = 0; i < order_.size(); ++i) {
@@ -392,14 +396,20 @@ private:
 
     // --- Parsing -----------------------------------------------------------
 
+    cmark_parser* newParser() const
+    {
+        cmark_parser* parser = cmark_parser_new(cmarkOptions());
+        for (const char* name : {"table", "strikethrough", "autolink"})
+            if (cmark_syntax_extension* extension = cmark_find_syntax_extension(name))
+                cmark_parser_attach_syntax_extension(parser, extension);
+        if (options_.critic) cmark_parser_attach_syntax_extension(parser, extension_);
+        return parser;
+    }
+
     void parse()
     {
         std::lock_guard<std::mutex> lock(parseMutex());
         cmark_gfm_core_extensions_ensure_registered();
-        parser_ = cmark_parser_new(cmarkOptions());
-        for (const char* name : {"table", "strikethrough", "autolink"})
-            if (cmark_syntax_extension* extension = cmark_find_syntax_extension(name))
-                cmark_parser_attach_syntax_extension(parser_, extension);
 
         extension_ = cmark_syntax_extension_new("lumora-multimarkdown");
         cmark_syntax_extension_set_private(extension_, this, [](cmark_mem*, void*) {});
@@ -413,11 +423,17 @@ private:
             cmark_syntax_extension_set_special_inline_chars(extension_, triggers);
             cmark_syntax_extension_set_match_inline_func(extension_, matchCriticMarker);
             cmark_syntax_extension_set_inline_from_delim_func(extension_, insertCritic);
-            cmark_parser_attach_syntax_extension(parser_, extension_);
         }
+        parser_ = newParser();
         const std::string& document = source_.document();
         cmark_parser_feed(parser_, document.data(), document.size());
         root_ = cmark_parser_finish(parser_);
+        const std::string& notes = source_.notesDocument();
+        if (!notes.empty()) {
+            notesParser_ = newParser();
+            cmark_parser_feed(notesParser_, notes.data(), notes.size());
+            notesRoot_ = cmark_parser_finish(notesParser_);
+        }
     }
 
     cmark_node* newMark(const Mark* mark, std::string_view plain = {}) const
@@ -546,13 +562,14 @@ private:
         for (size_t kind = 0; kind < 3; ++kind)
             for (const auto& [key, note] : keys_[kind]) keyLength_[kind] = std::max(keyLength_[kind], key.size());
 
+        if (!notesRoot_) return;
         size_t region = 0;
-        for (cmark_node* node = root_->first_child; node;) {
+        for (cmark_node* node = notesRoot_->first_child; node;) {
             cmark_node* next = node->next;
             if (node->type == CMARK_NODE_HTML_BLOCK
                 && literalOf(node).substr(0, noteSeparatorLine.size()) == noteSeparatorLine) {
                 cmark_node_free(node);
-            } else if (!regions.empty() && node->start_line >= regions.front().firstLine) {
+            } else {
                 while (region < regions.size() && regions[region].lastLine < node->start_line) ++region;
                 if (region < regions.size() && regions[region].firstLine <= node->start_line) {
                     cmark_node_unlink(node);
@@ -603,14 +620,18 @@ private:
         }
     }
 
-    // A leaf block (paragraph, table, code or HTML block) none of whose
-    // lines holds a marker or reference syntax needs no inline pass.
+    // A paragraph, code block or HTML block none of whose lines holds a
+    // marker or reference syntax needs no inline pass. (Other blocks are
+    // always entered: a table, for one, starts its line count below its
+    // header row. cmark can end a block's lines one short, for an HTML block
+    // closed by its end marker, so the line after counts too.)
     bool isPlainLeafBlock(const cmark_node* node) const
     {
-        if (holdsBlocks(node) || node->type == CMARK_NODE_HEADING) return false;
-        return CMARK_NODE_TYPE_BLOCK_P(cmark_node_type(node->type)) && node->start_line > 0
-                && node->end_line >= node->start_line
-                && !source_.hasInterestingLine(node->start_line, node->end_line);
+        if (node->type != CMARK_NODE_PARAGRAPH && node->type != CMARK_NODE_CODE_BLOCK
+            && node->type != CMARK_NODE_HTML_BLOCK)
+            return false;
+        return node->start_line > 0 && node->end_line >= node->start_line
+            && !source_.hasInterestingLine(part_, node->start_line, node->end_line + 1);
     }
 
     // Does the work of entering node; false when its children need none.
@@ -620,11 +641,10 @@ private:
         switch (node->type) {
         case CMARK_NODE_TEXT:
             // Escaped brackets stayed markers so that the bracket scan would
-            // pass them by; now they are brackets again.
-            if (restoring_ && options_.notes && node->as.literal.len > 0
-                && (std::memchr(node->as.literal.data, escapedOpenBracket, size_t(node->as.literal.len))
-                    || std::memchr(node->as.literal.data, escapedCloseBracket, size_t(node->as.literal.len))))
-                restoreLiteral(node, &node->as.literal, true);
+            // pass them by; now they are brackets again. (Other markers reach
+            // text only through extensions that read the raw line, such as
+            // the autolinker.)
+            if (restoring_) restoreLiteral(node, &node->as.literal, true);
             return false;
         case CMARK_NODE_SOFTBREAK:
         case CMARK_NODE_LINEBREAK:
@@ -1097,6 +1117,9 @@ private:
     cmark_parser* parser_ = nullptr;
     cmark_syntax_extension* extension_ = nullptr;
     cmark_node* root_ = nullptr;
+    cmark_parser* notesParser_ = nullptr;
+    cmark_node* notesRoot_ = nullptr;
+    DialectSource::Part part_ = DialectSource::Part::body;
 
     std::deque<Reference> references_;
     std::deque<HeadingLabel> headings_;

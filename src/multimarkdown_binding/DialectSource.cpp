@@ -89,21 +89,51 @@ bool startsBlock(std::string_view line)
     return false;
 }
 
-// Follows fenced code blocks and the raw HTML blocks that run to an end
+bool isTagNameChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// The HTML tags that start a raw HTML block which may interrupt a paragraph
+// and runs to the next blank line.
+bool isBlockTagName(std::string_view name)
+{
+    static constexpr std::string_view names[] = {
+        "address", "article", "aside", "base", "basefont", "blockquote", "body", "caption", "center", "col",
+        "colgroup", "dd", "details", "dialog", "dir", "div", "dl", "dt", "fieldset", "figcaption", "figure",
+        "footer", "form", "frame", "frameset", "h1", "h2", "h3", "h4", "h5", "h6", "head", "header", "hr",
+        "html", "iframe", "legend", "li", "link", "main", "menu", "menuitem", "nav", "noframes", "ol",
+        "optgroup", "option", "p", "param", "section", "source", "summary", "table", "tbody", "td", "tfoot",
+        "th", "thead", "title", "tr", "track", "ul"};
+    if (name.size() > 10) return false;
+    std::string lower;
+    for (char c : name) lower += asciiLower(c);
+    for (std::string_view known : names)
+        if (lower == known) return true;
+    return false;
+}
+
+// Follows, line by line at the top level of a text, what cmark reads as code
+// or raw HTML: fenced code blocks, the raw HTML blocks that run to an end
 // marker (script, pre, style, comments, processing instructions,
-// declarations, CDATA), at the top level of a text, line by line.
+// declarations, CDATA) and those that run to the next blank line.
 class BlockTracker {
 public:
     bool isInsideBlock() const { return state_ != State::normal; }
 
     void feed(std::string_view line)
     {
+        const bool previousBlank = previousBlank_;
+        previousBlank_ = isBlankLine(line);
         switch (state_) {
         case State::fence:
             if (closesFence(line)) state_ = State::normal;
             return;
         case State::html:
             if (endsHtml(line)) state_ = State::normal;
+            return;
+        case State::htmlToBlank:
+            if (previousBlank_) state_ = State::normal;
             return;
         case State::normal:
             break;
@@ -121,24 +151,38 @@ public:
             }
             return;
         }
-        if (rest.empty() || rest[0] != '<') return;
+        if (rest.size() < 2 || rest[0] != '<') return;
         static constexpr std::string_view rawTags[] = {"script", "pre", "style"};
         for (size_t i = 0; i < 3; ++i) {
             const std::string_view tag = rawTags[i];
             if (startsWithCaseless(rest.substr(1), tag)) {
                 const size_t after = 1 + tag.size();
-                if (after == rest.size() || rest[after] == ' ' || rest[after] == '\t'
-                    || rest[after] == '>') {
+                if (after == rest.size() || rest[after] == ' ' || rest[after] == '\t' || rest[after] == '>') {
                     static constexpr std::string_view endTags[] = {"</script>", "</pre>", "</style>"};
                     startHtml(endTags[i], line);
+                    return;
                 }
-                return;
             }
         }
-        if (rest.substr(0, 4) == "<!--") startHtml("-->", line);
-        else if (rest.substr(0, 2) == "<?") startHtml("?>", line);
-        else if (rest.substr(0, 9) == "<![CDATA[") startHtml("]]>", line);
-        else if (rest.size() > 2 && rest[1] == '!' && rest[2] >= 'A' && rest[2] <= 'Z') startHtml(">", line);
+        if (rest.substr(0, 4) == "<!--") return startHtml("-->", line);
+        if (rest.substr(0, 2) == "<?") return startHtml("?>", line);
+        if (rest.substr(0, 9) == "<![CDATA[") return startHtml("]]>", line);
+        if (rest[1] == '!' && rest.size() > 2 && rest[2] >= 'A' && rest[2] <= 'Z') return startHtml(">", line);
+
+        const size_t nameStart = rest[1] == '/' ? 2 : 1;
+        size_t nameEnd = nameStart;
+        while (nameEnd < rest.size() && isTagNameChar(rest[nameEnd])) ++nameEnd;
+        if (nameEnd == nameStart || !((rest[nameStart] >= 'a' && rest[nameStart] <= 'z')
+                                      || (rest[nameStart] >= 'A' && rest[nameStart] <= 'Z')))
+            return;
+        const char after = nameEnd < rest.size() ? rest[nameEnd] : ' ';
+        if (isBlockTagName(rest.substr(nameStart, nameEnd - nameStart))) {
+            if (after == ' ' || after == '\t' || after == '>' || rest.substr(nameEnd, 2) == "/>")
+                state_ = State::htmlToBlank;
+            return;
+        }
+        // Any other tag alone on its line, not in the middle of a paragraph.
+        if (previousBlank && trimmedSpaces(rest).back() == '>') state_ = State::htmlToBlank;
     }
 
     // A line that ends the open block, for text that must not be swallowed
@@ -151,7 +195,7 @@ public:
     }
 
 private:
-    enum class State { normal, fence, html };
+    enum class State { normal, fence, html, htmlToBlank };
 
     bool closesFence(std::string_view line) const
     {
@@ -171,6 +215,7 @@ private:
     }
 
     State state_ = State::normal;
+    bool previousBlank_ = true;
     char fenceChar_ = '`';
     size_t fenceLength_ = 0;
     std::string_view htmlEnd_;
@@ -204,6 +249,22 @@ std::optional<DefinitionStart> definitionStart(std::string_view line)
     const std::string_view label = trimmedSpaces(line.substr(indent + 2, i - indent - 2));
     if (label.empty()) return std::nullopt;
     return DefinitionStart{kind, label, trimmedSpaces(line.substr(i + 2))};
+}
+
+// "[label]: destination" on one line: a link reference definition that the
+// notes, parsed on their own, must know too.
+bool isLinkDefinition(std::string_view line)
+{
+    const size_t indent = leadingSpaces(line);
+    if (indent > 3 || line.size() < indent + 4 || line[indent] != '[') return false;
+    size_t i = indent + 1;
+    if (i < line.size() && (line[i] == '^' || line[i] == '#' || line[i] == '?' || line[i] == '>')) return false;
+    while (i < line.size() && line[i] != ']' && line[i] != '[') {
+        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        ++i;
+    }
+    if (i == indent + 1 || i + 1 >= line.size() || line[i] != ']' || line[i + 1] != ':') return false;
+    return !trimmedSpaces(line.substr(i + 2)).empty();
 }
 
 // Writes lines with CriticMarkup delimiters and escaped brackets turned into
@@ -302,6 +363,41 @@ private:
     bool sawReferences_ = false;
 };
 
+// One document being written: its lines, counted, and the numbers of those
+// that hold markers or reference syntax.
+class Output {
+public:
+    Output(std::string& text, std::vector<int>& interestingLines, const DialectSource::Options& options)
+        : text_(text), interestingLines_(interestingLines), writer_(text, options.notes, options.critic)
+    {
+    }
+
+    void write(std::string_view line)
+    {
+        if (writer_.write(line)) interestingLines_.push_back(lineCount_ + 1);
+        text_ += '\n';
+        ++lineCount_;
+    }
+
+    // A line of our own, written as it is.
+    void writeRaw(std::string_view line)
+    {
+        text_.append(line);
+        text_ += '\n';
+        ++lineCount_;
+    }
+
+    int lineCount() const { return lineCount_; }
+    bool wroteMarkers() const { return writer_.wroteMarkers(); }
+    bool sawReferences() const { return writer_.sawReferences(); }
+
+private:
+    std::string& text_;
+    std::vector<int>& interestingLines_;
+    MarkedWriter writer_;
+    int lineCount_ = 0;
+};
+
 struct PendingNote {
     NoteDefinition definition;
     std::vector<std::string_view> lines;
@@ -321,17 +417,11 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
         return source;
     }
 
-    std::string& out = source.document_;
-    out.reserve(text.size() + text.size() / 8 + 64);
-    int lineCount = 0; // lines written to out so far
-    MarkedWriter writer(out, options.notes, options.critic);
-    auto writeLine = [&](std::string_view line) {
-        if (writer.write(line)) source.interestingLines_.push_back(lineCount + 1);
-        out += '\n';
-        ++lineCount;
-    };
+    source.document_.reserve(text.size() + text.size() / 8 + 64);
+    Output body(source.document_, source.interestingLines_, options);
 
     std::vector<PendingNote> notes;
+    std::vector<std::string_view> linkDefinitions;
     BlockTracker tracker;
     bool inDefinition = false;
     int blanksInDefinition = 0;
@@ -364,30 +454,40 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
                 continue;
             } else {
                 inDefinition = false;
-                for (int i = 0; i < blanksInDefinition; ++i) writeLine({});
+                for (int i = 0; i < blanksInDefinition; ++i) body.write({});
                 definitionMayStart = true;
             }
         }
 
-        if (options.notes && definitionMayStart && !tracker.isInsideBlock()) {
-            if (const std::optional<DefinitionStart> start = definitionStart(line)) {
-                PendingNote note;
-                note.definition.kind = start->kind;
-                note.definition.key = normalizedNoteKey(start->label);
-                note.definition.label = std::string(start->label);
-                if (!start->rest.empty()) note.lines.push_back(start->rest);
-                notes.push_back(std::move(note));
-                inDefinition = true;
-                blanksInDefinition = 0;
-                continue;
+        if (options.notes && !tracker.isInsideBlock()) {
+            if (definitionMayStart) {
+                if (const std::optional<DefinitionStart> start = definitionStart(line)) {
+                    PendingNote note;
+                    note.definition.kind = start->kind;
+                    note.definition.key = normalizedNoteKey(start->label);
+                    note.definition.label = std::string(start->label);
+                    if (!start->rest.empty()) note.lines.push_back(start->rest);
+                    notes.push_back(std::move(note));
+                    inDefinition = true;
+                    blanksInDefinition = 0;
+                    continue;
+                }
             }
+            if (isLinkDefinition(line)) linkDefinitions.push_back(line);
         }
-        writeLine(line);
+        body.write(line);
         tracker.feed(line);
         definitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line));
     }
 
-    if (tracker.isInsideBlock()) writeLine(tracker.closingLine());
+    // The notes form a document of their own, parsed apart from the body so
+    // that nothing left open in one can swallow the other. It begins with the
+    // body's link definitions; each note follows a separator comment.
+    Output notesOutput(source.notesDocument_, source.interestingNoteLines_, options);
+    bool hasNoteText = false;
+    for (const PendingNote& note : notes) hasNoteText |= note.definition.kind != NoteKind::abbreviation;
+    if (hasNoteText)
+        for (std::string_view line : linkDefinitions) notesOutput.write(line);
 
     source.definitions_.reserve(notes.size());
     for (PendingNote& note : notes) {
@@ -400,30 +500,29 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
                 definition.title.append(words);
             }
         } else {
-            out += '\n';
-            out += noteSeparatorLine;
-            out += '\n';
-            lineCount += 2;
-            definition.firstLine = lineCount + 1;
+            notesOutput.write({});
+            notesOutput.writeRaw(noteSeparatorLine);
+            definition.firstLine = notesOutput.lineCount() + 1;
             BlockTracker noteTracker;
             for (std::string_view line : note.lines) {
-                writeLine(line);
+                notesOutput.write(line);
                 noteTracker.feed(line);
             }
-            if (noteTracker.isInsideBlock()) writeLine(noteTracker.closingLine());
-            definition.lastLine = lineCount;
+            if (noteTracker.isInsideBlock()) notesOutput.write(noteTracker.closingLine());
+            definition.lastLine = notesOutput.lineCount();
         }
         source.definitions_.push_back(std::move(definition));
     }
-    source.hasMarkers_ = writer.wroteMarkers();
-    source.hasReferences_ = writer.sawReferences() || !source.definitions_.empty();
+    source.hasMarkers_ = body.wroteMarkers() || notesOutput.wroteMarkers();
+    source.hasReferences_ = body.sawReferences() || notesOutput.sawReferences() || !source.definitions_.empty();
     return source;
 }
 
-bool DialectSource::hasInterestingLine(int firstLine, int lastLine) const
+bool DialectSource::hasInterestingLine(Part part, int firstLine, int lastLine) const
 {
-    const auto it = std::lower_bound(interestingLines_.begin(), interestingLines_.end(), firstLine);
-    return it != interestingLines_.end() && *it <= lastLine;
+    const std::vector<int>& lines = part == Part::body ? interestingLines_ : interestingNoteLines_;
+    const auto it = std::lower_bound(lines.begin(), lines.end(), firstLine);
+    return it != lines.end() && *it <= lastLine;
 }
 
 std::string DialectSource::normalizedNoteKey(std::string_view label)

@@ -17,7 +17,7 @@ struct NoteDefinition {
     std::string key;   // normalised (DialectSource::normalizedNoteKey)
     std::string label; // as written: the glossary term, the abbreviation
     std::string title; // abbreviations: the expansion as plain text
-    // The lines of the definition's content in DialectSource::document(),
+    // The lines of the definition's content in DialectSource::notesDocument(),
     // 1-based and inclusive (empty when lastLine < firstLine).
     int firstLine = 0;
     int lastLine = -1;
@@ -25,10 +25,12 @@ struct NoteDefinition {
 
 // The first pass of a conversion, linear in the text: it takes off the
 // metadata block, takes the note, citation, glossary and abbreviation
-// definitions out of the body and appends their content at the end (each
-// after a separator comment, so that cmark parses it as top-level blocks and
-// the second pass can move it into the notes lists), and turns CriticMarkup
-// delimiters and escaped brackets into markers (see DialectMarkers.h).
+// definitions out of the body into a notes document of their own (each after
+// a separator comment, so that cmark parses each as top-level blocks and the
+// second pass can move them into the notes lists; the body's one-line link
+// definitions come first, so that the notes can use them), and turns
+// CriticMarkup delimiters and escaped brackets into markers (see
+// DialectMarkers.h).
 //
 // It reads lines at the top level only: definitions start at the beginning
 // of a line (at most three spaces in), after a blank line, a heading or
@@ -45,7 +47,10 @@ public:
     // text: engine text (see EngineText.h).
     static DialectSource prepare(std::string_view text, Options options);
 
+    enum class Part { body, notes };
+
     const std::string& document() const { return document_; }
+    const std::string& notesDocument() const { return notesDocument_; }
     const MetadataBlock& metadata() const { return metadata_; }
     const std::vector<NoteDefinition>& definitions() const { return definitions_; }
     // Whether the document holds any marker (see DialectMarkers.h).
@@ -55,7 +60,7 @@ public:
     // Whether a line from firstLine to lastLine (1-based, inclusive) of the
     // document holds a marker or reference syntax: the blocks made of other
     // lines need no inline pass.
-    bool hasInterestingLine(int firstLine, int lastLine) const;
+    bool hasInterestingLine(Part part, int firstLine, int lastLine) const;
 
     // A label as notes are looked up: ASCII letters lower-cased, runs of
     // white space as one space, trimmed, backslash escapes removed, and the
@@ -66,9 +71,11 @@ public:
 
 private:
     std::string document_;
+    std::string notesDocument_;
     MetadataBlock metadata_;
     std::vector<NoteDefinition> definitions_;
     std::vector<int> interestingLines_;
+    std::vector<int> interestingNoteLines_;
     bool hasMarkers_ = false;
     bool hasReferences_ = false;
 };
