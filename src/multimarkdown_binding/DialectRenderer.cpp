@@ -1,17 +1,17 @@
 #include "multimarkdown_binding/DialectRenderer.h"
 
 #include "multimarkdown_binding/DialectMarkers.h"
+#include "multimarkdown_binding/DialectTree.h"
 #include "multimarkdown_binding/EngineText.h"
+#include "multimarkdown_binding/InlineOutput.h"
 
 #include <QString>
 
 #include <cmark-gfm-core-extensions.h>
 #include <cmark-gfm-extension_api.h>
 #include <cmark-gfm.h>
-// The node and renderer structures of the installed cmark-gfm: the pass over
-// the tree reads literals in place instead of copying every text, and the
-// HTML hook writes into the renderer's buffer.
-#include <cmark-gfm/node.h>
+// The renderer structure of the installed cmark-gfm: our HTML hook writes
+// into its buffer.
 #include <cmark-gfm/render.h>
 
 #include <array>
@@ -34,8 +34,6 @@ std::mutex& parseMutex()
     static std::mutex mutex;
     return mutex;
 }
-
-constexpr size_t labelLimit = 1000; // bytes of a locator, term or expansion read at most
 
 // What our raw-HTML nodes stand for. Each is an HTML_INLINE node (the one
 // inline kind a table cell, a link and every other inline container accept)
@@ -82,102 +80,9 @@ struct Note {
     int references = 0;
 };
 
-// Tags stored on text nodes by the CriticMarkup matcher.
-char substitutionSplitTag;
-
 size_t kindIndex(NoteKind kind)
 {
     return size_t(kind);
-}
-
-std::string_view literalOf(const cmark_node* node)
-{
-    return {reinterpret_cast<const char*>(node->as.literal.data), size_t(node->as.literal.len)};
-}
-
-std::string_view viewOf(const cmark_chunk& chunk)
-{
-    return {reinterpret_cast<const char*>(chunk.data), size_t(chunk.len)};
-}
-
-bool isWhitespace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n';
-}
-
-cmark_node* newText(std::string_view text)
-{
-    cmark_node* node = cmark_node_new(CMARK_NODE_TEXT);
-    const std::string copy(text);
-    cmark_node_set_literal(node, copy.c_str());
-    return node;
-}
-
-cmark_node* newHtmlInline(const std::string& html)
-{
-    cmark_node* node = cmark_node_new(CMARK_NODE_HTML_INLINE);
-    cmark_node_set_literal(node, html.c_str());
-    return node;
-}
-
-// Frees the siblings strictly between after and before.
-void freeBetween(cmark_node* after, cmark_node* before)
-{
-    cmark_node* node = after->next;
-    while (node && node != before) {
-        cmark_node* next = node->next;
-        cmark_node_free(node);
-        node = next;
-    }
-}
-
-// Plain text of node and everything inside it, appended to text; false when
-// text would grow beyond labelLimit.
-bool appendPlainText(std::string& text, cmark_node* top)
-{
-    cmark_node* node = top;
-    while (node) {
-        switch (node->type) {
-        case CMARK_NODE_TEXT:
-        case CMARK_NODE_CODE:
-            text.append(literalOf(node));
-            break;
-        case CMARK_NODE_HTML_INLINE:
-            if (node->extension) text.append(literalOf(node));
-            break;
-        case CMARK_NODE_SOFTBREAK:
-        case CMARK_NODE_LINEBREAK:
-            text += ' ';
-            break;
-        default:
-            break;
-        }
-        if (text.size() > labelLimit) return false;
-        if (node->first_child) {
-            node = node->first_child;
-            continue;
-        }
-        while (node != top && !node->next) node = node->parent;
-        node = node == top ? nullptr : node->next;
-    }
-    return true;
-}
-
-// Text with runs of white space as one space, trimmed.
-std::string collapsedSpaces(std::string_view text)
-{
-    std::string out;
-    bool space = false;
-    for (char c : text) {
-        if (isWhitespace(c)) {
-            space = !out.empty();
-        } else {
-            if (space) out += ' ';
-            space = false;
-            out += c;
-        }
-    }
-    return out;
 }
 
 // The label a heading's text gives: letters and digits lower-cased, "-",
@@ -223,120 +128,6 @@ void putHtml(cmark_strbuf* html, std::string_view text)
 {
     cmark_strbuf_put(html, reinterpret_cast<const unsigned char*>(text.data()), bufsize_t(text.size()));
 }
-
-// The children of one inline container as the bracket scan rebuilds them:
-// runs of text and whole nodes ("atoms"). Positions count text bytes and one
-// per atom. Recognised references only ever replace the end of the output,
-// so every byte is copied once and every atom moved at most once.
-struct InlineOutput {
-    struct Piece {
-        cmark_node* atom = nullptr; // nullptr: text
-        std::string text;
-    };
-    // An opening bracket and what the output looked like before it.
-    struct Opening {
-        size_t piece = 0;
-        size_t offset = 0;   // of the bracket in its piece
-        int64_t position = 0;
-        int64_t lastSpace = -1;
-        int64_t lastAtom = -1;
-    };
-
-    std::vector<Piece> pieces;
-    int64_t length = 0;
-    int64_t lastSpace = -1; // position of the last white space, -1 for none
-    int64_t lastAtom = -1;
-
-    void appendText(std::string_view text)
-    {
-        if (text.empty()) return;
-        if (pieces.empty() || pieces.back().atom) pieces.emplace_back();
-        pieces.back().text.append(text);
-        for (size_t i = text.size(); i-- > 0;) {
-            if (isWhitespace(text[i])) {
-                lastSpace = length + int64_t(i);
-                break;
-            }
-        }
-        length += int64_t(text.size());
-    }
-
-    void appendAtom(cmark_node* atom)
-    {
-        pieces.push_back(Piece{atom, {}});
-        lastAtom = length;
-        ++length;
-    }
-
-    Opening opening() const
-    {
-        Opening open;
-        open.piece = pieces.empty() || pieces.back().atom ? pieces.size() : pieces.size() - 1;
-        open.offset = open.piece < pieces.size() ? pieces.back().text.size() : 0;
-        open.position = length;
-        open.lastSpace = lastSpace;
-        open.lastAtom = lastAtom;
-        return open;
-    }
-
-    // The text after an opening bracket and `skip` more bytes, when no atom
-    // lies there.
-    std::string textAfter(const Opening& open, size_t skip) const
-    {
-        std::string text;
-        size_t offset = open.offset + skip;
-        for (size_t i = open.piece; i < pieces.size(); ++i) {
-            const std::string& piece = pieces[i].text;
-            if (offset < piece.size()) text.append(piece, offset, std::string::npos);
-            offset = 0;
-        }
-        return text;
-    }
-
-    // Plain text between an opening bracket (and `skip` more bytes) and
-    // position end, atoms included; nullopt beyond labelLimit.
-    std::optional<std::string> plainBetween(const Opening& open, size_t skip, int64_t end) const
-    {
-        std::string text;
-        int64_t position = open.position;
-        size_t offset = open.offset;
-        for (size_t i = open.piece; i < pieces.size() && position < end; ++i) {
-            const Piece& piece = pieces[i];
-            if (piece.atom) {
-                if (!appendPlainText(text, piece.atom)) return std::nullopt;
-                ++position;
-                continue;
-            }
-            for (size_t j = offset; j < piece.text.size() && position < end; ++j, ++position) {
-                if (position >= open.position + int64_t(skip)) text += piece.text[j];
-                if (text.size() > labelLimit) return std::nullopt;
-            }
-            offset = 0;
-        }
-        return text;
-    }
-
-    // Takes everything from an opening bracket on off the output; returns
-    // it, its first `skip` bytes dropped, as text and atoms.
-    std::vector<Piece> cut(const Opening& open, size_t skip)
-    {
-        std::vector<Piece> removed;
-        if (open.piece < pieces.size()) {
-            Piece& first = pieces[open.piece];
-            if (!first.atom) {
-                const size_t from = std::min(first.text.size(), open.offset + skip);
-                if (from < first.text.size()) removed.push_back(Piece{nullptr, first.text.substr(from)});
-                first.text.resize(open.offset);
-            }
-            for (size_t i = open.piece + 1; i < pieces.size(); ++i) removed.push_back(std::move(pieces[i]));
-            pieces.resize(first.text.empty() && !first.atom ? open.piece : open.piece + 1);
-        }
-        length = open.position;
-        lastSpace = open.lastSpace;
-        lastAtom = open.lastAtom;
-        return removed;
-    }
-};
 
 class Conversion {
 public:
@@ -461,7 +252,6 @@ private:
             cmark_inline_parser_push_delimiter(inlineParser, c, 1, 0, node);
             break;
         case substitutionSplit:
-            node->user_data = &substitutionSplitTag;
             cmark_inline_parser_push_delimiter(inlineParser, c, 0, 0, node);
             break;
         default:
@@ -620,24 +410,31 @@ private:
         }
     }
 
-    // A paragraph, code block or HTML block none of whose lines holds a
-    // marker or reference syntax needs no inline pass. (Other blocks are
-    // always entered: a table, for one, starts its line count below its
-    // header row. cmark can end a block's lines one short, for an HTML block
-    // closed by its end marker, so the line after counts too.)
-    bool isPlainLeafBlock(const cmark_node* node) const
+    // A block none of whose lines holds a marker, reference syntax or a
+    // heading needs no pass. (A table is always entered: cmark counts its
+    // lines from below its header row. cmark can also end a block's lines
+    // one short, for an HTML block closed by its end marker, so the line
+    // after counts too.)
+    bool needsNoPass(const cmark_node* node) const
     {
-        if (node->type != CMARK_NODE_PARAGRAPH && node->type != CMARK_NODE_CODE_BLOCK
-            && node->type != CMARK_NODE_HTML_BLOCK)
+        switch (node->type) {
+        case CMARK_NODE_PARAGRAPH:
+        case CMARK_NODE_CODE_BLOCK:
+        case CMARK_NODE_HTML_BLOCK:
+        case CMARK_NODE_BLOCK_QUOTE:
+        case CMARK_NODE_LIST:
+        case CMARK_NODE_ITEM:
+            return node->start_line > 0 && node->end_line >= node->start_line
+                && !source_.hasInterestingLine(part_, node->start_line, node->end_line + 1);
+        default:
             return false;
-        return node->start_line > 0 && node->end_line >= node->start_line
-            && !source_.hasInterestingLine(part_, node->start_line, node->end_line + 1);
+        }
     }
 
     // Does the work of entering node; false when its children need none.
     bool enter(cmark_node* node)
     {
-        if (isPlainLeafBlock(node)) return false;
+        if (needsNoPass(node)) return false;
         switch (node->type) {
         case CMARK_NODE_TEXT:
             // Escaped brackets stayed markers so that the bracket scan would
@@ -734,12 +531,15 @@ private:
             while (i < text.size()) {
                 size_t run = i;
                 while (run < text.size() && text[run] != '[' && text[run] != ']') ++run;
-                output.appendText(text.substr(i, run - i));
+                output.appendText(child, i, run);
                 if (run == text.size()) break;
                 i = run + 1;
                 if (text[run] == '[') {
-                    openings.push_back(output.opening());
-                } else if (!openings.empty()) {
+                    output.appendText(child, run, run + 1);
+                    openings.push_back(output.openingAtEnd());
+                    continue;
+                }
+                if (!openings.empty()) {
                     const InlineOutput::Opening open = openings.back();
                     openings.pop_back();
                     const bool hasLocator = lastOpening && lastClosing + 1 == open.position;
@@ -751,19 +551,28 @@ private:
                     lastOpening = open;
                     lastClosing = output.length;
                 }
-                output.appendText(text.substr(run, 1));
+                output.appendText(child, run, run + 1);
             }
         }
         if (!changed) return;
 
-        std::vector<cmark_node*> texts;
-        for (cmark_node* child = container->first_child; child; child = child->next)
-            if (child->type == CMARK_NODE_TEXT) texts.push_back(child);
-        for (cmark_node* text : texts) cmark_node_free(text);
-        for (InlineOutput::Piece& piece : output.pieces) {
-            if (piece.atom) cmark_node_append_child(container, piece.atom);
-            else if (!piece.text.empty()) cmark_node_append_child(container, newText(piece.text));
+        // The container's children become the output: untouched text nodes
+        // stay, the others are made anew.
+        std::vector<cmark_node*> previous;
+        for (cmark_node* child = container->first_child; child; child = child->next) previous.push_back(child);
+        for (cmark_node* child : previous) cmark_node_unlink(child);
+        for (const InlineOutput::Piece& piece : output.pieces) {
+            if (piece.atom) {
+                cmark_node_append_child(container, piece.atom);
+            } else if (piece.begin == 0 && piece.end == size_t(piece.origin->as.literal.len)
+                       && piece.origin->parent == nullptr) {
+                cmark_node_append_child(container, piece.origin);
+            } else if (piece.size() > 0) {
+                cmark_node_append_child(container, newText(piece.text()));
+            }
         }
+        for (cmark_node* child : previous)
+            if (child->parent == nullptr) cmark_node_free(child);
     }
 
     // The pair from open to the end of the output (the closing bracket not
@@ -771,7 +580,7 @@ private:
     bool recognize(InlineOutput& output, const InlineOutput::Opening& open, const InlineOutput::Opening* locator)
     {
         if (open.position + 1 >= output.length) return false;
-        const std::string& firstPiece = output.pieces[open.piece].text;
+        const std::string_view firstPiece = output.firstText(open);
         if (open.offset + 1 >= firstPiece.size()) return false; // an atom follows the bracket
         switch (firstPiece[open.offset + 1]) {
         case '^': return recognizeFootnote(output, open);
@@ -846,7 +655,7 @@ private:
     // "[?term]", "[?(term) definition]", "[>ABBR]", "[>(ABBR) expansion]".
     bool recognizeTerm(InlineOutput& output, const InlineOutput::Opening& open)
     {
-        const std::string& firstPiece = output.pieces[open.piece].text;
+        const std::string_view firstPiece = output.firstText(open);
         const bool glossary = firstPiece[open.offset + 1] == '?';
         const NoteKind kind = glossary ? NoteKind::glossary : NoteKind::abbreviation;
         std::string written;
@@ -918,7 +727,7 @@ private:
                 leading = false;
                 continue;
             }
-            std::string_view text = piece.text;
+            std::string_view text = piece.text();
             if (leading) {
                 while (!text.empty() && isWhitespace(text.front())) text.remove_prefix(1);
                 if (text.empty()) continue;

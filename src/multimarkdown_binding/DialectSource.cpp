@@ -363,8 +363,40 @@ private:
     bool sawReferences_ = false;
 };
 
+// Whether a line may be a heading or a heading's underline, inside any
+// quotes and list items: such lines need the tree pass too (for labels and
+// levels). Guessing too many is harmless.
+bool mayBeHeading(std::string_view line)
+{
+    size_t i = 0;
+    while (i < line.size()) {
+        const char c = line[i];
+        if (c == ' ' || c == '\t' || c == '>') {
+            ++i;
+        } else if ((c == '-' || c == '+' || c == '*') && i + 1 < line.size() && (line[i + 1] == ' ' || line[i + 1] == '\t')) {
+            i += 2;
+        } else if (c >= '0' && c <= '9') {
+            size_t j = i;
+            while (j < line.size() && line[j] >= '0' && line[j] <= '9') ++j;
+            if (j + 1 < line.size() && (line[j] == '.' || line[j] == ')') && (line[j + 1] == ' ' || line[j + 1] == '\t'))
+                i = j + 2;
+            else
+                break;
+        } else {
+            break;
+        }
+    }
+    if (i >= line.size()) return false;
+    if (line[i] == '#') return true;
+    if (line[i] != '=' && line[i] != '-') return false;
+    const char underline = line[i];
+    for (size_t j = i; j < line.size(); ++j)
+        if (line[j] != underline && line[j] != ' ' && line[j] != '\t') return false;
+    return true;
+}
+
 // One document being written: its lines, counted, and the numbers of those
-// that hold markers or reference syntax.
+// that hold markers or reference syntax or may be headings.
 class Output {
 public:
     Output(std::string& text, std::vector<int>& interestingLines, const DialectSource::Options& options)
@@ -374,7 +406,8 @@ public:
 
     void write(std::string_view line)
     {
-        if (writer_.write(line)) interestingLines_.push_back(lineCount_ + 1);
+        const bool marked = writer_.write(line);
+        if (marked || mayBeHeading(line)) interestingLines_.push_back(lineCount_ + 1);
         text_ += '\n';
         ++lineCount_;
     }

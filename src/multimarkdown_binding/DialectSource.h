@@ -57,9 +57,9 @@ public:
     bool hasMarkers() const { return hasMarkers_; }
     // Whether the text holds any "[^", "[#", "[?" or "[>", or a definition.
     bool hasReferences() const { return hasReferences_; }
-    // Whether a line from firstLine to lastLine (1-based, inclusive) of the
-    // document holds a marker or reference syntax: the blocks made of other
-    // lines need no inline pass.
+    // Whether a line from firstLine to lastLine (1-based, inclusive) of a
+    // document holds a marker or reference syntax or may be a heading: the
+    // blocks made of other lines need no pass over their inlines.
     bool hasInterestingLine(Part part, int firstLine, int lastLine) const;
 
     // A label as notes are looked up: ASCII letters lower-cased, runs of

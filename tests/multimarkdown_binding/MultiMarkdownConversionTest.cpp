@@ -155,6 +155,12 @@ TEST(MultiMarkdownConvert, HeadingsGetUniqueLowerCasedLabels)
     EXPECT_TRUE(html.contains(QString::fromUtf8("<h3 id=\"çavax2.0\">")));
     EXPECT_TRUE(html.contains(QLatin1String("<h4>!!!</h4>")));
 
+    const QString nested = htmlOf(QStringLiteral("Base Header Level: 2\n\n> # In a quote\n\n- item\n\n  ## In a list\n\n"
+                                                 "1. > Setext in both\n   > ---\n"));
+    EXPECT_TRUE(nested.contains(QLatin1String("<h2 id=\"inaquote\">In a quote</h2>")));
+    EXPECT_TRUE(nested.contains(QLatin1String("<h3 id=\"inalist\">In a list</h3>")));
+    EXPECT_TRUE(nested.contains(QLatin1String("<h3 id=\"setextinboth\">Setext in both</h3>")));
+
     const QString unlabelled = htmlOf(QStringLiteral("# Heading One\n"), test::systemExtensions | Extensions::noLabels);
     EXPECT_TRUE(unlabelled.contains(QLatin1String("<h1>Heading One</h1>")));
 }
