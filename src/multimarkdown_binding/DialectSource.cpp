@@ -166,7 +166,7 @@ public:
         }
         if (rest.substr(0, 4) == "<!--") return startHtml("-->", line);
         if (rest.substr(0, 2) == "<?") return startHtml("?>", line);
-        if (rest.substr(0, 9) == "<![CDATA[") return startHtml("]]>", line);
+        if (rest.substr(0, 3) == "<![" && startsWithCaseless(rest.substr(3), "cdata[")) return startHtml("]]>", line);
         if (rest[1] == '!' && rest.size() > 2 && rest[2] >= 'A' && rest[2] <= 'Z') return startHtml(">", line);
 
         const size_t nameStart = rest[1] == '/' ? 2 : 1;
@@ -546,7 +546,9 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
         }
         source.definitions_.push_back(std::move(definition));
     }
-    source.hasMarkers_ = body.wroteMarkers() || notesOutput.wroteMarkers();
+    // Separator lines count as markers: one swallowed by a raw HTML block a
+    // note left open must still be taken out.
+    source.hasMarkers_ = body.wroteMarkers() || notesOutput.wroteMarkers() || !source.notesDocument_.empty();
     source.hasReferences_ = body.sawReferences() || notesOutput.sawReferences() || !source.definitions_.empty();
     return source;
 }

@@ -8,8 +8,22 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <type_traits>
 
 namespace lumora {
+
+// A value type holding one number of a library's enumeration: made from any
+// raw value, equal and hashed by it.
+template <typename Self, typename Raw>
+struct RawCode {
+    Raw rawValue = 0;
+
+    constexpr RawCode() = default;
+    constexpr explicit RawCode(Raw raw) : rawValue(raw) {}
+
+    friend constexpr bool operator==(Self a, Self b) { return a.rawValue == b.rawValue; }
+    friend size_t qHash(Self value, size_t seed = 0) noexcept { return ::qHash(value.rawValue, seed); }
+};
 
 // The one door from Lumora to HTML. Every method is static and stateless:
 // each call builds its own engine over the text, uses it and lets it go, so
@@ -169,11 +183,8 @@ inline constexpr MultiMarkdown::Extensions MultiMarkdown::Extensions::parseITMZ{
 inline constexpr MultiMarkdown::Extensions MultiMarkdown::Extensions::randomLabels{1ull << 16};
 
 // The output formats, with MultiMarkdown's numbers (not in declaration order).
-struct MultiMarkdown::OutputFormat {
-    std::uint16_t rawValue = 0;
-
-    constexpr OutputFormat() = default;
-    constexpr explicit OutputFormat(std::uint16_t raw) : rawValue(raw) {}
+struct MultiMarkdown::OutputFormat : RawCode<OutputFormat, std::uint16_t> {
+    using RawCode::RawCode;
 
     static const OutputFormat html;
     static const OutputFormat epub;
@@ -187,8 +198,6 @@ struct MultiMarkdown::OutputFormat {
     static const OutputFormat fodt;
     static const OutputFormat opml;
     static const OutputFormat itmz;
-
-    friend constexpr bool operator==(OutputFormat a, OutputFormat b) = default;
 };
 
 inline constexpr MultiMarkdown::OutputFormat MultiMarkdown::OutputFormat::html{0};
@@ -206,11 +215,8 @@ inline constexpr MultiMarkdown::OutputFormat MultiMarkdown::OutputFormat::itmz{1
 
 // The languages of generated words; HTML output uses them for the
 // document's lang attribute.
-struct MultiMarkdown::LocalizationLanguage {
-    std::uint16_t rawValue = 0;
-
-    constexpr LocalizationLanguage() = default;
-    constexpr explicit LocalizationLanguage(std::uint16_t raw) : rawValue(raw) {}
+struct MultiMarkdown::LocalizationLanguage : RawCode<LocalizationLanguage, std::uint16_t> {
+    using RawCode::RawCode;
 
     static const LocalizationLanguage english;
     static const LocalizationLanguage spanish;
@@ -219,8 +225,6 @@ struct MultiMarkdown::LocalizationLanguage {
     static const LocalizationLanguage dutch;
     static const LocalizationLanguage swedish;
     static const LocalizationLanguage hebrew;
-
-    friend constexpr bool operator==(LocalizationLanguage a, LocalizationLanguage b) = default;
 };
 
 inline constexpr MultiMarkdown::LocalizationLanguage MultiMarkdown::LocalizationLanguage::english{0};
@@ -232,11 +236,8 @@ inline constexpr MultiMarkdown::LocalizationLanguage MultiMarkdown::Localization
 inline constexpr MultiMarkdown::LocalizationLanguage MultiMarkdown::LocalizationLanguage::hebrew{6};
 
 // The smart-quote styles; no method takes this type.
-struct MultiMarkdown::SmartQuotesLanguage {
-    std::uint16_t rawValue = 0;
-
-    constexpr SmartQuotesLanguage() = default;
-    constexpr explicit SmartQuotesLanguage(std::uint16_t raw) : rawValue(raw) {}
+struct MultiMarkdown::SmartQuotesLanguage : RawCode<SmartQuotesLanguage, std::uint16_t> {
+    using RawCode::RawCode;
 
     static const SmartQuotesLanguage english;
     static const SmartQuotesLanguage dutch;
@@ -246,8 +247,6 @@ struct MultiMarkdown::SmartQuotesLanguage {
     static const SmartQuotesLanguage spanish;
     static const SmartQuotesLanguage swedish;
     static const SmartQuotesLanguage unknown; // beyond the known styles
-
-    friend constexpr bool operator==(SmartQuotesLanguage a, SmartQuotesLanguage b) = default;
 };
 
 inline constexpr MultiMarkdown::SmartQuotesLanguage MultiMarkdown::SmartQuotesLanguage::english{0};
@@ -264,18 +263,6 @@ inline size_t qHash(MultiMarkdown::Extensions value, size_t seed = 0) noexcept
 {
     return ::qHash(quint64(value.rawValue), seed);
 }
-inline size_t qHash(MultiMarkdown::OutputFormat value, size_t seed = 0) noexcept
-{
-    return ::qHash(value.rawValue, seed);
-}
-inline size_t qHash(MultiMarkdown::LocalizationLanguage value, size_t seed = 0) noexcept
-{
-    return ::qHash(value.rawValue, seed);
-}
-inline size_t qHash(MultiMarkdown::SmartQuotesLanguage value, size_t seed = 0) noexcept
-{
-    return ::qHash(value.rawValue, seed);
-}
 
 } // namespace lumora
 
@@ -286,26 +273,11 @@ struct std::hash<lumora::MultiMarkdown::Extensions> {
         return std::hash<std::uint64_t>()(value.rawValue);
     }
 };
-template <>
-struct std::hash<lumora::MultiMarkdown::OutputFormat> {
-    size_t operator()(lumora::MultiMarkdown::OutputFormat value) const noexcept
-    {
-        return std::hash<std::uint16_t>()(value.rawValue);
-    }
-};
-template <>
-struct std::hash<lumora::MultiMarkdown::LocalizationLanguage> {
-    size_t operator()(lumora::MultiMarkdown::LocalizationLanguage value) const noexcept
-    {
-        return std::hash<std::uint16_t>()(value.rawValue);
-    }
-};
-template <>
-struct std::hash<lumora::MultiMarkdown::SmartQuotesLanguage> {
-    size_t operator()(lumora::MultiMarkdown::SmartQuotesLanguage value) const noexcept
-    {
-        return std::hash<std::uint16_t>()(value.rawValue);
-    }
+
+template <typename T>
+    requires std::is_base_of_v<lumora::RawCode<T, decltype(T::rawValue)>, T>
+struct std::hash<T> {
+    size_t operator()(T value) const noexcept { return std::hash<decltype(T::rawValue)>()(value.rawValue); }
 };
 
 #include "multimarkdown_binding/MultiMarkdownTokenType.h"

@@ -11,11 +11,8 @@ namespace lumora {
 // MultiMarkdown's token codes (0 to 39 and 50 to 222), each named after the
 // library's token in lower camel case. Kept for completeness of the option
 // and code types; nothing in Lumora takes or returns it.
-struct MultiMarkdown::TokenType {
-    std::uint16_t rawValue = 0;
-
-    constexpr TokenType() = default;
-    constexpr explicit TokenType(std::uint16_t raw) : rawValue(raw) {}
+struct MultiMarkdown::TokenType : RawCode<TokenType, std::uint16_t> {
+    using RawCode::RawCode;
 
     // The constant's name for the named codes, "token" and the number for
     // the others (40 to 49, above 222).
@@ -237,8 +234,6 @@ struct MultiMarkdown::TokenType {
     static const TokenType textPlain;
     static const TokenType textReplacementChar;
     static const TokenType manualLabel;
-
-    friend constexpr bool operator==(TokenType a, TokenType b) = default;
 };
 
 inline constexpr MultiMarkdown::TokenType MultiMarkdown::TokenType::docStartToken{0};
@@ -455,17 +450,4 @@ inline constexpr MultiMarkdown::TokenType MultiMarkdown::TokenType::textPlain{22
 inline constexpr MultiMarkdown::TokenType MultiMarkdown::TokenType::textReplacementChar{221};
 inline constexpr MultiMarkdown::TokenType MultiMarkdown::TokenType::manualLabel{222};
 
-inline size_t qHash(MultiMarkdown::TokenType value, size_t seed = 0) noexcept
-{
-    return ::qHash(value.rawValue, seed);
-}
-
 } // namespace lumora
-
-template <>
-struct std::hash<lumora::MultiMarkdown::TokenType> {
-    size_t operator()(lumora::MultiMarkdown::TokenType value) const noexcept
-    {
-        return std::hash<std::uint16_t>()(value.rawValue);
-    }
-};

@@ -94,6 +94,13 @@ TEST(MultiMarkdownRobustness, LeftOpenBlocksDoNotSwallowTheNotes)
     EXPECT_TRUE(before.contains(QLatin1String("<li id=\"fn:1\">\n<p>One")));
     EXPECT_TRUE(before.contains(QLatin1String("<pre>\nnever closed")));
 
+    // A note that opens raw HTML (CDATA, in any case) and never closes it
+    // swallows the next note; no separator of ours may show.
+    const QString cdata = htmlOf(QStringLiteral("a[^1] b[^2]\n\n[^1]: One\n<![cdata[ open\n\n[^2]: Two\n"));
+    expectClean(cdata, "open CDATA in a note");
+    EXPECT_FALSE(cdata.contains(QLatin1String("<!---->")));
+    EXPECT_TRUE(cdata.contains(QLatin1String("Two")));
+
     const QString fenced = htmlOf(QStringLiteral("a[^1] b[^2]\n\n[^1]: Code:\n\n    ```\n    open\n\n[^2]: Second.\n"));
     expectClean(fenced, "open fence in a note");
     EXPECT_TRUE(fenced.contains(QLatin1String("Second.")));
