@@ -1,0 +1,35 @@
+#pragma once
+
+#include "multimarkdown_binding/DialectSource.h"
+
+#include <string>
+
+namespace lumora {
+
+// The second half of a conversion: cmark-gfm parses the prepared text (with
+// tables, strikethrough on a double tilde only, autolinks, smart punctuation,
+// raw HTML kept, and a syntax extension of ours that turns the CriticMarkup
+// markers into <ins>, <del>, <mark> and comment spans), then a pass over the
+// tree finds the note, citation, glossary and abbreviation references, gives
+// headings their ids and levels, puts the markers cmark left in code and raw
+// HTML back as written, and appends the notes lists; cmark renders the tree.
+class DialectRenderer {
+public:
+    struct Options {
+        bool smart = true;
+        bool notes = true;
+        bool critic = true;
+        bool criticAccept = false;
+        bool criticReject = false;
+        bool labels = true;
+        int headingShift = 0; // added to every heading level (at most 6)
+    };
+
+    // The HTML fragment for source's document.
+    static std::string renderHtml(const DialectSource& source, const Options& options);
+
+    // cmark-gfm's version text.
+    static std::string engineVersion();
+};
+
+} // namespace lumora

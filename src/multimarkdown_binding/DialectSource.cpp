@@ -1,0 +1,611 @@
+#include "multimarkdown_binding/DialectSource.h"
+
+#include "multimarkdown_binding/DialectMarkers.h"
+#include "multimarkdown_binding/EngineText.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+namespace lumora {
+
+namespace {
+
+using namespace dialect;
+
+size_t leadingSpaces(std::string_view line)
+{
+    size_t n = 0;
+    while (n < line.size() && line[n] == ' ') ++n;
+    return n;
+}
+
+bool isIndentedLine(std::string_view line)
+{
+    return (!line.empty() && line[0] == '\t') || leadingSpaces(line) >= 4;
+}
+
+// The line without up to four columns of indentation (four spaces or a tab).
+std::string_view dedented(std::string_view line)
+{
+    if (!line.empty() && line[0] == '\t') return line.substr(1);
+    return line.substr(std::min<size_t>(leadingSpaces(line), 4));
+}
+
+bool startsWithCaseless(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (asciiLower(text[i]) != prefix[i]) return false;
+    return true;
+}
+
+bool containsCaseless(std::string_view text, std::string_view needle)
+{
+    if (needle.size() > text.size()) return false;
+    for (size_t i = 0; i + needle.size() <= text.size(); ++i)
+        if (startsWithCaseless(text.substr(i), needle)) return true;
+    return false;
+}
+
+bool isAtxHeading(std::string_view line)
+{
+    const size_t indent = leadingSpaces(line);
+    if (indent > 3) return false;
+    size_t i = indent;
+    while (i < line.size() && line[i] == '#') ++i;
+    const size_t hashes = i - indent;
+    return hashes >= 1 && hashes <= 6 && (i == line.size() || line[i] == ' ' || line[i] == '\t');
+}
+
+// A line that begins a block of its own and so ends a definition's lazy
+// continuation: heading, quote, fence, list item or thematic break.
+bool startsBlock(std::string_view line)
+{
+    const size_t indent = leadingSpaces(line);
+    if (indent > 3) return false;
+    const std::string_view rest = line.substr(indent);
+    if (rest.empty()) return false;
+    if (isAtxHeading(line) || rest[0] == '>') return true;
+    if (rest.substr(0, 3) == "```" || rest.substr(0, 3) == "~~~") return true;
+    const char c = rest[0];
+    if ((c == '-' || c == '+' || c == '*')
+        && (rest.size() == 1 || rest[1] == ' ' || rest[1] == '\t'))
+        return true;
+    size_t digits = 0;
+    while (digits < rest.size() && digits < 10 && rest[digits] >= '0' && rest[digits] <= '9')
+        ++digits;
+    if (digits > 0 && digits < rest.size() && (rest[digits] == '.' || rest[digits] == ')')
+        && (digits + 1 == rest.size() || rest[digits + 1] == ' ' || rest[digits + 1] == '\t'))
+        return true;
+    if (c == '-' || c == '*' || c == '_') {
+        size_t count = 0;
+        for (char d : rest) {
+            if (d == c) ++count;
+            else if (d != ' ' && d != '\t') return false;
+        }
+        return count >= 3;
+    }
+    return false;
+}
+
+bool isTagNameChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// The HTML tags that start a raw HTML block which may interrupt a paragraph
+// and runs to the next blank line.
+bool isBlockTagName(std::string_view name)
+{
+    static constexpr std::string_view names[] = {
+        "address", "article", "aside", "base", "basefont", "blockquote", "body", "caption", "center", "col",
+        "colgroup", "dd", "details", "dialog", "dir", "div", "dl", "dt", "fieldset", "figcaption", "figure",
+        "footer", "form", "frame", "frameset", "h1", "h2", "h3", "h4", "h5", "h6", "head", "header", "hr",
+        "html", "iframe", "legend", "li", "link", "main", "menu", "menuitem", "nav", "noframes", "ol",
+        "optgroup", "option", "p", "param", "section", "source", "summary", "table", "tbody", "td", "tfoot",
+        "th", "thead", "title", "tr", "track", "ul"};
+    if (name.size() > 10) return false;
+    std::string lower;
+    for (char c : name) lower += asciiLower(c);
+    for (std::string_view known : names)
+        if (lower == known) return true;
+    return false;
+}
+
+// Follows, line by line at the top level of a text, what cmark reads as code
+// or raw HTML: fenced code blocks, the raw HTML blocks that run to an end
+// marker (script, pre, style, comments, processing instructions,
+// declarations, CDATA) and those that run to the next blank line.
+class BlockTracker {
+public:
+    bool isInsideBlock() const { return state_ != State::normal; }
+
+    void feed(std::string_view line)
+    {
+        const bool previousBlank = previousBlank_;
+        previousBlank_ = isBlankLine(line);
+        switch (state_) {
+        case State::fence:
+            if (closesFence(line)) state_ = State::normal;
+            return;
+        case State::html:
+            if (endsHtml(line)) state_ = State::normal;
+            return;
+        case State::htmlToBlank:
+            if (previousBlank_) state_ = State::normal;
+            return;
+        case State::normal:
+            break;
+        }
+        const size_t indent = leadingSpaces(line);
+        if (indent > 3) return;
+        const std::string_view rest = line.substr(indent);
+        if (!rest.empty() && (rest[0] == '`' || rest[0] == '~')) {
+            size_t run = 0;
+            while (run < rest.size() && rest[run] == rest[0]) ++run;
+            if (run >= 3 && (rest[0] == '~' || rest.substr(run).find('`') == std::string_view::npos)) {
+                state_ = State::fence;
+                fenceChar_ = rest[0];
+                fenceLength_ = run;
+            }
+            return;
+        }
+        if (rest.size() < 2 || rest[0] != '<') return;
+        static constexpr std::string_view rawTags[] = {"script", "pre", "style"};
+        for (size_t i = 0; i < 3; ++i) {
+            const std::string_view tag = rawTags[i];
+            if (startsWithCaseless(rest.substr(1), tag)) {
+                const size_t after = 1 + tag.size();
+                if (after == rest.size() || rest[after] == ' ' || rest[after] == '\t' || rest[after] == '>') {
+                    static constexpr std::string_view endTags[] = {"</script>", "</pre>", "</style>"};
+                    startHtml(endTags[i], line);
+                    return;
+                }
+            }
+        }
+        if (rest.substr(0, 4) == "<!--") return startHtml("-->", line);
+        if (rest.substr(0, 2) == "<?") return startHtml("?>", line);
+        if (rest.substr(0, 3) == "<![" && startsWithCaseless(rest.substr(3), "cdata[")) return startHtml("]]>", line);
+        if (rest[1] == '!' && rest.size() > 2 && rest[2] >= 'A' && rest[2] <= 'Z') return startHtml(">", line);
+
+        const size_t nameStart = rest[1] == '/' ? 2 : 1;
+        size_t nameEnd = nameStart;
+        while (nameEnd < rest.size() && isTagNameChar(rest[nameEnd])) ++nameEnd;
+        if (nameEnd == nameStart || !((rest[nameStart] >= 'a' && rest[nameStart] <= 'z')
+                                      || (rest[nameStart] >= 'A' && rest[nameStart] <= 'Z')))
+            return;
+        const char after = nameEnd < rest.size() ? rest[nameEnd] : ' ';
+        if (isBlockTagName(rest.substr(nameStart, nameEnd - nameStart))) {
+            if (after == ' ' || after == '\t' || after == '>' || rest.substr(nameEnd, 2) == "/>")
+                state_ = State::htmlToBlank;
+            return;
+        }
+        // Any other tag alone on its line, not in the middle of a paragraph.
+        if (previousBlank && trimmedSpaces(rest).back() == '>') state_ = State::htmlToBlank;
+    }
+
+    // A line that ends the open block, for text that must not be swallowed
+    // by it.
+    std::string closingLine() const
+    {
+        if (state_ == State::fence) return std::string(fenceLength_, fenceChar_);
+        if (state_ == State::html) return std::string(htmlEnd_);
+        return {};
+    }
+
+private:
+    enum class State { normal, fence, html, htmlToBlank };
+
+    bool closesFence(std::string_view line) const
+    {
+        const size_t indent = leadingSpaces(line);
+        if (indent > 3) return false;
+        size_t run = indent;
+        while (run < line.size() && line[run] == fenceChar_) ++run;
+        return run - indent >= fenceLength_ && isBlankLine(line.substr(run));
+    }
+
+    bool endsHtml(std::string_view line) const { return containsCaseless(line, htmlEnd_); }
+
+    void startHtml(std::string_view end, std::string_view line)
+    {
+        htmlEnd_ = end;
+        state_ = endsHtml(line.substr(leadingSpaces(line) + 2)) ? State::normal : State::html;
+    }
+
+    State state_ = State::normal;
+    bool previousBlank_ = true;
+    char fenceChar_ = '`';
+    size_t fenceLength_ = 0;
+    std::string_view htmlEnd_;
+};
+
+struct DefinitionStart {
+    NoteKind kind;
+    std::string_view label;
+    std::string_view rest;
+};
+
+// "[^id]: text", "[#key]: text", "[?term]: text" or "[>ABBR]: text".
+std::optional<DefinitionStart> definitionStart(std::string_view line)
+{
+    const size_t indent = leadingSpaces(line);
+    if (indent > 3 || line.size() < indent + 5 || line[indent] != '[') return std::nullopt;
+    NoteKind kind;
+    switch (line[indent + 1]) {
+    case '^': kind = NoteKind::footnote; break;
+    case '#': kind = NoteKind::citation; break;
+    case '?': kind = NoteKind::glossary; break;
+    case '>': kind = NoteKind::abbreviation; break;
+    default: return std::nullopt;
+    }
+    size_t i = indent + 2;
+    while (i < line.size() && line[i] != ']' && line[i] != '[') {
+        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        ++i;
+    }
+    if (i + 1 >= line.size() || line[i] != ']' || line[i + 1] != ':') return std::nullopt;
+    const std::string_view label = trimmedSpaces(line.substr(indent + 2, i - indent - 2));
+    if (label.empty()) return std::nullopt;
+    return DefinitionStart{kind, label, trimmedSpaces(line.substr(i + 2))};
+}
+
+// "[label]: destination" on one line: a link reference definition that the
+// notes, parsed on their own, must know too.
+bool isLinkDefinition(std::string_view line)
+{
+    const size_t indent = leadingSpaces(line);
+    if (indent > 3 || line.size() < indent + 4 || line[indent] != '[') return false;
+    size_t i = indent + 1;
+    if (i < line.size() && (line[i] == '^' || line[i] == '#' || line[i] == '?' || line[i] == '>')) return false;
+    while (i < line.size() && line[i] != ']' && line[i] != '[') {
+        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        ++i;
+    }
+    if (i == indent + 1 || i + 1 >= line.size() || line[i] != ']' || line[i + 1] != ':') return false;
+    return !trimmedSpaces(line.substr(i + 2)).empty();
+}
+
+// Writes lines with CriticMarkup delimiters and escaped brackets turned into
+// markers. A backslash escape is copied whole, so an escaped brace or tilde
+// never starts a delimiter. Runs of ordinary bytes are copied in one go.
+class MarkedWriter {
+public:
+    MarkedWriter(std::string& out, bool notes, bool critic) : out_(out), notes_(notes), critic_(critic)
+    {
+        interesting_.fill(false);
+        interesting_[size_t('\\')] = true;
+        if (notes) interesting_[size_t('[')] = true;
+        if (critic)
+            for (char c : {'{', '+', '-', '~', '=', '<'}) interesting_[size_t(c)] = true;
+    }
+
+    bool wroteMarkers() const { return wroteMarkers_; }
+    bool sawReferences() const { return sawReferences_; }
+
+    // Writes line; true when it holds a marker or reference syntax.
+    bool write(std::string_view line)
+    {
+        bool interesting = false;
+        const size_t n = line.size();
+        size_t i = 0;
+        while (i < n) {
+            size_t run = i;
+            while (run < n && !interesting_[static_cast<unsigned char>(line[run])]) ++run;
+            out_.append(line.data() + i, run - i);
+            i = run;
+            if (i >= n) break;
+            const char c = line[i];
+            const char next = i + 1 < n ? line[i + 1] : '\0';
+            const char third = i + 2 < n ? line[i + 2] : '\0';
+            if (c == '\\' && next != '\0') {
+                if (notes_ && (next == '[' || next == ']')) {
+                    out_ += char(next == '[' ? escapedOpenBracket : escapedCloseBracket);
+                    wroteMarkers_ = interesting = true;
+                } else {
+                    out_ += c;
+                    out_ += next;
+                }
+                i += 2;
+                continue;
+            }
+            if (c == '[') {
+                if (next == '^' || next == '#' || next == '?' || next == '>') sawReferences_ = interesting = true;
+                out_ += c;
+                ++i;
+                continue;
+            }
+            if (critic_) {
+                unsigned char marker = 0;
+                size_t length = 3;
+                if (c == '{' && next == third) {
+                    switch (next) {
+                    case '+': marker = insertionOpen; break;
+                    case '-': marker = deletionOpen; break;
+                    case '~': marker = substitutionOpen; break;
+                    case '=': marker = highlightOpen; break;
+                    case '>': marker = commentOpen; break;
+                    default: break;
+                    }
+                } else if (third == '}' && c == next) {
+                    switch (c) {
+                    case '+': marker = insertionClose; break;
+                    case '-': marker = deletionClose; break;
+                    case '~': marker = substitutionClose; break;
+                    case '=': marker = highlightClose; break;
+                    case '<': marker = commentClose; break;
+                    default: break;
+                    }
+                } else if (c == '~' && next == '>') {
+                    marker = substitutionSplit;
+                    length = 2;
+                }
+                if (marker != 0) {
+                    out_ += char(marker);
+                    wroteMarkers_ = interesting = true;
+                    i += length;
+                    continue;
+                }
+            }
+            out_ += c;
+            ++i;
+        }
+        return interesting;
+    }
+
+private:
+    std::string& out_;
+    bool notes_;
+    bool critic_;
+    std::array<bool, 256> interesting_;
+    bool wroteMarkers_ = false;
+    bool sawReferences_ = false;
+};
+
+// Whether a line may be a heading or a heading's underline, inside any
+// quotes and list items: such lines need the tree pass too (for labels and
+// levels). Guessing too many is harmless.
+bool mayBeHeading(std::string_view line)
+{
+    size_t i = 0;
+    while (i < line.size()) {
+        const char c = line[i];
+        if (c == ' ' || c == '\t' || c == '>') {
+            ++i;
+        } else if ((c == '-' || c == '+' || c == '*') && i + 1 < line.size() && (line[i + 1] == ' ' || line[i + 1] == '\t')) {
+            i += 2;
+        } else if (c >= '0' && c <= '9') {
+            size_t j = i;
+            while (j < line.size() && line[j] >= '0' && line[j] <= '9') ++j;
+            if (j + 1 < line.size() && (line[j] == '.' || line[j] == ')') && (line[j + 1] == ' ' || line[j + 1] == '\t'))
+                i = j + 2;
+            else
+                break;
+        } else {
+            break;
+        }
+    }
+    if (i >= line.size()) return false;
+    if (line[i] == '#') return true;
+    if (line[i] != '=' && line[i] != '-') return false;
+    const char underline = line[i];
+    for (size_t j = i; j < line.size(); ++j)
+        if (line[j] != underline && line[j] != ' ' && line[j] != '\t') return false;
+    return true;
+}
+
+// One document being written: its lines, counted, and the numbers of those
+// that hold markers or reference syntax or may be headings.
+class Output {
+public:
+    Output(std::string& text, std::vector<int>& interestingLines, const DialectSource::Options& options)
+        : text_(text), interestingLines_(interestingLines), writer_(text, options.notes, options.critic)
+    {
+    }
+
+    void write(std::string_view line)
+    {
+        const bool marked = writer_.write(line);
+        if (marked || mayBeHeading(line)) interestingLines_.push_back(lineCount_ + 1);
+        text_ += '\n';
+        ++lineCount_;
+    }
+
+    // A line of our own, written as it is.
+    void writeRaw(std::string_view line)
+    {
+        text_.append(line);
+        text_ += '\n';
+        ++lineCount_;
+    }
+
+    int lineCount() const { return lineCount_; }
+    bool wroteMarkers() const { return writer_.wroteMarkers(); }
+    bool sawReferences() const { return writer_.sawReferences(); }
+
+private:
+    std::string& text_;
+    std::vector<int>& interestingLines_;
+    MarkedWriter writer_;
+    int lineCount_ = 0;
+};
+
+struct PendingNote {
+    NoteDefinition definition;
+    std::vector<std::string_view> lines;
+};
+
+} // namespace
+
+DialectSource DialectSource::prepare(std::string_view text, Options options)
+{
+    DialectSource source;
+    if (options.metadata) {
+        source.metadata_ = MetadataBlock::parse(text);
+        if (source.metadata_.isPresent()) text.remove_prefix(source.metadata_.bodyOffset());
+    }
+    if (!options.notes && !options.critic) {
+        source.document_.assign(text);
+        return source;
+    }
+
+    source.document_.reserve(text.size() + text.size() / 8 + 64);
+    Output body(source.document_, source.interestingLines_, options);
+
+    std::vector<PendingNote> notes;
+    std::vector<std::string_view> linkDefinitions;
+    BlockTracker tracker;
+    bool inDefinition = false;
+    int blanksInDefinition = 0;
+    bool definitionMayStart = true;
+
+    size_t position = 0;
+    while (position < text.size()) {
+        const size_t newline = text.find('\n', position);
+        const size_t lineEnd = newline == std::string_view::npos ? text.size() : newline;
+        const std::string_view line = text.substr(position, lineEnd - position);
+        position = newline == std::string_view::npos ? text.size() : newline + 1;
+
+        if (inDefinition) {
+            PendingNote& note = notes.back();
+            if (isBlankLine(line)) {
+                ++blanksInDefinition;
+                continue;
+            }
+            if (blanksInDefinition == 0) {
+                if (!definitionStart(line) && !startsBlock(line)) {
+                    note.lines.push_back(dedented(line));
+                    continue;
+                }
+                inDefinition = false;
+                definitionMayStart = true;
+            } else if (isIndentedLine(line)) {
+                note.lines.insert(note.lines.end(), size_t(blanksInDefinition), std::string_view());
+                note.lines.push_back(dedented(line));
+                blanksInDefinition = 0;
+                continue;
+            } else {
+                inDefinition = false;
+                for (int i = 0; i < blanksInDefinition; ++i) body.write({});
+                definitionMayStart = true;
+            }
+        }
+
+        if (options.notes && !tracker.isInsideBlock()) {
+            if (definitionMayStart) {
+                if (const std::optional<DefinitionStart> start = definitionStart(line)) {
+                    PendingNote note;
+                    note.definition.kind = start->kind;
+                    note.definition.key = normalizedNoteKey(start->label);
+                    note.definition.label = std::string(start->label);
+                    if (!start->rest.empty()) note.lines.push_back(start->rest);
+                    notes.push_back(std::move(note));
+                    inDefinition = true;
+                    blanksInDefinition = 0;
+                    continue;
+                }
+            }
+            if (isLinkDefinition(line)) linkDefinitions.push_back(line);
+        }
+        body.write(line);
+        tracker.feed(line);
+        definitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line));
+    }
+
+    // The notes form a document of their own, parsed apart from the body so
+    // that nothing left open in one can swallow the other. It begins with the
+    // body's link definitions; each note follows a separator comment.
+    Output notesOutput(source.notesDocument_, source.interestingNoteLines_, options);
+    bool hasNoteText = false;
+    for (const PendingNote& note : notes) hasNoteText |= note.definition.kind != NoteKind::abbreviation;
+    if (hasNoteText)
+        for (std::string_view line : linkDefinitions) notesOutput.write(line);
+
+    source.definitions_.reserve(notes.size());
+    for (PendingNote& note : notes) {
+        NoteDefinition& definition = note.definition;
+        if (definition.kind == NoteKind::abbreviation) {
+            for (std::string_view line : note.lines) {
+                const std::string_view words = trimmedSpaces(line);
+                if (words.empty()) continue;
+                if (!definition.title.empty()) definition.title += ' ';
+                definition.title.append(words);
+            }
+        } else {
+            notesOutput.write({});
+            notesOutput.writeRaw(noteSeparatorLine);
+            definition.firstLine = notesOutput.lineCount() + 1;
+            BlockTracker noteTracker;
+            for (std::string_view line : note.lines) {
+                notesOutput.write(line);
+                noteTracker.feed(line);
+            }
+            if (noteTracker.isInsideBlock()) notesOutput.write(noteTracker.closingLine());
+            definition.lastLine = notesOutput.lineCount();
+        }
+        source.definitions_.push_back(std::move(definition));
+    }
+    // Separator lines count as markers: one swallowed by a raw HTML block a
+    // note left open must still be taken out.
+    source.hasMarkers_ = body.wroteMarkers() || notesOutput.wroteMarkers() || !source.notesDocument_.empty();
+    source.hasReferences_ = body.sawReferences() || notesOutput.sawReferences() || !source.definitions_.empty();
+    return source;
+}
+
+bool DialectSource::hasInterestingLine(Part part, int firstLine, int lastLine) const
+{
+    const std::vector<int>& lines = part == Part::body ? interestingLines_ : interestingNoteLines_;
+    const auto it = std::lower_bound(lines.begin(), lines.end(), firstLine);
+    return it != lines.end() && *it <= lastLine;
+}
+
+std::string DialectSource::normalizedNoteKey(std::string_view label)
+{
+    std::string key;
+    key.reserve(label.size());
+    bool pendingSpace = false;
+    auto put = [&](std::string_view piece) {
+        if (pendingSpace && !key.empty()) key += ' ';
+        pendingSpace = false;
+        key.append(piece);
+    };
+    for (size_t i = 0; i < label.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(label[i]);
+        if (c == ' ' || c == '\t' || c == '\n') {
+            pendingSpace = true;
+        } else if (c == '\\' && i + 1 < label.size()
+                   && std::ispunct(static_cast<unsigned char>(label[i + 1]))) {
+            put(label.substr(i + 1, 1));
+            ++i;
+        } else if (c == escapedOpenBracket) {
+            put("[");
+        } else if (c == escapedCloseBracket) {
+            put("]");
+        } else if (c == 0xE2 && i + 2 < label.size() && static_cast<unsigned char>(label[i + 1]) == 0x80) {
+            std::string_view plain;
+            switch (static_cast<unsigned char>(label[i + 2])) {
+            case 0x93: plain = "--"; break;
+            case 0x94: plain = "---"; break;
+            case 0xA6: plain = "..."; break;
+            case 0x98:
+            case 0x99: plain = "'"; break;
+            case 0x9C:
+            case 0x9D: plain = "\""; break;
+            default: break;
+            }
+            if (plain.empty()) {
+                put(label.substr(i, 1));
+            } else {
+                put(plain);
+                i += 2;
+            }
+        } else {
+            const char lower = asciiLower(char(c));
+            put(std::string_view(&lower, 1));
+        }
+    }
+    return key;
+}
+
+} // namespace lumora

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "multimarkdown_binding/MetadataBlock.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumora {
+
+enum class NoteKind { footnote, citation, glossary, abbreviation };
+
+// A definition taken out of the text: "[^id]: text", "[#key]: text",
+// "[?term]: text" or "[>ABBR]: text".
+struct NoteDefinition {
+    NoteKind kind = NoteKind::footnote;
+    std::string key;   // normalised (DialectSource::normalizedNoteKey)
+    std::string label; // as written: the glossary term, the abbreviation
+    std::string title; // abbreviations: the expansion as plain text
+    // The lines of the definition's content in DialectSource::notesDocument(),
+    // 1-based and inclusive (empty when lastLine < firstLine).
+    int firstLine = 0;
+    int lastLine = -1;
+};
+
+// The first pass of a conversion, linear in the text: it takes off the
+// metadata block, takes the note, citation, glossary and abbreviation
+// definitions out of the body into a notes document of their own (each after
+// a separator comment, so that cmark parses each as top-level blocks and the
+// second pass can move them into the notes lists; the body's one-line link
+// definitions come first, so that the notes can use them), and turns
+// CriticMarkup delimiters and escaped brackets into markers (see
+// DialectMarkers.h).
+//
+// It reads lines at the top level only: definitions start at the beginning
+// of a line (at most three spaces in), after a blank line, a heading or
+// another definition, and never inside a fenced code block or a raw HTML
+// block of the kinds that run to an end marker.
+class DialectSource {
+public:
+    struct Options {
+        bool metadata = true;
+        bool notes = true;
+        bool critic = true;
+    };
+
+    // text: engine text (see EngineText.h).
+    static DialectSource prepare(std::string_view text, Options options);
+
+    enum class Part { body, notes };
+
+    const std::string& document() const { return document_; }
+    const std::string& notesDocument() const { return notesDocument_; }
+    const MetadataBlock& metadata() const { return metadata_; }
+    const std::vector<NoteDefinition>& definitions() const { return definitions_; }
+    // Whether the document holds any marker (see DialectMarkers.h).
+    bool hasMarkers() const { return hasMarkers_; }
+    // Whether the text holds any "[^", "[#", "[?" or "[>", or a definition.
+    bool hasReferences() const { return hasReferences_; }
+    // Whether a line from firstLine to lastLine (1-based, inclusive) of a
+    // document holds a marker or reference syntax or may be a heading: the
+    // blocks made of other lines need no pass over their inlines.
+    bool hasInterestingLine(Part part, int firstLine, int lastLine) const;
+
+    // A label as notes are looked up: ASCII letters lower-cased, runs of
+    // white space as one space, trimmed, backslash escapes removed, and the
+    // typographic characters of smart typography (dashes, ellipsis, curly
+    // quotes) read as the straight characters they come from, so that
+    // "[^a--b]" finds "[^a--b]:" with or without smart typography.
+    static std::string normalizedNoteKey(std::string_view label);
+
+private:
+    std::string document_;
+    std::string notesDocument_;
+    MetadataBlock metadata_;
+    std::vector<NoteDefinition> definitions_;
+    std::vector<int> interestingLines_;
+    std::vector<int> interestingNoteLines_;
+    bool hasMarkers_ = false;
+    bool hasReferences_ = false;
+};
+
+} // namespace lumora

@@ -1,0 +1,85 @@
+#include "multimarkdown_binding/EngineText.h"
+
+namespace lumora {
+
+namespace {
+
+constexpr char16_t replacementCharacter = 0xFFFD;
+
+inline bool isRejectedControl(char16_t unit)
+{
+    return unit < 0x20 && unit != u'\t' && unit != u'\n' && unit != 0x0B && unit != 0x0C
+        && unit != u'\r';
+}
+
+inline char* putCodePoint(char* out, char32_t cp)
+{
+    if (cp < 0x80) {
+        *out++ = char(cp);
+    } else if (cp < 0x800) {
+        *out++ = char(0xC0 | (cp >> 6));
+        *out++ = char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *out++ = char(0xE0 | (cp >> 12));
+        *out++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = char(0x80 | (cp & 0x3F));
+    } else {
+        *out++ = char(0xF0 | (cp >> 18));
+        *out++ = char(0x80 | ((cp >> 12) & 0x3F));
+        *out++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = char(0x80 | (cp & 0x3F));
+    }
+    return out;
+}
+
+} // namespace
+
+std::string engineTextFromString(const QString& text)
+{
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.utf16());
+    const qsizetype count = text.size();
+    std::string result;
+    // Three bytes per UTF-16 unit is the most any unit can need.
+    result.resize(size_t(count) * 3);
+    char* out = result.data();
+
+    qsizetype i = 0;
+    if (count > 0 && units[0] == 0xFEFF) i = 1;
+    for (; i < count; ++i) {
+        const char16_t unit = units[i];
+        if (unit >= 0x20 && unit < 0x80) {
+            *out++ = char(unit);
+        } else if (unit < 0x80) {
+            if (unit == u'\r') {
+                *out++ = '\n';
+                if (i + 1 < count && units[i + 1] == u'\n') ++i;
+            } else if (isRejectedControl(unit)) {
+                out = putCodePoint(out, replacementCharacter);
+            } else {
+                *out++ = char(unit);
+            }
+        } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+                const char32_t cp = 0x10000 + ((char32_t(unit) - 0xD800) << 10)
+                    + (char32_t(units[i + 1]) - 0xDC00);
+                out = putCodePoint(out, cp);
+                ++i;
+            } else {
+                out = putCodePoint(out, replacementCharacter);
+            }
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            out = putCodePoint(out, replacementCharacter);
+        } else {
+            out = putCodePoint(out, unit);
+        }
+    }
+    result.resize(size_t(out - result.data()));
+    return result;
+}
+
+QString stringFromEngineText(std::string_view bytes)
+{
+    return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+}
+
+} // namespace lumora

@@ -1,0 +1,132 @@
+#include "multimarkdown_binding/MetadataBlock.h"
+
+#include "multimarkdown_binding/EngineText.h"
+
+#include <array>
+#include <unordered_set>
+
+namespace lumora {
+
+namespace {
+
+bool isAsciiAlnum(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// "Key: value" at the start of line: the key's length (up to the colon),
+// or nothing.
+std::optional<size_t> keyLength(std::string_view line)
+{
+    if (line.empty() || !isAsciiAlnum(line[0])) return std::nullopt;
+    size_t i = 1;
+    while (i < line.size()) {
+        const char c = line[i];
+        if (c == ':') break;
+        if (!isAsciiAlnum(c) && c != ' ' && c != '_' && c != '-') return std::nullopt;
+        ++i;
+    }
+    if (i >= line.size()) return std::nullopt;
+    if (i + 1 < line.size() && line[i + 1] != ' ' && line[i + 1] != '\t') return std::nullopt;
+    return i;
+}
+
+bool isContinuation(std::string_view line)
+{
+    return !line.empty() && (line[0] == ' ' || line[0] == '\t') && !isBlankLine(line);
+}
+
+} // namespace
+
+MetadataBlock MetadataBlock::parse(std::string_view text)
+{
+    MetadataBlock block;
+    std::vector<Entry> entries;
+    size_t position = 0;
+    bool first = true;
+    while (position < text.size()) {
+        const size_t newline = text.find('\n', position);
+        const size_t lineEnd = newline == std::string_view::npos ? text.size() : newline;
+        const std::string_view line = text.substr(position, lineEnd - position);
+        const size_t next = newline == std::string_view::npos ? text.size() : newline + 1;
+        if (isBlankLine(line)) {
+            if (first) return block;
+            position = next;
+            break;
+        }
+        if (!first && isContinuation(line)) {
+            std::string& value = entries.back().value;
+            const std::string_view more = trimmedSpaces(line);
+            if (!value.empty()) value += '\n';
+            value.append(more);
+        } else if (const std::optional<size_t> length = keyLength(line)) {
+            entries.push_back(
+                {normalizedKey(line.substr(0, *length)),
+                 std::string(trimmedSpaces(line.substr(*length + 1)))});
+        } else {
+            return block;
+        }
+        first = false;
+        position = next;
+    }
+    if (entries.empty()) return block;
+    block.present_ = true;
+    block.bodyOffset_ = position;
+    block.entries_ = std::move(entries);
+    return block;
+}
+
+std::vector<std::string> MetadataBlock::keys() const
+{
+    std::vector<std::string> result;
+    std::unordered_set<std::string_view> seen;
+    for (const Entry& entry : entries_)
+        if (seen.insert(entry.key).second) result.push_back(entry.key);
+    return result;
+}
+
+std::optional<std::string> MetadataBlock::value(std::string_view key) const
+{
+    const std::string wanted = normalizedKey(key);
+    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it)
+        if (it->key == wanted) return it->value;
+    return std::nullopt;
+}
+
+bool MetadataBlock::isControlKey(std::string_view key)
+{
+    static constexpr std::array<std::string_view, 5> controlKeys{
+        "baseheaderlevel", "htmlheaderlevel", "language", "quoteslanguage", "latexmode"};
+    for (std::string_view control : controlKeys)
+        if (key == control) return true;
+    return false;
+}
+
+bool MetadataBlock::hasDocumentKeys() const
+{
+    for (const Entry& entry : entries_)
+        if (!isControlKey(entry.key)) return true;
+    return false;
+}
+
+int MetadataBlock::headingShift() const
+{
+    for (std::string_view key : {std::string_view("htmlheaderlevel"), std::string_view("baseheaderlevel")}) {
+        const std::optional<std::string> text = value(key);
+        if (!text) continue;
+        const std::string_view digits = trimmedSpaces(*text);
+        if (digits.size() == 1 && digits[0] >= '1' && digits[0] <= '6') return digits[0] - '1';
+    }
+    return 0;
+}
+
+std::string MetadataBlock::normalizedKey(std::string_view key)
+{
+    std::string result;
+    result.reserve(key.size());
+    for (char c : key)
+        if (c != ' ' && c != '\t') result += asciiLower(c);
+    return result;
+}
+
+} // namespace lumora

@@ -1,0 +1,184 @@
+#include "multimarkdown_binding/MultiMarkdown.h"
+
+#include "multimarkdown_binding/DialectRenderer.h"
+#include "multimarkdown_binding/DialectSource.h"
+#include "multimarkdown_binding/EngineText.h"
+#include "multimarkdown_binding/MetadataBlock.h"
+
+#include <unordered_map>
+
+namespace lumora {
+
+namespace {
+
+using Extensions = MultiMarkdown::Extensions;
+
+constexpr std::string_view layerVersion = "Lumora MultiMarkdown layer 1.0";
+
+bool readsMetadata(Extensions extensions)
+{
+    return !extensions.contains(Extensions::noMetadata) && !extensions.contains(Extensions::compatibility);
+}
+
+MetadataBlock metadataOf(const QString& text, Extensions extensions)
+{
+    if (!readsMetadata(extensions)) return {};
+    return MetadataBlock::parse(engineTextFromString(text));
+}
+
+QString toQString(std::string_view text)
+{
+    return stringFromEngineText(text);
+}
+
+std::string_view languageCode(MultiMarkdown::LocalizationLanguage language)
+{
+    switch (language.rawValue) {
+    case 1: return "es";
+    case 2: return "de";
+    case 3: return "fr";
+    case 4: return "nl";
+    case 5: return "sv";
+    case 6: return "he";
+    default: return "en";
+    }
+}
+
+// A complete HTML document around body, with the metadata in its head.
+std::string completeDocument(const std::string& body, const MetadataBlock& metadata,
+                             MultiMarkdown::LocalizationLanguage language)
+{
+    std::unordered_map<std::string, std::string> values;
+    std::vector<std::string> order;
+    for (const MetadataBlock::Entry& entry : metadata.entries()) {
+        const auto [it, added] = values.insert_or_assign(entry.key, entry.value);
+        if (added) order.push_back(entry.key);
+    }
+    auto valueOf = [&](const char* key) -> const std::string* {
+        const auto it = values.find(key);
+        return it == values.end() ? nullptr : &it->second;
+    };
+
+    std::string html;
+    html.reserve(body.size() + 512);
+    html += "<!DOCTYPE html>\n<html lang=\"";
+    const std::string* lang = valueOf("language");
+    appendEscapedHtml(html, lang && !trimmedSpaces(*lang).empty() ? trimmedSpaces(*lang)
+                                                                 : languageCode(language));
+    html += "\">\n<head>\n<meta charset=\"utf-8\"/>\n";
+    if (const std::string* title = valueOf("title")) {
+        html += "<title>";
+        appendEscapedHtml(html, *title);
+        html += "</title>\n";
+    }
+    if (const std::string* css = valueOf("css")) {
+        html += "<link type=\"text/css\" rel=\"stylesheet\" href=\"";
+        appendEscapedHtml(html, *css);
+        html += "\"/>\n";
+    }
+    for (const std::string& key : order) {
+        if (key == "title" || key == "css" || MetadataBlock::isControlKey(key)) continue;
+        html += "<meta name=\"";
+        appendEscapedHtml(html, key);
+        html += "\" content=\"";
+        appendEscapedHtml(html, values[key]);
+        html += "\"/>\n";
+    }
+    html += "</head>\n<body>\n\n";
+    html += body;
+    html += "\n</body>\n</html>\n";
+    return html;
+}
+
+std::string convertToHtml(const QString& text, Extensions extensions, MultiMarkdown::LocalizationLanguage language)
+{
+    const bool compatible = extensions.contains(Extensions::compatibility);
+    DialectSource::Options sourceOptions;
+    sourceOptions.metadata = readsMetadata(extensions);
+    sourceOptions.notes = extensions.contains(Extensions::notes) && !compatible;
+    sourceOptions.critic = (extensions.contains(Extensions::critic) || extensions.contains(Extensions::criticAccept)
+                            || extensions.contains(Extensions::criticReject))
+        && !compatible;
+    const std::string engineText = engineTextFromString(text);
+    const DialectSource source = DialectSource::prepare(engineText, sourceOptions);
+
+    DialectRenderer::Options renderOptions;
+    renderOptions.smart = extensions.contains(Extensions::smart);
+    renderOptions.notes = sourceOptions.notes;
+    renderOptions.critic = sourceOptions.critic;
+    renderOptions.criticAccept = extensions.contains(Extensions::criticAccept);
+    renderOptions.criticReject = extensions.contains(Extensions::criticReject);
+    renderOptions.labels = !extensions.contains(Extensions::noLabels) && !compatible;
+    renderOptions.headingShift = source.metadata().headingShift();
+    const std::string body = DialectRenderer::renderHtml(source, renderOptions);
+
+    bool complete = source.metadata().hasDocumentKeys();
+    if (extensions.contains(Extensions::complete)) complete = true;
+    if (extensions.contains(Extensions::snippet)) complete = false;
+    return complete ? completeDocument(body, source.metadata(), language) : body;
+}
+
+} // namespace
+
+std::optional<QString> MultiMarkdown::convert(const QString& text, Extensions extensions, OutputFormat format,
+                                              LocalizationLanguage language)
+{
+    if (format == OutputFormat::html) return toQString(convertToHtml(text, extensions, language));
+    // MultiMarkdown text out is the text in: nothing is transcluded.
+    if (format == OutputFormat::multiMarkdown) return text;
+    return std::nullopt;
+}
+
+std::optional<QByteArray> MultiMarkdown::convertToData(const QString& text, Extensions extensions,
+                                                       OutputFormat format, LocalizationLanguage language,
+                                                       const QString& directory)
+{
+    Q_UNUSED(directory);
+    if (format == OutputFormat::html) {
+        const std::string html = convertToHtml(text, extensions, language);
+        return QByteArray(html.data(), qsizetype(html.size()));
+    }
+    if (format == OutputFormat::multiMarkdown) return text.toUtf8();
+    return std::nullopt;
+}
+
+bool MultiMarkdown::hasMetadata(const QString& text, Extensions extensions)
+{
+    return metadataOf(text, extensions).isPresent();
+}
+
+std::optional<QStringList> MultiMarkdown::metadataKeys(const QString& text, Extensions extensions)
+{
+    const MetadataBlock metadata = metadataOf(text, extensions);
+    if (!metadata.isPresent()) return std::nullopt;
+    QStringList keys;
+    for (const std::string& key : metadata.keys()) keys.append(toQString(key));
+    return keys;
+}
+
+std::optional<QString> MultiMarkdown::metadataValue(const QString& text, Extensions extensions, const QString& key)
+{
+    const MetadataBlock metadata = metadataOf(text, extensions);
+    const std::optional<std::string> value = metadata.value(engineTextFromString(key));
+    if (!value) return std::nullopt;
+    return toQString(*value);
+}
+
+std::optional<QHash<QString, QString>> MultiMarkdown::metadata(const QString& text, Extensions extensions)
+{
+    // Keys are read with the caller's flags; values as the library reads them
+    // for this query, with snippet, smart and notes (which never hide them).
+    const MetadataBlock metadata = metadataOf(text, extensions);
+    if (!metadata.isPresent()) return std::nullopt;
+    QHash<QString, QString> result;
+    for (const MetadataBlock::Entry& entry : metadata.entries())
+        result.insert(toQString(entry.key), toQString(entry.value));
+    return result;
+}
+
+QString MultiMarkdown::version()
+{
+    return toQString(DialectRenderer::engineVersion() + " with " + std::string(layerVersion));
+}
+
+} // namespace lumora

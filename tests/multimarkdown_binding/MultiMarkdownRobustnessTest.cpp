@@ -1,0 +1,110 @@
+// Hostile and broken input: every text converts, quickly, to well-formed
+// HTML without a marker of ours in it. (Large sizes belong to the benchmark
+// and the fuzzer; these are kept small.)
+#include "MultiMarkdownSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+namespace lumora {
+namespace {
+
+using test::htmlOf;
+using test::isWellFormed;
+using Extensions = MultiMarkdown::Extensions;
+
+QString repeated(const char* piece, int times)
+{
+    return QString::fromUtf8(piece).repeated(times);
+}
+
+void expectClean(const QString& html, const char* what)
+{
+    for (QChar c : html) {
+        const char16_t u = c.unicode();
+        ASSERT_FALSE(u < 0x20 && u != u'\n' && u != u'\t') << what << ": U+" << std::hex << unsigned(u);
+    }
+}
+
+TEST(MultiMarkdownRobustness, DeepNestingConvertsToWellFormedHtml)
+{
+    struct Case {
+        const char* name;
+        QString text;
+    };
+    const Case cases[] = {
+        {"brackets", repeated("[", 10000) + repeated("]", 10000)},
+        {"note brackets", repeated("[^", 10000) + QStringLiteral("x") + repeated("]", 10000)},
+        {"inline notes", repeated("[^a ", 2000) + QStringLiteral("x") + repeated("]", 2000)},
+        {"emphasis", repeated("*", 10000) + QStringLiteral("x") + repeated("*", 10000)},
+        {"underscores", repeated("_a ", 5000) + repeated("b_ ", 5000)},
+        {"insertions", repeated("{++", 5000) + QStringLiteral("x") + repeated("++}", 5000)},
+        {"substitutions", repeated("{~~a~>", 3000) + repeated("b~~}", 3000)},
+        {"unclosed marks", repeated("{++ {-- {~~ ~> {== {>> [^ [# [? [> ", 2000)},
+        {"closers only", repeated("++} --} ~~} ==} <<} ] ", 3000)},
+        {"quotes", repeated("> ", 500) + QStringLiteral("deep[^1]\n\n[^1]: n")},
+        {"lists", repeated("- ", 500) + QStringLiteral("deep {++x++}")},
+        {"citations", repeated("[x][#c]", 5000) + QStringLiteral("\n\n[#c]: C.\n")},
+        {"many notes", repeated("a[^n] ", 5000) + QStringLiteral("\n\n[^n]: N.\n")},
+        {"many definitions", repeated("[^n]: N.\n", 5000) + QStringLiteral("x[^n]\n")},
+        {"glossary terms", repeated("[?(t) d] ", 3000)},
+        {"headings", repeated("# Same\n", 3000)},
+        {"metadata", repeated("Key: value\n", 5000) + QStringLiteral("\nBody\n")},
+        {"backticks", repeated("`", 10000) + repeated("``x", 3000)},
+        {"fences", repeated("```\n", 3000)},
+        {"html", repeated("<div>\n<!--\n", 3000)},
+    };
+    for (const Case& c : cases) {
+        QElapsedTimer timer;
+        timer.start();
+        const QString html = htmlOf(c.text);
+        // Generous: these take milliseconds; only quadratic work would come near.
+        EXPECT_LT(timer.elapsed(), 5000) << c.name;
+        expectClean(html, c.name);
+        if (!c.text.contains(QLatin1String("<div>"))) {
+            EXPECT_TRUE(isWellFormed(html)) << c.name;
+        }
+    }
+}
+
+TEST(MultiMarkdownRobustness, EveryFlagCombinationConverts)
+{
+    const QString text = QStringLiteral(
+        "Title: T\n\n# H\n\nText[^1] [#c] [?(g) d] [>(A) b] {++i++}{--d--}{~~a~>b~~}{==h==}{>>c<<}\n\n"
+        "| a |\n|---|\n| b |\n\n[^1]: N.\n[#c]: C.\n");
+    for (std::uint64_t bits = 0; bits < (1u << 17); bits += 0x1357) {
+        const QString html = htmlOf(text, Extensions(bits));
+        EXPECT_FALSE(html.isEmpty()) << bits;
+        expectClean(html, "flags");
+    }
+}
+
+TEST(MultiMarkdownRobustness, LeftOpenBlocksDoNotSwallowTheNotes)
+{
+    // A <pre> left open runs to the end: what follows it is raw HTML, kept
+    // as written, and no definition.
+    const QString html = htmlOf(QStringLiteral("Text[^1].\n\n<pre>\nnever closed\n\n[^1]: One\n"));
+    expectClean(html, "open pre");
+    EXPECT_TRUE(html.contains(QLatin1String("<pre>\nnever closed\n\n[^1]: One")));
+    EXPECT_FALSE(html.contains(QLatin1String("footnotes")));
+
+    // A definition before it is safe: notes are parsed apart from the body.
+    const QString before = htmlOf(QStringLiteral("Text[^1].\n\n[^1]: One\n\n<pre>\nnever closed\n"));
+    EXPECT_TRUE(before.contains(QLatin1String("<li id=\"fn:1\">\n<p>One")));
+    EXPECT_TRUE(before.contains(QLatin1String("<pre>\nnever closed")));
+
+    // A note that opens raw HTML (CDATA, in any case) and never closes it
+    // swallows the next note; no separator of ours may show.
+    const QString cdata = htmlOf(QStringLiteral("a[^1] b[^2]\n\n[^1]: One\n<![cdata[ open\n\n[^2]: Two\n"));
+    expectClean(cdata, "open CDATA in a note");
+    EXPECT_FALSE(cdata.contains(QLatin1String("<!---->")));
+    EXPECT_TRUE(cdata.contains(QLatin1String("Two")));
+
+    const QString fenced = htmlOf(QStringLiteral("a[^1] b[^2]\n\n[^1]: Code:\n\n    ```\n    open\n\n[^2]: Second.\n"));
+    expectClean(fenced, "open fence in a note");
+    EXPECT_TRUE(fenced.contains(QLatin1String("Second.")));
+}
+
+} // namespace
+} // namespace lumora
