@@ -6,9 +6,6 @@ function(lumora_subsystem name)
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.h)
-  if(NOT sources)
-    set(sources ${CMAKE_CURRENT_SOURCE_DIR}/${name}/.keep.cpp)
-  endif()
   add_library(lumora_${name} STATIC ${sources})
   target_include_directories(lumora_${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   foreach(dep IN LISTS ARG_DEPENDS)
