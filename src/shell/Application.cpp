@@ -68,13 +68,14 @@ int runApplication(QApplication& app)
     SingleInstance instance;
     if (instance.start(arguments, workingDirectory) == SingleInstance::Role::secondary) return 0;
 
+    // A signal during start-up waits for the main loop rather than kill.
+    quitOnSignals(app);
     auto controller = std::make_unique<DocumentController>(&UserDefaults::standard());
     controller->prepareApplication();
     QObject::connect(&instance, &SingleInstance::argumentsReceived, controller.get(),
                      [&controller](const QStringList& received, const QString& folder) {
                          controller->openHandedOverDocuments(SingleInstance::fileArguments(received, folder));
                      });
-    quitOnSignals(app);
     controller->openLaunchDocuments(SingleInstance::fileArguments(arguments, workingDirectory));
 
     const int status = app.exec();

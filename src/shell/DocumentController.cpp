@@ -245,6 +245,20 @@ void DocumentController::applyApplicationPalette()
         p.setColor(QPalette::Disabled, role, muted);
     p.setColor(QPalette::Disabled, QPalette::Highlight, mix(background, foreground, 0.10));
     QApplication::setPalette(p);
+
+    // Menus stand a shade apart from the page, with room around their items.
+    const QColor menu = mix(background, foreground, theme.isDark ? 0.07 : 0.015);
+    qApp->setStyleSheet(
+        QStringLiteral("QMenu { background: %1; color: %2; border: 1px solid %3; padding: 5px 0; }"
+                       "QMenu::item { padding: 4px 26px 4px 24px; margin: 0 5px; border-radius: 4px; }"
+                       "QMenu::item:selected { background: %4; color: %2; }"
+                       "QMenu::item:disabled { color: %5; }"
+                       "QMenu::separator { height: 1px; background: %6; margin: 5px 12px; }"
+                       "QMenu::right-arrow { width: 8px; height: 8px; }"
+                       "QToolTip { background: %1; color: %2; border: 1px solid %3; padding: 3px; }")
+            .arg(menu.name(), text.name(), mix(background, foreground, theme.isDark ? 0.22 : 0.18).name(),
+                 mix(menu, foreground, theme.isDark ? 0.16 : 0.10).name(), muted.name(),
+                 mix(menu, foreground, 0.12).name()));
 }
 
 void DocumentController::openLaunchDocuments(const QStringList& paths)
