@@ -14,6 +14,7 @@
 #include "platform/SystemAppearance.h"
 #include "platform/UserDefaults.h"
 #include "settings/Settings.h"
+#include "shell/ApplicationStyle.h"
 #include "shell/Dialogs.h"
 #include "shell/MainMenu.h"
 #include "shell/PreferenceMigration.h"
@@ -25,7 +26,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QScrollBar>
-#include <QStyleFactory>
 
 namespace lumora {
 
@@ -173,13 +173,17 @@ void DocumentController::prepareApplication()
                                       MultiMarkdown::LocalizationLanguage::english);
     });
 
+    // One style on every desktop, drawn from the palette, so menus and
+    // dialogs take the theme's colours.
+    static bool styled = false;
+    if (!styled) {
+        styled = true;
+        QApplication::setStyle(new ApplicationStyle());
+    }
     // The appearance settles before the first window shows.
     appearanceDidChange();
     connect(&SystemAppearance::shared(), &SystemAppearance::changed, this, [this] { appearanceDidChange(); });
     applyScreenshotAppearance();
-    // Fusion draws every control from the palette, on every desktop alike,
-    // so menus and dialogs take the theme's colours.
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
     applyApplicationPalette();
 
     if (m_defaults && m_defaults->boolValue(kEnableBetaFeatures)) m_mainMenu->addStylesheetItems();
@@ -238,7 +242,7 @@ void DocumentController::applyApplicationPalette()
     p.setColor(QPalette::Link, theme.cursorColor.toQColor());
     p.setColor(QPalette::Light, mix(background, foreground, theme.isDark ? 0.20 : 0.0));
     p.setColor(QPalette::Midlight, mix(background, foreground, 0.10));
-    p.setColor(QPalette::Mid, mix(background, foreground, 0.25));
+    p.setColor(QPalette::Mid, mix(background, foreground, theme.isDark ? 0.22 : 0.2));
     p.setColor(QPalette::Dark, mix(background, foreground, 0.35));
     p.setColor(QPalette::Shadow, mix(background, QColor(Qt::black), 0.5));
     for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
@@ -246,19 +250,6 @@ void DocumentController::applyApplicationPalette()
     p.setColor(QPalette::Disabled, QPalette::Highlight, mix(background, foreground, 0.10));
     QApplication::setPalette(p);
 
-    // Menus stand a shade apart from the page, with room around their items.
-    const QColor menu = mix(background, foreground, theme.isDark ? 0.07 : 0.015);
-    qApp->setStyleSheet(
-        QStringLiteral("QMenu { background: %1; color: %2; border: 1px solid %3; padding: 5px 0; }"
-                       "QMenu::item { padding: 4px 26px 4px 24px; margin: 0 5px; border-radius: 4px; }"
-                       "QMenu::item:selected { background: %4; color: %2; }"
-                       "QMenu::item:disabled { color: %5; }"
-                       "QMenu::separator { height: 1px; background: %6; margin: 5px 12px; }"
-                       "QMenu::right-arrow { width: 8px; height: 8px; }"
-                       "QToolTip { background: %1; color: %2; border: 1px solid %3; padding: 3px; }")
-            .arg(menu.name(), text.name(), mix(background, foreground, theme.isDark ? 0.22 : 0.18).name(),
-                 mix(menu, foreground, theme.isDark ? 0.16 : 0.10).name(), muted.name(),
-                 mix(menu, foreground, 0.12).name()));
 }
 
 void DocumentController::openLaunchDocuments(const QStringList& paths)

@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSplitterHandle>
 
 #include <algorithm>
 #include <cmath>
@@ -273,8 +274,18 @@ void WindowController::applyTheme()
     const Theme& theme = *Settings::shared().theme;
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     m_window->setColors(background, foreground);
-    m_splitView->setStyleSheet(QStringLiteral("QSplitter::handle { background: %1; }")
-                                   .arg(mix(background, foreground, 0.12).name()));
+    // A new window palette reaches the panes, and would undo the editor's
+    // own colours: they are set again after it. (No style sheets here: one
+    // on a parent would override the editor's palette.)
+    m_editorPane->applyTheme();
+    // The hairlines between the panes.
+    for (int i = 1; i < m_splitView->count(); ++i) {
+        QSplitterHandle* handle = m_splitView->handle(i);
+        QPalette palette = handle->palette();
+        palette.setColor(QPalette::Window, mix(background, foreground, 0.12));
+        handle->setPalette(palette);
+        handle->setAutoFillBackground(true);
+    }
     m_libraryPane->applyTheme();
     m_outlinePane->applyTheme();
     // A thin scroller on the page that does not draw the eye.

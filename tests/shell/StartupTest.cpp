@@ -2,7 +2,11 @@
 // what a first and a later launch leave in the preferences.
 #include "ShellTestSupport.h"
 
+#include "platform/ActionDispatcher.h"
 #include "platform/Bundle.h"
+#include "platform/SystemAppearance.h"
+#include "settings/Settings.h"
+#include "shell/MainMenu.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -129,4 +133,30 @@ TEST(Startup, AnIntroductionThatCannotBeReadIsReportedAndNothingIsLocked)
     EXPECT_EQ(shell.controller->openIntroduction(), nullptr);
     EXPECT_EQ(shell.dialogs.errors, QStringList{"The introduction couldn’t be opened."});
     EXPECT_TRUE(shell.controller->documents().empty());
+}
+
+TEST(Startup, ScreenshotAppearanceAndBetaItems)
+{
+    clearStandardDefaults();
+    UserDefaults& defaults = UserDefaults::standard();
+    defaults.set("lastVersion", qint64(Bundle::buildNumber()));
+    defaults.set("Screenshot", true);
+    defaults.set("AppleInterfaceStyle", "Dark");
+    defaults.set("enableBetaFeatures", true);
+    const auto override = SystemAppearance::shared().override();
+    {
+        Shell shell(true);
+        EXPECT_EQ(SystemAppearance::shared().override(), std::optional<bool>(true));
+        EXPECT_TRUE(Settings::shared().theme->isDark);
+        EXPECT_EQ(defaults.stringValue("theme"), std::nullopt); // the chosen theme is not rewritten
+
+        // The stylesheet items are there, hidden until something carries them out.
+        Menu& view = shell.controller->mainMenu()->topLevelMenu(MainMenu::view);
+        EXPECT_EQ(view.count(), 19);
+        ActionDispatcher::instance().validateMenu(view);
+        for (const char* action : {"linkStylesheet:", "unlinkStylesheet:", "exportStylesheet:"})
+            EXPECT_TRUE(view.itemWithAction(QLatin1String(action))->isHidden()) << action;
+    }
+    SystemAppearance::shared().setOverride(override);
+    Settings::shared().theme = Settings::shared().themes.front();
 }

@@ -201,3 +201,37 @@ TEST(WindowController, EditorSizeSetsTheWidthAndKeepsTheWindowOnItsScreen)
         EXPECT_TRUE(c.screen.contains(frame.topLeft()) && frame.right() <= c.screen.right());
     }
 }
+
+TEST(WindowController, AThemeChosenFromTheMenuRestylesTextAndWindow)
+{
+    Shell shell(true);
+    Document* document = openText(shell, "theme", "Words\n");
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(activate(window));
+    Settings& settings = Settings::shared();
+    const auto original = settings.theme;
+    const auto colourOfText = [&] {
+        const AttributeValue value = document->data().textStorage().attributes(0).value(AttributeKey::ForegroundColor);
+        return value.color() ? value.color()->toQColor() : QColor();
+    };
+    const QColor before = colourOfText();
+    Menu& themes = *shell.controller->mainMenu()->themesSubmenu();
+    ActionDispatcher::instance().validateMenu(themes);
+    MenuItem* other = nullptr;
+    for (const auto& item : themes.items())
+        if (item->action() == QLatin1String("setTheme:") && item->state() == MenuItem::State::off && !other)
+            other = item.get();
+    ASSERT_TRUE(other);
+    ActionDispatcher::instance().performMenuItem(*other);
+    EXPECT_NE(settings.theme, original);
+    EXPECT_EQ(colourOfText(), settings.theme->foregroundColor.toQColor());
+    EXPECT_NE(colourOfText(), before);
+    EXPECT_EQ(window->window()->palette().color(QPalette::Window), settings.theme->backgroundColor.toQColor());
+    // The page itself is drawn in the new background.
+    TextView* editor = window->documentViewController()->textView();
+    const QImage page = editor->viewport()->grab().toImage();
+    EXPECT_EQ(QColor(page.pixel(page.width() - 4, page.height() - 4)).rgb(),
+              settings.theme->backgroundColor.toQColor().rgb());
+    settings.setTheme(original);
+    EXPECT_EQ(colourOfText(), before);
+}
