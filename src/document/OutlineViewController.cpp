@@ -32,10 +32,7 @@ void OutlineViewController::applyTheme()
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     QPalette p = palette();
     // A shade apart from the page, towards the text colour.
-    p.setColor(QPalette::Window,
-               QColor::fromRgbF(float(background.redF() + (foreground.redF() - background.redF()) * 0.035),
-                                float(background.greenF() + (foreground.greenF() - background.greenF()) * 0.035),
-                                float(background.blueF() + (foreground.blueF() - background.blueF()) * 0.035)));
+    p.setColor(QPalette::Window, views::blend(background, foreground, 0.035));
     QColor text = foreground;
     text.setAlphaF(0.45f);
     p.setColor(QPalette::WindowText, text);

@@ -12,16 +12,6 @@
 
 namespace lumora {
 
-namespace {
-
-QColor mixed(const QColor& a, const QColor& b, double t)
-{
-    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
-                            float(a.blueF() + (b.blueF() - a.blueF()) * t));
-}
-
-} // namespace
-
 LibraryViewController::LibraryViewController(QWidget* parent) : QWidget(parent)
 {
     setMinimumWidth(160);
@@ -58,7 +48,7 @@ void LibraryViewController::applyTheme()
     const Theme& theme = *Settings::shared().theme;
     QPalette p = palette();
     const QColor foreground = theme.foregroundColor.toQColor();
-    p.setColor(QPalette::Window, mixed(theme.backgroundColor.toQColor(), foreground, 0.035));
+    p.setColor(QPalette::Window, views::blend(theme.backgroundColor.toQColor(), foreground, 0.035));
     QColor text = foreground;
     text.setAlphaF(m_folder.isEmpty() ? 0.45f : 0.8f);
     p.setColor(QPalette::WindowText, text);

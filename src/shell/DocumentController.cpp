@@ -14,6 +14,7 @@
 #include "platform/SystemAppearance.h"
 #include "platform/UserDefaults.h"
 #include "settings/Settings.h"
+#include "settings/ViewUtilities.h"
 #include "shell/ApplicationStyle.h"
 #include "shell/Dialogs.h"
 #include "shell/MainMenu.h"
@@ -37,12 +38,6 @@ const QString kLastVersion = QStringLiteral("lastVersion");
 const QString kEnableBetaFeatures = QStringLiteral("enableBetaFeatures");
 // The last build that had no introduction of its own to show.
 constexpr qint64 kLastBuildBeforeIntroduction = 51;
-
-QColor mix(const QColor& a, const QColor& b, double t)
-{
-    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
-                            float(a.blueF() + (b.blueF() - a.blueF()) * t));
-}
 
 QString absolute(const QString& path) { return QFileInfo(path).absoluteFilePath(); }
 
@@ -223,31 +218,31 @@ void DocumentController::applyApplicationPalette()
     const Theme& theme = *Settings::shared().theme;
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     QPalette p;
-    const QColor window = mix(background, foreground, 0.05);
-    const QColor text = mix(background, foreground, 0.92);
-    const QColor muted = mix(background, foreground, 0.45);
+    const QColor window = views::blend(background, foreground, 0.05);
+    const QColor text = views::blend(background, foreground, 0.92);
+    const QColor muted = views::blend(background, foreground, 0.45);
     p.setColor(QPalette::Window, window);
     p.setColor(QPalette::WindowText, text);
     p.setColor(QPalette::Base, background);
-    p.setColor(QPalette::AlternateBase, mix(background, foreground, 0.03));
+    p.setColor(QPalette::AlternateBase, views::blend(background, foreground, 0.03));
     p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, mix(background, foreground, 0.08));
+    p.setColor(QPalette::Button, views::blend(background, foreground, 0.08));
     p.setColor(QPalette::ButtonText, text);
     p.setColor(QPalette::BrightText, background);
-    p.setColor(QPalette::Highlight, mix(background, foreground, theme.isDark ? 0.22 : 0.14));
+    p.setColor(QPalette::Highlight, views::blend(background, foreground, theme.isDark ? 0.22 : 0.14));
     p.setColor(QPalette::HighlightedText, text);
     p.setColor(QPalette::ToolTipBase, window);
     p.setColor(QPalette::ToolTipText, text);
     p.setColor(QPalette::PlaceholderText, muted);
     p.setColor(QPalette::Link, theme.cursorColor.toQColor());
-    p.setColor(QPalette::Light, mix(background, foreground, theme.isDark ? 0.20 : 0.0));
-    p.setColor(QPalette::Midlight, mix(background, foreground, 0.10));
-    p.setColor(QPalette::Mid, mix(background, foreground, theme.isDark ? 0.22 : 0.2));
-    p.setColor(QPalette::Dark, mix(background, foreground, 0.35));
-    p.setColor(QPalette::Shadow, mix(background, QColor(Qt::black), 0.5));
+    p.setColor(QPalette::Light, views::blend(background, foreground, theme.isDark ? 0.20 : 0.0));
+    p.setColor(QPalette::Midlight, views::blend(background, foreground, 0.10));
+    p.setColor(QPalette::Mid, views::blend(background, foreground, theme.isDark ? 0.22 : 0.2));
+    p.setColor(QPalette::Dark, views::blend(background, foreground, 0.35));
+    p.setColor(QPalette::Shadow, views::blend(background, QColor(Qt::black), 0.5));
     for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         p.setColor(QPalette::Disabled, role, muted);
-    p.setColor(QPalette::Disabled, QPalette::Highlight, mix(background, foreground, 0.10));
+    p.setColor(QPalette::Disabled, QPalette::Highlight, views::blend(background, foreground, 0.10));
     QApplication::setPalette(p);
 
 }

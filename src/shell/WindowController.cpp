@@ -19,6 +19,7 @@
 #include "shell/MainMenu.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
@@ -48,12 +49,6 @@ std::vector<WindowController*>& registry()
 }
 
 MenuItem::State stateFor(bool on) { return on ? MenuItem::State::on : MenuItem::State::off; }
-
-QColor mix(const QColor& a, const QColor& b, double t)
-{
-    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
-                            float(a.blueF() + (b.blueF() - a.blueF()) * t));
-}
 
 } // namespace
 
@@ -260,9 +255,14 @@ void WindowController::resizeToEditorSize()
     if (!screen) screen = QGuiApplication::screenAt(m_window->geometry().center());
     if (!screen) screen = QGuiApplication::primaryScreen();
     if (!screen) return;
+    // A pane of a window not yet shown has no width of its own yet.
+    const auto paneWidth = [this](int item, QWidget* pane) {
+        const int width = m_splitView->sizes().value(item);
+        return (width > 0 ? width : pane->sizeHint().width()) + m_splitView->handleWidth();
+    };
     int sides = 0;
-    if (isLibraryVisible()) sides += m_libraryPane->width() + m_splitView->handleWidth();
-    if (isOutlineVisible()) sides += m_outlinePane->width() + m_splitView->handleWidth();
+    if (isLibraryVisible()) sides += paneWidth(libraryItem, m_libraryPane);
+    if (isOutlineVisible()) sides += paneWidth(outlineItem, m_outlinePane);
     const QRect frame = frameForEditorSize(m_window->geometry(), screen->availableGeometry(),
                                            Settings::shared().editorSize, sides);
     if (m_window->isMaximized()) m_window->showNormal();
@@ -282,7 +282,7 @@ void WindowController::applyTheme()
     for (int i = 1; i < m_splitView->count(); ++i) {
         QSplitterHandle* handle = m_splitView->handle(i);
         QPalette palette = handle->palette();
-        palette.setColor(QPalette::Window, mix(background, foreground, 0.12));
+        palette.setColor(QPalette::Window, views::blend(background, foreground, 0.12));
         handle->setPalette(palette);
         handle->setAutoFillBackground(true);
     }
@@ -364,6 +364,13 @@ bool WindowController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_window && event->type() == QEvent::Close && !windowShouldClose()) {
         event->ignore();
+        return true;
+    }
+    // Escape that nothing inside took leaves full screen.
+    if (watched == m_window && event->type() == QEvent::KeyPress && m_window->isFullScreen()
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape
+        && static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        m_window->toggleFullScreen();
         return true;
     }
     return QObject::eventFilter(watched, event);
