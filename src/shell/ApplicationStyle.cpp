@@ -13,6 +13,7 @@ constexpr int kMenuMargin = 5;      // around the rows, inside the frame
 constexpr int kRowExtra = 6;        // added to each row's height
 constexpr int kSeparatorHeight = 11;
 constexpr int kSeparatorInset = 12;
+constexpr int kShortcutInset = 10;
 
 } // namespace
 
@@ -35,7 +36,7 @@ QSize ApplicationStyle::sizeFromContents(ContentsType type, const QStyleOption* 
     if (type == CT_MenuItem) {
         const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
         if (item && item->menuItemType == QStyleOptionMenuItem::Separator) result.setHeight(kSeparatorHeight);
-        else result += QSize(12, kRowExtra);
+        else result += QSize(12 + kShortcutInset, kRowExtra);
     }
     return result;
 }
@@ -99,6 +100,8 @@ void ApplicationStyle::drawControl(ControlElement element, const QStyleOption* o
     }
     // The row's text on its own: Fusion would fill the whole row.
     plain.state &= ~State_Selected;
+    // Shortcuts and submenu arrows keep clear of the rounded selection.
+    plain.rect.adjust(0, 0, -kShortcutInset, 0);
     plain.palette.setBrush(QPalette::Window, Qt::transparent);
     painter->restore();
     QProxyStyle::drawControl(element, &plain, painter, widget);
