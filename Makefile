@@ -26,7 +26,8 @@ run: build-release
 	  echo "On a machine without one, run:  xvfb-run -a make run"; \
 	  exit 1; \
 	fi
-	@./$(RELEASE_DIR)/lumora $(ARGS)
+	@if [ "$$(id -u)" = 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi; \
+	  exec ./$(RELEASE_DIR)/lumora $(ARGS)
 
 build-test: deps
 	@mkdir -p build

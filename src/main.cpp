@@ -1,18 +1,11 @@
-#include "platform/Bundle.h"
+#include "shell/Application.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
 
 int main(int argc, char* argv[])
 {
+    // The preview's web view shares its drawing context with the windows.
+    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(lumora::Bundle::name());
-    QApplication::setOrganizationName(lumora::Bundle::name());
-
-    QMainWindow window;
-    window.setWindowTitle(lumora::Bundle::name());
-    window.resize(960, 720);
-    window.show();
-    return app.exec();
+    return lumora::runApplication(app);
 }

@@ -26,6 +26,8 @@ DocumentViewController::DocumentViewController(QWidget* parent) : QWidget(parent
         [this] { return isOutlineVisible(); },
         [this] { reloadOutline(); },
         [this] { updateInfo(); },
+        [this] { return !document() || !document()->isLocked(); },
+        [this] { emit editingRefused(); },
     });
 
     applyTheme();

@@ -60,6 +60,10 @@ public:
     void reloadOutline() override;
     void setOutlineVisible(bool visible) override;
 
+signals:
+    // An edit was refused because the document is locked.
+    void editingRefused();
+
 private:
     QVBoxLayout* m_layout = nullptr;
     TextView* m_textView = nullptr;

@@ -7,6 +7,7 @@
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/CharacterSet.h"
 #include "platform/AudioPlayer.h"
+#include "platform/Menu.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TextMirror.h"
 #include "platform/TextStorage.h"
@@ -131,6 +132,39 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
         updateTypingAttributes();
     });
     applyTheme(*settings().theme);
+
+    addActionHandler(QStringLiteral("undo:"), [this](MenuItem*) { undo(); });
+    addActionHandler(QStringLiteral("redo:"), [this](MenuItem*) { redo(); });
+    addActionHandler(QStringLiteral("cut:"), [this](MenuItem*) { cut(); });
+    addActionHandler(QStringLiteral("copy:"), [this](MenuItem*) { copy(); });
+    addActionHandler(QStringLiteral("paste:"), [this](MenuItem*) { paste(); });
+    addActionHandler(QStringLiteral("delete:"), [this](MenuItem*) { deleteSelection(); });
+    addActionHandler(QStringLiteral("selectAll:"), [this](MenuItem*) { selectAll(); });
+    addActionHandler(QStringLiteral("insertTab:"), [this](MenuItem*) { insertTab(); });
+    addActionHandler(QStringLiteral("insertBacktab:"), [this](MenuItem*) { insertBacktab(); });
+}
+
+std::optional<bool> TextView::validate(MenuItem& item)
+{
+    const QString& action = item.action();
+    const bool editable = m_storage && (!m_hooks.isEditable || m_hooks.isEditable());
+    const bool changes = editable && !settings().isNoEditingEnabled;
+    const bool selection = m_storage && !selectedRange().isEmpty();
+    if (action == QLatin1String("undo:")) return changes && m_undo && m_undo->canUndo();
+    if (action == QLatin1String("redo:")) return changes && m_undo && m_undo->canRedo();
+    if (action == QLatin1String("cut:") || action == QLatin1String("delete:")) return changes && selection;
+    if (action == QLatin1String("copy:")) return selection;
+    if (action == QLatin1String("paste:"))
+        return editable && canInsertFromMimeData(QApplication::clipboard()->mimeData());
+    if (action == QLatin1String("insertTab:") || action == QLatin1String("insertBacktab:")) return editable;
+    return m_storage != nullptr;
+}
+
+bool TextView::checkEditable()
+{
+    if (!m_hooks.isEditable || m_hooks.isEditable()) return true;
+    if (m_hooks.editingRefused) m_hooks.editingRefused();
+    return false;
 }
 
 TextView::~TextView()
@@ -237,6 +271,7 @@ void TextView::selectionDidChange()
 
 bool TextView::shouldChangeText(Range range, const QString& text)
 {
+    if (!checkEditable()) return false;
     // No-editing mode: only text added at the caret. Deleting, cutting,
     // overwriting a selection and replacing by paste are refused. (Composed
     // characters arrive committed, so no replacement needs letting through.)
@@ -671,7 +706,7 @@ void TextView::copy()
 void TextView::cut()
 {
     if (!m_storage || selectedRange().isEmpty()) return;
-    if (settings().isNoEditingEnabled) return;
+    if (settings().isNoEditingEnabled || !checkEditable()) return;
     copy();
     deleteSelection();
 }
@@ -727,7 +762,8 @@ QMenu* TextView::createContextMenu(const QPoint& position)
     for (QObject* child : children())
         if (child->inherits("QWidgetTextControl")) control = child;
     const bool hasSelection = m_storage && !selectedRange().isEmpty();
-    const bool editable = m_storage && !settings().isNoEditingEnabled;
+    const bool editable =
+        m_storage && !settings().isNoEditingEnabled && (!m_hooks.isEditable || m_hooks.isEditable());
     for (QAction* action : menu->actions()) {
         if (action->menu()) {
             // Inserting control characters would bypass the gate.
@@ -790,6 +826,7 @@ void TextView::redo()
 void TextView::undoOrRedo(bool redo)
 {
     if (!m_storage || !m_undo || settings().isNoEditingEnabled) return;
+    if ((redo ? m_undo->canRedo() : m_undo->canUndo()) && !checkEditable()) return;
     m_undo->setTextApplier([this](Range range, const QString& text) {
         replaceCharacters(range, text, EditOptions{});
     });

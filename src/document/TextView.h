@@ -2,6 +2,7 @@
 
 #include "platform/Attributes.h"
 #include "platform/Range.h"
+#include "platform/Responder.h"
 #include "platform/UndoManager.h"
 
 #include <QTextEdit>
@@ -33,7 +34,11 @@ class Theme;
 //
 // Until the document and the window exist, the view is given its storage and
 // undo stack directly, and reaches its window through Hooks.
-class TextView : public QTextEdit {
+//
+// In the responder chain it carries the standard edit commands (undo:,
+// redo:, cut:, copy:, paste:, delete:, selectAll:, insertTab:,
+// insertBacktab:), each through the gate.
+class TextView : public QTextEdit, public Responder {
     Q_OBJECT
 
 public:
@@ -46,6 +51,11 @@ public:
         std::function<void()> reloadOutline;
         // The statistics line of the window.
         std::function<void()> updateInfo;
+        // Whether the document may be changed at all (a locked document may
+        // not); editable when empty.
+        std::function<bool()> isEditable;
+        // A change was refused because the document may not be changed.
+        std::function<void()> editingRefused;
     };
 
     // The nine text options kept in the user defaults, each under its own
@@ -130,6 +140,9 @@ public:
     // The context menu with Qt's standard actions wired to the gate.
     QMenu* createContextMenu(const QPoint& position);
 
+    // The edit commands' menu items: enabled only where they can act.
+    std::optional<bool> validate(MenuItem& item) override;
+
     // For tests and benchmarks: paragraph restyles made after edits.
     int restyleCount() const { return m_restyleCount; }
 
@@ -162,6 +175,8 @@ private:
 
     bool isMarkdownEnabled() const;
     bool isOutlineVisible() const;
+    // False, after telling the window, when the document may not be changed.
+    bool checkEditable();
     void restyleAfterChange();
     void deleteText(Deletion deletion);
     void insertTyped(const QString& text);

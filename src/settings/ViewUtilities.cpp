@@ -340,6 +340,12 @@ void SplitView::save()
 
 namespace views {
 
+QColor blend(const QColor& a, const QColor& b, double t)
+{
+    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
+                            float(a.blueF() + (b.blueF() - a.blueF()) * t));
+}
+
 QWidget* verticalStack(const QList<QWidget*>& views, Qt::Alignment alignment, int spacing, QMargins insets)
 {
     auto* stack = new QWidget;

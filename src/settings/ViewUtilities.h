@@ -135,6 +135,10 @@ private:
 
 namespace views {
 
+// The colour t of the way from a to b (0 gives a, 1 gives b), opaque: the
+// shades between a theme's background and its text.
+QColor blend(const QColor& a, const QColor& b, double t);
+
 // Stacks: the views in a column (or a row) with spacing between them and
 // insets around them. In a column, alignment places each view across it
 // (Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight; none stretches views to

@@ -99,7 +99,7 @@ void MainMenu::build()
 
     auto appMenu = std::make_unique<Menu>(Bundle::name());
     appMenu->addItem(item("menu.app.about", "showAboutPanel:"));
-    appMenu->addItem(item("menu.app.donate", "donate:"));
+    appMenu->addItem(whenHandled(item("menu.app.donate", "donate:")));
     appMenu->addItem(MenuItem::separator());
     appMenu->addItem(std::move(servicesItem));
     appMenu->addItem(MenuItem::separator());
@@ -290,7 +290,7 @@ void MainMenu::build()
 
     auto helpMenu = newMenu("menu.help");
     helpMenu->addItem(item("menu.help.introduction", "openIntroduction:"));
-    helpMenu->addItem(item("menu.help.website", "openWebsite:", "?", cmd));
+    helpMenu->addItem(whenHandled(item("menu.help.website", "openWebsite:", "?", cmd)));
 
     m_menu = std::make_unique<Menu>(QString());
     for (auto* top : {&appMenu, &fileMenu, &editMenu, &modusMenu, &libraryMenu, &viewMenu, &windowMenu, &helpMenu})
@@ -304,9 +304,9 @@ void MainMenu::addStylesheetItems()
     // editor-size submenu.
     int at = view.indexOfItem(view.itemWithAction(QStringLiteral("toggleFullScreen:")));
     if (at < 0) at = view.count();
-    view.insertItem(item("menu.view.stylesheet.link", "linkStylesheet:"), at);
-    view.insertItem(item("menu.view.stylesheet.unlink", "unlinkStylesheet:"), at + 1);
-    view.insertItem(item("menu.view.stylesheet.export", "exportStylesheet:"), at + 2);
+    view.insertItem(whenHandled(item("menu.view.stylesheet.link", "linkStylesheet:")), at);
+    view.insertItem(whenHandled(item("menu.view.stylesheet.unlink", "unlinkStylesheet:")), at + 1);
+    view.insertItem(whenHandled(item("menu.view.stylesheet.export", "exportStylesheet:")), at + 2);
     view.insertItem(MenuItem::separator(), at + 3);
 }
 
@@ -354,7 +354,7 @@ void MainMenu::updateThemesMenu()
     for (const auto& theme : m_settings.themes)
         items.push_back(choice(theme->displayName(), "setTheme:", QVariant::fromValue(theme)));
     items.push_back(MenuItem::separator());
-    items.push_back(item("menu.view.theme.edit", "editThemes:"));
+    items.push_back(whenHandled(item("menu.view.theme.edit", "editThemes:")));
     m_themesSubmenu->removeAllItems();
     for (auto& made : items) m_themesSubmenu->addItem(std::move(made));
 }

@@ -40,6 +40,8 @@ public:
 
     // The stylesheet link, unlink and export items with a separator, inserted
     // before the full-screen item of the View menu ("enableBetaFeatures").
+    // Like the donation, themes editor and website items, each shows only
+    // once a responder carries it out.
     void addStylesheetItems();
     // "Open Recent" right after "Open…" in the File menu.
     void addRecentDocumentsMenu(std::unique_ptr<Menu> recentMenu);

@@ -1,0 +1,88 @@
+#include "shell/Application.h"
+
+#include "platform/ActionDispatcher.h"
+#include "platform/Bundle.h"
+#include "platform/DocumentWindowBase.h"
+#include "platform/SingleInstance.h"
+#include "platform/UserDefaults.h"
+#include "shell/DocumentController.h"
+#include "shell/WindowController.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lumora {
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void noteSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
+}
+
+// Termination signals become a Quit on the main thread.
+void quitOnSignals(QApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+        char byte = 0;
+        [[maybe_unused]] const auto read = ::read(g_signalPipe[1], &byte, 1);
+        // A second signal while the first is still asking waits its turn.
+        static bool quitting = false;
+        if (quitting) return;
+        quitting = true;
+        notifier->setEnabled(false);
+        ActionDispatcher::instance().applicationResponder()->perform(QStringLiteral("terminate:"), nullptr);
+        notifier->setEnabled(true);
+        quitting = false;
+    });
+    struct sigaction action = {};
+    action.sa_handler = noteSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
+
+int runApplication(QApplication& app)
+{
+    QApplication::setApplicationName(Bundle::name());
+    QApplication::setOrganizationName(Bundle::name());
+    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setDesktopFileName(QStringLiteral("lumora"));
+    QApplication::setWindowIcon(DocumentWindowBase::applicationIcon());
+
+    const QStringList arguments = QApplication::arguments();
+    const QString workingDirectory = QDir::currentPath();
+    SingleInstance instance;
+    if (instance.start(arguments, workingDirectory) == SingleInstance::Role::secondary) return 0;
+
+    // A signal during start-up waits for the main loop rather than kill.
+    quitOnSignals(app);
+    auto controller = std::make_unique<DocumentController>(&UserDefaults::standard());
+    controller->prepareApplication();
+    QObject::connect(&instance, &SingleInstance::argumentsReceived, controller.get(),
+                     [&controller](const QStringList& received, const QString& folder) {
+                         controller->openHandedOverDocuments(SingleInstance::fileArguments(received, folder));
+                     });
+    controller->openLaunchDocuments(SingleInstance::fileArguments(arguments, workingDirectory));
+
+    const int status = app.exec();
+    // Windows go before the documents they show.
+    for (WindowController* window : WindowController::all()) delete window->window();
+    controller.reset();
+    return status;
+}
+
+} // namespace lumora

@@ -1,0 +1,470 @@
+#include "shell/DocumentController.h"
+
+#include "document/DocumentViewController.h"
+#include "document/TextView.h"
+#include "library/LibraryViewController.h"
+#include "markdown/MarkdownStylesheet.h"
+#include "multimarkdown_binding/MultiMarkdown.h"
+#include "platform/ActionDispatcher.h"
+#include "platform/Bundle.h"
+#include "platform/DocumentWindowBase.h"
+#include "platform/Localization.h"
+#include "platform/Menu.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SystemAppearance.h"
+#include "platform/UserDefaults.h"
+#include "settings/Settings.h"
+#include "settings/ViewUtilities.h"
+#include "shell/ApplicationStyle.h"
+#include "shell/Dialogs.h"
+#include "shell/MainMenu.h"
+#include "shell/PreferenceMigration.h"
+#include "shell/WindowController.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QScrollBar>
+
+namespace lumora {
+
+namespace {
+
+DocumentController* g_shared = nullptr;
+
+const QString kLastVersion = QStringLiteral("lastVersion");
+const QString kEnableBetaFeatures = QStringLiteral("enableBetaFeatures");
+// The last build that had no introduction of its own to show.
+constexpr qint64 kLastBuildBeforeIntroduction = 51;
+
+QString absolute(const QString& path) { return QFileInfo(path).absoluteFilePath(); }
+
+} // namespace
+
+DocumentController::DocumentController(UserDefaults* defaults, QObject* parent)
+    : DocumentControllerBase(defaults, parent), m_defaults(defaults),
+      m_standardDialogs(std::make_unique<StandardDialogs>()), m_dialogs(m_standardDialogs.get()),
+      m_introductionPath(Bundle::resourcePath(QStringLiteral("introduction"), QStringLiteral("md")))
+{
+    g_shared = this;
+    setDocumentFactory([](const QString& type) -> std::unique_ptr<DocumentBase> {
+        if (type == DocumentControllerBase::folderType) return nullptr;
+        return std::make_unique<Document>();
+    });
+    Document::setHost(this);
+    DocumentBase::setPrompter(m_dialogs);
+    ActionDispatcher::instance().setDocumentController(this);
+
+    addActionHandler(QStringLiteral("openDocument:"), [this](MenuItem* sender) {
+        if (sender) {
+            runOpenPanel();
+        } else if (auto made = openUntitledDocument(true); !made) {
+            presentError(made.error());
+        }
+    });
+    addActionHandler(QStringLiteral("openIntroduction:"), [this](MenuItem*) { openIntroduction(); });
+    addActionHandler(QStringLiteral("showAboutPanel:"), [](MenuItem*) {
+        QMessageBox box(ActionDispatcher::instance().keyWindow());
+        box.setWindowTitle(QString());
+        box.setIconPixmap(DocumentWindowBase::applicationIcon().pixmap(72, 72));
+        box.setText(QStringLiteral("<b>%1</b>").arg(Bundle::name().toHtmlEscaped()));
+        box.setInformativeText(
+            localizedFormat(QStringLiteral("about.version"),
+                            {QCoreApplication::applicationVersion(), QString::number(Bundle::buildNumber())}) +
+            QStringLiteral("\n\n") + localized("credits"));
+        box.exec();
+    });
+
+    // The text commands of the whole application.
+    addActionHandler(QStringLiteral("setFontFamily:"), [](MenuItem* sender) {
+        const QVariant value = sender ? sender->representedObject() : QVariant();
+        Settings::shared().setCustomFont(value.typeId() == QMetaType::QString ? std::optional(value.toString())
+                                                                               : std::nullopt);
+    });
+    const auto stepFontSize = [](double step) {
+        Settings& settings = Settings::shared();
+        if (const auto size = settings.stylesheet.base.size) settings.setFontSize(*size + step);
+    };
+    addActionHandler(QStringLiteral("increaseFontSize:"), [stepFontSize](MenuItem*) { stepFontSize(1.0); });
+    addActionHandler(QStringLiteral("decreaseFontSize:"), [stepFontSize](MenuItem*) { stepFontSize(-1.0); });
+    addActionHandler(QStringLiteral("resetFontSize:"), [](MenuItem*) {
+        if (const auto size = MarkdownStylesheet::defaultStylesheet().base.size) Settings::shared().setFontSize(*size);
+    });
+    addActionHandler(QStringLiteral("setParagraphSpacing:"), [](MenuItem* sender) {
+        if (!sender) return;
+        if (const auto spacing = Settings::paragraphSpacingFromRawValue(sender->representedObject().toDouble()))
+            Settings::shared().setParagraphSpacing(*spacing);
+    });
+    addActionHandler(QStringLiteral("setTheme:"), [](MenuItem* sender) {
+        if (!sender) return;
+        if (auto theme = sender->representedObject().value<std::shared_ptr<Theme>>()) Settings::shared().setTheme(theme);
+    });
+}
+
+DocumentController::~DocumentController()
+{
+    if (g_shared == this) g_shared = nullptr;
+    if (Document::host() == this) Document::setHost(nullptr);
+    if (DocumentBase::prompter() == m_dialogs) DocumentBase::setPrompter(nullptr);
+    if (ActionDispatcher::instance().documentController() == this)
+        ActionDispatcher::instance().setDocumentController(nullptr);
+    if (m_prepared) ActionDispatcher::instance().defaultApplicationResponder().shouldTerminate = nullptr;
+}
+
+DocumentController* DocumentController::shared() { return g_shared; }
+
+Dialogs& DocumentController::dialogs() const { return *m_dialogs; }
+
+void DocumentController::setDialogs(Dialogs* dialogs)
+{
+    const bool wasPrompter = DocumentBase::prompter() == m_dialogs;
+    m_dialogs = dialogs ? dialogs : m_standardDialogs.get();
+    if (wasPrompter) DocumentBase::setPrompter(m_dialogs);
+}
+
+// Start-up -------------------------------------------------------------------------
+
+bool DocumentController::checkVersion()
+{
+    if (!m_defaults) return false;
+    const qint64 last = m_defaults->integerValue(kLastVersion).value_or(0);
+    const qint64 current = Bundle::buildNumber();
+    if (last < current) {
+        // The migrated preferences and the new number reach the file together.
+        m_defaults->beginBatch();
+        migrateUserDefaults(*m_defaults, last);
+        m_defaults->set(kLastVersion, current);
+        m_defaults->endBatch();
+    }
+    return last <= kLastBuildBeforeIntroduction;
+}
+
+void DocumentController::buildMainMenu()
+{
+    if (m_mainMenu) return;
+    m_mainMenu = std::make_unique<MainMenu>(Settings::shared());
+    m_mainMenu->addRecentDocumentsMenu(makeRecentDocumentsMenu());
+    m_mainMenu->install();
+}
+
+void DocumentController::prepareApplication()
+{
+    if (m_prepared) return;
+    m_prepared = true;
+    // Nothing may read the preferences before they are migrated.
+    const bool introductionDue = checkVersion();
+    buildMainMenu();
+
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.observe(Notifications::textAttributesDidChange, this, [this](const Notification&) {
+        textAttributesDidChange();
+    });
+    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyApplicationPalette(); });
+    setAutosavingDelay(15.0);
+    Document::setHTMLConverter([](const QString& markdown) {
+        return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
+                                      MultiMarkdown::LocalizationLanguage::english);
+    });
+
+    // One style on every desktop, drawn from the palette, so menus and
+    // dialogs take the theme's colours.
+    static bool styled = false;
+    if (!styled) {
+        styled = true;
+        QApplication::setStyle(new ApplicationStyle());
+    }
+    // The appearance settles before the first window shows.
+    appearanceDidChange();
+    connect(&SystemAppearance::shared(), &SystemAppearance::changed, this, [this] { appearanceDidChange(); });
+    applyScreenshotAppearance();
+    applyApplicationPalette();
+
+    if (m_defaults && m_defaults->boolValue(kEnableBetaFeatures)) m_mainMenu->addStylesheetItems();
+
+    ActionDispatcher::instance().defaultApplicationResponder().shouldTerminate = [this] {
+        return applicationShouldTerminate();
+    };
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &DocumentController::applicationWillQuit);
+
+    if (introductionDue) openIntroduction();
+}
+
+void DocumentController::appearanceDidChange()
+{
+    Settings& settings = Settings::shared();
+    const bool isDark = SystemAppearance::shared().isDark();
+    settings.isSystemAppearanceDark = isDark;
+    if (auto theme = settings.oppositeThemeForAppearance(isDark)) {
+        // The current theme only: the chosen one stays in the preferences.
+        settings.theme = theme;
+        settings.updateParsedStylesheet();
+        NotificationCenter::defaultCenter().post(Notifications::themeDidChange);
+    }
+}
+
+void DocumentController::applyScreenshotAppearance()
+{
+    if (!m_defaults || !m_defaults->boolValue(QStringLiteral("Screenshot"))) return;
+    const auto style = m_defaults->stringValue(QStringLiteral("AppleInterfaceStyle"));
+    if (style == QLatin1String("Dark")) SystemAppearance::shared().setOverride(true);
+    else if (style == QLatin1String("Light")) SystemAppearance::shared().setOverride(false);
+}
+
+void DocumentController::applyApplicationPalette()
+{
+    if (!qApp) return;
+    const Theme& theme = *Settings::shared().theme;
+    const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
+    QPalette p;
+    const QColor window = views::blend(background, foreground, 0.05);
+    const QColor text = views::blend(background, foreground, 0.92);
+    const QColor muted = views::blend(background, foreground, 0.45);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, background);
+    p.setColor(QPalette::AlternateBase, views::blend(background, foreground, 0.03));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, views::blend(background, foreground, 0.08));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, background);
+    p.setColor(QPalette::Highlight, views::blend(background, foreground, theme.isDark ? 0.22 : 0.14));
+    p.setColor(QPalette::HighlightedText, text);
+    p.setColor(QPalette::ToolTipBase, window);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, muted);
+    p.setColor(QPalette::Link, theme.cursorColor.toQColor());
+    p.setColor(QPalette::Light, views::blend(background, foreground, theme.isDark ? 0.20 : 0.0));
+    p.setColor(QPalette::Midlight, views::blend(background, foreground, 0.10));
+    p.setColor(QPalette::Mid, views::blend(background, foreground, theme.isDark ? 0.22 : 0.2));
+    p.setColor(QPalette::Dark, views::blend(background, foreground, 0.35));
+    p.setColor(QPalette::Shadow, views::blend(background, QColor(Qt::black), 0.5));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, muted);
+    p.setColor(QPalette::Disabled, QPalette::Highlight, views::blend(background, foreground, 0.10));
+    QApplication::setPalette(p);
+
+}
+
+void DocumentController::openLaunchDocuments(const QStringList& paths)
+{
+    if (!paths.isEmpty()) {
+        openDocuments(paths);
+    } else {
+        for (const auto& [document, frame] : restoreWindows()) {
+            if (!frame.isValid()) continue;
+            if (auto* d = qobject_cast<Document*>(document))
+                if (const auto controllers = WindowController::controllersOf(*d); !controllers.empty())
+                    controllers.front()->window()->setGeometry(frame);
+        }
+    }
+    if (WindowController::all().empty()) {
+        if (auto made = openUntitledDocument(true); !made) presentError(made.error());
+    }
+}
+
+void DocumentController::openHandedOverDocuments(const QStringList& paths)
+{
+    if (!paths.isEmpty()) {
+        openDocuments(paths);
+        return;
+    }
+    if (QWidget* window = ActionDispatcher::instance().keyWindow()) {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    } else if (auto made = openUntitledDocument(true); !made) {
+        presentError(made.error());
+    }
+}
+
+// Opening -------------------------------------------------------------------------------
+
+void DocumentController::openDocument(const QString& path, bool display, const OpenCompletion& completion)
+{
+    if (QFileInfo(path).isDir()) {
+        openFolder(absolute(path), display, completion);
+        return;
+    }
+    DocumentControllerBase::openDocument(path, display, completion);
+}
+
+void DocumentController::openFolder(const QString& path, bool display, const OpenCompletion& completion)
+{
+    // Every folder gets a new untitled document and a window of its own.
+    auto made = openUntitledDocument(display);
+    if (!made) {
+        if (completion) completion(nullptr, false, made.error());
+        return;
+    }
+    auto* document = qobject_cast<Document*>(*made);
+    if (document && !display) document->makeWindowControllers();
+    const auto controllers = document ? WindowController::controllersOf(*document) : std::vector<WindowController*>();
+    if (!controllers.empty()) {
+        WindowController* window = controllers.front();
+        window->setLibraryVisible(true);
+        window->libraryPane().setFolder(path);
+        window->resizeToEditorSize();
+    }
+    noteNewRecentDocument(path);
+    if (completion) completion(*made, false, std::nullopt);
+}
+
+void DocumentController::openDocuments(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        openDocument(path, true, [this](DocumentBase*, bool, const std::optional<PlatformError>& error) {
+            if (error) presentError(*error);
+        });
+    }
+}
+
+void DocumentController::runOpenPanel() { openDocuments(dialogs().chooseFilesToOpen()); }
+
+void DocumentController::showDocument(DocumentBase& document)
+{
+    if (auto* d = qobject_cast<Document*>(&document)) d->showWindows();
+}
+
+void DocumentController::noteNewRecentDocument(const QString& path)
+{
+    if (childDocuments.contains(absolute(path))) return;
+    DocumentControllerBase::noteNewRecentDocument(path);
+}
+
+Document* DocumentController::openIntroduction()
+{
+    if (m_introduction && !m_introduction->isClosed()) {
+        m_introduction->setLocked(true);
+        m_introduction->showWindows();
+        return m_introduction;
+    }
+    QFile file(m_introductionPath);
+    if (m_introductionPath.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        presentError(PlatformError(PlatformError::Code::readFailed, localized("introduction.error"),
+                                   localized("introduction.error.suggestion"), m_introductionPath));
+        return nullptr;
+    }
+    const QString text = QString::fromUtf8(file.readAll());
+    // Untitled, so that nothing ever writes it back; locked, so that it
+    // refuses edits.
+    auto document = std::make_unique<Document>();
+    document->setFileType(QString(plainTextType));
+    document->setUntitledName(localized("document.introduction"));
+    document->data().textStorage().replaceCharacters(Range(0, 0), text, Attributes{});
+    document->data().textStorageInvalidated = true;
+    document->setLocked(true);
+    m_introduction = static_cast<Document*>(addDocument(std::move(document)));
+    showDocument(*m_introduction);
+    return m_introduction;
+}
+
+PlatformResult<Document*> DocumentController::duplicateDocument(Document& source)
+{
+    auto made = openUntitledDocument(false);
+    if (!made) return made.error();
+    auto* copy = qobject_cast<Document*>(*made);
+    if (!copy) return PlatformError(PlatformError::Code::generic, localized("error.generic"));
+    copy->data().enableMarkdown = source.data().enableMarkdown;
+    copy->data().textStorage().replaceCharacters(Range(0, 0), source.data().textStorage().string(), Attributes{});
+    copy->data().textStorageInvalidated = true;
+    copy->showWindows();
+    // The copy's window shows its title strip, so the writer sees its name.
+    if (const auto controllers = WindowController::controllersOf(*copy); !controllers.empty()) {
+        controllers.front()->titleBarHidden = false;
+        controllers.front()->updateTitleBar();
+    }
+    return copy;
+}
+
+bool DocumentController::applicationShouldTerminate()
+{
+    m_terminating = true;
+    if (prepareToTerminate()) return true;
+    m_terminating = false;
+    return false;
+}
+
+void DocumentController::applicationWillQuit()
+{
+    // Quitting by closing the last window: nothing is left to restore.
+    if (!m_terminating) saveRestorableState();
+    // Documents without a window (held by the library) keep their edits.
+    for (DocumentBase* document : documents()) document->close();
+}
+
+// Documents' host ----------------------------------------------------------------------
+
+void DocumentController::makeWindow(Document& document) { new WindowController(document); }
+
+void DocumentController::closeChildDocument(Document& document)
+{
+    childDocuments.removeOne(document.filePath());
+    // Closing saves its edits first; when that fails the document stays,
+    // in a window, so that nothing is lost.
+    if (!document.close()) document.showWindows();
+}
+
+std::optional<QString> DocumentController::chooseExportLocation(Document& document, const QString& proposedName)
+{
+    return dialogs().chooseExportLocation(document, proposedName);
+}
+
+void DocumentController::openDocumentWithoutDisplay(const QString& path, DocumentHost::OpenCompletion completion)
+{
+    const QString file = absolute(path);
+    childDocuments << file;
+    openDocument(file, false, [this, file, completion](DocumentBase* document, bool, const std::optional<PlatformError>& error) {
+        if (!document) childDocuments.removeOne(file);
+        if (completion) completion(qobject_cast<Document*>(document), error);
+    });
+}
+
+QList<RestorableWindow> DocumentController::restorableWindows() const
+{
+    QList<RestorableWindow> windows;
+    for (WindowController* controller : WindowController::all()) {
+        const Document* document = controller->document();
+        if (!document || document->isUntitled() || document->isClosed()) continue;
+        windows.append({document->filePath(), controller->window()->geometry()});
+    }
+    return windows;
+}
+
+void DocumentController::presentError(const PlatformError& error)
+{
+    if (error.isCancellation()) return;
+    dialogs().presentApplicationError(error);
+}
+
+std::optional<bool> DocumentController::validate(MenuItem& item)
+{
+    if (m_mainMenu)
+        if (const auto answer = m_mainMenu->validate(item)) return answer;
+    return DocumentControllerBase::validate(item);
+}
+
+// Restyling ------------------------------------------------------------------------------
+
+void DocumentController::textAttributesDidChange()
+{
+    for (DocumentBase* base : documents()) {
+        auto* document = qobject_cast<Document*>(base);
+        if (!document) continue;
+        // Where each editor's selection stands in its view.
+        std::vector<std::pair<TextView*, int>> before;
+        for (DocumentEditor* editor : document->editors())
+            if (auto* pane = dynamic_cast<DocumentViewController*>(editor))
+                before.emplace_back(pane->textView(), pane->textView()->cursorRect().top());
+        document->data().textStorageInvalidated = true;
+        if (document->data().hasEditors()) document->data().restyleTextStorage();
+        for (const auto& [view, top] : before) {
+            QScrollBar* bar = view->verticalScrollBar();
+            bar->setValue(bar->value() + view->cursorRect().top() - top);
+            view->setSelectedRange(view->selectedRange());
+        }
+    }
+}
+
+} // namespace lumora

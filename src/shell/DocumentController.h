@@ -1,0 +1,151 @@
+#pragma once
+
+#include "document/Document.h"
+#include "platform/DocumentControllerBase.h"
+
+#include <QPointer>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace lumora {
+
+class Dialogs;
+class MainMenu;
+class StandardDialogs;
+class UserDefaults;
+
+// The application's document controller: it prepares the application at
+// start-up, opens files and folders into document windows, and carries the
+// commands that act on the whole application. It is also the host of every
+// Document (their windows, the library's background documents, the export
+// location) and the prompter they ask (through its Dialogs).
+//
+// Opening: a plain-text file opens as a Document in a three-pane window (an
+// open one is brought forward); a folder opens as a new untitled document
+// whose window shows the folder in its library pane, every time in a new
+// window. Documents that library rows open without a window are child
+// documents: kept out of the recent documents, and closed (after saving
+// their edits) when no row holds them and they have no window.
+//
+// One per application; tests make their own (the last one made is shared()).
+// Main thread only.
+class DocumentController : public DocumentControllerBase, public DocumentHost {
+    Q_OBJECT
+
+public:
+    using OpenCompletion = DocumentControllerBase::OpenCompletion;
+
+    // Recent documents, restorable windows and the start-up preferences are
+    // kept in defaults (the application passes the standard store).
+    explicit DocumentController(UserDefaults* defaults, QObject* parent = nullptr);
+    ~DocumentController() override;
+
+    static DocumentController* shared();
+
+    // Start-up ----------------------------------------------------------------
+
+    // Everything before the first document of the launch opens, in order:
+    // the preference migration with the stored build number (before
+    // anything reads the preferences), the main menu, the introduction on a
+    // first launch, the observers, the autosaving delay (15 s), the HTML
+    // conversion, the system appearance (the theme switches to its opposite
+    // when the appearance asks for it, and follows it from then on), the
+    // forced appearance for screenshots ("Screenshot" with
+    // "AppleInterfaceStyle" "Light" or "Dark") and, with
+    // "enableBetaFeatures", the stylesheet items of the View menu.
+    void prepareApplication();
+    // Migrates the preferences when this build is newer than the one that
+    // ran last, and stores its number under "lastVersion". True when the
+    // introduction is due: the last build was 51 or older, or none ran.
+    bool checkVersion();
+    // Builds the main menu once (also done by prepareApplication).
+    void buildMainMenu();
+    MainMenu* mainMenu() const { return m_mainMenu.get(); }
+
+    // The documents named at launch (files and folders), else the windows
+    // of the last run; when no window is open afterwards, a new untitled
+    // document.
+    void openLaunchDocuments(const QStringList& paths);
+    // The paths a later launch handed over: opened and brought forward; with
+    // none, the frontmost window comes forward (a new document when there is
+    // no window).
+    void openHandedOverDocuments(const QStringList& paths);
+
+    // The dialogs every question goes to; the standard ones unless a test
+    // installs its own (not owned; nullptr restores the standard ones).
+    Dialogs& dialogs() const;
+    void setDialogs(Dialogs* dialogs);
+
+    // Opening -------------------------------------------------------------------
+
+    // Absolute paths of the documents that library rows opened without a
+    // window; one entry per opening.
+    QStringList childDocuments;
+
+    // Files take the plain-text road, folders the library road.
+    void openDocument(const QString& path, bool display, const OpenCompletion& completion) override;
+    using DocumentControllerBase::openDocument;
+    // Opens each path in a window; failures are presented, one by one.
+    void openDocuments(const QStringList& paths);
+    // Files and folders chosen in the open dialog.
+    void runOpenPanel();
+    void showDocument(DocumentBase& document) override;
+    // Child documents stay out of the recent documents.
+    void noteNewRecentDocument(const QString& path) override;
+
+    // The introduction, shown locked: an untitled document holding the
+    // bundled text, never written anywhere by itself. Open already: brought
+    // forward and locked again. A failure is presented (nothing is locked)
+    // and gives nullptr.
+    Document* openIntroduction();
+    Document* introduction() const { return m_introduction; }
+    // Where the introduction is read from (tests).
+    void setIntroductionPath(const QString& path) { m_introductionPath = path; }
+
+    // A new untitled document holding a copy of the source's text and
+    // Markdown switch, shown in a window of its own with its title strip.
+    PlatformResult<Document*> duplicateDocument(Document& source);
+
+    // Quitting: remembers the open windows, then closes every document
+    // (each may ask to save). False keeps the application running.
+    bool applicationShouldTerminate();
+
+    // DocumentHost
+    void makeWindow(Document& document) override;
+    void closeChildDocument(Document& document) override;
+    std::optional<QString> chooseExportLocation(Document& document, const QString& proposedName) override;
+    void openDocumentWithoutDisplay(const QString& path, DocumentHost::OpenCompletion completion) override;
+
+    // The windows of documents with a file, with their frames.
+    QList<RestorableWindow> restorableWindows() const override;
+    void presentError(const PlatformError& error) override;
+    std::optional<bool> validate(MenuItem& item) override;
+
+    // Restyles every open document after the text attributes changed; each
+    // editor keeps its selection at the same height on screen.
+    void textAttributesDidChange();
+    // The theme follows the system appearance (its opposite theme, when the
+    // current one has one that suits).
+    void appearanceDidChange();
+    // The application's palette from the current theme, so that menus and
+    // dialogs read on dark themes too.
+    void applyApplicationPalette();
+
+private:
+    void openFolder(const QString& path, bool display, const OpenCompletion& completion);
+    void applyScreenshotAppearance();
+    void applicationWillQuit();
+
+    UserDefaults* m_defaults;
+    std::unique_ptr<MainMenu> m_mainMenu;
+    std::unique_ptr<StandardDialogs> m_standardDialogs;
+    Dialogs* m_dialogs = nullptr;
+    QPointer<Document> m_introduction;
+    QString m_introductionPath;
+    bool m_terminating = false;
+    bool m_prepared = false;
+};
+
+} // namespace lumora

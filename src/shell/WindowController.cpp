@@ -1,0 +1,423 @@
+#include "shell/WindowController.h"
+
+#include "document/Document.h"
+#include "document/DocumentViewController.h"
+#include "document/OutlineViewController.h"
+#include "document/TextView.h"
+#include "library/LibraryViewController.h"
+#include "markdown/Outline.h"
+#include "platform/ActionDispatcher.h"
+#include "platform/DocumentWindowBase.h"
+#include "platform/Dispatch.h"
+#include "platform/Localization.h"
+#include "platform/Menu.h"
+#include "platform/NotificationCenter.h"
+#include "settings/Settings.h"
+#include "settings/ViewUtilities.h"
+#include "shell/Dialogs.h"
+#include "shell/DocumentController.h"
+#include "shell/MainMenu.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitterHandle>
+
+#include <algorithm>
+#include <cmath>
+
+namespace lumora {
+
+namespace {
+
+const QString kWindowFrame = QStringLiteral("documentWindow");
+const QString kSplitView = QStringLiteral("mainSplitView");
+// The side panes keep their width while the window grows.
+constexpr int kSidePanePriority = 251;
+// A new window without a saved frame.
+constexpr QSize kDefaultSize(1000, 740);
+// How far a new window steps away from one in the same place.
+constexpr int kCascade = 28;
+
+std::vector<WindowController*>& registry()
+{
+    static std::vector<WindowController*> controllers;
+    return controllers;
+}
+
+MenuItem::State stateFor(bool on) { return on ? MenuItem::State::on : MenuItem::State::off; }
+
+} // namespace
+
+WindowController::WindowController(Document& document) : m_document(&document)
+{
+    m_window = new DocumentWindowBase();
+    m_window->setAttribute(Qt::WA_DeleteOnClose);
+    setParent(m_window);
+
+    m_libraryPane = new LibraryViewController();
+    m_editorPane = new DocumentViewController();
+    m_outlinePane = new OutlineViewController();
+    m_splitView = new SplitView({{m_libraryPane, true, true, kSidePanePriority},
+                                 {m_editorPane, false, false, 250},
+                                 {m_outlinePane, true, true, kSidePanePriority}},
+                                kSplitView);
+    m_splitView->setHandleWidth(1);
+    m_splitView->setChildrenCollapsible(false);
+    m_window->setCentralWidget(m_splitView);
+
+    if (DocumentController* controller = DocumentController::shared(); controller && controller->mainMenu()) {
+        m_menuBar = controller->mainMenu()->menu().makeMenuBar(m_window);
+        m_window->titleStrip()->setMenuBar(m_menuBar);
+    }
+
+    m_window->resize(kDefaultSize);
+    views::restoreFrame(m_window, kWindowFrame);
+    // A window that would cover another exactly steps aside.
+    for (bool moved = true; moved;) {
+        moved = false;
+        for (WindowController* other : registry()) {
+            if (other->m_window->isVisible() && other->m_window->pos() == m_window->pos()) {
+                m_window->move(m_window->pos() + QPoint(kCascade, kCascade));
+                moved = true;
+            }
+        }
+    }
+
+    registry().push_back(this);
+    setUp();
+    m_editorPane->setDocument(&document);
+}
+
+WindowController::~WindowController()
+{
+    std::erase(registry(), this);
+}
+
+void WindowController::setUp()
+{
+    ActionDispatcher::instance().setViewController(m_window, this);
+    m_window->installEventFilter(this);
+
+    m_editorPane->setOutlineHooks({
+        [this] { return isOutlineVisible(); },
+        [this] { m_outlinePane->reloadOutline(); },
+        [this](bool visible) { setOutlineVisible(visible); },
+    });
+    connect(m_editorPane, &DocumentViewController::editingRefused, this, &WindowController::editingRefused);
+
+    Document* d = m_document;
+    connect(d, &DocumentBase::displayNameChanged, this, &WindowController::updateTitle);
+    connect(d, &DocumentBase::editedChanged, this, &WindowController::updateTitle);
+    connect(d, &DocumentBase::lockedChanged, this, &WindowController::updateTitle);
+    // A document closed elsewhere (quitting, the library letting go) takes
+    // its windows with it.
+    connect(d, &DocumentBase::closed, this, [this] {
+        if (!m_closingDocument) m_window->close();
+    });
+    updateTitle();
+
+    applyTheme();
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyTheme(); });
+    center.observe(Notifications::editorSizeDidChange, this, [this](const Notification&) {
+        if (!m_window->isFullScreen()) resizeToEditorSize();
+    });
+
+    // Pane toggles.
+    addActionHandler(QStringLiteral("toggleLibraryView:"), [this](MenuItem*) { setLibraryVisible(!isLibraryVisible()); });
+    addActionHandler(QStringLiteral("showAndFocusLibraryView:"), [this](MenuItem*) {
+        setLibraryVisible(true);
+        m_libraryPane->setFocus();
+    });
+    addActionHandler(QStringLiteral("toggleOutlineView:"), [this](MenuItem*) { setOutlineVisible(!isOutlineVisible()); });
+    addActionHandler(QStringLiteral("newTab:"), [](MenuItem*) {
+        // There are no window tabs here: a new document gets a window of its own.
+        if (DocumentController* controller = DocumentController::shared())
+            if (auto made = controller->openUntitledDocument(true); !made) controller->presentError(made.error());
+    });
+
+    // The document's file.
+    addActionHandler(QStringLiteral("saveDocument:"), [this](MenuItem*) {
+        Document* d = m_document;
+        if (!d) return;
+        if (const PlatformStatus status = d->save(); !status && DocumentController::shared())
+            DocumentController::shared()->dialogs().presentError(*d, status.error());
+    });
+    addActionHandler(QStringLiteral("revertDocumentToSaved:"), [this](MenuItem*) {
+        Document* d = m_document;
+        DocumentController* controller = DocumentController::shared();
+        if (!d || !controller || !controller->dialogs().confirmRevert(*d)) return;
+        if (const PlatformStatus status = d->revertToSaved(); !status) controller->dialogs().presentError(*d, status.error());
+    });
+
+    // The window's preferences.
+    Settings& settings = Settings::shared();
+    addActionHandler(QStringLiteral("toggleInfoView:"), [&settings](MenuItem*) { settings.toggleInfoViewVisible(); });
+    addActionHandler(QStringLiteral("toggleSounds:"), [&settings](MenuItem*) { settings.toggleTypewriterSounds(); });
+    addActionHandler(QStringLiteral("toggleTypewriterScrolling:"), [this, &settings](MenuItem*) {
+        settings.toggleTypewriterScrolling();
+        updateEditorInsets();
+    });
+    addActionHandler(QStringLiteral("toggleNoEditing:"), [&settings](MenuItem*) { settings.toggleNoEditing(); });
+    addActionHandler(QStringLiteral("setHighlighting:"), [&settings](MenuItem* sender) {
+        if (sender) settings.setHighlighting(sender->representedObject().value<Settings::Highlighting>());
+    });
+    addActionHandler(QStringLiteral("setEditorSize:"), [&settings](MenuItem* sender) {
+        if (sender) settings.setEditorSize(sender->representedObject().toDouble());
+    });
+    addActionHandler(QStringLiteral("setLibrarySummaryLines:"), [&settings](MenuItem* sender) {
+        if (sender) settings.setLibrarySummaryLines(sender->representedObject().toInt());
+    });
+}
+
+// Finding windows ------------------------------------------------------------
+
+WindowController* WindowController::of(const QWidget* widget)
+{
+    if (!widget) return nullptr;
+    const QWidget* window = widget->window();
+    for (WindowController* controller : registry())
+        if (controller->m_window == window) return controller;
+    return nullptr;
+}
+
+std::vector<WindowController*> WindowController::controllersOf(const Document& document)
+{
+    std::vector<WindowController*> controllers;
+    for (DocumentEditor* editor : document.editors())
+        if (auto* pane = dynamic_cast<DocumentViewController*>(editor))
+            if (WindowController* controller = of(pane)) controllers.push_back(controller);
+    return controllers;
+}
+
+std::vector<WindowController*> WindowController::all() { return registry(); }
+
+// Panes ------------------------------------------------------------------------
+
+bool WindowController::isLibraryVisible() const { return !m_splitView->isItemCollapsed(libraryItem); }
+
+bool WindowController::isOutlineVisible() const { return !m_splitView->isItemCollapsed(outlineItem); }
+
+LibraryViewController* WindowController::libraryViewController() const
+{
+    return isLibraryVisible() ? m_libraryPane : nullptr;
+}
+
+OutlineViewController* WindowController::outlineViewController() const
+{
+    return isOutlineVisible() ? m_outlinePane : nullptr;
+}
+
+void WindowController::setLibraryVisible(bool visible)
+{
+    if (isLibraryVisible() == visible) return;
+    m_splitView->setItemCollapsed(libraryItem, !visible);
+    if (!m_window->isFullScreen()) updateTitleBar();
+    if (visible) m_libraryPane->titleBarIsAlwaysVisible = titleBarIsAlwaysVisible;
+}
+
+void WindowController::setOutlineVisible(bool visible)
+{
+    if (isOutlineVisible() == visible) return;
+    if (visible && m_document && m_document->isMarkdownEnabled())
+        rebuildOutlineAttributes(m_document->data().textStorage());
+    m_splitView->setItemCollapsed(outlineItem, !visible);
+    if (visible) {
+        m_outlinePane->titleBarIsAlwaysVisible = titleBarIsAlwaysVisible;
+        m_outlinePane->updateTitleLabelPosition();
+        m_outlinePane->reloadOutline();
+    }
+}
+
+// Size and theme ---------------------------------------------------------------
+
+QRect WindowController::frameForEditorSize(const QRect& frame, const QRect& screenArea, double editorSize,
+                                           int sidePanesWidth)
+{
+    const int screen = screenArea.width();
+    const int width = editorSize <= 0 ? screen : std::min(screen, sidePanesWidth + int(std::lround(editorSize)));
+    // The window keeps its place in the free room beside it: centred when
+    // it had none, else at the same fraction of it.
+    const int room = screen - frame.width();
+    const int offset = frame.x() - screenArea.x();
+    double x = room <= 0 ? (screen - width) * 0.5 : double(screen - width) / room * offset;
+    x = std::clamp(x, 0.0, double(screen - width));
+    return QRect(screenArea.x() + int(std::lround(x)), frame.y(), width, frame.height());
+}
+
+void WindowController::resizeToEditorSize()
+{
+    QScreen* screen = m_window->screen();
+    if (!screen) screen = QGuiApplication::screenAt(m_window->geometry().center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    // A pane of a window not yet shown has no width of its own yet.
+    const auto paneWidth = [this](int item, QWidget* pane) {
+        const int width = m_splitView->sizes().value(item);
+        return (width > 0 ? width : pane->sizeHint().width()) + m_splitView->handleWidth();
+    };
+    int sides = 0;
+    if (isLibraryVisible()) sides += paneWidth(libraryItem, m_libraryPane);
+    if (isOutlineVisible()) sides += paneWidth(outlineItem, m_outlinePane);
+    const QRect frame = frameForEditorSize(m_window->geometry(), screen->availableGeometry(),
+                                           Settings::shared().editorSize, sides);
+    if (m_window->isMaximized()) m_window->showNormal();
+    m_window->setGeometry(frame);
+}
+
+void WindowController::applyTheme()
+{
+    const Theme& theme = *Settings::shared().theme;
+    const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
+    m_window->setColors(background, foreground);
+    // A new window palette reaches the panes, and would undo the editor's
+    // own colours: they are set again after it. (No style sheets here: one
+    // on a parent would override the editor's palette.)
+    m_editorPane->applyTheme();
+    // The hairlines between the panes.
+    for (int i = 1; i < m_splitView->count(); ++i) {
+        QSplitterHandle* handle = m_splitView->handle(i);
+        QPalette palette = handle->palette();
+        palette.setColor(QPalette::Window, views::blend(background, foreground, 0.12));
+        handle->setPalette(palette);
+        handle->setAutoFillBackground(true);
+    }
+    m_libraryPane->applyTheme();
+    m_outlinePane->applyTheme();
+    // A thin scroller on the page that does not draw the eye.
+    QColor knob = foreground;
+    knob.setAlphaF(float(Settings::scrollerAlpha));
+    QColor hover = foreground;
+    hover.setAlphaF(float(Settings::scrollerAlpha + 0.2));
+    m_editorPane->textView()->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 11px; margin: 0; border: none; }"
+                       "QScrollBar::handle:vertical { background: %1; min-height: 36px; margin: 2px 3px 2px 2px;"
+                       " border-radius: 3px; }"
+                       "QScrollBar::handle:vertical:hover { background: %2; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+            .arg(knob.name(QColor::HexArgb), hover.name(QColor::HexArgb)));
+}
+
+void WindowController::updateEditorInsets()
+{
+    for (WindowController* controller : registry()) controller->m_editorPane->textView()->updateTextContainerInset();
+}
+
+// Title ------------------------------------------------------------------------
+
+void WindowController::updateTitle()
+{
+    if (!m_document) return;
+    const QString name = m_document->displayName();
+    QString title = name;
+    if (m_document->isLocked()) title = localizedFormat(QStringLiteral("window.title.locked"), {name});
+    else if (m_document->isDocumentEdited()) title = localizedFormat(QStringLiteral("window.title.edited"), {name});
+    m_window->setWindowTitle(title);
+    m_window->setWindowFilePath(m_document->filePath());
+}
+
+void WindowController::updateTitleBar()
+{
+    // The strip shows whatever titleBarHidden says until it learns to hide.
+    m_window->setTitleStripVisible(true);
+}
+
+// Commands -----------------------------------------------------------------------
+
+Responder* WindowController::nextResponder() const { return m_document.data(); }
+
+std::optional<bool> WindowController::validate(MenuItem& item)
+{
+    const Settings& settings = Settings::shared();
+    const QString& action = item.action();
+    const QVariant& value = item.representedObject();
+    if (action == QLatin1String("toggleTypewriterScrolling:")) item.setState(stateFor(settings.isTypewriterScrollingEnabled));
+    else if (action == QLatin1String("toggleSounds:")) item.setState(stateFor(settings.isTypewriterSoundsEnabled));
+    else if (action == QLatin1String("setHighlighting:"))
+        item.setState(stateFor(value.value<Settings::Highlighting>() == settings.highlighting));
+    else if (action == QLatin1String("toggleNoEditing:")) item.setState(stateFor(settings.isNoEditingEnabled));
+    else if (action == QLatin1String("setEditorSize:")) item.setState(stateFor(value.toDouble() == settings.editorSize));
+    else if (action == QLatin1String("setLibrarySummaryLines:"))
+        item.setState(stateFor(value.toInt() == settings.librarySummaryLines));
+    else if (action == QLatin1String("toggleLibraryView:"))
+        item.setTitle(localized(isLibraryVisible() ? "menu.view.library.off" : "menu.view.library.on"));
+    else if (action == QLatin1String("toggleInfoView:"))
+        item.setTitle(localized(settings.isInfoViewVisible ? "menu.view.statistics.off" : "menu.view.statistics.on"));
+    else if (action == QLatin1String("saveDocument:")) return m_document != nullptr;
+    else if (action == QLatin1String("revertDocumentToSaved:"))
+        return m_document && !m_document->isUntitled() && m_document->isDocumentEdited();
+    else if (action == QLatin1String("toggleOutlineView:")) {
+        item.setHidden(!m_document || !m_document->isMarkdownEnabled());
+        item.setTitle(localized(isOutlineVisible() ? "menu.view.outline.off" : "menu.view.outline.on"));
+    }
+    return true;
+}
+
+// Closing ------------------------------------------------------------------------
+
+bool WindowController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_window && event->type() == QEvent::Close && !windowShouldClose()) {
+        event->ignore();
+        return true;
+    }
+    // Escape that nothing inside took leaves full screen.
+    if (watched == m_window && event->type() == QEvent::KeyPress && m_window->isFullScreen()
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape
+        && static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        m_window->toggleFullScreen();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool WindowController::windowShouldClose()
+{
+    Document* d = m_document;
+    if (!d || d->isClosed() || m_closingDocument) return true;
+    // Another window still shows the document, or a library row holds it:
+    // only this window goes.
+    if (controllersOf(*d).size() > 1 || d->referencesCount() > 0) {
+        detachFromDocument();
+        return true;
+    }
+    // The last window takes the document with it; it may ask to save, and
+    // the writer may keep it open.
+    m_closingDocument = true;
+    const bool closed = d->close();
+    m_closingDocument = false;
+    if (closed) detachFromDocument();
+    return closed;
+}
+
+void WindowController::detachFromDocument()
+{
+    m_editorPane->setDocument(nullptr);
+    if (m_document) disconnect(m_document, nullptr, this, nullptr);
+    m_document = nullptr;
+}
+
+void WindowController::editingRefused()
+{
+    // One question for a burst of refused keys, asked once the key is done.
+    if (m_lockedPromptPending) return;
+    m_lockedPromptPending = true;
+    QPointer<WindowController> self(this);
+    dispatch::async([self] {
+        if (!self) return;
+        self->m_lockedPromptPending = false;
+        DocumentController* controller = DocumentController::shared();
+        Document* d = self->m_document;
+        if (!controller || !d || !d->isLocked()) return;
+        if (controller->dialogs().askAboutLockedDocument(*d) == Dialogs::LockedChoice::duplicate) {
+            if (auto copy = controller->duplicateDocument(*d); !copy) controller->presentError(copy.error());
+        }
+    });
+}
+
+} // namespace lumora

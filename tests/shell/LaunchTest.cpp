@@ -1,0 +1,140 @@
+// The program itself, launched with a configuration of its own: what a
+// first and a second launch leave behind, a file handed over by a later
+// launch, and a clean quit on SIGTERM.
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+
+using namespace lumora;
+
+namespace {
+
+const QStringList kWindowState{"restorableWindows", "NSWindow Frame documentWindow",
+                               "NSSplitView Subview Frames mainSplitView", "recentDocuments"};
+
+class Launcher {
+public:
+    explicit Launcher(const QString& root) : m_root(root)
+    {
+        for (const char* sub : {"home", "config", "data", "cache", "runtime"}) QDir().mkpath(root + "/" + sub);
+        QFile::setPermissions(root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        m_environment = QProcessEnvironment::systemEnvironment();
+        m_environment.insert("HOME", root + "/home");
+        m_environment.insert("XDG_CONFIG_HOME", root + "/config");
+        m_environment.insert("XDG_DATA_HOME", root + "/data");
+        m_environment.insert("XDG_CACHE_HOME", root + "/cache");
+        m_environment.insert("XDG_RUNTIME_DIR", root + "/runtime");
+        m_environment.insert("QT_QPA_PLATFORM", "offscreen");
+        m_environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        m_environment.remove("DBUS_SESSION_BUS_ADDRESS");
+        m_environment.remove("LUMORA_APPEARANCE");
+    }
+
+    // Starts the running instance and waits until it listens.
+    bool start(QProcess& process, const QStringList& arguments = {})
+    {
+        process.setProcessEnvironment(m_environment);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(LUMORA_EXECUTABLE, arguments);
+        QElapsedTimer timer;
+        timer.start();
+        while (!QFileInfo::exists(m_root + "/runtime/lumora.socket") && timer.elapsed() < 20000) {
+            if (process.state() == QProcess::NotRunning) return false;
+            QThread::msleep(20);
+        }
+        return QFileInfo::exists(m_root + "/runtime/lumora.socket");
+    }
+
+    // A later launch: it hands its arguments over and exits at once.
+    int handOver(const QStringList& arguments)
+    {
+        QProcess later;
+        later.setProcessEnvironment(m_environment);
+        later.start(LUMORA_EXECUTABLE, arguments);
+        if (!later.waitForFinished(20000)) {
+            later.kill();
+            later.waitForFinished();
+            return -1;
+        }
+        return later.exitCode();
+    }
+
+    static int quit(QProcess& process)
+    {
+        ::kill(pid_t(process.processId()), SIGTERM);
+        if (!process.waitForFinished(20000)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    QVariantMap preferences() const
+    {
+        QFile file(m_root + "/config/Lumora/defaults.json");
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        return QJsonDocument::fromJson(file.readAll()).object().toVariantMap();
+    }
+
+private:
+    QString m_root;
+    QProcessEnvironment m_environment;
+};
+
+QVariantMap withoutWindowState(QVariantMap map)
+{
+    for (const QString& key : kWindowState) map.remove(key);
+    return map;
+}
+
+} // namespace
+
+TEST(Launch, FirstAndLaterLaunchesAndAFileHandedOver)
+{
+    const QString root = test::freshDirectory("launch");
+    const QString notes = root + "/notes.txt";
+    test::writeFile(notes, "# Notes\n");
+    Launcher launcher(root);
+
+    QProcess first;
+    ASSERT_TRUE(launcher.start(first));
+    EXPECT_EQ(launcher.handOver({notes}), 0);
+    ASSERT_EQ(Launcher::quit(first), 0);
+
+    const QVariantMap afterFirst = launcher.preferences();
+    EXPECT_EQ(afterFirst.value("lastVersion").toInt(), LUMORA_BUILD_NUMBER);
+    EXPECT_EQ(afterFirst.value("theme"), QVariant("light"));
+    EXPECT_EQ(afterFirst.value("libraries"), QVariant(QVariantList()));
+    int options = 0;
+    for (auto it = afterFirst.begin(); it != afterFirst.end(); ++it) {
+        if (!it.key().endsWith("Enabled")) continue;
+        EXPECT_EQ(it.value(), QVariant(false)) << it.key().toStdString();
+        ++options;
+    }
+    EXPECT_EQ(options, 9);
+    // The handed-over file was open when the program quit.
+    const QVariantList windows = afterFirst.value("restorableWindows").toList();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_EQ(windows[0].toMap().value("path"), QVariant(notes));
+
+    // A later launch restores that window and writes nothing but window state.
+    QProcess second;
+    ASSERT_TRUE(launcher.start(second));
+    EXPECT_EQ(launcher.handOver({}), 0); // answered once the program is up
+    ASSERT_EQ(Launcher::quit(second), 0);
+    const QVariantMap afterSecond = launcher.preferences();
+    EXPECT_EQ(withoutWindowState(afterSecond), withoutWindowState(afterFirst));
+    EXPECT_EQ(afterSecond.value("restorableWindows").toList().size(), 1);
+}

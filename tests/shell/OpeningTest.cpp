@@ -1,0 +1,172 @@
+// Opening files and folders, child documents of the library, closing.
+#include "ShellTestSupport.h"
+
+#include "document/OutlineViewController.h"
+#include "library/LibraryViewController.h"
+#include "settings/ViewUtilities.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+using namespace lumora;
+using namespace lumora::test;
+
+TEST(Opening, AFileOpensStyledInAThreePaneWindow)
+{
+    Shell shell;
+    const QString path = freshDirectory("open-file") + "/notes.txt";
+    writeFile(path, "# Notes\n\nPlain words.\n");
+    Document* document = shell.open(path);
+    ASSERT_TRUE(document);
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->window()->isVisible());
+    EXPECT_EQ(window->window()->titleStrip()->title(), QStringLiteral("notes.txt"));
+
+    SplitView& split = *window->splitView();
+    ASSERT_EQ(split.count(), 3);
+    EXPECT_TRUE(qobject_cast<LibraryViewController*>(split.widget(0)));
+    EXPECT_EQ(split.widget(1), window->documentViewController());
+    EXPECT_TRUE(qobject_cast<OutlineViewController*>(split.widget(2)));
+    EXPECT_EQ(window->documentViewController()->textView()->textStorage(), &document->data().textStorage());
+
+    // Markdown is styled: the heading is set larger than the paragraph.
+    const TextStorage& storage = document->data().textStorage();
+    const AttributeValue heading = storage.attributes(2).value(AttributeKey::Font);
+    const AttributeValue body = storage.attributes(12).value(AttributeKey::Font);
+    ASSERT_TRUE(heading.font() && body.font());
+    EXPECT_GT(heading.font()->pointSizeF(), body.font()->pointSizeF());
+
+    // Opening it again brings the same document forward.
+    EXPECT_EQ(shell.open(path), document);
+    EXPECT_EQ(WindowController::controllersOf(*document).size(), size_t(1));
+    EXPECT_EQ(shell.controller->recentDocumentPaths().value(0), QFileInfo(path).absoluteFilePath());
+}
+
+TEST(Opening, AFolderOpensAsTheLibraryOfANewUntitledWindowEachTime)
+{
+    Shell shell;
+    const QString folder = freshDirectory("open-folder/Essays");
+    Document* first = shell.open(folder);
+    Document* second = shell.open(folder);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first, second);
+    for (Document* document : {first, second}) {
+        EXPECT_TRUE(document->isUntitled());
+        WindowController* window = windowOf(document);
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(window->libraryViewController());
+        EXPECT_EQ(window->libraryViewController()->folder(), folder);
+    }
+    EXPECT_EQ(shell.controller->recentDocumentPaths().value(0), folder);
+
+    // Without display, the window is made but not shown.
+    auto hidden = shell.controller->openDocument(folder, false);
+    ASSERT_TRUE(hidden);
+    auto* document = qobject_cast<Document*>(*hidden);
+    ASSERT_TRUE(windowOf(document));
+    EXPECT_FALSE(windowOf(document)->window()->isVisible());
+    EXPECT_EQ(windowOf(document)->libraryPane().folder(), folder);
+}
+
+TEST(Opening, FilesThatCannotBeReadAreReportedAndTheRestOpen)
+{
+    Shell shell;
+    const QString dir = freshDirectory("open-bad");
+    writeFile(dir + "/binary.txt", QByteArray("\x00\x01\x02\xff\xfe", 5));
+    writeFile(dir + "/good.txt", "fine\n");
+    shell.controller->openDocuments({dir + "/missing.txt", dir + "/binary.txt", dir + "/good.txt"});
+    ASSERT_EQ(shell.dialogs.errors.size(), 2);
+    EXPECT_TRUE(shell.dialogs.errors[0].contains("missing.txt")) << shell.dialogs.errors[0].toStdString();
+    ASSERT_EQ(shell.controller->documents().size(), size_t(1));
+    EXPECT_EQ(textOf(qobject_cast<Document*>(shell.controller->documents().front())), "fine\n");
+    EXPECT_EQ(shell.controller->recentDocumentPaths(), QStringList{dir + "/good.txt"});
+}
+
+TEST(Opening, ChildDocumentsStayOutOfRecentsAndSaveBeforeTheyClose)
+{
+    Shell shell;
+    const QString dir = freshDirectory("child");
+    const QString path = dir + "/chapter.txt";
+    writeFile(path, "Once");
+    Document* child = nullptr;
+    Document::openLibraryFile(path, [&](Document* document, const std::optional<PlatformError>&) {
+        child = document;
+        if (document) document->addReference();
+    });
+    ASSERT_TRUE(child);
+    EXPECT_TRUE(child->editors().empty());
+    EXPECT_EQ(shell.controller->childDocuments, QStringList{path});
+    EXPECT_TRUE(shell.controller->recentDocumentPaths().isEmpty());
+
+    // The last row lets go of an edited document without a window: it is
+    // saved, then closed.
+    type(*child, " upon a time");
+    QPointer<Document> watched(child);
+    child->removeReference();
+    EXPECT_EQ(readFile(path), QByteArray("Once upon a time"));
+    EXPECT_TRUE(!watched || watched->isClosed());
+    EXPECT_TRUE(shell.controller->childDocuments.isEmpty());
+
+    // When saving fails, the document stays open in a window rather than
+    // lose the edits.
+    const QString gone = freshDirectory("child-gone");
+    writeFile(gone + "/draft.txt", "Draft");
+    Document* draft = nullptr;
+    Document::openLibraryFile(gone + "/draft.txt", [&](Document* document, const std::optional<PlatformError>&) {
+        draft = document;
+        document->addReference();
+    });
+    ASSERT_TRUE(draft);
+    type(*draft, " two");
+    ASSERT_TRUE(QDir(gone).removeRecursively());
+    draft->removeReference();
+    EXPECT_FALSE(draft->isClosed());
+    ASSERT_TRUE(windowOf(draft));
+    EXPECT_TRUE(windowOf(draft)->window()->isVisible());
+    EXPECT_EQ(shell.dialogs.errors.size(), 1);
+}
+
+TEST(Opening, ClosingAskAboutUntitledEditsAndSavesFilesSilently)
+{
+    Shell shell;
+    const QString path = freshDirectory("closing") + "/kept.txt";
+    writeFile(path, "Kept");
+    Document* saved = shell.open(path);
+    ASSERT_TRUE(saved);
+    type(*saved, " safe");
+    QPointer<Document> savedWatch(saved);
+    windowOf(saved)->window()->close();
+    EXPECT_EQ(readFile(path), QByteArray("Kept safe"));
+    EXPECT_TRUE(shell.dialogs.asked.isEmpty());
+    EXPECT_TRUE(!savedWatch || savedWatch->isClosed());
+
+    auto made = shell.controller->openUntitledDocument(true);
+    ASSERT_TRUE(made);
+    auto* untitled = qobject_cast<Document*>(*made);
+    type(*untitled, "New words");
+    WindowController* window = windowOf(untitled);
+    shell.dialogs.saveChoices = {SaveChoice::cancel, SaveChoice::dontSave};
+    window->window()->close();
+    EXPECT_EQ(shell.dialogs.asked, QStringList{"saveChanges:Untitled"});
+    EXPECT_TRUE(window->window()->isVisible()); // cancelled: the window stays
+    EXPECT_FALSE(untitled->isClosed());
+    window->window()->close();
+    EXPECT_TRUE(untitled->isClosed());
+}
+
+TEST(Opening, ADocumentHeldByTheLibraryOutlivesItsWindow)
+{
+    Shell shell;
+    const QString path = freshDirectory("held") + "/held.txt";
+    writeFile(path, "Held");
+    Document* document = shell.open(path);
+    ASSERT_TRUE(document);
+    document->addReference();
+    windowOf(document)->window()->close();
+    EXPECT_FALSE(document->isClosed());
+    EXPECT_TRUE(document->editors().empty());
+    EXPECT_EQ(shell.controller->documentForPath(path), document);
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "document/Document.h"
+#include "document/DocumentViewController.h"
+#include "document/TextView.h"
+#include "platform/DocumentWindowBase.h"
+#include "platform/TextStorage.h"
+#include "platform/UndoManager.h"
+#include "platform/UserDefaults.h"
+#include "shell/Dialogs.h"
+#include "shell/DocumentController.h"
+#include "shell/WindowController.h"
+
+#include <QApplication>
+#include <QStringList>
+#include <QTest>
+
+#include <deque>
+#include <memory>
+
+namespace lumora::test {
+
+// Dialogs that answer from a script and note what they were asked.
+class ScriptedDialogs : public Dialogs {
+public:
+    QStringList asked;
+    std::deque<SaveChoice> saveChoices;
+    std::optional<QString> saveLocation;
+    QStringList filesToOpen;
+    LockedChoice lockedChoice = LockedChoice::cancel;
+    QStringList errors;
+
+    SaveChoice askToSaveChanges(DocumentBase& document) override
+    {
+        asked << "saveChanges:" + document.displayName();
+        if (saveChoices.empty()) return SaveChoice::cancel;
+        const SaveChoice choice = saveChoices.front();
+        saveChoices.pop_front();
+        return choice;
+    }
+    std::optional<QString> chooseSaveLocation(DocumentBase&) override
+    {
+        asked << "saveLocation";
+        return saveLocation;
+    }
+    ExternalChangeChoice askAboutExternalChange(DocumentBase&) override
+    {
+        asked << "externalChange";
+        return ExternalChangeChoice::keepMine;
+    }
+    void presentError(DocumentBase&, const PlatformError& error) override { errors << error.errorDescription; }
+    void presentApplicationError(const PlatformError& error) override { errors << error.errorDescription; }
+    QStringList chooseFilesToOpen() override
+    {
+        asked << "open";
+        return filesToOpen;
+    }
+    std::optional<QString> chooseExportLocation(Document&, const QString&) override { return std::nullopt; }
+    LockedChoice askAboutLockedDocument(Document& document) override
+    {
+        asked << "locked:" + document.displayName();
+        return lockedChoice;
+    }
+    bool confirmRevert(Document&) override { return true; }
+};
+
+// A document controller over the standard store (the test's own, in its
+// sandbox) with scripted dialogs and the main menu; closes what it opened.
+struct Shell {
+    ScriptedDialogs dialogs;
+    std::unique_ptr<DocumentController> controller;
+
+    explicit Shell(bool prepare = false)
+        : controller(std::make_unique<DocumentController>(&UserDefaults::standard()))
+    {
+        controller->setDialogs(&dialogs);
+        controller->clearRecentDocuments();
+        if (prepare) controller->prepareApplication();
+        else controller->buildMainMenu();
+    }
+    ~Shell()
+    {
+        for (WindowController* window : WindowController::all()) delete window->window();
+        controller.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    Document* open(const QString& path)
+    {
+        auto opened = controller->openDocument(path, true);
+        return opened ? qobject_cast<Document*>(*opened) : nullptr;
+    }
+};
+
+inline WindowController* windowOf(const Document* document)
+{
+    const auto controllers = document ? WindowController::controllersOf(*document) : std::vector<WindowController*>();
+    return controllers.empty() ? nullptr : controllers.front();
+}
+
+// Shows the window and makes it the one that receives keys.
+inline bool activate(WindowController* window)
+{
+    window->window()->show();
+    QApplication::setActiveWindow(window->window());
+    window->documentViewController()->textView()->setFocus();
+    return QTest::qWaitForWindowExposed(window->window());
+}
+
+inline QString textOf(const Document* document) { return document->data().textStorage().string(); }
+
+} // namespace lumora::test
+
+namespace lumora::test {
+
+// A keystroke as the editor makes it: the storage changes, the undo stack
+// records it.
+inline void type(Document& document, const QString& text)
+{
+    TextStorage& storage = document.data().textStorage();
+    const Range at(storage.length(), 0);
+    storage.replaceCharacters(at, text);
+    document.undoManager().recordReplacement({at, QString(), text, at, Range(storage.length(), 0)},
+                                             UndoCoalescing::typing);
+}
+
+} // namespace lumora::test

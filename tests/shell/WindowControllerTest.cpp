@@ -1,0 +1,237 @@
+// The document window: its menu bar, keys, pane toggles, preference
+// commands and their check marks, and its width.
+#include "ShellTestSupport.h"
+
+#include "document/InfoView.h"
+#include "platform/ActionDispatcher.h"
+#include "settings/Settings.h"
+#include "shell/MainMenu.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QMenuBar>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+MenuItem& itemFor(DocumentController& controller, MainMenu::TopLevel menu, const char* action)
+{
+    return *controller.mainMenu()->topLevelMenu(menu).itemWithAction(QLatin1String(action));
+}
+
+Document* openText(Shell& shell, const char* name, const QByteArray& text)
+{
+    const QString path = freshDirectory(name) + "/" + name + ".txt";
+    writeFile(path, text);
+    return shell.open(path);
+}
+
+} // namespace
+
+TEST(WindowController, EveryWindowHasTheMainMenuAndItsKeysWork)
+{
+    Shell shell;
+    Document* document = openText(shell, "keys", "Draft");
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(window && window->menuBar());
+    QStringList titles;
+    for (QAction* action : window->menuBar()->actions()) titles << action->text();
+    EXPECT_EQ(titles, (QStringList{"Lumora", "File", "Edit", "Mode", "Library", "View", "Window", "Help"}));
+    ASSERT_TRUE(activate(window));
+    TextView* editor = window->documentViewController()->textView();
+
+    // Typing goes through the editor; Ctrl+Z takes it back through the gate.
+    editor->setSelectedRange(Range(5, 0));
+    QTest::keyClicks(editor, " one");
+    EXPECT_EQ(textOf(document), "Draft one");
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(textOf(document), "Draft");
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(textOf(document), "Draft one");
+
+    // Ctrl+S saves in place.
+    QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(readFile(document->filePath()), QByteArray("Draft one"));
+    EXPECT_FALSE(document->isDocumentEdited());
+
+    // Ctrl+N: a new untitled window; Ctrl+O asks what to open.
+    QTest::keyClick(editor, Qt::Key_N, Qt::ControlModifier);
+    ASSERT_EQ(shell.controller->documents().size(), size_t(2));
+    Document* untitled = qobject_cast<Document*>(shell.controller->documents().back());
+    EXPECT_TRUE(untitled->isUntitled());
+    ASSERT_TRUE(activate(windowOf(untitled)));
+    const QString other = freshDirectory("keys-other") + "/other.txt";
+    writeFile(other, "Other");
+    shell.dialogs.filesToOpen = {other};
+    QTest::keyClick(windowOf(untitled)->documentViewController()->textView(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(shell.dialogs.asked, QStringList{"open"});
+    EXPECT_TRUE(shell.controller->documentForPath(other));
+
+    // Ctrl+W closes the window and its (unedited) document.
+    ASSERT_TRUE(activate(window));
+    QTest::keyClick(editor, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(document->isClosed());
+}
+
+TEST(WindowController, ViewCommandsTogglePanesAndNameWhatTheyWillDo)
+{
+    Shell shell;
+    Document* document = openText(shell, "panes", "# One\n\nText\n");
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(activate(window));
+    auto& dispatcher = ActionDispatcher::instance();
+    MenuItem& library = itemFor(*shell.controller, MainMenu::view, "toggleLibraryView:");
+    MenuItem& outline = itemFor(*shell.controller, MainMenu::view, "toggleOutlineView:");
+    MenuItem& statistics = itemFor(*shell.controller, MainMenu::view, "toggleInfoView:");
+
+    const bool libraryShown = window->isLibraryVisible();
+    dispatcher.validateItem(library);
+    EXPECT_EQ(library.title(), libraryShown ? "Hide Library" : "Show Library");
+    dispatcher.performMenuItem(library);
+    EXPECT_EQ(window->isLibraryVisible(), !libraryShown);
+    EXPECT_EQ(window->libraryViewController() != nullptr, !libraryShown);
+    dispatcher.validateItem(library);
+    EXPECT_EQ(library.title(), libraryShown ? "Show Library" : "Hide Library");
+
+    if (window->isOutlineVisible()) window->setOutlineVisible(false);
+    dispatcher.validateItem(outline);
+    EXPECT_FALSE(outline.isHidden());
+    EXPECT_EQ(outline.title(), QStringLiteral("Show Outline"));
+    QTest::keyClick(window->documentViewController()->textView(), Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(window->isOutlineVisible());
+    // Markdown off hides the outline pane and its item.
+    dispatcher.sendAction("toggleMarkdown:");
+    EXPECT_FALSE(document->isMarkdownEnabled());
+    EXPECT_FALSE(window->isOutlineVisible());
+    dispatcher.validateItem(outline);
+    EXPECT_TRUE(outline.isHidden());
+    dispatcher.sendAction("toggleMarkdown:");
+
+    Settings& settings = Settings::shared();
+    const bool shown = settings.isInfoViewVisible;
+    QTest::keyClick(window->documentViewController()->textView(), Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(settings.isInfoViewVisible, !shown);
+    EXPECT_EQ(window->documentViewController()->infoView()->isVisibleTo(window->window()), !shown);
+    dispatcher.validateItem(statistics);
+    EXPECT_EQ(statistics.title(), shown ? "Show Statistics" : "Hide Statistics");
+    dispatcher.performMenuItem(statistics);
+}
+
+TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
+{
+    Shell shell;
+    Document* document = openText(shell, "modes", "Text");
+    ASSERT_TRUE(activate(windowOf(document)));
+    Settings& settings = Settings::shared();
+    auto& dispatcher = ActionDispatcher::instance();
+    struct Toggle {
+        const char* action;
+        const char* key;
+        bool* value;
+    };
+    const Toggle toggles[] = {
+        {"toggleTypewriterScrolling:", "typewriterScrolling", &settings.isTypewriterScrollingEnabled},
+        {"toggleSounds:", "typewriterSounds", &settings.isTypewriterSoundsEnabled},
+        {"toggleNoEditing:", "noEditing", &settings.isNoEditingEnabled},
+    };
+    for (const Toggle& t : toggles) {
+        MenuItem& item = itemFor(*shell.controller, MainMenu::modus, t.action);
+        for (int round = 0; round < 2; ++round) {
+            const bool before = *t.value;
+            dispatcher.performMenuItem(item);
+            EXPECT_EQ(*t.value, !before) << t.action;
+            EXPECT_EQ(UserDefaults::standard().object(t.key), QVariant(!before)) << t.action;
+            EXPECT_TRUE(dispatcher.validateItem(item));
+            EXPECT_EQ(item.state(), !before ? MenuItem::State::on : MenuItem::State::off) << t.action;
+        }
+    }
+
+    // Value choices: exactly the current value is checked.
+    const auto checked = [&](Menu& menu) {
+        dispatcher.validateMenu(menu);
+        QStringList list;
+        for (const auto& item : menu.items())
+            if (item->state() == MenuItem::State::on) list << item->title();
+        return list;
+    };
+    Menu& highlighting = *itemFor(*shell.controller, MainMenu::modus, "toggleNoEditing:").menu()->itemAt(4)->submenu();
+    dispatcher.performMenuItem(*highlighting.itemAt(2));
+    EXPECT_EQ(settings.highlighting, Settings::Highlighting::paragraph);
+    EXPECT_EQ(checked(highlighting), QStringList{"Current Paragraph"});
+    dispatcher.performMenuItem(*highlighting.itemAt(0));
+    EXPECT_EQ(checked(highlighting), QStringList{"Off"});
+
+    Menu& sizes = *shell.controller->mainMenu()->topLevelMenu(MainMenu::view).itemAt(12)->submenu();
+    dispatcher.performMenuItem(*sizes.itemAt(1));
+    EXPECT_EQ(settings.editorSize, 968.0);
+    EXPECT_EQ(UserDefaults::standard().doubleValue("editorSize"), 968.0);
+    EXPECT_EQ(checked(sizes).size(), 1);
+    settings.editorSize = 700; // none of the choices
+    EXPECT_TRUE(checked(sizes).isEmpty());
+    dispatcher.performMenuItem(*sizes.itemAt(0));
+}
+
+TEST(WindowController, EditorSizeSetsTheWidthAndKeepsTheWindowOnItsScreen)
+{
+    struct Case {
+        QRect frame;
+        QRect screen;
+        double editorSize;
+        int sides;
+        QRect expected;
+    };
+    const QRect screen(0, 0, 1440, 900);
+    const Case cases[] = {
+        {QRect(100, 50, 1000, 700), screen, 0, 450, QRect(0, 50, 1440, 700)},     // the whole screen
+        {QRect(100, 50, 1000, 700), screen, 968, 450, QRect(5, 50, 1418, 700)},    // side panes too
+        {QRect(100, 50, 1000, 700), QRect(0, 0, 1280, 800), 968, 450, QRect(0, 50, 1280, 700)},
+        {QRect(0, 50, 1440, 700), screen, 712, 0, QRect(364, 50, 712, 700)},       // was as wide: centred
+        {QRect(100, 50, 1000, 700), screen, 712, 0, QRect(165, 50, 712, 700)},     // same place in the room
+        // A second screen to the right: the window stays on it.
+        {QRect(1540, 50, 1000, 700), QRect(1440, 0, 1920, 1080), 712, 0, QRect(1440 + 131, 50, 712, 700)},
+        // Wider than its screen: centred on it, not pushed off.
+        {QRect(1300, 50, 1800, 700), QRect(1440, 0, 1280, 800), 712, 0, QRect(1440 + 284, 50, 712, 700)},
+    };
+    for (const Case& c : cases) {
+        const QRect frame = WindowController::frameForEditorSize(c.frame, c.screen, c.editorSize, c.sides);
+        EXPECT_EQ(frame, c.expected) << c.editorSize << " " << c.frame.x();
+        EXPECT_TRUE(c.screen.contains(frame.topLeft()) && frame.right() <= c.screen.right());
+    }
+}
+
+TEST(WindowController, AThemeChosenFromTheMenuRestylesTextAndWindow)
+{
+    Shell shell(true);
+    Document* document = openText(shell, "theme", "Words\n");
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(activate(window));
+    Settings& settings = Settings::shared();
+    const auto original = settings.theme;
+    const auto colourOfText = [&] {
+        const AttributeValue value = document->data().textStorage().attributes(0).value(AttributeKey::ForegroundColor);
+        return value.color() ? value.color()->toQColor() : QColor();
+    };
+    const QColor before = colourOfText();
+    Menu& themes = *shell.controller->mainMenu()->themesSubmenu();
+    ActionDispatcher::instance().validateMenu(themes);
+    MenuItem* other = nullptr;
+    for (const auto& item : themes.items())
+        if (item->action() == QLatin1String("setTheme:") && item->state() == MenuItem::State::off && !other)
+            other = item.get();
+    ASSERT_TRUE(other);
+    ActionDispatcher::instance().performMenuItem(*other);
+    EXPECT_NE(settings.theme, original);
+    EXPECT_EQ(colourOfText(), settings.theme->foregroundColor.toQColor());
+    EXPECT_NE(colourOfText(), before);
+    EXPECT_EQ(window->window()->palette().color(QPalette::Window), settings.theme->backgroundColor.toQColor());
+    // The page itself is drawn in the new background.
+    TextView* editor = window->documentViewController()->textView();
+    const QImage page = editor->viewport()->grab().toImage();
+    EXPECT_EQ(QColor(page.pixel(page.width() - 4, page.height() - 4)).rgb(),
+              settings.theme->backgroundColor.toQColor().rgb());
+    settings.setTheme(original);
+    EXPECT_EQ(colourOfText(), before);
+}
