@@ -79,10 +79,16 @@ private:
 
 // Saves a window's frame a moment after it stops moving or resizing, and
 // when it is hidden.
+// Saves a window's frame as it moves and resizes. Found again by its object
+// name: without Q_OBJECT of its own, findChild<FrameSaver*> would take any
+// child of the window for one.
 class FrameSaver : public QObject {
 public:
+    static inline const QString name = QStringLiteral("lumora-frame-saver");
+
     FrameSaver(QWidget* window, QString key) : QObject(window), m_window(window), m_key(std::move(key))
     {
+        setObjectName(name);
         m_timer.setSingleShot(true);
         m_timer.setInterval(kSaveDelayMs);
         connect(&m_timer, &QTimer::timeout, this, &FrameSaver::save);
@@ -515,7 +521,7 @@ void restoreFrame(QWidget* window, const QString& autosaveName)
             window->resize(size);
         }
     }
-    if (!window->findChild<FrameSaver*>(QString(), Qt::FindDirectChildrenOnly)) new FrameSaver(window, key);
+    if (!window->findChild<QObject*>(FrameSaver::name, Qt::FindDirectChildrenOnly)) new FrameSaver(window, key);
 }
 
 QModelIndexList rowsToActOn(const QAbstractItemView* view, const QModelIndex& clicked)

@@ -106,6 +106,7 @@ TEST(ViewUtilities, AWindowFirstRestoredIsCentredAndThenComesBackWhereItWas)
     UserDefaults::standard().remove(QStringLiteral("NSWindow Frame testWindow"));
     {
         QWidget window;
+        new QLabel(QStringLiteral("content"), &window); // a window with children, as every real one
         window.resize(400, 300);
         views::restoreFrame(&window, name);
         const QRect area = window.screen()->availableGeometry();
