@@ -75,6 +75,11 @@ TEST(DocumentViewControllerTest, StatisticsLineFollowsPreferenceAndSelection)
     EXPECT_TRUE(statistics(pane).contains(QStringLiteral("Words: 3")));
     QApplication::processEvents();
     EXPECT_LT(pane.textView()->height(), textHeight);
+    // Typing counts again once the writer pauses.
+    pane.textView()->setSelectedRange(Range(13, 0));
+    QTest::keyClicks(pane.textView(), QStringLiteral(" four"));
+    EXPECT_TRUE(statistics(pane).contains(QStringLiteral("Words: 3")));
+    QTRY_VERIFY_WITH_TIMEOUT(statistics(pane).contains(QStringLiteral("Words: 4")), 3000);
 
     if (settings.isInfoViewVisible != saved) settings.toggleInfoViewVisible();
 }
