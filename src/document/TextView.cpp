@@ -450,9 +450,10 @@ void TextView::updateTextContainerInset()
     m_mirror->setRootFrameMargins(QMarginsF(padding, h, padding, h));
 }
 
+// The insets that let the first and last lines reach the middle follow
+// resizes and the preference's changes, not each keystroke.
 void TextView::scrollCaretToCentre()
 {
-    updateTextContainerInset();
     const QRect caret = cursorRect();
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->value() + caret.center().y() - viewport()->height() / 2);

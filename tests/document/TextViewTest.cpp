@@ -291,6 +291,7 @@ TEST_F(TextViewTest, ColumnWidthAndTypewriterScrolling)
     EXPECT_DOUBLE_EQ(margins.top(), 60.0);
 
     Settings::shared().isTypewriterScrollingEnabled = true;
+    view->updateTextContainerInset(); // as the window does when the preference changes
     view->setSelectedRange(Range(text().indexOf(QStringLiteral("Line 120")), 0));
     type(QStringLiteral("x"));
     const int centre = view->viewport()->height() / 2;
