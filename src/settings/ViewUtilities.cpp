@@ -352,6 +352,33 @@ QColor blend(const QColor& a, const QColor& b, double t)
                             float(a.blueF() + (b.blueF() - a.blueF()) * t));
 }
 
+QColor chromeColor(const QColor& background, const QColor& foreground)
+{
+    return blend(background, foreground, 0.035);
+}
+
+OneLineLabel* sidePaneTitle(QWidget* pane, const QString& title)
+{
+    pane->setMinimumWidth(160);
+    pane->setAutoFillBackground(true);
+    auto* label = views::label(title);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    auto* layout = boxIn(pane, QBoxLayout::TopToBottom, edgeInsets(18, 18, 18, 14), 0);
+    layout->addWidget(label);
+    layout->addStretch(1);
+    return label;
+}
+
+void applySidePaneColors(QWidget* pane, const QColor& background, const QColor& foreground, double textAlpha)
+{
+    QPalette p = pane->palette();
+    p.setColor(QPalette::Window, chromeColor(background, foreground));
+    QColor text = foreground;
+    text.setAlphaF(float(textAlpha));
+    p.setColor(QPalette::WindowText, text);
+    pane->setPalette(p);
+}
+
 QWidget* verticalStack(const QList<QWidget*>& views, Qt::Alignment alignment, int spacing, QMargins insets)
 {
     auto* stack = new QWidget;
