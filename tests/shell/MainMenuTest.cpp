@@ -160,8 +160,6 @@ TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
         EXPECT_EQ(item.isHidden(), row.hidden) << row.action;
         EXPECT_EQ(item.allowsKeyEquivalentWhenHidden(), row.keyWhenHidden) << row.action;
     }
-    EXPECT_FALSE(f.find(MainMenu::edit, "delete:").shortcut());
-    EXPECT_FALSE(f.find(MainMenu::edit, "insertTab:").shortcut());
 }
 
 TEST(MainMenu, FontAndThemeSubmenusFillWhenTheyOpen)
