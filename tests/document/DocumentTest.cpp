@@ -114,58 +114,29 @@ TEST_F(DocumentTest, FilesOpenWithTheRightCharactersAndSaveBackUnchanged)
     }
 }
 
-TEST_F(DocumentTest, TextThatOutgrowsItsEncodingIsSavedAsUtf8AndTheEncodingIsKept)
+TEST_F(DocumentTest, SavesKeepTheFileEncodingAndNewDocumentsTakeThePreference)
 {
+    // A Latin 1 text that gains a character Latin 1 cannot hold is saved as
+    // UTF-8 and stays Latin 1: once it fits again, it is saved as Latin 1.
     const QString text = QStringLiteral(u"Café crème\n");
     auto doc = open(encoded(text, Encoding::isoLatin1));
-    ASSERT_EQ(doc->data().encoding(), Encoding::isoLatin1);
-
     type(*doc, QStringLiteral(u"Łódź"));
     ASSERT_TRUE(doc->save().ok());
     EXPECT_EQ(readFile(path), (text + QStringLiteral(u"Łódź")).toUtf8());
     EXPECT_EQ(doc->data().encoding(), Encoding::isoLatin1);
-
-    // Once it fits again, it is Latin 1 again.
-    doc->undoManager().undo();
-    TextStorage& storage = doc->data().textStorage();
-    storage.replaceCharacters(Range(text.size(), storage.length() - text.size()), QString());
+    doc->data().textStorage().replaceCharacters(Range(text.size(), 4), QString());
     ASSERT_TRUE(doc->save().ok());
     EXPECT_EQ(readFile(path), encoded(text, Encoding::isoLatin1));
-}
 
-TEST_F(DocumentTest, ANewDocumentIsSavedInThePreferredEncoding)
-{
     ScopedPreference preference(QStringLiteral("saveEncoding"), qlonglong(Encoding::windowsCP1252));
-    Document doc;
-    type(doc, QStringLiteral(u"“Hi”"));
-    ASSERT_TRUE(doc.saveAs(path).ok());
+    Document fresh;
+    type(fresh, QStringLiteral(u"“Hi”"));
+    ASSERT_TRUE(fresh.saveAs(path).ok());
     EXPECT_EQ(readFile(path), QByteArray("\x93Hi\x94"));
     // The preference decides reading too, unless a byte-order mark speaks first.
-    auto reopened = open(QByteArray("\x93Hi\x94"));
-    EXPECT_EQ(reopened->data().textStorage().string(), QStringLiteral(u"“Hi”"));
-    auto marked = open(encoded(QStringLiteral(u"“Hi”"), Encoding::utf8, true));
-    EXPECT_EQ(marked->data().textStorage().string(), QStringLiteral(u"“Hi”"));
-}
-
-TEST_F(DocumentTest, AFileNoEncodingCanReadIsNotOpenedAndNothingIsWritten)
-{
-    QByteArray binary("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 24);
-    for (int i = 0; i < 64; ++i) binary.append(char(i * 7));
-    writeFile(path, binary);
-    const QDateTime modified = QFileInfo(path).lastModified();
-
-    Document doc;
-    type(doc, QStringLiteral("unsaved words"));
-    const auto status = doc.readFromFile(path, QStringLiteral("text/plain"));
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().code, PlatformError::Code::notText);
-    EXPECT_FALSE(status.error().errorDescription.isEmpty());
-    EXPECT_TRUE(doc.isUntitled());
-    EXPECT_EQ(doc.data().textStorage().string(), QStringLiteral("unsaved words"));
-    EXPECT_FALSE(doc.data().encoding());
-    EXPECT_EQ(readFile(path), binary);
-    EXPECT_EQ(QFileInfo(path).lastModified(), modified);
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(open(QByteArray("\x93Hi\x94"))->data().textStorage().string(), QStringLiteral(u"“Hi”"));
+    EXPECT_EQ(open(encoded(QStringLiteral(u"“Hi”"), Encoding::utf8, true))->data().textStorage().string(),
+              QStringLiteral(u"“Hi”"));
 }
 
 // Autosaving, atomic saves and files changed by another program are
@@ -203,6 +174,20 @@ TEST_F(DocumentTest, EditorsAreStyledOnceAndRefreshedAfterReadingAndSaving)
     QCoreApplication::processEvents();
     EXPECT_EQ(first.calls, QStringList{"info"});
 
+    // A whole-text restyle refreshes every window of this document, and
+    // only when something is stale.
+    Document other;
+    RecordingEditor elsewhere;
+    other.addEditor(elsewhere);
+    first.calls.clear();
+    elsewhere.calls.clear();
+    data.restyleTextStorage();
+    EXPECT_TRUE(first.calls.isEmpty());
+    data.textStorageInvalidated = true;
+    data.restyleTextStorage();
+    EXPECT_EQ(first.calls, (QStringList{"highlight", "typing"}));
+    EXPECT_TRUE(elsewhere.calls.isEmpty());
+
     // A closed window's editor is no longer refreshed; a destroyed one
     // leaves by itself.
     doc->removeEditor(first);
@@ -213,27 +198,6 @@ TEST_F(DocumentTest, EditorsAreStyledOnceAndRefreshedAfterReadingAndSaving)
     }
     EXPECT_EQ(doc->editors(), std::vector<DocumentEditor*>{&second});
     EXPECT_EQ(first.document(), nullptr);
-}
-
-TEST_F(DocumentTest, ARestyleRefreshesEveryWindowOfThatDocumentOnly)
-{
-    Document a, b;
-    RecordingEditor a1, a2, b1;
-    a.addEditor(a1);
-    a.addEditor(a2);
-    b.addEditor(b1);
-    a1.calls.clear();
-    a2.calls.clear();
-    b1.calls.clear();
-
-    a.data().restyleTextStorage();
-    EXPECT_TRUE(a1.calls.isEmpty()) << "nothing is stale";
-
-    a.data().textStorageInvalidated = true;
-    a.data().restyleTextStorage();
-    EXPECT_EQ(a1.calls, (QStringList{"highlight", "typing"}));
-    EXPECT_EQ(a2.calls, (QStringList{"highlight", "typing"}));
-    EXPECT_TRUE(b1.calls.isEmpty());
 }
 
 TEST_F(DocumentTest, TogglingMarkdownRestylesAndHidesTheFirstOutline)
@@ -346,7 +310,7 @@ TEST_F(DocumentTest, ExportWritesUtf16HtmlWhereThePanelSays)
     EXPECT_EQ(prompter.errors.size(), 2);
 }
 
-TEST_F(DocumentTest, ALibraryRowKeepsAWindowlessDocumentOpen)
+TEST_F(DocumentTest, LibraryRowsKeepAWindowlessDocumentOpenUntilShown)
 {
     auto doc = open("text");
     doc->addReference();
@@ -356,18 +320,8 @@ TEST_F(DocumentTest, ALibraryRowKeepsAWindowlessDocumentOpen)
     doc->removeReference();
     EXPECT_EQ(host.closedChildren, QList<Document*>{doc.get()});
 
-    // With a window it stays open when the count falls to 0.
-    host.closedChildren.clear();
-    RecordingEditor editor;
-    doc->addEditor(editor);
-    doc->addReference();
-    doc->removeReference();
-    EXPECT_TRUE(host.closedChildren.isEmpty());
-}
-
-TEST_F(DocumentTest, ShowingADocumentWithoutWindowsAsksForOne)
-{
-    auto doc = open("text");
+    // Shown, it asks for a window first; with one it stays open when the
+    // count falls to 0.
     doc->showWindows();
     EXPECT_EQ(host.windowsMade, 1);
     RecordingEditor editor;
@@ -375,4 +329,8 @@ TEST_F(DocumentTest, ShowingADocumentWithoutWindowsAsksForOne)
     doc->showWindows();
     EXPECT_EQ(host.windowsMade, 1);
     EXPECT_EQ(editor.calls.last(), QStringLiteral("show"));
+    host.closedChildren.clear();
+    doc->addReference();
+    doc->removeReference();
+    EXPECT_TRUE(host.closedChildren.isEmpty());
 }

@@ -39,9 +39,9 @@ public:
     }
 
 protected:
-    PlatformStatus readFromData(const QByteArray& data, const QString&) override
+    PlatformStatus readFromData(const QByteArray& data, const QString&, const QString& path) override
     {
-        auto read = TextFileCodec::read(data, Encoding::utf8);
+        auto read = TextFileCodec::read(data, Encoding::utf8, path);
         if (!read) return read.error();
         text = read->text;
         format = read->format;

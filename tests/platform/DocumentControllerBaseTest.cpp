@@ -23,7 +23,7 @@ public:
     }
 
 protected:
-    PlatformStatus readFromData(const QByteArray& data, const QString&) override
+    PlatformStatus readFromData(const QByteArray& data, const QString&, const QString&) override
     {
         bytes = data;
         return {};

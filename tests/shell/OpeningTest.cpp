@@ -80,6 +80,8 @@ TEST(Opening, FilesThatCannotBeReadAreReportedAndTheRestOpen)
     shell.controller->openDocuments({dir + "/missing.txt", dir + "/binary.txt", dir + "/good.txt"});
     ASSERT_EQ(shell.dialogs.errors.size(), 2);
     EXPECT_TRUE(shell.dialogs.errors[0].contains("missing.txt")) << shell.dialogs.errors[0].toStdString();
+    EXPECT_TRUE(shell.dialogs.errors[1].contains("binary.txt")) << shell.dialogs.errors[1].toStdString();
+    EXPECT_EQ(readFile(dir + "/binary.txt"), QByteArray("\x00\x01\x02\xff\xfe", 5)); // nothing written
     ASSERT_EQ(shell.controller->documents().size(), size_t(1));
     EXPECT_EQ(textOf(qobject_cast<Document*>(shell.controller->documents().front())), "fine\n");
     EXPECT_EQ(shell.controller->recentDocumentPaths(), QStringList{dir + "/good.txt"});
