@@ -1,5 +1,4 @@
-#include "platform/DocumentBase.h"
-#include "platform/TextFileCodec.h"
+#include "TextDocument.h"
 
 #include "support/TestEnvironment.h"
 
@@ -18,45 +17,9 @@ using namespace lumora;
 using lumora::test::freshDirectory;
 using lumora::test::readFile;
 using lumora::test::writeFile;
+using lumora::test::TextDocument;
 
 namespace {
-
-// A plain-text document as the application's will be: text in a remembered format.
-class TextDocument : public DocumentBase {
-public:
-    QString text;
-    TextFileFormat format;
-    bool failWriting = false;
-    int readCount = 0;
-    int saveCount = 0;
-
-    // One edit through the undo stack, as the editor makes it.
-    void edit(const QString& appended)
-    {
-        const Range at(text.size(), 0);
-        text += appended;
-        undoManager().recordReplacement({at, QString(), appended, at, Range(text.size(), 0)});
-    }
-
-protected:
-    PlatformStatus readFromData(const QByteArray& data, const QString&, const QString& path) override
-    {
-        auto read = TextFileCodec::read(data, Encoding::utf8, path);
-        if (!read) return read.error();
-        text = read->text;
-        format = read->format;
-        return {};
-    }
-    PlatformResult<QByteArray> dataOfType(const QString&) override
-    {
-        if (failWriting) return PlatformError(PlatformError::Code::writeFailed, QStringLiteral("refused"));
-        auto written = TextFileCodec::write(text, format);
-        if (!written) return written.error();
-        return written->bytes;
-    }
-    void didRead() override { ++readCount; }
-    void didSave() override { ++saveCount; }
-};
 
 // Answers the document's questions as a test scripts them, and notes them.
 class ScriptedPrompter : public DocumentPrompter {
@@ -301,51 +264,8 @@ TEST_F(DocumentBaseTest, ReadingAgainAndReadingFailures)
     }
 }
 
-TEST_F(DocumentBaseTest, ClosingAnEditedDocument)
-{
-    // With a file: saved in place, no question.
-    auto doc = open("a");
-    doc->edit(QStringLiteral("b"));
-    EXPECT_TRUE(doc->close());
-    EXPECT_EQ(readFile(path), QByteArray("ab"));
-    EXPECT_TRUE(prompter.asked.isEmpty());
-
-    // Untitled: the user is asked.
-    struct Case {
-        const char* what;
-        SaveChoice choice;
-        std::optional<QString> location;
-        bool closes;
-        QStringList asked;
-    };
-    const QString target = dir + QStringLiteral("/Saved.md");
-    const Case cases[] = {
-        {"cancel", SaveChoice::cancel, std::nullopt, false, {"save"}},
-        {"don't save", SaveChoice::dontSave, std::nullopt, true, {"save"}},
-        {"save, panel cancelled", SaveChoice::save, std::nullopt, false, {"save", "location"}},
-        {"save", SaveChoice::save, target, true, {"save", "location"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        prompter.saveChoice = c.choice;
-        prompter.saveLocation = c.location;
-        prompter.asked.clear();
-        TextDocument untitled;
-        QSignalSpy closed(&untitled, &DocumentBase::closed);
-        untitled.edit(QStringLiteral("new words"));
-        EXPECT_EQ(untitled.close(), c.closes);
-        EXPECT_EQ(untitled.isClosed(), c.closes);
-        EXPECT_EQ(closed.count(), c.closes ? 1 : 0);
-        EXPECT_EQ(prompter.asked, c.asked);
-        EXPECT_EQ(QFileInfo::exists(target), c.location.has_value());
-    }
-    EXPECT_EQ(readFile(target), QByteArray("new words"));
-
-    // An unedited untitled document closes without a question.
-    prompter.asked.clear();
-    EXPECT_TRUE(TextDocument().close());
-    EXPECT_TRUE(prompter.asked.isEmpty());
-}
+// Closing an edited document (saved in place, or asked about) is shown
+// with the document windows in tests/shell/OpeningTest.cpp.
 
 TEST_F(DocumentBaseTest, SaveAsMovesTheDocumentToTheNewFile)
 {

@@ -151,16 +151,38 @@ TEST(Opening, ClosingAskAboutUntitledEditsAndSavesFilesSilently)
     EXPECT_TRUE(shell.dialogs.asked.isEmpty());
     EXPECT_TRUE(!savedWatch || savedWatch->isClosed());
 
-    auto made = shell.controller->openUntitledDocument(true);
-    ASSERT_TRUE(made);
-    auto* untitled = qobject_cast<Document*>(*made);
-    type(*untitled, "New words");
-    WindowController* window = windowOf(untitled);
-    shell.dialogs.saveChoices = {SaveChoice::cancel, SaveChoice::dontSave};
-    window->window()->close();
-    EXPECT_EQ(shell.dialogs.asked, QStringList{"saveChanges:Untitled"});
-    EXPECT_TRUE(window->window()->isVisible()); // cancelled: the window stays
-    EXPECT_FALSE(untitled->isClosed());
-    window->window()->close();
-    EXPECT_TRUE(untitled->isClosed());
+    // Untitled: asked. Cancelling, or cancelling the save dialog, keeps
+    // the window; saving writes where the dialog says; not saving drops the
+    // edits; without edits nothing is asked.
+    const QString target = QFileInfo(path).path() + "/new.txt";
+    struct Case {
+        QString text;
+        SaveChoice choice;
+        std::optional<QString> location;
+        bool closes;
+        QStringList asked;
+    };
+    const Case cases[] = {
+        {"New words", SaveChoice::cancel, std::nullopt, false, {"saveChanges:Untitled"}},
+        {"New words", SaveChoice::save, std::nullopt, false, {"saveChanges:Untitled", "saveLocation"}},
+        {"New words", SaveChoice::dontSave, std::nullopt, true, {"saveChanges:Untitled"}},
+        {"New words", SaveChoice::save, target, true, {"saveChanges:Untitled", "saveLocation"}},
+        {"", SaveChoice::cancel, std::nullopt, true, {}},
+    };
+    for (const Case& c : cases) {
+        auto* untitled = qobject_cast<Document*>(*shell.controller->openUntitledDocument(true));
+        if (!c.text.isEmpty()) type(*untitled, c.text);
+        shell.dialogs.asked.clear();
+        shell.dialogs.saveChoices = {c.choice};
+        shell.dialogs.saveLocation = c.location;
+        QPointer<DocumentWindowBase> window = windowOf(untitled)->window();
+        window->close();
+        EXPECT_EQ(shell.dialogs.asked, c.asked) << c.asked.join(",").toStdString();
+        EXPECT_EQ(!window || !window->isVisible(), c.closes) << c.asked.join(",").toStdString();
+        if (!c.closes) {
+            untitled->undoManager().setClean(); // as if saved, so that the window can go
+            window->close();
+        }
+    }
+    EXPECT_EQ(readFile(target), QByteArray("New words"));
 }
