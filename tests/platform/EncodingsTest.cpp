@@ -127,14 +127,3 @@ TEST(Encodings, SingleByteWesternEncodingsRoundTripEveryByte)
         EXPECT_EQ(Encodings::encode(*text, e), all);
     }
 }
-
-TEST(Encodings, GuessesNameTheLikelyEncoding)
-{
-    const auto cp1252 = Encodings::encode(u"It’s a “quoted” word — and a second “quote”, costing 5 €.\n",
-                                          Encoding::windowsCP1252);
-    ASSERT_TRUE(cp1252.has_value());
-    const auto guesses = Encodings::guesses(*cp1252);
-    ASSERT_FALSE(guesses.isEmpty());
-    EXPECT_EQ(guesses.constFirst().encoding, Encoding::windowsCP1252);
-    EXPECT_TRUE(Encodings::guesses(QByteArray()).isEmpty());
-}

@@ -23,7 +23,8 @@ const QString kMixedEndings = QStringLiteral(u"# Grüße, naïve café\r\nzweite
 } // namespace
 
 // The files users have: each reads with the right characters and the right
-// format, and writes back byte for byte.
+// format (the detected ones through ICU's guesses), and writes back byte for
+// byte.
 TEST(TextFileCodec, EverydayFilesReadRightAndWriteBackUnchanged)
 {
     struct Case {
