@@ -169,9 +169,9 @@ std::optional<bool> Document::validate(MenuItem& item)
 
 // Reading and writing ----------------------------------------------------------
 
-PlatformStatus Document::readFromData(const QByteArray& data, const QString&)
+PlatformStatus Document::readFromData(const QByteArray& data, const QString&, const QString& path)
 {
-    auto status = m_data.readDocument(data);
+    auto status = m_data.readDocument(data, path);
     if (!status) return status;
     QPointer<Document> self(this);
     dispatch::async([self] {

@@ -138,7 +138,7 @@ public:
     std::optional<bool> validate(MenuItem& item) override;
 
 protected:
-    PlatformStatus readFromData(const QByteArray& data, const QString& type) override;
+    PlatformStatus readFromData(const QByteArray& data, const QString& type, const QString& path) override;
     PlatformResult<QByteArray> dataOfType(const QString& type) override;
 
 private:

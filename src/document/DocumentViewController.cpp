@@ -10,6 +10,13 @@
 
 namespace lumora {
 
+namespace {
+
+// How long after the last edit the statistics line counts the text again.
+constexpr int kInfoRefreshDelayMs = 1000;
+
+} // namespace
+
 DocumentViewController::DocumentViewController(QWidget* parent) : QWidget(parent)
 {
     resize(800, 600);
@@ -30,6 +37,10 @@ DocumentViewController::DocumentViewController(QWidget* parent) : QWidget(parent
         [this] { emit editingRefused(); },
     });
 
+    m_infoTimer.setSingleShot(true);
+    m_infoTimer.setInterval(kInfoRefreshDelayMs);
+    connect(&m_infoTimer, &QTimer::timeout, this, &DocumentViewController::updateInfo);
+
     applyTheme();
     applyInfoViewVisibility();
 
@@ -43,14 +54,16 @@ DocumentViewController::DocumentViewController(QWidget* parent) : QWidget(parent
 
 DocumentViewController::~DocumentViewController()
 {
-    disconnect(m_documentGone);
+    for (const auto& connection : std::as_const(m_documentConnections)) disconnect(connection);
     if (Document* d = document()) d->removeEditor(*this);
 }
 
 void DocumentViewController::setDocument(Document* document)
 {
     if (this->document() == document) return;
-    disconnect(m_documentGone);
+    for (const auto& connection : std::as_const(m_documentConnections)) disconnect(connection);
+    m_documentConnections.clear();
+    m_infoTimer.stop();
     if (Document* old = this->document()) old->removeEditor(*this);
     if (!document) {
         m_textView->setTextStorage(nullptr, nullptr);
@@ -58,7 +71,16 @@ void DocumentViewController::setDocument(Document* document)
     }
     m_textView->setTextStorage(&document->data().textStorage(), &document->undoManager());
     // A document destroyed before its window takes its storage with it.
-    m_documentGone = connect(document, &QObject::destroyed, this, [this] { m_textView->forgetTextStorage(); });
+    m_documentConnections << connect(document, &QObject::destroyed, this, [this] {
+        m_infoTimer.stop();
+        m_textView->forgetTextStorage();
+    });
+    const auto textChanged = [this] {
+        if (m_infoView->isVisibleTo(this)) m_infoTimer.start();
+    };
+    UndoManager* undo = &document->undoManager();
+    for (auto signal : {&UndoManager::changeRecorded, &UndoManager::didUndo, &UndoManager::didRedo})
+        m_documentConnections << connect(undo, signal, this, textChanged);
     document->addEditor(*this);
     m_textView->setSelectedRange(Range());
     m_textView->setFocus();

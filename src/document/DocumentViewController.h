@@ -3,6 +3,7 @@
 #include "document/DocumentEditor.h"
 
 #include <QMetaObject>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -21,6 +22,10 @@ class TextView;
 // it binds the editor to the document's text storage and undo stack,
 // applies the theme to the editor and follows the theme and statistics-line
 // notifications.
+//
+// The statistics line shows the selection's numbers as it changes, and the
+// whole text's a moment after the writer stops typing (in any window of the
+// document): counting a long text on every keystroke would slow typing.
 class DocumentViewController : public QWidget, public DocumentEditor {
     Q_OBJECT
 
@@ -69,7 +74,8 @@ private:
     TextView* m_textView = nullptr;
     InfoView* m_infoView = nullptr;
     OutlineHooks m_outline;
-    QMetaObject::Connection m_documentGone;
+    QList<QMetaObject::Connection> m_documentConnections;
+    QTimer m_infoTimer;
 };
 
 } // namespace lumora

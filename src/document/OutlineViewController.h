@@ -2,8 +2,6 @@
 
 #include <QWidget>
 
-class QLabel;
-
 namespace lumora {
 
 // The outline pane of a document window (the right side pane). Until the
@@ -26,12 +24,6 @@ public:
     void applyTheme();
 
     QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QLabel* m_title = nullptr;
 };
 
 } // namespace lumora

@@ -147,7 +147,7 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
 std::optional<bool> TextView::validate(MenuItem& item)
 {
     const QString& action = item.action();
-    const bool editable = m_storage && (!m_hooks.isEditable || m_hooks.isEditable());
+    const bool editable = isEditable();
     const bool changes = editable && !settings().isNoEditingEnabled;
     const bool selection = m_storage && !selectedRange().isEmpty();
     if (action == QLatin1String("undo:")) return changes && m_undo && m_undo->canUndo();
@@ -160,9 +160,14 @@ std::optional<bool> TextView::validate(MenuItem& item)
     return m_storage != nullptr;
 }
 
+bool TextView::isEditable() const
+{
+    return m_storage && (!m_hooks.isEditable || m_hooks.isEditable());
+}
+
 bool TextView::checkEditable()
 {
-    if (!m_hooks.isEditable || m_hooks.isEditable()) return true;
+    if (isEditable()) return true;
     if (m_hooks.editingRefused) m_hooks.editingRefused();
     return false;
 }
@@ -450,9 +455,10 @@ void TextView::updateTextContainerInset()
     m_mirror->setRootFrameMargins(QMarginsF(padding, h, padding, h));
 }
 
+// The insets that let the first and last lines reach the middle follow
+// resizes and the preference's changes, not each keystroke.
 void TextView::scrollCaretToCentre()
 {
-    updateTextContainerInset();
     const QRect caret = cursorRect();
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->value() + caret.center().y() - viewport()->height() / 2);
@@ -762,8 +768,7 @@ QMenu* TextView::createContextMenu(const QPoint& position)
     for (QObject* child : children())
         if (child->inherits("QWidgetTextControl")) control = child;
     const bool hasSelection = m_storage && !selectedRange().isEmpty();
-    const bool editable =
-        m_storage && !settings().isNoEditingEnabled && (!m_hooks.isEditable || m_hooks.isEditable());
+    const bool editable = isEditable() && !settings().isNoEditingEnabled;
     for (QAction* action : menu->actions()) {
         if (action->menu()) {
             // Inserting control characters would bypass the gate.

@@ -175,6 +175,8 @@ private:
 
     bool isMarkdownEnabled() const;
     bool isOutlineVisible() const;
+    // A storage is shown and the document may be changed (it is not locked).
+    bool isEditable() const;
     // False, after telling the window, when the document may not be changed.
     bool checkEditable();
     void restyleAfterChange();

@@ -6,23 +6,13 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLabel>
-#include <QPainter>
-#include <QVBoxLayout>
 
 namespace lumora {
 
 LibraryViewController::LibraryViewController(QWidget* parent) : QWidget(parent)
 {
-    setMinimumWidth(160);
-    m_title = views::label(QString());
-    m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(edgeInsets(18, 18, 18, 14));
-    layout->addWidget(m_title);
-    layout->addStretch(1);
+    m_title = views::sidePaneTitle(this, QString());
     setFolder(QString());
-    applyTheme();
 }
 
 void LibraryViewController::setFolder(const QString& path)
@@ -46,23 +36,10 @@ void LibraryViewController::setFolder(const QString& path)
 void LibraryViewController::applyTheme()
 {
     const Theme& theme = *Settings::shared().theme;
-    QPalette p = palette();
-    const QColor foreground = theme.foregroundColor.toQColor();
-    p.setColor(QPalette::Window, views::blend(theme.backgroundColor.toQColor(), foreground, 0.035));
-    QColor text = foreground;
-    text.setAlphaF(m_folder.isEmpty() ? 0.45f : 0.8f);
-    p.setColor(QPalette::WindowText, text);
-    setPalette(p);
-    m_title->setPalette(p);
-    update();
+    views::applySidePaneColors(this, theme.backgroundColor.toQColor(), theme.foregroundColor.toQColor(),
+                               m_folder.isEmpty() ? 0.45 : 0.8);
 }
 
 QSize LibraryViewController::sizeHint() const { return {240, 400}; }
-
-void LibraryViewController::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Window));
-}
 
 } // namespace lumora

@@ -3,9 +3,9 @@
 #include <QString>
 #include <QWidget>
 
-class QLabel;
-
 namespace lumora {
+
+class OneLineLabel;
 
 // The library pane of a document window (the left side pane). Until the
 // libraries arrive it holds the folder the window was opened with and shows
@@ -30,12 +30,9 @@ public:
 
     QSize sizeHint() const override;
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
 private:
     QString m_folder;
-    QLabel* m_title = nullptr;
+    OneLineLabel* m_title = nullptr;
 };
 
 } // namespace lumora

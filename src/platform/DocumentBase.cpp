@@ -135,7 +135,7 @@ PlatformStatus DocumentBase::readFromFile(const QString& path, const QString& ty
     const FileFingerprint fingerprint = FileFingerprint::of(absolute);
     auto bytes = readFileBytes(absolute);
     if (!bytes) return bytes.error();
-    if (auto status = readFromData(*bytes, type); !status) {
+    if (auto status = readFromData(*bytes, type, absolute); !status) {
         PlatformError error = status.error();
         if (error.filePath.isEmpty()) error.filePath = absolute;
         return error;
@@ -163,7 +163,7 @@ PlatformStatus DocumentBase::revertToSaved()
     const FileFingerprint fingerprint = FileFingerprint::of(m_filePath);
     auto bytes = readFileBytes(m_filePath);
     if (!bytes) return bytes.error();
-    if (auto status = readFromData(*bytes, m_fileType); !status) return status;
+    if (auto status = readFromData(*bytes, m_fileType, m_filePath); !status) return status;
     m_fingerprint = fingerprint;
     m_autosaveTimer.stop();
     m_undo.removeAll();

@@ -139,9 +139,9 @@ signals:
     void closed();
 
 protected:
-    // The document's content from the file's bytes; on failure the content
-    // must stay as it was.
-    virtual PlatformStatus readFromData(const QByteArray& data, const QString& type) = 0;
+    // The document's content from the bytes of the file at path (named in
+    // error messages); on failure the content must stay as it was.
+    virtual PlatformStatus readFromData(const QByteArray& data, const QString& type, const QString& path) = 0;
     // The bytes of the content for a file of that type.
     virtual PlatformResult<QByteArray> dataOfType(const QString& type) = 0;
     virtual void didRead() {}

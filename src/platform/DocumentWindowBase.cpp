@@ -23,13 +23,6 @@ QColor withAlpha(QColor color, double alpha)
     return color;
 }
 
-// A colour between two, t of the way from a to b.
-QColor mix(const QColor& a, const QColor& b, double t)
-{
-    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
-                            float(a.blueF() + (b.blueF() - a.blueF()) * t));
-}
-
 Qt::CursorShape cursorForEdges(Qt::Edges edges)
 {
     const bool left = edges & Qt::LeftEdge, right = edges & Qt::RightEdge;
@@ -169,8 +162,7 @@ void TitleStrip::setMenuBar(QMenuBar* menuBar)
 
 void TitleStrip::setColors(const QColor& background, const QColor& foreground)
 {
-    // The strip sits a shade apart from the page, towards the text colour.
-    m_background = mix(background, foreground, 0.035);
+    m_background = background;
     m_foreground = foreground;
     for (TitleStripButton* button : {m_minimize, m_maximize, m_close}) button->setForeground(foreground);
     applyMenuBarColors();
@@ -298,13 +290,13 @@ void DocumentWindowBase::setTitleStripVisible(bool visible) { m_strip->setVisibl
 
 bool DocumentWindowBase::isTitleStripVisible() const { return !m_strip->isHidden(); }
 
-void DocumentWindowBase::setColors(const QColor& background, const QColor& foreground)
+void DocumentWindowBase::setColors(const QColor& background, const QColor& foreground, const QColor& stripBackground)
 {
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, background);
     palette.setColor(QPalette::WindowText, foreground);
     setPalette(palette);
-    m_strip->setColors(background, foreground);
+    m_strip->setColors(stripBackground.isValid() ? stripBackground : background, foreground);
 }
 
 void DocumentWindowBase::toggleMaximized()

@@ -118,7 +118,9 @@ public:
 
     void setTitleStripVisible(bool visible);
     bool isTitleStripVisible() const;
-    void setColors(const QColor& background, const QColor& foreground);
+    // The window's colours; the strip's background is the window's unless
+    // given.
+    void setColors(const QColor& background, const QColor& foreground, const QColor& stripBackground = QColor());
 
     void toggleMaximized();
     void toggleFullScreen();

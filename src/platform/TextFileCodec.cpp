@@ -106,16 +106,12 @@ StringEncoding withByteOrder(StringEncoding encoding, QByteArrayView bytes)
 
 QByteArray TextFileCodec::byteOrderMark(StringEncoding encoding)
 {
-    switch (encoding) {
-    case Encoding::utf8: return QByteArray("\xEF\xBB\xBF", 3);
-    case Encoding::utf16:
-    case Encoding::utf16LittleEndian: return QByteArray("\xFF\xFE", 2);
-    case Encoding::utf16BigEndian: return QByteArray("\xFE\xFF", 2);
-    case Encoding::utf32:
-    case Encoding::utf32LittleEndian: return QByteArray("\xFF\xFE\x00\x00", 4);
-    case Encoding::utf32BigEndian: return QByteArray("\x00\x00\xFE\xFF", 4);
-    default: return QByteArray();
-    }
+    // UTF-16 (10) and UTF-32 write their mark little-endian.
+    if (encoding == Encoding::utf16) encoding = Encoding::utf16LittleEndian;
+    if (encoding == Encoding::utf32) encoding = Encoding::utf32LittleEndian;
+    for (const Mark& mark : kMarks)
+        if (mark.encoding == encoding) return QByteArray(mark.bytes, mark.length);
+    return QByteArray();
 }
 
 PlatformResult<DecodedText> TextFileCodec::read(QByteArrayView bytes, StringEncoding preferred,
@@ -168,11 +164,12 @@ PlatformResult<EncodedText> TextFileCodec::write(QStringView text, TextFileForma
         const StringEncoding encoding = Encodings::usable(requested.encoding);
         auto bytes = Encodings::encode(text, encoding, errorOffset);
         if (!bytes) return std::nullopt;
-        // 10 and UTF-32 bring their own mark from the encoder.
-        const bool mark = Encodings::alwaysHasByteOrderMark(encoding)
-            || (requested.byteOrderMark && !byteOrderMark(encoding).isEmpty());
-        if (mark && !Encodings::alwaysHasByteOrderMark(encoding)) bytes->prepend(byteOrderMark(encoding));
-        return EncodedText{std::move(*bytes), TextFileFormat{encoding, mark}, false};
+        // 10 and UTF-32 bring their own mark from the encoder; encodings
+        // without one leave it out.
+        const bool ownMark = Encodings::alwaysHasByteOrderMark(encoding);
+        const QByteArray mark = !ownMark && requested.byteOrderMark ? byteOrderMark(encoding) : QByteArray();
+        bytes->prepend(mark);
+        return EncodedText{std::move(*bytes), TextFileFormat{encoding, ownMark || !mark.isEmpty()}, false};
     };
 
     qsizetype offset = 0;

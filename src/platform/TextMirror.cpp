@@ -52,32 +52,21 @@ bool g_assertOnUnexpected = true;
 bool g_assertOnUnexpected = false;
 #endif
 
+// Characters the document would not keep one to one: line breaks and Qt's
+// frame markers.
+bool needsMapping(char16_t c)
+{
+    return text::isNewline(c) || c == 0xFDD0 || c == 0xFDD1;
+}
+
 // The document character that stands for text[i].
 char16_t mirrored(QStringView text, qsizetype i)
 {
     const char16_t c = text[i].unicode();
-    switch (c) {
-    case u'\r':
-        return i + 1 < text.size() && text[i + 1] == u'\n' ? kZeroWidthSpace : kBlockSeparator;
-    case u'\n':
-    case 0x0B:
-    case 0x0C:
-    case 0x85:
-    case 0x2028:
-    case 0x2029:
-        return kBlockSeparator;
-    case 0xFDD0:
-    case 0xFDD1:
-        return kReplacementCharacter;
-    default:
-        return c;
-    }
-}
-
-bool needsMapping(char16_t c)
-{
-    return c == u'\r' || c == u'\n' || c == 0x0B || c == 0x0C || c == 0x85 || c == 0x2028 || c == 0xFDD0
-        || c == 0xFDD1;
+    if (!needsMapping(c)) return c;
+    if (c == 0xFDD0 || c == 0xFDD1) return kReplacementCharacter;
+    const bool crBeforeLf = c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n';
+    return crBeforeLf ? kZeroWidthSpace : kBlockSeparator;
 }
 
 // The stand-ins of text[from, to), looking one character past `to` for "\r\n".

@@ -1,5 +1,8 @@
 #include "platform/UndoManager.h"
 
+#include "platform/CharacterSet.h"
+
+#include <algorithm>
 #include <chrono>
 
 namespace lumora {
@@ -8,19 +11,7 @@ namespace {
 
 bool hasLineBreak(const QString& text)
 {
-    for (QChar c : text) {
-        switch (c.unicode()) {
-        case u'\n':
-        case u'\r':
-        case 0x0085:
-        case 0x2028:
-        case 0x2029:
-            return true;
-        default:
-            break;
-        }
-    }
-    return false;
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return text::isNewline(c); });
 }
 
 // The text whose line break ends a typing step: what was typed, or what was deleted.

@@ -79,10 +79,16 @@ private:
 
 // Saves a window's frame a moment after it stops moving or resizing, and
 // when it is hidden.
+// Saves a window's frame as it moves and resizes. Found again by its object
+// name: without Q_OBJECT of its own, findChild<FrameSaver*> would take any
+// child of the window for one.
 class FrameSaver : public QObject {
 public:
+    static inline const QString name = QStringLiteral("lumora-frame-saver");
+
     FrameSaver(QWidget* window, QString key) : QObject(window), m_window(window), m_key(std::move(key))
     {
+        setObjectName(name);
         m_timer.setSingleShot(true);
         m_timer.setInterval(kSaveDelayMs);
         connect(&m_timer, &QTimer::timeout, this, &FrameSaver::save);
@@ -346,6 +352,33 @@ QColor blend(const QColor& a, const QColor& b, double t)
                             float(a.blueF() + (b.blueF() - a.blueF()) * t));
 }
 
+QColor chromeColor(const QColor& background, const QColor& foreground)
+{
+    return blend(background, foreground, 0.035);
+}
+
+OneLineLabel* sidePaneTitle(QWidget* pane, const QString& title)
+{
+    pane->setMinimumWidth(160);
+    pane->setAutoFillBackground(true);
+    auto* label = views::label(title);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    auto* layout = boxIn(pane, QBoxLayout::TopToBottom, edgeInsets(18, 18, 18, 14), 0);
+    layout->addWidget(label);
+    layout->addStretch(1);
+    return label;
+}
+
+void applySidePaneColors(QWidget* pane, const QColor& background, const QColor& foreground, double textAlpha)
+{
+    QPalette p = pane->palette();
+    p.setColor(QPalette::Window, chromeColor(background, foreground));
+    QColor text = foreground;
+    text.setAlphaF(float(textAlpha));
+    p.setColor(QPalette::WindowText, text);
+    pane->setPalette(p);
+}
+
 QWidget* verticalStack(const QList<QWidget*>& views, Qt::Alignment alignment, int spacing, QMargins insets)
 {
     auto* stack = new QWidget;
@@ -515,7 +548,7 @@ void restoreFrame(QWidget* window, const QString& autosaveName)
             window->resize(size);
         }
     }
-    if (!window->findChild<FrameSaver*>(QString(), Qt::FindDirectChildrenOnly)) new FrameSaver(window, key);
+    if (!window->findChild<QObject*>(FrameSaver::name, Qt::FindDirectChildrenOnly)) new FrameSaver(window, key);
 }
 
 QModelIndexList rowsToActOn(const QAbstractItemView* view, const QModelIndex& clicked)

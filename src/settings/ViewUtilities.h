@@ -138,6 +138,16 @@ namespace views {
 // The colour t of the way from a to b (0 gives a, 1 gives b), opaque: the
 // shades between a theme's background and its text.
 QColor blend(const QColor& a, const QColor& b, double t);
+// The window's chrome (title strip, side panes): a touch apart from the
+// page, towards the text colour.
+QColor chromeColor(const QColor& background, const QColor& foreground);
+
+// A side pane: its title line at the top, room below, on the chrome colour.
+// Returns the title.
+OneLineLabel* sidePaneTitle(QWidget* pane, const QString& title);
+// The pane's colours from the theme's: the chrome behind, the text colour at
+// textAlpha for its title and text.
+void applySidePaneColors(QWidget* pane, const QColor& background, const QColor& foreground, double textAlpha);
 
 // Stacks: the views in a column (or a row) with spacing between them and
 // insets around them. In a column, alignment places each view across it

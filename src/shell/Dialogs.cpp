@@ -57,6 +57,13 @@ QString startFolder(const QString& remembered)
     return QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
+// Where a save dialog for the document starts: beside its file, else where
+// the last dialog ended.
+QString startFolder(const DocumentBase& document, const QString& remembered)
+{
+    return document.isUntitled() ? startFolder(remembered) : QFileInfo(document.filePath()).path();
+}
+
 // Qt's file dialog for opening, where a chosen folder opens as it is instead
 // of being entered (a double click or Return still enters it).
 class OpenDialog : public QFileDialog {
@@ -130,8 +137,7 @@ std::optional<QString> StandardDialogs::chooseSaveLocation(DocumentBase& documen
     if (auto* d = qobject_cast<Document*>(&document)) {
         if (const auto suggested = d->suggestedFileName()) name = *suggested + QLatin1Char('.') + Document::fileNameExtension();
     }
-    const QString folder = document.isUntitled() ? startFolder(m_lastFolder) : QFileInfo(document.filePath()).path();
-    const QString path = savePath(windowFor(&document), localized("dialog.save.title"), folder, name,
+    const QString path = savePath(windowFor(&document), localized("dialog.save.title"), startFolder(document, m_lastFolder), name,
                                   Document::fileNameExtension(),
                                   {localized("dialog.filter.text") + QStringLiteral(" (*.txt)"),
                                    localized("dialog.filter.all") + QStringLiteral(" (*)")});
@@ -173,9 +179,8 @@ QStringList StandardDialogs::chooseFilesToOpen()
 
 std::optional<QString> StandardDialogs::chooseExportLocation(Document& document, const QString& proposedName)
 {
-    const QString folder = document.isUntitled() ? startFolder(m_lastFolder) : QFileInfo(document.filePath()).path();
     const QString name = proposedName.isEmpty() ? QString() : proposedName + QStringLiteral(".html");
-    const QString path = savePath(windowFor(&document), localized("dialog.export.title"), folder, name,
+    const QString path = savePath(windowFor(&document), localized("dialog.export.title"), startFolder(document, m_lastFolder), name,
                                   QStringLiteral("html"), {QStringLiteral("HTML (*.html *.htm)")});
     if (path.isEmpty()) return std::nullopt;
     return path;

@@ -273,7 +273,7 @@ void WindowController::applyTheme()
 {
     const Theme& theme = *Settings::shared().theme;
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
-    m_window->setColors(background, foreground);
+    m_window->setColors(background, foreground, views::chromeColor(background, foreground));
     // A new window palette reaches the panes, and would undo the editor's
     // own colours: they are set again after it. (No style sheets here: one
     // on a parent would override the editor's palette.)

@@ -53,10 +53,8 @@ TEST(DocumentStatistics, CountsWordsCharactersAndReadingTime)
     EXPECT_EQ(statistics(words(375)), line(375, 1874, "1 min, 30 sec"));
     // A selection past the end is cut to the text.
     EXPECT_EQ(statistics("one two", Range(4, 50)), line(1, 3, "0 sec"));
-}
 
-TEST(DocumentStatistics, ReadingTimeShowsAtMostTwoUnits)
-{
+    // At most two units.
     EXPECT_EQ(DocumentData::readingTime(1), "0 sec");
     EXPECT_EQ(DocumentData::readingTime(250 * 60), "1 hr");
     EXPECT_EQ(DocumentData::readingTime(250 * 61 + 200), "1 hr, 1 min") << "seconds are left out";
@@ -83,7 +81,6 @@ TEST(DocumentData, ReadingOffTheMainThreadHappensOnIt)
 
 TEST(DocumentData, ReadingReplacesTheOldTextAndItsMarks)
 {
-    DocumentData data;
     RecordingEditor editor;
     Document document;
     document.addEditor(editor);

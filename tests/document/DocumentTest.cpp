@@ -9,12 +9,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 
 using namespace lumora;
 using namespace lumora::test;
@@ -73,17 +71,6 @@ protected:
         return doc;
     }
 
-    // A keystroke as the editor makes it: the storage changes, the undo
-    // stack records it.
-    static void type(Document& doc, const QString& text)
-    {
-        TextStorage& storage = doc.data().textStorage();
-        const Range at(storage.length(), 0);
-        storage.replaceCharacters(at, text);
-        doc.undoManager().recordReplacement({at, QString(), text, at, Range(storage.length(), 0)},
-                                            UndoCoalescing::typing);
-    }
-
     ScriptedHost host;
     Prompter prompter;
     QString dir;
@@ -110,10 +97,10 @@ TEST_F(DocumentTest, FilesOpenWithTheRightCharactersAndSaveBackUnchanged)
         QString text;
         StringEncoding encoding;
     };
+    // More formats in tests/platform/TextFileCodecTest.cpp.
     const Case cases[] = {
         {"UTF-8, mixed line endings", encoded(mixed, Encoding::utf8), mixed, Encoding::utf8},
         {"UTF-16 with a mark", encoded(mixed, Encoding::utf16LittleEndian, true), mixed, Encoding::utf16LittleEndian},
-        {"UTF-16BE with a mark", encoded(mixed, Encoding::utf16BigEndian, true), mixed, Encoding::utf16BigEndian},
         {"Latin 1", encoded(french, Encoding::isoLatin1), french, Encoding::isoLatin1},
         {"Windows-1252", encoded(quotes, Encoding::windowsCP1252), quotes, Encoding::windowsCP1252},
     };
@@ -127,88 +114,33 @@ TEST_F(DocumentTest, FilesOpenWithTheRightCharactersAndSaveBackUnchanged)
     }
 }
 
-TEST_F(DocumentTest, TextThatOutgrowsItsEncodingIsSavedAsUtf8AndTheEncodingIsKept)
+TEST_F(DocumentTest, SavesKeepTheFileEncodingAndNewDocumentsTakeThePreference)
 {
+    // A Latin 1 text that gains a character Latin 1 cannot hold is saved as
+    // UTF-8 and stays Latin 1: once it fits again, it is saved as Latin 1.
     const QString text = QStringLiteral(u"Café crème\n");
     auto doc = open(encoded(text, Encoding::isoLatin1));
-    ASSERT_EQ(doc->data().encoding(), Encoding::isoLatin1);
-
     type(*doc, QStringLiteral(u"Łódź"));
     ASSERT_TRUE(doc->save().ok());
     EXPECT_EQ(readFile(path), (text + QStringLiteral(u"Łódź")).toUtf8());
     EXPECT_EQ(doc->data().encoding(), Encoding::isoLatin1);
-
-    // Once it fits again, it is Latin 1 again.
-    doc->undoManager().undo();
-    TextStorage& storage = doc->data().textStorage();
-    storage.replaceCharacters(Range(text.size(), storage.length() - text.size()), QString());
+    doc->data().textStorage().replaceCharacters(Range(text.size(), 4), QString());
     ASSERT_TRUE(doc->save().ok());
     EXPECT_EQ(readFile(path), encoded(text, Encoding::isoLatin1));
-}
 
-TEST_F(DocumentTest, ANewDocumentIsSavedInThePreferredEncoding)
-{
     ScopedPreference preference(QStringLiteral("saveEncoding"), qlonglong(Encoding::windowsCP1252));
-    Document doc;
-    type(doc, QStringLiteral(u"“Hi”"));
-    ASSERT_TRUE(doc.saveAs(path).ok());
+    Document fresh;
+    type(fresh, QStringLiteral(u"“Hi”"));
+    ASSERT_TRUE(fresh.saveAs(path).ok());
     EXPECT_EQ(readFile(path), QByteArray("\x93Hi\x94"));
     // The preference decides reading too, unless a byte-order mark speaks first.
-    auto reopened = open(QByteArray("\x93Hi\x94"));
-    EXPECT_EQ(reopened->data().textStorage().string(), QStringLiteral(u"“Hi”"));
-    auto marked = open(encoded(QStringLiteral(u"“Hi”"), Encoding::utf8, true));
-    EXPECT_EQ(marked->data().textStorage().string(), QStringLiteral(u"“Hi”"));
+    EXPECT_EQ(open(QByteArray("\x93Hi\x94"))->data().textStorage().string(), QStringLiteral(u"“Hi”"));
+    EXPECT_EQ(open(encoded(QStringLiteral(u"“Hi”"), Encoding::utf8, true))->data().textStorage().string(),
+              QStringLiteral(u"“Hi”"));
 }
 
-TEST_F(DocumentTest, AFileNoEncodingCanReadIsNotOpenedAndNothingIsWritten)
-{
-    QByteArray binary("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 24);
-    for (int i = 0; i < 64; ++i) binary.append(char(i * 7));
-    writeFile(path, binary);
-    const QDateTime modified = QFileInfo(path).lastModified();
-
-    Document doc;
-    type(doc, QStringLiteral("unsaved words"));
-    const auto status = doc.readFromFile(path, QStringLiteral("text/plain"));
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().code, PlatformError::Code::notText);
-    EXPECT_FALSE(status.error().errorDescription.isEmpty());
-    EXPECT_TRUE(doc.isUntitled());
-    EXPECT_EQ(doc.data().textStorage().string(), QStringLiteral("unsaved words"));
-    EXPECT_FALSE(doc.data().encoding());
-    EXPECT_EQ(readFile(path), binary);
-    EXPECT_EQ(QFileInfo(path).lastModified(), modified);
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1);
-}
-
-TEST_F(DocumentTest, EditsReachTheDiskAfterTheWriterStops)
-{
-    DocumentBase::setAutosavingDelay(100);
-    auto doc = open("# Draft\n");
-    QSignalSpy saved(doc.get(), &DocumentBase::saved);
-    for (const char* word : {"one ", "two ", "three"}) type(*doc, QString::fromLatin1(word));
-    EXPECT_EQ(readFile(path), QByteArray("# Draft\n"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return saved.count() > 0; }, 5000));
-    EXPECT_EQ(readFile(path), QByteArray("# Draft\none two three"));
-    EXPECT_FALSE(doc->isDocumentEdited());
-    // Atomically: no temporary file is left beside it.
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"Notes.txt"});
-}
-
-TEST_F(DocumentTest, AFileChangedByAnotherProgramIsNotOverwritten)
-{
-    auto doc = open("mine\n");
-    writeFile(path + QStringLiteral(".new"), "theirs, longer\n");
-    ASSERT_EQ(std::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(),
-                          QFile::encodeName(path).constData()),
-              0);
-    QSignalSpy aside(doc.get(), &DocumentBase::versionSavedAside);
-    type(*doc, QStringLiteral("more"));
-    ASSERT_TRUE(doc->save().ok());
-    ASSERT_EQ(aside.count(), 1);
-    EXPECT_EQ(readFile(aside.at(0).at(0).toString()), QByteArray("theirs, longer\n"));
-    EXPECT_EQ(readFile(path), QByteArray("mine\nmore"));
-}
+// Autosaving, atomic saves and files changed by another program are
+// DocumentBase's (tests/platform/DocumentBaseTest.cpp).
 
 TEST_F(DocumentTest, EditorsAreStyledOnceAndRefreshedAfterReadingAndSaving)
 {
@@ -242,6 +174,20 @@ TEST_F(DocumentTest, EditorsAreStyledOnceAndRefreshedAfterReadingAndSaving)
     QCoreApplication::processEvents();
     EXPECT_EQ(first.calls, QStringList{"info"});
 
+    // A whole-text restyle refreshes every window of this document, and
+    // only when something is stale.
+    Document other;
+    RecordingEditor elsewhere;
+    other.addEditor(elsewhere);
+    first.calls.clear();
+    elsewhere.calls.clear();
+    data.restyleTextStorage();
+    EXPECT_TRUE(first.calls.isEmpty());
+    data.textStorageInvalidated = true;
+    data.restyleTextStorage();
+    EXPECT_EQ(first.calls, (QStringList{"highlight", "typing"}));
+    EXPECT_TRUE(elsewhere.calls.isEmpty());
+
     // A closed window's editor is no longer refreshed; a destroyed one
     // leaves by itself.
     doc->removeEditor(first);
@@ -252,27 +198,6 @@ TEST_F(DocumentTest, EditorsAreStyledOnceAndRefreshedAfterReadingAndSaving)
     }
     EXPECT_EQ(doc->editors(), std::vector<DocumentEditor*>{&second});
     EXPECT_EQ(first.document(), nullptr);
-}
-
-TEST_F(DocumentTest, ARestyleRefreshesEveryWindowOfThatDocumentOnly)
-{
-    Document a, b;
-    RecordingEditor a1, a2, b1;
-    a.addEditor(a1);
-    a.addEditor(a2);
-    b.addEditor(b1);
-    a1.calls.clear();
-    a2.calls.clear();
-    b1.calls.clear();
-
-    a.data().restyleTextStorage();
-    EXPECT_TRUE(a1.calls.isEmpty()) << "nothing is stale";
-
-    a.data().textStorageInvalidated = true;
-    a.data().restyleTextStorage();
-    EXPECT_EQ(a1.calls, (QStringList{"highlight", "typing"}));
-    EXPECT_EQ(a2.calls, (QStringList{"highlight", "typing"}));
-    EXPECT_TRUE(b1.calls.isEmpty());
 }
 
 TEST_F(DocumentTest, TogglingMarkdownRestylesAndHidesTheFirstOutline)
@@ -385,7 +310,7 @@ TEST_F(DocumentTest, ExportWritesUtf16HtmlWhereThePanelSays)
     EXPECT_EQ(prompter.errors.size(), 2);
 }
 
-TEST_F(DocumentTest, ALibraryRowKeepsAWindowlessDocumentOpen)
+TEST_F(DocumentTest, LibraryRowsKeepAWindowlessDocumentOpenUntilShown)
 {
     auto doc = open("text");
     doc->addReference();
@@ -395,25 +320,8 @@ TEST_F(DocumentTest, ALibraryRowKeepsAWindowlessDocumentOpen)
     doc->removeReference();
     EXPECT_EQ(host.closedChildren, QList<Document*>{doc.get()});
 
-    // With a window it stays open when the count falls to 0.
-    host.closedChildren.clear();
-    RecordingEditor editor;
-    doc->addEditor(editor);
-    doc->addReference();
-    doc->removeReference();
-    EXPECT_TRUE(host.closedChildren.isEmpty());
-
-    // Without a document controller it closes itself.
-    Document::setHost(nullptr);
-    auto alone = open("text");
-    alone->addReference();
-    alone->removeReference();
-    EXPECT_TRUE(alone->isClosed());
-}
-
-TEST_F(DocumentTest, ShowingADocumentWithoutWindowsAsksForOne)
-{
-    auto doc = open("text");
+    // Shown, it asks for a window first; with one it stays open when the
+    // count falls to 0.
     doc->showWindows();
     EXPECT_EQ(host.windowsMade, 1);
     RecordingEditor editor;
@@ -421,4 +329,8 @@ TEST_F(DocumentTest, ShowingADocumentWithoutWindowsAsksForOne)
     doc->showWindows();
     EXPECT_EQ(host.windowsMade, 1);
     EXPECT_EQ(editor.calls.last(), QStringLiteral("show"));
+    host.closedChildren.clear();
+    doc->addReference();
+    doc->removeReference();
+    EXPECT_TRUE(host.closedChildren.isEmpty());
 }

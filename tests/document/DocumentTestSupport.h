@@ -27,6 +27,17 @@ public:
     }
 };
 
+// A keystroke as the editor makes it: the storage changes, the undo stack
+// records it.
+inline void type(Document& document, const QString& text)
+{
+    TextStorage& storage = document.data().textStorage();
+    const Range at(storage.length(), 0);
+    storage.replaceCharacters(at, text);
+    document.undoManager().recordReplacement({at, QString(), text, at, Range(storage.length(), 0)},
+                                             UndoCoalescing::typing);
+}
+
 // Sets a preference of the standard store for the length of a test.
 class ScopedPreference {
 public:

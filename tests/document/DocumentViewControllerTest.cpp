@@ -9,6 +9,7 @@
 
 #include "support/QtPrinters.h"
 
+#include <QImage>
 #include <QTest>
 #include <QTextDocument>
 
@@ -75,6 +76,20 @@ TEST(DocumentViewControllerTest, StatisticsLineFollowsPreferenceAndSelection)
     EXPECT_TRUE(statistics(pane).contains(QStringLiteral("Words: 3")));
     QApplication::processEvents();
     EXPECT_LT(pane.textView()->height(), textHeight);
+    // The line is its label's height plus 12 points above and below, under
+    // a separator along its top edge.
+    InfoView* info = pane.infoView();
+    EXPECT_EQ(info->height(), info->infoLabel()->sizeHint().height() + 24);
+    QImage image(info->size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    info->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    EXPECT_GT(qAlpha(image.pixel(info->width() / 2, 0)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(info->width() / 2, 1)), 0);
+    // Typing counts again once the writer pauses.
+    pane.textView()->setSelectedRange(Range(13, 0));
+    QTest::keyClicks(pane.textView(), QStringLiteral(" four"));
+    EXPECT_TRUE(statistics(pane).contains(QStringLiteral("Words: 3")));
+    QTRY_VERIFY_WITH_TIMEOUT(statistics(pane).contains(QStringLiteral("Words: 4")), 3000);
 
     if (settings.isInfoViewVisible != saved) settings.toggleInfoViewVisible();
 }

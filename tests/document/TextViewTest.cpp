@@ -111,17 +111,14 @@ TEST_F(TextViewTest, TypingDeletingAndUndoRestoreTextAndCaret)
     key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(text(), QString::fromUtf8("Hello, dear😀 world"));
     EXPECT_EQ(caret(), 13);
-}
 
-TEST_F(TextViewTest, CarriageReturnLineFeedStaysWhole)
-{
+    // A "\r\n" goes as a whole, and the caret steps over it.
     open(QStringLiteral("ab\r\ncd"));
     view->setSelectedRange(Range(4, 0));
     key(Qt::Key_Backspace);
     EXPECT_EQ(text(), QStringLiteral("abcd"));
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QStringLiteral("ab\r\ncd"));
-    // The caret steps over the pair and never lands inside it.
     view->setSelectedRange(Range(2, 0));
     key(Qt::Key_Right);
     EXPECT_EQ(caret(), 4);
@@ -238,6 +235,25 @@ TEST_F(TextViewTest, MarkdownIsStyledAsTheWriterTypesAndOnlyWhenNeeded)
     key(Qt::Key_Return);
     type(QStringLiteral("x"));
     EXPECT_DOUBLE_EQ(fontSizeAt(text().size() - 1), body);
+
+    // A letter in a heading restyles for the outline while it is shown;
+    // once it is hidden, typing in the heading restyles nothing.
+    bool outlineShown = true;
+    int reloads = 0;
+    TextView::Hooks hooks;
+    hooks.isOutlineVisible = [&] { return outlineShown; };
+    hooks.reloadOutline = [&] { ++reloads; };
+    view->setHooks(hooks);
+    view->setSelectedRange(Range(16, 0));
+    const int before = view->restyleCount();
+    type(QStringLiteral("x"));
+    EXPECT_EQ(reloads, 1);
+    EXPECT_EQ(view->restyleCount(), before + 1);
+    outlineShown = false;
+    type(QStringLiteral("yz"));
+    EXPECT_EQ(view->restyleCount(), before + 1);
+    EXPECT_EQ(reloads, 1);
+    view->setHooks({});
 }
 
 TEST_F(TextViewTest, ListContinuationIsItsOwnUndoStep)
@@ -262,24 +278,6 @@ TEST_F(TextViewTest, ListContinuationIsItsOwnUndoStep)
     EXPECT_EQ(caret(), 8);
 }
 
-TEST_F(TextViewTest, OutlineFlagDoesNotOutliveTheOutlinePane)
-{
-    bool outlineShown = true;
-    int reloads = 0;
-    view->setHooks({{}, [&] { return outlineShown; }, [&] { ++reloads; }, {}});
-    open(QStringLiteral("# Head\nbody"));
-    view->setSelectedRange(Range(4, 0));
-    type(QStringLiteral("x")); // inside a heading: restyled for the outline
-    EXPECT_EQ(reloads, 1);
-    outlineShown = false;
-    const int restyles = view->restyleCount();
-    view->setSelectedRange(Range(9, 0));
-    type(QStringLiteral("y"));
-    type(QStringLiteral("z"));
-    EXPECT_EQ(view->restyleCount(), restyles);
-    EXPECT_EQ(reloads, 1);
-}
-
 TEST_F(TextViewTest, ColumnWidthAndTypewriterScrolling)
 {
     QStringList lines;
@@ -291,6 +289,7 @@ TEST_F(TextViewTest, ColumnWidthAndTypewriterScrolling)
     EXPECT_DOUBLE_EQ(margins.top(), 60.0);
 
     Settings::shared().isTypewriterScrollingEnabled = true;
+    view->updateTextContainerInset(); // as the window does when the preference changes
     view->setSelectedRange(Range(text().indexOf(QStringLiteral("Line 120")), 0));
     type(QStringLiteral("x"));
     const int centre = view->viewport()->height() / 2;

@@ -34,6 +34,14 @@ TEST(Encodings, RegistryCoversTheNumbersTheStoreKeeps)
     EXPECT_EQ(Encodings::displayName(Encoding::windowsCP1252), QStringLiteral("Western (Windows Latin 1)"));
     EXPECT_EQ(Encodings::available().constFirst(), Encoding::utf8);
     for (StringEncoding e : Encodings::available()) EXPECT_FALSE(Encodings::converterName(e).isEmpty()) << e;
+
+    // The names detection gives.
+    EXPECT_EQ(Encodings::fromConverterName("windows-1252"), Encoding::windowsCP1252);
+    EXPECT_EQ(Encodings::fromConverterName("ISO-8859-1"), Encoding::isoLatin1);
+    EXPECT_EQ(Encodings::fromConverterName("UTF-16LE"), Encoding::utf16LittleEndian);
+    EXPECT_EQ(Encodings::fromConverterName("ISO-8859-8-I"), Encoding::isoLatinHebrew);
+    EXPECT_EQ(Encodings::fromConverterName("IBM420_ltr"), std::nullopt);
+    EXPECT_EQ(Encodings::fromConverterName(nullptr), std::nullopt);
 }
 
 TEST(Encodings, UnknownAndUnsupportedNumbersFallBackToUtf8)
@@ -48,16 +56,6 @@ TEST(Encodings, UnknownAndUnsupportedNumbersFallBackToUtf8)
         EXPECT_FALSE(Encodings::encode(u"abc", e).has_value());
     }
     EXPECT_TRUE(Encodings::displayName(0xdeadbeef).contains(QString::number(0xdeadbeef)));
-}
-
-TEST(Encodings, ConverterNamesFromDetection)
-{
-    EXPECT_EQ(Encodings::fromConverterName("windows-1252"), Encoding::windowsCP1252);
-    EXPECT_EQ(Encodings::fromConverterName("ISO-8859-1"), Encoding::isoLatin1);
-    EXPECT_EQ(Encodings::fromConverterName("UTF-16LE"), Encoding::utf16LittleEndian);
-    EXPECT_EQ(Encodings::fromConverterName("ISO-8859-8-I"), Encoding::isoLatinHebrew);
-    EXPECT_EQ(Encodings::fromConverterName("IBM420_ltr"), std::nullopt);
-    EXPECT_EQ(Encodings::fromConverterName(nullptr), std::nullopt);
 }
 
 TEST(Encodings, DecodingIsStrict)
@@ -128,15 +126,4 @@ TEST(Encodings, SingleByteWesternEncodingsRoundTripEveryByte)
         EXPECT_EQ(text->size(), all.size());
         EXPECT_EQ(Encodings::encode(*text, e), all);
     }
-}
-
-TEST(Encodings, GuessesNameTheLikelyEncoding)
-{
-    const auto cp1252 = Encodings::encode(u"It’s a “quoted” word — and a second “quote”, costing 5 €.\n",
-                                          Encoding::windowsCP1252);
-    ASSERT_TRUE(cp1252.has_value());
-    const auto guesses = Encodings::guesses(*cp1252);
-    ASSERT_FALSE(guesses.isEmpty());
-    EXPECT_EQ(guesses.constFirst().encoding, Encoding::windowsCP1252);
-    EXPECT_TRUE(Encodings::guesses(QByteArray()).isEmpty());
 }

@@ -4,10 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QProcess>
-#include <QSignalSpy>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -16,8 +13,6 @@
 using namespace lumora;
 
 namespace {
-
-const char* const kSocketVariable = "LUMORA_TEST_SINGLE_INSTANCE_SOCKET";
 
 // A socket file that nobody listens on, as a crashed instance leaves it.
 void leaveStaleSocket(const QString& path)
@@ -43,34 +38,8 @@ TEST(SingleInstance, FileArgumentsAreTheLaunchArgumentsThatAreNoOptions)
     EXPECT_TRUE(SingleInstance::fileArguments({"lumora"}, "/").isEmpty());
 }
 
-// The second launch, run as a process of its own by the test below.
-TEST(SingleInstance, SecondLaunchHelper)
-{
-    const QByteArray path = qgetenv(kSocketVariable);
-    if (path.isEmpty()) GTEST_SKIP() << "run by SingleInstance.ASecondLaunchHandsItsArgumentsOver";
-    SingleInstance second(QString::fromLocal8Bit(path));
-    EXPECT_EQ(second.start({"lumora", "notes.md"}, "/somewhere"), SingleInstance::Role::secondary);
-    EXPECT_FALSE(second.isListening());
-}
-
-TEST(SingleInstance, ASecondLaunchHandsItsArgumentsOver)
-{
-    const QString path = test::freshDirectory("single-instance") + "/lumora.socket";
-    SingleInstance first(path);
-    ASSERT_EQ(first.start({"lumora"}, "/"), SingleInstance::Role::primary);
-    QSignalSpy received(&first, &SingleInstance::argumentsReceived);
-
-    QProcess second;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(kSocketVariable, path);
-    second.setProcessEnvironment(environment);
-    second.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=SingleInstance.SecondLaunchHelper"});
-    ASSERT_TRUE(received.wait(20000)) << second.readAllStandardOutput().toStdString();
-    EXPECT_EQ(received[0][0].toStringList(), (QStringList{"lumora", "notes.md"}));
-    EXPECT_EQ(received[0][1].toString(), QStringLiteral("/somewhere"));
-    ASSERT_TRUE(second.waitForFinished(20000));
-    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardOutput().toStdString();
-}
+// A second launch handing its arguments over is the launch test's
+// (tests/shell/LaunchTest.cpp), with the program itself.
 
 TEST(SingleInstance, ALeftoverSocketAndLockAreTakenOver)
 {

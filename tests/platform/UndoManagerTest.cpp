@@ -38,17 +38,6 @@ struct Editor {
 
 } // namespace
 
-TEST(UndoManager, TypingCoalescesIntoOneStep)
-{
-    Editor e;
-    for (QChar c : QStringLiteral("hello")) e.typeAtEnd(c);
-    EXPECT_EQ(e.undo.count(), 1);
-    EXPECT_EQ(e.undo.undo(), Range(0, 0));
-    EXPECT_EQ(e.text, QString());
-    EXPECT_EQ(e.undo.redo(), Range(5, 0));
-    EXPECT_EQ(e.text, QStringLiteral("hello"));
-}
-
 TEST(UndoManager, TypingStepsEndWhereTheWriterExpects)
 {
     struct Case {
@@ -77,6 +66,10 @@ TEST(UndoManager, TypingStepsEndWhereTheWriterExpects)
         e.typeAtEnd(QStringLiteral("c"));
         e.typeAtEnd(QStringLiteral("d"));
         EXPECT_EQ(e.undo.count(), c.steps);
+        if (c.steps == 1) { // one step back to the start and forward again
+            EXPECT_EQ(e.undo.undo(), Range(0, 0));
+            EXPECT_EQ(e.undo.redo(), Range(4, 0));
+        }
         const QString full = e.text;
         while (e.undo.canUndo()) e.undo.undo();
         EXPECT_EQ(e.text, QString());
@@ -155,22 +148,6 @@ TEST(UndoManager, GroupsNestAndUndoInReverseOrder)
     EXPECT_EQ(e.undo.count(), 1);
 }
 
-TEST(UndoManager, ANewChangeDropsTheRedoSteps)
-{
-    Editor e;
-    e.replace(Range(0, 0), QStringLiteral("a"));
-    e.replace(Range(1, 0), QStringLiteral("b"));
-    e.undo.undo();
-    EXPECT_TRUE(e.undo.canRedo());
-    e.replace(Range(1, 0), QStringLiteral("c"));
-    EXPECT_FALSE(e.undo.canRedo());
-    EXPECT_EQ(e.undo.count(), 2);
-    e.undo.undo();
-    e.undo.undo();
-    EXPECT_FALSE(e.undo.canUndo());
-    EXPECT_EQ(e.text, QString());
-}
-
 TEST(UndoManager, CleanStateIsTheSavedState)
 {
     Editor e;
@@ -187,8 +164,12 @@ TEST(UndoManager, CleanStateIsTheSavedState)
     EXPECT_EQ(e.text, QStringLiteral("a"));
     e.undo.undo();
     EXPECT_FALSE(e.undo.isClean());
-    // A new change past the saved state makes it unreachable.
+    // A new change drops the steps to redo; past the saved state it makes
+    // that state unreachable.
+    EXPECT_TRUE(e.undo.canRedo());
     e.typeAtEnd(QStringLiteral("z"));
+    EXPECT_FALSE(e.undo.canRedo());
+    EXPECT_EQ(e.undo.count(), 1);
     e.undo.undo();
     EXPECT_FALSE(e.undo.isClean());
     e.undo.removeAll();

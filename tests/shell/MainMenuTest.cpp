@@ -138,10 +138,8 @@ TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
         bool keyWhenHidden;
     };
     const Row rows[] = {
-        {MainMenu::app, "terminate:", "q", commandKey, false, false},
         {MainMenu::app, "hideOtherApplications:", "h", optionKey | commandKey, false, false},
         {MainMenu::file, "newTab:", "t", commandKey, true, true},
-        {MainMenu::file, "exportAsHTML:", "e", shiftKey | commandKey, false, false},
         {MainMenu::edit, "delete:", QString(QChar(0x08)), 0, false, false},
         {MainMenu::edit, "insertBacktab:", QString(QChar(0x09)), shiftKey, false, false},
         {MainMenu::edit, "moveLineUp:", QString(QChar(0xF700)), optionKey | commandKey, false, false},
@@ -150,7 +148,6 @@ TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
         {MainMenu::library, "moveToLibrary:", "", 0, true, false},
         {MainMenu::library, "toggleLibraryLinked:", "", 0, true, false},
         {MainMenu::view, "toggleFullScreen:", "f", controlKey | commandKey, false, false},
-        {MainMenu::window, "performMiniaturize:", "m", commandKey, false, false},
         {MainMenu::help, "openWebsite:", "?", commandKey, false, false},
     };
     for (const Row& row : rows) {
@@ -160,8 +157,6 @@ TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
         EXPECT_EQ(item.isHidden(), row.hidden) << row.action;
         EXPECT_EQ(item.allowsKeyEquivalentWhenHidden(), row.keyWhenHidden) << row.action;
     }
-    EXPECT_FALSE(f.find(MainMenu::edit, "delete:").shortcut());
-    EXPECT_FALSE(f.find(MainMenu::edit, "insertTab:").shortcut());
 }
 
 TEST(MainMenu, FontAndThemeSubmenusFillWhenTheyOpen)

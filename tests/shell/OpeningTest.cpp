@@ -80,6 +80,8 @@ TEST(Opening, FilesThatCannotBeReadAreReportedAndTheRestOpen)
     shell.controller->openDocuments({dir + "/missing.txt", dir + "/binary.txt", dir + "/good.txt"});
     ASSERT_EQ(shell.dialogs.errors.size(), 2);
     EXPECT_TRUE(shell.dialogs.errors[0].contains("missing.txt")) << shell.dialogs.errors[0].toStdString();
+    EXPECT_TRUE(shell.dialogs.errors[1].contains("binary.txt")) << shell.dialogs.errors[1].toStdString();
+    EXPECT_EQ(readFile(dir + "/binary.txt"), QByteArray("\x00\x01\x02\xff\xfe", 5)); // nothing written
     ASSERT_EQ(shell.controller->documents().size(), size_t(1));
     EXPECT_EQ(textOf(qobject_cast<Document*>(shell.controller->documents().front())), "fine\n");
     EXPECT_EQ(shell.controller->recentDocumentPaths(), QStringList{dir + "/good.txt"});
@@ -127,6 +129,12 @@ TEST(Opening, ChildDocumentsStayOutOfRecentsAndSaveBeforeTheyClose)
     ASSERT_TRUE(windowOf(draft));
     EXPECT_TRUE(windowOf(draft)->window()->isVisible());
     EXPECT_EQ(shell.dialogs.errors.size(), 1);
+
+    // A document a row holds outlives its window.
+    draft->addReference();
+    windowOf(draft)->window()->close();
+    EXPECT_FALSE(draft->isClosed());
+    EXPECT_TRUE(draft->editors().empty());
 }
 
 TEST(Opening, ClosingAskAboutUntitledEditsAndSavesFilesSilently)
@@ -143,30 +151,38 @@ TEST(Opening, ClosingAskAboutUntitledEditsAndSavesFilesSilently)
     EXPECT_TRUE(shell.dialogs.asked.isEmpty());
     EXPECT_TRUE(!savedWatch || savedWatch->isClosed());
 
-    auto made = shell.controller->openUntitledDocument(true);
-    ASSERT_TRUE(made);
-    auto* untitled = qobject_cast<Document*>(*made);
-    type(*untitled, "New words");
-    WindowController* window = windowOf(untitled);
-    shell.dialogs.saveChoices = {SaveChoice::cancel, SaveChoice::dontSave};
-    window->window()->close();
-    EXPECT_EQ(shell.dialogs.asked, QStringList{"saveChanges:Untitled"});
-    EXPECT_TRUE(window->window()->isVisible()); // cancelled: the window stays
-    EXPECT_FALSE(untitled->isClosed());
-    window->window()->close();
-    EXPECT_TRUE(untitled->isClosed());
-}
-
-TEST(Opening, ADocumentHeldByTheLibraryOutlivesItsWindow)
-{
-    Shell shell;
-    const QString path = freshDirectory("held") + "/held.txt";
-    writeFile(path, "Held");
-    Document* document = shell.open(path);
-    ASSERT_TRUE(document);
-    document->addReference();
-    windowOf(document)->window()->close();
-    EXPECT_FALSE(document->isClosed());
-    EXPECT_TRUE(document->editors().empty());
-    EXPECT_EQ(shell.controller->documentForPath(path), document);
+    // Untitled: asked. Cancelling, or cancelling the save dialog, keeps
+    // the window; saving writes where the dialog says; not saving drops the
+    // edits; without edits nothing is asked.
+    const QString target = QFileInfo(path).path() + "/new.txt";
+    struct Case {
+        QString text;
+        SaveChoice choice;
+        std::optional<QString> location;
+        bool closes;
+        QStringList asked;
+    };
+    const Case cases[] = {
+        {"New words", SaveChoice::cancel, std::nullopt, false, {"saveChanges:Untitled"}},
+        {"New words", SaveChoice::save, std::nullopt, false, {"saveChanges:Untitled", "saveLocation"}},
+        {"New words", SaveChoice::dontSave, std::nullopt, true, {"saveChanges:Untitled"}},
+        {"New words", SaveChoice::save, target, true, {"saveChanges:Untitled", "saveLocation"}},
+        {"", SaveChoice::cancel, std::nullopt, true, {}},
+    };
+    for (const Case& c : cases) {
+        auto* untitled = qobject_cast<Document*>(*shell.controller->openUntitledDocument(true));
+        if (!c.text.isEmpty()) type(*untitled, c.text);
+        shell.dialogs.asked.clear();
+        shell.dialogs.saveChoices = {c.choice};
+        shell.dialogs.saveLocation = c.location;
+        QPointer<DocumentWindowBase> window = windowOf(untitled)->window();
+        window->close();
+        EXPECT_EQ(shell.dialogs.asked, c.asked) << c.asked.join(",").toStdString();
+        EXPECT_EQ(!window || !window->isVisible(), c.closes) << c.asked.join(",").toStdString();
+        if (!c.closes) {
+            untitled->undoManager().setClean(); // as if saved, so that the window can go
+            window->close();
+        }
+    }
+    EXPECT_EQ(readFile(target), QByteArray("New words"));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "document/Document.h"
+#include "document/DocumentTestSupport.h"
 #include "document/DocumentViewController.h"
 #include "document/TextView.h"
 #include "platform/DocumentWindowBase.h"
@@ -111,17 +112,3 @@ inline QString textOf(const Document* document) { return document->data().textSt
 
 } // namespace lumora::test
 
-namespace lumora::test {
-
-// A keystroke as the editor makes it: the storage changes, the undo stack
-// records it.
-inline void type(Document& document, const QString& text)
-{
-    TextStorage& storage = document.data().textStorage();
-    const Range at(storage.length(), 0);
-    storage.replaceCharacters(at, text);
-    document.undoManager().recordReplacement({at, QString(), text, at, Range(storage.length(), 0)},
-                                             UndoCoalescing::typing);
-}
-
-} // namespace lumora::test
