@@ -446,13 +446,17 @@ void TextView::updateTextContainerInset()
         const QScreen* screen = window()->screen();
         h = std::round((screen ? screen->geometry().height() : 0) * Settings::fullscreenVerticalInsetFraction);
     }
-    // Typewriter scrolling needs room to bring the first and last lines to
-    // the middle.
-    if (settings().isTypewriterScrollingEnabled) h = std::max(h, std::round(viewport()->height() * 0.5));
+    // Typewriter scrolling needs room below the text so that the last line,
+    // where most writing happens, can rise to the middle. The top keeps the
+    // plain inset: a document opens with its first lines at the top, and a
+    // caret near the start simply stays above the middle.
+    const double bottom = settings().isTypewriterScrollingEnabled
+        ? std::max(h, std::round(viewport()->height() * 0.5))
+        : h;
     const double w = viewport()->width();
     const double s = settings().editorSize;
     const double padding = s == 0 ? 0.0 : std::max(0.0, std::round(w - s) * 0.5);
-    m_mirror->setRootFrameMargins(QMarginsF(padding, h, padding, h));
+    m_mirror->setRootFrameMargins(QMarginsF(padding, h, padding, bottom));
 }
 
 // The insets that let the first and last lines reach the middle follow
