@@ -466,7 +466,15 @@ void EditorLayout::draw(QPainter* painter, const PaintContext& context)
         if ((cursor >= position && cursor < position + length)
             || (cursor < -1 && !tl->preeditAreaText().isEmpty())) {
             const int at = cursor < -1 ? tl->preeditAreaPosition() - (cursor + 2) : cursor - position;
-            tl->drawCursor(painter, QPointF(0, 0), at, m_cursorWidth);
+            // Drawn here rather than with QTextLayout::drawCursor, which
+            // inverts the background instead of using the caret's colour.
+            const QTextLine line = tl->lineForTextPosition(at);
+            if (line.isValid()) {
+                const double x = tl->position().x() + line.cursorToX(at);
+                const double y = tl->position().y() + line.y();
+                painter->fillRect(QRectF(std::round(x), std::floor(y), m_cursorWidth, std::ceil(line.height())),
+                                  context.palette.color(QPalette::Text));
+            }
         }
     }
     painter->restore();

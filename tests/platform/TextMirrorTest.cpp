@@ -3,6 +3,8 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
+#include <QImage>
+#include <QPainter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -231,4 +233,26 @@ TEST(TextMirrorTest, LayoutAfterEditsMatchesAFreshLayout)
     const QRectF r = layout->blockBoundingRect(probe);
     EXPECT_EQ(layout->hitTest(r.topLeft() + QPointF(probe.layout()->lineAt(0).x() + 1, 5), Qt::FuzzyHit),
               probe.position());
+}
+
+TEST(TextMirrorTest, TheCaretIsDrawnInItsOwnColour)
+{
+    // Qt's own caret inverts the background; ours takes the caret colour
+    // of the palette, whatever the text around it is drawn in.
+    TextStorage storage(QStringLiteral("Some words"), body());
+    TextMirror mirror;
+    mirror.setStorage(&storage);
+    mirror.document()->setTextWidth(400);
+    QImage image(400, 80, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.cursorPosition = 4;
+    context.palette.setColor(QPalette::Text, QColor(51, 153, 217));
+    mirror.document()->documentLayout()->draw(&painter, context);
+    painter.end();
+    int caretPixels = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) caretPixels += image.pixelColor(x, y) == QColor(51, 153, 217);
+    EXPECT_GT(caretPixels, 10);
 }
