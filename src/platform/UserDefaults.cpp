@@ -234,7 +234,10 @@ void UserDefaults::set(const QString& key, const QVariant& value)
         return;
     }
     // Normalise through JSON so that what is held equals what a re-read gives.
-    m_values.insert(key, fromJson(toJson(value)));
+    // A value stored already, with its type, is not written again.
+    const QJsonValue json = toJson(value);
+    if (m_lastWriteOk && m_values.contains(key) && toJson(m_values.value(key)) == json) return;
+    m_values.insert(key, fromJson(json));
     m_dirty = true;
     if (m_batchDepth == 0) write();
 }
