@@ -91,29 +91,19 @@ TEST(StylesheetPreferences, UnusableBaseSizesCountAsAbsent)
         const auto store = makeStore("zero");
         link(*store, writeSheet(folder, sheetJson((QByteArray(R"({"size": )") + size + "}").constData(),
                                                   R"({"heading": {"size": 34}})")));
-        {
-            const Settings s(store.get());
-            EXPECT_EQ(s.stylesheet.base.size, defaultSize()) << size;
-            EXPECT_EQ(s.stylesheet.styles.at("heading").size, 34.0) << size;
-        }
+        EXPECT_EQ(Settings(store.get()).stylesheet.base.size, defaultSize()) << size;
         store->set("fontSize", 34.0);
         const Settings s(store.get());
         EXPECT_EQ(s.stylesheet.base.size, 34.0) << size;
         // Scaled as if written against the default base size.
         EXPECT_DOUBLE_EQ(*s.stylesheet.styles.at("heading").size, 34.0 * 34.0 / defaultSize()) << size;
-        EXPECT_TRUE(std::isfinite(baseFontSize(s)));
     }
-    // An infinite size (only a program can make one) is no better.
-    {
-        Settings s(nullptr);
-        MarkdownStylesheet sheet;
-        sheet.base.size = HUGE_VAL;
-        sheet.styles["heading"].size = 34;
-        s.applyStylesheet(sheet);
-        EXPECT_EQ(s.stylesheet.base.size, defaultSize());
-        EXPECT_EQ(s.stylesheet.styles.at("heading").size, 34.0);
-    }
-    // A stored size of zero is ignored too.
+    // An infinite size (only a program can make one) and a stored size of 0 are no better.
+    Settings s(nullptr);
+    MarkdownStylesheet sheet;
+    sheet.base.size = HUGE_VAL;
+    s.applyStylesheet(sheet);
+    EXPECT_EQ(s.stylesheet.base.size, defaultSize());
     const auto store = makeStore("zero-stored", R"({"fontSize": 0})");
     EXPECT_EQ(Settings(store.get()).stylesheet.base.size, defaultSize());
 }
@@ -221,17 +211,14 @@ TEST(StylesheetPreferences, AMissingOrBrokenLinkAtStartFallsBackToTheDefault)
     } cases[] = {
         {"missing", [&] { QFile::remove(path); }},
         {"broken", [&] { writeFile(path, "{ not json"); }},
-        {"unreadable", [&] { QFile::setPermissions(path, QFileDevice::Permissions()); }},
     };
     for (const Case& c : cases) {
         writeFile(path, sheetJson(R"({"size": 12})"));
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         const auto store = makeStore("start");
         link(*store, path);
         store->set("fontSize", 22.0);
         const QByteArray linkData = *store->dataValue("stylesheetUrl");
         c.breakIt();
-        if (std::string(c.name) == "unreadable" && QFile(path).open(QIODevice::ReadOnly)) continue; // root reads all
 
         testing::internal::CaptureStdout();
         const Settings s(store.get());
@@ -243,17 +230,6 @@ TEST(StylesheetPreferences, AMissingOrBrokenLinkAtStartFallsBackToTheDefault)
         EXPECT_DOUBLE_EQ(baseFontSize(s), defaultSize()) << c.name;
         EXPECT_EQ(store->dataValue("stylesheetUrl"), linkData) << c.name;
     }
-}
-
-TEST(StylesheetPreferences, ExportingTheStylesheetInUseRoundTrips)
-{
-    const auto store = makeStore("export", R"({"customFont": "DejaVu Sans", "fontSize": 18.5})");
-    const Settings s(store.get());
-    const QByteArray json = s.stylesheet.encode();
-    EXPECT_FALSE(json.contains("null"));
-    EXPECT_TRUE(json.startsWith("{\n    \"base\": {\n        \"font\": \"DejaVu Sans\",\n        \"size\": 18.5\n"))
-        << json.left(120).constData();
-    EXPECT_EQ(MarkdownStylesheet::decode(json), s.stylesheet);
 }
 
 TEST(StylesheetPreferences, FontFamiliesAreSplitByPitchAndSorted)

@@ -69,18 +69,6 @@ TEST(ViewUtilities, PinnedAndCentredViewsKeepTheirInsets)
     EXPECT_EQ(label->toolTip(), label->text());
 }
 
-TEST(ViewUtilities, ConstrainingOnlyTheWidthLeavesTheHeight)
-{
-    QWidget view;
-    const int maximumHeight = view.maximumHeight();
-    views::constrain(&view, 40);
-    EXPECT_EQ(view.minimumWidth(), 40);
-    EXPECT_EQ(view.maximumWidth(), 40);
-    EXPECT_EQ(view.maximumHeight(), maximumHeight);
-    views::constrainMinimum(&view, std::nullopt, 100);
-    EXPECT_EQ(view.minimumHeight(), 100);
-}
-
 TEST(ViewUtilities, RowsToActOnPreferTheClickedRowOutsideTheSelection)
 {
     QStandardItemModel model;
