@@ -117,16 +117,6 @@ TEST(MarkdownStylesheet, RejectsTheWholeDocumentOnAnyError)
     for (const char* s : styles) EXPECT_TRUE(rejects(wrapStyle(s).constData())) << s;
 }
 
-TEST(MarkdownStylesheet, ErrorsNameTheOffendingValue)
-{
-    try {
-        MarkdownStylesheet::decode(wrapStyle(R"({"size": "12"})"));
-        FAIL();
-    } catch (const MarkdownStylesheet::DecodingError& e) {
-        EXPECT_TRUE(e.message().startsWith(QStringLiteral("styles.s.size:"))) << e.what();
-    }
-}
-
 TEST(MarkdownStylesheet, UnderlineStylesMapToAttributeNumbers)
 {
     using U = MarkdownStylesheet::UnderlineStyle;

@@ -92,24 +92,25 @@ TEST(ParsedMarkdownStylesheet, StylesHoldOnlyWhatTheySet)
 {
     MarkdownStylesheet::Style colourOnly;
     colourOnly.foregroundColor = MarkdownStylesheet::Color{0, 0, 1, 1};
-    const Attributes a = resolve(colourOnly);
-    EXPECT_EQ(a.size(), 1);
-    EXPECT_EQ(*a.foregroundColor(), Color(0, 0, 1, 1));
+    EXPECT_EQ(resolve(colourOnly), (Attributes{{AttributeKey::ForegroundColor, Color(0, 0, 1, 1)}}));
 
+    // A size gives the base font at that size and its paragraph style, no colour.
     MarkdownStylesheet::Style sized;
     sized.size = 24;
     const Attributes b = resolve(sized);
-    EXPECT_EQ(b.size(), 2); // font and paragraph style, no colour
+    ASSERT_TRUE(b.font());
     EXPECT_EQ(family(*b.font()), QStringLiteral("DejaVu Serif"));
     EXPECT_DOUBLE_EQ(fonts::size(*b.font()), 24.0);
-    EXPECT_EQ(*b.paragraphStyle(), ParsedMarkdownStylesheet(sheet(), kText, 0).paragraphStyle(*b.font()));
+    const ParsedMarkdownStylesheet parsed(sheet(), kText, 0);
+    EXPECT_EQ(b, (Attributes{{AttributeKey::Font, *b.font()},
+                             {AttributeKey::ParagraphStyle, parsed.paragraphStyle(*b.font())}}));
 
     // A style that sets nothing stays under its name with nothing in it.
     MarkdownStylesheet s = sheet();
     s.styles[QStringLiteral("empty")];
-    const ParsedMarkdownStylesheet parsed(s, kText, 0);
-    ASSERT_TRUE(parsed.styles.contains(QStringLiteral("empty")));
-    EXPECT_TRUE(parsed.styles.value(QStringLiteral("empty")).isEmpty());
+    const ParsedMarkdownStylesheet withEmpty(s, kText, 0);
+    ASSERT_TRUE(withEmpty.styles.contains(QStringLiteral("empty")));
+    EXPECT_TRUE(withEmpty.styles.value(QStringLiteral("empty")).isEmpty());
 }
 
 TEST(ParsedMarkdownStylesheet, NamedFontsAreMadeAtTheDefaultSizeUnlessSized)

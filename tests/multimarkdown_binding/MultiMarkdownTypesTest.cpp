@@ -40,16 +40,9 @@ TEST(MultiMarkdownOutputFormat, CarriesTheLibrarysNumbersNotTheDeclarationOrder)
 
 TEST(MultiMarkdownTypes, EqualRawValuesAreEqualAndHashAlike)
 {
-    EXPECT_EQ(Extensions(0x2218), (Extensions{Extensions::smart, Extensions::notes, Extensions::critic,
-                                               Extensions::transclude}));
     EXPECT_EQ(qHash(Extensions(0x2218)), qHash(Extensions(8728)));
     EXPECT_EQ(std::hash<Extensions>()(Extensions(5)), std::hash<Extensions>()(Extensions(5)));
-    EXPECT_EQ(OutputFormat(4), OutputFormat::memoir);
-    EXPECT_EQ(qHash(OutputFormat(4)), qHash(OutputFormat::memoir));
-    EXPECT_EQ(MultiMarkdown::LocalizationLanguage(0), MultiMarkdown::LocalizationLanguage::english);
     EXPECT_EQ(TokenType(62), TokenType::blockH1);
-    EXPECT_EQ(qHash(TokenType(62)), qHash(TokenType::blockH1));
-
     QSet<OutputFormat> formats{OutputFormat::memoir, OutputFormat(4), OutputFormat::beamer};
     EXPECT_EQ(formats.size(), 2);
     std::unordered_set<TokenType> tokens{TokenType::lineHR, TokenType(1)};
@@ -76,15 +69,6 @@ TEST(MultiMarkdownTokenType, NamesTheLibrarysTwoHundredThirteenCodes)
     EXPECT_EQ(TokenType(62).description(), QStringLiteral("blockH1"));
     EXPECT_EQ(TokenType(45).description(), QStringLiteral("token45"));
     EXPECT_EQ(TokenType(223).description(), QStringLiteral("token223"));
-}
-
-TEST(MultiMarkdownTokenType, MapsBlockAndSpanTokensToThemeKeys)
-{
-    EXPECT_EQ(TokenType::blockH1.themeKey(), QStringLiteral("heading1"));
-    EXPECT_EQ(TokenType::pairEmph.themeKey(), QStringLiteral("emphasis"));
-    EXPECT_EQ(TokenType::pairBracketFootnote.themeKey(), QStringLiteral("footnote"));
-    EXPECT_EQ(TokenType::lineHR.themeKey(), QStringLiteral("unsupportedThemeKey"));
-    EXPECT_EQ(TokenType(45).themeKey(), QStringLiteral("unsupportedThemeKey"));
 }
 
 } // namespace

@@ -38,17 +38,6 @@ struct Editor {
 
 } // namespace
 
-TEST(UndoManager, TypingCoalescesIntoOneStep)
-{
-    Editor e;
-    for (QChar c : QStringLiteral("hello")) e.typeAtEnd(c);
-    EXPECT_EQ(e.undo.count(), 1);
-    EXPECT_EQ(e.undo.undo(), Range(0, 0));
-    EXPECT_EQ(e.text, QString());
-    EXPECT_EQ(e.undo.redo(), Range(5, 0));
-    EXPECT_EQ(e.text, QStringLiteral("hello"));
-}
-
 TEST(UndoManager, TypingStepsEndWhereTheWriterExpects)
 {
     struct Case {

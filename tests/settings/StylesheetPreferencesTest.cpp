@@ -46,39 +46,30 @@ double defaultSize() { return *MarkdownStylesheet::defaultStylesheet().base.size
 
 } // namespace
 
-TEST(StylesheetPreferences, TheStoredSizeScalesALinkedStylesheet)
+TEST(StylesheetPreferences, SizesScaleEverySizedStyle)
 {
+    // The stored size scales a linked stylesheet as it loads, and each step
+    // scales it again; a style without a size stays without one.
     const QString folder = freshDirectory("scale");
     const auto store = makeStore("scale");
     link(*store, writeSheet(folder, sheetJson(R"({"font": "DejaVu Sans", "size": 12})",
                                               R"({"heading": {"size": 24}, "bold": {"bold": true}})")));
     store->set("fontSize", 18.0);
-    const Settings s(store.get());
+    Settings s(store.get());
     EXPECT_EQ(s.stylesheet.base.size, 18.0);
     EXPECT_EQ(s.stylesheet.styles.at("heading").size, 36.0);
     EXPECT_EQ(s.stylesheet.styles.at("bold").size, std::nullopt);
-    EXPECT_EQ(s.stylesheet.base.font, QStringLiteral("DejaVu Sans"));
     EXPECT_DOUBLE_EQ(baseFontSize(s), 18.0);
     EXPECT_EQ(baseFamily(s), QStringLiteral("DejaVu Sans"));
-}
 
-TEST(StylesheetPreferences, SizeStepsKeepTheProportions)
-{
-    const QString folder = freshDirectory("steps");
-    const auto store = makeStore("steps");
-    link(*store, writeSheet(folder, sheetJson(R"({"size": 16})", R"({"big": {"size": 24}, "plain": {}})")));
-    Settings s(store.get());
-    // A base without a font takes the default stylesheet's.
-    EXPECT_EQ(s.stylesheet.base.font, MarkdownStylesheet::defaultStylesheet().base.font);
     PostedNames names{Notifications::textAttributesDidChange};
-    s.setFontSize(17);
-    EXPECT_EQ(s.stylesheet.styles.at("big").size, 25.5);
-    EXPECT_EQ(s.stylesheet.styles.at("plain").size, std::nullopt);
-    EXPECT_EQ(store->doubleValue("fontSize"), 17.0);
+    s.setFontSize(19.5);
+    EXPECT_EQ(s.stylesheet.styles.at("heading").size, 39.0);
+    EXPECT_EQ(store->doubleValue("fontSize"), 19.5);
     EXPECT_EQ(names.posted.size(), 1);
     // Unusable sizes are refused.
     for (double bad : {0.0, -3.0, std::nan(""), HUGE_VAL}) s.setFontSize(bad);
-    EXPECT_EQ(s.stylesheet.base.size, 17.0);
+    EXPECT_EQ(s.stylesheet.base.size, 19.5);
     EXPECT_EQ(names.posted.size(), 1);
 }
 
@@ -91,7 +82,10 @@ TEST(StylesheetPreferences, UnusableBaseSizesCountAsAbsent)
         const auto store = makeStore("zero");
         link(*store, writeSheet(folder, sheetJson((QByteArray(R"({"size": )") + size + "}").constData(),
                                                   R"({"heading": {"size": 34}})")));
-        EXPECT_EQ(Settings(store.get()).stylesheet.base.size, defaultSize()) << size;
+        const MarkdownStylesheet loaded = Settings(store.get()).stylesheet;
+        EXPECT_EQ(loaded.base.size, defaultSize()) << size;
+        // A base without a font takes the default stylesheet's.
+        EXPECT_EQ(loaded.base.font, MarkdownStylesheet::defaultStylesheet().base.font);
         store->set("fontSize", 34.0);
         const Settings s(store.get());
         EXPECT_EQ(s.stylesheet.base.size, 34.0) << size;
