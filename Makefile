@@ -44,7 +44,7 @@ bench: deps
 	@cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_TESTS=OFF -DLUMORA_BUILD_BENCHMARKS=ON > build/bench-configure.log 2>&1 || { cat build/bench-configure.log; exit 1; }
 	@cmake --build $(RELEASE_DIR) -j $(JOBS)
 	@for b in $(RELEASE_DIR)/bench/bench_*; do \
-	  [ -x "$$b" ] || continue; echo "== $$b"; \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; \
 	  QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 "$$b" $(BENCH_ARGS) || exit 1; \
 	done
 

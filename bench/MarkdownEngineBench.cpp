@@ -150,6 +150,15 @@ void BM_RestyleParagraphAfterEdit(benchmark::State& state)
 }
 BENCHMARK(BM_RestyleParagraphAfterEdit)->Apply(KeystrokePlaces)->UseManualTime();
 
+// Restyling one paragraph again without an edit: the styling work alone.
+void BM_RestyleParagraphOnly(benchmark::State& state)
+{
+    TextStorage& s = styledStorage(sizeArg(state));
+    const qsizetype at = placeSample(s, 0.5);
+    for (auto _ : state) restyleParagraphs(s, stylesheet(), Range(at, 0));
+}
+BENCHMARK(BM_RestyleParagraphOnly)->Arg(100)->Arg(1024)->Arg(5120)->ArgName("KB")->Unit(benchmark::kMicrosecond);
+
 // The edit itself (the string and every key's runs), for comparison.
 void BM_OneCharacterEdit(benchmark::State& state)
 {
@@ -197,18 +206,5 @@ void BM_MemoryOfStyledStorage(benchmark::State& state)
     }
 }
 BENCHMARK(BM_MemoryOfStyledStorage)->Arg(100)->Arg(1024)->Arg(5120)->ArgName("KB")->Iterations(1)->Unit(benchmark::kMillisecond);
-
-} // namespace
-
-namespace {
-
-// Restyling one paragraph again without an edit: the styling work alone.
-void BM_RestyleParagraphOnly(benchmark::State& state)
-{
-    TextStorage& s = styledStorage(sizeArg(state));
-    const qsizetype at = placeSample(s, 0.5);
-    for (auto _ : state) restyleParagraphs(s, stylesheet(), Range(at, 0));
-}
-BENCHMARK(BM_RestyleParagraphOnly)->Arg(100)->Arg(1024)->Arg(5120)->ArgName("KB")->Unit(benchmark::kMicrosecond);
 
 } // namespace

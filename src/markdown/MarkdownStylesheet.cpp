@@ -233,7 +233,7 @@ const MarkdownStylesheet& MarkdownStylesheet::defaultStylesheet()
         const QByteArray bytes = Bundle::resourceData(QStringLiteral("Stylesheet"), QStringLiteral("json"));
         try {
             MarkdownStylesheet s = decode(bytes);
-            if (!s.base.font || !s.base.size || !(*s.base.size > 0.0) || !std::isfinite(*s.base.size))
+            if (!s.base.font || !isUsableSize(s.base.size))
                 throw DecodingError(QStringLiteral("Its base style must set \"font\" and a positive \"size\""));
             return s;
         } catch (const DecodingError& e) {

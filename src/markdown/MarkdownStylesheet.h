@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -70,6 +71,11 @@ struct MarkdownStylesheet {
     static std::optional<UnderlineStyle> underlineStyleFromRawValue(const QString& name);
     // The number a text attribute carries for the style: 1, 2, 9, 256, 512.
     static int attributeValue(UnderlineStyle style);
+
+    // Whether text can be drawn at size: finite and above zero. Stylesheets
+    // and preferences are written by hand; any other size counts as absent,
+    // so that nothing divides by zero or grows without bound.
+    static bool isUsableSize(std::optional<double> size) { return size && std::isfinite(*size) && *size > 0.0; }
 
     // The bundled stylesheet (resources/Stylesheet.json), decoded once. Its
     // base sets both "font" and "size"; a missing or broken resource stops

@@ -11,11 +11,6 @@ namespace lumora {
 
 namespace {
 
-bool isUsableSize(const std::optional<double>& size)
-{
-    return size && std::isfinite(*size) && *size > 0.0;
-}
-
 double defaultBaseSize()
 {
     return *MarkdownStylesheet::defaultStylesheet().base.size;
@@ -60,7 +55,7 @@ ParsedMarkdownStylesheet::ParsedMarkdownStylesheet(const MarkdownStylesheet& sty
     // Name and size fall back on their own; a size that is zero, negative or
     // not finite counts as absent.
     const QString name = stylesheet.base.font.value_or(*fallback.base.font);
-    const double size = isUsableSize(stylesheet.base.size) ? *stylesheet.base.size : *fallback.base.size;
+    const double size = MarkdownStylesheet::isUsableSize(stylesheet.base.size) ? *stylesheet.base.size : *fallback.base.size;
 
     QFont font;
     if (const auto named = fonts::named(name, size)) {
@@ -101,7 +96,7 @@ Attributes ParsedMarkdownStylesheet::attributes(const MarkdownStylesheet::Style&
     }
     if (style.size) {
         const QFont current = currentFont();
-        result.set(AttributeKey::Font, isUsableSize(style.size) ? fonts::withSize(current, *style.size) : current);
+        result.set(AttributeKey::Font, MarkdownStylesheet::isUsableSize(style.size) ? fonts::withSize(current, *style.size) : current);
     }
     if (style.italic.value_or(false)) result.set(AttributeKey::Font, withTrait(currentFont(), fonts::Italic));
     if (style.bold.value_or(false)) result.set(AttributeKey::Font, withTrait(currentFont(), fonts::Bold));

@@ -44,25 +44,27 @@ struct Break {
     bool exists() const { return start >= 0; }
 };
 
+// The whole line break that the line break character at i belongs to: the
+// "\n" of a "\r\n" starts at the "\r".
+Break breakAt(QStringView s, qsizetype i)
+{
+    if (s[i] == u'\n' && i > 0 && s[i - 1] == u'\r') return {i - 1, 2};
+    return {i, text::lineBreakLength(s, i)};
+}
+
 // The last line break that starts before p.
 Break lastBreakBefore(QStringView s, qsizetype p)
 {
-    for (qsizetype i = std::min(p, s.size()) - 1; i >= 0; --i) {
-        if (!text::isNewline(s[i].unicode())) continue;
-        if (s[i] == u'\n' && i > 0 && s[i - 1] == u'\r') return {i - 1, 2};
-        return {i, text::lineBreakLength(s, i)};
-    }
+    for (qsizetype i = std::min(p, s.size()) - 1; i >= 0; --i)
+        if (text::isNewline(s[i].unicode())) return breakAt(s, i);
     return {};
 }
 
 // The first line break at or after p (one that p cuts in two counts whole).
 Break firstBreakAtOrAfter(QStringView s, qsizetype p)
 {
-    for (qsizetype i = std::max<qsizetype>(p, 0); i < s.size(); ++i) {
-        if (!text::isNewline(s[i].unicode())) continue;
-        if (s[i] == u'\n' && i > 0 && s[i - 1] == u'\r') return {i - 1, 2};
-        return {i, text::lineBreakLength(s, i)};
-    }
+    for (qsizetype i = std::max<qsizetype>(p, 0); i < s.size(); ++i)
+        if (text::isNewline(s[i].unicode())) return breakAt(s, i);
     return {};
 }
 

@@ -57,12 +57,4 @@ inline void appendEscapedHtml(std::string& out, std::string_view text)
     }
 }
 
-inline std::string escapedHtml(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    appendEscapedHtml(out, text);
-    return out;
-}
-
 } // namespace lumora

@@ -3,7 +3,7 @@
 #include "multimarkdown_binding/EngineText.h"
 
 #include <array>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace lumora {
 
@@ -76,12 +76,22 @@ MetadataBlock MetadataBlock::parse(std::string_view text)
     return block;
 }
 
+std::vector<MetadataBlock::Entry> MetadataBlock::distinctEntries() const
+{
+    std::vector<Entry> result;
+    std::unordered_map<std::string_view, size_t> index;
+    for (const Entry& entry : entries_) {
+        const auto [it, added] = index.try_emplace(entry.key, result.size());
+        if (added) result.push_back(entry);
+        else result[it->second].value = entry.value;
+    }
+    return result;
+}
+
 std::vector<std::string> MetadataBlock::keys() const
 {
     std::vector<std::string> result;
-    std::unordered_set<std::string_view> seen;
-    for (const Entry& entry : entries_)
-        if (seen.insert(entry.key).second) result.push_back(entry.key);
+    for (Entry& entry : distinctEntries()) result.push_back(std::move(entry.key));
     return result;
 }
 

@@ -34,7 +34,8 @@ public:
     size_t bodyOffset() const { return bodyOffset_; }
     const std::vector<Entry>& entries() const { return entries_; }
 
-    // Each key once, in the order of first appearance.
+    // Each key once, in the order of first appearance, with its last value.
+    std::vector<Entry> distinctEntries() const;
     std::vector<std::string> keys() const;
     // The value of a key (compared lower-cased with spaces removed); when a
     // key appears twice, the later value.

@@ -5,7 +5,6 @@
 #include "multimarkdown_binding/EngineText.h"
 #include "multimarkdown_binding/MetadataBlock.h"
 
-#include <unordered_map>
 
 namespace lumora {
 
@@ -48,15 +47,11 @@ std::string_view languageCode(MultiMarkdown::LocalizationLanguage language)
 std::string completeDocument(const std::string& body, const MetadataBlock& metadata,
                              MultiMarkdown::LocalizationLanguage language)
 {
-    std::unordered_map<std::string, std::string> values;
-    std::vector<std::string> order;
-    for (const MetadataBlock::Entry& entry : metadata.entries()) {
-        const auto [it, added] = values.insert_or_assign(entry.key, entry.value);
-        if (added) order.push_back(entry.key);
-    }
-    auto valueOf = [&](const char* key) -> const std::string* {
-        const auto it = values.find(key);
-        return it == values.end() ? nullptr : &it->second;
+    const std::vector<MetadataBlock::Entry> entries = metadata.distinctEntries();
+    auto valueOf = [&](std::string_view key) -> const std::string* {
+        for (const MetadataBlock::Entry& entry : entries)
+            if (entry.key == key) return &entry.value;
+        return nullptr;
     };
 
     std::string html;
@@ -76,12 +71,12 @@ std::string completeDocument(const std::string& body, const MetadataBlock& metad
         appendEscapedHtml(html, *css);
         html += "\"/>\n";
     }
-    for (const std::string& key : order) {
-        if (key == "title" || key == "css" || MetadataBlock::isControlKey(key)) continue;
+    for (const MetadataBlock::Entry& entry : entries) {
+        if (entry.key == "title" || entry.key == "css" || MetadataBlock::isControlKey(entry.key)) continue;
         html += "<meta name=\"";
-        appendEscapedHtml(html, key);
+        appendEscapedHtml(html, entry.key);
         html += "\" content=\"";
-        appendEscapedHtml(html, values[key]);
+        appendEscapedHtml(html, entry.value);
         html += "\"/>\n";
     }
     html += "</head>\n<body>\n\n";

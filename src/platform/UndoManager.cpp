@@ -59,20 +59,15 @@ void UndoManager::endGroup()
     }
 }
 
-void UndoManager::enableRegistration()
-{
-    if (m_disabled > 0) --m_disabled;
-}
-
 void UndoManager::recordReplacement(const TextReplacement& replacement, UndoCoalescing coalescing)
 {
-    if (m_disabled > 0 || m_undoing || m_redoing) return;
+    if (m_undoing || m_redoing) return;
     addEntry(replacement, &replacement, coalescing);
 }
 
 void UndoManager::registerAction(std::function<void()> undo, std::function<void()> redo)
 {
-    if (m_disabled > 0 || m_undoing || m_redoing) return;
+    if (m_undoing || m_redoing) return;
     addEntry(Action{std::move(undo), std::move(redo)}, nullptr, UndoCoalescing::none);
 }
 
@@ -109,7 +104,7 @@ bool UndoManager::tryCoalesce(const TextReplacement& r, UndoCoalescing coalescin
     if (coalescing == UndoCoalescing::none || m_index == 0 || m_index != int(m_steps.size())) return false;
     Step& step = m_steps[m_index - 1];
     if (!step.open || step.coalescing != coalescing || m_cleanIndex == m_index) return false;
-    if (time - step.lastTime > m_pauseMs || step.entries.size() != 1) return false;
+    if (time - step.lastTime > kPauseMs || step.entries.size() != 1) return false;
     auto* previous = std::get_if<TextReplacement>(&step.entries.front());
     if (!previous) return false;
 

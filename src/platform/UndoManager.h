@@ -41,7 +41,7 @@ enum class UndoCoalescing {
 // endGroup() is one step. Typing coalesces: consecutive insertions at the
 // caret, or consecutive deletions in one direction, extend the last step
 // until the caret jumps, a line break is typed or deleted, a pause longer
-// than coalescingPause() passes, another kind of change comes, the document
+// than three seconds passes, another kind of change comes, the document
 // is marked clean, or breakCoalescing() is called.
 //
 // Undoing and redoing apply the stored replacements through the text applier
@@ -68,7 +68,6 @@ public:
     // group leaves no step. endGroup() without beginGroup() does nothing.
     void beginGroup();
     void endGroup();
-    int groupingLevel() const { return m_groupDepth; }
 
     void recordReplacement(const TextReplacement& replacement, UndoCoalescing coalescing = UndoCoalescing::none);
     // Any other reversible change, as a pair of closures.
@@ -76,15 +75,8 @@ public:
 
     // Ends the typing step in progress (the caret moved, the window lost focus).
     void breakCoalescing();
-    int coalescingPause() const { return m_pauseMs; }
-    void setCoalescingPause(int milliseconds) { m_pauseMs = milliseconds; }
     // For tests: the clock that measures the typing pause.
     void setClock(Clock clock);
-
-    // Recording off (nested): loading text, program changes that are not edits.
-    void disableRegistration() { ++m_disabled; }
-    void enableRegistration();
-    bool isRegistrationEnabled() const { return m_disabled == 0; }
 
     // The name of the step being recorded, or else of the last step; shown
     // as "Undo <name>".
@@ -148,11 +140,10 @@ private:
     int m_cleanIndex = 0; // -1: the clean state can no longer be reached
     int m_groupDepth = 0;
     std::optional<Step> m_group; // the step being grouped
-    int m_disabled = 0;
     bool m_undoing = false;
     bool m_redoing = false;
     bool m_lastClean = true;
-    int m_pauseMs = 3000;
+    static constexpr qint64 kPauseMs = 3000; // a longer pause ends a typing step
     TextApplier m_applier;
     Clock m_clock;
 };

@@ -135,8 +135,11 @@ void UserDefaults::load()
         m_values = fromJson(doc.object()).toMap();
         return;
     }
-    const QString aside = m_path + QStringLiteral(".corrupt-")
+    // A name of its own, even for a second broken file within the same second.
+    const QString stem = m_path + QStringLiteral(".corrupt-")
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = stem;
+    for (int n = 2; QFileInfo::exists(aside) && n < 1000; ++n) aside = stem + QLatin1Char('-') + QString::number(n);
     const bool moved = QFile::rename(m_path, aside);
     std::fprintf(stderr,
                  "Lumora: the preferences file %s is not valid JSON (%s); %s. Starting with defaults.\n",
@@ -234,7 +237,10 @@ void UserDefaults::set(const QString& key, const QVariant& value)
         return;
     }
     // Normalise through JSON so that what is held equals what a re-read gives.
-    m_values.insert(key, fromJson(toJson(value)));
+    // A value stored already, with its type, is not written again.
+    const QJsonValue json = toJson(value);
+    if (m_lastWriteOk && m_values.contains(key) && toJson(m_values.value(key)) == json) return;
+    m_values.insert(key, fromJson(json));
     m_dirty = true;
     if (m_batchDepth == 0) write();
 }

@@ -46,6 +46,8 @@ public:
     std::optional<QVariantList> arrayValue(const QString& key) const;
     std::optional<QVariantMap> dictionaryValue(const QString& key) const;
 
+    // Stores value and writes the file, unless the key holds that value
+    // (of that type) already. An invalid value removes the key.
     void set(const QString& key, const QVariant& value);
     void remove(const QString& key);
 

@@ -38,11 +38,7 @@ const QString kStylesheetUrl = QStringLiteral("stylesheetUrl");
 const QString kCustomFont = QStringLiteral("customFont");
 const QString kFontSize = QStringLiteral("fontSize");
 
-// A size the text can be drawn at. Zero, negative and infinite sizes (from a
-// hand-written stylesheet or preference) count as absent, so nothing divides
-// by zero or grows without bound.
-bool isUsableSize(double size) { return std::isfinite(size) && size > 0.0; }
-bool isUsableSize(const std::optional<double>& size) { return size && isUsableSize(*size); }
+bool isUsableSize(std::optional<double> size) { return MarkdownStylesheet::isUsableSize(size); }
 
 void post(QLatin1String name) { NotificationCenter::defaultCenter().post(name); }
 
@@ -462,7 +458,7 @@ void Settings::applyStylesheet(const MarkdownStylesheet& sheet)
         stylesheet.base.font = fallback.base.font;
 
     const auto size = userDefaults ? userDefaults->doubleValue(kFontSize) : std::nullopt;
-    if (size && isUsableSize(*size)) setFontSize(*size);
+    if (isUsableSize(size)) setFontSize(*size);
     else if (stylesheet.base.size) updateParsedStylesheet();
     else setFontSize(*fallback.base.size);
 }
@@ -524,10 +520,6 @@ void Settings::updateParsedStylesheet()
     parsedStylesheet = std::make_shared<const ParsedMarkdownStylesheet>(stylesheet, text, factor);
     post(Notifications::textAttributesDidChange);
 }
-
-} // namespace lumora
-
-namespace lumora {
 
 // Typing sounds -------------------------------------------------------------
 

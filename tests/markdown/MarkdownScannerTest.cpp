@@ -82,10 +82,7 @@ TEST(MarkdownElement, CharacterSetsAreBuiltOnceFromAnyThread)
     Markdown::prepareCharacterSets();
     EXPECT_EQ(before, &Markdown::syntaxCharacters());
     for (QChar c : QStringView(u"0123456789.)*-+_#()[]:?>^")) EXPECT_TRUE(before->contains(c)) << c.toLatin1();
-    EXPECT_FALSE(before->contains(u'\\'));
-    EXPECT_FALSE(before->contains(u' '));
-    EXPECT_TRUE(Markdown::syntaxAndWhitespaceCharacters().contains(u' '));
-    EXPECT_TRUE(Markdown::syntaxAndWhitespaceCharacters().contains(u'\n'));
+    EXPECT_FALSE(before->contains(u'\\') || before->contains(u' '));
     EXPECT_TRUE(Markdown::syntaxAndWhitespaceCharacters().contains(char16_t(0x2028)));
 }
 
@@ -228,21 +225,15 @@ TEST(ScannerHelpers, CountAndSkipAndTrim)
     const QString s = QStringLiteral("###  #");
     EXPECT_EQ(countMarkerRepeats(s, u"#", 0), 3);
     EXPECT_EQ(countMarkerRepeats(s, u"##", 0), 2);
-    EXPECT_EQ(countMarkerRepeats(s, u"#", 3), 0);
     EXPECT_EQ(countMarkerRepeats(s, u"#", 0, 2), 2);
-    EXPECT_EQ(countMarkerRepeats(s, u"#", 6), 0);
     EXPECT_EQ(skipCharacters(s, Markdown::spaceCharacters(), 3), 2);
     EXPECT_EQ(skipCharacters(s, Markdown::spaceCharacters(), 99), 0);
 
-    auto parts = whitespaceTrimmedParts(u" \tword  x\u00A0");
-    EXPECT_EQ(parts.leading, QStringLiteral(" \t"));
-    EXPECT_EQ(parts.core, QStringLiteral("word  x"));
-    EXPECT_EQ(parts.trailing, QStringLiteral("\u00A0"));
-    parts = whitespaceTrimmedParts(u"  ");
-    EXPECT_EQ(parts.leading, QStringLiteral("  "));
-    EXPECT_TRUE(parts.core.isEmpty() && parts.trailing.isEmpty());
-    parts = whitespaceTrimmedParts(u"a\n");
-    EXPECT_EQ(parts.core, QStringLiteral("a\n")) << "line breaks belong to the core";
+    const auto parts = whitespaceTrimmedParts(u" \tword\n x\u00A0");
+    EXPECT_EQ(QStringList({parts.leading, parts.core, parts.trailing}), QStringList({" \t", "word\n x", "\u00A0"}))
+        << "line breaks belong to the core";
+    const auto blank = whitespaceTrimmedParts(u"  ");
+    EXPECT_EQ(QStringList({blank.leading, blank.core, blank.trailing}), QStringList({"  ", "", ""}));
 }
 
 TEST(Scanners, SurviveUnusualText)

@@ -28,36 +28,43 @@ QByteArray wrapStyle(const char* style)
 
 } // namespace
 
-TEST(MarkdownStylesheet, DecodesEveryField)
+TEST(MarkdownStylesheet, DecodesEveryFieldAndExportsSortedPrettyWithoutNulls)
 {
     const auto sheet = decode(R"({
         "version": 3, "base": {"font": "DejaVu Serif", "size": 16},
-        "styles": {"all": {
+        "styles": {"zeta": {"bold": true}, "empty": {}, "all": {
             "font": "DejaVu Sans", "size": 12.5, "weight": 0.4, "italic": true, "bold": false,
             "underlineStyle": "double", "underlineColor": {"r": 1, "g": 0, "b": 0, "a": 1},
-            "foregroundColor": {"r": 0.1, "g": 0.2, "b": 0.3, "a": 0.4},
+            "foregroundColor": {"r": 0.1, "g": 0.2, "b": 0.3, "a": 0.75},
             "backgroundColor": {"r": 2, "g": -1, "b": 0, "a": 1},
             "kern": 1.5, "obliqueness": 0.2, "shadowRadius": 3,
             "strikethroughStyle": "patternDash", "strikethroughColor": {"r": 0, "g": 0, "b": 1, "a": 0.5}
         }}})");
-    EXPECT_EQ(sheet.version, 3);
-    EXPECT_EQ(sheet.base.font, QStringLiteral("DejaVu Serif"));
-    EXPECT_EQ(sheet.base.size, 16.0);
-    const auto& s = sheet.styles.at(QStringLiteral("all"));
-    EXPECT_EQ(s.font, QStringLiteral("DejaVu Sans"));
-    EXPECT_EQ(s.size, 12.5);
-    EXPECT_EQ(s.weight, 0.4);
-    EXPECT_EQ(s.italic, true);
-    EXPECT_EQ(s.bold, false);
-    EXPECT_EQ(s.underlineStyle, MarkdownStylesheet::UnderlineStyle::doubleLine);
-    EXPECT_EQ(s.foregroundColor, (MarkdownStylesheet::Color{0.1, 0.2, 0.3, 0.4}));
-    // Components outside 0...1 are passed on unchanged.
-    EXPECT_EQ(s.backgroundColor, (MarkdownStylesheet::Color{2, -1, 0, 1}));
-    EXPECT_EQ(s.kern, 1.5);
-    EXPECT_EQ(s.obliqueness, 0.2);
-    EXPECT_EQ(s.shadowRadius, 3.0);
-    EXPECT_EQ(s.strikethroughStyle, MarkdownStylesheet::UnderlineStyle::patternDash);
-    EXPECT_EQ(s.strikethroughColor, (MarkdownStylesheet::Color{0, 0, 1, 0.5}));
+    using U = MarkdownStylesheet::UnderlineStyle;
+    using C = MarkdownStylesheet::Color;
+    MarkdownStylesheet expected;
+    expected.version = 3;
+    expected.base.font = QStringLiteral("DejaVu Serif");
+    expected.base.size = 16.0;
+    expected.styles[QStringLiteral("zeta")].bold = true;
+    expected.styles[QStringLiteral("empty")];
+    // Colour components outside 0...1 are passed on unchanged.
+    expected.styles[QStringLiteral("all")] = {QStringLiteral("DejaVu Sans"), 12.5, 0.4, true, false, U::doubleLine,
+                                             C{1, 0, 0, 1}, C{0.1, 0.2, 0.3, 0.75}, C{2, -1, 0, 1}, 1.5, 0.2, 3.0,
+                                             U::patternDash, C{0, 0, 1, 0.5}};
+    EXPECT_EQ(sheet, expected);
+
+    const QByteArray json = sheet.encode();
+    EXPECT_FALSE(json.contains("null"));
+    EXPECT_TRUE(json.contains("\n    \"base\": {\n")) << json.constData(); // one key a line, indented
+    // Keys in ascending order at every level.
+    for (const auto& [before, after] : {std::pair{"\"base\"", "\"styles\""}, {"\"styles\"", "\"version\""},
+                                        {"\"all\"", "\"empty\""}, {"\"empty\"", "\"zeta\""},
+                                        {"\"backgroundColor\"", "\"bold\""}, {"\"size\"", "\"strikethroughColor\""},
+                                        {"\"a\": 0.75", "\"b\": 0.3"}})
+        EXPECT_LT(json.indexOf(before), json.indexOf(after)) << before << " " << after;
+    EXPECT_TRUE(json.contains("\"patternDash\""));
+    EXPECT_EQ(MarkdownStylesheet::decode(json), sheet);
 }
 
 TEST(MarkdownStylesheet, AcceptsWhatTheFormatAllows)
@@ -110,16 +117,6 @@ TEST(MarkdownStylesheet, RejectsTheWholeDocumentOnAnyError)
     for (const char* s : styles) EXPECT_TRUE(rejects(wrapStyle(s).constData())) << s;
 }
 
-TEST(MarkdownStylesheet, ErrorsNameTheOffendingValue)
-{
-    try {
-        MarkdownStylesheet::decode(wrapStyle(R"({"size": "12"})"));
-        FAIL();
-    } catch (const MarkdownStylesheet::DecodingError& e) {
-        EXPECT_TRUE(e.message().startsWith(QStringLiteral("styles.s.size:"))) << e.what();
-    }
-}
-
 TEST(MarkdownStylesheet, UnderlineStylesMapToAttributeNumbers)
 {
     using U = MarkdownStylesheet::UnderlineStyle;
@@ -129,35 +126,6 @@ TEST(MarkdownStylesheet, UnderlineStylesMapToAttributeNumbers)
         EXPECT_EQ(MarkdownStylesheet::attributeValue(style), number);
         EXPECT_EQ(MarkdownStylesheet::underlineStyleFromRawValue(MarkdownStylesheet::rawValue(style)), style);
     }
-}
-
-TEST(MarkdownStylesheet, ExportIsSortedPrettyAndFreeOfNulls)
-{
-    MarkdownStylesheet sheet;
-    sheet.version = 2;
-    sheet.base.font = QStringLiteral("DejaVu Serif");
-    sheet.base.size = 17;
-    sheet.styles[QStringLiteral("zeta")].bold = true;
-    sheet.styles[QStringLiteral("alpha")].foregroundColor = MarkdownStylesheet::Color{0.1, 0.2, 0.3, 0.75};
-    sheet.styles[QStringLiteral("alpha")].size = 25.5;
-    sheet.styles[QStringLiteral("alpha")].underlineStyle = MarkdownStylesheet::UnderlineStyle::patternDot;
-    sheet.styles[QStringLiteral("empty")];
-
-    const QByteArray json = sheet.encode();
-    EXPECT_FALSE(json.contains("null"));
-    EXPECT_TRUE(json.contains("\n    \"base\": {\n")) << json.constData(); // one key a line, indented
-    // Keys in ascending order at every level.
-    EXPECT_LT(json.indexOf("\"base\""), json.indexOf("\"styles\""));
-    EXPECT_LT(json.indexOf("\"styles\""), json.indexOf("\"version\""));
-    EXPECT_LT(json.indexOf("\"alpha\""), json.indexOf("\"empty\""));
-    EXPECT_LT(json.indexOf("\"empty\""), json.indexOf("\"zeta\""));
-    const qsizetype alpha = json.indexOf("\"alpha\"");
-    EXPECT_LT(json.indexOf("\"foregroundColor\"", alpha), json.indexOf("\"size\"", alpha));
-    EXPECT_LT(json.indexOf("\"size\"", alpha), json.indexOf("\"underlineStyle\"", alpha));
-    EXPECT_LT(json.indexOf("\"a\": 0.75"), json.indexOf("\"b\": 0.3"));
-    EXPECT_TRUE(json.contains("\"patternDot\""));
-
-    EXPECT_EQ(MarkdownStylesheet::decode(json), sheet);
 }
 
 TEST(MarkdownStylesheet, DefaultStylesheetCoversEveryStyleName)

@@ -37,16 +37,6 @@ QString shape(const Outline& node)
 
 } // namespace
 
-TEST(Outline, EntriesAreDistinctObjects)
-{
-    const auto a = Outline::make(QStringLiteral("# A"), 1);
-    const auto b = Outline::make(QStringLiteral("# A"), 1);
-    EXPECT_FALSE(Outline::value(a) == Outline::value(b));
-    EXPECT_TRUE(Outline::value(a) == Outline::value(a));
-    EXPECT_TRUE(a->isExpanded);
-    EXPECT_TRUE(a->contents.empty());
-}
-
 TEST(Outline, RebuildGivesEachHeadingAFreshEntry)
 {
     TextStorage s = headings(QStringLiteral("intro\n## Notes\r\nbody\n# Top"));

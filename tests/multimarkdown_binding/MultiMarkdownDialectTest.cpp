@@ -127,12 +127,6 @@ TEST(MultiMarkdownAbbreviations, BecomeAbbrElementsWithEscapedTitles)
     EXPECT_TRUE(isWellFormed(html));
 }
 
-TEST(MultiMarkdownNotes, WithoutTheNotesFlagNothingIsRecognised)
-{
-    const QString html = htmlOf(QStringLiteral("Note[^1] and [?(A) b].\n"), Extensions::smart);
-    EXPECT_TRUE(has(html, "Note[^1] and [?(A) b]."));
-}
-
 TEST(MultiMarkdownCritic, EachMarkBecomesItsElement)
 {
     const QString html = htmlOf(QStringLiteral("a {++added *text*++} b {--gone--} c {~~old~>new~~} "
@@ -176,10 +170,10 @@ TEST(MultiMarkdownCritic, UnmatchedOrMisnestedMarksStayWellFormed)
     EXPECT_TRUE(isWellFormed(crossed)) << crossed.toStdString();
 }
 
-TEST(MultiMarkdownCritic, WithoutTheFlagNothingIsMarked)
+TEST(MultiMarkdownDialect, WithoutItsFlagNothingIsRecognised)
 {
-    const QString html = htmlOf(QStringLiteral("a {==b==} c\n"), Extensions::notes);
-    EXPECT_TRUE(has(html, "a {==b==} c"));
+    EXPECT_TRUE(has(htmlOf(QStringLiteral("Note[^1] and [?(A) b].\n"), Extensions::smart), "Note[^1] and [?(A) b]."));
+    EXPECT_TRUE(has(htmlOf(QStringLiteral("a {==b==} c\n"), Extensions::notes), "a {==b==} c"));
 }
 
 TEST(MultiMarkdownDialect, NothingAppliesInsideCode)

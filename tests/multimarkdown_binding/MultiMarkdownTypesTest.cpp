@@ -13,64 +13,36 @@ using Extensions = MultiMarkdown::Extensions;
 using OutputFormat = MultiMarkdown::OutputFormat;
 using TokenType = MultiMarkdown::TokenType;
 
-TEST(MultiMarkdownExtensions, TheSystemsFlagsMake0x2218)
+TEST(MultiMarkdownExtensions, TheSystemsFlagsMake0x2218AndFollowTheOptionSetAlgebra)
 {
-    const Extensions flags{Extensions::smart, Extensions::notes, Extensions::critic, Extensions::transclude};
+    Extensions flags{Extensions::smart, Extensions::notes, Extensions::critic, Extensions::transclude};
     EXPECT_EQ(flags.rawValue, 0x2218u);
-    EXPECT_EQ(flags.rawValue, 8728u);
     EXPECT_EQ((Extensions{Extensions::snippet, Extensions::smart, Extensions::notes}).rawValue, 0x1Cu);
     EXPECT_EQ(Extensions::randomLabels.rawValue, 1u << 16);
-    EXPECT_TRUE(Extensions{}.isEmpty());
-}
-
-TEST(MultiMarkdownExtensions, FollowTheOptionSetAlgebra)
-{
-    Extensions flags{Extensions::smart, Extensions::notes};
-    EXPECT_TRUE(flags.contains(Extensions::smart));
-    EXPECT_FALSE(flags.contains(Extensions::critic));
-    EXPECT_TRUE(Extensions(Extensions::smart).isSubset(flags));
-    EXPECT_TRUE(flags.isSuperset(Extensions::notes));
-    EXPECT_TRUE(flags.isDisjoint(Extensions::critic));
-    EXPECT_EQ((flags | Extensions::critic).rawValue, 0x218u);
-    EXPECT_EQ((flags & Extensions::notes), Extensions::notes);
-    EXPECT_EQ((flags ^ Extensions{Extensions::notes, Extensions::critic}).rawValue, 0x208u);
-    EXPECT_EQ(flags.subtracting(Extensions::smart), Extensions::notes);
-
-    EXPECT_TRUE(flags.insert(Extensions::critic));
+    EXPECT_TRUE(flags.isSuperset(Extensions::notes) && !flags.contains(Extensions::complete));
+    EXPECT_EQ(flags.subtracting(Extensions::transclude) ^ Extensions::critic, (Extensions{Extensions::smart, Extensions::notes}));
+    // insert, remove and update say what was there before.
     EXPECT_FALSE(flags.insert(Extensions::critic));
     EXPECT_EQ(flags.remove(Extensions::critic), std::optional<Extensions>(Extensions::critic));
     EXPECT_EQ(flags.remove(Extensions::critic), std::nullopt);
     EXPECT_EQ(flags.update(Extensions::smart), std::optional<Extensions>(Extensions::smart));
-    EXPECT_EQ(flags.update(Extensions::transclude), std::nullopt);
-    EXPECT_EQ(flags.rawValue, 0x2018u);
+    EXPECT_EQ(flags.update(Extensions::critic), std::nullopt);
+    EXPECT_EQ(flags.rawValue, 0x2218u);
 }
 
 TEST(MultiMarkdownOutputFormat, CarriesTheLibrarysNumbersNotTheDeclarationOrder)
 {
-    EXPECT_EQ(OutputFormat::html.rawValue, 0);
     EXPECT_EQ(OutputFormat::memoir.rawValue, 4);
     EXPECT_EQ(OutputFormat::beamer.rawValue, 3);
     EXPECT_EQ(OutputFormat::multiMarkdown.rawValue, 11);
-    EXPECT_EQ(OutputFormat::fodt.rawValue, 5);
-    EXPECT_EQ(OutputFormat::odt.rawValue, 6);
-    EXPECT_EQ(OutputFormat::itmz.rawValue, 10);
-    EXPECT_EQ(MultiMarkdown::LocalizationLanguage::hebrew.rawValue, 6);
-    EXPECT_EQ(MultiMarkdown::SmartQuotesLanguage::germanGuillemets.rawValue, 4);
     EXPECT_EQ(MultiMarkdown::SmartQuotesLanguage::unknown.rawValue, 7);
 }
 
 TEST(MultiMarkdownTypes, EqualRawValuesAreEqualAndHashAlike)
 {
-    EXPECT_EQ(Extensions(0x2218), (Extensions{Extensions::smart, Extensions::notes, Extensions::critic,
-                                               Extensions::transclude}));
     EXPECT_EQ(qHash(Extensions(0x2218)), qHash(Extensions(8728)));
     EXPECT_EQ(std::hash<Extensions>()(Extensions(5)), std::hash<Extensions>()(Extensions(5)));
-    EXPECT_EQ(OutputFormat(4), OutputFormat::memoir);
-    EXPECT_EQ(qHash(OutputFormat(4)), qHash(OutputFormat::memoir));
-    EXPECT_EQ(MultiMarkdown::LocalizationLanguage(0), MultiMarkdown::LocalizationLanguage::english);
     EXPECT_EQ(TokenType(62), TokenType::blockH1);
-    EXPECT_EQ(qHash(TokenType(62)), qHash(TokenType::blockH1));
-
     QSet<OutputFormat> formats{OutputFormat::memoir, OutputFormat(4), OutputFormat::beamer};
     EXPECT_EQ(formats.size(), 2);
     std::unordered_set<TokenType> tokens{TokenType::lineHR, TokenType(1)};
@@ -97,15 +69,6 @@ TEST(MultiMarkdownTokenType, NamesTheLibrarysTwoHundredThirteenCodes)
     EXPECT_EQ(TokenType(62).description(), QStringLiteral("blockH1"));
     EXPECT_EQ(TokenType(45).description(), QStringLiteral("token45"));
     EXPECT_EQ(TokenType(223).description(), QStringLiteral("token223"));
-}
-
-TEST(MultiMarkdownTokenType, MapsBlockAndSpanTokensToThemeKeys)
-{
-    EXPECT_EQ(TokenType::blockH1.themeKey(), QStringLiteral("heading1"));
-    EXPECT_EQ(TokenType::pairEmph.themeKey(), QStringLiteral("emphasis"));
-    EXPECT_EQ(TokenType::pairBracketFootnote.themeKey(), QStringLiteral("footnote"));
-    EXPECT_EQ(TokenType::lineHR.themeKey(), QStringLiteral("unsupportedThemeKey"));
-    EXPECT_EQ(TokenType(45).themeKey(), QStringLiteral("unsupportedThemeKey"));
 }
 
 } // namespace

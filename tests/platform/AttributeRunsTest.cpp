@@ -68,26 +68,8 @@ TEST(AttributeRuns, AnEmptyAttributeNeedsNoTree)
     EXPECT_TRUE(runs.isEmpty()) << "nothing left carries a value";
 }
 
-TEST(AttributeRuns, NeighboursWithEqualValuesMerge)
-{
-    AttributeRuns runs(30);
-    runs.assign(Range(0, 10), valueFor(1));
-    runs.assign(Range(20, 10), valueFor(1));
-    EXPECT_EQ(runs.runCount(), 3);
-    runs.assign(Range(10, 10), valueFor(1));
-    EXPECT_EQ(runs.runCount(), 1);
-    Range run;
-    EXPECT_EQ(idOf(runs.valueAt(29, &run)), 1);
-    EXPECT_EQ(run, Range(0, 30));
-
-    // Removing the only differing middle makes its neighbours one run.
-    runs.assign(Range(10, 5), valueFor(2));
-    EXPECT_EQ(runs.runCount(), 3);
-    runs.replace(Range(10, 5), 0, AttributeValue());
-    EXPECT_EQ(runs.runCount(), 1);
-    EXPECT_EQ(runs.length(), 25);
-}
-
+// Runs with equal neighbours merge: expectSame checks that every run is the
+// longest stretch with its value.
 TEST(AttributeRuns, RandomEditsMatchAPlainModel)
 {
     std::mt19937 rng(12345);

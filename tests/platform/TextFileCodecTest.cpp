@@ -43,6 +43,8 @@ TEST(TextFileCodec, EverydayFilesReadRightAndWriteBackUnchanged)
          {Encoding::utf8, true}},
         {"UTF-16LE with a mark", marked(Encoding::utf16LittleEndian, emoji), Encoding::utf8, emoji,
          {Encoding::utf16LittleEndian, true}},
+        {"UTF-16LE with a mark beats Latin 1 preferred", marked(Encoding::utf16LittleEndian, emoji),
+         Encoding::isoLatin1, emoji, {Encoding::utf16LittleEndian, true}},
         {"UTF-16BE with a mark", marked(Encoding::utf16BigEndian, emoji), Encoding::utf8, emoji,
          {Encoding::utf16BigEndian, true}},
         {"a mark beats the preference", marked(Encoding::utf16LittleEndian, emoji), Encoding::isoLatin1, emoji,

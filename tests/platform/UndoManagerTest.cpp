@@ -179,18 +179,3 @@ TEST(UndoManager, CleanStateIsTheSavedState)
     for (const auto& args : cleanSpy) changes << args.at(0).toBool();
     EXPECT_EQ(changes, (QList<bool>{false, true, false, true, false, true}));
 }
-
-TEST(UndoManager, RegistrationCanBeSuspended)
-{
-    Editor e;
-    e.undo.disableRegistration();
-    e.undo.disableRegistration();
-    e.replace(Range(0, 0), QStringLiteral("loaded"));
-    e.undo.enableRegistration();
-    e.replace(Range(0, 0), QStringLiteral("x"));
-    e.undo.enableRegistration();
-    EXPECT_EQ(e.undo.count(), 0);
-    EXPECT_TRUE(e.undo.isClean());
-    e.replace(Range(0, 0), QStringLiteral("y"));
-    EXPECT_EQ(e.undo.count(), 1);
-}

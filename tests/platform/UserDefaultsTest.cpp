@@ -3,6 +3,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -83,33 +84,24 @@ TEST(UserDefaults, HugeWholeNumbersAreNotIntegers)
     EXPECT_TRUE(d.integerValue("fine"));
 }
 
-TEST(UserDefaults, ACorruptFileIsReportedAndKeptAside)
+TEST(UserDefaults, ACorruptFileIsKeptAsideAndNeverOverwritten)
 {
+    // What the user sees (one line naming the file, the file kept aside):
+    // SettingsTest.APreferencesFileThatIsNotJsonStartsWithDefaults.
     const QString folder = freshDirectory("corrupt");
     const QString path = folder + QStringLiteral("/defaults.json");
-    writeFile(path, "{\"theme\": \"dark\", oops");
-    testing::internal::CaptureStderr();
-    UserDefaults d(path);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find(path.toStdString()), std::string::npos) << err;
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    EXPECT_TRUE(d.dictionaryRepresentation().isEmpty());
-
-    const QStringList aside = QDir(folder).entryList({QStringLiteral("defaults.json.corrupt-*")}, QDir::Files);
-    ASSERT_EQ(aside.size(), 1);
-    EXPECT_EQ(readFile(folder + QLatin1Char('/') + aside.front()), QByteArray("{\"theme\": \"dark\", oops"));
-
-    // The next write makes a fresh file and leaves the broken one alone.
-    d.set("theme", QStringLiteral("light"));
-    EXPECT_EQ(UserDefaults(path).stringValue("theme"), QStringLiteral("light"));
-    EXPECT_EQ(QDir(folder).entryList({QStringLiteral("defaults.json.corrupt-*")}, QDir::Files).size(), 1);
-
-    // A top level that is not an object counts as corrupt too.
-    writeFile(path, "[1, 2]");
-    testing::internal::CaptureStderr();
-    UserDefaults array(path);
-    testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(array.dictionaryRepresentation().isEmpty());
+    for (const QByteArray& broken : {QByteArray("{\"theme\": \"dark\", oops"), QByteArray("[1, 2]")}) {
+        writeFile(path, broken);
+        testing::internal::CaptureStderr();
+        UserDefaults d(path);
+        testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(d.dictionaryRepresentation().isEmpty()) << broken.constData();
+        // The next write makes a fresh file and leaves the broken one alone.
+        d.set("theme", QStringLiteral("light"));
+        EXPECT_EQ(UserDefaults(path).stringValue("theme"), QStringLiteral("light"));
+    }
+    // Two broken files within one second are both kept.
+    EXPECT_EQ(QDir(folder).entryList({QStringLiteral("defaults.json.corrupt-*")}, QDir::Files).size(), 2);
 }
 
 TEST(UserDefaults, EveryWriteLeavesACompleteValidFile)
@@ -128,7 +120,7 @@ TEST(UserDefaults, EveryWriteLeavesACompleteValidFile)
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("defaults.json")});
 }
 
-TEST(UserDefaults, ABatchWritesOnceAtItsEnd)
+TEST(UserDefaults, WritesOnlyChangesAndABatchOnceAtItsEnd)
 {
     const QString path = storePath("batch");
     UserDefaults d(path);
@@ -144,4 +136,11 @@ TEST(UserDefaults, ABatchWritesOnceAtItsEnd)
     EXPECT_EQ(reread.integerValue("a"), 1);
     EXPECT_EQ(reread.integerValue("b"), 2);
     EXPECT_EQ(reread.integerValue("c"), 3);
+
+    // Setting what is stored already writes nothing; the same number as a Bool is a change.
+    ASSERT_TRUE(QFile::remove(path));
+    d.set("a", 1);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    d.set("a", true);
+    EXPECT_EQ(UserDefaults(path).object("a"), QVariant(true));
 }

@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLocale>
 
 #include <gtest/gtest.h>
 
@@ -55,16 +54,6 @@ TEST(URLExtensions, NamesAndDisplayNames)
     EXPECT_EQ(titled.name, QStringLiteral("Notes"));
     EXPECT_EQ(titled.text(), QStringLiteral("Notes \u2013 a/x"));
     EXPECT_EQ(url::attributedDisplayName("/c/Drafts", {}).text(), QStringLiteral("Drafts"));
-}
-
-TEST(StringExtensions, QuotesWithTheLocalesMarks)
-{
-    const QLocale previous;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(string::quoted("Notes"), QStringLiteral("\u201ENotes\u201C"));
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    EXPECT_EQ(string::quoted("Notes"), QStringLiteral("\u201CNotes\u201D"));
-    QLocale::setDefault(previous);
 }
 
 TEST(StringExtensions, PathRelations)

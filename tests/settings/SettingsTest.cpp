@@ -78,27 +78,20 @@ TEST(Settings, StoredValuesAreRead)
 
 TEST(Settings, ValuesOfTheWrongTypeGiveTheDefaultsAndTheOthersStay)
 {
+    // An unknown theme selects the first one, without rewriting "theme".
     const QByteArray json = R"({"editorSize": "968", "highlighting": "Sentence", "typewriterScrolling": "x",
-        "librarySummaryLines": 2.5, "theme": "dark", "infoViewVisible": true, "noEditing": true})";
+        "librarySummaryLines": 2.5, "theme": "gone", "infoViewVisible": true, "noEditing": true})";
     const auto store = makeStore("wrong-types", json);
     const Settings s(store.get());
     EXPECT_EQ(s.editorSize, 712.0);
     EXPECT_EQ(s.highlighting, Settings::Highlighting::off);
     EXPECT_TRUE(s.isTypewriterScrollingEnabled);
     EXPECT_EQ(s.librarySummaryLines, 3);
-    EXPECT_EQ(s.theme->id, QStringLiteral("dark"));
+    EXPECT_EQ(s.theme->id, QStringLiteral("light"));
     EXPECT_TRUE(s.isInfoViewVisible);
     EXPECT_TRUE(s.isNoEditingEnabled);
     // The file is left as it was.
     EXPECT_EQ(readFile(store->filePath()), json);
-}
-
-TEST(Settings, AnUnknownThemeSelectsTheFirstWithoutRewritingIt)
-{
-    const auto store = makeStore("unknown-theme", R"({"theme": "gone"})");
-    const Settings s(store.get());
-    EXPECT_EQ(s.theme->id, QStringLiteral("light"));
-    EXPECT_EQ(store->stringValue("theme"), QStringLiteral("gone"));
 }
 
 TEST(Settings, APreferencesFileThatIsNotJsonStartsWithDefaults)
@@ -121,15 +114,12 @@ TEST(Settings, APreferencesFileThatIsNotJsonStartsWithDefaults)
 TEST(Settings, EnumsConvertFromExactRawValuesOnly)
 {
     for (auto h : Settings::allHighlightings) EXPECT_EQ(Settings::highlightingFromRawValue(Settings::rawValue(h)), h);
-    EXPECT_EQ(Settings::rawValue(Settings::Highlighting::sentence), QStringLiteral("sentence"));
     EXPECT_EQ(Settings::highlightingFromRawValue("Sentence"), std::nullopt);
     EXPECT_EQ(Settings::editorSizeFromRawValue(968.0), Settings::EditorSize::m);
     EXPECT_EQ(Settings::editorSizeFromRawValue(0.0), Settings::EditorSize::l);
     EXPECT_EQ(Settings::editorSizeFromRawValue(968.5), std::nullopt);
-    EXPECT_EQ(Settings::rawValue(Settings::EditorSize::s), 712.0);
     EXPECT_EQ(Settings::paragraphSpacingFromRawValue(0.5), Settings::ParagraphSpacing::halfLine);
     EXPECT_EQ(Settings::paragraphSpacingFromRawValue(0.25), std::nullopt);
-    EXPECT_EQ(Settings::rawValue(Settings::ParagraphSpacing::oneLine), 1.0);
 }
 
 TEST(Settings, SettersWriteTheirKeyThenPost)
@@ -169,13 +159,7 @@ TEST(Settings, SettersWriteTheirKeyThenPost)
     s.setParagraphSpacing(Settings::ParagraphSpacing::oneLine);
     EXPECT_EQ(store->doubleValue("paragraphSpacingFactor"), 1.0);
     EXPECT_EQ(s.parsedStylesheet->paragraphSpacing, 1.0);
-    // A fresh start reads all of it back.
-    const Settings again(store.get());
-    EXPECT_EQ(again.editorSize, 968.0);
-    EXPECT_EQ(again.librarySummaryLines, 1);
-    EXPECT_FALSE(again.isTypewriterScrollingEnabled);
-    EXPECT_TRUE(again.isNoEditingEnabled);
-    EXPECT_EQ(again.parsedStylesheet->paragraphSpacing, 1.0);
+    EXPECT_EQ(Settings(store.get()).parsedStylesheet->paragraphSpacing, 1.0) << "read again at the next start";
 }
 
 TEST(Settings, TheSharedInstanceCanBeAskedForWhileItIsMade)
