@@ -575,15 +575,39 @@ void TextView::insertNewline()
     insertTyped(QStringLiteral("\n"));
 }
 
+// Tab indents a list item by one level; anywhere else it types a tab.
 void TextView::insertTab()
 {
+    if (m_storage && isMarkdownEnabled()) {
+        if (const auto edit = indentListItem(*m_storage, selectedRange().location)) {
+            applyIndentation(*edit);
+            return;
+        }
+    }
     insertTyped(QStringLiteral("\t"));
 }
 
+// Shift+Tab takes one level of indentation from a list item; elsewhere it
+// does nothing.
 void TextView::insertBacktab()
 {
-    // Nothing to do outside an indented list item; the list commands
-    // handle those.
+    if (!m_storage || !isMarkdownEnabled()) return;
+    if (const auto edit = outdentListItem(*m_storage, selectedRange().location)) applyIndentation(*edit);
+}
+
+// The caret (or selection) moves with the text the edit adds or removes in
+// front of it.
+void TextView::applyIndentation(const IndentationEdit& edit)
+{
+    const Range before = selectedRange();
+    const qsizetype delta = edit.replacement.size() - edit.range.length;
+    replaceText(edit.replacement, edit.range);
+    if (m_storage->length() == 0 && edit.replacement.isEmpty()) return;
+    const qsizetype location = before.location >= edit.range.end()
+        ? before.location + delta
+        : std::max<qsizetype>(edit.range.location, before.location + std::min<qsizetype>(delta, 0));
+    setSelectedRange(Range(std::clamp<qsizetype>(location, 0, m_storage->length()),
+                           std::min(before.length, m_storage->length() - std::clamp<qsizetype>(location, 0, m_storage->length()))));
 }
 
 void TextView::deleteText(Deletion deletion)

@@ -18,6 +18,7 @@ namespace lumora {
 
 class TextMirror;
 class TextStorage;
+struct IndentationEdit;
 class Theme;
 
 // The editor of a document window. It shows the document's text storage
@@ -172,6 +173,7 @@ protected:
 
 private:
     enum class Deletion { backward, forward, wordBackward, wordForward, lineForward, wholeLine };
+    void applyIndentation(const IndentationEdit& edit);
 
     bool isMarkdownEnabled() const;
     bool isOutlineVisible() const;

@@ -278,6 +278,28 @@ TEST_F(TextViewTest, ListContinuationIsItsOwnUndoStep)
     EXPECT_EQ(caret(), 8);
 }
 
+TEST_F(TextViewTest, TabIndentsListItemsAndTypesATabElsewhere)
+{
+    open(QStringLiteral("- one\n- two\nplain"));
+    view->setSelectedRange(Range(9, 0)); // inside "two"
+    key(Qt::Key_Tab);
+    EXPECT_EQ(text(), QStringLiteral("- one\n\t- two\nplain"));
+    EXPECT_EQ(caret(), 10); // moved with its text
+    key(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(text(), QStringLiteral("- one\n- two\nplain"));
+    EXPECT_EQ(caret(), 9);
+    key(Qt::Key_Backtab, Qt::ShiftModifier); // a top-level item: nothing to take
+    EXPECT_EQ(text(), QStringLiteral("- one\n- two\nplain"));
+
+    view->setSelectedRange(Range(text().size(), 0));
+    key(Qt::Key_Tab);
+    EXPECT_EQ(text(), QStringLiteral("- one\n- two\nplain\t"));
+    key(Qt::Key_Z, Qt::ControlModifier);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("- one\n- two\nplain"));
+}
+
 TEST_F(TextViewTest, ColumnWidthAndTypewriterScrolling)
 {
     QStringList lines;
