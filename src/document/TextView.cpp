@@ -596,18 +596,16 @@ void TextView::insertBacktab()
 }
 
 // The caret (or selection) moves with the text the edit adds or removes in
-// front of it.
+// front of it: indentation always stands before the item's text.
 void TextView::applyIndentation(const IndentationEdit& edit)
 {
     const Range before = selectedRange();
     const qsizetype delta = edit.replacement.size() - edit.range.length;
+    const qsizetype lengthBefore = m_storage->length();
     replaceText(edit.replacement, edit.range);
-    if (m_storage->length() == 0 && edit.replacement.isEmpty()) return;
-    const qsizetype location = before.location >= edit.range.end()
-        ? before.location + delta
-        : std::max<qsizetype>(edit.range.location, before.location + std::min<qsizetype>(delta, 0));
-    setSelectedRange(Range(std::clamp<qsizetype>(location, 0, m_storage->length()),
-                           std::min(before.length, m_storage->length() - std::clamp<qsizetype>(location, 0, m_storage->length()))));
+    if (m_storage->length() != lengthBefore + delta) return; // refused (no-editing mode)
+    const qsizetype location = std::max(edit.range.location, before.location + delta);
+    setSelectedRange(Range(location, std::min(before.length, m_storage->length() - location)));
 }
 
 void TextView::deleteText(Deletion deletion)

@@ -291,12 +291,19 @@ TEST_F(TextViewTest, TabIndentsListItemsAndTypesATabElsewhere)
     key(Qt::Key_Backtab, Qt::ShiftModifier); // a top-level item: nothing to take
     EXPECT_EQ(text(), QStringLiteral("- one\n- two\nplain"));
 
+    // No-editing mode refuses the outdent and leaves the caret where it is.
+    key(Qt::Key_Tab);
+    Settings::shared().isNoEditingEnabled = true;
+    key(Qt::Key_Backtab, Qt::ShiftModifier);
+    Settings::shared().isNoEditingEnabled = false;
+    EXPECT_EQ(text(), QStringLiteral("- one\n\t- two\nplain"));
+    EXPECT_EQ(caret(), 10);
+    key(Qt::Key_Backtab, Qt::ShiftModifier);
+
     view->setSelectedRange(Range(text().size(), 0));
     key(Qt::Key_Tab);
     EXPECT_EQ(text(), QStringLiteral("- one\n- two\nplain\t"));
-    key(Qt::Key_Z, Qt::ControlModifier);
-    key(Qt::Key_Z, Qt::ControlModifier);
-    key(Qt::Key_Z, Qt::ControlModifier);
+    for (int i = 0; i < 5; ++i) key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QStringLiteral("- one\n- two\nplain"));
 }
 
