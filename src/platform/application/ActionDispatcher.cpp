@@ -1,7 +1,7 @@
-#include "platform/ActionDispatcher.h"
+#include "platform/application/ActionDispatcher.h"
 
-#include "platform/Menu.h"
-#include "platform/PlatformError.h"
+#include "platform/application/Menu.h"
+#include "platform/foundation/PlatformError.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,6 +1,6 @@
-#include "platform/AudioPlayer.h"
+#include "platform/application/AudioPlayer.h"
 
-#include "platform/Dispatch.h"
+#include "platform/foundation/Dispatch.h"
 
 #include <QAudioDevice>
 #include <QAudioSink>

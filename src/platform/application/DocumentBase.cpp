@@ -1,4 +1,4 @@
-#include "platform/DocumentBase.h"
+#include "platform/application/DocumentBase.h"
 
 #include <QDateTime>
 #include <QDebug>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/FileFingerprint.h"
-#include "platform/PlatformError.h"
-#include "platform/UndoManager.h"
+#include "platform/files/FileFingerprint.h"
+#include "platform/foundation/PlatformError.h"
+#include "platform/text/UndoManager.h"
 
 #include <QByteArray>
 #include <QObject>

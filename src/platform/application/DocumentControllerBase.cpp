@@ -1,7 +1,7 @@
-#include "platform/DocumentControllerBase.h"
+#include "platform/application/DocumentControllerBase.h"
 
-#include "platform/Localization.h"
-#include "platform/UserDefaults.h"
+#include "platform/foundation/Localization.h"
+#include "platform/foundation/UserDefaults.h"
 
 #include <QDebug>
 #include <QDir>

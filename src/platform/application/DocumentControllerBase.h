@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/DocumentBase.h"
-#include "platform/Menu.h"
-#include "platform/PlatformError.h"
-#include "platform/Responder.h"
+#include "platform/application/DocumentBase.h"
+#include "platform/application/Menu.h"
+#include "platform/application/Responder.h"
+#include "platform/foundation/PlatformError.h"
 
 #include <QHash>
 #include <QLatin1String>

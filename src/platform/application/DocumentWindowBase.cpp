@@ -1,8 +1,8 @@
-#include "platform/DocumentWindowBase.h"
+#include "platform/application/DocumentWindowBase.h"
 
-#include "platform/Bundle.h"
-#include "platform/Menu.h"
-#include "platform/PlatformError.h"
+#include "platform/application/Menu.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/PlatformError.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
-#include "platform/Menu.h"
+#include "platform/application/Menu.h"
 
-#include "platform/ActionDispatcher.h"
+#include "platform/application/ActionDispatcher.h"
 
 #include <QAction>
 #include <QKeyEvent>

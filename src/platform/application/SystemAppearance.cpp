@@ -1,4 +1,4 @@
-#include "platform/SystemAppearance.h"
+#include "platform/application/SystemAppearance.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>

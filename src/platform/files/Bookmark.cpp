@@ -1,4 +1,4 @@
-#include "platform/Bookmark.h"
+#include "platform/files/Bookmark.h"
 
 #include <QDir>
 #include <QFile>

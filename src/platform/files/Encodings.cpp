@@ -1,6 +1,6 @@
-#include "platform/Encodings.h"
+#include "platform/files/Encodings.h"
 
-#include "platform/PlatformError.h"
+#include "platform/foundation/PlatformError.h"
 
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>

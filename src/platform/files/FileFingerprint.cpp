@@ -1,4 +1,4 @@
-#include "platform/FileFingerprint.h"
+#include "platform/files/FileFingerprint.h"
 
 #include <QFile>
 

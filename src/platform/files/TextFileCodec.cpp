@@ -1,4 +1,4 @@
-#include "platform/TextFileCodec.h"
+#include "platform/files/TextFileCodec.h"
 
 #include <QFileInfo>
 

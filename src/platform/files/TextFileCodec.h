@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Encodings.h"
-#include "platform/PlatformError.h"
+#include "platform/files/Encodings.h"
+#include "platform/foundation/PlatformError.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "platform/Bundle.h"
+#include "platform/foundation/Bundle.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>

@@ -1,4 +1,4 @@
-#include "platform/CharacterSet.h"
+#include "platform/foundation/CharacterSet.h"
 
 #include <QChar>
 

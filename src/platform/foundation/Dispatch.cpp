@@ -1,4 +1,4 @@
-#include "platform/Dispatch.h"
+#include "platform/foundation/Dispatch.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,6 +1,6 @@
-#include "platform/Localization.h"
+#include "platform/foundation/Localization.h"
 
-#include "platform/Bundle.h"
+#include "platform/foundation/Bundle.h"
 
 #include <QHash>
 

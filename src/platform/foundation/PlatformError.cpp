@@ -1,6 +1,6 @@
-#include "platform/PlatformError.h"
+#include "platform/foundation/PlatformError.h"
 
-#include "platform/Localization.h"
+#include "platform/foundation/Localization.h"
 
 namespace lumora {
 

@@ -1,4 +1,4 @@
-#include "platform/AttributeRuns.h"
+#include "platform/text/AttributeRuns.h"
 
 #include <utility>
 

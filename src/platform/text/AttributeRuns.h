@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Attributes.h"
-#include "platform/Range.h"
+#include "platform/foundation/Range.h"
+#include "platform/text/Attributes.h"
 
 #include <cstddef>
 #include <cstdint>

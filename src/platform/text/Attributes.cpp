@@ -1,4 +1,4 @@
-#include "platform/Attributes.h"
+#include "platform/text/Attributes.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Color.h"
-#include "platform/ParagraphStyle.h"
-#include "platform/Shadow.h"
+#include "platform/text/Color.h"
+#include "platform/text/ParagraphStyle.h"
+#include "platform/text/Shadow.h"
 
 #include <QFont>
 #include <QSharedData>

@@ -1,4 +1,4 @@
-#include "platform/Color.h"
+#include "platform/text/Color.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "platform/EditorLayout.h"
+#include "platform/text/EditorLayout.h"
 
 #include <QElapsedTimer>
 #include <QFontMetricsF>

@@ -1,4 +1,4 @@
-#include "platform/Fonts.h"
+#include "platform/text/Fonts.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

@@ -1,6 +1,6 @@
-#include "platform/TextBoundaries.h"
+#include "platform/text/TextBoundaries.h"
 
-#include "platform/CharacterSet.h"
+#include "platform/foundation/CharacterSet.h"
 
 #include <QLocale>
 

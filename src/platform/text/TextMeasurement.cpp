@@ -1,6 +1,6 @@
-#include "platform/TextMeasurement.h"
+#include "platform/text/TextMeasurement.h"
 
-#include "platform/TextStorage.h"
+#include "platform/text/TextStorage.h"
 
 #include <QFont>
 #include <QFontMetricsF>

@@ -1,7 +1,7 @@
-#include "platform/TextMirror.h"
+#include "platform/text/TextMirror.h"
 
-#include "platform/CharacterSet.h"
-#include "platform/EditorLayout.h"
+#include "platform/foundation/CharacterSet.h"
+#include "platform/text/EditorLayout.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QDebug>

@@ -1,4 +1,4 @@
-#include "platform/TextStorage.h"
+#include "platform/text/TextStorage.h"
 
 #include <algorithm>
 

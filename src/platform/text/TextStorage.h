@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/AttributeRuns.h"
-#include "platform/Attributes.h"
-#include "platform/Range.h"
+#include "platform/foundation/Range.h"
+#include "platform/text/AttributeRuns.h"
+#include "platform/text/Attributes.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "platform/UndoManager.h"
+#include "platform/text/UndoManager.h"
 
-#include "platform/CharacterSet.h"
+#include "platform/foundation/CharacterSet.h"
 
 #include <algorithm>
 #include <chrono>

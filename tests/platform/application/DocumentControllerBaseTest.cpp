@@ -1,7 +1,7 @@
-#include "platform/ActionDispatcher.h"
-#include "platform/DocumentControllerBase.h"
 #include "TextDocument.h"
-#include "platform/UserDefaults.h"
+#include "platform/application/ActionDispatcher.h"
+#include "platform/application/DocumentControllerBase.h"
+#include "platform/foundation/UserDefaults.h"
 
 #include "support/TestEnvironment.h"
 

@@ -1,6 +1,6 @@
-#include "platform/ActionDispatcher.h"
-#include "platform/DocumentWindowBase.h"
-#include "platform/Menu.h"
+#include "platform/application/ActionDispatcher.h"
+#include "platform/application/DocumentWindowBase.h"
+#include "platform/application/Menu.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "platform/ActionDispatcher.h"
-#include "platform/Menu.h"
+#include "platform/application/ActionDispatcher.h"
+#include "platform/application/Menu.h"
 
 #include <gtest/gtest.h>
 

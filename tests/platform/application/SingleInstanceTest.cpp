@@ -1,4 +1,4 @@
-#include "platform/SingleInstance.h"
+#include "platform/application/SingleInstance.h"
 
 #include "support/TestEnvironment.h"
 

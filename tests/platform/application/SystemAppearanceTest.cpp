@@ -1,4 +1,4 @@
-#include "platform/SystemAppearance.h"
+#include "platform/application/SystemAppearance.h"
 
 #include <gtest/gtest.h>
 

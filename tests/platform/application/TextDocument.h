@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/DocumentBase.h"
-#include "platform/TextFileCodec.h"
+#include "platform/application/DocumentBase.h"
+#include "platform/files/TextFileCodec.h"
 
 namespace lumora::test {
 

@@ -1,4 +1,4 @@
-#include "platform/Encodings.h"
+#include "platform/files/Encodings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "platform/Bundle.h"
-#include "platform/Localization.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Localization.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/UserDefaults.h"
+#include "platform/foundation/UserDefaults.h"
 
 #include "support/TestEnvironment.h"
 

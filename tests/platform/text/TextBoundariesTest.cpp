@@ -1,5 +1,5 @@
-#include "platform/CharacterSet.h"
-#include "platform/TextBoundaries.h"
+#include "platform/foundation/CharacterSet.h"
+#include "platform/text/TextBoundaries.h"
 
 #include <QString>
 

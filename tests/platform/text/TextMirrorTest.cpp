@@ -1,5 +1,5 @@
-#include "platform/TextMirror.h"
-#include "platform/EditorLayout.h"
+#include "platform/text/EditorLayout.h"
+#include "platform/text/TextMirror.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "platform/UndoManager.h"
+#include "platform/text/UndoManager.h"
 
 #include <gtest/gtest.h>
 
