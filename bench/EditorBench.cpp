@@ -14,9 +14,9 @@
 
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/EditorLayout.h"
-#include "platform/TextMirror.h"
-#include "platform/TextStorage.h"
+#include "platform/text/EditorLayout.h"
+#include "platform/text/TextMirror.h"
+#include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 #include "support/MarkdownCorpus.h"
 

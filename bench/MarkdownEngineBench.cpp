@@ -2,11 +2,11 @@
 // whole-text restyle, one paragraph after a one-character edit, one focus
 // update after a caret move, and the memory of a styled storage.
 #include "markdown/FocusHighlighting.h"
-#include "markdown/MarkdownStyling.h"
 #include "markdown/MarkdownStylesheet.h"
+#include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/TextBoundaries.h"
-#include "platform/TextStorage.h"
+#include "platform/text/TextBoundaries.h"
+#include "platform/text/TextStorage.h"
 #include "support/MarkdownCorpus.h"
 
 #include <benchmark/benchmark.h>

@@ -2,7 +2,7 @@
 // attribute runs: edits at the start, middle and end, small attribute
 // changes, look-ups and enumeration. Each should cost the same whatever the
 // length of the text (apart from moving the string's characters).
-#include "platform/TextStorage.h"
+#include "platform/text/TextStorage.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,11 +1,16 @@
 # One static library per subsystem folder: every .cpp below src/<name> is part
 # of lumora_<name>. New files are picked up when CMake re-runs (the glob is
-# CONFIGURE_DEPENDS), so adding a source never needs an edit here.
+# CONFIGURE_DEPENDS), so adding a source never needs an edit here. FOLDER names
+# a folder other than <name> (the platform layer's rooms: platform/text is the
+# library lumora_platform_text).
 function(lumora_subsystem name)
-  cmake_parse_arguments(ARG "" "" "DEPENDS;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "FOLDER" "DEPENDS;LIBRARIES" ${ARGN})
+  if(NOT ARG_FOLDER)
+    set(ARG_FOLDER ${name})
+  endif()
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
-    ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.h)
+    ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_FOLDER}/*.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_FOLDER}/*.h)
   add_library(lumora_${name} STATIC ${sources})
   target_include_directories(lumora_${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   foreach(dep IN LISTS ARG_DEPENDS)

@@ -3,11 +3,11 @@
 #include "document/DocumentEditor.h"
 #include "markdown/Markdown.h"
 #include "markdown/TextNavigation.h"
-#include "platform/CharacterSet.h"
-#include "platform/Dispatch.h"
-#include "platform/Localization.h"
-#include "platform/Menu.h"
-#include "platform/TextFileCodec.h"
+#include "platform/application/Menu.h"
+#include "platform/files/TextFileCodec.h"
+#include "platform/foundation/CharacterSet.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Localization.h"
 
 #include <QFileInfo>
 #include <QPointer>

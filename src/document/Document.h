@@ -1,8 +1,8 @@
 #pragma once
 
 #include "document/DocumentData.h"
-#include "platform/DocumentBase.h"
-#include "platform/Responder.h"
+#include "platform/application/DocumentBase.h"
+#include "platform/application/Responder.h"
 
 #include <QString>
 

@@ -5,10 +5,10 @@
 #include "markdown/Markdown.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/Dispatch.h"
-#include "platform/Localization.h"
-#include "platform/TextBoundaries.h"
-#include "platform/UserDefaults.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Localization.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/text/TextBoundaries.h"
 #include "settings/Settings.h"
 
 #include <QLocale>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform/PlatformError.h"
-#include "platform/Range.h"
-#include "platform/StringEncoding.h"
-#include "platform/TextFileCodec.h"
-#include "platform/TextStorage.h"
+#include "platform/files/StringEncoding.h"
+#include "platform/files/TextFileCodec.h"
+#include "platform/foundation/PlatformError.h"
+#include "platform/foundation/Range.h"
+#include "platform/text/TextStorage.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

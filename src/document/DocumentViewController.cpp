@@ -3,7 +3,7 @@
 #include "document/Document.h"
 #include "document/InfoView.h"
 #include "document/TextView.h"
-#include "platform/NotificationCenter.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
 
 #include <QVBoxLayout>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/Attributes.h"
-#include "platform/Range.h"
-#include "platform/Responder.h"
-#include "platform/UndoManager.h"
+#include "platform/application/Responder.h"
+#include "platform/foundation/Range.h"
+#include "platform/text/Attributes.h"
+#include "platform/text/UndoManager.h"
 
 #include <QTextEdit>
 

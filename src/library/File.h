@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/StringEncoding.h"
+#include "platform/files/StringEncoding.h"
 
 namespace lumora {
 

@@ -1,6 +1,6 @@
 #include "library/LibraryViewController.h"
 
-#include "platform/Localization.h"
+#include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
 #include "settings/ViewUtilities.h"
 

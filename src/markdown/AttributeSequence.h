@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Attributes.h"
-#include "platform/Range.h"
-#include "platform/TextStorage.h"
+#include "platform/foundation/Range.h"
+#include "platform/text/Attributes.h"
+#include "platform/text/TextStorage.h"
 
 #include <iterator>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Range.h"
-#include "platform/TextStorage.h"
+#include "platform/foundation/Range.h"
+#include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 
 #include <QStringView>

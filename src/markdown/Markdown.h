@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Attributes.h"
-#include "platform/CharacterSet.h"
-#include "platform/Range.h"
+#include "platform/foundation/CharacterSet.h"
+#include "platform/foundation/Range.h"
+#include "platform/text/Attributes.h"
 
 #include <QString>
 

@@ -2,8 +2,8 @@
 
 #include "markdown/Markdown.h"
 #include "markdown/MarkdownScanner.h"
-#include "platform/CharacterSet.h"
-#include "platform/TextBoundaries.h"
+#include "platform/foundation/CharacterSet.h"
+#include "platform/text/TextBoundaries.h"
 
 #include <limits>
 

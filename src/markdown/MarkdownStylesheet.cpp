@@ -1,6 +1,6 @@
 #include "markdown/MarkdownStylesheet.h"
 
-#include "platform/Bundle.h"
+#include "platform/foundation/Bundle.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -3,9 +3,9 @@
 #include "markdown/MarkdownScanner.h"
 #include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/Fonts.h"
-#include "platform/TextBoundaries.h"
-#include "platform/TextMeasurement.h"
+#include "platform/text/Fonts.h"
+#include "platform/text/TextBoundaries.h"
+#include "platform/text/TextMeasurement.h"
 
 #include <QGuiApplication>
 

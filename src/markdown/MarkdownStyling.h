@@ -1,9 +1,9 @@
 #pragma once
 
 #include "markdown/Markdown.h"
-#include "platform/ParagraphStyle.h"
-#include "platform/Range.h"
-#include "platform/TextStorage.h"
+#include "platform/foundation/Range.h"
+#include "platform/text/ParagraphStyle.h"
+#include "platform/text/TextStorage.h"
 
 #include <QString>
 #include <QStringView>

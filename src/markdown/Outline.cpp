@@ -2,9 +2,9 @@
 
 #include "markdown/AttributeSequence.h"
 #include "markdown/Markdown.h"
-#include "platform/CharacterSet.h"
-#include "platform/Color.h"
-#include "platform/Localization.h"
+#include "platform/foundation/CharacterSet.h"
+#include "platform/foundation/Localization.h"
+#include "platform/text/Color.h"
 
 #include <QGuiApplication>
 #include <QPalette>

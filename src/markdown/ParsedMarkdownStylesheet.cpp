@@ -1,6 +1,6 @@
 #include "markdown/ParsedMarkdownStylesheet.h"
 
-#include "platform/Shadow.h"
+#include "platform/text/Shadow.h"
 
 #include <QDebug>
 #include <QFontMetricsF>

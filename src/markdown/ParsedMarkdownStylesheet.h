@@ -1,10 +1,10 @@
 #pragma once
 
 #include "markdown/MarkdownStylesheet.h"
-#include "platform/Attributes.h"
-#include "platform/Color.h"
-#include "platform/Fonts.h"
-#include "platform/ParagraphStyle.h"
+#include "platform/text/Attributes.h"
+#include "platform/text/Color.h"
+#include "platform/text/Fonts.h"
+#include "platform/text/ParagraphStyle.h"
 
 #include <QFont>
 #include <QHash>

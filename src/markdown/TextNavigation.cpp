@@ -1,8 +1,8 @@
 #include "markdown/TextNavigation.h"
 
 #include "markdown/MarkdownScanner.h"
-#include "platform/CharacterSet.h"
-#include "platform/TextBoundaries.h"
+#include "platform/foundation/CharacterSet.h"
+#include "platform/text/TextBoundaries.h"
 
 namespace lumora {
 

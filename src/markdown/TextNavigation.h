@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Range.h"
+#include "platform/foundation/Range.h"
 
 #include <QString>
 #include <QStringView>

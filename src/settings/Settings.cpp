@@ -1,13 +1,13 @@
 #include "settings/Settings.h"
 
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/Bookmark.h"
-#include "platform/CharacterSet.h"
-#include "platform/Bundle.h"
-#include "platform/Fonts.h"
-#include "platform/Localization.h"
-#include "platform/NotificationCenter.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/Bookmark.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/CharacterSet.h"
+#include "platform/foundation/Localization.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/text/Fonts.h"
 #include "settings/LumoraError.h"
 
 #include <QFile>

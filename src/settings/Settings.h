@@ -1,8 +1,8 @@
 #pragma once
 
 #include "markdown/MarkdownStylesheet.h"
-#include "platform/AudioPlayer.h"
-#include "platform/Range.h"
+#include "platform/application/AudioPlayer.h"
+#include "platform/foundation/Range.h"
 #include "settings/Theme.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "settings/Theme.h"
 
-#include "platform/Localization.h"
+#include "platform/foundation/Localization.h"
 
 namespace lumora {
 

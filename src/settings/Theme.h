@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Color.h"
+#include "platform/text/Color.h"
 
 #include <QString>
 #include <QVariantMap>

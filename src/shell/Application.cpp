@@ -1,10 +1,10 @@
 #include "shell/Application.h"
 
-#include "platform/ActionDispatcher.h"
-#include "platform/Bundle.h"
-#include "platform/DocumentWindowBase.h"
-#include "platform/SingleInstance.h"
-#include "platform/UserDefaults.h"
+#include "platform/application/ActionDispatcher.h"
+#include "platform/application/DocumentWindowBase.h"
+#include "platform/application/SingleInstance.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/UserDefaults.h"
 #include "shell/DocumentController.h"
 #include "shell/WindowController.h"
 

@@ -2,9 +2,9 @@
 
 #include "document/Document.h"
 #include "document/DocumentViewController.h"
-#include "platform/ActionDispatcher.h"
-#include "platform/DocumentWindowBase.h"
-#include "platform/Localization.h"
+#include "platform/application/ActionDispatcher.h"
+#include "platform/application/DocumentWindowBase.h"
+#include "platform/foundation/Localization.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/DocumentBase.h"
+#include "platform/application/DocumentBase.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "document/Document.h"
-#include "platform/DocumentControllerBase.h"
+#include "platform/application/DocumentControllerBase.h"
 
 #include <QPointer>
 #include <QStringList>

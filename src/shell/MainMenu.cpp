@@ -2,11 +2,11 @@
 
 #include "markdown/MarkdownStylesheet.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/ActionDispatcher.h"
-#include "platform/Bundle.h"
-#include "platform/Fonts.h"
-#include "platform/Localization.h"
-#include "platform/UserDefaults.h"
+#include "platform/application/ActionDispatcher.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Localization.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/text/Fonts.h"
 #include "settings/Settings.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Menu.h"
-#include "platform/NotificationCenter.h"
+#include "platform/application/Menu.h"
+#include "platform/foundation/NotificationCenter.h"
 
 #include <memory>
 #include <optional>

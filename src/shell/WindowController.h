@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Responder.h"
+#include "platform/application/Responder.h"
 
 #include <QMenuBar>
 #include <QObject>

@@ -2,7 +2,7 @@
 
 #include "DocumentTestSupport.h"
 #include "markdown/Markdown.h"
-#include "platform/Dispatch.h"
+#include "platform/foundation/Dispatch.h"
 
 #include <QLocale>
 #include <QTest>

@@ -1,9 +1,9 @@
 #include "document/Document.h"
 
 #include "DocumentTestSupport.h"
-#include "platform/Encodings.h"
-#include "platform/Menu.h"
-#include "platform/TextFileCodec.h"
+#include "platform/application/Menu.h"
+#include "platform/files/Encodings.h"
+#include "platform/files/TextFileCodec.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 

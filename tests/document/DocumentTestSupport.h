@@ -2,7 +2,7 @@
 
 #include "document/Document.h"
 #include "document/DocumentEditor.h"
-#include "platform/UserDefaults.h"
+#include "platform/foundation/UserDefaults.h"
 
 #include <QStringList>
 

@@ -3,7 +3,7 @@
 #include "document/Document.h"
 #include "document/InfoView.h"
 #include "document/TextView.h"
-#include "platform/TextMirror.h"
+#include "platform/text/TextMirror.h"
 #include "settings/Settings.h"
 #include "settings/ViewUtilities.h"
 

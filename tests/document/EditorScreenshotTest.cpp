@@ -3,8 +3,8 @@
 
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/TextMirror.h"
-#include "platform/TextStorage.h"
+#include "platform/text/TextMirror.h"
+#include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 #include "support/TestEnvironment.h"
 

@@ -2,10 +2,10 @@
 
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/Fonts.h"
-#include "platform/TextMirror.h"
-#include "platform/TextStorage.h"
-#include "platform/UserDefaults.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/text/Fonts.h"
+#include "platform/text/TextMirror.h"
+#include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "markdown/MarkdownEditing.h"
 #include "markdown/MarkdownScanner.h"
 #include "markdown/MarkdownStyling.h"
-#include "platform/TextBoundaries.h"
+#include "platform/text/TextBoundaries.h"
 
 #include "MarkdownTestSupport.h"
 #include "support/QtPrinters.h"

@@ -1,8 +1,8 @@
-#include "markdown/MarkdownStyling.h"
 #include "markdown/MarkdownStylesheet.h"
+#include "markdown/MarkdownStyling.h"
 #include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/Fonts.h"
+#include "platform/text/Fonts.h"
 
 #include "support/QtPrinters.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "markdown/MarkdownScanner.h"
-#include "platform/TextBoundaries.h"
-#include "platform/TextStorage.h"
+#include "platform/text/TextBoundaries.h"
+#include "platform/text/TextStorage.h"
 
 namespace lumora::test {
 

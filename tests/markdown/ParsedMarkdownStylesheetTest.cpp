@@ -1,6 +1,6 @@
 #include "markdown/ParsedMarkdownStylesheet.h"
 
-#include "platform/Fonts.h"
+#include "platform/text/Fonts.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/NotificationCenter.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
 #include "settings/Theme.h"
-#include "platform/UserDefaults.h"
 #include "support/TestEnvironment.h"
 
 #include <QLatin1String>

@@ -1,10 +1,10 @@
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
 
-#include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/Bookmark.h"
-#include "platform/Fonts.h"
 #include "SettingsTestSupport.h"
+#include "markdown/ParsedMarkdownStylesheet.h"
+#include "platform/files/Bookmark.h"
+#include "platform/text/Fonts.h"
 
 #include <QFile>
 #include <QFontInfo>

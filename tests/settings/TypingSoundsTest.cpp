@@ -1,8 +1,8 @@
 #include "settings/Settings.h"
 
-#include "platform/AudioPlayer.h"
-#include "platform/Bundle.h"
 #include "SettingsTestSupport.h"
+#include "platform/application/AudioPlayer.h"
+#include "platform/foundation/Bundle.h"
 
 #include <QSignalSpy>
 #include <QTest>

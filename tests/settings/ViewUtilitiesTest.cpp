@@ -1,6 +1,6 @@
 #include "settings/ViewUtilities.h"
 
-#include "platform/UserDefaults.h"
+#include "platform/foundation/UserDefaults.h"
 
 #include <QApplication>
 #include <QLabel>

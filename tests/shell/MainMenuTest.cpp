@@ -1,9 +1,9 @@
 #include "shell/MainMenu.h"
 
 #include "markdown/MarkdownStylesheet.h"
-#include "platform/ActionDispatcher.h"
-#include "platform/NotificationCenter.h"
-#include "platform/UserDefaults.h"
+#include "platform/application/ActionDispatcher.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
 #include "settings/Settings.h"
 #include "support/TestEnvironment.h"
 

@@ -2,9 +2,9 @@
 // what a first and a later launch leave in the preferences.
 #include "ShellTestSupport.h"
 
-#include "platform/ActionDispatcher.h"
-#include "platform/Bundle.h"
-#include "platform/SystemAppearance.h"
+#include "platform/application/ActionDispatcher.h"
+#include "platform/application/SystemAppearance.h"
+#include "platform/foundation/Bundle.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
 #include "support/TestEnvironment.h"

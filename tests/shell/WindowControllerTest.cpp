@@ -3,7 +3,7 @@
 #include "ShellTestSupport.h"
 
 #include "document/InfoView.h"
-#include "platform/ActionDispatcher.h"
+#include "platform/application/ActionDispatcher.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
 #include "support/TestEnvironment.h"

@@ -1,0 +1,314 @@
+#include "platform/application/DocumentControllerBase.h"
+
+#include "platform/foundation/Localization.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSet>
+
+namespace lumora {
+
+namespace {
+
+const QString kRecentDocuments = QStringLiteral("recentDocuments");
+const QString kRestorableWindows = QStringLiteral("restorableWindows");
+
+QString absolutePath(const QString& path) { return QFileInfo(path).absoluteFilePath(); }
+
+// The same file whatever the link or spelling that names it.
+QString identity(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+} // namespace
+
+DocumentControllerBase::DocumentControllerBase(UserDefaults* defaults, QObject* parent)
+    : QObject(parent), m_defaults(defaults)
+{
+    addActionHandler(QStringLiteral("newDocument:"), [this](MenuItem*) {
+        if (auto made = openUntitledDocument(true); !made) presentError(made.error());
+    });
+    addActionHandler(QStringLiteral("openRecentDocument:"), [this](MenuItem* sender) {
+        if (!sender) return;
+        openDocument(sender->representedObject().toString(), true,
+                     [this](DocumentBase*, bool, const std::optional<PlatformError>& error) {
+                         if (error) presentError(*error);
+                     });
+    });
+    addActionHandler(QStringLiteral("clearRecentDocuments:"), [this](MenuItem*) { clearRecentDocuments(); });
+}
+
+DocumentControllerBase::~DocumentControllerBase()
+{
+    for (const auto& document : m_documents) disconnect(document.get(), nullptr, this, nullptr);
+}
+
+QString DocumentControllerBase::typeForPath(const QString& path) const
+{
+    return QFileInfo(path).isDir() ? QString(folderType) : QString(plainTextType);
+}
+
+std::vector<DocumentBase*> DocumentControllerBase::documents() const
+{
+    std::vector<DocumentBase*> list;
+    list.reserve(m_documents.size());
+    for (const auto& document : m_documents) list.push_back(document.get());
+    return list;
+}
+
+DocumentBase* DocumentControllerBase::documentForPath(const QString& path) const
+{
+    if (path.isEmpty()) return nullptr;
+    const QString wanted = identity(path);
+    for (const auto& document : m_documents)
+        if (!document->isUntitled() && identity(document->filePath()) == wanted) return document.get();
+    return nullptr;
+}
+
+DocumentBase* DocumentControllerBase::addDocument(std::unique_ptr<DocumentBase> document)
+{
+    DocumentBase* raw = document.get();
+    m_documents.push_back(std::move(document));
+    connect(raw, &DocumentBase::closed, this, [this, raw] {
+        // Let go of it once whoever closed it is done with it.
+        if (auto owned = removeDocument(raw)) owned.release()->deleteLater();
+    });
+    connect(raw, &DocumentBase::filePathChanged, this, [this, raw] { m_untitledNumbers.remove(raw); });
+    emit documentAdded(raw);
+    return raw;
+}
+
+std::unique_ptr<DocumentBase> DocumentControllerBase::removeDocument(DocumentBase* document)
+{
+    const auto it = std::find_if(m_documents.begin(), m_documents.end(),
+                                 [document](const auto& owned) { return owned.get() == document; });
+    if (it == m_documents.end()) return nullptr;
+    std::unique_ptr<DocumentBase> owned = std::move(*it);
+    m_documents.erase(it);
+    disconnect(document, nullptr, this, nullptr);
+    m_untitledNumbers.remove(document);
+    emit documentRemoved(document);
+    return owned;
+}
+
+void DocumentControllerBase::openDocument(const QString& path, bool display, const OpenCompletion& completion)
+{
+    const QString absolute = absolutePath(path);
+    if (DocumentBase* open = documentForPath(absolute)) {
+        if (display) showDocument(*open);
+        if (completion) completion(open, true, std::nullopt);
+        return;
+    }
+    const QString type = typeForPath(absolute);
+    std::unique_ptr<DocumentBase> document = m_factory ? m_factory(type) : nullptr;
+    if (!document) {
+        const PlatformError error(PlatformError::Code::readFailed,
+                                  formatWithPlaceholders(platformText("document.error.type",
+                                                                      "“%@” can't be opened by Lumora."),
+                                                         {QFileInfo(absolute).fileName()}),
+                                  platformText("document.error.type.info", "Lumora opens plain text files."),
+                                  absolute);
+        if (completion) completion(nullptr, false, error);
+        return;
+    }
+    if (const PlatformStatus status = document->readFromFile(absolute, type); !status) {
+        if (completion) completion(nullptr, false, status.error());
+        return;
+    }
+    DocumentBase* raw = addDocument(std::move(document));
+    noteNewRecentDocument(absolute);
+    if (display) showDocument(*raw);
+    if (completion) completion(raw, false, std::nullopt);
+}
+
+PlatformResult<DocumentBase*> DocumentControllerBase::openDocument(const QString& path, bool display)
+{
+    std::optional<PlatformResult<DocumentBase*>> result;
+    openDocument(path, display, [&](DocumentBase* document, bool, const std::optional<PlatformError>& error) {
+        if (document) result.emplace(document);
+        else result.emplace(error.value_or(PlatformError()));
+    });
+    return result.value_or(PlatformResult<DocumentBase*>(PlatformError()));
+}
+
+PlatformResult<DocumentBase*> DocumentControllerBase::openUntitledDocument(bool display)
+{
+    std::unique_ptr<DocumentBase> document = m_factory ? m_factory(QString(plainTextType)) : nullptr;
+    if (!document)
+        return PlatformError(PlatformError::Code::generic,
+                             platformText("document.error.new", "A new document couldn't be made."));
+    document->setFileType(QString(plainTextType));
+    DocumentBase* raw = addDocument(std::move(document));
+    raw->setUntitledName(untitledNameFor(raw));
+    if (display) showDocument(*raw);
+    return raw;
+}
+
+QString DocumentControllerBase::untitledNameFor(DocumentBase* document)
+{
+    QSet<int> used;
+    for (auto it = m_untitledNumbers.cbegin(); it != m_untitledNumbers.cend(); ++it) used.insert(it.value());
+    int number = 1;
+    while (used.contains(number)) ++number;
+    m_untitledNumbers.insert(document, number);
+    if (number == 1) return platformText("document.untitled", "Untitled");
+    return formatWithPlaceholders(platformText("document.untitled.numbered", "Untitled %@"),
+                                  {QLocale().toString(number)});
+}
+
+void DocumentControllerBase::showDocument(DocumentBase&) {}
+
+QStringList DocumentControllerBase::recentDocumentPaths() const
+{
+    QStringList paths;
+    if (!m_defaults) return paths;
+    for (const QVariant& entry : m_defaults->arrayValue(kRecentDocuments).value_or(QVariantList()))
+        if (entry.typeId() == QMetaType::QString && !entry.toString().isEmpty()) paths << entry.toString();
+    return paths;
+}
+
+void DocumentControllerBase::setRecentDocumentPaths(const QStringList& paths)
+{
+    if (!m_defaults) return;
+    QVariantList list;
+    for (const QString& path : paths) list << path;
+    m_defaults->set(kRecentDocuments, list);
+}
+
+void DocumentControllerBase::noteNewRecentDocument(const QString& path)
+{
+    const QString absolute = absolutePath(path);
+    QStringList paths = recentDocumentPaths();
+    paths.removeAll(absolute);
+    paths.prepend(absolute);
+    while (paths.size() > maximumRecentDocumentCount) paths.removeLast();
+    setRecentDocumentPaths(paths);
+}
+
+void DocumentControllerBase::clearRecentDocuments()
+{
+    if (m_defaults) m_defaults->remove(kRecentDocuments);
+}
+
+std::unique_ptr<Menu> DocumentControllerBase::makeRecentDocumentsMenu()
+{
+    auto menu = std::make_unique<Menu>(platformText("menu.file.openRecent", "Open Recent"));
+    menu->setDelegate(this);
+    return menu;
+}
+
+void DocumentControllerBase::menuNeedsUpdate(Menu& menu)
+{
+    QStringList paths;
+    for (const QString& path : recentDocumentPaths())
+        if (QFileInfo::exists(path)) paths << path;
+    QHash<QString, int> nameCounts;
+    for (const QString& path : paths) ++nameCounts[QFileInfo(path).fileName()];
+    menu.removeAllItems();
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        QString title = info.fileName();
+        // Two files of the same name are told apart by their folders.
+        if (nameCounts.value(title) > 1) title += QStringLiteral(" — ") + info.dir().dirName();
+        auto item = MenuItem::make(title, QStringLiteral("openRecentDocument:"));
+        item->setRepresentedObject(path);
+        menu.addItem(std::move(item));
+    }
+    if (!paths.isEmpty()) menu.addItem(MenuItem::separator());
+    menu.addItem(MenuItem::make(platformText("menu.file.openRecent.clear", "Clear Menu"),
+                                QStringLiteral("clearRecentDocuments:")));
+}
+
+std::optional<bool> DocumentControllerBase::validate(MenuItem& item)
+{
+    if (item.action() == QLatin1String("clearRecentDocuments:")) return !recentDocumentPaths().isEmpty();
+    return std::nullopt;
+}
+
+bool DocumentControllerBase::closeAllDocuments()
+{
+    for (DocumentBase* document : documents())
+        if (!document->close()) return false;
+    return true;
+}
+
+double DocumentControllerBase::autosavingDelay() { return DocumentBase::autosavingDelay() / 1000.0; }
+
+void DocumentControllerBase::setAutosavingDelay(double seconds)
+{
+    DocumentBase::setAutosavingDelay(int(std::clamp(seconds, 0.0, 24.0 * 3600.0) * 1000.0));
+}
+
+void DocumentControllerBase::presentError(const PlatformError& error)
+{
+    if (error.isCancellation()) return;
+    if (errorPresenter) errorPresenter(error);
+    else qWarning().noquote() << error.message();
+}
+
+QList<RestorableWindow> DocumentControllerBase::restorableWindows() const
+{
+    QList<RestorableWindow> windows;
+    for (const auto& document : m_documents)
+        if (!document->isUntitled()) windows.append({document->filePath(), QRect()});
+    return windows;
+}
+
+void DocumentControllerBase::saveRestorableState()
+{
+    if (!m_defaults) return;
+    QVariantList list;
+    for (const RestorableWindow& window : restorableWindows()) {
+        QVariantMap entry{{QStringLiteral("path"), window.path}};
+        if (window.frame.isValid())
+            entry.insert(QStringLiteral("frame"), QVariantList{qlonglong(window.frame.x()), qlonglong(window.frame.y()),
+                                                              qlonglong(window.frame.width()),
+                                                              qlonglong(window.frame.height())});
+        list << entry;
+    }
+    m_defaults->set(kRestorableWindows, list);
+}
+
+QList<RestorableWindow> DocumentControllerBase::storedRestorableWindows() const
+{
+    QList<RestorableWindow> windows;
+    if (!m_defaults) return windows;
+    for (const QVariant& entry : m_defaults->arrayValue(kRestorableWindows).value_or(QVariantList())) {
+        const QVariantMap map = entry.toMap();
+        const QVariant path = map.value(QStringLiteral("path"));
+        if (path.typeId() != QMetaType::QString || path.toString().isEmpty()) continue;
+        RestorableWindow window{path.toString(), QRect()};
+        const QVariantList frame = map.value(QStringLiteral("frame")).toList();
+        if (frame.size() == 4)
+            window.frame = QRect(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt());
+        windows << window;
+    }
+    return windows;
+}
+
+QList<std::pair<DocumentBase*, QRect>> DocumentControllerBase::restoreWindows()
+{
+    QList<std::pair<DocumentBase*, QRect>> restored;
+    QSet<QString> seen;
+    for (const RestorableWindow& window : storedRestorableWindows()) {
+        if (!QFileInfo(window.path).isFile() || seen.contains(identity(window.path))) continue;
+        seen.insert(identity(window.path));
+        auto opened = openDocument(window.path, true);
+        if (opened) restored.append({*opened, window.frame});
+    }
+    return restored;
+}
+
+bool DocumentControllerBase::prepareToTerminate()
+{
+    saveRestorableState();
+    return closeAllDocuments();
+}
+
+} // namespace lumora

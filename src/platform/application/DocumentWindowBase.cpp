@@ -1,0 +1,413 @@
+#include "platform/application/DocumentWindowBase.h"
+
+#include "platform/application/Menu.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/PlatformError.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace lumora {
+
+namespace {
+
+QColor withAlpha(QColor color, double alpha)
+{
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+Qt::CursorShape cursorForEdges(Qt::Edges edges)
+{
+    const bool left = edges & Qt::LeftEdge, right = edges & Qt::RightEdge;
+    const bool top = edges & Qt::TopEdge, bottom = edges & Qt::BottomEdge;
+    if ((left && top) || (right && bottom)) return Qt::SizeFDiagCursor;
+    if ((right && top) || (left && bottom)) return Qt::SizeBDiagCursor;
+    if (left || right) return Qt::SizeHorCursor;
+    return Qt::SizeVerCursor;
+}
+
+} // namespace
+
+// TitleStripButton --------------------------------------------------------
+
+TitleStripButton::TitleStripButton(Kind kind, QWidget* parent) : QAbstractButton(parent), m_kind(kind)
+{
+    setFocusPolicy(Qt::NoFocus);
+    setCursor(Qt::ArrowCursor);
+    setKind(kind);
+}
+
+void TitleStripButton::setKind(Kind kind)
+{
+    m_kind = kind;
+    switch (kind) {
+    case Kind::close: setToolTip(platformText("window.close", "Close")); break;
+    case Kind::minimize: setToolTip(platformText("window.minimize", "Minimize")); break;
+    case Kind::maximize: setToolTip(platformText("window.maximize", "Maximize")); break;
+    case Kind::restore: setToolTip(platformText("window.restore", "Restore")); break;
+    }
+    update();
+}
+
+void TitleStripButton::setForeground(const QColor& color)
+{
+    m_foreground = color;
+    update();
+}
+
+QSize TitleStripButton::sizeHint() const { return {22, 22}; }
+
+void TitleStripButton::enterEvent(QEnterEvent* event)
+{
+    m_hovered = true;
+    update();
+    QAbstractButton::enterEvent(event);
+}
+
+void TitleStripButton::leaveEvent(QEvent* event)
+{
+    m_hovered = false;
+    update();
+    QAbstractButton::leaveEvent(event);
+}
+
+void TitleStripButton::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF area = QRectF(rect()).adjusted(2, 2, -2, -2);
+    const bool pressed = isDown();
+    QColor glyph = withAlpha(m_foreground, m_hovered ? 0.85 : 0.55);
+    if (m_hovered || pressed) {
+        const QColor hover = m_kind == Kind::close ? QColor(0xd9, 0x5c, 0x50) : withAlpha(m_foreground, pressed ? 0.18 : 0.10);
+        p.setPen(Qt::NoPen);
+        p.setBrush(hover);
+        p.drawEllipse(area);
+        if (m_kind == Kind::close) glyph = Qt::white;
+    }
+    QPen pen(glyph, 1.2);
+    pen.setCapStyle(Qt::RoundCap);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    const QPointF c = area.center();
+    const double r = 3.5;
+    switch (m_kind) {
+    case Kind::close:
+        p.drawLine(QPointF(c.x() - r, c.y() - r), QPointF(c.x() + r, c.y() + r));
+        p.drawLine(QPointF(c.x() - r, c.y() + r), QPointF(c.x() + r, c.y() - r));
+        break;
+    case Kind::minimize: p.drawLine(QPointF(c.x() - r, c.y()), QPointF(c.x() + r, c.y())); break;
+    case Kind::maximize: p.drawRect(QRectF(c.x() - r, c.y() - r, 2 * r, 2 * r)); break;
+    case Kind::restore:
+        p.drawRect(QRectF(c.x() - r, c.y() - r + 1.5, 2 * r - 1.5, 2 * r - 1.5));
+        p.drawPolyline(QPolygonF{QPointF(c.x() - r + 1.5, c.y() - r + 1.5), QPointF(c.x() - r + 1.5, c.y() - r),
+                                 QPointF(c.x() + r, c.y() - r), QPointF(c.x() + r, c.y() + r - 1.5),
+                                 QPointF(c.x() + r - 1.5, c.y() + r - 1.5)});
+        break;
+    }
+}
+
+// TitleStrip --------------------------------------------------------------
+
+TitleStrip::TitleStrip(QWidget* window) : QWidget(window)
+{
+    setFixedHeight(stripHeight);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 0, 6, 0);
+    layout->setSpacing(2);
+    m_menuHolder = new QWidget(this);
+    auto* holderLayout = new QHBoxLayout(m_menuHolder);
+    holderLayout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_menuHolder, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+    m_minimize = new TitleStripButton(TitleStripButton::Kind::minimize, this);
+    m_maximize = new TitleStripButton(TitleStripButton::Kind::maximize, this);
+    m_close = new TitleStripButton(TitleStripButton::Kind::close, this);
+    for (QWidget* button : {static_cast<QWidget*>(m_minimize), static_cast<QWidget*>(m_maximize),
+                            static_cast<QWidget*>(m_close)})
+        layout->addWidget(button, 0, Qt::AlignVCenter);
+    connect(m_close, &QAbstractButton::clicked, this, &TitleStrip::closeRequested);
+    connect(m_minimize, &QAbstractButton::clicked, this, &TitleStrip::minimizeRequested);
+    connect(m_maximize, &QAbstractButton::clicked, this, &TitleStrip::maximizeRequested);
+    setColors(palette().window().color(), palette().windowText().color());
+}
+
+void TitleStrip::setTitle(const QString& title)
+{
+    if (m_title == title) return;
+    m_title = title;
+    update();
+}
+
+void TitleStrip::setMenuBar(QMenuBar* menuBar)
+{
+    if (m_menuBar) m_menuBar->hide();
+    m_menuBar = menuBar;
+    if (menuBar) {
+        menuBar->setParent(m_menuHolder);
+        menuBar->setNativeMenuBar(false);
+        static_cast<QHBoxLayout*>(m_menuHolder->layout())->addWidget(menuBar, 0, Qt::AlignVCenter);
+        applyMenuBarColors();
+        menuBar->show();
+    }
+}
+
+void TitleStrip::setColors(const QColor& background, const QColor& foreground)
+{
+    m_background = background;
+    m_foreground = foreground;
+    for (TitleStripButton* button : {m_minimize, m_maximize, m_close}) button->setForeground(foreground);
+    applyMenuBarColors();
+    update();
+}
+
+void TitleStrip::applyMenuBarColors()
+{
+    if (!m_menuBar) return;
+    const QColor text = withAlpha(m_foreground, 0.75);
+    const QColor selected = withAlpha(m_foreground, 0.10);
+    m_menuBar->setStyleSheet(
+        QStringLiteral("QMenuBar { background: transparent; border: none; }"
+                       "QMenuBar::item { background: transparent; color: %1; padding: 2px 8px; border-radius: 4px; }"
+                       "QMenuBar::item:selected, QMenuBar::item:pressed { background: %2; }")
+            .arg(text.name(QColor::HexArgb), selected.name(QColor::HexArgb)));
+}
+
+void TitleStrip::setMaximized(bool maximized)
+{
+    m_maximize->setKind(maximized ? TitleStripButton::Kind::restore : TitleStripButton::Kind::maximize);
+}
+
+void TitleStrip::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), m_background);
+    p.setPen(withAlpha(m_foreground, 0.09));
+    p.drawLine(0, height() - 1, width(), height() - 1);
+
+    if (m_title.isEmpty()) return;
+    // Centred on the window where it fits clear of the menus and the
+    // buttons, else centred between them.
+    QFont font = this->font();
+    font.setPointSizeF(font.pointSizeF() * 0.95);
+    const QFontMetrics metrics(font);
+    const int left = (m_menuBar && m_menuBar->isVisible() ? m_menuHolder->geometry().right() : 0) + 16;
+    const int right = m_minimize->geometry().left() - 16;
+    const int half = std::min(width() / 2 - left, right - width() / 2);
+    QRect area(left, 0, right - left, height());
+    if (2 * half >= metrics.horizontalAdvance(m_title)) area = QRect(width() / 2 - half, 0, 2 * half, height());
+    if (area.width() < 40) return;
+    p.setFont(font);
+    p.setPen(withAlpha(m_foreground, 0.62));
+    p.drawText(area, Qt::AlignCenter, metrics.elidedText(m_title, Qt::ElideMiddle, area.width()));
+}
+
+void TitleStrip::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) m_pressPosition = event->globalPosition().toPoint();
+    event->accept();
+}
+
+void TitleStrip::mouseMoveEvent(QMouseEvent* event)
+{
+    QWidget* win = window();
+    const QPoint global = event->globalPosition().toPoint();
+    if (m_manualDragOffset) {
+        win->move(global - *m_manualDragOffset);
+        return;
+    }
+    if (!m_pressPosition || (global - *m_pressPosition).manhattanLength() < QApplication::startDragDistance()) return;
+    // A drag, not a click: the window system moves the window where it can.
+    const QPoint pressed = *m_pressPosition;
+    m_pressPosition.reset();
+    if (win->windowHandle() && win->windowHandle()->startSystemMove()) return;
+    if (!win->isMaximized() && !win->isFullScreen()) m_manualDragOffset = pressed - win->pos();
+}
+
+void TitleStrip::mouseReleaseEvent(QMouseEvent*)
+{
+    m_pressPosition.reset();
+    m_manualDragOffset.reset();
+}
+
+void TitleStrip::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) emit maximizeRequested();
+}
+
+// DocumentWindowBase ------------------------------------------------------
+
+DocumentWindowBase::DocumentWindowBase(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
+{
+    setWindowIcon(applicationIcon());
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
+    m_strip = new TitleStrip(this);
+    m_layout->addWidget(m_strip);
+    m_layout->addStretch(1);
+    connect(m_strip, &TitleStrip::closeRequested, this, &QWidget::close);
+    connect(m_strip, &TitleStrip::minimizeRequested, this, &QWidget::showMinimized);
+    connect(m_strip, &TitleStrip::maximizeRequested, this, &DocumentWindowBase::toggleMaximized);
+
+    addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
+    addActionHandler(QStringLiteral("performMiniaturize:"), [this](MenuItem*) { showMinimized(); });
+    addActionHandler(QStringLiteral("performZoom:"), [this](MenuItem*) { toggleMaximized(); });
+    addActionHandler(QStringLiteral("toggleFullScreen:"), [this](MenuItem*) { toggleFullScreen(); });
+}
+
+DocumentWindowBase::~DocumentWindowBase() { setEdgeCursor({}); }
+
+QIcon DocumentWindowBase::applicationIcon()
+{
+    static const QIcon icon(Bundle::resourcePath(QStringLiteral("lumora"), QStringLiteral("svg")));
+    return icon;
+}
+
+void DocumentWindowBase::setCentralWidget(QWidget* widget)
+{
+    if (m_central == widget) return;
+    if (m_central) {
+        m_layout->removeWidget(m_central);
+        m_central->deleteLater();
+    } else {
+        delete m_layout->takeAt(1); // the stretch that stands in for it
+    }
+    m_central = widget;
+    if (widget) m_layout->addWidget(widget, 1);
+    else m_layout->addStretch(1);
+}
+
+void DocumentWindowBase::setTitleStripVisible(bool visible) { m_strip->setVisible(visible); }
+
+bool DocumentWindowBase::isTitleStripVisible() const { return !m_strip->isHidden(); }
+
+void DocumentWindowBase::setColors(const QColor& background, const QColor& foreground, const QColor& stripBackground)
+{
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, foreground);
+    setPalette(palette);
+    m_strip->setColors(stripBackground.isValid() ? stripBackground : background, foreground);
+}
+
+void DocumentWindowBase::toggleMaximized()
+{
+    if (isFullScreen()) return;
+    isMaximized() ? showNormal() : showMaximized();
+}
+
+void DocumentWindowBase::toggleFullScreen() { isFullScreen() ? showNormal() : showFullScreen(); }
+
+std::optional<bool> DocumentWindowBase::validate(MenuItem& item)
+{
+    if (item.action() == QLatin1String("toggleFullScreen:"))
+        item.setTitle(isFullScreen() ? platformText("menu.view.fullScreen.exit", "Exit Full Screen")
+                                     : platformText("menu.view.fullScreen.enter", "Enter Full Screen"));
+    return std::nullopt;
+}
+
+Qt::Edges DocumentWindowBase::edgesAt(const QPoint& position) const
+{
+    Qt::Edges edges;
+    if (isMaximized() || isFullScreen()) return edges;
+    if (position.x() < resizeMargin) edges |= Qt::LeftEdge;
+    if (position.x() >= width() - resizeMargin) edges |= Qt::RightEdge;
+    if (position.y() < resizeMargin) edges |= Qt::TopEdge;
+    if (position.y() >= height() - resizeMargin) edges |= Qt::BottomEdge;
+    return edges;
+}
+
+void DocumentWindowBase::changeEvent(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::WindowTitleChange:
+    case QEvent::ModifiedChange: {
+        QString title = windowTitle();
+        title.remove(QStringLiteral("[*]"));
+        m_strip->setTitle(title);
+        break;
+    }
+    case QEvent::WindowStateChange: m_strip->setMaximized(isMaximized()); break;
+    default: break;
+    }
+    QWidget::changeEvent(event);
+}
+
+void DocumentWindowBase::showEvent(QShowEvent* event)
+{
+    // The window's edges are watched before any widget inside sees the mouse.
+    if (QWindow* handle = windowHandle()) {
+        handle->removeEventFilter(this);
+        handle->installEventFilter(this);
+    }
+    QWidget::showEvent(event);
+}
+
+void DocumentWindowBase::setEdgeCursor(Qt::Edges edges)
+{
+    if (edges == m_cursorEdges && (m_overrideCursor == bool(edges))) return;
+    m_cursorEdges = edges;
+    if (!edges) {
+        if (m_overrideCursor) QGuiApplication::restoreOverrideCursor();
+        m_overrideCursor = false;
+    } else if (m_overrideCursor) {
+        QGuiApplication::changeOverrideCursor(cursorForEdges(edges));
+    } else {
+        QGuiApplication::setOverrideCursor(cursorForEdges(edges));
+        m_overrideCursor = true;
+    }
+}
+
+bool DocumentWindowBase::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != windowHandle()) return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (m_manualEdges) {
+            const QPoint delta = mouse->globalPosition().toPoint() - m_manualStart;
+            QRect g = m_manualGeometry;
+            const int minWidth = std::max(minimumWidth(), 240), minHeight = std::max(minimumHeight(), 160);
+            if (m_manualEdges & Qt::LeftEdge) g.setLeft(std::min(g.left() + delta.x(), g.right() - minWidth));
+            if (m_manualEdges & Qt::RightEdge) g.setRight(std::max(g.right() + delta.x(), g.left() + minWidth));
+            if (m_manualEdges & Qt::TopEdge) g.setTop(std::min(g.top() + delta.y(), g.bottom() - minHeight));
+            if (m_manualEdges & Qt::BottomEdge) g.setBottom(std::max(g.bottom() + delta.y(), g.top() + minHeight));
+            setGeometry(g);
+            return true;
+        }
+        if (mouse->buttons() == Qt::NoButton) setEdgeCursor(edgesAt(mouse->position().toPoint()));
+        break;
+    }
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const Qt::Edges edges = edgesAt(mouse->position().toPoint());
+        if (mouse->button() != Qt::LeftButton || !edges) break;
+        if (!windowHandle()->startSystemResize(edges)) {
+            m_manualEdges = edges;
+            m_manualStart = mouse->globalPosition().toPoint();
+            m_manualGeometry = geometry();
+        }
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (m_manualEdges) {
+            m_manualEdges = {};
+            return true;
+        }
+        break;
+    case QEvent::Leave: setEdgeCursor({}); break;
+    default: break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace lumora

@@ -1,0 +1,152 @@
+#pragma once
+
+#include "platform/application/Responder.h"
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QIcon>
+#include <QMenuBar>
+#include <QPointer>
+#include <QWidget>
+
+#include <optional>
+
+class QMenuBar;
+class QVBoxLayout;
+
+namespace lumora {
+
+// A small, flat window button of the title strip.
+class TitleStripButton : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    enum class Kind { close, minimize, maximize, restore };
+    TitleStripButton(Kind kind, QWidget* parent);
+    Kind kind() const { return m_kind; }
+    void setKind(Kind kind);
+    void setForeground(const QColor& color);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    Kind m_kind;
+    QColor m_foreground;
+    bool m_hovered = false;
+};
+
+// The title strip of a document window: the menu bar at the left, the
+// window's title in the middle and the window buttons at the right, on the
+// theme's colours. Dragging it moves the window, a double click maximises
+// it.
+class TitleStrip : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int stripHeight = 30;
+
+    explicit TitleStrip(QWidget* window);
+
+    QString title() const { return m_title; }
+    void setTitle(const QString& title);
+    void setMenuBar(QMenuBar* menuBar);
+    QMenuBar* menuBar() const { return m_menuBar; }
+    void setColors(const QColor& background, const QColor& foreground);
+    QColor background() const { return m_background; }
+    QColor foreground() const { return m_foreground; }
+    // Shows the maximise or the restore glyph.
+    void setMaximized(bool maximized);
+
+    TitleStripButton* closeButton() const { return m_close; }
+    TitleStripButton* minimizeButton() const { return m_minimize; }
+    TitleStripButton* maximizeButton() const { return m_maximize; }
+
+signals:
+    void closeRequested();
+    void minimizeRequested();
+    void maximizeRequested();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void applyMenuBarColors();
+
+    QString m_title;
+    QColor m_background;
+    QColor m_foreground;
+    QPointer<QMenuBar> m_menuBar;
+    QWidget* m_menuHolder;
+    TitleStripButton* m_minimize;
+    TitleStripButton* m_maximize;
+    TitleStripButton* m_close;
+    // A press that may become a drag, and a drag the window system did not take.
+    std::optional<QPoint> m_pressPosition;
+    std::optional<QPoint> m_manualDragOffset;
+};
+
+// A frameless top-level window with a title strip of its own above its
+// content. The strip can hide and show; its edges resize the window; the
+// window system moves and resizes it where it can, and the window does it
+// itself where there is no window manager.
+//
+// It is the responder of the window commands: performClose:,
+// performMiniaturize:, performZoom: and toggleFullScreen:.
+class DocumentWindowBase : public QWidget, public Responder {
+    Q_OBJECT
+
+public:
+    static constexpr int resizeMargin = 4;
+
+    explicit DocumentWindowBase(QWidget* parent = nullptr);
+    ~DocumentWindowBase() override;
+
+    // The application's icon, for every window.
+    static QIcon applicationIcon();
+
+    TitleStrip* titleStrip() const { return m_strip; }
+    void setCentralWidget(QWidget* widget);
+    QWidget* centralWidget() const { return m_central; }
+
+    void setTitleStripVisible(bool visible);
+    bool isTitleStripVisible() const;
+    // The window's colours; the strip's background is the window's unless
+    // given.
+    void setColors(const QColor& background, const QColor& foreground, const QColor& stripBackground = QColor());
+
+    void toggleMaximized();
+    void toggleFullScreen();
+
+    std::optional<bool> validate(MenuItem& item) override;
+
+    // Which edges of the window a point (in window coordinates) grabs.
+    Qt::Edges edgesAt(const QPoint& position) const;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setEdgeCursor(Qt::Edges edges);
+
+    TitleStrip* m_strip;
+    QVBoxLayout* m_layout;
+    QPointer<QWidget> m_central;
+    Qt::Edges m_cursorEdges;
+    bool m_overrideCursor = false;
+    // A resize the window system did not take: the edges and where it began.
+    Qt::Edges m_manualEdges;
+    QPoint m_manualStart;
+    QRect m_manualGeometry;
+};
+
+} // namespace lumora

@@ -1,0 +1,127 @@
+#include "platform/files/Bookmark.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace lumora {
+
+namespace {
+
+// Marks the data as ours; a later layout would bump the number.
+constexpr int kFormat = 1;
+
+struct Identity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool isDirectory = false;
+};
+
+std::optional<Identity> identity(const QString& path, int* error = nullptr)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (error) *error = errno;
+        return std::nullopt;
+    }
+    return Identity{quint64(st.st_dev), quint64(st.st_ino), S_ISDIR(st.st_mode)};
+}
+
+QString displayName(const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    return name.isEmpty() ? path : name;
+}
+
+} // namespace
+
+std::optional<Bookmark> Bookmark::create(const QString& path, QString* error)
+{
+    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    int err = 0;
+    const auto id = identity(clean, &err);
+    if (!id) {
+        if (error)
+            *error = QStringLiteral("“%1” cannot be linked: %2.")
+                         .arg(displayName(clean), QString::fromLocal8Bit(std::strerror(err)));
+        return std::nullopt;
+    }
+    Bookmark b;
+    b.m_path = clean;
+    b.m_device = id->device;
+    b.m_inode = id->inode;
+    b.m_isDirectory = id->isDirectory;
+    return b;
+}
+
+QByteArray Bookmark::data() const
+{
+    // Device and inode numbers may exceed what a JSON number holds exactly,
+    // so they are written as decimal strings.
+    const QJsonObject o{
+        {"bookmark", kFormat},
+        {"path", m_path},
+        {"device", QString::number(m_device)},
+        {"inode", QString::number(m_inode)},
+        {"directory", m_isDirectory},
+    };
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+std::optional<Bookmark> Bookmark::fromData(const QByteArray& data)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
+    const QJsonObject o = doc.object();
+    if (o.value("bookmark").toInt() != kFormat || !o.value("path").isString() || !o.value("device").isString()
+        || !o.value("inode").isString() || !o.value("directory").isBool())
+        return std::nullopt;
+    Bookmark b;
+    b.m_path = o.value("path").toString();
+    bool deviceOk = false;
+    bool inodeOk = false;
+    b.m_device = o.value("device").toString().toULongLong(&deviceOk);
+    b.m_inode = o.value("inode").toString().toULongLong(&inodeOk);
+    b.m_isDirectory = o.value("directory").toBool();
+    if (!deviceOk || !inodeOk || b.m_path.isEmpty() || QDir::isRelativePath(b.m_path)) return std::nullopt;
+    return b;
+}
+
+std::optional<Bookmark::Resolution> Bookmark::resolve(QString* error) const
+{
+    const auto atPath = identity(m_path);
+    // Inode numbers are reused, so the kind must match too.
+    if (atPath && atPath->device == m_device && atPath->inode == m_inode && atPath->isDirectory == m_isDirectory)
+        return Resolution{m_path, false};
+
+    // Replaced by a new item of the same kind at the same path. The path
+    // wins over the old inode: editors that keep a backup rename the
+    // original away and write a new file where the user expects it.
+    if (atPath && atPath->isDirectory == m_isDirectory) return Resolution{m_path, true};
+
+    // Renamed within its folder: the same inode under another name.
+    const QString parent = QFileInfo(m_path).absolutePath();
+    const QStringList entries =
+        QDir(parent).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        const QString candidate = QDir(parent).filePath(entry);
+        const auto id = identity(candidate);
+        if (id && id->device == m_device && id->inode == m_inode && id->isDirectory == m_isDirectory)
+            return Resolution{candidate, true};
+    }
+
+    if (error)
+        *error = QStringLiteral("“%1” could not be found at %2; it may have been moved or deleted.")
+                     .arg(displayName(m_path), m_path);
+    return std::nullopt;
+}
+
+} // namespace lumora

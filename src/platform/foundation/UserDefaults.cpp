@@ -1,0 +1,277 @@
+#include "platform/foundation/UserDefaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <cmath>
+#include <cstdio>
+
+namespace lumora {
+
+namespace {
+
+// Data and dates have no JSON type of their own: they are stored as
+// single-key objects with a reserved key.
+const QString kDataKey = QStringLiteral("$data");
+const QString kDateKey = QStringLiteral("$date");
+
+QVariant fromJson(const QJsonValue& v)
+{
+    switch (v.type()) {
+    case QJsonValue::Bool: return v.toBool();
+    case QJsonValue::Double: {
+        const double d = v.toDouble();
+        // Integral numbers within the exact range read back as integers.
+        if (std::isfinite(d) && std::floor(d) == d && std::fabs(d) < 9007199254740992.0)
+            return QVariant::fromValue(qlonglong(d));
+        return d;
+    }
+    case QJsonValue::String: return v.toString();
+    case QJsonValue::Array: {
+        QVariantList list;
+        for (const QJsonValue& e : v.toArray()) list.append(fromJson(e));
+        return list;
+    }
+    case QJsonValue::Object: {
+        const QJsonObject o = v.toObject();
+        if (o.size() == 1 && o.contains(kDataKey) && o.value(kDataKey).isString())
+            return QByteArray::fromBase64(o.value(kDataKey).toString().toLatin1());
+        if (o.size() == 1 && o.contains(kDateKey) && o.value(kDateKey).isString())
+            return QDateTime::fromString(o.value(kDateKey).toString(), Qt::ISODateWithMs);
+        QVariantMap map;
+        for (auto it = o.begin(); it != o.end(); ++it) map.insert(it.key(), fromJson(it.value()));
+        return map;
+    }
+    default: return {};
+    }
+}
+
+QJsonValue toJson(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Bool: return v.toBool();
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong: return double(v.toLongLong());
+    case QMetaType::Double:
+    case QMetaType::Float: return v.toDouble();
+    case QMetaType::QString: return v.toString();
+    case QMetaType::QByteArray:
+        return QJsonObject{{kDataKey, QString::fromLatin1(v.toByteArray().toBase64())}};
+    case QMetaType::QDateTime:
+        return QJsonObject{{kDateKey, v.toDateTime().toUTC().toString(Qt::ISODateWithMs)}};
+    case QMetaType::QVariantList:
+    case QMetaType::QStringList: {
+        QJsonArray a;
+        for (const QVariant& e : v.toList()) a.append(toJson(e));
+        return a;
+    }
+    case QMetaType::QVariantMap: {
+        QJsonObject o;
+        const QVariantMap m = v.toMap();
+        for (auto it = m.begin(); it != m.end(); ++it) o.insert(it.key(), toJson(it.value()));
+        return o;
+    }
+    default: return QJsonValue();
+    }
+}
+
+bool isNumber(const QVariant& v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float: return true;
+    default: return false;
+    }
+}
+
+} // namespace
+
+UserDefaults::UserDefaults(QString filePath) : m_path(std::move(filePath))
+{
+    load();
+}
+
+QString UserDefaults::standardFilePath()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty()) base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return QDir(base).filePath(QStringLiteral("Lumora/defaults.json"));
+}
+
+UserDefaults& UserDefaults::standard()
+{
+    static UserDefaults instance(standardFilePath());
+    return instance;
+}
+
+void UserDefaults::load()
+{
+    m_values.clear();
+    QFile file(m_path);
+    if (!file.exists()) return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "Lumora: could not read the preferences file %s: %s. Starting with defaults.\n",
+                     qPrintable(m_path), qPrintable(file.errorString()));
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+    if (bytes.trimmed().isEmpty()) return;
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error == QJsonParseError::NoError && doc.isObject()) {
+        m_values = fromJson(doc.object()).toMap();
+        return;
+    }
+    // A name of its own, even for a second broken file within the same second.
+    const QString stem = m_path + QStringLiteral(".corrupt-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = stem;
+    for (int n = 2; QFileInfo::exists(aside) && n < 1000; ++n) aside = stem + QLatin1Char('-') + QString::number(n);
+    const bool moved = QFile::rename(m_path, aside);
+    std::fprintf(stderr,
+                 "Lumora: the preferences file %s is not valid JSON (%s); %s. Starting with defaults.\n",
+                 qPrintable(m_path),
+                 qPrintable(error.error == QJsonParseError::NoError ? QStringLiteral("not an object")
+                                                                   : error.errorString()),
+                 moved ? qPrintable(QStringLiteral("it was kept as ") + aside)
+                       : "it could not be moved aside and will not be overwritten");
+    if (!moved) m_lastWriteOk = false, m_path.clear();
+}
+
+void UserDefaults::reload() { load(); }
+
+QVariant UserDefaults::object(const QString& key) const { return m_values.value(key); }
+
+bool UserDefaults::boolValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    if (v.typeId() == QMetaType::Bool) return v.toBool();
+    if (isNumber(v)) return v.toDouble() != 0.0;
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString().trimmed();
+        if (s.isEmpty()) return false;
+        const QChar c = s.at(0);
+        if (c == u'Y' || c == u'y' || c == u'T' || c == u't') return true;
+        // A leading sign and zeros are skipped: "-5" and "007" are true, "0" false.
+        for (QChar ch : s) {
+            if (ch == u'+' || ch == u'-' || ch == u'0') continue;
+            return ch >= u'1' && ch <= u'9';
+        }
+    }
+    return false;
+}
+
+std::optional<double> UserDefaults::doubleValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    if (isNumber(v)) return v.toDouble();
+    return std::nullopt;
+}
+
+std::optional<qint64> UserDefaults::integerValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    if (!isNumber(v)) return std::nullopt;
+    if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float) {
+        const double d = v.toDouble();
+        // Whole and within range: a cast of anything larger is undefined.
+        if (!std::isfinite(d) || std::floor(d) != d || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
+            return std::nullopt;
+        return qint64(d);
+    }
+    return v.toLongLong();
+}
+
+std::optional<QString> UserDefaults::stringValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    if (v.typeId() == QMetaType::QString) return v.toString();
+    return std::nullopt;
+}
+
+std::optional<QByteArray> UserDefaults::dataValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    if (v.typeId() == QMetaType::QByteArray) return v.toByteArray();
+    return std::nullopt;
+}
+
+std::optional<QDateTime> UserDefaults::dateValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    if (v.typeId() == QMetaType::QDateTime) return v.toDateTime();
+    return std::nullopt;
+}
+
+std::optional<QVariantList> UserDefaults::arrayValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    if (v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList) return v.toList();
+    return std::nullopt;
+}
+
+std::optional<QVariantMap> UserDefaults::dictionaryValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    if (v.typeId() == QMetaType::QVariantMap) return v.toMap();
+    return std::nullopt;
+}
+
+void UserDefaults::set(const QString& key, const QVariant& value)
+{
+    if (!value.isValid()) {
+        remove(key);
+        return;
+    }
+    // Normalise through JSON so that what is held equals what a re-read gives.
+    // A value stored already, with its type, is not written again.
+    const QJsonValue json = toJson(value);
+    if (m_lastWriteOk && m_values.contains(key) && toJson(m_values.value(key)) == json) return;
+    m_values.insert(key, fromJson(json));
+    m_dirty = true;
+    if (m_batchDepth == 0) write();
+}
+
+void UserDefaults::remove(const QString& key)
+{
+    if (m_values.remove(key) == 0) return;
+    m_dirty = true;
+    if (m_batchDepth == 0) write();
+}
+
+void UserDefaults::beginBatch() { ++m_batchDepth; }
+
+void UserDefaults::endBatch()
+{
+    if (m_batchDepth == 0) return;
+    if (--m_batchDepth == 0 && m_dirty) write();
+}
+
+void UserDefaults::write()
+{
+    m_dirty = false;
+    if (m_path.isEmpty()) return; // a broken file we could not move aside stays untouched
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    QSaveFile file(m_path);
+    const QByteArray bytes = QJsonDocument(toJson(m_values).toObject()).toJson(QJsonDocument::Indented);
+    const bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    if (!ok && m_lastWriteOk)
+        std::fprintf(stderr, "Lumora: could not save preferences to %s: %s\n", qPrintable(m_path),
+                     qPrintable(file.errorString()));
+    m_lastWriteOk = ok;
+}
+
+} // namespace lumora

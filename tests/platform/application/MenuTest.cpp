@@ -1,0 +1,279 @@
+#include "platform/application/ActionDispatcher.h"
+#include "platform/application/Menu.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+#include <QVBoxLayout>
+
+using namespace lumora;
+
+namespace {
+
+// A responder that records what it was asked to do.
+class Recorder : public Responder {
+public:
+    explicit Recorder(QStringList actions) : m_handled(std::move(actions)) {}
+    bool respondsTo(const QString& action) const override { return m_handled.contains(action); }
+    void perform(const QString& action, MenuItem*) override { performed << action; }
+    std::optional<bool> validate(MenuItem& item) override
+    {
+        if (disabled.contains(item.action())) return false;
+        if (item.action() == QLatin1String("retitle:")) item.setTitle(QStringLiteral("Retitled"));
+        return std::nullopt;
+    }
+    Responder* nextResponder() const override { return next; }
+
+    QStringList performed;
+    QStringList disabled;
+    Responder* next = nullptr;
+
+private:
+    QStringList m_handled;
+};
+
+// A focusable widget that is also a responder and records the keys it gets.
+class KeyView : public QWidget, public Recorder {
+public:
+    explicit KeyView(QStringList actions) : Recorder(std::move(actions)) { setFocusPolicy(Qt::StrongFocus); }
+    QList<int> keys;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() < Qt::Key_Shift || event->key() > Qt::Key_Meta) keys << event->key();
+    }
+    bool focusNextPrevChild(bool) override { return false; } // Tab stays here
+};
+
+// Leaves the process-wide dispatcher as it found it.
+struct DispatcherReset {
+    ~DispatcherReset()
+    {
+        ActionDispatcher::instance().setMainMenu(nullptr);
+        ActionDispatcher::instance().setDocumentController(nullptr);
+        ActionDispatcher::instance().setApplicationResponder(nullptr);
+    }
+};
+
+std::unique_ptr<Menu> editMenu()
+{
+    auto menu = std::make_unique<Menu>(QStringLiteral("Edit"));
+    menu->addItem(MenuItem::make({}, QStringLiteral("undo:"), QStringLiteral("z"), commandKey));
+    menu->addItem(MenuItem::make(QStringLiteral("Delete"), QStringLiteral("delete:"), QString(QChar(0x08))));
+    menu->addItem(MenuItem::make(QStringLiteral("Indent"), QStringLiteral("insertTab:"), QString(QChar(0x09))));
+    menu->addItem(
+        MenuItem::make(QStringLiteral("Outdent"), QStringLiteral("insertBacktab:"), QString(QChar(0x09)), shiftKey));
+    menu->addItem(MenuItem::separator());
+    auto tab = MenuItem::make(QStringLiteral("New Tab"), QStringLiteral("newTab:"), QStringLiteral("t"), commandKey);
+    tab->setHidden(true);
+    tab->setAllowsKeyEquivalentWhenHidden(true);
+    menu->addItem(std::move(tab));
+    auto secret = MenuItem::make(QStringLiteral("Secret"), QStringLiteral("secret:"), QStringLiteral("j"), commandKey);
+    secret->setHidden(true);
+    menu->addItem(std::move(secret));
+    menu->addItem(MenuItem::make(QStringLiteral("Bigger"), QStringLiteral("bigger:"), QStringLiteral("+"), commandKey));
+    menu->addItem(MenuItem::make(QStringLiteral("Jump"), QStringLiteral("jump:"), QString(QChar(0xF700)), optionKey));
+    menu->addItem(MenuItem::make(QStringLiteral("Select"), QStringLiteral("select:"), QString(QChar(0xF700)),
+                                 optionKey | shiftKey, true));
+    auto bar = std::make_unique<Menu>();
+    bar->addItem(MenuItem::withSubmenu(std::move(menu)));
+    return bar;
+}
+
+} // namespace
+
+TEST(Menu, KeyEquivalentsMapCommandToCtrlOptionToAltAndNeverClaimTypingKeys)
+{
+    struct Case {
+        QString key;
+        KeyModifierMask mask;
+        std::optional<QKeyCombination> expected;
+    };
+    const Case cases[] = {
+        {"n", commandKey, QKeyCombination(Qt::ControlModifier, Qt::Key_N)},
+        {"h", optionKey | commandKey, QKeyCombination(Qt::ControlModifier | Qt::AltModifier, Qt::Key_H)},
+        {"f", controlKey | commandKey, QKeyCombination(Qt::MetaModifier | Qt::ControlModifier, Qt::Key_F)},
+        {"N", commandKey, QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_N)},
+        {QString(QChar(0x0A)), commandKey, QKeyCombination(Qt::ControlModifier, Qt::Key_Return)},
+        {QString(QChar(0xF702)), optionKey | commandKey,
+         QKeyCombination(Qt::AltModifier | Qt::ControlModifier, Qt::Key_Left)},
+        {"?", commandKey, QKeyCombination(Qt::ControlModifier, Qt::Key_Question)},
+        {QString(QChar(0x08)), 0, std::nullopt},
+        {QString(QChar(0x09)), 0, std::nullopt},
+        {QString(QChar(0x09)), shiftKey, std::nullopt},
+        {QString(QChar(0x08)), commandKey, QKeyCombination(Qt::ControlModifier, Qt::Key_Backspace)},
+        {"", commandKey, std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(menuShortcut(c.key, c.mask), c.expected) << c.key.toStdString();
+
+    const auto plus = *menuShortcut("+", commandKey);
+    EXPECT_TRUE(keyEventMatches(QKeyEvent(QEvent::KeyPress, Qt::Key_Plus, Qt::ControlModifier), plus));
+    EXPECT_TRUE(keyEventMatches(QKeyEvent(QEvent::KeyPress, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier), plus));
+    const auto n = *menuShortcut("n", commandKey);
+    EXPECT_FALSE(keyEventMatches(QKeyEvent(QEvent::KeyPress, Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier), n));
+    EXPECT_FALSE(keyEventMatches(QKeyEvent(QEvent::KeyPress, Qt::Key_N, Qt::NoModifier), n));
+    const auto enter = *menuShortcut(QString(QChar(0x0A)), commandKey);
+    EXPECT_TRUE(keyEventMatches(QKeyEvent(QEvent::KeyPress, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier), enter));
+}
+
+TEST(Menu, TheQtViewFollowsTheModelAndRegistersNoShortcut)
+{
+    DispatcherReset reset;
+    auto bar = editMenu();
+    Menu& edit = *bar->itemAt(0)->submenu();
+    QMenu* view = edit.qMenu();
+    ASSERT_EQ(view->actions().size(), edit.count());
+
+    MenuItem& deleteItem = *edit.itemAt(1);
+    deleteItem.setTitle(QStringLiteral("Cut & Paste"));
+    deleteItem.setState(MenuItem::State::on);
+    QAction* action = deleteItem.qAction();
+    EXPECT_TRUE(action->text().startsWith(QStringLiteral("Cut && Paste\t")));
+    EXPECT_TRUE(action->isChecked());
+    EXPECT_FALSE(edit.itemAt(5)->qAction()->isVisible()); // hidden
+    EXPECT_FALSE(edit.itemAt(9)->qAction()->isVisible()); // an alternate stands back
+    for (QAction* a : view->actions()) EXPECT_TRUE(a->shortcut().isEmpty()) << a->text().toStdString();
+
+    // While the menu is open, holding Shift shows the alternate instead.
+    ActionDispatcher::instance().setMainMenu(bar.get()); // installs the key filter
+    ActionDispatcher::instance().menuWillOpen(edit);
+    QWidget anyWidget;
+    QKeyEvent shiftDown(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
+    QApplication::sendEvent(&anyWidget, &shiftDown);
+    EXPECT_FALSE(edit.itemAt(8)->qAction()->isVisible());
+    EXPECT_TRUE(edit.itemAt(9)->qAction()->isVisible());
+    QKeyEvent shiftUp(QEvent::KeyRelease, Qt::Key_Shift, Qt::ShiftModifier);
+    QApplication::sendEvent(&anyWidget, &shiftUp);
+    EXPECT_TRUE(edit.itemAt(8)->qAction()->isVisible());
+    EXPECT_FALSE(edit.itemAt(9)->qAction()->isVisible());
+    ActionDispatcher::instance().menuDidClose(edit);
+
+    edit.removeItemAt(0);
+    edit.insertItem(MenuItem::make(QStringLiteral("First")), 0);
+    EXPECT_EQ(view->actions().size(), edit.count());
+    EXPECT_EQ(view->actions().first()->text(), QStringLiteral("First"));
+}
+
+TEST(Menu, TheChainRunsFromTheFocusUpToTheDocumentController)
+{
+    DispatcherReset reset;
+    auto& dispatcher = ActionDispatcher::instance();
+    QWidget window;
+    auto* pane = new QWidget(&window);
+    auto* view = new KeyView({"copy:"});
+    view->setParent(pane);
+    Recorder paneController({"copy:", "paneAction:"});
+    Recorder document({"save:", "retitle:"});
+    Recorder windowController({"save:", "close:"});
+    windowController.next = &document;
+    Recorder application({"terminate:"});
+    Recorder documentController({"newDocument:", "save:"});
+    dispatcher.setViewController(pane, &paneController);
+    dispatcher.setViewController(&window, &windowController);
+    dispatcher.setApplicationResponder(&application);
+    dispatcher.setDocumentController(&documentController);
+
+    const auto chain = dispatcher.responderChain(view);
+    const std::vector<Responder*> expected{view, &paneController, &windowController, &document, &application,
+                                           &documentController};
+    EXPECT_EQ(chain, expected);
+    EXPECT_EQ(dispatcher.targetForAction("copy:", view), view);
+    EXPECT_EQ(dispatcher.targetForAction("save:", view), &windowController);
+    EXPECT_EQ(dispatcher.targetForAction("newDocument:", view), &documentController);
+    EXPECT_EQ(dispatcher.targetForAction("nothing:", view), nullptr);
+
+    // Validation: no responder disables, or hides when the item says so;
+    // a responder decides otherwise; untitled standard items get a title.
+    MenuItem unhandled({}, "nothing:");
+    MenuItem optional({}, "speak:");
+    optional.setHidesWhenUnhandled(true);
+    MenuItem retitled({}, "retitle:");
+    MenuItem undo({}, "undo:");
+    EXPECT_FALSE(dispatcher.validateItem(unhandled, view));
+    EXPECT_FALSE(unhandled.isHidden());
+    EXPECT_FALSE(dispatcher.validateItem(optional, view));
+    EXPECT_TRUE(optional.isHidden());
+    EXPECT_TRUE(dispatcher.validateItem(retitled, view));
+    EXPECT_EQ(retitled.title(), QStringLiteral("Retitled"));
+    dispatcher.validateItem(undo, view);
+    EXPECT_EQ(undo.title(), QStringLiteral("Undo"));
+    windowController.disabled << "close:";
+    MenuItem close({}, "close:");
+    EXPECT_FALSE(dispatcher.validateItem(close, view));
+
+    // A responder that goes away leaves the chain.
+    {
+        Recorder passing({"x:"});
+        dispatcher.setViewController(pane, &passing);
+        EXPECT_EQ(dispatcher.targetForAction("x:", view), &passing);
+    }
+    EXPECT_EQ(dispatcher.targetForAction("x:", view), nullptr);
+}
+
+TEST(Menu, KeyEquivalentsReachTheFirstResponderAndTypingKeysReachTheWidget)
+{
+    DispatcherReset reset;
+    auto& dispatcher = ActionDispatcher::instance();
+    auto bar = editMenu();
+    dispatcher.setMainMenu(bar.get());
+    Recorder documentController({"secret:", "undo:", "bigger:"});
+    dispatcher.setDocumentController(&documentController);
+
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* view = new KeyView({"undo:", "delete:", "insertTab:", "insertBacktab:", "jump:", "select:"});
+    auto* field = new QLineEdit(&window);
+    layout->addWidget(view);
+    layout->addWidget(field);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    view->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(view->performed, QStringList{"undo:"});
+    EXPECT_TRUE(view->keys.isEmpty());
+
+    // Backspace, Tab and Shift-Tab are the editor's own keys.
+    QTest::keyClick(view, Qt::Key_Backspace);
+    QTest::keyClick(view, Qt::Key_Tab);
+    QTest::keyClick(view, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(view->keys, (QList<int>{Qt::Key_Backspace, Qt::Key_Tab, Qt::Key_Backtab}));
+    EXPECT_EQ(view->performed, QStringList{"undo:"});
+
+    // A hidden item keeps its key only when it says so (MainMenu shows the
+    // ones that do).
+    QTest::keyClick(view, Qt::Key_J, Qt::ControlModifier);
+    EXPECT_TRUE(documentController.performed.isEmpty());
+    EXPECT_EQ(view->keys.last(), Qt::Key_J);
+
+    // An item and its alternate both keep their keys.
+    QTest::keyClick(view, Qt::Key_Up, Qt::AltModifier);
+    QTest::keyClick(view, Qt::Key_Up, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_EQ(view->performed, (QStringList{"undo:", "jump:", "select:"}));
+
+    // "+" with or without Shift; a disabled command takes its key and does nothing.
+    QTest::keyClick(view, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(documentController.performed.last(), QStringLiteral("bigger:"));
+    documentController.disabled << "bigger:";
+    const int keysBefore = int(view->keys.size());
+    QTest::keyClick(view, Qt::Key_Plus, Qt::ControlModifier);
+    EXPECT_EQ(documentController.performed.count("bigger:"), 1);
+    EXPECT_EQ(view->keys.size(), keysBefore);
+
+    // A line edit of Qt's own keeps its editing keys: undo goes to the
+    // field, not to the document behind it.
+    field->setFocus();
+    QTest::keyClicks(field, QStringLiteral("abc"));
+    QTest::keyClick(field, Qt::Key_Backspace);
+    EXPECT_EQ(field->text(), QStringLiteral("ab"));
+    QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(documentController.performed.count("undo:"), 0);
+    EXPECT_NE(field->text(), QStringLiteral("ab"));
+}

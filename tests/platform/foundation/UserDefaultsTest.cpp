@@ -1,0 +1,146 @@
+#include "platform/foundation/UserDefaults.h"
+
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+using lumora::UserDefaults;
+using namespace lumora::test;
+
+namespace {
+
+QString storePath(const char* name) { return freshDirectory(QLatin1String(name)) + QStringLiteral("/defaults.json"); }
+
+} // namespace
+
+TEST(UserDefaults, TypesSurviveARoundTrip)
+{
+    const QString path = storePath("types");
+    const QDateTime date = QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC);
+    {
+        UserDefaults d(path);
+        d.set("bool", true);
+        d.set("int", 968);
+        d.set("double", 0.5);
+        d.set("string", QStringLiteral("968"));
+        d.set("data", QByteArray("\x00\xff\x10", 3));
+        d.set("date", date);
+        d.set("array", QVariantList{1, QStringLiteral("a"), false});
+        d.set("dictionary", QVariantMap{{"k", 2.5}});
+    }
+    UserDefaults d(path);
+    EXPECT_EQ(d.object("bool").typeId(), QMetaType::Bool);
+    EXPECT_EQ(d.integerValue("int"), 968);
+    EXPECT_EQ(d.doubleValue("int"), 968.0);
+    EXPECT_EQ(d.doubleValue("double"), 0.5);
+    EXPECT_EQ(d.integerValue("double"), std::nullopt);
+    // A string is never a number, however it reads.
+    EXPECT_EQ(d.stringValue("string"), QStringLiteral("968"));
+    EXPECT_EQ(d.doubleValue("string"), std::nullopt);
+    EXPECT_EQ(d.integerValue("string"), std::nullopt);
+    EXPECT_EQ(d.dataValue("data"), QByteArray("\x00\xff\x10", 3));
+    EXPECT_EQ(d.stringValue("data"), std::nullopt);
+    EXPECT_EQ(d.dateValue("date"), date);
+    EXPECT_EQ(d.arrayValue("array")->size(), 3);
+    EXPECT_EQ(d.dictionaryValue("dictionary")->value("k").toDouble(), 2.5);
+    EXPECT_EQ(d.arrayValue("dictionary"), std::nullopt);
+    EXPECT_FALSE(d.object("absent").isValid());
+
+    d.remove("int");
+    EXPECT_FALSE(UserDefaults(path).contains("int"));
+}
+
+TEST(UserDefaults, BoolReadsFollowThePlatformRules)
+{
+    UserDefaults d(storePath("bools"));
+    const std::pair<QVariant, bool> table[] = {
+        {true, true},          {false, false},       {1, true},       {0, false},
+        {-3, true},            {0.0, false},         {0.25, true},    {QStringLiteral("YES"), true},
+        {QStringLiteral("yes"), true}, {QStringLiteral("true"), true}, {QStringLiteral("T"), true},
+        {QStringLiteral("no"), false}, {QStringLiteral("light"), false}, {QStringLiteral("0"), false},
+        {QStringLiteral("007"), true}, {QStringLiteral("-5"), true},  {QStringLiteral(""), false},
+        {QVariantList{true}, false},   {QByteArray("1"), false},
+    };
+    for (const auto& [value, expected] : table) {
+        d.set("key", value);
+        EXPECT_EQ(d.boolValue("key"), expected) << value.toString().toStdString();
+    }
+    EXPECT_FALSE(d.boolValue("absent"));
+}
+
+TEST(UserDefaults, HugeWholeNumbersAreNotIntegers)
+{
+    const QString path = storePath("huge");
+    writeFile(path, R"({"big": 1e19, "small": -1e19, "fine": 9007199254740993})");
+    UserDefaults d(path);
+    EXPECT_EQ(d.integerValue("big"), std::nullopt);
+    EXPECT_EQ(d.integerValue("small"), std::nullopt);
+    EXPECT_TRUE(d.integerValue("fine"));
+}
+
+TEST(UserDefaults, ACorruptFileIsKeptAsideAndNeverOverwritten)
+{
+    // What the user sees (one line naming the file, the file kept aside):
+    // SettingsTest.APreferencesFileThatIsNotJsonStartsWithDefaults.
+    const QString folder = freshDirectory("corrupt");
+    const QString path = folder + QStringLiteral("/defaults.json");
+    for (const QByteArray& broken : {QByteArray("{\"theme\": \"dark\", oops"), QByteArray("[1, 2]")}) {
+        writeFile(path, broken);
+        testing::internal::CaptureStderr();
+        UserDefaults d(path);
+        testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(d.dictionaryRepresentation().isEmpty()) << broken.constData();
+        // The next write makes a fresh file and leaves the broken one alone.
+        d.set("theme", QStringLiteral("light"));
+        EXPECT_EQ(UserDefaults(path).stringValue("theme"), QStringLiteral("light"));
+    }
+    // Two broken files within one second are both kept.
+    EXPECT_EQ(QDir(folder).entryList({QStringLiteral("defaults.json.corrupt-*")}, QDir::Files).size(), 2);
+}
+
+TEST(UserDefaults, EveryWriteLeavesACompleteValidFile)
+{
+    const QString folder = freshDirectory("atomic");
+    const QString path = folder + QStringLiteral("/defaults.json");
+    UserDefaults d(path);
+    for (int i = 0; i < 20; ++i) {
+        d.set(QStringLiteral("k%1").arg(i), QString(200, QLatin1Char('x')));
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(readFile(path), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << i;
+        EXPECT_EQ(doc.object().size(), i + 1);
+    }
+    // No temporary files are left behind.
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("defaults.json")});
+}
+
+TEST(UserDefaults, WritesOnlyChangesAndABatchOnceAtItsEnd)
+{
+    const QString path = storePath("batch");
+    UserDefaults d(path);
+    d.beginBatch();
+    d.set("a", 1);
+    d.beginBatch();
+    d.set("b", 2);
+    d.endBatch();
+    EXPECT_FALSE(QFileInfo::exists(path)); // nothing written while a batch is open
+    d.set("c", 3);
+    d.endBatch();
+    UserDefaults reread(path);
+    EXPECT_EQ(reread.integerValue("a"), 1);
+    EXPECT_EQ(reread.integerValue("b"), 2);
+    EXPECT_EQ(reread.integerValue("c"), 3);
+
+    // Setting what is stored already writes nothing; the same number as a Bool is a change.
+    ASSERT_TRUE(QFile::remove(path));
+    d.set("a", 1);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    d.set("a", true);
+    EXPECT_EQ(UserDefaults(path).object("a"), QVariant(true));
+}

@@ -1,0 +1,258 @@
+#include "platform/text/EditorLayout.h"
+#include "platform/text/TextMirror.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QCoreApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace lumora;
+
+namespace {
+
+QFont font(int px)
+{
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPixelSize(px);
+    return f;
+}
+
+Attributes body()
+{
+    ParagraphStyle p;
+    p.headIndent = p.firstLineHeadIndent = 60;
+    p.tailIndent = -60;
+    p.paragraphSpacing = 8;
+    return Attributes{{AttributeKey::Font, font(17)},
+                      {AttributeKey::ForegroundColor, Color(0.1, 0.1, 0.1)},
+                      {AttributeKey::ParagraphStyle, p}};
+}
+
+Attributes heading()
+{
+    ParagraphStyle p;
+    p.headIndent = 60;
+    p.firstLineHeadIndent = 40;
+    p.paragraphSpacingBefore = 12;
+    p.paragraphSpacing = 4;
+    return Attributes{{AttributeKey::Font, font(26)},
+                      {AttributeKey::ForegroundColor, Color(0.2, 0.2, 0.6)},
+                      {AttributeKey::ParagraphStyle, p}};
+}
+
+// Every position's character, char format and block format, for comparing
+// a document kept up to date with one built afresh.
+QString snapshot(const QTextDocument& doc)
+{
+    QString out = doc.toRawText();
+    out += u'|';
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+        const QTextBlockFormat bf = b.blockFormat();
+        out += QStringLiteral("[%1 %2 %3 %4]").arg(bf.leftMargin()).arg(bf.textIndent()).arg(bf.topMargin()).arg(bf.lineHeight());
+        out += QString::number(b.charFormat().font().pixelSize()) + u':';
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment f = it.fragment();
+            out += QStringLiteral("%1+%2 %3 %4;")
+                       .arg(f.position())
+                       .arg(f.length())
+                       .arg(f.charFormat().font().pixelSize())
+                       .arg(f.charFormat().foreground().color().name());
+        }
+    }
+    return out;
+}
+
+struct ChangeCounter {
+    int count = 0;
+    explicit ChangeCounter(QTextDocument* doc)
+    {
+        QObject::connect(doc, &QTextDocument::contentsChange, doc, [this](int, int, int) { ++count; });
+    }
+};
+
+} // namespace
+
+TEST(TextMirrorTest, LineEndingsAndSpecialCharactersKeepOffsets)
+{
+    const QString text = QStringLiteral("a\r\nb\rc\nd") + QChar(0x2028) + u'e' + QChar(0x85) + u'f' + QChar(0xFDD0)
+        + QChar(0x00A0) + u'\t' + QChar(0xD83D) + QChar(0xDE00) + QStringLiteral("\r\n");
+    TextStorage storage(text, body());
+    TextMirror mirror;
+    mirror.setStorage(&storage);
+    const QTextDocument* doc = mirror.document();
+    ASSERT_EQ(doc->characterCount(), text.size() + 1);
+    const QString raw = doc->toRawText();
+    ASSERT_EQ(raw.size(), text.size());
+    EXPECT_EQ(raw[1], QChar(0x200B)); // the \r of \r\n: zero width, end of its line
+    EXPECT_EQ(raw[4], QChar(0x2029)); // a lone \r is a line break
+    EXPECT_EQ(raw[10], QChar(0x2029)); // NEL
+    EXPECT_EQ(raw[12], QChar(0xFFFD)); // no frame marker reaches Qt
+    EXPECT_EQ(raw[13], QChar(0x00A0)); // kept as it is
+    EXPECT_EQ(doc->blockCount(), 7);   // \r\n, \r, \n, U+2028, NEL, final \r\n
+    // Positions match offsets: the block of "f" starts at its storage offset.
+    EXPECT_EQ(doc->findBlock(11).position(), 11);
+}
+
+TEST(TextMirrorTest, IncrementalEditsMatchAFreshBuild)
+{
+    // Random replacements and restyles; after each, the mirror kept up to
+    // date must equal one built from scratch.
+    std::mt19937 random(7);
+    const QStringList pieces{QStringLiteral("word "), QStringLiteral("\n"), QStringLiteral("\r\n"),
+                             QStringLiteral("\r"), QStringLiteral("x"), QString(),
+                             QStringLiteral("# Title\n"), QStringLiteral("\n\n")};
+    TextStorage storage(QStringLiteral("# Heading\nSome text\r\nmore\n\nend"), body());
+    storage.addAttributes(heading(), Range(0, 10));
+    TextMirror live;
+    live.setStorage(&storage);
+    for (int step = 0; step < 300; ++step) {
+        const qsizetype len = storage.length();
+        const qsizetype at = std::uniform_int_distribution<qsizetype>(0, len)(random);
+        const qsizetype n = std::uniform_int_distribution<qsizetype>(0, std::min<qsizetype>(4, len - at))(random);
+        const QString piece = pieces[std::uniform_int_distribution<int>(0, int(pieces.size()) - 1)(random)];
+        storage.beginEditing();
+        storage.replaceCharacters(Range(at, n), piece);
+        if (step % 3 == 0) {
+            const qsizetype from = std::uniform_int_distribution<qsizetype>(0, storage.length())(random);
+            const qsizetype to = std::min<qsizetype>(storage.length(), from + 12);
+            storage.addAttributes(step % 2 ? heading() : body(), Range(from, to - from));
+        }
+        storage.endEditing();
+        TextMirror fresh;
+        fresh.setStorage(&storage);
+        ASSERT_EQ(snapshot(*live.document()), snapshot(*fresh.document())) << "step " << step;
+    }
+    EXPECT_EQ(live.unexpectedChangeCount(), 0);
+}
+
+TEST(TextMirrorTest, ChangesThatDrawNothingNewLeaveTheDocumentAlone)
+{
+    struct Mark : AttributeObject {};
+    TextStorage storage(QStringLiteral("One sentence. Another one.\nNext"), body());
+    TextMirror mirror;
+    mirror.setStorage(&storage);
+    ChangeCounter changes(mirror.document());
+
+    // The engine's own keys.
+    storage.addAttribute(AttributeKey::InlineMarkdown, AttributeValue::Object(std::make_shared<Mark>()), Range(0, 3));
+    storage.addAttribute(AttributeKey::HighlightColor, Color(0, 0, 0), Range(0, 13));
+    // Only the alpha of the text colour (what focus highlighting changes).
+    storage.addAttribute(AttributeKey::ForegroundColor, Color(0.1, 0.1, 0.1, 0.3), Range(13, 10));
+    {
+        TextMirror::ColourAlphaPass pass;
+        storage.addAttribute(AttributeKey::ForegroundColor, Color(0.1, 0.1, 0.1, 1.0), Range(0, 27));
+    }
+    EXPECT_EQ(changes.count, 0);
+
+    // A real colour change is drawn.
+    storage.addAttribute(AttributeKey::ForegroundColor, Color(1, 0, 0), Range(0, 3));
+    EXPECT_EQ(changes.count, 1);
+    QTextCursor c(mirror.document());
+    c.setPosition(1);
+    EXPECT_EQ(c.charFormat().foreground().color(), QColor(255, 0, 0));
+}
+
+TEST(TextMirrorTest, ParagraphSpacingAddsLikeTheTextSystem)
+{
+    TextStorage storage(QStringLiteral("Body\n# Head\nBody"), body());
+    storage.addAttributes(heading(), Range(5, 7));
+    TextMirror mirror;
+    mirror.setStorage(&storage);
+    const QTextBlock head = mirror.document()->findBlock(5);
+    // 8 after the body paragraph plus 12 before the heading.
+    EXPECT_DOUBLE_EQ(head.blockFormat().topMargin(), 20.0);
+    EXPECT_DOUBLE_EQ(head.blockFormat().bottomMargin(), 0.0);
+    EXPECT_DOUBLE_EQ(head.blockFormat().textIndent(), -20.0);
+    EXPECT_DOUBLE_EQ(head.next().blockFormat().topMargin(), 4.0);
+
+    mirror.document()->setTextWidth(600);
+    auto* layout = mirror.document()->documentLayout();
+    const QRectF first = layout->blockBoundingRect(mirror.document()->begin());
+    const QRectF second = layout->blockBoundingRect(head);
+    EXPECT_NEAR(second.top() - first.bottom(), 20.0, 0.5);
+}
+
+TEST(TextMirrorTest, ChangesBehindItsBackAreUndone)
+{
+    TextMirror::setAssertsOnUnexpectedChange(false);
+    TextStorage storage(QStringLiteral("Keep this text"), body());
+    TextMirror mirror;
+    mirror.setStorage(&storage);
+    QTextCursor rogue(mirror.document());
+    rogue.setPosition(4);
+    rogue.insertText(QStringLiteral(" NOT"));
+    EXPECT_EQ(mirror.unexpectedChangeCount(), 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(mirror.document()->toRawText(), QStringLiteral("Keep this text"));
+    TextMirror::setAssertsOnUnexpectedChange(true);
+}
+
+TEST(TextMirrorTest, LayoutAfterEditsMatchesAFreshLayout)
+{
+    // The layout keeps heights, not positions: after edits anywhere, every
+    // block must sit where a fresh layout of the same text puts it.
+    QString text;
+    for (int i = 0; i < 300; ++i)
+        text += (i % 7 == 0 ? QStringLiteral("# Heading %1\n") : QStringLiteral("Words of paragraph %1, long enough to wrap once or twice in a narrow column of text.\n")).arg(i);
+    TextStorage storage(text, body());
+    for (qsizetype at = 0; at >= 0 && at < storage.length(); at = storage.string().indexOf(u'#', at + 1))
+        storage.addAttributes(heading(), Range(at, storage.string().indexOf(u'\n', at) - at + 1));
+    TextMirror live;
+    live.setStorage(&storage);
+    live.document()->setTextWidth(400);
+    auto* layout = qobject_cast<EditorLayout*>(live.document()->documentLayout());
+    ASSERT_TRUE(layout);
+    layout->layoutEverything();
+
+    std::mt19937 random(3);
+    for (int step = 0; step < 40; ++step) {
+        const qsizetype at = std::uniform_int_distribution<qsizetype>(0, storage.length() - 1)(random);
+        storage.replaceCharacters(Range(at, step % 3), step % 2 ? QStringLiteral("\nnew words here ") : QString());
+    }
+    EXPECT_EQ(layout->laidOutBlockCount(), live.document()->blockCount());
+
+    TextMirror fresh;
+    fresh.setStorage(&storage);
+    fresh.document()->setTextWidth(400);
+    qobject_cast<EditorLayout*>(fresh.document()->documentLayout())->layoutEverything();
+    for (QTextBlock a = live.document()->begin(), b = fresh.document()->begin(); a.isValid(); a = a.next(), b = b.next()) {
+        ASSERT_TRUE(b.isValid());
+        ASSERT_EQ(layout->blockBoundingRect(a), fresh.document()->documentLayout()->blockBoundingRect(b))
+            << "block " << a.blockNumber();
+    }
+    EXPECT_EQ(layout->documentSize(), fresh.document()->documentLayout()->documentSize());
+    // A click finds the character under it.
+    const QTextBlock probe = live.document()->findBlockByNumber(120);
+    const QRectF r = layout->blockBoundingRect(probe);
+    EXPECT_EQ(layout->hitTest(r.topLeft() + QPointF(probe.layout()->lineAt(0).x() + 1, 5), Qt::FuzzyHit),
+              probe.position());
+}
+
+TEST(TextMirrorTest, TheCaretIsDrawnInItsOwnColour)
+{
+    // Qt's own caret inverts the background; ours takes the caret colour
+    // of the palette, whatever the text around it is drawn in.
+    TextStorage storage(QStringLiteral("Some words"), body());
+    TextMirror mirror;
+    mirror.setStorage(&storage);
+    mirror.document()->setTextWidth(400);
+    QImage image(400, 80, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.cursorPosition = 4;
+    context.palette.setColor(QPalette::Text, QColor(51, 153, 217));
+    mirror.document()->documentLayout()->draw(&painter, context);
+    painter.end();
+    int caretPixels = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) caretPixels += image.pixelColor(x, y) == QColor(51, 153, 217);
+    EXPECT_GT(caretPixels, 10);
+}
