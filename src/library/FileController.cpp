@@ -29,6 +29,17 @@ QString cleanPath(const QString& path)
     return QDir::cleanPath(path);
 }
 
+// A path the writer's command names: its folder made clean, its last
+// component kept exactly as given (cleaning would turn "x/.." into a
+// different item), so that the name can be checked.
+QString commandPath(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0) return path;
+    const QString folder = cleanPath(path.left(slash + 1));
+    return (folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/')) + path.mid(slash + 1);
+}
+
 QString lastComponent(const QString& path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
@@ -541,7 +552,7 @@ void refuse(const FileController::Completion& completion, const PlatformError& e
 void FileController::createDocument(const QString& path, const std::optional<QByteArray>& contents,
                                     Completion completion)
 {
-    QString target = cleanPath(path);
+    QString target = commandPath(path);
     if (!FolderListing::isDocumentExtension(extensionOf(lastComponent(target)))) target += QStringLiteral(".txt");
     if (auto error = checkDiskName(lastComponent(target))) {
         refuse(completion, *error);
@@ -562,7 +573,7 @@ void FileController::createDocument(const QString& path, const std::optional<QBy
 
 void FileController::createFolder(const QString& path, Completion completion)
 {
-    const QString target = cleanPath(path);
+    const QString target = commandPath(path);
     if (auto error = checkDiskName(lastComponent(target))) {
         refuse(completion, *error);
         return;
@@ -582,7 +593,7 @@ void FileController::createFolder(const QString& path, Completion completion)
 void FileController::moveFile(const QString& fromPath, const QString& toPath, Completion completion)
 {
     const QString from = cleanPath(fromPath);
-    QString to = cleanPath(toPath);
+    QString to = commandPath(toPath);
     if (from == to) {
         if (completion) completion(std::nullopt, nullptr);
         return;

@@ -457,7 +457,29 @@ PlatformResult<QString> FileManager::moveItemToTrash(const QString& path)
     struct stat st {};
     if (::lstat(native(path).constData(), &st) != 0) return errorFor(errno, Action::trash, path);
     QFile file(path);
-    if (file.moveToTrash()) return file.fileName();
+    if (file.moveToTrash()) {
+        const QString result = QFileInfo(file.fileName()).absoluteFilePath();
+        if (isInTrash(result)) return result;
+        // Without a Trash folder QFile::moveToTrash (Qt 6.4) files the item
+        // under the current folder: it goes back where it was.
+        if (renameWithoutReplacing(result, path) != 0)
+            return PlatformError(PlatformError::Code::writeFailed,
+                                 platformText("files.error.trash", "“%1” couldn't be moved to the Trash.").arg(nameOf(path)),
+                                 platformText("files.reason.misplaced", "There is no Trash on the disk it is on, and it "
+                                                                        "was left at “%1”.")
+                                     .arg(result),
+                                 path);
+        const QString filesFolder = QFileInfo(result).absolutePath();
+        QFile::remove(filesFolder + QStringLiteral("/../info/") + QFileInfo(result).fileName()
+                      + QStringLiteral(".trashinfo"));
+        QDir().rmdir(filesFolder);
+        QDir().rmdir(QDir::cleanPath(filesFolder + QStringLiteral("/../info")));
+        return PlatformError(PlatformError::Code::writeFailed,
+                             platformText("files.error.trash", "“%1” couldn't be moved to the Trash.").arg(nameOf(path)),
+                             platformText("files.reason.noTrash", "There is no Trash on the disk it is on.")
+                                 + QLatin1Char(' ') + platformText("files.reason.leftInPlace", "It was left where it is."),
+                             path);
+    }
     QString reason = file.errorString();
     if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
         reason = platformText("files.reason.noTrash", "There is no Trash on the disk it is on.");

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,7 +83,31 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
     m_rootWatch = wd;
     m_paths.insert(wd, QString());
     m_watches.insert(QString(), wd);
+    watchParent();
     return {};
+}
+
+void FolderWatcher::watchParent()
+{
+    if (m_parentWatch >= 0) ::inotify_rm_watch(m_fd, m_parentWatch);
+    m_parentWatch = -1;
+    if (m_root == QLatin1String("/")) return;
+    const QString parent = QFileInfo(m_root).absolutePath();
+    m_parentWatch = ::inotify_add_watch(m_fd, QFile::encodeName(parent).constData(),
+                                        IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR | IN_DONT_FOLLOW);
+}
+
+void FolderWatcher::setRoot(const QString& path)
+{
+    const bool newParent = QFileInfo(path).absolutePath() != QFileInfo(m_root).absolutePath();
+    m_root = path;
+    if (newParent) watchParent();
+}
+
+bool FolderWatcher::rootIsGone() const
+{
+    struct stat st {};
+    return m_rootFd >= 0 && ::fstat(m_rootFd, &st) == 0 && st.st_nlink == 0;
 }
 
 void FolderWatcher::stop()
@@ -91,7 +116,8 @@ void FolderWatcher::stop()
     m_notifier = nullptr;
     if (m_fd >= 0) ::close(m_fd);
     if (m_rootFd >= 0) ::close(m_rootFd);
-    m_fd = m_rootFd = m_rootWatch = -1;
+    m_fd = m_rootFd = m_rootWatch = m_parentWatch = -1;
+    m_rootGone = false;
     m_paths.clear();
     m_watches.clear();
     m_queue.clear();
@@ -130,7 +156,7 @@ void FolderWatcher::refreshRootPath()
 {
     const QString now = currentRootPath();
     if (now.isEmpty() || now == m_root) return;
-    m_root = now;
+    setRoot(now);
     m_queue.push_back({Kind::rootMoved, {}, now});
     deliver(false);
 }
@@ -258,8 +284,12 @@ void FolderWatcher::readEvents()
     // A parent folder renamed moves the root without telling it.
     const QString now = currentRootPath();
     if (!now.isEmpty() && now != m_root) {
-        m_root = now;
+        setRoot(now);
         m_queue.push_back({Kind::rootMoved, {}, now});
+    }
+    if (!m_rootGone && rootIsGone()) {
+        m_rootGone = true;
+        m_queue.push_back({Kind::rootDeleted});
     }
     deliver(false);
 }
@@ -267,9 +297,25 @@ void FolderWatcher::readEvents()
 void FolderWatcher::handle(int wd, quint32 mask, quint32 cookie, const QString& name)
 {
     if (mask & IN_IGNORED) {
+        if (wd == m_parentWatch) m_parentWatch = -1;
         if (const auto it = m_paths.find(wd); it != m_paths.end()) {
             if (m_watches.value(*it) == wd) m_watches.remove(*it);
             m_paths.erase(it);
+        }
+        return;
+    }
+    if (wd == m_parentWatch) {
+        // Only what happens to the root itself counts here.
+        if (name != QFileInfo(m_root).fileName()) return;
+        if ((mask & IN_DELETE) && !m_rootGone && rootIsGone()) {
+            m_rootGone = true;
+            m_queue.push_back({Kind::rootDeleted});
+        } else if (mask & IN_MOVED_FROM) {
+            const QString now = currentRootPath();
+            if (!now.isEmpty() && now != m_root) {
+                setRoot(now);
+                m_queue.push_back({Kind::rootMoved, {}, now});
+            }
         }
         return;
     }
@@ -279,13 +325,14 @@ void FolderWatcher::handle(int wd, quint32 mask, quint32 cookie, const QString& 
 
     if (wd == m_rootWatch) {
         if (mask & (IN_DELETE_SELF | IN_UNMOUNT)) {
-            m_queue.push_back({Kind::rootDeleted});
+            if (!m_rootGone) m_queue.push_back({Kind::rootDeleted});
+            m_rootGone = true;
             return;
         }
         if (mask & IN_MOVE_SELF) {
             const QString now = currentRootPath();
             if (!now.isEmpty() && now != m_root) {
-                m_root = now;
+                setRoot(now);
                 m_queue.push_back({Kind::rootMoved, {}, now});
             }
             return;

@@ -33,7 +33,9 @@ namespace lumora {
 // - rootMoved: the folder itself was renamed or moved (its new path is read
 //   from a descriptor held on it, so a rename of a parent folder is noticed
 //   too, at the next event or refreshRootPath());
-// - rootDeleted: the folder itself was deleted or its disk unmounted;
+// - rootDeleted: the folder itself was deleted or its disk unmounted (seen
+//   in its parent folder: the descriptor held on it keeps the kernel from
+//   reporting its deletion itself);
 // - needsReconcile: events were lost (the kernel's queue overflowed) or a
 //   folder could not be watched: the owner compares its picture with the
 //   disk. Watches renewed between beginRewatch() and endRewatch() stay, the
@@ -105,11 +107,16 @@ private:
     QString absolute(const QString& relative) const;
     QString relative(const QString& path) const;
     QString currentRootPath() const;
+    bool rootIsGone() const;
+    void setRoot(const QString& path);
+    void watchParent();
 
     int m_fd = -1;
     int m_rootFd = -1;
     int m_rootWatch = -1;
+    int m_parentWatch = -1; // the root's parent, for the root's own deletion
     QString m_root;
+    bool m_rootGone = false;
     QSocketNotifier* m_notifier = nullptr;
     QHash<int, QString> m_paths;   // watch descriptor -> folder relative to the root
     QHash<QString, int> m_watches; // folder relative to the root -> watch descriptor

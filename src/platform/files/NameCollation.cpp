@@ -10,7 +10,10 @@ namespace {
 QCollator& collator()
 {
     thread_local QCollator instance = [] {
-        QCollator c{QLocale()};
+        // The C locale collates by code point, without numbers or case;
+        // English is the neutral order then.
+        const QLocale system;
+        QCollator c{system.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : system};
         c.setNumericMode(true);
         c.setCaseSensitivity(Qt::CaseInsensitive);
         c.setIgnorePunctuation(false);
