@@ -89,6 +89,12 @@ File::File(const QString& path, FileController* controller, const Metadata& meta
 {
 }
 
+File::File(const File& source, const QString& path)
+    : m_name(source.m_name), m_detachedPath(path), m_sortKey(source.m_sortKey), m_controller(source.m_controller),
+      m_metadata(source.m_metadata)
+{
+}
+
 File::~File() = default;
 
 QString File::path() const
@@ -222,6 +228,12 @@ RegularFile::RegularFile(const QString& path, FileController* controller, const 
 {
 }
 
+RegularFile::RegularFile(const RegularFile& source, const QString& path)
+    : File(source, path), m_summary(source.m_summary)
+{
+    setDocument(source.document());
+}
+
 RegularFile::~RegularFile()
 {
     if (Document* bound = document()) {
@@ -329,6 +341,8 @@ Directory::Directory(const QString& path, Contents contents, FileController* con
     }
     sort();
 }
+
+Directory::Directory(const Directory& source, const QString& path) : File(source, path) {}
 
 Directory::~Directory()
 {
@@ -502,20 +516,30 @@ bool Directory::nameMatches(const QString& name, const QString& text)
 
 std::unique_ptr<File> Directory::filteredCopy(const File& node, const QString& text)
 {
+    return copyMatching(node, text, node.path());
+}
+
+// Copies share the source's names and sort keys and read nothing from disk:
+// a search makes one on every keystroke. A child's path comes from its new
+// parent, so only the top copy needs its own.
+std::unique_ptr<File> Directory::copyMatching(const File& node, const QString& text, const QString& path)
+{
     if (!node.isDirectory()) {
         if (!nameMatches(node.name(), text)) return nullptr;
-        const auto& source = static_cast<const RegularFile&>(node);
-        auto copy = std::make_unique<RegularFile>(node.path(), node.controller(), node.metadata());
-        copy->m_summary = source.summary();
-        copy->setDocument(source.document());
-        return copy;
+        return std::unique_ptr<File>(new RegularFile(static_cast<const RegularFile&>(node), path));
     }
     const auto& folder = static_cast<const Directory&>(node);
-    Contents matches = filterFiles(folder.contents(), text, folder);
-    if (matches.empty() && !nameMatches(node.name(), text)) return nullptr;
-    // The copies keep the source's order, which is already sorted.
-    auto copy = std::make_unique<Directory>(node.path(), Contents{}, node.controller(), node.metadata());
-    for (auto& child : matches) copy->insertAt(copy->count(), std::move(child));
+    std::unique_ptr<Directory> copy;
+    for (const auto& child : folder.contents()) {
+        auto match = copyMatching(*child, text, QString());
+        if (!match) continue;
+        if (!copy) copy.reset(new Directory(folder, path));
+        copy->insertAt(copy->count(), std::move(match)); // the source's order is sorted already
+    }
+    if (!copy) {
+        if (!nameMatches(node.name(), text)) return nullptr;
+        copy.reset(new Directory(folder, path));
+    }
     copy->expanded = true;
     return copy;
 }
@@ -524,7 +548,7 @@ Directory::Contents Directory::filterFiles(const Contents& files, const QString&
 {
     Contents result;
     for (const auto& node : files)
-        if (auto copy = filteredCopy(*node, text)) result.push_back(std::move(copy));
+        if (auto copy = copyMatching(*node, text, node->path())) result.push_back(std::move(copy));
     return result;
 }
 

@@ -109,6 +109,8 @@ public:
 
 protected:
     File(const QString& path, FileController* controller, const Metadata& metadata);
+    // A copy's node: the source's name, sort key and dates.
+    File(const File& source, const QString& path);
     // Tells the controller's observers that the node's shown data changed.
     void announceChange();
 
@@ -163,6 +165,7 @@ public:
 
 private:
     friend class Directory;
+    RegularFile(const RegularFile& source, const QString& path);
     void readSummaryInBackground();
 
     QString m_summary;
@@ -254,6 +257,8 @@ public:
     void forEach(const std::function<void(File&)>& fn) override;
 
 private:
+    Directory(const Directory& source, const QString& path);
+    static std::unique_ptr<File> copyMatching(const File& node, const QString& text, const QString& path);
     void adopt(File& node);
     void indexName(File& node);
     void unindexName(File& node);
