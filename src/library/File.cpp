@@ -139,11 +139,16 @@ void File::setVisible(bool visible)
 
 void File::update()
 {
+    if (refreshMetadata()) announceChange();
+}
+
+bool File::refreshMetadata()
+{
     const Metadata now = metadataOf(path());
     const bool changed = !(now == m_metadata);
     m_metadata = now;
     m_invalidated = !isVisible();
-    if (changed) announceChange();
+    return changed;
 }
 
 void File::setName(const QString& name)
@@ -164,8 +169,8 @@ void File::setPath(const QString& newPath)
         m_name = lastComponent(clean);
         m_sortKey = NameCollation::sortKey(m_name);
     }
-    update();
-    if (renamed) announceChange();
+    if (refreshMetadata() || renamed) announceChange();
+    if (!isDirectory() && isVisible()) static_cast<RegularFile*>(this)->readSummaryInBackground();
 }
 
 void File::forEach(const std::function<void(File&)>& fn)

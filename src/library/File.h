@@ -113,6 +113,8 @@ protected:
     File(const File& source, const QString& path);
     // Tells the controller's observers that the node's shown data changed.
     void announceChange();
+    // Reads the dates again; true when they changed.
+    bool refreshMetadata();
 
 private:
     friend class Directory;
@@ -164,6 +166,7 @@ public:
     static constexpr qsizetype summaryReadLimit = 64 * 1024;
 
 private:
+    friend class File;
     friend class Directory;
     RegularFile(const RegularFile& source, const QString& path);
     void readSummaryInBackground();
