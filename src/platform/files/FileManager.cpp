@@ -339,7 +339,7 @@ PlatformError FileManager::errorFor(int error, Action action, const QString& pat
     return PlatformError(code, description, reason, path);
 }
 
-QString FileManager::numberedPath(const QString& path, int n)
+QString FileManager::numberedPath(const QString& path, quint64 n)
 {
     const QFileInfo info(path);
     const QString name = info.fileName();
@@ -352,7 +352,7 @@ QString FileManager::numberedPath(const QString& path, int n)
 
 PlatformResult<QString> FileManager::createFile(const QString& path, const QByteArray& contents, bool numberOnClash)
 {
-    for (int n = 1;; ++n) {
+    for (quint64 n = 1;; ++n) {
         const QString candidate = n == 1 ? path : numberedPath(path, n);
         const QByteArray bytes = native(candidate);
         const int fd = ::open(bytes.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
@@ -375,7 +375,7 @@ PlatformResult<QString> FileManager::createFile(const QString& path, const QByte
 
 PlatformResult<QString> FileManager::createFolder(const QString& path, bool numberOnClash)
 {
-    for (int n = 1;; ++n) {
+    for (quint64 n = 1;; ++n) {
         const QString candidate = n == 1 ? path : numberedPath(path, n);
         if (::mkdir(native(candidate).constData(), 0777) != 0) {
             const int error = errno;

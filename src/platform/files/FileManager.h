@@ -54,9 +54,10 @@ public:
     // folder moved there counts as deleted).
     static bool isInTrash(const QString& path);
 
-    // "Notes.txt" numbered n: "Notes 2.txt"; a name without an extension,
-    // or a folder, gets the number at its end.
-    static QString numberedPath(const QString& path, int n);
+    // "Notes.txt" numbered n: "Notes 2.txt". The extension follows the last
+    // dot; a name without one gets the number at its end (a leading dot, as
+    // in ".notes", or a trailing one starts no extension).
+    static QString numberedPath(const QString& path, quint64 n);
 
     // The rename that never replaces, alone: 0 or the errno of the failure.
     // forceFallback skips renameat2 (tests of file systems that refuse it).
