@@ -112,8 +112,12 @@ bool FolderWatcher::rootIsGone() const
 
 void FolderWatcher::stop()
 {
-    delete m_notifier;
-    m_notifier = nullptr;
+    // Stopping may come from a handler of the notifier's own signal.
+    if (m_notifier) {
+        m_notifier->setEnabled(false);
+        m_notifier->deleteLater();
+        m_notifier = nullptr;
+    }
     if (m_fd >= 0) ::close(m_fd);
     if (m_rootFd >= 0) ::close(m_rootFd);
     m_fd = m_rootFd = m_rootWatch = m_parentWatch = -1;
