@@ -69,9 +69,9 @@ private:
         int width = 0;
         for (PivotedStackView* row : m_rows)
             if (!row->leading().isEmpty()) width = std::max(width, row->leadingBox()->sizeHint().width());
+        // A row without leading views starts its trailing ones at the pivot too.
         for (PivotedStackView* row : m_rows)
-            if (!row->leading().isEmpty() && row->leadingBox()->minimumWidth() != width)
-                row->leadingBox()->setMinimumWidth(width);
+            if (row->leadingBox()->minimumWidth() != width) row->leadingBox()->setMinimumWidth(width);
     }
 
     QList<PivotedStackView*> m_rows;

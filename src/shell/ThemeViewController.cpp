@@ -16,6 +16,8 @@ namespace {
 
 // Edits reach the stored list this long after the last one.
 constexpr int kSaveDelayMs = 1000;
+// Edits show in every window at most this often.
+constexpr int kRestyleIntervalMs = 40;
 
 std::shared_ptr<Theme> themeOf(const QVariant& value) { return value.value<std::shared_ptr<Theme>>(); }
 
@@ -58,6 +60,13 @@ ThemeViewController::ThemeViewController(QWidget* parent) : QWidget(parent), m_t
     views::pin(column, this, edgeInsets(16, 16, 16, 16));
     setMinimumSize(300, 300);
 
+    m_restyleTimer.setSingleShot(true);
+    m_restyleTimer.setInterval(kRestyleIntervalMs);
+    connect(&m_restyleTimer, &QTimer::timeout, this, [this] {
+        if (!m_restylePending) return;
+        restyle();
+        m_restyleTimer.start();
+    });
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(kSaveDelayMs);
     connect(&m_saveTimer, &QTimer::timeout, this, [] { Settings::shared().saveThemes(); });
@@ -73,6 +82,7 @@ ThemeViewController::~ThemeViewController()
 {
     m_themeObservation.reset();
     m_themesObservation.reset();
+    if (m_restylePending) restyle();
     saveEdits();
 }
 
@@ -133,6 +143,21 @@ void ThemeViewController::updateOppositeThemeMenu()
 
 void ThemeViewController::applyEdit()
 {
+    m_saveTimer.start();
+    // A chooser being dragged sends colours faster than every window can
+    // restyle: the first shows at once, those that follow together a moment
+    // later.
+    if (m_restyleTimer.isActive()) {
+        m_restylePending = true;
+        return;
+    }
+    restyle();
+    m_restyleTimer.start();
+}
+
+void ThemeViewController::restyle()
+{
+    m_restylePending = false;
     Settings& settings = Settings::shared();
     if (m_theme != settings.theme) {
         settings.setTheme(m_theme);
@@ -142,7 +167,6 @@ void ThemeViewController::applyEdit()
         settings.updateParsedStylesheet();
         NotificationCenter::defaultCenter().post(Notifications::themeDidChange);
     }
-    m_saveTimer.start();
 }
 
 void ThemeViewController::setForegroundColor(const QColor& color)

@@ -65,6 +65,7 @@ public:
 private:
     void themeDidChange();
     void applyEdit();
+    void restyle();
 
     std::shared_ptr<Theme> m_theme;
     // Each well's colour when its chooser opened (foreground, background,
@@ -75,6 +76,8 @@ private:
     ColorWell* m_cursorColorWell = nullptr;
     QComboBox* m_oppositeThemeButton = nullptr;
     QCheckBox* m_isDarkButton = nullptr;
+    QTimer m_restyleTimer;
+    bool m_restylePending = false;
     QTimer m_saveTimer;
     Observation m_themeObservation;
     Observation m_themesObservation;

@@ -324,6 +324,23 @@ TEST_F(ThemesEditor, NamesAreEditedInPlaceAndATakenOrBlankNameIsRefused)
     QTest::keyClick(field, Qt::Key_Escape);
     EXPECT_EQ(at(5)->id, QStringLiteral("Notes"));
 
+    // Clicking elsewhere ends the editing the same way: a taken name is
+    // refused and the field keeps the focus; a free one is taken.
+    field = startRenaming(5);
+    ASSERT_TRUE(field && field->hasFocus());
+    const QPoint elsewhere = list.tableView()->visualRect(row(list, 0)).center();
+    field->setText("Dark");
+    QTest::mouseClick(list.tableView()->viewport(), Qt::LeftButton, {}, elsewhere);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shell.dialogs.errors.size(), 4);
+    ASSERT_EQ(list.tableView()->indexWidget(row(list, 5)), field);
+    EXPECT_TRUE(field->hasFocus());
+    field->setText("Midnight");
+    QTest::mouseClick(list.tableView()->viewport(), Qt::LeftButton, {}, elsewhere);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(at(5)->id, QStringLiteral("Midnight"));
+    EXPECT_EQ(shell.dialogs.errors.size(), 4);
+
     // Built-in themes are not renamed.
     EXPECT_FALSE(startRenaming(0));
 }
@@ -407,9 +424,15 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     // Editing is not choosing: the chosen theme and the appearance switch
     // are left as they were.
     EXPECT_EQ(defaults.object("automaticallySwitchTheme"), automatic);
+    // Colours that come in a rush restyle the windows once more, together.
+    for (int red = 100; red < 110; ++red) chooser->setCurrentColor(QColor(red, 30, 40));
+    EXPECT_EQ(themeChanges, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return themeChanges == 2; }));
+    EXPECT_EQ(settings.parsedStylesheet->foregroundColor->toQColor().rgb(), QColor(109, 30, 40).rgb());
+    QTest::qWait(60);
     chooser->reject();
     EXPECT_EQ(at(0)->foregroundColor, original);
-    EXPECT_EQ(themeChanges, 2);
+    EXPECT_EQ(themeChanges, 3);
 
     // A choice kept is saved shortly after, and a chooser still open when
     // the theme changes elsewhere is closed, keeping its colour.
@@ -430,7 +453,7 @@ TEST_F(ThemesEditor, LooksFinishedInLightAndDark)
     QWidget* window = ThemesTableViewController::makeThemesWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     const QDir dir(QString::fromLocal8Bit(qgetenv("LUMORA_SCREENSHOT_DIR")));
-    for (int row : {0, 1}) {
+    for (int row : {0, 1, 4}) {
         settings.setTheme(at(row));
         QCoreApplication::processEvents();
         const QImage image = window->grab().toImage();
@@ -440,10 +463,11 @@ TEST_F(ThemesEditor, LooksFinishedInLightAndDark)
         const QColor middle = image.pixelColor(image.width() * 3 / 4, image.height() - 10);
         EXPECT_EQ(middle.lightness() < 128, at(row)->isDark) << row;
         if (!dir.path().isEmpty() && dir.path() != ".")
-            image.save(dir.filePath(row ? "themes-editor-dark.png" : "themes-editor-light.png"));
+            image.save(dir.filePath(QStringLiteral("themes-editor-%1.png").arg(at(row)->id)));
     }
     // Closing the editor writes the list.
     at(4)->cursorColor = Color(0.9, 0.1, 0.1);
     window->close();
     EXPECT_EQ(restarted()->themes[4]->cursorColor, Color(0.9, 0.1, 0.1));
 }
+
