@@ -130,6 +130,8 @@ PlatformResult<QByteArray> DocumentBase::readFileBytes(const QString& path) cons
 PlatformStatus DocumentBase::readFromFile(const QString& path, const QString& type)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
+    // A save of this file that was killed part way is mended first.
+    cleanUpInterruptedWrite(absolute);
     // Taken before reading: a change made while reading shows up as a change
     // at the next save, never as nothing.
     const FileFingerprint fingerprint = FileFingerprint::of(absolute);

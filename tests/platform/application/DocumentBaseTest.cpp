@@ -184,6 +184,28 @@ TEST_F(DocumentBaseTest, AFullDiskIsAFailedSaveNeverAnEmptyFile)
     EXPECT_EQ(readFile(path), QByteArray("the old text and more"));
 }
 
+// A save killed while writing in place (the file has a second name) is
+// mended when the document is opened next: the old text comes back whole.
+TEST_F(DocumentBaseTest, OpeningMendsASaveKilledMidway)
+{
+    auto doc = open("the old text");
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(dir + "/Twin.md").constData()), 0);
+    doc->text = QStringLiteral("short"); // the new bytes land over the old ones, not yet cut to length
+    doc->edit(QString());
+    struct Killed {};
+    setFileWriteFaultHook([](const char* step) -> int {
+        if (std::string_view(step) == "truncate") throw Killed{};
+        return 0;
+    });
+    EXPECT_THROW(doc->save(), Killed);
+    setFileWriteFaultHook({});
+    doc.reset();
+    TextDocument again;
+    ASSERT_TRUE(again.readFromFile(path, QStringLiteral("text/plain")).ok());
+    EXPECT_EQ(readFile(path), QByteArray("the old text"));
+    EXPECT_EQ(readFile(dir + "/Twin.md"), QByteArray("the old text"));
+}
+
 TEST_F(DocumentBaseTest, ReadOnlyFilesAreNotReplaced)
 {
     if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
