@@ -6,7 +6,7 @@
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/Fonts.h"
 #include "settings/LumoraError.h"
 

@@ -1,6 +1,6 @@
 #include "settings/ViewUtilities.h"
 
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QAbstractItemView>
 #include <QAction>

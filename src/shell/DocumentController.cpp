@@ -12,7 +12,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "settings/Settings.h"
 #include "settings/ViewUtilities.h"
 #include "shell/ApplicationStyle.h"

@@ -3,7 +3,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <algorithm>
 #include <cstdio>

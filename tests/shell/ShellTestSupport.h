@@ -5,7 +5,7 @@
 #include "document/DocumentViewController.h"
 #include "document/TextView.h"
 #include "platform/application/DocumentWindowBase.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/TextStorage.h"
 #include "platform/text/UndoManager.h"
 #include "shell/Dialogs.h"
