@@ -1,6 +1,7 @@
 #include "shell/SupportTheDeveloperViewController.h"
 
 #include "platform/application/ActionDispatcher.h"
+#include "platform/application/Responder.h"
 #include "platform/foundation/Localization.h"
 #include "settings/ViewUtilities.h"
 #include "shell/Dialogs.h"
@@ -156,9 +157,23 @@ SupportTheDeveloperViewController::SupportTheDeveloperViewController(InAppPurcha
 
 SupportTheDeveloperViewController::~SupportTheDeveloperViewController() { m_controller.clearDelegate(this); }
 
+namespace {
+
+// The donation window: no close box of its own; its Close button, Escape
+// and File ▸ Close close it.
+class SupportWindow : public QDialog, public Responder {
+public:
+    SupportWindow() : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    {
+        addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
+    }
+};
+
+} // namespace
+
 QWidget* SupportTheDeveloperViewController::showSupportWindow(InAppPurchaseController& controller)
 {
-    auto* window = new QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    auto* window = new SupportWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(QString());
     window->setModal(false);
@@ -190,10 +205,15 @@ void SupportTheDeveloperViewController::showEvent(QShowEvent* event)
 
 void SupportTheDeveloperViewController::reloadData()
 {
-    for (const Row& row : m_rows) delete row.view;
+    auto* rowsLayout = static_cast<QVBoxLayout*>(m_rowsView->layout());
+    // Later: a row's own button may be what led here.
+    for (const Row& row : m_rows) {
+        rowsLayout->removeWidget(row.view);
+        row.view->hide();
+        row.view->deleteLater();
+    }
     m_rows.clear();
     const auto& products = m_controller.products();
-    auto* rowsLayout = static_cast<QVBoxLayout*>(m_rowsView->layout());
     for (size_t i = 0; i < products.size(); ++i) {
         QWidget* view = makeRow(products[i], int(i));
         rowsLayout->insertWidget(int(i), view);

@@ -1,5 +1,6 @@
 #include "shell/ThemesTableViewController.h"
 
+#include "platform/application/Responder.h"
 #include "platform/foundation/Localization.h"
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
@@ -290,9 +291,22 @@ private:
 
 // The window -------------------------------------------------------------------------
 
+namespace {
+
+// The editor's window, closed by File ▸ Close like any other.
+class ThemesWindow : public QWidget, public Responder {
+public:
+    ThemesWindow() : QWidget(nullptr, Qt::Window)
+    {
+        addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
+    }
+};
+
+} // namespace
+
 QWidget* ThemesTableViewController::makeThemesWindow()
 {
-    auto* window = new QWidget(nullptr, Qt::Window);
+    auto* window = new ThemesWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(QString());
     auto* list = new ThemesTableViewController;

@@ -333,6 +333,11 @@ TEST(DonationSheet, WithoutAStoreOneCalmLineSaysSo)
         window->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath("donation-unavailable.png"));
     QTest::mouseClick(sheet->closeButton(), Qt::LeftButton);
     EXPECT_FALSE(window->isVisible());
+
+    // File ▸ Close closes it as well.
+    QWidget* another = SupportTheDeveloperViewController::showSupportWindow(InAppPurchaseController::shared());
+    ASSERT_TRUE(ActionDispatcher::instance().sendAction("performClose:", nullptr, sheetIn(another)->closeButton()));
+    EXPECT_FALSE(another->isVisible());
 }
 
 TEST(DonationSheet, LooksFinishedInLightAndDark)

@@ -3,9 +3,9 @@
 // and what reaches the stored theme list across a restart.
 #include "ShellTestSupport.h"
 
+#include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "markdown/ParsedMarkdownStylesheet.h"
 #include "settings/Settings.h"
 #include "settings/ViewUtilities.h"
 #include "shell/MainMenu.h"
@@ -401,6 +401,15 @@ TEST_F(ThemesEditor, TheFormEditsTheCurrentThemeLiveAndKeepsPairsMutual)
 
 TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
 {
+    Shell shell(true);
+    const QString path = freshDirectory("colours") + "/words.txt";
+    writeFile(path, "Words\n");
+    Document* document = shell.open(path);
+    ASSERT_TRUE(document && windowOf(document));
+    const auto colourOfText = [&] {
+        const AttributeValue value = document->data().textStorage().attributes(0).value(AttributeKey::ForegroundColor);
+        return value.color() ? value.color()->toQColor().rgb() : QRgb(0);
+    };
     ThemeViewController form;
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -420,6 +429,7 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     chooser->setCurrentColor(QColor(200, 30, 40));
     EXPECT_EQ(at(0)->foregroundColor.toQColor(), QColor(200, 30, 40));
     EXPECT_EQ(settings.parsedStylesheet->foregroundColor->toQColor().rgb(), QColor(200, 30, 40).rgb());
+    EXPECT_EQ(colourOfText(), QColor(200, 30, 40).rgb()); // the open document shows it
     EXPECT_EQ(themeChanges, 1);
     // Editing is not choosing: the chosen theme and the appearance switch
     // are left as they were.
@@ -442,6 +452,7 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     EXPECT_FALSE(form.backgroundColorWell()->chooser());
     EXPECT_EQ(at(0)->backgroundColor.toQColor(), QColor(250, 240, 220));
     EXPECT_EQ(form.theme(), at(2));
+    EXPECT_EQ(windowOf(document)->window()->palette().color(QPalette::Window), at(2)->backgroundColor.toQColor());
     form.saveEdits();
     EXPECT_EQ(restarted()->themes[0]->backgroundColor.toQColor(), QColor(250, 240, 220));
 }
@@ -465,9 +476,11 @@ TEST_F(ThemesEditor, LooksFinishedInLightAndDark)
         if (!dir.path().isEmpty() && dir.path() != ".")
             image.save(dir.filePath(QStringLiteral("themes-editor-%1.png").arg(at(row)->id)));
     }
-    // Closing the editor writes the list.
+    // Closing the editor (File ▸ Close) writes the list.
     at(4)->cursorColor = Color(0.9, 0.1, 0.1);
-    window->close();
+    ASSERT_TRUE(ActionDispatcher::instance().sendAction("performClose:", nullptr,
+                                                        window->findChild<ThemesTableViewController*>()->tableView()));
+    EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(restarted()->themes[4]->cursorColor, Color(0.9, 0.1, 0.1));
 }
 
