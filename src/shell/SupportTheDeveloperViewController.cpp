@@ -17,7 +17,6 @@
 #include <QShowEvent>
 #include <QTimerEvent>
 
-#include <cmath>
 
 namespace lumora {
 
