@@ -4,6 +4,7 @@
 #include "markdown/Markdown.h"
 #include "markdown/TextNavigation.h"
 #include "platform/application/Menu.h"
+#include "platform/files/FileWriter.h"
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Dispatch.h"
@@ -11,7 +12,6 @@
 
 #include <QFileInfo>
 #include <QPointer>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -258,20 +258,12 @@ void Document::exportAsHTML()
         presentError(encoded.error());
         return;
     }
-    QSaveFile file(*location);
-    const auto writeFailed = [&] {
-        PlatformError error(PlatformError::Code::writeFailed,
-                            platformText("document.error.export", "The HTML file “%1” couldn't be saved.")
-                                .arg(QFileInfo(*location).fileName()),
-                            file.errorString(), *location);
-        file.cancelWriting();
+    if (auto status = writeFileSafely(*location, encoded->bytes); !status) {
+        PlatformError error = status.error();
+        error.errorDescription = platformText("document.error.export", "The HTML file “%1” couldn't be saved.")
+                                     .arg(QFileInfo(*location).fileName());
         presentError(error);
-    };
-    if (!file.open(QIODevice::WriteOnly) || file.write(encoded->bytes) != encoded->bytes.size()) {
-        writeFailed();
-        return;
     }
-    if (!file.commit()) writeFailed();
 }
 
 } // namespace lumora

@@ -7,7 +7,7 @@
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "settings/URLExtensions.h"
 
 #include <QDebug>

@@ -2,7 +2,7 @@
 
 #include "library/FileController.h"
 #include "platform/files/Bookmark.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QDir>
 #include <QFileInfo>

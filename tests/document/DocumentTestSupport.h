@@ -2,7 +2,7 @@
 
 #include "document/Document.h"
 #include "document/DocumentEditor.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QStringList>
 

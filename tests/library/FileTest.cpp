@@ -2,7 +2,7 @@
 
 #include "LibraryTestSupport.h"
 #include "document/Document.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QDir>
 

@@ -5,7 +5,7 @@
 #include "library/Library.h"
 #include "library/LibraryController.h"
 #include "platform/files/FolderListing.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include "support/TestEnvironment.h"
 

@@ -8,7 +8,7 @@
 #include "library/Library.h"
 #include "library/LibraryController.h"
 #include "platform/files/FolderWatcher.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

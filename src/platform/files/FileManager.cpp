@@ -1,5 +1,7 @@
 #include "platform/files/FileManager.h"
 
+#include "platform/files/FileWriter.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -257,7 +259,7 @@ PlatformStatus moveAcrossFileSystems(const QString& from, const QString& to)
                              platformText("files.error.moveOriginalKept",
                                           "“%1” was copied to “%2”, but the original couldn't be removed.")
                                  .arg(nameOf(from), nameOf(parentOf(to))),
-                             QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.'), from);
+                             fileErrorReason(error), from);
     syncFolder(parentOf(from));
     return {};
 }
@@ -307,24 +309,11 @@ PlatformError FileManager::errorFor(int error, Action action, const QString& pat
         code = PlatformError::Code::permissionDenied;
         reason = platformText("files.reason.permission", "You don't have permission to change that folder.");
         break;
-    case EROFS:
-        reason = platformText("files.reason.readOnly", "The disk is read-only.");
-        break;
-    case ENOSPC:
-    case EDQUOT:
-        reason = platformText("files.reason.full", "There is not enough room on the disk.");
-        break;
     case ENOENT:
         code = PlatformError::Code::fileNotFound;
         reason = action == Action::createFile || action == Action::createFolder
-                     ? platformText("files.reason.noFolder", "Its folder no longer exists.")
+                     ? fileErrorReason(error)
                      : platformText("files.reason.missing", "It is no longer there.");
-        break;
-    case ENAMETOOLONG:
-        reason = platformText("files.reason.nameTooLong", "The name is too long.");
-        break;
-    case ENOTDIR:
-        reason = platformText("files.reason.notFolder", "Part of the path is not a folder.");
         break;
     case EINVAL:
         if (action == Action::move || action == Action::rename) {
@@ -333,7 +322,7 @@ PlatformError FileManager::errorFor(int error, Action action, const QString& pat
         }
         [[fallthrough]];
     default:
-        reason = QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
+        reason = fileErrorReason(error);
         break;
     }
     return PlatformError(code, description, reason, path);
@@ -354,15 +343,24 @@ PlatformResult<QString> FileManager::createFile(const QString& path, const QByte
 {
     for (quint64 n = 1;; ++n) {
         const QString candidate = n == 1 ? path : numberedPath(path, n);
+        const bool last = !numberOnClash || n >= 100000;
+        if (!contents.isEmpty()) {
+            // A file with contents is written by the checked writer, which
+            // never replaces anything when told to create only.
+            const PlatformStatus written = writeFileSafely(candidate, contents, FileWriteOptions{true});
+            if (written) return candidate;
+            if (written.error().code == PlatformError::Code::fileExists && !last) continue;
+            return written.error();
+        }
+        // An empty file is made exclusively: nothing to write, nothing to replace.
         const QByteArray bytes = native(candidate);
         const int fd = ::open(bytes.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0) {
             const int error = errno;
-            if (error == EEXIST && numberOnClash && n < 100000) continue;
+            if (error == EEXIST && !last) continue;
             return errorFor(error, Action::createFile, candidate);
         }
-        int error = writeAll(fd, contents.constData(), size_t(contents.size()));
-        if (!error && ::fsync(fd) != 0) error = errno;
+        int error = ::fsync(fd) == 0 ? 0 : errno;
         if (::close(fd) != 0 && !error) error = errno;
         if (!error) error = syncFolder(parentOf(candidate));
         if (error) {

@@ -56,7 +56,8 @@ TEST(FileManager, CreatesExclusivelyAndNumbersOnAClash)
 
     const auto refused = FileManager::createFile(folder + "/Notes.txt", "new", false);
     ASSERT_FALSE(refused.ok());
-    EXPECT_TRUE(refused.error().recoverySuggestion.contains("Notes.txt"));
+    EXPECT_EQ(refused.error().code, PlatformError::Code::fileExists);
+    EXPECT_TRUE(refused.error().message().contains("Notes.txt"));
     EXPECT_EQ(readFile(folder + "/Notes.txt"), "keep me");
 
     EXPECT_EQ(*FileManager::createFile(folder + "/Notes.txt", "two", true), folder + "/Notes 2.txt");
