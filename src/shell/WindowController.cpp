@@ -338,12 +338,15 @@ void WindowController::togglePreviewWindow()
     m_preview->updatePreview();
     m_preview->show();
     // The first time, without a frame of its own yet: beside the document
-    // window, to its right when there is room, else to its left, else over
-    // its right side (placed once shown, when its frame is known).
+    // window and as tall, to its right when there is room, else to its
+    // left, else over its right side (placed once shown, when its frame is
+    // known).
     if (place) {
         const QRect window = m_window->frameGeometry();
         QScreen* screen = m_window->screen() ? m_window->screen() : QGuiApplication::primaryScreen();
         const QRect area = screen ? screen->availableGeometry() : window;
+        const int decoration = m_preview->frameGeometry().height() - m_preview->height();
+        m_preview->resize(m_preview->width(), std::min(window.height(), area.height()) - decoration);
         const QSize frame = m_preview->frameGeometry().size();
         int x = window.right() + 1 + kPreviewGap;
         if (x + frame.width() > area.right() + 1) x = window.left() - kPreviewGap - frame.width();

@@ -36,15 +36,6 @@ public:
     void openDocumentWithoutDisplay(const QString&, OpenCompletion completion) override { completion(nullptr, {}); }
 };
 
-class Prompter : public DocumentPrompter {
-public:
-    QList<PlatformError> errors;
-    SaveChoice askToSaveChanges(DocumentBase&) override { return SaveChoice::cancel; }
-    std::optional<QString> chooseSaveLocation(DocumentBase&) override { return std::nullopt; }
-    ExternalChangeChoice askAboutExternalChange(DocumentBase&) override { return ExternalChangeChoice::keepMine; }
-    void presentError(DocumentBase&, const PlatformError& error) override { errors << error; }
-};
-
 class DocumentTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -72,7 +63,7 @@ protected:
     }
 
     ScriptedHost host;
-    Prompter prompter;
+    RecordingPrompter prompter;
     QString dir;
     QString path;
 };

@@ -4,7 +4,6 @@
 
 #include "DocumentTestSupport.h"
 #include "document/Document.h"
-#include "multimarkdown_binding/MultiMarkdown.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 #include "support/WebEngine.h"
@@ -79,10 +78,7 @@ class PreviewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Document::setHTMLConverter([](const QString& markdown) {
-            return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
-                                          MultiMarkdown::LocalizationLanguage::english);
-        });
+        installHTMLConverter();
         dir = freshDirectory(QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     }
     void TearDown() override { Document::setHTMLConverter({}); }

@@ -6,7 +6,6 @@
 #include "document/Document.h"
 #include "document/PrintAccessoryViewController.h"
 #include "document/PrintView.h"
-#include "multimarkdown_binding/MultiMarkdown.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
@@ -90,10 +89,7 @@ protected:
     void SetUp() override
     {
         UserDefaults::standard().remove(QStringLiteral("applyMarkdown"));
-        Document::setHTMLConverter([](const QString& markdown) {
-            return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
-                                          MultiMarkdown::LocalizationLanguage::english);
-        });
+        installHTMLConverter();
         dir = freshDirectory(QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setPageSize(QPageSize(QPageSize::Letter));
@@ -264,14 +260,7 @@ TEST_F(PrintTest, EmptyDocumentsAddNoPagesAndAllEmptyPrintsNothing)
     EXPECT_FALSE(QFileInfo::exists(printer.outputFileName()));
 
     // The document's own command says so too, without opening the panel.
-    class Prompter : public DocumentPrompter {
-    public:
-        QList<PlatformError> errors;
-        SaveChoice askToSaveChanges(DocumentBase&) override { return SaveChoice::cancel; }
-        std::optional<QString> chooseSaveLocation(DocumentBase&) override { return std::nullopt; }
-        ExternalChangeChoice askAboutExternalChange(DocumentBase&) override { return ExternalChangeChoice::keepMine; }
-        void presentError(DocumentBase&, const PlatformError& error) override { errors << error; }
-    } prompter;
+    RecordingPrompter prompter;
     DocumentBase::setPrompter(&prompter);
     bool panelOpened = false;
     QTimer watch; // gone with the test, so it never fires in another
