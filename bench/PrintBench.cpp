@@ -5,7 +5,7 @@
 #include "document/PreviewViewController.h"
 #include "document/PrintView.h"
 #include "multimarkdown_binding/MultiMarkdown.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "support/MarkdownCorpus.h"
 
 #include <QEventLoop>

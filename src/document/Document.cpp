@@ -7,6 +7,7 @@
 #include "markdown/TextNavigation.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
+#include "platform/files/FileWriter.h"
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Dispatch.h"
@@ -14,7 +15,6 @@
 
 #include <QFileInfo>
 #include <QPointer>
-#include <QSaveFile>
 #include <QWidget>
 
 #include <algorithm>
@@ -313,20 +313,12 @@ void Document::exportAsHTML()
         presentError(encoded.error());
         return;
     }
-    QSaveFile file(*location);
-    const auto writeFailed = [&] {
-        PlatformError error(PlatformError::Code::writeFailed,
-                            platformText("document.error.export", "The HTML file “%1” couldn't be saved.")
-                                .arg(QFileInfo(*location).fileName()),
-                            file.errorString(), *location);
-        file.cancelWriting();
+    if (auto status = writeFileSafely(*location, encoded->bytes); !status) {
+        PlatformError error = status.error();
+        error.errorDescription = platformText("document.error.export", "The HTML file “%1” couldn't be saved.")
+                                     .arg(QFileInfo(*location).fileName());
         presentError(error);
-    };
-    if (!file.open(QIODevice::WriteOnly) || file.write(encoded->bytes) != encoded->bytes.size()) {
-        writeFailed();
-        return;
     }
-    if (!file.commit()) writeFailed();
 }
 
 } // namespace lumora

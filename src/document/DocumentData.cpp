@@ -7,7 +7,7 @@
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/TextBoundaries.h"
 #include "settings/Settings.h"
 

@@ -1,8 +1,8 @@
 #include "document/EncodingView.h"
 
 #include "platform/files/Encodings.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
 #include "settings/ViewUtilities.h"
 
 #include <QComboBox>

@@ -2,6 +2,7 @@
 
 #include "document/Document.h"
 #include "document/DocumentEditor.h"
+#include "platform/files/FileWriter.h"
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
 #include "settings/Theme.h"
@@ -272,14 +273,10 @@ void PreviewViewController::loadHTML(const QString& html, const QString& folder)
         m_folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/lumora-preview-XXXXXX"));
     const QString path = m_folder->filePath(QStringLiteral("preview-%1.html").arg(++m_loads));
     const QByteArray bytes = pageHTML(html, folder, QUrl::fromLocalFile(path)).toUtf8();
-    QFile file(path);
-    const bool written = m_folder->isValid() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(bytes) == bytes.size() && file.flush();
-    file.close();
+    const bool written = m_folder->isValid() && writeFileSafely(path, bytes).ok();
     // The page before stays until its file is no longer needed.
     QFile::remove(m_folder->filePath(QStringLiteral("preview-%1.html").arg(m_loads - 2)));
     if (!written) {
-        file.remove();
         m_page->expectLoad();
         m_page->setHtml(pageHTML(QStringLiteral("<p>%1</p>").arg(localized("preview.error.tooLarge").toHtmlEscaped()), {}));
         return;

@@ -1,8 +1,8 @@
 #include "document/PrintAccessoryViewController.h"
 
 #include "document/PrintView.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
 #include "settings/ViewUtilities.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "document/PrintView.h"
 
+#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
 
 #include <QFileInfo>
 #include <QPageRanges>

@@ -9,7 +9,7 @@
 #include "platform/application/Menu.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"

@@ -4,7 +4,7 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "shell/DocumentController.h"
 #include "shell/WindowController.h"
 

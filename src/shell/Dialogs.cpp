@@ -5,8 +5,9 @@
 #include "document/EncodingView.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/DocumentWindowBase.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
+#include "shell/DocumentController.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -187,6 +188,12 @@ void StandardDialogs::presentApplicationError(const PlatformError& error)
     if (error.isCancellation()) return;
     ask(ActionDispatcher::instance().keyWindow(), error.errorDescription, error.recoverySuggestion,
         {localized("dialog.button.ok")}, 0);
+}
+
+void presentApplicationError(const PlatformError& error)
+{
+    if (DocumentController* controller = DocumentController::shared()) controller->presentError(error);
+    else StandardDialogs().presentApplicationError(error);
 }
 
 QStringList StandardDialogs::chooseFilesToOpen()

@@ -59,4 +59,8 @@ private:
     QString m_lastFolder;
 };
 
+// Presents an error of the application: through the document controller's
+// dialogs when there is one, else in a message box of its own.
+void presentApplicationError(const PlatformError& error);
+
 } // namespace lumora

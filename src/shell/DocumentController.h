@@ -108,6 +108,11 @@ public:
     // Markdown switch, shown in a window of its own with its title strip.
     PlatformResult<Document*> duplicateDocument(Document& source);
 
+    // A new donation window (every call opens another); also opened by
+    // the notification "SupportTheDeveloperNotification".
+    QWidget* showSupportWindow();
+    static constexpr QLatin1String supportTheDeveloperNotification{"SupportTheDeveloperNotification"};
+
     // Quitting: remembers the open windows, then closes every document
     // (each may ask to save). False keeps the application running.
     bool applicationShouldTerminate();

@@ -5,7 +5,7 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/Fonts.h"
 #include "settings/Settings.h"
 

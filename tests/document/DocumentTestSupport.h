@@ -3,7 +3,7 @@
 #include "document/Document.h"
 #include "document/DocumentEditor.h"
 #include "multimarkdown_binding/MultiMarkdown.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QStringList>
 

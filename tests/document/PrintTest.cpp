@@ -6,7 +6,7 @@
 #include "document/Document.h"
 #include "document/PrintAccessoryViewController.h"
 #include "document/PrintView.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 

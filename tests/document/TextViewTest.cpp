@@ -2,7 +2,7 @@
 
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/Fonts.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"

@@ -1,6 +1,6 @@
 #include "library/File.h"
 
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "document/Document.h"
 #include "platform/files/Encodings.h"
 #include "platform/files/TextFileCodec.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "markdown/MarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "settings/Settings.h"
 #include "support/TestEnvironment.h"
 

@@ -5,7 +5,7 @@
 #include "document/DocumentViewController.h"
 #include "document/TextView.h"
 #include "platform/application/DocumentWindowBase.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/TextStorage.h"
 #include "platform/text/UndoManager.h"
 #include "shell/Dialogs.h"
@@ -109,6 +109,16 @@ inline bool activate(WindowController* window)
 }
 
 inline QString textOf(const Document* document) { return document->data().textStorage().string(); }
+
+// Deletes the top-level windows that hold a Content.
+template <typename Content>
+void closeWindows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->findChild<Content*>()) windows << window;
+    for (const QPointer<QWidget>& window : windows) delete window.data();
+}
 
 } // namespace lumora::test
 

@@ -1,11 +1,12 @@
 #include "platform/application/DocumentBase.h"
 
+#include "platform/files/FileWriter.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace lumora {
 
@@ -33,20 +34,19 @@ PlatformError writeError(const QString& path, PlatformError::Code code, const QS
                          suggestion, path);
 }
 
-PlatformError writeError(const QString& path, const QFileDevice& file)
+// The writer's own words for a failed write: what to do next depends on why.
+PlatformError writeError(const QString& path, const PlatformError& failure)
 {
-    if (file.error() == QFileDevice::PermissionsError)
-        return writeError(path, PlatformError::Code::permissionDenied,
-                          platformText("document.error.write.permission",
-                                       "You don't have permission to save it in that folder. "
-                                       "Use Save As to save it somewhere else."));
     if (!QFileInfo(path).dir().exists())
         return writeError(path, PlatformError::Code::writeFailed,
                           platformText("document.error.write.noFolder",
                                        "Its folder no longer exists. Use Save As to save it somewhere else."));
-    return writeError(path, PlatformError::Code::writeFailed,
-                      platformText("document.error.write.detail", "%1. Check that the disk has room and try again.")
-                          .arg(file.errorString()));
+    if (failure.code == PlatformError::Code::permissionDenied)
+        return writeError(path, PlatformError::Code::permissionDenied,
+                          platformText("document.error.write.permission",
+                                       "You don't have permission to save it in that folder. "
+                                       "Use Save As to save it somewhere else."));
+    return writeError(path, failure.code, failure.recoverySuggestion);
 }
 
 } // namespace
@@ -130,6 +130,8 @@ PlatformResult<QByteArray> DocumentBase::readFileBytes(const QString& path) cons
 PlatformStatus DocumentBase::readFromFile(const QString& path, const QString& type)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
+    // A save of this file that was killed part way is mended first.
+    cleanUpInterruptedWrite(absolute);
     // Taken before reading: a change made while reading shows up as a change
     // at the next save, never as nothing.
     const FileFingerprint fingerprint = FileFingerprint::of(absolute);
@@ -260,14 +262,7 @@ PlatformStatus DocumentBase::writeFile(const QString& path, const QString& type)
         if (error.filePath.isEmpty()) error.filePath = path;
         return error;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return writeError(path, file);
-    if (file.write(*data) != data->size()) {
-        const PlatformError error = writeError(path, file);
-        file.cancelWriting();
-        return error;
-    }
-    if (!file.commit()) return writeError(path, file);
+    if (auto status = writeFileSafely(path, *data); !status) return writeError(path, status.error());
     m_fingerprint = FileFingerprint::of(path);
     m_autosaveTimer.stop();
     m_autosaveErrorShown = false;
@@ -305,7 +300,12 @@ QString DocumentBase::asidePath(const char* labelKey, const char* english) const
 PlatformResult<QString> DocumentBase::copyTheirsAside()
 {
     const QString aside = asidePath("document.aside.theirs", "changed elsewhere %1");
-    if (QFile::copy(m_filePath, aside)) return aside;
+    QFile theirs(m_filePath);
+    if (theirs.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = theirs.readAll();
+        if (theirs.error() == QFileDevice::NoError && writeFileSafely(aside, bytes, {.createOnly = true}))
+            return aside;
+    }
     // Gone meanwhile: there is no other version to keep.
     if (!QFileInfo::exists(m_filePath)) return QString();
     return writeError(m_filePath, PlatformError::Code::writeFailed,
@@ -320,13 +320,7 @@ PlatformResult<QString> DocumentBase::writeMineAside()
     auto data = dataOfType(m_fileType);
     if (!data) return data.error();
     const QString aside = asidePath("document.aside.mine", "unsaved edits %1");
-    QFile file(aside);
-    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(*data) == data->size() && file.flush()) {
-        file.close();
-        return aside;
-    }
-    file.close();
-    file.remove();
+    if (writeFileSafely(aside, *data, {.createOnly = true})) return aside;
     return writeError(m_filePath, PlatformError::Code::writeFailed,
                       platformText("document.error.aside.mine",
                                    "Your edits couldn't be saved aside at “%1”, so the other version was not "

@@ -1,7 +1,7 @@
 #include "platform/application/DocumentControllerBase.h"
 
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QDebug>
 #include <QDir>

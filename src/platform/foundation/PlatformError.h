@@ -22,6 +22,7 @@ struct PlatformError {
         cannotEncode,       // a character the encoding cannot hold
         readFailed,
         writeFailed,
+        fileExists,         // something is already at a path that must be new
         locked,             // the document is locked and is never written
         noFile,             // an operation that needs a file on an untitled document
     };

@@ -2,6 +2,8 @@
 
 #include "support/TestEnvironment.h"
 
+#include "platform/files/FileWriter.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -9,6 +11,8 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <string_view>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,6 +165,45 @@ TEST_F(DocumentBaseTest, SavesAreAtomicAndKeepPermissionsAndLinks)
     ASSERT_TRUE(viaLink.save().ok());
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(readFile(path), QByteArray("old text and new text via link"));
+}
+
+// A disk that fills up at the last moment (the flush) fails the save: the
+// file keeps its old text and the document stays edited.
+TEST_F(DocumentBaseTest, AFullDiskIsAFailedSaveNeverAnEmptyFile)
+{
+    auto doc = open("the old text");
+    doc->edit(QStringLiteral(" and more"));
+    setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "sync" ? ENOSPC : 0; });
+    const auto status = doc->save();
+    setFileWriteFaultHook({});
+    ASSERT_FALSE(status.ok());
+    EXPECT_TRUE(status.error().message().contains("The disk is full.")) << status.error().message().toStdString();
+    EXPECT_EQ(readFile(path), QByteArray("the old text"));
+    EXPECT_TRUE(doc->isDocumentEdited());
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(readFile(path), QByteArray("the old text and more"));
+}
+
+// A save killed while writing in place (the file has a second name) is
+// mended when the document is opened next: the old text comes back whole.
+TEST_F(DocumentBaseTest, OpeningMendsASaveKilledMidway)
+{
+    auto doc = open("the old text");
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(dir + "/Twin.md").constData()), 0);
+    doc->text = QStringLiteral("short"); // the new bytes land over the old ones, not yet cut to length
+    doc->edit(QString());
+    struct Killed {};
+    setFileWriteFaultHook([](const char* step) -> int {
+        if (std::string_view(step) == "truncate") throw Killed{};
+        return 0;
+    });
+    EXPECT_THROW(doc->save(), Killed);
+    setFileWriteFaultHook({});
+    doc.reset();
+    TextDocument again;
+    ASSERT_TRUE(again.readFromFile(path, QStringLiteral("text/plain")).ok());
+    EXPECT_EQ(readFile(path), QByteArray("the old text"));
+    EXPECT_EQ(readFile(dir + "/Twin.md"), QByteArray("the old text"));
 }
 
 TEST_F(DocumentBaseTest, ReadOnlyFilesAreNotReplaced)

@@ -1,4 +1,6 @@
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+
+#include "platform/files/FileWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cmath>
@@ -265,12 +266,12 @@ void UserDefaults::write()
     m_dirty = false;
     if (m_path.isEmpty()) return; // a broken file we could not move aside stays untouched
     QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QSaveFile file(m_path);
     const QByteArray bytes = QJsonDocument(toJson(m_values).toObject()).toJson(QJsonDocument::Indented);
-    const bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    const PlatformStatus status = writeFileSafely(m_path, bytes);
+    const bool ok = status.ok();
     if (!ok && m_lastWriteOk)
         std::fprintf(stderr, "Lumora: could not save preferences to %s: %s\n", qPrintable(m_path),
-                     qPrintable(file.errorString()));
+                     qPrintable(status.error().recoverySuggestion));
     m_lastWriteOk = ok;
 }
 

@@ -1,4 +1,6 @@
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+
+#include "platform/files/FileWriter.h"
 
 #include "support/TestEnvironment.h"
 
@@ -10,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
+using lumora::setFileWriteFaultHook;
 using lumora::UserDefaults;
 using namespace lumora::test;
 
@@ -118,6 +123,19 @@ TEST(UserDefaults, EveryWriteLeavesACompleteValidFile)
     }
     // No temporary files are left behind.
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("defaults.json")});
+}
+
+TEST(UserDefaults, AFullDiskNeverLeavesAnEmptyFile)
+{
+    const QString path = storePath("full");
+    UserDefaults d(path);
+    d.set("theme", QStringLiteral("dark"));
+    setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "write" ? ENOSPC : 0; });
+    d.set("theme", QStringLiteral("sepia"));
+    setFileWriteFaultHook({});
+    EXPECT_EQ(UserDefaults(path).stringValue("theme"), QStringLiteral("dark"));
+    d.set("fontSize", 18);
+    EXPECT_EQ(UserDefaults(path).stringValue("theme"), QStringLiteral("sepia"));
 }
 
 TEST(UserDefaults, WritesOnlyChangesAndABatchOnceAtItsEnd)
