@@ -143,6 +143,8 @@ PlatformStatus PrintOperation::run(QWidget* parent)
 {
     // Nothing to print is said at once, never run as an empty job.
     if (m_printView.knowsPageRange(m_printer) == 0) return m_printView.emptyJobError();
+    // The preview shows these pages first.
+    m_printView.keepLayoutForNextRequest();
 
     QDialog panel(parent);
     panel.setWindowTitle(localized("print.title"));

@@ -9,6 +9,7 @@
 #include <QPrinter>
 
 #include <algorithm>
+#include <utility>
 
 namespace lumora {
 
@@ -34,9 +35,12 @@ PrintView::PrintView() = default;
 int PrintView::knowsPageRange(const QPrinter& printer)
 {
     PrintManager::PrintInfo& info = m_delegate.printInfo;
+    const PrintManager::PrintInfo before = info;
     info.paperSize = printer.pageLayout().fullRect(QPageLayout::Point).size();
     info.applyMarkdown = UserDefaults::standard().boolValue(kApplyMarkdown);
-    m_delegate.layoutDocuments();
+    const bool keep = std::exchange(m_keepLayout, false) && info.paperSize == before.paperSize
+        && info.applyMarkdown == before.applyMarkdown;
+    if (!keep) m_delegate.layoutDocuments();
     return pageCount();
 }
 

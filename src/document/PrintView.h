@@ -34,6 +34,10 @@ public:
     // 0 when every document is empty.
     int knowsPageRange(const QPrinter& printer);
     int pageCount() const;
+    // The next page-range request may keep the layout just made when the
+    // paper and the option are still the same (the print panel's first
+    // preview, right after it counted the pages).
+    void keepLayoutForNextRequest() { m_keepLayout = true; }
 
     // The text area of page n (from 1) on its paper, in points.
     QRectF rectForPage(int n) const;
@@ -56,6 +60,7 @@ public:
 
 private:
     PrintManager m_delegate;
+    bool m_keepLayout = false;
 };
 
 } // namespace lumora
