@@ -181,7 +181,8 @@ void Settings::readPreferences()
         editorSize = d.doubleValue(kEditorSize).value_or(712.0);
         isInfoViewVisible = d.boolValue(kInfoViewVisible);
         const auto lines = d.integerValue(kLibrarySummaryLines);
-        librarySummaryLines = lines && *lines >= INT_MIN && *lines <= INT_MAX ? int(*lines) : 3;
+        // A stored count outside what a row shows is taken at the nearest end.
+        librarySummaryLines = lines ? int(std::clamp<qint64>(*lines, 0, 3)) : 3;
     } else {
         themes = builtInThemeList();
     }
@@ -260,6 +261,7 @@ void Settings::toggleNoEditing()
 
 void Settings::setLibrarySummaryLines(int lines)
 {
+    lines = std::clamp(lines, 0, 3);
     librarySummaryLines = lines;
     write(kLibrarySummaryLines, lines);
     post(Notifications::librarySummaryLinesDidChange);
