@@ -174,6 +174,8 @@ bool TextView::checkEditable()
 
 TextView::~TextView()
 {
+    // The window around it is going too: nothing is told any more.
+    m_hooks = Hooks();
     // The control must not outlive its document: give it a throwaway one.
     setDocument(nullptr);
 }

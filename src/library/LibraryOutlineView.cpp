@@ -253,30 +253,34 @@ void LibraryOutlineView::setDropTarget(const QModelIndex& index)
 void LibraryOutlineView::dragEnterEvent(QDragEnterEvent* event)
 {
     QTreeView::dragEnterEvent(event);
-    QModelIndex target;
-    if (!acceptsDrop(event, &target)) {
-        setDropTarget({});
-        event->ignore();
-        return;
-    }
-    setDropTarget(target);
-    // Files from a file manager are moved into the library, not copied.
-    if (event->possibleActions() & Qt::MoveAction) event->setDropAction(Qt::MoveAction);
-    event->accept();
+    answerDrag(event);
 }
 
 void LibraryOutlineView::dragMoveEvent(QDragMoveEvent* event)
 {
     // Scrolling near the edges, and opening a folder hovered over a while.
     QTreeView::dragMoveEvent(event);
+    answerDrag(event);
+}
+
+void LibraryOutlineView::answerDrag(QDragMoveEvent* event)
+{
     QModelIndex target;
-    if (!acceptsDrop(event, &target)) {
-        setDropTarget({});
+    if (acceptsDrop(event, &target)) {
+        setDropTarget(target);
+        // Files from a file manager are moved into the library, not copied.
+        if (event->possibleActions() & Qt::MoveAction) event->setDropAction(Qt::MoveAction);
+        event->accept();
+        return;
+    }
+    setDropTarget({});
+    if (acceptablePaths(event->mimeData()).isEmpty()) {
         event->ignore();
         return;
     }
-    setDropTarget(target);
-    if (event->possibleActions() & Qt::MoveAction) event->setDropAction(Qt::MoveAction);
+    // Files the outline would take, over a place that cannot take them (a
+    // folder over itself): no drop here, and none on the pane behind.
+    event->setDropAction(Qt::IgnoreAction);
     event->accept();
 }
 
@@ -293,7 +297,8 @@ void LibraryOutlineView::dropEvent(QDropEvent* event)
     setDropTarget({});
     setState(QAbstractItemView::NoState);
     if (!accepted) {
-        event->ignore();
+        event->setDropAction(Qt::IgnoreAction);
+        event->accept();
         return;
     }
     if (event->possibleActions() & Qt::MoveAction) event->setDropAction(Qt::MoveAction);

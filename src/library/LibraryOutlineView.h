@@ -70,6 +70,7 @@ protected:
 
 private:
     bool acceptsDrop(QDropEvent* event, QModelIndex* target);
+    void answerDrag(QDragMoveEvent* event);
     void setDropTarget(const QModelIndex& index);
 
     LibraryOutlineModel& m_model;

@@ -110,8 +110,10 @@ void LibraryView::dragLeaveEvent(QDragLeaveEvent* event)
 
 void LibraryView::dropEvent(QDropEvent* event)
 {
+    // Only a drag this view took, not one a view inside it turned down.
+    const bool taken = m_highlighted;
     setHighlighted(false);
-    const QStringList folders = droppableFolders(event);
+    const QStringList folders = taken ? droppableFolders(event) : QStringList();
     if (folders.isEmpty()) {
         event->ignore();
         return;

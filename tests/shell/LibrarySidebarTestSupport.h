@@ -9,11 +9,14 @@
 #include "library/LibraryController.h"
 #include "library/LibraryOutlineModel.h"
 #include "library/LibraryOutlineView.h"
+#include "library/LibraryView.h"
 #include "library/LibraryViewController.h"
+#include "platform/foundation/Bundle.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QTest>
 
 #include <memory>
@@ -42,9 +45,11 @@ inline QString makeNotesFolder(const QString& name)
     return folder;
 }
 
-// The shared library list emptied, with no sidebar watching it.
+// The shared library list emptied, with no sidebar watching it; the
+// introduction of a first launch is not due.
 inline void resetLibraries()
 {
+    UserDefaults::standard().set("lastVersion", Bundle::buildNumber());
     LibraryController& list = LibraryController::shared();
     while (!list.libraries().empty()) {
         Library& library = *list.libraries().front();
@@ -75,5 +80,79 @@ inline void clickRow(LibraryViewController& pane, const QModelIndex& row)
     const QRect rect = view->visualRect(row);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
 }
+
+} // namespace lumora::test
+
+namespace lumora::test {
+
+// The rows of a model as lines: "Folder/", "Folder/note.md".
+inline QStringList modelLines(LibraryOutlineModel& model, const QModelIndex& parent = {}, const QString& prefix = {})
+{
+    QStringList lines;
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex index = model.index(row, 0, parent);
+        const File* file = model.fileAt(index);
+        if (!file) {
+            lines << "<gone>";
+        } else if (file->isDirectory()) {
+            lines << prefix + file->name() + "/";
+            lines << modelLines(model, index, prefix + file->name() + "/");
+        } else {
+            lines << prefix + file->name();
+        }
+    }
+    return lines;
+}
+
+// A window showing the library of folder beside the document at path (an
+// untitled document when path is empty), shown and active.
+struct LibraryWindow {
+    WindowController* window = nullptr;
+    LibraryViewController* pane = nullptr;
+
+    LibraryWindow(Shell& shell, const QString& path)
+    {
+        Document* document = nullptr;
+        if (path.isEmpty()) {
+            auto made = shell.controller->openUntitledDocument(true);
+            document = made ? qobject_cast<Document*>(*made) : nullptr;
+        } else {
+            document = shell.open(path);
+        }
+        window = windowOf(document);
+        if (!window) return;
+        window->setLibraryVisible(true);
+        window->window()->resize(1000, 760);
+        activate(window);
+        pane = &window->libraryPane();
+        QCoreApplication::processEvents();
+    }
+    Document* document() const { return window->document(); }
+    QString documentPath() const { return window->document() ? window->document()->filePath() : QString(); }
+    QModelIndex row(const QString& path) const { return rowOf(*pane, path); }
+    void click(const QString& path) const { clickRow(*pane, row(path)); }
+    void select(const QString& path) const
+    {
+        pane->fileView()->selectionModel()->select(row(path), QItemSelectionModel::ClearAndSelect
+                                                                  | QItemSelectionModel::Rows);
+    }
+    // Types into the editor, so the document is edited.
+    void type(const QString& text) const
+    {
+        TextView* editor = window->documentViewController()->textView();
+        editor->setFocus();
+        QTest::keyClicks(editor, text);
+    }
+    // The field of a row's name being edited, once it opens.
+    QLineEdit* nameEditor() const
+    {
+        QLineEdit* field = nullptr;
+        waitFor([&] {
+            field = pane->fileView()->viewport()->findChild<QLineEdit*>();
+            return field && field->isVisible();
+        });
+        return field;
+    }
+};
 
 } // namespace lumora::test
