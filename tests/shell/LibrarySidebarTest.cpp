@@ -6,6 +6,7 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 #include "platform/application/Workspace.h"
+#include "platform/files/FileWriter.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
 
@@ -127,8 +128,7 @@ TEST(LibrarySidebar, AFolderThatIsGoneSaysSoAndItsLibraryCanBeRemoved)
     const QString folder = makeNotesFolder("gone");
     LibraryController::shared().addLibrary(folder, 0);
     ASSERT_TRUE(QDir(folder).removeRecursively());
-    // The next launch finds the stored library without its folder.
-    ASSERT_TRUE(LibraryController::shared().load().ok());
+    // The next launch reads the stored library and finds no folder.
     Shell shell(true);
     LibraryWindow w(shell, QString());
     ASSERT_TRUE(w.pane->library());
@@ -145,6 +145,25 @@ TEST(LibrarySidebar, AFolderThatIsGoneSaysSoAndItsLibraryCanBeRemoved)
     EXPECT_TRUE(UserDefaults::standard().arrayValue("libraries").value_or(QVariantList{1}).isEmpty());
     EXPECT_FALSE(w.pane->library());
     EXPECT_TRUE(w.pane->emptyView()->isVisible());
+}
+
+TEST(LibrarySidebar, ALibraryWhoseFolderIsDeletedLeavesAndThePaneShowsAnother)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString kept = makeNotesFolder("kept");
+    const QString doomed = makeNotesFolder("doomed");
+    LibraryController::shared().addLibrary(kept, 0);
+    LibraryController::shared().addLibrary(doomed, 0);
+    LibraryWindow w(shell, QString());
+    ASSERT_TRUE(w.pane->library());
+    ASSERT_EQ(w.pane->library()->url(), doomed);
+    EXPECT_EQ(w.pane->librariesPopup()->count(), 2);
+    ASSERT_TRUE(QDir(doomed).removeRecursively());
+    ASSERT_TRUE(waitFor([&] { return w.pane->library() && w.pane->library()->url() == kept; }));
+    EXPECT_EQ(w.pane->librariesPopup()->count(), 1);
+    EXPECT_EQ(w.pane->librariesPopup()->currentIndex(), 0);
+    EXPECT_EQ(modelLines(w.pane->model()).size(), 9);
 }
 
 TEST(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)
@@ -180,6 +199,18 @@ TEST(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)
     w.click(folder + "/Drafts");
     QTest::qWait(50);
     EXPECT_EQ(w.documentPath(), folder + "/Chapter Two.md");
+
+    // A document the library opened follows a rename, and stays out of the
+    // recent documents under its new name too.
+    EXPECT_TRUE(shell.controller->childDocuments.contains(folder + "/Ideas.txt"));
+    w.select(folder + "/Ideas.txt");
+    w.pane->renameLibraryDocument();
+    QLineEdit* field = w.nameEditor();
+    ASSERT_TRUE(field);
+    field->setText("Notions");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return shell.controller->childDocuments.contains(folder + "/Notions.txt"); }));
+    EXPECT_FALSE(shell.controller->childDocuments.contains(folder + "/Ideas.txt"));
 }
 
 TEST(LibrarySidebar, EveryRoadToAnotherDocumentAsksAnEditedDocumentFirst)
@@ -345,12 +376,22 @@ TEST(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
     ASSERT_TRUE(waitFor([&] { return !w.row(folder + "/Ideas.txt").isValid(); }));
     EXPECT_EQ(w.documentPath(), folder + "/Chapter One.md");
 
-    // The shown document, with edits not yet saved.
+    // The shown document, with edits not yet saved: when they cannot be
+    // saved, it stays where it is.
     w.click(folder + "/Chapter Two.md");
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Chapter Two.md"; }));
     w.type("Last words. ");
     ASSERT_TRUE(w.document()->isDocumentEdited());
     w.select(folder + "/Chapter Two.md");
+    setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "sync" ? ENOSPC : 0; });
+    w.pane->removeSelectedFiles();
+    setFileWriteFaultHook({});
+    EXPECT_FALSE(shell.dialogs.errors.isEmpty());
+    QTest::qWait(50);
+    EXPECT_TRUE(QFile::exists(folder + "/Chapter Two.md"));
+    EXPECT_FALSE(QFile::exists(trashFolder() + "/Chapter Two.md"));
+    EXPECT_TRUE(w.document()->isDocumentEdited());
+    // Saved, it goes.
     w.pane->removeSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Chapter Two.md"); }));
     EXPECT_TRUE(readFile(trashFolder() + "/Chapter Two.md").startsWith("Last words. "));
