@@ -77,43 +77,9 @@ bool isAtOrInside(const QString& path, const QString& folder)
     return path == folder || path.startsWith(folder + QLatin1Char('/'));
 }
 
-// A small chevron pointing down, for the sort button.
-QIcon chevronIcon(const QColor& color)
-{
-    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    QPixmap pixmap(QSize(10, 10) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPen pen(color, 1.4);
-    pen.setCapStyle(Qt::RoundCap);
-    pen.setJoinStyle(Qt::RoundJoin);
-    painter.setPen(pen);
-    painter.drawPolyline(QPolygonF{QPointF(2, 3.5), QPointF(5, 6.5), QPointF(8, 3.5)});
-    return QIcon(pixmap);
-}
-
-// A magnifying glass, for the search field.
-QIcon searchIcon(const QColor& color)
-{
-    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    QPixmap pixmap(QSize(16, 16) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPen pen(color, 1.4);
-    pen.setCapStyle(Qt::RoundCap);
-    painter.setPen(pen);
-    painter.drawEllipse(QRectF(3, 3, 7, 7));
-    painter.drawLine(QPointF(9, 9), QPointF(12.5, 12.5));
-    return QIcon(pixmap);
-}
-
-// A calm sign for a folder that cannot be found: a rounded triangle with an
-// exclamation mark.
-QPixmap cautionPixmap(const QColor& color, int size)
+// A small drawing of size points in color, sharp on the screen: draw gets
+// the painter, with a round pen of width 1.4 in the colour.
+QPixmap drawing(int size, const QColor& color, const std::function<void(QPainter&, QPen&)>& draw)
 {
     const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
     QPixmap pixmap(QSize(size, size) * ratio);
@@ -121,28 +87,64 @@ QPixmap cautionPixmap(const QColor& color, int size)
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    const double s = size;
-    QPainterPath triangle;
-    triangle.moveTo(s / 2, s * 0.12);
-    triangle.lineTo(s * 0.92, s * 0.86);
-    triangle.lineTo(s * 0.08, s * 0.86);
-    triangle.closeSubpath();
-    QPen pen(color, s * 0.06);
+    QPen pen(color, 1.4);
+    pen.setCapStyle(Qt::RoundCap);
     pen.setJoinStyle(Qt::RoundJoin);
     painter.setPen(pen);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawPath(triangle);
-    pen.setCapStyle(Qt::RoundCap);
-    pen.setWidthF(s * 0.07);
-    painter.setPen(pen);
-    painter.drawLine(QPointF(s / 2, s * 0.38), QPointF(s / 2, s * 0.6));
-    painter.drawPoint(QPointF(s / 2, s * 0.73));
+    draw(painter, pen);
     return pixmap;
+}
+
+// A small chevron pointing down, for the sort button and the popup.
+QIcon chevronIcon(const QColor& color)
+{
+    return QIcon(drawing(10, color, [](QPainter& painter, QPen&) {
+        painter.drawPolyline(QPolygonF{QPointF(2, 3.5), QPointF(5, 6.5), QPointF(8, 3.5)});
+    }));
+}
+
+// A magnifying glass, for the search field.
+QIcon searchIcon(const QColor& color)
+{
+    return QIcon(drawing(16, color, [](QPainter& painter, QPen&) {
+        painter.drawEllipse(QRectF(3, 3, 7, 7));
+        painter.drawLine(QPointF(9, 9), QPointF(12.5, 12.5));
+    }));
+}
+
+// A calm sign for a folder that cannot be found: a rounded triangle with an
+// exclamation mark.
+QPixmap cautionPixmap(const QColor& color, int size)
+{
+    return drawing(size, color, [size](QPainter& painter, QPen& pen) {
+        const double s = size;
+        QPainterPath triangle;
+        triangle.moveTo(s / 2, s * 0.12);
+        triangle.lineTo(s * 0.92, s * 0.86);
+        triangle.lineTo(s * 0.08, s * 0.86);
+        triangle.closeSubpath();
+        pen.setWidthF(s * 0.06);
+        painter.setPen(pen);
+        painter.drawPath(triangle);
+        pen.setWidthF(s * 0.07);
+        painter.setPen(pen);
+        painter.drawLine(QPointF(s / 2, s * 0.38), QPointF(s / 2, s * 0.6));
+        painter.drawPoint(QPointF(s / 2, s * 0.73));
+    });
+}
+
+// The name a library goes by: its title, or for a library whose folder is
+// gone, the name its folder had.
+QString libraryName(const Library& library)
+{
+    if (!library.displayName.name.isEmpty() || !library.bookmarkData()) return library.displayName.name;
+    const auto bookmark = Bookmark::fromData(*library.bookmarkData());
+    return bookmark ? url::localizedName(bookmark->path()) : QString();
 }
 
 QString popupTitle(const Library& library)
 {
-    return (library.isLinked() ? QString() : QStringLiteral("- ")) + library.displayName.text();
+    return (library.isLinked() ? QString() : QStringLiteral("- ")) + libraryName(library) + library.displayName.parents;
 }
 
 } // namespace
@@ -218,7 +220,7 @@ protected:
         const int chevron = 14;
         QRect textArea = area.adjusted(4, 0, -chevron, 0);
         if (library) {
-            const QString name = (library->isLinked() ? QString() : QStringLiteral("- ")) + library->displayName.name;
+            const QString name = (library->isLinked() ? QString() : QStringLiteral("- ")) + libraryName(*library);
             const QString parents = library->displayName.parents;
             painter.setFont(font());
             painter.setPen(text);

@@ -52,26 +52,7 @@ public:
     void sortKeyWillChange() override { model.sortWillChange(); }
     void sortKeyChanged() override { model.sortDidChange(); }
 
-    // The rows the model gives, as lines like treeLines().
-    QStringList rows(const QModelIndex& parent = {}, const QString& prefix = {})
-    {
-        QStringList lines;
-        for (int row = 0; row < model.rowCount(parent); ++row) {
-            const QModelIndex index = model.index(row, 0, parent);
-            const File* file = model.fileAt(index);
-            if (!file) {
-                lines << "<gone>";
-                continue;
-            }
-            if (file->isDirectory()) {
-                lines << prefix + file->name() + "/";
-                lines << rows(index, prefix + file->name() + "/");
-            } else {
-                lines << prefix + file->name();
-            }
-        }
-        return lines;
-    }
+    QStringList rows() { return modelLines(model); }
 };
 
 int g_testerFailures = 0;

@@ -33,6 +33,13 @@ void useTheme(const char* id)
         if (theme->id == id) settings.setTheme(theme);
 }
 
+// Saves the window's picture when the run asks for screenshots.
+void screenshot(WindowController* window, const QString& name)
+{
+    const QByteArray dir = qgetenv("LUMORA_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) window->window()->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(name));
+}
+
 QString trashFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
@@ -99,6 +106,7 @@ TEST(LibrarySidebar, WithoutALibraryItOffersToAddAFolder)
     EXPECT_TRUE(w.pane->emptyView()->isVisible());
     EXPECT_FALSE(w.pane->header()->isVisible());
     EXPECT_EQ(w.pane->model().rowCount(), 0);
+    screenshot(w.window, "library-none.png");
     // The sort menu marks the name order while nothing is shown.
     emit w.pane->sortMenu()->aboutToShow();
     EXPECT_TRUE(w.pane->sortMenu()->actions().last()->isChecked());
@@ -137,6 +145,9 @@ TEST(LibrarySidebar, AFolderThatIsGoneSaysSoAndItsLibraryCanBeRemoved)
     EXPECT_TRUE(w.pane->header()->isVisible());
     EXPECT_FALSE(w.pane->searchField()->isEnabled());
     EXPECT_FALSE(w.pane->sortButton()->isEnabled());
+    screenshot(w.window, "library-unavailable.png");
+    // The popup still names it, by the name its folder had.
+    EXPECT_TRUE(w.pane->librariesPopup()->itemText(0).startsWith("gone-"));
 
     auto* remove = w.pane->unavailableView()->findChild<QPushButton*>();
     ASSERT_TRUE(remove);
@@ -164,6 +175,46 @@ TEST(LibrarySidebar, ALibraryWhoseFolderIsDeletedLeavesAndThePaneShowsAnother)
     EXPECT_EQ(w.pane->librariesPopup()->count(), 1);
     EXPECT_EQ(w.pane->librariesPopup()->currentIndex(), 0);
     EXPECT_EQ(modelLines(w.pane->model()).size(), 9);
+}
+
+TEST(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
+{
+    resetLibraries();
+    Shell shell(true);
+    LibraryWindow a(shell, QString());
+    LibraryWindow b(shell, QString());
+    const QString first = makeNotesFolder("first");
+    const QString second = makeNotesFolder("second");
+    LibraryController::shared().addLibrary(first, 0);
+    for (LibraryWindow* w : {&a, &b}) {
+        ASSERT_TRUE(w->pane->library());
+        EXPECT_EQ(w->pane->library()->url(), first);
+    }
+    // Opened as a folder: kept for this run only, after the linked ones.
+    auto opened = shell.controller->openDocument(second, true);
+    ASSERT_TRUE(opened);
+    LibraryViewController& third = windowOf(qobject_cast<Document*>(*opened))->libraryPane();
+    EXPECT_EQ(third.library()->url(), second);
+    for (LibraryWindow* w : {&a, &b}) {
+        EXPECT_EQ(w->pane->library()->url(), first);
+        ASSERT_EQ(w->pane->librariesPopup()->count(), 2);
+        EXPECT_TRUE(w->pane->librariesPopup()->itemText(1).startsWith("- second"));
+        EXPECT_EQ(w->pane->librariesPopup()->currentIndex(), 0);
+    }
+    // Choosing it in a popup shows it there alone; an unlinked library is
+    // not remembered for the next launch.
+    UserDefaults::standard().remove("selectedLibrary");
+    emit a.pane->librariesPopup()->activated(1);
+    EXPECT_EQ(a.pane->library()->url(), second);
+    EXPECT_EQ(b.pane->library()->url(), first);
+    EXPECT_FALSE(UserDefaults::standard().dataValue("selectedLibrary").has_value());
+    // Kept: it moves to the top of every popup, linked.
+    ASSERT_TRUE(ActionDispatcher::instance().sendAction("toggleLibraryLinked:", nullptr,
+                                                        a.window->documentViewController()->textView()));
+    EXPECT_TRUE(a.pane->library()->isLinked());
+    EXPECT_TRUE(b.pane->librariesPopup()->itemText(0).startsWith("second"));
+    EXPECT_EQ(b.pane->librariesPopup()->currentIndex(), 1);
+    EXPECT_EQ(a.pane->librariesPopup()->currentIndex(), 0);
 }
 
 TEST(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ShellTestSupport.h"
+#include "library/LibraryTestSupport.h"
 
 #include "library/File.h"
 #include "library/FileController.h"
@@ -84,25 +85,6 @@ inline void clickRow(LibraryViewController& pane, const QModelIndex& row)
 } // namespace lumora::test
 
 namespace lumora::test {
-
-// The rows of a model as lines: "Folder/", "Folder/note.md".
-inline QStringList modelLines(LibraryOutlineModel& model, const QModelIndex& parent = {}, const QString& prefix = {})
-{
-    QStringList lines;
-    for (int row = 0; row < model.rowCount(parent); ++row) {
-        const QModelIndex index = model.index(row, 0, parent);
-        const File* file = model.fileAt(index);
-        if (!file) {
-            lines << "<gone>";
-        } else if (file->isDirectory()) {
-            lines << prefix + file->name() + "/";
-            lines << modelLines(model, index, prefix + file->name() + "/");
-        } else {
-            lines << prefix + file->name();
-        }
-    }
-    return lines;
-}
 
 // A window showing the library of folder beside the document at path (an
 // untitled document when path is empty), shown and active.
