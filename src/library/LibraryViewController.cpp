@@ -200,6 +200,8 @@ public:
         const QSize hint = QComboBox::sizeHint();
         return QSize(hint.width() + 6, hint.height());
     }
+    // A long title is cut short rather than widen the pane.
+    QSize minimumSizeHint() const override { return QSize(60, QComboBox::minimumSizeHint().height()); }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -1215,16 +1217,23 @@ void LibraryViewController::removeSelectedFiles()
     // nearest document row below the trashed rows, else above them.
     QList<QPersistentModelIndex> candidates;
     {
-        QSet<const File*> going(files.begin(), files.end());
+        const auto going = [&files](const File* f) {
+            return std::any_of(files.begin(), files.end(),
+                               [f](const File* t) { return f == t || isAtOrInside(f->path(), t->path()); });
+        };
+        const auto stays = [&](const QModelIndex& row) {
+            const File* f = fileAtRow(row);
+            return f && !f->isDirectory() && !going(f);
+        };
         for (QModelIndex below = m_fileView->indexBelow(rows.last()); below.isValid();
              below = m_fileView->indexBelow(below))
-            if (const File* f = fileAtRow(below); f && !going.contains(f) && !f->isDirectory()) {
+            if (stays(below)) {
                 candidates << below;
                 break;
             }
         for (QModelIndex above = m_fileView->indexAbove(rows.first()); above.isValid();
              above = m_fileView->indexAbove(above))
-            if (const File* f = fileAtRow(above); f && !going.contains(f) && !f->isDirectory()) {
+            if (stays(above)) {
                 candidates << above;
                 break;
             }

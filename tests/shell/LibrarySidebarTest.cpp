@@ -217,6 +217,19 @@ TEST(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
     EXPECT_EQ(a.pane->librariesPopup()->currentIndex(), 0);
 }
 
+TEST(LibrarySidebar, ALongLibraryNameDoesNotWidenThePane)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("a-folder-whose-name-goes-on-and-on-far-beyond-what-a-side-pane-shows");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, QString());
+    ASSERT_TRUE(w.pane->library());
+    EXPECT_LT(w.pane->minimumSizeHint().width(), 240);
+    EXPECT_LT(w.pane->width(), 300);
+    EXPECT_LT(w.pane->librariesPopup()->minimumSizeHint().width(), 240);
+}
+
 TEST(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)
 {
     resetLibraries();
@@ -450,6 +463,16 @@ TEST(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Drafts/Old ending.md"; }));
     EXPECT_EQ(WindowController::all().size(), 1u);
     EXPECT_TRUE(w.window->window()->isVisible());
+
+    // A folder holding the shown document: the window moves to a document
+    // outside it.
+    w.click(folder + "/Research/Tides.md");
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Research/Tides.md"; }));
+    w.select(folder + "/Research");
+    w.pane->removeSelectedFiles();
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(trashFolder() + "/Research").isDir(); }));
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Drafts/Opening lines.md"; }));
+    EXPECT_TRUE(w.window->window()->isVisible());
 }
 
 TEST(LibrarySidebar, FilesDroppedFromOutsideMoveIntoTheFolderUnderThePointer)
@@ -504,6 +527,12 @@ TEST(LibrarySidebar, AFolderDroppedOnThePaneBecomesALibraryThatSurvivesARestart)
         std::unique_ptr<QMimeData> file(urls({folder + "/Ideas.txt"}));
         EXPECT_FALSE(drop(w.pane->rootView(), QPoint(50, 50), file.get()));
         std::unique_ptr<QMimeData> data(urls({folder}));
+        // Hovering outlines the pane.
+        QDragEnterEvent hover(QPoint(50, 50), Qt::CopyAction | Qt::LinkAction, data.get(), Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(w.pane->rootView(), &hover);
+        EXPECT_TRUE(w.pane->rootView()->isHighlighted());
+        screenshot(w.window, "library-drop.png");
         ASSERT_TRUE(drop(w.pane->rootView(), QPoint(50, 50), data.get()));
         ASSERT_TRUE(w.pane->library());
         EXPECT_EQ(w.pane->library()->url(), folder);
