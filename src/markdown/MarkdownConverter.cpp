@@ -25,9 +25,10 @@ QStringList MarkdownConverter::markers(const Attributes& attributes)
     if (const QFont* font = attributes.font()) {
         const bool bold = font->weight() >= QFont::DemiBold;
         const bool italic = font->italic();
-        if (bold && italic) result << QStringLiteral("***");
-        else if (italic) result << QStringLiteral("*");
-        else if (bold) result << QStringLiteral("**");
+        // Bold italic opens as "***" but is two markers, so that a
+        // neighbour that is only bold or only italic keeps its half open.
+        if (bold) result << QStringLiteral("**");
+        if (italic) result << QStringLiteral("*");
         if (font->fixedPitch()) result << QStringLiteral("`");
     }
     if (attributes.contains(AttributeKey::UnderlineStyle)) result << QStringLiteral("_");
@@ -59,8 +60,12 @@ void MarkdownConverter::markdownForRun(const Attributes& attributes, Range range
             writeHeldWhitespace(state);
             state.output += parts.leading;
             QString core = parts.core;
+            QString escaped;
             for (const QString& marker : markers) {
-                core.replace(marker.front(), QStringLiteral("\\") + marker.front());
+                if (!escaped.contains(marker.front())) {
+                    core.replace(marker.front(), QStringLiteral("\\") + marker.front());
+                    escaped += marker.front();
+                }
                 if (state.openMarkers.contains(marker)) continue;
                 state.openMarkers << marker;
                 state.output += marker;

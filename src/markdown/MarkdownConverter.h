@@ -14,7 +14,8 @@ namespace lumora {
 // Styled text (pasted rich text) to Markdown source, run by run: each run's
 // text is wrapped in the markers its font and decorations call for (bold
 // "**", italic "*", both "***", monospace "`", underline "_", strikethrough
-// "~~"); a marker that neighbouring runs share stays open across them;
+// "~~"); a marker that neighbouring runs share stays open across them (bold
+// italic is bold and italic, so "**bold *both***");
 // white space and line ends stay outside the markers, which close at the end
 // of every line; and a run's own marker characters in its text are escaped
 // with a backslash. Every other attribute (colours, sizes, links, paragraph
@@ -31,7 +32,8 @@ public:
         std::optional<QString> heldWhitespace;
     };
 
-    // The markers of a run with these attributes, in the order they open.
+    // The markers of a run with these attributes, in the order they open:
+    // "**", "*", "`", "_", "~~".
     static QStringList markers(const Attributes& attributes);
 
     // Converts one run (range of string, carrying attributes) into state.

@@ -1,8 +1,11 @@
 #include "platform/text/RichText.h"
 
+#include <QRegularExpression>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFragment>
+#include <QTextTable>
 
 namespace lumora {
 
@@ -56,19 +59,37 @@ QString runText(const QString& fragment)
     return text;
 }
 
+bool inTable(const QTextBlock& block) { return block.isValid() && QTextCursor(block).currentTable(); }
+
+// Qt keeps an empty paragraph before and after every table, which the page
+// never showed.
+bool isTableFiller(const QTextBlock& block)
+{
+    if (block.length() > 1 || inTable(block)) return false;
+    return inTable(block.previous()) || inTable(block.next());
+}
+
 } // namespace
 
 TextStorage attributedStringFromHTML(const QString& html)
 {
+    // Qt reads <s> and <strike> as struck through but not <del>, which
+    // Markdown converters write.
+    static const QRegularExpression deleted(QStringLiteral("<(/?)del\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    QString source = html;
+    source.replace(deleted, QStringLiteral("<\\1s"));
     QTextDocument document;
-    document.setHtml(html);
+    document.setHtml(source);
     TextStorage result;
     result.beginEditing();
     const auto append = [&result](const QString& text, const Attributes& attributes) {
         if (!text.isEmpty()) result.replaceCharacters(Range(result.length(), 0), text, attributes);
     };
+    bool first = true;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        if (block != document.begin()) append(QStringLiteral("\n"), Attributes());
+        if (isTableFiller(block)) continue;
+        if (!std::exchange(first, false)) append(QStringLiteral("\n"), Attributes());
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
             if (!fragment.isValid() || fragment.charFormat().isImageFormat()) continue;
