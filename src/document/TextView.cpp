@@ -177,6 +177,10 @@ bool TextView::checkEditable()
 TextView::~TextView()
 {
     // The control must not outlive its document: give it a throwaway one.
+    // The selection it loses then is no change to report to the pane,
+    // which is being destroyed too.
+    m_hooks = {};
+    disconnect(this, nullptr, this, nullptr);
     setDocument(nullptr);
 }
 
