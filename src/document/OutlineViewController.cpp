@@ -39,9 +39,7 @@ QColor withAlpha(QColor color, double alpha)
 }
 
 // A heading row: its "#" marks in the secondary colour, its text in the
-// label colour, cut with "…" when the pane is narrow. A chosen row is drawn
-// in the quiet selection colour whether or not the tree has the focus: the
-// focus belongs in the editor.
+// label colour, cut with "…" when the pane is narrow.
 class OutlineRowDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -55,12 +53,6 @@ public:
     {
         const QPalette& palette = option.palette;
         painter->save();
-        if (option.state & QStyle::State_Selected) {
-            painter->setRenderHint(QPainter::Antialiasing);
-            painter->setPen(Qt::NoPen);
-            painter->setBrush(palette.color(QPalette::Inactive, QPalette::Highlight));
-            painter->drawRoundedRect(QRectF(option.rect).adjusted(0, 1, -4, -1), 4, 4);
-        }
         const QString title = index.data(Qt::DisplayRole).toString();
         const int level = index.data(OutlineModel::levelRole).toInt();
         const qsizetype markerLength = std::clamp<qsizetype>(level + 1, 0, title.size());
@@ -79,15 +71,31 @@ public:
     }
 };
 
-// The tree never takes the focus from the editor by a click: choosing a
-// heading sends the writer back to the text at once.
+// The tree of headings. The chosen row is drawn in one quiet colour across
+// its whole width, whether or not the tree has the focus (the focus belongs
+// in the editor), and a click on it goes to its heading again.
 class OutlineTreeView : public QTreeView {
 public:
     explicit OutlineTreeView(QWidget* parent) : QTreeView(parent) {}
 
     std::function<void(const QModelIndex&)> rowClicked;
+    QColor selectionColor;
 
 protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        if (selectionModel()->isSelected(index)) {
+            painter->save();
+            painter->setRenderHint(QPainter::Antialiasing);
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(selectionColor);
+            const QRectF row(0, option.rect.top(), viewport()->width(), option.rect.height());
+            painter->drawRoundedRect(row.adjusted(0, 1, -4, -1), 4, 4);
+            painter->restore();
+        }
+        QTreeView::drawRow(painter, option, index);
+    }
+
     void mouseReleaseEvent(QMouseEvent* event) override
     {
         const QModelIndex index = indexAt(event->position().toPoint());
@@ -282,10 +290,12 @@ void OutlineViewController::applyTheme()
         tree.setColor(group, QPalette::WindowText, withAlpha(foreground, kSecondaryAlpha));
         tree.setColor(group, QPalette::ButtonText, withAlpha(foreground, kSecondaryAlpha));
         tree.setColor(group, QPalette::PlaceholderText, withAlpha(foreground, kSecondaryAlpha));
-        tree.setColor(group, QPalette::Highlight, views::blend(chrome, foreground, 0.1));
+        // The tree draws its chosen row itself.
+        tree.setColor(group, QPalette::Highlight, Qt::transparent);
         tree.setColor(group, QPalette::HighlightedText, withAlpha(foreground, kLabelAlpha));
     }
     m_outlineView->setPalette(tree);
+    static_cast<OutlineTreeView*>(m_outlineView)->selectionColor = views::blend(chrome, foreground, 0.1);
     m_outlineView->viewport()->update();
 }
 
