@@ -39,6 +39,9 @@ const QString kPasteAsMarkdown = QStringLiteral("pasteAsMarkdown:");
 const QString kPaste = QStringLiteral("paste:");
 const QString kInsertTab = QStringLiteral("insertTab:");
 const QString kInsertBacktab = QStringLiteral("insertBacktab:");
+const QString kUppercaseWord = QStringLiteral("uppercaseWord:");
+const QString kLowercaseWord = QStringLiteral("lowercaseWord:");
+const QString kCapitalizeWord = QStringLiteral("capitalizeWord:");
 
 // The clipboard types Paste as Markdown reads, rich first.
 bool clipboardHasMarkdownType()
@@ -80,6 +83,9 @@ bool EditorCommands::canEditText() const { return m_view.isEditable(); }
 
 std::optional<bool> EditorCommands::isEnabled(const QString& action) const
 {
+    // The case changes replace words: none in no-editing mode.
+    if (action == kUppercaseWord || action == kLowercaseWord || action == kCapitalizeWord)
+        return noEditing() ? std::optional<bool>(false) : std::nullopt;
     const bool known = actions().contains(action) || action == kPaste || action == kInsertTab
         || action == kInsertBacktab;
     if (!known) return std::nullopt;

@@ -37,7 +37,8 @@ public:
     static const QStringList& actions();
 
     // Whether the action can act now; none for actions validated elsewhere.
-    // Also answers for "paste:", "insertTab:" and "insertBacktab:".
+    // Also answers for "paste:", "insertTab:" and "insertBacktab:", and
+    // disables the case changes in no-editing mode.
     std::optional<bool> isEnabled(const QString& action) const;
     std::optional<bool> validate(MenuItem& item) const;
     // Carries out one of actions(), when it can act.
