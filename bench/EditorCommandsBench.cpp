@@ -32,20 +32,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include <map>
 #include <memory>
 
 using namespace lumora;
 
 namespace {
-
-const QString& corpusOf(qsizetype bytes)
-{
-    static std::map<qsizetype, QString> cache;
-    auto it = cache.find(bytes);
-    if (it == cache.end()) it = cache.emplace(bytes, bench::markdownCorpus(bytes)).first;
-    return it->second;
-}
 
 // An editor pane and an outline pane side by side over one styled text.
 struct Window {
@@ -100,7 +91,7 @@ struct Window {
 
 void BM_OutlineKeystrokeInHeading(benchmark::State& state)
 {
-    Window w(corpusOf(state.range(0)));
+    Window w(bench::sharedMarkdownCorpus(state.range(0)));
     const qsizetype heading = w.headingNear(0.5);
     const qsizetype at = w.storage->string().indexOf(u' ', heading) + 3; // inside the heading's first word
     w.pane->textView()->setSelectedRange(Range(at, 0));
@@ -124,7 +115,7 @@ void BM_OutlineKeystrokeInHeading(benchmark::State& state)
 
 void BM_OutlineNewHeading(benchmark::State& state)
 {
-    Window w(corpusOf(state.range(0)));
+    Window w(bench::sharedMarkdownCorpus(state.range(0)));
     const QString& s = w.storage->string();
     // A body paragraph's start in the middle.
     qsizetype at = s.indexOf(QStringLiteral("\n\n"), s.size() / 2) + 2;
@@ -154,7 +145,7 @@ void BM_PasteAsMarkdownOfHtmlPage(benchmark::State& state)
 {
     // About 100 KB of HTML: a page of headings, paragraphs with emphasis and
     // links, lists and quotes.
-    const QString html = *MultiMarkdown::convert(corpusOf(80'000), MultiMarkdown::Extensions(0x2218),
+    const QString html = *MultiMarkdown::convert(bench::sharedMarkdownCorpus(80'000), MultiMarkdown::Extensions(0x2218),
                                                  MultiMarkdown::OutputFormat::html,
                                                  MultiMarkdown::LocalizationLanguage::english);
     Window w(QStringLiteral("Start\n"));
@@ -177,7 +168,7 @@ void BM_PasteAsMarkdownOfHtmlPage(benchmark::State& state)
 
 void BM_CopyAsHtmlOfSelection(benchmark::State& state)
 {
-    Window w(corpusOf(state.range(0)));
+    Window w(bench::sharedMarkdownCorpus(state.range(0)));
     w.pane->textView()->setSelectedRange(Range(0, w.storage->length()));
     for (auto _ : state) {
         QElapsedTimer timer;

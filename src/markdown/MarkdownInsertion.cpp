@@ -83,13 +83,14 @@ std::vector<Found> definitions(const TextStorage& storage, Kind kind)
     return found;
 }
 
-// What differs between links and footnotes.
-struct Flavour {
-    Kind inlineKind;     // linkInline, footnoteInline
-    Kind referenceKind;  // linkReference; footnotes have no kind of their own
-    Kind definitionKind; // linkDefinition, footnoteDefinition
-    QString prefix;      // "[" or "[^": the start of a reference and of a definition
-};
+// The numbered label of a reference: a link reference's reference, a
+// footnote's text; nothing for an inline link.
+OptionalRange numberedLabel(const Markdown& element)
+{
+    if (element.kind() == Kind::LinkReference) return element.reference();
+    if (element.kind() == Kind::FootnoteInline) return element.text();
+    return std::nullopt;
+}
 
 // Where a new definition goes: before the one at position index, else at the
 // end of the text on a line of its own.
@@ -109,24 +110,17 @@ MarkdownEdit definitionInsertion(QStringView text, const std::vector<Found>& def
 // A definition is renumbered once, and one that the command removes not at
 // all.
 void renumber(std::vector<MarkdownEdit>& edits, QStringView text, const std::vector<Found>& elements, size_t after,
-              const std::vector<Found>& defs, std::optional<size_t> removedDefinition, int delta,
-              const Flavour& flavour)
+              const std::vector<Found>& defs, std::optional<size_t> removedDefinition, int delta)
 {
     std::set<size_t> renumbered;
     if (removedDefinition) renumbered.insert(*removedDefinition);
     for (size_t i = after + 1; i < elements.size(); ++i) {
-        const Markdown& element = elements[i].element;
-        OptionalRange label;
-        if (flavour.inlineKind == Kind::FootnoteInline) {
-            if (element.kind() == Kind::FootnoteInline) label = element.text();
-        } else if (element.kind() == flavour.referenceKind) {
-            label = element.reference();
-        }
+        const OptionalRange label = numberedLabel(elements[i].element);
         if (!label) continue;
         const QString old = sliced(text, *label);
         const auto number = decimalNumber(old);
         if (!number) continue;
-        if ((delta > 0 && *number == std::numeric_limits<std::int64_t>::max())) continue;
+        if (delta > 0 && *number == std::numeric_limits<std::int64_t>::max()) continue;
         const QString next = QString::number(*number + delta);
         edits.push_back({next, *label, *label});
         for (size_t d = 0; d < defs.size(); ++d) {
@@ -187,7 +181,6 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
     const Kind kind = selected->element.kind();
     if (kind != Kind::LinkInline && kind != Kind::LinkReference) return {};
 
-    const Flavour flavour{Kind::LinkInline, Kind::LinkReference, Kind::LinkDefinition, QStringLiteral("[")};
     const std::vector<Found> links = inlineElements(storage, {Kind::LinkInline, Kind::LinkReference});
     const std::vector<Found> defs = definitions(storage, Kind::LinkDefinition);
     const auto position = positionOf(links, selected->range);
@@ -204,7 +197,7 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
                                                 + QLatin1Char('\n')));
         edits.push_back({QLatin1Char('[') + linkText + QStringLiteral("][") + n + QLatin1Char(']'), element,
                          Range(element.location + linkText.size() + 3, n.size())});
-        renumber(edits, text, links, *position, defs, std::nullopt, +1, flavour);
+        renumber(edits, text, links, *position, defs, std::nullopt, +1);
         return orderedForApplying(std::move(edits));
     }
 
@@ -223,7 +216,7 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
     const QString replacement = QLatin1Char('[') + linkText + QStringLiteral("](")
         + trimmedWhitespaceAndNewlines(sliced(text, *def.element.url())) + QLatin1Char(')');
     edits.push_back({replacement, element, Range(element.location, replacement.size())});
-    renumber(edits, text, links, *position, defs, definition, -1, flavour);
+    renumber(edits, text, links, *position, defs, definition, -1);
     return orderedForApplying(std::move(edits));
 }
 
@@ -238,7 +231,6 @@ std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Ran
                              Range(selection.location + 2, note.size())}};
     }
 
-    const Flavour flavour{Kind::FootnoteInline, Kind::FootnoteInline, Kind::FootnoteDefinition, QStringLiteral("[^")};
     const std::vector<Found> notes = inlineElements(storage, {Kind::FootnoteInline});
     const std::vector<Found> defs = definitions(storage, Kind::FootnoteDefinition);
     const auto position = positionOf(notes, selected->range);
@@ -257,7 +249,7 @@ std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Ran
         const QString replacement =
             QStringLiteral("[^") + trimmedWhitespaceAndNewlines(sliced(text, *def.element.text())) + QLatin1Char(']');
         edits.push_back({replacement, element, Range(element.location, replacement.size())});
-        renumber(edits, text, notes, *position, defs, definition, -1, flavour);
+        renumber(edits, text, notes, *position, defs, definition, -1);
         return orderedForApplying(std::move(edits));
     }
 
@@ -265,7 +257,7 @@ std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Ran
     edits.push_back(definitionInsertion(text, defs, *position,
                                         QStringLiteral("[^") + n + QStringLiteral("]: ") + noteText + QLatin1Char('\n')));
     edits.push_back({QStringLiteral("[^") + n + QLatin1Char(']'), element, Range(element.location + 2, n.size())});
-    renumber(edits, text, notes, *position, defs, std::nullopt, +1, flavour);
+    renumber(edits, text, notes, *position, defs, std::nullopt, +1);
     return orderedForApplying(std::move(edits));
 }
 
