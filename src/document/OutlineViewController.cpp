@@ -205,12 +205,12 @@ void OutlineViewController::reloadOutline()
     if (!storage) return;
     m_outline = outlineTree(*storage);
 
-    // Rows that come in open as their headings remember; the rows that stay
-    // keep what the view already shows.
+    // Rows that come in open as their headings remember (a heading without
+    // headings under it too, so that the first one typed under it shows);
+    // the rows that stay keep what the view already shows.
     m_updating = true;
     m_model->update(m_outline, [this](const QModelIndex& index) {
-        if (const auto entry = m_model->entry(index); entry && m_model->rowCount(index) > 0)
-            m_outlineView->setExpanded(index, entry->isExpanded);
+        if (const auto entry = m_model->entry(index)) m_outlineView->setExpanded(index, entry->isExpanded);
     });
     showSelectedItem();
     m_updating = false;

@@ -150,6 +150,10 @@ TEST_F(OutlineSidebarTest, HeadingsNestByLevelAndFollowAddedRemovedAndRelevelled
     // And back, in one undo.
     QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(rows(), (QStringList{"# One", "# Two", "  ## Three", "  ## Added", "# Four", "  ### Five"}));
+    // A heading typed under one that had none shows at once.
+    typeAt(text().size(), "# New\n");
+    typeAt(text().size(), "## Child");
+    EXPECT_EQ(rows().mid(6), (QStringList{"# New", "  ## Child"}));
 }
 
 TEST_F(OutlineSidebarTest, TypingInAHeadingRepaintsItsRowAndRebuildsNothing)
