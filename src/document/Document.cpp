@@ -1,8 +1,11 @@
 #include "document/Document.h"
 
 #include "document/DocumentEditor.h"
+#include "document/PrintOperation.h"
+#include "library/File.h"
 #include "markdown/Markdown.h"
 #include "markdown/TextNavigation.h"
+#include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 #include "platform/files/FileWriter.h"
 #include "platform/files/TextFileCodec.h"
@@ -12,6 +15,7 @@
 
 #include <QFileInfo>
 #include <QPointer>
+#include <QWidget>
 
 #include <algorithm>
 
@@ -69,6 +73,8 @@ Document::Document(QObject* parent) : DocumentBase(parent)
 {
     addActionHandler(QStringLiteral("toggleMarkdown:"), [this](MenuItem*) { toggleMarkdown(); });
     addActionHandler(QStringLiteral("exportAsHTML:"), [this](MenuItem*) { exportAsHTML(); });
+    addActionHandler(QStringLiteral("printDocument:"), [this](MenuItem*) { printDocument(); });
+    addActionHandler(QStringLiteral("runPageLayout:"), [this](MenuItem*) { PrintOperation::runPageLayout(frontWindow()); });
 }
 
 Document::~Document()
@@ -171,7 +177,11 @@ std::optional<bool> Document::validate(MenuItem& item)
 
 PlatformStatus Document::readFromData(const QByteArray& data, const QString&, const QString& path)
 {
-    auto status = m_data.readDocument(data, path);
+    // Its own file again (revert, the other version of a changed file): in
+    // the encoding it was last read or saved in first.
+    const std::optional<StringEncoding> remembered =
+        !isUntitled() && path == filePath() ? m_data.encoding() : std::nullopt;
+    auto status = m_data.readDocument(data, path, remembered);
     if (!status) return status;
     QPointer<Document> self(this);
     dispatch::async([self] {
@@ -182,13 +192,36 @@ PlatformStatus Document::readFromData(const QByteArray& data, const QString&, co
 
 PlatformResult<QByteArray> Document::dataOfType(const QString&)
 {
-    auto bytes = m_data.documentFileData();
+    auto bytes = m_data.documentFileData(m_saveDialogFormat);
     if (!bytes) return bytes;
     QPointer<Document> self(this);
     dispatch::async([self] {
         if (self) self->refreshAfterSave();
     });
     return bytes;
+}
+
+void Document::didSave()
+{
+    if (!m_saveDialogFormat) return;
+    m_data.setFileFormat(*m_saveDialogFormat);
+    m_saveDialogFormat.reset();
+}
+
+std::optional<QString> Document::chooseSaveLocation()
+{
+    m_saveDialogFormat.reset();
+    return DocumentBase::chooseSaveLocation();
+}
+
+void Document::setSaveDialogEncoding(qint64 choice)
+{
+    if (choice >= 0 && Encodings::isAvailable(StringEncoding(choice)))
+        m_saveDialogFormat = TextFileFormat::forEncoding(StringEncoding(choice));
+    else if (m_data.fileFormat())
+        m_saveDialogFormat = *m_data.fileFormat();
+    else
+        m_saveDialogFormat = TextFileFormat::forEncoding(File::saveEncoding());
 }
 
 void Document::refreshAfterRead()
@@ -236,6 +269,28 @@ std::optional<QString> Document::htmlOfText() const
     if (!g_htmlConverter) return std::nullopt;
     Markdown::prepareCharacterSets();
     return g_htmlConverter(m_data.textStorage().string());
+}
+
+// Printing -------------------------------------------------------------------
+
+std::unique_ptr<PrintOperation> Document::makePrintOperation(const std::vector<Document*>& documents)
+{
+    return std::make_unique<PrintOperation>(documents);
+}
+
+QWidget* Document::frontWindow() const
+{
+    const auto& editors = m_data.m_editors;
+    for (auto it = editors.rbegin(); it != editors.rend(); ++it)
+        if (auto* widget = dynamic_cast<QWidget*>(*it)) return widget->window();
+    return ActionDispatcher::instance().keyWindow();
+}
+
+void Document::printDocument()
+{
+    const auto operation = makePrintOperation({this});
+    if (const PlatformStatus status = operation->run(frontWindow()); !status && !status.error().isCancellation())
+        presentError(status.error());
 }
 
 void Document::exportAsHTML()

@@ -7,12 +7,17 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
+
+class QWidget;
 
 namespace lumora {
 
 class Document;
 class DocumentEditor;
+class PrintOperation;
 
 // What a document needs of the application around it. The document
 // controller installs one (Document::setHost); tests install a scripted one.
@@ -48,12 +53,18 @@ public:
 // each save or autosave their statistics line (both on a later turn of the
 // main thread). The review request counts saves through DocumentBase::saved.
 //
-// Printing takes a list of documents and reads their data; it needs nothing
-// here beyond data().
+// Printing takes a list of documents and reads their data (see
+// PrintOperation); the document prints itself alone.
+//
+// The save dialog's encoding choice reaches the document through
+// setSaveDialogEncoding: it applies to the save that follows and, once that
+// succeeded, becomes the encoding the document remembers. Reverting (and
+// loading the other version of a file changed elsewhere) reads the file in
+// the remembered encoding first.
 //
 // In the responder chain (a window names its document as next responder) it
-// handles "toggleMarkdown:" (the item is checked while Markdown is on) and
-// "exportAsHTML:".
+// handles "toggleMarkdown:" (the item is checked while Markdown is on),
+// "exportAsHTML:", "printDocument:" and "runPageLayout:".
 class Document : public DocumentBase, public Responder {
     Q_OBJECT
 
@@ -130,6 +141,19 @@ public:
     using HTMLConverter = std::function<std::optional<QString>(const QString& markdown)>;
     static void setHTMLConverter(HTMLConverter converter);
 
+    // One print job over the documents, printed one after another (the
+    // library prints several at once).
+    static std::unique_ptr<PrintOperation> makePrintOperation(const std::vector<Document*>& documents);
+    // Prints this document alone through the print panel, in front of its
+    // window; what goes wrong (nothing to print, a failed job) is presented.
+    void printDocument();
+
+    // The encoding chosen in the save dialog for the save that follows: an
+    // encoding's number, or -1 for automatic (the remembered encoding, else
+    // the "saveEncoding" preference). That save writes in it (UTF-8 when the
+    // text does not fit), and once it succeeded the document remembers it.
+    void setSaveDialogEncoding(qint64 choice);
+
     // The refreshes after reading and after producing file data; each is
     // queued on the main thread by the read or save that calls for it.
     void refreshAfterRead();
@@ -140,12 +164,17 @@ public:
 protected:
     PlatformStatus readFromData(const QByteArray& data, const QString& type, const QString& path) override;
     PlatformResult<QByteArray> dataOfType(const QString& type) override;
+    void didSave() override;
+    // An earlier dialog's encoding choice never outlives its save.
+    std::optional<QString> chooseSaveLocation() override;
 
 private:
     void closeIfUnreferenced();
+    QWidget* frontWindow() const;
 
     DocumentData m_data;
     int m_referencesCount = 0;
+    std::optional<TextFileFormat> m_saveDialogFormat;
 };
 
 } // namespace lumora

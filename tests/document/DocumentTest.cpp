@@ -36,15 +36,6 @@ public:
     void openDocumentWithoutDisplay(const QString&, OpenCompletion completion) override { completion(nullptr, {}); }
 };
 
-class Prompter : public DocumentPrompter {
-public:
-    QList<PlatformError> errors;
-    SaveChoice askToSaveChanges(DocumentBase&) override { return SaveChoice::cancel; }
-    std::optional<QString> chooseSaveLocation(DocumentBase&) override { return std::nullopt; }
-    ExternalChangeChoice askAboutExternalChange(DocumentBase&) override { return ExternalChangeChoice::keepMine; }
-    void presentError(DocumentBase&, const PlatformError& error) override { errors << error; }
-};
-
 class DocumentTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -72,7 +63,7 @@ protected:
     }
 
     ScriptedHost host;
-    Prompter prompter;
+    RecordingPrompter prompter;
     QString dir;
     QString path;
 };
@@ -137,6 +128,53 @@ TEST_F(DocumentTest, SavesKeepTheFileEncodingAndNewDocumentsTakeThePreference)
     EXPECT_EQ(open(QByteArray("\x93Hi\x94"))->data().textStorage().string(), QStringLiteral(u"“Hi”"));
     EXPECT_EQ(open(encoded(QStringLiteral(u"“Hi”"), Encoding::utf8, true))->data().textStorage().string(),
               QStringLiteral(u"“Hi”"));
+}
+
+TEST_F(DocumentTest, TheSaveDialogsEncodingAppliesToItsSaveAndIsRemembered)
+{
+    // A file read from disk, saved elsewhere as UTF-16: the choice is not
+    // ignored because the document remembers UTF-8.
+    const QString text = QStringLiteral(u"Café crème\n");
+    auto doc = open(text.toUtf8());
+    const QString other = dir + QStringLiteral("/Wide.txt");
+    doc->setSaveDialogEncoding(qint64(Encoding::utf16));
+    ASSERT_TRUE(doc->saveAs(other).ok());
+    EXPECT_EQ(readFile(other), encoded(text, Encoding::utf16LittleEndian, true));
+    EXPECT_EQ(doc->data().encoding(), Encoding::utf16);
+    // Later saves keep it, whatever the preference says by then.
+    ScopedPreference preference(QStringLiteral("saveEncoding"), qlonglong(Encoding::windowsCP1252));
+    type(*doc, QStringLiteral("more"));
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(readFile(other), encoded(text + QStringLiteral("more"), Encoding::utf16LittleEndian, true));
+
+    // Automatic keeps the encoding a document remembers, and gives a new
+    // one the preference's, for good.
+    doc->setSaveDialogEncoding(-1);
+    ASSERT_TRUE(doc->saveAs(dir + QStringLiteral("/Again.txt")).ok());
+    EXPECT_EQ(doc->data().encoding(), Encoding::utf16);
+    Document fresh;
+    type(fresh, QStringLiteral(u"“Hi”"));
+    fresh.setSaveDialogEncoding(-1);
+    ASSERT_TRUE(fresh.saveAs(path).ok());
+    EXPECT_EQ(readFile(path), QByteArray("\x93Hi\x94"));
+    UserDefaults::standard().set(QStringLiteral("saveEncoding"), qlonglong(Encoding::utf8));
+    type(fresh, QStringLiteral("!"));
+    ASSERT_TRUE(fresh.save().ok());
+    EXPECT_EQ(readFile(path), QByteArray("\x93Hi\x94!"));
+}
+
+TEST_F(DocumentTest, RevertReadsTheFileInItsRememberedEncodingFirst)
+{
+    // Mac Roman: detection alone would take these bytes for Windows Latin 1.
+    const QString text = QStringLiteral(u"Café crème brûlée\n");
+    UserDefaults::standard().set(QStringLiteral("saveEncoding"), qlonglong(Encoding::macOSRoman));
+    auto doc = open(encoded(text, Encoding::macOSRoman));
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
+    ASSERT_EQ(doc->data().textStorage().string(), text);
+    type(*doc, QStringLiteral("edit"));
+    ASSERT_TRUE(doc->revertToSaved().ok());
+    EXPECT_EQ(doc->data().textStorage().string(), text);
+    EXPECT_EQ(doc->data().encoding(), Encoding::macOSRoman);
 }
 
 // Autosaving, atomic saves and files changed by another program are

@@ -59,6 +59,7 @@ DocumentBase::DocumentBase(QObject* parent) : QObject(parent)
     connect(&m_undo, &UndoManager::didUndo, this, &DocumentBase::scheduleAutosave);
     connect(&m_undo, &UndoManager::didRedo, this, &DocumentBase::scheduleAutosave);
     connect(&m_undo, &UndoManager::cleanChanged, this, [this](bool clean) { emit editedChanged(!clean); });
+    followFileRelocations();
 }
 
 DocumentBase::~DocumentBase() = default;

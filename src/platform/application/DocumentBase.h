@@ -125,6 +125,14 @@ public:
     bool close();
     bool isClosed() const { return m_closed; }
 
+    // The program moved or renamed the document's file (a library
+    // operation): the document takes the new path, and keeps its record of
+    // the file when the move left the file as it was. Documents also follow
+    // the announcements of FileRelocations by themselves: they save pending
+    // edits before their file moves, take the new path after, and close
+    // after their file went to the Trash (edits saved there first).
+    void fileWasMoved(const QString& newPath);
+
 signals:
     void editedChanged(bool edited);
     void filePathChanged(const QString& path);
@@ -154,6 +162,7 @@ protected:
     virtual void presentError(const PlatformError& error);
 
 private:
+    void followFileRelocations();
     PlatformStatus saveInPlace();
     PlatformStatus writeFile(const QString& path, const QString& type);
     PlatformResult<QByteArray> readFileBytes(const QString& path) const;
