@@ -151,18 +151,25 @@ std::optional<LineMove> lineMovedDown(QStringView text, Range selection)
     return move;
 }
 
+// The caret never stands inside a "\r\n": a place between the two goes
+// before them.
+qsizetype beforeSplitBreak(QStringView text, qsizetype p)
+{
+    return (p > 0 && p < text.size() && text[p - 1] == u'\r' && text[p] == u'\n') ? p - 1 : p;
+}
+
 qsizetype previousSentenceTarget(QStringView text, qsizetype c)
 {
     c = std::clamp<qsizetype>(c, 0, text.size());
     const qsizetype j = (c > 0 && c < text.size() && isSpaceAt(text, c - 1)) ? c + 1 : c;
     const qsizetype s = lastUnitStart(text, j, Unit::Sentences);
     if (s == 0) return 0;
-    return isSpaceAt(text, s - 1) ? s - 1 : s;
+    return beforeSplitBreak(text, isSpaceAt(text, s - 1) ? s - 1 : s);
 }
 
 qsizetype nextSentenceTarget(QStringView text, qsizetype e)
 {
-    return sentenceRange(text, e).end();
+    return beforeSplitBreak(text, sentenceRange(text, e).end());
 }
 
 qsizetype previousParagraphTarget(QStringView text, qsizetype c)

@@ -130,6 +130,10 @@ TEST(TextNavigation, SentenceAndParagraphCommandTargets)
     EXPECT_EQ(nextSentenceTarget(three, 0), 8);
     EXPECT_EQ(nextSentenceTarget(three, 8), 20); // at a sentence's end: the next one's
     EXPECT_EQ(nextSentenceTarget(three, three.size()), three.size());
+    // A "\r\n" between sentences is one line break: never split.
+    const QString crlf = QStringLiteral("One.\r\nTwo.");
+    EXPECT_EQ(previousSentenceTarget(crlf, 8), 4);
+    EXPECT_EQ(nextSentenceTarget(crlf, 0), 4);
 
     // Paragraphs: to the start of the caret's own, then of the one before;
     // to the end of its own (before the break), then of the next; a "\r\n"
