@@ -1,5 +1,6 @@
 #include "document/TextView.h"
 
+#include "document/EditorCommands.h"
 #include "markdown/FocusHighlighting.h"
 #include "markdown/MarkdownEditing.h"
 #include "markdown/MarkdownStyling.h"
@@ -142,10 +143,14 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     addActionHandler(QStringLiteral("selectAll:"), [this](MenuItem*) { selectAll(); });
     addActionHandler(QStringLiteral("insertTab:"), [this](MenuItem*) { insertTab(); });
     addActionHandler(QStringLiteral("insertBacktab:"), [this](MenuItem*) { insertBacktab(); });
+    m_commands = std::make_unique<EditorCommands>(*this);
+    for (const QString& action : EditorCommands::actions())
+        addActionHandler(action, [this, action](MenuItem*) { m_commands->perform(action); });
 }
 
 std::optional<bool> TextView::validate(MenuItem& item)
 {
+    if (const std::optional<bool> enabled = m_commands->validate(item)) return enabled;
     const QString& action = item.action();
     const bool editable = isEditable();
     const bool changes = editable && !settings().isNoEditingEnabled;
@@ -154,9 +159,6 @@ std::optional<bool> TextView::validate(MenuItem& item)
     if (action == QLatin1String("redo:")) return changes && m_undo && m_undo->canRedo();
     if (action == QLatin1String("cut:") || action == QLatin1String("delete:")) return changes && selection;
     if (action == QLatin1String("copy:")) return selection;
-    if (action == QLatin1String("paste:"))
-        return editable && canInsertFromMimeData(QApplication::clipboard()->mimeData());
-    if (action == QLatin1String("insertTab:") || action == QLatin1String("insertBacktab:")) return editable;
     return m_storage != nullptr;
 }
 
@@ -175,6 +177,10 @@ bool TextView::checkEditable()
 TextView::~TextView()
 {
     // The control must not outlive its document: give it a throwaway one.
+    // The selection it loses then is no change to report to the pane,
+    // which is being destroyed too.
+    m_hooks = {};
+    disconnect(this, nullptr, this, nullptr);
     setDocument(nullptr);
 }
 
@@ -324,6 +330,7 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
 
     if (m_undo) m_undo->recordReplacement({range, oldText, text, before, after}, options.coalescing);
     setSelectedRange(after);
+    m_continuesLists = options.continuesLists;
     processChange();
     return true;
 }
@@ -362,7 +369,8 @@ void TextView::processChange()
     if (settings().isTypewriterScrollingEnabled) scrollCaretToCentre();
 
     // List continuation: its own undo step, through the whole road again.
-    if (markdown && m_affectedCharRange && !(m_undo && (m_undo->isUndoing() || m_undo->isRedoing()))) {
+    if (markdown && m_continuesLists && m_affectedCharRange
+        && !(m_undo && (m_undo->isUndoing() || m_undo->isRedoing()))) {
         if (const auto edit = listContinuation(m_storage->string(), *m_affectedCharRange)) {
             if (m_undo) m_undo->beginGroup();
             // Refused (no-editing mode ending a list): the caret stays put.

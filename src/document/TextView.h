@@ -16,6 +16,7 @@ class QMenu;
 
 namespace lumora {
 
+class EditorCommands;
 class TextMirror;
 class TextStorage;
 struct IndentationEdit;
@@ -95,6 +96,9 @@ public:
         std::optional<Range> selection;
         // Text the writer typed or pasted takes the typing attributes.
         bool typed = false;
+        // A line break made by this edit may continue a list; the edits of
+        // commands (moving lines, links) never do.
+        bool continuesLists = true;
     };
     // Replaces range by text through the whole edit road. False when the
     // change was refused (no-editing mode) or there is no storage.
@@ -143,6 +147,8 @@ public:
 
     // The edit commands' menu items: enabled only where they can act.
     std::optional<bool> validate(MenuItem& item) override;
+    // The commands of the main menu beyond the standard edit commands.
+    EditorCommands& commands() const { return *m_commands; }
 
     // For tests and benchmarks: paragraph restyles made after edits.
     int restyleCount() const { return m_restyleCount; }
@@ -172,6 +178,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    friend class EditorCommands;
     enum class Deletion { backward, forward, wordBackward, wordForward, lineForward, wholeLine };
     void applyIndentation(const IndentationEdit& edit);
 
@@ -196,6 +203,7 @@ private:
     TextStorage* m_storage = nullptr;
     UndoManager* m_undo = nullptr;
     std::unique_ptr<TextMirror> m_mirror;
+    std::unique_ptr<EditorCommands> m_commands;
     Hooks m_hooks;
     Attributes m_typingAttributes;
 
@@ -207,6 +215,7 @@ private:
     // The edit whose typing sound plays once the keystroke is processed.
     std::optional<std::pair<Range, QString>> m_typewriterSound;
     int m_processDepth = 0;
+    bool m_continuesLists = true;
 
     Range m_lastSelection;
     Range m_selectionBeforeRebuild;

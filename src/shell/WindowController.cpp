@@ -109,9 +109,16 @@ void WindowController::setUp()
     ActionDispatcher::instance().setViewController(m_window, this);
     m_window->installEventFilter(this);
 
+    m_outlinePane->setEditorPane(m_editorPane);
     m_editorPane->setOutlineHooks({
         [this] { return isOutlineVisible(); },
-        [this] { m_outlinePane->reloadOutline(); },
+        // Every window of the document shares its text: each outline shown
+        // follows an edit made in any of them.
+        [this] {
+            const auto windows = m_document ? controllersOf(*m_document) : std::vector<WindowController*>{this};
+            for (WindowController* window : windows)
+                if (window->isOutlineVisible()) window->m_outlinePane->reloadOutline();
+        },
         [this](bool visible) { setOutlineVisible(visible); },
     });
     connect(m_editorPane, &DocumentViewController::editingRefused, this, &WindowController::editingRefused);

@@ -270,3 +270,16 @@ TEST(WindowController, AThemeChosenFromTheMenuRestylesTextAndWindow)
     settings.setTheme(original);
     EXPECT_EQ(colourOfText(), before);
 }
+
+TEST(WindowController, AWindowClosesWithTextSelected)
+{
+    // The editor goes after its pane: losing its selection then must not
+    // call back into the pane.
+    Shell shell;
+    Document* document = openText(shell, "selected", "Some words here");
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(activate(window));
+    window->documentViewController()->textView()->setSelectedRange(Range(5, 5));
+    delete window->window();
+    EXPECT_TRUE(WindowController::all().empty());
+}

@@ -374,7 +374,11 @@ void ActionDispatcher::menuDestroyed(Menu* menu)
 
 void ActionDispatcher::performMenuItem(MenuItem& item)
 {
-    if (Responder* target = targetForAction(item.action())) target->perform(item.action(), &item);
+    // The item was validated when its menu opened; what it acts on may have
+    // changed since (a preference, the selection, another window's focus).
+    bool enabled = false;
+    Responder* target = validate(item, nullptr, enabled);
+    if (target && enabled) target->perform(item.action(), &item);
 }
 
 MenuItem* ActionDispatcher::findKeyItem(Menu& menu, QKeyEvent& event, QWidget* start, bool& consumed)

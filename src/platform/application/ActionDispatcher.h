@@ -40,13 +40,13 @@ public:
 // the standard edit actions (undo:, cut:, copy:, paste:, delete:,
 // selectAll:) before anything else.
 //
-// Items are validated when their menu is about to open and again when their
-// key is pressed: an item whose action nobody handles is disabled (or hidden,
-// when it hidesWhenUnhandled()); otherwise its responder's validate()
-// decides. Key equivalents of the main menu are routed by one event filter on
-// the application, before the focused widget sees the key, so that hidden
-// items that allow it keep their keys; a key whose action nobody handles goes
-// on to the focused widget.
+// Items are validated when their menu is about to open and again when they
+// are chosen or their key is pressed: an item whose action nobody handles is
+// disabled (or hidden, when it hidesWhenUnhandled()); otherwise its
+// responder's validate() decides. Key equivalents of the main menu are
+// routed by one event filter on the application, before the focused widget
+// sees the key, so that hidden items that allow it keep their keys; a key
+// whose action nobody handles goes on to the focused widget.
 //
 // One per process; main thread only.
 class ActionDispatcher : public QObject {
