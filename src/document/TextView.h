@@ -5,18 +5,21 @@
 #include "platform/text/Attributes.h"
 #include "platform/text/UndoManager.h"
 
+#include <QStringList>
 #include <QTextEdit>
 
 #include <array>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QMenu;
 
 namespace lumora {
 
 class TextMirror;
+class TextServices;
 class TextStorage;
 struct IndentationEdit;
 class Theme;
@@ -95,6 +98,8 @@ public:
         std::optional<Range> selection;
         // Text the writer typed or pasted takes the typing attributes.
         bool typed = false;
+        // No typing sound (a substitution made for a key already heard).
+        bool silent = false;
     };
     // Replaces range by text through the whole edit road. False when the
     // change was refused (no-editing mode) or there is no storage.
@@ -102,6 +107,12 @@ public:
     // The program's replace operation (commands, list continuation): one
     // change, not grouped for undo; callers that make several group them.
     void replaceText(const QString& text, Range range);
+    // Many replacements as one change and one undo step (replace all):
+    // texts[i] replaces ranges[i]; the ranges are in order and apart. Only
+    // the paragraphs whose Markdown an edit touched are restyled. False
+    // when refused (no-editing mode, a locked document) or empty.
+    bool replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts,
+                           std::optional<Range> selection = std::nullopt);
 
     // Whether a change may be made; when it may, prepares for it.
     bool shouldChangeText(Range range, const QString& text);
@@ -127,9 +138,11 @@ public:
     Range focusRange() const { return m_focusRange; }
 
     // The persisted text options (see persistedTextOptions()): setting one
-    // writes its key at once. Qt has no spelling or grammar checker and no
-    // text substitutions: the values are kept for when it has, and the two
-    // correction options ask input methods for no predictive text when off.
+    // writes its key at once and every editor follows. The text services
+    // read them (spelling, substitutions, smart copy and paste); the two
+    // correction options also ask input methods for no predictive text when
+    // off. Grammar checking, smart links and data detectors are kept and
+    // do nothing else.
     bool textOption(const QString& key) const;
     void setTextOption(const QString& key, bool on);
 
@@ -146,6 +159,20 @@ public:
 
     // For tests and benchmarks: paragraph restyles made after edits.
     int restyleCount() const { return m_restyleCount; }
+
+    // Find, spelling, substitutions, transformations and speech.
+    TextServices& services() const { return *m_services; }
+    bool isFindBarVisible() const;
+    // Scrolls the selection to the middle of the view (Jump to Selection).
+    void centerSelectionInVisibleArea();
+    // Reads the text options from the preferences again (another editor
+    // changed one).
+    void reloadTextOptions();
+    // A storage is shown and the document may be changed (it is not locked).
+    bool isEditable() const;
+
+signals:
+    void findBarVisibilityChanged(bool visible);
 
 public slots:
     void undo();
@@ -172,13 +199,13 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    enum class Deletion { backward, forward, wordBackward, wordForward, lineForward, wholeLine };
+    enum class Deletion { backward, forward, wordBackward, wordForward };
     void applyIndentation(const IndentationEdit& edit);
+
+    friend class TextServices;
 
     bool isMarkdownEnabled() const;
     bool isOutlineVisible() const;
-    // A storage is shown and the document may be changed (it is not locked).
-    bool isEditable() const;
     // False, after telling the window, when the document may not be changed.
     bool checkEditable();
     void restyleAfterChange();
@@ -196,6 +223,7 @@ private:
     TextStorage* m_storage = nullptr;
     UndoManager* m_undo = nullptr;
     std::unique_ptr<TextMirror> m_mirror;
+    std::unique_ptr<TextServices> m_services;
     Hooks m_hooks;
     Attributes m_typingAttributes;
 

@@ -40,6 +40,9 @@ protected:
         s.isTypewriterScrollingEnabled = false;
         s.highlighting = Settings::Highlighting::off;
         s.editorSize = 712;
+        // As after a first launch: every substitution and spelling option off.
+        for (const auto& option : TextView::persistedTextOptions())
+            s.userDefaults->set(QLatin1String(option.key), false);
         view = std::make_unique<TextView>();
         view->resize(1000, 700);
         view->show();
@@ -57,6 +60,7 @@ protected:
         }
         view.reset();
         Settings& s = Settings::shared();
+        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults->remove(QLatin1String(option.key));
         std::tie(s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting, s.editorSize) = saved;
     }
 
@@ -337,6 +341,9 @@ TEST_F(TextViewTest, ColumnWidthAndTypewriterScrolling)
 
 TEST_F(TextViewTest, TextOptionsArePersistedUnderTheirKeys)
 {
+    Settings::shared().userDefaults->remove(QStringLiteral("continuousSpellCheckingEnabled"));
+    Settings::shared().userDefaults->remove(QStringLiteral("automaticQuoteSubstitutionEnabled"));
+    view->reloadTextOptions();
     EXPECT_TRUE(view->textOption(QStringLiteral("continuousSpellCheckingEnabled")));
     EXPECT_FALSE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
     view->setTextOption(QStringLiteral("automaticQuoteSubstitutionEnabled"), true);

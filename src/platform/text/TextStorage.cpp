@@ -270,6 +270,43 @@ void TextStorage::replaceCharacters(Range range, const QString& text, const Attr
     replaceCharacters(range, text, &attributes);
 }
 
+void TextStorage::replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts)
+{
+    Q_ASSERT(qsizetype(ranges.size()) == texts.size());
+    if (ranges.empty()) return;
+    if (ranges.size() == 1) return replaceCharacters(ranges.front(), texts.front());
+    qsizetype grown = 0;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        Q_ASSERT(ranges[i] == clipped(ranges[i]) && (i == 0 || ranges[i - 1].end() <= ranges[i].location));
+        grown += texts[qsizetype(i)].size() - ranges[i].length;
+    }
+    // Attributes from the last replacement to the first, so that each range
+    // still means what it meant before the change.
+    for (size_t i = ranges.size(); i-- > 0;) {
+        const Range range = ranges[i];
+        for (int k = 0; k < kAttributeKeyCount; ++k) {
+            AttributeRuns& runs = m_runs[k];
+            const AttributeValue value = runs.valueAt(range.length > 0 || range.location == 0 ? range.location
+                                                                                                : range.location - 1);
+            runs.replace(range, texts[qsizetype(i)].size(), value);
+        }
+    }
+    QString rebuilt;
+    rebuilt.reserve(m_string.size() + grown);
+    qsizetype at = 0;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        rebuilt.append(QStringView(m_string).sliced(at, ranges[i].location - at));
+        rebuilt.append(texts[qsizetype(i)]);
+        at = ranges[i].end();
+    }
+    rebuilt.append(QStringView(m_string).sliced(at));
+    m_string = std::move(rebuilt);
+    const Range replaced(ranges.front().location, ranges.back().end() - ranges.front().location);
+    beginEditing();
+    recordChange(true, replaced, replaced.length + grown, kAllKeys);
+    endEditing();
+}
+
 void TextStorage::replaceCharacters(Range range, const QString& text, const Attributes* attributes)
 {
     range = clipped(range);

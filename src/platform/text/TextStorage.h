@@ -5,6 +5,7 @@
 #include "platform/text/Attributes.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstddef>
@@ -101,6 +102,11 @@ public:
     void replaceCharacters(Range range, const QString& text);
     // The same, with the new characters carrying exactly attributes.
     void replaceCharacters(Range range, const QString& text, const Attributes& attributes);
+    // Many replacements at once (replace all): texts[i] replaces ranges[i];
+    // the ranges are in the text before the change, in order and apart.
+    // Each inherits attributes as replaceCharacters() does; the string is
+    // rebuilt in one pass and one change is reported.
+    void replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts);
 
     // ---- Editing brackets and observers
 
