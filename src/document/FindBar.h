@@ -28,6 +28,10 @@ public:
 
     QLineEdit* findField() const { return m_findField; }
     QLineEdit* replaceField() const { return m_replaceField; }
+    QToolButton* matchCaseButton() const { return m_matchCase; }
+    QToolButton* wholeWordsButton() const { return m_wholeWords; }
+    QPushButton* replaceButton() const { return m_replace; }
+    QPushButton* replaceAllButton() const { return m_replaceAll; }
 
     QString findString() const;
     // Shows text in the field without reporting an edit.
