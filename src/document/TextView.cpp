@@ -4,6 +4,7 @@
 #include "document/TextServices.h"
 
 #include "markdown/FocusHighlighting.h"
+#include "markdown/Markdown.h"
 #include "markdown/MarkdownEditing.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/Outline.h"
@@ -366,21 +367,37 @@ bool TextView::replaceCharacters(const std::vector<Range>& ranges, const QString
     std::vector<Range> restyle; // in the text after the change
     bool touchesOutline = false;
     qsizetype shift = 0;
+    // One word put for another changes no Markdown (the paragraph keeps its
+    // markers and its kind), unless it is a heading's title or stands next
+    // to a marker: those paragraphs are restyled as typing would restyle
+    // them.
+    const auto isWord = [](QStringView s) {
+        return !s.isEmpty() && std::all_of(s.begin(), s.end(), [](QChar c) { return c.isLetterOrNumber() || c.isMark(); });
+    };
+    const CharacterSet& syntax = Markdown::syntaxCharacters();
     for (size_t i = 0; i < ranges.size(); ++i) {
         const Range r = ranges[i];
         const QString& text = texts[qsizetype(i)];
         oldTexts << string.mid(r.location, r.length);
-        const bool heading = outline && outlineAt(*m_storage, r) != nullptr;
-        touchesOutline = touchesOutline || heading;
-        if (markdown && (heading || editTouchesMarkdownSyntax(string, r, text)))
-            restyle.emplace_back(r.location + shift, text.size());
+        if (markdown) {
+            const bool heading = outlineAt(*m_storage, r) != nullptr;
+            touchesOutline = touchesOutline || (outline && heading);
+            const bool wordForWord = isWord(text) && isWord(oldTexts.back())
+                && (r.location == 0 || !syntax.contains(string[r.location - 1]))
+                && (r.end() == string.size() || !syntax.contains(string[r.end()]));
+            if (heading || (!wordForWord && editTouchesMarkdownSyntax(string, r, text)))
+                restyle.emplace_back(r.location + shift, text.size());
+        }
         shift += text.size() - r.length;
     }
     const Range before = selectedRange();
     const Range after = selection.value_or(Range(ranges.back().end() + shift, 0));
 
     m_textHasChanged = true;
-    m_storage->beginEditing();
+    // The replacements alone, so that the mirror follows them one by one;
+    // then each touched paragraph is restyled on its own. Paragraphs out of
+    // sight are laid out again when they come into sight.
+    const TextMirror::DeferredLayout deferred(*m_mirror);
     m_storage->replaceCharacters(ranges, texts);
     qsizetype restyledUntil = 0;
     for (const Range& r : restyle) {
@@ -391,7 +408,6 @@ bool TextView::replaceCharacters(const std::vector<Range>& ranges, const QString
         restyledUntil = restyleParagraphs(*m_storage, *settings().parsedStylesheet, Range(r.location, n), true).end();
         ++m_restyleCount;
     }
-    m_storage->endEditing();
 
     if (m_undo) m_undo->recordReplacements({ranges, oldTexts, texts, before, after});
     setSelectedRange(after);

@@ -167,7 +167,7 @@ void TextStorage::endEditing()
     if (m_editingDepth <= 0 || --m_editingDepth > 0) return;
     m_editingSession = 0;
     if (m_pending.isEmpty()) return;
-    const Change change = m_pending;
+    const Change change = std::move(m_pending);
     m_pending = Change();
     // Observers may be added or removed while they are called.
     const auto observers = m_observers;
@@ -198,6 +198,7 @@ void TextStorage::recordChange(bool characters, Range replaced, qsizetype newLen
 {
     const qsizetype delta = newLength - replaced.length;
     Change& p = m_pending;
+    p.parts.clear(); // only a batch alone in its bracket keeps its parts
     if (p.isEmpty()) {
         p.editedRange = Range(replaced.location, newLength);
         p.changeInLength = delta;
@@ -303,7 +304,21 @@ void TextStorage::replaceCharacters(const std::vector<Range>& ranges, const QStr
     m_string = std::move(rebuilt);
     const Range replaced(ranges.front().location, ranges.back().end() - ranges.front().location);
     beginEditing();
+    const bool alone = m_pending.isEmpty();
     recordChange(true, replaced, replaced.length + grown, kAllKeys);
+    if (alone) {
+        // Touching replacements count as one.
+        std::vector<Change::Part>& parts = m_pending.parts;
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            const qsizetype newLength = texts[qsizetype(i)].size();
+            if (!parts.empty() && parts.back().replaced.end() == ranges[i].location) {
+                parts.back().replaced.length += ranges[i].length;
+                parts.back().newLength += newLength;
+            } else {
+                parts.push_back({ranges[i], newLength});
+            }
+        }
+    }
     endEditing();
 }
 
