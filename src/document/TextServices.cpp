@@ -71,6 +71,9 @@ constexpr qsizetype kQuickSearchLength = 256 * 1024;
 constexpr int kRecountDelayMs = 200;
 // Paragraphs remembered with their misspellings before starting afresh.
 constexpr int kSpellingCacheLimit = 5000;
+// Paragraphs above and below the shown text checked after a paint.
+constexpr int kPrecheckBlocks = 30;
+constexpr int kPrecheckDelayMs = 60;
 
 const QString kSpellingDidChange = QStringLiteral("LMSpellingDidChange");
 const QString kTextOptionsDidChange = QStringLiteral("LMTextOptionsDidChange");
@@ -107,6 +110,9 @@ TextServices::TextServices(TextView& view) : QObject(&view), m_view(view)
     m_countTimer.setSingleShot(true);
     m_countTimer.setInterval(kRecountDelayMs);
     connect(&m_countTimer, &QTimer::timeout, this, &TextServices::startCount);
+    m_precheckTimer.setSingleShot(true);
+    m_precheckTimer.setInterval(kPrecheckDelayMs);
+    connect(&m_precheckTimer, &QTimer::timeout, this, &TextServices::precheckAroundShownText);
     connect(&m_view, &QTextEdit::cursorPositionChanged, this, [this] {
         if (isFindBarVisible()) updateFindStatus();
     });
@@ -632,13 +638,28 @@ void TextServices::paintAboveText(QPainter& painter, const QRect& exposed)
     // The word being typed is not marked until the writer leaves it.
     const std::optional<qsizetype> typing =
         selection.isEmpty() && m_typingEnd == selection.location ? m_typingEnd : std::nullopt;
+    m_firstShownBlock = -1;
     forEachVisibleBlock(exposed, [&](const QTextBlock& block) {
+        if (m_firstShownBlock < 0) m_firstShownBlock = block.blockNumber();
+        m_lastShownBlock = block.blockNumber();
         std::vector<Range> found = misspellings(Range(block.position(), std::max(0, block.length() - 1)));
         if (typing) found.erase(std::remove_if(found.begin(), found.end(), [&](Range r) { return r.end() == *typing; }),
                                 found.end());
         drawRanges(painter, block, found, true);
         m_paintedMisspellings.insert(m_paintedMisspellings.end(), found.begin(), found.end());
     });
+    if (m_firstShownBlock >= 0) m_precheckTimer.start();
+}
+
+void TextServices::precheckAroundShownText()
+{
+    if (!m_storage || !isContinuousSpellCheckingOn() || m_firstShownBlock < 0) return;
+    QTextDocument* document = m_view.document();
+    const int from = std::max(0, m_firstShownBlock - kPrecheckBlocks);
+    const int to = std::min(document->blockCount() - 1, m_lastShownBlock + kPrecheckBlocks);
+    for (QTextBlock block = document->findBlockByNumber(from); block.isValid() && block.blockNumber() <= to;
+         block = block.next())
+        misspellings(Range(block.position(), std::max(0, block.length() - 1)));
 }
 
 // ---- Spelling --------------------------------------------------------------------------

@@ -148,6 +148,7 @@ private:
     void forEachVisibleBlock(const QRect& exposed, const std::function<void(const QTextBlock&)>& block) const;
     void drawRanges(QPainter& painter, const QTextBlock& block, const std::vector<Range>& ranges, bool underline);
     void spellingChanged();
+    void precheckAroundShownText();
     void applySubstitution(Range range, const QString& replacement);
     std::optional<std::pair<Range, QString>> correctionBefore(qsizetype typedAt);
     void changeCase(int change);
@@ -177,6 +178,11 @@ private:
     // Misspellings by paragraph text, offsets from the paragraph's start.
     QHash<QString, std::vector<Range>> m_spellingCache;
     std::vector<Range> m_paintedMisspellings;
+    // The paragraphs shown at the last paint; those around them are checked
+    // a moment later, so that scrolling finds them done.
+    int m_firstShownBlock = -1;
+    int m_lastShownBlock = -1;
+    QTimer m_precheckTimer;
     // Where the writer's typing ended: the word there is still being typed.
     std::optional<qsizetype> m_typingEnd;
     bool m_substituting = false;
