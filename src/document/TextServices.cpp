@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -95,6 +96,28 @@ QColor matchColour(const Theme& theme)
 }
 
 const QColor kMisspellingColour(224, 58, 58);
+constexpr qreal kWaveWidth = 4;
+constexpr qreal kWaveHeight = 3;
+
+// One period of the misspelling wave, drawn once: tiling it under a word is
+// far cheaper than stroking a path at every paint.
+const QPixmap& waveTile(qreal ratio)
+{
+    static QPixmap tile;
+    if (tile.isNull() || tile.devicePixelRatio() != ratio) {
+        tile = QPixmap(QSize(int(kWaveWidth * ratio), int(kWaveHeight * ratio)));
+        tile.setDevicePixelRatio(ratio);
+        tile.fill(Qt::transparent);
+        QPainter p(&tile);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(kMisspellingColour, 1.1));
+        QPainterPath path(QPointF(0, kWaveHeight - 0.8));
+        path.quadTo(QPointF(kWaveWidth / 4, 0.2), QPointF(kWaveWidth / 2, 0.8));
+        path.quadTo(QPointF(kWaveWidth * 3 / 4, kWaveHeight), QPointF(kWaveWidth, kWaveHeight - 0.8));
+        p.drawPath(path);
+    }
+    return tile;
+}
 
 bool isFindAction(const QString& action)
 {
@@ -595,12 +618,10 @@ void TextServices::drawRanges(QPainter& painter, const QTextBlock& block, const 
             const qreal left = std::min(x1, x2), right = std::max(x1, x2);
             const qreal top = position.y() + line.y();
             if (underline) {
-                // A small zigzag under the word, just below the baseline.
-                const qreal y = top + line.ascent() + std::max<qreal>(1.5, line.descent() * 0.45);
-                QPainterPath path(QPointF(left, y));
-                bool up = true;
-                for (qreal x = left + 2; x <= right + 0.5; x += 2, up = !up) path.lineTo(x, up ? y - 1.5 : y);
-                painter.drawPath(path);
+                // A small wave under the word, just below the baseline.
+                const qreal y = top + line.ascent() + std::max<qreal>(1.0, line.descent() * 0.35);
+                const QPixmap& wave = waveTile(painter.device()->devicePixelRatioF());
+                painter.drawTiledPixmap(QRectF(left, y, right - left, kWaveHeight), wave, QPointF(left, 0));
             } else {
                 painter.drawRoundedRect(QRectF(left - 1, top, right - left + 2, line.ascent() + line.descent()), 2, 2);
             }
@@ -631,9 +652,6 @@ void TextServices::paintAboveText(QPainter& painter, const QRect& exposed)
 {
     m_paintedMisspellings.clear();
     if (!m_storage || !isContinuousSpellCheckingOn()) return;
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(kMisspellingColour, 1.2));
-    painter.setBrush(Qt::NoBrush);
     const Range selection = m_view.selectedRange();
     // The word being typed is not marked until the writer leaves it.
     const std::optional<qsizetype> typing =

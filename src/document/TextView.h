@@ -41,7 +41,10 @@ class Theme;
 //
 // In the responder chain it carries the standard edit commands (undo:,
 // redo:, cut:, copy:, paste:, delete:, selectAll:, insertTab:,
-// insertBacktab:), each through the gate.
+// insertBacktab:), each through the gate, and the text services' commands
+// (find, spelling, substitutions, case changes, speech: TextServices).
+// Qt's own key bindings reach Qt only when they move the caret or the
+// selection (EditorKeys.h).
 class TextView : public QTextEdit, public Responder {
     Q_OBJECT
 

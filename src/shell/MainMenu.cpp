@@ -136,21 +136,17 @@ void MainMenu::build()
     spelling->addItem(MenuItem::separator());
     spelling->addItem(item("menu.edit.spellingAndGrammar.checkSpelling", "toggleContinuousSpellChecking:"));
     spelling->addItem(item("menu.edit.spellingAndGrammar.checkGrammar", "toggleGrammarChecking:"));
-    spelling->addItem(
-        item("menu.edit.spellingAndGrammar.correctSpelling", "toggleAutomaticSpellingCorrection:"));
+    spelling->addItem(item("menu.edit.spellingAndGrammar.correctSpelling", "toggleAutomaticSpellingCorrection:"));
 
     auto substitutions = newMenu("menu.edit.substitutions");
     substitutions->addItem(item("menu.edit.substitutions.show", "orderFrontSubstitutionsPanel:"));
     substitutions->addItem(MenuItem::separator());
     substitutions->addItem(item("menu.edit.substitutions.smart.copyPaste", "toggleSmartInsertDelete:"));
-    substitutions->addItem(
-        item("menu.edit.substitutions.smart.quotes", "toggleAutomaticQuoteSubstitution:"));
-    substitutions->addItem(
-        item("menu.edit.substitutions.smart.dashes", "toggleAutomaticDashSubstitution:"));
+    substitutions->addItem(item("menu.edit.substitutions.smart.quotes", "toggleAutomaticQuoteSubstitution:"));
+    substitutions->addItem(item("menu.edit.substitutions.smart.dashes", "toggleAutomaticDashSubstitution:"));
     substitutions->addItem(item("menu.edit.substitutions.smart.links", "toggleAutomaticLinkDetection:"));
     substitutions->addItem(item("menu.edit.substitutions.dataDetectors", "toggleAutomaticDataDetection:"));
-    substitutions->addItem(
-        item("menu.edit.substitutions.textReplacement", "toggleAutomaticTextReplacement:"));
+    substitutions->addItem(item("menu.edit.substitutions.textReplacement", "toggleAutomaticTextReplacement:"));
 
     auto transformations = newMenu("menu.edit.transformations");
     transformations->addItem(item("menu.edit.transformations.uppercase", "uppercaseWord:"));
