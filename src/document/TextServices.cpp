@@ -137,6 +137,8 @@ TextServices::TextServices(TextView& view) : QObject(&view), m_view(view)
     m_precheckTimer.setInterval(kPrecheckDelayMs);
     connect(&m_precheckTimer, &QTimer::timeout, this, &TextServices::precheckAroundShownText);
     connect(&m_view, &QTextEdit::cursorPositionChanged, this, [this] {
+        // The writer moved: typing in the find field searches from there.
+        if (!m_selectingMatch) m_findAnchor.reset();
         if (isFindBarVisible()) updateFindStatus();
     });
     NotificationCenter& center = NotificationCenter::defaultCenter();
@@ -400,12 +402,11 @@ void TextServices::findStringEdited(const QString& text)
         const QString& string = m_storage->string();
         const QStringView near = QStringView(string).first(std::min(string.size(), anchor + kQuickSearchLength));
         if (const auto match = finder.next(near, anchor)) {
-            m_view.setSelectedRange(*match);
-            m_view.ensureCursorVisible();
+            selectMatch(*match);
             found = true;
         }
     }
-    if (!found) m_view.setSelectedRange(Range(anchor, 0));
+    if (!found) selectMatch(Range(anchor, 0));
     startCount();
     updateFindStatus();
     m_view.viewport()->update();
@@ -451,8 +452,7 @@ void TextServices::countFinished(std::shared_ptr<const BackgroundFinder::Result>
         const auto& starts = m_count->starts;
         auto it = std::lower_bound(starts.begin(), starts.end(), *m_findAnchor);
         if (it == starts.end()) it = starts.begin();
-        m_view.setSelectedRange(Range(*it, pattern.size()));
-        m_view.ensureCursorVisible();
+        selectMatch(Range(*it, pattern.size()));
     }
     updateFindStatus();
 }
@@ -490,6 +490,14 @@ void TextServices::updateFindStatus()
                                     : localizedFormat(QStringLiteral("find.status.count"), {QLocale().toString(total)}));
 }
 
+void TextServices::selectMatch(Range range)
+{
+    m_selectingMatch = true;
+    m_view.setSelectedRange(range);
+    m_view.ensureCursorVisible();
+    m_selectingMatch = false;
+}
+
 QString TextServices::findStatus() const { return m_findBar ? m_findBar->status() : QString(); }
 
 bool TextServices::findNext(bool backwards)
@@ -508,8 +516,7 @@ bool TextServices::findNext(bool backwards)
         return false;
     }
     m_replacedStatus.clear();
-    m_view.setSelectedRange(*found);
-    m_view.ensureCursorVisible();
+    selectMatch(*found);
     m_findAnchor = found->location;
     updateFindStatus();
     m_view.viewport()->update();

@@ -143,6 +143,8 @@ private:
     void startCount();
     void countFinished(std::shared_ptr<const BackgroundFinder::Result> result);
     void updateFindStatus();
+    // Selects a match (or the search's starting point) and shows it.
+    void selectMatch(Range range);
     void storageChanged(const TextStorage::Change& change);
     Range visibleRange(int margin) const;
     void forEachVisibleBlock(const QRect& exposed, const std::function<void(const QTextBlock&)>& block) const;
@@ -170,6 +172,7 @@ private:
     // Where the incremental search started (the selection when the writer
     // began typing in the field).
     std::optional<qsizetype> m_findAnchor;
+    bool m_selectingMatch = false;
     std::vector<Range> m_paintedMatches;
     QString m_replacedStatus;
 

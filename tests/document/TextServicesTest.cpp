@@ -199,10 +199,17 @@ TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWher
     EXPECT_GT(services().paintedMatches().size(), 5u);
     EXPECT_LT(services().paintedMatches().size(), 100u);
 
+    // Moving in the text makes typing in the field search from there.
+    const qsizetype later = text().indexOf(QStringLiteral("Line 2500"));
+    view->setSelectedRange(Range(later, 0));
+    QTest::keyClick(bar()->findField(), Qt::Key_End);
+    QTest::keyClicks(bar()->findField(), QStringLiteral(" in"));
+    EXPECT_EQ(view->selectedRange(), Range(text().indexOf(QStringLiteral("needle in"), later), 9));
+
     // An edit makes the count stale; it is counted again after a pause.
     view->setFocus();
     view->setSelectedRange(Range(0, 0));
-    type(QStringLiteral("needle "));
+    type(QStringLiteral("needle in "));
     const QString recounted = locale.toString(3001) + QStringLiteral(" matches");
     ASSERT_TRUE(QTest::qWaitFor([&] { return services().findStatus() == recounted; }, 5000));
 }
