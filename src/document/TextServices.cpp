@@ -571,15 +571,7 @@ int TextServices::replaceAll()
     }
     const QString replacement = m_findBar ? m_findBar->replaceString() : QString();
     const QStringList texts(qsizetype(matches.size()), replacement);
-    // The caret stays with the text it stood in (at the start of a match
-    // it stood in), so the view does not jump.
-    const qsizetype caret = m_view.selectedRange().location;
-    const qsizetype delta = replacement.size() - finder.pattern().size();
-    const auto before = std::lower_bound(matches.begin(), matches.end(), caret,
-                                         [](Range r, qsizetype at) { return r.end() <= at; });
-    qsizetype mapped = caret + qsizetype(before - matches.begin()) * delta;
-    if (before != matches.end() && before->location < caret) mapped -= caret - before->location;
-    if (!m_view.replaceCharacters(matches, texts, Range(mapped, 0))) return 0;
+    if (!m_view.replaceCharacters(matches, texts)) return 0;
     const int count = int(matches.size());
     m_replacedStatus = count == 1 ? localized("find.status.replacedOne")
                                   : localizedFormat(QStringLiteral("find.status.replaced"), {QLocale().toString(count)});

@@ -391,7 +391,17 @@ bool TextView::replaceCharacters(const std::vector<Range>& ranges, const QString
         shift += text.size() - r.length;
     }
     const Range before = selectedRange();
-    const Range after = selection.value_or(Range(ranges.back().end() + shift, 0));
+    // By default the caret stays with the text it stood in (at the start of
+    // a replacement it stood in), so the view does not jump.
+    Range after = Range(before.location, 0);
+    if (!selection) {
+        for (size_t i = 0; i < ranges.size() && ranges[i].location < before.location; ++i) {
+            const qsizetype grown = texts[qsizetype(i)].size() - ranges[i].length;
+            after.location = ranges[i].end() <= before.location ? after.location + grown
+                                                                : after.location - (before.location - ranges[i].location);
+        }
+    }
+    after = selection.value_or(after);
 
     m_textHasChanged = true;
     // The replacements alone, so that the mirror follows them one by one;

@@ -112,8 +112,9 @@ public:
     void replaceText(const QString& text, Range range);
     // Many replacements as one change and one undo step (replace all):
     // texts[i] replaces ranges[i]; the ranges are in order and apart. Only
-    // the paragraphs whose Markdown an edit touched are restyled. False
-    // when refused (no-editing mode, a locked document) or empty.
+    // the paragraphs whose Markdown an edit touched are restyled. Without a
+    // selection the caret stays with the text it stood in. False when
+    // refused (no-editing mode, a locked document) or empty.
     bool replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts,
                            std::optional<Range> selection = std::nullopt);
 

@@ -227,8 +227,10 @@ TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)
     EXPECT_EQ(text(), QStringLiteral("one cat two fish red fish blue fish"));
     EXPECT_EQ(view->selectedRange(), Range(12, 4));
 
+    view->setSelectedRange(Range(22, 0)); // inside the second "fish"
     EXPECT_EQ(services().replaceAll(), 3);
     EXPECT_EQ(text(), QStringLiteral("one cat two cat red cat blue cat"));
+    EXPECT_EQ(view->selectedRange(), Range(20, 0)); // at the start of its replacement: no jump
     EXPECT_EQ(services().findStatus(), QStringLiteral("3 replaced"));
     view->setFocus(); // in the field, the keys undo the field's typing
     key(Qt::Key_Z, Qt::ControlModifier);
