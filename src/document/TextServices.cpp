@@ -77,7 +77,6 @@ constexpr int kPrecheckBlocks = 30;
 constexpr int kPrecheckDelayMs = 60;
 
 const QString kSpellingDidChange = QStringLiteral("LMSpellingDidChange");
-const QString kTextOptionsDidChange = QStringLiteral("LMTextOptionsDidChange");
 
 struct SharedFind {
     QString string;
@@ -145,9 +144,6 @@ TextServices::TextServices(TextView& view) : QObject(&view), m_view(view)
     center.observe(kSpellingDidChange, this, [this](const Notification&) {
         m_spellingCache.clear();
         m_view.viewport()->update();
-    });
-    center.observe(kTextOptionsDidChange, this, [this](const Notification& n) {
-        if (n.object != &m_view) m_view.reloadTextOptions();
     });
     center.observe(Notifications::themeDidChange, this, [this](const Notification&) { themeChanged(); });
 }
@@ -261,7 +257,6 @@ void TextServices::toggleOption(const char* key)
 
 void TextServices::textOptionsChanged()
 {
-    NotificationCenter::defaultCenter().post(kTextOptionsDidChange, &m_view);
     if (SubstitutionsPanel* panel = SubstitutionsPanel::existing()) panel->refresh();
     m_view.viewport()->update();
 }

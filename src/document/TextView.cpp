@@ -578,12 +578,6 @@ void TextView::loadTextOptions()
     applyTextOptions();
 }
 
-void TextView::reloadTextOptions()
-{
-    loadTextOptions();
-    viewport()->update();
-}
-
 void TextView::applyTextOptions()
 {
     const bool corrections = textOption(QStringLiteral("automaticSpellingCorrectionEnabled"))

@@ -142,7 +142,8 @@ public:
     Range focusRange() const { return m_focusRange; }
 
     // The persisted text options (see persistedTextOptions()): setting one
-    // writes its key at once and every editor follows. The text services
+    // writes its key at once; other editors read it when they are next
+    // shown. The text services
     // read them (spelling, substitutions, smart copy and paste); the two
     // correction options also ask input methods for no predictive text when
     // off. Grammar checking, smart links and data detectors are kept and
@@ -169,9 +170,6 @@ public:
     bool isFindBarVisible() const;
     // Scrolls the selection to the middle of the view (Jump to Selection).
     void centerSelectionInVisibleArea();
-    // Reads the text options from the preferences again (another editor
-    // changed one).
-    void reloadTextOptions();
     // A storage is shown and the document may be changed (it is not locked).
     bool isEditable() const;
 

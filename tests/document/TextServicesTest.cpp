@@ -514,11 +514,9 @@ TEST_F(TextServicesTest, SpeechWithoutAnEngineIsDisabledQuietly)
     SpeechSynthesizer::setEngineOrder(std::nullopt);
 }
 
-TEST_F(TextServicesTest, TogglesShowTheirOptionsAndReachEveryEditor)
+TEST_F(TextServicesTest, TogglesShowTheirOptionsAndAreStored)
 {
     open(QStringLiteral("text"));
-    TextView other;
-    other.show();
     for (const char* action : {"toggleContinuousSpellChecking:", "toggleAutomaticSpellingCorrection:",
                                "toggleSmartInsertDelete:", "toggleAutomaticQuoteSubstitution:",
                                "toggleAutomaticDashSubstitution:", "toggleAutomaticLinkDetection:",
@@ -527,6 +525,10 @@ TEST_F(TextServicesTest, TogglesShowTheirOptionsAndReachEveryEditor)
         perform(action);
         EXPECT_EQ(validated(action), std::make_pair(true, MenuItem::State::on)) << action;
     }
+    // Stored at once; an editor shown afterwards starts with them.
+    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticLinkDetectionEnabled")), QVariant(true));
+    TextView other;
+    other.show();
     EXPECT_TRUE(other.textOption(QStringLiteral("automaticLinkDetectionEnabled")));
     // Smart links and data detectors change nothing in the text.
     view->setSelectedRange(Range(4, 0));

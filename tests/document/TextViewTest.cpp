@@ -341,9 +341,10 @@ TEST_F(TextViewTest, ColumnWidthAndTypewriterScrolling)
 
 TEST_F(TextViewTest, TextOptionsArePersistedUnderTheirKeys)
 {
-    Settings::shared().userDefaults->remove(QStringLiteral("continuousSpellCheckingEnabled"));
-    Settings::shared().userDefaults->remove(QStringLiteral("automaticQuoteSubstitutionEnabled"));
-    view->reloadTextOptions();
+    for (const auto& option : TextView::persistedTextOptions())
+        Settings::shared().userDefaults->remove(QLatin1String(option.key));
+    view = std::make_unique<TextView>();
+    view->show();
     EXPECT_TRUE(view->textOption(QStringLiteral("continuousSpellCheckingEnabled")));
     EXPECT_FALSE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
     view->setTextOption(QStringLiteral("automaticQuoteSubstitutionEnabled"), true);
