@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Localization.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,7 +25,12 @@ SpellingPanel*& panelInstance()
 SpellingPanel& SpellingPanel::shared()
 {
     SpellingPanel*& panel = panelInstance();
-    if (!panel) panel = new SpellingPanel; // a window of its own, alive until the program ends
+    if (!panel) {
+        // A window of its own, closed with the application.
+        panel = new SpellingPanel;
+        QObject::connect(panel, &QObject::destroyed, [] { panelInstance() = nullptr; });
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, panel, &QObject::deleteLater);
+    }
     return *panel;
 }
 

@@ -5,6 +5,7 @@
 #include "settings/Settings.h"
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -99,7 +100,12 @@ const std::vector<std::pair<const char*, const char*>>& SubstitutionsPanel::swit
 SubstitutionsPanel& SubstitutionsPanel::shared()
 {
     SubstitutionsPanel*& panel = panelInstance();
-    if (!panel) panel = new SubstitutionsPanel; // a window of its own, alive until the program ends
+    if (!panel) {
+        // A window of its own, closed with the application.
+        panel = new SubstitutionsPanel;
+        QObject::connect(panel, &QObject::destroyed, [] { panelInstance() = nullptr; });
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, panel, &QObject::deleteLater);
+    }
     return *panel;
 }
 
