@@ -72,6 +72,9 @@ constexpr qsizetype kQuickSearchLength = 256 * 1024;
 constexpr int kRecountDelayMs = 200;
 // Paragraphs remembered with their misspellings before starting afresh.
 constexpr int kSpellingCacheLimit = 5000;
+// A paragraph longer than this is checked and searched only where it is
+// shown, never whole at every paint.
+constexpr int kLongParagraph = 8000;
 // Paragraphs above and below the shown text checked after a paint.
 constexpr int kPrecheckBlocks = 30;
 constexpr int kPrecheckDelayMs = 60;
@@ -127,7 +130,7 @@ qint64 tagOf(MenuItem* sender, qint64 fallback) { return sender ? sender->tag() 
 
 } // namespace
 
-TextServices::TextServices(TextView& view) : QObject(&view), m_view(view)
+TextServices::TextServices(TextView& view) : m_view(view)
 {
     m_countTimer.setSingleShot(true);
     m_countTimer.setInterval(kRecountDelayMs);
@@ -635,8 +638,11 @@ void TextServices::paintBelowText(QPainter& painter, const QRect& exposed)
     const QString& text = m_storage->string();
     // Only the text that is shown is searched for highlights.
     forEachVisibleBlock(exposed, [&](const QTextBlock& block) {
-        const Range paragraph(block.position(), std::max(0, block.length() - 1));
-        std::vector<Range> found = finder.matches(text, paragraph);
+        Range shown = shownPart(block, exposed);
+        // A match may begin before the shown lines and end in them.
+        shown = Range(std::max<qsizetype>(block.position(), shown.location - finder.pattern().size()),
+                      shown.length + finder.pattern().size());
+        std::vector<Range> found = finder.matches(text, shown.intersection(Range(block.position(), block.length() - 1)));
         drawRanges(painter, block, found, false);
         m_paintedMatches.insert(m_paintedMatches.end(), found.begin(), found.end());
     });
@@ -654,7 +660,9 @@ void TextServices::paintAboveText(QPainter& painter, const QRect& exposed)
     forEachVisibleBlock(exposed, [&](const QTextBlock& block) {
         if (m_firstShownBlock < 0) m_firstShownBlock = block.blockNumber();
         m_lastShownBlock = block.blockNumber();
-        std::vector<Range> found = misspellings(Range(block.position(), std::max(0, block.length() - 1)));
+        const Range paragraph(block.position(), std::max(0, block.length() - 1));
+        std::vector<Range> found = paragraph.length > kLongParagraph ? misspellingsIn(shownPart(block, exposed))
+                                                                     : misspellings(paragraph);
         if (typing) found.erase(std::remove_if(found.begin(), found.end(), [&](Range r) { return r.end() == *typing; }),
                                 found.end());
         drawRanges(painter, block, found, true);
@@ -671,7 +679,7 @@ void TextServices::precheckAroundShownText()
     const int to = std::min(document->blockCount() - 1, m_lastShownBlock + kPrecheckBlocks);
     for (QTextBlock block = document->findBlockByNumber(from); block.isValid() && block.blockNumber() <= to;
          block = block.next())
-        misspellings(Range(block.position(), std::max(0, block.length() - 1)));
+        if (block.length() - 1 <= kLongParagraph) misspellings(Range(block.position(), std::max(0, block.length() - 1)));
 }
 
 // ---- Spelling --------------------------------------------------------------------------
@@ -701,11 +709,52 @@ std::vector<Range> TextServices::misspellings(Range paragraph)
     return found;
 }
 
+Range TextServices::shownPart(const QTextBlock& block, const QRect& exposed) const
+{
+    const Range whole(block.position(), std::max(0, block.length() - 1));
+    const QTextLayout* layout = block.layout();
+    if (whole.length <= kLongParagraph || !layout || layout->lineCount() == 0) return whole;
+    const qreal top = layout->position().y() - m_view.verticalScrollBar()->value();
+    qsizetype from = -1, to = -1;
+    for (int i = 0; i < layout->lineCount(); ++i) {
+        const QTextLine line = layout->lineAt(i);
+        if (top + line.y() + line.height() < exposed.top() || top + line.y() > exposed.bottom()) continue;
+        if (from < 0) from = line.textStart();
+        to = line.textStart() + line.textLength();
+    }
+    if (from < 0) return Range(whole.location, 0);
+    // Out to the spaces around, so that no word is cut.
+    const QString& text = m_storage->string();
+    qsizetype a = whole.location + from, b = whole.location + to;
+    for (int n = 0; a > whole.location && n < 64 && !text[a - 1].isSpace(); ++n) --a;
+    for (int n = 0; b < whole.end() && n < 64 && !text[b].isSpace(); ++n) ++b;
+    return Range(a, b - a);
+}
+
+std::vector<Range> TextServices::misspellingsIn(Range stretch)
+{
+    if (!m_storage || stretch.isEmpty() || fences().contains(stretch.location)) return {};
+    const QString& text = m_storage->string();
+    return SpellChecker::shared().misspellings(text, stretch, syntaxRanges(text, stretch));
+}
+
 std::optional<Range> TextServices::misspellingAt(qsizetype position)
 {
     if (!m_storage) return std::nullopt;
-    const text::ParagraphBounds bounds = text::paragraphBounds(m_storage->string(), Range(position, 0));
-    for (const Range& r : misspellings(Range(bounds.start, bounds.contentsEnd - bounds.start)))
+    const QString& text = m_storage->string();
+    const text::ParagraphBounds bounds = text::paragraphBounds(text, Range(position, 0));
+    Range paragraph(bounds.start, bounds.contentsEnd - bounds.start);
+    std::vector<Range> found;
+    if (paragraph.length > kLongParagraph) {
+        // Only the words around position, out to the spaces.
+        qsizetype a = std::max(paragraph.location, position - 100), b = std::min(paragraph.end(), position + 100);
+        while (a > paragraph.location && !text[a - 1].isSpace()) --a;
+        while (b < paragraph.end() && !text[b].isSpace()) ++b;
+        found = misspellingsIn(Range(a, b - a));
+    } else {
+        found = misspellings(paragraph);
+    }
+    for (const Range& r : found)
         if (r.location <= position && position <= r.end()) return r;
     return std::nullopt;
 }

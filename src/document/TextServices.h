@@ -100,6 +100,9 @@ public:
     std::vector<Range> misspellings(Range paragraph);
     // The misspelt word at position, if any.
     std::optional<Range> misspellingAt(qsizetype position);
+    // The misspelt words of a stretch inside a paragraph (a long one's
+    // shown part), not remembered.
+    std::vector<Range> misspellingsIn(Range stretch);
     // Check Document Now: selects the next misspelt word after the
     // selection (going round), or beeps.
     bool checkDocument();
@@ -146,7 +149,9 @@ private:
     // Selects a match (or the search's starting point) and shows it.
     void selectMatch(Range range);
     void storageChanged(const TextStorage::Change& change);
-    Range visibleRange(int margin) const;
+    // The part of block drawn in exposed: all of it, but for a paragraph so
+    // long that only its shown lines are worth a look.
+    Range shownPart(const QTextBlock& block, const QRect& exposed) const;
     void forEachVisibleBlock(const QRect& exposed, const std::function<void(const QTextBlock&)>& block) const;
     void drawRanges(QPainter& painter, const QTextBlock& block, const std::vector<Range>& ranges, bool underline);
     void spellingChanged();

@@ -331,6 +331,24 @@ TEST_F(TextServicesTest, SpellingUnderlinesProseOnlyAndNotTheWordBeingTyped)
     EXPECT_TRUE(services().paintedMisspellings().empty());
 }
 
+TEST_F(TextServicesTest, AVeryLongParagraphIsCheckedOnlyWhereItIsShown)
+{
+    option("continuousSpellCheckingEnabled", true);
+    QString paragraph;
+    for (int i = 0; i < 4000; ++i) paragraph += QStringLiteral("the qiuck fox ");
+    open(paragraph);
+    repaint();
+    const auto shown = services().paintedMisspellings().size();
+    EXPECT_GT(shown, 5u);
+    EXPECT_LT(shown, 1000u);
+    // Far down the paragraph, the word under the pointer is still found.
+    view->setSelectedRange(Range(text().size(), 0));
+    view->ensureCursorVisible();
+    std::unique_ptr<QMenu> menu(view->createContextMenu(pointAt(text().size() - 9)));
+    ASSERT_FALSE(menu->actions().isEmpty());
+    EXPECT_EQ(menu->actions().first()->text(), QStringLiteral("quick"));
+}
+
 TEST_F(TextServicesTest, ContextMenuOffersGuessesIgnoreAndLearn)
 {
     option("continuousSpellCheckingEnabled", true);
