@@ -11,6 +11,9 @@ namespace lumora {
 
 namespace {
 
+// How far from a typed character isInsideSyntax() looks in a long paragraph.
+constexpr qsizetype kNearby = 2000;
+
 bool isBlank(QChar c) { return text::isWhitespace(c.unicode()) || text::isNewline(c); }
 
 bool isAsciiLetter(QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
@@ -244,7 +247,14 @@ std::vector<Range> syntaxRanges(QStringView text, Range paragraph)
 bool isInsideSyntax(QStringView text, qsizetype index)
 {
     if (index < 0 || index >= text.size()) return false;
-    const text::ParagraphBounds bounds = text::paragraphBounds(text, Range(index, 0));
+    text::ParagraphBounds bounds = text::paragraphBounds(text, Range(index, 0));
+    // In a very long paragraph only the stretch around index counts (no code
+    // span or address runs that long), from a space on.
+    if (index - bounds.start > kNearby) {
+        bounds.start = index - kNearby;
+        while (bounds.start < index && !isBlank(text[bounds.start])) ++bounds.start;
+    }
+    bounds.contentsEnd = std::min(bounds.contentsEnd, index + kNearby);
     const Range paragraph(bounds.start, bounds.contentsEnd - bounds.start);
     for (const Range& r : syntaxRanges(text, paragraph))
         if (r.contains(index)) return true;

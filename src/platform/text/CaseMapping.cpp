@@ -7,6 +7,7 @@
 #include <unicode/ubrk.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace lumora::text {
@@ -63,10 +64,16 @@ QString changeCase(QStringView text, CaseChange change, const QString& locale)
 std::optional<Range> wordAt(QStringView text, qsizetype position)
 {
     if (position < 0 || position > text.size()) return std::nullopt;
-    // Only the paragraph around the position is looked at.
+    // Only the words around the position are looked at: its paragraph, and
+    // of a long one the stretch between the spaces a little way off.
     const ParagraphBounds bounds = paragraphBounds(text, Range(position, 0));
+    constexpr qsizetype nearby = 256;
+    qsizetype from = std::max(bounds.start, position - nearby);
+    qsizetype to = std::min(bounds.contentsEnd, position + nearby);
+    while (from > bounds.start && !text[from - 1].isSpace()) --from;
+    while (to < bounds.contentsEnd && !text[to].isSpace()) ++to;
     std::optional<Range> found;
-    enumerateSubstrings(text, Range(bounds.start, bounds.contentsEnd - bounds.start), Unit::Words,
+    enumerateSubstrings(text, Range(from, to - from), Unit::Words,
                         Direction::Forward, [&](Range word, Range) {
                             if (word.location > position) return false;
                             if (word.end() >= position) {
