@@ -13,6 +13,8 @@
 // - A keystroke at the end of 1 MB with spelling on: a space typed inside a
 //   paragraph and taken back, each with the repaint that checks the
 //   touched paragraph again.
+// - Correct Spelling Automatically: the guess for a misspelt word met for
+//   the first time.
 #include "document/FindBar.h"
 #include "document/TextServices.h"
 #include "document/TextView.h"
@@ -206,8 +208,26 @@ void BM_KeystrokeWithSpelling(benchmark::State& state)
     }
 }
 
+// Correct Spelling Automatically: what the space after a misspelt word
+// costs the first time that word is met (the answer is remembered).
+void BM_CorrectionGuess(benchmark::State& state)
+{
+    SpellChecker& checker = SpellChecker::shared();
+    if (!checker.isAvailable()) state.SkipWithError("no dictionary");
+    const QStringList words{QStringLiteral("qiuck"), QStringLiteral("writting"), QStringLiteral("recieve"),
+                            QStringLiteral("definately"), QStringLiteral("Kelvarin")};
+    int i = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        checker.ignore(u"qqzzqq"); // forgets every answer
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(checker.correction(words[i++ % words.size()]));
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_CorrectionGuess)->Unit(benchmark::kMillisecond)->Iterations(25);
 BENCHMARK(BM_FindAsYouType)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(60);
 BENCHMARK(BM_ReplaceAll10000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SpellCheckScreen)->Args({1'000'000, 1})->Args({1'000'000, 0})->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);

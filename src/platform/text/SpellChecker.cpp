@@ -3,10 +3,11 @@
 #include "platform/text/CaseMapping.h"
 #include "platform/text/TextBoundaries.h"
 
+#include <QSet>
+
 #include <enchant.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
 namespace lumora {
@@ -37,28 +38,6 @@ std::unique_ptr<SpellChecker>& sharedChecker()
 
 // A cache that grows past this many words starts afresh.
 constexpr int kCacheLimit = 50000;
-
-// Edits (insertion, deletion, substitution, swap of neighbours) between a
-// and b, counted up to 2.
-int slipDistance(QStringView a, QStringView b)
-{
-    const qsizetype n = a.size(), m = b.size();
-    if (std::abs(n - m) > 1) return 2;
-    std::vector<std::vector<int>> d(size_t(n + 1), std::vector<int>(size_t(m + 1)));
-    for (qsizetype i = 0; i <= n; ++i) d[size_t(i)][0] = int(i);
-    for (qsizetype j = 0; j <= m; ++j) d[0][size_t(j)] = int(j);
-    for (qsizetype i = 1; i <= n; ++i) {
-        for (qsizetype j = 1; j <= m; ++j) {
-            const int cost = a[i - 1] == b[j - 1] ? 0 : 1;
-            int best = std::min({d[size_t(i - 1)][size_t(j)] + 1, d[size_t(i)][size_t(j - 1)] + 1,
-                                 d[size_t(i - 1)][size_t(j - 1)] + cost});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                best = std::min(best, d[size_t(i - 2)][size_t(j - 2)] + 1);
-            d[size_t(i)][size_t(j)] = best;
-        }
-    }
-    return std::min(d[size_t(n)][size_t(m)], 2);
-}
 
 } // namespace
 
@@ -174,13 +153,51 @@ QStringList SpellChecker::suggestions(QStringView word, int max)
 std::optional<QString> SpellChecker::correction(QStringView word)
 {
     if (!m_dict || !isCheckable(word) || isCorrect(word)) return std::nullopt;
+    // Guessing is slow: each word is asked about once.
+    const QString key = word.toString();
+    if (const auto it = m_corrections.constFind(key); it != m_corrections.constEnd()) return it.value();
+    if (m_corrections.size() >= kCacheLimit) m_corrections.clear();
+    const std::optional<QString> fixed = guessCorrection(word);
+    m_corrections.insert(key, fixed);
+    return fixed;
+}
+
+// Every word one slip away (a letter left out, added, changed, or two
+// swapped) is asked about: a few hundred quick checks, where the
+// dictionary's own guessing takes tens of milliseconds.
+std::optional<QString> SpellChecker::guessCorrection(QStringView word)
+{
     const QString lower = word.toString().toLower();
+    QString alphabet = QStringLiteral("abcdefghijklmnopqrstuvwxyz'");
+    for (QChar c : lower)
+        if (c.isLetter() && !alphabet.contains(c)) alphabet += c;
+    QSet<QString> tried;
     std::optional<QString> only;
-    for (const QString& guess : suggestions(word, 6)) {
-        if (slipDistance(lower, guess.toLower()) != 1) continue;
-        if (only && only->compare(guess, Qt::CaseInsensitive) != 0) return std::nullopt; // two ways to read it
-        if (!only) only = guess;
+    const auto consider = [&](const QString& candidate) {
+        if (candidate.isEmpty() || candidate == lower || tried.contains(candidate)) return true;
+        tried.insert(candidate);
+        if (!checkUncached(candidate)) return true;
+        if (only) return false; // two ways to read it
+        only = candidate;
+        return true;
+    };
+    const qsizetype n = lower.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (!consider(QString(lower).remove(i, 1))) return std::nullopt;
+        if (i + 1 < n) {
+            QString swapped = lower;
+            std::swap(swapped[i], swapped[i + 1]);
+            if (!consider(swapped)) return std::nullopt;
+        }
+        for (QChar c : std::as_const(alphabet)) {
+            QString changed = lower;
+            changed[i] = c;
+            if (!consider(changed)) return std::nullopt;
+        }
     }
+    for (qsizetype i = 0; i <= n; ++i)
+        for (QChar c : std::as_const(alphabet))
+            if (!consider(QString(lower).insert(i, c))) return std::nullopt;
     if (!only) return std::nullopt;
     QString fixed = *only;
     // The writer's capital at the start stays.
@@ -194,6 +211,7 @@ void SpellChecker::ignore(QStringView word)
     const QByteArray utf8 = enchantWord(word);
     enchant_dict_add_to_session(dictOf(m_dict), utf8.constData(), utf8.size());
     m_cache.clear();
+    m_corrections.clear();
 }
 
 void SpellChecker::learn(QStringView word)
@@ -202,6 +220,7 @@ void SpellChecker::learn(QStringView word)
     const QByteArray utf8 = enchantWord(word);
     enchant_dict_add(dictOf(m_dict), utf8.constData(), utf8.size());
     m_cache.clear();
+    m_corrections.clear();
 }
 
 std::vector<Range> SpellChecker::misspellings(QStringView text, Range range, const std::vector<Range>& skipped)

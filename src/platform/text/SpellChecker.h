@@ -72,6 +72,7 @@ public:
 
 private:
     bool checkUncached(const QString& word);
+    std::optional<QString> guessCorrection(QStringView word);
 
     struct Broker;
     std::unique_ptr<Broker> m_broker;
@@ -79,6 +80,7 @@ private:
     QString m_language;
     // Answers already given; cleared whenever the word lists change.
     QHash<QString, bool> m_cache;
+    QHash<QString, std::optional<QString>> m_corrections;
 };
 
 } // namespace lumora
