@@ -1,7 +1,11 @@
 #include "document/TextView.h"
 
 #include "document/EditorCommands.h"
+#include "document/EditorKeys.h"
+#include "document/TextServices.h"
+
 #include "markdown/FocusHighlighting.h"
+#include "markdown/Markdown.h"
 #include "markdown/MarkdownEditing.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/Outline.h"
@@ -132,6 +136,10 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
         m_mirror->setDefaultAttributes(settings().parsedStylesheet->base);
         updateTypingAttributes();
     });
+    m_services = std::make_unique<TextServices>(*this);
+    connect(m_services.get(), &TextServices::findBarVisibilityChanged, this, &TextView::findBarVisibilityChanged);
+    for (const QString& action : TextServices::actions())
+        addActionHandler(action, [this, action](MenuItem* sender) { m_services->perform(action, sender); });
     applyTheme(*settings().theme);
 
     addActionHandler(QStringLiteral("undo:"), [this](MenuItem*) { undo(); });
@@ -151,6 +159,7 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
 std::optional<bool> TextView::validate(MenuItem& item)
 {
     if (const std::optional<bool> enabled = m_commands->validate(item)) return enabled;
+    if (const auto answer = m_services->validate(item)) return answer;
     const QString& action = item.action();
     const bool editable = isEditable();
     const bool changes = editable && !settings().isNoEditingEnabled;
@@ -191,12 +200,14 @@ void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
     m_mirror->setStorage(storage);
     m_lastSelection = Range();
     m_focusRange = storage ? Range(0, storage->length()) : Range();
+    m_services->setStorage(storage);
     setSelectedRange(Range());
     updateTypingAttributes();
 }
 
 void TextView::forgetTextStorage()
 {
+    m_services->forgetStorage();
     m_mirror->forgetStorage();
     m_storage = nullptr;
     m_undo = nullptr;
@@ -314,6 +325,7 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
     range = safeRange(range);
     if (range.isEmpty() && text.isEmpty()) return false;
     if (!shouldChangeText(range, text)) return false;
+    if (options.silent) m_typewriterSound.reset();
 
     const Range before = selectedRange();
     const QString oldText = m_storage->string().mid(range.location, range.length);
@@ -338,6 +350,90 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
 void TextView::replaceText(const QString& text, Range range)
 {
     replaceCharacters(range, text, EditOptions{});
+}
+
+bool TextView::replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts,
+                                 std::optional<Range> selection)
+{
+    if (!m_storage || ranges.empty() || qsizetype(ranges.size()) != texts.size()) return false;
+    qsizetype previousEnd = 0;
+    for (const Range& r : ranges) {
+        if (r.location < previousEnd || r.length < 0 || r.end() > m_storage->length()) return false;
+        previousEnd = r.end();
+    }
+    if (!checkEditable()) return false;
+    const bool removes = std::any_of(ranges.begin(), ranges.end(), [](Range r) { return !r.isEmpty(); });
+    if (settings().isNoEditingEnabled && removes) return false;
+
+    // What each edit touches, judged on the text before the change.
+    const QString& string = m_storage->string();
+    const bool markdown = isMarkdownEnabled();
+    const bool outline = markdown && isOutlineVisible();
+    QStringList oldTexts;
+    oldTexts.reserve(texts.size());
+    std::vector<Range> restyle; // in the text after the change
+    bool touchesOutline = false;
+    qsizetype shift = 0;
+    // One word put for another changes no Markdown (the paragraph keeps its
+    // markers and its kind), unless it is a heading's title or stands next
+    // to a marker: those paragraphs are restyled as typing would restyle
+    // them.
+    const auto isWord = [](QStringView s) {
+        return !s.isEmpty() && std::all_of(s.begin(), s.end(), [](QChar c) { return c.isLetterOrNumber() || c.isMark(); });
+    };
+    const CharacterSet& syntax = Markdown::syntaxCharacters();
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const Range r = ranges[i];
+        const QString& text = texts[qsizetype(i)];
+        oldTexts << string.mid(r.location, r.length);
+        if (markdown) {
+            const bool heading = outlineAt(*m_storage, r) != nullptr;
+            touchesOutline = touchesOutline || (outline && heading);
+            const bool wordForWord = isWord(text) && isWord(oldTexts.back())
+                && (r.location == 0 || !syntax.contains(string[r.location - 1]))
+                && (r.end() == string.size() || !syntax.contains(string[r.end()]));
+            if (heading || (!wordForWord && editTouchesMarkdownSyntax(string, r, text)))
+                restyle.emplace_back(r.location + shift, text.size());
+        }
+        shift += text.size() - r.length;
+    }
+    const Range before = selectedRange();
+    // By default the caret stays with the text it stood in (at the start of
+    // a replacement it stood in), so the view does not jump.
+    Range after = Range(before.location, 0);
+    if (!selection) {
+        for (size_t i = 0; i < ranges.size() && ranges[i].location < before.location; ++i) {
+            const qsizetype grown = texts[qsizetype(i)].size() - ranges[i].length;
+            after.location = ranges[i].end() <= before.location ? after.location + grown
+                                                                : after.location - (before.location - ranges[i].location);
+        }
+    }
+    after = selection.value_or(after);
+
+    m_textHasChanged = true;
+    // The replacements alone, so that the mirror follows them one by one;
+    // then each touched paragraph is restyled on its own. Paragraphs out of
+    // sight are laid out again when they come into sight.
+    const TextMirror::DeferredLayout deferred(*m_mirror);
+    m_storage->replaceCharacters(ranges, texts);
+    qsizetype restyledUntil = 0;
+    for (const Range& r : restyle) {
+        if (r.location < restyledUntil && r.end() < restyledUntil) continue; // its paragraph is done
+        const QString& s = m_storage->string();
+        qsizetype n = r.length;
+        if (r.end() > 0 && r.end() < s.size() && text::isNewline(s[r.end() - 1])) ++n;
+        restyledUntil = restyleParagraphs(*m_storage, *settings().parsedStylesheet, Range(r.location, n), true).end();
+        ++m_restyleCount;
+    }
+
+    if (m_undo) m_undo->recordReplacements({ranges, oldTexts, texts, before, after});
+    setSelectedRange(after);
+    m_textHasChanged = false;
+    // What follows an edit, without list continuation or a sound.
+    if (outline && (touchesOutline || !restyle.empty()) && m_hooks.reloadOutline) m_hooks.reloadOutline();
+    if (settings().highlighting != Settings::Highlighting::off) updateHighlighting();
+    updateTypingAttributes();
+    return true;
 }
 
 // Restyles the paragraphs around the edit when it touched Markdown syntax or
@@ -513,6 +609,7 @@ void TextView::setTextOption(const QString& key, bool on)
         m_textOptions[i] = on;
         if (UserDefaults* defaults = settings().userDefaults) defaults->set(key, on);
         applyTextOptions();
+        m_services->textOptionsChanged();
         return;
     }
 }
@@ -545,37 +642,40 @@ void TextView::keyPressEvent(QKeyEvent* e)
         return;
     }
     e->accept();
-    if (e->matches(QKeySequence::Undo)) return undo();
-    if (e->matches(QKeySequence::Redo)) return redo();
-    if (e->matches(QKeySequence::Cut)) return cut();
-    if (e->matches(QKeySequence::Copy)) return copy();
-    if (e->matches(QKeySequence::Paste)) return paste();
-    if (e->matches(QKeySequence::Delete)) return deleteText(Deletion::forward);
-    if (e->matches(QKeySequence::Backspace)
-        || (e->key() == Qt::Key_Backspace && !(e->modifiers() & ~Qt::ShiftModifier)))
-        return deleteText(Deletion::backward);
-    if (e->matches(QKeySequence::DeleteStartOfWord)) return deleteText(Deletion::wordBackward);
-    if (e->matches(QKeySequence::DeleteEndOfWord)) return deleteText(Deletion::wordForward);
-    if (e->matches(QKeySequence::DeleteEndOfLine)) return deleteText(Deletion::lineForward);
-    if (e->matches(QKeySequence::DeleteCompleteLine)) return deleteText(Deletion::wholeLine);
-    if (e->matches(QKeySequence::InsertParagraphSeparator) || e->matches(QKeySequence::InsertLineSeparator)
-        || ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !(e->modifiers() & ~Qt::ShiftModifier & ~Qt::KeypadModifier)))
-        return insertNewline();
-    // Keys that would make Qt change the document or its cursor style.
-    if (e->key() == Qt::Key_Direction_L || e->key() == Qt::Key_Direction_R
-        || (e->key() == Qt::Key_Insert && e->modifiers() == Qt::NoModifier))
+    if (m_services->handleKeyPress(e)) return;
+    // Only the keys that move the caret or the selection reach Qt's own
+    // handling; every edit goes through the gate (see EditorKeys.h).
+    switch (editorKey(*e)) {
+    case EditorKey::undo: return undo();
+    case EditorKey::redo: return redo();
+    case EditorKey::cut: return cut();
+    case EditorKey::copy: return copy();
+    case EditorKey::paste: return paste();
+    case EditorKey::pasteSelection: return insertFromMimeData(QApplication::clipboard()->mimeData(
+        QApplication::clipboard()->supportsSelection() ? QClipboard::Selection : QClipboard::Clipboard));
+    case EditorKey::deleteForward: return deleteText(Deletion::forward);
+    case EditorKey::deleteBackward: return deleteText(Deletion::backward);
+    case EditorKey::deleteWordBackward: return deleteText(Deletion::wordBackward);
+    case EditorKey::deleteWordForward: return deleteText(Deletion::wordForward);
+    case EditorKey::newline: return insertNewline();
+    case EditorKey::switchedOff: return;
+    case EditorKey::navigation: {
+        const qsizetype before = textCursor().position();
+        QTextEdit::keyPressEvent(e);
+        if (settings().isTypewriterScrollingEnabled && textCursor().position() != before) scrollCaretToCentre();
         return;
+    }
+    case EditorKey::other: break;
+    }
     if (isAcceptableInput(e)) return insertTyped(e->text());
-
-    // Navigation and selection.
-    const qsizetype before = textCursor().position();
-    QTextEdit::keyPressEvent(e);
-    if (settings().isTypewriterScrollingEnabled && textCursor().position() != before) scrollCaretToCentre();
+    e->ignore();
 }
 
 void TextView::insertTyped(const QString& text)
 {
-    replaceCharacters(selectedRange(), text, EditOptions{UndoCoalescing::typing, std::nullopt, true});
+    const qsizetype start = selectedRange().location;
+    if (replaceCharacters(selectedRange(), text, EditOptions{UndoCoalescing::typing, std::nullopt, true}))
+        m_services->textWasTyped(Range(start, text.size()));
 }
 
 void TextView::insertNewline()
@@ -644,17 +744,11 @@ void TextView::deleteText(Deletion deletion)
             c.movePosition(QTextCursor::NextWord, QTextCursor::KeepAnchor);
             coalescing = UndoCoalescing::deleteForward;
             break;
-        case Deletion::lineForward:
-            if (c.atBlockEnd()) c.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
-            else c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-            coalescing = UndoCoalescing::deleteForward;
-            break;
-        case Deletion::wholeLine:
-            c.select(QTextCursor::BlockUnderCursor);
-            break;
         }
         if (deletion != Deletion::backward)
             range = Range(c.selectionStart(), c.selectionEnd() - c.selectionStart());
+    } else {
+        range = m_services->smartDeleteRange(range);
     }
     range = safeRange(range);
     if (range.isEmpty()) return;
@@ -664,7 +758,7 @@ void TextView::deleteText(Deletion deletion)
 void TextView::deleteSelection()
 {
     if (!m_storage || selectedRange().isEmpty()) return;
-    replaceCharacters(selectedRange(), QString(), EditOptions{});
+    replaceCharacters(m_services->smartDeleteRange(selectedRange()), QString(), EditOptions{});
 }
 
 // ---- Entry points: input methods -------------------------------------------------------
@@ -685,7 +779,9 @@ void TextView::inputMethodEvent(QInputMethodEvent* e)
             const qsizetype caret = textCursor().position();
             range = Range(caret + e->replacementStart(), e->replacementLength());
         }
-        replaceCharacters(range, e->commitString(), EditOptions{UndoCoalescing::typing, std::nullopt, true});
+        const qsizetype start = safeRange(range).location;
+        if (replaceCharacters(range, e->commitString(), EditOptions{UndoCoalescing::typing, std::nullopt, true}))
+            m_services->textWasTyped(Range(start, e->commitString().size()));
     } else if (!e->preeditString().isEmpty() && !selection.isEmpty()) {
         // Composing over a selection replaces it: the deletion goes first.
         if (!replaceCharacters(selection, QString(), EditOptions{})) setSelectedRange(Range(selection.end(), 0));
@@ -724,7 +820,9 @@ void TextView::insertFromMimeData(const QMimeData* source)
     if (!m_storage) return;
     const QString text = plainText(source);
     if (text.isEmpty()) return;
-    replaceCharacters(selectedRange(), text, EditOptions{UndoCoalescing::none, std::nullopt, true});
+    const Range range = selectedRange();
+    replaceCharacters(range, m_services->smartPasteText(range, text),
+                      EditOptions{UndoCoalescing::none, std::nullopt, true});
 }
 
 QMimeData* TextView::createMimeDataFromSelection() const
@@ -837,6 +935,7 @@ QMenu* TextView::createContextMenu(const QPoint& position)
         connect(action, &QAction::triggered, this, slot);
         action->setEnabled(enabled);
     }
+    m_services->addContextMenuItems(menu, position);
     return menu;
 }
 
@@ -869,6 +968,9 @@ void TextView::undoOrRedo(bool redo)
     m_undo->setTextApplier([this](Range range, const QString& text) {
         replaceCharacters(range, text, EditOptions{});
     });
+    m_undo->setBatchApplier([this](const std::vector<Range>& ranges, const QStringList& texts) {
+        replaceCharacters(ranges, texts);
+    });
     const std::optional<Range> selection = redo ? m_undo->redo() : m_undo->undo();
     if (selection) setSelectedRange(*selection);
     if (settings().isTypewriterScrollingEnabled) scrollCaretToCentre();
@@ -878,7 +980,15 @@ void TextView::undoOrRedo(bool redo)
 
 void TextView::paintEvent(QPaintEvent* e)
 {
+    {
+        QPainter painter(viewport());
+        m_services->paintBelowText(painter, e->rect());
+    }
     QTextEdit::paintEvent(e);
+    {
+        QPainter painter(viewport());
+        m_services->paintAboveText(painter, e->rect());
+    }
     paintFocusDimming();
 }
 
@@ -923,7 +1033,26 @@ void TextView::paintFocusDimming()
 void TextView::resizeEvent(QResizeEvent* e)
 {
     QTextEdit::resizeEvent(e);
+    m_services->layoutFindBar();
     updateTextContainerInset();
+}
+
+bool TextView::isFindBarVisible() const
+{
+    return m_services->isFindBarVisible();
+}
+
+void TextView::centerSelectionInVisibleArea()
+{
+    if (!m_storage) return;
+    const Range selection = selectedRange();
+    QTextCursor start(document());
+    start.setPosition(int(selection.location));
+    QTextCursor end(document());
+    end.setPosition(int(selection.end()));
+    const int middle = (cursorRect(start).top() + cursorRect(end).bottom()) / 2;
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + middle - viewport()->height() / 2);
 }
 
 void TextView::showEvent(QShowEvent* e)

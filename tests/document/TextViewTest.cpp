@@ -40,6 +40,9 @@ protected:
         s.isTypewriterScrollingEnabled = false;
         s.highlighting = Settings::Highlighting::off;
         s.editorSize = 712;
+        // As after a first launch: every substitution and spelling option off.
+        for (const auto& option : TextView::persistedTextOptions())
+            s.userDefaults->set(QLatin1String(option.key), false);
         view = std::make_unique<TextView>();
         view->resize(1000, 700);
         view->show();
@@ -57,6 +60,7 @@ protected:
         }
         view.reset();
         Settings& s = Settings::shared();
+        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults->remove(QLatin1String(option.key));
         std::tie(s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting, s.editorSize) = saved;
     }
 
@@ -337,6 +341,10 @@ TEST_F(TextViewTest, ColumnWidthAndTypewriterScrolling)
 
 TEST_F(TextViewTest, TextOptionsArePersistedUnderTheirKeys)
 {
+    for (const auto& option : TextView::persistedTextOptions())
+        Settings::shared().userDefaults->remove(QLatin1String(option.key));
+    view = std::make_unique<TextView>();
+    view->show();
     EXPECT_TRUE(view->textOption(QStringLiteral("continuousSpellCheckingEnabled")));
     EXPECT_FALSE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
     view->setTextOption(QStringLiteral("automaticQuoteSubstitutionEnabled"), true);
@@ -369,4 +377,76 @@ TEST_F(TextViewTest, RandomEditingKeepsMirrorAndUndoExact)
     }
     while (undo.canUndo()) view->undo();
     EXPECT_EQ(text(), original);
+}
+
+TEST_F(TextViewTest, QtsKeyBindingsGoThroughTheGateOrAreOff)
+{
+    // Each of Qt's editing keys on Linux desktops, whatever scheme the
+    // desktop reports: what it does to "alpha beta gamma" with "beta"
+    // selected (or the caret before it), and that it is one undo step.
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool select;
+        const char* after; // nullptr: unchanged
+    };
+    const Case cases[] = {
+        {Qt::Key_K, Qt::ControlModifier, false, nullptr},        // "delete to the end of the line": off (Add Link's key)
+        {Qt::Key_U, Qt::ControlModifier, false, nullptr},        // "delete the line": off
+        {Qt::Key_Insert, Qt::NoModifier, false, nullptr},        // overwrite mode: off
+        {Qt::Key_Direction_R, Qt::NoModifier, false, nullptr},   // paragraph direction: off
+        {Qt::Key_Backspace, Qt::ControlModifier, false, "beta gamma"},
+        {Qt::Key_Delete, Qt::ControlModifier, false, "alpha gamma"},
+        {Qt::Key_D, Qt::ControlModifier, false, "alpha eta gamma"},
+        {Qt::Key_Delete, Qt::NoModifier, false, "alpha eta gamma"},
+        {Qt::Key_Backspace, Qt::ShiftModifier, false, "alphabeta gamma"},
+        {Qt::Key_Delete, Qt::ShiftModifier, true, "alpha  gamma"},  // cut
+        {Qt::Key_F20, Qt::NoModifier, true, "alpha  gamma"},        // the Cut key
+        {Qt::Key_Insert, Qt::ShiftModifier, true, "alpha pasted gamma"},
+        {Qt::Key_F18, Qt::NoModifier, true, "alpha pasted gamma"},  // the Paste key
+        {Qt::Key_Insert, Qt::ControlModifier | Qt::ShiftModifier, true, "alpha pasted gamma"},
+    };
+    for (const Case& c : cases) {
+        open(QStringLiteral("alpha beta gamma"));
+        undo.removeAll();
+        QApplication::clipboard()->setText(QStringLiteral("pasted"));
+        view->setSelectedRange(c.select ? Range(6, 4) : Range(6, 0));
+        key(c.key, c.modifiers);
+        const QString expected = c.after ? QString::fromLatin1(c.after) : QStringLiteral("alpha beta gamma");
+        EXPECT_EQ(text(), expected) << c.key << " " << c.modifiers.toInt();
+        EXPECT_EQ(undo.count(), c.after ? 1 : 0) << c.key;
+        if (c.after) {
+            key(Qt::Key_Z, Qt::ControlModifier);
+            EXPECT_EQ(text(), QStringLiteral("alpha beta gamma")) << c.key;
+        }
+        // Typing after Insert inserts: there is no overwrite mode.
+        if (c.key == Qt::Key_Insert && c.modifiers == Qt::NoModifier) {
+            type(QStringLiteral("X"));
+            EXPECT_EQ(text(), QStringLiteral("alpha Xbeta gamma"));
+        }
+    }
+
+    // Copy keys copy; the Undo key undoes.
+    open(QStringLiteral("alpha beta gamma"));
+    for (auto [k, m] : {std::pair{Qt::Key_Insert, Qt::KeyboardModifiers(Qt::ControlModifier)},
+                        std::pair{Qt::Key_F16, Qt::KeyboardModifiers(Qt::NoModifier)}}) {
+        QApplication::clipboard()->clear();
+        view->setSelectedRange(Range(0, 5));
+        key(k, m);
+        EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("alpha"));
+    }
+    view->setSelectedRange(Range(16, 0));
+    type(QStringLiteral("!"));
+    key(Qt::Key_F14);
+    EXPECT_EQ(text(), QStringLiteral("alpha beta gamma"));
+
+    // In no-editing mode the deleting keys are refused, whichever they are.
+    Settings::shared().isNoEditingEnabled = true;
+    for (auto [k, m] : {std::pair{Qt::Key_Delete, Qt::KeyboardModifiers(Qt::ShiftModifier)},
+                        std::pair{Qt::Key_D, Qt::KeyboardModifiers(Qt::ControlModifier)},
+                        std::pair{Qt::Key_Delete, Qt::KeyboardModifiers(Qt::ControlModifier)}}) {
+        view->setSelectedRange(Range(6, 4));
+        key(k, m);
+        EXPECT_EQ(text(), QStringLiteral("alpha beta gamma")) << k;
+    }
 }
