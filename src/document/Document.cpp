@@ -69,6 +69,14 @@ Document::Document(QObject* parent) : DocumentBase(parent)
 {
     addActionHandler(QStringLiteral("toggleMarkdown:"), [this](MenuItem*) { toggleMarkdown(); });
     addActionHandler(QStringLiteral("exportAsHTML:"), [this](MenuItem*) { exportAsHTML(); });
+    // The document menu of the window's title.
+    const auto reportFailure = [this](const PlatformStatus& status) {
+        if (!status && !status.error().isCancellation()) presentError(status.error());
+    };
+    addActionHandler(QStringLiteral("renameDocument:"), [this, reportFailure](MenuItem*) { reportFailure(rename()); });
+    addActionHandler(QStringLiteral("moveDocument:"), [this, reportFailure](MenuItem*) { reportFailure(move()); });
+    addActionHandler(QStringLiteral("toggleDocumentLocked:"),
+                     [this, reportFailure](MenuItem*) { reportFailure(toggleLocked()); });
 }
 
 Document::~Document()
@@ -164,6 +172,8 @@ std::optional<bool> Document::validate(MenuItem& item)
 {
     if (item.action() == QLatin1String("toggleMarkdown:"))
         item.setState(m_data.enableMarkdown ? MenuItem::State::on : MenuItem::State::off);
+    else if (item.action() == QLatin1String("toggleDocumentLocked:"))
+        item.setState(isLocked() ? MenuItem::State::on : MenuItem::State::off);
     return true;
 }
 
@@ -172,6 +182,17 @@ std::optional<bool> Document::validate(MenuItem& item)
 PlatformStatus Document::readFromData(const QByteArray& data, const QString&, const QString& path)
 {
     auto status = m_data.readDocument(data, path);
+    if (!status) return status;
+    QPointer<Document> self(this);
+    dispatch::async([self] {
+        if (self) self->refreshAfterRead();
+    });
+    return {};
+}
+
+PlatformStatus Document::replaceContents(const QByteArray& data, const QString&, const QString& path)
+{
+    auto status = m_data.replaceDocument(data, undoManager(), path);
     if (!status) return status;
     QPointer<Document> self(this);
     dispatch::async([self] {
@@ -247,23 +268,37 @@ void Document::exportAsHTML()
     const auto location = g_host->chooseExportLocation(*this, proposed);
     if (!location) return;
 
-    const auto html = htmlOfText();
-    if (!html) {
-        presentError(PlatformError(PlatformError::Code::generic, platformText("error.generic", "An error occurred.")));
-        return;
-    }
-    auto encoded = TextFileCodec::write(*html, TextFileFormat::forEncoding(Encoding::utf16),
-                                        TextFileFormat::forEncoding(Encoding::utf16));
-    if (!encoded) {
-        presentError(encoded.error());
-        return;
-    }
-    if (auto status = writeFileSafely(*location, encoded->bytes); !status) {
-        PlatformError error = status.error();
-        error.errorDescription = platformText("document.error.export", "The HTML file “%1” couldn't be saved.")
-                                     .arg(QFileInfo(*location).fileName());
-        presentError(error);
-    }
+    // The text as it is now; typing goes on while the export runs.
+    Markdown::prepareCharacterSets();
+    const QString text = m_data.textStorage().string();
+    const HTMLConverter converter = g_htmlConverter;
+    const QString fileName = QFileInfo(*location).fileName();
+    const std::function<void()> endProgress = g_host->beginProgress(
+        *this, platformText("document.export.progress", "Exporting “%1”…").arg(fileName));
+    ++m_exportsRunning;
+    QPointer<Document> self(this);
+    dispatch::background([self, text, converter, location = *location, fileName, endProgress] {
+        std::optional<PlatformError> failure;
+        const std::optional<QString> html = converter ? converter(text) : std::nullopt;
+        if (!html) {
+            failure = PlatformError(PlatformError::Code::generic, platformText("error.generic", "An error occurred."));
+        } else if (auto encoded = TextFileCodec::write(*html, TextFileFormat::forEncoding(Encoding::utf16),
+                                                       TextFileFormat::forEncoding(Encoding::utf16));
+                   !encoded) {
+            failure = encoded.error();
+        } else if (auto status = writeFileSafely(location, encoded->bytes); !status) {
+            failure = status.error();
+            failure->errorDescription =
+                platformText("document.error.export", "The HTML file “%1” couldn't be saved.").arg(fileName);
+        }
+        dispatch::async([self, location, failure, endProgress] {
+            if (endProgress) endProgress();
+            if (!self) return;
+            --self->m_exportsRunning;
+            if (failure) self->presentError(*failure);
+            emit self->exportFinished(location, failure ? failure->message() : QString());
+        });
+    });
 }
 
 } // namespace lumora

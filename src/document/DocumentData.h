@@ -5,6 +5,7 @@
 #include "platform/foundation/PlatformError.h"
 #include "platform/foundation/Range.h"
 #include "platform/text/TextStorage.h"
+#include "platform/text/UndoManager.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -73,6 +74,12 @@ public:
     // storage, the caller waiting. filePath names the file in error
     // messages.
     PlatformStatus readDocument(QByteArrayView bytes, const QString& filePath = {});
+    // Replaces the text with the file's bytes as one undoable edit (revert,
+    // reload): only the stretch that differs is replaced, so the caret and
+    // the scroll position stay where the text did not change, and the
+    // touched paragraphs are restyled. Fails like readDocument, changing
+    // nothing.
+    PlatformStatus replaceDocument(QByteArrayView bytes, UndoManager& undo, const QString& filePath = {});
     // The whole text encoded for saving, in the remembered format, else in
     // the "saveEncoding" preference; UTF-8 when that cannot hold the text.
     // Fails only when no encoding can (a broken surrogate pair), naming the

@@ -351,7 +351,9 @@ PlatformStatus DocumentBase::revertToOpenedVersion()
 bool DocumentBase::canRevertToOpenedVersion() const
 {
     if (m_openedVersionPath.isEmpty() || isUntitled()) return false;
-    return isDocumentEdited() || m_fileMissing || !m_fileDigest || *m_fileDigest != m_openedDigest;
+    // While the file still holds the opened text, reverting to it is
+    // reverting to saved.
+    return m_fileMissing || !m_fileDigest || *m_fileDigest != m_openedDigest;
 }
 
 void DocumentBase::storeOpenedVersion(const QByteArray& bytes)
@@ -619,6 +621,8 @@ PlatformStatus DocumentBase::moveTo(const QString& path, bool replace)
 
 PlatformStatus DocumentBase::rename()
 {
+    // Without a file there is nothing to rename: it is saved under the name.
+    if (isUntitled()) return saveToChosenLocation();
     const auto name = chooseNewName();
     if (!name) return PlatformError::cancelled();
     const QString trimmed = name->trimmed();
@@ -629,7 +633,6 @@ PlatformStatus DocumentBase::rename()
                                  .arg(*name),
                              platformText("document.error.rename.name.suggestion",
                                           "A name may not be empty or contain “/”."));
-    if (isUntitled()) return saveAs(QDir(QDir::homePath()).filePath(trimmed));
     return moveTo(QFileInfo(m_filePath).dir().filePath(trimmed));
 }
 
@@ -708,22 +711,27 @@ PlatformStatus DocumentBase::writeRecoveryFile()
         removeRecoveryFile();
         return {};
     }
-    if (m_recoveryPath.isEmpty()) {
-        const QString folder = recoveryFolder();
-        QString base = safeFileName(displayName());
-        QString suffix;
-        if (isUntitled()) {
-            suffix = QStringLiteral(".txt");
-        } else if (const QFileInfo info(base); !info.suffix().isEmpty() && !info.completeBaseName().isEmpty()) {
-            suffix = QLatin1Char('.') + info.suffix();
-            base = info.completeBaseName();
-        }
-        QString candidate = folder + QLatin1Char('/') + base + suffix;
-        for (int n = 2; QFileInfo::exists(candidate); ++n)
-            candidate = folder + QLatin1Char('/') + base + QLatin1Char(' ') + QString::number(n) + suffix;
-        m_recoveryPath = candidate;
-    }
+    reserveRecoveryFile();
     return writeFileSafely(m_recoveryPath, *data);
+}
+
+QString DocumentBase::reserveRecoveryFile()
+{
+    if (!m_recoveryPath.isEmpty()) return m_recoveryPath;
+    const QString folder = recoveryFolder();
+    QString base = safeFileName(displayName());
+    QString suffix;
+    if (isUntitled()) {
+        suffix = QStringLiteral(".txt");
+    } else if (const QFileInfo info(base); !info.suffix().isEmpty() && !info.completeBaseName().isEmpty()) {
+        suffix = QLatin1Char('.') + info.suffix();
+        base = info.completeBaseName();
+    }
+    QString candidate = folder + QLatin1Char('/') + base + suffix;
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = folder + QLatin1Char('/') + base + QLatin1Char(' ') + QString::number(n) + suffix;
+    m_recoveryPath = candidate;
+    return m_recoveryPath;
 }
 
 bool DocumentBase::keepTextInRecoveryFile()

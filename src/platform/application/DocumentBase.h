@@ -168,6 +168,9 @@ public:
     static QStringList leftoverRecoveryFiles();
     // The recovery file holding this document's text, if any.
     QString recoveryFilePath() const { return m_recoveryPath; }
+    // Where this document's recovery file is or will be written (a name of
+    // its own in recoveryFolder()), to tell the writer before it is.
+    QString reserveRecoveryFile();
 
     // Saves in place; an untitled document first asks for a location. A
     // locked document fails with PlatformError::Code::locked.
@@ -190,7 +193,8 @@ public:
     // unless the file holds that text.
     PlatformStatus revertToOpenedVersion();
     // Whether there is an opened version to go back to that differs from
-    // what the file now holds (an autosave or a save wrote over it).
+    // what the file now holds (an autosave or a save wrote over it, or the
+    // file is gone).
     bool canRevertToOpenedVersion() const;
     QString openedVersionPath() const { return m_openedVersionPath; }
 
@@ -199,8 +203,9 @@ public:
     // file is gone (its folder was removed) is written there instead; an
     // untitled one is saved there.
     PlatformStatus moveTo(const QString& path, bool replace = false);
-    // Rename… and Move To…: ask the prompter, then moveTo. A cancelled
-    // question gives a cancellation.
+    // Rename… and Move To…: ask the prompter, then moveTo (an untitled
+    // document is saved where the save panel says). A cancelled question
+    // gives a cancellation.
     PlatformStatus rename();
     PlatformStatus move();
     // Locks the document (saving its edits first) or unlocks it.
