@@ -85,6 +85,12 @@ public:
         asked << "confirmClose";
         return confirmClose;
     }
+    std::optional<QString> newName;
+    std::optional<QString> chooseNewName(DocumentBase&) override
+    {
+        asked << "rename";
+        return newName;
+    }
 };
 
 // A document controller over the standard store (the test's own, in its
