@@ -34,17 +34,16 @@ void noteSignal(int)
 // while a question is open (the Quit's own, or any other) asks nothing more:
 // what can be saved is saved, the rest goes to recovery files, and the
 // program exits at once, without opening a second copy of the question.
-void quitOnSignals(QApplication& app, DocumentController& controller)
+void quitOnSignals(QApplication& app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &app);
-    QPointer<DocumentController> target(&controller);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [target] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char byte = 0;
         [[maybe_unused]] const auto read = ::read(g_signalPipe[1], &byte, 1);
         static bool quitting = false;
         if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
-            if (target) target->prepareForImmediateExit();
+            if (DocumentController* controller = DocumentController::shared()) controller->prepareForImmediateExit();
             std::fflush(nullptr);
             ::_exit(0);
         }
@@ -76,9 +75,9 @@ int runApplication(QApplication& app)
     SingleInstance instance;
     if (instance.start(arguments, workingDirectory) == SingleInstance::Role::secondary) return 0;
 
-    auto controller = std::make_unique<DocumentController>(&UserDefaults::standard());
     // A signal during start-up waits for the main loop rather than kill.
-    quitOnSignals(app, *controller);
+    quitOnSignals(app);
+    auto controller = std::make_unique<DocumentController>(&UserDefaults::standard());
     controller->prepareApplication();
     QObject::connect(&instance, &SingleInstance::argumentsReceived, controller.get(),
                      [&controller](const QStringList& received, const QString& folder) {
