@@ -71,27 +71,16 @@ public:
         return later.exitCode();
     }
 
-    static int quit(QProcess& process)
-    {
-        ::kill(pid_t(process.processId()), SIGTERM);
-        if (!process.waitForFinished(20000)) {
-            process.kill();
-            process.waitForFinished();
-            return -1;
-        }
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-
-    // Stops the program the way a session ends: SIGTERM, sent again every
-    // so often while it is still running (a question may be open by then).
-    static int stop(QProcess& process)
+    // Stops the program the way a session ends: SIGTERM; with resend, sent
+    // again every so often while it is still running (a question may be
+    // open by then).
+    static int quit(QProcess& process, bool resend = false)
     {
         QElapsedTimer timer;
         timer.start();
-        while (process.state() != QProcess::NotRunning && timer.elapsed() < 20000) {
+        ::kill(pid_t(process.processId()), SIGTERM);
+        while (!process.waitForFinished(resend ? 300 : 20000) && timer.elapsed() < 20000)
             ::kill(pid_t(process.processId()), SIGTERM);
-            process.waitForFinished(300);
-        }
         if (process.state() != QProcess::NotRunning) {
             process.kill();
             process.waitForFinished();
@@ -170,6 +159,6 @@ TEST(Launch, ASignalWhileAQuestionIsOpenKeepsTheTextAndExits)
     Launcher launcher(root);
     QProcess program;
     ASSERT_TRUE(launcher.start(program));
-    EXPECT_EQ(Launcher::stop(program), 0);
+    EXPECT_EQ(Launcher::quit(program, true), 0);
     EXPECT_EQ(test::readFile(recovery), QByteArray("Words a crash left behind"));
 }

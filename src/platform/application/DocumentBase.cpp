@@ -800,75 +800,47 @@ DocumentBase::FailedSaveOutcome DocumentBase::resolveFailedSave(const PlatformEr
 
 bool DocumentBase::close()
 {
+    return closeAsking(FailedSaveContext::closing);
+}
+
+bool DocumentBase::closeForTermination(bool mayAsk)
+{
+    if (mayAsk || m_closed || !isDocumentEdited()) return closeAsking(FailedSaveContext::terminating);
+    // Nobody to ask: the file when it can be written as it is, else a
+    // recovery file. The document stays for the program to exit.
+    if (!isUntitled() && !m_locked && !fileChangedOnDisk() && writeFile(m_filePath, m_fileType)) {
+        m_undo.setClean();
+        removeRecoveryFile();
+        return true;
+    }
+    return keepTextInRecoveryFile();
+}
+
+bool DocumentBase::closeAsking(FailedSaveContext context)
+{
     if (m_closed) return true;
+    bool keepRecovery = false;
+    // A save that failed: the way out, or the document stays.
+    const auto resolved = [&](const PlatformStatus& status) {
+        if (status) return true;
+        if (status.error().isCancellation()) return false;
+        const FailedSaveOutcome outcome = resolveFailedSave(status.error(), context);
+        keepRecovery = outcome == FailedSaveOutcome::keptInRecovery;
+        return outcome != FailedSaveOutcome::stays;
+    };
     if (isDocumentEdited()) {
         if (!isUntitled() && !m_locked && !m_fileMissing) {
-            const PlatformStatus status = saveInPlace();
-            if (!status) {
-                if (status.error().isCancellation()) return false;
-                if (resolveFailedSave(status.error(), FailedSaveContext::closing) == FailedSaveOutcome::stays)
-                    return false;
-            }
+            if (!resolved(saveInPlace())) return false;
         } else {
             switch (askToSaveChanges()) {
             case SaveChoice::cancel:
                 return false;
             case SaveChoice::dontSave:
                 break;
-            case SaveChoice::save: {
-                const PlatformStatus status =
-                    (!isUntitled() && !m_locked) ? saveInPlace() : saveToChosenLocation();
-                if (!status) {
-                    if (status.error().isCancellation()) return false;
-                    if (resolveFailedSave(status.error(), FailedSaveContext::closing) == FailedSaveOutcome::stays)
-                        return false;
-                }
+            case SaveChoice::save:
+                if (!resolved((!isUntitled() && !m_locked) ? saveInPlace() : saveToChosenLocation())) return false;
                 break;
             }
-            }
-        }
-    }
-    finishClosing(false);
-    return true;
-}
-
-bool DocumentBase::closeForTermination(bool mayAsk)
-{
-    if (m_closed) return true;
-    if (!isDocumentEdited()) {
-        finishClosing(false);
-        return true;
-    }
-    if (!mayAsk) {
-        // Nobody to ask: the file when it can be written as it is, else a
-        // recovery file. The document stays for the program to exit.
-        if (!isUntitled() && !m_locked && !fileChangedOnDisk() && writeFile(m_filePath, m_fileType)) {
-            m_undo.setClean();
-            removeRecoveryFile();
-            return true;
-        }
-        return keepTextInRecoveryFile();
-    }
-    bool keepRecovery = false;
-    const auto failed = [&](const PlatformStatus& status) {
-        if (status.error().isCancellation()) return false;
-        const FailedSaveOutcome outcome = resolveFailedSave(status.error(), FailedSaveContext::terminating);
-        keepRecovery = outcome == FailedSaveOutcome::keptInRecovery;
-        return outcome != FailedSaveOutcome::stays;
-    };
-    if (!isUntitled() && !m_locked && !m_fileMissing) {
-        if (const PlatformStatus status = saveInPlace(); !status && !failed(status)) return false;
-    } else {
-        switch (askToSaveChanges()) {
-        case SaveChoice::cancel:
-            return false;
-        case SaveChoice::dontSave:
-            break;
-        case SaveChoice::save: {
-            const PlatformStatus status = (!isUntitled() && !m_locked) ? saveInPlace() : saveToChosenLocation();
-            if (!status && !failed(status)) return false;
-            break;
-        }
         }
     }
     finishClosing(keepRecovery);

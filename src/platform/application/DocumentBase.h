@@ -297,6 +297,7 @@ private:
     PlatformStatus writeRecoveryFile();
     bool keepTextInRecoveryFile();
     void removeRecoveryFile();
+    bool closeAsking(FailedSaveContext context);
     void finishClosing(bool keepRecoveryFile);
     void takeFile(const QString& path, const FileFingerprint& fingerprint, quint64 digest);
     void setFilePath(const QString& path);
