@@ -70,13 +70,13 @@ int runApplication(QApplication& app)
     QApplication::setDesktopFileName(QStringLiteral("lumora"));
     QApplication::setWindowIcon(DocumentWindowBase::applicationIcon());
 
+    // A signal during start-up waits for the main loop rather than kill
+    // (other launches may find this one as soon as it listens).
+    quitOnSignals(app);
     const QStringList arguments = QApplication::arguments();
     const QString workingDirectory = QDir::currentPath();
     SingleInstance instance;
     if (instance.start(arguments, workingDirectory) == SingleInstance::Role::secondary) return 0;
-
-    // A signal during start-up waits for the main loop rather than kill.
-    quitOnSignals(app);
     auto controller = std::make_unique<DocumentController>(&UserDefaults::standard());
     controller->prepareApplication();
     QObject::connect(&instance, &SingleInstance::argumentsReceived, controller.get(),

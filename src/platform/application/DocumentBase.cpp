@@ -26,9 +26,7 @@ namespace lumora {
 namespace {
 
 int g_autosavingDelay = 15000;
-// Opening a file takes several times its size in memory for the text, its
-// layout and its styling; beyond this the editor is no longer comfortable.
-qint64 g_maximumFileSize = qint64(100) * 1000 * 1000;
+qint64 g_maximumFileSize = DocumentBase::defaultMaximumFileSize;
 DocumentPrompter* g_prompter = nullptr;
 
 QString nameOf(const QString& path)

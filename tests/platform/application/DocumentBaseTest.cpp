@@ -75,7 +75,7 @@ protected:
     {
         DocumentBase::setPrompter(nullptr);
         DocumentBase::setAutosavingDelay(15000);
-        DocumentBase::setMaximumFileSize(qint64(100) * 1000 * 1000);
+        DocumentBase::setMaximumFileSize(DocumentBase::defaultMaximumFileSize);
         setFileWriteFaultHook({});
         for (const QString& leftover : DocumentBase::leftoverRecoveryFiles()) QFile::remove(leftover);
     }
