@@ -304,12 +304,13 @@ std::function<void()> StandardDialogs::beginProgress(Document& document, const Q
     progress->setWindowModality(Qt::NonModal);
     progress->setCancelButton(nullptr);
     progress->setMinimumDuration(std::numeric_limits<int>::max());
-    progress->setAttribute(Qt::WA_DeleteOnClose);
     QTimer::singleShot(400, progress, [progress] {
         if (progress) progress->show();
     });
     return [progress] {
-        if (progress) progress->close();
+        if (!progress) return;
+        progress->hide();
+        progress->deleteLater();
     };
 }
 
