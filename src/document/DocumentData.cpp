@@ -92,11 +92,12 @@ QString DocumentData::documentStatistics(Range range) const
 
 // Reading and writing ------------------------------------------------------
 
-PlatformStatus DocumentData::readDocument(QByteArrayView bytes, const QString& filePath)
+PlatformStatus DocumentData::readDocument(QByteArrayView bytes, const QString& filePath,
+                                          std::optional<StringEncoding> preferred)
 {
     // Decoding touches nothing shared and may run on the caller's thread;
     // the storage is the main thread's.
-    auto decoded = TextFileCodec::read(bytes, File::saveEncoding(), filePath);
+    auto decoded = TextFileCodec::read(bytes, preferred.value_or(File::saveEncoding()), filePath);
     if (!decoded) return decoded.error();
     dispatch::syncMain([&] { replaceText(std::move(*decoded)); });
     return {};
@@ -118,9 +119,10 @@ void DocumentData::replaceText(DecodedText decoded)
     m_format = decoded.format;
 }
 
-PlatformStatus DocumentData::replaceDocument(QByteArrayView bytes, UndoManager& undo, const QString& filePath)
+PlatformStatus DocumentData::replaceDocument(QByteArrayView bytes, UndoManager& undo, const QString& filePath,
+                                             std::optional<StringEncoding> preferred)
 {
-    auto decoded = TextFileCodec::read(bytes, File::saveEncoding(), filePath);
+    auto decoded = TextFileCodec::read(bytes, preferred.value_or(File::saveEncoding()), filePath);
     if (!decoded) return decoded.error();
     const QString& old = m_textStorage.string();
     const QString& text = decoded->text;
@@ -150,9 +152,9 @@ PlatformStatus DocumentData::replaceDocument(QByteArrayView bytes, UndoManager& 
     return {};
 }
 
-PlatformResult<QByteArray> DocumentData::documentFileData() const
+PlatformResult<QByteArray> DocumentData::documentFileData(const std::optional<TextFileFormat>& given) const
 {
-    const TextFileFormat format = m_format ? *m_format : TextFileFormat::forEncoding(File::saveEncoding());
+    const TextFileFormat format = given ? *given : m_format ? *m_format : TextFileFormat::forEncoding(File::saveEncoding());
     auto encoded = TextFileCodec::write(m_textStorage.string(), format);
     if (!encoded) return encoded.error();
     return std::move(encoded->bytes);

@@ -320,17 +320,22 @@ void Settings::duplicateTheme(int index)
     saveThemes();
 }
 
-void Settings::renameTheme(const std::shared_ptr<Theme>& target, const QString& name)
+void Settings::renameTheme(const std::shared_ptr<Theme>& target, const QString& typedName)
 {
+    // Spaces around a name are never meant; a name of spaces is no name.
+    const QString name = typedName.trimmed();
+    if (name.isEmpty())
+        throw LumoraError(localized("theme.nameEmpty.message"), localized("theme.nameEmpty.info"));
     for (const auto& t : themes) {
         if (t == target) continue;
         if (t->id == name || t->displayName() == name)
             throw LumoraError(localized("theme.nameExists.message"), localized("theme.nameExists.info"));
     }
+    const QString oldId = target->id;
     target->id = name;
-    // The current theme is remembered by its id: keep it selected across
+    // The chosen theme is remembered by its id: keep it chosen across
     // launches.
-    if (target == theme) write(kTheme, name);
+    if (userDefaults && userDefaults->stringValue(kTheme) == oldId) write(kTheme, name);
     saveThemes();
 }
 
@@ -354,7 +359,8 @@ bool Settings::removeTheme(int index)
     const std::shared_ptr<Theme> removed = themes[size_t(index)];
     removed->setOppositeTheme(nullptr);
     themes.erase(themes.begin() + index);
-    if (removed == theme) setTheme(themes.front());
+    // The current theme gives way to the one above it in the list.
+    if (removed == theme) setTheme(themes[size_t(std::max(index - 1, 0))]);
     saveThemes();
     return true;
 }

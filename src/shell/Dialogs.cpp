@@ -2,15 +2,19 @@
 
 #include "document/Document.h"
 #include "document/DocumentViewController.h"
+#include "document/EncodingView.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/DocumentWindowBase.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
+#include "shell/DocumentController.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -73,6 +77,15 @@ QString startFolder(const DocumentBase& document, const QString& remembered)
     return QFileInfo(folder).isDir() ? folder : startFolder(remembered);
 }
 
+// The encoding chooser below the file dialog's own controls, across its
+// width.
+void addEncodingChooser(QFileDialog& dialog)
+{
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    if (!grid) return;
+    grid->addWidget(EncodingView::makeEncodingAccessoryView(), grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 // Qt's file dialog for opening, where a chosen folder opens as it is instead
 // of being entered (a double click or Return still enters it).
 class OpenDialog : public QFileDialog {
@@ -85,6 +98,7 @@ public:
         setAcceptMode(QFileDialog::AcceptOpen);
         setNameFilters({localized("dialog.filter.text") + QStringLiteral(" (*.txt *.text *.md *.markdown *.mdown *.mkd)"),
                         localized("dialog.filter.all") + QStringLiteral(" (*)")});
+        addEncodingChooser(*this);
     }
 
     QStringList chosen;
@@ -103,8 +117,11 @@ public:
     }
 };
 
+// Documents are saved with the encoding chooser; exports are not.
+enum class Chooser { none, encoding };
+
 QString savePath(QWidget* parent, const QString& title, const QString& folder, const QString& name,
-                 const QString& suffix, const QStringList& filters)
+                 const QString& suffix, const QStringList& filters, Chooser chooser = Chooser::none)
 {
     QFileDialog dialog(parent, title, folder);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -112,6 +129,7 @@ QString savePath(QWidget* parent, const QString& title, const QString& folder, c
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(suffix);
     dialog.setNameFilters(filters);
+    if (chooser == Chooser::encoding) addEncodingChooser(dialog);
     if (!name.isEmpty()) dialog.selectFile(name);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
@@ -119,9 +137,9 @@ QString savePath(QWidget* parent, const QString& title, const QString& folder, c
 
 } // namespace
 
-QWidget* StandardDialogs::windowFor(DocumentBase* document)
+QWidget* StandardDialogs::windowFor(const DocumentBase* document)
 {
-    if (auto* d = qobject_cast<Document*>(document)) {
+    if (auto* d = qobject_cast<const Document*>(document)) {
         const auto& editors = d->editors();
         for (auto it = editors.rbegin(); it != editors.rend(); ++it)
             if (auto* pane = dynamic_cast<DocumentViewController*>(*it)) return pane->window();
@@ -143,15 +161,19 @@ SaveChoice StandardDialogs::askToSaveChanges(DocumentBase& document)
 std::optional<QString> StandardDialogs::chooseSaveLocation(DocumentBase& document)
 {
     QString name;
-    if (auto* d = qobject_cast<Document*>(&document)) {
+    auto* d = qobject_cast<Document*>(&document);
+    if (d) {
         if (const auto suggested = d->suggestedFileName()) name = *suggested + QLatin1Char('.') + Document::fileNameExtension();
     }
     const QString path = savePath(windowFor(&document), localized("dialog.save.title"), startFolder(document, m_lastFolder), name,
                                   Document::fileNameExtension(),
                                   {localized("dialog.filter.text") + QStringLiteral(" (*.txt)"),
-                                   localized("dialog.filter.all") + QStringLiteral(" (*)")});
+                                   localized("dialog.filter.all") + QStringLiteral(" (*)")},
+                                  Chooser::encoding);
     if (path.isEmpty()) return std::nullopt;
     m_lastFolder = QFileInfo(path).path();
+    // The encoding the dialog showed when the writer saved applies to this save.
+    if (d) d->setSaveDialogEncoding(UserDefaults::standard().integerValue(QStringLiteral("saveEncoding")).value_or(-1));
     return path;
 }
 
@@ -175,6 +197,12 @@ void StandardDialogs::presentApplicationError(const PlatformError& error)
     if (error.isCancellation()) return;
     ask(ActionDispatcher::instance().keyWindow(), error.errorDescription, error.recoverySuggestion,
         {localized("dialog.button.ok")}, 0);
+}
+
+void presentApplicationError(const PlatformError& error)
+{
+    if (DocumentController* controller = DocumentController::shared()) controller->presentError(error);
+    else StandardDialogs().presentApplicationError(error);
 }
 
 QStringList StandardDialogs::chooseFilesToOpen()
@@ -296,7 +324,7 @@ std::optional<QString> StandardDialogs::chooseMoveLocation(DocumentBase& documen
     return path;
 }
 
-std::function<void()> StandardDialogs::beginProgress(Document& document, const QString& message)
+std::function<void()> StandardDialogs::beginProgress(const Document& document, const QString& message)
 {
     // A small busy indicator over the window, only when the work takes a
     // while; the window stays usable.

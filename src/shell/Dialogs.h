@@ -41,7 +41,7 @@ public:
     virtual RevertChoice chooseRevert(Document& document, bool offerLastSaved, bool offerLastOpened) = 0;
     // Shows, after a moment, that something slow is under way for the
     // document; the returned function ends it. None by default.
-    virtual std::function<void()> beginProgress(Document& document, const QString& message)
+    virtual std::function<void()> beginProgress(const Document& document, const QString& message)
     {
         (void)document;
         (void)message;
@@ -68,14 +68,18 @@ public:
     std::optional<QString> chooseExportLocation(Document& document, const QString& proposedName) override;
     LockedChoice askAboutLockedDocument(Document& document) override;
     RevertChoice chooseRevert(Document& document, bool offerLastSaved, bool offerLastOpened) override;
-    std::function<void()> beginProgress(Document& document, const QString& message) override;
+    std::function<void()> beginProgress(const Document& document, const QString& message) override;
 
     // The window a document's dialogs stand in front of: its last window,
     // else the active one.
-    static QWidget* windowFor(DocumentBase* document);
+    static QWidget* windowFor(const DocumentBase* document);
 
 private:
     QString m_lastFolder;
 };
+
+// Presents an error of the application: through the document controller's
+// dialogs when there is one, else in a message box of its own.
+void presentApplicationError(const PlatformError& error);
 
 } // namespace lumora

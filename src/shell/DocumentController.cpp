@@ -18,8 +18,11 @@
 #include "settings/ViewUtilities.h"
 #include "shell/ApplicationStyle.h"
 #include "shell/Dialogs.h"
+#include "shell/InAppPurchaseController.h"
 #include "shell/MainMenu.h"
 #include "shell/PreferenceMigration.h"
+#include "shell/SupportTheDeveloperViewController.h"
+#include "shell/ThemesTableViewController.h"
 #include "shell/WindowController.h"
 
 #include <QApplication>
@@ -103,6 +106,22 @@ DocumentController::DocumentController(UserDefaults* defaults, QObject* parent)
         if (!sender) return;
         if (auto theme = sender->representedObject().value<std::shared_ptr<Theme>>()) Settings::shared().setTheme(theme);
     });
+    addActionHandler(QStringLiteral("editThemes:"), [](MenuItem*) { ThemesTableViewController::makeThemesWindow(); });
+    addActionHandler(QStringLiteral("donate:"), [this](MenuItem*) { showSupportWindow(); });
+
+    // Every save counts towards the review request.
+    connect(this, &DocumentControllerBase::documentAdded, this, [this](DocumentBase* document) {
+        connect(document, &DocumentBase::saved, this, [this] {
+            if (m_defaults)
+                InAppPurchaseController::requestReviewIfNeeded(*m_defaults, Store::standard(),
+                                                               QDateTime::currentDateTime());
+        });
+    });
+}
+
+QWidget* DocumentController::showSupportWindow()
+{
+    return SupportTheDeveloperViewController::showSupportWindow(InAppPurchaseController::shared());
 }
 
 DocumentController::~DocumentController()
@@ -164,6 +183,7 @@ void DocumentController::prepareApplication()
         textAttributesDidChange();
     });
     center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyApplicationPalette(); });
+    center.observe(supportTheDeveloperNotification, this, [this](const Notification&) { showSupportWindow(); });
     setAutosavingDelay(15.0);
     Document::setHTMLConverter([](const QString& markdown) {
         return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
@@ -483,7 +503,7 @@ std::optional<QString> DocumentController::chooseExportLocation(Document& docume
     return dialogs().chooseExportLocation(document, proposedName);
 }
 
-std::function<void()> DocumentController::beginProgress(Document& document, const QString& message)
+std::function<void()> DocumentController::beginProgress(const Document& document, const QString& message)
 {
     return dialogs().beginProgress(document, message);
 }

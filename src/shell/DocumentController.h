@@ -120,6 +120,11 @@ public:
     // Markdown switch, shown in a window of its own with its title strip.
     PlatformResult<Document*> duplicateDocument(Document& source);
 
+    // A new donation window (every call opens another); also opened by
+    // the notification "SupportTheDeveloperNotification".
+    QWidget* showSupportWindow();
+    static constexpr QLatin1String supportTheDeveloperNotification{"SupportTheDeveloperNotification"};
+
     // Quitting: remembers the open windows, then closes every document
     // (each may ask to save; one that cannot be saved asks once, then keeps
     // its text in a recovery file). False keeps the application running.
@@ -134,7 +139,7 @@ public:
     void closeChildDocument(Document& document) override;
     std::optional<QString> chooseExportLocation(Document& document, const QString& proposedName) override;
     void openDocumentWithoutDisplay(const QString& path, DocumentHost::OpenCompletion completion) override;
-    std::function<void()> beginProgress(Document& document, const QString& message) override;
+    std::function<void()> beginProgress(const Document& document, const QString& message) override;
 
     // The windows of documents with a file, with their frames.
     QList<RestorableWindow> restorableWindows() const override;

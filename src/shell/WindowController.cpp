@@ -3,12 +3,14 @@
 #include "document/Document.h"
 #include "document/DocumentViewController.h"
 #include "document/OutlineViewController.h"
+#include "document/PreviewViewController.h"
 #include "document/TextView.h"
 #include "library/LibraryViewController.h"
 #include "markdown/Outline.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/Menu.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -18,6 +20,7 @@
 #include "shell/DocumentController.h"
 #include "shell/MainMenu.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QGuiApplication>
@@ -35,6 +38,9 @@ namespace {
 
 const QString kWindowFrame = QStringLiteral("documentWindow");
 const QString kSplitView = QStringLiteral("mainSplitView");
+const QString kPreviewWindowFrame = QStringLiteral("previewWindow");
+// The gap between a document window and a preview placed beside it.
+constexpr int kPreviewGap = 12;
 // The side panes keep their width while the window grows.
 constexpr int kSidePanePriority = 251;
 // A new window without a saved frame.
@@ -95,6 +101,7 @@ WindowController::WindowController(Document& document) : m_document(&document)
 WindowController::~WindowController()
 {
     std::erase(registry(), this);
+    delete m_preview;
 }
 
 void WindowController::setUp()
@@ -134,6 +141,7 @@ void WindowController::setUp()
         m_libraryPane->setFocus();
     });
     addActionHandler(QStringLiteral("toggleOutlineView:"), [this](MenuItem*) { setOutlineVisible(!isOutlineVisible()); });
+    addActionHandler(QStringLiteral("togglePreview:"), [this](MenuItem*) { togglePreviewWindow(); });
     addActionHandler(QStringLiteral("newTab:"), [](MenuItem*) {
         // There are no window tabs here: a new document gets a window of its own.
         if (DocumentController* controller = DocumentController::shared())
@@ -304,6 +312,53 @@ void WindowController::applyTheme()
                        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
                        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
             .arg(knob.name(QColor::HexArgb), hover.name(QColor::HexArgb)));
+}
+
+// Preview ------------------------------------------------------------------------
+
+PreviewViewController* WindowController::previewWindowController() const { return m_preview; }
+
+void WindowController::togglePreviewWindow()
+{
+    bool place = false;
+    if (!m_preview) {
+        m_preview = new PreviewViewController();
+        m_preview->setWindowFlag(Qt::Window);
+        // Its keys reach this window's commands (and the preview command
+        // hides it again).
+        ActionDispatcher::instance().setViewController(m_preview, this);
+        place = !UserDefaults::standard().object(QStringLiteral("NSWindow Frame ") + kPreviewWindowFrame).isValid();
+        views::restoreFrame(m_preview, kPreviewWindowFrame);
+    }
+    const bool inFront = m_preview->isVisible() && QApplication::activeWindow() == m_preview;
+    if (inFront) {
+        m_preview->document = nullptr;
+        m_preview->updatePreview();
+        m_preview->hide();
+        return;
+    }
+    m_preview->document = m_document;
+    m_preview->updatePreview();
+    m_preview->show();
+    // The first time, without a frame of its own yet: beside the document
+    // window and as tall, to its right when there is room, else to its
+    // left, else over its right side (placed once shown, when its frame is
+    // known).
+    if (place) {
+        const QRect window = m_window->frameGeometry();
+        QScreen* screen = m_window->screen() ? m_window->screen() : QGuiApplication::primaryScreen();
+        const QRect area = screen ? screen->availableGeometry() : window;
+        const int decoration = m_preview->frameGeometry().height() - m_preview->height();
+        m_preview->resize(m_preview->width(), std::min(window.height(), area.height()) - decoration);
+        const QSize frame = m_preview->frameGeometry().size();
+        int x = window.right() + 1 + kPreviewGap;
+        if (x + frame.width() > area.right() + 1) x = window.left() - kPreviewGap - frame.width();
+        if (x < area.left()) x = std::max(area.left(), area.right() + 1 - frame.width());
+        const int y = std::clamp(window.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height()));
+        m_preview->move(x, y);
+    }
+    m_preview->raise();
+    m_preview->activateWindow();
 }
 
 void WindowController::updateEditorInsets()

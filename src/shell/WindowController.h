@@ -18,6 +18,7 @@ class DocumentViewController;
 class DocumentWindowBase;
 class LibraryViewController;
 class OutlineViewController;
+class PreviewViewController;
 class SplitView;
 
 // The controller of one document window: a frameless window with its title
@@ -90,6 +91,13 @@ public:
     // The window and its panes on the current theme's colours.
     void applyTheme();
 
+    // The preview window of this window (made the first time it is shown):
+    // while it is the frontmost window, hides it; otherwise renders the
+    // document as it is now and brings it to the front. The preview is
+    // rendered only then, not while the writer types.
+    void togglePreviewWindow();
+    PreviewViewController* previewWindowController() const;
+
     // The title strip is meant to be hidden while the writer writes; set it
     // to false and call updateTitleBar to show it. (The strip stays shown
     // until it learns to hide.)
@@ -119,6 +127,7 @@ private:
     DocumentViewController* m_editorPane = nullptr;
     OutlineViewController* m_outlinePane = nullptr;
     QPointer<QMenuBar> m_menuBar;
+    QPointer<PreviewViewController> m_preview;
     bool m_closingDocument = false;
     bool m_lockedPromptPending = false;
 };

@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <string_view>
@@ -40,15 +41,12 @@ public:
         return exportLocation;
     }
     void openDocumentWithoutDisplay(const QString&, OpenCompletion completion) override { completion(nullptr, {}); }
-};
-
-class Prompter : public DocumentPrompter {
-public:
-    QList<PlatformError> errors;
-    SaveChoice askToSaveChanges(DocumentBase&) override { return SaveChoice::cancel; }
-    std::optional<QString> chooseSaveLocation(DocumentBase&) override { return std::nullopt; }
-    ExternalChangeChoice askAboutExternalChange(DocumentBase&) override { return ExternalChangeChoice::keepMine; }
-    void presentError(DocumentBase&, const PlatformError& error) override { errors << error; }
+    QStringList progress; // messages shown; "done" when one ended
+    std::function<void()> beginProgress(const Document&, const QString& message) override
+    {
+        progress << message;
+        return [this] { progress << "done"; };
+    }
 };
 
 class DocumentTest : public ::testing::Test {
@@ -78,7 +76,7 @@ protected:
     }
 
     ScriptedHost host;
-    Prompter prompter;
+    RecordingPrompter prompter;
     QString dir;
     QString path;
 };
@@ -143,6 +141,53 @@ TEST_F(DocumentTest, SavesKeepTheFileEncodingAndNewDocumentsTakeThePreference)
     EXPECT_EQ(open(QByteArray("\x93Hi\x94"))->data().textStorage().string(), QStringLiteral(u"“Hi”"));
     EXPECT_EQ(open(encoded(QStringLiteral(u"“Hi”"), Encoding::utf8, true))->data().textStorage().string(),
               QStringLiteral(u"“Hi”"));
+}
+
+TEST_F(DocumentTest, TheSaveDialogsEncodingAppliesToItsSaveAndIsRemembered)
+{
+    // A file read from disk, saved elsewhere as UTF-16: the choice is not
+    // ignored because the document remembers UTF-8.
+    const QString text = QStringLiteral(u"Café crème\n");
+    auto doc = open(text.toUtf8());
+    const QString other = dir + QStringLiteral("/Wide.txt");
+    doc->setSaveDialogEncoding(qint64(Encoding::utf16));
+    ASSERT_TRUE(doc->saveAs(other).ok());
+    EXPECT_EQ(readFile(other), encoded(text, Encoding::utf16LittleEndian, true));
+    EXPECT_EQ(doc->data().encoding(), Encoding::utf16);
+    // Later saves keep it, whatever the preference says by then.
+    ScopedPreference preference(QStringLiteral("saveEncoding"), qlonglong(Encoding::windowsCP1252));
+    type(*doc, QStringLiteral("more"));
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(readFile(other), encoded(text + QStringLiteral("more"), Encoding::utf16LittleEndian, true));
+
+    // Automatic keeps the encoding a document remembers, and gives a new
+    // one the preference's, for good.
+    doc->setSaveDialogEncoding(-1);
+    ASSERT_TRUE(doc->saveAs(dir + QStringLiteral("/Again.txt")).ok());
+    EXPECT_EQ(doc->data().encoding(), Encoding::utf16);
+    Document fresh;
+    type(fresh, QStringLiteral(u"“Hi”"));
+    fresh.setSaveDialogEncoding(-1);
+    ASSERT_TRUE(fresh.saveAs(path).ok());
+    EXPECT_EQ(readFile(path), QByteArray("\x93Hi\x94"));
+    UserDefaults::standard().set(QStringLiteral("saveEncoding"), qlonglong(Encoding::utf8));
+    type(fresh, QStringLiteral("!"));
+    ASSERT_TRUE(fresh.save().ok());
+    EXPECT_EQ(readFile(path), QByteArray("\x93Hi\x94!"));
+}
+
+TEST_F(DocumentTest, RevertReadsTheFileInItsRememberedEncodingFirst)
+{
+    // Mac Roman: detection alone would take these bytes for Windows Latin 1.
+    const QString text = QStringLiteral(u"Café crème brûlée\n");
+    UserDefaults::standard().set(QStringLiteral("saveEncoding"), qlonglong(Encoding::macOSRoman));
+    auto doc = open(encoded(text, Encoding::macOSRoman));
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
+    ASSERT_EQ(doc->data().textStorage().string(), text);
+    type(*doc, QStringLiteral("edit"));
+    ASSERT_TRUE(doc->revertToSaved().ok());
+    EXPECT_EQ(doc->data().textStorage().string(), text);
+    EXPECT_EQ(doc->data().encoding(), Encoding::macOSRoman);
 }
 
 // Autosaving, atomic saves and files changed by another program are
@@ -341,6 +386,45 @@ TEST_F(DocumentTest, ExportWritesUtf16HtmlWhereThePanelSays)
     EXPECT_EQ(prompter.errors.back().recoverySuggestion, QStringLiteral("The disk is full."));
     EXPECT_EQ(finished.last().at(1).toString(), prompter.errors.back().message());
     EXPECT_EQ(readFile(target), bytes);
+}
+
+// Printing needs the HTML before it goes on: a long conversion runs off the
+// main thread while the main thread keeps its events going (the windows
+// draw), with progress shown; a quick one shows nothing.
+TEST_F(DocumentTest, ConversionsRunOffTheMainThreadAndShowProgressWhenLong)
+{
+    auto doc = open("# Title\n");
+    std::atomic<int> delayMs = 0;
+    const Qt::HANDLE mainThread = QThread::currentThreadId();
+    std::atomic<bool> offMainThread = false;
+    Document::setHTMLConverter([&](const QString& markdown) {
+        offMainThread = QThread::currentThreadId() != mainThread;
+        QThread::msleep(delayMs);
+        return std::optional<QString>(QStringLiteral("<p>%1</p>").arg(markdown.trimmed()));
+    });
+    EXPECT_EQ(doc->htmlOfText(), QStringLiteral("<p># Title</p>"));
+    EXPECT_TRUE(offMainThread);
+    EXPECT_TRUE(host.progress.isEmpty());
+
+    delayMs = 600;
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    EXPECT_EQ(doc->htmlOfText(), QStringLiteral("<p># Title</p>"));
+    EXPECT_GT(ticks, 5) << "the main thread went on while it waited";
+    EXPECT_EQ(host.progress, (QStringList{"Converting “Notes.txt” to HTML…", "done"}));
+
+    // Without waiting: the HTML comes later, on the main thread.
+    delayMs = 0;
+    std::optional<QString> later;
+    doc->convertToHTML([&](const std::optional<QString>& html) {
+        EXPECT_EQ(QThread::currentThreadId(), mainThread);
+        later = html;
+    });
+    EXPECT_FALSE(later);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return later.has_value(); }, 5000));
+    EXPECT_EQ(*later, QStringLiteral("<p># Title</p>"));
 }
 
 TEST_F(DocumentTest, LibraryRowsKeepAWindowlessDocumentOpenUntilShown)

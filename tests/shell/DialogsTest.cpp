@@ -2,12 +2,16 @@
 #include "shell/Dialogs.h"
 
 #include "document/Document.h"
+#include "platform/files/Encodings.h"
+#include "platform/files/TextFileCodec.h"
+#include "platform/files/UserDefaults.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -19,21 +23,9 @@
 #include <functional>
 
 using namespace lumora;
+using lumora::test::whenModal;
 
 namespace {
-
-// Runs answer on the dialog that opens next.
-void whenModal(std::function<void(QWidget*)> answer)
-{
-    QTimer::singleShot(0, [answer] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        if (!dialog) {
-            whenModal(answer);
-            return;
-        }
-        answer(dialog);
-    });
-}
 
 void click(const QString& title)
 {
@@ -53,6 +45,24 @@ void pressOpen(QFileDialog* dialog)
     QAbstractButton* open = box->button(QDialogButtonBox::Open);
     ASSERT_TRUE(open && open->isEnabled());
     open->click();
+}
+
+// Chooses the encoding in the dialog's chooser, as the writer would.
+void chooseEncoding(QWidget* dialog, qint64 value)
+{
+    auto* chooser = dialog->findChild<QComboBox*>(QStringLiteral("saveEncoding"));
+    ASSERT_TRUE(chooser);
+    const int index = chooser->findData(value);
+    ASSERT_GE(index, 0);
+    chooser->setCurrentIndex(index);
+    emit chooser->activated(index);
+}
+
+void pressButton(QFileDialog* dialog, QDialogButtonBox::StandardButton which)
+{
+    QAbstractButton* button = dialog->findChild<QDialogButtonBox*>()->button(which);
+    ASSERT_TRUE(button && button->isEnabled());
+    button->click();
 }
 
 void escape()
@@ -169,4 +179,82 @@ TEST(StandardDialogs, TheOpenDialogOpensAChosenFolderAsItIs)
         pressOpen(dialog);
     });
     EXPECT_EQ(dialogs.chooseFilesToOpen(), QStringList{folder + "/one.txt"});
+}
+
+TEST(StandardDialogs, TheSaveDialogsEncodingChooserDecidesTheSave)
+{
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
+    const QString folder = test::freshDirectory("save-encoding");
+    StandardDialogs dialogs;
+    DocumentBase::setPrompter(&dialogs);
+    Document document;
+    document.data().textStorage().replaceCharacters(Range(0, 0), QStringLiteral(u"Café"), Attributes{});
+
+    QStringList items;
+    int selected = -1;
+    QVariant storedOnOpening;
+    whenModal([&](QWidget* widget) {
+        auto* dialog = qobject_cast<QFileDialog*>(widget);
+        ASSERT_TRUE(dialog);
+        auto* chooser = dialog->findChild<QComboBox*>(QStringLiteral("saveEncoding"));
+        ASSERT_TRUE(chooser);
+        for (int i = 0; i < chooser->count(); ++i) items << chooser->itemText(i);
+        selected = chooser->currentIndex();
+        storedOnOpening = UserDefaults::standard().object(QStringLiteral("saveEncoding"));
+        chooseEncoding(dialog, qint64(Encoding::utf16));
+        dialog->selectFile(folder + "/Wide.txt");
+        pressButton(dialog, QDialogButtonBox::Save);
+    });
+    const PlatformStatus saved = document.save();
+    DocumentBase::setPrompter(nullptr);
+    ASSERT_TRUE(saved.ok()) << saved.error().message().toStdString();
+
+    // Automatic first, then every encoding of the registry in its order;
+    // on a first run automatic is stored and shown.
+    QStringList expected{"Automatic"};
+    for (StringEncoding encoding : Encodings::available()) expected << Encodings::displayName(encoding);
+    EXPECT_EQ(items, expected);
+    EXPECT_EQ(selected, 0);
+    EXPECT_EQ(storedOnOpening.toLongLong(), -1);
+
+    // UTF-16 with its byte-order mark, remembered by the document.
+    const QByteArray bytes = test::readFile(folder + "/Wide.txt");
+    EXPECT_TRUE(bytes.startsWith("\xFF\xFE"));
+    EXPECT_EQ(TextFileCodec::read(bytes, Encoding::utf8)->text, QStringLiteral(u"Café"));
+    EXPECT_EQ(document.data().encoding(), Encoding::utf16);
+    EXPECT_EQ(UserDefaults::standard().integerValue(QStringLiteral("saveEncoding")), qint64(Encoding::utf16));
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
+}
+
+TEST(StandardDialogs, TheOpenDialogsEncodingReadsTheFilesChosen)
+{
+    const QString folder = test::freshDirectory("open-encoding");
+    const QString text = QStringLiteral(u"It’s “quoted” — naïve, 5 €.\n");
+    test::writeFile(folder + "/Windows.txt", *Encodings::encode(text, Encoding::windowsCP1252));
+    StandardDialogs dialogs;
+
+    whenModal([&](QWidget* widget) {
+        auto* dialog = qobject_cast<QFileDialog*>(widget);
+        ASSERT_TRUE(dialog);
+        chooseEncoding(dialog, qint64(Encoding::windowsCP1252));
+        dialog->setDirectory(folder);
+        dialog->selectFile(folder + "/Windows.txt");
+        pressButton(dialog, QDialogButtonBox::Open);
+    });
+    const QStringList chosen = dialogs.chooseFilesToOpen();
+    ASSERT_EQ(chosen, QStringList{folder + "/Windows.txt"});
+    EXPECT_EQ(UserDefaults::standard().integerValue(QStringLiteral("saveEncoding")), qint64(Encoding::windowsCP1252));
+    Document document;
+    ASSERT_TRUE(document.readFromFile(chosen.first(), QStringLiteral("text/plain")).ok());
+    EXPECT_EQ(document.data().textStorage().string(), text);
+    EXPECT_EQ(document.data().encoding(), Encoding::windowsCP1252);
+
+    // Cancelling keeps the choice: the chooser is the preference.
+    whenModal([&](QWidget* widget) {
+        chooseEncoding(widget, qint64(Encoding::macOSRoman));
+        static_cast<QDialog*>(widget)->reject();
+    });
+    EXPECT_TRUE(dialogs.chooseFilesToOpen().isEmpty());
+    EXPECT_EQ(UserDefaults::standard().integerValue(QStringLiteral("saveEncoding")), qint64(Encoding::macOSRoman));
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
 }

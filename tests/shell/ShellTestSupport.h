@@ -138,5 +138,15 @@ inline bool activate(WindowController* window)
 
 inline QString textOf(const Document* document) { return document->data().textStorage().string(); }
 
+// Deletes the top-level windows that hold a Content.
+template <typename Content>
+void closeWindows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->findChild<Content*>()) windows << window;
+    for (const QPointer<QWidget>& window : windows) delete window.data();
+}
+
 } // namespace lumora::test
 

@@ -3,10 +3,12 @@
 #include "ShellTestSupport.h"
 
 #include "document/InfoView.h"
+#include "document/PreviewViewController.h"
 #include "platform/application/ActionDispatcher.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
 #include "support/TestEnvironment.h"
+#include "support/WebEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -118,6 +120,39 @@ TEST(WindowController, ViewCommandsTogglePanesAndNameWhatTheyWillDo)
     dispatcher.validateItem(statistics);
     EXPECT_EQ(statistics.title(), shown ? "Show Statistics" : "Hide Statistics");
     dispatcher.performMenuItem(statistics);
+}
+
+TEST(WindowController, EachWindowsPreviewCommandShowsAndHidesItsOwnPreview)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    Shell shell;
+    WindowController* alpha = windowOf(openText(shell, "alpha", "# Alpha"));
+    WindowController* beta = windowOf(openText(shell, "beta", "# Beta"));
+    ASSERT_TRUE(activate(alpha));
+    EXPECT_EQ(alpha->previewWindowController(), nullptr) << "made the first time it is shown";
+
+    // Ctrl+Alt+P shows this window's document.
+    QTest::keyClick(alpha->documentViewController()->textView(), Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
+    PreviewViewController* preview = alpha->previewWindowController();
+    ASSERT_TRUE(preview);
+    EXPECT_TRUE(preview->isVisible());
+    EXPECT_EQ(preview->document, alpha->document());
+    EXPECT_EQ(preview->windowTitle(), "alpha.txt — Preview");
+    EXPECT_TRUE(preview->screen()->availableGeometry().contains(preview->frameGeometry()));
+
+    // The other window has a preview of its own.
+    ASSERT_TRUE(activate(beta));
+    beta->togglePreviewWindow();
+    ASSERT_TRUE(beta->previewWindowController());
+    EXPECT_NE(beta->previewWindowController(), preview);
+    EXPECT_EQ(preview->document, alpha->document());
+
+    // In front, the same keys hide it, pressed in the preview itself.
+    QApplication::setActiveWindow(preview);
+    ASSERT_EQ(QApplication::activeWindow(), preview);
+    QTest::keyClick(preview, Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_FALSE(preview->isVisible());
+    EXPECT_EQ(preview->document, nullptr);
 }
 
 TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)

@@ -1,6 +1,10 @@
 #include "support/TestEnvironment.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
@@ -38,6 +42,19 @@ QByteArray readFile(const QString& path)
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return {};
     return f.readAll();
+}
+
+void whenModal(std::function<void(QWidget*)> answer, QWidget* above)
+{
+    QTimer::singleShot(0, [answer = std::move(answer), guard = QPointer<QWidget>(above), above]() mutable {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog || dialog == above) {
+            if (above && !guard) return; // the dialog below went away: nothing will open
+            whenModal(std::move(answer), above);
+            return;
+        }
+        answer(dialog);
+    });
 }
 
 } // namespace lumora::test

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
+
+class QWidget;
 
 namespace lumora::test {
 
@@ -15,5 +20,9 @@ QString freshDirectory(const QString& name);
 // Writes bytes to path (creating folders), failing the test on error.
 void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
+
+// Runs answer on the modal dialog that opens next (other than above, a
+// dialog already open under it), once its event loop runs.
+void whenModal(std::function<void(QWidget*)> answer, QWidget* above = nullptr);
 
 } // namespace lumora::test
