@@ -117,6 +117,7 @@ DocumentBase::DocumentBase(QObject* parent) : QObject(parent)
             [this](const QString& path, const QString& movedTo) {
                 if (!m_watchedPath.isEmpty() && path == m_watchedPath) fileDidChangeOnDisk(movedTo);
             });
+    followFileRelocations();
 }
 
 DocumentBase::~DocumentBase()

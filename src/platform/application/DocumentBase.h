@@ -242,6 +242,14 @@ public:
     bool closeForTermination(bool mayAsk);
     bool isClosed() const { return m_closed; }
 
+    // The program moved or renamed the document's file (a library
+    // operation): the document takes the new path, and keeps its record of
+    // the file when the move left the file as it was. Documents also follow
+    // the announcements of FileRelocations by themselves: they save pending
+    // edits before their file moves, take the new path after, and close
+    // after their file went to the Trash (edits saved there first).
+    void fileWasMoved(const QString& newPath);
+
 signals:
     void editedChanged(bool edited);
     void filePathChanged(const QString& path);
@@ -282,6 +290,7 @@ protected:
     virtual void presentError(const PlatformError& error);
 
 private:
+    void followFileRelocations();
     PlatformStatus saveInPlace();
     PlatformStatus saveToChosenLocation();
     PlatformStatus writeFile(const QString& path, const QString& type);
