@@ -5,16 +5,20 @@
 #include <QString>
 #include <QTimer>
 
-class QSocketNotifier;
+#include <map>
+#include <memory>
 
 namespace lumora {
 
-// Tells when open files change on disk. It watches the folder of each
-// file (inotify), not the file itself, so that every way of changing a file
-// is seen: a write in place, a new file renamed over it (as most editors
-// save), a deletion, a rename, the folder going away. Events for one file
-// are gathered for a short settling time (another editor's save is several
-// steps) and reported once; the receiver then looks at the disk itself.
+class FolderWatcher;
+
+// Tells when open files change on disk. It follows the folder of each file
+// (a FolderWatcher), not the file itself, so that every way of changing a
+// file is seen: a write in place, a new file renamed over it (as most
+// editors save), a deletion, a rename, the folder renamed or going away.
+// Events for one file are gathered for a short settling time (another
+// editor's save is several steps) and reported once; the receiver then
+// looks at the disk itself.
 //
 // Main thread only; one per process (shared()).
 class FileChangeWatcher : public QObject {
@@ -34,28 +38,26 @@ public:
     void setSettlingTime(int milliseconds) { m_settlingMs = milliseconds; }
 
 signals:
-    // Something happened to the file at path. movedTo is where it was renamed
-    // to when the rename stayed among watched folders, else empty.
+    // Something happened to the file at path. movedTo is where it went when
+    // it was renamed within its folder, or its folder was renamed; else
+    // empty.
     void fileChanged(const QString& path, const QString& movedTo);
 
 private:
     explicit FileChangeWatcher(QObject* parent = nullptr);
     ~FileChangeWatcher() override;
-    void readEvents();
+    void startFolder(const QString& folder);
     void noteEvent(const QString& path, const QString& movedTo = {});
+    void noteFolder(const QString& folder, const QString& movedTo = {});
     void report();
 
     struct Folder {
-        int watch = -1;
-        int files = 0; // watches of files in it
+        std::unique_ptr<FolderWatcher> watcher; // none when the folder cannot be followed
+        int files = 0;                          // watches of files in it
     };
-    int m_fd = -1;
-    QSocketNotifier* m_notifier = nullptr;
-    QHash<QString, int> m_files;            // path -> count
-    QHash<QString, Folder> m_folders;       // folder path -> its watch
-    QHash<int, QString> m_folderOfWatch;    // watch -> folder path
-    QHash<quint32, QString> m_movedFrom;    // rename cookie -> old path
-    QHash<QString, QString> m_pending;      // path -> moved to (or empty)
+    QHash<QString, int> m_files;         // path -> count
+    std::map<QString, Folder> m_folders; // folder path -> its watcher
+    QHash<QString, QString> m_pending;   // path -> moved to (or empty)
     QTimer m_settle;
     int m_settlingMs = 150;
 };

@@ -796,12 +796,19 @@ TEST_F(DocumentBaseTest, ChangesByOtherProgramsAreNoticedWhileOpen)
     ASSERT_TRUE(QTest::qWaitFor([&] { return doc->filePath() == renamedPath; }, 5000));
     EXPECT_FALSE(doc->isDocumentEdited());
 
+    // Its folder renamed: the document follows too.
+    const QString movedFolder = dir + QStringLiteral("-moved");
+    shell(QStringLiteral("mv %1 %2").arg(quoted(dir), quoted(movedFolder)));
+    const QString movedPath = movedFolder + QStringLiteral("/Renamed.md");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return doc->filePath() == movedPath; }, 5000));
+    EXPECT_FALSE(doc->isDocumentEdited());
+
     // Deleted: the text stays, and the document is unsaved.
-    shell(QStringLiteral("rm ") + quoted(renamedPath));
+    shell(QStringLiteral("rm ") + quoted(movedPath));
     ASSERT_TRUE(QTest::qWaitFor([&] { return doc->isDocumentEdited(); }, 5000));
     EXPECT_TRUE(doc->isFileMissing());
     EXPECT_EQ(doc->text, QStringLiteral("three! mine"));
     ASSERT_TRUE(doc->save().ok());
-    EXPECT_EQ(readFile(renamedPath), QByteArray("three! mine"));
+    EXPECT_EQ(readFile(movedPath), QByteArray("three! mine"));
     FileChangeWatcher::shared().setSettlingTime(150);
 }
