@@ -16,10 +16,16 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QTimer>
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <limits>
 
 namespace lumora {
 
@@ -34,7 +40,7 @@ QString quoted(const QString& name)
 // buttons, the first the default; the index of the one chosen. Escape, or
 // closing the box some other way, chooses the button at escapeIndex.
 int ask(QWidget* parent, const QString& text, const QString& informative, const QStringList& buttons,
-        int escapeIndex)
+        int escapeIndex, int defaultIndex = 0)
 {
     QMessageBox box(parent);
     box.setWindowTitle(QString());
@@ -47,7 +53,7 @@ int ask(QWidget* parent, const QString& text, const QString& informative, const 
         made << box.addButton(buttons[i], i == 0              ? QMessageBox::AcceptRole
                                           : i == escapeIndex ? QMessageBox::RejectRole
                                                              : QMessageBox::DestructiveRole);
-    box.setDefaultButton(qobject_cast<QPushButton*>(made.first()));
+    box.setDefaultButton(qobject_cast<QPushButton*>(made.value(defaultIndex, made.first())));
     box.setEscapeButton(made.value(escapeIndex));
     box.exec();
     const qsizetype chosen = made.indexOf(box.clickedButton());
@@ -65,7 +71,10 @@ QString startFolder(const QString& remembered)
 // the last dialog ended.
 QString startFolder(const DocumentBase& document, const QString& remembered)
 {
-    return document.isUntitled() ? startFolder(remembered) : QFileInfo(document.filePath()).path();
+    if (document.isUntitled()) return startFolder(remembered);
+    // A folder that was removed meanwhile is no place to start.
+    const QString folder = QFileInfo(document.filePath()).path();
+    return QFileInfo(folder).isDir() ? folder : startFolder(remembered);
 }
 
 // The encoding chooser below the file dialog's own controls, across its
@@ -128,9 +137,9 @@ QString savePath(QWidget* parent, const QString& title, const QString& folder, c
 
 } // namespace
 
-QWidget* StandardDialogs::windowFor(DocumentBase* document)
+QWidget* StandardDialogs::windowFor(const DocumentBase* document)
 {
-    if (auto* d = qobject_cast<Document*>(document)) {
+    if (auto* d = qobject_cast<const Document*>(document)) {
         const auto& editors = d->editors();
         for (auto it = editors.rbegin(); it != editors.rend(); ++it)
             if (auto* pane = dynamic_cast<DocumentViewController*>(*it)) return pane->window();
@@ -223,12 +232,114 @@ Dialogs::LockedChoice StandardDialogs::askAboutLockedDocument(Document& document
     return chosen == 0 ? LockedChoice::duplicate : LockedChoice::cancel;
 }
 
-bool StandardDialogs::confirmRevert(Document& document)
+Dialogs::RevertChoice StandardDialogs::chooseRevert(Document& document, bool offerLastSaved, bool offerLastOpened)
+{
+    const QString name = quoted(document.displayName());
+    QWidget* parent = windowFor(&document);
+    if (offerLastSaved && offerLastOpened) {
+        const int chosen = ask(parent, localizedFormat(QStringLiteral("dialog.revert.both"), {name}),
+                               localized("dialog.revert.both.info"),
+                               {localized("dialog.button.revertToSaved"), localized("dialog.button.revertToOpened"),
+                                localized("dialog.button.cancel")},
+                               2);
+        return chosen == 0 ? RevertChoice::lastSaved : chosen == 1 ? RevertChoice::lastOpened : RevertChoice::cancel;
+    }
+    const bool opened = !offerLastSaved;
+    const int chosen = ask(parent, localizedFormat(opened ? QStringLiteral("dialog.revert.opened") : QStringLiteral("dialog.revert"), {name}),
+                           localized(opened ? "dialog.revert.opened.info" : "dialog.revert.info"),
+                           {localized("dialog.button.revert"), localized("dialog.button.cancel")}, 1);
+    if (chosen != 0) return RevertChoice::cancel;
+    return opened ? RevertChoice::lastOpened : RevertChoice::lastSaved;
+}
+
+FailedSaveChoice StandardDialogs::askAfterFailedSave(DocumentBase& document, const PlatformError& error,
+                                                     FailedSaveContext context)
+{
+    QWidget* parent = windowFor(&document);
+    switch (context) {
+    case FailedSaveContext::saving:
+        return ask(parent, error.errorDescription, error.recoverySuggestion,
+                   {localized("dialog.button.ok"), localized("dialog.button.saveAs")}, 0) == 1
+                   ? FailedSaveChoice::saveAs
+                   : FailedSaveChoice::dismiss;
+    case FailedSaveContext::closing: {
+        const int chosen = ask(parent, error.errorDescription, error.recoverySuggestion,
+                               {localized("dialog.button.saveAs"), localized("dialog.button.closeWithoutSaving"),
+                                localized("dialog.button.cancel")},
+                               2);
+        return chosen == 0 ? FailedSaveChoice::saveAs
+               : chosen == 1 ? FailedSaveChoice::closeWithoutSaving
+                             : FailedSaveChoice::dismiss;
+    }
+    case FailedSaveContext::terminating: {
+        // Said before it happens: where the text will be.
+        const QString kept = localizedFormat(QStringLiteral("dialog.failedSave.quit.info"),
+                                             {QDir::toNativeSeparators(document.reserveRecoveryFile())});
+        const QString informative =
+            error.recoverySuggestion.isEmpty() ? kept : error.recoverySuggestion + QStringLiteral("\n\n") + kept;
+        return ask(parent, error.errorDescription, informative,
+                   {localized("dialog.button.saveAs"), localized("dialog.button.quitAnyway")}, 1) == 0
+                   ? FailedSaveChoice::saveAs
+                   : FailedSaveChoice::keepRecoveryCopy;
+    }
+    }
+    return FailedSaveChoice::dismiss;
+}
+
+bool StandardDialogs::confirmCloseWithoutSaving(DocumentBase& document)
 {
     return ask(windowFor(&document),
-               localizedFormat(QStringLiteral("dialog.revert"), {quoted(document.displayName())}),
-               localized("dialog.revert.info"), {localized("dialog.button.revert"), localized("dialog.button.cancel")},
-               1) == 0;
+               localizedFormat(QStringLiteral("dialog.closeWithoutSaving"), {quoted(document.displayName())}),
+               localized("dialog.closeWithoutSaving.info"),
+               {localized("dialog.button.closeWithoutSaving.confirm"), localized("dialog.button.cancel")}, 1, 1)
+           == 0;
+}
+
+std::optional<QString> StandardDialogs::chooseNewName(DocumentBase& document)
+{
+    QInputDialog dialog(windowFor(&document));
+    dialog.setWindowTitle(localized("dialog.rename.title"));
+    dialog.setLabelText(localizedFormat(QStringLiteral("dialog.rename.label"), {quoted(document.displayName())}));
+    dialog.setTextValue(document.displayName());
+    dialog.setOkButtonText(localized("dialog.button.rename"));
+    dialog.setCancelButtonText(localized("dialog.button.cancel"));
+    // The name is selected without its extension, ready to type over.
+    QTimer::singleShot(0, &dialog, [&dialog, name = document.displayName()] {
+        if (auto* field = dialog.findChild<QLineEdit*>()) {
+            const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+            field->setSelection(0, int(dot > 0 ? dot : name.size()));
+        }
+    });
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.textValue();
+}
+
+std::optional<QString> StandardDialogs::chooseMoveLocation(DocumentBase& document)
+{
+    const QString path = savePath(windowFor(&document), localized("dialog.move.title"),
+                                  startFolder(document, m_lastFolder), document.displayName(), QString(),
+                                  {localized("dialog.filter.all") + QStringLiteral(" (*)")});
+    if (path.isEmpty()) return std::nullopt;
+    m_lastFolder = QFileInfo(path).path();
+    return path;
+}
+
+std::function<void()> StandardDialogs::beginProgress(const Document& document, const QString& message)
+{
+    // A small busy indicator over the window, only when the work takes a
+    // while; the window stays usable.
+    QPointer<QProgressDialog> progress = new QProgressDialog(message, QString(), 0, 0, windowFor(&document));
+    progress->setWindowModality(Qt::NonModal);
+    progress->setCancelButton(nullptr);
+    progress->setMinimumDuration(std::numeric_limits<int>::max());
+    QTimer::singleShot(400, progress, [progress] {
+        if (progress) progress->show();
+    });
+    return [progress] {
+        if (!progress) return;
+        progress->hide();
+        progress->deleteLater();
+    };
 }
 
 } // namespace lumora

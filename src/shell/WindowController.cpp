@@ -155,19 +155,22 @@ void WindowController::setUp()
             if (auto made = controller->openUntitledDocument(true); !made) controller->presentError(made.error());
     });
 
-    // The document's file.
+    // The document's file. A save that fails has offered its way out
+    // already (Save As); a locked document says why it is not saved.
     addActionHandler(QStringLiteral("saveDocument:"), [this](MenuItem*) {
         Document* d = m_document;
         if (!d) return;
-        if (const PlatformStatus status = d->save(); !status && DocumentController::shared())
+        if (const PlatformStatus status = d->saveDocument();
+            !status && status.error().code == PlatformError::Code::locked && DocumentController::shared())
             DocumentController::shared()->dialogs().presentError(*d, status.error());
     });
-    addActionHandler(QStringLiteral("revertDocumentToSaved:"), [this](MenuItem*) {
-        Document* d = m_document;
+    addActionHandler(QStringLiteral("revertDocumentToSaved:"), [this](MenuItem*) { revertDocument(); });
+    addActionHandler(QStringLiteral("duplicateDocument:"), [this](MenuItem*) {
         DocumentController* controller = DocumentController::shared();
-        if (!d || !controller || !controller->dialogs().confirmRevert(*d)) return;
-        if (const PlatformStatus status = d->revertToSaved(); !status) controller->dialogs().presentError(*d, status.error());
+        if (!m_document || !controller) return;
+        if (auto copy = controller->duplicateDocument(*m_document); !copy) controller->presentError(copy.error());
     });
+    m_window->setDocumentMenuEnabled(true);
 
     // The window's preferences.
     Settings& settings = Settings::shared();
@@ -412,7 +415,8 @@ std::optional<bool> WindowController::validate(MenuItem& item)
         item.setTitle(localized(settings.isInfoViewVisible ? "menu.view.statistics.off" : "menu.view.statistics.on"));
     else if (action == QLatin1String("saveDocument:")) return m_document != nullptr;
     else if (action == QLatin1String("revertDocumentToSaved:"))
-        return m_document && !m_document->isUntitled() && m_document->isDocumentEdited();
+        return m_document && !m_document->isUntitled()
+               && (m_document->isDocumentEdited() || m_document->canRevertToOpenedVersion());
     else if (action == QLatin1String("toggleOutlineView:")) {
         item.setHidden(!m_document || !m_document->isMarkdownEnabled());
         item.setTitle(localized(isOutlineVisible() ? "menu.view.outline.off" : "menu.view.outline.on"));
@@ -462,6 +466,25 @@ void WindowController::detachFromDocument()
     m_editorPane->setDocument(nullptr);
     if (m_document) disconnect(m_document, nullptr, this, nullptr);
     m_document = nullptr;
+}
+
+void WindowController::revertDocument()
+{
+    Document* d = m_document;
+    DocumentController* controller = DocumentController::shared();
+    if (!d || !controller || d->isUntitled()) return;
+    // Back to the file's text, or to the text the file held when it was
+    // opened (autosaves have written over it since).
+    const bool lastSaved = d->isDocumentEdited() && !d->isFileMissing();
+    const bool lastOpened = d->canRevertToOpenedVersion();
+    if (!lastSaved && !lastOpened) return;
+    PlatformStatus status;
+    switch (controller->dialogs().chooseRevert(*d, lastSaved, lastOpened)) {
+    case Dialogs::RevertChoice::cancel: return;
+    case Dialogs::RevertChoice::lastSaved: status = d->revertToSaved(); break;
+    case Dialogs::RevertChoice::lastOpened: status = d->revertToOpenedVersion(); break;
+    }
+    if (!status) controller->dialogs().presentError(*d, status.error());
 }
 
 void WindowController::editingRefused()

@@ -29,7 +29,9 @@ class SplitView;
 // panes' widths under "mainSplitView".
 //
 // In the responder chain it comes after the window and hands on to its
-// document: it carries the pane toggles and the window's preference
+// document: it carries the document's file commands (save, revert to the
+// saved text or to the version opened, duplicate; the title strip offers
+// the document menu), the pane toggles and the window's preference
 // commands (editor size, statistics line, typewriter scrolling, typing
 // sounds, focus highlighting, no-editing mode, library summary lines) and
 // validates their items (check marks mirror the preferences, toggles name
@@ -115,6 +117,7 @@ private:
     bool windowShouldClose();
     void detachFromDocument();
     void editingRefused();
+    void revertDocument();
     void updateEditorInsets();
 
     QPointer<Document> m_document;

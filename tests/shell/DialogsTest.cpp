@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -93,7 +94,68 @@ TEST(StandardDialogs, ButtonsAndEscapeGiveTheirAnswers)
     escape();
     EXPECT_EQ(dialogs.askAboutLockedDocument(document), Dialogs::LockedChoice::cancel);
     escape();
-    EXPECT_FALSE(dialogs.confirmRevert(document));
+    EXPECT_EQ(dialogs.chooseRevert(document, true, false), Dialogs::RevertChoice::cancel);
+    click("Revert");
+    EXPECT_EQ(dialogs.chooseRevert(document, true, false), Dialogs::RevertChoice::lastSaved);
+    click("Revert");
+    EXPECT_EQ(dialogs.chooseRevert(document, false, true), Dialogs::RevertChoice::lastOpened);
+    click("Revert to the Version You Opened");
+    EXPECT_EQ(dialogs.chooseRevert(document, true, true), Dialogs::RevertChoice::lastOpened);
+    click("Revert to Saved");
+    EXPECT_EQ(dialogs.chooseRevert(document, true, true), Dialogs::RevertChoice::lastSaved);
+}
+
+// A document that cannot be saved: each context offers its way out, and
+// Escape never drops the writer's text.
+TEST(StandardDialogs, AFailedSaveOffersAWayOut)
+{
+    StandardDialogs dialogs;
+    Document document;
+    const PlatformError error(PlatformError::Code::writeFailed, "The document couldn't be saved.",
+                              "Its folder no longer exists.");
+    click("Save As…");
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::saving), FailedSaveChoice::saveAs);
+    escape();
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::saving), FailedSaveChoice::dismiss);
+
+    click("Close Without Saving…");
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::closing),
+              FailedSaveChoice::closeWithoutSaving);
+    escape();
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::closing), FailedSaveChoice::dismiss);
+    // The second confirmation: Return and Escape both keep the document.
+    whenModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
+    EXPECT_FALSE(dialogs.confirmCloseWithoutSaving(document));
+    escape();
+    EXPECT_FALSE(dialogs.confirmCloseWithoutSaving(document));
+    click("Close Without Saving");
+    EXPECT_TRUE(dialogs.confirmCloseWithoutSaving(document));
+
+    // Quitting says where the text will be kept, and Escape quits.
+    QString said;
+    whenModal([&said](QWidget* dialog) {
+        said = static_cast<QMessageBox*>(dialog)->informativeText();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::terminating),
+              FailedSaveChoice::keepRecoveryCopy);
+    EXPECT_TRUE(said.contains(document.reserveRecoveryFile())) << said.toStdString();
+    EXPECT_TRUE(said.startsWith("Its folder no longer exists.")) << said.toStdString();
+    click("Save As…");
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::terminating), FailedSaveChoice::saveAs);
+
+    // Rename offers the name, selected without its extension.
+    whenModal([](QWidget* dialog) {
+        auto* field = dialog->findChild<QLineEdit*>();
+        ASSERT_TRUE(field);
+        QTest::qWait(10);
+        EXPECT_EQ(field->selectedText(), QStringLiteral("Untitled"));
+        field->setText("Chapter One.md");
+        QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    EXPECT_EQ(dialogs.chooseNewName(document), QStringLiteral("Chapter One.md"));
+    escape();
+    EXPECT_EQ(dialogs.chooseNewName(document), std::nullopt);
 }
 
 TEST(StandardDialogs, TheOpenDialogOpensAChosenFolderAsItIs)

@@ -282,6 +282,14 @@ void UndoManager::setClean()
     emit stateChanged();
 }
 
+void UndoManager::forgetCleanState()
+{
+    closeOpenStep();
+    m_cleanIndex = -1;
+    emitCleanIfChanged();
+    emit stateChanged();
+}
+
 bool UndoManager::isClean() const
 {
     return m_index == m_cleanIndex && !(m_group && !m_group->entries.empty());

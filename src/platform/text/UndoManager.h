@@ -115,6 +115,9 @@ public:
     bool isRedoing() const { return m_redoing; }
 
     void setClean();
+    // No state of the stack is the saved one any more (the file went away):
+    // the document stays edited until it is saved.
+    void forgetCleanState();
     bool isClean() const;
     // Forgets every step (revert, reload); the empty stack is clean.
     void removeAll();
