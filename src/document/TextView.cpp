@@ -300,6 +300,15 @@ void TextView::prepareForChange(Range range, const QString& text)
     // player made and never played would never leave the playing set.
     if (settings().isTypewriterSoundsEnabled) m_typewriterSound.emplace(range, text);
     else m_typewriterSound.reset();
+    // A line scrolled out of sight counts as standing at the nearest edge,
+    // so that the edit brings it into view there.
+    if (settings().isTypewriterScrollingEnabled) {
+        const int bottom = insertionBottom();
+        const int height = std::max(1, cursorRect().height());
+        m_oldInsertionOrigin = std::clamp(bottom, std::min(height, viewport()->height()), viewport()->height());
+    } else {
+        m_oldInsertionOrigin.reset();
+    }
 }
 
 bool TextView::replaceCharacters(Range range, const QString& text, const EditOptions& options)
@@ -359,7 +368,7 @@ void TextView::processChange()
     }
     if (settings().highlighting != Settings::Highlighting::off) updateHighlighting();
     updateTypingAttributes();
-    if (settings().isTypewriterScrollingEnabled) scrollCaretToCentre();
+    if (settings().isTypewriterScrollingEnabled) keepInsertionLineInPlace();
 
     // List continuation: its own undo step, through the whole road again.
     if (markdown && m_affectedCharRange && !(m_undo && (m_undo->isUndoing() || m_undo->isRedoing()))) {
@@ -459,13 +468,25 @@ void TextView::updateTextContainerInset()
     m_mirror->setRootFrameMargins(QMarginsF(padding, h, padding, bottom));
 }
 
-// The insets that let the first and last lines reach the middle follow
-// resizes and the preference's changes, not each keystroke.
-void TextView::scrollCaretToCentre()
+int TextView::insertionBottom() const
 {
-    const QRect caret = cursorRect();
+    const Range s = selectedRange();
+    // The line of the last selected character, or of the caret.
+    QTextCursor c(document());
+    c.setPosition(int(s.isEmpty() ? s.location : s.end() - 1));
+    const QRect line = cursorRect(c);
+    return line.y() + line.height();
+}
+
+// After an edit the line of the selection stands at the height of the view
+// where it stood before (see prepareForChange), as far as the text can
+// scroll: a typewriter keeps the writer's line in one place.
+void TextView::keepInsertionLineInPlace()
+{
+    if (!m_oldInsertionOrigin) return;
     QScrollBar* bar = verticalScrollBar();
-    bar->setValue(bar->value() + caret.center().y() - viewport()->height() / 2);
+    const int inDocument = insertionBottom() + bar->value();
+    bar->setValue(std::clamp(inDocument - *m_oldInsertionOrigin, 0, std::max(0, bar->maximum())));
 }
 
 // ---- Text options ------------------------------------------------------------------------
@@ -559,10 +580,8 @@ void TextView::keyPressEvent(QKeyEvent* e)
         return;
     if (isAcceptableInput(e)) return insertTyped(e->text());
 
-    // Navigation and selection.
-    const qsizetype before = textCursor().position();
+    // Navigation and selection: the caret only needs to stay in sight.
     QTextEdit::keyPressEvent(e);
-    if (settings().isTypewriterScrollingEnabled && textCursor().position() != before) scrollCaretToCentre();
 }
 
 void TextView::insertTyped(const QString& text)
@@ -863,7 +882,6 @@ void TextView::undoOrRedo(bool redo)
     });
     const std::optional<Range> selection = redo ? m_undo->redo() : m_undo->undo();
     if (selection) setSelectedRange(*selection);
-    if (settings().isTypewriterScrollingEnabled) scrollCaretToCentre();
 }
 
 // ---- Drawing and geometry ----------------------------------------------------------------

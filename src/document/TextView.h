@@ -187,7 +187,11 @@ private:
     Range safeRange(Range range) const;
     QString plainText(const QMimeData* source) const;
     void selectionDidChange();
-    void scrollCaretToCentre();
+    // Typewriter scrolling: the bottom edge, in the viewport, of the line
+    // that holds the end of the selection, and the scroll that puts it back
+    // where it stood before the edit.
+    int insertionBottom() const;
+    void keepInsertionLineInPlace();
     void paintFocusDimming();
     void loadTextOptions();
     void applyTextOptions();
@@ -207,6 +211,8 @@ private:
     // The edit whose typing sound plays once the keystroke is processed.
     std::optional<std::pair<Range, QString>> m_typewriterSound;
     int m_processDepth = 0;
+    // Where the selection's line stood before the edit (typewriter scrolling).
+    std::optional<int> m_oldInsertionOrigin;
 
     Range m_lastSelection;
     Range m_selectionBeforeRebuild;
