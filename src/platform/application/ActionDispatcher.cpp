@@ -436,6 +436,9 @@ bool ActionDispatcher::eventFilter(QObject* watched, QEvent* event)
             if (event->type() == QEvent::KeyPress) held |= mod;
             else held &= ~mod;
             for (Menu* menu : std::as_const(m_openMenus)) menu->updateAlternates(held);
+            // Qt's menus close on Alt (keyboard navigation of the menu bar):
+            // here Alt only shows the alternates while it is held.
+            if (mod == Qt::AltModifier || mod == Qt::MetaModifier) return true;
         }
         if (event->type() == QEvent::KeyRelease) {
             m_keyEventSeen = nullptr;

@@ -277,3 +277,54 @@ TEST(Menu, KeyEquivalentsReachTheFirstResponderAndTypingKeysReachTheWidget)
     EXPECT_EQ(documentController.performed.count("undo:"), 0);
     EXPECT_NE(field->text(), QStringLiteral("ab"));
 }
+
+TEST(Menu, HoldingAltInAnOpenMenuShowsItsAlternates)
+{
+    DispatcherReset reset;
+    auto& dispatcher = ActionDispatcher::instance();
+    auto bar = editMenu();
+    dispatcher.setMainMenu(bar.get());
+    Recorder documentController({"jump:", "select:", "library:", "focusLibrary:"});
+    dispatcher.setDocumentController(&documentController);
+    Menu& menu = *bar->itemAt(0)->submenu();
+    MenuItem* library = menu.addItem(
+        MenuItem::make(QStringLiteral("Library"), QStringLiteral("library:"), QStringLiteral("l"), commandKey));
+    MenuItem* focus = menu.addItem(MenuItem::make(QStringLiteral("Focus Library"), QStringLiteral("focusLibrary:"),
+                                                  QStringLiteral("l"), optionKey | commandKey, true));
+
+    QWidget window;
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QMenu* shown = menu.qMenu();
+    shown->popup(window.mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
+    EXPECT_TRUE(library->qAction()->isVisible());
+    EXPECT_FALSE(focus->qAction()->isVisible());
+
+    // Alt pressed and released with the menu open: the menu stays, and
+    // shows the alternate while Alt is down.
+    QTest::keyPress(shown, Qt::Key_Alt);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_FALSE(library->qAction()->isVisible());
+    EXPECT_TRUE(focus->qAction()->isVisible());
+    QTest::keyRelease(shown, Qt::Key_Alt, Qt::AltModifier);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_TRUE(library->qAction()->isVisible());
+    EXPECT_FALSE(focus->qAction()->isVisible());
+
+    // Shift does the same for the items whose alternate adds Shift.
+    MenuItem* jump = menu.itemWithAction(QStringLiteral("jump:"));
+    MenuItem* select = menu.itemWithAction(QStringLiteral("select:"));
+    QTest::keyPress(shown, Qt::Key_Alt);
+    QTest::keyPress(shown, Qt::Key_Shift, Qt::AltModifier);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_FALSE(jump->qAction()->isVisible());
+    EXPECT_TRUE(select->qAction()->isVisible());
+    QTest::keyRelease(shown, Qt::Key_Shift, Qt::AltModifier | Qt::ShiftModifier);
+    QTest::keyRelease(shown, Qt::Key_Alt, Qt::AltModifier);
+    EXPECT_TRUE(jump->qAction()->isVisible());
+    // Escape still closes it.
+    QTest::keyClick(shown, Qt::Key_Escape);
+    EXPECT_FALSE(shown->isVisible());
+}
