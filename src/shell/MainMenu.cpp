@@ -87,7 +87,11 @@ MainMenu::~MainMenu()
 
 Menu& MainMenu::topLevelMenu(TopLevel which) const { return *m_menu->itemAt(which)->submenu(); }
 
-void MainMenu::install() { ActionDispatcher::instance().setMainMenu(m_menu.get()); }
+void MainMenu::install()
+{
+    ActionDispatcher::instance().setMainMenu(m_menu.get());
+    ActionDispatcher::instance().setWindowsMenu(m_windowsMenu);
+}
 
 void MainMenu::build()
 {

@@ -35,7 +35,8 @@ public:
     Menu* servicesMenu() const { return m_servicesMenu; }
     Menu* windowsMenu() const { return m_windowsMenu; }
 
-    // Makes this the menu whose keys the dispatcher routes.
+    // Makes this the menu whose keys the dispatcher routes, and its Window
+    // menu the one that lists the open windows.
     void install();
 
     // The stylesheet link, unlink and export items with a separator, inserted

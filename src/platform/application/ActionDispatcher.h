@@ -19,11 +19,14 @@ namespace lumora {
 class Menu;
 class MenuItem;
 
-// The application's own part of the responder chain: quitting and bringing
-// every window to the front.
+// The application's own part of the responder chain: quitting, bringing
+// every window to the front, and bringing one window forward from the
+// windows menu ("makeKeyAndOrderFront:", the window in the item's
+// represented object).
 class ApplicationResponder : public Responder {
 public:
     ApplicationResponder();
+    std::optional<bool> validate(MenuItem& item) override;
     // Asked before quitting (the document controller saves its state and
     // closes its documents); false keeps the application running.
     std::function<bool()> shouldTerminate;
@@ -58,6 +61,15 @@ public:
     // The menu whose key equivalents are routed (not owned); none stops routing.
     void setMainMenu(Menu* menu);
     Menu* mainMenu() const { return m_mainMenu; }
+    // The menu that lists the application's windows (not owned): each time
+    // it opens, its items are followed by a separator and one item per
+    // window, in the order the windows were first shown, the key window
+    // checked.
+    void setWindowsMenu(Menu* menu);
+    Menu* windowsMenu() const { return m_windowsMenu; }
+    // The windows that menu lists: shown top-level windows (not dialogs,
+    // popups or tool windows) with a title, minimised ones included.
+    QList<QWidget*> listedWindows() const;
 
     // The application's responder (a built-in one when none is set) and the
     // document controller, the last two links of the chain. Not owned.
@@ -109,8 +121,12 @@ private:
     QWidget* focusStart() const;
     Responder* validate(MenuItem& item, QWidget* start, bool& enabled);
     MenuItem* findKeyItem(Menu& menu, QKeyEvent& event, QWidget* start, bool& consumed);
+    void updateWindowsMenu();
 
     Menu* m_mainMenu = nullptr;
+    Menu* m_windowsMenu = nullptr;
+    std::vector<MenuItem*> m_windowItems; // what updateWindowsMenu added
+    QList<QPointer<QWidget>> m_shownWindows; // in the order first shown
     Responder* m_application = nullptr;
     Responder* m_documentController = nullptr;
     std::unique_ptr<ApplicationResponder> m_defaultApplication;

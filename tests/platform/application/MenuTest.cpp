@@ -1,6 +1,8 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 
+#include "support/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -327,4 +329,54 @@ TEST(Menu, HoldingAltInAnOpenMenuShowsItsAlternates)
     // Escape still closes it.
     QTest::keyClick(shown, Qt::Key_Escape);
     EXPECT_FALSE(shown->isVisible());
+}
+
+TEST(Menu, TheWindowsMenuListsTheOpenWindowsWithTheKeyWindowChecked)
+{
+    DispatcherReset reset;
+    auto& dispatcher = ActionDispatcher::instance();
+    Menu windows(QStringLiteral("Window"));
+    windows.addItem(MenuItem::make(QStringLiteral("Minimize"), QStringLiteral("performMiniaturize:")));
+    dispatcher.setWindowsMenu(&windows);
+    const auto listed = [&] {
+        dispatcher.menuWillOpen(windows);
+        dispatcher.menuDidClose(windows);
+        QStringList titles;
+        for (const auto& item : windows.items())
+            titles << (item->isSeparator() ? QStringLiteral("-")
+                                           : item->title() + (item->state() == MenuItem::State::on ? "*" : ""));
+        return titles;
+    };
+
+    QWidget first;
+    first.setWindowTitle(QStringLiteral("Notes.md"));
+    QWidget second;
+    second.setWindowTitle(QStringLiteral("Letter.md[*]"));
+    QWidget untitled; // nothing to name it by
+    QWidget dialog(&first, Qt::Dialog);
+    dialog.setWindowTitle(QStringLiteral("A question"));
+    for (QWidget* w : {&first, &second, &untitled}) w->show();
+    dialog.show();
+    QApplication::setActiveWindow(&first);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&first));
+    EXPECT_EQ(listed(), (QStringList{"Minimize", "-", "Notes.md*", "Letter.md"}));
+
+    // Choosing a window brings it forward; the list is made again each time.
+    MenuItem* letter = windows.itemAt(3);
+    letter->qAction()->trigger();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&second));
+    EXPECT_EQ(listed(), (QStringList{"Minimize", "-", "Notes.md", "Letter.md*"}));
+    // A dialog in front leaves its window checked; minimised windows stay.
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    EXPECT_EQ(listed(), (QStringList{"Minimize", "-", "Notes.md*", "Letter.md"}));
+    second.setWindowTitle(QStringLiteral("Letter to Ann.md"));
+    second.showMinimized();
+    first.close();
+    EXPECT_EQ(listed().mid(0, 2), (QStringList{"Minimize", "-"}));
+    EXPECT_TRUE(listed().value(2).startsWith(QStringLiteral("Letter to Ann.md")));
+    EXPECT_EQ(listed().size(), 3);
+    second.close();
+    EXPECT_EQ(listed(), QStringList{"Minimize"});
+    dispatcher.setWindowsMenu(nullptr);
 }
