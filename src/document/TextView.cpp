@@ -175,6 +175,11 @@ bool TextView::checkEditable()
 TextView::~TextView()
 {
     // The control must not outlive its document: give it a throwaway one.
+    // The selection it drops on the way is no change to report: the panes
+    // the hooks reach may be gone already.
+    disconnect(this, &QTextEdit::cursorPositionChanged, this, &TextView::selectionDidChange);
+    disconnect(this, &QTextEdit::selectionChanged, this, &TextView::selectionDidChange);
+    m_hooks = Hooks{};
     setDocument(nullptr);
 }
 
