@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QMenuBar>
 
 using namespace lumora;
@@ -234,4 +235,43 @@ TEST(WindowController, AThemeChosenFromTheMenuRestylesTextAndWindow)
               settings.theme->backgroundColor.toQColor().rgb());
     settings.setTheme(original);
     EXPECT_EQ(colourOfText(), before);
+}
+
+TEST(WindowController, ALockedDocumentStillCopiesAndSelects)
+{
+    Shell shell;
+    Document* introduction = shell.controller->openIntroduction();
+    ASSERT_TRUE(introduction && introduction->isLocked());
+    WindowController* window = windowOf(introduction);
+    ASSERT_TRUE(activate(window));
+    TextView* editor = window->documentViewController()->textView();
+    const auto enabled = [&](MainMenu::TopLevel menu, const char* action) {
+        Menu& top = shell.controller->mainMenu()->topLevelMenu(menu);
+        ActionDispatcher::instance().menuWillOpen(top);
+        ActionDispatcher::instance().menuDidClose(top);
+        return itemFor(*shell.controller, menu, action).isEnabled();
+    };
+
+    // Nothing selected: Select All can act, Copy cannot.
+    editor->setSelectedRange(Range(0, 0));
+    EXPECT_TRUE(enabled(MainMenu::edit, "selectAll:"));
+    EXPECT_FALSE(enabled(MainMenu::edit, "copy:"));
+    EXPECT_FALSE(enabled(MainMenu::edit, "cut:"));
+
+    // A selection in the locked text: Copy can act; changing it cannot.
+    editor->setSelectedRange(Range(2, 7));
+    EXPECT_TRUE(enabled(MainMenu::edit, "copy:"));
+    EXPECT_FALSE(enabled(MainMenu::edit, "cut:"));
+    EXPECT_FALSE(enabled(MainMenu::edit, "delete:"));
+    EXPECT_FALSE(enabled(MainMenu::edit, "paste:"));
+    // Also while the menu bar has the focus for keyboard navigation (Alt, F10).
+    window->menuBar()->setFocus();
+    EXPECT_TRUE(enabled(MainMenu::edit, "copy:"));
+    EXPECT_TRUE(enabled(MainMenu::edit, "selectAll:"));
+    itemFor(*shell.controller, MainMenu::edit, "copy:").qAction()->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), textOf(introduction).mid(2, 7));
+    itemFor(*shell.controller, MainMenu::edit, "selectAll:").qAction()->trigger();
+    EXPECT_EQ(editor->selectedRange(), Range(0, textOf(introduction).size()));
+    EXPECT_TRUE(introduction->isLocked());
+    EXPECT_TRUE(shell.dialogs.asked.isEmpty());
 }

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTextEdit>
@@ -236,10 +237,17 @@ void ActionDispatcher::forget(Responder* responder)
 void ActionDispatcher::setMainMenu(Menu* menu)
 {
     m_mainMenu = menu;
-    if (!m_filterInstalled && qApp) {
-        qApp->installEventFilter(this);
-        m_filterInstalled = true;
-    }
+    watchApplication();
+}
+
+void ActionDispatcher::watchApplication()
+{
+    if (m_filterInstalled || !qApp) return;
+    qApp->installEventFilter(this);
+    m_filterInstalled = true;
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        if (qobject_cast<QMenuBar*>(now) && old && !qobject_cast<QMenuBar*>(old)) m_focusBehindMenuBar = old;
+    });
 }
 
 void ActionDispatcher::setWindowsMenu(Menu* menu)
@@ -251,10 +259,7 @@ void ActionDispatcher::setWindowsMenu(Menu* menu)
     }
     m_windowItems.clear();
     m_windowsMenu = menu;
-    if (!m_filterInstalled && qApp) {
-        qApp->installEventFilter(this);
-        m_filterInstalled = true;
-    }
+    watchApplication();
 }
 
 QList<QWidget*> ActionDispatcher::listedWindows() const
@@ -324,6 +329,9 @@ QWidget* ActionDispatcher::focusStart() const
     QWidget* window = keyWindow();
     if (!window) return nullptr;
     QWidget* focus = window->focusWidget();
+    // Keyboard navigation of the menu bar acts on what the writer was in.
+    if (qobject_cast<QMenuBar*>(focus) && m_focusBehindMenuBar && m_focusBehindMenuBar->window() == window)
+        focus = m_focusBehindMenuBar;
     return focus ? focus : window;
 }
 
@@ -486,7 +494,7 @@ bool ActionDispatcher::handleKeyPress(QKeyEvent& event, QWidget* receiver)
     if (!m_mainMenu || QApplication::activeModalWidget()) return false;
     if (modifierOfKey(event.key()) != Qt::NoModifier) return false;
     QWidget* start = receiver;
-    if (!start || isTransientWindow(start->window())) start = focusStart();
+    if (!start || isTransientWindow(start->window()) || qobject_cast<QMenuBar*>(start)) start = focusStart();
     bool consumed = false;
     MenuItem* item = findKeyItem(*m_mainMenu, event, start, consumed);
     if (!item) return consumed;

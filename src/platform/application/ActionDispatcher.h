@@ -36,8 +36,9 @@ public:
 
 // Sends the actions of menu items to the first responder that handles them.
 //
-// The chain starts at the key window's focused widget and goes up through
-// its parents; after each widget come the controllers registered for it
+// The chain starts at the key window's focused widget (while a menu bar has
+// the focus for keyboard navigation, the widget that had it before) and goes
+// up through its parents; after each widget come the controllers registered for it
 // (setViewController) and their nextResponder()s; then the application and
 // the document controller. A focused line or text edit of Qt's own handles
 // the standard edit actions (undo:, cut:, copy:, paste:, delete:,
@@ -122,6 +123,7 @@ private:
     Responder* validate(MenuItem& item, QWidget* start, bool& enabled);
     MenuItem* findKeyItem(Menu& menu, QKeyEvent& event, QWidget* start, bool& consumed);
     void updateWindowsMenu();
+    void watchApplication();
 
     Menu* m_mainMenu = nullptr;
     Menu* m_windowsMenu = nullptr;
@@ -133,6 +135,8 @@ private:
     std::unique_ptr<Responder> m_editAdapter;
     QHash<QWidget*, std::vector<Responder*>> m_controllers;
     QPointer<QWidget> m_keyWindow;
+    // What had the focus before a menu bar took it for keyboard navigation.
+    QPointer<QWidget> m_focusBehindMenuBar;
     QSet<Menu*> m_openMenus;
     bool m_filterInstalled = false;
     // The key press being propagated to the parents of its first receiver.
