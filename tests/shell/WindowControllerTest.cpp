@@ -5,6 +5,7 @@
 #include "document/InfoView.h"
 #include "platform/application/ActionDispatcher.h"
 #include "settings/Settings.h"
+#include "settings/ViewUtilities.h"
 #include "shell/MainMenu.h"
 #include "support/TestEnvironment.h"
 
@@ -274,4 +275,65 @@ TEST(WindowController, ALockedDocumentStillCopiesAndSelects)
     EXPECT_EQ(editor->selectedRange(), Range(0, textOf(introduction).size()));
     EXPECT_TRUE(introduction->isLocked());
     EXPECT_TRUE(shell.dialogs.asked.isEmpty());
+}
+
+TEST(WindowController, NewWindowsCascadeInsideTheScreen)
+{
+    // A small screen whose free area starts below a panel.
+    const QRect area(0, 24, 640, 456);
+    const QRect big(100, 100, 1000, 740);
+    // Too big: made to fit, and kept inside.
+    EXPECT_EQ(WindowController::cascadedFrame(big, {}, area), QRect(0, 24, 640, 456));
+    // Stepping aside from a window in the same place, and from the next one.
+    const QRect small(50, 40, 400, 300);
+    EXPECT_EQ(WindowController::cascadedFrame(small, {QPoint(50, 40)}, area).topLeft(), QPoint(78, 68));
+    EXPECT_EQ(WindowController::cascadedFrame(small, {QPoint(50, 40), QPoint(78, 68)}, area).topLeft(), QPoint(106, 96));
+    // A step that would leave the area starts again from its edge.
+    const QRect low(200, 170, 400, 300);
+    const QRect stepped = WindowController::cascadedFrame(low, {QPoint(200, 170)}, area);
+    EXPECT_EQ(stepped.topLeft(), QPoint(228, 24));
+    // A frame from a larger screen comes inside first.
+    EXPECT_EQ(WindowController::cascadedFrame(QRect(900, 700, 400, 300), {}, area).topLeft(), QPoint(240, 180));
+    // However many windows, every frame stays inside, and the search ends.
+    std::vector<QPoint> taken;
+    for (int i = 0; i < 40; ++i) {
+        const QRect frame = WindowController::cascadedFrame(small, taken, area);
+        EXPECT_TRUE(area.contains(frame)) << i;
+        taken.push_back(frame.topLeft());
+    }
+
+    // Real windows on the test screen (800 by 800): each new one inside it,
+    // none exactly over another while there is room to step.
+    Shell shell;
+    QList<QPoint> corners;
+    for (int i = 0; i < 4; ++i) {
+        auto made = shell.controller->openUntitledDocument(true);
+        ASSERT_TRUE(made);
+        WindowController* window = windowOf(qobject_cast<Document*>(*made));
+        ASSERT_TRUE(window);
+        const QRect frame = window->window()->geometry();
+        EXPECT_TRUE(window->window()->screen()->availableGeometry().contains(frame)) << i;
+        EXPECT_FALSE(corners.contains(frame.topLeft())) << i;
+        corners << frame.topLeft();
+    }
+}
+
+TEST(WindowController, WindowsHaveAHairlineBorderInTheSeparatorColour)
+{
+    Shell shell;
+    auto made = shell.controller->openUntitledDocument(true);
+    ASSERT_TRUE(made);
+    DocumentWindowBase* window = windowOf(qobject_cast<Document*>(*made))->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    const Theme& theme = *Settings::shared().theme;
+    const QColor separator =
+        views::separatorColor(theme.backgroundColor.toQColor(), theme.foregroundColor.toQColor());
+    EXPECT_EQ(window->borderColor().rgb(), separator.rgb());
+    const QImage image = window->grab().toImage();
+    const int w = image.width(), h = image.height();
+    for (const QPoint& p : {QPoint(0, h / 2), QPoint(w - 1, h / 2), QPoint(w / 2, 0), QPoint(w / 2, h - 1)})
+        EXPECT_EQ(image.pixel(p), separator.rgb()) << p.x() << "," << p.y();
+    EXPECT_NE(image.pixel(1, h / 2), separator.rgb());
+    // The edges still resize the window.
+    EXPECT_EQ(window->edgesAt({0, h / 2}), Qt::LeftEdge);
 }
