@@ -125,6 +125,9 @@ void MainMenu::build()
     fileMenu->addItem(MenuItem::separator());
     fileMenu->addItem(item("menu.file.pageSetup", "runPageLayout:", "p", shiftCmd));
     fileMenu->addItem(item("menu.file.print", "printDocument:", "p", cmd));
+    // Where Linux applications keep it, besides the application menu.
+    fileMenu->addItem(MenuItem::separator());
+    fileMenu->addItem(item("menu.file.quit", "terminate:", "q", cmd));
 
     auto find = newMenu("menu.edit.find");
     find->addItem(item("menu.edit.find.find", "performFindPanelAction:", "f", cmd, false, 1));
@@ -251,6 +254,8 @@ void MainMenu::build()
 
     auto textSize = newMenu("menu.view.textSize");
     textSize->addItem(item("menu.view.textSize.increase", "increaseFontSize:", "+", cmd));
+    // Ctrl+= as well: "+" needs Shift on most keyboards.
+    textSize->addItem(hidden(item("menu.view.textSize.increase", "increaseFontSize:", "=", cmd), true));
     textSize->addItem(item("menu.view.textSize.decrease", "decreaseFontSize:", "-", cmd));
     textSize->addItem(MenuItem::separator());
     textSize->addItem(item("menu.edit.reset", "resetFontSize:", "0", cmd));
@@ -284,6 +289,8 @@ void MainMenu::build()
     viewMenu->addItem(submenu(std::move(editorSize)));
     viewMenu->addItem(MenuItem::separator());
     viewMenu->addItem(untitled("toggleFullScreen:", "f", controlKey | commandKey));
+    // F11, as on other Linux applications.
+    viewMenu->addItem(hidden(untitled("toggleFullScreen:", key(KeyEquivalent::f11)), true));
 
     auto windowMenu = newMenu("menu.window");
     m_windowsMenu = windowMenu.get();

@@ -3,6 +3,7 @@
 #include "ShellTestSupport.h"
 
 #include "document/InfoView.h"
+#include "markdown/MarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
 #include "settings/Settings.h"
 #include "settings/ViewUtilities.h"
@@ -336,4 +337,33 @@ TEST(WindowController, WindowsHaveAHairlineBorderInTheSeparatorColour)
     EXPECT_NE(image.pixel(1, h / 2), separator.rgb());
     // The edges still resize the window.
     EXPECT_EQ(window->edgesAt({0, h / 2}), Qt::LeftEdge);
+}
+
+TEST(WindowController, LinuxKeysForFullScreenAndTextSize)
+{
+    Shell shell;
+    Document* document = openText(shell, "linux-keys", "Draft");
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(activate(window));
+    TextView* editor = window->documentViewController()->textView();
+    Settings& settings = Settings::shared();
+    settings.setFontSize(16.0);
+
+    // Ctrl+= makes the text bigger, as Ctrl++ does.
+    QTest::keyClick(editor, Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_EQ(settings.stylesheet.base.size, 17.0);
+    QTest::keyClick(editor, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(settings.stylesheet.base.size, 18.0);
+    EXPECT_EQ(textOf(document), QStringLiteral("Draft"));
+
+    // F11 goes into full screen and out again; so does the menu's own key.
+    QTest::keyClick(editor, Qt::Key_F11);
+    EXPECT_TRUE(window->window()->isFullScreen());
+    QTest::keyClick(editor, Qt::Key_F11);
+    EXPECT_FALSE(window->window()->isFullScreen());
+    QTest::keyClick(editor, Qt::Key_F, Qt::ControlModifier | Qt::MetaModifier);
+    EXPECT_TRUE(window->window()->isFullScreen());
+    QTest::keyClick(editor, Qt::Key_Escape);
+    EXPECT_FALSE(window->window()->isFullScreen());
+    settings.setFontSize(*MarkdownStylesheet::defaultStylesheet().base.size);
 }
