@@ -470,7 +470,13 @@ void TextView::updateTextContainerInset()
     const double w = viewport()->width();
     const double s = settings().editorSize;
     const double padding = s == 0 ? 0.0 : std::max(0.0, std::round(w - s) * 0.5);
-    m_mirror->setRootFrameMargins(QMarginsF(padding, h, padding, bottom));
+    const QMarginsF margins(padding, h, padding, bottom);
+    if (margins == m_mirror->rootFrameMargins()) return;
+    // New insets (entering or leaving full screen) leave the text where it
+    // stood in the view.
+    const ViewAnchor anchor = viewAnchor();
+    m_mirror->setRootFrameMargins(margins);
+    if (!m_resizing) restoreViewAnchor(anchor);
 }
 
 int TextView::insertionBottom() const
@@ -492,6 +498,22 @@ void TextView::keepInsertionLineInPlace()
     QScrollBar* bar = verticalScrollBar();
     const int inDocument = insertionBottom() + bar->value();
     bar->setValue(std::clamp(inDocument - *m_oldInsertionOrigin, 0, std::max(0, bar->maximum())));
+}
+
+TextView::ViewAnchor TextView::viewAnchor() const
+{
+    const QRect caret = cursorRect();
+    if (caret.bottom() >= 0 && caret.top() < viewport()->height()) return {textCursor().position(), caret.top()};
+    const QTextCursor top = cursorForPosition(QPoint(viewport()->width() / 2, 0));
+    return {top.position(), cursorRect(top).top()};
+}
+
+void TextView::restoreViewAnchor(const ViewAnchor& anchor)
+{
+    QTextCursor c(document());
+    c.setPosition(int(std::clamp<qsizetype>(anchor.position, 0, document()->characterCount() - 1)));
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + cursorRect(c).top() - anchor.y);
 }
 
 // ---- Text options ------------------------------------------------------------------------
@@ -937,8 +959,13 @@ void TextView::paintFocusDimming()
 
 void TextView::resizeEvent(QResizeEvent* e)
 {
+    // The text keeps its place through the new width and insets.
+    const ViewAnchor anchor = viewAnchor();
+    m_resizing = true;
     QTextEdit::resizeEvent(e);
     updateTextContainerInset();
+    m_resizing = false;
+    restoreViewAnchor(anchor);
 }
 
 void TextView::showEvent(QShowEvent* e)

@@ -192,6 +192,14 @@ private:
     // where it stood before the edit.
     int insertionBottom() const;
     void keepInsertionLineInPlace();
+    // What the view keeps in place while its size or insets change: the
+    // caret's line when it is in sight, else the line at the top.
+    struct ViewAnchor {
+        qsizetype position = 0;
+        int y = 0;
+    };
+    ViewAnchor viewAnchor() const;
+    void restoreViewAnchor(const ViewAnchor& anchor);
     void paintFocusDimming();
     void loadTextOptions();
     void applyTextOptions();
@@ -213,6 +221,7 @@ private:
     int m_processDepth = 0;
     // Where the selection's line stood before the edit (typewriter scrolling).
     std::optional<int> m_oldInsertionOrigin;
+    bool m_resizing = false;
 
     Range m_lastSelection;
     Range m_selectionBeforeRebuild;

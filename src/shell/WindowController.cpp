@@ -382,6 +382,10 @@ bool WindowController::eventFilter(QObject* watched, QEvent* event)
         event->ignore();
         return true;
     }
+    // The full-screen insets follow the window's state, which a window
+    // manager may report before or after the new size.
+    if (watched == m_window && event->type() == QEvent::WindowStateChange)
+        m_editorPane->textView()->updateTextContainerInset();
     // Escape that nothing inside took leaves full screen.
     if (watched == m_window && event->type() == QEvent::KeyPress && m_window->isFullScreen()
         && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape

@@ -4,6 +4,7 @@
 
 #include "document/InfoView.h"
 #include "markdown/MarkdownStylesheet.h"
+#include "platform/text/TextMirror.h"
 #include "platform/application/ActionDispatcher.h"
 #include "settings/Settings.h"
 #include "settings/ViewUtilities.h"
@@ -14,6 +15,7 @@
 
 #include <QClipboard>
 #include <QMenuBar>
+#include <QScrollBar>
 
 using namespace lumora;
 using namespace lumora::test;
@@ -366,4 +368,49 @@ TEST(WindowController, LinuxKeysForFullScreenAndTextSize)
     QTest::keyClick(editor, Qt::Key_Escape);
     EXPECT_FALSE(window->window()->isFullScreen());
     settings.setFontSize(*MarkdownStylesheet::defaultStylesheet().base.size);
+}
+
+TEST(WindowController, FullScreenKeepsTheTextWhereItWas)
+{
+    Shell shell;
+    QByteArray text;
+    for (int i = 0; i < 300; ++i) text += "Line " + QByteArray::number(i) + " of a long text.\n";
+    Document* document = openText(shell, "full-screen", text);
+    WindowController* window = windowOf(document);
+    window->window()->setGeometry(40, 40, 700, 500);
+    ASSERT_TRUE(activate(window));
+    TextView* editor = window->documentViewController()->textView();
+    const auto caretTop = [&] { return editor->cursorRect().top(); };
+    const auto lineAt = [&](int y) {
+        const int at = editor->cursorForPosition(QPoint(editor->viewport()->width() / 2, y)).position();
+        return textOf(document).left(at).count(u'\n');
+    };
+
+    // Near the start: the first lines in view, the caret a few lines down.
+    editor->setSelectedRange(Range(textOf(document).indexOf("Line 4 "), 0));
+    editor->verticalScrollBar()->setValue(0);
+    const int top = caretTop();
+    const int firstLine = lineAt(70);
+    window->window()->showFullScreen();
+    QTest::qWait(0);
+    ASSERT_TRUE(window->window()->isFullScreen());
+    // The inset lets the first line reach the middle of the screen, but
+    // the text does not move to get there: no blank half.
+    EXPECT_GE(editor->mirror().rootFrameMargins().top(), window->window()->screen()->geometry().height() / 2 - 1);
+    EXPECT_NEAR(caretTop(), top, 1);
+    EXPECT_EQ(lineAt(70), firstLine);
+    // Typing moves nothing either.
+    QTest::keyClicks(editor, "a");
+    EXPECT_NEAR(caretTop(), top, 1);
+
+    // Further down, leaving full screen keeps the caret's line where it was
+    // instead of putting it at the top.
+    editor->setSelectedRange(Range(textOf(document).indexOf("Line 150 "), 0));
+    editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->value() + caretTop() - 300);
+    ASSERT_NEAR(caretTop(), 300, 1);
+    window->window()->showNormal();
+    QTest::qWait(0);
+    ASSERT_FALSE(window->window()->isFullScreen());
+    EXPECT_DOUBLE_EQ(editor->mirror().rootFrameMargins().top(), 60.0);
+    EXPECT_NEAR(caretTop(), 300, 1);
 }
