@@ -116,6 +116,12 @@ TEST(MainMenu, HasEveryMenuAndItemInOrder)
     for (const auto& item : lines.items()) lineTitles << item->title() + "=" + item->representedObject().toString();
     EXPECT_EQ(lineTitles, (QStringList{"None=0", "1=1", "2=2", "3=3"}));
 
+    // The mode that only lets the writer add text says so.
+    QStringList modes;
+    for (const auto& item : f.mainMenu.topLevelMenu(MainMenu::modus).items())
+        modes << (item->isSeparator() ? QStringLiteral("-") : item->title());
+    EXPECT_EQ(modes, (QStringList{"Markdown", "-", "Typewriter Scrolling", "Typing Sounds", "Focus", "No Deleting"}));
+
     // Every title comes from the strings table.
     bar.forEachItem([](MenuItem& item) {
         EXPECT_FALSE(item.title().startsWith("menu.") || item.title().startsWith("settings.")) << item.title().toStdString();
