@@ -180,11 +180,20 @@ TextView::~TextView()
     disconnect(this, &QTextEdit::cursorPositionChanged, this, &TextView::selectionDidChange);
     disconnect(this, &QTextEdit::selectionChanged, this, &TextView::selectionDidChange);
     m_hooks = Hooks{};
+    if (m_storage && m_storageObserver) m_storage->removeObserver(m_storageObserver);
     setDocument(nullptr);
 }
 
 void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
 {
+    if (m_storage && m_storageObserver) m_storage->removeObserver(m_storageObserver);
+    m_storageObserver = 0;
+    m_lineEnding.reset();
+    if (storage) {
+        m_storageObserver = storage->addObserver([this](const TextStorage::Change& change) {
+            if (change.characters && !m_inGate) m_lineEnding.reset();
+        });
+    }
     m_storage = storage;
     m_undo = undoManager;
     m_mirror->setStorage(storage);
@@ -196,6 +205,7 @@ void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
 
 void TextView::forgetTextStorage()
 {
+    m_storageObserver = 0;
     m_mirror->forgetStorage();
     m_storage = nullptr;
     m_undo = nullptr;
@@ -328,6 +338,8 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
     const Range after = options.selection.value_or(Range(range.location + text.size(), 0));
 
     // The replacement and the restyle reach the mirror as one change.
+    // (Edits made here keep the document's line endings as they were.)
+    const bool wasInGate = std::exchange(m_inGate, true);
     m_storage->beginEditing();
     if (m_storage->length() == 0 || options.typed)
         m_storage->replaceCharacters(range, text, m_typingAttributes);
@@ -335,6 +347,7 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
         m_storage->replaceCharacters(range, text);
     restyleAfterChange();
     m_storage->endEditing();
+    m_inGate = wasInGate;
 
     if (m_undo) m_undo->recordReplacement({range, oldText, text, before, after}, options.coalescing);
     setSelectedRange(after);
@@ -618,7 +631,44 @@ void TextView::insertTyped(const QString& text)
 
 void TextView::insertNewline()
 {
-    insertTyped(QStringLiteral("\n"));
+    insertTyped(lineEnding());
+}
+
+QString TextView::lineEnding() const
+{
+    static const QString lf = QStringLiteral("\n"), crlf = QStringLiteral("\r\n"), cr = QStringLiteral("\r");
+    if (!m_storage) return lf;
+    if (m_lineEnding) return *m_lineEnding;
+    const QString& s = m_storage->string();
+    qsizetype lfs = 0, crlfs = 0, crs = 0;
+    if (s.contains(u'\r')) {
+        for (qsizetype i = 0, n = s.size(); i < n; ++i) {
+            if (s[i] == u'\n') {
+                ++lfs;
+            } else if (s[i] == u'\r') {
+                if (i + 1 < n && s[i + 1] == u'\n') {
+                    ++crlfs;
+                    ++i;
+                } else {
+                    ++crs;
+                }
+            }
+        }
+    }
+    // Ties go to "\n", the platform's own.
+    m_lineEnding = crlfs > lfs && crlfs >= crs ? crlf : crs > lfs && crs > crlfs ? cr : lf;
+    return *m_lineEnding;
+}
+
+QString TextView::withDocumentLineEndings(const QString& text) const
+{
+    if (!text.contains(u'\r') && !text.contains(u'\n')) return text;
+    QString normal = text;
+    normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    normal.replace(u'\r', u'\n');
+    const QString ending = lineEnding();
+    if (ending != QLatin1String("\n")) normal.replace(QStringLiteral("\n"), ending);
+    return normal;
 }
 
 // Tab indents a list item by one level; anywhere else it types a tab.
@@ -760,7 +810,7 @@ bool TextView::canInsertFromMimeData(const QMimeData* source) const
 void TextView::insertFromMimeData(const QMimeData* source)
 {
     if (!m_storage) return;
-    const QString text = plainText(source);
+    const QString text = withDocumentLineEndings(plainText(source));
     if (text.isEmpty()) return;
     replaceCharacters(selectedRange(), text, EditOptions{UndoCoalescing::none, std::nullopt, true});
 }
@@ -813,9 +863,10 @@ void TextView::dropEvent(QDropEvent* e)
     setFocus();
 }
 
-void TextView::dropText(const QString& text, qsizetype at, bool moveSelection)
+void TextView::dropText(const QString& dropped, qsizetype at, bool moveSelection)
 {
-    if (!m_storage || text.isEmpty()) return;
+    if (!m_storage || dropped.isEmpty()) return;
+    const QString text = withDocumentLineEndings(dropped);
     const Range selection = selectedRange();
     const bool move = moveSelection && !selection.isEmpty();
     if (move && at >= selection.location && at <= selection.end()) return;

@@ -133,6 +133,13 @@ public:
     bool textOption(const QString& key) const;
     void setTextOption(const QString& key, bool on);
 
+    // The line break the document uses most ("\n", "\r\n" or "\r"; "\n"
+    // in a text without one). Return types it, and pasted and dropped text
+    // is given it, so that a file keeps its own line endings.
+    QString lineEnding() const;
+    // Text with every line break made the document's.
+    QString withDocumentLineEndings(const QString& text) const;
+
     // A drop of text at position: inserted there and selected; with
     // moveSelection the selection is taken away from where it was, in the
     // same undo step. Dropping a selection onto itself does nothing.
@@ -219,6 +226,11 @@ private:
     // The edit whose typing sound plays once the keystroke is processed.
     std::optional<std::pair<Range, QString>> m_typewriterSound;
     int m_processDepth = 0;
+    // The document's line break, counted when first needed; changes made
+    // elsewhere (another window, a reload) count again.
+    mutable std::optional<QString> m_lineEnding;
+    int m_storageObserver = 0;
+    bool m_inGate = false;
     // Where the selection's line stood before the edit (typewriter scrolling).
     std::optional<int> m_oldInsertionOrigin;
     bool m_resizing = false;

@@ -131,10 +131,11 @@ TEST_F(TextViewTest, TypingDeletingAndUndoRestoreTextAndCaret)
 TEST_F(TextViewTest, PasteContextMenuAndDropGoThroughTheGate)
 {
     open(QStringLiteral("one two three"));
+    // (A text without line breaks takes "\n" for the pasted ones.)
     QApplication::clipboard()->setText(QStringLiteral("2\r\n"));
     view->setSelectedRange(Range(4, 3));
     key(Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(text(), QStringLiteral("one 2\r\n three"));
+    EXPECT_EQ(text(), QStringLiteral("one 2\n three"));
 
     // The context menu's standard actions are ours.
     view->setSelectedRange(Range(0, 3));
@@ -142,18 +143,18 @@ TEST_F(TextViewTest, PasteContextMenuAndDropGoThroughTheGate)
     QAction* remove = menu->findChild<QAction*>(QStringLiteral("edit-delete"));
     ASSERT_TRUE(remove);
     remove->trigger();
-    EXPECT_EQ(text(), QStringLiteral(" 2\r\n three"));
+    EXPECT_EQ(text(), QStringLiteral(" 2\n three"));
     std::unique_ptr<QMenu> menu2(view->createContextMenu(QPoint(1, 1)));
     menu2->findChild<QAction*>(QStringLiteral("edit-undo"))->trigger();
-    EXPECT_EQ(text(), QStringLiteral("one 2\r\n three"));
+    EXPECT_EQ(text(), QStringLiteral("one 2\n three"));
 
     // A move inside the view is one undo step.
     view->setSelectedRange(Range(0, 4));
     view->dropText(QStringLiteral("one "), text().size(), true);
-    EXPECT_EQ(text(), QStringLiteral("2\r\n threeone "));
-    EXPECT_EQ(view->selectedRange(), Range(9, 4));
+    EXPECT_EQ(text(), QStringLiteral("2\n threeone "));
+    EXPECT_EQ(view->selectedRange(), Range(8, 4));
     key(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(text(), QStringLiteral("one 2\r\n three"));
+    EXPECT_EQ(text(), QStringLiteral("one 2\n three"));
 }
 
 TEST_F(TextViewTest, InputMethodCommitsThroughTheGate)
@@ -427,4 +428,59 @@ TEST_F(TextViewTest, RandomEditingKeepsMirrorAndUndoExact)
     }
     while (undo.canUndo()) view->undo();
     EXPECT_EQ(text(), original);
+}
+
+TEST_F(TextViewTest, ReturnAndPasteKeepTheDocumentsLineEndings)
+{
+    // Return types the line break the file uses.
+    open(QStringLiteral("one\r\ntwo\r\nthree"));
+    view->setSelectedRange(Range(3, 0));
+    key(Qt::Key_Return);
+    type(QStringLiteral("x"));
+    EXPECT_EQ(text(), QStringLiteral("one\r\nx\r\ntwo\r\nthree"));
+    key(Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(text(), QStringLiteral("one\r\nx\r\n\r\ntwo\r\nthree"));
+    key(Qt::Key_Backspace); // the whole break
+    EXPECT_EQ(text(), QStringLiteral("one\r\nx\r\ntwo\r\nthree"));
+
+    // A pasted or dropped text is given them, whatever it came with.
+    QApplication::clipboard()->setText(QStringLiteral("p\nq\r\nr\rs"));
+    view->setSelectedRange(Range(text().size(), 0));
+    key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("one\r\nx\r\ntwo\r\nthreep\r\nq\r\nr\r\ns"));
+    view->dropText(QStringLiteral("d1\nd2"), 0, false);
+    EXPECT_TRUE(text().startsWith(QStringLiteral("d1\r\nd2one\r\n")));
+    // Undo takes each back whole.
+    key(Qt::Key_Z, Qt::ControlModifier);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("one\r\nx\r\ntwo\r\nthree"));
+
+    // Lists continue with the same break.
+    open(QStringLiteral("- one\r\n- two"));
+    view->setSelectedRange(Range(text().size(), 0));
+    key(Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("- one\r\n- two\r\n- "));
+    key(Qt::Key_Return); // an empty item ends the list
+    EXPECT_EQ(text(), QStringLiteral("- one\r\n- two\r\n"));
+
+    // The break most lines use wins; a text without any takes "\n".
+    open(QStringLiteral("a\r\nb\r\nc\nd"));
+    EXPECT_EQ(view->lineEnding(), QStringLiteral("\r\n"));
+    open(QStringLiteral("a\rb\rc"));
+    view->setSelectedRange(Range(1, 0));
+    key(Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("a\r\rb\rc"));
+    open(QStringLiteral("a\nb\r\nc"));
+    EXPECT_EQ(view->lineEnding(), QStringLiteral("\n"));
+    open(QStringLiteral("single line"));
+    QApplication::clipboard()->setText(QStringLiteral("x\r\ny"));
+    view->setSelectedRange(Range(0, 0));
+    key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("x\nysingle line"));
+
+    // A change made elsewhere (another window, a reload) counts again.
+    open(QStringLiteral("a\nb"));
+    EXPECT_EQ(view->lineEnding(), QStringLiteral("\n"));
+    storage->replaceCharacters(Range(0, storage->length()), QStringLiteral("a\r\nb\r\nc"));
+    EXPECT_EQ(view->lineEnding(), QStringLiteral("\r\n"));
 }
