@@ -83,7 +83,10 @@ WindowController::WindowController(Document& document) : m_document(&document)
         if (other->m_window->isVisible()) taken.push_back(other->m_window->pos());
     QScreen* screen = QGuiApplication::screenAt(m_window->geometry().center());
     if (!screen) screen = QGuiApplication::primaryScreen();
-    if (screen) m_window->setGeometry(cascadedFrame(m_window->geometry(), taken, screen->availableGeometry()));
+    if (screen && !m_window->isMaximized() && !m_window->isFullScreen()) {
+        const QRect frame = cascadedFrame(m_window->geometry(), taken, screen->availableGeometry());
+        if (frame != m_window->geometry()) m_window->setGeometry(frame);
+    }
 
     registry().push_back(this);
     setUp();
