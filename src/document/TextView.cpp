@@ -186,15 +186,26 @@ bool TextView::checkEditable()
 TextView::~TextView()
 {
     // The control must not outlive its document: give it a throwaway one.
-    // The selection it loses then is no change to report to the pane,
-    // which is being destroyed too.
-    m_hooks = {};
+    // The selection it drops on the way is no change to report: the panes
+    // the hooks reach may be gone already.
+    disconnect(this, &QTextEdit::cursorPositionChanged, this, &TextView::selectionDidChange);
+    disconnect(this, &QTextEdit::selectionChanged, this, &TextView::selectionDidChange);
+    m_hooks = Hooks{};
+    if (m_storage && m_storageObserver) m_storage->removeObserver(m_storageObserver);
     disconnect(this, nullptr, this, nullptr);
     setDocument(nullptr);
 }
 
 void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
 {
+    if (m_storage && m_storageObserver) m_storage->removeObserver(m_storageObserver);
+    m_storageObserver = 0;
+    m_lineEnding.reset();
+    if (storage) {
+        m_storageObserver = storage->addObserver([this](const TextStorage::Change& change) {
+            if (change.characters && !m_inGate) m_lineEnding.reset();
+        });
+    }
     m_storage = storage;
     m_undo = undoManager;
     m_mirror->setStorage(storage);
@@ -208,6 +219,7 @@ void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
 void TextView::forgetTextStorage()
 {
     m_services->forgetStorage();
+    m_storageObserver = 0;
     m_mirror->forgetStorage();
     m_storage = nullptr;
     m_undo = nullptr;
@@ -317,6 +329,15 @@ void TextView::prepareForChange(Range range, const QString& text)
     // player made and never played would never leave the playing set.
     if (settings().isTypewriterSoundsEnabled) m_typewriterSound.emplace(range, text);
     else m_typewriterSound.reset();
+    // A line scrolled out of sight counts as standing at the nearest edge,
+    // so that the edit brings it into view there.
+    if (settings().isTypewriterScrollingEnabled) {
+        const int bottom = insertionBottom();
+        const int height = std::max(1, cursorRect().height());
+        m_oldInsertionOrigin = std::clamp(bottom, std::min(height, viewport()->height()), viewport()->height());
+    } else {
+        m_oldInsertionOrigin.reset();
+    }
 }
 
 bool TextView::replaceCharacters(Range range, const QString& text, const EditOptions& options)
@@ -332,6 +353,8 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
     const Range after = options.selection.value_or(Range(range.location + text.size(), 0));
 
     // The replacement and the restyle reach the mirror as one change.
+    // (Edits made here keep the document's line endings as they were.)
+    const bool wasInGate = std::exchange(m_inGate, true);
     m_storage->beginEditing();
     if (m_storage->length() == 0 || options.typed)
         m_storage->replaceCharacters(range, text, m_typingAttributes);
@@ -339,6 +362,7 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
         m_storage->replaceCharacters(range, text);
     restyleAfterChange();
     m_storage->endEditing();
+    m_inGate = wasInGate;
 
     if (m_undo) m_undo->recordReplacement({range, oldText, text, before, after}, options.coalescing);
     setSelectedRange(after);
@@ -462,7 +486,7 @@ void TextView::processChange()
     }
     if (settings().highlighting != Settings::Highlighting::off) updateHighlighting();
     updateTypingAttributes();
-    if (settings().isTypewriterScrollingEnabled) scrollCaretToCentre();
+    if (settings().isTypewriterScrollingEnabled) keepInsertionLineInPlace();
 
     // List continuation: its own undo step, through the whole road again.
     if (markdown && m_continuesLists && m_affectedCharRange
@@ -560,16 +584,50 @@ void TextView::updateTextContainerInset()
     const double w = viewport()->width();
     const double s = settings().editorSize;
     const double padding = s == 0 ? 0.0 : std::max(0.0, std::round(w - s) * 0.5);
-    m_mirror->setRootFrameMargins(QMarginsF(padding, h, padding, bottom));
+    const QMarginsF margins(padding, h, padding, bottom);
+    if (margins == m_mirror->rootFrameMargins()) return;
+    // New insets (entering or leaving full screen) leave the text where it
+    // stood in the view.
+    const ViewAnchor anchor = viewAnchor();
+    m_mirror->setRootFrameMargins(margins);
+    if (!m_resizing) restoreViewAnchor(anchor);
 }
 
-// The insets that let the first and last lines reach the middle follow
-// resizes and the preference's changes, not each keystroke.
-void TextView::scrollCaretToCentre()
+int TextView::insertionBottom() const
+{
+    const Range s = selectedRange();
+    // The line of the last selected character, or of the caret.
+    QTextCursor c(document());
+    c.setPosition(int(s.isEmpty() ? s.location : s.end() - 1));
+    const QRect line = cursorRect(c);
+    return line.y() + line.height();
+}
+
+// After an edit the line of the selection stands at the height of the view
+// where it stood before (see prepareForChange), as far as the text can
+// scroll: a typewriter keeps the writer's line in one place.
+void TextView::keepInsertionLineInPlace()
+{
+    if (!m_oldInsertionOrigin) return;
+    QScrollBar* bar = verticalScrollBar();
+    const int inDocument = insertionBottom() + bar->value();
+    bar->setValue(std::clamp(inDocument - *m_oldInsertionOrigin, 0, std::max(0, bar->maximum())));
+}
+
+TextView::ViewAnchor TextView::viewAnchor() const
 {
     const QRect caret = cursorRect();
+    if (caret.bottom() >= 0 && caret.top() < viewport()->height()) return {textCursor().position(), caret.top()};
+    const QTextCursor top = cursorForPosition(QPoint(viewport()->width() / 2, 0));
+    return {top.position(), cursorRect(top).top()};
+}
+
+void TextView::restoreViewAnchor(const ViewAnchor& anchor)
+{
+    QTextCursor c(document());
+    c.setPosition(int(std::clamp<qsizetype>(anchor.position, 0, document()->characterCount() - 1)));
     QScrollBar* bar = verticalScrollBar();
-    bar->setValue(bar->value() + caret.center().y() - viewport()->height() / 2);
+    bar->setValue(bar->value() + cursorRect(c).top() - anchor.y);
 }
 
 // ---- Text options ------------------------------------------------------------------------
@@ -659,12 +717,10 @@ void TextView::keyPressEvent(QKeyEvent* e)
     case EditorKey::deleteWordForward: return deleteText(Deletion::wordForward);
     case EditorKey::newline: return insertNewline();
     case EditorKey::switchedOff: return;
-    case EditorKey::navigation: {
-        const qsizetype before = textCursor().position();
+    case EditorKey::navigation:
+        // Navigation and selection: the caret only needs to stay in sight.
         QTextEdit::keyPressEvent(e);
-        if (settings().isTypewriterScrollingEnabled && textCursor().position() != before) scrollCaretToCentre();
         return;
-    }
     case EditorKey::other: break;
     }
     if (isAcceptableInput(e)) return insertTyped(e->text());
@@ -680,7 +736,44 @@ void TextView::insertTyped(const QString& text)
 
 void TextView::insertNewline()
 {
-    insertTyped(QStringLiteral("\n"));
+    insertTyped(lineEnding());
+}
+
+QString TextView::lineEnding() const
+{
+    static const QString lf = QStringLiteral("\n"), crlf = QStringLiteral("\r\n"), cr = QStringLiteral("\r");
+    if (!m_storage) return lf;
+    if (m_lineEnding) return *m_lineEnding;
+    const QString& s = m_storage->string();
+    qsizetype lfs = 0, crlfs = 0, crs = 0;
+    if (s.contains(u'\r')) {
+        for (qsizetype i = 0, n = s.size(); i < n; ++i) {
+            if (s[i] == u'\n') {
+                ++lfs;
+            } else if (s[i] == u'\r') {
+                if (i + 1 < n && s[i + 1] == u'\n') {
+                    ++crlfs;
+                    ++i;
+                } else {
+                    ++crs;
+                }
+            }
+        }
+    }
+    // Ties go to "\n", the platform's own.
+    m_lineEnding = crlfs > lfs && crlfs >= crs ? crlf : crs > lfs && crs > crlfs ? cr : lf;
+    return *m_lineEnding;
+}
+
+QString TextView::withDocumentLineEndings(const QString& text) const
+{
+    if (!text.contains(u'\r') && !text.contains(u'\n')) return text;
+    QString normal = text;
+    normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    normal.replace(u'\r', u'\n');
+    const QString ending = lineEnding();
+    if (ending != QLatin1String("\n")) normal.replace(QStringLiteral("\n"), ending);
+    return normal;
 }
 
 // Tab indents a list item by one level; anywhere else it types a tab.
@@ -818,7 +911,7 @@ bool TextView::canInsertFromMimeData(const QMimeData* source) const
 void TextView::insertFromMimeData(const QMimeData* source)
 {
     if (!m_storage) return;
-    const QString text = plainText(source);
+    const QString text = withDocumentLineEndings(plainText(source));
     if (text.isEmpty()) return;
     const Range range = selectedRange();
     replaceCharacters(range, m_services->smartPasteText(range, text),
@@ -873,9 +966,10 @@ void TextView::dropEvent(QDropEvent* e)
     setFocus();
 }
 
-void TextView::dropText(const QString& text, qsizetype at, bool moveSelection)
+void TextView::dropText(const QString& dropped, qsizetype at, bool moveSelection)
 {
-    if (!m_storage || text.isEmpty()) return;
+    if (!m_storage || dropped.isEmpty()) return;
+    const QString text = withDocumentLineEndings(dropped);
     const Range selection = selectedRange();
     const bool move = moveSelection && !selection.isEmpty();
     if (move && at >= selection.location && at <= selection.end()) return;
@@ -973,7 +1067,6 @@ void TextView::undoOrRedo(bool redo)
     });
     const std::optional<Range> selection = redo ? m_undo->redo() : m_undo->undo();
     if (selection) setSelectedRange(*selection);
-    if (settings().isTypewriterScrollingEnabled) scrollCaretToCentre();
 }
 
 // ---- Drawing and geometry ----------------------------------------------------------------
@@ -1032,9 +1125,14 @@ void TextView::paintFocusDimming()
 
 void TextView::resizeEvent(QResizeEvent* e)
 {
+    // The text keeps its place through the new width and insets.
+    const ViewAnchor anchor = viewAnchor();
+    m_resizing = true;
     QTextEdit::resizeEvent(e);
     m_services->layoutFindBar();
     updateTextContainerInset();
+    m_resizing = false;
+    restoreViewAnchor(anchor);
 }
 
 bool TextView::isFindBarVisible() const

@@ -155,6 +155,13 @@ public:
     bool textOption(const QString& key) const;
     void setTextOption(const QString& key, bool on);
 
+    // The line break the document uses most ("\n", "\r\n" or "\r"; "\n"
+    // in a text without one). Return types it, and pasted and dropped text
+    // is given it, so that a file keeps its own line endings.
+    QString lineEnding() const;
+    // Text with every line break made the document's.
+    QString withDocumentLineEndings(const QString& text) const;
+
     // A drop of text at position: inserted there and selected; with
     // moveSelection the selection is taken away from where it was, in the
     // same undo step. Dropping a selection onto itself does nothing.
@@ -223,7 +230,19 @@ private:
     Range safeRange(Range range) const;
     QString plainText(const QMimeData* source) const;
     void selectionDidChange();
-    void scrollCaretToCentre();
+    // Typewriter scrolling: the bottom edge, in the viewport, of the line
+    // that holds the end of the selection, and the scroll that puts it back
+    // where it stood before the edit.
+    int insertionBottom() const;
+    void keepInsertionLineInPlace();
+    // What the view keeps in place while its size or insets change: the
+    // caret's line when it is in sight, else the line at the top.
+    struct ViewAnchor {
+        qsizetype position = 0;
+        int y = 0;
+    };
+    ViewAnchor viewAnchor() const;
+    void restoreViewAnchor(const ViewAnchor& anchor);
     void paintFocusDimming();
     void loadTextOptions();
     void applyTextOptions();
@@ -246,6 +265,14 @@ private:
     std::optional<std::pair<Range, QString>> m_typewriterSound;
     int m_processDepth = 0;
     bool m_continuesLists = true;
+    // The document's line break, counted when first needed; changes made
+    // elsewhere (another window, a reload) count again.
+    mutable std::optional<QString> m_lineEnding;
+    int m_storageObserver = 0;
+    bool m_inGate = false;
+    // Where the selection's line stood before the edit (typewriter scrolling).
+    std::optional<int> m_oldInsertionOrigin;
+    bool m_resizing = false;
 
     Range m_lastSelection;
     Range m_selectionBeforeRebuild;

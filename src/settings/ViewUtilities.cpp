@@ -397,6 +397,11 @@ QColor chromeColor(const QColor& background, const QColor& foreground)
     return blend(background, foreground, 0.035);
 }
 
+QColor separatorColor(const QColor& background, const QColor& foreground)
+{
+    return blend(background, foreground, 0.12);
+}
+
 OneLineLabel* sidePaneTitle(QWidget* pane, const QString& title)
 {
     pane->setMinimumWidth(160);

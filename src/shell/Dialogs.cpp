@@ -8,6 +8,7 @@
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
 #include "shell/DocumentController.h"
+#include "shell/WindowController.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -30,6 +31,9 @@
 namespace lumora {
 
 namespace {
+
+// The plain-text names the dialogs list, beside every file.
+const QString kTextPatterns = QStringLiteral(" (*.txt *.text *.md *.markdown *.mdown *.mkd)");
 
 QString quoted(const QString& name)
 {
@@ -67,14 +71,12 @@ QString startFolder(const QString& remembered)
     return QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
-// Where a save dialog for the document starts: beside its file, else where
-// the last dialog ended.
+// Where a dialog for the document starts: beside its file, else where the
+// last dialog ended.
 QString startFolder(const DocumentBase& document, const QString& remembered)
 {
-    if (document.isUntitled()) return startFolder(remembered);
-    // A folder that was removed meanwhile is no place to start.
-    const QString folder = QFileInfo(document.filePath()).path();
-    return QFileInfo(folder).isDir() ? folder : startFolder(remembered);
+    const QString folder = document.isUntitled() ? QString() : QFileInfo(document.filePath()).path();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : startFolder(remembered);
 }
 
 // The encoding chooser below the file dialog's own controls, across its
@@ -96,8 +98,7 @@ public:
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::ExistingFiles);
         setAcceptMode(QFileDialog::AcceptOpen);
-        setNameFilters({localized("dialog.filter.text") + QStringLiteral(" (*.txt *.text *.md *.markdown *.mdown *.mkd)"),
-                        localized("dialog.filter.all") + QStringLiteral(" (*)")});
+        setNameFilters({localized("dialog.filter.text") + kTextPatterns, localized("dialog.filter.all") + QStringLiteral(" (*)")});
         addEncodingChooser(*this);
     }
 
@@ -120,14 +121,40 @@ public:
 // Documents are saved with the encoding chooser; exports are not.
 enum class Chooser { none, encoding };
 
+// Qt's save dialog, where a name the writer typed keeps its extension and
+// only a name without one gets the default extension. (Qt would take
+// anything after a dot for an extension: "Mr. Smith" would stay without
+// one.) The name is completed before the dialog accepts it, so that Qt still
+// asks before replacing a file of that name.
+class SaveDialog : public QFileDialog {
+public:
+    SaveDialog(QWidget* parent, const QString& title, const QString& folder, QString suffix)
+        : QFileDialog(parent, title, folder), m_suffix(std::move(suffix))
+    {
+        setOption(QFileDialog::DontUseNativeDialog);
+        setAcceptMode(QFileDialog::AcceptSave);
+        setFileMode(QFileDialog::AnyFile);
+    }
+
+    void accept() override
+    {
+        if (auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+            const QString typed = name->text().trimmed();
+            if (!typed.isEmpty() && !StandardDialogs::hasExtension(QFileInfo(typed).fileName())) {
+                name->setText(typed + QLatin1Char('.') + m_suffix);
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    QString m_suffix;
+};
+
 QString savePath(QWidget* parent, const QString& title, const QString& folder, const QString& name,
                  const QString& suffix, const QStringList& filters, Chooser chooser = Chooser::none)
 {
-    QFileDialog dialog(parent, title, folder);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(suffix);
+    SaveDialog dialog(parent, title, folder, suffix);
     dialog.setNameFilters(filters);
     if (chooser == Chooser::encoding) addEncodingChooser(dialog);
     if (!name.isEmpty()) dialog.selectFile(name);
@@ -136,6 +163,19 @@ QString savePath(QWidget* parent, const QString& title, const QString& folder, c
 }
 
 } // namespace
+
+bool StandardDialogs::hasExtension(const QString& fileName)
+{
+    // A short run of letters and digits after the last dot, which is not
+    // the first character: "notes.md", "Chapter 1.draft"; not "Mr. Smith",
+    // "v1.", ".notes".
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0) return false;
+    const QStringView extension = QStringView(fileName).mid(dot + 1);
+    if (extension.isEmpty() || extension.size() > 15) return false;
+    return std::all_of(extension.begin(), extension.end(),
+                       [](QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'-'; });
+}
 
 QWidget* StandardDialogs::windowFor(const DocumentBase* document)
 {
@@ -167,7 +207,7 @@ std::optional<QString> StandardDialogs::chooseSaveLocation(DocumentBase& documen
     }
     const QString path = savePath(windowFor(&document), localized("dialog.save.title"), startFolder(document, m_lastFolder), name,
                                   Document::fileNameExtension(),
-                                  {localized("dialog.filter.text") + QStringLiteral(" (*.txt)"),
+                                  {localized("dialog.filter.text") + kTextPatterns,
                                    localized("dialog.filter.all") + QStringLiteral(" (*)")},
                                   Chooser::encoding);
     if (path.isEmpty()) return std::nullopt;
@@ -207,7 +247,12 @@ void presentApplicationError(const PlatformError& error)
 
 QStringList StandardDialogs::chooseFilesToOpen()
 {
-    OpenDialog dialog(ActionDispatcher::instance().keyWindow(), startFolder(m_lastFolder));
+    // Beside the document the writer is in, else where the last dialog ended.
+    QString folder = startFolder(m_lastFolder);
+    if (WindowController* window = WindowController::of(ActionDispatcher::instance().keyWindow()))
+        if (const Document* current = window->document(); current && !current->isUntitled())
+            folder = startFolder(*current, m_lastFolder);
+    OpenDialog dialog(ActionDispatcher::instance().keyWindow(), folder);
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList files = dialog.chosen.isEmpty() ? dialog.selectedFiles() : dialog.chosen;
     if (!files.isEmpty()) m_lastFolder = dialog.directory().absolutePath();

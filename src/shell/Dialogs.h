@@ -73,6 +73,9 @@ public:
     // The window a document's dialogs stand in front of: its last window,
     // else the active one.
     static QWidget* windowFor(const DocumentBase* document);
+    // Whether a file name the writer typed ends in an extension; a save
+    // dialog adds its own to a name without one.
+    static bool hasExtension(const QString& fileName);
 
 private:
     QString m_lastFolder;

@@ -87,7 +87,11 @@ MainMenu::~MainMenu()
 
 Menu& MainMenu::topLevelMenu(TopLevel which) const { return *m_menu->itemAt(which)->submenu(); }
 
-void MainMenu::install() { ActionDispatcher::instance().setMainMenu(m_menu.get()); }
+void MainMenu::install()
+{
+    ActionDispatcher::instance().setMainMenu(m_menu.get());
+    ActionDispatcher::instance().setWindowsMenu(m_windowsMenu);
+}
 
 void MainMenu::build()
 {
@@ -121,6 +125,9 @@ void MainMenu::build()
     fileMenu->addItem(MenuItem::separator());
     fileMenu->addItem(item("menu.file.pageSetup", "runPageLayout:", "p", shiftCmd));
     fileMenu->addItem(item("menu.file.print", "printDocument:", "p", cmd));
+    // Where Linux applications keep it, besides the application menu.
+    fileMenu->addItem(MenuItem::separator());
+    fileMenu->addItem(item("menu.file.quit", "terminate:", "q", cmd));
 
     auto find = newMenu("menu.edit.find");
     find->addItem(item("menu.edit.find.find", "performFindPanelAction:", "f", cmd, false, 1));
@@ -242,6 +249,8 @@ void MainMenu::build()
 
     auto textSize = newMenu("menu.view.textSize");
     textSize->addItem(item("menu.view.textSize.increase", "increaseFontSize:", "+", cmd));
+    // Ctrl+= as well: "+" needs Shift on most keyboards.
+    textSize->addItem(hidden(item("menu.view.textSize.increase", "increaseFontSize:", "=", cmd), true));
     textSize->addItem(item("menu.view.textSize.decrease", "decreaseFontSize:", "-", cmd));
     textSize->addItem(MenuItem::separator());
     textSize->addItem(item("menu.edit.reset", "resetFontSize:", "0", cmd));
@@ -275,6 +284,8 @@ void MainMenu::build()
     viewMenu->addItem(submenu(std::move(editorSize)));
     viewMenu->addItem(MenuItem::separator());
     viewMenu->addItem(untitled("toggleFullScreen:", "f", controlKey | commandKey));
+    // F11, as on other Linux applications.
+    viewMenu->addItem(hidden(untitled("toggleFullScreen:", key(KeyEquivalent::f11)), true));
 
     auto windowMenu = newMenu("menu.window");
     m_windowsMenu = windowMenu.get();

@@ -82,15 +82,16 @@ WindowController::WindowController(Document& document) : m_document(&document)
 
     m_window->resize(kDefaultSize);
     views::restoreFrame(m_window, kWindowFrame);
-    // A window that would cover another exactly steps aside.
-    for (bool moved = true; moved;) {
-        moved = false;
-        for (WindowController* other : registry()) {
-            if (other->m_window->isVisible() && other->m_window->pos() == m_window->pos()) {
-                m_window->move(m_window->pos() + QPoint(kCascade, kCascade));
-                moved = true;
-            }
-        }
+    // A window that would cover another exactly steps aside, and stays on
+    // its screen.
+    std::vector<QPoint> taken;
+    for (WindowController* other : registry())
+        if (other->m_window->isVisible()) taken.push_back(other->m_window->pos());
+    QScreen* screen = QGuiApplication::screenAt(m_window->geometry().center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (screen && !m_window->isMaximized() && !m_window->isFullScreen()) {
+        const QRect frame = cascadedFrame(m_window->geometry(), taken, screen->availableGeometry());
+        if (frame != m_window->geometry()) m_window->setGeometry(frame);
     }
 
     registry().push_back(this);
@@ -267,6 +268,23 @@ QRect WindowController::frameForEditorSize(const QRect& frame, const QRect& scre
     return QRect(screenArea.x() + int(std::lround(x)), frame.y(), width, frame.height());
 }
 
+QRect WindowController::cascadedFrame(const QRect& frame, const std::vector<QPoint>& taken, const QRect& area)
+{
+    const QSize size = frame.size().boundedTo(area.size());
+    const int right = area.x() + area.width() - size.width();
+    const int bottom = area.y() + area.height() - size.height();
+    QPoint at(std::clamp(frame.x(), area.x(), right), std::clamp(frame.y(), area.y(), bottom));
+    // Each step finds a new place or comes back round; a screen too full of
+    // windows to leave one free keeps the last place tried.
+    for (size_t step = 0; step <= taken.size(); ++step) {
+        if (std::find(taken.begin(), taken.end(), at) == taken.end()) break;
+        at += QPoint(kCascade, kCascade);
+        if (at.x() > right) at.setX(area.x());
+        if (at.y() > bottom) at.setY(area.y());
+    }
+    return QRect(at, size);
+}
+
 void WindowController::resizeToEditorSize()
 {
     QScreen* screen = m_window->screen();
@@ -292,6 +310,7 @@ void WindowController::applyTheme()
     const Theme& theme = *Settings::shared().theme;
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     m_window->setColors(background, foreground, views::chromeColor(background, foreground));
+    m_window->setBorderColor(views::separatorColor(background, foreground));
     // A new window palette reaches the panes, and would undo the editor's
     // own colours: they are set again after it. (No style sheets here: one
     // on a parent would override the editor's palette.)
@@ -300,7 +319,7 @@ void WindowController::applyTheme()
     for (int i = 1; i < m_splitView->count(); ++i) {
         QSplitterHandle* handle = m_splitView->handle(i);
         QPalette palette = handle->palette();
-        palette.setColor(QPalette::Window, views::blend(background, foreground, 0.12));
+        palette.setColor(QPalette::Window, views::separatorColor(background, foreground));
         handle->setPalette(palette);
         handle->setAutoFillBackground(true);
     }
@@ -432,6 +451,10 @@ bool WindowController::eventFilter(QObject* watched, QEvent* event)
         event->ignore();
         return true;
     }
+    // The full-screen insets follow the window's state, which a window
+    // manager may report before or after the new size.
+    if (watched == m_window && event->type() == QEvent::WindowStateChange)
+        m_editorPane->textView()->updateTextContainerInset();
     // Escape that nothing inside took leaves full screen.
     if (watched == m_window && event->type() == QEvent::KeyPress && m_window->isFullScreen()
         && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape

@@ -88,6 +88,12 @@ public:
     static QRect frameForEditorSize(const QRect& frame, const QRect& screenArea, double editorSize,
                                     int sidePanesWidth);
 
+    // Where a new window with the given frame goes: inside the screen's free
+    // area (made smaller when it does not fit), stepped down and right away
+    // from the top-left corners of the other windows, and back to the
+    // area's top or left edge where a step would leave it.
+    static QRect cascadedFrame(const QRect& frame, const std::vector<QPoint>& taken, const QRect& area);
+
     // The window and its panes on the current theme's colours.
     void applyTheme();
 

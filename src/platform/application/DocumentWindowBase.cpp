@@ -327,6 +327,8 @@ DocumentWindowBase::DocumentWindowBase(QWidget* parent) : QWidget(parent, Qt::Wi
     connect(m_strip, &TitleStrip::minimizeRequested, this, &QWidget::showMinimized);
     connect(m_strip, &TitleStrip::maximizeRequested, this, &DocumentWindowBase::toggleMaximized);
 
+    updateBorder();
+
     addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
     addActionHandler(QStringLiteral("performMiniaturize:"), [this](MenuItem*) { showMinimized(); });
     addActionHandler(QStringLiteral("performZoom:"), [this](MenuItem*) { toggleMaximized(); });
@@ -401,6 +403,39 @@ void DocumentWindowBase::setColors(const QColor& background, const QColor& foreg
     m_strip->setColors(stripBackground.isValid() ? stripBackground : background, foreground);
 }
 
+void DocumentWindowBase::setBorderColor(const QColor& color)
+{
+    m_borderColor = color;
+    update();
+}
+
+QColor DocumentWindowBase::borderColor() const
+{
+    if (m_borderColor.isValid()) return m_borderColor;
+    const QColor background = palette().color(QPalette::Window), foreground = palette().color(QPalette::WindowText);
+    return QColor::fromRgbF(background.redF() + (foreground.redF() - background.redF()) * 0.1f,
+                            background.greenF() + (foreground.greenF() - background.greenF()) * 0.1f,
+                            background.blueF() + (foreground.blueF() - background.blueF()) * 0.1f);
+}
+
+bool DocumentWindowBase::hasBorder() const { return !isMaximized() && !isFullScreen(); }
+
+void DocumentWindowBase::updateBorder()
+{
+    const int width = hasBorder() ? 1 : 0;
+    m_layout->setContentsMargins(width, width, width, width);
+    update();
+}
+
+void DocumentWindowBase::paintEvent(QPaintEvent*)
+{
+    if (!hasBorder()) return;
+    QPainter painter(this);
+    painter.setPen(borderColor());
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
 void DocumentWindowBase::toggleMaximized()
 {
     if (isFullScreen()) return;
@@ -438,7 +473,10 @@ void DocumentWindowBase::changeEvent(QEvent* event)
         m_strip->setTitle(title);
         break;
     }
-    case QEvent::WindowStateChange: m_strip->setMaximized(isMaximized()); break;
+    case QEvent::WindowStateChange:
+        m_strip->setMaximized(isMaximized());
+        updateBorder();
+        break;
     default: break;
     }
     QWidget::changeEvent(event);

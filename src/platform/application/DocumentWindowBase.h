@@ -112,7 +112,9 @@ private:
 // A frameless top-level window with a title strip of its own above its
 // content. The strip can hide and show; its edges resize the window; the
 // window system moves and resizes it where it can, and the window does it
-// itself where there is no window manager.
+// itself where there is no window manager. A one-pixel border keeps
+// overlapping windows apart; it goes while the window is maximised or in
+// full screen.
 //
 // It is the responder of the window commands: performClose:,
 // performMiniaturize:, performZoom: and toggleFullScreen:.
@@ -143,6 +145,12 @@ public:
     // The window's colours; the strip's background is the window's unless
     // given.
     void setColors(const QColor& background, const QColor& foreground, const QColor& stripBackground = QColor());
+    // The border's colour; by default the foreground at a tenth of the way
+    // from the background.
+    void setBorderColor(const QColor& color);
+    QColor borderColor() const;
+    // Whether the border shows (a normal, not maximised or full-screen window).
+    bool hasBorder() const;
 
     void toggleMaximized();
     void toggleFullScreen();
@@ -162,15 +170,18 @@ public:
 protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setEdgeCursor(Qt::Edges edges);
+    void updateBorder();
 
     TitleStrip* m_strip;
     std::unique_ptr<Menu> m_documentMenu;
     QVBoxLayout* m_layout;
     QPointer<QWidget> m_central;
+    QColor m_borderColor;
     Qt::Edges m_cursorEdges;
     bool m_overrideCursor = false;
     // A resize the window system did not take: the edges and where it began.
