@@ -80,6 +80,8 @@ protected:
 
     void open(const QString& text)
     {
+        // The view lets go of the old storage before it goes.
+        view->setTextStorage(nullptr, nullptr);
         storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet->base);
         restyleParagraphs(*storage, *Settings::shared().parsedStylesheet, Range(0, storage->length()), true);
         undo.removeAll();
