@@ -41,6 +41,15 @@ public:
     // document or the error.
     using OpenCompletion = std::function<void(Document* document, const std::optional<PlatformError>& error)>;
     virtual void openDocumentWithoutDisplay(const QString& path, OpenCompletion completion) = 0;
+    // Shows that something slow is under way for the document (message
+    // says what) when it takes longer than a moment; the returned function
+    // ends the indication. None by default.
+    virtual std::function<void()> beginProgress(const Document& document, const QString& message)
+    {
+        (void)document;
+        (void)message;
+        return {};
+    }
 };
 
 // The document of one plain-text Markdown file: its DocumentData, the editors
@@ -64,7 +73,9 @@ public:
 //
 // In the responder chain (a window names its document as next responder) it
 // handles "toggleMarkdown:" (the item is checked while Markdown is on),
-// "exportAsHTML:", "printDocument:" and "runPageLayout:".
+// "exportAsHTML:", "printDocument:", "runPageLayout:", and the title's
+// document menu: "renameDocument:", "moveDocument:" and
+// "toggleDocumentLocked:" (checked while locked).
 class Document : public DocumentBase, public Responder {
     Q_OBJECT
 
@@ -129,11 +140,21 @@ public:
 
     // Converts the whole text to HTML and writes it, as UTF-16 with a
     // byte-order mark, atomically, where the host's export panel says.
+    // The conversion and the write run off the main thread (the window
+    // stays responsive; the host shows progress when it takes long), on the
+    // text as it was when the panel closed; exportFinished tells the end.
     // Errors are presented; cancelling does nothing. The document is not
     // changed either way.
     void exportAsHTML();
+    bool isExporting() const { return m_exportsRunning > 0; }
     // The HTML of the whole text, or none when the conversion gives nothing.
+    // The conversion runs off the main thread; when it takes more than a
+    // moment the host shows progress, and the main thread keeps drawing the
+    // windows while it waits (input waits until it is done).
     std::optional<QString> htmlOfText() const;
+    // The same without waiting: done gets the HTML on the main thread, later
+    // (never when the document went away first).
+    void convertToHTML(std::function<void(const std::optional<QString>& html)> done) const;
     // The conversion export uses, Markdown text to HTML: MultiMarkdown with
     // the fixed options every HTML output uses (extensions 0x2218: smart
     // typography, notes, CriticMarkup, transclusion; HTML; English),
@@ -161,9 +182,15 @@ public:
 
     std::optional<bool> validate(MenuItem& item) override;
 
+signals:
+    // An export to path ended; error is empty when the file was written.
+    void exportFinished(const QString& path, const QString& error);
+
 protected:
     PlatformStatus readFromData(const QByteArray& data, const QString& type, const QString& path) override;
     PlatformResult<QByteArray> dataOfType(const QString& type) override;
+    // Reverting and reloading are one undoable edit of the text.
+    PlatformStatus replaceContents(const QByteArray& data, const QString& type, const QString& path) override;
     void didSave() override;
     // An earlier dialog's encoding choice never outlives its save.
     std::optional<QString> chooseSaveLocation() override;
@@ -174,6 +201,7 @@ private:
 
     DocumentData m_data;
     int m_referencesCount = 0;
+    int m_exportsRunning = 0;
     std::optional<TextFileFormat> m_saveDialogFormat;
 };
 

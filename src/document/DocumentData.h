@@ -5,6 +5,7 @@
 #include "platform/foundation/PlatformError.h"
 #include "platform/foundation/Range.h"
 #include "platform/text/TextStorage.h"
+#include "platform/text/UndoManager.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -77,6 +78,13 @@ public:
     // preferred, else the "saveEncoding" preference.
     PlatformStatus readDocument(QByteArrayView bytes, const QString& filePath = {},
                                 std::optional<StringEncoding> preferred = std::nullopt);
+    // Replaces the text with the file's bytes as one undoable edit (revert,
+    // reload): only the stretch that differs is replaced, so the caret and
+    // the scroll position stay where the text did not change, and the
+    // touched paragraphs are restyled. Fails like readDocument, changing
+    // nothing.
+    PlatformStatus replaceDocument(QByteArrayView bytes, UndoManager& undo, const QString& filePath = {},
+                                   std::optional<StringEncoding> preferred = std::nullopt);
     // The whole text encoded for saving, in format when one is given, else
     // in the remembered format, else in the "saveEncoding" preference;
     // UTF-8 when that cannot hold the text. Fails only when no encoding can

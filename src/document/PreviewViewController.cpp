@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -249,9 +250,13 @@ void PreviewViewController::updatePreview()
         }
     }
     setWindowTitle(localizedFormat(QStringLiteral("preview"), {title}));
-    const auto html = d->htmlOfText();
-    if (!html) return;
-    loadHTML(*html, d->isUntitled() ? QString() : QFileInfo(d->filePath()).path());
+    // Converted off the main thread; only the latest request is shown.
+    const int request = ++m_conversions;
+    const QString folder = d->isUntitled() ? QString() : QFileInfo(d->filePath()).path();
+    QPointer<PreviewViewController> self(this);
+    d->convertToHTML([self, request, folder](const std::optional<QString>& html) {
+        if (self && html && request == self->m_conversions) self->loadHTML(*html, folder);
+    });
 }
 
 void PreviewViewController::loadHTML(const QString& html, const QString& folder)

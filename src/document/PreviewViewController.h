@@ -46,8 +46,10 @@ public:
     QWebEngineView* webView() const { return m_webView; }
 
     // Renders document into the web view and titles the window after the
-    // document's first window. Without a document nothing happens; when the
-    // conversion gives no HTML the last page stays.
+    // document's first window. The conversion runs off the main thread and
+    // the page follows when it is done (the latest request wins). Without a
+    // document nothing happens; when the conversion gives no HTML the last
+    // page stays.
     void updatePreview();
 
     // Shows html as the page, in the theme's colours, with images relative
@@ -68,6 +70,7 @@ private:
     QWebEngineView* m_webView = nullptr;
     std::unique_ptr<QTemporaryDir> m_folder;
     int m_loads = 0;
+    int m_conversions = 0; // requests made; only the latest is shown
 };
 
 } // namespace lumora

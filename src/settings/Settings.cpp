@@ -180,9 +180,11 @@ void Settings::readPreferences()
         }
         editorSize = d.doubleValue(kEditorSize).value_or(712.0);
         isInfoViewVisible = d.boolValue(kInfoViewVisible);
+        // The sidebar offers 0 to 3 lines; a hand-edited file may hold anything.
         const auto lines = d.integerValue(kLibrarySummaryLines);
-        // A stored count outside what a row shows is taken at the nearest end.
-        librarySummaryLines = lines ? int(std::clamp<qint64>(*lines, 0, 3)) : 3;
+        librarySummaryLines = lines ? int(std::clamp<qint64>(*lines, librarySummaryLinesOptions.front(),
+                                                             librarySummaryLinesOptions.back()))
+                                    : 3;
     } else {
         themes = builtInThemeList();
     }
@@ -261,7 +263,7 @@ void Settings::toggleNoEditing()
 
 void Settings::setLibrarySummaryLines(int lines)
 {
-    lines = std::clamp(lines, 0, 3);
+    lines = std::clamp(lines, librarySummaryLinesOptions.front(), librarySummaryLinesOptions.back());
     librarySummaryLines = lines;
     write(kLibrarySummaryLines, lines);
     post(Notifications::librarySummaryLinesDidChange);
@@ -486,6 +488,10 @@ void Settings::setCustomFont(const std::optional<QString>& family)
 void Settings::setFontSize(double size)
 {
     if (!isUsableSize(size)) return;
+    // The text-size commands step within these limits; a stored size outside
+    // them (a hand-edited file) would make the text unreadable or too large
+    // to lay out.
+    size = std::clamp(size, minimumFontSize, maximumFontSize);
     write(kFontSize, size);
     // Every sized style scales with the base, so the stylesheet keeps its
     // proportions. A stylesheet without a base size was written against the

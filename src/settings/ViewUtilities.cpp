@@ -398,6 +398,11 @@ QColor chromeColor(const QColor& background, const QColor& foreground)
     return blend(background, foreground, 0.035);
 }
 
+QColor separatorColor(const QColor& background, const QColor& foreground)
+{
+    return blend(background, foreground, 0.12);
+}
+
 void applyThinScroller(QScrollBar* scroller, const QColor& foreground, double alpha)
 {
     QColor knob = foreground;

@@ -159,6 +159,8 @@ QColor blend(const QColor& a, const QColor& b, double t);
 // The window's chrome (title strip, side panes): a touch apart from the
 // page, towards the text colour.
 QColor chromeColor(const QColor& background, const QColor& foreground);
+// The hairlines between panes and around windows.
+QColor separatorColor(const QColor& background, const QColor& foreground);
 
 // A side pane: its title line at the top, room below, on the chrome colour.
 // Returns the title.

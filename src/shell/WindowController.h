@@ -30,7 +30,9 @@ class SplitView;
 // panes' widths under "mainSplitView".
 //
 // In the responder chain it comes after the window and hands on to its
-// document: it carries the pane toggles and the window's preference
+// document: it carries the document's file commands (save, revert to the
+// saved text or to the version opened, duplicate; the title strip offers
+// the document menu), the pane toggles and the window's preference
 // commands (editor size, statistics line, typewriter scrolling, typing
 // sounds, focus highlighting, no-editing mode, library summary lines) and
 // validates their items (check marks mirror the preferences, toggles name
@@ -91,6 +93,12 @@ public:
     static QRect frameForEditorSize(const QRect& frame, const QRect& screenArea, double editorSize,
                                     int sidePanesWidth);
 
+    // Where a new window with the given frame goes: inside the screen's free
+    // area (made smaller when it does not fit), stepped down and right away
+    // from the top-left corners of the other windows, and back to the
+    // area's top or left edge where a step would leave it.
+    static QRect cascadedFrame(const QRect& frame, const std::vector<QPoint>& taken, const QRect& area);
+
     // The window and its panes on the current theme's colours.
     void applyTheme();
 
@@ -132,6 +140,7 @@ private:
     bool windowShouldClose();
     void detachFromDocument();
     void editingRefused();
+    void revertDocument();
     void updateEditorInsets();
 
     QPointer<Document> m_document;

@@ -62,7 +62,35 @@ public:
         asked << "locked:" + document.displayName();
         return lockedChoice;
     }
-    bool confirmRevert(Document&) override { return true; }
+    RevertChoice revertChoice = RevertChoice::lastSaved;
+    RevertChoice chooseRevert(Document&, bool offerLastSaved, bool offerLastOpened) override
+    {
+        asked << QStringLiteral("revert:%1%2").arg(offerLastSaved ? "saved" : "", offerLastOpened ? "opened" : "");
+        return revertChoice;
+    }
+    std::optional<FailedSaveChoice> failedSaveChoice; // none: the default answer
+    bool confirmClose = false;
+    FailedSaveChoice askAfterFailedSave(DocumentBase& document, const PlatformError& error,
+                                        FailedSaveContext context) override
+    {
+        asked << QStringLiteral("failedSave:%1").arg(context == FailedSaveContext::saving    ? "saving"
+                                                     : context == FailedSaveContext::closing ? "closing"
+                                                                                            : "quitting");
+        if (!failedSaveChoice) return Dialogs::askAfterFailedSave(document, error, context);
+        errors << error.errorDescription;
+        return *failedSaveChoice;
+    }
+    bool confirmCloseWithoutSaving(DocumentBase&) override
+    {
+        asked << "confirmClose";
+        return confirmClose;
+    }
+    std::optional<QString> newName;
+    std::optional<QString> chooseNewName(DocumentBase&) override
+    {
+        asked << "rename";
+        return newName;
+    }
 };
 
 // A document controller over the standard store (the test's own, in its

@@ -223,10 +223,13 @@ TEST_F(ThemesEditor, StaleRowsNeverReachTheList)
     EXPECT_EQ(two.tableView()->model()->rowCount(), 4);
 
     // Drops that name rows the list does not have change nothing.
-    EXPECT_FALSE(one.acceptDrop(ThemesTableViewController::mimeDataForRows({4}), 0, true));
-    EXPECT_FALSE(one.acceptDrop(ThemesTableViewController::mimeDataForRows({1}), 5, true));
-    EXPECT_FALSE(one.acceptDrop(ThemesTableViewController::mimeDataForRows({1, 1}), 0, true));
-    EXPECT_FALSE(one.acceptDrop(ThemesTableViewController::mimeDataForRows({}), 0, true));
+    const auto rows = [](const QList<int>& list) {
+        return std::unique_ptr<QMimeData>(ThemesTableViewController::mimeDataForRows(list));
+    };
+    EXPECT_FALSE(one.acceptDrop(rows({4}).get(), 0, true));
+    EXPECT_FALSE(one.acceptDrop(rows({1}).get(), 5, true));
+    EXPECT_FALSE(one.acceptDrop(rows({1, 1}).get(), 0, true));
+    EXPECT_FALSE(one.acceptDrop(rows({}).get(), 0, true));
     EXPECT_EQ(ids(settings.themes), (QStringList{"light", "dark", "sepia", "amber"}));
 }
 

@@ -37,6 +37,20 @@ void writeFile(const QString& path, const QByteArray& bytes)
     ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
+QString installTestDictionary()
+{
+    static QString folder;
+    if (folder.isEmpty()) {
+        folder = freshDirectory(QStringLiteral("enchant"));
+        const QDir source(QStringLiteral(LUMORA_TEST_DICTIONARIES));
+        for (const char* name : {"en_ZZ.aff", "en_ZZ.dic"})
+            writeFile(folder + QStringLiteral("/hunspell/") + QLatin1String(name),
+                      readFile(source.filePath(QLatin1String(name))));
+        qputenv("ENCHANT_CONFIG_DIR", QFile::encodeName(folder));
+    }
+    return QStringLiteral("en_ZZ");
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile f(path);

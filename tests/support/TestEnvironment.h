@@ -19,6 +19,12 @@ QString freshDirectory(const QString& name);
 
 // Writes bytes to path (creating folders), failing the test on error.
 void writeFile(const QString& path, const QByteArray& bytes);
+
+// The tiny spelling dictionary shipped with the tests ("en_ZZ", a few dozen
+// common English words), copied into a fresh folder of the sandbox that
+// Enchant is pointed at ($ENCHANT_CONFIG_DIR), so that learnt words land in
+// the sandbox too. Returns the language tag.
+QString installTestDictionary();
 QByteArray readFile(const QString& path);
 
 // Runs answer on the modal dialog that opens next (other than above, a

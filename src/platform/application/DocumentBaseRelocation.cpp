@@ -39,9 +39,7 @@ void DocumentBase::fileWasMoved(const QString& newPath)
     if (m_fingerprint.exists && now.exists && now.size == m_fingerprint.size
         && now.modifiedNs == m_fingerprint.modifiedNs)
         m_fingerprint = now;
-    m_filePath = absolute;
-    emit filePathChanged(m_filePath);
-    emit displayNameChanged();
+    setFilePath(absolute);
 }
 
 } // namespace lumora

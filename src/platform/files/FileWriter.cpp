@@ -12,6 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -24,17 +27,20 @@ namespace lumora {
 
 namespace {
 
-FileWriteFaultHook& faultHook()
+FileFaultHook& faultHook()
 {
-    static FileWriteFaultHook hook;
+    static FileFaultHook hook;
     return hook;
 }
+
+// The file being written or read on this thread, for the test hook.
+thread_local QString t_currentPath;
 
 // Asks the test hook whether this step fails; 0 when it does not.
 int injected(const char* step)
 {
     const auto& hook = faultHook();
-    return hook ? hook(step) : 0;
+    return hook ? hook(step, t_currentPath) : 0;
 }
 
 QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
@@ -336,6 +342,23 @@ Failure writeInPlace(const QByteArray& target, const QByteArray& bytes)
     return {};
 }
 
+// What a step of writing does, for a failure whose errno says little.
+QString operationOf(const char* step)
+{
+    const std::string_view s = step ? step : "";
+    if (s == "open") return platformText("file.step.create", "Creating the new file");
+    if (s == "write" || s == "writeInPlace") return platformText("file.step.write", "Writing the file");
+    if (s == "sync" || s == "syncInPlace") return platformText("file.step.sync", "Flushing the file to the disk");
+    if (s == "close" || s == "closeInPlace") return platformText("file.step.close", "Closing the file");
+    if (s == "rename") return platformText("file.step.rename", "Putting the new file in place");
+    if (s == "syncFolder") return platformText("file.step.syncFolder", "Flushing the folder to the disk");
+    if (s == "chown") return platformText("file.step.chown", "Keeping the file's owner");
+    if (s == "xattr") return platformText("file.step.xattr", "Copying the file's attributes");
+    if (s == "backup" || s == "read") return platformText("file.step.backup", "Copying the old contents aside");
+    if (s == "truncate") return platformText("file.step.truncate", "Cutting the file to its new length");
+    return platformText("file.step.other", "Writing the file");
+}
+
 PlatformError failureError(const QString& path, const Failure& failure)
 {
     PlatformError::Code code = PlatformError::Code::writeFailed;
@@ -343,7 +366,7 @@ PlatformError failureError(const QString& path, const Failure& failure)
         code = PlatformError::Code::permissionDenied;
     else if (failure.error == EEXIST)
         code = PlatformError::Code::fileExists;
-    QString reason = fileErrorReason(failure.error);
+    QString reason = fileErrorReason(failure.error, operationOf(failure.step));
     if (failure.step && std::strcmp(failure.step, "writeInPlace") == 0 && !failure.detail.isEmpty())
         reason += QLatin1Char(' ') + platformText("file.error.backupKept",
                                                   "The file may be incomplete; its earlier contents are kept "
@@ -359,7 +382,9 @@ PlatformError failureError(const QString& path, const Failure& failure)
 
 } // namespace
 
-QString fileErrorReason(int error)
+namespace {
+
+std::optional<QString> knownReason(int error)
 {
     switch (error) {
     case ENOSPC:
@@ -374,13 +399,35 @@ QString fileErrorReason(int error)
     case EEXIST: return platformText("file.error.exists", "A file with that name already exists.");
     case EISDIR: return platformText("file.error.isFolder", "It is a folder.");
     case EIO: return platformText("file.error.io", "The disk reported an input/output error.");
-    default: break;
+    default: return std::nullopt;
     }
-    return QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
+}
+
+QString errnoText(int error)
+{
+    QString text = QString::fromLocal8Bit(std::strerror(error));
+    if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
+    return text;
+}
+
+} // namespace
+
+QString fileErrorReason(int error)
+{
+    if (auto known = knownReason(error)) return *known;
+    return errnoText(error);
+}
+
+QString fileErrorReason(int error, const QString& operation)
+{
+    if (auto known = knownReason(error)) return *known;
+    if (operation.isEmpty()) return errnoText(error);
+    return platformText("file.error.operation", "%1 failed: %2").arg(operation, errnoText(error));
 }
 
 PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, const FileWriteOptions& options)
 {
+    const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
     const QFileInfo given(path);
     if (options.createOnly && (given.exists() || given.isSymLink()))
         return failureError(path, {EEXIST, "open"});
@@ -471,6 +518,21 @@ QString privateStateFolder(const QString& name)
     return folder;
 }
 
-void setFileWriteFaultHook(FileWriteFaultHook hook) { faultHook() = std::move(hook); }
+void setFileWriteFaultHook(FileWriteFaultHook hook)
+{
+    if (!hook) {
+        faultHook() = {};
+        return;
+    }
+    faultHook() = [hook = std::move(hook)](const char* step, const QString&) { return hook(step); };
+}
+
+void setFileFaultHook(FileFaultHook hook) { faultHook() = std::move(hook); }
+
+int detail::injectedFileFault(const char* step) { return injected(step); }
+
+detail::FaultPathScope::FaultPathScope(const QString& path) : m_previous(std::exchange(t_currentPath, path)) {}
+
+detail::FaultPathScope::~FaultPathScope() { t_currentPath = std::move(m_previous); }
 
 } // namespace lumora

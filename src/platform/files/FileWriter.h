@@ -47,13 +47,38 @@ QString privateStateFolder(const QString& name);
 // The text of an errno value as the writer should read it ("The disk is
 // full.", "Permission denied.", ...), for messages naming what failed.
 QString fileErrorReason(int error);
+// The same; an error without words of its own names what failed:
+// "<operation> failed: <the system's text>." ("Putting the new file in
+// place failed: Invalid cross-device link.").
+QString fileErrorReason(int error, const QString& operation);
 
-// Lets a test make one step of a write fail with an errno, to exercise each
-// failure path (a full disk at the flush, a failed rename, ...). The hook is
-// asked before each step with the step's name: "open", "write", "sync",
-// "close", "rename", "syncFolder", "chown", "xattr", "backup"; a non-zero
-// return fails that step with that errno. Pass {} to remove it.
+// Lets a test make one step of a write or a read fail with an errno, to
+// exercise each failure path (a full disk at the flush, a failed rename, an
+// unreadable file, ...). The hook is asked before each step with the step's
+// name: "open", "write", "sync", "close", "rename", "syncFolder", "chown",
+// "xattr", "backup" when writing, "openRead" and "read" when reading
+// (FileReader.h); a non-zero return fails that step with that errno. Pass {}
+// to remove it.
 using FileWriteFaultHook = std::function<int(const char* step)>;
 void setFileWriteFaultHook(FileWriteFaultHook hook);
+// The same, told which file (absolute path) is being written or read.
+using FileFaultHook = std::function<int(const char* step, const QString& path)>;
+void setFileFaultHook(FileFaultHook hook);
+
+namespace detail {
+// The installed hook's answer for a step; 0 without a hook.
+int injectedFileFault(const char* step);
+// Names the file the hook is told about while it lives.
+class FaultPathScope {
+public:
+    explicit FaultPathScope(const QString& path);
+    ~FaultPathScope();
+    FaultPathScope(const FaultPathScope&) = delete;
+    FaultPathScope& operator=(const FaultPathScope&) = delete;
+
+private:
+    QString m_previous;
+};
+} // namespace detail
 
 } // namespace lumora

@@ -209,10 +209,26 @@ double EditorLayout::layoutBlock(const QTextBlock& block, int index) const
     return total;
 }
 
+void EditorLayout::refresh(const QTextBlock& block, int index) const
+{
+    if (index < m_frontier && !m_blocks[size_t(index)].laidOut) layoutBlock(block, index);
+}
+
+void EditorLayout::setDeferringChanges(bool deferring)
+{
+    m_deferring = deferring;
+    if (!deferring) scheduleBackgroundLayout();
+}
+
 void EditorLayout::ensureLaidOut(int index) const
 {
     const int count = int(m_blocks.size());
-    if (m_frontier > index || m_frontier >= count) return;
+    if (m_frontier > index && index >= 0) {
+        if (m_staleFrom >= 0 && index >= m_staleFrom && !m_blocks[size_t(index)].laidOut)
+            layoutBlock(document()->findBlockByNumber(index), index);
+        return;
+    }
+    if (m_frontier >= count) return;
     QTextBlock block = document()->findBlockByNumber(m_frontier);
     while (m_frontier <= index && m_frontier < count && block.isValid()) {
         if (!m_blocks[size_t(m_frontier)].laidOut) layoutBlock(block, m_frontier);
@@ -251,7 +267,7 @@ void EditorLayout::placeBlock(const QTextBlock& block, int index) const
 
 void EditorLayout::scheduleBackgroundLayout() const
 {
-    if (m_frontier < int(m_blocks.size()) && !m_timer.isActive())
+    if ((m_frontier < int(m_blocks.size()) || m_staleFrom >= 0) && !m_timer.isActive())
         m_timer.start(0, const_cast<EditorLayout*>(this));
 }
 
@@ -264,13 +280,23 @@ void EditorLayout::timerEvent(QTimerEvent* event)
     const int count = int(m_blocks.size());
     QElapsedTimer slice;
     slice.start();
+    // Stale blocks first, from the first of them up to the frontier.
+    if (m_staleFrom >= 0) {
+        QTextBlock stale = document()->findBlockByNumber(m_staleFrom);
+        while (m_staleFrom < m_frontier && stale.isValid() && slice.elapsed() < kSliceMs) {
+            if (!m_blocks[size_t(m_staleFrom)].laidOut) layoutBlock(stale, m_staleFrom);
+            ++m_staleFrom;
+            stale = stale.next();
+        }
+        if (m_staleFrom >= m_frontier || !stale.isValid()) m_staleFrom = -1;
+    }
     QTextBlock block = document()->findBlockByNumber(m_frontier);
     while (m_frontier < count && block.isValid() && slice.elapsed() < kSliceMs) {
         if (!m_blocks[size_t(m_frontier)].laidOut) layoutBlock(block, m_frontier);
         ++m_frontier;
         block = block.next();
     }
-    if (m_frontier >= count) m_timer.stop();
+    if (m_frontier >= count && m_staleFrom < 0) m_timer.stop();
     reportSize();
 }
 
@@ -298,6 +324,7 @@ void EditorLayout::reset()
     const double average = std::max(1.0, double(doc->characterCount()) / std::max(count, 1));
     m_blocks.assign(size_t(count), Block{std::ceil(average / perLine) * lineHeight, false});
     m_frontier = 0;
+    m_staleFrom = -1;
     m_topsValid = 1;
     rebuildChunks(0);
     // A short text is laid out at once: its size is exact from the start
@@ -349,9 +376,17 @@ void EditorLayout::documentChanged(int from, int charsRemoved, int charsAdded)
     QTextBlock block = firstBlock;
     for (int i = first; i <= lastNew && block.isValid(); ++i, block = block.next()) {
         m_blocks[size_t(i)].laidOut = false;
-        if (first < oldFrontier) layoutBlock(block, i);
-        else setHeight(i, estimate(block));
+        if (first >= oldFrontier) {
+            setHeight(i, estimate(block));
+        } else if (m_deferring) {
+            // Kept at its height (a new block at an estimate) until needed.
+            if (newSpan != oldSpan) setHeight(i, estimate(block));
+            m_staleFrom = m_staleFrom < 0 ? i : std::min(m_staleFrom, i);
+        } else {
+            layoutBlock(block, i);
+        }
     }
+    if (m_staleFrom >= 0 && delta != 0 && m_staleFrom > first) m_staleFrom = first;
     if (first < oldFrontier) m_frontier = std::max(oldFrontier + delta, lastNew + 1);
     else m_frontier = std::min(m_frontier, first);
 
@@ -396,6 +431,7 @@ int EditorLayout::hitTest(const QPointF& point, Qt::HitTestAccuracy accuracy) co
     index = std::clamp(index, 0, std::max(0, m_frontier - 1));
     const QTextBlock block = document()->findBlockByNumber(index);
     if (!block.isValid()) return accuracy == Qt::ExactHit ? -1 : 0;
+    refresh(block, index);
     placeBlock(block, index);
     const QTextLayout* tl = block.layout();
     const QPointF local = point - tl->position();
@@ -425,6 +461,7 @@ void EditorLayout::draw(QPainter* painter, const PaintContext& context)
     painter->save();
     painter->setPen(context.palette.color(QPalette::Text));
     for (; block.isValid() && index < m_frontier && slotTop <= clip.bottom(); block = block.next(), ++index) {
+        refresh(block, index);
         const double height = m_blocks[size_t(index)].height;
         const double margin = index > 0 ? block.blockFormat().topMargin() : 0.0;
         QTextLayout* tl = block.layout();

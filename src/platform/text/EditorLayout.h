@@ -45,6 +45,12 @@ public:
 
     // Lays out every block now (tests, printing a whole view).
     void layoutEverything() const;
+
+    // While deferring, a changed block that is already laid out keeps its
+    // height and is laid out again only when it is next drawn, measured or
+    // reached by the background layout: many changes spread through a long
+    // text (replace all) then cost nothing for the blocks nobody looks at.
+    void setDeferringChanges(bool deferring);
     // How many leading blocks are laid out; for tests and benchmarks.
     int laidOutBlockCount() const { return m_frontier; }
 
@@ -72,6 +78,8 @@ private:
     void ensureLaidOut(int index) const;
     void ensureLaidOutTo(double y) const;
     void placeBlock(const QTextBlock& block, int index) const;
+    // Lays out block index again when a deferred change left it stale.
+    void refresh(const QTextBlock& block, int index) const;
     void scheduleBackgroundLayout() const;
     void reportSize() const;
 
@@ -80,7 +88,9 @@ private:
     mutable std::vector<double> m_chunkSums;
     mutable std::vector<double> m_chunkTops;
     mutable int m_topsValid = 0; // chunks whose tops are current
-    mutable int m_frontier = 0;  // blocks [0, m_frontier) are laid out
+    mutable int m_frontier = 0;  // blocks [0, m_frontier) are laid out, but for stale ones
+    mutable int m_staleFrom = -1; // the first block a deferred change left stale, or -1
+    bool m_deferring = false;
     mutable QBasicTimer m_timer;
     mutable QSizeF m_reportedSize;
 

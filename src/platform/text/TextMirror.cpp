@@ -490,6 +490,10 @@ void TextMirror::storageChanged(const TextStorage::Change& change)
         if (!(change.keys & kDrawnKeys)) return;
         if (g_colourAlphaPasses > 0 && !(change.keys & ~kColourAlphaKeys)) return;
     }
+    if (change.characters && !change.parts.empty()) {
+        followParts(change);
+        return;
+    }
     // A change of most of a long text (a restyle of everything, a new text)
     // is quicker to show by building the document afresh than by changing
     // its formats run by run.
@@ -511,6 +515,49 @@ void TextMirror::storageChanged(const TextStorage::Change& change)
     }
     applyFormats(cursor, range);
     cursor.endEditBlock();
+    --m_updating;
+    ++m_updateCount;
+    emit updated();
+}
+
+// Many replacements at once (replace all): each is replaced and formatted
+// where it is, from the first to the last, each in an edit block of its own
+// so that the layout redoes only its paragraph, and the text between them is
+// left alone however far apart they are. Before each one, the document
+// already holds the new text of those before it.
+TextMirror::DeferredLayout::DeferredLayout(TextMirror& mirror)
+    : m_mirror(mirror), m_wasDeferring(mirror.m_deferringLayout)
+{
+    m_mirror.m_deferringLayout = true;
+    if (auto* layout = qobject_cast<EditorLayout*>(m_mirror.m_document->documentLayout()))
+        layout->setDeferringChanges(true);
+}
+
+TextMirror::DeferredLayout::~DeferredLayout()
+{
+    m_mirror.m_deferringLayout = m_wasDeferring;
+    if (auto* layout = qobject_cast<EditorLayout*>(m_mirror.m_document->documentLayout()))
+        layout->setDeferringChanges(m_wasDeferring);
+}
+
+void TextMirror::followParts(const TextStorage::Change& change)
+{
+    const DeferredLayout deferred(*this);
+    ++m_updating;
+    QTextCursor cursor(m_document);
+    const QString& text = m_storage->string();
+    qsizetype shift = 0;
+    for (const TextStorage::Change::Part& part : change.parts) {
+        Range range(part.replaced.location + shift, part.newLength);
+        // As for one edit: a "\r" just before may be shown differently now.
+        if (range.location > 0 && text[range.location - 1] == u'\r')
+            range = Range(range.location - 1, range.length + 1);
+        cursor.beginEditBlock();
+        replaceText(cursor, range, part.newLength - part.replaced.length);
+        applyFormats(cursor, range);
+        cursor.endEditBlock();
+        shift += part.newLength - part.replaced.length;
+    }
     --m_updating;
     ++m_updateCount;
     emit updated();

@@ -108,6 +108,21 @@ public:
         ColourAlphaPass& operator=(const ColourAlphaPass&) = delete;
     };
 
+    // While one of these lives, changed paragraphs are laid out again only
+    // when they are next shown or measured (many edits spread through a
+    // long text: replace all and its undo).
+    class DeferredLayout {
+    public:
+        explicit DeferredLayout(TextMirror& mirror);
+        ~DeferredLayout();
+        DeferredLayout(const DeferredLayout&) = delete;
+        DeferredLayout& operator=(const DeferredLayout&) = delete;
+
+    private:
+        TextMirror& m_mirror;
+        bool m_wasDeferring;
+    };
+
     // While one of these lives, Qt may touch this mirror's document without
     // changing its characters (drawing a preedit marks its block changed).
     class LayoutOnlyChange {
@@ -151,6 +166,7 @@ private:
     class FormatCache;
 
     void storageChanged(const TextStorage::Change& change);
+    void followParts(const TextStorage::Change& change);
     void documentContentsChanged(int position, int charsRemoved, int charsAdded);
     void replaceText(QTextCursor& cursor, Range newRange, qsizetype changeInLength);
     void applyFormats(QTextCursor& cursor, Range range);
@@ -177,6 +193,7 @@ private:
     mutable double m_lastSpacingAfter = 0.0;
     int m_updating = 0;
     int m_layoutOnly = 0;
+    bool m_deferringLayout = false;
     int m_unexpectedChanges = 0;
     int m_updateCount = 0;
     bool m_resyncQueued = false;

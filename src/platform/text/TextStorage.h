@@ -5,6 +5,7 @@
 #include "platform/text/Attributes.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstddef>
@@ -38,6 +39,16 @@ public:
         Range editedRange;           // what changed, in the text after the change
         qsizetype changeInLength = 0;
         std::uint32_t keys = 0;      // bit (1 << key) for each key whose values changed
+        // Many replacements made at once and alone in their bracket (replace
+        // all): where each was in the text before the change (in order, with
+        // text between them) and how long its new text is; empty for every
+        // other change. A view can follow them one by one instead of
+        // redrawing everything between the first and the last.
+        struct Part {
+            Range replaced;
+            qsizetype newLength = 0;
+        };
+        std::vector<Part> parts;
 
         // The stretch of the text before the change that editedRange replaced.
         Range replacedRange() const { return Range(editedRange.location, editedRange.length - changeInLength); }
@@ -101,6 +112,11 @@ public:
     void replaceCharacters(Range range, const QString& text);
     // The same, with the new characters carrying exactly attributes.
     void replaceCharacters(Range range, const QString& text, const Attributes& attributes);
+    // Many replacements at once (replace all): texts[i] replaces ranges[i];
+    // the ranges are in the text before the change, in order and apart.
+    // Each inherits attributes as replaceCharacters() does; the string is
+    // rebuilt in one pass and one change is reported.
+    void replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts);
 
     // ---- Editing brackets and observers
 

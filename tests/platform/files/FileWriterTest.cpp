@@ -156,8 +156,11 @@ TEST_F(FileWriterTest, ErrorsNameTheRealReason)
     const auto denied = writeFileSafely(path(), "new");
     ASSERT_FALSE(denied);
     EXPECT_FALSE(denied.error().message().contains("disk"));
+    EXPECT_EQ(denied.error().recoverySuggestion.left(18), "Permission denied.");
+    // An error without words of its own says which step failed.
     failAt("rename", ELOOP);
-    EXPECT_TRUE(writeFileSafely(path(), "new").error().recoverySuggestion.contains(QString::fromLocal8Bit(std::strerror(ELOOP))));
+    EXPECT_EQ(writeFileSafely(path(), "new").error().recoverySuggestion,
+              "Putting the new file in place failed: " + QString::fromLocal8Bit(std::strerror(ELOOP)) + ".");
     EXPECT_EQ(contents(path()), "old");
 }
 
