@@ -107,7 +107,7 @@ public:
     std::shared_ptr<Theme> theme;              // "theme"; never null after construction
     double editorSize = 712.0;                 // "editorSize"
     bool isInfoViewVisible = false;            // "infoViewVisible"
-    int librarySummaryLines = 3;               // "librarySummaryLines"
+    int librarySummaryLines = 3;               // "librarySummaryLines", 0...3
     ThemeList themes;                          // "themes"
     // Set by the appearance observer of the window shell.
     bool isSystemAppearanceDark = false;
@@ -150,7 +150,7 @@ public:
     void setEditorSize(double size);           // posts "LMEditorSizeDidChange"
     void toggleTypewriterScrolling();          // posts nothing
     void toggleNoEditing();                    // posts nothing
-    void setLibrarySummaryLines(int lines);    // posts "LibrarySummaryLinesDidChange"
+    void setLibrarySummaryLines(int lines);    // kept within 0...3; posts "LibrarySummaryLinesDidChange"
     void setParagraphSpacing(ParagraphSpacing spacing); // rebuilds the text attributes
 
     // Themes ------------------------------------------------------------

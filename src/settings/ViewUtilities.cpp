@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
 
@@ -400,6 +401,22 @@ QColor chromeColor(const QColor& background, const QColor& foreground)
 QColor separatorColor(const QColor& background, const QColor& foreground)
 {
     return blend(background, foreground, 0.12);
+}
+
+void applyThinScroller(QScrollBar* scroller, const QColor& foreground, double alpha)
+{
+    QColor knob = foreground;
+    knob.setAlphaF(float(alpha));
+    QColor hover = foreground;
+    hover.setAlphaF(float(alpha + 0.2));
+    scroller->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 11px; margin: 0; border: none; }"
+                       "QScrollBar::handle:vertical { background: %1; min-height: 36px; margin: 2px 3px 2px 2px;"
+                       " border-radius: 3px; }"
+                       "QScrollBar::handle:vertical:hover { background: %2; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+            .arg(knob.name(QColor::HexArgb), hover.name(QColor::HexArgb)));
 }
 
 OneLineLabel* sidePaneTitle(QWidget* pane, const QString& title)

@@ -24,6 +24,7 @@ class QComboBox;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QScrollBar;
 class QTimer;
 
 // The builders every pane uses to make its views in code: stacks, labels,
@@ -167,6 +168,11 @@ OneLineLabel* sidePaneTitle(QWidget* pane, const QString& title);
 // The pane's colours from the theme's: the chrome behind, the text colour at
 // textAlpha for its title and text.
 void applySidePaneColors(QWidget* pane, const QColor& background, const QColor& foreground, double textAlpha);
+
+// A thin vertical scroller that does not draw the eye: a rounded knob of the
+// text colour at alpha (a little more under the pointer), no arrows, no
+// track.
+void applyThinScroller(QScrollBar* scroller, const QColor& foreground, double alpha);
 
 // Stacks: the views in a column (or a row) with spacing between them and
 // insets around them. In a column, alignment places each view across it

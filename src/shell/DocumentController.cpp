@@ -2,6 +2,7 @@
 
 #include "document/DocumentViewController.h"
 #include "document/TextView.h"
+#include "library/LibraryController.h"
 #include "library/LibraryViewController.h"
 #include "markdown/MarkdownStylesheet.h"
 #include "multimarkdown_binding/MultiMarkdown.h"
@@ -205,6 +206,9 @@ void DocumentController::prepareApplication()
 
     if (m_defaults && m_defaults->boolValue(kEnableBetaFeatures)) m_mainMenu->addStylesheetItems();
 
+    // The libraries, before the first window shows one.
+    if (const PlatformStatus status = LibraryController::shared().load(); !status) presentError(status.error());
+
     ActionDispatcher::instance().defaultApplicationResponder().shouldTerminate = [this] {
         return applicationShouldTerminate();
     };
@@ -361,8 +365,13 @@ void DocumentController::openFolder(const QString& path, bool display, const Ope
     const auto controllers = document ? WindowController::controllersOf(*document) : std::vector<WindowController*>();
     if (!controllers.empty()) {
         WindowController* window = controllers.front();
+        // The folder's library: one in the list is shown as it is (a linked
+        // one stays linked); a new one is kept for this run only.
+        LibraryController& libraries = LibraryController::shared();
+        std::shared_ptr<Library> library = libraries.libraryWithURL(path);
+        if (!library) library = libraries.openLibrary(path);
         window->setLibraryVisible(true);
-        window->libraryPane().setFolder(path);
+        window->libraryPane().setLibrary(library);
         window->resizeToEditorSize();
     }
     noteNewRecentDocument(path);
@@ -514,6 +523,14 @@ void DocumentController::openDocumentWithoutDisplay(const QString& path, Documen
     childDocuments << file;
     openDocument(file, false, [this, file, completion](DocumentBase* document, bool, const std::optional<PlatformError>& error) {
         if (!document) childDocuments.removeOne(file);
+        // The entry follows the file when the library moves or renames it.
+        if (document) {
+            auto entry = std::make_shared<QString>(file);
+            connect(document, &DocumentBase::filePathChanged, this, [this, entry](const QString& path) {
+                if (const qsizetype i = childDocuments.indexOf(*entry); i >= 0) childDocuments[i] = path;
+                *entry = path;
+            });
+        }
         if (completion) completion(qobject_cast<Document*>(document), error);
     });
 }

@@ -5,6 +5,8 @@
 #include "document/OutlineViewController.h"
 #include "document/PreviewViewController.h"
 #include "document/TextView.h"
+#include "document/PrintOperation.h"
+#include "library/LibraryOutlineView.h"
 #include "library/LibraryViewController.h"
 #include "markdown/Outline.h"
 #include "platform/application/ActionDispatcher.h"
@@ -15,6 +17,7 @@
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
+#include "settings/URLExtensions.h"
 #include "settings/ViewUtilities.h"
 #include "shell/Dialogs.h"
 #include "shell/DocumentController.h"
@@ -22,6 +25,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDataStream>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTextCursor>
 #include <QKeyEvent>
 #include <QGuiApplication>
 #include <QMenuBar>
@@ -65,6 +73,7 @@ WindowController::WindowController(Document& document) : m_document(&document)
     setParent(m_window);
 
     m_libraryPane = new LibraryViewController();
+    m_libraryPane->setHost(this);
     m_editorPane = new DocumentViewController();
     m_outlinePane = new OutlineViewController();
     m_splitView = new SplitView({{m_libraryPane, true, true, kSidePanePriority},
@@ -97,11 +106,15 @@ WindowController::WindowController(Document& document) : m_document(&document)
     registry().push_back(this);
     setUp();
     m_editorPane->setDocument(&document);
+    // The library of the document (else the one chosen last).
+    m_libraryPane->setUp();
 }
 
 WindowController::~WindowController()
 {
     std::erase(registry(), this);
+    m_libraryPane->windowWillClose();
+    m_libraryPane->setHost(nullptr);
     delete m_preview;
 }
 
@@ -124,15 +137,7 @@ void WindowController::setUp()
     });
     connect(m_editorPane, &DocumentViewController::editingRefused, this, &WindowController::editingRefused);
 
-    Document* d = m_document;
-    connect(d, &DocumentBase::displayNameChanged, this, &WindowController::updateTitle);
-    connect(d, &DocumentBase::editedChanged, this, &WindowController::updateTitle);
-    connect(d, &DocumentBase::lockedChanged, this, &WindowController::updateTitle);
-    // A document closed elsewhere (quitting, the library letting go) takes
-    // its windows with it.
-    connect(d, &DocumentBase::closed, this, [this] {
-        if (!m_closingDocument) m_window->close();
-    });
+    connectDocument();
     updateTitle();
 
     applyTheme();
@@ -146,7 +151,32 @@ void WindowController::setUp()
     addActionHandler(QStringLiteral("toggleLibraryView:"), [this](MenuItem*) { setLibraryVisible(!isLibraryVisible()); });
     addActionHandler(QStringLiteral("showAndFocusLibraryView:"), [this](MenuItem*) {
         setLibraryVisible(true);
-        m_libraryPane->setFocus();
+        LibraryOutlineView* outline = m_libraryPane->fileView();
+        outline->setFocus();
+        if (outline->currentIndex().isValid()) outline->scrollTo(outline->currentIndex());
+    });
+
+    // The library.
+    addActionHandler(QStringLiteral("findInLibrary:"), [this](MenuItem*) {
+        setLibraryVisible(true);
+        m_libraryPane->searchField()->setFocus();
+        m_libraryPane->searchField()->selectAll();
+    });
+    addActionHandler(QStringLiteral("makeLibraryDocument:"), [this](MenuItem*) {
+        setLibraryVisible(true);
+        m_libraryPane->makeLibraryDocument();
+    });
+    addActionHandler(QStringLiteral("makeLibraryFolder:"), [this](MenuItem*) {
+        setLibraryVisible(true);
+        m_libraryPane->makeLibraryFolder();
+    });
+    addActionHandler(QStringLiteral("moveToLibrary:"), [this](MenuItem*) { m_libraryPane->moveDocumentToLibrary(); });
+    addActionHandler(QStringLiteral("toggleLibraryLinked:"), [this](MenuItem*) {
+        const std::shared_ptr<Library> library = m_libraryPane->library();
+        if (!library) return;
+        if (const PlatformStatus status = LibraryController::shared().toggleLinked(*library); !status)
+            presentError(status.error());
+        m_libraryPane->selectCurrentLibraryItem();
     });
     addActionHandler(QStringLiteral("toggleOutlineView:"), [this](MenuItem*) { setOutlineVisible(!isOutlineVisible()); });
     addActionHandler(QStringLiteral("togglePreview:"), [this](MenuItem*) { togglePreviewWindow(); });
@@ -193,6 +223,22 @@ void WindowController::setUp()
     });
 }
 
+void WindowController::connectDocument()
+{
+    Document* d = m_document;
+    if (!d) return;
+    connect(d, &DocumentBase::displayNameChanged, this, &WindowController::updateTitle);
+    connect(d, &DocumentBase::editedChanged, this, &WindowController::updateTitle);
+    connect(d, &DocumentBase::lockedChanged, this, &WindowController::updateTitle);
+    // A document closed elsewhere (quitting, the library letting go) takes
+    // its windows with it; one the library pane is trashing gives its window
+    // to the next document.
+    connect(d, &DocumentBase::closed, this, [this, d] {
+        if (m_closingDocument || m_libraryPane->keepsWindowWhenDocumentCloses(*d)) return;
+        m_window->close();
+    });
+}
+
 // Finding windows ------------------------------------------------------------
 
 WindowController* WindowController::of(const QWidget* widget)
@@ -236,7 +282,10 @@ void WindowController::setLibraryVisible(bool visible)
     if (isLibraryVisible() == visible) return;
     m_splitView->setItemCollapsed(libraryItem, !visible);
     if (!m_window->isFullScreen()) updateTitleBar();
-    if (visible) m_libraryPane->titleBarIsAlwaysVisible = titleBarIsAlwaysVisible;
+    if (visible) {
+        m_libraryPane->titleBarIsAlwaysVisible = titleBarIsAlwaysVisible;
+        m_libraryPane->updateWindowButtons();
+    }
 }
 
 void WindowController::setOutlineVisible(bool visible)
@@ -326,18 +375,7 @@ void WindowController::applyTheme()
     m_libraryPane->applyTheme();
     m_outlinePane->applyTheme();
     // A thin scroller on the page that does not draw the eye.
-    QColor knob = foreground;
-    knob.setAlphaF(float(Settings::scrollerAlpha));
-    QColor hover = foreground;
-    hover.setAlphaF(float(Settings::scrollerAlpha + 0.2));
-    m_editorPane->textView()->verticalScrollBar()->setStyleSheet(
-        QStringLiteral("QScrollBar:vertical { background: transparent; width: 11px; margin: 0; border: none; }"
-                       "QScrollBar::handle:vertical { background: %1; min-height: 36px; margin: 2px 3px 2px 2px;"
-                       " border-radius: 3px; }"
-                       "QScrollBar::handle:vertical:hover { background: %2; }"
-                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
-                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
-            .arg(knob.name(QColor::HexArgb), hover.name(QColor::HexArgb)));
+    views::applyThinScroller(m_editorPane->textView()->verticalScrollBar(), foreground, Settings::scrollerAlpha);
 }
 
 // Preview ------------------------------------------------------------------------
@@ -439,17 +477,46 @@ std::optional<bool> WindowController::validate(MenuItem& item)
     else if (action == QLatin1String("toggleOutlineView:")) {
         item.setHidden(!m_document || !m_document->isMarkdownEnabled());
         item.setTitle(localized(isOutlineVisible() ? "menu.view.outline.off" : "menu.view.outline.on"));
+    } else if (action == QLatin1String("makeLibraryDocument:") || action == QLatin1String("makeLibraryFolder:")
+               || action == QLatin1String("findInLibrary:")) {
+        return !LibraryController::shared().libraries().empty();
+    } else if (action == QLatin1String("moveToLibrary:")) {
+        validateMoveToLibrary(item);
+    } else if (action == QLatin1String("toggleLibraryLinked:")) {
+        const std::shared_ptr<Library> library = isLibraryVisible() ? m_libraryPane->library() : nullptr;
+        item.setHidden(!library);
+        if (library)
+            item.setTitle(localizedFormat(library->isLinked() ? QStringLiteral("menu.library.link.off")
+                                                              : QStringLiteral("menu.library.link.on"),
+                                          {library->displayName.text()}));
     }
     return true;
+}
+
+void WindowController::validateMoveToLibrary(MenuItem& item) const
+{
+    // Shown only for a document with a file that the library shown beside
+    // it does not hold yet.
+    const std::shared_ptr<Library> library = isLibraryVisible() ? m_libraryPane->library() : nullptr;
+    FileController* controller = library ? library->fileController() : nullptr;
+    const bool shown = m_document && !m_document->isUntitled() && controller && controller->rootFile()
+                       && !controller->rootFile()->fileAtPath(QDir::cleanPath(m_document->filePath()));
+    item.setHidden(!shown);
+    if (shown)
+        item.setTitle(localizedFormat(QStringLiteral("menu.library.moveInto"),
+                                      {url::localizedName(m_document->filePath()), library->displayName.text()}));
 }
 
 // Closing ------------------------------------------------------------------------
 
 bool WindowController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_window && event->type() == QEvent::Close && !windowShouldClose()) {
-        event->ignore();
-        return true;
+    if (watched == m_window && event->type() == QEvent::Close) {
+        if (!windowShouldClose()) {
+            event->ignore();
+            return true;
+        }
+        m_libraryPane->windowWillClose();
     }
     // The full-screen insets follow the window's state, which a window
     // manager may report before or after the new size.
@@ -469,6 +536,9 @@ bool WindowController::windowShouldClose()
 {
     Document* d = m_document;
     if (!d || d->isClosed() || m_closingDocument) return true;
+    // The library keeps the writer's place in its document.
+    if (!d->isUntitled())
+        if (RegularFile* file = m_libraryPane->regularFile(d->filePath())) m_libraryPane->saveDocumentState(*file);
     // Another window still shows the document, or a library row holds it:
     // only this window goes.
     if (controllersOf(*d).size() > 1 || d->referencesCount() > 0) {
@@ -482,6 +552,105 @@ bool WindowController::windowShouldClose()
     m_closingDocument = false;
     if (closed) detachFromDocument();
     return closed;
+}
+
+// The library pane's window ------------------------------------------------------
+
+bool WindowController::leaveDocument()
+{
+    Document* d = m_document;
+    if (!d || d->isClosed()) return true;
+    // Another window or a library row still holds it: it stays open.
+    if (controllersOf(*d).size() > 1 || d->referencesCount() > 0) return true;
+    // Otherwise it closes, as closing its last window would: an edited one
+    // saves, or asks when it has no file of its own.
+    m_closingDocument = true;
+    const bool closed = d->close();
+    m_closingDocument = false;
+    return closed;
+}
+
+void WindowController::showDocument(Document& document)
+{
+    if (m_document == &document) return;
+    if (m_document) disconnect(m_document, nullptr, this, nullptr);
+    m_document = &document;
+    connectDocument();
+    m_editorPane->setDocument(&document);
+    updateTitle();
+    if (isOutlineVisible()) {
+        if (document.isMarkdownEnabled()) {
+            rebuildOutlineAttributes(document.data().textStorage());
+            m_outlinePane->reloadOutline();
+        } else {
+            setOutlineVisible(false);
+        }
+    }
+}
+
+void WindowController::showUntitledDocument()
+{
+    DocumentController* controller = DocumentController::shared();
+    if (!controller) return;
+    auto made = controller->openUntitledDocument(false);
+    if (!made) {
+        presentError(made.error());
+        return;
+    }
+    if (auto* document = qobject_cast<Document*>(*made)) showDocument(*document);
+}
+
+QByteArray WindowController::editorState() const
+{
+    // The selection, and the character at the top of the editor with how
+    // far above or below the top its line starts.
+    const TextView* view = m_editorPane->textView();
+    const Range selection = view->selectedRange();
+    const QTextCursor top = view->cursorForPosition(QPoint(0, 0));
+    QByteArray state;
+    QDataStream out(&state, QIODevice::WriteOnly);
+    out << quint8(1) << qint64(selection.location) << qint64(selection.length) << qint64(top.position())
+        << qint32(view->cursorRect(top).top());
+    return state;
+}
+
+void WindowController::restoreEditorState(const QByteArray& state)
+{
+    TextView* view = m_editorPane->textView();
+    quint8 version = 0;
+    qint64 location = 0, length = 0, topPosition = 0;
+    qint32 topOffset = 0;
+    if (!state.isEmpty()) {
+        QDataStream in(state);
+        in >> version >> location >> length >> topPosition >> topOffset;
+        if (in.status() != QDataStream::Ok || version != 1) version = 0;
+    }
+    if (version == 0) {
+        // No place of its own: the caret at the start.
+        view->setSelectedRange(Range(0, 0));
+        view->verticalScrollBar()->setValue(0);
+        return;
+    }
+    view->setSelectedRange(Range(std::max<qint64>(0, location), std::max<qint64>(0, length)));
+    QTextCursor top(view->document());
+    top.setPosition(int(std::clamp<qint64>(topPosition, 0, view->document()->characterCount() - 1)));
+    QScrollBar* bar = view->verticalScrollBar();
+    bar->setValue(bar->value() + view->cursorRect(top).top() - topOffset);
+}
+
+void WindowController::presentError(const PlatformError& error)
+{
+    if (error.isCancellation()) return;
+    DocumentController* controller = DocumentController::shared();
+    if (!controller) return;
+    if (m_document) controller->dialogs().presentError(*m_document, error);
+    else controller->presentError(error);
+}
+
+void WindowController::printDocuments(const std::vector<Document*>& documents)
+{
+    const auto operation = Document::makePrintOperation(documents);
+    if (const PlatformStatus status = operation->run(m_window); !status) presentError(status.error());
 }
 
 void WindowController::detachFromDocument()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/LibraryViewController.h"
 #include "platform/application/Responder.h"
 
 #include <QMenuBar>
@@ -40,7 +41,11 @@ class SplitView;
 // The window owns its controller. Closing the document's last window closes
 // the document (which may ask to save, and may refuse); a window whose
 // document the library still holds only lets go of it.
-class WindowController : public QObject, public Responder {
+//
+// The library pane may show another document in the window (a row opened
+// there): the window then leaves its document the way closing would, and
+// takes the new one in its place.
+class WindowController : public QObject, public Responder, public LibraryPaneHost {
     Q_OBJECT
 
 public:
@@ -114,11 +119,23 @@ public:
     Responder* nextResponder() const override;
     std::optional<bool> validate(MenuItem& item) override;
 
+    // LibraryPaneHost
+    Document* paneDocument() const override { return m_document; }
+    bool leaveDocument() override;
+    void showDocument(Document& document) override;
+    void showUntitledDocument() override;
+    QByteArray editorState() const override;
+    void restoreEditorState(const QByteArray& state) override;
+    void presentError(const PlatformError& error) override;
+    void printDocuments(const std::vector<Document*>& documents) override;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setUp();
+    void connectDocument();
+    void validateMoveToLibrary(MenuItem& item) const;
     void updateTitle();
     bool windowShouldClose();
     void detachFromDocument();

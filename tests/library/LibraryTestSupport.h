@@ -4,6 +4,7 @@
 #include "library/FileController.h"
 #include "library/Library.h"
 #include "library/LibraryController.h"
+#include "library/LibraryOutlineModel.h"
 #include "platform/files/FolderListing.h"
 #include "platform/files/UserDefaults.h"
 
@@ -186,6 +187,26 @@ private:
         mirror.erase(folder);
     }
 };
+
+// The rows of an outline model as lines like treeLines(); "<gone>" for an
+// index whose file went.
+inline QStringList modelLines(LibraryOutlineModel& model, const QModelIndex& parent = {}, const QString& prefix = {})
+{
+    QStringList lines;
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex index = model.index(row, 0, parent);
+        const File* file = model.fileAt(index);
+        if (!file) {
+            lines << "<gone>";
+        } else if (file->isDirectory()) {
+            lines << prefix + file->name() + "/";
+            lines << modelLines(model, index, prefix + file->name() + "/");
+        } else {
+            lines << prefix + file->name();
+        }
+    }
+    return lines;
+}
 
 // A library over a fresh folder, its tree loaded, with one view.
 struct LoadedLibrary {

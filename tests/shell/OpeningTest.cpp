@@ -58,7 +58,7 @@ TEST(Opening, AFolderOpensAsTheLibraryOfANewUntitledWindowEachTime)
         WindowController* window = windowOf(document);
         ASSERT_TRUE(window);
         ASSERT_TRUE(window->libraryViewController());
-        EXPECT_EQ(window->libraryViewController()->folder(), folder);
+        EXPECT_EQ(window->libraryViewController()->library()->url(), folder);
     }
     EXPECT_EQ(shell.controller->recentDocumentPaths().value(0), folder);
 
@@ -68,7 +68,7 @@ TEST(Opening, AFolderOpensAsTheLibraryOfANewUntitledWindowEachTime)
     auto* document = qobject_cast<Document*>(*hidden);
     ASSERT_TRUE(windowOf(document));
     EXPECT_FALSE(windowOf(document)->window()->isVisible());
-    EXPECT_EQ(windowOf(document)->libraryPane().folder(), folder);
+    EXPECT_EQ(windowOf(document)->libraryPane().library()->url(), folder);
 }
 
 TEST(Opening, FilesThatCannotBeReadAreReportedAndTheRestOpen)

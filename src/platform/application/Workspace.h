@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+namespace lumora {
+
+// The desktop around Lumora: showing a file in the file manager.
+class Workspace {
+public:
+    // Shows the item at path, selected, in a window of the desktop's file
+    // manager: the freedesktop file manager interface over the session bus
+    // (org.freedesktop.FileManager1 ShowItems). Where no file manager
+    // answers (no session bus, no such service, or the call fails), the
+    // folder that holds the item opens instead.
+    static void revealFile(const QString& path);
+
+    // Tests replace the bus call and the opening of a folder. The bus call
+    // gets the item's file URL and reports through done whether a file
+    // manager took it; opening gets the folder's URL.
+    using ShowItems = std::function<void(const QUrl& item, std::function<void(bool shown)> done)>;
+    using OpenURL = std::function<bool(const QUrl& url)>;
+    static void setHandlers(ShowItems showItems, OpenURL openURL);
+};
+
+} // namespace lumora

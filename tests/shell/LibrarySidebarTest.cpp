@@ -1,0 +1,821 @@
+// The library pane in a document window, on real folders: what it shows,
+// opening documents in the window, the file commands, drag and drop, and
+// what survives a restart.
+#include "LibrarySidebarTestSupport.h"
+
+#include "platform/application/ActionDispatcher.h"
+#include "platform/application/Menu.h"
+#include "platform/application/Workspace.h"
+#include "platform/files/FileWriter.h"
+#include "settings/Settings.h"
+#include "shell/MainMenu.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QToolButton>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+void useTheme(const char* id)
+{
+    Settings& settings = Settings::shared();
+    for (const auto& theme : settings.themes)
+        if (theme->id == id) settings.setTheme(theme);
+}
+
+// Saves the window's picture when the run asks for screenshots.
+void screenshot(WindowController* window, const QString& name)
+{
+    const QByteArray dir = qgetenv("LUMORA_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) window->window()->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(name));
+}
+
+QString trashFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
+}
+
+MenuItem* menuItem(const QString& action)
+{
+    MenuItem* found = nullptr;
+    DocumentController::shared()->mainMenu()->menu().forEachItem([&](MenuItem& item) {
+        if (!found && item.action() == action) found = &item;
+    });
+    return found;
+}
+
+// Drops data on a widget at position the way a drag from another program
+// does; true when the widget took it.
+bool drop(QWidget* target, const QPoint& position, QMimeData* data)
+{
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    QDragEnterEvent enter(position, actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDragMoveEvent move(position, actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    if (!move.isAccepted() || move.dropAction() == Qt::IgnoreAction) return false;
+    QDropEvent dropped(position, actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &dropped);
+    return dropped.isAccepted() && dropped.dropAction() != Qt::IgnoreAction;
+}
+
+QMimeData* urls(const QStringList& paths)
+{
+    auto* data = new QMimeData;
+    QList<QUrl> list;
+    for (const QString& path : paths) list << (path.contains("://") ? QUrl(path) : QUrl::fromLocalFile(path));
+    data->setUrls(list);
+    return data;
+}
+
+// A library pane outside any window, with a host that notes what it asks.
+struct RecordingHost : LibraryPaneHost {
+    Document* shown = nullptr;
+    std::vector<std::vector<Document*>> printed;
+    QStringList errors;
+    Document* paneDocument() const override { return shown; }
+    bool leaveDocument() override { return true; }
+    void showDocument(Document& document) override { shown = &document; }
+    void showUntitledDocument() override { shown = nullptr; }
+    QByteArray editorState() const override { return {}; }
+    void restoreEditorState(const QByteArray&) override {}
+    void presentError(const PlatformError& error) override { errors << error.errorDescription; }
+    void printDocuments(const std::vector<Document*>& documents) override { printed.push_back(documents); }
+};
+
+} // namespace
+
+TEST(LibrarySidebar, WithoutALibraryItOffersToAddAFolder)
+{
+    resetLibraries();
+    Shell shell(true);
+    LibraryWindow w(shell, QString());
+    ASSERT_TRUE(w.window);
+    EXPECT_FALSE(w.pane->library());
+    EXPECT_TRUE(w.pane->emptyView()->isVisible());
+    EXPECT_FALSE(w.pane->header()->isVisible());
+    EXPECT_EQ(w.pane->model().rowCount(), 0);
+    screenshot(w.window, "library-none.png");
+    // The sort menu marks the name order while nothing is shown.
+    emit w.pane->sortMenu()->aboutToShow();
+    EXPECT_TRUE(w.pane->sortMenu()->actions().last()->isChecked());
+
+    const QString folder = makeNotesFolder("add-folder");
+    LibraryViewController::setFolderChooser([&](QWidget*) { return folder; });
+    auto* button = w.pane->emptyView()->findChild<QPushButton*>();
+    ASSERT_TRUE(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+    LibraryViewController::setFolderChooser(nullptr);
+
+    ASSERT_TRUE(w.pane->library());
+    EXPECT_EQ(w.pane->library()->url(), folder);
+    EXPECT_TRUE(w.pane->library()->isLinked());
+    EXPECT_TRUE(w.pane->header()->isVisible());
+    EXPECT_FALSE(w.pane->emptyView()->isVisible());
+    EXPECT_EQ(w.pane->librariesPopup()->count(), 1);
+    EXPECT_TRUE(w.pane->librariesPopup()->itemText(0).startsWith("add-folder"));
+    EXPECT_EQ(modelLines(w.pane->model()).size(), 9);
+    EXPECT_TRUE(UserDefaults::standard().dataValue("selectedLibrary").has_value());
+    EXPECT_EQ(w.pane->sortButton()->text(), "Sorted by Name");
+}
+
+TEST(LibrarySidebar, AFolderThatIsGoneSaysSoAndItsLibraryCanBeRemoved)
+{
+    resetLibraries();
+    const QString folder = makeNotesFolder("gone");
+    LibraryController::shared().addLibrary(folder, 0);
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    // The next launch reads the stored library and finds no folder.
+    Shell shell(true);
+    LibraryWindow w(shell, QString());
+    ASSERT_TRUE(w.pane->library());
+    EXPECT_TRUE(w.pane->library()->url().isEmpty());
+    EXPECT_TRUE(w.pane->unavailableView()->isVisible());
+    EXPECT_TRUE(w.pane->header()->isVisible());
+    EXPECT_FALSE(w.pane->searchField()->isEnabled());
+    EXPECT_FALSE(w.pane->sortButton()->isEnabled());
+    screenshot(w.window, "library-unavailable.png");
+    // The popup still names it, by the name its folder had.
+    EXPECT_TRUE(w.pane->librariesPopup()->itemText(0).startsWith("gone-"));
+
+    auto* remove = w.pane->unavailableView()->findChild<QPushButton*>();
+    ASSERT_TRUE(remove);
+    QTest::mouseClick(remove, Qt::LeftButton);
+    EXPECT_TRUE(LibraryController::shared().libraries().empty());
+    EXPECT_TRUE(UserDefaults::standard().arrayValue("libraries").value_or(QVariantList{1}).isEmpty());
+    EXPECT_FALSE(w.pane->library());
+    EXPECT_TRUE(w.pane->emptyView()->isVisible());
+}
+
+TEST(LibrarySidebar, ALibraryWhoseFolderIsDeletedLeavesAndThePaneShowsAnother)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString kept = makeNotesFolder("kept");
+    const QString doomed = makeNotesFolder("doomed");
+    LibraryController::shared().addLibrary(kept, 0);
+    LibraryController::shared().addLibrary(doomed, 0);
+    LibraryWindow w(shell, QString());
+    ASSERT_TRUE(w.pane->library());
+    ASSERT_EQ(w.pane->library()->url(), doomed);
+    EXPECT_EQ(w.pane->librariesPopup()->count(), 2);
+    ASSERT_TRUE(QDir(doomed).removeRecursively());
+    ASSERT_TRUE(waitFor([&] { return w.pane->library() && w.pane->library()->url() == kept; }));
+    EXPECT_EQ(w.pane->librariesPopup()->count(), 1);
+    EXPECT_EQ(w.pane->librariesPopup()->currentIndex(), 0);
+    EXPECT_EQ(modelLines(w.pane->model()).size(), 9);
+}
+
+TEST(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
+{
+    resetLibraries();
+    Shell shell(true);
+    LibraryWindow a(shell, QString());
+    LibraryWindow b(shell, QString());
+    const QString first = makeNotesFolder("first");
+    const QString second = makeNotesFolder("second");
+    LibraryController::shared().addLibrary(first, 0);
+    for (LibraryWindow* w : {&a, &b}) {
+        ASSERT_TRUE(w->pane->library());
+        EXPECT_EQ(w->pane->library()->url(), first);
+    }
+    // Opened as a folder: kept for this run only, after the linked ones.
+    auto opened = shell.controller->openDocument(second, true);
+    ASSERT_TRUE(opened);
+    LibraryViewController& third = windowOf(qobject_cast<Document*>(*opened))->libraryPane();
+    EXPECT_EQ(third.library()->url(), second);
+    for (LibraryWindow* w : {&a, &b}) {
+        EXPECT_EQ(w->pane->library()->url(), first);
+        ASSERT_EQ(w->pane->librariesPopup()->count(), 2);
+        EXPECT_TRUE(w->pane->librariesPopup()->itemText(1).startsWith("- second"));
+        EXPECT_EQ(w->pane->librariesPopup()->currentIndex(), 0);
+    }
+    // Choosing it in a popup shows it there alone; an unlinked library is
+    // not remembered for the next launch.
+    UserDefaults::standard().remove("selectedLibrary");
+    emit a.pane->librariesPopup()->activated(1);
+    EXPECT_EQ(a.pane->library()->url(), second);
+    EXPECT_EQ(b.pane->library()->url(), first);
+    EXPECT_FALSE(UserDefaults::standard().dataValue("selectedLibrary").has_value());
+    // Kept: it moves to the top of every popup, linked.
+    ASSERT_TRUE(ActionDispatcher::instance().sendAction("toggleLibraryLinked:", nullptr,
+                                                        a.window->documentViewController()->textView()));
+    EXPECT_TRUE(a.pane->library()->isLinked());
+    EXPECT_TRUE(b.pane->librariesPopup()->itemText(0).startsWith("second"));
+    EXPECT_EQ(b.pane->librariesPopup()->currentIndex(), 1);
+    EXPECT_EQ(a.pane->librariesPopup()->currentIndex(), 0);
+}
+
+TEST(LibrarySidebar, ALongLibraryNameDoesNotWidenThePane)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("a-folder-whose-name-goes-on-and-on-far-beyond-what-a-side-pane-shows");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, QString());
+    ASSERT_TRUE(w.pane->library());
+    EXPECT_LT(w.pane->minimumSizeHint().width(), 240);
+    EXPECT_LT(w.pane->width(), 300);
+    EXPECT_LT(w.pane->librariesPopup()->minimumSizeHint().width(), 240);
+}
+
+TEST(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("click");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, folder + "/Chapter One.md");
+    ASSERT_TRUE(w.window && w.pane->library());
+    // The window's document is the selected row.
+    ASSERT_TRUE(waitFor([&] { return w.pane->fileView()->selectionModel()->isSelected(w.row(folder + "/Chapter One.md")); }));
+
+    w.click(folder + "/Chapter Two.md");
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Chapter Two.md"; }));
+    EXPECT_EQ(WindowController::all().size(), 1u);
+    // Nothing held the first document: it closed.
+    EXPECT_EQ(shell.controller->documents().size(), 1u);
+    TextView* editor = w.window->documentViewController()->textView();
+    editor->setSelectedRange(Range(5, 3));
+
+    w.click(folder + "/Ideas.txt");
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Ideas.txt"; }));
+    EXPECT_EQ(editor->selectedRange(), Range(0, 0));
+    // The document the library holds stays open without a window.
+    EXPECT_EQ(shell.controller->documents().size(), 2u);
+    EXPECT_TRUE(w.pane->library()->documentState.contains(folder + "/Chapter Two.md"));
+
+    w.click(folder + "/Chapter Two.md");
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Chapter Two.md"; }));
+    EXPECT_EQ(editor->selectedRange(), Range(5, 3));
+    // A folder row opens nothing.
+    w.click(folder + "/Drafts");
+    QTest::qWait(50);
+    EXPECT_EQ(w.documentPath(), folder + "/Chapter Two.md");
+
+    // A document the library opened follows a rename, and stays out of the
+    // recent documents under its new name too.
+    EXPECT_TRUE(shell.controller->childDocuments.contains(folder + "/Ideas.txt"));
+    w.select(folder + "/Ideas.txt");
+    w.pane->renameLibraryDocument();
+    QLineEdit* field = w.nameEditor();
+    ASSERT_TRUE(field);
+    field->setText("Notions");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return shell.controller->childDocuments.contains(folder + "/Notions.txt"); }));
+    EXPECT_FALSE(shell.controller->childDocuments.contains(folder + "/Ideas.txt"));
+}
+
+TEST(LibrarySidebar, EveryRoadToAnotherDocumentAsksAnEditedDocumentFirst)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("ask");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, QString());
+    ASSERT_TRUE(w.pane->library());
+    w.type("A first thought");
+    Document* draft = w.document();
+    ASSERT_TRUE(draft->isDocumentEdited());
+    const auto asked = [&] { return int(shell.dialogs.asked.filter("saveChanges:").size()); };
+    const auto stays = [&] {
+        EXPECT_EQ(w.document(), draft);
+        EXPECT_TRUE(draft->isDocumentEdited());
+        // The selection is back on the window's document: none in the library.
+        EXPECT_FALSE(w.pane->fileView()->selectionModel()->hasSelection());
+    };
+
+    // A row click.
+    shell.dialogs.saveChoices = {SaveChoice::cancel};
+    w.click(folder + "/Ideas.txt");
+    ASSERT_TRUE(waitFor([&] { return asked() == 1; }));
+    stays();
+
+    // Enter in the search field.
+    shell.dialogs.saveChoices = {SaveChoice::cancel};
+    w.pane->searchField()->setFocus();
+    QTest::keyClicks(w.pane->searchField(), "tides");
+    QTest::keyClick(w.pane->searchField(), Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return asked() == 2; }));
+    stays();
+
+    // The end of a new document's naming.
+    shell.dialogs.saveChoices = {SaveChoice::cancel};
+    w.pane->makeLibraryDocument();
+    EXPECT_TRUE(w.pane->searchField()->text().isEmpty()); // the search was cleared first
+    QLineEdit* field = w.nameEditor();
+    ASSERT_TRUE(field);
+    field->setText("Fresh start");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return asked() == 3; }));
+    EXPECT_TRUE(QFile::exists(folder + "/Fresh start.md"));
+    stays();
+
+    // The end of a drop from another program.
+    shell.dialogs.saveChoices = {SaveChoice::cancel};
+    const QString outside = freshDirectory("ask-outside") + "/Postcard.md";
+    writeFile(outside, "Greetings from the coast.");
+    std::unique_ptr<QMimeData> data(urls({outside}));
+    ASSERT_TRUE(drop(w.pane->fileView()->viewport(),
+                     w.pane->fileView()->visualRect(w.row(folder + "/Ideas.txt")).center(), data.get()));
+    ASSERT_TRUE(waitFor([&] { return asked() == 4; }));
+    EXPECT_TRUE(QFile::exists(folder + "/Postcard.md"));
+    stays();
+
+    // Agreeing lets the window go on; the untitled draft is dropped.
+    shell.dialogs.saveChoices = {SaveChoice::dontSave};
+    w.click(folder + "/Ideas.txt");
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Ideas.txt"; }));
+    EXPECT_EQ(asked(), 5);
+    EXPECT_TRUE(w.pane->fileView()->selectionModel()->isSelected(w.row(folder + "/Ideas.txt")));
+}
+
+TEST(LibrarySidebar, NewDocumentsAndFoldersAreNamedInPlace)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("new-files");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, folder + "/Chapter One.md");
+    w.pane->fileView()->selectionModel()->clearSelection();
+
+    // Nothing selected: in the top folder, with the extension its documents use.
+    w.pane->makeLibraryDocument();
+    QLineEdit* field = w.nameEditor();
+    ASSERT_TRUE(field);
+    EXPECT_TRUE(QFile::exists(folder + "/Untitled.md"));
+    EXPECT_EQ(field->text(), "Untitled.md");
+    EXPECT_TRUE(w.pane->isRenamingNewFile());
+    field->setText("Morning pages");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Morning pages.md"; }));
+    EXPECT_FALSE(QFile::exists(folder + "/Untitled.md"));
+    EXPECT_FALSE(w.pane->isRenamingNewFile());
+
+    // A folder inside the selected folder; folders are not opened.
+    w.select(folder + "/Drafts");
+    w.pane->makeLibraryFolder();
+    field = w.nameEditor();
+    ASSERT_TRUE(field);
+    EXPECT_TRUE(QFileInfo(folder + "/Drafts/Untitled Folder").isDir());
+    field->setText("Scenes");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(folder + "/Drafts/Scenes").isDir(); }));
+    EXPECT_EQ(w.documentPath(), folder + "/Morning pages.md");
+
+    // Beside a selected document; Escape keeps the name and ends the naming.
+    w.select(folder + "/Research/Tides.md");
+    w.pane->makeLibraryDocument();
+    field = w.nameEditor();
+    ASSERT_TRUE(field);
+    EXPECT_TRUE(QFile::exists(folder + "/Research/Untitled.md"));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(w.pane->isRenamingNewFile());
+    EXPECT_TRUE(QFile::exists(folder + "/Research/Untitled.md"));
+    // A second one gets the next number.
+    w.pane->makeLibraryDocument();
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(folder + "/Research/Untitled 2.md"); }));
+}
+
+TEST(LibrarySidebar, RenamingOntoATakenNameIsAnErrorAndBothFilesStay)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("rename");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, folder + "/Chapter One.md");
+    const QByteArray ideas = readFile(folder + "/Ideas.txt");
+    const QByteArray two = readFile(folder + "/Chapter Two.md");
+
+    w.select(folder + "/Ideas.txt");
+    w.pane->renameLibraryDocument();
+    QLineEdit* field = w.nameEditor();
+    ASSERT_TRUE(field);
+    field->setText("Chapter Two.md");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return !shell.dialogs.errors.isEmpty(); }));
+    EXPECT_EQ(readFile(folder + "/Ideas.txt"), ideas);
+    EXPECT_EQ(readFile(folder + "/Chapter Two.md"), two);
+    EXPECT_TRUE(w.row(folder + "/Ideas.txt").isValid());
+
+    // A slash is kept as a colon on disk and shown as a slash again.
+    w.select(folder + "/Ideas.txt");
+    w.pane->renameLibraryDocument();
+    field = w.nameEditor();
+    ASSERT_TRUE(field);
+    field->setText("Plot/twist");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return w.row(folder + "/Plot:twist.txt").isValid(); }));
+    EXPECT_TRUE(QFile::exists(folder + "/Plot:twist.txt"));
+    const QModelIndex renamed = w.row(folder + "/Plot:twist.txt");
+    EXPECT_EQ(w.pane->model().data(renamed).toString(), "Plot/twist.txt");
+    // Renamed documents are not opened.
+    EXPECT_EQ(w.documentPath(), folder + "/Chapter One.md");
+}
+
+TEST(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("trash");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, folder + "/Chapter One.md");
+
+    // Another file: the window keeps its document.
+    w.select(folder + "/Ideas.txt");
+    w.pane->removeSelectedFiles();
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Ideas.txt"); }));
+    EXPECT_FALSE(QFile::exists(folder + "/Ideas.txt"));
+    ASSERT_TRUE(waitFor([&] { return !w.row(folder + "/Ideas.txt").isValid(); }));
+    EXPECT_EQ(w.documentPath(), folder + "/Chapter One.md");
+
+    // The shown document, with edits not yet saved: when they cannot be
+    // saved, it stays where it is.
+    w.click(folder + "/Chapter Two.md");
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Chapter Two.md"; }));
+    w.type("Last words. ");
+    ASSERT_TRUE(w.document()->isDocumentEdited());
+    w.select(folder + "/Chapter Two.md");
+    setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "sync" ? ENOSPC : 0; });
+    w.pane->removeSelectedFiles();
+    setFileWriteFaultHook({});
+    EXPECT_FALSE(shell.dialogs.errors.isEmpty());
+    QTest::qWait(50);
+    EXPECT_TRUE(QFile::exists(folder + "/Chapter Two.md"));
+    EXPECT_FALSE(QFile::exists(trashFolder() + "/Chapter Two.md"));
+    EXPECT_TRUE(w.document()->isDocumentEdited());
+    // Saved, it goes.
+    w.pane->removeSelectedFiles();
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Chapter Two.md"); }));
+    EXPECT_TRUE(readFile(trashFolder() + "/Chapter Two.md").startsWith("Last words. "));
+    // The window stays and shows the document now in that place.
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Drafts/Old ending.md"; }));
+    EXPECT_EQ(WindowController::all().size(), 1u);
+    EXPECT_TRUE(w.window->window()->isVisible());
+
+    // A folder holding the shown document: the window moves to a document
+    // outside it.
+    w.click(folder + "/Research/Tides.md");
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Research/Tides.md"; }));
+    w.select(folder + "/Research");
+    w.pane->removeSelectedFiles();
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(trashFolder() + "/Research").isDir(); }));
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Drafts/Opening lines.md"; }));
+    EXPECT_TRUE(w.window->window()->isVisible());
+}
+
+TEST(LibrarySidebar, FilesDroppedFromOutsideMoveIntoTheFolderUnderThePointer)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("drop");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, folder + "/Chapter One.md");
+    QWidget* viewport = w.pane->fileView()->viewport();
+    const QString outside = freshDirectory("drop-outside");
+    writeFile(outside + "/Letter.md", "Dear reader,");
+    writeFile(outside + "/photo.png", "\x89PNG");
+
+    // Refused: a picture, a web address.
+    const QPoint onResearch = w.pane->fileView()->visualRect(w.row(folder + "/Research")).center();
+    std::unique_ptr<QMimeData> picture(urls({outside + "/photo.png"}));
+    EXPECT_FALSE(drop(viewport, onResearch, picture.get()));
+    std::unique_ptr<QMimeData> web(urls({"https://example.org/notes.md"}));
+    EXPECT_FALSE(drop(viewport, onResearch, web.get()));
+
+    // A document dropped on a document of a folder goes into that folder,
+    // and opens in the window.
+    const QPoint onTides = w.pane->fileView()->visualRect(w.row(folder + "/Research/Tides.md")).center();
+    std::unique_ptr<QMimeData> letter(urls({outside + "/Letter.md"}));
+    ASSERT_TRUE(drop(viewport, onTides, letter.get()));
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Research/Letter.md"; }));
+    EXPECT_FALSE(QFile::exists(outside + "/Letter.md"));
+    EXPECT_EQ(readFile(folder + "/Research/Letter.md"), "Dear reader,");
+
+    // Rows dragged inside the outline move too; a folder never into itself.
+    std::unique_ptr<QMimeData> research(w.pane->model().mimeData({w.row(folder + "/Research")}));
+    const QPoint onResearchAgain = w.pane->fileView()->visualRect(w.row(folder + "/Research")).center();
+    EXPECT_FALSE(drop(viewport, onResearchAgain, research.get()));
+    EXPECT_EQ(LibraryController::shared().libraries().size(), 1u); // and no new library either
+    std::unique_ptr<QMimeData> ideas(w.pane->model().mimeData({w.row(folder + "/Ideas.txt")}));
+    const QPoint onDrafts = w.pane->fileView()->visualRect(w.row(folder + "/Drafts")).center();
+    ASSERT_TRUE(drop(viewport, onDrafts, ideas.get()));
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(folder + "/Drafts/Ideas.txt"); }));
+    EXPECT_EQ(w.pane->model().resyncCount(), 0);
+}
+
+TEST(LibrarySidebar, AFolderDroppedOnThePaneBecomesALibraryThatSurvivesARestart)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("dropped-library");
+    {
+        LibraryWindow w(shell, QString());
+        ASSERT_FALSE(w.pane->library());
+        // A plain file is no library.
+        std::unique_ptr<QMimeData> file(urls({folder + "/Ideas.txt"}));
+        EXPECT_FALSE(drop(w.pane->rootView(), QPoint(50, 50), file.get()));
+        std::unique_ptr<QMimeData> data(urls({folder}));
+        // Hovering outlines the pane.
+        QDragEnterEvent hover(QPoint(50, 50), Qt::CopyAction | Qt::LinkAction, data.get(), Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(w.pane->rootView(), &hover);
+        EXPECT_TRUE(w.pane->rootView()->isHighlighted());
+        screenshot(w.window, "library-drop.png");
+        ASSERT_TRUE(drop(w.pane->rootView(), QPoint(50, 50), data.get()));
+        ASSERT_TRUE(w.pane->library());
+        EXPECT_EQ(w.pane->library()->url(), folder);
+        EXPECT_TRUE(w.pane->library()->isLinked());
+        EXPECT_FALSE(w.pane->rootView()->isHighlighted());
+
+        // Sorted by date modified, Drafts closed: both are kept.
+        w.pane->chooseSortKey(Library::SortKey::dateModified);
+        EXPECT_EQ(w.pane->sortButton()->text(), "Sorted by Date Modified");
+        w.pane->fileView()->collapse(w.row(folder + "/Drafts"));
+        EXPECT_FALSE(w.pane->library()->expanded.value(folder + "/Drafts", true));
+        delete w.window->window();
+    }
+    // The next launch.
+    ASSERT_TRUE(LibraryController::shared().load().ok());
+    ASSERT_EQ(LibraryController::shared().libraries().size(), 1u);
+    LibraryWindow again(shell, QString());
+    ASSERT_TRUE(again.pane->library());
+    EXPECT_EQ(again.pane->library()->url(), folder);
+    EXPECT_EQ(again.pane->library()->sortKey, Library::SortKey::dateModified);
+    EXPECT_FALSE(again.pane->fileView()->isExpanded(again.row(folder + "/Drafts")));
+    EXPECT_TRUE(again.pane->fileView()->isExpanded(again.row(folder + "/Research")));
+}
+
+TEST(LibrarySidebar, TwoWindowsOfOneLibraryKeepTheirOwnRows)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("two-windows");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow a(shell, QString());
+    LibraryWindow b(shell, QString());
+    a.pane->setFilter("chapter");
+    EXPECT_EQ(modelLines(a.pane->model()), (QStringList{"Chapter One.md", "Chapter Two.md"}));
+    ASSERT_EQ(a.pane->library(), b.pane->library());
+
+    QElapsedTimer clock;
+    clock.start();
+    writeFile(folder + "/Chapter Three.md", "Three");
+    QFile::remove(folder + "/Ideas.txt");
+    ASSERT_TRUE(QFile::rename(folder + "/Research/Tides.md", folder + "/Research/Chapter on tides.md"));
+    ASSERT_TRUE(waitFor([&] {
+        return modelLines(a.pane->model()).contains("Research/Chapter on tides.md")
+               && modelLines(b.pane->model()).contains("Research/Chapter on tides.md")
+               && modelLines(b.pane->model()).contains("Chapter Three.md")
+               && !modelLines(b.pane->model()).contains("Ideas.txt");
+    }));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(modelLines(a.pane->model()), (QStringList{"Chapter One.md", "Chapter Three.md", "Chapter Two.md",
+                                                        "Research/", "Research/Chapter on tides.md"}));
+    EXPECT_EQ(a.pane->model().resyncCount(), 0);
+    EXPECT_EQ(b.pane->model().resyncCount(), 0);
+
+    // One window closing leaves the other watching.
+    delete a.window->window();
+    writeFile(folder + "/After.md", "a");
+    ASSERT_TRUE(waitFor([&] { return modelLines(b.pane->model()).contains("After.md"); }));
+}
+
+TEST(LibrarySidebar, ChangesByOtherProgramsKeepTheSelectionOnItsFile)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("outside-changes");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, QString());
+    w.select(folder + "/Ideas.txt");
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(QFile::rename(folder + "/Ideas.txt", folder + "/A list of ideas.txt"));
+    const auto selected = [&]() -> QString {
+        const QModelIndexList rows = w.pane->fileView()->selectionModel()->selectedRows();
+        const File* file = rows.size() == 1 ? w.pane->model().fileAt(rows.first()) : nullptr;
+        return file ? file->name() : QString();
+    };
+    ASSERT_TRUE(waitFor([&] { return selected() == "A list of ideas.txt"; }));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(w.pane->model().index(0, 0).data().toString(), "A list of ideas.txt");
+    // A summary that changed while off screen is read again when shown.
+    writeFile(folder + "/A list of ideas.txt", "New ideas.");
+    ASSERT_TRUE(waitFor([&] {
+        auto* file = w.pane->regularFile(folder + "/A list of ideas.txt");
+        return file && file->summary() == "New ideas.";
+    }));
+}
+
+TEST(LibrarySidebar, EnterInTheSearchFieldOpensTheFirstDocumentFound)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("search");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, folder + "/Chapter One.md");
+    QLineEdit* field = w.pane->searchField();
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Return); // empty: nothing
+    EXPECT_EQ(w.documentPath(), folder + "/Chapter One.md");
+    QTest::keyClicks(field, "TID");
+    EXPECT_EQ(modelLines(w.pane->model()), (QStringList{"Research/", "Research/Tides.md"}));
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Research/Tides.md"; }));
+
+    // Nothing found: the selection is cleared, the window stays.
+    field->selectAll();
+    QTest::keyClicks(field, "nothing like it");
+    EXPECT_TRUE(modelLines(w.pane->model()).isEmpty());
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_FALSE(w.pane->fileView()->selectionModel()->hasSelection());
+    EXPECT_EQ(w.documentPath(), folder + "/Research/Tides.md");
+    // Cleared: the whole library again, its folders as they were.
+    field->clear();
+    EXPECT_EQ(modelLines(w.pane->model()).size(), 9);
+    EXPECT_TRUE(w.pane->fileView()->isExpanded(w.row(folder + "/Drafts")));
+}
+
+TEST(LibrarySidebar, MenuItemsFollowTheRowsActedOnAndTheWindow)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("menu");
+    LibraryController::shared().addLibrary(folder, 0);
+    const QString outside = freshDirectory("menu-outside") + "/Loose note.md";
+    writeFile(outside, "loose");
+    LibraryWindow w(shell, outside);
+    ActionDispatcher& dispatcher = ActionDispatcher::instance();
+    LibraryOutlineView* outline = w.pane->fileView();
+    MenuItem* rename = menuItem("renameLibraryDocument:");
+    MenuItem* trash = menuItem("removeLibraryDocument:");
+    MenuItem* open = menuItem("openSelectedFile:");
+    MenuItem* move = menuItem("moveToLibrary:");
+    MenuItem* link = menuItem("toggleLibraryLinked:");
+    MenuItem* newDocument = menuItem("makeLibraryDocument:");
+    ASSERT_TRUE(rename && trash && open && move && link && newDocument);
+
+    // From the editor, the window's own items.
+    TextView* editor = w.window->documentViewController()->textView();
+    dispatcher.validateItem(*move, editor);
+    EXPECT_FALSE(move->isHidden());
+    EXPECT_EQ(move->title(), "Move Loose note.md into menu-" + QFileInfo(folder).fileName().mid(5));
+    dispatcher.validateItem(*link, editor);
+    EXPECT_FALSE(link->isHidden());
+    EXPECT_TRUE(link->title().startsWith("Remove menu-"));
+    EXPECT_TRUE(dispatcher.validateItem(*newDocument, editor));
+    EXPECT_FALSE(dispatcher.validateItem(*open, editor));
+
+    // From the outline: one row, two rows.
+    outline->setFocus();
+    w.select(folder + "/Ideas.txt");
+    EXPECT_TRUE(dispatcher.validateItem(*rename, outline));
+    EXPECT_TRUE(dispatcher.validateItem(*open, outline));
+    outline->selectionModel()->select(w.row(folder + "/Chapter One.md"), QItemSelectionModel::Select
+                                                                              | QItemSelectionModel::Rows);
+    EXPECT_FALSE(dispatcher.validateItem(*rename, outline));
+    EXPECT_TRUE(dispatcher.validateItem(*trash, outline));
+
+    // The context menu is the Library menu, acting on a row clicked outside
+    // the selection alone.
+    bool checked = false;
+    QTimer::singleShot(100, [&] {
+        QMenu* shown = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!shown) return;
+        checked = rename->qAction()->isEnabled() && trash->qAction()->isEnabled();
+        shown->close();
+    });
+    const QPoint onTides = outline->visualRect(w.row(folder + "/Research/Tides.md")).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, onTides, outline->viewport()->mapToGlobal(onTides));
+    QApplication::sendEvent(outline->viewport(), &event);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(w.pane->rowsToActOn().size(), 2); // the click is over
+
+    // A document of the library needs no moving; a hidden pane shows neither.
+    ASSERT_TRUE(dispatcher.sendAction("moveToLibrary:", nullptr, editor));
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Loose note.md"; }));
+    EXPECT_FALSE(QFile::exists(outside));
+    ASSERT_TRUE(waitFor([&] { return w.pane->fileView()->selectionModel()->isSelected(w.row(folder + "/Loose note.md")); }));
+    dispatcher.validateItem(*move, editor);
+    EXPECT_TRUE(move->isHidden());
+    w.window->setLibraryVisible(false);
+    dispatcher.validateItem(*link, editor);
+    EXPECT_TRUE(link->isHidden());
+
+    // Unlinking leaves the list; the items that need a library go grey.
+    w.window->setLibraryVisible(true);
+    ASSERT_TRUE(dispatcher.sendAction("toggleLibraryLinked:", nullptr, editor));
+    EXPECT_TRUE(LibraryController::shared().libraries().empty());
+    EXPECT_FALSE(w.pane->library());
+    EXPECT_FALSE(dispatcher.validateItem(*newDocument, editor));
+}
+
+TEST(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("reveal");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, QString());
+    QList<QUrl> shownItems, opened;
+    bool fileManagerAnswers = false;
+    Workspace::setHandlers(
+        [&](const QUrl& item, std::function<void(bool)> done) {
+            shownItems << item;
+            done(fileManagerAnswers);
+        },
+        [&](const QUrl& url) {
+            opened << url;
+            return true;
+        });
+    w.select(folder + "/Research/Tides.md");
+    w.pane->revealInFileManager();
+    EXPECT_EQ(shownItems, (QList<QUrl>{QUrl::fromLocalFile(folder + "/Research/Tides.md")}));
+    EXPECT_EQ(opened, (QList<QUrl>{QUrl::fromLocalFile(folder + "/Research")}));
+    fileManagerAnswers = true;
+    w.select(folder + "/Drafts");
+    w.pane->revealInFileManager();
+    EXPECT_EQ(shownItems.last(), QUrl::fromLocalFile(folder + "/Drafts"));
+    EXPECT_EQ(opened.size(), 1);
+    Workspace::setHandlers(nullptr, nullptr);
+}
+
+TEST(LibrarySidebar, PrintingAFolderPrintsEveryDocumentInside)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("print");
+    LibraryController::shared().addLibrary(folder, 0);
+    RecordingHost host;
+    LibraryViewController pane;
+    pane.setHost(&host);
+    pane.setUp();
+    pane.resize(300, 600);
+    pane.show();
+    ASSERT_TRUE(pane.library());
+    pane.fileView()->selectionModel()->select(rowOf(pane, folder + "/Research"),
+                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    pane.printSelectedFiles();
+    ASSERT_TRUE(waitFor([&] { return !host.printed.empty(); }));
+    ASSERT_EQ(host.printed.front().size(), 2u);
+    QStringList names;
+    for (Document* d : host.printed.front()) names << QFileInfo(d->filePath()).fileName();
+    EXPECT_EQ(names, (QStringList{"Ferries.md", "Tides.md"}));
+    pane.windowWillClose();
+}
+
+TEST(LibrarySidebar, SummaryLinesChangeEveryRowHeight)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("summary-lines");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, QString());
+    const QModelIndex ideas = w.row(folder + "/Ideas.txt");
+    Settings::shared().setLibrarySummaryLines(0);
+    EXPECT_EQ(w.pane->fileView()->visualRect(ideas).height(), 34);
+    Settings::shared().setLibrarySummaryLines(9); // kept within 0...3
+    EXPECT_EQ(Settings::shared().librarySummaryLines, 3);
+    EXPECT_EQ(w.pane->fileView()->visualRect(ideas).height(), 85);
+    EXPECT_EQ(w.pane->fileView()->visualRect(w.row(folder + "/Drafts")).height(), 25);
+}
+
+TEST(LibrarySidebar, LooksFinishedBesideTheEditorInLightAndDark)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("looks");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, folder + "/Chapter One.md");
+    w.window->window()->resize(1100, 720);
+    ASSERT_TRUE(waitFor([&] { return w.pane->fileView()->selectionModel()->hasSelection(); }));
+    ASSERT_TRUE(waitFor([&] {
+        auto* file = w.pane->regularFile(folder + "/Chapter Two.md");
+        return file && !file->summary().isEmpty();
+    }));
+    const QDir dir(QString::fromLocal8Bit(qgetenv("LUMORA_SCREENSHOT_DIR")));
+    for (const char* id : {"light", "dark"}) {
+        useTheme(id);
+        QTest::qWait(50);
+        const QImage image = w.window->window()->grab().toImage();
+        // The pane stands on the chrome colour, a touch apart from the page.
+        const QColor pane = image.pixelColor(image.width() / 5, image.height() - 10);
+        const QColor page = image.pixelColor(image.width() * 3 / 4, image.height() - 10);
+        EXPECT_NE(pane, page) << id;
+        EXPECT_EQ(pane.lightness() < 128, Settings::shared().theme->isDark) << id;
+        if (!dir.path().isEmpty() && dir.path() != ".") image.save(dir.filePath(QStringLiteral("library-%1.png").arg(id)));
+    }
+    useTheme("light");
+}
