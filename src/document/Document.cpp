@@ -404,11 +404,8 @@ void Document::exportAsHTML()
         const std::optional<QString> html = converter ? converter(text) : std::nullopt;
         if (!html) {
             failure = PlatformError(PlatformError::Code::generic, platformText("error.generic", "An error occurred."));
-        } else if (auto encoded = TextFileCodec::write(*html, TextFileFormat::forEncoding(Encoding::utf16),
-                                                       TextFileFormat::forEncoding(Encoding::utf16));
-                   !encoded) {
-            failure = encoded.error();
-        } else if (auto status = writeFileSafely(location, encoded->bytes); !status) {
+        } else if (auto status = writeFileSafely(location, html->toUtf8()); !status) {
+            // UTF-8, as a complete document's head declares it.
             failure = status.error();
             failure->errorDescription =
                 platformText("document.error.export", "The HTML file “%1” couldn't be saved.").arg(fileName);
