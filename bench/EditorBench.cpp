@@ -118,6 +118,7 @@ void keystroke(benchmark::State& state, double fraction)
     editor.view->ensureCursorVisible();
     QApplication::processEvents();
     bool typed = false;
+    const std::uint64_t movedBefore = editor.storage->charactersMoved();
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
@@ -126,6 +127,10 @@ void keystroke(benchmark::State& state, double fraction)
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
         typed = !typed;
     }
+    // Characters the storage moved per key: the text behind the caret must
+    // stay where it is.
+    state.counters["moved_per_key"] =
+        double(editor.storage->charactersMoved() - movedBefore) / double(std::max<qint64>(state.iterations(), 1));
     state.counters["restyles"] = editor.view->restyleCount();
     state.counters["mirror_updates"] = editor.view->mirror().updateCount();
 }

@@ -253,7 +253,7 @@ void TextMirror::setDefaultAttributes(const Attributes& attributes)
     }
     if (const QFont* font = attributes.font()) m_document->setDefaultFont(*font);
     // The empty last line and an empty document take these attributes.
-    if (m_storage && (m_storage->length() == 0 || text::isNewline(m_storage->string().back())))
+    if (m_storage && (m_storage->length() == 0 || text::isNewline(m_storage->characterAt(m_storage->length() - 1).unicode())))
         refreshFormats(Range(m_storage->length(), 0));
 }
 
@@ -505,7 +505,7 @@ void TextMirror::storageChanged(const TextStorage::Change& change)
     if (change.characters) {
         // A "\r" just before the edit is shown differently when the edit
         // puts a "\n" after it, or takes one away.
-        if (range.location > 0 && m_storage->string()[range.location - 1] == u'\r')
+        if (range.location > 0 && m_storage->characterAt(range.location - 1) == u'\r')
             range = Range(range.location - 1, range.length + 1);
         replaceText(cursor, range, change.changeInLength);
     }
@@ -520,7 +520,8 @@ void TextMirror::storageChanged(const TextStorage::Change& change)
 // that differs from the storage's new text.
 void TextMirror::replaceText(QTextCursor& cursor, Range newRange, qsizetype changeInLength)
 {
-    const QString& text = m_storage->string();
+    // The stand-ins of the range depend on one character after it ("\r\n").
+    const QStringView text = m_storage->stringBefore(newRange.end() + 1);
     const qsizetype oldLength = newRange.length - changeInLength;
     const QString fresh = mirroredSlice(text, newRange.location, newRange.end());
     cursor.setPosition(int(newRange.location));
@@ -631,7 +632,7 @@ void TextMirror::documentContentsChanged(int position, int charsRemoved, int cha
                 c.setPosition(int(std::min<qsizetype>(m_resyncRange.end(), m_storage->length())),
                               QTextCursor::KeepAnchor);
                 const Range r(c.selectionStart(), c.selectionEnd() - c.selectionStart());
-                formatsOnly = c.selectedText() == mirroredSlice(m_storage->string(), r.location, r.end());
+                formatsOnly = c.selectedText() == mirroredSlice(m_storage->stringBefore(r.end() + 1), r.location, r.end());
             }
             if (formatsOnly) refreshFormats(m_resyncRange);
             else resynchronize();
