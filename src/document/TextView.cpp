@@ -10,6 +10,7 @@
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/text/EditorLayout.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
@@ -105,6 +106,16 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     const auto& parsed = settings().parsedStylesheet;
     m_typingAttributes = parsed->base;
     m_mirror->setDefaultAttributes(parsed->base);
+    // While focus highlighting is on, the alphas of text colours are the
+    // focus's, which the view paints itself (paintFocusDimming).
+    m_mirror->setDrawsTextAlpha([] { return settings().highlighting == Settings::Highlighting::off; });
+    // Heights corrected above what is shown keep the text shown in place.
+    EditorLayout* layout = m_mirror->layout();
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, layout, [layout](int value) { layout->setAnchor(value); });
+    connect(layout, &EditorLayout::anchorMoved, this, [this](double delta) {
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(bar->value() + int(std::lround(delta)));
+    });
 
     // The selection survives a rebuild of the mirror.
     connect(m_mirror.get(), &TextMirror::aboutToRebuild, this, [this] {
