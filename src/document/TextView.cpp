@@ -183,6 +183,10 @@ bool TextView::checkEditable()
 
 TextView::~TextView()
 {
+    // Giving up the document moves the selection: nothing may react to that
+    // now (the window around the view is being destroyed).
+    m_hooks = Hooks();
+    m_storage = nullptr;
     // The control must not outlive its document: give it a throwaway one.
     setDocument(nullptr);
 }
@@ -419,6 +423,16 @@ void TextView::updateHighlightAttributes()
 {
     applyTheme(*settings().theme);
     if (!m_storage) return;
+    if (settings().highlighting == Settings::Highlighting::off) {
+        // Nothing is dimmed: the colours stay as the styling gave them, with
+        // the stylesheet's own alphas (a pass would lift them all to full
+        // strength, on every character of the text).
+        TextMirror::ColourAlphaPass pass;
+        m_storage->removeAttribute(AttributeKey::HighlightColor, Range(0, m_storage->length()));
+        m_focusRange = Range(0, m_storage->length());
+        viewport()->update();
+        return;
+    }
     const Range focus = lumora::focusRange(*m_storage, selectedRange(), settings().highlighting);
     {
         TextMirror::ColourAlphaPass pass;

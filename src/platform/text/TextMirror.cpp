@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace lumora {
 
@@ -436,14 +437,43 @@ void TextMirror::resynchronize()
         const QString text = m_storage ? mirroredText(m_storage->string()) : QString();
         if (text.isEmpty()) cursor.removeSelectedText();
         else cursor.insertText(text, QTextCharFormat());
+        if (m_fresh) compactText(cursor, text);
         cursor.setBlockFormat(QTextBlockFormat());
         cursor.endEditBlock();
+        m_fresh = false;
     }
     // Views put their cursors back.
     emit rebuilt();
     --m_updating;
     ++m_updateCount;
+    ++m_rebuildCount;
     emit updated();
+}
+
+// Qt keeps a document's characters in one buffer that it grows to a power
+// of two: a text inserted whole into a new document can leave the buffer
+// nearly twice as large as the text. Qt gives the spare room back when the
+// buffer holds enough removed characters and is nearly full; a filler that
+// fills it and is removed again in the same edit block brings that about.
+void TextMirror::compactText(QTextCursor& cursor, QStringView text)
+{
+    const qsizetype length = text.size();
+    if (length < kRebuildThreshold) return;
+    // The buffer a new document's one paragraph separator grows into.
+    QString probe;
+    probe.append(QChar(QChar::ParagraphSeparator));
+    probe.append(text);
+    const qsizetype capacity = probe.capacity();
+    probe = QString();
+    const qsizetype size = length + 1;
+    // Qt compacts beyond 96 KB of removed text in a buffer at least 90% full.
+    const qsizetype filler = std::max<qsizetype>(48 * 1024 + 1, qsizetype(std::ceil(double(capacity) * 0.9)) - size);
+    if (size + filler > capacity) return;
+    cursor.movePosition(QTextCursor::End);
+    const int end = cursor.position();
+    cursor.insertText(QString(filler, u' '), QTextCharFormat());
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
 }
 
 // The blocks holding range and the one after it (its top margin holds the

@@ -103,8 +103,10 @@ public:
     bool isUpdating() const { return m_updating > 0; }
     // Changes of the document that did not come from the mirror.
     int unexpectedChangeCount() const { return m_unexpectedChanges; }
-    // Document updates made for storage changes (for tests and benchmarks).
+    // Document updates made for storage changes, and rebuilds of the whole
+    // document (for tests and benchmarks).
     int updateCount() const { return m_updateCount; }
+    int rebuildCount() const { return m_rebuildCount; }
 
     // In debug builds an unexpected change stops the program; tests of the
     // safety net turn that off.
@@ -170,6 +172,7 @@ private:
     void documentContentsChanged(int position, int charsRemoved, int charsAdded);
     void replaceText(QTextCursor& cursor, Range newRange, qsizetype changeInLength);
     void invalidateLooks(Range range);
+    void compactText(QTextCursor& cursor, QStringView text);
     QTextBlockFormat blockFormatAt(qsizetype blockPosition, qsizetype previousStart) const;
     const ParagraphStyle* paragraphStyleAt(qsizetype index) const;
     // Calls block for each stretch of [from, to) over which no drawn
@@ -191,6 +194,8 @@ private:
     int m_layoutOnly = 0;
     int m_unexpectedChanges = 0;
     int m_updateCount = 0;
+    int m_rebuildCount = 0;
+    bool m_fresh = true; // no text was ever put into the document
     bool m_resyncQueued = false;
     bool m_formatsOnlyResync = true;
     Range m_resyncRange;

@@ -100,8 +100,8 @@ void TextStorage::makeGap(qsizetype needed)
         }
     }
     const qsizetype gap = needed + std::max(kMinimumGap, length / kGapShare);
-    QString fresh;
-    fresh.resize(length + gap);
+    // Allocated to size (resizing would round the buffer up to a power of two).
+    QString fresh(length + gap, Qt::Uninitialized);
     const char16_t* from = reinterpret_cast<const char16_t*>(m_buffer.constData());
     char16_t* to = reinterpret_cast<char16_t*>(fresh.data());
     std::memcpy(to, from, size_t(m_gapStart) * sizeof(char16_t));
