@@ -503,7 +503,12 @@ void EditorLayout::scheduleBackgroundLayout() const
 void EditorLayout::noteMoved(double oldTop, double oldHeight, double newHeight) const
 {
     if (newHeight == oldHeight) return;
-    if (m_top + oldTop + oldHeight <= m_anchor) m_anchorShift += newHeight - oldHeight;
+    if (m_top + oldTop + oldHeight <= m_anchor) {
+        // The anchor moves at once: the blocks after this one are judged
+        // against where the view's text now is.
+        m_anchorShift += newHeight - oldHeight;
+        m_anchor += newHeight - oldHeight;
+    }
     m_dirtyTop = m_dirtyTop < 0.0 ? oldTop : std::min(m_dirtyTop, oldTop);
 }
 
@@ -532,9 +537,7 @@ void EditorLayout::timerEvent(QTimerEvent* event)
     if (laidOutBlockCount() >= count) m_timer.stop();
     reportSize();
     if (m_anchorShift != 0.0) {
-        const double delta = std::exchange(m_anchorShift, 0.0);
-        m_anchor += delta;
-        emit anchorMoved(delta);
+        emit anchorMoved(std::exchange(m_anchorShift, 0.0));
     }
     if (m_dirtyTop >= 0.0) {
         const double from = std::exchange(m_dirtyTop, -1.0);
@@ -623,6 +626,27 @@ void EditorLayout::invalidate(int from, int to)
     // What is not laid out again at once is repainted when it is.
     if (!few) emit update(QRectF(0, m_top + top(first), kFar, y - top(first)));
     flushPending();
+}
+
+void EditorLayout::refreshSpacing(int position)
+{
+    if (m_blocks.empty()) return;
+    const QTextDocument* doc = document();
+    const QTextBlock block = doc->findBlock(std::clamp(position, 0, doc->characterCount() - 1));
+    const int index = block.blockNumber();
+    if (index <= 0 || index >= int(m_blocks.size())) return;
+    Block& b = m_blocks[size_t(index)];
+    if (!b.measured) return; // laid out with the right spacing when it is
+    const double margin = formatOf(block).topMargin();
+    if (margin == b.topMargin) return;
+    const double y = top(index);
+    const double height = b.height;
+    setHeight(index, height - b.topMargin + margin);
+    b.topMargin = float(margin);
+    // Unmeasured blocks in the same batch are laid out with their margin.
+    if (b.pending) return;
+    emit update(QRectF(0, m_top + y, kFar, kFar));
+    reportSize();
 }
 
 void EditorLayout::documentChanged(int from, int charsRemoved, int charsAdded)
@@ -865,7 +889,9 @@ void EditorLayout::draw(QPainter* painter, const PaintContext& context)
         };
 
         drawFills(under);
-        tl->draw(painter, QPointF(0, 0), overlays, clip);
+        // Without a clip of its own Qt draws every line (a far one would
+        // overflow its fixed-point coordinates).
+        tl->draw(painter, QPointF(0, 0), overlays, context.clip.isValid() ? context.clip : QRectF());
         drawFills(over);
 
         const int cursor = context.cursorPosition;

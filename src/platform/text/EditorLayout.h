@@ -81,6 +81,10 @@ public:
     // The looks of the blocks holding document positions from to to
     // changed (their text did not).
     void invalidate(int from, int to);
+    // Only the space above the block holding position may have changed (its
+    // top margin carries the spacing after the paragraph before it): its
+    // lines stay as they are.
+    void refreshSpacing(int position);
 
     // While one of these lives, changes are only recorded; the blocks to
     // lay out again are laid out once, when the last one ends.
@@ -171,7 +175,7 @@ private:
     double m_pendingBottom = 0.0;
     double m_drawnTop = 0.0;
     double m_drawnBottom = -1.0;
-    double m_anchor = 0.0;
+    mutable double m_anchor = 0.0;
 
     const FormatSource* m_source = nullptr;
     double m_pageWidth = -1.0;

@@ -481,9 +481,9 @@ void TextMirror::compactText(QTextCursor& cursor, QStringView text)
 void TextMirror::invalidateLooks(Range range)
 {
     const QTextBlock last = m_document->findBlock(int(std::min<qsizetype>(range.end(), m_document->characterCount() - 1)));
+    m_layout->invalidate(int(range.location), int(range.end()));
     const QTextBlock after = last.isValid() ? last.next() : QTextBlock();
-    const int to = after.isValid() ? after.position() : int(range.end());
-    m_layout->invalidate(int(range.location), to);
+    if (after.isValid()) m_layout->refreshSpacing(after.position());
 }
 
 void TextMirror::refreshFormats(Range range)
