@@ -648,6 +648,55 @@ void AttributeRuns::replace(Range range, qsizetype newLength, const AttributeVal
     dropIfEmpty();
 }
 
+void AttributeRuns::compact()
+{
+    if (!m_root || m_root->isLeaf || m_length == 0) return;
+    // The runs, in order, into full leaves; the old nodes go (their slots
+    // move to the new leaves).
+    std::vector<Node*> level;
+    Leaf* filling = nullptr;
+    Leaf* previous = nullptr;
+    for (const Leaf* leaf = locate(0).leaf; leaf; leaf = leaf->next) {
+        for (int i = 0; i < leaf->count; ++i) {
+            if (!filling || filling->count == Leaf::Capacity) {
+                filling = new Leaf;
+                filling->prev = previous;
+                if (previous) previous->next = filling;
+                previous = filling;
+                level.push_back(filling);
+            }
+            filling->length[filling->count] = leaf->length[i];
+            filling->value[filling->count] = leaf->value[i];
+            ++filling->count;
+        }
+    }
+    forgetFinger();
+    destroy(m_root);
+    // Inner levels of full nodes above them.
+    while (level.size() > 1) {
+        std::vector<Node*> parents;
+        for (size_t i = 0; i < level.size(); i += Inner::Capacity) {
+            auto* inner = new Inner;
+            inner->isLeaf = false;
+            const size_t end = std::min(level.size(), i + Inner::Capacity);
+            for (size_t j = i; j < end; ++j) {
+                Node* child = level[j];
+                child->parent = inner;
+                child->slot = inner->count;
+                inner->child[inner->count] = child;
+                inner->sum[inner->count] = nodeTotal(child);
+                ++inner->count;
+            }
+            parents.push_back(inner);
+        }
+        level = std::move(parents);
+    }
+    m_root = level.front();
+    m_root->parent = nullptr;
+    m_root->slot = 0;
+    ++m_version;
+}
+
 // ---- Inspection -------------------------------------------------------------
 
 int AttributeRuns::runCount() const

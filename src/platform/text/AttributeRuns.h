@@ -83,6 +83,10 @@ public:
     // Replaces range by newLength characters carrying value (text edits).
     void replace(Range range, qsizetype newLength, const AttributeValue& value);
 
+    // Packs the runs into full nodes (after a change of a long stretch,
+    // which leaves nodes partly filled). Cursors made before are stale.
+    void compact();
+
     // A forward walk over the runs, valid until the next change.
     class Cursor {
     public:

@@ -143,8 +143,9 @@ void EditorLayout::setHeight(int index, double height) const
 {
     Block& b = m_blocks[size_t(index)];
     const int chunk = index / kChunk;
-    m_chunkSums[size_t(chunk)] += height - b.height;
-    b.height = height;
+    const float stored = float(height);
+    m_chunkSums[size_t(chunk)] += double(stored) - double(b.height);
+    b.height = stored;
     m_topsValid = std::min(m_topsValid, chunk + 1);
 }
 
@@ -330,6 +331,7 @@ void EditorLayout::realize(const QTextBlock& block, int index) const
     const double margin = index > 0 ? bf.topMargin() : 0.0;
     b.topMargin = float(margin);
     if (!b.held) ++m_heldCount;
+    if (!b.measured) --m_unmeasured;
     b.held = b.current = b.measured = true;
     b.wanted = false;
     b.used = ++m_clock;
@@ -352,6 +354,7 @@ void EditorLayout::measure(const QTextBlock& block, int index) const
     Block& b = m_blocks[size_t(index)];
     const double margin = index > 0 ? bf.topMargin() : 0.0;
     b.topMargin = float(margin);
+    if (!b.measured) --m_unmeasured;
     b.measured = true;
     b.wanted = false;
     setHeight(index, margin + lines);
@@ -366,6 +369,7 @@ void EditorLayout::markChanged(const QTextBlock& block, int index) const
     b.wanted = b.wanted || b.current;
     if (b.current && block.isValid()) block.layout()->clearLayout();
     b.current = false;
+    if (b.measured) ++m_unmeasured;
     b.measured = false;
     m_firstUnmeasured = std::min(m_firstUnmeasured, index);
 }
@@ -492,7 +496,7 @@ void EditorLayout::placeBlock(const QTextBlock& block, int index) const
 
 void EditorLayout::scheduleBackgroundLayout() const
 {
-    if (laidOutBlockCount() < int(m_blocks.size()) || m_dirtyTop >= 0.0 || m_anchorShift != 0.0) {
+    if (m_unmeasured > 0 || m_dirtyTop >= 0.0 || m_anchorShift != 0.0) {
         if (!m_timer.isActive()) m_timer.start(0, const_cast<EditorLayout*>(this));
     }
 }
@@ -534,7 +538,7 @@ void EditorLayout::timerEvent(QTimerEvent* event)
             y += m_blocks[size_t(index)].height;
         }
     }
-    if (laidOutBlockCount() >= count) m_timer.stop();
+    if (m_unmeasured <= 0) m_timer.stop();
     reportSize();
     if (m_anchorShift != 0.0) {
         emit anchorMoved(std::exchange(m_anchorShift, 0.0));
@@ -567,8 +571,9 @@ void EditorLayout::reset()
         first.lineHeightType() == QTextBlockFormat::FixedHeight ? first.lineHeight() : m_estimatedLineHeight;
     const double perLine = std::max(1.0, std::floor(std::max(1.0, m_pageWidth - m_left - m_right) / m_estimatedCharWidth));
     const double average = std::max(1.0, double(doc->characterCount()) / std::max(count, 1));
-    m_blocks.assign(size_t(count), Block{std::ceil(average / perLine) * lineHeight});
+    m_blocks.assign(size_t(count), Block{float(std::ceil(average / perLine) * lineHeight)});
     m_firstUnmeasured = 0;
+    m_unmeasured = count;
     m_heldCount = 0;
     m_pendingFirst = m_pendingLast = -1;
     m_topsValid = 1;
@@ -656,6 +661,8 @@ void EditorLayout::documentChanged(int from, int charsRemoved, int charsAdded)
     // Nothing is laid out while the page has no size.
     if (doc->pageSize().isNull()) {
         m_blocks.clear();
+        m_unmeasured = 0;
+        m_heldCount = 0;
         m_timer.stop();
         return;
     }
@@ -694,11 +701,17 @@ void EditorLayout::documentChanged(int from, int charsRemoved, int charsAdded)
         measured = measured && m_blocks[size_t(i)].measured;
     }
     // The layouts of removed blocks went with them.
-    for (int i = first + 1; i <= lastOld; ++i)
-        if (i > lastNew && m_blocks[size_t(i)].held) --m_heldCount;
+    for (int i = first + 1; i <= lastOld; ++i) {
+        if (i <= lastNew) continue;
+        if (m_blocks[size_t(i)].held) --m_heldCount;
+        if (!m_blocks[size_t(i)].measured) --m_unmeasured;
+    }
     const int oldSpan = lastOld - first + 1;
     const int newSpan = lastNew - first + 1;
-    if (newSpan > oldSpan) m_blocks.insert(m_blocks.begin() + first + 1, size_t(newSpan - oldSpan), Block{});
+    if (newSpan > oldSpan) {
+        m_blocks.insert(m_blocks.begin() + first + 1, size_t(newSpan - oldSpan), Block{});
+        m_unmeasured += newSpan - oldSpan;
+    }
     else if (newSpan < oldSpan) m_blocks.erase(m_blocks.begin() + first + newSpan, m_blocks.begin() + first + oldSpan);
     if (m_pendingFirst >= 0 && m_pendingLast > first) m_pendingLast = std::max(first, m_pendingLast + delta);
     if (delta != 0) rebuildChunks(first);

@@ -106,6 +106,8 @@ public:
     void layoutEverything() const;
     // How many leading blocks are measured; for tests and benchmarks.
     int laidOutBlockCount() const;
+    // Whether every block is measured.
+    bool isLaidOut() const { return m_unmeasured <= 0; }
     // How many blocks hold a laid-out text layout of their own.
     int realizedBlockCount() const { return m_heldCount; }
 
@@ -119,15 +121,16 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    // Sixteen bytes a block: a long text has a million of them.
     struct Block {
-        double height = 0.0;     // top margin plus lines: exact when measured
+        float height = 0.0f;     // top margin plus lines: exact when measured
         float topMargin = 0.0f;  // the top margin as last laid out
-        bool measured = false;   // the height is exact for the text, looks and width
-        bool current = false;    // the block's own text layout holds lines for them
-        bool held = false;       // the block's own text layout holds lines or formats
-        bool wanted = false;     // laid out in its own layout before the last change
-        bool pending = false;    // to lay out again when the batch ends
         std::uint32_t used = 0;  // when it was last drawn or asked for
+        bool measured : 1 = false; // the height is exact for the text, looks and width
+        bool current : 1 = false;  // the block's own text layout holds lines for them
+        bool held : 1 = false;     // the block's own text layout holds lines or formats
+        bool wanted : 1 = false;   // laid out in its own layout before the last change
+        bool pending : 1 = false;  // to lay out again when the batch ends
     };
     static constexpr int kChunk = 256;
 
@@ -160,6 +163,7 @@ private:
     mutable std::vector<double> m_chunkTops;
     mutable int m_topsValid = 0;       // chunks whose tops are current
     mutable int m_firstUnmeasured = 0; // no block before it is unmeasured
+    mutable int m_unmeasured = 0;      // blocks whose heights are estimates
     mutable int m_heldCount = 0;
     mutable std::uint32_t m_clock = 0;
     mutable QBasicTimer m_timer;

@@ -15,6 +15,8 @@ constexpr AttributeKey keyAt(int i) { return AttributeKey(i); }
 // the text's length it gets beyond that: room for this much typing before
 // the buffer is allocated again.
 constexpr qsizetype kMinimumGap = 4096;
+// Changes of at least this many characters pack the attribute runs after.
+constexpr qsizetype kCompactAfter = 64 * 1024;
 constexpr qsizetype kGapShare = 32;
 
 } // namespace
@@ -290,6 +292,12 @@ void TextStorage::endEditing()
     if (m_pending.isEmpty()) return;
     const Change change = m_pending;
     m_pending = Change();
+    // A change over much of a long text (a restyle) leaves the runs' nodes
+    // partly filled: packing them again gives a third or so back.
+    if (change.editedRange.length >= kCompactAfter && change.editedRange.length * 2 >= length()) {
+        for (int i = 0; i < kAttributeKeyCount; ++i)
+            if (change.keys & keyBit(keyAt(i))) m_runs[i].compact();
+    }
     // Observers may be added or removed while they are called.
     const auto observers = m_observers;
     for (const auto& [id, observer] : observers) {

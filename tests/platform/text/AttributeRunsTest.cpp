@@ -97,6 +97,7 @@ TEST(AttributeRuns, RandomEditsMatchAPlainModel)
                 EXPECT_EQ(runs.assign(Range(a, b - a), valueFor(v)), changes);
                 model.assign(a, b, v);
             }
+            if (step % 700 == 0) runs.compact(); // packed nodes behave like any others
             if (round < 2 || step % 500 == 0) {
                 expectSame(runs, model);
                 if (HasFatalFailure()) return;
@@ -117,6 +118,10 @@ TEST(AttributeRuns, ManyRunsGrowAndShrinkTheTree)
     }
     expectSame(runs, model);
     EXPECT_EQ(runs.runCount(), 20000);
+    const std::size_t before = runs.memoryUsage();
+    runs.compact();
+    expectSame(runs, model);
+    EXPECT_LE(runs.memoryUsage(), before);
     while (runs.length() > 0) {
         const qsizetype mid = runs.length() / 2;
         const qsizetype to = std::min(runs.length(), mid + 37);
