@@ -21,6 +21,7 @@
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 #include "support/MarkdownCorpus.h"
+#include "support/Measures.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,11 +33,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
+#include <map>
 #include <memory>
 #include <vector>
 
 using namespace lumora;
+using lumora::bench::median;
+using lumora::bench::residentMegabytes;
+using lumora::bench::threadCpuMicroseconds;
 
 namespace {
 
@@ -46,29 +50,6 @@ const QString& corpusOf(qsizetype bytes)
     auto it = cache.find(bytes);
     if (it == cache.end()) it = cache.emplace(bytes, bench::markdownCorpus(bytes)).first;
     return it->second;
-}
-
-double threadCpuMicroseconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty()) return 0;
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-}
-
-double residentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
 }
 
 // One opened document in a shown editor.

@@ -28,6 +28,7 @@
 #include "shell/DocumentController.h"
 #include "shell/WindowController.h"
 #include "support/MarkdownCorpus.h"
+#include "support/Measures.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -40,8 +41,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -51,24 +50,10 @@
 #include <thread>
 
 using namespace lumora;
+using lumora::bench::heapMegabytes;
+using lumora::bench::residentMegabytes;
 
 namespace {
-
-double heapMegabytes()
-{
-    malloc_trim(0);
-    const struct mallinfo2 info = mallinfo2();
-    return double(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
-}
-
-double residentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
 
 // A file of generated Markdown of about `bytes` characters.
 const QString& fileOf(qsizetype bytes)

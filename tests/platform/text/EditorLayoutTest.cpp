@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 using namespace lumora;
@@ -43,6 +44,16 @@ QString paragraphs(int count)
 }
 
 EditorLayout* layoutOf(const TextMirror& mirror) { return mirror.layout(); }
+
+// A mirror of storage in a column of width, every block measured.
+std::unique_ptr<TextMirror> measuredMirror(TextStorage& storage, double width)
+{
+    auto mirror = std::make_unique<TextMirror>();
+    mirror->setStorage(&storage);
+    mirror->document()->setTextWidth(width);
+    mirror->layout()->layoutEverything();
+    return mirror;
+}
 
 // Paints the part of the document between top and bottom, as a view would.
 void paint(TextMirror& mirror, double top, double bottom)
@@ -78,11 +89,9 @@ void settle(const TextMirror& mirror)
 TEST(EditorLayoutTest, NewLooksLayOutWhatIsShownAtOnceAndTheRestLater)
 {
     TextStorage storage(paragraphs(900), body());
-    TextMirror mirror;
-    mirror.setStorage(&storage);
-    mirror.document()->setTextWidth(400);
+    const auto live = measuredMirror(storage, 400);
+    TextMirror& mirror = *live;
     EditorLayout* layout = layoutOf(mirror);
-    layout->layoutEverything();
     // Only what is painted holds layouts of its own; the rest is measured.
     paint(mirror, 5000, 5600);
     const int shown = layout->realizedBlockCount();
@@ -110,11 +119,9 @@ TEST(EditorLayoutTest, CorrectionsAboveTheAnchorMoveTheViewWithThem)
     // A view scrolled into the middle keeps showing the same text while the
     // heights above it are corrected in the background.
     TextStorage storage(paragraphs(900), body());
-    TextMirror mirror;
-    mirror.setStorage(&storage);
-    mirror.document()->setTextWidth(400);
+    const auto live = measuredMirror(storage, 400);
+    TextMirror& mirror = *live;
     EditorLayout* layout = layoutOf(mirror);
-    layout->layoutEverything();
     const QTextBlock watched = mirror.document()->findBlockByNumber(600);
     const double before = layout->blockBoundingRect(watched).top();
     layout->setAnchor(before);
@@ -176,24 +183,19 @@ TEST(EditorLayoutTest, ALongParagraphOfCodeSpansIsLaidOut)
             while (text.size() < 2'000'000) text += QStringLiteral("words and more words here ") + span + u' ';
         }
         TextStorage storage(text, body());
-        TextMirror mirror;
-        mirror.setStorage(&storage);
-        mirror.document()->setTextWidth(600);
-        layoutOf(mirror)->layoutEverything();
-        EXPECT_EQ(layoutOf(mirror)->laidOutBlockCount(), 1);
+        const auto mirror = measuredMirror(storage, 600);
+        EXPECT_EQ(mirror->layout()->laidOutBlockCount(), 1);
         // About a hundred characters a line.
-        EXPECT_GT(layoutOf(mirror)->documentSize().height(), 2'000'000 / 120 * 17);
+        EXPECT_GT(mirror->layout()->documentSize().height(), 2'000'000 / 120 * 17);
     }
 }
 
 TEST(EditorLayoutTest, BlocksShownLongAgoGiveTheirLayoutsBack)
 {
     TextStorage storage(paragraphs(3000), body());
-    TextMirror mirror;
-    mirror.setStorage(&storage);
-    mirror.document()->setTextWidth(400);
+    const auto live = measuredMirror(storage, 400);
+    TextMirror& mirror = *live;
     EditorLayout* layout = layoutOf(mirror);
-    layout->layoutEverything();
     const double height = layout->documentSize().height();
     for (double top = 0; top < height; top += 500) paint(mirror, top, top + 500);
     EXPECT_LE(layout->realizedBlockCount(), 600);
