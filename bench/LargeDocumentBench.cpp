@@ -6,8 +6,8 @@
 //   10 ms while the rest of the text is laid out in the background: when
 //   each is answered after it was typed (the window's responsiveness).
 // - A change of the text attributes with the caret in the middle of 5 MB
-//   (a font size, a theme, the paragraph spacing): from the change until
-//   the window is repainted.
+//   (a font size, a theme, the paragraph spacing), or of the writing
+//   column's width: from the change until the window is repainted.
 // - A 2 MB paragraph laid out whole: 2,000 code spans among words; 2,000
 //   code spans of 1,000 characters without a break opportunity; one
 //   unbroken 2 MB run.
@@ -278,6 +278,14 @@ void BM_ChangeParagraphSpacing(benchmark::State& state)
     });
 }
 
+// The writing column's width (the editor size).
+void BM_ChangeEditorSize(benchmark::State& state)
+{
+    Settings& settings = Settings::shared();
+    const double size = settings.editorSize;
+    textAttributesChange(state, [&](bool on) { settings.setEditorSize(on ? size - 200 : size); });
+}
+
 // A paragraph of about two million characters with 2,000 code spans: among
 // words (0), each of 1,000 characters without a break opportunity (1); or
 // a single unbroken run (2).
@@ -353,5 +361,6 @@ BENCHMARK(BM_OpenMemory)->Arg(5)->Arg(20)->Arg(100)->UseManualTime()->Unit(bench
 BENCHMARK(BM_OpenWindow)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 BENCHMARK(BM_ChangeFontSize)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(4);
 BENCHMARK(BM_ChangeTheme)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK(BM_ChangeEditorSize)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(4);
 BENCHMARK(BM_ChangeParagraphSpacing)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(4);
 BENCHMARK(BM_LongParagraph)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
