@@ -19,7 +19,7 @@
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/application/DocumentWindowBase.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/EditorLayout.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"

@@ -23,7 +23,8 @@ endfunction()
 
 # One test executable per folder under tests/, every test case registered
 # with CTest. Tests run offscreen with a private HOME and XDG folders (see
-# tests/support/TestMain.cpp), never touching the user's configuration.
+# tests/support/TestMain.cpp, which also lets Qt WebEngine run as root),
+# never touching the user's configuration.
 function(lumora_test name)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
@@ -39,7 +40,7 @@ function(lumora_test name)
   endforeach()
   gtest_discover_tests(test_${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1"
+    PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen
                TIMEOUT 120)
 endfunction()
 

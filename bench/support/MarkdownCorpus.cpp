@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <map>
+
 #include <random>
 
 namespace lumora::bench {
@@ -90,6 +92,14 @@ QString markdownCorpus(qsizetype bytes, std::uint32_t seed)
         w.paragraph();
     }
     return w.out;
+}
+
+const QString& sharedMarkdownCorpus(qsizetype bytes)
+{
+    static std::map<qsizetype, QString> cache;
+    auto it = cache.find(bytes);
+    if (it == cache.end()) it = cache.emplace(bytes, markdownCorpus(bytes)).first;
+    return it->second;
 }
 
 } // namespace lumora::bench

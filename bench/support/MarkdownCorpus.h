@@ -12,4 +12,8 @@ namespace lumora::bench {
 // footnote definitions.
 QString markdownCorpus(qsizetype bytes, std::uint32_t seed = 1);
 
+// The same document of the default seed, made once per size and kept for
+// the life of the program.
+const QString& sharedMarkdownCorpus(qsizetype bytes);
+
 } // namespace lumora::bench

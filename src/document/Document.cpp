@@ -1,19 +1,27 @@
 #include "document/Document.h"
 
 #include "document/DocumentEditor.h"
+#include "document/PrintOperation.h"
+#include "library/File.h"
 #include "markdown/Markdown.h"
 #include "markdown/TextNavigation.h"
+#include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
+#include "platform/files/FileWriter.h"
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QPointer>
-#include <QSaveFile>
+#include <QWidget>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace lumora {
 
@@ -69,6 +77,16 @@ Document::Document(QObject* parent) : DocumentBase(parent)
 {
     addActionHandler(QStringLiteral("toggleMarkdown:"), [this](MenuItem*) { toggleMarkdown(); });
     addActionHandler(QStringLiteral("exportAsHTML:"), [this](MenuItem*) { exportAsHTML(); });
+    // The document menu of the window's title.
+    const auto reportFailure = [this](const PlatformStatus& status) {
+        if (!status && !status.error().isCancellation()) presentError(status.error());
+    };
+    addActionHandler(QStringLiteral("renameDocument:"), [this, reportFailure](MenuItem*) { reportFailure(rename()); });
+    addActionHandler(QStringLiteral("moveDocument:"), [this, reportFailure](MenuItem*) { reportFailure(move()); });
+    addActionHandler(QStringLiteral("toggleDocumentLocked:"),
+                     [this, reportFailure](MenuItem*) { reportFailure(toggleLocked()); });
+    addActionHandler(QStringLiteral("printDocument:"), [this](MenuItem*) { printDocument(); });
+    addActionHandler(QStringLiteral("runPageLayout:"), [this](MenuItem*) { PrintOperation::runPageLayout(frontWindow()); });
 }
 
 Document::~Document()
@@ -164,6 +182,8 @@ std::optional<bool> Document::validate(MenuItem& item)
 {
     if (item.action() == QLatin1String("toggleMarkdown:"))
         item.setState(m_data.enableMarkdown ? MenuItem::State::on : MenuItem::State::off);
+    else if (item.action() == QLatin1String("toggleDocumentLocked:"))
+        item.setState(isLocked() ? MenuItem::State::on : MenuItem::State::off);
     return true;
 }
 
@@ -171,7 +191,23 @@ std::optional<bool> Document::validate(MenuItem& item)
 
 PlatformStatus Document::readFromData(const QByteArray& data, const QString&, const QString& path)
 {
-    auto status = m_data.readDocument(data, path);
+    // Its own file again (revert, the other version of a changed file): in
+    // the encoding it was last read or saved in first.
+    const std::optional<StringEncoding> remembered =
+        !isUntitled() && path == filePath() ? m_data.encoding() : std::nullopt;
+    auto status = m_data.readDocument(data, path, remembered);
+    if (!status) return status;
+    QPointer<Document> self(this);
+    dispatch::async([self] {
+        if (self) self->refreshAfterRead();
+    });
+    return {};
+}
+
+PlatformStatus Document::replaceContents(const QByteArray& data, const QString&, const QString& path)
+{
+    // Its own file, or the version it opened: in its remembered encoding first.
+    auto status = m_data.replaceDocument(data, undoManager(), path, m_data.encoding());
     if (!status) return status;
     QPointer<Document> self(this);
     dispatch::async([self] {
@@ -182,13 +218,36 @@ PlatformStatus Document::readFromData(const QByteArray& data, const QString&, co
 
 PlatformResult<QByteArray> Document::dataOfType(const QString&)
 {
-    auto bytes = m_data.documentFileData();
+    auto bytes = m_data.documentFileData(m_saveDialogFormat);
     if (!bytes) return bytes;
     QPointer<Document> self(this);
     dispatch::async([self] {
         if (self) self->refreshAfterSave();
     });
     return bytes;
+}
+
+void Document::didSave()
+{
+    if (!m_saveDialogFormat) return;
+    m_data.setFileFormat(*m_saveDialogFormat);
+    m_saveDialogFormat.reset();
+}
+
+std::optional<QString> Document::chooseSaveLocation()
+{
+    m_saveDialogFormat.reset();
+    return DocumentBase::chooseSaveLocation();
+}
+
+void Document::setSaveDialogEncoding(qint64 choice)
+{
+    if (choice >= 0 && Encodings::isAvailable(StringEncoding(choice)))
+        m_saveDialogFormat = TextFileFormat::forEncoding(StringEncoding(choice));
+    else if (m_data.fileFormat())
+        m_saveDialogFormat = *m_data.fileFormat();
+    else
+        m_saveDialogFormat = TextFileFormat::forEncoding(File::saveEncoding());
 }
 
 void Document::refreshAfterRead()
@@ -231,11 +290,95 @@ void Document::setHTMLConverter(HTMLConverter converter)
     g_htmlConverter = std::move(converter);
 }
 
+namespace {
+
+// A conversion running on the background pool, shared with the thread that
+// waits for it.
+struct Conversion {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::optional<QString> html;
+};
+
+// How long the main thread simply waits for a conversion before it shows
+// progress and keeps the windows drawn.
+constexpr auto kConversionPatience = std::chrono::milliseconds(250);
+
+} // namespace
+
 std::optional<QString> Document::htmlOfText() const
 {
     if (!g_htmlConverter) return std::nullopt;
     Markdown::prepareCharacterSets();
-    return g_htmlConverter(m_data.textStorage().string());
+    auto conversion = std::make_shared<Conversion>();
+    QEventLoop loop;
+    QPointer<QEventLoop> waiting(&loop);
+    dispatch::background([conversion, text = m_data.textStorage().string(), converter = g_htmlConverter, waiting] {
+        std::optional<QString> html = converter(text);
+        {
+            const std::lock_guard lock(conversion->mutex);
+            conversion->html = std::move(html);
+            conversion->done = true;
+        }
+        conversion->finished.notify_all();
+        dispatch::async([waiting] {
+            if (waiting) waiting->quit();
+        });
+    });
+    {
+        std::unique_lock lock(conversion->mutex);
+        if (conversion->finished.wait_for(lock, kConversionPatience, [&] { return conversion->done; }))
+            return std::move(conversion->html);
+    }
+    // A long one: progress shows, the windows keep drawing, input waits.
+    const std::function<void()> endProgress =
+        g_host ? g_host->beginProgress(*this, platformText("document.convert.progress", "Converting “%1” to HTML…")
+                                                  .arg(displayName()))
+               : std::function<void()>();
+    for (;;) {
+        {
+            const std::lock_guard lock(conversion->mutex);
+            if (conversion->done) break;
+        }
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (endProgress) endProgress();
+    return std::move(conversion->html);
+}
+
+void Document::convertToHTML(std::function<void(const std::optional<QString>& html)> done) const
+{
+    Markdown::prepareCharacterSets();
+    QPointer<const Document> self(this);
+    dispatch::background([self, text = m_data.textStorage().string(), converter = g_htmlConverter, done] {
+        std::optional<QString> html = converter ? converter(text) : std::nullopt;
+        dispatch::async([self, html = std::move(html), done] {
+            if (self && done) done(html);
+        });
+    });
+}
+
+// Printing -------------------------------------------------------------------
+
+std::unique_ptr<PrintOperation> Document::makePrintOperation(const std::vector<Document*>& documents)
+{
+    return std::make_unique<PrintOperation>(documents);
+}
+
+QWidget* Document::frontWindow() const
+{
+    const auto& editors = m_data.m_editors;
+    for (auto it = editors.rbegin(); it != editors.rend(); ++it)
+        if (auto* widget = dynamic_cast<QWidget*>(*it)) return widget->window();
+    return ActionDispatcher::instance().keyWindow();
+}
+
+void Document::printDocument()
+{
+    const auto operation = makePrintOperation({this});
+    if (const PlatformStatus status = operation->run(frontWindow()); !status && !status.error().isCancellation())
+        presentError(status.error());
 }
 
 void Document::exportAsHTML()
@@ -247,31 +390,37 @@ void Document::exportAsHTML()
     const auto location = g_host->chooseExportLocation(*this, proposed);
     if (!location) return;
 
-    const auto html = htmlOfText();
-    if (!html) {
-        presentError(PlatformError(PlatformError::Code::generic, platformText("error.generic", "An error occurred.")));
-        return;
-    }
-    auto encoded = TextFileCodec::write(*html, TextFileFormat::forEncoding(Encoding::utf16),
-                                        TextFileFormat::forEncoding(Encoding::utf16));
-    if (!encoded) {
-        presentError(encoded.error());
-        return;
-    }
-    QSaveFile file(*location);
-    const auto writeFailed = [&] {
-        PlatformError error(PlatformError::Code::writeFailed,
-                            platformText("document.error.export", "The HTML file “%1” couldn't be saved.")
-                                .arg(QFileInfo(*location).fileName()),
-                            file.errorString(), *location);
-        file.cancelWriting();
-        presentError(error);
-    };
-    if (!file.open(QIODevice::WriteOnly) || file.write(encoded->bytes) != encoded->bytes.size()) {
-        writeFailed();
-        return;
-    }
-    if (!file.commit()) writeFailed();
+    // The text as it is now; typing goes on while the export runs.
+    Markdown::prepareCharacterSets();
+    const QString text = m_data.textStorage().string();
+    const HTMLConverter converter = g_htmlConverter;
+    const QString fileName = QFileInfo(*location).fileName();
+    const std::function<void()> endProgress = g_host->beginProgress(
+        *this, platformText("document.export.progress", "Exporting “%1”…").arg(fileName));
+    ++m_exportsRunning;
+    QPointer<Document> self(this);
+    dispatch::background([self, text, converter, location = *location, fileName, endProgress] {
+        std::optional<PlatformError> failure;
+        const std::optional<QString> html = converter ? converter(text) : std::nullopt;
+        if (!html) {
+            failure = PlatformError(PlatformError::Code::generic, platformText("error.generic", "An error occurred."));
+        } else if (auto encoded = TextFileCodec::write(*html, TextFileFormat::forEncoding(Encoding::utf16),
+                                                       TextFileFormat::forEncoding(Encoding::utf16));
+                   !encoded) {
+            failure = encoded.error();
+        } else if (auto status = writeFileSafely(location, encoded->bytes); !status) {
+            failure = status.error();
+            failure->errorDescription =
+                platformText("document.error.export", "The HTML file “%1” couldn't be saved.").arg(fileName);
+        }
+        dispatch::async([self, location, failure, endProgress] {
+            if (endProgress) endProgress();
+            if (!self) return;
+            --self->m_exportsRunning;
+            if (failure) self->presentError(*failure);
+            emit self->exportFinished(location, failure ? failure->message() : QString());
+        });
+    });
 }
 
 } // namespace lumora

@@ -7,12 +7,17 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
+
+class QWidget;
 
 namespace lumora {
 
 class Document;
 class DocumentEditor;
+class PrintOperation;
 
 // What a document needs of the application around it. The document
 // controller installs one (Document::setHost); tests install a scripted one.
@@ -36,6 +41,15 @@ public:
     // document or the error.
     using OpenCompletion = std::function<void(Document* document, const std::optional<PlatformError>& error)>;
     virtual void openDocumentWithoutDisplay(const QString& path, OpenCompletion completion) = 0;
+    // Shows that something slow is under way for the document (message
+    // says what) when it takes longer than a moment; the returned function
+    // ends the indication. None by default.
+    virtual std::function<void()> beginProgress(const Document& document, const QString& message)
+    {
+        (void)document;
+        (void)message;
+        return {};
+    }
 };
 
 // The document of one plain-text Markdown file: its DocumentData, the editors
@@ -48,12 +62,20 @@ public:
 // each save or autosave their statistics line (both on a later turn of the
 // main thread). The review request counts saves through DocumentBase::saved.
 //
-// Printing takes a list of documents and reads their data; it needs nothing
-// here beyond data().
+// Printing takes a list of documents and reads their data (see
+// PrintOperation); the document prints itself alone.
+//
+// The save dialog's encoding choice reaches the document through
+// setSaveDialogEncoding: it applies to the save that follows and, once that
+// succeeded, becomes the encoding the document remembers. Reverting (and
+// loading the other version of a file changed elsewhere) reads the file in
+// the remembered encoding first.
 //
 // In the responder chain (a window names its document as next responder) it
-// handles "toggleMarkdown:" (the item is checked while Markdown is on) and
-// "exportAsHTML:".
+// handles "toggleMarkdown:" (the item is checked while Markdown is on),
+// "exportAsHTML:", "printDocument:", "runPageLayout:", and the title's
+// document menu: "renameDocument:", "moveDocument:" and
+// "toggleDocumentLocked:" (checked while locked).
 class Document : public DocumentBase, public Responder {
     Q_OBJECT
 
@@ -118,17 +140,40 @@ public:
 
     // Converts the whole text to HTML and writes it, as UTF-16 with a
     // byte-order mark, atomically, where the host's export panel says.
+    // The conversion and the write run off the main thread (the window
+    // stays responsive; the host shows progress when it takes long), on the
+    // text as it was when the panel closed; exportFinished tells the end.
     // Errors are presented; cancelling does nothing. The document is not
     // changed either way.
     void exportAsHTML();
+    bool isExporting() const { return m_exportsRunning > 0; }
     // The HTML of the whole text, or none when the conversion gives nothing.
+    // The conversion runs off the main thread; when it takes more than a
+    // moment the host shows progress, and the main thread keeps drawing the
+    // windows while it waits (input waits until it is done).
     std::optional<QString> htmlOfText() const;
+    // The same without waiting: done gets the HTML on the main thread, later
+    // (never when the document went away first).
+    void convertToHTML(std::function<void(const std::optional<QString>& html)> done) const;
     // The conversion export uses, Markdown text to HTML: MultiMarkdown with
     // the fixed options every HTML output uses (extensions 0x2218: smart
     // typography, notes, CriticMarkup, transclusion; HTML; English),
     // installed at start-up. None installed means no HTML.
     using HTMLConverter = std::function<std::optional<QString>(const QString& markdown)>;
     static void setHTMLConverter(HTMLConverter converter);
+
+    // One print job over the documents, printed one after another (the
+    // library prints several at once).
+    static std::unique_ptr<PrintOperation> makePrintOperation(const std::vector<Document*>& documents);
+    // Prints this document alone through the print panel, in front of its
+    // window; what goes wrong (nothing to print, a failed job) is presented.
+    void printDocument();
+
+    // The encoding chosen in the save dialog for the save that follows: an
+    // encoding's number, or -1 for automatic (the remembered encoding, else
+    // the "saveEncoding" preference). That save writes in it (UTF-8 when the
+    // text does not fit), and once it succeeded the document remembers it.
+    void setSaveDialogEncoding(qint64 choice);
 
     // The refreshes after reading and after producing file data; each is
     // queued on the main thread by the read or save that calls for it.
@@ -137,15 +182,27 @@ public:
 
     std::optional<bool> validate(MenuItem& item) override;
 
+signals:
+    // An export to path ended; error is empty when the file was written.
+    void exportFinished(const QString& path, const QString& error);
+
 protected:
     PlatformStatus readFromData(const QByteArray& data, const QString& type, const QString& path) override;
     PlatformResult<QByteArray> dataOfType(const QString& type) override;
+    // Reverting and reloading are one undoable edit of the text.
+    PlatformStatus replaceContents(const QByteArray& data, const QString& type, const QString& path) override;
+    void didSave() override;
+    // An earlier dialog's encoding choice never outlives its save.
+    std::optional<QString> chooseSaveLocation() override;
 
 private:
     void closeIfUnreferenced();
+    QWidget* frontWindow() const;
 
     DocumentData m_data;
     int m_referencesCount = 0;
+    int m_exportsRunning = 0;
+    std::optional<TextFileFormat> m_saveDialogFormat;
 };
 
 } // namespace lumora

@@ -7,7 +7,7 @@
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/TextBoundaries.h"
 #include "settings/Settings.h"
 
@@ -101,11 +101,12 @@ QString DocumentData::statisticsLine(qint64 words, qsizetype characters)
 
 // Reading and writing ------------------------------------------------------
 
-PlatformStatus DocumentData::readDocument(QByteArrayView bytes, const QString& filePath)
+PlatformStatus DocumentData::readDocument(QByteArrayView bytes, const QString& filePath,
+                                          std::optional<StringEncoding> preferred)
 {
     // Decoding touches nothing shared and may run on the caller's thread;
     // the storage is the main thread's.
-    auto decoded = TextFileCodec::read(bytes, File::saveEncoding(), filePath);
+    auto decoded = TextFileCodec::read(bytes, preferred.value_or(File::saveEncoding()), filePath);
     if (!decoded) return decoded.error();
     dispatch::syncMain([&] { replaceText(std::move(*decoded)); });
     return {};
@@ -127,9 +128,42 @@ void DocumentData::replaceText(DecodedText decoded)
     m_format = decoded.format;
 }
 
-PlatformResult<QByteArray> DocumentData::documentFileData() const
+PlatformStatus DocumentData::replaceDocument(QByteArrayView bytes, UndoManager& undo, const QString& filePath,
+                                             std::optional<StringEncoding> preferred)
 {
-    const TextFileFormat format = m_format ? *m_format : TextFileFormat::forEncoding(File::saveEncoding());
+    auto decoded = TextFileCodec::read(bytes, preferred.value_or(File::saveEncoding()), filePath);
+    if (!decoded) return decoded.error();
+    const QString& old = m_textStorage.string();
+    const QString& text = decoded->text;
+    // The stretch that differs, never splitting a surrogate pair.
+    qsizetype prefix = 0;
+    const qsizetype shorter = std::min(old.size(), text.size());
+    while (prefix < shorter && old.at(prefix) == text.at(prefix)) ++prefix;
+    if (prefix > 0 && old.at(prefix - 1).isHighSurrogate()) --prefix;
+    qsizetype suffix = 0;
+    while (suffix < shorter - prefix && old.at(old.size() - 1 - suffix) == text.at(text.size() - 1 - suffix)) ++suffix;
+    if (suffix > 0 && old.at(old.size() - suffix).isLowSurrogate()) --suffix;
+    const Range range(prefix, old.size() - prefix - suffix);
+    const QString replacement = text.mid(prefix, text.size() - prefix - suffix);
+    m_format = decoded->format;
+    if (range.length == 0 && replacement.isEmpty()) return {};
+    const QString replaced = old.mid(range.location, range.length);
+
+    m_textStorage.beginEditing();
+    m_textStorage.replaceCharacters(range, replacement, Attributes{});
+    if (m_editors.empty()) textStorageInvalidated = true;
+    else restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet, Range(prefix, replacement.size()),
+                           enableMarkdown);
+    m_textStorage.endEditing();
+    undo.breakCoalescing();
+    undo.recordReplacement({range, replaced, replacement, Range(prefix, 0), Range(prefix + replacement.size(), 0)});
+    undo.breakCoalescing();
+    return {};
+}
+
+PlatformResult<QByteArray> DocumentData::documentFileData(const std::optional<TextFileFormat>& given) const
+{
+    const TextFileFormat format = given ? *given : m_format ? *m_format : TextFileFormat::forEncoding(File::saveEncoding());
     auto encoded = TextFileCodec::write(m_textStorage.string(), format);
     if (!encoded) return encoded.error();
     return std::move(encoded->bytes);

@@ -5,6 +5,7 @@
 #include "platform/foundation/PlatformError.h"
 #include "platform/foundation/Range.h"
 #include "platform/text/TextStorage.h"
+#include "platform/text/UndoManager.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -52,8 +53,10 @@ public:
     TextStorage& textStorage() { return m_textStorage; }
     const TextStorage& textStorage() const { return m_textStorage; }
 
-    // The format of the last successful read; none for a new document.
+    // The format of the last successful read (or the one a save was told
+    // to use); none for a new document.
     const std::optional<TextFileFormat>& fileFormat() const { return m_format; }
+    void setFileFormat(const TextFileFormat& format) { m_format = format; }
     std::optional<StringEncoding> encoding() const;
 
     // The statistics line for a range of the text, the whole text when the
@@ -75,13 +78,22 @@ public:
     // no encoding reads them) nothing changes. Called off the main thread,
     // it decodes there and then hops to the main thread for the text
     // storage, the caller waiting. filePath names the file in error
-    // messages.
-    PlatformStatus readDocument(QByteArrayView bytes, const QString& filePath = {});
-    // The whole text encoded for saving, in the remembered format, else in
-    // the "saveEncoding" preference; UTF-8 when that cannot hold the text.
-    // Fails only when no encoding can (a broken surrogate pair), naming the
-    // character.
-    PlatformResult<QByteArray> documentFileData() const;
+    // messages. The encoding tried first after a byte-order mark is
+    // preferred, else the "saveEncoding" preference.
+    PlatformStatus readDocument(QByteArrayView bytes, const QString& filePath = {},
+                                std::optional<StringEncoding> preferred = std::nullopt);
+    // Replaces the text with the file's bytes as one undoable edit (revert,
+    // reload): only the stretch that differs is replaced, so the caret and
+    // the scroll position stay where the text did not change, and the
+    // touched paragraphs are restyled. Fails like readDocument, changing
+    // nothing.
+    PlatformStatus replaceDocument(QByteArrayView bytes, UndoManager& undo, const QString& filePath = {},
+                                   std::optional<StringEncoding> preferred = std::nullopt);
+    // The whole text encoded for saving, in format when one is given, else
+    // in the remembered format, else in the "saveEncoding" preference;
+    // UTF-8 when that cannot hold the text. Fails only when no encoding can
+    // (a broken surrogate pair), naming the character.
+    PlatformResult<QByteArray> documentFileData(const std::optional<TextFileFormat>& format = std::nullopt) const;
 
     // Flips enableMarkdown for this document and stores the new value as the
     // start value of documents opened later; restyles when an editor is

@@ -1,9 +1,11 @@
 #include "document/DocumentViewController.h"
 
 #include "document/Document.h"
+#include "document/EditorCommands.h"
 #include "document/InfoView.h"
 #include "document/TextView.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "settings/LumoraError.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -42,6 +44,16 @@ DocumentViewController::DocumentViewController(QWidget* parent) : QWidget(parent
         [this] { return !document() || !document()->isLocked(); },
         [this] { emit editingRefused(); },
     });
+
+    // A command's failure is presented as the document's errors are.
+    m_textView->commands().presentError = [this](const LumoraError& error) {
+        const PlatformError presented(PlatformError::Code::generic, error.errorDescription.value_or(QString()),
+                                      error.recoverySuggestion.value_or(QString()));
+        if (DocumentPrompter* prompter = DocumentBase::prompter(); prompter && document())
+            prompter->presentError(*document(), presented);
+        else
+            qWarning().noquote() << presented.message();
+    };
 
     m_infoTimer.setSingleShot(true);
     m_infoTimer.setInterval(kInfoRefreshDelayMs);

@@ -1,27 +1,302 @@
 #include "document/OutlineViewController.h"
 
-#include "platform/foundation/Localization.h"
+#include "document/Document.h"
+#include "document/DocumentViewController.h"
+#include "document/OutlineModel.h"
+#include "document/TextView.h"
+#include "markdown/AttributeSequence.h"
+#include "markdown/Outline.h"
+#include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
+#include "settings/URLExtensions.h"
 #include "settings/ViewUtilities.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QVBoxLayout>
 
 namespace lumora {
 
+namespace {
+
+// Every row is this high, whatever its text.
+constexpr int kRowHeight = 24;
+constexpr int kPlaceholderFontSize = 16;
+// How strongly the pane's text shows on its background: the heading text,
+// the "#" marks before it, the file name and the placeholder.
+constexpr double kLabelAlpha = 0.85;
+constexpr double kSecondaryAlpha = 0.45;
+
+QColor withAlpha(QColor color, double alpha)
+{
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+// A heading row: its "#" marks in the secondary colour, its text in the
+// label colour, cut with "…" when the pane is narrow.
+class OutlineRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), kRowHeight);
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QPalette& palette = option.palette;
+        painter->save();
+        const QString title = index.data(Qt::DisplayRole).toString();
+        const int level = index.data(OutlineModel::levelRole).toInt();
+        const qsizetype markerLength = std::clamp<qsizetype>(level + 1, 0, title.size());
+        const QRect text = option.rect.adjusted(2, 0, -6, 0);
+        const QFontMetrics metrics(option.font);
+        const QString shown = metrics.elidedText(title, Qt::ElideRight, text.width());
+        const QString marker = shown.left(markerLength);
+        const QString rest = shown.mid(markerLength);
+        painter->setFont(option.font);
+        painter->setPen(palette.color(QPalette::PlaceholderText));
+        painter->drawText(text, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, marker);
+        painter->setPen(palette.color(QPalette::Text));
+        painter->drawText(text.adjusted(metrics.horizontalAdvance(marker), 0, 0, 0),
+                          Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, rest);
+        painter->restore();
+    }
+};
+
+// The tree of headings. The chosen row is drawn in one quiet colour across
+// its whole width, whether or not the tree has the focus (the focus belongs
+// in the editor), and a click on it goes to its heading again.
+class OutlineTreeView : public QTreeView {
+public:
+    explicit OutlineTreeView(QWidget* parent) : QTreeView(parent) {}
+
+    std::function<void(const QModelIndex&)> rowClicked;
+    QColor selectionColor;
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        if (selectionModel()->isSelected(index)) {
+            painter->save();
+            painter->setRenderHint(QPainter::Antialiasing);
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(selectionColor);
+            const QRectF row(0, option.rect.top(), viewport()->width(), option.rect.height());
+            painter->drawRoundedRect(row.adjusted(0, 1, -4, -1), 4, 4);
+            painter->restore();
+        }
+        QTreeView::drawRow(painter, option, index);
+    }
+
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        const QModelIndex index = indexAt(event->position().toPoint());
+        const bool wasSelected = index.isValid() && selectionModel()->isSelected(index);
+        QTreeView::mouseReleaseEvent(event);
+        // A click on the row already chosen goes there again; a new row
+        // goes there through the selection change.
+        if (wasSelected && event->button() == Qt::LeftButton && rowClicked
+            && visualRect(index).contains(event->position().toPoint()))
+            rowClicked(index);
+    }
+};
+
+} // namespace
+
 OutlineViewController::OutlineViewController(QWidget* parent) : QWidget(parent)
 {
-    views::sidePaneTitle(this, localized("outline.title"));
+    setAutoFillBackground(true);
+    setMinimumWidth(100);
+
+    m_titleLabel = views::label(QString());
+    QFont small = m_titleLabel->font();
+    small.setPixelSize(std::max(9, fontInfo().pixelSize() - 2));
+    m_titleLabel->setFont(small);
+    m_titleLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+
+    m_model = new OutlineModel(this);
+    auto* tree = new OutlineTreeView(this);
+    m_outlineView = tree;
+    m_outlineView->setModel(m_model);
+    m_outlineView->setItemDelegate(new OutlineRowDelegate(m_outlineView));
+    m_outlineView->setHeaderHidden(true);
+    m_outlineView->header()->setStretchLastSection(true);
+    m_outlineView->setUniformRowHeights(true);
+    m_outlineView->setFrameShape(QFrame::NoFrame);
+    m_outlineView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_outlineView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_outlineView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_outlineView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_outlineView->setFocusPolicy(Qt::ClickFocus);
+    m_outlineView->setAutoFillBackground(false);
+    m_outlineView->viewport()->setAutoFillBackground(false);
+    m_outlineView->setIndentation(14);
+    m_outlineView->setAnimated(false);
+    m_outlineView->setExpandsOnDoubleClick(true);
+
+    m_emptyLabel = new QLabel(Outline::unavailableText());
+    m_emptyLabel->setWordWrap(true);
+    m_emptyLabel->setAlignment(Qt::AlignCenter);
+    QFont placeholder = m_emptyLabel->font();
+    placeholder.setPixelSize(kPlaceholderFontSize);
+    m_emptyLabel->setFont(placeholder);
+    m_emptyView = views::verticalStack({m_emptyLabel}, Qt::AlignHCenter, 8);
+    m_emptyView->hide();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 12, 4, 0);
+    layout->setSpacing(8);
+    layout->addWidget(m_titleLabel);
+    layout->addWidget(m_outlineView, 1);
+    layout->addWidget(m_emptyView, 1);
+
+    connect(m_outlineView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &OutlineViewController::selectionDidChange);
+    tree->rowClicked = [this](const QModelIndex& index) { selectHeading(m_model->entry(index)); };
+    // The writer's expanding and collapsing is remembered by the heading.
+    const auto remember = [this](const QModelIndex& index, bool expanded) {
+        if (m_updating) return;
+        if (const auto entry = m_model->entry(index)) entry->isExpanded = expanded;
+    };
+    connect(m_outlineView, &QTreeView::expanded, this, [remember](const QModelIndex& i) { remember(i, true); });
+    connect(m_outlineView, &QTreeView::collapsed, this, [remember](const QModelIndex& i) { remember(i, false); });
+
     applyTheme();
 }
 
-void OutlineViewController::updateTitleLabelPosition() {}
+OutlineViewController::~OutlineViewController() = default;
 
-void OutlineViewController::reloadOutline() {}
+void OutlineViewController::setEditorPane(DocumentViewController* pane) { m_editorPane = pane; }
+
+void OutlineViewController::updateTitleLabelPosition()
+{
+    // The title sits at the top of the pane, below the window's title strip,
+    // wherever the strip is: there is nothing to move.
+}
+
+QSize OutlineViewController::sizeHint() const { return {220, 400}; }
+
+int OutlineViewController::rowChanges() const { return m_model->rowChanges(); }
+
+void OutlineViewController::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    reloadOutline();
+}
+
+// ---- Reloading -------------------------------------------------------------------
+
+void OutlineViewController::reloadOutline()
+{
+    DocumentViewController* pane = m_editorPane;
+    if (!pane) return;
+    Document* document = pane->document();
+    m_titleLabel->setText(document && !document->isUntitled() ? url::localizedName(document->filePath()) : QString());
+
+    const TextStorage* storage = pane->textView()->textStorage();
+    if (!storage) return;
+    m_outline = outlineTree(*storage);
+
+    // Rows that come in open as their headings remember (a heading without
+    // headings under it too, so that the first one typed under it shows);
+    // the rows that stay keep what the view already shows.
+    m_updating = true;
+    m_model->update(m_outline, [this](const QModelIndex& index) {
+        if (const auto entry = m_model->entry(index)) m_outlineView->setExpanded(index, entry->isExpanded);
+    });
+    showSelectedItem();
+    m_updating = false;
+    updatePlaceholder();
+}
+
+// The heading chosen last stays highlighted while it has a row.
+void OutlineViewController::showSelectedItem()
+{
+    QItemSelectionModel* selection = m_outlineView->selectionModel();
+    const QModelIndex index = m_model->indexOf(m_selectedItem.get());
+    if (!index.isValid()) {
+        if (selection->hasSelection()) selection->clearSelection();
+        return;
+    }
+    if (!selection->isSelected(index)) selection->select(index, QItemSelectionModel::ClearAndSelect);
+}
+
+void OutlineViewController::updatePlaceholder()
+{
+    const bool empty = !m_outline || m_outline->contents.empty();
+    m_emptyView->setVisible(empty);
+    m_outlineView->setVisible(!empty);
+}
+
+// ---- Choosing a heading ---------------------------------------------------------------
+
+void OutlineViewController::selectionDidChange()
+{
+    if (m_updating) return;
+    const QModelIndexList rows = m_outlineView->selectionModel()->selectedRows();
+    if (rows.isEmpty()) return;
+    selectHeading(m_model->entry(rows.first()));
+}
+
+void OutlineViewController::selectHeading(const std::shared_ptr<Outline>& item)
+{
+    DocumentViewController* pane = m_editorPane;
+    if (!item || !pane) return;
+    TextView* editor = pane->textView();
+    const TextStorage* storage = editor->textStorage();
+    if (!storage) return;
+    const std::optional<Range> range =
+        rangeOfOutlineItem(*storage, AttributeKey::MarkdownOutline, Range(0, storage->length()), item.get());
+    if (!range) return; // the heading is gone since the tree was built
+    m_selectedItem = item;
+    editor->setSelectedRange(Range(range->location, 0));
+    // The heading's line to the middle of the editor.
+    QScrollBar* bar = editor->verticalScrollBar();
+    bar->setValue(bar->value() + editor->cursorRect().center().y() - editor->viewport()->height() / 2);
+    editor->setFocus(Qt::OtherFocusReason);
+}
+
+std::optional<Range> OutlineViewController::rangeOfOutlineItem(const TextStorage& storage, AttributeKey key,
+                                                               Range range, const Outline* item)
+{
+    for (const auto& [value, run] : AttributeSequence(storage, key, range))
+        if (Outline::from(value).get() == item) return run;
+    return std::nullopt;
+}
+
+// ---- Colours ---------------------------------------------------------------------------
 
 void OutlineViewController::applyTheme()
 {
     const Theme& theme = *Settings::shared().theme;
-    views::applySidePaneColors(this, theme.backgroundColor.toQColor(), theme.foregroundColor.toQColor(), 0.45);
-}
+    const QColor background = theme.backgroundColor.toQColor();
+    const QColor foreground = theme.foregroundColor.toQColor();
+    views::applySidePaneColors(this, background, foreground, kSecondaryAlpha);
 
-QSize OutlineViewController::sizeHint() const { return {220, 400}; }
+    QPalette tree = m_outlineView->palette();
+    const QColor chrome = views::chromeColor(background, foreground);
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        tree.setColor(group, QPalette::Base, chrome);
+        tree.setColor(group, QPalette::Window, chrome);
+        tree.setColor(group, QPalette::Text, withAlpha(foreground, kLabelAlpha));
+        tree.setColor(group, QPalette::WindowText, withAlpha(foreground, kSecondaryAlpha));
+        tree.setColor(group, QPalette::ButtonText, withAlpha(foreground, kSecondaryAlpha));
+        tree.setColor(group, QPalette::PlaceholderText, withAlpha(foreground, kSecondaryAlpha));
+        // The tree draws its chosen row itself.
+        tree.setColor(group, QPalette::Highlight, Qt::transparent);
+        tree.setColor(group, QPalette::HighlightedText, withAlpha(foreground, kLabelAlpha));
+    }
+    m_outlineView->setPalette(tree);
+    static_cast<OutlineTreeView*>(m_outlineView)->selectionColor = views::blend(chrome, foreground, 0.1);
+    m_outlineView->viewport()->update();
+}
 
 } // namespace lumora

@@ -1,6 +1,11 @@
 #include "document/TextView.h"
 
+#include "document/EditorCommands.h"
+#include "document/EditorKeys.h"
+#include "document/TextServices.h"
+
 #include "markdown/FocusHighlighting.h"
+#include "markdown/Markdown.h"
 #include "markdown/MarkdownEditing.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/Outline.h"
@@ -9,7 +14,7 @@
 #include "platform/application/Menu.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/EditorLayout.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"
@@ -140,6 +145,10 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
         m_mirror->setDefaultAttributes(settings().parsedStylesheet->base);
         updateTypingAttributes();
     });
+    m_services = std::make_unique<TextServices>(*this);
+    connect(m_services.get(), &TextServices::findBarVisibilityChanged, this, &TextView::findBarVisibilityChanged);
+    for (const QString& action : TextServices::actions())
+        addActionHandler(action, [this, action](MenuItem* sender) { m_services->perform(action, sender); });
     applyTheme(*settings().theme);
 
     addActionHandler(QStringLiteral("undo:"), [this](MenuItem*) { undo(); });
@@ -151,10 +160,15 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     addActionHandler(QStringLiteral("selectAll:"), [this](MenuItem*) { selectAll(); });
     addActionHandler(QStringLiteral("insertTab:"), [this](MenuItem*) { insertTab(); });
     addActionHandler(QStringLiteral("insertBacktab:"), [this](MenuItem*) { insertBacktab(); });
+    m_commands = std::make_unique<EditorCommands>(*this);
+    for (const QString& action : EditorCommands::actions())
+        addActionHandler(action, [this, action](MenuItem*) { m_commands->perform(action); });
 }
 
 std::optional<bool> TextView::validate(MenuItem& item)
 {
+    if (const std::optional<bool> enabled = m_commands->validate(item)) return enabled;
+    if (const auto answer = m_services->validate(item)) return answer;
     const QString& action = item.action();
     const bool editable = isEditable();
     const bool changes = editable && !settings().isNoEditingEnabled;
@@ -163,9 +177,6 @@ std::optional<bool> TextView::validate(MenuItem& item)
     if (action == QLatin1String("redo:")) return changes && m_undo && m_undo->canRedo();
     if (action == QLatin1String("cut:") || action == QLatin1String("delete:")) return changes && selection;
     if (action == QLatin1String("copy:")) return selection;
-    if (action == QLatin1String("paste:"))
-        return editable && canInsertFromMimeData(QApplication::clipboard()->mimeData());
-    if (action == QLatin1String("insertTab:") || action == QLatin1String("insertBacktab:")) return editable;
     return m_storage != nullptr;
 }
 
@@ -188,22 +199,40 @@ TextView::~TextView()
     m_hooks = Hooks();
     m_storage = nullptr;
     // The control must not outlive its document: give it a throwaway one.
+    // The selection it drops on the way is no change to report: the panes
+    // the hooks reach may be gone already.
+    disconnect(this, &QTextEdit::cursorPositionChanged, this, &TextView::selectionDidChange);
+    disconnect(this, &QTextEdit::selectionChanged, this, &TextView::selectionDidChange);
+    m_hooks = Hooks{};
+    if (m_storage && m_storageObserver) m_storage->removeObserver(m_storageObserver);
+    disconnect(this, nullptr, this, nullptr);
     setDocument(nullptr);
 }
 
 void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
 {
+    if (m_storage && m_storageObserver) m_storage->removeObserver(m_storageObserver);
+    m_storageObserver = 0;
+    m_lineEnding.reset();
+    if (storage) {
+        m_storageObserver = storage->addObserver([this](const TextStorage::Change& change) {
+            if (change.characters && !m_inGate) m_lineEnding.reset();
+        });
+    }
     m_storage = storage;
     m_undo = undoManager;
     m_mirror->setStorage(storage);
     m_lastSelection = Range();
     m_focusRange = storage ? Range(0, storage->length()) : Range();
+    m_services->setStorage(storage);
     setSelectedRange(Range());
     updateTypingAttributes();
 }
 
 void TextView::forgetTextStorage()
 {
+    m_services->forgetStorage();
+    m_storageObserver = 0;
     m_mirror->forgetStorage();
     m_storage = nullptr;
     m_undo = nullptr;
@@ -314,6 +343,15 @@ void TextView::prepareForChange(Range range, const QString& text)
     // player made and never played would never leave the playing set.
     if (settings().isTypewriterSoundsEnabled) m_typewriterSound.emplace(range, text);
     else m_typewriterSound.reset();
+    // A line scrolled out of sight counts as standing at the nearest edge,
+    // so that the edit brings it into view there.
+    if (settings().isTypewriterScrollingEnabled) {
+        const int bottom = insertionBottom();
+        const int height = std::max(1, cursorRect().height());
+        m_oldInsertionOrigin = std::clamp(bottom, std::min(height, viewport()->height()), viewport()->height());
+    } else {
+        m_oldInsertionOrigin.reset();
+    }
 }
 
 bool TextView::replaceCharacters(Range range, const QString& text, const EditOptions& options)
@@ -322,12 +360,15 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
     range = safeRange(range);
     if (range.isEmpty() && text.isEmpty()) return false;
     if (!shouldChangeText(range, text)) return false;
+    if (options.silent) m_typewriterSound.reset();
 
     const Range before = selectedRange();
     const QString oldText = m_storage->substring(range);
     const Range after = options.selection.value_or(Range(range.location + text.size(), 0));
 
     // The replacement and the restyle reach the mirror as one change.
+    // (Edits made here keep the document's line endings as they were.)
+    const bool wasInGate = std::exchange(m_inGate, true);
     m_storage->beginEditing();
     if (m_storage->length() == 0 || options.typed)
         m_storage->replaceCharacters(range, text, m_typingAttributes);
@@ -335,9 +376,11 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
         m_storage->replaceCharacters(range, text);
     restyleAfterChange();
     m_storage->endEditing();
+    m_inGate = wasInGate;
 
     if (m_undo) m_undo->recordReplacement({range, oldText, text, before, after}, options.coalescing);
     setSelectedRange(after);
+    m_continuesLists = options.continuesLists;
     processChange();
     return true;
 }
@@ -345,6 +388,90 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
 void TextView::replaceText(const QString& text, Range range)
 {
     replaceCharacters(range, text, EditOptions{});
+}
+
+bool TextView::replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts,
+                                 std::optional<Range> selection)
+{
+    if (!m_storage || ranges.empty() || qsizetype(ranges.size()) != texts.size()) return false;
+    qsizetype previousEnd = 0;
+    for (const Range& r : ranges) {
+        if (r.location < previousEnd || r.length < 0 || r.end() > m_storage->length()) return false;
+        previousEnd = r.end();
+    }
+    if (!checkEditable()) return false;
+    const bool removes = std::any_of(ranges.begin(), ranges.end(), [](Range r) { return !r.isEmpty(); });
+    if (settings().isNoEditingEnabled && removes) return false;
+
+    // What each edit touches, judged on the text before the change.
+    const QString& string = m_storage->string();
+    const bool markdown = isMarkdownEnabled();
+    const bool outline = markdown && isOutlineVisible();
+    QStringList oldTexts;
+    oldTexts.reserve(texts.size());
+    std::vector<Range> restyle; // in the text after the change
+    bool touchesOutline = false;
+    qsizetype shift = 0;
+    // One word put for another changes no Markdown (the paragraph keeps its
+    // markers and its kind), unless it is a heading's title or stands next
+    // to a marker: those paragraphs are restyled as typing would restyle
+    // them.
+    const auto isWord = [](QStringView s) {
+        return !s.isEmpty() && std::all_of(s.begin(), s.end(), [](QChar c) { return c.isLetterOrNumber() || c.isMark(); });
+    };
+    const CharacterSet& syntax = Markdown::syntaxCharacters();
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const Range r = ranges[i];
+        const QString& text = texts[qsizetype(i)];
+        oldTexts << string.mid(r.location, r.length);
+        if (markdown) {
+            const bool heading = outlineAt(*m_storage, r) != nullptr;
+            touchesOutline = touchesOutline || (outline && heading);
+            const bool wordForWord = isWord(text) && isWord(oldTexts.back())
+                && (r.location == 0 || !syntax.contains(string[r.location - 1]))
+                && (r.end() == string.size() || !syntax.contains(string[r.end()]));
+            if (heading || (!wordForWord && editTouchesMarkdownSyntax(string, r, text)))
+                restyle.emplace_back(r.location + shift, text.size());
+        }
+        shift += text.size() - r.length;
+    }
+    const Range before = selectedRange();
+    // By default the caret stays with the text it stood in (at the start of
+    // a replacement it stood in), so the view does not jump.
+    Range after = Range(before.location, 0);
+    if (!selection) {
+        for (size_t i = 0; i < ranges.size() && ranges[i].location < before.location; ++i) {
+            const qsizetype grown = texts[qsizetype(i)].size() - ranges[i].length;
+            after.location = ranges[i].end() <= before.location ? after.location + grown
+                                                                : after.location - (before.location - ranges[i].location);
+        }
+    }
+    after = selection.value_or(after);
+
+    m_textHasChanged = true;
+    // The replacements alone, so that the mirror follows them one by one;
+    // then each touched paragraph is restyled on its own. Paragraphs out of
+    // sight are laid out again when they come into sight.
+    const TextMirror::DeferredLayout deferred(*m_mirror);
+    m_storage->replaceCharacters(ranges, texts);
+    qsizetype restyledUntil = 0;
+    for (const Range& r : restyle) {
+        if (r.location < restyledUntil && r.end() < restyledUntil) continue; // its paragraph is done
+        const QString& s = m_storage->string();
+        qsizetype n = r.length;
+        if (r.end() > 0 && r.end() < s.size() && text::isNewline(s[r.end() - 1])) ++n;
+        restyledUntil = restyleParagraphs(*m_storage, *settings().parsedStylesheet, Range(r.location, n), true).end();
+        ++m_restyleCount;
+    }
+
+    if (m_undo) m_undo->recordReplacements({ranges, oldTexts, texts, before, after});
+    setSelectedRange(after);
+    m_textHasChanged = false;
+    // What follows an edit, without list continuation or a sound.
+    if (outline && (touchesOutline || !restyle.empty()) && m_hooks.reloadOutline) m_hooks.reloadOutline();
+    if (settings().highlighting != Settings::Highlighting::off) updateHighlighting();
+    updateTypingAttributes();
+    return true;
 }
 
 // Restyles the paragraphs around the edit when it touched Markdown syntax or
@@ -372,10 +499,11 @@ void TextView::processChange()
     }
     if (settings().highlighting != Settings::Highlighting::off) updateHighlighting();
     updateTypingAttributes();
-    if (settings().isTypewriterScrollingEnabled) scrollCaretToCentre();
+    if (settings().isTypewriterScrollingEnabled) keepInsertionLineInPlace();
 
     // List continuation: its own undo step, through the whole road again.
-    if (markdown && m_affectedCharRange && !(m_undo && (m_undo->isUndoing() || m_undo->isRedoing()))) {
+    if (markdown && m_continuesLists && m_affectedCharRange
+        && !(m_undo && (m_undo->isUndoing() || m_undo->isRedoing()))) {
         // Continuation reads the paragraph the edit ended.
         const qsizetype end = m_storage->paragraphBounds(Range(m_affectedCharRange->location, 0)).end;
         if (const auto edit = listContinuation(m_storage->stringBefore(end), *m_affectedCharRange)) {
@@ -481,16 +609,50 @@ void TextView::updateTextContainerInset()
     const double w = viewport()->width();
     const double s = settings().editorSize;
     const double padding = s == 0 ? 0.0 : std::max(0.0, std::round(w - s) * 0.5);
-    m_mirror->setRootFrameMargins(QMarginsF(padding, h, padding, bottom));
+    const QMarginsF margins(padding, h, padding, bottom);
+    if (margins == m_mirror->rootFrameMargins()) return;
+    // New insets (entering or leaving full screen) leave the text where it
+    // stood in the view.
+    const ViewAnchor anchor = viewAnchor();
+    m_mirror->setRootFrameMargins(margins);
+    if (!m_resizing) restoreViewAnchor(anchor);
 }
 
-// The insets that let the first and last lines reach the middle follow
-// resizes and the preference's changes, not each keystroke.
-void TextView::scrollCaretToCentre()
+int TextView::insertionBottom() const
+{
+    const Range s = selectedRange();
+    // The line of the last selected character, or of the caret.
+    QTextCursor c(document());
+    c.setPosition(int(s.isEmpty() ? s.location : s.end() - 1));
+    const QRect line = cursorRect(c);
+    return line.y() + line.height();
+}
+
+// After an edit the line of the selection stands at the height of the view
+// where it stood before (see prepareForChange), as far as the text can
+// scroll: a typewriter keeps the writer's line in one place.
+void TextView::keepInsertionLineInPlace()
+{
+    if (!m_oldInsertionOrigin) return;
+    QScrollBar* bar = verticalScrollBar();
+    const int inDocument = insertionBottom() + bar->value();
+    bar->setValue(std::clamp(inDocument - *m_oldInsertionOrigin, 0, std::max(0, bar->maximum())));
+}
+
+TextView::ViewAnchor TextView::viewAnchor() const
 {
     const QRect caret = cursorRect();
+    if (caret.bottom() >= 0 && caret.top() < viewport()->height()) return {textCursor().position(), caret.top()};
+    const QTextCursor top = cursorForPosition(QPoint(viewport()->width() / 2, 0));
+    return {top.position(), cursorRect(top).top()};
+}
+
+void TextView::restoreViewAnchor(const ViewAnchor& anchor)
+{
+    QTextCursor c(document());
+    c.setPosition(int(std::clamp<qsizetype>(anchor.position, 0, document()->characterCount() - 1)));
     QScrollBar* bar = verticalScrollBar();
-    bar->setValue(bar->value() + caret.center().y() - viewport()->height() / 2);
+    bar->setValue(bar->value() + cursorRect(c).top() - anchor.y);
 }
 
 // ---- Text options ------------------------------------------------------------------------
@@ -530,6 +692,7 @@ void TextView::setTextOption(const QString& key, bool on)
         m_textOptions[i] = on;
         if (UserDefaults* defaults = settings().userDefaults) defaults->set(key, on);
         applyTextOptions();
+        m_services->textOptionsChanged();
         return;
     }
 }
@@ -562,42 +725,83 @@ void TextView::keyPressEvent(QKeyEvent* e)
         return;
     }
     e->accept();
-    if (e->matches(QKeySequence::Undo)) return undo();
-    if (e->matches(QKeySequence::Redo)) return redo();
-    if (e->matches(QKeySequence::Cut)) return cut();
-    if (e->matches(QKeySequence::Copy)) return copy();
-    if (e->matches(QKeySequence::Paste)) return paste();
-    if (e->matches(QKeySequence::Delete)) return deleteText(Deletion::forward);
-    if (e->matches(QKeySequence::Backspace)
-        || (e->key() == Qt::Key_Backspace && !(e->modifiers() & ~Qt::ShiftModifier)))
-        return deleteText(Deletion::backward);
-    if (e->matches(QKeySequence::DeleteStartOfWord)) return deleteText(Deletion::wordBackward);
-    if (e->matches(QKeySequence::DeleteEndOfWord)) return deleteText(Deletion::wordForward);
-    if (e->matches(QKeySequence::DeleteEndOfLine)) return deleteText(Deletion::lineForward);
-    if (e->matches(QKeySequence::DeleteCompleteLine)) return deleteText(Deletion::wholeLine);
-    if (e->matches(QKeySequence::InsertParagraphSeparator) || e->matches(QKeySequence::InsertLineSeparator)
-        || ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !(e->modifiers() & ~Qt::ShiftModifier & ~Qt::KeypadModifier)))
-        return insertNewline();
-    // Keys that would make Qt change the document or its cursor style.
-    if (e->key() == Qt::Key_Direction_L || e->key() == Qt::Key_Direction_R
-        || (e->key() == Qt::Key_Insert && e->modifiers() == Qt::NoModifier))
+    if (m_services->handleKeyPress(e)) return;
+    // Only the keys that move the caret or the selection reach Qt's own
+    // handling; every edit goes through the gate (see EditorKeys.h).
+    switch (editorKey(*e)) {
+    case EditorKey::undo: return undo();
+    case EditorKey::redo: return redo();
+    case EditorKey::cut: return cut();
+    case EditorKey::copy: return copy();
+    case EditorKey::paste: return paste();
+    case EditorKey::pasteSelection: return insertFromMimeData(QApplication::clipboard()->mimeData(
+        QApplication::clipboard()->supportsSelection() ? QClipboard::Selection : QClipboard::Clipboard));
+    case EditorKey::deleteForward: return deleteText(Deletion::forward);
+    case EditorKey::deleteBackward: return deleteText(Deletion::backward);
+    case EditorKey::deleteWordBackward: return deleteText(Deletion::wordBackward);
+    case EditorKey::deleteWordForward: return deleteText(Deletion::wordForward);
+    case EditorKey::newline: return insertNewline();
+    case EditorKey::switchedOff: return;
+    case EditorKey::navigation:
+        // Navigation and selection: the caret only needs to stay in sight.
+        QTextEdit::keyPressEvent(e);
         return;
+    case EditorKey::other: break;
+    }
     if (isAcceptableInput(e)) return insertTyped(e->text());
-
-    // Navigation and selection.
-    const qsizetype before = textCursor().position();
-    QTextEdit::keyPressEvent(e);
-    if (settings().isTypewriterScrollingEnabled && textCursor().position() != before) scrollCaretToCentre();
+    e->ignore();
 }
 
 void TextView::insertTyped(const QString& text)
 {
-    replaceCharacters(selectedRange(), text, EditOptions{UndoCoalescing::typing, std::nullopt, true});
+    const qsizetype start = selectedRange().location;
+    if (replaceCharacters(selectedRange(), text, EditOptions{UndoCoalescing::typing, std::nullopt, true}))
+        m_services->textWasTyped(Range(start, text.size()));
 }
 
 void TextView::insertNewline()
 {
-    insertTyped(QStringLiteral("\n"));
+    insertTyped(lineEnding());
+}
+
+QString TextView::lineEnding() const
+{
+    static const QString lf = QStringLiteral("\n"), crlf = QStringLiteral("\r\n"), cr = QStringLiteral("\r");
+    if (!m_storage) return lf;
+    if (m_lineEnding) return *m_lineEnding;
+    // Read where the text lies, without gathering it into one string.
+    const auto [head, tail] = m_storage->pieces();
+    qsizetype lfs = 0, crlfs = 0, crs = 0;
+    if (head.contains(u'\r') || tail.contains(u'\r')) {
+        const TextStorage& s = *m_storage;
+        for (qsizetype i = 0, n = s.length(); i < n; ++i) {
+            const QChar c = s.characterAt(i);
+            if (c == u'\n') {
+                ++lfs;
+            } else if (c == u'\r') {
+                if (s.characterAt(i + 1) == u'\n') {
+                    ++crlfs;
+                    ++i;
+                } else {
+                    ++crs;
+                }
+            }
+        }
+    }
+    // Ties go to "\n", the platform's own.
+    m_lineEnding = crlfs > lfs && crlfs >= crs ? crlf : crs > lfs && crs > crlfs ? cr : lf;
+    return *m_lineEnding;
+}
+
+QString TextView::withDocumentLineEndings(const QString& text) const
+{
+    if (!text.contains(u'\r') && !text.contains(u'\n')) return text;
+    QString normal = text;
+    normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    normal.replace(u'\r', u'\n');
+    const QString ending = lineEnding();
+    if (ending != QLatin1String("\n")) normal.replace(QStringLiteral("\n"), ending);
+    return normal;
 }
 
 // Tab indents a list item by one level; anywhere else it types a tab.
@@ -661,17 +865,11 @@ void TextView::deleteText(Deletion deletion)
             c.movePosition(QTextCursor::NextWord, QTextCursor::KeepAnchor);
             coalescing = UndoCoalescing::deleteForward;
             break;
-        case Deletion::lineForward:
-            if (c.atBlockEnd()) c.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
-            else c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-            coalescing = UndoCoalescing::deleteForward;
-            break;
-        case Deletion::wholeLine:
-            c.select(QTextCursor::BlockUnderCursor);
-            break;
         }
         if (deletion != Deletion::backward)
             range = Range(c.selectionStart(), c.selectionEnd() - c.selectionStart());
+    } else {
+        range = m_services->smartDeleteRange(range);
     }
     range = safeRange(range);
     if (range.isEmpty()) return;
@@ -681,7 +879,7 @@ void TextView::deleteText(Deletion deletion)
 void TextView::deleteSelection()
 {
     if (!m_storage || selectedRange().isEmpty()) return;
-    replaceCharacters(selectedRange(), QString(), EditOptions{});
+    replaceCharacters(m_services->smartDeleteRange(selectedRange()), QString(), EditOptions{});
 }
 
 // ---- Entry points: input methods -------------------------------------------------------
@@ -702,7 +900,9 @@ void TextView::inputMethodEvent(QInputMethodEvent* e)
             const qsizetype caret = textCursor().position();
             range = Range(caret + e->replacementStart(), e->replacementLength());
         }
-        replaceCharacters(range, e->commitString(), EditOptions{UndoCoalescing::typing, std::nullopt, true});
+        const qsizetype start = safeRange(range).location;
+        if (replaceCharacters(range, e->commitString(), EditOptions{UndoCoalescing::typing, std::nullopt, true}))
+            m_services->textWasTyped(Range(start, e->commitString().size()));
     } else if (!e->preeditString().isEmpty() && !selection.isEmpty()) {
         // Composing over a selection replaces it: the deletion goes first.
         if (!replaceCharacters(selection, QString(), EditOptions{})) setSelectedRange(Range(selection.end(), 0));
@@ -739,9 +939,11 @@ bool TextView::canInsertFromMimeData(const QMimeData* source) const
 void TextView::insertFromMimeData(const QMimeData* source)
 {
     if (!m_storage) return;
-    const QString text = plainText(source);
+    const QString text = withDocumentLineEndings(plainText(source));
     if (text.isEmpty()) return;
-    replaceCharacters(selectedRange(), text, EditOptions{UndoCoalescing::none, std::nullopt, true});
+    const Range range = selectedRange();
+    replaceCharacters(range, m_services->smartPasteText(range, text),
+                      EditOptions{UndoCoalescing::none, std::nullopt, true});
 }
 
 QMimeData* TextView::createMimeDataFromSelection() const
@@ -792,9 +994,10 @@ void TextView::dropEvent(QDropEvent* e)
     setFocus();
 }
 
-void TextView::dropText(const QString& text, qsizetype at, bool moveSelection)
+void TextView::dropText(const QString& dropped, qsizetype at, bool moveSelection)
 {
-    if (!m_storage || text.isEmpty()) return;
+    if (!m_storage || dropped.isEmpty()) return;
+    const QString text = withDocumentLineEndings(dropped);
     const Range selection = selectedRange();
     const bool move = moveSelection && !selection.isEmpty();
     if (move && at >= selection.location && at <= selection.end()) return;
@@ -854,6 +1057,7 @@ QMenu* TextView::createContextMenu(const QPoint& position)
         connect(action, &QAction::triggered, this, slot);
         action->setEnabled(enabled);
     }
+    m_services->addContextMenuItems(menu, position);
     return menu;
 }
 
@@ -886,16 +1090,26 @@ void TextView::undoOrRedo(bool redo)
     m_undo->setTextApplier([this](Range range, const QString& text) {
         replaceCharacters(range, text, EditOptions{});
     });
+    m_undo->setBatchApplier([this](const std::vector<Range>& ranges, const QStringList& texts) {
+        replaceCharacters(ranges, texts);
+    });
     const std::optional<Range> selection = redo ? m_undo->redo() : m_undo->undo();
     if (selection) setSelectedRange(*selection);
-    if (settings().isTypewriterScrollingEnabled) scrollCaretToCentre();
 }
 
 // ---- Drawing and geometry ----------------------------------------------------------------
 
 void TextView::paintEvent(QPaintEvent* e)
 {
+    {
+        QPainter painter(viewport());
+        m_services->paintBelowText(painter, e->rect());
+    }
     QTextEdit::paintEvent(e);
+    {
+        QPainter painter(viewport());
+        m_services->paintAboveText(painter, e->rect());
+    }
     paintFocusDimming();
 }
 
@@ -939,8 +1153,32 @@ void TextView::paintFocusDimming()
 
 void TextView::resizeEvent(QResizeEvent* e)
 {
+    // The text keeps its place through the new width and insets.
+    const ViewAnchor anchor = viewAnchor();
+    m_resizing = true;
     QTextEdit::resizeEvent(e);
+    m_services->layoutFindBar();
     updateTextContainerInset();
+    m_resizing = false;
+    restoreViewAnchor(anchor);
+}
+
+bool TextView::isFindBarVisible() const
+{
+    return m_services->isFindBarVisible();
+}
+
+void TextView::centerSelectionInVisibleArea()
+{
+    if (!m_storage) return;
+    const Range selection = selectedRange();
+    QTextCursor start(document());
+    start.setPosition(int(selection.location));
+    QTextCursor end(document());
+    end.setPosition(int(selection.end()));
+    const int middle = (cursorRect(start).top() + cursorRect(end).bottom()) / 2;
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + middle - viewport()->height() / 2);
 }
 
 void TextView::showEvent(QShowEvent* e)

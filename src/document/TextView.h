@@ -5,18 +5,22 @@
 #include "platform/text/Attributes.h"
 #include "platform/text/UndoManager.h"
 
+#include <QStringList>
 #include <QTextEdit>
 
 #include <array>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QMenu;
 
 namespace lumora {
 
+class EditorCommands;
 class TextMirror;
+class TextServices;
 class TextStorage;
 struct IndentationEdit;
 class Theme;
@@ -38,7 +42,10 @@ class Theme;
 //
 // In the responder chain it carries the standard edit commands (undo:,
 // redo:, cut:, copy:, paste:, delete:, selectAll:, insertTab:,
-// insertBacktab:), each through the gate.
+// insertBacktab:), each through the gate, and the text services' commands
+// (find, spelling, substitutions, case changes, speech: TextServices).
+// Qt's own key bindings reach Qt only when they move the caret or the
+// selection (EditorKeys.h).
 class TextView : public QTextEdit, public Responder {
     Q_OBJECT
 
@@ -95,6 +102,11 @@ public:
         std::optional<Range> selection;
         // Text the writer typed or pasted takes the typing attributes.
         bool typed = false;
+        // A line break made by this edit may continue a list; the edits of
+        // commands (moving lines, links) never do.
+        bool continuesLists = true;
+        // No typing sound (a substitution made for a key already heard).
+        bool silent = false;
     };
     // Replaces range by text through the whole edit road. False when the
     // change was refused (no-editing mode) or there is no storage.
@@ -102,6 +114,13 @@ public:
     // The program's replace operation (commands, list continuation): one
     // change, not grouped for undo; callers that make several group them.
     void replaceText(const QString& text, Range range);
+    // Many replacements as one change and one undo step (replace all):
+    // texts[i] replaces ranges[i]; the ranges are in order and apart. Only
+    // the paragraphs whose Markdown an edit touched are restyled. Without a
+    // selection the caret stays with the text it stood in. False when
+    // refused (no-editing mode, a locked document) or empty.
+    bool replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts,
+                           std::optional<Range> selection = std::nullopt);
 
     // Whether a change may be made; when it may, prepares for it.
     bool shouldChangeText(Range range, const QString& text);
@@ -127,11 +146,21 @@ public:
     Range focusRange() const { return m_focusRange; }
 
     // The persisted text options (see persistedTextOptions()): setting one
-    // writes its key at once. Qt has no spelling or grammar checker and no
-    // text substitutions: the values are kept for when it has, and the two
-    // correction options ask input methods for no predictive text when off.
+    // writes its key at once; other editors read it when they are next
+    // shown. The text services
+    // read them (spelling, substitutions, smart copy and paste); the two
+    // correction options also ask input methods for no predictive text when
+    // off. Grammar checking, smart links and data detectors are kept and
+    // do nothing else.
     bool textOption(const QString& key) const;
     void setTextOption(const QString& key, bool on);
+
+    // The line break the document uses most ("\n", "\r\n" or "\r"; "\n"
+    // in a text without one). Return types it, and pasted and dropped text
+    // is given it, so that a file keeps its own line endings.
+    QString lineEnding() const;
+    // Text with every line break made the document's.
+    QString withDocumentLineEndings(const QString& text) const;
 
     // A drop of text at position: inserted there and selected; with
     // moveSelection the selection is taken away from where it was, in the
@@ -143,9 +172,22 @@ public:
 
     // The edit commands' menu items: enabled only where they can act.
     std::optional<bool> validate(MenuItem& item) override;
+    // The commands of the main menu beyond the standard edit commands.
+    EditorCommands& commands() const { return *m_commands; }
 
     // For tests and benchmarks: paragraph restyles made after edits.
     int restyleCount() const { return m_restyleCount; }
+
+    // Find, spelling, substitutions, transformations and speech.
+    TextServices& services() const { return *m_services; }
+    bool isFindBarVisible() const;
+    // Scrolls the selection to the middle of the view (Jump to Selection).
+    void centerSelectionInVisibleArea();
+    // A storage is shown and the document may be changed (it is not locked).
+    bool isEditable() const;
+
+signals:
+    void findBarVisibilityChanged(bool visible);
 
 public slots:
     void undo();
@@ -172,13 +214,14 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    enum class Deletion { backward, forward, wordBackward, wordForward, lineForward, wholeLine };
+    enum class Deletion { backward, forward, wordBackward, wordForward };
     void applyIndentation(const IndentationEdit& edit);
+
+    friend class TextServices;
+    friend class EditorCommands;
 
     bool isMarkdownEnabled() const;
     bool isOutlineVisible() const;
-    // A storage is shown and the document may be changed (it is not locked).
-    bool isEditable() const;
     // False, after telling the window, when the document may not be changed.
     bool checkEditable();
     void restyleAfterChange();
@@ -187,7 +230,19 @@ private:
     Range safeRange(Range range) const;
     QString plainText(const QMimeData* source) const;
     void selectionDidChange();
-    void scrollCaretToCentre();
+    // Typewriter scrolling: the bottom edge, in the viewport, of the line
+    // that holds the end of the selection, and the scroll that puts it back
+    // where it stood before the edit.
+    int insertionBottom() const;
+    void keepInsertionLineInPlace();
+    // What the view keeps in place while its size or insets change: the
+    // caret's line when it is in sight, else the line at the top.
+    struct ViewAnchor {
+        qsizetype position = 0;
+        int y = 0;
+    };
+    ViewAnchor viewAnchor() const;
+    void restoreViewAnchor(const ViewAnchor& anchor);
     void paintFocusDimming();
     void loadTextOptions();
     void applyTextOptions();
@@ -196,6 +251,8 @@ private:
     TextStorage* m_storage = nullptr;
     UndoManager* m_undo = nullptr;
     std::unique_ptr<TextMirror> m_mirror;
+    std::unique_ptr<EditorCommands> m_commands;
+    std::unique_ptr<TextServices> m_services;
     Hooks m_hooks;
     Attributes m_typingAttributes;
 
@@ -207,6 +264,15 @@ private:
     // The edit whose typing sound plays once the keystroke is processed.
     std::optional<std::pair<Range, QString>> m_typewriterSound;
     int m_processDepth = 0;
+    bool m_continuesLists = true;
+    // The document's line break, counted when first needed; changes made
+    // elsewhere (another window, a reload) count again.
+    mutable std::optional<QString> m_lineEnding;
+    int m_storageObserver = 0;
+    bool m_inGate = false;
+    // Where the selection's line stood before the edit (typewriter scrolling).
+    std::optional<int> m_oldInsertionOrigin;
+    bool m_resizing = false;
 
     Range m_lastSelection;
     Range m_selectionBeforeRebuild;

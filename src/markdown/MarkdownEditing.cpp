@@ -54,9 +54,13 @@ std::optional<ListParagraph> listParagraphAt(const TextStorage& storage, qsizety
 
 std::optional<MarkdownEdit> listContinuation(QStringView text, Range editedRange)
 {
-    if (editedRange.length != 1) return std::nullopt;
     const qsizetype location = editedRange.location;
-    if (location < 0 || location >= text.size() || !text::isNewline(text[location].unicode())) return std::nullopt;
+    if (location < 0 || editedRange.end() > text.size()) return std::nullopt;
+    // One line break: a newline character, or "\r\n" in a file that uses it.
+    const qsizetype breakLength = editedRange.length;
+    const bool lineBreak = (breakLength == 1 && text::isNewline(text[location].unicode()))
+        || (breakLength == 2 && text[location] == u'\r' && text[location + 1] == u'\n');
+    if (!lineBreak) return std::nullopt;
 
     const text::ParagraphBounds line = text::paragraphBounds(text, Range(location, 0));
     const qsizetype start = line.start;
@@ -70,7 +74,7 @@ std::optional<MarkdownEdit> listContinuation(QStringView text, Range editedRange
 
     if (start + contentStart == location) {
         // Return on an item that holds only its prefix ends the list.
-        return MarkdownEdit{QString(), Range(start, contentStart + 1), Range(start, 0)};
+        return MarkdownEdit{QString(), Range(start, contentStart + breakLength), Range(start, 0)};
     }
 
     QString prefix;
@@ -84,7 +88,8 @@ std::optional<MarkdownEdit> listContinuation(QStringView text, Range editedRange
     } else {
         prefix = text.sliced(start, contentStart).toString();
     }
-    return MarkdownEdit{prefix, Range(location + 1, 0), Range(location + 1 + prefix.size(), 0)};
+    const qsizetype next = location + breakLength;
+    return MarkdownEdit{prefix, Range(next, 0), Range(next + prefix.size(), 0)};
 }
 
 std::optional<IndentationEdit> indentListItem(const TextStorage& storage, qsizetype location)

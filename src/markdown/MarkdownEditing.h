@@ -31,8 +31,8 @@ struct IndentationEdit {
     friend bool operator==(const IndentationEdit&, const IndentationEdit&) = default;
 };
 
-// After a change that inserted editedRange: when that is one line break
-// ending a list item, block quote or code line, the prefix for the new line
+// After a change that inserted editedRange: when that is one line break (one
+// newline character, or "\r\n") ending a list item, block quote or code line, the prefix for the new line
 // (the next number for an ordered item); when the line held nothing but its
 // prefix, the removal of that prefix and of the new line break, which ends
 // the list.

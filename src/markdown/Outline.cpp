@@ -67,14 +67,19 @@ std::shared_ptr<Outline> outlineTree(const TextStorage& storage)
 {
     auto root = std::make_shared<Outline>(QString(), 0, std::vector<std::shared_ptr<Outline>>{}, true);
     std::vector<Outline*> stack{root.get()};
-    for (const auto& [value, range] : AttributeSequence(storage, AttributeKey::MarkdownOutline, Range(0, storage.length()))) {
-        const std::shared_ptr<Outline> entry = Outline::from(value);
-        if (!entry) continue;
-        entry->contents.clear();
-        while (stack.size() > 1 && stack.back()->level >= entry->level) stack.pop_back();
-        stack.back()->contents.push_back(entry);
-        stack.push_back(entry.get());
-    }
+    // One forward walk over the runs: the outline pane builds the tree after
+    // every keystroke in a heading.
+    storage.enumerateAttribute(AttributeKey::MarkdownOutline, Range(0, storage.length()),
+                               [&](const AttributeValue& value, Range) {
+                                   std::shared_ptr<Outline> entry = Outline::from(value);
+                                   if (!entry) return true;
+                                   entry->contents.clear();
+                                   while (stack.size() > 1 && stack.back()->level >= entry->level) stack.pop_back();
+                                   Outline* added = entry.get();
+                                   stack.back()->contents.push_back(std::move(entry));
+                                   stack.push_back(added);
+                                   return true;
+                               });
     return root;
 }
 

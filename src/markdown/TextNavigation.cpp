@@ -151,6 +151,45 @@ std::optional<LineMove> lineMovedDown(QStringView text, Range selection)
     return move;
 }
 
+// The caret never stands inside a "\r\n": a place between the two goes
+// before them.
+qsizetype beforeSplitBreak(QStringView text, qsizetype p)
+{
+    return (p > 0 && p < text.size() && text[p - 1] == u'\r' && text[p] == u'\n') ? p - 1 : p;
+}
+
+qsizetype previousSentenceTarget(QStringView text, qsizetype c)
+{
+    c = std::clamp<qsizetype>(c, 0, text.size());
+    const qsizetype j = (c > 0 && c < text.size() && isSpaceAt(text, c - 1)) ? c + 1 : c;
+    const qsizetype s = lastUnitStart(text, j, Unit::Sentences);
+    if (s == 0) return 0;
+    return beforeSplitBreak(text, isSpaceAt(text, s - 1) ? s - 1 : s);
+}
+
+qsizetype nextSentenceTarget(QStringView text, qsizetype e)
+{
+    return beforeSplitBreak(text, sentenceRange(text, e).end());
+}
+
+qsizetype previousParagraphTarget(QStringView text, qsizetype c)
+{
+    c = std::clamp<qsizetype>(c, 0, text.size());
+    qsizetype p = c;
+    if (c > 0 && text::isNewline(text[c - 1].unicode())) p = breakAt(text, c - 1).start;
+    const Break before = lastBreakBefore(text, p);
+    return before.exists() ? before.start + before.length : 0;
+}
+
+qsizetype nextParagraphTarget(QStringView text, qsizetype e)
+{
+    e = std::clamp<qsizetype>(e, 0, text.size());
+    qsizetype q = e;
+    if (e < text.size() && text::isNewline(text[e].unicode())) q = e + text::lineBreakLength(text, e);
+    const Break next = firstBreakAtOrAfter(text, q);
+    return next.exists() ? next.start : text.size();
+}
+
 std::optional<QString> titleFromFirstSentence(QStringView text, bool strip)
 {
     const qsizetype end = firstUnitEnd(text, 0, Unit::Sentences);

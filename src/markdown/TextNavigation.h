@@ -43,6 +43,21 @@ struct LineMove {
 std::optional<LineMove> lineMovedUp(QStringView text, Range selection);
 std::optional<LineMove> lineMovedDown(QStringView text, Range selection);
 
+// Where the sentence and paragraph commands take the caret, in a text of
+// length L, from the selection's start c or end e:
+// - the previous sentence: just after the text of the sentence before the
+//   one holding c (before the one white-space character between them), or 0;
+// - the next sentence: the end of the sentence at e, or of the next one when
+//   e already stands there;
+// - the previous paragraph: the start of c's paragraph, or of the one before
+//   when c is there already;
+// - the next paragraph: the end of e's paragraph (before its line break), or
+//   of the next one when e is there already; L at the end.
+qsizetype previousSentenceTarget(QStringView text, qsizetype c);
+qsizetype nextSentenceTarget(QStringView text, qsizetype e);
+qsizetype previousParagraphTarget(QStringView text, qsizetype c);
+qsizetype nextParagraphTarget(QStringView text, qsizetype e);
+
 // A name for an unsaved document: its first sentence, without its line prefix
 // (heading marks, list marker, quote marks, indentation) when strip is true,
 // and without trailing spaces and line breaks; nothing unless that leaves 1

@@ -6,7 +6,7 @@
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/Fonts.h"
 #include "settings/LumoraError.h"
 
@@ -180,8 +180,11 @@ void Settings::readPreferences()
         }
         editorSize = d.doubleValue(kEditorSize).value_or(712.0);
         isInfoViewVisible = d.boolValue(kInfoViewVisible);
+        // The sidebar offers 0 to 3 lines; a hand-edited file may hold anything.
         const auto lines = d.integerValue(kLibrarySummaryLines);
-        librarySummaryLines = lines && *lines >= INT_MIN && *lines <= INT_MAX ? int(*lines) : 3;
+        librarySummaryLines = lines ? int(std::clamp<qint64>(*lines, librarySummaryLinesOptions.front(),
+                                                             librarySummaryLinesOptions.back()))
+                                    : 3;
     } else {
         themes = builtInThemeList();
     }
@@ -260,6 +263,7 @@ void Settings::toggleNoEditing()
 
 void Settings::setLibrarySummaryLines(int lines)
 {
+    lines = std::clamp(lines, librarySummaryLinesOptions.front(), librarySummaryLinesOptions.back());
     librarySummaryLines = lines;
     write(kLibrarySummaryLines, lines);
     post(Notifications::librarySummaryLinesDidChange);
@@ -320,17 +324,22 @@ void Settings::duplicateTheme(int index)
     saveThemes();
 }
 
-void Settings::renameTheme(const std::shared_ptr<Theme>& target, const QString& name)
+void Settings::renameTheme(const std::shared_ptr<Theme>& target, const QString& typedName)
 {
+    // Spaces around a name are never meant; a name of spaces is no name.
+    const QString name = typedName.trimmed();
+    if (name.isEmpty())
+        throw LumoraError(localized("theme.nameEmpty.message"), localized("theme.nameEmpty.info"));
     for (const auto& t : themes) {
         if (t == target) continue;
         if (t->id == name || t->displayName() == name)
             throw LumoraError(localized("theme.nameExists.message"), localized("theme.nameExists.info"));
     }
+    const QString oldId = target->id;
     target->id = name;
-    // The current theme is remembered by its id: keep it selected across
+    // The chosen theme is remembered by its id: keep it chosen across
     // launches.
-    if (target == theme) write(kTheme, name);
+    if (userDefaults && userDefaults->stringValue(kTheme) == oldId) write(kTheme, name);
     saveThemes();
 }
 
@@ -354,7 +363,8 @@ bool Settings::removeTheme(int index)
     const std::shared_ptr<Theme> removed = themes[size_t(index)];
     removed->setOppositeTheme(nullptr);
     themes.erase(themes.begin() + index);
-    if (removed == theme) setTheme(themes.front());
+    // The current theme gives way to the one above it in the list.
+    if (removed == theme) setTheme(themes[size_t(std::max(index - 1, 0))]);
     saveThemes();
     return true;
 }
@@ -478,6 +488,10 @@ void Settings::setCustomFont(const std::optional<QString>& family)
 void Settings::setFontSize(double size)
 {
     if (!isUsableSize(size)) return;
+    // The text-size commands step within these limits; a stored size outside
+    // them (a hand-edited file) would make the text unreadable or too large
+    // to lay out.
+    size = std::clamp(size, minimumFontSize, maximumFontSize);
     write(kFontSize, size);
     // Every sized style scales with the base, so the stylesheet keeps its
     // proportions. A stylesheet without a base size was written against the

@@ -163,14 +163,15 @@ public:
     void resetTheme(int index);
     // Inserts a copy after the theme, named by the "theme.name.copy" format.
     void duplicateTheme(int index);
-    // Renames a theme; throws LumoraError when another theme has that id or
+    // Renames a theme to the name without the spaces around it; throws
+    // LumoraError when that is empty or another theme has it as id or
     // display name.
     void renameTheme(const std::shared_ptr<Theme>& theme, const QString& name);
     // Moves the themes at the rows to the destination, an index into the list
     // without them.
     void moveThemes(const QList<int>& indexes, int destination);
     // Removes a theme that is not built in, clearing every link to it; the
-    // first theme becomes current when it was. Saves the list. False when
+    // theme above it becomes current when it was. Saves the list. False when
     // nothing was removed.
     bool removeTheme(int index);
     // Writes the list and posts "LMThemesDidChange".

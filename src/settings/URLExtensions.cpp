@@ -1,5 +1,7 @@
 #include "settings/URLExtensions.h"
 
+#include "platform/files/FileManager.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -36,17 +38,8 @@ QString uniqueFileURL(const QString& path)
 {
     const QString clean = withoutTrailingSlashes(path);
     if (!exists(clean)) return clean;
-    const QFileInfo info(clean);
-    const QString name = info.fileName();
-    // The extension follows the last dot; a leading dot (".notes") or a
-    // trailing one does not start an extension.
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const bool hasExtension = dot > 0 && dot < name.size() - 1;
-    const QString stem = hasExtension ? name.left(dot) : name;
-    const QString extension = hasExtension ? name.mid(dot) : QString();
-    const QDir folder = info.dir();
-    for (qulonglong n = 2;; ++n) {
-        const QString candidate = folder.filePath(stem + QLatin1Char(' ') + QString::number(n) + extension);
+    for (quint64 n = 2;; ++n) {
+        const QString candidate = FileManager::numberedPath(clean, n);
         if (!exists(candidate)) return candidate;
     }
 }

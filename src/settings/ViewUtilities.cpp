@@ -1,6 +1,6 @@
 #include "settings/ViewUtilities.h"
 
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -69,9 +69,9 @@ private:
         int width = 0;
         for (PivotedStackView* row : m_rows)
             if (!row->leading().isEmpty()) width = std::max(width, row->leadingBox()->sizeHint().width());
+        // A row without leading views starts its trailing ones at the pivot too.
         for (PivotedStackView* row : m_rows)
-            if (!row->leading().isEmpty() && row->leadingBox()->minimumWidth() != width)
-                row->leadingBox()->setMinimumWidth(width);
+            if (row->leadingBox()->minimumWidth() != width) row->leadingBox()->setMinimumWidth(width);
     }
 
     QList<PivotedStackView*> m_rows;
@@ -215,12 +215,52 @@ void ColorWell::paintEvent(QPaintEvent* event)
     painter.drawRect(swatch.adjusted(0, 0, -1, -1));
 }
 
+ColorWell::~ColorWell()
+{
+    // The chooser stands on its own; it goes with its well.
+    delete m_chooser;
+}
+
 void ColorWell::choose()
 {
-    const QColor chosen = QColorDialog::getColor(m_color, this, QString(), QColorDialog::ShowAlphaChannel);
-    if (!chosen.isValid()) return;
-    setColor(chosen);
-    emit colorChosen(chosen);
+    if (m_chooser) {
+        m_chooser->raise();
+        m_chooser->activateWindow();
+        return;
+    }
+    m_colorBeforeChoosing = m_color;
+    emit choosingStarted();
+    auto* chooser = new QColorDialog(m_color, window());
+    m_chooser = chooser;
+    chooser->setOptions(QColorDialog::ShowAlphaChannel | QColorDialog::DontUseNativeDialog);
+    chooser->setAttribute(Qt::WA_DeleteOnClose);
+    chooser->setModal(false);
+    // Every colour the chooser shows is chosen at once; Cancel (or closing
+    // the chooser) shows the colour it started from again.
+    connect(chooser, &QColorDialog::currentColorChanged, this, [this](const QColor& color) {
+        if (!color.isValid() || color == m_color) return;
+        setColor(color);
+        emit colorChosen(color);
+    });
+    connect(chooser, &QDialog::rejected, this, [this] {
+        setColor(m_colorBeforeChoosing);
+        emit choosingCancelled();
+    });
+    connect(chooser, &QColorDialog::colorSelected, this, [this](const QColor& color) {
+        if (!color.isValid() || color == m_color) return;
+        setColor(color);
+        emit colorChosen(color);
+    });
+    chooser->show();
+}
+
+void ColorWell::finishChoosing()
+{
+    if (!m_chooser) return;
+    QColorDialog* chooser = m_chooser;
+    m_chooser = nullptr;
+    chooser->disconnect(this);
+    chooser->close();
 }
 
 // SplitView ----------------------------------------------------------------------
@@ -355,6 +395,11 @@ QColor blend(const QColor& a, const QColor& b, double t)
 QColor chromeColor(const QColor& background, const QColor& foreground)
 {
     return blend(background, foreground, 0.035);
+}
+
+QColor separatorColor(const QColor& background, const QColor& foreground)
+{
+    return blend(background, foreground, 0.12);
 }
 
 OneLineLabel* sidePaneTitle(QWidget* pane, const QString& title)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QColor>
+#include <QColorDialog>
 #include <QKeySequence>
 #include <QLabel>
 #include <QList>
 #include <QMargins>
 #include <QModelIndex>
+#include <QPointer>
 #include <QSplitter>
 #include <QString>
 #include <QToolButton>
@@ -68,19 +70,32 @@ private:
     QWidget* m_leadingBox = nullptr;
 };
 
-// A colour swatch that opens the colour chooser (with opacity) when clicked.
+// A colour swatch that opens the colour chooser (with opacity) when
+// clicked. The chooser stays open beside the window while the user works:
+// each colour it shows is chosen at once, so the change can be seen live;
+// its Cancel shows the colour it started from again and says so, for the
+// owner to put back what it had before.
 class ColorWell : public QToolButton {
     Q_OBJECT
 
 public:
     explicit ColorWell(QWidget* parent = nullptr);
+    ~ColorWell() override;
     QColor color() const { return m_color; }
     // Shows the colour; emits nothing.
     void setColor(const QColor& color);
 
+    // The open chooser, or none.
+    QColorDialog* chooser() const { return m_chooser; }
+    // Closes the chooser, keeping the colour chosen last.
+    void finishChoosing();
+
 signals:
     // The user chose a colour.
     void colorChosen(const QColor& color);
+    // A chooser opened, and one was cancelled.
+    void choosingStarted();
+    void choosingCancelled();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -88,6 +103,8 @@ protected:
 private:
     void choose();
     QColor m_color = Qt::black;
+    QColor m_colorBeforeChoosing;
+    QPointer<QColorDialog> m_chooser;
 };
 
 // A split view of panes side by side with collapsible panes, remembering the
@@ -141,6 +158,8 @@ QColor blend(const QColor& a, const QColor& b, double t);
 // The window's chrome (title strip, side panes): a touch apart from the
 // page, towards the text colour.
 QColor chromeColor(const QColor& background, const QColor& foreground);
+// The hairlines between panes and around windows.
+QColor separatorColor(const QColor& background, const QColor& foreground);
 
 // A side pane: its title line at the top, room below, on the chrome colour.
 // Returns the title.

@@ -4,7 +4,7 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "shell/DocumentController.h"
 #include "shell/WindowController.h"
 
@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,21 +30,27 @@ void noteSignal(int)
     [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
 }
 
-// Termination signals become a Quit on the main thread.
+// Termination signals become a Quit on the main thread. A signal that comes
+// while a question is open (the Quit's own, or any other) asks nothing more:
+// what can be saved is saved, the rest goes to recovery files, and the
+// program exits at once, without opening a second copy of the question.
 void quitOnSignals(QApplication& app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char byte = 0;
         [[maybe_unused]] const auto read = ::read(g_signalPipe[1], &byte, 1);
-        // A second signal while the first is still asking waits its turn.
         static bool quitting = false;
+        if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
+            if (DocumentController* controller = DocumentController::shared()) controller->prepareForImmediateExit();
+            std::fflush(nullptr);
+            ::_exit(0);
+        }
+        // Between the Quit's questions: the Quit goes on.
         if (quitting) return;
         quitting = true;
-        notifier->setEnabled(false);
         ActionDispatcher::instance().applicationResponder()->perform(QStringLiteral("terminate:"), nullptr);
-        notifier->setEnabled(true);
         quitting = false;
     });
     struct sigaction action = {};
@@ -63,20 +70,27 @@ int runApplication(QApplication& app)
     QApplication::setDesktopFileName(QStringLiteral("lumora"));
     QApplication::setWindowIcon(DocumentWindowBase::applicationIcon());
 
+    // A signal during start-up waits for the main loop rather than kill
+    // (other launches may find this one as soon as it listens).
+    quitOnSignals(app);
     const QStringList arguments = QApplication::arguments();
     const QString workingDirectory = QDir::currentPath();
     SingleInstance instance;
     if (instance.start(arguments, workingDirectory) == SingleInstance::Role::secondary) return 0;
-
-    // A signal during start-up waits for the main loop rather than kill.
-    quitOnSignals(app);
     auto controller = std::make_unique<DocumentController>(&UserDefaults::standard());
     controller->prepareApplication();
     QObject::connect(&instance, &SingleInstance::argumentsReceived, controller.get(),
                      [&controller](const QStringList& received, const QString& folder) {
                          controller->openHandedOverDocuments(SingleInstance::fileArguments(received, folder));
                      });
-    controller->openLaunchDocuments(SingleInstance::fileArguments(arguments, workingDirectory));
+    const QStringList launchFiles = SingleInstance::fileArguments(arguments, workingDirectory);
+    controller->openLaunchDocuments(launchFiles);
+    // Named files that all failed to open: their errors were shown, and
+    // there is nothing to show besides.
+    if (!launchFiles.isEmpty() && WindowController::all().empty()) {
+        controller.reset();
+        return 1;
+    }
 
     const int status = app.exec();
     // Windows go before the documents they show.

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -21,6 +22,9 @@ class Document;
 class Dialogs : public DocumentPrompter {
 public:
     enum class LockedChoice { duplicate, cancel };
+    // Which text a revert goes back to: the file's (as last saved) or the
+    // one the document was opened with.
+    enum class RevertChoice { lastSaved, lastOpened, cancel };
 
     // An error of the application (a file that cannot be opened, a command
     // that failed): what went wrong and what to do about it.
@@ -32,8 +36,17 @@ public:
     virtual std::optional<QString> chooseExportLocation(Document& document, const QString& proposedName) = 0;
     // The writer tried to change a locked document.
     virtual LockedChoice askAboutLockedDocument(Document& document) = 0;
-    // Whether to drop the document's edits and read its file again.
-    virtual bool confirmRevert(Document& document) = 0;
+    // Whether to revert the document, and to which text; offers only what
+    // is offered (at least one of them).
+    virtual RevertChoice chooseRevert(Document& document, bool offerLastSaved, bool offerLastOpened) = 0;
+    // Shows, after a moment, that something slow is under way for the
+    // document; the returned function ends it. None by default.
+    virtual std::function<void()> beginProgress(const Document& document, const QString& message)
+    {
+        (void)document;
+        (void)message;
+        return {};
+    }
 };
 
 // The dialogs themselves: message boxes in front of the document's window
@@ -44,19 +57,32 @@ public:
     std::optional<QString> chooseSaveLocation(DocumentBase& document) override;
     ExternalChangeChoice askAboutExternalChange(DocumentBase& document) override;
     void presentError(DocumentBase& document, const PlatformError& error) override;
+    FailedSaveChoice askAfterFailedSave(DocumentBase& document, const PlatformError& error,
+                                        FailedSaveContext context) override;
+    bool confirmCloseWithoutSaving(DocumentBase& document) override;
+    std::optional<QString> chooseNewName(DocumentBase& document) override;
+    std::optional<QString> chooseMoveLocation(DocumentBase& document) override;
 
     void presentApplicationError(const PlatformError& error) override;
     QStringList chooseFilesToOpen() override;
     std::optional<QString> chooseExportLocation(Document& document, const QString& proposedName) override;
     LockedChoice askAboutLockedDocument(Document& document) override;
-    bool confirmRevert(Document& document) override;
+    RevertChoice chooseRevert(Document& document, bool offerLastSaved, bool offerLastOpened) override;
+    std::function<void()> beginProgress(const Document& document, const QString& message) override;
 
     // The window a document's dialogs stand in front of: its last window,
     // else the active one.
-    static QWidget* windowFor(DocumentBase* document);
+    static QWidget* windowFor(const DocumentBase* document);
+    // Whether a file name the writer typed ends in an extension; a save
+    // dialog adds its own to a name without one.
+    static bool hasExtension(const QString& fileName);
 
 private:
     QString m_lastFolder;
 };
+
+// Presents an error of the application: through the document controller's
+// dialogs when there is one, else in a message box of its own.
+void presentApplicationError(const PlatformError& error);
 
 } // namespace lumora

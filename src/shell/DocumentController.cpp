@@ -10,18 +10,23 @@
 #include "platform/application/Menu.h"
 #include "platform/application/SystemAppearance.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "settings/Settings.h"
 #include "settings/ViewUtilities.h"
 #include "shell/ApplicationStyle.h"
 #include "shell/Dialogs.h"
+#include "shell/InAppPurchaseController.h"
 #include "shell/MainMenu.h"
 #include "shell/PreferenceMigration.h"
+#include "shell/SupportTheDeveloperViewController.h"
+#include "shell/ThemesTableViewController.h"
 #include "shell/WindowController.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -101,6 +106,22 @@ DocumentController::DocumentController(UserDefaults* defaults, QObject* parent)
         if (!sender) return;
         if (auto theme = sender->representedObject().value<std::shared_ptr<Theme>>()) Settings::shared().setTheme(theme);
     });
+    addActionHandler(QStringLiteral("editThemes:"), [](MenuItem*) { ThemesTableViewController::makeThemesWindow(); });
+    addActionHandler(QStringLiteral("donate:"), [this](MenuItem*) { showSupportWindow(); });
+
+    // Every save counts towards the review request.
+    connect(this, &DocumentControllerBase::documentAdded, this, [this](DocumentBase* document) {
+        connect(document, &DocumentBase::saved, this, [this] {
+            if (m_defaults)
+                InAppPurchaseController::requestReviewIfNeeded(*m_defaults, Store::standard(),
+                                                               QDateTime::currentDateTime());
+        });
+    });
+}
+
+QWidget* DocumentController::showSupportWindow()
+{
+    return SupportTheDeveloperViewController::showSupportWindow(InAppPurchaseController::shared());
 }
 
 DocumentController::~DocumentController()
@@ -162,6 +183,7 @@ void DocumentController::prepareApplication()
         textAttributesDidChange();
     });
     center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyApplicationPalette(); });
+    center.observe(supportTheDeveloperNotification, this, [this](const Notification&) { showSupportWindow(); });
     setAutosavingDelay(15.0);
     Document::setHTMLConverter([](const QString& markdown) {
         return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
@@ -189,6 +211,20 @@ void DocumentController::prepareApplication()
     connect(qApp, &QCoreApplication::aboutToQuit, this, &DocumentController::applicationWillQuit);
 
     if (introductionDue) openIntroduction();
+
+    // Preferences that exist but cannot be read: said once, over the first
+    // window.
+    if (m_defaults && !m_defaults->loadProblem().isEmpty()) {
+        const PlatformError problem(PlatformError::Code::readFailed, localized("preferences.unreadable"),
+                                    localizedFormat(QStringLiteral("preferences.unreadable.info"),
+                                                    {m_defaults->loadProblem(),
+                                                     QDir::toNativeSeparators(m_defaults->filePath())}),
+                                    m_defaults->filePath());
+        QPointer<DocumentController> self(this);
+        dispatch::async([self, problem] {
+            if (self) self->presentError(problem);
+        });
+    }
 }
 
 void DocumentController::appearanceDidChange()
@@ -247,10 +283,32 @@ void DocumentController::applyApplicationPalette()
 
 }
 
+int DocumentController::reopenRecoveredDocuments()
+{
+    int reopened = 0;
+    for (const QString& recovery : DocumentBase::leftoverRecoveryFiles()) {
+        auto made = openUntitledDocument(false);
+        if (!made) continue;
+        if (const PlatformStatus status = (*made)->recoverFrom(recovery, QString(plainTextType)); !status) {
+            // Left where it is, for the writer to open some other way.
+            (*made)->close();
+            presentError(status.error());
+            continue;
+        }
+        showDocument(**made);
+        ++reopened;
+    }
+    return reopened;
+}
+
 void DocumentController::openLaunchDocuments(const QStringList& paths)
 {
+    reopenRecoveredDocuments();
     if (!paths.isEmpty()) {
-        openDocuments(paths);
+        // Only what was asked for opens: a file that fails shows its error,
+        // never an empty window in its place.
+        openDocuments(paths, true);
+        return;
     } else {
         for (const auto& [document, frame] : restoreWindows()) {
             if (!frame.isValid()) continue;
@@ -267,7 +325,7 @@ void DocumentController::openLaunchDocuments(const QStringList& paths)
 void DocumentController::openHandedOverDocuments(const QStringList& paths)
 {
     if (!paths.isEmpty()) {
-        openDocuments(paths);
+        openDocuments(paths, true);
         return;
     }
     if (QWidget* window = ActionDispatcher::instance().keyWindow()) {
@@ -311,13 +369,33 @@ void DocumentController::openFolder(const QString& path, bool display, const Ope
     if (completion) completion(*made, false, std::nullopt);
 }
 
-void DocumentController::openDocuments(const QStringList& paths)
+void DocumentController::openDocuments(const QStringList& paths, bool createMissing)
 {
     for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (createMissing && !info.exists() && !info.isSymLink() && info.dir().exists()) {
+            if (auto made = openNewFile(path); !made) presentError(made.error());
+            continue;
+        }
         openDocument(path, true, [this](DocumentBase*, bool, const std::optional<PlatformError>& error) {
             if (error) presentError(*error);
         });
     }
+}
+
+PlatformResult<Document*> DocumentController::openNewFile(const QString& path)
+{
+    if (DocumentBase* open = documentForPath(path)) {
+        showDocument(*open);
+        return qobject_cast<Document*>(open);
+    }
+    auto document = std::make_unique<Document>();
+    if (const PlatformStatus status = document->prepareNewFile(path, QString(plainTextType)); !status)
+        return status.error();
+    auto* made = static_cast<Document*>(addDocument(std::move(document)));
+    noteNewRecentDocument(made->filePath());
+    showDocument(*made);
+    return made;
 }
 
 void DocumentController::runOpenPanel() { openDocuments(dialogs().chooseFilesToOpen()); }
@@ -335,7 +413,11 @@ void DocumentController::noteNewRecentDocument(const QString& path)
 
 Document* DocumentController::openIntroduction()
 {
-    if (m_introduction && !m_introduction->isClosed()) {
+    // Only the bundled introduction itself is brought forward: once it was
+    // saved under a name (or written in) it is the writer's document, and a
+    // fresh introduction opens.
+    if (m_introduction && !m_introduction->isClosed() && m_introduction->isUntitled()
+        && !m_introduction->isDocumentEdited()) {
         m_introduction->setLocked(true);
         m_introduction->showWindows();
         return m_introduction;
@@ -386,12 +468,22 @@ bool DocumentController::applicationShouldTerminate()
     return false;
 }
 
+QStringList DocumentController::prepareForImmediateExit()
+{
+    m_terminating = true;
+    const QStringList kept = saveForImmediateExit();
+    if (m_defaults) m_defaults->synchronize();
+    return kept;
+}
+
 void DocumentController::applicationWillQuit()
 {
     // Quitting by closing the last window: nothing is left to restore.
     if (!m_terminating) saveRestorableState();
     // Documents without a window (held by the library) keep their edits.
-    for (DocumentBase* document : documents()) document->close();
+    for (DocumentBase* document : documents()) document->closeForTermination(true);
+    // Preferences a failed write left unwritten get one more try.
+    if (m_defaults) m_defaults->synchronize();
 }
 
 // Documents' host ----------------------------------------------------------------------
@@ -409,6 +501,11 @@ void DocumentController::closeChildDocument(Document& document)
 std::optional<QString> DocumentController::chooseExportLocation(Document& document, const QString& proposedName)
 {
     return dialogs().chooseExportLocation(document, proposedName);
+}
+
+std::function<void()> DocumentController::beginProgress(const Document& document, const QString& message)
+{
+    return dialogs().beginProgress(document, message);
 }
 
 void DocumentController::openDocumentWithoutDisplay(const QString& path, DocumentHost::OpenCompletion completion)

@@ -64,14 +64,21 @@ public:
     void buildMainMenu();
     MainMenu* mainMenu() const { return m_mainMenu.get(); }
 
-    // The documents named at launch (files and folders), else the windows
-    // of the last run; when no window is open afterwards, a new untitled
-    // document.
+    // First the documents a crash left in recovery files (untitled and
+    // edited again); then the documents named at launch (files and folders;
+    // a file that does not exist yet opens as a new document that saves
+    // there), else the windows of the last run. With no paths and no window
+    // open afterwards, a new untitled document; when named paths all fail,
+    // only their errors show.
     void openLaunchDocuments(const QStringList& paths);
-    // The paths a later launch handed over: opened and brought forward; with
-    // none, the frontmost window comes forward (a new document when there is
-    // no window).
+    // The paths a later launch handed over: opened and brought forward (a
+    // file that does not exist yet as for a launch); with none, the
+    // frontmost window comes forward (a new document when there is no
+    // window).
     void openHandedOverDocuments(const QStringList& paths);
+    // The documents left in recovery files by an earlier run, reopened as
+    // untitled, edited documents; the number reopened.
+    int reopenRecoveredDocuments();
 
     // The dialogs every question goes to; the standard ones unless a test
     // installs its own (not owned; nullptr restores the standard ones).
@@ -87,8 +94,13 @@ public:
     // Files take the plain-text road, folders the library road.
     void openDocument(const QString& path, bool display, const OpenCompletion& completion) override;
     using DocumentControllerBase::openDocument;
-    // Opens each path in a window; failures are presented, one by one.
-    void openDocuments(const QStringList& paths);
+    // Opens each path in a window; failures are presented, one by one. With
+    // createMissing, a path where nothing exists yet (in a folder that does)
+    // becomes a new document that saves there.
+    void openDocuments(const QStringList& paths, bool createMissing = false);
+    // A new, empty document shown in a window, for a file at path that does
+    // not exist yet.
+    PlatformResult<Document*> openNewFile(const QString& path);
     // Files and folders chosen in the open dialog.
     void runOpenPanel();
     void showDocument(DocumentBase& document) override;
@@ -108,15 +120,26 @@ public:
     // Markdown switch, shown in a window of its own with its title strip.
     PlatformResult<Document*> duplicateDocument(Document& source);
 
+    // A new donation window (every call opens another); also opened by
+    // the notification "SupportTheDeveloperNotification".
+    QWidget* showSupportWindow();
+    static constexpr QLatin1String supportTheDeveloperNotification{"SupportTheDeveloperNotification"};
+
     // Quitting: remembers the open windows, then closes every document
-    // (each may ask to save). False keeps the application running.
+    // (each may ask to save; one that cannot be saved asks once, then keeps
+    // its text in a recovery file). False keeps the application running.
     bool applicationShouldTerminate();
+    // Told to stop while a question is open: nothing more is asked; what can
+    // be saved is saved, the rest is kept in recovery files (listed on
+    // standard error), the preferences are written. The caller exits.
+    QStringList prepareForImmediateExit();
 
     // DocumentHost
     void makeWindow(Document& document) override;
     void closeChildDocument(Document& document) override;
     std::optional<QString> chooseExportLocation(Document& document, const QString& proposedName) override;
     void openDocumentWithoutDisplay(const QString& path, DocumentHost::OpenCompletion completion) override;
+    std::function<void()> beginProgress(const Document& document, const QString& message) override;
 
     // The windows of documents with a file, with their frames.
     QList<RestorableWindow> restorableWindows() const override;

@@ -5,7 +5,7 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/Fonts.h"
 #include "settings/Settings.h"
 
@@ -45,7 +45,7 @@ std::unique_ptr<MenuItem> hidden(std::unique_ptr<MenuItem> item, bool keepsKey)
 }
 
 // Commands some desktops offer and this one may not (hiding applications,
-// the spelling panel, speech): shown only once a responder takes them.
+// the website): shown only once a responder takes them.
 std::unique_ptr<MenuItem> whenHandled(std::unique_ptr<MenuItem> item)
 {
     item->setHidesWhenUnhandled(true);
@@ -87,7 +87,11 @@ MainMenu::~MainMenu()
 
 Menu& MainMenu::topLevelMenu(TopLevel which) const { return *m_menu->itemAt(which)->submenu(); }
 
-void MainMenu::install() { ActionDispatcher::instance().setMainMenu(m_menu.get()); }
+void MainMenu::install()
+{
+    ActionDispatcher::instance().setMainMenu(m_menu.get());
+    ActionDispatcher::instance().setWindowsMenu(m_windowsMenu);
+}
 
 void MainMenu::build()
 {
@@ -121,6 +125,9 @@ void MainMenu::build()
     fileMenu->addItem(MenuItem::separator());
     fileMenu->addItem(item("menu.file.pageSetup", "runPageLayout:", "p", shiftCmd));
     fileMenu->addItem(item("menu.file.print", "printDocument:", "p", cmd));
+    // Where Linux applications keep it, besides the application menu.
+    fileMenu->addItem(MenuItem::separator());
+    fileMenu->addItem(item("menu.file.quit", "terminate:", "q", cmd));
 
     auto find = newMenu("menu.edit.find");
     find->addItem(item("menu.edit.find.find", "performFindPanelAction:", "f", cmd, false, 1));
@@ -131,35 +138,31 @@ void MainMenu::build()
     find->addItem(item("menu.edit.find.jumpToSelection", "centerSelectionInVisibleArea:", "j", cmd));
 
     auto spelling = newMenu("menu.edit.spellingAndGrammar");
-    spelling->addItem(whenHandled(item("menu.edit.spellingAndGrammar.show", "showGuessPanel:", ":", cmd)));
-    spelling->addItem(whenHandled(item("menu.edit.spellingAndGrammar.checkNow", "checkSpelling:", ";", cmd)));
+    spelling->addItem(item("menu.edit.spellingAndGrammar.show", "showGuessPanel:", ":", cmd));
+    spelling->addItem(item("menu.edit.spellingAndGrammar.checkNow", "checkSpelling:", ";", cmd));
     spelling->addItem(MenuItem::separator());
-    spelling->addItem(whenHandled(item("menu.edit.spellingAndGrammar.checkSpelling", "toggleContinuousSpellChecking:")));
-    spelling->addItem(whenHandled(item("menu.edit.spellingAndGrammar.checkGrammar", "toggleGrammarChecking:")));
-    spelling->addItem(
-        whenHandled(item("menu.edit.spellingAndGrammar.correctSpelling", "toggleAutomaticSpellingCorrection:")));
+    spelling->addItem(item("menu.edit.spellingAndGrammar.checkSpelling", "toggleContinuousSpellChecking:"));
+    spelling->addItem(item("menu.edit.spellingAndGrammar.checkGrammar", "toggleGrammarChecking:"));
+    spelling->addItem(item("menu.edit.spellingAndGrammar.correctSpelling", "toggleAutomaticSpellingCorrection:"));
 
     auto substitutions = newMenu("menu.edit.substitutions");
-    substitutions->addItem(whenHandled(item("menu.edit.substitutions.show", "orderFrontSubstitutionsPanel:")));
+    substitutions->addItem(item("menu.edit.substitutions.show", "orderFrontSubstitutionsPanel:"));
     substitutions->addItem(MenuItem::separator());
-    substitutions->addItem(whenHandled(item("menu.edit.substitutions.smart.copyPaste", "toggleSmartInsertDelete:")));
-    substitutions->addItem(
-        whenHandled(item("menu.edit.substitutions.smart.quotes", "toggleAutomaticQuoteSubstitution:")));
-    substitutions->addItem(
-        whenHandled(item("menu.edit.substitutions.smart.dashes", "toggleAutomaticDashSubstitution:")));
-    substitutions->addItem(whenHandled(item("menu.edit.substitutions.smart.links", "toggleAutomaticLinkDetection:")));
-    substitutions->addItem(whenHandled(item("menu.edit.substitutions.dataDetectors", "toggleAutomaticDataDetection:")));
-    substitutions->addItem(
-        whenHandled(item("menu.edit.substitutions.textReplacement", "toggleAutomaticTextReplacement:")));
+    substitutions->addItem(item("menu.edit.substitutions.smart.copyPaste", "toggleSmartInsertDelete:"));
+    substitutions->addItem(item("menu.edit.substitutions.smart.quotes", "toggleAutomaticQuoteSubstitution:"));
+    substitutions->addItem(item("menu.edit.substitutions.smart.dashes", "toggleAutomaticDashSubstitution:"));
+    substitutions->addItem(item("menu.edit.substitutions.smart.links", "toggleAutomaticLinkDetection:"));
+    substitutions->addItem(item("menu.edit.substitutions.dataDetectors", "toggleAutomaticDataDetection:"));
+    substitutions->addItem(item("menu.edit.substitutions.textReplacement", "toggleAutomaticTextReplacement:"));
 
     auto transformations = newMenu("menu.edit.transformations");
-    transformations->addItem(whenHandled(item("menu.edit.transformations.uppercase", "uppercaseWord:")));
-    transformations->addItem(whenHandled(item("menu.edit.transformations.lowercase", "lowercaseWord:")));
-    transformations->addItem(whenHandled(item("menu.edit.transformations.capitalize", "capitalizeWord:")));
+    transformations->addItem(item("menu.edit.transformations.uppercase", "uppercaseWord:"));
+    transformations->addItem(item("menu.edit.transformations.lowercase", "lowercaseWord:"));
+    transformations->addItem(item("menu.edit.transformations.capitalize", "capitalizeWord:"));
 
     auto speech = newMenu("menu.edit.speech");
-    speech->addItem(whenHandled(item("menu.edit.speech.start", "startSpeaking:")));
-    speech->addItem(whenHandled(item("menu.edit.speech.stop", "stopSpeaking:")));
+    speech->addItem(item("menu.edit.speech.start", "startSpeaking:"));
+    speech->addItem(item("menu.edit.speech.stop", "stopSpeaking:"));
 
     auto editMenu = newMenu("menu.edit");
     editMenu->addItem(untitled("undo:", "z", cmd));
@@ -196,9 +199,8 @@ void MainMenu::build()
     editMenu->addItem(item("menu.edit.paragraph.next.jump", "jumpToNextParagraph:", down, opt));
     editMenu->addItem(item("menu.edit.paragraph.next.select", "selectUntilNextParagraph:", down, optShift, true));
     editMenu->addItem(MenuItem::separator());
-    editMenu->addItem(submenu(std::move(find)));
-    for (auto* group : {&spelling, &substitutions, &transformations, &speech})
-        editMenu->addItem(whenHandled(submenu(std::move(*group))));
+    for (auto* group : {&find, &spelling, &substitutions, &transformations, &speech})
+        editMenu->addItem(submenu(std::move(*group)));
 
     auto highlighting = newMenu("settings.highlighting");
     const char* highlightingKeys[] = {"settings.highlighting.off", "settings.highlighting.currentSentence",
@@ -247,6 +249,8 @@ void MainMenu::build()
 
     auto textSize = newMenu("menu.view.textSize");
     textSize->addItem(item("menu.view.textSize.increase", "increaseFontSize:", "+", cmd));
+    // Ctrl+= as well: "+" needs Shift on most keyboards.
+    textSize->addItem(hidden(item("menu.view.textSize.increase", "increaseFontSize:", "=", cmd), true));
     textSize->addItem(item("menu.view.textSize.decrease", "decreaseFontSize:", "-", cmd));
     textSize->addItem(MenuItem::separator());
     textSize->addItem(item("menu.edit.reset", "resetFontSize:", "0", cmd));
@@ -280,6 +284,8 @@ void MainMenu::build()
     viewMenu->addItem(submenu(std::move(editorSize)));
     viewMenu->addItem(MenuItem::separator());
     viewMenu->addItem(untitled("toggleFullScreen:", "f", controlKey | commandKey));
+    // F11, as on other Linux applications.
+    viewMenu->addItem(hidden(untitled("toggleFullScreen:", key(KeyEquivalent::f11)), true));
 
     auto windowMenu = newMenu("menu.window");
     m_windowsMenu = windowMenu.get();

@@ -14,6 +14,9 @@ class Settings;
 // application's name: this platform has no application menu of its own, so
 // About and Quit live in the first menu), File, Edit, Modus, Library, View,
 // Window and Help. Every item sends its action down the responder chain.
+// Beside the table's keys it keeps the Linux ones: File ▸ Quit (Ctrl+Q),
+// Ctrl+= for a bigger text and F11 for full screen (hidden items that keep
+// their keys).
 //
 // It also carries the document controller's share of the menu: it is the
 // delegate of the Font and Theme submenus (each filled when it opens empty;
@@ -35,7 +38,8 @@ public:
     Menu* servicesMenu() const { return m_servicesMenu; }
     Menu* windowsMenu() const { return m_windowsMenu; }
 
-    // Makes this the menu whose keys the dispatcher routes.
+    // Makes this the menu whose keys the dispatcher routes, and its Window
+    // menu the one that lists the open windows.
     void install();
 
     // The stylesheet link, unlink and export items with a separator, inserted

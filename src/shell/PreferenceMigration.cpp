@@ -1,6 +1,6 @@
 #include "shell/PreferenceMigration.h"
 
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QStringList>
 #include <QVariantList>

@@ -3,12 +3,14 @@
 #include "document/Document.h"
 #include "document/DocumentViewController.h"
 #include "document/OutlineViewController.h"
+#include "document/PreviewViewController.h"
 #include "document/TextView.h"
 #include "library/LibraryViewController.h"
 #include "markdown/Outline.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/Menu.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -18,6 +20,7 @@
 #include "shell/DocumentController.h"
 #include "shell/MainMenu.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QGuiApplication>
@@ -35,6 +38,9 @@ namespace {
 
 const QString kWindowFrame = QStringLiteral("documentWindow");
 const QString kSplitView = QStringLiteral("mainSplitView");
+const QString kPreviewWindowFrame = QStringLiteral("previewWindow");
+// The gap between a document window and a preview placed beside it.
+constexpr int kPreviewGap = 12;
 // The side panes keep their width while the window grows.
 constexpr int kSidePanePriority = 251;
 // A new window without a saved frame.
@@ -76,15 +82,16 @@ WindowController::WindowController(Document& document) : m_document(&document)
 
     m_window->resize(kDefaultSize);
     views::restoreFrame(m_window, kWindowFrame);
-    // A window that would cover another exactly steps aside.
-    for (bool moved = true; moved;) {
-        moved = false;
-        for (WindowController* other : registry()) {
-            if (other->m_window->isVisible() && other->m_window->pos() == m_window->pos()) {
-                m_window->move(m_window->pos() + QPoint(kCascade, kCascade));
-                moved = true;
-            }
-        }
+    // A window that would cover another exactly steps aside, and stays on
+    // its screen.
+    std::vector<QPoint> taken;
+    for (WindowController* other : registry())
+        if (other->m_window->isVisible()) taken.push_back(other->m_window->pos());
+    QScreen* screen = QGuiApplication::screenAt(m_window->geometry().center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (screen && !m_window->isMaximized() && !m_window->isFullScreen()) {
+        const QRect frame = cascadedFrame(m_window->geometry(), taken, screen->availableGeometry());
+        if (frame != m_window->geometry()) m_window->setGeometry(frame);
     }
 
     registry().push_back(this);
@@ -95,6 +102,7 @@ WindowController::WindowController(Document& document) : m_document(&document)
 WindowController::~WindowController()
 {
     std::erase(registry(), this);
+    delete m_preview;
 }
 
 void WindowController::setUp()
@@ -102,9 +110,16 @@ void WindowController::setUp()
     ActionDispatcher::instance().setViewController(m_window, this);
     m_window->installEventFilter(this);
 
+    m_outlinePane->setEditorPane(m_editorPane);
     m_editorPane->setOutlineHooks({
         [this] { return isOutlineVisible(); },
-        [this] { m_outlinePane->reloadOutline(); },
+        // Every window of the document shares its text: each outline shown
+        // follows an edit made in any of them.
+        [this] {
+            const auto windows = m_document ? controllersOf(*m_document) : std::vector<WindowController*>{this};
+            for (WindowController* window : windows)
+                if (window->isOutlineVisible()) window->m_outlinePane->reloadOutline();
+        },
         [this](bool visible) { setOutlineVisible(visible); },
     });
     connect(m_editorPane, &DocumentViewController::editingRefused, this, &WindowController::editingRefused);
@@ -134,25 +149,29 @@ void WindowController::setUp()
         m_libraryPane->setFocus();
     });
     addActionHandler(QStringLiteral("toggleOutlineView:"), [this](MenuItem*) { setOutlineVisible(!isOutlineVisible()); });
+    addActionHandler(QStringLiteral("togglePreview:"), [this](MenuItem*) { togglePreviewWindow(); });
     addActionHandler(QStringLiteral("newTab:"), [](MenuItem*) {
         // There are no window tabs here: a new document gets a window of its own.
         if (DocumentController* controller = DocumentController::shared())
             if (auto made = controller->openUntitledDocument(true); !made) controller->presentError(made.error());
     });
 
-    // The document's file.
+    // The document's file. A save that fails has offered its way out
+    // already (Save As); a locked document says why it is not saved.
     addActionHandler(QStringLiteral("saveDocument:"), [this](MenuItem*) {
         Document* d = m_document;
         if (!d) return;
-        if (const PlatformStatus status = d->save(); !status && DocumentController::shared())
+        if (const PlatformStatus status = d->saveDocument();
+            !status && status.error().code == PlatformError::Code::locked && DocumentController::shared())
             DocumentController::shared()->dialogs().presentError(*d, status.error());
     });
-    addActionHandler(QStringLiteral("revertDocumentToSaved:"), [this](MenuItem*) {
-        Document* d = m_document;
+    addActionHandler(QStringLiteral("revertDocumentToSaved:"), [this](MenuItem*) { revertDocument(); });
+    addActionHandler(QStringLiteral("duplicateDocument:"), [this](MenuItem*) {
         DocumentController* controller = DocumentController::shared();
-        if (!d || !controller || !controller->dialogs().confirmRevert(*d)) return;
-        if (const PlatformStatus status = d->revertToSaved(); !status) controller->dialogs().presentError(*d, status.error());
+        if (!m_document || !controller) return;
+        if (auto copy = controller->duplicateDocument(*m_document); !copy) controller->presentError(copy.error());
     });
+    m_window->setDocumentMenuEnabled(true);
 
     // The window's preferences.
     Settings& settings = Settings::shared();
@@ -249,6 +268,23 @@ QRect WindowController::frameForEditorSize(const QRect& frame, const QRect& scre
     return QRect(screenArea.x() + int(std::lround(x)), frame.y(), width, frame.height());
 }
 
+QRect WindowController::cascadedFrame(const QRect& frame, const std::vector<QPoint>& taken, const QRect& area)
+{
+    const QSize size = frame.size().boundedTo(area.size());
+    const int right = area.x() + area.width() - size.width();
+    const int bottom = area.y() + area.height() - size.height();
+    QPoint at(std::clamp(frame.x(), area.x(), right), std::clamp(frame.y(), area.y(), bottom));
+    // Each step finds a new place or comes back round; a screen too full of
+    // windows to leave one free keeps the last place tried.
+    for (size_t step = 0; step <= taken.size(); ++step) {
+        if (std::find(taken.begin(), taken.end(), at) == taken.end()) break;
+        at += QPoint(kCascade, kCascade);
+        if (at.x() > right) at.setX(area.x());
+        if (at.y() > bottom) at.setY(area.y());
+    }
+    return QRect(at, size);
+}
+
 void WindowController::resizeToEditorSize()
 {
     QScreen* screen = m_window->screen();
@@ -274,6 +310,7 @@ void WindowController::applyTheme()
     const Theme& theme = *Settings::shared().theme;
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     m_window->setColors(background, foreground, views::chromeColor(background, foreground));
+    m_window->setBorderColor(views::separatorColor(background, foreground));
     // A new window palette reaches the panes, and would undo the editor's
     // own colours: they are set again after it. (No style sheets here: one
     // on a parent would override the editor's palette.)
@@ -282,7 +319,7 @@ void WindowController::applyTheme()
     for (int i = 1; i < m_splitView->count(); ++i) {
         QSplitterHandle* handle = m_splitView->handle(i);
         QPalette palette = handle->palette();
-        palette.setColor(QPalette::Window, views::blend(background, foreground, 0.12));
+        palette.setColor(QPalette::Window, views::separatorColor(background, foreground));
         handle->setPalette(palette);
         handle->setAutoFillBackground(true);
     }
@@ -301,6 +338,53 @@ void WindowController::applyTheme()
                        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
                        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
             .arg(knob.name(QColor::HexArgb), hover.name(QColor::HexArgb)));
+}
+
+// Preview ------------------------------------------------------------------------
+
+PreviewViewController* WindowController::previewWindowController() const { return m_preview; }
+
+void WindowController::togglePreviewWindow()
+{
+    bool place = false;
+    if (!m_preview) {
+        m_preview = new PreviewViewController();
+        m_preview->setWindowFlag(Qt::Window);
+        // Its keys reach this window's commands (and the preview command
+        // hides it again).
+        ActionDispatcher::instance().setViewController(m_preview, this);
+        place = !UserDefaults::standard().object(QStringLiteral("NSWindow Frame ") + kPreviewWindowFrame).isValid();
+        views::restoreFrame(m_preview, kPreviewWindowFrame);
+    }
+    const bool inFront = m_preview->isVisible() && QApplication::activeWindow() == m_preview;
+    if (inFront) {
+        m_preview->document = nullptr;
+        m_preview->updatePreview();
+        m_preview->hide();
+        return;
+    }
+    m_preview->document = m_document;
+    m_preview->updatePreview();
+    m_preview->show();
+    // The first time, without a frame of its own yet: beside the document
+    // window and as tall, to its right when there is room, else to its
+    // left, else over its right side (placed once shown, when its frame is
+    // known).
+    if (place) {
+        const QRect window = m_window->frameGeometry();
+        QScreen* screen = m_window->screen() ? m_window->screen() : QGuiApplication::primaryScreen();
+        const QRect area = screen ? screen->availableGeometry() : window;
+        const int decoration = m_preview->frameGeometry().height() - m_preview->height();
+        m_preview->resize(m_preview->width(), std::min(window.height(), area.height()) - decoration);
+        const QSize frame = m_preview->frameGeometry().size();
+        int x = window.right() + 1 + kPreviewGap;
+        if (x + frame.width() > area.right() + 1) x = window.left() - kPreviewGap - frame.width();
+        if (x < area.left()) x = std::max(area.left(), area.right() + 1 - frame.width());
+        const int y = std::clamp(window.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height()));
+        m_preview->move(x, y);
+    }
+    m_preview->raise();
+    m_preview->activateWindow();
 }
 
 void WindowController::updateEditorInsets()
@@ -350,7 +434,8 @@ std::optional<bool> WindowController::validate(MenuItem& item)
         item.setTitle(localized(settings.isInfoViewVisible ? "menu.view.statistics.off" : "menu.view.statistics.on"));
     else if (action == QLatin1String("saveDocument:")) return m_document != nullptr;
     else if (action == QLatin1String("revertDocumentToSaved:"))
-        return m_document && !m_document->isUntitled() && m_document->isDocumentEdited();
+        return m_document && !m_document->isUntitled()
+               && (m_document->isDocumentEdited() || m_document->canRevertToOpenedVersion());
     else if (action == QLatin1String("toggleOutlineView:")) {
         item.setHidden(!m_document || !m_document->isMarkdownEnabled());
         item.setTitle(localized(isOutlineVisible() ? "menu.view.outline.off" : "menu.view.outline.on"));
@@ -366,6 +451,10 @@ bool WindowController::eventFilter(QObject* watched, QEvent* event)
         event->ignore();
         return true;
     }
+    // The full-screen insets follow the window's state, which a window
+    // manager may report before or after the new size.
+    if (watched == m_window && event->type() == QEvent::WindowStateChange)
+        m_editorPane->textView()->updateTextContainerInset();
     // Escape that nothing inside took leaves full screen.
     if (watched == m_window && event->type() == QEvent::KeyPress && m_window->isFullScreen()
         && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape
@@ -400,6 +489,25 @@ void WindowController::detachFromDocument()
     m_editorPane->setDocument(nullptr);
     if (m_document) disconnect(m_document, nullptr, this, nullptr);
     m_document = nullptr;
+}
+
+void WindowController::revertDocument()
+{
+    Document* d = m_document;
+    DocumentController* controller = DocumentController::shared();
+    if (!d || !controller || d->isUntitled()) return;
+    // Back to the file's text, or to the text the file held when it was
+    // opened (autosaves have written over it since).
+    const bool lastSaved = d->isDocumentEdited() && !d->isFileMissing();
+    const bool lastOpened = d->canRevertToOpenedVersion();
+    if (!lastSaved && !lastOpened) return;
+    PlatformStatus status;
+    switch (controller->dialogs().chooseRevert(*d, lastSaved, lastOpened)) {
+    case Dialogs::RevertChoice::cancel: return;
+    case Dialogs::RevertChoice::lastSaved: status = d->revertToSaved(); break;
+    case Dialogs::RevertChoice::lastOpened: status = d->revertToOpenedVersion(); break;
+    }
+    if (!status) controller->dialogs().presentError(*d, status.error());
 }
 
 void WindowController::editingRefused()

@@ -18,6 +18,7 @@ class DocumentViewController;
 class DocumentWindowBase;
 class LibraryViewController;
 class OutlineViewController;
+class PreviewViewController;
 class SplitView;
 
 // The controller of one document window: a frameless window with its title
@@ -28,7 +29,9 @@ class SplitView;
 // panes' widths under "mainSplitView".
 //
 // In the responder chain it comes after the window and hands on to its
-// document: it carries the pane toggles and the window's preference
+// document: it carries the document's file commands (save, revert to the
+// saved text or to the version opened, duplicate; the title strip offers
+// the document menu), the pane toggles and the window's preference
 // commands (editor size, statistics line, typewriter scrolling, typing
 // sounds, focus highlighting, no-editing mode, library summary lines) and
 // validates their items (check marks mirror the preferences, toggles name
@@ -85,8 +88,21 @@ public:
     static QRect frameForEditorSize(const QRect& frame, const QRect& screenArea, double editorSize,
                                     int sidePanesWidth);
 
+    // Where a new window with the given frame goes: inside the screen's free
+    // area (made smaller when it does not fit), stepped down and right away
+    // from the top-left corners of the other windows, and back to the
+    // area's top or left edge where a step would leave it.
+    static QRect cascadedFrame(const QRect& frame, const std::vector<QPoint>& taken, const QRect& area);
+
     // The window and its panes on the current theme's colours.
     void applyTheme();
+
+    // The preview window of this window (made the first time it is shown):
+    // while it is the frontmost window, hides it; otherwise renders the
+    // document as it is now and brings it to the front. The preview is
+    // rendered only then, not while the writer types.
+    void togglePreviewWindow();
+    PreviewViewController* previewWindowController() const;
 
     // The title strip is meant to be hidden while the writer writes; set it
     // to false and call updateTitleBar to show it. (The strip stays shown
@@ -107,6 +123,7 @@ private:
     bool windowShouldClose();
     void detachFromDocument();
     void editingRefused();
+    void revertDocument();
     void updateEditorInsets();
 
     QPointer<Document> m_document;
@@ -116,6 +133,7 @@ private:
     DocumentViewController* m_editorPane = nullptr;
     OutlineViewController* m_outlinePane = nullptr;
     QPointer<QMenuBar> m_menuBar;
+    QPointer<PreviewViewController> m_preview;
     bool m_closingDocument = false;
     bool m_lockedPromptPending = false;
 };

@@ -3,13 +3,20 @@
 #include "DocumentTestSupport.h"
 #include "platform/application/Menu.h"
 #include "platform/files/Encodings.h"
+#include "platform/files/FileWriter.h"
 #include "platform/files/TextFileCodec.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -34,15 +41,12 @@ public:
         return exportLocation;
     }
     void openDocumentWithoutDisplay(const QString&, OpenCompletion completion) override { completion(nullptr, {}); }
-};
-
-class Prompter : public DocumentPrompter {
-public:
-    QList<PlatformError> errors;
-    SaveChoice askToSaveChanges(DocumentBase&) override { return SaveChoice::cancel; }
-    std::optional<QString> chooseSaveLocation(DocumentBase&) override { return std::nullopt; }
-    ExternalChangeChoice askAboutExternalChange(DocumentBase&) override { return ExternalChangeChoice::keepMine; }
-    void presentError(DocumentBase&, const PlatformError& error) override { errors << error; }
+    QStringList progress; // messages shown; "done" when one ended
+    std::function<void()> beginProgress(const Document&, const QString& message) override
+    {
+        progress << message;
+        return [this] { progress << "done"; };
+    }
 };
 
 class DocumentTest : public ::testing::Test {
@@ -72,7 +76,7 @@ protected:
     }
 
     ScriptedHost host;
-    Prompter prompter;
+    RecordingPrompter prompter;
     QString dir;
     QString path;
 };
@@ -137,6 +141,53 @@ TEST_F(DocumentTest, SavesKeepTheFileEncodingAndNewDocumentsTakeThePreference)
     EXPECT_EQ(open(QByteArray("\x93Hi\x94"))->data().textStorage().string(), QStringLiteral(u"“Hi”"));
     EXPECT_EQ(open(encoded(QStringLiteral(u"“Hi”"), Encoding::utf8, true))->data().textStorage().string(),
               QStringLiteral(u"“Hi”"));
+}
+
+TEST_F(DocumentTest, TheSaveDialogsEncodingAppliesToItsSaveAndIsRemembered)
+{
+    // A file read from disk, saved elsewhere as UTF-16: the choice is not
+    // ignored because the document remembers UTF-8.
+    const QString text = QStringLiteral(u"Café crème\n");
+    auto doc = open(text.toUtf8());
+    const QString other = dir + QStringLiteral("/Wide.txt");
+    doc->setSaveDialogEncoding(qint64(Encoding::utf16));
+    ASSERT_TRUE(doc->saveAs(other).ok());
+    EXPECT_EQ(readFile(other), encoded(text, Encoding::utf16LittleEndian, true));
+    EXPECT_EQ(doc->data().encoding(), Encoding::utf16);
+    // Later saves keep it, whatever the preference says by then.
+    ScopedPreference preference(QStringLiteral("saveEncoding"), qlonglong(Encoding::windowsCP1252));
+    type(*doc, QStringLiteral("more"));
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(readFile(other), encoded(text + QStringLiteral("more"), Encoding::utf16LittleEndian, true));
+
+    // Automatic keeps the encoding a document remembers, and gives a new
+    // one the preference's, for good.
+    doc->setSaveDialogEncoding(-1);
+    ASSERT_TRUE(doc->saveAs(dir + QStringLiteral("/Again.txt")).ok());
+    EXPECT_EQ(doc->data().encoding(), Encoding::utf16);
+    Document fresh;
+    type(fresh, QStringLiteral(u"“Hi”"));
+    fresh.setSaveDialogEncoding(-1);
+    ASSERT_TRUE(fresh.saveAs(path).ok());
+    EXPECT_EQ(readFile(path), QByteArray("\x93Hi\x94"));
+    UserDefaults::standard().set(QStringLiteral("saveEncoding"), qlonglong(Encoding::utf8));
+    type(fresh, QStringLiteral("!"));
+    ASSERT_TRUE(fresh.save().ok());
+    EXPECT_EQ(readFile(path), QByteArray("\x93Hi\x94!"));
+}
+
+TEST_F(DocumentTest, RevertReadsTheFileInItsRememberedEncodingFirst)
+{
+    // Mac Roman: detection alone would take these bytes for Windows Latin 1.
+    const QString text = QStringLiteral(u"Café crème brûlée\n");
+    UserDefaults::standard().set(QStringLiteral("saveEncoding"), qlonglong(Encoding::macOSRoman));
+    auto doc = open(encoded(text, Encoding::macOSRoman));
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
+    ASSERT_EQ(doc->data().textStorage().string(), text);
+    type(*doc, QStringLiteral("edit"));
+    ASSERT_TRUE(doc->revertToSaved().ok());
+    EXPECT_EQ(doc->data().textStorage().string(), text);
+    EXPECT_EQ(doc->data().encoding(), Encoding::macOSRoman);
 }
 
 // Autosaving, atomic saves and files changed by another program are
@@ -280,34 +331,100 @@ TEST_F(DocumentTest, ExportWritesUtf16HtmlWhereThePanelSays)
 {
     auto doc = open("# Title\n");
     const QString target = dir + QStringLiteral("/Notes.html");
+    QSignalSpy finished(doc.get(), &Document::exportFinished);
+    const auto exportAndWait = [&] {
+        const qsizetype before = finished.count();
+        doc->exportAsHTML();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return finished.count() > before; }, 10000));
+    };
 
     // Cancelled: nothing.
     doc->exportAsHTML();
     EXPECT_EQ(host.proposedNames, QStringList{"Notes"});
+    EXPECT_FALSE(doc->isExporting());
     EXPECT_FALSE(QFileInfo::exists(target));
 
     // No conversion: the error, and nothing written.
     host.exportLocation = target;
-    doc->exportAsHTML();
+    exportAndWait();
     ASSERT_EQ(prompter.errors.size(), 1);
     EXPECT_EQ(prompter.errors.front().errorDescription, QStringLiteral("An error occurred."));
     EXPECT_FALSE(QFileInfo::exists(target));
 
-    Document::setHTMLConverter([](const QString& markdown) {
+    // The conversion runs off the main thread, on the text as it was.
+    const Qt::HANDLE mainThread = QThread::currentThreadId();
+    std::atomic<bool> offMainThread = false;
+    Document::setHTMLConverter([&](const QString& markdown) {
+        offMainThread = QThread::currentThreadId() != mainThread;
         return QStringLiteral(u"<h1>%1 “ok”</h1>\n").arg(markdown.mid(2).trimmed());
     });
     doc->exportAsHTML();
+    EXPECT_TRUE(doc->isExporting());
+    type(*doc, "typed meanwhile");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 2; }, 10000));
+    EXPECT_FALSE(doc->isExporting());
+    EXPECT_TRUE(offMainThread);
+    EXPECT_EQ(finished.last().at(1).toString(), QString());
     EXPECT_EQ(prompter.errors.size(), 1);
     const QByteArray bytes = readFile(target);
     EXPECT_TRUE(bytes.startsWith("\xFF\xFE"));
     EXPECT_EQ(QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData() + 2), (bytes.size() - 2) / 2),
               QStringLiteral(u"<h1>Title “ok”</h1>\n"));
-    EXPECT_FALSE(doc->isDocumentEdited());
 
     // A folder that is not there: the writing error is shown.
     host.exportLocation = dir + QStringLiteral("/missing/Notes.html");
-    doc->exportAsHTML();
+    exportAndWait();
     EXPECT_EQ(prompter.errors.size(), 2);
+
+    // A full disk: the error says so, and the old export stays whole.
+    host.exportLocation = target;
+    setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "sync" ? ENOSPC : 0; });
+    exportAndWait();
+    setFileWriteFaultHook({});
+    ASSERT_EQ(prompter.errors.size(), 3);
+    EXPECT_EQ(prompter.errors.back().errorDescription, QStringLiteral("The HTML file “Notes.html” couldn’t be saved."));
+    EXPECT_EQ(prompter.errors.back().recoverySuggestion, QStringLiteral("The disk is full."));
+    EXPECT_EQ(finished.last().at(1).toString(), prompter.errors.back().message());
+    EXPECT_EQ(readFile(target), bytes);
+}
+
+// Printing needs the HTML before it goes on: a long conversion runs off the
+// main thread while the main thread keeps its events going (the windows
+// draw), with progress shown; a quick one shows nothing.
+TEST_F(DocumentTest, ConversionsRunOffTheMainThreadAndShowProgressWhenLong)
+{
+    auto doc = open("# Title\n");
+    std::atomic<int> delayMs = 0;
+    const Qt::HANDLE mainThread = QThread::currentThreadId();
+    std::atomic<bool> offMainThread = false;
+    Document::setHTMLConverter([&](const QString& markdown) {
+        offMainThread = QThread::currentThreadId() != mainThread;
+        QThread::msleep(delayMs);
+        return std::optional<QString>(QStringLiteral("<p>%1</p>").arg(markdown.trimmed()));
+    });
+    EXPECT_EQ(doc->htmlOfText(), QStringLiteral("<p># Title</p>"));
+    EXPECT_TRUE(offMainThread);
+    EXPECT_TRUE(host.progress.isEmpty());
+
+    delayMs = 600;
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    EXPECT_EQ(doc->htmlOfText(), QStringLiteral("<p># Title</p>"));
+    EXPECT_GT(ticks, 5) << "the main thread went on while it waited";
+    EXPECT_EQ(host.progress, (QStringList{"Converting “Notes.txt” to HTML…", "done"}));
+
+    // Without waiting: the HTML comes later, on the main thread.
+    delayMs = 0;
+    std::optional<QString> later;
+    doc->convertToHTML([&](const std::optional<QString>& html) {
+        EXPECT_EQ(QThread::currentThreadId(), mainThread);
+        later = html;
+    });
+    EXPECT_FALSE(later);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return later.has_value(); }, 5000));
+    EXPECT_EQ(*later, QStringLiteral("<p># Title</p>"));
 }
 
 TEST_F(DocumentTest, LibraryRowsKeepAWindowlessDocumentOpenUntilShown)

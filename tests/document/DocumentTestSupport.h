@@ -2,7 +2,8 @@
 
 #include "document/Document.h"
 #include "document/DocumentEditor.h"
-#include "platform/foundation/UserDefaults.h"
+#include "multimarkdown_binding/MultiMarkdown.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QStringList>
 
@@ -26,6 +27,25 @@ public:
         calls << (visible ? "showOutline" : "hideOutline");
     }
 };
+
+// A prompter that answers no to every question and keeps the errors shown.
+class RecordingPrompter : public DocumentPrompter {
+public:
+    QList<PlatformError> errors;
+    SaveChoice askToSaveChanges(DocumentBase&) override { return SaveChoice::cancel; }
+    std::optional<QString> chooseSaveLocation(DocumentBase&) override { return std::nullopt; }
+    ExternalChangeChoice askAboutExternalChange(DocumentBase&) override { return ExternalChangeChoice::keepMine; }
+    void presentError(DocumentBase&, const PlatformError& error) override { errors << error; }
+};
+
+// The HTML conversion the application installs at start-up.
+inline void installHTMLConverter()
+{
+    Document::setHTMLConverter([](const QString& markdown) {
+        return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
+                                      MultiMarkdown::LocalizationLanguage::english);
+    });
+}
 
 // A keystroke as the editor makes it: the storage changes, the undo stack
 // records it.

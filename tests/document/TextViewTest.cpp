@@ -2,7 +2,7 @@
 
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/Fonts.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"
@@ -41,6 +41,9 @@ protected:
         s.isTypewriterScrollingEnabled = false;
         s.highlighting = Settings::Highlighting::off;
         s.editorSize = 712;
+        // As after a first launch: every substitution and spelling option off.
+        for (const auto& option : TextView::persistedTextOptions())
+            s.userDefaults->set(QLatin1String(option.key), false);
         view = std::make_unique<TextView>();
         view->resize(1000, 700);
         view->show();
@@ -58,11 +61,14 @@ protected:
         }
         view.reset();
         Settings& s = Settings::shared();
+        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults->remove(QLatin1String(option.key));
         std::tie(s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting, s.editorSize) = saved;
     }
 
     void open(const QString& text)
     {
+        // The view lets go of the old storage before it is destroyed.
+        view->setTextStorage(nullptr, nullptr);
         storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet->base);
         restyleParagraphs(*storage, *Settings::shared().parsedStylesheet, Range(0, storage->length()), true);
         view->setTextStorage(storage.get(), &undo);
@@ -130,10 +136,11 @@ TEST_F(TextViewTest, TypingDeletingAndUndoRestoreTextAndCaret)
 TEST_F(TextViewTest, PasteContextMenuAndDropGoThroughTheGate)
 {
     open(QStringLiteral("one two three"));
+    // (A text without line breaks takes "\n" for the pasted ones.)
     QApplication::clipboard()->setText(QStringLiteral("2\r\n"));
     view->setSelectedRange(Range(4, 3));
     key(Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(text(), QStringLiteral("one 2\r\n three"));
+    EXPECT_EQ(text(), QStringLiteral("one 2\n three"));
 
     // The context menu's standard actions are ours.
     view->setSelectedRange(Range(0, 3));
@@ -141,18 +148,18 @@ TEST_F(TextViewTest, PasteContextMenuAndDropGoThroughTheGate)
     QAction* remove = menu->findChild<QAction*>(QStringLiteral("edit-delete"));
     ASSERT_TRUE(remove);
     remove->trigger();
-    EXPECT_EQ(text(), QStringLiteral(" 2\r\n three"));
+    EXPECT_EQ(text(), QStringLiteral(" 2\n three"));
     std::unique_ptr<QMenu> menu2(view->createContextMenu(QPoint(1, 1)));
     menu2->findChild<QAction*>(QStringLiteral("edit-undo"))->trigger();
-    EXPECT_EQ(text(), QStringLiteral("one 2\r\n three"));
+    EXPECT_EQ(text(), QStringLiteral("one 2\n three"));
 
     // A move inside the view is one undo step.
     view->setSelectedRange(Range(0, 4));
     view->dropText(QStringLiteral("one "), text().size(), true);
-    EXPECT_EQ(text(), QStringLiteral("2\r\n threeone "));
-    EXPECT_EQ(view->selectedRange(), Range(9, 4));
+    EXPECT_EQ(text(), QStringLiteral("2\n threeone "));
+    EXPECT_EQ(view->selectedRange(), Range(8, 4));
     key(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(text(), QStringLiteral("one 2\r\n three"));
+    EXPECT_EQ(text(), QStringLiteral("one 2\n three"));
 }
 
 TEST_F(TextViewTest, InputMethodCommitsThroughTheGate)
@@ -308,36 +315,96 @@ TEST_F(TextViewTest, TabIndentsListItemsAndTypesATabElsewhere)
     EXPECT_EQ(text(), QStringLiteral("- one\n- two\nplain"));
 }
 
-TEST_F(TextViewTest, ColumnWidthAndTypewriterScrolling)
+TEST_F(TextViewTest, ColumnWidthAndInsets)
 {
-    QStringList lines;
-    for (int i = 0; i < 200; ++i) lines << QStringLiteral("Line %1 of a long text.").arg(i);
-    open(lines.join(u'\n'));
+    open(QStringLiteral("One line."));
     const QMarginsF margins = view->mirror().rootFrameMargins();
     EXPECT_DOUBLE_EQ(margins.left(), std::max(0.0, std::round(view->viewport()->width() - 712.0) * 0.5));
     EXPECT_DOUBLE_EQ(margins.right(), margins.left());
     EXPECT_DOUBLE_EQ(margins.top(), 60.0);
+    EXPECT_DOUBLE_EQ(margins.bottom(), 60.0);
 
+    // Typewriter scrolling adds room below the text only, so that the last
+    // line can rise; the first line still opens at the top inset.
     Settings::shared().isTypewriterScrollingEnabled = true;
     view->updateTextContainerInset(); // as the window does when the preference changes
+    EXPECT_DOUBLE_EQ(view->mirror().rootFrameMargins().top(), 60.0);
+    EXPECT_GE(view->mirror().rootFrameMargins().bottom(), view->viewport()->height() / 2 - 1);
+}
+
+TEST_F(TextViewTest, TypewriterScrollingKeepsTheLineWhereItStood)
+{
+    QStringList lines;
+    for (int i = 0; i < 200; ++i) lines << QStringLiteral("Line %1 of a long text.").arg(i);
+    open(lines.join(u'\n'));
+    Settings::shared().isTypewriterScrollingEnabled = true;
+    view->updateTextContainerInset();
+    QScrollBar* bar = view->verticalScrollBar();
+    const auto bottom = [&] { return view->cursorRect().bottom(); };
+
+    // The first letter typed into a document that just opened moves nothing.
+    type(QStringLiteral("A"));
+    EXPECT_EQ(bar->value(), 0);
+
+    // A line a third of the way down the view stays there: while typing,
+    // after a line break, and after undo.
     view->setSelectedRange(Range(text().indexOf(QStringLiteral("Line 120")), 0));
+    bar->setValue(bar->value() + view->cursorRect().top() - view->viewport()->height() / 3);
+    const int height = bottom();
+    ASSERT_NEAR(height, view->viewport()->height() / 3 + view->cursorRect().height(), 2);
+    const int scrolled = bar->value();
     type(QStringLiteral("x"));
-    const int centre = view->viewport()->height() / 2;
-    EXPECT_NEAR(view->cursorRect().center().y(), centre, 2);
-    // The last line, where writing usually happens, rises to the middle too.
+    EXPECT_EQ(bottom(), height);
+    EXPECT_EQ(bar->value(), scrolled);
+    key(Qt::Key_Return);
+    type(QStringLiteral("new"));
+    EXPECT_EQ(bottom(), height);
+    EXPECT_GT(bar->value(), scrolled);
+
+    // Moving the caret never scrolls while it stays in sight.
+    const int before = bar->value();
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    EXPECT_EQ(bar->value(), before);
+    const int moved = bottom();
+    EXPECT_GT(moved, height);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text().indexOf(QStringLiteral("xnew")), -1);
+    EXPECT_NEAR(bottom(), moved, 1);
+
+    // A caret scrolled out of sight comes back at the edge it left by.
+    view->setSelectedRange(Range(text().indexOf(QStringLiteral("Line 150")), 0));
+    bar->setValue(0);
+    type(QStringLiteral("y"));
+    EXPECT_GT(view->cursorRect().top(), 0);
+    EXPECT_LE(bottom(), view->viewport()->height());
+    EXPECT_GE(bottom(), view->viewport()->height() - 2 * view->cursorRect().height());
+
+    // At the end, where most writing happens, new lines push the text up,
+    // and never further than the room below the text allows.
     view->setSelectedRange(Range(text().size(), 0));
     type(QStringLiteral("z"));
-    EXPECT_NEAR(view->cursorRect().center().y(), centre, 2);
-    // The first line stays at the top inset: a document never opens, nor
-    // scrolls, with empty space above its first line.
-    view->setSelectedRange(Range(0, 0));
-    type(QStringLiteral("y"));
-    EXPECT_EQ(view->verticalScrollBar()->value(), 0);
-    EXPECT_LT(view->cursorRect().center().y(), centre);
+    const int last = bottom();
+    for (int i = 0; i < 5; ++i) key(Qt::Key_Return);
+    EXPECT_EQ(bottom(), last);
+    EXPECT_LE(bar->value(), bar->maximum());
+    for (int i = 0; i < 40; ++i) key(Qt::Key_Return);
+    EXPECT_LE(bar->value(), bar->maximum());
+    EXPECT_GE(bottom(), 0);
+
+    // Near the start of the text the offset stops at 0.
+    view->setSelectedRange(Range(text().indexOf(u'\n') + 1, 0));
+    bar->setValue(0);
+    key(Qt::Key_Backspace);
+    EXPECT_EQ(bar->value(), 0);
 }
 
 TEST_F(TextViewTest, TextOptionsArePersistedUnderTheirKeys)
 {
+    for (const auto& option : TextView::persistedTextOptions())
+        Settings::shared().userDefaults->remove(QLatin1String(option.key));
+    view = std::make_unique<TextView>();
+    view->show();
     EXPECT_TRUE(view->textOption(QStringLiteral("continuousSpellCheckingEnabled")));
     EXPECT_FALSE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
     view->setTextOption(QStringLiteral("automaticQuoteSubstitutionEnabled"), true);
@@ -421,4 +488,131 @@ TEST_F(TextViewTest, TranslucentColoursStayTranslucentWithoutHighlighting)
     for (const QTextLayout::FormatRange& f : view->mirror().charFormats(block))
         if (f.start <= url && url < f.start + f.length) drawn = f.format.foreground().color().alpha();
     EXPECT_EQ(drawn, 255);
+}
+
+TEST_F(TextViewTest, QtsKeyBindingsGoThroughTheGateOrAreOff)
+{
+    // Each of Qt's editing keys on Linux desktops, whatever scheme the
+    // desktop reports: what it does to "alpha beta gamma" with "beta"
+    // selected (or the caret before it), and that it is one undo step.
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool select;
+        const char* after; // nullptr: unchanged
+    };
+    const Case cases[] = {
+        {Qt::Key_K, Qt::ControlModifier, false, nullptr},        // "delete to the end of the line": off (Add Link's key)
+        {Qt::Key_U, Qt::ControlModifier, false, nullptr},        // "delete the line": off
+        {Qt::Key_Insert, Qt::NoModifier, false, nullptr},        // overwrite mode: off
+        {Qt::Key_Direction_R, Qt::NoModifier, false, nullptr},   // paragraph direction: off
+        {Qt::Key_Backspace, Qt::ControlModifier, false, "beta gamma"},
+        {Qt::Key_Delete, Qt::ControlModifier, false, "alpha gamma"},
+        {Qt::Key_D, Qt::ControlModifier, false, "alpha eta gamma"},
+        {Qt::Key_Delete, Qt::NoModifier, false, "alpha eta gamma"},
+        {Qt::Key_Backspace, Qt::ShiftModifier, false, "alphabeta gamma"},
+        {Qt::Key_Delete, Qt::ShiftModifier, true, "alpha  gamma"},  // cut
+        {Qt::Key_F20, Qt::NoModifier, true, "alpha  gamma"},        // the Cut key
+        {Qt::Key_Insert, Qt::ShiftModifier, true, "alpha pasted gamma"},
+        {Qt::Key_F18, Qt::NoModifier, true, "alpha pasted gamma"},  // the Paste key
+        {Qt::Key_Insert, Qt::ControlModifier | Qt::ShiftModifier, true, "alpha pasted gamma"},
+    };
+    for (const Case& c : cases) {
+        open(QStringLiteral("alpha beta gamma"));
+        undo.removeAll();
+        QApplication::clipboard()->setText(QStringLiteral("pasted"));
+        view->setSelectedRange(c.select ? Range(6, 4) : Range(6, 0));
+        key(c.key, c.modifiers);
+        const QString expected = c.after ? QString::fromLatin1(c.after) : QStringLiteral("alpha beta gamma");
+        EXPECT_EQ(text(), expected) << c.key << " " << c.modifiers.toInt();
+        EXPECT_EQ(undo.count(), c.after ? 1 : 0) << c.key;
+        if (c.after) {
+            key(Qt::Key_Z, Qt::ControlModifier);
+            EXPECT_EQ(text(), QStringLiteral("alpha beta gamma")) << c.key;
+        }
+        // Typing after Insert inserts: there is no overwrite mode.
+        if (c.key == Qt::Key_Insert && c.modifiers == Qt::NoModifier) {
+            type(QStringLiteral("X"));
+            EXPECT_EQ(text(), QStringLiteral("alpha Xbeta gamma"));
+        }
+    }
+
+    // Copy keys copy; the Undo key undoes.
+    open(QStringLiteral("alpha beta gamma"));
+    for (auto [k, m] : {std::pair{Qt::Key_Insert, Qt::KeyboardModifiers(Qt::ControlModifier)},
+                        std::pair{Qt::Key_F16, Qt::KeyboardModifiers(Qt::NoModifier)}}) {
+        QApplication::clipboard()->clear();
+        view->setSelectedRange(Range(0, 5));
+        key(k, m);
+        EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("alpha"));
+    }
+    view->setSelectedRange(Range(16, 0));
+    type(QStringLiteral("!"));
+    key(Qt::Key_F14);
+    EXPECT_EQ(text(), QStringLiteral("alpha beta gamma"));
+
+    // In no-editing mode the deleting keys are refused, whichever they are.
+    Settings::shared().isNoEditingEnabled = true;
+    for (auto [k, m] : {std::pair{Qt::Key_Delete, Qt::KeyboardModifiers(Qt::ShiftModifier)},
+                        std::pair{Qt::Key_D, Qt::KeyboardModifiers(Qt::ControlModifier)},
+                        std::pair{Qt::Key_Delete, Qt::KeyboardModifiers(Qt::ControlModifier)}}) {
+        view->setSelectedRange(Range(6, 4));
+        key(k, m);
+        EXPECT_EQ(text(), QStringLiteral("alpha beta gamma")) << k;
+    }
+}
+
+TEST_F(TextViewTest, ReturnAndPasteKeepTheDocumentsLineEndings)
+{
+    // Return types the line break the file uses.
+    open(QStringLiteral("one\r\ntwo\r\nthree"));
+    view->setSelectedRange(Range(3, 0));
+    key(Qt::Key_Return);
+    type(QStringLiteral("x"));
+    EXPECT_EQ(text(), QStringLiteral("one\r\nx\r\ntwo\r\nthree"));
+    key(Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(text(), QStringLiteral("one\r\nx\r\n\r\ntwo\r\nthree"));
+    key(Qt::Key_Backspace); // the whole break
+    EXPECT_EQ(text(), QStringLiteral("one\r\nx\r\ntwo\r\nthree"));
+
+    // A pasted or dropped text is given them, whatever it came with.
+    QApplication::clipboard()->setText(QStringLiteral("p\nq\r\nr\rs"));
+    view->setSelectedRange(Range(text().size(), 0));
+    key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("one\r\nx\r\ntwo\r\nthreep\r\nq\r\nr\r\ns"));
+    view->dropText(QStringLiteral("d1\nd2"), 0, false);
+    EXPECT_TRUE(text().startsWith(QStringLiteral("d1\r\nd2one\r\n")));
+    // Undo takes each back whole.
+    key(Qt::Key_Z, Qt::ControlModifier);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("one\r\nx\r\ntwo\r\nthree"));
+
+    // Lists continue with the same break.
+    open(QStringLiteral("- one\r\n- two"));
+    view->setSelectedRange(Range(text().size(), 0));
+    key(Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("- one\r\n- two\r\n- "));
+    key(Qt::Key_Return); // an empty item ends the list
+    EXPECT_EQ(text(), QStringLiteral("- one\r\n- two\r\n"));
+
+    // The break most lines use wins; a text without any takes "\n".
+    open(QStringLiteral("a\r\nb\r\nc\nd"));
+    EXPECT_EQ(view->lineEnding(), QStringLiteral("\r\n"));
+    open(QStringLiteral("a\rb\rc"));
+    view->setSelectedRange(Range(1, 0));
+    key(Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("a\r\rb\rc"));
+    open(QStringLiteral("a\nb\r\nc"));
+    EXPECT_EQ(view->lineEnding(), QStringLiteral("\n"));
+    open(QStringLiteral("single line"));
+    QApplication::clipboard()->setText(QStringLiteral("x\r\ny"));
+    view->setSelectedRange(Range(0, 0));
+    key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("x\nysingle line"));
+
+    // A change made elsewhere (another window, a reload) counts again.
+    open(QStringLiteral("a\nb"));
+    EXPECT_EQ(view->lineEnding(), QStringLiteral("\n"));
+    storage->replaceCharacters(Range(0, storage->length()), QStringLiteral("a\r\nb\r\nc"));
+    EXPECT_EQ(view->lineEnding(), QStringLiteral("\r\n"));
 }

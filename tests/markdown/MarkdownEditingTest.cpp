@@ -88,7 +88,20 @@ TEST(ListContinuation, OnlyASingleTypedLineBreakCounts)
     EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\na")), QStringLiteral("none"));
     EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\u2028")), QStringLiteral("- item\u2028- |"));
     EXPECT_FALSE(listContinuation(QStringLiteral("- a\n"), Range(4, 1))) << "past the end";
+    EXPECT_FALSE(listContinuation(QStringLiteral("- a\r\n"), Range(3, 3))) << "past the end";
     EXPECT_FALSE(listContinuation(QString(), Range(0, 1)));
+}
+
+TEST(ListContinuation, ALineBreakOfCarriageReturnAndLineFeedCounts)
+{
+    EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\r\n")), QStringLiteral("- item\r\n- |"));
+    EXPECT_EQ(typeAndContinue(QStringLiteral("a\r\n1. x|\r\nb"), QStringLiteral("\r\n")),
+              QStringLiteral("a\r\n1. x\r\n2. |\r\nb"));
+    // The empty item goes with the whole break.
+    EXPECT_EQ(typeAndContinue(QStringLiteral("x\r\n- |\r\ny"), QStringLiteral("\r\n")), QStringLiteral("x\r\n|\r\ny"));
+    // Two characters that are not one break.
+    EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\n\r")), QStringLiteral("none"));
+    EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\r\r")), QStringLiteral("none"));
 }
 
 TEST(Indentation, TabAndBacktabInListItems)

@@ -117,3 +117,36 @@ TEST(TextNavigation, TitleFromTheFirstSentence)
     EXPECT_FALSE(titleFromFirstSentence(QString(120, u'a'), true)) << "too long";
     EXPECT_TRUE(titleFromFirstSentence(QString(99, u'a'), true));
 }
+
+TEST(TextNavigation, SentenceAndParagraphCommandTargets)
+{
+    // Two one-letter sentences: from before the last full stop back to just
+    // after the first one, then to the start.
+    const QString two = QStringLiteral("A. B.");
+    EXPECT_EQ(previousSentenceTarget(two, 4), 2);
+    EXPECT_EQ(previousSentenceTarget(two, 2), 0);
+    EXPECT_EQ(previousSentenceTarget(two, 0), 0);
+    const QString three = QStringLiteral("One two. Three four. Five.");
+    EXPECT_EQ(nextSentenceTarget(three, 0), 8);
+    EXPECT_EQ(nextSentenceTarget(three, 8), 20); // at a sentence's end: the next one's
+    EXPECT_EQ(nextSentenceTarget(three, three.size()), three.size());
+    // A "\r\n" between sentences is one line break: never split.
+    const QString crlf = QStringLiteral("One.\r\nTwo.");
+    EXPECT_EQ(previousSentenceTarget(crlf, 8), 4);
+    EXPECT_EQ(nextSentenceTarget(crlf, 0), 4);
+
+    // Paragraphs: to the start of the caret's own, then of the one before;
+    // to the end of its own (before the break), then of the next; a "\r\n"
+    // is one break.
+    const QString text = QStringLiteral("first line\r\nsecond line\n\nlast");
+    EXPECT_EQ(previousParagraphTarget(text, 16), 12);
+    EXPECT_EQ(previousParagraphTarget(text, 12), 0);
+    EXPECT_EQ(previousParagraphTarget(text, 0), 0);
+    EXPECT_EQ(previousParagraphTarget(text, text.size()), 25);
+    EXPECT_EQ(nextParagraphTarget(text, 3), 10);
+    EXPECT_EQ(nextParagraphTarget(text, 10), 23);
+    EXPECT_EQ(nextParagraphTarget(text, 23), 24); // the empty paragraph
+    EXPECT_EQ(nextParagraphTarget(text, 26), text.size());
+    EXPECT_EQ(nextParagraphTarget(text, text.size()), text.size());
+    EXPECT_EQ(nextParagraphTarget(QString(), 0), 0);
+}

@@ -94,6 +94,18 @@ TEST(Settings, ValuesOfTheWrongTypeGiveTheDefaultsAndTheOthersStay)
     EXPECT_EQ(readFile(store->filePath()), json);
 }
 
+TEST(Settings, LibrarySummaryLinesStayWithinTheMenusChoices)
+{
+    for (const auto& [stored, expected] : std::vector<std::pair<QByteArray, int>>{
+             {"-1", 0}, {"0", 0}, {"3", 3}, {"4", 3}, {"1000000000000", 3}, {"-99999999999", 0}}) {
+        const auto store = makeStore("summary-lines", R"({"librarySummaryLines": )" + stored + "}");
+        EXPECT_EQ(Settings(store.get()).librarySummaryLines, expected) << stored.constData();
+    }
+    Settings s(nullptr);
+    s.setLibrarySummaryLines(7);
+    EXPECT_EQ(s.librarySummaryLines, 3);
+}
+
 TEST(Settings, APreferencesFileThatIsNotJsonStartsWithDefaults)
 {
     const QString folder = freshDirectory("not-json");

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "settings/Theme.h"
 #include "support/TestEnvironment.h"
 

@@ -86,11 +86,11 @@ TEST(StylesheetPreferences, UnusableBaseSizesCountAsAbsent)
         EXPECT_EQ(loaded.base.size, defaultSize()) << size;
         // A base without a font takes the default stylesheet's.
         EXPECT_EQ(loaded.base.font, MarkdownStylesheet::defaultStylesheet().base.font);
-        store->set("fontSize", 34.0);
+        store->set("fontSize", 24.0);
         const Settings s(store.get());
-        EXPECT_EQ(s.stylesheet.base.size, 34.0) << size;
+        EXPECT_EQ(s.stylesheet.base.size, 24.0) << size;
         // Scaled as if written against the default base size.
-        EXPECT_DOUBLE_EQ(*s.stylesheet.styles.at("heading").size, 34.0 * 34.0 / defaultSize()) << size;
+        EXPECT_DOUBLE_EQ(*s.stylesheet.styles.at("heading").size, 34.0 * 24.0 / defaultSize()) << size;
     }
     // An infinite size (only a program can make one) and a stored size of 0 are no better.
     Settings s(nullptr);
@@ -100,6 +100,30 @@ TEST(StylesheetPreferences, UnusableBaseSizesCountAsAbsent)
     EXPECT_EQ(s.stylesheet.base.size, defaultSize());
     const auto store = makeStore("zero-stored", R"({"fontSize": 0})");
     EXPECT_EQ(Settings(store.get()).stylesheet.base.size, defaultSize());
+}
+
+TEST(StylesheetPreferences, StoredSizesStayWithinTheTextSizeLimits)
+{
+    // A hand-edited size outside the limits of the text-size commands is
+    // brought to the nearest limit; the heading keeps its proportion.
+    const double heading = *MarkdownStylesheet::defaultStylesheet().styles.at("heading.1").size;
+    for (const auto& [stored, expected] : std::vector<std::pair<QByteArray, double>>{
+             {"1e9", Settings::maximumFontSize}, {"31", Settings::maximumFontSize},
+             {"2", Settings::minimumFontSize}, {"0.001", Settings::minimumFontSize}, {"17", 17.0}}) {
+        const auto store = makeStore("clamped", R"({"fontSize": )" + stored + "}");
+        const Settings s(store.get());
+        EXPECT_EQ(s.stylesheet.base.size, expected) << stored.constData();
+        EXPECT_DOUBLE_EQ(baseFontSize(s), expected) << stored.constData();
+        EXPECT_DOUBLE_EQ(*s.stylesheet.styles.at("heading.1").size, heading * expected / defaultSize()) << stored.constData();
+    }
+    // Not a number at all: the default size.
+    const auto store = makeStore("not-a-number", R"({"fontSize": "NaN"})");
+    EXPECT_EQ(Settings(store.get()).stylesheet.base.size, defaultSize());
+    // A step past a limit stops at it.
+    Settings s(nullptr);
+    s.setFontSize(29.5);
+    s.setFontSize(*s.stylesheet.base.size + 1.0);
+    EXPECT_EQ(s.stylesheet.base.size, Settings::maximumFontSize);
 }
 
 TEST(StylesheetPreferences, TheCustomFontReplacesAndRestoresTheFamily)

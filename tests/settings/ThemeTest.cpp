@@ -182,16 +182,32 @@ TEST(Theme, RenamingRefusesTakenNames)
             EXPECT_EQ(e.recoverySuggestion, QStringLiteral("Please choose a different name."));
         }
     }
+    // A name of nothing but spaces is no name.
+    for (const QString& blank : {QString(), QStringLiteral(" \t ")}) {
+        try {
+            s.renameTheme(mine, blank);
+            ADD_FAILURE() << "blank";
+        } catch (const LumoraError& e) {
+            EXPECT_EQ(e.errorDescription, QStringLiteral("A theme needs a name."));
+        }
+    }
     EXPECT_EQ(mine->id, QStringLiteral("Light Copy"));
     PostedNames names{Notifications::themesDidChange};
     s.renameTheme(mine, mine->id); // its own name is fine
     s.setTheme(mine);
-    s.renameTheme(mine, "Evening");
+    s.renameTheme(mine, " Evening  ");
     EXPECT_EQ(names.posted.size(), 2);
-    // The current theme stays selected under its new name.
+    // The chosen theme stays chosen under its new name.
     const Settings again(store.get());
     EXPECT_EQ(ids(again.themes)[1], QStringLiteral("Evening"));
     EXPECT_EQ(again.theme->id, QStringLiteral("Evening"));
+
+    // A theme the appearance switch made current, without choosing it,
+    // does not become the chosen one by being renamed.
+    s.setTheme(s.themes[2]);
+    s.theme = mine;
+    s.renameTheme(mine, "Dusk");
+    EXPECT_EQ(store->stringValue("theme"), QStringLiteral("dark"));
 }
 
 TEST(Theme, SelectingAThemeDecidesWhetherToFollowTheAppearance)
@@ -291,11 +307,11 @@ TEST(Theme, RemovingLeavesNoLinkToTheRemovedTheme)
     EXPECT_TRUE(s.removeTheme(2));
     EXPECT_FALSE(first->oppositeTheme());
     EXPECT_FALSE(second->oppositeTheme());
-    EXPECT_EQ(s.theme, s.themes.front());
+    EXPECT_EQ(s.theme, first); // the theme above takes over
     expectLinksSound(s.themes);
     const Settings again(store.get());
     EXPECT_EQ(ids(again.themes), (QStringList{"light", "Light Copy", "dark", "sepia", "amber"}));
-    EXPECT_EQ(again.theme->id, QStringLiteral("light"));
+    EXPECT_EQ(again.theme->id, QStringLiteral("Light Copy"));
 }
 
 TEST(Theme, PossibleOppositesDifferInDarknessAndKind)

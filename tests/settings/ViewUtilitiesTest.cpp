@@ -1,6 +1,6 @@
 #include "settings/ViewUtilities.h"
 
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -34,6 +34,8 @@ TEST(ViewUtilities, FormRowsInAColumnLineUpWhereTheirGroupsMeet)
         trailing << field;
         rows << new PivotedStackView({views::label(QString::fromUtf8(text))}, {field});
     }
+    trailing << new QLineEdit; // a row with nothing leading lines up too
+    rows << new PivotedStackView({}, {trailing.last()});
     std::unique_ptr<QWidget> column(views::verticalStack(rows, Qt::AlignLeft, 8, edgeInsets(8, 8, 8, 8)));
     settle(column.get());
     const int x = trailing[0]->mapTo(column.get(), QPoint()).x();

@@ -2,14 +2,20 @@
 #include "shell/Dialogs.h"
 
 #include "document/Document.h"
+#include "platform/files/Encodings.h"
+#include "platform/files/TextFileCodec.h"
+#include "platform/files/UserDefaults.h"
+#include "ShellTestSupport.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -18,21 +24,9 @@
 #include <functional>
 
 using namespace lumora;
+using lumora::test::whenModal;
 
 namespace {
-
-// Runs answer on the dialog that opens next.
-void whenModal(std::function<void(QWidget*)> answer)
-{
-    QTimer::singleShot(0, [answer] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        if (!dialog) {
-            whenModal(answer);
-            return;
-        }
-        answer(dialog);
-    });
-}
 
 void click(const QString& title)
 {
@@ -52,6 +46,24 @@ void pressOpen(QFileDialog* dialog)
     QAbstractButton* open = box->button(QDialogButtonBox::Open);
     ASSERT_TRUE(open && open->isEnabled());
     open->click();
+}
+
+// Chooses the encoding in the dialog's chooser, as the writer would.
+void chooseEncoding(QWidget* dialog, qint64 value)
+{
+    auto* chooser = dialog->findChild<QComboBox*>(QStringLiteral("saveEncoding"));
+    ASSERT_TRUE(chooser);
+    const int index = chooser->findData(value);
+    ASSERT_GE(index, 0);
+    chooser->setCurrentIndex(index);
+    emit chooser->activated(index);
+}
+
+void pressButton(QFileDialog* dialog, QDialogButtonBox::StandardButton which)
+{
+    QAbstractButton* button = dialog->findChild<QDialogButtonBox*>()->button(which);
+    ASSERT_TRUE(button && button->isEnabled());
+    button->click();
 }
 
 void escape()
@@ -83,7 +95,68 @@ TEST(StandardDialogs, ButtonsAndEscapeGiveTheirAnswers)
     escape();
     EXPECT_EQ(dialogs.askAboutLockedDocument(document), Dialogs::LockedChoice::cancel);
     escape();
-    EXPECT_FALSE(dialogs.confirmRevert(document));
+    EXPECT_EQ(dialogs.chooseRevert(document, true, false), Dialogs::RevertChoice::cancel);
+    click("Revert");
+    EXPECT_EQ(dialogs.chooseRevert(document, true, false), Dialogs::RevertChoice::lastSaved);
+    click("Revert");
+    EXPECT_EQ(dialogs.chooseRevert(document, false, true), Dialogs::RevertChoice::lastOpened);
+    click("Revert to the Version You Opened");
+    EXPECT_EQ(dialogs.chooseRevert(document, true, true), Dialogs::RevertChoice::lastOpened);
+    click("Revert to Saved");
+    EXPECT_EQ(dialogs.chooseRevert(document, true, true), Dialogs::RevertChoice::lastSaved);
+}
+
+// A document that cannot be saved: each context offers its way out, and
+// Escape never drops the writer's text.
+TEST(StandardDialogs, AFailedSaveOffersAWayOut)
+{
+    StandardDialogs dialogs;
+    Document document;
+    const PlatformError error(PlatformError::Code::writeFailed, "The document couldn't be saved.",
+                              "Its folder no longer exists.");
+    click("Save As…");
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::saving), FailedSaveChoice::saveAs);
+    escape();
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::saving), FailedSaveChoice::dismiss);
+
+    click("Close Without Saving…");
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::closing),
+              FailedSaveChoice::closeWithoutSaving);
+    escape();
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::closing), FailedSaveChoice::dismiss);
+    // The second confirmation: Return and Escape both keep the document.
+    whenModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
+    EXPECT_FALSE(dialogs.confirmCloseWithoutSaving(document));
+    escape();
+    EXPECT_FALSE(dialogs.confirmCloseWithoutSaving(document));
+    click("Close Without Saving");
+    EXPECT_TRUE(dialogs.confirmCloseWithoutSaving(document));
+
+    // Quitting says where the text will be kept, and Escape quits.
+    QString said;
+    whenModal([&said](QWidget* dialog) {
+        said = static_cast<QMessageBox*>(dialog)->informativeText();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::terminating),
+              FailedSaveChoice::keepRecoveryCopy);
+    EXPECT_TRUE(said.contains(document.reserveRecoveryFile())) << said.toStdString();
+    EXPECT_TRUE(said.startsWith("Its folder no longer exists.")) << said.toStdString();
+    click("Save As…");
+    EXPECT_EQ(dialogs.askAfterFailedSave(document, error, FailedSaveContext::terminating), FailedSaveChoice::saveAs);
+
+    // Rename offers the name, selected without its extension.
+    whenModal([](QWidget* dialog) {
+        auto* field = dialog->findChild<QLineEdit*>();
+        ASSERT_TRUE(field);
+        QTest::qWait(10);
+        EXPECT_EQ(field->selectedText(), QStringLiteral("Untitled"));
+        field->setText("Chapter One.md");
+        QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    EXPECT_EQ(dialogs.chooseNewName(document), QStringLiteral("Chapter One.md"));
+    escape();
+    EXPECT_EQ(dialogs.chooseNewName(document), std::nullopt);
 }
 
 TEST(StandardDialogs, TheOpenDialogOpensAChosenFolderAsItIs)
@@ -107,4 +180,158 @@ TEST(StandardDialogs, TheOpenDialogOpensAChosenFolderAsItIs)
         pressOpen(dialog);
     });
     EXPECT_EQ(dialogs.chooseFilesToOpen(), QStringList{folder + "/one.txt"});
+}
+
+TEST(StandardDialogs, TheSaveDialogsEncodingChooserDecidesTheSave)
+{
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
+    const QString folder = test::freshDirectory("save-encoding");
+    StandardDialogs dialogs;
+    DocumentBase::setPrompter(&dialogs);
+    Document document;
+    document.data().textStorage().replaceCharacters(Range(0, 0), QStringLiteral(u"Café"), Attributes{});
+
+    QStringList items;
+    int selected = -1;
+    QVariant storedOnOpening;
+    whenModal([&](QWidget* widget) {
+        auto* dialog = qobject_cast<QFileDialog*>(widget);
+        ASSERT_TRUE(dialog);
+        auto* chooser = dialog->findChild<QComboBox*>(QStringLiteral("saveEncoding"));
+        ASSERT_TRUE(chooser);
+        for (int i = 0; i < chooser->count(); ++i) items << chooser->itemText(i);
+        selected = chooser->currentIndex();
+        storedOnOpening = UserDefaults::standard().object(QStringLiteral("saveEncoding"));
+        chooseEncoding(dialog, qint64(Encoding::utf16));
+        dialog->selectFile(folder + "/Wide.txt");
+        pressButton(dialog, QDialogButtonBox::Save);
+    });
+    const PlatformStatus saved = document.save();
+    DocumentBase::setPrompter(nullptr);
+    ASSERT_TRUE(saved.ok()) << saved.error().message().toStdString();
+
+    // Automatic first, then every encoding of the registry in its order;
+    // on a first run automatic is stored and shown.
+    QStringList expected{"Automatic"};
+    for (StringEncoding encoding : Encodings::available()) expected << Encodings::displayName(encoding);
+    EXPECT_EQ(items, expected);
+    EXPECT_EQ(selected, 0);
+    EXPECT_EQ(storedOnOpening.toLongLong(), -1);
+
+    // UTF-16 with its byte-order mark, remembered by the document.
+    const QByteArray bytes = test::readFile(folder + "/Wide.txt");
+    EXPECT_TRUE(bytes.startsWith("\xFF\xFE"));
+    EXPECT_EQ(TextFileCodec::read(bytes, Encoding::utf8)->text, QStringLiteral(u"Café"));
+    EXPECT_EQ(document.data().encoding(), Encoding::utf16);
+    EXPECT_EQ(UserDefaults::standard().integerValue(QStringLiteral("saveEncoding")), qint64(Encoding::utf16));
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
+}
+
+TEST(StandardDialogs, TheOpenDialogsEncodingReadsTheFilesChosen)
+{
+    const QString folder = test::freshDirectory("open-encoding");
+    const QString text = QStringLiteral(u"It’s “quoted” — naïve, 5 €.\n");
+    test::writeFile(folder + "/Windows.txt", *Encodings::encode(text, Encoding::windowsCP1252));
+    StandardDialogs dialogs;
+
+    whenModal([&](QWidget* widget) {
+        auto* dialog = qobject_cast<QFileDialog*>(widget);
+        ASSERT_TRUE(dialog);
+        chooseEncoding(dialog, qint64(Encoding::windowsCP1252));
+        dialog->setDirectory(folder);
+        dialog->selectFile(folder + "/Windows.txt");
+        pressButton(dialog, QDialogButtonBox::Open);
+    });
+    const QStringList chosen = dialogs.chooseFilesToOpen();
+    ASSERT_EQ(chosen, QStringList{folder + "/Windows.txt"});
+    EXPECT_EQ(UserDefaults::standard().integerValue(QStringLiteral("saveEncoding")), qint64(Encoding::windowsCP1252));
+    Document document;
+    ASSERT_TRUE(document.readFromFile(chosen.first(), QStringLiteral("text/plain")).ok());
+    EXPECT_EQ(document.data().textStorage().string(), text);
+    EXPECT_EQ(document.data().encoding(), Encoding::windowsCP1252);
+
+    // Cancelling keeps the choice: the chooser is the preference.
+    whenModal([&](QWidget* widget) {
+        chooseEncoding(widget, qint64(Encoding::macOSRoman));
+        static_cast<QDialog*>(widget)->reject();
+    });
+    EXPECT_TRUE(dialogs.chooseFilesToOpen().isEmpty());
+    EXPECT_EQ(UserDefaults::standard().integerValue(QStringLiteral("saveEncoding")), qint64(Encoding::macOSRoman));
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
+}
+
+TEST(StandardDialogs, TheSaveDialogKeepsTheExtensionTheWriterTypes)
+{
+    const QString folder = test::freshDirectory("save-dialog");
+    StandardDialogs dialogs;
+    // The writer types over the proposed name ("A title.txt"), which is
+    // selected when the dialog opens.
+    const auto saveAs = [&](const QString& typed, const std::function<void(QFileDialog*)>& after = {}) {
+        whenModal([folder, typed, after](QWidget* widget) {
+            // A question about replacing a file is answered with Escape.
+            if (after) escape();
+            auto* dialog = qobject_cast<QFileDialog*>(widget);
+            ASSERT_TRUE(dialog);
+            dialog->setDirectory(folder);
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_TRUE(name);
+            EXPECT_EQ(name->selectedText(), QStringLiteral("A title.txt"));
+            QTest::keyClicks(name, typed);
+            QTest::keyClick(name, Qt::Key_Return);
+            if (after) after(dialog);
+        });
+        Document document;
+        document.data().textStorage().replaceCharacters(Range(0, 0), QStringLiteral("A title"), Attributes{});
+        return dialogs.chooseSaveLocation(document).value_or(QString());
+    };
+    EXPECT_EQ(saveAs("notes.md"), folder + "/notes.md");
+    EXPECT_EQ(saveAs("notes.markdown"), folder + "/notes.markdown");
+    EXPECT_EQ(saveAs("Chapter 1.draft"), folder + "/Chapter 1.draft");
+    EXPECT_EQ(saveAs("notes"), folder + "/notes.txt");
+    // A dot inside a sentence is no extension.
+    EXPECT_EQ(saveAs("Mr. Smith"), folder + "/Mr. Smith.txt");
+
+    // The completed name is the one Qt asks about before replacing a file.
+    test::writeFile(folder + "/Mr. Smith.txt", "Keep me");
+    const QString chosen = saveAs("Mr. Smith", [](QFileDialog* dialog) {
+        // Escape in the question keeps the file; the writer then cancels.
+        EXPECT_TRUE(dialog->isVisible());
+        dialog->reject();
+    });
+    EXPECT_TRUE(chosen.isEmpty());
+    EXPECT_EQ(test::readFile(folder + "/Mr. Smith.txt"), QByteArray("Keep me"));
+
+    for (const char* name : {"notes.md", "a.txt", "Chapter 1.draft", "archive.tar-gz", "x.Markdown"})
+        EXPECT_TRUE(StandardDialogs::hasExtension(name)) << name;
+    for (const char* name : {"notes", "Mr. Smith", "v1.", ".notes", "Done...", "1.5 pages", "a.verylongextension1"})
+        EXPECT_FALSE(StandardDialogs::hasExtension(name)) << name;
+}
+
+TEST(StandardDialogs, DialogsStartInTheCurrentDocumentsFolder)
+{
+    test::Shell shell;
+    const QString folder = test::freshDirectory("dialog-start/Novel");
+    test::writeFile(folder + "/chapter.md", "Once");
+    Document* document = shell.open(folder + "/chapter.md");
+    ASSERT_TRUE(document);
+    ASSERT_TRUE(test::activate(test::windowOf(document)));
+    StandardDialogs dialogs;
+    QString started;
+    const auto note = [&started] {
+        whenModal([&started](QWidget* widget) {
+            auto* dialog = qobject_cast<QFileDialog*>(widget);
+            ASSERT_TRUE(dialog);
+            started = dialog->directory().absolutePath();
+            dialog->reject();
+        });
+    };
+    note();
+    EXPECT_TRUE(dialogs.chooseFilesToOpen().isEmpty());
+    EXPECT_EQ(started, folder);
+    note();
+    EXPECT_FALSE(dialogs.chooseSaveLocation(*document));
+    EXPECT_EQ(started, folder);
+    note();
+    EXPECT_FALSE(dialogs.chooseExportLocation(*document, "chapter"));
+    EXPECT_EQ(started, folder);
 }

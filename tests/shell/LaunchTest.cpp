@@ -27,13 +27,14 @@ class Launcher {
 public:
     explicit Launcher(const QString& root) : m_root(root)
     {
-        for (const char* sub : {"home", "config", "data", "cache", "runtime"}) QDir().mkpath(root + "/" + sub);
+        for (const char* sub : {"home", "config", "data", "cache", "state", "runtime"}) QDir().mkpath(root + "/" + sub);
         QFile::setPermissions(root + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         m_environment = QProcessEnvironment::systemEnvironment();
         m_environment.insert("HOME", root + "/home");
         m_environment.insert("XDG_CONFIG_HOME", root + "/config");
         m_environment.insert("XDG_DATA_HOME", root + "/data");
         m_environment.insert("XDG_CACHE_HOME", root + "/cache");
+        m_environment.insert("XDG_STATE_HOME", root + "/state");
         m_environment.insert("XDG_RUNTIME_DIR", root + "/runtime");
         m_environment.insert("QT_QPA_PLATFORM", "offscreen");
         m_environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
@@ -70,10 +71,17 @@ public:
         return later.exitCode();
     }
 
-    static int quit(QProcess& process)
+    // Stops the program the way a session ends: SIGTERM; with resend, sent
+    // again every so often while it is still running (a question may be
+    // open by then).
+    static int quit(QProcess& process, bool resend = false)
     {
+        QElapsedTimer timer;
+        timer.start();
         ::kill(pid_t(process.processId()), SIGTERM);
-        if (!process.waitForFinished(20000)) {
+        while (!process.waitForFinished(resend ? 300 : 20000) && timer.elapsed() < 20000)
+            ::kill(pid_t(process.processId()), SIGTERM);
+        if (process.state() != QProcess::NotRunning) {
             process.kill();
             process.waitForFinished();
             return -1;
@@ -137,4 +145,20 @@ TEST(Launch, FirstAndLaterLaunchesAndAFileHandedOver)
     const QVariantMap afterSecond = launcher.preferences();
     EXPECT_EQ(withoutWindowState(afterSecond), withoutWindowState(afterFirst));
     EXPECT_EQ(afterSecond.value("restorableWindows").toList().size(), 1);
+}
+
+// A crash left an untitled document's text behind: the next launch shows it
+// again, as an edited document. Told to stop, the program asks whether to
+// save it; told again while that question is open, it asks nothing more,
+// keeps the text where it was and exits.
+TEST(Launch, ASignalWhileAQuestionIsOpenKeepsTheTextAndExits)
+{
+    const QString root = test::freshDirectory("launch-signal");
+    const QString recovery = root + "/state/Lumora/recovery/Untitled.txt";
+    test::writeFile(recovery, "Words a crash left behind");
+    Launcher launcher(root);
+    QProcess program;
+    ASSERT_TRUE(launcher.start(program));
+    EXPECT_EQ(Launcher::quit(program, true), 0);
+    EXPECT_EQ(test::readFile(recovery), QByteArray("Words a crash left behind"));
 }

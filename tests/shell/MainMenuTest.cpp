@@ -3,7 +3,7 @@
 #include "markdown/MarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "settings/Settings.h"
 #include "support/TestEnvironment.h"
 
@@ -83,11 +83,16 @@ TEST(MainMenu, HasEveryMenuAndItemInOrder)
         counts << item->submenu()->count();
     }
     EXPECT_EQ(titles, (QStringList{"Lumora", "File", "Edit", "Mode", "Library", "View", "Window", "Help"}));
-    EXPECT_EQ(counts, (QList<int>{10, 11, 35, 6, 14, 15, 4, 2}));
+    // The tables' items, and the Linux keys: File ▸ Quit, and hidden items
+    // for Ctrl+= and F11.
+    EXPECT_EQ(counts, (QList<int>{10, 13, 35, 6, 14, 16, 4, 2}));
 
     EXPECT_EQ(actions(f.mainMenu.topLevelMenu(MainMenu::view)),
               (QStringList{"toggleInfoView:", "toggleLibraryView:", "showAndFocusLibraryView:", "toggleOutlineView:",
-                           "togglePreview:", "-", "", "-", "", "", "", "", "", "-", "toggleFullScreen:"}));
+                           "togglePreview:", "-", "", "-", "", "", "", "", "", "-", "toggleFullScreen:",
+                           "toggleFullScreen:"}));
+    EXPECT_EQ(actions(f.mainMenu.topLevelMenu(MainMenu::file)).mid(10),
+              (QStringList{"printDocument:", "-", "terminate:"}));
     EXPECT_EQ(f.mainMenu.librarySubmenu(), &f.mainMenu.topLevelMenu(MainMenu::library));
     EXPECT_EQ(f.mainMenu.windowsMenu(), &f.mainMenu.topLevelMenu(MainMenu::window));
     EXPECT_EQ(f.mainMenu.fontSubmenu()->count(), 0);
@@ -111,6 +116,12 @@ TEST(MainMenu, HasEveryMenuAndItemInOrder)
     for (const auto& item : lines.items()) lineTitles << item->title() + "=" + item->representedObject().toString();
     EXPECT_EQ(lineTitles, (QStringList{"None=0", "1=1", "2=2", "3=3"}));
 
+    // The mode that only lets the writer add text says so.
+    QStringList modes;
+    for (const auto& item : f.mainMenu.topLevelMenu(MainMenu::modus).items())
+        modes << (item->isSeparator() ? QStringLiteral("-") : item->title());
+    EXPECT_EQ(modes, (QStringList{"Markdown", "-", "Typewriter Scrolling", "Typing Sounds", "Focus", "No Deleting"}));
+
     // Every title comes from the strings table.
     bar.forEachItem([](MenuItem& item) {
         EXPECT_FALSE(item.title().startsWith("menu.") || item.title().startsWith("settings.")) << item.title().toStdString();
@@ -121,9 +132,10 @@ TEST(MainMenu, HasEveryMenuAndItemInOrder)
 
     f.mainMenu.addStylesheetItems();
     const Menu& view = f.mainMenu.topLevelMenu(MainMenu::view);
-    EXPECT_EQ(view.count(), 19);
+    EXPECT_EQ(view.count(), 20);
     EXPECT_EQ(actions(view).mid(13),
-              (QStringList{"-", "linkStylesheet:", "unlinkStylesheet:", "exportStylesheet:", "-", "toggleFullScreen:"}));
+              (QStringList{"-", "linkStylesheet:", "unlinkStylesheet:", "exportStylesheet:", "-", "toggleFullScreen:",
+                           "toggleFullScreen:"}));
 }
 
 TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
@@ -148,6 +160,7 @@ TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
         {MainMenu::library, "moveToLibrary:", "", 0, true, false},
         {MainMenu::library, "toggleLibraryLinked:", "", 0, true, false},
         {MainMenu::view, "toggleFullScreen:", "f", controlKey | commandKey, false, false},
+        {MainMenu::file, "terminate:", "q", commandKey, false, false},
         {MainMenu::help, "openWebsite:", "?", commandKey, false, false},
     };
     for (const Row& row : rows) {
@@ -157,6 +170,18 @@ TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
         EXPECT_EQ(item.isHidden(), row.hidden) << row.action;
         EXPECT_EQ(item.allowsKeyEquivalentWhenHidden(), row.keyWhenHidden) << row.action;
     }
+
+    // The Linux keys beside them: hidden items that keep their keys.
+    const Menu& view = f.mainMenu.topLevelMenu(MainMenu::view);
+    const MenuItem& f11 = *view.itemAt(view.count() - 1);
+    EXPECT_EQ(f11.action(), QStringLiteral("toggleFullScreen:"));
+    EXPECT_TRUE(f11.isHidden() && f11.allowsKeyEquivalentWhenHidden());
+    EXPECT_EQ(f11.shortcut(), QKeyCombination(Qt::Key_F11));
+    const Menu& textSize = *view.itemAt(10)->submenu();
+    const MenuItem& equals = *textSize.itemAt(1);
+    EXPECT_EQ(equals.action(), QStringLiteral("increaseFontSize:"));
+    EXPECT_TRUE(equals.isHidden() && equals.allowsKeyEquivalentWhenHidden());
+    EXPECT_EQ(equals.shortcut(), QKeyCombination(Qt::ControlModifier, Qt::Key_Equal));
 }
 
 TEST(MainMenu, FontAndThemeSubmenusFillWhenTheyOpen)
@@ -199,8 +224,8 @@ TEST(MainMenu, ValidationMirrorsThePreferences)
     auto& dispatcher = ActionDispatcher::instance();
     Menu& textSize = *f.mainMenu.topLevelMenu(MainMenu::view).itemAt(10)->submenu();
     MenuItem& increase = *textSize.itemAt(0);
-    MenuItem& decrease = *textSize.itemAt(1);
-    MenuItem& reset = *textSize.itemAt(3);
+    MenuItem& decrease = *textSize.itemAt(2);
+    MenuItem& reset = *textSize.itemAt(4);
 
     struct SizeCase {
         std::optional<double> size;
@@ -273,8 +298,8 @@ TEST(MainMenu, HiddenItemsKeepTheirKeysAndPlatformOnlyItemsHide)
     QTest::keyClick(field, Qt::Key_Return, Qt::ControlModifier);
     EXPECT_EQ(f.controller.performed, (QStringList{"newTab:", "openSelectedFile:"}));
 
-    // Nothing here hides applications or speaks: those items hide, and so
-    // does a submenu with nothing left in it; Find stays, disabled.
+    // Nothing here hides applications: those items hide. The editor's five
+    // submenus stay, their items disabled while no editor has the focus.
     auto& dispatcher = ActionDispatcher::instance();
     Menu& app = f.mainMenu.topLevelMenu(MainMenu::app);
     dispatcher.validateMenu(app);
@@ -282,8 +307,11 @@ TEST(MainMenu, HiddenItemsKeepTheirKeysAndPlatformOnlyItemsHide)
     EXPECT_FALSE(app.itemWithAction(QStringLiteral("terminate:"))->isHidden());
     Menu& edit = f.mainMenu.topLevelMenu(MainMenu::edit);
     dispatcher.validateMenu(edit);
-    EXPECT_FALSE(edit.itemAt(30)->isHidden()); // Find
-    EXPECT_TRUE(edit.itemAt(34)->isHidden());  // Speech
+    for (int i = 30; i <= 34; ++i) EXPECT_FALSE(edit.itemAt(i)->isHidden()) << i; // Find ... Speech
+    Menu& speech = *edit.itemAt(34)->submenu();
+    dispatcher.validateMenu(speech);
+    EXPECT_FALSE(speech.itemAt(0)->isHidden());
+    EXPECT_FALSE(speech.itemAt(0)->isEnabled());
     EXPECT_FALSE(edit.itemAt(3)->isEnabled()); // Cut: nothing to cut in the window
     ActionDispatcher::instance().setMainMenu(nullptr);
 }

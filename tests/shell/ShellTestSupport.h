@@ -5,7 +5,7 @@
 #include "document/DocumentViewController.h"
 #include "document/TextView.h"
 #include "platform/application/DocumentWindowBase.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/text/TextStorage.h"
 #include "platform/text/UndoManager.h"
 #include "shell/Dialogs.h"
@@ -62,7 +62,35 @@ public:
         asked << "locked:" + document.displayName();
         return lockedChoice;
     }
-    bool confirmRevert(Document&) override { return true; }
+    RevertChoice revertChoice = RevertChoice::lastSaved;
+    RevertChoice chooseRevert(Document&, bool offerLastSaved, bool offerLastOpened) override
+    {
+        asked << QStringLiteral("revert:%1%2").arg(offerLastSaved ? "saved" : "", offerLastOpened ? "opened" : "");
+        return revertChoice;
+    }
+    std::optional<FailedSaveChoice> failedSaveChoice; // none: the default answer
+    bool confirmClose = false;
+    FailedSaveChoice askAfterFailedSave(DocumentBase& document, const PlatformError& error,
+                                        FailedSaveContext context) override
+    {
+        asked << QStringLiteral("failedSave:%1").arg(context == FailedSaveContext::saving    ? "saving"
+                                                     : context == FailedSaveContext::closing ? "closing"
+                                                                                            : "quitting");
+        if (!failedSaveChoice) return Dialogs::askAfterFailedSave(document, error, context);
+        errors << error.errorDescription;
+        return *failedSaveChoice;
+    }
+    bool confirmCloseWithoutSaving(DocumentBase&) override
+    {
+        asked << "confirmClose";
+        return confirmClose;
+    }
+    std::optional<QString> newName;
+    std::optional<QString> chooseNewName(DocumentBase&) override
+    {
+        asked << "rename";
+        return newName;
+    }
 };
 
 // A document controller over the standard store (the test's own, in its
@@ -109,6 +137,16 @@ inline bool activate(WindowController* window)
 }
 
 inline QString textOf(const Document* document) { return document->data().textStorage().string(); }
+
+// Deletes the top-level windows that hold a Content.
+template <typename Content>
+void closeWindows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->findChild<Content*>()) windows << window;
+    for (const QPointer<QWidget>& window : windows) delete window.data();
+}
 
 } // namespace lumora::test
 

@@ -3,14 +3,21 @@
 #include "ShellTestSupport.h"
 
 #include "document/InfoView.h"
+#include "document/PreviewViewController.h"
+#include "markdown/MarkdownStylesheet.h"
+#include "platform/text/TextMirror.h"
 #include "platform/application/ActionDispatcher.h"
 #include "settings/Settings.h"
+#include "settings/ViewUtilities.h"
 #include "shell/MainMenu.h"
 #include "support/TestEnvironment.h"
+#include "support/WebEngine.h"
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QMenuBar>
+#include <QScrollBar>
 
 using namespace lumora;
 using namespace lumora::test;
@@ -118,6 +125,39 @@ TEST(WindowController, ViewCommandsTogglePanesAndNameWhatTheyWillDo)
     dispatcher.validateItem(statistics);
     EXPECT_EQ(statistics.title(), shown ? "Show Statistics" : "Hide Statistics");
     dispatcher.performMenuItem(statistics);
+}
+
+TEST(WindowController, EachWindowsPreviewCommandShowsAndHidesItsOwnPreview)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    Shell shell;
+    WindowController* alpha = windowOf(openText(shell, "alpha", "# Alpha"));
+    WindowController* beta = windowOf(openText(shell, "beta", "# Beta"));
+    ASSERT_TRUE(activate(alpha));
+    EXPECT_EQ(alpha->previewWindowController(), nullptr) << "made the first time it is shown";
+
+    // Ctrl+Alt+P shows this window's document.
+    QTest::keyClick(alpha->documentViewController()->textView(), Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
+    PreviewViewController* preview = alpha->previewWindowController();
+    ASSERT_TRUE(preview);
+    EXPECT_TRUE(preview->isVisible());
+    EXPECT_EQ(preview->document, alpha->document());
+    EXPECT_EQ(preview->windowTitle(), "alpha.txt — Preview");
+    EXPECT_TRUE(preview->screen()->availableGeometry().contains(preview->frameGeometry()));
+
+    // The other window has a preview of its own.
+    ASSERT_TRUE(activate(beta));
+    beta->togglePreviewWindow();
+    ASSERT_TRUE(beta->previewWindowController());
+    EXPECT_NE(beta->previewWindowController(), preview);
+    EXPECT_EQ(preview->document, alpha->document());
+
+    // In front, the same keys hide it, pressed in the preview itself.
+    QApplication::setActiveWindow(preview);
+    ASSERT_EQ(QApplication::activeWindow(), preview);
+    QTest::keyClick(preview, Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_FALSE(preview->isVisible());
+    EXPECT_EQ(preview->document, nullptr);
 }
 
 TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
@@ -234,4 +274,191 @@ TEST(WindowController, AThemeChosenFromTheMenuRestylesTextAndWindow)
               settings.theme->backgroundColor.toQColor().rgb());
     settings.setTheme(original);
     EXPECT_EQ(colourOfText(), before);
+}
+
+TEST(WindowController, AWindowClosesWithTextSelected)
+{
+    // The editor goes after its pane: losing its selection then must not
+    // call back into the pane.
+    Shell shell;
+    Document* document = openText(shell, "selected", "Some words here");
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(activate(window));
+    window->documentViewController()->textView()->setSelectedRange(Range(5, 5));
+    delete window->window();
+    EXPECT_TRUE(WindowController::all().empty());
+}
+
+TEST(WindowController, ALockedDocumentStillCopiesAndSelects)
+{
+    Shell shell;
+    Document* introduction = shell.controller->openIntroduction();
+    ASSERT_TRUE(introduction && introduction->isLocked());
+    WindowController* window = windowOf(introduction);
+    ASSERT_TRUE(activate(window));
+    TextView* editor = window->documentViewController()->textView();
+    const auto enabled = [&](MainMenu::TopLevel menu, const char* action) {
+        Menu& top = shell.controller->mainMenu()->topLevelMenu(menu);
+        ActionDispatcher::instance().menuWillOpen(top);
+        ActionDispatcher::instance().menuDidClose(top);
+        return itemFor(*shell.controller, menu, action).isEnabled();
+    };
+
+    // Nothing selected: Select All can act, Copy cannot.
+    editor->setSelectedRange(Range(0, 0));
+    EXPECT_TRUE(enabled(MainMenu::edit, "selectAll:"));
+    EXPECT_FALSE(enabled(MainMenu::edit, "copy:"));
+    EXPECT_FALSE(enabled(MainMenu::edit, "cut:"));
+
+    // A selection in the locked text: Copy can act; changing it cannot.
+    editor->setSelectedRange(Range(2, 7));
+    EXPECT_TRUE(enabled(MainMenu::edit, "copy:"));
+    EXPECT_FALSE(enabled(MainMenu::edit, "cut:"));
+    EXPECT_FALSE(enabled(MainMenu::edit, "delete:"));
+    EXPECT_FALSE(enabled(MainMenu::edit, "paste:"));
+    // Also while the menu bar has the focus for keyboard navigation (Alt, F10).
+    window->menuBar()->setFocus();
+    EXPECT_TRUE(enabled(MainMenu::edit, "copy:"));
+    EXPECT_TRUE(enabled(MainMenu::edit, "selectAll:"));
+    itemFor(*shell.controller, MainMenu::edit, "copy:").qAction()->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), textOf(introduction).mid(2, 7));
+    itemFor(*shell.controller, MainMenu::edit, "selectAll:").qAction()->trigger();
+    EXPECT_EQ(editor->selectedRange(), Range(0, textOf(introduction).size()));
+    EXPECT_TRUE(introduction->isLocked());
+    EXPECT_TRUE(shell.dialogs.asked.isEmpty());
+}
+
+TEST(WindowController, NewWindowsCascadeInsideTheScreen)
+{
+    // A small screen whose free area starts below a panel.
+    const QRect area(0, 24, 640, 456);
+    const QRect big(100, 100, 1000, 740);
+    // Too big: made to fit, and kept inside.
+    EXPECT_EQ(WindowController::cascadedFrame(big, {}, area), QRect(0, 24, 640, 456));
+    // Stepping aside from a window in the same place, and from the next one.
+    const QRect small(50, 40, 400, 300);
+    EXPECT_EQ(WindowController::cascadedFrame(small, {QPoint(50, 40)}, area).topLeft(), QPoint(78, 68));
+    EXPECT_EQ(WindowController::cascadedFrame(small, {QPoint(50, 40), QPoint(78, 68)}, area).topLeft(), QPoint(106, 96));
+    // A step that would leave the area starts again from its edge.
+    const QRect low(200, 170, 400, 300);
+    const QRect stepped = WindowController::cascadedFrame(low, {QPoint(200, 170)}, area);
+    EXPECT_EQ(stepped.topLeft(), QPoint(228, 24));
+    // A frame from a larger screen comes inside first.
+    EXPECT_EQ(WindowController::cascadedFrame(QRect(900, 700, 400, 300), {}, area).topLeft(), QPoint(240, 180));
+    // However many windows, every frame stays inside, and the search ends.
+    std::vector<QPoint> taken;
+    for (int i = 0; i < 40; ++i) {
+        const QRect frame = WindowController::cascadedFrame(small, taken, area);
+        EXPECT_TRUE(area.contains(frame)) << i;
+        taken.push_back(frame.topLeft());
+    }
+
+    // Real windows on the test screen (800 by 800): each new one inside it,
+    // none exactly over another while there is room to step.
+    Shell shell;
+    QList<QPoint> corners;
+    for (int i = 0; i < 4; ++i) {
+        auto made = shell.controller->openUntitledDocument(true);
+        ASSERT_TRUE(made);
+        WindowController* window = windowOf(qobject_cast<Document*>(*made));
+        ASSERT_TRUE(window);
+        const QRect frame = window->window()->geometry();
+        EXPECT_TRUE(window->window()->screen()->availableGeometry().contains(frame)) << i;
+        EXPECT_FALSE(corners.contains(frame.topLeft())) << i;
+        corners << frame.topLeft();
+    }
+}
+
+TEST(WindowController, WindowsHaveAHairlineBorderInTheSeparatorColour)
+{
+    Shell shell;
+    auto made = shell.controller->openUntitledDocument(true);
+    ASSERT_TRUE(made);
+    DocumentWindowBase* window = windowOf(qobject_cast<Document*>(*made))->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    const Theme& theme = *Settings::shared().theme;
+    const QColor separator =
+        views::separatorColor(theme.backgroundColor.toQColor(), theme.foregroundColor.toQColor());
+    EXPECT_EQ(window->borderColor().rgb(), separator.rgb());
+    const QImage image = window->grab().toImage();
+    const int w = image.width(), h = image.height();
+    for (const QPoint& p : {QPoint(0, h / 2), QPoint(w - 1, h / 2), QPoint(w / 2, 0), QPoint(w / 2, h - 1)})
+        EXPECT_EQ(image.pixel(p), separator.rgb()) << p.x() << "," << p.y();
+    EXPECT_NE(image.pixel(1, h / 2), separator.rgb());
+    // The edges still resize the window.
+    EXPECT_EQ(window->edgesAt({0, h / 2}), Qt::LeftEdge);
+}
+
+TEST(WindowController, LinuxKeysForFullScreenAndTextSize)
+{
+    Shell shell;
+    Document* document = openText(shell, "linux-keys", "Draft");
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(activate(window));
+    TextView* editor = window->documentViewController()->textView();
+    Settings& settings = Settings::shared();
+    settings.setFontSize(16.0);
+
+    // Ctrl+= makes the text bigger, as Ctrl++ does.
+    QTest::keyClick(editor, Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_EQ(settings.stylesheet.base.size, 17.0);
+    QTest::keyClick(editor, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(settings.stylesheet.base.size, 18.0);
+    EXPECT_EQ(textOf(document), QStringLiteral("Draft"));
+
+    // F11 goes into full screen and out again; so does the menu's own key.
+    QTest::keyClick(editor, Qt::Key_F11);
+    EXPECT_TRUE(window->window()->isFullScreen());
+    QTest::keyClick(editor, Qt::Key_F11);
+    EXPECT_FALSE(window->window()->isFullScreen());
+    QTest::keyClick(editor, Qt::Key_F, Qt::ControlModifier | Qt::MetaModifier);
+    EXPECT_TRUE(window->window()->isFullScreen());
+    QTest::keyClick(editor, Qt::Key_Escape);
+    EXPECT_FALSE(window->window()->isFullScreen());
+    settings.setFontSize(*MarkdownStylesheet::defaultStylesheet().base.size);
+}
+
+TEST(WindowController, FullScreenKeepsTheTextWhereItWas)
+{
+    Shell shell;
+    QByteArray text;
+    for (int i = 0; i < 300; ++i) text += "Line " + QByteArray::number(i) + " of a long text.\n";
+    Document* document = openText(shell, "full-screen", text);
+    WindowController* window = windowOf(document);
+    window->window()->setGeometry(40, 40, 700, 500);
+    ASSERT_TRUE(activate(window));
+    TextView* editor = window->documentViewController()->textView();
+    const auto caretTop = [&] { return editor->cursorRect().top(); };
+    const auto lineAt = [&](int y) {
+        const int at = editor->cursorForPosition(QPoint(editor->viewport()->width() / 2, y)).position();
+        return textOf(document).left(at).count(u'\n');
+    };
+
+    // Near the start: the first lines in view, the caret a few lines down.
+    editor->setSelectedRange(Range(textOf(document).indexOf("Line 4 "), 0));
+    editor->verticalScrollBar()->setValue(0);
+    const int top = caretTop();
+    const int firstLine = lineAt(70);
+    window->window()->showFullScreen();
+    QTest::qWait(0);
+    ASSERT_TRUE(window->window()->isFullScreen());
+    // The inset lets the first line reach the middle of the screen, but
+    // the text does not move to get there: no blank half.
+    EXPECT_GE(editor->mirror().rootFrameMargins().top(), window->window()->screen()->geometry().height() / 2 - 1);
+    EXPECT_NEAR(caretTop(), top, 1);
+    EXPECT_EQ(lineAt(70), firstLine);
+    // Typing moves nothing either.
+    QTest::keyClicks(editor, "a");
+    EXPECT_NEAR(caretTop(), top, 1);
+
+    // Further down, leaving full screen keeps the caret's line where it was
+    // instead of putting it at the top.
+    editor->setSelectedRange(Range(textOf(document).indexOf("Line 150 "), 0));
+    editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->value() + caretTop() - 300);
+    ASSERT_NEAR(caretTop(), 300, 1);
+    window->window()->showNormal();
+    QTest::qWait(0);
+    ASSERT_FALSE(window->window()->isFullScreen());
+    EXPECT_DOUBLE_EQ(editor->mirror().rootFrameMargins().top(), 60.0);
+    EXPECT_NEAR(caretTop(), 300, 1);
 }

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
+
+class QWidget;
 
 namespace lumora::test {
 
@@ -14,6 +19,16 @@ QString freshDirectory(const QString& name);
 
 // Writes bytes to path (creating folders), failing the test on error.
 void writeFile(const QString& path, const QByteArray& bytes);
+
+// The tiny spelling dictionary shipped with the tests ("en_ZZ", a few dozen
+// common English words), copied into a fresh folder of the sandbox that
+// Enchant is pointed at ($ENCHANT_CONFIG_DIR), so that learnt words land in
+// the sandbox too. Returns the language tag.
+QString installTestDictionary();
 QByteArray readFile(const QString& path);
+
+// Runs answer on the modal dialog that opens next (other than above, a
+// dialog already open under it), once its event loop runs.
+void whenModal(std::function<void(QWidget*)> answer, QWidget* above = nullptr);
 
 } // namespace lumora::test

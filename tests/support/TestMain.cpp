@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 
+#include <unistd.h>
+
 namespace lumora::test {
 void setSandboxRoot(const QString& root);
 }
@@ -28,6 +30,8 @@ int main(int argc, char** argv)
     setenv("XDG_STATE_HOME", (root + "/state").constData(), 1);
     setenv("XDG_RUNTIME_DIR", (root + "/runtime").constData(), 1);
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Qt WebEngine refuses to start its sandbox as root (CI containers).
+    if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     lumora::test::setSandboxRoot(sandbox.path());
 
     ::testing::InitGoogleTest(&argc, argv);

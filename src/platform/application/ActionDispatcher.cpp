@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTextEdit>
@@ -42,6 +43,20 @@ const QString kCopy = QStringLiteral("copy:");
 const QString kPaste = QStringLiteral("paste:");
 const QString kDelete = QStringLiteral("delete:");
 const QString kSelectAll = QStringLiteral("selectAll:");
+const QString kOrderFront = QStringLiteral("makeKeyAndOrderFront:");
+
+// A window of the application's own that the windows menu may list.
+bool isListableWindow(const QWidget* w)
+{
+    return w && w->isWindow() && w->windowType() == Qt::Window;
+}
+
+QString plainTitle(const QWidget* w)
+{
+    QString title = w->windowTitle();
+    title.remove(QStringLiteral("[*]"));
+    return title;
+}
 
 // The standard edit actions for Qt's own line and text edits (search
 // fields, dialogs), so that they keep their keys while the main menu routes
@@ -152,12 +167,32 @@ void Responder::addActionHandler(const QString& action, Handler handler) { m_act
 ApplicationResponder::ApplicationResponder()
 {
     addActionHandler(QStringLiteral("terminate:"), [this](MenuItem*) { terminate(); });
+    addActionHandler(kOrderFront, [](MenuItem* sender) {
+        QWidget* window = sender ? sender->representedObject().value<QPointer<QWidget>>().data() : nullptr;
+        if (!window) return;
+        if (window->isMinimized()) window->showNormal();
+        window->raise();
+        window->activateWindow();
+    });
     addActionHandler(QStringLiteral("arrangeInFront:"), [](MenuItem*) {
         QWidget* key = ActionDispatcher::instance().keyWindow();
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible() && !isTransientWindow(w) && w != key) w->raise();
         if (key) key->raise();
     });
+}
+
+std::optional<bool> ApplicationResponder::validate(MenuItem& item)
+{
+    if (item.action() == kOrderFront) {
+        const QWidget* window = item.representedObject().value<QPointer<QWidget>>();
+        // A dialog in front of a window leaves that window the one checked.
+        const QWidget* key = ActionDispatcher::instance().keyWindow();
+        while (key && !isListableWindow(key) && key->parentWidget()) key = key->parentWidget()->window();
+        item.setState(window && window == key ? MenuItem::State::on : MenuItem::State::off);
+        return window != nullptr;
+    }
+    return std::nullopt;
 }
 
 void ApplicationResponder::terminate()
@@ -202,9 +237,54 @@ void ActionDispatcher::forget(Responder* responder)
 void ActionDispatcher::setMainMenu(Menu* menu)
 {
     m_mainMenu = menu;
-    if (!m_filterInstalled && qApp) {
-        qApp->installEventFilter(this);
-        m_filterInstalled = true;
+    watchApplication();
+}
+
+void ActionDispatcher::watchApplication()
+{
+    if (m_filterInstalled || !qApp) return;
+    qApp->installEventFilter(this);
+    m_filterInstalled = true;
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        if (qobject_cast<QMenuBar*>(now) && old && !qobject_cast<QMenuBar*>(old)) m_focusBehindMenuBar = old;
+    });
+}
+
+void ActionDispatcher::setWindowsMenu(Menu* menu)
+{
+    if (m_windowsMenu == menu) return;
+    if (m_windowsMenu) {
+        for (MenuItem* item : std::exchange(m_windowItems, {}))
+            m_windowsMenu->removeItemAt(m_windowsMenu->indexOfItem(item));
+    }
+    m_windowItems.clear();
+    m_windowsMenu = menu;
+    watchApplication();
+}
+
+QList<QWidget*> ActionDispatcher::listedWindows() const
+{
+    QList<QWidget*> windows;
+    const auto add = [&windows](QWidget* w) {
+        if (isListableWindow(w) && w->isVisible() && !plainTitle(w).isEmpty() && !windows.contains(w)) windows << w;
+    };
+    for (const QPointer<QWidget>& w : m_shownWindows) add(w);
+    // Windows shown before anyone watched come last.
+    for (QWidget* w : QApplication::topLevelWidgets()) add(w);
+    return windows;
+}
+
+void ActionDispatcher::updateWindowsMenu()
+{
+    Menu& menu = *m_windowsMenu;
+    for (MenuItem* item : std::exchange(m_windowItems, {})) menu.removeItemAt(menu.indexOfItem(item));
+    const QList<QWidget*> windows = listedWindows();
+    if (windows.isEmpty()) return;
+    m_windowItems.push_back(menu.addItem(MenuItem::separator()));
+    for (QWidget* window : windows) {
+        auto item = MenuItem::make(plainTitle(window), kOrderFront);
+        item->setRepresentedObject(QVariant::fromValue(QPointer<QWidget>(window)));
+        m_windowItems.push_back(menu.addItem(std::move(item)));
     }
 }
 
@@ -249,6 +329,9 @@ QWidget* ActionDispatcher::focusStart() const
     QWidget* window = keyWindow();
     if (!window) return nullptr;
     QWidget* focus = window->focusWidget();
+    // Keyboard navigation of the menu bar acts on what the writer was in.
+    if (qobject_cast<QMenuBar*>(focus) && m_focusBehindMenuBar && m_focusBehindMenuBar->window() == window)
+        focus = m_focusBehindMenuBar;
     return focus ? focus : window;
 }
 
@@ -360,6 +443,7 @@ void ActionDispatcher::validateMenu(Menu& menu, QWidget* start)
 void ActionDispatcher::menuWillOpen(Menu& menu)
 {
     m_openMenus.insert(&menu);
+    if (&menu == m_windowsMenu) updateWindowsMenu();
     validateMenu(menu);
     menu.updateAlternates(QGuiApplication::queryKeyboardModifiers());
 }
@@ -370,11 +454,19 @@ void ActionDispatcher::menuDestroyed(Menu* menu)
 {
     m_openMenus.remove(menu);
     if (m_mainMenu == menu) m_mainMenu = nullptr;
+    if (m_windowsMenu == menu) {
+        m_windowsMenu = nullptr;
+        m_windowItems.clear();
+    }
 }
 
 void ActionDispatcher::performMenuItem(MenuItem& item)
 {
-    if (Responder* target = targetForAction(item.action())) target->perform(item.action(), &item);
+    // The item was validated when its menu opened; what it acts on may have
+    // changed since (a preference, the selection, another window's focus).
+    bool enabled = false;
+    Responder* target = validate(item, nullptr, enabled);
+    if (target && enabled) target->perform(item.action(), &item);
 }
 
 MenuItem* ActionDispatcher::findKeyItem(Menu& menu, QKeyEvent& event, QWidget* start, bool& consumed)
@@ -406,7 +498,7 @@ bool ActionDispatcher::handleKeyPress(QKeyEvent& event, QWidget* receiver)
     if (!m_mainMenu || QApplication::activeModalWidget()) return false;
     if (modifierOfKey(event.key()) != Qt::NoModifier) return false;
     QWidget* start = receiver;
-    if (!start || isTransientWindow(start->window())) start = focusStart();
+    if (!start || isTransientWindow(start->window()) || qobject_cast<QMenuBar*>(start)) start = focusStart();
     bool consumed = false;
     MenuItem* item = findKeyItem(*m_mainMenu, event, start, consumed);
     if (!item) return consumed;
@@ -422,6 +514,13 @@ bool ActionDispatcher::handleKeyPress(QKeyEvent& event, QWidget* receiver)
 bool ActionDispatcher::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
+    case QEvent::Show:
+        if (watched->isWidgetType() && isListableWindow(static_cast<QWidget*>(watched))) {
+            auto* w = static_cast<QWidget*>(watched);
+            m_shownWindows.removeAll(nullptr);
+            if (!m_shownWindows.contains(w)) m_shownWindows.append(w);
+        }
+        break;
     case QEvent::WindowActivate:
         if (watched->isWidgetType()) {
             auto* w = static_cast<QWidget*>(watched);
@@ -436,6 +535,9 @@ bool ActionDispatcher::eventFilter(QObject* watched, QEvent* event)
             if (event->type() == QEvent::KeyPress) held |= mod;
             else held &= ~mod;
             for (Menu* menu : std::as_const(m_openMenus)) menu->updateAlternates(held);
+            // Qt's menus close on Alt (keyboard navigation of the menu bar):
+            // here Alt only shows the alternates while it is held.
+            if (mod == Qt::AltModifier || mod == Qt::MetaModifier) return true;
         }
         if (event->type() == QEvent::KeyRelease) {
             m_keyEventSeen = nullptr;

@@ -1,17 +1,32 @@
 #include "platform/application/DocumentBase.h"
 
+#include "platform/files/FileChangeWatcher.h"
+#include "platform/files/FileReader.h"
+#include "platform/files/FileWriter.h"
+#include "platform/foundation/Dispatch.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QHash>
+#include <QPointer>
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumora {
 
 namespace {
 
 int g_autosavingDelay = 15000;
+qint64 g_maximumFileSize = DocumentBase::defaultMaximumFileSize;
 DocumentPrompter* g_prompter = nullptr;
 
 QString nameOf(const QString& path)
@@ -26,6 +41,12 @@ PlatformError readError(const QString& path, PlatformError::Code code, const QSt
                          suggestion, path);
 }
 
+// The reader's reason under the document's own description.
+PlatformError readError(const QString& path, const PlatformError& failure)
+{
+    return readError(path, failure.code, failure.recoverySuggestion);
+}
+
 PlatformError writeError(const QString& path, PlatformError::Code code, const QString& suggestion)
 {
     return PlatformError(code,
@@ -33,20 +54,53 @@ PlatformError writeError(const QString& path, PlatformError::Code code, const QS
                          suggestion, path);
 }
 
-PlatformError writeError(const QString& path, const QFileDevice& file)
+// The writer's own words for a failed write: what to do next depends on why.
+PlatformError writeError(const QString& path, const PlatformError& failure)
 {
-    if (file.error() == QFileDevice::PermissionsError)
-        return writeError(path, PlatformError::Code::permissionDenied,
-                          platformText("document.error.write.permission",
-                                       "You don't have permission to save it in that folder. "
-                                       "Use Save As to save it somewhere else."));
     if (!QFileInfo(path).dir().exists())
         return writeError(path, PlatformError::Code::writeFailed,
                           platformText("document.error.write.noFolder",
                                        "Its folder no longer exists. Use Save As to save it somewhere else."));
-    return writeError(path, PlatformError::Code::writeFailed,
-                      platformText("document.error.write.detail", "%1. Check that the disk has room and try again.")
-                          .arg(file.errorString()));
+    if (failure.code == PlatformError::Code::permissionDenied)
+        return writeError(path, PlatformError::Code::permissionDenied,
+                          platformText("document.error.write.permission",
+                                       "You don't have permission to save it in that folder. "
+                                       "Use Save As to save it somewhere else."));
+    return writeError(path, failure.code, failure.recoverySuggestion);
+}
+
+// Opened versions in use by open documents (path -> documents holding it),
+// never pruned.
+QHash<QString, int>& versionsInUse()
+{
+    static QHash<QString, int> inUse;
+    return inUse;
+}
+
+// Removes opened versions that are old, then the oldest while they take too
+// much room, leaving those in use alone.
+void pruneVersions()
+{
+    const QString folder = DocumentBase::versionsFolder();
+    QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
+    const QDateTime oldest = QDateTime::currentDateTime().addDays(-DocumentBase::versionsMaximumAgeDays);
+    qint64 total = 0;
+    for (const QFileInfo& file : files) total += file.size();
+    for (const QFileInfo& file : files) {
+        if (versionsInUse().contains(file.absoluteFilePath())) continue;
+        if (file.lastModified() >= oldest && total <= DocumentBase::versionsMaximumBytes) continue;
+        if (QFile::remove(file.absoluteFilePath())) total -= file.size();
+    }
+}
+
+// A file name made of a document's name that any file system takes.
+QString safeFileName(QString name)
+{
+    name.replace(QLatin1Char('/'), QLatin1Char('-'));
+    name.remove(QChar(0));
+    while (name.startsWith(QLatin1Char('.'))) name.remove(0, 1);
+    while (QFile::encodeName(name).size() > 200) name.chop(1);
+    return name.isEmpty() ? QStringLiteral("Untitled") : name;
 }
 
 } // namespace
@@ -59,9 +113,18 @@ DocumentBase::DocumentBase(QObject* parent) : QObject(parent)
     connect(&m_undo, &UndoManager::didUndo, this, &DocumentBase::scheduleAutosave);
     connect(&m_undo, &UndoManager::didRedo, this, &DocumentBase::scheduleAutosave);
     connect(&m_undo, &UndoManager::cleanChanged, this, [this](bool clean) { emit editedChanged(!clean); });
+    connect(&FileChangeWatcher::shared(), &FileChangeWatcher::fileChanged, this,
+            [this](const QString& path, const QString& movedTo) {
+                if (!m_watchedPath.isEmpty() && path == m_watchedPath) fileDidChangeOnDisk(movedTo);
+            });
+    followFileRelocations();
 }
 
-DocumentBase::~DocumentBase() = default;
+DocumentBase::~DocumentBase()
+{
+    unwatchFile();
+    releaseOpenedVersion();
+}
 
 int DocumentBase::autosavingDelay()
 {
@@ -72,6 +135,14 @@ void DocumentBase::setAutosavingDelay(int milliseconds)
 {
     g_autosavingDelay = std::max(0, milliseconds);
 }
+
+qint64 DocumentBase::maximumFileSize() { return g_maximumFileSize; }
+
+void DocumentBase::setMaximumFileSize(qint64 bytes) { g_maximumFileSize = std::max<qint64>(0, bytes); }
+
+QString DocumentBase::recoveryFolder() { return privateStateFolder(QStringLiteral("recovery")); }
+
+QString DocumentBase::versionsFolder() { return privateStateFolder(QStringLiteral("versions")); }
 
 DocumentPrompter* DocumentBase::prompter()
 {
@@ -104,32 +175,51 @@ void DocumentBase::setLocked(bool locked)
     emit lockedChanged(locked);
 }
 
+PlatformStatus DocumentBase::toggleLocked()
+{
+    if (m_locked) {
+        setLocked(false);
+        return {};
+    }
+    // What was typed before locking is saved first; a locked file is never written.
+    if (isDocumentEdited() && !isUntitled()) {
+        if (auto status = saveInPlace(); !status) return status;
+    }
+    setLocked(true);
+    return {};
+}
+
 // Reading ---------------------------------------------------------------
 
 PlatformResult<QByteArray> DocumentBase::readFileBytes(const QString& path) const
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return readError(path, PlatformError::Code::fileNotFound,
-                         platformText("document.error.read.missing", "There is no file at that location any more."));
-    if (info.isDir())
-        return readError(path, PlatformError::Code::readFailed,
-                         platformText("document.error.read.folder", "It is a folder, not a file."));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (file.error() == QFileDevice::PermissionsError)
-            return readError(path, PlatformError::Code::permissionDenied,
-                             platformText("document.error.read.permission", "You don't have permission to read it."));
-        return readError(path, PlatformError::Code::readFailed, file.errorString());
-    }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) return readError(path, PlatformError::Code::readFailed, file.errorString());
+    auto bytes = readFileSafely(path, {.maximumSize = g_maximumFileSize});
+    if (!bytes) return readError(path, bytes.error());
     return bytes;
+}
+
+void DocumentBase::setFilePath(const QString& path)
+{
+    if (path == m_filePath) return;
+    m_filePath = path;
+    watchFile();
+    emit filePathChanged(m_filePath);
+    emit displayNameChanged();
+}
+
+void DocumentBase::takeFile(const QString& path, const FileFingerprint& fingerprint, quint64 digest)
+{
+    m_fingerprint = fingerprint;
+    m_fileDigest = digest;
+    m_fileMissing = false;
+    setFilePath(path);
 }
 
 PlatformStatus DocumentBase::readFromFile(const QString& path, const QString& type)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
+    // A save of this file that was killed part way is mended first.
+    cleanUpInterruptedWrite(absolute);
     // Taken before reading: a change made while reading shows up as a change
     // at the next save, never as nothing.
     const FileFingerprint fingerprint = FileFingerprint::of(absolute);
@@ -140,17 +230,74 @@ PlatformStatus DocumentBase::readFromFile(const QString& path, const QString& ty
         if (error.filePath.isEmpty()) error.filePath = absolute;
         return error;
     }
-    const bool renamed = absolute != m_filePath;
-    m_filePath = absolute;
     m_fileType = type;
-    m_fingerprint = fingerprint;
     m_autosaveTimer.stop();
     m_undo.removeAll();
-    if (renamed) {
-        emit filePathChanged(m_filePath);
-        emit displayNameChanged();
-    }
+    takeFile(absolute, fingerprint, contentDigest(*bytes));
+    storeOpenedVersion(*bytes);
     didRead();
+    return {};
+}
+
+PlatformStatus DocumentBase::prepareNewFile(const QString& path, const QString& type)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QFileInfo info(absolute);
+    if (info.exists() || info.isSymLink())
+        return readError(absolute, PlatformError::Code::fileExists,
+                         platformText("file.error.exists", "A file with that name already exists."));
+    if (!info.dir().exists())
+        return readError(absolute, PlatformError::Code::fileNotFound,
+                         platformText("document.error.read.noFolder", "Its folder “%1” doesn't exist.")
+                             .arg(info.dir().path()));
+    m_fileType = type;
+    m_undo.removeAll();
+    // Nothing read: a file that appears there meanwhile is another program's.
+    m_fingerprint = FileFingerprint{};
+    m_fileDigest.reset();
+    m_fileMissing = false;
+    setFilePath(absolute);
+    return {};
+}
+
+PlatformStatus DocumentBase::recoverFrom(const QString& recoveryPath, const QString& type)
+{
+    auto bytes = readFileBytes(recoveryPath);
+    if (!bytes) return bytes.error();
+    if (auto status = readFromData(*bytes, type, recoveryPath); !status) return status;
+    m_fileType = type;
+    m_undo.removeAll();
+    // Its text was never saved anywhere the writer chose.
+    m_undo.forgetCleanState();
+    m_recoveryPath = QFileInfo(recoveryPath).absoluteFilePath();
+    didRead();
+    return {};
+}
+
+QStringList DocumentBase::leftoverRecoveryFiles()
+{
+    QStringList paths;
+    const QFileInfoList files =
+        QDir(recoveryFolder()).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
+    for (const QFileInfo& file : files) paths << file.absoluteFilePath();
+    return paths;
+}
+
+PlatformStatus DocumentBase::replaceContents(const QByteArray& data, const QString& type, const QString& path)
+{
+    if (auto status = readFromData(data, type, path); !status) return status;
+    m_undo.removeAll();
+    return {};
+}
+
+// Puts the bytes of the document's file (read just now) into the document.
+PlatformStatus DocumentBase::replaceWithFile(const QByteArray& bytes, bool markClean)
+{
+    if (auto status = replaceContents(bytes, m_fileType, m_filePath); !status) return status;
+    if (markClean) m_undo.setClean();
+    m_autosaveTimer.stop();
+    didRead();
+    emit reverted();
     return {};
 }
 
@@ -163,13 +310,85 @@ PlatformStatus DocumentBase::revertToSaved()
     const FileFingerprint fingerprint = FileFingerprint::of(m_filePath);
     auto bytes = readFileBytes(m_filePath);
     if (!bytes) return bytes.error();
-    if (auto status = readFromData(*bytes, m_fileType, m_filePath); !status) return status;
+    if (auto status = replaceWithFile(*bytes, true); !status) return status;
     m_fingerprint = fingerprint;
-    m_autosaveTimer.stop();
-    m_undo.removeAll();
+    m_fileDigest = contentDigest(*bytes);
+    m_fileMissing = false;
+    return {};
+}
+
+PlatformStatus DocumentBase::revertToOpenedVersion()
+{
+    if (m_openedVersionPath.isEmpty())
+        return PlatformError(PlatformError::Code::noFile,
+                             platformText("document.error.revert.noVersion",
+                                          "The version of “%1” you opened is no longer kept.")
+                                 .arg(displayName()));
+    auto bytes = m_pendingVersion ? PlatformResult<QByteArray>(*m_pendingVersion)
+                                  : readFileSafely(m_openedVersionPath, {.maximumSize = g_maximumFileSize});
+    if (!bytes) {
+        PlatformError error = bytes.error();
+        error.errorDescription = platformText("document.error.revert.version",
+                                              "The version of “%1” you opened couldn't be read.")
+                                     .arg(displayName());
+        return error;
+    }
+    const bool sameAsFile = m_fileDigest && *m_fileDigest == contentDigest(*bytes) && !m_fileMissing;
+    if (auto status = replaceContents(*bytes, m_fileType, m_filePath); !status) return status;
+    if (sameAsFile) {
+        m_undo.setClean();
+        m_autosaveTimer.stop();
+    } else if (m_undo.isClean()) {
+        // Reverting without an undo step still leaves the file to be written.
+        m_undo.forgetCleanState();
+    }
     didRead();
     emit reverted();
     return {};
+}
+
+bool DocumentBase::canRevertToOpenedVersion() const
+{
+    if (m_openedVersionPath.isEmpty() || isUntitled()) return false;
+    // While the file still holds the opened text, reverting to it is
+    // reverting to saved.
+    return m_fileMissing || !m_fileDigest || *m_fileDigest != m_openedDigest;
+}
+
+void DocumentBase::storeOpenedVersion(const QByteArray& bytes)
+{
+    releaseOpenedVersion();
+    m_openedDigest = contentDigest(bytes);
+    // The same bytes opened again share one copy.
+    const QString name = QString::number(m_openedDigest, 16).rightJustified(16, QLatin1Char('0')) + QLatin1Char('-')
+                         + safeFileName(nameOf(m_filePath));
+    m_openedVersionPath = versionsFolder() + QLatin1Char('/') + name;
+    ++versionsInUse()[m_openedVersionPath];
+    const QByteArray target = QFile::encodeName(m_openedVersionPath);
+    if (::utimensat(AT_FDCWD, target.constData(), nullptr, 0) == 0) return; // kept already; now recent again
+    // Written off the main thread: opening does not wait for the copy. Until
+    // it is on disk (or when it cannot be written) the bytes stay here.
+    m_pendingVersion = bytes;
+    QPointer<DocumentBase> self(this);
+    dispatch::background([path = m_openedVersionPath, bytes, self] {
+        const PlatformStatus status = writeFileSafely(path, bytes);
+        if (!status)
+            std::fprintf(stderr, "Lumora: the opened version couldn't be kept at %s: %s\n", qPrintable(path),
+                         qPrintable(status.error().recoverySuggestion));
+        dispatch::async([path, self, written = status.ok()] {
+            if (written && self && self->m_openedVersionPath == path) self->m_pendingVersion.reset();
+            pruneVersions();
+        });
+    });
+}
+
+void DocumentBase::releaseOpenedVersion()
+{
+    m_pendingVersion.reset();
+    if (m_openedVersionPath.isEmpty()) return;
+    auto& inUse = versionsInUse();
+    if (auto it = inUse.find(m_openedVersionPath); it != inUse.end() && --it.value() <= 0) inUse.erase(it);
+    m_openedVersionPath.clear();
 }
 
 // Saving ----------------------------------------------------------------
@@ -185,13 +404,25 @@ PlatformError DocumentBase::lockedError() const
 
 PlatformStatus DocumentBase::save()
 {
-    if (isUntitled()) {
-        const auto path = chooseSaveLocation();
-        if (!path) return PlatformError::cancelled();
-        return saveAs(*path);
-    }
+    if (isUntitled()) return saveToChosenLocation();
     if (m_locked) return lockedError();
     return saveInPlace();
+}
+
+PlatformStatus DocumentBase::saveDocument()
+{
+    const PlatformStatus status = save();
+    if (status || status.error().isCancellation() || status.error().code == PlatformError::Code::locked)
+        return status;
+    if (resolveFailedSave(status.error(), FailedSaveContext::saving) == FailedSaveOutcome::savedElsewhere) return {};
+    return status;
+}
+
+PlatformStatus DocumentBase::saveToChosenLocation()
+{
+    const auto path = chooseSaveLocation();
+    if (!path) return PlatformError::cancelled();
+    return saveAs(*path);
 }
 
 PlatformStatus DocumentBase::saveAs(const QString& path, const QString& type)
@@ -203,12 +434,11 @@ PlatformStatus DocumentBase::saveAs(const QString& path, const QString& type)
     }
     const QString newType = type.isEmpty() ? m_fileType : type;
     if (auto status = writeFile(absolute, newType); !status) return status;
-    m_filePath = absolute;
     m_fileType = newType;
     m_undo.setClean();
     setLocked(false);
-    emit filePathChanged(m_filePath);
-    emit displayNameChanged();
+    setFilePath(absolute);
+    removeRecoveryFile();
     didSave();
     emit saved();
     return {};
@@ -216,8 +446,12 @@ PlatformStatus DocumentBase::saveAs(const QString& path, const QString& type)
 
 PlatformStatus DocumentBase::autosave()
 {
-    if (!isDocumentEdited() || isUntitled() || m_locked || m_closed) return {};
-    return saveInPlace();
+    if (!isDocumentEdited() || m_locked || m_closed) return {};
+    if (isUntitled()) return writeRecoveryFile();
+    const PlatformStatus status = saveInPlace();
+    // A crash while the file cannot be written must not take the edits along.
+    if (!status && !status.error().isCancellation()) writeRecoveryFile();
+    return status;
 }
 
 PlatformStatus DocumentBase::saveInPlace()
@@ -240,6 +474,7 @@ PlatformStatus DocumentBase::saveInPlace()
     }
     if (auto status = writeFile(m_filePath, m_fileType); !status) return status;
     m_undo.setClean();
+    removeRecoveryFile();
     didSave();
     emit saved();
     return {};
@@ -260,25 +495,30 @@ PlatformStatus DocumentBase::writeFile(const QString& path, const QString& type)
         if (error.filePath.isEmpty()) error.filePath = path;
         return error;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return writeError(path, file);
-    if (file.write(*data) != data->size()) {
-        const PlatformError error = writeError(path, file);
-        file.cancelWriting();
-        return error;
-    }
-    if (!file.commit()) return writeError(path, file);
+    if (auto status = writeFileSafely(path, *data); !status) return writeError(path, status.error());
     m_fingerprint = FileFingerprint::of(path);
+    m_fileDigest = contentDigest(*data);
+    m_fileMissing = false;
     m_autosaveTimer.stop();
     m_autosaveErrorShown = false;
     return {};
 }
 
-bool DocumentBase::fileChangedOnDisk() const
+bool DocumentBase::fileChangedOnDisk()
 {
-    if (isUntitled() || !m_fingerprint.exists) return false;
+    if (isUntitled()) return false;
     const FileFingerprint now = FileFingerprint::of(m_filePath);
-    return now.exists && !(now == m_fingerprint);
+    if (!now.exists) return false;
+    if (m_fingerprint.exists && now == m_fingerprint) return false;
+    // Touched, or its attributes changed: the same bytes are no change.
+    if (m_fileDigest) {
+        auto bytes = readFileSafely(m_filePath, {.maximumSize = g_maximumFileSize});
+        if (bytes && contentDigest(*bytes) == *m_fileDigest) {
+            m_fingerprint = now;
+            return false;
+        }
+    }
+    return true;
 }
 
 QString DocumentBase::asidePath(const char* labelKey, const char* english) const
@@ -305,7 +545,8 @@ QString DocumentBase::asidePath(const char* labelKey, const char* english) const
 PlatformResult<QString> DocumentBase::copyTheirsAside()
 {
     const QString aside = asidePath("document.aside.theirs", "changed elsewhere %1");
-    if (QFile::copy(m_filePath, aside)) return aside;
+    auto theirs = readFileSafely(m_filePath);
+    if (theirs && writeFileSafely(aside, *theirs, {.createOnly = true})) return aside;
     // Gone meanwhile: there is no other version to keep.
     if (!QFileInfo::exists(m_filePath)) return QString();
     return writeError(m_filePath, PlatformError::Code::writeFailed,
@@ -320,18 +561,198 @@ PlatformResult<QString> DocumentBase::writeMineAside()
     auto data = dataOfType(m_fileType);
     if (!data) return data.error();
     const QString aside = asidePath("document.aside.mine", "unsaved edits %1");
-    QFile file(aside);
-    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(*data) == data->size() && file.flush()) {
-        file.close();
-        return aside;
-    }
-    file.close();
-    file.remove();
+    if (writeFileSafely(aside, *data, {.createOnly = true})) return aside;
     return writeError(m_filePath, PlatformError::Code::writeFailed,
                       platformText("document.error.aside.mine",
                                    "Your edits couldn't be saved aside at “%1”, so the other version was not "
                                    "loaded.")
                           .arg(aside));
+}
+
+// Moving and renaming -----------------------------------------------------
+
+PlatformStatus DocumentBase::moveTo(const QString& path, bool replace)
+{
+    const QString target = QFileInfo(path).absoluteFilePath();
+    if (isUntitled()) return saveAs(target);
+    if (target == m_filePath) return {};
+    const auto moveError = [&](const QString& reason) {
+        return PlatformError(PlatformError::Code::writeFailed,
+                             platformText("document.error.move", "“%1” couldn't be moved to “%2”.")
+                                 .arg(displayName(), nameOf(target)),
+                             reason, m_filePath);
+    };
+    if (!replace && (QFileInfo::exists(target) || QFileInfo(target).isSymLink()))
+        return moveError(platformText("file.error.exists", "A file with that name already exists."));
+
+    const QByteArray from = QFile::encodeName(m_filePath), to = QFile::encodeName(target);
+    const bool fileThere = QFileInfo::exists(m_filePath) && !fileChangedOnDisk();
+    if (fileThere) {
+        int result = replace ? ::rename(from.constData(), to.constData())
+                             : ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+        int error = result == 0 ? 0 : errno;
+        if (error == EXDEV) {
+            // Another disk: the bytes are copied, then the old file goes.
+            auto bytes = readFileSafely(m_filePath);
+            if (!bytes) return moveError(bytes.error().recoverySuggestion);
+            if (auto status = writeFileSafely(target, *bytes, {.createOnly = !replace}); !status)
+                return moveError(status.error().recoverySuggestion);
+            ::unlink(from.constData());
+            error = 0;
+        }
+        if (error) return moveError(fileErrorReason(error, platformText("file.step.move", "Moving the file")));
+        takeFile(target, FileFingerprint::of(target), m_fileDigest.value_or(0));
+        // Edits made before the move are saved at the new place.
+        if (isDocumentEdited() && !m_locked) return saveInPlace();
+        return {};
+    }
+    // The file is gone (its folder was removed) or another program changed
+    // it: the document's text goes to the new place, the old file stays.
+    if (auto status = writeFile(target, m_fileType); !status) return status;
+    m_undo.setClean();
+    setLocked(false);
+    setFilePath(target);
+    removeRecoveryFile();
+    didSave();
+    emit saved();
+    return {};
+}
+
+PlatformStatus DocumentBase::rename()
+{
+    // Without a file there is nothing to rename: it is saved under the name.
+    if (isUntitled()) return saveToChosenLocation();
+    const auto name = chooseNewName();
+    if (!name) return PlatformError::cancelled();
+    const QString trimmed = name->trimmed();
+    if (trimmed.isEmpty() || trimmed.contains(QLatin1Char('/')) || trimmed == QLatin1String(".")
+        || trimmed == QLatin1String(".."))
+        return PlatformError(PlatformError::Code::generic,
+                             platformText("document.error.rename.name", "“%1” can't be used as a file name.")
+                                 .arg(*name),
+                             platformText("document.error.rename.name.suggestion",
+                                          "A name may not be empty or contain “/”."));
+    return moveTo(QFileInfo(m_filePath).dir().filePath(trimmed));
+}
+
+PlatformStatus DocumentBase::move()
+{
+    const auto path = chooseMoveLocation();
+    if (!path) return PlatformError::cancelled();
+    // The panel already asked before replacing a file.
+    return moveTo(*path, true);
+}
+
+// Changes made by other programs -------------------------------------------
+
+void DocumentBase::watchFile()
+{
+    const QString path = m_closed ? QString() : m_filePath;
+    if (path == m_watchedPath) return;
+    unwatchFile();
+    m_watchedPath = path;
+    if (!path.isEmpty()) FileChangeWatcher::shared().watch(path);
+}
+
+void DocumentBase::unwatchFile()
+{
+    if (m_watchedPath.isEmpty()) return;
+    FileChangeWatcher::shared().unwatch(m_watchedPath);
+    m_watchedPath.clear();
+}
+
+void DocumentBase::fileDidChangeOnDisk(const QString& movedTo)
+{
+    if (isUntitled() || m_closed || m_handlingChange) return;
+    m_handlingChange = true;
+    const auto done = qScopeGuard([this] { m_handlingChange = false; });
+
+    const FileFingerprint now = FileFingerprint::of(m_filePath);
+    if (!now.exists) {
+        // Renamed by another program: the document follows its file.
+        if (!movedTo.isEmpty() && m_fingerprint.exists && FileFingerprint::of(movedTo).isSameFile(m_fingerprint)) {
+            m_fingerprint = FileFingerprint::of(movedTo);
+            setFilePath(QFileInfo(movedTo).absoluteFilePath());
+            return;
+        }
+        // Deleted: the text stays, and is not saved anywhere any more.
+        if (!m_fileMissing && m_fingerprint.exists) {
+            m_fileMissing = true;
+            m_undo.forgetCleanState();
+        }
+        return;
+    }
+    if (!fileChangedOnDisk()) return;
+    if (!isDocumentEdited() || m_locked) {
+        // Nothing of the writer's would be lost: read the new text quietly.
+        const FileFingerprint fingerprint = FileFingerprint::of(m_filePath);
+        auto bytes = readFileBytes(m_filePath);
+        if (!bytes) return; // half written, or gone again: the next event tells
+        if (replaceWithFile(*bytes, true)) {
+            m_fingerprint = fingerprint;
+            m_fileDigest = contentDigest(*bytes);
+            m_fileMissing = false;
+        }
+        return;
+    }
+    // Edited: the writer chooses at once, as before a save.
+    if (const PlatformStatus status = saveInPlace(); !status && !status.error().isCancellation())
+        presentError(status.error());
+}
+
+// Recovery files -----------------------------------------------------------
+
+PlatformStatus DocumentBase::writeRecoveryFile()
+{
+    auto data = dataOfType(m_fileType);
+    if (!data) return data.error();
+    if (data->isEmpty() && isUntitled()) {
+        removeRecoveryFile();
+        return {};
+    }
+    reserveRecoveryFile();
+    return writeFileSafely(m_recoveryPath, *data);
+}
+
+QString DocumentBase::reserveRecoveryFile()
+{
+    if (!m_recoveryPath.isEmpty()) return m_recoveryPath;
+    const QString folder = recoveryFolder();
+    QString base = safeFileName(displayName());
+    QString suffix;
+    if (isUntitled()) {
+        suffix = QStringLiteral(".txt");
+    } else if (const QFileInfo info(base); !info.suffix().isEmpty() && !info.completeBaseName().isEmpty()) {
+        suffix = QLatin1Char('.') + info.suffix();
+        base = info.completeBaseName();
+    }
+    QString candidate = folder + QLatin1Char('/') + base + suffix;
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = folder + QLatin1Char('/') + base + QLatin1Char(' ') + QString::number(n) + suffix;
+    m_recoveryPath = candidate;
+    return m_recoveryPath;
+}
+
+bool DocumentBase::keepTextInRecoveryFile()
+{
+    const PlatformStatus status = writeRecoveryFile();
+    if (!status) {
+        std::fprintf(stderr, "Lumora: the text of “%s” couldn't be kept in a recovery file: %s\n",
+                     qPrintable(displayName()), qPrintable(status.error().message()));
+        return false;
+    }
+    if (m_recoveryPath.isEmpty()) return true; // nothing to keep
+    std::fprintf(stderr, "Lumora: the text of “%s” was kept at %s\n", qPrintable(displayName()),
+                 qPrintable(m_recoveryPath));
+    emit keptInRecoveryFile(m_recoveryPath);
+    return true;
+}
+
+void DocumentBase::removeRecoveryFile()
+{
+    if (m_recoveryPath.isEmpty()) return;
+    QFile::remove(m_recoveryPath);
+    m_recoveryPath.clear();
 }
 
 // Autosave --------------------------------------------------------------
@@ -349,45 +770,90 @@ void DocumentBase::autosaveTimerFired()
     // One report per failing stretch; the next change tries again.
     if (!m_autosaveErrorShown) {
         m_autosaveErrorShown = true;
-        presentError(status.error());
+        if (isUntitled()) presentError(status.error());
+        else (void)resolveFailedSave(status.error(), FailedSaveContext::saving);
     }
 }
 
 // Closing ---------------------------------------------------------------
 
+DocumentBase::FailedSaveOutcome DocumentBase::resolveFailedSave(const PlatformError& error, FailedSaveContext context)
+{
+    switch (askAfterFailedSave(error, context)) {
+    case FailedSaveChoice::saveAs: {
+        const PlatformStatus status = saveToChosenLocation();
+        if (status) return FailedSaveOutcome::savedElsewhere;
+        if (!status.error().isCancellation()) presentError(status.error());
+        break;
+    }
+    case FailedSaveChoice::closeWithoutSaving:
+        if (context != FailedSaveContext::saving && confirmCloseWithoutSaving()) return FailedSaveOutcome::discarded;
+        break;
+    case FailedSaveChoice::keepRecoveryCopy:
+    case FailedSaveChoice::dismiss: break;
+    }
+    // Quitting is never refused for a file that cannot be written.
+    if (context == FailedSaveContext::terminating && keepTextInRecoveryFile()) return FailedSaveOutcome::keptInRecovery;
+    return FailedSaveOutcome::stays;
+}
+
 bool DocumentBase::close()
 {
+    return closeAsking(FailedSaveContext::closing);
+}
+
+bool DocumentBase::closeForTermination(bool mayAsk)
+{
+    if (mayAsk || m_closed || !isDocumentEdited()) return closeAsking(FailedSaveContext::terminating);
+    // Nobody to ask: the file when it can be written as it is, else a
+    // recovery file. The document stays for the program to exit.
+    if (!isUntitled() && !m_locked && !fileChangedOnDisk() && writeFile(m_filePath, m_fileType)) {
+        m_undo.setClean();
+        removeRecoveryFile();
+        return true;
+    }
+    return keepTextInRecoveryFile();
+}
+
+bool DocumentBase::closeAsking(FailedSaveContext context)
+{
     if (m_closed) return true;
+    bool keepRecovery = false;
+    // A save that failed: the way out, or the document stays.
+    const auto resolved = [&](const PlatformStatus& status) {
+        if (status) return true;
+        if (status.error().isCancellation()) return false;
+        const FailedSaveOutcome outcome = resolveFailedSave(status.error(), context);
+        keepRecovery = outcome == FailedSaveOutcome::keptInRecovery;
+        return outcome != FailedSaveOutcome::stays;
+    };
     if (isDocumentEdited()) {
-        if (!isUntitled() && !m_locked) {
-            const PlatformStatus status = saveInPlace();
-            if (!status) {
-                if (!status.error().isCancellation()) presentError(status.error());
-                return false;
-            }
+        if (!isUntitled() && !m_locked && !m_fileMissing) {
+            if (!resolved(saveInPlace())) return false;
         } else {
             switch (askToSaveChanges()) {
             case SaveChoice::cancel:
                 return false;
             case SaveChoice::dontSave:
                 break;
-            case SaveChoice::save: {
-                const auto path = chooseSaveLocation();
-                if (!path) return false;
-                const PlatformStatus status = saveAs(*path);
-                if (!status) {
-                    if (!status.error().isCancellation()) presentError(status.error());
-                    return false;
-                }
+            case SaveChoice::save:
+                if (!resolved((!isUntitled() && !m_locked) ? saveInPlace() : saveToChosenLocation())) return false;
                 break;
-            }
             }
         }
     }
+    finishClosing(keepRecovery);
+    return true;
+}
+
+void DocumentBase::finishClosing(bool keepRecoveryFile)
+{
     m_closed = true;
     m_autosaveTimer.stop();
+    unwatchFile();
+    if (!keepRecoveryFile) removeRecoveryFile();
+    releaseOpenedVersion();
     emit closed();
-    return true;
 }
 
 // Questions -------------------------------------------------------------
@@ -405,6 +871,28 @@ std::optional<QString> DocumentBase::chooseSaveLocation()
 ExternalChangeChoice DocumentBase::askAboutExternalChange()
 {
     return g_prompter ? g_prompter->askAboutExternalChange(*this) : ExternalChangeChoice::keepMine;
+}
+
+FailedSaveChoice DocumentBase::askAfterFailedSave(const PlatformError& error, FailedSaveContext context)
+{
+    if (g_prompter) return g_prompter->askAfterFailedSave(*this, error, context);
+    qWarning().noquote() << error.message();
+    return context == FailedSaveContext::terminating ? FailedSaveChoice::keepRecoveryCopy : FailedSaveChoice::dismiss;
+}
+
+bool DocumentBase::confirmCloseWithoutSaving()
+{
+    return g_prompter && g_prompter->confirmCloseWithoutSaving(*this);
+}
+
+std::optional<QString> DocumentBase::chooseNewName()
+{
+    return g_prompter ? g_prompter->chooseNewName(*this) : std::nullopt;
+}
+
+std::optional<QString> DocumentBase::chooseMoveLocation()
+{
+    return g_prompter ? g_prompter->chooseMoveLocation(*this) : std::nullopt;
 }
 
 void DocumentBase::presentError(const PlatformError& error)

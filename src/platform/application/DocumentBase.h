@@ -29,10 +29,23 @@ enum class SaveChoice { save, dontSave, cancel };
 // DocumentBase::versionSavedAside.
 enum class ExternalChangeChoice { keepMine, reloadTheirs };
 
+// Where a save failed: the writer saving (the Save command, an autosave),
+// closing the document, or quitting the application.
+enum class FailedSaveContext { saving, closing, terminating };
+
+// What the writer answers when the document cannot be saved where it is
+// (its folder was removed or became read-only, the disk is full, ...).
+// saveAs: choose another place, where the document then lives;
+// closeWithoutSaving: close it anyway, after a second confirmation;
+// keepRecoveryCopy: (quitting) leave its text in a recovery file and quit;
+// dismiss: leave things as they are (the document stays open, edited).
+enum class FailedSaveChoice { saveAs, closeWithoutSaving, keepRecoveryCopy, dismiss };
+
 // The questions a document asks its user. The shell installs one with
 // dialogs; tests install a scripted one. Without one, documents answer for
 // themselves with what loses nothing: cancel closing, no save location,
-// keep mine (the other version is copied aside), errors to the log.
+// keep mine (the other version is copied aside), errors to the log, and on
+// quitting a recovery file for what cannot be saved.
 class DocumentPrompter {
 public:
     virtual ~DocumentPrompter() = default;
@@ -42,22 +55,55 @@ public:
     virtual std::optional<QString> chooseSaveLocation(DocumentBase& document) = 0;
     virtual ExternalChangeChoice askAboutExternalChange(DocumentBase& document) = 0;
     virtual void presentError(DocumentBase& document, const PlatformError& error) = 0;
+
+    // The document could not be saved (error says why): what now. The
+    // dialog shows the error and offers what fits the context; by default
+    // the error is presented and nothing else happens (on quitting, the
+    // text goes to a recovery file).
+    virtual FailedSaveChoice askAfterFailedSave(DocumentBase& document, const PlatformError& error,
+                                                FailedSaveContext context)
+    {
+        presentError(document, error);
+        return context == FailedSaveContext::terminating ? FailedSaveChoice::keepRecoveryCopy
+                                                         : FailedSaveChoice::dismiss;
+    }
+    // The second confirmation before a document is closed without saving.
+    virtual bool confirmCloseWithoutSaving(DocumentBase&) { return false; }
+    // Rename…: the new name of the document's file (in its folder).
+    virtual std::optional<QString> chooseNewName(DocumentBase&) { return std::nullopt; }
+    // Move To…: the new place of the document's file (a save panel).
+    virtual std::optional<QString> chooseMoveLocation(DocumentBase&) { return std::nullopt; }
 };
 
 // The base of a document: one file, its type, its undo stack, and the
 // rules of opening, saving and closing it.
 //
+// - Opening reads regular files only, up to maximumFileSize(): a folder, a
+//   device, a pipe or a socket is refused at once (see readFileSafely).
 // - Edited state: the undo stack's clean state (a save marks it clean).
-// - Autosave in place: each recorded change, undo or redo restarts a timer
-//   of autosavingDelay(); when it fires, an edited, unlocked document with a
-//   file saves itself. Untitled documents are never autosaved.
-// - Saves are atomic (a temporary file renamed over the old one, synced
-//   first), keep the file's permissions, follow a symbolic link to its
-//   target, and refuse a file the user may not write.
-// - Before writing over its file, the document compares the file's device,
-//   inode, size and modification time with what it last read or wrote; a
-//   file changed by another program is never silently overwritten (see
-//   ExternalChangeChoice).
+// - Autosave: each recorded change, undo or redo restarts a timer of
+//   autosavingDelay(); when it fires, an edited, unlocked document with a
+//   file saves itself in place, and an untitled one with text writes it to
+//   a recovery file in recoveryFolder(), which the next launch opens again
+//   after a crash (recoverFrom). The recovery file goes when the document
+//   is saved or closed by choice.
+// - Saves go through writeFileSafely (atomic, links, owner and attributes
+//   kept, every step checked) and refuse a file the user may not write.
+// - Before writing over its file, the document compares the file with what
+//   it last read or wrote (FileFingerprint, and the bytes when only the
+//   times changed); a file changed by another program is never silently
+//   overwritten (see ExternalChangeChoice).
+// - While open, the file is watched (FileChangeWatcher): a change by
+//   another program reloads an unedited document quietly and asks at once
+//   about an edited one; a rename is followed; a deletion leaves the text
+//   and marks the document edited.
+// - The bytes of the file as it was opened are kept in versionsFolder(), so
+//   that revertToOpenedVersion() can bring them back after autosaves wrote
+//   over the file. Reverting is one undoable step where the subclass
+//   supports it (replaceContents).
+// - A save that cannot succeed always has a way out: another place (Save
+//   As, Move To), closing without saving after a second confirmation, and
+//   on quitting a recovery file (FailedSaveChoice).
 // - A locked document is never written to its file.
 //
 // Subclasses turn bytes into their content and back (readFromData,
@@ -73,6 +119,22 @@ public:
     // document, in milliseconds; 0 turns autosaving off. 15 s by default.
     static int autosavingDelay();
     static void setAutosavingDelay(int milliseconds);
+
+    // The largest file a document opens, in bytes. An open document takes
+    // about 12 bytes of memory a byte of prose (its text, styling, mirror and
+    // layout), and several hundred bytes more a line: 128 MB of prose is
+    // about 1.6 GB, and a file of very short lines several times that.
+    static constexpr qint64 defaultMaximumFileSize = qint64(128) * 1024 * 1024;
+    static qint64 maximumFileSize();
+    static void setMaximumFileSize(qint64 bytes);
+
+    // $XDG_STATE_HOME/Lumora/recovery and .../versions.
+    static QString recoveryFolder();
+    static QString versionsFolder();
+    // Opened versions older than this many days, and the oldest beyond
+    // this many bytes in all, are removed (never those of open documents).
+    static constexpr int versionsMaximumAgeDays = 30;
+    static constexpr qint64 versionsMaximumBytes = qint64(512) * 1024 * 1024;
 
     // The prompter every document asks (not owned); nullptr for none.
     static DocumentPrompter* prompter();
@@ -99,31 +161,94 @@ public:
     // path and type and its undo stack starts empty. On failure the document
     // is unchanged.
     PlatformStatus readFromFile(const QString& path, const QString& type);
+    // A new, empty document for a file that does not exist yet at path (in
+    // a folder that does): it saves there. Fails when something is at path.
+    PlatformStatus prepareNewFile(const QString& path, const QString& type);
+    // An untitled, edited document holding the text of a recovery file left
+    // by an earlier run; the file goes once the document is saved or closed
+    // by choice.
+    PlatformStatus recoverFrom(const QString& recoveryPath, const QString& type);
+    // The recovery files left in recoveryFolder(), oldest first.
+    static QStringList leftoverRecoveryFiles();
+    // The recovery file holding this document's text, if any.
+    QString recoveryFilePath() const { return m_recoveryPath; }
+    // Where this document's recovery file is or will be written (a name of
+    // its own in recoveryFolder()), to tell the writer before it is.
+    QString reserveRecoveryFile();
 
     // Saves in place; an untitled document first asks for a location. A
     // locked document fails with PlatformError::Code::locked.
     PlatformStatus save();
+    // The Save command: save(), and when that fails the writer is offered
+    // another place (FailedSaveContext::saving).
+    PlatformStatus saveDocument();
     // Saves to path, which becomes the document's file (and unlocks it).
     PlatformStatus saveAs(const QString& path, const QString& type = {});
     // What the timer runs: saves in place when the document is edited,
-    // unlocked, open and has a file; otherwise does nothing.
+    // unlocked, open and has a file (and keeps its text in a recovery file
+    // when that fails); an untitled document writes its recovery file.
     PlatformStatus autosave();
     bool isAutosavePending() const { return m_autosaveTimer.isActive(); }
 
-    // Reads the file again, dropping the edits and the undo stack.
+    // Reads the file again, as one undoable step where the subclass allows.
     PlatformStatus revertToSaved();
+    // Puts back the text the file held when the document was opened, as one
+    // undoable step where the subclass allows; the document is then edited
+    // unless the file holds that text.
+    PlatformStatus revertToOpenedVersion();
+    // Whether there is an opened version to go back to that differs from
+    // what the file now holds (an autosave or a save wrote over it, or the
+    // file is gone).
+    bool canRevertToOpenedVersion() const;
+    QString openedVersionPath() const { return m_openedVersionPath; }
+
+    // Moves the document's file to path (Move To…, Rename…), replacing what
+    // is there only when replace is set; its edits follow. A document whose
+    // file is gone (its folder was removed) is written there instead; an
+    // untitled one is saved there.
+    PlatformStatus moveTo(const QString& path, bool replace = false);
+    // Rename… and Move To…: ask the prompter, then moveTo (an untitled
+    // document is saved where the save panel says). A cancelled question
+    // gives a cancellation.
+    PlatformStatus rename();
+    PlatformStatus move();
+    // Locks the document (saving its edits first) or unlocks it.
+    PlatformStatus toggleLocked();
 
     // True when the file on disk is not the one the document last read or
     // wrote. A file that has gone away counts as unchanged (saving writes it
-    // anew).
-    bool fileChangedOnDisk() const;
+    // anew); a file whose times changed but whose bytes did not is no change.
+    bool fileChangedOnDisk();
+    // The file was deleted (or moved where it cannot be followed) while
+    // the document was open.
+    bool isFileMissing() const { return m_fileMissing; }
+    // Looks at the file now, as the watcher does after a change on disk:
+    // reloads, asks, follows a rename (to movedTo, when the watcher saw one)
+    // or marks the document edited when the file is gone.
+    void fileDidChangeOnDisk(const QString& movedTo = {});
 
     // Closes the document unless the user cancels: an edited document with a
     // file saves in place first; an untitled or locked one asks whether to
-    // save. False when it stays open (cancelled, or the save failed; the
-    // failure is presented).
+    // save. When the save fails, the writer may save elsewhere or close
+    // without saving. False when it stays open.
     bool close();
+    // Closing as the application quits: never stuck on a file that cannot be
+    // written. With mayAsk, the writer is asked once (save, or where to);
+    // what is still unsaved then is kept in a recovery file. Without it
+    // (nobody to ask), the document is saved in place where that needs no
+    // question, and its text is kept in a recovery file otherwise; the
+    // document then stays as it is for the program to exit. False when the
+    // writer cancelled, or the text could not be kept anywhere.
+    bool closeForTermination(bool mayAsk);
     bool isClosed() const { return m_closed; }
+
+    // The program moved or renamed the document's file (a library
+    // operation): the document takes the new path, and keeps its record of
+    // the file when the move left the file as it was. Documents also follow
+    // the announcements of FileRelocations by themselves: they save pending
+    // edits before their file moves, take the new path after, and close
+    // after their file went to the Trash (edits saved there first).
+    void fileWasMoved(const QString& newPath);
 
 signals:
     void editedChanged(bool edited);
@@ -136,6 +261,9 @@ signals:
     void reverted();
     // A version was copied aside instead of being lost.
     void versionSavedAside(const QString& path);
+    // The document's text was kept in a recovery file at path (quitting
+    // with a document that could not be saved).
+    void keptInRecoveryFile(const QString& path);
     void closed();
 
 protected:
@@ -144,6 +272,10 @@ protected:
     virtual PlatformStatus readFromData(const QByteArray& data, const QString& type, const QString& path) = 0;
     // The bytes of the content for a file of that type.
     virtual PlatformResult<QByteArray> dataOfType(const QString& type) = 0;
+    // Replaces the content with the bytes, as reverting and reloading do:
+    // by default readFromData and a fresh undo stack; a subclass that can
+    // makes it one undoable step instead.
+    virtual PlatformStatus replaceContents(const QByteArray& data, const QString& type, const QString& path);
     virtual void didRead() {}
     virtual void didSave() {}
 
@@ -151,28 +283,59 @@ protected:
     virtual SaveChoice askToSaveChanges();
     virtual std::optional<QString> chooseSaveLocation();
     virtual ExternalChangeChoice askAboutExternalChange();
+    virtual FailedSaveChoice askAfterFailedSave(const PlatformError& error, FailedSaveContext context);
+    virtual bool confirmCloseWithoutSaving();
+    virtual std::optional<QString> chooseNewName();
+    virtual std::optional<QString> chooseMoveLocation();
     virtual void presentError(const PlatformError& error);
 
 private:
+    void followFileRelocations();
     PlatformStatus saveInPlace();
+    PlatformStatus saveToChosenLocation();
     PlatformStatus writeFile(const QString& path, const QString& type);
     PlatformResult<QByteArray> readFileBytes(const QString& path) const;
+    PlatformStatus replaceWithFile(const QByteArray& bytes, bool markClean);
     PlatformResult<QString> copyTheirsAside();
     PlatformResult<QString> writeMineAside();
     QString asidePath(const char* labelKey, const char* english) const;
     void scheduleAutosave();
     void autosaveTimerFired();
     PlatformError lockedError() const;
+    // Offers the way out of a failed save: the document stays as it is, or
+    // may close (saved elsewhere, closed without saving, or, when quitting,
+    // its text kept in a recovery file).
+    enum class FailedSaveOutcome { stays, savedElsewhere, discarded, keptInRecovery };
+    FailedSaveOutcome resolveFailedSave(const PlatformError& error, FailedSaveContext context);
+    PlatformStatus writeRecoveryFile();
+    bool keepTextInRecoveryFile();
+    void removeRecoveryFile();
+    bool closeAsking(FailedSaveContext context);
+    void finishClosing(bool keepRecoveryFile);
+    void takeFile(const QString& path, const FileFingerprint& fingerprint, quint64 digest);
+    void setFilePath(const QString& path);
+    void storeOpenedVersion(const QByteArray& bytes);
+    void releaseOpenedVersion();
+    void watchFile();
+    void unwatchFile();
 
     UndoManager m_undo;
     QString m_filePath;
     QString m_fileType;
     QString m_untitledName;
     FileFingerprint m_fingerprint; // of the file as last read or written
+    std::optional<quint64> m_fileDigest; // of its bytes then
+    QString m_watchedPath;
+    QString m_recoveryPath;
+    QString m_openedVersionPath;
+    std::optional<QByteArray> m_pendingVersion; // until the opened version is on disk
+    quint64 m_openedDigest = 0;
     QTimer m_autosaveTimer;
     bool m_locked = false;
     bool m_closed = false;
+    bool m_fileMissing = false;
     bool m_autosaveErrorShown = false;
+    bool m_handlingChange = false;
 };
 
 } // namespace lumora

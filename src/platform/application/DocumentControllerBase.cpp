@@ -1,7 +1,7 @@
 #include "platform/application/DocumentControllerBase.h"
 
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include <QDebug>
 #include <QDir>
@@ -308,7 +308,22 @@ QList<std::pair<DocumentBase*, QRect>> DocumentControllerBase::restoreWindows()
 bool DocumentControllerBase::prepareToTerminate()
 {
     saveRestorableState();
-    return closeAllDocuments();
+    for (DocumentBase* document : documents())
+        if (!document->closeForTermination(true)) return false;
+    return true;
+}
+
+QStringList DocumentControllerBase::saveForImmediateExit()
+{
+    saveRestorableState();
+    QStringList kept;
+    for (DocumentBase* document : documents()) {
+        if (document->isClosed() || !document->isDocumentEdited()) continue;
+        document->closeForTermination(false);
+        if (document->isDocumentEdited() && !document->recoveryFilePath().isEmpty())
+            kept << document->recoveryFilePath();
+    }
+    return kept;
 }
 
 } // namespace lumora

@@ -114,8 +114,17 @@ public:
     // Opens the stored documents that still exist (shown, each once) and
     // returns them with their frames.
     QList<std::pair<DocumentBase*, QRect>> restoreWindows();
-    // Before quitting: remembers the windows, then closes every document.
+    // Before quitting: remembers the windows, then closes every document as
+    // the application quits (DocumentBase::closeForTermination: a document
+    // that cannot be saved asks once, then keeps its text in a recovery
+    // file). False when the writer cancelled.
     bool prepareToTerminate();
+    // When the program must stop without asking anything (told to stop
+    // while a question is open): remembers the windows, saves each edited
+    // document where that needs no question and keeps the others' text in
+    // recovery files. Documents stay open for the program to exit. Returns
+    // the recovery files written.
+    QStringList saveForImmediateExit();
 
 signals:
     void documentAdded(DocumentBase* document);

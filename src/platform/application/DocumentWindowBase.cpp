@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
@@ -186,6 +187,51 @@ void TitleStrip::setMaximized(bool maximized)
     m_maximize->setKind(maximized ? TitleStripButton::Kind::restore : TitleStripButton::Kind::maximize);
 }
 
+namespace {
+
+QFont titleFont(const QWidget* strip)
+{
+    QFont font = strip->font();
+    font.setPointSizeF(font.pointSizeF() * 0.95);
+    return font;
+}
+
+constexpr int kChevronRoom = 14;
+
+} // namespace
+
+void TitleStrip::setTitleClickable(bool clickable)
+{
+    m_titleClickable = clickable;
+    setMouseTracking(clickable);
+    if (!clickable) setTitleHovered(false);
+    update();
+}
+
+void TitleStrip::setTitleHovered(bool hovered)
+{
+    if (hovered == m_titleHovered) return;
+    m_titleHovered = hovered;
+    update();
+}
+
+QRect TitleStrip::titleRect() const
+{
+    if (m_title.isEmpty()) return {};
+    // Centred on the window where it fits clear of the menus and the
+    // buttons, else centred between them.
+    const QFontMetrics metrics(titleFont(this));
+    const int left = (m_menuBar && m_menuBar->isVisible() ? m_menuHolder->geometry().right() : 0) + 16;
+    const int right = m_minimize->geometry().left() - 16;
+    const int half = std::min(width() / 2 - left, right - width() / 2);
+    const int wanted = metrics.horizontalAdvance(m_title) + (m_titleClickable ? kChevronRoom : 0);
+    QRect area(left, 0, right - left, height());
+    if (2 * half >= wanted) area = QRect(width() / 2 - half, 0, 2 * half, height());
+    if (area.width() < 40) return {};
+    const int textWidth = std::min(wanted, area.width());
+    return QRect(area.center().x() - textWidth / 2, 4, textWidth, height() - 8);
+}
+
 void TitleStrip::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -193,21 +239,35 @@ void TitleStrip::paintEvent(QPaintEvent*)
     p.setPen(withAlpha(m_foreground, 0.09));
     p.drawLine(0, height() - 1, width(), height() - 1);
 
-    if (m_title.isEmpty()) return;
-    // Centred on the window where it fits clear of the menus and the
-    // buttons, else centred between them.
-    QFont font = this->font();
-    font.setPointSizeF(font.pointSizeF() * 0.95);
+    const QRect area = titleRect();
+    if (area.isEmpty()) return;
+    const QFont font = titleFont(this);
     const QFontMetrics metrics(font);
-    const int left = (m_menuBar && m_menuBar->isVisible() ? m_menuHolder->geometry().right() : 0) + 16;
-    const int right = m_minimize->geometry().left() - 16;
-    const int half = std::min(width() / 2 - left, right - width() / 2);
-    QRect area(left, 0, right - left, height());
-    if (2 * half >= metrics.horizontalAdvance(m_title)) area = QRect(width() / 2 - half, 0, 2 * half, height());
-    if (area.width() < 40) return;
+    p.setRenderHint(QPainter::Antialiasing);
+    if (m_titleHovered) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(withAlpha(m_foreground, 0.08));
+        p.drawRoundedRect(QRectF(area).adjusted(-8, 0, 6, 0), 5, 5);
+    }
+    const int chevron = m_titleClickable ? kChevronRoom : 0;
+    const QRect text(area.left(), 0, area.width() - chevron, height());
     p.setFont(font);
     p.setPen(withAlpha(m_foreground, 0.62));
-    p.drawText(area, Qt::AlignCenter, metrics.elidedText(m_title, Qt::ElideMiddle, area.width()));
+    p.drawText(text, Qt::AlignCenter, metrics.elidedText(m_title, Qt::ElideMiddle, text.width()));
+    if (m_titleClickable && m_titleHovered) {
+        // A small chevron: the title opens a menu.
+        QPen pen(withAlpha(m_foreground, 0.55), 1.2);
+        pen.setCapStyle(Qt::RoundCap);
+        p.setPen(pen);
+        const QPointF c(text.right() + chevron / 2.0 + 1, height() / 2.0 + 0.5);
+        p.drawPolyline(QPolygonF{c + QPointF(-3, -1.5), c + QPointF(0, 1.5), c + QPointF(3, -1.5)});
+    }
+}
+
+void TitleStrip::leaveEvent(QEvent* event)
+{
+    setTitleHovered(false);
+    QWidget::leaveEvent(event);
 }
 
 void TitleStrip::mousePressEvent(QMouseEvent* event)
@@ -220,6 +280,8 @@ void TitleStrip::mouseMoveEvent(QMouseEvent* event)
 {
     QWidget* win = window();
     const QPoint global = event->globalPosition().toPoint();
+    if (m_titleClickable && event->buttons() == Qt::NoButton)
+        setTitleHovered(titleRect().contains(event->position().toPoint()));
     if (m_manualDragOffset) {
         win->move(global - *m_manualDragOffset);
         return;
@@ -232,10 +294,17 @@ void TitleStrip::mouseMoveEvent(QMouseEvent* event)
     if (!win->isMaximized() && !win->isFullScreen()) m_manualDragOffset = pressed - win->pos();
 }
 
-void TitleStrip::mouseReleaseEvent(QMouseEvent*)
+void TitleStrip::mouseReleaseEvent(QMouseEvent* event)
 {
+    // A click (no drag) on the title.
+    const bool clicked = m_pressPosition && event->button() == Qt::LeftButton && m_titleClickable
+                         && titleRect().contains(event->position().toPoint());
     m_pressPosition.reset();
     m_manualDragOffset.reset();
+    if (clicked) {
+        const QRect title = titleRect();
+        emit titleClicked(mapToGlobal(QPoint(title.left() - 8, height())));
+    }
 }
 
 void TitleStrip::mouseDoubleClickEvent(QMouseEvent* event)
@@ -257,6 +326,8 @@ DocumentWindowBase::DocumentWindowBase(QWidget* parent) : QWidget(parent, Qt::Wi
     connect(m_strip, &TitleStrip::closeRequested, this, &QWidget::close);
     connect(m_strip, &TitleStrip::minimizeRequested, this, &QWidget::showMinimized);
     connect(m_strip, &TitleStrip::maximizeRequested, this, &DocumentWindowBase::toggleMaximized);
+
+    updateBorder();
 
     addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
     addActionHandler(QStringLiteral("performMiniaturize:"), [this](MenuItem*) { showMinimized(); });
@@ -286,6 +357,39 @@ void DocumentWindowBase::setCentralWidget(QWidget* widget)
     else m_layout->addStretch(1);
 }
 
+void DocumentWindowBase::setDocumentMenuEnabled(bool enabled)
+{
+    m_strip->setTitleClickable(enabled);
+    disconnect(m_strip, &TitleStrip::titleClicked, this, nullptr);
+    if (enabled) connect(m_strip, &TitleStrip::titleClicked, this, [this] { showDocumentMenu(); });
+}
+
+Menu& DocumentWindowBase::documentMenu()
+{
+    if (!m_documentMenu) {
+        std::vector<std::unique_ptr<MenuItem>> items;
+        items.push_back(MenuItem::make(platformText("menu.document.rename", "Rename…"), QStringLiteral("renameDocument:")));
+        items.push_back(MenuItem::make(platformText("menu.document.move", "Move To…"), QStringLiteral("moveDocument:")));
+        items.push_back(MenuItem::make(platformText("menu.document.duplicate", "Duplicate"),
+                                       QStringLiteral("duplicateDocument:")));
+        items.push_back(MenuItem::separator());
+        items.push_back(MenuItem::make(platformText("menu.document.locked", "Locked"),
+                                       QStringLiteral("toggleDocumentLocked:")));
+        m_documentMenu = Menu::withItems(QString(), std::move(items));
+    }
+    return *m_documentMenu;
+}
+
+void DocumentWindowBase::showDocumentMenu()
+{
+    const QRect title = m_strip->titleRect();
+    const QPoint at = m_strip->mapToGlobal(QPoint(title.isEmpty() ? m_strip->width() / 2 : title.left() - 8,
+                                                  m_strip->height()));
+    // The menu's actions go to this window's document: it is the key window.
+    activateWindow();
+    documentMenu().qMenu()->popup(at);
+}
+
 void DocumentWindowBase::setTitleStripVisible(bool visible) { m_strip->setVisible(visible); }
 
 bool DocumentWindowBase::isTitleStripVisible() const { return !m_strip->isHidden(); }
@@ -297,6 +401,39 @@ void DocumentWindowBase::setColors(const QColor& background, const QColor& foreg
     palette.setColor(QPalette::WindowText, foreground);
     setPalette(palette);
     m_strip->setColors(stripBackground.isValid() ? stripBackground : background, foreground);
+}
+
+void DocumentWindowBase::setBorderColor(const QColor& color)
+{
+    m_borderColor = color;
+    update();
+}
+
+QColor DocumentWindowBase::borderColor() const
+{
+    if (m_borderColor.isValid()) return m_borderColor;
+    const QColor background = palette().color(QPalette::Window), foreground = palette().color(QPalette::WindowText);
+    return QColor::fromRgbF(background.redF() + (foreground.redF() - background.redF()) * 0.1f,
+                            background.greenF() + (foreground.greenF() - background.greenF()) * 0.1f,
+                            background.blueF() + (foreground.blueF() - background.blueF()) * 0.1f);
+}
+
+bool DocumentWindowBase::hasBorder() const { return !isMaximized() && !isFullScreen(); }
+
+void DocumentWindowBase::updateBorder()
+{
+    const int width = hasBorder() ? 1 : 0;
+    m_layout->setContentsMargins(width, width, width, width);
+    update();
+}
+
+void DocumentWindowBase::paintEvent(QPaintEvent*)
+{
+    if (!hasBorder()) return;
+    QPainter painter(this);
+    painter.setPen(borderColor());
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void DocumentWindowBase::toggleMaximized()
@@ -336,7 +473,10 @@ void DocumentWindowBase::changeEvent(QEvent* event)
         m_strip->setTitle(title);
         break;
     }
-    case QEvent::WindowStateChange: m_strip->setMaximized(isMaximized()); break;
+    case QEvent::WindowStateChange:
+        m_strip->setMaximized(isMaximized());
+        updateBorder();
+        break;
     default: break;
     }
     QWidget::changeEvent(event);

@@ -9,12 +9,15 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
 class QMenuBar;
 class QVBoxLayout;
 
 namespace lumora {
+
+class Menu;
 
 // A small, flat window button of the title strip.
 class TitleStripButton : public QAbstractButton {
@@ -42,7 +45,8 @@ private:
 // The title strip of a document window: the menu bar at the left, the
 // window's title in the middle and the window buttons at the right, on the
 // theme's colours. Dragging it moves the window, a double click maximises
-// it.
+// it; a click on the title (while it is clickable) asks for the document
+// menu, and the title shows so when the mouse is over it.
 class TitleStrip : public QWidget {
     Q_OBJECT
 
@@ -61,6 +65,12 @@ public:
     // Shows the maximise or the restore glyph.
     void setMaximized(bool maximized);
 
+    // Whether a click on the title means something (titleClicked).
+    void setTitleClickable(bool clickable);
+    bool isTitleClickable() const { return m_titleClickable; }
+    // Where the title is drawn (empty when there is no room for it).
+    QRect titleRect() const;
+
     TitleStripButton* closeButton() const { return m_close; }
     TitleStripButton* minimizeButton() const { return m_minimize; }
     TitleStripButton* maximizeButton() const { return m_maximize; }
@@ -69,9 +79,12 @@ signals:
     void closeRequested();
     void minimizeRequested();
     void maximizeRequested();
+    // The title was clicked; at is the point below it, in global coordinates.
+    void titleClicked(const QPoint& at);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -79,8 +92,11 @@ protected:
 
 private:
     void applyMenuBarColors();
+    void setTitleHovered(bool hovered);
 
     QString m_title;
+    bool m_titleClickable = false;
+    bool m_titleHovered = false;
     QColor m_background;
     QColor m_foreground;
     QPointer<QMenuBar> m_menuBar;
@@ -96,10 +112,18 @@ private:
 // A frameless top-level window with a title strip of its own above its
 // content. The strip can hide and show; its edges resize the window; the
 // window system moves and resizes it where it can, and the window does it
-// itself where there is no window manager.
+// itself where there is no window manager. A one-pixel border keeps
+// overlapping windows apart; it goes while the window is maximised or in
+// full screen.
 //
 // It is the responder of the window commands: performClose:,
 // performMiniaturize:, performZoom: and toggleFullScreen:.
+//
+// A window that shows a document offers the document's menu from its title,
+// as desktop document windows do: Rename…, Move To…, Duplicate and Locked
+// (actions renameDocument:, moveDocument:, duplicateDocument: and
+// toggleDocumentLocked:, sent along the responder chain and validated like
+// any menu item; Locked is checked while the document is).
 class DocumentWindowBase : public QWidget, public Responder {
     Q_OBJECT
 
@@ -121,9 +145,22 @@ public:
     // The window's colours; the strip's background is the window's unless
     // given.
     void setColors(const QColor& background, const QColor& foreground, const QColor& stripBackground = QColor());
+    // The border's colour; by default the foreground at a tenth of the way
+    // from the background.
+    void setBorderColor(const QColor& color);
+    QColor borderColor() const;
+    // Whether the border shows (a normal, not maximised or full-screen window).
+    bool hasBorder() const;
 
     void toggleMaximized();
     void toggleFullScreen();
+
+    // Turns the document menu of the title on or off (off by default).
+    void setDocumentMenuEnabled(bool enabled);
+    // The menu, made on first use.
+    Menu& documentMenu();
+    // Opens the document menu below the title, as a click on it does.
+    void showDocumentMenu();
 
     std::optional<bool> validate(MenuItem& item) override;
 
@@ -133,14 +170,18 @@ public:
 protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setEdgeCursor(Qt::Edges edges);
+    void updateBorder();
 
     TitleStrip* m_strip;
+    std::unique_ptr<Menu> m_documentMenu;
     QVBoxLayout* m_layout;
     QPointer<QWidget> m_central;
+    QColor m_borderColor;
     Qt::Edges m_cursorEdges;
     bool m_overrideCursor = false;
     // A resize the window system did not take: the edges and where it began.

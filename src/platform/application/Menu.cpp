@@ -28,6 +28,7 @@ std::optional<Qt::Key> keyForCharacter(char16_t c, bool& impliesShift)
     case 0x7F: return Qt::Key_Delete;
     default: break;
     }
+    if (c >= KeyEquivalent::f1 && c <= KeyEquivalent::f35) return Qt::Key(Qt::Key_F1 + (c - KeyEquivalent::f1));
     if (c >= u'a' && c <= u'z') return Qt::Key(Qt::Key_A + (c - u'a'));
     if (c >= u'A' && c <= u'Z') {
         // An upper-case key equivalent means the letter with Shift.

@@ -40,6 +40,10 @@ inline constexpr char16_t upArrow = 0xF700;
 inline constexpr char16_t downArrow = 0xF701;
 inline constexpr char16_t leftArrow = 0xF702;
 inline constexpr char16_t rightArrow = 0xF703;
+// The function keys F1 to F35 follow on from F1.
+inline constexpr char16_t f1 = 0xF704;
+inline constexpr char16_t f11 = 0xF70E;
+inline constexpr char16_t f35 = 0xF726;
 } // namespace KeyEquivalent
 
 Qt::KeyboardModifiers qtModifiers(KeyModifierMask mask);

@@ -22,8 +22,11 @@ struct PlatformError {
         cannotEncode,       // a character the encoding cannot hold
         readFailed,
         writeFailed,
+        fileExists,         // something is already at a path that must be new
         locked,             // the document is locked and is never written
         noFile,             // an operation that needs a file on an untitled document
+        notAFile,           // a folder, device, pipe or socket where a file was expected
+        tooLarge,           // a file larger than what can be opened
     };
 
     Code code = Code::generic;

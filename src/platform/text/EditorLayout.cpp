@@ -617,7 +617,7 @@ void EditorLayout::invalidate(int from, int to)
     const int first = block.blockNumber();
     const int last = std::min(doc->findBlock(std::clamp(to, 0, length - 1)).blockNumber(), int(m_blocks.size()) - 1);
     if (first < 0 || last < first) return;
-    const bool few = last - first + 1 <= kEagerBlocks;
+    const bool few = last - first + 1 <= kEagerBlocks && !m_deferring;
     double y = top(first);
     for (int i = first; i <= last && block.isValid(); ++i, block = block.next()) {
         Block& b = m_blocks[size_t(i)];
@@ -631,6 +631,12 @@ void EditorLayout::invalidate(int from, int to)
     // What is not laid out again at once is repainted when it is.
     if (!few) emit update(QRectF(0, m_top + top(first), kFar, y - top(first)));
     flushPending();
+}
+
+void EditorLayout::setDeferringChanges(bool deferring)
+{
+    m_deferring = deferring;
+    if (!deferring) scheduleBackgroundLayout();
 }
 
 void EditorLayout::refreshSpacing(int position)
@@ -716,14 +722,16 @@ void EditorLayout::documentChanged(int from, int charsRemoved, int charsAdded)
     if (m_pendingFirst >= 0 && m_pendingLast > first) m_pendingLast = std::max(first, m_pendingLast + delta);
     if (delta != 0) rebuildChunks(first);
 
-    const bool eager = newSpan <= kEagerBlocks && (measured || current);
+    const bool eager = newSpan <= kEagerBlocks && (measured || current) && !m_deferring;
+    // Deferring, only what is shown is laid out at once.
+    const bool shown = oldTop + m_top <= m_drawnBottom && oldBottom + m_top >= m_drawnTop;
     QTextBlock block = firstBlock;
     for (int i = first; i <= lastNew && block.isValid(); ++i, block = block.next()) {
         Block& b = m_blocks[size_t(i)];
         if (i > first && !b.measured && !b.current && b.height == 0.0) setHeight(i, estimate(block));
         markChanged(block, i);
         if (current && newSpan <= kEagerBlocks) b.wanted = true;
-        if (eager || b.wanted) addPending(i, oldTop, oldBottom);
+        if (eager || (b.wanted && (!m_deferring || shown))) addPending(i, oldTop, oldBottom);
     }
     flushPending();
 }

@@ -102,6 +102,13 @@ public:
     // The top of what the view shows, in document coordinates.
     void setAnchor(double y) { m_anchor = y; }
 
+    // While deferring, a changed block is laid out again at once only when
+    // it is shown; the others keep their heights until they are next drawn,
+    // asked for or reached by the background layout: many changes spread
+    // through a long text (replace all) then cost nothing for the blocks
+    // nobody looks at.
+    void setDeferringChanges(bool deferring);
+
     // Measures every block now (tests, printing a whole view).
     void layoutEverything() const;
     // How many leading blocks are measured; for tests and benchmarks.
@@ -173,6 +180,7 @@ private:
     mutable double m_anchorShift = 0.0; // corrections above the anchor not yet reported
     mutable double m_dirtyTop = -1.0;   // where corrected heights moved what follows, not yet repainted
     int m_batchDepth = 0;
+    bool m_deferring = false;
     int m_pendingFirst = -1;
     int m_pendingLast = -1;
     double m_pendingTop = 0.0;

@@ -476,6 +476,59 @@ void TextMirror::compactText(QTextCursor& cursor, QStringView text)
     cursor.removeSelectedText();
 }
 
+std::unique_ptr<QTextDocument> TextMirror::formattedDocument() const
+{
+    auto out = std::make_unique<QTextDocument>();
+    out->setUndoRedoEnabled(false);
+    out->setDocumentMargin(m_document->documentMargin());
+    out->setDefaultFont(m_document->defaultFont());
+    out->setDefaultTextOption(m_document->defaultTextOption());
+    QTextCursor cursor(out.get());
+    cursor.beginEditBlock();
+    // An empty line is as high as the look of its own line break.
+    auto separatorFormat = [this](qsizetype at) {
+        if (!m_storage || at >= m_storage->length()) return charFormat(m_defaultAttributes);
+        QTextCharFormat format;
+        forEachDrawnRun(at, at + 1, [&](qsizetype, qsizetype, const QTextCharFormat& f) { format = f; });
+        return format;
+    };
+    const qsizetype length = m_storage ? m_storage->length() : 0;
+    const QStringView text = m_storage ? m_storage->stringBefore(length) : QStringView();
+    qsizetype blockStart = 0;
+    qsizetype previousStart = -1;
+    for (;;) {
+        qsizetype blockEnd = blockStart; // the block's separator, or the end
+        while (blockEnd < length && mirrored(text, blockEnd) != kBlockSeparator) ++blockEnd;
+        const QTextBlockFormat bf = blockFormatAt(blockStart, previousStart);
+        if (previousStart < 0) {
+            cursor.setBlockFormat(bf);
+            cursor.setBlockCharFormat(separatorFormat(blockStart));
+        } else {
+            cursor.insertBlock(bf, separatorFormat(blockStart));
+        }
+        // Runs that differ only in what is not drawn go in as one.
+        qsizetype pending = blockStart;
+        QTextCharFormat pendingFormat;
+        bool pendingSet = false;
+        if (m_storage) {
+            forEachDrawnRun(blockStart, blockEnd, [&](qsizetype from, qsizetype, const QTextCharFormat& f) {
+                if (pendingSet && !(pendingFormat == f)) {
+                    cursor.insertText(mirroredSlice(text, pending, from), pendingFormat);
+                    pending = from;
+                }
+                pendingFormat = f;
+                pendingSet = true;
+            });
+        }
+        if (pendingSet) cursor.insertText(mirroredSlice(text, pending, blockEnd), pendingFormat);
+        if (blockEnd >= length) break;
+        previousStart = blockStart;
+        blockStart = blockEnd + 1;
+    }
+    cursor.endEditBlock();
+    return out;
+}
+
 // The blocks holding range and the one after it (its top margin holds the
 // spacing after the range's last paragraph) are shown with their looks again.
 void TextMirror::invalidateLooks(Range range)
@@ -503,6 +556,10 @@ void TextMirror::storageChanged(const TextStorage::Change& change)
         emit updated();
         return;
     }
+    if (!change.parts.empty()) {
+        followParts(change);
+        return;
+    }
     // Most of a long text replaced: building the document afresh is one
     // insertion.
     const qsizetype length = m_storage->length();
@@ -525,6 +582,49 @@ void TextMirror::storageChanged(const TextStorage::Change& change)
         cursor.endEditBlock();
     }
     invalidateLooks(range);
+    --m_updating;
+    ++m_updateCount;
+    emit updated();
+}
+
+TextMirror::DeferredLayout::DeferredLayout(TextMirror& mirror)
+    : m_mirror(mirror), m_wasDeferring(mirror.m_deferringLayout)
+{
+    m_mirror.m_deferringLayout = true;
+    if (auto* layout = qobject_cast<EditorLayout*>(m_mirror.m_document->documentLayout()))
+        layout->setDeferringChanges(true);
+}
+
+TextMirror::DeferredLayout::~DeferredLayout()
+{
+    m_mirror.m_deferringLayout = m_wasDeferring;
+    if (auto* layout = qobject_cast<EditorLayout*>(m_mirror.m_document->documentLayout()))
+        layout->setDeferringChanges(m_wasDeferring);
+}
+
+// Many replacements at once (replace all): each is replaced where it is,
+// from the first to the last, and the text between them is left alone
+// however far apart they are; their paragraphs are laid out again when they
+// are shown or reached by the background layout. Before each one, the
+// document already holds the new text of those before it.
+void TextMirror::followParts(const TextStorage::Change& change)
+{
+    const DeferredLayout deferred(*this);
+    EditorLayout::Batch batch(m_layout);
+    ++m_updating;
+    QTextCursor cursor(m_document);
+    qsizetype shift = 0;
+    for (const TextStorage::Change::Part& part : change.parts) {
+        Range range(part.replaced.location + shift, part.newLength);
+        // As for one edit: a "\r" just before may be shown differently now.
+        if (range.location > 0 && m_storage->characterAt(range.location - 1) == u'\r')
+            range = Range(range.location - 1, range.length + 1);
+        cursor.beginEditBlock();
+        replaceText(cursor, range, part.newLength - part.replaced.length);
+        cursor.endEditBlock();
+        invalidateLooks(range);
+        shift += part.newLength - part.replaced.length;
+    }
     --m_updating;
     ++m_updateCount;
     emit updated();

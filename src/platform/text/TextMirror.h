@@ -93,6 +93,10 @@ public:
 
     // Rebuilds the whole document from the storage.
     void resynchronize();
+    // A document of its own with the storage's text and its looks as Qt's
+    // formats, for output that lays itself out (printing): the mirror's own
+    // document holds no looks.
+    std::unique_ptr<QTextDocument> formattedDocument() const;
     // Shows the storage's looks over range (storage offsets) again.
     void refreshFormats(Range range);
 
@@ -122,6 +126,21 @@ public:
         ~ColourAlphaPass();
         ColourAlphaPass(const ColourAlphaPass&) = delete;
         ColourAlphaPass& operator=(const ColourAlphaPass&) = delete;
+    };
+
+    // While one of these lives, changed paragraphs are laid out again only
+    // when they are next shown or measured (many edits spread through a
+    // long text: replace all and its undo).
+    class DeferredLayout {
+    public:
+        explicit DeferredLayout(TextMirror& mirror);
+        ~DeferredLayout();
+        DeferredLayout(const DeferredLayout&) = delete;
+        DeferredLayout& operator=(const DeferredLayout&) = delete;
+
+    private:
+        TextMirror& m_mirror;
+        bool m_wasDeferring;
     };
 
     // While one of these lives, Qt may touch this mirror's document without
@@ -169,6 +188,7 @@ private:
     class FormatCache;
 
     void storageChanged(const TextStorage::Change& change);
+    void followParts(const TextStorage::Change& change);
     void documentContentsChanged(int position, int charsRemoved, int charsAdded);
     void replaceText(QTextCursor& cursor, Range newRange, qsizetype changeInLength);
     void invalidateLooks(Range range);
@@ -192,6 +212,7 @@ private:
     mutable double m_lastSpacingAfter = 0.0;
     int m_updating = 0;
     int m_layoutOnly = 0;
+    bool m_deferringLayout = false;
     int m_unexpectedChanges = 0;
     int m_updateCount = 0;
     int m_rebuildCount = 0;

@@ -290,7 +290,7 @@ void TextStorage::endEditing()
     if (m_editingDepth <= 0 || --m_editingDepth > 0) return;
     m_editingSession = 0;
     if (m_pending.isEmpty()) return;
-    const Change change = m_pending;
+    const Change change = std::move(m_pending);
     m_pending = Change();
     // A change over much of a long text (a restyle) leaves the runs' nodes
     // partly filled: packing them again gives a third or so back.
@@ -327,6 +327,7 @@ void TextStorage::recordChange(bool characters, Range replaced, qsizetype newLen
 {
     const qsizetype delta = newLength - replaced.length;
     Change& p = m_pending;
+    p.parts.clear(); // only a batch alone in its bracket keeps its parts
     if (p.isEmpty()) {
         p.editedRange = Range(replaced.location, newLength);
         p.changeInLength = delta;
@@ -397,6 +398,62 @@ void TextStorage::replaceCharacters(Range range, const QString& text)
 void TextStorage::replaceCharacters(Range range, const QString& text, const Attributes& attributes)
 {
     replaceCharacters(range, text, &attributes);
+}
+
+void TextStorage::replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts)
+{
+    Q_ASSERT(qsizetype(ranges.size()) == texts.size());
+    if (ranges.empty()) return;
+    if (ranges.size() == 1) return replaceCharacters(ranges.front(), texts.front());
+    qsizetype grown = 0;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        Q_ASSERT(ranges[i] == clipped(ranges[i]) && (i == 0 || ranges[i - 1].end() <= ranges[i].location));
+        grown += texts[qsizetype(i)].size() - ranges[i].length;
+    }
+    // Attributes from the last replacement to the first, so that each range
+    // still means what it meant before the change.
+    for (size_t i = ranges.size(); i-- > 0;) {
+        const Range range = ranges[i];
+        for (int k = 0; k < kAttributeKeyCount; ++k) {
+            AttributeRuns& runs = m_runs[k];
+            const AttributeValue value = runs.valueAt(range.length > 0 || range.location == 0 ? range.location
+                                                                                                : range.location - 1);
+            runs.replace(range, texts[qsizetype(i)].size(), value);
+        }
+    }
+    // The characters in one pass (the change spans the text anyway); the
+    // next edit opens a gap where it is made.
+    const QString& old = string();
+    QString rebuilt;
+    rebuilt.reserve(old.size() + grown);
+    qsizetype at = 0;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        rebuilt.append(QStringView(old).sliced(at, ranges[i].location - at));
+        rebuilt.append(texts[qsizetype(i)]);
+        at = ranges[i].end();
+    }
+    rebuilt.append(QStringView(old).sliced(at));
+    m_buffer = std::move(rebuilt);
+    m_gapStart = m_buffer.size();
+    m_gapLength = 0;
+    const Range replaced(ranges.front().location, ranges.back().end() - ranges.front().location);
+    beginEditing();
+    const bool alone = m_pending.isEmpty();
+    recordChange(true, replaced, replaced.length + grown, kAllKeys);
+    if (alone) {
+        // Touching replacements count as one.
+        std::vector<Change::Part>& parts = m_pending.parts;
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            const qsizetype newLength = texts[qsizetype(i)].size();
+            if (!parts.empty() && parts.back().replaced.end() == ranges[i].location) {
+                parts.back().replaced.length += ranges[i].length;
+                parts.back().newLength += newLength;
+            } else {
+                parts.push_back({ranges[i], newLength});
+            }
+        }
+    }
+    endEditing();
 }
 
 void TextStorage::replaceCharacters(Range range, const QString& text, const Attributes* attributes)

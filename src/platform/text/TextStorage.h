@@ -6,12 +6,14 @@
 #include "platform/text/TextBoundaries.h"
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace lumora {
@@ -49,6 +51,16 @@ public:
         Range editedRange;           // what changed, in the text after the change
         qsizetype changeInLength = 0;
         std::uint32_t keys = 0;      // bit (1 << key) for each key whose values changed
+        // Many replacements made at once and alone in their bracket (replace
+        // all): where each was in the text before the change (in order, with
+        // text between them) and how long its new text is; empty for every
+        // other change. A view can follow them one by one instead of
+        // redrawing everything between the first and the last.
+        struct Part {
+            Range replaced;
+            qsizetype newLength = 0;
+        };
+        std::vector<Part> parts;
 
         // The stretch of the text before the change that editedRange replaced.
         Range replacedRange() const { return Range(editedRange.location, editedRange.length - changeInLength); }
@@ -88,6 +100,14 @@ public:
     // Valid until the characters next change; asking for another view or
     // for string() leaves it valid.
     QStringView stringBefore(qsizetype end) const;
+    // The whole text as two views, one after the other, that move nothing:
+    // for readers that go through all of it once (counting, scanning).
+    // Valid until the characters next change.
+    std::pair<QStringView, QStringView> pieces() const
+    {
+        return {QStringView(m_buffer.constData(), m_gapStart),
+                QStringView(m_buffer.constData() + m_gapStart + m_gapLength, length() - m_gapStart)};
+    }
     // The paragraphs that range touches (see text::paragraphBounds), found
     // without reading the whole text.
     text::ParagraphBounds paragraphBounds(Range range) const;
@@ -133,6 +153,11 @@ public:
     void replaceCharacters(Range range, const QString& text);
     // The same, with the new characters carrying exactly attributes.
     void replaceCharacters(Range range, const QString& text, const Attributes& attributes);
+    // Many replacements at once (replace all): texts[i] replaces ranges[i];
+    // the ranges are in the text before the change, in order and apart.
+    // Each inherits attributes as replaceCharacters() does; the string is
+    // rebuilt in one pass and one change is reported.
+    void replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts);
 
     // ---- Editing brackets and observers
 

@@ -65,6 +65,36 @@ void UndoManager::recordReplacement(const TextReplacement& replacement, UndoCoal
     addEntry(replacement, &replacement, coalescing);
 }
 
+void UndoManager::recordReplacements(TextReplacementBatch batch)
+{
+    if (m_undoing || m_redoing || batch.ranges.empty()) return;
+    const TextReplacement selections{Range(), QString(), QString(), batch.selectionBefore, batch.selectionAfter};
+    addEntry(std::move(batch), &selections, UndoCoalescing::none);
+}
+
+void UndoManager::applyBatch(const TextReplacementBatch& batch, bool undoing)
+{
+    std::vector<Range> ranges;
+    ranges.reserve(batch.ranges.size());
+    if (undoing) {
+        // Where each replacement stands in the text after the batch.
+        qsizetype shift = 0;
+        for (size_t i = 0; i < batch.ranges.size(); ++i) {
+            const qsizetype length = batch.newTexts[qsizetype(i)].size();
+            ranges.emplace_back(batch.ranges[i].location + shift, length);
+            shift += length - batch.ranges[i].length;
+        }
+    } else {
+        ranges = batch.ranges;
+    }
+    const QStringList& texts = undoing ? batch.oldTexts : batch.newTexts;
+    if (m_batchApplier) {
+        m_batchApplier(ranges, texts);
+    } else if (m_applier) {
+        for (size_t i = ranges.size(); i-- > 0;) m_applier(ranges[i], texts[qsizetype(i)]);
+    }
+}
+
 void UndoManager::registerAction(std::function<void()> undo, std::function<void()> redo)
 {
     if (m_undoing || m_redoing) return;
@@ -206,6 +236,8 @@ std::optional<Range> UndoManager::undo()
     for (auto it = step.entries.rbegin(); it != step.entries.rend(); ++it) {
         if (const auto* r = std::get_if<TextReplacement>(&*it)) {
             if (m_applier) m_applier(Range(r->range.location, r->newText.size()), r->oldText);
+        } else if (const auto* batch = std::get_if<TextReplacementBatch>(&*it)) {
+            applyBatch(*batch, true);
         } else if (const auto& action = std::get<Action>(*it); action.undo) {
             action.undo();
         }
@@ -228,6 +260,8 @@ std::optional<Range> UndoManager::redo()
     for (const Entry& entry : step.entries) {
         if (const auto* r = std::get_if<TextReplacement>(&entry)) {
             if (m_applier) m_applier(Range(r->range.location, r->oldText.size()), r->newText);
+        } else if (const auto* batch = std::get_if<TextReplacementBatch>(&entry)) {
+            applyBatch(*batch, false);
         } else if (const auto& action = std::get<Action>(entry); action.redo) {
             action.redo();
         }
@@ -244,6 +278,14 @@ void UndoManager::setClean()
 {
     closeOpenStep();
     m_cleanIndex = m_index;
+    emitCleanIfChanged();
+    emit stateChanged();
+}
+
+void UndoManager::forgetCleanState()
+{
+    closeOpenStep();
+    m_cleanIndex = -1;
     emitCleanIfChanged();
     emit stateChanged();
 }

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -20,6 +21,17 @@ struct TextReplacement {
     Range range;
     QString oldText;
     QString newText;
+    Range selectionBefore;
+    Range selectionAfter;
+};
+
+// Many replacements made at once (replace all): newTexts[i] took the place
+// of oldTexts[i] at ranges[i]; the ranges are in the text before the change,
+// in order and apart.
+struct TextReplacementBatch {
+    std::vector<Range> ranges;
+    QStringList oldTexts;
+    QStringList newTexts;
     Range selectionBefore;
     Range selectionAfter;
 };
@@ -56,6 +68,9 @@ class UndoManager : public QObject {
 
 public:
     using TextApplier = std::function<void(Range range, const QString& replacement)>;
+    // Replaces each of ranges (in order and apart) by the text of the same
+    // index, as one change.
+    using BatchApplier = std::function<void(const std::vector<Range>& ranges, const QStringList& texts)>;
     using Clock = std::function<qint64()>; // milliseconds
 
     explicit UndoManager(QObject* parent = nullptr);
@@ -63,6 +78,9 @@ public:
 
     // How undo and redo change the text.
     void setTextApplier(TextApplier applier) { m_applier = std::move(applier); }
+    // How a batch is undone and redone; without one, range by range through
+    // the text applier.
+    void setBatchApplier(BatchApplier applier) { m_batchApplier = std::move(applier); }
 
     // Grouping; groups nest, the outermost pair makes one step. An empty
     // group leaves no step. endGroup() without beginGroup() does nothing.
@@ -70,6 +88,8 @@ public:
     void endGroup();
 
     void recordReplacement(const TextReplacement& replacement, UndoCoalescing coalescing = UndoCoalescing::none);
+    // A batch is always a step of its own, or part of the open group.
+    void recordReplacements(TextReplacementBatch batch);
     // Any other reversible change, as a pair of closures.
     void registerAction(std::function<void()> undo, std::function<void()> redo);
 
@@ -95,6 +115,9 @@ public:
     bool isRedoing() const { return m_redoing; }
 
     void setClean();
+    // No state of the stack is the saved one any more (the file went away):
+    // the document stays edited until it is saved.
+    void forgetCleanState();
     bool isClean() const;
     // Forgets every step (revert, reload); the empty stack is clean.
     void removeAll();
@@ -116,7 +139,7 @@ private:
         std::function<void()> undo;
         std::function<void()> redo;
     };
-    using Entry = std::variant<TextReplacement, Action>;
+    using Entry = std::variant<TextReplacement, Action, TextReplacementBatch>;
     struct Step {
         std::vector<Entry> entries;
         QString name;
@@ -128,6 +151,7 @@ private:
     };
 
     void addEntry(Entry entry, const TextReplacement* replacement, UndoCoalescing coalescing);
+    void applyBatch(const TextReplacementBatch& batch, bool undoing);
     bool tryCoalesce(const TextReplacement& r, UndoCoalescing coalescing, qint64 now);
     void pushStep(Step step);
     void closeOpenStep();
@@ -145,6 +169,7 @@ private:
     bool m_lastClean = true;
     static constexpr qint64 kPauseMs = 3000; // a longer pause ends a typing step
     TextApplier m_applier;
+    BatchApplier m_batchApplier;
     Clock m_clock;
 };
 

@@ -1,7 +1,7 @@
 #include "TextDocument.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/DocumentControllerBase.h"
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
 
 #include "support/TestEnvironment.h"
 

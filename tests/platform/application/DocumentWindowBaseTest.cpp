@@ -24,16 +24,23 @@ TEST(DocumentWindowBase, DrawsItsStripAndContentWithoutAWindowManager)
 
     EXPECT_TRUE(window.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(window.titleStrip()->title(), QStringLiteral("Notes.md"));
-    EXPECT_EQ(window.titleStrip()->geometry(), QRect(0, 0, 400, TitleStrip::stripHeight));
-    EXPECT_EQ(content->geometry().top(), TitleStrip::stripHeight);
-    const QImage image = window.grab().toImage();
+    // Inside a one-pixel border.
+    EXPECT_EQ(window.titleStrip()->geometry(), QRect(1, 1, 398, TitleStrip::stripHeight));
+    EXPECT_EQ(content->geometry().top(), 1 + TitleStrip::stripHeight);
+    QImage image = window.grab().toImage();
     EXPECT_EQ(image.pixel(200, 2), QColor(30, 30, 30).rgb());
     EXPECT_NE(image.pixel(200, 200), image.pixel(200, 2)); // the content below it
+    const QColor border = window.borderColor();
+    EXPECT_NE(border, QColor(20, 20, 20));
+    for (const QPoint& p : {QPoint(0, 0), QPoint(0, 150), QPoint(399, 150), QPoint(200, 299), QPoint(200, 0)})
+        EXPECT_EQ(image.pixel(p), border.rgb()) << p.x() << "," << p.y();
+    window.setBorderColor(QColor(200, 0, 0));
+    EXPECT_EQ(window.grab().toImage().pixel(0, 150), QColor(200, 0, 0).rgb());
 
     window.setTitleStripVisible(false);
     QTest::qWait(0);
     EXPECT_FALSE(window.isTitleStripVisible());
-    EXPECT_EQ(content->geometry().top(), 0);
+    EXPECT_EQ(content->geometry().top(), 1);
     window.setTitleStripVisible(true);
 
     EXPECT_EQ(window.edgesAt({1, 150}), Qt::LeftEdge);
@@ -55,6 +62,10 @@ TEST(DocumentWindowBase, CarriesTheWindowCommands)
 
     ActionDispatcher::instance().sendAction(QStringLiteral("performZoom:"), nullptr, &window);
     EXPECT_TRUE(window.isMaximized());
+    // A maximised window has no border: its edges are the screen's.
+    EXPECT_FALSE(window.hasBorder());
+    QTest::qWait(0);
+    EXPECT_EQ(window.titleStrip()->geometry().topLeft(), QPoint(0, 0));
     EXPECT_EQ(window.titleStrip()->maximizeButton()->kind(), TitleStripButton::Kind::restore);
     QTest::mouseDClick(window.titleStrip(), Qt::LeftButton, {}, QPoint(200, 10));
     EXPECT_FALSE(window.isMaximized());

@@ -1,6 +1,8 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 
+#include "support/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -276,4 +278,105 @@ TEST(Menu, KeyEquivalentsReachTheFirstResponderAndTypingKeysReachTheWidget)
     QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(documentController.performed.count("undo:"), 0);
     EXPECT_NE(field->text(), QStringLiteral("ab"));
+}
+
+TEST(Menu, HoldingAltInAnOpenMenuShowsItsAlternates)
+{
+    DispatcherReset reset;
+    auto& dispatcher = ActionDispatcher::instance();
+    auto bar = editMenu();
+    dispatcher.setMainMenu(bar.get());
+    Recorder documentController({"jump:", "select:", "library:", "focusLibrary:"});
+    dispatcher.setDocumentController(&documentController);
+    Menu& menu = *bar->itemAt(0)->submenu();
+    MenuItem* library = menu.addItem(
+        MenuItem::make(QStringLiteral("Library"), QStringLiteral("library:"), QStringLiteral("l"), commandKey));
+    MenuItem* focus = menu.addItem(MenuItem::make(QStringLiteral("Focus Library"), QStringLiteral("focusLibrary:"),
+                                                  QStringLiteral("l"), optionKey | commandKey, true));
+
+    QWidget window;
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QMenu* shown = menu.qMenu();
+    shown->popup(window.mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
+    EXPECT_TRUE(library->qAction()->isVisible());
+    EXPECT_FALSE(focus->qAction()->isVisible());
+
+    // Alt pressed and released with the menu open: the menu stays, and
+    // shows the alternate while Alt is down.
+    QTest::keyPress(shown, Qt::Key_Alt);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_FALSE(library->qAction()->isVisible());
+    EXPECT_TRUE(focus->qAction()->isVisible());
+    QTest::keyRelease(shown, Qt::Key_Alt, Qt::AltModifier);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_TRUE(library->qAction()->isVisible());
+    EXPECT_FALSE(focus->qAction()->isVisible());
+
+    // Shift does the same for the items whose alternate adds Shift.
+    MenuItem* jump = menu.itemWithAction(QStringLiteral("jump:"));
+    MenuItem* select = menu.itemWithAction(QStringLiteral("select:"));
+    QTest::keyPress(shown, Qt::Key_Alt);
+    QTest::keyPress(shown, Qt::Key_Shift, Qt::AltModifier);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_FALSE(jump->qAction()->isVisible());
+    EXPECT_TRUE(select->qAction()->isVisible());
+    QTest::keyRelease(shown, Qt::Key_Shift, Qt::AltModifier | Qt::ShiftModifier);
+    QTest::keyRelease(shown, Qt::Key_Alt, Qt::AltModifier);
+    EXPECT_TRUE(jump->qAction()->isVisible());
+    // Escape still closes it.
+    QTest::keyClick(shown, Qt::Key_Escape);
+    EXPECT_FALSE(shown->isVisible());
+}
+
+TEST(Menu, TheWindowsMenuListsTheOpenWindowsWithTheKeyWindowChecked)
+{
+    DispatcherReset reset;
+    auto& dispatcher = ActionDispatcher::instance();
+    Menu windows(QStringLiteral("Window"));
+    windows.addItem(MenuItem::make(QStringLiteral("Minimize"), QStringLiteral("performMiniaturize:")));
+    dispatcher.setWindowsMenu(&windows);
+    const auto listed = [&] {
+        dispatcher.menuWillOpen(windows);
+        dispatcher.menuDidClose(windows);
+        QStringList titles;
+        for (const auto& item : windows.items())
+            titles << (item->isSeparator() ? QStringLiteral("-")
+                                           : item->title() + (item->state() == MenuItem::State::on ? "*" : ""));
+        return titles;
+    };
+
+    QWidget first;
+    first.setWindowTitle(QStringLiteral("Notes.md"));
+    QWidget second;
+    second.setWindowTitle(QStringLiteral("Letter.md[*]"));
+    QWidget untitled; // nothing to name it by
+    QWidget dialog(&first, Qt::Dialog);
+    dialog.setWindowTitle(QStringLiteral("A question"));
+    for (QWidget* w : {&first, &second, &untitled}) w->show();
+    dialog.show();
+    QApplication::setActiveWindow(&first);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&first));
+    EXPECT_EQ(listed(), (QStringList{"Minimize", "-", "Notes.md*", "Letter.md"}));
+
+    // Choosing a window brings it forward; the list is made again each time.
+    MenuItem* letter = windows.itemAt(3);
+    letter->qAction()->trigger();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&second));
+    EXPECT_EQ(listed(), (QStringList{"Minimize", "-", "Notes.md", "Letter.md*"}));
+    // A dialog in front leaves its window checked; minimised windows stay.
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    EXPECT_EQ(listed(), (QStringList{"Minimize", "-", "Notes.md*", "Letter.md"}));
+    second.setWindowTitle(QStringLiteral("Letter to Ann.md"));
+    second.showMinimized();
+    first.close();
+    EXPECT_EQ(listed().mid(0, 2), (QStringList{"Minimize", "-"}));
+    EXPECT_TRUE(listed().value(2).startsWith(QStringLiteral("Letter to Ann.md")));
+    EXPECT_EQ(listed().size(), 3);
+    second.close();
+    EXPECT_EQ(listed(), QStringList{"Minimize"});
+    dispatcher.setWindowsMenu(nullptr);
 }

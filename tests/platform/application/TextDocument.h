@@ -14,6 +14,13 @@ public:
     int readCount = 0;
     int saveCount = 0;
 
+    TextDocument()
+    {
+        undoManager().setTextApplier([this](Range range, const QString& replacement) {
+            text.replace(int(range.location), int(range.length), replacement);
+        });
+    }
+
     // One edit through the undo stack, as the editor makes it.
     void edit(const QString& appended)
     {
@@ -37,6 +44,17 @@ protected:
         auto written = TextFileCodec::write(text, format);
         if (!written) return written.error();
         return written->bytes;
+    }
+    // Reverting is one undoable step, as in the application's documents.
+    PlatformStatus replaceContents(const QByteArray& data, const QString&, const QString& path) override
+    {
+        auto read = TextFileCodec::read(data, Encoding::utf8, path);
+        if (!read) return read.error();
+        const QString old = text;
+        text = read->text;
+        format = read->format;
+        undoManager().recordReplacement({Range(0, old.size()), old, text, Range(0, 0), Range(text.size(), 0)});
+        return {};
     }
     void didRead() override { ++readCount; }
     void didSave() override { ++saveCount; }

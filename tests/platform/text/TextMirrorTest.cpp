@@ -295,6 +295,52 @@ TEST(TextMirrorTest, LayoutAfterEditsMatchesAFreshLayout)
               probe.position());
 }
 
+TEST(TextMirrorTest, ABatchOfReplacementsIsFollowedPieceByPiece)
+{
+    // Replace all: many replacements at once, some touching line breaks
+    // ("\r\n" split or made), some next to each other. The mirror follows
+    // them one by one and ends equal to a fresh build; its layout, deferred
+    // for the changed paragraphs, ends equal to a fresh layout.
+    std::mt19937 random(5);
+    const QStringList pieces{QStringLiteral("\n"), QStringLiteral("ab"), QString(), QStringLiteral("\r"),
+                             QStringLiteral("long replacement text ")};
+    QString text;
+    for (int i = 0; i < 200; ++i) text += QStringLiteral("Line %1 with\r\nsome words\n").arg(i);
+    TextStorage storage(text, body());
+    TextMirror live;
+    live.setStorage(&storage);
+    live.document()->setTextWidth(400);
+    auto* layout = qobject_cast<EditorLayout*>(live.document()->documentLayout());
+    layout->layoutEverything();
+    for (int round = 0; round < 5; ++round) {
+        std::vector<Range> ranges;
+        QStringList texts;
+        qsizetype at = std::uniform_int_distribution<qsizetype>(0, 20)(random);
+        while (at < storage.length()) {
+            const qsizetype length = std::min<qsizetype>(storage.length() - at, qsizetype(random() % 3));
+            ranges.emplace_back(at, length);
+            texts << pieces[int(random() % pieces.size())];
+            at += length + qsizetype(random() % 120);
+        }
+        {
+            const TextMirror::DeferredLayout deferred(live);
+            storage.replaceCharacters(ranges, texts);
+        }
+        TextMirror fresh;
+        fresh.setStorage(&storage);
+        fresh.document()->setTextWidth(400);
+        qobject_cast<EditorLayout*>(fresh.document()->documentLayout())->layoutEverything();
+        ASSERT_EQ(snapshot(live, true), snapshot(fresh, false)) << "round " << round;
+        // Shown or measured, a block that went stale is laid out again.
+        for (QTextBlock a = live.document()->begin(), b = fresh.document()->begin(); a.isValid();
+             a = a.next(), b = b.next())
+            ASSERT_EQ(layout->blockBoundingRect(a), fresh.document()->documentLayout()->blockBoundingRect(b))
+                << "round " << round << " block " << a.blockNumber();
+    }
+    EXPECT_EQ(live.unexpectedChangeCount(), 0);
+    EXPECT_LT(live.updateCount(), 10); // one update per batch, no rebuild
+}
+
 TEST(TextMirrorTest, TheCaretIsDrawnInItsOwnColour)
 {
     // Qt's own caret inverts the background; ours takes the caret colour

@@ -325,3 +325,44 @@ TEST(TextStorage, TypingMovesOnlyWhatLiesBetweenEdits)
     EXPECT_EQ(copy, text);
     EXPECT_EQ(s.string(), text.first(1000) + u'x' + QString(200, u'y') + text.sliced(1000));
 }
+
+TEST(TextStorage, ManyReplacementsAtOnceMatchOneByOne)
+{
+    // The batch (replace all) gives the same text and attributes as the
+    // same replacements made one by one from the last to the first, and
+    // reports one change.
+    std::mt19937 rng(3);
+    const QList<AttributeValue> legend{red(), blue()};
+    for (int round = 0; round < 100; ++round) {
+        const QString text = QStringLiteral("one two three four five six seven eight nine ten");
+        TextStorage batch(text), single(text);
+        for (TextStorage* s : {&batch, &single}) {
+            s->addAttribute(AttributeKey::ForegroundColor, red(), Range(0, 20));
+            s->addAttribute(AttributeKey::ForegroundColor, blue(), Range(20, text.size() - 20));
+        }
+        std::vector<Range> ranges;
+        QStringList texts;
+        qsizetype at = 0;
+        while (at < text.size()) {
+            at += qsizetype(rng() % 6);
+            const qsizetype length = std::min<qsizetype>(text.size() - at, rng() % 4);
+            if (at > text.size()) break;
+            ranges.emplace_back(at, length);
+            texts << QString(int(rng() % 3), QChar(u'x'));
+            at += length + 1;
+        }
+        if (ranges.empty()) continue;
+        Recorder recorder(batch);
+        batch.replaceCharacters(ranges, texts);
+        for (size_t i = ranges.size(); i-- > 0;) single.replaceCharacters(ranges[i], texts[qsizetype(i)]);
+        ASSERT_EQ(batch.string(), single.string()) << round;
+        ASSERT_EQ(dump(batch, AttributeKey::ForegroundColor, legend), dump(single, AttributeKey::ForegroundColor, legend))
+            << round;
+        ASSERT_EQ(recorder.changes.size(), 1u);
+        const TextStorage::Change& c = recorder.changes.front();
+        QString rebuilt = text;
+        rebuilt.replace(c.replacedRange().location, c.replacedRange().length,
+                        batch.string().mid(c.editedRange.location, c.editedRange.length));
+        ASSERT_EQ(rebuilt, batch.string()) << round;
+    }
+}

@@ -179,3 +179,31 @@ TEST(UndoManager, CleanStateIsTheSavedState)
     for (const auto& args : cleanSpy) changes << args.at(0).toBool();
     EXPECT_EQ(changes, (QList<bool>{false, true, false, true, false, true}));
 }
+
+TEST(UndoManager, ABatchIsOneStepBothWays)
+{
+    Editor e;
+    e.text = QStringLiteral("cat and cat and cat");
+    std::vector<std::pair<std::vector<Range>, QStringList>> applied;
+    e.undo.setBatchApplier([&](const std::vector<Range>& ranges, const QStringList& texts) {
+        applied.emplace_back(ranges, texts);
+        for (size_t i = ranges.size(); i-- > 0;) e.text.replace(ranges[i].location, ranges[i].length, texts[qsizetype(i)]);
+    });
+    const std::vector<Range> ranges{Range(0, 3), Range(8, 3), Range(16, 3)};
+    e.text = QStringLiteral("tiger and tiger and tiger");
+    e.undo.recordReplacements({ranges, {"cat", "cat", "cat"}, {"tiger", "tiger", "tiger"}, Range(0, 0), Range(25, 0)});
+    EXPECT_EQ(e.undo.count(), 1);
+
+    EXPECT_EQ(e.undo.undo(), Range(0, 0));
+    EXPECT_EQ(e.text, QStringLiteral("cat and cat and cat"));
+    // Undone where the replacements stand after the change.
+    ASSERT_EQ(applied.size(), 1u);
+    EXPECT_EQ(applied[0].first, (std::vector<Range>{Range(0, 5), Range(10, 5), Range(20, 5)}));
+    EXPECT_EQ(e.undo.redo(), Range(25, 0));
+    EXPECT_EQ(e.text, QStringLiteral("tiger and tiger and tiger"));
+
+    // Without a batch applier, range by range from the last.
+    e.undo.setBatchApplier(nullptr);
+    e.undo.undo();
+    EXPECT_EQ(e.text, QStringLiteral("cat and cat and cat"));
+}

@@ -1,4 +1,6 @@
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+
+#include "platform/files/FileWriter.h"
 
 #include "support/TestEnvironment.h"
 
@@ -10,6 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+
+using lumora::setFileFaultHook;
+using lumora::setFileWriteFaultHook;
 using lumora::UserDefaults;
 using namespace lumora::test;
 
@@ -118,6 +127,97 @@ TEST(UserDefaults, EveryWriteLeavesACompleteValidFile)
     }
     // No temporary files are left behind.
     EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("defaults.json")});
+}
+
+TEST(UserDefaults, AFullDiskNeverLeavesAnEmptyFile)
+{
+    const QString path = storePath("full");
+    UserDefaults d(path);
+    d.set("theme", QStringLiteral("dark"));
+    setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "write" ? ENOSPC : 0; });
+    d.set("theme", QStringLiteral("sepia"));
+    setFileWriteFaultHook({});
+    EXPECT_EQ(UserDefaults(path).stringValue("theme"), QStringLiteral("dark"));
+    d.set("fontSize", 18);
+    EXPECT_EQ(UserDefaults(path).stringValue("theme"), QStringLiteral("sepia"));
+}
+
+// A failed write is not forgotten: the change stays to do, and the next
+// change or quitting (synchronize) writes it.
+TEST(UserDefaults, AFailedWriteStaysToDoUntilItSucceeds)
+{
+    const QString path = storePath("retry");
+    UserDefaults d(path);
+    d.set("theme", QStringLiteral("dark"));
+    setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "sync" ? ENOSPC : 0; });
+    testing::internal::CaptureStderr();
+    d.set("theme", QStringLiteral("sepia"));
+    EXPECT_TRUE(d.hasUnsavedChanges());
+    EXPECT_FALSE(d.synchronize());
+    testing::internal::GetCapturedStderr();
+    setFileWriteFaultHook({});
+    EXPECT_EQ(UserDefaults(path).stringValue("theme"), QStringLiteral("dark"));
+    // Setting the same value again is no change, but the write is retried.
+    d.set("theme", QStringLiteral("sepia"));
+    EXPECT_EQ(UserDefaults(path).stringValue("theme"), QStringLiteral("sepia"));
+    EXPECT_FALSE(d.hasUnsavedChanges());
+
+    setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "write" ? EIO : 0; });
+    testing::internal::CaptureStderr();
+    d.remove("theme");
+    testing::internal::GetCapturedStderr();
+    setFileWriteFaultHook({});
+    EXPECT_TRUE(UserDefaults(path).contains("theme"));
+    EXPECT_TRUE(d.synchronize());
+    EXPECT_FALSE(UserDefaults(path).contains("theme"));
+}
+
+// Preferences that exist but cannot be read (permissions, a failing disk)
+// are the writer's: Lumora runs on defaults, says why once, and writes
+// nothing until it can read them; then nothing of theirs is lost.
+TEST(UserDefaults, AnUnreadableFileIsNeverOverwritten)
+{
+    struct Case {
+        const char* what;
+        int error;
+    };
+    for (const Case c : {Case{"permission", EACCES}, Case{"input/output error", EIO}}) {
+        SCOPED_TRACE(c.what);
+        const QString path = storePath(c.what);
+        const QByteArray original = "{\"theme\": \"dark\", \"libraries\": [1, 2, 3]}";
+        writeFile(path, original);
+        const bool usePermissions = c.error == EACCES && ::geteuid() != 0;
+        if (usePermissions) ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0), 0);
+        else
+            setFileFaultHook([path, error = c.error](const char* step, const QString& file) {
+                return std::string_view(step) == "read" && file == path ? error : 0;
+            });
+        testing::internal::CaptureStderr();
+        UserDefaults d(path);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find(path.toStdString()), std::string::npos) << said;
+        EXPECT_NE(said.find("can't be read"), std::string::npos) << said;
+        EXPECT_FALSE(d.loadProblem().isEmpty());
+        EXPECT_TRUE(d.dictionaryRepresentation().isEmpty()) << "defaults in memory";
+
+        testing::internal::CaptureStderr();
+        d.set("theme", QStringLiteral("sepia"));
+        d.set("fontSize", 18);
+        EXPECT_TRUE(testing::internal::GetCapturedStderr().empty()) << "said once";
+        EXPECT_TRUE(d.hasUnsavedChanges());
+        if (usePermissions) ::chmod(QFile::encodeName(path).constData(), 0600);
+        setFileFaultHook({});
+        EXPECT_EQ(readFile(path), original);
+
+        // Readable again: its values and the changes made meanwhile.
+        d.set("sounds", true);
+        EXPECT_TRUE(d.loadProblem().isEmpty());
+        const UserDefaults reread(path);
+        EXPECT_EQ(reread.stringValue("theme"), QStringLiteral("sepia"));
+        EXPECT_EQ(reread.integerValue("fontSize"), 18);
+        EXPECT_TRUE(reread.boolValue("sounds"));
+        EXPECT_EQ(reread.arrayValue("libraries")->size(), 3);
+    }
 }
 
 TEST(UserDefaults, WritesOnlyChangesAndABatchOnceAtItsEnd)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
@@ -16,6 +17,15 @@ namespace lumora {
 // A file that cannot be parsed is reported on standard error and moved aside
 // as "<file>.corrupt-<time>"; the store then starts empty. It is never
 // overwritten in place.
+//
+// A file that exists but cannot be read (permissions, an input/output
+// error) is never overwritten: the store runs on defaults in memory, says
+// why once (standard error, and loadProblem() for the application to show),
+// and writes nothing until a later write finds the file readable; then the
+// file's values and the changes made meanwhile are written together.
+//
+// A write that fails (a full disk) leaves the change to do: the next change
+// writes it too, and synchronize() (at quit) tries again.
 class UserDefaults {
 public:
     // A store over the given file (created on the first write).
@@ -64,16 +74,30 @@ public:
 
     // False when the last write failed (the error was reported once).
     bool lastWriteSucceeded() const { return m_lastWriteOk; }
+    // Changes not on disk yet (a write failed, or the file can't be read).
+    bool hasUnsavedChanges() const { return m_dirty; }
+    // Writes what is not on disk yet; true when nothing is left to write.
+    bool synchronize();
+    // Why the existing file could not be read, while it cannot; empty
+    // otherwise.
+    QString loadProblem() const { return m_unreadable ? m_loadProblem : QString(); }
 
 private:
+    enum class ReadOutcome { read, missing, unreadable, corrupt };
+    static constexpr qint64 kMaximumFileSize = qint64(64) * 1024 * 1024;
+    ReadOutcome readFile(QVariantMap& values);
+    bool readAgainBeforeWriting();
     void load();
     void write();
 
     QString m_path;
     QVariantMap m_values;
+    QSet<QString> m_changedKeys; // since the file was last read or written
+    QString m_loadProblem;
     int m_batchDepth = 0;
     bool m_dirty = false;
     bool m_lastWriteOk = true;
+    bool m_unreadable = false;
 };
 
 } // namespace lumora

@@ -1,4 +1,7 @@
-#include "platform/foundation/UserDefaults.h"
+#include "platform/files/UserDefaults.h"
+
+#include "platform/files/FileReader.h"
+#include "platform/files/FileWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cmath>
@@ -116,24 +118,22 @@ UserDefaults& UserDefaults::standard()
     return instance;
 }
 
-void UserDefaults::load()
+UserDefaults::ReadOutcome UserDefaults::readFile(QVariantMap& values)
 {
-    m_values.clear();
-    QFile file(m_path);
-    if (!file.exists()) return;
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "Lumora: could not read the preferences file %s: %s. Starting with defaults.\n",
-                     qPrintable(m_path), qPrintable(file.errorString()));
-        return;
+    values.clear();
+    if (!QFileInfo::exists(m_path) && !QFileInfo(m_path).isSymLink()) return ReadOutcome::missing;
+    auto bytes = readFileSafely(m_path, {.maximumSize = kMaximumFileSize});
+    if (!bytes) {
+        if (bytes.error().code == PlatformError::Code::fileNotFound) return ReadOutcome::missing;
+        m_loadProblem = bytes.error().recoverySuggestion;
+        return ReadOutcome::unreadable;
     }
-    const QByteArray bytes = file.readAll();
-    file.close();
-    if (bytes.trimmed().isEmpty()) return;
+    if (bytes->trimmed().isEmpty()) return ReadOutcome::read;
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(*bytes, &error);
     if (error.error == QJsonParseError::NoError && doc.isObject()) {
-        m_values = fromJson(doc.object()).toMap();
-        return;
+        values = fromJson(doc.object()).toMap();
+        return ReadOutcome::read;
     }
     // A name of its own, even for a second broken file within the same second.
     const QString stem = m_path + QStringLiteral(".corrupt-")
@@ -149,6 +149,37 @@ void UserDefaults::load()
                  moved ? qPrintable(QStringLiteral("it was kept as ") + aside)
                        : "it could not be moved aside and will not be overwritten");
     if (!moved) m_lastWriteOk = false, m_path.clear();
+    return ReadOutcome::corrupt;
+}
+
+void UserDefaults::load()
+{
+    m_changedKeys.clear();
+    m_loadProblem.clear();
+    m_unreadable = readFile(m_values) == ReadOutcome::unreadable;
+    if (!m_unreadable) return;
+    // The file is there but cannot be read: it holds the writer's
+    // preferences, so nothing is written over it until it can be read.
+    std::fprintf(stderr,
+                 "Lumora: the preferences file %s exists but can't be read (%s). Lumora runs with default "
+                 "preferences and won't change the file until it can read it.\n",
+                 qPrintable(m_path), qPrintable(m_loadProblem));
+}
+
+bool UserDefaults::readAgainBeforeWriting()
+{
+    QVariantMap stored;
+    const ReadOutcome outcome = readFile(stored);
+    if (outcome == ReadOutcome::unreadable) return false;
+    // Readable again: what the file holds, with the changes made meanwhile.
+    for (const QString& key : std::as_const(m_changedKeys)) {
+        if (m_values.contains(key)) stored.insert(key, m_values.value(key));
+        else stored.remove(key);
+    }
+    m_values = stored;
+    m_unreadable = false;
+    m_loadProblem.clear();
+    return true;
 }
 
 void UserDefaults::reload() { load(); }
@@ -239,8 +270,12 @@ void UserDefaults::set(const QString& key, const QVariant& value)
     // Normalise through JSON so that what is held equals what a re-read gives.
     // A value stored already, with its type, is not written again.
     const QJsonValue json = toJson(value);
-    if (m_lastWriteOk && m_values.contains(key) && toJson(m_values.value(key)) == json) return;
+    if (m_values.contains(key) && toJson(m_values.value(key)) == json) {
+        if (m_dirty && m_batchDepth == 0) write();
+        return;
+    }
     m_values.insert(key, fromJson(json));
+    m_changedKeys.insert(key);
     m_dirty = true;
     if (m_batchDepth == 0) write();
 }
@@ -248,6 +283,7 @@ void UserDefaults::set(const QString& key, const QVariant& value)
 void UserDefaults::remove(const QString& key)
 {
     if (m_values.remove(key) == 0) return;
+    m_changedKeys.insert(key);
     m_dirty = true;
     if (m_batchDepth == 0) write();
 }
@@ -260,18 +296,27 @@ void UserDefaults::endBatch()
     if (--m_batchDepth == 0 && m_dirty) write();
 }
 
+bool UserDefaults::synchronize()
+{
+    if (m_dirty) write();
+    return !m_dirty;
+}
+
 void UserDefaults::write()
 {
-    m_dirty = false;
     if (m_path.isEmpty()) return; // a broken file we could not move aside stays untouched
+    if (m_unreadable && !readAgainBeforeWriting()) return; // kept dirty: written once it can be read
     QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QSaveFile file(m_path);
     const QByteArray bytes = QJsonDocument(toJson(m_values).toObject()).toJson(QJsonDocument::Indented);
-    const bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    const PlatformStatus status = writeFileSafely(m_path, bytes);
+    const bool ok = status.ok();
     if (!ok && m_lastWriteOk)
         std::fprintf(stderr, "Lumora: could not save preferences to %s: %s\n", qPrintable(m_path),
-                     qPrintable(file.errorString()));
+                     qPrintable(status.error().recoverySuggestion));
     m_lastWriteOk = ok;
+    // A failed write stays to do: the next change, and quitting, try again.
+    m_dirty = !ok;
+    if (ok) m_changedKeys.clear();
 }
 
 } // namespace lumora

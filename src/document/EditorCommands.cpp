@@ -1,0 +1,291 @@
+#include "document/EditorCommands.h"
+
+#include "document/TextView.h"
+#include "markdown/Markdown.h"
+#include "markdown/MarkdownConverter.h"
+#include "markdown/MarkdownInsertion.h"
+#include "markdown/TextNavigation.h"
+#include "multimarkdown_binding/MultiMarkdown.h"
+#include "platform/application/Menu.h"
+#include "platform/text/RichText.h"
+#include "platform/text/TextStorage.h"
+#include "settings/LumoraError.h"
+#include "settings/Settings.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+
+namespace lumora {
+
+namespace {
+
+const QString kMoveLineUp = QStringLiteral("moveLineUp:");
+const QString kMoveLineDown = QStringLiteral("moveLineDown:");
+const QString kJumpToPreviousSentence = QStringLiteral("jumpToPreviousSentence:");
+const QString kJumpToNextSentence = QStringLiteral("jumpToNextSentence:");
+const QString kJumpToPreviousParagraph = QStringLiteral("jumpToPreviousParagraph:");
+const QString kJumpToNextParagraph = QStringLiteral("jumpToNextParagraph:");
+const QString kSelectUntilPreviousSentence = QStringLiteral("selectUntilPreviousSentence:");
+const QString kSelectUntilNextSentence = QStringLiteral("selectUntilNextSentence:");
+const QString kSelectUntilPreviousParagraph = QStringLiteral("selectUntilPreviousParagraph:");
+const QString kSelectUntilNextParagraph = QStringLiteral("selectUntilNextParagraph:");
+const QString kSetStrong = QStringLiteral("setStrong:");
+const QString kSetEmphasis = QStringLiteral("setEmphasis:");
+const QString kSetLink = QStringLiteral("setLink:");
+const QString kSetFootnote = QStringLiteral("setFootnote:");
+const QString kCopyAsHTML = QStringLiteral("copyAsHTML:");
+const QString kPasteAsMarkdown = QStringLiteral("pasteAsMarkdown:");
+const QString kPaste = QStringLiteral("paste:");
+const QString kInsertTab = QStringLiteral("insertTab:");
+const QString kInsertBacktab = QStringLiteral("insertBacktab:");
+const QString kUppercaseWord = QStringLiteral("uppercaseWord:");
+const QString kLowercaseWord = QStringLiteral("lowercaseWord:");
+const QString kCapitalizeWord = QStringLiteral("capitalizeWord:");
+
+// The clipboard types Paste as Markdown reads, rich first.
+bool clipboardHasMarkdownType()
+{
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    return data && (data->hasHtml() || data->hasText());
+}
+
+bool noEditing() { return Settings::shared().isNoEditingEnabled; }
+
+} // namespace
+
+EditorCommands::EditorCommands(TextView& view) : m_view(view) {}
+
+const QStringList& EditorCommands::actions()
+{
+    static const QStringList list{kMoveLineUp,
+                                  kMoveLineDown,
+                                  kJumpToPreviousSentence,
+                                  kJumpToNextSentence,
+                                  kJumpToPreviousParagraph,
+                                  kJumpToNextParagraph,
+                                  kSelectUntilPreviousSentence,
+                                  kSelectUntilNextSentence,
+                                  kSelectUntilPreviousParagraph,
+                                  kSelectUntilNextParagraph,
+                                  kSetStrong,
+                                  kSetEmphasis,
+                                  kSetLink,
+                                  kSetFootnote,
+                                  kCopyAsHTML,
+                                  kPasteAsMarkdown};
+    return list;
+}
+
+// ---- Validation ------------------------------------------------------------------
+
+bool EditorCommands::canEditText() const { return m_view.isEditable(); }
+
+std::optional<bool> EditorCommands::isEnabled(const QString& action) const
+{
+    // The case changes replace words: none in no-editing mode.
+    if (action == kUppercaseWord || action == kLowercaseWord || action == kCapitalizeWord)
+        return noEditing() ? std::optional<bool>(false) : std::nullopt;
+    const bool known = actions().contains(action) || action == kPaste || action == kInsertTab
+        || action == kInsertBacktab;
+    if (!known) return std::nullopt;
+    if (!m_view.textStorage()) return false;
+    const bool selection = !m_view.selectedRange().isEmpty();
+    const bool editable = canEditText();
+    const bool markdown = m_view.isMarkdownEnabled();
+
+    // Commands that always take text away, and pasting over a selection,
+    // have no place in no-editing mode; nor have the link and footnote
+    // commands, which rewrite references across the text.
+    if (noEditing()) {
+        if (action == kMoveLineUp || action == kMoveLineDown || action == kInsertBacktab || action == kSetLink
+            || action == kSetFootnote)
+            return false;
+        if ((action == kPaste || action == kPasteAsMarkdown) && selection) return false;
+    }
+    if (action == kSetStrong || action == kSetEmphasis || action == kSetLink || action == kSetFootnote
+        || action == kInsertTab || action == kInsertBacktab)
+        return editable && markdown;
+    if (action == kCopyAsHTML) return selection;
+    if (action == kPasteAsMarkdown) return editable && clipboardHasMarkdownType();
+    if (action == kPaste) {
+        const QMimeData* data = QApplication::clipboard()->mimeData();
+        return editable && data && (data->hasText() || data->hasHtml() || data->hasUrls());
+    }
+    if (action == kMoveLineUp || action == kMoveLineDown) return editable;
+    return true; // the motions
+}
+
+std::optional<bool> EditorCommands::validate(MenuItem& item) const { return isEnabled(item.action()); }
+
+void EditorCommands::perform(const QString& action)
+{
+    if (!isEnabled(action).value_or(false)) return;
+    if (action == kMoveLineUp) moveLine(true);
+    else if (action == kMoveLineDown) moveLine(false);
+    else if (action == kJumpToPreviousSentence) move(Motion::previousSentence, false);
+    else if (action == kJumpToNextSentence) move(Motion::nextSentence, false);
+    else if (action == kJumpToPreviousParagraph) move(Motion::previousParagraph, false);
+    else if (action == kJumpToNextParagraph) move(Motion::nextParagraph, false);
+    else if (action == kSelectUntilPreviousSentence) move(Motion::previousSentence, true);
+    else if (action == kSelectUntilNextSentence) move(Motion::nextSentence, true);
+    else if (action == kSelectUntilPreviousParagraph) move(Motion::previousParagraph, true);
+    else if (action == kSelectUntilNextParagraph) move(Motion::nextParagraph, true);
+    else if (action == kSetStrong) setStrong();
+    else if (action == kSetEmphasis) setEmphasis();
+    else if (action == kSetLink) setLink();
+    else if (action == kSetFootnote) setFootnote();
+    else if (action == kCopyAsHTML) copyAsHTML();
+    else if (action == kPasteAsMarkdown) pasteAsMarkdown();
+}
+
+// ---- Applying edits -----------------------------------------------------------------
+
+bool EditorCommands::applyEdits(const std::vector<MarkdownEdit>& edits)
+{
+    TextStorage* storage = m_view.textStorage();
+    if (!storage || edits.empty()) return false;
+    // All or nothing: a locked document asks once, and in no-editing mode a
+    // command that would take away any text makes none of its edits (half a
+    // line move would duplicate the line; half a renumbering would break
+    // the references).
+    if (!m_view.checkEditable()) return false;
+    if (noEditing()) {
+        for (const MarkdownEdit& edit : edits)
+            if (edit.range.length > 0) return false;
+    }
+    UndoManager* undo = m_view.undoManager();
+    if (undo) undo->beginGroup();
+    bool made = false;
+    for (const MarkdownEdit& edit : edits) {
+        TextView::EditOptions options;
+        options.selection = edit.selection;
+        options.continuesLists = false;
+        made = m_view.replaceCharacters(edit.range, edit.replacement, options) || made;
+    }
+    if (undo) undo->endGroup();
+    return made;
+}
+
+// ---- Lines, sentences and paragraphs ------------------------------------------------
+
+void EditorCommands::moveLine(bool up)
+{
+    TextStorage* storage = m_view.textStorage();
+    if (!storage) return;
+    const Range s = m_view.selectedRange();
+    const auto moved = up ? lineMovedUp(storage->string(), s) : lineMovedDown(storage->string(), s);
+    if (!moved) return;
+    const Range after(s.location + moved->selectionShift, s.length);
+    applyEdits({MarkdownEdit{moved->text, moved->insertion, moved->insertion},
+                MarkdownEdit{QString(), moved->removal, after}});
+}
+
+void EditorCommands::move(Motion motion, bool extend)
+{
+    TextStorage* storage = m_view.textStorage();
+    if (!storage) return;
+    const QStringView text = storage->string();
+    const Range s = m_view.selectedRange();
+    const qsizetype c = s.location, e = s.end();
+    switch (motion) {
+    case Motion::previousSentence: {
+        const qsizetype target = previousSentenceTarget(text, c);
+        return selectAndReveal(extend ? e : target, target);
+    }
+    case Motion::nextSentence: {
+        const qsizetype target = nextSentenceTarget(text, e);
+        return selectAndReveal(extend ? c : target, target);
+    }
+    case Motion::previousParagraph: {
+        const qsizetype target = previousParagraphTarget(text, c);
+        return selectAndReveal(extend ? e : target, target);
+    }
+    case Motion::nextParagraph: {
+        const qsizetype target = nextParagraphTarget(text, e);
+        return selectAndReveal(extend ? c : target, target);
+    }
+    }
+}
+
+// The selection runs from anchor to position; the caret end is position, so
+// the keyboard goes on extending from there.
+void EditorCommands::selectAndReveal(qsizetype anchor, qsizetype position)
+{
+    const qsizetype length = m_view.textStorage()->length();
+    QTextCursor cursor(m_view.document());
+    cursor.setPosition(int(std::clamp<qsizetype>(anchor, 0, length)));
+    cursor.setPosition(int(std::clamp<qsizetype>(position, 0, length)), QTextCursor::KeepAnchor);
+    m_view.setTextCursor(cursor);
+    m_view.ensureCursorVisible();
+}
+
+// ---- Strong, emphasis, links and footnotes ----------------------------------------------
+
+void EditorCommands::setStrong()
+{
+    if (TextStorage* storage = m_view.textStorage())
+        applyEdits({toggleMarkdownEmphasis(storage->string(), m_view.selectedRange(), Markdown::Kind::Bold)});
+}
+
+void EditorCommands::setEmphasis()
+{
+    if (TextStorage* storage = m_view.textStorage())
+        applyEdits({toggleMarkdownEmphasis(storage->string(), m_view.selectedRange(), Markdown::Kind::Italic)});
+}
+
+void EditorCommands::setLink()
+{
+    if (TextStorage* storage = m_view.textStorage()) applyEdits(insertMarkdownLink(*storage, m_view.selectedRange()));
+}
+
+void EditorCommands::setFootnote()
+{
+    if (TextStorage* storage = m_view.textStorage())
+        applyEdits(insertMarkdownFootnote(*storage, m_view.selectedRange()));
+}
+
+// ---- The clipboard ------------------------------------------------------------------------
+
+void EditorCommands::copyAsHTML()
+{
+    TextStorage* storage = m_view.textStorage();
+    const Range s = m_view.selectedRange();
+    if (!storage || s.isEmpty()) return;
+    Markdown::prepareCharacterSets();
+    const QString text = storage->string().mid(s.location, s.length);
+    // A selection is a piece of the text, never its start: a first line
+    // such as "Note: call me" is a sentence, not metadata.
+    const auto extensions = MultiMarkdown::Extensions(0x2218) | MultiMarkdown::Extensions::noMetadata;
+    const std::optional<QString> html = MultiMarkdown::convert(text, extensions, MultiMarkdown::OutputFormat::html,
+                                                               MultiMarkdown::LocalizationLanguage::english);
+    if (!html) {
+        if (presentError) presentError(LumoraError(QStringLiteral("An error occurred.")));
+        return;
+    }
+    auto* data = new QMimeData;
+    data->setHtml(*html);
+    data->setText(text);
+    QApplication::clipboard()->setMimeData(data);
+}
+
+void EditorCommands::pasteAsMarkdown()
+{
+    if (!m_view.textStorage()) return;
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    QString markdown;
+    if (data && data->hasHtml()) {
+        markdown = MarkdownConverter::markdown(attributedStringFromHTML(data->html()));
+    } else if (data && data->hasText()) {
+        markdown = data->text();
+    } else {
+        QApplication::beep();
+        return;
+    }
+    if (markdown.isEmpty()) return;
+    TextView::EditOptions options;
+    options.typed = true;
+    m_view.replaceCharacters(m_view.selectedRange(), markdown, options);
+}
+
+} // namespace lumora

@@ -1,0 +1,293 @@
+#include "document/PreviewViewController.h"
+
+#include "document/Document.h"
+#include "document/DocumentEditor.h"
+#include "platform/files/FileWriter.h"
+#include "platform/foundation/Localization.h"
+#include "settings/Settings.h"
+#include "settings/Theme.h"
+#include "settings/ViewUtilities.h"
+
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+
+namespace lumora {
+
+namespace {
+
+// The schemes a preview may load from: its own page and the local files
+// beside the document. Everything else (the network above all) is refused.
+bool isLocalScheme(const QString& scheme)
+{
+    return scheme == QLatin1String("file") || scheme == QLatin1String("data") || scheme == QLatin1String("blob")
+        || scheme == QLatin1String("qrc");
+}
+
+class LocalRequestsOnly : public QWebEngineUrlRequestInterceptor {
+public:
+    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
+    {
+        if (!isLocalScheme(info.requestUrl().scheme())) info.block(true);
+    }
+};
+
+// Links leave the preview for the desktop's browser (or mail program, or
+// the file's own application).
+void openOutside(const QUrl& url)
+{
+    static const QStringList schemes{QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("mailto"),
+                                     QStringLiteral("ftp"), QStringLiteral("file")};
+    if (url.isValid() && schemes.contains(url.scheme())) QDesktopServices::openUrl(url);
+}
+
+QUrl withoutFragment(const QUrl& url)
+{
+    return url.adjusted(QUrl::RemoveFragment);
+}
+
+QString cssColor(const Color& color)
+{
+    return color.toQColor().name(QColor::HexRgb);
+}
+
+// The page's look: a readable column in the theme's colours. Documents that
+// bring their own style sheet override it. Blocks out of sight are laid out
+// only as they come into view: a 5 MB document loads in half the time.
+QString themeStyle()
+{
+    const Theme& theme = *Settings::shared().theme;
+    const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
+    const QString rule = views::blend(background, foreground, 0.15).name(QColor::HexRgb);
+    const QString tint = views::blend(background, foreground, 0.06).name(QColor::HexRgb);
+    const QString muted = views::blend(background, foreground, 0.7).name(QColor::HexRgb);
+    return QStringLiteral(
+               ":root { color-scheme: %1; }\n"
+               "html { background: %2; }\n"
+               "body { color: %3; background: %2; font-family: serif; font-size: 17px; line-height: 1.6;"
+               " max-width: 42em; margin: 2.5em auto 4em; padding: 0 2em; overflow-wrap: break-word; }\n"
+               "a { color: %4; }\n"
+               "h1, h2, h3, h4, h5, h6 { line-height: 1.25; }\n"
+               "img { max-width: 100%; height: auto; }\n"
+               "pre, code { font-family: monospace; font-size: 0.88em; }\n"
+               "pre { background: %5; padding: 0.8em 1em; overflow-x: auto; border-radius: 4px; }\n"
+               "blockquote { margin: 1em 0; padding: 0 1em; border-left: 3px solid %6; color: %7; }\n"
+               "hr { border: none; border-top: 1px solid %6; }\n"
+               "table { border-collapse: collapse; }\n"
+               "th, td { border: 1px solid %6; padding: 0.3em 0.7em; }\n"
+               "body > * { content-visibility: auto; contain-intrinsic-size: auto 3em; }\n")
+        .arg(theme.isDark ? QStringLiteral("dark") : QStringLiteral("light"), cssColor(theme.backgroundColor),
+             cssColor(theme.foregroundColor), cssColor(theme.cursorColor), tint, rule, muted);
+}
+
+// The HTML the view loads: a complete document whose head starts with the
+// base for relative images and the theme's style; a document's own head
+// follows them, so its styles win. A page loaded from a file of its own
+// (self) points its links to places on the page at that file: the base
+// would send them to the document's folder.
+QString pageHTML(QString html, const QString& folder, const QUrl& self = {})
+{
+    if (!folder.isEmpty() && self.isValid()) {
+        static const QRegularExpression fragmentLink(QStringLiteral("(\\shref\\s*=\\s*[\"'])#"),
+                                                     QRegularExpression::CaseInsensitiveOption);
+        html.replace(fragmentLink, QStringLiteral("\\1") + self.toString(QUrl::FullyEncoded).toHtmlEscaped()
+                                       + QLatin1Char('#'));
+    }
+    QString head = QStringLiteral("<meta charset=\"utf-8\">");
+    if (!folder.isEmpty()) {
+        const QUrl base = QUrl::fromLocalFile(QDir(folder).absolutePath() + QLatin1Char('/'));
+        head += QStringLiteral("<base href=\"%1\">").arg(base.toString(QUrl::FullyEncoded).toHtmlEscaped());
+    }
+    head += QStringLiteral("<style>\n") + themeStyle() + QStringLiteral("</style>");
+    static const QRegularExpression headTag(QStringLiteral("<head(\\s[^>]*)?>"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = headTag.match(html);
+    if (match.hasMatch()) {
+        html.insert(match.capturedEnd(), head);
+        return html;
+    }
+    return QStringLiteral("<!DOCTYPE html>\n<html><head>") + head + QStringLiteral("</head><body>\n") + html
+        + QStringLiteral("\n</body></html>\n");
+}
+
+} // namespace
+
+// The page: loads only what the preview itself asks for, and sends every
+// link the writer follows out to the desktop.
+class PreviewPage : public QWebEnginePage {
+public:
+    PreviewPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent)
+    {
+        QWebEngineSettings* s = settings();
+        s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+        s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+        s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+        s->setAttribute(QWebEngineSettings::JavascriptCanPaste, false);
+        s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+        s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+        s->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, false);
+        s->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
+        s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+        s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+        s->setAttribute(QWebEngineSettings::HyperlinkAuditingEnabled, false);
+        s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+        s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+        s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+        s->setAttribute(QWebEngineSettings::TouchIconsEnabled, false);
+        s->setAttribute(QWebEngineSettings::WebGLEnabled, false);
+        s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+        s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
+        s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+        s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+        s->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+        setUrlRequestInterceptor(&m_interceptor);
+        // A link meant for a new window opens outside too.
+        connect(this, &QWebEnginePage::newWindowRequested, this, [](QWebEngineNewWindowRequest& request) {
+            if (request.isUserInitiated()) openOutside(request.requestedUrl());
+        });
+    }
+
+    ~PreviewPage() override { setUrlRequestInterceptor(nullptr); }
+
+    // The next main-frame navigation is the preview's own load.
+    void expectLoad() { m_expectingLoad = true; }
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        if (!isMainFrame) return false;
+        if (m_expectingLoad && type != NavigationTypeLinkClicked) {
+            m_expectingLoad = false;
+            return true;
+        }
+        if (type != NavigationTypeLinkClicked) return false;
+        // A place on this page (a footnote and its way back).
+        if (url.hasFragment() && withoutFragment(url) == withoutFragment(this->url())) return true;
+        openOutside(url);
+        return false;
+    }
+
+private:
+    LocalRequestsOnly m_interceptor;
+    bool m_expectingLoad = false;
+};
+
+namespace {
+
+// The web view's context menu keeps copying and selecting; going back,
+// reloading, saving and showing the source make no sense for a snapshot.
+class PreviewWebView : public QWebEngineView {
+public:
+    using QWebEngineView::QWebEngineView;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override
+    {
+        QMenu* menu = createStandardContextMenu();
+        const QList<QAction*> kept{pageAction(QWebEnginePage::Copy), pageAction(QWebEnginePage::CopyLinkToClipboard),
+                                   pageAction(QWebEnginePage::CopyImageToClipboard),
+                                   pageAction(QWebEnginePage::SelectAll)};
+        for (QAction* action : menu->actions())
+            if (!kept.contains(action)) menu->removeAction(action);
+        if (menu->actions().isEmpty()) {
+            delete menu;
+            return;
+        }
+        menu->setAttribute(Qt::WA_DeleteOnClose, true);
+        menu->popup(event->globalPos());
+    }
+};
+
+} // namespace
+
+PreviewViewController::PreviewViewController(QWidget* parent) : QWidget(parent)
+{
+    // Off the record: nothing the page does is stored.
+    m_profile = new QWebEngineProfile(this);
+    m_profile->setHttpCacheType(QWebEngineProfile::NoCache);
+    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    m_page = new PreviewPage(m_profile, this);
+    m_page->setBackgroundColor(Settings::shared().theme->backgroundColor.toQColor());
+    m_webView = new PreviewWebView(this);
+    m_webView->setPage(m_page);
+    connect(m_page, &QWebEnginePage::loadFinished, this, &PreviewViewController::loadFinished);
+    views::pin(m_webView, this);
+    resize(600, 600);
+
+    addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
+}
+
+PreviewViewController::~PreviewViewController()
+{
+    // The page must go before its profile.
+    delete m_webView;
+    delete m_page;
+    delete m_profile;
+}
+
+void PreviewViewController::updatePreview()
+{
+    Document* d = document;
+    if (!d) return;
+    QString title = d->displayName();
+    for (DocumentEditor* editor : d->editors()) {
+        if (auto* widget = dynamic_cast<QWidget*>(editor)) {
+            title = widget->window()->windowTitle();
+            break;
+        }
+    }
+    setWindowTitle(localizedFormat(QStringLiteral("preview"), {title}));
+    // Converted off the main thread; only the latest request is shown.
+    const int request = ++m_conversions;
+    const QString folder = d->isUntitled() ? QString() : QFileInfo(d->filePath()).path();
+    QPointer<PreviewViewController> self(this);
+    d->convertToHTML([self, request, folder](const std::optional<QString>& html) {
+        if (self && html && request == self->m_conversions) self->loadHTML(*html, folder);
+    });
+}
+
+void PreviewViewController::loadHTML(const QString& html, const QString& folder)
+{
+    const QUrl base = folder.isEmpty() ? QUrl() : QUrl::fromLocalFile(QDir(folder).absolutePath() + QLatin1Char('/'));
+    m_page->setBackgroundColor(Settings::shared().theme->backgroundColor.toQColor());
+    // UTF-8 is never shorter than a third of the UTF-16 length.
+    if (html.size() / 3 < maximumInlineSize) {
+        const QByteArray bytes = pageHTML(html, folder).toUtf8();
+        if (bytes.size() <= maximumInlineSize) {
+            m_page->expectLoad();
+            m_page->setContent(bytes, QStringLiteral("text/html;charset=UTF-8"), base);
+            return;
+        }
+    }
+    // Too large for a string: a file in a folder only this user can read,
+    // under a new name each time so that the view never shows an old one.
+    if (!m_folder || !m_folder->isValid())
+        m_folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/lumora-preview-XXXXXX"));
+    const QString path = m_folder->filePath(QStringLiteral("preview-%1.html").arg(++m_loads));
+    const QByteArray bytes = pageHTML(html, folder, QUrl::fromLocalFile(path)).toUtf8();
+    const bool written = m_folder->isValid() && writeFileSafely(path, bytes).ok();
+    // The page before stays until its file is no longer needed.
+    QFile::remove(m_folder->filePath(QStringLiteral("preview-%1.html").arg(m_loads - 2)));
+    if (!written) {
+        m_page->expectLoad();
+        m_page->setHtml(pageHTML(QStringLiteral("<p>%1</p>").arg(localized("preview.error.tooLarge").toHtmlEscaped()), {}));
+        return;
+    }
+    m_page->expectLoad();
+    m_page->load(QUrl::fromLocalFile(path));
+}
+
+} // namespace lumora

@@ -1,0 +1,649 @@
+#include "library/FileController.h"
+
+#include "library/LibraryController.h"
+#include "platform/files/FileManager.h"
+#include "platform/files/FileRelocations.h"
+#include "platform/files/FolderListing.h"
+#include "platform/files/FolderWatcher.h"
+#include "platform/files/NameCollation.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/Dispatch.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace lumora {
+
+namespace {
+
+QString cleanPath(const QString& path)
+{
+    return QDir::cleanPath(path);
+}
+
+// A path the writer's command names: its folder made clean, its last
+// component kept exactly as given (cleaning would turn "x/.." into a
+// different item), so that the name can be checked.
+QString commandPath(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0) return path;
+    const QString folder = cleanPath(path.left(slash + 1));
+    return (folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/')) + path.mid(slash + 1);
+}
+
+QString lastComponent(const QString& path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString parentOf(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString extensionOf(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 && dot < name.size() - 1 ? name.mid(dot + 1) : QString();
+}
+
+bool isInside(const QString& path, const QString& folder)
+{
+    return path.size() > folder.size() && path.startsWith(folder) && path.at(folder.size()) == QLatin1Char('/');
+}
+
+bool existsOnDisk(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+// Runs work on the background pool and done with its result on the main
+// thread. The worker keeps nothing of done once it has handed it over, so
+// whatever done holds is released on the main thread.
+template <typename T>
+void runInBackground(std::function<PlatformResult<T>()> work, std::function<void(PlatformResult<T>)> done)
+{
+    auto finish = std::make_shared<std::function<void(PlatformResult<T>)>>(std::move(done));
+    dispatch::background([work = std::move(work), finish]() mutable {
+        auto result = std::make_shared<PlatformResult<T>>(work());
+        dispatch::async([finish = std::move(finish), result] { (*finish)(std::move(*result)); });
+    });
+}
+
+PlatformError nameError(const QString& name, const QString& reason)
+{
+    return PlatformError(PlatformError::Code::generic,
+                         name.trimmed().isEmpty()
+                             ? platformText("library.error.name.empty", "The name can't be empty.")
+                             : platformText("library.error.name", "The name “%1” can't be used.").arg(name),
+                         reason);
+}
+
+} // namespace
+
+FileController::FileController(const std::shared_ptr<Library>& library)
+    : m_library(library), m_sortKey(library ? library->sortKey : Library::SortKey::name),
+      m_watcher(std::make_unique<FolderWatcher>())
+{
+}
+
+FileController::~FileController()
+{
+    m_watcher->stop();
+}
+
+void FileController::log(const QString& line) const
+{
+    if (logLevel() >= 2) qInfo().noquote() << line;
+}
+
+void FileController::connectWatcher()
+{
+    FolderWatcher* watcher = m_watcher.get();
+    QObject::disconnect(watcher, nullptr, nullptr, nullptr);
+    const std::weak_ptr<FileController> weak = weak_from_this();
+    // Each handler holds the controller while it runs.
+    auto with = [weak](auto fn) {
+        return [weak, fn](auto... args) {
+            if (const auto self = weak.lock()) fn(*self, args...);
+        };
+    };
+    QObject::connect(watcher, &FolderWatcher::itemAppeared, watcher,
+                     with([](FileController& c, const QString& path) {
+                         c.log(QStringLiteral("presented subitem did appear at ") + path);
+                         c.fileAppeared(path);
+                     }));
+    QObject::connect(watcher, &FolderWatcher::itemChanged, watcher,
+                     with([](FileController& c, const QString& path) {
+                         c.log(QStringLiteral("presented subitem did change ") + path);
+                         c.fileChanged(path);
+                     }));
+    QObject::connect(watcher, &FolderWatcher::itemMoved, watcher,
+                     with([](FileController& c, const QString& from, const QString& to) {
+                         c.log(QStringLiteral("presented subitem at ") + from + QStringLiteral(" did move to ") + to);
+                         c.fileMoved(from, to);
+                     }));
+    QObject::connect(watcher, &FolderWatcher::itemRemoved, watcher,
+                     with([](FileController& c, const QString& path) {
+                         c.log(QStringLiteral("presented subitem deleted ") + path);
+                         c.fileRemoved(path);
+                     }));
+    QObject::connect(watcher, &FolderWatcher::rootMoved, watcher,
+                     with([](FileController& c, const QString& path) {
+                         c.log(QStringLiteral("presented item did move to ") + path);
+                         c.rootMoved(path);
+                     }));
+    QObject::connect(watcher, &FolderWatcher::rootDeleted, watcher, with([](FileController& c) {
+                         c.log(QStringLiteral("presented item deleted"));
+                         c.rootDeleted();
+                     }));
+    QObject::connect(watcher, &FolderWatcher::needsReconcile, watcher, with([](FileController& c) {
+                         c.log(QStringLiteral("events were lost; comparing the library with the disk"));
+                         c.reconcile();
+                     }));
+}
+
+// Presenting ---------------------------------------------------------------------
+
+PlatformStatus FileController::startPresenting()
+{
+    const auto library = m_library.lock();
+    if (!library || library->url().isEmpty()) return {};
+    connectWatcher();
+    if (auto status = m_watcher->start(library->url()); !status) return status;
+    auto scanned = Directory::scan(m_watcher->rootPath(), this);
+    if (!scanned) {
+        m_watcher->stop();
+        return scanned.error();
+    }
+    m_root = std::move(scanned.value());
+    return {};
+}
+
+void FileController::stopPresenting()
+{
+    m_watcher->stop();
+    // Views may still point into the tree until they hear of the change;
+    // it goes with the controller.
+    if (m_root) {
+        auto retired = std::shared_ptr<Directory>(m_root.release());
+        if (QCoreApplication::instance()) dispatch::async([retired] {});
+    }
+}
+
+void FileController::setSortKey(Library::SortKey key)
+{
+    m_sortKey = key;
+    const auto observers = observersSnapshot();
+    for (FileObserver* o : observers) o->sortKeyWillChange();
+    if (m_root) m_root->sort();
+    for (FileObserver* o : observers)
+        if (Directory* shown = o->filteredRootFile(); shown && shown != m_root.get()) shown->sort();
+    for (FileObserver* o : observers) o->sortKeyChanged();
+}
+
+void FileController::addObserver(FileObserver* observer)
+{
+    if (std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
+        m_observers.push_back(observer);
+}
+
+void FileController::removeObserver(FileObserver* observer)
+{
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer), m_observers.end());
+}
+
+void FileController::fileDidChange(File& file)
+{
+    for (FileObserver* o : observersSnapshot())
+        if (std::find(m_observers.begin(), m_observers.end(), o) != m_observers.end()) o->fileDidChange(file);
+}
+
+void FileController::willListFolder(const QString& path)
+{
+    m_watcher->watchFolder(path);
+}
+
+// Tree changes ---------------------------------------------------------------------
+//
+// Views that show the controller's own tree hear of a change before and after
+// it; views that show a filtered copy get their copy changed to match, after
+// the tree.
+
+void FileController::insertNode(Directory& parent, std::unique_ptr<File> node)
+{
+    File& inserted = *node;
+    const int index = parent.insertionIndex(inserted);
+    const auto observers = observersSnapshot();
+    for (FileObserver* o : observers)
+        if (o->filteredRootFile() == m_root.get()) o->willInsertRow(parent, index);
+    parent.insertAt(index, std::move(node));
+    for (FileObserver* o : observers)
+        if (o->filteredRootFile() == m_root.get()) o->didInsertRow(parent, index);
+    for (FileObserver* o : observers)
+        if (o->filteredRootFile() && o->filteredRootFile() != m_root.get()) filteredInsert(*o, inserted);
+}
+
+void FileController::removeNode(Directory& parent, int index)
+{
+    const QString path = parent.child(index)->path();
+    const auto observers = observersSnapshot();
+    for (FileObserver* o : observers)
+        if (o->filteredRootFile() == m_root.get()) o->willRemoveRow(parent, index);
+    std::unique_ptr<File> removed = parent.takeAt(index);
+    for (FileObserver* o : observers)
+        if (o->filteredRootFile() == m_root.get()) o->didRemoveRow(parent, index);
+    for (FileObserver* o : observers)
+        if (o->filteredRootFile() && o->filteredRootFile() != m_root.get()) filteredRemove(*o, path);
+    // The node goes last, when no view shows it any more.
+}
+
+void FileController::moveNode(File& node, Directory& to, const QString& newName)
+{
+    Directory& from = *node.parent();
+    const int fromIndex = from.indexOf(&node);
+    const QString oldPath = node.path();
+    const bool renamed = newName != node.name();
+    const QCollatorSortKey key = renamed ? NameCollation::sortKey(newName) : node.sortKey();
+    const int toIndex = to.insertionIndex(key, newName, node.metadata(), &to == &from ? fromIndex : -1);
+    const bool staysPut = &to == &from && toIndex == fromIndex;
+
+    const auto observers = observersSnapshot();
+    if (!staysPut)
+        for (FileObserver* o : observers)
+            if (o->filteredRootFile() == m_root.get()) o->willMoveRow(from, fromIndex, to, toIndex);
+    std::unique_ptr<File> moving = from.takeAt(fromIndex);
+    moving->setName(newName);
+    to.insertAt(toIndex, std::move(moving));
+    if (!staysPut)
+        for (FileObserver* o : observers)
+            if (o->filteredRootFile() == m_root.get()) o->didMoveRow(from, fromIndex, to, toIndex);
+    if (renamed) fileDidChange(node);
+    for (FileObserver* o : observers)
+        if (o->filteredRootFile() && o->filteredRootFile() != m_root.get()) filteredMove(*o, node, oldPath);
+}
+
+void FileController::filteredInsert(FileObserver& observer, File& node)
+{
+    Directory* shown = observer.filteredRootFile();
+    // The nearest folder of the node's that the filtered tree shows; the
+    // folders below it are made for the node.
+    std::vector<Directory*> missing;
+    Directory* target = nullptr;
+    for (Directory* folder = node.parent(); folder; folder = folder->parent()) {
+        if ((target = dynamic_cast<Directory*>(shown->fileAtPath(folder->path())))) break;
+        missing.push_back(folder);
+    }
+    if (!target) return;
+    std::unique_ptr<File> copy = Directory::filteredCopy(node, observer.filter());
+    if (!copy) return;
+    for (Directory* folder : missing) {
+        auto wrapper = std::make_unique<Directory>(folder->path(), Directory::Contents{}, this, folder->metadata());
+        wrapper->expanded = true;
+        wrapper->insertAt(0, std::move(copy));
+        copy = std::move(wrapper);
+    }
+    const int index = target->insertionIndex(*copy);
+    observer.willInsertRow(*target, index);
+    target->insertAt(index, std::move(copy));
+    observer.didInsertRow(*target, index);
+}
+
+void FileController::filteredRemove(FileObserver& observer, const QString& path)
+{
+    Directory* shown = observer.filteredRootFile();
+    File* copy = shown->fileAtPath(path);
+    if (!copy || copy == shown) return;
+    Directory& parent = *copy->parent();
+    const int index = parent.indexOf(copy);
+    observer.willRemoveRow(parent, index);
+    std::unique_ptr<File> removed = parent.takeAt(index);
+    observer.didRemoveRow(parent, index);
+}
+
+void FileController::filteredMove(FileObserver& observer, File& node, const QString& oldPath)
+{
+    Directory* shown = observer.filteredRootFile();
+    File* copy = shown->fileAtPath(oldPath);
+    if (!Directory::filteredCopy(node, observer.filter())) {
+        filteredRemove(observer, oldPath);
+        return;
+    }
+    if (!copy || copy == shown) {
+        filteredInsert(observer, node);
+        return;
+    }
+    auto* to = dynamic_cast<Directory*>(shown->fileAtPath(parentOf(node.path())));
+    if (!to) {
+        filteredRemove(observer, oldPath);
+        filteredInsert(observer, node);
+        return;
+    }
+    Directory& from = *copy->parent();
+    const int fromIndex = from.indexOf(copy);
+    const int toIndex =
+        to->insertionIndex(node.sortKey(), node.name(), node.metadata(), to == &from ? fromIndex : -1);
+    const bool staysPut = to == &from && toIndex == fromIndex;
+    if (!staysPut) observer.willMoveRow(from, fromIndex, *to, toIndex);
+    std::unique_ptr<File> moving = from.takeAt(fromIndex);
+    moving->setName(node.name());
+    moving->m_metadata = node.metadata();
+    to->insertAt(toIndex, std::move(moving));
+    if (!staysPut) observer.didMoveRow(from, fromIndex, *to, toIndex);
+    observer.fileDidChange(*copy);
+}
+
+// Events -----------------------------------------------------------------------------
+
+File* FileController::fileAppeared(const QString& path)
+{
+    if (!m_root) return nullptr;
+    const QString clean = cleanPath(path);
+    auto* parent = dynamic_cast<Directory*>(m_root->fileAtPath(parentOf(clean)));
+    if (!parent) return nullptr;
+    if (File* existing = parent->childNamed(lastComponent(clean))) {
+        const auto entry = FolderListing::examine(clean);
+        const bool sameKind = entry && (entry->kind == FolderListing::Kind::folder) == existing->isDirectory();
+        if (sameKind) {
+            existing->update();
+            moveNode(*existing, *parent, existing->name()); // to its place in the order
+            return existing;
+        }
+        // Gone, or replaced by an item of the other kind.
+        removeNode(*parent, parent->indexOf(existing));
+        if (!entry) return nullptr;
+    }
+    std::unique_ptr<File> node = File::make(clean, this);
+    if (!node) return nullptr;
+    File* inserted = node.get();
+    insertNode(*parent, std::move(node));
+    return inserted;
+}
+
+File* FileController::fileMoved(const QString& fromPath, const QString& toPath)
+{
+    if (!m_root) return nullptr;
+    const QString from = cleanPath(fromPath);
+    const QString to = cleanPath(toPath);
+    File* node = m_root->fileAtPath(from);
+    if (!node || node == m_root.get()) return fileAppeared(to);
+    auto* newParent = dynamic_cast<Directory*>(m_root->fileAtPath(parentOf(to)));
+    const QString newName = lastComponent(to);
+    const bool shown = newParent
+                       && (node->isDirectory() ? !FolderListing::isHiddenName(newName)
+                                               : FolderListing::isDocumentName(newName));
+    if (!shown) {
+        // It went where the library shows nothing (a hidden folder, a name
+        // of another type): its row goes.
+        removeNode(*node->parent(), node->parent()->indexOf(node));
+        return nullptr;
+    }
+    if (newParent == node || isInside(newParent->path(), from)) return node; // cannot happen on disk
+    if (File* existing = newParent->childNamed(newName)) {
+        if (existing == node) return node;
+        // The move replaced what was there.
+        removeNode(*newParent, newParent->indexOf(existing));
+    }
+    moveNode(*node, *newParent, newName);
+    return node;
+}
+
+void FileController::fileRemoved(const QString& path)
+{
+    if (!m_root) return;
+    File* node = m_root->fileAtPath(cleanPath(path));
+    if (!node || node == m_root.get()) return;
+    removeNode(*node->parent(), node->parent()->indexOf(node));
+}
+
+void FileController::fileChanged(const QString& path)
+{
+    if (existsOnDisk(path)) fileAppeared(path);
+    else fileRemoved(path);
+}
+
+void FileController::rootMoved(const QString& newPath)
+{
+    if (!m_root) return;
+    if (FileManager::isInTrash(newPath)) {
+        rootDeleted();
+        return;
+    }
+    const QString clean = cleanPath(newPath);
+    m_root->setPath(clean);
+    for (FileObserver* o : observersSnapshot())
+        if (Directory* shown = o->filteredRootFile(); shown && shown != m_root.get()) shown->setPath(clean);
+    if (const auto library = m_library.lock()) {
+        library->folderMoved(clean);
+        if (library->owner()) library->owner()->libraryFolderMoved(*library);
+    }
+}
+
+void FileController::rootDeleted()
+{
+    const auto library = m_library.lock();
+    stopPresenting();
+    if (!library) return;
+    if (library->owner()) library->owner()->removeLibrary(*library);
+    else library->releaseFileController();
+}
+
+void FileController::reconcile()
+{
+    if (!m_root) return;
+    m_watcher->refreshRootPath();
+    if (!m_root) return;
+    m_watcher->beginRewatch();
+    m_watcher->watchFolder(m_root->path());
+    reconcileFolder(*m_root);
+    m_watcher->endRewatch();
+}
+
+void FileController::reconcileFolder(Directory& folder)
+{
+    const QString path = folder.path();
+    if (&folder != m_root.get()) m_watcher->watchFolder(path);
+    auto listing = FolderListing::list(path);
+    if (!listing) return; // left as it is; its parent's listing decides whether it is still there
+    QHash<QString, const FolderListing::Entry*> onDisk;
+    onDisk.reserve(qsizetype(listing->size()));
+    for (const FolderListing::Entry& entry : *listing) onDisk.insert(entry.name, &entry);
+
+    for (int i = folder.count() - 1; i >= 0; --i) {
+        const File* child = folder.child(i);
+        const FolderListing::Entry* entry = onDisk.value(child->name(), nullptr);
+        if (!entry || (entry->kind == FolderListing::Kind::folder) != child->isDirectory()) removeNode(folder, i);
+    }
+    for (const FolderListing::Entry& entry : *listing) {
+        const File::Metadata metadata{entry.added, entry.modified};
+        if (File* child = folder.childNamed(entry.name)) {
+            if (!(child->metadata().added == metadata.added && child->metadata().modified == metadata.modified)) {
+                child->update();
+                moveNode(*child, folder, child->name());
+            }
+            if (child->isDirectory()) reconcileFolder(static_cast<Directory&>(*child));
+            continue;
+        }
+        const QString childPath = path + QLatin1Char('/') + entry.name;
+        std::unique_ptr<File> node;
+        if (entry.kind == FolderListing::Kind::document) {
+            node = std::make_unique<RegularFile>(childPath, this, metadata);
+        } else if (auto scanned = Directory::scan(childPath, this, &metadata)) {
+            node = std::move(scanned.value());
+        } else {
+            node = std::make_unique<Directory>(childPath, Directory::Contents{}, this, metadata);
+        }
+        insertNode(folder, std::move(node));
+    }
+}
+
+// File operations ------------------------------------------------------------------------
+
+std::optional<PlatformError> FileController::checkDiskName(const QString& name)
+{
+    if (name.trimmed().isEmpty())
+        return nameError(name, platformText("library.error.name.type", "Type a name for it."));
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return nameError(name, platformText("library.error.name.reserved", "“.” and “..” are reserved by the system."));
+    if (name.contains(QChar(0)))
+        return nameError(name, platformText("library.error.name.nul", "Names can't contain the NUL character."));
+    if (name.contains(QLatin1Char('/')))
+        return nameError(name, platformText("library.error.name.slash", "Names on disk can't contain “/”."));
+    if (name.startsWith(QLatin1Char('.')))
+        return nameError(name, platformText("library.error.name.hidden",
+                                            "Names that begin with a dot are hidden, so it would vanish from the "
+                                            "library."));
+    if (QFile::encodeName(name).size() > 255)
+        return nameError(name, platformText("library.error.name.long", "It is too long: a name can be at most 255 "
+                                                                       "bytes, a little less with accents or "
+                                                                       "symbols."));
+    return std::nullopt;
+}
+
+PlatformResult<QString> FileController::diskNameForTypedName(const QString& typed)
+{
+    QString name = typed;
+    name.replace(QLatin1Char('/'), QLatin1Char(':'));
+    if (auto error = checkDiskName(name)) {
+        error->errorDescription = typed.trimmed().isEmpty()
+                                      ? error->errorDescription
+                                      : platformText("library.error.name", "The name “%1” can't be used.").arg(typed);
+        return *error;
+    }
+    return name;
+}
+
+void FileController::perform(const QString& path, std::function<PlatformStatus(const QString&)> work,
+                             std::function<void(const PlatformError&)> onError, std::function<void()> onSuccess)
+{
+    auto self = shared_from_this();
+    runInBackground<void>([path, work = std::move(work)] { return work(path); },
+                          [self, onError = std::move(onError), onSuccess = std::move(onSuccess)](PlatformStatus status) {
+                              if (!status) {
+                                  if (onError) onError(status.error());
+                              } else if (onSuccess) {
+                                  onSuccess();
+                              }
+                          });
+}
+
+namespace {
+
+void refuse(const FileController::Completion& completion, const PlatformError& error)
+{
+    dispatch::async([completion, error] {
+        if (completion) completion(error, nullptr);
+    });
+}
+
+} // namespace
+
+void FileController::createDocument(const QString& path, const std::optional<QByteArray>& contents,
+                                    Completion completion)
+{
+    QString target = commandPath(path);
+    if (!FolderListing::isDocumentExtension(extensionOf(lastComponent(target)))) target += QStringLiteral(".txt");
+    if (auto error = checkDiskName(lastComponent(target))) {
+        refuse(completion, *error);
+        return;
+    }
+    auto self = shared_from_this();
+    const QByteArray bytes = contents.value_or(QByteArray());
+    runInBackground<QString>([target, bytes] { return FileManager::createFile(target, bytes, true); },
+                             [self, completion](PlatformResult<QString> made) {
+                                 if (!made) {
+                                     if (completion) completion(made.error(), nullptr);
+                                     return;
+                                 }
+                                 File* node = self->fileAppeared(*made);
+                                 if (completion) completion(std::nullopt, dynamic_cast<RegularFile*>(node));
+                             });
+}
+
+void FileController::createFolder(const QString& path, Completion completion)
+{
+    const QString target = commandPath(path);
+    if (auto error = checkDiskName(lastComponent(target))) {
+        refuse(completion, *error);
+        return;
+    }
+    auto self = shared_from_this();
+    runInBackground<QString>([target] { return FileManager::createFolder(target, true); },
+                             [self, completion](PlatformResult<QString> made) {
+                                 if (!made) {
+                                     if (completion) completion(made.error(), nullptr);
+                                     return;
+                                 }
+                                 File* node = self->fileAppeared(*made);
+                                 if (completion) completion(std::nullopt, dynamic_cast<Directory*>(node));
+                             });
+}
+
+void FileController::moveFile(const QString& fromPath, const QString& toPath, Completion completion)
+{
+    const QString from = cleanPath(fromPath);
+    QString to = commandPath(toPath);
+    if (from == to) {
+        if (completion) completion(std::nullopt, nullptr);
+        return;
+    }
+    struct stat st {};
+    const bool isFolder = ::lstat(QFile::encodeName(from).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (!isFolder && !FolderListing::isDocumentExtension(extensionOf(lastComponent(to)))) {
+        const QString extension = extensionOf(lastComponent(from));
+        if (!extension.isEmpty()) to += QLatin1Char('.') + extension;
+    }
+    if (auto error = checkDiskName(lastComponent(to))) {
+        refuse(completion, *error);
+        return;
+    }
+    if (isInside(to, from)) {
+        refuse(completion, FileManager::errorFor(EINVAL, FileManager::Action::move, from, to));
+        return;
+    }
+    FileRelocations::shared().announceWillMove(from);
+    auto self = shared_from_this();
+    runInBackground<void>([from, to] { return FileManager::moveItem(from, to); },
+                          [self, from, to, completion](PlatformStatus status) {
+                              if (!status) {
+                                  if (completion) completion(status.error(), nullptr);
+                                  return;
+                              }
+                              File* node = self->fileMoved(from, to);
+                              FileRelocations::shared().announceMoved(from, to);
+                              if (completion) completion(std::nullopt, node);
+                          });
+}
+
+void FileController::trashFiles(const std::vector<File*>& files,
+                                std::function<void(const std::optional<PlatformError>&)> completion)
+{
+    auto self = shared_from_this();
+    for (File* file : files) {
+        const QString path = file->path();
+        FileRelocations::shared().announceWillMove(path);
+        runInBackground<QString>([path] { return FileManager::moveItemToTrash(path); },
+                                 [self, path, completion](PlatformResult<QString> trashed) {
+                                     if (!trashed) {
+                                         if (completion) completion(trashed.error());
+                                         return;
+                                     }
+                                     self->fileRemoved(path);
+                                     FileRelocations::shared().announceTrashed(path, *trashed);
+                                     if (completion) completion(std::nullopt);
+                                 });
+    }
+}
+
+} // namespace lumora

@@ -1,0 +1,154 @@
+#pragma once
+
+#include "library/File.h"
+#include "library/Library.h"
+#include "platform/foundation/PlatformError.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace lumora {
+
+class FolderWatcher;
+
+// A view of one library's tree (the library sidebar). Row changes come in
+// pairs around the change of the tree the view shows, so that a Qt item
+// model can announce them: will... before, did... after. A folder is passed
+// as itself; the shown root stands for the top level.
+class FileObserver {
+public:
+    virtual ~FileObserver() = default;
+
+    // The search text; empty when there is no search.
+    virtual QString filter() const = 0;
+    // The root the view shows: the controller's own tree without a search,
+    // the view's filtered copy with one; none while it shows no tree.
+    virtual Directory* filteredRootFile() const = 0;
+
+    virtual void willInsertRow(Directory& parent, int index) = 0;
+    virtual void didInsertRow(Directory& parent, int index) = 0;
+    virtual void willRemoveRow(Directory& parent, int index) = 0;
+    virtual void didRemoveRow(Directory& parent, int index) = 0;
+    // toIndex is the row's index in `to` once it has moved.
+    virtual void willMoveRow(Directory& from, int fromIndex, Directory& to, int toIndex) = 0;
+    virtual void didMoveRow(Directory& from, int fromIndex, Directory& to, int toIndex) = 0;
+    // A node's name, dates or summary changed (of any tree the view shows).
+    virtual void fileDidChange(File& file) = 0;
+    // The whole tree is re-sorted in between.
+    virtual void sortKeyWillChange() = 0;
+    virtual void sortKeyChanged() = 0;
+};
+
+// Watches one library's folder and keeps its tree, and every view of it, in
+// step with the disk, one small change at a time: an item that appears is
+// inserted at its sorted place, one that changes is refreshed and moved to
+// its new place, one that moves takes its node (and everything inside it)
+// along, one that goes is removed. When events were lost the tree is
+// compared with the disk, keeping the nodes that still exist.
+//
+// It also carries out the writer's file operations in the folder (create,
+// move, rename, trash) off the main thread; each finishes on the main
+// thread with the tree already updated, then calls its completion. Open
+// documents follow their files (see FileRelocations).
+//
+// Main thread only. Shared: operations under way keep it alive.
+class FileController : public std::enable_shared_from_this<FileController> {
+public:
+    explicit FileController(const std::shared_ptr<Library>& library);
+    ~FileController();
+    FileController(const FileController&) = delete;
+    FileController& operator=(const FileController&) = delete;
+
+    std::shared_ptr<Library> library() const { return m_library.lock(); }
+    Directory* rootFile() const { return m_root.get(); }
+
+    // The order of the tree; setting it re-sorts the tree and every view's.
+    Library::SortKey sortKey() const { return m_sortKey; }
+    void setSortKey(Library::SortKey key);
+
+    const std::vector<FileObserver*>& observers() const { return m_observers; }
+    void addObserver(FileObserver* observer);
+    void removeObserver(FileObserver* observer);
+
+    // Starts watching the library's folder and scans it into rootFile().
+    // Fails with the scan's error (nothing is watched then). Does nothing
+    // for a library without a folder.
+    PlatformStatus startPresenting();
+    // Stops watching and drops the tree.
+    void stopPresenting();
+
+    // Applying what happened on disk (the watcher's events, and the file
+    // operations once they succeeded). Each change reaches the views.
+    File* fileAppeared(const QString& path);
+    File* fileMoved(const QString& from, const QString& to);
+    void fileRemoved(const QString& path);
+    void fileChanged(const QString& path);
+    void rootMoved(const QString& newPath);
+    void rootDeleted();
+    // Compares the whole tree with the disk and mends the differences.
+    void reconcile();
+
+    // From the nodes: a node's shown data changed.
+    void fileDidChange(File& file);
+    // From a scan: the folder is about to be listed (it is watched first).
+    void willListFolder(const QString& path);
+
+    // File operations ---------------------------------------------------
+
+    using Completion = std::function<void(const std::optional<PlatformError>& error, File* file)>;
+
+    // Runs work(path) off the main thread, then, on the main thread,
+    // onError with its error or onSuccess.
+    void perform(const QString& path, std::function<PlatformStatus(const QString&)> work,
+                 std::function<void(const PlatformError&)> onError, std::function<void()> onSuccess = {});
+
+    // A new document at path ("txt" is added to a name without a document
+    // extension): never over an existing item; when the name is taken, the
+    // next free "Name N". The completion gets the node of the name made.
+    void createDocument(const QString& path, const std::optional<QByteArray>& contents, Completion completion);
+    // A new folder at path, numbered the same way on a clash.
+    void createFolder(const QString& path, Completion completion);
+    // Moves or renames from to to (a document keeps its extension when the
+    // new name has no document extension). Never replaces an item at the
+    // destination; a folder never moves into itself. Moving an item to its
+    // own path calls the completion at once with nothing.
+    void moveFile(const QString& from, const QString& to, Completion completion);
+    // Moves each file to the Trash; the completion runs once per file.
+    void trashFiles(const std::vector<File*>& files, std::function<void(const std::optional<PlatformError>&)> completion);
+
+    // The name on disk for a name the writer typed: "/" is stored as ":".
+    // Refused, with a message, when the name cannot be used.
+    static PlatformResult<QString> diskNameForTypedName(const QString& typed);
+    // The same checks for a name on disk.
+    static std::optional<PlatformError> checkDiskName(const QString& name);
+
+    // The watcher (tools and tests).
+    FolderWatcher& watcher() { return *m_watcher; }
+
+private:
+    std::vector<FileObserver*> observersSnapshot() const { return m_observers; }
+    void insertNode(Directory& parent, std::unique_ptr<File> node);
+    void removeNode(Directory& parent, int index);
+    void moveNode(File& node, Directory& to, const QString& newName);
+    void reconcileFolder(Directory& folder);
+
+    void filteredInsert(FileObserver& observer, File& node);
+    void filteredRemove(FileObserver& observer, const QString& path);
+    void filteredMove(FileObserver& observer, File& node, const QString& oldPath);
+
+    void connectWatcher();
+    void log(const QString& line) const;
+
+    std::weak_ptr<Library> m_library;
+    Library::SortKey m_sortKey = Library::SortKey::name;
+    std::unique_ptr<Directory> m_root;
+    std::vector<FileObserver*> m_observers;
+    std::unique_ptr<FolderWatcher> m_watcher;
+};
+
+} // namespace lumora

@@ -1,0 +1,194 @@
+#include "library/Library.h"
+
+#include "library/File.h"
+#include "library/FileController.h"
+#include "library/LibraryController.h"
+#include "platform/files/Bookmark.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/Localization.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace lumora {
+
+namespace {
+
+PlatformError recordError(const QString& reason)
+{
+    return PlatformError(PlatformError::Code::readFailed,
+                         platformText("library.error.record", "A library in your list couldn't be read."), reason);
+}
+
+} // namespace
+
+QString Library::rawValue(SortKey key)
+{
+    switch (key) {
+    case SortKey::dateAdded:
+        return QStringLiteral("dateAdded");
+    case SortKey::dateModified:
+        return QStringLiteral("dateModified");
+    case SortKey::name:
+        break;
+    }
+    return QStringLiteral("name");
+}
+
+std::optional<Library::SortKey> Library::sortKeyFromRawValue(const QString& raw)
+{
+    for (SortKey key : allSortKeys)
+        if (rawValue(key) == raw) return key;
+    return std::nullopt;
+}
+
+QString Library::title(SortKey key)
+{
+    return localized(QStringLiteral("library.sort.") + rawValue(key));
+}
+
+std::shared_ptr<Library> Library::make(const QString& folderPath)
+{
+    std::shared_ptr<Library> library(new Library());
+    library->m_url = QDir::cleanPath(QFileInfo(folderPath).absoluteFilePath());
+    return library;
+}
+
+PlatformResult<std::shared_ptr<Library>> Library::decode(const QVariant& record)
+{
+    if (record.typeId() != QMetaType::QVariantMap)
+        return recordError(platformText("library.error.record.notRecord", "The stored entry is not a library record."));
+    const QVariantMap map = record.toMap();
+    const QVariant bookmark = map.value(QStringLiteral("bookmarkData"));
+    if (bookmark.typeId() != QMetaType::QByteArray)
+        return recordError(platformText("library.error.record.noBookmark", "It holds no link to its folder."));
+    std::shared_ptr<Library> library(new Library());
+    library->m_bookmarkData = bookmark.toByteArray();
+    if (map.contains(QStringLiteral("sortKey"))) {
+        const QVariant raw = map.value(QStringLiteral("sortKey"));
+        const auto key = raw.typeId() == QMetaType::QString ? sortKeyFromRawValue(raw.toString()) : std::nullopt;
+        if (!key)
+            return recordError(platformText("library.error.record.sortKey", "Its sort order “%1” is unknown.")
+                                   .arg(raw.toString()));
+        library->sortKey = *key;
+    }
+    const QVariantMap expanded = map.value(QStringLiteral("expanded")).toMap();
+    for (auto it = expanded.begin(); it != expanded.end(); ++it)
+        if (it->typeId() == QMetaType::Bool) library->expanded.insert(it.key(), it->toBool());
+    const QVariantMap states = map.value(QStringLiteral("documentState")).toMap();
+    for (auto it = states.begin(); it != states.end(); ++it)
+        if (it->typeId() == QMetaType::QByteArray) library->documentState.insert(it.key(), it->toByteArray());
+    library->resolveBookmark();
+    return library;
+}
+
+QVariantMap Library::encode() const
+{
+    QVariantMap record;
+    record.insert(QStringLiteral("bookmarkData"), m_bookmarkData.value_or(QByteArray()));
+    record.insert(QStringLiteral("sortKey"), rawValue(sortKey));
+    QVariantMap folders;
+    for (auto it = expanded.begin(); it != expanded.end(); ++it) folders.insert(it.key(), it.value());
+    record.insert(QStringLiteral("expanded"), folders);
+    QVariantMap states;
+    for (auto it = documentState.begin(); it != documentState.end(); ++it) states.insert(it.key(), it.value());
+    record.insert(QStringLiteral("documentState"), states);
+    return record;
+}
+
+Library::~Library()
+{
+    releaseFileController();
+}
+
+void Library::resolveBookmark()
+{
+    if (!m_bookmarkData) return;
+    const auto bookmark = Bookmark::fromData(*m_bookmarkData);
+    const auto resolved = bookmark ? bookmark->resolve() : std::nullopt;
+    if (!resolved) {
+        m_url.clear();
+        return;
+    }
+    m_url = resolved->path;
+    if (resolved->isStale) {
+        if (const auto renewed = Bookmark::create(m_url)) {
+            m_bookmarkData = renewed->data();
+            m_bookmarkRenewed = true;
+        }
+    }
+}
+
+void Library::makeBookmark()
+{
+    const auto bookmark = m_url.isEmpty() ? std::nullopt : Bookmark::create(m_url);
+    if (bookmark) m_bookmarkData = bookmark->data();
+    else m_bookmarkData.reset();
+}
+
+void Library::folderMoved(const QString& newPath)
+{
+    m_url = newPath;
+    if (!isLinked()) return;
+    if (const auto renewed = Bookmark::create(newPath)) {
+        m_bookmarkData = renewed->data();
+        m_bookmarkRenewed = true;
+    }
+}
+
+PlatformStatus Library::loadFileTree()
+{
+    if (m_fileController) return {};
+    auto controller = std::make_shared<FileController>(shared_from_this());
+    if (auto status = controller->startPresenting(); !status) return status;
+    Directory* root = controller->rootFile();
+    if (!root) return {};
+    for (auto it = documentState.begin(); it != documentState.end(); ++it)
+        if (auto* file = dynamic_cast<RegularFile*>(root->fileAtPath(it.key()))) file->stateData = it.value();
+    for (auto it = expanded.begin(); it != expanded.end(); ++it)
+        if (auto* folder = dynamic_cast<Directory*>(root->fileAtPath(it.key()))) folder->expanded = it.value();
+    m_fileController = std::move(controller);
+    return {};
+}
+
+void Library::releaseFileController()
+{
+    if (!m_fileController) return;
+    std::shared_ptr<FileController> controller = std::move(m_fileController);
+    controller->stopPresenting();
+    // The last reference goes on a later turn of the event loop, never from
+    // inside one of the controller's own callbacks.
+    if (QCoreApplication::instance()) dispatch::async([controller] {});
+}
+
+void Library::saveList()
+{
+    if (m_owner) m_owner->save();
+}
+
+void Library::saveExpandedState()
+{
+    expanded.clear();
+    if (m_fileController && m_fileController->rootFile()) {
+        m_fileController->rootFile()->forEach([this](File& node) {
+            if (node.isDirectory()) expanded.insert(node.path(), static_cast<Directory&>(node).expanded);
+        });
+    }
+    saveList();
+}
+
+void Library::saveDocumentStates()
+{
+    documentState.clear();
+    if (m_fileController && m_fileController->rootFile()) {
+        m_fileController->rootFile()->forEach([this](File& node) {
+            if (node.isDirectory()) return;
+            const auto& file = static_cast<RegularFile&>(node);
+            if (!file.stateData.isNull()) documentState.insert(node.path(), file.stateData);
+        });
+    }
+    saveList();
+}
+
+} // namespace lumora

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "platform/foundation/PlatformError.h"
+#include "settings/URLExtensions.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QVariant>
+
+#include <array>
+#include <memory>
+#include <optional>
+
+namespace lumora {
+
+class FileController;
+class LibraryController;
+
+// One folder the writer browses in the library sidebar: where it is, how its
+// tree is sorted, which of its folders are expanded and the saved editor
+// state of its documents, and, while a sidebar shows it, the FileController
+// that watches it and holds its tree.
+//
+// A linked library holds a bookmark of its folder and is kept in the
+// library list across launches; an unlinked one lives for this run only. A
+// bookmark that still finds the folder after it was renamed or moved within
+// its parent while Lumora was closed is renewed (and the list saved).
+//
+// Libraries are shared: make them with make() or decode().
+class Library : public std::enable_shared_from_this<Library> {
+public:
+    enum class SortKey { dateAdded, dateModified, name };
+    static constexpr std::array<SortKey, 3> allSortKeys{SortKey::dateAdded, SortKey::dateModified, SortKey::name};
+    static QString rawValue(SortKey key);
+    static std::optional<SortKey> sortKeyFromRawValue(const QString& raw);
+    // The key's title in the sort menu ("library.sort.name", ...).
+    static QString title(SortKey key);
+
+    // An unlinked library of the folder.
+    static std::shared_ptr<Library> make(const QString& folderPath);
+    // A library from its stored record: "bookmarkData" (required),
+    // "sortKey" (absent: name order), "expanded" (folder path to bool) and
+    // "documentState" (document path to data). Fails, saying why, for a
+    // record without a bookmark or with an unknown sort key.
+    static PlatformResult<std::shared_ptr<Library>> decode(const QVariant& record);
+    // The stored record of a linked library.
+    QVariantMap encode() const;
+
+    ~Library();
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    bool isLinked() const { return m_bookmarkData.has_value(); }
+    const std::optional<QByteArray>& bookmarkData() const { return m_bookmarkData; }
+    // The folder's absolute path; empty when the bookmark found nothing
+    // (the library is unavailable).
+    const QString& url() const { return m_url; }
+
+    // Present while a sidebar shows the library.
+    FileController* fileController() const { return m_fileController.get(); }
+    std::shared_ptr<FileController> sharedFileController() const { return m_fileController; }
+
+    QHash<QString, bool> expanded;
+    QHash<QString, QByteArray> documentState;
+    url::AttributedDisplayName displayName;
+    SortKey sortKey = SortKey::name;
+
+    // The list that holds the library (set by the list), or none.
+    LibraryController* owner() const { return m_owner; }
+
+    // Makes the file controller, scans the folder and restores the saved
+    // folder and document states; does nothing when a tree is loaded.
+    // Fails with the error of the scan.
+    PlatformStatus loadFileTree();
+    // Stops watching the folder and drops the tree (no sidebar shows it).
+    void releaseFileController();
+
+    // Finds the folder again from the bookmark (renewing a stale one).
+    void resolveBookmark();
+    // Links the library: a bookmark of its folder (none when that fails).
+    void makeBookmark();
+    // The folder moved while it was shown: the library follows it, and a
+    // linked one renews its bookmark.
+    void folderMoved(const QString& newPath);
+    // The bookmark was renewed since the last save of the list.
+    bool bookmarkWasRenewed() const { return m_bookmarkRenewed; }
+
+    // Rebuild the saved maps from the tree, then save the library list.
+    void saveExpandedState();
+    void saveDocumentStates();
+
+private:
+    friend class LibraryController;
+    Library() = default;
+    void saveList();
+
+    std::optional<QByteArray> m_bookmarkData;
+    QString m_url;
+    std::shared_ptr<FileController> m_fileController;
+    LibraryController* m_owner = nullptr;
+    bool m_bookmarkRenewed = false;
+};
+
+} // namespace lumora

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/foundation/PlatformError.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace lumora {
+
+// Creating, moving and trashing the user's files and folders, without ever
+// replacing or deleting anything as a side effect.
+//
+// - New files and folders are made exclusively (O_EXCL, a single mkdir):
+//   an item already at the name is never opened, truncated or reused.
+// - Moves never replace what is at the destination (renameat2 with
+//   RENAME_NOREPLACE; where a file system refuses the flag, a hard link
+//   and unlink, else a rename after checking that the name is free). A
+//   rename that only changes the case of a name on a file system that
+//   ignores case is allowed.
+// - A move to another file system copies into a hidden temporary name at
+//   the destination (contents, permissions, times, extended attributes and,
+//   where allowed, the owner), syncs it, renames it into place without
+//   replacing, and only then removes the original. On any failure the copy
+//   is removed and the original stays.
+// - The Trash is the freedesktop Trash (QFile::moveToTrash). An item that
+//   cannot go to the Trash is reported and left where it is; nothing is
+//   ever deleted instead.
+//
+// Every call blocks on the disk: run it off the main thread. Errors name the
+// item and say why, in words for the writer.
+class FileManager {
+public:
+    enum class Action { list, createFile, createFolder, move, rename, trash };
+
+    // The error for a failed system call (errno) while doing action to the
+    // item at path; destination is the other end of a move or rename.
+    static PlatformError errorFor(int error, Action action, const QString& path, const QString& destination = {});
+
+    // Creates a new file at path holding contents, written and synced before
+    // it returns. When the name is taken and numberOnClash is set, takes the
+    // first free numbered name ("Notes 2.txt", "Notes 3.txt", ...). Returns
+    // the path made.
+    static PlatformResult<QString> createFile(const QString& path, const QByteArray& contents, bool numberOnClash);
+    // Creates one folder (its parent must exist), numbered the same way.
+    static PlatformResult<QString> createFolder(const QString& path, bool numberOnClash);
+
+    // Moves or renames the item at from to to; to must not exist.
+    static PlatformStatus moveItem(const QString& from, const QString& to);
+
+    // Moves the item to the Trash and returns where it went.
+    static PlatformResult<QString> moveItemToTrash(const QString& path);
+
+    // True for a path inside one of the user's trash folders (a library
+    // folder moved there counts as deleted).
+    static bool isInTrash(const QString& path);
+
+    // "Notes.txt" numbered n: "Notes 2.txt". The extension follows the last
+    // dot; a name without one gets the number at its end (a leading dot, as
+    // in ".notes", or a trailing one starts no extension).
+    static QString numberedPath(const QString& path, quint64 n);
+
+    // The rename that never replaces, alone: 0 or the errno of the failure.
+    // forceFallback skips renameat2 (tests of file systems that refuse it).
+    static int renameWithoutReplacing(const QString& from, const QString& to, bool forceFallback = false);
+};
+
+} // namespace lumora

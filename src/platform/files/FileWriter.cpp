@@ -1,0 +1,538 @@
+#include "platform/files/FileWriter.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace lumora {
+
+namespace {
+
+FileFaultHook& faultHook()
+{
+    static FileFaultHook hook;
+    return hook;
+}
+
+// The file being written or read on this thread, for the test hook.
+thread_local QString t_currentPath;
+
+// Asks the test hook whether this step fails; 0 when it does not.
+int injected(const char* step)
+{
+    const auto& hook = faultHook();
+    return hook ? hook(step, t_currentPath) : 0;
+}
+
+QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
+
+// Closes a descriptor that was not closed on purpose (on the failure paths).
+struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    explicit Descriptor(int f) : fd(f) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0) ::close(fd);
+    }
+    // Closes and reports the close's own error: on some file systems a
+    // failed write only shows there.
+    int close(const char* step = "close")
+    {
+        const int fault = injected(step);
+        const int result = ::close(fd);
+        const int error = errno;
+        fd = -1;
+        if (fault) return fault;
+        return (result != 0 && error != EINTR) ? error : 0;
+    }
+};
+
+int writeAll(int fd, const QByteArray& bytes, const char* step)
+{
+    const char* data = bytes.constData();
+    qint64 left = bytes.size();
+    do {
+        if (const int fault = injected(step)) return fault;
+        if (left == 0) break;
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(std::min<qint64>(left, qint64(1) << 30)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) return EIO;
+        data += n;
+        left -= n;
+    } while (left > 0);
+    return 0;
+}
+
+int syncDescriptor(int fd, const char* step = "sync")
+{
+    if (const int fault = injected(step)) return fault;
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+// Syncs a folder so that a rename in it is durable. File systems that
+// cannot sync folders say EINVAL; that is not a failure of ours.
+int syncFolder(const QByteArray& folder)
+{
+    if (const int fault = injected("syncFolder")) return fault;
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0; // a folder we may write but not read: nothing we can sync
+    const int result = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    if (result == 0 || error == EINVAL || error == EROFS || error == ENOTSUP) return 0;
+    return error;
+}
+
+// The file a path names, following symbolic links (a dangling link names
+// the file it would point to).
+QString resolvedTarget(const QString& path)
+{
+    QString current = QFileInfo(path).absoluteFilePath();
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo info(current);
+        if (!info.isSymLink()) return current;
+        const QString target = info.symLinkTarget();
+        if (target.isEmpty()) return current;
+        current = QFileInfo(target).absoluteFilePath();
+    }
+    return current;
+}
+
+// The start every temporary name beside `fileName` shares: ".<name>.lumora-",
+// with the name cut (at a character boundary) so that the whole temporary
+// name stays within 255 bytes.
+QByteArray temporaryPrefix(const QString& fileName)
+{
+    constexpr int kMaxName = 255;
+    const QByteArray tail = ".lumora-";
+    const int room = kMaxName - 1 - tail.size() - 6;
+    QString name = fileName;
+    while (encoded(name).size() > room) name.chop(name.size() >= 2 && name.at(name.size() - 1).isLowSurrogate() ? 2 : 1);
+    return "." + encoded(name) + tail;
+}
+
+QByteArray randomSuffix()
+{
+    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray suffix(6, '0');
+    for (char& c : suffix) c = alphabet[QRandomGenerator::global()->bounded(62)];
+    return suffix;
+}
+
+// Creates a new, empty temporary file beside the target. The mode is the
+// one a new file gets (0666 less the umask); an existing file's own mode is
+// copied onto it afterwards.
+int createTemporary(const QByteArray& folder, const QString& fileName, Descriptor& out, QByteArray& tempPath)
+{
+    if (const int fault = injected("open")) return fault;
+    const QByteArray prefix = folder + '/' + temporaryPrefix(fileName);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray candidate = prefix + randomSuffix();
+        const int fd = ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            out.fd = fd;
+            tempPath = candidate;
+            return 0;
+        }
+        if (errno != EEXIST) return errno;
+    }
+    return EEXIST;
+}
+
+// Copies the extended attributes of `source` (ACLs among them) onto the
+// open file. Any attribute that cannot be copied is a failure: the caller
+// then writes in place rather than drop it.
+int copyAttributes(const QByteArray& source, int fd)
+{
+    if (const int fault = injected("xattr")) return fault;
+    ssize_t size = ::llistxattr(source.constData(), nullptr, 0);
+    if (size < 0) return (errno == ENOTSUP || errno == ENOSYS) ? 0 : errno;
+    if (size == 0) return 0;
+    std::vector<char> names(static_cast<size_t>(size));
+    size = ::llistxattr(source.constData(), names.data(), names.size());
+    if (size < 0) return errno;
+    for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+        const ssize_t length = ::lgetxattr(source.constData(), name, nullptr, 0);
+        if (length < 0) return errno;
+        std::vector<char> value(static_cast<size_t>(length));
+        const ssize_t got = ::lgetxattr(source.constData(), name, value.data(), value.size());
+        if (got < 0) return errno;
+        if (::fsetxattr(fd, name, value.data(), static_cast<size_t>(got), 0) != 0) return errno;
+    }
+    return 0;
+}
+
+// Gives the new file the old one's owner, group and mode. EPERM: this
+// process may not keep them, and the file must be written in place.
+int copyOwnership(const struct stat& old, int fd)
+{
+    struct stat now {};
+    if (::fstat(fd, &now) != 0) return errno;
+    if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
+        if (const int fault = injected("chown")) return fault;
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) return errno;
+    }
+    if (::fchmod(fd, old.st_mode & 07777) != 0) return errno;
+    return 0;
+}
+
+// Whether an errno of making or renaming the replacement means "the
+// folder does not let us", as opposed to a real failure of the disk.
+bool folderRefuses(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
+int renameOver(const QByteArray& from, const QByteArray& to, bool createOnly)
+{
+    if (const int fault = injected("rename")) return fault;
+    if (!createOnly) return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the flag: a hard link never replaces.
+    if (::link(from.constData(), to.constData()) != 0) return errno;
+    ::unlink(from.constData());
+    return 0;
+}
+
+struct Failure {
+    int error = 0;
+    const char* step = nullptr;
+    QString detail; // more for the writer to know, e.g. where a backup is
+
+    Failure() = default;
+    Failure(int e, const char* s, QString d = {}) : error(e), step(s), detail(std::move(d)) {}
+};
+
+// Writes a replacement beside the target and renames it over the target.
+// `inPlace` comes back true when the folder or the file's attributes do
+// not allow a replacement and nothing has been changed yet.
+Failure replace(const QByteArray& target, const QString& fileName, const struct stat* old, const QByteArray& bytes,
+                bool createOnly, bool& inPlace)
+{
+    inPlace = false;
+    const QByteArray folder = encoded(QFileInfo(QFile::decodeName(target)).absolutePath());
+    Descriptor temp;
+    QByteArray tempPath;
+    if (const int error = createTemporary(folder, fileName, temp, tempPath)) {
+        if (old && folderRefuses(error)) inPlace = true;
+        return {error, "open"};
+    }
+    const auto discard = [&](int error, const char* step) {
+        temp.fd >= 0 ? void(::close(temp.fd)) : void();
+        temp.fd = -1;
+        ::unlink(tempPath.constData());
+        return Failure{error, step};
+    };
+    if (old) {
+        if (const int error = copyOwnership(*old, temp.fd)) {
+            if (error == EPERM || error == EINVAL) inPlace = true;
+            return discard(error, "chown");
+        }
+        if (const int error = copyAttributes(target, temp.fd)) {
+            inPlace = true;
+            return discard(error, "xattr");
+        }
+    }
+    if (const int error = writeAll(temp.fd, bytes, "write")) return discard(error, "write");
+    if (const int error = syncDescriptor(temp.fd)) return discard(error, "sync");
+    if (const int error = temp.close()) return discard(error, "close");
+    if (const int error = renameOver(tempPath, target, createOnly)) {
+        // A sticky folder (/tmp) lets us write our file but not replace one
+        // that someone else owns.
+        if (old && folderRefuses(error)) inPlace = true;
+        return discard(error, "rename");
+    }
+    if (const int error = syncFolder(folder)) return {error, "syncFolder"};
+    return {};
+}
+
+QByteArray readAll(const QByteArray& path, int& error)
+{
+    error = 0;
+    QFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = EACCES;
+        if (file.error() == QFileDevice::OpenError && !QFileInfo::exists(file.fileName())) error = ENOENT;
+        return {};
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) error = EIO;
+    return bytes;
+}
+
+// Puts `bytes` into the existing file itself, keeping its inode.
+int overwrite(const QByteArray& target, const QByteArray& bytes, const char* writeStep)
+{
+    Descriptor file(::open(target.constData(), O_WRONLY | O_CLOEXEC));
+    if (file.fd < 0) return errno;
+    if (const int error = writeAll(file.fd, bytes, writeStep)) return error;
+    if (const int fault = injected("truncate")) return fault;
+    if (::ftruncate(file.fd, bytes.size()) != 0) return errno;
+    if (const int error = syncDescriptor(file.fd, "syncInPlace")) return error;
+    return file.close("closeInPlace");
+}
+
+QString backupKey(const QByteArray& target)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(target, QCryptographicHash::Sha1).toHex());
+}
+
+QByteArray digest(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// The in-place road: old bytes to a private backup, with a note of what the
+// new bytes will be, then the file itself; the backup goes once the new
+// bytes are synced. A kill in between leaves the backup and the note for
+// cleanUpInterruptedWrite to mend.
+Failure writeInPlace(const QByteArray& target, const QByteArray& bytes)
+{
+    int error = 0;
+    const QByteArray oldBytes = readAll(target, error);
+    if (error) return {error, "read"};
+
+    const QString folder = privateStateFolder(QStringLiteral("backups"));
+    const QString key = backupKey(target);
+    const QString backup = folder + QLatin1Char('/') + key;
+    const QString note = backup + QStringLiteral(".json");
+    if (const int fault = injected("backup")) return {fault, "backup"};
+    if (auto status = writeFileSafely(backup, oldBytes); !status) return {EIO, "backup", status.error().message()};
+    QJsonObject noteJson{{QStringLiteral("path"), QFile::decodeName(target)},
+                         {QStringLiteral("newSize"), double(bytes.size())},
+                         {QStringLiteral("newSha256"), QString::fromLatin1(digest(bytes))}};
+    if (auto status = writeFileSafely(note, QJsonDocument(noteJson).toJson(QJsonDocument::Compact)); !status) {
+        QFile::remove(backup);
+        return {EIO, "backup", status.error().message()};
+    }
+
+    if (const int writeError = overwrite(target, bytes, "writeInPlace")) {
+        if (overwrite(target, oldBytes, "restore") != 0)
+            return {writeError, "writeInPlace", backup}; // backup and note stay for the next open
+        QFile::remove(note);
+        QFile::remove(backup);
+        return {writeError, "writeInPlace"};
+    }
+    if (const int fault = injected("removeBackup")) return {fault, "removeBackup"};
+    QFile::remove(note);
+    QFile::remove(backup);
+    return {};
+}
+
+// What a step of writing does, for a failure whose errno says little.
+QString operationOf(const char* step)
+{
+    const std::string_view s = step ? step : "";
+    if (s == "open") return platformText("file.step.create", "Creating the new file");
+    if (s == "write" || s == "writeInPlace") return platformText("file.step.write", "Writing the file");
+    if (s == "sync" || s == "syncInPlace") return platformText("file.step.sync", "Flushing the file to the disk");
+    if (s == "close" || s == "closeInPlace") return platformText("file.step.close", "Closing the file");
+    if (s == "rename") return platformText("file.step.rename", "Putting the new file in place");
+    if (s == "syncFolder") return platformText("file.step.syncFolder", "Flushing the folder to the disk");
+    if (s == "chown") return platformText("file.step.chown", "Keeping the file's owner");
+    if (s == "xattr") return platformText("file.step.xattr", "Copying the file's attributes");
+    if (s == "backup" || s == "read") return platformText("file.step.backup", "Copying the old contents aside");
+    if (s == "truncate") return platformText("file.step.truncate", "Cutting the file to its new length");
+    return platformText("file.step.other", "Writing the file");
+}
+
+PlatformError failureError(const QString& path, const Failure& failure)
+{
+    PlatformError::Code code = PlatformError::Code::writeFailed;
+    if (failure.error == EACCES || failure.error == EPERM || failure.error == EROFS)
+        code = PlatformError::Code::permissionDenied;
+    else if (failure.error == EEXIST)
+        code = PlatformError::Code::fileExists;
+    QString reason = fileErrorReason(failure.error, operationOf(failure.step));
+    if (failure.step && std::strcmp(failure.step, "writeInPlace") == 0 && !failure.detail.isEmpty())
+        reason += QLatin1Char(' ') + platformText("file.error.backupKept",
+                                                  "The file may be incomplete; its earlier contents are kept "
+                                                  "at “%1” and will be put back when it is next opened.")
+                                         .arg(failure.detail);
+    else if (!failure.detail.isEmpty())
+        reason += QLatin1Char(' ') + failure.detail;
+    return PlatformError(code,
+                         platformText("file.error.write", "The file “%1” couldn't be written.")
+                             .arg(QFileInfo(path).fileName()),
+                         reason, path);
+}
+
+} // namespace
+
+namespace {
+
+std::optional<QString> knownReason(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT: return platformText("file.error.diskFull", "The disk is full.");
+    case EACCES:
+    case EPERM: return platformText("file.error.permission", "Permission denied.");
+    case EROFS: return platformText("file.error.readOnlyDisk", "The disk is read-only.");
+    case ENOENT: return platformText("file.error.noFolder", "The folder no longer exists.");
+    case ENOTDIR: return platformText("file.error.notFolder", "A part of the path is not a folder.");
+    case EFBIG: return platformText("file.error.tooLarge", "The file is too large for this disk.");
+    case ENAMETOOLONG: return platformText("file.error.nameTooLong", "The name is too long.");
+    case EEXIST: return platformText("file.error.exists", "A file with that name already exists.");
+    case EISDIR: return platformText("file.error.isFolder", "It is a folder.");
+    case EIO: return platformText("file.error.io", "The disk reported an input/output error.");
+    default: return std::nullopt;
+    }
+}
+
+QString errnoText(int error)
+{
+    QString text = QString::fromLocal8Bit(std::strerror(error));
+    if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
+    return text;
+}
+
+} // namespace
+
+QString fileErrorReason(int error)
+{
+    if (auto known = knownReason(error)) return *known;
+    return errnoText(error);
+}
+
+QString fileErrorReason(int error, const QString& operation)
+{
+    if (auto known = knownReason(error)) return *known;
+    if (operation.isEmpty()) return errnoText(error);
+    return platformText("file.error.operation", "%1 failed: %2").arg(operation, errnoText(error));
+}
+
+PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, const FileWriteOptions& options)
+{
+    const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
+    const QFileInfo given(path);
+    if (options.createOnly && (given.exists() || given.isSymLink()))
+        return failureError(path, {EEXIST, "open"});
+    const QString targetPath = options.createOnly ? given.absoluteFilePath() : resolvedTarget(path);
+    const QByteArray target = encoded(targetPath);
+    const QString fileName = QFileInfo(targetPath).fileName();
+
+    struct stat old {};
+    const bool exists = ::lstat(target.constData(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) return failureError(path, {S_ISDIR(old.st_mode) ? EISDIR : EINVAL, "open"});
+    if (exists && ::access(target.constData(), W_OK) != 0) return failureError(path, {errno, "open"});
+
+    cleanUpInterruptedWrite(targetPath);
+
+    // Several names share this file: a replacement would split them.
+    if (exists && old.st_nlink > 1) {
+        const Failure failure = writeInPlace(target, bytes);
+        return failure.error ? PlatformStatus(failureError(path, failure)) : PlatformStatus();
+    }
+    bool inPlace = false;
+    const Failure failure = replace(target, fileName, exists ? &old : nullptr, bytes, options.createOnly, inPlace);
+    if (!failure.error) return {};
+    if (!inPlace) return failureError(path, failure);
+    const Failure second = writeInPlace(target, bytes);
+    return second.error ? PlatformStatus(failureError(path, second)) : PlatformStatus();
+}
+
+bool cleanUpInterruptedWrite(const QString& path)
+{
+    const QString targetPath = resolvedTarget(path);
+    const QFileInfo info(targetPath);
+    const QByteArray folder = encoded(info.absolutePath());
+    const QByteArray prefix = temporaryPrefix(info.fileName());
+
+    if (DIR* dir = ::opendir(folder.constData())) {
+        const uid_t me = ::geteuid();
+        while (const dirent* entry = ::readdir(dir)) {
+            const size_t length = std::strlen(entry->d_name);
+            if (length != size_t(prefix.size()) + 6 || std::strncmp(entry->d_name, prefix.constData(), prefix.size()) != 0)
+                continue;
+            const QByteArray leftover = folder + '/' + entry->d_name;
+            struct stat st {};
+            if (::lstat(leftover.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == me)
+                ::unlink(leftover.constData());
+        }
+        ::closedir(dir);
+    }
+
+    const QString backupFolder = privateStateFolder(QStringLiteral("backups"));
+    const QString backup = backupFolder + QLatin1Char('/') + backupKey(encoded(targetPath));
+    const QString note = backup + QStringLiteral(".json");
+    if (!QFileInfo::exists(backup)) {
+        QFile::remove(note);
+        return false;
+    }
+    bool restored = false;
+    QFile noteFile(note);
+    if (noteFile.open(QIODevice::ReadOnly)) {
+        const QJsonObject json = QJsonDocument::fromJson(noteFile.readAll()).object();
+        noteFile.close();
+        int error = 0;
+        const QByteArray now = readAll(encoded(targetPath), error);
+        const bool finished = !error && double(now.size()) == json.value(QStringLiteral("newSize")).toDouble()
+                              && QString::fromLatin1(digest(now)) == json.value(QStringLiteral("newSha256")).toString();
+        if (!finished) {
+            const QByteArray oldBytes = readAll(encoded(backup), error);
+            if (error || overwrite(encoded(targetPath), oldBytes, "restore") != 0) return false; // try again next time
+            restored = true;
+        }
+    }
+    // Without a note the write had not begun: the file was never touched.
+    QFile::remove(note);
+    QFile::remove(backup);
+    return restored;
+}
+
+QString privateStateFolder(const QString& name)
+{
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + QStringLiteral("/.local/state");
+    const QString folder = base + QStringLiteral("/Lumora/") + name;
+    if (!QFileInfo::exists(folder)) {
+        QDir().mkpath(folder);
+        QFile::setPermissions(base + QStringLiteral("/Lumora"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    return folder;
+}
+
+void setFileWriteFaultHook(FileWriteFaultHook hook)
+{
+    if (!hook) {
+        faultHook() = {};
+        return;
+    }
+    faultHook() = [hook = std::move(hook)](const char* step, const QString&) { return hook(step); };
+}
+
+void setFileFaultHook(FileFaultHook hook) { faultHook() = std::move(hook); }
+
+int detail::injectedFileFault(const char* step) { return injected(step); }
+
+detail::FaultPathScope::FaultPathScope(const QString& path) : m_previous(std::exchange(t_currentPath, path)) {}
+
+detail::FaultPathScope::~FaultPathScope() { t_currentPath = std::move(m_previous); }
+
+} // namespace lumora

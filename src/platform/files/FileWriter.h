@@ -1,0 +1,84 @@
+#pragma once
+
+#include "platform/foundation/PlatformError.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+namespace lumora {
+
+struct FileWriteOptions {
+    // Fail with PlatformError::Code::fileExists when something is already at
+    // the path, instead of replacing it (a new file that must not clobber one
+    // another program made meanwhile).
+    bool createOnly = false;
+};
+
+// The one way Lumora writes a file. Afterwards either the new bytes are on
+// disk, complete and synced, or the file is as it was and the error says
+// why; a failure is never reported as success.
+//
+// - Every write, the sync and the close are checked before the new file is
+//   committed; the folder is synced after the rename, so the new name
+//   survives a power cut.
+// - A file that is a symbolic link is written through the link.
+// - A file with several hard links, one whose owner, group or extended
+//   attributes (ACLs included) a replacement could not keep, and one in a
+//   folder where no replacement can be made (read-only, or sticky like /tmp)
+//   is written in place instead: its old bytes are first copied to a private
+//   backup, the new bytes are written, synced and cut to length, and on any
+//   failure the old bytes are put back. A save killed in the middle is
+//   mended by cleanUpInterruptedWrite at the next open or save.
+// - Temporary names stay within 255 bytes, so a long file name saves too.
+PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, const FileWriteOptions& options = {});
+
+// Mends what a killed save of the file at path left behind: removes
+// temporary files beside it, and when an in-place write was interrupted
+// before it finished, puts the old bytes back from the backup. Returns true
+// when the file was restored. Cheap when there is nothing to do.
+bool cleanUpInterruptedWrite(const QString& path);
+
+// $XDG_STATE_HOME/Lumora/<name> (~/.local/state/Lumora/<name>), created
+// owner-only when missing: recovery files, opened versions, backups.
+QString privateStateFolder(const QString& name);
+
+// The text of an errno value as the writer should read it ("The disk is
+// full.", "Permission denied.", ...), for messages naming what failed.
+QString fileErrorReason(int error);
+// The same; an error without words of its own names what failed:
+// "<operation> failed: <the system's text>." ("Putting the new file in
+// place failed: Invalid cross-device link.").
+QString fileErrorReason(int error, const QString& operation);
+
+// Lets a test make one step of a write or a read fail with an errno, to
+// exercise each failure path (a full disk at the flush, a failed rename, an
+// unreadable file, ...). The hook is asked before each step with the step's
+// name: "open", "write", "sync", "close", "rename", "syncFolder", "chown",
+// "xattr", "backup" when writing, "openRead" and "read" when reading
+// (FileReader.h); a non-zero return fails that step with that errno. Pass {}
+// to remove it.
+using FileWriteFaultHook = std::function<int(const char* step)>;
+void setFileWriteFaultHook(FileWriteFaultHook hook);
+// The same, told which file (absolute path) is being written or read.
+using FileFaultHook = std::function<int(const char* step, const QString& path)>;
+void setFileFaultHook(FileFaultHook hook);
+
+namespace detail {
+// The installed hook's answer for a step; 0 without a hook.
+int injectedFileFault(const char* step);
+// Names the file the hook is told about while it lives.
+class FaultPathScope {
+public:
+    explicit FaultPathScope(const QString& path);
+    ~FaultPathScope();
+    FaultPathScope(const FaultPathScope&) = delete;
+    FaultPathScope& operator=(const FaultPathScope&) = delete;
+
+private:
+    QString m_previous;
+};
+} // namespace detail
+
+} // namespace lumora

@@ -1,0 +1,422 @@
+#include "platform/files/FolderWatcher.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace lumora {
+
+namespace {
+
+constexpr quint32 kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ATTRIB
+                                | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+
+QString join(const QString& folder, const QString& name)
+{
+    return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
+}
+
+bool isAtOrInside(const QString& path, const QString& folder)
+{
+    return path == folder
+           || (path.size() > folder.size() && path.startsWith(folder) && path.at(folder.size()) == QLatin1Char('/'));
+}
+
+PlatformError watchError(const QString& path, int error)
+{
+    QString reason = error == EMFILE || error == ENOSPC
+                         ? platformText("files.reason.watchLimit",
+                                        "The system's limit of watched folders is reached (see "
+                                        "fs.inotify.max_user_watches and max_user_instances).")
+                         : QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
+    return PlatformError(error == ENOENT ? PlatformError::Code::fileNotFound : PlatformError::Code::generic,
+                         platformText("files.error.watch", "Changes to the folder “%1” can't be followed.")
+                             .arg(QFileInfo(path).fileName()),
+                         reason, path);
+}
+
+} // namespace
+
+FolderWatcher::FolderWatcher(QObject* parent) : QObject(parent)
+{
+    m_pairingTimer.setSingleShot(true);
+    connect(&m_pairingTimer, &QTimer::timeout, this, [this] { deliver(true); });
+}
+
+FolderWatcher::~FolderWatcher()
+{
+    stop();
+}
+
+PlatformStatus FolderWatcher::start(const QString& rootPath)
+{
+    stop();
+    m_root = QDir::cleanPath(QFileInfo(rootPath).absoluteFilePath());
+    m_rootFd = ::open(QFile::encodeName(m_root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_rootFd < 0) return watchError(m_root, errno);
+    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_fd < 0) {
+        const int error = errno;
+        stop();
+        return watchError(m_root, error);
+    }
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &FolderWatcher::readEvents);
+    const int wd = ::inotify_add_watch(m_fd, QFile::encodeName(m_root).constData(), kFolderMask);
+    if (wd < 0) {
+        const int error = errno;
+        stop();
+        return watchError(m_root, error);
+    }
+    m_rootWatch = wd;
+    m_paths.insert(wd, QString());
+    m_watches.insert(QString(), wd);
+    watchParent();
+    return {};
+}
+
+void FolderWatcher::watchParent()
+{
+    if (m_parentWatch >= 0) ::inotify_rm_watch(m_fd, m_parentWatch);
+    m_parentWatch = -1;
+    if (m_root == QLatin1String("/")) return;
+    const QString parent = QFileInfo(m_root).absolutePath();
+    m_parentWatch = ::inotify_add_watch(m_fd, QFile::encodeName(parent).constData(),
+                                        IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR | IN_DONT_FOLLOW);
+}
+
+void FolderWatcher::setRoot(const QString& path)
+{
+    const bool newParent = QFileInfo(path).absolutePath() != QFileInfo(m_root).absolutePath();
+    m_root = path;
+    if (newParent) watchParent();
+}
+
+bool FolderWatcher::rootIsGone() const
+{
+    struct stat st {};
+    return m_rootFd >= 0 && ::fstat(m_rootFd, &st) == 0 && st.st_nlink == 0;
+}
+
+void FolderWatcher::stop()
+{
+    // Stopping may come from a handler of the notifier's own signal.
+    if (m_notifier) {
+        m_notifier->setEnabled(false);
+        m_notifier->deleteLater();
+        m_notifier = nullptr;
+    }
+    if (m_fd >= 0) ::close(m_fd);
+    if (m_rootFd >= 0) ::close(m_rootFd);
+    m_fd = m_rootFd = m_rootWatch = m_parentWatch = -1;
+    m_rootGone = false;
+    m_paths.clear();
+    m_watches.clear();
+    m_queue.clear();
+    m_pairingTimer.stop();
+    m_rewatching = false;
+}
+
+QString FolderWatcher::absolute(const QString& relative) const
+{
+    return relative.isEmpty() ? m_root : m_root + QLatin1Char('/') + relative;
+}
+
+QString FolderWatcher::relative(const QString& path) const
+{
+    const QString clean = QDir::cleanPath(path);
+    if (clean == m_root) return QStringLiteral("");
+    if (m_root == QLatin1String("/") && clean.startsWith(QLatin1Char('/'))) return clean.mid(1);
+    if (clean.size() > m_root.size() && clean.startsWith(m_root) && clean.at(m_root.size()) == QLatin1Char('/'))
+        return clean.mid(m_root.size() + 1);
+    return {};
+}
+
+QString FolderWatcher::currentRootPath() const
+{
+    if (m_rootFd < 0) return {};
+    char buffer[4096];
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(m_rootFd);
+    const ssize_t n = ::readlink(link.constData(), buffer, sizeof buffer - 1);
+    if (n <= 0) return {};
+    const QByteArray target(buffer, n);
+    if (target.endsWith(" (deleted)") || !target.startsWith('/')) return {};
+    return QFile::decodeName(target);
+}
+
+void FolderWatcher::refreshRootPath()
+{
+    const QString now = currentRootPath();
+    if (now.isEmpty() || now == m_root) return;
+    setRoot(now);
+    m_queue.push_back({Kind::rootMoved, {}, now});
+    deliver(false);
+}
+
+bool FolderWatcher::watchFolder(const QString& path)
+{
+    if (m_fd < 0) return false;
+    const QString rel = relative(path);
+    if (rel.isNull()) return false;
+    const int wd = ::inotify_add_watch(m_fd, QFile::encodeName(absolute(rel)).constData(), kFolderMask);
+    if (wd < 0) {
+        const int error = errno;
+        if (error != ENOENT) qWarning().noquote() << watchError(absolute(rel), error).message();
+        if (!m_rewatching) requestReconcile();
+        return false;
+    }
+    // The same folder under a new name (it moved while events were lost).
+    if (const auto old = m_paths.constFind(wd); old != m_paths.constEnd() && *old != rel
+                                                 && m_watches.value(*old) == wd)
+        m_watches.remove(*old);
+    m_paths.insert(wd, rel);
+    m_watches.insert(rel, wd);
+    if (m_rewatching) m_renewed.insert(wd);
+    return true;
+}
+
+void FolderWatcher::beginRewatch()
+{
+    m_rewatching = true;
+    m_renewed.clear();
+}
+
+void FolderWatcher::endRewatch()
+{
+    if (!m_rewatching) return;
+    m_rewatching = false;
+    const QList<int> descriptors = m_paths.keys();
+    for (int wd : descriptors) {
+        if (wd == m_rootWatch || m_renewed.contains(wd)) continue;
+        ::inotify_rm_watch(m_fd, wd);
+        const QString rel = m_paths.take(wd);
+        if (m_watches.value(rel) == wd) m_watches.remove(rel);
+    }
+    m_renewed.clear();
+}
+
+void FolderWatcher::dropWatchesUnder(const QString& rel)
+{
+    for (auto it = m_paths.begin(); it != m_paths.end();) {
+        if (it.key() != m_rootWatch && isAtOrInside(*it, rel)) {
+            ::inotify_rm_watch(m_fd, it.key());
+            if (m_watches.value(*it) == it.key()) m_watches.remove(*it);
+            it = m_paths.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void FolderWatcher::rebaseWatches(const QString& from, const QString& to)
+{
+    for (auto it = m_paths.begin(); it != m_paths.end(); ++it) {
+        if (!isAtOrInside(*it, from)) continue;
+        const QString rebased = to + it->mid(from.size());
+        if (m_watches.value(*it) == it.key()) m_watches.remove(*it);
+        *it = rebased;
+        m_watches.insert(rebased, it.key());
+    }
+}
+
+void FolderWatcher::requestReconcile()
+{
+    if (m_reconcileRequested) return;
+    m_reconcileRequested = true;
+    QTimer::singleShot(0, this, [this] {
+        m_reconcileRequested = false;
+        if (isActive()) emit needsReconcile();
+    });
+}
+
+void FolderWatcher::processPendingEvents()
+{
+    readEvents();
+}
+
+void FolderWatcher::simulateOverflow()
+{
+    m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
+                                 [](const Event& e) { return e.kind != Kind::rootMoved && e.kind != Kind::rootDeleted; }),
+                  m_queue.end());
+    QPointer<FolderWatcher> self(this);
+    deliver(true);
+    if (self && isActive()) emit needsReconcile();
+}
+
+void FolderWatcher::readEvents()
+{
+    if (m_fd < 0) return;
+    alignas(inotify_event) char buffer[64 * 1024];
+    bool overflow = false;
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        for (const char* p = buffer; p < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(p);
+            p += sizeof(inotify_event) + event->len;
+            if (event->mask & IN_Q_OVERFLOW) {
+                overflow = true;
+                continue;
+            }
+            QString name;
+            if (event->len > 0) {
+                const QByteArray raw(event->name);
+                name = QFile::decodeName(raw);
+                if (QFile::encodeName(name) != raw) continue; // cannot be named by a path
+            }
+            handle(event->wd, event->mask, event->cookie, name);
+        }
+    }
+    if (overflow) {
+        simulateOverflow();
+        return;
+    }
+    // A parent folder renamed moves the root without telling it.
+    const QString now = currentRootPath();
+    if (!now.isEmpty() && now != m_root) {
+        setRoot(now);
+        m_queue.push_back({Kind::rootMoved, {}, now});
+    }
+    if (!m_rootGone && rootIsGone()) {
+        m_rootGone = true;
+        m_queue.push_back({Kind::rootDeleted});
+    }
+    deliver(false);
+}
+
+void FolderWatcher::handle(int wd, quint32 mask, quint32 cookie, const QString& name)
+{
+    if (mask & IN_IGNORED) {
+        if (wd == m_parentWatch) m_parentWatch = -1;
+        if (const auto it = m_paths.find(wd); it != m_paths.end()) {
+            if (m_watches.value(*it) == wd) m_watches.remove(*it);
+            m_paths.erase(it);
+        }
+        return;
+    }
+    if (wd == m_parentWatch) {
+        // Only what happens to the root itself counts here.
+        if (name != QFileInfo(m_root).fileName()) return;
+        if ((mask & IN_DELETE) && !m_rootGone && rootIsGone()) {
+            m_rootGone = true;
+            m_queue.push_back({Kind::rootDeleted});
+        } else if (mask & IN_MOVED_FROM) {
+            const QString now = currentRootPath();
+            if (!now.isEmpty() && now != m_root) {
+                setRoot(now);
+                m_queue.push_back({Kind::rootMoved, {}, now});
+            }
+        }
+        return;
+    }
+    const auto it = m_paths.constFind(wd);
+    if (it == m_paths.constEnd()) return;
+    const QString folder = *it;
+
+    if (wd == m_rootWatch) {
+        if (mask & (IN_DELETE_SELF | IN_UNMOUNT)) {
+            if (!m_rootGone) m_queue.push_back({Kind::rootDeleted});
+            m_rootGone = true;
+            return;
+        }
+        if (mask & IN_MOVE_SELF) {
+            const QString now = currentRootPath();
+            if (!now.isEmpty() && now != m_root) {
+                setRoot(now);
+                m_queue.push_back({Kind::rootMoved, {}, now});
+            }
+            return;
+        }
+    }
+    // A sub-folder's own deletion or move is told by its parent.
+    if (mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT) || name.isEmpty()) return;
+
+    const QString rel = join(folder, name);
+    const QString path = absolute(rel);
+    const bool isFolder = mask & IN_ISDIR;
+    if (mask & IN_MOVED_FROM) {
+        m_queue.push_back({Kind::movedAway, path, {}, cookie, isFolder, isFolder ? rel : QString()});
+        return;
+    }
+    if (mask & IN_MOVED_TO) {
+        for (auto e = m_queue.rbegin(); e != m_queue.rend(); ++e) {
+            if (e->kind != Kind::movedAway || e->cookie != cookie) continue;
+            e->kind = Kind::moved;
+            e->to = path;
+            if (isFolder) rebaseWatches(e->folder, rel);
+            return;
+        }
+        m_queue.push_back({Kind::appeared, path, {}, 0, isFolder});
+        return;
+    }
+    if (mask & IN_CREATE) {
+        m_queue.push_back({Kind::appeared, path, {}, 0, isFolder});
+    } else if (mask & IN_DELETE) {
+        m_queue.push_back({Kind::removed, path, {}, 0, isFolder});
+    } else if (mask & (IN_CLOSE_WRITE | IN_ATTRIB)) {
+        if (!m_queue.empty() && m_queue.back().kind == Kind::changed && m_queue.back().from == path) return;
+        m_queue.push_back({Kind::changed, path, {}, 0, isFolder});
+    }
+}
+
+void FolderWatcher::deliver(bool all)
+{
+    while (!m_queue.empty()) {
+        Event& front = m_queue.front();
+        if (front.kind == Kind::movedAway) {
+            if (!all) break;
+            // No second half came: it left the folder.
+            front.kind = Kind::removed;
+            if (front.isFolder) dropWatchesUnder(front.folder);
+        }
+        const Event event = std::move(front);
+        m_queue.pop_front();
+        if (!emitEvent(event)) return;
+    }
+    if (m_queue.empty()) m_pairingTimer.stop();
+    else if (!m_pairingTimer.isActive()) m_pairingTimer.start(pairingWindowMs);
+}
+
+bool FolderWatcher::emitEvent(const Event& event)
+{
+    QPointer<FolderWatcher> self(this);
+    switch (event.kind) {
+    case Kind::appeared:
+        emit itemAppeared(event.from);
+        break;
+    case Kind::changed:
+        emit itemChanged(event.from);
+        break;
+    case Kind::moved:
+        emit itemMoved(event.from, event.to);
+        break;
+    case Kind::removed:
+    case Kind::movedAway:
+        emit itemRemoved(event.from);
+        break;
+    case Kind::rootMoved:
+        emit rootMoved(event.to);
+        break;
+    case Kind::rootDeleted:
+        emit rootDeleted();
+        break;
+    }
+    // A handler may have stopped or destroyed the watcher.
+    return self && isActive();
+}
+
+} // namespace lumora

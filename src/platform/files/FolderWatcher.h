@@ -1,0 +1,130 @@
+#pragma once
+
+#include "platform/foundation/PlatformError.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <deque>
+
+class QSocketNotifier;
+
+namespace lumora {
+
+// Follows a folder on disk and everything inside it, on the thread that
+// made it (the main thread), through Linux inotify read by a
+// QSocketNotifier.
+//
+// The owner adds a watch to each folder with watchFolder() before it lists
+// the folder, so that nothing made in between is missed (an item that shows
+// up both in the listing and as an event is reported twice: handlers must
+// take a second appearance calmly). The watcher reports, in the order they
+// happened:
+//
+// - itemAppeared: created, or moved in from outside (or from a name whose
+//   move could not be paired);
+// - itemChanged: written and closed, or its attributes changed;
+// - itemMoved: renamed or moved within the folder: the two halves of a
+//   rename are paired by their cookie; watches of a moved folder follow it;
+// - itemRemoved: deleted, or moved away out of the folder;
+// - rootMoved: the folder itself was renamed or moved (its new path is read
+//   from a descriptor held on it, so a rename of a parent folder is noticed
+//   too, at the next event or refreshRootPath());
+// - rootDeleted: the folder itself was deleted or its disk unmounted (seen
+//   in its parent folder: the descriptor held on it keeps the kernel from
+//   reporting its deletion itself);
+// - needsReconcile: events were lost (the kernel's queue overflowed) or a
+//   folder could not be watched: the owner compares its picture with the
+//   disk. Watches renewed between beginRewatch() and endRewatch() stay, the
+//   others go.
+//
+// Paths are absolute and use the root's current path. Nothing is filtered:
+// hidden names and files of every kind are reported.
+class FolderWatcher : public QObject {
+    Q_OBJECT
+
+public:
+    explicit FolderWatcher(QObject* parent = nullptr);
+    ~FolderWatcher() override;
+
+    // Starts following the folder (it is watched at once). Fails, with the
+    // reason, when the system refuses.
+    PlatformStatus start(const QString& rootPath);
+    void stop();
+    bool isActive() const { return m_fd >= 0; }
+
+    QString rootPath() const { return m_root; }
+    // Looks where the folder is now and reports rootMoved when it moved.
+    void refreshRootPath();
+
+    // Watches the folder at path, the root or a folder inside it. False
+    // when the system refuses (too many watches, the folder vanished); the
+    // watcher then asks for a reconcile once the current work is done.
+    bool watchFolder(const QString& path);
+    int watchCount() const { return int(m_paths.size()); }
+
+    void beginRewatch();
+    void endRewatch();
+
+    // Reads what the kernel has queued now (tools and tests).
+    void processPendingEvents();
+    // Behaves as if the kernel's queue had overflowed (tests).
+    void simulateOverflow();
+
+    // How long the first half of a rename waits for its second half.
+    static constexpr int pairingWindowMs = 20;
+
+signals:
+    void itemAppeared(const QString& path);
+    void itemChanged(const QString& path);
+    void itemMoved(const QString& from, const QString& to);
+    void itemRemoved(const QString& path);
+    void rootMoved(const QString& newPath);
+    void rootDeleted();
+    void needsReconcile();
+
+private:
+    enum class Kind { appeared, changed, moved, removed, movedAway, rootMoved, rootDeleted };
+    struct Event {
+        Kind kind = Kind::appeared;
+        QString from{}; // absolute, with the root's path at the time
+        QString to{};
+        quint32 cookie = 0;
+        bool isFolder = false;
+        QString folder{}; // a folder's path relative to the root, where its watches matter
+    };
+
+    void readEvents();
+    void handle(int wd, quint32 mask, quint32 cookie, const QString& name);
+    void deliver(bool all);
+    bool emitEvent(const Event& event);
+    void dropWatchesUnder(const QString& relative);
+    void rebaseWatches(const QString& from, const QString& to);
+    void requestReconcile();
+    QString absolute(const QString& relative) const;
+    QString relative(const QString& path) const;
+    QString currentRootPath() const;
+    bool rootIsGone() const;
+    void setRoot(const QString& path);
+    void watchParent();
+
+    int m_fd = -1;
+    int m_rootFd = -1;
+    int m_rootWatch = -1;
+    int m_parentWatch = -1; // the root's parent, for the root's own deletion
+    QString m_root;
+    bool m_rootGone = false;
+    QSocketNotifier* m_notifier = nullptr;
+    QHash<int, QString> m_paths;   // watch descriptor -> folder relative to the root
+    QHash<QString, int> m_watches; // folder relative to the root -> watch descriptor
+    bool m_rewatching = false;
+    QSet<int> m_renewed;
+    bool m_reconcileRequested = false;
+    std::deque<Event> m_queue; // in order; a first half of a rename waits
+    QTimer m_pairingTimer;
+};
+
+} // namespace lumora

@@ -1,0 +1,103 @@
+#include "platform/text/RichText.h"
+
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFragment>
+#include <QTextTable>
+
+namespace lumora {
+
+namespace {
+
+bool isMonospaced(const QTextCharFormat& format)
+{
+    if (format.fontFixedPitch()) return true;
+    static const QStringList monospaceFamilies{QStringLiteral("monospace"), QStringLiteral("courier"),
+                                               QStringLiteral("courier new"), QStringLiteral("consolas"),
+                                               QStringLiteral("menlo"), QStringLiteral("monaco")};
+    const QStringList families = format.fontFamilies().toStringList();
+    for (const QString& family : families) {
+        const QString name = family.trimmed().toLower();
+        if (monospaceFamilies.contains(name) || name.contains(QLatin1String(" mono"))) return true;
+    }
+    return false;
+}
+
+Attributes runAttributes(const QTextCharFormat& format)
+{
+    Attributes attributes;
+    const bool bold = format.fontWeight() >= QFont::DemiBold;
+    const bool italic = format.fontItalic();
+    const bool monospaced = isMonospaced(format);
+    if (bold || italic || monospaced) {
+        QFont font;
+        font.setWeight(bold ? QFont::Bold : QFont::Normal);
+        font.setItalic(italic);
+        font.setFixedPitch(monospaced);
+        attributes.set(AttributeKey::Font, font);
+    }
+    const bool link = format.isAnchor() && !format.anchorHref().isEmpty();
+    if (format.fontUnderline() && !link) attributes.set(AttributeKey::UnderlineStyle, 1);
+    if (format.fontStrikeOut()) attributes.set(AttributeKey::StrikethroughStyle, 1);
+    return attributes;
+}
+
+QString runText(const QString& fragment)
+{
+    QString text;
+    text.reserve(fragment.size());
+    for (const QChar c : fragment) {
+        switch (c.unicode()) {
+        case QChar::ObjectReplacementCharacter: break; // an image
+        case QChar::LineSeparator: text += u'\n'; break;
+        case QChar::Nbsp: text += u' '; break;
+        default: text += c;
+        }
+    }
+    return text;
+}
+
+bool inTable(const QTextBlock& block) { return block.isValid() && QTextCursor(block).currentTable(); }
+
+// Qt keeps an empty paragraph before and after every table, which the page
+// never showed.
+bool isTableFiller(const QTextBlock& block)
+{
+    if (block.length() > 1 || inTable(block)) return false;
+    return inTable(block.previous()) || inTable(block.next());
+}
+
+} // namespace
+
+TextStorage attributedStringFromHTML(const QString& html)
+{
+    // Qt reads <s> and <strike> as struck through but not <del>, which
+    // Markdown converters write.
+    static const QRegularExpression deleted(QStringLiteral("<(/?)del\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    QString source = html;
+    source.replace(deleted, QStringLiteral("<\\1s"));
+    QTextDocument document;
+    document.setHtml(source);
+    TextStorage result;
+    result.beginEditing();
+    const auto append = [&result](const QString& text, const Attributes& attributes) {
+        if (!text.isEmpty()) result.replaceCharacters(Range(result.length(), 0), text, attributes);
+    };
+    bool first = true;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        if (isTableFiller(block)) continue;
+        if (!std::exchange(first, false)) append(QStringLiteral("\n"), Attributes());
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.isValid() || fragment.charFormat().isImageFormat()) continue;
+            append(runText(fragment.text()), runAttributes(fragment.charFormat()));
+        }
+    }
+    result.endEditing();
+    return result;
+}
+
+} // namespace lumora

@@ -1,0 +1,205 @@
+// The preview window's content: a snapshot of the document's HTML in a web
+// view that runs no scripts, loads nothing remote and never navigates away.
+#include "document/PreviewViewController.h"
+
+#include "DocumentTestSupport.h"
+#include "document/Document.h"
+#include "support/QtPrinters.h"
+#include "support/TestEnvironment.h"
+#include "support/WebEngine.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+constexpr int kLoadTimeout = test::webEngineTimeout;
+
+// Runs a script in an isolated world of the test's own (the page's scripts
+// are off; the test's are not) and waits for its result.
+QVariant evaluate(QWebEnginePage* page, const QString& script)
+{
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, QWebEngineScript::ApplicationWorld, [&](const QVariant& value) {
+        result = value;
+        done = true;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kLoadTimeout));
+    return result;
+}
+
+bool loads(PreviewViewController& preview, const std::function<void()>& start)
+{
+    QSignalSpy finished(&preview, &PreviewViewController::loadFinished);
+    start();
+    return finished.wait(kLoadTimeout) && finished.last().first().toBool();
+}
+
+QString pageText(PreviewViewController& preview)
+{
+    return evaluate(preview.webView()->page(), QStringLiteral("document.body.textContent")).toString();
+}
+
+// Receives the URLs the desktop is asked to open.
+class DesktopBrowser : public QObject {
+    Q_OBJECT
+public:
+    DesktopBrowser()
+    {
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open");
+    }
+    ~DesktopBrowser() override
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+class PreviewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        installHTMLConverter();
+        dir = freshDirectory(QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    }
+    void TearDown() override { Document::setHTMLConverter({}); }
+
+    std::unique_ptr<Document> document(const QString& text)
+    {
+        const QString path = dir + QStringLiteral("/Notes.md");
+        writeFile(path, text.toUtf8());
+        auto doc = std::make_unique<Document>();
+        EXPECT_TRUE(doc->readFromFile(path, QStringLiteral("text/plain")).ok());
+        return doc;
+    }
+
+    QString dir;
+};
+
+} // namespace
+
+TEST_F(PreviewTest, ThePageRunsNoScriptsAndLoadsNothingFromTheNetwork)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    QTcpServer outside;
+    ASSERT_TRUE(outside.listen(QHostAddress::LocalHost));
+    const QString address = QStringLiteral("http://127.0.0.1:%1").arg(outside.serverPort());
+    QImage(40, 30, QImage::Format_RGB32).save(dir + QStringLiteral("/picture.png"));
+
+    PreviewViewController preview;
+    preview.show();
+    ASSERT_TRUE(loads(preview, [&] {
+        preview.loadHTML(QStringLiteral("<p>Text <img id=local src='picture.png'> <img id=remote src='%1/remote.png'></p>"
+                                        "<link rel=stylesheet href='%1/style.css'><iframe src='%1/frame'></iframe>"
+                                        "<script>document.title = 'changed by a script';</script>")
+                             .arg(address),
+                         dir);
+    }));
+    QWebEnginePage* page = preview.webView()->page();
+    EXPECT_NE(page->title(), "changed by a script");
+    EXPECT_FALSE(page->settings()->testAttribute(QWebEngineSettings::JavascriptEnabled));
+    // The image beside the document shows; the one from outside never
+    // reaches the server.
+    EXPECT_EQ(evaluate(page, QStringLiteral("document.getElementById('local').naturalWidth")).toInt(), 40);
+    EXPECT_EQ(evaluate(page, QStringLiteral("document.getElementById('remote').naturalWidth")).toInt(), 0);
+    EXPECT_FALSE(outside.waitForNewConnection(300));
+}
+
+TEST_F(PreviewTest, LinksOpenOnTheDesktopAndThePageStays)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    DesktopBrowser browser;
+    auto doc = document(QStringLiteral("See [the site](https://example.org/page) and a note.[^n]\n\n"
+                                       "[^n]: The note.\n"));
+    PreviewViewController preview;
+    preview.document = doc.get();
+    preview.show();
+    ASSERT_TRUE(loads(preview, [&] { preview.updatePreview(); }));
+    QWebEnginePage* page = preview.webView()->page();
+    const QUrl shown = page->url();
+
+    evaluate(page, QStringLiteral("document.querySelector('a[href^=\"https\"]').click()"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.opened.isEmpty(); }, kLoadTimeout));
+    EXPECT_EQ(browser.opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/page"))});
+    EXPECT_EQ(page->url(), shown);
+
+    // A footnote link moves within the page.
+    evaluate(page, QStringLiteral("document.querySelector('a[href*=\"#fn\"]').click()"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->url().hasFragment(); }, kLoadTimeout));
+    EXPECT_EQ(page->url().adjusted(QUrl::RemoveFragment), shown);
+    EXPECT_EQ(browser.opened.size(), 1);
+}
+
+TEST_F(PreviewTest, ASnapshotOfTheDocumentWhenShown)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    auto doc = document(QStringLiteral("# First draft"));
+    PreviewViewController preview;
+    preview.show();
+    // Without a document nothing happens.
+    preview.updatePreview();
+    EXPECT_TRUE(preview.windowTitle().isEmpty());
+
+    preview.document = doc.get();
+    ASSERT_TRUE(loads(preview, [&] { preview.updatePreview(); }));
+    EXPECT_EQ(preview.windowTitle(), "Notes.md — Preview");
+    EXPECT_EQ(pageText(preview).trimmed(), "First draft");
+
+    // Typing leaves the page alone; showing it again renders the new text.
+    type(*doc, QStringLiteral(", revised"));
+    QTest::qWait(100);
+    EXPECT_EQ(pageText(preview).trimmed(), "First draft");
+    ASSERT_TRUE(loads(preview, [&] { preview.updatePreview(); }));
+    EXPECT_EQ(pageText(preview).trimmed(), "First draft, revised");
+}
+
+TEST_F(PreviewTest, LargePagesLoadFromAPrivateFileRemovedWithThePreview)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    QString text = QStringLiteral("Opening with a note.[^n]\n\n[^n]: The note.\n\n");
+    for (int i = 1; text.size() < 2 * PreviewViewController::maximumInlineSize; ++i)
+        text += QStringLiteral("Paragraph %1 of a very long document, long enough for a file of its own.\n\n").arg(i);
+    text += QStringLiteral("The very last paragraph.");
+    auto doc = document(text);
+
+    QString folder;
+    {
+        PreviewViewController preview;
+        preview.document = doc.get();
+        preview.show();
+        ASSERT_TRUE(loads(preview, [&] { preview.updatePreview(); }));
+        QWebEnginePage* page = preview.webView()->page();
+        ASSERT_TRUE(page->url().isLocalFile());
+        folder = QFileInfo(page->url().toLocalFile()).path();
+        EXPECT_EQ(QFileInfo(folder).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        EXPECT_TRUE(evaluate(page, QStringLiteral("document.body.textContent.includes('The very last paragraph.')")).toBool());
+
+        // Places on the page still work from a file.
+        const QUrl shown = page->url();
+        evaluate(page, QStringLiteral("document.querySelector('a[href*=\"#fn\"]').click()"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return page->url().hasFragment(); }, kLoadTimeout));
+        EXPECT_EQ(page->url().adjusted(QUrl::RemoveFragment), shown);
+    }
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+#include "PreviewTest.moc"

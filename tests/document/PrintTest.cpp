@@ -1,0 +1,370 @@
+// Printing: pages and their numbering in a PDF, both forms of the text, the
+// margins of each form, empty jobs, the print panel and Page Setup.
+#include "document/PrintOperation.h"
+
+#include "DocumentTestSupport.h"
+#include "document/Document.h"
+#include "document/PrintAccessoryViewController.h"
+#include "document/PrintView.h"
+#include "platform/files/UserDefaults.h"
+#include "support/QtPrinters.h"
+#include "support/TestEnvironment.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPrintDialog>
+#include <QPushButton>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+QString run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+        ADD_FAILURE() << program.toStdString() << " failed: " << process.readAllStandardError().toStdString();
+        return {};
+    }
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+int pdfPageCount(const QString& pdf)
+{
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(run(QStringLiteral("pdfinfo"), {pdf}));
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+// The text of page n, line by line, as a reader of the PDF sees it.
+QStringList pdfPageLines(const QString& pdf, int n)
+{
+    const QString text = run(QStringLiteral("pdftotext"),
+                             {QStringLiteral("-layout"), QStringLiteral("-f"), QString::number(n), QStringLiteral("-l"),
+                              QString::number(n), pdf, QStringLiteral("-")});
+    QStringList lines;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        if (!line.trimmed().isEmpty() && line.trimmed() != QStringLiteral("\f")) lines << line.trimmed();
+    return lines;
+}
+
+// "- 2 -" (pdftotext reads its narrow gaps as no gaps at all).
+bool isFooter(const QString& line, int number)
+{
+    return QString(line).remove(QLatin1Char(' ')) == QStringLiteral("-%1-").arg(number);
+}
+
+// Where the first word of page 1 starts, in points from the paper's left edge.
+double firstWordLeft(const QString& pdf)
+{
+    const QString html = run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), QStringLiteral("-f"),
+                                                           QStringLiteral("1"), QStringLiteral("-l"),
+                                                           QStringLiteral("1"), pdf, QStringLiteral("-")});
+    // The header comes first; the body's first word is the one named.
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("<word xMin=\"([0-9.]+)\"[^>]*>Opening</word>")).match(html);
+    return match.hasMatch() ? match.captured(1).toDouble() : -1.0;
+}
+
+class PrintTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UserDefaults::standard().remove(QStringLiteral("applyMarkdown"));
+        installHTMLConverter();
+        dir = freshDirectory(QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setPageSize(QPageSize(QPageSize::Letter));
+        printer.setPageOrientation(QPageLayout::Portrait);
+        printer.setOutputFileName(dir + QStringLiteral("/out.pdf"));
+    }
+    void TearDown() override
+    {
+        Document::setHTMLConverter({});
+        UserDefaults::standard().remove(QStringLiteral("applyMarkdown"));
+    }
+
+    // A document read from a file of that name in the test's folder.
+    std::unique_ptr<Document> document(const QString& name, const QString& text)
+    {
+        const QString path = dir + QLatin1Char('/') + name;
+        writeFile(path, text.toUtf8());
+        auto doc = std::make_unique<Document>();
+        EXPECT_TRUE(doc->readFromFile(path, QStringLiteral("text/plain")).ok());
+        return doc;
+    }
+
+    // Source text of exactly the number of pages asked for.
+    QString textOfPages(int pages)
+    {
+        auto probe = std::make_unique<Document>();
+        PrintView view;
+        view.delegate().documents = {probe.get()};
+        QString text;
+        int lines = 0;
+        while (true) {
+            text += QStringLiteral("Line %1 of a long run of words.\n").arg(++lines);
+            probe->data().textStorage().replaceCharacters(Range(0, probe->data().textStorage().length()), text, Attributes{});
+            const int count = view.knowsPageRange(printer);
+            if (count == pages) return text;
+            if (count > pages) {
+                ADD_FAILURE() << "no text makes " << pages << " pages";
+                return text;
+            }
+        }
+    }
+
+    QString dir;
+    QPrinter printer{QPrinter::HighResolution};
+};
+
+} // namespace
+
+TEST_F(PrintTest, DocumentsPrintedTogetherNumberTheirOwnPagesUnderTheirOwnNames)
+{
+    auto alpha = document(QStringLiteral("Alpha.txt"), textOfPages(3));
+    auto beta = document(QStringLiteral("Beta.md"), textOfPages(2));
+    PrintView view;
+    view.delegate().documents = {alpha.get(), beta.get()};
+    ASSERT_TRUE(view.print(printer).ok());
+
+    const QString pdf = printer.outputFileName();
+    ASSERT_EQ(pdfPageCount(pdf), 5);
+    const QStringList names{"Alpha.txt", "Alpha.txt", "Alpha.txt", "Beta.md", "Beta.md"};
+    const QList<int> numbers{1, 2, 3, 1, 2};
+    for (int n = 1; n <= 5; ++n) {
+        const QStringList lines = pdfPageLines(pdf, n);
+        ASSERT_GE(lines.size(), 3) << "page " << n;
+        EXPECT_EQ(lines.first(), names[n - 1]) << "page " << n;
+        EXPECT_TRUE(isFooter(lines.last(), numbers[n - 1])) << "page " << n << ": " << lines.last().toStdString();
+    }
+    // Nothing of the text is lost between pages.
+    EXPECT_TRUE(pdfPageLines(pdf, 4).contains("Line 1 of a long run of words."));
+    EXPECT_TRUE(pdfPageLines(pdf, 1).contains("Line 1 of a long run of words."));
+}
+
+TEST_F(PrintTest, SourceKeepsTheMarkdownAndRenderedShowsItFormatted)
+{
+    auto doc = document(QStringLiteral("Notes.txt"),
+                        QStringLiteral("# A Heading\n\nSome *emphasis* and a [link](https://example.org).\n\n"
+                                       "- one\n- two\n\nA last line without a break"));
+    PrintView view;
+    view.delegate().documents = {doc.get()};
+    ASSERT_TRUE(view.print(printer).ok());
+    QString source = pdfPageLines(printer.outputFileName(), 1).join(QLatin1Char('\n'));
+    EXPECT_TRUE(source.contains("# A Heading"));
+    EXPECT_TRUE(source.contains("*emphasis*"));
+    EXPECT_TRUE(source.contains("- two"));
+    EXPECT_TRUE(source.contains("A last line without a break"));
+
+    UserDefaults::standard().set(QStringLiteral("applyMarkdown"), true);
+    ASSERT_TRUE(view.print(printer).ok());
+    const QString rendered = pdfPageLines(printer.outputFileName(), 1).join(QLatin1Char('\n'));
+    EXPECT_TRUE(rendered.contains("A Heading"));
+    EXPECT_FALSE(rendered.contains("# A Heading"));
+    EXPECT_TRUE(rendered.contains("Some emphasis and a link."));
+    EXPECT_TRUE(rendered.contains("A last line without a break"));
+    // The rendered heading is larger than the body text.
+    const QTextDocument& text = view.delegate().documentViews().front()->text();
+    EXPECT_GT(text.firstBlock().charFormat().font().pixelSize(), text.lastBlock().charFormat().font().pixelSize());
+}
+
+TEST_F(PrintTest, MarginsFollowTheMarkdownOptionAtEveryLayout)
+{
+    auto doc = document(QStringLiteral("Notes.txt"), QStringLiteral("Opening words of a plain paragraph."));
+    PrintView view;
+    view.delegate().documents = {doc.get()};
+
+    // Source: the text area reaches into the side margins by the head
+    // indent, the text itself starts 80 points in.
+    ASSERT_EQ(view.knowsPageRange(printer), 1);
+    EXPECT_EQ(view.rectForPage(1), QRectF(20, 80, 572, 632));
+    ASSERT_TRUE(view.print(printer).ok());
+    EXPECT_NEAR(firstWordLeft(printer.outputFileName()), 80.0, 1.0);
+
+    // Rendered, in the same print view: 80 points on every side, and the
+    // text starts at the same place, not 60 points to the left of it.
+    UserDefaults::standard().set(QStringLiteral("applyMarkdown"), true);
+    ASSERT_EQ(view.knowsPageRange(printer), 1);
+    EXPECT_EQ(view.rectForPage(1), QRectF(80, 80, 452, 632));
+    ASSERT_TRUE(view.print(printer).ok());
+    EXPECT_NEAR(firstWordLeft(printer.outputFileName()), 80.0, 1.0);
+
+    // And back, with the paper turned.
+    UserDefaults::standard().set(QStringLiteral("applyMarkdown"), false);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    ASSERT_EQ(view.knowsPageRange(printer), 1);
+    EXPECT_EQ(view.rectForPage(1), QRectF(20, 80, 752, 452));
+}
+
+TEST_F(PrintTest, SourceFormKeepsTheEditorParagraphLayoutInThePrintFont)
+{
+    auto doc = document(QStringLiteral("Notes.txt"), QStringLiteral("- item\n\nplain"));
+    PrintView view;
+    view.delegate().documents = {doc.get()};
+    ASSERT_EQ(view.knowsPageRange(printer), 1);
+    const QTextDocument& text = view.delegate().documentViews().front()->text();
+    const QTextBlock item = text.firstBlock();
+    const QTextBlock plain = text.lastBlock();
+    EXPECT_EQ(item.charFormat().font().pixelSize(), 10);
+    EXPECT_FALSE(item.charFormat().hasProperty(QTextFormat::ForegroundBrush));
+    // The list marker hangs left of the text; a plain paragraph starts at
+    // the head indent.
+    EXPECT_DOUBLE_EQ(plain.blockFormat().leftMargin() + plain.blockFormat().textIndent(), 60.0);
+    EXPECT_LT(item.blockFormat().textIndent(), 0.0);
+
+    // Markdown switched off: no Markdown geometry beyond the base paragraph.
+    doc->toggleMarkdown();
+    ASSERT_EQ(view.knowsPageRange(printer), 1);
+    const QTextBlock flat = view.delegate().documentViews().front()->text().firstBlock();
+    EXPECT_DOUBLE_EQ(flat.blockFormat().textIndent(), 0.0);
+    doc->toggleMarkdown();
+}
+
+TEST_F(PrintTest, EmptyDocumentsAddNoPagesAndAllEmptyPrintsNothing)
+{
+    auto empty = document(QStringLiteral("Empty.txt"), QString());
+    auto other = document(QStringLiteral("Other.txt"), QString());
+    auto text = document(QStringLiteral("Text.txt"), QStringLiteral("Words."));
+    PrintView view;
+    view.delegate().documents = {empty.get(), text.get(), other.get()};
+    ASSERT_TRUE(view.print(printer).ok());
+    EXPECT_EQ(pdfPageCount(printer.outputFileName()), 1);
+    EXPECT_EQ(pdfPageLines(printer.outputFileName(), 1).first(), "Text.txt");
+
+    // Nothing but empty documents: an error that says so, and no file.
+    QFile::remove(printer.outputFileName());
+    view.delegate().documents = {empty.get(), other.get()};
+    const PlatformStatus all = view.print(printer);
+    ASSERT_FALSE(all.ok());
+    EXPECT_FALSE(all.error().isCancellation());
+    EXPECT_EQ(all.error().errorDescription, "There is nothing to print.");
+    EXPECT_FALSE(QFileInfo::exists(printer.outputFileName()));
+
+    // The document's own command says so too, without opening the panel.
+    RecordingPrompter prompter;
+    DocumentBase::setPrompter(&prompter);
+    bool panelOpened = false;
+    QTimer watch; // gone with the test, so it never fires in another
+    watch.setSingleShot(true);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            panelOpened = true;
+            static_cast<QDialog*>(modal)->reject();
+        }
+    });
+    watch.start(0);
+    empty->printDocument();
+    DocumentBase::setPrompter(nullptr);
+    EXPECT_FALSE(panelOpened);
+    ASSERT_EQ(prompter.errors.size(), 1);
+    EXPECT_EQ(prompter.errors.first().errorDescription, "“Empty.txt” is empty, so there is nothing to print.");
+}
+
+TEST_F(PrintTest, PageRangeCopiesAndFailuresOfThePrinter)
+{
+    auto doc = document(QStringLiteral("Notes.txt"), textOfPages(3));
+    PrintView view;
+    view.delegate().documents = {doc.get()};
+    printer.setPageRanges(QPageRanges::fromString(QStringLiteral("2-3")));
+    ASSERT_TRUE(view.print(printer).ok());
+    EXPECT_EQ(pdfPageCount(printer.outputFileName()), 2);
+    EXPECT_TRUE(isFooter(pdfPageLines(printer.outputFileName(), 1).last(), 2));
+
+    // A range beyond the pages prints nothing and says why.
+    printer.setPageRanges(QPageRanges::fromString(QStringLiteral("7-9")));
+    const PlatformStatus beyond = view.print(printer);
+    ASSERT_FALSE(beyond.ok());
+    EXPECT_EQ(beyond.error().recoverySuggestion, "There are 3 pages. Choose pages among them and print again.");
+
+    // A file that cannot be written is an error, never a success.
+    printer.setPageRanges({});
+    printer.setOutputFileName(dir + QStringLiteral("/no such folder/out.pdf"));
+    const PlatformStatus unwritable = view.print(printer);
+    ASSERT_FALSE(unwritable.ok());
+    EXPECT_EQ(unwritable.error().code, PlatformError::Code::writeFailed);
+}
+
+TEST_F(PrintTest, ThePanelPreviewsFollowsTheOptionAndPrintsToAFile)
+{
+    auto doc = document(QStringLiteral("Notes.txt"), QStringLiteral("# Title\n\nText."));
+    PrintOperation operation({doc.get()});
+    operation.printer().setOutputFormat(QPrinter::PdfFormat);
+    operation.printer().setOutputFileName(dir + QStringLiteral("/panel.pdf"));
+
+    bool checked = false;
+    QString pagesBefore;
+    whenModal([&](QWidget* widget) {
+        auto* panel = qobject_cast<QDialog*>(widget);
+        ASSERT_TRUE(panel);
+        auto* checkbox = panel->findChild<QCheckBox*>(QStringLiteral("applyMarkdown"));
+        ASSERT_TRUE(checkbox);
+        EXPECT_FALSE(checkbox->isChecked());
+        pagesBefore = panel->findChild<QLabel*>(QStringLiteral("pageCount"))->text();
+        checkbox->click();
+        checked = UserDefaults::standard().boolValue(QStringLiteral("applyMarkdown"));
+        // Print…: the print dialog offers the file, and prints on accept.
+        whenModal(
+            [](QWidget* widget) {
+                auto* dialog = qobject_cast<QPrintDialog*>(widget);
+                ASSERT_TRUE(dialog);
+                dialog->accept();
+            },
+            panel);
+        for (QPushButton* button : panel->findChildren<QPushButton*>())
+            if (button->text() == "Print…") button->click();
+    });
+    const PlatformStatus status = operation.run(nullptr);
+    ASSERT_TRUE(status.ok() || status.error().isCancellation()) << status.error().message().toStdString();
+    ASSERT_TRUE(status.ok()) << status.error().message().toStdString();
+    EXPECT_EQ(pagesBefore, "1 page");
+    EXPECT_TRUE(checked);
+    EXPECT_TRUE(operation.printView().delegate().printInfo.applyMarkdown);
+    const QStringList lines = pdfPageLines(dir + QStringLiteral("/panel.pdf"), 1);
+    EXPECT_TRUE(lines.contains("Title"));
+
+    // Closing the panel is a cancellation.
+    whenModal([](QWidget* panel) { static_cast<QDialog*>(panel)->reject(); });
+    const PlatformStatus cancelled = operation.run(nullptr);
+    ASSERT_FALSE(cancelled.ok());
+    EXPECT_TRUE(cancelled.error().isCancellation());
+}
+
+TEST_F(PrintTest, PageSetupChangesThePaperOfTheJobsThatFollow)
+{
+    const QPageLayout before = PrintOperation::pageLayout();
+    whenModal([](QWidget* dialog) {
+        auto* paper = dialog->findChild<QComboBox*>(QStringLiteral("paperSize"));
+        auto* orientation = dialog->findChild<QComboBox*>(QStringLiteral("orientation"));
+        paper->setCurrentIndex(paper->findText(QPageSize(QPageSize::A5).name()));
+        orientation->setCurrentIndex(1);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    ASSERT_TRUE(PrintOperation::runPageLayout(nullptr));
+    Document doc;
+    PrintOperation operation({&doc});
+    EXPECT_TRUE(operation.printer().pageLayout().pageSize().isEquivalentTo(QPageSize(QPageSize::A5)));
+    EXPECT_EQ(operation.printer().pageLayout().orientation(), QPageLayout::Landscape);
+
+    whenModal([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+    EXPECT_FALSE(PrintOperation::runPageLayout(nullptr));
+    PrintOperation::setPageLayout(before);
+}

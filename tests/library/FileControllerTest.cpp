@@ -1,0 +1,245 @@
+// The tree follows what other programs do on disk: real folders, real
+// inotify.
+#include "library/FileController.h"
+
+#include "LibraryTestSupport.h"
+#include "platform/files/FileManager.h"
+#include "platform/files/FolderWatcher.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+using namespace lumora::test;
+
+TEST(FileController, FollowsChangesAtAnyDepth)
+{
+    const QString folder = freshDirectory("library");
+    writeFile(folder + "/Drafts/first.md", "1");
+    writeFile(folder + "/top.txt", "t");
+    LoadedLibrary loaded(folder);
+    ASSERT_TRUE(loaded.matchesDisk());
+    File* first = loaded.root()->fileAtPath(folder + "/Drafts/first.md");
+
+    writeFile(folder + "/Drafts/second.md", "2");
+    ASSERT_TRUE(QDir().mkpath(folder + "/New/Deeper/Deepest"));
+    writeFile(folder + "/New/Deeper/Deepest/leaf.md", "leaf");
+    ASSERT_TRUE(loaded.waitForDisk());
+
+    // A rename keeps the node (and with it the row's state).
+    ASSERT_TRUE(renamePath(folder + "/Drafts/first.md", folder + "/Drafts/renamed.md"));
+    ASSERT_TRUE(renamePath(folder + "/Drafts", folder + "/Chapters"));
+    ASSERT_TRUE(loaded.waitForDisk());
+    EXPECT_EQ(loaded.root()->fileAtPath(folder + "/Chapters/renamed.md"), first);
+    EXPECT_EQ(first->path(), folder + "/Chapters/renamed.md");
+
+    // Moves between folders, and a folder moved inside another.
+    ASSERT_TRUE(renamePath(folder + "/top.txt", folder + "/New/Deeper/top.txt"));
+    ASSERT_TRUE(renamePath(folder + "/Chapters", folder + "/New/Chapters"));
+    ASSERT_TRUE(loaded.waitForDisk());
+    EXPECT_EQ(first->path(), folder + "/New/Chapters/renamed.md");
+    writeFile(folder + "/New/Chapters/third.md", "3"); // the moved folder is still watched
+    ASSERT_TRUE(loaded.waitForDisk());
+
+    // Deletions, one file and a whole folder.
+    ASSERT_TRUE(QFile::remove(folder + "/New/Chapters/third.md"));
+    ASSERT_TRUE(QDir(folder + "/New/Deeper").removeRecursively());
+    ASSERT_TRUE(loaded.waitForDisk());
+    EXPECT_EQ(sorted(treeLines(*loaded.root())),
+              sorted({"New/", "New/Chapters/", "New/Chapters/renamed.md", "New/Chapters/second.md"}));
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+    EXPECT_EQ(loaded.view.errors, 0);
+}
+
+TEST(FileController, AMoveOverAnItemLeavesOneRow)
+{
+    const QString folder = freshDirectory("library");
+    writeFile(folder + "/a.md", "a");
+    writeFile(folder + "/b.md", "b");
+    LoadedLibrary loaded(folder);
+    File* a = loaded.root()->fileAtPath(folder + "/a.md");
+    ASSERT_TRUE(renamePath(folder + "/a.md", folder + "/b.md")); // mv a.md b.md
+    ASSERT_TRUE(waitUntil([&] { return loaded.root()->count() == 1; }));
+    EXPECT_EQ(loaded.root()->child(0), a);
+    EXPECT_EQ(a->name(), "b.md");
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+}
+
+TEST(FileController, ShowsOnlyDocumentsAndFolders)
+{
+    const QString folder = freshDirectory("library");
+    writeFile(folder + "/note.md", "n");
+    QDir(folder).mkdir(".hidden");
+    LoadedLibrary loaded(folder);
+    writeFile(folder + "/.secret.md", "s");
+    writeFile(folder + "/picture.png", "p");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + "/pipe.md").constData(), 0600), 0);
+
+    // Renamed to another type, into a hidden folder, and back.
+    ASSERT_TRUE(renamePath(folder + "/note.md", folder + "/note.bak"));
+    ASSERT_TRUE(waitUntil([&] { return loaded.root()->count() == 0; }));
+    ASSERT_TRUE(renamePath(folder + "/note.bak", folder + "/note.md"));
+    ASSERT_TRUE(waitUntil([&] { return loaded.root()->count() == 1; }));
+    ASSERT_TRUE(renamePath(folder + "/note.md", folder + "/.hidden/note.md"));
+    ASSERT_TRUE(waitUntil([&] { return loaded.root()->count() == 0; }));
+    // An editor's save: a hidden temporary file renamed over the document.
+    writeFile(folder + "/.note.md.tmp", "saved");
+    ASSERT_TRUE(renamePath(folder + "/.note.md.tmp", folder + "/note.md"));
+    ASSERT_TRUE(loaded.waitForDisk());
+    EXPECT_EQ(treeLines(*loaded.root()), QStringList{"note.md"});
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+}
+
+TEST(FileController, ChangesReorderByDate)
+{
+    const QString folder = freshDirectory("library");
+    writeFile(folder + "/a.md", "a");
+    writeFile(folder + "/b.md", "b");
+    LoadedLibrary loaded(folder);
+    loaded.controller()->setSortKey(Library::SortKey::dateModified);
+    const auto touch = [&](const QString& name, qint64 seconds) {
+        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ::utimensat(AT_FDCWD, QFile::encodeName(folder + "/" + name).constData(), times, 0);
+    };
+    touch("a.md", 2000000000);
+    ASSERT_TRUE(waitUntil([&] { return loaded.root()->child(0)->name() == "a.md"; }));
+    touch("b.md", 2000000100);
+    ASSERT_TRUE(waitUntil([&] { return loaded.root()->child(0)->name() == "b.md"; }));
+    EXPECT_TRUE(loaded.view.calls.contains("move / 1 / 0"));
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+    EXPECT_EQ(loaded.view.errors, 0);
+}
+
+TEST(FileController, AStormWithLostEventsEndsEqualToTheDisk)
+{
+    // In memory where there is a file system for it: the disk's speed is not
+    // what this measures.
+    QTemporaryDir memory(QStringLiteral("/dev/shm/lumora-storm-XXXXXX"));
+    const QString folder = memory.isValid() ? memory.path() : freshDirectory("storm");
+    QDir(folder).mkpath("Inbox");
+    QDir(folder).mkpath("Archive/Old");
+    for (int i = 0; i < 50; ++i) writeFile(folder + QString("/Archive/Old/keep %1.md").arg(i), "k");
+    LoadedLibrary loaded(folder);
+    File* kept = loaded.root()->fileAtPath(folder + "/Archive/Old/keep 7.md");
+    QSignalSpy reconciles(&loaded.controller()->watcher(), &FolderWatcher::needsReconcile);
+
+    // 5,000 creates (each closed and touched) and renames without the event
+    // loop turning: more events than the kernel queues (16,384).
+    for (int i = 0; i < 5000; ++i) {
+        const QString name = folder + QString("/Inbox/note %1.md").arg(i);
+        const int fd = ::open(QFile::encodeName(name).constData(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ::futimens(fd, nullptr);
+        ::close(fd);
+        if (i % 2) {
+            ASSERT_TRUE(renamePath(name, folder + QString("/Archive/moved %1.txt").arg(i)));
+        }
+    }
+    ASSERT_TRUE(renamePath(folder + "/Archive/Old/keep 8.md", folder + "/Inbox/keep 8.md"));
+    ASSERT_TRUE(QFile::remove(folder + "/Inbox/note 0.md"));
+    // Counting first: comparing with the disk costs a listing.
+    const auto count = [&](const char* name) {
+        auto* node = static_cast<Directory*>(loaded.root()->fileAtPath(folder + name));
+        return node ? node->count() : -1;
+    };
+    ASSERT_TRUE(waitUntil([&] { return count("/Inbox") == 2500 && count("/Archive") == 2501; }, 20000));
+    EXPECT_TRUE(loaded.matchesDisk());
+    EXPECT_GE(reconciles.count(), 1);
+    EXPECT_EQ(loaded.root()->fileAtPath(folder + "/Archive/Old/keep 7.md"), kept); // nodes that still exist stay
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+    EXPECT_EQ(loaded.view.errors, 0);
+
+    // Still watching afterwards, the moved folder too.
+    writeFile(folder + "/Archive/Old/after.md", "a");
+    ASSERT_TRUE(loaded.waitForDisk());
+}
+
+TEST(FileController, ASearchViewFollowsToo)
+{
+    const QString folder = freshDirectory("library");
+    writeFile(folder + "/Recipes/Soup.md", "s");
+    writeFile(folder + "/Other/plain.md", "p");
+    LoadedLibrary loaded(folder);
+    RecordingObserver search;
+    search.search(*loaded.controller(), "soup");
+    loaded.controller()->addObserver(&search);
+    const auto shown = [&] { return treeLines(*search.shownRoot); };
+    ASSERT_EQ(shown(), (QStringList{"Recipes/", "Recipes/Soup.md"}));
+
+    writeFile(folder + "/Recipes/Bread.md", "b");
+    writeFile(folder + "/Recipes/Soup 2.md", "s");
+    ASSERT_TRUE(waitUntil([&] { return shown().contains("Recipes/Soup 2.md"); }));
+    EXPECT_FALSE(shown().contains("Recipes/Bread.md"));
+
+    // A match in a folder the search did not show brings its folder along.
+    writeFile(folder + "/Other/soup stock.md", "s");
+    ASSERT_TRUE(waitUntil([&] { return shown().contains("Other/soup stock.md"); }));
+    EXPECT_TRUE(shown().contains("Other/"));
+
+    // Renamed out of the search, and back in.
+    ASSERT_TRUE(renamePath(folder + "/Recipes/Soup.md", folder + "/Recipes/Stew.md"));
+    ASSERT_TRUE(waitUntil([&] { return !shown().contains("Recipes/Soup.md"); }));
+    ASSERT_TRUE(renamePath(folder + "/Recipes/Bread.md", folder + "/Recipes/Soup bread.md"));
+    ASSERT_TRUE(waitUntil([&] { return shown().contains("Recipes/Soup bread.md"); }));
+    EXPECT_EQ(shown(), (QStringList{"Other/", "Other/soup stock.md", "Recipes/", "Recipes/Soup 2.md",
+                                     "Recipes/Soup bread.md"}));
+    EXPECT_TRUE(search.mirrorMatches());
+    EXPECT_EQ(search.errors, 0);
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+
+    // A new sort order re-sorts the copy as well.
+    loaded.controller()->setSortKey(Library::SortKey::dateAdded);
+    EXPECT_TRUE(search.calls.contains("sort"));
+    loaded.controller()->removeObserver(&search);
+}
+
+TEST(FileController, TheLibraryFollowsItsFolder)
+{
+    LibraryController list(UserDefaults::standard());
+    const QString parent = freshDirectory("parent");
+    QDir(parent).mkpath("Notes");
+    writeFile(parent + "/Notes/a.md", "a");
+    auto library = list.addLibrary(parent + "/Notes", 0);
+    ASSERT_TRUE(library->isLinked());
+    ASSERT_TRUE(library->loadFileTree().ok());
+
+    ASSERT_TRUE(renamePath(parent + "/Notes", parent + "/Journal"));
+    ASSERT_TRUE(waitUntil([&] { return library->url() == parent + "/Journal"; }));
+    EXPECT_EQ(library->fileController()->rootFile()->path(), parent + "/Journal");
+    EXPECT_EQ(library->displayName.name, "Journal");
+    // The stored bookmark was renewed: the next start finds the folder as it is.
+    LibraryController nextStart(UserDefaults::standard());
+    ASSERT_TRUE(nextStart.load().ok());
+    ASSERT_EQ(nextStart.libraries().size(), 1u);
+    EXPECT_EQ(nextStart.libraries()[0]->url(), parent + "/Journal");
+    EXPECT_FALSE(nextStart.libraries()[0]->bookmarkWasRenewed());
+
+    // Moved to the Trash: the library goes; the stored list is not rewritten.
+    const QVariant stored = UserDefaults::standard().object("libraries");
+    ASSERT_TRUE(FileManager::moveItemToTrash(parent + "/Journal").ok());
+    ASSERT_TRUE(waitUntil([&] { return list.libraries().empty(); }));
+    EXPECT_FALSE(library->fileController());
+    EXPECT_EQ(UserDefaults::standard().object("libraries"), stored);
+    UserDefaults::standard().remove("libraries");
+}
+
+TEST(FileController, ALibraryWhoseFolderIsDeletedLeavesTheList)
+{
+    LibraryController list(UserDefaults::standard());
+    const QString folder = freshDirectory("gone");
+    writeFile(folder + "/Sub/a.md", "a");
+    auto library = list.openLibrary(folder);
+    auto other = list.openLibrary(freshDirectory("stays"));
+    ASSERT_TRUE(library->loadFileTree().ok());
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_TRUE(waitUntil([&] { return list.libraries().size() == 1; }));
+    EXPECT_EQ(list.libraries()[0], other);
+    EXPECT_FALSE(library->fileController());
+}

@@ -1,0 +1,260 @@
+// Library records and the library list, stored in the preferences.
+#include "library/Library.h"
+#include "library/LibraryController.h"
+
+#include "LibraryTestSupport.h"
+#include "platform/files/Bookmark.h"
+
+#include <QDir>
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+struct ListObserver : LibrariesObserver {
+    QStringList calls;
+    void libraryInserted(int index) override { calls << QString("inserted %1").arg(index); }
+    void libraryMoved(int from, int to) override { calls << QString("moved %1 %2").arg(from).arg(to); }
+    void libraryRemoved(int index) override { calls << QString("removed %1").arg(index); }
+    void libraryTitleChanged(int index) override { calls << QString("title %1").arg(index); }
+};
+
+QVariantMap record(const QString& folder, const QVariant& sortKey = {})
+{
+    QVariantMap map{{"bookmarkData", Bookmark::create(folder)->data()}};
+    if (sortKey.isValid()) map.insert("sortKey", sortKey);
+    return map;
+}
+
+QString title(const Library& library)
+{
+    return library.displayName.text();
+}
+
+} // namespace
+
+TEST(Library, RecordsRoundTripAndRefuseWhatTheyCannotRead)
+{
+    const QString folder = freshDirectory("record");
+    auto library = Library::make(folder);
+    EXPECT_FALSE(library->isLinked());
+    library->makeBookmark();
+    ASSERT_TRUE(library->isLinked());
+    library->sortKey = Library::SortKey::dateModified;
+    library->expanded.insert(folder + "/Sub", false);
+    library->documentState.insert(folder + "/a.md", QByteArray("\x01\x02", 2));
+
+    const auto again = Library::decode(library->encode());
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ((*again)->bookmarkData(), library->bookmarkData());
+    EXPECT_EQ((*again)->url(), folder);
+    EXPECT_EQ((*again)->sortKey, Library::SortKey::dateModified);
+    EXPECT_EQ((*again)->expanded, library->expanded);
+    EXPECT_EQ((*again)->documentState, library->documentState);
+
+    const auto plain = Library::decode(record(folder));
+    ASSERT_TRUE(plain.ok());
+    EXPECT_EQ((*plain)->sortKey, Library::SortKey::name);
+    EXPECT_TRUE((*plain)->expanded.isEmpty());
+
+    QVariantMap odd = record(folder);
+    odd.insert("expanded", "not a map");
+    odd.insert("documentState", QVariantMap{{"x", 3}});
+    EXPECT_TRUE(Library::decode(odd).ok());
+    EXPECT_FALSE(Library::decode(record(folder, "size")).ok());
+    EXPECT_FALSE(Library::decode(record(folder, 3)).ok());
+    EXPECT_FALSE(Library::decode(QVariantMap{{"sortKey", "name"}}).ok());
+    EXPECT_FALSE(Library::decode(QStringLiteral("just text")).ok());
+
+    // A folder that is gone leaves the library unavailable, not undecodable.
+    QDir(folder).removeRecursively();
+    const auto unavailable = Library::decode(library->encode());
+    ASSERT_TRUE(unavailable.ok());
+    EXPECT_TRUE((*unavailable)->url().isEmpty());
+}
+
+TEST(Library, LoadingTheTreeRestoresSavedStates)
+{
+    LibraryController list(UserDefaults::standard());
+    const QString folder = freshDirectory("record");
+    writeFile(folder + "/Open/a.md", "a");
+    writeFile(folder + "/Closed/b.md", "b");
+    auto library = list.addLibrary(folder, 0);
+    library->expanded.insert(folder + "/Closed", false);
+    library->documentState.insert(folder + "/Open/a.md", "state");
+    library->documentState.insert(folder + "/gone.md", "old");
+
+    ASSERT_TRUE(library->loadFileTree().ok());
+    FileController* controller = library->fileController();
+    ASSERT_TRUE(library->loadFileTree().ok());
+    EXPECT_EQ(library->fileController(), controller); // one controller
+    Directory* root = controller->rootFile();
+    EXPECT_TRUE(static_cast<Directory*>(root->fileAtPath(folder + "/Open"))->expanded);
+    EXPECT_FALSE(static_cast<Directory*>(root->fileAtPath(folder + "/Closed"))->expanded);
+    EXPECT_EQ(static_cast<RegularFile*>(root->fileAtPath(folder + "/Open/a.md"))->stateData, "state");
+
+    // Saving rebuilds the maps from the tree: paths no longer there go.
+    library->saveDocumentStates();
+    EXPECT_EQ(library->documentState.keys(), QStringList{folder + "/Open/a.md"});
+    library->saveExpandedState();
+    EXPECT_EQ(library->expanded.size(), 3);
+    const QVariantList stored = UserDefaults::standard().object("libraries").toList();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].toMap()["expanded"].toMap()[folder + "/Closed"], false);
+
+    library->releaseFileController();
+    library->saveExpandedState(); // without a tree: emptied
+    EXPECT_TRUE(library->expanded.isEmpty());
+    UserDefaults::standard().remove("libraries");
+}
+
+TEST(Library, AFolderRenamedWhileClosedIsFoundAgain)
+{
+    UserDefaults defaults(freshDirectory("defaults") + "/defaults.json");
+    const QString parent = freshDirectory("record");
+    QDir(parent).mkdir("Notes");
+    defaults.set("libraries", QVariantList{record(parent + "/Notes", "dateAdded")});
+    ASSERT_TRUE(renamePath(parent + "/Notes", parent + "/Notes 2024"));
+
+    LibraryController list(defaults);
+    ASSERT_TRUE(list.load().ok());
+    ASSERT_EQ(list.libraries().size(), 1u);
+    EXPECT_EQ(list.libraries()[0]->url(), parent + "/Notes 2024");
+    // The renewed bookmark was saved: it resolves without searching.
+    const auto stored = Bookmark::fromData(defaults.object("libraries").toList()[0].toMap()["bookmarkData"].toByteArray());
+    EXPECT_EQ(stored->path(), parent + "/Notes 2024");
+    EXPECT_FALSE(stored->resolve()->isStale);
+    EXPECT_EQ(defaults.object("libraries").toList()[0].toMap()["sortKey"], "dateAdded");
+}
+
+TEST(LibraryController, ARecordThatCannotBeReadIsKeptAsItWas)
+{
+    UserDefaults defaults(freshDirectory("defaults") + "/defaults.json");
+    const QString a = freshDirectory("a");
+    const QString b = freshDirectory("b");
+    const QVariantMap broken{{"bookmarkData", QByteArray("x")}, {"sortKey", "by colour"}, {"extra", 7}};
+    defaults.set("libraries", QVariantList{record(a), broken, record(b)});
+
+    LibraryController list(defaults);
+    const auto loaded = list.load();
+    ASSERT_FALSE(loaded.ok());
+    EXPECT_EQ(loaded.error().errorDescription, "One library of your list couldn't be read.");
+    EXPECT_TRUE(loaded.error().recoverySuggestion.contains("by colour"));
+    ASSERT_EQ(list.libraries().size(), 2u);
+    EXPECT_EQ(list.libraries()[1]->url(), b);
+
+    // Saving writes the record back exactly as it was.
+    list.toggleLinked(*list.libraries()[0]); // unlinks a: it leaves the list
+    const QVariantList stored = defaults.object("libraries").toList();
+    ASSERT_EQ(stored.size(), 2);
+    EXPECT_EQ(stored[1], QVariant(broken));
+    defaults.reload();
+    EXPECT_EQ(defaults.object("libraries").toList()[1], QVariant(broken));
+
+    // Something that is not a list at all is kept too.
+    defaults.set("libraries", "garbled");
+    LibraryController other(defaults);
+    EXPECT_FALSE(other.load().ok());
+    other.save();
+    EXPECT_EQ(defaults.object("libraries"), QVariant(QVariantList{"garbled"}));
+}
+
+TEST(LibraryController, KeepsLinkedLibrariesFirstAndTellsItsObservers)
+{
+    UserDefaults defaults(freshDirectory("defaults") + "/defaults.json");
+    LibraryController list(defaults);
+    ListObserver observer;
+    list.addObserver(&observer);
+    const QString one = freshDirectory("one");
+    const QString two = freshDirectory("two");
+    const QString three = freshDirectory("three");
+
+    auto first = list.openLibrary(one);
+    auto linked = list.addLibrary(two, 0);
+    auto second = list.openLibrary(three);
+    EXPECT_EQ(list.libraries(), (std::vector<std::shared_ptr<Library>>{linked, second, first}));
+    EXPECT_EQ(defaults.object("libraries").toList().size(), 1);
+
+    // An unlinked library dropped on the sidebar moves to the top, linked.
+    observer.calls.clear();
+    EXPECT_EQ(list.addLibrary(one, 0), first);
+    EXPECT_TRUE(first->isLinked());
+    EXPECT_EQ(list.libraries()[0], first);
+    EXPECT_TRUE(observer.calls.contains("moved 2 0"));
+    EXPECT_EQ(defaults.object("libraries").toList().size(), 2);
+
+    // Linking moves to the top; unlinking leaves the list.
+    observer.calls.clear();
+    list.toggleLinked(*second);
+    EXPECT_EQ(observer.calls.first(), "moved 2 0");
+    list.toggleLinked(*linked);
+    EXPECT_TRUE(observer.calls.contains("removed 2"));
+    EXPECT_EQ(list.libraries().size(), 2u);
+    EXPECT_EQ(defaults.object("libraries").toList().size(), 2);
+
+    // A folder deleted: the library goes, the stored list stays as it was.
+    const QVariant stored = defaults.object("libraries");
+    list.removeLibrary(*first);
+    EXPECT_EQ(list.libraries(), (std::vector<std::shared_ptr<Library>>{second}));
+    EXPECT_EQ(defaults.object("libraries"), stored);
+    list.removeObserver(&observer);
+}
+
+TEST(LibraryController, TitlesTellFoldersOfOneNameApart)
+{
+    UserDefaults defaults(freshDirectory("defaults") + "/defaults.json");
+    LibraryController list(defaults);
+    const QString root = freshDirectory("titles");
+    for (const char* path : {"Work/Notes", "Home/Notes", "Journal"}) QDir(root).mkpath(path);
+    auto work = list.openLibrary(root + "/Work/Notes");
+    auto home = list.openLibrary(root + "/Home/Notes");
+    auto journal = list.openLibrary(root + "/Journal");
+    EXPECT_EQ(title(*work), "Notes – Work");
+    EXPECT_EQ(title(*home), "Notes – Home");
+    EXPECT_EQ(title(*journal), "Journal");
+    list.removeLibrary(*home);
+    EXPECT_EQ(title(*work), "Notes");
+}
+
+TEST(LibraryController, FindsTheLibraryOfADocument)
+{
+    UserDefaults defaults(freshDirectory("defaults") + "/defaults.json");
+    LibraryController list(defaults);
+    const QString root = freshDirectory("which");
+    for (const char* path : {"Doc", "Documents", "Chosen"}) QDir(root).mkpath(path);
+    auto doc = list.openLibrary(root + "/Doc");
+    auto documents = list.openLibrary(root + "/Documents");
+    auto chosen = list.openLibrary(root + "/Chosen");
+    EXPECT_EQ(list.libraryForDocument(root + "/Documents/x.md"), documents); // not "Doc"
+    EXPECT_EQ(list.libraryForDocument(root + "/Doc/sub/x.md"), doc);
+    // Each unlinked library goes before the earlier ones: the last opened is first.
+    EXPECT_EQ(list.libraryForDocument("/elsewhere/x.md"), chosen);
+    defaults.set("selectedLibrary", Bookmark::create(root + "/Doc")->data());
+    EXPECT_EQ(list.libraryForDocument("/elsewhere/x.md"), doc);
+    EXPECT_EQ(list.libraryForDocument(QString()), doc);
+}
+
+TEST(LibraryController, TheLastViewToLeaveStopsTheWatching)
+{
+    LibraryController list(UserDefaults::standard());
+    const QString folder = freshDirectory("views");
+    auto library = list.openLibrary(folder);
+    ASSERT_TRUE(library->loadFileTree().ok());
+    FileController* controller = library->fileController();
+    RecordingObserver a;
+    RecordingObserver b;
+    controller->addObserver(&a);
+    controller->addObserver(&b);
+    list.removeObserver(&a, *controller);
+    EXPECT_EQ(library->fileController(), controller);
+    list.removeObserver(&b, *controller);
+    EXPECT_FALSE(library->fileController());
+    // Shown again: a fresh scan.
+    writeFile(folder + "/new.md", "n");
+    ASSERT_TRUE(library->loadFileTree().ok());
+    EXPECT_EQ(treeLines(*library->fileController()->rootFile()), QStringList{"new.md"});
+}

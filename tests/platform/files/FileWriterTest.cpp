@@ -1,0 +1,305 @@
+#include "platform/files/FileWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+using namespace lumora;
+
+namespace {
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void put(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+struct stat statOf(const QString& path)
+{
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
+// What is left in the folder besides the names given: temporaries must never be.
+QStringList othersIn(const QString& folder, const QStringList& expected)
+{
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : expected) names.removeAll(name);
+    return names;
+}
+
+// Simulates a process killed at a step: the hook throws, so nothing after
+// that point of the write runs, just as after a SIGKILL.
+struct Killed : std::runtime_error {
+    Killed() : std::runtime_error("killed") {}
+};
+
+class FileWriterTest : public ::testing::Test {
+protected:
+    void TearDown() override { setFileWriteFaultHook({}); }
+
+    // Fails the n-th time (counting from 1) that `step` comes up.
+    void failAt(const char* step, int error, int nth = 1)
+    {
+        auto count = std::make_shared<int>(0);
+        const std::string wanted = step;
+        setFileWriteFaultHook([=](const char* now) {
+            if (wanted == now && ++*count == nth) return error;
+            return 0;
+        });
+    }
+    void killAt(const char* step)
+    {
+        const std::string wanted = step;
+        setFileWriteFaultHook([=](const char* now) {
+            if (wanted == now) throw Killed();
+            return 0;
+        });
+    }
+
+    QTemporaryDir dir;
+    QString path(const QString& name = QStringLiteral("notes.md")) const { return dir.filePath(name); }
+};
+
+} // namespace
+
+TEST_F(FileWriterTest, WritesNewAndExistingFilesLeavingNothingBehind)
+{
+    ASSERT_TRUE(writeFileSafely(path(), "first"));
+    EXPECT_EQ(contents(path()), "first");
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(statOf(path()).st_mode & 0777, 0666 & ~mask);
+
+    ::chmod(QFile::encodeName(path()).constData(), 0640);
+    ASSERT_TRUE(writeFileSafely(path(), "second, longer"));
+    EXPECT_EQ(contents(path()), "second, longer");
+    EXPECT_EQ(statOf(path()).st_mode & 0777, 0640u);
+    ASSERT_TRUE(writeFileSafely(path(), QByteArray()));
+    EXPECT_EQ(contents(path()), "");
+    EXPECT_EQ(othersIn(dir.path(), {"notes.md"}), QStringList());
+}
+
+TEST_F(FileWriterTest, CreateOnlyNeverReplaces)
+{
+    put(path(), "theirs");
+    const auto status = writeFileSafely(path(), "mine", {.createOnly = true});
+    ASSERT_FALSE(status);
+    EXPECT_EQ(status.error().code, PlatformError::Code::fileExists);
+    EXPECT_EQ(contents(path()), "theirs");
+    ASSERT_TRUE(QFile::link(path(), path("link.md")));
+    EXPECT_FALSE(writeFileSafely(path("link.md"), "mine", {.createOnly = true}));
+    EXPECT_TRUE(writeFileSafely(path("new.md"), "mine", {.createOnly = true}));
+    EXPECT_EQ(contents(path("new.md")), "mine");
+    EXPECT_EQ(othersIn(dir.path(), {"notes.md", "link.md", "new.md"}), QStringList());
+}
+
+// Every step of the replacement can fail; each failure is reported, the old
+// file stays whole and no temporary remains.
+TEST_F(FileWriterTest, AFailedStepKeepsTheOldFile)
+{
+    struct Case {
+        const char* step;
+        int error;
+    };
+    for (const Case c : {Case{"open", ENOSPC}, Case{"write", ENOSPC}, Case{"write", EDQUOT}, Case{"sync", EIO},
+                         Case{"close", ENOSPC}, Case{"rename", EIO}, Case{"xattr", EIO}}) {
+        SCOPED_TRACE(c.step);
+        put(path(), "the old text");
+        failAt(c.step, c.error);
+        const auto status = writeFileSafely(path(), "the new text that did not fit");
+        setFileWriteFaultHook({});
+        if (std::strcmp(c.step, "xattr") == 0) {
+            // Attributes that cannot be copied send the write in place, which works.
+            ASSERT_TRUE(status) << status.error().message().toStdString();
+            EXPECT_EQ(contents(path()), "the new text that did not fit");
+        } else {
+            ASSERT_FALSE(status);
+            EXPECT_EQ(status.error().filePath, path());
+            EXPECT_TRUE(status.error().errorDescription.contains("notes.md"));
+            EXPECT_EQ(contents(path()), "the old text");
+        }
+        EXPECT_EQ(othersIn(dir.path(), {"notes.md"}), QStringList());
+    }
+}
+
+TEST_F(FileWriterTest, ErrorsNameTheRealReason)
+{
+    put(path(), "old");
+    failAt("sync", ENOSPC);
+    EXPECT_EQ(writeFileSafely(path(), "new").error().recoverySuggestion, "The disk is full.");
+    // The folder refuses a replacement, and the backup for an in-place
+    // write cannot be made either: nothing can be done.
+    setFileWriteFaultHook([](const char* step) {
+        return std::strcmp(step, "open") == 0 || std::strcmp(step, "backup") == 0 ? EACCES : 0;
+    });
+    const auto denied = writeFileSafely(path(), "new");
+    ASSERT_FALSE(denied);
+    EXPECT_FALSE(denied.error().message().contains("disk"));
+    EXPECT_EQ(denied.error().recoverySuggestion.left(18), "Permission denied.");
+    // An error without words of its own says which step failed.
+    failAt("rename", ELOOP);
+    EXPECT_EQ(writeFileSafely(path(), "new").error().recoverySuggestion,
+              "Putting the new file in place failed: " + QString::fromLocal8Bit(std::strerror(ELOOP)) + ".");
+    EXPECT_EQ(contents(path()), "old");
+}
+
+// A real write failure from the kernel, not from the hook: a file size limit
+// makes write() fail part way, as a full disk does.
+TEST_F(FileWriterTest, AKernelWriteFailureIsNeverSuccess)
+{
+    put(path(), "short");
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tight = saved;
+    tight.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    const auto status = writeFileSafely(path(), QByteArray(100000, 'x'));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_FALSE(status);
+    EXPECT_EQ(status.error().recoverySuggestion, "The file is too large for this disk.");
+    EXPECT_EQ(contents(path()), "short");
+    EXPECT_EQ(othersIn(dir.path(), {"notes.md"}), QStringList());
+}
+
+TEST_F(FileWriterTest, KeepsLinksOwnerAndAttributes)
+{
+    put(path(), "shared");
+    ASSERT_EQ(::link(QFile::encodeName(path()).constData(), QFile::encodeName(path("other name.md")).constData()), 0);
+    ASSERT_TRUE(writeFileSafely(path(), "both names see this"));
+    EXPECT_EQ(contents(path("other name.md")), "both names see this");
+    EXPECT_EQ(statOf(path()).st_ino, statOf(path("other name.md")).st_ino);
+
+    ASSERT_TRUE(QFile::link(path(), path("symlink.md")));
+    ASSERT_TRUE(writeFileSafely(path("symlink.md"), "through the link"));
+    EXPECT_TRUE(QFileInfo(path("symlink.md")).isSymLink());
+    EXPECT_EQ(contents(path()), "through the link");
+
+    if (::geteuid() == 0) { // another user's file keeps its owner
+        put(path("theirs.md"), "theirs");
+        ASSERT_EQ(::chown(QFile::encodeName(path("theirs.md")).constData(), 65534, 65534), 0);
+        ASSERT_TRUE(writeFileSafely(path("theirs.md"), "still theirs"));
+        EXPECT_EQ(statOf(path("theirs.md")).st_uid, 65534u);
+        EXPECT_EQ(statOf(path("theirs.md")).st_gid, 65534u);
+    }
+    put(path("acl.md"), "one name only");
+    if (QProcess::execute("setfacl", {"-m", "u:65534:r", path("acl.md")}) == 0) {
+        const ino_t inode = statOf(path("acl.md")).st_ino;
+        ASSERT_TRUE(writeFileSafely(path("acl.md"), "with an access list"));
+        EXPECT_NE(statOf(path("acl.md")).st_ino, inode); // replaced, not written in place
+        QProcess getfacl;
+        getfacl.start("getfacl", {"-n", "-p", path("acl.md")});
+        ASSERT_TRUE(getfacl.waitForFinished());
+        EXPECT_TRUE(getfacl.readAllStandardOutput().contains("user:65534:r--"));
+    }
+
+    put(path("tagged.md"), "tagged");
+    const QByteArray tagged = QFile::encodeName(path("tagged.md"));
+    if (::setxattr(tagged.constData(), "user.lumora.test", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "this file system has no user attributes";
+    ASSERT_TRUE(writeFileSafely(path("tagged.md"), "tagged again"));
+    char value[16] = {};
+    EXPECT_EQ(::getxattr(tagged.constData(), "user.lumora.test", value, sizeof value), 4);
+    EXPECT_STREQ(value, "kept");
+}
+
+// A writable file in a folder that allows no new files (read-only, or
+// /tmp's sticky rules) is written in place.
+TEST_F(FileWriterTest, AFolderThatRefusesAReplacementGetsAnInPlaceWrite)
+{
+    for (const char* step : {"open", "rename"}) {
+        SCOPED_TRACE(step);
+        put(path(), "old");
+        const ino_t inode = statOf(path()).st_ino;
+        failAt(step, EACCES);
+        ASSERT_TRUE(writeFileSafely(path(), "new and in place"));
+        EXPECT_EQ(contents(path()), "new and in place");
+        EXPECT_EQ(statOf(path()).st_ino, inode);
+        EXPECT_EQ(othersIn(dir.path(), {"notes.md"}), QStringList());
+    }
+    if (::geteuid() != 0) { // root writes into read-only folders anyway
+        put(path(), "old");
+        ::chmod(QFile::encodeName(dir.path()).constData(), 0555);
+        const auto status = writeFileSafely(path(), "new");
+        ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+        ASSERT_TRUE(status) << status.error().message().toStdString();
+        EXPECT_EQ(contents(path()), "new");
+    }
+}
+
+TEST_F(FileWriterTest, AFailedInPlaceWritePutsTheOldBytesBack)
+{
+    put(path(), "the old text");
+    ASSERT_EQ(::link(QFile::encodeName(path()).constData(), QFile::encodeName(path("twin.md")).constData()), 0);
+    failAt("syncInPlace", ENOSPC);
+    const auto status = writeFileSafely(path(), "new text");
+    ASSERT_FALSE(status);
+    EXPECT_EQ(status.error().recoverySuggestion, "The disk is full.");
+    EXPECT_EQ(contents(path()), "the old text");
+    EXPECT_EQ(QDir(privateStateFolder("backups")).entryList(QDir::Files), QStringList());
+}
+
+// A save killed in the middle is mended at the next open: a temporary goes,
+// a half-written in-place file gets its old bytes back, and a finished one
+// is left as it is.
+TEST_F(FileWriterTest, ASaveKilledMidwayIsMendedLater)
+{
+    put(path(), "old");
+    killAt("rename");
+    EXPECT_THROW(writeFileSafely(path(), "new"), Killed);
+    setFileWriteFaultHook({});
+    EXPECT_EQ(othersIn(dir.path(), {"notes.md"}).size(), 1);
+    EXPECT_FALSE(cleanUpInterruptedWrite(path()));
+    EXPECT_EQ(othersIn(dir.path(), {"notes.md"}), QStringList());
+    EXPECT_EQ(contents(path()), "old");
+
+    ASSERT_EQ(::link(QFile::encodeName(path()).constData(), QFile::encodeName(path("twin.md")).constData()), 0);
+    killAt("truncate"); // new bytes written over the old, not yet cut to length
+    EXPECT_THROW(writeFileSafely(path(), "n"), Killed);
+    setFileWriteFaultHook({});
+    EXPECT_EQ(contents(path()), "nld");
+    EXPECT_TRUE(cleanUpInterruptedWrite(path()));
+    EXPECT_EQ(contents(path()), "old");
+    EXPECT_EQ(contents(path("twin.md")), "old");
+
+    killAt("removeBackup"); // everything written; only the backup remains
+    EXPECT_THROW(writeFileSafely(path(), "finished"), Killed);
+    setFileWriteFaultHook({});
+    EXPECT_FALSE(cleanUpInterruptedWrite(path()));
+    EXPECT_EQ(contents(path()), "finished");
+    EXPECT_EQ(QDir(privateStateFolder("backups")).entryList(QDir::Files), QStringList());
+}
+
+TEST_F(FileWriterTest, LongNamesSave)
+{
+    const QString name = QString(246, QChar(u'a')) + QStringLiteral(".md"); // 249 bytes
+    ASSERT_TRUE(writeFileSafely(path(name), "one"));
+    ASSERT_TRUE(writeFileSafely(path(name), "two"));
+    EXPECT_EQ(contents(path(name)), "two");
+    const QString wide = QString(125, QChar(u'é')) + QStringLiteral(".md"); // two bytes a letter: 253 bytes
+    ASSERT_TRUE(writeFileSafely(path(wide), "three"));
+    EXPECT_EQ(contents(path(wide)), "three");
+    EXPECT_EQ(othersIn(dir.path(), {name, wide}), QStringList());
+}

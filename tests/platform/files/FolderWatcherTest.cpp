@@ -1,0 +1,148 @@
+#include "platform/files/FolderWatcher.h"
+
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+// Every event as one line, paths as they were reported.
+struct Recorder {
+    QStringList events;
+    explicit Recorder(FolderWatcher& watcher)
+    {
+        QObject::connect(&watcher, &FolderWatcher::itemAppeared, [this](const QString& p) { events << "+ " + p; });
+        QObject::connect(&watcher, &FolderWatcher::itemChanged, [this](const QString& p) { events << "~ " + p; });
+        QObject::connect(&watcher, &FolderWatcher::itemRemoved, [this](const QString& p) { events << "- " + p; });
+        QObject::connect(&watcher, &FolderWatcher::itemMoved,
+                         [this](const QString& a, const QString& b) { events << "> " + a + " " + b; });
+        QObject::connect(&watcher, &FolderWatcher::rootMoved, [this](const QString& p) { events << "root " + p; });
+        QObject::connect(&watcher, &FolderWatcher::rootDeleted, [this] { events << "root deleted"; });
+        QObject::connect(&watcher, &FolderWatcher::needsReconcile, [this] { events << "reconcile"; });
+    }
+    bool waitFor(const QString& line)
+    {
+        return QTest::qWaitFor([&] { return events.contains(line); }, 5000);
+    }
+};
+
+bool rename(const QString& a, const QString& b)
+{
+    return ::rename(QFile::encodeName(a).constData(), QFile::encodeName(b).constData()) == 0;
+}
+
+} // namespace
+
+TEST(FolderWatcher, PairsRenamesAndFollowsMovedFolders)
+{
+    const QString root = freshDirectory("watched");
+    const QString outside = freshDirectory("outside");
+    QDir(root).mkdir("Sub");
+    FolderWatcher watcher;
+    ASSERT_TRUE(watcher.start(root).ok());
+    ASSERT_TRUE(watcher.watchFolder(root + "/Sub"));
+    Recorder r(watcher);
+
+    writeFile(root + "/a.md", "a");
+    ASSERT_TRUE(r.waitFor("~ " + root + "/a.md"));
+    EXPECT_EQ(r.events.first(), "+ " + root + "/a.md");
+
+    ASSERT_TRUE(rename(root + "/a.md", root + "/b.md"));
+    ASSERT_TRUE(r.waitFor("> " + root + "/a.md " + root + "/b.md"));
+    ASSERT_TRUE(rename(root + "/b.md", root + "/Sub/b.md"));
+    ASSERT_TRUE(r.waitFor("> " + root + "/b.md " + root + "/Sub/b.md"));
+
+    // The watch of a renamed folder reports under its new name.
+    ASSERT_TRUE(rename(root + "/Sub", root + "/Moved"));
+    ASSERT_TRUE(r.waitFor("> " + root + "/Sub " + root + "/Moved"));
+    writeFile(root + "/Moved/c.md", "c");
+    ASSERT_TRUE(r.waitFor("+ " + root + "/Moved/c.md"));
+
+    // Halves that find no partner: gone, and new.
+    ASSERT_TRUE(rename(root + "/Moved/b.md", outside + "/b.md"));
+    ASSERT_TRUE(r.waitFor("- " + root + "/Moved/b.md"));
+    ASSERT_TRUE(rename(outside + "/b.md", root + "/back.md"));
+    ASSERT_TRUE(r.waitFor("+ " + root + "/back.md"));
+    ASSERT_TRUE(QFile::remove(root + "/back.md"));
+    ASSERT_TRUE(r.waitFor("- " + root + "/back.md"));
+
+    // A folder moved away takes its watches along: nothing more from it.
+    ASSERT_TRUE(rename(root + "/Moved", outside + "/Moved"));
+    ASSERT_TRUE(r.waitFor("- " + root + "/Moved"));
+    EXPECT_EQ(watcher.watchCount(), 1);
+    r.events.clear();
+    writeFile(outside + "/Moved/d.md", "d");
+    writeFile(root + "/e.md", "e");
+    ASSERT_TRUE(r.waitFor("~ " + root + "/e.md"));
+    EXPECT_EQ(r.events, (QStringList{"+ " + root + "/e.md", "~ " + root + "/e.md"}));
+}
+
+TEST(FolderWatcher, FollowsTheFolderItself)
+{
+    const QString parent = freshDirectory("parent");
+    const QString root = parent + "/Library";
+    QDir().mkpath(root);
+    FolderWatcher watcher;
+    ASSERT_TRUE(watcher.start(root).ok());
+    Recorder r(watcher);
+
+    ASSERT_TRUE(rename(root, parent + "/Renamed"));
+    ASSERT_TRUE(r.waitFor("root " + parent + "/Renamed"));
+    EXPECT_EQ(watcher.rootPath(), parent + "/Renamed");
+    writeFile(parent + "/Renamed/x.md", "x");
+    ASSERT_TRUE(r.waitFor("+ " + parent + "/Renamed/x.md"));
+
+    // A parent renamed moves the folder without a word from the kernel.
+    ASSERT_TRUE(rename(parent, parent + "-moved"));
+    watcher.refreshRootPath();
+    EXPECT_TRUE(r.events.contains("root " + parent + "-moved/Renamed"));
+
+    ASSERT_TRUE(QDir(parent + "-moved/Renamed").removeRecursively());
+    ASSERT_TRUE(r.waitFor("root deleted"));
+}
+
+TEST(FolderWatcher, LostEventsAskForAReconcile)
+{
+    const QString root = freshDirectory("watched");
+    writeFile(root + "/a.md", "a");
+    writeFile(root + "/b.md", "b");
+    QDir(root).mkpath("Sub/Inner");
+    FolderWatcher watcher;
+    ASSERT_TRUE(watcher.start(root).ok());
+    ASSERT_TRUE(watcher.watchFolder(root + "/Sub"));
+    ASSERT_TRUE(watcher.watchFolder(root + "/Sub/Inner"));
+    Recorder r(watcher);
+
+    // More events than the kernel keeps (16384 by default), never read in
+    // between. Alternating files keeps the kernel from merging them.
+    const QByteArray a = QFile::encodeName(root + "/a.md");
+    const QByteArray b = QFile::encodeName(root + "/b.md");
+    for (int i = 0; i < 20000; ++i) ::utimensat(AT_FDCWD, (i % 2 ? a : b).constData(), nullptr, 0);
+    ASSERT_TRUE(r.waitFor("reconcile"));
+    EXPECT_FALSE(r.events.contains("~ " + root + "/a.md"));
+
+    // A folder that cannot be watched asks for one too, once its turn ends.
+    r.events.clear();
+    EXPECT_FALSE(watcher.watchFolder(root + "/Missing"));
+    ASSERT_TRUE(r.waitFor("reconcile"));
+
+    // Watches not renewed by a reconcile go; failures during it ask nothing.
+    r.events.clear();
+    watcher.beginRewatch();
+    EXPECT_TRUE(watcher.watchFolder(root + "/Sub"));
+    EXPECT_FALSE(watcher.watchFolder(root + "/Missing"));
+    watcher.endRewatch();
+    EXPECT_EQ(watcher.watchCount(), 2);
+    QTest::qWait(20);
+    EXPECT_TRUE(r.events.isEmpty());
+}

@@ -1,0 +1,323 @@
+// The editor's commands in a real document window: each through its menu
+// item and its key, undone in one step, validated in no-editing mode and
+// with Markdown off, and again when a stale item or key fires.
+#include "ShellTestSupport.h"
+
+#include "platform/application/ActionDispatcher.h"
+#include "platform/application/Menu.h"
+#include "settings/Settings.h"
+#include "shell/MainMenu.h"
+#include "support/QtPrinters.h"
+#include "support/TestEnvironment.h"
+
+#include <QClipboard>
+#include <QMimeData>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTextFragment>
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+// One open document window with the main menu; the preferences the
+// commands read are put back afterwards.
+class EditorCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Settings& s = Settings::shared();
+        savedNoEditing = s.isNoEditingEnabled;
+        s.isNoEditingEnabled = false;
+        shell = std::make_unique<Shell>();
+    }
+
+    void TearDown() override
+    {
+        shell.reset();
+        Settings::shared().isNoEditingEnabled = savedNoEditing;
+        QApplication::clipboard()->clear();
+    }
+
+    void open(const QByteArray& text)
+    {
+        const QString path = freshDirectory("commands") + "/draft.txt";
+        writeFile(path, text);
+        document = shell->open(path);
+        ASSERT_TRUE(document);
+        window = windowOf(document);
+        ASSERT_TRUE(activate(window));
+        editor = window->documentViewController()->textView();
+    }
+
+    MenuItem& item(const char* action)
+    {
+        MenuItem* found = shell->controller->mainMenu()->topLevelMenu(MainMenu::edit).itemWithAction(
+            QLatin1String(action));
+        EXPECT_TRUE(found) << action;
+        return *found;
+    }
+
+    bool enabled(const char* action) { return ActionDispatcher::instance().validateItem(item(action)); }
+    // As a click on the item does it.
+    void choose(const char* action) { ActionDispatcher::instance().performMenuItem(item(action)); }
+    void key(Qt::Key k, Qt::KeyboardModifiers m) { QTest::keyClick(editor, k, m); }
+    void undo() { key(Qt::Key_Z, Qt::ControlModifier); }
+
+    QString text() const { return textOf(document); }
+    // The text with the selection in it: "|" for a caret, "«" and "»" around
+    // a selection.
+    QString shown() const
+    {
+        QString s = text();
+        const Range r = editor->selectedRange();
+        if (r.isEmpty()) return s.insert(r.location, u'|');
+        s.insert(r.end(), u'»');
+        return s.insert(r.location, u'«');
+    }
+    void select(qsizetype location, qsizetype length = 0) { editor->setSelectedRange(Range(location, length)); }
+
+    std::unique_ptr<Shell> shell;
+    Document* document = nullptr;
+    WindowController* window = nullptr;
+    TextView* editor = nullptr;
+    bool savedNoEditing = false;
+};
+
+constexpr auto ctrl = Qt::ControlModifier;
+constexpr auto alt = Qt::AltModifier;
+constexpr auto shift = Qt::ShiftModifier;
+
+} // namespace
+
+TEST_F(EditorCommandsTest, LinesMoveFromTheMenuAndTheKeysAndComeBackInOneUndo)
+{
+    open("alpha\nbeta\ngamma");
+    select(7);
+    choose("moveLineUp:");
+    EXPECT_EQ(shown(), "b|eta\nalpha\ngamma");
+    key(Qt::Key_Down, alt | ctrl);
+    key(Qt::Key_Down, alt | ctrl);
+    EXPECT_EQ(shown(), "alpha\ngamma\nb|eta");
+    undo();
+    EXPECT_EQ(shown(), "alpha\nb|eta\ngamma");
+    undo();
+    EXPECT_EQ(shown(), "b|eta\nalpha\ngamma");
+    undo();
+    EXPECT_EQ(text(), "alpha\nbeta\ngamma");
+
+    // The first line goes no higher, and nothing lands on the undo stack.
+    select(2);
+    const bool couldUndo = document->undoManager().canUndo();
+    key(Qt::Key_Up, alt | ctrl);
+    EXPECT_EQ(shown(), "al|pha\nbeta\ngamma");
+    EXPECT_EQ(document->undoManager().canUndo(), couldUndo);
+
+    // A moved line is no typed line break: it never continues a list.
+    open("- x\n- a\n\nb");
+    select(8);
+    key(Qt::Key_Up, alt | ctrl);
+    EXPECT_EQ(text(), "- x\n\n- a\nb");
+    key(Qt::Key_Up, alt | ctrl);
+    EXPECT_EQ(text(), "\n- x\n- a\nb");
+}
+
+TEST_F(EditorCommandsTest, NoEditingModeDisablesTheCommandsThatTakeTextAwayEvenWhenStale)
+{
+    open("alpha\nbeta\n[a](u) and [b][1]\n[1]: v\n");
+    select(7);
+    EXPECT_TRUE(enabled("moveLineUp:"));
+    EXPECT_TRUE(enabled("setLink:"));
+    Settings::shared().isNoEditingEnabled = true;
+    for (const char* action : {"moveLineUp:", "moveLineDown:", "insertBacktab:", "setLink:", "setFootnote:", "undo:",
+                               "cut:", "delete:"})
+        EXPECT_FALSE(enabled(action)) << action;
+    EXPECT_TRUE(enabled("setStrong:"));
+    EXPECT_TRUE(enabled("insertTab:"));
+
+    // The item was enabled when its menu opened; chosen now, after no-editing
+    // mode came on, it does nothing: above all, it never duplicates the line
+    // by making the insertion and having the removal refused.
+    const QString before = text();
+    choose("moveLineUp:");
+    key(Qt::Key_Up, alt | ctrl);
+    ActionDispatcher::instance().sendAction(QStringLiteral("moveLineDown:"), nullptr, editor);
+    EXPECT_EQ(text(), before);
+    // A conversion that would renumber references is not half made either.
+    select(int(before.indexOf("[a](u)")) + 1);
+    choose("setLink:");
+    key(Qt::Key_K, ctrl);
+    EXPECT_EQ(text(), before);
+
+    // Pasting works at a caret, not over a selection.
+    QApplication::clipboard()->setText("new ");
+    select(0);
+    EXPECT_TRUE(enabled("paste:"));
+    EXPECT_TRUE(enabled("pasteAsMarkdown:"));
+    key(Qt::Key_V, alt | ctrl);
+    EXPECT_EQ(text(), "new " + before);
+    select(0, 3);
+    EXPECT_FALSE(enabled("paste:"));
+    EXPECT_FALSE(enabled("pasteAsMarkdown:"));
+    key(Qt::Key_V, alt | ctrl);
+    EXPECT_EQ(text(), "new " + before);
+
+    // Strong at a caret only adds; over a selection it is refused whole and
+    // the selection stays where it was.
+    select(4, 5);
+    key(Qt::Key_B, ctrl);
+    EXPECT_EQ(shown(), "new «alpha»\nbeta\n[a](u) and [b][1]\n[1]: v\n");
+    select(4);
+    key(Qt::Key_B, ctrl);
+    EXPECT_EQ(shown(), "new **|alpha\nbeta\n[a](u) and [b][1]\n[1]: v\n");
+}
+
+TEST_F(EditorCommandsTest, StrongAndEmphasisFollowTheMarkdownSwitch)
+{
+    open("one word here");
+    select(4, 4);
+    key(Qt::Key_B, ctrl);
+    EXPECT_EQ(shown(), "one **«word»** here");
+    choose("setStrong:");
+    EXPECT_EQ(shown(), "one «word» here");
+    key(Qt::Key_I, ctrl);
+    EXPECT_EQ(shown(), "one *«word»* here");
+    select(6);
+    key(Qt::Key_I, ctrl); // inside the emphasis: unwrapped
+    EXPECT_EQ(shown(), "one «word» here");
+    undo();
+    EXPECT_EQ(text(), "one *word* here");
+    undo();
+    EXPECT_EQ(text(), "one word here");
+
+    document->toggleMarkdown();
+    ASSERT_FALSE(document->isMarkdownEnabled());
+    for (const char* action : {"setStrong:", "setEmphasis:", "setLink:", "setFootnote:", "insertTab:", "insertBacktab:"})
+        EXPECT_FALSE(enabled(action)) << action;
+    select(4, 4);
+    key(Qt::Key_B, ctrl);
+    EXPECT_EQ(text(), "one word here");
+    document->toggleMarkdown();
+}
+
+TEST_F(EditorCommandsTest, LinksAndFootnotesConvertAsOneUndoableStep)
+{
+    const QByteArray original = "See [a][1] and [b](http://b) and [c][2].\n\n[1]: http://a\n[2]: http://c\n";
+    open(original);
+    select(text().indexOf("[b]") + 1);
+    key(Qt::Key_K, ctrl);
+    EXPECT_EQ(shown(), "See [a][1] and [b][«2»] and [c][3].\n\n[1]: http://a\n[2]: http://b\n[3]: http://c\n");
+    choose("setLink:");
+    EXPECT_EQ(shown(), "See [a][1] and «[b](http://b)» and [c][2].\n\n[1]: http://a\n[2]: http://c\n");
+    undo();
+    EXPECT_EQ(text(), "See [a][1] and [b][2] and [c][3].\n\n[1]: http://a\n[2]: http://b\n[3]: http://c\n");
+    undo();
+    EXPECT_EQ(text(), QString::fromUtf8(original));
+
+    // A new link around a word, its address ready to be typed.
+    select(0, 3);
+    key(Qt::Key_K, ctrl);
+    EXPECT_TRUE(shown().startsWith("[See](«https://») [a][1]")) << shown().toStdString();
+    QTest::keyClicks(editor, "x.org");
+    EXPECT_TRUE(text().startsWith("[See](x.org) [a][1]"));
+
+    // Footnotes: new, to a numbered one, back.
+    open("Text[^a note] more[^1].\n[^1]: first\n");
+    select(7);
+    key(Qt::Key_K, alt | ctrl);
+    EXPECT_EQ(shown(), "Text[^«1»] more[^2].\n[^1]: a note\n[^2]: first\n");
+    choose("setFootnote:");
+    EXPECT_EQ(shown(), "Text«[^a note]» more[^1].\n[^1]: first\n");
+    undo();
+    undo();
+    EXPECT_EQ(text(), "Text[^a note] more[^1].\n[^1]: first\n");
+}
+
+TEST_F(EditorCommandsTest, SentenceAndParagraphKeysMoveAndSelect)
+{
+    open("First one. Second one. Third.\nNext paragraph here.\nLast.");
+    select(14);
+    key(Qt::Key_Right, alt | ctrl);
+    EXPECT_EQ(editor->selectedRange(), Range(22, 0));
+    // Back: to just after the sentence before the caret's.
+    key(Qt::Key_Left, alt | ctrl);
+    EXPECT_EQ(editor->selectedRange(), Range(10, 0));
+    key(Qt::Key_Left, alt | ctrl);
+    EXPECT_EQ(editor->selectedRange(), Range(0, 0));
+    select(14);
+    key(Qt::Key_Down, alt);
+    EXPECT_EQ(editor->selectedRange(), Range(29, 0));
+    key(Qt::Key_Down, alt);
+    EXPECT_EQ(editor->selectedRange(), Range(50, 0));
+    key(Qt::Key_Up, alt);
+    EXPECT_EQ(editor->selectedRange(), Range(30, 0));
+
+    // Selecting keeps the far end and goes on extending.
+    select(35);
+    key(Qt::Key_Down, alt | shift);
+    EXPECT_EQ(editor->selectedRange(), Range(35, 15));
+    choose("selectUntilNextParagraph:");
+    EXPECT_EQ(editor->selectedRange(), Range(35, 21));
+    select(35);
+    key(Qt::Key_Up, alt | shift);
+    EXPECT_EQ(editor->selectedRange(), Range(30, 5));
+    key(Qt::Key_Left, alt | shift | ctrl);
+    EXPECT_EQ(editor->selectedRange(), Range(29, 6));
+}
+
+TEST_F(EditorCommandsTest, CopyAsHtmlPastesAsFormattedTextAndKeepsASelectionAParagraph)
+{
+    open("Note: call me\nSome **bold** words.\n");
+    select(0);
+    EXPECT_FALSE(enabled("copyAsHTML:"));
+    select(0, text().size());
+    EXPECT_TRUE(enabled("copyAsHTML:"));
+    key(Qt::Key_C, alt | ctrl);
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    ASSERT_TRUE(data && data->hasHtml());
+    EXPECT_EQ(data->text(), text());
+    // The first line is a sentence, not metadata: never an empty document.
+    EXPECT_TRUE(data->html().contains("Note: call me")) << data->html().toStdString();
+    EXPECT_FALSE(data->html().contains("<html")) << data->html().toStdString();
+
+    // A rich text editor takes it as formatted text.
+    QTextEdit rich;
+    rich.paste();
+    EXPECT_TRUE(rich.toPlainText().contains("Note: call me"));
+    bool boldSeen = false;
+    for (QTextBlock b = rich.document()->begin(); b.isValid(); b = b.next())
+        for (auto it = b.begin(); !it.atEnd(); ++it)
+            if (it.fragment().text() == "bold") boldSeen = it.fragment().charFormat().fontWeight() >= QFont::Bold;
+    EXPECT_TRUE(boldSeen);
+}
+
+TEST_F(EditorCommandsTest, PasteAsMarkdownConvertsRichTextAndLeavesPlainTextAlone)
+{
+    open("Start: ");
+    auto* rich = new QMimeData;
+    rich->setHtml("<meta charset='utf-8'><p>A <b>bold <i>nested</i></b> and <code>x*y</code> with "
+                  "<a href=\"https://e.org\">a link</a>&nbsp;here.</p><table><tr><td>cell</td></tr></table>");
+    rich->setText("plain fallback");
+    QApplication::clipboard()->setMimeData(rich);
+    select(7);
+    key(Qt::Key_V, alt | ctrl);
+    EXPECT_EQ(text(), "Start: A **bold *nested*** and `x*y` with a link here.\ncell");
+    undo();
+    EXPECT_EQ(text(), "Start: ");
+
+    QApplication::clipboard()->setText("2 * 3 and *not* styled\n- item");
+    choose("pasteAsMarkdown:");
+    EXPECT_EQ(text(), "Start: 2 * 3 and *not* styled\n- item");
+    undo();
+
+    // Nothing it can read: the item is disabled and the key does nothing.
+    auto* other = new QMimeData;
+    other->setData("application/x-other", "data");
+    QApplication::clipboard()->setMimeData(other);
+    EXPECT_FALSE(enabled("pasteAsMarkdown:"));
+    key(Qt::Key_V, alt | ctrl);
+    EXPECT_EQ(text(), "Start: ");
+}

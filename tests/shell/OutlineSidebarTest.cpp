@@ -1,0 +1,281 @@
+// The outline pane of a document window: the heading tree as the writer
+// types, its placeholder and title, expansion kept through reloads, choosing
+// a heading, and its colours.
+#include "ShellTestSupport.h"
+
+#include "document/OutlineModel.h"
+#include "document/OutlineViewController.h"
+#include "markdown/Outline.h"
+#include "settings/Settings.h"
+#include "settings/ViewUtilities.h"
+#include "support/QtPrinters.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+class OutlineSidebarTest : public ::testing::Test {
+protected:
+    void SetUp() override { shell = std::make_unique<Shell>(); }
+    void TearDown() override { shell.reset(); }
+
+    void open(const QByteArray& text, const QString& name = "notes.txt")
+    {
+        const QString path = freshDirectory("outline") + "/" + name;
+        writeFile(path, text);
+        document = shell->open(path);
+        ASSERT_TRUE(document);
+        window = windowOf(document);
+        window->window()->resize(1000, 600);
+        ASSERT_TRUE(activate(window));
+        window->setOutlineVisible(true);
+        ASSERT_TRUE(window->outlineViewController());
+        pane = &window->outlinePane();
+        editor = window->documentViewController()->textView();
+        tree = pane->outlineView();
+    }
+
+    // The rows as the tree shows them: each title indented two spaces per
+    // depth, "+" before a collapsed row with children; hidden rows left out.
+    QStringList rows(const QModelIndex& parent = {}, int depth = 0) const
+    {
+        QStringList lines;
+        QAbstractItemModel* model = tree->model();
+        for (int i = 0; i < model->rowCount(parent); ++i) {
+            const QModelIndex index = model->index(i, 0, parent);
+            const bool collapsed = model->rowCount(index) > 0 && !tree->isExpanded(index);
+            lines << QString(depth * 2, u' ') + (collapsed ? "+" : "") + index.data().toString();
+            if (!collapsed) lines << rows(index, depth + 1);
+        }
+        return lines;
+    }
+
+    QModelIndex rowOf(const QString& title, const QModelIndex& parent = {}) const
+    {
+        QAbstractItemModel* model = tree->model();
+        for (int i = 0; i < model->rowCount(parent); ++i) {
+            const QModelIndex index = model->index(i, 0, parent);
+            if (index.data().toString() == title) return index;
+            if (const QModelIndex found = rowOf(title, index); found.isValid()) return found;
+        }
+        return {};
+    }
+
+    void click(const QModelIndex& index)
+    {
+        tree->scrollTo(index);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
+    }
+
+    // Typing as the writer types: at a place, through the editor.
+    void typeAt(qsizetype location, const QString& text)
+    {
+        editor->setSelectedRange(Range(location, 0));
+        const QStringList lines = text.split(u'\n');
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (i > 0) QTest::keyClick(editor, Qt::Key_Return);
+            QTest::keyClicks(editor, lines[i]);
+        }
+    }
+
+    QString text() const { return textOf(document); }
+
+    std::unique_ptr<Shell> shell;
+    Document* document = nullptr;
+    WindowController* window = nullptr;
+    OutlineViewController* pane = nullptr;
+    TextView* editor = nullptr;
+    QTreeView* tree = nullptr;
+};
+
+} // namespace
+
+TEST_F(OutlineSidebarTest, ShowsTheFileNameAndAPlaceholderUntilAHeadingIsTyped)
+{
+    open("Just prose.\n");
+    EXPECT_EQ(pane->titleLabel()->text(), "notes.txt");
+    EXPECT_TRUE(pane->emptyView()->isVisible());
+    EXPECT_FALSE(tree->isVisible());
+    EXPECT_TRUE(rows().isEmpty());
+    if (const QByteArray dir = qgetenv("LUMORA_SCREENSHOT_DIR"); !dir.isEmpty())
+        pane->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath("outline-empty.png"));
+
+    typeAt(0, "# Start\n");
+    EXPECT_FALSE(pane->emptyView()->isVisible());
+    EXPECT_TRUE(tree->isVisible());
+    EXPECT_EQ(rows(), QStringList{"# Start"});
+    // Every row is 24 points high.
+    EXPECT_EQ(tree->visualRect(rowOf("# Start")).height(), 24);
+
+    // Deleting the heading's marks brings the placeholder back.
+    editor->setSelectedRange(Range(0, 2));
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_TRUE(rows().isEmpty());
+    EXPECT_TRUE(pane->emptyView()->isVisible());
+
+    // An untitled document has no file name to show.
+    QTest::keyClick(editor, Qt::Key_N, Qt::ControlModifier);
+    Document* untitled = qobject_cast<Document*>(shell->controller->documents().back());
+    WindowController* other = windowOf(untitled);
+    ASSERT_TRUE(untitled && untitled->isUntitled() && other);
+    other->setOutlineVisible(true);
+    EXPECT_EQ(other->outlinePane().titleLabel()->text(), "");
+}
+
+TEST_F(OutlineSidebarTest, HeadingsNestByLevelAndFollowAddedRemovedAndRelevelledHeadings)
+{
+    open("# One\n## Two\n## Three\n# Four\n### Five\nBody\n");
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two", "  ## Three", "# Four", "  ### Five"}));
+
+    // A heading in the middle.
+    typeAt(text().indexOf("# Four"), "## Added\n");
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two", "  ## Three", "  ## Added", "# Four", "  ### Five"}));
+    // Re-levelled: "## Two" becomes a top-level heading and takes "## Three"
+    // and "## Added" under it.
+    editor->setSelectedRange(Range(text().indexOf("## Two"), 1));
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(rows(), (QStringList{"# One", "# Two", "  ## Three", "  ## Added", "# Four", "  ### Five"}));
+    // Removed: the line of "## Three" goes.
+    const qsizetype three = text().indexOf("## Three");
+    editor->setSelectedRange(Range(three, QStringLiteral("## Three\n").size()));
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(rows(), (QStringList{"# One", "# Two", "  ## Added", "# Four", "  ### Five"}));
+    // And back, in one undo.
+    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(rows(), (QStringList{"# One", "# Two", "  ## Three", "  ## Added", "# Four", "  ### Five"}));
+    // A heading typed under one that had none shows at once.
+    typeAt(text().size(), "# New\n");
+    typeAt(text().size(), "## Child");
+    EXPECT_EQ(rows().mid(6), (QStringList{"# New", "  ## Child"}));
+}
+
+TEST_F(OutlineSidebarTest, TypingInAHeadingRepaintsItsRowAndRebuildsNothing)
+{
+    open("# One\n## Two\nBody\n# Three\n");
+    const int changes = pane->rowChanges();
+    typeAt(text().indexOf("Two") + 3, " and more");
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "# Three"}));
+    EXPECT_EQ(pane->rowChanges(), changes);
+    // Typing in the body touches no heading at all.
+    typeAt(text().indexOf("Body") + 4, " text");
+    EXPECT_EQ(pane->rowChanges(), changes);
+}
+
+TEST_F(OutlineSidebarTest, CollapsedHeadingsStayCollapsedThroughReloads)
+{
+    open("# One\n## Two\n### Deep\n## Other\n# Three\n## Under three\n");
+    tree->collapse(rowOf("## Two"));
+    tree->collapse(rowOf("# One"));
+    EXPECT_EQ(rows(), (QStringList{"+# One", "# Three", "  ## Under three"}));
+
+    // Editing another heading reloads the tree; the collapsed ones stay so.
+    typeAt(text().indexOf("# Three") + 7, "!");
+    EXPECT_EQ(rows(), (QStringList{"+# One", "# Three!", "  ## Under three"}));
+    // Editing the text of a collapsed heading keeps it collapsed too.
+    typeAt(text().indexOf("# One") + 5, "!");
+    EXPECT_EQ(rows(), (QStringList{"+# One!", "# Three!", "  ## Under three"}));
+
+    // Expanding it again shows its children as they were: "## Two" still
+    // collapsed, "## Other" open.
+    tree->expand(rowOf("# One!"));
+    EXPECT_EQ(rows(), (QStringList{"# One!", "  +## Two", "  ## Other", "# Three!", "  ## Under three"}));
+
+    // A heading typed anew starts expanded; showing the pane again makes
+    // every heading new.
+    window->setOutlineVisible(false);
+    window->setOutlineVisible(true);
+    EXPECT_EQ(rows(), (QStringList{"# One!", "  ## Two", "    ### Deep", "  ## Other", "# Three!", "  ## Under three"}));
+}
+
+TEST_F(OutlineSidebarTest, ChoosingAHeadingMovesTheCaretThereAndNothingElseDoes)
+{
+    QByteArray text = "# Top\n";
+    for (int i = 0; i < 200; ++i) text += "A line of body text to make the document long.\n";
+    text += "## Far below\nMore.\n# Last\n";
+    open(text);
+    editor->setSelectedRange(Range(3, 0));
+    tree->setFocus();
+
+    click(rowOf("## Far below"));
+    const qsizetype far = this->text().indexOf("## Far below");
+    EXPECT_EQ(editor->selectedRange(), Range(far, 0)); // the start of the line, not after the marks
+    EXPECT_TRUE(editor->hasFocus());
+    const QRect caret = editor->cursorRect();
+    EXPECT_TRUE(editor->viewport()->rect().contains(caret.center()));
+    EXPECT_NEAR(caret.center().y(), editor->viewport()->height() / 2, editor->viewport()->height() / 4);
+    EXPECT_EQ(pane->selectedItem()->title, "## Far below");
+
+    // Reloads never move the caret, and the chosen row stays chosen.
+    typeAt(this->text().indexOf("# Last") + 6, " part");
+    const Range typed = editor->selectedRange();
+    typeAt(this->text().indexOf("# Top") + 5, "most");
+    EXPECT_EQ(editor->selectedRange(), Range(9, 0)); // after what was typed
+    EXPECT_NE(typed, editor->selectedRange());
+    ASSERT_EQ(tree->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(tree->selectionModel()->selectedRows().first().data().toString(), "## Far below");
+
+    // A click on the chosen row goes there again.
+    click(rowOf("## Far below"));
+    EXPECT_EQ(editor->selectedRange(), Range(this->text().indexOf("## Far below"), 0));
+}
+
+TEST_F(OutlineSidebarTest, ARowWhoseHeadingWasDeletedDoesNothing)
+{
+    open("# Keep\n## Gone\nBody\n");
+    const QModelIndex gone = rowOf("## Gone");
+    ASSERT_TRUE(gone.isValid());
+    // The heading goes behind the tree's back (the text changed without the
+    // edit that reloads it).
+    TextStorage& storage = document->data().textStorage();
+    storage.replaceCharacters(Range(storage.string().indexOf("## Gone\n"), 8), QString());
+    editor->setSelectedRange(Range(2, 0));
+    click(gone);
+    EXPECT_EQ(editor->selectedRange(), Range(2, 0));
+    EXPECT_FALSE(pane->selectedItem());
+}
+
+TEST_F(OutlineSidebarTest, FollowsTheThemeInLightAndDark)
+{
+    // The whole application, so that a theme restyles the text too.
+    shell.reset();
+    shell = std::make_unique<Shell>(true);
+    open("# A calm place to write\n## A short list\n### Nested\n## Another section\n# Second part\nText\n",
+         "Chapter one.txt");
+    click(rowOf("## A short list"));
+    Settings& settings = Settings::shared();
+    const auto original = settings.theme;
+    for (const char* id : {"light", "dark"}) {
+        std::shared_ptr<Theme> theme;
+        for (const auto& t : settings.themes)
+            if (t->id == QLatin1String(id)) theme = t;
+        ASSERT_TRUE(theme);
+        settings.setTheme(theme);
+        QTest::qWait(20); // the editor's restyle
+        const QColor background = theme->backgroundColor.toQColor(), foreground = theme->foregroundColor.toQColor();
+        const QImage image = pane->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(QColor(image.pixel(image.width() / 2, image.height() - 4)).rgb(),
+                  views::chromeColor(background, foreground).rgb());
+        // Heading text is drawn in the theme's text colour, near the rows.
+        const QRect first = tree->visualRect(rowOf("# A calm place to write"));
+        const QPoint origin = tree->viewport()->mapTo(pane, first.topLeft());
+        int ink = 0;
+        for (int y = origin.y(); y < origin.y() + first.height(); ++y)
+            for (int x = origin.x(); x < origin.x() + first.width(); ++x) {
+                const QColor c(image.pixel(x, y));
+                if (std::abs(c.lightness() - foreground.lightness()) < 60) ++ink;
+            }
+        EXPECT_GT(ink, 20) << id;
+        if (const QByteArray dir = qgetenv("LUMORA_SCREENSHOT_DIR"); !dir.isEmpty()) {
+            window->window()->grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(QString("outline-%1.png").arg(id)));
+            image.save(QDir(QString::fromLocal8Bit(dir)).filePath(QString("outline-pane-%1.png").arg(id)));
+        }
+    }
+    settings.setTheme(original);
+}
