@@ -644,13 +644,16 @@ void TextServices::paintBelowText(QPainter& painter, const QRect& exposed)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(matchColour(*Settings::shared().theme));
-    const QString& text = m_storage->string();
     // Only the text that is shown is searched for highlights.
     forEachVisibleBlock(exposed, [&](const QTextBlock& block) {
         Range shown = shownPart(block, exposed);
         // A match may begin before the shown lines and end in them.
         shown = Range(std::max<qsizetype>(block.position(), shown.location - finder.pattern().size()),
                       shown.length + finder.pattern().size());
+        // The text up to the paragraph's line break, which a whole-word
+        // match looks at.
+        const QStringView text =
+            m_storage->stringBefore(std::min<qsizetype>(m_storage->length(), block.position() + block.length()));
         std::vector<Range> found = finder.matches(text, shown.intersection(Range(block.position(), block.length() - 1)));
         drawRanges(painter, block, found, false);
         m_paintedMatches.insert(m_paintedMatches.end(), found.begin(), found.end());
@@ -702,10 +705,9 @@ std::vector<Range> TextServices::misspellings(Range paragraph)
 {
     std::vector<Range> found;
     if (!m_storage) return found;
-    const QString& text = m_storage->string();
-    paragraph = paragraph.intersection(Range(0, text.size()));
+    paragraph = paragraph.intersection(Range(0, m_storage->length()));
     if (paragraph.isEmpty() || fences().contains(paragraph.location)) return found;
-    const QString key = text.mid(paragraph.location, paragraph.length);
+    const QString key = m_storage->substring(paragraph);
     auto it = m_spellingCache.constFind(key);
     if (it == m_spellingCache.constEnd()) {
         if (m_spellingCache.size() >= kSpellingCacheLimit) m_spellingCache.clear();
@@ -733,17 +735,18 @@ Range TextServices::shownPart(const QTextBlock& block, const QRect& exposed) con
     }
     if (from < 0) return Range(whole.location, 0);
     // Out to the spaces around, so that no word is cut.
-    const QString& text = m_storage->string();
+    const TextStorage& text = *m_storage;
     qsizetype a = whole.location + from, b = whole.location + to;
-    for (int n = 0; a > whole.location && n < 64 && !text[a - 1].isSpace(); ++n) --a;
-    for (int n = 0; b < whole.end() && n < 64 && !text[b].isSpace(); ++n) ++b;
+    for (int n = 0; a > whole.location && n < 64 && !text.characterAt(a - 1).isSpace(); ++n) --a;
+    for (int n = 0; b < whole.end() && n < 64 && !text.characterAt(b).isSpace(); ++n) ++b;
     return Range(a, b - a);
 }
 
 std::vector<Range> TextServices::misspellingsIn(Range stretch)
 {
     if (!m_storage || stretch.isEmpty() || fences().contains(stretch.location)) return {};
-    const QString& text = m_storage->string();
+    // The stretch and the line break after it, which is all either reads.
+    const QStringView text = m_storage->stringBefore(std::min<qsizetype>(m_storage->length(), stretch.end() + 2));
     return SpellChecker::shared().misspellings(text, stretch, syntaxRanges(text, stretch));
 }
 
