@@ -74,20 +74,29 @@ QString DocumentData::readingTime(qint64 words)
 
 QString DocumentData::documentStatistics(Range range) const
 {
-    const QString& text = m_textStorage.string();
-    if (range.length == 0) range = Range(0, text.size());
-    const qsizetype start = std::clamp<qsizetype>(range.location, 0, text.size());
-    const qsizetype end = std::clamp<qsizetype>(range.location + range.length, start, text.size());
+    const qsizetype length = m_textStorage.length();
+    if (range.length == 0) range = Range(0, length);
+    const qsizetype start = std::clamp<qsizetype>(range.location, 0, length);
+    const qsizetype end = std::clamp<qsizetype>(range.location + range.length, start, length);
     range = Range(start, end - start);
+    return statisticsLine(wordCount(m_textStorage.stringBefore(end), range), range.length);
+}
 
+qint64 DocumentData::wordCount(QStringView text, Range range)
+{
     qint64 words = 0;
     text::enumerateSubstrings(text, range, text::Unit::Words, text::Direction::Forward, [&words](Range, Range) {
         ++words;
         return true;
     });
+    return words;
+}
+
+QString DocumentData::statisticsLine(qint64 words, qsizetype characters)
+{
     // The format is fixed, not taken from the strings table.
     return QStringLiteral("Words: %1, Characters: %2, Reading: %3")
-        .arg(number(words), number(range.length), readingTime(words));
+        .arg(number(words), number(characters), readingTime(words));
 }
 
 // Reading and writing ------------------------------------------------------

@@ -66,6 +66,10 @@ public:
     // markers are not words); characters are UTF-16 code units, line breaks
     // included; reading time is at 250 words a minute.
     QString documentStatistics(Range range) const;
+    // The same for a text of its own: wordCount() may run on any thread,
+    // statisticsLine() formats on the main thread.
+    static qint64 wordCount(QStringView text, Range range);
+    static QString statisticsLine(qint64 words, qsizetype characters);
     // The reading time of a number of words, at most two units ("2 min",
     // "1 min, 30 sec", "0 sec").
     static QString readingTime(qint64 words);

@@ -8,14 +8,20 @@
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
 
+#include <QApplication>
+#include <QPointer>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 namespace lumora {
 
 namespace {
 
-// How long after the last edit the statistics line counts the text again.
-constexpr int kInfoRefreshDelayMs = 1000;
+// How long after the last edit the statistics line counts the text again:
+// with the count itself, the line is current within a second of a pause.
+constexpr int kInfoRefreshDelayMs = 500;
+// Stretches up to this long are counted on the spot (a few milliseconds).
+constexpr qsizetype kCountedAtOnce = 100'000;
 
 } // namespace
 
@@ -129,7 +135,28 @@ void DocumentViewController::updateTypingAttributes()
 
 void DocumentViewController::updateInfo()
 {
-    if (Document* d = document()) m_infoView->updateInfo(d->data(), m_textView->selectedRange());
+    Document* d = document();
+    // A hidden line counts nothing; showing it counts.
+    if (!d || !m_infoView->isVisibleTo(this)) return;
+    const std::uint64_t generation = ++m_infoGeneration;
+    const Range selection = m_textView->selectedRange();
+    const TextStorage& storage = d->data().textStorage();
+    const Range range = selection.isEmpty() ? Range(0, storage.length()) : selection;
+    if (range.length <= kCountedAtOnce) {
+        m_infoView->updateInfo(d->data(), selection);
+        return;
+    }
+    QPointer<DocumentViewController> self(this);
+    QThreadPool::globalInstance()->start([self, generation, text = storage.substring(range)] {
+        const qint64 words = DocumentData::wordCount(text, Range(0, text.size()));
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, generation, words, characters = text.size()] {
+                if (self && self->m_infoGeneration == generation)
+                    self->m_infoView->showStatistics(DocumentData::statisticsLine(words, characters));
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void DocumentViewController::showWindow()

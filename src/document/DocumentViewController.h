@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 
 class QVBoxLayout;
@@ -25,7 +26,10 @@ class TextView;
 //
 // The statistics line shows the selection's numbers as it changes, and the
 // whole text's a moment after the writer stops typing (in any window of the
-// document): counting a long text on every keystroke would slow typing.
+// document): counting a long text on every keystroke would slow typing. It
+// counts only while it is shown, and a long text (or selection) off the main
+// thread, from a copy: the numbers follow a moment later, and typing never
+// waits for them.
 class DocumentViewController : public QWidget, public DocumentEditor {
     Q_OBJECT
 
@@ -76,6 +80,9 @@ private:
     OutlineHooks m_outline;
     QList<QMetaObject::Connection> m_documentConnections;
     QTimer m_infoTimer;
+    // Counts started; a count that finishes after a later one started is
+    // not shown.
+    std::uint64_t m_infoGeneration = 0;
 };
 
 } // namespace lumora

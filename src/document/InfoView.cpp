@@ -30,7 +30,12 @@ InfoView::InfoView(QWidget* parent) : QWidget(parent)
 
 void InfoView::updateInfo(const DocumentData& data, Range selection)
 {
-    m_infoLabel->setText(data.documentStatistics(selection));
+    showStatistics(data.documentStatistics(selection));
+}
+
+void InfoView::showStatistics(const QString& line)
+{
+    m_infoLabel->setText(line);
 }
 
 void InfoView::paintEvent(QPaintEvent*)

@@ -23,6 +23,8 @@ public:
     // Shows the statistics of the selection, or of the whole text when the
     // selection is empty (the editor passes its selected range).
     void updateInfo(const DocumentData& data, Range selection);
+    // Shows a statistics line counted elsewhere.
+    void showStatistics(const QString& line);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -184,7 +184,7 @@ std::unique_ptr<QTextDocument> PrintManager::makeSourceDocument(const Document& 
     TextMirror mirror;
     mirror.setDefaultAttributes(m_attributes);
     mirror.setStorage(&storage);
-    std::unique_ptr<QTextDocument> text(mirror.document()->clone());
+    std::unique_ptr<QTextDocument> text = mirror.formattedDocument();
     mirror.setStorage(nullptr);
     return text;
 }

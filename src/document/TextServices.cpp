@@ -296,7 +296,13 @@ void TextServices::forgetStorage()
 void TextServices::storageChanged(const TextStorage::Change& change)
 {
     if (!change.characters) return;
-    if (m_fencesValid) m_fences.update(m_storage->string(), change.editedRange, change.changeInLength);
+    if (m_fencesValid) {
+        // The lines the change touches, and nothing after them.
+        const qsizetype end = m_storage->paragraphBounds(Range(change.editedRange.end(), 0)).end;
+        if (!m_fences.update(m_storage->stringBefore(end), m_storage->length(), change.editedRange,
+                             change.changeInLength))
+            m_fencesValid = false;
+    }
     m_countStale = true;
     m_replacedStatus.clear();
     if (isFindBarVisible()) m_countTimer.start();
@@ -314,7 +320,10 @@ CodeFences& TextServices::fences()
 bool TextServices::isProse(qsizetype index)
 {
     if (!m_storage) return false;
-    return !fences().contains(index) && !isInsideSyntax(m_storage->string(), index);
+    if (fences().contains(index)) return false;
+    // Syntax lies within the paragraph of index.
+    const qsizetype end = m_storage->paragraphBounds(Range(index, 0)).end;
+    return !isInsideSyntax(m_storage->stringBefore(end), index);
 }
 
 // ---- Find ----------------------------------------------------------------------------
@@ -635,13 +644,16 @@ void TextServices::paintBelowText(QPainter& painter, const QRect& exposed)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(matchColour(*Settings::shared().theme));
-    const QString& text = m_storage->string();
     // Only the text that is shown is searched for highlights.
     forEachVisibleBlock(exposed, [&](const QTextBlock& block) {
         Range shown = shownPart(block, exposed);
         // A match may begin before the shown lines and end in them.
         shown = Range(std::max<qsizetype>(block.position(), shown.location - finder.pattern().size()),
                       shown.length + finder.pattern().size());
+        // The text up to the paragraph's line break, which a whole-word
+        // match looks at.
+        const QStringView text =
+            m_storage->stringBefore(std::min<qsizetype>(m_storage->length(), block.position() + block.length()));
         std::vector<Range> found = finder.matches(text, shown.intersection(Range(block.position(), block.length() - 1)));
         drawRanges(painter, block, found, false);
         m_paintedMatches.insert(m_paintedMatches.end(), found.begin(), found.end());
@@ -693,10 +705,9 @@ std::vector<Range> TextServices::misspellings(Range paragraph)
 {
     std::vector<Range> found;
     if (!m_storage) return found;
-    const QString& text = m_storage->string();
-    paragraph = paragraph.intersection(Range(0, text.size()));
+    paragraph = paragraph.intersection(Range(0, m_storage->length()));
     if (paragraph.isEmpty() || fences().contains(paragraph.location)) return found;
-    const QString key = text.mid(paragraph.location, paragraph.length);
+    const QString key = m_storage->substring(paragraph);
     auto it = m_spellingCache.constFind(key);
     if (it == m_spellingCache.constEnd()) {
         if (m_spellingCache.size() >= kSpellingCacheLimit) m_spellingCache.clear();
@@ -724,17 +735,18 @@ Range TextServices::shownPart(const QTextBlock& block, const QRect& exposed) con
     }
     if (from < 0) return Range(whole.location, 0);
     // Out to the spaces around, so that no word is cut.
-    const QString& text = m_storage->string();
+    const TextStorage& text = *m_storage;
     qsizetype a = whole.location + from, b = whole.location + to;
-    for (int n = 0; a > whole.location && n < 64 && !text[a - 1].isSpace(); ++n) --a;
-    for (int n = 0; b < whole.end() && n < 64 && !text[b].isSpace(); ++n) ++b;
+    for (int n = 0; a > whole.location && n < 64 && !text.characterAt(a - 1).isSpace(); ++n) --a;
+    for (int n = 0; b < whole.end() && n < 64 && !text.characterAt(b).isSpace(); ++n) ++b;
     return Range(a, b - a);
 }
 
 std::vector<Range> TextServices::misspellingsIn(Range stretch)
 {
     if (!m_storage || stretch.isEmpty() || fences().contains(stretch.location)) return {};
-    const QString& text = m_storage->string();
+    // The stretch and the line break after it, which is all either reads.
+    const QStringView text = m_storage->stringBefore(std::min<qsizetype>(m_storage->length(), stretch.end() + 2));
     return SpellChecker::shared().misspellings(text, stretch, syntaxRanges(text, stretch));
 }
 
@@ -891,8 +903,9 @@ void TextServices::textWasTyped(Range typed)
 {
     if (m_substituting || !m_storage || typed.isEmpty()) return;
     m_typingEnd = typed.end();
-    const QString& text = m_storage->string();
     const qsizetype typedAt = typed.end() - 1;
+    // Substitutions look at the paragraph typed in, up to the caret.
+    const QStringView text = m_storage->stringBefore(m_storage->paragraphBounds(Range(std::max<qsizetype>(typedAt, 0), 0)).end);
     if (typedAt < 0 || typedAt >= text.size()) return;
     const QChar c = text[typedAt];
     const auto on = [this](const char* key) { return m_view.textOption(QString::fromLatin1(key)); };
@@ -913,7 +926,7 @@ std::optional<std::pair<Range, QString>> TextServices::correctionBefore(qsizetyp
 {
     SpellChecker& checker = SpellChecker::shared();
     if (!checker.isAvailable()) return std::nullopt;
-    const QString& text = m_storage->string();
+    const QStringView text = m_storage->stringBefore(m_storage->paragraphBounds(Range(typedAt, 0)).end);
     const auto word = text::wordAt(text, typedAt);
     if (!word || word->end() != typedAt || !isProse(word->location)) return std::nullopt;
     const auto fix = checker.correction(QStringView(text).sliced(word->location, word->length));

@@ -15,6 +15,7 @@
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
+#include "platform/text/EditorLayout.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
@@ -48,16 +49,14 @@ namespace {
 
 Settings& settings() { return Settings::shared(); }
 
-bool isHighSurrogateAt(const QString& s, qsizetype i) { return i >= 0 && i < s.size() && s[i].isHighSurrogate(); }
-bool isLowSurrogateAt(const QString& s, qsizetype i) { return i >= 0 && i < s.size() && s[i].isLowSurrogate(); }
-
 // True when index stands inside a character the view never splits: a
 // surrogate pair or a "\r\n".
-bool splitsCharacter(const QString& s, qsizetype index)
+bool splitsCharacter(const TextStorage& s, qsizetype index)
 {
-    if (index <= 0 || index >= s.size()) return false;
-    return (isHighSurrogateAt(s, index - 1) && isLowSurrogateAt(s, index))
-        || (s[index - 1] == u'\r' && s[index] == u'\n');
+    if (index <= 0 || index >= s.length()) return false;
+    const QChar before = s.characterAt(index - 1);
+    const QChar at = s.characterAt(index);
+    return (before.isHighSurrogate() && at.isLowSurrogate()) || (before == u'\r' && at == u'\n');
 }
 
 // What Qt accepts as typed text (the rules of its own text widgets).
@@ -112,6 +111,16 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     const auto& parsed = settings().parsedStylesheet;
     m_typingAttributes = parsed->base;
     m_mirror->setDefaultAttributes(parsed->base);
+    // While focus highlighting is on, the alphas of text colours are the
+    // focus's, which the view paints itself (paintFocusDimming).
+    m_mirror->setDrawsTextAlpha([] { return settings().highlighting == Settings::Highlighting::off; });
+    // Heights corrected above what is shown keep the text shown in place.
+    EditorLayout* layout = m_mirror->layout();
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, layout, [layout](int value) { layout->setAnchor(value); });
+    connect(layout, &EditorLayout::anchorMoved, this, [this](double delta) {
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(bar->value() + int(std::lround(delta)));
+    });
 
     // The selection survives a rebuild of the mirror.
     connect(m_mirror.get(), &TextMirror::aboutToRebuild, this, [this] {
@@ -185,6 +194,10 @@ bool TextView::checkEditable()
 
 TextView::~TextView()
 {
+    // Giving up the document moves the selection: nothing may react to that
+    // now (the window around the view is being destroyed).
+    m_hooks = Hooks();
+    m_storage = nullptr;
     // The control must not outlive its document: give it a throwaway one.
     // The selection it drops on the way is no change to report: the panes
     // the hooks reach may be gone already.
@@ -257,9 +270,9 @@ void TextView::setSelectedRange(Range range)
 // A range that neither starts nor ends inside a surrogate pair or a "\r\n".
 Range TextView::safeRange(Range range) const
 {
-    const QString& s = m_storage->string();
-    qsizetype from = std::clamp<qsizetype>(range.location, 0, s.size());
-    qsizetype to = std::clamp<qsizetype>(range.end(), from, s.size());
+    const TextStorage& s = *m_storage;
+    qsizetype from = std::clamp<qsizetype>(range.location, 0, s.length());
+    qsizetype to = std::clamp<qsizetype>(range.end(), from, s.length());
     if (splitsCharacter(s, from)) --from;
     if (to > from && splitsCharacter(s, to)) ++to;
     if (to < from) to = from;
@@ -272,7 +285,7 @@ void TextView::selectionDidChange()
     Range s = selectedRange();
     // The caret never stands between "\r" and "\n": it moves on in the
     // direction it was going.
-    if (s.isEmpty() && splitsCharacter(m_storage->string(), s.location)) {
+    if (s.isEmpty() && splitsCharacter(*m_storage, s.location)) {
         const bool forward = s.location > m_lastSelection.location;
         s = Range(forward ? s.location + 1 : s.location - 1, 0);
         m_adjustingSelection = true;
@@ -319,7 +332,8 @@ void TextView::prepareForChange(Range range, const QString& text)
     m_textHasChanged = true;
     if (isMarkdownEnabled()) {
         m_affectedCharRange = Range(range.location, text.size());
-        m_resetMarkdown = editTouchesMarkdownSyntax(m_storage->string(), range, text);
+        // The test reads the range and the characters on either side of it.
+        m_resetMarkdown = editTouchesMarkdownSyntax(m_storage->stringBefore(range.end() + 1), range, text);
         // Only while the outline is shown does a heading force a restyle; once
         // it is hidden the flag must not keep every later edit restyling.
         m_resetOutline = isOutlineVisible() && outlineAt(*m_storage, range) != nullptr;
@@ -349,7 +363,7 @@ bool TextView::replaceCharacters(Range range, const QString& text, const EditOpt
     if (options.silent) m_typewriterSound.reset();
 
     const Range before = selectedRange();
-    const QString oldText = m_storage->string().mid(range.location, range.length);
+    const QString oldText = m_storage->substring(range);
     const Range after = options.selection.value_or(Range(range.location + text.size(), 0));
 
     // The replacement and the restyle reach the mirror as one change.
@@ -465,11 +479,10 @@ bool TextView::replaceCharacters(const std::vector<Range>& ranges, const QString
 void TextView::restyleAfterChange()
 {
     if (!isMarkdownEnabled() || !m_affectedCharRange || !(m_resetMarkdown || m_resetOutline)) return;
-    const QString& s = m_storage->string();
     const qsizetype a = m_affectedCharRange->location;
     qsizetype n = m_affectedCharRange->length;
     const qsizetype e = a + n;
-    if (e > 0 && e < s.size() && text::isNewline(s[e - 1])) ++n;
+    if (e > 0 && e < m_storage->length() && text::isNewline(m_storage->characterAt(e - 1).unicode())) ++n;
     restyleParagraphs(*m_storage, *settings().parsedStylesheet, Range(a, n), true);
     ++m_restyleCount;
 }
@@ -491,7 +504,9 @@ void TextView::processChange()
     // List continuation: its own undo step, through the whole road again.
     if (markdown && m_continuesLists && m_affectedCharRange
         && !(m_undo && (m_undo->isUndoing() || m_undo->isRedoing()))) {
-        if (const auto edit = listContinuation(m_storage->string(), *m_affectedCharRange)) {
+        // Continuation reads the paragraph the edit ended.
+        const qsizetype end = m_storage->paragraphBounds(Range(m_affectedCharRange->location, 0)).end;
+        if (const auto edit = listContinuation(m_storage->stringBefore(end), *m_affectedCharRange)) {
             if (m_undo) m_undo->beginGroup();
             // Refused (no-editing mode ending a list): the caret stays put.
             if (replaceCharacters(edit->range, edit->replacement, EditOptions{})) setSelectedRange(edit->selection);
@@ -512,7 +527,7 @@ void TextView::updateTypingAttributes()
 {
     if (!m_storage) return;
     const qsizetype c = selectedRange().location;
-    if (c > 0 && c <= m_storage->length() && !text::isNewline(m_storage->string()[c - 1]))
+    if (c > 0 && c <= m_storage->length() && !text::isNewline(m_storage->characterAt(c - 1).unicode()))
         m_typingAttributes = m_storage->attributes(c - 1);
     else
         m_typingAttributes = settings().parsedStylesheet->base;
@@ -521,7 +536,7 @@ void TextView::updateTypingAttributes()
 void TextView::updateHighlighting()
 {
     if (!m_storage) return;
-    const Range focus = lumora::focusRange(m_storage->string(), selectedRange(), settings().highlighting);
+    const Range focus = lumora::focusRange(*m_storage, selectedRange(), settings().highlighting);
     {
         TextMirror::ColourAlphaPass pass;
         highlightFocus(*m_storage, focus, false);
@@ -536,7 +551,17 @@ void TextView::updateHighlightAttributes()
 {
     applyTheme(*settings().theme);
     if (!m_storage) return;
-    const Range focus = lumora::focusRange(m_storage->string(), selectedRange(), settings().highlighting);
+    if (settings().highlighting == Settings::Highlighting::off) {
+        // Nothing is dimmed: the colours stay as the styling gave them, with
+        // the stylesheet's own alphas (a pass would lift them all to full
+        // strength, on every character of the text).
+        TextMirror::ColourAlphaPass pass;
+        m_storage->removeAttribute(AttributeKey::HighlightColor, Range(0, m_storage->length()));
+        m_focusRange = Range(0, m_storage->length());
+        viewport()->update();
+        return;
+    }
+    const Range focus = lumora::focusRange(*m_storage, selectedRange(), settings().highlighting);
     {
         TextMirror::ColourAlphaPass pass;
         highlightFocus(*m_storage, focus, true);
@@ -744,14 +769,17 @@ QString TextView::lineEnding() const
     static const QString lf = QStringLiteral("\n"), crlf = QStringLiteral("\r\n"), cr = QStringLiteral("\r");
     if (!m_storage) return lf;
     if (m_lineEnding) return *m_lineEnding;
-    const QString& s = m_storage->string();
+    // Read where the text lies, without gathering it into one string.
+    const auto [head, tail] = m_storage->pieces();
     qsizetype lfs = 0, crlfs = 0, crs = 0;
-    if (s.contains(u'\r')) {
-        for (qsizetype i = 0, n = s.size(); i < n; ++i) {
-            if (s[i] == u'\n') {
+    if (head.contains(u'\r') || tail.contains(u'\r')) {
+        const TextStorage& s = *m_storage;
+        for (qsizetype i = 0, n = s.length(); i < n; ++i) {
+            const QChar c = s.characterAt(i);
+            if (c == u'\n') {
                 ++lfs;
-            } else if (s[i] == u'\r') {
-                if (i + 1 < n && s[i + 1] == u'\n') {
+            } else if (c == u'\r') {
+                if (s.characterAt(i + 1) == u'\n') {
                     ++crlfs;
                     ++i;
                 } else {
@@ -923,7 +951,7 @@ QMimeData* TextView::createMimeDataFromSelection() const
     auto* data = new QMimeData;
     if (m_storage) {
         const Range r = selectedRange();
-        data->setText(m_storage->string().mid(r.location, r.length));
+        data->setText(m_storage->substring(r));
     }
     return data;
 }

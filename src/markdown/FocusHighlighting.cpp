@@ -15,6 +15,14 @@ Range focusRange(QStringView text, Range selection, Settings::Highlighting mode)
     return paragraphRange(text, selection.location);
 }
 
+Range focusRange(const TextStorage& storage, Range selection, Settings::Highlighting mode)
+{
+    if (selection.length != 0 || mode == Settings::Highlighting::off) return Range(0, storage.length());
+    const qsizetype caret = std::clamp<qsizetype>(selection.location, 0, storage.length());
+    const text::ParagraphBounds paragraph = storage.paragraphBounds(Range(caret, 0));
+    return focusRange(storage.stringBefore(paragraph.end), Range(caret, 0), mode);
+}
+
 namespace {
 
 // The parts of run outside focus: none, one or two.

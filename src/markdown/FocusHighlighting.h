@@ -17,6 +17,9 @@ namespace lumora {
 // the mode "sentence" or "paragraph", the sentence or paragraph around the
 // caret; otherwise (a selection, or highlighting off) the whole text.
 Range focusRange(QStringView text, Range selection, Settings::Highlighting mode);
+// The same on a text storage, reading only the paragraph around the caret
+// (neither a sentence nor a paragraph reaches past a line break).
+Range focusRange(const TextStorage& storage, Range selection, Settings::Highlighting mode);
 
 // One highlight pass, in one editing bracket. First dims: the previously
 // lifted runs, or with dimAll every run with a colour (when the stored

@@ -1,5 +1,9 @@
 #include "markdown/Markdown.h"
 
+#include <algorithm>
+#include <mutex>
+#include <new>
+#include <vector>
 
 namespace lumora {
 
@@ -104,9 +108,81 @@ OptionalRange Markdown::locator() const { return partNamed(*this, "locator"); }
 OptionalRange Markdown::term() const { return partNamed(*this, "term"); }
 OptionalRange Markdown::definition() const { return partNamed(*this, "definition"); }
 
+namespace {
+
+// Equal slots cut from large slabs, handed out and taken back through a free
+// list: a long text holds a box for every inline element, and the general
+// allocator's bookkeeping would add half again to each. Slabs are kept for
+// reuse; any thread may box and unbox.
+template <size_t Size, size_t Align>
+class Slabs {
+public:
+    void* take()
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_free) {
+            constexpr size_t kPerSlab = 1024;
+            char* slab = static_cast<char*>(::operator new(kSlot * kPerSlab, std::align_val_t(Align)));
+            m_slabs.push_back(slab);
+            for (size_t i = kPerSlab; i-- > 0;) {
+                auto* slot = reinterpret_cast<Free*>(slab + i * kSlot);
+                slot->next = m_free;
+                m_free = slot;
+            }
+        }
+        Free* slot = m_free;
+        m_free = slot->next;
+        return slot;
+    }
+    void give(void* p)
+    {
+        const std::lock_guard lock(m_mutex);
+        auto* slot = static_cast<Free*>(p);
+        slot->next = m_free;
+        m_free = slot;
+    }
+
+private:
+    struct Free {
+        Free* next;
+    };
+    static constexpr size_t kSlot = (std::max(Size, sizeof(Free)) + Align - 1) / Align * Align;
+    std::mutex m_mutex;
+    Free* m_free = nullptr;
+    std::vector<char*> m_slabs;
+};
+
+template <typename T>
+struct SlabAllocator {
+    using value_type = T;
+    SlabAllocator() = default;
+    template <typename U>
+    SlabAllocator(const SlabAllocator<U>&) {}
+
+    static Slabs<sizeof(T), alignof(T)>& slabs()
+    {
+        static auto* instance = new Slabs<sizeof(T), alignof(T)>; // outlives every box
+        return *instance;
+    }
+    T* allocate(size_t n)
+    {
+        if (n != 1) return std::allocator<T>().allocate(n);
+        return static_cast<T*>(slabs().take());
+    }
+    void deallocate(T* p, size_t n)
+    {
+        if (n != 1) return std::allocator<T>().deallocate(p, n);
+        slabs().give(p);
+    }
+    template <typename U>
+    bool operator==(const SlabAllocator<U>&) const { return true; }
+};
+
+} // namespace
+
 AttributeValue Markdown::boxed() const
 {
-    return AttributeValue(AttributeValue::Object(std::make_shared<MarkdownBox>(*this)));
+    return AttributeValue(AttributeValue::Object(std::allocate_shared<MarkdownBox>(SlabAllocator<MarkdownBox>(), *this)));
 }
 
 std::optional<Markdown> Markdown::unboxed(const AttributeValue& value)

@@ -118,14 +118,25 @@ public:
     static const CharacterSet& syntaxAndWhitespaceCharacters(); // plus whitespace and newlines
 
 private:
+    // A long text has an element every few words: the parts are kept as
+    // 32-bit offsets (texts are shorter than 2^31 units).
+    struct Part32 {
+        std::int32_t location = 0;
+        std::int32_t length = 0;
+        Part32() = default;
+        Part32(Range r) : location(std::int32_t(r.location)), length(std::int32_t(r.length)) {}
+        operator Range() const { return Range(location, length); }
+        friend bool operator==(const Part32&, const Part32&) = default;
+    };
+
     Markdown(Kind kind, Range a, Range b, int level, bool hasLocator = false)
         : m_kind(kind), m_hasLocator(hasLocator), m_level(level), m_a(a), m_b(b) {}
 
     Kind m_kind = Kind::Codeblock;
     bool m_hasLocator = false; // citationInline only
     int m_level = 0;
-    Range m_a; // first part (see the factories), zero when unused
-    Range m_b; // second part, zero when unused
+    Part32 m_a; // first part (see the factories), zero when unused
+    Part32 m_b; // second part, zero when unused
 };
 
 // Result of the line classifier: the element and where the paragraph's inline
@@ -143,7 +154,8 @@ struct Markdown::InlineElement {
     friend bool operator==(const InlineElement&, const InlineElement&) = default;
 };
 
-// The boxed form stored under the "LMFullLineMarkdown" and "LMInlineMarkdown" keys.
+// The boxed form stored under the "LMFullLineMarkdown" and "LMInlineMarkdown"
+// keys. Boxes come from slabs of equal slots (see Markdown::boxed()).
 class MarkdownBox : public AttributeObject {
 public:
     explicit MarkdownBox(const Markdown& element) : value(element) {}

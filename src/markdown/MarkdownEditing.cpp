@@ -44,9 +44,8 @@ std::optional<ListParagraph> listParagraphAt(const TextStorage& storage, qsizety
     const qsizetype index = std::clamp<qsizetype>(location, 0, storage.length() - 1);
     const std::optional<Markdown> stored = Markdown::unboxed(storage.attribute(AttributeKey::FullLineMarkdown, index));
     if (!stored || !stored->isList()) return std::nullopt;
-    const QStringView text = storage.string();
-    const text::ParagraphBounds bounds = text::paragraphBounds(text, Range(index, 0));
-    const auto line = markdownLineElement(text, bounds.start, bounds.end - bounds.start);
+    const text::ParagraphBounds bounds = storage.paragraphBounds(Range(index, 0));
+    const auto line = markdownLineElement(storage.stringBefore(bounds.end), bounds.start, bounds.end - bounds.start);
     if (!line || !line->element.isList()) return std::nullopt;
     return ListParagraph{bounds, line->element};
 }
@@ -98,7 +97,7 @@ std::optional<IndentationEdit> indentListItem(const TextStorage& storage, qsizet
     const std::optional<ListParagraph> item = listParagraphAt(storage, location);
     if (!item) return std::nullopt;
     const qsizetype start = item->bounds.start;
-    const bool spaces = storage.string()[start] == u' ';
+    const bool spaces = storage.characterAt(start) == u' ';
     return IndentationEdit{Range(start, 0), spaces ? QStringLiteral("    ") : QStringLiteral("\t")};
 }
 
@@ -106,7 +105,7 @@ std::optional<IndentationEdit> outdentListItem(const TextStorage& storage, qsize
 {
     const std::optional<ListParagraph> item = listParagraphAt(storage, location);
     if (!item || item->element.level() < 1) return std::nullopt;
-    const QStringView text = storage.string();
+    const QStringView text = storage.stringBefore(item->bounds.end);
     const qsizetype start = item->bounds.start;
     // Remove only what is really there: four spaces, or one tab.
     if (skipCharacters(text, Markdown::spaceCharacters(), start, item->bounds.end) >= 4)

@@ -98,15 +98,14 @@ std::shared_ptr<Outline> headingEntry(TextStorage& storage, Range paragraph, con
     auto& claimed = claimedEntries(storage);
     if (entry) {
         const AttributeValue value = Outline::value(entry);
-        const QString& text = storage.string();
         bool ownedElsewhere = claimed.count(entry.get()) > 0; // another heading of this restyle took it
         if (!ownedElsewhere && paragraph.location > 0)        // the paragraph before holds it too
             ownedElsewhere = storage.attribute(AttributeKey::MarkdownOutline, paragraph.location - 1) == value;
-        if (!ownedElsewhere && paragraph.end() < text.size() && entry->title != title
+        if (!ownedElsewhere && paragraph.end() < storage.length() && entry->title != title
             && storage.attribute(AttributeKey::MarkdownOutline, paragraph.end()) == value) {
             // The heading after holds it too and this one is not the heading it was made for.
-            const text::ParagraphBounds next = text::paragraphBounds(text, Range(paragraph.end(), 0));
-            const auto line = markdownLineElement(text, next.start, next.end - next.start);
+            const text::ParagraphBounds next = storage.paragraphBounds(Range(paragraph.end(), 0));
+            const auto line = markdownLineElement(storage.stringBefore(next.end), next.start, next.end - next.start);
             ownedElsewhere = line && line->element.kind() == Markdown::Kind::Heading;
         }
         if (ownedElsewhere) entry.reset();
@@ -181,8 +180,10 @@ void applyMarkdown(TextStorage& storage, Range paragraph, const ParsedMarkdownSt
     const Range range(location, end - location);
     storage.beginEditing();
 
+    // The scanners read the paragraph and at most one character after it.
+    const QStringView text = storage.stringBefore(end + 1);
     qsizetype contentStart = 0;
-    const auto line = markdownLineElement(storage.string(), location, range.length);
+    const auto line = markdownLineElement(text, location, range.length);
     if (!line) {
         storage.removeAttribute(AttributeKey::FullLineMarkdown, range);
         storage.removeAttribute(AttributeKey::MarkdownOutline, range);
@@ -226,7 +227,7 @@ void applyMarkdown(TextStorage& storage, Range paragraph, const ParsedMarkdownSt
     // Inline elements, in every paragraph: code blocks and definitions too.
     qsizetype start = location + contentStart;
     while (start < end) {
-        const auto found = nextInlineMarkdown(storage.string(), start, end - start);
+        const auto found = nextInlineMarkdown(text, start, end - start);
         if (!found || found->range.end() <= start) break;
         storage.addAttribute(AttributeKey::InlineMarkdown, found->element.boxed(), found->range);
         applyMarkdownStyles(storage, parsed, found->element, found->range);
@@ -237,16 +238,17 @@ void applyMarkdown(TextStorage& storage, Range paragraph, const ParsedMarkdownSt
 
 Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& parsed, Range range, bool markdown)
 {
-    const QString& string = storage.string();
-    text::ParagraphBounds bounds = text::paragraphBounds(string, range);
+    text::ParagraphBounds bounds = storage.paragraphBounds(range);
     // A range that ends with a line break also touches the paragraph after it.
-    if (range.length > 0 && bounds.end == range.end() && bounds.end < string.size())
-        bounds.end = text::paragraphBounds(string, Range(bounds.end, 0)).end;
+    if (range.length > 0 && bounds.end == range.end() && bounds.end < storage.length())
+        bounds.end = storage.paragraphBounds(Range(bounds.end, 0)).end;
     const Range paragraphs(bounds.start, bounds.end - bounds.start);
     storage.beginEditing();
     resetMarkdownAttributes(storage, parsed, paragraphs);
     if (markdown) {
-        text::enumerateSubstrings(string, paragraphs, text::Unit::Paragraphs, text::Direction::Forward,
+        // Styling changes no characters: the view stays valid throughout.
+        text::enumerateSubstrings(storage.stringBefore(bounds.end), paragraphs, text::Unit::Paragraphs,
+                                  text::Direction::Forward,
                                   [&](Range, Range paragraph) {
                                       applyMarkdown(storage, paragraph, parsed);
                                       return true;

@@ -26,7 +26,7 @@ QString trimmedLineBreaks(QStringView s)
 
 QString headingTitle(const TextStorage& storage, Range paragraph)
 {
-    return trimmedLineBreaks(QStringView(storage.string()).sliced(paragraph.location, paragraph.length));
+    return trimmedLineBreaks(storage.substring(paragraph));
 }
 
 TextStorage Outline::attributedTitle() const
@@ -52,7 +52,7 @@ std::shared_ptr<Outline> outlineAt(const TextStorage& storage, Range range)
         qsizetype index = range.location;
         if (index >= storage.length()) {
             if (storage.length() == 0 || index > storage.length()) return nullptr;
-            if (text::isNewline(storage.string()[index - 1].unicode())) return nullptr;
+            if (text::isNewline(storage.characterAt(index - 1).unicode())) return nullptr;
             index -= 1;
         }
         if (index < 0) return nullptr;

@@ -330,11 +330,13 @@ void CodeFences::reset(QStringView text)
 
 void CodeFences::update(QStringView text, Range editedRange, qsizetype changeInLength)
 {
-    if (m_textLength + changeInLength != text.size()) {
-        reset(text);
-        return;
-    }
-    m_textLength = text.size();
+    if (!update(text, text.size(), editedRange, changeInLength)) reset(text);
+}
+
+bool CodeFences::update(QStringView text, qsizetype textLength, Range editedRange, qsizetype changeInLength)
+{
+    if (m_textLength + changeInLength != textLength) return false;
+    m_textLength = textLength;
     const qsizetype oldEnd = editedRange.end() - changeInLength;
     // The lines the edit touches, from the start of its first line.
     qsizetype from = editedRange.location;
@@ -352,6 +354,7 @@ void CodeFences::update(QStringView text, Range editedRange, qsizetype changeInL
     const auto at = m_fences.erase(first, last);
     m_fences.insert(at, fresh.begin(), fresh.end());
     m_blocksValid = false;
+    return true;
 }
 
 const std::vector<Range>& CodeFences::blocks() const

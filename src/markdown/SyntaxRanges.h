@@ -36,6 +36,11 @@ public:
     // Follows a change of the text: editedRange is where the new text
     // differs (in the new text), changeInLength how much longer it grew.
     void update(QStringView text, Range editedRange, qsizetype changeInLength);
+    // The same when text holds only the start of a text of textLength
+    // characters, up to the end of the line where the edit ends at least.
+    // False, changing nothing, when the fences were not of the text before
+    // the change (then reset() with the whole text).
+    bool update(QStringView text, qsizetype textLength, Range editedRange, qsizetype changeInLength);
 
     // Whether index lies in a fenced block (its fences included). An
     // unclosed fence runs to the end of the text.

@@ -8,7 +8,10 @@
 #include "settings/ViewUtilities.h"
 
 #include "support/QtPrinters.h"
+#include "support/TestEnvironment.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QTest>
 #include <QTextDocument>
@@ -123,4 +126,72 @@ TEST(DocumentViewControllerTest, DocumentGoneBeforeItsWindow)
     EXPECT_EQ(pane.document(), nullptr);
     QTest::keyClicks(pane.textView(), QStringLiteral("x")); // nothing to edit, nothing breaks
     EXPECT_EQ(pane.textView()->textStorage(), nullptr);
+}
+
+TEST(DocumentViewControllerTest, StatisticsAreCountedOnlyWhileShownAndFollowTyping)
+{
+    // A hidden statistics line counts nothing; shown, it follows typing a
+    // moment after the writer pauses, in a titled document that is not
+    // saved as much as in an untitled one.
+    Settings& settings = Settings::shared();
+    const bool saved = settings.isInfoViewVisible;
+    if (settings.isInfoViewVisible) settings.toggleInfoViewVisible();
+    const QString path = test::freshDirectory(QStringLiteral("statistics")) + QStringLiteral("/notes.txt");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("one two three");
+    }
+    Document document;
+    ASSERT_TRUE(document.readFromFile(path, QStringLiteral("text/plain")).ok());
+    DocumentViewController pane;
+    pane.show();
+    pane.setDocument(&document);
+    QTest::keyClicks(pane.textView(), QStringLiteral("zero "));
+    QTest::qWait(700);
+    EXPECT_TRUE(statistics(pane).isEmpty()) << "hidden, nothing was counted";
+
+    settings.toggleInfoViewVisible();
+    EXPECT_TRUE(statistics(pane).contains(QStringLiteral("Words: 4")));
+    pane.textView()->setSelectedRange(Range(document.data().textStorage().length(), 0));
+    QTest::keyClicks(pane.textView(), QStringLiteral(" four five"));
+    QElapsedTimer paused;
+    paused.start();
+    QTRY_VERIFY_WITH_TIMEOUT(statistics(pane).contains(QStringLiteral("Words: 6")), 3000);
+    EXPECT_LT(paused.elapsed(), 1000);
+    EXPECT_TRUE(document.isDocumentEdited());
+
+    if (settings.isInfoViewVisible != saved) settings.toggleInfoViewVisible();
+}
+
+TEST(DocumentViewControllerTest, ALongTextIsCountedAwayFromTheEditor)
+{
+    Settings& settings = Settings::shared();
+    const bool saved = settings.isInfoViewVisible;
+    if (!settings.isInfoViewVisible) settings.toggleInfoViewVisible();
+    QByteArray text;
+    while (text.size() < 300'000) text += "Some words to count here.\n";
+    Document document;
+    ASSERT_TRUE(document.data().readDocument(text).ok());
+    DocumentViewController pane;
+    pane.show();
+    pane.setDocument(&document);
+    const QString expected = document.data().documentStatistics(Range());
+    QTRY_COMPARE_WITH_TIMEOUT(statistics(pane), expected, 5000);
+    // A selection of it, too.
+    pane.textView()->setSelectedRange(Range(0, 200'000));
+    QTRY_COMPARE_WITH_TIMEOUT(statistics(pane), document.data().documentStatistics(Range(0, 200'000)), 5000);
+    if (settings.isInfoViewVisible != saved) settings.toggleInfoViewVisible();
+}
+
+TEST(DocumentViewControllerTest, APaneGoesQuietlyWithTextSelected)
+{
+    Document document;
+    ASSERT_TRUE(document.data().readDocument(QByteArrayView("some selected words")).ok());
+    auto pane = std::make_unique<DocumentViewController>();
+    pane->show();
+    pane->setDocument(&document);
+    pane->textView()->setSelectedRange(Range(5, 8));
+    pane.reset(); // the editor's selection goes as the pane is destroyed
+    EXPECT_TRUE(document.editors().empty());
 }

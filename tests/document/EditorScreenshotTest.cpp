@@ -121,6 +121,43 @@ TEST(EditorScreenshotTest, SampleDocumentLooksStyledAndCentred)
     EXPECT_EQ(darkPixels(focused, listRect), 0);
     EXPECT_GT(darkPixels(focused, body), 50);
     settings.highlighting = savedHighlighting;
+    view->updateHighlightAttributes();
+
+    // A selection covers whole lines, the spacing between them included,
+    // in the selection colour; the text in it keeps its own colours.
+    const int from = int(storage.string().indexOf(QStringLiteral("Headings grow")));
+    const int to = int(storage.string().indexOf(QStringLiteral("close by")));
+    view->setSelectedRange(Range(from, to - from));
+    const QImage selected = pane.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    if (const QByteArray dir = qgetenv("LUMORA_SCREENSHOT_DIR"); !dir.isEmpty()) {
+        focused.save(QDir(QString::fromLocal8Bit(dir)).filePath(QStringLiteral("editor-focus.png")));
+        selected.save(QDir(QString::fromLocal8Bit(dir)).filePath(QStringLiteral("editor-selection.png")));
+    }
+    const QTextBlock paragraph = doc->findBlock(from);
+    const QRectF paragraphRect = layout->blockBoundingRect(paragraph).translated(0, -offset);
+    const QTextLayout* lines = paragraph.layout();
+    ASSERT_GE(lines->lineCount(), 2);
+    // Each row between the first line's top and the last line's bottom, near
+    // the column's right edge (the selection starts halfway along the first
+    // line), is the selection colour or text over it; none is the bare
+    // background.
+    const int middle = int(paragraphRect.right() - 100);
+    const int firstRow = int(std::ceil(paragraphRect.top() + lines->lineAt(0).y()));
+    const int lastRow = int(paragraphRect.top() + lines->lineAt(lines->lineCount() - 1).y() + lines->lineAt(lines->lineCount() - 1).height()) - 1;
+    int bareRows = 0;
+    for (int y = firstRow; y < lastRow; ++y) bareRows += selected.pixel(middle, y) == background;
+    EXPECT_EQ(bareRows, 0);
+    // The link keeps its colour: its letters stay bluer than they are grey.
+    const int link = int(storage.string().indexOf(QStringLiteral("the notes")));
+    const QTextBlock linkBlock = doc->findBlock(link);
+    const QRectF linkRect = layout->blockBoundingRect(linkBlock).translated(0, -offset);
+    int blue = 0;
+    for (int y = int(linkRect.top()); y < int(linkRect.bottom()); ++y)
+        for (int x = int(linkRect.left()); x < int(linkRect.right()); ++x) {
+            const QColor c = selected.pixelColor(x, y);
+            if (c.blue() > c.red() + 40) ++blue;
+        }
+    EXPECT_GT(blue, 20);
 
     settings.editorSize = savedSize;
     settings.isTypewriterScrollingEnabled = savedTypewriter;

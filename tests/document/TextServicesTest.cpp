@@ -351,6 +351,37 @@ TEST_F(TextServicesTest, AVeryLongParagraphIsCheckedOnlyWhereItIsShown)
     EXPECT_EQ(menu->actions().first()->text(), QStringLiteral("quick"));
 }
 
+TEST_F(TextServicesTest, UnderlinesAndMatchesReadOnlyTheShownTextWhileTyping)
+{
+    // Painting the misspellings and the find matches after each key reads
+    // the shown paragraphs, not the whole text: typing near the start of a
+    // long text moves a few characters of its storage per key.
+    option("continuousSpellCheckingEnabled", true);
+    QString long_;
+    while (long_.size() < 400'000) long_ += QStringLiteral("The qiuck fox finds a needle in the hay.\n\n");
+    open(long_);
+    view->setSelectedRange(Range(0, 0));
+    perform("performFindPanelAction:", 1);
+    QTest::keyClicks(bar()->findField(), QStringLiteral("needle"));
+    ASSERT_TRUE(view->isFindBarVisible());
+    view->setFocus();
+    view->setSelectedRange(Range(4, 0));
+    // The first paint finds the code fences in the whole text, once.
+    for (const QChar c : QStringLiteral("xy")) {
+        type(QString(c));
+        repaint();
+    }
+    const std::uint64_t before = storage->charactersMoved();
+    for (const QChar c : QStringLiteral("very ")) {
+        type(QString(c));
+        repaint();
+    }
+    EXPECT_LT(storage->charactersMoved() - before, 20u * 1000u);
+    EXPECT_TRUE(text().startsWith(QStringLiteral("The xyvery qiuck")));
+    EXPECT_TRUE(painted(services().paintedMisspellings()).contains(QStringLiteral("qiuck")));
+    EXPECT_TRUE(painted(services().paintedMatches()).contains(QStringLiteral("needle")));
+}
+
 TEST_F(TextServicesTest, ContextMenuOffersGuessesIgnoreAndLearn)
 {
     option("continuousSpellCheckingEnabled", true);

@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QTextFrame>
 
@@ -436,6 +437,57 @@ TEST_F(TextViewTest, RandomEditingKeepsMirrorAndUndoExact)
     }
     while (undo.canUndo()) view->undo();
     EXPECT_EQ(text(), original);
+}
+
+TEST_F(TextViewTest, TypingNearTheStartOfALongTextLeavesTheRestWhereItIs)
+{
+    // The edit, the restyle, focus highlighting and list continuation read
+    // only around the caret: typing near the start of a long text moves a
+    // few characters per key, not the text after the caret.
+    QString long_;
+    while (long_.size() < 400'000) long_ += QStringLiteral("A sentence of *words*. Another one with a [link](url).\n\n- item\n");
+    open(long_);
+    const qsizetype item = long_.indexOf(QStringLiteral("- item")) + 6;
+    Settings::shared().highlighting = Settings::Highlighting::sentence;
+    view->updateHighlightAttributes();
+    view->setSelectedRange(Range(10, 0));
+    type(QStringLiteral("x"));
+    const std::uint64_t before = storage->charactersMoved();
+    type(QStringLiteral("some **bold** words [a](b) "));
+    view->setSelectedRange(Range(item + 28, 0));
+    key(Qt::Key_Return);
+    type(QStringLiteral("next"));
+    for (int i = 0; i < 5; ++i) key(Qt::Key_Backspace);
+    EXPECT_LT(storage->charactersMoved() - before, 40u * 1000u);
+    EXPECT_TRUE(text().startsWith(QStringLiteral("A sentencexsome **bold** words [a](b)  of")));
+    EXPECT_TRUE(text().mid(item + 28).startsWith(QStringLiteral("\n-\nA sentence")));
+}
+
+TEST_F(TextViewTest, TranslucentColoursStayTranslucentWithoutHighlighting)
+{
+    // The stylesheet's link address colour is translucent; the refresh of
+    // the highlight colours (after a read, a theme change) leaves it so
+    // while highlighting is off, and the editor draws it so.
+    open(QStringLiteral("A [link](https://example.org) here."));
+    const qsizetype url = text().indexOf(QStringLiteral("https"));
+    const Color* stored = storage->attribute(AttributeKey::ForegroundColor, url).color();
+    ASSERT_TRUE(stored);
+    const double alpha = stored->a;
+    ASSERT_LT(alpha, 1.0);
+    view->updateHighlightAttributes();
+    EXPECT_DOUBLE_EQ(storage->attribute(AttributeKey::ForegroundColor, url).color()->a, alpha);
+    const QTextBlock block = view->document()->begin();
+    int drawn = -1;
+    for (const QTextLayout::FormatRange& f : view->mirror().charFormats(block))
+        if (f.start <= url && url < f.start + f.length) drawn = f.format.foreground().color().alpha();
+    EXPECT_EQ(drawn, qRound(alpha * 255));
+
+    // With highlighting on, the dimming is painted: colours are drawn opaque.
+    Settings::shared().highlighting = Settings::Highlighting::sentence;
+    view->updateHighlightAttributes();
+    for (const QTextLayout::FormatRange& f : view->mirror().charFormats(block))
+        if (f.start <= url && url < f.start + f.length) drawn = f.format.foreground().color().alpha();
+    EXPECT_EQ(drawn, 255);
 }
 
 TEST_F(TextViewTest, QtsKeyBindingsGoThroughTheGateOrAreOff)

@@ -12,6 +12,7 @@ AttributeRuns::~AttributeRuns() { clear(); }
 
 AttributeRuns::AttributeRuns(AttributeRuns&& other) noexcept
     : m_root(std::exchange(other.m_root, nullptr)),
+      m_palette(std::exchange(other.m_palette, Palette())),
       m_length(std::exchange(other.m_length, 0)),
       m_version(other.m_version + 1)
 {
@@ -25,11 +26,63 @@ AttributeRuns& AttributeRuns::operator=(AttributeRuns&& other) noexcept
         clear();
         other.forgetFinger();
         m_root = std::exchange(other.m_root, nullptr);
+        m_palette = std::exchange(other.m_palette, Palette());
         m_length = std::exchange(other.m_length, 0);
         ++m_version;
         ++other.m_version;
     }
     return *this;
+}
+
+// ---- The palette --------------------------------------------------------------
+
+std::uint32_t AttributeRuns::slotFor(const AttributeValue& value)
+{
+    if (value.isNull()) return 0;
+    const std::optional<std::size_t> hash = value.contentHash();
+    if (hash) {
+        const auto [first, last] = m_palette.byHash.equal_range(*hash);
+        for (auto it = first; it != last; ++it)
+            if (m_palette.values[it->second] == value) return it->second;
+    }
+    std::uint32_t slot;
+    if (!m_palette.unused.empty()) {
+        slot = m_palette.unused.back();
+        m_palette.unused.pop_back();
+        m_palette.values[slot] = value;
+        m_palette.refs[slot] = 0;
+    } else {
+        slot = std::uint32_t(m_palette.values.size());
+        m_palette.values.push_back(value);
+        m_palette.refs.push_back(0);
+    }
+    if (hash) m_palette.byHash.emplace(*hash, slot);
+    return slot;
+}
+
+void AttributeRuns::release(std::uint32_t slot)
+{
+    if (!slot || --m_palette.refs[slot] > 0) return;
+    AttributeValue& value = m_palette.values[slot];
+    if (const std::optional<std::size_t> hash = value.contentHash()) {
+        const auto [first, last] = m_palette.byHash.equal_range(*hash);
+        for (auto it = first; it != last; ++it) {
+            if (it->second == slot) {
+                m_palette.byHash.erase(it);
+                break;
+            }
+        }
+    }
+    value = AttributeValue();
+    m_palette.unused.push_back(slot);
+}
+
+// The tree goes: every slot its runs held is released.
+void AttributeRuns::releaseAll()
+{
+    if (!m_root) return;
+    for (const Leaf* leaf = locate(0).leaf; leaf; leaf = leaf->next)
+        for (int i = 0; i < leaf->count; ++i) release(leaf->value[i]);
 }
 
 void AttributeRuns::destroy(Node* node)
@@ -49,6 +102,7 @@ void AttributeRuns::clear()
     forgetFinger();
     destroy(m_root);
     m_root = nullptr;
+    m_palette = Palette();
 }
 
 void AttributeRuns::materialize()
@@ -56,7 +110,8 @@ void AttributeRuns::materialize()
     if (m_root) return;
     auto* leaf = new Leaf;
     if (m_length > 0) {
-        leaf->length[0] = m_length;
+        leaf->length[0] = std::int32_t(m_length);
+        leaf->value[0] = 0;
         leaf->count = 1;
     }
     m_root = leaf;
@@ -66,7 +121,7 @@ void AttributeRuns::dropIfEmpty()
 {
     if (!m_root || !m_root->isLeaf) return;
     auto* leaf = static_cast<Leaf*>(m_root);
-    if (leaf->count == 0 || (leaf->count == 1 && leaf->value[0].isNull())) {
+    if (leaf->count == 0 || (leaf->count == 1 && leaf->value[0] == 0)) {
         forgetFinger();
         delete leaf;
         m_root = nullptr;
@@ -126,12 +181,13 @@ const AttributeValue& AttributeRuns::valueAt(qsizetype index, Range* run) const
     }
     const Position p = locate(index);
     if (run) *run = Range(p.start, p.leaf->length[p.slot]);
-    return p.leaf->value[p.slot];
+    return valueOf(p.leaf->value[p.slot]);
 }
 
 AttributeRuns::Cursor AttributeRuns::cursorAt(qsizetype index) const
 {
     Cursor c;
+    c.m_runs = this;
     c.m_length = m_length;
     if (index < 0) index = 0;
     if (index >= m_length) return c;
@@ -154,7 +210,7 @@ Range AttributeRuns::Cursor::run() const
 const AttributeValue& AttributeRuns::Cursor::value() const
 {
     if (m_atEnd || !m_leaf) return kNoValue;
-    return m_leaf->value[m_slot];
+    return m_runs->valueOf(m_leaf->value[m_slot]);
 }
 
 void AttributeRuns::Cursor::next()
@@ -286,8 +342,7 @@ AttributeRuns::Leaf* AttributeRuns::splitLeaf(Leaf* leaf, int at)
     qsizetype movedLength = 0;
     for (int i = 0; i < moved; ++i) {
         right->length[i] = leaf->length[half + i];
-        right->value[i] = std::move(leaf->value[half + i]);
-        leaf->value[half + i] = AttributeValue();
+        right->value[i] = leaf->value[half + i];
         movedLength += right->length[i];
     }
     right->count = moved;
@@ -354,7 +409,7 @@ void AttributeRuns::mergeLeafIfSmall(Leaf* leaf)
     qsizetype moved = 0;
     for (int i = 0; i < right->count; ++i) {
         left->length[left->count + i] = right->length[i];
-        left->value[left->count + i] = std::move(right->value[i]);
+        left->value[left->count + i] = right->value[i];
         moved += right->length[i];
     }
     left->count += right->count;
@@ -396,8 +451,9 @@ void AttributeRuns::mergeInnerIfSmall(Inner* inner)
 
 // ---- Run edits --------------------------------------------------------------
 
-void AttributeRuns::insertRun(Leaf* leaf, int slot, qsizetype length, const AttributeValue& value)
+void AttributeRuns::insertRun(Leaf* leaf, int slot, qsizetype length, std::uint32_t value)
 {
+    retain(value);
     if (leaf->count == Leaf::Capacity) {
         Leaf* right = splitLeaf(leaf, slot);
         if (slot > leaf->count) {
@@ -407,9 +463,9 @@ void AttributeRuns::insertRun(Leaf* leaf, int slot, qsizetype length, const Attr
     }
     for (int i = leaf->count; i > slot; --i) {
         leaf->length[i] = leaf->length[i - 1];
-        leaf->value[i] = std::move(leaf->value[i - 1]);
+        leaf->value[i] = leaf->value[i - 1];
     }
-    leaf->length[slot] = length;
+    leaf->length[slot] = std::int32_t(length);
     leaf->value[slot] = value;
     ++leaf->count;
     addToAncestors(leaf, length);
@@ -421,12 +477,14 @@ void AttributeRuns::removeRuns(Leaf* leaf, int from, int to)
     const int k = to - from;
     if (k <= 0) return;
     qsizetype removed = 0;
-    for (int i = from; i < to; ++i) removed += leaf->length[i];
+    for (int i = from; i < to; ++i) {
+        removed += leaf->length[i];
+        release(leaf->value[i]);
+    }
     for (int i = to; i < leaf->count; ++i) {
         leaf->length[i - k] = leaf->length[i];
-        leaf->value[i - k] = std::move(leaf->value[i]);
+        leaf->value[i - k] = leaf->value[i];
     }
-    for (int i = leaf->count - k; i < leaf->count; ++i) leaf->value[i] = AttributeValue();
     leaf->count -= k;
     addToAncestors(leaf, -removed);
     m_length -= removed;
@@ -456,18 +514,19 @@ void AttributeRuns::splitAt(qsizetype index)
     if (p.start == index) return;
     const qsizetype left = index - p.start;
     const qsizetype right = p.leaf->length[p.slot] - left;
-    p.leaf->length[p.slot] = left;
+    p.leaf->length[p.slot] = std::int32_t(left);
     addToAncestors(p.leaf, -right);
     m_length -= right;
-    const AttributeValue value = p.leaf->value[p.slot];
-    insertRun(p.leaf, p.slot + 1, right, value);
+    insertRun(p.leaf, p.slot + 1, right, p.leaf->value[p.slot]);
 }
 
 void AttributeRuns::removeRange(qsizetype from, qsizetype to)
 {
     if (from >= to) return;
     if (from == 0 && to == m_length) {
-        clear();
+        releaseAll();
+        forgetFinger();
+        destroy(m_root);
         m_length = 0;
         m_root = new Leaf;
         return;
@@ -498,24 +557,24 @@ void AttributeRuns::coalesceAt(qsizetype index)
         left.leaf = left.leaf->prev;
         left.slot = left.leaf->count - 1;
     }
-    if (!(left.leaf->value[left.slot] == right.leaf->value[right.slot])) return;
+    if (!same(left.leaf->value[left.slot], right.leaf->value[right.slot])) return;
     const qsizetype length = right.leaf->length[right.slot];
     grow(left, length);
     removeRuns(right.leaf, right.slot, right.slot + 1);
 }
 
-void AttributeRuns::insertAt(qsizetype index, qsizetype length, const AttributeValue& value)
+void AttributeRuns::insertAt(qsizetype index, qsizetype length, std::uint32_t value)
 {
     if (index > 0) {
         const Position before = locate(index - 1);
-        if (before.leaf->value[before.slot] == value) {
+        if (same(before.leaf->value[before.slot], value)) {
             grow(before, length);
             return;
         }
     }
     if (index < m_length) {
         const Position at = locate(index);
-        if (at.leaf->value[at.slot] == value) {
+        if (same(at.leaf->value[at.slot], value)) {
             grow(at, length);
             return;
         }
@@ -536,30 +595,31 @@ bool AttributeRuns::assign(Range range, const AttributeValue& value)
     }
     const Position p = locate(from);
     const qsizetype runEnd = p.start + p.leaf->length[p.slot];
-    if (runEnd >= to && p.leaf->value[p.slot] == value) return false;
+    if (runEnd >= to && valueOf(p.leaf->value[p.slot]) == value) return false;
     ++m_version;
+    // Held for the call: the removal below may release what value refers to.
+    const std::uint32_t slot = slotFor(value);
+    retain(slot);
 
     if (from == 0 && to == m_length) {
         const qsizetype length = m_length;
         removeRange(0, length);
-        insertRun(static_cast<Leaf*>(m_root), 0, length, value);
-        dropIfEmpty();
-        return true;
-    }
-    if (p.start < from && to < runEnd) {
+        insertRun(static_cast<Leaf*>(m_root), 0, length, slot);
+    } else if (p.start < from && to < runEnd) {
         // Inside one run: cut it in three, keeping the two ends.
-        const AttributeValue old = p.leaf->value[p.slot];
-        p.leaf->length[p.slot] = from - p.start;
+        const std::uint32_t old = p.leaf->value[p.slot];
+        p.leaf->length[p.slot] = std::int32_t(from - p.start);
         addToAncestors(p.leaf, -(runEnd - from));
         m_length -= runEnd - from;
         insertRun(p.leaf, p.slot + 1, runEnd - to, old);
         const Position tail = locate(from); // the tail now starts at from
-        insertRun(tail.leaf, tail.slot, to - from, value);
-        return true;
+        insertRun(tail.leaf, tail.slot, to - from, slot);
+    } else {
+        removeRange(from, to);
+        coalesceAt(from);
+        insertAt(from, to - from, slot);
     }
-    removeRange(from, to);
-    coalesceAt(from);
-    insertAt(from, to - from, value);
+    release(slot);
     dropIfEmpty();
     return true;
 }
@@ -577,12 +637,64 @@ void AttributeRuns::replace(Range range, qsizetype newLength, const AttributeVal
         }
         materialize();
     }
+    const std::uint32_t slot = slotFor(value);
+    retain(slot);
     if (from < to) {
         removeRange(from, to);
         coalesceAt(from);
     }
-    if (newLength > 0) insertAt(from, newLength, value);
+    if (newLength > 0) insertAt(from, newLength, slot);
+    release(slot);
     dropIfEmpty();
+}
+
+void AttributeRuns::compact()
+{
+    if (!m_root || m_root->isLeaf || m_length == 0) return;
+    // The runs, in order, into full leaves; the old nodes go (their slots
+    // move to the new leaves).
+    std::vector<Node*> level;
+    Leaf* filling = nullptr;
+    Leaf* previous = nullptr;
+    for (const Leaf* leaf = locate(0).leaf; leaf; leaf = leaf->next) {
+        for (int i = 0; i < leaf->count; ++i) {
+            if (!filling || filling->count == Leaf::Capacity) {
+                filling = new Leaf;
+                filling->prev = previous;
+                if (previous) previous->next = filling;
+                previous = filling;
+                level.push_back(filling);
+            }
+            filling->length[filling->count] = leaf->length[i];
+            filling->value[filling->count] = leaf->value[i];
+            ++filling->count;
+        }
+    }
+    forgetFinger();
+    destroy(m_root);
+    // Inner levels of full nodes above them.
+    while (level.size() > 1) {
+        std::vector<Node*> parents;
+        for (size_t i = 0; i < level.size(); i += Inner::Capacity) {
+            auto* inner = new Inner;
+            inner->isLeaf = false;
+            const size_t end = std::min(level.size(), i + Inner::Capacity);
+            for (size_t j = i; j < end; ++j) {
+                Node* child = level[j];
+                child->parent = inner;
+                child->slot = inner->count;
+                inner->child[inner->count] = child;
+                inner->sum[inner->count] = nodeTotal(child);
+                ++inner->count;
+            }
+            parents.push_back(inner);
+        }
+        level = std::move(parents);
+    }
+    m_root = level.front();
+    m_root->parent = nullptr;
+    m_root->slot = 0;
+    ++m_version;
 }
 
 // ---- Inspection -------------------------------------------------------------
@@ -595,9 +707,18 @@ int AttributeRuns::runCount() const
     return n;
 }
 
+int AttributeRuns::distinctValueCount() const
+{
+    return int(m_palette.values.size() - 1 - m_palette.unused.size());
+}
+
 std::size_t AttributeRuns::memoryUsage() const
 {
-    std::size_t bytes = 0;
+    // The palette: its values, counts and hash entries (nodes of about
+    // four words).
+    std::size_t bytes = m_palette.values.size() * sizeof(AttributeValue)
+        + m_palette.refs.capacity() * sizeof(std::uint32_t) + m_palette.unused.capacity() * sizeof(std::uint32_t)
+        + m_palette.byHash.size() * 4 * sizeof(void*) + m_palette.byHash.bucket_count() * sizeof(void*);
     auto walk = [&](auto&& self, const Node* node) -> void {
         if (node->isLeaf) {
             bytes += sizeof(Leaf);
@@ -615,6 +736,7 @@ const char* AttributeRuns::invariantViolation() const
 {
     if (!m_root) return m_length >= 0 ? "" : "negative length";
     const char* problem = "";
+    std::vector<std::uint32_t> holders(m_palette.values.size(), 0);
     const Leaf* previous = nullptr;
     int depthOfLeaves = -1;
     auto walk = [&](auto&& self, const Node* node, int depth) -> qsizetype {
@@ -630,9 +752,11 @@ const char* AttributeRuns::invariantViolation() const
             for (int i = 0; i < leaf->count; ++i) {
                 if (leaf->length[i] <= 0) problem = "empty run";
                 total += leaf->length[i];
-                const AttributeValue* before = i > 0 ? &leaf->value[i - 1]
+                const std::uint32_t* before = i > 0 ? &leaf->value[i - 1]
                     : (previous && previous->count ? &previous->value[previous->count - 1] : nullptr);
-                if (before && *before == leaf->value[i]) problem = "equal neighbouring runs";
+                if (before && same(*before, leaf->value[i])) problem = "equal neighbouring runs";
+                if (leaf->value[i] >= m_palette.values.size()) problem = "slot outside the palette";
+                else if (leaf->value[i]) ++holders[leaf->value[i]];
             }
             previous = leaf;
             return total;
@@ -653,6 +777,10 @@ const char* AttributeRuns::invariantViolation() const
     if (*problem) return problem;
     if (previous && previous->next) return "broken leaf links";
     if (total != m_length) return "wrong length";
+    for (size_t slot = 1; slot < holders.size(); ++slot) {
+        if (holders[slot] != m_palette.refs[slot]) return "wrong count of runs for a value";
+        if (!holders[slot] && !m_palette.values[slot].isNull()) return "a value no run holds";
+    }
     return "";
 }
 

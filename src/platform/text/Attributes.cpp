@@ -1,8 +1,77 @@
 #include "platform/text/Attributes.h"
 
+#include <QHashFunctions>
+
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
 
 namespace lumora {
+
+namespace {
+
+size_t hashOf(const Color& c)
+{
+    return qHashMulti(0, c.r, c.g, c.b, c.a);
+}
+
+size_t hashOf(const ParagraphStyle& p)
+{
+    size_t h = qHashMulti(0, p.lineSpacing, p.paragraphSpacing, p.paragraphSpacingBefore, p.firstLineHeadIndent,
+                          p.headIndent, p.tailIndent, p.minimumLineHeight, p.maximumLineHeight, p.lineHeightMultiple,
+                          p.defaultTabInterval, int(p.alignment));
+    for (double stop : p.tabStops) h = qHashMulti(h, stop);
+    return h;
+}
+
+// Equal values made while an earlier one lives share it: a styled text holds
+// a colour and a paragraph style per run, and most of them are equal (the
+// focus highlight alone makes a colour for every coloured run it touches).
+template <typename T>
+class Interned {
+public:
+    std::shared_ptr<const T> get(const T& value)
+    {
+        const std::lock_guard lock(m_mutex);
+        auto& bucket = m_buckets[hashOf(value)];
+        std::shared_ptr<const T> found;
+        bucket.erase(std::remove_if(bucket.begin(), bucket.end(),
+                                    [&](const std::weak_ptr<const T>& weak) {
+                                        std::shared_ptr<const T> alive = weak.lock();
+                                        if (!alive) return true;
+                                        if (!found && *alive == value) found = std::move(alive);
+                                        return false;
+                                    }),
+                     bucket.end());
+        if (found) return found;
+        auto made = std::make_shared<const T>(value);
+        bucket.push_back(made);
+        // Now and then, buckets whose values all went are dropped.
+        if (++m_made % 4096 == 0) {
+            for (auto it = m_buckets.begin(); it != m_buckets.end();) {
+                auto& b = it->second;
+                b.erase(std::remove_if(b.begin(), b.end(), [](const auto& w) { return w.expired(); }), b.end());
+                it = b.empty() ? m_buckets.erase(it) : std::next(it);
+            }
+        }
+        return made;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::unordered_map<size_t, std::vector<std::weak_ptr<const T>>> m_buckets;
+    std::uint64_t m_made = 0;
+};
+
+template <typename T>
+Interned<T>& interned()
+{
+    static auto* table = new Interned<T>; // outlives every value
+    return *table;
+}
+
+} // namespace
 
 QString attributeKeyName(AttributeKey key)
 {
@@ -29,7 +98,7 @@ QString attributeKeyName(AttributeKey key)
 AttributeObject::~AttributeObject() = default;
 
 AttributeValue::AttributeValue(const Color& color)
-    : m_value(std::make_shared<const Color>(color))
+    : m_value(interned<Color>().get(color))
 {
 }
 
@@ -45,7 +114,7 @@ AttributeValue::AttributeValue(const lumora::Shadow& shadow)
 }
 
 AttributeValue::AttributeValue(const lumora::ParagraphStyle& style)
-    : m_value(std::make_shared<const lumora::ParagraphStyle>(style))
+    : m_value(interned<ParagraphStyle>().get(style))
 {
 }
 
@@ -65,6 +134,18 @@ std::shared_ptr<const lumora::ParagraphStyle> AttributeValue::sharedParagraphSty
 {
     const auto* p = std::get_if<std::shared_ptr<const lumora::ParagraphStyle>>(&m_value);
     return p ? *p : nullptr;
+}
+
+std::optional<size_t> AttributeValue::contentHash() const
+{
+    if (const QFont* f = font()) return qHash(*f);
+    if (const Color* c = color()) return hashOf(*c);
+    if (const std::int64_t* i = integer()) return qHash(*i);
+    if (const double* d = number()) return qHash(*d);
+    if (const lumora::Shadow* s = shadow())
+        return qHashMulti(s->color ? hashOf(*s->color) : 0, s->blurRadius, s->offset.x(), s->offset.y());
+    if (const lumora::ParagraphStyle* p = paragraphStyle()) return hashOf(*p);
+    return std::nullopt;
 }
 
 bool operator==(const AttributeValue& a, const AttributeValue& b)

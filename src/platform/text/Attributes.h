@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -83,6 +84,10 @@ public:
     }
 
     friend bool operator==(const AttributeValue& a, const AttributeValue& b);
+
+    // A hash that equal values share, for values compared by content; none
+    // for program objects (compared by identity) and for no value.
+    std::optional<size_t> contentHash() const;
 
 private:
     // Colours, shadows and paragraph styles live behind shared pointers so

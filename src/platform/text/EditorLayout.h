@@ -2,7 +2,10 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QBasicTimer>
+#include <QTextBlockFormat>
+#include <QTextLayout>
 
+#include <cstdint>
 #include <vector>
 
 namespace lumora {
@@ -16,22 +19,54 @@ namespace lumora {
 // heights are summed per chunk of blocks, so positions come from a few
 // hundred additions, and an edit lays out only the blocks it changed.
 //
-// Blocks are laid out in order, as far as something asks for (painting,
-// hit tests, a block's rectangle), and the rest in the background in short
-// slices. Blocks not yet laid out count with an estimated height, so the
-// document's size is close to its final size from the start.
+// A block's height is exact once it is measured, an estimate before. Only
+// what something asks for (painting, hit tests, a block's rectangle) is laid
+// out in the block's own text layout ("realized"); every other block is
+// measured in the background, in short slices and in text order, with one
+// scratch layout, so that a long text costs no layout objects beyond those
+// of the blocks shown. Changes of looks mark blocks unmeasured and keep
+// their old heights as estimates: the blocks shown are laid out again at
+// once, the rest in the background. When a corrected estimate above the
+// anchor (the top of what the view shows) changes the height of the text
+// there, anchorMoved() tells the view how far to scroll to keep its text
+// where it was.
+//
+// Where a block's looks come from: its document's formats, or a
+// FormatSource that hands over each block's paragraph format and character
+// formats (the mirror keeps its document's text plain and the looks in the
+// text storage).
 //
 // Line heights, indents, tab stops and spacing follow the block formats the
 // way QTextDocumentLayout does: a fixed line height puts the baseline at 80%
 // of it; a block's top margin is added before it (the first block's is not),
 // its bottom margin is not used (the mirror puts all spacing in top margins).
+// No paragraph takes more than linear time: where no break opportunity lies
+// within reach of a line's start, the line breaks anywhere, which is where
+// Qt's search for the end of an overlong word would end up anyway.
+//
+// Selections are drawn over whole line heights, line spacing included, in
+// their background colour over the text, which keeps its own colours.
 class EditorLayout : public QAbstractTextDocumentLayout {
     Q_OBJECT
     Q_PROPERTY(int cursorWidth READ cursorWidth WRITE setCursorWidth)
 
 public:
+    class FormatSource {
+    public:
+        virtual ~FormatSource() = default;
+        // Margins, indents, line height, alignment and tab stops of block.
+        virtual QTextBlockFormat blockFormat(const QTextBlock& block) const = 0;
+        // The character formats of block's text, positions counted from
+        // the block's start, in order and without overlaps.
+        virtual QList<QTextLayout::FormatRange> charFormats(const QTextBlock& block) const = 0;
+    };
+
     explicit EditorLayout(QTextDocument* document);
     ~EditorLayout() override;
+
+    // The source of the blocks' looks (not owned); nullptr for the
+    // document's own formats. Everything is laid out again.
+    void setFormatSource(const FormatSource* source);
 
     void draw(QPainter* painter, const PaintContext& context) override;
     int hitTest(const QPointF& point, Qt::HitTestAccuracy accuracy) const override;
@@ -43,57 +78,118 @@ public:
     int cursorWidth() const { return m_cursorWidth; }
     void setCursorWidth(int width) { m_cursorWidth = width; }
 
-    // Lays out every block now (tests, printing a whole view).
-    void layoutEverything() const;
+    // The looks of the blocks holding document positions from to to
+    // changed (their text did not).
+    void invalidate(int from, int to);
+    // Only the space above the block holding position may have changed (its
+    // top margin carries the spacing after the paragraph before it): its
+    // lines stay as they are.
+    void refreshSpacing(int position);
 
-    // While deferring, a changed block that is already laid out keeps its
-    // height and is laid out again only when it is next drawn, measured or
-    // reached by the background layout: many changes spread through a long
-    // text (replace all) then cost nothing for the blocks nobody looks at.
+    // While one of these lives, changes are only recorded; the blocks to
+    // lay out again are laid out once, when the last one ends.
+    class Batch {
+    public:
+        explicit Batch(EditorLayout* layout);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        EditorLayout* m_layout;
+    };
+
+    // The top of what the view shows, in document coordinates.
+    void setAnchor(double y) { m_anchor = y; }
+
+    // While deferring, a changed block is laid out again at once only when
+    // it is shown; the others keep their heights until they are next drawn,
+    // asked for or reached by the background layout: many changes spread
+    // through a long text (replace all) then cost nothing for the blocks
+    // nobody looks at.
     void setDeferringChanges(bool deferring);
-    // How many leading blocks are laid out; for tests and benchmarks.
-    int laidOutBlockCount() const { return m_frontier; }
+
+    // Measures every block now (tests, printing a whole view).
+    void layoutEverything() const;
+    // How many leading blocks are measured; for tests and benchmarks.
+    int laidOutBlockCount() const;
+    // Whether every block is measured.
+    bool isLaidOut() const { return m_unmeasured <= 0; }
+    // How many blocks hold a laid-out text layout of their own.
+    int realizedBlockCount() const { return m_heldCount; }
+
+signals:
+    // Heights above the anchor were corrected: the text shown moved down by
+    // delta (up when negative).
+    void anchorMoved(double delta);
 
 protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    // Sixteen bytes a block: a long text has a million of them.
     struct Block {
-        double height = 0.0; // top margin plus lines
-        bool laidOut = false;
+        float height = 0.0f;     // top margin plus lines: exact when measured
+        float topMargin = 0.0f;  // the top margin as last laid out
+        std::uint32_t used = 0;  // when it was last drawn or asked for
+        bool measured : 1 = false; // the height is exact for the text, looks and width
+        bool current : 1 = false;  // the block's own text layout holds lines for them
+        bool held : 1 = false;     // the block's own text layout holds lines or formats
+        bool wanted : 1 = false;   // laid out in its own layout before the last change
+        bool pending : 1 = false;  // to lay out again when the batch ends
     };
     static constexpr int kChunk = 256;
 
     void reset();
+    void invalidateAll();
     bool geometryChanged() const;
     void readGeometry();
+    QTextBlockFormat formatOf(const QTextBlock& block) const;
     double estimate(const QTextBlock& block) const;
-    double layoutBlock(const QTextBlock& block, int index) const;
+    double layoutLines(QTextLayout* layout, const QTextBlock& block, const QTextBlockFormat& format) const;
+    void realize(const QTextBlock& block, int index) const;
+    void measure(const QTextBlock& block, int index) const;
+    void markChanged(const QTextBlock& block, int index) const;
+    void addPending(int index, double oldTop, double oldBottom);
+    void flushPending();
+    void evictIfNeeded() const;
     void setHeight(int index, double height) const;
     void rebuildChunks(int fromBlock) const;
     double top(int index) const;
     double totalHeight() const;
     int blockIndexAt(double y) const;
-    void ensureLaidOut(int index) const;
-    void ensureLaidOutTo(double y) const;
     void placeBlock(const QTextBlock& block, int index) const;
-    // Lays out block index again when a deferred change left it stale.
-    void refresh(const QTextBlock& block, int index) const;
     void scheduleBackgroundLayout() const;
     void reportSize() const;
+    void noteMoved(double oldTop, double oldHeight, double newHeight) const;
 
     // Mutable: painting and queries lay out on demand.
     mutable std::vector<Block> m_blocks;
     mutable std::vector<double> m_chunkSums;
     mutable std::vector<double> m_chunkTops;
-    mutable int m_topsValid = 0; // chunks whose tops are current
-    mutable int m_frontier = 0;  // blocks [0, m_frontier) are laid out, but for stale ones
-    mutable int m_staleFrom = -1; // the first block a deferred change left stale, or -1
-    bool m_deferring = false;
+    mutable int m_topsValid = 0;       // chunks whose tops are current
+    mutable int m_firstUnmeasured = 0; // no block before it is unmeasured
+    mutable int m_unmeasured = 0;      // blocks whose heights are estimates
+    mutable int m_heldCount = 0;
+    mutable std::uint32_t m_clock = 0;
     mutable QBasicTimer m_timer;
     mutable QSizeF m_reportedSize;
+    mutable QTextLayout m_scratch;
+    mutable int m_changingFormats = 0;
+    mutable double m_anchorShift = 0.0; // corrections above the anchor not yet reported
+    mutable double m_dirtyTop = -1.0;   // where corrected heights moved what follows, not yet repainted
+    int m_batchDepth = 0;
+    bool m_deferring = false;
+    int m_pendingFirst = -1;
+    int m_pendingLast = -1;
+    double m_pendingTop = 0.0;
+    double m_pendingBottom = 0.0;
+    double m_drawnTop = 0.0;
+    double m_drawnBottom = -1.0;
+    mutable double m_anchor = 0.0;
 
+    const FormatSource* m_source = nullptr;
     double m_pageWidth = -1.0;
     double m_left = 0.0, m_top = 0.0, m_right = 0.0, m_bottom = 0.0;
     double m_estimatedLineHeight = 20.0;

@@ -77,7 +77,7 @@ double typesetWidth(const TextStorage& storage, Range range, double tabInterval)
     if (from >= to) return 0.0;
 
     Key key;
-    key.text = storage.string().mid(from, to - from);
+    key.text = storage.substring(Range(from, to - from));
     key.tabInterval = tabInterval;
     qsizetype pos = from;
     while (pos < to) {

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace lumora {
 
@@ -40,9 +41,8 @@ constexpr std::uint32_t kDrawnKeys = drawnKeyMask();
 constexpr std::uint32_t kColourAlphaKeys =
     TextStorage::keyBit(AttributeKey::ForegroundColor) | TextStorage::keyBit(AttributeKey::HighlightColor);
 
-// Changes at least this long, covering half the text or more, rebuild the
-// document (measured: setting the formats of a whole 5 MB text run by run
-// takes 2.4 s, building it afresh 0.7 s).
+// Changes of characters at least this long, covering half the text or
+// more, rebuild the document: one insertion of the whole text.
 constexpr qsizetype kRebuildThreshold = 64 * 1024;
 
 int g_colourAlphaPasses = 0;
@@ -106,7 +106,7 @@ double numberOf(const AttributeValue& v)
 struct TextMirror::CharKey {
     QFont font;
     bool hasFont = false;
-    QRgb foreground = 0;
+    QRgba64 foreground{};
     bool hasForeground = false;
     QRgba64 background{};
     bool hasBackground = false;
@@ -116,7 +116,7 @@ struct TextMirror::CharKey {
     std::int64_t strikethrough = 0;
     double kern = 0.0;
 
-    static CharKey from(const std::array<const AttributeValue*, kCharKeys.size()>& values)
+    static CharKey from(const std::array<const AttributeValue*, kCharKeys.size()>& values, bool textAlpha)
     {
         CharKey k;
         if (const QFont* f = values[0]->font()) {
@@ -124,7 +124,7 @@ struct TextMirror::CharKey {
             k.hasFont = true;
         }
         if (const Color* c = values[1]->color()) {
-            k.foreground = opaque(*c).rgb();
+            k.foreground = (textAlpha ? c->toQColor() : opaque(*c)).rgba64();
             k.hasForeground = true;
         }
         if (const Color* c = values[2]->color()) {
@@ -151,7 +151,7 @@ struct TextMirror::CharKey {
     friend size_t qHash(const CharKey& k, size_t seed = 0)
     {
         size_t h = seed ^ (k.hasFont ? ::qHash(k.font) : 0);
-        h = h * 31 + k.foreground;
+        h = h * 31 + size_t(k.foreground.toArgb32());
         h = h * 31 + size_t(k.background.toArgb32());
         h = h * 31 + size_t(k.underline) + size_t(k.strikethrough) * 7;
         h = h * 31 + ::qHash(k.kern);
@@ -166,7 +166,7 @@ struct TextMirror::CharKey {
             f.setFontLetterSpacingType(QFont::AbsoluteSpacing);
             f.setFontLetterSpacing(kern);
         }
-        if (hasForeground) f.setForeground(QColor::fromRgb(foreground));
+        if (hasForeground) f.setForeground(QColor::fromRgba64(foreground));
         if (hasBackground) f.setBackground(QColor::fromRgba64(background));
         if (underline != 0) {
             // The style's pattern bits: 0x100 dot, 0x200 dash, 0x300 dash-dot,
@@ -208,13 +208,17 @@ TextMirror::TextMirror(QObject* parent)
     m_document->setUndoRedoEnabled(false);
     m_document->setDocumentMargin(0);
     // Our own layout (QTextDocument also reports changes only once it has one).
-    m_document->setDocumentLayout(new EditorLayout(m_document));
+    m_layout = new EditorLayout(m_document);
+    m_layout->setFormatSource(this);
+    m_document->setDocumentLayout(m_layout);
     connect(m_document, &QTextDocument::contentsChange, this, &TextMirror::documentContentsChanged);
 }
 
 TextMirror::~TextMirror()
 {
     if (m_storage) m_storage->removeObserver(m_observer);
+    // The layout asks for looks until it goes: it must not outlive them.
+    m_layout->setFormatSource(nullptr);
 }
 
 void TextMirror::setStorage(TextStorage* storage)
@@ -244,16 +248,20 @@ TextMirror::ColourAlphaPass::~ColourAlphaPass()
 void TextMirror::setDefaultAttributes(const Attributes& attributes)
 {
     m_defaultAttributes = attributes;
+    ++m_updating;
     if (const ParagraphStyle* style = attributes.paragraphStyle(); style && style->defaultTabInterval > 0) {
         QTextOption option = m_document->defaultTextOption();
-        option.setTabStopDistance(style->defaultTabInterval);
-        ++m_updating;
-        m_document->setDefaultTextOption(option);
-        --m_updating;
+        if (option.tabStopDistance() != style->defaultTabInterval) {
+            option.setTabStopDistance(style->defaultTabInterval);
+            m_document->setDefaultTextOption(option);
+        }
     }
-    if (const QFont* font = attributes.font()) m_document->setDefaultFont(*font);
+    // Empty lines are as high as the document's default font.
+    if (const QFont* font = attributes.font(); font && m_document->defaultFont() != *font)
+        m_document->setDefaultFont(*font);
+    --m_updating;
     // The empty last line and an empty document take these attributes.
-    if (m_storage && (m_storage->length() == 0 || text::isNewline(m_storage->string().back())))
+    if (m_storage && (m_storage->length() == 0 || text::isNewline(m_storage->characterAt(m_storage->length() - 1).unicode())))
         refreshFormats(Range(m_storage->length(), 0));
 }
 
@@ -267,12 +275,9 @@ void TextMirror::setRootFrameMargins(const QMarginsF& margins)
     format.setRightMargin(margins.right());
     format.setBottomMargin(margins.bottom());
     ++m_updating;
-    // The layout does nothing while the page size is null; giving the size
-    // back starts a lazy full layout.
-    const QSizeF pageSize = m_document->pageSize();
-    m_document->setPageSize(QSizeF(0, 0));
+    // The layout keeps the heights it has as estimates and lays out again
+    // only what is shown before the next paint.
     root->setFrameFormat(format);
-    m_document->setPageSize(pageSize);
     --m_updating;
 }
 
@@ -297,12 +302,15 @@ QTextCharFormat TextMirror::charFormat(const Attributes& attributes) const
         const AttributeValue* v = attributes.get(kCharKeys[i]);
         values[i] = v ? v : &none;
     }
-    return m_cache->format(CharKey::from(values));
+    return m_cache->format(CharKey::from(values, !m_drawsTextAlpha || m_drawsTextAlpha()));
 }
 
 QTextBlockFormat TextMirror::blockFormat(const ParagraphStyle* style, double spacingAfterPrevious)
 {
     QTextBlockFormat f;
+    // Qt collapses neighbouring margins (it takes the larger); the text
+    // system adds them. So a block's top margin carries the space after the
+    // previous paragraph plus its own space before, and no bottom margin.
     f.setTopMargin(spacingAfterPrevious + (style ? style->paragraphSpacingBefore : 0.0));
     f.setBottomMargin(0.0);
     if (!style) return f;
@@ -348,6 +356,7 @@ template <typename Block>
 void TextMirror::forEachDrawnRun(qsizetype from, qsizetype to, Block&& block) const
 {
     static const AttributeValue none;
+    const bool textAlpha = !m_drawsTextAlpha || m_drawsTextAlpha();
     std::array<AttributeRuns::Cursor, kCharKeys.size()> cursors;
     for (size_t i = 0; i < kCharKeys.size(); ++i) cursors[i] = m_storage->runs(kCharKeys[i]).cursorAt(from);
     qsizetype pos = from;
@@ -364,38 +373,36 @@ void TextMirror::forEachDrawnRun(qsizetype from, qsizetype to, Block&& block) co
             values[i] = &c.value();
             end = std::min(end, c.run().end());
         }
-        block(pos, end, m_cache->format(CharKey::from(values)));
+        block(pos, end, m_cache->format(CharKey::from(values, textAlpha)));
         pos = end;
     }
 }
 
-QTextCharFormat TextMirror::charFormatAt(qsizetype index) const
+QList<QTextLayout::FormatRange> TextMirror::charFormats(const QTextBlock& block) const
 {
-    if (!m_storage || index < 0 || index >= m_storage->length()) return charFormat(m_defaultAttributes);
-    QTextCharFormat result;
-    forEachDrawnRun(index, index + 1, [&](qsizetype, qsizetype, const QTextCharFormat& f) { result = f; });
-    return result;
+    QList<QTextLayout::FormatRange> ranges;
+    if (!m_storage) return ranges;
+    const qsizetype start = block.position();
+    const qsizetype to = std::min<qsizetype>(start + block.length() - 1, m_storage->length());
+    if (to <= start) return ranges;
+    forEachDrawnRun(start, to, [&](qsizetype a, qsizetype b, const QTextCharFormat& f) {
+        // Runs that differ only in what is not drawn are one.
+        if (!ranges.isEmpty() && ranges.back().format == f) ranges.back().length += int(b - a);
+        else ranges.append(QTextLayout::FormatRange{int(a - start), int(b - a), f});
+    });
+    return ranges;
 }
 
-// The separator that opens a block carries the block's own look: Qt sizes an
-// empty line by it. That is the look of the block's first character (for an
-// empty line, its line break), or the default look for the empty last line.
-QTextCharFormat TextMirror::separatorFormatBefore(qsizetype blockPosition) const
+QTextBlockFormat TextMirror::blockFormat(const QTextBlock& block) const
 {
-    return charFormatAt(blockPosition);
+    const QTextBlock previous = block.previous();
+    return blockFormatAt(block.position(), previous.isValid() ? previous.position() : -1);
 }
 
 const ParagraphStyle* TextMirror::paragraphStyleAt(qsizetype index) const
 {
     if (!m_storage || index < 0 || index >= m_storage->length()) return m_defaultAttributes.paragraphStyle();
     return m_storage->attribute(AttributeKey::ParagraphStyle, index).paragraphStyle();
-}
-
-QTextBlockFormat TextMirror::blockFormatAt(qsizetype blockPosition) const
-{
-    qsizetype previousStart = -1;
-    if (blockPosition > 0) previousStart = m_document->findBlock(int(blockPosition - 1)).position();
-    return blockFormatAt(blockPosition, previousStart);
 }
 
 // previousStart: where the paragraph before begins (-1 for none); its style
@@ -421,66 +428,121 @@ void TextMirror::resynchronize()
 {
     emit aboutToRebuild();
     ++m_updating;
-    // With a null page size the layout waits; giving the size back lays the
-    // new text out lazily, only as far as it is shown.
-    const QSizeF pageSize = m_document->pageSize();
-    m_document->setPageSize(QSizeF(0, 0));
-    QTextCursor cursor(m_document);
-    cursor.beginEditBlock();
-    cursor.select(QTextCursor::Document);
-    cursor.removeSelectedText();
-    if (m_storage && m_storage->length() > 0) {
-        const QString& text = m_storage->string();
-        const qsizetype length = text.size();
-        qsizetype blockStart = 0;
-        qsizetype previousStart = -1;
-        while (blockStart <= length) {
-            qsizetype blockEnd = blockStart; // the block's separator, or the end
-            while (blockEnd < length && mirrored(text, blockEnd) != kBlockSeparator) ++blockEnd;
-            const QTextBlockFormat bf = blockFormatAt(blockStart, previousStart);
-            if (previousStart < 0) {
-                cursor.setBlockFormat(bf);
-                cursor.setBlockCharFormat(separatorFormatBefore(blockStart));
-            } else {
-                cursor.insertBlock(bf, separatorFormatBefore(blockStart));
-            }
-            // Runs that differ only in what is not drawn go in as one.
-            qsizetype pending = blockStart;
-            const QTextCharFormat* pendingFormat = nullptr;
-            forEachDrawnRun(blockStart, blockEnd, [&](qsizetype from, qsizetype, const QTextCharFormat& f) {
-                if (pendingFormat && !(*pendingFormat == f)) {
-                    cursor.insertText(mirroredSlice(text, pending, from), *pendingFormat);
-                    pending = from;
-                }
-                pendingFormat = &f;
-            });
-            if (pendingFormat) cursor.insertText(mirroredSlice(text, pending, blockEnd), *pendingFormat);
-            if (blockEnd >= length) break;
-            previousStart = blockStart;
-            blockStart = blockEnd + 1;
-        }
-    } else {
-        cursor.setBlockFormat(blockFormatAt(0));
-        cursor.setBlockCharFormat(separatorFormatBefore(0));
+    {
+        // One insertion of plain text: the looks come from the storage as
+        // blocks are laid out.
+        QTextCursor cursor(m_document);
+        cursor.beginEditBlock();
+        cursor.select(QTextCursor::Document);
+        const QString text = m_storage ? mirroredText(m_storage->string()) : QString();
+        if (text.isEmpty()) cursor.removeSelectedText();
+        else cursor.insertText(text, QTextCharFormat());
+        if (m_fresh) compactText(cursor, text);
+        cursor.setBlockFormat(QTextBlockFormat());
+        cursor.endEditBlock();
+        m_fresh = false;
     }
-    cursor.endEditBlock();
-    // Views put their cursors back while nothing can be laid out yet.
+    // Views put their cursors back.
     emit rebuilt();
-    m_document->setPageSize(pageSize);
     --m_updating;
     ++m_updateCount;
+    ++m_rebuildCount;
     emit updated();
+}
+
+// Qt keeps a document's characters in one buffer that it grows to a power
+// of two: a text inserted whole into a new document can leave the buffer
+// nearly twice as large as the text. Qt gives the spare room back when the
+// buffer holds enough removed characters and is nearly full; a filler that
+// fills it and is removed again in the same edit block brings that about.
+void TextMirror::compactText(QTextCursor& cursor, QStringView text)
+{
+    const qsizetype length = text.size();
+    if (length < kRebuildThreshold) return;
+    // The buffer a new document's one paragraph separator grows into.
+    QString probe;
+    probe.append(QChar(QChar::ParagraphSeparator));
+    probe.append(text);
+    const qsizetype capacity = probe.capacity();
+    probe = QString();
+    const qsizetype size = length + 1;
+    // Qt compacts beyond 96 KB of removed text in a buffer at least 90% full.
+    const qsizetype filler = std::max<qsizetype>(48 * 1024 + 1, qsizetype(std::ceil(double(capacity) * 0.9)) - size);
+    if (size + filler > capacity) return;
+    cursor.movePosition(QTextCursor::End);
+    const int end = cursor.position();
+    cursor.insertText(QString(filler, u' '), QTextCharFormat());
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+}
+
+std::unique_ptr<QTextDocument> TextMirror::formattedDocument() const
+{
+    auto out = std::make_unique<QTextDocument>();
+    out->setUndoRedoEnabled(false);
+    out->setDocumentMargin(m_document->documentMargin());
+    out->setDefaultFont(m_document->defaultFont());
+    out->setDefaultTextOption(m_document->defaultTextOption());
+    QTextCursor cursor(out.get());
+    cursor.beginEditBlock();
+    // An empty line is as high as the look of its own line break.
+    auto separatorFormat = [this](qsizetype at) {
+        if (!m_storage || at >= m_storage->length()) return charFormat(m_defaultAttributes);
+        QTextCharFormat format;
+        forEachDrawnRun(at, at + 1, [&](qsizetype, qsizetype, const QTextCharFormat& f) { format = f; });
+        return format;
+    };
+    const qsizetype length = m_storage ? m_storage->length() : 0;
+    const QStringView text = m_storage ? m_storage->stringBefore(length) : QStringView();
+    qsizetype blockStart = 0;
+    qsizetype previousStart = -1;
+    for (;;) {
+        qsizetype blockEnd = blockStart; // the block's separator, or the end
+        while (blockEnd < length && mirrored(text, blockEnd) != kBlockSeparator) ++blockEnd;
+        const QTextBlockFormat bf = blockFormatAt(blockStart, previousStart);
+        if (previousStart < 0) {
+            cursor.setBlockFormat(bf);
+            cursor.setBlockCharFormat(separatorFormat(blockStart));
+        } else {
+            cursor.insertBlock(bf, separatorFormat(blockStart));
+        }
+        // Runs that differ only in what is not drawn go in as one.
+        qsizetype pending = blockStart;
+        QTextCharFormat pendingFormat;
+        bool pendingSet = false;
+        if (m_storage) {
+            forEachDrawnRun(blockStart, blockEnd, [&](qsizetype from, qsizetype, const QTextCharFormat& f) {
+                if (pendingSet && !(pendingFormat == f)) {
+                    cursor.insertText(mirroredSlice(text, pending, from), pendingFormat);
+                    pending = from;
+                }
+                pendingFormat = f;
+                pendingSet = true;
+            });
+        }
+        if (pendingSet) cursor.insertText(mirroredSlice(text, pending, blockEnd), pendingFormat);
+        if (blockEnd >= length) break;
+        previousStart = blockStart;
+        blockStart = blockEnd + 1;
+    }
+    cursor.endEditBlock();
+    return out;
+}
+
+// The blocks holding range and the one after it (its top margin holds the
+// spacing after the range's last paragraph) are shown with their looks again.
+void TextMirror::invalidateLooks(Range range)
+{
+    const QTextBlock last = m_document->findBlock(int(std::min<qsizetype>(range.end(), m_document->characterCount() - 1)));
+    m_layout->invalidate(int(range.location), int(range.end()));
+    const QTextBlock after = last.isValid() ? last.next() : QTextBlock();
+    if (after.isValid()) m_layout->refreshSpacing(after.position());
 }
 
 void TextMirror::refreshFormats(Range range)
 {
     if (!m_storage) return;
-    ++m_updating;
-    QTextCursor cursor(m_document);
-    cursor.beginEditBlock();
-    applyFormats(cursor, range);
-    cursor.endEditBlock();
-    --m_updating;
+    invalidateLooks(range);
     emit updated();
 }
 
@@ -489,42 +551,42 @@ void TextMirror::storageChanged(const TextStorage::Change& change)
     if (!change.characters) {
         if (!(change.keys & kDrawnKeys)) return;
         if (g_colourAlphaPasses > 0 && !(change.keys & ~kColourAlphaKeys)) return;
+        invalidateLooks(change.editedRange);
+        ++m_updateCount;
+        emit updated();
+        return;
     }
-    if (change.characters && !change.parts.empty()) {
+    if (!change.parts.empty()) {
         followParts(change);
         return;
     }
-    // A change of most of a long text (a restyle of everything, a new text)
-    // is quicker to show by building the document afresh than by changing
-    // its formats run by run.
+    // Most of a long text replaced: building the document afresh is one
+    // insertion.
     const qsizetype length = m_storage->length();
     if (change.editedRange.length >= kRebuildThreshold && change.editedRange.length * 2 >= length) {
         resynchronize();
         return;
     }
+    // The text and its looks are laid out once, together.
+    EditorLayout::Batch batch(m_layout);
     ++m_updating;
-    QTextCursor cursor(m_document);
-    cursor.beginEditBlock();
     Range range = change.editedRange;
-    if (change.characters) {
+    {
+        QTextCursor cursor(m_document);
+        cursor.beginEditBlock();
         // A "\r" just before the edit is shown differently when the edit
         // puts a "\n" after it, or takes one away.
-        if (range.location > 0 && m_storage->string()[range.location - 1] == u'\r')
+        if (range.location > 0 && m_storage->characterAt(range.location - 1) == u'\r')
             range = Range(range.location - 1, range.length + 1);
         replaceText(cursor, range, change.changeInLength);
+        cursor.endEditBlock();
     }
-    applyFormats(cursor, range);
-    cursor.endEditBlock();
+    invalidateLooks(range);
     --m_updating;
     ++m_updateCount;
     emit updated();
 }
 
-// Many replacements at once (replace all): each is replaced and formatted
-// where it is, from the first to the last, each in an edit block of its own
-// so that the layout redoes only its paragraph, and the text between them is
-// left alone however far apart they are. Before each one, the document
-// already holds the new text of those before it.
 TextMirror::DeferredLayout::DeferredLayout(TextMirror& mirror)
     : m_mirror(mirror), m_wasDeferring(mirror.m_deferringLayout)
 {
@@ -540,22 +602,27 @@ TextMirror::DeferredLayout::~DeferredLayout()
         layout->setDeferringChanges(m_wasDeferring);
 }
 
+// Many replacements at once (replace all): each is replaced where it is,
+// from the first to the last, and the text between them is left alone
+// however far apart they are; their paragraphs are laid out again when they
+// are shown or reached by the background layout. Before each one, the
+// document already holds the new text of those before it.
 void TextMirror::followParts(const TextStorage::Change& change)
 {
     const DeferredLayout deferred(*this);
+    EditorLayout::Batch batch(m_layout);
     ++m_updating;
     QTextCursor cursor(m_document);
-    const QString& text = m_storage->string();
     qsizetype shift = 0;
     for (const TextStorage::Change::Part& part : change.parts) {
         Range range(part.replaced.location + shift, part.newLength);
         // As for one edit: a "\r" just before may be shown differently now.
-        if (range.location > 0 && text[range.location - 1] == u'\r')
+        if (range.location > 0 && m_storage->characterAt(range.location - 1) == u'\r')
             range = Range(range.location - 1, range.length + 1);
         cursor.beginEditBlock();
         replaceText(cursor, range, part.newLength - part.replaced.length);
-        applyFormats(cursor, range);
         cursor.endEditBlock();
+        invalidateLooks(range);
         shift += part.newLength - part.replaced.length;
     }
     --m_updating;
@@ -567,7 +634,8 @@ void TextMirror::followParts(const TextStorage::Change& change)
 // that differs from the storage's new text.
 void TextMirror::replaceText(QTextCursor& cursor, Range newRange, qsizetype changeInLength)
 {
-    const QString& text = m_storage->string();
+    // The stand-ins of the range depend on one character after it ("\r\n").
+    const QStringView text = m_storage->stringBefore(newRange.end() + 1);
     const qsizetype oldLength = newRange.length - changeInLength;
     const QString fresh = mirroredSlice(text, newRange.location, newRange.end());
     cursor.setPosition(int(newRange.location));
@@ -584,66 +652,7 @@ void TextMirror::replaceText(QTextCursor& cursor, Range newRange, qsizetype chan
     cursor.setPosition(int(newRange.location + old.size() - suffix), QTextCursor::KeepAnchor);
     const QString middle = fresh.mid(prefix, fresh.size() - prefix - suffix);
     if (middle.isEmpty()) cursor.removeSelectedText();
-    else cursor.insertText(middle);
-}
-
-void TextMirror::applyFormats(QTextCursor& cursor, Range range)
-{
-    if (!m_storage) return;
-    QTextBlock block = m_document->findBlock(int(range.location));
-    const QTextBlock last = m_document->findBlock(int(range.end()));
-    // The block after the range too: its top margin holds the spacing after
-    // the last paragraph of the range, and its separator may be new.
-    const QTextBlock stop = last.isValid() ? last.next().next() : QTextBlock();
-    for (; block.isValid() && block != stop; block = block.next()) applyBlock(cursor, block, range);
-}
-
-void TextMirror::applyBlock(QTextCursor& cursor, const QTextBlock& block, Range range)
-{
-    const qsizetype position = block.position();
-    const QTextBlockFormat bf = blockFormatAt(position);
-    if (block.blockFormat() != bf) {
-        cursor.setPosition(int(position));
-        cursor.setBlockFormat(bf);
-    }
-    if (position > 0) {
-        const QTextCharFormat sf = separatorFormatBefore(position);
-        if (block.charFormat() != sf) {
-            cursor.setPosition(int(position - 1));
-            cursor.setPosition(int(position), QTextCursor::KeepAnchor);
-            cursor.setCharFormat(sf);
-        }
-    } else if (block.charFormat() != separatorFormatBefore(0)) {
-        cursor.setPosition(0);
-        cursor.setBlockCharFormat(separatorFormatBefore(0));
-    }
-    const qsizetype from = std::max(position, range.location);
-    const qsizetype to = std::min(position + block.length() - 1, range.end());
-    if (from >= to) return;
-    forEachDrawnRun(from, to, [&](qsizetype a, qsizetype b, const QTextCharFormat& f) {
-        setCharFormatIfNeeded(cursor, block, a, b, f);
-    });
-}
-
-void TextMirror::setCharFormatIfNeeded(QTextCursor& cursor, const QTextBlock& block, qsizetype from, qsizetype to,
-                                       const QTextCharFormat& format)
-{
-    bool same = true;
-    for (auto it = block.begin(); !it.atEnd(); ++it) {
-        const QTextFragment fragment = it.fragment();
-        const qsizetype a = fragment.position();
-        const qsizetype b = a + fragment.length();
-        if (b <= from) continue;
-        if (a >= to) break;
-        if (fragment.charFormat() != format) {
-            same = false;
-            break;
-        }
-    }
-    if (same) return;
-    cursor.setPosition(int(from));
-    cursor.setPosition(int(to), QTextCursor::KeepAnchor);
-    cursor.setCharFormat(format);
+    else cursor.insertText(middle, QTextCharFormat());
 }
 
 // ---- The safety net ------------------------------------------------------------------
@@ -672,16 +681,26 @@ void TextMirror::documentContentsChanged(int position, int charsRemoved, int cha
             if (!m_storage) return;
             // Same length: the characters may still differ; compare them.
             bool formatsOnly = m_formatsOnlyResync && m_document->characterCount() == m_storage->length() + 1;
+            QTextCursor c(m_document);
             if (formatsOnly) {
-                QTextCursor c(m_document);
                 c.setPosition(int(std::min<qsizetype>(m_resyncRange.location, m_storage->length())));
                 c.setPosition(int(std::min<qsizetype>(m_resyncRange.end(), m_storage->length())),
                               QTextCursor::KeepAnchor);
                 const Range r(c.selectionStart(), c.selectionEnd() - c.selectionStart());
-                formatsOnly = c.selectedText() == mirroredSlice(m_storage->string(), r.location, r.end());
+                formatsOnly = c.selectedText() == mirroredSlice(m_storage->stringBefore(r.end() + 1), r.location, r.end());
             }
-            if (formatsOnly) refreshFormats(m_resyncRange);
-            else resynchronize();
+            if (!formatsOnly) {
+                resynchronize();
+                return;
+            }
+            // The document's own formats stay plain: the looks are the storage's.
+            ++m_updating;
+            c.beginEditBlock();
+            c.setCharFormat(QTextCharFormat());
+            c.setBlockFormat(QTextBlockFormat());
+            c.endEditBlock();
+            --m_updating;
+            refreshFormats(m_resyncRange);
         });
     } else {
         m_formatsOnlyResync = m_formatsOnlyResync && formatsOnly;

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Range.h"
 #include "platform/text/Attributes.h"
+#include "platform/text/EditorLayout.h"
 #include "platform/text/TextStorage.h"
 
 #include <QMarginsF>
@@ -9,6 +10,7 @@
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
 
+#include <functional>
 #include <memory>
 
 class QTextCursor;
@@ -19,10 +21,14 @@ namespace lumora {
 
 // What one editor window draws: a QTextDocument kept equal to a text storage
 // character for character, so that a position in the document is the same
-// offset in the storage. The storage is the truth; the document holds only
-// what Qt draws (fonts, colours, underline, strikethrough, kern as letter
-// spacing, and paragraph styles as block formats) and is never edited by
-// anything but this class.
+// offset in the storage. The storage is the truth; the document holds its
+// characters only and is never edited by anything but this class. The looks
+// stay in the storage: the mirror hands them to its layout, block by block,
+// as the blocks are laid out (fonts, colours, underline, strikethrough, kern
+// as letter spacing, and paragraph styles as block formats). So a change of
+// looks (a restyle, a theme) costs the document nothing; the layout lays out
+// again what is shown at once and the rest lazily, and a long text builds
+// its document in one insertion.
 //
 // Characters that QTextDocument would not keep one to one are shown as
 // stand-ins of the same length: every line break (a "\r" on its own, U+000B,
@@ -32,16 +38,17 @@ namespace lumora {
 // toRawText(), never toPlainText(); save from the storage, never from here.
 //
 // The mirror follows the storage's change records: a change of characters
-// replaces only what differs in the edited range, and the new formats of that
-// range are applied in the same edit block, so the layout is updated once.
-// Formats are compared before they are set: a change that draws nothing new
-// (the engine's own keys, the alpha of a text colour) leaves the document
-// alone. Text colours are drawn opaque: focus dimming is painted over the
-// text by the editor, not carried by formats.
+// replaces only what differs in the edited range; the blocks it touched,
+// and the one after (whose spacing depends on the paragraph before), are
+// laid out again once, for the new text and looks together. Changes that
+// draw nothing new (the engine's own keys, the alpha of text colours while
+// focus highlighting moves) leave everything alone. Text colours are drawn
+// with their alpha, unless drawsTextAlpha says not to: focus dimming is
+// painted over the text by the editor, not carried by colours.
 //
 // Formats hold only small values (fonts, colours, numbers), never pointers
-// or per-paragraph unique values: QTextDocument interns formats in a
-// collection that it never shrinks.
+// or per-paragraph unique values: Qt interns formats in a collection that it
+// never shrinks.
 //
 // Paragraph spacing: Qt collapses the bottom margin of a block with the top
 // margin of the next (it takes the larger), where the text system adds the
@@ -51,7 +58,7 @@ namespace lumora {
 // Anything else that changes the document (Qt's own editing, should a path
 // be missed) is counted, reported and undone by resynchronising from the
 // storage on the next turn of the event loop.
-class TextMirror : public QObject {
+class TextMirror : public QObject, public EditorLayout::FormatSource {
     Q_OBJECT
 
 public:
@@ -71,15 +78,26 @@ public:
     }
 
     QTextDocument* document() const { return m_document; }
+    EditorLayout* layout() const { return m_layout; }
 
     // The attributes of an empty document and of the empty line after a
     // final line break (the editor's base style). Changing them refreshes
     // those places and the document's default tab interval.
     void setDefaultAttributes(const Attributes& attributes);
 
+    // Whether text colours are drawn with their alpha (asked each time
+    // looks are converted; by default they are). The editor says no while
+    // focus highlighting is on: the colours' alphas then belong to the
+    // focus, which it paints itself.
+    void setDrawsTextAlpha(std::function<bool()> drawsTextAlpha) { m_drawsTextAlpha = std::move(drawsTextAlpha); }
+
     // Rebuilds the whole document from the storage.
     void resynchronize();
-    // Applies the storage's formats again over range (storage offsets).
+    // A document of its own with the storage's text and its looks as Qt's
+    // formats, for output that lays itself out (printing): the mirror's own
+    // document holds no looks.
+    std::unique_ptr<QTextDocument> formattedDocument() const;
+    // Shows the storage's looks over range (storage offsets) again.
     void refreshFormats(Range range);
 
     // The document text a storage text is shown as (same length).
@@ -89,8 +107,10 @@ public:
     bool isUpdating() const { return m_updating > 0; }
     // Changes of the document that did not come from the mirror.
     int unexpectedChangeCount() const { return m_unexpectedChanges; }
-    // Document updates made for storage changes (for tests and benchmarks).
+    // Document updates made for storage changes, and rebuilds of the whole
+    // document (for tests and benchmarks).
     int updateCount() const { return m_updateCount; }
+    int rebuildCount() const { return m_rebuildCount; }
 
     // In debug builds an unexpected change stops the program; tests of the
     // safety net turn that off.
@@ -98,8 +118,8 @@ public:
 
     // While one of these lives, storage changes that touch nothing but text
     // colours and the focus mark are ignored by every mirror: the focus
-    // highlight pass only changes the alpha of text colours, which mirrors
-    // draw opaque.
+    // highlight pass only changes the alpha of text colours, which the
+    // editor draws itself while highlighting is on.
     class ColourAlphaPass {
     public:
         ColourAlphaPass();
@@ -137,15 +157,20 @@ public:
     };
 
     // The margins of the document's root frame (the writing column and the
-    // space above and below the text). A frame format change makes Qt lay
-    // out the whole document at once; this setter makes it lazy, like a
-    // width change: only what is shown is laid out before the next paint.
+    // space above and below the text). Like a width change, a change lays
+    // out again only what is shown before the next paint.
     void setRootFrameMargins(const QMarginsF& margins);
     QMarginsF rootFrameMargins() const;
 
     // The formats a run or paragraph is drawn with.
     QTextCharFormat charFormat(const Attributes& attributes) const;
     static QTextBlockFormat blockFormat(const ParagraphStyle* style, double spacingAfterPrevious);
+
+    // The looks of a block of the document, from the storage: its paragraph
+    // format and the formats of its characters (positions from the block's
+    // start, neighbouring equal formats joined).
+    QTextBlockFormat blockFormat(const QTextBlock& block) const override;
+    QList<QTextLayout::FormatRange> charFormats(const QTextBlock& block) const override;
 
 signals:
     // The document changed behind the mirror's back (position and lengths
@@ -154,10 +179,7 @@ signals:
     // The document was rebuilt or changed for a storage change.
     void updated();
     // Around a rebuild of the whole document (a new storage, a
-    // resynchronisation): views keep their selection across it. rebuilt()
-    // comes before the layout starts again: a cursor that the new text
-    // pushed to the end would otherwise make Qt lay everything out to
-    // repaint it.
+    // resynchronisation): views keep their selection across it.
     void aboutToRebuild();
     void rebuilt();
 
@@ -169,13 +191,8 @@ private:
     void followParts(const TextStorage::Change& change);
     void documentContentsChanged(int position, int charsRemoved, int charsAdded);
     void replaceText(QTextCursor& cursor, Range newRange, qsizetype changeInLength);
-    void applyFormats(QTextCursor& cursor, Range range);
-    void applyBlock(QTextCursor& cursor, const QTextBlock& block, Range range);
-    void setCharFormatIfNeeded(QTextCursor& cursor, const QTextBlock& block, qsizetype from, qsizetype to,
-                               const QTextCharFormat& format);
-    QTextCharFormat charFormatAt(qsizetype index) const;
-    QTextCharFormat separatorFormatBefore(qsizetype blockPosition) const;
-    QTextBlockFormat blockFormatAt(qsizetype blockPosition) const;
+    void invalidateLooks(Range range);
+    void compactText(QTextCursor& cursor, QStringView text);
     QTextBlockFormat blockFormatAt(qsizetype blockPosition, qsizetype previousStart) const;
     const ParagraphStyle* paragraphStyleAt(qsizetype index) const;
     // Calls block for each stretch of [from, to) over which no drawn
@@ -186,7 +203,9 @@ private:
     TextStorage* m_storage = nullptr;
     int m_observer = 0;
     QTextDocument* m_document = nullptr;
+    EditorLayout* m_layout = nullptr;
     Attributes m_defaultAttributes;
+    std::function<bool()> m_drawsTextAlpha;
     std::unique_ptr<FormatCache> m_cache;
     mutable QTextBlockFormat m_lastBlockFormat;
     mutable std::shared_ptr<const ParagraphStyle> m_lastBlockStyle;
@@ -196,6 +215,8 @@ private:
     bool m_deferringLayout = false;
     int m_unexpectedChanges = 0;
     int m_updateCount = 0;
+    int m_rebuildCount = 0;
+    bool m_fresh = true; // no text was ever put into the document
     bool m_resyncQueued = false;
     bool m_formatsOnlyResync = true;
     Range m_resyncRange;

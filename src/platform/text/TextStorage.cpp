@@ -1,6 +1,9 @@
 #include "platform/text/TextStorage.h"
 
+#include "platform/foundation/CharacterSet.h"
+
 #include <algorithm>
+#include <cstring>
 
 namespace lumora {
 
@@ -8,36 +11,156 @@ namespace {
 
 constexpr AttributeKey keyAt(int i) { return AttributeKey(i); }
 
+// The smallest gap a buffer is given when it needs one, and the share of
+// the text's length it gets beyond that: room for this much typing before
+// the buffer is allocated again.
+constexpr qsizetype kMinimumGap = 4096;
+// Changes of at least this many characters pack the attribute runs after.
+constexpr qsizetype kCompactAfter = 64 * 1024;
+constexpr qsizetype kGapShare = 32;
+
 } // namespace
 
 TextStorage::TextStorage() = default;
 
-TextStorage::TextStorage(const QString& text, const Attributes& attributes) : m_string(text)
+TextStorage::TextStorage(const QString& text, const Attributes& attributes)
+    : m_buffer(text), m_gapStart(text.size())
 {
     for (int i = 0; i < kAttributeKeyCount; ++i) {
-        m_runs[i] = AttributeRuns(m_string.size());
-        if (const AttributeValue* v = attributes.get(keyAt(i))) m_runs[i].assign(Range(0, m_string.size()), *v);
+        m_runs[i] = AttributeRuns(text.size());
+        if (const AttributeValue* v = attributes.get(keyAt(i))) m_runs[i].assign(Range(0, text.size()), *v);
     }
 }
 
 TextStorage::~TextStorage() = default;
 
 TextStorage::TextStorage(TextStorage&& other) noexcept
-    : m_string(std::move(other.m_string)), m_runs(std::move(other.m_runs))
+    : m_buffer(std::move(other.m_buffer)),
+      m_gapStart(std::exchange(other.m_gapStart, 0)),
+      m_gapLength(std::exchange(other.m_gapLength, 0)),
+      m_runs(std::move(other.m_runs))
 {
-    other.m_string.clear();
+    other.m_buffer.clear();
     for (auto& runs : other.m_runs) runs = AttributeRuns();
 }
 
 TextStorage& TextStorage::operator=(TextStorage&& other) noexcept
 {
     if (this != &other) {
-        m_string = std::move(other.m_string);
+        m_buffer = std::move(other.m_buffer);
+        m_gapStart = std::exchange(other.m_gapStart, 0);
+        m_gapLength = std::exchange(other.m_gapLength, 0);
         m_runs = std::move(other.m_runs);
-        other.m_string.clear();
+        other.m_buffer.clear();
         for (auto& runs : other.m_runs) runs = AttributeRuns();
     }
     return *this;
+}
+
+// ---- The characters ------------------------------------------------------------
+
+// Moves the gap so that it starts at `to`, moving the characters between.
+void TextStorage::moveGap(qsizetype to) const
+{
+    if (to == m_gapStart) return;
+    if (m_gapLength == 0) {
+        // Nothing to move (and the buffer may be shared with a copy of string()).
+        m_gapStart = to;
+        return;
+    }
+    char16_t* data = reinterpret_cast<char16_t*>(m_buffer.data());
+    if (to < m_gapStart) {
+        const qsizetype n = m_gapStart - to;
+        std::memmove(data + to + m_gapLength, data + to, size_t(n) * sizeof(char16_t));
+        m_charactersMoved += std::uint64_t(n);
+    } else {
+        const qsizetype n = to - m_gapStart;
+        std::memmove(data + m_gapStart, data + m_gapStart + m_gapLength, size_t(n) * sizeof(char16_t));
+        m_charactersMoved += std::uint64_t(n);
+    }
+    m_gapStart = to;
+}
+
+// Gives the gap at least `needed` units of room (none for a deletion) in a
+// buffer that belongs to this storage alone.
+void TextStorage::makeGap(qsizetype needed)
+{
+    if (m_gapLength >= needed) {
+        // Only a closed gap can share its buffer (with a copy of string()).
+        if (!m_buffer.isDetached()) m_buffer.detach();
+        return;
+    }
+    const qsizetype length = this->length();
+    if (m_gapLength == 0 && m_buffer.isDetached()) {
+        // string() closed the gap and kept the capacity: open it again at the end.
+        const qsizetype spare = m_buffer.capacity() - length - 1;
+        if (spare >= needed) {
+            m_gapStart = length;
+            m_buffer.resize(length + spare);
+            m_gapLength = spare;
+            return;
+        }
+    }
+    const qsizetype gap = needed + std::max(kMinimumGap, length / kGapShare);
+    // Allocated to size (resizing would round the buffer up to a power of two).
+    QString fresh(length + gap, Qt::Uninitialized);
+    const char16_t* from = reinterpret_cast<const char16_t*>(m_buffer.constData());
+    char16_t* to = reinterpret_cast<char16_t*>(fresh.data());
+    std::memcpy(to, from, size_t(m_gapStart) * sizeof(char16_t));
+    const qsizetype after = length - m_gapStart;
+    std::memcpy(to + m_gapStart + gap, from + m_gapStart + m_gapLength, size_t(after) * sizeof(char16_t));
+    m_buffer = std::move(fresh);
+    m_gapLength = gap;
+}
+
+const QString& TextStorage::string() const
+{
+    if (m_gapLength > 0) {
+        const qsizetype length = this->length();
+        moveGap(length);
+        // Keeps the buffer's capacity: the next edit opens the gap in place.
+        m_buffer.truncate(length);
+        m_gapLength = 0;
+    }
+    return m_buffer;
+}
+
+QString TextStorage::substring(Range range) const
+{
+    range = clipped(range);
+    if (range.end() <= m_gapStart) return m_buffer.mid(range.location, range.length);
+    if (range.location >= m_gapStart) return m_buffer.mid(range.location + m_gapLength, range.length);
+    QString result;
+    result.reserve(range.length);
+    result.append(QStringView(m_buffer).sliced(range.location, m_gapStart - range.location));
+    result.append(QStringView(m_buffer).sliced(m_gapStart + m_gapLength, range.end() - m_gapStart));
+    return result;
+}
+
+QStringView TextStorage::stringBefore(qsizetype end) const
+{
+    end = std::clamp<qsizetype>(end, 0, length());
+    if (m_gapLength > 0 && m_gapStart < end) moveGap(end);
+    return QStringView(m_buffer.constData(), end);
+}
+
+text::ParagraphBounds TextStorage::paragraphBounds(Range range) const
+{
+    const qsizetype n = length();
+    auto isBreak = [this](qsizetype i) { return text::isNewline(characterAt(i).unicode()); };
+    auto isCRLFTail = [this](qsizetype i) { return characterAt(i) == u'\n' && characterAt(i - 1) == u'\r'; };
+    qsizetype first = std::clamp<qsizetype>(range.location, 0, n);
+    // The "\n" of a "\r\n" belongs to the paragraph that the "\r" ends.
+    if (first > 0 && first < n && isCRLFTail(first)) --first;
+    qsizetype start = first;
+    while (start > 0 && !isBreak(start - 1)) --start;
+    qsizetype last = range.length > 0 ? std::clamp<qsizetype>(range.end() - 1, 0, n) : first;
+    if (last > 0 && last < n && isCRLFTail(last)) --last;
+    qsizetype contentsEnd = std::max(last, start);
+    while (contentsEnd < n && !isBreak(contentsEnd)) ++contentsEnd;
+    qsizetype end = contentsEnd;
+    if (contentsEnd < n) end += characterAt(contentsEnd) == u'\r' && characterAt(contentsEnd + 1) == u'\n' ? 2 : 1;
+    return {start, contentsEnd, end};
 }
 
 Range TextStorage::clipped(Range range) const
@@ -133,7 +256,7 @@ void TextStorage::enumerateAttributes(Range range,
 TextStorage TextStorage::attributedSubstring(Range range) const
 {
     range = clipped(range);
-    TextStorage copy(m_string.mid(range.location, range.length));
+    TextStorage copy(substring(range));
     for (int i = 0; i < kAttributeKeyCount; ++i) {
         if (m_runs[i].isEmpty()) continue;
         for (auto c = m_runs[i].cursorAt(range.location); !c.atEnd(); c.next()) {
@@ -169,6 +292,12 @@ void TextStorage::endEditing()
     if (m_pending.isEmpty()) return;
     const Change change = std::move(m_pending);
     m_pending = Change();
+    // A change over much of a long text (a restyle) leaves the runs' nodes
+    // partly filled: packing them again gives a third or so back.
+    if (change.editedRange.length >= kCompactAfter && change.editedRange.length * 2 >= length()) {
+        for (int i = 0; i < kAttributeKeyCount; ++i)
+            if (change.keys & keyBit(keyAt(i))) m_runs[i].compact();
+    }
     // Observers may be added or removed while they are called.
     const auto observers = m_observers;
     for (const auto& [id, observer] : observers) {
@@ -292,16 +421,21 @@ void TextStorage::replaceCharacters(const std::vector<Range>& ranges, const QStr
             runs.replace(range, texts[qsizetype(i)].size(), value);
         }
     }
+    // The characters in one pass (the change spans the text anyway); the
+    // next edit opens a gap where it is made.
+    const QString& old = string();
     QString rebuilt;
-    rebuilt.reserve(m_string.size() + grown);
+    rebuilt.reserve(old.size() + grown);
     qsizetype at = 0;
     for (size_t i = 0; i < ranges.size(); ++i) {
-        rebuilt.append(QStringView(m_string).sliced(at, ranges[i].location - at));
+        rebuilt.append(QStringView(old).sliced(at, ranges[i].location - at));
         rebuilt.append(texts[qsizetype(i)]);
         at = ranges[i].end();
     }
-    rebuilt.append(QStringView(m_string).sliced(at));
-    m_string = std::move(rebuilt);
+    rebuilt.append(QStringView(old).sliced(at));
+    m_buffer = std::move(rebuilt);
+    m_gapStart = m_buffer.size();
+    m_gapLength = 0;
     const Range replaced(ranges.front().location, ranges.back().end() - ranges.front().location);
     beginEditing();
     const bool alone = m_pending.isEmpty();
@@ -341,7 +475,28 @@ void TextStorage::replaceCharacters(Range range, const QString& text, const Attr
         }
         runs.replace(range, newLength, value);
     }
-    m_string.replace(range.location, range.length, text);
+    // The gap goes to the edited range (to whichever end of it is nearer),
+    // swallows the replaced characters and takes the new ones.
+    makeGap(newLength - range.length);
+    if (m_gapStart >= range.end()) {
+        moveGap(range.end());
+        m_gapStart = range.location;
+    } else {
+        moveGap(range.location);
+    }
+    m_gapLength += range.length;
+    std::memcpy(reinterpret_cast<char16_t*>(m_buffer.data()) + m_gapStart, text.constData(),
+                size_t(newLength) * sizeof(char16_t));
+    m_gapStart += newLength;
+    m_gapLength -= newLength;
+    // A gap left far larger than the text (most of it was deleted) gives
+    // its memory back.
+    if (m_gapLength > std::max<qsizetype>(1 << 20, 2 * length())) {
+        moveGap(length());
+        m_buffer.truncate(length());
+        m_buffer.squeeze();
+        m_gapLength = 0;
+    }
     beginEditing();
     recordChange(true, range, newLength, kAllKeys);
     endEditing();

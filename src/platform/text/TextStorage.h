@@ -3,14 +3,17 @@
 #include "platform/foundation/Range.h"
 #include "platform/text/AttributeRuns.h"
 #include "platform/text/Attributes.h"
+#include "platform/text/TextBoundaries.h"
 
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace lumora {
@@ -18,6 +21,15 @@ namespace lumora {
 // The text of a document with its attributes: a UTF-16 string plus, for each
 // attribute key, the runs of that key's values. All offsets are UTF-16 code
 // units into string().
+//
+// The characters live in a gap buffer: the free space of the buffer stands
+// where the text was last edited, so an edit moves only the characters
+// between the previous edit and this one, never the whole text after it.
+// Reading the whole text as one string closes the gap (it moves everything
+// after the last edit to the back once); readers on the typing path read
+// characters, copies of short stretches and views of the text up to a point
+// instead (characterAt, substring, stringBefore), which move at most what
+// lies between the gap and the point asked for.
 //
 // Attribute semantics are those of a mutable attributed string: set, add
 // (merge) and remove over a range; the value at an index with the longest
@@ -69,10 +81,39 @@ public:
     TextStorage(TextStorage&& other) noexcept;
     TextStorage& operator=(TextStorage&& other) noexcept;
 
-    // The text. Do not keep a copy across edits: a shared copy makes the
-    // next edit copy the whole string.
-    const QString& string() const { return m_string; }
-    qsizetype length() const { return m_string.size(); }
+    // The whole text as one string. Do not keep a copy across edits: a
+    // shared copy makes the next edit copy the whole string. Cheap when the
+    // text was not edited since the last call; otherwise it moves the
+    // characters after the last edit once.
+    const QString& string() const;
+    qsizetype length() const { return m_buffer.size() - m_gapLength; }
+
+    // The character at index (a null character outside the text).
+    QChar characterAt(qsizetype index) const
+    {
+        if (index < 0 || index >= length()) return QChar();
+        return m_buffer.at(index < m_gapStart ? index : index + m_gapLength);
+    }
+    // A copy of a stretch of the text (clipped to it).
+    QString substring(Range range) const;
+    // The text from its start to end (clipped) as one view, without a copy.
+    // Valid until the characters next change; asking for another view or
+    // for string() leaves it valid.
+    QStringView stringBefore(qsizetype end) const;
+    // The whole text as two views, one after the other, that move nothing:
+    // for readers that go through all of it once (counting, scanning).
+    // Valid until the characters next change.
+    std::pair<QStringView, QStringView> pieces() const
+    {
+        return {QStringView(m_buffer.constData(), m_gapStart),
+                QStringView(m_buffer.constData() + m_gapStart + m_gapLength, length() - m_gapStart)};
+    }
+    // The paragraphs that range touches (see text::paragraphBounds), found
+    // without reading the whole text.
+    text::ParagraphBounds paragraphBounds(Range range) const;
+    // UTF-16 units moved inside the buffer so far: what edits and reads
+    // cost in copying (for tests and benchmarks).
+    std::uint64_t charactersMoved() const { return m_charactersMoved; }
 
     // ---- Reading attributes
 
@@ -145,8 +186,15 @@ private:
     Range clipped(Range range) const;
     void recordChange(bool characters, Range replaced, qsizetype newLength, std::uint32_t keys);
     void replaceCharacters(Range range, const QString& text, const Attributes* attributes);
+    void moveGap(qsizetype to) const;
+    void makeGap(qsizetype needed);
 
-    QString m_string;
+    // [0, m_gapStart) and [m_gapStart + m_gapLength, size) hold the text;
+    // the gap between them is free space. Mutable: reads may move the gap.
+    mutable QString m_buffer;
+    mutable qsizetype m_gapStart = 0;
+    mutable qsizetype m_gapLength = 0;
+    mutable std::uint64_t m_charactersMoved = 0;
     std::array<AttributeRuns, kAttributeKeyCount> m_runs;
     int m_editingDepth = 0;
     std::uint64_t m_editingSession = 0;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -95,6 +97,7 @@ TEST(AttributeRuns, RandomEditsMatchAPlainModel)
                 EXPECT_EQ(runs.assign(Range(a, b - a), valueFor(v)), changes);
                 model.assign(a, b, v);
             }
+            if (step % 700 == 0) runs.compact(); // packed nodes behave like any others
             if (round < 2 || step % 500 == 0) {
                 expectSame(runs, model);
                 if (HasFatalFailure()) return;
@@ -115,6 +118,10 @@ TEST(AttributeRuns, ManyRunsGrowAndShrinkTheTree)
     }
     expectSame(runs, model);
     EXPECT_EQ(runs.runCount(), 20000);
+    const std::size_t before = runs.memoryUsage();
+    runs.compact();
+    expectSame(runs, model);
+    EXPECT_LE(runs.memoryUsage(), before);
     while (runs.length() > 0) {
         const qsizetype mid = runs.length() / 2;
         const qsizetype to = std::min(runs.length(), mid + 37);
@@ -126,4 +133,67 @@ TEST(AttributeRuns, ManyRunsGrowAndShrinkTheTree)
         }
     }
     expectSame(runs, model);
+}
+
+// Each run holds a slot of a palette of distinct values: equal values by
+// content share one; a value no run holds any more is let go.
+TEST(AttributeRuns, ValuesAreSharedAndLetGoWhenNoRunHoldsThem)
+{
+    struct Tagged : AttributeObject {
+        explicit Tagged(int id) : id(id) {}
+        int id;
+    };
+    std::vector<std::shared_ptr<Tagged>> objects;
+    for (int id = 7; id <= 9; ++id) objects.push_back(std::make_shared<Tagged>(id));
+    std::weak_ptr<Tagged> watched = objects.front();
+    // 1-3 integers, 4-6 colours made afresh each time, 7-9 objects.
+    auto make = [&](int v) -> AttributeValue {
+        if (v == 0) return AttributeValue();
+        if (v <= 3) return AttributeValue(std::int64_t(v));
+        if (v <= 6) return AttributeValue(Color(v / 10.0, 0.5, 0.5, 0.75));
+        return AttributeValue(AttributeValue::Object(objects[size_t(v - 7)]));
+    };
+    auto id = [](const AttributeValue& value) {
+        if (const std::int64_t* i = value.integer()) return int(*i);
+        if (const Color* c = value.color()) return int(std::lround(c->r * 10));
+        if (const auto tagged = value.objectAs<Tagged>()) return tagged->id;
+        return 0;
+    };
+    std::mt19937 rng(99);
+    AttributeRuns runs(500);
+    Model model{std::vector<int>(500, 0)};
+    for (int step = 0; step < 4000; ++step) {
+        const qsizetype n = qsizetype(model.values.size());
+        const qsizetype a = std::uniform_int_distribution<qsizetype>(0, n)(rng);
+        const qsizetype b = std::min(n, a + std::uniform_int_distribution<qsizetype>(0, 30)(rng));
+        const int v = std::uniform_int_distribution<int>(0, 9)(rng);
+        if (rng() % 4 == 0) {
+            const qsizetype len = std::uniform_int_distribution<qsizetype>(0, b - a + 3)(rng);
+            runs.replace(Range(a, b - a), len, make(v));
+            model.replace(a, b, len, v);
+        } else {
+            runs.assign(Range(a, b - a), make(v));
+            model.assign(a, b, v);
+        }
+        if (step % 50 == 0) {
+            ASSERT_STREQ(runs.invariantViolation(), "") << "step " << step;
+            for (qsizetype i = 0; i < runs.length(); ++i) ASSERT_EQ(id(runs.valueAt(i)), model.values[size_t(i)]) << i;
+            // One value for equal contents, at most one per run for objects.
+            std::vector<int> contents;
+            int objectRuns = 0;
+            for (auto c = runs.cursorAt(0); !c.atEnd(); c.next()) {
+                const int v = id(c.value());
+                if (v >= 7) ++objectRuns;
+                else if (v > 0) contents.push_back(v);
+            }
+            std::sort(contents.begin(), contents.end());
+            contents.erase(std::unique(contents.begin(), contents.end()), contents.end());
+            EXPECT_LE(runs.distinctValueCount(), int(contents.size()) + objectRuns);
+        }
+    }
+    runs.assign(Range(0, runs.length()), AttributeValue());
+    EXPECT_EQ(runs.distinctValueCount(), 0);
+    EXPECT_TRUE(runs.isEmpty());
+    objects.clear();
+    EXPECT_TRUE(watched.expired()) << "no run keeps a value it no longer carries";
 }

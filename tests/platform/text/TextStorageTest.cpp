@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 using namespace lumora;
 
@@ -253,6 +254,76 @@ TEST(TextStorage, KeepsEveryCharacterAsGiven)
     s.addAttribute(AttributeKey::Kern, 1.0, Range(5, 1000));
     s.replaceCharacters(Range(1000, 3), QStringLiteral("!"));
     EXPECT_TRUE(s.string().endsWith(u'!'));
+}
+
+TEST(TextStorage, GapBufferReadsAndEditsMatchAPlainString)
+{
+    // Random edits, mostly near the last one as typing goes, some far away;
+    // after each, every way of reading the text agrees with a plain string.
+    std::mt19937 random(11);
+    const QStringList pieces{QStringLiteral("a"), QStringLiteral("word "), QStringLiteral("\n"),
+                             QStringLiteral("\r\n"), QString(), QStringLiteral("\U0001F600"),
+                             QString(300, u'x')};
+    QString model = QStringLiteral("First line\r\nSecond line\n\nThird\rFourth");
+    TextStorage s(model);
+    qsizetype caret = 5;
+    for (int step = 0; step < 2000; ++step) {
+        auto pick = [&](qsizetype from, qsizetype to) {
+            return std::uniform_int_distribution<qsizetype>(from, std::max(from, to))(random);
+        };
+        caret = step % 10 == 0 ? pick(0, model.size()) : std::clamp<qsizetype>(caret + pick(0, 4) - 2, 0, model.size());
+        const qsizetype n = pick(0, std::min<qsizetype>(step % 50 == 0 ? 400 : 3, model.size() - caret));
+        const QString piece = pieces[int(pick(0, pieces.size() - 1))];
+        model.replace(caret, n, piece);
+        s.replaceCharacters(Range(caret, n), piece);
+        caret += piece.size();
+        ASSERT_EQ(s.length(), model.size()) << "step " << step;
+
+        const qsizetype at = pick(0, model.size());
+        ASSERT_EQ(s.characterAt(at), at < model.size() ? model[at] : QChar()) << "step " << step;
+        const Range r(pick(0, model.size()), pick(0, 40));
+        ASSERT_EQ(s.substring(r), model.mid(r.location, r.length)) << "step " << step;
+        const qsizetype end = pick(0, model.size());
+        ASSERT_EQ(s.stringBefore(end), QStringView(model).first(end)) << "step " << step;
+        const text::ParagraphBounds mine = s.paragraphBounds(r);
+        const text::ParagraphBounds theirs = text::paragraphBounds(model, r);
+        ASSERT_EQ(std::tuple(mine.start, mine.contentsEnd, mine.end),
+                  std::tuple(theirs.start, theirs.contentsEnd, theirs.end))
+            << "step " << step;
+        if (step % 97 == 0) {
+            ASSERT_EQ(s.string(), model) << "step " << step;
+        }
+    }
+    EXPECT_EQ(s.string(), model);
+    // Deleting nearly everything gives the memory back and keeps working.
+    s.replaceCharacters(Range(1, s.length() - 1), QString());
+    s.replaceCharacters(Range(1, 0), QStringLiteral("bc"));
+    EXPECT_EQ(s.string(), model.first(1) + QStringLiteral("bc"));
+}
+
+TEST(TextStorage, TypingMovesOnlyWhatLiesBetweenEdits)
+{
+    // Typing near the start of a long text: once the free space stands at
+    // the caret, a keystroke and the reads around it move a few characters,
+    // not the megabyte after them.
+    QString text;
+    while (text.size() < 1'000'000) text += QStringLiteral("A paragraph of some words, long enough.\n");
+    TextStorage s(text);
+    QString copy = s.string();
+    s.replaceCharacters(Range(1000, 0), QStringLiteral("x"));
+    const std::uint64_t before = s.charactersMoved();
+    for (int i = 0; i < 200; ++i) {
+        const qsizetype caret = 1001 + i;
+        s.replaceCharacters(Range(caret, 0), QStringLiteral("y"));
+        const text::ParagraphBounds p = s.paragraphBounds(Range(caret, 0));
+        EXPECT_EQ(s.stringBefore(p.end).size(), p.end);
+        EXPECT_EQ(s.characterAt(caret), u'y');
+        EXPECT_EQ(s.substring(Range(caret - 1, 2)), i == 0 ? QStringLiteral("xy") : QStringLiteral("yy"));
+    }
+    EXPECT_LT(s.charactersMoved() - before, 200u * 100u);
+    // A copy taken earlier keeps its text.
+    EXPECT_EQ(copy, text);
+    EXPECT_EQ(s.string(), text.first(1000) + u'x' + QString(200, u'y') + text.sliced(1000));
 }
 
 TEST(TextStorage, ManyReplacementsAtOnceMatchOneByOne)
