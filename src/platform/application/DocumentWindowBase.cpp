@@ -224,7 +224,9 @@ QRect TitleStrip::titleRect() const
     const int left = (m_menuBar && m_menuBar->isVisible() ? m_menuHolder->geometry().right() : 0) + 16;
     const int right = m_minimize->geometry().left() - 16;
     const int half = std::min(width() / 2 - left, right - width() / 2);
-    const int wanted = metrics.horizontalAdvance(m_title) + (m_titleClickable ? kChevronRoom : 0);
+    // Two pixels to spare: whole-pixel advances round fractional glyph
+    // widths down, and an exact fit would be elided.
+    const int wanted = metrics.horizontalAdvance(m_title) + 2 + (m_titleClickable ? kChevronRoom : 0);
     QRect area(left, 0, right - left, height());
     if (2 * half >= wanted) area = QRect(width() / 2 - half, 0, 2 * half, height());
     if (area.width() < 40) return {};
