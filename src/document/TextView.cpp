@@ -293,6 +293,7 @@ void TextView::selectionDidChange()
         m_adjustingSelection = false;
     }
     if (s == m_lastSelection) return;
+    if (!s.isEmpty() || !m_lastSelection.isEmpty()) repaintSelectionBlocks(m_lastSelection, s);
     m_lastSelection = s;
 
     // A selection change that is not part of an edit ends the typing step.
@@ -312,6 +313,28 @@ void TextView::selectionDidChange()
         }
     }
     m_wasSelectionNotEmpty = s.length > 0;
+}
+
+// The selection fills whole line boxes, the space between lines included,
+// where Qt repaints only the glyphs' rectangles: the blocks the old and the
+// new selection cover are repainted whole, so no strip of a selection stays
+// behind.
+void TextView::repaintSelectionBlocks(Range before, Range after)
+{
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    const int characters = document()->characterCount();
+    QRectF area;
+    for (const Range r : {before, after}) {
+        if (r.isEmpty()) continue;
+        const QTextBlock first = document()->findBlock(int(std::min<qsizetype>(r.location, characters - 1)));
+        const QTextBlock last = document()->findBlock(int(std::min<qsizetype>(r.end(), characters - 1)));
+        const QRectF top = layout->blockBoundingRect(first);
+        const QRectF bottom = layout->blockBoundingRect(last);
+        area |= QRectF(0, top.top(), viewport()->width(), bottom.bottom() - top.top());
+    }
+    if (area.isEmpty()) return;
+    area.translate(0, -verticalScrollBar()->value());
+    viewport()->update(area.toAlignedRect().adjusted(0, -2, 0, 2) & viewport()->rect());
 }
 
 // ---- The edit gate ---------------------------------------------------------------------

@@ -230,6 +230,7 @@ private:
     Range safeRange(Range range) const;
     QString plainText(const QMimeData* source) const;
     void selectionDidChange();
+    void repaintSelectionBlocks(Range before, Range after);
     // Typewriter scrolling: the bottom edge, in the viewport, of the line
     // that holds the end of the selection, and the scroll that puts it back
     // where it stood before the edit.
