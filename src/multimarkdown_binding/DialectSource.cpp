@@ -148,6 +148,7 @@ public:
                 state_ = State::fence;
                 fenceChar_ = rest[0];
                 fenceLength_ = run;
+                fenceIndent_ = indent;
             }
             return;
         }
@@ -189,7 +190,9 @@ public:
     // by it.
     std::string closingLine() const
     {
-        if (state_ == State::fence) return std::string(fenceLength_, fenceChar_);
+        // Indented as the opening fence was, so that a fence inside a list
+        // item is closed there instead of opening another below the item.
+        if (state_ == State::fence) return std::string(fenceIndent_, ' ') + std::string(fenceLength_, fenceChar_);
         if (state_ == State::html) return std::string(htmlEnd_);
         return {};
     }
@@ -218,6 +221,7 @@ private:
     bool previousBlank_ = true;
     char fenceChar_ = '`';
     size_t fenceLength_ = 0;
+    size_t fenceIndent_ = 0;
     std::string_view htmlEnd_;
 };
 
@@ -412,9 +416,12 @@ public:
         ++lineCount_;
     }
 
-    // A line of our own, written as it is.
+    // A line of our own, written as it is. It counts as holding a marker:
+    // should code or raw HTML left open swallow it, the pass over the tree
+    // must still take it out.
     void writeRaw(std::string_view line)
     {
+        interestingLines_.push_back(lineCount_ + 1);
         text_.append(line);
         text_ += '\n';
         ++lineCount_;

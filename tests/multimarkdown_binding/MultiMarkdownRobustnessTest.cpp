@@ -101,5 +101,15 @@ TEST(MultiMarkdownRobustness, LeftOpenBlocksDoNotSwallowTheNotes)
     EXPECT_TRUE(fenced.contains(QLatin1String("Second.")));
 }
 
+TEST(MultiMarkdownRobustness, AFenceLeftOpenInANotesListItemEndsWithTheItem)
+{
+    // The fence belongs to the list item; the next note is a note, not code,
+    // and nothing of ours shows in either.
+    const QString html = htmlOf(QStringLiteral("a[^1] b[^2]\n\n[^1]: - item\n\n      ```\n      code\n\n[^2]: Two\n"));
+    expectClean(html, "open fence in a note's list item");
+    EXPECT_TRUE(html.contains(QLatin1String("<li id=\"fn:2\">\n<p>Two")));
+    EXPECT_TRUE(isWellFormed(html));
+}
+
 } // namespace
 } // namespace lumora
