@@ -616,12 +616,7 @@ private:
             return true;
         }
         // An inline note needs something besides white space.
-        bool hasContent = output.lastAtom > open.position;
-        if (!hasContent) {
-            for (char c : output.textAfter(open, 2))
-                if (!isWhitespace(c)) { hasContent = true; break; }
-        }
-        if (!hasContent) return false;
+        if (!output.hasContentAfter(open, 2)) return false;
         std::vector<InlineOutput::Piece> content = output.cut(open, 2);
         const int note = addInlineNote(NoteKind::footnote, {}, std::move(content));
         output.appendAtom(makeReference(NoteKind::footnote, note, {}));
@@ -661,7 +656,8 @@ private:
         std::string written;
         size_t definitionStart = 0; // bytes after the bracket, when the pair defines the term
         if (open.offset + 2 < firstPiece.size() && firstPiece[open.offset + 2] == '(') {
-            const size_t close = firstPiece.find(')', open.offset + 3);
+            const size_t close =
+                firstPiece.substr(0, std::min(firstPiece.size(), open.offset + 3 + labelLimit)).find(')', open.offset + 3);
             if (close == std::string::npos || close - open.offset > labelLimit) return false;
             written = collapsedSpaces(restoredText(firstPiece.substr(open.offset + 3, close - open.offset - 3), true));
             definitionStart = close + 1 - open.offset;
@@ -677,7 +673,7 @@ private:
             auto& keys = keys_[kindIndex(NoteKind::glossary)];
             auto it = keys.find(key);
             if (it == keys.end()) {
-                if (!definitionStart || !definesSomething(output, open, definitionStart)) return false;
+                if (!definitionStart || !output.hasContentAfter(open, definitionStart)) return false;
                 std::vector<InlineOutput::Piece> content = output.cut(open, definitionStart);
                 keyLength_[kindIndex(kind)] = std::max(keyLength_[kindIndex(kind)], key.size());
                 const int note = addInlineNote(NoteKind::glossary, written, std::move(content));
@@ -704,15 +700,6 @@ private:
         static_cast<Reference*>(node->user_data)->title = it->second;
         output.appendAtom(node);
         return true;
-    }
-
-    // Whether anything but white space follows the term.
-    static bool definesSomething(const InlineOutput& output, const InlineOutput::Opening& open, size_t start)
-    {
-        if (output.lastAtom > open.position) return true;
-        for (char c : output.textAfter(open, start))
-            if (!isWhitespace(c)) return true;
-        return false;
     }
 
     // A note whose content is the given text and nodes, in a paragraph of

@@ -13,6 +13,8 @@ namespace {
 
 using namespace dialect;
 
+constexpr size_t maxTableColumns = DialectSource::maxTableColumns;
+
 size_t leadingSpaces(std::string_view line)
 {
     size_t n = 0;
@@ -120,6 +122,7 @@ bool isBlockTagName(std::string_view name)
 class BlockTracker {
 public:
     bool isInsideBlock() const { return state_ != State::normal; }
+    bool isInsideFence() const { return state_ == State::fence; }
 
     void feed(std::string_view line)
     {
@@ -274,12 +277,19 @@ bool isLinkDefinition(std::string_view line)
 // Writes lines with CriticMarkup delimiters and escaped brackets turned into
 // markers. A backslash escape is copied whole, so an escaped brace or tilde
 // never starts a delimiter. Runs of ordinary bytes are copied in one go.
+//
+// cmark-gfm's table extension takes time quadratic in the cells of a row, so
+// a line never reaches it with more than maxTableColumns + 1 unescaped pipes
+// (a row of that many columns between a leading and a trailing pipe): the
+// pipes past that are escaped, and what follows stays the text of the last
+// cell (or of the paragraph, when the line is no table row).
 class MarkedWriter {
 public:
     MarkedWriter(std::string& out, bool notes, bool critic) : out_(out), notes_(notes), critic_(critic)
     {
         interesting_.fill(false);
         interesting_[size_t('\\')] = true;
+        interesting_[size_t('|')] = true;
         if (notes) interesting_[size_t('[')] = true;
         if (critic)
             for (char c : {'{', '+', '-', '~', '=', '<'}) interesting_[size_t(c)] = true;
@@ -288,12 +298,20 @@ public:
     bool wroteMarkers() const { return wroteMarkers_; }
     bool sawReferences() const { return sawReferences_; }
 
-    // Writes line; true when it holds a marker or reference syntax.
-    bool write(std::string_view line)
+    // Writes line; true when it holds a marker or reference syntax. Lines of
+    // fenced code are copied as they are.
+    bool write(std::string_view line, bool verbatim = false)
     {
+        if (verbatim) {
+            out_.append(line);
+            previousWide_ = false;
+            return false;
+        }
         bool interesting = false;
         const size_t n = line.size();
+        size_t pipes = 0;
         size_t i = 0;
+
         while (i < n) {
             size_t run = i;
             while (run < n && !interesting_[static_cast<unsigned char>(line[run])]) ++run;
@@ -312,6 +330,17 @@ public:
                     out_ += next;
                 }
                 i += 2;
+                continue;
+            }
+            if (c == '|') {
+                if (++pipes > maxTableColumns + 1) {
+                    // Under a header as wide, a delimiter row ends here, so
+                    // that the two still match in cells.
+                    if (previousWide_ && isDelimiterRow(line)) break;
+                    out_ += '\\';
+                }
+                out_ += c;
+                ++i;
                 continue;
             }
             if (c == '[') {
@@ -355,16 +384,25 @@ public:
             out_ += c;
             ++i;
         }
+        previousWide_ = pipes > maxTableColumns + 1;
         return interesting;
     }
 
 private:
+    static bool isDelimiterRow(std::string_view line)
+    {
+        for (char c : line)
+            if (c != '|' && c != '-' && c != ':' && c != ' ' && c != '\t') return false;
+        return true;
+    }
+
     std::string& out_;
     bool notes_;
     bool critic_;
     std::array<bool, 256> interesting_;
     bool wroteMarkers_ = false;
     bool sawReferences_ = false;
+    bool previousWide_ = false;
 };
 
 // Whether a line may be a heading or a heading's underline, inside any
@@ -408,9 +446,9 @@ public:
     {
     }
 
-    void write(std::string_view line)
+    void write(std::string_view line, bool verbatim = false)
     {
-        const bool marked = writer_.write(line);
+        const bool marked = writer_.write(line, verbatim);
         if (marked || mayBeHeading(line)) interestingLines_.push_back(lineCount_ + 1);
         text_ += '\n';
         ++lineCount_;
@@ -438,6 +476,84 @@ private:
     int lineCount_ = 0;
 };
 
+// cmark-gfm fills every table row up to the table's width with empty cells,
+// so a wide header over many one-cell rows turns a few bytes into a great
+// many cells. Following the tables in the text (at any depth of quotes and
+// list items, approximately), a table whose filled-in cells outgrow its own
+// text is ended with a blank line: the rows below it stay text.
+class TableBudget {
+public:
+    // True when a blank line must go before line.
+    bool needsBreakBefore(std::string_view line)
+    {
+        const std::string_view content = rowContent(line);
+        const bool blank = isBlankLine(line);
+        const bool previousHadPipe = previousHadPipe_;
+        previousHadPipe_ = !blank && content.find('|') != std::string_view::npos;
+        if (blank) {
+            columns_ = 0;
+            return false;
+        }
+        if (columns_ == 0) {
+            if (previousHadPipe && isDelimiterRow(content)) {
+                columns_ = cells(content);
+                bytes_ = line.size();
+                filled_ = 0;
+            }
+            return false;
+        }
+        bytes_ += line.size() + 1;
+        const size_t present = cells(content);
+        if (present < columns_) filled_ += columns_ - present;
+        if (filled_ <= 4 * bytes_ + 1024) return false;
+        columns_ = 0;
+        previousHadPipe_ = false;
+        return true;
+    }
+
+private:
+    // The line without the quote markers, list marker and indentation
+    // before it.
+    static std::string_view rowContent(std::string_view line)
+    {
+        size_t i = 0;
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '>')) ++i;
+        if (i + 1 < line.size() && (line[i] == '-' || line[i] == '*' || line[i] == '+') && line[i + 1] == ' ') i += 2;
+        return line.substr(i);
+    }
+
+    static bool isDelimiterRow(std::string_view text)
+    {
+        bool dash = false;
+        bool pipe = false;
+        for (char c : text) {
+            if (c == '-') dash = true;
+            else if (c == '|') pipe = true;
+            else if (c != ':' && c != ' ' && c != '\t') return false;
+        }
+        return dash && pipe;
+    }
+
+    static size_t cells(std::string_view text)
+    {
+        const std::string_view row = trimmedSpaces(text);
+        size_t pipes = 0;
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (row[i] == '\\') ++i;
+            else if (row[i] == '|') ++pipes;
+        }
+        size_t count = pipes + 1;
+        if (!row.empty() && row.front() == '|') --count;
+        if (row.size() > 1 && row.back() == '|' && row[row.size() - 2] != '\\') --count;
+        return std::max<size_t>(count, 1);
+    }
+
+    size_t columns_ = 0; // of the open table; 0 for none
+    size_t bytes_ = 0;
+    size_t filled_ = 0;
+    bool previousHadPipe_ = false;
+};
+
 struct PendingNote {
     NoteDefinition definition;
     std::vector<std::string_view> lines;
@@ -452,17 +568,13 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
         source.metadata_ = MetadataBlock::parse(text);
         if (source.metadata_.isPresent()) text.remove_prefix(source.metadata_.bodyOffset());
     }
-    if (!options.notes && !options.critic) {
-        source.document_.assign(text);
-        return source;
-    }
-
     source.document_.reserve(text.size() + text.size() / 8 + 64);
     Output body(source.document_, source.interestingLines_, options);
 
     std::vector<PendingNote> notes;
     std::vector<std::string_view> linkDefinitions;
     BlockTracker tracker;
+    TableBudget tables;
     bool inDefinition = false;
     int blanksInDefinition = 0;
     bool definitionMayStart = true;
@@ -515,7 +627,8 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
             }
             if (isLinkDefinition(line)) linkDefinitions.push_back(line);
         }
-        body.write(line);
+        if (!tracker.isInsideFence() && tables.needsBreakBefore(line)) body.write({});
+        body.write(line, tracker.isInsideFence());
         tracker.feed(line);
         definitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line));
     }
@@ -544,8 +657,10 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
             notesOutput.writeRaw(noteSeparatorLine);
             definition.firstLine = notesOutput.lineCount() + 1;
             BlockTracker noteTracker;
+            TableBudget noteTables;
             for (std::string_view line : note.lines) {
-                notesOutput.write(line);
+                if (!noteTracker.isInsideFence() && noteTables.needsBreakBefore(line)) notesOutput.write({});
+                notesOutput.write(line, noteTracker.isInsideFence());
                 noteTracker.feed(line);
             }
             if (noteTracker.isInsideBlock()) notesOutput.write(noteTracker.closingLine());

@@ -44,6 +44,9 @@ public:
         bool critic = true;
     };
 
+    // The most cells a table row may have; a line's later pipes are text.
+    static constexpr size_t maxTableColumns = 100;
+
     // text: engine text (see EngineText.h).
     static DialectSource prepare(std::string_view text, Options options);
 
