@@ -274,6 +274,112 @@ bool isLinkDefinition(std::string_view line)
     return !trimmedSpaces(line.substr(i + 2)).empty();
 }
 
+bool isAttributeKeyChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == ':';
+}
+
+// "key=value key2="a value"" and nothing else; false leaves attributes as
+// they were.
+bool parseAttributes(std::string_view text, std::vector<LinkAttribute>& attributes)
+{
+    std::vector<LinkAttribute> parsed;
+    size_t i = 0;
+    while (true) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        if (i == text.size()) break;
+        const size_t keyStart = i;
+        while (i < text.size() && isAttributeKeyChar(text[i])) ++i;
+        if (i == keyStart || i >= text.size() || text[i] != '=' || !std::isalpha(static_cast<unsigned char>(text[keyStart])))
+            return false;
+        LinkAttribute attribute;
+        attribute.key = std::string(text.substr(keyStart, i - keyStart));
+        ++i;
+        if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
+            const char quote = text[i];
+            const size_t end = text.find(quote, i + 1);
+            if (end == std::string_view::npos) return false;
+            attribute.value = std::string(text.substr(i + 1, end - i - 1));
+            i = end + 1;
+        } else {
+            const size_t valueStart = i;
+            while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '"' && text[i] != '\'') ++i;
+            if (i == valueStart) return false;
+            attribute.value = std::string(text.substr(valueStart, i - valueStart));
+        }
+        if (i < text.size() && text[i] != ' ' && text[i] != '\t') return false;
+        parsed.push_back(std::move(attribute));
+    }
+    if (parsed.empty()) return false;
+    attributes.insert(attributes.end(), parsed.begin(), parsed.end());
+    return true;
+}
+
+// A link definition with attributes after its destination and title,
+// "[id]: url "title" width=40px class=wide", as cmark reads it: without the
+// attributes, its destination ending in attributesMark and the number of
+// the attributes. Nothing when the line is no such definition.
+std::optional<std::string> definitionWithoutAttributes(std::string_view line, std::string_view nextLine,
+                                                       size_t number, std::vector<LinkAttribute>& attributes,
+                                                       bool& usedNextLine)
+{
+    usedNextLine = false;
+    if (!isLinkDefinition(line)) return std::nullopt;
+    size_t i = line.find("]:") + 2;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const size_t destinationStart = i;
+    size_t destinationEnd;
+    bool pointy = false;
+    if (line[i] == '<') {
+        const size_t close = line.find('>', i);
+        if (close == std::string_view::npos || line.substr(i + 1, close - i - 1).find('<') != std::string_view::npos)
+            return std::nullopt;
+        destinationEnd = close + 1;
+        pointy = true;
+    } else {
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
+            if (line[i] == '<' || line[i] == '>') return std::nullopt;
+            ++i;
+        }
+        destinationEnd = i;
+    }
+    i = destinationEnd;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    size_t titleStart = i;
+    size_t titleEnd = i;
+    if (i < line.size() && (line[i] == '"' || line[i] == '\'' || line[i] == '(')) {
+        const char close = line[i] == '(' ? ')' : line[i];
+        size_t j = i + 1;
+        while (j < line.size() && line[j] != close) {
+            if (line[j] == '\\') ++j;
+            ++j;
+        }
+        if (j >= line.size()) return std::nullopt;
+        titleEnd = j + 1;
+    }
+    std::vector<LinkAttribute> found;
+    const std::string_view rest = line.substr(titleEnd);
+    const bool onLine = !isBlankLine(rest) && parseAttributes(rest, found);
+    if (!onLine && !isBlankLine(rest)) return std::nullopt;
+    if (!nextLine.empty() && (nextLine[0] == ' ' || nextLine[0] == '\t') && parseAttributes(nextLine, found))
+        usedNextLine = true;
+    if (found.empty()) return std::nullopt;
+    attributes = std::move(found);
+
+    std::string result(line.substr(0, destinationStart));
+    result += '<';
+    result.append(line.substr(destinationStart + (pointy ? 1 : 0),
+                              destinationEnd - destinationStart - (pointy ? 2 : 0)));
+    result += char(attributesMark);
+    result += std::to_string(number);
+    result += '>';
+    if (titleEnd > titleStart) {
+        result += ' ';
+        result.append(line.substr(titleStart, titleEnd - titleStart));
+    }
+    return result;
+}
+
 // Writes lines with CriticMarkup delimiters and escaped brackets turned into
 // markers. A backslash escape is copied whole, so an escaped brace or tilde
 // never starts a delimiter. Runs of ordinary bytes are copied in one go.
@@ -285,12 +391,15 @@ bool isLinkDefinition(std::string_view line)
 // cell (or of the paragraph, when the line is no table row).
 class MarkedWriter {
 public:
-    MarkedWriter(std::string& out, bool notes, bool critic) : out_(out), notes_(notes), critic_(critic)
+    MarkedWriter(std::string& out, const DialectSource::Options& options)
+        : out_(out), notes_(options.notes), critic_(options.critic), smart_(options.smart), dialect_(options.dialect)
     {
+        const bool notes = options.notes;
+        const bool critic = options.critic;
         interesting_.fill(false);
         interesting_[size_t('\\')] = true;
         interesting_[size_t('|')] = true;
-        if (notes) interesting_[size_t('[')] = true;
+        if (notes || dialect_) interesting_[size_t('[')] = true;
         if (critic)
             for (char c : {'{', '+', '-', '~', '=', '<'}) interesting_[size_t(c)] = true;
     }
@@ -325,6 +434,15 @@ public:
                 if (notes_ && (next == '[' || next == ']')) {
                     out_ += char(next == '[' ? escapedOpenBracket : escapedCloseBracket);
                     wroteMarkers_ = interesting = true;
+                } else if (smart_ && (next == '\'' || next == '"')) {
+                    out_ += char(next == '\'' ? escapedQuote : escapedDoubleQuote);
+                    wroteMarkers_ = interesting = true;
+                } else if (dialect_ && next == '\\' && (third == '(' || third == ')' || third == '[' || third == ']')) {
+                    out_ += char(third == '(' ? inlineMathOpen : third == ')' ? inlineMathClose
+                                 : third == '[' ? displayMathOpen : displayMathClose);
+                    wroteMarkers_ = interesting = true;
+                    i += 3;
+                    continue;
                 } else {
                     out_ += c;
                     out_ += next;
@@ -344,7 +462,7 @@ public:
                 continue;
             }
             if (c == '[') {
-                if (next == '^' || next == '#' || next == '?' || next == '>') sawReferences_ = interesting = true;
+                if (next == '^' || next == '#' || next == '?' || next == '>' || next == '%') sawReferences_ = interesting = true;
                 out_ += c;
                 ++i;
                 continue;
@@ -399,6 +517,8 @@ private:
     std::string& out_;
     bool notes_;
     bool critic_;
+    bool smart_;
+    bool dialect_;
     std::array<bool, 256> interesting_;
     bool wroteMarkers_ = false;
     bool sawReferences_ = false;
@@ -442,7 +562,7 @@ bool mayBeHeading(std::string_view line)
 class Output {
 public:
     Output(std::string& text, std::vector<int>& interestingLines, const DialectSource::Options& options)
-        : text_(text), interestingLines_(interestingLines), writer_(text, options.notes, options.critic)
+        : text_(text), interestingLines_(interestingLines), writer_(text, options)
     {
     }
 
@@ -572,7 +692,8 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
     Output body(source.document_, source.interestingLines_, options);
 
     std::vector<PendingNote> notes;
-    std::vector<std::string_view> linkDefinitions;
+    std::vector<std::string> linkDefinitions;
+    bool linkDefinitionMayStart = true;
     BlockTracker tracker;
     TableBudget tables;
     bool inDefinition = false;
@@ -625,12 +746,38 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
                     continue;
                 }
             }
-            if (isLinkDefinition(line)) linkDefinitions.push_back(line);
+        }
+        bool linkDefinition = false;
+        if (!tracker.isInsideBlock() && isLinkDefinition(line)) {
+            linkDefinition = true;
+            std::string_view nextLine;
+            if (position < text.size()) {
+                const size_t end = text.find('\n', position);
+                nextLine = text.substr(position, (end == std::string_view::npos ? text.size() : end) - position);
+            }
+            bool usedNextLine = false;
+            std::vector<LinkAttribute> attributes;
+            std::optional<std::string> rewritten;
+            if (options.dialect && (linkDefinitionMayStart || definitionMayStart))
+                rewritten = definitionWithoutAttributes(line, nextLine, source.linkAttributes_.size(), attributes,
+                                                        usedNextLine);
+            if (rewritten) {
+                source.linkAttributes_.push_back(std::move(attributes));
+                if (usedNextLine) position = std::min(text.size(), position + nextLine.size() + 1);
+                linkDefinitions.push_back(*rewritten);
+                body.write(*rewritten);
+                tracker.feed(*rewritten);
+                linkDefinitionMayStart = true;
+                definitionMayStart = false;
+                continue;
+            }
+            if (options.notes) linkDefinitions.emplace_back(line);
         }
         if (!tracker.isInsideFence() && tables.needsBreakBefore(line)) body.write({});
         body.write(line, tracker.isInsideFence());
         tracker.feed(line);
         definitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line));
+        linkDefinitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line) || linkDefinition);
     }
 
     // The notes form a document of their own, parsed apart from the body so
@@ -640,7 +787,7 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
     bool hasNoteText = false;
     for (const PendingNote& note : notes) hasNoteText |= note.definition.kind != NoteKind::abbreviation;
     if (hasNoteText)
-        for (std::string_view line : linkDefinitions) notesOutput.write(line);
+        for (const std::string& line : linkDefinitions) notesOutput.write(line);
 
     source.definitions_.reserve(notes.size());
     for (PendingNote& note : notes) {

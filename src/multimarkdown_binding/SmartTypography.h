@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumora::dialect {
+
+// The quotation marks of a language, as the "quoteslanguage" metadata key
+// names them.
+enum class QuotesLanguage { english, dutch, french, german, germanGuillemets, swedish };
+
+// "english", "dutch", "french", "german", "germanguillemets", "swedish" (any
+// case, spaces ignored) or a language code such as "de" or "fr-CH"; nothing
+// for other names.
+std::optional<QuotesLanguage> quotesLanguageNamed(std::string_view name);
+
+// Smart typography over the text of one block, a text at a time in reading
+// order: curly quotes (opening after white space or opening punctuation,
+// apostrophes between letters, a closing single quote only where one was
+// opened), `` and '' as double quotes, -- and --- as en and em dashes, a
+// hyphen between digits as an en dash, ... and ". . ." as an ellipsis, and
+// "\ " as a no-break space.
+class SmartTypography {
+public:
+    explicit SmartTypography(QuotesLanguage language = QuotesLanguage::english) : language_(language) {}
+
+    // A new block begins.
+    void startBlock();
+    // Something other than text (code, an image, a mark) stood here.
+    void passAtom() { previous_ = Class::letter; }
+    // A line break or other white space stood here.
+    void passSpace() { previous_ = Class::space; }
+
+    // The text with smart typography applied, or nothing when it has none.
+    // next: the character after the text (a space for none).
+    std::optional<std::string> apply(std::string_view text, char next);
+
+private:
+    enum class Class { space, opening, letter, digit, other };
+    static Class classOf(char c);
+
+    QuotesLanguage language_;
+    Class previous_ = Class::space;
+    int openDouble_ = 0;
+    int openSingle_ = 0;
+};
+
+} // namespace lumora::dialect
