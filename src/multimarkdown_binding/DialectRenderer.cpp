@@ -685,6 +685,13 @@ private:
             break;
         }
         if (isBlock(node)) typography_.startBlock();
+        if (node->type == CMARK_NODE_PARAGRAPH && options_.dialect && part_ == DialectSource::Part::body
+            && node->first_child && node->first_child == node->last_child && node->first_child->type == CMARK_NODE_TEXT) {
+            if (const std::optional<std::pair<int, int>> levels = contentsLevels(literalOf(node->first_child))) {
+                contents_.push_back({node, levels->first, levels->second});
+                return false;
+            }
+        }
         if (node->first_child && !holdsBlocks(node)) {
             if (options_.dialect) convertRawSpans(node);
             if (findingReferences_) findReferences(node);
@@ -827,17 +834,12 @@ private:
     }
 
     // A paragraph of one image is a figure, captioned with the image's
-    // description (or else its title); a paragraph of "{{TOC}}" alone
-    // becomes a table of contents once every heading is known.
+    // description (or else its title). (A paragraph of "{{TOC}}" alone
+    // becomes a table of contents once every heading is known.)
     void styleParagraph(cmark_node* paragraph)
     {
         cmark_node* child = paragraph->first_child;
         if (!child || child != paragraph->last_child) return;
-        if (child->type == CMARK_NODE_TEXT && part_ == DialectSource::Part::body) {
-            if (const std::optional<std::pair<int, int>> levels = contentsLevels(literalOf(child)))
-                contents_.push_back({paragraph, levels->first, levels->second});
-            return;
-        }
         if (child->type != CMARK_NODE_IMAGE) return;
         BlockStyle& style = styles_.emplace_back();
         style.kind = BlockStyle::Kind::figure;
@@ -996,6 +998,9 @@ private:
                     if (recognize(output, open, hasLocator ? &*lastOpening : nullptr)) {
                         changed = true;
                         lastOpening.reset();
+                        // "[Heading][]": the empty pair goes with the cross-reference.
+                        const cmark_node* made = output.pieces.back().atom;
+                        if (made && made->type == CMARK_NODE_LINK && text.substr(i, 2) == "[]") i += 2;
                         continue;
                     }
                     lastOpening = open;
@@ -1464,7 +1469,9 @@ private:
             const std::string backlink = std::string("<a href=\"#") + prefix + "ref:" + number
                 + "\" title=\"return to body\" class=\"reverse" + name + "\">&#8617;</a>";
             cmark_node* lastBlock = item->last_child;
-            if (lastBlock && lastBlock->type == CMARK_NODE_PARAGRAPH) {
+            if (note.references == 0) {
+                // Listed but not cited: there is no way back.
+            } else if (lastBlock && lastBlock->type == CMARK_NODE_PARAGRAPH) {
                 if (lastBlock->first_child) cmark_node_append_child(lastBlock, newText(" "));
                 cmark_node_append_child(lastBlock, newHtmlInline(backlink));
             } else {
