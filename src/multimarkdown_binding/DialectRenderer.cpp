@@ -86,10 +86,15 @@ struct HeadingLabel {
 
 // What our rendering of a block or a link stands for (see renderNode).
 struct BlockStyle {
-    enum class Kind { figure, tableOfContents, code, rawCode, hiddenCode, linkAttributes };
+    enum class Kind {
+        figure, tableOfContents, code, rawCode, hiddenCode, linkAttributes, term, definitions, definition, table, cell
+    };
     Kind kind;
     std::string html; // the caption, the contents, the code's language
     const std::vector<LinkAttribute>* attributes = nullptr;
+    int span = 1;           // cells
+    bool header = false;    // cells
+    char alignment = '\0';  // cells: 'l', 'c', 'r' or none
 };
 
 // A heading as a table of contents lists it.
@@ -186,6 +191,10 @@ public:
     {
         parse();
         registerDefinitions();
+        if (options_.dialect) {
+            buildDefinitionLists();
+            styleTables();
+        }
         if (options_.labels) labelHeadings();
         findingReferences_ = (options_.notes && source_.hasReferences())
             || (options_.dialect && (!crossReferences_.empty() || hasVariables()));
@@ -1292,6 +1301,181 @@ private:
         cmark_node_set_literal(node, shown.c_str());
     }
 
+    // --- Definition lists --------------------------------------------------
+
+    // The terms and definitions the pre-pass laid out (see DialectSource)
+    // go into one <dl> for each run of them.
+    void buildDefinitionLists()
+    {
+        cmark_node* node = root_->first_child;
+        while (node) {
+            if (isTerm(node) || isDefinitions(node)) {
+                cmark_node* list = cmark_node_new(CMARK_NODE_CUSTOM_BLOCK);
+                cmark_node_set_on_enter(list, "<dl>");
+                cmark_node_set_on_exit(list, "</dl>");
+                cmark_node_insert_before(node, list);
+                while (node && (isTerm(node) || isDefinitions(node))) {
+                    cmark_node* next = node->next;
+                    BlockStyle& style = styles_.emplace_back();
+                    if (isTerm(node)) {
+                        style.kind = BlockStyle::Kind::term;
+                    } else {
+                        style.kind = BlockStyle::Kind::definitions;
+                        if (source_.beginsLooseDefinitions(node->start_line)) cmark_node_set_list_tight(node, 0);
+                        for (cmark_node* item = node->first_child; item; item = item->next) {
+                            cmark_node_set_syntax_extension(item, extension_);
+                            cmark_node_set_user_data(item, &definitionStyle_);
+                        }
+                    }
+                    cmark_node_set_syntax_extension(node, extension_);
+                    cmark_node_set_user_data(node, &style);
+                    cmark_node_unlink(node);
+                    cmark_node_append_child(list, node);
+                    node = next;
+                }
+                node = list;
+            }
+            if (holdsBlocks(node) && node->first_child && node->type != CMARK_NODE_CUSTOM_BLOCK) {
+                node = node->first_child;
+                continue;
+            }
+            while (node != root_ && !node->next) node = node->parent;
+            node = node == root_ ? nullptr : node->next;
+        }
+    }
+
+    bool isTerm(const cmark_node* node) const
+    {
+        return node->type == CMARK_NODE_PARAGRAPH && node->parent == root_ && source_.isTermLine(node->start_line);
+    }
+
+    bool isDefinitions(const cmark_node* node) const
+    {
+        return node->type == CMARK_NODE_LIST && node->parent == root_ && source_.beginsDefinitions(node->start_line);
+    }
+
+    // --- Tables ------------------------------------------------------------
+
+    static bool isNamed(const cmark_node* node, std::string_view name)
+    {
+        const char* type = cmark_node_get_type_string(const_cast<cmark_node*>(node));
+        return type && name == type;
+    }
+
+    // Captions ("[Caption]" or "[Caption][label]" on the line before a table
+    // or after its last row) and column spans ("| a || b |": a cell ended
+    // by two pipes spans the next column too).
+    void styleTables()
+    {
+        std::vector<cmark_node*> tables;
+        cmark_node* node = root_->first_child;
+        while (node) {
+            if (isNamed(node, "table")) tables.push_back(node);
+            else if (holdsBlocks(node) && node->first_child) {
+                node = node->first_child;
+                continue;
+            }
+            while (node != root_ && !node->next) node = node->parent;
+            node = node == root_ ? nullptr : node->next;
+        }
+        for (cmark_node* table : tables) styleTable(table);
+    }
+
+    void styleTable(cmark_node* table)
+    {
+        BlockStyle& style = styles_.emplace_back();
+        style.kind = BlockStyle::Kind::table;
+        std::string caption;
+        std::string label;
+        cmark_node* before = table->prev;
+        if (before && before->type == CMARK_NODE_PARAGRAPH && captionOf(before, caption, label)) {
+            cmark_node_free(before);
+        } else if (cmark_node* last = table->last_child; last && last != table->first_child && captionRow(last, caption, label)) {
+            cmark_node_free(last);
+        }
+        if (!caption.empty()) {
+            const std::string id = headingLabel(label.empty() ? caption : label);
+            style.html = "<caption";
+            if (!id.empty() && options_.labels) {
+                style.html += " id=\"";
+                appendEscapedHtml(style.html, id);
+                style.html += '"';
+                crossReferences_.try_emplace(id, id);
+                if (!label.empty()) crossReferences_.try_emplace(headingLabel(caption), id);
+                longestHeading_ = std::max({longestHeading_, caption.size(), label.size()});
+            }
+            style.html += '>';
+            appendEscapedHtml(style.html, caption);
+            style.html += "</caption>\n";
+        }
+        cmark_node_set_syntax_extension(table, extension_);
+        cmark_node_set_user_data(table, &style);
+
+        const uint8_t* alignments = cmark_gfm_extensions_get_table_alignments(table);
+        const int columns = cmark_gfm_extensions_get_table_columns(table);
+        for (cmark_node* row = table->first_child; row; row = row->next) {
+            bool spans = false;
+            for (cmark_node* cell = row->first_child; cell && !spans; cell = cell->next)
+                spans = isSpanMarker(cell);
+            if (!spans) continue;
+            const bool header = cmark_gfm_extensions_get_table_row_is_header(row);
+            int column = 0;
+            BlockStyle* previous = nullptr;
+            for (cmark_node* cell = row->first_child; cell;) {
+                cmark_node* next = cell->next;
+                if (previous && isSpanMarker(cell)) {
+                    ++previous->span;
+                    cmark_node_free(cell);
+                } else {
+                    BlockStyle& cellStyle = styles_.emplace_back();
+                    cellStyle.kind = BlockStyle::Kind::cell;
+                    cellStyle.header = header;
+                    cellStyle.alignment = alignments && column < columns ? char(alignments[column]) : '\0';
+                    cmark_node_set_syntax_extension(cell, extension_);
+                    cmark_node_set_user_data(cell, &cellStyle);
+                    previous = &cellStyle;
+                }
+                ++column;
+                cell = next;
+            }
+        }
+    }
+
+    // An empty cell written as "||": cmark ends it before it starts.
+    static bool isSpanMarker(const cmark_node* cell)
+    {
+        return !cell->first_child && cell->end_column < cell->start_column && cell->start_column > 0;
+    }
+
+    // "[Caption]" or "[Caption][label]" as a paragraph's whole plain text.
+    static bool captionOf(cmark_node* block, std::string& caption, std::string& label)
+    {
+        std::string text;
+        for (cmark_node* child = block->first_child; child; child = child->next)
+            if (!appendPlainText(text, child)) return false;
+        text = restoredText(std::string(trimmedSpaces(text)), true);
+        if (text.size() < 3 || text.front() != '[' || text.back() != ']') return false;
+        const size_t close = text.find(']');
+        if (close == 1 || text.find('[', 1) < close) return false;
+        if (close + 1 < text.size()) {
+            if (text[close + 1] != '[' || text.find('[', close + 2) != std::string::npos
+                || text.find(']', close + 1) != text.size() - 1 || close + 3 >= text.size())
+                return false;
+            label = text.substr(close + 2, text.size() - close - 3);
+        }
+        caption = text.substr(1, close - 1);
+        return true;
+    }
+
+    static bool captionRow(cmark_node* row, std::string& caption, std::string& label)
+    {
+        cmark_node* first = row->first_child;
+        if (!first) return false;
+        for (cmark_node* cell = first->next; cell; cell = cell->next)
+            if (cell->first_child) return false;
+        return captionOf(first, caption, label);
+    }
+
     // --- Headings ----------------------------------------------------------
 
     // Before the pass: the ids of the body's headings, in order, from their
@@ -1573,6 +1757,46 @@ private:
             return;
         case BlockStyle::Kind::hiddenCode:
             return;
+        case BlockStyle::Kind::term:
+            if (entering) newLine(html);
+            putHtml(html, entering ? "<dt>" : "</dt>\n");
+            return;
+        case BlockStyle::Kind::definitions:
+            return;
+        case BlockStyle::Kind::definition:
+            if (entering) newLine(html);
+            putHtml(html, entering ? "<dd>" : "</dd>\n");
+            return;
+        case BlockStyle::Kind::table:
+            if (entering) {
+                newLine(html);
+                putHtml(html, "<table>\n");
+                putHtml(html, style.html);
+            } else {
+                // Body rows leave their section open, as cmark's tables do.
+                const cmark_node* first = node->first_child;
+                newLine(html);
+                if (first && first->next) putHtml(html, "</tbody>\n");
+                putHtml(html, "</table>\n");
+            }
+            // The table extension keeps its state in the renderer: a table
+            // of ours starts and ends with it cleared.
+            renderer->opaque = nullptr;
+            return;
+        case BlockStyle::Kind::cell:
+            if (entering) {
+                newLine(html);
+                out = style.header ? "<th" : "<td";
+                if (style.alignment == 'l') out += " align=\"left\"";
+                if (style.alignment == 'c') out += " align=\"center\"";
+                if (style.alignment == 'r') out += " align=\"right\"";
+                if (style.span > 1) out += " colspan=\"" + std::to_string(style.span) + "\"";
+                out += '>';
+            } else {
+                out = style.header ? "</th>\n" : "</td>\n";
+            }
+            putHtml(html, out);
+            return;
         case BlockStyle::Kind::linkAttributes:
             break;
         }
@@ -1719,6 +1943,7 @@ private:
         int maximum;
     };
     bool wholeTree_ = false; // every block needs the pass
+    BlockStyle definitionStyle_{BlockStyle::Kind::definition, {}, nullptr};
     dialect::SmartTypography typography_;
     std::deque<Raw> raws_;
     std::deque<BlockStyle> styles_;

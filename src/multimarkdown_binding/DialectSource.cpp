@@ -674,6 +674,48 @@ private:
     bool previousHadPipe_ = false;
 };
 
+// ":   definition" at most three spaces in.
+bool isDefinitionLine(std::string_view line)
+{
+    const size_t indent = leadingSpaces(line);
+    return indent <= 3 && indent + 1 < line.size() && line[indent] == ':'
+        && (line[indent + 1] == ' ' || line[indent + 1] == '\t');
+}
+
+std::string_view lineAt(std::string_view text, size_t position)
+{
+    const size_t end = text.find('\n', position);
+    return text.substr(position, (end == std::string_view::npos ? text.size() : end) - position);
+}
+
+// The terms of a definition list: the lines of a paragraph (a few at most)
+// followed by a definition line, directly or after one blank line.
+struct Terms {
+    int count = 0;
+    bool blankBefore = false; // a blank line between the terms and the definition
+};
+
+Terms termsAhead(std::string_view text, size_t position)
+{
+    Terms terms;
+    while (position < text.size() && terms.count <= 16) {
+        const std::string_view line = lineAt(text, position);
+        const size_t next = position + line.size() + 1;
+        if (isDefinitionLine(line)) return terms;
+        if (isBlankLine(line)) {
+            if (terms.count > 0 && next < text.size() && isDefinitionLine(lineAt(text, next))) {
+                terms.blankBefore = true;
+                return terms;
+            }
+            return {};
+        }
+        if (startsBlock(line) || isIndentedLine(line)) return {};
+        ++terms.count;
+        position = next;
+    }
+    return {};
+}
+
 struct PendingNote {
     NoteDefinition definition;
     std::vector<std::string_view> lines;
@@ -694,6 +736,10 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
     std::vector<PendingNote> notes;
     std::vector<std::string> linkDefinitions;
     bool linkDefinitionMayStart = true;
+    bool previousBlank = true;
+    bool inDefinitionList = false;
+    bool definitionListOpen = false;
+    bool looseDefinitions = false;
     BlockTracker tracker;
     TableBudget tables;
     bool inDefinition = false;
@@ -747,6 +793,48 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
                 }
             }
         }
+        if (options.dialect && !tracker.isInsideBlock()) {
+            // Definition lists: each term a paragraph of its own, the
+            // definitions a list of "+" items; the pass over the tree makes
+            // them <dt> and <dd> by their lines.
+            if (inDefinitionList && isDefinitionLine(line)) {
+                if (!definitionListOpen) {
+                    source.definitionLines_.push_back(body.lineCount() + 1);
+                    if (looseDefinitions) source.looseDefinitionLines_.push_back(body.lineCount() + 1);
+                    definitionListOpen = true;
+                }
+                std::string item(line);
+                item[leadingSpaces(line)] = '+';
+                body.write(item);
+                tracker.feed(item);
+                previousBlank = false;
+                continue;
+            }
+            if (!isBlankLine(line) && previousBlank && !isIndentedLine(line)) inDefinitionList = false;
+            if (previousBlank && !isBlankLine(line) && !isIndentedLine(line) && !startsBlock(line)
+                && !isDefinitionLine(line) && !isLinkDefinition(line) && !(options.notes && definitionStart(line))) {
+                const Terms terms = termsAhead(text, position - (newline == std::string_view::npos ? line.size() : line.size() + 1));
+                if (terms.count > 0) {
+                    size_t at = position - (newline == std::string_view::npos ? line.size() : line.size() + 1);
+                    for (int i = 0; i < terms.count; ++i) {
+                        const std::string_view term = lineAt(text, at);
+                        if (i > 0) body.write({});
+                        source.termLines_.push_back(body.lineCount() + 1);
+                        body.write(term);
+                        at += term.size() + 1;
+                    }
+                    if (!terms.blankBefore) body.write({});
+                    position = std::min(at, text.size());
+                    inDefinitionList = true;
+                    definitionListOpen = false;
+                    looseDefinitions = terms.blankBefore;
+                    previousBlank = true;
+                    definitionMayStart = false;
+                    continue;
+                }
+            }
+        }
+        previousBlank = isBlankLine(line) || isAtxHeading(line);
         bool linkDefinition = false;
         if (!tracker.isInsideBlock() && isLinkDefinition(line)) {
             linkDefinition = true;
@@ -817,9 +905,25 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
     }
     // Separator lines count as markers: one swallowed by a raw HTML block a
     // note left open must still be taken out.
-    source.hasMarkers_ = body.wroteMarkers() || notesOutput.wroteMarkers() || !source.notesDocument_.empty();
+    source.hasMarkers_ = body.wroteMarkers() || notesOutput.wroteMarkers() || !source.notesDocument_.empty()
+        || !source.linkAttributes_.empty();
     source.hasReferences_ = body.sawReferences() || notesOutput.sawReferences() || !source.definitions_.empty();
     return source;
+}
+
+bool DialectSource::isTermLine(int line) const
+{
+    return std::binary_search(termLines_.begin(), termLines_.end(), line);
+}
+
+bool DialectSource::beginsDefinitions(int line) const
+{
+    return std::binary_search(definitionLines_.begin(), definitionLines_.end(), line);
+}
+
+bool DialectSource::beginsLooseDefinitions(int line) const
+{
+    return std::binary_search(looseDefinitionLines_.begin(), looseDefinitionLines_.end(), line);
 }
 
 bool DialectSource::hasInterestingLine(Part part, int firstLine, int lastLine) const

@@ -65,6 +65,12 @@ public:
     const std::string& notesDocument() const { return notesDocument_; }
     const MetadataBlock& metadata() const { return metadata_; }
     const std::vector<NoteDefinition>& definitions() const { return definitions_; }
+    // The lines of document() that hold a definition list's term, and those
+    // that begin a list of its definitions (as "+" items; loose ones had a
+    // blank line after their terms).
+    bool isTermLine(int line) const;
+    bool beginsDefinitions(int line) const;
+    bool beginsLooseDefinitions(int line) const;
     // The attributes of link definitions, by the number their destinations
     // end with (see attributesMark in DialectMarkers.h).
     const std::vector<std::vector<LinkAttribute>>& linkAttributes() const { return linkAttributes_; }
@@ -90,6 +96,9 @@ private:
     MetadataBlock metadata_;
     std::vector<NoteDefinition> definitions_;
     std::vector<std::vector<LinkAttribute>> linkAttributes_;
+    std::vector<int> termLines_;
+    std::vector<int> definitionLines_;
+    std::vector<int> looseDefinitionLines_;
     std::vector<int> interestingLines_;
     std::vector<int> interestingNoteLines_;
     bool hasMarkers_ = false;

@@ -195,6 +195,32 @@ TEST(MultiMarkdownFidelity, RawSourceAndCodeLanguages)
     });
 }
 
+TEST(MultiMarkdownFidelity, DefinitionLists)
+{
+    check({
+        {"Apple\n:   Pomaceous fruit\n    of the Rosaceae.\n:   A company.\n\nOrange\nLemon\n\n:   Citrus.\n\n    More.\n",
+         {"<dl>\n<dt>Apple</dt>\n<dd>Pomaceous fruit\nof the Rosaceae.</dd>\n<dd>A company.</dd>\n<dt>Orange</dt>\n"
+          "<dt>Lemon</dt>\n<dd>\n<p>Citrus.</p>\n<p>More.</p>\n</dd>\n</dl>"}},
+        {"Term\n: *emphasis* in a definition\n\nAfter.\n",
+         {"<dt>Term</dt>\n<dd><em>emphasis</em> in a definition</dd>\n</dl>\n<p>After.</p>"}},
+        {"A paragraph\nwrapped.\n\n- a list\n", {"<p>A paragraph\nwrapped.</p>"}, {"<dl>"}},
+        {"```\nTerm\n: in code\n```\n", {"Term\n: in code"}, {"<dl>"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, TableCaptionsAndColumnSpans)
+{
+    check({
+        {"[Prototype table]\n| a || b |\n|:---|---|--:|\n| c | d | e |\n",
+         {"<table>\n<caption id=\"prototypetable\">Prototype table</caption>\n<thead>",
+          "<th align=\"left\" colspan=\"2\">a</th>\n<th align=\"right\">b</th>", "<td align=\"right\">e</td>"},
+         {"[Prototype"}},
+        {"| x | y |\n|---|---|\n| 1 | 2 |\n[Second][tab2]\n\nSee [tab2].\n",
+         {"<caption id=\"tab2\">Second</caption>", "</tr>\n</tbody>\n</table>", "See <a href=\"#tab2\">tab2</a>."}},
+        {"| a | | b |\n|---|---|---|\n", {"<th>a</th>\n<th></th>\n<th>b</th>"}, {"colspan", "tbody"}},
+    });
+}
+
 TEST(MultiMarkdownFidelity, TransclusionStaysOffAndCompatibilityModeIsPlain)
 {
     EXPECT_TRUE(htmlOf(QStringLiteral("{{other.md}}\n")).contains(QLatin1String("{{other.md}}")));
