@@ -177,6 +177,10 @@ public:
         for (Note& note : notes_)
             for (cmark_node* block : note.blocks)
                 if (block->parent == nullptr) cmark_node_free(block);
+        // The table extension frees what it keeps in its own nodes: the
+        // nodes we render are handed back to it first.
+        if (cmark_syntax_extension* tables = cmark_find_syntax_extension("table"))
+            for (cmark_node* node : tableNodes_) cmark_node_set_syntax_extension(node, tables);
         if (root_) cmark_node_free(root_);
         if (notesRoot_) cmark_node_free(notesRoot_);
         if (parser_) cmark_parser_free(parser_);
@@ -288,11 +292,16 @@ private:
     static cmark_node* matchInline(cmark_syntax_extension* extension, cmark_parser* parser, cmark_node* parent,
                                    unsigned char c, cmark_inline_parser* inlineParser)
     {
+        // cmark asks every extension about every character any of them
+        // claims ("w" and ":" for the autolinker among them).
+        const bool critic = c <= commentClose && isMarker(c);
+        if (!critic && c != '$' && c != '^' && c != '~' && c != inlineMathOpen && c != displayMathOpen) return nullptr;
         auto* self = static_cast<Conversion*>(cmark_syntax_extension_get_private(extension));
-        if (c <= commentClose) {
+        if (critic) {
             if (!self->options_.critic) return nullptr;
             return matchCriticMarker(extension, parser, parent, c, inlineParser);
         }
+        if (!self->options_.dialect) return nullptr;
         return self->matchDialectSpan(c, parent, inlineParser);
     }
 
@@ -644,7 +653,7 @@ private:
             // scan and smart typography would pass them by; now they are
             // what was typed. (Other markers reach text only through
             // extensions that read the raw line, such as the autolinker.)
-            if (restoring_) restoreLiteral(node, &node->as.literal, true);
+            if (restoreHere_) restoreLiteral(node, &node->as.literal, true);
             return false;
         case CMARK_NODE_SOFTBREAK:
         case CMARK_NODE_LINEBREAK:
@@ -657,11 +666,11 @@ private:
                 if (mark && mark->kind == Mark::Kind::reference) enterReference(node, *static_cast<Reference*>(mark));
                 return false;
             }
-            if (restoring_) restoreLiteral(node, &node->as.literal, false);
+            if (restoreHere_) restoreLiteral(node, &node->as.literal, false);
             return false;
         case CMARK_NODE_CODE:
             typography_.passAtom();
-            if (restoring_) restoreLiteral(node, &node->as.literal, false);
+            if (restoreHere_) restoreLiteral(node, &node->as.literal, false);
             return false;
         case CMARK_NODE_HTML_BLOCK:
             if (restoring_) restoreLiteral(node, &node->as.literal, false);
@@ -680,7 +689,7 @@ private:
         case CMARK_NODE_IMAGE:
             if (node->type == CMARK_NODE_LINK) ++linkDepth_;
             if (!source_.linkAttributes().empty()) takeLinkAttributes(node);
-            if (!restoring_) break;
+            if (!restoreHere_) break;
             if (containsMarker(node->as.link.url.data, size_t(node->as.link.url.len))) {
                 const std::string url = restoredText(viewOf(node->as.link.url), true);
                 cmark_node_set_url(node, url.c_str());
@@ -693,7 +702,11 @@ private:
         default:
             break;
         }
-        if (isBlock(node)) typography_.startBlock();
+        if (isBlock(node)) {
+            typography_.startBlock();
+            // Only the blocks with a marked line can hold a marker.
+            restoreHere_ = restoring_ && (!source_.linkAttributes().empty() || !needsNoPass(node));
+        }
         if (node->type == CMARK_NODE_PARAGRAPH && options_.dialect && part_ == DialectSource::Part::body
             && node->first_child && node->first_child == node->last_child && node->first_child->type == CMARK_NODE_TEXT) {
             if (const std::optional<std::pair<int, int>> levels = contentsLevels(literalOf(node->first_child))) {
@@ -1410,6 +1423,7 @@ private:
         }
         cmark_node_set_syntax_extension(table, extension_);
         cmark_node_set_user_data(table, &style);
+        tableNodes_.push_back(table);
 
         const uint8_t* alignments = cmark_gfm_extensions_get_table_alignments(table);
         const int columns = cmark_gfm_extensions_get_table_columns(table);
@@ -1433,6 +1447,7 @@ private:
                     cellStyle.alignment = alignments && column < columns ? char(alignments[column]) : '\0';
                     cmark_node_set_syntax_extension(cell, extension_);
                     cmark_node_set_user_data(cell, &cellStyle);
+                    tableNodes_.push_back(cell);
                     previous = &cellStyle;
                 }
                 ++column;
@@ -1943,6 +1958,8 @@ private:
         int maximum;
     };
     bool wholeTree_ = false; // every block needs the pass
+    bool restoreHere_ = false; // the block being read may hold markers
+    std::vector<cmark_node*> tableNodes_; // table nodes we render
     BlockStyle definitionStyle_{BlockStyle::Kind::definition, {}, nullptr};
     dialect::SmartTypography typography_;
     std::deque<Raw> raws_;

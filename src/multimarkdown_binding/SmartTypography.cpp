@@ -34,9 +34,20 @@ const Quotes& quotesOf(QuotesLanguage language)
     return table[size_t(language)];
 }
 
-bool isSpecial(char c)
+constexpr std::array<bool, 256> specialTable = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {'\'', '"', '-', '.', '`', '\\'}) table[c] = true;
+    return table;
+}();
+
+inline bool isSpecial(char c)
 {
-    return c == '\'' || c == '"' || c == '-' || c == '.' || c == '`' || c == '\\';
+    return specialTable[static_cast<unsigned char>(c)];
+}
+
+inline bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
 }
 
 } // namespace
@@ -55,15 +66,6 @@ std::optional<QuotesLanguage> quotesLanguageNamed(std::string_view name)
     return std::nullopt;
 }
 
-SmartTypography::Class SmartTypography::classOf(char c)
-{
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == ' ' || c == '\t' || c == '\n') return Class::space;
-    if (c == '(' || c == '[' || c == '{' || c == '<') return Class::opening;
-    if (c >= '0' && c <= '9') return Class::digit;
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || u >= 0x80) return Class::letter;
-    return Class::other;
-}
 
 void SmartTypography::startBlock()
 {
@@ -72,22 +74,48 @@ void SmartTypography::startBlock()
     openSingle_ = 0;
 }
 
+bool SmartTypography::changesAt(std::string_view text, size_t i, char next) const
+{
+    const char following = i + 1 < text.size() ? text[i + 1] : next;
+    switch (text[i]) {
+    case '\'':
+    case '"':
+        return true;
+    case '.':
+        return text.substr(i, 3) == "..." || text.substr(i, 5) == ". . .";
+    case '-':
+        if (following == '-') return true;
+        return isDigit(following) && (i > 0 ? isDigit(text[i - 1]) : previous_ == Class::digit);
+    case '`':
+        return following == '`' && i + 1 < text.size();
+    case '\\':
+        return following == ' ' && i + 1 < text.size();
+    default:
+        return false;
+    }
+}
+
 std::optional<std::string> SmartTypography::apply(std::string_view text, char next)
 {
+    // Most texts change nowhere: find the first place that does.
     size_t first = 0;
-    while (first < text.size() && !isSpecial(text[first])) ++first;
-    if (first == text.size()) {
-        if (!text.empty()) {
-            previous_ = classOf(text.back());
+    while (true) {
+        while (first < text.size() && !isSpecial(text[first])) ++first;
+        if (first == text.size()) {
+            if (!text.empty()) previous_ = classOf(text.back());
+            return std::nullopt;
         }
-        return std::nullopt;
+        if (changesAt(text, first, next)) break;
+        ++first;
     }
+    if (first > 0) previous_ = classOf(text[first - 1]);
 
     const Quotes& quotes = quotesOf(language_);
     std::string out;
     out.reserve(text.size() + 16);
+    out.append(text.substr(0, first));
     bool changed = false;
-    size_t i = 0;
+    size_t i = first;
     auto put = [&](std::string_view piece, Class after) {
         out.append(piece);
         previous_ = after;
@@ -96,9 +124,11 @@ std::optional<std::string> SmartTypography::apply(std::string_view text, char ne
     while (i < text.size()) {
         const char c = text[i];
         if (!isSpecial(c)) {
-            out += c;
-            previous_ = classOf(c);
-            ++i;
+            size_t run = i + 1;
+            while (run < text.size() && !isSpecial(text[run])) ++run;
+            out.append(text.substr(i, run - i));
+            previous_ = classOf(text[run - 1]);
+            i = run;
             continue;
         }
         const char following = i + 1 < text.size() ? text[i + 1] : next;

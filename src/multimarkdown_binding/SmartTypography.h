@@ -38,7 +38,16 @@ public:
 
 private:
     enum class Class { space, opening, letter, digit, other };
-    static Class classOf(char c);
+    static Class classOf(char c)
+    {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == ' ' || c == '\t' || c == '\n') return Class::space;
+        if (c == '(' || c == '[' || c == '{' || c == '<') return Class::opening;
+        if (c >= '0' && c <= '9') return Class::digit;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || u >= 0x80) return Class::letter;
+        return Class::other;
+    }
+    bool changesAt(std::string_view text, size_t i, char next) const;
 
     QuotesLanguage language_;
     Class previous_ = Class::space;
