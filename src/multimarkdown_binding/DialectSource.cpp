@@ -716,6 +716,88 @@ Terms termsAhead(std::string_view text, size_t position)
     return {};
 }
 
+// Where MultiMarkdown's block rules differ from cmark's in ways a line can
+// be rewritten for: an ordered list starting at any number may interrupt a
+// paragraph (cmark lets only 1 do so), and a list marker may be followed by
+// any number of spaces (cmark reads five or more as code in the item).
+class ListRules {
+public:
+    // The line as cmark should read it (in storage when rewritten);
+    // blankBefore when a blank line must go before it.
+    std::string_view adjust(std::string_view line, std::string& storage, bool& blankBefore)
+    {
+        blankBefore = false;
+        if (isBlankLine(line)) {
+            previousBlank_ = true;
+            previousParagraph_ = false;
+            return line;
+        }
+        const bool wasInList = inList_;
+        const bool paragraphBefore = previousParagraph_;
+        const bool blankBeforeLine = previousBlank_;
+        previousBlank_ = false;
+        const Marker marker = markerOf(line);
+        if (marker.length == 0) {
+            // After a blank line, text that is not indented ends a list.
+            if (blankBeforeLine && !isIndentedLine(line)) inList_ = false;
+            previousParagraph_ = !startsBlock(line) && !isIndentedLine(line);
+            return line;
+        }
+        inList_ = true;
+        previousParagraph_ = true;
+        if (marker.ordered && marker.number != 1 && paragraphBefore && !wasInList) blankBefore = true;
+        size_t spaces = 0;
+        while (marker.length + spaces < line.size() && line[marker.length + spaces] == ' ') ++spaces;
+        if (spaces >= 5 && marker.length + spaces < line.size()) {
+            storage.assign(line.substr(0, marker.length));
+            storage += ' ';
+            storage.append(line.substr(marker.length + spaces));
+            return storage;
+        }
+        return line;
+    }
+
+    // A line cmark reads as code or raw HTML.
+    void skip()
+    {
+        previousBlank_ = false;
+        previousParagraph_ = false;
+    }
+
+private:
+    struct Marker {
+        size_t length = 0; // indentation and marker
+        bool ordered = false;
+        unsigned long number = 0;
+    };
+
+    static Marker markerOf(std::string_view line)
+    {
+        Marker marker;
+        const size_t indent = leadingSpaces(line);
+        if (indent > 3 || indent >= line.size()) return marker;
+        size_t i = indent;
+        if (line[i] == '-' || line[i] == '+' || line[i] == '*') {
+            ++i;
+        } else {
+            while (i < line.size() && i - indent < 9 && line[i] >= '0' && line[i] <= '9') {
+                marker.number = marker.number * 10 + unsigned(line[i] - '0');
+                ++i;
+            }
+            if (i == indent || i >= line.size() || (line[i] != '.' && line[i] != ')')) return marker;
+            marker.ordered = true;
+            ++i;
+        }
+        if (i >= line.size() || line[i] != ' ') return Marker{};
+        marker.length = i;
+        return marker;
+    }
+
+    bool inList_ = false;
+    bool previousBlank_ = true;
+    bool previousParagraph_ = false;
+};
+
 struct PendingNote {
     NoteDefinition definition;
     std::vector<std::string_view> lines;
@@ -742,6 +824,7 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
     bool looseDefinitions = false;
     BlockTracker tracker;
     TableBudget tables;
+    ListRules listRules;
     bool inDefinition = false;
     int blanksInDefinition = 0;
     bool definitionMayStart = true;
@@ -861,8 +944,17 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
             }
             if (options.notes) linkDefinitions.emplace_back(line);
         }
-        if (!tracker.isInsideFence() && tables.needsBreakBefore(line)) body.write({});
-        body.write(line, tracker.isInsideFence());
+        std::string rewritten;
+        std::string_view written = line;
+        if (options.dialect && !tracker.isInsideBlock()) {
+            bool blankBefore = false;
+            written = listRules.adjust(line, rewritten, blankBefore);
+            if (blankBefore) body.write({});
+        } else {
+            listRules.skip();
+        }
+        if (!tracker.isInsideFence() && tables.needsBreakBefore(written)) body.write({});
+        body.write(written, tracker.isInsideFence());
         tracker.feed(line);
         definitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line));
         linkDefinitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line) || linkDefinition);

@@ -221,6 +221,20 @@ TEST(MultiMarkdownFidelity, TableCaptionsAndColumnSpans)
     });
 }
 
+TEST(MultiMarkdownFidelity, ListRules)
+{
+    check({
+        // An ordered list starting at any number may interrupt a paragraph.
+        {"A paragraph\n3. starts a list\n4. here\n", {"<p>A paragraph</p>\n<ol start=\"3\">\n<li>starts a list</li>\n<li>here</li>\n</ol>"}},
+        // ...but items of a list go on as they are.
+        {"1. One\n2. Two\n", {"<ol>\n<li>One</li>\n<li>Two</li>\n</ol>"}, {"<p>"}},
+        {"- a\n\n  text\n3. b\n", {"<p>text</p>\n</li>\n</ul>\n<ol start=\"3\">"}},
+        // Any number of spaces may follow a list marker.
+        {"-     five spaces\n      more\n", {"<ul>\n<li>five spaces\nmore</li>\n</ul>"}, {"<pre>"}},
+        {"```\ntext\n3. in code\n-     too\n```\n", {"text\n3. in code\n-     too"}},
+    });
+}
+
 TEST(MultiMarkdownFidelity, TransclusionStaysOffAndCompatibilityModeIsPlain)
 {
     EXPECT_TRUE(htmlOf(QStringLiteral("{{other.md}}\n")).contains(QLatin1String("{{other.md}}")));
