@@ -206,6 +206,7 @@ public:
         part_ = DialectSource::Part::body;
         walk(root_);
         fillTablesOfContents();
+        spanColumns();
         part_ = DialectSource::Part::notes;
         // Notes are read in the order of their numbers; reading one may
         // number further notes, which join the end of the queue.
@@ -1424,7 +1425,18 @@ private:
         cmark_node_set_syntax_extension(table, extension_);
         cmark_node_set_user_data(table, &style);
         tableNodes_.push_back(table);
+    }
 
+    // After the pass (cmark asks a node's extension what it may hold, and
+    // ours does not know cells): cells ended by "||" span the next column.
+    void spanColumns()
+    {
+        const size_t tables = tableNodes_.size();
+        for (size_t i = 0; i < tables; ++i) spanColumns(tableNodes_[i]);
+    }
+
+    void spanColumns(cmark_node* table)
+    {
         const uint8_t* alignments = cmark_gfm_extensions_get_table_alignments(table);
         const int columns = cmark_gfm_extensions_get_table_columns(table);
         for (cmark_node* row = table->first_child; row; row = row->next) {

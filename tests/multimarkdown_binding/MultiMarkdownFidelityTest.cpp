@@ -218,6 +218,9 @@ TEST(MultiMarkdownFidelity, TableCaptionsAndColumnSpans)
         {"| x | y |\n|---|---|\n| 1 | 2 |\n[Second][tab2]\n\nSee [tab2].\n",
          {"<caption id=\"tab2\">Second</caption>", "</tr>\n</tbody>\n</table>", "See <a href=\"#tab2\">tab2</a>."}},
         {"| a | | b |\n|---|---|---|\n", {"<th>a</th>\n<th></th>\n<th>b</th>"}, {"colspan", "tbody"}},
+        // Spanning cells keep what the pass puts in them.
+        {"| a [^1] || b |\n|---|---|---|\n| `x`{=html} || z |\n\n[^1]: N\n",
+         {"<th colspan=\"2\">a <a href=\"#fn:1\"", "<td colspan=\"2\">x</td>"}},
     });
 }
 
