@@ -12,7 +12,7 @@ namespace {
 
 using Extensions = MultiMarkdown::Extensions;
 
-constexpr std::string_view layerVersion = "Lumora MultiMarkdown layer 1.0";
+constexpr std::string_view layerVersion = "Lumora MultiMarkdown layer 2.0";
 
 bool readsMetadata(Extensions extensions)
 {
