@@ -690,7 +690,8 @@ private:
         case CMARK_NODE_IMAGE:
             if (node->type == CMARK_NODE_LINK) ++linkDepth_;
             if (!source_.linkAttributes().empty()) takeLinkAttributes(node);
-            if (!restoreHere_) break;
+            // A destination or title may come from a definition elsewhere.
+            if (!restoring_) break;
             if (containsMarker(node->as.link.url.data, size_t(node->as.link.url.len))) {
                 const std::string url = restoredText(viewOf(node->as.link.url), true);
                 cmark_node_set_url(node, url.c_str());
@@ -1081,11 +1082,17 @@ private:
     bool recognizeVariable(InlineOutput& output, const InlineOutput::Opening& open)
     {
         if (!options_.metadata || output.lastAtom > open.position || output.length - open.position > 256) return false;
-        const std::optional<std::string> value = options_.metadata->value(output.textAfter(open, 2));
-        if (!value) return false;
+        if (variables_.empty()) {
+            // Each key once, with its last value, looked up in constant time:
+            // a text may use many variables of a long block.
+            for (const MetadataBlock::Entry& entry : options_.metadata->entries())
+                variables_.insert_or_assign(entry.key, &entry.value);
+        }
+        const auto it = variables_.find(MetadataBlock::normalizedKey(output.textAfter(open, 2)));
+        if (it == variables_.end()) return false;
         for (InlineOutput::Piece& piece : output.cut(open, 0))
             if (piece.atom) cmark_node_free(piece.atom);
-        output.appendAtom(newText(*value));
+        output.appendAtom(newText(*it->second));
         return true;
     }
 
@@ -1972,6 +1979,7 @@ private:
     bool wholeTree_ = false; // every block needs the pass
     bool restoreHere_ = false; // the block being read may hold markers
     std::vector<cmark_node*> tableNodes_; // table nodes we render
+    std::unordered_map<std::string, const std::string*> variables_; // metadata by key
     BlockStyle definitionStyle_{BlockStyle::Kind::definition, {}, nullptr};
     dialect::SmartTypography typography_;
     std::deque<Raw> raws_;

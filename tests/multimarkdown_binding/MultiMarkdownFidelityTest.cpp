@@ -259,6 +259,11 @@ TEST(MultiMarkdownFidelity, PathologicalInputsConvert)
         + QStringLiteral("\nKey: v\n\nBody\n");
     EXPECT_TRUE(htmlOf(metadata).contains(QLatin1String("<p>Body</p>")));
 
+    QString keys;
+    for (int i = 0; i < 50000; ++i) keys += QStringLiteral("Key%1: v%1\n").arg(i);
+    const QString variables = htmlOf(keys + QStringLiteral("\n") + QStringLiteral("[%key49999] ").repeated(50000));
+    EXPECT_EQ(variables.count(QLatin1String("v49999")), 50000 + 1);
+
     const QString brackets = QStringLiteral("# A\n\n") + QStringLiteral("[").repeated(10000) + QStringLiteral("A")
         + QStringLiteral("]").repeated(10000);
     EXPECT_TRUE(htmlOf(brackets).contains(QLatin1String("<a href=\"#a\">A</a>")));

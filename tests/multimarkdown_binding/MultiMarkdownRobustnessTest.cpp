@@ -54,6 +54,7 @@ TEST(MultiMarkdownRobustness, DeepNestingConvertsToWellFormedHtml)
         {"backticks", repeated("`", 10000) + repeated("``x", 3000)},
         {"fences", repeated("```\n", 3000)},
         {"html", repeated("<div>\n<!--\n", 3000)},
+        {"marks in a definition used elsewhere", QStringLiteral("[a]: u (++} {--)\n\n[a] and [a][]\n")},
         {"attributes in a paragraph", QStringLiteral("[a]: p.png \"unclosed\n[b]: http://a.b\n    id=x\n\n[b]\n")},
     };
     // Time linear in size is the benchmark's business; a hang here meets the test timeout.
