@@ -734,8 +734,8 @@ private:
 
     void smarten(cmark_node* node)
     {
-        if (const std::optional<std::string> text = typography_.apply(literalOf(node), nextCharacter(node)))
-            cmark_node_set_literal(node, text->c_str());
+        if (typography_.apply(literalOf(node), nextCharacter(node), smartText_))
+            cmark_node_set_literal(node, smartText_.c_str());
     }
 
     // The character after node in its block: the start of the text that
@@ -1637,7 +1637,7 @@ private:
             const auto known = headingIds_.find(heading);
             id = known != headingIds_.end() ? known->second : uniqueLabel(headingLabel(text));
         }
-        if (part_ == DialectSource::Part::body && options_.dialect)
+        if (part_ == DialectSource::Part::body && options_.dialect && source_.mayHaveTableOfContents())
             contentsEntries_.push_back({heading->as.heading.level, id, collapsedSpaces(text)});
         if (id.empty()) return;
         HeadingLabel& label = headings_.emplace_back();
@@ -1982,6 +1982,7 @@ private:
     std::unordered_map<std::string, const std::string*> variables_; // metadata by key
     BlockStyle definitionStyle_{BlockStyle::Kind::definition, {}, nullptr};
     dialect::SmartTypography typography_;
+    std::string smartText_; // reused for every text
     std::deque<Raw> raws_;
     std::deque<BlockStyle> styles_;
     std::unordered_map<std::string, WordTerm> wordTerms_;

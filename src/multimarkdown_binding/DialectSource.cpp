@@ -812,6 +812,7 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
         source.metadata_ = MetadataBlock::parse(text);
         if (source.metadata_.isPresent()) text.remove_prefix(source.metadata_.bodyOffset());
     }
+    source.mayHaveTableOfContents_ = options.dialect && text.find("{{TOC") != std::string_view::npos;
     source.document_.reserve(text.size() + text.size() / 8 + 64);
     Output body(source.document_, source.interestingLines_, options);
 

@@ -69,6 +69,8 @@ public:
     // that begin a list of its definitions (as "+" items; loose ones had a
     // blank line after their terms).
     bool isTermLine(int line) const;
+    // Whether "{{TOC" stands anywhere in the text.
+    bool mayHaveTableOfContents() const { return mayHaveTableOfContents_; }
     bool beginsDefinitions(int line) const;
     bool beginsLooseDefinitions(int line) const;
     // The attributes of link definitions, by the number their destinations
@@ -102,6 +104,7 @@ private:
     std::vector<int> interestingLines_;
     std::vector<int> interestingNoteLines_;
     bool hasMarkers_ = false;
+    bool mayHaveTableOfContents_ = false;
     bool hasReferences_ = false;
 };
 

@@ -95,7 +95,7 @@ bool SmartTypography::changesAt(std::string_view text, size_t i, char next) cons
     }
 }
 
-std::optional<std::string> SmartTypography::apply(std::string_view text, char next)
+bool SmartTypography::apply(std::string_view text, char next, std::string& out)
 {
     // Most texts change nowhere: find the first place that does.
     size_t first = 0;
@@ -103,7 +103,7 @@ std::optional<std::string> SmartTypography::apply(std::string_view text, char ne
         while (first < text.size() && !isSpecial(text[first])) ++first;
         if (first == text.size()) {
             if (!text.empty()) previous_ = classOf(text.back());
-            return std::nullopt;
+            return false;
         }
         if (changesAt(text, first, next)) break;
         ++first;
@@ -111,7 +111,7 @@ std::optional<std::string> SmartTypography::apply(std::string_view text, char ne
     if (first > 0) previous_ = classOf(text[first - 1]);
 
     const Quotes& quotes = quotesOf(language_);
-    std::string out;
+    out.clear();
     out.reserve(text.size() + 16);
     out.append(text.substr(0, first));
     bool changed = false;
@@ -229,8 +229,7 @@ std::optional<std::string> SmartTypography::apply(std::string_view text, char ne
             break;
         }
     }
-    if (!changed) return std::nullopt;
-    return out;
+    return changed;
 }
 
 } // namespace lumora::dialect

@@ -32,9 +32,10 @@ public:
     // A line break or other white space stood here.
     void passSpace() { previous_ = Class::space; }
 
-    // The text with smart typography applied, or nothing when it has none.
-    // next: the character after the text (a space for none).
-    std::optional<std::string> apply(std::string_view text, char next);
+    // Applies smart typography to text, into out; false (out untouched)
+    // when nothing in it changes. next: the character after the text (a
+    // space for none).
+    bool apply(std::string_view text, char next, std::string& out);
 
 private:
     enum class Class { space, opening, letter, digit, other };
