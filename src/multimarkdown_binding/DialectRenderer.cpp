@@ -70,7 +70,7 @@ const Tag commentEnd{{Mark::Kind::tag}, "</span>"};
 struct Reference : Mark {
     NoteKind noteKind = NoteKind::footnote;
     int note = -1;       // index into the notes; abbreviations have none
-    std::string title;   // abbreviations: the expansion
+    std::string_view title; // abbreviations: the expansion (kept by the conversion)
     std::string key;     // abbreviations: the normalised abbreviation
     bool firstUse = false; // abbreviations: written out the first time
     bool hidden = false;   // citations: "[Not cited][#key]" only lists the source
@@ -200,6 +200,7 @@ public:
             styleTables();
         }
         if (options_.labels) labelHeadings();
+        copyBudget_ = 4 * (source_.document().size() + source_.notesDocument().size()) + (size_t(1) << 20);
         findingReferences_ = (options_.notes && source_.hasReferences())
             || (options_.dialect && (!crossReferences_.empty() || hasVariables()));
         wholeTree_ = options_.smart || options_.dialect;
@@ -1078,7 +1079,7 @@ private:
         return recognizeCrossReference(output, open, locator);
     }
 
-    // "[%key]": the value of a metadata key, as text.
+    // "[%key]": the value of a metadata key, as plain text.
     bool recognizeVariable(InlineOutput& output, const InlineOutput::Opening& open)
     {
         if (!options_.metadata || output.lastAtom > open.position || output.length - open.position > 256) return false;
@@ -1090,9 +1091,19 @@ private:
         }
         const auto it = variables_.find(MetadataBlock::normalizedKey(output.textAfter(open, 2)));
         if (it == variables_.end()) return false;
+        // A long value used many times could make output the square of the
+        // text's size: past a budget of a few times the text, variables stay
+        // as written.
+        if (it->second->size() > copyBudget_) return false;
+        copyBudget_ -= it->second->size();
         for (InlineOutput::Piece& piece : output.cut(open, 0))
             if (piece.atom) cmark_node_free(piece.atom);
-        output.appendAtom(newText(*it->second));
+        // The value is text as it stands: nothing in it is read again (a
+        // value may name its own variable).
+        Raw& raw = raws_.emplace_back();
+        raw.kind = Mark::Kind::raw;
+        appendEscapedHtml(raw.html, *it->second);
+        output.appendAtom(newMark(&raw, *it->second));
         return true;
     }
 
@@ -1299,6 +1310,14 @@ private:
         if (reference.noteKind == NoteKind::abbreviation) {
             // The first use is written out: "MultiMarkdown (MMD)".
             reference.firstUse = !reference.title.empty() && abbreviationsUsed_.insert(reference.key).second;
+            // A long expansion used very often loses its title past the budget.
+            const size_t copied = reference.title.size() * (reference.firstUse ? 2 : 1);
+            if (copied > copyBudget_) {
+                reference.title = {};
+                reference.firstUse = false;
+            } else {
+                copyBudget_ -= copied;
+            }
             return;
         }
         Note& note = notes_[size_t(reference.note)];
@@ -1980,6 +1999,9 @@ private:
     bool restoreHere_ = false; // the block being read may hold markers
     std::vector<cmark_node*> tableNodes_; // table nodes we render
     std::unordered_map<std::string, const std::string*> variables_; // metadata by key
+    // Bytes that variables and abbreviation titles may copy into the output
+    // in all.
+    size_t copyBudget_ = 0;
     BlockStyle definitionStyle_{BlockStyle::Kind::definition, {}, nullptr};
     dialect::SmartTypography typography_;
     std::string smartText_; // reused for every text

@@ -131,6 +131,8 @@ TEST(MultiMarkdownFidelity, Metadata)
         {"---\nTitle: Dots\n...\nBody\n", {"<title>Dots</title>", "<p>Body</p>"}},
         {"---\n\nNot metadata\n", {"<hr />", "<p>Not metadata</p>"}, {"<html"}},
         {"Title: T\n\n# [%title] and [%unknown]\n", {">T and [%unknown]</h1>"}},
+        // A value is text as it stands, even when it names its own variable.
+        {"Title: [^[%title]] *x*\n\n[^[%title]]\n", {"[^[%title]] *x*"}},
         {"HTML Header: <script src=\"m.js\"></script>\nHTML Footer: <p>end</p>\nLaTeX Input: x\n\nBody\n",
          {"<script src=\"m.js\"></script>\n</head>", "<p>Body</p>\n\n<p>end</p>\n\n</body>"},
          {"latexinput", "htmlheader", "htmlfooter"}},
@@ -263,6 +265,15 @@ TEST(MultiMarkdownFidelity, PathologicalInputsConvert)
     for (int i = 0; i < 50000; ++i) keys += QStringLiteral("Key%1: v%1\n").arg(i);
     const QString variables = htmlOf(keys + QStringLiteral("\n") + QStringLiteral("[%key49999] ").repeated(50000));
     EXPECT_EQ(variables.count(QLatin1String("v49999")), 50000 + 1);
+
+    // A long value used many times: the output stays within a few times the
+    // text.
+    const QString longValue = QStringLiteral("Long: ") + QStringLiteral("x").repeated(1 << 20) + QStringLiteral("\n\n")
+        + QStringLiteral("[%long]").repeated(20000);
+    EXPECT_LT(htmlOf(longValue).size(), 16 * longValue.size());
+    const QString longTitle = QStringLiteral("A ").repeated(50000) + QStringLiteral("\n\n[>A]: ")
+        + QStringLiteral("x").repeated(1 << 20) + QStringLiteral("\n");
+    EXPECT_LT(htmlOf(longTitle).size(), 16 * longTitle.size());
 
     const QString brackets = QStringLiteral("# A\n\n") + QStringLiteral("[").repeated(10000) + QStringLiteral("A")
         + QStringLiteral("]").repeated(10000);
