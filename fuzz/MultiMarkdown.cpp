@@ -8,6 +8,7 @@
 //
 //   make fuzz
 //   build/fuzz/fuzz/fuzz_MultiMarkdown -dict=fuzz/MultiMarkdown.dict fuzz/corpus/MultiMarkdown
+#include "multimarkdown_binding/DialectMarkers.h"
 #include "multimarkdown_binding/MultiMarkdown.h"
 
 #include <cstddef>
@@ -31,10 +32,17 @@ MultiMarkdown::Extensions flagsFor(uint8_t selector)
     }
 }
 
+// The conversion's private markers are control characters; none of them, nor
+// any other control character but the white space a text may hold, may reach
+// the HTML.
 void checkNoMarkers(const QString& html)
 {
     for (QChar c : html) {
         const char16_t u = c.unicode();
+        if (u < 0x20 && lumora::dialect::isMarker(static_cast<unsigned char>(u))) {
+            std::fprintf(stderr, "private marker U+%04X in the output\n", unsigned(u));
+            std::abort();
+        }
         if (u < 0x20 && u != u'\n' && u != u'\t' && u != 0x0B && u != 0x0C) {
             std::fprintf(stderr, "control character U+%04X in the output\n", unsigned(u));
             std::abort();
@@ -63,6 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         text, extensions, MultiMarkdown::OutputFormat::html, MultiMarkdown::LocalizationLanguage::english);
     if (!html) std::abort();
     checkNoMarkers(*html);
+    if (mode & 4) {
+        const std::optional<QByteArray> data = MultiMarkdown::convertToData(
+            text, extensions, MultiMarkdown::OutputFormat::html, MultiMarkdown::LocalizationLanguage::english, QString());
+        if (!data || QString::fromUtf8(*data) != *html) std::abort();
+    }
 
     if (mode & 2) {
         const std::optional<QStringList> keys = MultiMarkdown::metadataKeys(text, extensions);

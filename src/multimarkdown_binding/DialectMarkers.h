@@ -26,11 +26,18 @@ enum Marker : unsigned char {
     escapedOpenBracket = 0x12,  // \[
     escapedCloseBracket = 0x13, // \]
     noteSeparator = 0x14,    // inside the comment that separates appended notes
+    escapedQuote = 0x15,       // \' (stays straight under smart typography)
+    escapedDoubleQuote = 0x16, // \"
+    attributesMark = 0x17,     // ends a link destination whose definition has attributes
+    inlineMathOpen = 0x18,     // \\(
+    inlineMathClose = 0x19,    // \\)
+    displayMathOpen = 0x1A,    // \\[
+    displayMathClose = 0x1B,   // \\]
 };
 
 inline bool isMarker(unsigned char c)
 {
-    return (c >= insertionOpen && c <= substitutionSplit) || (c >= highlightOpen && c <= noteSeparator);
+    return (c >= insertionOpen && c <= substitutionSplit) || (c >= highlightOpen && c <= displayMathClose);
 }
 
 // What the writer typed for a marker.
@@ -50,6 +57,12 @@ inline std::string_view markerSource(unsigned char c)
     case commentClose: return "<<}";
     case escapedOpenBracket: return "\\[";
     case escapedCloseBracket: return "\\]";
+    case escapedQuote: return "\\'";
+    case escapedDoubleQuote: return "\\\"";
+    case inlineMathOpen: return "\\\\(";
+    case inlineMathClose: return "\\\\)";
+    case displayMathOpen: return "\\\\[";
+    case displayMathClose: return "\\\\]";
     default: return "\xEF\xBF\xBD";
     }
 }
@@ -88,6 +101,17 @@ inline std::string restoredText(std::string_view text, bool unescaped)
             out += '[';
         } else if (unescaped && c == escapedCloseBracket) {
             out += ']';
+        } else if (unescaped && c >= inlineMathOpen && c <= displayMathClose) {
+            // "\\(" read as an escaped backslash and a parenthesis.
+            out += markerSource(c).substr(1);
+        } else if (unescaped && c == escapedQuote) {
+            out += '\'';
+        } else if (unescaped && c == escapedDoubleQuote) {
+            out += '"';
+        } else if (c == attributesMark) {
+            // A destination's attributes go with its definition: the mark and
+            // the number after it are no part of the text.
+            while (i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') ++i;
         } else {
             out += markerSource(c);
         }

@@ -1,18 +1,21 @@
 #pragma once
 
 #include "multimarkdown_binding/DialectSource.h"
+#include "multimarkdown_binding/SmartTypography.h"
 
 #include <string>
 
 namespace lumora {
 
 // The second half of a conversion: cmark-gfm parses the prepared text (with
-// tables, strikethrough on a double tilde only, autolinks, smart punctuation,
-// raw HTML kept, and a syntax extension of ours that turns the CriticMarkup
-// markers into <ins>, <del>, <mark> and comment spans), then a pass over the
-// tree finds the note, citation, glossary and abbreviation references, gives
-// headings their ids and levels, puts the markers cmark left in code and raw
-// HTML back as written, and appends the notes lists; cmark renders the tree.
+// tables, strikethrough on a double tilde only, autolinks, raw HTML kept, and
+// a syntax extension of ours for the CriticMarkup markers, math,
+// superscripts and subscripts), then a pass over the tree finds the note,
+// citation, glossary and abbreviation references, cross-references and
+// metadata variables, applies smart typography, gives headings their ids and
+// levels, makes figures, tables of contents, raw source and definition
+// lists, puts the markers cmark left in code and raw HTML back as written,
+// and appends the notes lists; cmark renders the tree.
 class DialectRenderer {
 public:
     struct Options {
@@ -23,6 +26,11 @@ public:
         bool criticReject = false;
         bool labels = true;
         int headingShift = 0; // added to every heading level (at most 6)
+        // MultiMarkdown's own syntax beyond notes and CriticMarkup: figures,
+        // cross-references, math, superscripts, tables of contents...
+        bool dialect = true;
+        dialect::QuotesLanguage quotes = dialect::QuotesLanguage::english;
+        const MetadataBlock* metadata = nullptr; // for [%key] variables
     };
 
     // The HTML fragment for source's document.

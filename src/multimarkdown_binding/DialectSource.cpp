@@ -13,6 +13,8 @@ namespace {
 
 using namespace dialect;
 
+constexpr size_t maxTableColumns = DialectSource::maxTableColumns;
+
 size_t leadingSpaces(std::string_view line)
 {
     size_t n = 0;
@@ -120,6 +122,7 @@ bool isBlockTagName(std::string_view name)
 class BlockTracker {
 public:
     bool isInsideBlock() const { return state_ != State::normal; }
+    bool isInsideFence() const { return state_ == State::fence; }
 
     void feed(std::string_view line)
     {
@@ -148,6 +151,7 @@ public:
                 state_ = State::fence;
                 fenceChar_ = rest[0];
                 fenceLength_ = run;
+                fenceIndent_ = indent;
             }
             return;
         }
@@ -189,7 +193,9 @@ public:
     // by it.
     std::string closingLine() const
     {
-        if (state_ == State::fence) return std::string(fenceLength_, fenceChar_);
+        // Indented as the opening fence was, so that a fence inside a list
+        // item is closed there instead of opening another below the item.
+        if (state_ == State::fence) return std::string(fenceIndent_, ' ') + std::string(fenceLength_, fenceChar_);
         if (state_ == State::html) return std::string(htmlEnd_);
         return {};
     }
@@ -218,6 +224,7 @@ private:
     bool previousBlank_ = true;
     char fenceChar_ = '`';
     size_t fenceLength_ = 0;
+    size_t fenceIndent_ = 0;
     std::string_view htmlEnd_;
 };
 
@@ -267,16 +274,132 @@ bool isLinkDefinition(std::string_view line)
     return !trimmedSpaces(line.substr(i + 2)).empty();
 }
 
+bool isAttributeKeyChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == ':';
+}
+
+// "key=value key2="a value"" and nothing else; false leaves attributes as
+// they were.
+bool parseAttributes(std::string_view text, std::vector<LinkAttribute>& attributes)
+{
+    std::vector<LinkAttribute> parsed;
+    size_t i = 0;
+    while (true) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        if (i == text.size()) break;
+        const size_t keyStart = i;
+        while (i < text.size() && isAttributeKeyChar(text[i])) ++i;
+        if (i == keyStart || i >= text.size() || text[i] != '=' || !std::isalpha(static_cast<unsigned char>(text[keyStart])))
+            return false;
+        LinkAttribute attribute;
+        attribute.key = std::string(text.substr(keyStart, i - keyStart));
+        ++i;
+        if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
+            const char quote = text[i];
+            const size_t end = text.find(quote, i + 1);
+            if (end == std::string_view::npos) return false;
+            attribute.value = std::string(text.substr(i + 1, end - i - 1));
+            i = end + 1;
+        } else {
+            const size_t valueStart = i;
+            while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '"' && text[i] != '\'') ++i;
+            if (i == valueStart) return false;
+            attribute.value = std::string(text.substr(valueStart, i - valueStart));
+        }
+        if (i < text.size() && text[i] != ' ' && text[i] != '\t') return false;
+        parsed.push_back(std::move(attribute));
+    }
+    if (parsed.empty()) return false;
+    attributes.insert(attributes.end(), parsed.begin(), parsed.end());
+    return true;
+}
+
+// A link definition with attributes after its destination and title,
+// "[id]: url "title" width=40px class=wide", as cmark reads it: without the
+// attributes, its destination ending in attributesMark and the number of
+// the attributes. Nothing when the line is no such definition.
+std::optional<std::string> definitionWithoutAttributes(std::string_view line, std::string_view nextLine,
+                                                       size_t number, std::vector<LinkAttribute>& attributes,
+                                                       bool& usedNextLine)
+{
+    usedNextLine = false;
+    if (!isLinkDefinition(line)) return std::nullopt;
+    size_t i = line.find("]:") + 2;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const size_t destinationStart = i;
+    size_t destinationEnd;
+    bool pointy = false;
+    if (line[i] == '<') {
+        const size_t close = line.find('>', i);
+        if (close == std::string_view::npos || line.substr(i + 1, close - i - 1).find('<') != std::string_view::npos)
+            return std::nullopt;
+        destinationEnd = close + 1;
+        pointy = true;
+    } else {
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
+            if (line[i] == '<' || line[i] == '>') return std::nullopt;
+            ++i;
+        }
+        destinationEnd = i;
+    }
+    i = destinationEnd;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    size_t titleStart = i;
+    size_t titleEnd = i;
+    if (i < line.size() && (line[i] == '"' || line[i] == '\'' || line[i] == '(')) {
+        const char close = line[i] == '(' ? ')' : line[i];
+        size_t j = i + 1;
+        while (j < line.size() && line[j] != close) {
+            if (line[j] == '\\') ++j;
+            ++j;
+        }
+        if (j >= line.size()) return std::nullopt;
+        titleEnd = j + 1;
+    }
+    std::vector<LinkAttribute> found;
+    const std::string_view rest = line.substr(titleEnd);
+    const bool onLine = !isBlankLine(rest) && parseAttributes(rest, found);
+    if (!onLine && !isBlankLine(rest)) return std::nullopt;
+    if (!nextLine.empty() && (nextLine[0] == ' ' || nextLine[0] == '\t') && parseAttributes(nextLine, found))
+        usedNextLine = true;
+    if (found.empty()) return std::nullopt;
+    attributes = std::move(found);
+
+    std::string result(line.substr(0, destinationStart));
+    result += '<';
+    result.append(line.substr(destinationStart + (pointy ? 1 : 0),
+                              destinationEnd - destinationStart - (pointy ? 2 : 0)));
+    result += char(attributesMark);
+    result += std::to_string(number);
+    result += '>';
+    if (titleEnd > titleStart) {
+        result += ' ';
+        result.append(line.substr(titleStart, titleEnd - titleStart));
+    }
+    return result;
+}
+
 // Writes lines with CriticMarkup delimiters and escaped brackets turned into
 // markers. A backslash escape is copied whole, so an escaped brace or tilde
 // never starts a delimiter. Runs of ordinary bytes are copied in one go.
+//
+// cmark-gfm's table extension takes time quadratic in the cells of a row, so
+// a line never reaches it with more than maxTableColumns + 1 unescaped pipes
+// (a row of that many columns between a leading and a trailing pipe): the
+// pipes past that are escaped, and what follows stays the text of the last
+// cell (or of the paragraph, when the line is no table row).
 class MarkedWriter {
 public:
-    MarkedWriter(std::string& out, bool notes, bool critic) : out_(out), notes_(notes), critic_(critic)
+    MarkedWriter(std::string& out, const DialectSource::Options& options)
+        : out_(out), notes_(options.notes), critic_(options.critic), smart_(options.smart), dialect_(options.dialect)
     {
+        const bool notes = options.notes;
+        const bool critic = options.critic;
         interesting_.fill(false);
         interesting_[size_t('\\')] = true;
-        if (notes) interesting_[size_t('[')] = true;
+        interesting_[size_t('|')] = true;
+        if (notes || dialect_) interesting_[size_t('[')] = true;
         if (critic)
             for (char c : {'{', '+', '-', '~', '=', '<'}) interesting_[size_t(c)] = true;
     }
@@ -284,12 +407,20 @@ public:
     bool wroteMarkers() const { return wroteMarkers_; }
     bool sawReferences() const { return sawReferences_; }
 
-    // Writes line; true when it holds a marker or reference syntax.
-    bool write(std::string_view line)
+    // Writes line; true when it holds a marker or reference syntax. Lines of
+    // fenced code are copied as they are.
+    bool write(std::string_view line, bool verbatim = false)
     {
+        if (verbatim) {
+            out_.append(line);
+            previousWide_ = false;
+            return false;
+        }
         bool interesting = false;
         const size_t n = line.size();
+        size_t pipes = 0;
         size_t i = 0;
+
         while (i < n) {
             size_t run = i;
             while (run < n && !interesting_[static_cast<unsigned char>(line[run])]) ++run;
@@ -303,6 +434,15 @@ public:
                 if (notes_ && (next == '[' || next == ']')) {
                     out_ += char(next == '[' ? escapedOpenBracket : escapedCloseBracket);
                     wroteMarkers_ = interesting = true;
+                } else if (smart_ && (next == '\'' || next == '"')) {
+                    out_ += char(next == '\'' ? escapedQuote : escapedDoubleQuote);
+                    wroteMarkers_ = interesting = true;
+                } else if (dialect_ && next == '\\' && (third == '(' || third == ')' || third == '[' || third == ']')) {
+                    out_ += char(third == '(' ? inlineMathOpen : third == ')' ? inlineMathClose
+                                 : third == '[' ? displayMathOpen : displayMathClose);
+                    wroteMarkers_ = interesting = true;
+                    i += 3;
+                    continue;
                 } else {
                     out_ += c;
                     out_ += next;
@@ -310,8 +450,19 @@ public:
                 i += 2;
                 continue;
             }
+            if (c == '|') {
+                if (++pipes > maxTableColumns + 1) {
+                    // Under a header as wide, a delimiter row ends here, so
+                    // that the two still match in cells.
+                    if (previousWide_ && isDelimiterRow(line)) break;
+                    out_ += '\\';
+                }
+                out_ += c;
+                ++i;
+                continue;
+            }
             if (c == '[') {
-                if (next == '^' || next == '#' || next == '?' || next == '>') sawReferences_ = interesting = true;
+                if (next == '^' || next == '#' || next == '?' || next == '>' || next == '%') sawReferences_ = interesting = true;
                 out_ += c;
                 ++i;
                 continue;
@@ -351,16 +502,27 @@ public:
             out_ += c;
             ++i;
         }
+        previousWide_ = pipes > maxTableColumns + 1;
         return interesting;
     }
 
 private:
+    static bool isDelimiterRow(std::string_view line)
+    {
+        for (char c : line)
+            if (c != '|' && c != '-' && c != ':' && c != ' ' && c != '\t') return false;
+        return true;
+    }
+
     std::string& out_;
     bool notes_;
     bool critic_;
+    bool smart_;
+    bool dialect_;
     std::array<bool, 256> interesting_;
     bool wroteMarkers_ = false;
     bool sawReferences_ = false;
+    bool previousWide_ = false;
 };
 
 // Whether a line may be a heading or a heading's underline, inside any
@@ -400,21 +562,24 @@ bool mayBeHeading(std::string_view line)
 class Output {
 public:
     Output(std::string& text, std::vector<int>& interestingLines, const DialectSource::Options& options)
-        : text_(text), interestingLines_(interestingLines), writer_(text, options.notes, options.critic)
+        : text_(text), interestingLines_(interestingLines), writer_(text, options)
     {
     }
 
-    void write(std::string_view line)
+    void write(std::string_view line, bool verbatim = false)
     {
-        const bool marked = writer_.write(line);
+        const bool marked = writer_.write(line, verbatim);
         if (marked || mayBeHeading(line)) interestingLines_.push_back(lineCount_ + 1);
         text_ += '\n';
         ++lineCount_;
     }
 
-    // A line of our own, written as it is.
+    // A line of our own, written as it is. It counts as holding a marker:
+    // should code or raw HTML left open swallow it, the pass over the tree
+    // must still take it out.
     void writeRaw(std::string_view line)
     {
+        interestingLines_.push_back(lineCount_ + 1);
         text_.append(line);
         text_ += '\n';
         ++lineCount_;
@@ -431,6 +596,208 @@ private:
     int lineCount_ = 0;
 };
 
+// cmark-gfm fills every table row up to the table's width with empty cells,
+// so a wide header over many one-cell rows turns a few bytes into a great
+// many cells. Following the tables in the text (at any depth of quotes and
+// list items, approximately), a table whose filled-in cells outgrow its own
+// text is ended with a blank line: the rows below it stay text.
+class TableBudget {
+public:
+    // True when a blank line must go before line.
+    bool needsBreakBefore(std::string_view line)
+    {
+        const std::string_view content = rowContent(line);
+        const bool blank = isBlankLine(line);
+        const bool previousHadPipe = previousHadPipe_;
+        previousHadPipe_ = !blank && content.find('|') != std::string_view::npos;
+        if (blank) {
+            columns_ = 0;
+            return false;
+        }
+        if (columns_ == 0) {
+            if (previousHadPipe && isDelimiterRow(content)) {
+                columns_ = cells(content);
+                bytes_ = line.size();
+                filled_ = 0;
+            }
+            return false;
+        }
+        bytes_ += line.size() + 1;
+        const size_t present = cells(content);
+        if (present < columns_) filled_ += columns_ - present;
+        if (filled_ <= 4 * bytes_ + 1024) return false;
+        columns_ = 0;
+        previousHadPipe_ = false;
+        return true;
+    }
+
+private:
+    // The line without the quote markers, list marker and indentation
+    // before it.
+    static std::string_view rowContent(std::string_view line)
+    {
+        size_t i = 0;
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '>')) ++i;
+        if (i + 1 < line.size() && (line[i] == '-' || line[i] == '*' || line[i] == '+') && line[i + 1] == ' ') i += 2;
+        return line.substr(i);
+    }
+
+    static bool isDelimiterRow(std::string_view text)
+    {
+        bool dash = false;
+        bool pipe = false;
+        for (char c : text) {
+            if (c == '-') dash = true;
+            else if (c == '|') pipe = true;
+            else if (c != ':' && c != ' ' && c != '\t') return false;
+        }
+        return dash && pipe;
+    }
+
+    static size_t cells(std::string_view text)
+    {
+        const std::string_view row = trimmedSpaces(text);
+        size_t pipes = 0;
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (row[i] == '\\') ++i;
+            else if (row[i] == '|') ++pipes;
+        }
+        size_t count = pipes + 1;
+        if (!row.empty() && row.front() == '|') --count;
+        if (row.size() > 1 && row.back() == '|' && row[row.size() - 2] != '\\') --count;
+        return std::max<size_t>(count, 1);
+    }
+
+    size_t columns_ = 0; // of the open table; 0 for none
+    size_t bytes_ = 0;
+    size_t filled_ = 0;
+    bool previousHadPipe_ = false;
+};
+
+// ":   definition" at most three spaces in.
+bool isDefinitionLine(std::string_view line)
+{
+    const size_t indent = leadingSpaces(line);
+    return indent <= 3 && indent + 1 < line.size() && line[indent] == ':'
+        && (line[indent + 1] == ' ' || line[indent + 1] == '\t');
+}
+
+std::string_view lineAt(std::string_view text, size_t position)
+{
+    const size_t end = text.find('\n', position);
+    return text.substr(position, (end == std::string_view::npos ? text.size() : end) - position);
+}
+
+// The terms of a definition list: the lines of a paragraph (a few at most)
+// followed by a definition line, directly or after one blank line.
+struct Terms {
+    int count = 0;
+    bool blankBefore = false; // a blank line between the terms and the definition
+};
+
+Terms termsAhead(std::string_view text, size_t position)
+{
+    Terms terms;
+    while (position < text.size() && terms.count <= 16) {
+        const std::string_view line = lineAt(text, position);
+        const size_t next = position + line.size() + 1;
+        if (isDefinitionLine(line)) return terms;
+        if (isBlankLine(line)) {
+            if (terms.count > 0 && next < text.size() && isDefinitionLine(lineAt(text, next))) {
+                terms.blankBefore = true;
+                return terms;
+            }
+            return {};
+        }
+        if (startsBlock(line) || isIndentedLine(line)) return {};
+        ++terms.count;
+        position = next;
+    }
+    return {};
+}
+
+// Where MultiMarkdown's block rules differ from cmark's in ways a line can
+// be rewritten for: an ordered list starting at any number may interrupt a
+// paragraph (cmark lets only 1 do so), and a list marker may be followed by
+// any number of spaces (cmark reads five or more as code in the item).
+class ListRules {
+public:
+    // The line as cmark should read it (in storage when rewritten);
+    // blankBefore when a blank line must go before it.
+    std::string_view adjust(std::string_view line, std::string& storage, bool& blankBefore)
+    {
+        blankBefore = false;
+        if (isBlankLine(line)) {
+            previousBlank_ = true;
+            previousParagraph_ = false;
+            return line;
+        }
+        const bool wasInList = inList_;
+        const bool paragraphBefore = previousParagraph_;
+        const bool blankBeforeLine = previousBlank_;
+        previousBlank_ = false;
+        const Marker marker = markerOf(line);
+        if (marker.length == 0) {
+            // After a blank line, text that is not indented ends a list.
+            if (blankBeforeLine && !isIndentedLine(line)) inList_ = false;
+            previousParagraph_ = !startsBlock(line) && !isIndentedLine(line);
+            return line;
+        }
+        inList_ = true;
+        previousParagraph_ = true;
+        if (marker.ordered && marker.number != 1 && paragraphBefore && !wasInList) blankBefore = true;
+        size_t spaces = 0;
+        while (marker.length + spaces < line.size() && line[marker.length + spaces] == ' ') ++spaces;
+        if (spaces >= 5 && marker.length + spaces < line.size()) {
+            storage.assign(line.substr(0, marker.length));
+            storage += ' ';
+            storage.append(line.substr(marker.length + spaces));
+            return storage;
+        }
+        return line;
+    }
+
+    // A line cmark reads as code or raw HTML.
+    void skip()
+    {
+        previousBlank_ = false;
+        previousParagraph_ = false;
+    }
+
+private:
+    struct Marker {
+        size_t length = 0; // indentation and marker
+        bool ordered = false;
+        unsigned long number = 0;
+    };
+
+    static Marker markerOf(std::string_view line)
+    {
+        Marker marker;
+        const size_t indent = leadingSpaces(line);
+        if (indent > 3 || indent >= line.size()) return marker;
+        size_t i = indent;
+        if (line[i] == '-' || line[i] == '+' || line[i] == '*') {
+            ++i;
+        } else {
+            while (i < line.size() && i - indent < 9 && line[i] >= '0' && line[i] <= '9') {
+                marker.number = marker.number * 10 + unsigned(line[i] - '0');
+                ++i;
+            }
+            if (i == indent || i >= line.size() || (line[i] != '.' && line[i] != ')')) return marker;
+            marker.ordered = true;
+            ++i;
+        }
+        if (i >= line.size() || line[i] != ' ') return Marker{};
+        marker.length = i;
+        return marker;
+    }
+
+    bool inList_ = false;
+    bool previousBlank_ = true;
+    bool previousParagraph_ = false;
+};
+
 struct PendingNote {
     NoteDefinition definition;
     std::vector<std::string_view> lines;
@@ -445,17 +812,20 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
         source.metadata_ = MetadataBlock::parse(text);
         if (source.metadata_.isPresent()) text.remove_prefix(source.metadata_.bodyOffset());
     }
-    if (!options.notes && !options.critic) {
-        source.document_.assign(text);
-        return source;
-    }
-
+    source.mayHaveTableOfContents_ = options.dialect && text.find("{{TOC") != std::string_view::npos;
     source.document_.reserve(text.size() + text.size() / 8 + 64);
     Output body(source.document_, source.interestingLines_, options);
 
     std::vector<PendingNote> notes;
-    std::vector<std::string_view> linkDefinitions;
+    std::vector<std::string> linkDefinitions;
+    bool linkDefinitionMayStart = true;
+    bool previousBlank = true;
+    bool inDefinitionList = false;
+    bool definitionListOpen = false;
+    bool looseDefinitions = false;
     BlockTracker tracker;
+    TableBudget tables;
+    ListRules listRules;
     bool inDefinition = false;
     int blanksInDefinition = 0;
     bool definitionMayStart = true;
@@ -506,11 +876,89 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
                     continue;
                 }
             }
-            if (isLinkDefinition(line)) linkDefinitions.push_back(line);
         }
-        body.write(line);
+        if (options.dialect && !tracker.isInsideBlock()) {
+            // Definition lists: each term a paragraph of its own, the
+            // definitions a list of "+" items; the pass over the tree makes
+            // them <dt> and <dd> by their lines.
+            if (inDefinitionList && isDefinitionLine(line)) {
+                if (!definitionListOpen) {
+                    source.definitionLines_.push_back(body.lineCount() + 1);
+                    if (looseDefinitions) source.looseDefinitionLines_.push_back(body.lineCount() + 1);
+                    definitionListOpen = true;
+                }
+                std::string item(line);
+                item[leadingSpaces(line)] = '+';
+                body.write(item);
+                tracker.feed(item);
+                previousBlank = false;
+                continue;
+            }
+            if (!isBlankLine(line) && previousBlank && !isIndentedLine(line)) inDefinitionList = false;
+            if (previousBlank && !isBlankLine(line) && !isIndentedLine(line) && !startsBlock(line)
+                && !isDefinitionLine(line) && !isLinkDefinition(line) && !(options.notes && definitionStart(line))) {
+                const Terms terms = termsAhead(text, position - (newline == std::string_view::npos ? line.size() : line.size() + 1));
+                if (terms.count > 0) {
+                    size_t at = position - (newline == std::string_view::npos ? line.size() : line.size() + 1);
+                    for (int i = 0; i < terms.count; ++i) {
+                        const std::string_view term = lineAt(text, at);
+                        if (i > 0) body.write({});
+                        source.termLines_.push_back(body.lineCount() + 1);
+                        body.write(term);
+                        at += term.size() + 1;
+                    }
+                    if (!terms.blankBefore) body.write({});
+                    position = std::min(at, text.size());
+                    inDefinitionList = true;
+                    definitionListOpen = false;
+                    looseDefinitions = terms.blankBefore;
+                    previousBlank = true;
+                    definitionMayStart = false;
+                    continue;
+                }
+            }
+        }
+        previousBlank = isBlankLine(line) || isAtxHeading(line);
+        bool linkDefinition = false;
+        if (!tracker.isInsideBlock() && isLinkDefinition(line)) {
+            linkDefinition = true;
+            std::string_view nextLine;
+            if (position < text.size()) {
+                const size_t end = text.find('\n', position);
+                nextLine = text.substr(position, (end == std::string_view::npos ? text.size() : end) - position);
+            }
+            bool usedNextLine = false;
+            std::vector<LinkAttribute> attributes;
+            std::optional<std::string> rewritten;
+            if (options.dialect && (linkDefinitionMayStart || definitionMayStart))
+                rewritten = definitionWithoutAttributes(line, nextLine, source.linkAttributes_.size(), attributes,
+                                                        usedNextLine);
+            if (rewritten) {
+                source.linkAttributes_.push_back(std::move(attributes));
+                if (usedNextLine) position = std::min(text.size(), position + nextLine.size() + 1);
+                linkDefinitions.push_back(*rewritten);
+                body.write(*rewritten);
+                tracker.feed(*rewritten);
+                linkDefinitionMayStart = true;
+                definitionMayStart = false;
+                continue;
+            }
+            if (options.notes) linkDefinitions.emplace_back(line);
+        }
+        std::string rewritten;
+        std::string_view written = line;
+        if (options.dialect && !tracker.isInsideBlock()) {
+            bool blankBefore = false;
+            written = listRules.adjust(line, rewritten, blankBefore);
+            if (blankBefore) body.write({});
+        } else {
+            listRules.skip();
+        }
+        if (!tracker.isInsideFence() && tables.needsBreakBefore(written)) body.write({});
+        body.write(written, tracker.isInsideFence());
         tracker.feed(line);
         definitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line));
+        linkDefinitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line) || linkDefinition);
     }
 
     // The notes form a document of their own, parsed apart from the body so
@@ -520,7 +968,7 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
     bool hasNoteText = false;
     for (const PendingNote& note : notes) hasNoteText |= note.definition.kind != NoteKind::abbreviation;
     if (hasNoteText)
-        for (std::string_view line : linkDefinitions) notesOutput.write(line);
+        for (const std::string& line : linkDefinitions) notesOutput.write(line);
 
     source.definitions_.reserve(notes.size());
     for (PendingNote& note : notes) {
@@ -537,8 +985,10 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
             notesOutput.writeRaw(noteSeparatorLine);
             definition.firstLine = notesOutput.lineCount() + 1;
             BlockTracker noteTracker;
+            TableBudget noteTables;
             for (std::string_view line : note.lines) {
-                notesOutput.write(line);
+                if (!noteTracker.isInsideFence() && noteTables.needsBreakBefore(line)) notesOutput.write({});
+                notesOutput.write(line, noteTracker.isInsideFence());
                 noteTracker.feed(line);
             }
             if (noteTracker.isInsideBlock()) notesOutput.write(noteTracker.closingLine());
@@ -548,9 +998,25 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
     }
     // Separator lines count as markers: one swallowed by a raw HTML block a
     // note left open must still be taken out.
-    source.hasMarkers_ = body.wroteMarkers() || notesOutput.wroteMarkers() || !source.notesDocument_.empty();
+    source.hasMarkers_ = body.wroteMarkers() || notesOutput.wroteMarkers() || !source.notesDocument_.empty()
+        || !source.linkAttributes_.empty();
     source.hasReferences_ = body.sawReferences() || notesOutput.sawReferences() || !source.definitions_.empty();
     return source;
+}
+
+bool DialectSource::isTermLine(int line) const
+{
+    return std::binary_search(termLines_.begin(), termLines_.end(), line);
+}
+
+bool DialectSource::beginsDefinitions(int line) const
+{
+    return std::binary_search(definitionLines_.begin(), definitionLines_.end(), line);
+}
+
+bool DialectSource::beginsLooseDefinitions(int line) const
+{
+    return std::binary_search(looseDefinitionLines_.begin(), looseDefinitionLines_.end(), line);
 }
 
 bool DialectSource::hasInterestingLine(Part part, int firstLine, int lastLine) const

@@ -12,6 +12,13 @@ enum class NoteKind { footnote, citation, glossary, abbreviation };
 
 // A definition taken out of the text: "[^id]: text", "[#key]: text",
 // "[?term]: text" or "[>ABBR]: text".
+// An attribute of a link definition: "[id]: url width=40px" gives
+// {"width", "40px"}.
+struct LinkAttribute {
+    std::string key;
+    std::string value;
+};
+
 struct NoteDefinition {
     NoteKind kind = NoteKind::footnote;
     std::string key;   // normalised (DialectSource::normalizedNoteKey)
@@ -42,7 +49,12 @@ public:
         bool metadata = true;
         bool notes = true;
         bool critic = true;
+        bool smart = true;   // escaped quotes stay straight
+        bool dialect = true; // math delimiters, link attributes, variables
     };
+
+    // The most cells a table row may have; a line's later pipes are text.
+    static constexpr size_t maxTableColumns = 100;
 
     // text: engine text (see EngineText.h).
     static DialectSource prepare(std::string_view text, Options options);
@@ -53,6 +65,17 @@ public:
     const std::string& notesDocument() const { return notesDocument_; }
     const MetadataBlock& metadata() const { return metadata_; }
     const std::vector<NoteDefinition>& definitions() const { return definitions_; }
+    // The lines of document() that hold a definition list's term, and those
+    // that begin a list of its definitions (as "+" items; loose ones had a
+    // blank line after their terms).
+    bool isTermLine(int line) const;
+    // Whether "{{TOC" stands anywhere in the text.
+    bool mayHaveTableOfContents() const { return mayHaveTableOfContents_; }
+    bool beginsDefinitions(int line) const;
+    bool beginsLooseDefinitions(int line) const;
+    // The attributes of link definitions, by the number their destinations
+    // end with (see attributesMark in DialectMarkers.h).
+    const std::vector<std::vector<LinkAttribute>>& linkAttributes() const { return linkAttributes_; }
     // Whether the document holds any marker (see DialectMarkers.h).
     bool hasMarkers() const { return hasMarkers_; }
     // Whether the text holds any "[^", "[#", "[?" or "[>", or a definition.
@@ -74,9 +97,14 @@ private:
     std::string notesDocument_;
     MetadataBlock metadata_;
     std::vector<NoteDefinition> definitions_;
+    std::vector<std::vector<LinkAttribute>> linkAttributes_;
+    std::vector<int> termLines_;
+    std::vector<int> definitionLines_;
+    std::vector<int> looseDefinitionLines_;
     std::vector<int> interestingLines_;
     std::vector<int> interestingNoteLines_;
     bool hasMarkers_ = false;
+    bool mayHaveTableOfContents_ = false;
     bool hasReferences_ = false;
 };
 

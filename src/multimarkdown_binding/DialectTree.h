@@ -13,6 +13,7 @@
 namespace lumora::dialect {
 
 inline constexpr size_t labelLimit = 1000; // bytes of a locator, term or expansion read at most
+inline constexpr size_t scriptLimit = 256; // bytes of a superscript or subscript at most
 
 inline std::string_view literalOf(const cmark_node* node)
 {

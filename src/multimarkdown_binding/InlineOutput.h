@@ -91,6 +91,21 @@ struct InlineOutput {
         return text;
     }
 
+    // Whether an atom or anything but white space follows an opening bracket
+    // and `skip` more bytes. Reads up to the first such byte only.
+    bool hasContentAfter(const Opening& open, size_t skip) const
+    {
+        if (lastAtom > open.position) return true;
+        size_t offset = open.offset + skip;
+        for (size_t i = open.piece; i < pieces.size(); ++i) {
+            const std::string_view piece = pieces[i].text();
+            for (size_t j = offset; j < piece.size(); ++j)
+                if (!isWhitespace(piece[j])) return true;
+            offset = 0;
+        }
+        return false;
+    }
+
     // Plain text between an opening bracket (and `skip` more bytes) and
     // position end, atoms included; nullopt beyond labelLimit.
     std::optional<std::string> plainBetween(const Opening& open, size_t skip, int64_t end) const

@@ -31,9 +31,16 @@ std::optional<size_t> keyLength(std::string_view line)
     return i;
 }
 
-bool isContinuation(std::string_view line)
+bool isIndented(std::string_view line)
 {
-    return !line.empty() && (line[0] == ' ' || line[0] == '\t') && !isBlankLine(line);
+    return !line.empty() && (line[0] == ' ' || line[0] == '\t');
+}
+
+// "---" (YAML's document marker) before the block, "---" or "..." after it.
+bool isFence(std::string_view line, bool closing)
+{
+    const std::string_view rest = trimmedSpaces(line);
+    return rest == "---" || (closing && rest == "...");
 }
 
 } // namespace
@@ -43,28 +50,35 @@ MetadataBlock MetadataBlock::parse(std::string_view text)
     MetadataBlock block;
     std::vector<Entry> entries;
     size_t position = 0;
+    bool fenced = false;
     bool first = true;
     while (position < text.size()) {
         const size_t newline = text.find('\n', position);
         const size_t lineEnd = newline == std::string_view::npos ? text.size() : newline;
         const std::string_view line = text.substr(position, lineEnd - position);
         const size_t next = newline == std::string_view::npos ? text.size() : newline + 1;
-        if (isBlankLine(line)) {
+        if (first && !fenced && position == 0 && isFence(line, false)) {
+            fenced = true;
+            position = next;
+            continue;
+        }
+        if (isBlankLine(line) || (fenced && !first && isFence(line, true))) {
             if (first) return block;
             position = next;
             break;
         }
-        if (!first && isContinuation(line)) {
+        const std::optional<size_t> length = isIndented(line) ? std::nullopt : keyLength(line);
+        if (length) {
+            entries.push_back(
+                {normalizedKey(line.substr(0, *length)), std::string(trimmedSpaces(line.substr(*length + 1)))});
+        } else if (first) {
+            return block;
+        } else {
+            // Any other line continues the value before it.
             std::string& value = entries.back().value;
             const std::string_view more = trimmedSpaces(line);
             if (!value.empty()) value += '\n';
             value.append(more);
-        } else if (const std::optional<size_t> length = keyLength(line)) {
-            entries.push_back(
-                {normalizedKey(line.substr(0, *length)),
-                 std::string(trimmedSpaces(line.substr(*length + 1)))});
-        } else {
-            return block;
         }
         first = false;
         position = next;
@@ -105,10 +119,20 @@ std::optional<std::string> MetadataBlock::value(std::string_view key) const
 
 bool MetadataBlock::isControlKey(std::string_view key)
 {
-    static constexpr std::array<std::string_view, 5> controlKeys{
-        "baseheaderlevel", "htmlheaderlevel", "language", "quoteslanguage", "latexmode"};
+    static constexpr std::array<std::string_view, 6> controlKeys{
+        "baseheaderlevel", "htmlheaderlevel", "language", "quoteslanguage", "latexmode", "transcludebase"};
     for (std::string_view control : controlKeys)
         if (key == control) return true;
+    return isForOtherFormats(key);
+}
+
+bool MetadataBlock::isForOtherFormats(std::string_view key)
+{
+    // LaTeX, OpenDocument and EPUB settings, and the files other formats
+    // transclude around the text.
+    static constexpr std::array<std::string_view, 6> prefixes{"latex", "odf", "epub", "mmdheader", "mmdfooter", "bibtex"};
+    for (std::string_view prefix : prefixes)
+        if (key.substr(0, prefix.size()) == prefix) return true;
     return false;
 }
 

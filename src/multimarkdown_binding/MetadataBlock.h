@@ -13,12 +13,12 @@ namespace lumora {
 //     Author: Kim
 //             and Lee
 //
-// The first line is "Key: value"; further lines are key lines or indented
-// continuation lines, up to the first blank line. A key is a letter or digit
-// followed by letters, digits, spaces, "_" and "-", and its colon is followed
-// by white space or the end of the line (so a text that opens with a URL is
-// not metadata). When any line of that first paragraph is neither a key line
-// nor a continuation, the text has no metadata at all and renders as written.
+// The first line is "Key: value"; the block runs to the first blank line, and
+// may stand between "---" lines (the closing one may be "..."). A key is a
+// letter or digit followed by letters, digits, spaces, "_" and "-" at the
+// start of a line, and its colon is followed by white space or the end of the
+// line (so a text that opens with a URL is not metadata). Every other line,
+// indented or not, continues the value before it.
 class MetadataBlock {
 public:
     struct Entry {
@@ -42,10 +42,12 @@ public:
     std::optional<std::string> value(std::string_view key) const;
 
     // True when a key other than the control keys (the header-level keys,
-    // "language", "quoteslanguage", "latexmode") is present: such a text
-    // becomes a complete HTML document.
+    // "language", "quoteslanguage", and the keys for other formats) is
+    // present: such a text becomes a complete HTML document.
     bool hasDocumentKeys() const;
     static bool isControlKey(std::string_view normalizedKey);
+    // Keys for LaTeX, OpenDocument and EPUB output, never written to HTML.
+    static bool isForOtherFormats(std::string_view normalizedKey);
 
     // The heading shift asked for by "htmlheaderlevel" (or else
     // "baseheaderlevel"): level N moves "#" headings to level N. 0 when

@@ -12,7 +12,7 @@ namespace {
 
 using Extensions = MultiMarkdown::Extensions;
 
-constexpr std::string_view layerVersion = "Lumora MultiMarkdown layer 1.0";
+constexpr std::string_view layerVersion = "Lumora MultiMarkdown layer 2.0";
 
 bool readsMetadata(Extensions extensions)
 {
@@ -72,15 +72,29 @@ std::string completeDocument(const std::string& body, const MetadataBlock& metad
         html += "\"/>\n";
     }
     for (const MetadataBlock::Entry& entry : entries) {
-        if (entry.key == "title" || entry.key == "css" || MetadataBlock::isControlKey(entry.key)) continue;
+        if (entry.key == "title" || entry.key == "css" || entry.key == "htmlheader" || entry.key == "xhtmlheader"
+            || entry.key == "htmlfooter" || MetadataBlock::isControlKey(entry.key))
+            continue;
         html += "<meta name=\"";
         appendEscapedHtml(html, entry.key);
         html += "\" content=\"";
         appendEscapedHtml(html, entry.value);
         html += "\"/>\n";
     }
+    // The writer's own HTML for the head and the end of the body, as written.
+    for (std::string_view key : {std::string_view("xhtmlheader"), std::string_view("htmlheader")}) {
+        if (const std::string* header = valueOf(key)) {
+            html += *header;
+            html += '\n';
+        }
+    }
     html += "</head>\n<body>\n\n";
     html += body;
+    if (const std::string* footer = valueOf("htmlfooter")) {
+        html += '\n';
+        html += *footer;
+        html += '\n';
+    }
     html += "\n</body>\n</html>\n";
     return html;
 }
@@ -94,6 +108,8 @@ std::string convertToHtml(const QString& text, Extensions extensions, MultiMarkd
     sourceOptions.critic = (extensions.contains(Extensions::critic) || extensions.contains(Extensions::criticAccept)
                             || extensions.contains(Extensions::criticReject))
         && !compatible;
+    sourceOptions.smart = extensions.contains(Extensions::smart);
+    sourceOptions.dialect = !compatible;
     const std::string engineText = engineTextFromString(text);
     const DialectSource source = DialectSource::prepare(engineText, sourceOptions);
 
@@ -105,6 +121,16 @@ std::string convertToHtml(const QString& text, Extensions extensions, MultiMarkd
     renderOptions.criticReject = extensions.contains(Extensions::criticReject);
     renderOptions.labels = !extensions.contains(Extensions::noLabels) && !compatible;
     renderOptions.headingShift = source.metadata().headingShift();
+    renderOptions.dialect = !compatible;
+    renderOptions.metadata = &source.metadata();
+    for (std::string_view key : {std::string_view("quoteslanguage"), std::string_view("language")}) {
+        if (const std::optional<std::string> name = source.metadata().value(key)) {
+            if (const std::optional<dialect::QuotesLanguage> quotes = dialect::quotesLanguageNamed(*name)) {
+                renderOptions.quotes = *quotes;
+                break;
+            }
+        }
+    }
     const std::string body = DialectRenderer::renderHtml(source, renderOptions);
 
     bool complete = source.metadata().hasDocumentKeys();

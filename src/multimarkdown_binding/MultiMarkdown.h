@@ -30,9 +30,12 @@ struct RawCode {
 // nothing survives between calls and any thread may call.
 //
 // The engine is cmark-gfm (tables, strikethrough with a double tilde,
-// autolinks, smart typography) with a layer of our own for the MultiMarkdown
-// syntax writers use: metadata, footnotes, citations, glossary entries,
-// abbreviations, CriticMarkup and heading labels.
+// autolinks) with a layer of our own for the MultiMarkdown syntax writers
+// use: metadata and its variables, smart typography in six languages,
+// footnotes, citations, glossary entries, abbreviations, CriticMarkup,
+// heading labels and cross-references, tables of contents, figures, link
+// attributes, definition lists, math, superscripts and subscripts, table
+// captions and spans, and raw source.
 class MultiMarkdown {
 public:
     struct Extensions;
@@ -76,7 +79,7 @@ public:
                                                            Extensions extensions);
 
     // The engine's own version text, e.g.
-    // "cmark-gfm 0.29.0.gfm.6 with Lumora MultiMarkdown layer 1.0".
+    // "cmark-gfm 0.29.0.gfm.6 with Lumora MultiMarkdown layer 2.0".
     static QString version();
 };
 

@@ -101,7 +101,7 @@ TEST(MultiMarkdownConvert, MetadataRules)
         {"Title: T\n\nBody\n", true, true},
         {"title:T\n\nBody\n", false, false},                  // no space after the colon: text
         {"https://example.com\n\nBody\n", false, false},      // a URL is not a key
-        {"Title: T\nnot a key line\n\nBody\n", false, false}, // the whole first paragraph must be metadata
+        {"Title: T\nwrapped line\n\nBody\n", true, true},    // a line without a key continues the value
         {"Title: T\n    continued\nAuthor: A\n\nBody\n", true, true},
         {"\nTitle: T\n\nBody\n", false, false},               // metadata only at the very start
         {"Title: T", true, true},                             // metadata alone
@@ -133,7 +133,7 @@ TEST(MultiMarkdownConvert, TablesStrikethroughAndAutolinks)
                                                "See https://example.com and www.example.org.\n"));
     EXPECT_TRUE(html.contains(QLatin1String("<td align=\"right\">1</td>")));
     EXPECT_TRUE(html.contains(QLatin1String("<del>gone</del>")));
-    EXPECT_TRUE(html.contains(QLatin1String("H~2~O and ~single~ stay")));
+    EXPECT_TRUE(html.contains(QLatin1String("H<sub>2</sub>O and <sub>single</sub> stay")));
     EXPECT_TRUE(html.contains(QLatin1String("<a href=\"https://example.com\">https://example.com</a>")));
     EXPECT_TRUE(html.contains(QLatin1String("<a href=\"http://www.example.org\">www.example.org</a>")));
     EXPECT_TRUE(isWellFormed(html));

@@ -97,7 +97,7 @@ TEST(MultiMarkdownCitations, WithAndWithoutLocator)
     EXPECT_TRUE(has(html, "see <a href=\"#cn:1\" id=\"cnref:1-2\" title=\"see citation\" class=\"citation\">[1, p. 23]</a>."));
     const QString list = notesList(html, "citations");
     EXPECT_TRUE(list.contains(QLatin1String("<li id=\"cn:1\">\n<p>Doe, J. <em>A Book</em>. <a href=\"#cnref:1\"")));
-    EXPECT_TRUE(has(htmlOf(QStringLiteral("Unknown [#who].\n")), "Unknown [#who]."));
+    EXPECT_FALSE(html.contains(QLatin1String("[#")));
     EXPECT_TRUE(isWellFormed(html));
 }
 
@@ -119,9 +119,11 @@ TEST(MultiMarkdownAbbreviations, BecomeAbbrElementsWithEscapedTitles)
 {
     const QString html = htmlOf(QStringLiteral("[>(MMD) Multi&lt;Markdown&gt; &amp; &quot;more&quot;] and [>MMD]; "
                                                "[>HTML] too.\n\n[>HTML]: Hypertext Markup Language\n"));
-    EXPECT_TRUE(has(html, "<abbr title=\"Multi&lt;Markdown&gt; &amp; &quot;more&quot;\">MMD</abbr> and "
-                          "<abbr title=\"Multi&lt;Markdown&gt; &amp; &quot;more&quot;\">MMD</abbr>;"));
-    EXPECT_TRUE(has(html, "<abbr title=\"Hypertext Markup Language\">HTML</abbr> too."));
+    // The first use is written out, the later ones are the abbreviation.
+    EXPECT_TRUE(has(html, "Multi&lt;Markdown&gt; &amp; &quot;more&quot; (<abbr title=\"Multi&lt;Markdown&gt; &amp; "
+                          "&quot;more&quot;\">MMD</abbr>) and <abbr title=\"Multi&lt;Markdown&gt; &amp; "
+                          "&quot;more&quot;\">MMD</abbr>;"));
+    EXPECT_TRUE(has(html, "Hypertext Markup Language (<abbr title=\"Hypertext Markup Language\">HTML</abbr>) too."));
     EXPECT_FALSE(html.contains(QLatin1String("<div class")));
     EXPECT_TRUE(has(htmlOf(QStringLiteral("[>XYZ] unknown\n")), "[&gt;XYZ] unknown"));
     EXPECT_TRUE(isWellFormed(html));
@@ -186,7 +188,7 @@ TEST(MultiMarkdownDialect, NothingAppliesInsideCode)
         "[^1]: The real note.\n");
     const QString html = htmlOf(text);
     EXPECT_TRUE(has(html, "<code>{++x++} [^1] \\[ [?(A) b]</code>"));
-    EXPECT_TRUE(has(html, "<pre><code class=\"language-{++info++}\">{++fenced++} [^1]\n[^1]: not a definition\n</code></pre>"));
+    EXPECT_TRUE(has(html, "<pre><code class=\"{++info++}\">{++fenced++} [^1]\n[^1]: not a definition\n</code></pre>"));
     EXPECT_TRUE(has(html, "<pre><code>{--indented--} [#c]\n</code></pre>"));
     EXPECT_TRUE(has(html, "<pre><code>{==in list code==} [^1]\n</code></pre>"));
     // No reference was made, so no list either.

@@ -3,6 +3,8 @@
 // and the fuzzer; these are kept small.)
 #include "MultiMarkdownSupport.h"
 
+#include "multimarkdown_binding/DialectSource.h"
+
 #include <gtest/gtest.h>
 
 namespace lumora {
@@ -52,6 +54,8 @@ TEST(MultiMarkdownRobustness, DeepNestingConvertsToWellFormedHtml)
         {"backticks", repeated("`", 10000) + repeated("``x", 3000)},
         {"fences", repeated("```\n", 3000)},
         {"html", repeated("<div>\n<!--\n", 3000)},
+        {"marks in a definition used elsewhere", QStringLiteral("[a]: u (++} {--)\n\n[a] and [a][]\n")},
+        {"attributes in a paragraph", QStringLiteral("[a]: p.png \"unclosed\n[b]: http://a.b\n    id=x\n\n[b]\n")},
     };
     // Time linear in size is the benchmark's business; a hang here meets the test timeout.
     for (const Case& c : cases) {
@@ -99,6 +103,63 @@ TEST(MultiMarkdownRobustness, LeftOpenBlocksDoNotSwallowTheNotes)
     const QString fenced = htmlOf(QStringLiteral("a[^1] b[^2]\n\n[^1]: Code:\n\n    ```\n    open\n\n[^2]: Second.\n"));
     expectClean(fenced, "open fence in a note");
     EXPECT_TRUE(fenced.contains(QLatin1String("Second.")));
+}
+
+TEST(MultiMarkdownRobustness, AFenceLeftOpenInANotesListItemEndsWithTheItem)
+{
+    // The fence belongs to the list item; the next note is a note, not code,
+    // and nothing of ours shows in either.
+    const QString html = htmlOf(QStringLiteral("a[^1] b[^2]\n\n[^1]: - item\n\n      ```\n      code\n\n[^2]: Two\n"));
+    expectClean(html, "open fence in a note's list item");
+    EXPECT_TRUE(html.contains(QLatin1String("<li id=\"fn:2\">\n<p>Two")));
+    EXPECT_TRUE(isWellFormed(html));
+}
+
+TEST(MultiMarkdownRobustness, WideTablesKeepTheirFirstColumnsAndTheRestStaysText)
+{
+    auto row = [](const char* cell, int columns) {
+        QString line;
+        for (int i = 0; i < columns; ++i) line += QLatin1Char('|') + QLatin1String(cell) + QString::number(i);
+        return line + QStringLiteral("|\n");
+    };
+    auto delimiter = [](int columns) { return QStringLiteral("|-").repeated(columns) + QStringLiteral("|\n"); };
+    const int most = int(DialectSource::maxTableColumns);
+
+    const QString fits = htmlOf(row("h", most) + delimiter(most) + row("c", most));
+    EXPECT_EQ(fits.count(QLatin1String("<th>")), most);
+    EXPECT_EQ(fits.count(QLatin1String("<td>")), most);
+    EXPECT_FALSE(fits.contains(QLatin1Char('|')));
+
+    // 50,000 columns: the first ones are the table's, the rest is the text
+    // of its last cell.
+    const QString wide = htmlOf(row("h", 50000) + delimiter(50000) + row("c", 50000));
+    EXPECT_EQ(wide.count(QLatin1String("<th>")), most + 1);
+    EXPECT_TRUE(wide.contains(QLatin1String("<th>h100|h101|h102|")));
+    EXPECT_TRUE(wide.contains(QLatin1String("|c49999|</td>")));
+
+    // A wide delimiter row under a paragraph and a wide line of text keep
+    // all their text; a wide row under a narrow table converts (cmark-gfm
+    // drops the cells a table has no column for).
+    EXPECT_TRUE(htmlOf(QStringLiteral("text\n") + delimiter(50000)).contains(QLatin1String("|-|-|</p>")));
+    EXPECT_TRUE(htmlOf(row("x", 50000)).contains(QLatin1String("|x49999|</p>")));
+    EXPECT_TRUE(htmlOf(QStringLiteral("|a|\n|-|\n") + row("b", 50000)).contains(QLatin1String("<td>b0</td>")));
+
+    // cmark-gfm fills short rows up to the table's width: a wide header
+    // over many one-cell rows must not make the output hundreds of times
+    // the text, in a quote or not.
+    for (const QString& prefix : {QString(), QStringLiteral("> ")}) {
+        const QString bomb = prefix + row("h", most) + prefix + delimiter(most) + (prefix + QStringLiteral("a\n")).repeated(20000);
+        const QString html = htmlOf(bomb);
+        EXPECT_LT(html.size(), 60 * bomb.size()) << prefix.toStdString();
+        EXPECT_GT(html.count(QLatin1String("<td>a</td>")), 10);
+    }
+    const QString ragged = htmlOf(QStringLiteral("| a | b | c |\n|---|---|---|\n") + QStringLiteral("| x |\n").repeated(50));
+    EXPECT_EQ(ragged.count(QLatin1String("<td></td>")), 100);
+
+    // Pipes in fenced code are left alone.
+    const QString code = htmlOf(QStringLiteral("```\n") + QStringLiteral("|").repeated(300) + QStringLiteral("\n```\n"));
+    EXPECT_TRUE(code.contains(QStringLiteral("|").repeated(300)));
+    EXPECT_FALSE(code.contains(QLatin1Char('\\')));
 }
 
 } // namespace

@@ -1,0 +1,289 @@
+// MultiMarkdown's own syntax beyond notes and CriticMarkup: a table of small
+// documents per construct, each with the HTML MultiMarkdown documents for it.
+#include "MultiMarkdownSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace lumora {
+namespace {
+
+using test::htmlOf;
+using test::isWellFormed;
+using Extensions = MultiMarkdown::Extensions;
+
+struct Case {
+    const char* text;
+    std::vector<const char*> expected; // fragments the HTML holds
+    std::vector<const char*> absent = {};  // fragments it must not hold
+};
+
+void check(const std::vector<Case>& cases)
+{
+    for (const Case& c : cases) {
+        const QString html = htmlOf(QString::fromUtf8(c.text));
+        for (const char* fragment : c.expected)
+            EXPECT_TRUE(html.contains(QString::fromUtf8(fragment))) << c.text << "\n  wants: " << fragment << "\n  got: " << html.toStdString();
+        for (const char* fragment : c.absent)
+            EXPECT_FALSE(html.contains(QString::fromUtf8(fragment))) << c.text << "\n  holds: " << fragment;
+        EXPECT_TRUE(isWellFormed(html)) << c.text << "\n" << html.toStdString();
+    }
+}
+
+TEST(MultiMarkdownFidelity, ImagesAloneAreFigures)
+{
+    check({
+        {"![A *caption*](pic.png)\n",
+         {"<figure>\n<img src=\"pic.png\" alt=\"A caption\" />\n<figcaption>A <em>caption</em></figcaption>\n</figure>"},
+         {"<p>"}},
+        {"![](pic.png \"Only a title\")\n", {"<figcaption>Only a title</figcaption>"}},
+        {"![](pic.png)\n", {"<figure>\n<img src=\"pic.png\" alt=\"\" />\n</figure>"}, {"figcaption"}},
+        {"Text ![a](p.png) inline.\n", {"<p>Text <img src=\"p.png\" alt=\"a\" /> inline.</p>"}, {"figure"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, LinkDefinitionsCarryAttributes)
+{
+    check({
+        {"![Pic][id]\n\n[id]: p.png \"T\" width=40px height=400px class=wide\n",
+         {"<img src=\"p.png\" alt=\"Pic\" title=\"T\" class=\"wide\" style=\"width:40px;height:400px;\" />"},
+         {"width=40px"}},
+        {"A [link][id].\n\n[id]: http://a.b/c id=x class=\"big one\"\n",
+         {"A <a href=\"http://a.b/c\" id=\"x\" class=\"big one\">link</a>."}},
+        {"[link][id]\n\n[id]: <http://a.b> 'T'\n    rel=nofollow\n",
+         {"<a href=\"http://a.b\" title=\"T\" rel=\"nofollow\">link</a>"}, {"rel=nofollow"}},
+        // Attributes belong to definitions: inline links keep theirs as text.
+        {"[a](http://a.b) width=4\n", {"<a href=\"http://a.b\">a</a> width=4"}},
+        // A definition without attributes is as before.
+        {"[a][b]\n\n[b]: http://a.b\n", {"<a href=\"http://a.b\">a</a>"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, SmartTypography)
+{
+    check({
+        {"pages 1-6 and 1990-2000, but well-known\n", {"pages 1\u20136 and 1990\u20132000, but well-known"}},
+        {"wait. . . and wait...\n", {"wait\u2026 and wait\u2026"}},
+        {"``TeX quotes'' here\n", {"\u201CTeX quotes\u201D here"}},
+        {"no\\ break\n", {"no\u00A0break"}},
+        {"[\"quoted\" text] and \"(aside)\"\n", {"[\u201Cquoted\u201D text] and \u201C(aside)\u201D"}},
+        {"'single' and it's the '90s\n", {"\u2018single\u2019 and it\u2019s the \u201990s"}},
+        {"a---b and a--b\n", {"a\u2014b and a\u2013b"}},
+        {"\\\"straight\\\" and \\'this\\'\n", {"&quot;straight&quot; and 'this'"}},
+        {"\"*emphasis*\" and *\"inside\"*\n", {"\u201C<em>emphasis</em>\u201D and <em>\u201Cinside\u201D</em>"}},
+        {"Code `\"x\" -- ...` stays\n", {"<code>&quot;x&quot; -- ...</code>"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, QuotesFollowTheQuotesLanguage)
+{
+    check({
+        {"Quotes Language: english\n\n\"a\" 'b'\n", {"\u201Ca\u201D \u2018b\u2019"}},
+        {"Quotes Language: dutch\n\n\"a\" 'b'\n", {"\u201Ea\u201D \u201Ab\u2019"}},
+        {"Quotes Language: french\n\n\"a\" 'b'\n", {"\u00ABa\u00BB \u2039b\u203A"}},
+        {"Quotes Language: german\n\n\"a\" 'b' it's\n", {"\u201Ea\u201C \u201Ab\u2018 it\u2019s"}},
+        {"Quotes Language: germanguillemets\n\n\"a\" 'b'\n", {"\u00BBa\u00AB \u203Ab\u2039"}},
+        {"Quotes Language: swedish\n\n\"a\" 'b'\n", {"\u201Da\u201D \u2019b\u2019"}},
+        {"Language: de\n\n\"a\"\n", {"\u201Ea\u201C"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, CrossReferencesAndHeadingLabels)
+{
+    check({
+        {"# Heading One\n\nSee [Heading One] and [the part][Heading One] and [heading one][].\n",
+         {"See <a href=\"#headingone\">Heading One</a> and <a href=\"#headingone\">the part</a> and "
+          "<a href=\"#headingone\">heading one</a>."}},
+        {"## A Long Heading [short]\n\nSee [short] or [A Long Heading].\n",
+         {"<h2 id=\"short\">A Long Heading</h2>", "See <a href=\"#short\">short</a> or "
+                                                   "<a href=\"#short\">A Long Heading</a>."}},
+        // References before the heading, an unknown name, a defined link.
+        {"[Later] first.\n\n# Later\n", {"<a href=\"#later\">Later</a> first."}},
+        {"# One\n\n[Nothing] here.\n", {"[Nothing] here."}},
+        {"# One\n\n[One]\n\n[One]: http://a.b\n", {"<a href=\"http://a.b\">One</a>"}},
+        // A footnote at a heading's end is no label.
+        {"# Title[^1]\n\n[^1]: N.\n", {"<h1 id=\"title\">Title<a href=\"#fn:1\""}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, TablesOfContents)
+{
+    check({
+        {"{{TOC}}\n\n# One\n\n## Two\n\n# Three\n",
+         {"<div class=\"TOC\">\n\n<ul>\n<li><a href=\"#one\">One</a>\n<ul>\n<li><a href=\"#two\">Two</a></li>\n</ul>\n"
+          "</li>\n<li><a href=\"#three\">Three</a></li>\n</ul>\n</div>"},
+         {"{{TOC}}"}},
+        {"{{TOC:1}}\n\n# One\n\n## Two\n", {"<li><a href=\"#one\">One</a></li>"}, {"href=\"#two\""}},
+        {"{{TOC:2-3}}\n\n# One\n\n## Two\n\n### Three\n",
+         {"<li><a href=\"#two\">Two</a>\n<ul>\n<li><a href=\"#three\">Three</a></li>"}, {"href=\"#one\""}},
+        {"Text {{TOC}} inline.\n\n# One\n", {"Text {{TOC}} inline."}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, Metadata)
+{
+    check({
+        // A wrapped line continues the value; the block is not thrown away.
+        {"Title: A Long\nTitle Wrapped\nAuthor: Kim\n\nBody [%author].\n",
+         {"<title>A Long\nTitle Wrapped</title>", "<p>Body Kim.</p>"}, {"Author:"}},
+        {"---\nTitle: Fenced\n---\n\nBody\n", {"<title>Fenced</title>", "<p>Body</p>"}, {"<hr />"}},
+        {"---\nTitle: Dots\n...\nBody\n", {"<title>Dots</title>", "<p>Body</p>"}},
+        {"---\n\nNot metadata\n", {"<hr />", "<p>Not metadata</p>"}, {"<html"}},
+        {"Title: T\n\n# [%title] and [%unknown]\n", {">T and [%unknown]</h1>"}},
+        // A value is text as it stands, even when it names its own variable.
+        {"Title: [^[%title]] *x*\n\n[^[%title]]\n", {"[^[%title]] *x*"}},
+        {"HTML Header: <script src=\"m.js\"></script>\nHTML Footer: <p>end</p>\nLaTeX Input: x\n\nBody\n",
+         {"<script src=\"m.js\"></script>\n</head>", "<p>Body</p>\n\n<p>end</p>\n\n</body>"},
+         {"latexinput", "htmlheader", "htmlfooter"}},
+        // Keys for other formats alone make no complete document.
+        {"LaTeX Config: article\nODF Header: x\n\nBody\n", {"<p>Body</p>"}, {"<html"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, Citations)
+{
+    check({
+        {"Said [#Doe, *A Book*, 2005].\n",
+         {"Said <a href=\"#cn:1\" id=\"cnref:1\" title=\"see citation\" class=\"citation\">[1]</a>.",
+          "<li id=\"cn:1\">\n<p>Doe, <em>A Book</em>, 2005 <a href=\"#cnref:1\""}},
+        {"As [#doe;] shows.\n\n[#doe]: Doe.\n", {"As <a href=\"#cn:1\" id=\"cnref:1\"", ">[1]</a> shows."}},
+        {"Cited [#a].[Not cited][#b]\n\n[#a]: A.\n[#b]: B.\n",
+         {"Cited <a href=\"#cn:1\"", ">[1]</a>.</p>", "<li id=\"cn:2\">\n<p>B."}, {"cnref:2", "Not cited"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, AbbreviationsAndGlossaryTermsWhereverUsed)
+{
+    check({
+        {"MMD is fun. MMD again, not MMDX.\n\n[>MMD]: MultiMarkdown\n",
+         {"MultiMarkdown (<abbr title=\"MultiMarkdown\">MMD</abbr>) is fun. <abbr title=\"MultiMarkdown\">MMD</abbr> "
+          "again, not MMDX."}},
+        {"`MMD` and [MMD](http://a.b)\n\n[>MMD]: MultiMarkdown\n",
+         {"<code>MMD</code> and <a href=\"http://a.b\">MMD</a>"}, {"abbr"}},
+        {"An API here.\n\n[?API]: Application programming interface.\n",
+         {"An <a href=\"#gn:1\" id=\"gnref:1\" title=\"see glossary\" class=\"glossary\">API</a> here."}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, MathPassesThroughForARenderer)
+{
+    check({
+        {"Inline $x_1 + y_2$ here.\n", {"Inline <span class=\"math\">\\(x_1 + y_2\\)</span> here."}},
+        {"$$\\frac{a}{b}$$\n", {"<span class=\"math\">\\[\\frac{a}{b}\\]</span>"}},
+        {"Also \\\\(e^{i\\pi}\\\\) and \\\\[a<b\\\\].\n",
+         {"Also <span class=\"math\">\\(e^{i\\pi}\\)</span> and <span class=\"math\">\\[a&lt;b\\]</span>."}},
+        {"It costs $5 and $6, not $ x $.\n", {"It costs $5 and $6, not $ x $."}, {"math"}},
+        {"Unclosed \\\\( here\n", {"Unclosed \\( here"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, SuperscriptsAndSubscripts)
+{
+    check({
+        {"x^2^ and H~2~O\n", {"x<sup>2</sup> and H<sub>2</sub>O"}},
+        {"~~struck~~ and a ^ b ^ c and a~b c~d\n", {"<del>struck</del> and a ^ b ^ c and a~b c~d"}},
+        {"Note[^1] and x[^2]y\n\n[^1]: A.\n[^2]: B.\n", {"Note<a href=\"#fn:1\"", "x<a href=\"#fn:2\""}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, RawSourceAndCodeLanguages)
+{
+    check({
+        {"foo `*bar*`{=html} and `\\x`{=latex} end\n", {"foo *bar* and  end"}, {"{=", "\\x"}},
+        {"```{=html}\n<b>raw</b>\n```\n\n```{=latex}\n\\LaTeX\n```\n", {"<b>raw</b>"}, {"<pre>", "LaTeX"}},
+        {"```perl\nprint 1;\n```\n", {"<pre><code class=\"perl\">print 1;\n</code></pre>"}},
+        {"```\nplain\n```\n", {"<pre><code>plain\n</code></pre>"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, DefinitionLists)
+{
+    check({
+        {"Apple\n:   Pomaceous fruit\n    of the Rosaceae.\n:   A company.\n\nOrange\nLemon\n\n:   Citrus.\n\n    More.\n",
+         {"<dl>\n<dt>Apple</dt>\n<dd>Pomaceous fruit\nof the Rosaceae.</dd>\n<dd>A company.</dd>\n<dt>Orange</dt>\n"
+          "<dt>Lemon</dt>\n<dd>\n<p>Citrus.</p>\n<p>More.</p>\n</dd>\n</dl>"}},
+        {"Term\n: *emphasis* in a definition\n\nAfter.\n",
+         {"<dt>Term</dt>\n<dd><em>emphasis</em> in a definition</dd>\n</dl>\n<p>After.</p>"}},
+        {"A paragraph\nwrapped.\n\n- a list\n", {"<p>A paragraph\nwrapped.</p>"}, {"<dl>"}},
+        {"```\nTerm\n: in code\n```\n", {"Term\n: in code"}, {"<dl>"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, TableCaptionsAndColumnSpans)
+{
+    check({
+        {"[Prototype table]\n| a || b |\n|:---|---|--:|\n| c | d | e |\n",
+         {"<table>\n<caption id=\"prototypetable\">Prototype table</caption>\n<thead>",
+          "<th align=\"left\" colspan=\"2\">a</th>\n<th align=\"right\">b</th>", "<td align=\"right\">e</td>"},
+         {"[Prototype"}},
+        {"| x | y |\n|---|---|\n| 1 | 2 |\n[Second][tab2]\n\nSee [tab2].\n",
+         {"<caption id=\"tab2\">Second</caption>", "</tr>\n</tbody>\n</table>", "See <a href=\"#tab2\">tab2</a>."}},
+        {"| a | | b |\n|---|---|---|\n", {"<th>a</th>\n<th></th>\n<th>b</th>"}, {"colspan", "tbody"}},
+        // Spanning cells keep what the pass puts in them.
+        {"| a [^1] || b |\n|---|---|---|\n| `x`{=html} || z |\n\n[^1]: N\n",
+         {"<th colspan=\"2\">a <a href=\"#fn:1\"", "<td colspan=\"2\">x</td>"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, ListRules)
+{
+    check({
+        // An ordered list starting at any number may interrupt a paragraph.
+        {"A paragraph\n3. starts a list\n4. here\n", {"<p>A paragraph</p>\n<ol start=\"3\">\n<li>starts a list</li>\n<li>here</li>\n</ol>"}},
+        // ...but items of a list go on as they are.
+        {"1. One\n2. Two\n", {"<ol>\n<li>One</li>\n<li>Two</li>\n</ol>"}, {"<p>"}},
+        {"- a\n\n  text\n3. b\n", {"<p>text</p>\n</li>\n</ul>\n<ol start=\"3\">"}},
+        // Any number of spaces may follow a list marker.
+        {"-     five spaces\n      more\n", {"<ul>\n<li>five spaces\nmore</li>\n</ul>"}, {"<pre>"}},
+        {"```\ntext\n3. in code\n-     too\n```\n", {"text\n3. in code\n-     too"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, TransclusionStaysOffAndCompatibilityModeIsPlain)
+{
+    EXPECT_TRUE(htmlOf(QStringLiteral("{{other.md}}\n")).contains(QLatin1String("{{other.md}}")));
+    const QString plain = htmlOf(QStringLiteral("# One\n\n[One] x^2^ $a$ {{TOC}}\n"), Extensions::compatibility);
+    EXPECT_TRUE(plain.contains(QLatin1String("[One] x^2^ $a$ {{TOC}}")));
+}
+
+TEST(MultiMarkdownFidelity, PathologicalInputsConvert)
+{
+    // Completion is what is checked here; time is the benchmark's.
+    QString headings;
+    for (int i = 0; i < 50000; ++i) headings += QStringLiteral("# H%1\n").arg(i);
+    const QString manyHeadings = htmlOf(QStringLiteral("{{TOC}}\n\n") + headings + QStringLiteral("{{TOC}}\n\n"
+                                                                                                  "[H1] [H49999]\n"));
+    EXPECT_EQ(manyHeadings.count(QLatin1String("<li>")), 100000);
+    EXPECT_TRUE(manyHeadings.contains(QLatin1String("<a href=\"#h49999\">H49999</a>")));
+
+    const QString metadata = QStringLiteral("Title: ") + QStringLiteral("word ").repeated(2 * 1024 * 1024)
+        + QStringLiteral("\nKey: v\n\nBody\n");
+    EXPECT_TRUE(htmlOf(metadata).contains(QLatin1String("<p>Body</p>")));
+
+    QString keys;
+    for (int i = 0; i < 50000; ++i) keys += QStringLiteral("Key%1: v%1\n").arg(i);
+    const QString variables = htmlOf(keys + QStringLiteral("\n") + QStringLiteral("[%key49999] ").repeated(50000));
+    EXPECT_EQ(variables.count(QLatin1String("v49999")), 50000 + 1);
+
+    // A long value used many times: the output stays within a few times the
+    // text.
+    const QString longValue = QStringLiteral("Long: ") + QStringLiteral("x").repeated(1 << 20) + QStringLiteral("\n\n")
+        + QStringLiteral("[%long]").repeated(20000);
+    EXPECT_LT(htmlOf(longValue).size(), 16 * longValue.size());
+    const QString longTitle = QStringLiteral("A ").repeated(50000) + QStringLiteral("\n\n[>A]: ")
+        + QStringLiteral("x").repeated(1 << 20) + QStringLiteral("\n");
+    EXPECT_LT(htmlOf(longTitle).size(), 16 * longTitle.size());
+
+    const QString brackets = QStringLiteral("# A\n\n") + QStringLiteral("[").repeated(10000) + QStringLiteral("A")
+        + QStringLiteral("]").repeated(10000);
+    EXPECT_TRUE(htmlOf(brackets).contains(QLatin1String("<a href=\"#a\">A</a>")));
+
+    for (const char* piece : {"^", "~", "$", "^a", "~a", "$a", "\\\\(", "[%", "x^2^"}) {
+        const QString html = htmlOf(QStringLiteral("Title: T\n\n") + QString::fromUtf8(piece).repeated(100000));
+        EXPECT_FALSE(html.isEmpty()) << piece;
+    }
+}
+
+} // namespace
+} // namespace lumora
