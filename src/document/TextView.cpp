@@ -1125,14 +1125,15 @@ void TextView::paintFocusDimming()
 
 void TextView::resizeEvent(QResizeEvent* e)
 {
-    // The text keeps its place through the new width and insets.
+    // The text keeps its place through the new width and insets; the sizes
+    // a view is given before it first shows leave it at the top.
     const ViewAnchor anchor = viewAnchor();
     m_resizing = true;
     QTextEdit::resizeEvent(e);
     m_services->layoutFindBar();
     updateTextContainerInset();
     m_resizing = false;
-    restoreViewAnchor(anchor);
+    if (m_everShown) restoreViewAnchor(anchor);
 }
 
 bool TextView::isFindBarVisible() const
@@ -1158,6 +1159,7 @@ void TextView::showEvent(QShowEvent* e)
     QTextEdit::showEvent(e);
     if (!m_textOptionsLoaded) loadTextOptions();
     updateTextContainerInset();
+    m_everShown = true;
 }
 
 } // namespace lumora

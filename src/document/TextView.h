@@ -273,6 +273,8 @@ private:
     // Where the selection's line stood before the edit (typewriter scrolling).
     std::optional<int> m_oldInsertionOrigin;
     bool m_resizing = false;
+    // Shown at least once: until then there is no place on screen to keep.
+    bool m_everShown = false;
 
     Range m_lastSelection;
     Range m_selectionBeforeRebuild;

@@ -158,8 +158,9 @@ public:
     // Selects a theme: writes "theme" and whether to follow the system
     // appearance, rebuilds the text attributes, posts "LMThemeDidChange".
     void setTheme(const std::shared_ptr<Theme>& theme);
-    // Restores a built-in theme's colours and makes it current. Nothing for a
-    // theme that is not built in or an index outside the list.
+    // Restores a built-in theme's colours and makes it current (written
+    // under "theme"); "automaticallySwitchTheme" stays as it was. Nothing for
+    // a theme that is not built in or an index outside the list.
     void resetTheme(int index);
     // Inserts a copy after the theme, named by the "theme.name.copy" format.
     void duplicateTheme(int index);

@@ -240,6 +240,8 @@ void MainMenu::build()
     auto font = newMenu("menu.view.font");
     m_fontSubmenu = font.get();
     font->setDelegate(this);
+    // A letter steps through the families that start with it.
+    font->setMnemonicStyle(Menu::MnemonicStyle::firstLetters);
 
     auto summaryLines = newMenu("settings.librarySummaryLines");
     for (int lines : Settings::librarySummaryLinesOptions)

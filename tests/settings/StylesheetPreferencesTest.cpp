@@ -6,13 +6,18 @@
 #include "platform/files/Bookmark.h"
 #include "platform/text/Fonts.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFontDatabase>
+#include <QSet>
 #include <QFontInfo>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include <sys/stat.h>
 
 using namespace lumora;
 using namespace lumora::test;
@@ -229,8 +234,18 @@ TEST(StylesheetPreferences, AMissingOrBrokenLinkAtStartFallsBackToTheDefault)
     } cases[] = {
         {"missing", [&] { QFile::remove(path); }},
         {"broken", [&] { writeFile(path, "{ not json"); }},
+        // A pipe would wait for a writer that never comes: refused at once.
+        {"a named pipe", [&] {
+             QFile::remove(path);
+             ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+         }},
+        {"a folder", [&] {
+             QFile::remove(path);
+             ASSERT_TRUE(QDir().mkpath(path));
+         }},
     };
     for (const Case& c : cases) {
+        QFile::remove(path);
         writeFile(path, sheetJson(R"({"size": 12})"));
         const auto store = makeStore("start");
         link(*store, path);
@@ -261,4 +276,15 @@ TEST(StylesheetPreferences, FontFamiliesAreSplitByPitchAndSorted)
     EXPECT_TRUE(std::is_sorted(others.begin(), others.end()));
     for (const QString& f : monospaced) EXPECT_FALSE(others.contains(f)) << f.toStdString();
     EXPECT_EQ(&s.allFontFamilies(), &s.allFontFamilies());
+
+    // Each family once, by its own name: no foundries ("C059 [urw]"), no
+    // symbol fonts, no aliases that stand for other families.
+    const QStringList all = monospaced + others;
+    EXPECT_EQ(QSet<QString>(all.begin(), all.end()).size(), all.size());
+    for (const QString& f : all) EXPECT_FALSE(f.contains(QLatin1Char('['))) << f.toStdString();
+    for (const char* left : {"Standard Symbols PS", "D050000L", "Sans Serif", "Monospace"})
+        EXPECT_FALSE(all.contains(QLatin1String(left))) << left;
+    if (QFontDatabase::hasFamily("C059")) EXPECT_TRUE(others.contains("C059"));
+    // A monospaced family that fontconfig does not mark is measured.
+    if (QFontDatabase::hasFamily("Noto Sans Mono")) EXPECT_TRUE(monospaced.contains("Noto Sans Mono"));
 }
