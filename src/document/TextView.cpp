@@ -15,6 +15,7 @@
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
+#include "platform/text/EditorLayout.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
@@ -112,6 +113,7 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     const auto& parsed = settings().parsedStylesheet;
     m_typingAttributes = parsed->base;
     m_mirror->setDefaultAttributes(parsed->base);
+    m_appliedStylesheet = parsed;
 
     // The selection survives a rebuild of the mirror.
     connect(m_mirror.get(), &TextMirror::aboutToRebuild, this, [this] {
@@ -133,8 +135,7 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
         updateTextContainerInset();
     });
     center.observe(Notifications::textAttributesDidChange, this, [this](const Notification&) {
-        m_mirror->setDefaultAttributes(settings().parsedStylesheet->base);
-        updateTypingAttributes();
+        applyTextAttributes();
     });
     m_services = std::make_unique<TextServices>(*this);
     connect(m_services.get(), &TextServices::findBarVisibilityChanged, this, &TextView::findBarVisibilityChanged);
@@ -565,6 +566,17 @@ void TextView::applyTheme(const Theme& theme)
     }
     setPalette(p);
     viewport()->update();
+}
+
+void TextView::applyTextAttributes()
+{
+    // Once per change of the text attributes, whoever asks first: a second
+    // call would lay the whole text out again.
+    const auto& parsed = settings().parsedStylesheet;
+    if (m_appliedStylesheet == parsed) return;
+    m_appliedStylesheet = parsed;
+    m_mirror->setDefaultAttributes(parsed->base);
+    updateTypingAttributes();
 }
 
 void TextView::updateTextContainerInset()
@@ -1152,6 +1164,24 @@ void TextView::centerSelectionInVisibleArea()
     const int middle = (cursorRect(start).top() + cursorRect(end).bottom()) / 2;
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->value() + middle - viewport()->height() / 2);
+}
+
+int TextView::selectionDistanceFromTop() const
+{
+    QTextCursor start(document());
+    start.setPosition(int(std::clamp<qsizetype>(selectedRange().location, 0, document()->characterCount() - 1)));
+    return cursorRect(start).top();
+}
+
+void TextView::scrollSelectionToDistanceFromTop(int distance)
+{
+    const int now = selectionDistanceFromTop();
+    // Finding the selection laid out the text above it: the scroll range
+    // must know that before it can reach down there.
+    if (const auto* layout = qobject_cast<const EditorLayout*>(document()->documentLayout()))
+        layout->updateDocumentSize();
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + now - distance);
 }
 
 void TextView::showEvent(QShowEvent* e)

@@ -434,11 +434,16 @@ MarkdownStylesheet Settings::readLinkedStylesheet(const QByteArray& bookmarkData
 
 void Settings::setStylesheetURL(const QUrl& url)
 {
+    // A stylesheet linked or unlinked is used as it is: the family and size
+    // chosen for the one before are forgotten first, so that what shows now
+    // is what the next start shows.
     if (url.isEmpty()) {
+        if (userDefaults) userDefaults->beginBatch();
         removeKey(kStylesheetUrl);
-        loadStylesheet();
         removeKey(kCustomFont);
         removeKey(kFontSize);
+        if (userDefaults) userDefaults->endBatch();
+        loadStylesheet();
         return;
     }
     if (!url.isLocalFile())
@@ -452,10 +457,12 @@ void Settings::setStylesheetURL(const QUrl& url)
     // Read before storing the link: a file that is not a stylesheet leaves
     // the working link and stylesheet as they were.
     const MarkdownStylesheet linked = readLinkedStylesheet(data);
+    if (userDefaults) userDefaults->beginBatch();
     write(kStylesheetUrl, data);
-    applyStylesheet(linked);
     removeKey(kCustomFont);
     removeKey(kFontSize);
+    if (userDefaults) userDefaults->endBatch();
+    applyStylesheet(linked);
 }
 
 void Settings::loadStylesheet()

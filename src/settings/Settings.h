@@ -187,8 +187,10 @@ public:
     // Stylesheet and fonts -----------------------------------------------
 
     // Links a stylesheet file (a file URL), or unlinks with an empty URL, and
-    // reloads. A file that cannot be linked or loaded changes nothing: the
-    // previous link and stylesheet stay. Throws LumoraError.
+    // uses it as it is: the chosen family and size ("customFont",
+    // "fontSize") are forgotten. A file that cannot be linked or loaded
+    // changes nothing: the previous link, choices and stylesheet stay.
+    // Throws LumoraError.
     void setStylesheetURL(const QUrl& url);
     // Loads the linked stylesheet, or the default one when none is linked,
     // and applies it. Throws LumoraError when the linked one cannot be used.

@@ -598,18 +598,6 @@ void DocumentController::exportStylesheet()
 
 // Restyling ------------------------------------------------------------------------------
 
-namespace {
-
-// How far below the top of the editor's visible area the selection starts.
-int selectionTop(TextView& view)
-{
-    QTextCursor start(view.document());
-    start.setPosition(int(std::min<qsizetype>(view.selectedRange().location, view.document()->characterCount() - 1)));
-    return view.cursorRect(start).top();
-}
-
-} // namespace
-
 void DocumentController::textAttributesDidChange()
 {
     for (DocumentBase* base : documents()) {
@@ -619,7 +607,11 @@ void DocumentController::textAttributesDidChange()
         std::vector<std::pair<QPointer<TextView>, int>> before;
         for (WindowController* window : WindowController::controllersOf(*document)) {
             TextView* view = window->documentViewController()->textView();
-            if (view->textStorage()) before.emplace_back(view, selectionTop(*view));
+            if (!view->textStorage()) continue;
+            before.emplace_back(view, view->selectionDistanceFromTop());
+            // The editor's own attributes first, so that nothing lays the
+            // text out again after it is back in place.
+            view->applyTextAttributes();
         }
         // The windows share the text: it is styled once. A document without
         // a window is styled when one shows it.
@@ -627,8 +619,7 @@ void DocumentController::textAttributesDidChange()
         if (document->data().hasEditors()) document->data().restyleTextStorage();
         for (const auto& [view, top] : before) {
             if (!view) continue;
-            QScrollBar* bar = view->verticalScrollBar();
-            bar->setValue(bar->value() + selectionTop(*view) - top);
+            view->scrollSelectionToDistanceFromTop(top);
             view->setSelectedRange(view->selectedRange());
         }
     }

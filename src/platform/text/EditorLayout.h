@@ -53,6 +53,10 @@ public:
     void setDeferringChanges(bool deferring);
     // How many leading blocks are laid out; for tests and benchmarks.
     int laidOutBlockCount() const { return m_frontier; }
+    // Tells the view the document's size as it is known now: queries that
+    // laid out more of the text (a block's rectangle) do not, so a scroll
+    // to a place found that way first brings the view's range up to date.
+    void updateDocumentSize() const { reportSize(); }
 
 protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
