@@ -531,9 +531,12 @@ void WindowController::updateTitleBar()
     const bool floating = !titleBarIsAlwaysVisible && !fullScreen;
     m_window->setTitleStripFloating(floating);
     const int strip = TitleStrip::stripHeight;
-    // Over the side panes the strip's band stays clear of their contents.
-    for (QWidget* pane : {static_cast<QWidget*>(m_libraryPane), static_cast<QWidget*>(m_outlinePane)})
-        pane->setContentsMargins(0, floating ? strip : 0, 0, 0);
+    // Over the side panes the strip's band stays clear of their contents:
+    // the outline places its title, and the library pane, until it draws
+    // window buttons of its own in that band, keeps it empty.
+    m_outlinePane->titleBarIsAlwaysVisible = titleBarIsAlwaysVisible;
+    m_outlinePane->updateTitleLabelPosition();
+    m_libraryPane->setContentsMargins(0, floating ? strip : 0, 0, 0);
     m_editorPane->setContentsMargins(0, automatic && floating ? strip : 0, 0, 0);
     if (automatic) titleBarHidden = false;
     m_scrollerInset->setVisible(!automatic && !titleBarHidden);

@@ -12,9 +12,6 @@
 #include "shell/DocumentController.h"
 #include "shell/MainMenu.h"
 #include "shell/WindowController.h"
-#include "document/DocumentViewController.h"
-#include "document/TextView.h"
-#include <QScrollBar>
 
 #include <QAction>
 #include <QApplication>
@@ -63,17 +60,13 @@ int main(int argc, char** argv)
     const auto windows = WindowController::all();
     if (windows.empty()) return 1;
     WindowController* window = windows.front();
-    QObject::connect(window->documentViewController()->textView()->verticalScrollBar(), &QScrollBar::valueChanged, [](int v) {
-        QTextStream(stderr) << "scroll now " << v << "\n";
-        if (v == 60) { volatile int* p = nullptr; (void)p; }
-    });
+
     window->window()->resize(1100, 720);
     window->window()->show();
     QApplication::setActiveWindow(window->window());
     (void)QTest::qWaitForWindowExposed(window->window());
-    QTextStream(stderr) << "scroll before outline " << window->documentViewController()->textView()->verticalScrollBar()->value() << "\n";
     window->setOutlineVisible(true);
-    QTextStream(stderr) << "scroll after outline " << window->documentViewController()->textView()->verticalScrollBar()->value() << "\n";
+
     QMenuBar* bar = window->menuBar();
     int written = 0;
 

@@ -345,8 +345,16 @@ void Menu::assignMnemonics()
         return;
     }
 
-    // Item by item, in order: the first letter of the title, else the first
+    // Submenus first (a letter is the keyboard's only way into them), then
+    // items without a key of their own, then the rest; in menu order within
+    // each. Each item takes the first letter of its title, else the first
     // letter of another word, else any letter or digit; each letter once.
+    const auto rank = [](const MenuItem* item) {
+        if (item->submenu()) return 0;
+        return item->shortcut() ? 2 : 1;
+    };
+    std::stable_sort(items.begin(), items.end(),
+                     [&](const MenuItem* a, const MenuItem* b) { return rank(a) < rank(b); });
     QSet<QChar> taken;
     for (MenuItem* item : items) {
         const QString& title = item->title();

@@ -231,7 +231,8 @@ public:
 
     // How the menu's items get their mnemonics. Commands: a letter of each
     // item's own, the first letter of a word where it can, so that each
-    // letter chooses one item. A long list of names (fonts): each item's
+    // letter chooses one item; submenus choose first and items that have a
+    // key of their own last. A long list of names (fonts): each item's
     // first letter, so that typing a letter steps through the names that
     // start with it.
     enum class MnemonicStyle { commands, firstLetters };

@@ -401,6 +401,8 @@ TEST(Menu, EachItemGetsALetterOfItsOwnWhenTheMenuOpens)
     view->addItem(std::move(hidden));
     view->addItem(MenuItem::make(QStringLiteral("Copy & Paste"), QStringLiteral("font:")));
     view->addItem(MenuItem::make(QStringLiteral("Heading")));
+    view->addItem(MenuItem::make(QStringLiteral("Select All"), QStringLiteral("font:"), QStringLiteral("a"), commandKey));
+    view->addItem(MenuItem::withSubmenu(std::make_unique<Menu>(QStringLiteral("Speech"))));
     auto names = std::make_unique<Menu>(QStringLiteral("Names"));
     names->setMnemonicStyle(Menu::MnemonicStyle::firstLetters);
     for (const char* name : {"Noto Sans", "DejaVu Sans", "Nimbus Mono"})
@@ -417,22 +419,24 @@ TEST(Menu, EachItemGetsALetterOfItsOwnWhenTheMenuOpens)
     EXPECT_EQ(barTitles, (QStringList{"&View", "&Names", "V&ista"}));
 
     // Each item its own letter, in order: the title's first letter, else
-    // another word's, else any letter; hidden items and headings take
-    // none; "&" stays a character.
+    // another word's, else any letter; submenus choose first, items with a
+    // key of their own last; hidden items and headings take none; "&" stays
+    // a character.
     Menu& menu = *bar->itemAt(0)->submenu();
     dispatcher.menuWillOpen(menu);
     QStringList titles;
     for (const auto& item : menu.items())
         if (!item->isSeparator()) titles << item->qAction()->text();
-    EXPECT_EQ(titles, (QStringList{"&Show Statistics", "Show &Library", "Show &Outline", "&Preview", "&Theme",
-                                   "T&ext Size", "&Full Screen", "Fo&nt", "Secret", "&Copy && Paste", "Heading"}));
+    EXPECT_EQ(titles, (QStringList{"S&how Statistics", "Show &Library", "Show &Outline", "&Preview", "&Theme",
+                                   "T&ext Size", "&Full Screen", "Fo&nt", "Secret", "&Copy && Paste", "Heading",
+                                   "Select &All\tCtrl+A", "&Speech"}));
     dispatcher.menuDidClose(menu);
 
     // A retitled item gets a letter again when its menu next opens.
     menu.itemAt(1)->setTitle(QStringLiteral("Hide Library"));
     EXPECT_EQ(menu.itemAt(1)->qAction()->text(), QStringLiteral("Hide Library"));
     dispatcher.menuWillOpen(menu);
-    EXPECT_EQ(menu.itemAt(1)->qAction()->text(), QStringLiteral("&Hide Library"));
+    EXPECT_EQ(menu.itemAt(1)->qAction()->text(), QStringLiteral("Hide &Library"));
     dispatcher.menuDidClose(menu);
 
     // A list of names: each its first letter, so that a letter steps
