@@ -58,6 +58,9 @@ TEST(TitleStrip, ShowsForTheMouseAtTheTopAndNothingInTheTextMoves)
     StripWindow w("mouse", QByteArray("A line of words.\n").repeated(200));
     ASSERT_TRUE(w.window);
     ASSERT_TRUE(w.editor->verticalScrollBar()->isVisible());
+    // The text opens at its top, its first line clear of the strip.
+    EXPECT_EQ(w.editor->verticalScrollBar()->value(), 0);
+    EXPECT_GT(w.editor->cursorRect().top(), TitleStrip::stripHeight);
     // A new window starts without it, floating over the panes.
     EXPECT_TRUE(w.window->titleBarHidden);
     EXPECT_EQ(w.alpha(), 0.0);
@@ -259,8 +262,12 @@ TEST(TitleStrip, TheKeyboardInTheMenusShowsItAndZoomingPutsItAway)
     StripWindow w("keyboard");
     ASSERT_TRUE(w.window);
     EXPECT_EQ(w.alpha(), 0.0);
-    w.window->menuBar()->setFocus(Qt::MenuBarFocusReason);
+    // Alt pressed and let go: the menu bar takes the keyboard.
+    QTest::keyPress(w.editor, Qt::Key_Alt);
+    QTest::keyRelease(w.editor, Qt::Key_Alt, Qt::AltModifier);
+    EXPECT_TRUE(w.window->menuBar()->hasFocus());
     EXPECT_TRUE(w.stripShown());
+    QTest::keyClick(w.window->menuBar(), Qt::Key_Escape);
     w.editor->setFocus();
     EXPECT_EQ(w.alpha(), 0.0);
 

@@ -78,7 +78,15 @@ int main(int argc, char** argv)
         window->updateTitleBar();
         QTest::qWait(300);
         window->window()->grab().save(folder.filePath(QStringLiteral("%1-window.png").arg(themeId)));
-        ++written;
+        // The strip put away while the writer writes.
+        window->titleBarHidden = true;
+        window->updateTitleBar();
+        QTest::qWait(300);
+        window->window()->grab().save(folder.filePath(QStringLiteral("%1-window-writing.png").arg(themeId)));
+        window->titleBarHidden = false;
+        window->updateTitleBar();
+        QTest::qWait(300);
+        written += 2;
 
         std::function<void(Menu&, QPoint, const QString&)> draw = [&](Menu& menu, QPoint at, const QString& name) {
             QMenu* shown = menu.qMenu();
