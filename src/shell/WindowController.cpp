@@ -540,15 +540,17 @@ void WindowController::updateTitleBar()
     m_editorPane->setContentsMargins(0, automatic && floating ? strip : 0, 0, 0);
     if (automatic) titleBarHidden = false;
     m_scrollerInset->setVisible(!automatic && !titleBarHidden);
+    // Never hidden outright, only transparent: its menus still answer Alt.
     m_window->setTitleStripVisible(true);
+    bool fade = true;
     if (titleBarHidden) {
         // Something the writer is using keeps it for now; the next update
         // after that ends hides it.
         if (findBar || openPopupCount() > 0 || fullScreen || hasAttachedSheet() || isFocusOutsideContent()) return;
         // Over a side pane it goes at once, without fading.
-        if (isMouseOverSidePane()) m_window->setTitleStripVisible(false);
+        fade = !isMouseOverSidePane();
     }
-    m_window->setTitleStripAlpha(titleBarHidden ? 0.0 : 1.0, true);
+    m_window->setTitleStripAlpha(titleBarHidden ? 0.0 : 1.0, fade);
 }
 
 void WindowController::updateTitleBarHidden(bool exited)
@@ -565,7 +567,10 @@ void WindowController::updateTitleBarHidden(bool exited)
 
 bool WindowController::isMouseOverSidePane() const
 {
+    // Below the strip's band: the band over a pane holds the strip's menus
+    // and buttons, which must stay within reach.
     const QPoint mouse = mouseLocation();
+    if (titleStripScreenArea().contains(mouse)) return false;
     for (QWidget* pane : {libraryViewController() ? static_cast<QWidget*>(m_libraryPane) : nullptr,
                           outlineViewController() ? static_cast<QWidget*>(m_outlinePane) : nullptr}) {
         if (pane && QRect(pane->mapToGlobal(QPoint(0, 0)), pane->size()).contains(mouse)) return true;
@@ -593,8 +598,8 @@ void WindowController::mouseMoved(const QPoint& globalPosition)
         return shown && QRect(pane->mapToGlobal(QPoint(0, 0)), pane->size()).contains(globalPosition);
     };
     const bool strip = titleStripScreenArea().contains(globalPosition);
-    const bool library = over(m_libraryPane, isLibraryVisible());
-    const bool outline = over(m_outlinePane, isOutlineVisible());
+    const bool library = !strip && over(m_libraryPane, isLibraryVisible());
+    const bool outline = !strip && over(m_outlinePane, isOutlineVisible());
     // Areas left, then areas entered, as the mouse crossed them.
     const std::array<std::pair<bool*, bool>, 3> areas{
         {{&m_overStrip, strip}, {&m_overLibrary, library}, {&m_overOutline, outline}}};

@@ -112,12 +112,14 @@ public:
     // The strip (menus, title, window buttons) floats over the top of the
     // panes and is hidden while the writer writes: a new window starts
     // without it, it fades out when typing starts and when the mouse leaves
-    // it, and fades in when the mouse comes to the top of the window. Over a
-    // side pane it goes at once. It stays while one of the window's menus
-    // or dialogs is open, while the find bar shows (the editor then sits
-    // below it) and while the keyboard is in the menus (Alt); in full screen
-    // it stands above the panes for good. Showing and hiding it moves
-    // nothing in the text: only the editor's scroll bar makes room for it.
+    // it, and fades in when the mouse comes to the top of the window (over
+    // the side panes too: its menus and buttons are there). When the mouse
+    // goes down into a side pane it goes at once. It stays while one of the
+    // window's menus or dialogs is open, while the find bar shows (the
+    // editor then sits below it) and while the keyboard is in the menus
+    // (Alt); in full screen it stands above the panes for good. Showing and
+    // hiding it moves nothing in the text: only the editor's scroll bar
+    // makes room for it.
 
     // The strip is meant to be hidden; set it to false and call
     // updateTitleBar to show it.

@@ -109,34 +109,50 @@ TEST(TitleStrip, OverASidePaneItGoesAtOnce)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     OutlineViewController* outline = w.window->outlineViewController();
     ASSERT_TRUE(outline);
-    const QPoint overOutline = outline->mapTo(w.frame(), QPoint(outline->width() / 2, 10));
+    const QPoint overOutline = outline->mapTo(w.frame(), QPoint(outline->width() / 2, 120));
+    const QPoint stripOverOutline = outline->mapTo(w.frame(), QPoint(outline->width() - 20, 10));
     // The band under the strip stays clear of the pane's own contents.
     EXPECT_EQ(outline->contentsMargins().top(), TitleStrip::stripHeight);
 
     w.moveToStrip();
     EXPECT_TRUE(w.stripShown());
-    // Onto the pane, still under the strip: it goes without fading.
+    // Down into the pane: it goes without fading.
     w.moveMouse(overOutline);
     EXPECT_TRUE(w.window->titleBarHidden);
-    EXPECT_FALSE(w.frame()->isTitleStripVisible());
+    EXPECT_EQ(w.alpha(), 0.0);
+    EXPECT_FALSE(w.frame()->isTitleStripFading());
     EXPECT_TRUE(w.window->isMouseOverSidePane());
 
-    // Back from the pane into the strip over the text: a key window keeps
-    // it hidden until the mouse comes to the strip again...
-    w.moveToStrip();
-    EXPECT_TRUE(w.window->titleBarHidden);
-    w.moveToText();
-    w.moveToStrip();
+    // Up from the pane into the strip's band: the window buttons there are
+    // within reach.
+    w.moveMouse(stripOverOutline);
+    EXPECT_FALSE(w.window->isMouseOverSidePane());
     EXPECT_TRUE(w.stripShown());
-    // ...a window in the background shows it.
+    QWidget* under = w.frame()->childAt(stripOverOutline);
+    EXPECT_TRUE(under && w.frame()->titleStrip()->isAncestorOf(under)) << (under ? under->metaObject()->className() : "none");
     w.moveMouse(overOutline);
-    QWidget other;
-    other.show();
-    QApplication::setActiveWindow(&other);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
-    w.moveToStrip();
-    EXPECT_FALSE(w.window->titleBarHidden);
+    EXPECT_EQ(w.alpha(), 0.0);
+    w.moveToText();
+    EXPECT_EQ(w.alpha(), 0.0);
+
+    // The library pane takes the strip's band the same way.
+    w.window->setLibraryVisible(true);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_EQ(w.window->libraryPane().contentsMargins().top(), TitleStrip::stripHeight);
+    w.moveMouse(w.window->libraryPane().mapTo(w.frame(), QPoint(20, 10))); // the menus
     EXPECT_TRUE(w.stripShown());
+    w.moveMouse(w.window->libraryPane().mapTo(w.frame(), QPoint(20, 200)));
+    EXPECT_EQ(w.alpha(), 0.0);
+    EXPECT_FALSE(w.frame()->isTitleStripFading());
+    // Alt still reaches the menus with the mouse resting on the pane.
+    QApplication::setActiveWindow(w.frame());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.frame()));
+    w.editor->setFocus();
+    QTest::keyPress(w.editor, Qt::Key_Alt);
+    QTest::keyRelease(w.editor, Qt::Key_Alt, Qt::AltModifier);
+    EXPECT_TRUE(w.window->menuBar()->hasFocus());
+    EXPECT_TRUE(w.stripShown());
+    QTest::keyClick(w.window->menuBar(), Qt::Key_Escape);
 }
 
 TEST(TitleStrip, TypingPutsItAwayAndTheMouseBringsItBack)
@@ -263,6 +279,9 @@ TEST(TitleStrip, TheKeyboardInTheMenusShowsItAndZoomingPutsItAway)
     ASSERT_TRUE(w.window);
     EXPECT_EQ(w.alpha(), 0.0);
     // Alt pressed and let go: the menu bar takes the keyboard.
+    QApplication::setActiveWindow(w.frame());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.frame()));
+    w.editor->setFocus();
     QTest::keyPress(w.editor, Qt::Key_Alt);
     QTest::keyRelease(w.editor, Qt::Key_Alt, Qt::AltModifier);
     EXPECT_TRUE(w.window->menuBar()->hasFocus());
