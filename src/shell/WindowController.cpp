@@ -645,6 +645,12 @@ void WindowController::mouseExited() { updateTitleBarHidden(true); }
 
 void WindowController::popupWillShow(QWidget* popup)
 {
+    // The strip's own menus: those of its menu bar and the title's document
+    // menu, and their submenus. (A context menu over the text leaves the
+    // strip where it is.)
+    const bool fromStrip = openPopupCount() > 0 || (m_menuBar && m_menuBar->activeAction())
+                           || popup == m_window->documentMenu().qMenu();
+    if (!fromStrip) return;
     if (!m_openPopups.contains(popup)) m_openPopups.append(popup);
     titleBarHidden = false;
     updateTitleBar();

@@ -145,8 +145,9 @@ public:
     // Where the mouse is, in global coordinates.
     QPoint mouseLocation() const;
 
-    // Popup menus and dialogs of this window: while any is open the strip
-    // stays; a dialog shows it. (Told by a watcher of the application.)
+    // The strip's menus (its menu bar's, the title's document menu) and the
+    // dialogs of this window: while any is open the strip stays; a dialog
+    // shows it. (Told by a watcher of the application.)
     void popupWillShow(QWidget* popup);
     void popupDidClose(QWidget* popup);
     void sheetWillBegin(QWidget* dialog);

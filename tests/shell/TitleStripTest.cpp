@@ -12,6 +12,7 @@
 
 #include <QCursor>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QTimer>
@@ -184,21 +185,39 @@ TEST(TitleStrip, MenusAndDialogsKeepItShown)
     w.moveToText();
     EXPECT_EQ(w.alpha(), 0.0);
 
-    // A menu of the window's menu bar (opened from the keyboard: the mouse
-    // stays on the text).
-    QMenu* file = w.shell.controller->mainMenu()->topLevelMenu(MainMenu::file).qMenu();
-    file->popup(w.frame()->mapToGlobal(QPoint(20, 30)));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(file));
+    // A menu of the window's menu bar, and a submenu of it (opened from the
+    // keyboard: the mouse stays on the text).
+    QMenuBar* bar = w.window->menuBar();
+    Menu& view = w.shell.controller->mainMenu()->topLevelMenu(MainMenu::view);
+    bar->setActiveAction(view.supermenuItem()->qAction());
+    QMenu* shown = view.qMenu();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
     EXPECT_EQ(w.window->openPopupCount(), 1);
     EXPECT_TRUE(w.stripShown());
-    // Nothing puts it away while the menu is open.
+    QMenu* theme = w.shell.controller->mainMenu()->themesSubmenu()->qMenu();
+    theme->popup(shown->mapToGlobal(QPoint(shown->width(), 0)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(theme));
+    EXPECT_EQ(w.window->openPopupCount(), 2);
+    // Nothing puts it away while a menu is open.
     w.window->titleBarHidden = true;
     w.window->updateTitleBar();
     EXPECT_TRUE(w.stripShown());
-    file->hide();
+    theme->hide();
+    EXPECT_TRUE(w.stripShown());
+    shown->hide();
+    bar->setActiveAction(nullptr);
     EXPECT_EQ(w.window->openPopupCount(), 0);
     EXPECT_TRUE(w.window->titleBarHidden);
     EXPECT_EQ(w.alpha(), 0.0);
+
+    // The text's context menu leaves the strip alone.
+    QMenu context(w.editor);
+    context.addAction(QStringLiteral("Copy"));
+    context.popup(w.editor->mapToGlobal(QPoint(50, 50)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&context));
+    EXPECT_EQ(w.window->openPopupCount(), 0);
+    EXPECT_EQ(w.alpha(), 0.0);
+    context.hide();
 
     // The document menu of the title, with the mouse on the strip: it
     // stays after the menu closes.
