@@ -34,8 +34,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
-#include <QScrollBar>
-#include <QTextCursor>
 
 namespace lumora {
 
