@@ -482,6 +482,12 @@ void WindowController::setUpTitleStrip()
         updateTitleBar();
     });
     view->installEventFilter(this);
+    // What Qt does while it takes the window down (hiding it, moving the
+    // focus, closing its menus) no longer concerns the strip.
+    connect(m_window, &DocumentWindowBase::destroying, this, [this] {
+        m_windowGone = true;
+        disconnect(qApp, nullptr, this, nullptr);
+    });
     connect(m_window, &DocumentWindowBase::mouseMoved, this, &WindowController::mouseMoved);
     connect(m_window, &DocumentWindowBase::mouseLeft, this, &WindowController::mouseLeftWindow);
     // The keyboard in the menus (Alt) shows the strip; back in the text, the
@@ -521,6 +527,7 @@ bool WindowController::isFocusOutsideContent() const
 
 void WindowController::updateTitleBar()
 {
+    if (m_windowGone) return;
     m_hiddenByTyping = false;
     TextView* view = m_editorPane->textView();
     const bool fullScreen = m_window->isFullScreen();
@@ -555,6 +562,7 @@ void WindowController::updateTitleBar()
 
 void WindowController::updateTitleBarHidden(bool exited)
 {
+    if (m_windowGone) return;
     if (isMouseOverSidePane()) {
         titleBarHidden = true;
     } else if (!titleStripScreenArea().contains(mouseLocation())) {
@@ -592,6 +600,7 @@ void WindowController::removeTrackingAreas()
 
 void WindowController::mouseMoved(const QPoint& globalPosition)
 {
+    if (m_windowGone) return;
     m_mouse = globalPosition;
     if (!m_tracking) return;
     const auto over = [&](QWidget* pane, bool shown) {
@@ -628,6 +637,7 @@ void WindowController::mouseMoved(const QPoint& globalPosition)
 
 void WindowController::mouseLeftWindow()
 {
+    if (m_windowGone) return;
     // A menu that opens takes the mouse from the window without it moving.
     if (openPopupCount() > 0) return;
     m_mouse.reset();
@@ -645,6 +655,7 @@ void WindowController::mouseExited() { updateTitleBarHidden(true); }
 
 void WindowController::popupWillShow(QWidget* popup)
 {
+    if (m_windowGone) return;
     // The strip's own menus: those of its menu bar and the title's document
     // menu, and their submenus. (A context menu over the text leaves the
     // strip where it is.)
@@ -658,6 +669,7 @@ void WindowController::popupWillShow(QWidget* popup)
 
 void WindowController::popupDidClose(QWidget* popup)
 {
+    if (m_windowGone) return;
     if (!m_openPopups.removeAll(popup)) return;
     m_openPopups.removeAll(nullptr);
     if (m_tracking && !titleStripScreenArea().contains(mouseLocation())) {
@@ -674,6 +686,7 @@ int WindowController::openPopupCount() const
 
 void WindowController::sheetWillBegin(QWidget* dialog)
 {
+    if (m_windowGone) return;
     if (!m_sheets.contains(dialog)) m_sheets.append(dialog);
     if (m_window->isFullScreen()) return;
     titleBarHidden = false;
@@ -682,6 +695,7 @@ void WindowController::sheetWillBegin(QWidget* dialog)
 
 void WindowController::sheetDidEnd(QWidget* dialog)
 {
+    if (m_windowGone) return;
     if (!m_sheets.removeAll(dialog)) return;
     m_sheets.removeAll(nullptr);
     titleBarHidden = true;
@@ -695,6 +709,7 @@ bool WindowController::hasAttachedSheet() const
 
 void WindowController::windowStateChanged(Qt::WindowStates oldState)
 {
+    if (m_windowGone) return;
     const Qt::WindowStates state = m_window->windowState();
     const bool wasFullScreen = oldState & Qt::WindowFullScreen, isFullScreen = state & Qt::WindowFullScreen;
     if (!wasFullScreen && isFullScreen) {

@@ -208,6 +208,7 @@ private:
     bool m_overLibrary = false;
     bool m_overOutline = false;
     bool m_hiddenByTyping = false;
+    bool m_windowGone = false;
     std::optional<QPoint> m_mouse;
     Qt::WindowStates m_windowState;
 };

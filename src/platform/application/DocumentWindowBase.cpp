@@ -339,7 +339,11 @@ DocumentWindowBase::DocumentWindowBase(QWidget* parent) : QWidget(parent, Qt::Wi
     addActionHandler(QStringLiteral("toggleFullScreen:"), [this](MenuItem*) { toggleFullScreen(); });
 }
 
-DocumentWindowBase::~DocumentWindowBase() { setEdgeCursor({}); }
+DocumentWindowBase::~DocumentWindowBase()
+{
+    emit destroying();
+    setEdgeCursor({});
+}
 
 QIcon DocumentWindowBase::applicationIcon()
 {

@@ -187,6 +187,9 @@ signals:
     // any widget inside; and it left the window.
     void mouseMoved(const QPoint& globalPosition);
     void mouseLeft();
+    // The window is being destroyed: from now on only its QWidget part
+    // answers (Qt still hides it and moves the focus afterwards).
+    void destroying();
 
 protected:
     void changeEvent(QEvent* event) override;
