@@ -6,6 +6,7 @@
 #include "document/TextView.h"
 #include "markdown/AttributeSequence.h"
 #include "markdown/Outline.h"
+#include "platform/application/DocumentWindowBase.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 #include "settings/URLExtensions.h"
@@ -178,8 +179,12 @@ void OutlineViewController::setEditorPane(DocumentViewController* pane) { m_edit
 
 void OutlineViewController::updateTitleLabelPosition()
 {
-    // The title sits at the top of the pane, below the window's title strip,
-    // wherever the strip is: there is nothing to move.
+    // While the window's title strip floats over the top of the panes (it
+    // hides while the writer writes), the title keeps clear of its band; in
+    // full screen, and in a window whose strip never hides, the strip stands
+    // above the panes and the title goes up to the top.
+    const bool stripAbove = titleBarIsAlwaysVisible || window()->isFullScreen();
+    setContentsMargins(0, stripAbove ? 0 : TitleStrip::stripHeight, 0, 0);
 }
 
 QSize OutlineViewController::sizeHint() const { return {220, 400}; }

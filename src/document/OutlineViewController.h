@@ -50,7 +50,9 @@ public:
     // Set by the window: the window's title strip never hides while this is
     // on (a window in a tab group).
     bool titleBarIsAlwaysVisible = false;
-    // Places the title as the window's title strip allows.
+    // Places the title as the window's title strip allows: below the
+    // strip's band while the strip floats over the panes, at the top in full
+    // screen and while the strip never hides.
     void updateTitleLabelPosition();
     // Refreshes the title and brings the tree up to date with the text.
     void reloadOutline();

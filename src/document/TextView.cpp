@@ -121,6 +121,7 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
         QScrollBar* bar = verticalScrollBar();
         bar->setValue(bar->value() + int(std::lround(delta)));
     });
+    m_appliedStylesheet = parsed;
 
     // The selection survives a rebuild of the mirror.
     connect(m_mirror.get(), &TextMirror::aboutToRebuild, this, [this] {
@@ -142,8 +143,7 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
         updateTextContainerInset();
     });
     center.observe(Notifications::textAttributesDidChange, this, [this](const Notification&) {
-        m_mirror->setDefaultAttributes(settings().parsedStylesheet->base);
-        updateTypingAttributes();
+        applyTextAttributes();
     });
     m_services = std::make_unique<TextServices>(*this);
     connect(m_services.get(), &TextServices::findBarVisibilityChanged, this, &TextView::findBarVisibilityChanged);
@@ -613,6 +613,17 @@ void TextView::applyTheme(const Theme& theme)
     }
     setPalette(p);
     viewport()->update();
+}
+
+void TextView::applyTextAttributes()
+{
+    // Once per change of the text attributes, whoever asks first: a second
+    // call would lay the whole text out again.
+    const auto& parsed = settings().parsedStylesheet;
+    if (m_appliedStylesheet == parsed) return;
+    m_appliedStylesheet = parsed;
+    m_mirror->setDefaultAttributes(parsed->base);
+    updateTypingAttributes();
 }
 
 void TextView::updateTextContainerInset()
@@ -1176,14 +1187,15 @@ void TextView::paintFocusDimming()
 
 void TextView::resizeEvent(QResizeEvent* e)
 {
-    // The text keeps its place through the new width and insets.
+    // The text keeps its place through the new width and insets; the sizes
+    // a view is given before it first shows leave it at the top.
     const ViewAnchor anchor = viewAnchor();
     m_resizing = true;
     QTextEdit::resizeEvent(e);
     m_services->layoutFindBar();
     updateTextContainerInset();
     m_resizing = false;
-    restoreViewAnchor(anchor);
+    if (m_everShown) restoreViewAnchor(anchor);
 }
 
 bool TextView::isFindBarVisible() const
@@ -1204,11 +1216,40 @@ void TextView::centerSelectionInVisibleArea()
     bar->setValue(bar->value() + middle - viewport()->height() / 2);
 }
 
+int TextView::selectionDistanceFromTop() const
+{
+    QTextCursor start(document());
+    start.setPosition(int(std::clamp<qsizetype>(selectedRange().location, 0, document()->characterCount() - 1)));
+    return cursorRect(start).top();
+}
+
+void TextView::scrollSelectionToDistanceFromTop(int distance)
+{
+    // The paragraphs between the selection and the top of the view it will
+    // have are measured first: the layout only estimates text it has not
+    // shown, and measuring them when they are painted would move the
+    // selection away from where it was put.
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    const int location = int(std::clamp<qsizetype>(selectedRange().location, 0, document()->characterCount() - 1));
+    const QTextBlock selected = document()->findBlock(location);
+    double covered = -layout->blockBoundingRect(selected).height();
+    for (QTextBlock b = selected; b.isValid() && covered <= distance; b = b.previous())
+        covered += layout->blockBoundingRect(b).height();
+    const int now = selectionDistanceFromTop();
+    // Finding the selection laid out the text above it: the scroll range
+    // must know that before it can reach down there.
+    if (const auto* layout = qobject_cast<const EditorLayout*>(document()->documentLayout()))
+        layout->updateDocumentSize();
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + now - distance);
+}
+
 void TextView::showEvent(QShowEvent* e)
 {
     QTextEdit::showEvent(e);
     if (!m_textOptionsLoaded) loadTextOptions();
     updateTextContainerInset();
+    m_everShown = true;
 }
 
 } // namespace lumora

@@ -19,6 +19,7 @@ class QMenu;
 namespace lumora {
 
 class EditorCommands;
+class ParsedMarkdownStylesheet;
 class TextMirror;
 class TextServices;
 class TextStorage;
@@ -132,6 +133,9 @@ public:
     // The writing column (the editor size, centred) and the top and bottom
     // insets; changes the layout only when a value changed.
     void updateTextContainerInset();
+    // Takes the current text attributes for the empty text and for typing
+    // (done once per change of the text attributes).
+    void applyTextAttributes();
     void updateTypingAttributes();
     // The selection colour and the focus colours after a theme or
     // highlighting change, a read or a whole-text restyle.
@@ -183,6 +187,11 @@ public:
     bool isFindBarVisible() const;
     // Scrolls the selection to the middle of the view (Jump to Selection).
     void centerSelectionInVisibleArea();
+    // How far below the top of the visible area the selection's first line
+    // starts; and the scroll that puts it that far below again (as far as
+    // the text can scroll).
+    int selectionDistanceFromTop() const;
+    void scrollSelectionToDistanceFromTop(int distance);
     // A storage is shown and the document may be changed (it is not locked).
     bool isEditable() const;
 
@@ -274,6 +283,10 @@ private:
     // Where the selection's line stood before the edit (typewriter scrolling).
     std::optional<int> m_oldInsertionOrigin;
     bool m_resizing = false;
+    // The text attributes the mirror and the typing attributes were last given.
+    std::shared_ptr<const ParsedMarkdownStylesheet> m_appliedStylesheet;
+    // Shown at least once: until then there is no place on screen to keep.
+    bool m_everShown = false;
 
     Range m_lastSelection;
     Range m_selectionBeforeRebuild;

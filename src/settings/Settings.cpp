@@ -2,6 +2,7 @@
 
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/files/Bookmark.h"
+#include "platform/files/FileReader.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Localization.h"
@@ -10,7 +11,6 @@
 #include "platform/text/Fonts.h"
 #include "settings/LumoraError.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -37,6 +37,8 @@ const QString kParagraphSpacingFactor = QStringLiteral("paragraphSpacingFactor")
 const QString kStylesheetUrl = QStringLiteral("stylesheetUrl");
 const QString kCustomFont = QStringLiteral("customFont");
 const QString kFontSize = QStringLiteral("fontSize");
+// A stylesheet is a few kilobytes; anything far larger is not one.
+constexpr qint64 kMaximumStylesheetSize = 16 * 1024 * 1024;
 
 bool isUsableSize(std::optional<double> size) { return MarkdownStylesheet::isUsableSize(size); }
 
@@ -305,7 +307,14 @@ void Settings::resetTheme(int index)
     old->setOppositeTheme(nullptr);
     const std::shared_ptr<Theme> fresh = Theme::make(builtIn->propertyList(), themes);
     themes[size_t(index)] = fresh;
-    setTheme(fresh);
+    // The reset theme is shown, and kept as the chosen one; whether Lumora
+    // follows the desktop's appearance is left as it was: resetting is an
+    // edit, and deciding that anew (as setTheme does) would turn the
+    // switching off whenever the reset theme does not match the appearance.
+    write(kTheme, fresh->id);
+    theme = fresh;
+    updateParsedStylesheet();
+    post(Notifications::themeDidChange);
     saveThemes();
 }
 
@@ -412,12 +421,12 @@ MarkdownStylesheet Settings::readLinkedStylesheet(const QByteArray& bookmarkData
     QString problem;
     const auto resolved = bookmark->resolve(&problem);
     if (!resolved) throw fail(problem);
-    QFile file(resolved->path);
-    if (!file.open(QIODevice::ReadOnly)) throw fail(file.errorString() + QLatin1Char('.'));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) throw fail(file.errorString() + QLatin1Char('.'));
+    // Read with the checked reader: a named pipe or a device put in the
+    // stylesheet's place would otherwise keep the start-up waiting forever.
+    const auto bytes = readFileSafely(resolved->path, FileReadOptions{kMaximumStylesheetSize});
+    if (!bytes) throw fail(bytes.error().recoverySuggestion);
     try {
-        return MarkdownStylesheet::decode(bytes);
+        return MarkdownStylesheet::decode(*bytes);
     } catch (const MarkdownStylesheet::DecodingError& e) {
         throw fail(e.message() + QLatin1Char('.'));
     }
@@ -425,11 +434,16 @@ MarkdownStylesheet Settings::readLinkedStylesheet(const QByteArray& bookmarkData
 
 void Settings::setStylesheetURL(const QUrl& url)
 {
+    // A stylesheet linked or unlinked is used as it is: the family and size
+    // chosen for the one before are forgotten first, so that what shows now
+    // is what the next start shows.
     if (url.isEmpty()) {
+        if (userDefaults) userDefaults->beginBatch();
         removeKey(kStylesheetUrl);
-        loadStylesheet();
         removeKey(kCustomFont);
         removeKey(kFontSize);
+        if (userDefaults) userDefaults->endBatch();
+        loadStylesheet();
         return;
     }
     if (!url.isLocalFile())
@@ -443,10 +457,12 @@ void Settings::setStylesheetURL(const QUrl& url)
     // Read before storing the link: a file that is not a stylesheet leaves
     // the working link and stylesheet as they were.
     const MarkdownStylesheet linked = readLinkedStylesheet(data);
+    if (userDefaults) userDefaults->beginBatch();
     write(kStylesheetUrl, data);
-    applyStylesheet(linked);
     removeKey(kCustomFont);
     removeKey(kFontSize);
+    if (userDefaults) userDefaults->endBatch();
+    applyStylesheet(linked);
 }
 
 void Settings::loadStylesheet()
@@ -514,10 +530,8 @@ const std::pair<QStringList, QStringList>& Settings::allFontFamilies()
     if (!m_allFontFamilies) {
         QStringList monospaced;
         QStringList others;
-        for (const QString& family : fonts::families()) {
-            if (family.isEmpty()) continue;
+        for (const QString& family : fonts::textFamilies())
             (fonts::isFixedPitchFamily(family) ? monospaced : others).append(family);
-        }
         std::sort(monospaced.begin(), monospaced.end(), scalarLess);
         std::sort(others.begin(), others.end(), scalarLess);
         m_allFontFamilies.emplace(std::move(monospaced), std::move(others));

@@ -158,8 +158,9 @@ public:
     // Selects a theme: writes "theme" and whether to follow the system
     // appearance, rebuilds the text attributes, posts "LMThemeDidChange".
     void setTheme(const std::shared_ptr<Theme>& theme);
-    // Restores a built-in theme's colours and makes it current. Nothing for a
-    // theme that is not built in or an index outside the list.
+    // Restores a built-in theme's colours and makes it current (written
+    // under "theme"); "automaticallySwitchTheme" stays as it was. Nothing for
+    // a theme that is not built in or an index outside the list.
     void resetTheme(int index);
     // Inserts a copy after the theme, named by the "theme.name.copy" format.
     void duplicateTheme(int index);
@@ -186,8 +187,10 @@ public:
     // Stylesheet and fonts -----------------------------------------------
 
     // Links a stylesheet file (a file URL), or unlinks with an empty URL, and
-    // reloads. A file that cannot be linked or loaded changes nothing: the
-    // previous link and stylesheet stay. Throws LumoraError.
+    // uses it as it is: the chosen family and size ("customFont",
+    // "fontSize") are forgotten. A file that cannot be linked or loaded
+    // changes nothing: the previous link, choices and stylesheet stay.
+    // Throws LumoraError.
     void setStylesheetURL(const QUrl& url);
     // Loads the linked stylesheet, or the default one when none is linked,
     // and applies it. Throws LumoraError when the linked one cannot be used.

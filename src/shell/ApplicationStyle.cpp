@@ -41,6 +41,16 @@ QSize ApplicationStyle::sizeFromContents(ContentsType type, const QStyleOption* 
     return result;
 }
 
+int ApplicationStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                                QStyleHintReturn* returnData) const
+{
+    switch (hint) {
+    case SH_Menu_Scrollable: return 1;
+    case SH_UnderlineShortcut: return 1;
+    default: return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+}
+
 void ApplicationStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                                      const QWidget* widget) const
 {

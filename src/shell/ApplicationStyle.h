@@ -7,7 +7,7 @@ namespace lumora {
 // Qt's Fusion style, drawn from the application's palette (which follows
 // the theme), with calmer menus: a hairline frame in the palette's mid
 // colour, taller rows with room at the sides, a rounded selection and
-// separators that stop short of the edges.
+// separators that stop short of the edges; long menus scroll.
 class ApplicationStyle : public QProxyStyle {
     Q_OBJECT
 
@@ -22,6 +22,10 @@ public:
                        const QWidget* widget = nullptr) const override;
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget = nullptr) const override;
+    // A menu taller than the screen scrolls instead of opening in columns;
+    // mnemonics are always underlined.
+    int styleHint(StyleHint hint, const QStyleOption* option = nullptr, const QWidget* widget = nullptr,
+                  QStyleHintReturn* returnData = nullptr) const override;
 };
 
 } // namespace lumora

@@ -268,6 +268,30 @@ std::optional<QString> StandardDialogs::chooseExportLocation(Document& document,
     return path;
 }
 
+std::optional<QString> StandardDialogs::chooseStylesheetToLink()
+{
+    QFileDialog dialog(ActionDispatcher::instance().keyWindow(), localized("dialog.stylesheet.link.title"),
+                       startFolder(m_lastFolder));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters({localized("dialog.filter.stylesheet") + QStringLiteral(" (*.json)")});
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    m_lastFolder = dialog.directory().absolutePath();
+    return dialog.selectedFiles().first();
+}
+
+std::optional<QString> StandardDialogs::chooseStylesheetExportLocation(const QString& proposedName)
+{
+    const QString path = savePath(ActionDispatcher::instance().keyWindow(), localized("dialog.stylesheet.export.title"),
+                                  startFolder(m_lastFolder), proposedName + QStringLiteral(".json"),
+                                  QStringLiteral("json"),
+                                  {localized("dialog.filter.stylesheet") + QStringLiteral(" (*.json)")});
+    if (path.isEmpty()) return std::nullopt;
+    m_lastFolder = QFileInfo(path).absolutePath();
+    return path;
+}
+
 Dialogs::LockedChoice StandardDialogs::askAboutLockedDocument(Document& document)
 {
     const int chosen = ask(windowFor(&document),

@@ -34,6 +34,11 @@ public:
     // Where to export document as HTML, proposedName in the name field
     // (left to the dialog when empty); none when cancelled.
     virtual std::optional<QString> chooseExportLocation(Document& document, const QString& proposedName) = 0;
+    // The stylesheet file to link; none when cancelled.
+    virtual std::optional<QString> chooseStylesheetToLink() = 0;
+    // Where to export the stylesheet, proposedName in the name field; none
+    // when cancelled.
+    virtual std::optional<QString> chooseStylesheetExportLocation(const QString& proposedName) = 0;
     // The writer tried to change a locked document.
     virtual LockedChoice askAboutLockedDocument(Document& document) = 0;
     // Whether to revert the document, and to which text; offers only what
@@ -66,6 +71,8 @@ public:
     void presentApplicationError(const PlatformError& error) override;
     QStringList chooseFilesToOpen() override;
     std::optional<QString> chooseExportLocation(Document& document, const QString& proposedName) override;
+    std::optional<QString> chooseStylesheetToLink() override;
+    std::optional<QString> chooseStylesheetExportLocation(const QString& proposedName) override;
     LockedChoice askAboutLockedDocument(Document& document) override;
     RevertChoice chooseRevert(Document& document, bool offerLastSaved, bool offerLastOpened) override;
     std::function<void()> beginProgress(const Document& document, const QString& message) override;

@@ -14,7 +14,9 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/files/FileWriter.h"
 #include "platform/files/UserDefaults.h"
+#include "settings/LumoraError.h"
 #include "settings/Settings.h"
 #include "settings/ViewUtilities.h"
 #include "shell/ApplicationStyle.h"
@@ -27,12 +29,12 @@
 #include "shell/WindowController.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
-#include <QScrollBar>
 
 namespace lumora {
 
@@ -108,6 +110,12 @@ DocumentController::DocumentController(UserDefaults* defaults, QObject* parent)
         if (auto theme = sender->representedObject().value<std::shared_ptr<Theme>>()) Settings::shared().setTheme(theme);
     });
     addActionHandler(QStringLiteral("editThemes:"), [](MenuItem*) { ThemesTableViewController::makeThemesWindow(); });
+    addActionHandler(QStringLiteral("linkStylesheet:"), [this](MenuItem*) { linkStylesheet(); });
+    addActionHandler(QStringLiteral("unlinkStylesheet:"), [this](MenuItem*) { unlinkStylesheet(); });
+    addActionHandler(QStringLiteral("exportStylesheet:"), [this](MenuItem*) { exportStylesheet(); });
+    // A build without a web page leaves the item out.
+    if (const QUrl website = Bundle::website(); !website.isEmpty())
+        addActionHandler(QStringLiteral("openWebsite:"), [website](MenuItem*) { QDesktopServices::openUrl(website); });
     addActionHandler(QStringLiteral("donate:"), [this](MenuItem*) { showSupportWindow(); });
 
     // Every save counts towards the review request.
@@ -559,6 +567,50 @@ std::optional<bool> DocumentController::validate(MenuItem& item)
     return DocumentControllerBase::validate(item);
 }
 
+// Stylesheet --------------------------------------------------------------------------
+
+namespace {
+
+PlatformError stylesheetError(const LumoraError& error, const QString& path)
+{
+    return PlatformError(PlatformError::Code::generic, error.errorDescription.value_or(localized("error.generic")),
+                         error.recoverySuggestion.value_or(QString()), path);
+}
+
+} // namespace
+
+void DocumentController::linkStylesheet()
+{
+    const auto path = dialogs().chooseStylesheetToLink();
+    if (!path) return;
+    // The file is read and checked before the link is stored: one that is
+    // not a stylesheet leaves the working link and stylesheet as they were.
+    try {
+        Settings::shared().setStylesheetURL(QUrl::fromLocalFile(*path));
+    } catch (const LumoraError& error) {
+        presentError(stylesheetError(error, *path));
+    }
+}
+
+void DocumentController::unlinkStylesheet()
+{
+    try {
+        Settings::shared().setStylesheetURL(QUrl());
+    } catch (const LumoraError& error) {
+        presentError(stylesheetError(error, QString()));
+    }
+}
+
+void DocumentController::exportStylesheet()
+{
+    const auto path = dialogs().chooseStylesheetExportLocation(localized("stylesheet.name"));
+    if (!path) return;
+    // The stylesheet in use, with the chosen family and size, as sorted,
+    // indented JSON; written whole or not at all.
+    if (const PlatformStatus written = writeFileSafely(*path, Settings::shared().stylesheet.encode()); !written)
+        presentError(written.error());
+}
+
 // Restyling ------------------------------------------------------------------------------
 
 void DocumentController::textAttributesDidChange()
@@ -566,16 +618,23 @@ void DocumentController::textAttributesDidChange()
     for (DocumentBase* base : documents()) {
         auto* document = qobject_cast<Document*>(base);
         if (!document) continue;
-        // Where each editor's selection stands in its view.
-        std::vector<std::pair<TextView*, int>> before;
-        for (DocumentEditor* editor : document->editors())
-            if (auto* pane = dynamic_cast<DocumentViewController*>(editor))
-                before.emplace_back(pane->textView(), pane->textView()->cursorRect().top());
+        // Every window of the document, each with where its selection stands.
+        std::vector<std::pair<QPointer<TextView>, int>> before;
+        for (WindowController* window : WindowController::controllersOf(*document)) {
+            TextView* view = window->documentViewController()->textView();
+            if (!view->textStorage()) continue;
+            before.emplace_back(view, view->selectionDistanceFromTop());
+            // The editor's own attributes first, so that nothing lays the
+            // text out again after it is back in place.
+            view->applyTextAttributes();
+        }
+        // The windows share the text: it is styled once. A document without
+        // a window is styled when one shows it.
         document->data().textStorageInvalidated = true;
         if (document->data().hasEditors()) document->data().restyleTextStorage();
         for (const auto& [view, top] : before) {
-            QScrollBar* bar = view->verticalScrollBar();
-            bar->setValue(bar->value() + view->cursorRect().top() - top);
+            if (!view) continue;
+            view->scrollSelectionToDistanceFromTop(top);
             view->setSelectedRange(view->selectedRange());
         }
     }

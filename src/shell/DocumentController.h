@@ -146,8 +146,17 @@ public:
     void presentError(const PlatformError& error) override;
     std::optional<bool> validate(MenuItem& item) override;
 
-    // Restyles every open document after the text attributes changed; each
-    // editor keeps its selection at the same height on screen.
+    // The stylesheet commands ("enableBetaFeatures"). Linking reads the
+    // chosen file first: one that cannot be used is reported and changes
+    // nothing. Exporting writes the stylesheet in use (with the chosen
+    // family and size) as sorted, indented JSON through the checked writer.
+    void linkStylesheet();
+    void unlinkStylesheet();
+    void exportStylesheet();
+
+    // Restyles every open document after the text attributes changed: each
+    // document's text once, then each of its windows keeps its selection at
+    // the same distance from the top of its visible area.
     void textAttributesDidChange();
     // The theme follows the system appearance (its opposite theme, when the
     // current one has one that suits).

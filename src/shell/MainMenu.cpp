@@ -240,6 +240,8 @@ void MainMenu::build()
     auto font = newMenu("menu.view.font");
     m_fontSubmenu = font.get();
     font->setDelegate(this);
+    // A letter steps through the families that start with it.
+    font->setMnemonicStyle(Menu::MnemonicStyle::firstLetters);
 
     auto summaryLines = newMenu("settings.librarySummaryLines");
     for (int lines : Settings::librarySummaryLinesOptions)
@@ -283,9 +285,10 @@ void MainMenu::build()
     viewMenu->addItem(submenu(std::move(spacing)));
     viewMenu->addItem(submenu(std::move(editorSize)));
     viewMenu->addItem(MenuItem::separator());
-    viewMenu->addItem(untitled("toggleFullScreen:", "f", controlKey | commandKey));
-    // F11, as on other Linux applications.
-    viewMenu->addItem(hidden(untitled("toggleFullScreen:", key(KeyEquivalent::f11)), true));
+    // F11, as on other Linux applications, is the key the item shows; the
+    // menu's own key works too.
+    viewMenu->addItem(untitled("toggleFullScreen:", key(KeyEquivalent::f11)));
+    viewMenu->addItem(hidden(untitled("toggleFullScreen:", "f", controlKey | commandKey), true));
 
     auto windowMenu = newMenu("menu.window");
     m_windowsMenu = windowMenu.get();

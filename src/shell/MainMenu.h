@@ -15,8 +15,8 @@ class Settings;
 // About and Quit live in the first menu), File, Edit, Modus, Library, View,
 // Window and Help. Every item sends its action down the responder chain.
 // Beside the table's keys it keeps the Linux ones: File ▸ Quit (Ctrl+Q),
-// Ctrl+= for a bigger text and F11 for full screen (hidden items that keep
-// their keys).
+// Ctrl+= for a bigger text (a hidden item that keeps its key) and F11 for
+// full screen (the key the item shows; Ctrl+Meta+F stays as a hidden item).
 //
 // It also carries the document controller's share of the menu: it is the
 // delegate of the Font and Theme submenus (each filled when it opens empty;

@@ -158,15 +158,14 @@ void ThemeViewController::applyEdit()
 void ThemeViewController::restyle()
 {
     m_restylePending = false;
+    // Editing is not choosing: the chosen theme and the appearance switch
+    // stay as they are (choosing a theme that does not match the desktop's
+    // appearance would turn the switching off). Only the current theme is
+    // on screen, so only its edits restyle the windows.
     Settings& settings = Settings::shared();
-    if (m_theme != settings.theme) {
-        settings.setTheme(m_theme);
-    } else {
-        // The theme is already the current one: every window restyles, and
-        // the chosen theme and the appearance switch stay as they are.
-        settings.updateParsedStylesheet();
-        NotificationCenter::defaultCenter().post(Notifications::themeDidChange);
-    }
+    if (m_theme != settings.theme) return;
+    settings.updateParsedStylesheet();
+    NotificationCenter::defaultCenter().post(Notifications::themeDidChange);
 }
 
 void ThemeViewController::setForegroundColor(const QColor& color)

@@ -7,6 +7,9 @@
 #include "document/TextView.h"
 #include "document/PrintOperation.h"
 #include "library/LibraryOutlineView.h"
+#include "library/File.h"
+#include "library/FileController.h"
+#include "library/LibraryController.h"
 #include "library/LibraryViewController.h"
 #include "markdown/Outline.h"
 #include "platform/application/ActionDispatcher.h"
@@ -17,6 +20,7 @@
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
+#include "settings/StringExtensions.h"
 #include "settings/URLExtensions.h"
 #include "settings/ViewUtilities.h"
 #include "shell/Dialogs.h"
@@ -30,6 +34,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTextCursor>
+#include <QCursor>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QGuiApplication>
 #include <QMenuBar>
@@ -38,6 +44,7 @@
 #include <QSplitterHandle>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace lumora {
@@ -122,6 +129,7 @@ void WindowController::setUp()
 {
     ActionDispatcher::instance().setViewController(m_window, this);
     m_window->installEventFilter(this);
+    setUpTitleStrip();
 
     m_outlinePane->setEditorPane(m_editorPane);
     m_editorPane->setOutlineHooks({
@@ -281,7 +289,7 @@ void WindowController::setLibraryVisible(bool visible)
 {
     if (isLibraryVisible() == visible) return;
     m_splitView->setItemCollapsed(libraryItem, !visible);
-    if (!m_window->isFullScreen()) updateTitleBar();
+    if (!m_window->isFullScreen()) updateTitleBarHidden(false);
     if (visible) {
         m_libraryPane->titleBarIsAlwaysVisible = titleBarIsAlwaysVisible;
         m_libraryPane->updateWindowButtons();
@@ -443,10 +451,325 @@ void WindowController::updateTitle()
     m_window->setWindowFilePath(m_document->filePath());
 }
 
+// Title strip -------------------------------------------------------------------
+
+namespace {
+
+// Tells each document window of the popup menus and dialogs that open in
+// front of it. One for the application.
+class PopupWatcher : public QObject {
+public:
+    static void install()
+    {
+        static QPointer<PopupWatcher> watcher;
+        if (watcher || !qApp) return;
+        watcher = new PopupWatcher(qApp);
+        qApp->installEventFilter(watcher);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type != QEvent::Show && type != QEvent::Hide) || !watched->isWidgetType()) return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        if (!widget->isWindow()) return false;
+        const bool popup = widget->windowType() == Qt::Popup;
+        const bool dialog = !popup && qobject_cast<QDialog*>(widget) && widget->isModal();
+        if (!popup && !dialog) return false;
+        if (type == QEvent::Show) {
+            // A menu of the menu bar has no parent: it belongs to the window
+            // the writer is in.
+            QWidget* parent = widget->parentWidget();
+            WindowController* owner = WindowController::of(parent ? parent
+                                                                   : ActionDispatcher::instance().keyWindow());
+            if (!owner) return false;
+            if (popup) owner->popupWillShow(widget);
+            else owner->sheetWillBegin(widget);
+        } else {
+            for (WindowController* controller : WindowController::all()) {
+                if (popup) controller->popupDidClose(widget);
+                else controller->sheetDidEnd(widget);
+            }
+        }
+        return false;
+    }
+
+private:
+    using QObject::QObject;
+};
+
+} // namespace
+
+void WindowController::setUpTitleStrip()
+{
+    PopupWatcher::install();
+    // The strip floats over the panes and starts hidden.
+    m_window->setTitleStripFloating(true);
+    m_window->setTitleStripAlpha(0.0, false);
+    TextView* view = m_editorPane->textView();
+    // Room for the strip at the top of the editor's scroll bar while the
+    // strip shows.
+    m_scrollerInset = new QWidget();
+    m_scrollerInset->setFixedHeight(TitleStrip::stripHeight);
+    m_scrollerInset->hide();
+    view->addScrollBarWidget(m_scrollerInset, Qt::AlignTop);
+    connect(view, &TextView::findBarVisibilityChanged, this, [this](bool visible) {
+        titleBarHidden = !visible;
+        updateTitleBar();
+    });
+    view->installEventFilter(this);
+    // What Qt does while it takes the window down (hiding it, moving the
+    // focus, closing its menus) no longer concerns the strip.
+    connect(m_window, &DocumentWindowBase::destroying, this, [this] {
+        m_windowGone = true;
+        disconnect(qApp, nullptr, this, nullptr);
+    });
+    connect(m_window, &DocumentWindowBase::mouseMoved, this, &WindowController::mouseMoved);
+    connect(m_window, &DocumentWindowBase::mouseLeft, this, &WindowController::mouseLeftWindow);
+    // The keyboard in the menus (Alt) shows the strip; back in the text, the
+    // mouse decides again.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        const auto inStrip = [this](QWidget* w) { return w && m_window->titleStrip()->isAncestorOf(w); };
+        if (inStrip(now)) {
+            titleBarHidden = false;
+            updateTitleBar();
+        } else if (inStrip(old) && now && now->window() == m_window) {
+            updateTitleBarHidden(false);
+        }
+    });
+    m_windowState = m_window->windowState();
+    addTrackingAreas();
+    updateTitleBar();
+}
+
+QRect WindowController::titleStripScreenArea() const
+{
+    const QRect area = m_window->titleStripArea();
+    return QRect(m_window->mapToGlobal(area.topLeft()), area.size());
+}
+
+QPoint WindowController::mouseLocation() const
+{
+    // The last place the window saw the mouse, while it is in the window;
+    // otherwise the pointer's own.
+    return m_mouse ? *m_mouse : QCursor::pos();
+}
+
+bool WindowController::isFocusOutsideContent() const
+{
+    const QWidget* focus = m_window->focusWidget();
+    return focus && focus != m_splitView && !m_splitView->isAncestorOf(focus);
+}
+
 void WindowController::updateTitleBar()
 {
-    // The strip shows whatever titleBarHidden says until it learns to hide.
+    if (m_windowGone) return;
+    m_hiddenByTyping = false;
+    TextView* view = m_editorPane->textView();
+    const bool fullScreen = m_window->isFullScreen();
+    const bool findBar = view->isFindBarVisible();
+    // Where the strip stays, the editor makes room for it, as a window's
+    // content makes room for a title bar that does not hide.
+    const bool automatic = titleBarIsAlwaysVisible || fullScreen || findBar;
+    const bool floating = !titleBarIsAlwaysVisible && !fullScreen;
+    m_window->setTitleStripFloating(floating);
+    const int strip = TitleStrip::stripHeight;
+    // Over the side panes the strip's band stays clear of their contents:
+    // the outline places its title, and the library pane, until it draws
+    // window buttons of its own in that band, keeps it empty.
+    m_outlinePane->titleBarIsAlwaysVisible = titleBarIsAlwaysVisible;
+    m_outlinePane->updateTitleLabelPosition();
+    m_libraryPane->setContentsMargins(0, floating ? strip : 0, 0, 0);
+    m_editorPane->setContentsMargins(0, automatic && floating ? strip : 0, 0, 0);
+    if (automatic) titleBarHidden = false;
+    m_scrollerInset->setVisible(!automatic && !titleBarHidden);
+    // Never hidden outright, only transparent: its menus still answer Alt.
     m_window->setTitleStripVisible(true);
+    bool fade = true;
+    if (titleBarHidden) {
+        // Something the writer is using keeps it for now; the next update
+        // after that ends hides it.
+        if (findBar || openPopupCount() > 0 || fullScreen || hasAttachedSheet() || isFocusOutsideContent()) return;
+        // Over a side pane it goes at once, without fading.
+        fade = !isMouseOverSidePane();
+    }
+    m_window->setTitleStripAlpha(titleBarHidden ? 0.0 : 1.0, fade);
+}
+
+void WindowController::updateTitleBarHidden(bool exited)
+{
+    if (m_windowGone) return;
+    if (isMouseOverSidePane()) {
+        titleBarHidden = true;
+    } else if (!titleStripScreenArea().contains(mouseLocation())) {
+        titleBarHidden = true;
+    } else {
+        titleBarHidden = exited ? m_window->isActiveWindow() : false;
+    }
+    updateTitleBar();
+}
+
+bool WindowController::isMouseOverSidePane() const
+{
+    // Below the strip's band: the band over a pane holds the strip's menus
+    // and buttons, which must stay within reach.
+    const QPoint mouse = mouseLocation();
+    if (titleStripScreenArea().contains(mouse)) return false;
+    for (QWidget* pane : {libraryViewController() ? static_cast<QWidget*>(m_libraryPane) : nullptr,
+                          outlineViewController() ? static_cast<QWidget*>(m_outlinePane) : nullptr}) {
+        if (pane && QRect(pane->mapToGlobal(QPoint(0, 0)), pane->size()).contains(mouse)) return true;
+    }
+    return false;
+}
+
+void WindowController::addTrackingAreas()
+{
+    m_tracking = true;
+    m_overStrip = m_overLibrary = m_overOutline = false;
+}
+
+void WindowController::removeTrackingAreas()
+{
+    m_tracking = false;
+    m_overStrip = m_overLibrary = m_overOutline = false;
+}
+
+void WindowController::mouseMoved(const QPoint& globalPosition)
+{
+    if (m_windowGone) return;
+    m_mouse = globalPosition;
+    if (!m_tracking) return;
+    const auto over = [&](QWidget* pane, bool shown) {
+        return shown && QRect(pane->mapToGlobal(QPoint(0, 0)), pane->size()).contains(globalPosition);
+    };
+    const bool strip = titleStripScreenArea().contains(globalPosition);
+    const bool library = !strip && over(m_libraryPane, isLibraryVisible());
+    const bool outline = !strip && over(m_outlinePane, isOutlineVisible());
+    // Areas left, then areas entered, as the mouse crossed them.
+    const std::array<std::pair<bool*, bool>, 3> areas{
+        {{&m_overStrip, strip}, {&m_overLibrary, library}, {&m_overOutline, outline}}};
+    bool changed = false;
+    for (const auto& [was, now] : areas) {
+        if (*was && !now) {
+            *was = false;
+            changed = true;
+            mouseExited();
+        }
+    }
+    for (const auto& [was, now] : areas) {
+        if (!*was && now) {
+            *was = true;
+            changed = true;
+            mouseEntered();
+        }
+    }
+    if (changed) return;
+    // A mouse that moves over the strip after typing put it away brings it
+    // back; one that moves away from it ends a hide that waited for a menu
+    // or a dialog.
+    if (strip && m_hiddenByTyping && !library && !outline) mouseEntered();
+    else if (!strip && titleBarHidden && m_window->titleStripAlpha() > 0.0) updateTitleBar();
+}
+
+void WindowController::mouseLeftWindow()
+{
+    if (m_windowGone) return;
+    // A menu that opens takes the mouse from the window without it moving.
+    if (openPopupCount() > 0) return;
+    m_mouse.reset();
+    if (!m_tracking) return;
+    for (bool* over : {&m_overStrip, &m_overLibrary, &m_overOutline}) {
+        if (!*over) continue;
+        *over = false;
+        mouseExited();
+    }
+}
+
+void WindowController::mouseEntered() { updateTitleBarHidden(false); }
+
+void WindowController::mouseExited() { updateTitleBarHidden(true); }
+
+void WindowController::popupWillShow(QWidget* popup)
+{
+    if (m_windowGone) return;
+    // The strip's own menus: those of its menu bar and the title's document
+    // menu, and their submenus. (A context menu over the text leaves the
+    // strip where it is.)
+    const bool fromStrip = openPopupCount() > 0 || (m_menuBar && m_menuBar->activeAction())
+                           || popup == m_window->documentMenu().qMenu();
+    if (!fromStrip) return;
+    if (!m_openPopups.contains(popup)) m_openPopups.append(popup);
+    titleBarHidden = false;
+    updateTitleBar();
+}
+
+void WindowController::popupDidClose(QWidget* popup)
+{
+    if (m_windowGone) return;
+    if (!m_openPopups.removeAll(popup)) return;
+    m_openPopups.removeAll(nullptr);
+    if (m_tracking && !titleStripScreenArea().contains(mouseLocation())) {
+        titleBarHidden = true;
+        updateTitleBar();
+    }
+}
+
+int WindowController::openPopupCount() const
+{
+    return int(std::count_if(m_openPopups.begin(), m_openPopups.end(),
+                             [](const QPointer<QWidget>& p) { return p && p->isVisible(); }));
+}
+
+void WindowController::sheetWillBegin(QWidget* dialog)
+{
+    if (m_windowGone) return;
+    if (!m_sheets.contains(dialog)) m_sheets.append(dialog);
+    if (m_window->isFullScreen()) return;
+    titleBarHidden = false;
+    updateTitleBar();
+}
+
+void WindowController::sheetDidEnd(QWidget* dialog)
+{
+    if (m_windowGone) return;
+    if (!m_sheets.removeAll(dialog)) return;
+    m_sheets.removeAll(nullptr);
+    titleBarHidden = true;
+    updateTitleBar();
+}
+
+bool WindowController::hasAttachedSheet() const
+{
+    return std::any_of(m_sheets.begin(), m_sheets.end(), [](const QPointer<QWidget>& d) { return d && d->isVisible(); });
+}
+
+void WindowController::windowStateChanged(Qt::WindowStates oldState)
+{
+    if (m_windowGone) return;
+    const Qt::WindowStates state = m_window->windowState();
+    const bool wasFullScreen = oldState & Qt::WindowFullScreen, isFullScreen = state & Qt::WindowFullScreen;
+    if (!wasFullScreen && isFullScreen) {
+        // In full screen the strip stands above the panes, shown.
+        if (!titleBarIsAlwaysVisible) {
+            m_window->setTitleStripVisible(true);
+            m_window->setTitleStripAlpha(1.0, false);
+            m_scrollerInset->hide();
+            removeTrackingAreas();
+        }
+    } else if (wasFullScreen && !isFullScreen) {
+        if (!titleBarIsAlwaysVisible) {
+            m_window->setTitleStripAlpha(0.0, false);
+            addTrackingAreas();
+        }
+        titleBarHidden = true;
+    } else if ((state & Qt::WindowMinimized) && !(oldState & Qt::WindowMinimized)) {
+        titleBarHidden = true;
+    } else if ((state & Qt::WindowMaximized) != (oldState & Qt::WindowMaximized)) {
+        // Zoomed or back: the strip goes until the mouse comes for it.
+        titleBarHidden = true;
+    }
+    updateTitleBar();
 }
 
 // Commands -----------------------------------------------------------------------
@@ -479,32 +802,39 @@ std::optional<bool> WindowController::validate(MenuItem& item)
         item.setTitle(localized(isOutlineVisible() ? "menu.view.outline.off" : "menu.view.outline.on"));
     } else if (action == QLatin1String("makeLibraryDocument:") || action == QLatin1String("makeLibraryFolder:")
                || action == QLatin1String("findInLibrary:")) {
+        // Shown, and disabled while there is no library to act in.
         return !LibraryController::shared().libraries().empty();
     } else if (action == QLatin1String("moveToLibrary:")) {
         validateMoveToLibrary(item);
     } else if (action == QLatin1String("toggleLibraryLinked:")) {
-        const std::shared_ptr<Library> library = isLibraryVisible() ? m_libraryPane->library() : nullptr;
+        const std::shared_ptr<Library> library = shownLibrary();
         item.setHidden(!library);
         if (library)
             item.setTitle(localizedFormat(library->isLinked() ? QStringLiteral("menu.library.link.off")
                                                               : QStringLiteral("menu.library.link.on"),
-                                          {library->displayName.text()}));
+                                          {string::quoted(library->displayName.text())}));
     }
     return true;
 }
 
+std::shared_ptr<Library> WindowController::shownLibrary() const
+{
+    return isLibraryVisible() ? m_libraryPane->library() : nullptr;
+}
+
 void WindowController::validateMoveToLibrary(MenuItem& item) const
 {
-    // Shown only for a document with a file that the library shown beside
-    // it does not hold yet.
-    const std::shared_ptr<Library> library = isLibraryVisible() ? m_libraryPane->library() : nullptr;
-    FileController* controller = library ? library->fileController() : nullptr;
-    const bool shown = m_document && !m_document->isUntitled() && controller && controller->rootFile()
-                       && !controller->rootFile()->fileAtPath(QDir::cleanPath(m_document->filePath()));
+    // Offered for a document with a file that is not in the library shown:
+    // "Move “Notes.md” into “Writing”".
+    const std::shared_ptr<Library> library = shownLibrary();
+    const QString path = m_document ? QDir::cleanPath(m_document->filePath()) : QString();
+    FileController* files = library ? library->fileController() : nullptr;
+    Directory* root = files ? files->rootFile() : nullptr;
+    const bool shown = m_document && !m_document->isUntitled() && root && !root->fileAtPath(path);
     item.setHidden(!shown);
     if (shown)
         item.setTitle(localizedFormat(QStringLiteral("menu.library.moveInto"),
-                                      {url::localizedName(m_document->filePath()), library->displayName.text()}));
+                                      {string::quoted(url::localizedName(path)), string::quoted(library->displayName.text())}));
 }
 
 // Closing ------------------------------------------------------------------------
@@ -520,8 +850,23 @@ bool WindowController::eventFilter(QObject* watched, QEvent* event)
     }
     // The full-screen insets follow the window's state, which a window
     // manager may report before or after the new size.
-    if (watched == m_window && event->type() == QEvent::WindowStateChange)
+    if (watched == m_window && event->type() == QEvent::WindowStateChange) {
         m_editorPane->textView()->updateTextContainerInset();
+        const Qt::WindowStates old = m_windowState;
+        m_windowState = m_window->windowState();
+        if (old != m_windowState) windowStateChanged(old);
+    }
+    // Typing puts the strip away.
+    if (watched == m_editorPane->textView() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool typing = !key->text().isEmpty()
+                            && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (typing && !titleBarHidden) {
+            titleBarHidden = true;
+            updateTitleBar();
+            m_hiddenByTyping = true;
+        }
+    }
     // Escape that nothing inside took leaves full screen.
     if (watched == m_window && event->type() == QEvent::KeyPress && m_window->isFullScreen()
         && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape

@@ -6,8 +6,10 @@
 #include <QMenuBar>
 #include <QObject>
 #include <QPointer>
+#include <QList>
 #include <QRect>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -16,6 +18,7 @@ namespace lumora {
 
 class Document;
 class DocumentViewController;
+class Library;
 class DocumentWindowBase;
 class LibraryViewController;
 class OutlineViewController;
@@ -109,14 +112,64 @@ public:
     void togglePreviewWindow();
     PreviewViewController* previewWindowController() const;
 
-    // The title strip is meant to be hidden while the writer writes; set it
-    // to false and call updateTitleBar to show it. (The strip stays shown
-    // until it learns to hide.)
+    // ---- The title strip
+    //
+    // The strip (menus, title, window buttons) floats over the top of the
+    // panes and is hidden while the writer writes: a new window starts
+    // without it, it fades out when typing starts and when the mouse leaves
+    // it, and fades in when the mouse comes to the top of the window (over
+    // the side panes too: its menus and buttons are there). When the mouse
+    // goes down into a side pane it goes at once. It stays while one of the
+    // window's menus or dialogs is open, while the find bar shows (the
+    // editor then sits below it) and while the keyboard is in the menus
+    // (Alt); in full screen it stands above the panes for good. Showing and
+    // hiding it moves nothing in the text: only the editor's scroll bar
+    // makes room for it.
+
+    // The strip is meant to be hidden; set it to false and call
+    // updateTitleBar to show it.
     bool titleBarHidden = true;
+    // Whether the strip never hides. A window in a tab group would keep its
+    // strip, which holds the tabs; there are no window tabs here, so no
+    // window is ever in a tab group and this stays false.
     bool titleBarIsAlwaysVisible = false;
+    // Shows or hides the strip as titleBarHidden and the window's state say,
+    // and sets the editor's insets to match.
     void updateTitleBar();
+    // titleBarHidden from where the mouse is, then updateTitleBar: hidden
+    // over a side pane or away from the strip; at the strip shown, except
+    // when the mouse has just left a side pane for the strip of the key
+    // window (exited).
+    void updateTitleBarHidden(bool exited);
+    bool isMouseOverSidePane() const;
+    // Following the mouse over the strip and the side panes (off in full
+    // screen).
+    void addTrackingAreas();
+    void removeTrackingAreas();
+    bool isTrackingMouse() const { return m_tracking; }
+    // Where the mouse is, in global coordinates.
+    QPoint mouseLocation() const;
+
+    // The strip's menus (its menu bar's, the title's document menu) and the
+    // dialogs of this window: while any is open the strip stays; a dialog
+    // shows it. (Told by a watcher of the application.)
+    void popupWillShow(QWidget* popup);
+    void popupDidClose(QWidget* popup);
+    void sheetWillBegin(QWidget* dialog);
+    void sheetDidEnd(QWidget* dialog);
+    int openPopupCount() const;
+    bool hasAttachedSheet() const;
+
+    // The library the library pane shows while it is visible, or none.
+    // (The pane shows a folder: this is the library list's entry for it.)
+    std::shared_ptr<Library> shownLibrary() const;
 
     Responder* nextResponder() const override;
+    // Check marks mirror the preferences, toggles name what they will do,
+    // items that do not apply hide; the library commands are disabled while
+    // there is no library. "Move into" names the document and the library
+    // shown, and shows only for a document with a file outside that
+    // library; the link item names the library shown.
     std::optional<bool> validate(MenuItem& item) override;
 
     // LibraryPaneHost
@@ -135,7 +188,15 @@ protected:
 private:
     void setUp();
     void connectDocument();
+    void setUpTitleStrip();
+    void mouseMoved(const QPoint& globalPosition);
+    void mouseLeftWindow();
+    void mouseEntered();
+    void mouseExited();
+    void windowStateChanged(Qt::WindowStates oldState);
+    bool isFocusOutsideContent() const;
     void validateMoveToLibrary(MenuItem& item) const;
+    QRect titleStripScreenArea() const;
     void updateTitle();
     bool windowShouldClose();
     void detachFromDocument();
@@ -153,6 +214,19 @@ private:
     QPointer<PreviewViewController> m_preview;
     bool m_closingDocument = false;
     bool m_lockedPromptPending = false;
+
+    // The title strip's state.
+    QWidget* m_scrollerInset = nullptr;
+    QList<QPointer<QWidget>> m_openPopups;
+    QList<QPointer<QWidget>> m_sheets;
+    bool m_tracking = false;
+    bool m_overStrip = false;
+    bool m_overLibrary = false;
+    bool m_overOutline = false;
+    bool m_hiddenByTyping = false;
+    bool m_windowGone = false;
+    std::optional<QPoint> m_mouse;
+    Qt::WindowStates m_windowState;
 };
 
 } // namespace lumora

@@ -6,13 +6,18 @@
 #include "platform/files/Bookmark.h"
 #include "platform/text/Fonts.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFontDatabase>
+#include <QSet>
 #include <QFontInfo>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include <sys/stat.h>
 
 using namespace lumora;
 using namespace lumora::test;
@@ -157,14 +162,13 @@ TEST(StylesheetPreferences, LinkingAStylesheetUsesItAndForgetsTheFontChoices)
     EXPECT_TRUE(store->dataValue("stylesheetUrl"));
     EXPECT_FALSE(store->contains("customFont"));
     EXPECT_FALSE(store->contains("fontSize"));
-    // The choices stored until now still apply until the next load.
-    EXPECT_EQ(s.stylesheet.base.size, 20.0);
-    EXPECT_EQ(s.stylesheet.styles.at("heading").size, 40.0);
+    // The linked stylesheet as it is, now and at the next start.
+    EXPECT_EQ(s.stylesheet.base.size, 10.0);
+    EXPECT_EQ(s.stylesheet.base.font, QStringLiteral("DejaVu Serif"));
+    EXPECT_EQ(s.stylesheet.styles.at("heading").size, 20.0);
     EXPECT_EQ(names.posted.size(), 1);
-    // The next start uses the linked stylesheet as it is.
     const Settings again(store.get());
-    EXPECT_EQ(again.stylesheet.base.size, 10.0);
-    EXPECT_EQ(again.stylesheet.base.font, QStringLiteral("DejaVu Serif"));
+    EXPECT_EQ(again.stylesheet, s.stylesheet);
 }
 
 TEST(StylesheetPreferences, AFileThatIsNotAStylesheetChangesNothing)
@@ -200,7 +204,7 @@ TEST(StylesheetPreferences, AFileThatIsNotAStylesheetChangesNothing)
     EXPECT_EQ(store->dataValue("stylesheetUrl"), goodLink);
 }
 
-TEST(StylesheetPreferences, UnlinkingRestoresTheDefaultWithTheChoicesStillApplied)
+TEST(StylesheetPreferences, UnlinkingRestoresTheDefaultAsItIs)
 {
     const QString folder = freshDirectory("unlink");
     const auto store = makeStore("unlink");
@@ -212,10 +216,9 @@ TEST(StylesheetPreferences, UnlinkingRestoresTheDefaultWithTheChoicesStillApplie
     EXPECT_FALSE(store->contains("stylesheetUrl"));
     EXPECT_FALSE(store->contains("customFont"));
     EXPECT_FALSE(store->contains("fontSize"));
-    EXPECT_EQ(s.stylesheet.base.font, QStringLiteral("DejaVu Sans"));
-    EXPECT_EQ(s.stylesheet.base.size, 19.0);
-    const auto heading = MarkdownStylesheet::defaultStylesheet().styles.at("heading.1").size;
-    EXPECT_DOUBLE_EQ(*s.stylesheet.styles.at("heading.1").size, *heading * 19.0 / defaultSize());
+    // What shows is what the next start shows.
+    EXPECT_EQ(s.stylesheet, MarkdownStylesheet::defaultStylesheet());
+    EXPECT_DOUBLE_EQ(baseFontSize(s), defaultSize());
     EXPECT_EQ(Settings(store.get()).stylesheet, MarkdownStylesheet::defaultStylesheet());
 }
 
@@ -229,8 +232,18 @@ TEST(StylesheetPreferences, AMissingOrBrokenLinkAtStartFallsBackToTheDefault)
     } cases[] = {
         {"missing", [&] { QFile::remove(path); }},
         {"broken", [&] { writeFile(path, "{ not json"); }},
+        // A pipe would wait for a writer that never comes: refused at once.
+        {"a named pipe", [&] {
+             QFile::remove(path);
+             ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+         }},
+        {"a folder", [&] {
+             QFile::remove(path);
+             ASSERT_TRUE(QDir().mkpath(path));
+         }},
     };
     for (const Case& c : cases) {
+        QFile::remove(path);
         writeFile(path, sheetJson(R"({"size": 12})"));
         const auto store = makeStore("start");
         link(*store, path);
@@ -261,4 +274,15 @@ TEST(StylesheetPreferences, FontFamiliesAreSplitByPitchAndSorted)
     EXPECT_TRUE(std::is_sorted(others.begin(), others.end()));
     for (const QString& f : monospaced) EXPECT_FALSE(others.contains(f)) << f.toStdString();
     EXPECT_EQ(&s.allFontFamilies(), &s.allFontFamilies());
+
+    // Each family once, by its own name: no foundries ("C059 [urw]"), no
+    // symbol fonts, no aliases that stand for other families.
+    const QStringList all = monospaced + others;
+    EXPECT_EQ(QSet<QString>(all.begin(), all.end()).size(), all.size());
+    for (const QString& f : all) EXPECT_FALSE(f.contains(QLatin1Char('['))) << f.toStdString();
+    for (const char* left : {"Standard Symbols PS", "D050000L", "Sans Serif", "Monospace"})
+        EXPECT_FALSE(all.contains(QLatin1String(left))) << left;
+    if (QFontDatabase::hasFamily("C059")) EXPECT_TRUE(others.contains("C059"));
+    // A monospaced family that fontconfig does not mark is measured.
+    if (QFontDatabase::hasFamily("Noto Sans Mono")) EXPECT_TRUE(monospaced.contains("Noto Sans Mono"));
 }

@@ -291,6 +291,38 @@ TEST(Theme, ResettingLeavesNoLinkToTheOldTheme)
     EXPECT_EQ(s.themes[1], mine);
 }
 
+TEST(Theme, ResettingLeavesTheAppearanceSwitchAlone)
+{
+    // Night: the writer chose light, and the switch with the appearance
+    // made dark current without writing anything.
+    const auto store = makeStore("reset-appearance");
+    Settings s(store.get());
+    s.isSystemAppearanceDark = false;
+    s.setTheme(find(s, "light"));
+    ASSERT_EQ(store->object("automaticallySwitchTheme"), QVariant(true));
+    s.isSystemAppearanceDark = true;
+    s.theme = find(s, "dark");
+    find(s, "light")->foregroundColor = Color(1, 0, 0);
+
+    // Resetting light, which does not match the night, shows it; the
+    // switching stays on, so the night turns it dark again.
+    PostedNames names{Notifications::themeDidChange, Notifications::themesDidChange};
+    s.resetTheme(0);
+    EXPECT_EQ(s.theme, find(s, "light"));
+    EXPECT_EQ(s.theme->foregroundColor, Color::white(0.16));
+    EXPECT_EQ(*s.parsedStylesheet->foregroundColor, s.theme->foregroundColor);
+    EXPECT_EQ(store->stringValue("theme"), QStringLiteral("light"));
+    EXPECT_EQ(store->object("automaticallySwitchTheme"), QVariant(true));
+    EXPECT_EQ(names.posted, (QStringList{"LMThemeDidChange", "LMThemesDidChange"}));
+    EXPECT_EQ(s.oppositeThemeForAppearance(true), find(s, "dark"));
+
+    // Switching off stays off too.
+    store->set("automaticallySwitchTheme", false);
+    s.resetTheme(1);
+    EXPECT_EQ(store->object("automaticallySwitchTheme"), QVariant(false));
+    EXPECT_EQ(store->stringValue("theme"), QStringLiteral("dark"));
+}
+
 TEST(Theme, RemovingLeavesNoLinkToTheRemovedTheme)
 {
     const auto store = makeStore("remove");

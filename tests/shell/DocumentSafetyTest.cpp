@@ -156,7 +156,8 @@ TEST(DocumentSafety, TheTitleOffersTheDocumentMenu)
     };
     QMenu* menu = openMenu();
     ASSERT_TRUE(menu);
-    EXPECT_EQ(titlesOf(menu), (QStringList{"Rename…", "Move To…", "Duplicate", "-", "Locked"}));
+    // Each with a letter that chooses it from the keyboard.
+    EXPECT_EQ(titlesOf(menu), (QStringList{"&Rename…", "&Move To…", "&Duplicate", "-", "&Locked"}));
     QAction* locked = menu->actions().last();
     EXPECT_TRUE(locked->isCheckable() || !locked->isChecked());
     EXPECT_FALSE(locked->isChecked());

@@ -8,6 +8,7 @@
 #include "platform/application/Workspace.h"
 #include "platform/files/FileWriter.h"
 #include "settings/Settings.h"
+#include "settings/StringExtensions.h"
 #include "shell/MainMenu.h"
 
 #include <QComboBox>
@@ -671,10 +672,12 @@ TEST(LibrarySidebar, MenuItemsFollowTheRowsActedOnAndTheWindow)
     TextView* editor = w.window->documentViewController()->textView();
     dispatcher.validateItem(*move, editor);
     EXPECT_FALSE(move->isHidden());
-    EXPECT_EQ(move->title(), "Move Loose note.md into menu-" + QFileInfo(folder).fileName().mid(5));
+    // The names stand in the locale's quotation marks.
+    EXPECT_EQ(move->title(), "Move " + string::quoted("Loose note.md") + " into "
+                                 + string::quoted("menu-" + QFileInfo(folder).fileName().mid(5)));
     dispatcher.validateItem(*link, editor);
     EXPECT_FALSE(link->isHidden());
-    EXPECT_TRUE(link->title().startsWith("Remove menu-"));
+    EXPECT_TRUE(link->title().startsWith("Remove " + string::quoted("menu-").chopped(1)));
     EXPECT_TRUE(dispatcher.validateItem(*newDocument, editor));
     EXPECT_FALSE(dispatcher.validateItem(*open, editor));
 

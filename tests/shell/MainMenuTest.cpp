@@ -5,12 +5,15 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
 #include "settings/Settings.h"
+#include "shell/ApplicationStyle.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QScreen>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -83,8 +86,9 @@ TEST(MainMenu, HasEveryMenuAndItemInOrder)
         counts << item->submenu()->count();
     }
     EXPECT_EQ(titles, (QStringList{"Lumora", "File", "Edit", "Mode", "Library", "View", "Window", "Help"}));
-    // The tables' items, and the Linux keys: File ▸ Quit, and hidden items
-    // for Ctrl+= and F11.
+    // The tables' items, and the Linux keys: File ▸ Quit, a hidden item for
+    // Ctrl+=, and F11 shown for full screen with a hidden item for the
+    // table's key.
     EXPECT_EQ(counts, (QList<int>{10, 13, 35, 6, 14, 16, 4, 2}));
 
     EXPECT_EQ(actions(f.mainMenu.topLevelMenu(MainMenu::view)),
@@ -159,7 +163,7 @@ TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
         {MainMenu::library, "openSelectedFile:", QString(QChar(0x0A)), commandKey, true, true},
         {MainMenu::library, "moveToLibrary:", "", 0, true, false},
         {MainMenu::library, "toggleLibraryLinked:", "", 0, true, false},
-        {MainMenu::view, "toggleFullScreen:", "f", controlKey | commandKey, false, false},
+        {MainMenu::view, "toggleFullScreen:", QString(QChar(KeyEquivalent::f11)), 0, false, false},
         {MainMenu::file, "terminate:", "q", commandKey, false, false},
         {MainMenu::help, "openWebsite:", "?", commandKey, false, false},
     };
@@ -173,10 +177,11 @@ TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
 
     // The Linux keys beside them: hidden items that keep their keys.
     const Menu& view = f.mainMenu.topLevelMenu(MainMenu::view);
-    const MenuItem& f11 = *view.itemAt(view.count() - 1);
-    EXPECT_EQ(f11.action(), QStringLiteral("toggleFullScreen:"));
-    EXPECT_TRUE(f11.isHidden() && f11.allowsKeyEquivalentWhenHidden());
-    EXPECT_EQ(f11.shortcut(), QKeyCombination(Qt::Key_F11));
+    const MenuItem& tableKey = *view.itemAt(view.count() - 1);
+    EXPECT_EQ(tableKey.action(), QStringLiteral("toggleFullScreen:"));
+    EXPECT_TRUE(tableKey.isHidden() && tableKey.allowsKeyEquivalentWhenHidden());
+    EXPECT_EQ(tableKey.shortcut(), QKeyCombination(Qt::MetaModifier | Qt::ControlModifier, Qt::Key_F));
+    EXPECT_EQ(view.itemAt(view.count() - 2)->shortcut(), QKeyCombination(Qt::Key_F11));
     const Menu& textSize = *view.itemAt(10)->submenu();
     const MenuItem& equals = *textSize.itemAt(1);
     EXPECT_EQ(equals.action(), QStringLiteral("increaseFontSize:"));
@@ -314,4 +319,22 @@ TEST(MainMenu, HiddenItemsKeepTheirKeysAndPlatformOnlyItemsHide)
     EXPECT_FALSE(speech.itemAt(0)->isEnabled());
     EXPECT_FALSE(edit.itemAt(3)->isEnabled()); // Cut: nothing to cut in the window
     ActionDispatcher::instance().setMainMenu(nullptr);
+}
+
+TEST(MainMenu, ALongMenuScrollsInOneColumn)
+{
+    // Hundreds of font families: one column that scrolls, never columns
+    // across the screen.
+    QApplication::setStyle(new ApplicationStyle());
+    Menu menu(QStringLiteral("Font"));
+    for (int i = 0; i < 400; ++i) menu.addItem(MenuItem::make(QStringLiteral("Family %1").arg(i), "setFontFamily:"));
+    QMenu* shown = menu.qMenu();
+    shown->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
+    const QRect screen = shown->screen()->availableGeometry();
+    EXPECT_LE(shown->height(), screen.height());
+    Menu one(QStringLiteral("Font"));
+    one.addItem(MenuItem::make(QStringLiteral("Family 399"), "setFontFamily:"));
+    EXPECT_LT(shown->width(), one.qMenu()->sizeHint().width() * 3 / 2);
+    shown->hide();
 }

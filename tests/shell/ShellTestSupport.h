@@ -57,6 +57,18 @@ public:
         return filesToOpen;
     }
     std::optional<QString> chooseExportLocation(Document&, const QString&) override { return std::nullopt; }
+    std::optional<QString> stylesheetToLink;
+    std::optional<QString> chooseStylesheetToLink() override
+    {
+        asked << "linkStylesheet";
+        return stylesheetToLink;
+    }
+    std::optional<QString> stylesheetExportLocation;
+    std::optional<QString> chooseStylesheetExportLocation(const QString& proposedName) override
+    {
+        asked << "exportStylesheet:" + proposedName;
+        return stylesheetExportLocation;
+    }
     LockedChoice askAboutLockedDocument(Document& document) override
     {
         asked << "locked:" + document.displayName();

@@ -132,11 +132,13 @@ TEST(Startup, ScreenshotAppearanceAndBetaItems)
         EXPECT_TRUE(Settings::shared().theme->isDark);
         EXPECT_EQ(defaults.stringValue("theme"), std::nullopt); // the chosen theme is not rewritten
 
-        // The stylesheet items are there, hidden until something carries them out.
+        // The stylesheet items are there; unlinking shows once a stylesheet
+        // is linked.
         Menu& view = shell.controller->mainMenu()->topLevelMenu(MainMenu::view);
         ActionDispatcher::instance().validateMenu(view);
-        for (const char* action : {"linkStylesheet:", "unlinkStylesheet:", "exportStylesheet:"})
-            EXPECT_TRUE(view.itemWithAction(QLatin1String(action))->isHidden()) << action;
+        for (const char* action : {"linkStylesheet:", "exportStylesheet:"})
+            EXPECT_FALSE(view.itemWithAction(QLatin1String(action))->isHidden()) << action;
+        EXPECT_TRUE(view.itemWithAction(QLatin1String("unlinkStylesheet:"))->isHidden());
     }
     SystemAppearance::shared().setOverride(override);
     Settings::shared().theme = Settings::shared().themes.front();

@@ -4,10 +4,15 @@
 
 #include "document/InfoView.h"
 #include "document/PreviewViewController.h"
+#include "library/Library.h"
+#include "library/LibraryController.h"
+#include "library/LibraryViewController.h"
 #include "markdown/MarkdownStylesheet.h"
 #include "platform/text/TextMirror.h"
 #include "platform/application/ActionDispatcher.h"
+#include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
+#include "settings/StringExtensions.h"
 #include "settings/ViewUtilities.h"
 #include "shell/MainMenu.h"
 #include "support/TestEnvironment.h"
@@ -16,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QScrollBar>
 
@@ -46,7 +53,8 @@ TEST(WindowController, EveryWindowHasTheMainMenuAndItsKeysWork)
     ASSERT_TRUE(window && window->menuBar());
     QStringList titles;
     for (QAction* action : window->menuBar()->actions()) titles << action->text();
-    EXPECT_EQ(titles, (QStringList{"Lumora", "File", "Edit", "Mode", "Library", "View", "Window", "Help"}));
+    // Alt and the underlined letter open each menu.
+    EXPECT_EQ(titles, (QStringList{"&Lumora", "&File", "&Edit", "&Mode", "L&ibrary", "&View", "&Window", "&Help"}));
     ASSERT_TRUE(activate(window));
     TextView* editor = window->documentViewController()->textView();
 
@@ -461,4 +469,76 @@ TEST(WindowController, FullScreenKeepsTheTextWhereItWas)
     ASSERT_FALSE(window->window()->isFullScreen());
     EXPECT_DOUBLE_EQ(editor->mirror().rootFrameMargins().top(), 60.0);
     EXPECT_NEAR(caretTop(), 300, 1);
+}
+
+TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
+{
+    Shell shell;
+    const QString folder = freshDirectory("Shelf");
+    ASSERT_TRUE(QDir().mkpath(folder + "/drafts/old"));
+    writeFile(folder + "/drafts/old/kept.md", "Kept");
+    Document* outside = openText(shell, "outside", "Words");
+    WindowController* window = windowOf(outside);
+    ASSERT_TRUE(window);
+    MenuItem create({}, QStringLiteral("makeLibraryDocument:"));
+    MenuItem search({}, QStringLiteral("findInLibrary:"));
+    MenuItem move({}, QStringLiteral("moveToLibrary:"));
+    MenuItem link({}, QStringLiteral("toggleLibraryLinked:"));
+    const auto quoted = [](const QString& name) { return string::quoted(name); };
+    const QString shelf = QFileInfo(folder).fileName();
+
+    // No library at all: creating and searching are disabled, not hidden;
+    // with the pane hidden, moving and linking are hidden.
+    LibraryController& libraries = LibraryController::shared();
+    ASSERT_TRUE(libraries.libraries().empty());
+    EXPECT_EQ(window->validate(create), false);
+    EXPECT_EQ(window->validate(search), false);
+    EXPECT_FALSE(create.isHidden());
+    window->validate(move);
+    window->validate(link);
+    EXPECT_TRUE(move.isHidden());
+    EXPECT_TRUE(link.isHidden());
+
+    // The pane shows a folder that is a library of this run.
+    window->setLibraryVisible(true);
+    const std::shared_ptr<Library> library = libraries.openLibrary(folder);
+    window->libraryPane().setLibrary(library);
+    ASSERT_TRUE(library->fileController() && library->fileController()->rootFile());
+    EXPECT_EQ(window->shownLibrary(), library);
+    EXPECT_EQ(window->validate(create), true);
+    window->validate(link);
+    EXPECT_FALSE(link.isHidden());
+    EXPECT_EQ(link.title(), localizedFormat(QStringLiteral("menu.library.link.on"), {quoted(shelf)}));
+    window->validate(move);
+    EXPECT_FALSE(move.isHidden());
+    EXPECT_EQ(move.title(), localizedFormat(QStringLiteral("menu.library.moveInto"), {quoted("outside.txt"), quoted(shelf)}));
+    ASSERT_TRUE(libraries.toggleLinked(*library));
+    window->validate(link);
+    EXPECT_EQ(link.title(), localizedFormat(QStringLiteral("menu.library.link.off"), {quoted(shelf)}));
+
+    // A document already in the library, however deep, is not offered; nor
+    // is one without a file.
+    Document* kept = shell.open(folder + "/drafts/old/kept.md");
+    WindowController* keptWindow = windowOf(kept);
+    ASSERT_TRUE(keptWindow);
+    keptWindow->setLibraryVisible(true);
+    keptWindow->libraryPane().setLibrary(library);
+    keptWindow->validate(move);
+    EXPECT_TRUE(move.isHidden());
+    auto untitled = shell.controller->openUntitledDocument(true);
+    ASSERT_TRUE(untitled);
+    WindowController* untitledWindow = windowOf(qobject_cast<Document*>(*untitled));
+    untitledWindow->setLibraryVisible(true);
+    untitledWindow->libraryPane().setLibrary(library);
+    move.setHidden(false);
+    untitledWindow->validate(move);
+    EXPECT_TRUE(move.isHidden());
+
+    // The pane hidden again: both go.
+    window->setLibraryVisible(false);
+    window->validate(move);
+    window->validate(link);
+    EXPECT_TRUE(move.isHidden());
+    EXPECT_TRUE(link.isHidden());
+    ASSERT_TRUE(libraries.toggleLinked(*library)); // unlinked: out of the list
 }

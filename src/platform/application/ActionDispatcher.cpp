@@ -446,6 +446,7 @@ void ActionDispatcher::menuWillOpen(Menu& menu)
     if (&menu == m_windowsMenu) updateWindowsMenu();
     validateMenu(menu);
     menu.updateAlternates(QGuiApplication::queryKeyboardModifiers());
+    menu.assignMnemonics();
 }
 
 void ActionDispatcher::menuDidClose(Menu& menu) { m_openMenus.remove(&menu); }

@@ -5,6 +5,8 @@
 #include "platform/foundation/PlatformError.h"
 
 #include <QApplication>
+#include <QGraphicsOpacityEffect>
+#include <QPropertyAnimation>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -13,6 +15,8 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace lumora {
 
@@ -337,7 +341,11 @@ DocumentWindowBase::DocumentWindowBase(QWidget* parent) : QWidget(parent, Qt::Wi
     addActionHandler(QStringLiteral("toggleFullScreen:"), [this](MenuItem*) { toggleFullScreen(); });
 }
 
-DocumentWindowBase::~DocumentWindowBase() { setEdgeCursor({}); }
+DocumentWindowBase::~DocumentWindowBase()
+{
+    emit destroying();
+    setEdgeCursor({});
+}
 
 QIcon DocumentWindowBase::applicationIcon()
 {
@@ -352,7 +360,13 @@ void DocumentWindowBase::setCentralWidget(QWidget* widget)
         m_layout->removeWidget(m_central);
         m_central->deleteLater();
     } else {
-        delete m_layout->takeAt(1); // the stretch that stands in for it
+        // The stretch that stands in for it.
+        for (int i = 0; i < m_layout->count(); ++i) {
+            if (m_layout->itemAt(i)->spacerItem()) {
+                delete m_layout->takeAt(i);
+                break;
+            }
+        }
     }
     m_central = widget;
     if (widget) m_layout->addWidget(widget, 1);
@@ -396,6 +410,75 @@ void DocumentWindowBase::setTitleStripVisible(bool visible) { m_strip->setVisibl
 
 bool DocumentWindowBase::isTitleStripVisible() const { return !m_strip->isHidden(); }
 
+void DocumentWindowBase::setTitleStripFloating(bool floating)
+{
+    if (m_stripFloating == floating) return;
+    m_stripFloating = floating;
+    if (floating) {
+        m_layout->removeWidget(m_strip);
+        placeFloatingStrip();
+    } else {
+        m_layout->insertWidget(0, m_strip);
+    }
+}
+
+void DocumentWindowBase::placeFloatingStrip()
+{
+    if (!m_stripFloating) return;
+    const QMargins border = m_layout->contentsMargins();
+    m_strip->setGeometry(border.left(), border.top(), width() - border.left() - border.right(),
+                         TitleStrip::stripHeight);
+    m_strip->raise();
+}
+
+QRect DocumentWindowBase::titleStripArea() const
+{
+    if (m_stripFloating || !m_strip->isHidden()) return m_strip->geometry();
+    const QMargins border = m_layout->contentsMargins();
+    return QRect(border.left(), border.top(), width() - border.left() - border.right(), TitleStrip::stripHeight);
+}
+
+void DocumentWindowBase::setTitleStripAlpha(double alpha, bool animated)
+{
+    alpha = std::clamp(alpha, 0.0, 1.0);
+    if (!m_stripEffect) {
+        m_stripEffect = new QGraphicsOpacityEffect(m_strip);
+        m_stripEffect->setEnabled(false);
+        m_strip->setGraphicsEffect(m_stripEffect);
+        m_stripFade = new QPropertyAnimation(m_stripEffect, "opacity", this);
+        m_stripFade->setDuration(180);
+        m_stripFade->setEasingCurve(QEasingCurve::InOutQuad);
+        // Drawn directly once opaque again: sharper, and cheaper.
+        connect(m_stripFade, &QPropertyAnimation::finished, this, [this] {
+            if (m_stripAlpha >= 1.0) m_stripEffect->setEnabled(false);
+        });
+    }
+    if (alpha == m_stripAlpha && !isTitleStripFading()) return;
+    const double current = m_stripEffect->isEnabled() ? m_stripEffect->opacity() : 1.0;
+    m_stripAlpha = alpha;
+    m_stripFade->stop();
+    if (!animated || !isVisible() || current == alpha) {
+        m_stripEffect->setOpacity(alpha);
+        m_stripEffect->setEnabled(alpha < 1.0);
+        return;
+    }
+    m_stripEffect->setEnabled(true);
+    m_stripFade->setStartValue(current);
+    m_stripFade->setEndValue(alpha);
+    m_stripFade->start();
+}
+
+bool DocumentWindowBase::isTitleStripFading() const
+{
+    return m_stripFade && m_stripFade->state() == QAbstractAnimation::Running;
+}
+
+void DocumentWindowBase::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeFloatingStrip();
+}
+
 void DocumentWindowBase::setColors(const QColor& background, const QColor& foreground, const QColor& stripBackground)
 {
     QPalette palette = this->palette();
@@ -426,6 +509,7 @@ void DocumentWindowBase::updateBorder()
 {
     const int width = hasBorder() ? 1 : 0;
     m_layout->setContentsMargins(width, width, width, width);
+    placeFloatingStrip();
     update();
 }
 
@@ -527,6 +611,7 @@ bool DocumentWindowBase::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         if (mouse->buttons() == Qt::NoButton) setEdgeCursor(edgesAt(mouse->position().toPoint()));
+        emit mouseMoved(mouse->globalPosition().toPoint());
         break;
     }
     case QEvent::MouseButtonPress: {
@@ -546,7 +631,10 @@ bool DocumentWindowBase::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         break;
-    case QEvent::Leave: setEdgeCursor({}); break;
+    case QEvent::Leave:
+        setEdgeCursor({});
+        emit mouseLeft();
+        break;
     default: break;
     }
     return QWidget::eventFilter(watched, event);

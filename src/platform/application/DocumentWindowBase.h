@@ -12,7 +12,9 @@
 #include <memory>
 #include <optional>
 
+class QGraphicsOpacityEffect;
 class QMenuBar;
+class QPropertyAnimation;
 class QVBoxLayout;
 
 namespace lumora {
@@ -140,8 +142,21 @@ public:
     void setCentralWidget(QWidget* widget);
     QWidget* centralWidget() const { return m_central; }
 
+    // The strip's hidden flag: a hidden strip takes no room and no clicks.
     void setTitleStripVisible(bool visible);
     bool isTitleStripVisible() const;
+    // Where the strip stands: above the content (the default), or floating
+    // over the content's top edge while the content fills the whole window,
+    // so that showing or hiding it moves nothing inside.
+    void setTitleStripFloating(bool floating);
+    bool isTitleStripFloating() const { return m_stripFloating; }
+    // How opaque the strip is drawn, from 0 (not at all) to 1. Animated, it
+    // fades there; the value read is the one set last.
+    void setTitleStripAlpha(double alpha, bool animated);
+    double titleStripAlpha() const { return m_stripAlpha; }
+    bool isTitleStripFading() const;
+    // The strip's area in window coordinates, whether shown or not.
+    QRect titleStripArea() const;
     // The window's colours; the strip's background is the window's unless
     // given.
     void setColors(const QColor& background, const QColor& foreground, const QColor& stripBackground = QColor());
@@ -167,17 +182,32 @@ public:
     // Which edges of the window a point (in window coordinates) grabs.
     Qt::Edges edgesAt(const QPoint& position) const;
 
+signals:
+    // The mouse moved over the window (the global position), seen before
+    // any widget inside; and it left the window.
+    void mouseMoved(const QPoint& globalPosition);
+    void mouseLeft();
+    // The window is being destroyed: from now on only its QWidget part
+    // answers (Qt still hides it and moves the focus afterwards).
+    void destroying();
+
 protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setEdgeCursor(Qt::Edges edges);
     void updateBorder();
+    void placeFloatingStrip();
 
     TitleStrip* m_strip;
+    bool m_stripFloating = false;
+    double m_stripAlpha = 1.0;
+    QGraphicsOpacityEffect* m_stripEffect = nullptr;
+    QPropertyAnimation* m_stripFade = nullptr;
     std::unique_ptr<Menu> m_documentMenu;
     QVBoxLayout* m_layout;
     QPointer<QWidget> m_central;

@@ -7,6 +7,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSet>
 
 namespace lumora {
 
@@ -134,8 +135,34 @@ void MenuItem::setTitle(const QString& title)
 {
     if (m_title == title) return;
     m_title = title;
-    if (m_submenu) m_submenu->m_title = title;
+    // A new title gets its mnemonic when its menu next opens.
+    m_mnemonic = -1;
+    if (m_submenu) {
+        m_submenu->m_title = title;
+        m_submenu->updateViewTitle();
+    }
     sync();
+}
+
+void MenuItem::setMnemonicIndex(int index)
+{
+    if (index < -1 || index >= m_title.size()) index = -1;
+    if (m_mnemonic == index) return;
+    m_mnemonic = index;
+    if (m_submenu) m_submenu->updateViewTitle();
+    sync();
+}
+
+QString MenuItem::displayTitle() const
+{
+    QString text;
+    text.reserve(m_title.size() + 4);
+    for (qsizetype i = 0; i < m_title.size(); ++i) {
+        if (i == m_mnemonic) text += QLatin1Char('&');
+        if (m_title.at(i) == QLatin1Char('&')) text += QLatin1Char('&');
+        text += m_title.at(i);
+    }
+    return text;
 }
 
 void MenuItem::setTitleFont(const std::optional<QFont>& font)
@@ -218,8 +245,7 @@ void MenuItem::sync()
     if (!a) return;
     a->setSeparator(m_separator);
     if (!m_separator) {
-        QString text = m_title;
-        text.replace(QLatin1Char('&'), QLatin1String("&&"));
+        QString text = displayTitle();
         // The key shows after a tab, where menus show shortcuts; Qt never
         // registers it, so only the dispatcher acts on it.
         if (const auto shown = displayCombination(m_keyEquivalent, m_modifierMask))
@@ -264,17 +290,86 @@ Menu::~Menu()
 
 void Menu::setTitle(const QString& title)
 {
+    if (m_supermenuItem) {
+        m_supermenuItem->setTitle(title);
+        return;
+    }
     m_title = title;
-    if (m_supermenuItem) m_supermenuItem->m_title = title;
     updateViewTitle();
 }
 
 void Menu::updateViewTitle()
 {
-    if (m_qmenu) {
+    if (!m_qmenu) return;
+    if (m_supermenuItem) {
+        m_qmenu->setTitle(m_supermenuItem->displayTitle());
+    } else {
         QString text = m_title;
         text.replace(QLatin1Char('&'), QLatin1String("&&"));
         m_qmenu->setTitle(text);
+    }
+}
+
+namespace {
+
+bool canBeMnemonic(QChar c) { return c.isLetterOrNumber(); }
+
+// Where each word of a title starts.
+std::vector<int> wordStarts(const QString& title)
+{
+    std::vector<int> starts;
+    for (int i = 0; i < title.size(); ++i)
+        if (canBeMnemonic(title.at(i)) && (i == 0 || !title.at(i - 1).isLetterOrNumber())) starts.push_back(i);
+    return starts;
+}
+
+} // namespace
+
+void Menu::assignMnemonics()
+{
+    // Headings (no action, no submenu) cannot be chosen: they get none.
+    std::vector<MenuItem*> items;
+    for (const auto& item : m_items) {
+        const bool choosable = !item->action().isEmpty() || item->submenu();
+        if (!item->isSeparator() && !item->isHidden() && !item->title().isEmpty() && choosable)
+            items.push_back(item.get());
+        else
+            item->setMnemonicIndex(-1);
+    }
+
+    if (m_mnemonicStyle == MnemonicStyle::firstLetters) {
+        for (MenuItem* item : items) {
+            const std::vector<int> starts = wordStarts(item->title());
+            item->setMnemonicIndex(starts.empty() ? -1 : starts.front());
+        }
+        return;
+    }
+
+    // Submenus first (a letter is the keyboard's only way into them), then
+    // items without a key of their own, then the rest; in menu order within
+    // each. Each item takes the first letter of its title, else the first
+    // letter of another word, else any letter or digit; each letter once.
+    const auto rank = [](const MenuItem* item) {
+        if (item->submenu()) return 0;
+        return item->shortcut() ? 2 : 1;
+    };
+    std::stable_sort(items.begin(), items.end(),
+                     [&](const MenuItem* a, const MenuItem* b) { return rank(a) < rank(b); });
+    QSet<QChar> taken;
+    for (MenuItem* item : items) {
+        const QString& title = item->title();
+        std::vector<int> candidates = wordStarts(title);
+        for (int at = 0; at < title.size(); ++at)
+            if (canBeMnemonic(title.at(at))) candidates.push_back(at);
+        int chosen = -1;
+        for (int at : candidates) {
+            const QChar key = title.at(at).toLower();
+            if (taken.contains(key)) continue;
+            taken.insert(key);
+            chosen = at;
+            break;
+        }
+        item->setMnemonicIndex(chosen);
     }
 }
 
@@ -368,6 +463,7 @@ QMenu* Menu::qMenu()
 
 QMenuBar* Menu::makeMenuBar(QWidget* parent)
 {
+    assignMnemonics();
     auto* bar = new QMenuBar(parent);
     for (const auto& item : m_items) bar->addAction(item->qAction());
     m_bars.removeAll(nullptr);

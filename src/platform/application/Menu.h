@@ -142,6 +142,14 @@ public:
     // The menu holding the item.
     Menu* menu() const { return m_menu; }
 
+    // The letter of the title that chooses the item from the keyboard (its
+    // mnemonic, shown underlined), as an index into the title; -1 for none.
+    // The menu gives each item one when it opens (Menu::assignMnemonics()).
+    int mnemonicIndex() const { return m_mnemonic; }
+    void setMnemonicIndex(int index);
+    // The title as Qt shows it: "&" doubled, the mnemonic marked.
+    QString displayTitle() const;
+
     // The Qt action showing the item (made on first use).
     QAction* qAction();
     // Whether the item's action is shown (not hidden, and not standing back
@@ -154,6 +162,7 @@ private:
     void setShowsAsAlternatePair(bool showAlternate);
 
     QString m_title;
+    int m_mnemonic = -1;
     std::optional<QFont> m_font;
     QString m_action;
     QString m_keyEquivalent;
@@ -220,6 +229,19 @@ public:
     // extra modifiers are among the given ones.
     void updateAlternates(Qt::KeyboardModifiers held);
 
+    // How the menu's items get their mnemonics. Commands: a letter of each
+    // item's own, the first letter of a word where it can, so that each
+    // letter chooses one item; submenus choose first and items that have a
+    // key of their own last. A long list of names (fonts): each item's
+    // first letter, so that typing a letter steps through the names that
+    // start with it.
+    enum class MnemonicStyle { commands, firstLetters };
+    void setMnemonicStyle(MnemonicStyle style) { m_mnemonicStyle = style; }
+    MnemonicStyle mnemonicStyle() const { return m_mnemonicStyle; }
+    // Gives the shown items their mnemonics (done each time the menu opens,
+    // after validation has set the titles).
+    void assignMnemonics();
+
 private:
     friend class MenuItem;
     void attach(MenuItem* item, int index);
@@ -230,6 +252,7 @@ private:
     std::vector<std::unique_ptr<MenuItem>> m_items;
     MenuDelegate* m_delegate = nullptr;
     MenuItem* m_supermenuItem = nullptr;
+    MnemonicStyle m_mnemonicStyle = MnemonicStyle::commands;
     QPointer<QMenu> m_qmenu;
     QList<QPointer<QMenuBar>> m_bars;
 };

@@ -16,6 +16,16 @@ QString Bundle::name() { return QStringLiteral("Lumora"); }
 
 int Bundle::buildNumber() { return LUMORA_BUILD_NUMBER; }
 
+QUrl Bundle::website()
+{
+#ifdef LUMORA_WEBSITE
+    const QUrl url(QStringLiteral(LUMORA_WEBSITE), QUrl::StrictMode);
+    if (url.isValid() && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http")))
+        return url;
+#endif
+    return {};
+}
+
 QString Bundle::resourcePath(const QString& name, const QString& extension)
 {
     // Resources are found by file name wherever they sit under :/resources

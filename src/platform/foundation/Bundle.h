@@ -14,6 +14,8 @@ namespace Bundle {
 
 QString name();       // "Lumora"
 int buildNumber();    // grows with every release that migrates preferences
+// The program's web page (set when building); empty when it has none.
+QUrl website();
 
 // ":/resources/<name>.<extension>" when it exists, else empty.
 QString resourcePath(const QString& name, const QString& extension);

@@ -117,6 +117,10 @@ public:
     bool isLaidOut() const { return m_unmeasured <= 0; }
     // How many blocks hold a laid-out text layout of their own.
     int realizedBlockCount() const { return m_heldCount; }
+    // Tells the view the document's size as it is known now: queries that
+    // measured more of the text (a block's rectangle) do not, so a scroll
+    // to a place found that way first brings the view's range up to date.
+    void updateDocumentSize() const { reportSize(); }
 
 signals:
     // Heights above the anchor were corrected: the text shown moved down by

@@ -2,6 +2,8 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetricsF>
+#include <QSet>
 
 #include <algorithm>
 #include <array>
@@ -170,9 +172,46 @@ QStringList families()
     return QFontDatabase::families();
 }
 
+QString familyWithoutFoundry(const QString& family)
+{
+    // Qt writes a foundry as " [name]" at the end of the family.
+    if (!family.endsWith(QLatin1Char(']'))) return family;
+    const qsizetype open = family.lastIndexOf(QLatin1String(" ["));
+    return open > 0 ? family.left(open) : family;
+}
+
+QStringList textFamilies()
+{
+    static const QStringList aliases{QStringLiteral("Sans Serif"), QStringLiteral("Serif"),
+                                     QStringLiteral("Monospace"), QStringLiteral("Sans"),
+                                     QStringLiteral("Mono"), QStringLiteral("System-ui")};
+    QStringList result;
+    QSet<QString> seen;
+    for (const QString& family : QFontDatabase::families()) {
+        const QString name = familyWithoutFoundry(family);
+        if (name.isEmpty() || seen.contains(name)) continue;
+        if (QFontDatabase::isPrivateFamily(family)) continue;
+        if (aliases.contains(name, Qt::CaseInsensitive)) continue;
+        // Symbol and dingbat fonts: their letters are pictures.
+        if (QFontDatabase::writingSystems(family).contains(QFontDatabase::Symbol)) continue;
+        seen.insert(name);
+        result.append(name);
+    }
+    return result;
+}
+
 bool isFixedPitchFamily(const QString& family)
 {
-    return QFontDatabase::isFixedPitch(family);
+    if (QFontDatabase::isFixedPitch(family)) return true;
+    // A family the database does not call monospaced may still be: one
+    // whose narrowest and widest letters are as wide as each other.
+    QFont font(family);
+    font.setPixelSize(24);
+    if (QFontInfo(font).family().compare(familyWithoutFoundry(family), Qt::CaseInsensitive) != 0) return false;
+    const QFontMetricsF metrics(font);
+    const double narrow = metrics.horizontalAdvance(QLatin1Char('i'));
+    return narrow > 0 && narrow == metrics.horizontalAdvance(QLatin1Char('W'))
+           && narrow == metrics.horizontalAdvance(QLatin1Char('m'));
 }
 
 } // namespace lumora::fonts

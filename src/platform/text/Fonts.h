@@ -46,6 +46,16 @@ QFont::Weight qtWeightFromNormalized(double weight);
 
 // Installed families, in the database's order.
 QStringList families();
+// The installed families a writer can choose for text, each once, in the
+// database's order: the foundry Qt adds to tell copies of a family apart
+// ("Nimbus Sans [urw]") is dropped, and symbol and dingbat fonts (which
+// show no letters) and fontconfig's generic aliases ("Sans Serif",
+// "Monospace", which stand for other families) are left out.
+QStringList textFamilies();
+// The family name without the foundry Qt may add ("C059 [urw]" is "C059").
+QString familyWithoutFoundry(const QString& family);
+// Whether every letter of the family has one width. Fontconfig leaves some
+// monospaced families unmarked ("Noto Sans Mono"): those are measured.
 bool isFixedPitchFamily(const QString& family);
 
 } // namespace lumora::fonts

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -379,4 +380,82 @@ TEST(Menu, TheWindowsMenuListsTheOpenWindowsWithTheKeyWindowChecked)
     second.close();
     EXPECT_EQ(listed(), QStringList{"Minimize"});
     dispatcher.setWindowsMenu(nullptr);
+}
+
+TEST(Menu, EachItemGetsALetterOfItsOwnWhenTheMenuOpens)
+{
+    DispatcherReset reset;
+    auto& dispatcher = ActionDispatcher::instance();
+    Recorder controller({"statistics:", "library:", "outline:", "preview:", "theme:", "size:", "full:", "font:"});
+    dispatcher.setDocumentController(&controller);
+    auto bar = std::make_unique<Menu>();
+    auto view = std::make_unique<Menu>(QStringLiteral("View"));
+    for (const auto& [title, action] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"Show Statistics", "statistics:"}, {"Show Library", "library:"}, {"Show Outline", "outline:"},
+             {"Preview", "preview:"}, {"Theme", "theme:"}, {"Text Size", "size:"}, {"Full Screen", "full:"},
+             {"Font", "font:"}})
+        view->addItem(MenuItem::make(QString::fromUtf8(title), QString::fromLatin1(action)));
+    view->addItem(MenuItem::separator());
+    auto hidden = MenuItem::make(QStringLiteral("Secret"), QStringLiteral("secret:"));
+    hidden->setHidden(true);
+    view->addItem(std::move(hidden));
+    view->addItem(MenuItem::make(QStringLiteral("Copy & Paste"), QStringLiteral("font:")));
+    view->addItem(MenuItem::make(QStringLiteral("Heading")));
+    view->addItem(MenuItem::make(QStringLiteral("Select All"), QStringLiteral("font:"), QStringLiteral("a"), commandKey));
+    view->addItem(MenuItem::withSubmenu(std::make_unique<Menu>(QStringLiteral("Speech"))));
+    auto names = std::make_unique<Menu>(QStringLiteral("Names"));
+    names->setMnemonicStyle(Menu::MnemonicStyle::firstLetters);
+    for (const char* name : {"Noto Sans", "DejaVu Sans", "Nimbus Mono"})
+        names->addItem(MenuItem::make(QString::fromUtf8(name), QStringLiteral("font:")));
+    bar->addItem(MenuItem::withSubmenu(std::move(view)));
+    bar->addItem(MenuItem::withSubmenu(std::move(names)));
+    bar->addItem(MenuItem::withSubmenu(std::make_unique<Menu>(QStringLiteral("Vista"))));
+
+    // The menu bar: one letter each, first letters where they are free.
+    QWidget window;
+    QMenuBar* menuBar = bar->makeMenuBar(&window);
+    QStringList barTitles;
+    for (QAction* action : menuBar->actions()) barTitles << action->text();
+    EXPECT_EQ(barTitles, (QStringList{"&View", "&Names", "V&ista"}));
+
+    // Each item its own letter, in order: the title's first letter, else
+    // another word's, else any letter; submenus choose first, items with a
+    // key of their own last; hidden items and headings take none; "&" stays
+    // a character.
+    Menu& menu = *bar->itemAt(0)->submenu();
+    dispatcher.menuWillOpen(menu);
+    QStringList titles;
+    for (const auto& item : menu.items())
+        if (!item->isSeparator()) titles << item->qAction()->text();
+    EXPECT_EQ(titles, (QStringList{"S&how Statistics", "Show &Library", "Show &Outline", "&Preview", "&Theme",
+                                   "T&ext Size", "&Full Screen", "Fo&nt", "Secret", "&Copy && Paste", "Heading",
+                                   "Select &All\tCtrl+A", "&Speech"}));
+    dispatcher.menuDidClose(menu);
+
+    // A retitled item gets a letter again when its menu next opens.
+    menu.itemAt(1)->setTitle(QStringLiteral("Hide Library"));
+    EXPECT_EQ(menu.itemAt(1)->qAction()->text(), QStringLiteral("Hide Library"));
+    dispatcher.menuWillOpen(menu);
+    EXPECT_EQ(menu.itemAt(1)->qAction()->text(), QStringLiteral("Hide &Library"));
+    dispatcher.menuDidClose(menu);
+
+    // A list of names: each its first letter, so that a letter steps
+    // through the names that start with it.
+    Menu& list = *bar->itemAt(1)->submenu();
+    dispatcher.menuWillOpen(list);
+    QStringList listTitles;
+    for (const auto& item : list.items()) listTitles << item->qAction()->text();
+    EXPECT_EQ(listTitles, (QStringList{"&Noto Sans", "&DejaVu Sans", "&Nimbus Mono"}));
+    dispatcher.menuDidClose(list);
+
+    // The letter chooses the item in the open menu.
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QMenu* shown = menu.qMenu();
+    shown->popup(window.mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
+    QTest::keyClick(shown, Qt::Key_O);
+    EXPECT_EQ(controller.performed, QStringList{"outline:"});
+    EXPECT_FALSE(shown->isVisible());
 }

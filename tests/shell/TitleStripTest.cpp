@@ -1,0 +1,321 @@
+// The document window's title strip: hidden while the writer writes, shown
+// for the mouse at the top, for menus, dialogs, the find bar and full screen.
+#include "ShellTestSupport.h"
+
+#include "document/OutlineViewController.h"
+#include "library/LibraryViewController.h"
+#include "settings/ViewUtilities.h"
+#include "shell/MainMenu.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QCursor>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTimer>
+
+using namespace lumora;
+using namespace lumora::test;
+
+namespace {
+
+struct StripWindow {
+    Shell shell;
+    Document* document = nullptr;
+    WindowController* window = nullptr;
+    TextView* editor = nullptr;
+
+    StripWindow(const char* name, const QByteArray& text = "Some words\n")
+    {
+        const QString path = freshDirectory(QLatin1String(name)) + "/notes.md";
+        writeFile(path, text);
+        document = shell.open(path);
+        window = windowOf(document);
+        if (!window) return;
+        window->window()->resize(900, 600);
+        activate(window);
+        editor = window->documentViewController()->textView();
+        // The mouse starts on the text (Qt drops a move to where the mouse
+        // already is: the strip of an earlier window may stand there).
+        moveMouse(QPoint(frame()->width() / 3, frame()->height() / 2));
+    }
+
+    DocumentWindowBase* frame() const { return window->window(); }
+    double alpha() const { return frame()->titleStripAlpha(); }
+    bool stripShown() const { return frame()->isTitleStripVisible() && alpha() == 1.0; }
+    // Moves the mouse to a point of the window (window coordinates).
+    void moveMouse(QPoint at) const { QTest::mouseMove(frame(), at); }
+    void moveToStrip() const { moveMouse(QPoint(frame()->width() / 2, 10)); }
+    void moveToText() const { moveMouse(QPoint(frame()->width() / 2, 300)); }
+};
+
+} // namespace
+
+TEST(TitleStrip, ShowsForTheMouseAtTheTopAndNothingInTheTextMoves)
+{
+    StripWindow w("mouse", QByteArray("A line of words.\n").repeated(200));
+    ASSERT_TRUE(w.window);
+    ASSERT_TRUE(w.editor->verticalScrollBar()->isVisible());
+    // The text opens at its top, its first line clear of the strip.
+    EXPECT_EQ(w.editor->verticalScrollBar()->value(), 0);
+    EXPECT_GT(w.editor->cursorRect().top(), TitleStrip::stripHeight);
+    // A new window starts without it, floating over the panes.
+    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_EQ(w.alpha(), 0.0);
+    EXPECT_TRUE(w.frame()->isTitleStripFloating());
+    const QRect viewport(w.editor->viewport()->mapTo(w.frame(), QPoint(0, 0)), w.editor->viewport()->size());
+    // The text reaches the top of the window, under the strip.
+    EXPECT_EQ(viewport.top(), w.frame()->titleStrip()->geometry().top());
+    const QRect caret = w.editor->cursorRect();
+    const auto scrollerTop = [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        return w.editor->verticalScrollBar()->mapTo(w.frame(), QPoint(0, 0)).y();
+    };
+    const int scroller = scrollerTop();
+
+    w.moveToStrip();
+    EXPECT_FALSE(w.window->titleBarHidden);
+    EXPECT_EQ(w.alpha(), 1.0);
+    EXPECT_TRUE(w.frame()->isTitleStripFading());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.frame()->isTitleStripFading(); }));
+    // Nothing in the text moved; only the scroller keeps clear of the strip.
+    EXPECT_EQ(QRect(w.editor->viewport()->mapTo(w.frame(), QPoint(0, 0)), w.editor->viewport()->size()), viewport);
+    EXPECT_EQ(w.editor->cursorRect(), caret);
+    EXPECT_EQ(scrollerTop(), scroller + TitleStrip::stripHeight);
+
+    w.moveToText();
+    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_EQ(w.alpha(), 0.0);
+    EXPECT_TRUE(w.frame()->isTitleStripVisible()); // faded, not snapped away
+    EXPECT_EQ(w.editor->cursorRect(), caret);
+    EXPECT_EQ(scrollerTop(), scroller);
+
+    // Leaving the window hides it too.
+    w.moveToStrip();
+    EXPECT_EQ(w.alpha(), 1.0);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(w.frame()->windowHandle(), &leave);
+    QCursor::setPos(w.frame()->mapToGlobal(QPoint(-50, -50)));
+    EXPECT_EQ(w.alpha(), 0.0);
+}
+
+TEST(TitleStrip, OverASidePaneItGoesAtOnce)
+{
+    StripWindow w("side-pane");
+    ASSERT_TRUE(w.window);
+    w.window->setOutlineVisible(true);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    OutlineViewController* outline = w.window->outlineViewController();
+    ASSERT_TRUE(outline);
+    const QPoint overOutline = outline->mapTo(w.frame(), QPoint(outline->width() / 2, 120));
+    const QPoint stripOverOutline = outline->mapTo(w.frame(), QPoint(outline->width() - 20, 10));
+    // The band under the strip stays clear of the pane's own contents.
+    EXPECT_EQ(outline->contentsMargins().top(), TitleStrip::stripHeight);
+
+    w.moveToStrip();
+    EXPECT_TRUE(w.stripShown());
+    // Down into the pane: it goes without fading.
+    w.moveMouse(overOutline);
+    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_EQ(w.alpha(), 0.0);
+    EXPECT_FALSE(w.frame()->isTitleStripFading());
+    EXPECT_TRUE(w.window->isMouseOverSidePane());
+
+    // Up from the pane into the strip's band: the window buttons there are
+    // within reach.
+    w.moveMouse(stripOverOutline);
+    EXPECT_FALSE(w.window->isMouseOverSidePane());
+    EXPECT_TRUE(w.stripShown());
+    QWidget* under = w.frame()->childAt(stripOverOutline);
+    EXPECT_TRUE(under && w.frame()->titleStrip()->isAncestorOf(under)) << (under ? under->metaObject()->className() : "none");
+    w.moveMouse(overOutline);
+    EXPECT_EQ(w.alpha(), 0.0);
+    w.moveToText();
+    EXPECT_EQ(w.alpha(), 0.0);
+
+    // The library pane takes the strip's band the same way.
+    w.window->setLibraryVisible(true);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_EQ(w.window->libraryPane().contentsMargins().top(), TitleStrip::stripHeight);
+    w.moveMouse(w.window->libraryPane().mapTo(w.frame(), QPoint(20, 10))); // the menus
+    EXPECT_TRUE(w.stripShown());
+    w.moveMouse(w.window->libraryPane().mapTo(w.frame(), QPoint(20, 200)));
+    EXPECT_EQ(w.alpha(), 0.0);
+    EXPECT_FALSE(w.frame()->isTitleStripFading());
+    // Alt still reaches the menus with the mouse resting on the pane.
+    QApplication::setActiveWindow(w.frame());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.frame()));
+    w.editor->setFocus();
+    QTest::keyPress(w.editor, Qt::Key_Alt);
+    QTest::keyRelease(w.editor, Qt::Key_Alt, Qt::AltModifier);
+    EXPECT_TRUE(w.window->menuBar()->hasFocus());
+    EXPECT_TRUE(w.stripShown());
+    QTest::keyClick(w.window->menuBar(), Qt::Key_Escape);
+}
+
+TEST(TitleStrip, TypingPutsItAwayAndTheMouseBringsItBack)
+{
+    StripWindow w("typing");
+    ASSERT_TRUE(w.window);
+    w.moveToStrip();
+    EXPECT_TRUE(w.stripShown());
+    w.editor->setSelectedRange(Range(0, 0));
+    QTest::keyClicks(w.editor, "New ");
+    EXPECT_EQ(textOf(w.document), QStringLiteral("New Some words\n"));
+    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_EQ(w.alpha(), 0.0);
+    // Commands are not typing.
+    w.moveMouse(QPoint(w.frame()->width() / 2 + 5, 12));
+    EXPECT_TRUE(w.stripShown());
+    QTest::keyClick(w.editor, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_TRUE(w.stripShown());
+    QTest::keyClick(w.editor, Qt::Key_Right);
+    EXPECT_TRUE(w.stripShown());
+    QTest::keyClick(w.editor, Qt::Key_Backspace);
+    EXPECT_EQ(w.alpha(), 0.0);
+}
+
+TEST(TitleStrip, MenusAndDialogsKeepItShown)
+{
+    StripWindow w("popups");
+    ASSERT_TRUE(w.window);
+    w.moveToText();
+    EXPECT_EQ(w.alpha(), 0.0);
+
+    // A menu of the window's menu bar, and a submenu of it (opened from the
+    // keyboard: the mouse stays on the text).
+    QMenuBar* bar = w.window->menuBar();
+    Menu& view = w.shell.controller->mainMenu()->topLevelMenu(MainMenu::view);
+    bar->setActiveAction(view.supermenuItem()->qAction());
+    QMenu* shown = view.qMenu();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
+    EXPECT_EQ(w.window->openPopupCount(), 1);
+    EXPECT_TRUE(w.stripShown());
+    QMenu* theme = w.shell.controller->mainMenu()->themesSubmenu()->qMenu();
+    theme->popup(shown->mapToGlobal(QPoint(shown->width(), 0)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(theme));
+    EXPECT_EQ(w.window->openPopupCount(), 2);
+    // Nothing puts it away while a menu is open.
+    w.window->titleBarHidden = true;
+    w.window->updateTitleBar();
+    EXPECT_TRUE(w.stripShown());
+    theme->hide();
+    EXPECT_TRUE(w.stripShown());
+    shown->hide();
+    bar->setActiveAction(nullptr);
+    EXPECT_EQ(w.window->openPopupCount(), 0);
+    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_EQ(w.alpha(), 0.0);
+
+    // The text's context menu leaves the strip alone.
+    QMenu context(w.editor);
+    context.addAction(QStringLiteral("Copy"));
+    context.popup(w.editor->mapToGlobal(QPoint(50, 50)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&context));
+    EXPECT_EQ(w.window->openPopupCount(), 0);
+    EXPECT_EQ(w.alpha(), 0.0);
+    context.hide();
+
+    // The document menu of the title, with the mouse on the strip: it
+    // stays after the menu closes.
+    w.moveToStrip();
+    w.frame()->showDocumentMenu();
+    QMenu* documentMenu = w.frame()->documentMenu().qMenu();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(documentMenu));
+    documentMenu->hide();
+    EXPECT_TRUE(w.stripShown());
+
+    // A dialog in front of the window shows it; it goes when the dialog
+    // ends.
+    w.moveToText();
+    EXPECT_EQ(w.alpha(), 0.0);
+    bool shownWhileOpen = false;
+    QTimer::singleShot(0, [&] {
+        shownWhileOpen = w.stripShown() && w.window->hasAttachedSheet();
+        if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
+    });
+    QMessageBox box(w.frame());
+    box.setText(QStringLiteral("A question"));
+    box.exec();
+    EXPECT_TRUE(shownWhileOpen);
+    EXPECT_FALSE(w.window->hasAttachedSheet());
+    EXPECT_EQ(w.alpha(), 0.0);
+}
+
+TEST(TitleStrip, TheFindBarShowsItAndTheTextMakesRoom)
+{
+    StripWindow w("find");
+    ASSERT_TRUE(w.window);
+    QTest::keyClick(w.editor, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(w.editor->isFindBarVisible());
+    EXPECT_TRUE(w.stripShown());
+    // The editor, with its find bar, sits below the strip.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_GE(w.editor->mapTo(w.frame(), QPoint(0, 0)).y(), w.frame()->titleStrip()->geometry().bottom());
+    // The mouse does not put it away while the bar shows.
+    w.moveToStrip();
+    w.moveToText();
+    EXPECT_TRUE(w.stripShown());
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_FALSE(w.editor->isFindBarVisible());
+    EXPECT_EQ(w.alpha(), 0.0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_EQ(w.editor->mapTo(w.frame(), QPoint(0, 0)).y(), w.window->splitView()->mapTo(w.frame(), QPoint(0, 0)).y());
+}
+
+TEST(TitleStrip, FullScreenKeepsItAboveThePanes)
+{
+    StripWindow w("full-screen");
+    ASSERT_TRUE(w.window);
+    w.frame()->toggleFullScreen();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.frame()->isFullScreen(); }));
+    EXPECT_TRUE(w.stripShown());
+    EXPECT_FALSE(w.frame()->isTitleStripFloating());
+    EXPECT_FALSE(w.window->isTrackingMouse());
+    w.moveToText();
+    EXPECT_TRUE(w.stripShown());
+    // A dialog in full screen changes nothing, nor does its end.
+    w.window->sheetWillBegin(w.frame());
+    w.window->sheetDidEnd(w.frame());
+    EXPECT_TRUE(w.stripShown());
+
+    w.frame()->toggleFullScreen();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.frame()->isFullScreen(); }));
+    EXPECT_TRUE(w.frame()->isTitleStripFloating());
+    EXPECT_TRUE(w.window->isTrackingMouse());
+    EXPECT_EQ(w.alpha(), 0.0);
+    w.moveToStrip();
+    EXPECT_TRUE(w.stripShown());
+}
+
+TEST(TitleStrip, TheKeyboardInTheMenusShowsItAndZoomingPutsItAway)
+{
+    StripWindow w("keyboard");
+    ASSERT_TRUE(w.window);
+    EXPECT_EQ(w.alpha(), 0.0);
+    // Alt pressed and let go: the menu bar takes the keyboard.
+    QApplication::setActiveWindow(w.frame());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.frame()));
+    w.editor->setFocus();
+    QTest::keyPress(w.editor, Qt::Key_Alt);
+    QTest::keyRelease(w.editor, Qt::Key_Alt, Qt::AltModifier);
+    EXPECT_TRUE(w.window->menuBar()->hasFocus());
+    EXPECT_TRUE(w.stripShown());
+    QTest::keyClick(w.window->menuBar(), Qt::Key_Escape);
+    w.editor->setFocus();
+    EXPECT_EQ(w.alpha(), 0.0);
+
+    // A renamed or duplicated document's window shows its strip until the
+    // writer goes on.
+    w.window->titleBarHidden = false;
+    w.window->updateTitleBar();
+    EXPECT_TRUE(w.stripShown());
+    w.frame()->toggleMaximized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.frame()->isMaximized(); }));
+    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_EQ(w.alpha(), 0.0);
+}
