@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -500,6 +501,29 @@ void LibraryViewController::windowWillClose()
     leaveFileController();
     m_library.reset();
     if (m_pages) showState();
+}
+
+QVariantMap LibraryViewController::restorableState() const
+{
+    FileController* controller = m_library ? m_library->fileController() : nullptr;
+    const Directory* root = controller ? controller->rootFile() : nullptr;
+    if (!root) return {};
+    const std::optional<Bookmark> bookmark = Bookmark::create(root->path());
+    if (!bookmark) return {};
+    return {{QStringLiteral("rootFileBookmarkData"), bookmark->data()}};
+}
+
+void LibraryViewController::restoreState(const QVariantMap& state)
+{
+    const QVariant data = state.value(QStringLiteral("rootFileBookmarkData"));
+    if (data.typeId() != QMetaType::QByteArray) return;
+    const std::optional<Bookmark> bookmark = Bookmark::fromData(data.toByteArray());
+    const auto resolved = bookmark ? bookmark->resolve() : std::nullopt;
+    if (!resolved || !QFileInfo(resolved->path).isDir()) return;
+    LibraryController& libraries = LibraryController::shared();
+    std::shared_ptr<Library> library = libraries.libraryWithURL(resolved->path);
+    if (!library) library = libraries.openLibrary(resolved->path);
+    if (library) setLibrary(library);
 }
 
 void LibraryViewController::updateWindowButtons()

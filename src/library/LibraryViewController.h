@@ -10,6 +10,7 @@
 #include <QPersistentModelIndex>
 #include <QPointer>
 #include <QString>
+#include <QVariantMap>
 #include <QWidget>
 
 #include <functional>
@@ -99,6 +100,14 @@ public:
     void setUp();
     // The window closes: leaves the library list and the shown library.
     void windowWillClose();
+
+    // What a restored window brings back: a bookmark of the shown folder
+    // ("rootFileBookmarkData"), or nothing without a shown tree. Restoring
+    // shows that folder's library, opening it as an unlinked library when
+    // the list does not hold it; a folder that cannot be found changes
+    // nothing.
+    QVariantMap restorableState() const;
+    void restoreState(const QVariantMap& state);
 
     // The shown library (none: the "no library" message). Showing another
     // loads its tree (an error is presented) and restores its expansion.

@@ -322,11 +322,12 @@ void DocumentController::openLaunchDocuments(const QStringList& paths)
         openDocuments(paths, true);
         return;
     } else {
-        for (const auto& [document, frame] : restoreWindows()) {
-            if (!frame.isValid()) continue;
-            if (auto* d = qobject_cast<Document*>(document))
-                if (const auto controllers = WindowController::controllersOf(*d); !controllers.empty())
-                    controllers.front()->window()->setGeometry(frame);
+        for (const RestoredWindow& restored : restoreWindows()) {
+            auto* d = qobject_cast<Document*>(restored.document);
+            const auto controllers = d ? WindowController::controllersOf(*d) : std::vector<WindowController*>();
+            if (controllers.empty()) continue;
+            if (restored.frame.isValid()) controllers.front()->window()->setGeometry(restored.frame);
+            controllers.front()->restoreState(restored.state);
         }
     }
     if (WindowController::all().empty()) {
@@ -549,7 +550,7 @@ QList<RestorableWindow> DocumentController::restorableWindows() const
     for (WindowController* controller : WindowController::all()) {
         const Document* document = controller->document();
         if (!document || document->isUntitled() || document->isClosed()) continue;
-        windows.append({document->filePath(), controller->window()->geometry()});
+        windows.append({document->filePath(), controller->window()->geometry(), controller->restorableState()});
     }
     return windows;
 }

@@ -817,6 +817,16 @@ std::optional<bool> WindowController::validate(MenuItem& item)
     return true;
 }
 
+QVariantMap WindowController::restorableState() const
+{
+    return m_libraryPane->restorableState();
+}
+
+void WindowController::restoreState(const QVariantMap& state)
+{
+    m_libraryPane->restoreState(state);
+}
+
 std::shared_ptr<Library> WindowController::shownLibrary() const
 {
     return isLibraryVisible() ? m_libraryPane->library() : nullptr;

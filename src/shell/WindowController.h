@@ -164,6 +164,11 @@ public:
     // (The pane shows a folder: this is the library list's entry for it.)
     std::shared_ptr<Library> shownLibrary() const;
 
+    // What the window brings back at the next launch besides its frame:
+    // the folder its library pane shows.
+    QVariantMap restorableState() const;
+    void restoreState(const QVariantMap& state);
+
     Responder* nextResponder() const override;
     // Check marks mirror the preferences, toggles name what they will do,
     // items that do not apply hide; the library commands are disabled while

@@ -218,6 +218,43 @@ TEST(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
     EXPECT_EQ(a.pane->librariesPopup()->currentIndex(), 0);
 }
 
+// Each window brings back the library its pane showed, found again by its
+// folder even after the folder was renamed; a folder the list does not hold
+// comes back as a library of this run.
+TEST(LibrarySidebar, ARestoredWindowShowsTheLibraryItShowed)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString first = makeNotesFolder("restored-first");
+    const QString second = makeNotesFolder("restored-second");
+    LibraryController::shared().addLibrary(first, 0);
+    LibraryWindow a(shell, QString());
+    a.pane->setLibrary(LibraryController::shared().openLibrary(second));
+    const QVariantMap state = a.window->restorableState();
+    ASSERT_TRUE(state.contains("rootFileBookmarkData"));
+
+    // The next launch: the folder is no longer open as a library, and it
+    // was renamed meanwhile.
+    a.pane->setLibrary(LibraryController::shared().libraries().front());
+    ASSERT_TRUE(LibraryController::shared().libraries().front()->url() == first);
+    const auto unlinked = LibraryController::shared().libraryWithURL(second);
+    ASSERT_TRUE(unlinked);
+    LibraryController::shared().removeLibrary(*unlinked);
+    const QString renamed = second + " renamed";
+    ASSERT_TRUE(QDir().rename(second, renamed));
+    LibraryWindow b(shell, QString());
+    EXPECT_EQ(b.pane->library()->url(), first);
+    b.window->restoreState(state);
+    ASSERT_TRUE(b.pane->library());
+    EXPECT_EQ(b.pane->library()->url(), renamed);
+    EXPECT_FALSE(b.pane->library()->isLinked());
+
+    // Nothing to bring back, or a folder gone for good: the pane stays.
+    b.window->restoreState({});
+    b.window->restoreState({{"rootFileBookmarkData", QByteArray("not a bookmark")}});
+    EXPECT_EQ(b.pane->library()->url(), renamed);
+}
+
 TEST(LibrarySidebar, ALongLibraryNameDoesNotWidenThePane)
 {
     resetLibraries();

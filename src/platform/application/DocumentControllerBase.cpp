@@ -256,7 +256,7 @@ QList<RestorableWindow> DocumentControllerBase::restorableWindows() const
 {
     QList<RestorableWindow> windows;
     for (const auto& document : m_documents)
-        if (!document->isUntitled()) windows.append({document->filePath(), QRect()});
+        if (!document->isUntitled()) windows.append({document->filePath(), QRect(), {}});
     return windows;
 }
 
@@ -270,6 +270,7 @@ void DocumentControllerBase::saveRestorableState()
             entry.insert(QStringLiteral("frame"), QVariantList{qlonglong(window.frame.x()), qlonglong(window.frame.y()),
                                                               qlonglong(window.frame.width()),
                                                               qlonglong(window.frame.height())});
+        if (!window.state.isEmpty()) entry.insert(QStringLiteral("state"), window.state);
         list << entry;
     }
     m_defaults->set(kRestorableWindows, list);
@@ -287,20 +288,21 @@ QList<RestorableWindow> DocumentControllerBase::storedRestorableWindows() const
         const QVariantList frame = map.value(QStringLiteral("frame")).toList();
         if (frame.size() == 4)
             window.frame = QRect(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt());
+        window.state = map.value(QStringLiteral("state")).toMap();
         windows << window;
     }
     return windows;
 }
 
-QList<std::pair<DocumentBase*, QRect>> DocumentControllerBase::restoreWindows()
+QList<RestoredWindow> DocumentControllerBase::restoreWindows()
 {
-    QList<std::pair<DocumentBase*, QRect>> restored;
+    QList<RestoredWindow> restored;
     QSet<QString> seen;
     for (const RestorableWindow& window : storedRestorableWindows()) {
         if (!QFileInfo(window.path).isFile() || seen.contains(identity(window.path))) continue;
         seen.insert(identity(window.path));
         auto opened = openDocument(window.path, true);
-        if (opened) restored.append({*opened, window.frame});
+        if (opened) restored.append({*opened, window.frame, window.state});
     }
     return restored;
 }

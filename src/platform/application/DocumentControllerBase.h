@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QRect>
 #include <QStringList>
+#include <QVariantMap>
 
 #include <functional>
 #include <memory>
@@ -26,7 +27,17 @@ class UserDefaults;
 struct RestorableWindow {
     QString path;
     QRect frame;
+    // The window's own values to bring back (what its panes showed), kept as
+    // given; empty when it has none.
+    QVariantMap state;
     friend bool operator==(const RestorableWindow&, const RestorableWindow&) = default;
+};
+
+// A window brought back: its document, frame and own values.
+struct RestoredWindow {
+    DocumentBase* document = nullptr;
+    QRect frame;
+    QVariantMap state;
 };
 
 // The application's list of open documents and the ways documents open and
@@ -112,8 +123,8 @@ public:
     void saveRestorableState();
     QList<RestorableWindow> storedRestorableWindows() const;
     // Opens the stored documents that still exist (shown, each once) and
-    // returns them with their frames.
-    QList<std::pair<DocumentBase*, QRect>> restoreWindows();
+    // returns them with their frames and values.
+    QList<RestoredWindow> restoreWindows();
     // Before quitting: remembers the windows, then closes every document as
     // the application quits (DocumentBase::closeForTermination: a document
     // that cannot be saved asks once, then keeps its text in a recovery

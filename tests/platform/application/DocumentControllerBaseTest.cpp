@@ -164,11 +164,14 @@ TEST(DocumentControllerBase, OpenDocumentsComeBackAtTheNextLaunch)
     Fixture f("controller-restore");
     const QString a = f.file("a.txt");
     f.defaults->set("restorableWindows",
-                    QVariantList{QVariantMap{{"path", a}, {"frame", QVariantList{10, 20, 800, 600}}},
+                    QVariantList{QVariantMap{{"path", a},
+                                             {"frame", QVariantList{10, 20, 800, 600}},
+                                             {"state", QVariantMap{{"pane", "shown"}}}},
                                  QVariantMap{{"path", f.folder + "/gone.txt"}}, 5});
     const auto restored = f.controller->restoreWindows();
     ASSERT_EQ(restored.size(), 1);
-    EXPECT_EQ(restored[0].first->filePath(), a);
-    EXPECT_EQ(restored[0].second, QRect(10, 20, 800, 600));
+    EXPECT_EQ(restored[0].document->filePath(), a);
+    EXPECT_EQ(restored[0].frame, QRect(10, 20, 800, 600));
+    EXPECT_EQ(restored[0].state, (QVariantMap{{"pane", "shown"}}));
     EXPECT_EQ(f.controller->shown, QStringList{"a.txt"});
 }
