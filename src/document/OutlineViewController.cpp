@@ -264,8 +264,7 @@ void OutlineViewController::selectHeading(const std::shared_ptr<Outline>& item)
     m_selectedItem = item;
     editor->setSelectedRange(Range(range->location, 0));
     // The heading's line to the middle of the editor.
-    QScrollBar* bar = editor->verticalScrollBar();
-    bar->setValue(bar->value() + editor->cursorRect().center().y() - editor->viewport()->height() / 2);
+    editor->centerSelectionInVisibleArea();
     editor->setFocus(Qt::OtherFocusReason);
 }
 

@@ -117,9 +117,11 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     // Heights corrected above what is shown keep the text shown in place.
     EditorLayout* layout = m_mirror->layout();
     connect(verticalScrollBar(), &QScrollBar::valueChanged, layout, [layout](int value) { layout->setAnchor(value); });
-    connect(layout, &EditorLayout::anchorMoved, this, [this](double delta) {
-        QScrollBar* bar = verticalScrollBar();
-        bar->setValue(bar->value() + int(std::lround(delta)));
+    // The layout keeps the anchor to the fraction of a pixel: the view
+    // scrolls to the nearest whole pixel each time, and never adds up the
+    // roundings of many small corrections.
+    connect(layout, &EditorLayout::anchorMoved, this, [this, layout](double) {
+        verticalScrollBar()->setValue(int(std::lround(layout->anchor())));
     });
     m_appliedStylesheet = parsed;
 
@@ -1207,6 +1209,7 @@ void TextView::centerSelectionInVisibleArea()
 {
     if (!m_storage) return;
     const Range selection = selectedRange();
+    measureAbove(selection.location, viewport()->height() / 2);
     QTextCursor start(document());
     start.setPosition(int(selection.location));
     QTextCursor end(document());
@@ -1225,23 +1228,26 @@ int TextView::selectionDistanceFromTop() const
 
 void TextView::scrollSelectionToDistanceFromTop(int distance)
 {
-    // The paragraphs between the selection and the top of the view it will
-    // have are measured first: the layout only estimates text it has not
-    // shown, and measuring them when they are painted would move the
-    // selection away from where it was put.
-    QAbstractTextDocumentLayout* layout = document()->documentLayout();
-    const int location = int(std::clamp<qsizetype>(selectedRange().location, 0, document()->characterCount() - 1));
-    const QTextBlock selected = document()->findBlock(location);
-    double covered = -layout->blockBoundingRect(selected).height();
-    for (QTextBlock b = selected; b.isValid() && covered <= distance; b = b.previous())
-        covered += layout->blockBoundingRect(b).height();
+    measureAbove(selectedRange().location, distance);
     const int now = selectionDistanceFromTop();
-    // Finding the selection laid out the text above it: the scroll range
-    // must know that before it can reach down there.
-    if (const auto* layout = qobject_cast<const EditorLayout*>(document()->documentLayout()))
-        layout->updateDocumentSize();
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->value() + now - distance);
+}
+
+// The paragraphs that will stand between the top of the view and position
+// once position is `distance` below it are measured first: the layout only
+// estimates text it has not shown, and measuring them when they are painted
+// would move position away from where it was put.
+void TextView::measureAbove(qsizetype position, int distance)
+{
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    const QTextBlock at = document()->findBlock(int(std::clamp<qsizetype>(position, 0, document()->characterCount() - 1)));
+    double covered = -layout->blockBoundingRect(at).height();
+    for (QTextBlock b = at; b.isValid() && covered <= distance; b = b.previous())
+        covered += layout->blockBoundingRect(b).height();
+    // Finding them measured more of the text: the scroll range must know
+    // that before it can reach down there.
+    if (const auto* editorLayout = qobject_cast<const EditorLayout*>(layout)) editorLayout->updateDocumentSize();
 }
 
 void TextView::showEvent(QShowEvent* e)

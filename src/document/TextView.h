@@ -245,6 +245,7 @@ private:
     // where it stood before the edit.
     int insertionBottom() const;
     void keepInsertionLineInPlace();
+    void measureAbove(qsizetype position, int distance);
     // What the view keeps in place while its size or insets change: the
     // caret's line when it is in sight, else the line at the top.
     struct ViewAnchor {

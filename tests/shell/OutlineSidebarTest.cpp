@@ -6,6 +6,7 @@
 #include "document/OutlineModel.h"
 #include "document/OutlineViewController.h"
 #include "markdown/Outline.h"
+#include "platform/text/EditorLayout.h"
 #include "settings/Settings.h"
 #include "settings/ViewUtilities.h"
 #include "support/QtPrinters.h"
@@ -224,6 +225,36 @@ TEST_F(OutlineSidebarTest, ChoosingAHeadingMovesTheCaretThereAndNothingElseDoes)
     // A click on the chosen row goes there again.
     click(rowOf("## Far below"));
     EXPECT_EQ(editor->selectedRange(), Range(this->text().indexOf("## Far below"), 0));
+}
+
+TEST_F(OutlineSidebarTest, AHeadingChosenFarDownStaysInTheMiddleWhileTheTextIsMeasured)
+{
+    // Chosen while the rest of a long text is still being measured: the
+    // heading stands in the middle when it is shown and stays there while
+    // the heights above it are corrected.
+    QByteArray text;
+    for (int i = 0; i < 4000; ++i)
+        text += "## Part " + QByteArray::number(i) + "\n\nSome *words* of a paragraph, long enough to wrap at the width "
+                "of the writing column once or twice, with **strong** words in it.\n\n- an item\n- another\n\n";
+    text += "# Far below\n\nThe end.\n";
+    open(text);
+    auto* layout = qobject_cast<EditorLayout*>(editor->document()->documentLayout());
+    ASSERT_TRUE(layout);
+    ASSERT_FALSE(layout->isLaidOut()) << "the text was measured before the heading could be chosen";
+
+    const int middle = editor->viewport()->height() / 2;
+    for (const char* title : {"# Far below", "## Part 3000"}) {
+        click(rowOf(title));
+        EXPECT_EQ(editor->selectedRange(), Range(this->text().indexOf(QString::fromLatin1(title) + "\n"), 0));
+        QTest::qWait(20); // painted
+        EXPECT_NEAR(editor->cursorRect().center().y(), middle, 1) << title;
+        if (std::string(title) == "# Far below") {
+            ASSERT_FALSE(layout->isLaidOut());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(layout->isLaidOut(), 60000);
+        QTest::qWait(50);
+        EXPECT_NEAR(editor->cursorRect().center().y(), middle, 1) << title;
+    }
 }
 
 TEST_F(OutlineSidebarTest, ARowWhoseHeadingWasDeletedDoesNothing)

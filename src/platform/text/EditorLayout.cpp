@@ -494,6 +494,14 @@ void EditorLayout::placeBlock(const QTextBlock& block, int index) const
     block.layout()->setPosition(QPointF(m_left, m_top + top(index) + margin));
 }
 
+void EditorLayout::setAnchor(double y)
+{
+    if (m_holdingAnchor) return;
+    if (std::lround(m_anchor) == std::lround(y) && std::abs(m_anchor - y) < 1.0) return;
+    m_anchor = y;
+    m_anchorShift = 0.0;
+}
+
 void EditorLayout::scheduleBackgroundLayout() const
 {
     if (m_unmeasured > 0 || m_dirtyTop >= 0.0 || m_anchorShift != 0.0) {
@@ -539,10 +547,14 @@ void EditorLayout::timerEvent(QTimerEvent* event)
         }
     }
     if (m_unmeasured <= 0) m_timer.stop();
+    // The view's range follows the new size first; where that clamps its
+    // scroll, the clamp is no scroll of the writer's and the anchor holds
+    // until the view has followed it.
+    const bool shifted = m_anchorShift != 0.0;
+    m_holdingAnchor = shifted;
     reportSize();
-    if (m_anchorShift != 0.0) {
-        emit anchorMoved(std::exchange(m_anchorShift, 0.0));
-    }
+    m_holdingAnchor = false;
+    if (shifted) emit anchorMoved(std::exchange(m_anchorShift, 0.0));
     if (m_dirtyTop >= 0.0) {
         const double from = std::exchange(m_dirtyTop, -1.0);
         emit update(QRectF(0, m_top + from, kFar, kFar));

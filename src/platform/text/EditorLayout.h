@@ -99,8 +99,16 @@ public:
         EditorLayout* m_layout;
     };
 
-    // The top of what the view shows, in document coordinates.
-    void setAnchor(double y) { m_anchor = y; }
+    // The top of what the view shows, in document coordinates. The view
+    // tells each scroll; a scroll to where anchor() stands (the nearest
+    // whole pixel) is the view following the layout and keeps its fraction,
+    // any other starts afresh: corrections noted but not yet reported
+    // belonged to the old place.
+    void setAnchor(double y);
+    // Where the text that stood at the top of the view stands now: moved
+    // by the corrections above it, to the fraction of a pixel, so that
+    // whole-pixel scrolls never add up to a drift.
+    double anchor() const { return m_anchor; }
 
     // While deferring, a changed block is laid out again at once only when
     // it is shown; the others keep their heights until they are next drawn,
@@ -124,7 +132,7 @@ public:
 
 signals:
     // Heights above the anchor were corrected: the text shown moved down by
-    // delta (up when negative).
+    // delta (up when negative); anchor() is where it stands now.
     void anchorMoved(double delta);
 
 protected:
@@ -192,6 +200,7 @@ private:
     double m_drawnTop = 0.0;
     double m_drawnBottom = -1.0;
     mutable double m_anchor = 0.0;
+    bool m_holdingAnchor = false;
 
     const FormatSource* m_source = nullptr;
     double m_pageWidth = -1.0;
