@@ -660,12 +660,15 @@ void EditorLayout::refreshSpacing(int position)
     if (index <= 0 || index >= int(m_blocks.size())) return;
     Block& b = m_blocks[size_t(index)];
     if (!b.measured) return; // laid out with the right spacing when it is
-    const double margin = formatOf(block).topMargin();
+    // Compared as stored: a margin of a fraction of a pixel that a float
+    // cannot hold exactly would otherwise count as changed on every key,
+    // and repaint everything below the paragraph each time.
+    const float margin = float(formatOf(block).topMargin());
     if (margin == b.topMargin) return;
     const double y = top(index);
     const double height = b.height;
     setHeight(index, height - b.topMargin + margin);
-    b.topMargin = float(margin);
+    b.topMargin = margin;
     // Unmeasured blocks in the same batch are laid out with their margin.
     if (b.pending) return;
     emit update(QRectF(0, m_top + y, kFar, kFar));

@@ -135,6 +135,38 @@ TEST(EditorLayoutTest, CorrectionsAboveTheAnchorMoveTheViewWithThem)
     EXPECT_NEAR(moved, after - before, 1.0);
 }
 
+TEST(EditorLayoutTest, AKeyRepaintsItsOwnParagraphWhateverTheSpacing)
+{
+    // The space after a paragraph is carried by the next one's top margin;
+    // one a float cannot hold exactly (3.57 px) must not count as changed
+    // on every key, which repainted everything below the paragraph typed in.
+    Attributes looks = body();
+    ParagraphStyle spaced = *looks.paragraphStyle();
+    spaced.paragraphSpacing = 3.57;
+    looks.set(AttributeKey::ParagraphStyle, spaced);
+    TextStorage storage(paragraphs(40), looks);
+    const auto live = measuredMirror(storage, 400);
+    TextMirror& mirror = *live;
+    paint(mirror, 0, 600);
+    QCoreApplication::processEvents();
+    const double firstBottom = rects(mirror)[0].bottom();
+
+    std::vector<QRectF> repainted;
+    QObject watching;
+    QObject::connect(mirror.layout(), &QAbstractTextDocumentLayout::update, &watching,
+                     [&](const QRectF& r) { repainted.push_back(r); });
+    for (int i = 0; i < 4; ++i) {
+        storage.replaceCharacters(Range(5, 0), QStringLiteral("x"));
+        paint(mirror, 0, 600);
+        QCoreApplication::processEvents();
+        storage.replaceCharacters(Range(5, 1), QString());
+        paint(mirror, 0, 600);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_FALSE(repainted.empty());
+    for (const QRectF& r : repainted) EXPECT_LE(r.bottom(), firstBottom + 10) << r.top() << " " << r.height();
+}
+
 TEST(EditorLayoutTest, AnOverlongWordBreaksWhereQtWouldBreakIt)
 {
     // Guarding against quadratic time changes nothing but the time: the
