@@ -26,6 +26,8 @@
 #include "document/Document.h"
 #include "document/DocumentViewController.h"
 #include "document/TextView.h"
+#include "document/OutlineViewController.h"
+#include "markdown/Outline.h"
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/text/EditorLayout.h"
@@ -568,7 +570,10 @@ void BM_WindowNewHeading(benchmark::State& state)
     runFor(300);
     const QString heading = QStringLiteral("# A new heading");
     std::vector<double> cpu, thread, paint;
-    for (auto _ : state) {
+    // LUMORA_BENCH_KEYS types more headings, for a profiler.
+    const int keys = qEnvironmentVariableIntValue("LUMORA_BENCH_KEYS");
+    const int headings = std::max(1, keys / int(heading.size()));
+    for (auto _ : state) for (int h = 0; h < headings; ++h) {
         view->setSelectedRange(Range(at, 0));
         runFor(50);
         const KeyFigures f = typeAndTime(window, int(heading.size()), 40, heading);
@@ -577,10 +582,19 @@ void BM_WindowNewHeading(benchmark::State& state)
         paint.insert(paint.end(), f.paint.begin(), f.paint.end());
         state.SetIterationTime(median(f.cpu) / 1e6);
         // The heading taken away again.
-        state.PauseTiming();
         view->replaceCharacters(Range(at, heading.size()), QString(), TextView::EditOptions{});
         runFor(100);
-        state.ResumeTiming();
+    }
+    {
+        // What a reload that builds the whole tree costs (a heading made,
+        // unmade or relevelled), and the walk over the text alone.
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < 20; ++i) window->outlineViewController()->reloadOutline();
+        state.counters["full_reload_us"] = double(t.nsecsElapsed()) / 20e3;
+        t.restart();
+        for (int i = 0; i < 20; ++i) outlineTree(*view->textStorage());
+        state.counters["tree_build_us"] = double(t.nsecsElapsed()) / 20e3;
     }
     window->setOutlineVisible(false);
     state.counters["cpu_us"] = median(cpu);

@@ -361,7 +361,16 @@ void TextView::prepareForChange(Range range, const QString& text)
         m_resetMarkdown = editTouchesMarkdownSyntax(m_storage->stringBefore(range.end() + 1), range, text);
         // Only while the outline is shown does a heading force a restyle; once
         // it is hidden the flag must not keep every later edit restyling.
-        m_resetOutline = isOutlineVisible() && outlineAt(*m_storage, range) != nullptr;
+        const bool outline = isOutlineVisible();
+        m_headingBefore = outline ? outlineAt(*m_storage, range) : nullptr;
+        m_resetOutline = m_headingBefore != nullptr;
+        // Only an edit within one line can leave the tree as it was.
+        const auto hasLineBreak = [](QStringView s) {
+            return std::any_of(s.begin(), s.end(), [](QChar c) { return text::isNewline(c.unicode()); });
+        };
+        if (m_headingBefore && (range.length > 256 || hasLineBreak(text) || hasLineBreak(m_storage->substring(range))))
+            m_headingBefore.reset();
+        m_headingLevelBefore = m_headingBefore ? m_headingBefore->level : 0;
     }
     // The sound is chosen by this edit but made only when it plays: an edit
     // made while processing (list continuation) takes its place, and a
@@ -518,10 +527,16 @@ void TextView::processChange()
     m_textHasChanged = false;
     const bool markdown = isMarkdownEnabled();
 
-    if (markdown && m_affectedCharRange && isOutlineVisible()
-        && (m_resetOutline || outlineAt(*m_storage, *m_affectedCharRange))) {
-        if (m_hooks.reloadOutline) m_hooks.reloadOutline();
+    if (markdown && m_affectedCharRange && isOutlineVisible()) {
+        const std::shared_ptr<Outline> heading = outlineAt(*m_storage, *m_affectedCharRange);
+        if ((m_resetOutline || heading) && m_hooks.reloadOutline) {
+            const bool retitled = heading && heading == m_headingBefore && heading->level == m_headingLevelBefore;
+            m_retitledHeading = retitled ? heading.get() : nullptr;
+            m_hooks.reloadOutline();
+            m_retitledHeading = nullptr;
+        }
     }
+    m_headingBefore.reset();
     if (settings().highlighting != Settings::Highlighting::off) updateHighlighting();
     updateTypingAttributes();
     if (settings().isTypewriterScrollingEnabled) keepInsertionLineInPlace();

@@ -19,6 +19,7 @@ class QMenu;
 namespace lumora {
 
 class EditorCommands;
+class Outline;
 class ParsedMarkdownStylesheet;
 class TextMirror;
 class TextServices;
@@ -179,6 +180,12 @@ public:
     // The commands of the main menu beyond the standard edit commands.
     EditorCommands& commands() const { return *m_commands; }
 
+    // While the outline is reloaded after an edit that changed nothing of
+    // the heading tree but one heading's title (no line break typed or
+    // taken away, the heading there before and after, at the same level):
+    // that heading. Otherwise nullptr.
+    const Outline* retitledHeading() const { return m_retitledHeading; }
+
     // For tests and benchmarks: paragraph restyles made after edits.
     int restyleCount() const { return m_restyleCount; }
 
@@ -271,6 +278,11 @@ private:
     bool m_textHasChanged = false;
     bool m_resetMarkdown = false;
     bool m_resetOutline = false;
+    // The heading the edit in progress stood in, and its level, when the
+    // edit neither types nor removes a line break (see retitledHeading).
+    std::shared_ptr<Outline> m_headingBefore;
+    int m_headingLevelBefore = 0;
+    const Outline* m_retitledHeading = nullptr;
     std::optional<Range> m_affectedCharRange;
     // The edit whose typing sound plays once the keystroke is processed.
     std::optional<std::pair<Range, QString>> m_typewriterSound;

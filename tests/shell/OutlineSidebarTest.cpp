@@ -161,12 +161,29 @@ TEST_F(OutlineSidebarTest, TypingInAHeadingRepaintsItsRowAndRebuildsNothing)
 {
     open("# One\n## Two\nBody\n# Three\n");
     const int changes = pane->rowChanges();
+    const int builds = pane->treeBuilds();
     typeAt(text().indexOf("Two") + 3, " and more");
     EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "# Three"}));
     EXPECT_EQ(pane->rowChanges(), changes);
+    // A title typed into is its row's change alone: the tree of a long
+    // text is not built again for each key.
+    EXPECT_EQ(pane->treeBuilds(), builds);
     // Typing in the body touches no heading at all.
     typeAt(text().indexOf("Body") + 4, " text");
     EXPECT_EQ(pane->rowChanges(), changes);
+
+    // What changes the tree still rebuilds it: a level, a heading made or
+    // unmade, a line break in a heading.
+    typeAt(text().indexOf("# Three"), "#");
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "  ## Three"}));
+    typeAt(text().indexOf("Body"), "# ");
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "# Body text", "  ## Three"}));
+    editor->setSelectedRange(Range(text().indexOf("# Body"), 1));
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "  ## Three"}));
+    typeAt(text().indexOf("Two and") + 3, "\n# Split");
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two", "# Split and more", "  ## Three"}));
+    EXPECT_GT(pane->treeBuilds(), builds);
 }
 
 TEST_F(OutlineSidebarTest, CollapsedHeadingsStayCollapsedThroughReloads)
