@@ -171,6 +171,7 @@ public:
     // start, neighbouring equal formats joined).
     QTextBlockFormat blockFormat(const QTextBlock& block) const override;
     QList<QTextLayout::FormatRange> charFormats(const QTextBlock& block) const override;
+    std::uint32_t lineBreakingDigest(const QTextBlock& block) const override;
 
 signals:
     // The document changed behind the mirror's back (position and lengths
@@ -191,7 +192,7 @@ private:
     void followParts(const TextStorage::Change& change);
     void documentContentsChanged(int position, int charsRemoved, int charsAdded);
     void replaceText(QTextCursor& cursor, Range newRange, qsizetype changeInLength);
-    void invalidateLooks(Range range);
+    void invalidateLooks(Range range, EditorLayout::LooksChange change = EditorLayout::LooksChange::anything);
     void compactText(QTextCursor& cursor, QStringView text);
     QTextBlockFormat blockFormatAt(qsizetype blockPosition, qsizetype previousStart) const;
     const ParagraphStyle* paragraphStyleAt(qsizetype index) const;
