@@ -37,6 +37,7 @@
 #include <QTextDocument>
 #include <QTextDocumentFragment>
 #include <QTextLayout>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -223,6 +224,7 @@ void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
     }
     m_storage = storage;
     m_undo = undoManager;
+    m_prepareStorage = storage != nullptr;
     m_mirror->setStorage(storage);
     m_lastSelection = Range();
     m_focusRange = storage ? Range(0, storage->length()) : Range();
@@ -1152,6 +1154,16 @@ void TextView::undoOrRedo(bool redo)
 
 void TextView::paintEvent(QPaintEvent* e)
 {
+    // Once the text is on screen, and before the writer's first key, the
+    // storage gets its characters ready for typing at the caret.
+    if (m_prepareStorage && m_storage) {
+        m_prepareStorage = false;
+        QTimer::singleShot(0, this, [this] {
+            if (!m_storage) return;
+            m_storage->prepareForEditing(selectedRange().location);
+            m_mirror->prepareForEditing();
+        });
+    }
     {
         QPainter painter(viewport());
         m_services->paintBelowText(painter, e->rect());

@@ -300,6 +300,8 @@ private:
     std::shared_ptr<const ParsedMarkdownStylesheet> m_appliedStylesheet;
     // Shown at least once: until then there is no place on screen to keep.
     bool m_everShown = false;
+    // The storage is to be made ready for typing once it is painted.
+    bool m_prepareStorage = false;
 
     Range m_lastSelection;
     Range m_selectionBeforeRebuild;

@@ -461,6 +461,7 @@ void TextMirror::resynchronize()
         if (text.isEmpty()) cursor.removeSelectedText();
         else cursor.insertText(text, QTextCharFormat());
         if (m_fresh) compactText(cursor, text);
+        m_roomToEdit = false;
         cursor.setBlockFormat(QTextBlockFormat());
         cursor.endEditBlock();
         m_fresh = false;
@@ -471,6 +472,26 @@ void TextMirror::resynchronize()
     ++m_updateCount;
     ++m_rebuildCount;
     emit updated();
+}
+
+// Qt appends every insertion to its document's character buffer, which a
+// long text built whole fills to the last unit (see compactText): the first
+// insertion grows it, copying the whole text. One character put in at the
+// end and taken out again does that now instead of at the first key.
+void TextMirror::prepareForEditing()
+{
+    if (m_roomToEdit || !m_storage || m_storage->length() < kRebuildThreshold) return;
+    m_roomToEdit = true;
+    ++m_updating;
+    QTextCursor cursor(m_document);
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
+    const int end = cursor.position();
+    cursor.insertText(QStringLiteral(" "), QTextCharFormat());
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    cursor.endEditBlock();
+    --m_updating;
 }
 
 // Qt keeps a document's characters in one buffer that it grows to a power
