@@ -486,6 +486,13 @@ bool DocumentController::applicationShouldTerminate()
     return false;
 }
 
+QStringList DocumentController::saveEditsBeforeQuitting()
+{
+    const QStringList kept = saveForImmediateExit();
+    if (m_defaults) m_defaults->synchronize();
+    return kept;
+}
+
 QStringList DocumentController::prepareForImmediateExit()
 {
     m_terminating = true;

@@ -819,12 +819,17 @@ std::optional<bool> WindowController::validate(MenuItem& item)
 
 QVariantMap WindowController::restorableState() const
 {
-    return m_libraryPane->restorableState();
+    QVariantMap state = m_libraryPane->restorableState();
+    // Where the writer was in the text, whether or not a library holds it.
+    state.insert(QStringLiteral("editorState"), editorState());
+    return state;
 }
 
 void WindowController::restoreState(const QVariantMap& state)
 {
     m_libraryPane->restoreState(state);
+    const QVariant editor = state.value(QStringLiteral("editorState"));
+    if (editor.typeId() == QMetaType::QByteArray) restoreEditorState(editor.toByteArray());
 }
 
 std::shared_ptr<Library> WindowController::shownLibrary() const
