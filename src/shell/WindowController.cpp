@@ -888,7 +888,7 @@ bool WindowController::eventFilter(QObject* watched, QEvent* event)
     }
     // A window left behind puts away what only the writer's presence held
     // (the keyboard in its menus); the mouse decides as in any window.
-    if (watched == m_window && event->type() == QEvent::WindowDeactivate && m_tracking
+    if (watched == m_window && event->type() == QEvent::WindowDeactivate && !m_windowGone && m_tracking
         && m_window->titleStripAlpha() > 0.0)
         updateTitleBarHidden(false);
     // Typing puts the strip away.
