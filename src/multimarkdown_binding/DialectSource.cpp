@@ -60,6 +60,20 @@ bool isAtxHeading(std::string_view line)
     return hashes >= 1 && hashes <= 6 && (i == line.size() || line[i] == ' ' || line[i] == '\t');
 }
 
+// "***", "- - -", "___" and the like (rest: the line without its indentation).
+bool isThematicBreak(std::string_view rest)
+{
+    if (rest.empty()) return false;
+    const char c = rest[0];
+    if (c != '-' && c != '*' && c != '_') return false;
+    size_t count = 0;
+    for (char d : rest) {
+        if (d == c) ++count;
+        else if (d != ' ' && d != '\t') return false;
+    }
+    return count >= 3;
+}
+
 // A line that begins a block of its own and so ends a definition's lazy
 // continuation: heading, quote, fence, list item or thematic break.
 bool startsBlock(std::string_view line)
@@ -80,15 +94,7 @@ bool startsBlock(std::string_view line)
     if (digits > 0 && digits < rest.size() && (rest[digits] == '.' || rest[digits] == ')')
         && (digits + 1 == rest.size() || rest[digits + 1] == ' ' || rest[digits + 1] == '\t'))
         return true;
-    if (c == '-' || c == '*' || c == '_') {
-        size_t count = 0;
-        for (char d : rest) {
-            if (d == c) ++count;
-            else if (d != ' ' && d != '\t') return false;
-        }
-        return count >= 3;
-    }
-    return false;
+    return isThematicBreak(rest);
 }
 
 bool isTagNameChar(char c)
@@ -844,18 +850,6 @@ public:
     }
 
 private:
-    static bool isThematicBreak(std::string_view rest)
-    {
-        const char c = rest[0];
-        if (c != '-' && c != '*' && c != '_') return false;
-        size_t count = 0;
-        for (char d : rest) {
-            if (d == c) ++count;
-            else if (d != ' ' && d != '\t') return false;
-        }
-        return count >= 3;
-    }
-
     enum class Kind { other, text, nested };
     Kind kind_ = Kind::other;
     bool previousBlank_ = true;
