@@ -391,3 +391,44 @@ TEST(DocumentSafety, UnreadablePreferencesAreSaidOnceAndLeftAlone)
     EXPECT_EQ(readFile(path), QByteArray("{\"theme\": \"dark\"}"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
+
+// Ctrl+S in a window whose document's folder was replaced by another of the
+// same name (as a disk unmounted under its mount point is): nothing is
+// written there, the failed-save alert offers Save As, and the window still
+// shows the document as edited. Ctrl+S after another program deleted the
+// file asks before writing it again.
+TEST(DocumentSafety, SaveNeverWritesWhereTheDocumentsFolderWasReplacedOrItsFileDeleted)
+{
+    Shell shell;
+    const QString folder = freshDirectory("replaced");
+    writeFile(folder + "/notes.md", "Notes");
+    Document* document = shell.open(folder + "/notes.md");
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(activate(window));
+    TextView* editor = window->documentViewController()->textView();
+    editor->setSelectedRange(Range(5, 0));
+    QTest::keyClicks(editor, " typed");
+    ASSERT_EQ(::rename(QFile::encodeName(folder).constData(), QFile::encodeName(folder + ".unmounted").constData()), 0);
+    ASSERT_TRUE(QDir().mkdir(folder));
+
+    shell.dialogs.failedSaveChoice = FailedSaveChoice::dismiss;
+    QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(shell.dialogs.asked, QStringList{"failedSave:saving"});
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_TRUE(document->isDocumentEdited());
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_EQ(::rename(QFile::encodeName(folder + ".unmounted").constData(), QFile::encodeName(folder).constData()), 0);
+
+    // The folder back: the file is deleted instead, and Save asks first.
+    ASSERT_TRUE(QFile::remove(folder + "/notes.md"));
+    shell.dialogs.asked.clear();
+    shell.dialogs.deletedFileChoice = DeletedFileChoice::cancel;
+    QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(shell.dialogs.asked, QStringList{"deletedFile"});
+    EXPECT_FALSE(QFileInfo::exists(folder + "/notes.md"));
+    EXPECT_TRUE(document->isDocumentEdited());
+    shell.dialogs.deletedFileChoice = DeletedFileChoice::saveAgain;
+    QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(readFile(folder + "/notes.md"), QByteArray("Notes typed"));
+    EXPECT_FALSE(document->isDocumentEdited());
+}
