@@ -579,6 +579,9 @@ void BM_WindowTextAttributes(benchmark::State& state)
         idle.push_back(double(idleAt - start) / 1e6);
         busy.push_back((cpuAfter - cpuBefore) / 1e3);
         keys.push_back(maxOf(watch.keyToPaint));
+        if (qEnvironmentVariableIsSet("LUMORA_BENCH_SLOW_KEYS"))
+            for (size_t k = 0; k < watch.keyToPaint.size(); ++k)
+                if (watch.keyToPaint[k] > 10) std::printf("key %zu at about %zu ms: %.1f ms\n", k, k * 30, watch.keyToPaint[k]);
         watch.keyToPaint.clear();
         state.SetIterationTime(screenMs / 1e3);
         runFor(200);
