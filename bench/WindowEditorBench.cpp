@@ -279,8 +279,11 @@ WindowController* openShown(const QString& path, double* firstPaintMs = nullptr)
 
 bool laidOut(TextView* view) { return layoutOf(view)->isLaidOut(); }
 
+// The state a few seconds after opening: everything measured (at once,
+// rather than waiting for the background's quarter of the thread).
 void settle(TextView* view)
 {
+    layoutOf(view)->layoutEverything();
     runUntil([&] { return laidOut(view); }, 120'000);
     runFor(100);
 }
