@@ -21,6 +21,9 @@
 //   half of 100 ms (busy_until_ms), when the layout is done (laid_out_ms),
 //   how far the selection moved from where it stood (selection_drift_px),
 //   and, on the way back, key to paint of keys typed meanwhile.
+// - BM_WindowOutlineJump: 5 MB, a heading near the end chosen in the
+//   outline while the text is still measured: how far from the middle it
+//   stands when painted and once everything is measured.
 // - BM_WindowNewHeading: 5 MB with the outline shown, "# A new heading"
 //   typed on a new line in the middle: GUI-thread CPU per key, and what a
 //   reload that builds the whole tree costs.
@@ -650,6 +653,48 @@ void BM_WindowNewHeading(benchmark::State& state)
     state.counters["cpu_max_us"] = maxOf(cpu);
 }
 
+// A heading far down chosen in the outline while a long text is still being
+// measured: where the heading stands when painted and once all is measured.
+void BM_WindowOutlineJump(benchmark::State& state)
+{
+    for (auto _ : state) {
+        current() = {};
+        WindowController* window = openShown(fileOf(5'000'000));
+        if (!window) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        window->setOutlineVisible(true);
+        TextView* view = editorOf(window);
+        runFor(100);
+        const bool measuring = !laidOut(view);
+        // The last heading but a few: far below what is measured yet.
+        std::shared_ptr<Outline> far;
+        for (std::shared_ptr<Outline> node = window->outlineViewController()->outline(); node && !node->contents.empty();
+             node = node->contents.back())
+            far = node->contents.size() > 3 ? node->contents[node->contents.size() - 3] : node->contents.back();
+        if (!far) {
+            state.SkipWithError("no heading");
+            return;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        window->outlineViewController()->selectHeading(far);
+        const int middle = view->viewport()->height() / 2;
+        const int paints = Watch::instance().paints;
+        runUntil([&] { return Watch::instance().paints > paints; }, 5'000);
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+        const int shown = view->cursorRect().center().y() - middle;
+        runUntil([&] { return laidOut(view); }, 120'000);
+        runFor(100);
+        state.counters["measuring_when_chosen"] = measuring;
+        state.counters["off_middle_shown_px"] = shown;
+        state.counters["off_middle_measured_px"] = view->cursorRect().center().y() - middle;
+        window->setOutlineVisible(false);
+        closeWindows();
+    }
+}
+
 } // namespace
 
 // The first keys first: in a fresh process, as the writer meets them.
@@ -660,6 +705,7 @@ BENCHMARK(BM_WindowKey)
     ->Args({20'000'000, 0})->Args({20'000'000, 1})->Args({20'000'000, 2})
     ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(1);
 BENCHMARK(BM_WindowNewHeading)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(2);
+BENCHMARK(BM_WindowOutlineJump)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_WindowTextAttributes)->DenseRange(0, 3)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
 
 // ---- An X server of our own ----------------------------------------------------------------------
