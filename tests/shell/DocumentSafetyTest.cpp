@@ -267,6 +267,28 @@ TEST(DocumentSafety, ChangesByAnotherProgramReloadQuietlyOrAskAtOnce)
     FileChangeWatcher::shared().setSettlingTime(150);
 }
 
+// A UTF-8 file another program rewrites comes back as UTF-8 even when the
+// encoding preference names a single-byte encoding that could read anything.
+TEST(DocumentSafety, AFileReloadedAfterAnotherProgramChangedItKeepsItsCharacters)
+{
+    FileChangeWatcher::shared().setSettlingTime(30);
+    UserDefaults::standard().set(QStringLiteral("saveEncoding"), qlonglong(Encoding::isoLatin1));
+    {
+        Shell shell;
+        const QString path = freshDirectory("reloaded") + "/café.md";
+        writeFile(path, QStringLiteral(u"Café\n").toUtf8());
+        Document* document = shell.open(path);
+        ASSERT_TRUE(document);
+        EXPECT_EQ(textOf(document), QStringLiteral(u"Café\n"));
+        writeFile(path, QStringLiteral(u"Crème brûlée\n").toUtf8());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return textOf(document) == QStringLiteral(u"Crème brûlée\n"); }, 5000))
+            << textOf(document).toStdString();
+        EXPECT_EQ(document->data().encoding(), Encoding::utf8);
+    }
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
+    FileChangeWatcher::shared().setSettlingTime(150);
+}
+
 TEST(DocumentSafety, TheIntroductionNeverLocksTheWritersFile)
 {
     Shell shell;
