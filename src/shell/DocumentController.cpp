@@ -18,7 +18,6 @@
 #include "platform/files/UserDefaults.h"
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
-#include "settings/ViewUtilities.h"
 #include "shell/ApplicationStyle.h"
 #include "shell/Dialogs.h"
 #include "shell/InAppPurchaseController.h"
@@ -27,6 +26,7 @@
 #include "shell/SupportTheDeveloperViewController.h"
 #include "shell/ThemesTableViewController.h"
 #include "shell/WindowController.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QApplication>
 #include <QDesktopServices>
