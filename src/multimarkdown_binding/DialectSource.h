@@ -8,6 +8,10 @@
 
 namespace lumora {
 
+namespace dialect {
+class SourceScanner;
+}
+
 enum class NoteKind { footnote, citation, glossary, abbreviation };
 
 // A definition taken out of the text: "[^id]: text", "[#key]: text",
@@ -93,6 +97,8 @@ public:
     static std::string normalizedNoteKey(std::string_view label);
 
 private:
+    friend class dialect::SourceScanner;
+
     std::string document_;
     std::string notesDocument_;
     MetadataBlock metadata_;
