@@ -211,6 +211,19 @@ TEST(MultiMarkdownConvert, OnlyHtmlAndMultiMarkdownTextAreProduced)
     }
 }
 
+TEST(MultiMarkdownConvert, ApplicationHtmlIsTheOneConversionOfEveryOutput)
+{
+    const QString text = QStringLiteral("Title: T\n\n# H\n\n\"Quote\" {++in++} note[^1] {{other.md}}\n\n[^1]: N.\n");
+    const std::optional<QString> html = MultiMarkdown::applicationHtml(text);
+    ASSERT_TRUE(html.has_value());
+    EXPECT_EQ(*html, *MultiMarkdown::convert(text, Extensions(0x2218), OutputFormat::html, Language::english));
+    EXPECT_TRUE(html->startsWith(QLatin1String("<!DOCTYPE html>")));
+    // An excerpt, such as a selection, never begins with metadata.
+    const std::optional<QString> excerpt = MultiMarkdown::applicationHtmlOfExcerpt(QStringLiteral("Note: call me\n\n\"Text\"\n"));
+    ASSERT_TRUE(excerpt.has_value());
+    EXPECT_EQ(*excerpt, QString::fromUtf8("<p>Note: call me</p>\n<p>\u201CText\u201D</p>\n"));
+}
+
 TEST(MultiMarkdownConvert, VersionNamesTheEngine)
 {
     const QString version = MultiMarkdown::version();

@@ -7,7 +7,7 @@
 
 namespace lumora::test {
 
-inline const MultiMarkdown::Extensions systemExtensions(0x2218);
+inline const MultiMarkdown::Extensions systemExtensions = MultiMarkdown::Extensions::application;
 
 // The HTML of text with the options Lumora's callers use (or others).
 inline QString htmlOf(const QString& text, MultiMarkdown::Extensions extensions = systemExtensions)
