@@ -8,7 +8,7 @@
 #include "markdown/Outline.h"
 #include "platform/text/EditorLayout.h"
 #include "settings/Settings.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
