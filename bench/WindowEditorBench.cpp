@@ -819,7 +819,7 @@ int main(int argc, char** argv)
     if (!displayAnswers(display)) {
         const std::string started = startServer();
         if (started.empty()) {
-            std::printf("bench_WindowEditorBench: skipped: no X server (DISPLAY is not set and Xvfb could not start)\n");
+            std::printf("bench_WindowEditorBench: skipped: no X server (none at DISPLAY, and Xvfb could not start)\n");
             return 0;
         }
         setenv("DISPLAY", started.c_str(), 1);
