@@ -404,11 +404,10 @@ std::function<void()> StandardDialogs::beginProgress(const Document& document, c
     QTimer::singleShot(400, progress, [progress] {
         if (progress) progress->show();
     });
-    return [progress] {
-        if (!progress) return;
-        progress->hide();
-        progress->deleteLater();
-    };
+    // Gone at once, with its timer: a failure dialog that follows (its own
+    // event loop would run the timer of a window merely hidden) is never
+    // covered by it.
+    return [progress] { delete progress.data(); };
 }
 
 } // namespace lumora

@@ -14,9 +14,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -334,4 +336,49 @@ TEST(StandardDialogs, DialogsStartInTheCurrentDocumentsFolder)
     note();
     EXPECT_FALSE(dialogs.chooseExportLocation(*document, "chapter"));
     EXPECT_EQ(started, folder);
+}
+
+// An export that fails before its progress window came up: the failure
+// dialog stays in front and usable, with no progress window over it, even
+// after the time the progress waits before it shows.
+TEST(StandardDialogs, AnEndedProgressNeverComesUpOverTheDialogThatFollows)
+{
+    StandardDialogs dialogs;
+    Document document;
+    const auto visibleProgress = [] {
+        int visible = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (qobject_cast<QProgressDialog*>(widget) && widget->isVisible()) ++visible;
+        return visible;
+    };
+
+    for (const bool longExport : {false, true}) {
+        const std::function<void()> endProgress = dialogs.beginProgress(document, "Exporting “Notes.html”…");
+        // A long export shows its progress first.
+        if (longExport) QTRY_COMPARE_WITH_TIMEOUT(visibleProgress(), 1, 10000);
+        bool answered = false;
+        whenModal([&](QWidget* dialog) {
+            // Longer than the progress waits before it shows.
+            QTest::qWait(1000);
+            EXPECT_EQ(visibleProgress(), 0) << "a progress window covers the failure";
+            EXPECT_EQ(QApplication::activeModalWidget(), dialog);
+            answered = true;
+            for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+                if (button->text() == "OK") return button->click();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        // The export's end comes from the main loop, as the background
+        // work hands it over.
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, [&] {
+            endProgress();
+            EXPECT_EQ(visibleProgress(), 0);
+            dialogs.presentError(document, PlatformError(PlatformError::Code::writeFailed,
+                                                         "The HTML file “Notes.html” couldn't be saved.",
+                                                         "The disk is full."));
+            loop.quit();
+        });
+        loop.exec();
+        EXPECT_TRUE(answered);
+    }
 }
