@@ -1,6 +1,7 @@
 // The program itself, launched with a configuration of its own: what a
 // first and a second launch leave behind, a file handed over by a later
 // launch, and a clean quit on SIGTERM.
+#include "platform/files/FileLock.h"
 #include "support/HostileFiles.h"
 #include "support/TestEnvironment.h"
 
@@ -18,8 +19,7 @@
 
 #include <csignal>
 
-#include <fcntl.h>
-#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace lumora;
@@ -273,9 +273,8 @@ TEST(Launch, PagesACrashedPreviewLeftAreRemovedAtTheNextStart)
     // Another Lumora's, in use (its lock held).
     const QString running = previews + QStringLiteral("/%1-other1").arg(ended.processId());
     test::writeFile(running + "/preview-1.html", "<p>in use</p>");
-    const int held = ::open(QFile::encodeName(running).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(held, 0);
-    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    auto held = FileLock::tryAcquire(running + "/.lock");
+    ASSERT_TRUE(held);
 
     Launcher launcher(root);
     QProcess program;
@@ -286,5 +285,4 @@ TEST(Launch, PagesACrashedPreviewLeftAreRemovedAtTheNextStart)
     EXPECT_FALSE(QFileInfo::exists(crashed));
     EXPECT_EQ(Launcher::quit(program), 0);
     EXPECT_TRUE(QFileInfo::exists(running + "/preview-1.html"));
-    ::close(held);
 }

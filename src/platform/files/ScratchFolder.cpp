@@ -1,5 +1,7 @@
 #include "platform/files/ScratchFolder.h"
 
+#include "platform/files/FileLock.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -7,9 +9,7 @@
 
 #include <cerrno>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +44,8 @@ bool processRuns(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno ==
 // Removes a folder and everything in it, never following a link out of it.
 void removeTree(const QString& path) { QDir(path).removeRecursively(); }
 
+QString lockPath(const QString& folder) { return folder + QStringLiteral("/.lock"); }
+
 } // namespace
 
 QString ScratchFolder::parentFolder(const QString& kind)
@@ -63,21 +65,19 @@ ScratchFolder::ScratchFolder(const QString& kind)
     if (!privateFolder(QFileInfo(parent).path()) || !privateFolder(parent)) return;
     QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/%1-XXXXXX").arg(::getpid()));
     if (!::mkdtemp(pattern.data())) return; // made 0700
-    const int fd = ::open(pattern.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (fd >= 0) ::close(fd);
+    const QString path = QFile::decodeName(pattern);
+    m_lock = FileLock::tryAcquire(lockPath(path));
+    if (!m_lock) {
         ::rmdir(pattern.constData());
         return;
     }
-    m_path = QFile::decodeName(pattern);
-    m_lock = fd;
+    m_path = path;
 }
 
 ScratchFolder::~ScratchFolder()
 {
-    if (m_lock < 0) return;
-    removeTree(m_path);
-    ::close(m_lock);
+    // Removed while still locked: the lock goes last.
+    if (m_lock) removeTree(m_path);
 }
 
 QString ScratchFolder::filePath(const QString& name) const { return m_path + QLatin1Char('/') + name; }
@@ -92,14 +92,10 @@ int ScratchFolder::removeAbandoned(const QString& kind)
         // Its process still runs (or a new one has its number): left alone.
         // A process that has just made its folder runs, and holds no lock yet.
         if (processRuns(ownerOf(name))) continue;
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) continue;
         // Locked: another Lumora (in another process namespace) uses it.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            removeTree(path);
-            ++removed;
-        }
-        ::close(fd);
+        if (FileLock::isHeld(lockPath(path))) continue;
+        removeTree(path);
+        ++removed;
     }
     return removed;
 }

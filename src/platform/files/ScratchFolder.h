@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 namespace lumora {
 
 // A private folder of this process's own for files that must not outlive
@@ -13,9 +15,11 @@ namespace lumora {
 // It is removed with its files when the object goes. A process that
 // crashed or was killed leaves it behind: removeAbandoned, called at the
 // next start, removes the folders whose process is gone. A process holds a
-// lock on its folder while it lives (flock on the open folder), so a
-// folder of another Lumora still running is never touched, whatever its
-// process number.
+// lock in its folder while it lives (a FileLock on ".lock"), so a folder of
+// another Lumora still running is never touched, whatever its process
+// number.
+class FileLock;
+
 class ScratchFolder {
 public:
     explicit ScratchFolder(const QString& kind);
@@ -24,7 +28,7 @@ public:
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     // False when the folder could not be made.
-    bool isValid() const { return m_lock >= 0; }
+    bool isValid() const { return m_lock != nullptr; }
     QString path() const { return m_path; }
     QString filePath(const QString& name) const;
 
@@ -36,7 +40,7 @@ public:
 
 private:
     QString m_path;
-    int m_lock = -1; // the open folder, locked
+    std::unique_ptr<FileLock> m_lock;
 };
 
 } // namespace lumora

@@ -2,6 +2,7 @@
 // that only the folders of processes that have ended are cleaned away.
 #include "platform/files/ScratchFolder.h"
 
+#include "platform/files/FileLock.h"
 #include "platform/files/FileWriter.h"
 #include "support/HostileFiles.h"
 #include "support/TestEnvironment.h"
@@ -12,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,9 +93,8 @@ TEST(ScratchFolder, OnlyTheFoldersOfEndedProcessesAreRemoved)
     // lock is held: a Lumora in another process namespace.
     const QString elsewhere = parent + QStringLiteral("/%1-other1").arg(ended);
     writeFile(elsewhere + "/preview-1.html", "in use");
-    const int held = ::open(QFile::encodeName(elsewhere).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(held, 0);
-    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    auto held = FileLock::tryAcquire(elsewhere + "/.lock");
+    ASSERT_TRUE(held);
     // A process that runs (this one) and holds no lock yet: it has just
     // made its folder.
     const QString starting = parent + QStringLiteral("/%1-start1").arg(::getpid());
@@ -113,7 +111,7 @@ TEST(ScratchFolder, OnlyTheFoldersOfEndedProcessesAreRemoved)
     EXPECT_TRUE(QFileInfo(parent + "/999999-link").isSymLink());
 
     // Once the other Lumora has ended, its folder goes too.
-    ::close(held);
+    held.reset();
     EXPECT_EQ(ScratchFolder::removeAbandoned(kind), 1);
     EXPECT_FALSE(QFileInfo::exists(elsewhere));
     QDir(starting).removeRecursively();
