@@ -18,7 +18,6 @@
 #include "platform/files/UserDefaults.h"
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
-#include "settings/ViewUtilities.h"
 #include "shell/ApplicationStyle.h"
 #include "shell/Dialogs.h"
 #include "shell/InAppPurchaseController.h"
@@ -27,6 +26,7 @@
 #include "shell/SupportTheDeveloperViewController.h"
 #include "shell/ThemesTableViewController.h"
 #include "shell/WindowController.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -109,7 +109,9 @@ DocumentController::DocumentController(UserDefaults* defaults, QObject* parent)
         if (!sender) return;
         if (auto theme = sender->representedObject().value<std::shared_ptr<Theme>>()) Settings::shared().setTheme(theme);
     });
-    addActionHandler(QStringLiteral("editThemes:"), [](MenuItem*) { ThemesTableViewController::makeThemesWindow(); });
+    addActionHandler(QStringLiteral("editThemes:"), [](MenuItem*) {
+        ThemesTableViewController::makeThemesWindow(ActionDispatcher::instance().keyWindow());
+    });
     addActionHandler(QStringLiteral("linkStylesheet:"), [this](MenuItem*) { linkStylesheet(); });
     addActionHandler(QStringLiteral("unlinkStylesheet:"), [this](MenuItem*) { unlinkStylesheet(); });
     addActionHandler(QStringLiteral("exportStylesheet:"), [this](MenuItem*) { exportStylesheet(); });
@@ -484,6 +486,13 @@ bool DocumentController::applicationShouldTerminate()
     if (prepareToTerminate()) return true;
     m_terminating = false;
     return false;
+}
+
+QStringList DocumentController::saveEditsBeforeQuitting()
+{
+    const QStringList kept = saveForImmediateExit();
+    if (m_defaults) m_defaults->synchronize();
+    return kept;
 }
 
 QStringList DocumentController::prepareForImmediateExit()

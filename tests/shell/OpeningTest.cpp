@@ -3,7 +3,7 @@
 
 #include "document/OutlineViewController.h"
 #include "library/LibraryViewController.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

@@ -979,7 +979,15 @@ bool DocumentBase::closeForTermination(bool mayAsk)
 
 bool DocumentBase::closeAsking(FailedSaveContext context)
 {
-    if (m_closed) return true;
+    const TerminationReview review = reviewClosing(context);
+    if (review == TerminationReview::cancel) return false;
+    if (!m_closed) finishClosing(review == TerminationReview::keepRecovery);
+    return true;
+}
+
+DocumentBase::TerminationReview DocumentBase::reviewClosing(FailedSaveContext context)
+{
+    if (m_closed) return TerminationReview::close;
     bool keepRecovery = false;
     // A save that failed: the way out, or the document stays.
     const auto resolved = [&](const PlatformStatus& status) {
@@ -991,20 +999,41 @@ bool DocumentBase::closeAsking(FailedSaveContext context)
     };
     if (isDocumentEdited()) {
         if (!isUntitled() && !m_locked && !m_fileMissing && !fileWasDeleted()) {
-            if (!resolved(saveInPlace())) return false;
+            if (!resolved(saveInPlace())) return TerminationReview::cancel;
         } else {
             switch (askToSaveChanges()) {
             case SaveChoice::cancel:
-                return false;
+                return TerminationReview::cancel;
             case SaveChoice::dontSave:
-                break;
+                return TerminationReview::discard;
             case SaveChoice::save:
                 if (!resolved((!isUntitled() && !m_locked) ? saveInPlace(InPlace::writeDeletedAgain)
                                                            : saveToChosenLocation()))
-                    return false;
+                    return TerminationReview::cancel;
                 break;
             }
         }
+    }
+    return keepRecovery ? TerminationReview::keepRecovery : TerminationReview::close;
+}
+
+DocumentBase::TerminationReview DocumentBase::reviewForTermination()
+{
+    return reviewClosing(FailedSaveContext::terminating);
+}
+
+bool DocumentBase::closeAfterReview(TerminationReview review)
+{
+    if (m_closed) return true;
+    if (review == TerminationReview::cancel) return false;
+    bool keepRecovery = review == TerminationReview::keepRecovery;
+    // Reviewed as saved, and edited since: nothing more is asked, and
+    // nothing is lost; a text that can be kept nowhere keeps its document
+    // open. (The writer let go of a discarded one's edits; a kept one's
+    // text is in its recovery file.)
+    if (review == TerminationReview::close && isDocumentEdited()) {
+        if (!closeForTermination(false)) return false;
+        keepRecovery = isDocumentEdited();
     }
     finishClosing(keepRecovery);
     return true;

@@ -273,6 +273,20 @@ public:
     bool closeForTermination(bool mayAsk);
     bool isClosed() const { return m_closed; }
 
+    // Quitting asks every question before anything closes, so that a Cancel
+    // anywhere leaves every window as it was. reviewForTermination() asks
+    // what closing as the application quits needs (saving in place, or
+    // where the writer says; a document that cannot be saved asks once and
+    // keeps its text in a recovery file) and tells how the document will
+    // close, but closes nothing. closeAfterReview() then closes it that
+    // way; a document edited again meanwhile (its file changed on disk
+    // while a question was open) is saved in place where that needs no
+    // question, else its text goes to a recovery file; one whose text can
+    // be kept nowhere stays open (false).
+    enum class TerminationReview { close, discard, keepRecovery, cancel };
+    TerminationReview reviewForTermination();
+    bool closeAfterReview(TerminationReview review);
+
     // The program moved or renamed the document's file (a library
     // operation): the document takes the new path, and keeps its record of
     // the file when the move left the file as it was. Documents also follow
@@ -354,6 +368,7 @@ private:
     bool keepTextInRecoveryFile();
     void removeRecoveryFile();
     bool closeAsking(FailedSaveContext context);
+    TerminationReview reviewClosing(FailedSaveContext context);
     void finishClosing(bool keepRecoveryFile);
     void takeFile(const QString& path, const FileFingerprint& fingerprint, quint64 digest);
     void setFilePath(const QString& path);
