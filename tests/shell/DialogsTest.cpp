@@ -6,6 +6,7 @@
 #include "platform/files/TextFileCodec.h"
 #include "platform/files/UserDefaults.h"
 #include "ShellTestSupport.h"
+#include "support/HostileFiles.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +15,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -400,4 +403,32 @@ TEST(StandardDialogs, AnEndedProgressNeverComesUpOverTheDialogThatFollows)
         loop.exec();
         EXPECT_TRUE(answered);
     }
+}
+
+// A message names files as they are: a name that looks like HTML shows as
+// written, and nothing it would name is loaded.
+TEST(StandardDialogs, MessagesShowFileNamesAsWrittenAndLoadNothing)
+{
+    const QString dir = lumora::test::freshDirectory("dialog-names");
+    lumora::test::WatchedPipe pipe(dir + "/pipe.png");
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir); // where a relative image would be looked for
+    StandardDialogs dialogs;
+    Document document;
+    QStringList shown;
+    whenModal([&](QWidget* dialog) {
+        for (QLabel* label : dialog->findChildren<QLabel*>()) {
+            if (label->text().isEmpty()) continue;
+            shown << label->text();
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+        }
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    const QString message = "The document “<img src=pipe.png><b>Notes</b>.md” couldn't be saved.";
+    const QString reason = "<img src=pipe.png> Its folder no longer exists.";
+    dialogs.presentError(document, PlatformError(PlatformError::Code::writeFailed, message, reason));
+    QDir::setCurrent(before);
+    EXPECT_TRUE(shown.contains(message)) << shown.join(" | ").toStdString();
+    EXPECT_TRUE(shown.contains(reason)) << shown.join(" | ").toStdString();
+    EXPECT_FALSE(pipe.opened()) << "the message loaded the image its file name names";
 }
