@@ -196,10 +196,7 @@ void DocumentController::prepareApplication()
     center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyApplicationPalette(); });
     center.observe(supportTheDeveloperNotification, this, [this](const Notification&) { showSupportWindow(); });
     setAutosavingDelay(15.0);
-    Document::setHTMLConverter([](const QString& markdown) {
-        return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
-                                      MultiMarkdown::LocalizationLanguage::english);
-    });
+    Document::setHTMLConverter(MultiMarkdown::applicationHtml);
 
     // One style on every desktop, drawn from the palette, so menus and
     // dialogs take the theme's colours.
