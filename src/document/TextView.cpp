@@ -703,6 +703,9 @@ TextView::ViewAnchor TextView::viewAnchor() const
 
 void TextView::restoreViewAnchor(const ViewAnchor& anchor)
 {
+    // A new width or inset leaves the text above only estimated: measured
+    // first, it cannot move the anchor's line again when it is painted.
+    measureAbove(anchor.position, anchor.y);
     QTextCursor c(document());
     c.setPosition(int(std::clamp<qsizetype>(anchor.position, 0, document()->characterCount() - 1)));
     QScrollBar* bar = verticalScrollBar();
