@@ -4,6 +4,7 @@
 #include "library/FileController.h"
 #include "platform/files/FolderListing.h"
 #include "platform/files/NameCollation.h"
+#include "platform/files/NativePath.h"
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
@@ -14,7 +15,12 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 
 namespace lumora {
 
@@ -105,8 +111,20 @@ QString File::path() const
 
 QString File::filename() const
 {
-    QString shown = m_name;
-    shown.replace(QLatin1Char(':'), QLatin1Char('/'));
+    return shownName(m_name);
+}
+
+QString File::shownName(const QString& diskName)
+{
+    QString shown = NativePath::shown(diskName);
+    for (QChar& c : shown) {
+        const char16_t u = c.unicode();
+        if (u == u':') c = QLatin1Char('/');
+        // A line break or another control character would break the row's
+        // one line: it shows as its picture ("␤" for a line feed).
+        else if (u < 0x20) c = QChar(char16_t(0x2400 + u));
+        else if (u == 0x7F) c = QChar(char16_t(0x2421));
+    }
     return shown;
 }
 
@@ -284,11 +302,30 @@ void RegularFile::setDocument(Document* document)
 QString RegularFile::readSummary(const QString& path, StringEncoding preferred)
 {
     const QString empty = QStringLiteral("\n\n");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return empty;
-    const QByteArray bytes = file.read(summaryReadLimit);
-    if (file.error() != QFileDevice::NoError) return empty;
-    const bool cut = !file.atEnd();
+    // By the name's real bytes; never a FIFO or a device (no wait, no end).
+    const int fd = ::open(NativePath::encode(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return empty;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return empty;
+    }
+    QByteArray bytes(summaryReadLimit + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return empty;
+        }
+        if (n == 0) break;
+        got += n;
+    }
+    ::close(fd);
+    // One byte more than the limit tells that the text goes on.
+    const bool cut = got > summaryReadLimit;
+    bytes.truncate(std::min(got, summaryReadLimit));
     auto decoded = TextFileCodec::read(cut ? withoutCutCharacter(bytes) : QByteArrayView(bytes), preferred, path);
     if (!decoded) return empty;
     QString text = std::move(decoded->text);

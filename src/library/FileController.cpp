@@ -6,6 +6,7 @@
 #include "platform/files/FolderListing.h"
 #include "platform/files/FolderWatcher.h"
 #include "platform/files/NameCollation.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Dispatch.h"
 
@@ -65,7 +66,7 @@ bool isInside(const QString& path, const QString& folder)
 bool existsOnDisk(const QString& path)
 {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::lstat(NativePath::encode(path).constData(), &st) == 0;
 }
 
 // Runs work on the background pool and done with its result on the main
@@ -504,7 +505,7 @@ std::optional<PlatformError> FileController::checkDiskName(const QString& name)
         return nameError(name, platformText("library.error.name.hidden",
                                             "Names that begin with a dot are hidden, so it would vanish from the "
                                             "library."));
-    if (QFile::encodeName(name).size() > 255)
+    if (NativePath::encode(name).size() > 255)
         return nameError(name, platformText("library.error.name.long", "It is too long: a name can be at most 255 "
                                                                        "bytes, a little less with accents or "
                                                                        "symbols."));
@@ -599,7 +600,7 @@ void FileController::moveFile(const QString& fromPath, const QString& toPath, Co
         return;
     }
     struct stat st {};
-    const bool isFolder = ::lstat(QFile::encodeName(from).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    const bool isFolder = ::lstat(NativePath::encode(from).constData(), &st) == 0 && S_ISDIR(st.st_mode);
     if (!isFolder && !FolderListing::isDocumentExtension(extensionOf(lastComponent(to)))) {
         const QString extension = extensionOf(lastComponent(from));
         if (!extension.isEmpty()) to += QLatin1Char('.') + extension;

@@ -4,6 +4,7 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
 #include "shell/DocumentController.h"
 #include "shell/WindowController.h"
@@ -13,6 +14,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -62,7 +64,7 @@ void quitOnSignals(QApplication& app)
 
 } // namespace
 
-int runApplication(QApplication& app)
+int runApplication(QApplication& app, int argc, char* argv[])
 {
     QApplication::setApplicationName(Bundle::name());
     QApplication::setOrganizationName(Bundle::name());
@@ -73,8 +75,11 @@ int runApplication(QApplication& app)
     // A signal during start-up waits for the main loop rather than kill
     // (other launches may find this one as soon as it listens).
     quitOnSignals(app);
-    const QStringList arguments = QApplication::arguments();
-    const QString workingDirectory = QDir::currentPath();
+    // Every byte of a file name kept (see NativePath).
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << NativePath::decode(argv[i]);
+    char folder[PATH_MAX];
+    const QString workingDirectory = ::getcwd(folder, sizeof folder) ? NativePath::decode(folder) : QDir::currentPath();
     SingleInstance instance;
     if (instance.start(arguments, workingDirectory) == SingleInstance::Role::secondary) return 0;
     auto controller = std::make_unique<DocumentController>(&UserDefaults::standard());

@@ -1,6 +1,7 @@
 #include "platform/files/FileReader.h"
 
 #include "platform/files/FileWriter.h"
+#include "platform/files/NativePath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,7 +23,7 @@ PlatformError readError(const QString& path, PlatformError::Code code, const QSt
 {
     return PlatformError(code,
                          platformText("file.error.read", "The file “%1” couldn't be read.")
-                             .arg(QFileInfo(path).fileName()),
+                             .arg(NativePath::shown(QFileInfo(path).fileName())),
                          reason, path);
 }
 
@@ -68,7 +69,7 @@ QString formattedFileSize(qint64 bytes)
 PlatformResult<QByteArray> readFileSafely(const QString& path, const FileReadOptions& options)
 {
     const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = NativePath::encode(path);
     // Looked at before it is opened: opening a pipe would wait for a writer.
     struct stat st {};
     if (::stat(name.constData(), &st) != 0)

@@ -1,6 +1,7 @@
 #include "platform/files/FolderListing.h"
 
 #include "platform/files/FileManager.h"
+#include "platform/files/NativePath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,16 +23,6 @@ constexpr unsigned kStatxMask = STATX_TYPE | STATX_MTIME | STATX_BTIME;
 qint64 milliseconds(const struct statx_timestamp& t)
 {
     return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
-// The name as a QString, or none when it does not survive the trip back to
-// bytes (such an item could never be opened by its QString path).
-std::optional<QString> decodedName(const char* bytes)
-{
-    const QByteArray raw(bytes);
-    QString name = QFile::decodeName(raw);
-    if (QFile::encodeName(name) != raw) return std::nullopt;
-    return name;
 }
 
 std::optional<FolderListing::Entry> entryFor(int dirfd, const char* rawName, QString name)
@@ -89,7 +80,7 @@ bool FolderListing::isDocumentName(QStringView name)
 
 PlatformResult<std::vector<FolderListing::Entry>> FolderListing::list(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = NativePath::encode(path);
     const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
     if (!dir) {
@@ -101,9 +92,9 @@ PlatformResult<std::vector<FolderListing::Entry>> FolderListing::list(const QStr
     errno = 0;
     while (const dirent* d = ::readdir(dir)) {
         if (d->d_name[0] == '.') continue; // hidden, "." and ".."
-        auto name = decodedName(d->d_name);
-        if (!name) continue;
-        if (auto entry = entryFor(::dirfd(dir), d->d_name, std::move(*name))) entries.push_back(std::move(*entry));
+        // Every byte of the name is kept, valid UTF-8 or not.
+        if (auto entry = entryFor(::dirfd(dir), d->d_name, NativePath::decode(d->d_name)))
+            entries.push_back(std::move(*entry));
         errno = 0;
     }
     const int readError = errno;
@@ -117,10 +108,10 @@ std::optional<FolderListing::Entry> FolderListing::examine(const QString& path)
     const QFileInfo info(path);
     const QString name = info.fileName();
     if (name.isEmpty()) return std::nullopt;
-    const QByteArray parent = QFile::encodeName(info.absolutePath());
+    const QByteArray parent = NativePath::encode(info.absolutePath());
     const int dirfd = ::open(parent.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dirfd < 0) return std::nullopt;
-    const QByteArray rawName = QFile::encodeName(name);
+    const QByteArray rawName = NativePath::encode(name);
     auto entry = entryFor(dirfd, rawName.constData(), name);
     ::close(dirfd);
     return entry;

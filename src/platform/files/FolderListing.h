@@ -19,8 +19,8 @@ namespace lumora {
 // - Folders are real folders; a symbolic link to a folder is left out (no
 //   loops, nothing shown twice).
 // - Everything else is left out: hidden names (a leading "."), other files,
-//   FIFOs, sockets and devices (they are never opened), and names that are
-//   not valid in the file-name encoding (they could not be opened by name).
+//   FIFOs, sockets and devices (they are never opened).
+// - Names keep every byte the disk holds, UTF-8 or not (see NativePath).
 //
 // Each entry costs one statx call (two for a symbolic link).
 class FolderListing {

@@ -1,5 +1,7 @@
 #include "platform/files/FolderWatcher.h"
 
+#include "platform/files/NativePath.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -43,7 +45,7 @@ PlatformError watchError(const QString& path, int error)
                          : QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
     return PlatformError(error == ENOENT ? PlatformError::Code::fileNotFound : PlatformError::Code::generic,
                          platformText("files.error.watch", "Changes to the folder “%1” can't be followed.")
-                             .arg(QFileInfo(path).fileName()),
+                             .arg(NativePath::shown(QFileInfo(path).fileName())),
                          reason, path);
 }
 
@@ -64,7 +66,7 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
 {
     stop();
     m_root = QDir::cleanPath(QFileInfo(rootPath).absoluteFilePath());
-    m_rootFd = ::open(QFile::encodeName(m_root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    m_rootFd = ::open(NativePath::encode(m_root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (m_rootFd < 0) return watchError(m_root, errno);
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0) {
@@ -74,7 +76,7 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
     }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &FolderWatcher::readEvents);
-    const int wd = ::inotify_add_watch(m_fd, QFile::encodeName(m_root).constData(), kFolderMask);
+    const int wd = ::inotify_add_watch(m_fd, NativePath::encode(m_root).constData(), kFolderMask);
     if (wd < 0) {
         const int error = errno;
         stop();
@@ -93,7 +95,7 @@ void FolderWatcher::watchParent()
     m_parentWatch = -1;
     if (m_root == QLatin1String("/")) return;
     const QString parent = QFileInfo(m_root).absolutePath();
-    m_parentWatch = ::inotify_add_watch(m_fd, QFile::encodeName(parent).constData(),
+    m_parentWatch = ::inotify_add_watch(m_fd, NativePath::encode(parent).constData(),
                                         IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR | IN_DONT_FOLLOW);
 }
 
@@ -153,7 +155,7 @@ QString FolderWatcher::currentRootPath() const
     if (n <= 0) return {};
     const QByteArray target(buffer, n);
     if (target.endsWith(" (deleted)") || !target.startsWith('/')) return {};
-    return QFile::decodeName(target);
+    return NativePath::decode(target);
 }
 
 void FolderWatcher::refreshRootPath()
@@ -170,7 +172,7 @@ bool FolderWatcher::watchFolder(const QString& path)
     if (m_fd < 0) return false;
     const QString rel = relative(path);
     if (rel.isNull()) return false;
-    const int wd = ::inotify_add_watch(m_fd, QFile::encodeName(absolute(rel)).constData(), kFolderMask);
+    const int wd = ::inotify_add_watch(m_fd, NativePath::encode(absolute(rel)).constData(), kFolderMask);
     if (wd < 0) {
         const int error = errno;
         if (error != ENOENT) qWarning().noquote() << watchError(absolute(rel), error).message();
@@ -273,11 +275,7 @@ void FolderWatcher::readEvents()
                 continue;
             }
             QString name;
-            if (event->len > 0) {
-                const QByteArray raw(event->name);
-                name = QFile::decodeName(raw);
-                if (QFile::encodeName(name) != raw) continue; // cannot be named by a path
-            }
+            if (event->len > 0) name = NativePath::decode(QByteArrayView(event->name, qsizetype(std::strlen(event->name))));
             handle(event->wd, event->mask, event->cookie, name);
         }
     }

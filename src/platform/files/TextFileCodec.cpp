@@ -1,5 +1,7 @@
 #include "platform/files/TextFileCodec.h"
 
+#include "platform/files/NativePath.h"
+
 #include <QFileInfo>
 
 namespace lumora {
@@ -44,7 +46,7 @@ const Mark kMarks[] = {
 
 QString fileLabel(const QString& filePath)
 {
-    return filePath.isEmpty() ? QString() : QFileInfo(filePath).fileName();
+    return filePath.isEmpty() ? QString() : NativePath::shown(QFileInfo(filePath).fileName());
 }
 
 PlatformError notTextError(const QString& filePath)
