@@ -149,6 +149,10 @@ void FileController::connectWatcher()
                          c.log(QStringLiteral("presented item deleted"));
                          c.rootDeleted();
                      }));
+    QObject::connect(watcher, &FolderWatcher::rootUnavailable, watcher, with([](FileController& c) {
+                         c.log(QStringLiteral("presented item is no longer available"));
+                         c.rootUnavailable();
+                     }));
     QObject::connect(watcher, &FolderWatcher::needsReconcile, watcher, with([](FileController& c) {
                          c.log(QStringLiteral("events were lost; comparing the library with the disk"));
                          c.reconcile();
@@ -161,6 +165,9 @@ PlatformStatus FileController::startPresenting()
 {
     const auto library = m_library.lock();
     if (!library || library->url().isEmpty()) return {};
+    // The folder it was, not whatever now stands at its path (the bare
+    // mount point of a disk taken away).
+    if (auto status = library->checkFolder(); !status) return status;
     connectWatcher();
     if (auto status = m_watcher->start(library->url()); !status) return status;
     auto scanned = Directory::scan(m_watcher->rootPath(), this);
@@ -438,6 +445,13 @@ void FileController::rootDeleted()
     if (!library) return;
     if (library->owner()) library->owner()->removeLibrary(*library);
     else library->releaseFileController();
+}
+
+void FileController::rootUnavailable()
+{
+    const auto library = m_library.lock();
+    stopPresenting();
+    if (library) library->folderBecameUnavailable();
 }
 
 void FileController::reconcile()

@@ -90,7 +90,11 @@ public:
     void fileChanged(const QString& path);
     void rootMoved(const QString& newPath);
     void rootDeleted();
-    // Compares the whole tree with the disk and mends the differences.
+    // The folder's disk went away: the library shows its folder as
+    // unavailable (it stays in the list, and comes back with its disk).
+    void rootUnavailable();
+    // Compares the whole tree with the disk and mends the differences,
+    // after making sure the folder is still the one it was.
     void reconcile();
 
     // From the nodes: a node's shown data changed.

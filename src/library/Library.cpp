@@ -4,12 +4,15 @@
 #include "library/FileController.h"
 #include "library/LibraryController.h"
 #include "platform/files/Bookmark.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 namespace lumora {
 
@@ -52,6 +55,7 @@ std::shared_ptr<Library> Library::make(const QString& folderPath)
 {
     std::shared_ptr<Library> library(new Library());
     library->m_url = QDir::cleanPath(QFileInfo(folderPath).absoluteFilePath());
+    library->recordFolder();
     return library;
 }
 
@@ -112,6 +116,7 @@ void Library::resolveBookmark()
         return;
     }
     m_url = resolved->path;
+    recordFolder();
     if (resolved->isStale) {
         if (const auto renewed = Bookmark::create(m_url)) {
             m_bookmarkData = renewed->data();
@@ -130,11 +135,51 @@ void Library::makeBookmark()
 void Library::folderMoved(const QString& newPath)
 {
     m_url = newPath;
+    recordFolder();
     if (!isLinked()) return;
     if (const auto renewed = Bookmark::create(newPath)) {
         m_bookmarkData = renewed->data();
         m_bookmarkRenewed = true;
     }
+}
+
+void Library::recordFolder()
+{
+    struct stat st {};
+    if (!m_url.isEmpty() && ::stat(NativePath::encode(m_url).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        m_folder = std::pair<quint64, quint64>(st.st_dev, st.st_ino);
+}
+
+PlatformStatus Library::checkFolder()
+{
+    const auto unavailable = [this](const QString& reason) {
+        return PlatformError(PlatformError::Code::fileNotFound,
+                             platformText("library.error.unavailable", "The folder “%1” isn't available.")
+                                 .arg(NativePath::shown(url::localizedName(m_url))),
+                             reason, m_url);
+    };
+    if (m_url.isEmpty()) return unavailable(QString());
+    struct stat st {};
+    const bool there = ::stat(NativePath::encode(m_url).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (!there || (m_folder && quint64(st.st_dev) != m_folder->first)) {
+        m_unavailable = true;
+        return unavailable(there ? platformText("library.error.unavailable.disk",
+                                                "The disk it was on has been removed; another folder stands at its "
+                                                "place.")
+                                 : platformText("library.error.unavailable.gone",
+                                                "It may have been moved, deleted, or its disk removed."));
+    }
+    // The same disk: the folder itself, or one made anew at its path.
+    m_folder = std::pair<quint64, quint64>(st.st_dev, st.st_ino);
+    m_unavailable = false;
+    return {};
+}
+
+void Library::folderBecameUnavailable()
+{
+    m_unavailable = true;
+    releaseFileController();
+    if (m_owner) m_owner->libraryAvailabilityChanged(*this);
 }
 
 PlatformStatus Library::loadFileTree()

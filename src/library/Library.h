@@ -11,6 +11,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace lumora {
 
@@ -56,6 +57,17 @@ public:
     // The folder's absolute path; empty when the bookmark found nothing
     // (the library is unavailable).
     const QString& url() const { return m_url; }
+    // The folder cannot be shown: the bookmark found nothing, or its disk
+    // went away while Lumora ran.
+    bool isUnavailable() const { return m_url.isEmpty() || m_unavailable; }
+    // Whether the folder at url() is still the one the library had in this
+    // run (its device and inode): a disk taken away leaves a bare mount
+    // point, or nothing, at the path. A folder replaced on the same disk is
+    // taken as the library's folder. Fails with a message that says so.
+    PlatformStatus checkFolder();
+    // The watcher found the folder gone with its disk: the tree goes, and
+    // the list's views hear of it.
+    void folderBecameUnavailable();
 
     // Present while a sidebar shows the library.
     FileController* fileController() const { return m_fileController.get(); }
@@ -94,9 +106,13 @@ private:
     friend class LibraryController;
     Library() = default;
     void saveList();
+    void recordFolder();
 
     std::optional<QByteArray> m_bookmarkData;
     QString m_url;
+    // The folder's device and inode when the library found it in this run.
+    std::optional<std::pair<quint64, quint64>> m_folder;
+    bool m_unavailable = false;
     std::shared_ptr<FileController> m_fileController;
     LibraryController* m_owner = nullptr;
     bool m_bookmarkRenewed = false;

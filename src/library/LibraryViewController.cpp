@@ -688,8 +688,23 @@ void LibraryViewController::setLibrary(const std::shared_ptr<Library>& library)
         return;
     }
     if (old == library) return;
+    showLibrary(true);
+}
 
-    if (PlatformStatus status = library->loadFileTree(); !status) {
+void LibraryViewController::libraryAvailabilityChanged(int index)
+{
+    const auto& libraries = LibraryController::shared().libraries();
+    if (!m_library || index < 0 || index >= int(libraries.size()) || libraries[size_t(index)] != m_library) return;
+    // Its disk went away (the pane says the folder can't be found, without
+    // a dialog) or came back (the tree is read again).
+    leaveFileController();
+    showLibrary(false);
+}
+
+void LibraryViewController::showLibrary(bool presentErrors)
+{
+    const std::shared_ptr<Library> library = m_library;
+    if (PlatformStatus status = library->loadFileTree(); !status && presentErrors) {
         QPointer<LibraryViewController> self(this);
         const PlatformError error = status.error();
         dispatch::async([self, error] {

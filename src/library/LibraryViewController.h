@@ -219,11 +219,14 @@ public:
     void libraryMoved(int from, int to) override;
     void libraryRemoved(int index) override;
     void libraryTitleChanged(int index) override;
+    void libraryAvailabilityChanged(int index) override;
 
 private:
     void buildViews();
     void rebuildLibrariesPopup();
     void showState();
+    // Loads the shown library's tree (when no sidebar holds it) and shows it.
+    void showLibrary(bool presentErrors);
     void leaveFileController();
     void setShownRoot(Directory* root, std::unique_ptr<Directory> copy);
     void restoreExpansion(Directory& folder, const QModelIndex& index);

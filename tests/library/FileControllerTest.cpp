@@ -5,6 +5,8 @@
 #include "LibraryTestSupport.h"
 #include "platform/files/FileManager.h"
 #include "platform/files/FolderWatcher.h"
+#include "platform/files/MountWatcher.h"
+#include "support/TmpfsMount.h"
 
 #include <QDir>
 #include <QFile>
@@ -242,4 +244,63 @@ TEST(FileController, ALibraryWhoseFolderIsDeletedLeavesTheList)
     ASSERT_TRUE(waitUntil([&] { return list.libraries().size() == 1; }));
     EXPECT_EQ(list.libraries()[0], other);
     EXPECT_FALSE(library->fileController());
+}
+
+TEST(FileController, ALibraryWhoseDiskGoesAwayShowsItsFolderUnavailable)
+{
+    const QString folder = freshDirectory("disk") + "/Stick";
+    TmpfsMount disk(folder, "size=1m");
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    writeFile(folder + "/Chapter.md", "on the stick");
+    struct AvailabilityObserver : LibrariesObserver {
+        QStringList calls;
+        void libraryInserted(int) override {}
+        void libraryMoved(int, int) override {}
+        void libraryRemoved(int index) override { calls << QString("removed %1").arg(index); }
+        void libraryTitleChanged(int) override {}
+        void libraryAvailabilityChanged(int index) override { calls << QString("availability %1").arg(index); }
+    } observer;
+    LibraryController list(UserDefaults::standard());
+    list.addObserver(&observer);
+    auto library = list.openLibrary(folder);
+    ASSERT_TRUE(library->loadFileTree().ok());
+    ASSERT_EQ(library->fileController()->rootFile()->count(), 1);
+
+    // Taken away while Lumora holds it (a forced eject): the path now leads
+    // to the bare mount point.
+    ASSERT_TRUE(disk.unmount());
+    ASSERT_TRUE(waitUntil([&] { return !library->fileController(); }));
+    EXPECT_TRUE(library->isUnavailable());
+    EXPECT_EQ(observer.calls, QStringList{"availability 0"});
+    // It stays in the list, under its folder's path, and is not shown as
+    // the empty folder that stands there now.
+    ASSERT_EQ(list.libraries().size(), 1u);
+    EXPECT_EQ(library->url(), folder);
+    const auto again = library->loadFileTree();
+    ASSERT_FALSE(again.ok());
+    EXPECT_TRUE(again.error().errorDescription.contains("Stick")) << again.error().message().toStdString();
+    EXPECT_FALSE(library->fileController());
+
+    // A folder the library never showed is not taken for it either.
+    writeFile(folder + "/Stray.md", "on the disk below");
+    EXPECT_FALSE(library->loadFileTree().ok());
+    list.removeObserver(&observer);
+}
+
+TEST(FileController, ARescanFindsAFolderWhosePathLeadsElsewhere)
+{
+    const QString folder = freshDirectory("disk") + "/Card";
+    TmpfsMount disk(folder, "size=1m");
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    writeFile(folder + "/a.md", "a");
+    LibraryController list(UserDefaults::standard());
+    auto library = list.openLibrary(folder);
+    ASSERT_TRUE(library->loadFileTree().ok());
+    FileController* controller = library->fileController();
+    // The mount table's word is not waited for: a rescan checks by itself.
+    QObject::disconnect(&MountWatcher::shared(), nullptr, &controller->watcher(), nullptr);
+    ASSERT_TRUE(disk.unmount());
+    controller->reconcile();
+    ASSERT_TRUE(waitUntil([&] { return !library->fileController(); }));
+    EXPECT_TRUE(library->isUnavailable());
 }

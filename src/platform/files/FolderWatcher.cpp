@@ -1,5 +1,6 @@
 #include "platform/files/FolderWatcher.h"
 
+#include "platform/files/MountWatcher.h"
 #include "platform/files/NativePath.h"
 
 #include <QDebug>
@@ -68,6 +69,14 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
     m_root = QDir::cleanPath(QFileInfo(rootPath).absoluteFilePath());
     m_rootFd = ::open(NativePath::encode(m_root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (m_rootFd < 0) return watchError(m_root, errno);
+    struct stat st {};
+    if (::fstat(m_rootFd, &st) != 0) {
+        const int error = errno;
+        stop();
+        return watchError(m_root, error);
+    }
+    m_rootDevice = st.st_dev;
+    m_rootInode = st.st_ino;
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0) {
         const int error = errno;
@@ -86,6 +95,10 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
     m_paths.insert(wd, QString());
     m_watches.insert(QString(), wd);
     watchParent();
+    // A disk taken away while held tells the folder nothing: the mount
+    // table does.
+    connect(&MountWatcher::shared(), &MountWatcher::mountsChanged, this, &FolderWatcher::refreshRootPath,
+            Qt::UniqueConnection);
     return {};
 }
 
@@ -112,6 +125,37 @@ bool FolderWatcher::rootIsGone() const
     return m_rootFd >= 0 && ::fstat(m_rootFd, &st) == 0 && st.st_nlink == 0;
 }
 
+bool FolderWatcher::leadsToRoot(const QString& path) const
+{
+    struct stat st {};
+    return !path.isEmpty() && ::stat(NativePath::encode(path).constData(), &st) == 0 && quint64(st.st_dev) == m_rootDevice
+           && quint64(st.st_ino) == m_rootInode;
+}
+
+void FolderWatcher::checkRoot()
+{
+    if (m_rootFd < 0 || m_rootGone) return;
+    if (rootIsGone()) {
+        m_rootGone = true;
+        m_queue.push_back({Kind::rootDeleted});
+        return;
+    }
+    const QString now = currentRootPath();
+    if (!now.isEmpty()) {
+        if (now != m_root) {
+            setRoot(now);
+            m_queue.push_back({Kind::rootMoved, {}, now});
+        }
+        return;
+    }
+    // Still there, but no path leads to it: its disk went away (the bare
+    // mount point, or nothing, is at its path now).
+    if (!leadsToRoot(m_root)) {
+        m_rootGone = true;
+        m_queue.push_back({Kind::rootUnavailable});
+    }
+}
+
 void FolderWatcher::stop()
 {
     // Stopping may come from a handler of the notifier's own signal.
@@ -123,7 +167,9 @@ void FolderWatcher::stop()
     if (m_fd >= 0) ::close(m_fd);
     if (m_rootFd >= 0) ::close(m_rootFd);
     m_fd = m_rootFd = m_rootWatch = m_parentWatch = -1;
+    m_rootDevice = m_rootInode = 0;
     m_rootGone = false;
+    disconnect(&MountWatcher::shared(), nullptr, this, nullptr);
     m_paths.clear();
     m_watches.clear();
     m_queue.clear();
@@ -155,15 +201,16 @@ QString FolderWatcher::currentRootPath() const
     if (n <= 0) return {};
     const QByteArray target(buffer, n);
     if (target.endsWith(" (deleted)") || !target.startsWith('/')) return {};
-    return NativePath::decode(target);
+    // Only a path that still leads to the folder is its place: the kernel
+    // names a folder whose disk was taken away by where it stands on that
+    // disk ("/"), which is somewhere else entirely now.
+    const QString path = NativePath::decode(target);
+    return leadsToRoot(path) ? path : QString();
 }
 
 void FolderWatcher::refreshRootPath()
 {
-    const QString now = currentRootPath();
-    if (now.isEmpty() || now == m_root) return;
-    setRoot(now);
-    m_queue.push_back({Kind::rootMoved, {}, now});
+    checkRoot();
     deliver(false);
 }
 
@@ -283,16 +330,9 @@ void FolderWatcher::readEvents()
         simulateOverflow();
         return;
     }
-    // A parent folder renamed moves the root without telling it.
-    const QString now = currentRootPath();
-    if (!now.isEmpty() && now != m_root) {
-        setRoot(now);
-        m_queue.push_back({Kind::rootMoved, {}, now});
-    }
-    if (!m_rootGone && rootIsGone()) {
-        m_rootGone = true;
-        m_queue.push_back({Kind::rootDeleted});
-    }
+    // A parent folder renamed moves the root without telling it; a disk
+    // taken away leaves it without a path.
+    checkRoot();
     deliver(false);
 }
 
@@ -300,6 +340,12 @@ void FolderWatcher::handle(int wd, quint32 mask, quint32 cookie, const QString& 
 {
     if (mask & IN_IGNORED) {
         if (wd == m_parentWatch) m_parentWatch = -1;
+        // The root's own watch went: the folder was deleted or its disk
+        // unmounted.
+        if (wd == m_rootWatch && !m_rootGone) {
+            m_rootGone = true;
+            m_queue.push_back({rootIsGone() ? Kind::rootDeleted : Kind::rootUnavailable});
+        }
         if (const auto it = m_paths.find(wd); it != m_paths.end()) {
             if (m_watches.value(*it) == wd) m_watches.remove(*it);
             m_paths.erase(it);
@@ -326,8 +372,14 @@ void FolderWatcher::handle(int wd, quint32 mask, quint32 cookie, const QString& 
     const QString folder = *it;
 
     if (wd == m_rootWatch) {
-        if (mask & (IN_DELETE_SELF | IN_UNMOUNT)) {
+        if (mask & IN_DELETE_SELF) {
             if (!m_rootGone) m_queue.push_back({Kind::rootDeleted});
+            m_rootGone = true;
+            return;
+        }
+        // Unmounted: the folder may come back with its disk; it is not deleted.
+        if (mask & IN_UNMOUNT) {
+            if (!m_rootGone) m_queue.push_back({Kind::rootUnavailable});
             m_rootGone = true;
             return;
         }
@@ -411,6 +463,9 @@ bool FolderWatcher::emitEvent(const Event& event)
         break;
     case Kind::rootDeleted:
         emit rootDeleted();
+        break;
+    case Kind::rootUnavailable:
+        emit rootUnavailable();
         break;
     }
     // A handler may have stopped or destroyed the watcher.

@@ -33,9 +33,14 @@ namespace lumora {
 // - rootMoved: the folder itself was renamed or moved (its new path is read
 //   from a descriptor held on it, so a rename of a parent folder is noticed
 //   too, at the next event or refreshRootPath());
-// - rootDeleted: the folder itself was deleted or its disk unmounted (seen
-//   in its parent folder: the descriptor held on it keeps the kernel from
-//   reporting its deletion itself);
+// - rootDeleted: the folder itself was deleted (seen in its parent folder:
+//   the descriptor held on it keeps the kernel from reporting its deletion
+//   itself);
+// - rootUnavailable: the folder's disk went away (unmounted, or taken away
+//   while this program held it): its path no longer leads to the folder the
+//   watcher started with (its device and inode, recorded at the start), and
+//   the folder is found nowhere else. Checked at every event, whenever the
+//   system's mount table changes, and at refreshRootPath();
 // - needsReconcile: events were lost (the kernel's queue overflowed) or a
 //   folder could not be watched: the owner compares its picture with the
 //   disk. Watches renewed between beginRewatch() and endRewatch() stay, the
@@ -57,7 +62,8 @@ public:
     bool isActive() const { return m_fd >= 0; }
 
     QString rootPath() const { return m_root; }
-    // Looks where the folder is now and reports rootMoved when it moved.
+    // Looks where the folder is now and reports rootMoved when it moved,
+    // rootDeleted or rootUnavailable when it is no longer there.
     void refreshRootPath();
 
     // Watches the folder at path, the root or a folder inside it. False
@@ -84,10 +90,11 @@ signals:
     void itemRemoved(const QString& path);
     void rootMoved(const QString& newPath);
     void rootDeleted();
+    void rootUnavailable();
     void needsReconcile();
 
 private:
-    enum class Kind { appeared, changed, moved, removed, movedAway, rootMoved, rootDeleted };
+    enum class Kind { appeared, changed, moved, removed, movedAway, rootMoved, rootDeleted, rootUnavailable };
     struct Event {
         Kind kind = Kind::appeared;
         QString from{}; // absolute, with the root's path at the time
@@ -108,6 +115,8 @@ private:
     QString relative(const QString& path) const;
     QString currentRootPath() const;
     bool rootIsGone() const;
+    bool leadsToRoot(const QString& path) const;
+    void checkRoot();
     void setRoot(const QString& path);
     void watchParent();
 
@@ -116,6 +125,9 @@ private:
     int m_rootWatch = -1;
     int m_parentWatch = -1; // the root's parent, for the root's own deletion
     QString m_root;
+    // The folder the watcher started with: what its path must still lead to.
+    quint64 m_rootDevice = 0;
+    quint64 m_rootInode = 0;
     bool m_rootGone = false;
     QSocketNotifier* m_notifier = nullptr;
     QHash<int, QString> m_paths;   // watch descriptor -> folder relative to the root
