@@ -63,7 +63,7 @@ File::Metadata metadataOf(const QString& path)
 {
     const auto entry = FolderListing::examine(path);
     if (!entry) return {};
-    return {entry->added, entry->modified};
+    return {entry->added, entry->modified, entry->addedRecorded};
 }
 
 bool operator==(const File::Metadata& a, const File::Metadata& b)
@@ -212,7 +212,7 @@ std::unique_ptr<File> File::make(const QString& path, FileController* controller
     const QString clean = cleanPath(path);
     const auto entry = FolderListing::examine(clean);
     if (!entry) return nullptr;
-    const Metadata metadata{entry->added, entry->modified};
+    const Metadata metadata{entry->added, entry->modified, entry->addedRecorded};
     if (entry->kind == FolderListing::Kind::document)
         return std::make_unique<RegularFile>(clean, controller, metadata);
     auto folder = Directory::scan(clean, controller, &metadata);
@@ -620,7 +620,7 @@ PlatformResult<std::unique_ptr<Directory>> Directory::scan(const QString& folder
     children.reserve(listing->size());
     for (const FolderListing::Entry& entry : *listing) {
         const QString childPath = joined(path, entry.name);
-        const Metadata childMetadata{entry.added, entry.modified};
+        const Metadata childMetadata{entry.added, entry.modified, entry.addedRecorded};
         if (entry.kind == FolderListing::Kind::document) {
             children.push_back(std::make_unique<RegularFile>(childPath, controller, childMetadata));
             continue;

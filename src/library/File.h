@@ -39,8 +39,9 @@ class File {
 public:
     // What the disk says of an item, read once by a listing.
     struct Metadata {
-        std::optional<qint64> added;    // ms since the epoch: the item's birth
+        std::optional<qint64> added;    // ms since the epoch: when it came into its folder
         std::optional<qint64> modified; // ms since the epoch
+        bool addedRecorded = false;     // the date added is the library's record, not the birth time
     };
 
     virtual ~File();

@@ -11,6 +11,7 @@
 #include "platform/foundation/Dispatch.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -364,7 +365,12 @@ File* FileController::fileAppeared(const QString& path)
         const auto entry = FolderListing::examine(clean);
         const bool sameKind = entry && (entry->kind == FolderListing::Kind::folder) == existing->isDirectory();
         if (sameKind) {
+            const File::Metadata before = existing->metadata();
             existing->update();
+            // Another program's save replaced the file by a new one without
+            // the library's record: the date it came into the folder stays.
+            if (before.addedRecorded && before.added && !existing->metadata().addedRecorded)
+                recordDateAdded(*existing, *before.added);
             moveNode(*existing, *parent, existing->name()); // to its place in the order
             return existing;
         }
@@ -374,9 +380,24 @@ File* FileController::fileAppeared(const QString& path)
     }
     std::unique_ptr<File> node = File::make(clean, this);
     if (!node) return nullptr;
+    // It came into the folder now (made there, or moved in from outside).
+    recordDateAdded(*node, QDateTime::currentMSecsSinceEpoch());
     File* inserted = node.get();
     insertNode(*parent, std::move(node));
     return inserted;
+}
+
+void FileController::recordDateAdded(File& node, qint64 milliseconds)
+{
+    node.m_metadata.added = milliseconds;
+    node.m_metadata.addedRecorded = true;
+    const QString path = node.path();
+    // Off the main thread; where the file system keeps no such record, the
+    // date lives in the tree until the next scan, which takes the birth time.
+    dispatch::background([path, milliseconds] {
+        if (PlatformStatus status = FolderListing::recordDateAdded(path, milliseconds); !status && logLevel() >= 2)
+            qInfo().noquote() << "the date added of" << path << "couldn't be recorded:" << status.error().message();
+    });
 }
 
 File* FileController::fileMoved(const QString& fromPath, const QString& toPath)
@@ -403,7 +424,12 @@ File* FileController::fileMoved(const QString& fromPath, const QString& toPath)
         // The move replaced what was there.
         removeNode(*newParent, newParent->indexOf(existing));
     }
+    // Into another folder: it came into that folder now (recorded once it
+    // stands at its new path). A rename keeps the date.
+    const bool cameIn = newParent != node->parent();
+    if (cameIn) node->m_metadata.added = QDateTime::currentMSecsSinceEpoch();
     moveNode(*node, *newParent, newName);
+    if (cameIn) recordDateAdded(*node, *node->m_metadata.added);
     return node;
 }
 
@@ -481,7 +507,7 @@ void FileController::reconcileFolder(Directory& folder)
         if (!entry || (entry->kind == FolderListing::Kind::folder) != child->isDirectory()) removeNode(folder, i);
     }
     for (const FolderListing::Entry& entry : *listing) {
-        const File::Metadata metadata{entry.added, entry.modified};
+        const File::Metadata metadata{entry.added, entry.modified, entry.addedRecorded};
         if (File* child = folder.childNamed(entry.name)) {
             if (!(child->metadata().added == metadata.added && child->metadata().modified == metadata.modified)) {
                 child->update();

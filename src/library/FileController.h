@@ -140,6 +140,9 @@ private:
     void removeNode(Directory& parent, int index);
     void moveNode(File& node, Directory& to, const QString& newName);
     void reconcileFolder(Directory& folder);
+    // The node came into its folder at that time: kept on the node now, and
+    // recorded on the item on disk (see FolderListing::dateAddedAttribute).
+    void recordDateAdded(File& node, qint64 milliseconds);
 
     void filteredInsert(FileObserver& observer, File& node);
     void filteredRemove(FileObserver& observer, const QString& path);

@@ -4,10 +4,13 @@
 
 #include "LibraryTestSupport.h"
 #include "platform/files/FileManager.h"
+#include "platform/files/FileWriter.h"
+#include "platform/files/FolderListing.h"
 #include "platform/files/FolderWatcher.h"
 #include "platform/files/MountWatcher.h"
 #include "support/TmpfsMount.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -15,6 +18,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -303,4 +307,83 @@ TEST(FileController, ARescanFindsAFolderWhosePathLeadsElsewhere)
     controller->reconcile();
     ASSERT_TRUE(waitUntil([&] { return !library->fileController(); }));
     EXPECT_TRUE(library->isUnavailable());
+}
+
+TEST(FileController, TheDateAddedIsWhenADocumentCameIntoItsFolder)
+{
+    const QString folder = freshDirectory("added");
+    const QString outside = freshDirectory("added-outside");
+    writeFile(folder + "/probe.md", "x");
+    if (!FolderListing::recordDateAdded(folder + "/probe.md", 0).ok())
+        GTEST_SKIP() << "this file system keeps no user attributes";
+    QFile::remove(folder + "/probe.md");
+    writeFile(folder + "/Box/kept.md", "box");
+    LoadedLibrary loaded(folder);
+    FileController& c = *loaded.controller();
+    c.setSortKey(Library::SortKey::dateAdded);
+    const auto addedOnDisk = [](const QString& path) {
+        const auto entry = FolderListing::examine(path);
+        return entry && entry->addedRecorded ? entry->added : std::nullopt;
+    };
+    const auto addedInTree = [&](const QString& path) {
+        File* node = loaded.root()->fileAtPath(path);
+        return node ? node->metadata().added : std::nullopt;
+    };
+
+    // Made by Lumora: recorded at once.
+    bool made = false;
+    c.createDocument(folder + "/Letter.md", std::nullopt, [&](const auto&, File*) { made = true; });
+    ASSERT_TRUE(waitUntil([&] { return made && addedOnDisk(folder + "/Letter.md"); }));
+    const qint64 added = *addedOnDisk(folder + "/Letter.md");
+    EXPECT_EQ(addedInTree(folder + "/Letter.md"), added);
+
+    // Saved by replacing the file (a new inode, a new birth), and in place
+    // (a file with a second link): the date stays.
+    QTest::qWait(20);
+    ASSERT_TRUE(writeFileSafely(folder + "/Letter.md", "Dear reader,\n").ok());
+    ASSERT_TRUE(waitUntil([&] { return loaded.root()->fileAtPath(folder + "/Letter.md")->metadata().modified > added; }));
+    EXPECT_EQ(addedOnDisk(folder + "/Letter.md"), added);
+    EXPECT_EQ(addedInTree(folder + "/Letter.md"), added);
+    ASSERT_EQ(::link(QFile::encodeName(folder + "/Letter.md").constData(),
+                     QFile::encodeName(outside + "/second link.md").constData()),
+              0);
+    ASSERT_TRUE(writeFileSafely(folder + "/Letter.md", "Dear reader, again\n").ok());
+    QTest::qWait(50);
+    EXPECT_EQ(addedOnDisk(folder + "/Letter.md"), added);
+    EXPECT_EQ(addedInTree(folder + "/Letter.md"), added);
+
+    // Renamed in its folder: the same date.
+    bool renamed = false;
+    c.moveFile(folder + "/Letter.md", folder + "/Letter to Ann.md", [&](const auto&, File*) { renamed = true; });
+    ASSERT_TRUE(waitUntil([&] { return renamed; }));
+    EXPECT_EQ(addedInTree(folder + "/Letter to Ann.md"), added);
+    EXPECT_EQ(addedOnDisk(folder + "/Letter to Ann.md"), added);
+
+    // Another program's save writes a new file over it, without the record:
+    // the date is put back.
+    writeFile(folder + "/.Letter to Ann.md.swp", "Dear Ann,\n");
+    ASSERT_TRUE(renamePath(folder + "/.Letter to Ann.md.swp", folder + "/Letter to Ann.md"));
+    ASSERT_TRUE(waitUntil([&] { return addedOnDisk(folder + "/Letter to Ann.md") == added; }));
+    EXPECT_EQ(addedInTree(folder + "/Letter to Ann.md"), added);
+
+    // Moved in from outside, long after it was made: it came in now, and it
+    // stands first in the order of dates added.
+    writeFile(outside + "/Old draft.md", "old");
+    QTest::qWait(30);
+    const qint64 beforeMove = QDateTime::currentMSecsSinceEpoch();
+    ASSERT_TRUE(renamePath(outside + "/Old draft.md", folder + "/Old draft.md"));
+    ASSERT_TRUE(waitUntil([&] { return addedOnDisk(folder + "/Old draft.md").has_value(); }));
+    EXPECT_GE(*addedOnDisk(folder + "/Old draft.md"), beforeMove);
+    EXPECT_GE(*addedInTree(folder + "/Old draft.md"), beforeMove);
+    EXPECT_EQ(loaded.root()->child(0)->name(), "Old draft.md");
+
+    // Moved into another folder of the library: it came into that folder now.
+    const qint64 beforeBox = QDateTime::currentMSecsSinceEpoch();
+    ASSERT_TRUE(renamePath(folder + "/Letter to Ann.md", folder + "/Box/Letter to Ann.md"));
+    ASSERT_TRUE(waitUntil([&] {
+        const auto date = addedOnDisk(folder + "/Box/Letter to Ann.md");
+        return date && *date >= beforeBox;
+    }));
+    EXPECT_GE(*addedInTree(folder + "/Box/Letter to Ann.md"), beforeBox);
+    EXPECT_TRUE(loaded.view.mirrorMatches());
 }

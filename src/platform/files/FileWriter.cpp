@@ -471,6 +471,24 @@ PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, con
     return second.error ? PlatformStatus(failureError(path, second)) : PlatformStatus();
 }
 
+PlatformStatus writeExtendedAttributeSafely(const QString& path, const char* name, const QByteArray& value)
+{
+    const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
+    // Opened for reading only: the contents are never touched, and a folder
+    // opens too. No FIFO or device is ever opened (it could block).
+    Descriptor item(::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (item.fd < 0) return failureError(path, {errno, "open"});
+    struct stat st {};
+    if (::fstat(item.fd, &st) != 0) return failureError(path, {errno, "open"});
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return failureError(path, {EINVAL, "open"});
+    if (const int fault = injected("xattr")) return failureError(path, {fault, "xattr"});
+    if (::fsetxattr(item.fd, name, value.constData(), size_t(value.size()), 0) != 0)
+        return failureError(path, {errno, "xattr"});
+    if (const int error = syncDescriptor(item.fd); error && error != EINVAL) return failureError(path, {error, "sync"});
+    if (const int error = item.close()) return failureError(path, {error, "close"});
+    return {};
+}
+
 bool cleanUpInterruptedWrite(const QString& path)
 {
     const QString targetPath = resolvedTarget(path);

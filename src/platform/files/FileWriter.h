@@ -34,6 +34,11 @@ struct FileWriteOptions {
 // - Temporary names stay within 255 bytes, so a long file name saves too.
 PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, const FileWriteOptions& options = {});
 
+// Sets one extended attribute of the item at path (a file or a folder;
+// through a symbolic link), then syncs the item: a failure of either is
+// reported, never success.
+PlatformStatus writeExtendedAttributeSafely(const QString& path, const char* name, const QByteArray& value);
+
 // Mends what a killed save of the file at path left behind: removes
 // temporary files beside it, and when an in-place write was interrupted
 // before it finished, puts the old bytes back from the backup. Returns true
