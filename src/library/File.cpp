@@ -121,7 +121,7 @@ QString File::shownName(const QString& diskName)
         const char16_t u = c.unicode();
         if (u == u':') c = QLatin1Char('/');
         // A line break or another control character would break the row's
-        // one line: it shows as its picture ("␤" for a line feed).
+        // one line: it shows as its picture ("␊" for a line feed).
         else if (u < 0x20) c = QChar(char16_t(0x2400 + u));
         else if (u == 0x7F) c = QChar(char16_t(0x2421));
     }
@@ -612,8 +612,24 @@ void Directory::forEach(const std::function<void(File&)>& fn)
 PlatformResult<std::unique_ptr<Directory>> Directory::scan(const QString& folderPath, FileController* controller,
                                                            const File::Metadata* metadata)
 {
+    return scanWith(folderPath, controller, metadata, [controller](const QString& path) {
+        if (controller) controller->willListFolder(path);
+        return true;
+    });
+}
+
+PlatformResult<std::unique_ptr<Directory>> Directory::scanDetached(const QString& folderPath,
+                                                                   const std::function<bool(const QString&)>& willList)
+{
+    return scanWith(folderPath, nullptr, nullptr, willList);
+}
+
+PlatformResult<std::unique_ptr<Directory>> Directory::scanWith(const QString& folderPath, FileController* controller,
+                                                               const File::Metadata* metadata,
+                                                               const std::function<bool(const QString&)>& willList)
+{
     const QString path = cleanPath(folderPath);
-    if (controller) controller->willListFolder(path);
+    if (!willList(path)) return PlatformError::cancelled();
     auto listing = FolderListing::list(path);
     if (!listing) return listing.error();
     Contents children;
@@ -625,9 +641,11 @@ PlatformResult<std::unique_ptr<Directory>> Directory::scan(const QString& folder
             children.push_back(std::make_unique<RegularFile>(childPath, controller, childMetadata));
             continue;
         }
-        auto folder = scan(childPath, controller, &childMetadata);
+        auto folder = scanWith(childPath, controller, &childMetadata, willList);
         if (folder) {
             children.push_back(std::move(folder.value()));
+        } else if (folder.error().isCancellation()) {
+            return folder.error();
         } else {
             // One unreadable folder does not keep the rest from showing.
             qWarning().noquote() << folder.error().message();
@@ -640,6 +658,13 @@ PlatformResult<std::unique_ptr<Directory>> Directory::scan(const QString& folder
                                                  metadata ? *metadata : Metadata{});
     directory->expanded = true;
     return directory;
+}
+
+void Directory::adoptDetached(FileController* controller)
+{
+    forEach([controller](File& node) { node.m_controller = controller; });
+    // Made in name order; another order sorts it now.
+    if (controller && controller->sortKey() != Library::SortKey::name) sort();
 }
 
 } // namespace lumora

@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <cerrno>
 
 namespace lumora {
@@ -83,6 +85,16 @@ void runInBackground(std::function<PlatformResult<T>()> work, std::function<void
     });
 }
 
+// The tests' scan hook: swapped under the lock, called from a copy.
+std::mutex g_scanHookLock;
+std::shared_ptr<const std::function<void(const QString&)>> g_scanHook;
+
+std::shared_ptr<const std::function<void(const QString&)>> scanHook()
+{
+    const std::lock_guard guard(g_scanHookLock);
+    return g_scanHook;
+}
+
 PlatformError nameError(const QString& name, const QString& reason)
 {
     return PlatformError(PlatformError::Code::generic,
@@ -102,6 +114,7 @@ FileController::FileController(const std::shared_ptr<Library>& library)
 
 FileController::~FileController()
 {
+    cancelScan();
     m_watcher->stop();
 }
 
@@ -180,8 +193,117 @@ PlatformStatus FileController::startPresenting()
     return {};
 }
 
+// What the scanning thread shares with the main thread. The main thread
+// cancels by clearing watcher under the lock; the scan, which takes the
+// lock for each folder, then stops at the next one and never touches the
+// watcher again.
+struct FileController::ScanJob {
+    std::mutex lock;
+    FolderWatcher* watcher = nullptr;
+    bool watchRefused = false;
+    std::atomic<bool> cancelled{false};
+    std::atomic<int> folders{0};
+};
+
+void FileController::startPresentingInBackground(std::function<void(const PlatformStatus&)> done)
+{
+    cancelScan();
+    const auto library = m_library.lock();
+    if (!library || library->url().isEmpty()) {
+        if (done) done({});
+        return;
+    }
+    if (auto status = library->checkFolder(); !status) {
+        if (done) done(status);
+        return;
+    }
+    connectWatcher();
+    if (auto status = m_watcher->start(library->url()); !status) {
+        if (done) done(status);
+        return;
+    }
+    // Events wait in the kernel until the tree is there.
+    m_watcher->setPaused(true);
+    auto job = std::make_shared<ScanJob>();
+    job->watcher = m_watcher.get();
+    m_scan = job;
+    m_scanDone = std::move(done);
+    const QString root = m_watcher->rootPath();
+    const std::weak_ptr<FileController> weak = weak_from_this();
+    dispatch::background([job, root, weak] {
+        auto scanned = Directory::scanDetached(root, [&job](const QString& folder) {
+            if (const auto hook = scanHook()) (*hook)(folder);
+            const std::lock_guard guard(job->lock);
+            if (job->cancelled || !job->watcher) return false;
+            // Watched before it is listed, so that nothing made meanwhile is missed.
+            if (!job->watcher->watchFolderWhileScanning(folder)) job->watchRefused = true;
+            job->folders.fetch_add(1, std::memory_order_relaxed);
+            return true;
+        });
+        // The tree goes to the main thread, and is let go of there.
+        auto result = std::make_shared<PlatformResult<std::unique_ptr<Directory>>>(std::move(scanned));
+        dispatch::async([job, weak, result] {
+            const auto self = weak.lock();
+            if (!self || job->cancelled || self->m_scan != job) return;
+            self->finishScan(job, std::move(*result));
+        });
+    });
+}
+
+void FileController::setScanHookForTesting(std::function<void(const QString& folder)> hook)
+{
+    const std::lock_guard guard(g_scanHookLock);
+    g_scanHook = hook ? std::make_shared<const std::function<void(const QString&)>>(std::move(hook)) : nullptr;
+}
+
+FileController::ScanProgress FileController::scanProgress() const
+{
+    if (!m_scan) return {};
+    return {m_scan->folders.load(std::memory_order_relaxed)};
+}
+
+void FileController::finishScan(const std::shared_ptr<ScanJob>& job, PlatformResult<std::unique_ptr<Directory>> scanned)
+{
+    bool refused = false;
+    {
+        const std::lock_guard guard(job->lock);
+        job->watcher = nullptr;
+        refused = job->watchRefused;
+    }
+    m_scan.reset();
+    auto done = std::move(m_scanDone);
+    m_scanDone = nullptr;
+    if (!scanned) {
+        m_watcher->stop();
+        if (done) done(scanned.error());
+        return;
+    }
+    // The order chosen while the folder was read.
+    if (const auto library = m_library.lock()) m_sortKey = library->sortKey;
+    m_root = std::move(scanned.value());
+    m_root->adoptDetached(this);
+    const std::shared_ptr<FileController> keep = shared_from_this();
+    // What happened on disk meanwhile: the tree was watched all along.
+    m_watcher->setPaused(false);
+    if (refused) m_watcher->requestReconcile();
+    if (done) done({});
+}
+
+void FileController::cancelScan()
+{
+    if (!m_scan) return;
+    {
+        const std::lock_guard guard(m_scan->lock);
+        m_scan->cancelled = true;
+        m_scan->watcher = nullptr;
+    }
+    m_scan.reset();
+    m_scanDone = nullptr;
+}
+
 void FileController::stopPresenting()
 {
+    cancelScan();
     m_watcher->stop();
     // Views may still point into the tree until they hear of the change;
     // it goes with the controller.

@@ -14,6 +14,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace lumora {
 
 namespace {
@@ -182,23 +184,101 @@ void Library::folderBecameUnavailable()
     if (m_owner) m_owner->libraryAvailabilityChanged(*this);
 }
 
+void Library::applySavedStates(Directory& root)
+{
+    for (auto it = documentState.begin(); it != documentState.end(); ++it)
+        if (auto* file = dynamic_cast<RegularFile*>(root.fileAtPath(it.key()))) file->stateData = it.value();
+    for (auto it = expanded.begin(); it != expanded.end(); ++it)
+        if (auto* folder = dynamic_cast<Directory*>(root.fileAtPath(it.key()))) folder->expanded = it.value();
+}
+
 PlatformStatus Library::loadFileTree()
 {
     if (m_fileController) return {};
+    // A load under way on another thread gives way to this one.
+    if (m_loading) {
+        m_loading->stopPresenting();
+        m_loading.reset();
+    }
     auto controller = std::make_shared<FileController>(shared_from_this());
-    if (auto status = controller->startPresenting(); !status) return status;
-    Directory* root = controller->rootFile();
-    if (!root) return {};
-    for (auto it = documentState.begin(); it != documentState.end(); ++it)
-        if (auto* file = dynamic_cast<RegularFile*>(root->fileAtPath(it.key()))) file->stateData = it.value();
-    for (auto it = expanded.begin(); it != expanded.end(); ++it)
-        if (auto* folder = dynamic_cast<Directory*>(root->fileAtPath(it.key()))) folder->expanded = it.value();
-    m_fileController = std::move(controller);
-    return {};
+    PlatformStatus status = controller->startPresenting();
+    if (status && controller->rootFile()) {
+        applySavedStates(*controller->rootFile());
+        m_fileController = std::move(controller);
+    }
+    const auto waiters = std::exchange(m_waiters, {});
+    for (const auto& waiter : waiters)
+        if (waiter.second) waiter.second(status);
+    return status;
+}
+
+quint64 Library::loadFileTreeInBackground(std::function<void(const PlatformStatus&)> done)
+{
+    if (m_fileController) {
+        if (done) done({});
+        return 0;
+    }
+    const quint64 ticket = m_nextTicket++;
+    m_waiters.emplace_back(ticket, std::move(done));
+    if (!m_loading) {
+        auto controller = std::make_shared<FileController>(shared_from_this());
+        m_loading = controller;
+        const std::weak_ptr<Library> weak = weak_from_this();
+        controller->startPresentingInBackground([weak](const PlatformStatus& status) {
+            if (const auto self = weak.lock()) self->finishLoading(status);
+        });
+    }
+    // Done at once (a folder that is not there): no ticket to keep.
+    const bool waiting = std::any_of(m_waiters.begin(), m_waiters.end(),
+                                     [ticket](const auto& waiter) { return waiter.first == ticket; });
+    return waiting ? ticket : 0;
+}
+
+void Library::finishLoading(const PlatformStatus& status)
+{
+    const std::shared_ptr<FileController> controller = std::exchange(m_loading, nullptr);
+    if (status && controller && controller->rootFile()) {
+        applySavedStates(*controller->rootFile());
+        m_fileController = controller;
+    } else if (controller) {
+        controller->stopPresenting();
+        if (QCoreApplication::instance()) dispatch::async([controller] {});
+    }
+    const auto waiters = std::exchange(m_waiters, {});
+    for (const auto& waiter : waiters)
+        if (waiter.second) waiter.second(status);
+    // No view took it (they all went meanwhile): nobody shows the library.
+    if (m_fileController && m_fileController->observers().empty()) releaseFileController();
+}
+
+void Library::stopWaitingForFileTree(quint64 ticket)
+{
+    if (ticket == 0) return;
+    m_waiters.erase(std::remove_if(m_waiters.begin(), m_waiters.end(),
+                                   [ticket](const auto& waiter) { return waiter.first == ticket; }),
+                    m_waiters.end());
+    if (!m_waiters.empty() || !m_loading) return;
+    // The last view that waited went: the scan stops.
+    const std::shared_ptr<FileController> controller = std::exchange(m_loading, nullptr);
+    controller->stopPresenting();
+    if (QCoreApplication::instance()) dispatch::async([controller] {});
+}
+
+int Library::loadedFolderCount() const
+{
+    return m_loading ? m_loading->scanProgress().folders : 0;
 }
 
 void Library::releaseFileController()
 {
+    if (m_loading) {
+        const std::shared_ptr<FileController> loading = std::exchange(m_loading, nullptr);
+        loading->stopPresenting();
+        if (QCoreApplication::instance()) dispatch::async([loading] {});
+        const auto waiters = std::exchange(m_waiters, {});
+        for (const auto& waiter : waiters)
+            if (waiter.second) waiter.second(PlatformError::cancelled());
+    }
     if (!m_fileController) return;
     std::shared_ptr<FileController> controller = std::move(m_fileController);
     controller->stopPresenting();

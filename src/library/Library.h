@@ -9,12 +9,15 @@
 #include <QVariant>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace lumora {
 
+class Directory;
 class FileController;
 class LibraryController;
 
@@ -85,6 +88,18 @@ public:
     // folder and document states; does nothing when a tree is loaded.
     // Fails with the error of the scan.
     PlatformStatus loadFileTree();
+    // The same with the scan on another thread (a large or cold folder takes
+    // seconds): done runs on the main thread once the tree is loaded or the
+    // load failed (with a cancellation when the tree was let go of
+    // meanwhile). With the tree loaded already, done runs at once and the
+    // result is 0; otherwise it is a ticket for stopWaitingForFileTree.
+    // Several views may wait for one load; once the last one stops waiting,
+    // the scan stops. A loaded tree that no view took is let go of.
+    quint64 loadFileTreeInBackground(std::function<void(const PlatformStatus&)> done);
+    void stopWaitingForFileTree(quint64 ticket);
+    bool isLoadingFileTree() const { return m_loading != nullptr; }
+    // How many folders the load has read so far.
+    int loadedFolderCount() const;
     // Stops watching the folder and drops the tree (no sidebar shows it).
     void releaseFileController();
 
@@ -107,6 +122,8 @@ private:
     Library() = default;
     void saveList();
     void recordFolder();
+    void applySavedStates(Directory& root);
+    void finishLoading(const PlatformStatus& status);
 
     std::optional<QByteArray> m_bookmarkData;
     QString m_url;
@@ -114,6 +131,10 @@ private:
     std::optional<std::pair<quint64, quint64>> m_folder;
     bool m_unavailable = false;
     std::shared_ptr<FileController> m_fileController;
+    // A load under way, and the views waiting for it.
+    std::shared_ptr<FileController> m_loading;
+    std::vector<std::pair<quint64, std::function<void(const PlatformStatus&)>>> m_waiters;
+    quint64 m_nextTicket = 1;
     LibraryController* m_owner = nullptr;
     bool m_bookmarkRenewed = false;
 };

@@ -164,6 +164,9 @@ void FolderWatcher::stop()
         m_notifier->deleteLater();
         m_notifier = nullptr;
     }
+    const std::lock_guard guard(m_lock);
+    m_paused = false;
+    m_rootCheckWaiting = false;
     if (m_fd >= 0) ::close(m_fd);
     if (m_rootFd >= 0) ::close(m_rootFd);
     m_fd = m_rootFd = m_rootWatch = m_parentWatch = -1;
@@ -210,20 +213,60 @@ QString FolderWatcher::currentRootPath() const
 
 void FolderWatcher::refreshRootPath()
 {
+    // A scan is reading the folder: the check waits for its end.
+    if (m_paused) {
+        m_rootCheckWaiting = true;
+        return;
+    }
     checkRoot();
     deliver(false);
 }
 
+int FolderWatcher::watchCount() const
+{
+    const std::lock_guard guard(m_lock);
+    return int(m_paths.size());
+}
+
+void FolderWatcher::setPaused(bool paused)
+{
+    {
+        const std::lock_guard guard(m_lock);
+        if (m_paused == paused) return;
+        m_paused = paused;
+    }
+    if (m_notifier) m_notifier->setEnabled(!paused);
+    if (paused) return;
+    QPointer<FolderWatcher> self(this);
+    if (std::exchange(m_rootCheckWaiting, false)) refreshRootPath();
+    if (self && isActive()) readEvents();
+}
+
 bool FolderWatcher::watchFolder(const QString& path)
 {
+    bool refused = false;
+    if (addWatch(path, false, refused)) return true;
+    if (refused && !m_rewatching) requestReconcile();
+    return false;
+}
+
+bool FolderWatcher::watchFolderWhileScanning(const QString& path)
+{
+    bool refused = false;
+    return addWatch(path, true, refused);
+}
+
+bool FolderWatcher::addWatch(const QString& path, bool quiet, bool& refused)
+{
+    const std::lock_guard guard(m_lock);
     if (m_fd < 0) return false;
     const QString rel = relative(path);
     if (rel.isNull()) return false;
     const int wd = ::inotify_add_watch(m_fd, NativePath::encode(absolute(rel)).constData(), kFolderMask);
     if (wd < 0) {
         const int error = errno;
-        if (error != ENOENT) qWarning().noquote() << watchError(absolute(rel), error).message();
-        if (!m_rewatching) requestReconcile();
+        if (error != ENOENT && !quiet) qWarning().noquote() << watchError(absolute(rel), error).message();
+        refused = true;
         return false;
     }
     // The same folder under a new name (it moved while events were lost).

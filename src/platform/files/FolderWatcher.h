@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <mutex>
 
 class QSocketNotifier;
 
@@ -70,7 +71,19 @@ public:
     // when the system refuses (too many watches, the folder vanished); the
     // watcher then asks for a reconcile once the current work is done.
     bool watchFolder(const QString& path);
-    int watchCount() const { return int(m_paths.size()); }
+    int watchCount() const;
+
+    // While a scan runs off the main thread: paused, the watcher reads no
+    // events (the kernel keeps them until it goes on, and an overflow asks
+    // for a reconcile), and the scanning thread adds its folders' watches
+    // with watchFolderWhileScanning (it asks for nothing itself: false
+    // tells the scan that a folder could not be watched). Going on reads
+    // what waited.
+    void setPaused(bool paused);
+    bool watchFolderWhileScanning(const QString& path);
+    // Asks the owner to compare its picture with the disk (needsReconcile),
+    // once the current work is done.
+    void requestReconcile();
 
     void beginRewatch();
     void endRewatch();
@@ -110,7 +123,7 @@ private:
     bool emitEvent(const Event& event);
     void dropWatchesUnder(const QString& relative);
     void rebaseWatches(const QString& from, const QString& to);
-    void requestReconcile();
+    bool addWatch(const QString& path, bool quiet, bool& refused);
     QString absolute(const QString& relative) const;
     QString relative(const QString& path) const;
     QString currentRootPath() const;
@@ -135,6 +148,11 @@ private:
     bool m_rewatching = false;
     QSet<int> m_renewed;
     bool m_reconcileRequested = false;
+    bool m_paused = false;
+    bool m_rootCheckWaiting = false;
+    // Guards the descriptor and the watch tables while a scan adds watches
+    // from its own thread.
+    mutable std::mutex m_lock;
     std::deque<Event> m_queue; // in order; a first half of a rename waits
     QTimer m_pairingTimer;
 };
