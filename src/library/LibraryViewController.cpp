@@ -491,11 +491,12 @@ void LibraryViewController::buildViews()
     // A search that finds nothing says so, over the empty outline.
     m_nothingFoundLabel = views::wrappingLabel(QString());
     m_nothingFoundLabel->setAlignment(Qt::AlignCenter);
+    m_nothingFoundLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     m_nothingFoundView = new QWidget;
     {
         auto* layout = new QVBoxLayout(m_nothingFoundView);
         layout->setContentsMargins(kMessageInset * 2, kMessageInset * 3, kMessageInset * 2, kMessageInset);
-        layout->addWidget(m_nothingFoundLabel);
+        layout->addWidget(m_nothingFoundLabel, 0, Qt::AlignTop);
         layout->addStretch(1);
     }
 
@@ -528,6 +529,13 @@ void LibraryViewController::buildViews()
 }
 
 QSize LibraryViewController::sizeHint() const { return {250, 400}; }
+
+void LibraryViewController::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // A message wrapped to the old width is wrapped again.
+    if (m_body && m_body->currentWidget() == m_nothingFoundView) showState();
+}
 
 void LibraryViewController::setUp()
 {
@@ -877,6 +885,9 @@ void LibraryViewController::showState()
         body = m_unavailableView;
     } else if (hasTree && !m_filter.isEmpty() && (!m_filteredRootFile || m_filteredRootFile->count() == 0)) {
         m_nothingFoundLabel->setText(localizedFormat(QStringLiteral("library.search.nothing"), {m_filter}));
+        // Wrapped to the pane's width, at its full height.
+        m_nothingFoundLabel->setMinimumHeight(
+            m_nothingFoundLabel->heightForWidth(std::max(80, m_body->width() - kMessageInset * 4)));
         body = m_nothingFoundView;
     }
     m_body->setCurrentWidget(body);

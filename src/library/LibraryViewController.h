@@ -129,6 +129,11 @@ public:
     void applyTheme();
     QSize sizeHint() const override;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+public:
+
     // Views (tests and the window).
     LibraryOutlineView* fileView() const { return m_fileView; }
     LibraryOutlineModel& model() const { return *m_model; }
