@@ -54,19 +54,24 @@ QString usableFileName(const QString& title, qsizetype maximumBytes)
         else if (isControl(c) || c == 0x2028 || c == 0x2029) name += QLatin1Char(' ');
         else name += QString::fromUcs4(&c, 1);
     }
-    // Trim whitespace, line breaks and leading dots (a hidden file) until
-    // neither is left at either end.
-    for (;;) {
-        const qsizetype before = name.size();
-        while (!name.isEmpty() && isTrimmed(name.front().unicode())) name.remove(0, 1);
-        while (!name.isEmpty() && isTrimmed(name.back().unicode())) name.chop(1);
-        while (name.startsWith(QLatin1Char('.'))) name.remove(0, 1);
-        if (name.size() == before) break;
-    }
+    // Trim whitespace, line breaks, leading dots (a hidden file) and trailing
+    // ones (a sentence's full stop, which would stand doubled before the
+    // extension) until none is left at either end.
+    const auto trim = [&name] {
+        for (;;) {
+            const qsizetype before = name.size();
+            while (!name.isEmpty() && isTrimmed(name.front().unicode())) name.remove(0, 1);
+            while (!name.isEmpty() && isTrimmed(name.back().unicode())) name.chop(1);
+            while (name.startsWith(QLatin1Char('.'))) name.remove(0, 1);
+            while (name.endsWith(QLatin1Char('.'))) name.chop(1);
+            if (name.size() == before) break;
+        }
+    };
+    trim();
     // Shorten by whole characters (never inside a surrogate pair).
     while (name.toUtf8().size() > maximumBytes) {
         name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
-        while (!name.isEmpty() && isTrimmed(name.back().unicode())) name.chop(1);
+        trim();
     }
     return name;
 }

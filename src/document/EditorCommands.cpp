@@ -236,13 +236,14 @@ void EditorCommands::setEmphasis()
 
 void EditorCommands::setLink()
 {
-    if (TextStorage* storage = m_view.textStorage()) applyEdits(insertMarkdownLink(*storage, m_view.selectedRange()));
+    if (TextStorage* storage = m_view.textStorage())
+        applyEdits(insertMarkdownLink(*storage, m_view.selectedRange(), m_view.lineEnding()));
 }
 
 void EditorCommands::setFootnote()
 {
     if (TextStorage* storage = m_view.textStorage())
-        applyEdits(insertMarkdownFootnote(*storage, m_view.selectedRange()));
+        applyEdits(insertMarkdownFootnote(*storage, m_view.selectedRange(), m_view.lineEnding()));
 }
 
 // ---- The clipboard ------------------------------------------------------------------------
@@ -285,7 +286,7 @@ void EditorCommands::pasteAsMarkdown()
     if (markdown.isEmpty()) return;
     TextView::EditOptions options;
     options.typed = true;
-    m_view.replaceCharacters(m_view.selectedRange(), markdown, options);
+    m_view.replaceCharacters(m_view.selectedRange(), m_view.withDocumentLineEndings(markdown), options);
 }
 
 } // namespace lumora

@@ -66,6 +66,10 @@ bool isInside(const QString& path, const QString& folder)
     return path.size() > folder.size() && path.startsWith(folder) && path.at(folder.size()) == QLatin1Char('/');
 }
 
+// How long a change of an item that is not at its path waits for the
+// move or deletion that explains it.
+constexpr int kMissingSettleMs = 250;
+
 bool existsOnDisk(const QString& path)
 {
     struct stat st {};
@@ -565,8 +569,21 @@ void FileController::fileRemoved(const QString& path)
 
 void FileController::fileChanged(const QString& path)
 {
-    if (existsOnDisk(path)) fileAppeared(path);
-    else fileRemoved(path);
+    if (existsOnDisk(path)) {
+        fileAppeared(path);
+        return;
+    }
+    // Gone from its path: a deletion or a move says so in an event of its
+    // own, maybe one not read yet (the item, or a folder above it, may have
+    // just moved: taking the change for a deletion would lose its row). The
+    // item goes only if it is still missing once those events are in.
+    const std::weak_ptr<FileController> weak = weak_from_this();
+    const QString clean = cleanPath(path);
+    dispatch::after(kMissingSettleMs, [weak, clean] {
+        const auto self = weak.lock();
+        if (!self || !self->m_root || existsOnDisk(clean)) return;
+        self->fileRemoved(clean);
+    });
 }
 
 void FileController::rootMoved(const QString& newPath)

@@ -3,6 +3,8 @@
 #include "markdown/MarkdownScanner.h"
 #include "platform/foundation/CharacterSet.h"
 
+#include <algorithm>
+
 namespace lumora {
 
 namespace {
@@ -15,6 +17,31 @@ void closeAll(MarkdownConverter::State& state)
 void writeHeldWhitespace(MarkdownConverter::State& state)
 {
     if (state.heldWhitespace) state.output += *std::exchange(state.heldWhitespace, std::nullopt);
+}
+
+// At the start of a line: the list item's marker, or the indentation of its
+// further lines. True when the line's leading white space must go (it would
+// push the text past the marker).
+bool writeListPrefix(const Attributes& attributes, MarkdownConverter::State& state)
+{
+    const ParagraphStyle* style = attributes.paragraphStyle();
+    const std::optional<ParagraphStyle::ListItem> item = style ? style->listItem : std::nullopt;
+    if (!item && !state.listItem) return false;
+    const QString indentation(4 * ((item ? item->depth : 1) - 1), u' ');
+    if (item && item == state.listItem) {
+        state.output += indentation + QStringLiteral("    ");
+        return true;
+    }
+    // A list and the paragraphs around it are apart by a blank line: a
+    // paragraph right under an item would go on with the item's text.
+    if (item.has_value() != state.listItem.has_value() && !state.output.isEmpty()
+        && !state.output.endsWith(QStringLiteral("\n\n")))
+        state.output += u'\n';
+    state.listItem = item;
+    if (!item) return false;
+    state.output += indentation + (item->numbered ? QString::number(item->number) + QStringLiteral(". ") : QStringLiteral("- "));
+    state.heldWhitespace.reset();
+    return true;
 }
 
 } // namespace
@@ -45,6 +72,22 @@ void MarkdownConverter::markdownForRun(const Attributes& attributes, Range range
     const QStringView body = text.first(bodyEnd);
     const QStringView lineEnds = text.sliced(bodyEnd);
 
+    // In and around lists every line starts on its own: it may need an
+    // item's marker, its indentation, or a blank line after the list.
+    const ParagraphStyle* style = attributes.paragraphStyle();
+    if ((state.listItem || (style && style->listItem))
+        && std::any_of(body.begin(), body.end(), [](QChar c) { return text::isNewline(c); })) {
+        qsizetype start = 0;
+        while (start < text.size()) {
+            qsizetype end = start;
+            while (end < text.size() && !text::isNewline(text[end])) ++end;
+            while (end < text.size() && text::isNewline(text[end])) ++end;
+            markdownForRun(attributes, Range(range.location + start, end - start), string, state);
+            start = end;
+        }
+        return;
+    }
+
     if (!body.isEmpty()) {
         const WhitespaceTrimmedParts parts = whitespaceTrimmedParts(body);
         if (parts.core.isEmpty()) {
@@ -52,13 +95,15 @@ void MarkdownConverter::markdownForRun(const Attributes& attributes, Range range
             // and close only around text.
             state.heldWhitespace = state.heldWhitespace.value_or(QString()) + parts.leading;
         } else {
+            const bool lineStart = state.output.isEmpty() || text::isNewline(state.output.back());
+            const bool dropLeading = lineStart && writeListPrefix(attributes, state);
             const QStringList markers = MarkdownConverter::markers(attributes);
             for (qsizetype i = state.openMarkers.size() - 1; i >= 0; --i) {
                 if (markers.contains(state.openMarkers[i])) continue;
                 state.output += state.openMarkers.takeAt(i);
             }
             writeHeldWhitespace(state);
-            state.output += parts.leading;
+            if (!dropLeading) state.output += parts.leading;
             QString core = parts.core;
             QString escaped;
             for (const QString& marker : markers) {

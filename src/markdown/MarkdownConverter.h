@@ -18,8 +18,10 @@ namespace lumora {
 // italic is bold and italic, so "**bold *both***");
 // white space and line ends stay outside the markers, which close at the end
 // of every line; and a run's own marker characters in its text are escaped
-// with a backslash. Every other attribute (colours, sizes, links, paragraph
-// layout) is dropped.
+// with a backslash. The items of lists (a paragraph style's list item) begin
+// with "- " or their number, four spaces in for each list they stand in,
+// with a blank line between a list and the text around it. Every other
+// attribute (colours, sizes, links, paragraph layout) is dropped.
 class MarkdownConverter {
 public:
     // The conversion of one styled text, from its first run to its last.
@@ -30,6 +32,10 @@ public:
         // White space that ended the previous run's text, written once the
         // markers that end there are closed.
         std::optional<QString> heldWhitespace;
+        // The list item whose lines are being written: a line of another
+        // item begins with its marker, a further line of the same one
+        // (after a line break in it) is indented under it.
+        std::optional<ParagraphStyle::ListItem> listItem;
     };
 
     // The markers of a run with these attributes, in the order they open:

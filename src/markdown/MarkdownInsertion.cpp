@@ -46,22 +46,43 @@ QString trimmedWhitespaceAndNewlines(QStringView s)
     return s.sliced(from, to - from).toString();
 }
 
+bool isEmphasis(Kind kind) { return kind == Kind::Italic || kind == Kind::Bold || kind == Kind::ItalicAndBold; }
+
 // The inline elements of the given kinds, in text order: each run the
 // styling marked with such an element, scanned again, kept only when the
 // text there still holds an element of the same kind (values left behind by
-// earlier edits are ignored).
+// earlier edits are ignored). The styling marks only the outermost elements
+// of a paragraph, so the text of strong and emphasized elements is scanned
+// too, at any depth: a reference in "**see [y][1]**" counts like any other.
 std::vector<Found> inlineElements(const TextStorage& storage, std::initializer_list<Kind> kinds)
 {
     std::vector<Found> found;
     const QStringView text = storage.string();
+    const auto wanted = [&kinds](Kind kind) { return std::find(kinds.begin(), kinds.end(), kind) != kinds.end(); };
+    std::vector<Range> inside; // emphasis texts still to scan, nearest first
+    const auto scanInside = [&](Range inner) {
+        inside.push_back(inner);
+        while (!inside.empty()) {
+            Range stretch = inside.back();
+            inside.pop_back();
+            const auto element = nextInlineMarkdown(text, stretch.location, stretch.length);
+            if (!element) continue;
+            const qsizetype next = std::max(element->range.end(), stretch.location + 1);
+            if (next < stretch.end()) inside.push_back(Range(next, stretch.end() - next));
+            if (wanted(element->element.kind())) found.push_back({element->range, element->element});
+            else if (isEmphasis(element->element.kind())) inside.push_back(*element->element.text());
+        }
+    };
     storage.enumerateAttribute(AttributeKey::InlineMarkdown, Range(0, storage.length()),
                                [&](const AttributeValue& value, Range run) {
                                    const auto stored = Markdown::unboxed(value);
-                                   if (!stored || std::find(kinds.begin(), kinds.end(), stored->kind()) == kinds.end())
-                                       return true;
+                                   if (!stored) return true;
+                                   const bool keep = wanted(stored->kind());
+                                   if (!keep && !isEmphasis(stored->kind())) return true;
                                    const auto scanned = nextInlineMarkdown(text, run.location, run.length);
-                                   if (scanned && scanned->element.kind() == stored->kind())
-                                       found.push_back({scanned->range, scanned->element});
+                                   if (!scanned || scanned->element.kind() != stored->kind()) return true;
+                                   if (keep) found.push_back({scanned->range, scanned->element});
+                                   else scanInside(*scanned->element.text());
                                    return true;
                                });
     return found;
@@ -93,14 +114,15 @@ OptionalRange numberedLabel(const Markdown& element)
 }
 
 // Where a new definition goes: before the one at position index, else at the
-// end of the text on a line of its own.
-MarkdownEdit definitionInsertion(QStringView text, const std::vector<Found>& defs, size_t index, QString line)
+// end of the text on a line of its own. line ends in lineEnding.
+MarkdownEdit definitionInsertion(QStringView text, const std::vector<Found>& defs, size_t index, QString line,
+                                 QStringView lineEnding)
 {
     qsizetype at = text.size();
     if (defs.size() > index) {
         at = defs[index].range.location;
     } else if (!text.isEmpty() && !text::isNewline(text.back())) {
-        line.prepend(u'\n');
+        line.prepend(lineEnding.toString());
     }
     return MarkdownEdit{line, Range(at, 0), Range(at, line.size())};
 }
@@ -167,7 +189,7 @@ std::optional<Markdown::InlineElement> inlineElementAtSelection(QStringView text
     return std::nullopt;
 }
 
-std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range selection)
+std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range selection, QStringView lineEnding)
 {
     const QStringView text = storage.string();
     const auto selected = inlineElementAtSelection(text, selection);
@@ -194,7 +216,8 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
         const QString n = QString::number(qulonglong(*position) + 1);
         edits.push_back(definitionInsertion(text, defs, *position,
                                             QLatin1Char('[') + n + QStringLiteral("]: ") + sliced(text, *link.url())
-                                                + QLatin1Char('\n')));
+                                                + lineEnding.toString(),
+                                            lineEnding));
         edits.push_back({QLatin1Char('[') + linkText + QStringLiteral("][") + n + QLatin1Char(']'), element,
                          Range(element.location + linkText.size() + 3, n.size())});
         renumber(edits, text, links, *position, defs, std::nullopt, +1);
@@ -220,7 +243,7 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
     return orderedForApplying(std::move(edits));
 }
 
-std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Range selection)
+std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Range selection, QStringView lineEnding)
 {
     const QStringView text = storage.string();
     const auto selected = inlineElementAtSelection(text, selection);
@@ -255,7 +278,8 @@ std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Ran
 
     const QString n = QString::number(qulonglong(*position) + 1);
     edits.push_back(definitionInsertion(text, defs, *position,
-                                        QStringLiteral("[^") + n + QStringLiteral("]: ") + noteText + QLatin1Char('\n')));
+                                        QStringLiteral("[^") + n + QStringLiteral("]: ") + noteText + lineEnding.toString(),
+                                        lineEnding));
     edits.push_back({QStringLiteral("[^") + n + QLatin1Char(']'), element, Range(element.location + 2, n.size())});
     renumber(edits, text, notes, *position, defs, std::nullopt, +1);
     return orderedForApplying(std::move(edits));
@@ -271,7 +295,19 @@ MarkdownEdit toggleMarkdownMarker(QStringView text, Range selection, QStringView
     if (after) return {QString(), Range(L + N, m), Range(L, N)};
     if (before) return {QString(), Range(L - m, m), Range(L - m, N)};
     if (N == 0) return {marker.toString(), Range(L, 0), Range(L + m, 0)};
-    return {marker.toString() + selected + marker.toString(), selection, Range(L + m, N)};
+    // White space at the selection's edges (a word selected with the space
+    // after it) stays outside the markers: "*word* ", never "*word *", which
+    // no converter reads as emphasis.
+    qsizetype from = 0, to = N;
+    while (from < to && text::isWhitespaceOrNewline(selected[from])) ++from;
+    while (to > from && text::isWhitespaceOrNewline(selected[to - 1])) --to;
+    if (from == to) {
+        from = 0;
+        to = N;
+    }
+    const QString core = selected.sliced(from, to - from);
+    return {selected.first(from) + marker.toString() + core + marker.toString() + selected.sliced(to), selection,
+            Range(L + from + m, core.size())};
 }
 
 MarkdownEdit toggleMarkdownEmphasis(QStringView text, Range selection, Markdown::Kind kind)

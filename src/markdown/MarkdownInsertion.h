@@ -36,18 +36,23 @@ std::optional<Markdown::InlineElement> inlineElementAtSelection(QStringView text
 //
 // The edits are ordered from the end of the text backwards, so that each
 // one leaves the ranges of the next valid; the selection of the last one is
-// the one to keep.
-std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range selection);
+// the one to keep. Numbered references count wherever they stand, inside
+// strong and emphasized text too. A new definition line ends in lineEnding
+// (the document's own line break).
+std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range selection,
+                                             QStringView lineEnding = u"\n");
 
 // The same for footnotes: a new inline footnote outside footnotes (in any
 // other element too), and the turn between "[^text]" and a numbered
 // footnote "[^n]" with its definition.
-std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Range selection);
+std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Range selection,
+                                                 QStringView lineEnding = u"\n");
 
 // Types, closes or removes marker around the selection: a marker right
 // before and one right after go together; one on either side goes alone;
 // with neither, the selection is wrapped (a caret gets one marker, which the
-// next use closes).
+// next use closes), inside the white space at its edges, and what the
+// markers enclose is selected.
 MarkdownEdit toggleMarkdownMarker(QStringView text, Range selection, QStringView marker);
 
 // Strong (kind Bold, "**") or Emphasis (kind Italic, "*"): inside an element

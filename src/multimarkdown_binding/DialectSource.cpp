@@ -60,6 +60,20 @@ bool isAtxHeading(std::string_view line)
     return hashes >= 1 && hashes <= 6 && (i == line.size() || line[i] == ' ' || line[i] == '\t');
 }
 
+// "***", "- - -", "___" and the like (rest: the line without its indentation).
+bool isThematicBreak(std::string_view rest)
+{
+    if (rest.empty()) return false;
+    const char c = rest[0];
+    if (c != '-' && c != '*' && c != '_') return false;
+    size_t count = 0;
+    for (char d : rest) {
+        if (d == c) ++count;
+        else if (d != ' ' && d != '\t') return false;
+    }
+    return count >= 3;
+}
+
 // A line that begins a block of its own and so ends a definition's lazy
 // continuation: heading, quote, fence, list item or thematic break.
 bool startsBlock(std::string_view line)
@@ -80,15 +94,7 @@ bool startsBlock(std::string_view line)
     if (digits > 0 && digits < rest.size() && (rest[digits] == '.' || rest[digits] == ')')
         && (digits + 1 == rest.size() || rest[digits + 1] == ' ' || rest[digits + 1] == '\t'))
         return true;
-    if (c == '-' || c == '*' || c == '_') {
-        size_t count = 0;
-        for (char d : rest) {
-            if (d == c) ++count;
-            else if (d != ' ' && d != '\t') return false;
-        }
-        return count >= 3;
-    }
-    return false;
+    return isThematicBreak(rest);
 }
 
 bool isTagNameChar(char c)
@@ -798,6 +804,58 @@ private:
     bool previousParagraph_ = false;
 };
 
+// Follows whether the body's last line is a line of a paragraph (or a
+// table) at the top level. MultiMarkdown reads a definition on the line right
+// under such a line as a definition; cmark would continue the paragraph with
+// it, so a blank line goes between them. Lines in quotes and list items, lazy
+// continuations included, never count: a definition there stays the text
+// cmark makes of it.
+class TopLevelText {
+public:
+    bool isOpen() const { return kind_ == Kind::text && !previousBlank_; }
+
+    // A line cmark reads as block structure (not code, not raw HTML).
+    void feed(std::string_view line)
+    {
+        if (isBlankLine(line)) {
+            previousBlank_ = true;
+            return;
+        }
+        const bool afterBlank = std::exchange(previousBlank_, false);
+        const bool indented = isIndentedLine(line);
+        if (!indented && startsBlock(line)) {
+            const std::string_view rest = line.substr(leadingSpaces(line));
+            const bool container = rest[0] == '>' || !(isAtxHeading(line) || rest[0] == '`' || rest[0] == '~'
+                                                       || isThematicBreak(rest));
+            kind_ = container ? Kind::nested : Kind::other;
+            inContainer_ = container;
+            return;
+        }
+        // A paragraph goes on, in a quote or an item lazily.
+        if (!afterBlank && kind_ != Kind::other) return;
+        // After a blank line, indented text belongs to the open item.
+        if (afterBlank && inContainer_ && (indented || leadingSpaces(line) > 0)) {
+            kind_ = Kind::nested;
+            return;
+        }
+        inContainer_ = false;
+        kind_ = indented ? Kind::other : Kind::text;
+    }
+
+    // A line of code or raw HTML.
+    void skip()
+    {
+        previousBlank_ = false;
+        kind_ = Kind::other;
+    }
+
+private:
+    enum class Kind { other, text, nested };
+    Kind kind_ = Kind::other;
+    bool previousBlank_ = true;
+    bool inContainer_ = false;
+};
+
 struct PendingNote {
     NoteDefinition definition;
     std::vector<std::string_view> lines;
@@ -826,6 +884,7 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
     BlockTracker tracker;
     TableBudget tables;
     ListRules listRules;
+    TopLevelText topLevel;
     bool inDefinition = false;
     int blanksInDefinition = 0;
     bool definitionMayStart = true;
@@ -844,7 +903,7 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
                 continue;
             }
             if (blanksInDefinition == 0) {
-                if (!definitionStart(line) && !startsBlock(line)) {
+                if (!definitionStart(line) && !startsBlock(line) && !isLinkDefinition(line)) {
                     note.lines.push_back(dedented(line));
                     continue;
                 }
@@ -857,13 +916,19 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
                 continue;
             } else {
                 inDefinition = false;
-                for (int i = 0; i < blanksInDefinition; ++i) body.write({});
+                for (int i = 0; i < blanksInDefinition; ++i) {
+                    body.write({});
+                    topLevel.feed({});
+                }
                 definitionMayStart = true;
             }
         }
 
+        // Right under a line of a paragraph at the top level, a definition
+        // starts as it does after a blank line.
+        const bool underText = !tracker.isInsideBlock() && topLevel.isOpen();
         if (options.notes && !tracker.isInsideBlock()) {
-            if (definitionMayStart) {
+            if (definitionMayStart || underText) {
                 if (const std::optional<DefinitionStart> start = definitionStart(line)) {
                     PendingNote note;
                     note.definition.kind = start->kind;
@@ -891,6 +956,7 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
                 item[leadingSpaces(line)] = '+';
                 body.write(item);
                 tracker.feed(item);
+                topLevel.feed(item);
                 previousBlank = false;
                 continue;
             }
@@ -908,6 +974,7 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
                         at += term.size() + 1;
                     }
                     if (!terms.blankBefore) body.write({});
+                    topLevel.feed({});
                     position = std::min(at, text.size());
                     inDefinitionList = true;
                     definitionListOpen = false;
@@ -922,6 +989,10 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
         bool linkDefinition = false;
         if (!tracker.isInsideBlock() && isLinkDefinition(line)) {
             linkDefinition = true;
+            if (underText) {
+                body.write({});
+                topLevel.feed({});
+            }
             std::string_view nextLine;
             if (position < text.size()) {
                 const size_t end = text.find('\n', position);
@@ -930,7 +1001,7 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
             bool usedNextLine = false;
             std::vector<LinkAttribute> attributes;
             std::optional<std::string> rewritten;
-            if (options.dialect && (linkDefinitionMayStart || definitionMayStart))
+            if (options.dialect && (linkDefinitionMayStart || definitionMayStart || underText))
                 rewritten = definitionWithoutAttributes(line, nextLine, source.linkAttributes_.size(), attributes,
                                                         usedNextLine);
             if (rewritten) {
@@ -939,6 +1010,7 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
                 linkDefinitions.push_back(*rewritten);
                 body.write(*rewritten);
                 tracker.feed(*rewritten);
+                topLevel.feed(*rewritten);
                 linkDefinitionMayStart = true;
                 definitionMayStart = false;
                 continue;
@@ -950,11 +1022,19 @@ DialectSource DialectSource::prepare(std::string_view text, Options options)
         if (options.dialect && !tracker.isInsideBlock()) {
             bool blankBefore = false;
             written = listRules.adjust(line, rewritten, blankBefore);
-            if (blankBefore) body.write({});
+            if (blankBefore) {
+                body.write({});
+                topLevel.feed({});
+            }
         } else {
             listRules.skip();
         }
-        if (!tracker.isInsideFence() && tables.needsBreakBefore(written)) body.write({});
+        if (!tracker.isInsideFence() && tables.needsBreakBefore(written)) {
+            body.write({});
+            topLevel.feed({});
+        }
+        if (tracker.isInsideBlock()) topLevel.skip();
+        else topLevel.feed(written);
         body.write(written, tracker.isInsideFence());
         tracker.feed(line);
         definitionMayStart = !tracker.isInsideBlock() && (isBlankLine(line) || isAtxHeading(line));

@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace lumora {
 
@@ -401,6 +402,38 @@ QColor chromeColor(const QColor& background, const QColor& foreground)
 QColor separatorColor(const QColor& background, const QColor& foreground)
 {
     return blend(background, foreground, 0.12);
+}
+
+namespace {
+
+double relativeLuminance(const QColor& color)
+{
+    const auto linear = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+} // namespace
+
+double contrastRatio(const QColor& a, const QColor& b)
+{
+    const double la = relativeLuminance(a), lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor windowEdgeColor(const QColor& background, const QColor& foreground)
+{
+    const QColor chrome = chromeColor(background, foreground);
+    const auto apart = [&](const QColor& edge) {
+        return std::min(contrastRatio(edge, background), contrastRatio(edge, chrome)) >= windowEdgeContrast;
+    };
+    // No fainter than the panes' hairlines.
+    for (int step = 12; step <= 100; ++step)
+        if (const QColor edge = blend(background, foreground, step / 100.0); apart(edge)) return edge;
+    // A text colour too close to the page: the way that has more room.
+    const QColor away = relativeLuminance(background) > 0.18 ? QColor(Qt::black) : QColor(Qt::white);
+    for (int step = 1; step <= 100; ++step)
+        if (const QColor edge = blend(background, away, step / 100.0); apart(edge)) return edge;
+    return away;
 }
 
 void applyThinScroller(QScrollBar* scroller, const QColor& foreground, double alpha)

@@ -159,8 +159,20 @@ QColor blend(const QColor& a, const QColor& b, double t);
 // The window's chrome (title strip, side panes): a touch apart from the
 // page, towards the text colour.
 QColor chromeColor(const QColor& background, const QColor& foreground);
-// The hairlines between panes and around windows.
+// The hairlines between panes.
 QColor separatorColor(const QColor& background, const QColor& foreground);
+// How far apart two colours read, as the WCAG contrast ratio of their
+// relative luminances: 1 for the same light, 21 for black on white.
+double contrastRatio(const QColor& a, const QColor& b);
+// The least contrast a window's edge keeps with the page and the chrome.
+inline constexpr double windowEdgeContrast = 1.5;
+// The one-pixel edge around a window. Many Linux desktops draw no shadow
+// around a window without a frame, so the edge alone tells a window from
+// another of the same theme behind it: the nearest shade that keeps
+// windowEdgeContrast with both the page and the chrome, towards the text
+// colour where that gets there (the edge keeps the theme's hue), else
+// towards black or white.
+QColor windowEdgeColor(const QColor& background, const QColor& foreground);
 
 // A side pane: its title line at the top, room below, on the chrome colour.
 // Returns the title.

@@ -9,6 +9,11 @@
 #include "shell/DocumentController.h"
 #include "shell/WindowController.h"
 
+#ifdef LUMORA_TEST_HOOKS
+#include "document/Document.h"
+#include "platform/text/TextStorage.h"
+#endif
+
 #include <QApplication>
 #include <QDir>
 #include <QPointer>
@@ -52,6 +57,9 @@ void quitOnSignals(QApplication& app)
         // Between the Quit's questions: the Quit goes on.
         if (quitting) return;
         quitting = true;
+        // A session that ends sends SIGTERM and kills soon after: every
+        // edit is on disk before the first question opens.
+        if (DocumentController* controller = DocumentController::shared()) controller->saveEditsBeforeQuitting();
         ActionDispatcher::instance().applicationResponder()->perform(QStringLiteral("terminate:"), nullptr);
         quitting = false;
     });
@@ -61,6 +69,26 @@ void quitOnSignals(QApplication& app)
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
+
+#ifdef LUMORA_TEST_HOOKS
+// Test builds only: the text of $LUMORA_TEST_TYPED_TEXT is typed at the end
+// of every document open after start-up, so that tests can stop and kill
+// the real program while it holds edits.
+void typeTestText(DocumentController& controller)
+{
+    const QString text = qEnvironmentVariable("LUMORA_TEST_TYPED_TEXT");
+    if (text.isEmpty()) return;
+    for (DocumentBase* base : controller.documents()) {
+        auto* document = qobject_cast<Document*>(base);
+        if (!document) continue;
+        TextStorage& storage = document->data().textStorage();
+        const Range at(storage.length(), 0);
+        storage.replaceCharacters(at, text);
+        document->undoManager().recordReplacement({at, QString(), text, at, Range(storage.length(), 0)},
+                                                  UndoCoalescing::typing);
+    }
+}
+#endif
 
 } // namespace
 
@@ -90,6 +118,9 @@ int runApplication(QApplication& app, int argc, char* argv[])
                      });
     const QStringList launchFiles = SingleInstance::fileArguments(arguments, workingDirectory);
     controller->openLaunchDocuments(launchFiles);
+#ifdef LUMORA_TEST_HOOKS
+    typeTestText(*controller);
+#endif
     // Named files that all failed to open: their errors were shown, and
     // there is nothing to show besides.
     if (!launchFiles.isEmpty() && WindowController::all().empty()) {

@@ -393,6 +393,18 @@ std::optional<QString> StandardDialogs::chooseMoveLocation(DocumentBase& documen
     return path;
 }
 
+DeletedFileChoice StandardDialogs::askAboutDeletedFile(DocumentBase& document)
+{
+    const int chosen = ask(windowFor(&document),
+                           localizedFormat(QStringLiteral("dialog.deletedFile"), {quoted(document.displayName())}),
+                           localizedFormat(QStringLiteral("dialog.deletedFile.info"),
+                                           {QDir::toNativeSeparators(QFileInfo(document.filePath()).path())}),
+                           {localized("dialog.button.saveAgain"), localized("dialog.button.saveAs"),
+                            localized("dialog.button.cancel")},
+                           2);
+    return chosen == 0 ? DeletedFileChoice::saveAgain : chosen == 1 ? DeletedFileChoice::saveAs : DeletedFileChoice::cancel;
+}
+
 std::function<void()> StandardDialogs::beginProgress(const Document& document, const QString& message)
 {
     // A small busy indicator over the window, only when the work takes a

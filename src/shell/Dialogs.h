@@ -67,6 +67,7 @@ public:
     bool confirmCloseWithoutSaving(DocumentBase& document) override;
     std::optional<QString> chooseNewName(DocumentBase& document) override;
     std::optional<QString> chooseMoveLocation(DocumentBase& document) override;
+    DeletedFileChoice askAboutDeletedFile(DocumentBase& document) override;
 
     void presentApplicationError(const PlatformError& error) override;
     QStringList chooseFilesToOpen() override;

@@ -110,7 +110,9 @@ DocumentController::DocumentController(UserDefaults* defaults, QObject* parent)
         if (!sender) return;
         if (auto theme = sender->representedObject().value<std::shared_ptr<Theme>>()) Settings::shared().setTheme(theme);
     });
-    addActionHandler(QStringLiteral("editThemes:"), [](MenuItem*) { ThemesTableViewController::makeThemesWindow(); });
+    addActionHandler(QStringLiteral("editThemes:"), [](MenuItem*) {
+        ThemesTableViewController::makeThemesWindow(ActionDispatcher::instance().keyWindow());
+    });
     addActionHandler(QStringLiteral("linkStylesheet:"), [this](MenuItem*) { linkStylesheet(); });
     addActionHandler(QStringLiteral("unlinkStylesheet:"), [this](MenuItem*) { unlinkStylesheet(); });
     addActionHandler(QStringLiteral("exportStylesheet:"), [this](MenuItem*) { exportStylesheet(); });
@@ -485,6 +487,13 @@ bool DocumentController::applicationShouldTerminate()
     if (prepareToTerminate()) return true;
     m_terminating = false;
     return false;
+}
+
+QStringList DocumentController::saveEditsBeforeQuitting()
+{
+    const QStringList kept = saveForImmediateExit();
+    if (m_defaults) m_defaults->synchronize();
+    return kept;
 }
 
 QStringList DocumentController::prepareForImmediateExit()

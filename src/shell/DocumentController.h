@@ -129,6 +129,13 @@ public:
     // (each may ask to save; one that cannot be saved asks once, then keeps
     // its text in a recovery file). False keeps the application running.
     bool applicationShouldTerminate();
+    // Told to stop by a signal (as when the session ends, which kills soon
+    // after): before any question, every edited document's text is written
+    // where that needs no question (titled documents in place where they
+    // can be, the others to recovery files) and the windows are
+    // remembered, so a kill that follows loses nothing. The Quit then asks
+    // as it always does. The recovery files written.
+    QStringList saveEditsBeforeQuitting();
     // Told to stop while a question is open: nothing more is asked; what can
     // be saved is saved, the rest is kept in recovery files (listed on
     // standard error), the preferences are written. The caller exits.

@@ -158,14 +158,14 @@ void ThemeViewController::applyEdit()
 void ThemeViewController::restyle()
 {
     m_restylePending = false;
-    // Editing is not choosing: the chosen theme and the appearance switch
-    // stay as they are (choosing a theme that does not match the desktop's
-    // appearance would turn the switching off). Only the current theme is
-    // on screen, so only its edits restyle the windows.
+    // The edited theme is the current one, and is set again: the windows
+    // restyle, and "theme" and whether to follow the desktop's appearance
+    // are written for it as it now is (a theme turned dark against a light
+    // desktop no longer follows it). A theme left behind by a change
+    // elsewhere is not made current again.
     Settings& settings = Settings::shared();
     if (m_theme != settings.theme) return;
-    settings.updateParsedStylesheet();
-    NotificationCenter::defaultCenter().post(Notifications::themeDidChange);
+    settings.setTheme(m_theme);
 }
 
 void ThemeViewController::setForegroundColor(const QColor& color)

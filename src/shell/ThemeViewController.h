@@ -26,8 +26,9 @@ class ColorWell;
 // built-in themes keep their dark flag and pairing; their colours may be
 // edited (the list's Reset brings them back).
 //
-// The edits reach the stored theme list shortly after they are made, and
-// when the pane goes away.
+// Each colour or dark-flag edit sets the theme again (written under
+// "theme" with the appearance switch). The edits reach the stored theme
+// list a second after they are made, and when the pane goes away.
 class ThemeViewController : public QWidget {
     Q_OBJECT
 

@@ -22,6 +22,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPointer>
+#include <QScreen>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -304,11 +305,12 @@ public:
 
 } // namespace
 
-QWidget* ThemesTableViewController::makeThemesWindow()
+QWidget* ThemesTableViewController::makeThemesWindow(QWidget* over)
 {
     auto* window = new ThemesWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(QString());
+    // Named in the window list and the task bar like any other window.
+    window->setWindowTitle(localized("themes.window.title"));
     auto* list = new ThemesTableViewController;
     auto* detail = new ThemeViewController;
     auto* split = new QSplitter(Qt::Horizontal);
@@ -320,7 +322,24 @@ QWidget* ThemesTableViewController::makeThemesWindow()
     split->setStretchFactor(1, 1);
     views::pin(split, window);
     window->layout()->setSizeConstraint(QLayout::SetFixedSize); // not resizable
+    // Over the middle of the window it was asked from, on its screen: placed
+    // before it shows, and once more when the window system has put a frame
+    // around it.
+    const auto centre = [window, owner = QPointer<QWidget>(over ? over->window() : nullptr)] {
+        if (!owner) return;
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(owner->frameGeometry().center());
+        if (const QScreen* screen = owner->screen()) {
+            const QRect area = screen->availableGeometry();
+            frame.moveLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())));
+            frame.moveTop(std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+        }
+        if (frame.topLeft() != window->frameGeometry().topLeft()) window->move(frame.topLeft());
+    };
+    window->adjustSize();
+    centre();
     window->show();
+    centre();
     window->raise();
     window->activateWindow();
     return window;
@@ -359,14 +378,18 @@ ThemesTableViewController::ThemesTableViewController(QWidget* parent) : QWidget(
     views::pin(m_tableView, this);
     setMinimumSize(150, 300);
 
-    followCurrentTheme();
+    // It opens on the current theme.
+    m_chosen = Settings::shared().theme;
+    m_chosenId = Settings::shared().theme->id;
+    selectRowQuietly(chosenRow());
     connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ThemesTableViewController::selectionDidChange);
     NotificationCenter& center = NotificationCenter::defaultCenter();
     m_themesObservation = center.observe(Notifications::themesDidChange, [this](const Notification&) { themesDidChange(); });
+    // A theme made current elsewhere may come from a list changed behind
+    // this one's back; the selection stays where the writer put it.
     m_themeObservation = center.observe(Notifications::themeDidChange, [this](const Notification&) {
-        if (m_model->isStale()) m_model->reload();
-        followCurrentTheme();
+        if (m_model->isStale()) themesDidChange();
     });
 }
 
@@ -386,29 +409,40 @@ int ThemesTableViewController::rowOfCurrentTheme() { return rowOf(Settings::shar
 void ThemesTableViewController::themesDidChange()
 {
     m_model->reload();
-    followCurrentTheme();
+    selectRowQuietly(chosenRow());
 }
 
-void ThemesTableViewController::followCurrentTheme()
+int ThemesTableViewController::chosenRow() const
 {
-    const int row = rowOfCurrentTheme();
+    if (const int row = rowOf(m_chosen.lock()); row >= 0) return row;
+    // A reset replaces a theme with a fresh copy under the same id.
+    for (int row = 0; row < int(themes().size()); ++row)
+        if (themes()[size_t(row)]->id == m_chosenId) return row;
+    return rowOfCurrentTheme();
+}
+
+void ThemesTableViewController::selectRowQuietly(int row)
+{
     QItemSelectionModel* selection = m_tableView->selectionModel();
     if (row < 0 || row >= m_model->rowCount()) return;
     const QModelIndex index = m_model->index(row);
     if (selection->isSelected(index) && selection->selectedIndexes().size() == 1) return;
-    m_following = true;
+    m_selectingQuietly = true;
     selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-    m_following = false;
+    m_selectingQuietly = false;
     m_tableView->scrollTo(index);
 }
 
 void ThemesTableViewController::selectionDidChange()
 {
-    if (m_following) return;
     const QModelIndexList selected = m_tableView->selectionModel()->selectedIndexes();
     if (selected.isEmpty()) return;
     const auto theme = themeAt(selected.first().row());
-    if (theme && theme != Settings::shared().theme) Settings::shared().setTheme(theme);
+    if (!theme) return;
+    m_chosen = theme;
+    m_chosenId = theme->id;
+    if (m_selectingQuietly) return;
+    if (theme != Settings::shared().theme) Settings::shared().setTheme(theme);
 }
 
 // Context menu ------------------------------------------------------------------------
@@ -469,10 +503,10 @@ void ThemesTableViewController::duplicate()
 {
     const int row = actedOnRow();
     if (row < 0) return;
-    Settings& settings = Settings::shared();
-    settings.duplicateTheme(row);
+    Settings::shared().duplicateTheme(row);
     // The copy, right below, is selected and so becomes the current theme.
-    if (const auto copy = themeAt(row + 1)) settings.setTheme(copy);
+    if (row + 1 < m_model->rowCount())
+        m_tableView->selectionModel()->setCurrentIndex(m_model->index(row + 1), QItemSelectionModel::ClearAndSelect);
 }
 
 void ThemesTableViewController::reset()
@@ -490,8 +524,13 @@ void ThemesTableViewController::remove()
     if (!settings.removeTheme(row)) return;
     // The row above takes the selection, and its theme is made current even
     // when that row was selected already.
-    if (const auto next = themeAt(std::max(row - 1, 0)); next && next != settings.theme) settings.setTheme(next);
-    followCurrentTheme();
+    const int next = std::max(row - 1, 0);
+    if (const auto theme = themeAt(next)) {
+        m_chosen = theme;
+        m_chosenId = theme->id;
+        if (theme != settings.theme) settings.setTheme(theme);
+    }
+    selectRowQuietly(next);
 }
 
 // Drag and drop -----------------------------------------------------------------------

@@ -22,12 +22,14 @@ class ThemesListView;
 
 // The sidebar of the themes editor: the settings' theme list, one row a
 // theme, in list order. Selecting a row makes its theme the current one at
-// once, so every window restyles while the writer browses; the selection in
-// turn follows the current theme wherever it is changed (the Theme menu,
-// the appearance switch, another editor window). A context menu renames
-// (in place), duplicates, resets and removes themes; built-in themes can be
-// reset but neither renamed nor removed. Rows are reordered by dragging
-// them within the list.
+// once, so every window restyles while the writer browses. The list opens
+// on the current theme and then keeps the row the writer chose: a theme
+// chosen elsewhere (the Theme menu, the appearance switch, another editor
+// window, a reset) leaves the selection where it is, while the form beside
+// it follows the current theme. A context menu renames (in place),
+// duplicates, resets and removes themes; built-in themes can be reset but
+// neither renamed nor removed. Rows are reordered by dragging them within
+// the list; the selection moves with its theme.
 //
 // The list reloads whenever the theme list changes, from here or anywhere
 // else, and every row and drop position is checked against the list as it
@@ -40,9 +42,11 @@ public:
     // The private type of a drag of rows: a JSON array of the row numbers.
     static const QString themeIndicesType;
 
-    // A new, independent editor window: this list beside the form of the
-    // current theme. Shown and brought forward; deleted when closed.
-    static QWidget* makeThemesWindow();
+    // A new, independent editor window titled "Themes": this list beside
+    // the form of the current theme, centred over the window it was asked
+    // from (when there is one) and kept on that window's screen. Shown and
+    // brought forward; deleted when closed.
+    static QWidget* makeThemesWindow(QWidget* over = nullptr);
 
     explicit ThemesTableViewController(QWidget* parent = nullptr);
     ~ThemesTableViewController() override;
@@ -90,7 +94,11 @@ private:
     void showContextMenu(const QPoint& position);
     void selectionDidChange();
     void themesDidChange();
-    void followCurrentTheme();
+    // Selects the row without making its theme current.
+    void selectRowQuietly(int row);
+    // The row of the theme the writer chose last (a theme reset since is
+    // the same theme), else that of the current theme.
+    int chosenRow() const;
     int actedOnRow() const;
 
     ThemeListModel* m_model = nullptr;
@@ -101,7 +109,9 @@ private:
     QAction* m_reset = nullptr;
     QAction* m_remove = nullptr;
     std::weak_ptr<Theme> m_actedOn;
-    bool m_following = false;
+    std::weak_ptr<Theme> m_chosen;
+    QString m_chosenId;
+    bool m_selectingQuietly = false;
     Observation m_themeObservation;
     Observation m_themesObservation;
 };

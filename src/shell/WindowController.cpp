@@ -367,7 +367,8 @@ void WindowController::applyTheme()
     const Theme& theme = *Settings::shared().theme;
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     m_window->setColors(background, foreground, views::chromeColor(background, foreground));
-    m_window->setBorderColor(views::separatorColor(background, foreground));
+    // Against a window of the same theme behind it, with no shadow between.
+    m_window->setBorderColor(views::windowEdgeColor(background, foreground));
     // A new window palette reaches the panes, and would undo the editor's
     // own colours: they are set again after it. (No style sheets here: one
     // on a parent would override the editor's palette.)
@@ -534,7 +535,8 @@ void WindowController::setUpTitleStrip()
         if (inStrip(now)) {
             titleBarHidden = false;
             updateTitleBar();
-        } else if (inStrip(old) && now && now->window() == m_window) {
+        } else if (inStrip(old)) {
+            // Back in the text, or away to another window.
             updateTitleBarHidden(false);
         }
     });
@@ -590,7 +592,10 @@ void WindowController::updateTitleBar()
     if (titleBarHidden) {
         // Something the writer is using keeps it for now; the next update
         // after that ends hides it.
-        if (findBar || openPopupCount() > 0 || fullScreen || hasAttachedSheet() || isFocusOutsideContent()) return;
+        // (The keyboard in the menus counts only while the window has it.)
+        if (findBar || openPopupCount() > 0 || fullScreen || hasAttachedSheet()
+            || (m_window->isActiveWindow() && isFocusOutsideContent()))
+            return;
         // Over a side pane it goes at once, without fading.
         fade = !isMouseOverSidePane();
     }
@@ -709,7 +714,17 @@ void WindowController::popupDidClose(QWidget* popup)
     if (m_windowGone) return;
     if (!m_openPopups.removeAll(popup)) return;
     m_openPopups.removeAll(nullptr);
-    if (m_tracking && !titleStripScreenArea().contains(mouseLocation())) {
+    // The menu held the mouse: the window did not see it leave, so where it
+    // is now is the pointer's own word. Away from the window, it is gone.
+    const QPoint pointer = QCursor::pos();
+    const QWidget* under = QApplication::topLevelAt(pointer);
+    const bool inWindow = under == m_window
+                          || (under && under->windowType() == Qt::Popup && m_window->frameGeometry().contains(pointer));
+    if (!inWindow) {
+        m_mouse.reset();
+        m_overStrip = m_overLibrary = m_overOutline = false;
+    }
+    if (m_tracking && (!inWindow || !titleStripScreenArea().contains(pointer))) {
         titleBarHidden = true;
         updateTitleBar();
     }
@@ -819,12 +834,17 @@ std::optional<bool> WindowController::validate(MenuItem& item)
 
 QVariantMap WindowController::restorableState() const
 {
-    return m_libraryPane->restorableState();
+    QVariantMap state = m_libraryPane->restorableState();
+    // Where the writer was in the text, whether or not a library holds it.
+    state.insert(QStringLiteral("editorState"), editorState());
+    return state;
 }
 
 void WindowController::restoreState(const QVariantMap& state)
 {
     m_libraryPane->restoreState(state);
+    const QVariant editor = state.value(QStringLiteral("editorState"));
+    if (editor.typeId() == QMetaType::QByteArray) restoreEditorState(editor.toByteArray());
 }
 
 std::shared_ptr<Library> WindowController::shownLibrary() const
@@ -866,6 +886,11 @@ bool WindowController::eventFilter(QObject* watched, QEvent* event)
         m_windowState = m_window->windowState();
         if (old != m_windowState) windowStateChanged(old);
     }
+    // A window left behind puts away what only the writer's presence held
+    // (the keyboard in its menus); the mouse decides as in any window.
+    if (watched == m_window && event->type() == QEvent::WindowDeactivate && !m_windowGone && m_tracking
+        && m_window->titleStripAlpha() > 0.0)
+        updateTitleBarHidden(false);
     // Typing puts the strip away.
     if (watched == m_editorPane->textView() && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);

@@ -165,7 +165,8 @@ public:
     std::shared_ptr<Library> shownLibrary() const;
 
     // What the window brings back at the next launch besides its frame:
-    // the folder its library pane shows.
+    // the folder its library pane shows, and the editor's selection and
+    // scroll position.
     QVariantMap restorableState() const;
     void restoreState(const QVariantMap& state);
 

@@ -190,6 +190,31 @@ TEST_F(DocumentTest, RevertReadsTheFileInItsRememberedEncodingFirst)
     EXPECT_EQ(doc->data().encoding(), Encoding::macOSRoman);
 }
 
+// A writer who once picked a single-byte encoding in a dialog still sees a
+// UTF-8 file's own characters when opening and reverting it, and an edit is
+// saved as UTF-8, not as UTF-8 read as Latin 1 and encoded again.
+TEST_F(DocumentTest, AUtf8FileIsReadAsUtf8WhateverSingleByteEncodingThePreferenceNames)
+{
+    const QString text = QStringLiteral(u"Café crème – “naïve”\n");
+    int narrow = 0;
+    for (StringEncoding preference : Encodings::available()) {
+        if (Encodings::isWideUnicode(preference) || preference == Encoding::utf8) continue;
+        ++narrow;
+        SCOPED_TRACE(Encodings::displayName(preference).toStdString());
+        ScopedPreference chosen(QStringLiteral("saveEncoding"), qlonglong(preference));
+        auto doc = open(text.toUtf8());
+        EXPECT_EQ(doc->data().textStorage().string(), text);
+        EXPECT_EQ(doc->data().encoding(), Encoding::utf8);
+        type(*doc, QStringLiteral("more"));
+        ASSERT_TRUE(doc->save().ok());
+        EXPECT_EQ(readFile(path), (text + QStringLiteral("more")).toUtf8());
+        writeFile(path, text.toUtf8());
+        ASSERT_TRUE(doc->revertToSaved().ok());
+        EXPECT_EQ(doc->data().textStorage().string(), text);
+    }
+    EXPECT_GT(narrow, 10);
+}
+
 // Autosaving, atomic saves and files changed by another program are
 // DocumentBase's (tests/platform/DocumentBaseTest.cpp).
 
@@ -298,7 +323,11 @@ TEST_F(DocumentTest, SuggestedFileNamesAreUsableFileNames)
     };
     const Case cases[] = {
         {"# A heading\nand more", QStringLiteral("A heading")},
-        {"First sentence. Second one.", QStringLiteral("First sentence.")},
+        // Never a doubled dot before the extension.
+        {"First sentence. Second one.", QStringLiteral("First sentence")},
+        {"Hello world.", QStringLiteral("Hello world")},
+        {"Wait...", QStringLiteral("Wait")},
+        {"Really?", QStringLiteral("Really?")},
         {"  Leading space", QStringLiteral("Leading space")},
         {"Notes/ideas and more", QStringLiteral("Notes-ideas and more")},
         {".hidden notes", QStringLiteral("hidden notes")},

@@ -38,7 +38,8 @@ namespace {
 
 // A shown editor over a styled storage, with the main menu installed so
 // that keys reach the editor's commands the way they do in the program.
-// Every text option starts off, as after a first launch.
+// Every text option starts off (a first launch turns four of them on; see
+// TextViewTest), and each test turns on what it looks at.
 class TextServicesTest : public ::testing::Test {
 protected:
     void SetUp() override

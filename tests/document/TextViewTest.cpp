@@ -41,7 +41,8 @@ protected:
         s.isTypewriterScrollingEnabled = false;
         s.highlighting = Settings::Highlighting::off;
         s.editorSize = 712;
-        // As after a first launch: every substitution and spelling option off.
+        // Every substitution and spelling option off, so that typing is
+        // plain (a first launch turns four of them on).
         for (const auto& option : TextView::persistedTextOptions())
             s.userDefaults->set(QLatin1String(option.key), false);
         view = std::make_unique<TextView>();
@@ -405,8 +406,16 @@ TEST_F(TextViewTest, TextOptionsArePersistedUnderTheirKeys)
         Settings::shared().userDefaults->remove(QLatin1String(option.key));
     view = std::make_unique<TextView>();
     view->show();
-    EXPECT_TRUE(view->textOption(QStringLiteral("continuousSpellCheckingEnabled")));
-    EXPECT_FALSE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
+    // A first launch: spelling while typing, automatic correction, text
+    // replacement and smart insert and delete on, the rest off.
+    const std::pair<const char*, bool> firstLaunch[] = {
+        {"automaticDashSubstitutionEnabled", false},  {"automaticDataDetectionEnabled", false},
+        {"automaticLinkDetectionEnabled", false},     {"automaticQuoteSubstitutionEnabled", false},
+        {"automaticSpellingCorrectionEnabled", true}, {"automaticTextReplacementEnabled", true},
+        {"continuousSpellCheckingEnabled", true},     {"grammarCheckingEnabled", false},
+        {"smartInsertDeleteEnabled", true},
+    };
+    for (const auto& [key, on] : firstLaunch) EXPECT_EQ(view->textOption(QLatin1String(key)), on) << key;
     view->setTextOption(QStringLiteral("automaticQuoteSubstitutionEnabled"), true);
     EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
     TextView other;

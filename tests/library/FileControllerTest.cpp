@@ -387,3 +387,33 @@ TEST(FileController, TheDateAddedIsWhenADocumentCameIntoItsFolder)
     EXPECT_GE(*addedInTree(folder + "/Box/Letter to Ann.md"), beforeBox);
     EXPECT_TRUE(loaded.view.mirrorMatches());
 }
+
+TEST(FileController, AChangeHeardAfterItsFolderMovedKeepsTheRow)
+{
+    const QString folder = freshDirectory("late-change");
+    writeFile(folder + "/Drafts/note.md", "n");
+    LoadedLibrary loaded(folder);
+    File* note = loaded.root()->fileAtPath(folder + "/Drafts/note.md");
+    ASSERT_TRUE(note);
+    // The folder is renamed before a change of the note (its attributes
+    // written a moment earlier, say) is heard: the note is not at the path
+    // the change names, yet it was not deleted.
+    ASSERT_TRUE(renamePath(folder + "/Drafts", folder + "/Chapters"));
+    loaded.controller()->fileChanged(folder + "/Drafts/note.md");
+    ASSERT_TRUE(loaded.waitForDisk());
+    QTest::qWait(400);
+    EXPECT_TRUE(loaded.matchesDisk());
+    EXPECT_EQ(loaded.root()->fileAtPath(folder + "/Chapters/note.md"), note);
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+
+    // A change of an item that really went (its deletion not heard) still
+    // takes its row away.
+    writeFile(folder + "/Chapters/gone.md", "g");
+    ASSERT_TRUE(loaded.waitForDisk());
+    loaded.controller()->watcher().setPaused(true);
+    ASSERT_TRUE(QFile::remove(folder + "/Chapters/gone.md"));
+    loaded.controller()->fileChanged(folder + "/Chapters/gone.md");
+    ASSERT_TRUE(waitUntil([&] { return !loaded.root()->fileAtPath(folder + "/Chapters/gone.md"); }));
+    loaded.controller()->watcher().setPaused(false);
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+}

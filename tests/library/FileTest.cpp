@@ -202,6 +202,12 @@ TEST(File, SummariesAreTheFirstCharacters)
     while (big.size() < 200000) big += "\xC3\xA9";
     EXPECT_EQ(summary(big), "a" + QString(255, QChar(0xE9)));
     EXPECT_EQ(RegularFile::readSummary(folder + "/missing.md", Encoding::utf8), "\n\n");
+    // UTF-8 is UTF-8 whatever the preference; it decides for the rest.
+    writeFile(folder + "/s.md", QStringLiteral(u"Café “crème”").toUtf8());
+    for (StringEncoding preference : {Encoding::isoLatin1, Encoding::windowsCP1252, Encoding::macOSRoman})
+        EXPECT_EQ(RegularFile::readSummary(folder + "/s.md", preference), QStringLiteral(u"Café “crème”"));
+    writeFile(folder + "/s.md", "\x93Hi\x94");
+    EXPECT_EQ(RegularFile::readSummary(folder + "/s.md", Encoding::windowsCP1252), QStringLiteral(u"“Hi”"));
 }
 
 TEST(File, ShownNodesReadTheirSummaryOffTheMainThread)

@@ -103,3 +103,20 @@ TEST(MarkdownConverter, HtmlFromABrowserBecomesCleanMarkdown)
               "**Name**\n**Value**\na\n*1*\n"
               "Last line\nbroken  end");
 }
+
+// What office programs and browsers copy: lists keep their bullets and
+// numbers, nested ones four spaces in, with a blank line between a list and
+// the paragraphs around it; <strike> is struck through like <s> and <del>.
+TEST(MarkdownConverter, ListsAndStruckTextFromOtherProgramsKeepTheirShape)
+{
+    EXPECT_EQ(MarkdownConverter::markdown(attributedStringFromHTML(
+                  QStringLiteral("<p>Before</p><ul><li>one</li><li><b>two</b> and"
+                                 "<ul><li>sub</li><li>sub two</li></ul></li><li>three</li></ul>"
+                                 "<ol><li>first</li><li>second<br>more</li></ol><p>After</p>"))),
+              "Before\n\n- one\n- **two** and\n    - sub\n    - sub two\n- three\n1. first\n2. second\n    more\n\nAfter");
+    EXPECT_EQ(MarkdownConverter::markdown(attributedStringFromHTML(QStringLiteral("<ol><li>only</li></ol>"))),
+              "1. only");
+    EXPECT_EQ(MarkdownConverter::markdown(attributedStringFromHTML(
+                  QStringLiteral("<p><strike>gone</strike>, <STRIKE>also</STRIKE> and <s>this</s></p>"))),
+              "~~gone~~, ~~also~~ and ~~this~~");
+}

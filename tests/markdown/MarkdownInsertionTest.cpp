@@ -65,16 +65,16 @@ std::unique_ptr<TextStorage> styled(const QString& text)
     return storage;
 }
 
-QString link(const QString& marked)
+QString link(const QString& marked, QStringView lineEnding = u"\n")
 {
     const Marked m = parse(marked);
-    return applied(m.text, insertMarkdownLink(*styled(m.text), m.selection));
+    return applied(m.text, insertMarkdownLink(*styled(m.text), m.selection, lineEnding));
 }
 
-QString footnote(const QString& marked)
+QString footnote(const QString& marked, QStringView lineEnding = u"\n")
 {
     const Marked m = parse(marked);
-    return applied(m.text, insertMarkdownFootnote(*styled(m.text), m.selection));
+    return applied(m.text, insertMarkdownFootnote(*styled(m.text), m.selection, lineEnding));
 }
 
 QString strong(const QString& marked)
@@ -166,4 +166,39 @@ TEST(MarkdownInsertion, StrongAndEmphasisWrapUnwrapAndToggleMarkers)
     // A marker after the selection, none before: only that one goes.
     EXPECT_EQ(strong("a «word»** b"), "a «word» b");
     EXPECT_EQ(strong("a **«word» b"), "a «word» b");
+}
+
+TEST(MarkdownInsertion, NumberedReferencesInsideStrongAndEmphasisAreRenumberedToo)
+{
+    EXPECT_EQ(link("[x](|u) and **see [y][1]** ok\n\n[1]: v\n"),
+              "[x][«1»] and **see [y][2]** ok\n\n[1]: u\n[2]: v\n");
+    // At any depth, and back down again.
+    EXPECT_EQ(link("[x](|u) *a **b [y][1]** c* [z][2]\n\n[1]: v\n[2]: w\n"),
+              "[x][«1»] *a **b [y][2]** c* [z][3]\n\n[1]: u\n[2]: v\n[3]: w\n");
+    EXPECT_EQ(link("[x][|1] and *see [y][2]* ok\n\n[1]: u\n[2]: v\n"), "«[x](u)» and *see [y][1]* ok\n\n[1]: v\n");
+    // A link inside emphasis counts for the numbers of the links after it.
+    EXPECT_EQ(link("**[a](a)** [b](|b)\n"), "**[a](a)** [b][«2»]\n[2]: b\n");
+    EXPECT_EQ(footnote("Text[^a |note] and **more[^1]**.\n[^1]: first\n"),
+              "Text[^«1»] and **more[^2]**.\n[^1]: a note\n[^2]: first\n");
+}
+
+TEST(MarkdownInsertion, NewDefinitionsEndInTheDocumentsLineBreak)
+{
+    EXPECT_EQ(link("A [|x](u)\r\nB\r\n", u"\r\n"), "A [x][«1»]\r\nB\r\n[1]: u\r\n");
+    EXPECT_EQ(link("A [|x](u)", u"\r\n"), "A [x][«1»]\r\n[1]: u\r\n");
+    EXPECT_EQ(link("A [|x](u) [y][1]\r\n[1]: v\r\n", u"\r\n"), "A [x][«1»] [y][2]\r\n[1]: u\r\n[2]: v\r\n");
+    EXPECT_EQ(footnote("A[^|n]", u"\r"), "A[^«1»]\r[^1]: n\r");
+    // Turning a numbered link back takes its whole definition line away.
+    EXPECT_EQ(link("A [x][|1]\r\n[1]: u\r\nB\r\n", u"\r\n"), "A «[x](u)»\r\nB\r\n");
+}
+
+TEST(MarkdownInsertion, StrongAndEmphasisWrapInsideTheWhiteSpaceAtTheSelectionsEdges)
+{
+    EXPECT_EQ(emphasis("«quiet »now"), "*«quiet»* now");
+    EXPECT_EQ(strong("a« word» b"), "a **«word»** b");
+    EXPECT_EQ(strong("a «two words\n»b"), "a **«two words»**\nb");
+    // Pressed again, the markers go and the spaces stay where they were.
+    EXPECT_EQ(emphasis("*«quiet»* now"), "«quiet» now");
+    // White space alone is wrapped as it is.
+    EXPECT_EQ(strong("a« »b"), "a**« »**b");
 }

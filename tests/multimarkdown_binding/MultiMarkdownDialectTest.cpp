@@ -225,3 +225,89 @@ TEST(MultiMarkdownDialect, WorksInTablesQuotesAndLists)
 
 } // namespace
 } // namespace lumora
+
+namespace lumora {
+namespace {
+
+bool contains(const QString& html, const char* fragment) { return html.contains(QString::fromUtf8(fragment)); }
+
+// A definition on the line right under a paragraph's last line, or right under
+// another definition, is a definition: the editor's Link and Footnote commands
+// put theirs there.
+TEST(MultiMarkdownDefinitions, RightUnderAParagraphLineOrAnotherDefinition)
+{
+    const QString link = test::htmlOf(QStringLiteral("Text [x][1] here.\n[1]: http://u\n"));
+    EXPECT_TRUE(contains(link, "<p>Text <a href=\"http://u\">x</a> here.</p>")) << link.toStdString();
+    EXPECT_FALSE(link.contains(QLatin1String("[1]")));
+
+    const QString note = test::htmlOf(QStringLiteral("Text[^1] here.\n[^1]: a note\n"));
+    EXPECT_TRUE(contains(note, "Text<a href=\"#fn:1\" id=\"fnref:1\"")) << note.toStdString();
+    EXPECT_TRUE(contains(note, "<li id=\"fn:1\">\n<p>a note <a href=\"#fnref:1\""));
+    EXPECT_FALSE(note.contains(QLatin1String("[^1]")));
+
+    // Every kind, one under the other, under a paragraph of two lines.
+    const QString all = test::htmlOf(QStringLiteral(
+        "A [link][1], a note[^n], a source [#doe],\na [?term] and the [>MMD] [two][2].\n"
+        "[1]: http://one\n[^n]: The note.\n[2]: http://two class=wide\n[#doe]: Doe, *Book*.\n"
+        "[?term]: A term.\n[>MMD]: MultiMarkdown\n"));
+    EXPECT_TRUE(contains(all, "<a href=\"http://one\">link</a>")) << all.toStdString();
+    EXPECT_TRUE(contains(all, "<a href=\"http://two\" class=\"wide\">two</a>"));
+    EXPECT_TRUE(contains(all, "<li id=\"fn:1\">\n<p>The note. <a"));
+    EXPECT_TRUE(contains(all, "class=\"citation\">[1]</a>"));
+    EXPECT_TRUE(contains(all, "Doe, <em>Book</em>."));
+    EXPECT_TRUE(contains(all, "class=\"glossary\">term</a>"));
+    EXPECT_TRUE(contains(all, "<abbr title=\"MultiMarkdown\">MMD</abbr>"));
+    EXPECT_FALSE(all.contains(QLatin1String("]:"))) << all.toStdString();
+    EXPECT_TRUE(test::isWellFormed(all));
+
+    // A link definition right under a note's definition ends the note.
+    const QString chain = test::htmlOf(QStringLiteral("Note[^1] and [x][1].\n\n[^1]: The note.\n[1]: http://u\n"));
+    EXPECT_TRUE(contains(chain, "<a href=\"http://u\">x</a>")) << chain.toStdString();
+    EXPECT_TRUE(contains(chain, "<p>The note. <a href=\"#fnref:1\""));
+    EXPECT_FALSE(chain.contains(QLatin1String("http://u\n")));
+
+    // Under a heading and under a table's last row too; the paragraph and
+    // the table keep what they had.
+    const QString table = test::htmlOf(QStringLiteral("| a | b |\n|---|---|\n| c | [d][1] |\n[1]: http://d\n"));
+    EXPECT_TRUE(contains(table, "<td><a href=\"http://d\">d</a></td>")) << table.toStdString();
+    EXPECT_EQ(table.count(QLatin1String("<tr>")), 2);
+    const QString paragraph = test::htmlOf(QStringLiteral("One\ntwo [x][1]\n[1]: http://u\nthree\n"));
+    EXPECT_TRUE(contains(paragraph, "<p>One\ntwo <a href=\"http://u\">x</a></p>\n<p>three</p>")) << paragraph.toStdString();
+}
+
+// Where a definition line is code, raw HTML, or a lazy continuation of a
+// quote or a list item, it stays what it was.
+TEST(MultiMarkdownDefinitions, NeverInCodeHtmlQuotesOrListItems)
+{
+    const QString fenced = test::htmlOf(QStringLiteral("Text [x][1][^1]\n```\ncode\n[1]: http://u\n[^1]: n\n```\n"));
+    EXPECT_TRUE(contains(fenced, "<pre><code>code\n[1]: http://u\n[^1]: n\n</code></pre>")) << fenced.toStdString();
+    EXPECT_TRUE(contains(fenced, "Text [x][1][^1]"));
+
+    const QString indented = test::htmlOf(QStringLiteral("Para\n\n    code [x][1]\n    [1]: http://u\n    [^1]: n\n"));
+    EXPECT_TRUE(contains(indented, "<pre><code>code [x][1]\n[1]: http://u\n[^1]: n\n</code></pre>")) << indented.toStdString();
+
+    const QString html = test::htmlOf(QStringLiteral("<div>\nraw [x][1][^1]\n[1]: http://u\n[^1]: n\n</div>\n"));
+    EXPECT_TRUE(contains(html, "<div>\nraw [x][1][^1]\n[1]: http://u\n[^1]: n\n</div>")) << html.toStdString();
+
+    // (The address in the text is autolinked, as any address is.)
+    const char* stays = "[x][1][^1]\n[1]: <a href=\"http://u\">http://u</a>\n[^1]: n";
+    const QString quote = test::htmlOf(QStringLiteral("> quoted [x][1][^1]\n[1]: http://u\n[^1]: n\n"));
+    EXPECT_TRUE(contains(quote, "<blockquote>\n<p>quoted ")) << quote.toStdString();
+    EXPECT_TRUE(contains(quote, stays));
+    EXPECT_FALSE(contains(quote, "footnotes"));
+
+    const QString list = test::htmlOf(QStringLiteral("- item [x][1][^1]\n[1]: http://u\n[^1]: n\n"));
+    EXPECT_TRUE(contains(list, "<li>item ")) << list.toStdString();
+    EXPECT_TRUE(contains(list, stays));
+    EXPECT_FALSE(contains(list, "footnotes"));
+    // Text that continues an item after a blank line stays in the item too.
+    const QString loose = test::htmlOf(QStringLiteral("- item\n\n  more [x][1]\n[1]: http://u\n"));
+    EXPECT_TRUE(contains(loose, "<p>more [x][1]\n[1]: <a href=\"http://u\">http://u</a></p>\n</li>"))
+        << loose.toStdString();
+    // After the list, a paragraph is the top level's again.
+    const QString after = test::htmlOf(QStringLiteral("- item\n\nText [x][1]\n[1]: http://u\n"));
+    EXPECT_TRUE(contains(after, "<p>Text <a href=\"http://u\">x</a></p>")) << after.toStdString();
+}
+
+} // namespace
+} // namespace lumora

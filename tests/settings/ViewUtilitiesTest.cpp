@@ -1,6 +1,7 @@
 #include "settings/ViewUtilities.h"
 
 #include "platform/files/UserDefaults.h"
+#include "settings/Theme.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -141,4 +142,38 @@ TEST(ViewUtilities, ASplitViewRemembersWidthsAndCollapsedPanes)
     EXPECT_TRUE(split->isItemCollapsed(0));
     EXPECT_FALSE(split->isItemCollapsed(2));
     EXPECT_EQ(split->sizes()[2], 200 - split->handleWidth());
+}
+
+// Many desktops draw no shadow around a window without a frame: the edge
+// alone keeps a window apart from another of the same theme behind it, on
+// the page and on the chrome of its panes and strip, in every theme.
+TEST(ViewUtilities, AWindowEdgeStandsApartFromItsOwnThemeInEveryTheme)
+{
+    EXPECT_NEAR(views::contrastRatio(Qt::black, Qt::white), 21.0, 0.01);
+    EXPECT_NEAR(views::contrastRatio(QColor(90, 90, 90), QColor(90, 90, 90)), 1.0, 1e-9);
+    std::vector<std::pair<QColor, QColor>> themes; // background, text
+    for (const auto& theme : Theme::defaultThemes())
+        themes.emplace_back(theme->backgroundColor.toQColor(), theme->foregroundColor.toQColor());
+    // Themes of the writer's own: mid-grey, a text colour the page's own,
+    // a text colour barely apart, saturated pages.
+    themes.insert(themes.end(), {{QColor(128, 128, 128), QColor(20, 20, 20)},
+                                 {QColor(200, 200, 200), QColor(200, 200, 200)},
+                                 {QColor(20, 24, 30), QColor(28, 30, 36)},
+                                 {QColor(0, 0, 255), QColor(255, 255, 0)},
+                                 {QColor(255, 255, 255), QColor(0, 0, 0)},
+                                 {QColor(0, 0, 0), QColor(0, 0, 0)},
+                                 {QColor(255, 255, 255), QColor(255, 255, 255)}});
+    for (const auto& [background, foreground] : themes) {
+        const QColor edge = views::windowEdgeColor(background, foreground);
+        const QColor chrome = views::chromeColor(background, foreground);
+        SCOPED_TRACE(background.name().toStdString() + " " + foreground.name().toStdString() + " -> " +
+                     edge.name().toStdString());
+        EXPECT_GE(views::contrastRatio(edge, background), views::windowEdgeContrast);
+        EXPECT_GE(views::contrastRatio(edge, chrome), views::windowEdgeContrast);
+        // No louder than it needs to be: never the text colour itself when
+        // a shade between does.
+        if (views::contrastRatio(background, foreground) > 3.0) {
+            EXPECT_NE(edge.rgb(), foreground.rgb());
+        }
+    }
 }

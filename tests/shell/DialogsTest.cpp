@@ -106,6 +106,25 @@ TEST(StandardDialogs, ButtonsAndEscapeGiveTheirAnswers)
     EXPECT_EQ(dialogs.chooseRevert(document, true, true), Dialogs::RevertChoice::lastSaved);
 }
 
+// Saving a document whose file another program deleted: write it again,
+// Save As, or (Escape) leave it unsaved.
+TEST(StandardDialogs, ADeletedFileIsWrittenAgainOnlyWhenTheWriterSaysSo)
+{
+    StandardDialogs dialogs;
+    Document document;
+    QString said;
+    whenModal([&said](QWidget* dialog) {
+        said = static_cast<QMessageBox*>(dialog)->text();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    EXPECT_EQ(dialogs.askAboutDeletedFile(document), DeletedFileChoice::cancel);
+    EXPECT_TRUE(said.contains("was deleted by another program")) << said.toStdString();
+    click("Save Again");
+    EXPECT_EQ(dialogs.askAboutDeletedFile(document), DeletedFileChoice::saveAgain);
+    click("Save As…");
+    EXPECT_EQ(dialogs.askAboutDeletedFile(document), DeletedFileChoice::saveAs);
+}
+
 // A document that cannot be saved: each context offers its way out, and
 // Escape never drops the writer's text.
 TEST(StandardDialogs, AFailedSaveOffersAWayOut)

@@ -267,6 +267,28 @@ TEST(DocumentSafety, ChangesByAnotherProgramReloadQuietlyOrAskAtOnce)
     FileChangeWatcher::shared().setSettlingTime(150);
 }
 
+// A UTF-8 file another program rewrites comes back as UTF-8 even when the
+// encoding preference names a single-byte encoding that could read anything.
+TEST(DocumentSafety, AFileReloadedAfterAnotherProgramChangedItKeepsItsCharacters)
+{
+    FileChangeWatcher::shared().setSettlingTime(30);
+    UserDefaults::standard().set(QStringLiteral("saveEncoding"), qlonglong(Encoding::isoLatin1));
+    {
+        Shell shell;
+        const QString path = freshDirectory("reloaded") + "/café.md";
+        writeFile(path, QStringLiteral(u"Café\n").toUtf8());
+        Document* document = shell.open(path);
+        ASSERT_TRUE(document);
+        EXPECT_EQ(textOf(document), QStringLiteral(u"Café\n"));
+        writeFile(path, QStringLiteral(u"Crème brûlée\n").toUtf8());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return textOf(document) == QStringLiteral(u"Crème brûlée\n"); }, 5000))
+            << textOf(document).toStdString();
+        EXPECT_EQ(document->data().encoding(), Encoding::utf8);
+    }
+    UserDefaults::standard().remove(QStringLiteral("saveEncoding"));
+    FileChangeWatcher::shared().setSettlingTime(150);
+}
+
 TEST(DocumentSafety, TheIntroductionNeverLocksTheWritersFile)
 {
     Shell shell;
@@ -368,4 +390,45 @@ TEST(DocumentSafety, UnreadablePreferencesAreSaidOnceAndLeftAlone)
     EXPECT_EQ(dialogs.errors.front(), "Lumora can’t read its preferences.");
     EXPECT_EQ(readFile(path), QByteArray("{\"theme\": \"dark\"}"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Ctrl+S in a window whose document's folder was replaced by another of the
+// same name (as a disk unmounted under its mount point is): nothing is
+// written there, the failed-save alert offers Save As, and the window still
+// shows the document as edited. Ctrl+S after another program deleted the
+// file asks before writing it again.
+TEST(DocumentSafety, SaveNeverWritesWhereTheDocumentsFolderWasReplacedOrItsFileDeleted)
+{
+    Shell shell;
+    const QString folder = freshDirectory("replaced");
+    writeFile(folder + "/notes.md", "Notes");
+    Document* document = shell.open(folder + "/notes.md");
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(activate(window));
+    TextView* editor = window->documentViewController()->textView();
+    editor->setSelectedRange(Range(5, 0));
+    QTest::keyClicks(editor, " typed");
+    ASSERT_EQ(::rename(QFile::encodeName(folder).constData(), QFile::encodeName(folder + ".unmounted").constData()), 0);
+    ASSERT_TRUE(QDir().mkdir(folder));
+
+    shell.dialogs.failedSaveChoice = FailedSaveChoice::dismiss;
+    QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(shell.dialogs.asked, QStringList{"failedSave:saving"});
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_TRUE(document->isDocumentEdited());
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_EQ(::rename(QFile::encodeName(folder + ".unmounted").constData(), QFile::encodeName(folder).constData()), 0);
+
+    // The folder back: the file is deleted instead, and Save asks first.
+    ASSERT_TRUE(QFile::remove(folder + "/notes.md"));
+    shell.dialogs.asked.clear();
+    shell.dialogs.deletedFileChoice = DeletedFileChoice::cancel;
+    QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(shell.dialogs.asked, QStringList{"deletedFile"});
+    EXPECT_FALSE(QFileInfo::exists(folder + "/notes.md"));
+    EXPECT_TRUE(document->isDocumentEdited());
+    shell.dialogs.deletedFileChoice = DeletedFileChoice::saveAgain;
+    QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(readFile(folder + "/notes.md"), QByteArray("Notes typed"));
+    EXPECT_FALSE(document->isDocumentEdited());
 }

@@ -3,6 +3,8 @@
 // with Markdown off, and again when a stale item or key fires.
 #include "ShellTestSupport.h"
 
+#include "multimarkdown_binding/MultiMarkdownSupport.h"
+
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 #include "settings/Settings.h"
@@ -320,4 +322,84 @@ TEST_F(EditorCommandsTest, PasteAsMarkdownConvertsRichTextAndLeavesPlainTextAlon
     EXPECT_FALSE(enabled("pasteAsMarkdown:"));
     key(Qt::Key_V, alt | ctrl);
     EXPECT_EQ(text(), "Start: ");
+}
+
+// What the commands write is what gets published: each command's Markdown,
+// converted as the preview, export, Copy as HTML and printing convert it,
+// gives the HTML the writer meant.
+TEST_F(EditorCommandsTest, EveryCommandsMarkdownConvertsAsTheWriterMeant)
+{
+    open("Read the manual now and rest");
+    const auto html = [this] { return htmlOf(text()); };
+
+    // Link, then its numbered form: the definition right under the text.
+    select(text().indexOf("manual"), 6);
+    key(Qt::Key_K, ctrl);
+    QTest::keyClicks(editor, "http://m.org");
+    key(Qt::Key_K, ctrl);
+    EXPECT_EQ(text(), "Read the [manual][1] now and rest\n[1]: http://m.org\n");
+    EXPECT_TRUE(html().contains("<p>Read the <a href=\"http://m.org\">manual</a> now and rest</p>")) << html().toStdString();
+
+    // A footnote, then its numbered form.
+    select(text().indexOf("now"), 3);
+    key(Qt::Key_K, alt | ctrl);
+    select(text().indexOf("now"));
+    choose("setFootnote:");
+    EXPECT_EQ(text(), "Read the [manual][1] [^1] and rest\n[1]: http://m.org\n[^1]: now\n");
+    EXPECT_TRUE(html().contains("<a href=\"#fn:1\" id=\"fnref:1\"")) << html().toStdString();
+    EXPECT_TRUE(html().contains("<p>now <a href=\"#fnref:1\"")) << html().toStdString();
+    EXPECT_FALSE(html().contains("[1]") || html().contains("[^1]")) << html().toStdString();
+
+    // A word taken with the space after it (Ctrl+Shift+Right): the markers
+    // go around the word.
+    select(0);
+    key(Qt::Key_Right, ctrl | shift);
+    ASSERT_EQ(editor->selectedRange(), Range(0, 5));
+    key(Qt::Key_B, ctrl);
+    EXPECT_TRUE(text().startsWith("**Read** the")) << text().toStdString();
+    select(text().indexOf("the"));
+    key(Qt::Key_Right, ctrl | shift);
+    key(Qt::Key_I, ctrl);
+    EXPECT_TRUE(text().startsWith("**Read** *the* [manual]")) << text().toStdString();
+    EXPECT_TRUE(html().contains("<p><strong>Read</strong> <em>the</em> <a href=\"http://m.org\">manual</a>"))
+        << html().toStdString();
+
+    // Paste as Markdown: lists and struck text as they were copied.
+    select(text().size());
+    auto* rich = new QMimeData;
+    rich->setHtml("<ul><li>one</li><li>two<ol><li>sub</li></ol></li></ul><p><strike>old</strike> new</p>");
+    QApplication::clipboard()->setMimeData(rich);
+    key(Qt::Key_V, alt | ctrl);
+    EXPECT_TRUE(text().endsWith("[^1]: now\n- one\n- two\n    1. sub\n\n~~old~~ new")) << text().toStdString();
+    EXPECT_TRUE(html().contains("<ul>\n<li>one</li>\n<li>two\n<ol>\n<li>sub</li>\n</ol>\n</li>\n</ul>"))
+        << html().toStdString();
+    EXPECT_TRUE(html().contains("<p><del>old</del> new</p>")) << html().toStdString();
+}
+
+// A file with Windows line endings keeps them through every command.
+TEST_F(EditorCommandsTest, CommandsWriteTheDocumentsOwnLineBreaks)
+{
+    open("Intro [a](http://a) text\r\nMore here\r\n");
+    select(text().indexOf("[a]") + 1);
+    key(Qt::Key_K, ctrl);
+    EXPECT_EQ(text(), "Intro [a][1] text\r\nMore here\r\n[1]: http://a\r\n");
+    select(text().indexOf("here"), 4);
+    key(Qt::Key_K, alt | ctrl);
+    key(Qt::Key_K, alt | ctrl);
+    EXPECT_EQ(text(), "Intro [a][1] text\r\nMore [^1]\r\n[1]: http://a\r\n[^1]: here\r\n");
+
+    select(text().size());
+    auto* rich = new QMimeData;
+    rich->setHtml("<p><b>bold</b></p><ul><li>one</li><li>two</li></ul>");
+    QApplication::clipboard()->setMimeData(rich);
+    key(Qt::Key_V, alt | ctrl);
+    EXPECT_TRUE(text().endsWith("[^1]: here\r\n**bold**\r\n\r\n- one\r\n- two")) << text().toStdString();
+    EXPECT_EQ(text().count(u'\n'), text().count(QStringLiteral("\r\n"))) << text().toStdString();
+    QApplication::clipboard()->setText("plain\nlines\n");
+    key(Qt::Key_V, alt | ctrl);
+    EXPECT_TRUE(text().endsWith("- two" "plain\r\nlines\r\n")) << text().toStdString();
+    EXPECT_EQ(text().count(u'\n'), text().count(QStringLiteral("\r\n")));
+    const QString html = htmlOf(text());
+    EXPECT_TRUE(html.contains("<a href=\"http://a\">a</a>")) << html.toStdString();
+    EXPECT_TRUE(html.contains("More <a href=\"#fn:1\"")) << html.toStdString();
 }

@@ -42,6 +42,8 @@ public:
         m_environment.remove("LUMORA_APPEARANCE");
     }
 
+    void setEnvironment(const QString& name, const QString& value) { m_environment.insert(name, value); }
+
     // Starts the running instance and waits until it listens.
     bool start(QProcess& process, const QStringList& arguments = {})
     {
@@ -161,4 +163,41 @@ TEST(Launch, ASignalWhileAQuestionIsOpenKeepsTheTextAndExits)
     ASSERT_TRUE(launcher.start(program));
     EXPECT_EQ(Launcher::quit(program, true), 0);
     EXPECT_EQ(test::readFile(recovery), QByteArray("Words a crash left behind"));
+}
+
+// A session that ends sends SIGTERM and, a few seconds later, SIGKILL. The
+// program writes every edit before its first question: the titled document
+// in place, the untitled one to the recovery folder. The question that
+// follows is killed while it is open, and nothing is lost.
+TEST(Launch, TheFirstSignalWritesEveryEditBeforeAnyQuestion)
+{
+    const QString root = test::freshDirectory("launch-logout");
+    const QString notes = root + "/notes.txt";
+    const QString recoveryFolder = root + "/state/Lumora/recovery";
+    test::writeFile(notes, "Saved words.");
+    test::writeFile(recoveryFolder + "/Untitled.txt", "Recovered words.");
+    Launcher launcher(root);
+    // The test build types this into every document open after start-up.
+    launcher.setEnvironment("LUMORA_TEST_TYPED_TEXT", " Typed last.");
+    QProcess program;
+    ASSERT_TRUE(launcher.start(program, {notes}));
+    const auto recovered = [&] {
+        for (const QFileInfo& file : QDir(recoveryFolder).entryInfoList(QDir::Files))
+            if (test::readFile(file.filePath()).contains("Recovered words. Typed last.")) return true;
+        return false;
+    };
+    const auto written = [&] { return test::readFile(notes) == "Saved words. Typed last." && recovered(); };
+    ::kill(pid_t(program.processId()), SIGTERM);
+    // Well before the documents would save themselves (15 seconds after the
+    // typing, which came after the program listened).
+    QElapsedTimer timer;
+    timer.start();
+    while (!written() && timer.elapsed() < 12000 && program.state() != QProcess::NotRunning) QThread::msleep(50);
+    // The question about the untitled document is open by now: killed.
+    const bool stillRunning = program.state() != QProcess::NotRunning;
+    program.kill();
+    program.waitForFinished();
+    EXPECT_TRUE(stillRunning); // it asked, and waited for an answer
+    EXPECT_EQ(test::readFile(notes), QByteArray("Saved words. Typed last."));
+    EXPECT_TRUE(recovered());
 }

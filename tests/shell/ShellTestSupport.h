@@ -103,6 +103,12 @@ public:
         asked << "rename";
         return newName;
     }
+    DeletedFileChoice deletedFileChoice = DeletedFileChoice::cancel;
+    DeletedFileChoice askAboutDeletedFile(DocumentBase&) override
+    {
+        asked << "deletedFile";
+        return deletedFileChoice;
+    }
 };
 
 // A document controller over the standard store (the test's own, in its

@@ -80,9 +80,15 @@ struct ThemesEditor : ::testing::Test {
 
 } // namespace
 
-TEST_F(ThemesEditor, TheMenuItemOpensAWindowEachTimeAndSelectingFollowsTheCurrentTheme)
+TEST_F(ThemesEditor, TheMenuItemOpensAWindowEachTimeCentredOverItsWindowAndTitled)
 {
     Shell shell;
+    const QString path = freshDirectory("themes-over") + "/notes.md";
+    writeFile(path, "Notes\n");
+    WindowController* documentWindow = windowOf(shell.open(path));
+    ASSERT_TRUE(documentWindow);
+    documentWindow->window()->setGeometry(60, 40, 700, 520);
+    ASSERT_TRUE(activate(documentWindow));
     MenuItem* edit = nullptr;
     shell.controller->mainMenu()->updateThemesMenu();
     edit = shell.controller->mainMenu()->themesSubmenu()->itemWithAction("editThemes:");
@@ -98,16 +104,49 @@ TEST_F(ThemesEditor, TheMenuItemOpensAWindowEachTimeAndSelectingFollowsTheCurren
     ThemesTableViewController& second = *lists[1];
     EXPECT_TRUE(first.window()->findChild<ThemeViewController*>());
     EXPECT_EQ(selectedRow(first), 0);
+    for (const ThemesTableViewController* list : lists) {
+        QWidget* window = list->window();
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("Themes"));
+        const QPoint offset = window->frameGeometry().center() - documentWindow->window()->frameGeometry().center();
+        EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
+    }
 
     // Selecting a row in one window makes its theme current everywhere.
     first.tableView()->selectionModel()->select(row(first, 2), QItemSelectionModel::ClearAndSelect);
     EXPECT_EQ(settings.theme, at(2));
-    EXPECT_EQ(selectedRow(second), 2);
-    // A theme chosen elsewhere (the Theme menu) moves both selections,
-    // without choosing it again.
+    // Each list keeps the row chosen in it: a theme chosen elsewhere (the
+    // other window, the Theme menu) leaves both selections where they were,
+    // while each form shows the current theme.
+    EXPECT_EQ(selectedRow(second), 0);
     settings.setTheme(at(3));
-    EXPECT_EQ(selectedRow(first), 3);
-    EXPECT_EQ(selectedRow(second), 3);
+    EXPECT_EQ(selectedRow(first), 2);
+    EXPECT_EQ(selectedRow(second), 0);
+    EXPECT_EQ(first.window()->findChild<ThemeViewController*>()->theme(), at(3));
+}
+
+TEST_F(ThemesEditor, TheListKeepsTheRowTheWriterChoseWhenTheThemeChangesElsewhere)
+{
+    useThemes({custom("Paper", false)});
+    ThemesTableViewController list;
+    list.tableView()->selectionModel()->select(row(list, 4), QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(settings.theme, at(4));
+
+    // A reset of another row makes that theme current; the selection stays.
+    at(1)->backgroundColor = Color(0.3, 0.0, 0.0);
+    list.prepareContextMenu(row(list, 1));
+    list.reset();
+    EXPECT_EQ(settings.theme, at(1));
+    EXPECT_EQ(selectedRow(list), 4);
+    // So does the appearance switch, and a list saved elsewhere.
+    settings.setTheme(at(0));
+    settings.saveThemes();
+    EXPECT_EQ(selectedRow(list), 4);
+    // A reset of the chosen row itself keeps it chosen (the fresh copy).
+    list.tableView()->selectionModel()->select(row(list, 2), QItemSelectionModel::ClearAndSelect);
+    list.prepareContextMenu(row(list, 2));
+    list.reset();
+    EXPECT_EQ(selectedRow(list), 2);
+    EXPECT_EQ(settings.theme, at(2));
 }
 
 TEST_F(ThemesEditor, TheContextMenuActsOnTheClickedRowAndFitsItsTheme)
@@ -145,13 +184,14 @@ TEST_F(ThemesEditor, TheContextMenuActsOnTheClickedRowAndFitsItsTheme)
     EXPECT_EQ(settings.themes.size(), 6u);
 
     // Reset: a built-in that is not current gets its colours back and
-    // becomes current.
+    // becomes current, while the selection stays where it was.
+    list.tableView()->selectionModel()->select(row(list, 5), QItemSelectionModel::ClearAndSelect);
     at(2)->foregroundColor = Color(1, 0, 0);
     list.prepareContextMenu(row(list, 2));
     list.reset();
     EXPECT_EQ(at(2)->foregroundColor, Theme::defaultThemes()[2]->foregroundColor);
     EXPECT_EQ(settings.theme, at(2));
-    EXPECT_EQ(selectedRow(list), 2);
+    EXPECT_EQ(selectedRow(list), 5);
 
     const auto again = restarted();
     EXPECT_EQ(ids(again->themes), ids(settings.themes));
@@ -170,7 +210,8 @@ TEST_F(ThemesEditor, RemovingMakesTheRowAboveCurrentAndUnpairs)
 
     // Removing row 5 while row 4 is selected and current: row 4 stays and
     // is current; the pairing is undone on the surviving side.
-    settings.setTheme(paper);
+    list.tableView()->selectionModel()->select(row(list, 4), QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(settings.theme, paper);
     list.prepareContextMenu(row(list, 5));
     list.remove();
     EXPECT_EQ(ids(settings.themes), (QStringList{"light", "dark", "sepia", "amber", "Paper", "Notes"}));
@@ -180,8 +221,8 @@ TEST_F(ThemesEditor, RemovingMakesTheRowAboveCurrentAndUnpairs)
 
     // Removing row 5 while another row (0) was selected: row 4 becomes
     // selected and current.
-    settings.setTheme(at(0));
-    EXPECT_EQ(selectedRow(list), 0);
+    list.tableView()->selectionModel()->select(row(list, 0), QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(settings.theme, at(0));
     list.prepareContextMenu(row(list, 5));
     list.remove();
     EXPECT_EQ(settings.theme, paper);
@@ -238,7 +279,7 @@ TEST_F(ThemesEditor, DraggingRowsReordersTheListAndTheThemeMenu)
     useThemes({custom("Paper", false), custom("Notes", false)});
     Shell shell;
     ThemesTableViewController list;
-    settings.setTheme(at(1));
+    list.tableView()->selectionModel()->select(row(list, 1), QItemSelectionModel::ClearAndSelect);
     const auto drop = [&](QList<int> rows, int above) {
         std::unique_ptr<QMimeData> data(ThemesTableViewController::mimeDataForRows(rows));
         return list.acceptDrop(data.get(), above, true);
@@ -370,7 +411,9 @@ TEST_F(ThemesEditor, TheFormEditsTheCurrentThemeLiveAndKeepsPairsMutual)
 
     // A custom light theme is offered custom dark themes that are free or
     // already its own, after "None" and a separator.
+    settings.isSystemAppearanceDark = false;
     settings.setTheme(a);
+    EXPECT_EQ(UserDefaults::standard().object("automaticallySwitchTheme"), QVariant(true));
     QComboBox& popUp = *form.oppositeThemeButton();
     EXPECT_TRUE(popUp.isEnabled());
     QStringList offered;
@@ -387,6 +430,10 @@ TEST_F(ThemesEditor, TheFormEditsTheCurrentThemeLiveAndKeepsPairsMutual)
     form.isDarkButton()->click();
     EXPECT_TRUE(a->isDark);
     EXPECT_FALSE(b->isDark);
+    // The flag goes through the theme setter: a dark theme on a light
+    // desktop no longer follows the desktop.
+    EXPECT_EQ(UserDefaults::standard().object("theme"), QVariant("A"));
+    EXPECT_EQ(UserDefaults::standard().object("automaticallySwitchTheme"), QVariant(false));
     offered.clear();
     for (int i = 2; i < popUp.count(); ++i) offered << popUp.itemText(i);
     EXPECT_EQ(offered, QStringList{"B"}); // now light themes: only its partner is free
@@ -419,7 +466,10 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     UserDefaults& defaults = UserDefaults::standard();
     settings.isSystemAppearanceDark = true; // light is chosen against the appearance
     settings.setTheme(at(0));
-    const QVariant automatic = defaults.object("automaticallySwitchTheme");
+    // Preferences another program left behind: the edit writes its own.
+    defaults.set("theme", "sepia");
+    defaults.remove("automaticallySwitchTheme");
+    const QVariant automatic(false);
     const Color original = at(0)->foregroundColor;
     int themeChanges = 0;
     const Observation counting = NotificationCenter::defaultCenter().observe(
@@ -434,8 +484,9 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     EXPECT_EQ(settings.parsedStylesheet->foregroundColor->toQColor().rgb(), QColor(200, 30, 40).rgb());
     EXPECT_EQ(colourOfText(), QColor(200, 30, 40).rgb()); // the open document shows it
     EXPECT_EQ(themeChanges, 1);
-    // Editing is not choosing: the chosen theme and the appearance switch
-    // are left as they were.
+    // The edit sets the theme again: it is written as the chosen one, with
+    // the appearance switch decided for it.
+    EXPECT_EQ(defaults.object("theme"), QVariant("light"));
     EXPECT_EQ(defaults.object("automaticallySwitchTheme"), automatic);
     // Colours that come in a rush restyle the windows once more, together.
     for (int red = 100; red < 110; ++red) chooser->setCurrentColor(QColor(red, 30, 40));

@@ -319,3 +319,77 @@ TEST(TitleStrip, TheKeyboardInTheMenusShowsItAndZoomingPutsItAway)
     EXPECT_TRUE(w.window->titleBarHidden);
     EXPECT_EQ(w.alpha(), 0.0);
 }
+
+// Two windows side by side: the one left behind puts its strip away as the
+// active one does, whatever held the strip while it was active.
+TEST(TitleStrip, AWindowLeftBehindPutsItAwayAsTheActiveOneDoes)
+{
+    StripWindow a("behind-a");
+    ASSERT_TRUE(a.window);
+    const QString path = freshDirectory("behind-b") + "/other.md";
+    writeFile(path, "Other words\n");
+    WindowController* b = windowOf(a.shell.open(path));
+    ASSERT_TRUE(b);
+    a.frame()->setGeometry(0, 0, 390, 560);
+    b->window()->setGeometry(400, 0, 390, 560);
+    ASSERT_TRUE(activate(a.window));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(b->window()));
+    const auto onTextOfB = [&] { QTest::mouseMove(b->window(), QPoint(200, 300)); };
+
+    // The keyboard went into a's menus (Alt), then the writer clicked into b.
+    a.moveToText();
+    QApplication::setActiveWindow(a.frame());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(a.frame()));
+    a.editor->setFocus();
+    QTest::keyPress(a.editor, Qt::Key_Alt);
+    QTest::keyRelease(a.editor, Qt::Key_Alt, Qt::AltModifier);
+    ASSERT_TRUE(a.window->menuBar()->hasFocus());
+    EXPECT_TRUE(a.stripShown());
+    onTextOfB();
+    QApplication::setActiveWindow(b->window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(b->window()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return a.alpha() == 0.0; })) << a.alpha();
+
+    // A menu of a's strip was open while the mouse went over to b: once it
+    // closes, the strip goes, though a never saw the mouse leave.
+    ASSERT_TRUE(activate(a.window));
+    a.moveToStrip();
+    ASSERT_TRUE(a.stripShown());
+    QMenuBar* bar = a.window->menuBar();
+    Menu& view = a.shell.controller->mainMenu()->topLevelMenu(MainMenu::view);
+    bar->setActiveAction(view.supermenuItem()->qAction());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.qMenu()));
+    onTextOfB();
+    view.qMenu()->hide();
+    bar->setActiveAction(nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return a.alpha() == 0.0; })) << a.alpha();
+}
+
+// The document's name stands in the middle of the room between the menus
+// and the window buttons, whatever its length and whether or not the strip
+// shows.
+TEST(TitleStrip, TheNameStaysInOnePlace)
+{
+    StripWindow w("name-place");
+    ASSERT_TRUE(w.window);
+    TitleStrip* strip = w.frame()->titleStrip();
+    // Wide enough for a short name to stand over the window's middle.
+    w.frame()->resize(1400, 600);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const auto middle = [&] { return strip->titleRect().center().x(); };
+    QList<int> places;
+    for (const QString& name :
+         {QStringLiteral("a.md"), QStringLiteral("notes.md"),
+          QStringLiteral("A considerably longer name for the opening chapter of the second part of the book.md")}) {
+        strip->setTitle(name);
+        places << middle();
+        w.moveToStrip();
+        places << middle();
+        w.moveToText();
+        places << middle();
+    }
+    for (int place : places) EXPECT_NEAR(place, places.first(), 1) << places.size();
+    // Clear of the menus and the buttons.
+    EXPECT_GT(strip->titleRect().left(), w.window->menuBar()->mapTo(strip, QPoint(w.window->menuBar()->width(), 0)).x());
+    EXPECT_LT(strip->titleRect().right(), strip->minimizeButton()->geometry().left());
+}

@@ -377,24 +377,32 @@ TEST(WindowController, NewWindowsCascadeInsideTheScreen)
     }
 }
 
-TEST(WindowController, WindowsHaveAHairlineBorderInTheSeparatorColour)
+TEST(WindowController, WindowsHaveAnEdgeThatStandsApartFromTheirTheme)
 {
     Shell shell;
     auto made = shell.controller->openUntitledDocument(true);
     ASSERT_TRUE(made);
     DocumentWindowBase* window = windowOf(qobject_cast<Document*>(*made))->window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    const Theme& theme = *Settings::shared().theme;
-    const QColor separator =
-        views::separatorColor(theme.backgroundColor.toQColor(), theme.foregroundColor.toQColor());
-    EXPECT_EQ(window->borderColor().rgb(), separator.rgb());
-    const QImage image = window->grab().toImage();
-    const int w = image.width(), h = image.height();
-    for (const QPoint& p : {QPoint(0, h / 2), QPoint(w - 1, h / 2), QPoint(w / 2, 0), QPoint(w / 2, h - 1)})
-        EXPECT_EQ(image.pixel(p), separator.rgb()) << p.x() << "," << p.y();
-    EXPECT_NE(image.pixel(1, h / 2), separator.rgb());
+    Settings& settings = Settings::shared();
+    const std::shared_ptr<Theme> chosen = settings.theme;
+    // In every built-in theme, against a window of the same theme behind it.
+    for (const auto& theme : std::vector<std::shared_ptr<Theme>>(settings.themes.begin(), settings.themes.begin() + 4)) {
+        SCOPED_TRACE(theme->id.toStdString());
+        settings.setTheme(theme);
+        const QColor page = theme->backgroundColor.toQColor();
+        const QColor edge = views::windowEdgeColor(page, theme->foregroundColor.toQColor());
+        EXPECT_EQ(window->borderColor().rgb(), edge.rgb());
+        EXPECT_GE(views::contrastRatio(window->borderColor(), page), views::windowEdgeContrast);
+        const QImage image = window->grab().toImage();
+        const int w = image.width(), h = image.height();
+        for (const QPoint& p : {QPoint(0, h / 2), QPoint(w - 1, h / 2), QPoint(w / 2, 0), QPoint(w / 2, h - 1)})
+            EXPECT_EQ(image.pixel(p), edge.rgb()) << p.x() << "," << p.y();
+        EXPECT_NE(image.pixel(1, h / 2), edge.rgb());
+    }
+    settings.setTheme(chosen);
     // The edges still resize the window.
-    EXPECT_EQ(window->edgesAt({0, h / 2}), Qt::LeftEdge);
+    EXPECT_EQ(window->edgesAt({0, window->height() / 2}), Qt::LeftEdge);
 }
 
 TEST(WindowController, LinuxKeysForFullScreenAndTextSize)

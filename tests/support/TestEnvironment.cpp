@@ -9,7 +9,15 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
 
 namespace lumora::test {
 
@@ -56,6 +64,72 @@ QByteArray readFile(const QString& path)
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return {};
     return f.readAll();
+}
+
+namespace {
+
+constexpr const char* kRoleVariable = "LUMORA_TEST_CHILD_ROLE";
+
+std::map<std::string, ChildRoleFunction>& roles()
+{
+    static std::map<std::string, ChildRoleFunction> registered;
+    return registered;
+}
+
+} // namespace
+
+ChildRole::ChildRole(const char* name, ChildRoleFunction function) { roles()[name] = std::move(function); }
+
+bool startChild(QProcess& process, const QString& role, const QStringList& arguments,
+                const QProcessEnvironment& environment)
+{
+    QProcessEnvironment env = environment;
+    env.insert(QString::fromLatin1(kRoleVariable), role);
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QCoreApplication::applicationFilePath(), arguments);
+    return process.waitForStarted(30000);
+}
+
+bool startChild(QProcess& process, const QString& role, const QStringList& arguments)
+{
+    return startChild(process, role, arguments, QProcessEnvironment::systemEnvironment());
+}
+
+QProcessEnvironment childEnvironmentWithOwnRuntime()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString runtime = freshDirectory(QStringLiteral("runtime"));
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    return env;
+}
+
+QByteArray readLineFrom(QProcess& process, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!process.canReadLine()) {
+        if (process.state() == QProcess::NotRunning || timer.elapsed() > timeoutMs) return {};
+        process.waitForReadyRead(100);
+    }
+    return process.readLine().trimmed();
+}
+
+int runChildRoleIfAsked(int argc, char** argv)
+{
+    const char* role = std::getenv(kRoleVariable);
+    if (!role) return -1;
+    const auto found = roles().find(role);
+    if (found == roles().end()) {
+        std::fprintf(stderr, "no child role %s\n", role);
+        return 3;
+    }
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const int result = found->second(arguments);
+    std::fflush(stdout);
+    return result;
 }
 
 void whenModal(std::function<void(QWidget*)> answer, QWidget* above)

@@ -1,6 +1,7 @@
 #include "platform/application/DocumentBase.h"
 
 #include "platform/files/FileChangeWatcher.h"
+#include "platform/files/FileLock.h"
 #include "platform/files/FileReader.h"
 #include "platform/files/FileWriter.h"
 #include "platform/files/NativePath.h"
@@ -105,6 +106,23 @@ QString safeFileName(QString name)
     return name.isEmpty() ? QStringLiteral("Untitled") : name;
 }
 
+// The lock file that says a recovery file belongs to a running process:
+// hidden, beside it (".<name>.lock"). The recovery file itself cannot carry
+// the lock: every write replaces it with a new file.
+QString recoveryLockPath(const QString& recoveryPath)
+{
+    const QFileInfo info(recoveryPath);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".lock");
+}
+
+std::optional<std::pair<quint64, quint64>> folderIdentityOf(const QString& filePath)
+{
+    struct stat st {};
+    if (::stat(NativePath::encode(QFileInfo(filePath).absolutePath()).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return std::pair{quint64(st.st_dev), quint64(st.st_ino)};
+}
+
 } // namespace
 
 DocumentBase::DocumentBase(QObject* parent) : QObject(parent)
@@ -202,6 +220,7 @@ PlatformResult<QByteArray> DocumentBase::readFileBytes(const QString& path) cons
 
 void DocumentBase::setFilePath(const QString& path)
 {
+    if (!path.isEmpty()) m_folderIdentity = folderIdentityOf(path);
     if (path == m_filePath) return;
     m_filePath = path;
     watchFile();
@@ -221,7 +240,7 @@ PlatformStatus DocumentBase::readFromFile(const QString& path, const QString& ty
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     // A save of this file that was killed part way is mended first.
-    cleanUpInterruptedWrite(absolute);
+    const InterruptedWrite interrupted = cleanUpInterruptedWrite(absolute);
     // Taken before reading: a change made while reading shows up as a change
     // at the next save, never as nothing.
     const FileFingerprint fingerprint = FileFingerprint::of(absolute);
@@ -238,6 +257,13 @@ PlatformStatus DocumentBase::readFromFile(const QString& path, const QString& ty
     takeFile(absolute, fingerprint, contentDigest(*bytes));
     storeOpenedVersion(*bytes);
     didRead();
+    if (interrupted.outcome == InterruptedWrite::Outcome::keptAside) {
+        // Said once the document is in its window.
+        QPointer<DocumentBase> self(this);
+        dispatch::async([self, absolute, kept = interrupted.keptAt] {
+            if (self) self->tellAboutInterruptedWrite(absolute, kept);
+        });
+    }
     return {};
 }
 
@@ -262,26 +288,60 @@ PlatformStatus DocumentBase::prepareNewFile(const QString& path, const QString& 
     return {};
 }
 
+void DocumentBase::tellAboutInterruptedWrite(const QString& path, const QString& keptAt)
+{
+    presentError(PlatformError(
+        PlatformError::Code::generic,
+        platformText("document.interruptedSave", "An earlier save of “%1” was interrupted.").arg(nameOf(path)),
+        platformText("document.interruptedSave.kept",
+                     "The file was changed after that save, so it was left as it is. The contents it had "
+                     "before that save are kept at “%1”.")
+            .arg(QDir::toNativeSeparators(keptAt)),
+        path));
+}
+
 PlatformStatus DocumentBase::recoverFrom(const QString& recoveryPath, const QString& type)
 {
-    auto bytes = readFileBytes(recoveryPath);
+    const QString absolute = QFileInfo(recoveryPath).absoluteFilePath();
+    // Another Lumora that runs now keeps this file up to date: its text is
+    // that process's, never taken (nor deleted) here.
+    auto lock = FileLock::tryAcquire(recoveryLockPath(absolute));
+    if (!lock)
+        return readError(absolute, PlatformError::Code::permissionDenied,
+                         platformText("document.error.recovery.inUse",
+                                      "It belongs to another Lumora that is running now, which keeps it up to date."));
+    auto bytes = readFileBytes(absolute);
     if (!bytes) return bytes.error();
-    if (auto status = readFromData(*bytes, type, recoveryPath); !status) return status;
+    if (auto status = readFromData(*bytes, type, absolute); !status) return status;
     m_fileType = type;
     m_undo.removeAll();
     // Its text was never saved anywhere the writer chose.
     m_undo.forgetCleanState();
-    m_recoveryPath = QFileInfo(recoveryPath).absoluteFilePath();
+    removeRecoveryFile(); // a reservation of its own, if any, gives way
+    m_recoveryPath = absolute;
+    m_recoveryLock = std::move(lock);
     didRead();
     return {};
 }
 
 QStringList DocumentBase::leftoverRecoveryFiles()
 {
+    const QString folder = recoveryFolder();
     QStringList paths;
     const QFileInfoList files =
-        QDir(recoveryFolder()).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
-    for (const QFileInfo& file : files) paths << file.absoluteFilePath();
+        QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
+    for (const QFileInfo& file : files) {
+        // Held: a running process (this one too) writes it.
+        if (!FileLock::isHeld(recoveryLockPath(file.absoluteFilePath()))) paths << file.absoluteFilePath();
+    }
+    // Locks that guard nothing any more (a process ended between reserving
+    // a name and writing it) go.
+    for (const QString& name : QDir(folder).entryList({QStringLiteral(".*.lock")}, QDir::Files | QDir::Hidden)) {
+        const QString recovery = folder + QLatin1Char('/') + name.mid(1, name.size() - 6);
+        if (QFileInfo::exists(recovery)) continue;
+        if (auto lock = FileLock::tryAcquire(folder + QLatin1Char('/') + name); lock && !QFileInfo::exists(recovery))
+            lock->removeFile();
+    }
     return paths;
 }
 
@@ -408,6 +468,16 @@ PlatformStatus DocumentBase::save()
 {
     if (isUntitled()) return saveToChosenLocation();
     if (m_locked) return lockedError();
+    // A folder that is not the document's any more is a failed save, asked
+    // about before anything else.
+    if (auto problem = inPlaceProblem(InPlace::writeDeletedAgain)) return *problem;
+    if (fileWasDeleted()) {
+        switch (askAboutDeletedFile()) {
+        case DeletedFileChoice::saveAgain: return saveInPlace(InPlace::writeDeletedAgain);
+        case DeletedFileChoice::saveAs: return saveToChosenLocation();
+        case DeletedFileChoice::cancel: return PlatformError::cancelled();
+        }
+    }
     return saveInPlace();
 }
 
@@ -432,7 +502,8 @@ PlatformStatus DocumentBase::saveAs(const QString& path, const QString& type)
     const QString absolute = QFileInfo(path).absoluteFilePath();
     if (absolute == m_filePath) {
         if (m_locked) return lockedError();
-        return saveInPlace();
+        // Chosen in the save panel: written there, whatever folder is there now.
+        return saveInPlace(InPlace::asChosen);
     }
     const QString newType = type.isEmpty() ? m_fileType : type;
     if (auto status = writeFile(absolute, newType); !status) return status;
@@ -450,15 +521,24 @@ PlatformStatus DocumentBase::autosave()
 {
     if (!isDocumentEdited() || m_locked || m_closed) return {};
     if (isUntitled()) return writeRecoveryFile();
+    // Deleted by another program: the document stays unsaved until the
+    // writer saves it; its text is kept against a crash meanwhile.
+    if (!inPlaceProblem(InPlace::writeDeletedAgain) && fileWasDeleted()) return writeRecoveryFile();
     const PlatformStatus status = saveInPlace();
     // A crash while the file cannot be written must not take the edits along.
     if (!status && !status.error().isCancellation()) writeRecoveryFile();
     return status;
 }
 
-PlatformStatus DocumentBase::saveInPlace()
+PlatformStatus DocumentBase::saveInPlace(InPlace mode)
 {
-    if (fileChangedOnDisk()) {
+    if (auto problem = inPlaceProblem(mode)) return *problem;
+    PlatformError unreadable;
+    const DiskState disk = checkFileOnDisk(&unreadable);
+    // Its permissions changed: what it holds cannot be looked at, so it is
+    // neither copied aside nor written over.
+    if (disk == DiskState::unreadable) return unreadable;
+    if (disk == DiskState::changed) {
         switch (askAboutExternalChange()) {
         case ExternalChangeChoice::keepMine: {
             auto aside = copyTheirsAside();
@@ -474,7 +554,7 @@ PlatformStatus DocumentBase::saveInPlace()
         }
         }
     }
-    if (auto status = writeFile(m_filePath, m_fileType); !status) return status;
+    if (auto status = writeFile(m_filePath, m_fileType, mode); !status) return status;
     m_undo.setClean();
     removeRecoveryFile();
     didSave();
@@ -482,8 +562,55 @@ PlatformStatus DocumentBase::saveInPlace()
     return {};
 }
 
-PlatformStatus DocumentBase::writeFile(const QString& path, const QString& type)
+bool DocumentBase::fileWasDeleted()
 {
+    if (isUntitled() || !m_fingerprint.exists || FileFingerprint::of(m_filePath).exists) return false;
+    // A folder that is gone, or not the document's any more, is another
+    // matter: nothing may be written there at all.
+    const auto folder = folderIdentityOf(m_filePath);
+    if (!folder || (m_folderIdentity && *folder != *m_folderIdentity)) return false;
+    // As the watcher would have said, had it been asked already.
+    if (!m_fileMissing) {
+        m_fileMissing = true;
+        m_undo.forgetCleanState();
+    }
+    return true;
+}
+
+void DocumentBase::rememberFolder()
+{
+    if (!isUntitled()) m_folderIdentity = folderIdentityOf(m_filePath);
+}
+
+std::optional<PlatformError> DocumentBase::inPlaceProblem(InPlace mode)
+{
+    if (isUntitled() || mode == InPlace::asChosen) return std::nullopt;
+    const QString folder = QFileInfo(m_filePath).absolutePath();
+    const auto now = folderIdentityOf(m_filePath);
+    if (!now)
+        return writeError(m_filePath, PlatformError::Code::writeFailed,
+                          platformText("document.error.write.noFolder",
+                                       "Its folder no longer exists. Use Save As to save it somewhere else."));
+    if (m_folderIdentity && *now != *m_folderIdentity)
+        return writeError(m_filePath, PlatformError::Code::writeFailed,
+                          platformText("document.error.write.otherFolder",
+                                       "Its folder “%1” is not the folder it was in: the disk it was on may have "
+                                       "been removed, or the folder replaced by another of the same name. "
+                                       "Nothing was written there. Use Save As to save it somewhere else.")
+                              .arg(QDir::toNativeSeparators(folder)));
+    if (mode == InPlace::refuseDeleted && fileWasDeleted())
+        return writeError(m_filePath, PlatformError::Code::fileNotFound,
+                          platformText("document.error.write.deleted",
+                                       "Its file was deleted by another program. Save it to write it again, or "
+                                       "use Save As to save it somewhere else."));
+    return std::nullopt;
+}
+
+PlatformStatus DocumentBase::writeFile(const QString& path, const QString& type, InPlace mode)
+{
+    if (path == m_filePath) {
+        if (auto problem = inPlaceProblem(mode)) return *problem;
+    }
     // The rename would replace a file the user made read-only; refuse as the
     // file itself would.
     if (NativePath::exists(path) && !NativePath::isWritable(path))
@@ -496,7 +623,14 @@ PlatformStatus DocumentBase::writeFile(const QString& path, const QString& type)
         if (error.filePath.isEmpty()) error.filePath = path;
         return error;
     }
+    // What a killed in-place save of this file left is mended first; when
+    // the file had changed since, the writer hears where its earlier
+    // contents went.
+    if (const InterruptedWrite interrupted = cleanUpInterruptedWrite(path);
+        interrupted.outcome == InterruptedWrite::Outcome::keptAside)
+        tellAboutInterruptedWrite(path, interrupted.keptAt);
     if (auto status = writeFileSafely(path, *data); !status) return writeError(path, status.error());
+    if (path == m_filePath) rememberFolder();
     m_fingerprint = FileFingerprint::of(path);
     m_fileDigest = contentDigest(*data);
     m_fileMissing = false;
@@ -507,37 +641,44 @@ PlatformStatus DocumentBase::writeFile(const QString& path, const QString& type)
 
 bool DocumentBase::fileChangedOnDisk()
 {
-    if (isUntitled()) return false;
+    return checkFileOnDisk() != DiskState::unchanged;
+}
+
+DocumentBase::DiskState DocumentBase::checkFileOnDisk(PlatformError* unreadable)
+{
+    if (isUntitled()) return DiskState::unchanged;
     const FileFingerprint now = FileFingerprint::of(m_filePath);
-    if (!now.exists) return false;
-    if (m_fingerprint.exists && now == m_fingerprint) return false;
-    // Touched, or its attributes changed: the same bytes are no change.
-    if (m_fileDigest) {
-        auto bytes = readFileSafely(m_filePath, {.maximumSize = g_maximumFileSize});
-        if (bytes && contentDigest(*bytes) == *m_fileDigest) {
-            m_fingerprint = now;
-            return false;
-        }
+    if (!now.exists) return DiskState::unchanged;
+    if (m_fingerprint.exists && now == m_fingerprint) return DiskState::unchanged;
+    auto bytes = readFileSafely(m_filePath, {.maximumSize = g_maximumFileSize});
+    if (!bytes && (bytes.error().code == PlatformError::Code::permissionDenied
+                   || bytes.error().code == PlatformError::Code::readFailed)) {
+        if (unreadable)
+            *unreadable = writeError(m_filePath, PlatformError::Code::permissionDenied,
+                                     platformText("document.error.write.unreadable",
+                                                  "Its file can no longer be read: %1 Another program may have "
+                                                  "changed its permissions. It was left as it is; use Save As to "
+                                                  "save your text somewhere else.")
+                                         .arg(bytes.error().recoverySuggestion));
+        return DiskState::unreadable;
     }
-    return true;
+    // Touched, or its attributes changed: the same bytes are no change.
+    if (bytes && m_fileDigest && contentDigest(*bytes) == *m_fileDigest) {
+        m_fingerprint = now;
+        return DiskState::unchanged;
+    }
+    return DiskState::changed;
 }
 
 QString DocumentBase::asidePath(const char* labelKey, const char* english) const
 {
     const QFileInfo info(m_filePath);
-    QString base = info.completeBaseName();
-    QString suffix = info.suffix();
-    if (base.isEmpty()) { // ".notes": a hidden name without an extension
-        base = info.fileName();
-        suffix.clear();
-    }
     const QString label = platformText(labelKey, english)
                               .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss")));
+    // Shortened to fit a file name, however long the document's own is.
     for (int n = 1;; ++n) {
-        QString name = base + QStringLiteral(" (") + label;
-        if (n > 1) name += QLatin1Char(' ') + QString::number(n);
-        name += QLatin1Char(')');
-        if (!suffix.isEmpty()) name += QLatin1Char('.') + suffix;
+        const QString name =
+            labelledFileName(info.fileName(), n > 1 ? label + QLatin1Char(' ') + QString::number(n) : label);
         const QString candidate = info.dir().filePath(name);
         if (!NativePath::exists(candidate)) return candidate;
     }
@@ -718,6 +859,8 @@ PlatformStatus DocumentBase::writeRecoveryFile()
 QString DocumentBase::reserveRecoveryFile()
 {
     if (!m_recoveryPath.isEmpty()) return m_recoveryPath;
+    // A name no file has, whose lock this document takes: another Lumora
+    // running now may be choosing names at the same moment.
     const QString folder = recoveryFolder();
     QString base = safeFileName(displayName());
     QString suffix;
@@ -727,10 +870,25 @@ QString DocumentBase::reserveRecoveryFile()
         suffix = QLatin1Char('.') + info.suffix();
         base = info.completeBaseName();
     }
-    QString candidate = folder + QLatin1Char('/') + base + suffix;
-    for (int n = 2; QFileInfo::exists(candidate); ++n)
-        candidate = folder + QLatin1Char('/') + base + QLatin1Char(' ') + QString::number(n) + suffix;
-    m_recoveryPath = candidate;
+    const auto candidate = [&](int n) {
+        return folder + QLatin1Char('/') + base + (n > 1 ? QLatin1Char(' ') + QString::number(n) : QString()) + suffix;
+    };
+    QString firstFree;
+    for (int n = 1; n <= 1000; ++n) {
+        const QString path = candidate(n);
+        if (QFileInfo::exists(path)) continue;
+        if (firstFree.isEmpty()) firstFree = path;
+        auto lock = FileLock::tryAcquire(recoveryLockPath(path));
+        if (lock && !QFileInfo::exists(path)) {
+            m_recoveryLock = std::move(lock);
+            m_recoveryPath = path;
+            return m_recoveryPath;
+        }
+        // No lock could be made at all (a folder that takes no new files):
+        // writing there will fail too, and say why.
+        if (!lock && !QFileInfo::exists(recoveryLockPath(path))) break;
+    }
+    m_recoveryPath = firstFree.isEmpty() ? candidate(1001) : firstFree;
     return m_recoveryPath;
 }
 
@@ -753,6 +911,10 @@ void DocumentBase::removeRecoveryFile()
 {
     if (m_recoveryPath.isEmpty()) return;
     QFile::remove(m_recoveryPath);
+    // The lock file goes while still held, so nobody takes a lock on a name
+    // that is about to vanish.
+    if (m_recoveryLock) m_recoveryLock->removeFile();
+    m_recoveryLock.reset();
     m_recoveryPath.clear();
 }
 
@@ -818,7 +980,15 @@ bool DocumentBase::closeForTermination(bool mayAsk)
 
 bool DocumentBase::closeAsking(FailedSaveContext context)
 {
-    if (m_closed) return true;
+    const TerminationReview review = reviewClosing(context);
+    if (review == TerminationReview::cancel) return false;
+    if (!m_closed) finishClosing(review == TerminationReview::keepRecovery);
+    return true;
+}
+
+DocumentBase::TerminationReview DocumentBase::reviewClosing(FailedSaveContext context)
+{
+    if (m_closed) return TerminationReview::close;
     bool keepRecovery = false;
     // A save that failed: the way out, or the document stays.
     const auto resolved = [&](const PlatformStatus& status) {
@@ -829,19 +999,42 @@ bool DocumentBase::closeAsking(FailedSaveContext context)
         return outcome != FailedSaveOutcome::stays;
     };
     if (isDocumentEdited()) {
-        if (!isUntitled() && !m_locked && !m_fileMissing) {
-            if (!resolved(saveInPlace())) return false;
+        if (!isUntitled() && !m_locked && !m_fileMissing && !fileWasDeleted()) {
+            if (!resolved(saveInPlace())) return TerminationReview::cancel;
         } else {
             switch (askToSaveChanges()) {
             case SaveChoice::cancel:
-                return false;
+                return TerminationReview::cancel;
             case SaveChoice::dontSave:
-                break;
+                return TerminationReview::discard;
             case SaveChoice::save:
-                if (!resolved((!isUntitled() && !m_locked) ? saveInPlace() : saveToChosenLocation())) return false;
+                if (!resolved((!isUntitled() && !m_locked) ? saveInPlace(InPlace::writeDeletedAgain)
+                                                           : saveToChosenLocation()))
+                    return TerminationReview::cancel;
                 break;
             }
         }
+    }
+    return keepRecovery ? TerminationReview::keepRecovery : TerminationReview::close;
+}
+
+DocumentBase::TerminationReview DocumentBase::reviewForTermination()
+{
+    return reviewClosing(FailedSaveContext::terminating);
+}
+
+bool DocumentBase::closeAfterReview(TerminationReview review)
+{
+    if (m_closed) return true;
+    if (review == TerminationReview::cancel) return false;
+    bool keepRecovery = review == TerminationReview::keepRecovery;
+    // Reviewed as saved, and edited since: nothing more is asked, and
+    // nothing is lost; a text that can be kept nowhere keeps its document
+    // open. (The writer let go of a discarded one's edits; a kept one's
+    // text is in its recovery file.)
+    if (review == TerminationReview::close && isDocumentEdited()) {
+        if (!closeForTermination(false)) return false;
+        keepRecovery = isDocumentEdited();
     }
     finishClosing(keepRecovery);
     return true;
@@ -894,6 +1087,11 @@ std::optional<QString> DocumentBase::chooseNewName()
 std::optional<QString> DocumentBase::chooseMoveLocation()
 {
     return g_prompter ? g_prompter->chooseMoveLocation(*this) : std::nullopt;
+}
+
+DeletedFileChoice DocumentBase::askAboutDeletedFile()
+{
+    return g_prompter ? g_prompter->askAboutDeletedFile(*this) : DeletedFileChoice::saveAgain;
 }
 
 void DocumentBase::presentError(const PlatformError& error)

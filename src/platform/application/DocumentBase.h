@@ -9,11 +9,13 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
 
 namespace lumora {
 
 class DocumentBase;
+class FileLock;
 
 // What the user answers when an edited document without a file of its own
 // (untitled or locked) is closed.
@@ -40,6 +42,11 @@ enum class FailedSaveContext { saving, closing, terminating };
 // keepRecoveryCopy: (quitting) leave its text in a recovery file and quit;
 // dismiss: leave things as they are (the document stays open, edited).
 enum class FailedSaveChoice { saveAs, closeWithoutSaving, keepRecoveryCopy, dismiss };
+
+// What the writer answers when they save a document whose file another
+// program deleted: write it again where it was, choose another place, or
+// leave the document unsaved.
+enum class DeletedFileChoice { saveAgain, saveAs, cancel };
 
 // The questions a document asks its user. The shell installs one with
 // dialogs; tests install a scripted one. Without one, documents answer for
@@ -73,6 +80,9 @@ public:
     virtual std::optional<QString> chooseNewName(DocumentBase&) { return std::nullopt; }
     // Move To…: the new place of the document's file (a save panel).
     virtual std::optional<QString> chooseMoveLocation(DocumentBase&) { return std::nullopt; }
+    // Save, after another program deleted the document's file. By default
+    // the file is written again: the writer asked to save.
+    virtual DeletedFileChoice askAboutDeletedFile(DocumentBase&) { return DeletedFileChoice::saveAgain; }
 };
 
 // The base of a document: one file, its type, its undo stack, and the
@@ -86,7 +96,10 @@ public:
 //   file saves itself in place, and an untitled one with text writes it to
 //   a recovery file in recoveryFolder(), which the next launch opens again
 //   after a crash (recoverFrom). The recovery file goes when the document
-//   is saved or closed by choice.
+//   is saved or closed by choice. It belongs to the process that writes it:
+//   a lock (FileLock) on ".<name>.lock" beside it is held while its
+//   document lives, and another Lumora running at the same time neither
+//   lists nor adopts it.
 // - Saves go through writeFileSafely (atomic, links, owner and attributes
 //   kept, every step checked) and refuse a file the user may not write.
 // - Before writing over its file, the document compares the file with what
@@ -96,7 +109,19 @@ public:
 // - While open, the file is watched (FileChangeWatcher): a change by
 //   another program reloads an unedited document quietly and asks at once
 //   about an edited one; a rename is followed; a deletion leaves the text
-//   and marks the document edited.
+//   and marks the document edited. A deleted file is not written again by
+//   autosave (the text goes to a recovery file instead); Save asks first
+//   (DeletedFileChoice). A file that can no longer be read (its permissions
+//   changed) is never written over.
+// - The folder of the file is known by its device and inode from opening
+//   and saving on: when the path names another folder since (its disk was
+//   unmounted and the bare mount point is left, or the folder was replaced
+//   by one of the same name), nothing is written there, autosave included;
+//   the save fails with Save As as the way out, and autosave keeps the text
+//   in a recovery file. Save As to that very path writes there, as chosen.
+// - A save of the file that was killed while writing in place is mended
+//   before the file is opened or saved (cleanUpInterruptedWrite); when the
+//   earlier contents had to be kept aside instead, the writer is told where.
 // - The bytes of the file as it was opened are kept in versionsFolder(), so
 //   that revertToOpenedVersion() can bring them back after autosaves wrote
 //   over the file. Reverting is one undoable step where the subclass
@@ -166,18 +191,23 @@ public:
     PlatformStatus prepareNewFile(const QString& path, const QString& type);
     // An untitled, edited document holding the text of a recovery file left
     // by an earlier run; the file goes once the document is saved or closed
-    // by choice.
+    // by choice. Fails when a running process holds the file.
     PlatformStatus recoverFrom(const QString& recoveryPath, const QString& type);
-    // The recovery files left in recoveryFolder(), oldest first.
+    // The recovery files left in recoveryFolder() by processes that have
+    // ended, oldest first; those of running processes (this one included)
+    // are not listed.
     static QStringList leftoverRecoveryFiles();
     // The recovery file holding this document's text, if any.
     QString recoveryFilePath() const { return m_recoveryPath; }
     // Where this document's recovery file is or will be written (a name of
-    // its own in recoveryFolder()), to tell the writer before it is.
+    // its own in recoveryFolder(), locked for this document), to tell the
+    // writer before it is.
     QString reserveRecoveryFile();
 
-    // Saves in place; an untitled document first asks for a location. A
-    // locked document fails with PlatformError::Code::locked.
+    // Saves in place; an untitled document first asks for a location, one
+    // whose file another program deleted asks whether to write it again
+    // (DeletedFileChoice). A locked document fails with
+    // PlatformError::Code::locked.
     PlatformStatus save();
     // The Save command: save(), and when that fails the writer is offered
     // another place (FailedSaveContext::saving).
@@ -186,7 +216,8 @@ public:
     PlatformStatus saveAs(const QString& path, const QString& type = {});
     // What the timer runs: saves in place when the document is edited,
     // unlocked, open and has a file (and keeps its text in a recovery file
-    // when that fails); an untitled document writes its recovery file.
+    // when that fails); an untitled document, and one whose file another
+    // program deleted, writes its recovery file.
     PlatformStatus autosave();
     bool isAutosavePending() const { return m_autosaveTimer.isActive(); }
 
@@ -242,6 +273,20 @@ public:
     bool closeForTermination(bool mayAsk);
     bool isClosed() const { return m_closed; }
 
+    // Quitting asks every question before anything closes, so that a Cancel
+    // anywhere leaves every window as it was. reviewForTermination() asks
+    // what closing as the application quits needs (saving in place, or
+    // where the writer says; a document that cannot be saved asks once and
+    // keeps its text in a recovery file) and tells how the document will
+    // close, but closes nothing. closeAfterReview() then closes it that
+    // way; a document edited again meanwhile (its file changed on disk
+    // while a question was open) is saved in place where that needs no
+    // question, else its text goes to a recovery file; one whose text can
+    // be kept nowhere stays open (false).
+    enum class TerminationReview { close, discard, keepRecovery, cancel };
+    TerminationReview reviewForTermination();
+    bool closeAfterReview(TerminationReview review);
+
     // The program moved or renamed the document's file (a library
     // operation): the document takes the new path, and keeps its record of
     // the file when the move left the file as it was. Documents also follow
@@ -291,13 +336,25 @@ protected:
     virtual bool confirmCloseWithoutSaving();
     virtual std::optional<QString> chooseNewName();
     virtual std::optional<QString> chooseMoveLocation();
+    virtual DeletedFileChoice askAboutDeletedFile();
     virtual void presentError(const PlatformError& error);
 
 private:
+    // How a save in place treats a file that is gone and a folder that is
+    // not the one the document knew: refuse both (autosave, and every save
+    // nobody asked for), write a deleted file again (the writer said so), or
+    // write at the path whatever is there now (Save As chose it).
+    enum class InPlace { refuseDeleted, writeDeletedAgain, asChosen };
     void followFileRelocations();
-    PlatformStatus saveInPlace();
+    PlatformStatus saveInPlace(InPlace mode = InPlace::refuseDeleted);
     PlatformStatus saveToChosenLocation();
-    PlatformStatus writeFile(const QString& path, const QString& type);
+    PlatformStatus writeFile(const QString& path, const QString& type, InPlace mode = InPlace::refuseDeleted);
+    std::optional<PlatformError> inPlaceProblem(InPlace mode);
+    bool fileWasDeleted();
+    void rememberFolder();
+    void tellAboutInterruptedWrite(const QString& path, const QString& keptAt);
+    enum class DiskState { unchanged, changed, unreadable };
+    DiskState checkFileOnDisk(PlatformError* unreadable = nullptr);
     PlatformResult<QByteArray> readFileBytes(const QString& path) const;
     PlatformStatus replaceWithFile(const QByteArray& bytes, bool markClean);
     PlatformResult<QString> copyTheirsAside();
@@ -315,6 +372,7 @@ private:
     bool keepTextInRecoveryFile();
     void removeRecoveryFile();
     bool closeAsking(FailedSaveContext context);
+    TerminationReview reviewClosing(FailedSaveContext context);
     void finishClosing(bool keepRecoveryFile);
     void takeFile(const QString& path, const FileFingerprint& fingerprint, quint64 digest);
     void setFilePath(const QString& path);
@@ -328,9 +386,13 @@ private:
     QString m_fileType;
     QString m_untitledName;
     FileFingerprint m_fingerprint; // of the file as last read or written
+    // The folder the file was opened or saved in (device and inode), to
+    // notice when its path names another folder.
+    std::optional<std::pair<quint64, quint64>> m_folderIdentity;
     std::optional<quint64> m_fileDigest; // of its bytes then
     QString m_watchedPath;
     QString m_recoveryPath;
+    std::unique_ptr<FileLock> m_recoveryLock; // held while the recovery file is this document's
     QString m_openedVersionPath;
     std::optional<QByteArray> m_pendingVersion; // until the opened version is on disk
     quint64 m_openedDigest = 0;

@@ -2,13 +2,18 @@
 
 #include "platform/files/NativePath.h"
 #include "platform/foundation/Localization.h"
+#include "platform/files/FileRelocations.h"
 #include "platform/files/UserDefaults.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QPointer>
 #include <QSet>
+
+#include <memory>
+#include <utility>
 
 namespace lumora {
 
@@ -43,6 +48,9 @@ DocumentControllerBase::DocumentControllerBase(UserDefaults* defaults, QObject* 
                      });
     });
     addActionHandler(QStringLiteral("clearRecentDocuments:"), [this](MenuItem*) { clearRecentDocuments(); });
+    // Files the program moves (the library, whether the document is open or
+    // not) keep their place in the recent documents.
+    connect(&FileRelocations::shared(), &FileRelocations::didMove, this, &DocumentControllerBase::relocateRecentDocuments);
 }
 
 DocumentControllerBase::~DocumentControllerBase()
@@ -80,7 +88,16 @@ DocumentBase* DocumentControllerBase::addDocument(std::unique_ptr<DocumentBase> 
         // Let go of it once whoever closed it is done with it.
         if (auto owned = removeDocument(raw)) owned.release()->deleteLater();
     });
-    connect(raw, &DocumentBase::filePathChanged, this, [this, raw] { m_untitledNumbers.remove(raw); });
+    // The recent documents follow the document to its new name or place;
+    // one saved under a name for the first time joins them.
+    connect(raw, &DocumentBase::filePathChanged, this,
+            [this, raw, last = std::make_shared<QString>(raw->filePath())](const QString& path) {
+                m_untitledNumbers.remove(raw);
+                const QString before = std::exchange(*last, path);
+                if (path.isEmpty()) return;
+                if (before.isEmpty()) noteNewRecentDocument(path);
+                else relocateRecentDocuments(before, path);
+            });
     emit documentAdded(raw);
     return raw;
 }
@@ -192,6 +209,21 @@ void DocumentControllerBase::noteNewRecentDocument(const QString& path)
     setRecentDocumentPaths(paths);
 }
 
+void DocumentControllerBase::relocateRecentDocuments(const QString& from, const QString& to)
+{
+    QStringList paths = recentDocumentPaths();
+    bool changed = false;
+    for (QString& path : paths) {
+        const QString moved = FileRelocations::relocated(path, absolutePath(from), absolutePath(to));
+        if (moved.isEmpty() || moved == path) continue;
+        path = moved;
+        changed = true;
+    }
+    if (!changed) return;
+    paths.removeDuplicates();
+    setRecentDocumentPaths(paths);
+}
+
 void DocumentControllerBase::clearRecentDocuments()
 {
     if (m_defaults) m_defaults->remove(kRecentDocuments);
@@ -285,7 +317,7 @@ QList<RestorableWindow> DocumentControllerBase::storedRestorableWindows() const
         const QVariantMap map = entry.toMap();
         const QVariant path = map.value(QStringLiteral("path"));
         if (path.typeId() != QMetaType::QString || path.toString().isEmpty()) continue;
-        RestorableWindow window{path.toString(), QRect()};
+        RestorableWindow window{path.toString(), QRect(), {}};
         const QVariantList frame = map.value(QStringLiteral("frame")).toList();
         if (frame.size() == 4)
             window.frame = QRect(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt());
@@ -310,10 +342,22 @@ QList<RestoredWindow> DocumentControllerBase::restoreWindows()
 
 bool DocumentControllerBase::prepareToTerminate()
 {
+    // Every question first, as a review of unsaved documents does: a Cancel
+    // at the last one still leaves every window open and the record of
+    // windows to restore as it was.
+    std::vector<std::pair<QPointer<DocumentBase>, DocumentBase::TerminationReview>> reviewed;
+    for (DocumentBase* document : documents()) {
+        const DocumentBase::TerminationReview review = document->reviewForTermination();
+        if (review == DocumentBase::TerminationReview::cancel) return false;
+        reviewed.emplace_back(document, review);
+    }
+    // The windows as they stand now (a document saved under a name just now
+    // among them), before the first one closes.
     saveRestorableState();
-    for (DocumentBase* document : documents())
-        if (!document->closeForTermination(true)) return false;
-    return true;
+    bool closed = true;
+    for (const auto& [document, review] : reviewed)
+        if (document && !document->closeAfterReview(review)) closed = false;
+    return closed;
 }
 
 QStringList DocumentControllerBase::saveForImmediateExit()

@@ -93,10 +93,15 @@ public:
     // Makes and shows the document's windows; nothing here.
     virtual void showDocument(DocumentBase& document);
 
-    // Recent documents, most recent first.
+    // Recent documents, most recent first. A document saved under a name for
+    // the first time joins them; an entry follows its document when the
+    // document's file is renamed or moved.
     QStringList recentDocumentPaths() const;
     // Puts the path first in the recent documents (a subclass may keep some out).
     virtual void noteNewRecentDocument(const QString& path);
+    // The recent documents at from, or inside it, take their place under to
+    // (a document renamed or moved, by the writer or the library).
+    void relocateRecentDocuments(const QString& from, const QString& to);
     void clearRecentDocuments();
     // "Open Recent": filled with the recent documents that still exist each
     // time it opens, then "Clear Menu".
@@ -125,10 +130,12 @@ public:
     // Opens the stored documents that still exist (shown, each once) and
     // returns them with their frames and values.
     QList<RestoredWindow> restoreWindows();
-    // Before quitting: remembers the windows, then closes every document as
-    // the application quits (DocumentBase::closeForTermination: a document
-    // that cannot be saved asks once, then keeps its text in a recovery
-    // file). False when the writer cancelled.
+    // Before quitting: asks every document's questions first (saving in
+    // place, or where the writer says; a document that cannot be saved asks
+    // once, then keeps its text in a recovery file), and only then
+    // remembers the windows and closes every document. False when the
+    // writer cancelled: then nothing closed and the windows remembered stay
+    // as they were.
     bool prepareToTerminate();
     // When the program must stop without asking anything (told to stop
     // while a question is open): remembers the windows, saves each edited

@@ -222,20 +222,19 @@ void TitleStrip::setTitleHovered(bool hovered)
 QRect TitleStrip::titleRect() const
 {
     if (m_title.isEmpty()) return {};
-    // Centred on the window where it fits clear of the menus and the
-    // buttons, else centred between them.
+    // In the middle of the room between the menus and the window buttons,
+    // whatever its length: the name stands in the same place in every
+    // window and at every moment, and is shortened in the middle where the
+    // room is too small.
     const QFontMetrics metrics(titleFont(this));
-    const int left = (m_menuBar && m_menuBar->isVisible() ? m_menuHolder->geometry().right() : 0) + 16;
+    const int left = (m_menuBar && !m_menuBar->isHidden() ? m_menuHolder->geometry().right() : 0) + 16;
     const int right = m_minimize->geometry().left() - 16;
-    const int half = std::min(width() / 2 - left, right - width() / 2);
+    if (right - left < 40) return {};
     // Two pixels to spare: whole-pixel advances round fractional glyph
     // widths down, and an exact fit would be elided.
     const int wanted = metrics.horizontalAdvance(m_title) + 2 + (m_titleClickable ? kChevronRoom : 0);
-    QRect area(left, 0, right - left, height());
-    if (2 * half >= wanted) area = QRect(width() / 2 - half, 0, 2 * half, height());
-    if (area.width() < 40) return {};
-    const int textWidth = std::min(wanted, area.width());
-    return QRect(area.center().x() - textWidth / 2, 4, textWidth, height() - 8);
+    const int textWidth = std::min(wanted, right - left);
+    return QRect((left + right) / 2 - textWidth / 2, 4, textWidth, height() - 8);
 }
 
 void TitleStrip::paintEvent(QPaintEvent*)

@@ -45,7 +45,8 @@ private:
 };
 
 // The title strip of a document window: the menu bar at the left, the
-// window's title in the middle and the window buttons at the right, on the
+// window's title in the middle of the room between the menus and the
+// window buttons at the right (the same place whatever its length), on the
 // theme's colours. Dragging it moves the window, a double click maximises
 // it; a click on the title (while it is clickable) asks for the document
 // menu, and the title shows so when the mouse is over it.

@@ -3,6 +3,7 @@
 #include "platform/files/NativePath.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -322,41 +323,99 @@ QByteArray digest(const QByteArray& bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
-// The in-place road: old bytes to a private backup, with a note of what the
-// new bytes will be, then the file itself; the backup goes once the new
-// bytes are synced. A kill in between leaves the backup and the note for
-// cleanUpInterruptedWrite to mend.
+qint64 changeTimeNs(const struct stat& st) { return qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec; }
+
+// The files an in-place write of one target keeps in the backups folder
+// while it runs: the old bytes, the new bytes, and the note that says what
+// the write was about to do.
+struct BackupFiles {
+    QString folder;
+    QString oldBytes;
+    QString newBytes;
+    QString note;
+
+    explicit BackupFiles(const QByteArray& target)
+        : folder(privateStateFolder(QStringLiteral("backups")))
+    {
+        oldBytes = folder + QLatin1Char('/') + backupKey(target);
+        newBytes = oldBytes + QStringLiteral(".new");
+        note = oldBytes + QStringLiteral(".json");
+    }
+
+    // The note goes first: without it, what is left is a write that had not
+    // begun, which the next clean-up removes. The folder is synced after, so
+    // that a power cut cannot bring the note back.
+    void remove() const
+    {
+        QFile::remove(note);
+        QFile::remove(newBytes);
+        QFile::remove(oldBytes);
+        syncFolder(encoded(folder));
+    }
+};
+
+// The in-place road: old and new bytes to a private backup, with a note of
+// the file as it is before the write, then the file itself; the backup goes
+// once the new bytes are synced. A kill in between leaves the backup and the
+// note for cleanUpInterruptedWrite to mend.
 Failure writeInPlace(const QByteArray& target, const QByteArray& bytes)
 {
     int error = 0;
     const QByteArray oldBytes = readAll(target, error);
     if (error) return {error, "read"};
+    struct stat before {};
+    if (::stat(target.constData(), &before) != 0) return {errno, "read"};
 
-    const QString folder = privateStateFolder(QStringLiteral("backups"));
-    const QString key = backupKey(target);
-    const QString backup = folder + QLatin1Char('/') + key;
-    const QString note = backup + QStringLiteral(".json");
+    const BackupFiles backup(target);
     if (const int fault = injected("backup")) return {fault, "backup"};
-    if (auto status = writeFileSafely(backup, oldBytes); !status) return {EIO, "backup", status.error().message()};
-    QJsonObject noteJson{{QStringLiteral("path"), NativePath::decode(target)},
-                         {QStringLiteral("newSize"), double(bytes.size())},
-                         {QStringLiteral("newSha256"), QString::fromLatin1(digest(bytes))}};
-    if (auto status = writeFileSafely(note, QJsonDocument(noteJson).toJson(QJsonDocument::Compact)); !status) {
-        QFile::remove(backup);
+    if (auto status = writeFileSafely(backup.oldBytes, oldBytes); !status)
+        return {EIO, "backup", status.error().message()};
+    // The new bytes too: only with both can a later look at the file prove
+    // that it is the one this write left half done.
+    if (auto status = writeFileSafely(backup.newBytes, bytes); !status) {
+        backup.remove();
+        return {EIO, "backup", status.error().message()};
+    }
+    const QJsonObject noteJson{{QStringLiteral("path"), NativePath::decode(target)},
+                               {QStringLiteral("device"), QString::number(quint64(before.st_dev))},
+                               {QStringLiteral("inode"), QString::number(quint64(before.st_ino))},
+                               {QStringLiteral("changedNs"), QString::number(changeTimeNs(before))},
+                               {QStringLiteral("oldSize"), double(oldBytes.size())},
+                               {QStringLiteral("oldSha256"), QString::fromLatin1(digest(oldBytes))},
+                               {QStringLiteral("newSize"), double(bytes.size())},
+                               {QStringLiteral("newSha256"), QString::fromLatin1(digest(bytes))}};
+    if (auto status = writeFileSafely(backup.note, QJsonDocument(noteJson).toJson(QJsonDocument::Compact)); !status) {
+        backup.remove();
         return {EIO, "backup", status.error().message()};
     }
 
     if (const int writeError = overwrite(target, bytes, "writeInPlace")) {
         if (overwrite(target, oldBytes, "restore") != 0)
-            return {writeError, "writeInPlace", backup}; // backup and note stay for the next open
-        QFile::remove(note);
-        QFile::remove(backup);
+            return {writeError, "writeInPlace", backup.oldBytes}; // backup and note stay for the next open
+        backup.remove();
         return {writeError, "writeInPlace"};
     }
     if (const int fault = injected("removeBackup")) return {fault, "removeBackup"};
-    QFile::remove(note);
-    QFile::remove(backup);
+    backup.remove();
     return {};
+}
+
+// Whether `now` is what an in-place write of `newBytes` over `oldBytes`
+// leaves when cut short: at every offset the old byte or the new one (the
+// new bytes go in from the start; a power cut may keep any of the blocks),
+// and a length between the two.
+bool isHalfWritten(const QByteArray& now, const QByteArray& oldBytes, const QByteArray& newBytes)
+{
+    const qsizetype shorter = std::min(oldBytes.size(), newBytes.size());
+    const qsizetype longer = std::max(oldBytes.size(), newBytes.size());
+    if (now.size() < shorter || now.size() > longer) return false;
+    for (qsizetype i = 0; i < now.size(); ++i) {
+        const char c = now.at(i);
+        const bool fromOld = i < oldBytes.size() && oldBytes.at(i) == c;
+        const bool fromNew = i < newBytes.size() && newBytes.at(i) == c;
+        if (!fromOld && !fromNew) return false;
+    }
+    return true;
 }
 
 // What a step of writing does, for a failure whose errno says little.
@@ -387,7 +446,8 @@ PlatformError failureError(const QString& path, const Failure& failure)
     if (failure.step && std::strcmp(failure.step, "writeInPlace") == 0 && !failure.detail.isEmpty())
         reason += QLatin1Char(' ') + platformText("file.error.backupKept",
                                                   "The file may be incomplete; its earlier contents are kept "
-                                                  "at “%1” and will be put back when it is next opened.")
+                                                  "at “%1” and are put back when it is next opened, unless "
+                                                  "another program writes it first.")
                                          .arg(failure.detail);
     else if (!failure.detail.isEmpty())
         reason += QLatin1Char(' ') + failure.detail;
@@ -489,7 +549,7 @@ PlatformStatus writeExtendedAttributeSafely(const QString& path, const char* nam
     return {};
 }
 
-bool cleanUpInterruptedWrite(const QString& path)
+InterruptedWrite cleanUpInterruptedWrite(const QString& path)
 {
     const QString targetPath = resolvedTarget(path);
     const QFileInfo info(targetPath);
@@ -510,32 +570,89 @@ bool cleanUpInterruptedWrite(const QString& path)
         ::closedir(dir);
     }
 
-    const QString backupFolder = privateStateFolder(QStringLiteral("backups"));
-    const QString backup = backupFolder + QLatin1Char('/') + backupKey(encoded(targetPath));
-    const QString note = backup + QStringLiteral(".json");
-    if (!QFileInfo::exists(backup)) {
-        QFile::remove(note);
-        return false;
-    }
-    bool restored = false;
-    QFile noteFile(note);
-    if (noteFile.open(QIODevice::ReadOnly)) {
-        const QJsonObject json = QJsonDocument::fromJson(noteFile.readAll()).object();
-        noteFile.close();
-        int error = 0;
-        const QByteArray now = readAll(encoded(targetPath), error);
-        const bool finished = !error && double(now.size()) == json.value(QStringLiteral("newSize")).toDouble()
-                              && QString::fromLatin1(digest(now)) == json.value(QStringLiteral("newSha256")).toString();
-        if (!finished) {
-            const QByteArray oldBytes = readAll(encoded(backup), error);
-            if (error || overwrite(encoded(targetPath), oldBytes, "restore") != 0) return false; // try again next time
-            restored = true;
-        }
+    const QByteArray target = encoded(targetPath);
+    const BackupFiles backup(target);
+    if (!QFileInfo::exists(backup.oldBytes)) {
+        if (QFileInfo::exists(backup.note) || QFileInfo::exists(backup.newBytes)) backup.remove();
+        return {};
     }
     // Without a note the write had not begun: the file was never touched.
-    QFile::remove(note);
-    QFile::remove(backup);
-    return restored;
+    if (!QFileInfo::exists(backup.note)) {
+        backup.remove();
+        return {};
+    }
+
+    const auto keepAside = [&]() -> InterruptedWrite {
+        const QString label = platformText("file.backup.kept", "before an interrupted save %1")
+                                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss")));
+        QString kept = backup.folder + QLatin1Char('/') + labelledFileName(info.fileName(), label);
+        for (int n = 2; QFileInfo::exists(kept) || QFileInfo(kept).isSymLink(); ++n)
+            kept = backup.folder + QLatin1Char('/')
+                   + labelledFileName(info.fileName(), label + QLatin1Char(' ') + QString::number(n));
+        if (::rename(encoded(backup.oldBytes).constData(), encoded(kept).constData()) != 0)
+            return {InterruptedWrite::Outcome::pending, {}}; // stays as it is: tried again next time
+        backup.remove();
+        std::fprintf(stderr,
+                     "Lumora: a save of %s was interrupted and the file changed since; it was left as it is, "
+                     "and its earlier contents are kept at %s\n",
+                     qPrintable(targetPath), qPrintable(kept));
+        return {InterruptedWrite::Outcome::keptAside, kept};
+    };
+
+    int error = 0;
+    const QJsonObject note = QJsonDocument::fromJson(readAll(encoded(backup.note), error)).object();
+    if (error) return {InterruptedWrite::Outcome::pending, {}};
+    const QString newSha = note.value(QStringLiteral("newSha256")).toString();
+    const QString oldSha = note.value(QStringLiteral("oldSha256")).toString();
+    if (newSha.isEmpty() || oldSha.isEmpty()) return keepAside(); // a note that says too little proves nothing
+
+    struct stat now {};
+    if (::stat(target.constData(), &now) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return keepAside(); // removed since: nothing to put back into
+        return {InterruptedWrite::Outcome::pending, {}};
+    }
+    const QByteArray current = S_ISREG(now.st_mode) ? readAll(target, error) : QByteArray();
+    if (!S_ISREG(now.st_mode)) return keepAside();
+    if (error) return {InterruptedWrite::Outcome::pending, {}};
+    const QString currentSha = QString::fromLatin1(digest(current));
+    // Finished, or never begun: the file holds a whole version of ours.
+    if (currentSha == newSha || currentSha == oldSha) {
+        backup.remove();
+        return {};
+    }
+    const bool sameFile = note.value(QStringLiteral("device")).toString() == QString::number(quint64(now.st_dev))
+                          && note.value(QStringLiteral("inode")).toString() == QString::number(quint64(now.st_ino));
+    const bool changedSince = note.value(QStringLiteral("changedNs")).toString() != QString::number(changeTimeNs(now));
+    if (!sameFile || !changedSince) return keepAside();
+    const QByteArray oldBytes = readAll(encoded(backup.oldBytes), error);
+    if (error) return {InterruptedWrite::Outcome::pending, {}};
+    const QByteArray newBytes = readAll(encoded(backup.newBytes), error);
+    if (error || QString::fromLatin1(digest(newBytes)) != newSha || QString::fromLatin1(digest(oldBytes)) != oldSha
+        || !isHalfWritten(current, oldBytes, newBytes))
+        return keepAside();
+    if (overwrite(target, oldBytes, "restore") != 0) return {InterruptedWrite::Outcome::pending, {}};
+    backup.remove();
+    return {InterruptedWrite::Outcome::restored, {}};
+}
+
+QString labelledFileName(const QString& fileName, const QString& label)
+{
+    constexpr qsizetype kMaxName = 255;
+    const QFileInfo info(fileName);
+    QString base = info.completeBaseName();
+    QString suffix = info.suffix();
+    if (base.isEmpty()) { // ".notes": a hidden name without an extension
+        base = fileName;
+        suffix.clear();
+    }
+    const QString labelled = QStringLiteral(" (") + label + QLatin1Char(')');
+    QString tail = suffix.isEmpty() ? labelled : labelled + QLatin1Char('.') + suffix;
+    // An extension too long to keep beside the label is dropped (no real one is).
+    if (encoded(tail).size() >= kMaxName) tail = labelled;
+    const qsizetype room = kMaxName - encoded(tail).size();
+    while (!base.isEmpty() && encoded(base).size() > room)
+        base.chop(base.size() >= 2 && base.at(base.size() - 1).isLowSurrogate() ? 2 : 1);
+    return base + tail;
 }
 
 QString privateStateFolder(const QString& name)

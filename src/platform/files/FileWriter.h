@@ -27,10 +27,11 @@ struct FileWriteOptions {
 // - A file with several hard links, one whose owner, group or extended
 //   attributes (ACLs included) a replacement could not keep, and one in a
 //   folder where no replacement can be made (read-only, or sticky like /tmp)
-//   is written in place instead: its old bytes are first copied to a private
-//   backup, the new bytes are written, synced and cut to length, and on any
-//   failure the old bytes are put back. A save killed in the middle is
-//   mended by cleanUpInterruptedWrite at the next open or save.
+//   is written in place instead: its old bytes and the new ones are first
+//   copied to a private backup with a note of the file (device, inode,
+//   change time, digests), the new bytes are written, synced and cut to
+//   length, and on any failure the old bytes are put back. A save killed in
+//   the middle is mended by cleanUpInterruptedWrite at the next open or save.
 // - Temporary names stay within 255 bytes, so a long file name saves too.
 PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, const FileWriteOptions& options = {});
 
@@ -39,11 +40,38 @@ PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, con
 // reported, never success.
 PlatformStatus writeExtendedAttributeSafely(const QString& path, const char* name, const QByteArray& value);
 
+// What cleanUpInterruptedWrite found of an in-place write cut short.
+struct InterruptedWrite {
+    enum class Outcome {
+        none,      // nothing to mend: no write was cut short, or it had finished
+        restored,  // the file was half written by that save: its earlier bytes are back
+        keptAside, // the file is not provably the half-written one (another program
+                   // wrote it since, replaced or removed it): it was left as it is,
+                   // and its earlier bytes are kept at keptAt
+        pending,   // the file could not be read now; looked at again next time
+    };
+    Outcome outcome = Outcome::none;
+    QString keptAt;
+};
+
 // Mends what a killed save of the file at path left behind: removes
-// temporary files beside it, and when an in-place write was interrupted
-// before it finished, puts the old bytes back from the backup. Returns true
-// when the file was restored. Cheap when there is nothing to do.
-bool cleanUpInterruptedWrite(const QString& path);
+// temporary files beside it, and when an in-place write was interrupted,
+// puts the old bytes back, but only when the file is provably the one that
+// write left half done: the same file (device and inode), changed since the
+// write began, holding neither the old bytes nor the new ones but at every
+// offset a byte of one of them. Anything else (another program wrote the
+// file after the kill, replaced or removed it) is newer than the backup and
+// stays; the backup is then kept under a readable name in the backups
+// folder. The folder is synced after the backup's note goes. Cheap when
+// there is nothing to do.
+InterruptedWrite cleanUpInterruptedWrite(const QString& path);
+
+// "<name> (<label>).<extension>" for a copy beside fileName ("Notes
+// (changed elsewhere 2024-05-01 10.00.00).md"), with the name shortened
+// where needed so that the whole stays within 255 bytes: the label and the
+// extension are kept, and the name is cut between characters, never inside
+// one.
+QString labelledFileName(const QString& fileName, const QString& label);
 
 // $XDG_STATE_HOME/Lumora/<name> (~/.local/state/Lumora/<name>), created
 // owner-only when missing: recovery files, opened versions, backups.
@@ -61,9 +89,11 @@ QString fileErrorReason(int error, const QString& operation);
 // exercise each failure path (a full disk at the flush, a failed rename, an
 // unreadable file, ...). The hook is asked before each step with the step's
 // name: "open", "write", "sync", "close", "rename", "syncFolder", "chown",
-// "xattr", "backup" when writing, "openRead" and "read" when reading
-// (FileReader.h); a non-zero return fails that step with that errno. Pass {}
-// to remove it.
+// "xattr", "backup" when writing; "writeInPlace", "truncate", "syncInPlace",
+// "closeInPlace" and "removeBackup" (the new bytes are synced, the backup
+// not yet gone) on the in-place road; "openRead" and "read" when reading
+// (FileReader.h). A non-zero return fails that step with that errno; a test
+// may also end the process there, as a kill would. Pass {} to remove it.
 using FileWriteFaultHook = std::function<int(const char* step)>;
 void setFileWriteFaultHook(FileWriteFaultHook hook);
 // The same, told which file (absolute path) is being written or read.

@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace lumora {
 
 namespace {
@@ -140,12 +142,21 @@ PlatformResult<DecodedText> TextFileCodec::read(QByteArrayView bytes, StringEnco
         return DecodedText{std::move(*text), TextFileFormat{encoding, false}};
     };
 
-    // 2. The preferred encoding.
+    // 2. Valid UTF-8 that is not plain ASCII is UTF-8 text, whatever the
+    // preference: a single-byte encoding would decode it too, into other
+    // characters ("CafÃ©"), which a save would then write back that way.
+    // Text in such an encoding is almost never valid UTF-8 by chance.
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+    if (!ascii) {
+        if (auto result = attempt(Encoding::utf8)) return std::move(*result);
+    }
+
+    // 3. The preferred encoding.
     const StringEncoding preference = Encodings::usable(preferred);
     if (auto result = attempt(preference)) return std::move(*result);
 
-    // 3. Detection.
-    if (preference != Encoding::utf8) {
+    // 4. Detection.
+    if (preference != Encoding::utf8 && ascii) {
         if (auto result = attempt(Encoding::utf8)) return std::move(*result);
     }
     for (const Encodings::Guess& guess : Encodings::guesses(bytes)) {

@@ -46,9 +46,13 @@ public:
     // Reads in this order, taking the first attempt that decodes:
     //  1. A byte-order mark (UTF-8, UTF-16 LE/BE, UTF-32 LE/BE) decides the
     //     encoding; text behind a mark that does not decode is an error.
-    //  2. The preferred encoding (the "saveEncoding" preference; an unknown
-    //     number counts as UTF-8).
-    //  3. Detection: strict UTF-8, then ICU's confident guesses that decode, then
+    //  2. UTF-8, when the bytes are valid UTF-8 and not all ASCII: whatever
+    //     the preference, which would otherwise read them as other characters
+    //     when it is a single-byte encoding (and damage them at the next save).
+    //  3. The preferred encoding (the "saveEncoding" preference; an unknown
+    //     number counts as UTF-8): it decides among texts that are not valid
+    //     UTF-8, and names the encoding of plain ASCII.
+    //  4. Detection: strict UTF-8, then ICU's confident guesses that decode, then
     //     Windows Latin 1 (when bytes 0x80-0x9F occur) or ISO Latin 1.
     // Bytes with NUL in them are only ever read as UTF-16 or UTF-32 (so the
     // preference and detection skip the narrow encodings for them, and the

@@ -1,5 +1,6 @@
 #include "platform/files/UserDefaults.h"
 
+#include "platform/files/FileLock.h"
 #include "platform/files/FileReader.h"
 #include "platform/files/FileWriter.h"
 
@@ -166,22 +167,6 @@ void UserDefaults::load()
                  qPrintable(m_path), qPrintable(m_loadProblem));
 }
 
-bool UserDefaults::readAgainBeforeWriting()
-{
-    QVariantMap stored;
-    const ReadOutcome outcome = readFile(stored);
-    if (outcome == ReadOutcome::unreadable) return false;
-    // Readable again: what the file holds, with the changes made meanwhile.
-    for (const QString& key : std::as_const(m_changedKeys)) {
-        if (m_values.contains(key)) stored.insert(key, m_values.value(key));
-        else stored.remove(key);
-    }
-    m_values = stored;
-    m_unreadable = false;
-    m_loadProblem.clear();
-    return true;
-}
-
 void UserDefaults::reload() { load(); }
 
 QVariant UserDefaults::object(const QString& key) const { return m_values.value(key); }
@@ -305,9 +290,39 @@ bool UserDefaults::synchronize()
 void UserDefaults::write()
 {
     if (m_path.isEmpty()) return; // a broken file we could not move aside stays untouched
-    if (m_unreadable && !readAgainBeforeWriting()) return; // kept dirty: written once it can be read
     QDir().mkpath(QFileInfo(m_path).absolutePath());
-    const QByteArray bytes = QJsonDocument(toJson(m_values).toObject()).toJson(QJsonDocument::Indented);
+    // Another Lumora may write the same file: one writer at a time, each
+    // writing what the file holds now with its own changes on top, so that
+    // neither drops the other's keys. A holder that never lets go (a process
+    // stuck on a failing disk) only delays us.
+    const QFileInfo file(m_path);
+    const auto lock =
+        FileLock::acquire(file.absolutePath() + QStringLiteral("/.") + file.fileName() + QStringLiteral(".lock"), 2000);
+    QVariantMap merged;
+    switch (readFile(merged)) {
+    case ReadOutcome::unreadable:
+        // It holds the writer's preferences: kept dirty, written once it can be read.
+        if (!m_unreadable)
+            std::fprintf(stderr,
+                         "Lumora: the preferences file %s can't be read (%s); it is left as it is, and the "
+                         "changes are written once it can be read.\n",
+                         qPrintable(m_path), qPrintable(m_loadProblem));
+        m_unreadable = true;
+        return;
+    case ReadOutcome::read:
+        break;
+    case ReadOutcome::missing:
+    case ReadOutcome::corrupt:
+        // Nothing to merge with: what this process holds.
+        merged = m_values;
+        break;
+    }
+    if (m_path.isEmpty()) return; // found broken just now, and it could not be moved aside
+    for (const QString& key : std::as_const(m_changedKeys)) {
+        if (m_values.contains(key)) merged.insert(key, m_values.value(key));
+        else merged.remove(key);
+    }
+    const QByteArray bytes = QJsonDocument(toJson(merged).toObject()).toJson(QJsonDocument::Indented);
     const PlatformStatus status = writeFileSafely(m_path, bytes);
     const bool ok = status.ok();
     if (!ok && m_lastWriteOk)
@@ -316,7 +331,12 @@ void UserDefaults::write()
     m_lastWriteOk = ok;
     // A failed write stays to do: the next change, and quitting, try again.
     m_dirty = !ok;
-    if (ok) m_changedKeys.clear();
+    if (!ok) return;
+    // What the file holds now, other processes' changes included.
+    m_values = merged;
+    m_changedKeys.clear();
+    m_unreadable = false;
+    m_loadProblem.clear();
 }
 
 } // namespace lumora

@@ -26,6 +26,12 @@ namespace lumora {
 //
 // A write that fails (a full disk) leaves the change to do: the next change
 // writes it too, and synchronize() (at quit) tries again.
+//
+// Two processes may share the file (two Lumoras started side by side): each
+// write reads the file again, puts this store's own changes on it key by
+// key (a removed key is a change too) and writes the result, under a lock
+// on ".<file>.lock" beside it, so no process drops another's keys. The store
+// then holds what the file holds. A key both change is the last writer's.
 class UserDefaults {
 public:
     // A store over the given file (created on the first write).
@@ -69,7 +75,7 @@ public:
     // Everything stored, for diagnostics and migration.
     const QVariantMap& dictionaryRepresentation() const { return m_values; }
 
-    // Re-reads the file (tests; nothing else shares the file).
+    // Re-reads the file, dropping changes not written yet.
     void reload();
 
     // False when the last write failed (the error was reported once).
@@ -86,7 +92,6 @@ private:
     enum class ReadOutcome { read, missing, unreadable, corrupt };
     static constexpr qint64 kMaximumFileSize = qint64(64) * 1024 * 1024;
     ReadOutcome readFile(QVariantMap& values);
-    bool readAgainBeforeWriting();
     void load();
     void write();
 

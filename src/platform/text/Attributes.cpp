@@ -22,6 +22,7 @@ size_t hashOf(const ParagraphStyle& p)
                           p.headIndent, p.tailIndent, p.minimumLineHeight, p.maximumLineHeight, p.lineHeightMultiple,
                           p.defaultTabInterval, int(p.alignment));
     for (double stop : p.tabStops) h = qHashMulti(h, stop);
+    if (p.listItem) h = qHashMulti(h, p.listItem->depth, p.listItem->numbered, p.listItem->number);
     return h;
 }
 

@@ -2,6 +2,8 @@
 
 #include <QList>
 
+#include <optional>
+
 namespace lumora {
 
 // Paragraph layout as the styling engine describes it. All lengths in points
@@ -22,6 +24,20 @@ struct ParagraphStyle {
     double defaultTabInterval = 0.0;
     QList<double> tabStops; // locations, natural alignment
     Alignment alignment = Alignment::Natural;
+
+    // A paragraph that is an item of a list, as rich text read from HTML has
+    // them: how deep its list stands (1 for an outermost list), whether the
+    // list is numbered, and the item's number in it (1 for the first). The
+    // number also tells neighbouring items apart. The editor's own styling
+    // never sets one, and layout ignores it.
+    struct ListItem {
+        int depth = 1;
+        bool numbered = false;
+        int number = 1;
+
+        friend bool operator==(const ListItem&, const ListItem&) = default;
+    };
+    std::optional<ListItem> listItem;
 
     friend bool operator==(const ParagraphStyle&, const ParagraphStyle&) = default;
 };

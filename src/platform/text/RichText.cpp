@@ -5,6 +5,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFragment>
+#include <QTextList>
 #include <QTextTable>
 
 namespace lumora {
@@ -69,13 +70,30 @@ bool isTableFiller(const QTextBlock& block)
     return inTable(block.previous()) || inTable(block.next());
 }
 
+// The list item a paragraph is, as a paragraph style that says only that.
+Attributes listItemAttributes(const QTextBlock& block)
+{
+    const QTextList* list = block.textList();
+    if (!list) return Attributes();
+    const QTextListFormat::Style style = list->format().style();
+    ParagraphStyle paragraph;
+    paragraph.listItem = ParagraphStyle::ListItem{
+        std::max(1, list->format().indent()),
+        style != QTextListFormat::ListDisc && style != QTextListFormat::ListCircle
+            && style != QTextListFormat::ListSquare,
+        list->itemNumber(block) + 1};
+    Attributes attributes;
+    attributes.set(AttributeKey::ParagraphStyle, paragraph);
+    return attributes;
+}
+
 } // namespace
 
 TextStorage attributedStringFromHTML(const QString& html)
 {
-    // Qt reads <s> and <strike> as struck through but not <del>, which
-    // Markdown converters write.
-    static const QRegularExpression deleted(QStringLiteral("<(/?)del\\b"),
+    // Qt reads <s> as struck through but neither <del>, which Markdown
+    // converters write, nor <strike>, which office programs write.
+    static const QRegularExpression deleted(QStringLiteral("<(/?)(?:del|strike)\\b"),
                                             QRegularExpression::CaseInsensitiveOption);
     QString source = html;
     source.replace(deleted, QStringLiteral("<\\1s"));
@@ -90,10 +108,13 @@ TextStorage attributedStringFromHTML(const QString& html)
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         if (isTableFiller(block)) continue;
         if (!std::exchange(first, false)) append(QStringLiteral("\n"), Attributes());
+        const Attributes item = listItemAttributes(block);
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
             if (!fragment.isValid() || fragment.charFormat().isImageFormat()) continue;
-            append(runText(fragment.text()), runAttributes(fragment.charFormat()));
+            Attributes attributes = runAttributes(fragment.charFormat());
+            if (const ParagraphStyle* style = item.paragraphStyle()) attributes.set(AttributeKey::ParagraphStyle, *style);
+            append(runText(fragment.text()), attributes);
         }
     }
     result.endEditing();

@@ -11,8 +11,10 @@ namespace lumora {
 // one line break between paragraphs (table cells and list items are
 // paragraphs too), a line break for <br>, images left out. Each run carries
 // only what a writer's styling says: a font (bold, italic and fixed-pitch
-// flags set) where the text is bold, italic or monospaced, and underline or
-// strikethrough where it is decorated; plain text carries nothing. The
+// flags set) where the text is bold, italic or monospaced, underline or
+// strikethrough where it is decorated (<s>, <strike> and <del> alike), and
+// in the paragraphs of lists a paragraph style that holds only the list item
+// (ParagraphStyle::listItem); plain text carries nothing. The
 // underline Qt gives every link is not kept, and a non-breaking space, which
 // pages use to keep runs of spaces, reads as a space.
 TextStorage attributedStringFromHTML(const QString& html);

@@ -14,9 +14,15 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -40,6 +46,7 @@ public:
     bool confirmClose = false;
     std::optional<QString> newName;
     std::optional<QString> moveLocation;
+    DeletedFileChoice deletedChoice = DeletedFileChoice::saveAgain;
     QStringList asked;
     QList<PlatformError> errors;
 
@@ -58,6 +65,7 @@ public:
     bool confirmCloseWithoutSaving(DocumentBase&) override { asked << "confirmClose"; return confirmClose; }
     std::optional<QString> chooseNewName(DocumentBase&) override { asked << "name"; return newName; }
     std::optional<QString> chooseMoveLocation(DocumentBase&) override { asked << "move"; return moveLocation; }
+    DeletedFileChoice askAboutDeletedFile(DocumentBase&) override { asked << "deleted"; return deletedChoice; }
 };
 
 const QString kFailedWhileSaving = QStringLiteral("failed:%1").arg(int(FailedSaveContext::saving));
@@ -803,12 +811,392 @@ TEST_F(DocumentBaseTest, ChangesByOtherProgramsAreNoticedWhileOpen)
     ASSERT_TRUE(QTest::qWaitFor([&] { return doc->filePath() == movedPath; }, 5000));
     EXPECT_FALSE(doc->isDocumentEdited());
 
-    // Deleted: the text stays, and the document is unsaved.
+    // Deleted: the text stays, and the document is unsaved; saving asks.
     shell(QStringLiteral("rm ") + quoted(movedPath));
     ASSERT_TRUE(QTest::qWaitFor([&] { return doc->isDocumentEdited(); }, 5000));
     EXPECT_TRUE(doc->isFileMissing());
     EXPECT_EQ(doc->text, QStringLiteral("three! mine"));
+    prompter.asked.clear();
     ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(prompter.asked, QStringList{"deleted"});
     EXPECT_EQ(readFile(movedPath), QByteArray("three! mine"));
     FileChangeWatcher::shared().setSettlingTime(150);
+}
+
+namespace {
+
+void runShell(const QString& command)
+{
+    QProcess process;
+    process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+    ASSERT_TRUE(process.waitForFinished(10000));
+    ASSERT_EQ(process.exitCode(), 0) << command.toStdString();
+}
+
+QString quotedPath(const QString& path) { return QLatin1Char('\'') + path + QLatin1Char('\''); }
+
+// The document of another Lumora: opens the file, puts the text given in
+// it, saves, and dies at the step of the save named.
+const test::ChildRole saveKilledAt("document-save-killed-at", [](const QStringList& arguments) {
+    const QString path = arguments.value(0);
+    const std::string step = arguments.value(1).toStdString();
+    TextDocument doc;
+    if (!doc.readFromFile(path, QStringLiteral("text/plain")).ok()) return 2;
+    doc.text = arguments.value(2);
+    doc.edit(QString());
+    setFileFaultHook([path, step](const char* now, const QString& file) {
+        if (file == path && step == now) ::raise(SIGKILL);
+        return 0;
+    });
+    (void)doc.save();
+    return 0;
+});
+
+// A first Lumora with an untitled document whose text is in its recovery
+// file; it says where, and runs until it is told to stop or killed.
+const test::ChildRole recoveryHolder("recovery-holder", [](const QStringList&) {
+    TextDocument untitled;
+    untitled.edit(QStringLiteral("the first instance's words"));
+    if (!untitled.autosave().ok()) return 2;
+    std::printf("%s\n", qPrintable(untitled.recoveryFilePath()));
+    std::fflush(stdout);
+    char line[64];
+    while (std::fgets(line, sizeof line, stdin)) {
+    }
+    return 0;
+});
+
+} // namespace
+
+// A save of a file with two names is killed after its new bytes are synced
+// but before its backup is gone; another program then writes the file. The
+// next open shows that program's text, never the old backup, and tells the
+// writer where the earlier contents are kept.
+TEST_F(DocumentBaseTest, AnInterruptedSaveNeverUndoesANewerEditOfAnotherProgram)
+{
+    writeFile(path, "the old text");
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(dir + "/Twin.md").constData()), 0);
+    QProcess child;
+    ASSERT_TRUE(test::startChild(child, "document-save-killed-at",
+                                 {path, "removeBackup", "the old text and the new words"}));
+    ASSERT_TRUE(child.waitForFinished(60000));
+    ASSERT_EQ(child.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(readFile(path), QByteArray("the old text and the new words"));
+    runShell(QStringLiteral("printf 'what another program wrote' > ") + quotedPath(path));
+
+    TextDocument doc;
+    ASSERT_TRUE(doc.readFromFile(path, QStringLiteral("text/plain")).ok());
+    EXPECT_EQ(doc.text, QStringLiteral("what another program wrote"));
+    EXPECT_EQ(readFile(dir + "/Twin.md"), QByteArray("what another program wrote"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompter.errors.isEmpty(); }, 5000)) << "the writer is told";
+    const PlatformError told = prompter.errors.constFirst();
+    EXPECT_TRUE(told.errorDescription.contains(QStringLiteral("interrupted"))) << told.message().toStdString();
+    const QString backups = privateStateFolder(QStringLiteral("backups"));
+    const QStringList kept = QDir(backups).entryList({QStringLiteral("Notes (before an interrupted save *).md")});
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_TRUE(told.recoverySuggestion.contains(backups + "/" + kept.first())) << told.message().toStdString();
+    EXPECT_EQ(readFile(backups + "/" + kept.first()), QByteArray("the old text"));
+    QFile::remove(backups + "/" + kept.first());
+
+    // Killed half way instead (shorter new text written over the old, not yet
+    // cut to length), with nobody writing after: the old text comes back.
+    ASSERT_TRUE(test::startChild(child, "document-save-killed-at", {path, "truncate", "shorter"}));
+    ASSERT_TRUE(child.waitForFinished(60000));
+    ASSERT_EQ(child.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(readFile(path), QByteArray("shorterother program wrote"));
+    TextDocument again;
+    ASSERT_TRUE(again.readFromFile(path, QStringLiteral("text/plain")).ok());
+    EXPECT_EQ(again.text, QStringLiteral("what another program wrote"));
+    EXPECT_EQ(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// Two Lumoras run at once (each with a runtime folder of its own, so they do
+// not join). The second neither lists nor adopts the first's recovery file,
+// so its "Don't Save" cannot delete it; once the first has died, the file is
+// a leftover like any other.
+TEST_F(DocumentBaseTest, ASecondInstanceNeverTakesTheFirstsRecoveryFile)
+{
+    QProcess first;
+    ASSERT_TRUE(test::startChild(first, "recovery-holder", {}, test::childEnvironmentWithOwnRuntime()));
+    const QString theirs = QString::fromLocal8Bit(test::readLineFrom(first));
+    ASSERT_FALSE(theirs.isEmpty());
+    EXPECT_EQ(readFile(theirs), QByteArray("the first instance's words"));
+
+    EXPECT_FALSE(DocumentBase::leftoverRecoveryFiles().contains(theirs));
+    TextDocument adopted;
+    const auto refused = adopted.recoverFrom(theirs, QStringLiteral("text/plain"));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(refused.error().recoverySuggestion.contains(QStringLiteral("another Lumora")));
+    prompter.saveChoice = SaveChoice::dontSave;
+    // A document of this instance, untitled as well: a name of its own.
+    TextDocument mine;
+    mine.edit(QStringLiteral("the second instance's words"));
+    ASSERT_TRUE(mine.autosave().ok());
+    EXPECT_NE(mine.recoveryFilePath(), theirs);
+    ASSERT_TRUE(mine.close());
+    EXPECT_EQ(readFile(theirs), QByteArray("the first instance's words"));
+
+    ::kill(pid_t(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(30000));
+    EXPECT_EQ(DocumentBase::leftoverRecoveryFiles(), QStringList{theirs});
+    TextDocument recovered;
+    ASSERT_TRUE(recovered.recoverFrom(theirs, QStringLiteral("text/plain")).ok());
+    EXPECT_EQ(recovered.text, QStringLiteral("the first instance's words"));
+    EXPECT_TRUE(DocumentBase::leftoverRecoveryFiles().isEmpty()) << "held by this process now";
+    ASSERT_TRUE(recovered.close());
+    EXPECT_FALSE(QFileInfo::exists(theirs));
+    EXPECT_EQ(QDir(DocumentBase::recoveryFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// The folder of an open document is replaced by another folder of the same
+// name. Nothing is written into the new folder, by Save or by autosave: the
+// save fails with Save As as the way out, and the text is kept in a recovery
+// file meanwhile.
+TEST_F(DocumentBaseTest, NothingIsWrittenIntoAFolderThatReplacedTheDocumentsOwn)
+{
+    auto doc = open("text");
+    doc->edit(QStringLiteral(" typed"));
+    ASSERT_EQ(::rename(QFile::encodeName(dir).constData(), QFile::encodeName(dir + ".away").constData()), 0);
+    ASSERT_TRUE(QDir().mkdir(dir));
+
+    const auto refused = doc->save();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code, PlatformError::Code::writeFailed);
+    EXPECT_TRUE(refused.error().recoverySuggestion.contains(QStringLiteral("is not the folder it was in")))
+        << refused.error().message().toStdString();
+    EXPECT_FALSE(doc->autosave().ok());
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(readFile(dir + ".away/Notes.md"), QByteArray("text"));
+    EXPECT_EQ(readFile(doc->recoveryFilePath()), QByteArray("text typed"));
+    EXPECT_TRUE(doc->isDocumentEdited());
+    EXPECT_TRUE(prompter.asked.isEmpty());
+
+    // The Save command offers Save As; a document closing with nobody to ask
+    // keeps its text in the recovery file.
+    const QString elsewhere = freshDirectory(QStringLiteral("elsewhere")) + "/Rescued.md";
+    prompter.failedSaveChoice = FailedSaveChoice::saveAs;
+    prompter.saveLocation = elsewhere;
+    ASSERT_TRUE(doc->saveDocument().ok());
+    EXPECT_EQ(prompter.asked, (QStringList{kFailedWhileSaving, "location"}));
+    EXPECT_EQ(readFile(elsewhere), QByteArray("text typed"));
+    EXPECT_EQ(doc->filePath(), elsewhere);
+
+    auto other = open("again"); // in the new folder: it is that folder's now
+    other->edit(QStringLiteral("!"));
+    ASSERT_TRUE(QDir(dir).removeRecursively());
+    ASSERT_TRUE(QDir().mkdir(dir));
+    EXPECT_TRUE(other->closeForTermination(false));
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(readFile(other->recoveryFilePath()), QByteArray("again!"));
+    // Save As to that very path writes there: the writer chose it.
+    ASSERT_TRUE(other->saveAs(path).ok());
+    EXPECT_EQ(readFile(path), QByteArray("again!"));
+    other->edit(QStringLiteral("?"));
+    ASSERT_TRUE(other->save().ok());
+}
+
+namespace {
+
+// A folder with a file system of its own mounted on it, taken away again.
+struct Mount {
+    QString at;
+    bool mounted = false;
+
+    Mount(const QString& folder, const char* source, const char* type, unsigned long flags)
+        : at(folder)
+    {
+        mounted = ::mount(source, QFile::encodeName(folder).constData(), type, flags, nullptr) == 0;
+    }
+    void unmount()
+    {
+        if (mounted) ::umount2(QFile::encodeName(at).constData(), MNT_DETACH);
+        mounted = false;
+    }
+    ~Mount() { unmount(); }
+};
+
+} // namespace
+
+// A library's disk is unmounted while a document from it is open (a tmpfs
+// here), or another folder is mounted over the document's (a bind mount).
+// Save and autosave see that the path names another folder now and write
+// nothing there: after a remount the text would be hidden under the mount.
+TEST_F(DocumentBaseTest, AVanishedDiskIsNotAFolder)
+{
+    // A tmpfs on the folder, taken away while the document is open.
+    const QString mountPoint = freshDirectory(QStringLiteral("mount-point"));
+    Mount disk(mountPoint, "tmpfs", "tmpfs", 0);
+    if (!disk.mounted) GTEST_SKIP() << "mounting is not permitted here: " << std::strerror(errno);
+    path = mountPoint + "/Notes.md";
+    auto doc = open("on the disk");
+    doc->edit(QStringLiteral(" and more"));
+    disk.unmount();
+    const auto refused = doc->save();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(refused.error().recoverySuggestion.contains(QStringLiteral("disk it was on may have been removed")))
+        << refused.error().message().toStdString();
+    EXPECT_FALSE(doc->autosave().ok());
+    EXPECT_EQ(QDir(mountPoint).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList())
+        << "nothing in the bare mount point";
+    EXPECT_EQ(readFile(doc->recoveryFilePath()), QByteArray("on the disk and more"));
+    EXPECT_TRUE(doc->isDocumentEdited());
+
+    // Another folder mounted over the document's.
+    const QString covered = freshDirectory(QStringLiteral("covered"));
+    const QString cover = freshDirectory(QStringLiteral("cover"));
+    path = covered + "/Notes.md";
+    auto second = open("under");
+    second->edit(QStringLiteral(" edited"));
+    Mount bind(covered, QFile::encodeName(cover).constData(), nullptr, MS_BIND);
+    ASSERT_TRUE(bind.mounted) << std::strerror(errno);
+    EXPECT_FALSE(second->save().ok());
+    EXPECT_FALSE(second->autosave().ok());
+    EXPECT_EQ(QDir(cover).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    bind.unmount();
+    // The disk back as it was: saving goes on where it left off.
+    ASSERT_TRUE(second->save().ok());
+    EXPECT_EQ(readFile(path), QByteArray("under edited"));
+}
+
+// Another program deletes the file of an edited document. The document keeps
+// its text, unsaved: autosave writes no file there (only the recovery file);
+// Save asks whether to write it again or save it elsewhere.
+TEST_F(DocumentBaseTest, ADeletedFileStaysUnsavedUntilTheWriterSavesIt)
+{
+    FileChangeWatcher::shared().setSettlingTime(30);
+    DocumentBase::setAutosavingDelay(50);
+    auto doc = open("text");
+    doc->edit(QStringLiteral(" typed"));
+    runShell(QStringLiteral("rm ") + quotedPath(path));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return doc->isFileMissing(); }, 5000));
+    doc->edit(QStringLiteral(" more"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !doc->recoveryFilePath().isEmpty(); }, 5000));
+    QTest::qWait(200);
+    EXPECT_FALSE(QFileInfo::exists(path)) << "autosave never writes the file again";
+    EXPECT_TRUE(doc->isDocumentEdited());
+    EXPECT_EQ(readFile(doc->recoveryFilePath()), QByteArray("text typed more"));
+    EXPECT_TRUE(prompter.asked.isEmpty());
+    EXPECT_TRUE(prompter.errors.isEmpty());
+
+    // Save asks: cancelled, nothing is written; Save As puts it elsewhere.
+    prompter.deletedChoice = DeletedFileChoice::cancel;
+    EXPECT_TRUE(doc->save().error().isCancellation());
+    EXPECT_FALSE(QFileInfo::exists(path));
+    const QString elsewhere = dir + QStringLiteral("/Elsewhere.md");
+    prompter.deletedChoice = DeletedFileChoice::saveAs;
+    prompter.saveLocation = elsewhere;
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(prompter.asked, (QStringList{"deleted", "deleted", "location"}));
+    EXPECT_EQ(readFile(elsewhere), QByteArray("text typed more"));
+    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_FALSE(doc->isDocumentEdited());
+
+    // Deleted just now, before the watcher said so: the same. Save Again
+    // writes it where it was.
+    doc->edit(QStringLiteral("!"));
+    ASSERT_TRUE(QFile::remove(elsewhere));
+    EXPECT_TRUE(doc->autosave().ok());
+    EXPECT_FALSE(QFileInfo::exists(elsewhere));
+    EXPECT_TRUE(doc->closeForTermination(false)) << "quitting with nobody to ask keeps it in the recovery file";
+    EXPECT_FALSE(QFileInfo::exists(elsewhere));
+    const QString recovery = doc->recoveryFilePath();
+    EXPECT_EQ(readFile(recovery), QByteArray("text typed more!"));
+    prompter.asked.clear();
+    prompter.deletedChoice = DeletedFileChoice::saveAgain;
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(prompter.asked, QStringList{"deleted"});
+    EXPECT_EQ(readFile(elsewhere), QByteArray("text typed more!"));
+    EXPECT_FALSE(QFileInfo::exists(recovery));
+    FileChangeWatcher::shared().setSettlingTime(150);
+}
+
+// A file with a name of 253 bytes changed by another program: the copy kept
+// aside gets a shortened name that fits, so the change can be resolved
+// either way.
+TEST_F(DocumentBaseTest, AChangedFileWithALongNameCanBeResolved)
+{
+    for (const QString& name : {QString(250, QLatin1Char('a')) + ".md", QString(125, QChar(u'é')) + ".md"}) {
+        for (const ExternalChangeChoice choice : {ExternalChangeChoice::keepMine, ExternalChangeChoice::reloadTheirs}) {
+            SCOPED_TRACE(name.left(3).toStdString() + (choice == ExternalChangeChoice::keepMine ? " keep" : " load"));
+            useFolder("long-name");
+            path = dir + "/" + name;
+            ASSERT_EQ(QFile::encodeName(name).size(), 253);
+            prompter = ScriptedPrompter{};
+            prompter.externalChoice = choice;
+            auto doc = open("base");
+            QSignalSpy aside(doc.get(), &DocumentBase::versionSavedAside);
+            doc->edit(QStringLiteral(" mine"));
+            writeFile(path, "theirs, changed elsewhere");
+            const auto status = doc->save();
+            ASSERT_TRUE(status.ok()) << status.error().message().toStdString();
+            ASSERT_EQ(aside.count(), 1);
+            const QString asidePath = aside.at(0).at(0).toString();
+            EXPECT_LE(QFile::encodeName(QFileInfo(asidePath).fileName()).size(), 255);
+            EXPECT_TRUE(asidePath.endsWith(").md"));
+            EXPECT_EQ(readFile(asidePath), choice == ExternalChangeChoice::keepMine ? QByteArray("theirs, changed elsewhere")
+                                                                                  : QByteArray("base mine"));
+            EXPECT_EQ(readFile(path), choice == ExternalChangeChoice::keepMine ? QByteArray("base mine")
+                                                                             : QByteArray("theirs, changed elsewhere"));
+        }
+    }
+}
+
+namespace {
+
+// Opens a file, edits, lets another program take its read permission away,
+// and saves; prints what the writer was told, one line each. As root, it
+// first becomes nobody, for whom permissions count.
+const test::ChildRole unreadableSave("unreadable-save", [](const QStringList& arguments) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+    ScriptedPrompter prompter;
+    DocumentBase::setPrompter(&prompter);
+    const QString file = arguments.value(0) + "/Notes.md";
+    test::writeFile(file, "text");
+    TextDocument doc;
+    if (!doc.readFromFile(file, QStringLiteral("text/plain")).ok()) return 3;
+    doc.edit(QStringLiteral(" typed"));
+    if (QProcess::execute(QStringLiteral("chmod"), {QStringLiteral("000"), file}) != 0) return 4;
+    const auto status = doc.save();
+    std::printf("%s\n", status.ok() ? "saved" : qPrintable(status.error().message()));
+    // The watcher tells the document too: the same words.
+    doc.fileDidChangeOnDisk();
+    for (const PlatformError& error : prompter.errors) std::printf("%s\n", qPrintable(error.message()));
+    std::printf("asked: %s\n", qPrintable(prompter.asked.join(QLatin1Char(','))));
+    std::printf("edited: %d\n", int(doc.isDocumentEdited()));
+    DocumentBase::setPrompter(nullptr);
+    return 0;
+});
+
+} // namespace
+
+// Another program takes the read permission away (chmod 000). Saving says
+// that the file can no longer be read, not that another program changed it,
+// and writes nothing over it.
+TEST_F(DocumentBaseTest, AFileThatCanNoLongerBeReadIsSaidSoAndLeftAlone)
+{
+    // A folder of its own, which nobody may use when the test runs as root.
+    QTemporaryDir folder(QDir::tempPath() + "/lumora-unreadable-XXXXXX");
+    ASSERT_TRUE(folder.isValid());
+    ASSERT_EQ(::chmod(QFile::encodeName(folder.path()).constData(), 0777), 0);
+    QProcessEnvironment environment = test::childEnvironmentWithOwnRuntime();
+    if (::geteuid() == 0) {
+        for (const char* variable : {"HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+            environment.insert(variable, folder.path() + "/" + variable);
+    }
+    QProcess child;
+    ASSERT_TRUE(test::startChild(child, "unreadable-save", {folder.path()}, environment));
+    ASSERT_TRUE(child.waitForFinished(60000));
+    ASSERT_EQ(child.exitStatus(), QProcess::NormalExit);
+    ASSERT_EQ(child.exitCode(), 0);
+    const QStringList told = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed().split(QLatin1Char('\n'));
+    ASSERT_EQ(told.size(), 4) << told.join('\n').toStdString();
+    for (const QString& line : told.mid(0, 2)) {
+        EXPECT_TRUE(line.contains(QStringLiteral("can no longer be read"))) << line.toStdString();
+        EXPECT_FALSE(line.contains(QStringLiteral("changed by another program"))) << line.toStdString();
+    }
+    EXPECT_EQ(told.at(2), QStringLiteral("asked: ")) << "no question about another version";
+    EXPECT_EQ(told.at(3), QStringLiteral("edited: 1"));
+    ::chmod(QFile::encodeName(folder.path() + "/Notes.md").constData(), 0644);
+    EXPECT_EQ(readFile(folder.path() + "/Notes.md"), QByteArray("text"));
+    EXPECT_EQ(QDir(folder.path()).entryList({QStringLiteral("Notes (*")}, QDir::Files), QStringList());
 }

@@ -1,5 +1,7 @@
 #include "platform/files/FileWriter.h"
 
+#include "support/TestEnvironment.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -271,7 +273,7 @@ TEST_F(FileWriterTest, ASaveKilledMidwayIsMendedLater)
     EXPECT_THROW(writeFileSafely(path(), "new"), Killed);
     setFileWriteFaultHook({});
     EXPECT_EQ(othersIn(dir.path(), {"notes.md"}).size(), 1);
-    EXPECT_FALSE(cleanUpInterruptedWrite(path()));
+    EXPECT_EQ(cleanUpInterruptedWrite(path()).outcome, InterruptedWrite::Outcome::none);
     EXPECT_EQ(othersIn(dir.path(), {"notes.md"}), QStringList());
     EXPECT_EQ(contents(path()), "old");
 
@@ -280,16 +282,121 @@ TEST_F(FileWriterTest, ASaveKilledMidwayIsMendedLater)
     EXPECT_THROW(writeFileSafely(path(), "n"), Killed);
     setFileWriteFaultHook({});
     EXPECT_EQ(contents(path()), "nld");
-    EXPECT_TRUE(cleanUpInterruptedWrite(path()));
+    EXPECT_EQ(cleanUpInterruptedWrite(path()).outcome, InterruptedWrite::Outcome::restored);
     EXPECT_EQ(contents(path()), "old");
     EXPECT_EQ(contents(path("twin.md")), "old");
 
     killAt("removeBackup"); // everything written; only the backup remains
     EXPECT_THROW(writeFileSafely(path(), "finished"), Killed);
     setFileWriteFaultHook({});
-    EXPECT_FALSE(cleanUpInterruptedWrite(path()));
+    EXPECT_EQ(cleanUpInterruptedWrite(path()).outcome, InterruptedWrite::Outcome::none);
     EXPECT_EQ(contents(path()), "finished");
     EXPECT_EQ(QDir(privateStateFolder("backups")).entryList(QDir::Files), QStringList());
+}
+
+// A real process is killed at a step of an in-place save (the file has a
+// second name); then, sometimes, another program writes, replaces or
+// removes the file; then the file is opened again. The old bytes come back
+// only over the half-written file that save left; anything newer stays, and
+// the old bytes are kept aside under a readable name.
+TEST_F(FileWriterTest, AKilledInPlaceSaveIsNeverRestoredOverNewerContents)
+{
+    enum class Then { nothing, writtenInPlace, replaced, removed };
+    struct Case {
+        const char* what;
+        const char* killedAt;
+        Then then;
+        InterruptedWrite::Outcome outcome;
+        QByteArray after; // what the file holds after the clean-up
+    };
+    const QByteArray oldBytes = "the old text, longer than the new";
+    const QByteArray newBytes = "the new text";
+    const Case cases[] = {
+        {"killed before cutting to length", "truncate", Then::nothing, InterruptedWrite::Outcome::restored, oldBytes},
+        {"killed before cutting, then written by another program", "truncate", Then::writtenInPlace,
+         InterruptedWrite::Outcome::keptAside, "their edit"},
+        {"killed after the sync", "removeBackup", Then::nothing, InterruptedWrite::Outcome::none, newBytes},
+        {"killed after the sync, then written by another program", "removeBackup", Then::writtenInPlace,
+         InterruptedWrite::Outcome::keptAside, "their edit"},
+        {"killed after the sync, then replaced by another program", "removeBackup", Then::replaced,
+         InterruptedWrite::Outcome::keptAside, "their edit"},
+        {"killed after the sync, then removed", "removeBackup", Then::removed, InterruptedWrite::Outcome::keptAside,
+         "<unreadable>"},
+    };
+    const QString backups = privateStateFolder("backups");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        put(path(), oldBytes);
+        QFile::remove(path("twin.md"));
+        ASSERT_EQ(::link(QFile::encodeName(path()).constData(), QFile::encodeName(path("twin.md")).constData()), 0);
+
+        QProcess child;
+        ASSERT_TRUE(test::startChild(child, "write-killed-at", {path(), c.killedAt, QString::fromLatin1(newBytes)}));
+        ASSERT_TRUE(child.waitForFinished(60000));
+        ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the save was to be killed";
+        ASSERT_EQ(QDir(backups).entryList({"*.json"}, QDir::Files).size(), 1) << "the save's note is left";
+
+        const auto shell = [](const QString& command) {
+            ASSERT_EQ(QProcess::execute("/bin/sh", {"-c", command}), 0) << command.toStdString();
+        };
+        const QString quoted = "'" + path() + "'";
+        switch (c.then) {
+        case Then::nothing: break;
+        case Then::writtenInPlace: shell("printf 'their edit' > " + quoted); break;
+        case Then::replaced: shell(QString("printf 'their edit' > %1.new && mv %1.new %1").arg(quoted)); break;
+        case Then::removed: shell("rm " + quoted); break;
+        }
+
+        const InterruptedWrite result = cleanUpInterruptedWrite(path());
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(contents(path()), c.after);
+        if (c.outcome == InterruptedWrite::Outcome::keptAside) {
+            EXPECT_EQ(contents(result.keptAt), oldBytes);
+            EXPECT_EQ(QFileInfo(result.keptAt).absolutePath(), QFileInfo(backups).absoluteFilePath());
+            EXPECT_TRUE(QFileInfo(result.keptAt).fileName().startsWith("notes (before an interrupted save "))
+                << result.keptAt.toStdString();
+            EXPECT_TRUE(result.keptAt.endsWith(").md")) << result.keptAt.toStdString();
+            QFile::remove(result.keptAt);
+        }
+        // Nothing of that save is left to mend, now or at the next open.
+        EXPECT_EQ(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
+        EXPECT_EQ(cleanUpInterruptedWrite(path()).outcome, InterruptedWrite::Outcome::none);
+        EXPECT_EQ(othersIn(dir.path(), {"notes.md", "twin.md"}), QStringList());
+        QFile::remove(path());
+    }
+}
+
+// The child of the test above: saves the file and dies at the step named.
+const test::ChildRole writeKilledAt("write-killed-at", [](const QStringList& arguments) {
+    const QString target = arguments.value(0);
+    const std::string step = arguments.value(1).toStdString();
+    setFileFaultHook([target, step](const char* now, const QString& file) {
+        if (file == target && step == now) ::raise(SIGKILL);
+        return 0;
+    });
+    (void)writeFileSafely(target, arguments.value(2).toUtf8());
+    return 0; // not killed: the parent says so
+});
+
+TEST_F(FileWriterTest, LabelledNamesFitAFileName)
+{
+    const auto bytes = [](const QString& name) { return QFile::encodeName(name).size(); };
+    const QString label = "changed elsewhere 2024-05-01 10.00.00";
+    EXPECT_EQ(labelledFileName("Notes.md", label), "Notes (" + label + ").md");
+    EXPECT_EQ(labelledFileName(".notes", label), ".notes (" + label + ")");
+    for (const QString& name : {QString(250, 'a') + ".md", QString(125, QChar(u'é')) + ".md",
+                                QString(83, QChar(u'書')) + ".md", QString::fromUtf8("😀").repeated(62) + "x.md"}) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_GE(bytes(name), 251);
+        const QString labelled = labelledFileName(name, label);
+        EXPECT_LE(bytes(labelled), 255);
+        EXPECT_TRUE(labelled.endsWith(" (" + label + ").md"));
+        // Cut between characters: the name decodes back to itself.
+        EXPECT_EQ(QFile::decodeName(QFile::encodeName(labelled)), labelled);
+        EXPECT_FALSE(labelled.contains(QChar::ReplacementCharacter));
+        EXPECT_TRUE(name.startsWith(labelled.left(labelled.indexOf(" (" + label))));
+        ASSERT_TRUE(writeFileSafely(path(labelled), "aside", {.createOnly = true}));
+    }
 }
 
 TEST_F(FileWriterTest, LongNamesSave)

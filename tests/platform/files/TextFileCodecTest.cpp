@@ -202,3 +202,47 @@ TEST(TextFileCodec, LargeTextsRoundTrip)
         EXPECT_TRUE(read->text == text);
     }
 }
+
+// A preference for a single-byte encoding (chosen once in a save dialog)
+// decodes any bytes, so it must never read a UTF-8 file: "Café" would come
+// out as "CafÃ©" and be saved that way. Valid UTF-8 with any non-ASCII byte,
+// and a file with a byte-order mark, read the same under every encoding the
+// chooser offers; the preference decides only for the rest.
+TEST(TextFileCodec, ValidUtf8IsReadAsUtf8WhateverThePreference)
+{
+    const QString text = QStringLiteral(u"Café, naïve “quotes” — 5 € 😀\r\nzweite Zeile\n");
+    const QByteArray utf8 = encoded(text, Encoding::utf8);
+    const QByteArray markedUtf8 = marked(Encoding::utf8, text);
+    const QByteArray markedUtf16 = marked(Encoding::utf16LittleEndian, text);
+    int narrow = 0;
+    for (StringEncoding preference : Encodings::available()) {
+        SCOPED_TRACE(Encodings::displayName(preference).toStdString());
+        const auto read = TextFileCodec::read(utf8, preference);
+        ASSERT_TRUE(read.ok());
+        EXPECT_EQ(read->text, text);
+        EXPECT_EQ(read->format, (TextFileFormat{Encoding::utf8, false}));
+        const auto withMark = TextFileCodec::read(markedUtf8, preference);
+        ASSERT_TRUE(withMark.ok());
+        EXPECT_EQ(withMark->format, (TextFileFormat{Encoding::utf8, true}));
+        const auto wide = TextFileCodec::read(markedUtf16, preference);
+        ASSERT_TRUE(wide.ok());
+        EXPECT_EQ(wide->text, text);
+        if (Encodings::isWideUnicode(preference) || preference == Encoding::utf8) continue;
+        ++narrow;
+        // Plain ASCII is in the preferred encoding, so that what is typed
+        // later is saved in it.
+        const auto ascii = TextFileCodec::read("plain words\n", preference);
+        ASSERT_TRUE(ascii.ok());
+        EXPECT_EQ(ascii->format.encoding, preference);
+    }
+    EXPECT_GT(narrow, 10);
+
+    // Bytes that are not UTF-8 are read in the preference.
+    const QByteArray latin = encoded(u"Café à côté\n", Encoding::isoLatin1);
+    for (StringEncoding preference : {Encoding::isoLatin1, Encoding::windowsCP1252, Encoding::macOSRoman}) {
+        const auto read = TextFileCodec::read(latin, preference);
+        ASSERT_TRUE(read.ok());
+        EXPECT_EQ(read->format.encoding, preference);
+        EXPECT_EQ(read->text, *Encodings::decode(latin, preference));
+    }
+}

@@ -8,13 +8,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string_view>
 
 using lumora::setFileFaultHook;
@@ -243,4 +246,93 @@ TEST(UserDefaults, WritesOnlyChangesAndABatchOnceAtItsEnd)
     EXPECT_FALSE(QFileInfo::exists(path));
     d.set("a", true);
     EXPECT_EQ(UserDefaults(path).object("a"), QVariant(true));
+}
+
+namespace {
+
+// A second Lumora's preferences, driven line by line from the test:
+// "set <key> <JSON value>", "remove <key>", "quit"; each answered "ok".
+const ChildRole defaultsEditor("defaults-editor", [](const QStringList& arguments) {
+    UserDefaults defaults(arguments.value(0));
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char line[4096];
+    while (std::fgets(line, sizeof line, stdin)) {
+        const QString command = QString::fromUtf8(line).trimmed();
+        const QString verb = command.section(QLatin1Char(' '), 0, 0);
+        const QString key = command.section(QLatin1Char(' '), 1, 1);
+        if (verb == QLatin1String("quit")) break;
+        if (verb == QLatin1String("set")) {
+            const QByteArray json = "[" + command.section(QLatin1Char(' '), 2).toUtf8() + "]";
+            defaults.set(key, QJsonDocument::fromJson(json).array().at(0).toVariant());
+        } else if (verb == QLatin1String("remove")) {
+            defaults.remove(key);
+        } else if (verb == QLatin1String("many")) {
+            // Many changes in a row, each a write, while the other process writes too.
+            for (int i = 0; i < 60; ++i) defaults.set(key + QString::number(i), i);
+        }
+        std::printf(defaults.lastWriteSucceeded() ? "ok\n" : "failed\n");
+        std::fflush(stdout);
+    }
+    return 0;
+});
+
+struct Instance {
+    QProcess process;
+
+    explicit Instance(const QString& path)
+    {
+        EXPECT_TRUE(startChild(process, "defaults-editor", {path}, childEnvironmentWithOwnRuntime()));
+        EXPECT_EQ(readLineFrom(process), QByteArray("ready"));
+    }
+    ~Instance()
+    {
+        process.closeWriteChannel();
+        if (!process.waitForFinished(30000)) process.kill();
+    }
+    QByteArray tell(const QByteArray& command)
+    {
+        process.write(command + "\n");
+        process.waitForBytesWritten();
+        return readLineFrom(process, 60000);
+    }
+};
+
+} // namespace
+
+// Two Lumoras run at once on the same preferences. Each writes only what
+// it changed, key by key, onto what the file holds: a library one keeps
+// survives every later write of the other, and a key one removes stays
+// removed.
+TEST(UserDefaults, TwoProcessesKeepEachOthersChanges)
+{
+    const QString path = storePath("two-processes");
+    writeFile(path, R"({"theme": "light", "recentDocuments": ["/a.md"], "windowFrame": "0 0 800 600"})");
+    Instance first(path);
+    Instance second(path); // both have read the file as it was
+
+    EXPECT_EQ(first.tell(R"(set libraries [{"path": "/home/writer/Notes"}])"), "ok");
+    EXPECT_EQ(second.tell(R"(set windowFrame "10 10 900 700")"), "ok");
+    EXPECT_EQ(second.tell("remove recentDocuments"), "ok");
+    EXPECT_EQ(first.tell(R"(set theme "dark")"), "ok");
+    EXPECT_EQ(second.tell(R"(set fontSize 18)"), "ok");
+
+    UserDefaults after(path);
+    EXPECT_EQ(after.arrayValue("libraries").value_or(QVariantList()).size(), 1) << "the kept library stays";
+    EXPECT_EQ(after.stringValue("theme"), QStringLiteral("dark"));
+    EXPECT_EQ(after.stringValue("windowFrame"), QStringLiteral("10 10 900 700"));
+    EXPECT_FALSE(after.contains("recentDocuments")) << "a removal is a change too";
+    EXPECT_EQ(after.integerValue("fontSize"), 18);
+
+    // Both writing as fast as they can: every key of each is there.
+    first.process.write("many first\n");
+    second.process.write("many second\n");
+    EXPECT_EQ(readLineFrom(first.process, 120000), "ok");
+    EXPECT_EQ(readLineFrom(second.process, 120000), "ok");
+    after.reload();
+    for (int i = 0; i < 60; ++i) {
+        EXPECT_EQ(after.integerValue("first" + QString::number(i)), i);
+        EXPECT_EQ(after.integerValue("second" + QString::number(i)), i);
+    }
+    EXPECT_TRUE(after.contains("libraries"));
 }
