@@ -23,7 +23,7 @@ namespace {
 const ParsedMarkdownStylesheet& stylesheet()
 {
     static const ParsedMarkdownStylesheet parsed(MarkdownStylesheet::defaultStylesheet(),
-                                                 Color(0.1, 0.1, 0.1, Settings::unhighlightedTextAlpha), 0.0);
+                                                 Color(0.1, 0.1, 0.1, unhighlightedTextAlpha), 0.0);
     return parsed;
 }
 
@@ -173,12 +173,12 @@ void BM_FocusMovesToNextSentence(benchmark::State& state)
     TextStorage& s = styledStorage(sizeArg(state));
     const QString& text = s.string();
     const qsizetype first = editPoint(text, 0.5);
-    Range focus = focusRange(text, Range(first, 0), Settings::Highlighting::sentence);
+    Range focus = focusRange(text, Range(first, 0), Highlighting::sentence);
     highlightFocus(s, focus, true);
     for (auto _ : state) {
         qsizetype caret = focus.end();
         if (caret > first + 20000) caret = first; // stay in one stretch of the text
-        focus = focusRange(text, Range(caret, 0), Settings::Highlighting::sentence);
+        focus = focusRange(text, Range(caret, 0), Highlighting::sentence);
         highlightFocus(s, focus, false);
     }
     highlightFocus(s, Range(0, s.length()), false);

@@ -1,8 +1,14 @@
-# One static library per subsystem folder: every .cpp below src/<name> is part
-# of lumora_<name>. New files are picked up when CMake re-runs (the glob is
-# CONFIGURE_DEPENDS), so adding a source never needs an edit here. FOLDER names
-# a folder other than <name> (the platform layer's rooms: platform/text is the
-# library lumora_platform_text).
+# One static library per subsystem folder (a room): every .cpp below
+# src/<name> is part of lumora_<name>. New files are picked up when CMake
+# re-runs (the glob is CONFIGURE_DEPENDS), so adding a source never needs an
+# edit here. FOLDER names a folder other than <name> (the platform layer's
+# rooms: platform/text is the library lumora_platform_text).
+#
+# A room's headers are reachable only through the room's own include folder,
+# made in the build tree and PUBLIC on its library: rooms/<name>/ holds one
+# link, named like the room's folder, to that folder (rooms/document/document
+# -> src/document). Whoever links the room includes "document/TextView.h" as
+# always; a room that does not link it finds no such header.
 function(lumora_subsystem name)
   cmake_parse_arguments(ARG "" "FOLDER" "DEPENDS;LIBRARIES" ${ARGN})
   if(NOT ARG_FOLDER)
@@ -12,7 +18,11 @@ function(lumora_subsystem name)
     ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_FOLDER}/*.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_FOLDER}/*.h)
   add_library(lumora_${name} STATIC ${sources})
-  target_include_directories(lumora_${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  set(root ${PROJECT_BINARY_DIR}/rooms/${name})
+  get_filename_component(parent ${root}/${ARG_FOLDER} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_FOLDER} ${root}/${ARG_FOLDER} SYMBOLIC)
+  target_include_directories(lumora_${name} PUBLIC ${root})
   foreach(dep IN LISTS ARG_DEPENDS)
     target_link_libraries(lumora_${name} PUBLIC lumora_${dep})
   endforeach()

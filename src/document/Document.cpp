@@ -2,7 +2,6 @@
 
 #include "document/DocumentEditor.h"
 #include "document/PrintOperation.h"
-#include "library/File.h"
 #include "markdown/Markdown.h"
 #include "markdown/TextNavigation.h"
 #include "platform/application/ActionDispatcher.h"
@@ -12,6 +11,7 @@
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
+#include "settings/SaveEncoding.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -252,7 +252,7 @@ void Document::setSaveDialogEncoding(qint64 choice)
     else if (m_data.fileFormat())
         m_saveDialogFormat = *m_data.fileFormat();
     else
-        m_saveDialogFormat = TextFileFormat::forEncoding(File::saveEncoding());
+        m_saveDialogFormat = TextFileFormat::forEncoding(preferredSaveEncoding());
 }
 
 void Document::refreshAfterRead()

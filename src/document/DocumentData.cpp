@@ -1,7 +1,6 @@
 #include "document/DocumentData.h"
 
 #include "document/DocumentEditor.h"
-#include "library/File.h"
 #include "markdown/Markdown.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
@@ -9,6 +8,7 @@
 #include "platform/foundation/Localization.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/text/TextBoundaries.h"
+#include "settings/SaveEncoding.h"
 #include "settings/Settings.h"
 
 #include <QLocale>
@@ -106,7 +106,7 @@ PlatformStatus DocumentData::readDocument(QByteArrayView bytes, const QString& f
 {
     // Decoding touches nothing shared and may run on the caller's thread;
     // the storage is the main thread's.
-    auto decoded = TextFileCodec::read(bytes, preferred.value_or(File::saveEncoding()), filePath);
+    auto decoded = TextFileCodec::read(bytes, preferred.value_or(preferredSaveEncoding()), filePath);
     if (!decoded) return decoded.error();
     dispatch::syncMain([&] { replaceText(std::move(*decoded)); });
     return {};
@@ -131,7 +131,7 @@ void DocumentData::replaceText(DecodedText decoded)
 PlatformStatus DocumentData::replaceDocument(QByteArrayView bytes, UndoManager& undo, const QString& filePath,
                                              std::optional<StringEncoding> preferred)
 {
-    auto decoded = TextFileCodec::read(bytes, preferred.value_or(File::saveEncoding()), filePath);
+    auto decoded = TextFileCodec::read(bytes, preferred.value_or(preferredSaveEncoding()), filePath);
     if (!decoded) return decoded.error();
     const QString& old = m_textStorage.string();
     const QString& text = decoded->text;
@@ -163,7 +163,7 @@ PlatformStatus DocumentData::replaceDocument(QByteArrayView bytes, UndoManager& 
 
 PlatformResult<QByteArray> DocumentData::documentFileData(const std::optional<TextFileFormat>& given) const
 {
-    const TextFileFormat format = given ? *given : m_format ? *m_format : TextFileFormat::forEncoding(File::saveEncoding());
+    const TextFileFormat format = given ? *given : m_format ? *m_format : TextFileFormat::forEncoding(preferredSaveEncoding());
     auto encoded = TextFileCodec::write(m_textStorage.string(), format);
     if (!encoded) return encoded.error();
     return std::move(encoded->bytes);

@@ -3,7 +3,7 @@
 #include "platform/files/Encodings.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

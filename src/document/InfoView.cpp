@@ -1,7 +1,7 @@
 #include "document/InfoView.h"
 
 #include "document/DocumentData.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QEvent>
 #include <QPainter>

@@ -10,7 +10,7 @@
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 #include "settings/URLExtensions.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QHeaderView>
 #include <QLabel>

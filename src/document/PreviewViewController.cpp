@@ -6,7 +6,7 @@
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
 #include "settings/Theme.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QContextMenuEvent>
 #include <QDesktopServices>

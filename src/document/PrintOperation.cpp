@@ -3,7 +3,7 @@
 #include "document/Document.h"
 #include "document/PrintAccessoryViewController.h"
 #include "platform/foundation/Localization.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QComboBox>
 #include <QDialog>

@@ -604,7 +604,7 @@ void TextView::applyTheme(const Theme& theme)
     // only draws the caret.
     p.setColor(QPalette::Text, theme.cursorColor.toQColor());
     QColor selection = foreground;
-    selection.setAlphaF(float(Settings::unhighlightedTextAlpha));
+    selection.setAlphaF(float(unhighlightedTextAlpha));
     p.setColor(QPalette::Highlight, selection);
     p.setColor(QPalette::HighlightedText, foreground);
     for (auto group : {QPalette::Active, QPalette::Inactive}) {
@@ -1180,7 +1180,7 @@ void TextView::paintFocusDimming()
     }
     QPainter painter(viewport());
     QColor veil = palette().color(QPalette::Base);
-    veil.setAlphaF(float(1.0 - Settings::unhighlightedTextAlpha));
+    veil.setAlphaF(float(1.0 - unhighlightedTextAlpha));
     painter.setClipRegion(QRegion(view).subtracted(lit));
     painter.fillRect(view, veil);
 }

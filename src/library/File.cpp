@@ -8,7 +8,7 @@
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/files/UserDefaults.h"
+#include "settings/SaveEncoding.h"
 #include "settings/URLExtensions.h"
 
 #include <QDebug>
@@ -232,13 +232,6 @@ std::vector<Document*> File::documents(const std::vector<File*>& files)
     return result;
 }
 
-StringEncoding File::saveEncoding()
-{
-    const auto value = UserDefaults::standard().integerValue(QStringLiteral("saveEncoding"));
-    if (!value || *value < 0) return Encoding::utf8;
-    return StringEncoding(*value);
-}
-
 // RegularFile ------------------------------------------------------------------
 
 RegularFile::RegularFile(const QString& path, FileController* controller)
@@ -347,7 +340,7 @@ void RegularFile::readSummaryInBackground()
     if (!m_alive) m_alive = std::make_shared<RegularFile*>(this);
     std::weak_ptr<RegularFile*> weak = m_alive;
     const QString filePath = path();
-    const StringEncoding encoding = saveEncoding();
+    const StringEncoding encoding = preferredSaveEncoding();
     dispatch::background([weak, filePath, encoding] {
         const QString summary = readSummary(filePath, encoding);
         dispatch::async([weak, summary] {

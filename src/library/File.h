@@ -102,11 +102,6 @@ public:
     // listed each time).
     static std::vector<Document*> documents(const std::vector<File*>& files);
 
-    // The encoding documents are written in when they remember none: the
-    // "saveEncoding" preference, read on every call. UTF-8 when it is
-    // absent, automatic (-1), or not an exact non-negative whole number.
-    static StringEncoding saveEncoding();
-
     // Takes the node out of its folder and hands over its ownership; it
     // keeps its path.
     std::unique_ptr<File> detach();

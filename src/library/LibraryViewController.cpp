@@ -16,7 +16,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
 #include "settings/URLExtensions.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QAction>
 #include <QActionGroup>

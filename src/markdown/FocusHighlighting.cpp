@@ -8,16 +8,16 @@
 
 namespace lumora {
 
-Range focusRange(QStringView text, Range selection, Settings::Highlighting mode)
+Range focusRange(QStringView text, Range selection, Highlighting mode)
 {
-    if (selection.length != 0 || mode == Settings::Highlighting::off) return Range(0, text.size());
-    if (mode == Settings::Highlighting::sentence) return sentenceFocusRange(text, selection.location);
+    if (selection.length != 0 || mode == Highlighting::off) return Range(0, text.size());
+    if (mode == Highlighting::sentence) return sentenceFocusRange(text, selection.location);
     return paragraphRange(text, selection.location);
 }
 
-Range focusRange(const TextStorage& storage, Range selection, Settings::Highlighting mode)
+Range focusRange(const TextStorage& storage, Range selection, Highlighting mode)
 {
-    if (selection.length != 0 || mode == Settings::Highlighting::off) return Range(0, storage.length());
+    if (selection.length != 0 || mode == Highlighting::off) return Range(0, storage.length());
     const qsizetype caret = std::clamp<qsizetype>(selection.location, 0, storage.length());
     const text::ParagraphBounds paragraph = storage.paragraphBounds(Range(caret, 0));
     return focusRange(storage.stringBefore(paragraph.end), Range(caret, 0), mode);
@@ -54,7 +54,7 @@ void highlightFocus(TextStorage& storage, Range focus, bool dimAll)
             for (const auto& [colorValue, colored] : AttributeSequence(storage, AttributeKey::ForegroundColor, piece)) {
                 if (const Color* color = colorValue.color())
                     storage.addAttribute(AttributeKey::ForegroundColor,
-                                         color->withAlpha(Settings::unhighlightedTextAlpha), colored);
+                                         color->withAlpha(unhighlightedTextAlpha), colored);
             }
             storage.removeAttribute(AttributeKey::HighlightColor, piece);
         }
@@ -62,7 +62,7 @@ void highlightFocus(TextStorage& storage, Range focus, bool dimAll)
     for (const auto& [value, run] : AttributeSequence(storage, AttributeKey::ForegroundColor, focus)) {
         const Color* color = value.color();
         if (!color) continue;
-        const AttributeValue lifted(color->withAlpha(Settings::highlightedTextAlpha));
+        const AttributeValue lifted(color->withAlpha(highlightedTextAlpha));
         storage.addAttribute(AttributeKey::HighlightColor, lifted, run);
         storage.addAttribute(AttributeKey::ForegroundColor, lifted, run);
     }

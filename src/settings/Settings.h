@@ -1,5 +1,6 @@
 #pragma once
 
+#include "markdown/FocusHighlighting.h"
 #include "markdown/MarkdownStylesheet.h"
 #include "platform/application/AudioPlayer.h"
 #include "platform/foundation/Range.h"
@@ -48,16 +49,15 @@ inline constexpr QLatin1String librarySummaryLinesDidChange("LibrarySummaryLines
 // Main thread only.
 class Settings {
 public:
-    // Focus highlighting. Raw values "off", "sentence", "paragraph".
-    enum class Highlighting { off, sentence, paragraph };
+    // Focus highlighting, the engine's mode. Raw values "off", "sentence",
+    // "paragraph".
+    using Highlighting = lumora::Highlighting;
     // Editor column width in points. Raw values 712, 968 and 0 (the full
     // width of the screen).
     enum class EditorSize { s, m, l };
     // Extra space after paragraphs, in lines. Raw values 0, 0.5 and 1.
     enum class ParagraphSpacing { defaultSpacing, halfLine, oneLine };
 
-    static constexpr std::array<Highlighting, 3> allHighlightings{Highlighting::off, Highlighting::sentence,
-                                                                  Highlighting::paragraph};
     static constexpr std::array<EditorSize, 3> allEditorSizes{EditorSize::s, EditorSize::m, EditorSize::l};
     static constexpr std::array<ParagraphSpacing, 3> allParagraphSpacings{
         ParagraphSpacing::defaultSpacing, ParagraphSpacing::halfLine, ParagraphSpacing::oneLine};
@@ -88,8 +88,6 @@ public:
     static constexpr double scrollerAlpha = 0.3;
     static constexpr double fullscreenVerticalInsetFraction = 0.5; // of the screen height
     static constexpr double windowedVerticalInset = 60.0;          // points
-    static constexpr double unhighlightedTextAlpha = 0.3;
-    static constexpr double highlightedTextAlpha = 1.0;
     static constexpr double minimumFontSize = 10.0;
     static constexpr double maximumFontSize = 30.0;
     static constexpr std::array<int, 4> librarySummaryLinesOptions{0, 1, 2, 3};

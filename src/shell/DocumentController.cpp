@@ -19,7 +19,6 @@
 #include "platform/files/UserDefaults.h"
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
-#include "settings/ViewUtilities.h"
 #include "shell/ApplicationStyle.h"
 #include "shell/Dialogs.h"
 #include "shell/InAppPurchaseController.h"
@@ -28,6 +27,7 @@
 #include "shell/SupportTheDeveloperViewController.h"
 #include "shell/ThemesTableViewController.h"
 #include "shell/WindowController.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -197,10 +197,7 @@ void DocumentController::prepareApplication()
     center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyApplicationPalette(); });
     center.observe(supportTheDeveloperNotification, this, [this](const Notification&) { showSupportWindow(); });
     setAutosavingDelay(15.0);
-    Document::setHTMLConverter([](const QString& markdown) {
-        return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
-                                      MultiMarkdown::LocalizationLanguage::english);
-    });
+    Document::setHTMLConverter(MultiMarkdown::applicationHtml);
 
     // One style on every desktop, drawn from the palette, so menus and
     // dialogs take the theme's colours.

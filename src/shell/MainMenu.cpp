@@ -205,9 +205,9 @@ void MainMenu::build()
     auto highlighting = newMenu("settings.highlighting");
     const char* highlightingKeys[] = {"settings.highlighting.off", "settings.highlighting.currentSentence",
                                       "settings.highlighting.currentParagraph"};
-    for (size_t i = 0; i < Settings::allHighlightings.size(); ++i)
+    for (size_t i = 0; i < allHighlightings.size(); ++i)
         highlighting->addItem(choice(localized(highlightingKeys[i]), "setHighlighting:",
-                                     QVariant::fromValue(Settings::allHighlightings[i])));
+                                     QVariant::fromValue(allHighlightings[i])));
 
     auto modusMenu = newMenu("menu.modus");
     modusMenu->addItem(item("menu.modus.markdown", "toggleMarkdown:"));

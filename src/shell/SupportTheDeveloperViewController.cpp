@@ -3,8 +3,8 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Responder.h"
 #include "platform/foundation/Localization.h"
-#include "settings/ViewUtilities.h"
 #include "shell/Dialogs.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QBoxLayout>
 #include <QDialog>

@@ -2,7 +2,7 @@
 
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>

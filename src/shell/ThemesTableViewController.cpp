@@ -4,9 +4,9 @@
 #include "platform/foundation/Localization.h"
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
-#include "settings/ViewUtilities.h"
 #include "shell/Dialogs.h"
 #include "shell/ThemeViewController.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QAbstractListModel>
 #include <QAction>

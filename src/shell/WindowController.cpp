@@ -22,10 +22,10 @@
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
 #include "settings/URLExtensions.h"
-#include "settings/ViewUtilities.h"
 #include "shell/Dialogs.h"
 #include "shell/DocumentController.h"
 #include "shell/MainMenu.h"
+#include "widgets/ViewUtilities.h"
 
 #include <QApplication>
 #include <QCloseEvent>

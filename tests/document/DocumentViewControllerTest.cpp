@@ -5,7 +5,7 @@
 #include "document/TextView.h"
 #include "platform/text/TextMirror.h"
 #include "settings/Settings.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"

@@ -2,7 +2,6 @@
 
 #include "LibraryTestSupport.h"
 #include "document/Document.h"
-#include "platform/files/UserDefaults.h"
 
 #include <QDir>
 
@@ -26,27 +25,6 @@ QStringList names(const Directory& folder)
 }
 
 } // namespace
-
-TEST(File, SaveEncodingReadsThePreferenceEachTime)
-{
-    UserDefaults& defaults = UserDefaults::standard();
-    const std::pair<QVariant, StringEncoding> table[] = {
-        {QVariant(), Encoding::utf8},
-        {-1, Encoding::utf8},
-        {12, Encoding::windowsCP1252},
-        {30.0, Encoding::macOSRoman},
-        {QVariant(qlonglong(Encoding::utf16BigEndian)), Encoding::utf16BigEndian},
-        {4.5, Encoding::utf8},
-        {QStringLiteral("5"), Encoding::utf8},
-        {true, Encoding::utf8},
-        {1e30, Encoding::utf8},
-    };
-    for (const auto& [stored, expected] : table) {
-        defaults.set("saveEncoding", stored);
-        EXPECT_EQ(File::saveEncoding(), expected) << stored.toString().toStdString();
-    }
-    defaults.remove("saveEncoding");
-}
 
 TEST(File, FoldersKeepTheirChildrenInOrder)
 {

@@ -8,8 +8,8 @@ using namespace lumora;
 
 namespace {
 
-const Color kInk(0.2, 0.2, 0.2, Settings::unhighlightedTextAlpha);
-const Color kLink(0.0, 0.3, 0.9, Settings::unhighlightedTextAlpha);
+const Color kInk(0.2, 0.2, 0.2, unhighlightedTextAlpha);
+const Color kLink(0.0, 0.3, 0.9, unhighlightedTextAlpha);
 
 // Text with every character coloured (dimmed, as styling leaves it while
 // highlighting is on); the stretch "[link]" in its own colour.
@@ -27,7 +27,7 @@ QString strength(const TextStorage& s)
     QString out;
     for (qsizetype i = 0; i < s.length(); ++i) {
         const Color* c = s.attribute(AttributeKey::ForegroundColor, i).color();
-        out += !c ? u'?' : c->a == Settings::highlightedTextAlpha ? u'F' : u'd';
+        out += !c ? u'?' : c->a == highlightedTextAlpha ? u'F' : u'd';
     }
     return out;
 }
@@ -39,7 +39,7 @@ QString cut(const QString& s, Range r) { return s.mid(r.location, r.length); }
 TEST(FocusHighlighting, FocusRangeByMode)
 {
     // Where sentences and paragraphs begin and end: TextNavigationTest.
-    using H = Settings::Highlighting;
+    using H = Highlighting;
     const QString s = QStringLiteral("One. Two three.\nNext para. End");
     EXPECT_EQ(cut(s, focusRange(s, Range(0, 0), H::sentence)), QStringLiteral("One. "));
     EXPECT_EQ(cut(s, focusRange(s, Range(0, 0), H::paragraph)), QStringLiteral("One. Two three."));
@@ -53,13 +53,13 @@ TEST(FocusHighlighting, CaretMovesRecolourOnlyTheOldAndNewFocus)
 {
     const QString text = QStringLiteral("First one. Second [link] two. Third three. Fourth.");
     TextStorage s = coloured(text);
-    const Range first = focusRange(text, Range(0, 0), Settings::Highlighting::sentence);
+    const Range first = focusRange(text, Range(0, 0), Highlighting::sentence);
     highlightFocus(s, first, true);
     EXPECT_EQ(strength(s), QStringLiteral("FFFFFFFFFFF") + QString(s.length() - 11, u'd'));
     EXPECT_EQ(highlightedRange(s), first);
 
     // Move the caret into the third sentence.
-    const Range third = focusRange(text, Range(33, 0), Settings::Highlighting::sentence);
+    const Range third = focusRange(text, Range(33, 0), Highlighting::sentence);
     EXPECT_EQ(cut(text, third), QStringLiteral("Third three. "));
     std::vector<TextStorage::Change> changes;
     s.addObserver([&](const TextStorage::Change& c) { changes.push_back(c); });
@@ -80,7 +80,7 @@ TEST(FocusHighlighting, CaretMovesRecolourOnlyTheOldAndNewFocus)
     EXPECT_EQ(highlightedRange(s), third);
 
     // The second sentence has its own link colour: lifted and dimmed with its own hue.
-    const Range second = focusRange(text, Range(15, 0), Settings::Highlighting::sentence);
+    const Range second = focusRange(text, Range(15, 0), Highlighting::sentence);
     highlightFocus(s, second, false);
     EXPECT_EQ(*s.attribute(AttributeKey::ForegroundColor, 20).color(), kLink.withAlpha(1.0));
     EXPECT_EQ(*s.attribute(AttributeKey::HighlightColor, 20).color(), kLink.withAlpha(1.0));
@@ -120,9 +120,9 @@ TEST(FocusHighlighting, EdgesOfTheText)
     // The last paragraph without a line break, and an empty paragraph.
     const QString text = QStringLiteral("one\n\nlast");
     TextStorage s = coloured(text);
-    highlightFocus(s, focusRange(text, Range(text.size(), 0), Settings::Highlighting::paragraph), true);
+    highlightFocus(s, focusRange(text, Range(text.size(), 0), Highlighting::paragraph), true);
     EXPECT_EQ(strength(s), QStringLiteral("ddddd" "FFFF"));
-    highlightFocus(s, focusRange(text, Range(4, 0), Settings::Highlighting::paragraph), false);
+    highlightFocus(s, focusRange(text, Range(4, 0), Highlighting::paragraph), false);
     EXPECT_EQ(strength(s), QStringLiteral("ddddddddd")) << "an empty paragraph lifts nothing";
     EXPECT_EQ(highlightedRange(s), Range(0, 0));
     highlightFocus(s, Range(0, s.length()), true);

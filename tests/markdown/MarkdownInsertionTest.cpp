@@ -1,8 +1,8 @@
 #include "markdown/MarkdownInsertion.h"
+#include "markdown/MarkdownStylesheet.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/foundation/Localization.h"
-#include "settings/Settings.h"
 
 #include "support/QtPrinters.h"
 
@@ -59,7 +59,7 @@ QString applied(const QString& text, const std::vector<MarkdownEdit>& edits)
 // definitions carry their marks.
 std::unique_ptr<TextStorage> styled(const QString& text)
 {
-    const auto& parsed = *Settings::shared().parsedStylesheet;
+    const ParsedMarkdownStylesheet parsed(MarkdownStylesheet::defaultStylesheet(), Color(0.0, 0.0, 0.0, 1.0), 0.0);
     auto storage = std::make_unique<TextStorage>(text, parsed.base);
     restyleParagraphs(*storage, parsed, Range(0, storage->length()), true);
     return storage;

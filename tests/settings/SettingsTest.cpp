@@ -73,7 +73,7 @@ TEST(Settings, StoredValuesAreRead)
     EXPECT_TRUE(s.isInfoViewVisible);
     EXPECT_EQ(s.librarySummaryLines, 0);
     // Under focus highlighting the text is dimmed by default.
-    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, Settings::unhighlightedTextAlpha);
+    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, unhighlightedTextAlpha);
 }
 
 TEST(Settings, ValuesOfTheWrongTypeGiveTheDefaultsAndTheOthersStay)
@@ -125,7 +125,7 @@ TEST(Settings, APreferencesFileThatIsNotJsonStartsWithDefaults)
 
 TEST(Settings, EnumsConvertFromExactRawValuesOnly)
 {
-    for (auto h : Settings::allHighlightings) EXPECT_EQ(Settings::highlightingFromRawValue(Settings::rawValue(h)), h);
+    for (auto h : allHighlightings) EXPECT_EQ(Settings::highlightingFromRawValue(Settings::rawValue(h)), h);
     EXPECT_EQ(Settings::highlightingFromRawValue("Sentence"), std::nullopt);
     EXPECT_EQ(Settings::editorSizeFromRawValue(968.0), Settings::EditorSize::m);
     EXPECT_EQ(Settings::editorSizeFromRawValue(0.0), Settings::EditorSize::l);

@@ -8,7 +8,7 @@
 #include "platform/files/FileWriter.h"
 #include "platform/files/FolderListing.h"
 #include "platform/files/NativePath.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

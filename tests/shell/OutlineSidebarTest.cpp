@@ -7,7 +7,7 @@
 #include "document/OutlineViewController.h"
 #include "markdown/Outline.h"
 #include "settings/Settings.h"
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 

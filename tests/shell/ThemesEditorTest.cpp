@@ -7,10 +7,10 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
-#include "settings/ViewUtilities.h"
 #include "shell/MainMenu.h"
 #include "shell/ThemeViewController.h"
 #include "shell/ThemesTableViewController.h"
+#include "widgets/ViewUtilities.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

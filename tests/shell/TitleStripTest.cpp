@@ -4,8 +4,8 @@
 
 #include "document/OutlineViewController.h"
 #include "library/LibraryViewController.h"
-#include "settings/ViewUtilities.h"
 #include "shell/MainMenu.h"
+#include "widgets/ViewUtilities.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

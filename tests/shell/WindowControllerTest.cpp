@@ -13,8 +13,8 @@
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
-#include "settings/ViewUtilities.h"
 #include "shell/MainMenu.h"
+#include "widgets/ViewUtilities.h"
 #include "support/TestEnvironment.h"
 #include "support/WebEngine.h"
 

@@ -5,6 +5,7 @@
 #include "library/File.h"
 #include "library/FileController.h"
 #include "library/Library.h"
+#include "settings/SaveEncoding.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -69,7 +70,7 @@ int main(int argc, char** argv)
             ++documents;
             out << "  (added " << date(child->dateAdded()) << ", modified " << date(child->dateModified()) << ")\n";
             if (summaries) {
-                QString summary = RegularFile::readSummary(child->path(), File::saveEncoding()).simplified();
+                QString summary = RegularFile::readSummary(child->path(), preferredSaveEncoding()).simplified();
                 if (summary.size() > 72) summary = summary.left(71) + QChar(0x2026);
                 out << QString(depth * 2 + 4, QLatin1Char(' ')) << summary << "\n";
             }

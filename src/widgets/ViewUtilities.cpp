@@ -1,4 +1,4 @@
-#include "settings/ViewUtilities.h"
+#include "widgets/ViewUtilities.h"
 
 #include "platform/files/UserDefaults.h"
 
