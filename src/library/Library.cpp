@@ -163,7 +163,11 @@ PlatformStatus Library::checkFolder()
     if (m_url.isEmpty()) return unavailable(QString());
     struct stat st {};
     const bool there = ::stat(NativePath::encode(m_url).constData(), &st) == 0 && S_ISDIR(st.st_mode);
-    if (!there || (m_folder && quint64(st.st_dev) != m_folder->first)) {
+    // Its own disk (the folder itself, or one made anew at its path), or its
+    // folder on a disk that came back under another device number. A bare
+    // mount point is neither.
+    const bool itsOwn = !m_folder || quint64(st.st_dev) == m_folder->first || quint64(st.st_ino) == m_folder->second;
+    if (!there || !itsOwn) {
         m_unavailable = true;
         return unavailable(there ? platformText("library.error.unavailable.disk",
                                                 "The disk it was on has been removed; another folder stands at its "
@@ -171,7 +175,6 @@ PlatformStatus Library::checkFolder()
                                  : platformText("library.error.unavailable.gone",
                                                 "It may have been moved, deleted, or its disk removed."));
     }
-    // The same disk: the folder itself, or one made anew at its path.
     m_folder = std::pair<quint64, quint64>(st.st_dev, st.st_ino);
     m_unavailable = false;
     return {};

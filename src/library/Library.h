@@ -66,7 +66,8 @@ public:
     // Whether the folder at url() is still the one the library had in this
     // run (its device and inode): a disk taken away leaves a bare mount
     // point, or nothing, at the path. A folder replaced on the same disk is
-    // taken as the library's folder. Fails with a message that says so.
+    // taken as the library's folder, and so is the folder of a disk that came
+    // back under another device number. Fails with a message that says so.
     PlatformStatus checkFolder();
     // The watcher found the folder gone with its disk: the tree goes, and
     // the list's views hear of it.

@@ -288,6 +288,16 @@ TEST(FileController, ALibraryWhoseDiskGoesAwayShowsItsFolderUnavailable)
     // A folder the library never showed is not taken for it either.
     writeFile(folder + "/Stray.md", "on the disk below");
     EXPECT_FALSE(library->loadFileTree().ok());
+
+    // The disk comes back: so does the library.
+    TmpfsMount back(folder, "size=1m");
+    ASSERT_TRUE(back.ok()) << back.why();
+    writeFile(folder + "/Back.md", "back");
+    ASSERT_TRUE(waitUntil([&] { return !library->isUnavailable(); }));
+    EXPECT_EQ(observer.calls, (QStringList{"availability 0", "availability 0"}));
+    ASSERT_TRUE(library->loadFileTree().ok());
+    EXPECT_EQ(treeLines(*library->fileController()->rootFile()), QStringList{"Back.md"});
+    library->releaseFileController();
     list.removeObserver(&observer);
 }
 

@@ -950,6 +950,12 @@ TEST(LibrarySidebar, ALibraryWhoseDiskGoesAwaySaysSo)
     EXPECT_EQ(w.pane->library()->url(), folder);
     EXPECT_TRUE(shell.dialogs.errors.isEmpty()); // the pane says so; no dialog
     screenshot(w.window, "library-disk-gone.png");
+    // Back with its disk, the pane reads it again.
+    TmpfsMount back(folder, "size=1m");
+    ASSERT_TRUE(back.ok()) << back.why();
+    writeFile(folder + "/Chapter.md", "On the stick again.");
+    ASSERT_TRUE(waitFor([&] { return modelLines(w.pane->model()) == QStringList{"Chapter.md"}; }));
+    EXPECT_TRUE(w.pane->fileView()->isVisible());
     resetLibraries();
 }
 
