@@ -54,9 +54,11 @@ struct NoteDefinition {
 // definitions out of the body into a notes document of their own (each after
 // a separator comment, so that cmark parses each as top-level blocks and the
 // second pass can move them into the notes lists; the body's one-line link
-// definitions come first, so that the notes can use them), and turns
+// definitions come first, so that the notes can use them), turns
 // CriticMarkup delimiters and escaped brackets into markers (see
-// DialectMarkers.h).
+// DialectMarkers.h), and writes the lines MultiMarkdown reads as other
+// blocks than cmark does as cmark reads those blocks (lists, quoted code,
+// rules, tables: see ListRules, BlockRules and TableLines).
 //
 // It reads lines at the top level only: definitions start at the beginning
 // of a line (at most three spaces in), after a blank line, a heading or

@@ -194,7 +194,10 @@ void TableStyler::takeCaption(Table& table)
     std::string label;
     cmark_node* before = table.node->prev;
     cmark_node* last = table.node->last_child;
-    if (before && before->type == CMARK_NODE_PARAGRAPH && captionOf(before, caption, label)
+    // The line right over the table: cmark split it off the table's first
+    // lines as a paragraph of its own (without a place in the text).
+    const bool rightOver = before && (before->start_line == 0 || before->end_line + 1 >= table.node->start_line);
+    if (rightOver && before->type == CMARK_NODE_PARAGRAPH && captionOf(before, caption, label)
         && removeCaptionBrackets(before, !label.empty())) {
         table.caption = before;
     } else if (last && last != table.node->first_child && captionRow(last, caption, label)

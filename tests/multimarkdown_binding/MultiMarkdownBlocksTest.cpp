@@ -125,6 +125,9 @@ TEST(MultiMarkdownTables, CaptionsKeepTheirFormattingAndNameTheTable)
                       "<colgroup>\n<col />\n<col />\n<col class=\"extended\"/>\n</colgroup>\n<thead>\n<tr>\n<th></th>\n"
                       "<th colspan=\"2\">Both</th>",
                       "<tr>\n<td colspan=\"2\">1</td>\n<td>2</td>\n</tr>\n</tbody>\n<tbody>\n<tr>\n<td>3</td>"}},
+        // A caption stands right over or under the table.
+        {.text = "[Not a caption]\n\n| a |\n|---|\n| b |\n", .expected = {"<p>[Not a caption]</p>\n<table>"},
+         .absent = {"<caption"}},
         // Brackets that are no caption's stay a row.
         {.text = "| a |\n|---|\n| b |\n[one] [two]\n", .expected = {"<td>[one] [two]</td>"}, .absent = {"caption"}},
     });
