@@ -33,16 +33,15 @@ inline std::optional<std::string> quotedCodeLine(std::string_view line)
 }
 
 // Three or more "=" alone on a line where no paragraph goes on: no heading's
-// underline, which MultiMarkdown reads as a rule (cmark as text).
-inline bool isEqualsRule(std::string_view line)
+// underline, which MultiMarkdown reads as a rule (cmark as text). The line
+// as the rule cmark reads, indented as it was.
+inline std::optional<std::string> equalsRule(std::string_view line)
 {
     const size_t indent = leadingSpaces(line);
-    if (indent > 3) return false;
+    if (indent > 3) return std::nullopt;
     const std::string_view rest = trimmedSpaces(line.substr(indent));
-    return rest.size() >= 3 && rest.find_first_not_of('=') == std::string_view::npos;
+    if (rest.size() < 3 || rest.find_first_not_of('=') != std::string_view::npos) return std::nullopt;
+    return std::string(indent, ' ') + "***";
 }
-
-// The thematic break cmark reads for such a rule.
-inline constexpr std::string_view ruleLine = "***";
 
 } // namespace lumora::dialect

@@ -205,11 +205,11 @@ void SourceScanner::writeTextLine(std::string_view line, bool linkDefinition)
     bool blankBefore = false;
     std::string_view written = listRules_.adjust(line, rewritten, blankBefore);
     if (blankBefore) writeBlankLine();
-    if (std::optional<std::string> code = quotedCodeLine(line)) {
-        rewritten = std::move(*code);
+    std::optional<std::string> block = quotedCodeLine(line);
+    if (!block && topLevel_.atBlockStart()) block = equalsRule(line);
+    if (block) {
+        rewritten = std::move(*block);
         written = rewritten;
-    } else if (topLevel_.atBlockStart() && isEqualsRule(line)) {
-        written = ruleLine;
     }
     writeLine(written, line, linkDefinition);
 }

@@ -118,14 +118,15 @@ inline bool mayBeTableCaption(std::string_view line)
 
 // MultiMarkdown's tables beyond cmark-gfm's, for the line-by-line pass at
 // the top level: header rows above the one cmark reads (written under the
-// separator, to go back up in the tree), a table without a header (given
-// one of empty cells), separators of "=", "." and "+", rows after a blank
-// line inside a table (the blank line left out, the row after it noted as
+// separator, to go back up in the tree), a header row with fewer cells than
+// the separator (given empty ones), a table without a header (given one of
+// empty cells), separators of "=", "." and "+", rows after a blank line
+// inside a table (the blank line left out, the row after it noted as
 // beginning a section), and the end of a table at a line without a pipe
-// (the scanner puts a blank line before it). A table begins after a blank line or
-// another block, or under a caption line that does; what cmark-gfm reads
-// anywhere else stays as it reads it. Each line is looked at ahead once or
-// twice at most.
+// (the scanner puts a blank line before it). Such a table begins after a
+// blank line or another block, or under a caption line that does; what
+// cmark-gfm reads anywhere else stays as it reads it. Each line is looked at
+// ahead once or twice at most.
 class TableLines {
 public:
     // Where the shapes of tables and their section rows are noted.

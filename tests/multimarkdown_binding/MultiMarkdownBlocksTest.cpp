@@ -152,6 +152,7 @@ TEST(MultiMarkdownBlockRules, WhereMultiMarkdownReadsLinesOtherwise)
         {.text = "Before.\n\n====\n\nAfter.\n", .expected = {"<p>Before.</p>\n<hr />\n<p>After.</p>"}},
         {.text = "# Heading\n===\n", .expected = {"<h1 id=\"heading\">Heading</h1>\n<hr />"}},
         {.text = "- item\n====\n", .expected = {"<li>item\n====</li>"}, .absent = {"<hr"}},
+        {.text = "- item\n\n  ====\n", .expected = {"<li>\n<p>item</p>\n<hr />\n</li>\n</ul>"}},
         {.text = "```\n====\n>\tx\n-\t\ty\n```\n", .expected = {"<pre><code>====\n&gt;\tx\n-\t\ty\n</code></pre>"}},
     });
 }
