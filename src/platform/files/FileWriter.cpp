@@ -231,7 +231,7 @@ struct Failure {
 // `inPlace` comes back true when the folder or the file's attributes do
 // not allow a replacement and nothing has been changed yet.
 Failure replace(const QByteArray& target, const QString& fileName, const struct stat* old, const QByteArray& bytes,
-                bool createOnly, bool& inPlace)
+                bool createOnly, bool ownerOnly, bool& inPlace)
 {
     inPlace = false;
     const QByteArray folder = encoded(QFileInfo(QFile::decodeName(target)).absolutePath());
@@ -247,6 +247,7 @@ Failure replace(const QByteArray& target, const QString& fileName, const struct 
         ::unlink(tempPath.constData());
         return Failure{error, step};
     };
+    if (!old && ownerOnly && ::fchmod(temp.fd, 0600) != 0) return discard(errno, "open");
     if (old) {
         if (const int error = copyOwnership(*old, temp.fd)) {
             if (error == EPERM || error == EINVAL) inPlace = true;
@@ -508,7 +509,7 @@ PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, con
         return failure.error ? PlatformStatus(failureError(path, failure)) : PlatformStatus();
     }
     bool inPlace = false;
-    const Failure failure = replace(target, fileName, exists ? &old : nullptr, bytes, options.createOnly, inPlace);
+    const Failure failure = replace(target, fileName, exists ? &old : nullptr, bytes, options.createOnly, options.ownerOnly, inPlace);
     if (!failure.error) return {};
     if (!inPlace) return failureError(path, failure);
     const Failure second = writeInPlace(target, bytes);

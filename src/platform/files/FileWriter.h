@@ -14,6 +14,9 @@ struct FileWriteOptions {
     // the path, instead of replacing it (a new file that must not clobber one
     // another program made meanwhile).
     bool createOnly = false;
+    // A new file is readable and writable by its owner alone (0600) rather
+    // than as the umask leaves it. An existing file keeps its mode.
+    bool ownerOnly = false;
 };
 
 // The one way Lumora writes a file. Afterwards either the new bytes are on
