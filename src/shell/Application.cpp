@@ -5,6 +5,7 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Dispatch.h"
 #include "shell/DocumentController.h"
@@ -21,6 +22,7 @@
 #include <QSocketNotifier>
 
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -111,7 +113,7 @@ void typeTestText(DocumentController& controller)
 
 } // namespace
 
-int runApplication(QApplication& app)
+int runApplication(QApplication& app, int argc, char* argv[])
 {
     QApplication::setApplicationName(Bundle::name());
     QApplication::setOrganizationName(Bundle::name());
@@ -122,8 +124,11 @@ int runApplication(QApplication& app)
     // A signal during start-up waits for the main loop rather than kill
     // (other launches may find this one as soon as it listens).
     quitOnSignals(app);
-    const QStringList arguments = QApplication::arguments();
-    const QString workingDirectory = QDir::currentPath();
+    // Every byte of a file name kept (see NativePath).
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << NativePath::decode(argv[i]);
+    char folder[PATH_MAX];
+    const QString workingDirectory = ::getcwd(folder, sizeof folder) ? NativePath::decode(folder) : QDir::currentPath();
     SingleInstance instance;
     if (instance.start(arguments, workingDirectory) == SingleInstance::Role::secondary) return 0;
     auto controller = std::make_unique<DocumentController>(&UserDefaults::standard());

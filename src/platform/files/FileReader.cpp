@@ -1,6 +1,7 @@
 #include "platform/files/FileReader.h"
 
 #include "platform/files/FileWriter.h"
+#include "platform/files/NativePath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -24,7 +25,7 @@ PlatformError readError(const QString& path, PlatformError::Code code, const QSt
 {
     return PlatformError(code,
                          platformText("file.error.read", "The file “%1” couldn't be read.")
-                             .arg(QFileInfo(path).fileName()),
+                             .arg(NativePath::shown(QFileInfo(path).fileName())),
                          reason, path);
 }
 
@@ -105,7 +106,7 @@ QString formattedFileSize(qint64 bytes)
 
 PlatformStatus checkFileForReading(const QString& path, const FileReadOptions& options)
 {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = NativePath::encode(path);
     if (name.isEmpty()) return errnoError(path, ENOENT, platformText("file.step.open", "Opening the file"));
     struct stat st {};
     if (::stat(name.constData(), &st) != 0)
@@ -125,7 +126,7 @@ PlatformStatus checkFileForReading(const QString& path, const FileReadOptions& o
 PlatformResult<QByteArray> readFileSafely(const QString& path, const FileReadOptions& options)
 {
     const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = NativePath::encode(path);
     // Looked at before it is opened: opening a pipe would wait for a writer.
     if (PlatformStatus checked = checkFileForReading(path, options); !checked) return checked.error();
     struct stat st {};

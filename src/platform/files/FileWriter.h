@@ -38,6 +38,11 @@ struct FileWriteOptions {
 // - Temporary names stay within 255 bytes, so a long file name saves too.
 PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, const FileWriteOptions& options = {});
 
+// Sets one extended attribute of the item at path (a file or a folder;
+// through a symbolic link), then syncs the item: a failure of either is
+// reported, never success.
+PlatformStatus writeExtendedAttributeSafely(const QString& path, const char* name, const QByteArray& value);
+
 // What cleanUpInterruptedWrite found of an in-place write cut short.
 struct InterruptedWrite {
     enum class Outcome {
