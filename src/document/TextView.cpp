@@ -705,7 +705,7 @@ void TextView::restoreViewAnchor(const ViewAnchor& anchor)
 {
     // A new width or inset leaves the text above only estimated: measured
     // first, it cannot move the anchor's line again when it is painted.
-    measureAbove(anchor.position, anchor.y);
+    measureShownAround(anchor.position, anchor.y);
     QTextCursor c(document());
     c.setPosition(int(std::clamp<qsizetype>(anchor.position, 0, document()->characterCount() - 1)));
     QScrollBar* bar = verticalScrollBar();
@@ -1244,7 +1244,7 @@ void TextView::centerSelectionInVisibleArea()
 {
     if (!m_storage) return;
     const Range selection = selectedRange();
-    measureAbove(selection.location, viewport()->height() / 2);
+    measureShownAround(selection.location, viewport()->height() / 2);
     QTextCursor start(document());
     start.setPosition(int(selection.location));
     QTextCursor end(document());
@@ -1263,22 +1263,34 @@ int TextView::selectionDistanceFromTop() const
 
 void TextView::scrollSelectionToDistanceFromTop(int distance)
 {
-    measureAbove(selectedRange().location, distance);
-    const int now = selectionDistanceFromTop();
-    QScrollBar* bar = verticalScrollBar();
-    bar->setValue(bar->value() + now - distance);
+    scrollPositionToDistanceFromTop(selectedRange().location, distance);
 }
 
-// The paragraphs that will stand between the top of the view and position
-// once position is `distance` below it are measured first: the layout only
-// estimates text it has not shown, and measuring them when they are painted
-// would move position away from where it was put.
-void TextView::measureAbove(qsizetype position, int distance)
+void TextView::scrollPositionToDistanceFromTop(qsizetype position, int distance)
+{
+    position = std::clamp<qsizetype>(position, 0, document()->characterCount() - 1);
+    measureShownAround(position, distance);
+    QTextCursor at(document());
+    at.setPosition(int(position));
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + cursorRect(at).top() - distance);
+}
+
+// The paragraphs that will stand in the view once position is `distance`
+// below its top are measured first: the layout only estimates text it has
+// not shown, and measuring them when they are painted would move position
+// away from where it was put. Those below count too: near the end of a text
+// estimated too short, the view's range would not reach the place.
+void TextView::measureShownAround(qsizetype position, int distance)
 {
     QAbstractTextDocumentLayout* layout = document()->documentLayout();
     const QTextBlock at = document()->findBlock(int(std::clamp<qsizetype>(position, 0, document()->characterCount() - 1)));
     double covered = -layout->blockBoundingRect(at).height();
     for (QTextBlock b = at; b.isValid() && covered <= distance; b = b.previous())
+        covered += layout->blockBoundingRect(b).height();
+    covered = 0;
+    const int below = viewport()->height() - distance;
+    for (QTextBlock b = at.next(); b.isValid() && covered <= below; b = b.next())
         covered += layout->blockBoundingRect(b).height();
     // Finding them measured more of the text: the scroll range must know
     // that before it can reach down there.

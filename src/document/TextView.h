@@ -199,6 +199,10 @@ public:
     // the text can scroll).
     int selectionDistanceFromTop() const;
     void scrollSelectionToDistanceFromTop(int distance);
+    // The same for the line of any position: the text between it and the
+    // top of the view is measured first, so that the place holds while the
+    // rest of a long text is measured.
+    void scrollPositionToDistanceFromTop(qsizetype position, int distance);
     // A storage is shown and the document may be changed (it is not locked).
     bool isEditable() const;
 
@@ -252,7 +256,7 @@ private:
     // where it stood before the edit.
     int insertionBottom() const;
     void keepInsertionLineInPlace();
-    void measureAbove(qsizetype position, int distance);
+    void measureShownAround(qsizetype position, int distance);
     // What the view keeps in place while its size or insets change: the
     // caret's line when it is in sight, else the line at the top.
     struct ViewAnchor {
