@@ -365,15 +365,8 @@ void TextView::prepareForChange(Range range, const QString& text)
         // Only while the outline is shown does a heading force a restyle; once
         // it is hidden the flag must not keep every later edit restyling.
         const bool outline = isOutlineVisible();
-        m_headingBefore = outline ? outlineAt(*m_storage, range) : nullptr;
-        m_resetOutline = m_headingBefore != nullptr;
-        // Only an edit within one line can leave the tree as it was.
-        const auto hasLineBreak = [](QStringView s) {
-            return std::any_of(s.begin(), s.end(), [](QChar c) { return text::isNewline(c.unicode()); });
-        };
-        if (m_headingBefore && (range.length > 256 || hasLineBreak(text) || hasLineBreak(m_storage->substring(range))))
-            m_headingBefore.reset();
-        m_headingLevelBefore = m_headingBefore ? m_headingBefore->level : 0;
+        m_resetOutline = outline && outlineAt(*m_storage, range) != nullptr;
+        m_headingsBefore = outline ? headingsAround(range) : std::nullopt;
     }
     // The sound is chosen by this edit but made only when it plays: an edit
     // made while processing (list continuation) takes its place, and a
@@ -530,16 +523,17 @@ void TextView::processChange()
     m_textHasChanged = false;
     const bool markdown = isMarkdownEnabled();
 
-    if (markdown && m_affectedCharRange && isOutlineVisible()) {
-        const std::shared_ptr<Outline> heading = outlineAt(*m_storage, *m_affectedCharRange);
-        if ((m_resetOutline || heading) && m_hooks.reloadOutline) {
-            const bool retitled = heading && heading == m_headingBefore && heading->level == m_headingLevelBefore;
-            m_retitledHeading = retitled ? heading.get() : nullptr;
+    if (markdown && m_affectedCharRange && isOutlineVisible() && m_hooks.reloadOutline) {
+        const auto before = std::exchange(m_headingsBefore, std::nullopt);
+        const auto after = headingsAround(*m_affectedCharRange);
+        // Edits away from any heading leave the outline alone.
+        if (!before || !after || !before->empty() || !after->empty()) {
+            m_headingChange = headingChangeBetween(before, after);
             m_hooks.reloadOutline();
-            m_retitledHeading = nullptr;
+            m_headingChange = HeadingChange();
         }
     }
-    m_headingBefore.reset();
+    m_headingsBefore.reset();
     if (settings().highlighting != Settings::Highlighting::off) updateHighlighting();
     updateTypingAttributes();
     if (settings().isTypewriterScrollingEnabled) keepInsertionLineInPlace();
@@ -562,6 +556,60 @@ void TextView::processChange()
         const auto [range, text] = *std::exchange(m_typewriterSound, std::nullopt);
         if (AudioPlayer* player = settings().typewriterSound(range, text)) player->play();
     }
+}
+
+// The headings of the lines range touches and of the line after them, with
+// their levels; nothing when those lines are too long to read on every key.
+std::optional<TextView::Headings> TextView::headingsAround(Range range) const
+{
+    const text::ParagraphBounds lines = m_storage->paragraphBounds(range);
+    const qsizetype end = lines.end < m_storage->length() ? m_storage->paragraphBounds(Range(lines.end, 0)).end : lines.end;
+    if (end - lines.start > 64 * 1024) return std::nullopt;
+    Headings headings;
+    for (std::shared_ptr<Outline>& entry : outlinesIn(*m_storage, Range(lines.start, end - lines.start))) {
+        const int level = entry->level;
+        headings.emplace_back(std::move(entry), level);
+    }
+    return headings;
+}
+
+// An edit's headings before and after it: the same, one more or one fewer,
+// or anything else.
+TextView::HeadingChange TextView::headingChangeBetween(const std::optional<Headings>& before,
+                                                       const std::optional<Headings>& after) const
+{
+    HeadingChange change;
+    if (!before || !after) return change;
+    const Headings& b = *before;
+    const Headings& a = *after;
+    // The first place where they differ, and whether the rest lines up.
+    auto differsFrom = [](const Headings& x, const Headings& y) {
+        size_t i = 0;
+        while (i < x.size() && i < y.size() && x[i] == y[i]) ++i;
+        return i;
+    };
+    auto restEqual = [](const Headings& x, size_t i, const Headings& y, size_t j) {
+        return x.size() - i == y.size() - j && std::equal(x.begin() + qsizetype(i), x.end(), y.begin() + qsizetype(j));
+    };
+    const size_t at = differsFrom(b, a);
+    const auto isIn = [](const Headings& list, const Outline* entry) {
+        return std::any_of(list.begin(), list.end(), [&](const auto& h) { return h.first.get() == entry; });
+    };
+    if (at == b.size() && at == a.size()) {
+        change.kind = HeadingChange::Kind::titles;
+    } else if (a.size() == b.size() + 1 && restEqual(b, at, a, at + 1) && !isIn(b, a[at].first.get())) {
+        change.kind = HeadingChange::Kind::made;
+        change.heading = a[at].first;
+        change.previous = at > 0 ? a[at - 1].first
+                                 : outlineBefore(*m_storage, m_storage->paragraphBounds(*m_affectedCharRange).start);
+    } else if (b.size() == a.size() + 1 && restEqual(b, at + 1, a, at) && !isIn(a, b[at].first.get())) {
+        change.kind = HeadingChange::Kind::unmade;
+        change.heading = b[at].first;
+    } else {
+        return change;
+    }
+    for (const auto& h : a) change.headings.push_back(h.first);
+    return change;
 }
 
 // ---- Upkeep --------------------------------------------------------------------------

@@ -180,11 +180,25 @@ public:
     // The commands of the main menu beyond the standard edit commands.
     EditorCommands& commands() const { return *m_commands; }
 
-    // While the outline is reloaded after an edit that changed nothing of
-    // the heading tree but one heading's title (no line break typed or
-    // taken away, the heading there before and after, at the same level):
-    // that heading. Otherwise nullptr.
-    const Outline* retitledHeading() const { return m_retitledHeading; }
+    // What the edit being processed did to the headings, while the outline
+    // is reloaded after it: found by comparing the headings of the lines it
+    // touched (and of the line after them) before and after it.
+    struct HeadingChange {
+        enum class Kind {
+            tree,   // anything else, or no edit: the tree is built again
+            titles, // the same headings at the same levels: at most their titles changed
+            made,   // one heading came, the others stayed as they were
+            unmade, // one heading went, the others stayed as they were
+        };
+        Kind kind = Kind::tree;
+        // The headings of those lines after the edit (their titles may be new).
+        std::vector<std::shared_ptr<Outline>> headings;
+        // made, unmade: the one; made: the heading before it in the text
+        // (null for the first).
+        std::shared_ptr<Outline> heading;
+        std::shared_ptr<Outline> previous;
+    };
+    const HeadingChange& headingChange() const { return m_headingChange; }
 
     // For tests and benchmarks: paragraph restyles made after edits.
     int restyleCount() const { return m_restyleCount; }
@@ -256,6 +270,10 @@ private:
     // where it stood before the edit.
     int insertionBottom() const;
     void keepInsertionLineInPlace();
+    // Heading entries with their levels, in text order (see headingChange).
+    using Headings = std::vector<std::pair<std::shared_ptr<Outline>, int>>;
+    std::optional<Headings> headingsAround(Range range) const;
+    HeadingChange headingChangeBetween(const std::optional<Headings>& before, const std::optional<Headings>& after) const;
     void measureShownAround(qsizetype position, int distance);
     // What the view keeps in place while its size or insets change: the
     // caret's line when it is in sight, else the line at the top.
@@ -282,11 +300,10 @@ private:
     bool m_textHasChanged = false;
     bool m_resetMarkdown = false;
     bool m_resetOutline = false;
-    // The heading the edit in progress stood in, and its level, when the
-    // edit neither types nor removes a line break (see retitledHeading).
-    std::shared_ptr<Outline> m_headingBefore;
-    int m_headingLevelBefore = 0;
-    const Outline* m_retitledHeading = nullptr;
+    // The headings of the lines the edit in progress touches, and the line
+    // after them, with their levels before it (see headingChange).
+    std::optional<Headings> m_headingsBefore;
+    HeadingChange m_headingChange;
     std::optional<Range> m_affectedCharRange;
     // The edit whose typing sound plays once the keystroke is processed.
     std::optional<std::pair<Range, QString>> m_typewriterSound;
