@@ -17,8 +17,9 @@
 // - BM_WindowTextAttributes/<change>: at 5 MB, the selection in the middle
 //   of the view, a text size (0), theme (1), paragraph spacing (2) or font
 //   (3) change: when the screen is right (screen_ms), the GUI thread's CPU
-//   until the layout is done (busy_cpu_ms), when it last worked more than
-//   half of 100 ms (busy_until_ms), when the layout is done (laid_out_ms),
+//   until the text is restyled and laid out (busy_cpu_ms), when it last
+//   worked more than half of 100 ms (busy_until_ms), when the restyle and
+//   the layout are done (laid_out_ms),
 //   how far the selection moved from where it stood (selection_drift_px),
 //   and, on the way back, key to paint of keys typed meanwhile.
 // - BM_WindowOutlineJump: 5 MB, a heading near the end chosen in the
@@ -577,7 +578,7 @@ void BM_WindowTextAttributes(benchmark::State& state)
         runUntil([&] {
             const qint64 now = watch.clock.nsecsElapsed();
             if (now - samples.back().first >= 10'000'000) samples.emplace_back(now, threadCpuMicroseconds());
-            return laidOut(view);
+            return laidOut(view) && !window->document()->data().isRestyling();
         }, 120'000);
         samples.emplace_back(watch.clock.nsecsElapsed(), threadCpuMicroseconds());
         printMonotonic("laid out");

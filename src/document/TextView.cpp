@@ -1302,6 +1302,19 @@ void TextView::centerSelectionInVisibleArea()
     bar->setValue(bar->value() + middle - viewport()->height() / 2);
 }
 
+Range TextView::shownRange() const
+{
+    if (!m_storage) return Range();
+    const EditorLayout* layout = m_mirror->layout();
+    const double height = viewport()->height();
+    const double top = verticalScrollBar()->value();
+    const QTextBlock first = layout->blockAt(top - height);
+    const QTextBlock last = layout->blockAt(top + 2 * height);
+    const qsizetype from = std::min<qsizetype>(first.position(), m_storage->length());
+    const qsizetype to = std::clamp<qsizetype>(last.position() + last.length() - 1, from, m_storage->length());
+    return Range(from, to - from);
+}
+
 int TextView::selectionDistanceFromTop() const
 {
     QTextCursor start(document());

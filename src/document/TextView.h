@@ -217,6 +217,10 @@ public:
     // top of the view is measured first, so that the place holds while the
     // rest of a long text is measured.
     void scrollPositionToDistanceFromTop(qsizetype position, int distance);
+    // The text in view and a screen's height above and below it (storage
+    // offsets, whole lines), by the heights known now: what a restyle of
+    // the whole text does first.
+    Range shownRange() const;
     // A storage is shown and the document may be changed (it is not locked).
     bool isEditable() const;
 
