@@ -3,8 +3,21 @@
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <cmath>
+#include <ctime>
 
 namespace lumora {
+
+namespace {
+
+qint64 nanoseconds(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+} // namespace
 
 BackgroundWork::Task::Task(Priority priority, std::function<bool(const QDeadlineTimer&)> slice)
     : m_priority(priority), m_slice(std::move(slice))
@@ -78,6 +91,21 @@ void BackgroundWork::timerEvent(QTimerEvent* event)
         }
     }
     if (!next) return;
+    const qint64 wall = nanoseconds(CLOCK_MONOTONIC);
+    const qint64 cpu = nanoseconds(CLOCK_THREAD_CPUTIME_ID);
+    if (m_burst.hasExpired() && m_sliceWall >= 0) {
+        // The thread's share since the last slice began, that slice and
+        // all it set off included: above maxShare, the next slice waits
+        // until the share is back down to it.
+        const double busy = double(cpu - m_sliceCpu);
+        const double since = double(wall - m_sliceWall);
+        if (busy > maxShare * since) {
+            schedule(std::max(1, int(std::ceil((busy / maxShare - since) / 1e6))));
+            return;
+        }
+    }
+    m_sliceWall = wall;
+    m_sliceCpu = cpu;
     m_turn = nextAt + 1;
     // The task may wake or stop itself, or others, or go, while it works.
     next->m_awake = false;

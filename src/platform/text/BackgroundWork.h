@@ -20,6 +20,9 @@ namespace lumora {
 // - at full pace for the first burstMs after a change that wakes it from
 //   idleness (a text of a few hundred kilobytes settles at once), then one
 //   slice every sliceMs + restMs (the thread stays three quarters idle);
+// - beyond the burst, what a slice sets off (the repaint of text that moved,
+//   keys typed meanwhile) counts too: the next slice waits until the thread
+//   has been busy for at most maxShare of the time since the last one began;
 // - the work of a higher priority first (a restyle before the measuring of
 //   what it restyled), the work of one priority by turns.
 //
@@ -29,6 +32,7 @@ public:
     static constexpr int sliceMs = 4;
     static constexpr int burstMs = 100;
     static constexpr int restMs = 12;
+    static constexpr double maxShare = 0.3;
 
     enum class Priority { measuring, restyling };
     enum class Burst {
@@ -78,6 +82,10 @@ private:
     int m_timerDelay = -1;
     QDeadlineTimer m_burst; // full pace until it expires
     size_t m_turn = 0;      // where the next search for work starts
+    // When the last slice began: on a monotonic clock and in the thread's
+    // CPU time (ns).
+    qint64 m_sliceWall = -1;
+    qint64 m_sliceCpu = 0;
 };
 
 } // namespace lumora
