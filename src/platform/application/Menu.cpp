@@ -392,6 +392,13 @@ MenuItem* Menu::itemWithAction(const QString& action) const
     return nullptr;
 }
 
+MenuItem* Menu::itemWithCommand(Command command) const
+{
+    for (const auto& item : m_items)
+        if (item->command() == command) return item.get();
+    return nullptr;
+}
+
 MenuItem* Menu::addItem(std::unique_ptr<MenuItem> item) { return insertItem(std::move(item), count()); }
 
 MenuItem* Menu::insertItem(std::unique_ptr<MenuItem> item, int index)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/application/Command.h"
+
 #include <QFont>
 #include <QKeyCombination>
 #include <QList>
@@ -103,6 +105,8 @@ public:
 
     const QString& action() const { return m_action; }
     void setAction(const QString& action) { m_action = action; }
+    Command command() const { return m_command; }
+    void setCommand(Command command) { m_command = command; }
 
     const QString& keyEquivalent() const { return m_keyEquivalent; }
     KeyModifierMask keyEquivalentModifierMask() const { return m_modifierMask; }
@@ -165,6 +169,7 @@ private:
     int m_mnemonic = -1;
     std::optional<QFont> m_font;
     QString m_action;
+    Command m_command = Command::none;
     QString m_keyEquivalent;
     KeyModifierMask m_modifierMask = 0;
     bool m_alternate = false;
@@ -204,6 +209,8 @@ public:
     int indexOfItem(const MenuItem* item) const;
     // The first item with that action, searched in this menu only.
     MenuItem* itemWithAction(const QString& action) const;
+    // The first item that sends command, searched in this menu only.
+    MenuItem* itemWithCommand(Command command) const;
 
     MenuItem* addItem(std::unique_ptr<MenuItem> item);
     MenuItem* insertItem(std::unique_ptr<MenuItem> item, int index);

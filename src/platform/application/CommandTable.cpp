@@ -1,0 +1,51 @@
+#include "platform/application/CommandTable.h"
+
+#include "platform/foundation/Localization.h"
+
+namespace lumora {
+
+CommandTable::CommandTable()
+{
+    for (int i = 0; i < commandCount; ++i) m_rows[size_t(i)].command = Command(i);
+}
+
+CommandRow& CommandTable::add(Command command, const char* name)
+{
+    CommandRow& row = m_rows[size_t(command)];
+    row = CommandRow();
+    row.command = command;
+    row.name = name;
+    return row;
+}
+
+const CommandRow& CommandTable::row(Command command) const { return m_rows[size_t(command)]; }
+
+std::unique_ptr<MenuItem> CommandTable::makeItem(Command command, const QString& title) const
+{
+    const CommandRow& shape = row(command);
+    QString shown = title;
+    if (shown.isEmpty() && shape.titleKey) shown = localized(shape.titleKey);
+    auto item = MenuItem::make(shown, QString::fromLatin1(shape.name), shape.keyEquivalent, shape.modifierMask,
+                               shape.isAlternate, shape.tag);
+    item->setCommand(command);
+    if (shape.isHidden) {
+        item->setHidden(true);
+        item->setAllowsKeyEquivalentWhenHidden(shape.keepsKeyWhenHidden);
+    }
+    item->setHidesWhenUnhandled(shape.hidesWhenUnhandled);
+    return item;
+}
+
+std::unique_ptr<MenuItem> CommandTable::makeItem(Command command, const char* titleKey) const
+{
+    return makeItem(command, localized(titleKey));
+}
+
+Command CommandTable::commandNamed(QStringView name) const
+{
+    for (const CommandRow& candidate : m_rows)
+        if (*candidate.name && name == QLatin1String(candidate.name)) return candidate.command;
+    return Command::none;
+}
+
+} // namespace lumora
