@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/application/Responder.h"
 
 #include <QPointer>
 #include <QString>
@@ -32,8 +31,8 @@ class PreviewPage;
 // Pages too large for the web view to take as a string (about 2 MB) load
 // from a file in a private temporary folder, removed with the preview.
 //
-// As a window it closes with "performClose:" (Command-W).
-class PreviewViewController : public QWidget, public Responder {
+// As a window it closes with File ▸ Close (Ctrl+W).
+class PreviewViewController : public QWidget {
     Q_OBJECT
 
 public:

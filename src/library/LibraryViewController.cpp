@@ -303,13 +303,6 @@ LibraryViewController::LibraryViewController(QWidget* parent) : QWidget(parent)
 {
     buildViews();
     showState();
-    addActionHandler(QStringLiteral("openSelectedFile:"), [this](MenuItem*) { openSelectedFile(); });
-    addActionHandler(QStringLiteral("makeLibraryDocument:"), [this](MenuItem*) { makeLibraryDocument(); });
-    addActionHandler(QStringLiteral("makeLibraryFolder:"), [this](MenuItem*) { makeLibraryFolder(); });
-    addActionHandler(QStringLiteral("renameLibraryDocument:"), [this](MenuItem*) { renameLibraryDocument(); });
-    addActionHandler(QStringLiteral("removeLibraryDocument:"), [this](MenuItem*) { removeSelectedFiles(); });
-    addActionHandler(QStringLiteral("printSelectedFiles:"), [this](MenuItem*) { printSelectedFiles(); });
-    addActionHandler(QStringLiteral("openInFinder:"), [this](MenuItem*) { revealInFileManager(); });
 }
 
 LibraryViewController::~LibraryViewController()
@@ -1412,7 +1405,7 @@ void LibraryViewController::showContextMenu(const QModelIndex& clicked, const QP
     Menu* libraryMenu = nullptr;
     if (mainMenu)
         for (int i = 0; i < mainMenu->count() && !libraryMenu; ++i)
-            if (Menu* submenu = mainMenu->itemAt(i)->submenu(); submenu && submenu->itemWithAction(QStringLiteral("removeLibraryDocument:")))
+            if (Menu* submenu = mainMenu->itemAt(i)->submenu(); submenu && submenu->itemWithCommand(Command::removeLibraryDocument))
                 libraryMenu = submenu;
     if (!libraryMenu) return;
     m_clickedRow = clicked;
@@ -1427,22 +1420,16 @@ void LibraryViewController::presentError(const PlatformError& error)
     if (m_host) m_host->presentError(error);
 }
 
-std::optional<bool> LibraryViewController::validate(MenuItem& item)
+bool LibraryViewController::canOpenSelectedFile() const
 {
-    const QString& action = item.action();
-    if (action == QLatin1String("openSelectedFile:")) {
-        const QWidget* focus = window() ? window()->focusWidget() : nullptr;
-        return focus == m_fileView;
-    }
-    if (!m_library) return false;
-    const int rows = int(rowsToActOn().size());
-    if (action == QLatin1String("removeLibraryDocument:") || action == QLatin1String("printSelectedFiles:"))
-        return rows >= 1;
-    if (action == QLatin1String("openInFinder:") || action == QLatin1String("renameLibraryDocument:"))
-        return rows == 1;
-    if (action == QLatin1String("makeLibraryDocument:") || action == QLatin1String("makeLibraryFolder:"))
-        return fileController() != nullptr;
-    return true;
+    const QWidget* focus = window() ? window()->focusWidget() : nullptr;
+    return focus == m_fileView;
 }
+
+bool LibraryViewController::canActOnRows() const { return m_library && !rowsToActOn().isEmpty(); }
+
+bool LibraryViewController::canActOnOneRow() const { return m_library && rowsToActOn().size() == 1; }
+
+bool LibraryViewController::canMakeFiles() const { return m_library && fileController(); }
 
 } // namespace lumora

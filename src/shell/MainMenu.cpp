@@ -56,6 +56,8 @@ std::optional<double> baseSize(const MarkdownStylesheet& stylesheet) { return st
 
 MainMenu::MainMenu(Settings& settings) : m_settings(settings)
 {
+    ActionDispatcher::instance().setCommandTable(&commandTable());
+    ActionDispatcher::instance().addApplicationTarget(this);
     build();
     m_themesObservation = NotificationCenter::defaultCenter().observe(
         Notifications::themesDidChange, [this](const Notification&) { themesDidChange(); });
@@ -63,6 +65,7 @@ MainMenu::MainMenu(Settings& settings) : m_settings(settings)
 
 MainMenu::~MainMenu()
 {
+    ActionDispatcher::instance().removeApplicationTarget(this);
     if (ActionDispatcher::instance().mainMenu() == m_menu.get()) ActionDispatcher::instance().setMainMenu(nullptr);
 }
 
@@ -296,40 +299,72 @@ void MainMenu::updateThemesMenu()
 
 void MainMenu::themesDidChange() { m_themesSubmenu->removeAllItems(); }
 
-std::optional<bool> MainMenu::validate(MenuItem& item) const
+void MainMenu::setFontFamily(const QVariant& family)
 {
-    const QString& action = item.action();
+    m_settings.setCustomFont(family.typeId() == QMetaType::QString ? std::optional(family.toString()) : std::nullopt);
+}
+
+bool MainMenu::isFontFamilyChosen(const QVariant& value) const
+{
+    const std::optional<QString> family =
+        value.typeId() == QMetaType::QString ? std::optional<QString>(value.toString()) : std::nullopt;
+    const std::optional<QString> stored =
+        m_settings.userDefaults ? m_settings.userDefaults->stringValue(QStringLiteral("customFont")) : std::nullopt;
+    return family == stored;
+}
+
+void MainMenu::increaseFontSize()
+{
+    if (const auto size = baseSize(m_settings.stylesheet)) m_settings.setFontSize(*size + 1.0);
+}
+
+void MainMenu::decreaseFontSize()
+{
+    if (const auto size = baseSize(m_settings.stylesheet)) m_settings.setFontSize(*size - 1.0);
+}
+
+void MainMenu::resetFontSize()
+{
+    if (const auto size = baseSize(MarkdownStylesheet::defaultStylesheet())) m_settings.setFontSize(*size);
+}
+
+bool MainMenu::canIncreaseFontSize() const
+{
     const auto size = baseSize(m_settings.stylesheet);
-    const auto stateFor = [](bool on) { return on ? MenuItem::State::on : MenuItem::State::off; };
-    if (action == QLatin1String("resetFontSize:"))
-        return size != baseSize(MarkdownStylesheet::defaultStylesheet());
-    // Without a base size there is nothing to step from.
-    if (action == QLatin1String("increaseFontSize:")) return size && *size < Settings::maximumFontSize;
-    if (action == QLatin1String("decreaseFontSize:")) return size && *size > Settings::minimumFontSize;
-    if (action == QLatin1String("setFontFamily:")) {
-        const QVariant& value = item.representedObject();
-        const std::optional<QString> family =
-            value.typeId() == QMetaType::QString ? std::optional<QString>(value.toString()) : std::nullopt;
-        const std::optional<QString> stored =
-            m_settings.userDefaults ? m_settings.userDefaults->stringValue(QStringLiteral("customFont")) : std::nullopt;
-        item.setState(stateFor(family == stored));
-        return std::nullopt;
-    }
-    if (action == QLatin1String("setParagraphSpacing:")) {
-        item.setState(stateFor(item.representedObject().toDouble() == m_settings.parsedStylesheet->paragraphSpacing));
-        return std::nullopt;
-    }
-    if (action == QLatin1String("setTheme:")) {
-        item.setState(stateFor(item.representedObject().value<std::shared_ptr<Theme>>() == m_settings.theme));
-        return std::nullopt;
-    }
-    if (action == QLatin1String("unlinkStylesheet:")) {
-        const bool linked =
-            m_settings.userDefaults && m_settings.userDefaults->dataValue(QStringLiteral("stylesheetUrl"));
-        item.setHidden(!linked);
-        return std::nullopt;
-    }
-    return std::nullopt;
+    return size && *size < Settings::maximumFontSize;
+}
+
+bool MainMenu::canDecreaseFontSize() const
+{
+    const auto size = baseSize(m_settings.stylesheet);
+    return size && *size > Settings::minimumFontSize;
+}
+
+bool MainMenu::canResetFontSize() const
+{
+    return baseSize(m_settings.stylesheet) != baseSize(MarkdownStylesheet::defaultStylesheet());
+}
+
+void MainMenu::setParagraphSpacing(const QVariant& spacing)
+{
+    if (!spacing.isValid()) return;
+    if (const auto value = Settings::paragraphSpacingFromRawValue(spacing.toDouble()))
+        m_settings.setParagraphSpacing(*value);
+}
+
+bool MainMenu::isParagraphSpacing(const QVariant& spacing) const
+{
+    return spacing.toDouble() == m_settings.parsedStylesheet->paragraphSpacing;
+}
+
+void MainMenu::setTheme(const QVariant& theme)
+{
+    if (auto chosen = theme.value<std::shared_ptr<Theme>>()) m_settings.setTheme(chosen);
+}
+
+bool MainMenu::isTheme(const QVariant& theme) const
+{
+    return theme.value<std::shared_ptr<Theme>>() == m_settings.theme;
 }
 
 } // namespace lumora

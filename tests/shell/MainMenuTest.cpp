@@ -6,6 +6,8 @@
 #include "platform/files/UserDefaults.h"
 #include "settings/Settings.h"
 #include "shell/ApplicationStyle.h"
+#include "shell/Commands.h"
+#include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -26,37 +28,34 @@ std::unique_ptr<UserDefaults> makeStore(const char* name)
     return std::make_unique<UserDefaults>(test::freshDirectory(QLatin1String(name)) + QStringLiteral("/defaults.json"));
 }
 
-// What the document controller will be: it carries the application-wide
-// commands and asks the main menu to validate them.
-class FakeDocumentController : public Responder {
+// Stands in for the window and the library pane, which carry a new tab and
+// opening the selected file.
+class KeyRecorder : public QObject {
 public:
-    explicit FakeDocumentController(MainMenu& menu) : m_menu(menu) {}
-    bool respondsTo(const QString& action) const override
-    {
-        static const QStringList actions{"setFontFamily:", "resetFontSize:",  "increaseFontSize:",
-                                         "decreaseFontSize:", "setParagraphSpacing:", "setTheme:",
-                                         "unlinkStylesheet:", "newTab:", "openSelectedFile:"};
-        return actions.contains(action);
-    }
-    void perform(const QString& action, MenuItem*) override { performed << action; }
-    std::optional<bool> validate(MenuItem& item) override { return m_menu.validate(item); }
-    QStringList performed;
-
-private:
-    MainMenu& m_menu;
+    QList<Command> performed;
 };
 
+// The main menu on settings of its own, carrying the application's text
+// commands; the application's table, with the stand-in bound.
 struct Fixture {
     std::unique_ptr<UserDefaults> store;
     Settings settings;
     MainMenu mainMenu;
-    FakeDocumentController controller;
+    CommandTable table = commandTable();
+    KeyRecorder controller;
 
-    explicit Fixture(const char* name) : store(makeStore(name)), settings(store.get()), mainMenu(settings), controller(mainMenu)
+    explicit Fixture(const char* name) : store(makeStore(name)), settings(store.get()), mainMenu(settings)
     {
-        ActionDispatcher::instance().setDocumentController(&controller);
+        for (Command command : {Command::newTab, Command::openSelectedFile})
+            table.bind(command, on<KeyRecorder>([command](KeyRecorder& recorder) { recorder.performed << command; }));
+        ActionDispatcher::instance().setCommandTable(&table);
+        ActionDispatcher::instance().addApplicationTarget(&controller);
     }
-    ~Fixture() { ActionDispatcher::instance().setDocumentController(nullptr); }
+    ~Fixture()
+    {
+        ActionDispatcher::instance().removeApplicationTarget(&controller);
+        ActionDispatcher::instance().setCommandTable(&commandTable());
+    }
 
     MenuItem& find(MainMenu::TopLevel menu, const char* action)
     {
@@ -273,17 +272,6 @@ TEST(MainMenu, ValidationMirrorsThePreferences)
     dispatcher.validateMenu(spacing);
     EXPECT_EQ(spacing.itemAt(0)->state(), MenuItem::State::off);
     EXPECT_EQ(spacing.itemAt(1)->state(), MenuItem::State::on);
-
-    // The unlink item is hidden, not disabled, while nothing is linked.
-    f.mainMenu.addStylesheetItems();
-    Menu& view = f.mainMenu.topLevelMenu(MainMenu::view);
-    MenuItem& unlink = *view.itemWithAction(QStringLiteral("unlinkStylesheet:"));
-    dispatcher.validateMenu(view);
-    EXPECT_TRUE(unlink.isHidden());
-    f.store->set(QStringLiteral("stylesheetUrl"), QByteArray("bookmark"));
-    dispatcher.validateMenu(view);
-    EXPECT_FALSE(unlink.isHidden());
-    EXPECT_TRUE(unlink.isEnabled());
 }
 
 TEST(MainMenu, HiddenItemsKeepTheirKeysAndPlatformOnlyItemsHide)
@@ -301,7 +289,7 @@ TEST(MainMenu, HiddenItemsKeepTheirKeysAndPlatformOnlyItemsHide)
 
     QTest::keyClick(field, Qt::Key_T, Qt::ControlModifier);
     QTest::keyClick(field, Qt::Key_Return, Qt::ControlModifier);
-    EXPECT_EQ(f.controller.performed, (QStringList{"newTab:", "openSelectedFile:"}));
+    EXPECT_EQ(f.controller.performed, (QList<Command>{Command::newTab, Command::openSelectedFile}));
 
     // Nothing here hides applications: those items hide. The editor's five
     // submenus stay, their items disabled while no editor has the focus.

@@ -117,13 +117,19 @@ TEST(WindowController, ViewCommandsTogglePanesAndNameWhatTheyWillDo)
     EXPECT_EQ(outline.title(), QStringLiteral("Show Outline"));
     QTest::keyClick(window->documentViewController()->textView(), Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_TRUE(window->isOutlineVisible());
-    // Markdown off hides the outline pane and its item.
-    dispatcher.sendAction("toggleMarkdown:");
+    // Markdown off hides the outline pane and its item; the Markdown item
+    // is checked while it is on.
+    MenuItem& markdown = itemFor(*shell.controller, MainMenu::modus, "toggleMarkdown:");
+    dispatcher.validateItem(markdown);
+    EXPECT_EQ(markdown.state(), MenuItem::State::on);
+    dispatcher.performMenuItem(markdown);
     EXPECT_FALSE(document->isMarkdownEnabled());
     EXPECT_FALSE(window->isOutlineVisible());
     dispatcher.validateItem(outline);
     EXPECT_TRUE(outline.isHidden());
-    dispatcher.sendAction("toggleMarkdown:");
+    dispatcher.validateItem(markdown);
+    EXPECT_EQ(markdown.state(), MenuItem::State::off);
+    dispatcher.performMenuItem(markdown);
 
     Settings& settings = Settings::shared();
     const bool shown = settings.isInfoViewVisible;
@@ -133,6 +139,34 @@ TEST(WindowController, ViewCommandsTogglePanesAndNameWhatTheyWillDo)
     dispatcher.validateItem(statistics);
     EXPECT_EQ(statistics.title(), shown ? "Show Statistics" : "Hide Statistics");
     dispatcher.performMenuItem(statistics);
+}
+
+TEST(WindowController, WindowCommandsActOnTheKeyWindow)
+{
+    Shell shell;
+    WindowController* window = windowOf(openText(shell, "window-commands", "Text\n"));
+    ASSERT_TRUE(activate(window));
+    auto& dispatcher = ActionDispatcher::instance();
+    MainMenu& menu = *shell.controller->mainMenu();
+
+    // Full screen: the item names what it will do.
+    MenuItem& fullScreen = *menu.topLevelMenu(MainMenu::view).itemWithCommand(Command::toggleFullScreen);
+    EXPECT_TRUE(dispatcher.validateItem(fullScreen));
+    EXPECT_EQ(fullScreen.title(), QStringLiteral("Enter Full Screen"));
+    dispatcher.performMenuItem(fullScreen);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->window()->isFullScreen(); }));
+    dispatcher.validateItem(fullScreen);
+    EXPECT_EQ(fullScreen.title(), QStringLiteral("Exit Full Screen"));
+    dispatcher.performMenuItem(fullScreen);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->window()->isFullScreen(); }));
+
+    // Zoom maximises the window and brings it back.
+    MenuItem& zoom = *menu.topLevelMenu(MainMenu::window).itemWithCommand(Command::performZoom);
+    EXPECT_TRUE(dispatcher.validateItem(zoom));
+    dispatcher.performMenuItem(zoom);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->window()->isMaximized(); }));
+    dispatcher.performMenuItem(zoom);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->window()->isMaximized(); }));
 }
 
 TEST(WindowController, EachWindowsPreviewCommandShowsAndHidesItsOwnPreview)
@@ -488,10 +522,14 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     Document* outside = openText(shell, "outside", "Words");
     WindowController* window = windowOf(outside);
     ASSERT_TRUE(window);
-    MenuItem create({}, QStringLiteral("makeLibraryDocument:"));
-    MenuItem search({}, QStringLiteral("findInLibrary:"));
-    MenuItem move({}, QStringLiteral("moveToLibrary:"));
-    MenuItem link({}, QStringLiteral("toggleLibraryLinked:"));
+    MenuItem create({}, Command::makeLibraryDocument);
+    MenuItem search({}, Command::findInLibrary);
+    MenuItem move({}, Command::moveToLibrary);
+    MenuItem link({}, Command::toggleLibraryLinked);
+    // As the window's own commands: the focus is not in the library pane.
+    const auto validate = [](WindowController* w, MenuItem& item) {
+        return ActionDispatcher::instance().validateItem(item, w->window());
+    };
     const auto quoted = [](const QString& name) { return string::quoted(name); };
     const QString shelf = QFileInfo(folder).fileName();
 
@@ -499,11 +537,11 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     // with the pane hidden, moving and linking are hidden.
     LibraryController& libraries = LibraryController::shared();
     ASSERT_TRUE(libraries.libraries().empty());
-    EXPECT_EQ(window->validate(create), false);
-    EXPECT_EQ(window->validate(search), false);
+    EXPECT_EQ(validate(window, create), false);
+    EXPECT_EQ(validate(window, search), false);
     EXPECT_FALSE(create.isHidden());
-    window->validate(move);
-    window->validate(link);
+    validate(window, move);
+    validate(window, link);
     EXPECT_TRUE(move.isHidden());
     EXPECT_TRUE(link.isHidden());
 
@@ -513,15 +551,15 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     window->libraryPane().setLibrary(library);
     ASSERT_TRUE(library->fileController() && library->fileController()->rootFile());
     EXPECT_EQ(window->shownLibrary(), library);
-    EXPECT_EQ(window->validate(create), true);
-    window->validate(link);
+    EXPECT_EQ(validate(window, create), true);
+    validate(window, link);
     EXPECT_FALSE(link.isHidden());
     EXPECT_EQ(link.title(), localizedFormat(QStringLiteral("menu.library.link.on"), {quoted(shelf)}));
-    window->validate(move);
+    validate(window, move);
     EXPECT_FALSE(move.isHidden());
     EXPECT_EQ(move.title(), localizedFormat(QStringLiteral("menu.library.moveInto"), {quoted("outside.txt"), quoted(shelf)}));
     ASSERT_TRUE(libraries.toggleLinked(*library));
-    window->validate(link);
+    validate(window, link);
     EXPECT_EQ(link.title(), localizedFormat(QStringLiteral("menu.library.link.off"), {quoted(shelf)}));
 
     // A document already in the library, however deep, is not offered; nor
@@ -531,7 +569,7 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     ASSERT_TRUE(keptWindow);
     keptWindow->setLibraryVisible(true);
     keptWindow->libraryPane().setLibrary(library);
-    keptWindow->validate(move);
+    validate(keptWindow, move);
     EXPECT_TRUE(move.isHidden());
     auto untitled = shell.controller->openUntitledDocument(true);
     ASSERT_TRUE(untitled);
@@ -539,13 +577,13 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     untitledWindow->setLibraryVisible(true);
     untitledWindow->libraryPane().setLibrary(library);
     move.setHidden(false);
-    untitledWindow->validate(move);
+    validate(untitledWindow, move);
     EXPECT_TRUE(move.isHidden());
 
     // The pane hidden again: both go.
     window->setLibraryVisible(false);
-    window->validate(move);
-    window->validate(link);
+    validate(window, move);
+    validate(window, link);
     EXPECT_TRUE(move.isHidden());
     EXPECT_TRUE(link.isHidden());
     ASSERT_TRUE(libraries.toggleLinked(*library)); // unlinked: out of the list

@@ -20,14 +20,19 @@ CommandRow& CommandTable::add(Command command, const char* name)
 
 const CommandRow& CommandTable::row(Command command) const { return m_rows[size_t(command)]; }
 
+void CommandTable::bind(Command command, CommandBinding binding)
+{
+    m_rows[size_t(command)].bindings.push_back(std::move(binding));
+}
+
 std::unique_ptr<MenuItem> CommandTable::makeItem(Command command, const QString& title) const
 {
     const CommandRow& shape = row(command);
     QString shown = title;
     if (shown.isEmpty() && shape.titleKey) shown = localized(shape.titleKey);
-    auto item = MenuItem::make(shown, QString::fromLatin1(shape.name), shape.keyEquivalent, shape.modifierMask,
-                               shape.isAlternate, shape.tag);
-    item->setCommand(command);
+    auto item = MenuItem::make(shown, command, shape.keyEquivalent, shape.modifierMask, shape.isAlternate, shape.tag);
+    // The name goes while the tests move to commands.
+    item->setAction(QString::fromLatin1(shape.name));
     if (shape.isHidden) {
         item->setHidden(true);
         item->setAllowsKeyEquivalentWhenHidden(shape.keepsKeyWhenHidden);

@@ -101,11 +101,25 @@ MenuItem::MenuItem(QString title, QString action, QString keyEquivalent, KeyModi
 {
 }
 
+MenuItem::MenuItem(QString title, Command command, QString keyEquivalent, KeyModifierMask modifierMask,
+                   bool isAlternate, qint64 tag)
+    : MenuItem(std::move(title), QString(), std::move(keyEquivalent), modifierMask, isAlternate, tag)
+{
+    m_command = command;
+}
+
 std::unique_ptr<MenuItem> MenuItem::make(QString title, QString action, QString keyEquivalent,
                                          KeyModifierMask modifierMask, bool isAlternate, qint64 tag)
 {
     return std::make_unique<MenuItem>(std::move(title), std::move(action), std::move(keyEquivalent),
                                       modifierMask, isAlternate, tag);
+}
+
+std::unique_ptr<MenuItem> MenuItem::make(QString title, Command command, QString keyEquivalent,
+                                         KeyModifierMask modifierMask, bool isAlternate, qint64 tag)
+{
+    return std::make_unique<MenuItem>(std::move(title), command, std::move(keyEquivalent), modifierMask, isAlternate,
+                                      tag);
 }
 
 std::unique_ptr<MenuItem> MenuItem::withSubmenu(std::unique_ptr<Menu> submenu)
@@ -330,7 +344,7 @@ void Menu::assignMnemonics()
     // Headings (no action, no submenu) cannot be chosen: they get none.
     std::vector<MenuItem*> items;
     for (const auto& item : m_items) {
-        const bool choosable = !item->action().isEmpty() || item->submenu();
+        const bool choosable = !item->action().isEmpty() || item->command() != Command::none || item->submenu();
         if (!item->isSeparator() && !item->isHidden() && !item->title().isEmpty() && choosable)
             items.push_back(item.get());
         else

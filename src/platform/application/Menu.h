@@ -85,7 +85,14 @@ public:
     // mask, alternate flag and tag.
     explicit MenuItem(QString title = {}, QString action = {}, QString keyEquivalent = {},
                       KeyModifierMask modifierMask = 0, bool isAlternate = false, qint64 tag = 0);
+    MenuItem(QString title, Command command, QString keyEquivalent = {}, KeyModifierMask modifierMask = 0,
+             bool isAlternate = false, qint64 tag = 0);
     static std::unique_ptr<MenuItem> make(QString title, QString action = {}, QString keyEquivalent = {},
+                                          KeyModifierMask modifierMask = 0, bool isAlternate = false,
+                                          qint64 tag = 0);
+    // An item that sends command (the command table gives most their shape:
+    // CommandTable::makeItem()).
+    static std::unique_ptr<MenuItem> make(QString title, Command command, QString keyEquivalent = {},
                                           KeyModifierMask modifierMask = 0, bool isAlternate = false,
                                           qint64 tag = 0);
     // An item titled like its submenu that opens it.
