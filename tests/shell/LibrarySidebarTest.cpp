@@ -46,11 +46,11 @@ QString trashFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
 }
 
-MenuItem* menuItem(const QString& action)
+MenuItem* menuItem(Command command)
 {
     MenuItem* found = nullptr;
     DocumentController::shared()->mainMenu()->menu().forEachItem([&](MenuItem& item) {
-        if (!found && item.action() == action) found = &item;
+        if (!found && item.command() == command) found = &item;
     });
     return found;
 }
@@ -210,7 +210,7 @@ TEST(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
     EXPECT_EQ(b.pane->library()->url(), first);
     EXPECT_FALSE(UserDefaults::standard().dataValue("selectedLibrary").has_value());
     // Kept: it moves to the top of every popup, linked.
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("toggleLibraryLinked:", nullptr,
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::toggleLibraryLinked, nullptr,
                                                         a.window->documentViewController()->textView()));
     EXPECT_TRUE(a.pane->library()->isLinked());
     EXPECT_TRUE(b.pane->librariesPopup()->itemText(0).startsWith("second"));
@@ -697,12 +697,12 @@ TEST(LibrarySidebar, MenuItemsFollowTheRowsActedOnAndTheWindow)
     LibraryWindow w(shell, outside);
     ActionDispatcher& dispatcher = ActionDispatcher::instance();
     LibraryOutlineView* outline = w.pane->fileView();
-    MenuItem* rename = menuItem("renameLibraryDocument:");
-    MenuItem* trash = menuItem("removeLibraryDocument:");
-    MenuItem* open = menuItem("openSelectedFile:");
-    MenuItem* move = menuItem("moveToLibrary:");
-    MenuItem* link = menuItem("toggleLibraryLinked:");
-    MenuItem* newDocument = menuItem("makeLibraryDocument:");
+    MenuItem* rename = menuItem(Command::renameLibraryDocument);
+    MenuItem* trash = menuItem(Command::removeLibraryDocument);
+    MenuItem* open = menuItem(Command::openSelectedFile);
+    MenuItem* move = menuItem(Command::moveToLibrary);
+    MenuItem* link = menuItem(Command::toggleLibraryLinked);
+    MenuItem* newDocument = menuItem(Command::makeLibraryDocument);
     ASSERT_TRUE(rename && trash && open && move && link && newDocument);
 
     // From the editor, the window's own items.
@@ -744,7 +744,7 @@ TEST(LibrarySidebar, MenuItemsFollowTheRowsActedOnAndTheWindow)
     EXPECT_EQ(w.pane->rowsToActOn().size(), 2); // the click is over
 
     // A document of the library needs no moving; a hidden pane shows neither.
-    ASSERT_TRUE(dispatcher.sendAction("moveToLibrary:", nullptr, editor));
+    ASSERT_TRUE(dispatcher.send(Command::moveToLibrary, nullptr, editor));
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Loose note.md"; }));
     EXPECT_FALSE(QFile::exists(outside));
     ASSERT_TRUE(waitFor([&] { return w.pane->fileView()->selectionModel()->isSelected(w.row(folder + "/Loose note.md")); }));
@@ -756,7 +756,7 @@ TEST(LibrarySidebar, MenuItemsFollowTheRowsActedOnAndTheWindow)
 
     // Unlinking leaves the list; the items that need a library go grey.
     w.window->setLibraryVisible(true);
-    ASSERT_TRUE(dispatcher.sendAction("toggleLibraryLinked:", nullptr, editor));
+    ASSERT_TRUE(dispatcher.send(Command::toggleLibraryLinked, nullptr, editor));
     EXPECT_TRUE(LibraryController::shared().libraries().empty());
     EXPECT_FALSE(w.pane->library());
     EXPECT_FALSE(dispatcher.validateItem(*newDocument, editor));

@@ -186,7 +186,7 @@ TEST(Session, OpenRecentFollowsTheDocumentsTheWriterWorksOn)
     ASSERT_TRUE(activate(window));
     ASSERT_TRUE(waitFor([&] { return window->libraryPane().library() != nullptr; }));
     ActionDispatcher& dispatcher = ActionDispatcher::instance();
-    ASSERT_TRUE(dispatcher.sendAction("moveToLibrary:", nullptr, window->documentViewController()->textView()));
+    ASSERT_TRUE(dispatcher.send(Command::moveToLibrary, nullptr, window->documentViewController()->textView()));
     ASSERT_TRUE(waitFor([&] { return draft && draft->filePath() == library + "/renamed.md"; }));
     EXPECT_EQ(shell.controller->recentDocumentPaths(), (QStringList{dir + "/other.md", library + "/renamed.md"}));
 

@@ -15,6 +15,7 @@
 #include "settings/StringExtensions.h"
 #include "shell/MainMenu.h"
 #include "widgets/ViewUtilities.h"
+#include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 #include "support/WebEngine.h"
 
@@ -31,9 +32,9 @@ using namespace lumora::test;
 
 namespace {
 
-MenuItem& itemFor(DocumentController& controller, MainMenu::TopLevel menu, const char* action)
+MenuItem& itemFor(DocumentController& controller, MainMenu::TopLevel menu, Command command)
 {
-    return *controller.mainMenu()->topLevelMenu(menu).itemWithAction(QLatin1String(action));
+    return *controller.mainMenu()->topLevelMenu(menu).itemWithCommand(command);
 }
 
 Document* openText(Shell& shell, const char* name, const QByteArray& text)
@@ -98,9 +99,9 @@ TEST(WindowController, ViewCommandsTogglePanesAndNameWhatTheyWillDo)
     WindowController* window = windowOf(document);
     ASSERT_TRUE(activate(window));
     auto& dispatcher = ActionDispatcher::instance();
-    MenuItem& library = itemFor(*shell.controller, MainMenu::view, "toggleLibraryView:");
-    MenuItem& outline = itemFor(*shell.controller, MainMenu::view, "toggleOutlineView:");
-    MenuItem& statistics = itemFor(*shell.controller, MainMenu::view, "toggleInfoView:");
+    MenuItem& library = itemFor(*shell.controller, MainMenu::view, Command::toggleLibraryView);
+    MenuItem& outline = itemFor(*shell.controller, MainMenu::view, Command::toggleOutlineView);
+    MenuItem& statistics = itemFor(*shell.controller, MainMenu::view, Command::toggleInfoView);
 
     const bool libraryShown = window->isLibraryVisible();
     dispatcher.validateItem(library);
@@ -119,7 +120,7 @@ TEST(WindowController, ViewCommandsTogglePanesAndNameWhatTheyWillDo)
     EXPECT_TRUE(window->isOutlineVisible());
     // Markdown off hides the outline pane and its item; the Markdown item
     // is checked while it is on.
-    MenuItem& markdown = itemFor(*shell.controller, MainMenu::modus, "toggleMarkdown:");
+    MenuItem& markdown = itemFor(*shell.controller, MainMenu::modus, Command::toggleMarkdown);
     dispatcher.validateItem(markdown);
     EXPECT_EQ(markdown.state(), MenuItem::State::on);
     dispatcher.performMenuItem(markdown);
@@ -210,14 +211,14 @@ TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
     Settings& settings = Settings::shared();
     auto& dispatcher = ActionDispatcher::instance();
     struct Toggle {
-        const char* action;
+        Command action;
         const char* key;
         bool* value;
     };
     const Toggle toggles[] = {
-        {"toggleTypewriterScrolling:", "typewriterScrolling", &settings.isTypewriterScrollingEnabled},
-        {"toggleSounds:", "typewriterSounds", &settings.isTypewriterSoundsEnabled},
-        {"toggleNoEditing:", "noEditing", &settings.isNoEditingEnabled},
+        {Command::toggleTypewriterScrolling, "typewriterScrolling", &settings.isTypewriterScrollingEnabled},
+        {Command::toggleSounds, "typewriterSounds", &settings.isTypewriterSoundsEnabled},
+        {Command::toggleNoEditing, "noEditing", &settings.isNoEditingEnabled},
     };
     for (const Toggle& t : toggles) {
         MenuItem& item = itemFor(*shell.controller, MainMenu::modus, t.action);
@@ -239,7 +240,7 @@ TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
             if (item->state() == MenuItem::State::on) list << item->title();
         return list;
     };
-    Menu& highlighting = *itemFor(*shell.controller, MainMenu::modus, "toggleNoEditing:").menu()->itemAt(4)->submenu();
+    Menu& highlighting = *itemFor(*shell.controller, MainMenu::modus, Command::toggleNoEditing).menu()->itemAt(4)->submenu();
     dispatcher.performMenuItem(*highlighting.itemAt(2));
     EXPECT_EQ(settings.highlighting, Settings::Highlighting::paragraph);
     EXPECT_EQ(checked(highlighting), QStringList{"Current Paragraph"});
@@ -301,7 +302,7 @@ TEST(WindowController, AThemeChosenFromTheMenuRestylesTextAndWindow)
     ActionDispatcher::instance().validateMenu(themes);
     MenuItem* other = nullptr;
     for (const auto& item : themes.items())
-        if (item->action() == QLatin1String("setTheme:") && item->state() == MenuItem::State::off && !other)
+        if (item->command() == Command::setTheme && item->state() == MenuItem::State::off && !other)
             other = item.get();
     ASSERT_TRUE(other);
     ActionDispatcher::instance().performMenuItem(*other);
@@ -339,7 +340,7 @@ TEST(WindowController, ALockedDocumentStillCopiesAndSelects)
     WindowController* window = windowOf(introduction);
     ASSERT_TRUE(activate(window));
     TextView* editor = window->documentViewController()->textView();
-    const auto enabled = [&](MainMenu::TopLevel menu, const char* action) {
+    const auto enabled = [&](MainMenu::TopLevel menu, Command action) {
         Menu& top = shell.controller->mainMenu()->topLevelMenu(menu);
         ActionDispatcher::instance().menuWillOpen(top);
         ActionDispatcher::instance().menuDidClose(top);
@@ -348,23 +349,23 @@ TEST(WindowController, ALockedDocumentStillCopiesAndSelects)
 
     // Nothing selected: Select All can act, Copy cannot.
     editor->setSelectedRange(Range(0, 0));
-    EXPECT_TRUE(enabled(MainMenu::edit, "selectAll:"));
-    EXPECT_FALSE(enabled(MainMenu::edit, "copy:"));
-    EXPECT_FALSE(enabled(MainMenu::edit, "cut:"));
+    EXPECT_TRUE(enabled(MainMenu::edit, Command::selectAll));
+    EXPECT_FALSE(enabled(MainMenu::edit, Command::copy));
+    EXPECT_FALSE(enabled(MainMenu::edit, Command::cut));
 
     // A selection in the locked text: Copy can act; changing it cannot.
     editor->setSelectedRange(Range(2, 7));
-    EXPECT_TRUE(enabled(MainMenu::edit, "copy:"));
-    EXPECT_FALSE(enabled(MainMenu::edit, "cut:"));
-    EXPECT_FALSE(enabled(MainMenu::edit, "delete:"));
-    EXPECT_FALSE(enabled(MainMenu::edit, "paste:"));
+    EXPECT_TRUE(enabled(MainMenu::edit, Command::copy));
+    EXPECT_FALSE(enabled(MainMenu::edit, Command::cut));
+    EXPECT_FALSE(enabled(MainMenu::edit, Command::deleteSelection));
+    EXPECT_FALSE(enabled(MainMenu::edit, Command::paste));
     // Also while the menu bar has the focus for keyboard navigation (Alt, F10).
     window->menuBar()->setFocus();
-    EXPECT_TRUE(enabled(MainMenu::edit, "copy:"));
-    EXPECT_TRUE(enabled(MainMenu::edit, "selectAll:"));
-    itemFor(*shell.controller, MainMenu::edit, "copy:").qAction()->trigger();
+    EXPECT_TRUE(enabled(MainMenu::edit, Command::copy));
+    EXPECT_TRUE(enabled(MainMenu::edit, Command::selectAll));
+    itemFor(*shell.controller, MainMenu::edit, Command::copy).qAction()->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), textOf(introduction).mid(2, 7));
-    itemFor(*shell.controller, MainMenu::edit, "selectAll:").qAction()->trigger();
+    itemFor(*shell.controller, MainMenu::edit, Command::selectAll).qAction()->trigger();
     EXPECT_EQ(editor->selectedRange(), Range(0, textOf(introduction).size()));
     EXPECT_TRUE(introduction->isLocked());
     EXPECT_TRUE(shell.dialogs.asked.isEmpty());
