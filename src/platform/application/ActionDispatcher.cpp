@@ -272,7 +272,7 @@ void ActionDispatcher::addApplicationTarget(QObject* target)
 {
     std::erase(m_applicationTargets, nullptr);
     if (target && std::find(m_applicationTargets.begin(), m_applicationTargets.end(), target) == m_applicationTargets.end())
-        m_applicationTargets.emplace_back(target);
+        m_applicationTargets.emplace(m_applicationTargets.begin(), target);
 }
 
 void ActionDispatcher::removeApplicationTarget(QObject* target)
@@ -360,17 +360,6 @@ bool ActionDispatcher::send(Command command, MenuItem* sender, QWidget* start)
     return true;
 }
 
-bool ActionDispatcher::sendAction(const QString& action, MenuItem* sender, QWidget* start)
-{
-    return m_table && send(m_table->commandNamed(action), sender, start);
-}
-
-Command ActionDispatcher::commandOf(const MenuItem& item) const
-{
-    if (item.command() != Command::none || item.action().isEmpty() || !m_table) return item.command();
-    return m_table->commandNamed(item.action());
-}
-
 QString ActionDispatcher::standardTitle(Command command)
 {
     switch (command) {
@@ -387,7 +376,7 @@ CommandTarget ActionDispatcher::validate(MenuItem& item, QWidget* start, bool& e
 {
     enabled = false;
     if (item.isSeparator()) return {};
-    const Command command = commandOf(item);
+    const Command command = item.command();
     if (command == Command::none) {
         // A submenu opens; an item without a command is a heading.
         enabled = item.submenu() != nullptr;
@@ -502,7 +491,7 @@ bool ActionDispatcher::handleKeyPress(QKeyEvent& event, QWidget* receiver)
         popup->close();
         if (QApplication::activePopupWidget() == popup) break;
     }
-    send(commandOf(*item), item, start);
+    send(item->command(), item, start);
     return true;
 }
 

@@ -120,9 +120,9 @@ public:
     const CommandTable* commandTable() const { return m_table; }
 
     ApplicationCommands& applicationCommands() { return *m_application; }
-    // Objects tried after the application's own commands, in the order
-    // added: the last links of the chain. Not owned; forgotten when
-    // destroyed.
+    // Objects tried after the application's own commands, the one added
+    // last first (a new document controller stands in for an old one): the
+    // last links of the chain. Not owned; forgotten when destroyed.
     void addApplicationTarget(QObject* target);
     void removeApplicationTarget(QObject* target);
 
@@ -141,9 +141,6 @@ public:
     // Sends a command down the chain, unvalidated; false when nothing
     // carries it out.
     bool send(Command command, MenuItem* sender = nullptr, QWidget* start = nullptr);
-    // Kept while the tests move to commands: the command the table's row of
-    // that name sends.
-    bool sendAction(const QString& action, MenuItem* sender = nullptr, QWidget* start = nullptr);
 
     // Validates one item, or a menu (its delegate first, then every item).
     bool validateItem(MenuItem& item, QWidget* start = nullptr);
@@ -169,7 +166,6 @@ protected:
 private:
     ActionDispatcher();
     QWidget* focusStart() const;
-    Command commandOf(const MenuItem& item) const;
     CommandTarget validate(MenuItem& item, QWidget* start, bool& enabled);
     MenuItem* findKeyItem(Menu& menu, QKeyEvent& event, QWidget* start, bool& consumed);
     void updateWindowsMenu();

@@ -31,8 +31,6 @@ std::unique_ptr<MenuItem> CommandTable::makeItem(Command command, const QString&
     QString shown = title;
     if (shown.isEmpty() && shape.titleKey) shown = localized(shape.titleKey);
     auto item = MenuItem::make(shown, command, shape.keyEquivalent, shape.modifierMask, shape.isAlternate, shape.tag);
-    // The name goes while the tests move to commands.
-    item->setAction(QString::fromLatin1(shape.name));
     if (shape.isHidden) {
         item->setHidden(true);
         item->setAllowsKeyEquivalentWhenHidden(shape.keepsKeyWhenHidden);
@@ -44,13 +42,6 @@ std::unique_ptr<MenuItem> CommandTable::makeItem(Command command, const QString&
 std::unique_ptr<MenuItem> CommandTable::makeItem(Command command, const char* titleKey) const
 {
     return makeItem(command, localized(titleKey));
-}
-
-Command CommandTable::commandNamed(QStringView name) const
-{
-    for (const CommandRow& candidate : m_rows)
-        if (*candidate.name && name == QLatin1String(candidate.name)) return candidate.command;
-    return Command::none;
 }
 
 } // namespace lumora

@@ -94,25 +94,11 @@ bool keyEventMatches(const QKeyEvent& event, QKeyCombination shortcut)
 
 // MenuItem ---------------------------------------------------------------
 
-MenuItem::MenuItem(QString title, QString action, QString keyEquivalent, KeyModifierMask modifierMask,
-                   bool isAlternate, qint64 tag)
-    : m_title(std::move(title)), m_action(std::move(action)), m_keyEquivalent(std::move(keyEquivalent)),
-      m_modifierMask(modifierMask), m_alternate(isAlternate), m_tag(tag)
-{
-}
-
 MenuItem::MenuItem(QString title, Command command, QString keyEquivalent, KeyModifierMask modifierMask,
                    bool isAlternate, qint64 tag)
-    : MenuItem(std::move(title), QString(), std::move(keyEquivalent), modifierMask, isAlternate, tag)
+    : m_title(std::move(title)), m_command(command), m_keyEquivalent(std::move(keyEquivalent)),
+      m_modifierMask(modifierMask), m_alternate(isAlternate), m_tag(tag)
 {
-    m_command = command;
-}
-
-std::unique_ptr<MenuItem> MenuItem::make(QString title, QString action, QString keyEquivalent,
-                                         KeyModifierMask modifierMask, bool isAlternate, qint64 tag)
-{
-    return std::make_unique<MenuItem>(std::move(title), std::move(action), std::move(keyEquivalent),
-                                      modifierMask, isAlternate, tag);
 }
 
 std::unique_ptr<MenuItem> MenuItem::make(QString title, Command command, QString keyEquivalent,
@@ -344,7 +330,7 @@ void Menu::assignMnemonics()
     // Headings (no action, no submenu) cannot be chosen: they get none.
     std::vector<MenuItem*> items;
     for (const auto& item : m_items) {
-        const bool choosable = !item->action().isEmpty() || item->command() != Command::none || item->submenu();
+        const bool choosable = item->command() != Command::none || item->submenu();
         if (!item->isSeparator() && !item->isHidden() && !item->title().isEmpty() && choosable)
             items.push_back(item.get());
         else
@@ -397,13 +383,6 @@ int Menu::indexOfItem(const MenuItem* item) const
     for (int i = 0; i < count(); ++i)
         if (m_items[size_t(i)].get() == item) return i;
     return -1;
-}
-
-MenuItem* Menu::itemWithAction(const QString& action) const
-{
-    for (const auto& item : m_items)
-        if (item->action() == action) return item.get();
-    return nullptr;
 }
 
 MenuItem* Menu::itemWithCommand(Command command) const
