@@ -346,3 +346,36 @@ TEST(MainMenu, ALongMenuScrollsInOneColumn)
     EXPECT_LT(shown->width(), one.qMenu()->sizeHint().width() * 3 / 2);
     shown->hide();
 }
+
+TEST(MainMenu, EveryCommandHasARowAndSomethingToCarryItOut)
+{
+    // A command without a binding would show as a grey item forever; a
+    // menu item without a row would have no title or key to show.
+    const CommandTable& table = commandTable();
+    QHash<QString, QList<qint64>> tagsByName;
+    for (int i = 1; i < commandCount; ++i) {
+        const Command command = Command(i);
+        const CommandRow& row = table.row(command);
+        EXPECT_EQ(row.command, command) << i;
+        EXPECT_TRUE(QByteArray(row.name).endsWith(':')) << i;
+        EXPECT_FALSE(row.bindings.empty()) << command;
+        tagsByName[QString::fromLatin1(row.name)] << row.tag;
+    }
+    // Commands that share an action's name (the find panel's) are told
+    // apart by their tags.
+    for (const QList<qint64>& tags : std::as_const(tagsByName)) {
+        if (tags.size() == 1) continue;
+        EXPECT_EQ(QSet<qint64>(tags.begin(), tags.end()).size(), tags.size());
+        EXPECT_FALSE(tags.contains(0));
+    }
+
+    Fixture f("menu-rows");
+    f.mainMenu.addStylesheetItems();
+    f.mainMenu.menu().forEachItem([&](MenuItem& item) {
+        if (item.isSeparator() || item.submenu()) return;
+        ASSERT_NE(item.command(), Command::none) << item.title().toStdString();
+        const CommandRow& row = table.row(item.command());
+        EXPECT_EQ(item.tag(), row.tag) << item.command();
+        EXPECT_EQ(item.isAlternate(), row.isAlternate) << item.command();
+    });
+}
