@@ -5,7 +5,6 @@
 #include "markdown/Markdown.h"
 #include "markdown/TextNavigation.h"
 #include "platform/application/ActionDispatcher.h"
-#include "platform/application/Menu.h"
 #include "platform/files/FileWriter.h"
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/CharacterSet.h"

@@ -11,7 +11,6 @@
 #include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/application/AudioPlayer.h"
-#include "platform/application/Menu.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"

@@ -758,7 +758,7 @@ void WindowController::toggleLibraryLinked()
     m_libraryPane->selectCurrentLibraryItem();
 }
 
-void WindowController::validateToggleLibraryLinked(MenuItem& item) const
+bool WindowController::validateToggleLibraryLinked(MenuItem& item) const
 {
     const std::shared_ptr<Library> library = shownLibrary();
     item.setHidden(!library);
@@ -766,6 +766,7 @@ void WindowController::validateToggleLibraryLinked(MenuItem& item) const
         item.setTitle(localizedFormat(library->isLinked() ? QStringLiteral("menu.library.link.off")
                                                           : QStringLiteral("menu.library.link.on"),
                                       {string::quoted(library->displayName.text())}));
+    return true;
 }
 
 void WindowController::toggleOutlineView() { setOutlineVisible(!isOutlineVisible()); }

@@ -191,7 +191,7 @@ public:
     // Keeps the library shown in the list, or lets it go; its item names it
     // and hides while no library is shown.
     void toggleLibraryLinked();
-    void validateToggleLibraryLinked(MenuItem& item) const;
+    bool validateToggleLibraryLinked(MenuItem& item) const;
     // There are no window tabs here: a new document in a window of its own.
     void newTab();
     // The document's file commands. A save that fails has offered its way

@@ -4,6 +4,7 @@
 #include "platform/foundation/Localization.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QVariant>
 
 #include <functional>
@@ -166,12 +167,18 @@ Bind<T> on(Run run)
 }
 
 namespace detail {
+template <typename T>
+struct IsQPointer : std::false_type {};
+template <typename T>
+struct IsQPointer<QPointer<T>> : std::true_type {};
+
+// What a getter gives, as a pointer: a pointer, a QPointer or a reference.
 template <typename R>
 auto* pointerOf(R&& value)
 {
     using Plain = std::remove_cvref_t<R>;
     if constexpr (std::is_pointer_v<Plain>) return value;
-    else if constexpr (requires { value.data(); }) return value.data();
+    else if constexpr (IsQPointer<Plain>::value) return value.data();
     else return &value;
 }
 } // namespace detail
