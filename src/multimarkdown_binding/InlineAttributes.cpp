@@ -21,13 +21,14 @@ std::optional<std::string_view> typedAddress(const cmark_node* link)
     return shown;
 }
 
-// The text between the parentheses, up to the closing one outside quotes;
-// nothing past a bracket, a hard line break, another kind of node or
-// labelLimit bytes.
+// The text between the parentheses, up to the closing one outside quotes
+// and inner pairs of parentheses; nothing past a bracket, a hard line
+// break, another kind of node or labelLimit bytes.
 std::optional<std::string> parenthesized(cmark_node*& node, size_t& offset)
 {
     std::string text;
     char quote = '\0';
+    int depth = 0;
     for (; node; node = node->next, offset = 0) {
         if (node->type == CMARK_NODE_SOFTBREAK) {
             text += ' ';
@@ -52,6 +53,10 @@ std::optional<std::string> parenthesized(cmark_node*& node, size_t& offset)
             if (c == '[' || c == ']' || text.size() > labelLimit) return std::nullopt;
             if (quote) {
                 if (c == quote) quote = '\0';
+            } else if (c == '(') {
+                ++depth;
+            } else if (c == ')' && depth > 0) {
+                --depth;
             } else if (c == ')') {
                 ++offset;
                 return text;
@@ -87,17 +92,22 @@ std::optional<InlineDestination> destinationWithAttributes(cmark_node* node, siz
         if (destination.url.find('<') != std::string::npos) return std::nullopt;
         i = close + 1;
     } else {
+        // Pairs of parentheses may stand in it ("Foo_(bar)").
         const size_t start = i;
+        int depth = 0;
         while (i < text.size() && text[i] != ' ') {
-            if (text[i] == '<' || text[i] == '(' || text[i] == '"' || text[i] == '\'') return std::nullopt;
+            if (text[i] == '<' || text[i] == '"' || text[i] == '\'') return std::nullopt;
+            if (text[i] == '(') ++depth;
+            if (text[i] == ')' && --depth < 0) return std::nullopt;
             ++i;
         }
+        if (depth != 0) return std::nullopt;
         destination.url = std::string(text.substr(start, i - start));
     }
     if (destination.url.empty() || (i < text.size() && text[i] != ' ')) return std::nullopt;
     skipSpaces();
-    if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
-        const size_t close = text.find(text[i], i + 1);
+    if (i < text.size() && (text[i] == '"' || text[i] == '\'' || text[i] == '(')) {
+        const size_t close = text.find(text[i] == '(' ? ')' : text[i], i + 1);
         if (close == std::string_view::npos) return std::nullopt;
         destination.title = std::string(text.substr(i + 1, close - i - 1));
         i = close + 1;

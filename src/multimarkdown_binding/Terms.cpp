@@ -67,11 +67,12 @@ size_t Terms::longestKey(NoteKind kind) const
     return kind == NoteKind::abbreviation ? abbreviationKeyLength_ : notes_.longestKey(kind);
 }
 
-// The defined terms among the words of each run of text nodes in the
-// container become references: at each word's start, the longest term of
-// the words from there, a term's last word also without the periods and
-// hyphens that end it ("MMD." at a sentence's end). A run holds a few
-// terms' lengths of reading at each word, so the reading stays linear.
+// The defined terms among the words of each run of text in the container
+// (text nodes and the line breaks between them) become references: at
+// each word's start, the longest term of the words from there, a term's
+// last word also without the periods and hyphens that end it ("MMD." at a
+// sentence's end). Reading stops a term's length after each word's start,
+// so it stays linear.
 void Terms::markWordTerms(cmark_node* container)
 {
     cmark_node* child = container->first_child;
@@ -81,7 +82,8 @@ void Terms::markWordTerms(cmark_node* container)
             continue;
         }
         cmark_node* last = child;
-        while (last->next && last->next->type == CMARK_NODE_TEXT) last = last->next;
+        while (last->next && (last->next->type == CMARK_NODE_TEXT || last->next->type == CMARK_NODE_SOFTBREAK))
+            last = last->next;
         cmark_node* after = last->next;
         markRun(child, last);
         child = after;
@@ -90,11 +92,13 @@ void Terms::markWordTerms(cmark_node* container)
 
 void Terms::markRun(cmark_node* first, cmark_node* last)
 {
+    // A line break reads as "\n", which no text node holds.
     std::string joined;
     const std::string_view text = [&]() -> std::string_view {
         if (first == last) return literalOf(first);
         for (cmark_node* node = first;; node = node->next) {
-            joined.append(literalOf(node));
+            if (node->type == CMARK_NODE_SOFTBREAK) joined += '\n';
+            else joined.append(literalOf(node));
             if (node == last) break;
         }
         return joined;
@@ -134,7 +138,7 @@ void Terms::markRun(cmark_node* first, cmark_node* last)
             phrase.resize(phraseSize);
             phrase.append(text.substr(wordStart, wordEnd - wordStart));
             size_t next = wordEnd;
-            while (next < text.size() && (text[next] == ' ' || text[next] == '\t')) ++next;
+            while (next < text.size() && isWhitespace(text[next])) ++next;
             if (next == wordEnd || next == text.size() || !isWordTermChar(text[next])
                 || phrase.size() > wordTermLimit || !wordTermPrefixes_.count(phrase))
                 break;
@@ -150,9 +154,19 @@ void Terms::markRun(cmark_node* first, cmark_node* last)
     }
     if (found.empty()) return;
 
+    // Text goes back as text nodes and line breaks.
+    auto insertText = [&](std::string_view piece) {
+        while (!piece.empty()) {
+            const size_t lineEnd = piece.find('\n');
+            if (lineEnd > 0) cmark_node_insert_before(first, newText(piece.substr(0, lineEnd)));
+            if (lineEnd == std::string_view::npos) break;
+            cmark_node_insert_before(first, cmark_node_new(CMARK_NODE_SOFTBREAK));
+            piece.remove_prefix(lineEnd + 1);
+        }
+    };
     size_t at = 0;
     for (const Found& term : found) {
-        if (term.start > at) cmark_node_insert_before(first, newText(text.substr(at, term.start - at)));
+        insertText(text.substr(at, term.start - at));
         const std::string_view shown = text.substr(term.start, term.end - term.start);
         cmark_node* reference = state_.annotations.newReference(term.term->kind, term.term->note, {}, shown);
         if (term.term->kind == NoteKind::abbreviation) {
@@ -163,7 +177,7 @@ void Terms::markRun(cmark_node* first, cmark_node* last)
         cmark_node_insert_before(first, reference);
         at = term.end;
     }
-    if (at < text.size()) cmark_node_insert_before(first, newText(text.substr(at)));
+    insertText(text.substr(at));
     for (cmark_node* node = first;;) {
         cmark_node* next = node->next;
         const bool done = node == last;

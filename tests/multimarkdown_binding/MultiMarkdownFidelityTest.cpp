@@ -54,6 +54,8 @@ TEST(MultiMarkdownFidelity, InlineLinksAndImagesCarryAttributes)
          {"figure"}},
         {"[*emphasis* inside](<a b.html> 'T' rel=nofollow)\n",
          {"<a href=\"a%20b.html\" title=\"T\" rel=\"nofollow\"><em>emphasis</em> inside</a>"}},
+        {"[W](https://example.org/Foo_(bar) class=w) and [t](u (The title)\nid=x)\n",
+         {"<a href=\"https://example.org/Foo_(bar)\" class=\"w\">W</a> and <a href=\"u\" title=\"The title\" id=\"x\">t</a>"}},
         // In code, escaped, inside another link, or not attributes: as
         // written.
         {"Code `[a](b c=d)`, \\[e](f g=h), [a](b c=d \"e\") and [a](b c)\n",
@@ -243,6 +245,8 @@ TEST(MultiMarkdownFidelity, AbbreviationsAndGlossaryTermsWhereverUsed)
         {"The World Wide Web grew; the World Wide Web. A Web page, a Worldwide Web.\n\n[>World Wide Web]: W3\n",
          {"The W3 (<abbr title=\"W3\">World Wide Web</abbr>) grew; the <abbr title=\"W3\">World Wide Web</abbr>. "
           "A Web page, a Worldwide Web."}},
+        {"The World Wide\nWeb, wrapped.\n\n[>World Wide Web]: W3\n",
+         {"The W3 (<abbr title=\"W3\">World Wide\nWeb</abbr>), wrapped."}},
         {"NASA Ames and NASA.\n\n[>NASA]: Space Administration\n[>NASA Ames]: Research Center\n",
          {"Research Center (<abbr title=\"Research Center\">NASA Ames</abbr>) and Space Administration "
           "(<abbr title=\"Space Administration\">NASA</abbr>)."}},
