@@ -1,5 +1,6 @@
 #include "multimarkdown_binding/InlineAttributes.h"
 
+#include "multimarkdown_binding/DialectMarkers.h"
 #include "multimarkdown_binding/DialectTree.h"
 #include "multimarkdown_binding/LinkDefinitions.h"
 
@@ -78,7 +79,9 @@ std::optional<InlineDestination> destinationWithAttributes(cmark_node* node, siz
     const std::optional<std::string> inside = parenthesized(at, offset);
     if (!inside || !at) return std::nullopt;
 
-    const std::string_view text = *inside;
+    // Markers the text still holds are what the writer typed.
+    const std::string typed = restoredText(*inside, true);
+    const std::string_view text = typed;
     size_t i = 0;
     auto skipSpaces = [&] {
         while (i < text.size() && text[i] == ' ') ++i;

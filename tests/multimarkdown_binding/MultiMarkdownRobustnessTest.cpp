@@ -56,6 +56,7 @@ TEST(MultiMarkdownRobustness, DeepNestingConvertsToWellFormedHtml)
         {"html", repeated("<div>\n<!--\n", 3000)},
         {"marks in a definition used elsewhere", QStringLiteral("[a]: u (++} {--)\n\n[a] and [a][]\n")},
         {"attributes in a paragraph", QStringLiteral("[a]: p.png \"unclosed\n[b]: http://a.b\n    id=x\n\n[b]\n")},
+        {"marks in inline attributes", QStringLiteral("[a](u c=x{~~y d={++z) [b](u e=\\[f\\] g={>>h)\n")},
         {"inline attributes", repeated("[a](b c=d ![e](f \"g\" h=i ", 2000) + repeated(")", 4000)},
         {"quotes waiting for their close", repeated("'a ``b \"c 1\" ", 3000) + QStringLiteral("\n\n# 'h\n\n![i 'j](k)\n")},
         {"locators", repeated("[Methods][", 3000) + QStringLiteral("\n\n# Methods [meth]\n")},
