@@ -10,6 +10,7 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/Menu.h"
 #include "platform/application/SystemAppearance.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
@@ -353,7 +354,7 @@ void DocumentController::openHandedOverDocuments(const QStringList& paths)
 
 void DocumentController::openDocument(const QString& path, bool display, const OpenCompletion& completion)
 {
-    if (QFileInfo(path).isDir()) {
+    if (NativePath::isFolder(path)) {
         openFolder(absolute(path), display, completion);
         return;
     }
@@ -389,8 +390,8 @@ void DocumentController::openFolder(const QString& path, bool display, const Ope
 void DocumentController::openDocuments(const QStringList& paths, bool createMissing)
 {
     for (const QString& path : paths) {
-        const QFileInfo info(path);
-        if (createMissing && !info.exists() && !info.isSymLink() && info.dir().exists()) {
+        // By the name's bytes: a name that is not UTF-8 is still the file named.
+        if (createMissing && !NativePath::exists(path) && NativePath::isFolder(QFileInfo(path).absolutePath())) {
             if (auto made = openNewFile(path); !made) presentError(made.error());
             continue;
         }

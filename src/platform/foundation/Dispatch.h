@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QVariant>
+
+#include <chrono>
 #include <functional>
+#include <optional>
+#include <vector>
 
 // Queues: the main thread's event loop and a background pool.
 namespace lumora::dispatch {
@@ -17,5 +22,19 @@ void after(int milliseconds, std::function<void()> fn);
 void syncMain(const std::function<void()>& fn);
 // Runs fn on the shared background pool.
 void background(std::function<void()> fn);
+
+// Runs work that may never end (a read from a disk that hangs, a network
+// file system gone away) on threads of its own, a few at a time, and waits
+// at most `limit` for all of it. Answers, in order, the value of each job
+// that finished in time and nothing for the others. A job still running
+// then is left to its thread, which ends when the job does; its value is
+// dropped. While several such threads are still stuck, later jobs are not
+// started at all (they answer nothing), so a hung disk never piles up
+// threads. The pool's own threads are never used: stuck work there would
+// stop the program's other background work.
+std::vector<std::optional<QVariant>> runWithin(std::vector<std::function<QVariant()>> jobs,
+                                               std::chrono::milliseconds limit);
+// The number of threads of runWithin still busy with work nobody waits for.
+int abandonedWorkers();
 
 } // namespace lumora::dispatch
