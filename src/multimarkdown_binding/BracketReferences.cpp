@@ -74,7 +74,8 @@ void BracketReferences::findReferences(cmark_node* container)
                     }
                 }
                 const bool hasLocator = lastOpening && lastClosing + 1 == open.position;
-                if (!takesLocator(output, open, text, i) && recognize(output, open, hasLocator ? &*lastOpening : nullptr)) {
+                if (!takesLocator(output, open, text, i)
+                    && recognize(output, open, hasLocator ? &*lastOpening : nullptr)) {
                     changed = true;
                     lastOpening.reset();
                     // "[Heading][]": the empty pair goes with the cross-reference.
@@ -146,8 +147,8 @@ bool BracketReferences::takesLocator(const InlineOutput& output, const InlineOut
 {
     if (after >= text.size() || text[after] != '[') return false;
     const std::string_view firstPiece = output.firstText(open);
-    if (open.offset + 1 < firstPiece.size() && std::string_view("^#?>%").find(firstPiece[open.offset + 1]) != std::string_view::npos)
-        return false;
+    const char sigil = open.offset + 1 < firstPiece.size() ? firstPiece[open.offset + 1] : '\0';
+    if (sigil != '\0' && std::string_view("^#?>%").find(sigil) != std::string_view::npos) return false;
     const size_t close = text.find_first_of("[]", after + 1);
     if (close == std::string_view::npos || text[close] != ']' || close == after + 1) return false;
     const std::string_view next = text.substr(after + 1, close - after - 1);

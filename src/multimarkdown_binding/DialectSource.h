@@ -89,7 +89,8 @@ public:
     bool hasMarkers() const { return hasMarkers_; }
     // Whether the text holds any "[^", "[#", "[?" or "[>", or a definition.
     bool hasReferences() const { return hasReferences_; }
-    // Whether a line may hold an inline link or image with attributes, "](" with "=" after it.
+    // Whether a line may hold an inline link or image with attributes: "]("
+    // with "=" after it.
     bool hasInlineAttributes() const { return hasInlineAttributes_; }
     // Whether a line from firstLine to lastLine (1-based, inclusive) of a
     // document holds a marker or reference syntax or may be a heading: the

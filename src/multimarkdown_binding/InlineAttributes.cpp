@@ -18,7 +18,8 @@ std::optional<std::string_view> typedAddress(const cmark_node* link)
     if (!text || text != link->last_child || text->type != CMARK_NODE_TEXT) return std::nullopt;
     const std::string_view shown = literalOf(text);
     const std::string_view url = viewOf(link->as.link.url);
-    if (shown.empty() || url.size() < shown.size() || url.substr(url.size() - shown.size()) != shown) return std::nullopt;
+    if (shown.empty() || url.size() < shown.size() || url.substr(url.size() - shown.size()) != shown)
+        return std::nullopt;
     return shown;
 }
 

@@ -158,7 +158,8 @@ cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* pa
         while (i < length && i - at <= scriptLimit && data[i] != c && !isSpace(data[i]) && data[i] != '['
                && data[i] != ']')
             ++i;
-        const bool paired = i < length && data[i] == c && i > at + 1 && !(c == '~' && i + 1 < length && data[i + 1] == '~');
+        const bool paired =
+            i < length && data[i] == c && i > at + 1 && !(c == '~' && i + 1 < length && data[i + 1] == '~');
         if (paired) {
             contentStart = at + 1;
             contentEnd = i;

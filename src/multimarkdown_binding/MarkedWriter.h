@@ -102,7 +102,8 @@ public:
                 if (next == '(') {
                     if (!equalsSought) lastEquals = line.rfind('=');
                     equalsSought = true;
-                    if (lastEquals != std::string_view::npos && lastEquals > i) sawInlineAttributes_ = interesting = true;
+                    if (lastEquals != std::string_view::npos && lastEquals > i)
+                        sawInlineAttributes_ = interesting = true;
                 }
                 out_ += c;
                 ++i;

@@ -43,7 +43,8 @@ TEST(MultiMarkdownFootnotes, ReferencesBecomeNumberedLinksToTheNotesList)
         // A reference to no definition is a note of its own text, one word
         // as well as several.
         {.text = "As written[^sic] and in full[^an aside].\n\n[^other]: Not this one.\n",
-         .expected = {"written<a href=\"#fn:1\" id=\"fnref:1\" title=\"see footnote\" class=\"footnote\"><sup>1</sup></a>",
+         .expected = {"written<a href=\"#fn:1\" id=\"fnref:1\" title=\"see footnote\" class=\"footnote\">"
+                      "<sup>1</sup></a>",
                       "full<a href=\"#fn:2\" id=\"fnref:2\"", "<li id=\"fn:1\">\n<p>sic <a href=\"#fnref:1\"",
                       "<li id=\"fn:2\">\n<p>an aside <a href=\"#fnref:2\""},
          .absent = {"[^sic]", "Not this one"}},
