@@ -82,17 +82,21 @@ std::string DialectConversion::run()
     if (options.labels) headings_.labelAhead(root_.get());
     state_.copyBudget = 4 * (source.document().size() + source.notesDocument().size()) + (size_t(1) << 20);
     findingReferences_ = (options.notes && source.hasReferences())
-        || (options.dialect && (headings_.hasTargets() || hasVariables()));
+        || (options.dialect && (headings_.hasTargets() || hasVariables() || source.hasInlineAttributes()));
     wholeTree_ = options.smart || options.dialect;
     state_.part = DialectSource::Part::body;
     walk(root_.get());
     headings_.fillTablesOfContents();
-    tables_.spanColumns();
     state_.part = DialectSource::Part::notes;
     // Notes are read in the order of their numbers; reading one may
     // number further notes, which join the end of the queue.
-    for (size_t i = 0; i < notes_.numberedCount(); ++i)
-        for (cmark_node* block : notes_.blocksOfNumbered(i)) walk(block);
+    for (size_t i = 0; i < notes_.numberedCount(); ++i) {
+        for (cmark_node* block : notes_.blocksOfNumbered(i)) {
+            if (options.dialect) tables_.styleTables(block);
+            walk(block);
+        }
+    }
+    tables_.finish(cmark_parser_get_syntax_extensions(parser_.get()));
     notes_.appendLists(root_.get());
     return renderedHtml(root_.get(), cmarkOptions, cmark_parser_get_syntax_extensions(parser_.get()));
 }
@@ -181,7 +185,6 @@ bool DialectConversion::enter(cmark_node* node)
     const DialectRenderer::Options& options = state_.options;
     switch (node->type) {
     case CMARK_NODE_TEXT:
-        if (terms_.hasWordTerms() && state_.linkDepth == 0) terms_.markWordTerms(node);
         if (options.smart) smarten(node);
         // Escaped brackets and quotes stayed markers so that the bracket
         // scan and smart typography would pass them by; now they are
@@ -223,10 +226,16 @@ bool DialectConversion::enter(cmark_node* node)
     case CMARK_NODE_IMAGE:
         enterLink(node);
         break;
+    case CMARK_NODE_LIST:
+        // Markdown numbers an ordered list from 1 whatever its first item's
+        // number, and MultiMarkdown keeps to that.
+        if (options.dialect && node->as.list.list_type == CMARK_ORDERED_LIST) cmark_node_set_list_start(node, 1);
+        break;
     default:
         break;
     }
     if (isBlock(node)) {
+        resolveQuotes();
         typography_.startBlock();
         // Only the blocks with a marked line can hold a marker.
         restoreHere_ = restoring_ && (!state_.source.linkAttributes().empty() || !needsNoPass(node));
@@ -237,6 +246,10 @@ bool DialectConversion::enter(cmark_node* node)
     if (node->first_child && !holdsBlocks(node)) {
         if (options.dialect) elements_.convertRawSpans(node);
         if (findingReferences_) references_.findReferences(node);
+        // Terms are words of plain text: not in a link, nor in an image's
+        // description.
+        if (terms_.hasWordTerms() && state_.linkDepth == 0 && node->type != CMARK_NODE_IMAGE)
+            terms_.markWordTerms(node);
     }
     return true;
 }
@@ -266,6 +279,9 @@ void DialectConversion::enterReference(cmark_node* node, Reference& reference)
 
 void DialectConversion::leave(cmark_node* node)
 {
+    // A block's text is final before its heading label or figure caption
+    // is taken from it.
+    if (isBlock(node)) resolveQuotes();
     if (node->type == CMARK_NODE_LINK) --state_.linkDepth;
     else if (node->type == CMARK_NODE_HEADING) headings_.label(node);
     else if (node->type == CMARK_NODE_PARAGRAPH && state_.options.dialect)
@@ -274,8 +290,19 @@ void DialectConversion::leave(cmark_node* node)
 
 void DialectConversion::smarten(cmark_node* node)
 {
-    if (typography_.apply(literalOf(node), nextCharacter(node), smartText_))
+    if (!typography_.apply(literalOf(node), nextCharacter(node), smartText_)) return;
+    cmark_node_set_literal(node, smartText_.c_str());
+    if (typography_.wrotePlaceholders()) quotesToResolve_.push_back(node);
+}
+
+void DialectConversion::resolveQuotes()
+{
+    for (cmark_node* node : quotesToResolve_) {
+        smartText_.assign(literalOf(node));
+        typography_.resolve(smartText_);
         cmark_node_set_literal(node, smartText_.c_str());
+    }
+    quotesToResolve_.clear();
 }
 
 bool DialectConversion::hasVariables() const
