@@ -69,7 +69,7 @@ struct Editor {
 
     explicit Editor(const QString& text, bool spelling = false)
     {
-        const auto& parsed = *Settings::shared().parsedStylesheet;
+        const auto& parsed = *Settings::shared().parsedStylesheet();
         storage = std::make_unique<TextStorage>(text, parsed.base);
         restyleParagraphs(*storage, parsed, Range(0, storage->length()), true);
         view = std::make_unique<TextView>();

@@ -112,7 +112,7 @@ void DocumentViewController::applyTheme()
 
 void DocumentViewController::applyInfoViewVisibility()
 {
-    if (Settings::shared().isInfoViewVisible) {
+    if (Settings::shared().isInfoViewVisible()) {
         if (m_layout->indexOf(m_infoView) < 0) m_layout->addWidget(m_infoView, 0);
         m_infoView->show();
     } else {

@@ -173,7 +173,7 @@ const QStringList& TextServices::actions()
 
 bool TextServices::canEdit() const
 {
-    return m_storage && m_view.isEditable() && !Settings::shared().isNoEditingEnabled;
+    return m_storage && m_view.isEditable() && !Settings::shared().isNoEditingEnabled();
 }
 
 // ---- Menu ---------------------------------------------------------------------------
@@ -266,7 +266,7 @@ void TextServices::textOptionsChanged()
 
 void TextServices::themeChanged()
 {
-    if (m_findBar) m_findBar->applyTheme(*Settings::shared().theme);
+    if (m_findBar) m_findBar->applyTheme(*Settings::shared().theme());
     m_view.viewport()->update();
 }
 
@@ -343,7 +343,7 @@ void TextServices::showFindBar(bool withReplace)
     if (!m_findBar) {
         m_findBar = new FindBar(&m_view);
         m_findBar->hide();
-        m_findBar->applyTheme(*Settings::shared().theme);
+        m_findBar->applyTheme(*Settings::shared().theme());
         connect(m_findBar, &FindBar::findStringEdited, this, &TextServices::findStringEdited);
         connect(m_findBar, &FindBar::optionsChanged, this, &TextServices::findOptionsChanged);
         connect(m_findBar, &FindBar::nextRequested, this, [this] { findNext(false); });
@@ -643,7 +643,7 @@ void TextServices::paintBelowText(QPainter& painter, const QRect& exposed)
     if (finder.isEmpty()) return;
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(matchColour(*Settings::shared().theme));
+    painter.setBrush(matchColour(*Settings::shared().theme()));
     // Only the text that is shown is searched for highlights.
     forEachVisibleBlock(exposed, [&](const QTextBlock& block) {
         Range shown = shownPart(block, exposed);

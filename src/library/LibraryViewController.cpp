@@ -406,7 +406,7 @@ void LibraryViewController::buildViews()
     // The outline, or the message for a folder that cannot be read.
     m_model = new LibraryOutlineModel(this);
     m_delegate = new FileRowDelegate(*m_model, this);
-    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines);
+    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines());
     m_fileView = new LibraryOutlineView(*m_model, *m_delegate);
     m_model->renameHandler = [this](File& file, const QString& typed) { approveRename(file, typed); };
     connect(m_fileView, &LibraryOutlineView::rowClicked, this, [this] { openSelectedFile(); });
@@ -535,7 +535,7 @@ void LibraryViewController::updateWindowButtons()
 
 void LibraryViewController::applyTheme()
 {
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor();
     const QColor foreground = theme.foregroundColor.toQColor();
     const QColor chrome = views::chromeColor(background, foreground);
@@ -935,7 +935,7 @@ void LibraryViewController::sortKeyChanged()
 
 void LibraryViewController::summaryLinesDidChange()
 {
-    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines);
+    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines());
     // Every row is measured again.
     m_fileView->doItemsLayout();
     m_fileView->viewport()->update();

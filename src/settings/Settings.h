@@ -82,7 +82,9 @@ public:
     Settings(const Settings&) = delete;
     Settings& operator=(const Settings&) = delete;
 
-    UserDefaults* const userDefaults;
+    // The store the preferences are read from and written to; none when
+    // nothing is stored.
+    UserDefaults* userDefaults() const { return m_userDefaults; }
 
     // Fixed display values.
     static constexpr double scrollerAlpha = 0.3;
@@ -92,23 +94,40 @@ public:
     static constexpr double maximumFontSize = 30.0;
     static constexpr std::array<int, 4> librarySummaryLinesOptions{0, 1, 2, 3};
 
-    bool isNoEditingEnabled = false;           // "noEditing"
-    bool isTypewriterSoundsEnabled = false;    // "typewriterSounds"
-    Highlighting highlighting = Highlighting::off; // "highlighting"
-    bool isTypewriterScrollingEnabled = true;  // "typewriterScrolling"
+    bool isNoEditingEnabled() const { return m_isNoEditingEnabled; }                 // "noEditing"
+    bool isTypewriterSoundsEnabled() const { return m_isTypewriterSoundsEnabled; }   // "typewriterSounds"
+    Highlighting highlighting() const { return m_highlighting; }                     // "highlighting"
+    bool isTypewriterScrollingEnabled() const { return m_isTypewriterScrollingEnabled; } // "typewriterScrolling"
     // The stylesheet in use, with the preferred font family and size applied
     // ("stylesheetUrl", "customFont", "fontSize").
-    MarkdownStylesheet stylesheet;
+    const MarkdownStylesheet& stylesheet() const { return m_stylesheet; }
     // Ready text attributes, replaced whole on every change of the text
     // attributes; never null after construction.
-    std::shared_ptr<const ParsedMarkdownStylesheet> parsedStylesheet;
-    std::shared_ptr<Theme> theme;              // "theme"; never null after construction
-    double editorSize = 712.0;                 // "editorSize"
-    bool isInfoViewVisible = false;            // "infoViewVisible"
-    int librarySummaryLines = 3;               // "librarySummaryLines", 0...3
-    ThemeList themes;                          // "themes"
+    const std::shared_ptr<const ParsedMarkdownStylesheet>& parsedStylesheet() const { return m_parsedStylesheet; }
+    // The current theme ("theme"); never null after construction.
+    const std::shared_ptr<Theme>& theme() const { return m_theme; }
+    double editorSize() const { return m_editorSize; }                               // "editorSize"
+    bool isInfoViewVisible() const { return m_isInfoViewVisible; }                   // "infoViewVisible"
+    int librarySummaryLines() const { return m_librarySummaryLines; }                // "librarySummaryLines", 0...3
+    const ThemeList& themes() const { return m_themes; }                             // "themes"
     // Set by the appearance observer of the window shell.
-    bool isSystemAppearanceDark = false;
+    bool isSystemAppearanceDark() const { return m_isSystemAppearanceDark; }
+
+    // The fields behind the accessors; written directly only by the window
+    // commands and tests until each has its setter.
+    UserDefaults* const m_userDefaults;
+    bool m_isNoEditingEnabled = false;
+    bool m_isTypewriterSoundsEnabled = false;
+    Highlighting m_highlighting = Highlighting::off;
+    bool m_isTypewriterScrollingEnabled = true;
+    MarkdownStylesheet m_stylesheet;
+    std::shared_ptr<const ParsedMarkdownStylesheet> m_parsedStylesheet;
+    std::shared_ptr<Theme> m_theme;
+    double m_editorSize = 712.0;
+    bool m_isInfoViewVisible = false;
+    int m_librarySummaryLines = 3;
+    ThemeList m_themes;
+    bool m_isSystemAppearanceDark = false;
 
     // Typing sounds ------------------------------------------------------
 
@@ -117,10 +136,10 @@ public:
     static const std::array<QString, 4>& soundNames();
     // The bytes of every sound file while typing sounds are on; empty while
     // they are off.
-    QHash<QString, QByteArray> soundData;
+    const QHash<QString, QByteArray>& soundData() const { return m_soundData; }
     // The players made by typewriterSound that have not finished yet; each
     // leaves the set, and is deleted, when its playback ends.
-    QSet<AudioPlayer*> playingSounds;
+    const QSet<AudioPlayer*>& playingSounds() const { return m_playingSounds; }
 
     // Turns typing sounds on (loading them) or off (releasing them) and
     // writes "typewriterSounds". Posts nothing.
@@ -214,7 +233,9 @@ private:
     MarkdownStylesheet readLinkedStylesheet(const QByteArray& bookmarkData) const;
 
     std::optional<std::pair<QStringList, QStringList>> m_allFontFamilies;
-    QHash<QString, WaveSound> m_sounds; // soundData parsed
+    QHash<QString, QByteArray> m_soundData;
+    QSet<AudioPlayer*> m_playingSounds;
+    QHash<QString, WaveSound> m_sounds; // m_soundData parsed
 };
 
 } // namespace lumora

@@ -93,7 +93,7 @@ DocumentController::DocumentController(UserDefaults* defaults, QObject* parent)
     });
     const auto stepFontSize = [](double step) {
         Settings& settings = Settings::shared();
-        if (const auto size = settings.stylesheet.base.size) settings.setFontSize(*size + step);
+        if (const auto size = settings.stylesheet().base.size) settings.setFontSize(*size + step);
     };
     addActionHandler(QStringLiteral("increaseFontSize:"), [stepFontSize](MenuItem*) { stepFontSize(1.0); });
     addActionHandler(QStringLiteral("decreaseFontSize:"), [stepFontSize](MenuItem*) { stepFontSize(-1.0); });
@@ -245,10 +245,10 @@ void DocumentController::appearanceDidChange()
 {
     Settings& settings = Settings::shared();
     const bool isDark = SystemAppearance::shared().isDark();
-    settings.isSystemAppearanceDark = isDark;
+    settings.m_isSystemAppearanceDark = isDark;
     if (auto theme = settings.oppositeThemeForAppearance(isDark)) {
         // The current theme only: the chosen one stays in the preferences.
-        settings.theme = theme;
+        settings.m_theme = theme;
         settings.updateParsedStylesheet();
         NotificationCenter::defaultCenter().post(Notifications::themeDidChange);
     }
@@ -265,7 +265,7 @@ void DocumentController::applyScreenshotAppearance()
 void DocumentController::applyApplicationPalette()
 {
     if (!qApp) return;
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     QPalette p;
     const QColor window = views::blend(background, foreground, 0.05);
@@ -617,7 +617,7 @@ void DocumentController::exportStylesheet()
     if (!path) return;
     // The stylesheet in use, with the chosen family and size, as sorted,
     // indented JSON; written whole or not at all.
-    if (const PlatformStatus written = writeFileSafely(*path, Settings::shared().stylesheet.encode()); !written)
+    if (const PlatformStatus written = writeFileSafely(*path, Settings::shared().stylesheet().encode()); !written)
         presentError(written.error());
 }
 

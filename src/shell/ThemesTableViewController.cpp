@@ -38,7 +38,7 @@ constexpr int kCellInset = 4;
 constexpr int kTextInset = 6;
 const char* const kEditedTheme = "lumoraEditedTheme";
 
-ThemeList& themes() { return Settings::shared().themes; }
+const ThemeList& themes() { return Settings::shared().themes(); }
 
 std::shared_ptr<Theme> themeAt(int row)
 {
@@ -379,8 +379,8 @@ ThemesTableViewController::ThemesTableViewController(QWidget* parent) : QWidget(
     setMinimumSize(150, 300);
 
     // It opens on the current theme.
-    m_chosen = Settings::shared().theme;
-    m_chosenId = Settings::shared().theme->id;
+    m_chosen = Settings::shared().theme();
+    m_chosenId = Settings::shared().theme()->id;
     selectRowQuietly(chosenRow());
     connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ThemesTableViewController::selectionDidChange);
@@ -404,7 +404,7 @@ void ThemesTableViewController::hideEvent(QHideEvent* event)
     Settings::shared().saveThemes();
 }
 
-int ThemesTableViewController::rowOfCurrentTheme() { return rowOf(Settings::shared().theme); }
+int ThemesTableViewController::rowOfCurrentTheme() { return rowOf(Settings::shared().theme()); }
 
 void ThemesTableViewController::themesDidChange()
 {
@@ -442,7 +442,7 @@ void ThemesTableViewController::selectionDidChange()
     m_chosen = theme;
     m_chosenId = theme->id;
     if (m_selectingQuietly) return;
-    if (theme != Settings::shared().theme) Settings::shared().setTheme(theme);
+    if (theme != Settings::shared().theme()) Settings::shared().setTheme(theme);
 }
 
 // Context menu ------------------------------------------------------------------------
@@ -528,7 +528,7 @@ void ThemesTableViewController::remove()
     if (const auto theme = themeAt(next)) {
         m_chosen = theme;
         m_chosenId = theme->id;
-        if (theme != settings.theme) settings.setTheme(theme);
+        if (theme != settings.theme()) settings.setTheme(theme);
     }
     selectRowQuietly(next);
 }

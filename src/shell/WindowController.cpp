@@ -357,14 +357,14 @@ void WindowController::resizeToEditorSize()
     if (isLibraryVisible()) sides += paneWidth(libraryItem, m_libraryPane);
     if (isOutlineVisible()) sides += paneWidth(outlineItem, m_outlinePane);
     const QRect frame = frameForEditorSize(m_window->geometry(), screen->availableGeometry(),
-                                           Settings::shared().editorSize, sides);
+                                           Settings::shared().editorSize(), sides);
     if (m_window->isMaximized()) m_window->showNormal();
     m_window->setGeometry(frame);
 }
 
 void WindowController::applyTheme()
 {
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     m_window->setColors(background, foreground, views::chromeColor(background, foreground));
     // Against a window of the same theme behind it, with no shadow between.
@@ -796,18 +796,18 @@ std::optional<bool> WindowController::validate(MenuItem& item)
     const Settings& settings = Settings::shared();
     const QString& action = item.action();
     const QVariant& value = item.representedObject();
-    if (action == QLatin1String("toggleTypewriterScrolling:")) item.setState(stateFor(settings.isTypewriterScrollingEnabled));
-    else if (action == QLatin1String("toggleSounds:")) item.setState(stateFor(settings.isTypewriterSoundsEnabled));
+    if (action == QLatin1String("toggleTypewriterScrolling:")) item.setState(stateFor(settings.isTypewriterScrollingEnabled()));
+    else if (action == QLatin1String("toggleSounds:")) item.setState(stateFor(settings.isTypewriterSoundsEnabled()));
     else if (action == QLatin1String("setHighlighting:"))
-        item.setState(stateFor(value.value<Settings::Highlighting>() == settings.highlighting));
-    else if (action == QLatin1String("toggleNoEditing:")) item.setState(stateFor(settings.isNoEditingEnabled));
-    else if (action == QLatin1String("setEditorSize:")) item.setState(stateFor(value.toDouble() == settings.editorSize));
+        item.setState(stateFor(value.value<Settings::Highlighting>() == settings.highlighting()));
+    else if (action == QLatin1String("toggleNoEditing:")) item.setState(stateFor(settings.isNoEditingEnabled()));
+    else if (action == QLatin1String("setEditorSize:")) item.setState(stateFor(value.toDouble() == settings.editorSize()));
     else if (action == QLatin1String("setLibrarySummaryLines:"))
-        item.setState(stateFor(value.toInt() == settings.librarySummaryLines));
+        item.setState(stateFor(value.toInt() == settings.librarySummaryLines()));
     else if (action == QLatin1String("toggleLibraryView:"))
         item.setTitle(localized(isLibraryVisible() ? "menu.view.library.off" : "menu.view.library.on"));
     else if (action == QLatin1String("toggleInfoView:"))
-        item.setTitle(localized(settings.isInfoViewVisible ? "menu.view.statistics.off" : "menu.view.statistics.on"));
+        item.setTitle(localized(settings.isInfoViewVisible() ? "menu.view.statistics.off" : "menu.view.statistics.on"));
     else if (action == QLatin1String("saveDocument:")) return m_document != nullptr;
     else if (action == QLatin1String("revertDocumentToSaved:"))
         return m_document && !m_document->isUntitled()

@@ -46,12 +46,12 @@ protected:
     {
         SpellChecker::setPreferredLanguage(test::installTestDictionary());
         Settings& s = Settings::shared();
-        saved = {s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting};
-        s.isNoEditingEnabled = false;
-        s.isTypewriterScrollingEnabled = false;
-        s.highlighting = Settings::Highlighting::off;
+        saved = {s.isNoEditingEnabled(), s.isTypewriterScrollingEnabled(), s.highlighting()};
+        s.m_isNoEditingEnabled = false;
+        s.m_isTypewriterScrollingEnabled = false;
+        s.m_highlighting = Settings::Highlighting::off;
         for (const auto& option : TextView::persistedTextOptions())
-            s.userDefaults->set(QLatin1String(option.key), false);
+            s.userDefaults()->set(QLatin1String(option.key), false);
         TextServices::setSharedFindString(QString());
         TextServices::setSharedFindOptions({});
         menu = std::make_unique<MainMenu>(s);
@@ -74,8 +74,8 @@ protected:
         ActionDispatcher::instance().setMainMenu(nullptr);
         menu.reset();
         Settings& s = Settings::shared();
-        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults->remove(QLatin1String(option.key));
-        std::tie(s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting) = saved;
+        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults()->remove(QLatin1String(option.key));
+        std::tie(s.m_isNoEditingEnabled, s.m_isTypewriterScrollingEnabled, s.m_highlighting) = saved;
         SpellChecker::setPreferredLanguage(QString());
     }
 
@@ -83,8 +83,8 @@ protected:
     {
         // The view lets go of the old storage before it goes.
         view->setTextStorage(nullptr, nullptr);
-        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet->base);
-        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet, Range(0, storage->length()), true);
+        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet()->base);
+        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet(), Range(0, storage->length()), true);
         undo.removeAll();
         view->setTextStorage(storage.get(), &undo);
     }
@@ -261,7 +261,7 @@ TEST_F(TextServicesTest, ReplacingFollowsTheNoEditingRule)
     perform("performTextFinderAction:", 12);
     QTest::keyClicks(bar()->findField(), QStringLiteral("fish"));
     bar()->replaceField()->setText(QStringLiteral("cat"));
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().m_isNoEditingEnabled = true;
     perform("performTextFinderAction:", 12);
     EXPECT_FALSE(bar()->replaceButton()->isEnabled());
     EXPECT_FALSE(bar()->replaceAllButton()->isEnabled());
@@ -469,7 +469,7 @@ TEST_F(TextServicesTest, SmartQuotesAndDashesAsTheWriterTypes)
 
     // No-editing mode: typing works, the substitution (a replacement) does not.
     open(QString());
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().m_isNoEditingEnabled = true;
     type(QStringLiteral("\"a"));
     EXPECT_EQ(text(), QStringLiteral("\"a"));
 }
@@ -509,7 +509,7 @@ TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
     EXPECT_FALSE(quotes->isChecked());
     quotes->click();
     EXPECT_TRUE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
-    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
+    EXPECT_EQ(Settings::shared().userDefaults()->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
     EXPECT_EQ(validated("toggleAutomaticQuoteSubstitution:").second, MenuItem::State::on);
     perform("toggleAutomaticQuoteSubstitution:");
     EXPECT_FALSE(quotes->isChecked());
@@ -522,12 +522,12 @@ TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
     const auto list = TextReplacements::entries();
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].with, QStringLiteral("be right back"));
-    EXPECT_EQ(Settings::shared().userDefaults->arrayValue(QStringLiteral("textReplacements"))->size(), 1);
+    EXPECT_EQ(Settings::shared().userDefaults()->arrayValue(QStringLiteral("textReplacements"))->size(), 1);
     panel.table()->setCurrentCell(0, 0);
     panel.removeButton()->click();
     EXPECT_TRUE(TextReplacements::entries().empty());
     panel.hide();
-    Settings::shared().userDefaults->remove(QStringLiteral("textReplacements"));
+    Settings::shared().userDefaults()->remove(QStringLiteral("textReplacements"));
 }
 
 TEST_F(TextServicesTest, TransformationsChangeCaseThroughTheGate)
@@ -549,7 +549,7 @@ TEST_F(TextServicesTest, TransformationsChangeCaseThroughTheGate)
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
 
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().m_isNoEditingEnabled = true;
     EXPECT_FALSE(validated("uppercaseWord:").first);
     perform("uppercaseWord:");
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
@@ -578,7 +578,7 @@ TEST_F(TextServicesTest, TogglesShowTheirOptionsAndAreStored)
         EXPECT_EQ(validated(action), std::make_pair(true, MenuItem::State::on)) << action;
     }
     // Stored at once; an editor shown afterwards starts with them.
-    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticLinkDetectionEnabled")), QVariant(true));
+    EXPECT_EQ(Settings::shared().userDefaults()->object(QStringLiteral("automaticLinkDetectionEnabled")), QVariant(true));
     TextView other;
     other.show();
     EXPECT_TRUE(other.textOption(QStringLiteral("automaticLinkDetectionEnabled")));

@@ -15,19 +15,19 @@ namespace {
 
 void expectDefaults(const Settings& s)
 {
-    EXPECT_FALSE(s.isTypewriterSoundsEnabled);
-    EXPECT_TRUE(s.isTypewriterScrollingEnabled);
-    EXPECT_FALSE(s.isNoEditingEnabled);
-    EXPECT_EQ(s.highlighting, Settings::Highlighting::off);
-    EXPECT_EQ(ids(s.themes), (QStringList{"light", "dark", "sepia", "amber"}));
-    ASSERT_TRUE(s.theme);
-    EXPECT_EQ(s.theme, s.themes.front());
-    EXPECT_EQ(s.editorSize, 712.0);
-    EXPECT_FALSE(s.isInfoViewVisible);
-    EXPECT_EQ(s.librarySummaryLines, 3);
-    EXPECT_EQ(s.stylesheet, MarkdownStylesheet::defaultStylesheet());
-    ASSERT_TRUE(s.parsedStylesheet);
-    EXPECT_EQ(*s.parsedStylesheet->foregroundColor, s.theme->foregroundColor);
+    EXPECT_FALSE(s.isTypewriterSoundsEnabled());
+    EXPECT_TRUE(s.isTypewriterScrollingEnabled());
+    EXPECT_FALSE(s.isNoEditingEnabled());
+    EXPECT_EQ(s.highlighting(), Settings::Highlighting::off);
+    EXPECT_EQ(ids(s.themes()), (QStringList{"light", "dark", "sepia", "amber"}));
+    ASSERT_TRUE(s.theme());
+    EXPECT_EQ(s.theme(), s.themes().front());
+    EXPECT_EQ(s.editorSize(), 712.0);
+    EXPECT_FALSE(s.isInfoViewVisible());
+    EXPECT_EQ(s.librarySummaryLines(), 3);
+    EXPECT_EQ(s.stylesheet(), MarkdownStylesheet::defaultStylesheet());
+    ASSERT_TRUE(s.parsedStylesheet());
+    EXPECT_EQ(*s.parsedStylesheet()->foregroundColor, s.theme()->foregroundColor);
 }
 
 } // namespace
@@ -41,8 +41,8 @@ TEST(Settings, WithoutAStoreEveryDefaultAppliesAndNothingIsWritten)
     s.setHighlighting(Settings::Highlighting::paragraph);
     s.setFontSize(20);
     s.saveThemes();
-    EXPECT_TRUE(s.isInfoViewVisible);
-    EXPECT_EQ(s.stylesheet.base.size, 20.0);
+    EXPECT_TRUE(s.isInfoViewVisible());
+    EXPECT_EQ(s.stylesheet().base.size, 20.0);
     // Notifications are still posted.
     EXPECT_EQ(names.posted, (QStringList{"LMInfoViewVisibilityDidChange", "LMHighlightingDidChange"}));
 }
@@ -64,16 +64,16 @@ TEST(Settings, StoredValuesAreRead)
         "noEditing": "YES", "highlighting": "sentence", "theme": "sepia", "editorSize": 968,
         "infoViewVisible": 1, "librarySummaryLines": 0})");
     const Settings s(store.get());
-    EXPECT_TRUE(s.isTypewriterSoundsEnabled);
-    EXPECT_FALSE(s.isTypewriterScrollingEnabled);
-    EXPECT_TRUE(s.isNoEditingEnabled); // Bool reads convert
-    EXPECT_EQ(s.highlighting, Settings::Highlighting::sentence);
-    EXPECT_EQ(s.theme->id, QStringLiteral("sepia"));
-    EXPECT_EQ(s.editorSize, 968.0);
-    EXPECT_TRUE(s.isInfoViewVisible);
-    EXPECT_EQ(s.librarySummaryLines, 0);
+    EXPECT_TRUE(s.isTypewriterSoundsEnabled());
+    EXPECT_FALSE(s.isTypewriterScrollingEnabled());
+    EXPECT_TRUE(s.isNoEditingEnabled()); // Bool reads convert
+    EXPECT_EQ(s.highlighting(), Settings::Highlighting::sentence);
+    EXPECT_EQ(s.theme()->id, QStringLiteral("sepia"));
+    EXPECT_EQ(s.editorSize(), 968.0);
+    EXPECT_TRUE(s.isInfoViewVisible());
+    EXPECT_EQ(s.librarySummaryLines(), 0);
     // Under focus highlighting the text is dimmed by default.
-    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, unhighlightedTextAlpha);
+    EXPECT_EQ(s.parsedStylesheet()->foregroundColor->a, unhighlightedTextAlpha);
 }
 
 TEST(Settings, ValuesOfTheWrongTypeGiveTheDefaultsAndTheOthersStay)
@@ -83,13 +83,13 @@ TEST(Settings, ValuesOfTheWrongTypeGiveTheDefaultsAndTheOthersStay)
         "librarySummaryLines": 2.5, "theme": "gone", "infoViewVisible": true, "noEditing": true})";
     const auto store = makeStore("wrong-types", json);
     const Settings s(store.get());
-    EXPECT_EQ(s.editorSize, 712.0);
-    EXPECT_EQ(s.highlighting, Settings::Highlighting::off);
-    EXPECT_TRUE(s.isTypewriterScrollingEnabled);
-    EXPECT_EQ(s.librarySummaryLines, 3);
-    EXPECT_EQ(s.theme->id, QStringLiteral("light"));
-    EXPECT_TRUE(s.isInfoViewVisible);
-    EXPECT_TRUE(s.isNoEditingEnabled);
+    EXPECT_EQ(s.editorSize(), 712.0);
+    EXPECT_EQ(s.highlighting(), Settings::Highlighting::off);
+    EXPECT_TRUE(s.isTypewriterScrollingEnabled());
+    EXPECT_EQ(s.librarySummaryLines(), 3);
+    EXPECT_EQ(s.theme()->id, QStringLiteral("light"));
+    EXPECT_TRUE(s.isInfoViewVisible());
+    EXPECT_TRUE(s.isNoEditingEnabled());
     // The file is left as it was.
     EXPECT_EQ(readFile(store->filePath()), json);
 }
@@ -99,11 +99,11 @@ TEST(Settings, LibrarySummaryLinesStayWithinTheMenusChoices)
     for (const auto& [stored, expected] : std::vector<std::pair<QByteArray, int>>{
              {"-1", 0}, {"0", 0}, {"3", 3}, {"4", 3}, {"1000000000000", 3}, {"-99999999999", 0}}) {
         const auto store = makeStore("summary-lines", R"({"librarySummaryLines": )" + stored + "}");
-        EXPECT_EQ(Settings(store.get()).librarySummaryLines, expected) << stored.constData();
+        EXPECT_EQ(Settings(store.get()).librarySummaryLines(), expected) << stored.constData();
     }
     Settings s(nullptr);
     s.setLibrarySummaryLines(7);
-    EXPECT_EQ(s.librarySummaryLines, 3);
+    EXPECT_EQ(s.librarySummaryLines(), 3);
 }
 
 TEST(Settings, APreferencesFileThatIsNotJsonStartsWithDefaults)
@@ -145,14 +145,14 @@ TEST(Settings, SettersWriteTheirKeyThenPost)
     s.toggleInfoViewVisible();
     EXPECT_EQ(store->object("infoViewVisible"), QVariant(true));
     s.toggleInfoViewVisible();
-    EXPECT_FALSE(s.isInfoViewVisible);
+    EXPECT_FALSE(s.isInfoViewVisible());
     EXPECT_EQ(store->object("infoViewVisible"), QVariant(false));
 
     s.setHighlighting(Settings::Highlighting::sentence);
     EXPECT_EQ(store->stringValue("highlighting"), QStringLiteral("sentence"));
-    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, 0.3);
+    EXPECT_EQ(s.parsedStylesheet()->foregroundColor->a, 0.3);
     s.setHighlighting(Settings::Highlighting::off);
-    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, 1.0);
+    EXPECT_EQ(s.parsedStylesheet()->foregroundColor->a, 1.0);
 
     s.setEditorSize(968.0);
     EXPECT_EQ(store->doubleValue("editorSize"), 968.0);
@@ -170,8 +170,8 @@ TEST(Settings, SettersWriteTheirKeyThenPost)
 
     s.setParagraphSpacing(Settings::ParagraphSpacing::oneLine);
     EXPECT_EQ(store->doubleValue("paragraphSpacingFactor"), 1.0);
-    EXPECT_EQ(s.parsedStylesheet->paragraphSpacing, 1.0);
-    EXPECT_EQ(Settings(store.get()).parsedStylesheet->paragraphSpacing, 1.0) << "read again at the next start";
+    EXPECT_EQ(s.parsedStylesheet()->paragraphSpacing, 1.0);
+    EXPECT_EQ(Settings(store.get()).parsedStylesheet()->paragraphSpacing, 1.0) << "read again at the next start";
 }
 
 TEST(Settings, TheSharedInstanceCanBeAskedForWhileItIsMade)
@@ -184,11 +184,11 @@ TEST(Settings, TheSharedInstanceCanBeAskedForWhileItIsMade)
         Notifications::textAttributesDidChange, [&](const Notification&) {
             ++calls;
             seen = &Settings::shared();
-            EXPECT_TRUE(seen->parsedStylesheet);
+            EXPECT_TRUE(seen->parsedStylesheet());
         });
     Settings& shared = Settings::shared();
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(seen, &shared);
     EXPECT_EQ(&Settings::shared(), &shared);
-    EXPECT_EQ(shared.userDefaults, &UserDefaults::standard());
+    EXPECT_EQ(shared.userDefaults(), &UserDefaults::standard());
 }

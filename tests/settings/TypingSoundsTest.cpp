@@ -41,24 +41,24 @@ TEST(TypingSounds, TogglingLoadsAndReleasesTheSoundsAndWritesThePreference)
 {
     const auto store = makeStore("sounds-toggle");
     Settings s(store.get());
-    EXPECT_TRUE(s.soundData.isEmpty());
+    EXPECT_TRUE(s.soundData().isEmpty());
     EXPECT_EQ(s.typewriterSound(Range(0, 0), QStringLiteral("a")), nullptr);
 
     s.toggleTypewriterSounds();
-    EXPECT_TRUE(s.isTypewriterSoundsEnabled);
+    EXPECT_TRUE(s.isTypewriterSoundsEnabled());
     EXPECT_TRUE(store->boolValue(QStringLiteral("typewriterSounds")));
-    ASSERT_EQ(s.soundData.size(), 4);
+    ASSERT_EQ(s.soundData().size(), 4);
     for (const QString& name : Settings::soundNames())
-        EXPECT_EQ(s.soundData.value(name), Bundle::resourceData(name, QStringLiteral("wav")));
+        EXPECT_EQ(s.soundData().value(name), Bundle::resourceData(name, QStringLiteral("wav")));
 
     s.toggleTypewriterSounds();
-    EXPECT_TRUE(s.soundData.isEmpty());
+    EXPECT_TRUE(s.soundData().isEmpty());
     EXPECT_FALSE(store->object(QStringLiteral("typewriterSounds")).toBool());
 
     // Stored on: a new settings object starts with the sounds loaded.
     s.toggleTypewriterSounds();
     Settings again(store.get());
-    EXPECT_EQ(again.soundData.size(), 4);
+    EXPECT_EQ(again.soundData().size(), 4);
 }
 
 TEST(TypingSounds, TheBundledSoundsAreWaveDataAndDamagedDataIsRefused)
@@ -98,11 +98,11 @@ TEST(TypingSounds, WithoutAnAudioDevicePlayersFinishSilently)
     for (int i = 0; i < 20; ++i) {
         AudioPlayer* player = s.typewriterSound(Range(i, 0), QStringLiteral("a"));
         ASSERT_NE(player, nullptr);
-        EXPECT_TRUE(s.playingSounds.contains(player));
+        EXPECT_TRUE(s.playingSounds().contains(player));
         player->play();
         players << player;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(s.playingSounds.isEmpty(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.playingSounds().isEmpty(), 5000);
     qInstallMessageHandler(previous);
     if (!AudioPlayer::hasAudioOutput()) {
         EXPECT_EQ(g_messages, 0);

@@ -212,7 +212,7 @@ TEST(MainMenu, FontAndThemeSubmenusFillWhenTheyOpen)
     EXPECT_EQ(themes.itemAt(0)->state(), MenuItem::State::on);
     EXPECT_EQ(themes.itemAt(1)->state(), MenuItem::State::off);
 
-    f.settings.setTheme(f.settings.themes[1]);
+    f.settings.setTheme(f.settings.themes()[1]);
     dispatcher.validateMenu(themes);
     EXPECT_EQ(themes.itemAt(0)->state(), MenuItem::State::off);
     EXPECT_EQ(themes.itemAt(1)->state(), MenuItem::State::on);
