@@ -235,6 +235,7 @@ void Settings::setHighlighting(Highlighting h)
     write(kHighlighting, rawValue(h));
     updateParsedStylesheet();
     post(Notifications::highlightingDidChange);
+    emit highlightingChanged(h);
 }
 
 void Settings::toggleInfoViewVisible()
@@ -242,6 +243,7 @@ void Settings::toggleInfoViewVisible()
     m_isInfoViewVisible = !m_isInfoViewVisible;
     write(kInfoViewVisible, m_isInfoViewVisible);
     post(Notifications::infoViewVisibilityDidChange);
+    emit infoViewVisibilityChanged(m_isInfoViewVisible);
 }
 
 void Settings::setEditorSize(double size)
@@ -249,18 +251,21 @@ void Settings::setEditorSize(double size)
     m_editorSize = size;
     write(kEditorSize, size);
     post(Notifications::editorSizeDidChange);
+    emit editorSizeChanged(size);
 }
 
 void Settings::toggleTypewriterScrolling()
 {
     m_isTypewriterScrollingEnabled = !m_isTypewriterScrollingEnabled;
     write(kTypewriterScrolling, m_isTypewriterScrollingEnabled);
+    emit typewriterScrollingChanged(m_isTypewriterScrollingEnabled);
 }
 
 void Settings::toggleNoEditing()
 {
     m_isNoEditingEnabled = !m_isNoEditingEnabled;
     write(kNoEditing, m_isNoEditingEnabled);
+    emit noEditingChanged(m_isNoEditingEnabled);
 }
 
 void Settings::setLibrarySummaryLines(int lines)
@@ -269,6 +274,7 @@ void Settings::setLibrarySummaryLines(int lines)
     m_librarySummaryLines = lines;
     write(kLibrarySummaryLines, lines);
     post(Notifications::librarySummaryLinesDidChange);
+    emit librarySummaryLinesChanged(lines);
 }
 
 void Settings::setParagraphSpacing(ParagraphSpacing spacing)
@@ -292,6 +298,16 @@ void Settings::setTheme(const std::shared_ptr<Theme>& newTheme)
     m_theme = newTheme;
     updateParsedStylesheet();
     post(Notifications::themeDidChange);
+    emit themeChanged(m_theme);
+}
+
+void Settings::showTheme(const std::shared_ptr<Theme>& shown)
+{
+    if (!shown) return;
+    m_theme = shown;
+    updateParsedStylesheet();
+    post(Notifications::themeDidChange);
+    emit themeChanged(m_theme);
 }
 
 void Settings::resetTheme(int index)
@@ -315,6 +331,7 @@ void Settings::resetTheme(int index)
     m_theme = fresh;
     updateParsedStylesheet();
     post(Notifications::themeDidChange);
+    emit themeChanged(m_theme);
     saveThemes();
 }
 
@@ -386,6 +403,7 @@ void Settings::saveThemes()
         m_userDefaults->set(kThemes, records);
     }
     post(Notifications::themesDidChange);
+    emit themesChanged();
 }
 
 std::shared_ptr<Theme> Settings::oppositeThemeForAppearance(bool isDark) const
@@ -547,6 +565,7 @@ void Settings::updateParsedStylesheet()
     if (!std::isfinite(factor)) factor = 0.0;
     m_parsedStylesheet = std::make_shared<const ParsedMarkdownStylesheet>(m_stylesheet, text, factor);
     post(Notifications::textAttributesDidChange);
+    emit textAttributesChanged();
 }
 
 // Typing sounds -------------------------------------------------------------
@@ -568,6 +587,7 @@ void Settings::toggleTypewriterSounds()
         m_sounds.clear();
     }
     write(kTypewriterSounds, m_isTypewriterSoundsEnabled);
+    emit typewriterSoundsChanged(m_isTypewriterSoundsEnabled);
 }
 
 void Settings::loadSounds()

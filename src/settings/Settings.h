@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QLatin1String>
+#include <QObject>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -40,14 +41,16 @@ inline constexpr QLatin1String librarySummaryLinesDidChange("LibrarySummaryLines
 
 // The one preferences object of the process. It reads every preference from
 // the user defaults once, when it is made; each setter writes its key at once
-// (when there is a store) and then posts its notification. Other parts read
-// the fields directly; a few are written directly by the window commands.
+// (when there is a store) and then announces the change, by its notification
+// and by its signal. Other parts read the preferences through the accessors;
+// a few are written directly by the window commands.
 //
 // No defaults are registered: each reader applies its own default when a key
 // is absent or holds a value of another type.
 //
 // Main thread only.
-class Settings {
+class Settings : public QObject {
+    Q_OBJECT
 public:
     // Focus highlighting, the engine's mode. Raw values "off", "sentence",
     // "paragraph".
@@ -175,6 +178,10 @@ public:
     // Selects a theme: writes "theme" and whether to follow the system
     // appearance, rebuilds the text attributes, posts "LMThemeDidChange".
     void setTheme(const std::shared_ptr<Theme>& theme);
+    // Makes a theme current without choosing it, as the switch with the
+    // system appearance does: nothing is written; rebuilds the text
+    // attributes and posts "LMThemeDidChange".
+    void showTheme(const std::shared_ptr<Theme>& theme);
     // Restores a built-in theme's colours and makes it current (written
     // under "theme"); "automaticallySwitchTheme" stays as it was. Nothing for
     // a theme that is not built in or an index outside the list.
@@ -222,6 +229,31 @@ public:
     const std::pair<QStringList, QStringList>& allFontFamilies();
     // Rebuilds the parsed stylesheet and posts "LMTextAttributesDidChange".
     void updateParsedStylesheet();
+
+signals:
+    // The current theme changed ("LMThemeDidChange"); the text attributes
+    // were rebuilt for it first.
+    void themeChanged(const std::shared_ptr<Theme>& theme);
+    // The theme list was saved ("LMThemesDidChange").
+    void themesChanged();
+    // The focus-highlighting mode changed ("LMHighlightingDidChange"); the
+    // text attributes were rebuilt for it first.
+    void highlightingChanged(lumora::Highlighting highlighting);
+    // The editor column width changed ("LMEditorSizeDidChange").
+    void editorSizeChanged(double size);
+    // The statistics line was shown or hidden ("LMInfoViewVisibilityDidChange").
+    void infoViewVisibilityChanged(bool visible);
+    // The parsed stylesheet was rebuilt ("LMTextAttributesDidChange"):
+    // listeners read parsedStylesheet() again.
+    void textAttributesChanged();
+    // The number of summary lines per library row changed
+    // ("LibrarySummaryLinesDidChange").
+    void librarySummaryLinesChanged(int lines);
+    // The three toggles have no notification of their own: their readers
+    // ask for the value when they need it.
+    void typewriterScrollingChanged(bool enabled);
+    void noEditingChanged(bool enabled);
+    void typewriterSoundsChanged(bool enabled);
 
 private:
     struct DeferStart {};

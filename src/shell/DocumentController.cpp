@@ -246,12 +246,8 @@ void DocumentController::appearanceDidChange()
     Settings& settings = Settings::shared();
     const bool isDark = SystemAppearance::shared().isDark();
     settings.m_isSystemAppearanceDark = isDark;
-    if (auto theme = settings.oppositeThemeForAppearance(isDark)) {
-        // The current theme only: the chosen one stays in the preferences.
-        settings.m_theme = theme;
-        settings.updateParsedStylesheet();
-        NotificationCenter::defaultCenter().post(Notifications::themeDidChange);
-    }
+    // The current theme only: the chosen one stays in the preferences.
+    if (auto theme = settings.oppositeThemeForAppearance(isDark)) settings.showTheme(theme);
 }
 
 void DocumentController::applyScreenshotAppearance()
