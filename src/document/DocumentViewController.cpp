@@ -4,7 +4,6 @@
 #include "document/EditorCommands.h"
 #include "document/InfoView.h"
 #include "document/TextView.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
 
@@ -62,9 +61,9 @@ DocumentViewController::DocumentViewController(QWidget* parent) : QWidget(parent
     applyTheme();
     applyInfoViewVisibility();
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyTheme(); });
-    center.observe(Notifications::infoViewVisibilityDidChange, this, [this](const Notification&) {
+    Settings& settings = Settings::shared();
+    connect(&settings, &Settings::themeChanged, this, [this] { applyTheme(); });
+    connect(&settings, &Settings::infoViewVisibilityChanged, this, [this] {
         applyInfoViewVisibility();
         updateInfo();
     });

@@ -148,7 +148,7 @@ TextServices::TextServices(TextView& view) : m_view(view)
         m_spellingCache.clear();
         m_view.viewport()->update();
     });
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { themeChanged(); });
+    connect(&Settings::shared(), &Settings::themeChanged, this, [this] { themeChanged(); });
 }
 
 TextServices::~TextServices()

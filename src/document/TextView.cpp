@@ -13,7 +13,6 @@
 #include "platform/application/AudioPlayer.h"
 #include "platform/application/Menu.h"
 #include "platform/foundation/CharacterSet.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/text/EditorLayout.h"
 #include "platform/text/TextMirror.h"
@@ -135,16 +134,9 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     connect(this, &QTextEdit::cursorPositionChanged, this, &TextView::selectionDidChange);
     connect(this, &QTextEdit::selectionChanged, this, &TextView::selectionDidChange);
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(Notifications::highlightingDidChange, this, [this](const Notification&) {
-        updateHighlightAttributes();
-    });
-    center.observe(Notifications::editorSizeDidChange, this, [this](const Notification&) {
-        updateTextContainerInset();
-    });
-    center.observe(Notifications::textAttributesDidChange, this, [this](const Notification&) {
-        applyTextAttributes();
-    });
+    connect(&settings(), &Settings::highlightingChanged, this, [this] { updateHighlightAttributes(); });
+    connect(&settings(), &Settings::editorSizeChanged, this, [this] { updateTextContainerInset(); });
+    connect(&settings(), &Settings::textAttributesChanged, this, [this] { applyTextAttributes(); });
     m_services = std::make_unique<TextServices>(*this);
     connect(m_services.get(), &TextServices::findBarVisibilityChanged, this, &TextView::findBarVisibilityChanged);
     for (const QString& action : TextServices::actions())

@@ -12,7 +12,6 @@
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
 #include "settings/URLExtensions.h"
 #include "widgets/ViewUtilities.h"
@@ -470,8 +469,8 @@ void LibraryViewController::buildViews()
     rootLayout->setContentsMargins(0, 0, 0, 0);
     rootLayout->addWidget(m_pages);
 
-    NotificationCenter::defaultCenter().observe(Notifications::librarySummaryLinesDidChange, this,
-                                                [this](const Notification&) { summaryLinesDidChange(); });
+    connect(&Settings::shared(), &Settings::librarySummaryLinesChanged, this,
+            &LibraryViewController::summaryLinesDidChange);
     updateSortButton();
     applyTheme();
 }

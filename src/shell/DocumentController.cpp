@@ -189,12 +189,11 @@ void DocumentController::prepareApplication()
     const bool introductionDue = checkVersion();
     buildMainMenu();
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(Notifications::textAttributesDidChange, this, [this](const Notification&) {
-        textAttributesDidChange();
-    });
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyApplicationPalette(); });
-    center.observe(supportTheDeveloperNotification, this, [this](const Notification&) { showSupportWindow(); });
+    Settings& settings = Settings::shared();
+    connect(&settings, &Settings::textAttributesChanged, this, [this] { textAttributesDidChange(); });
+    connect(&settings, &Settings::themeChanged, this, [this] { applyApplicationPalette(); });
+    NotificationCenter::defaultCenter().observe(supportTheDeveloperNotification, this,
+                                                [this](const Notification&) { showSupportWindow(); });
     setAutosavingDelay(15.0);
     Document::setHTMLConverter([](const QString& markdown) {
         return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,

@@ -76,12 +76,12 @@ std::optional<double> baseSize(const MarkdownStylesheet& stylesheet) { return st
 MainMenu::MainMenu(Settings& settings) : m_settings(settings)
 {
     build();
-    m_themesObservation = NotificationCenter::defaultCenter().observe(
-        Notifications::themesDidChange, [this](const Notification&) { themesDidChange(); });
+    m_themesConnection = QObject::connect(&m_settings, &Settings::themesChanged, [this] { themesDidChange(); });
 }
 
 MainMenu::~MainMenu()
 {
+    QObject::disconnect(m_themesConnection);
     if (ActionDispatcher::instance().mainMenu() == m_menu.get()) ActionDispatcher::instance().setMainMenu(nullptr);
 }
 

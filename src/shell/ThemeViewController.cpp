@@ -71,17 +71,16 @@ ThemeViewController::ThemeViewController(QWidget* parent) : QWidget(parent), m_t
     m_saveTimer.setInterval(kSaveDelayMs);
     connect(&m_saveTimer, &QTimer::timeout, this, [] { Settings::shared().saveThemes(); });
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    m_themeObservation = center.observe(Notifications::themeDidChange, [this](const Notification&) { themeDidChange(); });
-    m_themesObservation =
-        center.observe(Notifications::themesDidChange, [this](const Notification&) { updateOppositeThemeMenu(); });
+    Settings& settings = Settings::shared();
+    connect(&settings, &Settings::themeChanged, this, &ThemeViewController::themeDidChange);
+    connect(&settings, &Settings::themesChanged, this, &ThemeViewController::updateOppositeThemeMenu);
     updateControls();
 }
 
 ThemeViewController::~ThemeViewController()
 {
-    m_themeObservation.reset();
-    m_themesObservation.reset();
+    // Deaf to the changes its own last restyle makes.
+    disconnect(&Settings::shared(), nullptr, this, nullptr);
     if (m_restylePending) restyle();
     saveEdits();
 }

@@ -384,16 +384,20 @@ ThemesTableViewController::ThemesTableViewController(QWidget* parent) : QWidget(
     selectRowQuietly(chosenRow());
     connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ThemesTableViewController::selectionDidChange);
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    m_themesObservation = center.observe(Notifications::themesDidChange, [this](const Notification&) { themesDidChange(); });
+    Settings& settings = Settings::shared();
+    connect(&settings, &Settings::themesChanged, this, &ThemesTableViewController::themesDidChange);
     // A theme made current elsewhere may come from a list changed behind
     // this one's back; the selection stays where the writer put it.
-    m_themeObservation = center.observe(Notifications::themeDidChange, [this](const Notification&) {
+    connect(&settings, &Settings::themeChanged, this, [this] {
         if (m_model->isStale()) themesDidChange();
     });
 }
 
-ThemesTableViewController::~ThemesTableViewController() = default;
+ThemesTableViewController::~ThemesTableViewController()
+{
+    // Nothing reaches a list half taken apart.
+    disconnect(&Settings::shared(), nullptr, this, nullptr);
+}
 
 QListView* ThemesTableViewController::tableView() const { return m_tableView; }
 

@@ -18,7 +18,6 @@
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
 #include "settings/URLExtensions.h"
@@ -149,9 +148,8 @@ void WindowController::setUp()
     updateTitle();
 
     applyTheme();
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyTheme(); });
-    center.observe(Notifications::editorSizeDidChange, this, [this](const Notification&) {
+    connect(&Settings::shared(), &Settings::themeChanged, this, [this] { applyTheme(); });
+    connect(&Settings::shared(), &Settings::editorSizeChanged, this, [this] {
         if (!m_window->isFullScreen()) resizeToEditorSize();
     });
 
