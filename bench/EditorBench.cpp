@@ -170,9 +170,9 @@ void BM_KeystrokeMiddleFocus(benchmark::State& state)
 {
     Settings& settings = Settings::shared();
     const auto saved = settings.highlighting();
-    settings.m_highlighting = Settings::Highlighting::sentence;
+    settings.setHighlighting(Settings::Highlighting::sentence);
     keystroke(state, 0.5);
-    settings.m_highlighting = saved;
+    settings.setHighlighting(saved);
 }
 void BM_KeystrokeMiddle(benchmark::State& state) { keystroke(state, 0.5); }
 void BM_KeystrokeEnd(benchmark::State& state) { keystroke(state, 0.995); }

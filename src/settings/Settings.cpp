@@ -6,7 +6,6 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/text/Fonts.h"
 #include "settings/LumoraError.h"
@@ -41,8 +40,6 @@ const QString kFontSize = QStringLiteral("fontSize");
 constexpr qint64 kMaximumStylesheetSize = 16 * 1024 * 1024;
 
 bool isUsableSize(std::optional<double> size) { return MarkdownStylesheet::isUsableSize(size); }
-
-void post(QLatin1String name) { NotificationCenter::defaultCenter().post(name); }
 
 Settings* g_shared = nullptr;
 
@@ -121,15 +118,19 @@ std::optional<Settings::ParagraphSpacing> Settings::paragraphSpacingFromRawValue
 
 Settings& Settings::shared()
 {
-    if (!g_shared) {
-        // Published before the stylesheet is loaded: loading posts
-        // "LMTextAttributesDidChange", and its observers may ask for the
-        // instance again.
-        auto* settings = new Settings(&UserDefaults::standard(), DeferStart{});
-        g_shared = settings;
-        settings->start();
-    }
-    return *g_shared;
+    return g_shared ? *g_shared : makeShared({});
+}
+
+Settings& Settings::makeShared(const std::function<void(Settings&)>& beforeStart)
+{
+    if (g_shared) return *g_shared;
+    // Published before the stylesheet is loaded: loading announces the text
+    // attributes, and what listens may ask for the instance again.
+    auto* settings = new Settings(&UserDefaults::standard(), DeferStart{});
+    g_shared = settings;
+    if (beforeStart) beforeStart(*settings);
+    settings->start();
+    return *settings;
 }
 
 Settings::Settings(UserDefaults* store) : Settings(store, DeferStart{})
@@ -234,7 +235,6 @@ void Settings::setHighlighting(Highlighting h)
     m_highlighting = h;
     write(kHighlighting, rawValue(h));
     updateParsedStylesheet();
-    post(Notifications::highlightingDidChange);
     emit highlightingChanged(h);
 }
 
@@ -242,7 +242,6 @@ void Settings::toggleInfoViewVisible()
 {
     m_isInfoViewVisible = !m_isInfoViewVisible;
     write(kInfoViewVisible, m_isInfoViewVisible);
-    post(Notifications::infoViewVisibilityDidChange);
     emit infoViewVisibilityChanged(m_isInfoViewVisible);
 }
 
@@ -250,22 +249,21 @@ void Settings::setEditorSize(double size)
 {
     m_editorSize = size;
     write(kEditorSize, size);
-    post(Notifications::editorSizeDidChange);
     emit editorSizeChanged(size);
 }
 
-void Settings::toggleTypewriterScrolling()
+void Settings::setTypewriterScrollingEnabled(bool enabled)
 {
-    m_isTypewriterScrollingEnabled = !m_isTypewriterScrollingEnabled;
-    write(kTypewriterScrolling, m_isTypewriterScrollingEnabled);
-    emit typewriterScrollingChanged(m_isTypewriterScrollingEnabled);
+    m_isTypewriterScrollingEnabled = enabled;
+    write(kTypewriterScrolling, enabled);
+    emit typewriterScrollingChanged(enabled);
 }
 
-void Settings::toggleNoEditing()
+void Settings::setNoEditingEnabled(bool enabled)
 {
-    m_isNoEditingEnabled = !m_isNoEditingEnabled;
-    write(kNoEditing, m_isNoEditingEnabled);
-    emit noEditingChanged(m_isNoEditingEnabled);
+    m_isNoEditingEnabled = enabled;
+    write(kNoEditing, enabled);
+    emit noEditingChanged(enabled);
 }
 
 void Settings::setLibrarySummaryLines(int lines)
@@ -273,7 +271,6 @@ void Settings::setLibrarySummaryLines(int lines)
     lines = std::clamp(lines, librarySummaryLinesOptions.front(), librarySummaryLinesOptions.back());
     m_librarySummaryLines = lines;
     write(kLibrarySummaryLines, lines);
-    post(Notifications::librarySummaryLinesDidChange);
     emit librarySummaryLinesChanged(lines);
 }
 
@@ -297,7 +294,6 @@ void Settings::setTheme(const std::shared_ptr<Theme>& newTheme)
     }
     m_theme = newTheme;
     updateParsedStylesheet();
-    post(Notifications::themeDidChange);
     emit themeChanged(m_theme);
 }
 
@@ -306,7 +302,6 @@ void Settings::showTheme(const std::shared_ptr<Theme>& shown)
     if (!shown) return;
     m_theme = shown;
     updateParsedStylesheet();
-    post(Notifications::themeDidChange);
     emit themeChanged(m_theme);
 }
 
@@ -330,7 +325,6 @@ void Settings::resetTheme(int index)
     write(kTheme, fresh->id);
     m_theme = fresh;
     updateParsedStylesheet();
-    post(Notifications::themeDidChange);
     emit themeChanged(m_theme);
     saveThemes();
 }
@@ -402,7 +396,6 @@ void Settings::saveThemes()
         for (const auto& t : m_themes) records.append(t->propertyList());
         m_userDefaults->set(kThemes, records);
     }
-    post(Notifications::themesDidChange);
     emit themesChanged();
 }
 
@@ -564,7 +557,6 @@ void Settings::updateParsedStylesheet()
     double factor = m_userDefaults ? m_userDefaults->doubleValue(kParagraphSpacingFactor).value_or(0.0) : 0.0;
     if (!std::isfinite(factor)) factor = 0.0;
     m_parsedStylesheet = std::make_shared<const ParsedMarkdownStylesheet>(m_stylesheet, text, factor);
-    post(Notifications::textAttributesDidChange);
     emit textAttributesChanged();
 }
 

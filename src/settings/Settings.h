@@ -8,7 +8,6 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QLatin1String>
 #include <QObject>
 #include <QList>
 #include <QSet>
@@ -18,6 +17,7 @@
 #include <QUrl>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -27,23 +27,12 @@ namespace lumora {
 class ParsedMarkdownStylesheet;
 class UserDefaults;
 
-// Change notifications of the preferences, posted on the default
-// notification centre with no object.
-namespace Notifications {
-inline constexpr QLatin1String themeDidChange("LMThemeDidChange");
-inline constexpr QLatin1String themesDidChange("LMThemesDidChange");
-inline constexpr QLatin1String highlightingDidChange("LMHighlightingDidChange");
-inline constexpr QLatin1String editorSizeDidChange("LMEditorSizeDidChange");
-inline constexpr QLatin1String infoViewVisibilityDidChange("LMInfoViewVisibilityDidChange");
-inline constexpr QLatin1String textAttributesDidChange("LMTextAttributesDidChange");
-inline constexpr QLatin1String librarySummaryLinesDidChange("LibrarySummaryLinesDidChange");
-} // namespace Notifications
-
 // The one preferences object of the process. It reads every preference from
 // the user defaults once, when it is made; each setter writes its key at once
-// (when there is a store) and then announces the change, by its notification
-// and by its signal. Other parts read the preferences through the accessors;
-// a few are written directly by the window commands.
+// (when there is a store) and then announces the change by its signal. The
+// signals keep the names of the notifications the rest of the system was
+// designed around ("LMThemeDidChange", ...) in their comments; each is
+// emitted synchronously, on the main thread, after the value changed.
 //
 // No defaults are registered: each reader applies its own default when a key
 // is absent or holds a value of another type.
@@ -74,16 +63,15 @@ public:
     static std::optional<ParagraphSpacing> paragraphSpacingFromRawValue(double rawValue);
 
     // The process's instance over the standard user defaults, made on first
-    // use. Observers of the notifications posted while it is made may ask
-    // for it: they get the instance, already published.
+    // use. It is published before it loads its stylesheet and sounds: code
+    // run by that loading (a listener of the changes it announces among
+    // them) that asks for the instance gets it, instead of making another.
     static Settings& shared();
 
     // A settings object over a store; with none, every default applies and
-    // nothing is written (notifications are still posted).
+    // nothing is written (changes are still announced).
     explicit Settings(UserDefaults* userDefaults);
-    ~Settings();
-    Settings(const Settings&) = delete;
-    Settings& operator=(const Settings&) = delete;
+    ~Settings() override;
 
     // The store the preferences are read from and written to; none when
     // nothing is stored.
@@ -97,9 +85,9 @@ public:
     static constexpr double maximumFontSize = 30.0;
     static constexpr std::array<int, 4> librarySummaryLinesOptions{0, 1, 2, 3};
 
-    bool isNoEditingEnabled() const { return m_isNoEditingEnabled; }                 // "noEditing"
-    bool isTypewriterSoundsEnabled() const { return m_isTypewriterSoundsEnabled; }   // "typewriterSounds"
-    Highlighting highlighting() const { return m_highlighting; }                     // "highlighting"
+    bool isNoEditingEnabled() const { return m_isNoEditingEnabled; }                     // "noEditing"
+    bool isTypewriterSoundsEnabled() const { return m_isTypewriterSoundsEnabled; }       // "typewriterSounds"
+    Highlighting highlighting() const { return m_highlighting; }                         // "highlighting"
     bool isTypewriterScrollingEnabled() const { return m_isTypewriterScrollingEnabled; } // "typewriterScrolling"
     // The stylesheet in use, with the preferred font family and size applied
     // ("stylesheetUrl", "customFont", "fontSize").
@@ -109,28 +97,14 @@ public:
     const std::shared_ptr<const ParsedMarkdownStylesheet>& parsedStylesheet() const { return m_parsedStylesheet; }
     // The current theme ("theme"); never null after construction.
     const std::shared_ptr<Theme>& theme() const { return m_theme; }
-    double editorSize() const { return m_editorSize; }                               // "editorSize"
-    bool isInfoViewVisible() const { return m_isInfoViewVisible; }                   // "infoViewVisible"
-    int librarySummaryLines() const { return m_librarySummaryLines; }                // "librarySummaryLines", 0...3
-    const ThemeList& themes() const { return m_themes; }                             // "themes"
-    // Set by the appearance observer of the window shell.
+    double editorSize() const { return m_editorSize; }                                   // "editorSize"
+    bool isInfoViewVisible() const { return m_isInfoViewVisible; }                       // "infoViewVisible"
+    int librarySummaryLines() const { return m_librarySummaryLines; }                    // "librarySummaryLines"
+    const ThemeList& themes() const { return m_themes; }                                 // "themes"
+    // Whether the desktop is dark; set by the appearance observer of the
+    // window shell. Not a preference: nothing is written or announced.
     bool isSystemAppearanceDark() const { return m_isSystemAppearanceDark; }
-
-    // The fields behind the accessors; written directly only by the window
-    // commands and tests until each has its setter.
-    UserDefaults* const m_userDefaults;
-    bool m_isNoEditingEnabled = false;
-    bool m_isTypewriterSoundsEnabled = false;
-    Highlighting m_highlighting = Highlighting::off;
-    bool m_isTypewriterScrollingEnabled = true;
-    MarkdownStylesheet m_stylesheet;
-    std::shared_ptr<const ParsedMarkdownStylesheet> m_parsedStylesheet;
-    std::shared_ptr<Theme> m_theme;
-    double m_editorSize = 712.0;
-    bool m_isInfoViewVisible = false;
-    int m_librarySummaryLines = 3;
-    ThemeList m_themes;
-    bool m_isSystemAppearanceDark = false;
+    void setSystemAppearanceDark(bool isDark) { m_isSystemAppearanceDark = isDark; }
 
     // Typing sounds ------------------------------------------------------
 
@@ -144,8 +118,8 @@ public:
     // leaves the set, and is deleted, when its playback ends.
     const QSet<AudioPlayer*>& playingSounds() const { return m_playingSounds; }
 
-    // Turns typing sounds on (loading them) or off (releasing them) and
-    // writes "typewriterSounds". Posts nothing.
+    // Turns typing sounds on (loading them) or off (releasing them), writes
+    // "typewriterSounds" and emits typewriterSoundsChanged.
     void toggleTypewriterSounds();
     // Reads the four sound files into soundData. A sound that is missing
     // from the bundle or cannot be played stops the program: the
@@ -163,24 +137,28 @@ public:
     // The bundled introduction document; its absence stops the program.
     QUrl introductionURL() const;
 
+    // Rebuilds the text attributes (their alpha follows the mode), then
+    // emits highlightingChanged.
     void setHighlighting(Highlighting highlighting);
     void toggleInfoViewVisible();
 
     // The window commands' preferences, written and announced in one place.
-    void setEditorSize(double size);           // posts "LMEditorSizeDidChange"
-    void toggleTypewriterScrolling();          // posts nothing
-    void toggleNoEditing();                    // posts nothing
-    void setLibrarySummaryLines(int lines);    // kept within 0...3; posts "LibrarySummaryLinesDidChange"
+    void setEditorSize(double size);
+    void setTypewriterScrollingEnabled(bool enabled);
+    void toggleTypewriterScrolling() { setTypewriterScrollingEnabled(!m_isTypewriterScrollingEnabled); }
+    void setNoEditingEnabled(bool enabled);
+    void toggleNoEditing() { setNoEditingEnabled(!m_isNoEditingEnabled); }
+    void setLibrarySummaryLines(int lines); // kept within librarySummaryLinesOptions
     void setParagraphSpacing(ParagraphSpacing spacing); // rebuilds the text attributes
 
     // Themes ------------------------------------------------------------
 
     // Selects a theme: writes "theme" and whether to follow the system
-    // appearance, rebuilds the text attributes, posts "LMThemeDidChange".
+    // appearance, rebuilds the text attributes, emits themeChanged.
     void setTheme(const std::shared_ptr<Theme>& theme);
     // Makes a theme current without choosing it, as the switch with the
     // system appearance does: nothing is written; rebuilds the text
-    // attributes and posts "LMThemeDidChange".
+    // attributes and emits themeChanged.
     void showTheme(const std::shared_ptr<Theme>& theme);
     // Restores a built-in theme's colours and makes it current (written
     // under "theme"); "automaticallySwitchTheme" stays as it was. Nothing for
@@ -199,8 +177,12 @@ public:
     // theme above it becomes current when it was. Saves the list. False when
     // nothing was removed.
     bool removeTheme(int index);
-    // Writes the list and posts "LMThemesDidChange".
+    // Writes the list and emits themesChanged.
     void saveThemes();
+    // Replaces the list whole, as the themes editor's own edits of a theme
+    // do in place: nothing is written or announced until saveThemes(). The
+    // current theme stays as it is.
+    void setThemes(ThemeList themes) { m_themes = std::move(themes); }
     // The theme to switch to when the system appearance becomes dark (or
     // light), or none.
     std::shared_ptr<Theme> oppositeThemeForAppearance(bool isDark) const;
@@ -227,7 +209,7 @@ public:
     void setFontSize(double size);
     // (monospaced families, other families), each sorted; made on first use.
     const std::pair<QStringList, QStringList>& allFontFamilies();
-    // Rebuilds the parsed stylesheet and posts "LMTextAttributesDidChange".
+    // Rebuilds the parsed stylesheet and emits textAttributesChanged.
     void updateParsedStylesheet();
 
 signals:
@@ -249,14 +231,18 @@ signals:
     // The number of summary lines per library row changed
     // ("LibrarySummaryLinesDidChange").
     void librarySummaryLinesChanged(int lines);
-    // The three toggles have no notification of their own: their readers
-    // ask for the value when they need it.
+    // The three toggles were never announced by a notification: their
+    // readers ask for the value when they need it.
     void typewriterScrollingChanged(bool enabled);
     void noEditingChanged(bool enabled);
     void typewriterSoundsChanged(bool enabled);
 
 private:
+    friend struct SettingsTestAccess;
     struct DeferStart {};
+    // Makes the shared instance: publishes it, lets beforeStart (when
+    // given) see it, then loads its stylesheet and sounds.
+    static Settings& makeShared(const std::function<void(Settings&)>& beforeStart);
     Settings(UserDefaults* userDefaults, DeferStart);
     void readPreferences();
     void start();
@@ -264,6 +250,19 @@ private:
     void removeKey(const QString& key);
     MarkdownStylesheet readLinkedStylesheet(const QByteArray& bookmarkData) const;
 
+    UserDefaults* const m_userDefaults;
+    bool m_isNoEditingEnabled = false;
+    bool m_isTypewriterSoundsEnabled = false;
+    Highlighting m_highlighting = Highlighting::off;
+    bool m_isTypewriterScrollingEnabled = true;
+    MarkdownStylesheet m_stylesheet;
+    std::shared_ptr<const ParsedMarkdownStylesheet> m_parsedStylesheet;
+    std::shared_ptr<Theme> m_theme;
+    double m_editorSize = 712.0;
+    bool m_isInfoViewVisible = false;
+    int m_librarySummaryLines = 3;
+    ThemeList m_themes;
+    bool m_isSystemAppearanceDark = false;
     std::optional<std::pair<QStringList, QStringList>> m_allFontFamilies;
     QHash<QString, QByteArray> m_soundData;
     QSet<AudioPlayer*> m_playingSounds;

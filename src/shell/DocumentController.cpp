@@ -244,7 +244,7 @@ void DocumentController::appearanceDidChange()
 {
     Settings& settings = Settings::shared();
     const bool isDark = SystemAppearance::shared().isDark();
-    settings.m_isSystemAppearanceDark = isDark;
+    settings.setSystemAppearanceDark(isDark);
     // The current theme only: the chosen one stays in the preferences.
     if (auto theme = settings.oppositeThemeForAppearance(isDark)) settings.showTheme(theme);
 }

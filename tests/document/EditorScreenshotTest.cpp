@@ -59,8 +59,8 @@ TEST(EditorScreenshotTest, SampleDocumentLooksStyledAndCentred)
     Settings& settings = Settings::shared();
     const double savedSize = settings.editorSize();
     const bool savedTypewriter = settings.isTypewriterScrollingEnabled();
-    settings.m_editorSize = 712;
-    settings.m_isTypewriterScrollingEnabled = false;
+    settings.setEditorSize(712);
+    settings.setTypewriterScrollingEnabled(false);
 
     TextStorage storage(QString::fromUtf8(kSample), settings.parsedStylesheet()->base);
     restyleParagraphs(storage, *settings.parsedStylesheet(), Range(0, storage.length()), true);
@@ -114,13 +114,13 @@ TEST(EditorScreenshotTest, SampleDocumentLooksStyledAndCentred)
     const QRectF listRect = layout->blockBoundingRect(list).translated(0, -offset);
     EXPECT_GT(darkPixels(image, listRect), 50);
     const Settings::Highlighting savedHighlighting = settings.highlighting();
-    settings.m_highlighting = Settings::Highlighting::sentence;
+    settings.setHighlighting(Settings::Highlighting::sentence);
     view->setSelectedRange(Range(40, 0));
     view->updateHighlightAttributes();
     const QImage focused = pane.grab().toImage().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(darkPixels(focused, listRect), 0);
     EXPECT_GT(darkPixels(focused, body), 50);
-    settings.m_highlighting = savedHighlighting;
+    settings.setHighlighting(savedHighlighting);
     view->updateHighlightAttributes();
 
     // A selection covers whole lines, the spacing between them included,
@@ -159,6 +159,6 @@ TEST(EditorScreenshotTest, SampleDocumentLooksStyledAndCentred)
         }
     EXPECT_GT(blue, 20);
 
-    settings.m_editorSize = savedSize;
-    settings.m_isTypewriterScrollingEnabled = savedTypewriter;
+    settings.setEditorSize(savedSize);
+    settings.setTypewriterScrollingEnabled(savedTypewriter);
 }

@@ -47,9 +47,9 @@ protected:
         SpellChecker::setPreferredLanguage(test::installTestDictionary());
         Settings& s = Settings::shared();
         saved = {s.isNoEditingEnabled(), s.isTypewriterScrollingEnabled(), s.highlighting()};
-        s.m_isNoEditingEnabled = false;
-        s.m_isTypewriterScrollingEnabled = false;
-        s.m_highlighting = Settings::Highlighting::off;
+        s.setNoEditingEnabled(false);
+        s.setTypewriterScrollingEnabled(false);
+        s.setHighlighting(Settings::Highlighting::off);
         for (const auto& option : TextView::persistedTextOptions())
             s.userDefaults()->set(QLatin1String(option.key), false);
         TextServices::setSharedFindString(QString());
@@ -75,7 +75,10 @@ protected:
         menu.reset();
         Settings& s = Settings::shared();
         for (const auto& option : TextView::persistedTextOptions()) s.userDefaults()->remove(QLatin1String(option.key));
-        std::tie(s.m_isNoEditingEnabled, s.m_isTypewriterScrollingEnabled, s.m_highlighting) = saved;
+        const auto& [noEditing, typewriter, highlighting] = saved;
+        s.setNoEditingEnabled(noEditing);
+        s.setTypewriterScrollingEnabled(typewriter);
+        s.setHighlighting(highlighting);
         SpellChecker::setPreferredLanguage(QString());
     }
 
@@ -261,7 +264,7 @@ TEST_F(TextServicesTest, ReplacingFollowsTheNoEditingRule)
     perform("performTextFinderAction:", 12);
     QTest::keyClicks(bar()->findField(), QStringLiteral("fish"));
     bar()->replaceField()->setText(QStringLiteral("cat"));
-    Settings::shared().m_isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     perform("performTextFinderAction:", 12);
     EXPECT_FALSE(bar()->replaceButton()->isEnabled());
     EXPECT_FALSE(bar()->replaceAllButton()->isEnabled());
@@ -469,7 +472,7 @@ TEST_F(TextServicesTest, SmartQuotesAndDashesAsTheWriterTypes)
 
     // No-editing mode: typing works, the substitution (a replacement) does not.
     open(QString());
-    Settings::shared().m_isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     type(QStringLiteral("\"a"));
     EXPECT_EQ(text(), QStringLiteral("\"a"));
 }
@@ -549,7 +552,7 @@ TEST_F(TextServicesTest, TransformationsChangeCaseThroughTheGate)
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
 
-    Settings::shared().m_isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     EXPECT_FALSE(validated("uppercaseWord:").first);
     perform("uppercaseWord:");
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));

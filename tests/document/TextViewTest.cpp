@@ -37,10 +37,10 @@ protected:
     {
         Settings& s = Settings::shared();
         saved = {s.isNoEditingEnabled(), s.isTypewriterScrollingEnabled(), s.highlighting(), s.editorSize()};
-        s.m_isNoEditingEnabled = false;
-        s.m_isTypewriterScrollingEnabled = false;
-        s.m_highlighting = Settings::Highlighting::off;
-        s.m_editorSize = 712;
+        s.setNoEditingEnabled(false);
+        s.setTypewriterScrollingEnabled(false);
+        s.setHighlighting(Settings::Highlighting::off);
+        s.setEditorSize(712);
         // Every substitution and spelling option off, so that typing is
         // plain (a first launch turns four of them on).
         for (const auto& option : TextView::persistedTextOptions())
@@ -63,7 +63,11 @@ protected:
         view.reset();
         Settings& s = Settings::shared();
         for (const auto& option : TextView::persistedTextOptions()) s.userDefaults()->remove(QLatin1String(option.key));
-        std::tie(s.m_isNoEditingEnabled, s.m_isTypewriterScrollingEnabled, s.m_highlighting, s.m_editorSize) = saved;
+        const auto& [noEditing, typewriter, highlighting, editorSize] = saved;
+        s.setNoEditingEnabled(noEditing);
+        s.setTypewriterScrollingEnabled(typewriter);
+        s.setHighlighting(highlighting);
+        s.setEditorSize(editorSize);
     }
 
     void open(const QString& text)
@@ -192,7 +196,7 @@ TEST_F(TextViewTest, InputMethodCommitsThroughTheGate)
 TEST_F(TextViewTest, NoEditingModeOnlyAddsAtTheCaret)
 {
     open(QStringLiteral("Draft"));
-    Settings::shared().m_isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     view->setSelectedRange(Range(5, 0));
     key(Qt::Key_Backspace);
     view->setSelectedRange(Range(0, 0));
@@ -302,9 +306,9 @@ TEST_F(TextViewTest, TabIndentsListItemsAndTypesATabElsewhere)
 
     // No-editing mode refuses the outdent and leaves the caret where it is.
     key(Qt::Key_Tab);
-    Settings::shared().m_isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     key(Qt::Key_Backtab, Qt::ShiftModifier);
-    Settings::shared().m_isNoEditingEnabled = false;
+    Settings::shared().setNoEditingEnabled(false);
     EXPECT_EQ(text(), QStringLiteral("- one\n\t- two\nplain"));
     EXPECT_EQ(caret(), 10);
     key(Qt::Key_Backtab, Qt::ShiftModifier);
@@ -327,7 +331,7 @@ TEST_F(TextViewTest, ColumnWidthAndInsets)
 
     // Typewriter scrolling adds room below the text only, so that the last
     // line can rise; the first line still opens at the top inset.
-    Settings::shared().m_isTypewriterScrollingEnabled = true;
+    Settings::shared().setTypewriterScrollingEnabled(true);
     view->updateTextContainerInset(); // as the window does when the preference changes
     EXPECT_DOUBLE_EQ(view->mirror().rootFrameMargins().top(), 60.0);
     EXPECT_GE(view->mirror().rootFrameMargins().bottom(), view->viewport()->height() / 2 - 1);
@@ -338,7 +342,7 @@ TEST_F(TextViewTest, TypewriterScrollingKeepsTheLineWhereItStood)
     QStringList lines;
     for (int i = 0; i < 200; ++i) lines << QStringLiteral("Line %1 of a long text.").arg(i);
     open(lines.join(u'\n'));
-    Settings::shared().m_isTypewriterScrollingEnabled = true;
+    Settings::shared().setTypewriterScrollingEnabled(true);
     view->updateTextContainerInset();
     QScrollBar* bar = view->verticalScrollBar();
     const auto bottom = [&] { return view->cursorRect().bottom(); };
@@ -457,7 +461,7 @@ TEST_F(TextViewTest, TypingNearTheStartOfALongTextLeavesTheRestWhereItIs)
     while (long_.size() < 400'000) long_ += QStringLiteral("A sentence of *words*. Another one with a [link](url).\n\n- item\n");
     open(long_);
     const qsizetype item = long_.indexOf(QStringLiteral("- item")) + 6;
-    Settings::shared().m_highlighting = Settings::Highlighting::sentence;
+    Settings::shared().setHighlighting(Settings::Highlighting::sentence);
     view->updateHighlightAttributes();
     view->setSelectedRange(Range(10, 0));
     type(QStringLiteral("x"));
@@ -492,7 +496,7 @@ TEST_F(TextViewTest, TranslucentColoursStayTranslucentWithoutHighlighting)
     EXPECT_EQ(drawn, qRound(alpha * 255));
 
     // With highlighting on, the dimming is painted: colours are drawn opaque.
-    Settings::shared().m_highlighting = Settings::Highlighting::sentence;
+    Settings::shared().setHighlighting(Settings::Highlighting::sentence);
     view->updateHighlightAttributes();
     for (const QTextLayout::FormatRange& f : view->mirror().charFormats(block))
         if (f.start <= url && url < f.start + f.length) drawn = f.format.foreground().color().alpha();
@@ -561,7 +565,7 @@ TEST_F(TextViewTest, QtsKeyBindingsGoThroughTheGateOrAreOff)
     EXPECT_EQ(text(), QStringLiteral("alpha beta gamma"));
 
     // In no-editing mode the deleting keys are refused, whichever they are.
-    Settings::shared().m_isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     for (auto [k, m] : {std::pair{Qt::Key_Delete, Qt::KeyboardModifiers(Qt::ShiftModifier)},
                         std::pair{Qt::Key_D, Qt::KeyboardModifiers(Qt::ControlModifier)},
                         std::pair{Qt::Key_Delete, Qt::KeyboardModifiers(Qt::ControlModifier)}}) {

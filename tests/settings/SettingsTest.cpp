@@ -6,10 +6,23 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <functional>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 using namespace lumora;
 using namespace lumora::test;
+
+namespace lumora {
+// How the tests reach the making of the shared instance.
+struct SettingsTestAccess {
+    static Settings& makeShared(const std::function<void(Settings&)>& beforeStart)
+    {
+        return Settings::makeShared(beforeStart);
+    }
+};
+} // namespace lumora
 
 namespace {
 
@@ -34,26 +47,24 @@ void expectDefaults(const Settings& s)
 
 TEST(Settings, WithoutAStoreEveryDefaultAppliesAndNothingIsWritten)
 {
-    PostedNames names{Notifications::infoViewVisibilityDidChange, Notifications::highlightingDidChange};
     Settings s(nullptr);
     expectDefaults(s);
+    Announced announced(s, {"infoViewVisibilityChanged", "highlightingChanged"});
     s.toggleInfoViewVisible();
     s.setHighlighting(Settings::Highlighting::paragraph);
     s.setFontSize(20);
     s.saveThemes();
     EXPECT_TRUE(s.isInfoViewVisible());
     EXPECT_EQ(s.stylesheet().base.size, 20.0);
-    // Notifications are still posted.
-    EXPECT_EQ(names.posted, (QStringList{"LMInfoViewVisibilityDidChange", "LMHighlightingDidChange"}));
+    // The changes are still announced.
+    EXPECT_EQ(announced.names, (QStringList{"infoViewVisibilityChanged", "highlightingChanged"}));
 }
 
 TEST(Settings, AFirstStartWithoutAPreferencesFileUsesTheDefaults)
 {
-    PostedNames names{Notifications::textAttributesDidChange};
     const auto store = makeStore("first-start");
     Settings s(store.get());
     expectDefaults(s);
-    EXPECT_EQ(names.posted, QStringList{"LMTextAttributesDidChange"});
     // Starting writes nothing.
     EXPECT_FALSE(QFileInfo::exists(store->filePath()));
 }
@@ -134,13 +145,11 @@ TEST(Settings, EnumsConvertFromExactRawValuesOnly)
     EXPECT_EQ(Settings::paragraphSpacingFromRawValue(0.25), std::nullopt);
 }
 
-TEST(Settings, SettersWriteTheirKeyThenPost)
+TEST(Settings, SettersWriteTheirKeyThenAnnounce)
 {
     const auto store = makeStore("setters");
     Settings s(store.get());
-    PostedNames names{Notifications::infoViewVisibilityDidChange, Notifications::highlightingDidChange,
-                      Notifications::textAttributesDidChange, Notifications::editorSizeDidChange,
-                      Notifications::librarySummaryLinesDidChange};
+    Announced announced(s);
 
     s.toggleInfoViewVisible();
     EXPECT_EQ(store->object("infoViewVisible"), QVariant(true));
@@ -163,10 +172,11 @@ TEST(Settings, SettersWriteTheirKeyThenPost)
     s.toggleNoEditing();
     EXPECT_EQ(store->object("noEditing"), QVariant(true));
 
-    EXPECT_EQ(names.posted, (QStringList{"LMInfoViewVisibilityDidChange", "LMInfoViewVisibilityDidChange",
-                                         "LMTextAttributesDidChange", "LMHighlightingDidChange",
-                                         "LMTextAttributesDidChange", "LMHighlightingDidChange",
-                                         "LMEditorSizeDidChange", "LibrarySummaryLinesDidChange"}));
+    EXPECT_EQ(announced.names, (QStringList{"infoViewVisibilityChanged", "infoViewVisibilityChanged",
+                                            "textAttributesChanged", "highlightingChanged",
+                                            "textAttributesChanged", "highlightingChanged", "editorSizeChanged",
+                                            "librarySummaryLinesChanged", "typewriterScrollingChanged",
+                                            "noEditingChanged"}));
 
     s.setParagraphSpacing(Settings::ParagraphSpacing::oneLine);
     EXPECT_EQ(store->doubleValue("paragraphSpacingFactor"), 1.0);
@@ -174,19 +184,72 @@ TEST(Settings, SettersWriteTheirKeyThenPost)
     EXPECT_EQ(Settings(store.get()).parsedStylesheet()->paragraphSpacing, 1.0) << "read again at the next start";
 }
 
+TEST(Settings, EachSignalCarriesTheValueTheReadersNowSee)
+{
+    const auto store = makeStore("signal-values");
+    Settings s(store.get());
+    QObject context;
+    std::vector<QString> seen;
+    const auto note = [&](const QString& what) { seen.push_back(what); };
+    QObject::connect(&s, &Settings::themeChanged, &context, [&](const std::shared_ptr<Theme>& theme) {
+        EXPECT_EQ(theme, s.theme());
+        EXPECT_EQ(*s.parsedStylesheet()->foregroundColor, theme->foregroundColor) << "rebuilt before";
+        note(theme->id);
+    });
+    QObject::connect(&s, &Settings::highlightingChanged, &context, [&](Settings::Highlighting h) {
+        EXPECT_EQ(h, s.highlighting());
+        note(Settings::rawValue(h));
+    });
+    QObject::connect(&s, &Settings::editorSizeChanged, &context, [&](double size) {
+        EXPECT_EQ(size, s.editorSize());
+        EXPECT_EQ(store->doubleValue("editorSize"), size) << "written before";
+        note(QString::number(size));
+    });
+    QObject::connect(&s, &Settings::infoViewVisibilityChanged, &context, [&](bool visible) {
+        EXPECT_EQ(visible, s.isInfoViewVisible());
+        note(visible ? "shown" : "hidden");
+    });
+    QObject::connect(&s, &Settings::librarySummaryLinesChanged, &context, [&](int lines) {
+        EXPECT_EQ(lines, s.librarySummaryLines());
+        EXPECT_EQ(store->integerValue("librarySummaryLines"), lines);
+        note(QString::number(lines) + " lines");
+    });
+    QObject::connect(&s, &Settings::noEditingChanged, &context, [&](bool on) {
+        EXPECT_EQ(on, s.isNoEditingEnabled());
+        note(on ? "locked" : "editable");
+    });
+    QObject::connect(&s, &Settings::typewriterScrollingChanged, &context, [&](bool on) {
+        EXPECT_EQ(on, s.isTypewriterScrollingEnabled());
+        note(on ? "typewriter" : "free");
+    });
+
+    s.setTheme(s.themes()[2]);
+    s.showTheme(s.themes()[1]);
+    s.setHighlighting(Settings::Highlighting::paragraph);
+    s.setEditorSize(0.0);
+    s.toggleInfoViewVisible();
+    s.setLibrarySummaryLines(7); // kept within the choices
+    s.setNoEditingEnabled(true);
+    s.setTypewriterScrollingEnabled(false);
+    EXPECT_EQ(seen, (std::vector<QString>{"sepia", "dark", "paragraph", "0", "shown", "3 lines", "locked", "free"}));
+    // Shown without being chosen: the chosen theme stays stored.
+    EXPECT_EQ(store->stringValue("theme"), QStringLiteral("sepia"));
+}
+
 TEST(Settings, TheSharedInstanceCanBeAskedForWhileItIsMade)
 {
-    // Making it posts "LMTextAttributesDidChange"; an observer that asks for
-    // the instance then must get it, not re-enter its construction.
+    // Making it announces the text attributes; a listener that asks for the
+    // instance then must get it, not re-enter its construction.
     Settings* seen = nullptr;
     int calls = 0;
-    Observation observation = NotificationCenter::defaultCenter().observe(
-        Notifications::textAttributesDidChange, [&](const Notification&) {
+    QObject context;
+    Settings& shared = SettingsTestAccess::makeShared([&](Settings& made) {
+        QObject::connect(&made, &Settings::textAttributesChanged, &context, [&] {
             ++calls;
             seen = &Settings::shared();
             EXPECT_TRUE(seen->parsedStylesheet());
         });
-    Settings& shared = Settings::shared();
+    });
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(seen, &shared);
     EXPECT_EQ(&Settings::shared(), &shared);

@@ -67,15 +67,15 @@ TEST(StylesheetPreferences, SizesScaleEverySizedStyle)
     EXPECT_DOUBLE_EQ(baseFontSize(s), 18.0);
     EXPECT_EQ(baseFamily(s), QStringLiteral("DejaVu Sans"));
 
-    PostedNames names{Notifications::textAttributesDidChange};
+    Announced announced(s, {"textAttributesChanged"});
     s.setFontSize(19.5);
     EXPECT_EQ(s.stylesheet().styles.at("heading").size, 39.0);
     EXPECT_EQ(store->doubleValue("fontSize"), 19.5);
-    EXPECT_EQ(names.posted.size(), 1);
+    EXPECT_EQ(announced.names.size(), 1);
     // Unusable sizes are refused.
     for (double bad : {0.0, -3.0, std::nan(""), HUGE_VAL}) s.setFontSize(bad);
     EXPECT_EQ(s.stylesheet().base.size, 19.5);
-    EXPECT_EQ(names.posted.size(), 1);
+    EXPECT_EQ(announced.names.size(), 1);
 }
 
 TEST(StylesheetPreferences, UnusableBaseSizesCountAsAbsent)
@@ -155,7 +155,7 @@ TEST(StylesheetPreferences, LinkingAStylesheetUsesItAndForgetsTheFontChoices)
     const auto store = makeStore("link", R"({"customFont": "DejaVu Sans", "fontSize": 20})");
     Settings s(store.get());
     EXPECT_EQ(s.stylesheet().base.size, 20.0);
-    PostedNames names{Notifications::textAttributesDidChange};
+    Announced announced(s, {"textAttributesChanged"});
     const QString path = writeSheet(folder, sheetJson(R"({"font": "DejaVu Serif", "size": 10})",
                                                       R"({"heading": {"size": 20}})"));
     s.setStylesheetURL(QUrl::fromLocalFile(path));
@@ -166,7 +166,7 @@ TEST(StylesheetPreferences, LinkingAStylesheetUsesItAndForgetsTheFontChoices)
     EXPECT_EQ(s.stylesheet().base.size, 10.0);
     EXPECT_EQ(s.stylesheet().base.font, QStringLiteral("DejaVu Serif"));
     EXPECT_EQ(s.stylesheet().styles.at("heading").size, 20.0);
-    EXPECT_EQ(names.posted.size(), 1);
+    EXPECT_EQ(announced.names.size(), 1);
     const Settings again(store.get());
     EXPECT_EQ(again.stylesheet(), s.stylesheet());
 }
@@ -184,7 +184,7 @@ TEST(StylesheetPreferences, AFileThatIsNotAStylesheetChangesNothing)
     const MarkdownStylesheet inUse = s.stylesheet();
 
     const QString bad = writeSheet(folder, R"({"version": 1, "base": {"size": "big"}, "styles": {}})", "bad.json");
-    PostedNames names{Notifications::textAttributesDidChange};
+    Announced announced(s, {"textAttributesChanged"});
     try {
         s.setStylesheetURL(QUrl::fromLocalFile(bad));
         FAIL() << "linking a broken stylesheet succeeded";
@@ -196,7 +196,7 @@ TEST(StylesheetPreferences, AFileThatIsNotAStylesheetChangesNothing)
     EXPECT_EQ(store->dataValue("stylesheetUrl"), goodLink);
     EXPECT_EQ(store->stringValue("customFont"), QStringLiteral("DejaVu Sans"));
     EXPECT_EQ(store->doubleValue("fontSize"), 15.0);
-    EXPECT_TRUE(names.posted.isEmpty());
+    EXPECT_TRUE(announced.names.isEmpty());
 
     // A missing file and a URL that is not a file are refused the same way.
     EXPECT_THROW(s.setStylesheetURL(QUrl::fromLocalFile(folder + "/missing.json")), LumoraError);

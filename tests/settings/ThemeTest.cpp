@@ -138,7 +138,7 @@ TEST(Theme, DuplicatesAreNamedByTheCopyFormat)
     const auto store = makeStore("duplicate");
     Settings s(store.get());
     const auto current = s.theme();
-    PostedNames names{Notifications::themesDidChange};
+    Announced announced(s, {"themesChanged"});
     s.duplicateTheme(1);
     s.duplicateTheme(1);
     EXPECT_EQ(ids(s.themes()), (QStringList{"light", "dark", "Dark Copy Copy", "Dark Copy", "sepia", "amber"}));
@@ -148,7 +148,7 @@ TEST(Theme, DuplicatesAreNamedByTheCopyFormat)
     EXPECT_FALSE(copy->oppositeTheme());
     EXPECT_FALSE(copy->isBuiltIn());
     EXPECT_EQ(s.theme(), current);
-    EXPECT_EQ(names.posted.size(), 2);
+    EXPECT_EQ(announced.names.size(), 2);
     EXPECT_EQ(store->arrayValue("themes")->size(), 6);
 }
 
@@ -192,11 +192,11 @@ TEST(Theme, RenamingRefusesTakenNames)
         }
     }
     EXPECT_EQ(mine->id, QStringLiteral("Light Copy"));
-    PostedNames names{Notifications::themesDidChange};
+    Announced announced(s, {"themesChanged"});
     s.renameTheme(mine, mine->id); // its own name is fine
     s.setTheme(mine);
     s.renameTheme(mine, " Evening  ");
-    EXPECT_EQ(names.posted.size(), 2);
+    EXPECT_EQ(announced.names.size(), 2);
     // The chosen theme stays chosen under its new name.
     const Settings again(store.get());
     EXPECT_EQ(ids(again.themes())[1], QStringLiteral("Evening"));
@@ -205,7 +205,7 @@ TEST(Theme, RenamingRefusesTakenNames)
     // A theme the appearance switch made current, without choosing it,
     // does not become the chosen one by being renamed.
     s.setTheme(s.themes()[2]);
-    s.m_theme = mine;
+    s.showTheme(mine);
     s.renameTheme(mine, "Dusk");
     EXPECT_EQ(store->stringValue("theme"), QStringLiteral("dark"));
 }
@@ -214,22 +214,22 @@ TEST(Theme, SelectingAThemeDecidesWhetherToFollowTheAppearance)
 {
     const auto store = makeStore("set-theme");
     Settings s(store.get());
-    PostedNames names{Notifications::textAttributesDidChange, Notifications::themeDidChange};
+    Announced announced(s, {"textAttributesChanged", "themeChanged"});
     const struct {
         const char* id;
         bool systemDark;
         bool automatic;
     } table[] = {{"dark", true, true}, {"dark", false, false}, {"light", false, true}, {"amber", true, false}};
     for (const auto& row : table) {
-        s.m_isSystemAppearanceDark = row.systemDark;
+        s.setSystemAppearanceDark(row.systemDark);
         s.setTheme(find(s, row.id));
         EXPECT_EQ(store->stringValue("theme"), QString(row.id));
         EXPECT_EQ(store->object("automaticallySwitchTheme"), QVariant(row.automatic)) << row.id;
         EXPECT_EQ(s.theme()->id, QString(row.id));
         EXPECT_EQ(*s.parsedStylesheet()->foregroundColor, s.theme()->foregroundColor);
     }
-    EXPECT_EQ(names.posted.size(), 8);
-    EXPECT_EQ(names.posted.mid(0, 2), (QStringList{"LMTextAttributesDidChange", "LMThemeDidChange"}));
+    EXPECT_EQ(announced.names.size(), 8);
+    EXPECT_EQ(announced.names.mid(0, 2), (QStringList{"textAttributesChanged", "themeChanged"}));
 }
 
 TEST(Theme, TheAppearanceSwitchFindsTheOpposite)
@@ -245,7 +245,7 @@ TEST(Theme, TheAppearanceSwitchFindsTheOpposite)
     store->set("automaticallySwitchTheme", false);
     EXPECT_FALSE(s.oppositeThemeForAppearance(true));
     store->set("automaticallySwitchTheme", true);
-    s.m_theme = find(s, "sepia");
+    s.showTheme(find(s, "sepia"));
     EXPECT_FALSE(s.oppositeThemeForAppearance(true)); // no opposite
 }
 
@@ -273,7 +273,7 @@ TEST(Theme, ResettingLeavesNoLinkToTheOldTheme)
     light->foregroundColor = Color(1, 0, 0);
     EXPECT_FALSE(find(s, "dark")->oppositeTheme());
 
-    PostedNames names{Notifications::themeDidChange, Notifications::themesDidChange};
+    Announced announced(s, {"themeChanged", "themesChanged"});
     s.resetTheme(0);
     const auto fresh = s.themes()[0];
     EXPECT_NE(fresh, light);
@@ -283,7 +283,7 @@ TEST(Theme, ResettingLeavesNoLinkToTheOldTheme)
     EXPECT_FALSE(mine->oppositeTheme());
     EXPECT_FALSE(light->oppositeTheme());
     EXPECT_EQ(s.theme(), fresh);
-    EXPECT_EQ(names.posted, (QStringList{"LMThemeDidChange", "LMThemesDidChange"}));
+    EXPECT_EQ(announced.names, (QStringList{"themeChanged", "themesChanged"}));
     expectLinksSound(s.themes());
 
     s.resetTheme(1); // not built in: nothing
@@ -297,23 +297,23 @@ TEST(Theme, ResettingLeavesTheAppearanceSwitchAlone)
     // made dark current without writing anything.
     const auto store = makeStore("reset-appearance");
     Settings s(store.get());
-    s.m_isSystemAppearanceDark = false;
+    s.setSystemAppearanceDark(false);
     s.setTheme(find(s, "light"));
     ASSERT_EQ(store->object("automaticallySwitchTheme"), QVariant(true));
-    s.m_isSystemAppearanceDark = true;
-    s.m_theme = find(s, "dark");
+    s.setSystemAppearanceDark(true);
+    s.showTheme(find(s, "dark"));
     find(s, "light")->foregroundColor = Color(1, 0, 0);
 
     // Resetting light, which does not match the night, shows it; the
     // switching stays on, so the night turns it dark again.
-    PostedNames names{Notifications::themeDidChange, Notifications::themesDidChange};
+    Announced announced(s, {"themeChanged", "themesChanged"});
     s.resetTheme(0);
     EXPECT_EQ(s.theme(), find(s, "light"));
     EXPECT_EQ(s.theme()->foregroundColor, Color::white(0.16));
     EXPECT_EQ(*s.parsedStylesheet()->foregroundColor, s.theme()->foregroundColor);
     EXPECT_EQ(store->stringValue("theme"), QStringLiteral("light"));
     EXPECT_EQ(store->object("automaticallySwitchTheme"), QVariant(true));
-    EXPECT_EQ(names.posted, (QStringList{"LMThemeDidChange", "LMThemesDidChange"}));
+    EXPECT_EQ(announced.names, (QStringList{"themeChanged", "themesChanged"}));
     EXPECT_EQ(s.oppositeThemeForAppearance(true), find(s, "dark"));
 
     // Switching off stays off too.

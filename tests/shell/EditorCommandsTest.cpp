@@ -33,14 +33,14 @@ protected:
     {
         Settings& s = Settings::shared();
         savedNoEditing = s.isNoEditingEnabled();
-        s.m_isNoEditingEnabled = false;
+        s.setNoEditingEnabled(false);
         shell = std::make_unique<Shell>();
     }
 
     void TearDown() override
     {
         shell.reset();
-        Settings::shared().m_isNoEditingEnabled = savedNoEditing;
+        Settings::shared().setNoEditingEnabled(savedNoEditing);
         QApplication::clipboard()->clear();
     }
 
@@ -133,7 +133,7 @@ TEST_F(EditorCommandsTest, NoEditingModeDisablesTheCommandsThatTakeTextAwayEvenW
     select(7);
     EXPECT_TRUE(enabled("moveLineUp:"));
     EXPECT_TRUE(enabled("setLink:"));
-    Settings::shared().m_isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     for (const char* action : {"moveLineUp:", "moveLineDown:", "insertBacktab:", "setLink:", "setFootnote:", "undo:",
                                "cut:", "delete:"})
         EXPECT_FALSE(enabled(action)) << action;

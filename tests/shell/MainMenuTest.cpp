@@ -2,7 +2,6 @@
 
 #include "markdown/MarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
 #include "settings/Settings.h"
 #include "shell/ApplicationStyle.h"

@@ -141,5 +141,5 @@ TEST(Startup, ScreenshotAppearanceAndBetaItems)
         EXPECT_TRUE(view.itemWithAction(QLatin1String("unlinkStylesheet:"))->isHidden());
     }
     SystemAppearance::shared().setOverride(override);
-    Settings::shared().m_theme = Settings::shared().themes().front();
+    Settings::shared().showTheme(Settings::shared().themes().front());
 }

@@ -5,7 +5,6 @@
 
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
 #include "shell/ThemeViewController.h"
@@ -62,10 +61,11 @@ struct ThemesEditor : ::testing::Test {
 
     void useThemes(const ThemeList& added)
     {
-        settings.m_themes.clear();
+        ThemeList themes;
         for (const auto& builtIn : Theme::defaultThemes())
-            settings.m_themes.push_back(Theme::make(builtIn->propertyList(), settings.themes()));
-        settings.m_themes.insert(settings.themes().end(), added.begin(), added.end());
+            themes.push_back(Theme::make(builtIn->propertyList(), themes));
+        themes.insert(themes.end(), added.begin(), added.end());
+        settings.setThemes(std::move(themes));
         settings.setTheme(settings.themes().front());
         settings.saveThemes();
     }
@@ -257,7 +257,9 @@ TEST_F(ThemesEditor, StaleRowsNeverReachTheList)
     EXPECT_EQ(ids(settings.themes()), (QStringList{"light", "dark", "sepia", "amber", "Paper"}));
 
     // The list changed behind the editors' backs and was then announced.
-    settings.m_themes.erase(settings.themes().begin() + 4);
+    ThemeList shorter = settings.themes();
+    shorter.erase(shorter.begin() + 4);
+    settings.setThemes(std::move(shorter));
     EXPECT_EQ(one.tableView()->model()->data(row(one, 4), Qt::DisplayRole), QVariant());
     settings.saveThemes();
     EXPECT_EQ(one.tableView()->model()->rowCount(), 4);
@@ -411,7 +413,7 @@ TEST_F(ThemesEditor, TheFormEditsTheCurrentThemeLiveAndKeepsPairsMutual)
 
     // A custom light theme is offered custom dark themes that are free or
     // already its own, after "None" and a separator.
-    settings.m_isSystemAppearanceDark = false;
+    settings.setSystemAppearanceDark(false);
     settings.setTheme(a);
     EXPECT_EQ(UserDefaults::standard().object("automaticallySwitchTheme"), QVariant(true));
     QComboBox& popUp = *form.oppositeThemeButton();
@@ -464,7 +466,7 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     UserDefaults& defaults = UserDefaults::standard();
-    settings.m_isSystemAppearanceDark = true; // light is chosen against the appearance
+    settings.setSystemAppearanceDark(true); // light is chosen against the appearance
     settings.setTheme(at(0));
     // Preferences another program left behind: the edit writes its own.
     defaults.set("theme", "sepia");
@@ -472,8 +474,8 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     const QVariant automatic(false);
     const Color original = at(0)->foregroundColor;
     int themeChanges = 0;
-    const Observation counting = NotificationCenter::defaultCenter().observe(
-        Notifications::themeDidChange, [&](const Notification&) { ++themeChanges; });
+    QObject counting;
+    QObject::connect(&settings, &Settings::themeChanged, &counting, [&] { ++themeChanges; });
 
     QTest::mouseClick(form.foregroundColorWell(), Qt::LeftButton);
     QColorDialog* chooser = form.foregroundColorWell()->chooser();

@@ -217,7 +217,7 @@ TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
     EXPECT_EQ(settings.editorSize(), 968.0);
     EXPECT_EQ(UserDefaults::standard().doubleValue("editorSize"), 968.0);
     EXPECT_EQ(checked(sizes).size(), 1);
-    settings.m_editorSize = 700; // none of the choices
+    settings.setEditorSize(700); // none of the choices
     EXPECT_TRUE(checked(sizes).isEmpty());
     dispatcher.performMenuItem(*sizes.itemAt(0));
 }
