@@ -183,11 +183,9 @@ void Settings::readPreferences()
         }
         m_editorSize = d.doubleValue(kEditorSize).value_or(712.0);
         m_isInfoViewVisible = d.boolValue(kInfoViewVisible);
-        // The sidebar offers 0 to 3 lines; a hand-edited file may hold anything.
+        // A hand-edited file may hold any number.
         const auto lines = d.integerValue(kLibrarySummaryLines);
-        m_librarySummaryLines = lines ? int(std::clamp<qint64>(*lines, librarySummaryLinesOptions.front(),
-                                                             librarySummaryLinesOptions.back()))
-                                    : 3;
+        m_librarySummaryLines = lines ? LibrarySummaryLines(*lines) : LibrarySummaryLines(3);
     } else {
         m_themes = builtInThemeList();
     }
@@ -268,10 +266,9 @@ void Settings::setNoEditingEnabled(bool enabled)
 
 void Settings::setLibrarySummaryLines(int lines)
 {
-    lines = std::clamp(lines, librarySummaryLinesOptions.front(), librarySummaryLinesOptions.back());
     m_librarySummaryLines = lines;
-    write(kLibrarySummaryLines, lines);
-    emit librarySummaryLinesChanged(lines);
+    write(kLibrarySummaryLines, m_librarySummaryLines.value());
+    emit librarySummaryLinesChanged(m_librarySummaryLines.value());
 }
 
 void Settings::setParagraphSpacing(ParagraphSpacing spacing)
@@ -515,10 +512,7 @@ void Settings::setCustomFont(const std::optional<QString>& family)
 void Settings::setFontSize(double size)
 {
     if (!isUsableSize(size)) return;
-    // The text-size commands step within these limits; a stored size outside
-    // them (a hand-edited file) would make the text unreadable or too large
-    // to lay out.
-    size = std::clamp(size, minimumFontSize, maximumFontSize);
+    size = FontSize(size);
     write(kFontSize, size);
     // Every sized style scales with the base, so the stylesheet keeps its
     // proportions. A stylesheet without a base size was written against the

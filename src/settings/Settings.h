@@ -3,6 +3,7 @@
 #include "markdown/FocusHighlighting.h"
 #include "markdown/MarkdownStylesheet.h"
 #include "platform/application/AudioPlayer.h"
+#include "platform/foundation/Bounded.h"
 #include "platform/foundation/Range.h"
 #include "settings/Theme.h"
 
@@ -81,9 +82,17 @@ public:
     static constexpr double scrollerAlpha = 0.3;
     static constexpr double fullscreenVerticalInsetFraction = 0.5; // of the screen height
     static constexpr double windowedVerticalInset = 60.0;          // points
-    static constexpr double minimumFontSize = 10.0;
-    static constexpr double maximumFontSize = 30.0;
+    // The base font size in points: the text-size commands step within it,
+    // and a stored size outside it (a hand-edited file) is brought inside,
+    // since it would make the text unreadable or too large to lay out.
+    using FontSize = Bounded<double, 10.0, 30.0>;
+    static constexpr double minimumFontSize = FontSize::minimum;
+    static constexpr double maximumFontSize = FontSize::maximum;
+    // Summary lines under each library row; the library menu offers each.
+    using LibrarySummaryLines = Bounded<int, 0, 3>;
     static constexpr std::array<int, 4> librarySummaryLinesOptions{0, 1, 2, 3};
+    static_assert(librarySummaryLinesOptions.front() == LibrarySummaryLines::minimum &&
+                  librarySummaryLinesOptions.back() == LibrarySummaryLines::maximum);
 
     bool isNoEditingEnabled() const { return m_isNoEditingEnabled; }                     // "noEditing"
     bool isTypewriterSoundsEnabled() const { return m_isTypewriterSoundsEnabled; }       // "typewriterSounds"
@@ -99,7 +108,7 @@ public:
     const std::shared_ptr<Theme>& theme() const { return m_theme; }
     double editorSize() const { return m_editorSize; }                                   // "editorSize"
     bool isInfoViewVisible() const { return m_isInfoViewVisible; }                       // "infoViewVisible"
-    int librarySummaryLines() const { return m_librarySummaryLines; }                    // "librarySummaryLines"
+    int librarySummaryLines() const { return m_librarySummaryLines.value(); }            // "librarySummaryLines"
     const ThemeList& themes() const { return m_themes; }                                 // "themes"
     // Whether the desktop is dark; set by the appearance observer of the
     // window shell. Not a preference: nothing is written or announced.
@@ -148,7 +157,7 @@ public:
     void toggleTypewriterScrolling() { setTypewriterScrollingEnabled(!m_isTypewriterScrollingEnabled); }
     void setNoEditingEnabled(bool enabled);
     void toggleNoEditing() { setNoEditingEnabled(!m_isNoEditingEnabled); }
-    void setLibrarySummaryLines(int lines); // kept within librarySummaryLinesOptions
+    void setLibrarySummaryLines(int lines); // brought within LibrarySummaryLines
     void setParagraphSpacing(ParagraphSpacing spacing); // rebuilds the text attributes
 
     // Themes ------------------------------------------------------------
@@ -205,7 +214,9 @@ public:
     void applyStylesheet(const MarkdownStylesheet& stylesheet);
     // Sets the base font family; none restores the default stylesheet's.
     void setCustomFont(const std::optional<QString>& family);
-    // Sets the base size and scales every sized style with it.
+    // Sets the base size, brought within FontSize, and scales every sized
+    // style with it. A size that is not a positive finite number changes
+    // nothing.
     void setFontSize(double size);
     // (monospaced families, other families), each sorted; made on first use.
     const std::pair<QStringList, QStringList>& allFontFamilies();
@@ -260,7 +271,7 @@ private:
     std::shared_ptr<Theme> m_theme;
     double m_editorSize = 712.0;
     bool m_isInfoViewVisible = false;
-    int m_librarySummaryLines = 3;
+    LibrarySummaryLines m_librarySummaryLines = 3;
     ThemeList m_themes;
     bool m_isSystemAppearanceDark = false;
     std::optional<std::pair<QStringList, QStringList>> m_allFontFamilies;
