@@ -532,7 +532,7 @@ void TextView::processChange()
     // One sound per keystroke: the one of the last edit made for it.
     if (--m_processDepth == 0 && m_typewriterSound) {
         const auto [range, text] = *std::exchange(m_typewriterSound, std::nullopt);
-        if (AudioPlayer* player = settings().typewriterSound(range, text)) player->play();
+        if (AudioPlayer* player = settings().typingSounds().typewriterSound(range, text)) player->play();
     }
 }
 

@@ -4,7 +4,6 @@
 #include "platform/files/Bookmark.h"
 #include "platform/files/FileReader.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Localization.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/text/Fonts.h"
@@ -13,7 +12,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -147,7 +145,6 @@ Settings::Settings(UserDefaults* store, DeferStart)
 Settings::~Settings()
 {
     if (g_shared == this) g_shared = nullptr;
-    qDeleteAll(m_playingSounds);
 }
 
 void Settings::readPreferences()
@@ -203,7 +200,7 @@ void Settings::start()
         std::fflush(stdout);
         updateParsedStylesheet();
     }
-    if (m_isTypewriterSoundsEnabled) loadSounds();
+    if (m_isTypewriterSoundsEnabled) m_typingSounds.loadSounds();
 }
 
 QUrl Settings::introductionURL() const
@@ -556,63 +553,13 @@ void Settings::updateParsedStylesheet()
 
 // Typing sounds -------------------------------------------------------------
 
-const std::array<QString, 4>& Settings::soundNames()
-{
-    static const std::array<QString, 4> names{QStringLiteral("back"), QStringLiteral("return"),
-                                              QStringLiteral("space"), QStringLiteral("typing")};
-    return names;
-}
-
 void Settings::toggleTypewriterSounds()
 {
     m_isTypewriterSoundsEnabled = !m_isTypewriterSoundsEnabled;
-    if (m_isTypewriterSoundsEnabled) {
-        loadSounds();
-    } else {
-        m_soundData.clear();
-        m_sounds.clear();
-    }
+    if (m_isTypewriterSoundsEnabled) m_typingSounds.loadSounds();
+    else m_typingSounds.releaseSounds();
     write(kTypewriterSounds, m_isTypewriterSoundsEnabled);
     emit typewriterSoundsChanged(m_isTypewriterSoundsEnabled);
-}
-
-void Settings::loadSounds()
-{
-    for (const QString& name : soundNames()) {
-        const QByteArray data = Bundle::resourceData(name, QStringLiteral("wav"));
-        auto sound = WaveSound::parse(data);
-        if (!sound) {
-            std::fprintf(stderr, "Lumora: the bundled sound %s.wav can't be played; the installation is damaged.\n",
-                         qPrintable(name));
-            std::abort();
-        }
-        m_soundData.insert(name, data);
-        m_sounds.insert(name, std::move(*sound));
-    }
-}
-
-QString Settings::typewriterSoundName(Range replacing, QStringView replacement)
-{
-    const auto& names = soundNames();
-    if (replacing.length > 0) return names[0];
-    if (std::any_of(replacement.begin(), replacement.end(), [](QChar c) { return text::isNewline(c); }))
-        return names[1];
-    if (std::any_of(replacement.begin(), replacement.end(), [](QChar c) { return text::isWhitespace(c); }))
-        return names[2];
-    return names[3];
-}
-
-AudioPlayer* Settings::typewriterSound(Range replacing, QStringView replacement)
-{
-    const auto sound = m_sounds.constFind(typewriterSoundName(replacing, replacement));
-    if (sound == m_sounds.constEnd()) return nullptr;
-    auto* player = new AudioPlayer(*sound);
-    m_playingSounds.insert(player);
-    QObject::connect(player, &AudioPlayer::finished, player, [this, player](bool) {
-        m_playingSounds.remove(player);
-        player->deleteLater();
-    });
-    return player;
 }
 
 } // namespace lumora

@@ -2,19 +2,15 @@
 
 #include "markdown/FocusHighlighting.h"
 #include "markdown/MarkdownStylesheet.h"
-#include "platform/application/AudioPlayer.h"
 #include "platform/foundation/Bounded.h"
-#include "platform/foundation/Range.h"
 #include "settings/Theme.h"
+#include "settings/TypingSounds.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QObject>
 #include <QList>
-#include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QStringView>
 #include <QUrl>
 
 #include <array>
@@ -117,31 +113,12 @@ public:
 
     // Typing sounds ------------------------------------------------------
 
-    // The sounds, each a bundled "<name>.wav": "back", "return", "space",
-    // "typing", in this order.
-    static const std::array<QString, 4>& soundNames();
-    // The bytes of every sound file while typing sounds are on; empty while
-    // they are off.
-    const QHash<QString, QByteArray>& soundData() const { return m_soundData; }
-    // The players made by typewriterSound that have not finished yet; each
-    // leaves the set, and is deleted, when its playback ends.
-    const QSet<AudioPlayer*>& playingSounds() const { return m_playingSounds; }
-
+    // The sounds, loaded while "typewriterSounds" is on.
+    TypingSounds& typingSounds() { return m_typingSounds; }
+    const TypingSounds& typingSounds() const { return m_typingSounds; }
     // Turns typing sounds on (loading them) or off (releasing them), writes
     // "typewriterSounds" and emits typewriterSoundsChanged.
     void toggleTypewriterSounds();
-    // Reads the four sound files into soundData. A sound that is missing
-    // from the bundle or cannot be played stops the program: the
-    // installation is damaged.
-    void loadSounds();
-    // The name of the sound for replacing range by replacement: "back" when
-    // the range is not empty, else "return" when the replacement holds a line
-    // break, else "space" when it holds whitespace, else "typing".
-    static QString typewriterSoundName(Range replacing, QStringView replacement);
-    // A new player of that sound, not yet playing, held in playingSounds;
-    // the caller starts it once the edit is made. Only while typing sounds
-    // are on (nullptr otherwise). Silent on a machine without sound.
-    AudioPlayer* typewriterSound(Range replacing, QStringView replacement);
 
     // The bundled introduction document; its absence stops the program.
     QUrl introductionURL() const;
@@ -275,9 +252,7 @@ private:
     ThemeList m_themes;
     bool m_isSystemAppearanceDark = false;
     std::optional<std::pair<QStringList, QStringList>> m_allFontFamilies;
-    QHash<QString, QByteArray> m_soundData;
-    QSet<AudioPlayer*> m_playingSounds;
-    QHash<QString, WaveSound> m_sounds; // m_soundData parsed
+    TypingSounds m_typingSounds;
 };
 
 } // namespace lumora

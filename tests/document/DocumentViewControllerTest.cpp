@@ -110,9 +110,9 @@ TEST(DocumentViewControllerTest, OneSoundPerKeystrokeAndNoneLeftBehind)
     // Return makes two edits (the line break and the list continuation).
     QTest::keyClick(pane.textView(), Qt::Key_Return);
     EXPECT_EQ(document.data().textStorage().string(), QStringLiteral("- item\n- "));
-    EXPECT_EQ(settings.playingSounds().size(), 1);
+    EXPECT_EQ(settings.typingSounds().playingSounds().size(), 1);
     // Without an audio output a player finishes on a later turn.
-    QTRY_COMPARE_WITH_TIMEOUT(settings.playingSounds().size(), 0, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(settings.typingSounds().playingSounds().size(), 0, 2000);
     settings.toggleTypewriterSounds();
 }
 

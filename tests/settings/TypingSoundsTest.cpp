@@ -1,3 +1,5 @@
+#include "settings/TypingSounds.h"
+
 #include "settings/Settings.h"
 
 #include "SettingsTestSupport.h"
@@ -33,7 +35,7 @@ TEST(TypingSounds, TheSoundFollowsTheKindOfEdit)
         {Range(3, 0), "\U0001F600", "typing"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Settings::typewriterSoundName(c.range, c.replacement), QLatin1String(c.sound))
+        EXPECT_EQ(TypingSounds::soundName(c.range, c.replacement), QLatin1String(c.sound))
             << qPrintable(c.replacement);
 }
 
@@ -41,29 +43,33 @@ TEST(TypingSounds, TogglingLoadsAndReleasesTheSoundsAndWritesThePreference)
 {
     const auto store = makeStore("sounds-toggle");
     Settings s(store.get());
-    EXPECT_TRUE(s.soundData().isEmpty());
-    EXPECT_EQ(s.typewriterSound(Range(0, 0), QStringLiteral("a")), nullptr);
+    const TypingSounds& sounds = s.typingSounds();
+    EXPECT_TRUE(sounds.soundData().isEmpty());
+    EXPECT_EQ(s.typingSounds().typewriterSound(Range(0, 0), QStringLiteral("a")), nullptr);
+    Announced announced(s);
 
     s.toggleTypewriterSounds();
     EXPECT_TRUE(s.isTypewriterSoundsEnabled());
     EXPECT_TRUE(store->boolValue(QStringLiteral("typewriterSounds")));
-    ASSERT_EQ(s.soundData().size(), 4);
-    for (const QString& name : Settings::soundNames())
-        EXPECT_EQ(s.soundData().value(name), Bundle::resourceData(name, QStringLiteral("wav")));
+    ASSERT_EQ(sounds.soundData().size(), 4);
+    for (const QString& name : TypingSounds::soundNames())
+        EXPECT_EQ(sounds.soundData().value(name), Bundle::resourceData(name, QStringLiteral("wav")));
 
     s.toggleTypewriterSounds();
-    EXPECT_TRUE(s.soundData().isEmpty());
+    EXPECT_TRUE(sounds.soundData().isEmpty());
+    EXPECT_FALSE(sounds.isLoaded());
     EXPECT_FALSE(store->object(QStringLiteral("typewriterSounds")).toBool());
+    EXPECT_EQ(announced.names, (QStringList{"typewriterSoundsChanged", "typewriterSoundsChanged"}));
 
     // Stored on: a new settings object starts with the sounds loaded.
     s.toggleTypewriterSounds();
     Settings again(store.get());
-    EXPECT_EQ(again.soundData().size(), 4);
+    EXPECT_EQ(again.typingSounds().soundData().size(), 4);
 }
 
 TEST(TypingSounds, TheBundledSoundsAreWaveDataAndDamagedDataIsRefused)
 {
-    for (const QString& name : Settings::soundNames()) {
+    for (const QString& name : TypingSounds::soundNames()) {
         const auto sound = WaveSound::parse(Bundle::resourceData(name, QStringLiteral("wav")));
         ASSERT_TRUE(sound) << qPrintable(name);
         EXPECT_GT(sound->samples.size(), 0);
@@ -87,8 +93,8 @@ void countMessage(QtMsgType, const QMessageLogContext&, const QString&) { ++g_me
 // silent, finish on its own, say nothing and leave nothing behind.
 TEST(TypingSounds, WithoutAnAudioDevicePlayersFinishSilently)
 {
-    Settings s(nullptr);
-    s.toggleTypewriterSounds();
+    TypingSounds s;
+    s.loadSounds();
     // Qt may report once, at its first look for devices, that there is no
     // sound server; after that, keystrokes are silent in every sense.
     (void)AudioPlayer::hasAudioOutput();
@@ -108,5 +114,22 @@ TEST(TypingSounds, WithoutAnAudioDevicePlayersFinishSilently)
         EXPECT_EQ(g_messages, 0);
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (const auto& player : players) EXPECT_TRUE(player.isNull());
+}
+
+TEST(TypingSounds, ReleasingStopsNewPlayersAndThoseLeftGoWithTheSounds)
+{
+    QList<QPointer<AudioPlayer>> players;
+    {
+        TypingSounds sounds;
+        sounds.loadSounds();
+        EXPECT_TRUE(sounds.isLoaded());
+        players << sounds.typewriterSound(Range(0, 1), QString()) << sounds.typewriterSound(Range(0, 0), u"\n");
+        sounds.releaseSounds();
+        EXPECT_EQ(sounds.typewriterSound(Range(0, 0), QStringLiteral("a")), nullptr);
+        // The players already made are the caller's to start: they stay.
+        EXPECT_EQ(sounds.playingSounds().size(), 2);
+        for (const auto& player : players) EXPECT_FALSE(player.isNull());
+    }
     for (const auto& player : players) EXPECT_TRUE(player.isNull());
 }
