@@ -21,7 +21,6 @@
 
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/text/SpellChecker.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
@@ -175,7 +174,7 @@ void BM_SpellCheckScreen(benchmark::State& state)
         if (cold) {
             // Forget every answer: the words and the paragraphs.
             SpellChecker::shared().ignore(u"qqzzqq");
-            NotificationCenter::defaultCenter().post(QStringLiteral("LMSpellingDidChange"));
+            SpellingWords::announceChange();
         }
         QElapsedTimer timer;
         timer.start();

@@ -6,7 +6,6 @@
 #include "platform/application/Menu.h"
 #include "platform/application/SpeechSynthesizer.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/text/CaseMapping.h"
 #include "platform/text/SpellChecker.h"
 #include "platform/text/TextBoundaries.h"
@@ -79,8 +78,6 @@ constexpr int kLongParagraph = 8000;
 constexpr int kPrecheckBlocks = 30;
 constexpr int kPrecheckDelayMs = 60;
 
-const QString kSpellingDidChange = QStringLiteral("LMSpellingDidChange");
-
 struct SharedFind {
     QString string;
     FindOptions options;
@@ -130,6 +127,12 @@ qint64 tagOf(MenuItem* sender, qint64 fallback) { return sender ? sender->tag() 
 
 } // namespace
 
+SpellingWords& SpellingWords::shared()
+{
+    static SpellingWords* words = new SpellingWords; // lives as long as the process
+    return *words;
+}
+
 TextServices::TextServices(TextView& view) : m_view(view)
 {
     m_countTimer.setSingleShot(true);
@@ -143,8 +146,7 @@ TextServices::TextServices(TextView& view) : m_view(view)
         if (!m_selectingMatch) m_findAnchor.reset();
         if (isFindBarVisible()) updateFindStatus();
     });
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(kSpellingDidChange, this, [this](const Notification&) {
+    connect(&SpellingWords::shared(), &SpellingWords::changed, this, [this] {
         m_spellingCache.clear();
         m_view.viewport()->update();
     });
@@ -825,10 +827,7 @@ void TextServices::showSpellingPanel()
     }
 }
 
-void TextServices::spellingChanged()
-{
-    NotificationCenter::defaultCenter().post(kSpellingDidChange);
-}
+void TextServices::spellingChanged() { SpellingWords::announceChange(); }
 
 void TextServices::changeMisspelling(const QString& replacement)
 {

@@ -47,6 +47,18 @@ class TextView;
 // - upper case, lower case and capitals by the writer's language;
 // - reading aloud.
 //
+// The words the spelling checker accepts changed (a word learnt or ignored
+// in one editor): every editor's services forget the misspellings they
+// remembered and draw their marks again.
+class SpellingWords : public QObject {
+    Q_OBJECT
+public:
+    static SpellingWords& shared();
+    static void announceChange() { emit shared().changed(); }
+signals:
+    void changed();
+};
+
 // Every change goes through the editor's edit gate, so the no-editing rule,
 // restyling and undo apply as to any edit. One per editor.
 class TextServices : public QObject, public SpellingPanelClient {

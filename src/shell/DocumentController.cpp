@@ -192,6 +192,8 @@ void DocumentController::prepareApplication()
     Settings& settings = Settings::shared();
     connect(&settings, &Settings::textAttributesChanged, this, [this] { textAttributesDidChange(); });
     connect(&settings, &Settings::themeChanged, this, [this] { applyApplicationPalette(); });
+    // A request by name, from whoever knows only the name: nothing in Lumora
+    // posts it, so it has no typed sender to connect to.
     NotificationCenter::defaultCenter().observe(supportTheDeveloperNotification, this,
                                                 [this](const Notification&) { showSupportWindow(); });
     setAutosavingDelay(15.0);

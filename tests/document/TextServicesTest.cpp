@@ -416,6 +416,33 @@ TEST_F(TextServicesTest, ContextMenuOffersGuessesIgnoreAndLearn)
     EXPECT_FALSE(fresh.isCorrect(u"jmups"));
 }
 
+TEST_F(TextServicesTest, AWordIgnoredInOneEditorIsUnmarkedInEvery)
+{
+    option("continuousSpellCheckingEnabled", true);
+    open(QStringLiteral("The jmups and the fox."));
+    // Another editor, over another text with the same word, has checked it.
+    TextStorage otherText(QStringLiteral("The fox and the jmups."), Settings::shared().parsedStylesheet()->base);
+    restyleParagraphs(otherText, *Settings::shared().parsedStylesheet(), Range(0, otherText.length()), true);
+    UndoManager otherUndo;
+    TextView other;
+    other.setTextStorage(&otherText, &otherUndo);
+    other.resize(600, 300);
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    other.viewport()->repaint();
+    ASSERT_EQ(other.services().paintedMisspellings().size(), 1u);
+
+    std::unique_ptr<QMenu> menu(view->createContextMenu(pointAt(text().indexOf(QStringLiteral("jmups")) + 1)));
+    QAction* ignore = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == QStringLiteral("Ignore Spelling")) ignore = action;
+    ASSERT_TRUE(ignore);
+    ignore->trigger();
+    other.viewport()->repaint();
+    EXPECT_TRUE(other.services().paintedMisspellings().empty());
+    other.setTextStorage(nullptr, nullptr);
+}
+
 TEST_F(TextServicesTest, CheckDocumentNowAndTheSpellingPanel)
 {
     open(QStringLiteral("Fine wrod here, `qiuk` and qiuck there."));
