@@ -10,7 +10,6 @@
 #include "platform/application/Workspace.h"
 #include "platform/files/Bookmark.h"
 #include "platform/files/UserDefaults.h"
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
 #include "settings/URLExtensions.h"
@@ -689,11 +688,8 @@ void LibraryViewController::setLibrary(const std::shared_ptr<Library>& library)
     if (old == library) return;
 
     if (PlatformStatus status = library->loadFileTree(); !status) {
-        QPointer<LibraryViewController> self(this);
-        const PlatformError error = status.error();
-        dispatch::async([self, error] {
-            if (self) self->presentError(error);
-        });
+        QMetaObject::invokeMethod(
+            this, [this, error = status.error()] { presentError(error); }, Qt::QueuedConnection);
     }
     selectCurrentLibraryItem();
     FileController* controller = library->fileController();
@@ -1163,10 +1159,7 @@ void LibraryViewController::newFileCreated(const std::optional<PlatformError>& e
     }
     m_fileView->scrollTo(index);
     const QPersistentModelIndex row(index);
-    QPointer<LibraryViewController> self(this);
-    QTimer::singleShot(newFileRenameDelay, this, [self, row] {
-        if (self) self->startRenamingNewFile(row);
-    });
+    QTimer::singleShot(newFileRenameDelay, this, [this, row] { startRenamingNewFile(row); });
 }
 
 void LibraryViewController::startRenamingNewFile(const QPersistentModelIndex& row)

@@ -11,7 +11,6 @@
 #include "platform/application/Menu.h"
 #include "platform/application/SystemAppearance.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/files/FileWriter.h"
@@ -235,10 +234,7 @@ void DocumentController::prepareApplication()
                                                     {m_defaults->loadProblem(),
                                                      QDir::toNativeSeparators(m_defaults->filePath())}),
                                     m_defaults->filePath());
-        QPointer<DocumentController> self(this);
-        dispatch::async([self, problem] {
-            if (self) self->presentError(problem);
-        });
+        QMetaObject::invokeMethod(this, [this, problem] { presentError(problem); }, Qt::QueuedConnection);
     }
 }
 

@@ -16,7 +16,6 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/Menu.h"
 #include "platform/files/UserDefaults.h"
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
@@ -1062,17 +1061,15 @@ void WindowController::editingRefused()
     // One question for a burst of refused keys, asked once the key is done.
     if (m_lockedPromptPending) return;
     m_lockedPromptPending = true;
-    QPointer<WindowController> self(this);
-    dispatch::async([self] {
-        if (!self) return;
-        self->m_lockedPromptPending = false;
+    QMetaObject::invokeMethod(this, [this] {
+        m_lockedPromptPending = false;
         DocumentController* controller = DocumentController::shared();
-        Document* d = self->m_document;
+        Document* d = m_document;
         if (!controller || !d || !d->isLocked()) return;
         if (controller->dialogs().askAboutLockedDocument(*d) == Dialogs::LockedChoice::duplicate) {
             if (auto copy = controller->duplicateDocument(*d); !copy) controller->presentError(copy.error());
         }
-    });
+    }, Qt::QueuedConnection);
 }
 
 } // namespace lumora

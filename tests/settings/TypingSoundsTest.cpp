@@ -133,3 +133,23 @@ TEST(TypingSounds, ReleasingStopsNewPlayersAndThoseLeftGoWithTheSounds)
     }
     for (const auto& player : players) EXPECT_TRUE(player.isNull());
 }
+
+// The end of playback is reported on a later turn; a player deleted before
+// then reports nothing, and nothing runs on it afterwards.
+TEST(TypingSounds, APlayerDeletedBeforeItsReportIsForgotten)
+{
+    auto sound = WaveSound::parse(Bundle::resourceData(QStringLiteral("typing"), QStringLiteral("wav")));
+    ASSERT_TRUE(sound);
+    int reports = 0;
+    QObject counting;
+    auto* player = new AudioPlayer(*sound);
+    QObject::connect(player, &AudioPlayer::finished, &counting, [&] { ++reports; });
+    player->play();
+    delete player;
+    AudioPlayer other(*sound); // a witness that the later turn came
+    bool otherFinished = false;
+    QObject::connect(&other, &AudioPlayer::finished, &counting, [&] { otherFinished = true; });
+    other.play();
+    QTRY_VERIFY_WITH_TIMEOUT(otherFinished, 5000);
+    EXPECT_EQ(reports, 0);
+}

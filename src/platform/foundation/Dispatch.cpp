@@ -4,7 +4,6 @@
 #include <QMetaObject>
 #include <QThread>
 #include <QThreadPool>
-#include <QTimer>
 
 namespace lumora::dispatch {
 
@@ -17,11 +16,6 @@ bool isMainThread()
 void async(std::function<void()> fn)
 {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
-}
-
-void after(int milliseconds, std::function<void()> fn)
-{
-    QTimer::singleShot(milliseconds, QCoreApplication::instance(), std::move(fn));
 }
 
 void syncMain(const std::function<void()>& fn)
