@@ -7,8 +7,8 @@
 #include "settings/TypingSounds.h"
 
 #include <QByteArray>
-#include <QObject>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -26,10 +26,10 @@ class UserDefaults;
 
 // The one preferences object of the process. It reads every preference from
 // the user defaults once, when it is made; each setter writes its key at once
-// (when there is a store) and then announces the change by its signal. The
-// signals keep the names of the notifications the rest of the system was
-// designed around ("LMThemeDidChange", ...) in their comments; each is
-// emitted synchronously, on the main thread, after the value changed.
+// (when there is a store) and then announces the change by its signal, even
+// when the value stayed the same. Each signal is emitted synchronously, after
+// the change is complete; its comment names the change notification it
+// stands for ("LMThemeDidChange", ...).
 //
 // No defaults are registered: each reader applies its own default when a key
 // is absent or holds a value of another type.
@@ -165,8 +165,8 @@ public:
     bool removeTheme(int index);
     // Writes the list and emits themesChanged.
     void saveThemes();
-    // Replaces the list whole, as the themes editor's own edits of a theme
-    // do in place: nothing is written or announced until saveThemes(). The
+    // Replaces the list whole. Like the themes editor's edits of a theme in
+    // place, it is written and announced by the next saveThemes(). The
     // current theme stays as it is.
     void setThemes(ThemeList themes) { m_themes = std::move(themes); }
     // The theme to switch to when the system appearance becomes dark (or
