@@ -146,9 +146,7 @@ void BM_PasteAsMarkdownOfHtmlPage(benchmark::State& state)
 {
     // About 100 KB of HTML: a page of headings, paragraphs with emphasis and
     // links, lists and quotes.
-    const QString html = *MultiMarkdown::convert(bench::sharedMarkdownCorpus(80'000), MultiMarkdown::Extensions(0x2218),
-                                                 MultiMarkdown::OutputFormat::html,
-                                                 MultiMarkdown::LocalizationLanguage::english);
+    const QString html = *MultiMarkdown::applicationHtml(bench::sharedMarkdownCorpus(80'000));
     Window w(QStringLiteral("Start\n"));
     auto* data = new QMimeData;
     data->setHtml(html);

@@ -25,10 +25,7 @@ namespace {
 
 void installConverter()
 {
-    Document::setHTMLConverter([](const QString& markdown) {
-        return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
-                                      MultiMarkdown::LocalizationLanguage::english);
-    });
+    Document::setHTMLConverter(MultiMarkdown::applicationHtml);
 }
 
 // One document per size, read from a file (so it has a name and a folder).

@@ -22,7 +22,7 @@ namespace {
 
 MultiMarkdown::Extensions flagsFor(uint8_t selector)
 {
-    const MultiMarkdown::Extensions system(0x2218);
+    const MultiMarkdown::Extensions system = MultiMarkdown::Extensions::application;
     switch (selector % 8) {
     case 0: return system | MultiMarkdown::Extensions::criticAccept;
     case 1: return system | MultiMarkdown::Extensions::criticReject;

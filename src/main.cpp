@@ -11,5 +11,5 @@ int main(int argc, char* argv[])
     // so it is made here, whether or not a preview is ever opened.
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    return lumora::runApplication(app);
+    return lumora::runApplication(app, argc, argv);
 }

@@ -155,10 +155,10 @@ public:
     // The same without waiting: done gets the HTML on the main thread, later
     // (never when the document went away first).
     void convertToHTML(std::function<void(const std::optional<QString>& html)> done) const;
-    // The conversion export uses, Markdown text to HTML: MultiMarkdown with
-    // the fixed options every HTML output uses (extensions 0x2218: smart
-    // typography, notes, CriticMarkup, transclusion; HTML; English),
-    // installed at start-up. None installed means no HTML.
+    // The conversion export uses, Markdown text to HTML: the one every HTML
+    // output uses (MultiMarkdown::applicationHtml: smart typography, notes,
+    // CriticMarkup, transclusion; HTML; English), installed at start-up.
+    // None installed means no HTML.
     using HTMLConverter = std::function<std::optional<QString>(const QString& markdown)>;
     static void setHTMLConverter(HTMLConverter converter);
 

@@ -257,9 +257,7 @@ void EditorCommands::copyAsHTML()
     const QString text = storage->string().mid(s.location, s.length);
     // A selection is a piece of the text, never its start: a first line
     // such as "Note: call me" is a sentence, not metadata.
-    const auto extensions = MultiMarkdown::Extensions(0x2218) | MultiMarkdown::Extensions::noMetadata;
-    const std::optional<QString> html = MultiMarkdown::convert(text, extensions, MultiMarkdown::OutputFormat::html,
-                                                               MultiMarkdown::LocalizationLanguage::english);
+    const std::optional<QString> html = MultiMarkdown::applicationHtmlOfExcerpt(text);
     if (!html) {
         if (presentError) presentError(LumoraError(QStringLiteral("An error occurred.")));
         return;

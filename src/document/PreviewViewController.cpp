@@ -3,6 +3,8 @@
 #include "document/Document.h"
 #include "document/DocumentEditor.h"
 #include "platform/files/FileWriter.h"
+#include "platform/files/LocalResources.h"
+#include "platform/files/ScratchFolder.h"
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
 #include "settings/Theme.h"
@@ -16,7 +18,6 @@
 #include <QPointer>
 #include <QMenu>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -24,25 +25,67 @@
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
+#include <mutex>
+#include <set>
+
 namespace lumora {
 
 namespace {
 
-// The schemes a preview may load from: its own page and the local files
-// beside the document. Everything else (the network above all) is refused.
+// The schemes a preview may load from: its own page and local files.
+// Everything else (the network above all) is refused.
 bool isLocalScheme(const QString& scheme)
 {
     return scheme == QLatin1String("file") || scheme == QLatin1String("data") || scheme == QLatin1String("blob")
         || scheme == QLatin1String("qrc");
 }
 
+// Lets through the preview's own page and what it names from this computer,
+// and of local files only those the pages' rules allow (LocalResources.h):
+// the web view's loader would wait forever on a named pipe, which keeps the
+// program from ever exiting, and read a device without end. They are
+// looked at before the load, never opened here.
 class LocalRequestsOnly : public QWebEngineUrlRequestInterceptor {
 public:
     using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+
     void interceptRequest(QWebEngineUrlRequestInfo& info) override
     {
-        if (!isLocalScheme(info.requestUrl().scheme())) info.block(true);
+        const QUrl url = info.requestUrl();
+        if (!isLocalScheme(url.scheme())) {
+            info.block(true);
+            return;
+        }
+        if (url.scheme() != QLatin1String("file")) return;
+        const std::optional<QString> path = localResourcePath(url, QString());
+        if (path && isPage(*path)) return;
+        // A page of its own is the only file the preview shows as a page.
+        if (!path || info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame
+            || !checkLocalResource(*path))
+            info.block(true);
     }
+
+    // The preview's own page files, which may be larger than any image.
+    void addPage(const QString& path)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_pages.insert(path);
+    }
+    void removePage(const QString& path)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_pages.erase(path);
+    }
+
+private:
+    bool isPage(const QString& path)
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_pages.count(path) > 0;
+    }
+
+    std::mutex m_mutex; // the web view may ask on a thread of its own
+    std::set<QString> m_pages;
 };
 
 // Links leave the preview for the desktop's browser (or mail program, or
@@ -164,6 +207,7 @@ public:
 
     // The next main-frame navigation is the preview's own load.
     void expectLoad() { m_expectingLoad = true; }
+    LocalRequestsOnly& requests() { return m_interceptor; }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
@@ -238,6 +282,11 @@ PreviewViewController::~PreviewViewController()
     delete m_profile;
 }
 
+void PreviewViewController::removeAbandonedPages()
+{
+    ScratchFolder::removeAbandoned(QStringLiteral("preview"));
+}
+
 void PreviewViewController::updatePreview()
 {
     Document* d = document;
@@ -274,13 +323,19 @@ void PreviewViewController::loadHTML(const QString& html, const QString& folder)
     }
     // Too large for a string: a file in a folder only this user can read,
     // under a new name each time so that the view never shows an old one.
-    if (!m_folder || !m_folder->isValid())
-        m_folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/lumora-preview-XXXXXX"));
+    // The folder goes with the preview, and a crash leaves it to be removed
+    // at the next start.
+    if (!m_folder || !m_folder->isValid()) m_folder = std::make_unique<ScratchFolder>(QStringLiteral("preview"));
     const QString path = m_folder->filePath(QStringLiteral("preview-%1.html").arg(++m_loads));
     const QByteArray bytes = pageHTML(html, folder, QUrl::fromLocalFile(path)).toUtf8();
-    const bool written = m_folder->isValid() && writeFileSafely(path, bytes).ok();
+    FileWriteOptions ownerOnly;
+    ownerOnly.ownerOnly = true;
+    const bool written = m_folder->isValid() && writeFileSafely(path, bytes, ownerOnly).ok();
+    if (written) m_page->requests().addPage(QDir::cleanPath(path));
     // The page before stays until its file is no longer needed.
-    QFile::remove(m_folder->filePath(QStringLiteral("preview-%1.html").arg(m_loads - 2)));
+    const QString old = m_folder->filePath(QStringLiteral("preview-%1.html").arg(m_loads - 2));
+    m_page->requests().removePage(QDir::cleanPath(old));
+    QFile::remove(old);
     if (!written) {
         m_page->expectLoad();
         m_page->setHtml(pageHTML(QStringLiteral("<p>%1</p>").arg(localized("preview.error.tooLarge").toHtmlEscaped()), {}));

@@ -8,7 +8,6 @@
 
 #include <memory>
 
-class QTemporaryDir;
 class QWebEngineProfile;
 class QWebEngineView;
 
@@ -16,6 +15,7 @@ namespace lumora {
 
 class Document;
 class PreviewPage;
+class ScratchFolder;
 
 // The content of a document window's preview window: the document rendered
 // as HTML in a web view. It is a snapshot, not a live view: updatePreview
@@ -23,14 +23,17 @@ class PreviewPage;
 // nothing changes while the writer types.
 //
 // The page is the writer's own text, shown safely: no JavaScript runs,
-// nothing is loaded from the network (only local files: images beside the
-// document show, relative to its folder), the view never navigates away
-// from the page (a clicked link opens in the desktop's browser instead, a
-// link to a place on the page scrolls there), and nothing is stored. The
-// page is drawn in the current theme's colours.
+// nothing is loaded from the network, local files only by the rules
+// printing follows too (LocalResources.h: ordinary files of bounded size,
+// never a pipe or a device; relative addresses from the document's
+// folder), the view never navigates away from the page (a clicked link
+// opens in the desktop's browser instead, a link to a place on the page
+// scrolls there), and nothing is stored. The page is drawn in the current
+// theme's colours.
 //
 // Pages too large for the web view to take as a string (about 2 MB) load
-// from a file in a private temporary folder, removed with the preview.
+// from a file in a private scratch folder (ScratchFolder "preview"),
+// removed with the preview, or at the next start after a crash.
 //
 // As a window it closes with "performClose:" (Command-W).
 class PreviewViewController : public QWidget, public Responder {
@@ -57,6 +60,10 @@ public:
     // its own head, which may style it further.
     void loadHTML(const QString& html, const QString& folder = {});
 
+    // Removes the page files of previews whose process crashed or was
+    // killed (never those of a Lumora still running); run at start-up.
+    static void removeAbandonedPages();
+
     // Pages whose UTF-8 is longer than this load from a file.
     static constexpr qsizetype maximumInlineSize = 1500 * 1000;
 
@@ -68,7 +75,7 @@ private:
     QWebEngineProfile* m_profile = nullptr;
     PreviewPage* m_page = nullptr;
     QWebEngineView* m_webView = nullptr;
-    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<ScratchFolder> m_folder;
     int m_loads = 0;
     int m_conversions = 0; // requests made; only the latest is shown
 };

@@ -1,6 +1,7 @@
 #include "document/PrintManager.h"
 
 #include "document/Document.h"
+#include "document/PageResources.h"
 #include "markdown/Markdown.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
@@ -161,7 +162,11 @@ std::unique_ptr<QTextDocument> PrintManager::makeTextDocument(const Document& do
 {
     if (printInfo.applyMarkdown) {
         // Without HTML the source prints instead, and nothing is reported.
-        if (const auto html = document.htmlOfText()) return makeRenderedDocument(*html);
+        if (const auto html = document.htmlOfText()) {
+            // Images and style sheets named relatively are the document's.
+            const QString folder = document.isUntitled() ? QString() : QFileInfo(document.filePath()).absolutePath();
+            return makeRenderedDocument(*html, folder);
+        }
     }
     return makeSourceDocument(document);
 }
@@ -189,16 +194,15 @@ std::unique_ptr<QTextDocument> PrintManager::makeSourceDocument(const Document& 
     return text;
 }
 
-std::unique_ptr<QTextDocument> PrintManager::makeRenderedDocument(const QString& html) const
+std::unique_ptr<QTextDocument> PrintManager::makeRenderedDocument(const QString& html, const QString& folder) const
 {
-    auto text = std::make_unique<QTextDocument>();
-    QFont font(QStringLiteral("serif"));
-    font.setStyleHint(QFont::Serif);
-    font.setPixelSize(kRenderedFontSize);
-    text->setDefaultFont(font);
-    text->setDefaultStyleSheet(QString::fromLatin1(kRenderedStyleSheet));
-    text->setHtml(withoutAnchorNames(html));
-    return text;
+    return PageResources::textDocument(withoutAnchorNames(html), folder, [](QTextDocument& text) {
+        QFont font(QStringLiteral("serif"));
+        font.setStyleHint(QFont::Serif);
+        font.setPixelSize(kRenderedFontSize);
+        text.setDefaultFont(font);
+        text.setDefaultStyleSheet(QString::fromLatin1(kRenderedStyleSheet));
+    });
 }
 
 void PrintManager::drawPageHeaderAndFooter(QPainter& painter, int index, const DocumentView& view) const

@@ -105,7 +105,9 @@ public:
 
 private:
     std::unique_ptr<QTextDocument> makeSourceDocument(const Document& document) const;
-    std::unique_ptr<QTextDocument> makeRenderedDocument(const QString& html) const;
+    // The HTML read into a text document, with the images and style sheets
+    // it names (relative ones from folder) loaded by the pages' rules.
+    std::unique_ptr<QTextDocument> makeRenderedDocument(const QString& html, const QString& folder) const;
 
     Attributes m_attributes;
     std::vector<std::unique_ptr<DocumentView>> m_documentViews;

@@ -15,6 +15,7 @@
 #include "platform/foundation/CharacterSet.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/text/EditorLayout.h"
+#include "platform/text/SafeTextDocument.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
@@ -948,7 +949,11 @@ QString TextView::plainText(const QMimeData* source) const
 {
     if (!source) return {};
     if (source->hasText()) return source->text();
-    if (source->hasHtml()) return QTextDocumentFragment::fromHtml(source->html()).toPlainText();
+    if (source->hasHtml()) {
+        // Nothing the HTML names (a style sheet, a background) is read.
+        const SafeTextDocument noResources;
+        return QTextDocumentFragment::fromHtml(source->html(), &noResources).toPlainText();
+    }
     if (source->hasUrls()) {
         QStringList parts;
         for (const QUrl& url : source->urls()) parts.append(url.isLocalFile() ? url.toLocalFile() : url.toString());

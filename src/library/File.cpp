@@ -4,6 +4,7 @@
 #include "library/FileController.h"
 #include "platform/files/FolderListing.h"
 #include "platform/files/NameCollation.h"
+#include "platform/files/NativePath.h"
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
@@ -14,7 +15,12 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 
 namespace lumora {
 
@@ -57,7 +63,7 @@ File::Metadata metadataOf(const QString& path)
 {
     const auto entry = FolderListing::examine(path);
     if (!entry) return {};
-    return {entry->added, entry->modified};
+    return {entry->added, entry->modified, entry->addedRecorded};
 }
 
 bool operator==(const File::Metadata& a, const File::Metadata& b)
@@ -105,8 +111,20 @@ QString File::path() const
 
 QString File::filename() const
 {
-    QString shown = m_name;
-    shown.replace(QLatin1Char(':'), QLatin1Char('/'));
+    return shownName(m_name);
+}
+
+QString File::shownName(const QString& diskName)
+{
+    QString shown = NativePath::shown(diskName);
+    for (QChar& c : shown) {
+        const char16_t u = c.unicode();
+        if (u == u':') c = QLatin1Char('/');
+        // A line break or another control character would break the row's
+        // one line: it shows as its picture ("␊" for a line feed).
+        else if (u < 0x20) c = QChar(char16_t(0x2400 + u));
+        else if (u == 0x7F) c = QChar(char16_t(0x2421));
+    }
     return shown;
 }
 
@@ -194,7 +212,7 @@ std::unique_ptr<File> File::make(const QString& path, FileController* controller
     const QString clean = cleanPath(path);
     const auto entry = FolderListing::examine(clean);
     if (!entry) return nullptr;
-    const Metadata metadata{entry->added, entry->modified};
+    const Metadata metadata{entry->added, entry->modified, entry->addedRecorded};
     if (entry->kind == FolderListing::Kind::document)
         return std::make_unique<RegularFile>(clean, controller, metadata);
     auto folder = Directory::scan(clean, controller, &metadata);
@@ -277,11 +295,30 @@ void RegularFile::setDocument(Document* document)
 QString RegularFile::readSummary(const QString& path, StringEncoding preferred)
 {
     const QString empty = QStringLiteral("\n\n");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return empty;
-    const QByteArray bytes = file.read(summaryReadLimit);
-    if (file.error() != QFileDevice::NoError) return empty;
-    const bool cut = !file.atEnd();
+    // By the name's real bytes; never a FIFO or a device (no wait, no end).
+    const int fd = ::open(NativePath::encode(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return empty;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return empty;
+    }
+    QByteArray bytes(summaryReadLimit + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return empty;
+        }
+        if (n == 0) break;
+        got += n;
+    }
+    ::close(fd);
+    // One byte more than the limit tells that the text goes on.
+    const bool cut = got > summaryReadLimit;
+    bytes.truncate(std::min(got, summaryReadLimit));
     auto decoded = TextFileCodec::read(cut ? withoutCutCharacter(bytes) : QByteArrayView(bytes), preferred, path);
     if (!decoded) return empty;
     QString text = std::move(decoded->text);
@@ -568,22 +605,40 @@ void Directory::forEach(const std::function<void(File&)>& fn)
 PlatformResult<std::unique_ptr<Directory>> Directory::scan(const QString& folderPath, FileController* controller,
                                                            const File::Metadata* metadata)
 {
+    return scanWith(folderPath, controller, metadata, [controller](const QString& path) {
+        if (controller) controller->willListFolder(path);
+        return true;
+    });
+}
+
+PlatformResult<std::unique_ptr<Directory>> Directory::scanDetached(const QString& folderPath,
+                                                                   const std::function<bool(const QString&)>& willList)
+{
+    return scanWith(folderPath, nullptr, nullptr, willList);
+}
+
+PlatformResult<std::unique_ptr<Directory>> Directory::scanWith(const QString& folderPath, FileController* controller,
+                                                               const File::Metadata* metadata,
+                                                               const std::function<bool(const QString&)>& willList)
+{
     const QString path = cleanPath(folderPath);
-    if (controller) controller->willListFolder(path);
+    if (!willList(path)) return PlatformError::cancelled();
     auto listing = FolderListing::list(path);
     if (!listing) return listing.error();
     Contents children;
     children.reserve(listing->size());
     for (const FolderListing::Entry& entry : *listing) {
         const QString childPath = joined(path, entry.name);
-        const Metadata childMetadata{entry.added, entry.modified};
+        const Metadata childMetadata{entry.added, entry.modified, entry.addedRecorded};
         if (entry.kind == FolderListing::Kind::document) {
             children.push_back(std::make_unique<RegularFile>(childPath, controller, childMetadata));
             continue;
         }
-        auto folder = scan(childPath, controller, &childMetadata);
+        auto folder = scanWith(childPath, controller, &childMetadata, willList);
         if (folder) {
             children.push_back(std::move(folder.value()));
+        } else if (folder.error().isCancellation()) {
+            return folder.error();
         } else {
             // One unreadable folder does not keep the rest from showing.
             qWarning().noquote() << folder.error().message();
@@ -596,6 +651,13 @@ PlatformResult<std::unique_ptr<Directory>> Directory::scan(const QString& folder
                                                  metadata ? *metadata : Metadata{});
     directory->expanded = true;
     return directory;
+}
+
+void Directory::adoptDetached(FileController* controller)
+{
+    forEach([controller](File& node) { node.m_controller = controller; });
+    // Made in name order; another order sorts it now.
+    if (controller && controller->sortKey() != Library::SortKey::name) sort();
 }
 
 } // namespace lumora

@@ -39,8 +39,9 @@ class File {
 public:
     // What the disk says of an item, read once by a listing.
     struct Metadata {
-        std::optional<qint64> added;    // ms since the epoch: the item's birth
+        std::optional<qint64> added;    // ms since the epoch: when it came into its folder
         std::optional<qint64> modified; // ms since the epoch
+        bool addedRecorded = false;     // the date added is the library's record, not the birth time
     };
 
     virtual ~File();
@@ -52,8 +53,11 @@ public:
     // The item's absolute path, and its name on disk.
     QString path() const;
     const QString& name() const { return m_name; }
-    // The name shown: the name on disk with every ":" shown as "/".
+    // The name shown: the name on disk with every ":" shown as "/", each
+    // byte that is not UTF-8 as U+FFFD and each control character (a line
+    // feed, a tab) as its picture ("␊", "␉"), so that it stands on one line.
     QString filename() const;
+    static QString shownName(const QString& diskName);
     // The name without its extension (a document) or the whole name (a folder).
     QString displayStem() const;
 
@@ -251,11 +255,23 @@ public:
     // read; a sub-folder that cannot be read shows as empty.
     static PlatformResult<std::unique_ptr<Directory>> scan(const QString& path, FileController* controller,
                                                            const File::Metadata* metadata = nullptr);
+    // The same on another thread: the nodes belong to no controller yet
+    // (adoptDetached() gives them theirs, on the main thread) and stand in name
+    // order. willList is asked before each folder is listed; false stops
+    // the scan, which then fails as cancelled.
+    static PlatformResult<std::unique_ptr<Directory>> scanDetached(const QString& path,
+                                                                   const std::function<bool(const QString&)>& willList);
+    // Gives a detached tree its controller and puts it in that controller's
+    // order (main thread).
+    void adoptDetached(FileController* controller);
 
     void forEach(const std::function<void(File&)>& fn) override;
 
 private:
     Directory(const Directory& source, const QString& path);
+    static PlatformResult<std::unique_ptr<Directory>> scanWith(const QString& path, FileController* controller,
+                                                               const File::Metadata* metadata,
+                                                               const std::function<bool(const QString&)>& willList);
     static std::unique_ptr<File> copyMatching(const File& node, const QString& text, const QString& path);
     void adopt(File& node);
     void indexName(File& node);

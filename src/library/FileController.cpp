@@ -6,10 +6,12 @@
 #include "platform/files/FolderListing.h"
 #include "platform/files/FolderWatcher.h"
 #include "platform/files/NameCollation.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Dispatch.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -18,6 +20,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <cerrno>
 
 namespace lumora {
@@ -62,10 +66,14 @@ bool isInside(const QString& path, const QString& folder)
     return path.size() > folder.size() && path.startsWith(folder) && path.at(folder.size()) == QLatin1Char('/');
 }
 
+// How long a change of an item that is not at its path waits for the
+// move or deletion that explains it.
+constexpr int kMissingSettleMs = 250;
+
 bool existsOnDisk(const QString& path)
 {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::lstat(NativePath::encode(path).constData(), &st) == 0;
 }
 
 // Runs work on the background pool and done with its result on the main
@@ -79,6 +87,16 @@ void runInBackground(std::function<PlatformResult<T>()> work, std::function<void
         auto result = std::make_shared<PlatformResult<T>>(work());
         dispatch::async([finish = std::move(finish), result] { (*finish)(std::move(*result)); });
     });
+}
+
+// The tests' scan hook: swapped under the lock, called from a copy.
+std::mutex g_scanHookLock;
+std::shared_ptr<const std::function<void(const QString&)>> g_scanHook;
+
+std::shared_ptr<const std::function<void(const QString&)>> scanHook()
+{
+    const std::lock_guard guard(g_scanHookLock);
+    return g_scanHook;
 }
 
 PlatformError nameError(const QString& name, const QString& reason)
@@ -100,6 +118,7 @@ FileController::FileController(const std::shared_ptr<Library>& library)
 
 FileController::~FileController()
 {
+    cancelScan();
     m_watcher->stop();
 }
 
@@ -148,6 +167,10 @@ void FileController::connectWatcher()
                          c.log(QStringLiteral("presented item deleted"));
                          c.rootDeleted();
                      }));
+    QObject::connect(watcher, &FolderWatcher::rootUnavailable, watcher, with([](FileController& c) {
+                         c.log(QStringLiteral("presented item is no longer available"));
+                         c.rootUnavailable();
+                     }));
     QObject::connect(watcher, &FolderWatcher::needsReconcile, watcher, with([](FileController& c) {
                          c.log(QStringLiteral("events were lost; comparing the library with the disk"));
                          c.reconcile();
@@ -160,6 +183,9 @@ PlatformStatus FileController::startPresenting()
 {
     const auto library = m_library.lock();
     if (!library || library->url().isEmpty()) return {};
+    // The folder it was, not whatever now stands at its path (the bare
+    // mount point of a disk taken away).
+    if (auto status = library->checkFolder(); !status) return status;
     connectWatcher();
     if (auto status = m_watcher->start(library->url()); !status) return status;
     auto scanned = Directory::scan(m_watcher->rootPath(), this);
@@ -171,8 +197,117 @@ PlatformStatus FileController::startPresenting()
     return {};
 }
 
+// What the scanning thread shares with the main thread. The main thread
+// cancels by clearing watcher under the lock; the scan, which takes the
+// lock for each folder, then stops at the next one and never touches the
+// watcher again.
+struct FileController::ScanJob {
+    std::mutex lock;
+    FolderWatcher* watcher = nullptr;
+    bool watchRefused = false;
+    std::atomic<bool> cancelled{false};
+    std::atomic<int> folders{0};
+};
+
+void FileController::startPresentingInBackground(std::function<void(const PlatformStatus&)> done)
+{
+    cancelScan();
+    const auto library = m_library.lock();
+    if (!library || library->url().isEmpty()) {
+        if (done) done({});
+        return;
+    }
+    if (auto status = library->checkFolder(); !status) {
+        if (done) done(status);
+        return;
+    }
+    connectWatcher();
+    if (auto status = m_watcher->start(library->url()); !status) {
+        if (done) done(status);
+        return;
+    }
+    // Events wait in the kernel until the tree is there.
+    m_watcher->setPaused(true);
+    auto job = std::make_shared<ScanJob>();
+    job->watcher = m_watcher.get();
+    m_scan = job;
+    m_scanDone = std::move(done);
+    const QString root = m_watcher->rootPath();
+    const std::weak_ptr<FileController> weak = weak_from_this();
+    dispatch::background([job, root, weak] {
+        auto scanned = Directory::scanDetached(root, [&job](const QString& folder) {
+            if (const auto hook = scanHook()) (*hook)(folder);
+            const std::lock_guard guard(job->lock);
+            if (job->cancelled || !job->watcher) return false;
+            // Watched before it is listed, so that nothing made meanwhile is missed.
+            if (!job->watcher->watchFolderWhileScanning(folder)) job->watchRefused = true;
+            job->folders.fetch_add(1, std::memory_order_relaxed);
+            return true;
+        });
+        // The tree goes to the main thread, and is let go of there.
+        auto result = std::make_shared<PlatformResult<std::unique_ptr<Directory>>>(std::move(scanned));
+        dispatch::async([job, weak, result] {
+            const auto self = weak.lock();
+            if (!self || job->cancelled || self->m_scan != job) return;
+            self->finishScan(job, std::move(*result));
+        });
+    });
+}
+
+void FileController::setScanHookForTesting(std::function<void(const QString& folder)> hook)
+{
+    const std::lock_guard guard(g_scanHookLock);
+    g_scanHook = hook ? std::make_shared<const std::function<void(const QString&)>>(std::move(hook)) : nullptr;
+}
+
+FileController::ScanProgress FileController::scanProgress() const
+{
+    if (!m_scan) return {};
+    return {m_scan->folders.load(std::memory_order_relaxed)};
+}
+
+void FileController::finishScan(const std::shared_ptr<ScanJob>& job, PlatformResult<std::unique_ptr<Directory>> scanned)
+{
+    bool refused = false;
+    {
+        const std::lock_guard guard(job->lock);
+        job->watcher = nullptr;
+        refused = job->watchRefused;
+    }
+    m_scan.reset();
+    auto done = std::move(m_scanDone);
+    m_scanDone = nullptr;
+    if (!scanned) {
+        m_watcher->stop();
+        if (done) done(scanned.error());
+        return;
+    }
+    // The order chosen while the folder was read.
+    if (const auto library = m_library.lock()) m_sortKey = library->sortKey;
+    m_root = std::move(scanned.value());
+    m_root->adoptDetached(this);
+    const std::shared_ptr<FileController> keep = shared_from_this();
+    // What happened on disk meanwhile: the tree was watched all along.
+    m_watcher->setPaused(false);
+    if (refused) m_watcher->requestReconcile();
+    if (done) done({});
+}
+
+void FileController::cancelScan()
+{
+    if (!m_scan) return;
+    {
+        const std::lock_guard guard(m_scan->lock);
+        m_scan->cancelled = true;
+        m_scan->watcher = nullptr;
+    }
+    m_scan.reset();
+    m_scanDone = nullptr;
+}
+
 void FileController::stopPresenting()
 {
+    cancelScan();
     m_watcher->stop();
     // Views may still point into the tree until they hear of the change;
     // it goes with the controller.
@@ -356,7 +491,12 @@ File* FileController::fileAppeared(const QString& path)
         const auto entry = FolderListing::examine(clean);
         const bool sameKind = entry && (entry->kind == FolderListing::Kind::folder) == existing->isDirectory();
         if (sameKind) {
+            const File::Metadata before = existing->metadata();
             existing->update();
+            // Another program's save replaced the file by a new one without
+            // the library's record: the date it came into the folder stays.
+            if (before.addedRecorded && before.added && !existing->metadata().addedRecorded)
+                recordDateAdded(*existing, *before.added);
             moveNode(*existing, *parent, existing->name()); // to its place in the order
             return existing;
         }
@@ -366,9 +506,24 @@ File* FileController::fileAppeared(const QString& path)
     }
     std::unique_ptr<File> node = File::make(clean, this);
     if (!node) return nullptr;
+    // It came into the folder now (made there, or moved in from outside).
+    recordDateAdded(*node, QDateTime::currentMSecsSinceEpoch());
     File* inserted = node.get();
     insertNode(*parent, std::move(node));
     return inserted;
+}
+
+void FileController::recordDateAdded(File& node, qint64 milliseconds)
+{
+    node.m_metadata.added = milliseconds;
+    node.m_metadata.addedRecorded = true;
+    const QString path = node.path();
+    // Off the main thread; where the file system keeps no such record, the
+    // date lives in the tree until the next scan, which takes the birth time.
+    dispatch::background([path, milliseconds] {
+        if (PlatformStatus status = FolderListing::recordDateAdded(path, milliseconds); !status && logLevel() >= 2)
+            qInfo().noquote() << "the date added of" << path << "couldn't be recorded:" << status.error().message();
+    });
 }
 
 File* FileController::fileMoved(const QString& fromPath, const QString& toPath)
@@ -395,7 +550,12 @@ File* FileController::fileMoved(const QString& fromPath, const QString& toPath)
         // The move replaced what was there.
         removeNode(*newParent, newParent->indexOf(existing));
     }
+    // Into another folder: it came into that folder now (recorded once it
+    // stands at its new path). A rename keeps the date.
+    const bool cameIn = newParent != node->parent();
+    if (cameIn) node->m_metadata.added = QDateTime::currentMSecsSinceEpoch();
     moveNode(*node, *newParent, newName);
+    if (cameIn) recordDateAdded(*node, *node->m_metadata.added);
     return node;
 }
 
@@ -409,8 +569,21 @@ void FileController::fileRemoved(const QString& path)
 
 void FileController::fileChanged(const QString& path)
 {
-    if (existsOnDisk(path)) fileAppeared(path);
-    else fileRemoved(path);
+    if (existsOnDisk(path)) {
+        fileAppeared(path);
+        return;
+    }
+    // Gone from its path: a deletion or a move says so in an event of its
+    // own, maybe one not read yet (the item, or a folder above it, may have
+    // just moved: taking the change for a deletion would lose its row). The
+    // item goes only if it is still missing once those events are in.
+    const std::weak_ptr<FileController> weak = weak_from_this();
+    const QString clean = cleanPath(path);
+    dispatch::after(kMissingSettleMs, [weak, clean] {
+        const auto self = weak.lock();
+        if (!self || !self->m_root || existsOnDisk(clean)) return;
+        self->fileRemoved(clean);
+    });
 }
 
 void FileController::rootMoved(const QString& newPath)
@@ -437,6 +610,13 @@ void FileController::rootDeleted()
     if (!library) return;
     if (library->owner()) library->owner()->removeLibrary(*library);
     else library->releaseFileController();
+}
+
+void FileController::rootUnavailable()
+{
+    const auto library = m_library.lock();
+    stopPresenting();
+    if (library) library->folderBecameUnavailable();
 }
 
 void FileController::reconcile()
@@ -466,7 +646,7 @@ void FileController::reconcileFolder(Directory& folder)
         if (!entry || (entry->kind == FolderListing::Kind::folder) != child->isDirectory()) removeNode(folder, i);
     }
     for (const FolderListing::Entry& entry : *listing) {
-        const File::Metadata metadata{entry.added, entry.modified};
+        const File::Metadata metadata{entry.added, entry.modified, entry.addedRecorded};
         if (File* child = folder.childNamed(entry.name)) {
             if (!(child->metadata().added == metadata.added && child->metadata().modified == metadata.modified)) {
                 child->update();
@@ -504,7 +684,7 @@ std::optional<PlatformError> FileController::checkDiskName(const QString& name)
         return nameError(name, platformText("library.error.name.hidden",
                                             "Names that begin with a dot are hidden, so it would vanish from the "
                                             "library."));
-    if (QFile::encodeName(name).size() > 255)
+    if (NativePath::encode(name).size() > 255)
         return nameError(name, platformText("library.error.name.long", "It is too long: a name can be at most 255 "
                                                                        "bytes, a little less with accents or "
                                                                        "symbols."));
@@ -599,7 +779,7 @@ void FileController::moveFile(const QString& fromPath, const QString& toPath, Co
         return;
     }
     struct stat st {};
-    const bool isFolder = ::lstat(QFile::encodeName(from).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    const bool isFolder = ::lstat(NativePath::encode(from).constData(), &st) == 0 && S_ISDIR(st.st_mode);
     if (!isFolder && !FolderListing::isDocumentExtension(extensionOf(lastComponent(to)))) {
         const QString extension = extensionOf(lastComponent(from));
         if (!extension.isEmpty()) to += QLatin1Char('.') + extension;

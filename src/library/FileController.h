@@ -79,7 +79,22 @@ public:
     // Fails with the scan's error (nothing is watched then). Does nothing
     // for a library without a folder.
     PlatformStatus startPresenting();
-    // Stops watching and drops the tree.
+    // The same with the scan on another thread, so that a large or cold
+    // folder never holds up the window: done runs on the main thread once
+    // rootFile() is there (or with the error). Changes made on disk during
+    // the scan are applied as soon as it ends.
+    void startPresentingInBackground(std::function<void(const PlatformStatus&)> done);
+    bool isScanning() const { return m_scan != nullptr; }
+    // What the scan has read so far.
+    struct ScanProgress {
+        int folders = 0; // listed so far
+    };
+    ScanProgress scanProgress() const;
+    // Called on the scanning thread before each folder is read (tests:
+    // a scan that takes its time, deterministically).
+    static void setScanHookForTesting(std::function<void(const QString& folder)> hook);
+    // Stops watching and drops the tree; a scan under way stops (its done
+    // is not called).
     void stopPresenting();
 
     // Applying what happened on disk (the watcher's events, and the file
@@ -90,7 +105,11 @@ public:
     void fileChanged(const QString& path);
     void rootMoved(const QString& newPath);
     void rootDeleted();
-    // Compares the whole tree with the disk and mends the differences.
+    // The folder's disk went away: the library shows its folder as
+    // unavailable (it stays in the list, and comes back with its disk).
+    void rootUnavailable();
+    // Compares the whole tree with the disk and mends the differences,
+    // after making sure the folder is still the one it was.
     void reconcile();
 
     // From the nodes: a node's shown data changed.
@@ -136,6 +155,9 @@ private:
     void removeNode(Directory& parent, int index);
     void moveNode(File& node, Directory& to, const QString& newName);
     void reconcileFolder(Directory& folder);
+    // The node came into its folder at that time: kept on the node now, and
+    // recorded on the item on disk (see FolderListing::dateAddedAttribute).
+    void recordDateAdded(File& node, qint64 milliseconds);
 
     void filteredInsert(FileObserver& observer, File& node);
     void filteredRemove(FileObserver& observer, const QString& path);
@@ -144,7 +166,13 @@ private:
     void connectWatcher();
     void log(const QString& line) const;
 
+    struct ScanJob;
+    void finishScan(const std::shared_ptr<ScanJob>& job, PlatformResult<std::unique_ptr<Directory>> scanned);
+    void cancelScan();
+
     std::weak_ptr<Library> m_library;
+    std::shared_ptr<ScanJob> m_scan;
+    std::function<void(const PlatformStatus&)> m_scanDone;
     Library::SortKey m_sortKey = Library::SortKey::name;
     std::unique_ptr<Directory> m_root;
     std::vector<FileObserver*> m_observers;

@@ -145,8 +145,11 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const QFont name = nameFont(base);
     const QFontMetrics nameMetrics(name);
     QRect nameArea = nameRect(row, folder, base);
+    // While its name is edited in place, the field shows the name (and
+    // covers the date): the row draws neither beneath it.
+    const bool editing = m_editing.isValid() && m_editing == index;
     QString dateString;
-    if (!folder && m_showsDates) {
+    if (!folder && m_showsDates && !editing) {
         if (const auto date = static_cast<const RegularFile*>(file)->date()) dateString = dateText(*date);
     }
     if (!dateString.isEmpty()) {
@@ -164,10 +167,12 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
             nameArea.setRight(dateArea.left() - kNameToDate);
         }
     }
-    painter->setFont(name);
-    painter->setPen(m_text);
-    painter->drawText(nameArea, Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(file->filename(), Qt::ElideRight, nameArea.width()));
+    if (!editing) {
+        painter->setFont(name);
+        painter->setPen(m_text);
+        painter->drawText(nameArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                          nameMetrics.elidedText(file->filename(), Qt::ElideRight, nameArea.width()));
+    }
 
     if (!folder && m_summaryLines > 0) {
         const QString& summary = static_cast<const RegularFile*>(file)->summary();
@@ -186,8 +191,10 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->restore();
 }
 
-QWidget* FileRowDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex&) const
+QWidget* FileRowDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                      const QModelIndex& index) const
 {
+    m_editing = index;
     auto* editor = new QLineEdit(parent);
     editor->setFrame(false);
     editor->setFont(nameFont(option.font));
@@ -195,6 +202,12 @@ QWidget* FileRowDelegate::createEditor(QWidget* parent, const QStyleOptionViewIt
     palette.setColor(QPalette::Text, m_text);
     editor->setPalette(palette);
     return editor;
+}
+
+void FileRowDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) const
+{
+    if (m_editing == index) m_editing = QPersistentModelIndex();
+    QStyledItemDelegate::destroyEditor(editor, index);
 }
 
 void FileRowDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const

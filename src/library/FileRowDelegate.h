@@ -56,6 +56,9 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void destroyEditor(QWidget* editor, const QModelIndex& index) const override;
+    // The row whose name is being edited (invalid for none).
+    QModelIndex editingRow() const { return m_editing; }
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
     void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
@@ -71,6 +74,7 @@ private:
     bool m_showsDates = false;
     QColor m_text, m_secondary, m_selection, m_accent;
     QPersistentModelIndex m_dropTarget;
+    mutable QPersistentModelIndex m_editing;
 };
 
 } // namespace lumora

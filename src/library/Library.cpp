@@ -4,12 +4,17 @@
 #include "library/FileController.h"
 #include "library/LibraryController.h"
 #include "platform/files/Bookmark.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+
+#include <sys/stat.h>
+
+#include <algorithm>
 
 namespace lumora {
 
@@ -52,6 +57,7 @@ std::shared_ptr<Library> Library::make(const QString& folderPath)
 {
     std::shared_ptr<Library> library(new Library());
     library->m_url = QDir::cleanPath(QFileInfo(folderPath).absoluteFilePath());
+    library->recordFolder();
     return library;
 }
 
@@ -112,6 +118,7 @@ void Library::resolveBookmark()
         return;
     }
     m_url = resolved->path;
+    recordFolder();
     if (resolved->isStale) {
         if (const auto renewed = Bookmark::create(m_url)) {
             m_bookmarkData = renewed->data();
@@ -130,6 +137,7 @@ void Library::makeBookmark()
 void Library::folderMoved(const QString& newPath)
 {
     m_url = newPath;
+    recordFolder();
     if (!isLinked()) return;
     if (const auto renewed = Bookmark::create(newPath)) {
         m_bookmarkData = renewed->data();
@@ -137,23 +145,143 @@ void Library::folderMoved(const QString& newPath)
     }
 }
 
+void Library::recordFolder()
+{
+    struct stat st {};
+    if (!m_url.isEmpty() && ::stat(NativePath::encode(m_url).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        m_folder = std::pair<quint64, quint64>(st.st_dev, st.st_ino);
+}
+
+PlatformStatus Library::checkFolder()
+{
+    const auto unavailable = [this](const QString& reason) {
+        return PlatformError(PlatformError::Code::fileNotFound,
+                             platformText("library.error.unavailable", "The folder “%1” isn't available.")
+                                 .arg(NativePath::shown(url::localizedName(m_url))),
+                             reason, m_url);
+    };
+    if (m_url.isEmpty()) return unavailable(QString());
+    struct stat st {};
+    const bool there = ::stat(NativePath::encode(m_url).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    // Its own disk (the folder itself, or one made anew at its path), or its
+    // folder on a disk that came back under another device number. A bare
+    // mount point is neither.
+    const bool itsOwn = !m_folder || quint64(st.st_dev) == m_folder->first || quint64(st.st_ino) == m_folder->second;
+    if (!there || !itsOwn) {
+        m_unavailable = true;
+        return unavailable(there ? platformText("library.error.unavailable.disk",
+                                                "The disk it was on has been removed; another folder stands at its "
+                                                "place.")
+                                 : platformText("library.error.unavailable.gone",
+                                                "It may have been moved, deleted, or its disk removed."));
+    }
+    m_folder = std::pair<quint64, quint64>(st.st_dev, st.st_ino);
+    m_unavailable = false;
+    return {};
+}
+
+void Library::folderBecameUnavailable()
+{
+    m_unavailable = true;
+    releaseFileController();
+    if (m_owner) m_owner->libraryAvailabilityChanged(*this);
+}
+
+void Library::applySavedStates(Directory& root)
+{
+    for (auto it = documentState.begin(); it != documentState.end(); ++it)
+        if (auto* file = dynamic_cast<RegularFile*>(root.fileAtPath(it.key()))) file->stateData = it.value();
+    for (auto it = expanded.begin(); it != expanded.end(); ++it)
+        if (auto* folder = dynamic_cast<Directory*>(root.fileAtPath(it.key()))) folder->expanded = it.value();
+}
+
 PlatformStatus Library::loadFileTree()
 {
     if (m_fileController) return {};
+    // A load under way on another thread gives way to this one.
+    if (m_loading) {
+        m_loading->stopPresenting();
+        m_loading.reset();
+    }
     auto controller = std::make_shared<FileController>(shared_from_this());
-    if (auto status = controller->startPresenting(); !status) return status;
-    Directory* root = controller->rootFile();
-    if (!root) return {};
-    for (auto it = documentState.begin(); it != documentState.end(); ++it)
-        if (auto* file = dynamic_cast<RegularFile*>(root->fileAtPath(it.key()))) file->stateData = it.value();
-    for (auto it = expanded.begin(); it != expanded.end(); ++it)
-        if (auto* folder = dynamic_cast<Directory*>(root->fileAtPath(it.key()))) folder->expanded = it.value();
-    m_fileController = std::move(controller);
-    return {};
+    PlatformStatus status = controller->startPresenting();
+    if (status && controller->rootFile()) {
+        applySavedStates(*controller->rootFile());
+        m_fileController = std::move(controller);
+    }
+    const auto waiters = std::exchange(m_waiters, {});
+    for (const auto& waiter : waiters)
+        if (waiter.second) waiter.second(status);
+    return status;
+}
+
+quint64 Library::loadFileTreeInBackground(std::function<void(const PlatformStatus&)> done)
+{
+    if (m_fileController) {
+        if (done) done({});
+        return 0;
+    }
+    const quint64 ticket = m_nextTicket++;
+    m_waiters.emplace_back(ticket, std::move(done));
+    if (!m_loading) {
+        auto controller = std::make_shared<FileController>(shared_from_this());
+        m_loading = controller;
+        const std::weak_ptr<Library> weak = weak_from_this();
+        controller->startPresentingInBackground([weak](const PlatformStatus& status) {
+            if (const auto self = weak.lock()) self->finishLoading(status);
+        });
+    }
+    // Done at once (a folder that is not there): no ticket to keep.
+    const bool waiting = std::any_of(m_waiters.begin(), m_waiters.end(),
+                                     [ticket](const auto& waiter) { return waiter.first == ticket; });
+    return waiting ? ticket : 0;
+}
+
+void Library::finishLoading(const PlatformStatus& status)
+{
+    const std::shared_ptr<FileController> controller = std::exchange(m_loading, nullptr);
+    if (status && controller && controller->rootFile()) {
+        applySavedStates(*controller->rootFile());
+        m_fileController = controller;
+    } else if (controller) {
+        controller->stopPresenting();
+        if (QCoreApplication::instance()) dispatch::async([controller] {});
+    }
+    const auto waiters = std::exchange(m_waiters, {});
+    for (const auto& waiter : waiters)
+        if (waiter.second) waiter.second(status);
+    // No view took it (they all went meanwhile): nobody shows the library.
+    if (m_fileController && m_fileController->observers().empty()) releaseFileController();
+}
+
+void Library::stopWaitingForFileTree(quint64 ticket)
+{
+    if (ticket == 0) return;
+    m_waiters.erase(std::remove_if(m_waiters.begin(), m_waiters.end(),
+                                   [ticket](const auto& waiter) { return waiter.first == ticket; }),
+                    m_waiters.end());
+    if (!m_waiters.empty() || !m_loading) return;
+    // The last view that waited went: the scan stops.
+    const std::shared_ptr<FileController> controller = std::exchange(m_loading, nullptr);
+    controller->stopPresenting();
+    if (QCoreApplication::instance()) dispatch::async([controller] {});
+}
+
+int Library::loadedFolderCount() const
+{
+    return m_loading ? m_loading->scanProgress().folders : 0;
 }
 
 void Library::releaseFileController()
 {
+    if (m_loading) {
+        const std::shared_ptr<FileController> loading = std::exchange(m_loading, nullptr);
+        loading->stopPresenting();
+        if (QCoreApplication::instance()) dispatch::async([loading] {});
+        const auto waiters = std::exchange(m_waiters, {});
+        for (const auto& waiter : waiters)
+            if (waiter.second) waiter.second(PlatformError::cancelled());
+    }
     if (!m_fileController) return;
     std::shared_ptr<FileController> controller = std::move(m_fileController);
     controller->stopPresenting();

@@ -9,11 +9,15 @@
 #include <QVariant>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace lumora {
 
+class Directory;
 class FileController;
 class LibraryController;
 
@@ -56,6 +60,18 @@ public:
     // The folder's absolute path; empty when the bookmark found nothing
     // (the library is unavailable).
     const QString& url() const { return m_url; }
+    // The folder cannot be shown: the bookmark found nothing, or its disk
+    // went away while Lumora ran.
+    bool isUnavailable() const { return m_url.isEmpty() || m_unavailable; }
+    // Whether the folder at url() is still the one the library had in this
+    // run (its device and inode): a disk taken away leaves a bare mount
+    // point, or nothing, at the path. A folder replaced on the same disk is
+    // taken as the library's folder, and so is the folder of a disk that came
+    // back under another device number. Fails with a message that says so.
+    PlatformStatus checkFolder();
+    // The watcher found the folder gone with its disk: the tree goes, and
+    // the list's views hear of it.
+    void folderBecameUnavailable();
 
     // Present while a sidebar shows the library.
     FileController* fileController() const { return m_fileController.get(); }
@@ -73,6 +89,18 @@ public:
     // folder and document states; does nothing when a tree is loaded.
     // Fails with the error of the scan.
     PlatformStatus loadFileTree();
+    // The same with the scan on another thread (a large or cold folder takes
+    // seconds): done runs on the main thread once the tree is loaded or the
+    // load failed (with a cancellation when the tree was let go of
+    // meanwhile). With the tree loaded already, done runs at once and the
+    // result is 0; otherwise it is a ticket for stopWaitingForFileTree.
+    // Several views may wait for one load; once the last one stops waiting,
+    // the scan stops. A loaded tree that no view took is let go of.
+    quint64 loadFileTreeInBackground(std::function<void(const PlatformStatus&)> done);
+    void stopWaitingForFileTree(quint64 ticket);
+    bool isLoadingFileTree() const { return m_loading != nullptr; }
+    // How many folders the load has read so far.
+    int loadedFolderCount() const;
     // Stops watching the folder and drops the tree (no sidebar shows it).
     void releaseFileController();
 
@@ -94,10 +122,20 @@ private:
     friend class LibraryController;
     Library() = default;
     void saveList();
+    void recordFolder();
+    void applySavedStates(Directory& root);
+    void finishLoading(const PlatformStatus& status);
 
     std::optional<QByteArray> m_bookmarkData;
     QString m_url;
+    // The folder's device and inode when the library found it in this run.
+    std::optional<std::pair<quint64, quint64>> m_folder;
+    bool m_unavailable = false;
     std::shared_ptr<FileController> m_fileController;
+    // A load under way, and the views waiting for it.
+    std::shared_ptr<FileController> m_loading;
+    std::vector<std::pair<quint64, std::function<void(const PlatformStatus&)>>> m_waiters;
+    quint64 m_nextTicket = 1;
     LibraryController* m_owner = nullptr;
     bool m_bookmarkRenewed = false;
 };

@@ -2,6 +2,7 @@
 
 #include "library/FileController.h"
 #include "platform/files/Bookmark.h"
+#include "platform/files/MountWatcher.h"
 #include "platform/files/UserDefaults.h"
 
 #include <QDir>
@@ -26,10 +27,15 @@ bool holds(const QString& folder, const QString& path)
 
 } // namespace
 
-LibraryController::LibraryController(UserDefaults& defaults) : m_defaults(defaults) {}
+LibraryController::LibraryController(UserDefaults& defaults) : m_defaults(defaults)
+{
+    m_mounts = QObject::connect(&MountWatcher::shared(), &MountWatcher::mountsChanged,
+                                [this] { lookForUnavailableFolders(); });
+}
 
 LibraryController::~LibraryController()
 {
+    QObject::disconnect(m_mounts);
     for (const auto& library : m_libraries) library->m_owner = nullptr;
 }
 
@@ -206,6 +212,24 @@ void LibraryController::libraryFolderMoved(Library& library)
     if (library.isLinked()) save();
     tellObservers([index](LibrariesObserver& o) { o.libraryTitleChanged(index); });
     rebuildTitles();
+}
+
+void LibraryController::libraryAvailabilityChanged(Library& library)
+{
+    const int index = indexOf(library);
+    if (index < 0) return;
+    tellObservers([index](LibrariesObserver& o) { o.libraryAvailabilityChanged(index); });
+}
+
+void LibraryController::lookForUnavailableFolders()
+{
+    const auto libraries = m_libraries;
+    for (const auto& library : libraries) {
+        // Only folders that went away while Lumora ran: a library whose
+        // bookmark found nothing at the start stays as it is.
+        if (!library->m_unavailable || library->url().isEmpty()) continue;
+        if (library->checkFolder()) libraryAvailabilityChanged(*library);
+    }
 }
 
 void LibraryController::rebuildTitles()

@@ -3,6 +3,7 @@
 #include "library/Library.h"
 #include "platform/foundation/PlatformError.h"
 
+#include <QMetaObject>
 #include <QString>
 #include <QVariantList>
 
@@ -24,6 +25,8 @@ public:
     virtual void libraryMoved(int from, int to) = 0;
     virtual void libraryRemoved(int index) = 0;
     virtual void libraryTitleChanged(int index) = 0;
+    // The library's folder went away with its disk, or came back with it.
+    virtual void libraryAvailabilityChanged(int /*index*/) {}
 };
 
 // The application's list of libraries: linked ones first (kept in the
@@ -74,6 +77,11 @@ public:
     void removeLibrary(Library& library);
     // The library's folder moved: its title and the stored bookmark follow.
     void libraryFolderMoved(Library& library);
+    // The library's folder went away with its disk (or came back): its
+    // views hear of it. Whenever a disk is mounted, the libraries whose
+    // folders went away look for them again.
+    void libraryAvailabilityChanged(Library& library);
+    void lookForUnavailableFolders();
 
     // Popup titles: each folder's name, and the parent folder names that
     // tell folders of the same name apart.
@@ -95,6 +103,7 @@ private:
     void tellObservers(Fn fn);
 
     UserDefaults& m_defaults;
+    QMetaObject::Connection m_mounts;
     std::vector<LibrariesObserver*> m_observers;
     std::vector<std::shared_ptr<Library>> m_libraries;
     QVariantList m_unreadable; // stored records that could not be read, kept as they were

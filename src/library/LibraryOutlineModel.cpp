@@ -1,6 +1,7 @@
 #include "library/LibraryOutlineModel.h"
 
 #include "library/File.h"
+#include "platform/files/NativePath.h"
 
 #include <QMimeData>
 #include <QUrl>
@@ -464,7 +465,7 @@ QMimeData* LibraryOutlineModel::mimeData(const QModelIndexList& indexes) const
         const File* file = fileAt(index);
         if (!file || seen.contains(file)) continue;
         seen.insert(file);
-        urls << QUrl::fromLocalFile(file->path());
+        urls << NativePath::fileUrl(file->path());
     }
     if (urls.isEmpty()) return nullptr;
     auto* data = new QMimeData;

@@ -4,6 +4,7 @@
 #include "library/FileRowDelegate.h"
 #include "library/LibraryOutlineModel.h"
 #include "platform/files/FolderListing.h"
+#include "platform/files/NativePath.h"
 
 #include <QApplication>
 #include <QDir>
@@ -209,11 +210,13 @@ QStringList LibraryOutlineView::acceptablePaths(const QMimeData* data)
     if (!data || !data->hasUrls()) return paths;
     for (const QUrl& url : data->urls()) {
         if (!url.isLocalFile()) continue;
-        const QString path = QDir::cleanPath(url.toLocalFile());
-        const QFileInfo info(path);
-        if (FolderListing::isHiddenName(info.fileName())) continue;
-        const bool folder = info.isDir() && !info.isSymLink();
-        const bool document = info.isFile() && FolderListing::isDocumentName(info.fileName());
+        // By the name's bytes (QUrl::toLocalFile loses those that are not UTF-8).
+        const QString path = QDir::cleanPath(NativePath::fromFileUrl(url));
+        const QString name = QFileInfo(path).fileName();
+        if (FolderListing::isHiddenName(name)) continue;
+        const auto entry = FolderListing::examine(path);
+        const bool folder = entry && entry->kind == FolderListing::Kind::folder;
+        const bool document = NativePath::isRegularFile(path) && FolderListing::isDocumentName(name);
         if ((folder || document) && !paths.contains(path)) paths << path;
     }
     return paths;

@@ -1,6 +1,7 @@
 #include "library/LibraryView.h"
 
 #include "platform/files/FolderListing.h"
+#include "platform/files/NativePath.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -62,9 +63,10 @@ QStringList LibraryView::droppableFolders(const QDropEvent* event)
     if (!event || event->source() || !event->mimeData() || !event->mimeData()->hasUrls()) return folders;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (!url.isLocalFile()) continue;
-        const QString path = QDir::cleanPath(QFileInfo(url.toLocalFile()).absoluteFilePath());
-        const QFileInfo info(path);
-        if (info.isDir() && !FolderListing::isHiddenName(info.fileName()) && !folders.contains(path)) folders << path;
+        const QString path = QDir::cleanPath(QFileInfo(NativePath::fromFileUrl(url)).absoluteFilePath());
+        if (NativePath::isFolder(path) && !FolderListing::isHiddenName(QFileInfo(path).fileName())
+            && !folders.contains(path))
+            folders << path;
     }
     return folders;
 }

@@ -9,6 +9,7 @@
 #include "platform/application/Menu.h"
 #include "platform/application/Workspace.h"
 #include "platform/files/Bookmark.h"
+#include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
@@ -24,9 +25,11 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
@@ -49,6 +52,8 @@ constexpr int kMessageSpacing = 8;
 constexpr int kMessageInset = 8;
 constexpr int kMessageFontSize = 16;
 constexpr int kUnavailableIconSize = 64;
+// How long a folder may take to read before the pane shows its progress.
+constexpr qint64 kLoadingDelay = 150;
 // How far the text of the pane stands from its background.
 constexpr double kTextAlpha = 0.88;
 constexpr double kSecondaryTextAlpha = 0.5;
@@ -141,16 +146,25 @@ QString libraryName(const Library& library)
     return bookmark ? url::localizedName(bookmark->path()) : QString();
 }
 
+// What follows the name of a library kept for this run only.
+QString unlinkedNote()
+{
+    return localized("library.popup.unlinked");
+}
+
 QString popupTitle(const Library& library)
 {
-    return (library.isLinked() ? QString() : QStringLiteral("- ")) + libraryName(library) + library.displayName.parents;
+    QString title = libraryName(library) + library.displayName.parents;
+    if (!library.isLinked()) title += QLatin1Char(' ') + unlinkedNote();
+    return title;
 }
 
 } // namespace
 
 // The library popup: a borderless pop-up of the libraries. Each title is the
 // folder's name, followed by the parent folders that tell it apart in the
-// quieter colour; an unlinked library's title starts with "- ".
+// quieter colour; a library kept for this run only says so after its name,
+// in the quieter colour too.
 class LibraryPopup : public QComboBox {
 public:
     explicit LibraryPopup(QWidget* parent) : QComboBox(parent)
@@ -221,18 +235,19 @@ protected:
         const int chevron = 14;
         QRect textArea = area.adjusted(4, 0, -chevron, 0);
         if (library) {
-            const QString name = (library->isLinked() ? QString() : QStringLiteral("- ")) + libraryName(*library);
-            const QString parents = library->displayName.parents;
+            const QString name = libraryName(*library);
+            QString rest = library->displayName.parents;
+            if (!library->isLinked()) rest += QLatin1Char(' ') + unlinkedNote();
             painter.setFont(font());
             painter.setPen(text);
             const QString shownName = metrics.elidedText(name, Qt::ElideRight, textArea.width());
             painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter, shownName);
             const int used = metrics.horizontalAdvance(shownName);
-            if (shownName == name && !parents.isEmpty() && used < textArea.width()) {
-                QRect rest = textArea.adjusted(used, 0, 0, 0);
+            if (shownName == name && !rest.isEmpty() && used < textArea.width()) {
+                QRect restArea = textArea.adjusted(used, 0, 0, 0);
                 painter.setPen(secondary);
-                painter.drawText(rest, Qt::AlignLeft | Qt::AlignVCenter,
-                                 metrics.elidedText(parents, Qt::ElideRight, rest.width()));
+                painter.drawText(restArea, Qt::AlignLeft | Qt::AlignVCenter,
+                                 metrics.elidedText(rest, Qt::ElideRight, restArea.width()));
             }
         }
         const QIcon icon = chevronIcon(isEnabled() ? secondary : secondary.lighter());
@@ -448,9 +463,46 @@ void LibraryViewController::buildViews()
         label->setFont(font);
     }
 
+    // While a large folder is read: what the pane is doing, and how far.
+    m_loadingLabel = views::wrappingLabel(QString());
+    m_loadingLabel->setAlignment(Qt::AlignCenter);
+    m_loadingCount = views::wrappingLabel(QString());
+    m_loadingCount->setAlignment(Qt::AlignCenter);
+    m_loadingBar = new QProgressBar;
+    m_loadingBar->setRange(0, 0); // busy: the size of a folder is known only once it is read
+    m_loadingBar->setTextVisible(false);
+    m_loadingBar->setFixedSize(120, 4);
+    m_loadingView = new QWidget;
+    {
+        auto* layout = new QVBoxLayout(m_loadingView);
+        layout->setContentsMargins(kMessageInset, kMessageInset, kMessageInset, kMessageInset);
+        layout->setSpacing(kMessageSpacing);
+        layout->addStretch(1);
+        layout->addWidget(m_loadingLabel);
+        layout->addWidget(m_loadingBar, 0, Qt::AlignHCenter);
+        layout->addWidget(m_loadingCount);
+        layout->addStretch(2);
+    }
+    m_loadingProgress.setInterval(100);
+    connect(&m_loadingProgress, &QTimer::timeout, this, [this] { updateLoadingView(); });
+
+    // A search that finds nothing says so, over the empty outline.
+    m_nothingFoundLabel = views::wrappingLabel(QString());
+    m_nothingFoundLabel->setAlignment(Qt::AlignCenter);
+    m_nothingFoundLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    m_nothingFoundView = new QWidget;
+    {
+        auto* layout = new QVBoxLayout(m_nothingFoundView);
+        layout->setContentsMargins(kMessageInset * 2, kMessageInset * 3, kMessageInset * 2, kMessageInset);
+        layout->addWidget(m_nothingFoundLabel, 0, Qt::AlignTop);
+        layout->addStretch(1);
+    }
+
     m_body = new QStackedWidget;
     m_body->addWidget(m_fileView);
     m_body->addWidget(m_unavailableView);
+    m_body->addWidget(m_loadingView);
+    m_body->addWidget(m_nothingFoundView);
 
     m_content = new QWidget;
     {
@@ -476,8 +528,22 @@ void LibraryViewController::buildViews()
 
 QSize LibraryViewController::sizeHint() const { return {250, 400}; }
 
+void LibraryViewController::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // A message wrapped to the old width is wrapped again.
+    if (m_body && m_body->currentWidget() == m_nothingFoundView) showState();
+}
+
 void LibraryViewController::setUp()
 {
+    // The Library menu's row commands reach the pane from anywhere in its
+    // window, not only from the list: the highlighted row is the one they
+    // act on, whether or not the list ever had the keyboard focus.
+    if (QWidget* w = window(); w && w != this && !m_registeredWindow) {
+        m_registeredWindow = w;
+        ActionDispatcher::instance().setViewController(w, this);
+    }
     rebuildLibrariesPopup();
     if (!m_joinedList) {
         LibraryController::shared().addObserver(this);
@@ -492,6 +558,8 @@ void LibraryViewController::setUp()
 
 void LibraryViewController::windowWillClose()
 {
+    if (m_registeredWindow) ActionDispatcher::instance().removeViewController(m_registeredWindow, this);
+    m_registeredWindow = nullptr;
     if (m_joinedList) {
         LibraryController::shared().removeObserver(static_cast<LibrariesObserver*>(this));
         m_joinedList = false;
@@ -559,6 +627,14 @@ void LibraryViewController::applyTheme()
     quiet.setColor(QPalette::WindowText, secondary);
     m_emptyLabel->setPalette(quiet);
     m_unavailableLabel->setPalette(quiet);
+    m_loadingLabel->setPalette(quiet);
+    m_loadingCount->setPalette(quiet);
+    m_nothingFoundLabel->setPalette(quiet);
+    QPalette bar = quiet;
+    bar.setColor(QPalette::Highlight, views::blend(chrome, foreground, 0.35));
+    bar.setColor(QPalette::Base, views::blend(chrome, foreground, 0.08));
+    bar.setColor(QPalette::Window, views::blend(chrome, foreground, 0.08));
+    m_loadingBar->setPalette(bar);
     m_unavailableIcon->setPixmap(cautionPixmap(secondary, kUnavailableIconSize));
 
     QPalette line = m_separator->palette();
@@ -659,6 +735,11 @@ QModelIndex LibraryViewController::indexOfFile(const File* file)
 
 void LibraryViewController::leaveFileController()
 {
+    // A tree still being read is not waited for any more.
+    if (m_loadTicket && m_library) m_library->stopWaitingForFileTree(m_loadTicket);
+    m_loadTicket = 0;
+    m_loadingTree = false;
+    m_loadingProgress.stop();
     // Rows go first: the tree may go with the controller.
     setShownRoot(nullptr, nullptr);
     if (const std::shared_ptr<FileController> observed = std::move(m_observed)) {
@@ -679,24 +760,94 @@ void LibraryViewController::setShownRoot(Directory* root, std::unique_ptr<Direct
 void LibraryViewController::setLibrary(const std::shared_ptr<Library>& library)
 {
     const std::shared_ptr<Library> old = m_library;
-    if (old && old != library) leaveFileController();
+    if (old && old != library) {
+        rememberSearch(*old);
+        leaveFileController();
+    }
     m_library = library;
+    if (old != library) {
+        // Each library keeps its own search: the field shows this one's.
+        m_filter = library ? rememberedSearch(*library) : QString();
+        const QSignalBlocker block(m_searchField);
+        m_searchField->setText(m_filter);
+    }
     if (!library) {
         showState();
         return;
     }
     if (old == library) return;
+    showLibrary(true);
+}
 
-    if (PlatformStatus status = library->loadFileTree(); !status) {
-        QMetaObject::invokeMethod(
-            this, [this, error = status.error()] { presentError(error); }, Qt::QueuedConnection);
-    }
+void LibraryViewController::rememberSearch(const Library& library)
+{
+    m_searches.erase(std::remove_if(m_searches.begin(), m_searches.end(),
+                                    [&library](const auto& entry) {
+                                        const auto held = entry.first.lock();
+                                        return !held || held.get() == &library;
+                                    }),
+                     m_searches.end());
+    if (!m_filter.isEmpty()) m_searches.emplace_back(std::const_pointer_cast<Library>(library.shared_from_this()), m_filter);
+}
+
+QString LibraryViewController::rememberedSearch(const Library& library) const
+{
+    for (const auto& [held, text] : m_searches)
+        if (held.lock().get() == &library) return text;
+    return {};
+}
+
+void LibraryViewController::libraryAvailabilityChanged(int index)
+{
+    const auto& libraries = LibraryController::shared().libraries();
+    if (!m_library || index < 0 || index >= int(libraries.size()) || libraries[size_t(index)] != m_library) return;
+    // Its disk went away (the pane says the folder can't be found, without
+    // a dialog) or came back (the tree is read again).
+    leaveFileController();
+    showLibrary(false);
+}
+
+void LibraryViewController::showLibrary(bool presentErrors)
+{
+    const std::shared_ptr<Library> library = m_library;
     selectCurrentLibraryItem();
-    FileController* controller = library->fileController();
+    if (library->fileController()) {
+        showLoadedLibrary();
+        return;
+    }
+    // Read on another thread: the window goes on answering, and the pane
+    // shows how far the reading got; it fills in when the tree is there.
+    setShownRoot(nullptr, nullptr);
+    m_loadingTree = true;
+    QPointer<LibraryViewController> self(this);
+    const std::weak_ptr<Library> weak = library;
+    const quint64 ticket = library->loadFileTreeInBackground([self, weak, presentErrors](const PlatformStatus& status) {
+        const auto loaded = weak.lock();
+        if (!self || !loaded || loaded != self->m_library || !self->m_loadingTree) return;
+        self->m_loadTicket = 0;
+        self->m_loadingTree = false;
+        self->m_loadingProgress.stop();
+        if (!status && presentErrors && !status.error().isCancellation()) {
+            LibraryViewController* view = self.data();
+            QMetaObject::invokeMethod(
+                view, [view, error = status.error()] { view->presentError(error); }, Qt::QueuedConnection);
+        }
+        self->showLoadedLibrary();
+    });
+    if (!m_loadingTree) return; // done at once
+    m_loadTicket = ticket;
+    m_loadingShownAt.start();
+    m_loadingProgress.start();
+    sortKeyChanged();
+    showState();
+}
+
+void LibraryViewController::showLoadedLibrary()
+{
+    FileController* controller = m_library ? m_library->fileController() : nullptr;
     if (controller && controller->rootFile()) {
-        m_observed = library->sharedFileController();
+        m_observed = m_library->sharedFileController();
         controller->addObserver(this);
-        // The search in the field applies to the new library too.
         if (m_filter.isEmpty()) setShownRoot(controller->rootFile(), nullptr);
         else applyFilter();
         sortKeyChanged();
@@ -708,15 +859,48 @@ void LibraryViewController::setLibrary(const std::shared_ptr<Library>& library)
     selectDocumentRowIfNone();
 }
 
+void LibraryViewController::updateLoadingView()
+{
+    if (!m_loadingTree || !m_library) return;
+    // A folder read in a blink shows no progress at all.
+    if (m_body->currentWidget() != m_loadingView) showState();
+    else updateLoadingLabels();
+}
+
 void LibraryViewController::showState()
 {
     FileController* controller = fileController();
     const bool hasTree = controller && controller->rootFile();
     m_pages->setCurrentWidget(m_library ? m_content : m_emptyView);
-    m_body->setCurrentWidget(hasTree || !m_library ? static_cast<QWidget*>(m_fileView) : m_unavailableView);
+    QWidget* body = m_fileView;
+    if (m_library && m_loadingTree) {
+        updateLoadingLabels();
+        // Shown only once the reading takes a moment.
+        const bool slow = m_loadingShownAt.isValid() && m_loadingShownAt.elapsed() >= kLoadingDelay;
+        body = slow ? m_loadingView : m_fileView;
+    } else if (m_library && !hasTree) {
+        body = m_unavailableView;
+    } else if (hasTree && !m_filter.isEmpty() && (!m_filteredRootFile || m_filteredRootFile->count() == 0)) {
+        m_nothingFoundLabel->setText(localizedFormat(QStringLiteral("library.search.nothing"), {m_filter}));
+        // Wrapped to the pane's width, at its full height.
+        m_nothingFoundLabel->setMinimumHeight(
+            m_nothingFoundLabel->heightForWidth(std::max(80, m_body->width() - kMessageInset * 4)));
+        body = m_nothingFoundView;
+    }
+    m_body->setCurrentWidget(body);
     m_searchField->setEnabled(controller != nullptr);
     m_sortButton->setEnabled(controller != nullptr);
     m_librariesPopup->setEnabled(m_librariesPopup->count() > 0);
+}
+
+void LibraryViewController::updateLoadingLabels()
+{
+    if (!m_library) return;
+    const QString name = libraryName(*m_library);
+    m_loadingLabel->setText(localizedFormat(QStringLiteral("library.loading"),
+                                            {name.isEmpty() ? NativePath::shown(m_library->url()) : name}));
+    m_loadingCount->setText(localizedFormat(QStringLiteral("library.loading.folders"),
+                                            {QLocale().toString(m_library->loadedFolderCount())}));
 }
 
 void LibraryViewController::restoreExpansion(Directory& folder)
@@ -878,8 +1062,16 @@ void LibraryViewController::applyFilter()
     for (const QModelIndex& row : m_fileView->selectionModel()->selectedRows())
         if (File* file = fileAtRow(row)) selected << file->path();
     Directory::FilteredTree filtered = controller->rootFile()->filtered(m_filter);
+    if (!filtered.root) {
+        // Nothing matches yet: an empty copy, so that a match made later
+        // still comes in (and the pane says that nothing is found).
+        Directory* root = controller->rootFile();
+        filtered.copy = std::make_unique<Directory>(root->path(), Directory::Contents{}, controller, root->metadata());
+        filtered.copy->expanded = true;
+        filtered.root = filtered.copy.get();
+    }
     setShownRoot(filtered.root, std::move(filtered.copy));
-    if (!m_filteredRootFile) return;
+    showState();
     for (const QString& path : selected) {
         const QModelIndex index = m_model->indexOf(shownFileAt(path));
         if (index.isValid())
@@ -896,6 +1088,7 @@ void LibraryViewController::clearSearch()
         m_searchField->clear();
     }
     applyFilter();
+    showState();
 }
 
 void LibraryViewController::searchFieldAction()
@@ -909,6 +1102,7 @@ void LibraryViewController::chooseSortKey(Library::SortKey key)
     if (!m_library) return;
     m_library->sortKey = key;
     if (FileController* controller = fileController()) controller->setSortKey(key);
+    else updateSortButton(); // a tree still being read takes the order when it is there
     LibraryController::shared().save();
 }
 
@@ -944,11 +1138,17 @@ void LibraryViewController::didInsertRow(Directory& parent, int index)
 {
     m_model->didInsertRow(parent, index);
     selectDocumentRowIfNone();
+    // A search that found nothing may find this.
+    if (!m_filter.isEmpty()) showState();
 }
 
 void LibraryViewController::willRemoveRow(Directory& parent, int index) { m_model->willRemoveRow(parent, index); }
 
-void LibraryViewController::didRemoveRow(Directory& parent, int index) { m_model->didRemoveRow(parent, index); }
+void LibraryViewController::didRemoveRow(Directory& parent, int index)
+{
+    m_model->didRemoveRow(parent, index);
+    if (!m_filter.isEmpty()) showState();
+}
 
 void LibraryViewController::willMoveRow(Directory& from, int fromIndex, Directory& to, int toIndex)
 {
@@ -1201,10 +1401,10 @@ void LibraryViewController::approveRename(File& file, const QString& typedName)
     const QString from = file.path();
     const QString to = joined(folderOf(from), *name);
     QPointer<LibraryViewController> self(this);
-    controller->moveFile(from, to, [self, newFile](const std::optional<PlatformError>& error, File* moved) {
+    controller->moveFile(from, to, [self, newFile, to](const std::optional<PlatformError>& error, File* moved) {
         if (!self) return;
         if (error) {
-            self->presentError(*error);
+            self->presentError(*error, {to});
             return;
         }
         if (newFile && moved && !moved->isDirectory()) self->selectAndOpenFile(moved);
@@ -1281,11 +1481,23 @@ void LibraryViewController::removeSelectedFiles()
     }
     if (trashing.empty()) return;
     if (currentGoes) m_trashingDocument = current;
+    // Nothing else to show in its place: the window keeps the document,
+    // which follows its file into the Trash (and writes nothing at its old
+    // path).
+    const bool keepsShown = currentGoes && candidates.isEmpty();
+    if (keepsShown) current->setStaysOpenWhenTrashed(true);
     m_pendingTrashes += int(trashing.size());
 
     QPointer<LibraryViewController> self(this);
     QPointer<Document> goingDocument = currentGoes ? current : nullptr;
-    controller->trashFiles(trashing, [self, goingDocument, candidates](const std::optional<PlatformError>& error) {
+    auto remaining = std::make_shared<int>(int(trashing.size()));
+    controller->trashFiles(trashing, [self, goingDocument, candidates, keepsShown, remaining](
+                                         const std::optional<PlatformError>& error) {
+        if (--*remaining == 0 && goingDocument && keepsShown) {
+            goingDocument->setStaysOpenWhenTrashed(false);
+            // It stays in the window, a file in the Trash now, with no row.
+            if (self && !goingDocument->isClosed()) self->m_fileView->selectionModel()->clearSelection();
+        }
         if (!self) return;
         self->m_pendingTrashes = std::max(0, self->m_pendingTrashes - 1);
         if (error) self->presentError(*error);
@@ -1363,12 +1575,12 @@ void LibraryViewController::acceptFileDrop(const QStringList& paths, const QMode
     const QString destination = folder->path();
     QPointer<LibraryViewController> self(this);
     for (const QString& path : paths) {
-        controller->moveFile(path, joined(destination, lastComponent(path)),
-                             [self](const std::optional<PlatformError>& error, File* moved) {
-                                 if (!self) return;
-                                 if (error) self->presentError(*error);
-                                 else self->selectAndOpenFile(moved);
-                             });
+        const QString to = joined(destination, lastComponent(path));
+        controller->moveFile(path, to, [self, to](const std::optional<PlatformError>& error, File* moved) {
+            if (!self) return;
+            if (error) self->presentError(*error, {to});
+            else self->selectAndOpenFile(moved);
+        });
     }
 }
 
@@ -1413,10 +1625,30 @@ void LibraryViewController::showContextMenu(const QModelIndex& clicked, const QP
     m_clickedRow = QModelIndex();
 }
 
-void LibraryViewController::presentError(const PlatformError& error)
+void LibraryViewController::presentError(const PlatformError& error, const QStringList& paths)
 {
     if (error.isCancellation()) return;
-    if (m_host) m_host->presentError(error);
+    if (m_host) m_host->presentError(withShownNames(error, paths));
+}
+
+PlatformError LibraryViewController::withShownNames(PlatformError error, QStringList paths)
+{
+    // The file system's words name items as the disk holds them ("Plot:twist");
+    // the writer knows them as their rows show them ("Plot/twist").
+    if (!error.filePath.isEmpty()) paths << error.filePath;
+    QStringList names;
+    for (const QString& path : paths) {
+        names << lastComponent(path);
+        names << lastComponent(folderOf(path));
+    }
+    for (const QString& name : names) {
+        const QString disk = QStringLiteral("“") + NativePath::shown(name) + QStringLiteral("”");
+        const QString shown = QStringLiteral("“") + File::shownName(name) + QStringLiteral("”");
+        if (disk == shown) continue;
+        error.errorDescription.replace(disk, shown);
+        error.recoverySuggestion.replace(disk, shown);
+    }
+    return error;
 }
 
 std::optional<bool> LibraryViewController::validate(MenuItem& item)
@@ -1427,6 +1659,8 @@ std::optional<bool> LibraryViewController::validate(MenuItem& item)
         return focus == m_fileView;
     }
     if (!m_library) return false;
+    // A hidden pane has no rows to act on.
+    if (!isVisible()) return false;
     const int rows = int(rowsToActOn().size());
     if (action == QLatin1String("removeLibraryDocument:") || action == QLatin1String("printSelectedFiles:"))
         return rows >= 1;

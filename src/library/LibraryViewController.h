@@ -7,9 +7,11 @@
 #include "platform/foundation/PlatformError.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QPersistentModelIndex>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QVariantMap>
 #include <QWidget>
 
@@ -22,6 +24,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QStackedWidget;
 class QToolButton;
@@ -113,6 +116,8 @@ public:
     // loads its tree (an error is presented) and restores its expansion.
     std::shared_ptr<Library> library() const { return m_library; }
     void setLibrary(const std::shared_ptr<Library>& library);
+    // The shown library's tree is being read (on another thread).
+    bool isLoadingTree() const { return m_loadingTree; }
 
     // Set by the window. The window's title strip stands over this pane, so
     // the window buttons are never drawn twice: the header only keeps its
@@ -123,6 +128,11 @@ public:
     // The sidebar's colours from the current theme.
     void applyTheme();
     QSize sizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+public:
 
     // Views (tests and the window).
     LibraryOutlineView* fileView() const { return m_fileView; }
@@ -219,11 +229,19 @@ public:
     void libraryMoved(int from, int to) override;
     void libraryRemoved(int index) override;
     void libraryTitleChanged(int index) override;
+    void libraryAvailabilityChanged(int index) override;
 
 private:
     void buildViews();
     void rebuildLibrariesPopup();
     void showState();
+    // Loads the shown library's tree (when no sidebar holds it) and shows it.
+    void showLibrary(bool presentErrors);
+    void showLoadedLibrary();
+    void updateLoadingView();
+    void updateLoadingLabels();
+    void rememberSearch(const Library& library);
+    QString rememberedSearch(const Library& library) const;
     void leaveFileController();
     void setShownRoot(Directory* root, std::unique_ptr<Directory> copy);
     void restoreExpansion(Directory& folder, const QModelIndex& index);
@@ -240,10 +258,15 @@ private:
     File* shownFileAt(const QString& path) const;
     Directory* targetFolderForNewFile() const;
     void clearSearch();
-    void presentError(const PlatformError& error);
+    // Names in the error as the rows show them (the paths the error may name
+    // besides its own).
+    void presentError(const PlatformError& error, const QStringList& paths = {});
+    static PlatformError withShownNames(PlatformError error, QStringList paths);
     FileController* fileController() const;
 
     LibraryPaneHost* m_host = nullptr;
+    // The window whose commands reach this pane.
+    QPointer<QWidget> m_registeredWindow;
     std::shared_ptr<Library> m_library;
     // The controller this pane observes (kept alive while it does).
     std::shared_ptr<FileController> m_observed;
@@ -268,9 +291,23 @@ private:
     QLabel* m_unavailableLabel = nullptr;
     QLabel* m_unavailableIcon = nullptr;
     QPushButton* m_removeLibraryButton = nullptr;
+    QWidget* m_loadingView = nullptr;
+    QLabel* m_loadingLabel = nullptr;
+    QLabel* m_loadingCount = nullptr;
+    QProgressBar* m_loadingBar = nullptr;
+    QWidget* m_nothingFoundView = nullptr;
+    QLabel* m_nothingFoundLabel = nullptr;
     LibraryOutlineModel* m_model = nullptr;
     FileRowDelegate* m_delegate = nullptr;
     LibraryOutlineView* m_fileView = nullptr;
+
+    // The tree being read for the shown library, and since when.
+    bool m_loadingTree = false;
+    quint64 m_loadTicket = 0;
+    QElapsedTimer m_loadingShownAt;
+    QTimer m_loadingProgress;
+    // The search of each library this pane showed (the shown one's is m_filter).
+    std::vector<std::pair<std::weak_ptr<Library>, QString>> m_searches;
 
     QPersistentModelIndex m_clickedRow;
     bool m_isRenamingNewFile = false;

@@ -15,7 +15,8 @@ namespace lumora {
 // metadata variables, applies smart typography, gives headings their ids and
 // levels, makes figures, tables of contents, raw source and definition
 // lists, puts the markers cmark left in code and raw HTML back as written,
-// and appends the notes lists; cmark renders the tree.
+// and appends the notes lists; cmark renders the tree. (DialectConversion
+// holds the parts that do each.)
 class DialectRenderer {
 public:
     struct Options {

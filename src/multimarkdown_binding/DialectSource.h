@@ -8,10 +8,12 @@
 
 namespace lumora {
 
+namespace dialect {
+class SourceScanner;
+}
+
 enum class NoteKind { footnote, citation, glossary, abbreviation };
 
-// A definition taken out of the text: "[^id]: text", "[#key]: text",
-// "[?term]: text" or "[>ABBR]: text".
 // An attribute of a link definition: "[id]: url width=40px" gives
 // {"width", "40px"}.
 struct LinkAttribute {
@@ -19,6 +21,8 @@ struct LinkAttribute {
     std::string value;
 };
 
+// A definition taken out of the text: "[^id]: text", "[#key]: text",
+// "[?term]: text" or "[>ABBR]: text".
 struct NoteDefinition {
     NoteKind kind = NoteKind::footnote;
     std::string key;   // normalised (DialectSource::normalizedNoteKey)
@@ -42,7 +46,8 @@ struct NoteDefinition {
 // It reads lines at the top level only: definitions start at the beginning
 // of a line (at most three spaces in), after a blank line, a heading or
 // another definition, and never inside a fenced code block or a raw HTML
-// block of the kinds that run to an end marker.
+// block of the kinds that run to an end marker. (SourceScanner reads the
+// lines.)
 class DialectSource {
 public:
     struct Options {
@@ -93,6 +98,8 @@ public:
     static std::string normalizedNoteKey(std::string_view label);
 
 private:
+    friend class dialect::SourceScanner;
+
     std::string document_;
     std::string notesDocument_;
     MetadataBlock metadata_;

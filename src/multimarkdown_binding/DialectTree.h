@@ -30,6 +30,26 @@ inline bool isWhitespace(char c)
     return c == ' ' || c == '\t' || c == '\n';
 }
 
+inline bool isBlock(const cmark_node* node)
+{
+    return (node->type & CMARK_NODE_TYPE_MASK) == CMARK_NODE_TYPE_BLOCK;
+}
+
+// Whether node's children are blocks.
+inline bool holdsBlocks(const cmark_node* node)
+{
+    switch (node->type) {
+    case CMARK_NODE_DOCUMENT:
+    case CMARK_NODE_BLOCK_QUOTE:
+    case CMARK_NODE_LIST:
+    case CMARK_NODE_ITEM:
+    case CMARK_NODE_CUSTOM_BLOCK:
+        return true;
+    default:
+        return false;
+    }
+}
+
 inline cmark_node* newText(std::string_view text)
 {
     cmark_node* node = cmark_node_new(CMARK_NODE_TEXT);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "multimarkdown_binding/CmarkOwners.h"
 #include "multimarkdown_binding/DialectTree.h"
 
 #include <cstdint>
@@ -149,5 +150,12 @@ struct InlineOutput {
         return removed;
     }
 };
+
+// Frees the nodes among pieces taken off an output and not used again.
+inline void discardAtoms(const std::vector<InlineOutput::Piece>& pieces)
+{
+    for (const InlineOutput::Piece& piece : pieces)
+        if (piece.atom) discardNode(piece.atom);
+}
 
 } // namespace lumora::dialect

@@ -150,6 +150,17 @@ std::optional<QString> MultiMarkdown::convert(const QString& text, Extensions ex
     return std::nullopt;
 }
 
+std::optional<QString> MultiMarkdown::applicationHtml(const QString& text)
+{
+    return convert(text, Extensions::application, OutputFormat::html, LocalizationLanguage::english);
+}
+
+std::optional<QString> MultiMarkdown::applicationHtmlOfExcerpt(const QString& text)
+{
+    return convert(text, Extensions::application | Extensions::noMetadata, OutputFormat::html,
+                   LocalizationLanguage::english);
+}
+
 std::optional<QByteArray> MultiMarkdown::convertToData(const QString& text, Extensions extensions,
                                                        OutputFormat format, LocalizationLanguage language,
                                                        const QString& directory)

@@ -53,6 +53,16 @@ public:
     static std::optional<QString> convert(const QString& text, Extensions extensions,
                                           OutputFormat format, LocalizationLanguage language);
 
+    // The HTML Lumora itself writes, for the preview, export, print and copy
+    // as HTML: convert with Extensions::application (smart typography,
+    // notes, CriticMarkup, transclusion) to HTML, in English. A fragment, or
+    // a complete document when the text begins with metadata other than the
+    // control keys.
+    static std::optional<QString> applicationHtml(const QString& text);
+    // The same for a piece of a text, such as a selection: a piece never
+    // begins with metadata, so a first line like "Note: call me" stays text.
+    static std::optional<QString> applicationHtmlOfExcerpt(const QString& text);
+
     // The converted output as bytes: HTML and MultiMarkdown text as UTF-8.
     // The packaged formats (EPUB, ODT, FODT, OPML, ITMZ, TextBundle) and the
     // LaTeX family are not produced: nullopt. No file is ever read or written,
@@ -111,6 +121,9 @@ struct MultiMarkdown::Extensions {
     static const Extensions parseOPML;       // accepted; the text is read as Markdown
     static const Extensions parseITMZ;       // accepted; the text is read as Markdown
     static const Extensions randomLabels;    // accepted; labels come from the heading text
+
+    // The flags every HTML output of Lumora uses (see applicationHtml).
+    static const Extensions application;
 
     constexpr bool isEmpty() const { return rawValue == 0; }
     constexpr bool contains(Extensions other) const
@@ -184,6 +197,8 @@ inline constexpr MultiMarkdown::Extensions MultiMarkdown::Extensions::transclude
 inline constexpr MultiMarkdown::Extensions MultiMarkdown::Extensions::parseOPML{1ull << 14};
 inline constexpr MultiMarkdown::Extensions MultiMarkdown::Extensions::parseITMZ{1ull << 15};
 inline constexpr MultiMarkdown::Extensions MultiMarkdown::Extensions::randomLabels{1ull << 16};
+inline constexpr MultiMarkdown::Extensions MultiMarkdown::Extensions::application{
+    smart.rawValue | notes.rawValue | critic.rawValue | transclude.rawValue};
 
 // The output formats, with MultiMarkdown's numbers (not in declaration order).
 struct MultiMarkdown::OutputFormat : RawCode<OutputFormat, std::uint16_t> {

@@ -1,10 +1,13 @@
 #include "shell/Application.h"
 
+#include "document/PreviewViewController.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
+#include "platform/foundation/Dispatch.h"
 #include "shell/DocumentController.h"
 #include "shell/WindowController.h"
 
@@ -18,8 +21,11 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
+#include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -68,6 +74,23 @@ void quitOnSignals(QApplication& app)
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
+// How long the libraries may take to wind down once everything is saved.
+constexpr auto kWindDownTime = std::chrono::seconds(5);
+
+// Everything is saved and every window closed: the process ends now, even
+// when a library cannot wind down (the web view's threads wait for a read
+// that never ends, and its teardown waits for them). A signal ends it at
+// once too, since the loop that would have heard it has stopped.
+void endProcessSoon(int status)
+{
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::signal(signal, SIG_DFL);
+    std::thread([status] {
+        std::this_thread::sleep_for(kWindDownTime);
+        std::fflush(nullptr);
+        ::_exit(status);
+    }).detach();
+}
+
 #ifdef LUMORA_TEST_HOOKS
 // Test builds only: the text of $LUMORA_TEST_TYPED_TEXT is typed at the end
 // of every document open after start-up, so that tests can stop and kill
@@ -90,7 +113,7 @@ void typeTestText(DocumentController& controller)
 
 } // namespace
 
-int runApplication(QApplication& app)
+int runApplication(QApplication& app, int argc, char* argv[])
 {
     QApplication::setApplicationName(Bundle::name());
     QApplication::setOrganizationName(Bundle::name());
@@ -101,12 +124,17 @@ int runApplication(QApplication& app)
     // A signal during start-up waits for the main loop rather than kill
     // (other launches may find this one as soon as it listens).
     quitOnSignals(app);
-    const QStringList arguments = QApplication::arguments();
-    const QString workingDirectory = QDir::currentPath();
+    // Every byte of a file name kept (see NativePath).
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << NativePath::decode(argv[i]);
+    char folder[PATH_MAX];
+    const QString workingDirectory = ::getcwd(folder, sizeof folder) ? NativePath::decode(folder) : QDir::currentPath();
     SingleInstance instance;
     if (instance.start(arguments, workingDirectory) == SingleInstance::Role::secondary) return 0;
     auto controller = std::make_unique<DocumentController>(&UserDefaults::standard());
     controller->prepareApplication();
+    // What the previews of a Lumora that crashed left behind.
+    dispatch::background([] { PreviewViewController::removeAbandonedPages(); });
     QObject::connect(&instance, &SingleInstance::argumentsReceived, controller.get(),
                      [&controller](const QStringList& received, const QString& folder) {
                          controller->openHandedOverDocuments(SingleInstance::fileArguments(received, folder));
@@ -127,6 +155,7 @@ int runApplication(QApplication& app)
     // Windows go before the documents they show.
     for (WindowController* window : WindowController::all()) delete window->window();
     controller.reset();
+    endProcessSoon(status);
     return status;
 }
 

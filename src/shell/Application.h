@@ -9,6 +9,10 @@ namespace lumora {
 // the files and folders named on the command line, and a clean quit on
 // SIGTERM, SIGINT or SIGHUP (documents save their edits first, as with
 // Quit). Returns the exit status.
-int runApplication(QApplication& app);
+//
+// argc and argv are main's, as the application object left them (without
+// Qt's own options): file names are taken from their bytes, since
+// QApplication::arguments() cannot keep a name that is not UTF-8.
+int runApplication(QApplication& app, int argc, char* argv[]);
 
 } // namespace lumora

@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -50,8 +51,13 @@ int ask(QWidget* parent, const QString& text, const QString& informative, const 
     box.setWindowTitle(QString());
     box.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     box.setIconPixmap(DocumentWindowBase::applicationIcon().pixmap(56, 56));
+    // Plain text: a message names files, and a name such as
+    // "<img src=x>.md" would be read as HTML, which loads what it names.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setInformativeText(informative);
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
     QList<QAbstractButton*> made;
     for (qsizetype i = 0; i < buttons.size(); ++i)
         made << box.addButton(buttons[i], i == 0              ? QMessageBox::AcceptRole
@@ -416,11 +422,10 @@ std::function<void()> StandardDialogs::beginProgress(const Document& document, c
     QTimer::singleShot(400, progress, [progress] {
         if (progress) progress->show();
     });
-    return [progress] {
-        if (!progress) return;
-        progress->hide();
-        progress->deleteLater();
-    };
+    // Gone at once, with its timer: a failure dialog that follows (its own
+    // event loop would run the timer of a window merely hidden) is never
+    // covered by it.
+    return [progress] { delete progress.data(); };
 }
 
 } // namespace lumora

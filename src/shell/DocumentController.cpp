@@ -10,6 +10,7 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/Menu.h"
 #include "platform/application/SystemAppearance.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -196,10 +197,7 @@ void DocumentController::prepareApplication()
     NotificationCenter::defaultCenter().observe(supportTheDeveloperNotification, this,
                                                 [this](const Notification&) { showSupportWindow(); });
     setAutosavingDelay(15.0);
-    Document::setHTMLConverter([](const QString& markdown) {
-        return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
-                                      MultiMarkdown::LocalizationLanguage::english);
-    });
+    Document::setHTMLConverter(MultiMarkdown::applicationHtml);
 
     // One style on every desktop, drawn from the palette, so menus and
     // dialogs take the theme's colours.
@@ -349,7 +347,7 @@ void DocumentController::openHandedOverDocuments(const QStringList& paths)
 
 void DocumentController::openDocument(const QString& path, bool display, const OpenCompletion& completion)
 {
-    if (QFileInfo(path).isDir()) {
+    if (NativePath::isFolder(path)) {
         openFolder(absolute(path), display, completion);
         return;
     }
@@ -385,8 +383,8 @@ void DocumentController::openFolder(const QString& path, bool display, const Ope
 void DocumentController::openDocuments(const QStringList& paths, bool createMissing)
 {
     for (const QString& path : paths) {
-        const QFileInfo info(path);
-        if (createMissing && !info.exists() && !info.isSymLink() && info.dir().exists()) {
+        // By the name's bytes: a name that is not UTF-8 is still the file named.
+        if (createMissing && !NativePath::exists(path) && NativePath::isFolder(QFileInfo(path).absolutePath())) {
             if (auto made = openNewFile(path); !made) presentError(made.error());
             continue;
         }

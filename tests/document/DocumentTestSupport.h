@@ -41,10 +41,7 @@ public:
 // The HTML conversion the application installs at start-up.
 inline void installHTMLConverter()
 {
-    Document::setHTMLConverter([](const QString& markdown) {
-        return MultiMarkdown::convert(markdown, MultiMarkdown::Extensions(0x2218), MultiMarkdown::OutputFormat::html,
-                                      MultiMarkdown::LocalizationLanguage::english);
-    });
+    Document::setHTMLConverter(MultiMarkdown::applicationHtml);
 }
 
 // A keystroke as the editor makes it: the storage changes, the undo stack

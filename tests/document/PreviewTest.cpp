@@ -4,6 +4,8 @@
 
 #include "DocumentTestSupport.h"
 #include "document/Document.h"
+#include "platform/files/ScratchFolder.h"
+#include "support/HostileFiles.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 #include "support/WebEngine.h"
@@ -190,7 +192,11 @@ TEST_F(PreviewTest, LargePagesLoadFromAPrivateFileRemovedWithThePreview)
         QWebEnginePage* page = preview.webView()->page();
         ASSERT_TRUE(page->url().isLocalFile());
         folder = QFileInfo(page->url().toLocalFile()).path();
+        // In the runtime folder, where a crash leaves nothing for long, and
+        // for this user alone.
+        EXPECT_EQ(QFileInfo(folder).path().toStdString(), ScratchFolder::parentFolder(QStringLiteral("preview")).toStdString());
         EXPECT_EQ(QFileInfo(folder).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+        EXPECT_EQ(QFileInfo(page->url().toLocalFile()).permissions(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         EXPECT_TRUE(evaluate(page, QStringLiteral("document.body.textContent.includes('The very last paragraph.')")).toBool());
 
         // Places on the page still work from a file.
@@ -200,6 +206,52 @@ TEST_F(PreviewTest, LargePagesLoadFromAPrivateFileRemovedWithThePreview)
         EXPECT_EQ(page->url().adjusted(QUrl::RemoveFragment), shown);
     }
     EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+// The preview shows the writer's images wherever they are on this computer,
+// but of local files only ordinary ones: a pipe (the web view would wait on
+// it forever, and the program could never exit), a device, a socket, a
+// folder, a huge file, a link to one of them and the kernel's files never
+// load, and nothing is opened to find out.
+TEST_F(PreviewTest, LocalFilesShowOnlyWhenOrdinaryAndNoPipeIsOpened)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    const QString other = freshDirectory(QStringLiteral("preview-other"));
+    HostileImageFolder files(dir, other);
+
+    const struct {
+        const char* id;
+        QString source;
+        int width;
+    } images[] = {
+        {"inside", QStringLiteral("images/inside.png"), 40},
+        {"outside", QStringLiteral("../%1/outside.png").arg(QFileInfo(other).fileName()), 50},
+        {"absolute", QUrl::fromLocalFile(other + QStringLiteral("/absolute.png")).toString(), 24},
+        {"pipe", QStringLiteral("pipe.png"), 0},
+        {"link", QStringLiteral("images/to-pipe.png"), 0},
+        {"zero", QStringLiteral("file:///dev/zero"), 0},
+        {"socket", QStringLiteral("s.png"), 0},
+        {"huge", QStringLiteral("huge.png"), 0},
+        {"folder", QStringLiteral("folder.png"), 0},
+        {"kernel", QStringLiteral("file:///proc/self/status"), 0},
+    };
+    QString html = QStringLiteral("<link rel=stylesheet href='style.css'><p>");
+    for (const auto& image : images)
+        html += QStringLiteral("<img id=%1 src='%2'> ").arg(QString::fromLatin1(image.id), image.source);
+    html += QStringLiteral("</p><iframe src='pipe.png'></iframe><video src='pipe.png'></video>");
+
+    PreviewViewController preview;
+    preview.show();
+    ASSERT_TRUE(loads(preview, [&] { preview.loadHTML(html, dir); }));
+    QWebEnginePage* page = preview.webView()->page();
+    for (const auto& image : images) {
+        EXPECT_EQ(evaluate(page, QStringLiteral("document.getElementById('%1').naturalWidth").arg(QString::fromLatin1(image.id)))
+                      .toInt(),
+                  image.width)
+            << image.id;
+    }
+    EXPECT_FALSE(files.pipe.opened()) << "the web view opened the pipe named as an image";
+    EXPECT_FALSE(files.style.opened()) << "the web view opened the pipe named as a style sheet";
 }
 
 #include "PreviewTest.moc"

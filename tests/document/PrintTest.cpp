@@ -6,16 +6,22 @@
 #include "document/Document.h"
 #include "document/PrintAccessoryViewController.h"
 #include "document/PrintView.h"
+#include "platform/text/SafeTextDocument.h"
 #include "platform/files/UserDefaults.h"
+#include "support/HostileFiles.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QTcpServer>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPrintDialog>
@@ -82,6 +88,29 @@ double firstWordLeft(const QString& pdf)
     const QRegularExpressionMatch match =
         QRegularExpression(QStringLiteral("<word xMin=\"([0-9.]+)\"[^>]*>Opening</word>")).match(html);
     return match.hasMatch() ? match.captured(1).toDouble() : -1.0;
+}
+
+// The pixel sizes of the images a PDF holds ("40x30"), in order.
+QStringList pdfImageSizes(const QString& pdf)
+{
+    QStringList sizes;
+    const QStringList lines = run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdf}).split(QLatin1Char('\n'));
+    // page num type width height ...; the first two lines are the heading.
+    for (const QString& line : lines.mid(2)) {
+        const QStringList fields = line.simplified().split(QLatin1Char(' '));
+        if (fields.size() > 4 && fields[2] == QLatin1String("image")) sizes << fields[3] + QLatin1Char('x') + fields[4];
+    }
+    return sizes;
+}
+
+QString pngDataURL(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(buffer.data().toBase64());
 }
 
 class PrintTest : public ::testing::Test {
@@ -367,4 +396,55 @@ TEST_F(PrintTest, PageSetupChangesThePaperOfTheJobsThatFollow)
     whenModal([](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
     EXPECT_FALSE(PrintOperation::runPageLayout(nullptr));
     PrintOperation::setPageLayout(before);
+}
+
+// The rendered form shows the writer's images: relative addresses from the
+// document's folder (not the program's working folder), absolute ones and
+// data: images. Whatever else a page names prints as a missing image, at
+// once: a pipe (it would wait for a writer forever), a device (/dev/zero
+// never ends), a socket, a folder, a huge file, a link to one of them, an
+// address on the network. Nothing of it is ever opened.
+TEST_F(PrintTest, RenderedImagesComeOnlyFromOrdinaryLocalFiles)
+{
+    const QString other = freshDirectory(QStringLiteral("print-other"));
+    HostileImageFolder files(dir, other);
+    QTcpServer network;
+    ASSERT_TRUE(network.listen(QHostAddress::LocalHost));
+    const QString address = QStringLiteral("http://127.0.0.1:%1").arg(network.serverPort());
+
+    auto doc = document(QStringLiteral("Notes.md"),
+                        QStringLiteral("Title: Pictures\nCSS: style.css\n\n"
+                                       "Opening words.\n\n"
+                                       "![inside](images/inside.png) ![outside](../%1/outside.png) "
+                                       "![absolute](%2) ![data](%3)\n\n"
+                                       "![pipe](pipe.png) ![zero](/dev/zero) ![zero](file:///dev/zero) "
+                                       "![socket](s.png) ![huge](huge.png) ![link](images/to-pipe.png) "
+                                       "![folder](folder.png) ![network](%4/picture.png)\n\n"
+                                       "Closing words.\n")
+                            .arg(QFileInfo(other).fileName(), other + QStringLiteral("/absolute.png"),
+                                 pngDataURL(QSize(3, 2)), address));
+    UserDefaults::standard().set(QStringLiteral("applyMarkdown"), true);
+    PrintView view;
+    view.delegate().documents = {doc.get()};
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(view.print(printer).ok());
+    EXPECT_LT(timer.elapsed(), 60000);
+    EXPECT_FALSE(files.pipe.opened()) << "the pipe named as an image was opened";
+    EXPECT_FALSE(files.style.opened()) << "the pipe named as a style sheet was opened";
+    EXPECT_FALSE(network.waitForNewConnection(100)) << "an image was fetched from the network";
+
+    const QString pdf = printer.outputFileName();
+    const QString text = pdfPageLines(pdf, 1).join(QLatin1Char('\n'));
+    EXPECT_TRUE(text.contains("Opening words.")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Closing words.")) << text.toStdString();
+    QStringList sizes = pdfImageSizes(pdf);
+    for (const char* shown : {"40x30", "50x20", "24x12", "3x2"}) {
+        EXPECT_TRUE(sizes.contains(QLatin1String(shown))) << shown << " missing from " << sizes.join(' ').toStdString();
+        sizes.removeOne(shown);
+    }
+    // The eight others show the missing-image sign, nothing of their own.
+    const QImage missing = SafeTextDocument::missingImage();
+    const QString sign = QStringLiteral("%1x%2").arg(missing.width()).arg(missing.height());
+    EXPECT_EQ(sizes, QStringList(8, sign));
 }

@@ -19,7 +19,9 @@
 #include <QTextDocument>
 #include <QTextFrame>
 
+#include "support/HostileFiles.h"
 #include "support/QtPrinters.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -165,6 +167,23 @@ TEST_F(TextViewTest, PasteContextMenuAndDropGoThroughTheGate)
     EXPECT_EQ(view->selectedRange(), Range(8, 4));
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QStringLiteral("one 2\n three"));
+}
+
+// HTML on the clipboard (from any program, or a web page's script) pastes as
+// its text; nothing it names, a pipe above all, is opened.
+TEST_F(TextViewTest, PastedHTMLOpensNothingItNames)
+{
+    const QString pipePath = test::freshDirectory(QStringLiteral("paste-html")) + QStringLiteral("/pipe.png");
+    test::WatchedPipe pipe(pipePath);
+    open(QString());
+    auto* data = new QMimeData;
+    data->setHtml(QStringLiteral("<html><head><link rel=\"stylesheet\" type=\"text/css\" href=\"%1\"></head>"
+                                 "<body background=\"%1\"><p>Pasted <img src=\"%1\"> words</p></body></html>")
+                      .arg(pipePath));
+    QApplication::clipboard()->setMimeData(data);
+    key(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(text().startsWith(QStringLiteral("Pasted"))) << text().toStdString();
+    EXPECT_FALSE(pipe.opened()) << "pasting opened the pipe";
 }
 
 TEST_F(TextViewTest, InputMethodCommitsThroughTheGate)

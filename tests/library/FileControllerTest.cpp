@@ -4,8 +4,13 @@
 
 #include "LibraryTestSupport.h"
 #include "platform/files/FileManager.h"
+#include "platform/files/FileWriter.h"
+#include "platform/files/FolderListing.h"
 #include "platform/files/FolderWatcher.h"
+#include "platform/files/MountWatcher.h"
+#include "support/TmpfsMount.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -13,6 +18,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -242,4 +248,182 @@ TEST(FileController, ALibraryWhoseFolderIsDeletedLeavesTheList)
     ASSERT_TRUE(waitUntil([&] { return list.libraries().size() == 1; }));
     EXPECT_EQ(list.libraries()[0], other);
     EXPECT_FALSE(library->fileController());
+}
+
+TEST(FileController, ALibraryWhoseDiskGoesAwayShowsItsFolderUnavailable)
+{
+    const QString folder = freshDirectory("disk") + "/Stick";
+    TmpfsMount disk(folder, "size=1m");
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    writeFile(folder + "/Chapter.md", "on the stick");
+    struct AvailabilityObserver : LibrariesObserver {
+        QStringList calls;
+        void libraryInserted(int) override {}
+        void libraryMoved(int, int) override {}
+        void libraryRemoved(int index) override { calls << QString("removed %1").arg(index); }
+        void libraryTitleChanged(int) override {}
+        void libraryAvailabilityChanged(int index) override { calls << QString("availability %1").arg(index); }
+    } observer;
+    LibraryController list(UserDefaults::standard());
+    list.addObserver(&observer);
+    auto library = list.openLibrary(folder);
+    ASSERT_TRUE(library->loadFileTree().ok());
+    ASSERT_EQ(library->fileController()->rootFile()->count(), 1);
+
+    // Taken away while Lumora holds it (a forced eject): the path now leads
+    // to the bare mount point.
+    ASSERT_TRUE(disk.unmount());
+    ASSERT_TRUE(waitUntil([&] { return !library->fileController(); }));
+    EXPECT_TRUE(library->isUnavailable());
+    EXPECT_EQ(observer.calls, QStringList{"availability 0"});
+    // It stays in the list, under its folder's path, and is not shown as
+    // the empty folder that stands there now.
+    ASSERT_EQ(list.libraries().size(), 1u);
+    EXPECT_EQ(library->url(), folder);
+    const auto again = library->loadFileTree();
+    ASSERT_FALSE(again.ok());
+    EXPECT_TRUE(again.error().errorDescription.contains("Stick")) << again.error().message().toStdString();
+    EXPECT_FALSE(library->fileController());
+
+    // A folder the library never showed is not taken for it either.
+    writeFile(folder + "/Stray.md", "on the disk below");
+    EXPECT_FALSE(library->loadFileTree().ok());
+
+    // The disk comes back: so does the library.
+    TmpfsMount back(folder, "size=1m");
+    ASSERT_TRUE(back.ok()) << back.why();
+    writeFile(folder + "/Back.md", "back");
+    ASSERT_TRUE(waitUntil([&] { return !library->isUnavailable(); }));
+    EXPECT_EQ(observer.calls, (QStringList{"availability 0", "availability 0"}));
+    ASSERT_TRUE(library->loadFileTree().ok());
+    EXPECT_EQ(treeLines(*library->fileController()->rootFile()), QStringList{"Back.md"});
+    library->releaseFileController();
+    list.removeObserver(&observer);
+}
+
+TEST(FileController, ARescanFindsAFolderWhosePathLeadsElsewhere)
+{
+    const QString folder = freshDirectory("disk") + "/Card";
+    TmpfsMount disk(folder, "size=1m");
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    writeFile(folder + "/a.md", "a");
+    LibraryController list(UserDefaults::standard());
+    auto library = list.openLibrary(folder);
+    ASSERT_TRUE(library->loadFileTree().ok());
+    FileController* controller = library->fileController();
+    // The mount table's word is not waited for: a rescan checks by itself.
+    QObject::disconnect(&MountWatcher::shared(), nullptr, &controller->watcher(), nullptr);
+    ASSERT_TRUE(disk.unmount());
+    controller->reconcile();
+    ASSERT_TRUE(waitUntil([&] { return !library->fileController(); }));
+    EXPECT_TRUE(library->isUnavailable());
+}
+
+TEST(FileController, TheDateAddedIsWhenADocumentCameIntoItsFolder)
+{
+    const QString folder = freshDirectory("added");
+    const QString outside = freshDirectory("added-outside");
+    writeFile(folder + "/probe.md", "x");
+    if (!FolderListing::recordDateAdded(folder + "/probe.md", 0).ok())
+        GTEST_SKIP() << "this file system keeps no user attributes";
+    QFile::remove(folder + "/probe.md");
+    writeFile(folder + "/Box/kept.md", "box");
+    LoadedLibrary loaded(folder);
+    FileController& c = *loaded.controller();
+    c.setSortKey(Library::SortKey::dateAdded);
+    const auto addedOnDisk = [](const QString& path) {
+        const auto entry = FolderListing::examine(path);
+        return entry && entry->addedRecorded ? entry->added : std::nullopt;
+    };
+    const auto addedInTree = [&](const QString& path) {
+        File* node = loaded.root()->fileAtPath(path);
+        return node ? node->metadata().added : std::nullopt;
+    };
+
+    // Made by Lumora: recorded at once.
+    bool made = false;
+    c.createDocument(folder + "/Letter.md", std::nullopt, [&](const auto&, File*) { made = true; });
+    ASSERT_TRUE(waitUntil([&] { return made && addedOnDisk(folder + "/Letter.md"); }));
+    const qint64 added = *addedOnDisk(folder + "/Letter.md");
+    EXPECT_EQ(addedInTree(folder + "/Letter.md"), added);
+
+    // Saved by replacing the file (a new inode, a new birth), and in place
+    // (a file with a second link): the date stays.
+    QTest::qWait(20);
+    ASSERT_TRUE(writeFileSafely(folder + "/Letter.md", "Dear reader,\n").ok());
+    ASSERT_TRUE(waitUntil([&] { return loaded.root()->fileAtPath(folder + "/Letter.md")->metadata().modified > added; }));
+    EXPECT_EQ(addedOnDisk(folder + "/Letter.md"), added);
+    EXPECT_EQ(addedInTree(folder + "/Letter.md"), added);
+    ASSERT_EQ(::link(QFile::encodeName(folder + "/Letter.md").constData(),
+                     QFile::encodeName(outside + "/second link.md").constData()),
+              0);
+    ASSERT_TRUE(writeFileSafely(folder + "/Letter.md", "Dear reader, again\n").ok());
+    QTest::qWait(50);
+    EXPECT_EQ(addedOnDisk(folder + "/Letter.md"), added);
+    EXPECT_EQ(addedInTree(folder + "/Letter.md"), added);
+
+    // Renamed in its folder: the same date.
+    bool renamed = false;
+    c.moveFile(folder + "/Letter.md", folder + "/Letter to Ann.md", [&](const auto&, File*) { renamed = true; });
+    ASSERT_TRUE(waitUntil([&] { return renamed; }));
+    EXPECT_EQ(addedInTree(folder + "/Letter to Ann.md"), added);
+    EXPECT_EQ(addedOnDisk(folder + "/Letter to Ann.md"), added);
+
+    // Another program's save writes a new file over it, without the record:
+    // the date is put back.
+    writeFile(folder + "/.Letter to Ann.md.swp", "Dear Ann,\n");
+    ASSERT_TRUE(renamePath(folder + "/.Letter to Ann.md.swp", folder + "/Letter to Ann.md"));
+    ASSERT_TRUE(waitUntil([&] { return addedOnDisk(folder + "/Letter to Ann.md") == added; }));
+    EXPECT_EQ(addedInTree(folder + "/Letter to Ann.md"), added);
+
+    // Moved in from outside, long after it was made: it came in now, and it
+    // stands first in the order of dates added.
+    writeFile(outside + "/Old draft.md", "old");
+    QTest::qWait(30);
+    const qint64 beforeMove = QDateTime::currentMSecsSinceEpoch();
+    ASSERT_TRUE(renamePath(outside + "/Old draft.md", folder + "/Old draft.md"));
+    ASSERT_TRUE(waitUntil([&] { return addedOnDisk(folder + "/Old draft.md").has_value(); }));
+    EXPECT_GE(*addedOnDisk(folder + "/Old draft.md"), beforeMove);
+    EXPECT_GE(*addedInTree(folder + "/Old draft.md"), beforeMove);
+    EXPECT_EQ(loaded.root()->child(0)->name(), "Old draft.md");
+
+    // Moved into another folder of the library: it came into that folder now.
+    const qint64 beforeBox = QDateTime::currentMSecsSinceEpoch();
+    ASSERT_TRUE(renamePath(folder + "/Letter to Ann.md", folder + "/Box/Letter to Ann.md"));
+    ASSERT_TRUE(waitUntil([&] {
+        const auto date = addedOnDisk(folder + "/Box/Letter to Ann.md");
+        return date && *date >= beforeBox;
+    }));
+    EXPECT_GE(*addedInTree(folder + "/Box/Letter to Ann.md"), beforeBox);
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+}
+
+TEST(FileController, AChangeHeardAfterItsFolderMovedKeepsTheRow)
+{
+    const QString folder = freshDirectory("late-change");
+    writeFile(folder + "/Drafts/note.md", "n");
+    LoadedLibrary loaded(folder);
+    File* note = loaded.root()->fileAtPath(folder + "/Drafts/note.md");
+    ASSERT_TRUE(note);
+    // The folder is renamed before a change of the note (its attributes
+    // written a moment earlier, say) is heard: the note is not at the path
+    // the change names, yet it was not deleted.
+    ASSERT_TRUE(renamePath(folder + "/Drafts", folder + "/Chapters"));
+    loaded.controller()->fileChanged(folder + "/Drafts/note.md");
+    ASSERT_TRUE(loaded.waitForDisk());
+    QTest::qWait(400);
+    EXPECT_TRUE(loaded.matchesDisk());
+    EXPECT_EQ(loaded.root()->fileAtPath(folder + "/Chapters/note.md"), note);
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+
+    // A change of an item that really went (its deletion not heard) still
+    // takes its row away.
+    writeFile(folder + "/Chapters/gone.md", "g");
+    ASSERT_TRUE(loaded.waitForDisk());
+    loaded.controller()->watcher().setPaused(true);
+    ASSERT_TRUE(QFile::remove(folder + "/Chapters/gone.md"));
+    loaded.controller()->fileChanged(folder + "/Chapters/gone.md");
+    ASSERT_TRUE(waitUntil([&] { return !loaded.root()->fileAtPath(folder + "/Chapters/gone.md"); }));
+    loaded.controller()->watcher().setPaused(false);
+    EXPECT_TRUE(loaded.view.mirrorMatches());
 }

@@ -5,12 +5,16 @@
 #include "LibraryTestSupport.h"
 #include "platform/application/TextDocument.h"
 #include "platform/files/FileManager.h"
+#include "platform/files/FileReader.h"
+#include "platform/files/NativePath.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -239,6 +243,71 @@ TEST(FileOperations, OpenDocumentsFollowTheirFiles)
     EXPECT_TRUE(FileManager::isInTrash(trashed.filePath()));
     EXPECT_EQ(readFile(trashed.filePath()), "t last words");
     EXPECT_FALSE(QFileInfo::exists(folder + "/t.md"));
+}
+
+namespace {
+
+// Makes a file by its name's very bytes.
+void makeRaw(const QByteArray& path, const QByteArray& text)
+{
+    const int fd = ::open(path.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, text.constData(), size_t(text.size())), text.size());
+    ::close(fd);
+}
+
+} // namespace
+
+TEST(FileOperations, NamesThatAreNotUtf8AreShownAndTheirFilesChanged)
+{
+    const QString folder = freshDirectory("operations");
+    const QByteArray base = QFile::encodeName(folder);
+    makeRaw(base + "/Lettre \xe9t\xe9.md", "Summer letter");
+    ASSERT_EQ(::mkdir((base + "/Dossier\xff").constData(), 0755), 0);
+    makeRaw(base + "/Dossier\xff/inside.md", "inside");
+    LoadedLibrary loaded(folder);
+    FileController& c = *loaded.controller();
+    const QString letter = NativePath::decode(base + "/Lettre \xe9t\xe9.md");
+    const QString dossier = NativePath::decode(base + "/Dossier\xff");
+
+    // Every item is in the tree under its real name, shown readably.
+    ASSERT_EQ(loaded.root()->count(), 2);
+    File* letterNode = loaded.root()->fileAtPath(letter);
+    ASSERT_TRUE(letterNode);
+    EXPECT_EQ(letterNode->filename(), QString::fromUtf8("Lettre \xef\xbf\xbdt\xef\xbf\xbd.md"));
+    ASSERT_TRUE(loaded.root()->fileAtPath(dossier + "/inside.md"));
+    EXPECT_EQ(RegularFile::readSummary(letter, Encoding::utf8), "Summer letter");
+
+    // Another program makes one: the watcher brings it.
+    makeRaw(base + "/Dossier\xff/later\xfe.md", "later");
+    ASSERT_TRUE(waitUntil([&] { return loaded.root()->fileAtPath(dossier + NativePath::decode("/later\xfe.md")); }));
+
+    // Moved into the folder, renamed there, trashed: the real files each time.
+    Outcome move;
+    c.moveFile(letter, dossier + NativePath::decode("/Lettre \xe9t\xe9.md"), into(move));
+    ASSERT_TRUE(finished(move));
+    ASSERT_TRUE(move.file) << errorText(move).toStdString();
+    EXPECT_FALSE(NativePath::exists(letter));
+    EXPECT_TRUE(NativePath::isRegularFile(move.file->path()));
+    EXPECT_EQ(NativePath::encode(move.file->path()), base + "/Dossier\xff/Lettre \xe9t\xe9.md");
+
+    Outcome rename;
+    c.moveFile(move.file->path(), dossier + "/Letter.md", into(rename));
+    ASSERT_TRUE(finished(rename));
+    ASSERT_TRUE(rename.file) << errorText(rename).toStdString();
+    EXPECT_EQ(readFileSafely(dossier + "/Letter.md").value(), "Summer letter");
+
+    bool trashed = false;
+    std::optional<PlatformError> trashError;
+    c.trashFiles({loaded.root()->fileAtPath(dossier)}, [&](const std::optional<PlatformError>& error) {
+        trashError = error;
+        trashed = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return trashed; }));
+    EXPECT_FALSE(trashError) << trashError->message().toStdString();
+    EXPECT_FALSE(NativePath::exists(dossier));
+    EXPECT_EQ(loaded.root()->count(), 0);
+    EXPECT_TRUE(loaded.view.mirrorMatches());
 }
 
 TEST(FileOperations, ADocumentMovedFromAnotherDiskKeepsItsRecord)

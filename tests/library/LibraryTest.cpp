@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QJsonDocument>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 using namespace lumora;
@@ -257,4 +259,104 @@ TEST(LibraryController, TheLastViewToLeaveStopsTheWatching)
     writeFile(folder + "/new.md", "n");
     ASSERT_TRUE(library->loadFileTree().ok());
     EXPECT_EQ(treeLines(*library->fileController()->rootFile()), QStringList{"new.md"});
+}
+
+namespace {
+
+// A folder of many folders, each with a document.
+QString makeManyFolders(const QString& name, int count)
+{
+    const QString folder = freshDirectory(name);
+    for (int i = 0; i < count; ++i) writeFile(folder + QString("/Part %1/Notes %1.md").arg(i), "n");
+    return folder;
+}
+
+} // namespace
+
+TEST(Library, ATreeIsReadOffTheMainThreadAndFollowsWhatChangesMeanwhile)
+{
+    const QString folder = makeManyFolders("background", 40);
+    auto library = Library::make(folder);
+    std::optional<PlatformStatus> result;
+    RecordingObserver view;
+    quint64 ticket = 0;
+    {
+        ScanGate gate;
+        ticket = library->loadFileTreeInBackground([&](const PlatformStatus& status) {
+            result = status;
+            // A view takes the tree as it comes.
+            if (FileController* controller = library->fileController()) {
+                controller->addObserver(&view);
+                view.show(controller->rootFile());
+            }
+        });
+        EXPECT_NE(ticket, 0u);
+        EXPECT_TRUE(library->isLoadingFileTree());
+        EXPECT_FALSE(library->fileController());
+        // The reading goes on while the main thread answers, and tells how far it got.
+        gate.pass(10);
+        ASSERT_TRUE(waitUntil([&] { return library->loadedFolderCount() == 10; }));
+        EXPECT_FALSE(result);
+        // Meanwhile another program adds a document and removes a folder.
+        writeFile(folder + "/Added meanwhile.md", "new");
+        ASSERT_TRUE(QDir(folder + "/Part 39").removeRecursively());
+        writeFile(folder + "/Part 2/Later.md", "later");
+    }
+    ASSERT_TRUE(waitUntil([&] { return result.has_value(); }));
+    ASSERT_TRUE(result->ok());
+    ASSERT_TRUE(library->fileController());
+    EXPECT_FALSE(library->isLoadingFileTree());
+    Directory* root = library->fileController()->rootFile();
+    ASSERT_TRUE(root);
+    // Every node belongs to the library's controller, in its order.
+    root->forEach([&](File& node) { EXPECT_EQ(node.controller(), library->fileController()); });
+    EXPECT_TRUE(waitUntil([&] { return sorted(treeLines(*root)) == sorted(diskLines(folder)); }));
+    EXPECT_TRUE(view.mirrorMatches());
+    EXPECT_EQ(view.errors, 0);
+    library->fileController()->removeObserver(&view);
+    library->releaseFileController();
+
+    // A tree nobody took (its views went meanwhile) is let go of.
+    bool loaded = false;
+    library->loadFileTreeInBackground([&](const PlatformStatus&) { loaded = true; });
+    ASSERT_TRUE(waitUntil([&] { return loaded; }));
+    EXPECT_FALSE(library->fileController());
+}
+
+TEST(Library, ALoadNobodyWaitsForStopsAndAWindowClosingMeanwhileIsSafe)
+{
+    const QString folder = makeManyFolders("background-stop", 30);
+    auto library = Library::make(folder);
+    bool called = false;
+    {
+        ScanGate gate;
+        const quint64 first = library->loadFileTreeInBackground([&](const PlatformStatus&) { called = true; });
+        gate.pass(5);
+        ASSERT_TRUE(waitUntil([&] { return library->loadedFolderCount() == 5; }));
+        library->stopWaitingForFileTree(first);
+        EXPECT_FALSE(library->isLoadingFileTree());
+    }
+    QTest::qWait(50);
+    EXPECT_FALSE(called);
+    EXPECT_FALSE(library->fileController());
+
+    // Two views wait for one load; one goes, the other gets the tree.
+    bool second = false;
+    bool third = false;
+    {
+        ScanGate gate;
+        const quint64 a = library->loadFileTreeInBackground([&](const PlatformStatus&) { second = true; });
+        library->loadFileTreeInBackground([&](const PlatformStatus& status) { third = status.ok(); });
+        library->stopWaitingForFileTree(a);
+        EXPECT_TRUE(library->isLoadingFileTree());
+    }
+    ASSERT_TRUE(waitUntil([&] { return third; }));
+    EXPECT_FALSE(second);
+
+    // A folder that cannot be read fails at once, without a ticket.
+    auto missing = Library::make(folder + "/Nowhere");
+    std::optional<PlatformStatus> failed;
+    EXPECT_EQ(missing->loadFileTreeInBackground([&](const PlatformStatus& status) { failed = status; }), 0u);
+    ASSERT_TRUE(failed);
+    EXPECT_FALSE(failed->ok());
 }

@@ -17,7 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace lumora::test {
@@ -207,6 +210,46 @@ inline QStringList modelLines(LibraryOutlineModel& model, const QModelIndex& par
     }
     return lines;
 }
+
+// Holds each folder of a scan until let go, from the test's thread. Its
+// state outlives it: a scanning thread may still be on its way out.
+class ScanGate {
+public:
+    ScanGate() : m_state(std::make_shared<State>())
+    {
+        FileController::setScanHookForTesting([state = m_state](const QString&) {
+            std::unique_lock guard(state->lock);
+            state->changed.wait(guard, [&] { return state->open || state->letThrough > 0; });
+            if (!state->open) --state->letThrough;
+        });
+    }
+    ~ScanGate()
+    {
+        open();
+        FileController::setScanHookForTesting({});
+    }
+    void pass(int folders)
+    {
+        const std::lock_guard guard(m_state->lock);
+        m_state->letThrough += folders;
+        m_state->changed.notify_all();
+    }
+    void open()
+    {
+        const std::lock_guard guard(m_state->lock);
+        m_state->open = true;
+        m_state->changed.notify_all();
+    }
+
+private:
+    struct State {
+        std::mutex lock;
+        std::condition_variable changed;
+        int letThrough = 0;
+        bool open = false;
+    };
+    std::shared_ptr<State> m_state;
+};
 
 // A library over a fresh folder, its tree loaded, with one view.
 struct LoadedLibrary {

@@ -11,6 +11,7 @@ namespace lumora {
 namespace {
 
 using test::htmlOf;
+using test::checkConversions;
 using test::isWellFormed;
 using Extensions = MultiMarkdown::Extensions;
 using OutputFormat = MultiMarkdown::OutputFormat;
@@ -51,24 +52,29 @@ TEST(MultiMarkdownConvert, MetadataWithATitleMakesACompleteDocument)
     EXPECT_TRUE(fragment.contains(QLatin1String("<h1")));
 }
 
-TEST(MultiMarkdownConvert, ControlKeysAloneGiveAFragment)
+TEST(MultiMarkdownConvert, HeadingsTakeTheirLevelsFromTheMetadataAndGetUniqueLowerCasedLabels)
 {
-    const QString html = htmlOf(QStringLiteral("Base Header Level: 2\nLanguage: fr\nQuotes Language: french\n"
-                                               "LaTeX Mode: memoir\nHTML Header Level: 3\n\n# One\n\n## Two\n"));
-    EXPECT_FALSE(html.contains(QLatin1String("<html")));
-    EXPECT_FALSE(html.contains(QLatin1String("Language")));
-    // htmlheaderlevel wins over baseheaderlevel for HTML.
-    EXPECT_TRUE(html.contains(QLatin1String("<h3 id=\"one\">One</h3>")));
-    EXPECT_TRUE(html.contains(QLatin1String("<h4 id=\"two\">Two</h4>")));
-}
-
-TEST(MultiMarkdownConvert, BaseHeaderLevelShiftsHeadingsUpToSix)
-{
-    const QString html = htmlOf(QStringLiteral("Base Header Level: 3\n\n# One\n\n#### Four\n\nFive\n====\n"));
-    EXPECT_TRUE(html.contains(QLatin1String("<h3 id=\"one\">")));
-    EXPECT_TRUE(html.contains(QLatin1String("<h6 id=\"four\">")));
-    EXPECT_TRUE(html.contains(QLatin1String("<h3 id=\"five\">")));
-    EXPECT_TRUE(htmlOf(QStringLiteral("Base Header Level: 9\n\n# One\n")).contains(QLatin1String("<h1")));
+    checkConversions({
+        // Control keys alone give a fragment; htmlheaderlevel wins over
+        // baseheaderlevel for HTML.
+        {.text = "Base Header Level: 2\nLanguage: fr\nQuotes Language: french\nLaTeX Mode: memoir\n"
+                 "HTML Header Level: 3\n\n# One\n\n## Two\n",
+         .expected = {"<h3 id=\"one\">One</h3>", "<h4 id=\"two\">Two</h4>"},
+         .absent = {"<html", "Language"}},
+        // The base level shifts headings, up to six.
+        {.text = "Base Header Level: 3\n\n# One\n\n#### Four\n\nFive\n====\n",
+         .expected = {"<h3 id=\"one\">", "<h6 id=\"four\">", "<h3 id=\"five\">"}},
+        {.text = "Base Header Level: 9\n\n# One\n", .expected = {"<h1"}},
+        {.text = "# Heading One\n\n## Heading One\n\n### \u00C7a *va* `x`, 2.0!\n\n#### !!!\n",
+         .expected = {"<h1 id=\"headingone\">Heading One</h1>", "<h2 id=\"headingone-1\">Heading One</h2>",
+                      "<h3 id=\"\u00E7avax2.0\">", "<h4>!!!</h4>"}},
+        {.text = "Base Header Level: 2\n\n> # In a quote\n\n- item\n\n  ## In a list\n\n1. > Setext in both\n   > ---\n",
+         .expected = {"<h2 id=\"inaquote\">In a quote</h2>", "<h3 id=\"inalist\">In a list</h3>",
+                      "<h3 id=\"setextinboth\">Setext in both</h3>"}},
+        {.text = "# Heading One\n",
+         .expected = {"<h1>Heading One</h1>"},
+         .extensions = test::systemExtensions | Extensions::noLabels},
+    });
 }
 
 TEST(MultiMarkdownConvert, CompleteAndSnippetFlagsForceTheForm)
@@ -119,56 +125,30 @@ TEST(MultiMarkdownConvert, MetadataRules)
     EXPECT_FALSE(off.contains(QLatin1String("<html")));
 }
 
-TEST(MultiMarkdownConvert, SmartTypographyOnlyWithTheFlag)
+TEST(MultiMarkdownConvert, CmarkGfmsBlocksAndSmartTypographyWithItsFlag)
 {
-    const QString text = QStringLiteral("\"Quoted\" and 'single' -- en --- em ... it's\n");
-    EXPECT_TRUE(htmlOf(text).contains(QString::fromUtf8("\u201CQuoted\u201D and \u2018single\u2019 \u2013 en \u2014 em \u2026 it\u2019s")));
-    EXPECT_TRUE(htmlOf(text, Extensions::notes).contains(QLatin1String("&quot;Quoted&quot; and 'single' -- en --- em ... it's")));
-}
-
-TEST(MultiMarkdownConvert, TablesStrikethroughAndAutolinks)
-{
-    const QString html = htmlOf(QStringLiteral("| Name | Value |\n|:-----|------:|\n| a | 1 |\n\n"
-                                               "~~gone~~ but H~2~O and ~single~ stay\n\n"
-                                               "See https://example.com and www.example.org.\n"));
-    EXPECT_TRUE(html.contains(QLatin1String("<td align=\"right\">1</td>")));
-    EXPECT_TRUE(html.contains(QLatin1String("<del>gone</del>")));
-    EXPECT_TRUE(html.contains(QLatin1String("H<sub>2</sub>O and <sub>single</sub> stay")));
-    EXPECT_TRUE(html.contains(QLatin1String("<a href=\"https://example.com\">https://example.com</a>")));
-    EXPECT_TRUE(html.contains(QLatin1String("<a href=\"http://www.example.org\">www.example.org</a>")));
-    EXPECT_TRUE(isWellFormed(html));
-}
-
-TEST(MultiMarkdownConvert, HeadingsGetUniqueLowerCasedLabels)
-{
-    const QString html = htmlOf(QStringLiteral("# Heading One\n\n## Heading One\n\n### Ça *va* `x`, 2.0!\n\n#### !!!\n"));
-    EXPECT_TRUE(html.contains(QLatin1String("<h1 id=\"headingone\">Heading One</h1>")));
-    EXPECT_TRUE(html.contains(QLatin1String("<h2 id=\"headingone-1\">Heading One</h2>")));
-    EXPECT_TRUE(html.contains(QString::fromUtf8("<h3 id=\"çavax2.0\">")));
-    EXPECT_TRUE(html.contains(QLatin1String("<h4>!!!</h4>")));
-
-    const QString nested = htmlOf(QStringLiteral("Base Header Level: 2\n\n> # In a quote\n\n- item\n\n  ## In a list\n\n"
-                                                 "1. > Setext in both\n   > ---\n"));
-    EXPECT_TRUE(nested.contains(QLatin1String("<h2 id=\"inaquote\">In a quote</h2>")));
-    EXPECT_TRUE(nested.contains(QLatin1String("<h3 id=\"inalist\">In a list</h3>")));
-    EXPECT_TRUE(nested.contains(QLatin1String("<h3 id=\"setextinboth\">Setext in both</h3>")));
-
-    const QString unlabelled = htmlOf(QStringLiteral("# Heading One\n"), test::systemExtensions | Extensions::noLabels);
-    EXPECT_TRUE(unlabelled.contains(QLatin1String("<h1>Heading One</h1>")));
-}
-
-TEST(MultiMarkdownConvert, RawHtmlPassesThrough)
-{
-    const QString html = htmlOf(QStringLiteral("<div class=\"box\">\n*not emphasis*\n</div>\n\n"
-                                               "Inline <span style=\"color:red\">red</span> text.\n"));
-    EXPECT_TRUE(html.contains(QLatin1String("<div class=\"box\">\n*not emphasis*\n</div>")));
-    EXPECT_TRUE(html.contains(QLatin1String("<span style=\"color:red\">red</span>")));
-}
-
-TEST(MultiMarkdownConvert, TransclusionReadsNoFile)
-{
-    const QString html = htmlOf(QStringLiteral("Before {{chapter1.md}} after.\n"));
-    EXPECT_TRUE(html.contains(QLatin1String("Before {{chapter1.md}} after.")));
+    const char* typography = "\"Quoted\" and 'single' -- en --- em ... it's\n";
+    checkConversions({
+        {.text = typography,
+         .expected = {"\u201CQuoted\u201D and \u2018single\u2019 \u2013 en \u2014 em \u2026 it\u2019s"}},
+        {.text = typography,
+         .expected = {"&quot;Quoted&quot; and 'single' -- en --- em ... it's"},
+         .extensions = Extensions::notes},
+        // Tables, strikethrough, autolinks.
+        {.text = "| Name | Value |\n|:-----|------:|\n| a | 1 |\n\n~~gone~~ but H~2~O and ~single~ stay\n\n"
+                 "See https://example.com and www.example.org.\n",
+         .expected = {"<td align=\"right\">1</td>", "<del>gone</del>", "H<sub>2</sub>O and <sub>single</sub> stay",
+                      "<a href=\"https://example.com\">https://example.com</a>",
+                      "<a href=\"http://www.example.org\">www.example.org</a>"}},
+        // Raw HTML passes through.
+        {.text = "<div class=\"box\">\n*not emphasis*\n</div>\n\nInline <span style=\"color:red\">red</span> text.\n",
+         .expected = {"<div class=\"box\">\n*not emphasis*\n</div>", "<span style=\"color:red\">red</span>"}},
+        // Transclusion reads no file.
+        {.text = "Before {{chapter1.md}} after.\n", .expected = {"Before {{chapter1.md}} after."}},
+        // Carriage returns are line breaks.
+        {.text = "# Title\r\n\r\nLine one\rline two\r\n",
+         .expected = {"<h1 id=\"title\">Title</h1>", "<p>Line one\nline two</p>"}},
+    });
 }
 
 TEST(MultiMarkdownConvert, NulSurrogatesAndControlsBecomeReplacementsAndNeverCutTheText)
@@ -180,13 +160,6 @@ TEST(MultiMarkdownConvert, NulSurrogatesAndControlsBecomeReplacementsAndNeverCut
     EXPECT_TRUE(html.contains(QString::fromUtf8("before\uFFFD after <em>end</em> a\uFFFDb\uFFFDc\uFFFDd \U0001F600")));
     EXPECT_TRUE(html.contains(QLatin1String("Next paragraph.")));
     for (QChar c : html) EXPECT_FALSE(c.unicode() < 0x20 && c != QLatin1Char('\n'));
-}
-
-TEST(MultiMarkdownConvert, CarriageReturnsAreLineBreaks)
-{
-    const QString html = htmlOf(QStringLiteral("# Title\r\n\r\nLine one\rline two\r\n"));
-    EXPECT_TRUE(html.contains(QLatin1String("<h1 id=\"title\">Title</h1>")));
-    EXPECT_TRUE(html.contains(QLatin1String("<p>Line one\nline two</p>")));
 }
 
 TEST(MultiMarkdownConvert, OnlyHtmlAndMultiMarkdownTextAreProduced)
@@ -209,6 +182,19 @@ TEST(MultiMarkdownConvert, OnlyHtmlAndMultiMarkdownTextAreProduced)
                          .has_value())
             << format.rawValue;
     }
+}
+
+TEST(MultiMarkdownConvert, ApplicationHtmlIsTheOneConversionOfEveryOutput)
+{
+    const QString text = QStringLiteral("Title: T\n\n# H\n\n\"Quote\" {++in++} note[^1] {{other.md}}\n\n[^1]: N.\n");
+    const std::optional<QString> html = MultiMarkdown::applicationHtml(text);
+    ASSERT_TRUE(html.has_value());
+    EXPECT_EQ(*html, *MultiMarkdown::convert(text, Extensions(0x2218), OutputFormat::html, Language::english));
+    EXPECT_TRUE(html->startsWith(QLatin1String("<!DOCTYPE html>")));
+    // An excerpt, such as a selection, never begins with metadata.
+    const std::optional<QString> excerpt = MultiMarkdown::applicationHtmlOfExcerpt(QStringLiteral("Note: call me\n\n\"Text\"\n"));
+    ASSERT_TRUE(excerpt.has_value());
+    EXPECT_EQ(*excerpt, QString::fromUtf8("<p>Note: call me</p>\n<p>\u201CText\u201D</p>\n"));
 }
 
 TEST(MultiMarkdownConvert, VersionNamesTheEngine)

@@ -13,10 +13,11 @@ using Extensions = MultiMarkdown::Extensions;
 using OutputFormat = MultiMarkdown::OutputFormat;
 using TokenType = MultiMarkdown::TokenType;
 
-TEST(MultiMarkdownExtensions, TheSystemsFlagsMake0x2218AndFollowTheOptionSetAlgebra)
+TEST(MultiMarkdownExtensions, TheApplicationsFlagsMake0x2218AndFollowTheOptionSetAlgebra)
 {
     Extensions flags{Extensions::smart, Extensions::notes, Extensions::critic, Extensions::transclude};
     EXPECT_EQ(flags.rawValue, 0x2218u);
+    EXPECT_EQ(Extensions::application, flags);
     EXPECT_EQ((Extensions{Extensions::snippet, Extensions::smart, Extensions::notes}).rawValue, 0x1Cu);
     EXPECT_EQ(Extensions::randomLabels.rawValue, 1u << 16);
     EXPECT_TRUE(flags.isSuperset(Extensions::notes) && !flags.contains(Extensions::complete));

@@ -6,6 +6,7 @@
 #include "platform/files/TextFileCodec.h"
 #include "platform/files/UserDefaults.h"
 #include "ShellTestSupport.h"
+#include "support/HostileFiles.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -14,9 +15,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -353,4 +358,77 @@ TEST(StandardDialogs, DialogsStartInTheCurrentDocumentsFolder)
     note();
     EXPECT_FALSE(dialogs.chooseExportLocation(*document, "chapter"));
     EXPECT_EQ(started, folder);
+}
+
+// An export that fails before its progress window came up: the failure
+// dialog stays in front and usable, with no progress window over it, even
+// after the time the progress waits before it shows.
+TEST(StandardDialogs, AnEndedProgressNeverComesUpOverTheDialogThatFollows)
+{
+    StandardDialogs dialogs;
+    Document document;
+    const auto visibleProgress = [] {
+        int visible = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (qobject_cast<QProgressDialog*>(widget) && widget->isVisible()) ++visible;
+        return visible;
+    };
+
+    for (const bool longExport : {false, true}) {
+        const std::function<void()> endProgress = dialogs.beginProgress(document, "Exporting “Notes.html”…");
+        // A long export shows its progress first.
+        if (longExport) QTRY_COMPARE_WITH_TIMEOUT(visibleProgress(), 1, 10000);
+        bool answered = false;
+        whenModal([&](QWidget* dialog) {
+            // Longer than the progress waits before it shows.
+            QTest::qWait(1000);
+            EXPECT_EQ(visibleProgress(), 0) << "a progress window covers the failure";
+            EXPECT_EQ(QApplication::activeModalWidget(), dialog);
+            answered = true;
+            for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+                if (button->text() == "OK") return button->click();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        // The export's end comes from the main loop, as the background
+        // work hands it over.
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, [&] {
+            endProgress();
+            EXPECT_EQ(visibleProgress(), 0);
+            dialogs.presentError(document, PlatformError(PlatformError::Code::writeFailed,
+                                                         "The HTML file “Notes.html” couldn't be saved.",
+                                                         "The disk is full."));
+            loop.quit();
+        });
+        loop.exec();
+        EXPECT_TRUE(answered);
+    }
+}
+
+// A message names files as they are: a name that looks like HTML shows as
+// written, and nothing it would name is loaded.
+TEST(StandardDialogs, MessagesShowFileNamesAsWrittenAndLoadNothing)
+{
+    const QString dir = lumora::test::freshDirectory("dialog-names");
+    lumora::test::WatchedPipe pipe(dir + "/pipe.png");
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir); // where a relative image would be looked for
+    StandardDialogs dialogs;
+    Document document;
+    QStringList shown;
+    whenModal([&](QWidget* dialog) {
+        for (QLabel* label : dialog->findChildren<QLabel*>()) {
+            if (label->text().isEmpty()) continue;
+            shown << label->text();
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+        }
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    const QString message = "The document “<img src=pipe.png><b>Notes</b>.md” couldn't be saved.";
+    const QString reason = "<img src=pipe.png> Its folder no longer exists.";
+    dialogs.presentError(document, PlatformError(PlatformError::Code::writeFailed, message, reason));
+    QDir::setCurrent(before);
+    EXPECT_TRUE(shown.contains(message)) << shown.join(" | ").toStdString();
+    EXPECT_TRUE(shown.contains(reason)) << shown.join(" | ").toStdString();
+    EXPECT_FALSE(pipe.opened()) << "the message loaded the image its file name names";
 }

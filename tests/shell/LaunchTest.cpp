@@ -1,6 +1,8 @@
 // The program itself, launched with a configuration of its own: what a
 // first and a second launch leave behind, a file handed over by a later
 // launch, and a clean quit on SIGTERM.
+#include "platform/files/FileLock.h"
+#include "support/HostileFiles.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -9,12 +11,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QThread>
 
 #include <csignal>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lumora;
 
@@ -40,6 +46,21 @@ public:
         m_environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
         m_environment.remove("DBUS_SESSION_BUS_ADDRESS");
         m_environment.remove("LUMORA_APPEARANCE");
+    }
+
+    // Keys pressed in the program's window once it shows, separated by
+    // spaces (see support/TestHands.cpp).
+    void pressKeys(const QString& keys)
+    {
+        preloadHands();
+        m_environment.insert("LUMORA_TEST_KEYS", keys);
+    }
+
+    // The application object's teardown never ends (see support/TestHands.cpp).
+    void neverWindDown()
+    {
+        preloadHands();
+        m_environment.insert("LUMORA_TEST_STUCK_AT_EXIT", "1");
     }
 
     void setEnvironment(const QString& name, const QString& value) { m_environment.insert(name, value); }
@@ -99,6 +120,15 @@ public:
     }
 
 private:
+    void preloadHands()
+    {
+        m_environment.insert("LD_PRELOAD", LUMORA_TEST_HANDS_LIBRARY);
+        // Preloaded before the sanitizers' runtime, in the sanitizer build.
+        const QString asan = m_environment.value("ASAN_OPTIONS");
+        if (!asan.contains("verify_asan_link_order"))
+            m_environment.insert("ASAN_OPTIONS", (asan.isEmpty() ? QString() : asan + ":") + "verify_asan_link_order=0");
+    }
+
     QString m_root;
     QProcessEnvironment m_environment;
 };
@@ -163,6 +193,100 @@ TEST(Launch, ASignalWhileAQuestionIsOpenKeepsTheTextAndExits)
     ASSERT_TRUE(launcher.start(program));
     EXPECT_EQ(Launcher::quit(program, true), 0);
     EXPECT_EQ(test::readFile(recovery), QByteArray("Words a crash left behind"));
+}
+
+// Whether a thread of the process waits in open() for a named pipe's other
+// end (where the kernel says so).
+bool waitsForAPipe(qint64 pid)
+{
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile wchan(tasks + "/" + task + "/wchan");
+        if (wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("wait_for_partner")) return true;
+    }
+    return false;
+}
+
+// A document that names a named pipe as an image, shown in the preview: the
+// web view never opens the pipe (it would wait for a writer forever, and
+// its teardown with it), and Quit ends the program within moments.
+TEST(Launch, APipeNamedAsAnImageNeverKeepsThePreviewFromQuitting)
+{
+    const QString root = test::freshDirectory("launch-pipe");
+    const QString notes = root + "/notes.md";
+    QImage(40, 30, QImage::Format_RGB32).save(root + "/picture.png");
+    test::writeFile(notes, "# Notes\n\n![a picture](picture.png)\n\n![a pipe](pipe.png)\n");
+    // Nobody ever writes to it.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(root + "/pipe.png").constData(), 0600), 0);
+    Launcher launcher(root);
+    launcher.pressKeys("Ctrl+Alt+P");
+    QProcess program;
+    ASSERT_TRUE(launcher.start(program, {notes}));
+
+    // The preview is up: its page finished loading, or it waits for the pipe.
+    QByteArray said;
+    QElapsedTimer timer;
+    timer.start();
+    bool waiting = false;
+    while (!said.contains("page loaded") && timer.elapsed() < 60000 && program.state() != QProcess::NotRunning) {
+        program.waitForReadyRead(100);
+        said += program.readAllStandardOutput();
+        if (said.contains("pressed") && (waiting = waitsForAPipe(program.processId()))) break;
+    }
+    EXPECT_TRUE(said.contains("pressed Ctrl+Alt+P")) << said.toStdString();
+    EXPECT_FALSE(waiting) << "the preview waits for the pipe";
+    EXPECT_TRUE(said.contains("page loaded ok")) << said.toStdString();
+
+    timer.restart();
+    EXPECT_EQ(Launcher::quit(program), 0);
+    EXPECT_LT(timer.elapsed(), 20000);
+}
+
+// Once everything is saved and every window closed, the program ends even
+// when a library never winds down (the web view's teardown can wait for a
+// thread stuck in a read forever).
+TEST(Launch, QuitEndsTheProgramEvenWhenALibraryNeverWindsDown)
+{
+    const QString root = test::freshDirectory("launch-stuck");
+    const QString notes = root + "/notes.md";
+    test::writeFile(notes, "# Notes\n");
+    Launcher launcher(root);
+    launcher.neverWindDown();
+    QProcess program;
+    ASSERT_TRUE(launcher.start(program, {notes}));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(Launcher::quit(program), 0);
+    EXPECT_LT(timer.elapsed(), 20000);
+    EXPECT_TRUE(program.readAllStandardOutput().contains("winding down forever"));
+}
+
+// The preview's large pages of a Lumora that crashed are removed at the next
+// start; the folders of a Lumora still running stay.
+TEST(Launch, PagesACrashedPreviewLeftAreRemovedAtTheNextStart)
+{
+    const QString root = test::freshDirectory("launch-scratch");
+    const QString previews = root + "/runtime/Lumora/preview";
+    QProcess ended;
+    ended.start("true");
+    ASSERT_TRUE(ended.waitForFinished(30000));
+    const QString crashed = previews + QStringLiteral("/%1-crash1").arg(ended.processId());
+    test::writeFile(crashed + "/preview-3.html", "<p>the whole document</p>");
+    // Another Lumora's, in use (its lock held).
+    const QString running = previews + QStringLiteral("/%1-other1").arg(ended.processId());
+    test::writeFile(running + "/preview-1.html", "<p>in use</p>");
+    auto held = FileLock::tryAcquire(running + "/.lock");
+    ASSERT_TRUE(held);
+
+    Launcher launcher(root);
+    QProcess program;
+    ASSERT_TRUE(launcher.start(program));
+    QElapsedTimer timer;
+    timer.start();
+    while (QFileInfo::exists(crashed) && timer.elapsed() < 20000) QThread::msleep(20);
+    EXPECT_FALSE(QFileInfo::exists(crashed));
+    EXPECT_EQ(Launcher::quit(program), 0);
+    EXPECT_TRUE(QFileInfo::exists(running + "/preview-1.html"));
 }
 
 // A session that ends sends SIGTERM and, a few seconds later, SIGKILL. The

@@ -6,15 +6,20 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 #include "platform/application/Workspace.h"
+#include "platform/files/FileReader.h"
 #include "platform/files/FileWriter.h"
+#include "platform/files/NativePath.h"
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
 #include "shell/MainMenu.h"
+#include "support/TmpfsMount.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QLabel>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QToolButton>
@@ -118,6 +123,7 @@ TEST(LibrarySidebar, WithoutALibraryItOffersToAddAFolder)
     ASSERT_TRUE(button);
     QTest::mouseClick(button, Qt::LeftButton);
     LibraryViewController::setFolderChooser(nullptr);
+    waitForTree(*w.pane);
 
     ASSERT_TRUE(w.pane->library());
     EXPECT_EQ(w.pane->library()->url(), folder);
@@ -173,6 +179,7 @@ TEST(LibrarySidebar, ALibraryWhoseFolderIsDeletedLeavesAndThePaneShowsAnother)
     EXPECT_EQ(w.pane->librariesPopup()->count(), 2);
     ASSERT_TRUE(QDir(doomed).removeRecursively());
     ASSERT_TRUE(waitFor([&] { return w.pane->library() && w.pane->library()->url() == kept; }));
+    ASSERT_TRUE(waitForTree(*w.pane));
     EXPECT_EQ(w.pane->librariesPopup()->count(), 1);
     EXPECT_EQ(w.pane->librariesPopup()->currentIndex(), 0);
     EXPECT_EQ(modelLines(w.pane->model()).size(), 9);
@@ -199,7 +206,10 @@ TEST(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
     for (LibraryWindow* w : {&a, &b}) {
         EXPECT_EQ(w->pane->library()->url(), first);
         ASSERT_EQ(w->pane->librariesPopup()->count(), 2);
-        EXPECT_TRUE(w->pane->librariesPopup()->itemText(1).startsWith("- second"));
+        // Named as what it is: not in the list for good.
+        EXPECT_TRUE(w->pane->librariesPopup()->itemText(1).startsWith("second-"));
+        EXPECT_TRUE(w->pane->librariesPopup()->itemText(1).endsWith(" (until you quit)"));
+        EXPECT_FALSE(w->pane->librariesPopup()->itemText(0).contains("until"));
         EXPECT_EQ(w->pane->librariesPopup()->currentIndex(), 0);
     }
     // Choosing it in a popup shows it there alone; an unlinked library is
@@ -229,7 +239,7 @@ TEST(LibrarySidebar, ARestoredWindowShowsTheLibraryItShowed)
     const QString second = makeNotesFolder("restored-second");
     LibraryController::shared().addLibrary(first, 0);
     LibraryWindow a(shell, QString());
-    a.pane->setLibrary(LibraryController::shared().openLibrary(second));
+    a.show(LibraryController::shared().openLibrary(second));
     const QVariantMap state = a.window->restorableState();
     ASSERT_TRUE(state.contains("rootFileBookmarkData"));
 
@@ -245,6 +255,7 @@ TEST(LibrarySidebar, ARestoredWindowShowsTheLibraryItShowed)
     LibraryWindow b(shell, QString());
     EXPECT_EQ(b.pane->library()->url(), first);
     b.window->restoreState(state);
+    waitForTree(*b.pane);
     ASSERT_TRUE(b.pane->library());
     EXPECT_EQ(b.pane->library()->url(), renamed);
     EXPECT_FALSE(b.pane->library()->isLinked());
@@ -572,6 +583,7 @@ TEST(LibrarySidebar, AFolderDroppedOnThePaneBecomesALibraryThatSurvivesARestart)
         EXPECT_TRUE(w.pane->rootView()->isHighlighted());
         screenshot(w.window, "library-drop.png");
         ASSERT_TRUE(drop(w.pane->rootView(), QPoint(50, 50), data.get()));
+        ASSERT_TRUE(waitForTree(*w.pane));
         ASSERT_TRUE(w.pane->library());
         EXPECT_EQ(w.pane->library()->url(), folder);
         EXPECT_TRUE(w.pane->library()->isLinked());
@@ -805,6 +817,7 @@ TEST(LibrarySidebar, PrintingAFolderPrintsEveryDocumentInside)
     pane.resize(300, 600);
     pane.show();
     ASSERT_TRUE(pane.library());
+    ASSERT_TRUE(waitForTree(pane));
     pane.fileView()->selectionModel()->select(rowOf(pane, folder + "/Research"),
                                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     pane.printSelectedFiles();
@@ -858,4 +871,262 @@ TEST(LibrarySidebar, LooksFinishedBesideTheEditorInLightAndDark)
         if (!dir.path().isEmpty() && dir.path() != ".") image.save(dir.filePath(QStringLiteral("library-%1.png").arg(id)));
     }
     useTheme("light");
+}
+
+// A large folder is read on another thread: the window goes on answering,
+// the pane shows how far the reading got and fills in when it is done; a
+// window closed meanwhile leaves nothing behind.
+TEST(LibrarySidebar, ALargeFolderIsReadWhileTheWindowGoesOnAnswering)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = freshDirectory("large");
+    for (int i = 0; i < 60; ++i) writeFile(folder + QString("/Year %1/Entry %1.md").arg(i), "An entry.");
+    const QString page = freshDirectory("large-page") + "/Page.md";
+    writeFile(page, "Words.");
+    LibraryWindow w(shell, page);
+    {
+        ScanGate gate;
+        // The first library of the list shows in the window at once.
+        auto library = LibraryController::shared().openLibrary(folder);
+        ASSERT_EQ(w.pane->library(), library);
+        ASSERT_TRUE(w.pane->isLoadingTree());
+        gate.pass(12);
+        // Once the reading takes a moment, the pane says what it does.
+        ASSERT_TRUE(waitFor([&] { return w.pane->findChild<QProgressBar*>() && w.pane->findChild<QProgressBar*>()->isVisible(); }));
+        const auto shows = [&](const QString& text) {
+            const QList<QLabel*> labels = w.pane->findChildren<QLabel*>();
+            return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->isVisible() && l->text() == text; });
+        };
+        ASSERT_TRUE(waitFor([&] { return shows("Folders read: 12"); }));
+        EXPECT_TRUE(shows("Reading “" + QFileInfo(folder).fileName() + "”…"));
+        screenshot(w.window, "library-loading.png");
+        // The window answers: typing reaches the document.
+        w.type("More ");
+        EXPECT_TRUE(textOf(w.document()).startsWith("More "));
+        // Commands that need the tree wait for it.
+        EXPECT_FALSE(w.pane->validate(*menuItem("renameLibraryDocument:")).value_or(false));
+    }
+    ASSERT_TRUE(waitForTree(*w.pane));
+    EXPECT_EQ(modelLines(w.pane->model()).size(), 120);
+    EXPECT_TRUE(w.pane->fileView()->isVisible());
+
+    // A window closed while its folder is read: the reading stops, and the
+    // library is not held by anyone.
+    const QString otherFolder = freshDirectory("large-other");
+    writeFile(otherFolder + "/a/b.md", "b");
+    LibraryWindow closing(shell, QString());
+    std::shared_ptr<Library> other;
+    {
+        ScanGate gate;
+        other = LibraryController::shared().openLibrary(otherFolder);
+        closing.pane->setLibrary(other);
+        ASSERT_TRUE(closing.pane->isLoadingTree());
+        delete closing.window->window();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    QTest::qWait(100);
+    EXPECT_FALSE(other->isLoadingFileTree());
+    EXPECT_FALSE(other->fileController());
+    resetLibraries();
+}
+
+// A library whose disk is taken away while it is shown says that its folder
+// can't be found, rather than show the bare folder left at its place.
+TEST(LibrarySidebar, ALibraryWhoseDiskGoesAwaySaysSo)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = freshDirectory("stick") + "/Stick";
+    TmpfsMount disk(folder, "size=1m");
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    writeFile(folder + "/Chapter.md", "On the stick.");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, QString());
+    ASSERT_EQ(modelLines(w.pane->model()), QStringList{"Chapter.md"});
+    ASSERT_TRUE(disk.unmount());
+    ASSERT_TRUE(waitFor([&] { return w.pane->unavailableView()->isVisible(); }));
+    EXPECT_EQ(w.pane->model().rowCount(), 0);
+    EXPECT_EQ(w.pane->library()->url(), folder);
+    EXPECT_TRUE(shell.dialogs.errors.isEmpty()); // the pane says so; no dialog
+    screenshot(w.window, "library-disk-gone.png");
+    // Back with its disk, the pane reads it again.
+    TmpfsMount back(folder, "size=1m");
+    ASSERT_TRUE(back.ok()) << back.why();
+    writeFile(folder + "/Chapter.md", "On the stick again.");
+    ASSERT_TRUE(waitFor([&] { return modelLines(w.pane->model()) == QStringList{"Chapter.md"}; }));
+    EXPECT_TRUE(w.pane->fileView()->isVisible());
+    resetLibraries();
+}
+
+// The Library menu's Rename, Move to Trash and Print act on the highlighted
+// row from anywhere in the window, the list never focused; the name field
+// shows the name once; names keep to one line and errors quote them as the
+// rows show them.
+TEST(LibrarySidebar, RowCommandsActOnTheHighlightedRowAndNamesReadAsShown)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("row-commands");
+    writeFile(folder + "/Plot:twist.txt", "A twist.");
+    writeFile(folder + "/Two\nlines.md", "Two lines.");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, folder + "/Chapter One.md");
+    ActionDispatcher& dispatcher = ActionDispatcher::instance();
+    TextView* editor = w.window->documentViewController()->textView();
+    editor->setFocus();
+    ASSERT_TRUE(waitFor([&] { return w.pane->fileView()->selectionModel()->isSelected(w.row(folder + "/Chapter One.md")); }));
+    ASSERT_FALSE(w.pane->fileView()->hasFocus());
+
+    // Names with a colon or a line break read on one line, as the rows show them.
+    EXPECT_EQ(w.pane->model().data(w.row(folder + "/Plot:twist.txt")).toString(), "Plot/twist.txt");
+    EXPECT_EQ(w.pane->model().data(w.row(folder + "/Two\nlines.md")).toString(), "Two␊lines.md");
+
+    // Rename, from the editor: the highlighted row's name opens for editing.
+    MenuItem* rename = menuItem("renameLibraryDocument:");
+    ASSERT_TRUE(dispatcher.validateItem(*rename, editor));
+    ASSERT_TRUE(dispatcher.sendAction("renameLibraryDocument:", rename, editor));
+    QLineEdit* field = w.nameEditor();
+    ASSERT_TRUE(field);
+    EXPECT_EQ(field->text(), "Chapter One.md");
+    // The row draws no name beneath the field: only the field shows it.
+    const QRect fieldArea = field->geometry();
+    QImage beneath(w.pane->fileView()->viewport()->size(), QImage::Format_ARGB32);
+    beneath.fill(Qt::white);
+    w.pane->fileView()->viewport()->render(&beneath, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    const QColor background = beneath.pixelColor(fieldArea.right() - 2, fieldArea.center().y());
+    int inked = 0;
+    for (int y = fieldArea.top(); y <= fieldArea.bottom(); ++y)
+        for (int x = fieldArea.left(); x <= fieldArea.right(); ++x)
+            if (beneath.pixelColor(x, y) != background) ++inked;
+    EXPECT_EQ(inked, 0);
+    screenshot(w.window, "library-rename-field.png");
+    QTest::keyClick(field, Qt::Key_Escape);
+
+    // A rename the disk refuses quotes the names as the rows show them.
+    w.select(folder + "/Plot:twist.txt");
+    editor->setFocus();
+    ASSERT_TRUE(dispatcher.sendAction("renameLibraryDocument:", rename, editor));
+    field = w.nameEditor();
+    ASSERT_TRUE(field);
+    field->setText("Chapter Two.md");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return !shell.dialogs.errors.isEmpty(); }));
+    EXPECT_TRUE(shell.dialogs.errors.last().contains("“Plot/twist.txt”")) << shell.dialogs.errors.last().toStdString();
+    EXPECT_FALSE(shell.dialogs.errors.last().contains("Plot:twist")) << shell.dialogs.errors.last().toStdString();
+
+    // Print and Move to Trash, from the editor, act on the highlighted row.
+    w.select(folder + "/Ideas.txt");
+    editor->setFocus();
+    MenuItem* print = menuItem("printSelectedFiles:");
+    MenuItem* trash = menuItem("removeLibraryDocument:");
+    EXPECT_TRUE(dispatcher.validateItem(*print, editor));
+    EXPECT_TRUE(dispatcher.validateItem(*trash, editor));
+    ASSERT_TRUE(dispatcher.sendAction("removeLibraryDocument:", trash, editor));
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Ideas.txt"); }));
+    EXPECT_EQ(w.documentPath(), folder + "/Chapter One.md");
+    // With the pane hidden there is no row to act on.
+    w.window->setLibraryVisible(false);
+    EXPECT_FALSE(dispatcher.validateItem(*trash, editor));
+    EXPECT_FALSE(dispatcher.validateItem(*rename, editor));
+}
+
+// Each library keeps its own search; a search that finds nothing says so.
+TEST(LibrarySidebar, EachLibraryKeepsItsOwnSearchAndANoMatchSaysSo)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString notes = makeNotesFolder("searches");
+    const QString poems = freshDirectory("poems");
+    writeFile(poems + "/Tide poem.md", "The sea.");
+    writeFile(poems + "/Winter.md", "Snow.");
+    LibraryController::shared().addLibrary(notes, 0);
+    LibraryController::shared().addLibrary(poems, 1);
+    LibraryWindow w(shell, QString());
+    ASSERT_EQ(w.pane->library()->url(), notes);
+
+    w.pane->searchField()->setFocus();
+    QTest::keyClicks(w.pane->searchField(), "Chapter");
+    EXPECT_EQ(modelLines(w.pane->model()), (QStringList{"Chapter One.md", "Chapter Two.md"}));
+
+    // The other library shows whole, with an empty field.
+    emit w.pane->librariesPopup()->activated(1);
+    ASSERT_TRUE(waitForTree(*w.pane));
+    EXPECT_EQ(w.pane->searchField()->text(), "");
+    EXPECT_EQ(modelLines(w.pane->model()), (QStringList{"Tide poem.md", "Winter.md"}));
+    // Nothing found: the pane says so, with the text searched for.
+    QTest::keyClicks(w.pane->searchField(), "zebra");
+    EXPECT_EQ(w.pane->model().rowCount(), 0);
+    const auto says = [&](const QString& text) {
+        const QList<QLabel*> labels = w.pane->findChildren<QLabel*>();
+        return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->isVisible() && l->text() == text; });
+    };
+    EXPECT_TRUE(says("Nothing in this library matches “zebra”."));
+    screenshot(w.window, "library-search-nothing.png");
+    // A document made meanwhile that matches comes in, and the message goes.
+    writeFile(poems + "/Zebra crossing.md", "Stripes.");
+    ASSERT_TRUE(waitFor([&] { return w.pane->model().rowCount() == 1; }));
+    EXPECT_FALSE(says("Nothing in this library matches “zebra”."));
+    EXPECT_TRUE(w.pane->fileView()->isVisible());
+
+    // Back to the first: its own search comes back with it.
+    emit w.pane->librariesPopup()->activated(0);
+    ASSERT_TRUE(waitForTree(*w.pane));
+    EXPECT_EQ(w.pane->searchField()->text(), "Chapter");
+    EXPECT_EQ(modelLines(w.pane->model()), (QStringList{"Chapter One.md", "Chapter Two.md"}));
+    emit w.pane->librariesPopup()->activated(1);
+    ASSERT_TRUE(waitForTree(*w.pane));
+    EXPECT_EQ(w.pane->searchField()->text(), "zebra");
+}
+
+// Trashing the document that was the outline's only row: the window keeps
+// showing it, and it follows its file into the Trash.
+TEST(LibrarySidebar, TrashingTheOnlyRowKeepsItsDocumentShownFromTheTrash)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = freshDirectory("only-row");
+    writeFile(folder + "/Alone.md", "Alone.");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, folder + "/Alone.md");
+    Document* document = w.document();
+    w.type("Still ");
+    w.select(folder + "/Alone.md");
+    w.pane->removeSelectedFiles();
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Alone.md"); }));
+    ASSERT_TRUE(waitFor([&] { return w.pane->model().rowCount() == 0; }));
+    QTest::qWait(50);
+    // The same document, in the same window, now the file in the Trash.
+    EXPECT_EQ(w.document(), document);
+    EXPECT_FALSE(document->isClosed());
+    EXPECT_EQ(w.documentPath(), trashFolder() + "/Alone.md");
+    EXPECT_EQ(WindowController::all().size(), 1u);
+    EXPECT_TRUE(readFile(trashFolder() + "/Alone.md").startsWith("Still "));
+    // Later edits go there too; nothing is written at the old path.
+    w.type("more ");
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_EQ(readFile(trashFolder() + "/Alone.md"), "Still more Alone.");
+    EXPECT_FALSE(QFile::exists(folder + "/Alone.md"));
+}
+
+// A name that is not UTF-8 has its row, reads with U+FFFD, and opens the
+// real file.
+TEST(LibrarySidebar, ANameThatIsNotUtf8HasItsRowAndOpensTheRealFile)
+{
+    resetLibraries();
+    Shell shell(true);
+    const QString folder = makeNotesFolder("bytes");
+    const QString odd = NativePath::decode(QFile::encodeName(folder) + "/Lettre \xe9t\xe9.md");
+    ASSERT_TRUE(writeFileSafely(odd, "Summer letter.").ok());
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell, folder + "/Chapter One.md");
+    const QModelIndex row = w.row(odd);
+    ASSERT_TRUE(row.isValid());
+    EXPECT_EQ(w.pane->model().data(row).toString(), QString::fromUtf8("Lettre \xef\xbf\xbdt\xef\xbf\xbd.md"));
+    w.click(odd);
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == odd; }));
+    EXPECT_EQ(textOf(w.document()), "Summer letter.");
+    w.type("Dear ");
+    ASSERT_TRUE(w.document()->save().ok());
+    EXPECT_EQ(readFileSafely(odd).value(), "Dear Summer letter.");
 }

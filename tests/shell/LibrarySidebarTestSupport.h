@@ -64,6 +64,13 @@ inline void resetLibraries()
 // The document a window shows and its pane.
 inline LibraryViewController& paneOf(WindowController* window) { return window->libraryPane(); }
 
+// Waits until the pane has read the tree of the library it shows (folders
+// are read on another thread).
+inline bool waitForTree(LibraryViewController& pane, int milliseconds = 10000)
+{
+    return waitFor([&] { return !pane.isLoadingTree(); }, milliseconds);
+}
+
 // The row of the file at path in the pane (invalid when not shown).
 inline QModelIndex rowOf(LibraryViewController& pane, const QString& path)
 {
@@ -108,6 +115,13 @@ struct LibraryWindow {
         activate(window);
         pane = &window->libraryPane();
         QCoreApplication::processEvents();
+        waitForTree(*pane);
+    }
+    // Shows a library and waits until its tree is read.
+    void show(const std::shared_ptr<Library>& library) const
+    {
+        pane->setLibrary(library);
+        waitForTree(*pane);
     }
     Document* document() const { return window->document(); }
     QString documentPath() const { return window->document() ? window->document()->filePath() : QString(); }

@@ -3,6 +3,11 @@
 
 #include "document/OutlineViewController.h"
 #include "library/LibraryViewController.h"
+#include "platform/application/SingleInstance.h"
+#include "platform/files/FileReader.h"
+#include "platform/files/FileWriter.h"
+#include "platform/files/FolderListing.h"
+#include "platform/files/NativePath.h"
 #include "widgets/ViewUtilities.h"
 #include "support/TestEnvironment.h"
 
@@ -85,6 +90,45 @@ TEST(Opening, FilesThatCannotBeReadAreReportedAndTheRestOpen)
     ASSERT_EQ(shell.controller->documents().size(), size_t(1));
     EXPECT_EQ(textOf(qobject_cast<Document*>(shell.controller->documents().front())), "fine\n");
     EXPECT_EQ(shell.controller->recentDocumentPaths(), QStringList{dir + "/good.txt"});
+}
+
+TEST(Opening, ANameThatIsNotUtf8OpensAndSavesTheRealFile)
+{
+    Shell shell;
+    const QString dir = freshDirectory("open-bytes");
+    const QByteArray raw = QFile::encodeName(dir) + "/bad\xff.md";
+    const QString path = NativePath::decode(raw);
+    ASSERT_TRUE(writeFileSafely(path, "The real text.\n").ok());
+
+    // As the command line gives it (`lumora $'bad\xff.md'` in that folder).
+    const QStringList files = SingleInstance::fileArguments({"lumora", NativePath::decode("bad\xff.md")}, dir);
+    ASSERT_EQ(files, QStringList{path});
+    shell.controller->openLaunchDocuments(files);
+    EXPECT_TRUE(shell.dialogs.errors.isEmpty()) << shell.dialogs.errors.join(" ").toStdString();
+    ASSERT_EQ(shell.controller->documents().size(), size_t(1));
+    auto* document = qobject_cast<Document*>(shell.controller->documents().front());
+    EXPECT_EQ(textOf(document), "The real text.\n");
+    EXPECT_EQ(document->filePath(), path);
+    // The title reads sensibly: the byte shows as U+FFFD.
+    EXPECT_EQ(document->displayName(), QString::fromUtf8("bad\xef\xbf\xbd.md"));
+
+    // Saving writes the same file; no second one appears beside it.
+    document->data().textStorage().replaceCharacters({0, 0}, "Edited. ");
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_EQ(readFileSafely(path).value(), "Edited. The real text.\n");
+    const auto listing = FolderListing::list(dir);
+    ASSERT_TRUE(listing.ok());
+    ASSERT_EQ(listing->size(), 1u);
+    EXPECT_EQ(NativePath::encode(dir + "/" + listing->front().name), raw);
+
+    // A new name of that kind is made under its own bytes too.
+    const QString fresh = NativePath::decode(QFile::encodeName(dir) + "/new\xfe.md");
+    shell.controller->openDocuments({fresh}, true);
+    auto* made = qobject_cast<Document*>(shell.controller->documentForPath(fresh));
+    ASSERT_TRUE(made);
+    made->data().textStorage().replaceCharacters({0, 0}, "New.");
+    ASSERT_TRUE(made->save().ok());
+    EXPECT_EQ(readFileSafely(fresh).value(), "New.");
 }
 
 TEST(Opening, ChildDocumentsStayOutOfRecentsAndSaveBeforeTheyClose)

@@ -511,6 +511,8 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     window->setLibraryVisible(true);
     const std::shared_ptr<Library> library = libraries.openLibrary(folder);
     window->libraryPane().setLibrary(library);
+    // The folder is read on another thread.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryPane().isLoadingTree(); }));
     ASSERT_TRUE(library->fileController() && library->fileController()->rootFile());
     EXPECT_EQ(window->shownLibrary(), library);
     EXPECT_EQ(window->validate(create), true);

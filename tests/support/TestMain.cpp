@@ -10,12 +10,24 @@
 #include <cstdlib>
 #include <optional>
 
+#include <ftw.h>
+#include <stdio.h>
 #include <unistd.h>
 
 namespace lumora::test {
 void setSandboxRoot(const QString& root);
 int runChildRoleIfAsked(int argc, char** argv);
 }
+
+namespace {
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    ::remove(path);
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -64,5 +76,8 @@ int main(int argc, char** argv)
     // so nothing is still starting or stopping while the process exits (the
     // leak checker stops every thread at exit and stumbles on one mid-way).
     QThreadPool::globalInstance()->waitForDone();
+    // The sandbox goes by its entries' real bytes: QTemporaryDir cannot
+    // remove a name that is not UTF-8, and tests make such names.
+    ::nftw(sandboxPath.toLocal8Bit().constData(), removeEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
     return result;
 }

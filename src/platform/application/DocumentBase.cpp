@@ -4,6 +4,7 @@
 #include "platform/files/FileLock.h"
 #include "platform/files/FileReader.h"
 #include "platform/files/FileWriter.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Dispatch.h"
 
 #include <QDateTime>
@@ -32,7 +33,8 @@ DocumentPrompter* g_prompter = nullptr;
 
 QString nameOf(const QString& path)
 {
-    return QFileInfo(path).fileName();
+    // Shown to the writer: a byte that is not UTF-8 reads as U+FFFD.
+    return NativePath::shown(QFileInfo(path).fileName());
 }
 
 PlatformError readError(const QString& path, PlatformError::Code code, const QString& suggestion)
@@ -58,7 +60,7 @@ PlatformError writeError(const QString& path, PlatformError::Code code, const QS
 // The writer's own words for a failed write: what to do next depends on why.
 PlatformError writeError(const QString& path, const PlatformError& failure)
 {
-    if (!QFileInfo(path).dir().exists())
+    if (!NativePath::isFolder(QFileInfo(path).absolutePath()))
         return writeError(path, PlatformError::Code::writeFailed,
                           platformText("document.error.write.noFolder",
                                        "Its folder no longer exists. Use Save As to save it somewhere else."));
@@ -100,7 +102,7 @@ QString safeFileName(QString name)
     name.replace(QLatin1Char('/'), QLatin1Char('-'));
     name.remove(QChar(0));
     while (name.startsWith(QLatin1Char('.'))) name.remove(0, 1);
-    while (QFile::encodeName(name).size() > 200) name.chop(1);
+    while (NativePath::encode(name).size() > 200) name.chop(1);
     return name.isEmpty() ? QStringLiteral("Untitled") : name;
 }
 
@@ -116,7 +118,7 @@ QString recoveryLockPath(const QString& recoveryPath)
 std::optional<std::pair<quint64, quint64>> folderIdentityOf(const QString& filePath)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(QFileInfo(filePath).absolutePath()).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (::stat(NativePath::encode(QFileInfo(filePath).absolutePath()).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return std::nullopt;
     return std::pair{quint64(st.st_dev), quint64(st.st_ino)};
 }
@@ -268,13 +270,13 @@ PlatformStatus DocumentBase::prepareNewFile(const QString& path, const QString& 
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     const QFileInfo info(absolute);
-    if (info.exists() || info.isSymLink())
+    if (NativePath::exists(absolute))
         return readError(absolute, PlatformError::Code::fileExists,
                          platformText("file.error.exists", "A file with that name already exists."));
-    if (!info.dir().exists())
+    if (!NativePath::isFolder(info.absolutePath()))
         return readError(absolute, PlatformError::Code::fileNotFound,
                          platformText("document.error.read.noFolder", "Its folder “%1” doesn't exist.")
-                             .arg(info.dir().path()));
+                             .arg(NativePath::shown(info.dir().path())));
     m_fileType = type;
     m_undo.removeAll();
     // Nothing read: a file that appears there meanwhile is another program's.
@@ -423,7 +425,7 @@ void DocumentBase::storeOpenedVersion(const QByteArray& bytes)
                          + safeFileName(nameOf(m_filePath));
     m_openedVersionPath = versionsFolder() + QLatin1Char('/') + name;
     ++versionsInUse()[m_openedVersionPath];
-    const QByteArray target = QFile::encodeName(m_openedVersionPath);
+    const QByteArray target = NativePath::encode(m_openedVersionPath);
     if (::utimensat(AT_FDCWD, target.constData(), nullptr, 0) == 0) return; // kept already; now recent again
     // Written off the main thread: opening does not wait for the copy. Until
     // it is on disk (or when it cannot be written) the bytes stay here.
@@ -610,8 +612,7 @@ PlatformStatus DocumentBase::writeFile(const QString& path, const QString& type,
     }
     // The rename would replace a file the user made read-only; refuse as the
     // file itself would.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isWritable())
+    if (NativePath::exists(path) && !NativePath::isWritable(path))
         return writeError(path, PlatformError::Code::permissionDenied,
                           platformText("document.error.write.readOnly",
                                        "The file is read-only. Use Save As to save your changes in another file."));
@@ -678,7 +679,7 @@ QString DocumentBase::asidePath(const char* labelKey, const char* english) const
         const QString name =
             labelledFileName(info.fileName(), n > 1 ? label + QLatin1Char(' ') + QString::number(n) : label);
         const QString candidate = info.dir().filePath(name);
-        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink()) return candidate;
+        if (!NativePath::exists(candidate)) return candidate;
     }
 }
 
@@ -688,7 +689,7 @@ PlatformResult<QString> DocumentBase::copyTheirsAside()
     auto theirs = readFileSafely(m_filePath);
     if (theirs && writeFileSafely(aside, *theirs, {.createOnly = true})) return aside;
     // Gone meanwhile: there is no other version to keep.
-    if (!QFileInfo::exists(m_filePath)) return QString();
+    if (!NativePath::exists(m_filePath)) return QString();
     return writeError(m_filePath, PlatformError::Code::writeFailed,
                       platformText("document.error.aside.theirs",
                                    "The file was changed by another program, and its version couldn't be "
@@ -722,11 +723,11 @@ PlatformStatus DocumentBase::moveTo(const QString& path, bool replace)
                                  .arg(displayName(), nameOf(target)),
                              reason, m_filePath);
     };
-    if (!replace && (QFileInfo::exists(target) || QFileInfo(target).isSymLink()))
+    if (!replace && NativePath::exists(target))
         return moveError(platformText("file.error.exists", "A file with that name already exists."));
 
-    const QByteArray from = QFile::encodeName(m_filePath), to = QFile::encodeName(target);
-    const bool fileThere = QFileInfo::exists(m_filePath) && !fileChangedOnDisk();
+    const QByteArray from = NativePath::encode(m_filePath), to = NativePath::encode(target);
+    const bool fileThere = NativePath::isRegularFile(m_filePath) && !fileChangedOnDisk();
     if (fileThere) {
         int result = replace ? ::rename(from.constData(), to.constData())
                              : ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);

@@ -294,6 +294,10 @@ public:
     // edits before their file moves, take the new path after, and close
     // after their file went to the Trash (edits saved there first).
     void fileWasMoved(const QString& newPath);
+    // A window that goes on showing the document when its file goes to the
+    // Trash (nothing else to show in its place): the document follows its
+    // file there and stays open, so that nothing is written at the old path.
+    void setStaysOpenWhenTrashed(bool stays) { m_staysOpenWhenTrashed = stays; }
 
 signals:
     void editedChanged(bool edited);
@@ -395,6 +399,7 @@ private:
     QTimer m_autosaveTimer;
     bool m_locked = false;
     bool m_closed = false;
+    bool m_staysOpenWhenTrashed = false;
     bool m_fileMissing = false;
     bool m_autosaveErrorShown = false;
     bool m_handlingChange = false;

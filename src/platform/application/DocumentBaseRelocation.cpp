@@ -26,7 +26,7 @@ void DocumentBase::followFileRelocations()
         // Edits made meanwhile are saved into the trashed file, not at the
         // old path.
         fileWasMoved(moved);
-        close();
+        if (!m_staysOpenWhenTrashed) close();
     });
 }
 

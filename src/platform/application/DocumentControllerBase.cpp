@@ -1,5 +1,6 @@
 #include "platform/application/DocumentControllerBase.h"
 
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Localization.h"
 #include "platform/files/FileRelocations.h"
 #include "platform/files/UserDefaults.h"
@@ -59,7 +60,7 @@ DocumentControllerBase::~DocumentControllerBase()
 
 QString DocumentControllerBase::typeForPath(const QString& path) const
 {
-    return QFileInfo(path).isDir() ? QString(folderType) : QString(plainTextType);
+    return NativePath::isFolder(path) ? QString(folderType) : QString(plainTextType);
 }
 
 std::vector<DocumentBase*> DocumentControllerBase::documents() const
@@ -128,7 +129,7 @@ void DocumentControllerBase::openDocument(const QString& path, bool display, con
         const PlatformError error(PlatformError::Code::readFailed,
                                   formatWithPlaceholders(platformText("document.error.type",
                                                                       "“%@” can't be opened by Lumora."),
-                                                         {QFileInfo(absolute).fileName()}),
+                                                         {NativePath::shown(QFileInfo(absolute).fileName())}),
                                   platformText("document.error.type.info", "Lumora opens plain text files."),
                                   absolute);
         if (completion) completion(nullptr, false, error);

@@ -1,5 +1,7 @@
 #include "platform/application/Workspace.h"
 
+#include "platform/files/NativePath.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -58,8 +60,8 @@ void Workspace::setHandlers(ShowItems showItems, OpenURL openURL)
 void Workspace::revealFile(const QString& path)
 {
     const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    const QUrl item = QUrl::fromLocalFile(absolute);
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(absolute).absolutePath());
+    const QUrl item = NativePath::fileUrl(absolute);
+    const QUrl folder = NativePath::fileUrl(QFileInfo(absolute).absolutePath());
     auto fallBack = [folder](bool shown) {
         if (!shown) openURL(folder);
     };

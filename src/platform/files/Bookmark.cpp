@@ -1,5 +1,7 @@
 #include "platform/files/Bookmark.h"
 
+#include "platform/files/NativePath.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,7 +29,7 @@ struct Identity {
 std::optional<Identity> identity(const QString& path, int* error = nullptr)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+    if (::stat(NativePath::encode(path).constData(), &st) != 0) {
         if (error) *error = errno;
         return std::nullopt;
     }
@@ -36,8 +38,8 @@ std::optional<Identity> identity(const QString& path, int* error = nullptr)
 
 QString displayName(const QString& path)
 {
-    const QString name = QFileInfo(path).fileName();
-    return name.isEmpty() ? path : name;
+    const QString name = NativePath::shown(QFileInfo(path).fileName());
+    return name.isEmpty() ? NativePath::shown(path) : name;
 }
 
 } // namespace

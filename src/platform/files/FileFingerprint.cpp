@@ -1,5 +1,7 @@
 #include "platform/files/FileFingerprint.h"
 
+#include "platform/files/NativePath.h"
+
 #include <QFile>
 #include <QHashFunctions>
 
@@ -10,7 +12,7 @@ namespace lumora {
 FileFingerprint FileFingerprint::of(const QString& path)
 {
     struct stat st {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0) return FileFingerprint{};
+    if (path.isEmpty() || ::stat(NativePath::encode(path).constData(), &st) != 0) return FileFingerprint{};
     FileFingerprint f;
     f.exists = true;
     f.device = quint64(st.st_dev);

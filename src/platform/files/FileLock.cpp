@@ -1,5 +1,7 @@
 #include "platform/files/FileLock.h"
 
+#include "platform/files/NativePath.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -50,7 +52,7 @@ FileLock::~FileLock()
 
 std::unique_ptr<FileLock> FileLock::tryAcquire(const QString& path)
 {
-    const int fd = lockNow(QFile::encodeName(path));
+    const int fd = lockNow(NativePath::encode(path));
     if (fd < 0) return nullptr;
     return std::unique_ptr<FileLock>(new FileLock(path, fd));
 }
@@ -68,7 +70,7 @@ std::unique_ptr<FileLock> FileLock::acquire(const QString& path, int timeoutMs)
 
 bool FileLock::isHeld(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = ::open(NativePath::encode(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
     // A shared lock is enough to ask, and never keeps out another asker.
     int result;
@@ -82,7 +84,7 @@ bool FileLock::isHeld(const QString& path)
 
 void FileLock::removeFile()
 {
-    ::unlink(QFile::encodeName(m_path).constData());
+    ::unlink(NativePath::encode(m_path).constData());
 }
 
 } // namespace lumora

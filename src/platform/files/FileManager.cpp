@@ -1,7 +1,9 @@
 #include "platform/files/FileManager.h"
 
 #include "platform/files/FileWriter.h"
+#include "platform/files/NativePath.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,6 +19,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace lumora {
@@ -28,13 +31,13 @@ constexpr int kCannotCopy = ENOTSUP;
 
 QByteArray native(const QString& path)
 {
-    return QFile::encodeName(path);
+    return NativePath::encode(path);
 }
 
 QString nameOf(const QString& path)
 {
-    const QString name = QFileInfo(path).fileName();
-    return name.isEmpty() ? path : name;
+    const QString name = NativePath::shown(QFileInfo(path).fileName());
+    return name.isEmpty() ? NativePath::shown(path) : name;
 }
 
 QString parentOf(const QString& path)
@@ -147,7 +150,7 @@ CopyFailure copyFolder(const QString& from, const QString& to, const struct stat
     errno = 0;
     while (const dirent* d = ::readdir(dir)) {
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
-        const QString name = QFile::decodeName(d->d_name);
+        const QString name = NativePath::decode(d->d_name);
         failure = copyTree(from + QLatin1Char('/') + name, to + QLatin1Char('/') + name);
         if (failure.error) break;
         errno = 0;
@@ -210,7 +213,7 @@ int removeTree(const QString& path)
     int error = 0;
     while (const dirent* d = ::readdir(dir)) {
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
-        if (int e = removeTree(path + QLatin1Char('/') + QFile::decodeName(d->d_name)); e && !error) error = e;
+        if (int e = removeTree(path + QLatin1Char('/') + NativePath::decode(d->d_name)); e && !error) error = e;
     }
     ::closedir(dir);
     if (error) return error;
@@ -450,44 +453,141 @@ PlatformStatus FileManager::moveItem(const QString& fromPath, const QString& toP
     return {};
 }
 
-PlatformResult<QString> FileManager::moveItemToTrash(const QString& path)
+namespace {
+
+// A folder of the Trash: "files" and "info" inside it.
+struct TrashFolder {
+    QString path;
+    QString topFolder; // the disk's top folder for a Trash on that disk; empty for the home Trash
+};
+
+std::optional<dev_t> deviceOf(const QString& path, bool follow = true)
 {
     struct stat st {};
-    if (::lstat(native(path).constData(), &st) != 0) return errorFor(errno, Action::trash, path);
-    QFile file(path);
-    if (file.moveToTrash()) {
-        const QString result = QFileInfo(file.fileName()).absoluteFilePath();
-        if (isInTrash(result)) return result;
-        // Without a Trash folder QFile::moveToTrash (Qt 6.4) files the item
-        // under the current folder: it goes back where it was.
-        if (renameWithoutReplacing(result, path) != 0)
-            return PlatformError(PlatformError::Code::writeFailed,
-                                 platformText("files.error.trash", "“%1” couldn't be moved to the Trash.").arg(nameOf(path)),
-                                 platformText("files.reason.misplaced", "There is no Trash on the disk it is on, and it "
-                                                                        "was left at “%1”.")
-                                     .arg(result),
-                                 path);
-        const QString filesFolder = QFileInfo(result).absolutePath();
-        QFile::remove(filesFolder + QStringLiteral("/../info/") + QFileInfo(result).fileName()
-                      + QStringLiteral(".trashinfo"));
-        QDir().rmdir(filesFolder);
-        QDir().rmdir(QDir::cleanPath(filesFolder + QStringLiteral("/../info")));
-        return PlatformError(PlatformError::Code::writeFailed,
-                             platformText("files.error.trash", "“%1” couldn't be moved to the Trash.").arg(nameOf(path)),
-                             platformText("files.reason.noTrash", "There is no Trash on the disk it is on.")
-                                 + QLatin1Char(' ') + platformText("files.reason.leftInPlace", "It was left where it is."),
-                             path);
+    const QByteArray bytes = native(path);
+    if ((follow ? ::stat(bytes.constData(), &st) : ::lstat(bytes.constData(), &st)) != 0) return std::nullopt;
+    return st.st_dev;
+}
+
+// The top folder of the disk that holds folder (its mount point).
+QString topFolderOf(const QString& folder, dev_t device)
+{
+    QString top = QDir::cleanPath(folder);
+    while (top != QLatin1String("/")) {
+        const QString up = parentOf(top);
+        if (deviceOf(up) != device) break;
+        top = up;
     }
-    QString reason = file.errorString();
-    if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
-        reason = platformText("files.reason.noTrash", "There is no Trash on the disk it is on.");
-    else if (!reason.endsWith(QLatin1Char('.')))
-        reason += QLatin1Char('.');
+    return top;
+}
+
+// Makes a private folder (0700) where none is; an existing one must be a
+// real folder (not a link) of ours.
+bool privateFolder(const QString& path)
+{
+    const QByteArray bytes = native(path);
+    if (::mkdir(bytes.constData(), 0700) == 0) return true;
+    if (errno != EEXIST) return false;
+    struct stat st {};
+    return ::lstat(bytes.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+// The Trash folders an item on device may go to, as the freedesktop.org
+// Trash specification orders them: the home Trash for the disk of the home
+// data folder; on another disk $top/.Trash/$uid (when the administrator made
+// $top/.Trash, sticky and not a link), then $top/.Trash-$uid.
+std::vector<TrashFolder> trashFoldersFor(const QString& item, dev_t device)
+{
+    std::vector<TrashFolder> folders;
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    QDir().mkpath(dataHome);
+    if (deviceOf(dataHome) == device) {
+        folders.push_back({dataHome + QStringLiteral("/Trash"), QString()});
+        return folders;
+    }
+    const QString top = topFolderOf(parentOf(item), device);
+    const QString uid = QString::number(::geteuid());
+    const QString shared = (top == QLatin1String("/") ? QString() : top) + QStringLiteral("/.Trash");
+    struct stat st {};
+    if (::lstat(native(shared).constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX))
+        folders.push_back({shared + QLatin1Char('/') + uid, top});
+    folders.push_back({(top == QLatin1String("/") ? QString() : top) + QStringLiteral("/.Trash-") + uid, top});
+    return folders;
+}
+
+// The Trash's record of an item: where it was and when it was trashed.
+QByteArray trashInfo(const QString& item, const QString& topFolder)
+{
+    // A Trash on the item's own disk records the path from the disk's top.
+    QByteArray where = native(item);
+    if (!topFolder.isEmpty() && topFolder != QLatin1String("/")) where = where.mid(native(topFolder).size() + 1);
+    return QByteArrayLiteral("[Trash Info]\nPath=") + where.toPercentEncoding("/")
+           + QByteArrayLiteral("\nDeletionDate=")
+           + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1()
+           + QByteArrayLiteral("\n");
+}
+
+PlatformError trashError(const QString& path, const QString& reason)
+{
     return PlatformError(PlatformError::Code::writeFailed,
                          platformText("files.error.trash", "“%1” couldn't be moved to the Trash.").arg(nameOf(path)),
                          reason + QLatin1Char(' ')
                              + platformText("files.reason.leftInPlace", "It was left where it is."),
                          path);
+}
+
+} // namespace
+
+PlatformResult<QString> FileManager::moveItemToTrash(const QString& path)
+{
+    const QString item = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    struct stat st {};
+    if (::lstat(native(item).constData(), &st) != 0) return errorFor(errno, Action::trash, item);
+
+    // The record goes first, through the checked writer: a Trash that could
+    // not list or restore the item is no Trash. Only then does the item move,
+    // by a rename on its own disk; a failed move takes the record back.
+    std::optional<PlatformError> failure;
+    for (const TrashFolder& trash : trashFoldersFor(item, st.st_dev)) {
+        const QString files = trash.path + QStringLiteral("/files");
+        const QString info = trash.path + QStringLiteral("/info");
+        if (!trash.topFolder.isEmpty() && !privateFolder(trash.path)) continue;
+        if (trash.topFolder.isEmpty()) QDir().mkpath(trash.path);
+        if (!privateFolder(files) || !privateFolder(info)) continue;
+        const QByteArray record = trashInfo(item, trash.topFolder);
+        for (quint64 n = 1; n < 100000; ++n) {
+            const QString name = QFileInfo(n == 1 ? item : numberedPath(item, n)).fileName();
+            const QString infoPath = info + QLatin1Char('/') + name + QStringLiteral(".trashinfo");
+            const QString target = files + QLatin1Char('/') + name;
+            if (::access(native(target).constData(), F_OK) == 0) continue;
+            const PlatformStatus written = writeFileSafely(infoPath, record, FileWriteOptions{true});
+            if (!written) {
+                if (written.error().code == PlatformError::Code::fileExists) continue;
+                return trashError(item, written.error().recoverySuggestion);
+            }
+            const int moved = renameWithoutReplacing(item, target);
+            if (moved == EEXIST) {
+                ::unlink(native(infoPath).constData());
+                continue;
+            }
+            if (moved != 0) {
+                ::unlink(native(infoPath).constData());
+                if (moved == EXDEV) break; // another disk after all (a bind mount): the next Trash
+                return errorFor(moved, Action::trash, item);
+            }
+            const int synced = syncFolder(files);
+            const int syncedSource = syncFolder(parentOf(item));
+            if (const int error = synced ? synced : syncedSource; error && error != EINVAL) {
+                // Not durable: it goes back where it was, with its record.
+                if (renameWithoutReplacing(target, item) == 0) ::unlink(native(infoPath).constData());
+                return trashError(item, fileErrorReason(error));
+            }
+            return target;
+        }
+        failure = trashError(item, platformText("files.reason.noTrash", "There is no Trash on the disk it is on."));
+    }
+    return failure.value_or(
+        trashError(item, platformText("files.reason.noTrash", "There is no Trash on the disk it is on.")));
 }
 
 bool FileManager::isInTrash(const QString& path)

@@ -22,9 +22,14 @@ namespace lumora {
 //   where allowed, the owner), syncs it, renames it into place without
 //   replacing, and only then removes the original. On any failure the copy
 //   is removed and the original stays.
-// - The Trash is the freedesktop Trash (QFile::moveToTrash). An item that
-//   cannot go to the Trash is reported and left where it is; nothing is
-//   ever deleted instead.
+// - The Trash is the freedesktop.org Trash: the home Trash for the home
+//   disk, a Trash folder at the top of any other disk. The record that lets
+//   the desktop list and restore the item (its .trashinfo) is written first,
+//   through the checked writer, and only then does the item move there, by
+//   its real name (bytes that are not UTF-8 included). An item that cannot
+//   go to the Trash (no Trash on its disk, a full disk) is reported with the
+//   reason and left where it is, without a record; nothing is ever deleted
+//   instead.
 //
 // Every call blocks on the disk: run it off the main thread. Errors name the
 // item and say why, in words for the writer.

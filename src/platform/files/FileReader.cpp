@@ -1,6 +1,7 @@
 #include "platform/files/FileReader.h"
 
 #include "platform/files/FileWriter.h"
+#include "platform/files/NativePath.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,7 +12,9 @@
 #include <optional>
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace lumora {
@@ -22,7 +25,7 @@ PlatformError readError(const QString& path, PlatformError::Code code, const QSt
 {
     return PlatformError(code,
                          platformText("file.error.read", "The file “%1” couldn't be read.")
-                             .arg(QFileInfo(path).fileName()),
+                             .arg(NativePath::shown(QFileInfo(path).fileName())),
                          reason, path);
 }
 
@@ -50,6 +53,42 @@ std::optional<PlatformError> kindError(const QString& path, mode_t mode)
     return refuse("file.error.read.special", "It is not a regular file.");
 }
 
+// The kernel's virtual file systems: their files are regular to stat, but
+// many report a size of 0 or 4096 whatever they hold, some never end
+// (/proc/kcore), and some wait for events when read (/proc/kmsg, tracefs's
+// trace_pipe).
+bool isVirtualFileSystem(const struct statfs& fs)
+{
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case BINFMTFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case 0x62656570: // configfs
+    case 0x65735543: // fusectl
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<PlatformError> virtualFileError(const QString& path, const struct statfs& fs)
+{
+    if (!isVirtualFileSystem(fs)) return std::nullopt;
+    return readError(path, PlatformError::Code::notAFile,
+                     platformText("file.error.read.virtual", "It is one of the system's virtual files, not a file on a disk."));
+}
+
 PlatformError tooLargeError(const QString& path, qint64 size, qint64 maximum)
 {
     return readError(path, PlatformError::Code::tooLarge,
@@ -65,17 +104,32 @@ QString formattedFileSize(qint64 bytes)
     return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
 }
 
-PlatformResult<QByteArray> readFileSafely(const QString& path, const FileReadOptions& options)
+PlatformStatus checkFileForReading(const QString& path, const FileReadOptions& options)
 {
-    const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
-    const QByteArray name = QFile::encodeName(path);
-    // Looked at before it is opened: opening a pipe would wait for a writer.
+    const QByteArray name = NativePath::encode(path);
+    if (name.isEmpty()) return errnoError(path, ENOENT, platformText("file.step.open", "Opening the file"));
     struct stat st {};
     if (::stat(name.constData(), &st) != 0)
         return errnoError(path, errno, platformText("file.step.open", "Opening the file"));
     if (auto refused = kindError(path, st.st_mode)) return *refused;
+    if (options.diskFilesOnly) {
+        struct statfs fs {};
+        if (::statfs(name.constData(), &fs) != 0)
+            return errnoError(path, errno, platformText("file.step.open", "Opening the file"));
+        if (auto refused = virtualFileError(path, fs)) return *refused;
+    }
     if (options.maximumSize >= 0 && st.st_size > options.maximumSize)
         return tooLargeError(path, st.st_size, options.maximumSize);
+    return {};
+}
+
+PlatformResult<QByteArray> readFileSafely(const QString& path, const FileReadOptions& options)
+{
+    const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
+    const QByteArray name = NativePath::encode(path);
+    // Looked at before it is opened: opening a pipe would wait for a writer.
+    if (PlatformStatus checked = checkFileForReading(path, options); !checked) return checked.error();
+    struct stat st {};
 
     // Non-blocking, in case something else took its place meanwhile.
     int fd = -1;
@@ -88,6 +142,11 @@ PlatformResult<QByteArray> readFileSafely(const QString& path, const FileReadOpt
     const auto closeFd = qScopeGuard([fd] { ::close(fd); });
     if (::fstat(fd, &st) != 0) return errnoError(path, errno, platformText("file.step.read", "Reading the file"));
     if (auto refused = kindError(path, st.st_mode)) return *refused;
+    if (options.diskFilesOnly) {
+        struct statfs fs {};
+        if (::fstatfs(fd, &fs) != 0) return errnoError(path, errno, platformText("file.step.read", "Reading the file"));
+        if (auto refused = virtualFileError(path, fs)) return *refused;
+    }
     if (options.maximumSize >= 0 && st.st_size > options.maximumSize)
         return tooLargeError(path, st.st_size, options.maximumSize);
 

@@ -1,5 +1,7 @@
 #include "platform/files/FileWriter.h"
 
+#include "platform/files/NativePath.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,7 +47,7 @@ int injected(const char* step)
     return hook ? hook(step, t_currentPath) : 0;
 }
 
-QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
+QByteArray encoded(const QString& path) { return NativePath::encode(path); }
 
 // Closes a descriptor that was not closed on purpose (on the failure paths).
 struct Descriptor {
@@ -115,11 +118,16 @@ QString resolvedTarget(const QString& path)
 {
     QString current = QFileInfo(path).absoluteFilePath();
     for (int hops = 0; hops < 40; ++hops) {
-        const QFileInfo info(current);
-        if (!info.isSymLink()) return current;
-        const QString target = info.symLinkTarget();
-        if (target.isEmpty()) return current;
-        current = QFileInfo(target).absoluteFilePath();
+        // By the name's own bytes: QFileInfo cannot find a name that is not UTF-8.
+        const QByteArray bytes = encoded(current);
+        struct stat st {};
+        if (::lstat(bytes.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(bytes.constData(), buffer, sizeof buffer);
+        if (n <= 0 || n >= ssize_t(sizeof buffer)) return current;
+        const QString target = NativePath::decode(QByteArrayView(buffer, n));
+        current = QDir::cleanPath(QDir::isAbsolutePath(target) ? target
+                                                               : QFileInfo(current).absolutePath() + QLatin1Char('/') + target);
     }
     return current;
 }
@@ -231,10 +239,10 @@ struct Failure {
 // `inPlace` comes back true when the folder or the file's attributes do
 // not allow a replacement and nothing has been changed yet.
 Failure replace(const QByteArray& target, const QString& fileName, const struct stat* old, const QByteArray& bytes,
-                bool createOnly, bool& inPlace)
+                bool createOnly, bool ownerOnly, bool& inPlace)
 {
     inPlace = false;
-    const QByteArray folder = encoded(QFileInfo(QFile::decodeName(target)).absolutePath());
+    const QByteArray folder = encoded(QFileInfo(NativePath::decode(target)).absolutePath());
     Descriptor temp;
     QByteArray tempPath;
     if (const int error = createTemporary(folder, fileName, temp, tempPath)) {
@@ -247,6 +255,7 @@ Failure replace(const QByteArray& target, const QString& fileName, const struct 
         ::unlink(tempPath.constData());
         return Failure{error, step};
     };
+    if (!old && ownerOnly && ::fchmod(temp.fd, 0600) != 0) return discard(errno, "open");
     if (old) {
         if (const int error = copyOwnership(*old, temp.fd)) {
             if (error == EPERM || error == EINVAL) inPlace = true;
@@ -273,14 +282,23 @@ Failure replace(const QByteArray& target, const QString& fileName, const struct 
 QByteArray readAll(const QByteArray& path, int& error)
 {
     error = 0;
-    QFile file(QFile::decodeName(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = EACCES;
-        if (file.error() == QFileDevice::OpenError && !QFileInfo::exists(file.fileName())) error = ENOENT;
+    Descriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    if (file.fd < 0) {
+        error = errno;
         return {};
     }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) error = EIO;
+    QByteArray bytes;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            return {};
+        }
+        if (n == 0) break;
+        bytes.append(buffer, n);
+    }
     return bytes;
 }
 
@@ -359,7 +377,7 @@ Failure writeInPlace(const QByteArray& target, const QByteArray& bytes)
         backup.remove();
         return {EIO, "backup", status.error().message()};
     }
-    const QJsonObject noteJson{{QStringLiteral("path"), QFile::decodeName(target)},
+    const QJsonObject noteJson{{QStringLiteral("path"), NativePath::decode(target)},
                                {QStringLiteral("device"), QString::number(quint64(before.st_dev))},
                                {QStringLiteral("inode"), QString::number(quint64(before.st_ino))},
                                {QStringLiteral("changedNs"), QString::number(changeTimeNs(before))},
@@ -436,7 +454,7 @@ PlatformError failureError(const QString& path, const Failure& failure)
         reason += QLatin1Char(' ') + failure.detail;
     return PlatformError(code,
                          platformText("file.error.write", "The file “%1” couldn't be written.")
-                             .arg(QFileInfo(path).fileName()),
+                             .arg(NativePath::shown(QFileInfo(path).fileName())),
                          reason, path);
 }
 
@@ -489,8 +507,7 @@ PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, con
 {
     const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
     const QFileInfo given(path);
-    if (options.createOnly && (given.exists() || given.isSymLink()))
-        return failureError(path, {EEXIST, "open"});
+    if (options.createOnly && NativePath::exists(path)) return failureError(path, {EEXIST, "open"});
     const QString targetPath = options.createOnly ? given.absoluteFilePath() : resolvedTarget(path);
     const QByteArray target = encoded(targetPath);
     const QString fileName = QFileInfo(targetPath).fileName();
@@ -508,11 +525,29 @@ PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, con
         return failure.error ? PlatformStatus(failureError(path, failure)) : PlatformStatus();
     }
     bool inPlace = false;
-    const Failure failure = replace(target, fileName, exists ? &old : nullptr, bytes, options.createOnly, inPlace);
+    const Failure failure = replace(target, fileName, exists ? &old : nullptr, bytes, options.createOnly, options.ownerOnly, inPlace);
     if (!failure.error) return {};
     if (!inPlace) return failureError(path, failure);
     const Failure second = writeInPlace(target, bytes);
     return second.error ? PlatformStatus(failureError(path, second)) : PlatformStatus();
+}
+
+PlatformStatus writeExtendedAttributeSafely(const QString& path, const char* name, const QByteArray& value)
+{
+    const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
+    // Opened for reading only: the contents are never touched, and a folder
+    // opens too. No FIFO or device is ever opened (it could block).
+    Descriptor item(::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (item.fd < 0) return failureError(path, {errno, "open"});
+    struct stat st {};
+    if (::fstat(item.fd, &st) != 0) return failureError(path, {errno, "open"});
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return failureError(path, {EINVAL, "open"});
+    if (const int fault = injected("xattr")) return failureError(path, {fault, "xattr"});
+    if (::fsetxattr(item.fd, name, value.constData(), size_t(value.size()), 0) != 0)
+        return failureError(path, {errno, "xattr"});
+    if (const int error = syncDescriptor(item.fd); error && error != EINVAL) return failureError(path, {error, "sync"});
+    if (const int error = item.close()) return failureError(path, {error, "close"});
+    return {};
 }
 
 InterruptedWrite cleanUpInterruptedWrite(const QString& path)

@@ -14,6 +14,9 @@ struct FileWriteOptions {
     // the path, instead of replacing it (a new file that must not clobber one
     // another program made meanwhile).
     bool createOnly = false;
+    // A new file is readable and writable by its owner alone (0600) rather
+    // than as the umask leaves it. An existing file keeps its mode.
+    bool ownerOnly = false;
 };
 
 // The one way Lumora writes a file. Afterwards either the new bytes are on
@@ -34,6 +37,11 @@ struct FileWriteOptions {
 //   the middle is mended by cleanUpInterruptedWrite at the next open or save.
 // - Temporary names stay within 255 bytes, so a long file name saves too.
 PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, const FileWriteOptions& options = {});
+
+// Sets one extended attribute of the item at path (a file or a folder;
+// through a symbolic link), then syncs the item: a failure of either is
+// reported, never success.
+PlatformStatus writeExtendedAttributeSafely(const QString& path, const char* name, const QByteArray& value);
 
 // What cleanUpInterruptedWrite found of an in-place write cut short.
 struct InterruptedWrite {

@@ -1,13 +1,17 @@
 #include "platform/files/FolderListing.h"
 
 #include "platform/files/FileManager.h"
+#include "platform/files/FileWriter.h"
+#include "platform/files/NativePath.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,17 +28,19 @@ qint64 milliseconds(const struct statx_timestamp& t)
     return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-// The name as a QString, or none when it does not survive the trip back to
-// bytes (such an item could never be opened by its QString path).
-std::optional<QString> decodedName(const char* bytes)
+// The date added the library recorded on the item, in milliseconds since
+// the epoch; none when there is no record (or it cannot be read).
+std::optional<qint64> recordedDateAdded(const QByteArray& path)
 {
-    const QByteArray raw(bytes);
-    QString name = QFile::decodeName(raw);
-    if (QFile::encodeName(name) != raw) return std::nullopt;
-    return name;
+    char value[64];
+    const ssize_t n = ::getxattr(path.constData(), FolderListing::dateAddedAttribute, value, sizeof value);
+    if (n <= 0) return std::nullopt;
+    const QDateTime date = QDateTime::fromString(QString::fromLatin1(value, n), Qt::ISODateWithMs);
+    if (!date.isValid()) return std::nullopt;
+    return date.toMSecsSinceEpoch();
 }
 
-std::optional<FolderListing::Entry> entryFor(int dirfd, const char* rawName, QString name)
+std::optional<FolderListing::Entry> entryFor(int dirfd, const QByteArray& folder, const char* rawName, QString name)
 {
     if (FolderListing::isHiddenName(name)) return std::nullopt;
     struct statx st {};
@@ -57,7 +63,13 @@ std::optional<FolderListing::Entry> entryFor(int dirfd, const char* rawName, QSt
     }
     entry.name = std::move(name);
     if (st.stx_mask & STATX_MTIME) entry.modified = milliseconds(st.stx_mtime);
-    if ((st.stx_mask & STATX_BTIME) && st.stx_btime.tv_sec != 0) entry.added = milliseconds(st.stx_btime);
+    if (const auto recorded = recordedDateAdded(folder + '/' + rawName)) {
+        entry.added = recorded;
+        entry.addedRecorded = true;
+    } else if ((st.stx_mask & STATX_BTIME) && st.stx_btime.tv_sec != 0) {
+        // Until the library records one, the item's birth is its date.
+        entry.added = milliseconds(st.stx_btime);
+    }
     return entry;
 }
 
@@ -89,7 +101,7 @@ bool FolderListing::isDocumentName(QStringView name)
 
 PlatformResult<std::vector<FolderListing::Entry>> FolderListing::list(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = NativePath::encode(path);
     const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
     if (!dir) {
@@ -101,9 +113,9 @@ PlatformResult<std::vector<FolderListing::Entry>> FolderListing::list(const QStr
     errno = 0;
     while (const dirent* d = ::readdir(dir)) {
         if (d->d_name[0] == '.') continue; // hidden, "." and ".."
-        auto name = decodedName(d->d_name);
-        if (!name) continue;
-        if (auto entry = entryFor(::dirfd(dir), d->d_name, std::move(*name))) entries.push_back(std::move(*entry));
+        // Every byte of the name is kept, valid UTF-8 or not.
+        if (auto entry = entryFor(::dirfd(dir), native, d->d_name, NativePath::decode(d->d_name)))
+            entries.push_back(std::move(*entry));
         errno = 0;
     }
     const int readError = errno;
@@ -117,13 +129,20 @@ std::optional<FolderListing::Entry> FolderListing::examine(const QString& path)
     const QFileInfo info(path);
     const QString name = info.fileName();
     if (name.isEmpty()) return std::nullopt;
-    const QByteArray parent = QFile::encodeName(info.absolutePath());
+    const QByteArray parent = NativePath::encode(info.absolutePath());
     const int dirfd = ::open(parent.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dirfd < 0) return std::nullopt;
-    const QByteArray rawName = QFile::encodeName(name);
-    auto entry = entryFor(dirfd, rawName.constData(), name);
+    const QByteArray rawName = NativePath::encode(name);
+    auto entry = entryFor(dirfd, parent, rawName.constData(), name);
     ::close(dirfd);
     return entry;
+}
+
+PlatformStatus FolderListing::recordDateAdded(const QString& path, qint64 milliseconds)
+{
+    const QByteArray value =
+        QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC).toString(Qt::ISODateWithMs).toLatin1();
+    return writeExtendedAttributeSafely(path, dateAddedAttribute, value);
 }
 
 } // namespace lumora

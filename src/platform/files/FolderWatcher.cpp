@@ -1,5 +1,8 @@
 #include "platform/files/FolderWatcher.h"
 
+#include "platform/files/MountWatcher.h"
+#include "platform/files/NativePath.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -43,7 +46,7 @@ PlatformError watchError(const QString& path, int error)
                          : QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
     return PlatformError(error == ENOENT ? PlatformError::Code::fileNotFound : PlatformError::Code::generic,
                          platformText("files.error.watch", "Changes to the folder “%1” can't be followed.")
-                             .arg(QFileInfo(path).fileName()),
+                             .arg(NativePath::shown(QFileInfo(path).fileName())),
                          reason, path);
 }
 
@@ -64,8 +67,16 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
 {
     stop();
     m_root = QDir::cleanPath(QFileInfo(rootPath).absoluteFilePath());
-    m_rootFd = ::open(QFile::encodeName(m_root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    m_rootFd = ::open(NativePath::encode(m_root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (m_rootFd < 0) return watchError(m_root, errno);
+    struct stat st {};
+    if (::fstat(m_rootFd, &st) != 0) {
+        const int error = errno;
+        stop();
+        return watchError(m_root, error);
+    }
+    m_rootDevice = st.st_dev;
+    m_rootInode = st.st_ino;
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0) {
         const int error = errno;
@@ -74,7 +85,7 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
     }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &FolderWatcher::readEvents);
-    const int wd = ::inotify_add_watch(m_fd, QFile::encodeName(m_root).constData(), kFolderMask);
+    const int wd = ::inotify_add_watch(m_fd, NativePath::encode(m_root).constData(), kFolderMask);
     if (wd < 0) {
         const int error = errno;
         stop();
@@ -84,6 +95,10 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
     m_paths.insert(wd, QString());
     m_watches.insert(QString(), wd);
     watchParent();
+    // A disk taken away while held tells the folder nothing: the mount
+    // table does.
+    connect(&MountWatcher::shared(), &MountWatcher::mountsChanged, this, &FolderWatcher::refreshRootPath,
+            Qt::UniqueConnection);
     return {};
 }
 
@@ -93,7 +108,7 @@ void FolderWatcher::watchParent()
     m_parentWatch = -1;
     if (m_root == QLatin1String("/")) return;
     const QString parent = QFileInfo(m_root).absolutePath();
-    m_parentWatch = ::inotify_add_watch(m_fd, QFile::encodeName(parent).constData(),
+    m_parentWatch = ::inotify_add_watch(m_fd, NativePath::encode(parent).constData(),
                                         IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR | IN_DONT_FOLLOW);
 }
 
@@ -110,6 +125,37 @@ bool FolderWatcher::rootIsGone() const
     return m_rootFd >= 0 && ::fstat(m_rootFd, &st) == 0 && st.st_nlink == 0;
 }
 
+bool FolderWatcher::leadsToRoot(const QString& path) const
+{
+    struct stat st {};
+    return !path.isEmpty() && ::stat(NativePath::encode(path).constData(), &st) == 0 && quint64(st.st_dev) == m_rootDevice
+           && quint64(st.st_ino) == m_rootInode;
+}
+
+void FolderWatcher::checkRoot()
+{
+    if (m_rootFd < 0 || m_rootGone) return;
+    if (rootIsGone()) {
+        m_rootGone = true;
+        m_queue.push_back({Kind::rootDeleted});
+        return;
+    }
+    const QString now = currentRootPath();
+    if (!now.isEmpty()) {
+        if (now != m_root) {
+            setRoot(now);
+            m_queue.push_back({Kind::rootMoved, {}, now});
+        }
+        return;
+    }
+    // Still there, but no path leads to it: its disk went away (the bare
+    // mount point, or nothing, is at its path now).
+    if (!leadsToRoot(m_root)) {
+        m_rootGone = true;
+        m_queue.push_back({Kind::rootUnavailable});
+    }
+}
+
 void FolderWatcher::stop()
 {
     // Stopping may come from a handler of the notifier's own signal.
@@ -118,10 +164,15 @@ void FolderWatcher::stop()
         m_notifier->deleteLater();
         m_notifier = nullptr;
     }
+    const std::lock_guard guard(m_lock);
+    m_paused = false;
+    m_rootCheckWaiting = false;
     if (m_fd >= 0) ::close(m_fd);
     if (m_rootFd >= 0) ::close(m_rootFd);
     m_fd = m_rootFd = m_rootWatch = m_parentWatch = -1;
+    m_rootDevice = m_rootInode = 0;
     m_rootGone = false;
+    disconnect(&MountWatcher::shared(), nullptr, this, nullptr);
     m_paths.clear();
     m_watches.clear();
     m_queue.clear();
@@ -153,28 +204,69 @@ QString FolderWatcher::currentRootPath() const
     if (n <= 0) return {};
     const QByteArray target(buffer, n);
     if (target.endsWith(" (deleted)") || !target.startsWith('/')) return {};
-    return QFile::decodeName(target);
+    // Only a path that still leads to the folder is its place: the kernel
+    // names a folder whose disk was taken away by where it stands on that
+    // disk ("/"), which is somewhere else entirely now.
+    const QString path = NativePath::decode(target);
+    return leadsToRoot(path) ? path : QString();
 }
 
 void FolderWatcher::refreshRootPath()
 {
-    const QString now = currentRootPath();
-    if (now.isEmpty() || now == m_root) return;
-    setRoot(now);
-    m_queue.push_back({Kind::rootMoved, {}, now});
+    // A scan is reading the folder: the check waits for its end.
+    if (m_paused) {
+        m_rootCheckWaiting = true;
+        return;
+    }
+    checkRoot();
     deliver(false);
+}
+
+int FolderWatcher::watchCount() const
+{
+    const std::lock_guard guard(m_lock);
+    return int(m_paths.size());
+}
+
+void FolderWatcher::setPaused(bool paused)
+{
+    {
+        const std::lock_guard guard(m_lock);
+        if (m_paused == paused) return;
+        m_paused = paused;
+    }
+    if (m_notifier) m_notifier->setEnabled(!paused);
+    if (paused) return;
+    QPointer<FolderWatcher> self(this);
+    if (std::exchange(m_rootCheckWaiting, false)) refreshRootPath();
+    if (self && isActive()) readEvents();
 }
 
 bool FolderWatcher::watchFolder(const QString& path)
 {
+    bool refused = false;
+    if (addWatch(path, false, refused)) return true;
+    if (refused && !m_rewatching) requestReconcile();
+    return false;
+}
+
+bool FolderWatcher::watchFolderWhileScanning(const QString& path)
+{
+    bool refused = false;
+    return addWatch(path, true, refused);
+}
+
+bool FolderWatcher::addWatch(const QString& path, bool quiet, bool& refused)
+{
+    const std::lock_guard guard(m_lock);
     if (m_fd < 0) return false;
     const QString rel = relative(path);
     if (rel.isNull()) return false;
-    const int wd = ::inotify_add_watch(m_fd, QFile::encodeName(absolute(rel)).constData(), kFolderMask);
+    const int wd = ::inotify_add_watch(m_fd, NativePath::encode(absolute(rel)).constData(), kFolderMask);
     if (wd < 0) {
         const int error = errno;
-        if (error != ENOENT) qWarning().noquote() << watchError(absolute(rel), error).message();
-        if (!m_rewatching) requestReconcile();
+        if (error != ENOENT && !quiet) qWarning().noquote() << watchError(absolute(rel), error).message();
+        refused = true;
         return false;
     }
     // The same folder under a new name (it moved while events were lost).
@@ -273,11 +365,7 @@ void FolderWatcher::readEvents()
                 continue;
             }
             QString name;
-            if (event->len > 0) {
-                const QByteArray raw(event->name);
-                name = QFile::decodeName(raw);
-                if (QFile::encodeName(name) != raw) continue; // cannot be named by a path
-            }
+            if (event->len > 0) name = NativePath::decode(QByteArrayView(event->name, qsizetype(std::strlen(event->name))));
             handle(event->wd, event->mask, event->cookie, name);
         }
     }
@@ -285,16 +373,9 @@ void FolderWatcher::readEvents()
         simulateOverflow();
         return;
     }
-    // A parent folder renamed moves the root without telling it.
-    const QString now = currentRootPath();
-    if (!now.isEmpty() && now != m_root) {
-        setRoot(now);
-        m_queue.push_back({Kind::rootMoved, {}, now});
-    }
-    if (!m_rootGone && rootIsGone()) {
-        m_rootGone = true;
-        m_queue.push_back({Kind::rootDeleted});
-    }
+    // A parent folder renamed moves the root without telling it; a disk
+    // taken away leaves it without a path.
+    checkRoot();
     deliver(false);
 }
 
@@ -302,6 +383,12 @@ void FolderWatcher::handle(int wd, quint32 mask, quint32 cookie, const QString& 
 {
     if (mask & IN_IGNORED) {
         if (wd == m_parentWatch) m_parentWatch = -1;
+        // The root's own watch went: the folder was deleted or its disk
+        // unmounted.
+        if (wd == m_rootWatch && !m_rootGone) {
+            m_rootGone = true;
+            m_queue.push_back({rootIsGone() ? Kind::rootDeleted : Kind::rootUnavailable});
+        }
         if (const auto it = m_paths.find(wd); it != m_paths.end()) {
             if (m_watches.value(*it) == wd) m_watches.remove(*it);
             m_paths.erase(it);
@@ -328,8 +415,14 @@ void FolderWatcher::handle(int wd, quint32 mask, quint32 cookie, const QString& 
     const QString folder = *it;
 
     if (wd == m_rootWatch) {
-        if (mask & (IN_DELETE_SELF | IN_UNMOUNT)) {
+        if (mask & IN_DELETE_SELF) {
             if (!m_rootGone) m_queue.push_back({Kind::rootDeleted});
+            m_rootGone = true;
+            return;
+        }
+        // Unmounted: the folder may come back with its disk; it is not deleted.
+        if (mask & IN_UNMOUNT) {
+            if (!m_rootGone) m_queue.push_back({Kind::rootUnavailable});
             m_rootGone = true;
             return;
         }
@@ -413,6 +506,9 @@ bool FolderWatcher::emitEvent(const Event& event)
         break;
     case Kind::rootDeleted:
         emit rootDeleted();
+        break;
+    case Kind::rootUnavailable:
+        emit rootUnavailable();
         break;
     }
     // A handler may have stopped or destroyed the watcher.

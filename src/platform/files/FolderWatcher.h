@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <mutex>
 
 class QSocketNotifier;
 
@@ -33,9 +34,14 @@ namespace lumora {
 // - rootMoved: the folder itself was renamed or moved (its new path is read
 //   from a descriptor held on it, so a rename of a parent folder is noticed
 //   too, at the next event or refreshRootPath());
-// - rootDeleted: the folder itself was deleted or its disk unmounted (seen
-//   in its parent folder: the descriptor held on it keeps the kernel from
-//   reporting its deletion itself);
+// - rootDeleted: the folder itself was deleted (seen in its parent folder:
+//   the descriptor held on it keeps the kernel from reporting its deletion
+//   itself);
+// - rootUnavailable: the folder's disk went away (unmounted, or taken away
+//   while this program held it): its path no longer leads to the folder the
+//   watcher started with (its device and inode, recorded at the start), and
+//   the folder is found nowhere else. Checked at every event, whenever the
+//   system's mount table changes, and at refreshRootPath();
 // - needsReconcile: events were lost (the kernel's queue overflowed) or a
 //   folder could not be watched: the owner compares its picture with the
 //   disk. Watches renewed between beginRewatch() and endRewatch() stay, the
@@ -57,14 +63,27 @@ public:
     bool isActive() const { return m_fd >= 0; }
 
     QString rootPath() const { return m_root; }
-    // Looks where the folder is now and reports rootMoved when it moved.
+    // Looks where the folder is now and reports rootMoved when it moved,
+    // rootDeleted or rootUnavailable when it is no longer there.
     void refreshRootPath();
 
     // Watches the folder at path, the root or a folder inside it. False
     // when the system refuses (too many watches, the folder vanished); the
     // watcher then asks for a reconcile once the current work is done.
     bool watchFolder(const QString& path);
-    int watchCount() const { return int(m_paths.size()); }
+    int watchCount() const;
+
+    // While a scan runs off the main thread: paused, the watcher reads no
+    // events (the kernel keeps them until it goes on, and an overflow asks
+    // for a reconcile), and the scanning thread adds its folders' watches
+    // with watchFolderWhileScanning (it asks for nothing itself: false
+    // tells the scan that a folder could not be watched). Going on reads
+    // what waited.
+    void setPaused(bool paused);
+    bool watchFolderWhileScanning(const QString& path);
+    // Asks the owner to compare its picture with the disk (needsReconcile),
+    // once the current work is done.
+    void requestReconcile();
 
     void beginRewatch();
     void endRewatch();
@@ -84,10 +103,11 @@ signals:
     void itemRemoved(const QString& path);
     void rootMoved(const QString& newPath);
     void rootDeleted();
+    void rootUnavailable();
     void needsReconcile();
 
 private:
-    enum class Kind { appeared, changed, moved, removed, movedAway, rootMoved, rootDeleted };
+    enum class Kind { appeared, changed, moved, removed, movedAway, rootMoved, rootDeleted, rootUnavailable };
     struct Event {
         Kind kind = Kind::appeared;
         QString from{}; // absolute, with the root's path at the time
@@ -103,11 +123,13 @@ private:
     bool emitEvent(const Event& event);
     void dropWatchesUnder(const QString& relative);
     void rebaseWatches(const QString& from, const QString& to);
-    void requestReconcile();
+    bool addWatch(const QString& path, bool quiet, bool& refused);
     QString absolute(const QString& relative) const;
     QString relative(const QString& path) const;
     QString currentRootPath() const;
     bool rootIsGone() const;
+    bool leadsToRoot(const QString& path) const;
+    void checkRoot();
     void setRoot(const QString& path);
     void watchParent();
 
@@ -116,6 +138,9 @@ private:
     int m_rootWatch = -1;
     int m_parentWatch = -1; // the root's parent, for the root's own deletion
     QString m_root;
+    // The folder the watcher started with: what its path must still lead to.
+    quint64 m_rootDevice = 0;
+    quint64 m_rootInode = 0;
     bool m_rootGone = false;
     QSocketNotifier* m_notifier = nullptr;
     QHash<int, QString> m_paths;   // watch descriptor -> folder relative to the root
@@ -123,6 +148,11 @@ private:
     bool m_rewatching = false;
     QSet<int> m_renewed;
     bool m_reconcileRequested = false;
+    bool m_paused = false;
+    bool m_rootCheckWaiting = false;
+    // Guards the descriptor and the watch tables while a scan adds watches
+    // from its own thread.
+    mutable std::mutex m_lock;
     std::deque<Event> m_queue; // in order; a first half of a rename waits
     QTimer m_pairingTimer;
 };

@@ -1,5 +1,7 @@
 #include "platform/files/TextFileCodec.h"
 
+#include "platform/files/NativePath.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -46,7 +48,7 @@ const Mark kMarks[] = {
 
 QString fileLabel(const QString& filePath)
 {
-    return filePath.isEmpty() ? QString() : QFileInfo(filePath).fileName();
+    return filePath.isEmpty() ? QString() : NativePath::shown(QFileInfo(filePath).fileName());
 }
 
 PlatformError notTextError(const QString& filePath)

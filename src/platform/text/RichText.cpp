@@ -1,5 +1,7 @@
 #include "platform/text/RichText.h"
 
+#include "platform/text/SafeTextDocument.h"
+
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -97,7 +99,9 @@ TextStorage attributedStringFromHTML(const QString& html)
                                             QRegularExpression::CaseInsensitiveOption);
     QString source = html;
     source.replace(deleted, QStringLiteral("<\\1s"));
-    QTextDocument document;
+    // Pasted HTML comes from anywhere: it loads nothing, not even a style
+    // sheet or a background it names.
+    SafeTextDocument document;
     document.setHtml(source);
     TextStorage result;
     result.beginEditing();

@@ -1,11 +1,18 @@
 #include "platform/files/FileManager.h"
 
-#include "support/TestEnvironment.h"
+#include "platform/files/FileReader.h"
+#include "platform/files/FileWriter.h"
+#include "platform/files/NativePath.h"
 
+#include "support/TestEnvironment.h"
+#include "support/TmpfsMount.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -15,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <string_view>
 
 using namespace lumora;
 using namespace lumora::test;
@@ -158,6 +166,106 @@ TEST(FileManager, AFailedCopyLeavesTheOriginalAndNoTrace)
     EXPECT_TRUE(moved.error().recoverySuggestion.contains("pipe")) << moved.error().message().toStdString();
     EXPECT_EQ(entriesOf(folder + "/Box"), (QStringList{"note.md", "pipe"}));
     EXPECT_TRUE(entriesOf(other->path()).isEmpty());
+}
+
+namespace {
+
+QString trashFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+}
+
+// The record of a trashed item, by key.
+QMap<QString, QByteArray> trashRecord(const QString& infoFile)
+{
+    QMap<QString, QByteArray> record;
+    const auto read = readFileSafely(infoFile); // by its real bytes
+    const QByteArray text = read ? *read : QByteArray();
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.value(0) != "[Trash Info]") return record;
+    for (const QByteArray& line : lines) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0) record.insert(QString::fromLatin1(line.left(eq)), line.mid(eq + 1));
+    }
+    return record;
+}
+
+} // namespace
+
+TEST(FileManager, TrashRecordsEachItemByItsRealNameForTheDesktopToRestore)
+{
+    const QString folder = freshDirectory("manager");
+    // A name that is not UTF-8, and one already in the Trash.
+    const QByteArray raw = QFile::encodeName(folder) + "/Lettre \xe9t\xe9.md";
+    const QString odd = NativePath::decode(raw);
+    ASSERT_TRUE(writeFileSafely(odd, "summer").ok());
+    writeFile(folder + "/twice.md", "first");
+    const auto first = FileManager::moveItemToTrash(folder + "/twice.md");
+    ASSERT_TRUE(first.ok()) << first.error().message().toStdString();
+    writeFile(folder + "/twice.md", "second");
+
+    const auto trashed = FileManager::moveItemToTrash(odd);
+    ASSERT_TRUE(trashed.ok()) << trashed.error().message().toStdString();
+    EXPECT_FALSE(NativePath::exists(odd));
+    EXPECT_EQ(NativePath::encode(*trashed), QFile::encodeName(trashFolder()) + "/files/Lettre \xe9t\xe9.md");
+    const auto record = trashRecord(NativePath::decode(QFile::encodeName(trashFolder()) + "/info/Lettre \xe9t\xe9.md.trashinfo"));
+    EXPECT_EQ(record.value("Path"), raw.toPercentEncoding("/"));
+    EXPECT_TRUE(QDateTime::fromString(QString::fromLatin1(record.value("DeletionDate")), Qt::ISODate).isValid());
+
+    // A second item of the same name gets a name of its own.
+    const auto again = FileManager::moveItemToTrash(folder + "/twice.md");
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(*again, trashFolder() + "/files/twice 2.md");
+    EXPECT_EQ(readFile(*again), "second");
+    EXPECT_EQ(trashRecord(trashFolder() + "/info/twice 2.md.trashinfo").value("Path"),
+              QFile::encodeName(folder + "/twice.md").toPercentEncoding("/"));
+}
+
+TEST(FileManager, TrashThatCannotRecordTheItemLeavesItWhereItIs)
+{
+    const QString folder = freshDirectory("manager");
+    writeFile(folder + "/keep.md", "keep");
+    const QStringList before = entriesOf(trashFolder() + "/info");
+    // The disk fills while the record is written.
+    setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "sync" ? ENOSPC : 0; });
+    const auto refused = FileManager::moveItemToTrash(folder + "/keep.md");
+    setFileWriteFaultHook({});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().errorDescription, "“keep.md” couldn't be moved to the Trash.");
+    EXPECT_TRUE(refused.error().recoverySuggestion.contains("full")) << refused.error().recoverySuggestion.toStdString();
+    EXPECT_TRUE(refused.error().recoverySuggestion.contains("left where it is"));
+    EXPECT_EQ(readFile(folder + "/keep.md"), "keep");
+    EXPECT_EQ(entriesOf(trashFolder() + "/info"), before);
+    EXPECT_FALSE(QFileInfo::exists(trashFolder() + "/files/keep.md"));
+}
+
+TEST(FileManager, TrashOnAFullDiskOfItsOwnKeepsTheItem)
+{
+    const QString folder = freshDirectory("manager-tmpfs") + "/disk";
+    TmpfsMount disk(folder, "size=64k,mode=0755");
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    writeFile(folder + "/Notes.md", "a note");
+    // A Trash on that disk, then the disk full to the last byte.
+    writeFile(folder + "/first.md", "x");
+    ASSERT_TRUE(FileManager::moveItemToTrash(folder + "/first.md").ok());
+    const QString own = folder + "/.Trash-" + QString::number(::geteuid());
+    EXPECT_TRUE(QFileInfo::exists(own + "/info/first.md.trashinfo"));
+    {
+        QFile filler(folder + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {}
+    }
+    const auto refused = FileManager::moveItemToTrash(folder + "/Notes.md");
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(refused.error().recoverySuggestion.contains("full")) << refused.error().recoverySuggestion.toStdString();
+    EXPECT_EQ(readFile(folder + "/Notes.md"), "a note");
+    EXPECT_FALSE(QFileInfo::exists(own + "/info/Notes.md.trashinfo"));
+    EXPECT_FALSE(QFileInfo::exists(own + "/files/Notes.md"));
+    // With room again it goes, with its record.
+    QFile::remove(folder + "/filler");
+    ASSERT_TRUE(FileManager::moveItemToTrash(folder + "/Notes.md").ok());
+    EXPECT_EQ(trashRecord(own + "/info/Notes.md.trashinfo").value("Path"), "Notes.md");
 }
 
 TEST(FileManager, TrashKeepsWhatCannotGoThere)

@@ -1,5 +1,6 @@
 #include "platform/files/FolderListing.h"
 #include "platform/files/NameCollation.h"
+#include "platform/files/NativePath.h"
 
 #include "support/TestEnvironment.h"
 
@@ -75,17 +76,27 @@ TEST(FolderListing, LinksToDocumentsShowLinksToFoldersDoNot)
     EXPECT_EQ(*entry->modified, qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
 }
 
-TEST(FolderListing, NamesThatCannotBeDecodedAreLeftOut)
+TEST(FolderListing, NamesThatAreNotUtf8KeepEveryByte)
 {
     const QString folder = freshDirectory("listing");
     const QByteArray bad = QFile::encodeName(folder) + "/bad\xff\xfe.md";
     const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ::close(fd);
+    ASSERT_EQ(::mkdir((QFile::encodeName(folder) + "/Dr\xe9fts").constData(), 0755), 0);
     writeFile(folder + "/good.md", "x");
     const auto entries = listed(folder);
-    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries.size(), 3u);
     EXPECT_TRUE(entries.count("good.md"));
+    // Each name turns back into the very bytes on disk, and is found by them.
+    for (const auto& [name, kind] : entries) {
+        if (name == "good.md") continue;
+        EXPECT_TRUE(NativePath::hasRawBytes(name));
+        const QByteArray bytes = NativePath::encode(folder + "/" + name);
+        EXPECT_TRUE(bytes == bad || bytes == QFile::encodeName(folder) + "/Dr\xe9fts") << bytes.toStdString();
+        ASSERT_TRUE(FolderListing::examine(folder + "/" + name)) << name.toStdString();
+        EXPECT_EQ(FolderListing::examine(folder + "/" + name)->kind, kind);
+    }
 }
 
 TEST(FolderListing, ExamineAndFailures)

@@ -1,0 +1,265 @@
+#include "multimarkdown_binding/DialectHtml.h"
+
+#include "multimarkdown_binding/EngineText.h"
+#include "multimarkdown_binding/NodeAnnotations.h"
+
+// The renderer structure of the installed cmark-gfm: our HTML hook writes
+// into its buffer.
+#include <cmark-gfm/render.h>
+
+#include <string>
+#include <string_view>
+
+namespace lumora::dialect {
+
+namespace {
+
+void putHtml(cmark_strbuf* html, std::string_view text)
+{
+    cmark_strbuf_put(html, reinterpret_cast<const unsigned char*>(text.data()), bufsize_t(text.size()));
+}
+
+void newLine(cmark_strbuf* html)
+{
+    if (html->size > 0 && html->ptr[html->size - 1] != '\n') cmark_strbuf_putc(html, '\n');
+}
+
+// A destination as an attribute value: characters a URL may not hold
+// percent-encoded, as cmark writes them.
+void appendHref(std::string& out, std::string_view url)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (char c : url) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '&') {
+            out += "&amp;";
+        } else if (c == '\'') {
+            out += "&#x27;";
+        } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+                   || std::string_view("-_.+!*(),%#@?=;:/,$~").find(c) != std::string_view::npos) {
+            out += c;
+        } else {
+            out += '%';
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        }
+    }
+}
+
+// Attributes of a link definition; an image's width and height go into
+// its style.
+void appendAttributes(std::string& out, const std::vector<LinkAttribute>& attributes, bool image)
+{
+    std::string style;
+    for (const LinkAttribute& attribute : attributes) {
+        if (image && (attribute.key == "width" || attribute.key == "height")) {
+            style += attribute.key + ":" + attribute.value + ";";
+            continue;
+        }
+        out += ' ';
+        appendEscapedHtml(out, attribute.key);
+        out += "=\"";
+        appendEscapedHtml(out, attribute.value);
+        out += '"';
+    }
+    if (!style.empty()) {
+        out += " style=\"";
+        appendEscapedHtml(out, style);
+        out += '"';
+    }
+}
+
+void renderStyled(cmark_html_renderer* renderer, cmark_node* node, const BlockStyle& style, bool entering)
+{
+    cmark_strbuf* html = renderer->html;
+    std::string out;
+    switch (style.kind) {
+    case BlockStyle::Kind::figure:
+        if (entering) {
+            newLine(html);
+            putHtml(html, "<figure>\n");
+        } else {
+            newLine(html);
+            if (!style.html.empty()) putHtml(html, "<figcaption>" + style.html + "</figcaption>\n");
+            putHtml(html, "</figure>\n");
+        }
+        return;
+    case BlockStyle::Kind::tableOfContents:
+        if (entering) {
+            newLine(html);
+            putHtml(html, style.html);
+            putHtml(html, "\n");
+        }
+        return;
+    case BlockStyle::Kind::code:
+        newLine(html);
+        out = "<pre><code class=\"";
+        appendEscapedHtml(out, style.html);
+        out += "\">";
+        appendEscapedHtml(out, viewOf(node->as.code.literal));
+        out += "</code></pre>\n";
+        putHtml(html, out);
+        return;
+    case BlockStyle::Kind::rawCode:
+        newLine(html);
+        putHtml(html, viewOf(node->as.code.literal));
+        return;
+    case BlockStyle::Kind::hiddenCode:
+        return;
+    case BlockStyle::Kind::term:
+        if (entering) newLine(html);
+        putHtml(html, entering ? "<dt>" : "</dt>\n");
+        return;
+    case BlockStyle::Kind::definitions:
+        return;
+    case BlockStyle::Kind::definition:
+        if (entering) newLine(html);
+        putHtml(html, entering ? "<dd>" : "</dd>\n");
+        return;
+    case BlockStyle::Kind::table:
+        if (entering) {
+            newLine(html);
+            putHtml(html, "<table>\n");
+            putHtml(html, style.html);
+        } else {
+            // Body rows leave their section open, as cmark's tables do.
+            const cmark_node* first = node->first_child;
+            newLine(html);
+            if (first && first->next) putHtml(html, "</tbody>\n");
+            putHtml(html, "</table>\n");
+        }
+        // The table extension keeps its state in the renderer: a table
+        // of ours starts and ends with it cleared.
+        renderer->opaque = nullptr;
+        return;
+    case BlockStyle::Kind::cell:
+        if (entering) {
+            newLine(html);
+            out = style.header ? "<th" : "<td";
+            if (style.alignment == 'l') out += " align=\"left\"";
+            if (style.alignment == 'c') out += " align=\"center\"";
+            if (style.alignment == 'r') out += " align=\"right\"";
+            if (style.span > 1) out += " colspan=\"" + std::to_string(style.span) + "\"";
+            out += '>';
+        } else {
+            out = style.header ? "</th>\n" : "</td>\n";
+        }
+        putHtml(html, out);
+        return;
+    case BlockStyle::Kind::linkAttributes:
+        break;
+    }
+    const bool image = node->type == CMARK_NODE_IMAGE;
+    if (entering) {
+        out = image ? "<img src=\"" : "<a href=\"";
+        appendHref(out, viewOf(node->as.link.url));
+        if (image) {
+            out += "\" alt=\"";
+            // The description is written as plain text up to the image's
+            // end, as cmark does.
+            renderer->plain = node;
+        } else {
+            out += '"';
+            if (node->as.link.title.len > 0) {
+                out += " title=\"";
+                appendEscapedHtml(out, viewOf(node->as.link.title));
+                out += '"';
+            }
+            appendAttributes(out, *style.attributes, false);
+            out += '>';
+        }
+    } else if (image) {
+        out = "\"";
+        if (node->as.link.title.len > 0) {
+            out += " title=\"";
+            appendEscapedHtml(out, viewOf(node->as.link.title));
+            out += '"';
+        }
+        appendAttributes(out, *style.attributes, true);
+        out += " />";
+    } else {
+        out = "</a>";
+    }
+    putHtml(html, out);
+}
+
+} // namespace
+
+void DialectHtml::renderNode(cmark_syntax_extension*, cmark_html_renderer* renderer, cmark_node* node,
+                             cmark_event_type event, int)
+{
+    cmark_strbuf* html = renderer->html;
+    if (node->type == CMARK_NODE_HEADING) {
+        const char level = char('0' + node->as.heading.level);
+        if (event == CMARK_EVENT_ENTER) {
+            if (html->size > 0 && html->ptr[html->size - 1] != '\n') cmark_strbuf_putc(html, '\n');
+            std::string tag = std::string("<h") + level;
+            if (const auto* label = static_cast<const HeadingLabel*>(node->user_data)) {
+                tag += " id=\"";
+                appendEscapedHtml(tag, label->id);
+                tag += '"';
+            }
+            tag += '>';
+            putHtml(html, tag);
+        } else {
+            putHtml(html, std::string("</h") + level + ">\n");
+        }
+        return;
+    }
+    if (node->type != CMARK_NODE_HTML_INLINE) {
+        if (const auto* style = static_cast<const BlockStyle*>(node->user_data))
+            renderStyled(renderer, node, *style, event == CMARK_EVENT_ENTER);
+        return;
+    }
+    const auto* mark = static_cast<const Mark*>(node->user_data);
+    if (!mark) return;
+    if (mark->kind == Mark::Kind::tag) {
+        putHtml(html, static_cast<const Tag*>(mark)->html);
+        return;
+    }
+    if (mark->kind == Mark::Kind::raw) {
+        putHtml(html, static_cast<const Raw*>(mark)->html);
+        return;
+    }
+    const auto& reference = *static_cast<const Reference*>(mark);
+    if (reference.hidden) return;
+    std::string out;
+    const std::string_view shown = literalOf(node);
+    if (reference.noteKind == NoteKind::abbreviation) {
+        if (reference.firstUse) {
+            appendEscapedHtml(out, reference.title);
+            out += " (";
+        }
+        out += "<abbr title=\"";
+        appendEscapedHtml(out, reference.title);
+        out += "\">";
+        appendEscapedHtml(out, shown);
+        out += "</abbr>";
+        if (reference.firstUse) out += ")";
+        putHtml(html, out);
+        return;
+    }
+    const bool footnote = reference.noteKind == NoteKind::footnote;
+    const NoteNames names = noteNames(reference.noteKind);
+    const char* prefix = names.prefix;
+    const char* name = names.name;
+    if (reference.insideLink) {
+        // A link may not hold another: the reference shows without its own.
+        out = footnote ? "<sup>" : std::string("<span class=\"") + name + "\">";
+        appendEscapedHtml(out, shown);
+        out += footnote ? "</sup>" : "</span>";
+        putHtml(html, out);
+        return;
+    }
+    const std::string number = std::to_string(reference.number);
+    out = std::string("<a href=\"#") + prefix + ":" + number + "\" id=\"" + prefix + "ref:" + number;
+    if (reference.occurrence > 1) out += "-" + std::to_string(reference.occurrence);
+    out += std::string("\" title=\"see ") + name + "\" class=\"" + name + "\">";
+    if (footnote) out += "<sup>";
+    appendEscapedHtml(out, shown);
+    if (footnote) out += "</sup>";
+    out += "</a>";
+    putHtml(html, out);
+}
+
+} // namespace lumora::dialect

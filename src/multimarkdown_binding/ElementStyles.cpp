@@ -1,0 +1,169 @@
+#include "multimarkdown_binding/ElementStyles.h"
+
+#include "multimarkdown_binding/CmarkOwners.h"
+#include "multimarkdown_binding/DialectMarkers.h"
+#include "multimarkdown_binding/EngineText.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumora::dialect {
+
+namespace {
+
+// Whether a raw source format ("html", "*", "latex", ...) is HTML's;
+// nothing for what names no format.
+std::optional<bool> rawFormatIsHtml(std::string_view format)
+{
+    if (format == "*" || format == "html") return true;
+    if (format.empty()) return std::nullopt;
+    for (char c : format)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return std::nullopt;
+    return false;
+}
+
+} // namespace
+
+ElementStyles::ElementStyles(ConversionState& state) : state_(state) {}
+
+void ElementStyles::buildDefinitionLists(cmark_node* root)
+{
+    cmark_node* node = root->first_child;
+    while (node) {
+        if (isTerm(node, root) || isDefinitions(node, root)) {
+            cmark_node* list = cmark_node_new(CMARK_NODE_CUSTOM_BLOCK);
+            cmark_node_set_on_enter(list, "<dl>");
+            cmark_node_set_on_exit(list, "</dl>");
+            cmark_node_insert_before(node, list);
+            while (node && (isTerm(node, root) || isDefinitions(node, root))) {
+                cmark_node* next = node->next;
+                BlockStyle* style;
+                if (isTerm(node, root)) {
+                    style = &state_.annotations.newStyle(BlockStyle::Kind::term);
+                } else {
+                    style = &state_.annotations.newStyle(BlockStyle::Kind::definitions);
+                    if (state_.source.beginsLooseDefinitions(node->start_line)) cmark_node_set_list_tight(node, 0);
+                    for (cmark_node* item = node->first_child; item; item = item->next)
+                        state_.annotations.bind(item, &definitionStyle_);
+                }
+                state_.annotations.bind(node, style);
+                cmark_node_unlink(node);
+                cmark_node_append_child(list, node);
+                node = next;
+            }
+            node = list;
+        }
+        if (holdsBlocks(node) && node->first_child && node->type != CMARK_NODE_CUSTOM_BLOCK) {
+            node = node->first_child;
+            continue;
+        }
+        while (node != root && !node->next) node = node->parent;
+        node = node == root ? nullptr : node->next;
+    }
+}
+
+bool ElementStyles::isTerm(const cmark_node* node, const cmark_node* root) const
+{
+    return node->type == CMARK_NODE_PARAGRAPH && node->parent == root && state_.source.isTermLine(node->start_line);
+}
+
+bool ElementStyles::isDefinitions(const cmark_node* node, const cmark_node* root) const
+{
+    return node->type == CMARK_NODE_LIST && node->parent == root && state_.source.beginsDefinitions(node->start_line);
+}
+
+// "`source`{=html}" (or "{=*}") passes its source through; raw source
+// for other formats is left out.
+void ElementStyles::convertRawSpans(cmark_node* container)
+{
+    for (cmark_node* child = container->first_child; child;) {
+        cmark_node* next = child->next;
+        if (child->type == CMARK_NODE_CODE && next && next->type == CMARK_NODE_TEXT) {
+            const std::string_view after = literalOf(next);
+            const size_t close = after.substr(0, 32).find('}');
+            const std::optional<bool> html = after.substr(0, 2) == "{=" && close != std::string_view::npos
+                ? rawFormatIsHtml(after.substr(2, close - 2))
+                : std::nullopt;
+            if (html) {
+                if (*html) {
+                    cmark_node* raw = cmark_node_new(CMARK_NODE_HTML_INLINE);
+                    const std::string source = restoredText(literalOf(child), false);
+                    cmark_node_set_literal(raw, source.c_str());
+                    cmark_node_insert_before(child, raw);
+                }
+                discardNode(child);
+                const std::string rest(after.substr(close + 1));
+                if (rest.empty()) {
+                    cmark_node* emptied = next;
+                    next = next->next;
+                    discardNode(emptied);
+                } else {
+                    cmark_node_set_literal(next, rest.c_str());
+                }
+            }
+        }
+        child = next;
+    }
+}
+
+// Fenced code gets its language as its class, as "<code class="perl">";
+// fenced raw source ("```{=html}") passes through or is left out.
+void ElementStyles::styleCodeBlock(cmark_node* node)
+{
+    const std::string_view info = trimmedSpaces(viewOf(node->as.code.info));
+    if (info.empty()) return;
+    const std::string_view word = info.substr(0, info.find_first_of(" \t"));
+    const std::optional<bool> html = word.size() > 3 && word.substr(0, 2) == "{=" && word.back() == '}'
+        ? rawFormatIsHtml(word.substr(2, word.size() - 3))
+        : std::nullopt;
+    BlockStyle* style;
+    if (html) {
+        style = &state_.annotations.newStyle(*html ? BlockStyle::Kind::rawCode : BlockStyle::Kind::hiddenCode);
+    } else {
+        style = &state_.annotations.newStyle(BlockStyle::Kind::code);
+        style->html = std::string(word);
+    }
+    state_.annotations.bind(node, style);
+}
+
+// A link or image whose definition had attributes: its destination ends
+// in attributesMark and their number.
+void ElementStyles::takeLinkAttributes(cmark_node* node)
+{
+    const std::string_view url = viewOf(node->as.link.url);
+    const size_t mark = url.find(char(attributesMark));
+    if (mark == std::string_view::npos) return;
+    size_t number = 0;
+    size_t i = mark + 1;
+    for (; i < url.size() && url[i] >= '0' && url[i] <= '9' && number < (size_t(1) << 40); ++i)
+        number = number * 10 + size_t(url[i] - '0');
+    std::string plain(url.substr(0, mark));
+    plain.append(url.substr(i));
+    cmark_node_set_url(node, plain.c_str());
+    if (number >= state_.source.linkAttributes().size()) return;
+    BlockStyle& style = state_.annotations.newStyle(BlockStyle::Kind::linkAttributes);
+    style.attributes = &state_.source.linkAttributes()[number];
+    state_.annotations.bind(node, &style);
+}
+
+// A paragraph of one image is a figure, captioned with the image's
+// description (or else its title). (A paragraph of "{{TOC}}" alone
+// becomes a table of contents once every heading is known: see Headings.)
+void ElementStyles::styleParagraph(cmark_node* paragraph, cmark_llist* extensions)
+{
+    cmark_node* child = paragraph->first_child;
+    if (!child || child != paragraph->last_child) return;
+    if (child->type != CMARK_NODE_IMAGE) return;
+    BlockStyle& style = state_.annotations.newStyle(BlockStyle::Kind::figure);
+    for (cmark_node* part = child->first_child; part; part = part->next)
+        style.html += renderedHtml(part, cmarkOptions, extensions);
+    if (trimmedSpaces(style.html).empty()) {
+        style.html.clear();
+        appendEscapedHtml(style.html, viewOf(child->as.link.title));
+    }
+    state_.annotations.bind(paragraph, &style);
+}
+
+} // namespace lumora::dialect
+

@@ -1,0 +1,265 @@
+#include "multimarkdown_binding/InlineSyntax.h"
+
+#include "multimarkdown_binding/CmarkOwners.h"
+#include "multimarkdown_binding/DialectMarkers.h"
+#include "multimarkdown_binding/EngineText.h"
+
+// The extension structure: tildes our extension claims are handed on to the
+// strikethrough's own function.
+#include <cmark-gfm/syntax_extension.h>
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace lumora::dialect {
+
+namespace {
+
+const Tag insertionStart{{Mark::Kind::tag}, "<ins>"};
+const Tag insertionEnd{{Mark::Kind::tag}, "</ins>"};
+const Tag deletionStart{{Mark::Kind::tag}, "<del>"};
+const Tag deletionEnd{{Mark::Kind::tag}, "</del>"};
+const Tag substitutionMiddle{{Mark::Kind::tag}, "</del><ins>"};
+const Tag highlightStart{{Mark::Kind::tag}, "<mark>"};
+const Tag highlightEnd{{Mark::Kind::tag}, "</mark>"};
+const Tag commentStart{{Mark::Kind::tag}, "<span class=\"critic comment\">"};
+const Tag commentEnd{{Mark::Kind::tag}, "</span>"};
+
+template <typename Search, typename IsCloser>
+size_t nextCloser(Search& search, const cmark_node* paragraph, const unsigned char* data,
+                  size_t length, size_t from, IsCloser isCloser)
+{
+    const bool same = search.paragraph == paragraph && search.data == data;
+    if (same && from >= search.from && (search.found == std::string::npos || from <= search.found))
+        return search.found;
+    size_t at = from;
+    while (at < length && !isCloser(at)) ++at;
+    search = Search{paragraph, data, from, at < length ? at : std::string::npos};
+    return search.found;
+}
+
+} // namespace
+
+InlineSyntax::InlineSyntax(cmark_syntax_extension* extension, const DialectRenderer::Options& options,
+                           NodeAnnotations& annotations)
+    : options_(options), annotations_(annotations)
+{
+    cmark_syntax_extension_set_private(extension, this, [](cmark_mem*, void*) {});
+    if (!options_.critic && !options_.dialect) return;
+    std::vector<unsigned char> chars;
+    if (options_.critic)
+        for (unsigned c = insertionOpen; c <= commentClose; ++c)
+            if (isMarker(static_cast<unsigned char>(c))) chars.push_back(static_cast<unsigned char>(c));
+    if (options_.dialect)
+        for (unsigned char c : {(unsigned char)'$', (unsigned char)'^', (unsigned char)'~', (unsigned char)inlineMathOpen, (unsigned char)displayMathOpen})
+            chars.push_back(c);
+    cmark_llist* triggers = nullptr;
+    for (unsigned char c : chars)
+        triggers = cmark_llist_append(cmark_get_default_mem_allocator(), triggers,
+                                      reinterpret_cast<void*>(uintptr_t(c)));
+    cmark_syntax_extension_set_special_inline_chars(extension, triggers);
+    cmark_syntax_extension_set_match_inline_func(extension, matchInline);
+    cmark_syntax_extension_set_inline_from_delim_func(extension, insertCritic);
+}
+
+cmark_node* InlineSyntax::matchInline(cmark_syntax_extension* extension, cmark_parser*, cmark_node* parent,
+                                      unsigned char c, cmark_inline_parser* inlineParser)
+{
+    // cmark asks every extension about every character any of them
+    // claims ("w" and ":" for the autolinker among them).
+    const bool critic = c <= commentClose && isMarker(c);
+    if (!critic && c != '$' && c != '^' && c != '~' && c != inlineMathOpen && c != displayMathOpen) return nullptr;
+    auto* self = static_cast<InlineSyntax*>(cmark_syntax_extension_get_private(extension));
+    if (critic) {
+        if (!self->options_.critic) return nullptr;
+        return matchCriticMarker(c, inlineParser);
+    }
+    if (!self->options_.dialect) return nullptr;
+    return self->matchDialectSpan(c, parent, inlineParser);
+}
+
+// Math ("$...$", "$$...$$", "\\(...\\)", "\\[...\\]"), superscripts
+// ("^x^") and subscripts ("~x~") become our raw HTML; nothing when the
+// character opens none of them here.
+cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* paragraph,
+                                           cmark_inline_parser* inlineParser)
+{
+    const cmark_chunk* chunk = cmark_inline_parser_get_chunk(inlineParser);
+    const unsigned char* data = chunk->data;
+    const size_t length = size_t(chunk->len);
+    const size_t at = size_t(cmark_inline_parser_get_offset(inlineParser));
+    const unsigned char before = at > 0 ? data[at - 1] : ' ';
+    auto isSpace = [](unsigned char b) { return b == ' ' || b == '\t' || b == '\n'; };
+    auto isAlnum = [](unsigned char b) {
+        return (b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z');
+    };
+
+    size_t contentStart = 0;
+    size_t contentEnd = 0;
+    size_t end = 0; // after the closing delimiter
+    std::string_view open;
+    std::string_view close;
+    const char* element = nullptr;
+    if (c == inlineMathOpen || c == displayMathOpen) {
+        const unsigned char closer = c == inlineMathOpen ? inlineMathClose : displayMathClose;
+        CloserSearch& search = c == inlineMathOpen ? inlineMathSearch_ : displayMathSearch_;
+        const size_t found = nextCloser(search, paragraph, data, length, at + 1, [&](size_t i) { return data[i] == closer; });
+        if (found == std::string::npos) return nullptr;
+        contentStart = at + 1;
+        contentEnd = found;
+        end = found + 1;
+        open = c == inlineMathOpen ? "\\(" : "\\[";
+        close = c == inlineMathOpen ? "\\)" : "\\]";
+    } else if (c == '$') {
+        const bool display = at + 1 < length && data[at + 1] == '$';
+        const size_t width = display ? 2 : 1;
+        if (isAlnum(before) || before == '$' || at + width >= length || isSpace(data[at + width])) return nullptr;
+        CloserSearch& search = display ? displayDollarSearch_ : dollarSearch_;
+        const size_t found = nextCloser(search, paragraph, data, length, at + width + 1, [&](size_t i) {
+            if (data[i] != '$' || isSpace(data[i - 1]) || data[i - 1] == '\\') return false;
+            if (display) return i + 1 < length && data[i + 1] == '$';
+            const unsigned char after = i + 1 < length ? data[i + 1] : ' ';
+            return after != '$' && !(after >= '0' && after <= '9');
+        });
+        if (found == std::string::npos) return nullptr;
+        contentStart = at + width;
+        contentEnd = found;
+        end = found + width;
+        open = display ? "\\[" : "\\(";
+        close = display ? "\\]" : "\\)";
+    } else if (c == '^' || c == '~') {
+        // No white space inside; a double tilde is the strikethrough's,
+        // a caret after a bracket a footnote's.
+        if (c == '~' && (before == '~' || (at + 1 < length && data[at + 1] == '~'))) return nullptr;
+        if (c == '^' && before == '[') return nullptr;
+        size_t i = at + 1;
+        while (i < length && i - at <= scriptLimit && data[i] != c && !isSpace(data[i])) ++i;
+        if (i >= length || data[i] != c || i == at + 1) return nullptr;
+        if (c == '~' && i + 1 < length && data[i + 1] == '~') return nullptr;
+        contentStart = at + 1;
+        contentEnd = i;
+        end = i + 1;
+        element = c == '^' ? "sup" : "sub";
+    } else {
+        return nullptr;
+    }
+
+    const std::string source = restoredText(
+        std::string_view(reinterpret_cast<const char*>(data) + contentStart, contentEnd - contentStart), false);
+    Raw& raw = annotations_.newRaw();
+    if (element) {
+        raw.html = std::string("<") + element + ">";
+        appendEscapedHtml(raw.html, source);
+        raw.html += std::string("</") + element + ">";
+    } else {
+        raw.html = "<span class=\"math\">";
+        appendEscapedHtml(raw.html, std::string(open) + source + std::string(close));
+        raw.html += "</span>";
+    }
+    cmark_inline_parser_set_offset(inlineParser, int(end));
+    return annotations_.newMark(&raw, source);
+}
+
+// A CriticMarkup marker met by the inline parser becomes a text node of
+// its own and goes on the delimiter stack.
+cmark_node* InlineSyntax::matchCriticMarker(unsigned char c, cmark_inline_parser* inlineParser)
+{
+    if (c < insertionOpen || c > commentClose || !isMarker(c)) return nullptr;
+    cmark_inline_parser_advance_offset(inlineParser);
+    // The marker stays in the text: should it pair with nothing, the
+    // pass turns it back into what the writer typed (after smart
+    // typography, which must not make "{--" a dash).
+    cmark_node* node = newText(std::string(1, char(c)));
+    switch (c) {
+    case insertionOpen:
+    case deletionOpen:
+    case substitutionOpen:
+    case highlightOpen:
+    case commentOpen:
+        cmark_inline_parser_push_delimiter(inlineParser, c, 1, 0, node);
+        break;
+    case substitutionSplit:
+        cmark_inline_parser_push_delimiter(inlineParser, c, 0, 0, node);
+        break;
+    default:
+        // A closer carries its opener's marker, so that the two pair up.
+        cmark_inline_parser_push_delimiter(inlineParser, static_cast<unsigned char>(c - 1), 0, 1, node);
+        break;
+    }
+    return node;
+}
+
+// An opener and a closer of one kind met: the text between them becomes
+// the change (or is kept or dropped when changes are accepted or
+// rejected). Every delimiter between them leaves the stack, so each is
+// looked at once; a substitution without "~>" is left as written.
+delimiter* InlineSyntax::insertCritic(cmark_syntax_extension* extension, cmark_parser* parser,
+                                     cmark_inline_parser* inlineParser, delimiter* opener, delimiter* closer)
+{
+    // cmark hands every delimiter of a character to the first extension
+    // that claims it: tildes we leave to the strikethrough are its.
+    if (opener->delim_char == '~') {
+        cmark_syntax_extension* strikethrough = cmark_find_syntax_extension("strikethrough");
+        if (!strikethrough || !strikethrough->insert_inline_from_delim) return closer->next;
+        return strikethrough->insert_inline_from_delim(strikethrough, parser, inlineParser, opener, closer);
+    }
+    auto* self = static_cast<InlineSyntax*>(cmark_syntax_extension_get_private(extension));
+    delimiter* const after = closer->next;
+    const unsigned char kind = opener->delim_char;
+    cmark_node* const open = opener->inl_text;
+    cmark_node* const close = closer->inl_text;
+
+    cmark_node* split = nullptr;
+    for (delimiter* d = closer; d && d != opener;) {
+        delimiter* previous = d->previous;
+        if (d->delim_char == substitutionSplit && d->inl_text->parent == open->parent) split = d->inl_text;
+        cmark_inline_parser_remove_delimiter(inlineParser, d);
+        d = previous;
+    }
+    cmark_inline_parser_remove_delimiter(inlineParser, opener);
+    if (kind == substitutionOpen && !split) return after;
+
+    const bool accept = self->options_.criticAccept;
+    const bool reject = self->options_.criticReject && !accept;
+    const bool marking = !accept && !reject;
+    const Tag* startTag = nullptr;
+    const Tag* endTag = nullptr;
+    switch (kind) {
+    case insertionOpen:
+        if (reject) freeBetween(open, close);
+        if (marking) startTag = &insertionStart, endTag = &insertionEnd;
+        break;
+    case deletionOpen:
+        if (accept) freeBetween(open, close);
+        if (marking) startTag = &deletionStart, endTag = &deletionEnd;
+        break;
+    case highlightOpen:
+        if (marking) startTag = &highlightStart, endTag = &highlightEnd;
+        break;
+    case commentOpen:
+        if (!marking) freeBetween(open, close);
+        else startTag = &commentStart, endTag = &commentEnd;
+        break;
+    case substitutionOpen:
+        if (accept) freeBetween(open, split);
+        if (reject) freeBetween(split, close);
+        if (marking) {
+            startTag = &deletionStart, endTag = &insertionEnd;
+            cmark_node_insert_before(split, self->annotations_.newMark(&substitutionMiddle));
+        }
+        discardNode(split);
+        break;
+    default:
+        break;
+    }
+    if (startTag) {
+        cmark_node_insert_before(open, self->annotations_.newMark(startTag));
+        cmark_node_insert_before(close, self->annotations_.newMark(endTag));
+    }
+    discardNode(open);
+    discardNode(close);
+    return after;
+}
+
+} // namespace lumora::dialect

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "multimarkdown_binding/DialectSource.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumora::dialect {
+
+// A link definition with attributes after its destination and title,
+// "[id]: url "title" width=40px class=wide", as cmark reads it: without the
+// attributes, its destination ending in attributesMark and the number of
+// the attributes. Nothing when the line is no such definition. The
+// attributes may stand on the next line, indented (usedNextLine).
+std::optional<std::string> definitionWithoutAttributes(std::string_view line, std::string_view nextLine,
+                                                       size_t number, std::vector<LinkAttribute>& attributes,
+                                                       bool& usedNextLine);
+
+} // namespace lumora::dialect

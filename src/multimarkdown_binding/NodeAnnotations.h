@@ -1,0 +1,155 @@
+#pragma once
+
+#include "multimarkdown_binding/DialectSource.h"
+#include "multimarkdown_binding/DialectTree.h"
+
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumora::dialect {
+
+// What our raw-HTML nodes stand for. Each is an HTML_INLINE node (the one
+// inline kind a table cell, a link and every other inline container accept)
+// bound to our extension, so our HTML hook writes it; its literal is the
+// plain text it shows inside an image description.
+struct Mark {
+    enum class Kind { tag, reference, raw };
+    Kind kind;
+};
+
+// HTML of our own, written as it stands: math, superscripts, raw source.
+struct Raw : Mark {
+    std::string html;
+};
+
+struct Tag : Mark {
+    const char* html;
+};
+
+struct Reference : Mark {
+    NoteKind noteKind = NoteKind::footnote;
+    int note = -1;       // index into the notes; abbreviations have none
+    std::string_view title; // abbreviations: the expansion (kept by the conversion)
+    std::string key;     // abbreviations: the normalised abbreviation
+    bool firstUse = false; // abbreviations: written out the first time
+    bool hidden = false;   // citations: "[Not cited][#key]" only lists the source
+    std::string locator; // citations
+    int number = 0;
+    int occurrence = 0;
+    bool insideLink = false;
+};
+
+// How the HTML names the notes of a kind (footnote, citation, glossary):
+// the class of their list, the prefix of their ids, and the word in their
+// links' titles and classes.
+struct NoteNames {
+    const char* listClass;
+    const char* prefix;
+    const char* name;
+};
+
+inline NoteNames noteNames(NoteKind kind)
+{
+    switch (kind) {
+    case NoteKind::citation: return {"citations", "cn", "citation"};
+    case NoteKind::glossary: return {"glossary", "gn", "glossary"};
+    default: return {"footnotes", "fn", "footnote"};
+    }
+}
+
+struct HeadingLabel {
+    std::string id;
+};
+
+// What our rendering of a block or a link stands for (see DialectHtml).
+struct BlockStyle {
+    enum class Kind {
+        figure, tableOfContents, code, rawCode, hiddenCode, linkAttributes, term, definitions, definition, table, cell
+    };
+    Kind kind;
+    std::string html; // the caption, the contents, the code's language
+    const std::vector<LinkAttribute>* attributes = nullptr;
+    int span = 1;           // cells
+    bool header = false;    // cells
+    char alignment = '\0';  // cells: 'l', 'c', 'r' or none
+};
+
+// The annotations of one conversion: what each node bound to our extension
+// stands for. They live as long as the conversion, at stable addresses (the
+// nodes point at them), and are written by DialectHtml.
+class NodeAnnotations {
+public:
+    explicit NodeAnnotations(cmark_syntax_extension* extension) : extension_(extension) {}
+
+    NodeAnnotations(const NodeAnnotations&) = delete;
+    NodeAnnotations& operator=(const NodeAnnotations&) = delete;
+
+    cmark_syntax_extension* extension() const { return extension_; }
+
+    // The mark an inline node of ours stands for; null for any other node.
+    const Mark* markOf(const cmark_node* node) const
+    {
+        return node->extension == extension_ ? static_cast<const Mark*>(node->user_data) : nullptr;
+    }
+
+    // A new inline node standing for mark; plain is the text it shows in an
+    // image description.
+    cmark_node* newMark(const Mark* mark, std::string_view plain = {}) const
+    {
+        cmark_node* node = newHtmlInline(std::string(plain));
+        bind(node, const_cast<Mark*>(mark));
+        return node;
+    }
+
+    Raw& newRaw()
+    {
+        Raw& raw = raws_.emplace_back();
+        raw.kind = Mark::Kind::raw;
+        return raw;
+    }
+
+    // A new reference node of kind to note (-1 for none).
+    cmark_node* newReference(NoteKind kind, int note, std::string locator, std::string_view shown = {})
+    {
+        Reference& reference = references_.emplace_back();
+        reference.kind = Mark::Kind::reference;
+        reference.noteKind = kind;
+        reference.note = note;
+        reference.locator = std::move(locator);
+        return newMark(&reference, shown);
+    }
+
+    static Reference& referenceOf(cmark_node* node) { return *static_cast<Reference*>(node->user_data); }
+
+    BlockStyle& newStyle(BlockStyle::Kind kind)
+    {
+        BlockStyle& style = styles_.emplace_back();
+        style.kind = kind;
+        return style;
+    }
+
+    HeadingLabel& newHeadingLabel(std::string id)
+    {
+        HeadingLabel& label = headings_.emplace_back();
+        label.id = std::move(id);
+        return label;
+    }
+
+    // Our HTML hook writes node from what data says.
+    void bind(cmark_node* node, void* data) const
+    {
+        cmark_node_set_syntax_extension(node, extension_);
+        cmark_node_set_user_data(node, data);
+    }
+
+private:
+    cmark_syntax_extension* extension_;
+    std::deque<Raw> raws_;
+    std::deque<Reference> references_;
+    std::deque<HeadingLabel> headings_;
+    std::deque<BlockStyle> styles_;
+};
+
+} // namespace lumora::dialect

@@ -1,0 +1,259 @@
+#include "multimarkdown_binding/SourceScanner.h"
+
+#include "multimarkdown_binding/DialectMarkers.h"
+#include "multimarkdown_binding/LinkDefinitions.h"
+#include "multimarkdown_binding/SourceLines.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace lumora::dialect {
+
+SourceScanner::SourceScanner(std::string_view text, const DialectSource::Options& options, DialectSource& source)
+    : text_(text), options_(options), source_(source), body_(source.document_, source.interestingLines_, options)
+{
+}
+
+void SourceScanner::scanBody()
+{
+    while (position_ < text_.size()) {
+        lineStart_ = position_;
+        const std::string_view line = lineAt(text_, position_);
+        position_ = std::min(text_.size(), position_ + line.size() + 1);
+
+        if (state_ == State::noteDefinition && continueNote(line)) continue;
+        // Right under a line of a paragraph at the top level, a definition
+        // starts as it does after a blank line.
+        const bool underText = !tracker_.isInsideBlock() && topLevel_.isOpen();
+        if (options_.notes && !tracker_.isInsideBlock() && (definitionMayStart_ || underText) && startNote(line))
+            continue;
+        if (options_.dialect && !tracker_.isInsideBlock() && definitionListLine(line)) continue;
+        previousBlank_ = isBlankLine(line) || isAtxHeading(line);
+        const bool linkDefinition = !tracker_.isInsideBlock() && isLinkDefinition(line);
+        if (linkDefinition && takeLinkDefinition(line, underText)) continue;
+        writeTextLine(line, linkDefinition);
+    }
+}
+
+// A line after a note's definition started: its content goes on while
+// lines are indented (after blank lines) or continue it lazily; false when
+// the note ended before line.
+bool SourceScanner::continueNote(std::string_view line)
+{
+    PendingNote& note = notes_.back();
+    if (isBlankLine(line)) {
+        ++noteBlanks_;
+        return true;
+    }
+    if (noteBlanks_ == 0) {
+        if (!definitionStart(line) && !startsBlock(line) && !isLinkDefinition(line)) {
+            note.lines.push_back(dedented(line));
+            return true;
+        }
+        state_ = State::text;
+        definitionMayStart_ = true;
+        return false;
+    }
+    if (isIndentedLine(line)) {
+        note.lines.insert(note.lines.end(), size_t(noteBlanks_), std::string_view());
+        note.lines.push_back(dedented(line));
+        noteBlanks_ = 0;
+        return true;
+    }
+    state_ = State::text;
+    for (int i = 0; i < noteBlanks_; ++i) writeBlankLine();
+    definitionMayStart_ = true;
+    return false;
+}
+
+// "[^id]: text", "[#key]: text", "[?term]: text" or "[>ABBR]: text".
+bool SourceScanner::startNote(std::string_view line)
+{
+    const std::optional<DefinitionStart> start = definitionStart(line);
+    if (!start) return false;
+    PendingNote note;
+    note.definition.kind = start->kind;
+    note.definition.key = DialectSource::normalizedNoteKey(start->label);
+    note.definition.label = std::string(start->label);
+    if (!start->rest.empty()) note.lines.push_back(start->rest);
+    notes_.push_back(std::move(note));
+    state_ = State::noteDefinition;
+    noteBlanks_ = 0;
+    return true;
+}
+
+// Definition lists: each term a paragraph of its own, the definitions a
+// list of "+" items; the pass over the tree makes them <dt> and <dd> by
+// their lines.
+bool SourceScanner::definitionListLine(std::string_view line)
+{
+    if (definitionList_ != DefinitionList::none && isDefinitionLine(line)) {
+        if (definitionList_ == DefinitionList::afterTerms) {
+            source_.definitionLines_.push_back(body_.lineCount() + 1);
+            if (looseDefinitions_) source_.looseDefinitionLines_.push_back(body_.lineCount() + 1);
+            definitionList_ = DefinitionList::definitions;
+        }
+        std::string item(line);
+        item[leadingSpaces(line)] = '+';
+        body_.write(item);
+        tracker_.feed(item);
+        topLevel_.feed(item);
+        previousBlank_ = false;
+        return true;
+    }
+    if (!isBlankLine(line) && previousBlank_ && !isIndentedLine(line)) definitionList_ = DefinitionList::none;
+    if (previousBlank_ && !isBlankLine(line) && !isIndentedLine(line) && !startsBlock(line)
+        && !isDefinitionLine(line) && !isLinkDefinition(line) && !(options_.notes && definitionStart(line)))
+        return takeTerms();
+    return false;
+}
+
+// The terms of a definition list starting at the line being read, each
+// written as a paragraph of its own.
+bool SourceScanner::takeTerms()
+{
+    const TermLines terms = termsAhead(lineStart_);
+    if (terms.count == 0) return false;
+    size_t at = lineStart_;
+    for (int i = 0; i < terms.count; ++i) {
+        const std::string_view term = lineAt(text_, at);
+        if (i > 0) body_.write({});
+        source_.termLines_.push_back(body_.lineCount() + 1);
+        body_.write(term);
+        at += term.size() + 1;
+    }
+    if (!terms.blankBefore) body_.write({});
+    topLevel_.feed({});
+    position_ = std::min(at, text_.size());
+    definitionList_ = DefinitionList::afterTerms;
+    looseDefinitions_ = terms.blankBefore;
+    previousBlank_ = true;
+    definitionMayStart_ = false;
+    return true;
+}
+
+SourceScanner::TermLines SourceScanner::termsAhead(size_t position) const
+{
+    TermLines terms;
+    while (position < text_.size() && terms.count <= 16) {
+        const std::string_view line = lineAt(text_, position);
+        const size_t next = position + line.size() + 1;
+        if (isDefinitionLine(line)) return terms;
+        if (isBlankLine(line)) {
+            if (terms.count > 0 && next < text_.size() && isDefinitionLine(lineAt(text_, next))) {
+                terms.blankBefore = true;
+                return terms;
+            }
+            return {};
+        }
+        if (startsBlock(line) || isIndentedLine(line)) return {};
+        ++terms.count;
+        position = next;
+    }
+    return {};
+}
+
+// "[label]: destination": one with attributes is rewritten without them
+// (see LinkDefinitions.h); the notes document repeats each one, so that the
+// notes can use them.
+bool SourceScanner::takeLinkDefinition(std::string_view line, bool underText)
+{
+    if (underText) writeBlankLine();
+    std::string_view nextLine;
+    if (position_ < text_.size()) nextLine = lineAt(text_, position_);
+    bool usedNextLine = false;
+    std::vector<LinkAttribute> attributes;
+    std::optional<std::string> rewritten;
+    if (options_.dialect && (linkDefinitionMayStart_ || definitionMayStart_ || underText))
+        rewritten = definitionWithoutAttributes(line, nextLine, source_.linkAttributes_.size(), attributes,
+                                                usedNextLine);
+    if (!rewritten) {
+        if (options_.notes) linkDefinitions_.emplace_back(line);
+        return false;
+    }
+    source_.linkAttributes_.push_back(std::move(attributes));
+    if (usedNextLine) position_ = std::min(text_.size(), position_ + nextLine.size() + 1);
+    linkDefinitions_.push_back(*rewritten);
+    body_.write(*rewritten);
+    tracker_.feed(*rewritten);
+    topLevel_.feed(*rewritten);
+    linkDefinitionMayStart_ = true;
+    definitionMayStart_ = false;
+    return true;
+}
+
+// Any other line: rewritten where MultiMarkdown's list rules differ from
+// cmark's, after a blank line where a table must end, and followed by what
+// it opens or closes.
+void SourceScanner::writeTextLine(std::string_view line, bool linkDefinition)
+{
+    std::string rewritten;
+    std::string_view written = line;
+    if (options_.dialect && !tracker_.isInsideBlock()) {
+        bool blankBefore = false;
+        written = listRules_.adjust(line, rewritten, blankBefore);
+        if (blankBefore) writeBlankLine();
+    } else {
+        listRules_.skip();
+    }
+    if (!tracker_.isInsideFence() && tables_.needsBreakBefore(written)) writeBlankLine();
+    if (tracker_.isInsideBlock()) topLevel_.skip();
+    else topLevel_.feed(written);
+    body_.write(written, tracker_.isInsideFence());
+    tracker_.feed(line);
+    const bool blankOrHeading = isBlankLine(line) || isAtxHeading(line);
+    definitionMayStart_ = !tracker_.isInsideBlock() && blankOrHeading;
+    linkDefinitionMayStart_ = !tracker_.isInsideBlock() && (blankOrHeading || linkDefinition);
+}
+
+void SourceScanner::writeBlankLine()
+{
+    body_.write({});
+    topLevel_.feed({});
+}
+
+void SourceScanner::finish()
+{
+    // The notes form a document of their own, parsed apart from the body so
+    // that nothing left open in one can swallow the other. It begins with the
+    // body's link definitions; each note follows a separator comment.
+    DocumentOutput notesOutput(source_.notesDocument_, source_.interestingNoteLines_, options_);
+    bool hasNoteText = false;
+    for (const PendingNote& note : notes_) hasNoteText |= note.definition.kind != NoteKind::abbreviation;
+    if (hasNoteText)
+        for (const std::string& line : linkDefinitions_) notesOutput.write(line);
+
+    source_.definitions_.reserve(notes_.size());
+    for (PendingNote& note : notes_) {
+        NoteDefinition& definition = note.definition;
+        if (definition.kind == NoteKind::abbreviation) {
+            for (std::string_view line : note.lines) {
+                const std::string_view words = trimmedSpaces(line);
+                if (words.empty()) continue;
+                if (!definition.title.empty()) definition.title += ' ';
+                definition.title.append(words);
+            }
+        } else {
+            notesOutput.write({});
+            notesOutput.writeRaw(noteSeparatorLine);
+            definition.firstLine = notesOutput.lineCount() + 1;
+            BlockTracker noteTracker;
+            TableBudget noteTables;
+            for (std::string_view line : note.lines) {
+                if (!noteTracker.isInsideFence() && noteTables.needsBreakBefore(line)) notesOutput.write({});
+                notesOutput.write(line, noteTracker.isInsideFence());
+                noteTracker.feed(line);
+            }
+            if (noteTracker.isInsideBlock()) notesOutput.write(noteTracker.closingLine());
+            definition.lastLine = notesOutput.lineCount();
+        }
+        source_.definitions_.push_back(std::move(definition));
+    }
+    // Separator lines count as markers: one swallowed by a raw HTML block a
+    // note left open must still be taken out.
+    source_.hasMarkers_ = body_.wroteMarkers() || notesOutput.wroteMarkers() || !source_.notesDocument_.empty()
+        || !source_.linkAttributes_.empty();
+    source_.hasReferences_ = body_.sawReferences() || notesOutput.sawReferences() || !source_.definitions_.empty();
+}
+
+} // namespace lumora::dialect

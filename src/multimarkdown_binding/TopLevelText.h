@@ -1,0 +1,61 @@
+#pragma once
+
+#include "multimarkdown_binding/SourceLines.h"
+
+#include <string_view>
+#include <utility>
+
+namespace lumora::dialect {
+
+// table) at the top level. MultiMarkdown reads a definition on the line right
+// under such a line as a definition; cmark would continue the paragraph with
+// it, so a blank line goes between them. Lines in quotes and list items, lazy
+// continuations included, never count: a definition there stays the text
+// cmark makes of it.
+class TopLevelText {
+public:
+    bool isOpen() const { return kind_ == Kind::text && !previousBlank_; }
+
+    // A line cmark reads as block structure (not code, not raw HTML).
+    void feed(std::string_view line)
+    {
+        if (isBlankLine(line)) {
+            previousBlank_ = true;
+            return;
+        }
+        const bool afterBlank = std::exchange(previousBlank_, false);
+        const bool indented = isIndentedLine(line);
+        if (!indented && startsBlock(line)) {
+            const std::string_view rest = line.substr(leadingSpaces(line));
+            const bool container = rest[0] == '>' || !(isAtxHeading(line) || rest[0] == '`' || rest[0] == '~'
+                                                       || isThematicBreak(rest));
+            kind_ = container ? Kind::nested : Kind::other;
+            inContainer_ = container;
+            return;
+        }
+        // A paragraph goes on, in a quote or an item lazily.
+        if (!afterBlank && kind_ != Kind::other) return;
+        // After a blank line, indented text belongs to the open item.
+        if (afterBlank && inContainer_ && (indented || leadingSpaces(line) > 0)) {
+            kind_ = Kind::nested;
+            return;
+        }
+        inContainer_ = false;
+        kind_ = indented ? Kind::other : Kind::text;
+    }
+
+    // A line of code or raw HTML.
+    void skip()
+    {
+        previousBlank_ = false;
+        kind_ = Kind::other;
+    }
+
+private:
+    enum class Kind { other, text, nested };
+    Kind kind_ = Kind::other;
+    bool previousBlank_ = true;
+    bool inContainer_ = false;
+};
+
+} // namespace lumora::dialect
