@@ -28,6 +28,18 @@ class FindBar;
 class MenuItem;
 class TextView;
 
+// Tells every editor's text services that the words the spelling checker
+// accepts changed (a word learnt or ignored in one of them), so that each
+// forgets the misspellings it remembered and draws its marks again.
+class SpellingWords : public QObject {
+    Q_OBJECT
+public:
+    static SpellingWords& shared();
+    static void announceChange() { emit shared().changed(); }
+signals:
+    void changed();
+};
+
 // The editor's text services, the commands of the Edit menu's Find,
 // Spelling and Grammar, Substitutions, Transformations and Speech
 // submenus:
@@ -47,18 +59,6 @@ class TextView;
 // - upper case, lower case and capitals by the writer's language;
 // - reading aloud.
 //
-// The words the spelling checker accepts changed (a word learnt or ignored
-// in one editor): every editor's services forget the misspellings they
-// remembered and draw their marks again.
-class SpellingWords : public QObject {
-    Q_OBJECT
-public:
-    static SpellingWords& shared();
-    static void announceChange() { emit shared().changed(); }
-signals:
-    void changed();
-};
-
 // Every change goes through the editor's edit gate, so the no-editing rule,
 // restyling and undo apply as to any edit. One per editor.
 class TextServices : public QObject, public SpellingPanelClient {

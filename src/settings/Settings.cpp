@@ -544,7 +544,8 @@ const std::pair<QStringList, QStringList>& Settings::allFontFamilies()
 void Settings::updateParsedStylesheet()
 {
     const double alpha = m_highlighting == Highlighting::off ? highlightedTextAlpha : unhighlightedTextAlpha;
-    const Color text = (m_theme ? m_theme->foregroundColor : Theme::defaultThemes().front()->foregroundColor).withAlpha(alpha);
+    const Color text =
+        (m_theme ? m_theme->foregroundColor : Theme::defaultThemes().front()->foregroundColor).withAlpha(alpha);
     double factor = m_userDefaults ? m_userDefaults->doubleValue(kParagraphSpacingFactor).value_or(0.0) : 0.0;
     if (!std::isfinite(factor)) factor = 0.0;
     m_parsedStylesheet = std::make_shared<const ParsedMarkdownStylesheet>(m_stylesheet, text, factor);
