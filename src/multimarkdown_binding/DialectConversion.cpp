@@ -87,12 +87,16 @@ std::string DialectConversion::run()
     state_.part = DialectSource::Part::body;
     walk(root_.get());
     headings_.fillTablesOfContents();
-    tables_.spanColumns();
     state_.part = DialectSource::Part::notes;
     // Notes are read in the order of their numbers; reading one may
     // number further notes, which join the end of the queue.
-    for (size_t i = 0; i < notes_.numberedCount(); ++i)
-        for (cmark_node* block : notes_.blocksOfNumbered(i)) walk(block);
+    for (size_t i = 0; i < notes_.numberedCount(); ++i) {
+        for (cmark_node* block : notes_.blocksOfNumbered(i)) {
+            if (options.dialect) tables_.styleTables(block);
+            walk(block);
+        }
+    }
+    tables_.finish(cmark_parser_get_syntax_extensions(parser_.get()));
     notes_.appendLists(root_.get());
     return renderedHtml(root_.get(), cmarkOptions, cmark_parser_get_syntax_extensions(parser_.get()));
 }
@@ -222,6 +226,11 @@ bool DialectConversion::enter(cmark_node* node)
     case CMARK_NODE_LINK:
     case CMARK_NODE_IMAGE:
         enterLink(node);
+        break;
+    case CMARK_NODE_LIST:
+        // Markdown numbers an ordered list from 1 whatever its first item's
+        // number, and MultiMarkdown keeps to that.
+        if (options.dialect && node->as.list.list_type == CMARK_ORDERED_LIST) cmark_node_set_list_start(node, 1);
         break;
     default:
         break;

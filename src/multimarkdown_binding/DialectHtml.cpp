@@ -117,28 +117,27 @@ void renderStyled(cmark_html_renderer* renderer, cmark_node* node, const BlockSt
         putHtml(html, entering ? "<dd>" : "</dd>\n");
         return;
     case BlockStyle::Kind::table:
-        if (entering) {
-            newLine(html);
-            putHtml(html, "<table>\n");
-            putHtml(html, style.html);
-        } else {
-            // Body rows leave their section open, as cmark's tables do.
-            const cmark_node* first = node->first_child;
-            newLine(html);
-            if (first && first->next) putHtml(html, "</tbody>\n");
-            putHtml(html, "</table>\n");
-        }
-        // The table extension keeps its state in the renderer: a table
-        // of ours starts and ends with it cleared.
+        newLine(html);
+        putHtml(html, entering ? std::string_view(style.html) : std::string_view("</table>\n"));
+        // The table extension keeps its state in the renderer, for the
+        // tables it writes itself: ours start and end with it cleared.
         renderer->opaque = nullptr;
+        return;
+    case BlockStyle::Kind::row:
+        newLine(html);
+        if (entering) {
+            if (style.opensSection) putHtml(html, style.header ? "<thead>\n" : "<tbody>\n");
+            putHtml(html, "<tr>");
+        } else {
+            putHtml(html, "</tr>\n");
+            if (style.closesSection) putHtml(html, style.header ? "</thead>\n" : "</tbody>\n");
+        }
         return;
     case BlockStyle::Kind::cell:
         if (entering) {
             newLine(html);
             out = style.header ? "<th" : "<td";
-            if (style.alignment == 'l') out += " align=\"left\"";
-            if (style.alignment == 'c') out += " align=\"center\"";
-            if (style.alignment == 'r') out += " align=\"right\"";
+            out += alignmentStyle(style.alignment);
             if (style.span > 1) out += " colspan=\"" + std::to_string(style.span) + "\"";
             out += '>';
         } else {

@@ -41,6 +41,18 @@ bool DialectSource::beginsLooseDefinitions(int line) const
     return std::binary_search(looseDefinitionLines_.begin(), looseDefinitionLines_.end(), line);
 }
 
+const TableShape* DialectSource::tableShape(int firstLine) const
+{
+    const auto it = std::lower_bound(tableShapes_.begin(), tableShapes_.end(), firstLine,
+                                     [](const TableShape& shape, int line) { return shape.firstLine < line; });
+    return it != tableShapes_.end() && it->firstLine == firstLine ? &*it : nullptr;
+}
+
+bool DialectSource::beginsTableSection(int line) const
+{
+    return std::binary_search(tableSectionLines_.begin(), tableSectionLines_.end(), line);
+}
+
 bool DialectSource::hasInterestingLine(Part part, int firstLine, int lastLine) const
 {
     const std::vector<int>& lines = part == Part::body ? interestingLines_ : interestingNoteLines_;

@@ -21,6 +21,21 @@ struct LinkAttribute {
     std::string value;
 };
 
+// What a table's lines said that cmark-gfm's tables cannot: written into the
+// document in a shape cmark reads, and put back in the tree (TableStyler).
+struct TableShape {
+    // The table's first line in DialectSource::document(): its header row's,
+    // or its caption's when one stands right above it (1-based).
+    int firstLine = 0;
+    // Header rows above the last one, written under the separator row (in
+    // their order) so that cmark reads the last one as the header.
+    int headerRowsBelow = 0;
+    // No header: the header row cmark needs is one of empty cells, ours.
+    bool headerless = false;
+    // The columns whose separator cell holds "+": their long cells wrap.
+    std::vector<bool> wrapped;
+};
+
 // A definition taken out of the text: "[^id]: text", "[#key]: text",
 // "[?term]: text" or "[>ABBR]: text".
 struct NoteDefinition {
@@ -39,9 +54,11 @@ struct NoteDefinition {
 // definitions out of the body into a notes document of their own (each after
 // a separator comment, so that cmark parses each as top-level blocks and the
 // second pass can move them into the notes lists; the body's one-line link
-// definitions come first, so that the notes can use them), and turns
+// definitions come first, so that the notes can use them), turns
 // CriticMarkup delimiters and escaped brackets into markers (see
-// DialectMarkers.h).
+// DialectMarkers.h), and writes the lines MultiMarkdown reads as other
+// blocks than cmark does as cmark reads those blocks (lists, quoted code,
+// rules, tables: see ListRules, BlockRules and TableLines).
 //
 // It reads lines at the top level only: definitions start at the beginning
 // of a line (at most three spaces in), after a blank line, a heading or
@@ -81,6 +98,12 @@ public:
     // The attributes of link definitions, by the number their destinations
     // end with (see attributesMark in DialectMarkers.h).
     const std::vector<std::vector<LinkAttribute>>& linkAttributes() const { return linkAttributes_; }
+    // The tables whose lines said more than cmark reads (see TableShape), by
+    // their first line; null for any other.
+    const TableShape* tableShape(int firstLine) const;
+    // Whether a line of document() is a table row that begins a section of
+    // its table of its own (written after a blank line between rows).
+    bool beginsTableSection(int line) const;
     // Whether the document holds any marker (see DialectMarkers.h).
     bool hasMarkers() const { return hasMarkers_; }
     // Whether the text holds any "[^", "[#", "[?" or "[>", or a definition.
@@ -109,6 +132,8 @@ private:
     std::vector<int> definitionLines_;
     std::vector<int> looseDefinitionLines_;
     std::vector<int> interestingLines_;
+    std::vector<TableShape> tableShapes_; // by firstLine, ascending
+    std::vector<int> tableSectionLines_;
     std::vector<int> interestingNoteLines_;
     bool hasMarkers_ = false;
     bool mayHaveTableOfContents_ = false;

@@ -10,7 +10,8 @@ namespace lumora::dialect {
 // Where MultiMarkdown's block rules differ from cmark's in ways a line can
 // be rewritten for: an ordered list starting at any number may interrupt a
 // paragraph (cmark lets only 1 do so), and a list marker may be followed by
-// any number of spaces (cmark reads five or more as code in the item).
+// any white space (cmark reads five columns or more, two tabs say, as code
+// in the item).
 class ListRules {
 public:
     // The line as cmark should read it (in storage when rewritten);
@@ -37,12 +38,15 @@ public:
         inList_ = true;
         previousParagraph_ = true;
         if (marker.ordered && marker.number != 1 && paragraphBefore && !wasInList) blankBefore = true;
-        size_t spaces = 0;
-        while (marker.length + spaces < line.size() && line[marker.length + spaces] == ' ') ++spaces;
-        if (spaces >= 5 && marker.length + spaces < line.size()) {
+        // The columns of white space after the marker, tabs to their stops.
+        size_t column = marker.length;
+        size_t end = marker.length;
+        for (; end < line.size() && (line[end] == ' ' || line[end] == '\t'); ++end)
+            column = line[end] == '\t' ? (column / 4 + 1) * 4 : column + 1;
+        if (column - marker.length >= 5 && end < line.size()) {
             storage.assign(line.substr(0, marker.length));
             storage += ' ';
-            storage.append(line.substr(marker.length + spaces));
+            storage.append(line.substr(end));
             return storage;
         }
         return line;
@@ -79,7 +83,7 @@ private:
             marker.ordered = true;
             ++i;
         }
-        if (i >= line.size() || line[i] != ' ') return Marker{};
+        if (i >= line.size() || (line[i] != ' ' && line[i] != '\t')) return Marker{};
         marker.length = i;
         return marker;
     }

@@ -66,15 +66,30 @@ struct HeadingLabel {
 // What our rendering of a block or a link stands for (see DialectHtml).
 struct BlockStyle {
     enum class Kind {
-        figure, tableOfContents, code, rawCode, hiddenCode, linkAttributes, term, definitions, definition, table, cell
+        figure, tableOfContents, code, rawCode, hiddenCode, linkAttributes, term, definitions, definition, table, row,
+        cell
     };
     Kind kind;
-    std::string html; // the caption, the contents, the code's language
+    std::string html; // the caption, the contents, the code's language, a table's start
     const std::vector<LinkAttribute>* attributes = nullptr;
-    int span = 1;           // cells
-    bool header = false;    // cells
-    char alignment = '\0';  // cells: 'l', 'c', 'r' or none
+    int span = 1;                // cells
+    bool header = false;         // rows and cells
+    bool opensSection = false;   // rows: the first of a <thead> or <tbody>
+    bool closesSection = false;  // rows: the last of one
+    char alignment = '\0';       // cells: 'l', 'c', 'r' or none
 };
+
+// The attribute of a table column's alignment ('l', 'c', 'r' or none), as
+// MultiMarkdown writes it on the column and its cells.
+inline std::string_view alignmentStyle(char alignment)
+{
+    switch (alignment) {
+    case 'l': return " style=\"text-align:left;\"";
+    case 'c': return " style=\"text-align:center;\"";
+    case 'r': return " style=\"text-align:right;\"";
+    default: return {};
+    }
+}
 
 // The annotations of one conversion: what each node bound to our extension
 // stands for. They live as long as the conversion, at stable addresses (the

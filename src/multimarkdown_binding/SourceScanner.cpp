@@ -1,5 +1,6 @@
 #include "multimarkdown_binding/SourceScanner.h"
 
+#include "multimarkdown_binding/BlockRules.h"
 #include "multimarkdown_binding/DialectMarkers.h"
 #include "multimarkdown_binding/LinkDefinitions.h"
 #include "multimarkdown_binding/SourceLines.h"
@@ -10,7 +11,11 @@
 namespace lumora::dialect {
 
 SourceScanner::SourceScanner(std::string_view text, const DialectSource::Options& options, DialectSource& source)
-    : text_(text), options_(options), source_(source), body_(source.document_, source.interestingLines_, options)
+    : text_(text),
+      options_(options),
+      source_(source),
+      body_(source.document_, source.interestingLines_, options),
+      tableLines_(source.tableShapes_, source.tableSectionLines_)
 {
 }
 
@@ -95,6 +100,7 @@ bool SourceScanner::definitionListLine(std::string_view line)
         }
         std::string item(line);
         item[leadingSpaces(line)] = '+';
+        tableLines_.written(item, body_.lineCount() + 1, false, false);
         body_.write(item);
         tracker_.feed(item);
         topLevel_.feed(item);
@@ -119,6 +125,7 @@ bool SourceScanner::takeTerms()
         const std::string_view term = lineAt(text_, at);
         if (i > 0) body_.write({});
         source_.termLines_.push_back(body_.lineCount() + 1);
+        tableLines_.written(term, body_.lineCount() + 1, false, false);
         body_.write(term);
         at += term.size() + 1;
     }
@@ -174,6 +181,7 @@ bool SourceScanner::takeLinkDefinition(std::string_view line, bool underText)
     source_.linkAttributes_.push_back(std::move(attributes));
     if (usedNextLine) position_ = std::min(text_.size(), position_ + nextLine.size() + 1);
     linkDefinitions_.push_back(*rewritten);
+    tableLines_.written(*rewritten, body_.lineCount() + 1, false, false);
     body_.write(*rewritten);
     tracker_.feed(*rewritten);
     topLevel_.feed(*rewritten);
@@ -182,22 +190,67 @@ bool SourceScanner::takeLinkDefinition(std::string_view line, bool underText)
     return true;
 }
 
-// Any other line: rewritten where MultiMarkdown's list rules differ from
+// Any other line: rewritten where MultiMarkdown's block rules differ from
 // cmark's, after a blank line where a table must end, and followed by what
 // it opens or closes.
 void SourceScanner::writeTextLine(std::string_view line, bool linkDefinition)
 {
-    std::string rewritten;
-    std::string_view written = line;
-    if (options_.dialect && !tracker_.isInsideBlock()) {
-        bool blankBefore = false;
-        written = listRules_.adjust(line, rewritten, blankBefore);
-        if (blankBefore) writeBlankLine();
-    } else {
+    if (!options_.dialect || tracker_.isInsideBlock()) {
         listRules_.skip();
+        writeLine(line, line, linkDefinition);
+        return;
     }
+    if (takeTableLines(line)) return;
+    std::string rewritten;
+    bool blankBefore = false;
+    std::string_view written = listRules_.adjust(line, rewritten, blankBefore);
+    if (blankBefore) writeBlankLine();
+    std::optional<std::string> block = quotedCodeLine(line);
+    if (!block && topLevel_.atBlockStart()) block = equalsRule(line);
+    if (block) {
+        rewritten = std::move(*block);
+        written = rewritten;
+    }
+    writeLine(written, line, linkDefinition);
+}
+
+// MultiMarkdown's tables where cmark-gfm reads them otherwise (see
+// TableLines): true when it wrote the line and the table's header lines
+// after it, or left out a blank line between a table's rows; a line that
+// ends a table gets a blank line before it.
+bool SourceScanner::takeTableLines(std::string_view line)
+{
+    if (isBlankLine(line)) {
+        if (!tableLines_.sectionAhead(text_, position_)) return false;
+        tableLines_.beginSection(body_.lineCount() + 1);
+        return true;
+    }
+    if (tableLines_.isInTable()) {
+        // A line without a pipe (other than a caption) ends the table; cmark
+        // would read it as one more row.
+        if (!hasUnescapedPipe(line) && !mayBeTableCaption(line)) writeBlankLine();
+        return false;
+    }
+    const std::optional<TableLines::Header> header =
+        tableLines_.headerAhead(text_, lineStart_, topLevel_.atBlockStart(), body_.lineCount() + 1);
+    if (!header) return false;
+    std::string unused;
+    bool blankBefore = false;
+    for (const std::string& row : header->lines) {
+        listRules_.adjust(row, unused, blankBefore);
+        writeLine(row, row, false);
+    }
+    position_ = header->end;
+    tableLines_.enterTable();
+    return true;
+}
+
+void SourceScanner::writeLine(std::string_view written, std::string_view line, bool linkDefinition)
+{
     if (!tracker_.isInsideFence() && tables_.needsBreakBefore(written)) writeBlankLine();
-    if (tracker_.isInsideBlock()) topLevel_.skip();
+    const bool insideBlock = tracker_.isInsideBlock();
+    tableLines_.written(written, body_.lineCount() + 1, insideBlock, topLevel_.atBlockStart());
+    if (insideBlock) topLevel_.skip();
     else topLevel_.feed(written);
     body_.write(written, tracker_.isInsideFence());
     tracker_.feed(line);
@@ -208,6 +261,7 @@ void SourceScanner::writeTextLine(std::string_view line, bool linkDefinition)
 
 void SourceScanner::writeBlankLine()
 {
+    tableLines_.written({}, body_.lineCount() + 1, false, topLevel_.atBlockStart());
     body_.write({});
     topLevel_.feed({});
 }

@@ -5,6 +5,7 @@
 #include "multimarkdown_binding/ListRules.h"
 #include "multimarkdown_binding/MarkedWriter.h"
 #include "multimarkdown_binding/TableBudget.h"
+#include "multimarkdown_binding/TableLines.h"
 #include "multimarkdown_binding/TopLevelText.h"
 
 #include <string>
@@ -58,6 +59,9 @@ private:
     bool takeTerms();
     bool takeLinkDefinition(std::string_view line, bool underText);
     void writeTextLine(std::string_view line, bool linkDefinition);
+    bool takeTableLines(std::string_view line);
+    // Writes a line of the body (written: as cmark is to read it).
+    void writeLine(std::string_view written, std::string_view line, bool linkDefinition);
 
     TermLines termsAhead(size_t position) const;
     void writeBlankLine();
@@ -82,6 +86,7 @@ private:
 
     BlockTracker tracker_;
     TableBudget tables_;
+    TableLines tableLines_;
     ListRules listRules_;
     TopLevelText topLevel_;
     std::vector<PendingNote> notes_;

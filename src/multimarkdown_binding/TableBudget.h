@@ -1,6 +1,6 @@
 #pragma once
 
-#include "multimarkdown_binding/EngineText.h"
+#include "multimarkdown_binding/TableLines.h"
 
 #include <algorithm>
 #include <string_view>
@@ -27,14 +27,14 @@ public:
         }
         if (columns_ == 0) {
             if (previousHadPipe && isDelimiterRow(content)) {
-                columns_ = cells(content);
+                columns_ = rowCells(content);
                 bytes_ = line.size();
                 filled_ = 0;
             }
             return false;
         }
         bytes_ += line.size() + 1;
-        const size_t present = cells(content);
+        const size_t present = rowCells(content);
         if (present < columns_) filled_ += columns_ - present;
         if (filled_ <= 4 * bytes_ + 1024) return false;
         columns_ = 0;
@@ -63,20 +63,6 @@ private:
             else if (c != ':' && c != ' ' && c != '\t') return false;
         }
         return dash && pipe;
-    }
-
-    static size_t cells(std::string_view text)
-    {
-        const std::string_view row = trimmedSpaces(text);
-        size_t pipes = 0;
-        for (size_t i = 0; i < row.size(); ++i) {
-            if (row[i] == '\\') ++i;
-            else if (row[i] == '|') ++pipes;
-        }
-        size_t count = pipes + 1;
-        if (!row.empty() && row.front() == '|') --count;
-        if (row.size() > 1 && row.back() == '|' && row[row.size() - 2] != '\\') --count;
-        return std::max<size_t>(count, 1);
     }
 
     size_t columns_ = 0; // of the open table; 0 for none

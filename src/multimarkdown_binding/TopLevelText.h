@@ -7,6 +7,7 @@
 
 namespace lumora::dialect {
 
+// Follows whether the body's last line is a line of a paragraph (or a
 // table) at the top level. MultiMarkdown reads a definition on the line right
 // under such a line as a definition; cmark would continue the paragraph with
 // it, so a blank line goes between them. Lines in quotes and list items, lazy
@@ -15,6 +16,10 @@ namespace lumora::dialect {
 class TopLevelText {
 public:
     bool isOpen() const { return kind_ == Kind::text && !previousBlank_; }
+    // Whether a block may begin at the next line: after a blank line or a
+    // block that no text continues (a heading, code, a rule), not in a
+    // paragraph, quote or list item.
+    bool atBlockStart() const { return previousBlank_ || kind_ == Kind::other; }
 
     // A line cmark reads as block structure (not code, not raw HTML).
     void feed(std::string_view line)

@@ -137,7 +137,7 @@ TEST(MultiMarkdownConvert, CmarkGfmsBlocksAndSmartTypographyWithItsFlag)
         // Tables, strikethrough, autolinks.
         {.text = "| Name | Value |\n|:-----|------:|\n| a | 1 |\n\n~~gone~~ but H~2~O and ~single~ stay\n\n"
                  "See https://example.com and www.example.org.\n",
-         .expected = {"<td align=\"right\">1</td>", "<del>gone</del>", "H<sub>2</sub>O and <sub>single</sub> stay",
+         .expected = {"<td style=\"text-align:right;\">1</td>", "<del>gone</del>", "H<sub>2</sub>O and <sub>single</sub> stay",
                       "<a href=\"https://example.com\">https://example.com</a>",
                       "<a href=\"http://www.example.org\">www.example.org</a>"}},
         // Raw HTML passes through.

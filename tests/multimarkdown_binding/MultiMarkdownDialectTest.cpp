@@ -177,7 +177,7 @@ TEST(MultiMarkdownDefinitions, RightUnderAParagraphLineOrAnotherDefinition)
         // Under a heading and under a table's last row too; the paragraph
         // and the table keep what they had.
         {.text = "| a | b |\n|---|---|\n| c | [d][1] |\n[1]: http://d\n",
-         .expected = {"<table>\n<thead>\n<tr>\n<th>a</th>\n<th>b</th>\n</tr>\n</thead>\n<tbody>\n<tr>\n<td>c</td>\n"
+         .expected = {"<table>\n<colgroup>\n<col />\n<col />\n</colgroup>\n<thead>\n<tr>\n<th>a</th>\n<th>b</th>\n</tr>\n</thead>\n<tbody>\n<tr>\n<td>c</td>\n"
                       "<td><a href=\"http://d\">d</a></td>\n</tr>\n</tbody>\n</table>"}},
         {.text = "One\ntwo [x][1]\n[1]: http://u\nthree\n",
          .expected = {"<p>One\ntwo <a href=\"http://u\">x</a></p>\n<p>three</p>"}},

@@ -194,11 +194,13 @@ TEST(MultiMarkdownFidelity, TableCaptionsAndColumnSpans)
 {
     checkConversions({
         {"[Prototype table]\n| a || b |\n|:---|---|--:|\n| c | d | e |\n",
-         {"<table>\n<caption id=\"prototypetable\">Prototype table</caption>\n<thead>",
-          "<th align=\"left\" colspan=\"2\">a</th>\n<th align=\"right\">b</th>", "<td align=\"right\">e</td>"},
+         {"<table id=\"prototypetable\">\n<caption>Prototype table</caption>\n<colgroup>\n<col style=\"text-align:left;\"/>\n"
+          "<col />\n<col style=\"text-align:right;\"/>\n</colgroup>\n<thead>",
+          "<th style=\"text-align:left;\" colspan=\"2\">a</th>\n<th style=\"text-align:right;\">b</th>", "<td style=\"text-align:right;\">e</td>"},
          {"[Prototype"}},
         {"| x | y |\n|---|---|\n| 1 | 2 |\n[Second][tab2]\n\nSee [tab2].\n",
-         {"<caption id=\"tab2\">Second</caption>", "</tr>\n</tbody>\n</table>", "See <a href=\"#tab2\">tab2</a>."}},
+         {"<table id=\"tab2\">\n<caption style=\"caption-side: bottom;\">Second</caption>", "</tr>\n</tbody>\n</table>",
+          "See <a href=\"#tab2\">tab2</a>."}},
         {"| a | | b |\n|---|---|---|\n", {"<th>a</th>\n<th></th>\n<th>b</th>"}, {"colspan", "tbody"}},
         // Spanning cells keep what the pass puts in them.
         {"| a [^1] || b |\n|---|---|---|\n| `x`{=html} || z |\n\n[^1]: N\n",
@@ -209,11 +211,12 @@ TEST(MultiMarkdownFidelity, TableCaptionsAndColumnSpans)
 TEST(MultiMarkdownFidelity, ListRules)
 {
     checkConversions({
-        // An ordered list starting at any number may interrupt a paragraph.
-        {"A paragraph\n3. starts a list\n4. here\n", {"<p>A paragraph</p>\n<ol start=\"3\">\n<li>starts a list</li>\n<li>here</li>\n</ol>"}},
+        // An ordered list starting at any number may interrupt a paragraph
+        // (and is numbered from 1).
+        {"A paragraph\n3. starts a list\n4. here\n", {"<p>A paragraph</p>\n<ol>\n<li>starts a list</li>\n<li>here</li>\n</ol>"}},
         // ...but items of a list go on as they are.
         {"1. One\n2. Two\n", {"<ol>\n<li>One</li>\n<li>Two</li>\n</ol>"}, {"<p>"}},
-        {"- a\n\n  text\n3. b\n", {"<p>text</p>\n</li>\n</ul>\n<ol start=\"3\">"}},
+        {"- a\n\n  text\n3. b\n", {"<p>text</p>\n</li>\n</ul>\n<ol>\n<li>b</li>"}},
         // Any number of spaces may follow a list marker.
         {"-     five spaces\n      more\n", {"<ul>\n<li>five spaces\nmore</li>\n</ul>"}, {"<pre>"}},
         {"```\ntext\n3. in code\n-     too\n```\n", {"text\n3. in code\n-     too"}},
