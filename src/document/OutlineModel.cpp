@@ -123,6 +123,18 @@ std::shared_ptr<Outline> OutlineModel::entry(const QModelIndex& index) const
     return node && node != m_root.get() ? node->entry : nullptr;
 }
 
+bool OutlineModel::retitle(const Outline* entry)
+{
+    Node* node = m_nodes.value(entry);
+    if (!node || node->level != entry->level) return false;
+    if (node->title != entry->title) {
+        node->title = entry->title;
+        const QModelIndex index = indexOf(node);
+        emit dataChanged(index, index);
+    }
+    return true;
+}
+
 QModelIndex OutlineModel::indexOf(const Outline* entry) const
 {
     const Node* node = m_nodes.value(entry);

@@ -31,6 +31,11 @@ public:
     // that came in, parents first, once the rows exist.
     void update(const std::shared_ptr<Outline>& root, const std::function<void(const QModelIndex&)>& added = {});
 
+    // The one thing an edit inside a heading's line changes: its title. The
+    // row shows the entry's title again; false when the entry has no row or
+    // its level changed (the tree must then be built again).
+    bool retitle(const Outline* entry);
+
     std::shared_ptr<Outline> entry(const QModelIndex& index) const;
     // The row of an entry, or an invalid index when it has none.
     QModelIndex indexOf(const Outline* entry) const;

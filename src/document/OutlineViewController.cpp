@@ -208,7 +208,12 @@ void OutlineViewController::reloadOutline()
 
     const TextStorage* storage = pane->textView()->textStorage();
     if (!storage) return;
+    // An edit inside one heading's line changed its title and nothing else
+    // of the tree: its row alone is brought up to date, without a walk over
+    // every heading of the text on each keystroke.
+    if (const Outline* retitled = pane->textView()->retitledHeading(); retitled && m_model->retitle(retitled)) return;
     m_outline = outlineTree(*storage);
+    ++m_treeBuilds;
 
     // Rows that come in open as their headings remember (a heading without
     // headings under it too, so that the first one typed under it shows);
@@ -264,8 +269,7 @@ void OutlineViewController::selectHeading(const std::shared_ptr<Outline>& item)
     m_selectedItem = item;
     editor->setSelectedRange(Range(range->location, 0));
     // The heading's line to the middle of the editor.
-    QScrollBar* bar = editor->verticalScrollBar();
-    bar->setValue(bar->value() + editor->cursorRect().center().y() - editor->viewport()->height() / 2);
+    editor->centerSelectionInVisibleArea();
     editor->setFocus(Qt::OtherFocusReason);
 }
 

@@ -78,6 +78,8 @@ public:
     std::shared_ptr<Outline> selectedItem() const { return m_selectedItem; }
     // Rows added and removed by reloads so far.
     int rowChanges() const;
+    // Trees built from the whole text by reloads so far.
+    int treeBuilds() const { return m_treeBuilds; }
 
     QSize sizeHint() const override;
 
@@ -96,6 +98,7 @@ private:
     QLabel* m_emptyLabel = nullptr;
     OutlineModel* m_model = nullptr;
     std::shared_ptr<Outline> m_outline;
+    int m_treeBuilds = 0;
     std::shared_ptr<Outline> m_selectedItem;
     // A reload or an expansion change of the program's own is under way:
     // the selection and the expanded flags follow the user only.

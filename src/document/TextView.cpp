@@ -37,6 +37,7 @@
 #include <QTextDocument>
 #include <QTextDocumentFragment>
 #include <QTextLayout>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -117,9 +118,11 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     // Heights corrected above what is shown keep the text shown in place.
     EditorLayout* layout = m_mirror->layout();
     connect(verticalScrollBar(), &QScrollBar::valueChanged, layout, [layout](int value) { layout->setAnchor(value); });
-    connect(layout, &EditorLayout::anchorMoved, this, [this](double delta) {
-        QScrollBar* bar = verticalScrollBar();
-        bar->setValue(bar->value() + int(std::lround(delta)));
+    // The layout keeps the anchor to the fraction of a pixel: the view
+    // scrolls to the nearest whole pixel each time, and never adds up the
+    // roundings of many small corrections.
+    connect(layout, &EditorLayout::anchorMoved, this, [this, layout](double) {
+        verticalScrollBar()->setValue(int(std::lround(layout->anchor())));
     });
     m_appliedStylesheet = parsed;
 
@@ -214,6 +217,7 @@ void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
     }
     m_storage = storage;
     m_undo = undoManager;
+    m_prepareStorage = storage != nullptr;
     m_mirror->setStorage(storage);
     m_lastSelection = Range();
     m_focusRange = storage ? Range(0, storage->length()) : Range();
@@ -352,7 +356,16 @@ void TextView::prepareForChange(Range range, const QString& text)
         m_resetMarkdown = editTouchesMarkdownSyntax(m_storage->stringBefore(range.end() + 1), range, text);
         // Only while the outline is shown does a heading force a restyle; once
         // it is hidden the flag must not keep every later edit restyling.
-        m_resetOutline = isOutlineVisible() && outlineAt(*m_storage, range) != nullptr;
+        const bool outline = isOutlineVisible();
+        m_headingBefore = outline ? outlineAt(*m_storage, range) : nullptr;
+        m_resetOutline = m_headingBefore != nullptr;
+        // Only an edit within one line can leave the tree as it was.
+        const auto hasLineBreak = [](QStringView s) {
+            return std::any_of(s.begin(), s.end(), [](QChar c) { return text::isNewline(c.unicode()); });
+        };
+        if (m_headingBefore && (range.length > 256 || hasLineBreak(text) || hasLineBreak(m_storage->substring(range))))
+            m_headingBefore.reset();
+        m_headingLevelBefore = m_headingBefore ? m_headingBefore->level : 0;
     }
     // The sound is chosen by this edit but made only when it plays: an edit
     // made while processing (list continuation) takes its place, and a
@@ -509,10 +522,16 @@ void TextView::processChange()
     m_textHasChanged = false;
     const bool markdown = isMarkdownEnabled();
 
-    if (markdown && m_affectedCharRange && isOutlineVisible()
-        && (m_resetOutline || outlineAt(*m_storage, *m_affectedCharRange))) {
-        if (m_hooks.reloadOutline) m_hooks.reloadOutline();
+    if (markdown && m_affectedCharRange && isOutlineVisible()) {
+        const std::shared_ptr<Outline> heading = outlineAt(*m_storage, *m_affectedCharRange);
+        if ((m_resetOutline || heading) && m_hooks.reloadOutline) {
+            const bool retitled = heading && heading == m_headingBefore && heading->level == m_headingLevelBefore;
+            m_retitledHeading = retitled ? heading.get() : nullptr;
+            m_hooks.reloadOutline();
+            m_retitledHeading = nullptr;
+        }
     }
+    m_headingBefore.reset();
     if (settings().highlighting() != Settings::Highlighting::off) updateHighlighting();
     updateTypingAttributes();
     if (settings().isTypewriterScrollingEnabled()) keepInsertionLineInPlace();
@@ -676,6 +695,9 @@ TextView::ViewAnchor TextView::viewAnchor() const
 
 void TextView::restoreViewAnchor(const ViewAnchor& anchor)
 {
+    // A new width or inset leaves the text above only estimated: measured
+    // first, it cannot move the anchor's line again when it is painted.
+    measureAbove(anchor.position, anchor.y);
     QTextCursor c(document());
     c.setPosition(int(std::clamp<qsizetype>(anchor.position, 0, document()->characterCount() - 1)));
     QScrollBar* bar = verticalScrollBar();
@@ -1132,6 +1154,16 @@ void TextView::undoOrRedo(bool redo)
 
 void TextView::paintEvent(QPaintEvent* e)
 {
+    // Once the text is on screen, and before the writer's first key, the
+    // storage gets its characters ready for typing at the caret.
+    if (m_prepareStorage && m_storage) {
+        m_prepareStorage = false;
+        QTimer::singleShot(0, this, [this] {
+            if (!m_storage) return;
+            m_storage->prepareForEditing(selectedRange().location);
+            m_mirror->prepareForEditing();
+        });
+    }
     {
         QPainter painter(viewport());
         m_services->paintBelowText(painter, e->rect());
@@ -1204,6 +1236,7 @@ void TextView::centerSelectionInVisibleArea()
 {
     if (!m_storage) return;
     const Range selection = selectedRange();
+    measureAbove(selection.location, viewport()->height() / 2);
     QTextCursor start(document());
     start.setPosition(int(selection.location));
     QTextCursor end(document());
@@ -1222,23 +1255,26 @@ int TextView::selectionDistanceFromTop() const
 
 void TextView::scrollSelectionToDistanceFromTop(int distance)
 {
-    // The paragraphs between the selection and the top of the view it will
-    // have are measured first: the layout only estimates text it has not
-    // shown, and measuring them when they are painted would move the
-    // selection away from where it was put.
-    QAbstractTextDocumentLayout* layout = document()->documentLayout();
-    const int location = int(std::clamp<qsizetype>(selectedRange().location, 0, document()->characterCount() - 1));
-    const QTextBlock selected = document()->findBlock(location);
-    double covered = -layout->blockBoundingRect(selected).height();
-    for (QTextBlock b = selected; b.isValid() && covered <= distance; b = b.previous())
-        covered += layout->blockBoundingRect(b).height();
+    measureAbove(selectedRange().location, distance);
     const int now = selectionDistanceFromTop();
-    // Finding the selection laid out the text above it: the scroll range
-    // must know that before it can reach down there.
-    if (const auto* layout = qobject_cast<const EditorLayout*>(document()->documentLayout()))
-        layout->updateDocumentSize();
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->value() + now - distance);
+}
+
+// The paragraphs that will stand between the top of the view and position
+// once position is `distance` below it are measured first: the layout only
+// estimates text it has not shown, and measuring them when they are painted
+// would move position away from where it was put.
+void TextView::measureAbove(qsizetype position, int distance)
+{
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    const QTextBlock at = document()->findBlock(int(std::clamp<qsizetype>(position, 0, document()->characterCount() - 1)));
+    double covered = -layout->blockBoundingRect(at).height();
+    for (QTextBlock b = at; b.isValid() && covered <= distance; b = b.previous())
+        covered += layout->blockBoundingRect(b).height();
+    // Finding them measured more of the text: the scroll range must know
+    // that before it can reach down there.
+    if (const auto* editorLayout = qobject_cast<const EditorLayout*>(layout)) editorLayout->updateDocumentSize();
 }
 
 void TextView::showEvent(QShowEvent* e)

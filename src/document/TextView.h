@@ -19,6 +19,7 @@ class QMenu;
 namespace lumora {
 
 class EditorCommands;
+class Outline;
 class ParsedMarkdownStylesheet;
 class TextMirror;
 class TextServices;
@@ -179,6 +180,12 @@ public:
     // The commands of the main menu beyond the standard edit commands.
     EditorCommands& commands() const { return *m_commands; }
 
+    // While the outline is reloaded after an edit that changed nothing of
+    // the heading tree but one heading's title (no line break typed or
+    // taken away, the heading there before and after, at the same level):
+    // that heading. Otherwise nullptr.
+    const Outline* retitledHeading() const { return m_retitledHeading; }
+
     // For tests and benchmarks: paragraph restyles made after edits.
     int restyleCount() const { return m_restyleCount; }
 
@@ -245,6 +252,7 @@ private:
     // where it stood before the edit.
     int insertionBottom() const;
     void keepInsertionLineInPlace();
+    void measureAbove(qsizetype position, int distance);
     // What the view keeps in place while its size or insets change: the
     // caret's line when it is in sight, else the line at the top.
     struct ViewAnchor {
@@ -270,6 +278,11 @@ private:
     bool m_textHasChanged = false;
     bool m_resetMarkdown = false;
     bool m_resetOutline = false;
+    // The heading the edit in progress stood in, and its level, when the
+    // edit neither types nor removes a line break (see retitledHeading).
+    std::shared_ptr<Outline> m_headingBefore;
+    int m_headingLevelBefore = 0;
+    const Outline* m_retitledHeading = nullptr;
     std::optional<Range> m_affectedCharRange;
     // The edit whose typing sound plays once the keystroke is processed.
     std::optional<std::pair<Range, QString>> m_typewriterSound;
@@ -287,6 +300,8 @@ private:
     std::shared_ptr<const ParsedMarkdownStylesheet> m_appliedStylesheet;
     // Shown at least once: until then there is no place on screen to keep.
     bool m_everShown = false;
+    // The storage is to be made ready for typing once it is painted.
+    bool m_prepareStorage = false;
 
     Range m_lastSelection;
     Range m_selectionBeforeRebuild;

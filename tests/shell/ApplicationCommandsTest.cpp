@@ -11,6 +11,7 @@
 #include "platform/files/FileWriter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Localization.h"
+#include "platform/text/EditorLayout.h"
 #include "platform/text/Fonts.h"
 #include "platform/text/TextMirror.h"
 #include "settings/Settings.h"
@@ -440,6 +441,45 @@ TEST(ApplicationCommands, EveryWindowOfEveryDocumentRestylesOnceAndKeepsItsSelec
     held->showWindows();
     EXPECT_FALSE(held->data().textStorageInvalidated);
     EXPECT_EQ(textColourOf(held).toQColor().rgb(), Settings::shared().theme()->foregroundColor.toQColor().rgb());
+}
+
+TEST(ApplicationCommands, TheSelectionStaysInPlaceWhileTheRestOfALongTextIsMeasured)
+{
+    // A spacing or size change lays out at once only what is shown and
+    // measures the rest in the background, correcting heights above the
+    // selection as it goes: the selection must stay where it was put, also
+    // once all of that is done.
+    App app;
+    QByteArray text;
+    for (int i = 0; i < 2500; ++i)
+        text += "## Part " + QByteArray::number(i) + "\n\nSome *words* of a paragraph, long enough to wrap at the width "
+                "of the writing column once or twice, with **strong** words in it.\n\n- an item\n- another\n\n";
+    Document* document = app.open("long", text);
+    ASSERT_TRUE(document);
+    WindowController* window = windowOf(document);
+    window->window()->resize(900, 700);
+    ASSERT_TRUE(activate(window));
+    TextView* view = window->documentViewController()->textView();
+    auto* layout = qobject_cast<EditorLayout*>(view->document()->documentLayout());
+    ASSERT_TRUE(layout);
+    QTRY_VERIFY_WITH_TIMEOUT(layout->isLaidOut(), 60000);
+
+    Menu& spacing = app.submenuOf("settings.paragraphSpacing");
+    Menu& textSize = app.submenuOf("menu.view.textSize");
+    const qsizetype location = document->data().textStorage().length() * 4 / 5;
+    MenuItem* changes[] = {&app.item(spacing, "setParagraphSpacing:", 1.0), &app.item(spacing, "setParagraphSpacing:", 0.5),
+                           &app.item(textSize, "increaseFontSize:"), &app.item(textSize, "decreaseFontSize:")};
+    for (MenuItem* change : changes) {
+        placeSelection(*view, location, 300);
+        ASSERT_EQ(selectionTop(*view), 300);
+        ASSERT_TRUE(app.choose(*change)) << change->action().toStdString();
+        EXPECT_NEAR(selectionTop(*view), 300, 1) << change->action().toStdString();
+        ASSERT_FALSE(layout->isLaidOut()) << "the background has nothing to measure";
+        QTRY_VERIFY_WITH_TIMEOUT(layout->isLaidOut(), 60000);
+        QTest::qWait(50);
+        EXPECT_NEAR(selectionTop(*view), 300, 1) << change->action().toStdString();
+        EXPECT_EQ(view->selectedRange(), Range(location, 4));
+    }
 }
 
 #include "ApplicationCommandsTest.moc"

@@ -6,6 +6,7 @@
 #include "document/OutlineModel.h"
 #include "document/OutlineViewController.h"
 #include "markdown/Outline.h"
+#include "platform/text/EditorLayout.h"
 #include "settings/Settings.h"
 #include "widgets/ViewUtilities.h"
 #include "support/QtPrinters.h"
@@ -160,12 +161,29 @@ TEST_F(OutlineSidebarTest, TypingInAHeadingRepaintsItsRowAndRebuildsNothing)
 {
     open("# One\n## Two\nBody\n# Three\n");
     const int changes = pane->rowChanges();
+    const int builds = pane->treeBuilds();
     typeAt(text().indexOf("Two") + 3, " and more");
     EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "# Three"}));
     EXPECT_EQ(pane->rowChanges(), changes);
+    // A title typed into is its row's change alone: the tree of a long
+    // text is not built again for each key.
+    EXPECT_EQ(pane->treeBuilds(), builds);
     // Typing in the body touches no heading at all.
     typeAt(text().indexOf("Body") + 4, " text");
     EXPECT_EQ(pane->rowChanges(), changes);
+
+    // What changes the tree still rebuilds it: a level, a heading made or
+    // unmade, a line break in a heading.
+    typeAt(text().indexOf("# Three"), "#");
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "  ## Three"}));
+    typeAt(text().indexOf("Body"), "# ");
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "# Body text", "  ## Three"}));
+    editor->setSelectedRange(Range(text().indexOf("# Body"), 1));
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "  ## Three"}));
+    typeAt(text().indexOf("Two and") + 3, "\n# Split");
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two", "# Split and more", "  ## Three"}));
+    EXPECT_GT(pane->treeBuilds(), builds);
 }
 
 TEST_F(OutlineSidebarTest, CollapsedHeadingsStayCollapsedThroughReloads)
@@ -224,6 +242,36 @@ TEST_F(OutlineSidebarTest, ChoosingAHeadingMovesTheCaretThereAndNothingElseDoes)
     // A click on the chosen row goes there again.
     click(rowOf("## Far below"));
     EXPECT_EQ(editor->selectedRange(), Range(this->text().indexOf("## Far below"), 0));
+}
+
+TEST_F(OutlineSidebarTest, AHeadingChosenFarDownStaysInTheMiddleWhileTheTextIsMeasured)
+{
+    // Chosen while the rest of a long text is still being measured: the
+    // heading stands in the middle when it is shown and stays there while
+    // the heights above it are corrected.
+    QByteArray text;
+    for (int i = 0; i < 4000; ++i)
+        text += "## Part " + QByteArray::number(i) + "\n\nSome *words* of a paragraph, long enough to wrap at the width "
+                "of the writing column once or twice, with **strong** words in it.\n\n- an item\n- another\n\n";
+    text += "# Far below\n\nThe end.\n";
+    open(text);
+    auto* layout = qobject_cast<EditorLayout*>(editor->document()->documentLayout());
+    ASSERT_TRUE(layout);
+    ASSERT_FALSE(layout->isLaidOut()) << "the text was measured before the heading could be chosen";
+
+    const int middle = editor->viewport()->height() / 2;
+    for (const char* title : {"# Far below", "## Part 3000"}) {
+        click(rowOf(title));
+        EXPECT_EQ(editor->selectedRange(), Range(this->text().indexOf(QString::fromLatin1(title) + "\n"), 0));
+        QTest::qWait(20); // painted
+        EXPECT_NEAR(editor->cursorRect().center().y(), middle, 1) << title;
+        if (std::string(title) == "# Far below") {
+            ASSERT_FALSE(layout->isLaidOut());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(layout->isLaidOut(), 60000);
+        QTest::qWait(50);
+        EXPECT_NEAR(editor->cursorRect().center().y(), middle, 1) << title;
+    }
 }
 
 TEST_F(OutlineSidebarTest, ARowWhoseHeadingWasDeletedDoesNothing)

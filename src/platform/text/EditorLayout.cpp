@@ -23,6 +23,12 @@ constexpr double kFar = 1e9;
 constexpr int kShortText = 20000;
 // One background slice of layout, in milliseconds.
 constexpr qint64 kSliceMs = 4;
+// After a change the background works at full pace for this long (a text
+// of a few hundred kilobytes settles at once); beyond it, one slice every
+// kSliceMs + kRestMs, so that the thread stays three quarters idle while a
+// long text is measured, and a key never waits for more than one slice.
+constexpr qint64 kBurstMs = 100;
+constexpr int kRestMs = 12;
 // Blocks keep laid-out text layouts of their own, with their shaped glyphs
 // (so that a repaint does not shape them again), up to about this many; the
 // least recently used give theirs back beyond twice as many.
@@ -135,6 +141,21 @@ double EditorLayout::estimate(const QTextBlock& block) const
     const double perLine = std::max(1.0, std::floor(width / m_estimatedCharWidth));
     const double lines = std::max(1.0, std::ceil((block.length() - 1) / perLine));
     return (block.blockNumber() > 0 ? bf.topMargin() : 0.0) + lines * lineHeight;
+}
+
+// What decides where a paragraph's lines break, besides its text, folded
+// into 24 bits: its indents, line height, alignment and tab stops, and the
+// source's digest of its character looks. Two blocks with the same key
+// break lines alike (a collision, one in sixteen million, leaves a height
+// that laying the block out for painting corrects).
+std::uint32_t EditorLayout::lineKeyOf(const QTextBlock& block, const QTextBlockFormat& f) const
+{
+    size_t h = qHashMulti(0, f.leftMargin(), f.rightMargin(), f.textIndent(), f.lineHeight(), f.lineHeightType(),
+                          int(f.alignment()), f.nonBreakableLines(), f.indent());
+    for (const QTextOption::Tab& tab : f.tabPositions()) h = qHashMulti(h, tab.position, int(tab.type), tab.delimiter);
+    if (m_source) h = qHashMulti(h, m_source->lineBreakingDigest(block));
+    const std::uint64_t x = std::uint64_t(h);
+    return std::uint32_t((x ^ (x >> 24) ^ (x >> 48)) & 0xFFFFFFu);
 }
 
 // ---- Heights and positions -----------------------------------------------------------------
@@ -330,6 +351,8 @@ void EditorLayout::realize(const QTextBlock& block, int index) const
     Block& b = m_blocks[size_t(index)];
     const double margin = index > 0 ? bf.topMargin() : 0.0;
     b.topMargin = float(margin);
+    b.lineKey = lineKeyOf(block, bf);
+    b.linesKept = false;
     if (!b.held) ++m_heldCount;
     if (!b.measured) --m_unmeasured;
     b.held = b.current = b.measured = true;
@@ -348,12 +371,21 @@ void EditorLayout::measure(const QTextBlock& block, int index) const
         return;
     }
     const QTextBlockFormat bf = formatOf(block);
-    m_scratch.setText(block.text());
-    m_scratch.setFormats(m_source->charFormats(block));
-    const double lines = layoutLines(&m_scratch, block, bf);
     Block& b = m_blocks[size_t(index)];
+    const std::uint32_t key = lineKeyOf(block, bf);
+    double lines = 0.0;
+    if (b.linesKept && key == b.lineKey) {
+        // Only its spacing may have changed: its lines are those it had.
+        lines = double(b.height) - double(b.topMargin);
+    } else {
+        m_scratch.setText(block.text());
+        m_scratch.setFormats(m_source->charFormats(block));
+        lines = layoutLines(&m_scratch, block, bf);
+    }
     const double margin = index > 0 ? bf.topMargin() : 0.0;
     b.topMargin = float(margin);
+    b.lineKey = key;
+    b.linesKept = false;
     if (!b.measured) --m_unmeasured;
     b.measured = true;
     b.wanted = false;
@@ -371,6 +403,7 @@ void EditorLayout::markChanged(const QTextBlock& block, int index) const
     b.current = false;
     if (b.measured) ++m_unmeasured;
     b.measured = false;
+    b.linesKept = false;
     m_firstUnmeasured = std::min(m_firstUnmeasured, index);
 }
 
@@ -494,10 +527,21 @@ void EditorLayout::placeBlock(const QTextBlock& block, int index) const
     block.layout()->setPosition(QPointF(m_left, m_top + top(index) + margin));
 }
 
+void EditorLayout::setAnchor(double y)
+{
+    if (m_holdingAnchor) return;
+    if (std::lround(m_anchor) == std::lround(y) && std::abs(m_anchor - y) < 1.0) return;
+    m_anchor = y;
+    m_anchorShift = 0.0;
+}
+
 void EditorLayout::scheduleBackgroundLayout() const
 {
     if (m_unmeasured > 0 || m_dirtyTop >= 0.0 || m_anchorShift != 0.0) {
-        if (!m_timer.isActive()) m_timer.start(0, const_cast<EditorLayout*>(this));
+        if (!m_timer.isActive()) {
+            m_burstLeftNs = kBurstMs * 1'000'000;
+            m_timer.start(0, const_cast<EditorLayout*>(this));
+        }
     }
 }
 
@@ -529,7 +573,8 @@ void EditorLayout::timerEvent(QTimerEvent* event)
     if (index < count) {
         QTextBlock block = document()->findBlockByNumber(index);
         double y = top(index);
-        for (; index < count && block.isValid() && slice.elapsed() < kSliceMs; ++index, block = block.next()) {
+        for (; index < count && block.isValid() && slice.nsecsElapsed() < kSliceMs * 1'000'000;
+             ++index, block = block.next()) {
             const double old = m_blocks[size_t(index)].height;
             if (!m_blocks[size_t(index)].measured) {
                 measure(block, index);
@@ -538,11 +583,20 @@ void EditorLayout::timerEvent(QTimerEvent* event)
             y += m_blocks[size_t(index)].height;
         }
     }
-    if (m_unmeasured <= 0) m_timer.stop();
-    reportSize();
-    if (m_anchorShift != 0.0) {
-        emit anchorMoved(std::exchange(m_anchorShift, 0.0));
+    if (m_unmeasured <= 0) {
+        m_timer.stop();
+    } else {
+        m_burstLeftNs -= slice.nsecsElapsed();
+        m_timer.start(m_burstLeftNs > 0 ? 0 : kRestMs, this);
     }
+    // The view's range follows the new size first; where that clamps its
+    // scroll, the clamp is no scroll of the writer's and the anchor holds
+    // until the view has followed it.
+    const bool shifted = m_anchorShift != 0.0;
+    m_holdingAnchor = shifted;
+    reportSize();
+    m_holdingAnchor = false;
+    if (shifted) emit anchorMoved(std::exchange(m_anchorShift, 0.0));
     if (m_dirtyTop >= 0.0) {
         const double from = std::exchange(m_dirtyTop, -1.0);
         emit update(QRectF(0, m_top + from, kFar, kFar));
@@ -608,7 +662,7 @@ void EditorLayout::invalidateAll()
     emit update(QRectF(0, 0, kFar, kFar));
 }
 
-void EditorLayout::invalidate(int from, int to)
+void EditorLayout::invalidate(int from, int to, LooksChange change)
 {
     if (m_blocks.empty()) return;
     const QTextDocument* doc = document();
@@ -617,6 +671,13 @@ void EditorLayout::invalidate(int from, int to)
     const int first = block.blockNumber();
     const int last = std::min(doc->findBlock(std::clamp(to, 0, length - 1)).blockNumber(), int(m_blocks.size()) - 1);
     if (first < 0 || last < first) return;
+    if (change == LooksChange::colours) {
+        // Nothing moves: the blocks keep their heights and lines, and take
+        // their new formats when they are next drawn or asked for.
+        for (int i = first; i <= last; ++i) m_blocks[size_t(i)].current = false;
+        emit update(QRectF(0, m_top + top(first), kFar, top(last + 1) - top(first)));
+        return;
+    }
     const bool few = last - first + 1 <= kEagerBlocks && !m_deferring;
     double y = top(first);
     for (int i = first; i <= last && block.isValid(); ++i, block = block.next()) {
@@ -624,7 +685,9 @@ void EditorLayout::invalidate(int from, int to)
         const double height = b.height;
         const bool shown = b.current && y + m_top <= m_drawnBottom && y + m_top + height >= m_drawnTop;
         const bool again = few ? (b.measured || b.current) : shown;
+        const bool measured = b.measured;
         markChanged(block, i);
+        b.linesKept = measured;
         if (again) addPending(i, y, y + height);
         y += height;
     }
@@ -648,12 +711,15 @@ void EditorLayout::refreshSpacing(int position)
     if (index <= 0 || index >= int(m_blocks.size())) return;
     Block& b = m_blocks[size_t(index)];
     if (!b.measured) return; // laid out with the right spacing when it is
-    const double margin = formatOf(block).topMargin();
+    // Compared as stored: a margin of a fraction of a pixel that a float
+    // cannot hold exactly would otherwise count as changed on every key,
+    // and repaint everything below the paragraph each time.
+    const float margin = float(formatOf(block).topMargin());
     if (margin == b.topMargin) return;
     const double y = top(index);
     const double height = b.height;
     setHeight(index, height - b.topMargin + margin);
-    b.topMargin = float(margin);
+    b.topMargin = margin;
     // Unmeasured blocks in the same batch are laid out with their margin.
     if (b.pending) return;
     emit update(QRectF(0, m_top + y, kFar, kFar));

@@ -59,6 +59,14 @@ public:
         // The character formats of block's text, positions counted from
         // the block's start, in order and without overlaps.
         virtual QList<QTextLayout::FormatRange> charFormats(const QTextBlock& block) const = 0;
+        // A digest of what in block's character looks moves glyphs (fonts,
+        // letter spacing, where they change): equal digests break the
+        // same text into the same lines. 0 where the source cannot tell.
+        virtual std::uint32_t lineBreakingDigest(const QTextBlock& block) const
+        {
+            (void)block;
+            return 0;
+        }
     };
 
     explicit EditorLayout(QTextDocument* document);
@@ -78,9 +86,16 @@ public:
     int cursorWidth() const { return m_cursorWidth; }
     void setCursorWidth(int width) { m_cursorWidth = width; }
 
+    // What a change of looks may have changed, beyond colours.
+    enum class LooksChange {
+        colours,    // nothing that moves a glyph: every height stays
+        anything,   // whatever else: a block whose lines break as before
+                    // (lineBreakingDigest, paragraph indents) is measured
+                    // again without being laid out
+    };
     // The looks of the blocks holding document positions from to to
     // changed (their text did not).
-    void invalidate(int from, int to);
+    void invalidate(int from, int to, LooksChange change = LooksChange::anything);
     // Only the space above the block holding position may have changed (its
     // top margin carries the spacing after the paragraph before it): its
     // lines stay as they are.
@@ -99,8 +114,16 @@ public:
         EditorLayout* m_layout;
     };
 
-    // The top of what the view shows, in document coordinates.
-    void setAnchor(double y) { m_anchor = y; }
+    // The top of what the view shows, in document coordinates. The view
+    // tells each scroll; a scroll to where anchor() stands (the nearest
+    // whole pixel) is the view following the layout and keeps its fraction,
+    // any other starts afresh: corrections noted but not yet reported
+    // belonged to the old place.
+    void setAnchor(double y);
+    // Where the text that stood at the top of the view stands now: moved
+    // by the corrections above it, to the fraction of a pixel, so that
+    // whole-pixel scrolls never add up to a drift.
+    double anchor() const { return m_anchor; }
 
     // While deferring, a changed block is laid out again at once only when
     // it is shown; the others keep their heights until they are next drawn,
@@ -124,7 +147,7 @@ public:
 
 signals:
     // Heights above the anchor were corrected: the text shown moved down by
-    // delta (up when negative).
+    // delta (up when negative); anchor() is where it stands now.
     void anchorMoved(double delta);
 
 protected:
@@ -142,7 +165,13 @@ private:
         bool held : 1 = false;     // the block's own text layout holds lines or formats
         bool wanted : 1 = false;   // laid out in its own layout before the last change
         bool pending : 1 = false;  // to lay out again when the batch ends
+        // Only its looks changed since it was measured: unless what breaks
+        // its lines changed (lineKey), its lines are those it had, and
+        // measuring it again only finds its new margin.
+        bool linesKept : 1 = false;
+        std::uint32_t lineKey : 24 = 0; // what broke its lines, as last laid out
     };
+    static_assert(sizeof(Block) == 16, "a block's record stays sixteen bytes");
     static constexpr int kChunk = 256;
 
     void reset();
@@ -165,6 +194,7 @@ private:
     int blockIndexAt(double y) const;
     void placeBlock(const QTextBlock& block, int index) const;
     void scheduleBackgroundLayout() const;
+    std::uint32_t lineKeyOf(const QTextBlock& block, const QTextBlockFormat& format) const;
     void reportSize() const;
     void noteMoved(double oldTop, double oldHeight, double newHeight) const;
 
@@ -178,6 +208,7 @@ private:
     mutable int m_heldCount = 0;
     mutable std::uint32_t m_clock = 0;
     mutable QBasicTimer m_timer;
+    mutable qint64 m_burstLeftNs = 0; // full-pace background work left
     mutable QSizeF m_reportedSize;
     mutable QTextLayout m_scratch;
     mutable int m_changingFormats = 0;
@@ -192,6 +223,7 @@ private:
     double m_drawnTop = 0.0;
     double m_drawnBottom = -1.0;
     mutable double m_anchor = 0.0;
+    bool m_holdingAnchor = false;
 
     const FormatSource* m_source = nullptr;
     double m_pageWidth = -1.0;

@@ -38,6 +38,9 @@ constexpr std::uint32_t drawnKeyMask()
     return mask;
 }
 constexpr std::uint32_t kDrawnKeys = drawnKeyMask();
+// The keys whose values move glyphs and break lines.
+constexpr std::uint32_t kLineBreakingKeys =
+    TextStorage::keyBit(AttributeKey::Font) | TextStorage::keyBit(AttributeKey::Kern);
 constexpr std::uint32_t kColourAlphaKeys =
     TextStorage::keyBit(AttributeKey::ForegroundColor) | TextStorage::keyBit(AttributeKey::HighlightColor);
 
@@ -393,6 +396,26 @@ QList<QTextLayout::FormatRange> TextMirror::charFormats(const QTextBlock& block)
     return ranges;
 }
 
+std::uint32_t TextMirror::lineBreakingDigest(const QTextBlock& block) const
+{
+    if (!m_storage) return 0;
+    const qsizetype start = block.position();
+    const qsizetype to = std::min<qsizetype>(start + block.length() - 1, m_storage->length());
+    size_t h = 1;
+    for (AttributeKey key : {AttributeKey::Font, AttributeKey::Kern}) {
+        // Where each run of the key ends within the block, and what it holds.
+        for (AttributeRuns::Cursor c = m_storage->runs(key).cursorAt(start); !c.atEnd(); c.next()) {
+            const Range run = c.run();
+            const AttributeValue& value = c.value();
+            h = qHashMulti(h, std::min(run.end(), to) - start);
+            if (const QFont* f = value.font()) h = qHashMulti(h, *f, f->letterSpacing(), f->wordSpacing());
+            else h = qHashMulti(h, numberOf(value));
+            if (run.end() >= to) break;
+        }
+    }
+    return std::uint32_t(h ^ (h >> 32));
+}
+
 QTextBlockFormat TextMirror::blockFormat(const QTextBlock& block) const
 {
     const QTextBlock previous = block.previous();
@@ -438,6 +461,7 @@ void TextMirror::resynchronize()
         if (text.isEmpty()) cursor.removeSelectedText();
         else cursor.insertText(text, QTextCharFormat());
         if (m_fresh) compactText(cursor, text);
+        m_roomToEdit = false;
         cursor.setBlockFormat(QTextBlockFormat());
         cursor.endEditBlock();
         m_fresh = false;
@@ -448,6 +472,26 @@ void TextMirror::resynchronize()
     ++m_updateCount;
     ++m_rebuildCount;
     emit updated();
+}
+
+// Qt appends every insertion to its document's character buffer, which a
+// long text built whole fills to the last unit (see compactText): the first
+// insertion grows it, copying the whole text. One character put in at the
+// end and taken out again does that now instead of at the first key.
+void TextMirror::prepareForEditing()
+{
+    if (m_roomToEdit || !m_storage || m_storage->length() < kRebuildThreshold) return;
+    m_roomToEdit = true;
+    ++m_updating;
+    QTextCursor cursor(m_document);
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
+    const int end = cursor.position();
+    cursor.insertText(QStringLiteral(" "), QTextCharFormat());
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    cursor.endEditBlock();
+    --m_updating;
 }
 
 // Qt keeps a document's characters in one buffer that it grows to a power
@@ -531,10 +575,11 @@ std::unique_ptr<QTextDocument> TextMirror::formattedDocument() const
 
 // The blocks holding range and the one after it (its top margin holds the
 // spacing after the range's last paragraph) are shown with their looks again.
-void TextMirror::invalidateLooks(Range range)
+void TextMirror::invalidateLooks(Range range, EditorLayout::LooksChange change)
 {
     const QTextBlock last = m_document->findBlock(int(std::min<qsizetype>(range.end(), m_document->characterCount() - 1)));
-    m_layout->invalidate(int(range.location), int(range.end()));
+    m_layout->invalidate(int(range.location), int(range.end()), change);
+    if (change == EditorLayout::LooksChange::colours) return;
     const QTextBlock after = last.isValid() ? last.next() : QTextBlock();
     if (after.isValid()) m_layout->refreshSpacing(after.position());
 }
@@ -551,7 +596,12 @@ void TextMirror::storageChanged(const TextStorage::Change& change)
     if (!change.characters) {
         if (!(change.keys & kDrawnKeys)) return;
         if (g_colourAlphaPasses > 0 && !(change.keys & ~kColourAlphaKeys)) return;
-        invalidateLooks(change.editedRange);
+        // Colours alone move nothing: nothing is measured again. Otherwise
+        // the layout finds out, block by block, whose lines stay (a theme
+        // restyles fonts to what they were, a spacing moves margins).
+        using Looks = EditorLayout::LooksChange;
+        const bool moves = change.keys & (kLineBreakingKeys | TextStorage::keyBit(AttributeKey::ParagraphStyle));
+        invalidateLooks(change.editedRange, moves ? Looks::anything : Looks::colours);
         ++m_updateCount;
         emit updated();
         return;

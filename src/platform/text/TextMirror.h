@@ -93,6 +93,10 @@ public:
 
     // Rebuilds the whole document from the storage.
     void resynchronize();
+    // Gets the document ready for the writer's first key, while nothing
+    // waits: a long text is built into a buffer without room to spare, and
+    // the first insertion would otherwise copy all of it.
+    void prepareForEditing();
     // A document of its own with the storage's text and its looks as Qt's
     // formats, for output that lays itself out (printing): the mirror's own
     // document holds no looks.
@@ -171,6 +175,7 @@ public:
     // start, neighbouring equal formats joined).
     QTextBlockFormat blockFormat(const QTextBlock& block) const override;
     QList<QTextLayout::FormatRange> charFormats(const QTextBlock& block) const override;
+    std::uint32_t lineBreakingDigest(const QTextBlock& block) const override;
 
 signals:
     // The document changed behind the mirror's back (position and lengths
@@ -191,7 +196,7 @@ private:
     void followParts(const TextStorage::Change& change);
     void documentContentsChanged(int position, int charsRemoved, int charsAdded);
     void replaceText(QTextCursor& cursor, Range newRange, qsizetype changeInLength);
-    void invalidateLooks(Range range);
+    void invalidateLooks(Range range, EditorLayout::LooksChange change = EditorLayout::LooksChange::anything);
     void compactText(QTextCursor& cursor, QStringView text);
     QTextBlockFormat blockFormatAt(qsizetype blockPosition, qsizetype previousStart) const;
     const ParagraphStyle* paragraphStyleAt(qsizetype index) const;
@@ -217,6 +222,7 @@ private:
     int m_updateCount = 0;
     int m_rebuildCount = 0;
     bool m_fresh = true; // no text was ever put into the document
+    bool m_roomToEdit = false; // the document's buffer has room for typing
     bool m_resyncQueued = false;
     bool m_formatsOnlyResync = true;
     Range m_resyncRange;

@@ -113,6 +113,12 @@ void TextStorage::makeGap(qsizetype needed)
     m_gapLength = gap;
 }
 
+void TextStorage::prepareForEditing(qsizetype at)
+{
+    makeGap(1);
+    moveGap(std::clamp<qsizetype>(at, 0, length()));
+}
+
 const QString& TextStorage::string() const
 {
     if (m_gapLength > 0) {

@@ -114,6 +114,12 @@ public:
     // UTF-16 units moved inside the buffer so far: what edits and reads
     // cost in copying (for tests and benchmarks).
     std::uint64_t charactersMoved() const { return m_charactersMoved; }
+    // Makes the characters this storage's own (a text read whole shares
+    // them with the string it came from) with free space at `at`, where
+    // the writer is about to type: done while nothing waits, it spares
+    // the first key of a long text a copy of all of it. Changes nothing
+    // that can be read.
+    void prepareForEditing(qsizetype at);
 
     // ---- Reading attributes
 

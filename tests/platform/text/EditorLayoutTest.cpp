@@ -114,6 +114,46 @@ TEST(EditorLayoutTest, NewLooksLayOutWhatIsShownAtOnceAndTheRestLater)
     EXPECT_EQ(layout->documentSize(), fresh.document()->documentLayout()->documentSize());
 }
 
+TEST(EditorLayoutTest, NewColoursMeasureNothingAgainAndNewSpacingEndsAsAFreshLayout)
+{
+    TextStorage storage(paragraphs(900), body());
+    const auto live = measuredMirror(storage, 400);
+    TextMirror& mirror = *live;
+    EditorLayout* layout = layoutOf(mirror);
+    paint(mirror, 5000, 5600);
+    const std::vector<QRectF> before = rects(mirror);
+
+    // A theme: colours alone. Every height stays exact, nothing is
+    // measured again, and what is drawn next has the new colour.
+    storage.addAttribute(AttributeKey::ForegroundColor, Color(0.8, 0.1, 0.1), Range(0, storage.length()));
+    EXPECT_TRUE(layout->isLaidOut());
+    paint(mirror, 5000, 5600);
+    EXPECT_EQ(rects(mirror), before);
+    const QTextBlock shown = mirror.document()->findBlock(mirror.document()->documentLayout()->hitTest(QPointF(100, 5300), Qt::FuzzyHit));
+    ASSERT_FALSE(shown.layout()->formats().isEmpty());
+    EXPECT_EQ(shown.layout()->formats().first().format.foreground().color(), Color(0.8, 0.1, 0.1).toQColor());
+
+    // A new spacing after every paragraph, and new indents for some: the
+    // lines of the others are kept, their margins found again; all of it
+    // ends where a fresh layout of the same text puts it.
+    storage.beginEditing();
+    for (int i = 0; i < 900; ++i) {
+        ParagraphStyle p = *body().paragraphStyle();
+        p.paragraphSpacing = 13.37;
+        if (i % 7 == 0) p.headIndent = p.firstLineHeadIndent = 90;
+        const QTextBlock b = mirror.document()->findBlockByNumber(i);
+        storage.addAttribute(AttributeKey::ParagraphStyle, p, Range(b.position(), b.length()));
+    }
+    storage.endEditing();
+    EXPECT_FALSE(layout->isLaidOut());
+    settle(mirror);
+    TextMirror fresh;
+    fresh.setStorage(&storage);
+    fresh.document()->setTextWidth(400);
+    EXPECT_EQ(rects(mirror), rects(fresh));
+    EXPECT_EQ(layout->documentSize(), fresh.document()->documentLayout()->documentSize());
+}
+
 TEST(EditorLayoutTest, CorrectionsAboveTheAnchorMoveTheViewWithThem)
 {
     // A view scrolled into the middle keeps showing the same text while the
@@ -133,6 +173,38 @@ TEST(EditorLayoutTest, CorrectionsAboveTheAnchorMoveTheViewWithThem)
     const double after = layout->blockBoundingRect(watched).top();
     EXPECT_GT(after, before + 1000);
     EXPECT_NEAR(moved, after - before, 1.0);
+}
+
+TEST(EditorLayoutTest, AKeyRepaintsItsOwnParagraphWhateverTheSpacing)
+{
+    // The space after a paragraph is carried by the next one's top margin;
+    // one a float cannot hold exactly (3.57 px) must not count as changed
+    // on every key, which repainted everything below the paragraph typed in.
+    Attributes looks = body();
+    ParagraphStyle spaced = *looks.paragraphStyle();
+    spaced.paragraphSpacing = 3.57;
+    looks.set(AttributeKey::ParagraphStyle, spaced);
+    TextStorage storage(paragraphs(40), looks);
+    const auto live = measuredMirror(storage, 400);
+    TextMirror& mirror = *live;
+    paint(mirror, 0, 600);
+    QCoreApplication::processEvents();
+    const double firstBottom = rects(mirror)[0].bottom();
+
+    std::vector<QRectF> repainted;
+    QObject watching;
+    QObject::connect(mirror.layout(), &QAbstractTextDocumentLayout::update, &watching,
+                     [&](const QRectF& r) { repainted.push_back(r); });
+    for (int i = 0; i < 4; ++i) {
+        storage.replaceCharacters(Range(5, 0), QStringLiteral("x"));
+        paint(mirror, 0, 600);
+        QCoreApplication::processEvents();
+        storage.replaceCharacters(Range(5, 1), QString());
+        paint(mirror, 0, 600);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_FALSE(repainted.empty());
+    for (const QRectF& r : repainted) EXPECT_LE(r.bottom(), firstBottom + 10) << r.top() << " " << r.height();
 }
 
 TEST(EditorLayoutTest, AnOverlongWordBreaksWhereQtWouldBreakIt)

@@ -143,6 +143,17 @@ TEST(TextMirrorTest, IncrementalEditsMatchAFreshBuild)
             const qsizetype from = std::uniform_int_distribution<qsizetype>(0, storage.length())(random);
             const qsizetype to = std::min<qsizetype>(storage.length(), from + 12);
             storage.addAttributes(step % 2 ? heading() : body(), Range(from, to - from));
+        } else if (step % 3 == 1) {
+            // Looks that move nothing (a colour), or only paragraph spacing.
+            const qsizetype from = std::uniform_int_distribution<qsizetype>(0, storage.length())(random);
+            const Range range(from, std::min<qsizetype>(storage.length(), from + 30) - from);
+            if (step % 2) {
+                storage.addAttribute(AttributeKey::ForegroundColor, Color(0.1 * (step % 10), 0.3, 0.5), range);
+            } else {
+                ParagraphStyle spaced = *body().paragraphStyle();
+                spaced.paragraphSpacing = 2.5 + step % 7;
+                storage.addAttribute(AttributeKey::ParagraphStyle, spaced, range);
+            }
         }
         storage.endEditing();
         // As a view would: some blocks laid out in their own layouts (shown),
@@ -160,6 +171,37 @@ TEST(TextMirrorTest, IncrementalEditsMatchAFreshBuild)
         ASSERT_EQ(snapshot(live, true), snapshot(fresh, false)) << "step " << step;
     }
     EXPECT_EQ(live.unexpectedChangeCount(), 0);
+}
+
+TEST(TextMirrorTest, ReadyForTheFirstKeyWithoutChangingWhatItShows)
+{
+    // Made ready while nothing waits, a long text's document and storage
+    // hold and show what they did, and the first edit then moves only what
+    // lies around the caret.
+    QString text;
+    while (text.size() < 300'000) text += QStringLiteral("A paragraph of some words, long enough to matter.\n");
+    TextStorage storage(text, body());
+    TextMirror mirror;
+    mirror.setStorage(&storage);
+    mirror.document()->setTextWidth(400);
+    const QString before = snapshot(mirror, true);
+    const int updates = mirror.updateCount();
+
+    storage.prepareForEditing(1000);
+    mirror.prepareForEditing();
+    mirror.prepareForEditing(); // once is enough
+    EXPECT_EQ(snapshot(mirror, true), before);
+    EXPECT_EQ(mirror.updateCount(), updates);
+    EXPECT_EQ(storage.string(), text);
+
+    storage.prepareForEditing(1000);
+    const std::uint64_t moved = storage.charactersMoved();
+    storage.replaceCharacters(Range(1000, 0), QStringLiteral("x"));
+    EXPECT_LT(storage.charactersMoved() - moved, 100u);
+    EXPECT_EQ(mirror.document()->toRawText(), TextMirror::mirroredText(storage.string()));
+    EXPECT_EQ(mirror.unexpectedChangeCount(), 0);
+    // The string the storage was made from is left as it was.
+    EXPECT_EQ(text.at(1000), u'A');
 }
 
 TEST(TextMirrorTest, ChangesThatDrawNothingNewLeaveTheDocumentAlone)
