@@ -76,12 +76,12 @@ std::optional<double> baseSize(const MarkdownStylesheet& stylesheet) { return st
 MainMenu::MainMenu(Settings& settings) : m_settings(settings)
 {
     build();
-    m_themesObservation = NotificationCenter::defaultCenter().observe(
-        Notifications::themesDidChange, [this](const Notification&) { themesDidChange(); });
+    m_themesConnection = QObject::connect(&m_settings, &Settings::themesChanged, [this] { themesDidChange(); });
 }
 
 MainMenu::~MainMenu()
 {
+    QObject::disconnect(m_themesConnection);
     if (ActionDispatcher::instance().mainMenu() == m_menu.get()) ActionDispatcher::instance().setMainMenu(nullptr);
 }
 
@@ -360,7 +360,7 @@ void MainMenu::updateFontMenu()
 void MainMenu::updateThemesMenu()
 {
     std::vector<std::unique_ptr<MenuItem>> items;
-    for (const auto& theme : m_settings.themes)
+    for (const auto& theme : m_settings.themes())
         items.push_back(choice(theme->displayName(), "setTheme:", QVariant::fromValue(theme)));
     items.push_back(MenuItem::separator());
     items.push_back(whenHandled(item("menu.view.theme.edit", "editThemes:")));
@@ -373,7 +373,7 @@ void MainMenu::themesDidChange() { m_themesSubmenu->removeAllItems(); }
 std::optional<bool> MainMenu::validate(MenuItem& item) const
 {
     const QString& action = item.action();
-    const auto size = baseSize(m_settings.stylesheet);
+    const auto size = baseSize(m_settings.stylesheet());
     const auto stateFor = [](bool on) { return on ? MenuItem::State::on : MenuItem::State::off; };
     if (action == QLatin1String("resetFontSize:"))
         return size != baseSize(MarkdownStylesheet::defaultStylesheet());
@@ -385,21 +385,21 @@ std::optional<bool> MainMenu::validate(MenuItem& item) const
         const std::optional<QString> family =
             value.typeId() == QMetaType::QString ? std::optional<QString>(value.toString()) : std::nullopt;
         const std::optional<QString> stored =
-            m_settings.userDefaults ? m_settings.userDefaults->stringValue(QStringLiteral("customFont")) : std::nullopt;
+            m_settings.userDefaults() ? m_settings.userDefaults()->stringValue(QStringLiteral("customFont")) : std::nullopt;
         item.setState(stateFor(family == stored));
         return std::nullopt;
     }
     if (action == QLatin1String("setParagraphSpacing:")) {
-        item.setState(stateFor(item.representedObject().toDouble() == m_settings.parsedStylesheet->paragraphSpacing));
+        item.setState(stateFor(item.representedObject().toDouble() == m_settings.parsedStylesheet()->paragraphSpacing));
         return std::nullopt;
     }
     if (action == QLatin1String("setTheme:")) {
-        item.setState(stateFor(item.representedObject().value<std::shared_ptr<Theme>>() == m_settings.theme));
+        item.setState(stateFor(item.representedObject().value<std::shared_ptr<Theme>>() == m_settings.theme()));
         return std::nullopt;
     }
     if (action == QLatin1String("unlinkStylesheet:")) {
         const bool linked =
-            m_settings.userDefaults && m_settings.userDefaults->dataValue(QStringLiteral("stylesheetUrl"));
+            m_settings.userDefaults() && m_settings.userDefaults()->dataValue(QStringLiteral("stylesheetUrl"));
         item.setHidden(!linked);
         return std::nullopt;
     }

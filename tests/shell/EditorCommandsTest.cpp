@@ -32,15 +32,15 @@ protected:
     void SetUp() override
     {
         Settings& s = Settings::shared();
-        savedNoEditing = s.isNoEditingEnabled;
-        s.isNoEditingEnabled = false;
+        savedNoEditing = s.isNoEditingEnabled();
+        s.setNoEditingEnabled(false);
         shell = std::make_unique<Shell>();
     }
 
     void TearDown() override
     {
         shell.reset();
-        Settings::shared().isNoEditingEnabled = savedNoEditing;
+        Settings::shared().setNoEditingEnabled(savedNoEditing);
         QApplication::clipboard()->clear();
     }
 
@@ -133,7 +133,7 @@ TEST_F(EditorCommandsTest, NoEditingModeDisablesTheCommandsThatTakeTextAwayEvenW
     select(7);
     EXPECT_TRUE(enabled("moveLineUp:"));
     EXPECT_TRUE(enabled("setLink:"));
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     for (const char* action : {"moveLineUp:", "moveLineDown:", "insertBacktab:", "setLink:", "setFootnote:", "undo:",
                                "cut:", "delete:"})
         EXPECT_FALSE(enabled(action)) << action;
