@@ -191,10 +191,7 @@ PlatformStatus Document::readFromData(const QByteArray& data, const QString&, co
         !isUntitled() && path == filePath() ? m_data.encoding() : std::nullopt;
     auto status = m_data.readDocument(data, path, remembered);
     if (!status) return status;
-    QPointer<Document> self(this);
-    dispatch::async([self] {
-        if (self) self->refreshAfterRead();
-    });
+    QMetaObject::invokeMethod(this, [this] { refreshAfterRead(); }, Qt::QueuedConnection);
     return {};
 }
 
@@ -203,10 +200,7 @@ PlatformStatus Document::replaceContents(const QByteArray& data, const QString&,
     // Its own file, or the version it opened: in its remembered encoding first.
     auto status = m_data.replaceDocument(data, undoManager(), path, m_data.encoding());
     if (!status) return status;
-    QPointer<Document> self(this);
-    dispatch::async([self] {
-        if (self) self->refreshAfterRead();
-    });
+    QMetaObject::invokeMethod(this, [this] { refreshAfterRead(); }, Qt::QueuedConnection);
     return {};
 }
 
@@ -214,10 +208,7 @@ PlatformResult<QByteArray> Document::dataOfType(const QString&)
 {
     auto bytes = m_data.documentFileData(m_saveDialogFormat);
     if (!bytes) return bytes;
-    QPointer<Document> self(this);
-    dispatch::async([self] {
-        if (self) self->refreshAfterSave();
-    });
+    QMetaObject::invokeMethod(this, [this] { refreshAfterSave(); }, Qt::QueuedConnection);
     return bytes;
 }
 

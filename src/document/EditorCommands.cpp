@@ -26,7 +26,7 @@ bool clipboardHasMarkdownType()
     return data && (data->hasHtml() || data->hasText());
 }
 
-bool noEditing() { return Settings::shared().isNoEditingEnabled; }
+bool noEditing() { return Settings::shared().isNoEditingEnabled(); }
 
 } // namespace
 

@@ -6,7 +6,6 @@
 #include "platform/application/Menu.h"
 #include "platform/application/SpeechSynthesizer.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/text/CaseMapping.h"
 #include "platform/text/SpellChecker.h"
 #include "platform/text/TextBoundaries.h"
@@ -71,8 +70,6 @@ constexpr int kLongParagraph = 8000;
 constexpr int kPrecheckBlocks = 30;
 constexpr int kPrecheckDelayMs = 60;
 
-const QString kSpellingDidChange = QStringLiteral("LMSpellingDidChange");
-
 struct SharedFind {
     QString string;
     FindOptions options;
@@ -115,6 +112,12 @@ const QPixmap& waveTile(qreal ratio)
 
 } // namespace
 
+SpellingWords& SpellingWords::shared()
+{
+    static SpellingWords* words = new SpellingWords; // lives as long as the process
+    return *words;
+}
+
 TextServices::TextServices(TextView& view) : m_view(view)
 {
     m_countTimer.setSingleShot(true);
@@ -128,12 +131,11 @@ TextServices::TextServices(TextView& view) : m_view(view)
         if (!m_selectingMatch) m_findAnchor.reset();
         if (isFindBarVisible()) updateFindStatus();
     });
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(kSpellingDidChange, this, [this](const Notification&) {
+    connect(&SpellingWords::shared(), &SpellingWords::changed, this, [this] {
         m_spellingCache.clear();
         m_view.viewport()->update();
     });
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { themeChanged(); });
+    connect(&Settings::shared(), &Settings::themeChanged, this, [this] { themeChanged(); });
 }
 
 TextServices::~TextServices()
@@ -145,7 +147,7 @@ TextServices::~TextServices()
 
 bool TextServices::canEdit() const
 {
-    return m_storage && m_view.isEditable() && !Settings::shared().isNoEditingEnabled;
+    return m_storage && m_view.isEditable() && !Settings::shared().isNoEditingEnabled();
 }
 
 // ---- Menu ---------------------------------------------------------------------------
@@ -266,7 +268,7 @@ void TextServices::textOptionsChanged()
 
 void TextServices::themeChanged()
 {
-    if (m_findBar) m_findBar->applyTheme(*Settings::shared().theme);
+    if (m_findBar) m_findBar->applyTheme(*Settings::shared().theme());
     m_view.viewport()->update();
 }
 
@@ -343,7 +345,7 @@ void TextServices::showFindBar(bool withReplace)
     if (!m_findBar) {
         m_findBar = new FindBar(&m_view);
         m_findBar->hide();
-        m_findBar->applyTheme(*Settings::shared().theme);
+        m_findBar->applyTheme(*Settings::shared().theme());
         connect(m_findBar, &FindBar::findStringEdited, this, &TextServices::findStringEdited);
         connect(m_findBar, &FindBar::optionsChanged, this, &TextServices::findOptionsChanged);
         connect(m_findBar, &FindBar::nextRequested, this, [this] { findNext(false); });
@@ -643,7 +645,7 @@ void TextServices::paintBelowText(QPainter& painter, const QRect& exposed)
     if (finder.isEmpty()) return;
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(matchColour(*Settings::shared().theme));
+    painter.setBrush(matchColour(*Settings::shared().theme()));
     // Only the text that is shown is searched for highlights.
     forEachVisibleBlock(exposed, [&](const QTextBlock& block) {
         Range shown = shownPart(block, exposed);
@@ -825,10 +827,7 @@ void TextServices::showSpellingPanel()
     }
 }
 
-void TextServices::spellingChanged()
-{
-    NotificationCenter::defaultCenter().post(kSpellingDidChange);
-}
+void TextServices::spellingChanged() { SpellingWords::announceChange(); }
 
 void TextServices::changeMisspelling(const QString& replacement)
 {

@@ -28,6 +28,18 @@ class FindBar;
 class MenuItem;
 class TextView;
 
+// Tells every editor's text services that the words the spelling checker
+// accepts changed (a word learnt or ignored in one of them), so that each
+// forgets the misspellings it remembered and draws its marks again.
+class SpellingWords : public QObject {
+    Q_OBJECT
+public:
+    static SpellingWords& shared();
+    static void announceChange() { emit shared().changed(); }
+signals:
+    void changed();
+};
+
 // The editor's text services, the commands of the Edit menu's Find,
 // Spelling and Grammar, Substitutions, Transformations and Speech
 // submenus:

@@ -11,9 +11,7 @@
 #include "platform/files/Bookmark.h"
 #include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
 #include "settings/URLExtensions.h"
 #include "widgets/ViewUtilities.h"
@@ -414,7 +412,7 @@ void LibraryViewController::buildViews()
     // The outline, or the message for a folder that cannot be read.
     m_model = new LibraryOutlineModel(this);
     m_delegate = new FileRowDelegate(*m_model, this);
-    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines);
+    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines());
     m_fileView = new LibraryOutlineView(*m_model, *m_delegate);
     m_model->renameHandler = [this](File& file, const QString& typed) { approveRename(file, typed); };
     connect(m_fileView, &LibraryOutlineView::rowClicked, this, [this] { openSelectedFile(); });
@@ -515,8 +513,8 @@ void LibraryViewController::buildViews()
     rootLayout->setContentsMargins(0, 0, 0, 0);
     rootLayout->addWidget(m_pages);
 
-    NotificationCenter::defaultCenter().observe(Notifications::librarySummaryLinesDidChange, this,
-                                                [this](const Notification&) { summaryLinesDidChange(); });
+    connect(&Settings::shared(), &Settings::librarySummaryLinesChanged, this,
+            &LibraryViewController::summaryLinesDidChange);
     updateSortButton();
     applyTheme();
 }
@@ -596,7 +594,7 @@ void LibraryViewController::updateWindowButtons()
 
 void LibraryViewController::applyTheme()
 {
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor();
     const QColor foreground = theme.foregroundColor.toQColor();
     const QColor chrome = views::chromeColor(background, foreground);
@@ -823,10 +821,9 @@ void LibraryViewController::showLibrary(bool presentErrors)
         self->m_loadingTree = false;
         self->m_loadingProgress.stop();
         if (!status && presentErrors && !status.error().isCancellation()) {
-            const PlatformError error = status.error();
-            dispatch::async([self, error] {
-                if (self) self->presentError(error);
-            });
+            LibraryViewController* view = self.data();
+            QMetaObject::invokeMethod(
+                view, [view, error = status.error()] { view->presentError(error); }, Qt::QueuedConnection);
         }
         self->showLoadedLibrary();
     });
@@ -1120,7 +1117,7 @@ void LibraryViewController::sortKeyChanged()
 
 void LibraryViewController::summaryLinesDidChange()
 {
-    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines);
+    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines());
     // Every row is measured again.
     m_fileView->doItemsLayout();
     m_fileView->viewport()->update();
@@ -1355,10 +1352,7 @@ void LibraryViewController::newFileCreated(const std::optional<PlatformError>& e
     }
     m_fileView->scrollTo(index);
     const QPersistentModelIndex row(index);
-    QPointer<LibraryViewController> self(this);
-    QTimer::singleShot(newFileRenameDelay, this, [self, row] {
-        if (self) self->startRenamingNewFile(row);
-    });
+    QTimer::singleShot(newFileRenameDelay, this, [this, row] { startRenamingNewFile(row); });
 }
 
 void LibraryViewController::startRenamingNewFile(const QPersistentModelIndex& row)

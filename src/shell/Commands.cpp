@@ -55,9 +55,9 @@ Bind<QWidget> onQtEdit(Run run)
 
 // A preference's check mark, whoever carries its command.
 template <typename T>
-auto preference(bool Settings::*flag)
+auto preference(bool (Settings::*flag)() const)
 {
-    return [flag](const T&) { return Settings::shared().*flag; };
+    return [flag](const T&) { return (Settings::shared().*flag)(); };
 }
 
 CommandBinding textSwitch(TextServices::Switch which)
@@ -423,7 +423,7 @@ void addModeMenu(CommandTable& t)
     t.add(Command::setHighlighting, "setHighlighting:")
         .handledBy(on<WindowController>(&WindowController::setHighlighting)
                        .checkedIf([](const WindowController&, const QVariant& value) {
-                           return value.value<Settings::Highlighting>() == Settings::shared().highlighting;
+                           return value.value<Settings::Highlighting>() == Settings::shared().highlighting();
                        }));
     t.add(Command::toggleNoEditing, "toggleNoEditing:")
         .title("menu.modus.noEditing")
@@ -518,7 +518,7 @@ void addViewMenu(CommandTable& t)
     t.add(Command::setLibrarySummaryLines, "setLibrarySummaryLines:")
         .handledBy(on<WindowController>(&WindowController::setLibrarySummaryLines)
                        .checkedIf([](const WindowController&, const QVariant& value) {
-                           return value.toInt() == Settings::shared().librarySummaryLines;
+                           return value.toInt() == Settings::shared().librarySummaryLines();
                        }));
     t.add(Command::setTheme, "setTheme:").handledBy(on<MainMenu>(&MainMenu::setTheme).checkedIf(&MainMenu::isTheme));
     t.add(Command::editThemes, "editThemes:")
@@ -544,7 +544,7 @@ void addViewMenu(CommandTable& t)
     t.add(Command::setEditorSize, "setEditorSize:")
         .handledBy(on<WindowController>(&WindowController::setEditorSize)
                        .checkedIf([](const WindowController&, const QVariant& value) {
-                           return value.toDouble() == Settings::shared().editorSize;
+                           return value.toDouble() == Settings::shared().editorSize();
                        }));
     // With "enableBetaFeatures".
     t.add(Command::linkStylesheet, "linkStylesheet:")

@@ -12,7 +12,6 @@
 #include "platform/application/SystemAppearance.h"
 #include "platform/files/NativePath.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/files/FileWriter.h"
@@ -134,12 +133,13 @@ void DocumentController::prepareApplication()
     const bool introductionDue = checkVersion();
     buildMainMenu();
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(Notifications::textAttributesDidChange, this, [this](const Notification&) {
-        textAttributesDidChange();
-    });
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyApplicationPalette(); });
-    center.observe(supportTheDeveloperNotification, this, [this](const Notification&) { showSupportWindow(); });
+    Settings& settings = Settings::shared();
+    connect(&settings, &Settings::textAttributesChanged, this, [this] { textAttributesDidChange(); });
+    connect(&settings, &Settings::themeChanged, this, [this] { applyApplicationPalette(); });
+    // A request by name, from whoever knows only the name: nothing in Lumora
+    // posts it, so it has no typed sender to connect to.
+    NotificationCenter::defaultCenter().observe(supportTheDeveloperNotification, this,
+                                                [this](const Notification&) { showSupportWindow(); });
     setAutosavingDelay(15.0);
     Document::setHTMLConverter(MultiMarkdown::applicationHtml);
 
@@ -176,10 +176,7 @@ void DocumentController::prepareApplication()
                                                     {m_defaults->loadProblem(),
                                                      QDir::toNativeSeparators(m_defaults->filePath())}),
                                     m_defaults->filePath());
-        QPointer<DocumentController> self(this);
-        dispatch::async([self, problem] {
-            if (self) self->presentError(problem);
-        });
+        QMetaObject::invokeMethod(this, [this, problem] { presentError(problem); }, Qt::QueuedConnection);
     }
 }
 
@@ -187,13 +184,9 @@ void DocumentController::appearanceDidChange()
 {
     Settings& settings = Settings::shared();
     const bool isDark = SystemAppearance::shared().isDark();
-    settings.isSystemAppearanceDark = isDark;
-    if (auto theme = settings.oppositeThemeForAppearance(isDark)) {
-        // The current theme only: the chosen one stays in the preferences.
-        settings.theme = theme;
-        settings.updateParsedStylesheet();
-        NotificationCenter::defaultCenter().post(Notifications::themeDidChange);
-    }
+    settings.setSystemAppearanceDark(isDark);
+    // The current theme only: the chosen one stays in the preferences.
+    if (auto theme = settings.oppositeThemeForAppearance(isDark)) settings.showTheme(theme);
 }
 
 void DocumentController::applyScreenshotAppearance()
@@ -207,7 +200,7 @@ void DocumentController::applyScreenshotAppearance()
 void DocumentController::applyApplicationPalette()
 {
     if (!qApp) return;
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     QPalette p;
     const QColor window = views::blend(background, foreground, 0.05);
@@ -573,7 +566,7 @@ void DocumentController::linkStylesheet()
 bool DocumentController::isStylesheetLinked() const
 {
     const Settings& settings = Settings::shared();
-    return settings.userDefaults && settings.userDefaults->dataValue(QStringLiteral("stylesheetUrl"));
+    return settings.userDefaults() && settings.userDefaults()->dataValue(QStringLiteral("stylesheetUrl"));
 }
 
 void DocumentController::unlinkStylesheet()
@@ -591,7 +584,7 @@ void DocumentController::exportStylesheet()
     if (!path) return;
     // The stylesheet in use, with the chosen family and size, as sorted,
     // indented JSON; written whole or not at all.
-    if (const PlatformStatus written = writeFileSafely(*path, Settings::shared().stylesheet.encode()); !written)
+    if (const PlatformStatus written = writeFileSafely(*path, Settings::shared().stylesheet().encode()); !written)
         presentError(written.error());
 }
 

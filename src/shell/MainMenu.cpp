@@ -59,12 +59,12 @@ MainMenu::MainMenu(Settings& settings) : m_settings(settings)
     ActionDispatcher::instance().setCommandTable(&commandTable());
     ActionDispatcher::instance().addApplicationTarget(this);
     build();
-    m_themesObservation = NotificationCenter::defaultCenter().observe(
-        Notifications::themesDidChange, [this](const Notification&) { themesDidChange(); });
+    m_themesConnection = QObject::connect(&m_settings, &Settings::themesChanged, [this] { themesDidChange(); });
 }
 
 MainMenu::~MainMenu()
 {
+    QObject::disconnect(m_themesConnection);
     ActionDispatcher::instance().removeApplicationTarget(this);
     if (ActionDispatcher::instance().mainMenu() == m_menu.get()) ActionDispatcher::instance().setMainMenu(nullptr);
 }
@@ -289,7 +289,7 @@ void MainMenu::updateFontMenu()
 void MainMenu::updateThemesMenu()
 {
     std::vector<std::unique_ptr<MenuItem>> items;
-    for (const auto& theme : m_settings.themes)
+    for (const auto& theme : m_settings.themes())
         items.push_back(choice(theme->displayName(), Command::setTheme, QVariant::fromValue(theme)));
     items.push_back(MenuItem::separator());
     items.push_back(item(Command::editThemes));
@@ -309,18 +309,18 @@ bool MainMenu::isFontFamilyChosen(const QVariant& value) const
     const std::optional<QString> family =
         value.typeId() == QMetaType::QString ? std::optional<QString>(value.toString()) : std::nullopt;
     const std::optional<QString> stored =
-        m_settings.userDefaults ? m_settings.userDefaults->stringValue(QStringLiteral("customFont")) : std::nullopt;
+        m_settings.userDefaults() ? m_settings.userDefaults()->stringValue(QStringLiteral("customFont")) : std::nullopt;
     return family == stored;
 }
 
 void MainMenu::increaseFontSize()
 {
-    if (const auto size = baseSize(m_settings.stylesheet)) m_settings.setFontSize(*size + 1.0);
+    if (const auto size = baseSize(m_settings.stylesheet())) m_settings.setFontSize(*size + 1.0);
 }
 
 void MainMenu::decreaseFontSize()
 {
-    if (const auto size = baseSize(m_settings.stylesheet)) m_settings.setFontSize(*size - 1.0);
+    if (const auto size = baseSize(m_settings.stylesheet())) m_settings.setFontSize(*size - 1.0);
 }
 
 void MainMenu::resetFontSize()
@@ -330,19 +330,19 @@ void MainMenu::resetFontSize()
 
 bool MainMenu::canIncreaseFontSize() const
 {
-    const auto size = baseSize(m_settings.stylesheet);
+    const auto size = baseSize(m_settings.stylesheet());
     return size && *size < Settings::maximumFontSize;
 }
 
 bool MainMenu::canDecreaseFontSize() const
 {
-    const auto size = baseSize(m_settings.stylesheet);
+    const auto size = baseSize(m_settings.stylesheet());
     return size && *size > Settings::minimumFontSize;
 }
 
 bool MainMenu::canResetFontSize() const
 {
-    return baseSize(m_settings.stylesheet) != baseSize(MarkdownStylesheet::defaultStylesheet());
+    return baseSize(m_settings.stylesheet()) != baseSize(MarkdownStylesheet::defaultStylesheet());
 }
 
 void MainMenu::setParagraphSpacing(const QVariant& spacing)
@@ -354,7 +354,7 @@ void MainMenu::setParagraphSpacing(const QVariant& spacing)
 
 bool MainMenu::isParagraphSpacing(const QVariant& spacing) const
 {
-    return spacing.toDouble() == m_settings.parsedStylesheet->paragraphSpacing;
+    return spacing.toDouble() == m_settings.parsedStylesheet()->paragraphSpacing;
 }
 
 void MainMenu::setTheme(const QVariant& theme)
@@ -364,7 +364,7 @@ void MainMenu::setTheme(const QVariant& theme)
 
 bool MainMenu::isTheme(const QVariant& theme) const
 {
-    return theme.value<std::shared_ptr<Theme>>() == m_settings.theme;
+    return theme.value<std::shared_ptr<Theme>>() == m_settings.theme();
 }
 
 } // namespace lumora

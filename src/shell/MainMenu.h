@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/application/Menu.h"
-#include "platform/foundation/NotificationCenter.h"
 
 #include <QObject>
 
@@ -92,7 +91,7 @@ private:
     Menu* m_librarySubmenu = nullptr;
     Menu* m_servicesMenu = nullptr;
     Menu* m_windowsMenu = nullptr;
-    Observation m_themesObservation;
+    QMetaObject::Connection m_themesConnection;
 };
 
 } // namespace lumora

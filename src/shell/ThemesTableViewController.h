@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Theme.h"
 
 #include <QList>
@@ -120,8 +119,6 @@ private:
     std::weak_ptr<Theme> m_chosen;
     QString m_chosenId;
     bool m_selectingQuietly = false;
-    Observation m_themeObservation;
-    Observation m_themesObservation;
 };
 
 } // namespace lumora

@@ -16,9 +16,7 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/Menu.h"
 #include "platform/files/UserDefaults.h"
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
 #include "settings/URLExtensions.h"
@@ -149,9 +147,8 @@ void WindowController::setUp()
     updateTitle();
 
     applyTheme();
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyTheme(); });
-    center.observe(Notifications::editorSizeDidChange, this, [this](const Notification&) {
+    connect(&Settings::shared(), &Settings::themeChanged, this, [this] { applyTheme(); });
+    connect(&Settings::shared(), &Settings::editorSizeChanged, this, [this] {
         if (!m_window->isFullScreen()) resizeToEditorSize();
     });
 
@@ -284,14 +281,14 @@ void WindowController::resizeToEditorSize()
     if (isLibraryVisible()) sides += paneWidth(libraryItem, m_libraryPane);
     if (isOutlineVisible()) sides += paneWidth(outlineItem, m_outlinePane);
     const QRect frame = frameForEditorSize(m_window->geometry(), screen->availableGeometry(),
-                                           Settings::shared().editorSize, sides);
+                                           Settings::shared().editorSize(), sides);
     if (m_window->isMaximized()) m_window->showNormal();
     m_window->setGeometry(frame);
 }
 
 void WindowController::applyTheme()
 {
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     m_window->setColors(background, foreground, views::chromeColor(background, foreground));
     // Against a window of the same theme behind it, with no shadow between.
@@ -1064,17 +1061,15 @@ void WindowController::editingRefused()
     // One question for a burst of refused keys, asked once the key is done.
     if (m_lockedPromptPending) return;
     m_lockedPromptPending = true;
-    QPointer<WindowController> self(this);
-    dispatch::async([self] {
-        if (!self) return;
-        self->m_lockedPromptPending = false;
+    QMetaObject::invokeMethod(this, [this] {
+        m_lockedPromptPending = false;
         DocumentController* controller = DocumentController::shared();
-        Document* d = self->m_document;
+        Document* d = m_document;
         if (!controller || !d || !d->isLocked()) return;
         if (controller->dialogs().askAboutLockedDocument(*d) == Dialogs::LockedChoice::duplicate) {
             if (auto copy = controller->duplicateDocument(*d); !copy) controller->presentError(copy.error());
         }
-    });
+    }, Qt::QueuedConnection);
 }
 
 } // namespace lumora

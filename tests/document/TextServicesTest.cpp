@@ -47,12 +47,12 @@ protected:
     {
         SpellChecker::setPreferredLanguage(test::installTestDictionary());
         Settings& s = Settings::shared();
-        saved = {s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting};
-        s.isNoEditingEnabled = false;
-        s.isTypewriterScrollingEnabled = false;
-        s.highlighting = Settings::Highlighting::off;
+        saved = {s.isNoEditingEnabled(), s.isTypewriterScrollingEnabled(), s.highlighting()};
+        s.setNoEditingEnabled(false);
+        s.setTypewriterScrollingEnabled(false);
+        s.setHighlighting(Settings::Highlighting::off);
         for (const auto& option : TextView::persistedTextOptions())
-            s.userDefaults->set(QLatin1String(option.key), false);
+            s.userDefaults()->set(QLatin1String(option.key), false);
         TextServices::setSharedFindString(QString());
         TextServices::setSharedFindOptions({});
         menu = std::make_unique<MainMenu>(s);
@@ -75,8 +75,11 @@ protected:
         ActionDispatcher::instance().setMainMenu(nullptr);
         menu.reset();
         Settings& s = Settings::shared();
-        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults->remove(QLatin1String(option.key));
-        std::tie(s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting) = saved;
+        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults()->remove(QLatin1String(option.key));
+        const auto& [noEditing, typewriter, highlighting] = saved;
+        s.setNoEditingEnabled(noEditing);
+        s.setTypewriterScrollingEnabled(typewriter);
+        s.setHighlighting(highlighting);
         SpellChecker::setPreferredLanguage(QString());
     }
 
@@ -84,8 +87,8 @@ protected:
     {
         // The view lets go of the old storage before it goes.
         view->setTextStorage(nullptr, nullptr);
-        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet->base);
-        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet, Range(0, storage->length()), true);
+        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet()->base);
+        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet(), Range(0, storage->length()), true);
         undo.removeAll();
         view->setTextStorage(storage.get(), &undo);
     }
@@ -263,7 +266,7 @@ TEST_F(TextServicesTest, ReplacingFollowsTheNoEditingRule)
     perform(Command::showReplaceInterface);
     QTest::keyClicks(bar()->findField(), QStringLiteral("fish"));
     bar()->replaceField()->setText(QStringLiteral("cat"));
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     perform(Command::showReplaceInterface);
     EXPECT_FALSE(bar()->replaceButton()->isEnabled());
     EXPECT_FALSE(bar()->replaceAllButton()->isEnabled());
@@ -415,6 +418,33 @@ TEST_F(TextServicesTest, ContextMenuOffersGuessesIgnoreAndLearn)
     EXPECT_FALSE(fresh.isCorrect(u"jmups"));
 }
 
+TEST_F(TextServicesTest, AWordIgnoredInOneEditorIsUnmarkedInEvery)
+{
+    option("continuousSpellCheckingEnabled", true);
+    open(QStringLiteral("The jmups and the fox."));
+    // Another editor, over another text with the same word, has checked it.
+    TextStorage otherText(QStringLiteral("The fox and the jmups."), Settings::shared().parsedStylesheet()->base);
+    restyleParagraphs(otherText, *Settings::shared().parsedStylesheet(), Range(0, otherText.length()), true);
+    UndoManager otherUndo;
+    TextView other;
+    other.setTextStorage(&otherText, &otherUndo);
+    other.resize(600, 300);
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    other.viewport()->repaint();
+    ASSERT_EQ(other.services().paintedMisspellings().size(), 1u);
+
+    std::unique_ptr<QMenu> menu(view->createContextMenu(pointAt(text().indexOf(QStringLiteral("jmups")) + 1)));
+    QAction* ignore = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == QStringLiteral("Ignore Spelling")) ignore = action;
+    ASSERT_TRUE(ignore);
+    ignore->trigger();
+    other.viewport()->repaint();
+    EXPECT_TRUE(other.services().paintedMisspellings().empty());
+    other.setTextStorage(nullptr, nullptr);
+}
+
 TEST_F(TextServicesTest, CheckDocumentNowAndTheSpellingPanel)
 {
     open(QStringLiteral("Fine wrod here, `qiuk` and qiuck there."));
@@ -471,7 +501,7 @@ TEST_F(TextServicesTest, SmartQuotesAndDashesAsTheWriterTypes)
 
     // No-editing mode: typing works, the substitution (a replacement) does not.
     open(QString());
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     type(QStringLiteral("\"a"));
     EXPECT_EQ(text(), QStringLiteral("\"a"));
 }
@@ -511,7 +541,7 @@ TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
     EXPECT_FALSE(quotes->isChecked());
     quotes->click();
     EXPECT_TRUE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
-    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
+    EXPECT_EQ(Settings::shared().userDefaults()->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
     EXPECT_EQ(validated(Command::toggleAutomaticQuoteSubstitution).second, MenuItem::State::on);
     perform(Command::toggleAutomaticQuoteSubstitution);
     EXPECT_FALSE(quotes->isChecked());
@@ -524,12 +554,12 @@ TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
     const auto list = TextReplacements::entries();
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].with, QStringLiteral("be right back"));
-    EXPECT_EQ(Settings::shared().userDefaults->arrayValue(QStringLiteral("textReplacements"))->size(), 1);
+    EXPECT_EQ(Settings::shared().userDefaults()->arrayValue(QStringLiteral("textReplacements"))->size(), 1);
     panel.table()->setCurrentCell(0, 0);
     panel.removeButton()->click();
     EXPECT_TRUE(TextReplacements::entries().empty());
     panel.hide();
-    Settings::shared().userDefaults->remove(QStringLiteral("textReplacements"));
+    Settings::shared().userDefaults()->remove(QStringLiteral("textReplacements"));
 }
 
 TEST_F(TextServicesTest, TransformationsChangeCaseThroughTheGate)
@@ -551,7 +581,7 @@ TEST_F(TextServicesTest, TransformationsChangeCaseThroughTheGate)
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
 
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     EXPECT_FALSE(validated(Command::uppercaseWord).first);
     perform(Command::uppercaseWord);
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
@@ -580,7 +610,7 @@ TEST_F(TextServicesTest, TogglesShowTheirOptionsAndAreStored)
         EXPECT_EQ(validated(action), std::make_pair(true, MenuItem::State::on)) << action;
     }
     // Stored at once; an editor shown afterwards starts with them.
-    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticLinkDetectionEnabled")), QVariant(true));
+    EXPECT_EQ(Settings::shared().userDefaults()->object(QStringLiteral("automaticLinkDetectionEnabled")), QVariant(true));
     TextView other;
     other.show();
     EXPECT_TRUE(other.textOption(QStringLiteral("automaticLinkDetectionEnabled")));

@@ -103,7 +103,7 @@ public slots:
     void open(const QUrl& url) { opened << url; }
 };
 
-double baseSize() { return *Settings::shared().stylesheet.base.size; }
+double baseSize() { return *Settings::shared().stylesheet().base.size; }
 double defaultSize() { return *MarkdownStylesheet::defaultStylesheet().base.size; }
 
 double sizeOfTextIn(const Document* document)
@@ -212,7 +212,7 @@ TEST(ApplicationCommands, FontSpacingAndThemeFromTheirSubmenus)
     EXPECT_TRUE(app.choose(serif));
     EXPECT_TRUE(app.choose(*font.itemAt(0)));
     EXPECT_FALSE(UserDefaults::standard().contains("customFont"));
-    EXPECT_EQ(Settings::shared().stylesheet.base.font, MarkdownStylesheet::defaultStylesheet().base.font);
+    EXPECT_EQ(Settings::shared().stylesheet().base.font, MarkdownStylesheet::defaultStylesheet().base.font);
     EXPECT_EQ(checked(font), QStringList{"Default"});
     Settings::shared().setStylesheetURL(QUrl());
 
@@ -221,7 +221,7 @@ TEST(ApplicationCommands, FontSpacingAndThemeFromTheirSubmenus)
     EXPECT_EQ(checked(spacing), QStringList{localized("settings.paragraphSpacing.default")});
     EXPECT_TRUE(app.choose(app.item(spacing, Command::setParagraphSpacing, 1.0)));
     EXPECT_EQ(UserDefaults::standard().doubleValue("paragraphSpacingFactor"), 1.0);
-    EXPECT_EQ(Settings::shared().parsedStylesheet->paragraphSpacing, 1.0);
+    EXPECT_EQ(Settings::shared().parsedStylesheet()->paragraphSpacing, 1.0);
     EXPECT_EQ(checked(spacing), QStringList{localized("settings.paragraphSpacing.oneLine")});
 
     // Theme: the document takes its colours.
@@ -232,8 +232,8 @@ TEST(ApplicationCommands, FontSpacingAndThemeFromTheirSubmenus)
         if (item->title() == QLatin1String("Dark")) dark = item.get();
     ASSERT_TRUE(dark);
     EXPECT_TRUE(app.choose(*dark));
-    EXPECT_EQ(Settings::shared().theme->id, QStringLiteral("dark"));
-    EXPECT_EQ(textColourOf(document).toQColor().rgb(), Settings::shared().theme->foregroundColor.toQColor().rgb());
+    EXPECT_EQ(Settings::shared().theme()->id, QStringLiteral("dark"));
+    EXPECT_EQ(textColourOf(document).toQColor().rgb(), Settings::shared().theme()->foregroundColor.toQColor().rgb());
     EXPECT_EQ(checked(themes), QStringList{"Dark"});
 
     // Every Edit Themes… opens another editor.
@@ -257,7 +257,7 @@ TEST(ApplicationCommands, LinkingReadsTheStylesheetFirst)
     MenuItem& link = app.item(app.view(), Command::linkStylesheet);
     MenuItem& unlink = app.item(app.view(), Command::unlinkStylesheet);
     EXPECT_TRUE(unlink.isHidden());
-    const MarkdownStylesheet builtIn = Settings::shared().stylesheet;
+    const MarkdownStylesheet builtIn = Settings::shared().stylesheet();
     Settings::shared().setFontSize(21.0);
 
     // Cancelled: nothing happens.
@@ -294,7 +294,7 @@ TEST(ApplicationCommands, LinkingReadsTheStylesheetFirst)
     // Unlinked: the built-in stylesheet, and the item hides again.
     EXPECT_TRUE(app.choose(unlink));
     EXPECT_FALSE(UserDefaults::standard().contains("stylesheetUrl"));
-    EXPECT_EQ(Settings::shared().stylesheet, builtIn);
+    EXPECT_EQ(Settings::shared().stylesheet(), builtIn);
     app.dispatcher.validateMenu(app.view());
     EXPECT_TRUE(unlink.isHidden());
 }
@@ -320,7 +320,7 @@ TEST(ApplicationCommands, ExportWritesTheStylesheetInUseAsSortedIndentedJson)
     file.close();
     // The sizes and family in use, keys in order, indented.
     const MarkdownStylesheet exported = MarkdownStylesheet::decode(written);
-    EXPECT_EQ(exported, Settings::shared().stylesheet);
+    EXPECT_EQ(exported, Settings::shared().stylesheet());
     EXPECT_EQ(exported.base.size, 20.0);
     EXPECT_EQ(exported.base.font, QStringLiteral("DejaVu Serif"));
     EXPECT_LT(written.indexOf("\"base\""), written.indexOf("\"styles\""));
@@ -441,7 +441,7 @@ TEST(ApplicationCommands, EveryWindowOfEveryDocumentRestylesOnceAndKeepsItsSelec
     EXPECT_TRUE(held->data().textStorageInvalidated);
     held->showWindows();
     EXPECT_FALSE(held->data().textStorageInvalidated);
-    EXPECT_EQ(textColourOf(held).toQColor().rgb(), Settings::shared().theme->foregroundColor.toQColor().rgb());
+    EXPECT_EQ(textColourOf(held).toQColor().rgb(), Settings::shared().theme()->foregroundColor.toQColor().rgb());
 }
 
 TEST(ApplicationCommands, TheSelectionStaysInPlaceWhileTheRestOfALongTextIsMeasured)

@@ -347,13 +347,13 @@ TEST(DonationSheet, LooksFinishedInLightAndDark)
     Settings& settings = Settings::shared();
     const QDir dir(QString::fromLocal8Bit(qgetenv("LUMORA_SCREENSHOT_DIR")));
     for (const char* id : {"light", "dark"}) {
-        for (const auto& theme : settings.themes)
+        for (const auto& theme : settings.themes())
             if (theme->id == id) settings.setTheme(theme);
         QWidget* window = shell.controller->showSupportWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
         const auto shot = [&](const QString& name) {
             const QImage image = window->grab().toImage();
-            EXPECT_EQ(image.pixelColor(4, 4).lightness() < 128, settings.theme->isDark) << name.toStdString();
+            EXPECT_EQ(image.pixelColor(4, 4).lightness() < 128, settings.theme()->isDark) << name.toStdString();
             if (!dir.path().isEmpty() && dir.path() != ".") image.save(dir.filePath(name));
         };
         shot(QStringLiteral("donation-loading-%1.png").arg(id));
@@ -362,5 +362,5 @@ TEST(DonationSheet, LooksFinishedInLightAndDark)
         shot(QStringLiteral("donation-sheet-%1.png").arg(id));
         delete window;
     }
-    settings.setTheme(settings.themes.front());
+    settings.setTheme(settings.themes().front());
 }

@@ -32,15 +32,15 @@ protected:
     void SetUp() override
     {
         Settings& s = Settings::shared();
-        savedNoEditing = s.isNoEditingEnabled;
-        s.isNoEditingEnabled = false;
+        savedNoEditing = s.isNoEditingEnabled();
+        s.setNoEditingEnabled(false);
         shell = std::make_unique<Shell>();
     }
 
     void TearDown() override
     {
         shell.reset();
-        Settings::shared().isNoEditingEnabled = savedNoEditing;
+        Settings::shared().setNoEditingEnabled(savedNoEditing);
         QApplication::clipboard()->clear();
     }
 
@@ -132,7 +132,7 @@ TEST_F(EditorCommandsTest, NoEditingModeDisablesTheCommandsThatTakeTextAwayEvenW
     select(7);
     EXPECT_TRUE(enabled(Command::moveLineUp));
     EXPECT_TRUE(enabled(Command::setLink));
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     for (Command action : {Command::moveLineUp, Command::moveLineDown, Command::insertBacktab, Command::setLink, Command::setFootnote, Command::undo,
                                Command::cut, Command::deleteSelection})
         EXPECT_FALSE(enabled(action)) << action;

@@ -35,7 +35,7 @@ namespace {
 void useTheme(const char* id)
 {
     Settings& settings = Settings::shared();
-    for (const auto& theme : settings.themes)
+    for (const auto& theme : settings.themes())
         if (theme->id == id) settings.setTheme(theme);
 }
 
@@ -840,7 +840,7 @@ TEST(LibrarySidebar, SummaryLinesChangeEveryRowHeight)
     Settings::shared().setLibrarySummaryLines(0);
     EXPECT_EQ(w.pane->fileView()->visualRect(ideas).height(), 34);
     Settings::shared().setLibrarySummaryLines(9); // kept within 0...3
-    EXPECT_EQ(Settings::shared().librarySummaryLines, 3);
+    EXPECT_EQ(Settings::shared().librarySummaryLines(), 3);
     EXPECT_EQ(w.pane->fileView()->visualRect(ideas).height(), 85);
     EXPECT_EQ(w.pane->fileView()->visualRect(w.row(folder + "/Drafts")).height(), 25);
 }
@@ -867,7 +867,7 @@ TEST(LibrarySidebar, LooksFinishedBesideTheEditorInLightAndDark)
         const QColor pane = image.pixelColor(image.width() / 5, image.height() - 10);
         const QColor page = image.pixelColor(image.width() * 3 / 4, image.height() - 10);
         EXPECT_NE(pane, page) << id;
-        EXPECT_EQ(pane.lightness() < 128, Settings::shared().theme->isDark) << id;
+        EXPECT_EQ(pane.lightness() < 128, Settings::shared().theme()->isDark) << id;
         if (!dir.path().isEmpty() && dir.path() != ".") image.save(dir.filePath(QStringLiteral("library-%1.png").arg(id)));
     }
     useTheme("light");

@@ -2,7 +2,6 @@
 
 #include "markdown/MarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
 #include "settings/Settings.h"
 #include "shell/ApplicationStyle.h"
@@ -231,7 +230,7 @@ TEST(MainMenu, FontAndThemeSubmenusFillWhenTheyOpen)
     EXPECT_EQ(themes.itemAt(0)->state(), MenuItem::State::on);
     EXPECT_EQ(themes.itemAt(1)->state(), MenuItem::State::off);
 
-    f.settings.setTheme(f.settings.themes[1]);
+    f.settings.setTheme(f.settings.themes()[1]);
     dispatcher.validateMenu(themes);
     EXPECT_EQ(themes.itemAt(0)->state(), MenuItem::State::off);
     EXPECT_EQ(themes.itemAt(1)->state(), MenuItem::State::on);

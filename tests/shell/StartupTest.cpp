@@ -130,7 +130,7 @@ TEST(Startup, ScreenshotAppearanceAndBetaItems)
     {
         Shell shell(true);
         EXPECT_EQ(SystemAppearance::shared().override(), std::optional<bool>(true));
-        EXPECT_TRUE(Settings::shared().theme->isDark);
+        EXPECT_TRUE(Settings::shared().theme()->isDark);
         EXPECT_EQ(defaults.stringValue("theme"), std::nullopt); // the chosen theme is not rewritten
 
         // The stylesheet items are there; unlinking shows once a stylesheet
@@ -142,5 +142,5 @@ TEST(Startup, ScreenshotAppearanceAndBetaItems)
         EXPECT_TRUE(view.itemWithCommand(Command::unlinkStylesheet)->isHidden());
     }
     SystemAppearance::shared().setOverride(override);
-    Settings::shared().theme = Settings::shared().themes.front();
+    Settings::shared().showTheme(Settings::shared().themes().front());
 }

@@ -133,9 +133,9 @@ TEST(WindowController, ViewCommandsTogglePanesAndNameWhatTheyWillDo)
     dispatcher.performMenuItem(markdown);
 
     Settings& settings = Settings::shared();
-    const bool shown = settings.isInfoViewVisible;
+    const bool shown = settings.isInfoViewVisible();
     QTest::keyClick(window->documentViewController()->textView(), Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(settings.isInfoViewVisible, !shown);
+    EXPECT_EQ(settings.isInfoViewVisible(), !shown);
     EXPECT_EQ(window->documentViewController()->infoView()->isVisibleTo(window->window()), !shown);
     dispatcher.validateItem(statistics);
     EXPECT_EQ(statistics.title(), shown ? "Show Statistics" : "Hide Statistics");
@@ -213,19 +213,19 @@ TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
     struct Toggle {
         Command action;
         const char* key;
-        bool* value;
+        bool (Settings::*value)() const;
     };
     const Toggle toggles[] = {
-        {Command::toggleTypewriterScrolling, "typewriterScrolling", &settings.isTypewriterScrollingEnabled},
-        {Command::toggleSounds, "typewriterSounds", &settings.isTypewriterSoundsEnabled},
-        {Command::toggleNoEditing, "noEditing", &settings.isNoEditingEnabled},
+        {Command::toggleTypewriterScrolling, "typewriterScrolling", &Settings::isTypewriterScrollingEnabled},
+        {Command::toggleSounds, "typewriterSounds", &Settings::isTypewriterSoundsEnabled},
+        {Command::toggleNoEditing, "noEditing", &Settings::isNoEditingEnabled},
     };
     for (const Toggle& t : toggles) {
         MenuItem& item = itemFor(*shell.controller, MainMenu::modus, t.action);
         for (int round = 0; round < 2; ++round) {
-            const bool before = *t.value;
+            const bool before = (settings.*t.value)();
             dispatcher.performMenuItem(item);
-            EXPECT_EQ(*t.value, !before) << t.action;
+            EXPECT_EQ((settings.*t.value)(), !before) << t.action;
             EXPECT_EQ(UserDefaults::standard().object(t.key), QVariant(!before)) << t.action;
             EXPECT_TRUE(dispatcher.validateItem(item));
             EXPECT_EQ(item.state(), !before ? MenuItem::State::on : MenuItem::State::off) << t.action;
@@ -242,17 +242,17 @@ TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
     };
     Menu& highlighting = *itemFor(*shell.controller, MainMenu::modus, Command::toggleNoEditing).menu()->itemAt(4)->submenu();
     dispatcher.performMenuItem(*highlighting.itemAt(2));
-    EXPECT_EQ(settings.highlighting, Settings::Highlighting::paragraph);
+    EXPECT_EQ(settings.highlighting(), Settings::Highlighting::paragraph);
     EXPECT_EQ(checked(highlighting), QStringList{"Current Paragraph"});
     dispatcher.performMenuItem(*highlighting.itemAt(0));
     EXPECT_EQ(checked(highlighting), QStringList{"Off"});
 
     Menu& sizes = *shell.controller->mainMenu()->topLevelMenu(MainMenu::view).itemAt(12)->submenu();
     dispatcher.performMenuItem(*sizes.itemAt(1));
-    EXPECT_EQ(settings.editorSize, 968.0);
+    EXPECT_EQ(settings.editorSize(), 968.0);
     EXPECT_EQ(UserDefaults::standard().doubleValue("editorSize"), 968.0);
     EXPECT_EQ(checked(sizes).size(), 1);
-    settings.editorSize = 700; // none of the choices
+    settings.setEditorSize(700); // none of the choices
     EXPECT_TRUE(checked(sizes).isEmpty());
     dispatcher.performMenuItem(*sizes.itemAt(0));
 }
@@ -292,7 +292,7 @@ TEST(WindowController, AThemeChosenFromTheMenuRestylesTextAndWindow)
     WindowController* window = windowOf(document);
     ASSERT_TRUE(activate(window));
     Settings& settings = Settings::shared();
-    const auto original = settings.theme;
+    const auto original = settings.theme();
     const auto colourOfText = [&] {
         const AttributeValue value = document->data().textStorage().attributes(0).value(AttributeKey::ForegroundColor);
         return value.color() ? value.color()->toQColor() : QColor();
@@ -306,15 +306,15 @@ TEST(WindowController, AThemeChosenFromTheMenuRestylesTextAndWindow)
             other = item.get();
     ASSERT_TRUE(other);
     ActionDispatcher::instance().performMenuItem(*other);
-    EXPECT_NE(settings.theme, original);
-    EXPECT_EQ(colourOfText(), settings.theme->foregroundColor.toQColor());
+    EXPECT_NE(settings.theme(), original);
+    EXPECT_EQ(colourOfText(), settings.theme()->foregroundColor.toQColor());
     EXPECT_NE(colourOfText(), before);
-    EXPECT_EQ(window->window()->palette().color(QPalette::Window), settings.theme->backgroundColor.toQColor());
+    EXPECT_EQ(window->window()->palette().color(QPalette::Window), settings.theme()->backgroundColor.toQColor());
     // The page itself is drawn in the new background.
     TextView* editor = window->documentViewController()->textView();
     const QImage page = editor->viewport()->grab().toImage();
     EXPECT_EQ(QColor(page.pixel(page.width() - 4, page.height() - 4)).rgb(),
-              settings.theme->backgroundColor.toQColor().rgb());
+              settings.theme()->backgroundColor.toQColor().rgb());
     settings.setTheme(original);
     EXPECT_EQ(colourOfText(), before);
 }
@@ -420,9 +420,9 @@ TEST(WindowController, WindowsHaveAnEdgeThatStandsApartFromTheirTheme)
     DocumentWindowBase* window = windowOf(qobject_cast<Document*>(*made))->window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     Settings& settings = Settings::shared();
-    const std::shared_ptr<Theme> chosen = settings.theme;
+    const std::shared_ptr<Theme> chosen = settings.theme();
     // In every built-in theme, against a window of the same theme behind it.
-    for (const auto& theme : std::vector<std::shared_ptr<Theme>>(settings.themes.begin(), settings.themes.begin() + 4)) {
+    for (const auto& theme : std::vector<std::shared_ptr<Theme>>(settings.themes().begin(), settings.themes().begin() + 4)) {
         SCOPED_TRACE(theme->id.toStdString());
         settings.setTheme(theme);
         const QColor page = theme->backgroundColor.toQColor();
@@ -452,9 +452,9 @@ TEST(WindowController, LinuxKeysForFullScreenAndTextSize)
 
     // Ctrl+= makes the text bigger, as Ctrl++ does.
     QTest::keyClick(editor, Qt::Key_Equal, Qt::ControlModifier);
-    EXPECT_EQ(settings.stylesheet.base.size, 17.0);
+    EXPECT_EQ(settings.stylesheet().base.size, 17.0);
     QTest::keyClick(editor, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(settings.stylesheet.base.size, 18.0);
+    EXPECT_EQ(settings.stylesheet().base.size, 18.0);
     EXPECT_EQ(textOf(document), QStringLiteral("Draft"));
 
     // F11 goes into full screen and out again; so does the menu's own key.
