@@ -5,7 +5,6 @@
 #include "markdown/Markdown.h"
 #include "markdown/TextNavigation.h"
 #include "platform/application/ActionDispatcher.h"
-#include "platform/application/Menu.h"
 #include "platform/files/FileWriter.h"
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/CharacterSet.h"
@@ -78,20 +77,19 @@ QString usableFileName(const QString& title, qsizetype maximumBytes)
 
 } // namespace
 
-Document::Document(QObject* parent) : DocumentBase(parent)
+Document::Document(QObject* parent) : DocumentBase(parent) {}
+
+void Document::renameDocument() { presentFailure(rename()); }
+
+void Document::moveDocument() { presentFailure(move()); }
+
+void Document::toggleDocumentLocked() { presentFailure(toggleLocked()); }
+
+void Document::runPageLayout() { PrintOperation::runPageLayout(frontWindow()); }
+
+void Document::presentFailure(const PlatformStatus& status)
 {
-    addActionHandler(QStringLiteral("toggleMarkdown:"), [this](MenuItem*) { toggleMarkdown(); });
-    addActionHandler(QStringLiteral("exportAsHTML:"), [this](MenuItem*) { exportAsHTML(); });
-    // The document menu of the window's title.
-    const auto reportFailure = [this](const PlatformStatus& status) {
-        if (!status && !status.error().isCancellation()) presentError(status.error());
-    };
-    addActionHandler(QStringLiteral("renameDocument:"), [this, reportFailure](MenuItem*) { reportFailure(rename()); });
-    addActionHandler(QStringLiteral("moveDocument:"), [this, reportFailure](MenuItem*) { reportFailure(move()); });
-    addActionHandler(QStringLiteral("toggleDocumentLocked:"),
-                     [this, reportFailure](MenuItem*) { reportFailure(toggleLocked()); });
-    addActionHandler(QStringLiteral("printDocument:"), [this](MenuItem*) { printDocument(); });
-    addActionHandler(QStringLiteral("runPageLayout:"), [this](MenuItem*) { PrintOperation::runPageLayout(frontWindow()); });
+    if (!status && !status.error().isCancellation()) presentError(status.error());
 }
 
 Document::~Document()
@@ -181,15 +179,6 @@ void Document::openLibraryFile(const QString& path, DocumentHost::OpenCompletion
         return;
     }
     g_host->openDocumentWithoutDisplay(path, std::move(completion));
-}
-
-std::optional<bool> Document::validate(MenuItem& item)
-{
-    if (item.action() == QLatin1String("toggleMarkdown:"))
-        item.setState(m_data.enableMarkdown ? MenuItem::State::on : MenuItem::State::off);
-    else if (item.action() == QLatin1String("toggleDocumentLocked:"))
-        item.setState(isLocked() ? MenuItem::State::on : MenuItem::State::off);
-    return true;
 }
 
 // Reading and writing ----------------------------------------------------------

@@ -270,8 +270,6 @@ PreviewViewController::PreviewViewController(QWidget* parent) : QWidget(parent)
     connect(m_page, &QWebEnginePage::loadFinished, this, &PreviewViewController::loadFinished);
     views::pin(m_webView, this);
     resize(600, 600);
-
-    addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
 }
 
 PreviewViewController::~PreviewViewController()

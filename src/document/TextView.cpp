@@ -11,7 +11,6 @@
 #include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/application/AudioPlayer.h"
-#include "platform/application/Menu.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/text/EditorLayout.h"
@@ -143,38 +142,24 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     connect(&settings(), &Settings::textAttributesChanged, this, [this] { applyTextAttributes(); });
     m_services = std::make_unique<TextServices>(*this);
     connect(m_services.get(), &TextServices::findBarVisibilityChanged, this, &TextView::findBarVisibilityChanged);
-    for (const QString& action : TextServices::actions())
-        addActionHandler(action, [this, action](MenuItem* sender) { m_services->perform(action, sender); });
     applyTheme(*settings().theme());
 
-    addActionHandler(QStringLiteral("undo:"), [this](MenuItem*) { undo(); });
-    addActionHandler(QStringLiteral("redo:"), [this](MenuItem*) { redo(); });
-    addActionHandler(QStringLiteral("cut:"), [this](MenuItem*) { cut(); });
-    addActionHandler(QStringLiteral("copy:"), [this](MenuItem*) { copy(); });
-    addActionHandler(QStringLiteral("paste:"), [this](MenuItem*) { paste(); });
-    addActionHandler(QStringLiteral("delete:"), [this](MenuItem*) { deleteSelection(); });
-    addActionHandler(QStringLiteral("selectAll:"), [this](MenuItem*) { selectAll(); });
-    addActionHandler(QStringLiteral("insertTab:"), [this](MenuItem*) { insertTab(); });
-    addActionHandler(QStringLiteral("insertBacktab:"), [this](MenuItem*) { insertBacktab(); });
     m_commands = std::make_unique<EditorCommands>(*this);
-    for (const QString& action : EditorCommands::actions())
-        addActionHandler(action, [this, action](MenuItem*) { m_commands->perform(action); });
 }
 
-std::optional<bool> TextView::validate(MenuItem& item)
-{
-    if (const std::optional<bool> enabled = m_commands->validate(item)) return enabled;
-    if (const auto answer = m_services->validate(item)) return answer;
-    const QString& action = item.action();
-    const bool editable = isEditable();
-    const bool changes = editable && !settings().isNoEditingEnabled();
-    const bool selection = m_storage && !selectedRange().isEmpty();
-    if (action == QLatin1String("undo:")) return changes && m_undo && m_undo->canUndo();
-    if (action == QLatin1String("redo:")) return changes && m_undo && m_undo->canRedo();
-    if (action == QLatin1String("cut:") || action == QLatin1String("delete:")) return changes && selection;
-    if (action == QLatin1String("copy:")) return selection;
-    return m_storage != nullptr;
-}
+namespace {
+
+bool mayChange(const TextView& view) { return view.isEditable() && !settings().isNoEditingEnabled(); }
+
+} // namespace
+
+bool TextView::canUndo() const { return mayChange(*this) && m_undo && m_undo->canUndo(); }
+
+bool TextView::canRedo() const { return mayChange(*this) && m_undo && m_undo->canRedo(); }
+
+bool TextView::canCut() const { return mayChange(*this) && canCopy(); }
+
+bool TextView::canCopy() const { return m_storage && !selectedRange().isEmpty(); }
 
 bool TextView::isEditable() const
 {

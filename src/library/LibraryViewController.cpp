@@ -316,13 +316,6 @@ LibraryViewController::LibraryViewController(QWidget* parent) : QWidget(parent)
 {
     buildViews();
     showState();
-    addActionHandler(QStringLiteral("openSelectedFile:"), [this](MenuItem*) { openSelectedFile(); });
-    addActionHandler(QStringLiteral("makeLibraryDocument:"), [this](MenuItem*) { makeLibraryDocument(); });
-    addActionHandler(QStringLiteral("makeLibraryFolder:"), [this](MenuItem*) { makeLibraryFolder(); });
-    addActionHandler(QStringLiteral("renameLibraryDocument:"), [this](MenuItem*) { renameLibraryDocument(); });
-    addActionHandler(QStringLiteral("removeLibraryDocument:"), [this](MenuItem*) { removeSelectedFiles(); });
-    addActionHandler(QStringLiteral("printSelectedFiles:"), [this](MenuItem*) { printSelectedFiles(); });
-    addActionHandler(QStringLiteral("openInFinder:"), [this](MenuItem*) { revealInFileManager(); });
 }
 
 LibraryViewController::~LibraryViewController()
@@ -1616,7 +1609,7 @@ void LibraryViewController::showContextMenu(const QModelIndex& clicked, const QP
     Menu* libraryMenu = nullptr;
     if (mainMenu)
         for (int i = 0; i < mainMenu->count() && !libraryMenu; ++i)
-            if (Menu* submenu = mainMenu->itemAt(i)->submenu(); submenu && submenu->itemWithAction(QStringLiteral("removeLibraryDocument:")))
+            if (Menu* submenu = mainMenu->itemAt(i)->submenu(); submenu && submenu->itemWithCommand(Command::removeLibraryDocument))
                 libraryMenu = submenu;
     if (!libraryMenu) return;
     m_clickedRow = clicked;
@@ -1651,24 +1644,22 @@ PlatformError LibraryViewController::withShownNames(PlatformError error, QString
     return error;
 }
 
-std::optional<bool> LibraryViewController::validate(MenuItem& item)
+bool LibraryViewController::canOpenSelectedFile() const
 {
-    const QString& action = item.action();
-    if (action == QLatin1String("openSelectedFile:")) {
-        const QWidget* focus = window() ? window()->focusWidget() : nullptr;
-        return focus == m_fileView;
-    }
-    if (!m_library) return false;
-    // A hidden pane has no rows to act on.
-    if (!isVisible()) return false;
-    const int rows = int(rowsToActOn().size());
-    if (action == QLatin1String("removeLibraryDocument:") || action == QLatin1String("printSelectedFiles:"))
-        return rows >= 1;
-    if (action == QLatin1String("openInFinder:") || action == QLatin1String("renameLibraryDocument:"))
-        return rows == 1;
-    if (action == QLatin1String("makeLibraryDocument:") || action == QLatin1String("makeLibraryFolder:"))
-        return fileController() != nullptr;
-    return true;
+    const QWidget* focus = window() ? window()->focusWidget() : nullptr;
+    return focus == m_fileView;
 }
+
+bool LibraryViewController::isShowingLibrary() const
+{
+    // A hidden pane has no rows to act on.
+    return m_library && isVisible();
+}
+
+bool LibraryViewController::canActOnRows() const { return isShowingLibrary() && !rowsToActOn().isEmpty(); }
+
+bool LibraryViewController::canActOnOneRow() const { return isShowingLibrary() && rowsToActOn().size() == 1; }
+
+bool LibraryViewController::canMakeFiles() const { return isShowingLibrary() && fileController(); }
 
 } // namespace lumora

@@ -63,62 +63,7 @@ DocumentController::DocumentController(UserDefaults* defaults, QObject* parent)
     });
     Document::setHost(this);
     DocumentBase::setPrompter(m_dialogs);
-    ActionDispatcher::instance().setDocumentController(this);
-
-    addActionHandler(QStringLiteral("openDocument:"), [this](MenuItem* sender) {
-        if (sender) {
-            runOpenPanel();
-        } else if (auto made = openUntitledDocument(true); !made) {
-            presentError(made.error());
-        }
-    });
-    addActionHandler(QStringLiteral("openIntroduction:"), [this](MenuItem*) { openIntroduction(); });
-    addActionHandler(QStringLiteral("showAboutPanel:"), [](MenuItem*) {
-        QMessageBox box(ActionDispatcher::instance().keyWindow());
-        box.setWindowTitle(QString());
-        box.setIconPixmap(DocumentWindowBase::applicationIcon().pixmap(72, 72));
-        box.setText(QStringLiteral("<b>%1</b>").arg(Bundle::name().toHtmlEscaped()));
-        box.setInformativeText(
-            localizedFormat(QStringLiteral("about.version"),
-                            {QCoreApplication::applicationVersion(), QString::number(Bundle::buildNumber())}) +
-            QStringLiteral("\n\n") + localized("credits"));
-        box.exec();
-    });
-
-    // The text commands of the whole application.
-    addActionHandler(QStringLiteral("setFontFamily:"), [](MenuItem* sender) {
-        const QVariant value = sender ? sender->representedObject() : QVariant();
-        Settings::shared().setCustomFont(value.typeId() == QMetaType::QString ? std::optional(value.toString())
-                                                                               : std::nullopt);
-    });
-    const auto stepFontSize = [](double step) {
-        Settings& settings = Settings::shared();
-        if (const auto size = settings.stylesheet().base.size) settings.setFontSize(*size + step);
-    };
-    addActionHandler(QStringLiteral("increaseFontSize:"), [stepFontSize](MenuItem*) { stepFontSize(1.0); });
-    addActionHandler(QStringLiteral("decreaseFontSize:"), [stepFontSize](MenuItem*) { stepFontSize(-1.0); });
-    addActionHandler(QStringLiteral("resetFontSize:"), [](MenuItem*) {
-        if (const auto size = MarkdownStylesheet::defaultStylesheet().base.size) Settings::shared().setFontSize(*size);
-    });
-    addActionHandler(QStringLiteral("setParagraphSpacing:"), [](MenuItem* sender) {
-        if (!sender) return;
-        if (const auto spacing = Settings::paragraphSpacingFromRawValue(sender->representedObject().toDouble()))
-            Settings::shared().setParagraphSpacing(*spacing);
-    });
-    addActionHandler(QStringLiteral("setTheme:"), [](MenuItem* sender) {
-        if (!sender) return;
-        if (auto theme = sender->representedObject().value<std::shared_ptr<Theme>>()) Settings::shared().setTheme(theme);
-    });
-    addActionHandler(QStringLiteral("editThemes:"), [](MenuItem*) {
-        ThemesTableViewController::makeThemesWindow(ActionDispatcher::instance().keyWindow());
-    });
-    addActionHandler(QStringLiteral("linkStylesheet:"), [this](MenuItem*) { linkStylesheet(); });
-    addActionHandler(QStringLiteral("unlinkStylesheet:"), [this](MenuItem*) { unlinkStylesheet(); });
-    addActionHandler(QStringLiteral("exportStylesheet:"), [this](MenuItem*) { exportStylesheet(); });
-    // A build without a web page leaves the item out.
-    if (const QUrl website = Bundle::website(); !website.isEmpty())
-        addActionHandler(QStringLiteral("openWebsite:"), [website](MenuItem*) { QDesktopServices::openUrl(website); });
-    addActionHandler(QStringLiteral("donate:"), [this](MenuItem*) { showSupportWindow(); });
+    ActionDispatcher::instance().addApplicationTarget(this);
 
     // Every save counts towards the review request.
     connect(this, &DocumentControllerBase::documentAdded, this, [this](DocumentBase* document) {
@@ -140,9 +85,8 @@ DocumentController::~DocumentController()
     if (g_shared == this) g_shared = nullptr;
     if (Document::host() == this) Document::setHost(nullptr);
     if (DocumentBase::prompter() == m_dialogs) DocumentBase::setPrompter(nullptr);
-    if (ActionDispatcher::instance().documentController() == this)
-        ActionDispatcher::instance().setDocumentController(nullptr);
-    if (m_prepared) ActionDispatcher::instance().defaultApplicationResponder().shouldTerminate = nullptr;
+    ActionDispatcher::instance().removeApplicationTarget(this);
+    if (m_prepared) ActionDispatcher::instance().applicationCommands().shouldTerminate = nullptr;
 }
 
 DocumentController* DocumentController::shared() { return g_shared; }
@@ -217,7 +161,7 @@ void DocumentController::prepareApplication()
     // The libraries, before the first window shows one.
     if (const PlatformStatus status = LibraryController::shared().load(); !status) presentError(status.error());
 
-    ActionDispatcher::instance().defaultApplicationResponder().shouldTerminate = [this] {
+    ActionDispatcher::instance().applicationCommands().shouldTerminate = [this] {
         return applicationShouldTerminate();
     };
     connect(qApp, &QCoreApplication::aboutToQuit, this, &DocumentController::applicationWillQuit);
@@ -561,11 +505,37 @@ void DocumentController::presentError(const PlatformError& error)
     dialogs().presentApplicationError(error);
 }
 
-std::optional<bool> DocumentController::validate(MenuItem& item)
+void DocumentController::openDocumentFromMenu(MenuItem* sender)
 {
-    if (m_mainMenu)
-        if (const auto answer = m_mainMenu->validate(item)) return answer;
-    return DocumentControllerBase::validate(item);
+    if (sender) {
+        runOpenPanel();
+    } else if (auto made = openUntitledDocument(true); !made) {
+        presentError(made.error());
+    }
+}
+
+void DocumentController::showAboutPanel()
+{
+    QMessageBox box(ActionDispatcher::instance().keyWindow());
+    box.setWindowTitle(QString());
+    box.setIconPixmap(DocumentWindowBase::applicationIcon().pixmap(72, 72));
+    box.setText(QStringLiteral("<b>%1</b>").arg(Bundle::name().toHtmlEscaped()));
+    box.setInformativeText(localizedFormat(QStringLiteral("about.version"),
+                                           {QCoreApplication::applicationVersion(), QString::number(Bundle::buildNumber())})
+                           + QStringLiteral("\n\n") + localized("credits"));
+    box.exec();
+}
+
+void DocumentController::editThemes()
+{
+    ThemesTableViewController::makeThemesWindow(ActionDispatcher::instance().keyWindow());
+}
+
+bool DocumentController::hasWebsite() const { return !Bundle::website().isEmpty(); }
+
+void DocumentController::openWebsite()
+{
+    if (hasWebsite()) QDesktopServices::openUrl(Bundle::website());
 }
 
 // Stylesheet --------------------------------------------------------------------------
@@ -591,6 +561,12 @@ void DocumentController::linkStylesheet()
     } catch (const LumoraError& error) {
         presentError(stylesheetError(error, *path));
     }
+}
+
+bool DocumentController::isStylesheetLinked() const
+{
+    const Settings& settings = Settings::shared();
+    return settings.userDefaults() && settings.userDefaults()->dataValue(QStringLiteral("stylesheetUrl"));
 }
 
 void DocumentController::unlinkStylesheet()

@@ -1,6 +1,5 @@
 #include "shell/ThemesTableViewController.h"
 
-#include "platform/application/Responder.h"
 #include "platform/foundation/Localization.h"
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
@@ -292,18 +291,7 @@ private:
 
 // The window -------------------------------------------------------------------------
 
-namespace {
-
-// The editor's window, closed by File ▸ Close like any other.
-class ThemesWindow : public QWidget, public Responder {
-public:
-    ThemesWindow() : QWidget(nullptr, Qt::Window)
-    {
-        addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
-    }
-};
-
-} // namespace
+ThemesWindow::ThemesWindow() : QWidget(nullptr, Qt::Window) {}
 
 QWidget* ThemesTableViewController::makeThemesWindow(QWidget* over)
 {

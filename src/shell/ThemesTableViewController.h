@@ -34,6 +34,14 @@ class ThemesListView;
 // else, and every row and drop position is checked against the list as it
 // is, so no stale row reaches it. Every change is saved at once, and the
 // whole list again when the editor closes.
+// The themes editor's window, closed by File ▸ Close like any other.
+class ThemesWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    ThemesWindow();
+};
+
 class ThemesTableViewController : public QWidget {
     Q_OBJECT
 

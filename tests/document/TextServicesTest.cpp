@@ -15,6 +15,7 @@
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
+#include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -98,16 +99,17 @@ protected:
     void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(view.get(), k, m); }
     void type(const QString& s) { QTest::keyClicks(view.get(), s); }
     void option(const char* key, bool on) { view->setTextOption(QLatin1String(key), on); }
-    void perform(const char* action, qint64 tag = 0)
+    // The command sent from its menu item, to the editor.
+    void perform(Command command)
     {
-        MenuItem item(QString(), QLatin1String(action), QString(), 0, false, tag);
-        view->perform(QLatin1String(action), &item);
+        MenuItem item(QString(), command);
+        ActionDispatcher::instance().send(command, &item, view.get());
     }
     // The item's enabled state and check mark as the menu would show them.
-    std::pair<bool, MenuItem::State> validated(const char* action, qint64 tag = 0)
+    std::pair<bool, MenuItem::State> validated(Command command)
     {
-        MenuItem item(QString(), QLatin1String(action), QString(), 0, false, tag);
-        const bool enabled = view->validate(item).value_or(true);
+        MenuItem item(QString(), command);
+        const bool enabled = ActionDispatcher::instance().validateItem(item, view.get());
         return {enabled, item.state()};
     }
     void repaint() { view->viewport()->repaint(); }
@@ -195,7 +197,7 @@ TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWher
     for (int i = 0; i < 3000; ++i) lines << QStringLiteral("Line %1 has a needle in it.").arg(i);
     open(lines.join(u'\n'));
     view->setSelectedRange(Range(text().indexOf(QStringLiteral("Line 1500")), 0));
-    perform("performFindPanelAction:", 1);
+    perform(Command::showFindInterface);
     QTest::keyClicks(bar()->findField(), QStringLiteral("needle"));
     EXPECT_EQ(view->selectedRange().location, text().indexOf(QStringLiteral("needle"), text().indexOf("Line 1500")));
     ASSERT_TRUE(waitForCount());
@@ -261,11 +263,11 @@ TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)
 TEST_F(TextServicesTest, ReplacingFollowsTheNoEditingRule)
 {
     open(QStringLiteral("red fish, blue fish"));
-    perform("performTextFinderAction:", 12);
+    perform(Command::showReplaceInterface);
     QTest::keyClicks(bar()->findField(), QStringLiteral("fish"));
     bar()->replaceField()->setText(QStringLiteral("cat"));
     Settings::shared().setNoEditingEnabled(true);
-    perform("performTextFinderAction:", 12);
+    perform(Command::showReplaceInterface);
     EXPECT_FALSE(bar()->replaceButton()->isEnabled());
     EXPECT_FALSE(bar()->replaceAllButton()->isEnabled());
     EXPECT_EQ(services().replaceAll(), 0);
@@ -283,7 +285,7 @@ TEST_F(TextServicesTest, ReplaceAllOfManyMatchesIsOneStep)
     const QString original = lines.join(u'\n');
     open(original);
     TextServices::setSharedFindString(QStringLiteral("word"));
-    perform("performTextFinderAction:", 12);
+    perform(Command::showReplaceInterface);
     bar()->replaceField()->setText(QStringLiteral("sentence"));
     EXPECT_EQ(services().replaceAll(), 10000);
     EXPECT_EQ(text().count(QStringLiteral("sentence")), 10000);
@@ -298,12 +300,12 @@ TEST_F(TextServicesTest, UseSelectionForFindAndJumpToSelection)
     QStringList lines;
     for (int i = 0; i < 300; ++i) lines << QStringLiteral("Paragraph %1 about a dog.").arg(i);
     open(lines.join(u'\n'));
-    EXPECT_FALSE(validated("performFindPanelAction:", 7).first); // nothing selected
-    EXPECT_FALSE(validated("performFindPanelAction:", 2).first); // nothing to find
+    EXPECT_FALSE(validated(Command::useSelectionForFind).first); // nothing selected
+    EXPECT_FALSE(validated(Command::findNext).first); // nothing to find
     view->setSelectedRange(Range(text().indexOf(QStringLiteral("dog")), 3));
     key(Qt::Key_E, Qt::ControlModifier);
     EXPECT_EQ(TextServices::sharedFindString(), QStringLiteral("dog"));
-    EXPECT_TRUE(validated("performFindPanelAction:", 2).first);
+    EXPECT_TRUE(validated(Command::findNext).first);
     key(Qt::Key_G, Qt::ControlModifier);
     EXPECT_EQ(view->selectedRange().location, text().indexOf(QStringLiteral("dog"), text().indexOf("dog") + 1));
 
@@ -365,7 +367,7 @@ TEST_F(TextServicesTest, UnderlinesAndMatchesReadOnlyTheShownTextWhileTyping)
     while (long_.size() < 400'000) long_ += QStringLiteral("The qiuck fox finds a needle in the hay.\n\n");
     open(long_);
     view->setSelectedRange(Range(0, 0));
-    perform("performFindPanelAction:", 1);
+    perform(Command::showFindInterface);
     QTest::keyClicks(bar()->findField(), QStringLiteral("needle"));
     ASSERT_TRUE(view->isFindBarVisible());
     view->setFocus();
@@ -449,12 +451,12 @@ TEST_F(TextServicesTest, CheckDocumentNowAndTheSpellingPanel)
     view->setSelectedRange(Range(0, 0));
     key(Qt::Key_Semicolon, Qt::ControlModifier);
     EXPECT_EQ(view->selectedRange(), Range(5, 4));
-    perform("checkSpelling:");
+    perform(Command::checkSpelling);
     EXPECT_EQ(view->selectedRange(), Range(27, 5)); // the code span is passed over
-    perform("checkSpelling:");
+    perform(Command::checkSpelling);
     EXPECT_EQ(view->selectedRange(), Range(5, 4)); // round again
 
-    perform("showGuessPanel:");
+    perform(Command::showGuessPanel);
     SpellingPanel& panel = SpellingPanel::shared();
     ASSERT_TRUE(panel.isVisible());
     EXPECT_EQ(panel.word(), QStringLiteral("wrod"));
@@ -470,7 +472,7 @@ TEST_F(TextServicesTest, CheckDocumentNowAndTheSpellingPanel)
     EXPECT_FALSE(panel.changeButton()->isEnabled());
     panel.hide();
     // Grammar is not checked: the item stays, disabled and off.
-    EXPECT_EQ(validated("toggleGrammarChecking:"), std::make_pair(false, MenuItem::State::off));
+    EXPECT_EQ(validated(Command::toggleGrammarChecking), std::make_pair(false, MenuItem::State::off));
 }
 
 TEST_F(TextServicesTest, SmartQuotesAndDashesAsTheWriterTypes)
@@ -531,7 +533,7 @@ TEST_F(TextServicesTest, TextReplacementCorrectionAndSmartCopyPaste)
 TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
 {
     open(QStringLiteral("text"));
-    perform("orderFrontSubstitutionsPanel:");
+    perform(Command::orderFrontSubstitutionsPanel);
     SubstitutionsPanel& panel = SubstitutionsPanel::shared();
     ASSERT_TRUE(panel.isVisible());
     QCheckBox* quotes = panel.checkBox(QStringLiteral("automaticQuoteSubstitutionEnabled"));
@@ -540,8 +542,8 @@ TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
     quotes->click();
     EXPECT_TRUE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
     EXPECT_EQ(Settings::shared().userDefaults()->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
-    EXPECT_EQ(validated("toggleAutomaticQuoteSubstitution:").second, MenuItem::State::on);
-    perform("toggleAutomaticQuoteSubstitution:");
+    EXPECT_EQ(validated(Command::toggleAutomaticQuoteSubstitution).second, MenuItem::State::on);
+    perform(Command::toggleAutomaticQuoteSubstitution);
     EXPECT_FALSE(quotes->isChecked());
 
     TextReplacements::setEntries({});
@@ -564,15 +566,15 @@ TEST_F(TextServicesTest, TransformationsChangeCaseThroughTheGate)
 {
     open(QString::fromUtf8("straße and more"));
     view->setSelectedRange(Range(0, 6));
-    perform("uppercaseWord:");
+    perform(Command::uppercaseWord);
     EXPECT_EQ(text(), QString::fromUtf8("STRASSE and more"));
     EXPECT_EQ(view->selectedRange(), Range(0, 7));
     view->setSelectedRange(Range(14, 0)); // inside "more"
-    perform("capitalizeWord:");
+    perform(Command::capitalizeWord);
     EXPECT_EQ(text(), QString::fromUtf8("STRASSE and More"));
     EXPECT_EQ(view->selectedRange(), Range(16, 0));
     view->setSelectedRange(Range(0, 16));
-    perform("lowercaseWord:");
+    perform(Command::lowercaseWord);
     EXPECT_EQ(text(), QString::fromUtf8("strasse and more"));
     key(Qt::Key_Z, Qt::ControlModifier);
     key(Qt::Key_Z, Qt::ControlModifier);
@@ -580,8 +582,8 @@ TEST_F(TextServicesTest, TransformationsChangeCaseThroughTheGate)
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
 
     Settings::shared().setNoEditingEnabled(true);
-    EXPECT_FALSE(validated("uppercaseWord:").first);
-    perform("uppercaseWord:");
+    EXPECT_FALSE(validated(Command::uppercaseWord).first);
+    perform(Command::uppercaseWord);
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
 }
 
@@ -589,9 +591,9 @@ TEST_F(TextServicesTest, SpeechWithoutAnEngineIsDisabledQuietly)
 {
     SpeechSynthesizer::setEngineOrder(QStringList());
     open(QStringLiteral("Read me aloud."));
-    EXPECT_FALSE(validated("startSpeaking:").first);
-    EXPECT_FALSE(validated("stopSpeaking:").first);
-    perform("startSpeaking:");
+    EXPECT_FALSE(validated(Command::startSpeaking).first);
+    EXPECT_FALSE(validated(Command::stopSpeaking).first);
+    perform(Command::startSpeaking);
     EXPECT_FALSE(SpeechSynthesizer::shared().isSpeaking());
     SpeechSynthesizer::setEngineOrder(std::nullopt);
 }
@@ -599,10 +601,10 @@ TEST_F(TextServicesTest, SpeechWithoutAnEngineIsDisabledQuietly)
 TEST_F(TextServicesTest, TogglesShowTheirOptionsAndAreStored)
 {
     open(QStringLiteral("text"));
-    for (const char* action : {"toggleContinuousSpellChecking:", "toggleAutomaticSpellingCorrection:",
-                               "toggleSmartInsertDelete:", "toggleAutomaticQuoteSubstitution:",
-                               "toggleAutomaticDashSubstitution:", "toggleAutomaticLinkDetection:",
-                               "toggleAutomaticDataDetection:", "toggleAutomaticTextReplacement:"}) {
+    for (Command action : {Command::toggleContinuousSpellChecking, Command::toggleAutomaticSpellingCorrection,
+                           Command::toggleSmartInsertDelete, Command::toggleAutomaticQuoteSubstitution,
+                           Command::toggleAutomaticDashSubstitution, Command::toggleAutomaticLinkDetection,
+                           Command::toggleAutomaticDataDetection, Command::toggleAutomaticTextReplacement}) {
         EXPECT_EQ(validated(action), std::make_pair(true, MenuItem::State::off)) << action;
         perform(action);
         EXPECT_EQ(validated(action), std::make_pair(true, MenuItem::State::on)) << action;

@@ -237,11 +237,11 @@ TEST(DonationSheet, ListsTheProductsWithASpinnerUntilTheyCome)
     ScriptedStore& store = installed.store;
 
     // The menu item is there, and opens a window each time.
-    MenuItem* donate = shell.controller->mainMenu()->topLevelMenu(MainMenu::app).itemWithAction("donate:");
+    MenuItem* donate = shell.controller->mainMenu()->topLevelMenu(MainMenu::app).itemWithCommand(Command::donate);
     ASSERT_TRUE(donate);
     EXPECT_TRUE(ActionDispatcher::instance().validateItem(*donate));
     EXPECT_FALSE(donate->isHidden());
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("donate:", donate));
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::donate, donate));
     QWidget* window = QApplication::activeWindow() ? QApplication::activeWindow() : nullptr;
     SupportTheDeveloperViewController* sheet = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -336,7 +336,7 @@ TEST(DonationSheet, WithoutAStoreOneCalmLineSaysSo)
 
     // File ▸ Close closes it as well.
     QWidget* another = SupportTheDeveloperViewController::showSupportWindow(InAppPurchaseController::shared());
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("performClose:", nullptr, sheetIn(another)->closeButton()));
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::performClose, nullptr, sheetIn(another)->closeButton()));
     EXPECT_FALSE(another->isVisible());
 }
 

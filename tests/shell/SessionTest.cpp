@@ -189,7 +189,7 @@ TEST(Session, OpenRecentFollowsTheDocumentsTheWriterWorksOn)
         return window->libraryPane().library() != nullptr && !window->libraryPane().isLoadingTree();
     }));
     ActionDispatcher& dispatcher = ActionDispatcher::instance();
-    ASSERT_TRUE(dispatcher.sendAction("moveToLibrary:", nullptr, window->documentViewController()->textView()));
+    ASSERT_TRUE(dispatcher.send(Command::moveToLibrary, nullptr, window->documentViewController()->textView()));
     ASSERT_TRUE(waitFor([&] { return draft && draft->filePath() == library + "/renamed.md"; }));
     EXPECT_EQ(shell.controller->recentDocumentPaths(), (QStringList{dir + "/other.md", library + "/renamed.md"}));
 

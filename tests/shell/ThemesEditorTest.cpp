@@ -91,11 +91,11 @@ TEST_F(ThemesEditor, TheMenuItemOpensAWindowEachTimeCentredOverItsWindowAndTitle
     ASSERT_TRUE(activate(documentWindow));
     MenuItem* edit = nullptr;
     shell.controller->mainMenu()->updateThemesMenu();
-    edit = shell.controller->mainMenu()->themesSubmenu()->itemWithAction("editThemes:");
+    edit = shell.controller->mainMenu()->themesSubmenu()->itemWithCommand(Command::editThemes);
     ASSERT_TRUE(edit);
     EXPECT_TRUE(ActionDispatcher::instance().validateItem(*edit));
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("editThemes:", edit));
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("editThemes:", edit));
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::editThemes, edit));
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::editThemes, edit));
     QList<ThemesTableViewController*> lists;
     for (QWidget* window : QApplication::topLevelWidgets())
         if (auto* list = window->findChild<ThemesTableViewController*>(); list && window->isVisible()) lists << list;
@@ -534,7 +534,7 @@ TEST_F(ThemesEditor, LooksFinishedInLightAndDark)
     }
     // Closing the editor (File ▸ Close) writes the list.
     at(4)->cursorColor = Color(0.9, 0.1, 0.1);
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("performClose:", nullptr,
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::performClose, nullptr,
                                                         window->findChild<ThemesTableViewController*>()->tableView()));
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(restarted()->themes()[4]->cursorColor, Color(0.9, 0.1, 0.1));
