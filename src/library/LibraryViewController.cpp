@@ -3,8 +3,11 @@
 #include "document/Document.h"
 #include "library/FileRowDelegate.h"
 #include "library/LibraryOutlineModel.h"
+#include "library/LibraryIcons.h"
 #include "library/LibraryOutlineView.h"
+#include "library/LibraryPopup.h"
 #include "library/LibraryView.h"
+#include "library/SortButton.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 #include "platform/application/Workspace.h"
@@ -27,13 +30,9 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
-#include <QPainter>
-#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QStyle>
-#include <QStylePainter>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -81,234 +80,7 @@ bool isAtOrInside(const QString& path, const QString& folder)
     return path == folder || path.startsWith(folder + QLatin1Char('/'));
 }
 
-// A small drawing of size points in color, sharp on the screen: draw gets
-// the painter, with a round pen of width 1.4 in the colour.
-QPixmap drawing(int size, const QColor& color, const std::function<void(QPainter&, QPen&)>& draw)
-{
-    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    QPixmap pixmap(QSize(size, size) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPen pen(color, 1.4);
-    pen.setCapStyle(Qt::RoundCap);
-    pen.setJoinStyle(Qt::RoundJoin);
-    painter.setPen(pen);
-    draw(painter, pen);
-    return pixmap;
-}
-
-// A small chevron pointing down, for the sort button and the popup.
-QIcon chevronIcon(const QColor& color)
-{
-    return QIcon(drawing(10, color, [](QPainter& painter, QPen&) {
-        painter.drawPolyline(QPolygonF{QPointF(2, 3.5), QPointF(5, 6.5), QPointF(8, 3.5)});
-    }));
-}
-
-// A magnifying glass, for the search field.
-QIcon searchIcon(const QColor& color)
-{
-    return QIcon(drawing(16, color, [](QPainter& painter, QPen&) {
-        painter.drawEllipse(QRectF(3, 3, 7, 7));
-        painter.drawLine(QPointF(9, 9), QPointF(12.5, 12.5));
-    }));
-}
-
-// A calm sign for a folder that cannot be found: a rounded triangle with an
-// exclamation mark.
-QPixmap cautionPixmap(const QColor& color, int size)
-{
-    return drawing(size, color, [size](QPainter& painter, QPen& pen) {
-        const double s = size;
-        QPainterPath triangle;
-        triangle.moveTo(s / 2, s * 0.12);
-        triangle.lineTo(s * 0.92, s * 0.86);
-        triangle.lineTo(s * 0.08, s * 0.86);
-        triangle.closeSubpath();
-        pen.setWidthF(s * 0.06);
-        painter.setPen(pen);
-        painter.drawPath(triangle);
-        pen.setWidthF(s * 0.07);
-        painter.setPen(pen);
-        painter.drawLine(QPointF(s / 2, s * 0.38), QPointF(s / 2, s * 0.6));
-        painter.drawPoint(QPointF(s / 2, s * 0.73));
-    });
-}
-
-// The name a library goes by: its title, or for a library whose folder is
-// gone, the name its folder had.
-QString libraryName(const Library& library)
-{
-    if (!library.displayName.name.isEmpty() || !library.bookmarkData()) return library.displayName.name;
-    const auto bookmark = Bookmark::fromData(*library.bookmarkData());
-    return bookmark ? url::localizedName(bookmark->path()) : QString();
-}
-
-// What follows the name of a library kept for this run only.
-QString unlinkedNote()
-{
-    return localized("library.popup.unlinked");
-}
-
-QString popupTitle(const Library& library)
-{
-    QString title = libraryName(library) + library.displayName.parents;
-    if (!library.isLinked()) title += QLatin1Char(' ') + unlinkedNote();
-    return title;
-}
-
 } // namespace
-
-// The library popup: a borderless pop-up of the libraries. Each title is the
-// folder's name, followed by the parent folders that tell it apart in the
-// quieter colour; a library kept for this run only says so after its name,
-// in the quieter colour too.
-class LibraryPopup : public QComboBox {
-public:
-    explicit LibraryPopup(QWidget* parent) : QComboBox(parent)
-    {
-        setFrame(false);
-        setSizeAdjustPolicy(QComboBox::AdjustToContents);
-        setFocusPolicy(Qt::NoFocus);
-        setMinimumContentsLength(4);
-        QFont small = font();
-        small.setPointSizeF(font().pointSizeF() - 0.5);
-        small.setWeight(QFont::DemiBold);
-        setFont(small);
-    }
-
-    // One per item, in the list's order.
-    std::vector<std::weak_ptr<Library>> libraries;
-    QColor text, secondary;
-
-    void setItem(int index, const std::shared_ptr<Library>& library)
-    {
-        setItemText(index, popupTitle(*library));
-        libraries[size_t(index)] = library;
-    }
-    void insertLibrary(int index, const std::shared_ptr<Library>& library)
-    {
-        insertItem(index, popupTitle(*library));
-        libraries.insert(libraries.begin() + index, library);
-    }
-    void removeLibrary(int index)
-    {
-        removeItem(index);
-        libraries.erase(libraries.begin() + index);
-    }
-    void clearLibraries()
-    {
-        clear();
-        libraries.clear();
-    }
-    std::shared_ptr<Library> libraryAt(int index) const
-    {
-        return index >= 0 && index < int(libraries.size()) ? libraries[size_t(index)].lock() : nullptr;
-    }
-
-    QSize sizeHint() const override
-    {
-        const QSize hint = QComboBox::sizeHint();
-        return QSize(hint.width() + 6, hint.height());
-    }
-    // A long title is cut short rather than widen the pane.
-    QSize minimumSizeHint() const override { return QSize(60, QComboBox::minimumSizeHint().height()); }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRect area = rect().adjusted(2, 0, -2, 0);
-        if (underMouse() && isEnabled()) {
-            QColor hover = text;
-            hover.setAlphaF(0.08f);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(hover);
-            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 1.5, -0.5, -1.5), 4, 4);
-        }
-        const std::shared_ptr<Library> library = libraryAt(currentIndex());
-        const QFontMetrics metrics(font());
-        // Room for the chevron at the right.
-        const int chevron = 14;
-        QRect textArea = area.adjusted(4, 0, -chevron, 0);
-        if (library) {
-            const QString name = libraryName(*library);
-            QString rest = library->displayName.parents;
-            if (!library->isLinked()) rest += QLatin1Char(' ') + unlinkedNote();
-            painter.setFont(font());
-            painter.setPen(text);
-            const QString shownName = metrics.elidedText(name, Qt::ElideRight, textArea.width());
-            painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter, shownName);
-            const int used = metrics.horizontalAdvance(shownName);
-            if (shownName == name && !rest.isEmpty() && used < textArea.width()) {
-                QRect restArea = textArea.adjusted(used, 0, 0, 0);
-                painter.setPen(secondary);
-                painter.drawText(restArea, Qt::AlignLeft | Qt::AlignVCenter,
-                                 metrics.elidedText(rest, Qt::ElideRight, restArea.width()));
-            }
-        }
-        const QIcon icon = chevronIcon(isEnabled() ? secondary : secondary.lighter());
-        icon.paint(&painter, QRect(area.right() - chevron + 2, area.center().y() - 5, 10, 10));
-    }
-    void enterEvent(QEnterEvent* event) override
-    {
-        QComboBox::enterEvent(event);
-        update();
-    }
-    void leaveEvent(QEvent* event) override
-    {
-        QComboBox::leaveEvent(event);
-        update();
-    }
-};
-
-// The sort button: its title and a chevron, quiet until the pointer is over it.
-class SortButton : public QToolButton {
-public:
-    explicit SortButton(QWidget* parent = nullptr) : QToolButton(parent)
-    {
-        setAutoRaise(true);
-        setPopupMode(QToolButton::InstantPopup);
-        setFocusPolicy(Qt::NoFocus);
-        setAttribute(Qt::WA_Hover);
-    }
-    QColor text, hover;
-
-    QSize sizeHint() const override
-    {
-        const QFontMetrics metrics(font());
-        return QSize(metrics.horizontalAdvance(this->text_()) + kPadding * 2 + kChevron + 4, metrics.height() + 6);
-    }
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        if ((underMouse() || isDown()) && isEnabled()) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(hover);
-            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
-        }
-        QColor color = text;
-        if (!isEnabled()) color.setAlphaF(color.alphaF() * 0.5f);
-        painter.setPen(color);
-        painter.setFont(font());
-        const QRect area = rect().adjusted(kPadding, 0, -kPadding, 0);
-        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, text_());
-        const int x = kPadding + QFontMetrics(font()).horizontalAdvance(text_()) + 4;
-        chevronIcon(color).paint(&painter, QRect(x, rect().center().y() - 4, kChevron, kChevron));
-    }
-
-private:
-    static constexpr int kPadding = 4;
-    static constexpr int kChevron = 10;
-    QString text_() const { return QToolButton::text(); }
-};
 
 // Construction -------------------------------------------------------------------------
 
@@ -628,7 +400,7 @@ void LibraryViewController::applyTheme()
     bar.setColor(QPalette::Base, views::blend(chrome, foreground, 0.08));
     bar.setColor(QPalette::Window, views::blend(chrome, foreground, 0.08));
     m_loadingBar->setPalette(bar);
-    m_unavailableIcon->setPixmap(cautionPixmap(secondary, kUnavailableIconSize));
+    m_unavailableIcon->setPixmap(libraryIcons::caution(secondary, kUnavailableIconSize));
 
     QPalette line = m_separator->palette();
     line.setColor(QPalette::Window, hairline);
@@ -655,7 +427,7 @@ void LibraryViewController::applyTheme()
     const auto actions = m_searchField->actions();
     for (QAction* action : actions)
         if (action->objectName() == QLatin1String("lumoraSearchIcon")) m_searchField->removeAction(action);
-    QAction* icon = m_searchField->addAction(searchIcon(secondary), QLineEdit::LeadingPosition);
+    QAction* icon = m_searchField->addAction(libraryIcons::search(secondary), QLineEdit::LeadingPosition);
     icon->setObjectName(QStringLiteral("lumoraSearchIcon"));
 
     m_delegate->setColors(text, secondary, selection, accent);
@@ -889,7 +661,7 @@ void LibraryViewController::showState()
 void LibraryViewController::updateLoadingLabels()
 {
     if (!m_library) return;
-    const QString name = libraryName(*m_library);
+    const QString name = LibraryPopup::libraryName(*m_library);
     m_loadingLabel->setText(localizedFormat(QStringLiteral("library.loading"),
                                             {name.isEmpty() ? NativePath::shown(m_library->url()) : name}));
     m_loadingCount->setText(localizedFormat(QStringLiteral("library.loading.folders"),
