@@ -3,8 +3,10 @@
 #include "document/Document.h"
 #include "library/FileRowDelegate.h"
 #include "library/LibraryOutlineModel.h"
-#include "library/LibraryIcons.h"
 #include "library/LibraryOutlineView.h"
+#include "library/LibraryPaneColors.h"
+#include "library/LibraryPaneHeader.h"
+#include "library/LibraryPaneMessages.h"
 #include "library/LibraryPopup.h"
 #include "library/LibraryView.h"
 #include "library/SortButton.h"
@@ -44,18 +46,8 @@ namespace {
 
 const QString kSelectedLibrary = QStringLiteral("selectedLibrary");
 
-// Header and message layout.
-constexpr int kHeaderSpacing = 6;
-const QMargins kHeaderInsets = edgeInsets(6, 10, 6, 10);
-constexpr int kMessageSpacing = 8;
-constexpr int kMessageInset = 8;
-constexpr int kMessageFontSize = 16;
-constexpr int kUnavailableIconSize = 64;
 // How long a folder may take to read before the pane shows its progress.
 constexpr qint64 kLoadingDelay = 150;
-// How far the text of the pane stands from its background.
-constexpr double kTextAlpha = 0.88;
-constexpr double kSecondaryTextAlpha = 0.5;
 
 LibraryViewController::FolderChooser g_folderChooser;
 
@@ -97,7 +89,17 @@ LibraryViewController::~LibraryViewController()
 
 void LibraryViewController::setFolderChooser(FolderChooser chooser) { g_folderChooser = std::move(chooser); }
 
-QComboBox* LibraryViewController::librariesPopup() const { return m_librariesPopup; }
+QComboBox* LibraryViewController::librariesPopup() const { return m_header->popup(); }
+
+QLineEdit* LibraryViewController::searchField() const { return m_header->searchField(); }
+
+QToolButton* LibraryViewController::sortButton() const { return m_header->sortButton(); }
+
+QMenu* LibraryViewController::sortMenu() const { return m_header->sortMenu(); }
+
+QWidget* LibraryViewController::emptyView() const { return m_messages->emptyView(); }
+
+QWidget* LibraryViewController::unavailableView() const { return m_messages->unavailableView(); }
 
 void LibraryViewController::buildViews()
 {
@@ -110,71 +112,29 @@ void LibraryViewController::buildViews()
     outer->addWidget(m_rootView);
     m_rootView->foldersDropped = [this](const QStringList& folders) { addDroppedLibraries(folders); };
 
-    // The message when there is no library, with a way to add one.
-    m_emptyLabel = views::wrappingLabel(localized("library.none.mac"));
-    m_emptyLabel->setAlignment(Qt::AlignCenter);
-    m_addFolderButton = views::button(localized("library.addFolder"), QIcon(), [this] {
+    // The messages shown in place of the outline; the header.
+    m_messages = new LibraryPaneMessages(this);
+    connect(m_messages, &LibraryPaneMessages::addFolderClicked, this, [this] {
         QString folder;
         if (g_folderChooser) folder = g_folderChooser(this);
         else folder = QFileDialog::getExistingDirectory(window(), localized("library.addFolder.title"));
         if (!folder.isEmpty()) addDroppedLibraries({QDir::cleanPath(QFileInfo(folder).absoluteFilePath())});
     });
-    m_emptyView = new QWidget;
-    {
-        auto* layout = new QVBoxLayout(m_emptyView);
-        layout->setContentsMargins(kMessageInset, kMessageInset, kMessageInset, kMessageInset);
-        layout->setSpacing(kMessageSpacing * 2);
-        layout->addStretch(1);
-        layout->addWidget(m_emptyLabel);
-        layout->addWidget(m_addFolderButton, 0, Qt::AlignHCenter);
-        layout->addStretch(1);
-    }
-
-    // The header: library popup, search field, sort button.
-    m_librariesPopup = new LibraryPopup(nullptr);
-    connect(m_librariesPopup, &QComboBox::activated, this, [this](int index) { openLibraryAt(index); });
-    m_searchField = new QLineEdit;
-    m_searchField->setPlaceholderText(localized("library.search"));
-    m_searchField->setClearButtonEnabled(true);
-    m_searchField->setAccessibleName(localized("library.search"));
-    connect(m_searchField, &QLineEdit::textEdited, this, [this](const QString& text) { setFilter(text); });
+    connect(m_messages, &LibraryPaneMessages::removeLibraryClicked, this, [this] { removeShownLibrary(); });
+    m_header = new LibraryPaneHeader;
+    connect(m_header->popup(), &QComboBox::activated, this, [this](int index) { openLibraryAt(index); });
+    QLineEdit* searchField = m_header->searchField();
+    connect(searchField, &QLineEdit::textEdited, this, [this](const QString& text) { setFilter(text); });
     // The clear button changes the text without an edit.
-    connect(m_searchField, &QLineEdit::textChanged, this, [this](const QString& text) {
+    connect(searchField, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (text != m_filter) setFilter(text);
     });
-    connect(m_searchField, &QLineEdit::returnPressed, this, [this] { searchFieldAction(); });
-    m_sortMenu = new QMenu(this);
-    auto* sortGroup = new QActionGroup(m_sortMenu);
-    for (Library::SortKey key : Library::allSortKeys) {
-        QAction* action = m_sortMenu->addAction(Library::title(key));
-        action->setCheckable(true);
-        action->setData(Library::rawValue(key));
-        sortGroup->addAction(action);
-        connect(action, &QAction::triggered, this, [this, key] { chooseSortKey(key); });
-    }
-    connect(m_sortMenu, &QMenu::aboutToShow, this, [this] {
+    connect(searchField, &QLineEdit::returnPressed, this, [this] { searchFieldAction(); });
+    connect(m_header, &LibraryPaneHeader::sortKeyChosen, this, [this](Library::SortKey key) { chooseSortKey(key); });
+    connect(m_header->sortMenu(), &QMenu::aboutToShow, this, [this] {
         // The check mark on the shown library's order (name without one).
-        const Library::SortKey shown = m_library ? m_library->sortKey : Library::SortKey::name;
-        for (QAction* action : m_sortMenu->actions())
-            action->setChecked(action->data().toString() == Library::rawValue(shown));
+        m_header->checkSortKey(m_library ? m_library->sortKey : Library::SortKey::name);
     });
-    m_sortButton = new SortButton;
-    m_sortButton->setMenu(m_sortMenu);
-    {
-        QFont font = m_sortButton->font();
-        font.setPointSizeF(font.pointSizeF() - 0.5);
-        font.setWeight(QFont::DemiBold);
-        m_sortButton->setFont(font);
-    }
-    m_header = new QWidget;
-    {
-        auto* layout = new QVBoxLayout(m_header);
-        layout->setContentsMargins(kHeaderInsets);
-        layout->setSpacing(kHeaderSpacing);
-        layout->addWidget(m_librariesPopup, 0, Qt::AlignLeft);
-        layout->addWidget(m_searchField);
-        layout->addWidget(m_sortButton, 0, Qt::AlignLeft);
-    }
     auto* separator = new QFrame;
     separator->setFrameShape(QFrame::NoFrame);
     separator->setFixedHeight(1);
@@ -205,69 +165,14 @@ void LibraryViewController::buildViews()
         }
     });
 
-    m_unavailableIcon = new QLabel;
-    m_unavailableIcon->setFixedSize(kUnavailableIconSize, kUnavailableIconSize);
-    m_unavailableLabel = views::wrappingLabel(localized("library.unavailable"));
-    m_unavailableLabel->setAlignment(Qt::AlignCenter);
-    m_removeLibraryButton = views::button(localized("library.remove"), QIcon(), [this] { removeShownLibrary(); });
-    m_unavailableView = new QWidget;
-    {
-        auto* layout = new QVBoxLayout(m_unavailableView);
-        layout->setContentsMargins(kMessageInset, kMessageInset, kMessageInset, kMessageInset);
-        layout->setSpacing(kMessageSpacing);
-        layout->addStretch(1);
-        layout->addWidget(m_unavailableIcon, 0, Qt::AlignHCenter);
-        layout->addWidget(m_unavailableLabel);
-        layout->addSpacing(kMessageSpacing);
-        layout->addWidget(m_removeLibraryButton, 0, Qt::AlignHCenter);
-        layout->addStretch(1);
-    }
-    for (QLabel* label : {m_emptyLabel, m_unavailableLabel}) {
-        QFont font = label->font();
-        font.setPointSizeF(font.pointSizeF() * kMessageFontSize / 13.0);
-        label->setFont(font);
-    }
-
-    // While a large folder is read: what the pane is doing, and how far.
-    m_loadingLabel = views::wrappingLabel(QString());
-    m_loadingLabel->setAlignment(Qt::AlignCenter);
-    m_loadingCount = views::wrappingLabel(QString());
-    m_loadingCount->setAlignment(Qt::AlignCenter);
-    m_loadingBar = new QProgressBar;
-    m_loadingBar->setRange(0, 0); // busy: the size of a folder is known only once it is read
-    m_loadingBar->setTextVisible(false);
-    m_loadingBar->setFixedSize(120, 4);
-    m_loadingView = new QWidget;
-    {
-        auto* layout = new QVBoxLayout(m_loadingView);
-        layout->setContentsMargins(kMessageInset, kMessageInset, kMessageInset, kMessageInset);
-        layout->setSpacing(kMessageSpacing);
-        layout->addStretch(1);
-        layout->addWidget(m_loadingLabel);
-        layout->addWidget(m_loadingBar, 0, Qt::AlignHCenter);
-        layout->addWidget(m_loadingCount);
-        layout->addStretch(2);
-    }
     m_loadingProgress.setInterval(100);
     connect(&m_loadingProgress, &QTimer::timeout, this, [this] { updateLoadingView(); });
 
-    // A search that finds nothing says so, over the empty outline.
-    m_nothingFoundLabel = views::wrappingLabel(QString());
-    m_nothingFoundLabel->setAlignment(Qt::AlignCenter);
-    m_nothingFoundLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
-    m_nothingFoundView = new QWidget;
-    {
-        auto* layout = new QVBoxLayout(m_nothingFoundView);
-        layout->setContentsMargins(kMessageInset * 2, kMessageInset * 3, kMessageInset * 2, kMessageInset);
-        layout->addWidget(m_nothingFoundLabel, 0, Qt::AlignTop);
-        layout->addStretch(1);
-    }
-
     m_body = new QStackedWidget;
     m_body->addWidget(m_fileView);
-    m_body->addWidget(m_unavailableView);
-    m_body->addWidget(m_loadingView);
-    m_body->addWidget(m_nothingFoundView);
+    m_body->addWidget(m_messages->unavailableView());
+    m_body->addWidget(m_messages->loadingView());
+    m_body->addWidget(m_messages->nothingFoundView());
 
     m_content = new QWidget;
     {
@@ -280,7 +185,7 @@ void LibraryViewController::buildViews()
     }
     m_pages = new QStackedWidget;
     m_pages->addWidget(m_content);
-    m_pages->addWidget(m_emptyView);
+    m_pages->addWidget(m_messages->emptyView());
     auto* rootLayout = new QVBoxLayout(m_rootView);
     rootLayout->setContentsMargins(0, 0, 0, 0);
     rootLayout->addWidget(m_pages);
@@ -297,7 +202,7 @@ void LibraryViewController::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     // A message wrapped to the old width is wrapped again.
-    if (m_body && m_body->currentWidget() == m_nothingFoundView) showState();
+    if (m_body && m_body->currentWidget() == m_messages->nothingFoundView()) showState();
 }
 
 void LibraryViewController::setUp()
@@ -361,78 +266,34 @@ void LibraryViewController::updateWindowButtons()
 {
     // The window's own buttons stand in the title strip over this pane;
     // the header keeps its distance below it.
-    if (auto* layout = qobject_cast<QVBoxLayout*>(m_header->layout())) layout->setContentsMargins(kHeaderInsets);
+    m_header->resetInsets();
 }
 
 void LibraryViewController::applyTheme()
 {
-    const Theme& theme = *Settings::shared().theme();
-    const QColor background = theme.backgroundColor.toQColor();
-    const QColor foreground = theme.foregroundColor.toQColor();
-    const QColor chrome = views::chromeColor(background, foreground);
-    const QColor text = views::blend(chrome, foreground, kTextAlpha);
-    const QColor secondary = views::blend(chrome, foreground, kSecondaryTextAlpha);
-    const QColor selection = views::blend(chrome, foreground, theme.isDark ? 0.17 : 0.11);
-    const QColor hairline = views::blend(background, foreground, 0.12);
-    const QColor accent = theme.cursorColor.toQColor();
-
+    const LibraryPaneColors c = LibraryPaneColors::of(*Settings::shared().theme());
     QPalette p = palette();
-    p.setColor(QPalette::Window, chrome);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::PlaceholderText, secondary);
-    p.setColor(QPalette::Base, views::blend(chrome, background, 0.6));
-    p.setColor(QPalette::Button, views::blend(chrome, foreground, 0.06));
-    p.setColor(QPalette::Highlight, views::blend(background, foreground, 0.22));
-    p.setColor(QPalette::HighlightedText, foreground);
+    p.setColor(QPalette::Window, c.chrome);
+    p.setColor(QPalette::WindowText, c.text);
+    p.setColor(QPalette::Text, c.text);
+    p.setColor(QPalette::ButtonText, c.text);
+    p.setColor(QPalette::PlaceholderText, c.secondary);
+    p.setColor(QPalette::Base, views::blend(c.chrome, c.background, 0.6));
+    p.setColor(QPalette::Button, views::blend(c.chrome, c.foreground, 0.06));
+    p.setColor(QPalette::Highlight, views::blend(c.background, c.foreground, 0.22));
+    p.setColor(QPalette::HighlightedText, c.foreground);
     setPalette(p);
-
-    QPalette quiet = p;
-    quiet.setColor(QPalette::WindowText, secondary);
-    m_emptyLabel->setPalette(quiet);
-    m_unavailableLabel->setPalette(quiet);
-    m_loadingLabel->setPalette(quiet);
-    m_loadingCount->setPalette(quiet);
-    m_nothingFoundLabel->setPalette(quiet);
-    QPalette bar = quiet;
-    bar.setColor(QPalette::Highlight, views::blend(chrome, foreground, 0.35));
-    bar.setColor(QPalette::Base, views::blend(chrome, foreground, 0.08));
-    bar.setColor(QPalette::Window, views::blend(chrome, foreground, 0.08));
-    m_loadingBar->setPalette(bar);
-    m_unavailableIcon->setPixmap(libraryIcons::caution(secondary, kUnavailableIconSize));
+    m_messages->applyColors(c, p);
 
     QPalette line = m_separator->palette();
-    line.setColor(QPalette::Window, hairline);
+    line.setColor(QPalette::Window, c.hairline);
     m_separator->setPalette(line);
 
-    m_librariesPopup->text = text;
-    m_librariesPopup->secondary = secondary;
-    m_librariesPopup->update();
-    auto* sort = static_cast<SortButton*>(m_sortButton);
-    sort->text = secondary;
-    sort->hover = views::blend(chrome, foreground, 0.08);
-    sort->update();
-    views::applyThinScroller(m_fileView->verticalScrollBar(), foreground, Settings::scrollerAlpha);
-
-    // The field stands a little apart from the pane, with rounded corners.
-    const QColor field = theme.isDark ? views::blend(chrome, foreground, 0.07) : views::blend(chrome, background, 0.75);
-    const QColor fieldBorder = views::blend(chrome, foreground, theme.isDark ? 0.16 : 0.14);
-    m_searchField->setStyleSheet(
-        QStringLiteral("QLineEdit { background: %1; color: %2; border: 1px solid %3; border-radius: 6px;"
-                       " padding: 3px 4px; selection-background-color: %4; }"
-                       "QLineEdit:focus { border: 1px solid %5; }")
-            .arg(field.name(), text.name(), fieldBorder.name(), views::blend(field, foreground, 0.25).name(),
-                 views::blend(chrome, accent, 0.7).name()));
-    const auto actions = m_searchField->actions();
-    for (QAction* action : actions)
-        if (action->objectName() == QLatin1String("lumoraSearchIcon")) m_searchField->removeAction(action);
-    QAction* icon = m_searchField->addAction(libraryIcons::search(secondary), QLineEdit::LeadingPosition);
-    icon->setObjectName(QStringLiteral("lumoraSearchIcon"));
-
-    m_delegate->setColors(text, secondary, selection, accent);
-    m_fileView->setColors(selection, secondary);
-    m_rootView->setHighlightColor(accent);
+    m_header->applyColors(c);
+    views::applyThinScroller(m_fileView->verticalScrollBar(), c.foreground, Settings::scrollerAlpha);
+    m_delegate->setColors(c.text, c.secondary, c.selection, c.accent);
+    m_fileView->setColors(c.selection, c.secondary);
+    m_rootView->setHighlightColor(c.accent);
     m_fileView->viewport()->update();
 }
 
@@ -533,8 +394,8 @@ void LibraryViewController::setLibrary(const std::shared_ptr<Library>& library)
     if (old != library) {
         // Each library keeps its own search: the field shows this one's.
         m_filter = library ? rememberedSearch(*library) : QString();
-        const QSignalBlocker block(m_searchField);
-        m_searchField->setText(m_filter);
+        const QSignalBlocker block(m_header->searchField());
+        m_header->searchField()->setText(m_filter);
     }
     if (!library) {
         showState();
@@ -628,7 +489,7 @@ void LibraryViewController::updateLoadingView()
 {
     if (!m_loadingTree || !m_library) return;
     // A folder read in a blink shows no progress at all.
-    if (m_body->currentWidget() != m_loadingView) showState();
+    if (m_body->currentWidget() != m_messages->loadingView()) showState();
     else updateLoadingLabels();
 }
 
@@ -636,36 +497,29 @@ void LibraryViewController::showState()
 {
     FileController* controller = fileController();
     const bool hasTree = controller && controller->rootFile();
-    m_pages->setCurrentWidget(m_library ? m_content : m_emptyView);
+    m_pages->setCurrentWidget(m_library ? m_content : m_messages->emptyView());
     QWidget* body = m_fileView;
     if (m_library && m_loadingTree) {
         updateLoadingLabels();
         // Shown only once the reading takes a moment.
         const bool slow = m_loadingShownAt.isValid() && m_loadingShownAt.elapsed() >= kLoadingDelay;
-        body = slow ? m_loadingView : m_fileView;
+        body = slow ? m_messages->loadingView() : m_fileView;
     } else if (m_library && !hasTree) {
-        body = m_unavailableView;
+        body = m_messages->unavailableView();
     } else if (hasTree && !m_filter.isEmpty() && (!m_filteredRootFile || m_filteredRootFile->count() == 0)) {
-        m_nothingFoundLabel->setText(localizedFormat(QStringLiteral("library.search.nothing"), {m_filter}));
-        // Wrapped to the pane's width, at its full height.
-        m_nothingFoundLabel->setMinimumHeight(
-            m_nothingFoundLabel->heightForWidth(std::max(80, m_body->width() - kMessageInset * 4)));
-        body = m_nothingFoundView;
+        m_messages->setNothingFound(m_filter, m_body->width());
+        body = m_messages->nothingFoundView();
     }
     m_body->setCurrentWidget(body);
-    m_searchField->setEnabled(controller != nullptr);
-    m_sortButton->setEnabled(controller != nullptr);
-    m_librariesPopup->setEnabled(m_librariesPopup->count() > 0);
+    m_header->setTreeControlsEnabled(controller != nullptr);
+    m_header->popup()->setEnabled(m_header->popup()->count() > 0);
 }
 
 void LibraryViewController::updateLoadingLabels()
 {
     if (!m_library) return;
     const QString name = LibraryPopup::libraryName(*m_library);
-    m_loadingLabel->setText(localizedFormat(QStringLiteral("library.loading"),
-                                            {name.isEmpty() ? NativePath::shown(m_library->url()) : name}));
-    m_loadingCount->setText(localizedFormat(QStringLiteral("library.loading.folders"),
-                                            {QLocale().toString(m_library->loadedFolderCount())}));
+    m_messages->setLoading(name.isEmpty() ? NativePath::shown(m_library->url()) : name, m_library->loadedFolderCount());
 }
 
 void LibraryViewController::restoreExpansion(Directory& folder)
@@ -721,9 +575,9 @@ void LibraryViewController::selectDocumentRowIfNone()
 
 void LibraryViewController::rebuildLibrariesPopup()
 {
-    m_librariesPopup->clearLibraries();
+    m_header->popup()->clearLibraries();
     const auto& libraries = LibraryController::shared().libraries();
-    for (size_t i = 0; i < libraries.size(); ++i) m_librariesPopup->insertLibrary(int(i), libraries[i]);
+    for (size_t i = 0; i < libraries.size(); ++i) m_header->popup()->insertLibrary(int(i), libraries[i]);
     selectCurrentLibraryItem();
     showState();
 }
@@ -731,24 +585,24 @@ void LibraryViewController::rebuildLibrariesPopup()
 void LibraryViewController::selectCurrentLibraryItem()
 {
     int found = -1;
-    for (int i = 0; i < m_librariesPopup->count(); ++i) {
-        if (m_library && m_librariesPopup->libraryAt(i) == m_library) {
+    for (int i = 0; i < m_header->popup()->count(); ++i) {
+        if (m_library && m_header->popup()->libraryAt(i) == m_library) {
             found = i;
             break;
         }
     }
-    m_librariesPopup->setCurrentIndex(found);
-    m_librariesPopup->updateGeometry();
-    m_librariesPopup->update();
+    m_header->popup()->setCurrentIndex(found);
+    m_header->popup()->updateGeometry();
+    m_header->popup()->update();
 }
 
 void LibraryViewController::libraryInserted(int index)
 {
     const auto& libraries = LibraryController::shared().libraries();
-    if (index < 0 || index >= int(libraries.size()) || m_librariesPopup->count() + 1 != int(libraries.size())) {
+    if (index < 0 || index >= int(libraries.size()) || m_header->popup()->count() + 1 != int(libraries.size())) {
         rebuildLibrariesPopup();
     } else {
-        m_librariesPopup->insertLibrary(index, libraries[size_t(index)]);
+        m_header->popup()->insertLibrary(index, libraries[size_t(index)]);
         selectCurrentLibraryItem();
     }
     showState();
@@ -758,23 +612,23 @@ void LibraryViewController::libraryInserted(int index)
 void LibraryViewController::libraryMoved(int from, int to)
 {
     const auto& libraries = LibraryController::shared().libraries();
-    if (from < 0 || from >= m_librariesPopup->count() || to < 0 || to >= int(libraries.size())
-        || m_librariesPopup->count() != int(libraries.size())) {
+    if (from < 0 || from >= m_header->popup()->count() || to < 0 || to >= int(libraries.size())
+        || m_header->popup()->count() != int(libraries.size())) {
         rebuildLibrariesPopup();
         return;
     }
-    m_librariesPopup->removeLibrary(from);
-    m_librariesPopup->insertLibrary(to, libraries[size_t(to)]);
+    m_header->popup()->removeLibrary(from);
+    m_header->popup()->insertLibrary(to, libraries[size_t(to)]);
     selectCurrentLibraryItem();
 }
 
 void LibraryViewController::libraryRemoved(int index)
 {
     const auto& libraries = LibraryController::shared().libraries();
-    if (index < 0 || index >= m_librariesPopup->count() || m_librariesPopup->count() != int(libraries.size()) + 1)
+    if (index < 0 || index >= m_header->popup()->count() || m_header->popup()->count() != int(libraries.size()) + 1)
         rebuildLibrariesPopup();
     else
-        m_librariesPopup->removeLibrary(index);
+        m_header->popup()->removeLibrary(index);
     // A sidebar that showed the library that left shows the library of its
     // document, else the one chosen last, else the first.
     const bool shownLeft = m_library && LibraryController::shared().indexOf(*m_library) < 0;
@@ -789,18 +643,18 @@ void LibraryViewController::libraryRemoved(int index)
 void LibraryViewController::libraryTitleChanged(int index)
 {
     const auto& libraries = LibraryController::shared().libraries();
-    if (index < 0 || index >= m_librariesPopup->count() || m_librariesPopup->count() != int(libraries.size())) {
+    if (index < 0 || index >= m_header->popup()->count() || m_header->popup()->count() != int(libraries.size())) {
         rebuildLibrariesPopup();
         return;
     }
-    m_librariesPopup->setItem(index, libraries[size_t(index)]);
-    m_librariesPopup->updateGeometry();
-    m_librariesPopup->update();
+    m_header->popup()->setItem(index, libraries[size_t(index)]);
+    m_header->popup()->updateGeometry();
+    m_header->popup()->update();
 }
 
 void LibraryViewController::openLibraryAt(int popupIndex)
 {
-    const std::shared_ptr<Library> chosen = m_librariesPopup->libraryAt(popupIndex);
+    const std::shared_ptr<Library> chosen = m_header->popup()->libraryAt(popupIndex);
     if (!chosen || chosen == m_library) {
         selectCurrentLibraryItem();
         return;
@@ -814,7 +668,7 @@ void LibraryViewController::openLibraryAt(int popupIndex)
 void LibraryViewController::setFilter(const QString& text)
 {
     m_filter = text;
-    if (m_searchField->text() != text) m_searchField->setText(text);
+    if (m_header->searchField()->text() != text) m_header->searchField()->setText(text);
     applyFilter();
 }
 
@@ -846,11 +700,11 @@ void LibraryViewController::applyFilter()
 
 void LibraryViewController::clearSearch()
 {
-    if (m_filter.isEmpty() && m_searchField->text().isEmpty()) return;
+    if (m_filter.isEmpty() && m_header->searchField()->text().isEmpty()) return;
     m_filter.clear();
     {
-        const QSignalBlocker block(m_searchField);
-        m_searchField->clear();
+        const QSignalBlocker block(m_header->searchField());
+        m_header->searchField()->clear();
     }
     applyFilter();
     showState();
@@ -874,7 +728,7 @@ void LibraryViewController::chooseSortKey(Library::SortKey key)
 void LibraryViewController::updateSortButton()
 {
     const Library::SortKey key = m_library ? m_library->sortKey : Library::SortKey::name;
-    m_sortButton->setText(localizedFormat(QStringLiteral("library.sort"), {Library::title(key)}));
+    m_header->showSortKey(key);
     m_delegate->setShowsDates(key != Library::SortKey::name);
 }
 

@@ -20,11 +20,8 @@
 #include <vector>
 
 class QComboBox;
-class QLabel;
 class QLineEdit;
 class QMenu;
-class QProgressBar;
-class QPushButton;
 class QStackedWidget;
 class QToolButton;
 
@@ -34,7 +31,8 @@ class Document;
 class FileRowDelegate;
 class LibraryOutlineModel;
 class LibraryOutlineView;
-class LibraryPopup;
+class LibraryPaneHeader;
+class LibraryPaneMessages;
 class LibraryView;
 
 // What the library pane needs of the window it stands in.
@@ -136,13 +134,13 @@ public:
     // Views (tests and the window).
     LibraryOutlineView* fileView() const { return m_fileView; }
     LibraryOutlineModel& model() const { return *m_model; }
-    QLineEdit* searchField() const { return m_searchField; }
+    QLineEdit* searchField() const;
     QComboBox* librariesPopup() const;
-    QToolButton* sortButton() const { return m_sortButton; }
-    QMenu* sortMenu() const { return m_sortMenu; }
-    QWidget* emptyView() const { return m_emptyView; }
-    QWidget* unavailableView() const { return m_unavailableView; }
-    QWidget* header() const { return m_header; }
+    QToolButton* sortButton() const;
+    QMenu* sortMenu() const;
+    QWidget* emptyView() const;
+    QWidget* unavailableView() const;
+    LibraryPaneHeader* header() const { return m_header; }
     LibraryView* rootView() const { return m_rootView; }
 
     // Lookups.
@@ -284,26 +282,10 @@ private:
     LibraryView* m_rootView = nullptr;
     QStackedWidget* m_pages = nullptr;
     QWidget* m_content = nullptr;
-    QWidget* m_header = nullptr;
+    LibraryPaneHeader* m_header = nullptr;
     QWidget* m_separator = nullptr;
     QStackedWidget* m_body = nullptr;
-    LibraryPopup* m_librariesPopup = nullptr;
-    QLineEdit* m_searchField = nullptr;
-    QToolButton* m_sortButton = nullptr;
-    QMenu* m_sortMenu = nullptr;
-    QWidget* m_emptyView = nullptr;
-    QLabel* m_emptyLabel = nullptr;
-    QPushButton* m_addFolderButton = nullptr;
-    QWidget* m_unavailableView = nullptr;
-    QLabel* m_unavailableLabel = nullptr;
-    QLabel* m_unavailableIcon = nullptr;
-    QPushButton* m_removeLibraryButton = nullptr;
-    QWidget* m_loadingView = nullptr;
-    QLabel* m_loadingLabel = nullptr;
-    QLabel* m_loadingCount = nullptr;
-    QProgressBar* m_loadingBar = nullptr;
-    QWidget* m_nothingFoundView = nullptr;
-    QLabel* m_nothingFoundLabel = nullptr;
+    LibraryPaneMessages* m_messages = nullptr;
     LibraryOutlineModel* m_model = nullptr;
     FileRowDelegate* m_delegate = nullptr;
     LibraryOutlineView* m_fileView = nullptr;

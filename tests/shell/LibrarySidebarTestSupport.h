@@ -10,6 +10,7 @@
 #include "library/LibraryController.h"
 #include "library/LibraryOutlineModel.h"
 #include "library/LibraryOutlineView.h"
+#include "library/LibraryPaneHeader.h"
 #include "library/LibraryView.h"
 #include "library/LibraryViewController.h"
 #include "platform/foundation/Bundle.h"
