@@ -2,52 +2,41 @@
 
 #include "document/Document.h"
 #include "library/FileRowDelegate.h"
+#include "library/LibraryChooser.h"
+#include "library/LibraryDocumentOpener.h"
+#include "library/LibraryFileCommands.h"
 #include "library/LibraryOutlineModel.h"
 #include "library/LibraryOutlineView.h"
 #include "library/LibraryPaneColors.h"
 #include "library/LibraryPaneHeader.h"
 #include "library/LibraryPaneMessages.h"
 #include "library/LibraryPopup.h"
+#include "library/LibraryRows.h"
+#include "library/LibrarySearchAndSort.h"
+#include "library/LibrarySelection.h"
+#include "library/LibraryTreeLoader.h"
 #include "library/LibraryView.h"
 #include "library/SortButton.h"
 #include "platform/application/ActionDispatcher.h"
-#include "platform/application/Menu.h"
-#include "platform/application/Workspace.h"
 #include "platform/files/Bookmark.h"
 #include "platform/files/NativePath.h"
-#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
-#include "settings/URLExtensions.h"
 #include "widgets/ViewUtilities.h"
 
-#include <QAction>
-#include <QActionGroup>
-#include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
-#include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
-#include <QMenu>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace lumora {
 
 namespace {
-
-const QString kSelectedLibrary = QStringLiteral("selectedLibrary");
-
-// How long a folder may take to read before the pane shows its progress.
-constexpr qint64 kLoadingDelay = 150;
 
 LibraryViewController::FolderChooser g_folderChooser;
 
@@ -60,16 +49,6 @@ QString folderOf(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     return slash <= 0 ? QStringLiteral("/") : path.left(slash);
-}
-
-QString joined(const QString& folder, const QString& name)
-{
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-}
-
-bool isAtOrInside(const QString& path, const QString& folder)
-{
-    return path == folder || path.startsWith(folder + QLatin1Char('/'));
 }
 
 } // namespace
@@ -85,21 +64,13 @@ LibraryViewController::LibraryViewController(QWidget* parent) : QWidget(parent)
 LibraryViewController::~LibraryViewController()
 {
     windowWillClose();
+    // The views outlive the parts by a moment: nothing they report reaches
+    // them (the parts' own connections end with them).
+    m_model->renameHandler = nullptr;
+    m_rootView->foldersDropped = nullptr;
 }
 
 void LibraryViewController::setFolderChooser(FolderChooser chooser) { g_folderChooser = std::move(chooser); }
-
-QComboBox* LibraryViewController::librariesPopup() const { return m_header->popup(); }
-
-QLineEdit* LibraryViewController::searchField() const { return m_header->searchField(); }
-
-QToolButton* LibraryViewController::sortButton() const { return m_header->sortButton(); }
-
-QMenu* LibraryViewController::sortMenu() const { return m_header->sortMenu(); }
-
-QWidget* LibraryViewController::emptyView() const { return m_messages->emptyView(); }
-
-QWidget* LibraryViewController::unavailableView() const { return m_messages->unavailableView(); }
 
 void LibraryViewController::buildViews()
 {
@@ -110,70 +81,25 @@ void LibraryViewController::buildViews()
     outer->setSpacing(0);
     m_rootView = new LibraryView(this);
     outer->addWidget(m_rootView);
-    m_rootView->foldersDropped = [this](const QStringList& folders) { addDroppedLibraries(folders); };
 
-    // The messages shown in place of the outline; the header.
     m_messages = new LibraryPaneMessages(this);
-    connect(m_messages, &LibraryPaneMessages::addFolderClicked, this, [this] {
-        QString folder;
-        if (g_folderChooser) folder = g_folderChooser(this);
-        else folder = QFileDialog::getExistingDirectory(window(), localized("library.addFolder.title"));
-        if (!folder.isEmpty()) addDroppedLibraries({QDir::cleanPath(QFileInfo(folder).absoluteFilePath())});
-    });
-    connect(m_messages, &LibraryPaneMessages::removeLibraryClicked, this, [this] { removeShownLibrary(); });
     m_header = new LibraryPaneHeader;
-    connect(m_header->popup(), &QComboBox::activated, this, [this](int index) { openLibraryAt(index); });
-    QLineEdit* searchField = m_header->searchField();
-    connect(searchField, &QLineEdit::textEdited, this, [this](const QString& text) { setFilter(text); });
-    // The clear button changes the text without an edit.
-    connect(searchField, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (text != m_filter) setFilter(text);
-    });
-    connect(searchField, &QLineEdit::returnPressed, this, [this] { searchFieldAction(); });
-    connect(m_header, &LibraryPaneHeader::sortKeyChosen, this, [this](Library::SortKey key) { chooseSortKey(key); });
-    connect(m_header->sortMenu(), &QMenu::aboutToShow, this, [this] {
-        // The check mark on the shown library's order (name without one).
-        m_header->checkSortKey(m_library ? m_library->sortKey : Library::SortKey::name);
-    });
     auto* separator = new QFrame;
     separator->setFrameShape(QFrame::NoFrame);
     separator->setFixedHeight(1);
     separator->setAutoFillBackground(true);
     m_separator = separator;
-
-    // The outline, or the message for a folder that cannot be read.
     m_model = new LibraryOutlineModel(this);
     m_delegate = new FileRowDelegate(*m_model, this);
     m_delegate->setSummaryLines(Settings::shared().librarySummaryLines());
     m_fileView = new LibraryOutlineView(*m_model, *m_delegate);
-    m_model->renameHandler = [this](File& file, const QString& typed) { approveRename(file, typed); };
-    connect(m_fileView, &LibraryOutlineView::rowClicked, this, [this] { openSelectedFile(); });
-    connect(m_fileView, &LibraryOutlineView::contextMenuRequested, this, &LibraryViewController::showContextMenu);
-    connect(m_fileView, &LibraryOutlineView::filesDropped, this, &LibraryViewController::acceptFileDrop);
-    connect(m_fileView, &QTreeView::expanded, this, [this](const QModelIndex& index) { userExpanded(index, true); });
-    connect(m_fileView, &QTreeView::collapsed, this, [this](const QModelIndex& index) { userExpanded(index, false); });
-    // A new file's name edit left with Escape ends the new-file naming.
-    connect(m_delegate, &QAbstractItemDelegate::closeEditor, this,
-            [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
-                if (hint == QAbstractItemDelegate::RevertModelCache) m_isRenamingNewFile = false;
-            });
-    // A tree shown afresh keeps its expansion and the window's row.
-    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
-        if (m_filteredRootFile) {
-            restoreExpansion(*m_filteredRootFile);
-            selectDocumentRowIfNone();
-        }
-    });
 
-    m_loadingProgress.setInterval(100);
-    connect(&m_loadingProgress, &QTimer::timeout, this, [this] { updateLoadingView(); });
-
+    // The outline, or a message in its place.
     m_body = new QStackedWidget;
     m_body->addWidget(m_fileView);
     m_body->addWidget(m_messages->unavailableView());
     m_body->addWidget(m_messages->loadingView());
     m_body->addWidget(m_messages->nothingFoundView());
-
     m_content = new QWidget;
     {
         auto* layout = new QVBoxLayout(m_content);
@@ -190,10 +116,41 @@ void LibraryViewController::buildViews()
     rootLayout->setContentsMargins(0, 0, 0, 0);
     rootLayout->addWidget(m_pages);
 
+    // The parts, and what the views report to them.
+    m_rows = std::make_unique<LibraryRows>(*this, *m_model, *m_fileView);
+    m_selection = std::make_unique<LibrarySelection>(*this, *m_fileView);
+    m_search = std::make_unique<LibrarySearchAndSort>(*this, *m_header, *m_delegate);
+    m_loader = std::make_unique<LibraryTreeLoader>(*this);
+    m_chooser = std::make_unique<LibraryChooser>(*this, *m_header->popup());
+    m_opener = std::make_unique<LibraryDocumentOpener>(*this);
+    m_fileCommands = std::make_unique<LibraryFileCommands>(*this);
+
+    LibraryChooser* chooser = m_chooser.get();
+    LibraryFileCommands* commands = m_fileCommands.get();
+    m_rootView->foldersDropped = [chooser](const QStringList& folders) { chooser->addLibraries(folders); };
+    connect(m_messages, &LibraryPaneMessages::addFolderClicked, this, &LibraryViewController::addFolder);
+    connect(m_messages, &LibraryPaneMessages::removeLibraryClicked, chooser, &LibraryChooser::removeShownLibrary);
+    m_model->renameHandler = [commands](File& file, const QString& typed) { commands->approveRename(file, typed); };
+    connect(m_fileView, &LibraryOutlineView::rowClicked, m_opener.get(), &LibraryDocumentOpener::openSelectedFile);
+    connect(m_fileView, &LibraryOutlineView::contextMenuRequested, commands, &LibraryFileCommands::showContextMenu);
+    connect(m_fileView, &LibraryOutlineView::filesDropped, commands, &LibraryFileCommands::moveDroppedFiles);
+    // A new file's name edit left with Escape ends the new-file naming.
+    connect(m_delegate, &QAbstractItemDelegate::closeEditor, commands,
+            [commands](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
+                if (hint == QAbstractItemDelegate::RevertModelCache) commands->newFileNamingCancelled();
+            });
     connect(&Settings::shared(), &Settings::librarySummaryLinesChanged, this,
             &LibraryViewController::summaryLinesDidChange);
-    updateSortButton();
+    m_search->showSortKey();
     applyTheme();
+}
+
+void LibraryViewController::addFolder()
+{
+    QString folder;
+    if (g_folderChooser) folder = g_folderChooser(this);
+    else folder = QFileDialog::getExistingDirectory(window(), localized("library.addFolder.title"));
+    if (!folder.isEmpty()) m_chooser->addLibraries({QDir::cleanPath(QFileInfo(folder).absoluteFilePath())});
 }
 
 QSize LibraryViewController::sizeHint() const { return {250, 400}; }
@@ -214,34 +171,24 @@ void LibraryViewController::setUp()
         m_registeredWindow = w;
         ActionDispatcher::instance().setViewController(w, this);
     }
-    rebuildLibrariesPopup();
-    if (!m_joinedList) {
-        LibraryController::shared().addObserver(this);
-        m_joinedList = true;
-    }
-    updateSortButton();
-    if (!m_library) {
-        Document* d = document();
-        setLibrary(LibraryController::shared().libraryForDocument(d && !d->isUntitled() ? d->filePath() : QString()));
-    }
+    m_chooser->join();
+    m_search->showSortKey();
+    if (!m_library) setLibrary(m_chooser->libraryForDocument());
 }
 
 void LibraryViewController::windowWillClose()
 {
     if (m_registeredWindow) ActionDispatcher::instance().removeViewController(m_registeredWindow, this);
     m_registeredWindow = nullptr;
-    if (m_joinedList) {
-        LibraryController::shared().removeObserver(static_cast<LibrariesObserver*>(this));
-        m_joinedList = false;
-    }
-    leaveFileController();
+    m_chooser->leave();
+    m_loader->leave();
     m_library.reset();
     if (m_pages) showState();
 }
 
 QVariantMap LibraryViewController::restorableState() const
 {
-    FileController* controller = m_library ? m_library->fileController() : nullptr;
+    FileController* controller = fileController();
     const Directory* root = controller ? controller->rootFile() : nullptr;
     if (!root) return {};
     const std::optional<Bookmark> bookmark = Bookmark::create(root->path());
@@ -297,7 +244,29 @@ void LibraryViewController::applyTheme()
     m_fileView->viewport()->update();
 }
 
-// Lookups --------------------------------------------------------------------------------
+void LibraryViewController::summaryLinesDidChange()
+{
+    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines());
+    // Every row is measured again.
+    m_fileView->doItemsLayout();
+    m_fileView->viewport()->update();
+}
+
+// Views ---------------------------------------------------------------------------------
+
+QLineEdit* LibraryViewController::searchField() const { return m_header->searchField(); }
+
+QComboBox* LibraryViewController::librariesPopup() const { return m_header->popup(); }
+
+QToolButton* LibraryViewController::sortButton() const { return m_header->sortButton(); }
+
+QMenu* LibraryViewController::sortMenu() const { return m_header->sortMenu(); }
+
+QWidget* LibraryViewController::emptyView() const { return m_messages->emptyView(); }
+
+QWidget* LibraryViewController::unavailableView() const { return m_messages->unavailableView(); }
+
+// The shown library -----------------------------------------------------------------
 
 Document* LibraryViewController::document() const
 {
@@ -309,188 +278,24 @@ FileController* LibraryViewController::fileController() const
     return m_library ? m_library->fileController() : nullptr;
 }
 
-RegularFile* LibraryViewController::regularFile(const QString& path) const
-{
-    FileController* controller = fileController();
-    if (!controller || !controller->rootFile() || path.isEmpty()) return nullptr;
-    return dynamic_cast<RegularFile*>(controller->rootFile()->fileAtPath(QDir::cleanPath(path)));
-}
-
-RegularFile* LibraryViewController::documentFile() const
-{
-    const Document* d = document();
-    if (!d || d->isUntitled()) return nullptr;
-    return regularFile(d->filePath());
-}
-
-File* LibraryViewController::shownFileAt(const QString& path) const
-{
-    if (!m_filteredRootFile || path.isEmpty()) return nullptr;
-    File* file = m_filteredRootFile->fileAtPath(QDir::cleanPath(path));
-    return file == m_filteredRootFile ? nullptr : file;
-}
-
-File* LibraryViewController::fileAtRow(const QModelIndex& row) const { return m_model->fileAt(row); }
-
-std::vector<File*> LibraryViewController::filesAtRows(const QModelIndexList& rows) const
-{
-    std::vector<File*> files;
-    for (const QModelIndex& row : rows)
-        if (File* file = fileAtRow(row)) files.push_back(file);
-    return files;
-}
-
-QModelIndexList LibraryViewController::rowsToActOn() const
-{
-    QModelIndexList rows = views::rowsToActOn(m_fileView, m_clickedRow);
-    // Only rows that still show a file.
-    rows.erase(std::remove_if(rows.begin(), rows.end(), [this](const QModelIndex& row) { return !fileAtRow(row); }),
-               rows.end());
-    return rows;
-}
-
-QModelIndex LibraryViewController::indexOfFile(const File* file)
-{
-    if (!file) return {};
-    // A file of the library's tree stands for its copy in a search's tree.
-    if (m_filteredCopy) return m_model->indexOf(shownFileAt(file->path()));
-    return m_model->indexOf(file);
-}
-
-// The shown library -----------------------------------------------------------------
-
-void LibraryViewController::leaveFileController()
-{
-    // A tree still being read is not waited for any more.
-    if (m_loadTicket && m_library) m_library->stopWaitingForFileTree(m_loadTicket);
-    m_loadTicket = 0;
-    m_loadingTree = false;
-    m_loadingProgress.stop();
-    // Rows go first: the tree may go with the controller.
-    setShownRoot(nullptr, nullptr);
-    if (const std::shared_ptr<FileController> observed = std::move(m_observed)) {
-        LibraryController::shared().removeObserver(static_cast<FileObserver*>(this), *observed);
-    }
-}
-
-void LibraryViewController::setShownRoot(Directory* root, std::unique_ptr<Directory> copy)
-{
-    // The model lets go of the old rows before the old copy goes.
-    std::unique_ptr<Directory> old = std::move(m_filteredCopy);
-    m_filteredRootFile = root;
-    m_filteredCopy = std::move(copy);
-    m_model->setRoot(root);
-    old.reset();
-}
+bool LibraryViewController::isLoadingTree() const { return m_loader->isLoading(); }
 
 void LibraryViewController::setLibrary(const std::shared_ptr<Library>& library)
 {
     const std::shared_ptr<Library> old = m_library;
     if (old && old != library) {
-        rememberSearch(*old);
-        leaveFileController();
+        m_search->rememberSearchOf(*old);
+        m_loader->leave();
     }
     m_library = library;
-    if (old != library) {
-        // Each library keeps its own search: the field shows this one's.
-        m_filter = library ? rememberedSearch(*library) : QString();
-        const QSignalBlocker block(m_header->searchField());
-        m_header->searchField()->setText(m_filter);
-    }
+    // Each library keeps its own search: the field shows this one's.
+    if (old != library) m_search->showSearchOf(library.get());
     if (!library) {
         showState();
         return;
     }
     if (old == library) return;
-    showLibrary(true);
-}
-
-void LibraryViewController::rememberSearch(const Library& library)
-{
-    m_searches.erase(std::remove_if(m_searches.begin(), m_searches.end(),
-                                    [&library](const auto& entry) {
-                                        const auto held = entry.first.lock();
-                                        return !held || held.get() == &library;
-                                    }),
-                     m_searches.end());
-    if (!m_filter.isEmpty()) m_searches.emplace_back(std::const_pointer_cast<Library>(library.shared_from_this()), m_filter);
-}
-
-QString LibraryViewController::rememberedSearch(const Library& library) const
-{
-    for (const auto& [held, text] : m_searches)
-        if (held.lock().get() == &library) return text;
-    return {};
-}
-
-void LibraryViewController::libraryAvailabilityChanged(int index)
-{
-    const auto& libraries = LibraryController::shared().libraries();
-    if (!m_library || index < 0 || index >= int(libraries.size()) || libraries[size_t(index)] != m_library) return;
-    // Its disk went away (the pane says the folder can't be found, without
-    // a dialog) or came back (the tree is read again).
-    leaveFileController();
-    showLibrary(false);
-}
-
-void LibraryViewController::showLibrary(bool presentErrors)
-{
-    const std::shared_ptr<Library> library = m_library;
-    selectCurrentLibraryItem();
-    if (library->fileController()) {
-        showLoadedLibrary();
-        return;
-    }
-    // Read on another thread: the window goes on answering, and the pane
-    // shows how far the reading got; it fills in when the tree is there.
-    setShownRoot(nullptr, nullptr);
-    m_loadingTree = true;
-    QPointer<LibraryViewController> self(this);
-    const std::weak_ptr<Library> weak = library;
-    const quint64 ticket = library->loadFileTreeInBackground([self, weak, presentErrors](const PlatformStatus& status) {
-        const auto loaded = weak.lock();
-        if (!self || !loaded || loaded != self->m_library || !self->m_loadingTree) return;
-        self->m_loadTicket = 0;
-        self->m_loadingTree = false;
-        self->m_loadingProgress.stop();
-        if (!status && presentErrors && !status.error().isCancellation()) {
-            LibraryViewController* view = self.data();
-            QMetaObject::invokeMethod(
-                view, [view, error = status.error()] { view->presentError(error); }, Qt::QueuedConnection);
-        }
-        self->showLoadedLibrary();
-    });
-    if (!m_loadingTree) return; // done at once
-    m_loadTicket = ticket;
-    m_loadingShownAt.start();
-    m_loadingProgress.start();
-    sortKeyChanged();
-    showState();
-}
-
-void LibraryViewController::showLoadedLibrary()
-{
-    FileController* controller = m_library ? m_library->fileController() : nullptr;
-    if (controller && controller->rootFile()) {
-        m_observed = m_library->sharedFileController();
-        controller->addObserver(this);
-        if (m_filter.isEmpty()) setShownRoot(controller->rootFile(), nullptr);
-        else applyFilter();
-        sortKeyChanged();
-    } else {
-        setShownRoot(nullptr, nullptr);
-        sortKeyChanged();
-    }
-    showState();
-    selectDocumentRowIfNone();
-}
-
-void LibraryViewController::updateLoadingView()
-{
-    if (!m_loadingTree || !m_library) return;
-    // A folder read in a blink shows no progress at all.
-    if (m_body->currentWidget() != m_messages->loadingView()) showState();
-    else updateLoadingLabels();
+    m_loader->show(true);
 }
 
 void LibraryViewController::showState()
@@ -499,15 +304,18 @@ void LibraryViewController::showState()
     const bool hasTree = controller && controller->rootFile();
     m_pages->setCurrentWidget(m_library ? m_content : m_messages->emptyView());
     QWidget* body = m_fileView;
-    if (m_library && m_loadingTree) {
-        updateLoadingLabels();
+    const Directory* shown = m_rows->filteredRootFile();
+    const QString filter = m_search->text();
+    if (m_library && m_loader->isLoading()) {
+        const QString name = LibraryPopup::libraryName(*m_library);
+        m_messages->setLoading(name.isEmpty() ? NativePath::shown(m_library->url()) : name,
+                               m_library->loadedFolderCount());
         // Shown only once the reading takes a moment.
-        const bool slow = m_loadingShownAt.isValid() && m_loadingShownAt.elapsed() >= kLoadingDelay;
-        body = slow ? m_messages->loadingView() : m_fileView;
+        body = m_loader->showsProgress() ? m_messages->loadingView() : m_fileView;
     } else if (m_library && !hasTree) {
         body = m_messages->unavailableView();
-    } else if (hasTree && !m_filter.isEmpty() && (!m_filteredRootFile || m_filteredRootFile->count() == 0)) {
-        m_messages->setNothingFound(m_filter, m_body->width());
+    } else if (hasTree && !filter.isEmpty() && (!shown || shown->count() == 0)) {
+        m_messages->setNothingFound(filter, m_body->width());
         body = m_messages->nothingFoundView();
     }
     m_body->setCurrentWidget(body);
@@ -515,734 +323,7 @@ void LibraryViewController::showState()
     m_header->popup()->setEnabled(m_header->popup()->count() > 0);
 }
 
-void LibraryViewController::updateLoadingLabels()
-{
-    if (!m_library) return;
-    const QString name = LibraryPopup::libraryName(*m_library);
-    m_messages->setLoading(name.isEmpty() ? NativePath::shown(m_library->url()) : name, m_library->loadedFolderCount());
-}
-
-void LibraryViewController::restoreExpansion(Directory& folder)
-{
-    restoreExpansion(folder, folder.parent() ? indexOfFile(&folder) : QModelIndex());
-}
-
-void LibraryViewController::restoreExpansion(Directory& folder, const QModelIndex& index)
-{
-    if (!folder.expanded) return;
-    const bool was = std::exchange(m_restoringExpansion, true);
-    if (index.isValid()) m_fileView->expand(index);
-    for (int row = 0; row < folder.count(); ++row) {
-        File* child = folder.child(row);
-        if (!child->isDirectory()) continue;
-        restoreExpansion(static_cast<Directory&>(*child), m_model->index(row, 0, index));
-    }
-    m_restoringExpansion = was;
-}
-
-void LibraryViewController::userExpanded(const QModelIndex& index, bool expanded)
-{
-    if (m_restoringExpansion) return;
-    auto* folder = dynamic_cast<Directory*>(fileAtRow(index));
-    if (!folder) return;
-    folder->expanded = expanded;
-    // Only the library's own tree is saved: a search's copies come and go.
-    FileController* controller = fileController();
-    if (m_library && controller && m_filteredRootFile == controller->rootFile()) m_library->saveExpandedState();
-    if (!expanded) return;
-    const bool was = std::exchange(m_restoringExpansion, true);
-    for (int row = 0; row < folder->count(); ++row)
-        if (folder->child(row)->isDirectory())
-            restoreExpansion(static_cast<Directory&>(*folder->child(row)), m_model->index(row, 0, index));
-    m_restoringExpansion = was;
-}
-
-void LibraryViewController::selectDocumentRowIfNone()
-{
-    if (!m_fileView->selectionModel() || m_fileView->selectionModel()->hasSelection()) return;
-    const RegularFile* file = documentFile();
-    if (!file) return;
-    const QModelIndex index = indexOfFile(file);
-    if (!index.isValid()) return;
-    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent())
-        if (!m_fileView->isExpanded(up)) return;
-    m_fileView->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    m_fileView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-    m_fileView->scrollTo(index);
-}
-
-// The popup -----------------------------------------------------------------------------
-
-void LibraryViewController::rebuildLibrariesPopup()
-{
-    m_header->popup()->clearLibraries();
-    const auto& libraries = LibraryController::shared().libraries();
-    for (size_t i = 0; i < libraries.size(); ++i) m_header->popup()->insertLibrary(int(i), libraries[i]);
-    selectCurrentLibraryItem();
-    showState();
-}
-
-void LibraryViewController::selectCurrentLibraryItem()
-{
-    int found = -1;
-    for (int i = 0; i < m_header->popup()->count(); ++i) {
-        if (m_library && m_header->popup()->libraryAt(i) == m_library) {
-            found = i;
-            break;
-        }
-    }
-    m_header->popup()->setCurrentIndex(found);
-    m_header->popup()->updateGeometry();
-    m_header->popup()->update();
-}
-
-void LibraryViewController::libraryInserted(int index)
-{
-    const auto& libraries = LibraryController::shared().libraries();
-    if (index < 0 || index >= int(libraries.size()) || m_header->popup()->count() + 1 != int(libraries.size())) {
-        rebuildLibrariesPopup();
-    } else {
-        m_header->popup()->insertLibrary(index, libraries[size_t(index)]);
-        selectCurrentLibraryItem();
-    }
-    showState();
-    if (libraries.size() == 1 && m_library != libraries.front()) setLibrary(libraries.front());
-}
-
-void LibraryViewController::libraryMoved(int from, int to)
-{
-    const auto& libraries = LibraryController::shared().libraries();
-    if (from < 0 || from >= m_header->popup()->count() || to < 0 || to >= int(libraries.size())
-        || m_header->popup()->count() != int(libraries.size())) {
-        rebuildLibrariesPopup();
-        return;
-    }
-    m_header->popup()->removeLibrary(from);
-    m_header->popup()->insertLibrary(to, libraries[size_t(to)]);
-    selectCurrentLibraryItem();
-}
-
-void LibraryViewController::libraryRemoved(int index)
-{
-    const auto& libraries = LibraryController::shared().libraries();
-    if (index < 0 || index >= m_header->popup()->count() || m_header->popup()->count() != int(libraries.size()) + 1)
-        rebuildLibrariesPopup();
-    else
-        m_header->popup()->removeLibrary(index);
-    // A sidebar that showed the library that left shows the library of its
-    // document, else the one chosen last, else the first.
-    const bool shownLeft = m_library && LibraryController::shared().indexOf(*m_library) < 0;
-    if (shownLeft || !m_library) {
-        const Document* d = document();
-        setLibrary(LibraryController::shared().libraryForDocument(d && !d->isUntitled() ? d->filePath() : QString()));
-    }
-    selectCurrentLibraryItem();
-    showState();
-}
-
-void LibraryViewController::libraryTitleChanged(int index)
-{
-    const auto& libraries = LibraryController::shared().libraries();
-    if (index < 0 || index >= m_header->popup()->count() || m_header->popup()->count() != int(libraries.size())) {
-        rebuildLibrariesPopup();
-        return;
-    }
-    m_header->popup()->setItem(index, libraries[size_t(index)]);
-    m_header->popup()->updateGeometry();
-    m_header->popup()->update();
-}
-
-void LibraryViewController::openLibraryAt(int popupIndex)
-{
-    const std::shared_ptr<Library> chosen = m_header->popup()->libraryAt(popupIndex);
-    if (!chosen || chosen == m_library) {
-        selectCurrentLibraryItem();
-        return;
-    }
-    setLibrary(chosen);
-    if (chosen->bookmarkData()) UserDefaults::standard().set(kSelectedLibrary, *chosen->bookmarkData());
-}
-
-// Search and sort ------------------------------------------------------------------------
-
-void LibraryViewController::setFilter(const QString& text)
-{
-    m_filter = text;
-    if (m_header->searchField()->text() != text) m_header->searchField()->setText(text);
-    applyFilter();
-}
-
-void LibraryViewController::applyFilter()
-{
-    FileController* controller = fileController();
-    if (!controller || !controller->rootFile()) return;
-    // The selected files stay selected in the new rows, when they are there.
-    QStringList selected;
-    for (const QModelIndex& row : m_fileView->selectionModel()->selectedRows())
-        if (File* file = fileAtRow(row)) selected << file->path();
-    Directory::FilteredTree filtered = controller->rootFile()->filtered(m_filter);
-    if (!filtered.root) {
-        // Nothing matches yet: an empty copy, so that a match made later
-        // still comes in (and the pane says that nothing is found).
-        Directory* root = controller->rootFile();
-        filtered.copy = std::make_unique<Directory>(root->path(), Directory::Contents{}, controller, root->metadata());
-        filtered.copy->expanded = true;
-        filtered.root = filtered.copy.get();
-    }
-    setShownRoot(filtered.root, std::move(filtered.copy));
-    showState();
-    for (const QString& path : selected) {
-        const QModelIndex index = m_model->indexOf(shownFileAt(path));
-        if (index.isValid())
-            m_fileView->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-}
-
-void LibraryViewController::clearSearch()
-{
-    if (m_filter.isEmpty() && m_header->searchField()->text().isEmpty()) return;
-    m_filter.clear();
-    {
-        const QSignalBlocker block(m_header->searchField());
-        m_header->searchField()->clear();
-    }
-    applyFilter();
-    showState();
-}
-
-void LibraryViewController::searchFieldAction()
-{
-    if (m_filter.isEmpty() || !m_filteredRootFile) return;
-    selectAndOpenFile(m_filteredRootFile->firstDocument());
-}
-
-void LibraryViewController::chooseSortKey(Library::SortKey key)
-{
-    if (!m_library) return;
-    m_library->sortKey = key;
-    if (FileController* controller = fileController()) controller->setSortKey(key);
-    else updateSortButton(); // a tree still being read takes the order when it is there
-    LibraryController::shared().save();
-}
-
-void LibraryViewController::updateSortButton()
-{
-    const Library::SortKey key = m_library ? m_library->sortKey : Library::SortKey::name;
-    m_header->showSortKey(key);
-    m_delegate->setShowsDates(key != Library::SortKey::name);
-}
-
-void LibraryViewController::sortKeyWillChange() { m_model->sortWillChange(); }
-
-void LibraryViewController::sortKeyChanged()
-{
-    if (m_model->root()) m_model->sortDidChange();
-    updateSortButton();
-    m_fileView->viewport()->update();
-}
-
-void LibraryViewController::summaryLinesDidChange()
-{
-    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines());
-    // Every row is measured again.
-    m_fileView->doItemsLayout();
-    m_fileView->viewport()->update();
-}
-
-// Rows following the disk ---------------------------------------------------------------------
-
-void LibraryViewController::willInsertRow(Directory& parent, int index) { m_model->willInsertRow(parent, index); }
-
-void LibraryViewController::didInsertRow(Directory& parent, int index)
-{
-    m_model->didInsertRow(parent, index);
-    selectDocumentRowIfNone();
-    // A search that found nothing may find this.
-    if (!m_filter.isEmpty()) showState();
-}
-
-void LibraryViewController::willRemoveRow(Directory& parent, int index) { m_model->willRemoveRow(parent, index); }
-
-void LibraryViewController::didRemoveRow(Directory& parent, int index)
-{
-    m_model->didRemoveRow(parent, index);
-    if (!m_filter.isEmpty()) showState();
-}
-
-void LibraryViewController::willMoveRow(Directory& from, int fromIndex, Directory& to, int toIndex)
-{
-    m_model->willMoveRow(from, fromIndex, to, toIndex);
-}
-
-void LibraryViewController::didMoveRow(Directory& from, int fromIndex, Directory& to, int toIndex)
-{
-    m_model->didMoveRow(from, fromIndex, to, toIndex);
-    // The row being worked on stays in view when it moved.
-    if (toIndex < 0 || toIndex >= to.count()) return;
-    const QModelIndexList acted = rowsToActOn();
-    if (!acted.isEmpty() && fileAtRow(acted.first()) == to.child(toIndex)) m_fileView->scrollTo(acted.first());
-}
-
-void LibraryViewController::fileDidChange(File& file) { m_model->fileDidChange(file); }
-
-// Opening documents ----------------------------------------------------------------------------
-
-void LibraryViewController::openSelectedFile()
-{
-    if (!document()) return;
-    openFileAtActedRow();
-}
-
-void LibraryViewController::openFileAtActedRow()
-{
-    const QModelIndexList rows = rowsToActOn();
-    if (rows.isEmpty()) return;
-    auto* file = dynamic_cast<RegularFile*>(fileAtRow(rows.first()));
-    if (!file) return;
-    const QString path = file->path();
-    // A search's copy and the library's own row share their document.
-    Document* bound = file->document();
-    if (!bound)
-        if (RegularFile* own = regularFile(path)) bound = own->document();
-    if (bound) {
-        bindDocument(path, bound);
-        if (bound != document()) switchWindowToFile(path);
-        return;
-    }
-    openDocumentAt(path);
-}
-
-void LibraryViewController::openDocumentAt(const QString& path)
-{
-    QPointer<LibraryViewController> self(this);
-    Document::openLibraryFile(path, [self, path](Document* opened, const std::optional<PlatformError>& error) {
-        if (!self) return;
-        if (error || !opened) {
-            if (error) self->presentError(*error);
-            return;
-        }
-        self->bindDocument(path, opened);
-        if (opened->referencesCount() == 0 && opened->editors().empty() && Document::host()) {
-            // Its row went while it opened: nothing holds it.
-            Document::host()->closeChildDocument(*opened);
-            return;
-        }
-        // A selection that moved on while the file opened is respected.
-        const QModelIndexList rows = self->rowsToActOn();
-        const File* first = rows.isEmpty() ? nullptr : self->fileAtRow(rows.first());
-        if (!first || first->path() != path) return;
-        if (opened != self->document()) self->switchWindowToFile(path);
-    });
-}
-
-void LibraryViewController::bindDocument(const QString& path, Document* document)
-{
-    if (RegularFile* own = regularFile(path); own && !own->document()) own->setDocument(document);
-    if (auto* shown = dynamic_cast<RegularFile*>(shownFileAt(path)); shown && !shown->document())
-        shown->setDocument(document);
-}
-
-void LibraryViewController::switchWindowToFile(const QString& path)
-{
-    if (!m_host) return;
-    RegularFile* file = regularFile(path);
-    auto* shown = dynamic_cast<RegularFile*>(shownFileAt(path));
-    QPointer<Document> next = file && file->document() ? file->document() : shown ? shown->document() : nullptr;
-    Document* current = document();
-    if (!next || next == current) return;
-    if (RegularFile* currentFile = documentFile()) saveDocumentState(*currentFile);
-    // The window's document agrees to go first (it may ask the writer).
-    if (!m_host->leaveDocument()) {
-        selectFile(documentFile());
-        return;
-    }
-    if (!next || next->isClosed()) return;
-    m_host->showDocument(*next);
-    if (RegularFile* own = regularFile(path)) restoreDocumentState(*own);
-    else m_host->restoreEditorState({});
-}
-
-void LibraryViewController::selectFile(File* file)
-{
-    QItemSelectionModel* selection = m_fileView->selectionModel();
-    const QModelIndex index = indexOfFile(file);
-    if (!index.isValid()) {
-        selection->clearSelection();
-        return;
-    }
-    {
-        // Showing the row opens its folders: that is no choice of the writer's.
-        const bool was = std::exchange(m_restoringExpansion, true);
-        for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) m_fileView->expand(up);
-        m_fileView->scrollTo(index);
-        m_restoringExpansion = was;
-    }
-    selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-}
-
-void LibraryViewController::selectAndOpenFile(File* file)
-{
-    if (file && file->isDirectory()) return;
-    selectFile(file);
-    if (file && m_fileView->selectionModel()->hasSelection()) openFileAtActedRow();
-}
-
-void LibraryViewController::saveDocumentState(RegularFile& file)
-{
-    if (!m_host) return;
-    file.stateData = m_host->editorState();
-    if (m_library) m_library->saveDocumentStates();
-}
-
-void LibraryViewController::restoreDocumentState(RegularFile& file)
-{
-    if (m_host) m_host->restoreEditorState(file.stateData);
-}
-
-void LibraryViewController::moveDocumentToLibrary()
-{
-    FileController* controller = fileController();
-    const Document* d = document();
-    if (!controller || !controller->rootFile() || !d || d->isUntitled()) return;
-    selectCurrentLibraryItem();
-    const QString from = d->filePath();
-    const QString to = joined(controller->rootFile()->path(), lastComponent(from));
-    QPointer<LibraryViewController> self(this);
-    controller->moveFile(from, to, [self](const std::optional<PlatformError>& error, File* moved) {
-        if (!self) return;
-        if (error) self->presentError(*error);
-        else self->selectAndOpenFile(moved);
-    });
-}
-
-// New files, rename ---------------------------------------------------------------------------
-
-Directory* LibraryViewController::targetFolderForNewFile() const
-{
-    FileController* controller = fileController();
-    if (!controller || !controller->rootFile()) return nullptr;
-    const QModelIndexList rows = rowsToActOn();
-    const File* file = rows.isEmpty() ? nullptr : fileAtRow(rows.first());
-    if (!file) return controller->rootFile();
-    // The library's own folder of the same path (a search shows copies).
-    const QString folder = file->isDirectory() ? file->path() : folderOf(file->path());
-    return dynamic_cast<Directory*>(controller->rootFile()->fileAtPath(folder));
-}
-
-void LibraryViewController::makeLibraryDocument()
-{
-    FileController* controller = fileController();
-    Directory* folder = targetFolderForNewFile();
-    if (!controller || !folder) return;
-    const QString path = folder->newDocumentURL();
-    clearSearch();
-    QPointer<LibraryViewController> self(this);
-    controller->createDocument(path, std::nullopt, [self](const std::optional<PlatformError>& error, File* file) {
-        if (self) self->newFileCreated(error, file);
-    });
-}
-
-void LibraryViewController::makeLibraryFolder()
-{
-    FileController* controller = fileController();
-    Directory* folder = targetFolderForNewFile();
-    if (!controller || !folder) return;
-    const QString path = url::uniqueFileURL(joined(folder->path(), localized("library.new.directory")));
-    clearSearch();
-    QPointer<LibraryViewController> self(this);
-    controller->createFolder(path, [self](const std::optional<PlatformError>& error, File* file) {
-        if (self) self->newFileCreated(error, file);
-    });
-}
-
-void LibraryViewController::newFileCreated(const std::optional<PlatformError>& error, File* file)
-{
-    if (error) {
-        presentError(*error);
-        return;
-    }
-    const QModelIndex index = indexOfFile(file);
-    if (!index.isValid()) return;
-    {
-        const bool was = std::exchange(m_restoringExpansion, true);
-        for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) m_fileView->expand(up);
-        m_restoringExpansion = was;
-    }
-    if (auto* parent = file->parent(); parent && parent->parent()) {
-        // The folder the writer sees opened is remembered open.
-        if (!parent->expanded) {
-            parent->expanded = true;
-            if (m_library) m_library->saveExpandedState();
-        }
-    }
-    m_fileView->scrollTo(index);
-    const QPersistentModelIndex row(index);
-    QTimer::singleShot(newFileRenameDelay, this, [this, row] { startRenamingNewFile(row); });
-}
-
-void LibraryViewController::startRenamingNewFile(const QPersistentModelIndex& row)
-{
-    if (!row.isValid()) return;
-    m_isRenamingNewFile = true;
-    m_fileView->selectionModel()->select(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    m_fileView->setCurrentIndex(row);
-    m_fileView->setFocus();
-    m_fileView->edit(row);
-}
-
-void LibraryViewController::renameLibraryDocument()
-{
-    const QModelIndexList rows = rowsToActOn();
-    if (rows.isEmpty()) return;
-    m_fileView->setFocus();
-    m_fileView->setCurrentIndex(rows.first());
-    m_fileView->edit(rows.first());
-}
-
-void LibraryViewController::approveRename(File& file, const QString& typedName)
-{
-    FileController* controller = fileController();
-    if (!controller) {
-        m_isRenamingNewFile = false;
-        return;
-    }
-    const bool newFile = std::exchange(m_isRenamingNewFile, false);
-    if (typedName == file.filename()) {
-        // Unchanged: nothing moves, and a new file is not opened.
-        return;
-    }
-    const auto name = FileController::diskNameForTypedName(typedName);
-    if (!name) {
-        presentError(name.error());
-        return;
-    }
-    const QString from = file.path();
-    const QString to = joined(folderOf(from), *name);
-    QPointer<LibraryViewController> self(this);
-    controller->moveFile(from, to, [self, newFile, to](const std::optional<PlatformError>& error, File* moved) {
-        if (!self) return;
-        if (error) {
-            self->presentError(*error, {to});
-            return;
-        }
-        if (newFile && moved && !moved->isDirectory()) self->selectAndOpenFile(moved);
-    });
-}
-
-// Trash, print, reveal ------------------------------------------------------------------------
-
-bool LibraryViewController::keepsWindowWhenDocumentCloses(const Document& document) const
-{
-    return m_trashingDocument && m_trashingDocument.data() == &document;
-}
-
-void LibraryViewController::removeSelectedFiles()
-{
-    FileController* controller = fileController();
-    const QModelIndexList rows = rowsToActOn();
-    if (!controller || rows.isEmpty()) return;
-    // A name being edited in a row ends first.
-    if (QWidget* focus = window() ? window()->focusWidget() : nullptr; focus && m_fileView->isAncestorOf(focus)
-                                                                        && focus != m_fileView) {
-        m_fileView->setFocus();
-    }
-    std::vector<File*> files = filesAtRows(rows);
-    // Where the selection goes when the window's document leaves: the
-    // nearest document row below the trashed rows, else above them.
-    QList<QPersistentModelIndex> candidates;
-    {
-        const auto going = [&files](const File* f) {
-            return std::any_of(files.begin(), files.end(),
-                               [f](const File* t) { return f == t || isAtOrInside(f->path(), t->path()); });
-        };
-        const auto stays = [&](const QModelIndex& row) {
-            const File* f = fileAtRow(row);
-            return f && !f->isDirectory() && !going(f);
-        };
-        for (QModelIndex below = m_fileView->indexBelow(rows.last()); below.isValid();
-             below = m_fileView->indexBelow(below))
-            if (stays(below)) {
-                candidates << below;
-                break;
-            }
-        for (QModelIndex above = m_fileView->indexAbove(rows.first()); above.isValid();
-             above = m_fileView->indexAbove(above))
-            if (stays(above)) {
-                candidates << above;
-                break;
-            }
-    }
-
-    // Open documents under the files save their edits first; a file whose
-    // document cannot be saved stays where it is.
-    Document* current = document();
-    std::vector<File*> trashing;
-    bool currentGoes = false;
-    for (File* file : files) {
-        std::vector<Document*> open = File::documents({file});
-        const QString path = file->path();
-        if (current && !current->isUntitled() && isAtOrInside(current->filePath(), path)) {
-            if (std::find(open.begin(), open.end(), current) == open.end()) open.push_back(current);
-        }
-        bool saved = true;
-        for (Document* d : open) {
-            if (!d->isDocumentEdited() || d->isUntitled()) continue;
-            if (PlatformStatus status = d->save(); !status) {
-                if (!status.error().isCancellation()) presentError(status.error());
-                saved = false;
-                break;
-            }
-        }
-        if (!saved) continue;
-        if (current && !current->isUntitled() && isAtOrInside(current->filePath(), path)) currentGoes = true;
-        trashing.push_back(file);
-    }
-    if (trashing.empty()) return;
-    if (currentGoes) m_trashingDocument = current;
-    // Nothing else to show in its place: the window keeps the document,
-    // which follows its file into the Trash (and writes nothing at its old
-    // path).
-    const bool keepsShown = currentGoes && candidates.isEmpty();
-    if (keepsShown) current->setStaysOpenWhenTrashed(true);
-    m_pendingTrashes += int(trashing.size());
-
-    QPointer<LibraryViewController> self(this);
-    QPointer<Document> goingDocument = currentGoes ? current : nullptr;
-    auto remaining = std::make_shared<int>(int(trashing.size()));
-    controller->trashFiles(trashing, [self, goingDocument, candidates, keepsShown, remaining](
-                                         const std::optional<PlatformError>& error) {
-        if (--*remaining == 0 && goingDocument && keepsShown) {
-            goingDocument->setStaysOpenWhenTrashed(false);
-            // It stays in the window, a file in the Trash now, with no row.
-            if (self && !goingDocument->isClosed()) self->m_fileView->selectionModel()->clearSelection();
-        }
-        if (!self) return;
-        self->m_pendingTrashes = std::max(0, self->m_pendingTrashes - 1);
-        if (error) self->presentError(*error);
-        const bool shownClosed = self->m_trashingDocument && (!goingDocument || goingDocument->isClosed());
-        if (!error && shownClosed) {
-            self->m_trashingDocument = nullptr;
-            File* next = nullptr;
-            for (const QPersistentModelIndex& candidate : candidates)
-                if ((next = self->fileAtRow(candidate))) break;
-            if (next) {
-                self->selectAndOpenFile(next);
-            } else if (self->m_host) {
-                // Nothing left to show: a new page rather than a closed document.
-                self->m_fileView->selectionModel()->clearSelection();
-                self->m_host->showUntitledDocument();
-            }
-        }
-        if (self->m_pendingTrashes == 0) self->m_trashingDocument = nullptr;
-    });
-}
-
-void LibraryViewController::printSelectedFiles()
-{
-    const std::vector<File*> files = filesAtRows(rowsToActOn());
-    if (files.empty()) return;
-    // Every document under the rows, folders included, opened first.
-    QStringList paths;
-    for (File* file : files) paths << file->path();
-    QStringList toOpen;
-    for (File* file : files) {
-        file->forEach([&](File& node) {
-            if (auto* regular = dynamic_cast<RegularFile*>(&node); regular && !regular->document())
-                toOpen << node.path();
-        });
-    }
-    QPointer<LibraryViewController> self(this);
-    auto print = [self, paths] {
-        if (!self || !self->m_host) return;
-        std::vector<File*> shown;
-        for (const QString& path : paths)
-            if (File* file = self->shownFileAt(path)) shown.push_back(file);
-        const std::vector<Document*> documents = File::documents(shown);
-        if (!documents.empty()) self->m_host->printDocuments(documents);
-    };
-    if (toOpen.isEmpty()) {
-        print();
-        return;
-    }
-    auto pending = std::make_shared<int>(int(toOpen.size()));
-    for (const QString& path : toOpen) {
-        Document::openLibraryFile(path, [self, path, pending, print](Document* opened,
-                                                                     const std::optional<PlatformError>& error) {
-            if (self && opened) self->bindDocument(path, opened);
-            else if (self && error) self->presentError(*error);
-            if (--*pending == 0) print();
-        });
-    }
-}
-
-void LibraryViewController::revealInFileManager()
-{
-    const QModelIndexList rows = rowsToActOn();
-    if (rows.isEmpty()) return;
-    if (const File* file = fileAtRow(rows.first())) Workspace::revealFile(file->path());
-}
-
-// Drag and drop ----------------------------------------------------------------------------
-
-void LibraryViewController::acceptFileDrop(const QStringList& paths, const QModelIndex& target)
-{
-    FileController* controller = fileController();
-    if (!controller || !controller->rootFile()) return;
-    const File* folder = target.isValid() ? fileAtRow(target) : controller->rootFile();
-    if (!folder || !folder->isDirectory()) return;
-    const QString destination = folder->path();
-    QPointer<LibraryViewController> self(this);
-    for (const QString& path : paths) {
-        const QString to = joined(destination, lastComponent(path));
-        controller->moveFile(path, to, [self, to](const std::optional<PlatformError>& error, File* moved) {
-            if (!self) return;
-            if (error) self->presentError(*error, {to});
-            else self->selectAndOpenFile(moved);
-        });
-    }
-}
-
-void LibraryViewController::addDroppedLibraries(const QStringList& folders)
-{
-    for (const QString& folder : folders) {
-        std::shared_ptr<Library> added = LibraryController::shared().addLibrary(folder, 0);
-        if (!added) continue;
-        setLibrary(added);
-        // The library shown is the one chosen last, also at the next launch.
-        if (added->bookmarkData()) UserDefaults::standard().set(kSelectedLibrary, *added->bookmarkData());
-    }
-}
-
-void LibraryViewController::removeShownLibrary()
-{
-    const std::shared_ptr<Library> library = m_library;
-    if (!library) return;
-    if (library->isLinked()) {
-        if (PlatformStatus status = LibraryController::shared().toggleLinked(*library); !status)
-            presentError(status.error());
-    } else {
-        LibraryController::shared().removeLibrary(*library);
-    }
-}
-
-// Menu ----------------------------------------------------------------------------------------
-
-void LibraryViewController::showContextMenu(const QModelIndex& clicked, const QPoint& globalPosition)
-{
-    ActionDispatcher& dispatcher = ActionDispatcher::instance();
-    Menu* mainMenu = dispatcher.mainMenu();
-    Menu* libraryMenu = nullptr;
-    if (mainMenu)
-        for (int i = 0; i < mainMenu->count() && !libraryMenu; ++i)
-            if (Menu* submenu = mainMenu->itemAt(i)->submenu(); submenu && submenu->itemWithCommand(Command::removeLibraryDocument))
-                libraryMenu = submenu;
-    if (!libraryMenu) return;
-    m_clickedRow = clicked;
-    libraryMenu->qMenu()->exec(globalPosition);
-    // Commands chosen from the menu ran while it was open.
-    m_clickedRow = QModelIndex();
-}
+// Errors -----------------------------------------------------------------------------------
 
 void LibraryViewController::presentError(const PlatformError& error, const QStringList& paths)
 {
@@ -1270,22 +351,40 @@ PlatformError LibraryViewController::withShownNames(PlatformError error, QString
     return error;
 }
 
-bool LibraryViewController::canOpenSelectedFile() const
+// What the window asks --------------------------------------------------------------------
+
+RegularFile* LibraryViewController::regularFile(const QString& path) const { return m_rows->regularFile(path); }
+
+void LibraryViewController::saveDocumentState(RegularFile& file) { m_opener->saveDocumentState(file); }
+
+void LibraryViewController::makeLibraryDocument() { m_fileCommands->makeLibraryDocument(); }
+
+void LibraryViewController::makeLibraryFolder() { m_fileCommands->makeLibraryFolder(); }
+
+void LibraryViewController::moveDocumentToLibrary() { m_fileCommands->moveDocumentToLibrary(); }
+
+void LibraryViewController::selectCurrentLibraryItem() { m_chooser->selectCurrentLibraryItem(); }
+
+bool LibraryViewController::keepsWindowWhenDocumentCloses(const Document& document) const
 {
-    const QWidget* focus = window() ? window()->focusWidget() : nullptr;
-    return focus == m_fileView;
+    return m_fileCommands->keepsWindowWhenDocumentCloses(document);
 }
 
-bool LibraryViewController::isShowingLibrary() const
-{
-    // A hidden pane has no rows to act on.
-    return m_library && isVisible();
-}
-
-bool LibraryViewController::canActOnRows() const { return isShowingLibrary() && !rowsToActOn().isEmpty(); }
-
-bool LibraryViewController::canActOnOneRow() const { return isShowingLibrary() && rowsToActOn().size() == 1; }
-
-bool LibraryViewController::canMakeFiles() const { return isShowingLibrary() && fileController(); }
+// Forwarded to the parts until their callers reach them.
+Directory* LibraryViewController::filteredRootFile() const { return m_rows->filteredRootFile(); }
+QModelIndexList LibraryViewController::rowsToActOn() const { return m_selection->rowsToActOn(); }
+void LibraryViewController::setFilter(const QString& text) { m_search->setFilter(text); }
+void LibraryViewController::chooseSortKey(Library::SortKey key) { m_search->chooseSortKey(key); }
+void LibraryViewController::selectFile(File* file) { m_selection->selectFile(file); }
+void LibraryViewController::openSelectedFile() { m_opener->openSelectedFile(); }
+bool LibraryViewController::isRenamingNewFile() const { return m_fileCommands->isRenamingNewFile(); }
+void LibraryViewController::renameLibraryDocument() { m_fileCommands->renameLibraryDocument(); }
+void LibraryViewController::removeSelectedFiles() { m_fileCommands->removeSelectedFiles(); }
+void LibraryViewController::printSelectedFiles() { m_fileCommands->printSelectedFiles(); }
+void LibraryViewController::revealInFileManager() { m_fileCommands->revealInFileManager(); }
+bool LibraryViewController::canOpenSelectedFile() const { return m_opener->canOpenSelectedFile(); }
+bool LibraryViewController::canActOnRows() const { return m_fileCommands->canActOnRows(); }
+bool LibraryViewController::canActOnOneRow() const { return m_fileCommands->canActOnOneRow(); }
+bool LibraryViewController::canMakeFiles() const { return m_fileCommands->canMakeFiles(); }
 
 } // namespace lumora
