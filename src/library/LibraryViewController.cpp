@@ -370,21 +370,4 @@ bool LibraryViewController::keepsWindowWhenDocumentCloses(const Document& docume
     return m_fileCommands->keepsWindowWhenDocumentCloses(document);
 }
 
-// Forwarded to the parts until their callers reach them.
-Directory* LibraryViewController::filteredRootFile() const { return m_rows->filteredRootFile(); }
-QModelIndexList LibraryViewController::rowsToActOn() const { return m_selection->rowsToActOn(); }
-void LibraryViewController::setFilter(const QString& text) { m_search->setFilter(text); }
-void LibraryViewController::chooseSortKey(Library::SortKey key) { m_search->chooseSortKey(key); }
-void LibraryViewController::selectFile(File* file) { m_selection->selectFile(file); }
-void LibraryViewController::openSelectedFile() { m_opener->openSelectedFile(); }
-bool LibraryViewController::isRenamingNewFile() const { return m_fileCommands->isRenamingNewFile(); }
-void LibraryViewController::renameLibraryDocument() { m_fileCommands->renameLibraryDocument(); }
-void LibraryViewController::removeSelectedFiles() { m_fileCommands->removeSelectedFiles(); }
-void LibraryViewController::printSelectedFiles() { m_fileCommands->printSelectedFiles(); }
-void LibraryViewController::revealInFileManager() { m_fileCommands->revealInFileManager(); }
-bool LibraryViewController::canOpenSelectedFile() const { return m_opener->canOpenSelectedFile(); }
-bool LibraryViewController::canActOnRows() const { return m_fileCommands->canActOnRows(); }
-bool LibraryViewController::canActOnOneRow() const { return m_fileCommands->canActOnOneRow(); }
-bool LibraryViewController::canMakeFiles() const { return m_fileCommands->canMakeFiles(); }
-
 } // namespace lumora

@@ -149,22 +149,6 @@ public:
     LibraryDocumentOpener& opener() const { return *m_opener; }
     LibraryFileCommands& fileCommands() const { return *m_fileCommands; }
 
-    // Forwarded to the parts until their callers reach them.
-    Directory* filteredRootFile() const;
-    QModelIndexList rowsToActOn() const;
-    void setFilter(const QString& text);
-    void chooseSortKey(Library::SortKey key);
-    void selectFile(File* file);
-    void openSelectedFile();
-    bool isRenamingNewFile() const;
-    void renameLibraryDocument();
-    void removeSelectedFiles();
-    void printSelectedFiles();
-    void revealInFileManager();
-    bool canOpenSelectedFile() const;
-    bool canActOnRows() const;
-    bool canActOnOneRow() const;
-    bool canMakeFiles() const;
 
     // For the parts: the window's document, the shown library's tree, and
     // the view that stands for the pane's state (the outline or a message).

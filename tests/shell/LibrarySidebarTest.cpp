@@ -317,7 +317,7 @@ TEST(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)
     // recent documents under its new name too.
     EXPECT_TRUE(shell.controller->childDocuments.contains(folder + "/Ideas.txt"));
     w.select(folder + "/Ideas.txt");
-    w.pane->renameLibraryDocument();
+    w.pane->fileCommands().renameLibraryDocument();
     QLineEdit* field = w.nameEditor();
     ASSERT_TRUE(field);
     field->setText("Notions");
@@ -361,7 +361,7 @@ TEST(LibrarySidebar, EveryRoadToAnotherDocumentAsksAnEditedDocumentFirst)
 
     // The end of a new document's naming.
     shell.dialogs.saveChoices = {SaveChoice::cancel};
-    w.pane->makeLibraryDocument();
+    w.pane->fileCommands().makeLibraryDocument();
     EXPECT_TRUE(w.pane->searchField()->text().isEmpty()); // the search was cleared first
     QLineEdit* field = w.nameEditor();
     ASSERT_TRUE(field);
@@ -400,21 +400,21 @@ TEST(LibrarySidebar, NewDocumentsAndFoldersAreNamedInPlace)
     w.pane->fileView()->selectionModel()->clearSelection();
 
     // Nothing selected: in the top folder, with the extension its documents use.
-    w.pane->makeLibraryDocument();
+    w.pane->fileCommands().makeLibraryDocument();
     QLineEdit* field = w.nameEditor();
     ASSERT_TRUE(field);
     EXPECT_TRUE(QFile::exists(folder + "/Untitled.md"));
     EXPECT_EQ(field->text(), "Untitled.md");
-    EXPECT_TRUE(w.pane->isRenamingNewFile());
+    EXPECT_TRUE(w.pane->fileCommands().isRenamingNewFile());
     field->setText("Morning pages");
     QTest::keyClick(field, Qt::Key_Return);
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Morning pages.md"; }));
     EXPECT_FALSE(QFile::exists(folder + "/Untitled.md"));
-    EXPECT_FALSE(w.pane->isRenamingNewFile());
+    EXPECT_FALSE(w.pane->fileCommands().isRenamingNewFile());
 
     // A folder inside the selected folder; folders are not opened.
     w.select(folder + "/Drafts");
-    w.pane->makeLibraryFolder();
+    w.pane->fileCommands().makeLibraryFolder();
     field = w.nameEditor();
     ASSERT_TRUE(field);
     EXPECT_TRUE(QFileInfo(folder + "/Drafts/Untitled Folder").isDir());
@@ -425,15 +425,15 @@ TEST(LibrarySidebar, NewDocumentsAndFoldersAreNamedInPlace)
 
     // Beside a selected document; Escape keeps the name and ends the naming.
     w.select(folder + "/Research/Tides.md");
-    w.pane->makeLibraryDocument();
+    w.pane->fileCommands().makeLibraryDocument();
     field = w.nameEditor();
     ASSERT_TRUE(field);
     EXPECT_TRUE(QFile::exists(folder + "/Research/Untitled.md"));
     QTest::keyClick(field, Qt::Key_Escape);
-    EXPECT_FALSE(w.pane->isRenamingNewFile());
+    EXPECT_FALSE(w.pane->fileCommands().isRenamingNewFile());
     EXPECT_TRUE(QFile::exists(folder + "/Research/Untitled.md"));
     // A second one gets the next number.
-    w.pane->makeLibraryDocument();
+    w.pane->fileCommands().makeLibraryDocument();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(folder + "/Research/Untitled 2.md"); }));
 }
 
@@ -448,7 +448,7 @@ TEST(LibrarySidebar, RenamingOntoATakenNameIsAnErrorAndBothFilesStay)
     const QByteArray two = readFile(folder + "/Chapter Two.md");
 
     w.select(folder + "/Ideas.txt");
-    w.pane->renameLibraryDocument();
+    w.pane->fileCommands().renameLibraryDocument();
     QLineEdit* field = w.nameEditor();
     ASSERT_TRUE(field);
     field->setText("Chapter Two.md");
@@ -460,7 +460,7 @@ TEST(LibrarySidebar, RenamingOntoATakenNameIsAnErrorAndBothFilesStay)
 
     // A slash is kept as a colon on disk and shown as a slash again.
     w.select(folder + "/Ideas.txt");
-    w.pane->renameLibraryDocument();
+    w.pane->fileCommands().renameLibraryDocument();
     field = w.nameEditor();
     ASSERT_TRUE(field);
     field->setText("Plot/twist");
@@ -483,7 +483,7 @@ TEST(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
 
     // Another file: the window keeps its document.
     w.select(folder + "/Ideas.txt");
-    w.pane->removeSelectedFiles();
+    w.pane->fileCommands().removeSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Ideas.txt"); }));
     EXPECT_FALSE(QFile::exists(folder + "/Ideas.txt"));
     ASSERT_TRUE(waitFor([&] { return !w.row(folder + "/Ideas.txt").isValid(); }));
@@ -497,7 +497,7 @@ TEST(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
     ASSERT_TRUE(w.document()->isDocumentEdited());
     w.select(folder + "/Chapter Two.md");
     setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "sync" ? ENOSPC : 0; });
-    w.pane->removeSelectedFiles();
+    w.pane->fileCommands().removeSelectedFiles();
     setFileWriteFaultHook({});
     EXPECT_FALSE(shell.dialogs.errors.isEmpty());
     QTest::qWait(50);
@@ -505,7 +505,7 @@ TEST(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
     EXPECT_FALSE(QFile::exists(trashFolder() + "/Chapter Two.md"));
     EXPECT_TRUE(w.document()->isDocumentEdited());
     // Saved, it goes.
-    w.pane->removeSelectedFiles();
+    w.pane->fileCommands().removeSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Chapter Two.md"); }));
     EXPECT_TRUE(readFile(trashFolder() + "/Chapter Two.md").startsWith("Last words. "));
     // The window stays and shows the document now in that place.
@@ -518,7 +518,7 @@ TEST(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
     w.click(folder + "/Research/Tides.md");
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Research/Tides.md"; }));
     w.select(folder + "/Research");
-    w.pane->removeSelectedFiles();
+    w.pane->fileCommands().removeSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return QFileInfo(trashFolder() + "/Research").isDir(); }));
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Drafts/Opening lines.md"; }));
     EXPECT_TRUE(w.window->window()->isVisible());
@@ -590,7 +590,7 @@ TEST(LibrarySidebar, AFolderDroppedOnThePaneBecomesALibraryThatSurvivesARestart)
         EXPECT_FALSE(w.pane->rootView()->isHighlighted());
 
         // Sorted by date modified, Drafts closed: both are kept.
-        w.pane->chooseSortKey(Library::SortKey::dateModified);
+        w.pane->search().chooseSortKey(Library::SortKey::dateModified);
         EXPECT_EQ(w.pane->sortButton()->text(), "Sorted by Date Modified");
         w.pane->fileView()->collapse(w.row(folder + "/Drafts"));
         EXPECT_FALSE(w.pane->library()->expanded.value(folder + "/Drafts", true));
@@ -615,7 +615,7 @@ TEST(LibrarySidebar, TwoWindowsOfOneLibraryKeepTheirOwnRows)
     LibraryController::shared().addLibrary(folder, 0);
     LibraryWindow a(shell, QString());
     LibraryWindow b(shell, QString());
-    a.pane->setFilter("chapter");
+    a.pane->search().setFilter("chapter");
     EXPECT_EQ(modelLines(a.pane->model()), (QStringList{"Chapter One.md", "Chapter Two.md"}));
     ASSERT_EQ(a.pane->library(), b.pane->library());
 
@@ -753,7 +753,7 @@ TEST(LibrarySidebar, MenuItemsFollowTheRowsActedOnAndTheWindow)
     QContextMenuEvent event(QContextMenuEvent::Mouse, onTides, outline->viewport()->mapToGlobal(onTides));
     QApplication::sendEvent(outline->viewport(), &event);
     EXPECT_TRUE(checked);
-    EXPECT_EQ(w.pane->rowsToActOn().size(), 2); // the click is over
+    EXPECT_EQ(w.pane->selection().rowsToActOn().size(), 2); // the click is over
 
     // A document of the library needs no moving; a hidden pane shows neither.
     ASSERT_TRUE(dispatcher.send(Command::moveToLibrary, nullptr, editor));
@@ -793,12 +793,12 @@ TEST(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
             return true;
         });
     w.select(folder + "/Research/Tides.md");
-    w.pane->revealInFileManager();
+    w.pane->fileCommands().revealInFileManager();
     EXPECT_EQ(shownItems, (QList<QUrl>{QUrl::fromLocalFile(folder + "/Research/Tides.md")}));
     EXPECT_EQ(opened, (QList<QUrl>{QUrl::fromLocalFile(folder + "/Research")}));
     fileManagerAnswers = true;
     w.select(folder + "/Drafts");
-    w.pane->revealInFileManager();
+    w.pane->fileCommands().revealInFileManager();
     EXPECT_EQ(shownItems.last(), QUrl::fromLocalFile(folder + "/Drafts"));
     EXPECT_EQ(opened.size(), 1);
     Workspace::setHandlers(nullptr, nullptr);
@@ -820,7 +820,7 @@ TEST(LibrarySidebar, PrintingAFolderPrintsEveryDocumentInside)
     ASSERT_TRUE(waitForTree(pane));
     pane.fileView()->selectionModel()->select(rowOf(pane, folder + "/Research"),
                                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    pane.printSelectedFiles();
+    pane.fileCommands().printSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return !host.printed.empty(); }));
     ASSERT_EQ(host.printed.front().size(), 2u);
     QStringList names;
@@ -905,7 +905,7 @@ TEST(LibrarySidebar, ALargeFolderIsReadWhileTheWindowGoesOnAnswering)
         w.type("More ");
         EXPECT_TRUE(textOf(w.document()).startsWith("More "));
         // Commands that need the tree wait for it.
-        EXPECT_FALSE(w.pane->canActOnOneRow());
+        EXPECT_FALSE(w.pane->fileCommands().canActOnOneRow());
     }
     ASSERT_TRUE(waitForTree(*w.pane));
     EXPECT_EQ(modelLines(w.pane->model()).size(), 120);
@@ -1092,7 +1092,7 @@ TEST(LibrarySidebar, TrashingTheOnlyRowKeepsItsDocumentShownFromTheTrash)
     Document* document = w.document();
     w.type("Still ");
     w.select(folder + "/Alone.md");
-    w.pane->removeSelectedFiles();
+    w.pane->fileCommands().removeSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Alone.md"); }));
     ASSERT_TRUE(waitFor([&] { return w.pane->model().rowCount() == 0; }));
     QTest::qWait(50);

@@ -10,7 +10,11 @@
 #include "library/LibraryController.h"
 #include "library/LibraryOutlineModel.h"
 #include "library/LibraryOutlineView.h"
+#include "library/LibraryFileCommands.h"
 #include "library/LibraryPaneHeader.h"
+#include "library/LibraryRows.h"
+#include "library/LibrarySearchAndSort.h"
+#include "library/LibrarySelection.h"
 #include "library/LibraryView.h"
 #include "library/LibraryViewController.h"
 #include "platform/foundation/Bundle.h"
@@ -77,7 +81,8 @@ inline QModelIndex rowOf(LibraryViewController& pane, const QString& path)
 {
     FileController* controller = pane.library() ? pane.library()->fileController() : nullptr;
     if (!controller || !controller->rootFile()) return {};
-    File* file = pane.filteredRootFile() ? pane.filteredRootFile()->fileAtPath(path) : nullptr;
+    Directory* shown = pane.rows().filteredRootFile();
+    File* file = shown ? shown->fileAtPath(path) : nullptr;
     return file ? pane.model().indexOf(file) : QModelIndex();
 }
 
