@@ -25,7 +25,10 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <gtest/gtest.h>
+
 #include <memory>
+#include <optional>
 
 namespace lumora::test {
 
@@ -155,6 +158,46 @@ struct LibraryWindow {
         });
         return field;
     }
+};
+
+// The library sidebar tests. Each starts from an empty library list that no
+// sidebar watches, with the application started over it.
+class LibrarySidebar : public ::testing::Test {
+protected:
+    LibrarySidebar()
+    {
+        resetLibraries();
+        m_shell.emplace(true);
+    }
+
+    Shell& shell() { return *m_shell; }
+    // The application quits and starts again: it reads the stored list.
+    void relaunch()
+    {
+        m_shell.reset();
+        m_shell.emplace(true);
+    }
+
+    // A notes folder (see makeNotesFolder) becomes folder, the list's first
+    // library.
+    void addNotesLibrary(const QString& name)
+    {
+        folder = makeNotesFolder(name);
+        LibraryController::shared().addLibrary(folder, 0);
+    }
+    // The usual start: a notes library, and a window showing it beside one of
+    // its documents (by name; none: an untitled document).
+    LibraryWindow openNotes(const QString& name, const QString& document = QString())
+    {
+        addNotesLibrary(name);
+        return LibraryWindow(shell(), document.isEmpty() ? QString() : folder + QLatin1Char('/') + document);
+    }
+
+    // The folder of the library the test is about.
+    QString folder;
+
+private:
+    std::optional<Shell> m_shell;
 };
 
 } // namespace lumora::test
