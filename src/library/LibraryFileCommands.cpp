@@ -72,9 +72,10 @@ void LibraryFileCommands::makeLibraryDocument()
     const QString path = folder->newDocumentURL();
     m_pane.search().clearSearch();
     QPointer<LibraryFileCommands> self(this);
-    controller->createDocument(path, std::nullopt, [self](const std::optional<PlatformError>& error, File* file) {
-        if (self) self->newFileCreated(error, file);
-    });
+    controller->operations().createDocument(path, std::nullopt,
+                                            [self](const std::optional<PlatformError>& error, File* file) {
+                                                if (self) self->newFileCreated(error, file);
+                                            });
 }
 
 void LibraryFileCommands::makeLibraryFolder()
@@ -85,7 +86,7 @@ void LibraryFileCommands::makeLibraryFolder()
     const QString path = url::uniqueFileURL(joined(folder->path(), localized("library.new.directory")));
     m_pane.search().clearSearch();
     QPointer<LibraryFileCommands> self(this);
-    controller->createFolder(path, [self](const std::optional<PlatformError>& error, File* file) {
+    controller->operations().createFolder(path, [self](const std::optional<PlatformError>& error, File* file) {
         if (self) self->newFileCreated(error, file);
     });
 }
@@ -144,7 +145,7 @@ void LibraryFileCommands::approveRename(File& file, const QString& typedName)
         // Unchanged: nothing moves, and a new file is not opened.
         return;
     }
-    const auto name = FileController::diskNameForTypedName(typedName);
+    const auto name = FileOperations::diskNameForTypedName(typedName);
     if (!name) {
         m_pane.presentError(name.error());
         return;
@@ -152,7 +153,8 @@ void LibraryFileCommands::approveRename(File& file, const QString& typedName)
     const QString from = file.path();
     const QString to = joined(folderOf(from), *name);
     QPointer<LibraryFileCommands> self(this);
-    controller->moveFile(from, to, [self, newFile, to](const std::optional<PlatformError>& error, File* moved) {
+    controller->operations().moveFile(from, to, [self, newFile, to](const std::optional<PlatformError>& error,
+                                                                    File* moved) {
         if (!self) return;
         if (error) {
             self->m_pane.presentError(*error, {to});
@@ -242,8 +244,8 @@ void LibraryFileCommands::removeSelectedFiles()
     QPointer<LibraryFileCommands> self(this);
     QPointer<Document> goingDocument = currentGoes ? current : nullptr;
     auto remaining = std::make_shared<int>(int(trashing.size()));
-    controller->trashFiles(trashing, [self, goingDocument, candidates, keepsShown, remaining](
-                                         const std::optional<PlatformError>& error) {
+    controller->operations().trashFiles(trashing, [self, goingDocument, candidates, keepsShown, remaining](
+                                                      const std::optional<PlatformError>& error) {
         if (--*remaining == 0 && goingDocument && keepsShown) {
             goingDocument->setStaysOpenWhenTrashed(false);
             // It stays in the window, a file in the Trash now, with no row.
@@ -327,7 +329,7 @@ void LibraryFileCommands::moveDocumentToLibrary()
     const QString from = d->filePath();
     const QString to = joined(controller->rootFile()->path(), lastComponent(from));
     QPointer<LibraryFileCommands> self(this);
-    controller->moveFile(from, to, [self](const std::optional<PlatformError>& error, File* moved) {
+    controller->operations().moveFile(from, to, [self](const std::optional<PlatformError>& error, File* moved) {
         if (!self) return;
         if (error) self->m_pane.presentError(*error);
         else self->m_pane.opener().selectAndOpenFile(moved);
@@ -344,7 +346,7 @@ void LibraryFileCommands::moveDroppedFiles(const QStringList& paths, const QMode
     QPointer<LibraryFileCommands> self(this);
     for (const QString& path : paths) {
         const QString to = joined(destination, lastComponent(path));
-        controller->moveFile(path, to, [self, to](const std::optional<PlatformError>& error, File* moved) {
+        controller->operations().moveFile(path, to, [self, to](const std::optional<PlatformError>& error, File* moved) {
             if (!self) return;
             if (error) self->m_pane.presentError(*error, {to});
             else self->m_pane.opener().selectAndOpenFile(moved);
