@@ -149,7 +149,6 @@ public:
     LibraryDocumentOpener& opener() const { return *m_opener; }
     LibraryFileCommands& fileCommands() const { return *m_fileCommands; }
 
-
     // For the parts: the window's document, the shown library's tree, and
     // the view that stands for the pane's state (the outline or a message).
     Document* document() const;
