@@ -25,11 +25,12 @@ namespace {
 // Who carries what out, in the order the responder chain meets them: the
 // editor (TextView, its EditorCommands and TextServices) and Qt's own text
 // fields where they have the focus; the library pane (its file commands and
-// its opener of documents) while the focus is in it; the window (DocumentWindowBase, the preview, the themes and donation
-// windows); the window's controllers (WindowController, and through it its
-// document; then the library pane, whose row commands act on its
-// highlighted row from anywhere in the window); and at the end the
-// application's own commands, the document controller and the main menu.
+// its opener of documents) while the focus is in it; the window
+// (DocumentWindowBase, the preview, the themes and donation windows); the
+// window's controllers (WindowController, and through it its document; then
+// the library pane, whose row commands act on its highlighted row from
+// anywhere in the window); and at the end the application's own commands,
+// the document controller and the main menu.
 
 template <typename Run>
 Bind<EditorCommands> onEditorCommands(Run run)
