@@ -102,7 +102,7 @@ public:
     // ---- The text the parts share
 
     TextStorage* storage() const { return m_storage; }
-    // Whether index lies in a fenced or indented code block.
+    // Whether index lies in a fenced code block.
     bool isInCode(qsizetype index);
     // Whether index is prose (not Markdown syntax, HTML or code).
     bool isProse(qsizetype index);
