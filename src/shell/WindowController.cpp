@@ -23,6 +23,8 @@
 #include "shell/Dialogs.h"
 #include "shell/DocumentController.h"
 #include "shell/MainMenu.h"
+#include "shell/WindowPanes.h"
+#include "shell/WindowPlacement.h"
 #include "widgets/ViewUtilities.h"
 
 #include <QApplication>
@@ -49,18 +51,6 @@ namespace lumora {
 
 namespace {
 
-const QString kWindowFrame = QStringLiteral("documentWindow");
-const QString kSplitView = QStringLiteral("mainSplitView");
-const QString kPreviewWindowFrame = QStringLiteral("previewWindow");
-// The gap between a document window and a preview placed beside it.
-constexpr int kPreviewGap = 12;
-// The side panes keep their width while the window grows.
-constexpr int kSidePanePriority = 251;
-// A new window without a saved frame.
-constexpr QSize kDefaultSize(1000, 740);
-// How far a new window steps away from one in the same place.
-constexpr int kCascade = 28;
-
 std::vector<WindowController*>& registry()
 {
     static std::vector<WindowController*> controllers;
@@ -77,36 +67,22 @@ WindowController::WindowController(Document& document) : m_document(&document)
     m_window->setAttribute(Qt::WA_DeleteOnClose);
     setParent(m_window);
 
-    m_libraryPane = new LibraryViewController();
+    m_panes = std::make_unique<WindowPanes>(*m_window);
+    m_splitView = m_panes->splitView();
+    m_libraryPane = &m_panes->library();
     m_libraryPane->setHost(this);
-    m_editorPane = new DocumentViewController();
-    m_outlinePane = new OutlineViewController();
-    m_splitView = new SplitView({{m_libraryPane, true, true, kSidePanePriority},
-                                 {m_editorPane, false, false, 250},
-                                 {m_outlinePane, true, true, kSidePanePriority}},
-                                kSplitView);
-    m_splitView->setHandleWidth(1);
-    m_splitView->setChildrenCollapsible(false);
-    m_window->setCentralWidget(m_splitView);
+    m_editorPane = &m_panes->editor();
+    m_outlinePane = &m_panes->outline();
 
     if (DocumentController* controller = DocumentController::shared(); controller && controller->mainMenu()) {
         m_menuBar = controller->mainMenu()->menu().makeMenuBar(m_window);
         m_window->titleStrip()->setMenuBar(m_menuBar);
     }
 
-    m_window->resize(kDefaultSize);
-    views::restoreFrame(m_window, kWindowFrame);
-    // A window that would cover another exactly steps aside, and stays on
-    // its screen.
     std::vector<QPoint> taken;
     for (WindowController* other : registry())
         if (other->m_window->isVisible()) taken.push_back(other->m_window->pos());
-    QScreen* screen = QGuiApplication::screenAt(m_window->geometry().center());
-    if (!screen) screen = QGuiApplication::primaryScreen();
-    if (screen && !m_window->isMaximized() && !m_window->isFullScreen()) {
-        const QRect frame = cascadedFrame(m_window->geometry(), taken, screen->availableGeometry());
-        if (frame != m_window->geometry()) m_window->setGeometry(frame);
-    }
+    WindowPlacement::placeNewWindow(m_window, taken);
 
     registry().push_back(this);
     setUp();
@@ -195,9 +171,9 @@ std::vector<WindowController*> WindowController::all() { return registry(); }
 
 // Panes ------------------------------------------------------------------------
 
-bool WindowController::isLibraryVisible() const { return !m_splitView->isItemCollapsed(libraryItem); }
+bool WindowController::isLibraryVisible() const { return m_panes->isLibraryVisible(); }
 
-bool WindowController::isOutlineVisible() const { return !m_splitView->isItemCollapsed(outlineItem); }
+bool WindowController::isOutlineVisible() const { return m_panes->isOutlineVisible(); }
 
 LibraryViewController* WindowController::libraryViewController() const
 {
@@ -212,7 +188,7 @@ OutlineViewController* WindowController::outlineViewController() const
 void WindowController::setLibraryVisible(bool visible)
 {
     if (isLibraryVisible() == visible) return;
-    m_splitView->setItemCollapsed(libraryItem, !visible);
+    m_panes->setLibraryCollapsed(!visible);
     if (!m_window->isFullScreen()) updateTitleBarHidden(false);
     if (visible) {
         m_libraryPane->titleBarIsAlwaysVisible = titleBarIsAlwaysVisible;
@@ -225,7 +201,7 @@ void WindowController::setOutlineVisible(bool visible)
     if (isOutlineVisible() == visible) return;
     if (visible && m_document && m_document->isMarkdownEnabled())
         rebuildOutlineAttributes(m_document->data().textStorage());
-    m_splitView->setItemCollapsed(outlineItem, !visible);
+    m_panes->setOutlineCollapsed(!visible);
     if (visible) {
         m_outlinePane->titleBarIsAlwaysVisible = titleBarIsAlwaysVisible;
         m_outlinePane->updateTitleLabelPosition();
@@ -235,56 +211,7 @@ void WindowController::setOutlineVisible(bool visible)
 
 // Size and theme ---------------------------------------------------------------
 
-QRect WindowController::frameForEditorSize(const QRect& frame, const QRect& screenArea, double editorSize,
-                                           int sidePanesWidth)
-{
-    const int screen = screenArea.width();
-    const int width = editorSize <= 0 ? screen : std::min(screen, sidePanesWidth + int(std::lround(editorSize)));
-    // The window keeps its place in the free room beside it: centred when
-    // it had none, else at the same fraction of it.
-    const int room = screen - frame.width();
-    const int offset = frame.x() - screenArea.x();
-    double x = room <= 0 ? (screen - width) * 0.5 : double(screen - width) / room * offset;
-    x = std::clamp(x, 0.0, double(screen - width));
-    return QRect(screenArea.x() + int(std::lround(x)), frame.y(), width, frame.height());
-}
-
-QRect WindowController::cascadedFrame(const QRect& frame, const std::vector<QPoint>& taken, const QRect& area)
-{
-    const QSize size = frame.size().boundedTo(area.size());
-    const int right = area.x() + area.width() - size.width();
-    const int bottom = area.y() + area.height() - size.height();
-    QPoint at(std::clamp(frame.x(), area.x(), right), std::clamp(frame.y(), area.y(), bottom));
-    // Each step finds a new place or comes back round; a screen too full of
-    // windows to leave one free keeps the last place tried.
-    for (size_t step = 0; step <= taken.size(); ++step) {
-        if (std::find(taken.begin(), taken.end(), at) == taken.end()) break;
-        at += QPoint(kCascade, kCascade);
-        if (at.x() > right) at.setX(area.x());
-        if (at.y() > bottom) at.setY(area.y());
-    }
-    return QRect(at, size);
-}
-
-void WindowController::resizeToEditorSize()
-{
-    QScreen* screen = m_window->screen();
-    if (!screen) screen = QGuiApplication::screenAt(m_window->geometry().center());
-    if (!screen) screen = QGuiApplication::primaryScreen();
-    if (!screen) return;
-    // A pane of a window not yet shown has no width of its own yet.
-    const auto paneWidth = [this](int item, QWidget* pane) {
-        const int width = m_splitView->sizes().value(item);
-        return (width > 0 ? width : pane->sizeHint().width()) + m_splitView->handleWidth();
-    };
-    int sides = 0;
-    if (isLibraryVisible()) sides += paneWidth(libraryItem, m_libraryPane);
-    if (isOutlineVisible()) sides += paneWidth(outlineItem, m_outlinePane);
-    const QRect frame = frameForEditorSize(m_window->geometry(), screen->availableGeometry(),
-                                           Settings::shared().editorSize(), sides);
-    if (m_window->isMaximized()) m_window->showNormal();
-    m_window->setGeometry(frame);
-}
+void WindowController::resizeToEditorSize() { WindowPlacement::resizeToEditorSize(m_window, m_panes->sidePanesWidth()); }
 
 void WindowController::applyTheme()
 {
@@ -293,22 +220,7 @@ void WindowController::applyTheme()
     m_window->setColors(background, foreground, views::chromeColor(background, foreground));
     // Against a window of the same theme behind it, with no shadow between.
     m_window->setBorderColor(views::windowEdgeColor(background, foreground));
-    // A new window palette reaches the panes, and would undo the editor's
-    // own colours: they are set again after it. (No style sheets here: one
-    // on a parent would override the editor's palette.)
-    m_editorPane->applyTheme();
-    // The hairlines between the panes.
-    for (int i = 1; i < m_splitView->count(); ++i) {
-        QSplitterHandle* handle = m_splitView->handle(i);
-        QPalette palette = handle->palette();
-        palette.setColor(QPalette::Window, views::separatorColor(background, foreground));
-        handle->setPalette(palette);
-        handle->setAutoFillBackground(true);
-    }
-    m_libraryPane->applyTheme();
-    m_outlinePane->applyTheme();
-    // A thin scroller on the page that does not draw the eye.
-    views::applyThinScroller(m_editorPane->textView()->verticalScrollBar(), foreground, Settings::scrollerAlpha);
+    m_panes->applyTheme(background, foreground);
 }
 
 // Preview ------------------------------------------------------------------------
@@ -324,8 +236,7 @@ void WindowController::togglePreviewWindow()
         // Its keys reach this window's commands (and the preview command
         // hides it again).
         ActionDispatcher::instance().setViewController(m_preview, this);
-        place = !UserDefaults::standard().object(QStringLiteral("NSWindow Frame ") + kPreviewWindowFrame).isValid();
-        views::restoreFrame(m_preview, kPreviewWindowFrame);
+        place = WindowPlacement::restorePreviewFrame(m_preview);
     }
     const bool inFront = m_preview->isVisible() && QApplication::activeWindow() == m_preview;
     if (inFront) {
@@ -338,22 +249,8 @@ void WindowController::togglePreviewWindow()
     m_preview->updatePreview();
     m_preview->show();
     // The first time, without a frame of its own yet: beside the document
-    // window and as tall, to its right when there is room, else to its
-    // left, else over its right side (placed once shown, when its frame is
-    // known).
-    if (place) {
-        const QRect window = m_window->frameGeometry();
-        QScreen* screen = m_window->screen() ? m_window->screen() : QGuiApplication::primaryScreen();
-        const QRect area = screen ? screen->availableGeometry() : window;
-        const int decoration = m_preview->frameGeometry().height() - m_preview->height();
-        m_preview->resize(m_preview->width(), std::min(window.height(), area.height()) - decoration);
-        const QSize frame = m_preview->frameGeometry().size();
-        int x = window.right() + 1 + kPreviewGap;
-        if (x + frame.width() > area.right() + 1) x = window.left() - kPreviewGap - frame.width();
-        if (x < area.left()) x = std::max(area.left(), area.right() + 1 - frame.width());
-        const int y = std::clamp(window.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height()));
-        m_preview->move(x, y);
-    }
+    // window (placed once shown, when its frame is known).
+    if (place) WindowPlacement::placePreviewBeside(m_preview, m_window);
     m_preview->raise();
     m_preview->activateWindow();
 }
@@ -545,11 +442,7 @@ bool WindowController::isMouseOverSidePane() const
     // and buttons, which must stay within reach.
     const QPoint mouse = mouseLocation();
     if (titleStripScreenArea().contains(mouse)) return false;
-    for (QWidget* pane : {libraryViewController() ? static_cast<QWidget*>(m_libraryPane) : nullptr,
-                          outlineViewController() ? static_cast<QWidget*>(m_outlinePane) : nullptr}) {
-        if (pane && QRect(pane->mapToGlobal(QPoint(0, 0)), pane->size()).contains(mouse)) return true;
-    }
-    return false;
+    return m_panes->isOverLibrary(mouse) || m_panes->isOverOutline(mouse);
 }
 
 void WindowController::addTrackingAreas()
@@ -569,12 +462,9 @@ void WindowController::mouseMoved(const QPoint& globalPosition)
     if (m_windowGone) return;
     m_mouse = globalPosition;
     if (!m_tracking) return;
-    const auto over = [&](QWidget* pane, bool shown) {
-        return shown && QRect(pane->mapToGlobal(QPoint(0, 0)), pane->size()).contains(globalPosition);
-    };
     const bool strip = titleStripScreenArea().contains(globalPosition);
-    const bool library = !strip && over(m_libraryPane, isLibraryVisible());
-    const bool outline = !strip && over(m_outlinePane, isOutlineVisible());
+    const bool library = !strip && m_panes->isOverLibrary(globalPosition);
+    const bool outline = !strip && m_panes->isOverOutline(globalPosition);
     // Areas left, then areas entered, as the mouse crossed them.
     const std::array<std::pair<bool*, bool>, 3> areas{
         {{&m_overStrip, strip}, {&m_overLibrary, library}, {&m_overOutline, outline}}};

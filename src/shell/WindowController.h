@@ -24,6 +24,7 @@ class MenuItem;
 class OutlineViewController;
 class PreviewViewController;
 class SplitView;
+class WindowPanes;
 
 // The controller of one document window: a frameless window with its title
 // strip (the main menu, the document's name, the window buttons) over a
@@ -52,9 +53,6 @@ class WindowController : public QObject, public LibraryPaneHost {
     Q_OBJECT
 
 public:
-    // The split view's items.
-    enum Item { libraryItem = 0, editorItem = 1, outlineItem = 2 };
-
     // Builds the window for the document and attaches the editor pane to it
     // (the document's text, caret at the start); the window is not shown.
     explicit WindowController(Document& document);
@@ -87,20 +85,8 @@ public:
     void setOutlineVisible(bool visible);
 
     // Makes the window as wide as the editor size and the visible side panes
-    // (the whole width of its screen for the large size), keeping its place
-    // in the free room of its own screen and staying on that screen.
+    // (see WindowPlacement).
     void resizeToEditorSize();
-    // The frame that makes: frame resized for an editor of editorSize (0 for
-    // the whole width) beside side panes sidePanesWidth wide, on a screen
-    // whose free area is screenArea.
-    static QRect frameForEditorSize(const QRect& frame, const QRect& screenArea, double editorSize,
-                                    int sidePanesWidth);
-
-    // Where a new window with the given frame goes: inside the screen's free
-    // area (made smaller when it does not fit), stepped down and right away
-    // from the top-left corners of the other windows, and back to the
-    // area's top or left edge where a step would leave it.
-    static QRect cascadedFrame(const QRect& frame, const std::vector<QPoint>& taken, const QRect& area);
 
     // The window and its panes on the current theme's colours.
     void applyTheme();
@@ -245,6 +231,7 @@ private:
 
     QPointer<Document> m_document;
     DocumentWindowBase* m_window = nullptr;
+    std::unique_ptr<WindowPanes> m_panes;
     SplitView* m_splitView = nullptr;
     LibraryViewController* m_libraryPane = nullptr;
     DocumentViewController* m_editorPane = nullptr;
