@@ -24,6 +24,7 @@
 #include "shell/DocumentController.h"
 #include "shell/MainMenu.h"
 #include "shell/TitleStripController.h"
+#include "shell/WindowCommands.h"
 #include "shell/WindowPanes.h"
 #include "shell/WindowPlacement.h"
 #include "widgets/ViewUtilities.h"
@@ -58,8 +59,6 @@ std::vector<WindowController*>& registry()
     return controllers;
 }
 
-MenuItem::State stateFor(bool on) { return on ? MenuItem::State::on : MenuItem::State::off; }
-
 } // namespace
 
 WindowController::WindowController(Document& document) : m_document(&document)
@@ -74,6 +73,7 @@ WindowController::WindowController(Document& document) : m_document(&document)
     m_libraryPane->setHost(this);
     m_editorPane = &m_panes->editor();
     m_outlinePane = &m_panes->outline();
+    m_commands = std::make_unique<WindowCommands>(*this);
 
     if (DocumentController* controller = DocumentController::shared(); controller && controller->mainMenu()) {
         m_menuBar = controller->mainMenu()->menu().makeMenuBar(m_window);
@@ -97,7 +97,8 @@ WindowController::~WindowController()
     std::erase(registry(), this);
     m_libraryPane->windowWillClose();
     m_libraryPane->setHost(nullptr);
-    delete m_preview;
+    // The preview goes with its window.
+    m_commands.reset();
 }
 
 void WindowController::setUp()
@@ -119,7 +120,7 @@ void WindowController::setUp()
         },
         [this](bool visible) { setOutlineVisible(visible); },
     });
-    connect(m_editorPane, &DocumentViewController::editingRefused, this, &WindowController::editingRefused);
+    connect(m_editorPane, &DocumentViewController::editingRefused, this, [this] { m_commands->editingRefused(); });
 
     connectDocument();
     updateTitle();
@@ -220,41 +221,9 @@ void WindowController::applyTheme()
     m_panes->applyTheme(background, foreground);
 }
 
-// Preview ------------------------------------------------------------------------
-
-PreviewViewController* WindowController::previewWindowController() const { return m_preview; }
-
-void WindowController::togglePreviewWindow()
+PreviewViewController* WindowController::previewWindowController() const
 {
-    bool place = false;
-    if (!m_preview) {
-        m_preview = new PreviewViewController();
-        m_preview->setWindowFlag(Qt::Window);
-        // Its keys reach this window's commands (and the preview command
-        // hides it again).
-        ActionDispatcher::instance().setViewController(m_preview, this);
-        place = WindowPlacement::restorePreviewFrame(m_preview);
-    }
-    const bool inFront = m_preview->isVisible() && QApplication::activeWindow() == m_preview;
-    if (inFront) {
-        m_preview->document = nullptr;
-        m_preview->updatePreview();
-        m_preview->hide();
-        return;
-    }
-    m_preview->document = m_document;
-    m_preview->updatePreview();
-    m_preview->show();
-    // The first time, without a frame of its own yet: beside the document
-    // window (placed once shown, when its frame is known).
-    if (place) WindowPlacement::placePreviewBeside(m_preview, m_window);
-    m_preview->raise();
-    m_preview->activateWindow();
-}
-
-void WindowController::updateEditorInsets()
-{
-    for (WindowController* controller : registry()) controller->m_editorPane->textView()->updateTextContainerInset();
+    return m_commands->previewWindowController();
 }
 
 // Title ------------------------------------------------------------------------
@@ -270,122 +239,7 @@ void WindowController::updateTitle()
     m_window->setWindowFilePath(m_document->filePath());
 }
 
-// Commands -----------------------------------------------------------------------
-
-void WindowController::toggleLibraryView() { setLibraryVisible(!isLibraryVisible()); }
-
-void WindowController::showAndFocusLibraryView()
-{
-    setLibraryVisible(true);
-    LibraryOutlineView* outline = m_libraryPane->fileView();
-    outline->setFocus();
-    if (outline->currentIndex().isValid()) outline->scrollTo(outline->currentIndex());
-}
-
-void WindowController::findInLibrary()
-{
-    setLibraryVisible(true);
-    m_libraryPane->searchField()->setFocus();
-    m_libraryPane->searchField()->selectAll();
-}
-
-void WindowController::makeLibraryDocument()
-{
-    setLibraryVisible(true);
-    m_libraryPane->makeLibraryDocument();
-}
-
-void WindowController::makeLibraryFolder()
-{
-    setLibraryVisible(true);
-    m_libraryPane->makeLibraryFolder();
-}
-
-bool WindowController::hasLibraries() const { return !LibraryController::shared().libraries().empty(); }
-
-void WindowController::moveToLibrary() { m_libraryPane->moveDocumentToLibrary(); }
-
-void WindowController::toggleLibraryLinked()
-{
-    const std::shared_ptr<Library> library = m_libraryPane->library();
-    if (!library) return;
-    if (const PlatformStatus status = LibraryController::shared().toggleLinked(*library); !status)
-        presentError(status.error());
-    m_libraryPane->selectCurrentLibraryItem();
-}
-
-bool WindowController::validateToggleLibraryLinked(MenuItem& item) const
-{
-    const std::shared_ptr<Library> library = shownLibrary();
-    item.setHidden(!library);
-    if (library)
-        item.setTitle(localizedFormat(library->isLinked() ? QStringLiteral("menu.library.link.off")
-                                                          : QStringLiteral("menu.library.link.on"),
-                                      {string::quoted(library->displayName.text())}));
-    return true;
-}
-
-void WindowController::toggleOutlineView() { setOutlineVisible(!isOutlineVisible()); }
-
-bool WindowController::showsMarkdown() const { return m_document && m_document->isMarkdownEnabled(); }
-
-void WindowController::newTab()
-{
-    // There are no window tabs here: a new document gets a window of its own.
-    if (DocumentController* controller = DocumentController::shared())
-        if (auto made = controller->openUntitledDocument(true); !made) controller->presentError(made.error());
-}
-
-void WindowController::saveDocument()
-{
-    // A save that fails has offered its way out already (Save As); a locked
-    // document says why it is not saved.
-    Document* d = m_document;
-    if (!d) return;
-    if (const PlatformStatus status = d->saveDocument();
-        !status && status.error().code == PlatformError::Code::locked && DocumentController::shared())
-        DocumentController::shared()->dialogs().presentError(*d, status.error());
-}
-
-bool WindowController::canRevertDocument() const
-{
-    return m_document && !m_document->isUntitled()
-           && (m_document->isDocumentEdited() || m_document->canRevertToOpenedVersion());
-}
-
-void WindowController::duplicateDocument()
-{
-    DocumentController* controller = DocumentController::shared();
-    if (!m_document || !controller) return;
-    if (auto copy = controller->duplicateDocument(*m_document); !copy) controller->presentError(copy.error());
-}
-
-void WindowController::toggleTypewriterScrolling()
-{
-    Settings::shared().toggleTypewriterScrolling();
-    updateEditorInsets();
-}
-
-void WindowController::toggleInfoView() { Settings::shared().toggleInfoViewVisible(); }
-
-void WindowController::toggleSounds() { Settings::shared().toggleTypewriterSounds(); }
-
-void WindowController::toggleNoEditing() { Settings::shared().toggleNoEditing(); }
-
-void WindowController::setHighlighting(const QVariant& value)
-{
-    if (value.isValid()) Settings::shared().setHighlighting(value.value<Settings::Highlighting>());
-}
-
-void WindowController::setEditorSize(const QVariant& value)
-{
-    if (value.isValid()) Settings::shared().setEditorSize(value.toDouble());
-}
-
-void WindowController::setLibrarySummaryLines(const QVariant& value)
-{
-    if (value.isValid()) Settings::shared().setLibrarySummaryLines(value.toInt());
-}
+// Restoring ----------------------------------------------------------------------
 
 QVariantMap WindowController::restorableState() const
 {
@@ -405,22 +259,6 @@ void WindowController::restoreState(const QVariantMap& state)
 std::shared_ptr<Library> WindowController::shownLibrary() const
 {
     return isLibraryVisible() ? m_libraryPane->library() : nullptr;
-}
-
-bool WindowController::validateMoveToLibrary(MenuItem& item) const
-{
-    // Offered for a document with a file that is not in the library shown:
-    // "Move “Notes.md” into “Writing”".
-    const std::shared_ptr<Library> library = shownLibrary();
-    const QString path = m_document ? QDir::cleanPath(m_document->filePath()) : QString();
-    FileController* files = library ? library->fileController() : nullptr;
-    Directory* root = files ? files->rootFile() : nullptr;
-    const bool shown = m_document && !m_document->isUntitled() && root && !root->fileAtPath(path);
-    item.setHidden(!shown);
-    if (shown)
-        item.setTitle(localizedFormat(QStringLiteral("menu.library.moveInto"),
-                                      {string::quoted(url::localizedName(path)), string::quoted(library->displayName.text())}));
-    return true;
 }
 
 // Closing ------------------------------------------------------------------------
@@ -580,41 +418,6 @@ void WindowController::detachFromDocument()
     m_editorPane->setDocument(nullptr);
     if (m_document) disconnect(m_document, nullptr, this, nullptr);
     m_document = nullptr;
-}
-
-void WindowController::revertDocument()
-{
-    Document* d = m_document;
-    DocumentController* controller = DocumentController::shared();
-    if (!d || !controller || d->isUntitled()) return;
-    // Back to the file's text, or to the text the file held when it was
-    // opened (autosaves have written over it since).
-    const bool lastSaved = d->isDocumentEdited() && !d->isFileMissing();
-    const bool lastOpened = d->canRevertToOpenedVersion();
-    if (!lastSaved && !lastOpened) return;
-    PlatformStatus status;
-    switch (controller->dialogs().chooseRevert(*d, lastSaved, lastOpened)) {
-    case Dialogs::RevertChoice::cancel: return;
-    case Dialogs::RevertChoice::lastSaved: status = d->revertToSaved(); break;
-    case Dialogs::RevertChoice::lastOpened: status = d->revertToOpenedVersion(); break;
-    }
-    if (!status) controller->dialogs().presentError(*d, status.error());
-}
-
-void WindowController::editingRefused()
-{
-    // One question for a burst of refused keys, asked once the key is done.
-    if (m_lockedPromptPending) return;
-    m_lockedPromptPending = true;
-    QMetaObject::invokeMethod(this, [this] {
-        m_lockedPromptPending = false;
-        DocumentController* controller = DocumentController::shared();
-        Document* d = m_document;
-        if (!controller || !d || !d->isLocked()) return;
-        if (controller->dialogs().askAboutLockedDocument(*d) == Dialogs::LockedChoice::duplicate) {
-            if (auto copy = controller->duplicateDocument(*d); !copy) controller->presentError(copy.error());
-        }
-    }, Qt::QueuedConnection);
 }
 
 } // namespace lumora

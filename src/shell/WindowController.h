@@ -25,23 +25,21 @@ class OutlineViewController;
 class PreviewViewController;
 class SplitView;
 class TitleStripController;
+class WindowCommands;
 class WindowPanes;
 
 // The controller of one document window: a frameless window with its title
-// strip (the main menu, the document's name, the window buttons) over a
-// split view of three panes in fixed order, 0 the library pane, 1 the editor
-// pane, 2 the outline pane. A side pane is visible exactly when it is not
-// collapsed. The window's frame is kept under "documentWindow" and the
-// panes' widths under "mainSplitView".
+// strip (the main menu, the document's name, the window buttons) over the
+// panes, the library, the editor and the outline side by side. It owns the
+// window's parts and wires them together:
+//
+// - WindowPanes, the split view of the three panes;
+// - TitleStripController, which shows and hides the title strip;
+// - WindowPlacement, where the window goes and how wide it is;
+// - WindowCommands, the window's commands and the validation of their items.
 //
 // In the responder chain it comes after the window and leads to its
-// document: it carries the document's file commands (save, revert to the
-// saved text or to the version opened, duplicate; the title strip offers
-// the document menu), the pane toggles and the window's preference
-// commands (editor size, statistics line, typewriter scrolling, typing
-// sounds, focus highlighting, no-editing mode, library summary lines); the
-// command table validates their items from what it answers (check marks
-// mirror the preferences, toggles name what they will do).
+// document; the command table reaches the window's commands through it.
 //
 // The window owns its controller. Closing the document's last window closes
 // the document (which may ask to save, and may refuse); a window whose
@@ -92,11 +90,7 @@ public:
     // The window and its panes on the current theme's colours.
     void applyTheme();
 
-    // The preview window of this window (made the first time it is shown):
-    // while it is the frontmost window, hides it; otherwise renders the
-    // document as it is now and brings it to the front. The preview is
-    // rendered only then, not while the writer types.
-    void togglePreviewWindow();
+    // The preview window of this window, once the preview command made it.
     PreviewViewController* previewWindowController() const;
 
     // The title strip's showing and hiding.
@@ -112,48 +106,8 @@ public:
     QVariantMap restorableState() const;
     void restoreState(const QVariantMap& state);
 
-    // ---- The window's commands
-    //
-    // The pane toggles; the library commands show the library first and
-    // are disabled while there is no library (hasLibraries()).
-    void toggleLibraryView();
-    void showAndFocusLibraryView();
-    void toggleOutlineView();
-    // The outline item hides while the document is not Markdown.
-    bool showsMarkdown() const;
-    void findInLibrary();
-    void makeLibraryDocument();
-    void makeLibraryFolder();
-    bool hasLibraries() const;
-    // Moves the document into the library shown. Its item ("Move “Notes.md”
-    // into “Writing”") shows only for a document with a file outside that
-    // library.
-    void moveToLibrary();
-    bool validateMoveToLibrary(MenuItem& item) const;
-    // Keeps the library shown in the list, or lets it go; its item names it
-    // and hides while no library is shown.
-    void toggleLibraryLinked();
-    bool validateToggleLibraryLinked(MenuItem& item) const;
-    // There are no window tabs here: a new document in a window of its own.
-    void newTab();
-    // The document's file commands. A save that fails has offered its way
-    // out already; a locked document says why it is not saved.
-    void saveDocument();
-    bool canSaveDocument() const { return m_document != nullptr; }
-    // Back to the saved text, or to the version opened once saves wrote
-    // over it; asks first.
-    void revertDocument();
-    bool canRevertDocument() const;
-    void duplicateDocument();
-    // The preferences the window's menus set (the items' values are the
-    // preferences' values).
-    void toggleInfoView();
-    void toggleSounds();
-    void toggleTypewriterScrolling();
-    void toggleNoEditing();
-    void setHighlighting(const QVariant& value);
-    void setEditorSize(const QVariant& value);
-    void setLibrarySummaryLines(const QVariant& value);
+    // The window's commands, which the command table binds.
+    WindowCommands& commands() const { return *m_commands; }
 
     // LibraryPaneHost
     Document* paneDocument() const override { return m_document; }
@@ -174,22 +128,18 @@ private:
     void updateTitle();
     bool windowShouldClose();
     void detachFromDocument();
-    void editingRefused();
-    void updateEditorInsets();
 
     QPointer<Document> m_document;
     DocumentWindowBase* m_window = nullptr;
     std::unique_ptr<WindowPanes> m_panes;
     std::unique_ptr<TitleStripController> m_titleStrip;
+    std::unique_ptr<WindowCommands> m_commands;
     SplitView* m_splitView = nullptr;
     LibraryViewController* m_libraryPane = nullptr;
     DocumentViewController* m_editorPane = nullptr;
     OutlineViewController* m_outlinePane = nullptr;
     QPointer<QMenuBar> m_menuBar;
-    QPointer<PreviewViewController> m_preview;
     bool m_closingDocument = false;
-    bool m_lockedPromptPending = false;
-
 };
 
 } // namespace lumora

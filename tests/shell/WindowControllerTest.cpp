@@ -14,6 +14,7 @@
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
 #include "shell/MainMenu.h"
+#include "shell/WindowCommands.h"
 #include "shell/WindowPlacement.h"
 #include "widgets/ViewUtilities.h"
 #include "support/QtPrinters.h"
@@ -191,7 +192,7 @@ TEST(WindowController, EachWindowsPreviewCommandShowsAndHidesItsOwnPreview)
 
     // The other window has a preview of its own.
     ASSERT_TRUE(activate(beta));
-    beta->togglePreviewWindow();
+    beta->commands().togglePreviewWindow();
     ASSERT_TRUE(beta->previewWindowController());
     EXPECT_NE(beta->previewWindowController(), preview);
     EXPECT_EQ(preview->document, alpha->document());
