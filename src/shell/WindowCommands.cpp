@@ -118,6 +118,8 @@ bool WindowCommands::validateToggleLibraryLinked(MenuItem& item) const
 
 // Preview ------------------------------------------------------------------------
 
+PreviewViewController* WindowCommands::previewWindowController() const { return m_preview; }
+
 void WindowCommands::togglePreviewWindow()
 {
     bool place = false;

@@ -55,7 +55,7 @@ public:
     // document as it is now and brings it to the front. The preview is
     // rendered only then, not while the writer types.
     void togglePreviewWindow();
-    PreviewViewController* previewWindowController() const { return m_preview; }
+    PreviewViewController* previewWindowController() const;
 
     // There are no window tabs here: a new document in a window of its own.
     void newTab();

@@ -3,51 +3,28 @@
 #include "document/Document.h"
 #include "document/DocumentViewController.h"
 #include "document/OutlineViewController.h"
-#include "document/PreviewViewController.h"
-#include "document/TextView.h"
 #include "document/PrintOperation.h"
-#include "library/LibraryOutlineView.h"
+#include "document/TextView.h"
 #include "library/File.h"
-#include "library/FileController.h"
-#include "library/LibraryController.h"
 #include "library/LibraryViewController.h"
 #include "markdown/Outline.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/Menu.h"
-#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
-#include "settings/StringExtensions.h"
-#include "settings/URLExtensions.h"
 #include "shell/Dialogs.h"
 #include "shell/DocumentController.h"
+#include "shell/EditorPlace.h"
 #include "shell/MainMenu.h"
 #include "shell/TitleStripController.h"
 #include "shell/WindowCommands.h"
-#include "shell/WindowPanes.h"
 #include "shell/WindowPlacement.h"
 #include "widgets/ViewUtilities.h"
 
-#include <QApplication>
-#include <QCloseEvent>
-#include <QDataStream>
-#include <QDir>
-#include <QFileInfo>
-#include <QLineEdit>
-#include <QTextCursor>
-#include <QCursor>
-#include <QDialog>
 #include <QKeyEvent>
-#include <QGuiApplication>
-#include <QMenuBar>
-#include <QScreen>
-#include <QScrollBar>
-#include <QSplitterHandle>
 
 #include <algorithm>
-#include <array>
-#include <cmath>
 
 namespace lumora {
 
@@ -68,11 +45,7 @@ WindowController::WindowController(Document& document) : m_document(&document)
     setParent(m_window);
 
     m_panes = std::make_unique<WindowPanes>(*m_window);
-    m_splitView = m_panes->splitView();
-    m_libraryPane = &m_panes->library();
-    m_libraryPane->setHost(this);
-    m_editorPane = &m_panes->editor();
-    m_outlinePane = &m_panes->outline();
+    m_panes->library().setHost(this);
     m_commands = std::make_unique<WindowCommands>(*this);
 
     if (DocumentController* controller = DocumentController::shared(); controller && controller->mainMenu()) {
@@ -87,16 +60,16 @@ WindowController::WindowController(Document& document) : m_document(&document)
 
     registry().push_back(this);
     setUp();
-    m_editorPane->setDocument(&document);
+    m_panes->editor().setDocument(&document);
     // The library of the document (else the one chosen last).
-    m_libraryPane->setUp();
+    m_panes->library().setUp();
 }
 
 WindowController::~WindowController()
 {
     std::erase(registry(), this);
-    m_libraryPane->windowWillClose();
-    m_libraryPane->setHost(nullptr);
+    m_panes->library().windowWillClose();
+    m_panes->library().setHost(nullptr);
     // The preview goes with its window.
     m_commands.reset();
 }
@@ -106,21 +79,21 @@ void WindowController::setUp()
     ActionDispatcher::instance().setViewController(m_window, this);
     m_window->installEventFilter(this);
     m_titleStrip = std::make_unique<TitleStripController>(*m_window, *m_panes, m_menuBar);
-    m_editorPane->textView()->installEventFilter(this);
+    m_panes->editor().textView()->installEventFilter(this);
 
-    m_outlinePane->setEditorPane(m_editorPane);
-    m_editorPane->setOutlineHooks({
+    m_panes->outline().setEditorPane(&m_panes->editor());
+    m_panes->editor().setOutlineHooks({
         [this] { return isOutlineVisible(); },
         // Every window of the document shares its text: each outline shown
         // follows an edit made in any of them.
         [this] {
             const auto windows = m_document ? controllersOf(*m_document) : std::vector<WindowController*>{this};
             for (WindowController* window : windows)
-                if (window->isOutlineVisible()) window->m_outlinePane->reloadOutline();
+                if (window->isOutlineVisible()) window->outlinePane().reloadOutline();
         },
         [this](bool visible) { setOutlineVisible(visible); },
     });
-    connect(m_editorPane, &DocumentViewController::editingRefused, this, [this] { m_commands->editingRefused(); });
+    connect(&m_panes->editor(), &DocumentViewController::editingRefused, this, [this] { m_commands->editingRefused(); });
 
     connectDocument();
     updateTitle();
@@ -145,7 +118,7 @@ void WindowController::connectDocument()
     // its windows with it; one the library pane is trashing gives its window
     // to the next document.
     connect(d, &DocumentBase::closed, this, [this, d] {
-        if (m_closingDocument || m_libraryPane->keepsWindowWhenDocumentCloses(*d)) return;
+        if (m_closingDocument || m_panes->library().keepsWindowWhenDocumentCloses(*d)) return;
         m_window->close();
     });
 }
@@ -180,12 +153,12 @@ bool WindowController::isOutlineVisible() const { return m_panes->isOutlineVisib
 
 LibraryViewController* WindowController::libraryViewController() const
 {
-    return isLibraryVisible() ? m_libraryPane : nullptr;
+    return isLibraryVisible() ? &m_panes->library() : nullptr;
 }
 
 OutlineViewController* WindowController::outlineViewController() const
 {
-    return isOutlineVisible() ? m_outlinePane : nullptr;
+    return isOutlineVisible() ? &m_panes->outline() : nullptr;
 }
 
 void WindowController::setLibraryVisible(bool visible)
@@ -203,7 +176,7 @@ void WindowController::setOutlineVisible(bool visible)
     m_panes->setOutlineCollapsed(!visible);
     if (visible) {
         m_titleStrip->outlinePaneShown();
-        m_outlinePane->reloadOutline();
+        m_panes->outline().reloadOutline();
     }
 }
 
@@ -243,7 +216,7 @@ void WindowController::updateTitle()
 
 QVariantMap WindowController::restorableState() const
 {
-    QVariantMap state = m_libraryPane->restorableState();
+    QVariantMap state = m_panes->library().restorableState();
     // Where the writer was in the text, whether or not a library holds it.
     state.insert(QStringLiteral("editorState"), editorState());
     return state;
@@ -251,14 +224,14 @@ QVariantMap WindowController::restorableState() const
 
 void WindowController::restoreState(const QVariantMap& state)
 {
-    m_libraryPane->restoreState(state);
+    m_panes->library().restoreState(state);
     const QVariant editor = state.value(QStringLiteral("editorState"));
     if (editor.typeId() == QMetaType::QByteArray) restoreEditorState(editor.toByteArray());
 }
 
 std::shared_ptr<Library> WindowController::shownLibrary() const
 {
-    return isLibraryVisible() ? m_libraryPane->library() : nullptr;
+    return isLibraryVisible() ? m_panes->library().library() : nullptr;
 }
 
 // Closing ------------------------------------------------------------------------
@@ -270,17 +243,17 @@ bool WindowController::eventFilter(QObject* watched, QEvent* event)
             event->ignore();
             return true;
         }
-        m_libraryPane->windowWillClose();
+        m_panes->library().windowWillClose();
     }
     // The full-screen insets follow the window's state, which a window
     // manager may report before or after the new size; then the strip.
     if (watched == m_window && event->type() == QEvent::WindowStateChange) {
-        m_editorPane->textView()->updateTextContainerInset();
+        m_panes->editor().textView()->updateTextContainerInset();
         m_titleStrip->windowStateMayHaveChanged();
     }
     if (watched == m_window && event->type() == QEvent::WindowDeactivate) m_titleStrip->windowDeactivated();
     // Typing puts the strip away.
-    if (watched == m_editorPane->textView() && event->type() == QEvent::KeyPress)
+    if (watched == m_panes->editor().textView() && event->type() == QEvent::KeyPress)
         m_titleStrip->editorKeyPressed(*static_cast<QKeyEvent*>(event));
     // Escape that nothing inside took leaves full screen.
     if (watched == m_window && event->type() == QEvent::KeyPress && m_window->isFullScreen()
@@ -298,7 +271,7 @@ bool WindowController::windowShouldClose()
     if (!d || d->isClosed() || m_closingDocument) return true;
     // The library keeps the writer's place in its document.
     if (!d->isUntitled())
-        if (RegularFile* file = m_libraryPane->regularFile(d->filePath())) m_libraryPane->saveDocumentState(*file);
+        if (RegularFile* file = m_panes->library().regularFile(d->filePath())) m_panes->library().saveDocumentState(*file);
     // Another window still shows the document, or a library row holds it:
     // only this window goes.
     if (controllersOf(*d).size() > 1 || d->referencesCount() > 0) {
@@ -336,12 +309,12 @@ void WindowController::showDocument(Document& document)
     if (m_document) disconnect(m_document, nullptr, this, nullptr);
     m_document = &document;
     connectDocument();
-    m_editorPane->setDocument(&document);
+    m_panes->editor().setDocument(&document);
     updateTitle();
     if (isOutlineVisible()) {
         if (document.isMarkdownEnabled()) {
             rebuildOutlineAttributes(document.data().textStorage());
-            m_outlinePane->reloadOutline();
+            m_panes->outline().reloadOutline();
         } else {
             setOutlineVisible(false);
         }
@@ -360,42 +333,11 @@ void WindowController::showUntitledDocument()
     if (auto* document = qobject_cast<Document*>(*made)) showDocument(*document);
 }
 
-QByteArray WindowController::editorState() const
-{
-    // The selection, and the character at the top of the editor with how
-    // far above or below the top its line starts.
-    const TextView* view = m_editorPane->textView();
-    const Range selection = view->selectedRange();
-    const QTextCursor top = view->cursorForPosition(QPoint(0, 0));
-    QByteArray state;
-    QDataStream out(&state, QIODevice::WriteOnly);
-    out << quint8(1) << qint64(selection.location) << qint64(selection.length) << qint64(top.position())
-        << qint32(view->cursorRect(top).top());
-    return state;
-}
+QByteArray WindowController::editorState() const { return EditorPlace::of(*m_panes->editor().textView()); }
 
 void WindowController::restoreEditorState(const QByteArray& state)
 {
-    TextView* view = m_editorPane->textView();
-    quint8 version = 0;
-    qint64 location = 0, length = 0, topPosition = 0;
-    qint32 topOffset = 0;
-    if (!state.isEmpty()) {
-        QDataStream in(state);
-        in >> version >> location >> length >> topPosition >> topOffset;
-        if (in.status() != QDataStream::Ok || version != 1) version = 0;
-    }
-    if (version == 0) {
-        // No place of its own: the caret at the start.
-        view->setSelectedRange(Range(0, 0));
-        view->verticalScrollBar()->setValue(0);
-        return;
-    }
-    view->setSelectedRange(Range(std::max<qint64>(0, location), std::max<qint64>(0, length)));
-    QTextCursor top(view->document());
-    top.setPosition(int(std::clamp<qint64>(topPosition, 0, view->document()->characterCount() - 1)));
-    QScrollBar* bar = view->verticalScrollBar();
-    bar->setValue(bar->value() + view->cursorRect(top).top() - topOffset);
+    EditorPlace::restore(*m_panes->editor().textView(), state);
 }
 
 void WindowController::presentError(const PlatformError& error)
@@ -415,7 +357,7 @@ void WindowController::printDocuments(const std::vector<Document*>& documents)
 
 void WindowController::detachFromDocument()
 {
-    m_editorPane->setDocument(nullptr);
+    m_panes->editor().setDocument(nullptr);
     if (m_document) disconnect(m_document, nullptr, this, nullptr);
     m_document = nullptr;
 }

@@ -1,32 +1,27 @@
 #pragma once
 
 #include "library/LibraryViewController.h"
+#include "shell/WindowPanes.h"
 
 #include <QMenuBar>
 #include <QObject>
 #include <QPointer>
-#include <QList>
-#include <QRect>
 
 #include <memory>
-#include <optional>
 #include <vector>
-
 
 namespace lumora {
 
 class Document;
 class DocumentViewController;
-class Library;
 class DocumentWindowBase;
+class Library;
 class LibraryViewController;
-class MenuItem;
 class OutlineViewController;
 class PreviewViewController;
 class SplitView;
 class TitleStripController;
 class WindowCommands;
-class WindowPanes;
 
 // The controller of one document window: a frameless window with its title
 // strip (the main menu, the document's name, the window buttons) over the
@@ -66,16 +61,16 @@ public:
 
     DocumentWindowBase* window() const { return m_window; }
     Document* document() const { return m_document; }
-    SplitView* splitView() const { return m_splitView; }
+    SplitView* splitView() const { return m_panes->splitView(); }
     QMenuBar* menuBar() const { return m_menuBar; }
 
     // The visible side panes (nullptr while collapsed) and the editor pane.
     LibraryViewController* libraryViewController() const;
-    DocumentViewController* documentViewController() const { return m_editorPane; }
+    DocumentViewController* documentViewController() const { return &m_panes->editor(); }
     OutlineViewController* outlineViewController() const;
     // The side panes whether shown or not.
-    LibraryViewController& libraryPane() const { return *m_libraryPane; }
-    OutlineViewController& outlinePane() const { return *m_outlinePane; }
+    LibraryViewController& libraryPane() const { return m_panes->library(); }
+    OutlineViewController& outlinePane() const { return m_panes->outline(); }
 
     bool isLibraryVisible() const;
     bool isOutlineVisible() const;
@@ -134,10 +129,6 @@ private:
     std::unique_ptr<WindowPanes> m_panes;
     std::unique_ptr<TitleStripController> m_titleStrip;
     std::unique_ptr<WindowCommands> m_commands;
-    SplitView* m_splitView = nullptr;
-    LibraryViewController* m_libraryPane = nullptr;
-    DocumentViewController* m_editorPane = nullptr;
-    OutlineViewController* m_outlinePane = nullptr;
     QPointer<QMenuBar> m_menuBar;
     bool m_closingDocument = false;
 };
