@@ -31,7 +31,9 @@ class WindowCommands;
 // - WindowPanes, the split view of the three panes;
 // - TitleStripController, which shows and hides the title strip;
 // - WindowPlacement, where the window goes and how wide it is;
-// - WindowCommands, the window's commands and the validation of their items.
+// - WindowCommands, the window's commands and the validation of their items;
+// - EditorPlace, the editor's selection and scroll position, kept to come
+//   back to.
 //
 // In the responder chain it comes after the window and leads to its
 // document; the command table reaches the window's commands through it.
