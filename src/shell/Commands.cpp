@@ -16,6 +16,7 @@
 #include "shell/MainMenu.h"
 #include "shell/SupportTheDeveloperViewController.h"
 #include "shell/ThemesTableViewController.h"
+#include "shell/WindowCommands.h"
 #include "shell/WindowController.h"
 
 namespace lumora {
@@ -27,10 +28,11 @@ namespace {
 // fields where they have the focus; the library pane (its file commands and
 // its opener of documents) while the focus is in it; the window
 // (DocumentWindowBase, the preview, the themes and donation windows); the
-// window's controllers (WindowController, and through it its document; then
-// the library pane, whose row commands act on its highlighted row from
-// anywhere in the window); and at the end the application's own commands,
-// the document controller and the main menu.
+// window's controllers (WindowController, whose commands are its
+// WindowCommands, and through it its document; then the library pane, whose
+// row commands act on its highlighted row from anywhere in the window); and
+// at the end the application's own commands, the document controller and the
+// main menu.
 
 template <typename Run>
 Bind<EditorCommands> onEditorCommands(Run run)
@@ -49,6 +51,12 @@ template <typename Run>
 Bind<LibraryFileCommands> onLibraryFiles(Run run)
 {
     return onVia<LibraryFileCommands>(&LibraryViewController::fileCommands, std::move(run));
+}
+
+template <typename Run>
+Bind<WindowCommands> onWindow(Run run)
+{
+    return onVia<WindowCommands>(&WindowController::commands, std::move(run));
 }
 
 template <typename Run>
@@ -138,7 +146,7 @@ void addFileMenu(CommandTable& t)
         .title("menu.file.newTab")
         .key(u't', cmd)
         .hidden(true)
-        .handledBy(on<WindowController>(&WindowController::newTab));
+        .handledBy(onWindow(&WindowCommands::newTab));
     t.add(Command::openDocument, "openDocument:")
         .title("menu.file.open")
         .key(u'o', cmd)
@@ -160,11 +168,11 @@ void addFileMenu(CommandTable& t)
     // Titled when validated, as the platform titles its standard items.
     t.add(Command::saveDocument, "saveDocument:")
         .key(u's', cmd)
-        .handledBy(on<WindowController>(&WindowController::saveDocument).enabledIf(&WindowController::canSaveDocument));
+        .handledBy(onWindow(&WindowCommands::saveDocument).enabledIf(&WindowCommands::canSaveDocument));
     t.add(Command::revertDocumentToSaved, "revertDocumentToSaved:")
         .key(u'r', cmd)
         .handledBy(
-            on<WindowController>(&WindowController::revertDocument).enabledIf(&WindowController::canRevertDocument));
+            onWindow(&WindowCommands::revertDocument).enabledIf(&WindowCommands::canRevertDocument));
     t.add(Command::exportAsHTML, "exportAsHTML:")
         .title("menu.file.exportAsHtml")
         .key(u'e', shiftCmd)
@@ -182,7 +190,7 @@ void addFileMenu(CommandTable& t)
     t.add(Command::renameDocument, "renameDocument:").handledBy(onDocument(&Document::renameDocument));
     t.add(Command::moveDocument, "moveDocument:").handledBy(onDocument(&Document::moveDocument));
     t.add(Command::duplicateDocument, "duplicateDocument:")
-        .handledBy(on<WindowController>(&WindowController::duplicateDocument));
+        .handledBy(onWindow(&WindowCommands::duplicateDocument));
     t.add(Command::toggleDocumentLocked, "toggleDocumentLocked:")
         .handledBy(onDocument(&Document::toggleDocumentLocked).checkedIf(&Document::isLocked));
 }
@@ -423,22 +431,22 @@ void addModeMenu(CommandTable& t)
         .handledBy(onDocument(&Document::toggleMarkdown).checkedIf(&Document::isMarkdownEnabled));
     t.add(Command::toggleTypewriterScrolling, "toggleTypewriterScrolling:")
         .title("menu.modus.typewriterScrolling")
-        .handledBy(on<WindowController>(&WindowController::toggleTypewriterScrolling)
-                       .checkedIf(preference<WindowController>(&Settings::isTypewriterScrollingEnabled)));
+        .handledBy(onWindow(&WindowCommands::toggleTypewriterScrolling)
+                       .checkedIf(preference<WindowCommands>(&Settings::isTypewriterScrollingEnabled)));
     t.add(Command::toggleSounds, "toggleSounds:")
         .title("menu.modus.typewriterSounds")
-        .handledBy(on<WindowController>(&WindowController::toggleSounds)
-                       .checkedIf(preference<WindowController>(&Settings::isTypewriterSoundsEnabled)));
+        .handledBy(onWindow(&WindowCommands::toggleSounds)
+                       .checkedIf(preference<WindowCommands>(&Settings::isTypewriterSoundsEnabled)));
     // One item per highlighting, titled after it.
     t.add(Command::setHighlighting, "setHighlighting:")
-        .handledBy(on<WindowController>(&WindowController::setHighlighting)
-                       .checkedIf([](const WindowController&, const QVariant& value) {
+        .handledBy(onWindow(&WindowCommands::setHighlighting)
+                       .checkedIf([](const WindowCommands&, const QVariant& value) {
                            return value.value<Settings::Highlighting>() == Settings::shared().highlighting();
                        }));
     t.add(Command::toggleNoEditing, "toggleNoEditing:")
         .title("menu.modus.noEditing")
-        .handledBy(on<WindowController>(&WindowController::toggleNoEditing)
-                       .checkedIf(preference<WindowController>(&Settings::isNoEditingEnabled)));
+        .handledBy(onWindow(&WindowCommands::toggleNoEditing)
+                       .checkedIf(preference<WindowCommands>(&Settings::isNoEditingEnabled)));
 }
 
 void addLibraryMenu(CommandTable& t)
@@ -450,14 +458,14 @@ void addLibraryMenu(CommandTable& t)
         .key(u'n', shiftCmd)
         .handledBy(onLibraryFiles(&LibraryFileCommands::makeLibraryDocument)
                        .enabledIf(&LibraryFileCommands::canMakeFiles))
-        .handledBy(on<WindowController>(&WindowController::makeLibraryDocument)
-                       .enabledIf(&WindowController::hasLibraries));
+        .handledBy(onWindow(&WindowCommands::makeLibraryDocument)
+                       .enabledIf(&WindowCommands::hasLibraries));
     t.add(Command::makeLibraryFolder, "makeLibraryFolder:")
         .title("menu.library.newFolder")
         .handledBy(onLibraryFiles(&LibraryFileCommands::makeLibraryFolder)
                        .enabledIf(&LibraryFileCommands::canMakeFiles))
         .handledBy(
-            on<WindowController>(&WindowController::makeLibraryFolder).enabledIf(&WindowController::hasLibraries));
+            onWindow(&WindowCommands::makeLibraryFolder).enabledIf(&WindowCommands::hasLibraries));
     t.add(Command::removeLibraryDocument, "removeLibraryDocument:")
         .title("menu.library.moveToTrash")
         .handledBy(onLibraryFiles(&LibraryFileCommands::removeSelectedFiles)
@@ -484,16 +492,16 @@ void addLibraryMenu(CommandTable& t)
     t.add(Command::findInLibrary, "findInLibrary:")
         .title("menu.library.find")
         .key(u'f', shiftCmd)
-        .handledBy(on<WindowController>(&WindowController::findInLibrary).enabledIf(&WindowController::hasLibraries));
+        .handledBy(onWindow(&WindowCommands::findInLibrary).enabledIf(&WindowCommands::hasLibraries));
     // Titled when validated, after the document and the library shown.
     t.add(Command::moveToLibrary, "moveToLibrary:")
         .hidden(false)
-        .handledBy(on<WindowController>(&WindowController::moveToLibrary)
-                       .validatedBy(&WindowController::validateMoveToLibrary));
+        .handledBy(onWindow(&WindowCommands::moveToLibrary)
+                       .validatedBy(&WindowCommands::validateMoveToLibrary));
     t.add(Command::toggleLibraryLinked, "toggleLibraryLinked:")
         .hidden(false)
-        .handledBy(on<WindowController>(&WindowController::toggleLibraryLinked)
-                       .validatedBy(&WindowController::validateToggleLibraryLinked));
+        .handledBy(onWindow(&WindowCommands::toggleLibraryLinked)
+                       .validatedBy(&WindowCommands::validateToggleLibraryLinked));
 }
 
 void addViewMenu(CommandTable& t)
@@ -501,34 +509,34 @@ void addViewMenu(CommandTable& t)
     t.add(Command::toggleInfoView, "toggleInfoView:")
         .title("menu.view.statistics.on")
         .key(u'w', shiftCmd)
-        .handledBy(on<WindowController>(&WindowController::toggleInfoView)
-                       .titled(preference<WindowController>(&Settings::isInfoViewVisible), "menu.view.statistics.off",
+        .handledBy(onWindow(&WindowCommands::toggleInfoView)
+                       .titled(preference<WindowCommands>(&Settings::isInfoViewVisible), "menu.view.statistics.off",
                                "menu.view.statistics.on"));
     t.add(Command::toggleLibraryView, "toggleLibraryView:")
         .title("menu.view.library.on")
         .key(u'l', cmd)
-        .handledBy(on<WindowController>(&WindowController::toggleLibraryView)
-                       .titled(&WindowController::isLibraryVisible, "menu.view.library.off", "menu.view.library.on"));
+        .handledBy(onWindow(&WindowCommands::toggleLibraryView)
+                       .titled(&WindowCommands::isLibraryVisible, "menu.view.library.off", "menu.view.library.on"));
     t.add(Command::showAndFocusLibraryView, "showAndFocusLibraryView:")
         .title("menu.view.focusLibrary")
         .key(u'l', optCmd)
         .alternate()
-        .handledBy(on<WindowController>(&WindowController::showAndFocusLibraryView));
+        .handledBy(onWindow(&WindowCommands::showAndFocusLibraryView));
     t.add(Command::toggleOutlineView, "toggleOutlineView:")
         .title("menu.view.outline.on")
         .key(u'l', shiftCmd)
-        .handledBy(on<WindowController>(&WindowController::toggleOutlineView)
-                       .titled(&WindowController::isOutlineVisible, "menu.view.outline.off", "menu.view.outline.on")
-                       .hiddenIf([](const WindowController& window) { return !window.showsMarkdown(); }));
+        .handledBy(onWindow(&WindowCommands::toggleOutlineView)
+                       .titled(&WindowCommands::isOutlineVisible, "menu.view.outline.off", "menu.view.outline.on")
+                       .hiddenIf([](const WindowCommands& window) { return !window.showsMarkdown(); }));
     t.add(Command::togglePreview, "togglePreview:")
         .title("menu.view.preview")
         .key(u'p', optCmd)
-        .handledBy(on<WindowController>(&WindowController::togglePreviewWindow));
+        .handledBy(onWindow(&WindowCommands::togglePreviewWindow));
 
     // The value choices: one item per value, titled after it.
     t.add(Command::setLibrarySummaryLines, "setLibrarySummaryLines:")
-        .handledBy(on<WindowController>(&WindowController::setLibrarySummaryLines)
-                       .checkedIf([](const WindowController&, const QVariant& value) {
+        .handledBy(onWindow(&WindowCommands::setLibrarySummaryLines)
+                       .checkedIf([](const WindowCommands&, const QVariant& value) {
                            return value.toInt() == Settings::shared().librarySummaryLines();
                        }));
     t.add(Command::setTheme, "setTheme:").handledBy(on<MainMenu>(&MainMenu::setTheme).checkedIf(&MainMenu::isTheme));
@@ -553,8 +561,8 @@ void addViewMenu(CommandTable& t)
     t.add(Command::setParagraphSpacing, "setParagraphSpacing:")
         .handledBy(on<MainMenu>(&MainMenu::setParagraphSpacing).checkedIf(&MainMenu::isParagraphSpacing));
     t.add(Command::setEditorSize, "setEditorSize:")
-        .handledBy(on<WindowController>(&WindowController::setEditorSize)
-                       .checkedIf([](const WindowController&, const QVariant& value) {
+        .handledBy(onWindow(&WindowCommands::setEditorSize)
+                       .checkedIf([](const WindowCommands&, const QVariant& value) {
                            return value.toDouble() == Settings::shared().editorSize();
                        }));
     // With "enableBetaFeatures".

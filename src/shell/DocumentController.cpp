@@ -25,6 +25,7 @@
 #include "shell/PreferenceMigration.h"
 #include "shell/SupportTheDeveloperViewController.h"
 #include "shell/ThemesTableViewController.h"
+#include "shell/TitleStripController.h"
 #include "shell/WindowController.h"
 #include "widgets/ViewUtilities.h"
 
@@ -409,8 +410,9 @@ PlatformResult<Document*> DocumentController::duplicateDocument(Document& source
     copy->showWindows();
     // The copy's window shows its title strip, so the writer sees its name.
     if (const auto controllers = WindowController::controllersOf(*copy); !controllers.empty()) {
-        controllers.front()->titleBarHidden = false;
-        controllers.front()->updateTitleBar();
+        TitleStripController& strip = controllers.front()->titleStrip();
+        strip.titleBarHidden = false;
+        strip.updateTitleBar();
     }
     return copy;
 }

@@ -53,8 +53,8 @@ protected:
         s.setHighlighting(Settings::Highlighting::off);
         for (const auto& option : TextView::persistedTextOptions())
             s.userDefaults()->set(QLatin1String(option.key), false);
-        TextServices::setSharedFindString(QString());
-        TextServices::setSharedFindOptions({});
+        EditorFind::setSharedFindString(QString());
+        EditorFind::setSharedFindOptions({});
         menu = std::make_unique<MainMenu>(s);
         menu->install();
         view = std::make_unique<TextView>();
@@ -95,7 +95,7 @@ protected:
 
     QString text() const { return storage->string(); }
     TextServices& services() const { return view->services(); }
-    FindBar* bar() const { return services().findBar(); }
+    FindBar* bar() const { return services().find().findBar(); }
     void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(view.get(), k, m); }
     void type(const QString& s) { QTest::keyClicks(view.get(), s); }
     void option(const char* key, bool on) { view->setTextOption(QLatin1String(key), on); }
@@ -119,7 +119,7 @@ protected:
         for (const Range& r : ranges) words << text().mid(r.location, r.length);
         return words;
     }
-    bool waitForCount() { return QTest::qWaitFor([&] { return !services().isCounting(); }, 5000); }
+    bool waitForCount() { return QTest::qWaitFor([&] { return !services().find().isCounting(); }, 5000); }
     QPoint pointAt(qsizetype position) const
     {
         QTextCursor c(view->document());
@@ -148,13 +148,13 @@ TEST_F(TextServicesTest, FindBarFindsAsYouTypeStepsAndCloses)
     QTest::keyClicks(bar()->findField(), QStringLiteral("cat"));
     EXPECT_EQ(view->selectedRange(), Range(4, 3));
     ASSERT_TRUE(waitForCount());
-    EXPECT_EQ(services().findStatus(), QStringLiteral("1 of 4"));
+    EXPECT_EQ(services().find().findStatus(), QStringLiteral("1 of 4"));
     repaint();
-    EXPECT_EQ(services().paintedMatches().size(), 4u);
+    EXPECT_EQ(services().find().paintedMatches().size(), 4u);
 
     QTest::keyClick(bar()->findField(), Qt::Key_Return);
     EXPECT_EQ(view->selectedRange(), Range(15, 3));
-    EXPECT_EQ(services().findStatus(), QStringLiteral("2 of 4"));
+    EXPECT_EQ(services().find().findStatus(), QStringLiteral("2 of 4"));
     QTest::keyClick(bar()->findField(), Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(view->selectedRange(), Range(4, 3));
     QTest::keyClick(bar()->findField(), Qt::Key_Return, Qt::ShiftModifier); // round the start
@@ -164,8 +164,8 @@ TEST_F(TextServicesTest, FindBarFindsAsYouTypeStepsAndCloses)
     // Match case: "Cat" no longer counts.
     bar()->matchCaseButton()->click();
     ASSERT_TRUE(waitForCount());
-    EXPECT_EQ(services().findStatus(), QStringLiteral("3 of 3"));
-    EXPECT_TRUE(TextServices::sharedFindOptions().caseSensitive);
+    EXPECT_EQ(services().find().findStatus(), QStringLiteral("3 of 3"));
+    EXPECT_TRUE(EditorFind::sharedFindOptions().caseSensitive);
 
     // Escape closes the bar and gives the focus back to the text.
     QTest::keyClick(bar()->findField(), Qt::Key_Escape);
@@ -173,7 +173,7 @@ TEST_F(TextServicesTest, FindBarFindsAsYouTypeStepsAndCloses)
     EXPECT_TRUE(view->hasFocus());
     EXPECT_EQ(view->viewport()->geometry().top(), 0);
     repaint();
-    EXPECT_TRUE(services().paintedMatches().empty());
+    EXPECT_TRUE(services().find().paintedMatches().empty());
 
     // Find Next and Previous work with the bar closed.
     view->setSelectedRange(Range(0, 0));
@@ -188,7 +188,7 @@ TEST_F(TextServicesTest, FindBarFindsAsYouTypeStepsAndCloses)
     QTest::keyClick(bar()->findField(), Qt::Key_End);
     QTest::keyClicks(bar()->findField(), QStringLiteral("s"));
     ASSERT_TRUE(waitForCount());
-    EXPECT_EQ(services().findStatus(), QStringLiteral("Not found"));
+    EXPECT_EQ(services().find().findStatus(), QStringLiteral("Not found"));
 }
 
 TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWhereShown)
@@ -202,10 +202,10 @@ TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWher
     EXPECT_EQ(view->selectedRange().location, text().indexOf(QStringLiteral("needle"), text().indexOf("Line 1500")));
     ASSERT_TRUE(waitForCount());
     const QLocale locale;
-    EXPECT_EQ(services().findStatus(), locale.toString(1501) + QStringLiteral(" of ") + locale.toString(3000));
+    EXPECT_EQ(services().find().findStatus(), locale.toString(1501) + QStringLiteral(" of ") + locale.toString(3000));
     repaint();
-    EXPECT_GT(services().paintedMatches().size(), 5u);
-    EXPECT_LT(services().paintedMatches().size(), 100u);
+    EXPECT_GT(services().find().paintedMatches().size(), 5u);
+    EXPECT_LT(services().find().paintedMatches().size(), 100u);
 
     // Moving in the text makes typing in the field search from there.
     const qsizetype later = text().indexOf(QStringLiteral("Line 2500"));
@@ -219,7 +219,7 @@ TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWher
     view->setSelectedRange(Range(0, 0));
     type(QStringLiteral("needle in "));
     const QString recounted = locale.toString(3001) + QStringLiteral(" matches");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return services().findStatus() == recounted; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return services().find().findStatus() == recounted; }, 5000));
 }
 
 TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)
@@ -236,10 +236,10 @@ TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)
     EXPECT_EQ(view->selectedRange(), Range(12, 4));
 
     view->setSelectedRange(Range(22, 0)); // inside the second "fish"
-    EXPECT_EQ(services().replaceAll(), 3);
+    EXPECT_EQ(services().find().replaceAll(), 3);
     EXPECT_EQ(text(), QStringLiteral("one cat two cat red cat blue cat"));
     EXPECT_EQ(view->selectedRange(), Range(20, 0)); // at the start of its replacement: no jump
-    EXPECT_EQ(services().findStatus(), QStringLiteral("3 replaced"));
+    EXPECT_EQ(services().find().findStatus(), QStringLiteral("3 replaced"));
     view->setFocus(); // in the field, the keys undo the field's typing
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QStringLiteral("one cat two fish red fish blue fish"));
@@ -250,11 +250,11 @@ TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)
     EXPECT_EQ(text(), QStringLiteral("one cat two cat red cat blue cat"));
 
     // Replacing with Markdown restyles what it touched, as typing would.
-    TextServices::setSharedFindString(QStringLiteral("cat"));
+    EditorFind::setSharedFindString(QStringLiteral("cat"));
     bar()->setFindString(QStringLiteral("cat"));
     bar()->replaceField()->setText(QStringLiteral("**cat**"));
     const int restyles = view->restyleCount();
-    EXPECT_EQ(services().replaceAll(), 4);
+    EXPECT_EQ(services().find().replaceAll(), 4);
     EXPECT_GT(view->restyleCount(), restyles);
     const qsizetype bold = text().indexOf(QStringLiteral("**cat**")) + 3;
     EXPECT_TRUE(Markdown::unboxed(storage->attribute(AttributeKey::InlineMarkdown, bold)).has_value());
@@ -270,12 +270,12 @@ TEST_F(TextServicesTest, ReplacingFollowsTheNoEditingRule)
     perform(Command::showReplaceInterface);
     EXPECT_FALSE(bar()->replaceButton()->isEnabled());
     EXPECT_FALSE(bar()->replaceAllButton()->isEnabled());
-    EXPECT_EQ(services().replaceAll(), 0);
-    services().replaceCurrent();
+    EXPECT_EQ(services().find().replaceAll(), 0);
+    services().find().replaceCurrent();
     EXPECT_EQ(text(), QStringLiteral("red fish, blue fish"));
     EXPECT_EQ(undo.count(), 0);
     // Finding still works.
-    EXPECT_TRUE(services().findNext(false));
+    EXPECT_TRUE(services().find().findNext(false));
 }
 
 TEST_F(TextServicesTest, ReplaceAllOfManyMatchesIsOneStep)
@@ -284,10 +284,10 @@ TEST_F(TextServicesTest, ReplaceAllOfManyMatchesIsOneStep)
     for (int i = 0; i < 2000; ++i) lines << QStringLiteral("# Part %1\nA *word* and a word, word word word.").arg(i);
     const QString original = lines.join(u'\n');
     open(original);
-    TextServices::setSharedFindString(QStringLiteral("word"));
+    EditorFind::setSharedFindString(QStringLiteral("word"));
     perform(Command::showReplaceInterface);
     bar()->replaceField()->setText(QStringLiteral("sentence"));
-    EXPECT_EQ(services().replaceAll(), 10000);
+    EXPECT_EQ(services().find().replaceAll(), 10000);
     EXPECT_EQ(text().count(QStringLiteral("sentence")), 10000);
     EXPECT_EQ(undo.count(), 1);
     view->setFocus();
@@ -304,7 +304,7 @@ TEST_F(TextServicesTest, UseSelectionForFindAndJumpToSelection)
     EXPECT_FALSE(validated(Command::findNext).first); // nothing to find
     view->setSelectedRange(Range(text().indexOf(QStringLiteral("dog")), 3));
     key(Qt::Key_E, Qt::ControlModifier);
-    EXPECT_EQ(TextServices::sharedFindString(), QStringLiteral("dog"));
+    EXPECT_EQ(EditorFind::sharedFindString(), QStringLiteral("dog"));
     EXPECT_TRUE(validated(Command::findNext).first);
     key(Qt::Key_G, Qt::ControlModifier);
     EXPECT_EQ(view->selectedRange().location, text().indexOf(QStringLiteral("dog"), text().indexOf("dog") + 1));
@@ -324,19 +324,19 @@ TEST_F(TextServicesTest, SpellingUnderlinesProseOnlyAndNotTheWordBeingTyped)
     open(QStringLiteral("The qiuck fox `teh code` and [a link](http://exmple.org/pth) <b class=\"x\">it</b>.\n\n"
                         "```\nteh fenced\n```\n[^lbl]: A wrod in a note."));
     repaint();
-    EXPECT_EQ(painted(services().paintedMisspellings()), (QStringList{"qiuck", "wrod"}));
+    EXPECT_EQ(painted(services().spelling().paintedMisspellings()), (QStringList{"qiuck", "wrod"}));
 
     view->setSelectedRange(Range(text().size(), 0));
     type(QStringLiteral(" writting"));
     repaint();
-    EXPECT_FALSE(painted(services().paintedMisspellings()).contains(QStringLiteral("writting")));
+    EXPECT_FALSE(painted(services().spelling().paintedMisspellings()).contains(QStringLiteral("writting")));
     type(QStringLiteral(" "));
     repaint();
-    EXPECT_TRUE(painted(services().paintedMisspellings()).contains(QStringLiteral("writting")));
+    EXPECT_TRUE(painted(services().spelling().paintedMisspellings()).contains(QStringLiteral("writting")));
 
     option("continuousSpellCheckingEnabled", false);
     repaint();
-    EXPECT_TRUE(services().paintedMisspellings().empty());
+    EXPECT_TRUE(services().spelling().paintedMisspellings().empty());
 }
 
 TEST_F(TextServicesTest, AVeryLongParagraphIsCheckedOnlyWhereItIsShown)
@@ -346,7 +346,7 @@ TEST_F(TextServicesTest, AVeryLongParagraphIsCheckedOnlyWhereItIsShown)
     for (int i = 0; i < 4000; ++i) paragraph += QStringLiteral("the qiuck fox ");
     open(paragraph);
     repaint();
-    const auto shown = services().paintedMisspellings().size();
+    const auto shown = services().spelling().paintedMisspellings().size();
     EXPECT_GT(shown, 5u);
     EXPECT_LT(shown, 1000u);
     // Far down the paragraph, the word under the pointer is still found.
@@ -384,8 +384,8 @@ TEST_F(TextServicesTest, UnderlinesAndMatchesReadOnlyTheShownTextWhileTyping)
     }
     EXPECT_LT(storage->charactersMoved() - before, 20u * 1000u);
     EXPECT_TRUE(text().startsWith(QStringLiteral("The xyvery qiuck")));
-    EXPECT_TRUE(painted(services().paintedMisspellings()).contains(QStringLiteral("qiuck")));
-    EXPECT_TRUE(painted(services().paintedMatches()).contains(QStringLiteral("needle")));
+    EXPECT_TRUE(painted(services().spelling().paintedMisspellings()).contains(QStringLiteral("qiuck")));
+    EXPECT_TRUE(painted(services().find().paintedMatches()).contains(QStringLiteral("needle")));
 }
 
 TEST_F(TextServicesTest, ContextMenuOffersGuessesIgnoreAndLearn)
@@ -409,7 +409,7 @@ TEST_F(TextServicesTest, ContextMenuOffersGuessesIgnoreAndLearn)
     EXPECT_TRUE(trigger(text().indexOf(QStringLiteral("jmups")) + 1, QStringLiteral("Ignore Spelling")));
     EXPECT_TRUE(trigger(text().indexOf(QStringLiteral("frobble")) + 1, QStringLiteral("Learn Spelling")));
     repaint();
-    EXPECT_EQ(painted(services().paintedMisspellings()), QStringList{"qiuck"});
+    EXPECT_EQ(painted(services().spelling().paintedMisspellings()), QStringList{"qiuck"});
     // A correctly spelt word gets no spelling items.
     EXPECT_FALSE(trigger(1, QStringLiteral("Learn Spelling")));
     // The learnt word is known after a restart; the ignored one is not.
@@ -432,7 +432,7 @@ TEST_F(TextServicesTest, AWordIgnoredInOneEditorIsUnmarkedInEvery)
     other.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
     other.viewport()->repaint();
-    ASSERT_EQ(other.services().paintedMisspellings().size(), 1u);
+    ASSERT_EQ(other.services().spelling().paintedMisspellings().size(), 1u);
 
     std::unique_ptr<QMenu> menu(view->createContextMenu(pointAt(text().indexOf(QStringLiteral("jmups")) + 1)));
     QAction* ignore = nullptr;
@@ -441,7 +441,7 @@ TEST_F(TextServicesTest, AWordIgnoredInOneEditorIsUnmarkedInEvery)
     ASSERT_TRUE(ignore);
     ignore->trigger();
     other.viewport()->repaint();
-    EXPECT_TRUE(other.services().paintedMisspellings().empty());
+    EXPECT_TRUE(other.services().spelling().paintedMisspellings().empty());
     other.setTextStorage(nullptr, nullptr);
 }
 

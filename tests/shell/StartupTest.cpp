@@ -7,6 +7,7 @@
 #include "platform/foundation/Bundle.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
+#include "shell/TitleStripController.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
@@ -97,7 +98,7 @@ TEST(Startup, FirstLaunchWritesThePreferencesAndOpensTheIntroductionLocked)
     EXPECT_FALSE(copy->isLocked());
     EXPECT_EQ(textOf(copy), text);
     ASSERT_TRUE(windowOf(copy));
-    EXPECT_FALSE(windowOf(copy)->titleBarHidden);
+    EXPECT_FALSE(windowOf(copy)->titleStrip().titleBarHidden);
 }
 
 TEST(Startup, WithNothingToOpenOrRestoreANewDocumentOpens)

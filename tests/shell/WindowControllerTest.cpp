@@ -14,6 +14,8 @@
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
 #include "shell/MainMenu.h"
+#include "shell/WindowCommands.h"
+#include "shell/WindowPlacement.h"
 #include "widgets/ViewUtilities.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
@@ -190,7 +192,7 @@ TEST(WindowController, EachWindowsPreviewCommandShowsAndHidesItsOwnPreview)
 
     // The other window has a preview of its own.
     ASSERT_TRUE(activate(beta));
-    beta->togglePreviewWindow();
+    beta->commands().togglePreviewWindow();
     ASSERT_TRUE(beta->previewWindowController());
     EXPECT_NE(beta->previewWindowController(), preview);
     EXPECT_EQ(preview->document, alpha->document());
@@ -279,7 +281,7 @@ TEST(WindowController, EditorSizeSetsTheWidthAndKeepsTheWindowOnItsScreen)
         {QRect(1300, 50, 1800, 700), QRect(1440, 0, 1280, 800), 712, 0, QRect(1440 + 284, 50, 712, 700)},
     };
     for (const Case& c : cases) {
-        const QRect frame = WindowController::frameForEditorSize(c.frame, c.screen, c.editorSize, c.sides);
+        const QRect frame = WindowPlacement::frameForEditorSize(c.frame, c.screen, c.editorSize, c.sides);
         EXPECT_EQ(frame, c.expected) << c.editorSize << " " << c.frame.x();
         EXPECT_TRUE(c.screen.contains(frame.topLeft()) && frame.right() <= c.screen.right());
     }
@@ -377,21 +379,21 @@ TEST(WindowController, NewWindowsCascadeInsideTheScreen)
     const QRect area(0, 24, 640, 456);
     const QRect big(100, 100, 1000, 740);
     // Too big: made to fit, and kept inside.
-    EXPECT_EQ(WindowController::cascadedFrame(big, {}, area), QRect(0, 24, 640, 456));
+    EXPECT_EQ(WindowPlacement::cascadedFrame(big, {}, area), QRect(0, 24, 640, 456));
     // Stepping aside from a window in the same place, and from the next one.
     const QRect small(50, 40, 400, 300);
-    EXPECT_EQ(WindowController::cascadedFrame(small, {QPoint(50, 40)}, area).topLeft(), QPoint(78, 68));
-    EXPECT_EQ(WindowController::cascadedFrame(small, {QPoint(50, 40), QPoint(78, 68)}, area).topLeft(), QPoint(106, 96));
+    EXPECT_EQ(WindowPlacement::cascadedFrame(small, {QPoint(50, 40)}, area).topLeft(), QPoint(78, 68));
+    EXPECT_EQ(WindowPlacement::cascadedFrame(small, {QPoint(50, 40), QPoint(78, 68)}, area).topLeft(), QPoint(106, 96));
     // A step that would leave the area starts again from its edge.
     const QRect low(200, 170, 400, 300);
-    const QRect stepped = WindowController::cascadedFrame(low, {QPoint(200, 170)}, area);
+    const QRect stepped = WindowPlacement::cascadedFrame(low, {QPoint(200, 170)}, area);
     EXPECT_EQ(stepped.topLeft(), QPoint(228, 24));
     // A frame from a larger screen comes inside first.
-    EXPECT_EQ(WindowController::cascadedFrame(QRect(900, 700, 400, 300), {}, area).topLeft(), QPoint(240, 180));
+    EXPECT_EQ(WindowPlacement::cascadedFrame(QRect(900, 700, 400, 300), {}, area).topLeft(), QPoint(240, 180));
     // However many windows, every frame stays inside, and the search ends.
     std::vector<QPoint> taken;
     for (int i = 0; i < 40; ++i) {
-        const QRect frame = WindowController::cascadedFrame(small, taken, area);
+        const QRect frame = WindowPlacement::cascadedFrame(small, taken, area);
         EXPECT_TRUE(area.contains(frame)) << i;
         taken.push_back(frame.topLeft());
     }
