@@ -5,6 +5,8 @@
 #include "document/PreviewViewController.h"
 #include "document/TextServices.h"
 #include "document/TextView.h"
+#include "library/LibraryDocumentOpener.h"
+#include "library/LibraryFileCommands.h"
 #include "library/LibraryViewController.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/DocumentWindowBase.h"
@@ -23,13 +25,14 @@ namespace {
 
 // Who carries what out, in the order the responder chain meets them: the
 // editor (TextView, its EditorCommands and TextServices) and Qt's own text
-// fields where they have the focus; the library pane while the focus is in
-// it; the window (DocumentWindowBase, the preview, the themes and donation
-// windows); the window's controllers (WindowController, whose commands are
-// its WindowCommands, and through it its document; then the library pane,
-// whose row commands act on its highlighted row from anywhere in the
-// window); and at the end the application's own commands, the document
-// controller and the main menu.
+// fields where they have the focus; the library pane (its file commands and
+// its opener of documents) while the focus is in it; the window
+// (DocumentWindowBase, the preview, the themes and donation windows); the
+// window's controllers (WindowController, whose commands are its
+// WindowCommands, and through it its document; then the library pane, whose
+// row commands act on its highlighted row from anywhere in the window); and
+// at the end the application's own commands, the document controller and the
+// main menu.
 
 template <typename Run>
 Bind<EditorCommands> onEditorCommands(Run run)
@@ -41,6 +44,13 @@ template <typename Run>
 Bind<TextServices> onTextServices(Run run)
 {
     return onVia<TextServices>(&TextView::services, std::move(run));
+}
+
+// The library pane's file commands and its opening of documents.
+template <typename Run>
+Bind<LibraryFileCommands> onLibraryFiles(Run run)
+{
+    return onVia<LibraryFileCommands>(&LibraryViewController::fileCommands, std::move(run));
 }
 
 template <typename Run>
@@ -446,38 +456,39 @@ void addLibraryMenu(CommandTable& t)
     t.add(Command::makeLibraryDocument, "makeLibraryDocument:")
         .title("menu.library.newDocument")
         .key(u'n', shiftCmd)
-        .handledBy(on<LibraryViewController>(&LibraryViewController::makeLibraryDocument)
-                       .enabledIf(&LibraryViewController::canMakeFiles))
+        .handledBy(onLibraryFiles(&LibraryFileCommands::makeLibraryDocument)
+                       .enabledIf(&LibraryFileCommands::canMakeFiles))
         .handledBy(onWindow(&WindowCommands::makeLibraryDocument)
                        .enabledIf(&WindowCommands::hasLibraries));
     t.add(Command::makeLibraryFolder, "makeLibraryFolder:")
         .title("menu.library.newFolder")
-        .handledBy(on<LibraryViewController>(&LibraryViewController::makeLibraryFolder)
-                       .enabledIf(&LibraryViewController::canMakeFiles))
+        .handledBy(onLibraryFiles(&LibraryFileCommands::makeLibraryFolder)
+                       .enabledIf(&LibraryFileCommands::canMakeFiles))
         .handledBy(
             onWindow(&WindowCommands::makeLibraryFolder).enabledIf(&WindowCommands::hasLibraries));
     t.add(Command::removeLibraryDocument, "removeLibraryDocument:")
         .title("menu.library.moveToTrash")
-        .handledBy(on<LibraryViewController>(&LibraryViewController::removeSelectedFiles)
-                       .enabledIf(&LibraryViewController::canActOnRows));
+        .handledBy(onLibraryFiles(&LibraryFileCommands::removeSelectedFiles)
+                       .enabledIf(&LibraryFileCommands::canActOnRows));
     t.add(Command::renameLibraryDocument, "renameLibraryDocument:")
         .title("menu.edit.rename")
-        .handledBy(on<LibraryViewController>(&LibraryViewController::renameLibraryDocument)
-                       .enabledIf(&LibraryViewController::canActOnOneRow));
+        .handledBy(onLibraryFiles(&LibraryFileCommands::renameLibraryDocument)
+                       .enabledIf(&LibraryFileCommands::canActOnOneRow));
     t.add(Command::printSelectedFiles, "printSelectedFiles:")
         .title("menu.file.print")
-        .handledBy(on<LibraryViewController>(&LibraryViewController::printSelectedFiles)
-                       .enabledIf(&LibraryViewController::canActOnRows));
+        .handledBy(onLibraryFiles(&LibraryFileCommands::printSelectedFiles)
+                       .enabledIf(&LibraryFileCommands::canActOnRows));
     t.add(Command::openInFinder, "openInFinder:")
         .title("menu.library.openInFinder")
-        .handledBy(on<LibraryViewController>(&LibraryViewController::revealInFileManager)
-                       .enabledIf(&LibraryViewController::canActOnOneRow));
+        .handledBy(onLibraryFiles(&LibraryFileCommands::revealInFileManager)
+                       .enabledIf(&LibraryFileCommands::canActOnOneRow));
     t.add(Command::openSelectedFile, "openSelectedFile:")
         .title("menu.library.open")
         .key(KeyEquivalent::lineFeed, cmd)
         .hidden(true)
-        .handledBy(on<LibraryViewController>(&LibraryViewController::openSelectedFile)
-                       .enabledIf(&LibraryViewController::canOpenSelectedFile));
+        .handledBy(onVia<LibraryDocumentOpener>(&LibraryViewController::opener,
+                                                &LibraryDocumentOpener::openSelectedFile)
+                       .enabledIf(&LibraryDocumentOpener::canOpenSelectedFile));
     t.add(Command::findInLibrary, "findInLibrary:")
         .title("menu.library.find")
         .key(u'f', shiftCmd)
