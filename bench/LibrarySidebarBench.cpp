@@ -9,8 +9,11 @@
 #include "library/FileController.h"
 #include "library/Library.h"
 #include "library/LibraryController.h"
+#include "library/LibraryDocumentOpener.h"
 #include "library/LibraryOutlineModel.h"
 #include "library/LibraryOutlineView.h"
+#include "library/LibrarySearchAndSort.h"
+#include "library/LibrarySelection.h"
 #include "library/LibraryViewController.h"
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/files/UserDefaults.h"
@@ -142,7 +145,7 @@ void BM_ShowLibrary(benchmark::State& state)
         return;
     }
     LibraryViewController& p = pane();
-    p.setFilter(QString());
+    p.search().setFilter(QString());
     for (auto _ : state) {
         state.PauseTiming();
         p.setLibrary(nullptr);
@@ -163,7 +166,7 @@ void BM_ScrollLibrary(benchmark::State& state)
         return;
     }
     LibraryViewController& p = pane();
-    p.setFilter(QString());
+    p.search().setFilter(QString());
     p.setLibrary(library);
     QScrollBar* bar = p.fileView()->verticalScrollBar();
     paint(p.fileView()->viewport());
@@ -207,14 +210,14 @@ void BM_SearchKeystroke(benchmark::State& state)
     const QString after = everything ? QStringLiteral("Entry ") : QStringLiteral("Entry 12");
     for (auto _ : state) {
         state.PauseTiming();
-        p.setFilter(before);
+        p.search().setFilter(before);
         paint(p.fileView()->viewport());
         state.ResumeTiming();
-        p.setFilter(after);
+        p.search().setFilter(after);
         paint(p.fileView()->viewport());
     }
     state.counters["rows"] = double(p.model().rowCount());
-    p.setFilter(QString());
+    p.search().setFilter(QString());
 }
 BENCHMARK(BM_SearchKeystroke)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
@@ -251,9 +254,9 @@ void BM_RowClick(benchmark::State& state)
         // A new row each time, or two rows taken in turn.
         File* file = root->child(opened ? next % 2 : next);
         ++next;
-        p.selectFile(file);
+        p.selection().selectFile(file);
         state.ResumeTiming();
-        p.openSelectedFile();
+        p.opener().openSelectedFile();
         paint(window->documentViewController()->textView()->viewport());
     }
     if (window->document() != qobject_cast<Document*>(*untitled))
@@ -304,7 +307,7 @@ void BM_OpenLargeFolder(benchmark::State& state)
 {
     const QString& folder = largeTree();
     LibraryViewController& p = pane();
-    p.setFilter(QString());
+    p.search().setFilter(QString());
     double worst = 0;
     int rows = 0;
     for (auto _ : state) {

@@ -21,7 +21,6 @@
 
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/text/SpellChecker.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
@@ -69,7 +68,7 @@ struct Editor {
 
     explicit Editor(const QString& text, bool spelling = false)
     {
-        const auto& parsed = *Settings::shared().parsedStylesheet;
+        const auto& parsed = *Settings::shared().parsedStylesheet();
         storage = std::make_unique<TextStorage>(text, parsed.base);
         restyleParagraphs(*storage, parsed, Range(0, storage->length()), true);
         view = std::make_unique<TextView>();
@@ -103,9 +102,9 @@ void BM_FindAsYouType(benchmark::State& state)
 {
     Editor editor(corpusOf(state.range(0)));
     editor.scrollTo(0.5);
-    TextServices& services = editor.view->services();
-    services.showFindBar(false);
-    QLineEdit* field = services.findBar()->findField();
+    EditorFind& finding = editor.view->services().find();
+    finding.showFindBar(false);
+    QLineEdit* field = finding.findBar()->findField();
     // Words the corpus has, and one it has not (the whole text is searched).
     const QStringList words{QStringLiteral("paragraph"), QStringLiteral("writer"), QStringLiteral("zqxw")};
     int word = 0, letter = 0;
@@ -121,7 +120,7 @@ void BM_FindAsYouType(benchmark::State& state)
         if (++letter == w.size()) {
             QElapsedTimer count;
             count.start();
-            while (services.isCounting() && count.elapsed() < 10000) {
+            while (finding.isCounting() && count.elapsed() < 10000) {
                 QApplication::processEvents(QEventLoop::AllEvents, 5);
                 QThread::usleep(200);
             }
@@ -140,17 +139,17 @@ void BM_ReplaceAll10000(benchmark::State& state)
     const QString text = withNeedles(state.range(0), 10000);
     Editor editor(text);
     editor.scrollTo(0.5);
-    TextServices& services = editor.view->services();
-    TextServices::setSharedFindString(QStringLiteral("needle"));
-    TextServices::setSharedFindOptions({});
-    services.showFindBar(true);
-    services.findBar()->replaceField()->setText(QStringLiteral("thread"));
+    EditorFind& finding = editor.view->services().find();
+    EditorFind::setSharedFindString(QStringLiteral("needle"));
+    EditorFind::setSharedFindOptions({});
+    finding.showFindBar(true);
+    finding.findBar()->replaceField()->setText(QStringLiteral("thread"));
     double undoMs = 0;
     int replaced = 0;
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
-        replaced = services.replaceAll();
+        replaced = finding.replaceAll();
         editor.view->viewport()->repaint();
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
         QElapsedTimer undo;
@@ -175,14 +174,14 @@ void BM_SpellCheckScreen(benchmark::State& state)
         if (cold) {
             // Forget every answer: the words and the paragraphs.
             SpellChecker::shared().ignore(u"qqzzqq");
-            NotificationCenter::defaultCenter().post(QStringLiteral("LMSpellingDidChange"));
+            SpellingWords::announceChange();
         }
         QElapsedTimer timer;
         timer.start();
         editor.view->viewport()->repaint();
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
     }
-    state.counters["misspelt_on_screen"] = double(editor.view->services().paintedMisspellings().size());
+    state.counters["misspelt_on_screen"] = double(editor.view->services().spelling().paintedMisspellings().size());
 }
 
 void BM_KeystrokeWithSpelling(benchmark::State& state)

@@ -155,7 +155,7 @@ PlatformStatus DocumentData::replaceDocument(QByteArrayView bytes, UndoManager& 
     m_textStorage.beginEditing();
     m_textStorage.replaceCharacters(range, replacement, Attributes{});
     if (m_editors.empty()) textStorageInvalidated = true;
-    else restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet, Range(prefix, replacement.size()),
+    else restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet(), Range(prefix, replacement.size()),
                            enableMarkdown);
     m_textStorage.endEditing();
     undo.breakCoalescing();
@@ -180,7 +180,7 @@ void DocumentData::styleWholeText()
     m_restyle.reset();
     // Every paragraph back to the base style, then, with Markdown on, each
     // styled with its line break, in one editing bracket.
-    restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet, Range(0, m_textStorage.length()),
+    restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet(), Range(0, m_textStorage.length()),
                       enableMarkdown);
 }
 
@@ -199,7 +199,7 @@ void DocumentData::restyleTextStorage(const std::vector<Range>& first, std::func
     if (first.empty() || m_textStorage.length() <= kRestyledAtOnce) {
         styleWholeText();
     } else {
-        m_restyle = std::make_unique<ProgressiveRestyle>(m_textStorage, Settings::shared().parsedStylesheet,
+        m_restyle = std::make_unique<ProgressiveRestyle>(m_textStorage, Settings::shared().parsedStylesheet(),
                                                          enableMarkdown);
         m_restyle->focus = std::move(focus);
         // Typing takes the looks of the text around the caret, which may
@@ -207,7 +207,7 @@ void DocumentData::restyleTextStorage(const std::vector<Range>& first, std::func
         // was restyled since has the dimmed colours of the stylesheet, also
         // where the focus lies (a selection keeps all of it in focus).
         m_restyle->finished = [this] {
-            const bool highlighting = Settings::shared().highlighting != Settings::Highlighting::off;
+            const bool highlighting = Settings::shared().highlighting() != Settings::Highlighting::off;
             const std::vector<DocumentEditor*> editors = m_editors;
             for (DocumentEditor* editor : editors) {
                 if (highlighting) editor->updateHighlightAttributes();

@@ -1,113 +1,109 @@
 #pragma once
 
-#include "document/SpellingPanel.h"
+#include "document/EditorFind.h"
+#include "document/EditorSpelling.h"
+#include "document/EditorSubstitutions.h"
 #include "markdown/SyntaxRanges.h"
 #include "platform/foundation/Range.h"
-#include "platform/text/TextFinder.h"
 #include "platform/text/TextStorage.h"
 
-#include <QHash>
 #include <QObject>
-#include <QPointer>
-#include <QTimer>
 
 #include <memory>
-#include <optional>
-#include <vector>
 
 class QKeyEvent;
 class QMenu;
 class QPainter;
 class QPoint;
 class QRect;
-class QTextBlock;
 
 namespace lumora {
 
-class FindBar;
 class MenuItem;
 class TextView;
 
 // The editor's text services, the commands of the Edit menu's Find,
 // Spelling and Grammar, Substitutions, Transformations and Speech
-// submenus:
+// submenus. One per editor, in three parts and what joins them:
 //
-// - the find bar above the text, with matches highlighted while it is open
-//   (drawn, never stored as attributes, and only where the text is shown);
-//   a long text is searched on the background pool, so typing in the field
-//   never waits for a count;
-// - spelling: misspelt words underlined as they are drawn (the paragraphs
-//   on screen and a margin around them, remembered per paragraph text),
-//   never inside Markdown or HTML syntax or code; suggestions, Ignore and
-//   Learn in the context menu; Check Document Now and the Spelling panel;
-// - the substitutions the writer's typing triggers (smart quotes and
-//   dashes, text replacement, spelling correction), each an undo step of
-//   its own right after the typed character, never inside code or a link
-//   address; smart copy and paste;
-// - upper case, lower case and capitals by the writer's language;
-// - reading aloud.
+// - EditorFind: the find bar, its count, and replacing;
+// - EditorSpelling: the underlines, the context menu's guesses, Check
+//   Document Now and the Spelling panel;
+// - EditorSubstitutions: what typing triggers, smart copy and paste, and
+//   the Substitutions panel;
+// - here: the menu's commands and the validation of their items, the
+//   switches kept as the editor's text options, upper case, lower case and
+//   capitals by the writer's language, reading aloud, and the text the
+//   parts share (the storage, and where its code lies).
 //
 // Every change goes through the editor's edit gate, so the no-editing rule,
-// restyling and undo apply as to any edit. One per editor.
-class TextServices : public QObject, public SpellingPanelClient {
+// restyling and undo apply as to any edit.
+class TextServices : public QObject {
     Q_OBJECT
 
 public:
     explicit TextServices(TextView& view);
     ~TextServices() override;
 
-    // The menu actions these services carry out.
-    static const QStringList& actions();
-    void perform(const QString& action, MenuItem* sender);
-    // Enabled state and check marks of their items; none for other actions.
-    std::optional<bool> validate(MenuItem& item);
+    EditorFind& find() const { return *m_find; }
+    EditorSpelling& spelling() const { return *m_spelling; }
+    EditorSubstitutions& substitutions() const { return *m_substitutions; }
 
-    // ---- Find
+    // ---- The menu's commands: each does nothing without a text, and says
+    // whether it can act now for the validation of its item.
 
-    // The find string and options every editor shares (a desktop's find
-    // pasteboard in small).
-    static QString sharedFindString();
-    static void setSharedFindString(const QString& text);
-    static FindOptions sharedFindOptions();
-    static void setSharedFindOptions(FindOptions options);
+    bool hasText() const { return m_storage != nullptr; }
+    // A text that may change (not locked, not in no-editing mode).
+    bool canEdit() const;
+    void showFindInterface();
+    void showReplaceInterface();
+    void findNextMatch();
+    void findPreviousMatch();
+    bool canFindAgain() const;
+    void useSelectionAsFindString();
+    bool canUseSelectionForFind() const;
+    void centerSelection();
+    void showGuessPanel();
+    void checkSpellingNow();
+    bool canCheckSpelling() const;
+    // No grammar checker is available here: the switch does nothing and its
+    // item stays off and disabled.
+    void toggleGrammarChecking() {}
+    bool validateGrammarChecking(MenuItem& item) const;
+    void uppercaseWord();
+    void lowercaseWord();
+    void capitalizeWord();
+    void startSpeaking();
+    void stopSpeaking();
+    bool canStartSpeaking() const;
+    bool canStopSpeaking() const;
+    void orderFrontSubstitutionsPanel();
 
-    FindBar* findBar() const { return m_findBar; }
-    bool isFindBarVisible() const;
-    void showFindBar(bool withReplace);
-    // Hides the bar and gives the keyboard focus back to the text.
-    void closeFindBar();
-    // Selects the next (or previous) match, going round the end; false and
-    // a beep when there is none.
-    bool findNext(bool backwards);
-    void useSelectionForFind();
-    // Replaces the selected match and selects the next one.
-    void replaceCurrent();
-    // Replaces every match as one change and one undo step; the number
-    // replaced (0 when refused or none).
-    int replaceAll();
-    // The count beside the find field once it is known.
-    QString findStatus() const;
-    // Whether the count is still being worked out.
-    bool isCounting() const { return m_counter.isRunning() || m_countTimer.isActive(); }
-    // The matches drawn at the last paint (tests).
-    const std::vector<Range>& paintedMatches() const { return m_paintedMatches; }
+    // The switches of the Spelling and Substitutions submenus, kept as the
+    // editor's text options. Smart links and data detectors turn text into
+    // live links, which a plain text file cannot hold: their switches are
+    // kept and do nothing else.
+    enum class Switch {
+        continuousSpellChecking,
+        spellingCorrection,
+        smartInsertDelete,
+        quoteSubstitution,
+        dashSubstitution,
+        linkDetection,
+        dataDetection,
+        textReplacement,
+    };
+    void toggle(Switch which);
+    // Checked while on; the spelling switches need a spell checker.
+    bool validateSwitch(Switch which, MenuItem& item) const;
+    // The text option a switch is kept as.
+    static QString optionKey(Switch which);
 
-    // ---- Spelling
+    // ---- The text the parts share
 
-    bool isContinuousSpellCheckingOn() const;
-    // The misspelt words of a paragraph (absolute offsets), skipping syntax
-    // and code.
-    std::vector<Range> misspellings(Range paragraph);
-    // The misspelt word at position, if any.
-    std::optional<Range> misspellingAt(qsizetype position);
-    // The misspelt words of a stretch inside a paragraph (a long one's
-    // shown part), not remembered.
-    std::vector<Range> misspellingsIn(Range stretch);
-    // Check Document Now: selects the next misspelt word after the
-    // selection (going round), or beeps.
-    bool checkDocument();
-    // The underlines drawn at the last paint (tests).
-    const std::vector<Range>& paintedMisspellings() const { return m_paintedMisspellings; }
+    TextStorage* storage() const { return m_storage; }
+    // Whether index lies in a fenced code block.
+    bool isInCode(qsizetype index);
     // Whether index is prose (not Markdown syntax, HTML or code).
     bool isProse(qsizetype index);
 
@@ -115,85 +111,43 @@ public:
 
     void setStorage(TextStorage* storage);
     void forgetStorage();
+    bool isFindBarVisible() const { return m_find->isFindBarVisible(); }
     // After the writer typed text (already through the gate) at typed.
-    void textWasTyped(Range typed);
+    void textWasTyped(Range typed) { m_substitutions->textWasTyped(typed); }
     // Pasted text with the spaces smart paste adds around it.
-    QString smartPasteText(Range range, const QString& text);
+    QString smartPasteText(Range range, const QString& text) const
+    {
+        return m_substitutions->smartPasteText(range, text);
+    }
     // The range a deletion of range takes with smart delete.
-    Range smartDeleteRange(Range range);
-    void paintBelowText(QPainter& painter, const QRect& exposed);
+    Range smartDeleteRange(Range range) const { return m_substitutions->smartDeleteRange(range); }
+    // The find matches behind the text; the misspelt words over it.
+    void paintBelowText(QPainter& painter, const QRect& exposed) { m_find->paintMatches(painter, exposed); }
     void paintAboveText(QPainter& painter, const QRect& exposed);
-    void addContextMenuItems(QMenu* menu, const QPoint& position);
+    void addContextMenuItems(QMenu* menu, const QPoint& position) { m_spelling->addContextMenuItems(menu, position); }
     // Escape closes the find bar; true when the key was taken.
     bool handleKeyPress(QKeyEvent* event);
+    // The find bar across the top, the text below it.
     void layoutFindBar();
     void textOptionsChanged();
     void themeChanged();
-
-    // SpellingPanelClient
-    void changeMisspelling(const QString& replacement) override;
-    void findNextMisspelling() override;
-    void ignoreMisspelling(const QString& word) override;
-    void learnMisspelling(const QString& word) override;
 
 signals:
     void findBarVisibilityChanged(bool visible);
 
 private:
-    TextFinder currentFinder() const;
-    void findStringEdited(const QString& text);
-    void findOptionsChanged();
-    void startCount();
-    void countFinished(std::shared_ptr<const BackgroundFinder::Result> result);
-    void updateFindStatus();
-    // Selects a match (or the search's starting point) and shows it.
-    void selectMatch(Range range);
     void storageChanged(const TextStorage::Change& change);
-    // The part of block drawn in exposed: all of it, but for a paragraph so
-    // long that only its shown lines are worth a look.
-    Range shownPart(const QTextBlock& block, const QRect& exposed) const;
-    void forEachVisibleBlock(const QRect& exposed, const std::function<void(const QTextBlock&)>& block) const;
-    void drawRanges(QPainter& painter, const QTextBlock& block, const std::vector<Range>& ranges, bool underline);
-    void spellingChanged();
-    void precheckAroundShownText();
-    void applySubstitution(Range range, const QString& replacement);
-    std::optional<std::pair<Range, QString>> correctionBefore(qsizetype typedAt);
-    void changeCase(int change);
-    void speak();
-    void showSpellingPanel();
-    void showSubstitutionsPanel();
-    void toggleOption(const char* key);
-    bool canEdit() const;
     CodeFences& fences();
+    void changeCase(int change);
 
     TextView& m_view;
     TextStorage* m_storage = nullptr;
     int m_observer = 0;
-    FindBar* m_findBar = nullptr;
-    BackgroundFinder m_counter;
-    std::shared_ptr<const BackgroundFinder::Result> m_count;
-    bool m_countStale = true;
-    QTimer m_countTimer;
-    // Where the incremental search started (the selection when the writer
-    // began typing in the field).
-    std::optional<qsizetype> m_findAnchor;
-    bool m_selectingMatch = false;
-    std::vector<Range> m_paintedMatches;
-    QString m_replacedStatus;
-
     CodeFences m_fences;
     bool m_fencesValid = false;
-    // Misspellings by paragraph text, offsets from the paragraph's start.
-    QHash<QString, std::vector<Range>> m_spellingCache;
-    std::vector<Range> m_paintedMisspellings;
-    // The paragraphs shown at the last paint; those around them are checked
-    // a moment later, so that scrolling finds them done.
-    int m_firstShownBlock = -1;
-    int m_lastShownBlock = -1;
-    QTimer m_precheckTimer;
-    // Where the writer's typing ended: the word there is still being typed.
-    std::optional<qsizetype> m_typingEnd;
-    bool m_substituting = false;
+    std::unique_ptr<EditorFind> m_find;
+    std::unique_ptr<EditorSpelling> m_spelling;
+    std::unique_ptr<EditorSubstitutions> m_substitutions;
 };
 
 } // namespace lumora

@@ -1,8 +1,8 @@
 #include "library/FileController.h"
 
+#include "library/FilePaths.h"
 #include "library/LibraryController.h"
 #include "platform/files/FileManager.h"
-#include "platform/files/FileRelocations.h"
 #include "platform/files/FolderListing.h"
 #include "platform/files/FolderWatcher.h"
 #include "platform/files/NameCollation.h"
@@ -26,44 +26,15 @@
 
 namespace lumora {
 
+using filepaths::isInside;
+using filepaths::lastComponent;
+using filepaths::parentOf;
+
 namespace {
 
 QString cleanPath(const QString& path)
 {
     return QDir::cleanPath(path);
-}
-
-// A path the writer's command names: its folder made clean, its last
-// component kept exactly as given (cleaning would turn "x/.." into a
-// different item), so that the name can be checked.
-QString commandPath(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0) return path;
-    const QString folder = cleanPath(path.left(slash + 1));
-    return (folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/')) + path.mid(slash + 1);
-}
-
-QString lastComponent(const QString& path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString parentOf(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
-}
-
-QString extensionOf(const QString& name)
-{
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 && dot < name.size() - 1 ? name.mid(dot + 1) : QString();
-}
-
-bool isInside(const QString& path, const QString& folder)
-{
-    return path.size() > folder.size() && path.startsWith(folder) && path.at(folder.size()) == QLatin1Char('/');
 }
 
 // How long a change of an item that is not at its path waits for the
@@ -76,19 +47,6 @@ bool existsOnDisk(const QString& path)
     return ::lstat(NativePath::encode(path).constData(), &st) == 0;
 }
 
-// Runs work on the background pool and done with its result on the main
-// thread. The worker keeps nothing of done once it has handed it over, so
-// whatever done holds is released on the main thread.
-template <typename T>
-void runInBackground(std::function<PlatformResult<T>()> work, std::function<void(PlatformResult<T>)> done)
-{
-    auto finish = std::make_shared<std::function<void(PlatformResult<T>)>>(std::move(done));
-    dispatch::background([work = std::move(work), finish]() mutable {
-        auto result = std::make_shared<PlatformResult<T>>(work());
-        dispatch::async([finish = std::move(finish), result] { (*finish)(std::move(*result)); });
-    });
-}
-
 // The tests' scan hook: swapped under the lock, called from a copy.
 std::mutex g_scanHookLock;
 std::shared_ptr<const std::function<void(const QString&)>> g_scanHook;
@@ -97,15 +55,6 @@ std::shared_ptr<const std::function<void(const QString&)>> scanHook()
 {
     const std::lock_guard guard(g_scanHookLock);
     return g_scanHook;
-}
-
-PlatformError nameError(const QString& name, const QString& reason)
-{
-    return PlatformError(PlatformError::Code::generic,
-                         name.trimmed().isEmpty()
-                             ? platformText("library.error.name.empty", "The name can't be empty.")
-                             : platformText("library.error.name", "The name “%1” can't be used.").arg(name),
-                         reason);
 }
 
 } // namespace
@@ -665,164 +614,6 @@ void FileController::reconcileFolder(Directory& folder)
             node = std::make_unique<Directory>(childPath, Directory::Contents{}, this, metadata);
         }
         insertNode(folder, std::move(node));
-    }
-}
-
-// File operations ------------------------------------------------------------------------
-
-std::optional<PlatformError> FileController::checkDiskName(const QString& name)
-{
-    if (name.trimmed().isEmpty())
-        return nameError(name, platformText("library.error.name.type", "Type a name for it."));
-    if (name == QLatin1String(".") || name == QLatin1String(".."))
-        return nameError(name, platformText("library.error.name.reserved", "“.” and “..” are reserved by the system."));
-    if (name.contains(QChar(0)))
-        return nameError(name, platformText("library.error.name.nul", "Names can't contain the NUL character."));
-    if (name.contains(QLatin1Char('/')))
-        return nameError(name, platformText("library.error.name.slash", "Names on disk can't contain “/”."));
-    if (name.startsWith(QLatin1Char('.')))
-        return nameError(name, platformText("library.error.name.hidden",
-                                            "Names that begin with a dot are hidden, so it would vanish from the "
-                                            "library."));
-    if (NativePath::encode(name).size() > 255)
-        return nameError(name, platformText("library.error.name.long", "It is too long: a name can be at most 255 "
-                                                                       "bytes, a little less with accents or "
-                                                                       "symbols."));
-    return std::nullopt;
-}
-
-PlatformResult<QString> FileController::diskNameForTypedName(const QString& typed)
-{
-    QString name = typed;
-    name.replace(QLatin1Char('/'), QLatin1Char(':'));
-    if (auto error = checkDiskName(name)) {
-        error->errorDescription = typed.trimmed().isEmpty()
-                                      ? error->errorDescription
-                                      : platformText("library.error.name", "The name “%1” can't be used.").arg(typed);
-        return *error;
-    }
-    return name;
-}
-
-void FileController::perform(const QString& path, std::function<PlatformStatus(const QString&)> work,
-                             std::function<void(const PlatformError&)> onError, std::function<void()> onSuccess)
-{
-    auto self = shared_from_this();
-    runInBackground<void>([path, work = std::move(work)] { return work(path); },
-                          [self, onError = std::move(onError), onSuccess = std::move(onSuccess)](PlatformStatus status) {
-                              if (!status) {
-                                  if (onError) onError(status.error());
-                              } else if (onSuccess) {
-                                  onSuccess();
-                              }
-                          });
-}
-
-namespace {
-
-void refuse(const FileController::Completion& completion, const PlatformError& error)
-{
-    dispatch::async([completion, error] {
-        if (completion) completion(error, nullptr);
-    });
-}
-
-} // namespace
-
-void FileController::createDocument(const QString& path, const std::optional<QByteArray>& contents,
-                                    Completion completion)
-{
-    QString target = commandPath(path);
-    if (!FolderListing::isDocumentExtension(extensionOf(lastComponent(target)))) target += QStringLiteral(".txt");
-    if (auto error = checkDiskName(lastComponent(target))) {
-        refuse(completion, *error);
-        return;
-    }
-    auto self = shared_from_this();
-    const QByteArray bytes = contents.value_or(QByteArray());
-    runInBackground<QString>([target, bytes] { return FileManager::createFile(target, bytes, true); },
-                             [self, completion](PlatformResult<QString> made) {
-                                 if (!made) {
-                                     if (completion) completion(made.error(), nullptr);
-                                     return;
-                                 }
-                                 File* node = self->fileAppeared(*made);
-                                 if (completion) completion(std::nullopt, dynamic_cast<RegularFile*>(node));
-                             });
-}
-
-void FileController::createFolder(const QString& path, Completion completion)
-{
-    const QString target = commandPath(path);
-    if (auto error = checkDiskName(lastComponent(target))) {
-        refuse(completion, *error);
-        return;
-    }
-    auto self = shared_from_this();
-    runInBackground<QString>([target] { return FileManager::createFolder(target, true); },
-                             [self, completion](PlatformResult<QString> made) {
-                                 if (!made) {
-                                     if (completion) completion(made.error(), nullptr);
-                                     return;
-                                 }
-                                 File* node = self->fileAppeared(*made);
-                                 if (completion) completion(std::nullopt, dynamic_cast<Directory*>(node));
-                             });
-}
-
-void FileController::moveFile(const QString& fromPath, const QString& toPath, Completion completion)
-{
-    const QString from = cleanPath(fromPath);
-    QString to = commandPath(toPath);
-    if (from == to) {
-        if (completion) completion(std::nullopt, nullptr);
-        return;
-    }
-    struct stat st {};
-    const bool isFolder = ::lstat(NativePath::encode(from).constData(), &st) == 0 && S_ISDIR(st.st_mode);
-    if (!isFolder && !FolderListing::isDocumentExtension(extensionOf(lastComponent(to)))) {
-        const QString extension = extensionOf(lastComponent(from));
-        if (!extension.isEmpty()) to += QLatin1Char('.') + extension;
-    }
-    if (auto error = checkDiskName(lastComponent(to))) {
-        refuse(completion, *error);
-        return;
-    }
-    if (isInside(to, from)) {
-        refuse(completion, FileManager::errorFor(EINVAL, FileManager::Action::move, from, to));
-        return;
-    }
-    FileRelocations::shared().announceWillMove(from);
-    auto self = shared_from_this();
-    runInBackground<void>([from, to] { return FileManager::moveItem(from, to); },
-                          [self, from, to, completion](PlatformStatus status) {
-                              if (!status) {
-                                  if (completion) completion(status.error(), nullptr);
-                                  return;
-                              }
-                              File* node = self->fileMoved(from, to);
-                              FileRelocations::shared().announceMoved(from, to);
-                              if (completion) completion(std::nullopt, node);
-                          });
-}
-
-void FileController::trashFiles(const std::vector<File*>& files,
-                                std::function<void(const std::optional<PlatformError>&)> completion)
-{
-    auto self = shared_from_this();
-    for (File* file : files) {
-        const QString path = file->path();
-        FileRelocations::shared().announceWillMove(path);
-        runInBackground<QString>([path] { return FileManager::moveItemToTrash(path); },
-                                 [self, path, completion](PlatformResult<QString> trashed) {
-                                     if (!trashed) {
-                                         if (completion) completion(trashed.error());
-                                         return;
-                                     }
-                                     self->fileRemoved(path);
-                                     FileRelocations::shared().announceTrashed(path, *trashed);
-                                     if (completion) completion(std::nullopt);
-                                 });
     }
 }
 

@@ -1,15 +1,14 @@
 #pragma once
 
 #include "library/File.h"
+#include "library/FileOperations.h"
 #include "library/Library.h"
 #include "platform/foundation/PlatformError.h"
 
-#include <QByteArray>
 #include <QString>
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace lumora {
@@ -51,10 +50,9 @@ public:
 // along, one that goes is removed. When events were lost the tree is
 // compared with the disk, keeping the nodes that still exist.
 //
-// It also carries out the writer's file operations in the folder (create,
-// move, rename, trash) off the main thread; each finishes on the main
-// thread with the tree already updated, then calls its completion. Open
-// documents follow their files (see FileRelocations).
+// Its FileOperations carry out the writer's file operations in the folder
+// (create, move, rename, trash) and bring the tree up to date as each one
+// succeeds.
 //
 // Main thread only. Shared: operations under way keep it alive.
 class FileController : public std::enable_shared_from_this<FileController> {
@@ -117,34 +115,8 @@ public:
     // From a scan: the folder is about to be listed (it is watched first).
     void willListFolder(const QString& path);
 
-    // File operations ---------------------------------------------------
-
-    using Completion = std::function<void(const std::optional<PlatformError>& error, File* file)>;
-
-    // Runs work(path) off the main thread, then, on the main thread,
-    // onError with its error or onSuccess.
-    void perform(const QString& path, std::function<PlatformStatus(const QString&)> work,
-                 std::function<void(const PlatformError&)> onError, std::function<void()> onSuccess = {});
-
-    // A new document at path ("txt" is added to a name without a document
-    // extension): never over an existing item; when the name is taken, the
-    // next free "Name N". The completion gets the node of the name made.
-    void createDocument(const QString& path, const std::optional<QByteArray>& contents, Completion completion);
-    // A new folder at path, numbered the same way on a clash.
-    void createFolder(const QString& path, Completion completion);
-    // Moves or renames from to to (a document keeps its extension when the
-    // new name has no document extension). Never replaces an item at the
-    // destination; a folder never moves into itself. Moving an item to its
-    // own path calls the completion at once with nothing.
-    void moveFile(const QString& from, const QString& to, Completion completion);
-    // Moves each file to the Trash; the completion runs once per file.
-    void trashFiles(const std::vector<File*>& files, std::function<void(const std::optional<PlatformError>&)> completion);
-
-    // The name on disk for a name the writer typed: "/" is stored as ":".
-    // Refused, with a message, when the name cannot be used.
-    static PlatformResult<QString> diskNameForTypedName(const QString& typed);
-    // The same checks for a name on disk.
-    static std::optional<PlatformError> checkDiskName(const QString& name);
+    // The writer's file operations in the folder.
+    FileOperations& operations() { return m_operations; }
 
     // The watcher (tools and tests).
     FolderWatcher& watcher() { return *m_watcher; }
@@ -177,6 +149,7 @@ private:
     std::unique_ptr<Directory> m_root;
     std::vector<FileObserver*> m_observers;
     std::unique_ptr<FolderWatcher> m_watcher;
+    FileOperations m_operations{*this};
 };
 
 } // namespace lumora

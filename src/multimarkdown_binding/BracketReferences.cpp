@@ -2,6 +2,7 @@
 
 #include "multimarkdown_binding/DialectMarkers.h"
 #include "multimarkdown_binding/EngineText.h"
+#include "multimarkdown_binding/InlineAttributes.h"
 
 #include <cstring>
 
@@ -30,13 +31,19 @@ void BracketReferences::findReferences(cmark_node* container)
     std::optional<InlineOutput::Opening> lastOpening; // the last pair left as written
     int64_t lastClosing = -1;
     bool changed = false;
-    for (cmark_node* child = container->first_child; child; child = child->next) {
+    const bool mayHaveAttributes = state_.options.dialect && state_.source.hasInlineAttributes();
+    cmark_node* child = container->first_child;
+    size_t start = 0; // in child, after an inline link that ended in it
+    while (child) {
         if (child->type != CMARK_NODE_TEXT) {
             output.appendAtom(child);
+            child = child->next;
             continue;
         }
         const std::string_view text = literalOf(child);
-        size_t i = 0;
+        cmark_node* resumeAt = nullptr; // after an inline link that ended in a later child
+        size_t i = start;
+        start = 0;
         while (i < text.size()) {
             size_t run = i;
             while (run < text.size() && text[run] != '[' && text[run] != ']') ++run;
@@ -51,8 +58,24 @@ void BracketReferences::findReferences(cmark_node* container)
             if (!openings.empty()) {
                 const InlineOutput::Opening open = openings.back();
                 openings.pop_back();
+                if (mayHaveAttributes && i < text.size() && text[i] == '(') {
+                    if (const std::optional<InlineDestination> destination = destinationWithAttributes(child, i)) {
+                        if (makeInlineLink(output, open, *destination)) {
+                            changed = true;
+                            lastOpening.reset();
+                            if (destination->endNode == child) {
+                                i = destination->endOffset;
+                                continue;
+                            }
+                            resumeAt = destination->endNode;
+                            start = destination->endOffset;
+                            break;
+                        }
+                    }
+                }
                 const bool hasLocator = lastOpening && lastClosing + 1 == open.position;
-                if (recognize(output, open, hasLocator ? &*lastOpening : nullptr)) {
+                if (!takesLocator(output, open, text, i)
+                    && recognize(output, open, hasLocator ? &*lastOpening : nullptr)) {
                     changed = true;
                     lastOpening.reset();
                     // "[Heading][]": the empty pair goes with the cross-reference.
@@ -65,6 +88,7 @@ void BracketReferences::findReferences(cmark_node* container)
             }
             output.appendText(child, run, run + 1);
         }
+        child = resumeAt ? resumeAt : child->next;
     }
     if (!changed) return;
 
@@ -87,6 +111,52 @@ void BracketReferences::findReferences(cmark_node* container)
         if (child->parent == nullptr) discardNode(child);
 }
 
+// "[text](url "title" key=value)" and "![alt](url key=value)": the pair
+// from open to the end of the output becomes the link or image, with its
+// attributes; false where a link may not stand (inside another).
+bool BracketReferences::makeInlineLink(InlineOutput& output, const InlineOutput::Opening& open,
+                                       const InlineDestination& destination)
+{
+    const std::string_view firstPiece = output.firstText(open);
+    const bool image = open.offset > 0 && firstPiece[open.offset - 1] == '!';
+    // A link may not hold another.
+    if (!image && (state_.linkDepth > 0 || output.lastLink > open.position)) return false;
+    std::vector<InlineOutput::Piece> content = output.cut(open, 1);
+    if (image) output.dropLastByte();
+    cmark_node* node = cmark_node_new(image ? CMARK_NODE_IMAGE : CMARK_NODE_LINK);
+    cmark_node_set_url(node, destination.url.c_str());
+    cmark_node_set_title(node, destination.title.c_str());
+    for (InlineOutput::Piece& piece : content) {
+        if (piece.atom) cmark_node_append_child(node, piece.atom);
+        else if (piece.size() > 0) cmark_node_append_child(node, newText(piece.text()));
+    }
+    BlockStyle& style = state_.annotations.newStyle(BlockStyle::Kind::linkAttributes);
+    style.attributes = state_.annotations.keepAttributes(destination.attributes);
+    state_.annotations.bind(node, &style);
+    output.appendAtom(node);
+    return true;
+}
+
+// Whether the pair from open to the end of the output is the text of the
+// pair right after it, text[after] on, rather than a reference of its own:
+// "[Methods][meth]" is one link to the heading labelled "meth", and
+// "[Methods][#doe]" cites with "Methods" as its locator, even where a
+// heading is named "Methods". Reads up to the next bracket only.
+bool BracketReferences::takesLocator(const InlineOutput& output, const InlineOutput::Opening& open,
+                                     std::string_view text, size_t after) const
+{
+    if (after >= text.size() || text[after] != '[') return false;
+    const std::string_view firstPiece = output.firstText(open);
+    const char sigil = open.offset + 1 < firstPiece.size() ? firstPiece[open.offset + 1] : '\0';
+    if (sigil != '\0' && std::string_view("^#?>%").find(sigil) != std::string_view::npos) return false;
+    const size_t close = text.find_first_of("[]", after + 1);
+    if (close == std::string_view::npos || text[close] != ']' || close == after + 1) return false;
+    const std::string_view next = text.substr(after + 1, close - after - 1);
+    if (next[0] == '#') return state_.options.notes && state_.options.citations;
+    return state_.options.dialect && state_.linkDepth == 0 && headings_.hasTargets()
+        && headings_.targetOf(headingLabel(restoredText(next, true)));
+}
+
 // The pair from open to the end of the output (the closing bracket not
 // yet written) turned into a reference when it is one; false leaves it.
 bool BracketReferences::recognize(InlineOutput& output, const InlineOutput::Opening& open,
@@ -101,7 +171,7 @@ bool BracketReferences::recognize(InlineOutput& output, const InlineOutput::Open
     if (state_.options.notes) {
         switch (sigil) {
         case '^': return recognizeFootnote(output, open);
-        case '#': return recognizeCitation(output, open, locator);
+        case '#': return state_.options.citations && recognizeCitation(output, open, locator);
         case '?':
         case '>': return terms_.recognize(output, open);
         default: break;
@@ -184,17 +254,19 @@ std::optional<std::string> BracketReferences::keyAfterSigil(const InlineOutput& 
     return DialectSource::normalizedNoteKey(output.textAfter(open, 2));
 }
 
+// "[^id]" with a definition; any other "[^text]" (one word with no
+// definition, as "[^sic]", included) is a note written where it stands.
 bool BracketReferences::recognizeFootnote(InlineOutput& output, const InlineOutput::Opening& open)
 {
     const bool inlineNote = output.lastAtom > open.position || output.lastSpace > open.position;
     if (!inlineNote) {
         const std::optional<std::string> key = keyAfterSigil(output, open, NoteKind::footnote);
-        if (!key) return false;
-        const int note = notes_.find(NoteKind::footnote, *key);
-        if (note < 0) return false;
-        output.cut(open, 0);
-        output.appendAtom(state_.annotations.newReference(NoteKind::footnote, note, {}));
-        return true;
+        const int note = key ? notes_.find(NoteKind::footnote, *key) : -1;
+        if (note >= 0) {
+            output.cut(open, 0);
+            output.appendAtom(state_.annotations.newReference(NoteKind::footnote, note, {}));
+            return true;
+        }
     }
     // An inline note needs something besides white space.
     if (!output.hasContentAfter(open, 2)) return false;

@@ -2,12 +2,14 @@
 
 #include "multimarkdown_binding/ConversionState.h"
 #include "multimarkdown_binding/Headings.h"
+#include "multimarkdown_binding/InlineAttributes.h"
 #include "multimarkdown_binding/InlineOutput.h"
 #include "multimarkdown_binding/Notes.h"
 #include "multimarkdown_binding/Terms.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace lumora::dialect {
@@ -15,8 +17,9 @@ namespace lumora::dialect {
 // The references written as bracket pairs that cmark leaves as text: notes
 // ("[^id]", "[^inline note]"), citations ("[#key]", "[locator][#key]"),
 // glossary terms and abbreviations (handed to Terms), metadata variables
-// ("[%key]") and cross-references to headings and tables ("[Heading]",
-// "[text][Heading]", "[Heading][]").
+// ("[%key]"), cross-references to headings and tables ("[Heading]",
+// "[text][Heading]", "[Heading][]"), and inline links and images with
+// attributes ("[text](url class=external)"), which cmark cannot read.
 class BracketReferences {
 public:
     BracketReferences(ConversionState& state, Notes& notes, Terms& terms, const Headings& headings);
@@ -29,6 +32,9 @@ public:
     void findReferences(cmark_node* container);
 
 private:
+    bool makeInlineLink(InlineOutput& output, const InlineOutput::Opening& open, const InlineDestination& destination);
+    bool takesLocator(const InlineOutput& output, const InlineOutput::Opening& open, std::string_view text,
+                      size_t after) const;
     bool recognize(InlineOutput& output, const InlineOutput::Opening& open, const InlineOutput::Opening* locator);
     bool recognizeVariable(InlineOutput& output, const InlineOutput::Opening& open);
     bool recognizeCrossReference(InlineOutput& output, const InlineOutput::Opening& open,

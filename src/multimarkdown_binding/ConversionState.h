@@ -20,7 +20,7 @@ inline constexpr int cmarkOptions = CMARK_OPT_UNSAFE | CMARK_OPT_STRIKETHROUGH_D
 struct ConversionState {
     ConversionState(const DialectSource& source, const DialectRenderer::Options& options,
                     cmark_syntax_extension* extension)
-        : source(source), options(options), annotations(extension)
+        : source(source), options(options), annotations(extension, options.language)
     {
     }
 

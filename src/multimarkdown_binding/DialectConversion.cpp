@@ -82,7 +82,7 @@ std::string DialectConversion::run()
     if (options.labels) headings_.labelAhead(root_.get());
     state_.copyBudget = 4 * (source.document().size() + source.notesDocument().size()) + (size_t(1) << 20);
     findingReferences_ = (options.notes && source.hasReferences())
-        || (options.dialect && (headings_.hasTargets() || hasVariables()));
+        || (options.dialect && (headings_.hasTargets() || hasVariables() || source.hasInlineAttributes()));
     wholeTree_ = options.smart || options.dialect;
     state_.part = DialectSource::Part::body;
     walk(root_.get());
@@ -185,7 +185,6 @@ bool DialectConversion::enter(cmark_node* node)
     const DialectRenderer::Options& options = state_.options;
     switch (node->type) {
     case CMARK_NODE_TEXT:
-        if (terms_.hasWordTerms() && state_.linkDepth == 0) terms_.markWordTerms(node);
         if (options.smart) smarten(node);
         // Escaped brackets and quotes stayed markers so that the bracket
         // scan and smart typography would pass them by; now they are
@@ -236,6 +235,7 @@ bool DialectConversion::enter(cmark_node* node)
         break;
     }
     if (isBlock(node)) {
+        resolveQuotes();
         typography_.startBlock();
         // Only the blocks with a marked line can hold a marker.
         restoreHere_ = restoring_ && (!state_.source.linkAttributes().empty() || !needsNoPass(node));
@@ -246,6 +246,10 @@ bool DialectConversion::enter(cmark_node* node)
     if (node->first_child && !holdsBlocks(node)) {
         if (options.dialect) elements_.convertRawSpans(node);
         if (findingReferences_) references_.findReferences(node);
+        // Terms are words of plain text: not in a link, nor in an image's
+        // description.
+        if (terms_.hasWordTerms() && state_.linkDepth == 0 && node->type != CMARK_NODE_IMAGE)
+            terms_.markWordTerms(node);
     }
     return true;
 }
@@ -275,6 +279,9 @@ void DialectConversion::enterReference(cmark_node* node, Reference& reference)
 
 void DialectConversion::leave(cmark_node* node)
 {
+    // A block's text is final before its heading label or figure caption
+    // is taken from it.
+    if (isBlock(node)) resolveQuotes();
     if (node->type == CMARK_NODE_LINK) --state_.linkDepth;
     else if (node->type == CMARK_NODE_HEADING) headings_.label(node);
     else if (node->type == CMARK_NODE_PARAGRAPH && state_.options.dialect)
@@ -283,8 +290,19 @@ void DialectConversion::leave(cmark_node* node)
 
 void DialectConversion::smarten(cmark_node* node)
 {
-    if (typography_.apply(literalOf(node), nextCharacter(node), smartText_))
+    if (!typography_.apply(literalOf(node), nextCharacter(node), smartText_)) return;
+    cmark_node_set_literal(node, smartText_.c_str());
+    if (typography_.wrotePlaceholders()) quotesToResolve_.push_back(node);
+}
+
+void DialectConversion::resolveQuotes()
+{
+    for (cmark_node* node : quotesToResolve_) {
+        smartText_.assign(literalOf(node));
+        typography_.resolve(smartText_);
         cmark_node_set_literal(node, smartText_.c_str());
+    }
+    quotesToResolve_.clear();
 }
 
 bool DialectConversion::hasVariables() const

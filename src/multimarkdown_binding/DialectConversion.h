@@ -13,6 +13,7 @@
 #include "multimarkdown_binding/Terms.h"
 
 #include <string>
+#include <vector>
 
 namespace lumora::dialect {
 
@@ -42,6 +43,7 @@ private:
     void enterReference(cmark_node* node, Reference& reference);
     void leave(cmark_node* node);
     void smarten(cmark_node* node);
+    void resolveQuotes();
     bool hasVariables() const;
 
     // Declared in the order they must be set up; they go in the reverse
@@ -67,6 +69,9 @@ private:
     bool restoreHere_ = false;       // the block being read may hold markers
     SmartTypography typography_;
     std::string smartText_; // reused for every text
+    // The texts of the block being read that hold quotes still to resolve
+    // (see SmartTypography), in the order they were written.
+    std::vector<cmark_node*> quotesToResolve_;
 };
 
 } // namespace lumora::dialect

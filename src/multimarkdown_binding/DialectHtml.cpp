@@ -239,7 +239,7 @@ void DialectHtml::renderNode(cmark_syntax_extension*, cmark_html_renderer* rende
         return;
     }
     const bool footnote = reference.noteKind == NoteKind::footnote;
-    const NoteNames names = noteNames(reference.noteKind);
+    const NoteNames names = noteNames(reference.noteKind, reference.language);
     const char* prefix = names.prefix;
     const char* name = names.name;
     if (reference.insideLink) {
@@ -253,7 +253,7 @@ void DialectHtml::renderNode(cmark_syntax_extension*, cmark_html_renderer* rende
     const std::string number = std::to_string(reference.number);
     out = std::string("<a href=\"#") + prefix + ":" + number + "\" id=\"" + prefix + "ref:" + number;
     if (reference.occurrence > 1) out += "-" + std::to_string(reference.occurrence);
-    out += std::string("\" title=\"see ") + name + "\" class=\"" + name + "\">";
+    out += std::string("\" title=\"") + names.seeTitle + "\" class=\"" + name + "\">";
     if (footnote) out += "<sup>";
     appendEscapedHtml(out, shown);
     if (footnote) out += "</sup>";

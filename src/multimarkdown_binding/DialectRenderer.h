@@ -31,6 +31,10 @@ public:
         // cross-references, math, superscripts, tables of contents...
         bool dialect = true;
         dialect::QuotesLanguage quotes = dialect::QuotesLanguage::english;
+        NoteLanguage language = NoteLanguage::english; // of the words added to notes
+        // False when the citations are BibTeX's business ("bibtex" in the
+        // metadata): "[#key]" stays as written.
+        bool citations = true;
         const MetadataBlock* metadata = nullptr; // for [%key] variables
     };
 

@@ -14,6 +14,10 @@ class SourceScanner;
 
 enum class NoteKind { footnote, citation, glossary, abbreviation };
 
+// The languages the words the HTML adds to notes come in ("see footnote",
+// "return to body").
+enum class NoteLanguage { english, spanish, german, french, dutch, swedish };
+
 // An attribute of a link definition: "[id]: url width=40px" gives
 // {"width", "40px"}.
 struct LinkAttribute {
@@ -108,6 +112,9 @@ public:
     bool hasMarkers() const { return hasMarkers_; }
     // Whether the text holds any "[^", "[#", "[?" or "[>", or a definition.
     bool hasReferences() const { return hasReferences_; }
+    // Whether a line may hold an inline link or image with attributes: "]("
+    // with "=" after it.
+    bool hasInlineAttributes() const { return hasInlineAttributes_; }
     // Whether a line from firstLine to lastLine (1-based, inclusive) of a
     // document holds a marker or reference syntax or may be a heading: the
     // blocks made of other lines need no pass over their inlines.
@@ -138,6 +145,7 @@ private:
     bool hasMarkers_ = false;
     bool mayHaveTableOfContents_ = false;
     bool hasReferences_ = false;
+    bool hasInlineAttributes_ = false;
 };
 
 } // namespace lumora

@@ -33,12 +33,14 @@ struct InlineOutput {
         int64_t position = 0;
         int64_t lastSpace = -1;
         int64_t lastAtom = -1;
+        int64_t lastLink = -1;
     };
 
     std::vector<Piece> pieces;
     int64_t length = 0;
     int64_t lastSpace = -1; // position of the last white space, -1 for none
     int64_t lastAtom = -1;
+    int64_t lastLink = -1; // position of the last atom that is a link
 
     void appendText(cmark_node* origin, size_t begin, size_t end)
     {
@@ -61,6 +63,7 @@ struct InlineOutput {
     {
         pieces.push_back(Piece{atom, nullptr, 0, 0});
         lastAtom = length;
+        if (atom->type == CMARK_NODE_LINK) lastLink = length;
         ++length;
     }
 
@@ -73,6 +76,7 @@ struct InlineOutput {
         open.position = length - 1;
         open.lastSpace = lastSpace;
         open.lastAtom = lastAtom;
+        open.lastLink = lastLink;
         return open;
     }
 
@@ -147,7 +151,17 @@ struct InlineOutput {
         length = open.position;
         lastSpace = open.lastSpace;
         lastAtom = open.lastAtom;
+        lastLink = open.lastLink;
         return removed;
+    }
+
+    // Takes the last byte of text off the output (the "!" before an
+    // image's bracket).
+    void dropLastByte()
+    {
+        if (pieces.empty() || pieces.back().atom || pieces.back().size() == 0) return;
+        if (--pieces.back().end == pieces.back().begin) pieces.pop_back();
+        --length;
     }
 };
 

@@ -8,6 +8,8 @@
 // strikethrough's own function.
 #include <cmark-gfm/syntax_extension.h>
 
+#include <QChar>
+
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,23 @@ size_t nextCloser(Search& search, const cmark_node* paragraph, const unsigned ch
     while (at < length && !isCloser(at)) ++at;
     search = Search{paragraph, data, from, at < length ? at : std::string::npos};
     return search.found;
+}
+
+// The length of the letter or digit (of any script) starting at data[at];
+// 0 for any other character.
+size_t wordCharacterWidth(const unsigned char* data, size_t at, size_t length)
+{
+    const unsigned char lead = data[at];
+    if (lead < 0x80)
+        return (lead >= '0' && lead <= '9') || (lead >= 'a' && lead <= 'z') || (lead >= 'A' && lead <= 'Z') ? 1 : 0;
+    size_t width = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (width == 0 || at + width > length) return 0;
+    char32_t code = lead & (0x7F >> width);
+    for (size_t k = 1; k < width; ++k) {
+        if ((data[at + k] & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (data[at + k] & 0x3F);
+    }
+    return QChar::isLetterOrNumber(code) ? width : 0;
 }
 
 } // namespace
@@ -80,8 +99,8 @@ cmark_node* InlineSyntax::matchInline(cmark_syntax_extension* extension, cmark_p
 }
 
 // Math ("$...$", "$$...$$", "\\(...\\)", "\\[...\\]"), superscripts
-// ("^x^") and subscripts ("~x~") become our raw HTML; nothing when the
-// character opens none of them here.
+// ("x^2^", "x^2") and subscripts ("H~2~O", "H~2") become our raw HTML;
+// nothing when the character opens none of them here.
 cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* paragraph,
                                            cmark_inline_parser* inlineParser)
 {
@@ -91,9 +110,6 @@ cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* pa
     const size_t at = size_t(cmark_inline_parser_get_offset(inlineParser));
     const unsigned char before = at > 0 ? data[at - 1] : ' ';
     auto isSpace = [](unsigned char b) { return b == ' ' || b == '\t' || b == '\n'; };
-    auto isAlnum = [](unsigned char b) {
-        return (b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z');
-    };
 
     size_t contentStart = 0;
     size_t contentEnd = 0;
@@ -112,15 +128,18 @@ cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* pa
         open = c == inlineMathOpen ? "\\(" : "\\[";
         close = c == inlineMathOpen ? "\\)" : "\\]";
     } else if (c == '$') {
+        // No space inside the dollars and white space outside them, as
+        // MultiMarkdown documents it: prices ("$5 and $6", "US$5 or 6$.")
+        // stay text.
         const bool display = at + 1 < length && data[at + 1] == '$';
         const size_t width = display ? 2 : 1;
-        if (isAlnum(before) || before == '$' || at + width >= length || isSpace(data[at + width])) return nullptr;
+        if (!isSpace(before) || at + width >= length || isSpace(data[at + width])) return nullptr;
         CloserSearch& search = display ? displayDollarSearch_ : dollarSearch_;
         const size_t found = nextCloser(search, paragraph, data, length, at + width + 1, [&](size_t i) {
             if (data[i] != '$' || isSpace(data[i - 1]) || data[i - 1] == '\\') return false;
-            if (display) return i + 1 < length && data[i + 1] == '$';
-            const unsigned char after = i + 1 < length ? data[i + 1] : ' ';
-            return after != '$' && !(after >= '0' && after <= '9');
+            const size_t after = i + (display ? 2 : 1);
+            if (display && (after > length || data[i + 1] != '$')) return false;
+            return after >= length || isSpace(data[after]);
         });
         if (found == std::string::npos) return nullptr;
         contentStart = at + width;
@@ -129,17 +148,37 @@ cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* pa
         open = display ? "\\[" : "\\(";
         close = display ? "\\]" : "\\)";
     } else if (c == '^' || c == '~') {
-        // No white space inside; a double tilde is the strikethrough's,
-        // a caret after a bracket a footnote's.
+        // A double tilde is the strikethrough's, a caret after a bracket a
+        // footnote's.
         if (c == '~' && (before == '~' || (at + 1 < length && data[at + 1] == '~'))) return nullptr;
-        if (c == '^' && before == '[') return nullptr;
+        if (c == '^' && (before == '[' || before == escapedOpenBracket)) return nullptr;
+        // "x^2^", "H~2~O": no white space inside the pair, nor a bracket
+        // (which may end a link's text).
         size_t i = at + 1;
-        while (i < length && i - at <= scriptLimit && data[i] != c && !isSpace(data[i])) ++i;
-        if (i >= length || data[i] != c || i == at + 1) return nullptr;
-        if (c == '~' && i + 1 < length && data[i + 1] == '~') return nullptr;
-        contentStart = at + 1;
-        contentEnd = i;
-        end = i + 1;
+        while (i < length && i - at <= scriptLimit && data[i] != c && !isSpace(data[i]) && data[i] != '['
+               && data[i] != ']')
+            ++i;
+        const bool paired =
+            i < length && data[i] == c && i > at + 1 && !(c == '~' && i + 1 < length && data[i + 1] == '~');
+        if (paired) {
+            contentStart = at + 1;
+            contentEnd = i;
+            end = i + 1;
+        } else {
+            // "x^2", "m^2", "H~2": right after a character, a run of
+            // letters and digits up to the next character of another kind.
+            if (isSpace(before)) return nullptr;
+            size_t run = at + 1;
+            while (run < length) {
+                const size_t width = wordCharacterWidth(data, run, length);
+                if (width == 0) break;
+                run += width;
+            }
+            if (run == at + 1) return nullptr;
+            contentStart = at + 1;
+            contentEnd = run;
+            end = run;
+        }
         element = c == '^' ? "sup" : "sub";
     } else {
         return nullptr;

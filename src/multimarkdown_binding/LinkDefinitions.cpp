@@ -14,9 +14,11 @@ bool isAttributeKeyChar(char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == ':';
 }
 
+} // namespace
+
 // "key=value key2="a value"" and nothing else; false leaves attributes as
 // they were.
-bool parseAttributes(std::string_view text, std::vector<LinkAttribute>& attributes)
+bool parseLinkAttributes(std::string_view text, std::vector<LinkAttribute>& attributes)
 {
     std::vector<LinkAttribute> parsed;
     size_t i = 0;
@@ -49,8 +51,6 @@ bool parseAttributes(std::string_view text, std::vector<LinkAttribute>& attribut
     attributes.insert(attributes.end(), parsed.begin(), parsed.end());
     return true;
 }
-
-} // namespace
 
 std::optional<std::string> definitionWithoutAttributes(std::string_view line, std::string_view nextLine,
                                                        size_t number, std::vector<LinkAttribute>& attributes,
@@ -92,9 +92,9 @@ std::optional<std::string> definitionWithoutAttributes(std::string_view line, st
     }
     std::vector<LinkAttribute> found;
     const std::string_view rest = line.substr(titleEnd);
-    const bool onLine = !isBlankLine(rest) && parseAttributes(rest, found);
+    const bool onLine = !isBlankLine(rest) && parseLinkAttributes(rest, found);
     if (!onLine && !isBlankLine(rest)) return std::nullopt;
-    if (!nextLine.empty() && (nextLine[0] == ' ' || nextLine[0] == '\t') && parseAttributes(nextLine, found))
+    if (!nextLine.empty() && (nextLine[0] == ' ' || nextLine[0] == '\t') && parseLinkAttributes(nextLine, found))
         usedNextLine = true;
     if (found.empty()) return std::nullopt;
     attributes = std::move(found);

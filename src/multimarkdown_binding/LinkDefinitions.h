@@ -9,6 +9,10 @@
 
 namespace lumora::dialect {
 
+// "key=value key2="a value"" and nothing else, appended to attributes;
+// false (attributes as they were) for anything else or nothing.
+bool parseLinkAttributes(std::string_view text, std::vector<LinkAttribute>& attributes);
+
 // A link definition with attributes after its destination and title,
 // "[id]: url "title" width=40px class=wide", as cmark reads it: without the
 // attributes, its destination ending in attributesMark and the number of

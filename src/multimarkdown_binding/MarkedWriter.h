@@ -31,12 +31,14 @@ public:
         interesting_[size_t('\\')] = true;
         interesting_[size_t('|')] = true;
         if (notes || dialect_) interesting_[size_t('[')] = true;
+        if (dialect_) interesting_[size_t(']')] = true;
         if (critic)
             for (char c : {'{', '+', '-', '~', '=', '<'}) interesting_[size_t(c)] = true;
     }
 
     bool wroteMarkers() const { return wroteMarkers_; }
     bool sawReferences() const { return sawReferences_; }
+    bool sawInlineAttributes() const { return sawInlineAttributes_; }
 
     // Writes line; true when it holds a marker or reference syntax. Lines of
     // fenced code are copied as they are.
@@ -51,6 +53,8 @@ public:
         const size_t n = line.size();
         size_t pipes = 0;
         size_t i = 0;
+        size_t lastEquals = std::string_view::npos; // looked for at the first "](" only
+        bool equalsSought = false;
 
         while (i < n) {
             size_t run = i;
@@ -87,6 +91,19 @@ public:
                     // that the two still match in cells.
                     if (previousWide_ && isDelimiterRow(line)) break;
                     out_ += '\\';
+                }
+                out_ += c;
+                ++i;
+                continue;
+            }
+            if (c == ']') {
+                // "](" with "=" after it: an inline link or image may carry
+                // attributes.
+                if (next == '(') {
+                    if (!equalsSought) lastEquals = line.rfind('=');
+                    equalsSought = true;
+                    if (lastEquals != std::string_view::npos && lastEquals > i)
+                        sawInlineAttributes_ = interesting = true;
                 }
                 out_ += c;
                 ++i;
@@ -153,6 +170,7 @@ private:
     std::array<bool, 256> interesting_;
     bool wroteMarkers_ = false;
     bool sawReferences_ = false;
+    bool sawInlineAttributes_ = false;
     bool previousWide_ = false;
 };
 
@@ -219,6 +237,7 @@ public:
     int lineCount() const { return lineCount_; }
     bool wroteMarkers() const { return writer_.wroteMarkers(); }
     bool sawReferences() const { return writer_.sawReferences(); }
+    bool sawInlineAttributes() const { return writer_.sawInlineAttributes(); }
 
 private:
     std::string& text_;

@@ -43,6 +43,50 @@ std::string_view languageCode(MultiMarkdown::LocalizationLanguage language)
     }
 }
 
+NoteLanguage noteLanguageOf(MultiMarkdown::LocalizationLanguage language)
+{
+    switch (language.rawValue) {
+    case 1: return NoteLanguage::spanish;
+    case 2: return NoteLanguage::german;
+    case 3: return NoteLanguage::french;
+    case 4: return NoteLanguage::dutch;
+    case 5: return NoteLanguage::swedish;
+    default: return NoteLanguage::english;
+    }
+}
+
+// "de", "fr-CH", "Swedish" (any case, spaces ignored): one of the
+// languages notes are written in; nothing for others.
+std::optional<NoteLanguage> noteLanguageNamed(std::string_view name)
+{
+    std::string key;
+    for (char c : name)
+        if (c != ' ' && c != '\t' && c != '\n') key += asciiLower(c);
+    auto is = [&](std::string_view code, std::string_view word) {
+        return key == code || key == word || (key.size() > code.size() && key.substr(0, code.size()) == code
+                                              && (key[code.size()] == '-' || key[code.size()] == '_'));
+    };
+    if (is("en", "english")) return NoteLanguage::english;
+    if (is("es", "spanish")) return NoteLanguage::spanish;
+    if (is("de", "german")) return NoteLanguage::german;
+    if (is("fr", "french")) return NoteLanguage::french;
+    if (is("nl", "dutch")) return NoteLanguage::dutch;
+    if (is("sv", "swedish")) return NoteLanguage::swedish;
+    return std::nullopt;
+}
+
+dialect::QuotesLanguage quotesOf(NoteLanguage language)
+{
+    switch (language) {
+    case NoteLanguage::spanish: return dialect::QuotesLanguage::spanish;
+    case NoteLanguage::german: return dialect::QuotesLanguage::german;
+    case NoteLanguage::french: return dialect::QuotesLanguage::french;
+    case NoteLanguage::dutch: return dialect::QuotesLanguage::dutch;
+    case NoteLanguage::swedish: return dialect::QuotesLanguage::swedish;
+    default: return dialect::QuotesLanguage::english;
+    }
+}
+
 // A complete HTML document around body, with the metadata in its head.
 std::string completeDocument(const std::string& body, const MetadataBlock& metadata,
                              MultiMarkdown::LocalizationLanguage language)
@@ -123,6 +167,15 @@ std::string convertToHtml(const QString& text, Extensions extensions, MultiMarkd
     renderOptions.headingShift = source.metadata().headingShift();
     renderOptions.dialect = !compatible;
     renderOptions.metadata = &source.metadata();
+    renderOptions.citations = !source.metadata().value("bibtex");
+    // The language of the document, as "language" names it or else as
+    // the caller asks, gives the words added to notes and the quotes,
+    // unless "quotes language" names other quotes.
+    renderOptions.language = noteLanguageOf(language);
+    if (const std::optional<std::string> name = source.metadata().value("language")) {
+        if (const std::optional<NoteLanguage> named = noteLanguageNamed(*name)) renderOptions.language = *named;
+    }
+    renderOptions.quotes = quotesOf(renderOptions.language);
     for (std::string_view key : {std::string_view("quoteslanguage"), std::string_view("language")}) {
         if (const std::optional<std::string> name = source.metadata().value(key)) {
             if (const std::optional<dialect::QuotesLanguage> quotes = dialect::quotesLanguageNamed(*name)) {

@@ -39,23 +39,43 @@ struct Reference : Mark {
     int number = 0;
     int occurrence = 0;
     bool insideLink = false;
+    NoteLanguage language = NoteLanguage::english; // of the titles of its link
 };
 
 // How the HTML names the notes of a kind (footnote, citation, glossary):
-// the class of their list, the prefix of their ids, and the word in their
-// links' titles and classes.
+// the class of their list, the prefix of their ids, the word in their
+// links' classes, and the titles of the links to a note and back, in the
+// language of the document.
 struct NoteNames {
     const char* listClass;
     const char* prefix;
     const char* name;
+    const char* seeTitle;
+    const char* backTitle;
 };
 
-inline NoteNames noteNames(NoteKind kind)
+inline NoteNames noteNames(NoteKind kind, NoteLanguage language)
 {
+    struct Titles {
+        const char* footnote;
+        const char* citation;
+        const char* glossary;
+        const char* back;
+    };
+    // By NoteLanguage.
+    static constexpr Titles titles[] = {
+        {"see footnote", "see citation", "see glossary", "return to body"},
+        {"ver nota al pie", "ver cita", "ver glosario", "volver al texto"},
+        {"siehe Fu\u00DFnote", "siehe Zitat", "siehe Glossar", "zur\u00FCck zum Text"},
+        {"voir la note", "voir la citation", "voir le glossaire", "retour au texte"},
+        {"zie voetnoot", "zie citaat", "zie woordenlijst", "terug naar de tekst"},
+        {"se fotnot", "se citat", "se ordlista", "tillbaka till texten"},
+    };
+    const Titles& words = titles[size_t(language)];
     switch (kind) {
-    case NoteKind::citation: return {"citations", "cn", "citation"};
-    case NoteKind::glossary: return {"glossary", "gn", "glossary"};
-    default: return {"footnotes", "fn", "footnote"};
+    case NoteKind::citation: return {"citations", "cn", "citation", words.citation, words.back};
+    case NoteKind::glossary: return {"glossary", "gn", "glossary", words.glossary, words.back};
+    default: return {"footnotes", "fn", "footnote", words.footnote, words.back};
     }
 }
 
@@ -96,12 +116,16 @@ inline std::string_view alignmentStyle(char alignment)
 // nodes point at them), and are written by DialectHtml.
 class NodeAnnotations {
 public:
-    explicit NodeAnnotations(cmark_syntax_extension* extension) : extension_(extension) {}
+    NodeAnnotations(cmark_syntax_extension* extension, NoteLanguage language)
+        : extension_(extension), language_(language)
+    {
+    }
 
     NodeAnnotations(const NodeAnnotations&) = delete;
     NodeAnnotations& operator=(const NodeAnnotations&) = delete;
 
     cmark_syntax_extension* extension() const { return extension_; }
+    NoteLanguage language() const { return language_; }
 
     // The mark an inline node of ours stands for; null for any other node.
     const Mark* markOf(const cmark_node* node) const
@@ -133,6 +157,7 @@ public:
         reference.noteKind = kind;
         reference.note = note;
         reference.locator = std::move(locator);
+        reference.language = language_;
         return newMark(&reference, shown);
     }
 
@@ -143,6 +168,12 @@ public:
         BlockStyle& style = styles_.emplace_back();
         style.kind = kind;
         return style;
+    }
+
+    // Attributes written with an inline link or image, kept for its style.
+    const std::vector<LinkAttribute>* keepAttributes(std::vector<LinkAttribute> attributes)
+    {
+        return &attributes_.emplace_back(std::move(attributes));
     }
 
     HeadingLabel& newHeadingLabel(std::string id)
@@ -161,10 +192,12 @@ public:
 
 private:
     cmark_syntax_extension* extension_;
+    NoteLanguage language_;
     std::deque<Raw> raws_;
     std::deque<Reference> references_;
     std::deque<HeadingLabel> headings_;
     std::deque<BlockStyle> styles_;
+    std::deque<std::vector<LinkAttribute>> attributes_;
 };
 
 } // namespace lumora::dialect

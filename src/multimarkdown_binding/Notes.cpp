@@ -124,7 +124,7 @@ void Notes::appendLists(cmark_node* root)
 
 void Notes::appendList(cmark_node* root, NoteKind kind)
 {
-    const NoteNames names = noteNames(kind);
+    const NoteNames names = noteNames(kind, state_.annotations.language());
     cmark_node* section = nullptr;
     for (int index : order_) {
         Note& note = notes_[size_t(index)];
@@ -154,8 +154,8 @@ void Notes::appendList(cmark_node* root, NoteKind kind)
             cmark_node_prepend_child(firstBlock, newHtmlInline(term));
         }
 
-        const std::string backlink = std::string("<a href=\"#") + names.prefix + "ref:" + number
-            + "\" title=\"return to body\" class=\"reverse" + names.name + "\">&#8617;</a>";
+        const std::string backlink = std::string("<a href=\"#") + names.prefix + "ref:" + number + "\" title=\""
+            + names.backTitle + "\" class=\"reverse" + names.name + "\">&#8617;</a>";
         cmark_node* lastBlock = item->last_child;
         if (note.references == 0) {
             // Listed but not cited: there is no way back.

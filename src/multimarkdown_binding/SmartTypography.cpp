@@ -23,13 +23,14 @@ constexpr std::string_view noBreakSpace = "\u00A0";
 
 const Quotes& quotesOf(QuotesLanguage language)
 {
-    static const std::array<Quotes, 6> table{{
+    static const std::array<Quotes, 7> table{{
         {"\u201C", "\u201D", "\u2018", "\u2019"}, // English
         {"\u201E", "\u201D", "\u201A", "\u2019"}, // Dutch
         {"\u00AB", "\u00BB", "\u2039", "\u203A"}, // French
         {"\u201E", "\u201C", "\u201A", "\u2018"}, // German
         {"\u00BB", "\u00AB", "\u203A", "\u2039"}, // German with guillemets
         {"\u201D", "\u201D", "\u2019", "\u2019"}, // Swedish
+        {"\u00AB", "\u00BB", "\u2018", "\u2019"}, // Spanish
     }};
     return table[size_t(language)];
 }
@@ -63,15 +64,40 @@ std::optional<QuotesLanguage> quotesLanguageNamed(std::string_view name)
     if (key == "german" || key == "de" || key.substr(0, 3) == "de-") return QuotesLanguage::german;
     if (key == "germanguillemets") return QuotesLanguage::germanGuillemets;
     if (key == "swedish" || key == "sv" || key.substr(0, 3) == "sv-") return QuotesLanguage::swedish;
+    if (key == "spanish" || key == "es" || key.substr(0, 3) == "es-") return QuotesLanguage::spanish;
     return std::nullopt;
 }
 
+
+// Placeholders for marks whose text waits for the end of the block (the
+// engine text holds no such control bytes).
+constexpr char singlePlaceholder = '\x1C';
+constexpr char texPlaceholder = '\x1D';
 
 void SmartTypography::startBlock()
 {
     previous_ = Class::space;
     openDouble_ = 0;
-    openSingle_ = 0;
+    singles_ = {};
+    tex_ = {};
+    wrotePlaceholders_ = false;
+}
+
+void SmartTypography::resolve(std::string& text)
+{
+    const Quotes& quotes = quotesOf(language_);
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (char c : text) {
+        if (c == singlePlaceholder && singles_.resolved < singles_.closed.size()) {
+            out.append(singles_.closed[singles_.resolved++] ? quotes.openSingle : apostrophe);
+        } else if (c == texPlaceholder && tex_.resolved < tex_.closed.size()) {
+            out.append(tex_.closed[tex_.resolved++] ? quotes.openDouble : std::string_view("``"));
+        } else {
+            out += c;
+        }
+    }
+    text = std::move(out);
 }
 
 bool SmartTypography::changesAt(std::string_view text, size_t i, char next) const
@@ -97,6 +123,7 @@ bool SmartTypography::changesAt(std::string_view text, size_t i, char next) cons
 
 bool SmartTypography::apply(std::string_view text, char next, std::string& out)
 {
+    wrotePlaceholders_ = false;
     // Most texts change nowhere: find the first place that does.
     size_t first = 0;
     while (true) {
@@ -137,7 +164,11 @@ bool SmartTypography::apply(std::string_view text, char next, std::string& out)
         const bool startBefore = previous_ == Class::space || previous_ == Class::opening;
         switch (c) {
         case '"':
-            if (startBefore && after != Class::space) {
+            if (previous_ == Class::digit && openDouble_ == 0) {
+                // 24" is 24 inches.
+                out += c;
+                previous_ = Class::other;
+            } else if (startBefore && after != Class::space) {
                 put(quotes.openDouble, Class::opening);
                 ++openDouble_;
             } else {
@@ -149,6 +180,10 @@ bool SmartTypography::apply(std::string_view text, char next, std::string& out)
         case '\'':
             if (i + 1 < text.size() && text[i + 1] == '\'') {
                 // TeX's closing double quote.
+                if (!tex_.open.empty()) {
+                    tex_.closed[tex_.open.back()] = true;
+                    tex_.open.pop_back();
+                }
                 put(quotes.closeDouble, Class::other);
                 i += 2;
                 break;
@@ -156,11 +191,16 @@ bool SmartTypography::apply(std::string_view text, char next, std::string& out)
             if (wordBefore && (after == Class::letter || after == Class::digit)) {
                 put(apostrophe, Class::letter);
             } else if (startBefore && after != Class::space && after != Class::digit) {
-                put(quotes.openSingle, Class::opening);
-                ++openSingle_;
-            } else if (!startBefore && openSingle_ > 0) {
+                // An opening quote if one closes it, else an elision's
+                // apostrophe ("'tis").
+                singles_.open.push_back(singles_.closed.size());
+                singles_.closed.push_back(false);
+                put(std::string_view(&singlePlaceholder, 1), Class::opening);
+                wrotePlaceholders_ = true;
+            } else if (!startBefore && !singles_.open.empty()) {
+                singles_.closed[singles_.open.back()] = true;
+                singles_.open.pop_back();
                 put(quotes.closeSingle, Class::other);
-                --openSingle_;
             } else {
                 put(apostrophe, Class::other);
             }
@@ -168,8 +208,12 @@ bool SmartTypography::apply(std::string_view text, char next, std::string& out)
             break;
         case '`':
             if (i + 1 < text.size() && text[i + 1] == '`') {
-                // TeX's opening double quote.
-                put(quotes.openDouble, Class::opening);
+                // TeX's opening double quote, if '' closes it; else it
+                // stays as written.
+                tex_.open.push_back(tex_.closed.size());
+                tex_.closed.push_back(false);
+                put(std::string_view(&texPlaceholder, 1), Class::opening);
+                wrotePlaceholders_ = true;
                 i += 2;
             } else {
                 out += c;

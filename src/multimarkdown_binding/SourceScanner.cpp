@@ -308,6 +308,7 @@ void SourceScanner::finish()
     source_.hasMarkers_ = body_.wroteMarkers() || notesOutput.wroteMarkers() || !source_.notesDocument_.empty()
         || !source_.linkAttributes_.empty();
     source_.hasReferences_ = body_.sawReferences() || notesOutput.sawReferences() || !source_.definitions_.empty();
+    source_.hasInlineAttributes_ = body_.sawInlineAttributes() || notesOutput.sawInlineAttributes();
 }
 
 } // namespace lumora::dialect

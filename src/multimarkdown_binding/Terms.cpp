@@ -16,12 +16,22 @@ bool isWordTermChar(char c)
 }
 
 // Abbreviations and glossary terms marked wherever they stand in the
-// text are single words of letters, digits, periods and hyphens.
+// text are words of letters, digits, periods and hyphens, one or several
+// separated by single spaces (as collapsedSpaces leaves them).
+constexpr size_t wordTermLimit = 128; // bytes
+constexpr size_t wordTermWords = 16;
+
 bool isWordTerm(std::string_view label)
 {
-    if (label.empty() || label.size() > 64) return false;
-    for (char c : label)
-        if (!isWordTermChar(c)) return false;
+    if (label.empty() || label.size() > wordTermLimit) return false;
+    size_t words = 1;
+    for (size_t i = 0; i < label.size(); ++i) {
+        if (label[i] == ' ') {
+            if (i == 0 || i + 1 == label.size() || label[i + 1] == ' ' || ++words > wordTermWords) return false;
+        } else if (!isWordTermChar(label[i])) {
+            return false;
+        }
+    }
     return true;
 }
 
@@ -33,16 +43,23 @@ void Terms::takeDefinitions()
 {
     const bool dialect = state_.options.dialect;
     for (const NoteDefinition& definition : state_.source.definitions()) {
+        const std::string label = collapsedSpaces(definition.label);
         if (definition.kind == NoteKind::abbreviation) {
             abbreviations_.try_emplace(definition.key, definition.title);
-            if (dialect && isWordTerm(definition.label))
-                wordTerms_.try_emplace(definition.label, WordTerm{NoteKind::abbreviation, -1, definition.key});
-        } else if (dialect && definition.kind == NoteKind::glossary && isWordTerm(definition.label)) {
+            if (dialect && isWordTerm(label)) addWordTerm(label, WordTerm{NoteKind::abbreviation, -1, definition.key});
+        } else if (dialect && definition.kind == NoteKind::glossary && isWordTerm(label)) {
             const int note = notes_.find(NoteKind::glossary, definition.key);
-            wordTerms_.try_emplace(definition.label, WordTerm{NoteKind::glossary, note, definition.key});
+            addWordTerm(label, WordTerm{NoteKind::glossary, note, definition.key});
         }
     }
     for (const auto& [key, title] : abbreviations_) abbreviationKeyLength_ = std::max(abbreviationKeyLength_, key.size());
+}
+
+void Terms::addWordTerm(const std::string& label, WordTerm term)
+{
+    if (!wordTerms_.try_emplace(label, std::move(term)).second) return;
+    for (size_t space = label.find(' '); space != std::string::npos; space = label.find(' ', space + 1))
+        wordTermPrefixes_.insert(label.substr(0, space));
 }
 
 size_t Terms::longestKey(NoteKind kind) const
@@ -50,35 +67,123 @@ size_t Terms::longestKey(NoteKind kind) const
     return kind == NoteKind::abbreviation ? abbreviationKeyLength_ : notes_.longestKey(kind);
 }
 
-void Terms::markWordTerms(cmark_node* node)
+// The defined terms among the words of each run of text in the container
+// (text nodes and the line breaks between them) become references: at
+// each word's start, the longest term of the words from there, a term's
+// last word also without the periods and hyphens that end it ("MMD." at a
+// sentence's end). Reading stops a term's length after each word's start,
+// so it stays linear.
+void Terms::markWordTerms(cmark_node* container)
 {
-    const std::string_view text = literalOf(node);
+    cmark_node* child = container->first_child;
+    while (child) {
+        if (child->type != CMARK_NODE_TEXT) {
+            child = child->next;
+            continue;
+        }
+        cmark_node* last = child;
+        while (last->next && (last->next->type == CMARK_NODE_TEXT || last->next->type == CMARK_NODE_SOFTBREAK))
+            last = last->next;
+        cmark_node* after = last->next;
+        markRun(child, last);
+        child = after;
+    }
+}
+
+void Terms::markRun(cmark_node* first, cmark_node* last)
+{
+    // A line break reads as "\n", which no text node holds.
+    std::string joined;
+    const std::string_view text = [&]() -> std::string_view {
+        if (first == last) return literalOf(first);
+        for (cmark_node* node = first;; node = node->next) {
+            if (node->type == CMARK_NODE_SOFTBREAK) joined += '\n';
+            else joined.append(literalOf(node));
+            if (node == last) break;
+        }
+        return joined;
+    }();
+
+    struct Found {
+        size_t start;
+        size_t end;
+        const WordTerm* term;
+    };
+    std::vector<Found> found;
+    std::string phrase;
     size_t i = 0;
     while (i < text.size()) {
         while (i < text.size() && !isWordTermChar(text[i])) ++i;
         const size_t start = i;
-        while (i < text.size() && isWordTermChar(text[i])) ++i;
-        if (start == i) break;
-        std::string_view word = text.substr(start, i - start);
-        auto found = wordTerms_.find(std::string(word));
-        while (found == wordTerms_.end() && !word.empty() && (word.back() == '.' || word.back() == '-')) {
-            word.remove_suffix(1);
-            found = wordTerms_.find(std::string(word));
+        if (start == text.size()) break;
+        phrase.clear();
+        size_t wordStart = start;
+        Found best{start, start, nullptr};
+        while (true) {
+            size_t wordEnd = wordStart;
+            while (wordEnd < text.size() && isWordTermChar(text[wordEnd])) ++wordEnd;
+            const size_t phraseSize = phrase.size();
+            phrase.append(text.substr(wordStart, wordEnd - wordStart));
+            // The phrase, or else without the periods and hyphens it ends
+            // with.
+            for (size_t end = wordEnd; end > wordStart; --end) {
+                const auto it = wordTerms_.find(phrase);
+                if (it != wordTerms_.end()) {
+                    best = {start, end, &it->second};
+                    break;
+                }
+                if (phrase.back() != '.' && phrase.back() != '-') break;
+                phrase.pop_back();
+            }
+            phrase.resize(phraseSize);
+            phrase.append(text.substr(wordStart, wordEnd - wordStart));
+            size_t next = wordEnd;
+            while (next < text.size() && isWhitespace(text[next])) ++next;
+            if (next == wordEnd || next == text.size() || !isWordTermChar(text[next])
+                || phrase.size() > wordTermLimit || !wordTermPrefixes_.count(phrase))
+                break;
+            phrase += ' ';
+            wordStart = next;
         }
-        if (found == wordTerms_.end()) continue;
-        const WordTerm& term = found->second;
-        cmark_node* reference = state_.annotations.newReference(term.kind, term.note, {}, word);
-        if (term.kind == NoteKind::abbreviation) {
+        if (best.term) {
+            found.push_back(best);
+            i = best.end;
+        } else {
+            while (i < text.size() && isWordTermChar(text[i])) ++i;
+        }
+    }
+    if (found.empty()) return;
+
+    // Text goes back as text nodes and line breaks.
+    auto insertText = [&](std::string_view piece) {
+        while (!piece.empty()) {
+            const size_t lineEnd = piece.find('\n');
+            if (lineEnd > 0) cmark_node_insert_before(first, newText(piece.substr(0, lineEnd)));
+            if (lineEnd == std::string_view::npos) break;
+            cmark_node_insert_before(first, cmark_node_new(CMARK_NODE_SOFTBREAK));
+            piece.remove_prefix(lineEnd + 1);
+        }
+    };
+    size_t at = 0;
+    for (const Found& term : found) {
+        insertText(text.substr(at, term.start - at));
+        const std::string_view shown = text.substr(term.start, term.end - term.start);
+        cmark_node* reference = state_.annotations.newReference(term.term->kind, term.term->note, {}, shown);
+        if (term.term->kind == NoteKind::abbreviation) {
             Reference& mark = NodeAnnotations::referenceOf(reference);
-            mark.title = abbreviations_[term.key];
-            mark.key = term.key;
+            mark.title = abbreviations_[term.term->key];
+            mark.key = term.term->key;
         }
-        const std::string rest(text.substr(start + word.size()));
-        const std::string before(text.substr(0, start));
-        cmark_node_insert_after(node, reference);
-        if (!rest.empty()) cmark_node_insert_after(reference, newText(rest));
-        cmark_node_set_literal(node, before.c_str());
-        return;
+        cmark_node_insert_before(first, reference);
+        at = term.end;
+    }
+    insertText(text.substr(at));
+    for (cmark_node* node = first;;) {
+        cmark_node* next = node->next;
+        const bool done = node == last;
+        discardNode(node);
+        if (done) break;
+        node = next;
     }
 }
 

@@ -27,10 +27,9 @@ public:
     void takeDefinitions();
 
     bool hasWordTerms() const { return !wordTerms_.empty(); }
-    // The first defined term standing as a word of a text node becomes a
-    // reference; the text after it follows as a text node of its own, which
-    // the pass reads next.
-    void markWordTerms(cmark_node* node);
+    // The defined terms standing as words, or runs of words, of the
+    // container's text become references.
+    void markWordTerms(cmark_node* container);
 
     // The pair from open to the end of the output (its closing bracket not
     // yet written), opened by "[?" or "[>", turned into a reference when it
@@ -48,12 +47,16 @@ private:
     };
 
     size_t longestKey(NoteKind kind) const;
+    void addWordTerm(const std::string& label, WordTerm term);
+    // The text nodes from first to last, siblings in a row.
+    void markRun(cmark_node* first, cmark_node* last);
 
     ConversionState& state_;
     Notes& notes_;
     std::unordered_map<std::string, std::string> abbreviations_; // key -> expansion
     size_t abbreviationKeyLength_ = 0;
-    std::unordered_map<std::string, WordTerm> wordTerms_;
+    std::unordered_map<std::string, WordTerm> wordTerms_; // by label, words separated by one space
+    std::unordered_set<std::string> wordTermPrefixes_;   // the first words of the terms of several
     std::unordered_set<std::string> abbreviationsUsed_;
 };
 

@@ -15,6 +15,7 @@
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
+#include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -46,14 +47,14 @@ protected:
     {
         SpellChecker::setPreferredLanguage(test::installTestDictionary());
         Settings& s = Settings::shared();
-        saved = {s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting};
-        s.isNoEditingEnabled = false;
-        s.isTypewriterScrollingEnabled = false;
-        s.highlighting = Settings::Highlighting::off;
+        saved = {s.isNoEditingEnabled(), s.isTypewriterScrollingEnabled(), s.highlighting()};
+        s.setNoEditingEnabled(false);
+        s.setTypewriterScrollingEnabled(false);
+        s.setHighlighting(Settings::Highlighting::off);
         for (const auto& option : TextView::persistedTextOptions())
-            s.userDefaults->set(QLatin1String(option.key), false);
-        TextServices::setSharedFindString(QString());
-        TextServices::setSharedFindOptions({});
+            s.userDefaults()->set(QLatin1String(option.key), false);
+        EditorFind::setSharedFindString(QString());
+        EditorFind::setSharedFindOptions({});
         menu = std::make_unique<MainMenu>(s);
         menu->install();
         view = std::make_unique<TextView>();
@@ -74,8 +75,11 @@ protected:
         ActionDispatcher::instance().setMainMenu(nullptr);
         menu.reset();
         Settings& s = Settings::shared();
-        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults->remove(QLatin1String(option.key));
-        std::tie(s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting) = saved;
+        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults()->remove(QLatin1String(option.key));
+        const auto& [noEditing, typewriter, highlighting] = saved;
+        s.setNoEditingEnabled(noEditing);
+        s.setTypewriterScrollingEnabled(typewriter);
+        s.setHighlighting(highlighting);
         SpellChecker::setPreferredLanguage(QString());
     }
 
@@ -83,28 +87,29 @@ protected:
     {
         // The view lets go of the old storage before it goes.
         view->setTextStorage(nullptr, nullptr);
-        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet->base);
-        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet, Range(0, storage->length()), true);
+        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet()->base);
+        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet(), Range(0, storage->length()), true);
         undo.removeAll();
         view->setTextStorage(storage.get(), &undo);
     }
 
     QString text() const { return storage->string(); }
     TextServices& services() const { return view->services(); }
-    FindBar* bar() const { return services().findBar(); }
+    FindBar* bar() const { return services().find().findBar(); }
     void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(view.get(), k, m); }
     void type(const QString& s) { QTest::keyClicks(view.get(), s); }
     void option(const char* key, bool on) { view->setTextOption(QLatin1String(key), on); }
-    void perform(const char* action, qint64 tag = 0)
+    // The command sent from its menu item, to the editor.
+    void perform(Command command)
     {
-        MenuItem item(QString(), QLatin1String(action), QString(), 0, false, tag);
-        view->perform(QLatin1String(action), &item);
+        MenuItem item(QString(), command);
+        ActionDispatcher::instance().send(command, &item, view.get());
     }
     // The item's enabled state and check mark as the menu would show them.
-    std::pair<bool, MenuItem::State> validated(const char* action, qint64 tag = 0)
+    std::pair<bool, MenuItem::State> validated(Command command)
     {
-        MenuItem item(QString(), QLatin1String(action), QString(), 0, false, tag);
-        const bool enabled = view->validate(item).value_or(true);
+        MenuItem item(QString(), command);
+        const bool enabled = ActionDispatcher::instance().validateItem(item, view.get());
         return {enabled, item.state()};
     }
     void repaint() { view->viewport()->repaint(); }
@@ -114,7 +119,7 @@ protected:
         for (const Range& r : ranges) words << text().mid(r.location, r.length);
         return words;
     }
-    bool waitForCount() { return QTest::qWaitFor([&] { return !services().isCounting(); }, 5000); }
+    bool waitForCount() { return QTest::qWaitFor([&] { return !services().find().isCounting(); }, 5000); }
     QPoint pointAt(qsizetype position) const
     {
         QTextCursor c(view->document());
@@ -143,13 +148,13 @@ TEST_F(TextServicesTest, FindBarFindsAsYouTypeStepsAndCloses)
     QTest::keyClicks(bar()->findField(), QStringLiteral("cat"));
     EXPECT_EQ(view->selectedRange(), Range(4, 3));
     ASSERT_TRUE(waitForCount());
-    EXPECT_EQ(services().findStatus(), QStringLiteral("1 of 4"));
+    EXPECT_EQ(services().find().findStatus(), QStringLiteral("1 of 4"));
     repaint();
-    EXPECT_EQ(services().paintedMatches().size(), 4u);
+    EXPECT_EQ(services().find().paintedMatches().size(), 4u);
 
     QTest::keyClick(bar()->findField(), Qt::Key_Return);
     EXPECT_EQ(view->selectedRange(), Range(15, 3));
-    EXPECT_EQ(services().findStatus(), QStringLiteral("2 of 4"));
+    EXPECT_EQ(services().find().findStatus(), QStringLiteral("2 of 4"));
     QTest::keyClick(bar()->findField(), Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(view->selectedRange(), Range(4, 3));
     QTest::keyClick(bar()->findField(), Qt::Key_Return, Qt::ShiftModifier); // round the start
@@ -159,8 +164,8 @@ TEST_F(TextServicesTest, FindBarFindsAsYouTypeStepsAndCloses)
     // Match case: "Cat" no longer counts.
     bar()->matchCaseButton()->click();
     ASSERT_TRUE(waitForCount());
-    EXPECT_EQ(services().findStatus(), QStringLiteral("3 of 3"));
-    EXPECT_TRUE(TextServices::sharedFindOptions().caseSensitive);
+    EXPECT_EQ(services().find().findStatus(), QStringLiteral("3 of 3"));
+    EXPECT_TRUE(EditorFind::sharedFindOptions().caseSensitive);
 
     // Escape closes the bar and gives the focus back to the text.
     QTest::keyClick(bar()->findField(), Qt::Key_Escape);
@@ -168,7 +173,7 @@ TEST_F(TextServicesTest, FindBarFindsAsYouTypeStepsAndCloses)
     EXPECT_TRUE(view->hasFocus());
     EXPECT_EQ(view->viewport()->geometry().top(), 0);
     repaint();
-    EXPECT_TRUE(services().paintedMatches().empty());
+    EXPECT_TRUE(services().find().paintedMatches().empty());
 
     // Find Next and Previous work with the bar closed.
     view->setSelectedRange(Range(0, 0));
@@ -183,7 +188,7 @@ TEST_F(TextServicesTest, FindBarFindsAsYouTypeStepsAndCloses)
     QTest::keyClick(bar()->findField(), Qt::Key_End);
     QTest::keyClicks(bar()->findField(), QStringLiteral("s"));
     ASSERT_TRUE(waitForCount());
-    EXPECT_EQ(services().findStatus(), QStringLiteral("Not found"));
+    EXPECT_EQ(services().find().findStatus(), QStringLiteral("Not found"));
 }
 
 TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWhereShown)
@@ -192,15 +197,15 @@ TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWher
     for (int i = 0; i < 3000; ++i) lines << QStringLiteral("Line %1 has a needle in it.").arg(i);
     open(lines.join(u'\n'));
     view->setSelectedRange(Range(text().indexOf(QStringLiteral("Line 1500")), 0));
-    perform("performFindPanelAction:", 1);
+    perform(Command::showFindInterface);
     QTest::keyClicks(bar()->findField(), QStringLiteral("needle"));
     EXPECT_EQ(view->selectedRange().location, text().indexOf(QStringLiteral("needle"), text().indexOf("Line 1500")));
     ASSERT_TRUE(waitForCount());
     const QLocale locale;
-    EXPECT_EQ(services().findStatus(), locale.toString(1501) + QStringLiteral(" of ") + locale.toString(3000));
+    EXPECT_EQ(services().find().findStatus(), locale.toString(1501) + QStringLiteral(" of ") + locale.toString(3000));
     repaint();
-    EXPECT_GT(services().paintedMatches().size(), 5u);
-    EXPECT_LT(services().paintedMatches().size(), 100u);
+    EXPECT_GT(services().find().paintedMatches().size(), 5u);
+    EXPECT_LT(services().find().paintedMatches().size(), 100u);
 
     // Moving in the text makes typing in the field search from there.
     const qsizetype later = text().indexOf(QStringLiteral("Line 2500"));
@@ -214,7 +219,7 @@ TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWher
     view->setSelectedRange(Range(0, 0));
     type(QStringLiteral("needle in "));
     const QString recounted = locale.toString(3001) + QStringLiteral(" matches");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return services().findStatus() == recounted; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return services().find().findStatus() == recounted; }, 5000));
 }
 
 TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)
@@ -231,10 +236,10 @@ TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)
     EXPECT_EQ(view->selectedRange(), Range(12, 4));
 
     view->setSelectedRange(Range(22, 0)); // inside the second "fish"
-    EXPECT_EQ(services().replaceAll(), 3);
+    EXPECT_EQ(services().find().replaceAll(), 3);
     EXPECT_EQ(text(), QStringLiteral("one cat two cat red cat blue cat"));
     EXPECT_EQ(view->selectedRange(), Range(20, 0)); // at the start of its replacement: no jump
-    EXPECT_EQ(services().findStatus(), QStringLiteral("3 replaced"));
+    EXPECT_EQ(services().find().findStatus(), QStringLiteral("3 replaced"));
     view->setFocus(); // in the field, the keys undo the field's typing
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QStringLiteral("one cat two fish red fish blue fish"));
@@ -245,11 +250,11 @@ TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)
     EXPECT_EQ(text(), QStringLiteral("one cat two cat red cat blue cat"));
 
     // Replacing with Markdown restyles what it touched, as typing would.
-    TextServices::setSharedFindString(QStringLiteral("cat"));
+    EditorFind::setSharedFindString(QStringLiteral("cat"));
     bar()->setFindString(QStringLiteral("cat"));
     bar()->replaceField()->setText(QStringLiteral("**cat**"));
     const int restyles = view->restyleCount();
-    EXPECT_EQ(services().replaceAll(), 4);
+    EXPECT_EQ(services().find().replaceAll(), 4);
     EXPECT_GT(view->restyleCount(), restyles);
     const qsizetype bold = text().indexOf(QStringLiteral("**cat**")) + 3;
     EXPECT_TRUE(Markdown::unboxed(storage->attribute(AttributeKey::InlineMarkdown, bold)).has_value());
@@ -258,19 +263,19 @@ TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)
 TEST_F(TextServicesTest, ReplacingFollowsTheNoEditingRule)
 {
     open(QStringLiteral("red fish, blue fish"));
-    perform("performTextFinderAction:", 12);
+    perform(Command::showReplaceInterface);
     QTest::keyClicks(bar()->findField(), QStringLiteral("fish"));
     bar()->replaceField()->setText(QStringLiteral("cat"));
-    Settings::shared().isNoEditingEnabled = true;
-    perform("performTextFinderAction:", 12);
+    Settings::shared().setNoEditingEnabled(true);
+    perform(Command::showReplaceInterface);
     EXPECT_FALSE(bar()->replaceButton()->isEnabled());
     EXPECT_FALSE(bar()->replaceAllButton()->isEnabled());
-    EXPECT_EQ(services().replaceAll(), 0);
-    services().replaceCurrent();
+    EXPECT_EQ(services().find().replaceAll(), 0);
+    services().find().replaceCurrent();
     EXPECT_EQ(text(), QStringLiteral("red fish, blue fish"));
     EXPECT_EQ(undo.count(), 0);
     // Finding still works.
-    EXPECT_TRUE(services().findNext(false));
+    EXPECT_TRUE(services().find().findNext(false));
 }
 
 TEST_F(TextServicesTest, ReplaceAllOfManyMatchesIsOneStep)
@@ -279,10 +284,10 @@ TEST_F(TextServicesTest, ReplaceAllOfManyMatchesIsOneStep)
     for (int i = 0; i < 2000; ++i) lines << QStringLiteral("# Part %1\nA *word* and a word, word word word.").arg(i);
     const QString original = lines.join(u'\n');
     open(original);
-    TextServices::setSharedFindString(QStringLiteral("word"));
-    perform("performTextFinderAction:", 12);
+    EditorFind::setSharedFindString(QStringLiteral("word"));
+    perform(Command::showReplaceInterface);
     bar()->replaceField()->setText(QStringLiteral("sentence"));
-    EXPECT_EQ(services().replaceAll(), 10000);
+    EXPECT_EQ(services().find().replaceAll(), 10000);
     EXPECT_EQ(text().count(QStringLiteral("sentence")), 10000);
     EXPECT_EQ(undo.count(), 1);
     view->setFocus();
@@ -295,12 +300,12 @@ TEST_F(TextServicesTest, UseSelectionForFindAndJumpToSelection)
     QStringList lines;
     for (int i = 0; i < 300; ++i) lines << QStringLiteral("Paragraph %1 about a dog.").arg(i);
     open(lines.join(u'\n'));
-    EXPECT_FALSE(validated("performFindPanelAction:", 7).first); // nothing selected
-    EXPECT_FALSE(validated("performFindPanelAction:", 2).first); // nothing to find
+    EXPECT_FALSE(validated(Command::useSelectionForFind).first); // nothing selected
+    EXPECT_FALSE(validated(Command::findNext).first); // nothing to find
     view->setSelectedRange(Range(text().indexOf(QStringLiteral("dog")), 3));
     key(Qt::Key_E, Qt::ControlModifier);
-    EXPECT_EQ(TextServices::sharedFindString(), QStringLiteral("dog"));
-    EXPECT_TRUE(validated("performFindPanelAction:", 2).first);
+    EXPECT_EQ(EditorFind::sharedFindString(), QStringLiteral("dog"));
+    EXPECT_TRUE(validated(Command::findNext).first);
     key(Qt::Key_G, Qt::ControlModifier);
     EXPECT_EQ(view->selectedRange().location, text().indexOf(QStringLiteral("dog"), text().indexOf("dog") + 1));
 
@@ -319,19 +324,19 @@ TEST_F(TextServicesTest, SpellingUnderlinesProseOnlyAndNotTheWordBeingTyped)
     open(QStringLiteral("The qiuck fox `teh code` and [a link](http://exmple.org/pth) <b class=\"x\">it</b>.\n\n"
                         "```\nteh fenced\n```\n[^lbl]: A wrod in a note."));
     repaint();
-    EXPECT_EQ(painted(services().paintedMisspellings()), (QStringList{"qiuck", "wrod"}));
+    EXPECT_EQ(painted(services().spelling().paintedMisspellings()), (QStringList{"qiuck", "wrod"}));
 
     view->setSelectedRange(Range(text().size(), 0));
     type(QStringLiteral(" writting"));
     repaint();
-    EXPECT_FALSE(painted(services().paintedMisspellings()).contains(QStringLiteral("writting")));
+    EXPECT_FALSE(painted(services().spelling().paintedMisspellings()).contains(QStringLiteral("writting")));
     type(QStringLiteral(" "));
     repaint();
-    EXPECT_TRUE(painted(services().paintedMisspellings()).contains(QStringLiteral("writting")));
+    EXPECT_TRUE(painted(services().spelling().paintedMisspellings()).contains(QStringLiteral("writting")));
 
     option("continuousSpellCheckingEnabled", false);
     repaint();
-    EXPECT_TRUE(services().paintedMisspellings().empty());
+    EXPECT_TRUE(services().spelling().paintedMisspellings().empty());
 }
 
 TEST_F(TextServicesTest, AVeryLongParagraphIsCheckedOnlyWhereItIsShown)
@@ -341,7 +346,7 @@ TEST_F(TextServicesTest, AVeryLongParagraphIsCheckedOnlyWhereItIsShown)
     for (int i = 0; i < 4000; ++i) paragraph += QStringLiteral("the qiuck fox ");
     open(paragraph);
     repaint();
-    const auto shown = services().paintedMisspellings().size();
+    const auto shown = services().spelling().paintedMisspellings().size();
     EXPECT_GT(shown, 5u);
     EXPECT_LT(shown, 1000u);
     // Far down the paragraph, the word under the pointer is still found.
@@ -362,7 +367,7 @@ TEST_F(TextServicesTest, UnderlinesAndMatchesReadOnlyTheShownTextWhileTyping)
     while (long_.size() < 400'000) long_ += QStringLiteral("The qiuck fox finds a needle in the hay.\n\n");
     open(long_);
     view->setSelectedRange(Range(0, 0));
-    perform("performFindPanelAction:", 1);
+    perform(Command::showFindInterface);
     QTest::keyClicks(bar()->findField(), QStringLiteral("needle"));
     ASSERT_TRUE(view->isFindBarVisible());
     view->setFocus();
@@ -379,8 +384,8 @@ TEST_F(TextServicesTest, UnderlinesAndMatchesReadOnlyTheShownTextWhileTyping)
     }
     EXPECT_LT(storage->charactersMoved() - before, 20u * 1000u);
     EXPECT_TRUE(text().startsWith(QStringLiteral("The xyvery qiuck")));
-    EXPECT_TRUE(painted(services().paintedMisspellings()).contains(QStringLiteral("qiuck")));
-    EXPECT_TRUE(painted(services().paintedMatches()).contains(QStringLiteral("needle")));
+    EXPECT_TRUE(painted(services().spelling().paintedMisspellings()).contains(QStringLiteral("qiuck")));
+    EXPECT_TRUE(painted(services().find().paintedMatches()).contains(QStringLiteral("needle")));
 }
 
 TEST_F(TextServicesTest, ContextMenuOffersGuessesIgnoreAndLearn)
@@ -404,7 +409,7 @@ TEST_F(TextServicesTest, ContextMenuOffersGuessesIgnoreAndLearn)
     EXPECT_TRUE(trigger(text().indexOf(QStringLiteral("jmups")) + 1, QStringLiteral("Ignore Spelling")));
     EXPECT_TRUE(trigger(text().indexOf(QStringLiteral("frobble")) + 1, QStringLiteral("Learn Spelling")));
     repaint();
-    EXPECT_EQ(painted(services().paintedMisspellings()), QStringList{"qiuck"});
+    EXPECT_EQ(painted(services().spelling().paintedMisspellings()), QStringList{"qiuck"});
     // A correctly spelt word gets no spelling items.
     EXPECT_FALSE(trigger(1, QStringLiteral("Learn Spelling")));
     // The learnt word is known after a restart; the ignored one is not.
@@ -413,18 +418,45 @@ TEST_F(TextServicesTest, ContextMenuOffersGuessesIgnoreAndLearn)
     EXPECT_FALSE(fresh.isCorrect(u"jmups"));
 }
 
+TEST_F(TextServicesTest, AWordIgnoredInOneEditorIsUnmarkedInEvery)
+{
+    option("continuousSpellCheckingEnabled", true);
+    open(QStringLiteral("The jmups and the fox."));
+    // Another editor, over another text with the same word, has checked it.
+    TextStorage otherText(QStringLiteral("The fox and the jmups."), Settings::shared().parsedStylesheet()->base);
+    restyleParagraphs(otherText, *Settings::shared().parsedStylesheet(), Range(0, otherText.length()), true);
+    UndoManager otherUndo;
+    TextView other;
+    other.setTextStorage(&otherText, &otherUndo);
+    other.resize(600, 300);
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    other.viewport()->repaint();
+    ASSERT_EQ(other.services().spelling().paintedMisspellings().size(), 1u);
+
+    std::unique_ptr<QMenu> menu(view->createContextMenu(pointAt(text().indexOf(QStringLiteral("jmups")) + 1)));
+    QAction* ignore = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == QStringLiteral("Ignore Spelling")) ignore = action;
+    ASSERT_TRUE(ignore);
+    ignore->trigger();
+    other.viewport()->repaint();
+    EXPECT_TRUE(other.services().spelling().paintedMisspellings().empty());
+    other.setTextStorage(nullptr, nullptr);
+}
+
 TEST_F(TextServicesTest, CheckDocumentNowAndTheSpellingPanel)
 {
     open(QStringLiteral("Fine wrod here, `qiuk` and qiuck there."));
     view->setSelectedRange(Range(0, 0));
     key(Qt::Key_Semicolon, Qt::ControlModifier);
     EXPECT_EQ(view->selectedRange(), Range(5, 4));
-    perform("checkSpelling:");
+    perform(Command::checkSpelling);
     EXPECT_EQ(view->selectedRange(), Range(27, 5)); // the code span is passed over
-    perform("checkSpelling:");
+    perform(Command::checkSpelling);
     EXPECT_EQ(view->selectedRange(), Range(5, 4)); // round again
 
-    perform("showGuessPanel:");
+    perform(Command::showGuessPanel);
     SpellingPanel& panel = SpellingPanel::shared();
     ASSERT_TRUE(panel.isVisible());
     EXPECT_EQ(panel.word(), QStringLiteral("wrod"));
@@ -440,7 +472,7 @@ TEST_F(TextServicesTest, CheckDocumentNowAndTheSpellingPanel)
     EXPECT_FALSE(panel.changeButton()->isEnabled());
     panel.hide();
     // Grammar is not checked: the item stays, disabled and off.
-    EXPECT_EQ(validated("toggleGrammarChecking:"), std::make_pair(false, MenuItem::State::off));
+    EXPECT_EQ(validated(Command::toggleGrammarChecking), std::make_pair(false, MenuItem::State::off));
 }
 
 TEST_F(TextServicesTest, SmartQuotesAndDashesAsTheWriterTypes)
@@ -469,7 +501,7 @@ TEST_F(TextServicesTest, SmartQuotesAndDashesAsTheWriterTypes)
 
     // No-editing mode: typing works, the substitution (a replacement) does not.
     open(QString());
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     type(QStringLiteral("\"a"));
     EXPECT_EQ(text(), QStringLiteral("\"a"));
 }
@@ -501,7 +533,7 @@ TEST_F(TextServicesTest, TextReplacementCorrectionAndSmartCopyPaste)
 TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
 {
     open(QStringLiteral("text"));
-    perform("orderFrontSubstitutionsPanel:");
+    perform(Command::orderFrontSubstitutionsPanel);
     SubstitutionsPanel& panel = SubstitutionsPanel::shared();
     ASSERT_TRUE(panel.isVisible());
     QCheckBox* quotes = panel.checkBox(QStringLiteral("automaticQuoteSubstitutionEnabled"));
@@ -509,9 +541,9 @@ TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
     EXPECT_FALSE(quotes->isChecked());
     quotes->click();
     EXPECT_TRUE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
-    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
-    EXPECT_EQ(validated("toggleAutomaticQuoteSubstitution:").second, MenuItem::State::on);
-    perform("toggleAutomaticQuoteSubstitution:");
+    EXPECT_EQ(Settings::shared().userDefaults()->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
+    EXPECT_EQ(validated(Command::toggleAutomaticQuoteSubstitution).second, MenuItem::State::on);
+    perform(Command::toggleAutomaticQuoteSubstitution);
     EXPECT_FALSE(quotes->isChecked());
 
     TextReplacements::setEntries({});
@@ -522,36 +554,36 @@ TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
     const auto list = TextReplacements::entries();
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].with, QStringLiteral("be right back"));
-    EXPECT_EQ(Settings::shared().userDefaults->arrayValue(QStringLiteral("textReplacements"))->size(), 1);
+    EXPECT_EQ(Settings::shared().userDefaults()->arrayValue(QStringLiteral("textReplacements"))->size(), 1);
     panel.table()->setCurrentCell(0, 0);
     panel.removeButton()->click();
     EXPECT_TRUE(TextReplacements::entries().empty());
     panel.hide();
-    Settings::shared().userDefaults->remove(QStringLiteral("textReplacements"));
+    Settings::shared().userDefaults()->remove(QStringLiteral("textReplacements"));
 }
 
 TEST_F(TextServicesTest, TransformationsChangeCaseThroughTheGate)
 {
     open(QString::fromUtf8("straße and more"));
     view->setSelectedRange(Range(0, 6));
-    perform("uppercaseWord:");
+    perform(Command::uppercaseWord);
     EXPECT_EQ(text(), QString::fromUtf8("STRASSE and more"));
     EXPECT_EQ(view->selectedRange(), Range(0, 7));
     view->setSelectedRange(Range(14, 0)); // inside "more"
-    perform("capitalizeWord:");
+    perform(Command::capitalizeWord);
     EXPECT_EQ(text(), QString::fromUtf8("STRASSE and More"));
     EXPECT_EQ(view->selectedRange(), Range(16, 0));
     view->setSelectedRange(Range(0, 16));
-    perform("lowercaseWord:");
+    perform(Command::lowercaseWord);
     EXPECT_EQ(text(), QString::fromUtf8("strasse and more"));
     key(Qt::Key_Z, Qt::ControlModifier);
     key(Qt::Key_Z, Qt::ControlModifier);
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
 
-    Settings::shared().isNoEditingEnabled = true;
-    EXPECT_FALSE(validated("uppercaseWord:").first);
-    perform("uppercaseWord:");
+    Settings::shared().setNoEditingEnabled(true);
+    EXPECT_FALSE(validated(Command::uppercaseWord).first);
+    perform(Command::uppercaseWord);
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
 }
 
@@ -559,9 +591,9 @@ TEST_F(TextServicesTest, SpeechWithoutAnEngineIsDisabledQuietly)
 {
     SpeechSynthesizer::setEngineOrder(QStringList());
     open(QStringLiteral("Read me aloud."));
-    EXPECT_FALSE(validated("startSpeaking:").first);
-    EXPECT_FALSE(validated("stopSpeaking:").first);
-    perform("startSpeaking:");
+    EXPECT_FALSE(validated(Command::startSpeaking).first);
+    EXPECT_FALSE(validated(Command::stopSpeaking).first);
+    perform(Command::startSpeaking);
     EXPECT_FALSE(SpeechSynthesizer::shared().isSpeaking());
     SpeechSynthesizer::setEngineOrder(std::nullopt);
 }
@@ -569,16 +601,16 @@ TEST_F(TextServicesTest, SpeechWithoutAnEngineIsDisabledQuietly)
 TEST_F(TextServicesTest, TogglesShowTheirOptionsAndAreStored)
 {
     open(QStringLiteral("text"));
-    for (const char* action : {"toggleContinuousSpellChecking:", "toggleAutomaticSpellingCorrection:",
-                               "toggleSmartInsertDelete:", "toggleAutomaticQuoteSubstitution:",
-                               "toggleAutomaticDashSubstitution:", "toggleAutomaticLinkDetection:",
-                               "toggleAutomaticDataDetection:", "toggleAutomaticTextReplacement:"}) {
+    for (Command action : {Command::toggleContinuousSpellChecking, Command::toggleAutomaticSpellingCorrection,
+                           Command::toggleSmartInsertDelete, Command::toggleAutomaticQuoteSubstitution,
+                           Command::toggleAutomaticDashSubstitution, Command::toggleAutomaticLinkDetection,
+                           Command::toggleAutomaticDataDetection, Command::toggleAutomaticTextReplacement}) {
         EXPECT_EQ(validated(action), std::make_pair(true, MenuItem::State::off)) << action;
         perform(action);
         EXPECT_EQ(validated(action), std::make_pair(true, MenuItem::State::on)) << action;
     }
     // Stored at once; an editor shown afterwards starts with them.
-    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticLinkDetectionEnabled")), QVariant(true));
+    EXPECT_EQ(Settings::shared().userDefaults()->object(QStringLiteral("automaticLinkDetectionEnabled")), QVariant(true));
     TextView other;
     other.show();
     EXPECT_TRUE(other.textOption(QStringLiteral("automaticLinkDetectionEnabled")));

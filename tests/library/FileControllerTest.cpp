@@ -342,7 +342,7 @@ TEST(FileController, TheDateAddedIsWhenADocumentCameIntoItsFolder)
 
     // Made by Lumora: recorded at once.
     bool made = false;
-    c.createDocument(folder + "/Letter.md", std::nullopt, [&](const auto&, File*) { made = true; });
+    c.operations().createDocument(folder + "/Letter.md", std::nullopt, [&](const auto&, File*) { made = true; });
     ASSERT_TRUE(waitUntil([&] { return made && addedOnDisk(folder + "/Letter.md"); }));
     const qint64 added = *addedOnDisk(folder + "/Letter.md");
     EXPECT_EQ(addedInTree(folder + "/Letter.md"), added);
@@ -364,7 +364,8 @@ TEST(FileController, TheDateAddedIsWhenADocumentCameIntoItsFolder)
 
     // Renamed in its folder: the same date.
     bool renamed = false;
-    c.moveFile(folder + "/Letter.md", folder + "/Letter to Ann.md", [&](const auto&, File*) { renamed = true; });
+    c.operations().moveFile(folder + "/Letter.md", folder + "/Letter to Ann.md",
+                            [&](const auto&, File*) { renamed = true; });
     ASSERT_TRUE(waitUntil([&] { return renamed; }));
     EXPECT_EQ(addedInTree(folder + "/Letter to Ann.md"), added);
     EXPECT_EQ(addedOnDisk(folder + "/Letter to Ann.md"), added);

@@ -1,8 +1,9 @@
 // The writer's file operations in a library: off the main thread, never
 // replacing anything, with open documents following their files.
-#include "library/FileController.h"
+#include "library/FileOperations.h"
 
 #include "LibraryTestSupport.h"
+#include "library/FileController.h"
 #include "platform/application/TextDocument.h"
 #include "platform/files/FileManager.h"
 #include "platform/files/FileReader.h"
@@ -29,7 +30,7 @@ struct Outcome {
     File* file = nullptr;
 };
 
-FileController::Completion into(Outcome& outcome)
+FileOperations::Completion into(Outcome& outcome)
 {
     return [&outcome](const std::optional<PlatformError>& error, File* file) {
         outcome.done = true;
@@ -58,7 +59,7 @@ TEST(FileOperations, CreateNeverReplacesAndNamesWhatItMade)
     FileController& c = *loaded.controller();
 
     Outcome untitled;
-    c.createDocument(folder + "/Untitled", std::nullopt, into(untitled));
+    c.operations().createDocument(folder + "/Untitled", std::nullopt, into(untitled));
     EXPECT_FALSE(untitled.done); // the disk work is not done on the main thread
     ASSERT_TRUE(finished(untitled));
     ASSERT_TRUE(untitled.file) << errorText(untitled).toStdString();
@@ -67,7 +68,7 @@ TEST(FileOperations, CreateNeverReplacesAndNamesWhatItMade)
     EXPECT_EQ(readFile(folder + "/Untitled.txt"), "");
 
     Outcome clash;
-    c.createDocument(folder + "/Notes.md", QByteArray("new"), into(clash));
+    c.operations().createDocument(folder + "/Notes.md", QByteArray("new"), into(clash));
     ASSERT_TRUE(finished(clash));
     EXPECT_EQ(clash.file->path(), folder + "/Notes 2.md");
     EXPECT_EQ(readFile(folder + "/Notes.md"), "mine");
@@ -75,7 +76,7 @@ TEST(FileOperations, CreateNeverReplacesAndNamesWhatItMade)
 
     // New Document pressed quickly five times: five files.
     std::vector<Outcome> quick(5);
-    for (Outcome& o : quick) c.createDocument(folder + "/Untitled.txt", std::nullopt, into(o));
+    for (Outcome& o : quick) c.operations().createDocument(folder + "/Untitled.txt", std::nullopt, into(o));
     ASSERT_TRUE(waitUntil([&] { return std::all_of(quick.begin(), quick.end(), [](auto& o) { return o.done; }); }));
     QStringList made;
     for (const Outcome& o : quick) made << o.file->name();
@@ -84,14 +85,14 @@ TEST(FileOperations, CreateNeverReplacesAndNamesWhatItMade)
                                  "Untitled 6.txt"}));
 
     Outcome other;
-    c.createDocument(folder + "/Report.doc", std::nullopt, into(other));
+    c.operations().createDocument(folder + "/Report.doc", std::nullopt, into(other));
     ASSERT_TRUE(finished(other));
     EXPECT_EQ(other.file->name(), "Report.doc.txt");
 
     Outcome first;
     Outcome second;
-    c.createFolder(folder + "/Folder", into(first));
-    c.createFolder(folder + "/Folder", into(second));
+    c.operations().createFolder(folder + "/Folder", into(first));
+    c.operations().createFolder(folder + "/Folder", into(second));
     ASSERT_TRUE(finished(first) && finished(second));
     EXPECT_TRUE(first.file->isDirectory() && second.file->isDirectory());
     EXPECT_NE(first.file->name(), second.file->name());
@@ -101,26 +102,26 @@ TEST(FileOperations, CreateNeverReplacesAndNamesWhatItMade)
 
 TEST(FileOperations, TypedNamesAreCheckedBeforeAnyDiskCall)
 {
-    EXPECT_EQ(*FileController::diskNameForTypedName("Q1/Q2 plans"), "Q1:Q2 plans");
+    EXPECT_EQ(*FileOperations::diskNameForTypedName("Q1/Q2 plans"), "Q1:Q2 plans");
     const QString tooLong(256, 'x');
     const QString longest = QString(252, 'x') + ".md";
     for (const QString& bad : {QString(), QString("   "), QString("."), QString(".."), QString("a") + QChar(0) + "b",
                                tooLong, QString(".hidden")}) {
-        const auto refused = FileController::diskNameForTypedName(bad);
+        const auto refused = FileOperations::diskNameForTypedName(bad);
         ASSERT_FALSE(refused.ok()) << bad.toStdString();
         EXPECT_FALSE(refused.error().recoverySuggestion.isEmpty());
     }
-    EXPECT_TRUE(FileController::diskNameForTypedName(longest).ok());
+    EXPECT_TRUE(FileOperations::diskNameForTypedName(longest).ok());
     // 85 characters of three bytes each are too many bytes.
-    EXPECT_FALSE(FileController::diskNameForTypedName(QString(85, QChar(0x20AC)) + ".md").ok());
+    EXPECT_FALSE(FileOperations::diskNameForTypedName(QString(85, QChar(0x20AC)) + ".md").ok());
 
     const QString folder = freshDirectory("operations");
     writeFile(folder + "/plan.md", "p");
     LoadedLibrary loaded(folder);
     Outcome hidden;
-    loaded.controller()->moveFile(folder + "/plan.md", folder + "/.plan.md", into(hidden));
+    loaded.controller()->operations().moveFile(folder + "/plan.md", folder + "/.plan.md", into(hidden));
     Outcome dots;
-    loaded.controller()->createFolder(folder + "/..", into(dots));
+    loaded.controller()->operations().createFolder(folder + "/..", into(dots));
     ASSERT_TRUE(finished(hidden) && finished(dots));
     EXPECT_TRUE(hidden.error && dots.error);
     EXPECT_TRUE(hidden.error->recoverySuggestion.contains("dot"));
@@ -128,8 +129,8 @@ TEST(FileOperations, TypedNamesAreCheckedBeforeAnyDiskCall)
 
     // A name with a slash is stored with a colon and shown with the slash.
     Outcome slash;
-    loaded.controller()->moveFile(folder + "/plan.md",
-                                  folder + "/" + *FileController::diskNameForTypedName("Q1/Q2.md"), into(slash));
+    loaded.controller()->operations().moveFile(folder + "/plan.md",
+                                               folder + "/" + *FileOperations::diskNameForTypedName("Q1/Q2.md"), into(slash));
     ASSERT_TRUE(finished(slash));
     EXPECT_EQ(slash.file->filename(), "Q1/Q2.md");
     EXPECT_TRUE(QFileInfo::exists(folder + "/Q1:Q2.md"));
@@ -145,21 +146,21 @@ TEST(FileOperations, MovesAndRenamesNeverReplace)
     FileController& c = *loaded.controller();
 
     Outcome same;
-    c.moveFile(folder + "/Letter.txt", folder + "/Letter.txt", into(same));
+    c.operations().moveFile(folder + "/Letter.txt", folder + "/Letter.txt", into(same));
     EXPECT_TRUE(same.done && !same.error && !same.file);
 
     Outcome rename;
-    c.moveFile(folder + "/Letter.txt", folder + "/Final", into(rename));
+    c.operations().moveFile(folder + "/Letter.txt", folder + "/Final", into(rename));
     ASSERT_TRUE(finished(rename));
     EXPECT_EQ(rename.file->path(), folder + "/Final.txt");
     Outcome markdown;
-    c.moveFile(folder + "/Final.txt", folder + "/Final.md", into(markdown));
+    c.operations().moveFile(folder + "/Final.txt", folder + "/Final.md", into(markdown));
     ASSERT_TRUE(finished(markdown));
     EXPECT_EQ(markdown.file, rename.file);
     EXPECT_EQ(markdown.file->name(), "Final.md");
 
     Outcome onto;
-    c.moveFile(folder + "/Final.md", folder + "/Taken.txt", into(onto));
+    c.operations().moveFile(folder + "/Final.md", folder + "/Taken.txt", into(onto));
     ASSERT_TRUE(finished(onto));
     ASSERT_TRUE(onto.error);
     EXPECT_EQ(onto.error->errorDescription, "“Final.md” couldn't be renamed to “Taken.txt”.");
@@ -168,14 +169,14 @@ TEST(FileOperations, MovesAndRenamesNeverReplace)
 
     for (const QString& inside : {folder + "/Box/Box", folder + "/Box/Inner/Box"}) {
         Outcome into_;
-        c.moveFile(folder + "/Box", inside, into(into_));
+        c.operations().moveFile(folder + "/Box", inside, into(into_));
         ASSERT_TRUE(finished(into_));
         ASSERT_TRUE(into_.error);
         EXPECT_TRUE(into_.error->recoverySuggestion.contains("into itself"));
     }
 
     Outcome folderRename;
-    c.moveFile(folder + "/Box", folder + "/Crate", into(folderRename));
+    c.operations().moveFile(folder + "/Box", folder + "/Crate", into(folderRename));
     ASSERT_TRUE(finished(folderRename));
     EXPECT_EQ(folderRename.file->name(), "Crate");
     EXPECT_EQ(loaded.root()->fileAtPath(folder + "/Crate/Inner/x.md")->path(), folder + "/Crate/Inner/x.md");
@@ -193,7 +194,7 @@ TEST(FileOperations, TrashReportsEachFile)
     std::vector<File*> files{loaded.root()->child(0), &missing, loaded.root()->child(1), loaded.root()->child(2)};
     int successes = 0;
     QStringList failures;
-    loaded.controller()->trashFiles(files, [&](const std::optional<PlatformError>& error) {
+    loaded.controller()->operations().trashFiles(files, [&](const std::optional<PlatformError>& error) {
         if (error) failures << error->errorDescription;
         else ++successes;
     });
@@ -217,7 +218,7 @@ TEST(FileOperations, OpenDocumentsFollowTheirFiles)
     ASSERT_TRUE(moved.readFromFile(folder + "/a.md", "public.plain-text").ok());
     moved.edit(" edited"); // pending, not saved yet
     Outcome rename;
-    c.moveFile(folder + "/a.md", folder + "/b.md", into(rename));
+    c.operations().moveFile(folder + "/a.md", folder + "/b.md", into(rename));
     ASSERT_TRUE(finished(rename));
     EXPECT_EQ(moved.filePath(), folder + "/b.md");
     EXPECT_EQ(readFile(folder + "/b.md"), "a edited"); // the edits went with the file
@@ -229,7 +230,7 @@ TEST(FileOperations, OpenDocumentsFollowTheirFiles)
     TextDocument inside;
     ASSERT_TRUE(inside.readFromFile(folder + "/Box/c.md", "public.plain-text").ok());
     Outcome folderMove;
-    c.moveFile(folder + "/Box", folder + "/Crate", into(folderMove));
+    c.operations().moveFile(folder + "/Box", folder + "/Crate", into(folderMove));
     ASSERT_TRUE(finished(folderMove));
     EXPECT_EQ(inside.filePath(), folder + "/Crate/c.md");
 
@@ -237,7 +238,7 @@ TEST(FileOperations, OpenDocumentsFollowTheirFiles)
     ASSERT_TRUE(trashed.readFromFile(folder + "/t.md", "public.plain-text").ok());
     trashed.edit(" last words");
     bool done = false;
-    c.trashFiles({loaded.root()->fileAtPath(folder + "/t.md")}, [&](const auto&) { done = true; });
+    c.operations().trashFiles({loaded.root()->fileAtPath(folder + "/t.md")}, [&](const auto&) { done = true; });
     ASSERT_TRUE(waitUntil([&] { return done; }));
     EXPECT_TRUE(trashed.isClosed());
     EXPECT_TRUE(FileManager::isInTrash(trashed.filePath()));
@@ -284,7 +285,7 @@ TEST(FileOperations, NamesThatAreNotUtf8AreShownAndTheirFilesChanged)
 
     // Moved into the folder, renamed there, trashed: the real files each time.
     Outcome move;
-    c.moveFile(letter, dossier + NativePath::decode("/Lettre \xe9t\xe9.md"), into(move));
+    c.operations().moveFile(letter, dossier + NativePath::decode("/Lettre \xe9t\xe9.md"), into(move));
     ASSERT_TRUE(finished(move));
     ASSERT_TRUE(move.file) << errorText(move).toStdString();
     EXPECT_FALSE(NativePath::exists(letter));
@@ -292,14 +293,14 @@ TEST(FileOperations, NamesThatAreNotUtf8AreShownAndTheirFilesChanged)
     EXPECT_EQ(NativePath::encode(move.file->path()), base + "/Dossier\xff/Lettre \xe9t\xe9.md");
 
     Outcome rename;
-    c.moveFile(move.file->path(), dossier + "/Letter.md", into(rename));
+    c.operations().moveFile(move.file->path(), dossier + "/Letter.md", into(rename));
     ASSERT_TRUE(finished(rename));
     ASSERT_TRUE(rename.file) << errorText(rename).toStdString();
     EXPECT_EQ(readFileSafely(dossier + "/Letter.md").value(), "Summer letter");
 
     bool trashed = false;
     std::optional<PlatformError> trashError;
-    c.trashFiles({loaded.root()->fileAtPath(dossier)}, [&](const std::optional<PlatformError>& error) {
+    c.operations().trashFiles({loaded.root()->fileAtPath(dossier)}, [&](const std::optional<PlatformError>& error) {
         trashError = error;
         trashed = true;
     });
@@ -324,7 +325,7 @@ TEST(FileOperations, ADocumentMovedFromAnotherDiskKeepsItsRecord)
     TextDocument document;
     ASSERT_TRUE(document.readFromFile(other.path() + "/draft.md", "public.plain-text").ok());
     Outcome move;
-    loaded.controller()->moveFile(other.path() + "/draft.md", folder + "/draft.md", into(move));
+    loaded.controller()->operations().moveFile(other.path() + "/draft.md", folder + "/draft.md", into(move));
     ASSERT_TRUE(finished(move));
     ASSERT_TRUE(move.file) << errorText(move).toStdString();
     EXPECT_EQ(document.filePath(), folder + "/draft.md");

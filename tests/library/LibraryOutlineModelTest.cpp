@@ -263,8 +263,11 @@ TEST(LibraryOutlineModel, FollowsAStormOfOutsideChangesWithASearchActive)
         EXPECT_GT(removed.count(), 20);
         EXPECT_GT(moved.count(), 20);
         EXPECT_GT(searchInserted.count(), 5);
-        for (const QString& line : search.rows())
-            if (!line.endsWith('/')) EXPECT_TRUE(line.contains("note 1", Qt::CaseInsensitive)) << line.toStdString();
+        for (const QString& line : search.rows()) {
+            if (!line.endsWith('/')) {
+                EXPECT_TRUE(line.contains("note 1", Qt::CaseInsensitive)) << line.toStdString();
+            }
+        }
         whole.model.setRowsOnScreen({});
     }
     qInstallMessageHandler(g_previousHandler);

@@ -36,10 +36,18 @@ TEST(MultiMarkdownFootnotes, ReferencesBecomeNumberedLinksToTheNotesList)
                       "<p>First paragraph.</p>\n<p>Second paragraph.</p>",
                       "<pre><code>code in the note\n</code></pre>", "</code></pre>\n<p><a href=\"#fnref:2\""},
          .inOrder = {"Back in the body.", "<div class"}},
-        // Undefined or escaped references stay as written.
-        {.text = "Missing[^nope], escaped \\[^a], bracket [a] and [^].\n\n[^a]: A.\n",
-         .expected = {"Missing[^nope], escaped [^a], bracket [a] and [^]."},
+        // Escaped references and empty ones stay as written.
+        {.text = "Escaped \\[^a], bracket [a] and [^] and [^ ].\n\n[^a]: A.\n",
+         .expected = {"Escaped [^a], bracket [a] and [^] and [^ ]."},
          .absent = {"footnotes"}},
+        // A reference to no definition is a note of its own text, one word
+        // as well as several.
+        {.text = "As written[^sic] and in full[^an aside].\n\n[^other]: Not this one.\n",
+         .expected = {"written<a href=\"#fn:1\" id=\"fnref:1\" title=\"see footnote\" class=\"footnote\">"
+                      "<sup>1</sup></a>",
+                      "full<a href=\"#fn:2\" id=\"fnref:2\"", "<li id=\"fn:1\">\n<p>sic <a href=\"#fnref:1\"",
+                      "<li id=\"fn:2\">\n<p>an aside <a href=\"#fnref:2\""},
+         .absent = {"[^sic]", "Not this one"}},
         // Notes can use the body's link definitions and cite each other.
         {.text = "Body[^a].\n\n[site]: https://example.com\n\n[^a]: See [the site][site] and[^b].\n[^b]: Nested.\n",
          .expected = {"See <a href=\"https://example.com\">the site</a> and<a href=\"#fn:2\"",
@@ -188,19 +196,26 @@ TEST(MultiMarkdownDefinitions, RightUnderAParagraphLineOrAnotherDefinition)
 // quote or a list item, it stays what it was.
 TEST(MultiMarkdownDefinitions, NeverInCodeHtmlQuotesOrListItems)
 {
-    // (The address in the text is autolinked, as any address is.)
-    const char* stays = "[x][1][^1]\n[1]: <a href=\"http://u\">http://u</a>\n[^1]: n";
+    // (The address in the text is autolinked, as any address is; a note
+    // reference that finds no definition is a note of its own text.)
+    const std::vector<const char*> stays = {"[x][1]<a href=\"#fn:1\"",
+                                            "[1]: <a href=\"http://u\">http://u</a>\n<a href=\"#fn:2\"",
+                                            "</sup></a>: n", "<li id=\"fn:1\">\n<p>1 <a"};
+    const char* definitionTaken = "<p>n <a href=\"#fnref";
     checkConversions({
         {.text = "Text [x][1][^1]\n```\ncode\n[1]: http://u\n[^1]: n\n```\n",
-         .expected = {"<pre><code>code\n[1]: http://u\n[^1]: n\n</code></pre>", "Text [x][1][^1]"}},
+         .expected = {"<pre><code>code\n[1]: http://u\n[^1]: n\n</code></pre>", "Text [x][1]<a href=\"#fn:1\""},
+         .absent = {definitionTaken}},
         {.text = "Para\n\n    code [x][1]\n    [1]: http://u\n    [^1]: n\n",
          .expected = {"<pre><code>code [x][1]\n[1]: http://u\n[^1]: n\n</code></pre>"}},
         {.text = "<div>\nraw [x][1][^1]\n[1]: http://u\n[^1]: n\n</div>\n",
          .expected = {"<div>\nraw [x][1][^1]\n[1]: http://u\n[^1]: n\n</div>"}},
         {.text = "> quoted [x][1][^1]\n[1]: http://u\n[^1]: n\n",
-         .expected = {"<blockquote>\n<p>quoted ", stays},
-         .absent = {"footnotes"}},
-        {.text = "- item [x][1][^1]\n[1]: http://u\n[^1]: n\n", .expected = {"<li>item ", stays}, .absent = {"footnotes"}},
+         .expected = {"<blockquote>\n<p>quoted ", stays[0], stays[1], stays[2], stays[3]},
+         .absent = {definitionTaken}},
+        {.text = "- item [x][1][^1]\n[1]: http://u\n[^1]: n\n",
+         .expected = {"<li>item ", stays[0], stays[1], stays[2], stays[3]},
+         .absent = {definitionTaken}},
         // Text that continues an item after a blank line stays in the item
         // too.
         {.text = "- item\n\n  more [x][1]\n[1]: http://u\n",

@@ -33,10 +33,34 @@ TEST(MultiMarkdownFidelity, LinkDefinitionsCarryAttributes)
          {"A <a href=\"http://a.b/c\" id=\"x\" class=\"big one\">link</a>."}},
         {"[link][id]\n\n[id]: <http://a.b> 'T'\n    rel=nofollow\n",
          {"<a href=\"http://a.b\" title=\"T\" rel=\"nofollow\">link</a>"}, {"rel=nofollow"}},
-        // Attributes belong to definitions: inline links keep theirs as text.
+        // Attributes go inside the parentheses: after them they are text.
         {"[a](http://a.b) width=4\n", {"<a href=\"http://a.b\">a</a> width=4"}},
         // A definition without attributes is as before.
         {"[a][b]\n\n[b]: http://a.b\n", {"<a href=\"http://a.b\">a</a>"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, InlineLinksAndImagesCarryAttributes)
+{
+    checkConversions({
+        // An image with attributes alone in its paragraph is a figure.
+        {"![Alt *text*](pic.png \"Title\" width=40px height=30px)\n",
+         {"<figure>\n<img src=\"pic.png\" alt=\"Alt text\" title=\"Title\" style=\"width:40px;height:30px;\" />\n"
+          "<figcaption>Alt <em>text</em></figcaption>\n</figure>"},
+         {"<p>", "width=40px"}},
+        {"A [link](http://example.com class=external) and ![i](p.png id=\"my pic\") in text.\n",
+         {"A <a href=\"http://example.com\" class=\"external\">link</a> and <img src=\"p.png\" alt=\"i\" id=\"my pic\" /> "
+          "in text."},
+         {"figure"}},
+        {"[*emphasis* inside](<a b.html> 'T' rel=nofollow)\n",
+         {"<a href=\"a%20b.html\" title=\"T\" rel=\"nofollow\"><em>emphasis</em> inside</a>"}},
+        {"[W](https://example.org/Foo_(bar) class=w) and [t](u (The title)\nid=x)\n",
+         {"<a href=\"https://example.org/Foo_(bar)\" class=\"w\">W</a> and <a href=\"u\" title=\"The title\" id=\"x\">t</a>"}},
+        // In code, escaped, inside another link, or not attributes: as
+        // written.
+        {"Code `[a](b c=d)`, \\[e](f g=h), [a](b c=d \"e\") and [a](b c)\n",
+         {"Code <code>[a](b c=d)</code>, [e](f g=h), [a](b c=d \u201Ce\u201D) and [a](b c)"}},
+        {"[a [b](u x=1)](v y=2)\n", {"[a <a href=\"u\" x=\"1\">b</a>](v y=2)"}},
     });
 }
 
@@ -53,6 +77,17 @@ TEST(MultiMarkdownFidelity, SmartTypography)
         {"\\\"straight\\\" and \\'this\\'\n", {"&quot;straight&quot; and 'this'"}},
         {"\"*emphasis*\" and *\"inside\"*\n", {"\u201C<em>emphasis</em>\u201D and <em>\u201Cinside\u201D</em>"}},
         {"Code `\"x\" -- ...` stays\n", {"<code>&quot;x&quot; -- ...</code>"}},
+        // After a digit a double quote is an inch mark, unless one is open.
+        {"A 24\" screen, a 12\" record and \"1984\" here\n",
+         {"A 24&quot; screen, a 12&quot; record and \u201C1984\u201D here"}},
+        // A quote before a word that nothing closes is an elision's
+        // apostrophe.
+        {"'Tis the '90s, 'em all, and 'quoted' words\n",
+         {"\u2019Tis the \u201990s, \u2019em all, and \u2018quoted\u2019 words"}},
+        {"# 'tis\n\n![a 'b](p.png)\n", {">\u2019tis</h1>", "alt=\"a \u2019b\"", "<figcaption>a \u2019b</figcaption>"}},
+        // A double backtick nothing closes stays as written, code or not.
+        {"A `span` and `` left open\n", {"A <code>span</code> and `` left open"}},
+        {"Type `` and so on\n", {"Type `` and so on"}},
     });
 }
 
@@ -66,6 +101,63 @@ TEST(MultiMarkdownFidelity, QuotesFollowTheQuotesLanguage)
         {"Quotes Language: germanguillemets\n\n\"a\" 'b'\n", {"\u00BBa\u00AB \u203Ab\u2039"}},
         {"Quotes Language: swedish\n\n\"a\" 'b'\n", {"\u201Da\u201D \u2019b\u2019"}},
         {"Language: de\n\n\"a\"\n", {"\u201Ea\u201C"}},
+        {"Quotes Language: spanish\n\n\"a\" 'b'\n", {"\u00ABa\u00BB \u2018b\u2019"}},
+    });
+}
+
+TEST(MultiMarkdownFidelity, TheLanguageGivesQuotesAndTheWordsOfNotes)
+{
+    const char* notes = "\"Q\" n[^1] [#c] [?g]\n\n[^1]: N.\n[#c]: C.\n[?g]: G.\n";
+    struct Language {
+        const char* metadata;
+        const char* quoted;
+        const char* footnote;
+        const char* citation;
+        const char* glossary;
+        const char* back;
+    };
+    const Language languages[] = {
+        {"Language: en", "\u201CQ\u201D", "see footnote", "see citation", "see glossary", "return to body"},
+        {"Language: es", "\u00ABQ\u00BB", "ver nota al pie", "ver cita", "ver glosario", "volver al texto"},
+        {"Language: de", "\u201EQ\u201C", "siehe Fu\u00DFnote", "siehe Zitat", "siehe Glossar", "zur\u00FCck zum Text"},
+        {"Language: fr", "\u00ABQ\u00BB", "voir la note", "voir la citation", "voir le glossaire", "retour au texte"},
+        {"Language: nl", "\u201EQ\u201D", "zie voetnoot", "zie citaat", "zie woordenlijst", "terug naar de tekst"},
+        {"Language: sv-FI", "\u201DQ\u201D", "se fotnot", "se citat", "se ordlista", "tillbaka till texten"},
+        // "quotes language" chooses the quotes only.
+        {"Language: German\nQuotes Language: english", "\u201CQ\u201D", "siehe Fu\u00DFnote", "siehe Zitat",
+         "siehe Glossar", "zur\u00FCck zum Text"},
+        // A language without words of its own keeps English ones.
+        {"Language: ja", "\u201CQ\u201D", "see footnote", "see citation", "see glossary", "return to body"},
+    };
+    for (const Language& language : languages) {
+        const QString html = htmlOf(QString::fromUtf8(language.metadata) + QStringLiteral("\n\n") + QString::fromUtf8(notes));
+        auto linkTo = [](const char* title, const char* kind) {
+            return QStringLiteral("title=\"%1\" class=\"%2\"").arg(QString::fromUtf8(title), QLatin1String(kind));
+        };
+        EXPECT_TRUE(html.contains(QString::fromUtf8(language.quoted))) << language.metadata;
+        EXPECT_TRUE(html.contains(linkTo(language.footnote, "footnote"))) << language.metadata;
+        EXPECT_TRUE(html.contains(linkTo(language.citation, "citation"))) << language.metadata;
+        EXPECT_TRUE(html.contains(linkTo(language.glossary, "glossary"))) << language.metadata;
+        for (const char* kind : {"reversefootnote", "reversecitation", "reverseglossary"})
+            EXPECT_TRUE(html.contains(linkTo(language.back, kind))) << language.metadata << " " << kind;
+    }
+    // The caller's language, when the metadata names none.
+    const std::optional<QString> swedish =
+        MultiMarkdown::convert(QString::fromUtf8(notes), test::systemExtensions, MultiMarkdown::OutputFormat::html,
+                               MultiMarkdown::LocalizationLanguage::swedish);
+    ASSERT_TRUE(swedish.has_value());
+    EXPECT_TRUE(swedish->contains(QString::fromUtf8("\u201DQ\u201D")));
+    EXPECT_TRUE(swedish->contains(QLatin1String("title=\"se fotnot\"")));
+}
+
+TEST(MultiMarkdownFidelity, WithBibTeXCitationsStayAsWritten)
+{
+    checkConversions({
+        {"BibTeX: refs.bib\n\nAs [#doe] shows, see [p. 3][#doe] and [#Doe, A Book].\n\n[#doe]: Doe.\n",
+         {"<p>As [#doe] shows, see [p. 3][#doe] and [#Doe, A Book].</p>"},
+         {"class=\"citation", "<html"}},
+        // Without it they are the document's own.
+        {"As [#doe] shows.\n\n[#doe]: Doe.\n", {"class=\"citation\">[1]</a>", "<div class=\"citations\">"}},
     });
 }
 
@@ -82,6 +174,13 @@ TEST(MultiMarkdownFidelity, CrossReferencesAndHeadingLabels)
         {"[Later] first.\n\n# Later\n", {"<a href=\"#later\">Later</a> first."}},
         {"# One\n\n[Nothing] here.\n", {"[Nothing] here."}},
         {"# One\n\n[One]\n\n[One]: http://a.b\n", {"<a href=\"http://a.b\">One</a>"}},
+        // The heading's text with its label is one link, the text shown.
+        {"# Methods [meth]\n\nSee [Methods][meth], [our methods][meth] and [Methods].\n",
+         {"See <a href=\"#meth\">Methods</a>, <a href=\"#meth\">our methods</a> and <a href=\"#meth\">Methods</a>."},
+         {"meth</a>"}},
+        // A heading's name before a citation is the citation's locator.
+        {"# Methods\n\nAs [Methods][#doe] says.\n\n[#doe]: Doe.\n",
+         {"As <a href=\"#cn:1\" id=\"cnref:1\" title=\"see citation\" class=\"citation\">[1, Methods]</a> says."}},
         // A footnote at a heading's end is no label.
         {"# Title[^1]\n\n[^1]: N.\n", {"<h1 id=\"title\">Title<a href=\"#fn:1\""}},
     });
@@ -143,6 +242,23 @@ TEST(MultiMarkdownFidelity, AbbreviationsAndGlossaryTermsWhereverUsed)
          {"<code>MMD</code> and <a href=\"http://a.b\">MMD</a>"}, {"abbr"}},
         {"An API here.\n\n[?API]: Application programming interface.\n",
          {"An <a href=\"#gn:1\" id=\"gnref:1\" title=\"see glossary\" class=\"glossary\">API</a> here."}},
+        // Terms of several words, the longest first; a word alone or part
+        // of a longer word is no use.
+        {"The World Wide Web grew; the World Wide Web. A Web page, a Worldwide Web.\n\n[>World Wide Web]: W3\n",
+         {"The W3 (<abbr title=\"W3\">World Wide Web</abbr>) grew; the <abbr title=\"W3\">World Wide Web</abbr>. "
+          "A Web page, a Worldwide Web."}},
+        {"The World Wide\nWeb, wrapped.\n\n[>World Wide Web]: W3\n",
+         {"The W3 (<abbr title=\"W3\">World Wide\nWeb</abbr>), wrapped."}},
+        {"NASA Ames and NASA.\n\n[>NASA]: Space Administration\n[>NASA Ames]: Research Center\n",
+         {"Research Center (<abbr title=\"Research Center\">NASA Ames</abbr>) and Space Administration "
+          "(<abbr title=\"Space Administration\">NASA</abbr>)."}},
+        {"Use Markdown syntax, or *Markdown syntax*; Markdown alone is not.\n\n"
+         "[?Markdown syntax]: The plain text format.\n",
+         {"Use <a href=\"#gn:1\" id=\"gnref:1\" title=\"see glossary\" class=\"glossary\">Markdown syntax</a>, or "
+          "<em><a href=\"#gn:1\" id=\"gnref:1-2\" title=\"see glossary\" class=\"glossary\">Markdown syntax</a></em>; "
+          "Markdown alone is not.",
+          "<div class=\"glossary\">\n<hr />\n<ol>\n<li id=\"gn:1\">\n<p><span class=\"glossary name\">Markdown syntax</span>: "
+          "The plain text format. <a href=\"#gnref:1\""}},
     });
 }
 
@@ -154,6 +270,9 @@ TEST(MultiMarkdownFidelity, MathPassesThroughForARenderer)
         {"Also \\\\(e^{i\\pi}\\\\) and \\\\[a<b\\\\].\n",
          {"Also <span class=\"math\">\\(e^{i\\pi}\\)</span> and <span class=\"math\">\\[a&lt;b\\]</span>."}},
         {"It costs $5 and $6, not $ x $.\n", {"It costs $5 and $6, not $ x $."}, {"math"}},
+        // White space outside the dollars, as MultiMarkdown documents it.
+        {"It costs $5, or 6$. And A$x$b too.\n", {"It costs $5, or 6$. And A$x$b too."}, {"math"}},
+        {"$x$ and\n$y$\n", {"<span class=\"math\">\\(x\\)</span> and\n<span class=\"math\">\\(y\\)</span>"}},
         {"Unclosed \\\\( here\n", {"Unclosed \\( here"}},
     });
 }
@@ -162,8 +281,20 @@ TEST(MultiMarkdownFidelity, SuperscriptsAndSubscripts)
 {
     checkConversions({
         {"x^2^ and H~2~O\n", {"x<sup>2</sup> and H<sub>2</sub>O"}},
-        {"~~struck~~ and a ^ b ^ c and a~b c~d\n", {"<del>struck</del> and a ^ b ^ c and a~b c~d"}},
-        {"Note[^1] and x[^2]y\n\n[^1]: A.\n[^2]: B.\n", {"Note<a href=\"#fn:1\"", "x<a href=\"#fn:2\""}},
+        // The short forms run to the first character that is no letter or
+        // digit.
+        {"E = mc^2, m^2. and H~2 or 10^th and x^\u00E9.\n",
+         {"mc<sup>2</sup>, m<sup>2</sup>. and H<sub>2</sub> or 10<sup>th</sup> and x<sup>\u00E9</sup>."}},
+        {"a~b c~d and 2^10^ then 2^3\n", {"a<sub>b</sub> c<sub>d</sub> and 2<sup>10</sup> then 2<sup>3</sup>"}},
+        // Only right after a character, and neither strikethrough nor
+        // CriticMarkup loses its tildes.
+        {"~~struck~~ and a ^ b ^ c, ~5 minutes, ^x, 10^-3 and ~/notes\n",
+         {"<del>struck</del> and a ^ b ^ c, ~5 minutes, ^x, 10^-3 and ~/notes"}},
+        {"x{~~a~>b~~}y and w~~z~~\n", {"x<del>a</del><ins>b</ins>y and w<del>z</del>"}},
+        {"`x^2`, [x^2](http://a.b/x^2) and [a^b^](u)\n",
+         {"<code>x^2</code>, <a href=\"http://a.b/x%5E2\">x<sup>2</sup></a> and <a href=\"u\">a<sup>b</sup></a>"}},
+        {"Note[^1] and x[^2]y, \\[^3]\n\n[^1]: A.\n[^2]: B.\n",
+         {"Note<a href=\"#fn:1\"", "x<a href=\"#fn:2\"", ", [^3]"}}, 
     });
 }
 
@@ -265,7 +396,8 @@ TEST(MultiMarkdownFidelity, PathologicalInputsConvert)
         + QStringLiteral("]").repeated(10000);
     EXPECT_TRUE(htmlOf(brackets).contains(QLatin1String("<a href=\"#a\">A</a>")));
 
-    for (const char* piece : {"^", "~", "$", "^a", "~a", "$a", "\\\\(", "[%", "x^2^"}) {
+    for (const char* piece : {"^", "~", "$", "^a", "~a", "$a", "\\\\(", "[%", "x^2^", "x^", "a~", "\"", "'", "``",
+                              "](", "[a](b c=d ", "[a](b \"c=d "}) {
         const QString html = htmlOf(QStringLiteral("Title: T\n\n") + QString::fromUtf8(piece).repeated(100000));
         EXPECT_FALSE(html.isEmpty()) << piece;
     }

@@ -35,7 +35,7 @@ namespace {
 void useTheme(const char* id)
 {
     Settings& settings = Settings::shared();
-    for (const auto& theme : settings.themes)
+    for (const auto& theme : settings.themes())
         if (theme->id == id) settings.setTheme(theme);
 }
 
@@ -51,11 +51,11 @@ QString trashFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
 }
 
-MenuItem* menuItem(const QString& action)
+MenuItem* menuItem(Command command)
 {
     MenuItem* found = nullptr;
     DocumentController::shared()->mainMenu()->menu().forEachItem([&](MenuItem& item) {
-        if (!found && item.action() == action) found = &item;
+        if (!found && item.command() == command) found = &item;
     });
     return found;
 }
@@ -102,11 +102,9 @@ struct RecordingHost : LibraryPaneHost {
 
 } // namespace
 
-TEST(LibrarySidebar, WithoutALibraryItOffersToAddAFolder)
+TEST_F(LibrarySidebar, WithoutALibraryItOffersToAddAFolder)
 {
-    resetLibraries();
-    Shell shell(true);
-    LibraryWindow w(shell, QString());
+    LibraryWindow w(shell(), QString());
     ASSERT_TRUE(w.window);
     EXPECT_FALSE(w.pane->library());
     EXPECT_TRUE(w.pane->emptyView()->isVisible());
@@ -117,7 +115,7 @@ TEST(LibrarySidebar, WithoutALibraryItOffersToAddAFolder)
     emit w.pane->sortMenu()->aboutToShow();
     EXPECT_TRUE(w.pane->sortMenu()->actions().last()->isChecked());
 
-    const QString folder = makeNotesFolder("add-folder");
+    folder = makeNotesFolder("add-folder");
     LibraryViewController::setFolderChooser([&](QWidget*) { return folder; });
     auto* button = w.pane->emptyView()->findChild<QPushButton*>();
     ASSERT_TRUE(button);
@@ -137,15 +135,13 @@ TEST(LibrarySidebar, WithoutALibraryItOffersToAddAFolder)
     EXPECT_EQ(w.pane->sortButton()->text(), "Sorted by Name");
 }
 
-TEST(LibrarySidebar, AFolderThatIsGoneSaysSoAndItsLibraryCanBeRemoved)
+TEST_F(LibrarySidebar, AFolderThatIsGoneSaysSoAndItsLibraryCanBeRemoved)
 {
-    resetLibraries();
-    const QString folder = makeNotesFolder("gone");
-    LibraryController::shared().addLibrary(folder, 0);
+    addNotesLibrary("gone");
     ASSERT_TRUE(QDir(folder).removeRecursively());
     // The next launch reads the stored library and finds no folder.
-    Shell shell(true);
-    LibraryWindow w(shell, QString());
+    relaunch();
+    LibraryWindow w(shell(), QString());
     ASSERT_TRUE(w.pane->library());
     EXPECT_TRUE(w.pane->library()->url().isEmpty());
     EXPECT_TRUE(w.pane->unavailableView()->isVisible());
@@ -165,15 +161,13 @@ TEST(LibrarySidebar, AFolderThatIsGoneSaysSoAndItsLibraryCanBeRemoved)
     EXPECT_TRUE(w.pane->emptyView()->isVisible());
 }
 
-TEST(LibrarySidebar, ALibraryWhoseFolderIsDeletedLeavesAndThePaneShowsAnother)
+TEST_F(LibrarySidebar, ALibraryWhoseFolderIsDeletedLeavesAndThePaneShowsAnother)
 {
-    resetLibraries();
-    Shell shell(true);
     const QString kept = makeNotesFolder("kept");
     const QString doomed = makeNotesFolder("doomed");
     LibraryController::shared().addLibrary(kept, 0);
     LibraryController::shared().addLibrary(doomed, 0);
-    LibraryWindow w(shell, QString());
+    LibraryWindow w(shell(), QString());
     ASSERT_TRUE(w.pane->library());
     ASSERT_EQ(w.pane->library()->url(), doomed);
     EXPECT_EQ(w.pane->librariesPopup()->count(), 2);
@@ -185,12 +179,10 @@ TEST(LibrarySidebar, ALibraryWhoseFolderIsDeletedLeavesAndThePaneShowsAnother)
     EXPECT_EQ(modelLines(w.pane->model()).size(), 9);
 }
 
-TEST(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
+TEST_F(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
 {
-    resetLibraries();
-    Shell shell(true);
-    LibraryWindow a(shell, QString());
-    LibraryWindow b(shell, QString());
+    LibraryWindow a(shell(), QString());
+    LibraryWindow b(shell(), QString());
     const QString first = makeNotesFolder("first");
     const QString second = makeNotesFolder("second");
     LibraryController::shared().addLibrary(first, 0);
@@ -199,7 +191,7 @@ TEST(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
         EXPECT_EQ(w->pane->library()->url(), first);
     }
     // Opened as a folder: kept for this run only, after the linked ones.
-    auto opened = shell.controller->openDocument(second, true);
+    auto opened = shell().controller->openDocument(second, true);
     ASSERT_TRUE(opened);
     LibraryViewController& third = windowOf(qobject_cast<Document*>(*opened))->libraryPane();
     EXPECT_EQ(third.library()->url(), second);
@@ -220,7 +212,7 @@ TEST(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
     EXPECT_EQ(b.pane->library()->url(), first);
     EXPECT_FALSE(UserDefaults::standard().dataValue("selectedLibrary").has_value());
     // Kept: it moves to the top of every popup, linked.
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("toggleLibraryLinked:", nullptr,
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::toggleLibraryLinked, nullptr,
                                                         a.window->documentViewController()->textView()));
     EXPECT_TRUE(a.pane->library()->isLinked());
     EXPECT_TRUE(b.pane->librariesPopup()->itemText(0).startsWith("second"));
@@ -231,14 +223,12 @@ TEST(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
 // Each window brings back the library its pane showed, found again by its
 // folder even after the folder was renamed; a folder the list does not hold
 // comes back as a library of this run.
-TEST(LibrarySidebar, ARestoredWindowShowsTheLibraryItShowed)
+TEST_F(LibrarySidebar, ARestoredWindowShowsTheLibraryItShowed)
 {
-    resetLibraries();
-    Shell shell(true);
     const QString first = makeNotesFolder("restored-first");
     const QString second = makeNotesFolder("restored-second");
     LibraryController::shared().addLibrary(first, 0);
-    LibraryWindow a(shell, QString());
+    LibraryWindow a(shell(), QString());
     a.show(LibraryController::shared().openLibrary(second));
     const QVariantMap state = a.window->restorableState();
     ASSERT_TRUE(state.contains("rootFileBookmarkData"));
@@ -252,7 +242,7 @@ TEST(LibrarySidebar, ARestoredWindowShowsTheLibraryItShowed)
     LibraryController::shared().removeLibrary(*unlinked);
     const QString renamed = second + " renamed";
     ASSERT_TRUE(QDir().rename(second, renamed));
-    LibraryWindow b(shell, QString());
+    LibraryWindow b(shell(), QString());
     EXPECT_EQ(b.pane->library()->url(), first);
     b.window->restoreState(state);
     waitForTree(*b.pane);
@@ -266,26 +256,18 @@ TEST(LibrarySidebar, ARestoredWindowShowsTheLibraryItShowed)
     EXPECT_EQ(b.pane->library()->url(), renamed);
 }
 
-TEST(LibrarySidebar, ALongLibraryNameDoesNotWidenThePane)
+TEST_F(LibrarySidebar, ALongLibraryNameDoesNotWidenThePane)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("a-folder-whose-name-goes-on-and-on-far-beyond-what-a-side-pane-shows");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, QString());
+    LibraryWindow w = openNotes("a-folder-whose-name-goes-on-and-on-far-beyond-what-a-side-pane-shows");
     ASSERT_TRUE(w.pane->library());
     EXPECT_LT(w.pane->minimumSizeHint().width(), 240);
     EXPECT_LT(w.pane->width(), 300);
     EXPECT_LT(w.pane->librariesPopup()->minimumSizeHint().width(), 240);
 }
 
-TEST(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)
+TEST_F(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("click");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, folder + "/Chapter One.md");
+    LibraryWindow w = openNotes("click", "Chapter One.md");
     ASSERT_TRUE(w.window && w.pane->library());
     // The window's document is the selected row.
     ASSERT_TRUE(waitFor([&] { return w.pane->fileView()->selectionModel()->isSelected(w.row(folder + "/Chapter One.md")); }));
@@ -294,7 +276,7 @@ TEST(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Chapter Two.md"; }));
     EXPECT_EQ(WindowController::all().size(), 1u);
     // Nothing held the first document: it closed.
-    EXPECT_EQ(shell.controller->documents().size(), 1u);
+    EXPECT_EQ(shell().controller->documents().size(), 1u);
     TextView* editor = w.window->documentViewController()->textView();
     editor->setSelectedRange(Range(5, 3));
 
@@ -302,7 +284,7 @@ TEST(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Ideas.txt"; }));
     EXPECT_EQ(editor->selectedRange(), Range(0, 0));
     // The document the library holds stays open without a window.
-    EXPECT_EQ(shell.controller->documents().size(), 2u);
+    EXPECT_EQ(shell().controller->documents().size(), 2u);
     EXPECT_TRUE(w.pane->library()->documentState.contains(folder + "/Chapter Two.md"));
 
     w.click(folder + "/Chapter Two.md");
@@ -315,29 +297,25 @@ TEST(LibrarySidebar, ARowClickOpensItsDocumentInTheSameWindowAtItsPlace)
 
     // A document the library opened follows a rename, and stays out of the
     // recent documents under its new name too.
-    EXPECT_TRUE(shell.controller->childDocuments.contains(folder + "/Ideas.txt"));
+    EXPECT_TRUE(shell().controller->childDocuments.contains(folder + "/Ideas.txt"));
     w.select(folder + "/Ideas.txt");
-    w.pane->renameLibraryDocument();
+    w.pane->fileCommands().renameLibraryDocument();
     QLineEdit* field = w.nameEditor();
     ASSERT_TRUE(field);
     field->setText("Notions");
     QTest::keyClick(field, Qt::Key_Return);
-    ASSERT_TRUE(waitFor([&] { return shell.controller->childDocuments.contains(folder + "/Notions.txt"); }));
-    EXPECT_FALSE(shell.controller->childDocuments.contains(folder + "/Ideas.txt"));
+    ASSERT_TRUE(waitFor([&] { return shell().controller->childDocuments.contains(folder + "/Notions.txt"); }));
+    EXPECT_FALSE(shell().controller->childDocuments.contains(folder + "/Ideas.txt"));
 }
 
-TEST(LibrarySidebar, EveryRoadToAnotherDocumentAsksAnEditedDocumentFirst)
+TEST_F(LibrarySidebar, EveryRoadToAnotherDocumentAsksAnEditedDocumentFirst)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("ask");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, QString());
+    LibraryWindow w = openNotes("ask");
     ASSERT_TRUE(w.pane->library());
     w.type("A first thought");
     Document* draft = w.document();
     ASSERT_TRUE(draft->isDocumentEdited());
-    const auto asked = [&] { return int(shell.dialogs.asked.filter("saveChanges:").size()); };
+    const auto asked = [&] { return int(shell().dialogs.asked.filter("saveChanges:").size()); };
     const auto stays = [&] {
         EXPECT_EQ(w.document(), draft);
         EXPECT_TRUE(draft->isDocumentEdited());
@@ -346,13 +324,13 @@ TEST(LibrarySidebar, EveryRoadToAnotherDocumentAsksAnEditedDocumentFirst)
     };
 
     // A row click.
-    shell.dialogs.saveChoices = {SaveChoice::cancel};
+    shell().dialogs.saveChoices = {SaveChoice::cancel};
     w.click(folder + "/Ideas.txt");
     ASSERT_TRUE(waitFor([&] { return asked() == 1; }));
     stays();
 
     // Enter in the search field.
-    shell.dialogs.saveChoices = {SaveChoice::cancel};
+    shell().dialogs.saveChoices = {SaveChoice::cancel};
     w.pane->searchField()->setFocus();
     QTest::keyClicks(w.pane->searchField(), "tides");
     QTest::keyClick(w.pane->searchField(), Qt::Key_Return);
@@ -360,8 +338,8 @@ TEST(LibrarySidebar, EveryRoadToAnotherDocumentAsksAnEditedDocumentFirst)
     stays();
 
     // The end of a new document's naming.
-    shell.dialogs.saveChoices = {SaveChoice::cancel};
-    w.pane->makeLibraryDocument();
+    shell().dialogs.saveChoices = {SaveChoice::cancel};
+    w.pane->fileCommands().makeLibraryDocument();
     EXPECT_TRUE(w.pane->searchField()->text().isEmpty()); // the search was cleared first
     QLineEdit* field = w.nameEditor();
     ASSERT_TRUE(field);
@@ -372,7 +350,7 @@ TEST(LibrarySidebar, EveryRoadToAnotherDocumentAsksAnEditedDocumentFirst)
     stays();
 
     // The end of a drop from another program.
-    shell.dialogs.saveChoices = {SaveChoice::cancel};
+    shell().dialogs.saveChoices = {SaveChoice::cancel};
     const QString outside = freshDirectory("ask-outside") + "/Postcard.md";
     writeFile(outside, "Greetings from the coast.");
     std::unique_ptr<QMimeData> data(urls({outside}));
@@ -383,38 +361,34 @@ TEST(LibrarySidebar, EveryRoadToAnotherDocumentAsksAnEditedDocumentFirst)
     stays();
 
     // Agreeing lets the window go on; the untitled draft is dropped.
-    shell.dialogs.saveChoices = {SaveChoice::dontSave};
+    shell().dialogs.saveChoices = {SaveChoice::dontSave};
     w.click(folder + "/Ideas.txt");
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Ideas.txt"; }));
     EXPECT_EQ(asked(), 5);
     EXPECT_TRUE(w.pane->fileView()->selectionModel()->isSelected(w.row(folder + "/Ideas.txt")));
 }
 
-TEST(LibrarySidebar, NewDocumentsAndFoldersAreNamedInPlace)
+TEST_F(LibrarySidebar, NewDocumentsAndFoldersAreNamedInPlace)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("new-files");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, folder + "/Chapter One.md");
+    LibraryWindow w = openNotes("new-files", "Chapter One.md");
     w.pane->fileView()->selectionModel()->clearSelection();
 
     // Nothing selected: in the top folder, with the extension its documents use.
-    w.pane->makeLibraryDocument();
+    w.pane->fileCommands().makeLibraryDocument();
     QLineEdit* field = w.nameEditor();
     ASSERT_TRUE(field);
     EXPECT_TRUE(QFile::exists(folder + "/Untitled.md"));
     EXPECT_EQ(field->text(), "Untitled.md");
-    EXPECT_TRUE(w.pane->isRenamingNewFile());
+    EXPECT_TRUE(w.pane->fileCommands().isRenamingNewFile());
     field->setText("Morning pages");
     QTest::keyClick(field, Qt::Key_Return);
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Morning pages.md"; }));
     EXPECT_FALSE(QFile::exists(folder + "/Untitled.md"));
-    EXPECT_FALSE(w.pane->isRenamingNewFile());
+    EXPECT_FALSE(w.pane->fileCommands().isRenamingNewFile());
 
     // A folder inside the selected folder; folders are not opened.
     w.select(folder + "/Drafts");
-    w.pane->makeLibraryFolder();
+    w.pane->fileCommands().makeLibraryFolder();
     field = w.nameEditor();
     ASSERT_TRUE(field);
     EXPECT_TRUE(QFileInfo(folder + "/Drafts/Untitled Folder").isDir());
@@ -425,42 +399,38 @@ TEST(LibrarySidebar, NewDocumentsAndFoldersAreNamedInPlace)
 
     // Beside a selected document; Escape keeps the name and ends the naming.
     w.select(folder + "/Research/Tides.md");
-    w.pane->makeLibraryDocument();
+    w.pane->fileCommands().makeLibraryDocument();
     field = w.nameEditor();
     ASSERT_TRUE(field);
     EXPECT_TRUE(QFile::exists(folder + "/Research/Untitled.md"));
     QTest::keyClick(field, Qt::Key_Escape);
-    EXPECT_FALSE(w.pane->isRenamingNewFile());
+    EXPECT_FALSE(w.pane->fileCommands().isRenamingNewFile());
     EXPECT_TRUE(QFile::exists(folder + "/Research/Untitled.md"));
     // A second one gets the next number.
-    w.pane->makeLibraryDocument();
+    w.pane->fileCommands().makeLibraryDocument();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(folder + "/Research/Untitled 2.md"); }));
 }
 
-TEST(LibrarySidebar, RenamingOntoATakenNameIsAnErrorAndBothFilesStay)
+TEST_F(LibrarySidebar, RenamingOntoATakenNameIsAnErrorAndBothFilesStay)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("rename");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, folder + "/Chapter One.md");
+    LibraryWindow w = openNotes("rename", "Chapter One.md");
     const QByteArray ideas = readFile(folder + "/Ideas.txt");
     const QByteArray two = readFile(folder + "/Chapter Two.md");
 
     w.select(folder + "/Ideas.txt");
-    w.pane->renameLibraryDocument();
+    w.pane->fileCommands().renameLibraryDocument();
     QLineEdit* field = w.nameEditor();
     ASSERT_TRUE(field);
     field->setText("Chapter Two.md");
     QTest::keyClick(field, Qt::Key_Return);
-    ASSERT_TRUE(waitFor([&] { return !shell.dialogs.errors.isEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return !shell().dialogs.errors.isEmpty(); }));
     EXPECT_EQ(readFile(folder + "/Ideas.txt"), ideas);
     EXPECT_EQ(readFile(folder + "/Chapter Two.md"), two);
     EXPECT_TRUE(w.row(folder + "/Ideas.txt").isValid());
 
     // A slash is kept as a colon on disk and shown as a slash again.
     w.select(folder + "/Ideas.txt");
-    w.pane->renameLibraryDocument();
+    w.pane->fileCommands().renameLibraryDocument();
     field = w.nameEditor();
     ASSERT_TRUE(field);
     field->setText("Plot/twist");
@@ -473,17 +443,13 @@ TEST(LibrarySidebar, RenamingOntoATakenNameIsAnErrorAndBothFilesStay)
     EXPECT_EQ(w.documentPath(), folder + "/Chapter One.md");
 }
 
-TEST(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
+TEST_F(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("trash");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, folder + "/Chapter One.md");
+    LibraryWindow w = openNotes("trash", "Chapter One.md");
 
     // Another file: the window keeps its document.
     w.select(folder + "/Ideas.txt");
-    w.pane->removeSelectedFiles();
+    w.pane->fileCommands().removeSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Ideas.txt"); }));
     EXPECT_FALSE(QFile::exists(folder + "/Ideas.txt"));
     ASSERT_TRUE(waitFor([&] { return !w.row(folder + "/Ideas.txt").isValid(); }));
@@ -497,15 +463,15 @@ TEST(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
     ASSERT_TRUE(w.document()->isDocumentEdited());
     w.select(folder + "/Chapter Two.md");
     setFileWriteFaultHook([](const char* step) { return std::string_view(step) == "sync" ? ENOSPC : 0; });
-    w.pane->removeSelectedFiles();
+    w.pane->fileCommands().removeSelectedFiles();
     setFileWriteFaultHook({});
-    EXPECT_FALSE(shell.dialogs.errors.isEmpty());
+    EXPECT_FALSE(shell().dialogs.errors.isEmpty());
     QTest::qWait(50);
     EXPECT_TRUE(QFile::exists(folder + "/Chapter Two.md"));
     EXPECT_FALSE(QFile::exists(trashFolder() + "/Chapter Two.md"));
     EXPECT_TRUE(w.document()->isDocumentEdited());
     // Saved, it goes.
-    w.pane->removeSelectedFiles();
+    w.pane->fileCommands().removeSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Chapter Two.md"); }));
     EXPECT_TRUE(readFile(trashFolder() + "/Chapter Two.md").startsWith("Last words. "));
     // The window stays and shows the document now in that place.
@@ -518,19 +484,15 @@ TEST(LibrarySidebar, TrashSavesTheShownDocumentAndTheWindowShowsTheNextOne)
     w.click(folder + "/Research/Tides.md");
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Research/Tides.md"; }));
     w.select(folder + "/Research");
-    w.pane->removeSelectedFiles();
+    w.pane->fileCommands().removeSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return QFileInfo(trashFolder() + "/Research").isDir(); }));
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Drafts/Opening lines.md"; }));
     EXPECT_TRUE(w.window->window()->isVisible());
 }
 
-TEST(LibrarySidebar, FilesDroppedFromOutsideMoveIntoTheFolderUnderThePointer)
+TEST_F(LibrarySidebar, FilesDroppedFromOutsideMoveIntoTheFolderUnderThePointer)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("drop");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, folder + "/Chapter One.md");
+    LibraryWindow w = openNotes("drop", "Chapter One.md");
     QWidget* viewport = w.pane->fileView()->viewport();
     const QString outside = freshDirectory("drop-outside");
     writeFile(outside + "/Letter.md", "Dear reader,");
@@ -564,13 +526,11 @@ TEST(LibrarySidebar, FilesDroppedFromOutsideMoveIntoTheFolderUnderThePointer)
     EXPECT_EQ(w.pane->model().resyncCount(), 0);
 }
 
-TEST(LibrarySidebar, AFolderDroppedOnThePaneBecomesALibraryThatSurvivesARestart)
+TEST_F(LibrarySidebar, AFolderDroppedOnThePaneBecomesALibraryThatSurvivesARestart)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("dropped-library");
+    folder = makeNotesFolder("dropped-library");
     {
-        LibraryWindow w(shell, QString());
+        LibraryWindow w(shell(), QString());
         ASSERT_FALSE(w.pane->library());
         // A plain file is no library.
         std::unique_ptr<QMimeData> file(urls({folder + "/Ideas.txt"}));
@@ -590,7 +550,7 @@ TEST(LibrarySidebar, AFolderDroppedOnThePaneBecomesALibraryThatSurvivesARestart)
         EXPECT_FALSE(w.pane->rootView()->isHighlighted());
 
         // Sorted by date modified, Drafts closed: both are kept.
-        w.pane->chooseSortKey(Library::SortKey::dateModified);
+        w.pane->search().chooseSortKey(Library::SortKey::dateModified);
         EXPECT_EQ(w.pane->sortButton()->text(), "Sorted by Date Modified");
         w.pane->fileView()->collapse(w.row(folder + "/Drafts"));
         EXPECT_FALSE(w.pane->library()->expanded.value(folder + "/Drafts", true));
@@ -599,7 +559,7 @@ TEST(LibrarySidebar, AFolderDroppedOnThePaneBecomesALibraryThatSurvivesARestart)
     // The next launch.
     ASSERT_TRUE(LibraryController::shared().load().ok());
     ASSERT_EQ(LibraryController::shared().libraries().size(), 1u);
-    LibraryWindow again(shell, QString());
+    LibraryWindow again(shell(), QString());
     ASSERT_TRUE(again.pane->library());
     EXPECT_EQ(again.pane->library()->url(), folder);
     EXPECT_EQ(again.pane->library()->sortKey, Library::SortKey::dateModified);
@@ -607,15 +567,12 @@ TEST(LibrarySidebar, AFolderDroppedOnThePaneBecomesALibraryThatSurvivesARestart)
     EXPECT_TRUE(again.pane->fileView()->isExpanded(again.row(folder + "/Research")));
 }
 
-TEST(LibrarySidebar, TwoWindowsOfOneLibraryKeepTheirOwnRows)
+TEST_F(LibrarySidebar, TwoWindowsOfOneLibraryKeepTheirOwnRows)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("two-windows");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow a(shell, QString());
-    LibraryWindow b(shell, QString());
-    a.pane->setFilter("chapter");
+    addNotesLibrary("two-windows");
+    LibraryWindow a(shell(), QString());
+    LibraryWindow b(shell(), QString());
+    a.pane->search().setFilter("chapter");
     EXPECT_EQ(modelLines(a.pane->model()), (QStringList{"Chapter One.md", "Chapter Two.md"}));
     ASSERT_EQ(a.pane->library(), b.pane->library());
 
@@ -642,13 +599,9 @@ TEST(LibrarySidebar, TwoWindowsOfOneLibraryKeepTheirOwnRows)
     ASSERT_TRUE(waitFor([&] { return modelLines(b.pane->model()).contains("After.md"); }));
 }
 
-TEST(LibrarySidebar, ChangesByOtherProgramsKeepTheSelectionOnItsFile)
+TEST_F(LibrarySidebar, ChangesByOtherProgramsKeepTheSelectionOnItsFile)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("outside-changes");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, QString());
+    LibraryWindow w = openNotes("outside-changes");
     w.select(folder + "/Ideas.txt");
     QElapsedTimer clock;
     clock.start();
@@ -669,13 +622,9 @@ TEST(LibrarySidebar, ChangesByOtherProgramsKeepTheSelectionOnItsFile)
     }));
 }
 
-TEST(LibrarySidebar, EnterInTheSearchFieldOpensTheFirstDocumentFound)
+TEST_F(LibrarySidebar, EnterInTheSearchFieldOpensTheFirstDocumentFound)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("search");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, folder + "/Chapter One.md");
+    LibraryWindow w = openNotes("search", "Chapter One.md");
     QLineEdit* field = w.pane->searchField();
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Return); // empty: nothing
@@ -698,23 +647,20 @@ TEST(LibrarySidebar, EnterInTheSearchFieldOpensTheFirstDocumentFound)
     EXPECT_TRUE(w.pane->fileView()->isExpanded(w.row(folder + "/Drafts")));
 }
 
-TEST(LibrarySidebar, MenuItemsFollowTheRowsActedOnAndTheWindow)
+TEST_F(LibrarySidebar, MenuItemsFollowTheRowsActedOnAndTheWindow)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("menu");
-    LibraryController::shared().addLibrary(folder, 0);
+    addNotesLibrary("menu");
     const QString outside = freshDirectory("menu-outside") + "/Loose note.md";
     writeFile(outside, "loose");
-    LibraryWindow w(shell, outside);
+    LibraryWindow w(shell(), outside);
     ActionDispatcher& dispatcher = ActionDispatcher::instance();
     LibraryOutlineView* outline = w.pane->fileView();
-    MenuItem* rename = menuItem("renameLibraryDocument:");
-    MenuItem* trash = menuItem("removeLibraryDocument:");
-    MenuItem* open = menuItem("openSelectedFile:");
-    MenuItem* move = menuItem("moveToLibrary:");
-    MenuItem* link = menuItem("toggleLibraryLinked:");
-    MenuItem* newDocument = menuItem("makeLibraryDocument:");
+    MenuItem* rename = menuItem(Command::renameLibraryDocument);
+    MenuItem* trash = menuItem(Command::removeLibraryDocument);
+    MenuItem* open = menuItem(Command::openSelectedFile);
+    MenuItem* move = menuItem(Command::moveToLibrary);
+    MenuItem* link = menuItem(Command::toggleLibraryLinked);
+    MenuItem* newDocument = menuItem(Command::makeLibraryDocument);
     ASSERT_TRUE(rename && trash && open && move && link && newDocument);
 
     // From the editor, the window's own items.
@@ -753,10 +699,10 @@ TEST(LibrarySidebar, MenuItemsFollowTheRowsActedOnAndTheWindow)
     QContextMenuEvent event(QContextMenuEvent::Mouse, onTides, outline->viewport()->mapToGlobal(onTides));
     QApplication::sendEvent(outline->viewport(), &event);
     EXPECT_TRUE(checked);
-    EXPECT_EQ(w.pane->rowsToActOn().size(), 2); // the click is over
+    EXPECT_EQ(w.pane->selection().rowsToActOn().size(), 2); // the click is over
 
     // A document of the library needs no moving; a hidden pane shows neither.
-    ASSERT_TRUE(dispatcher.sendAction("moveToLibrary:", nullptr, editor));
+    ASSERT_TRUE(dispatcher.send(Command::moveToLibrary, nullptr, editor));
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Loose note.md"; }));
     EXPECT_FALSE(QFile::exists(outside));
     ASSERT_TRUE(waitFor([&] { return w.pane->fileView()->selectionModel()->isSelected(w.row(folder + "/Loose note.md")); }));
@@ -768,19 +714,15 @@ TEST(LibrarySidebar, MenuItemsFollowTheRowsActedOnAndTheWindow)
 
     // Unlinking leaves the list; the items that need a library go grey.
     w.window->setLibraryVisible(true);
-    ASSERT_TRUE(dispatcher.sendAction("toggleLibraryLinked:", nullptr, editor));
+    ASSERT_TRUE(dispatcher.send(Command::toggleLibraryLinked, nullptr, editor));
     EXPECT_TRUE(LibraryController::shared().libraries().empty());
     EXPECT_FALSE(w.pane->library());
     EXPECT_FALSE(dispatcher.validateItem(*newDocument, editor));
 }
 
-TEST(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
+TEST_F(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("reveal");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, QString());
+    LibraryWindow w = openNotes("reveal");
     QList<QUrl> shownItems, opened;
     bool fileManagerAnswers = false;
     Workspace::setHandlers(
@@ -793,23 +735,20 @@ TEST(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
             return true;
         });
     w.select(folder + "/Research/Tides.md");
-    w.pane->revealInFileManager();
+    w.pane->fileCommands().revealInFileManager();
     EXPECT_EQ(shownItems, (QList<QUrl>{QUrl::fromLocalFile(folder + "/Research/Tides.md")}));
     EXPECT_EQ(opened, (QList<QUrl>{QUrl::fromLocalFile(folder + "/Research")}));
     fileManagerAnswers = true;
     w.select(folder + "/Drafts");
-    w.pane->revealInFileManager();
+    w.pane->fileCommands().revealInFileManager();
     EXPECT_EQ(shownItems.last(), QUrl::fromLocalFile(folder + "/Drafts"));
     EXPECT_EQ(opened.size(), 1);
     Workspace::setHandlers(nullptr, nullptr);
 }
 
-TEST(LibrarySidebar, PrintingAFolderPrintsEveryDocumentInside)
+TEST_F(LibrarySidebar, PrintingAFolderPrintsEveryDocumentInside)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("print");
-    LibraryController::shared().addLibrary(folder, 0);
+    addNotesLibrary("print");
     RecordingHost host;
     LibraryViewController pane;
     pane.setHost(&host);
@@ -820,7 +759,7 @@ TEST(LibrarySidebar, PrintingAFolderPrintsEveryDocumentInside)
     ASSERT_TRUE(waitForTree(pane));
     pane.fileView()->selectionModel()->select(rowOf(pane, folder + "/Research"),
                                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    pane.printSelectedFiles();
+    pane.fileCommands().printSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return !host.printed.empty(); }));
     ASSERT_EQ(host.printed.front().size(), 2u);
     QStringList names;
@@ -829,29 +768,21 @@ TEST(LibrarySidebar, PrintingAFolderPrintsEveryDocumentInside)
     pane.windowWillClose();
 }
 
-TEST(LibrarySidebar, SummaryLinesChangeEveryRowHeight)
+TEST_F(LibrarySidebar, SummaryLinesChangeEveryRowHeight)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("summary-lines");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, QString());
+    LibraryWindow w = openNotes("summary-lines");
     const QModelIndex ideas = w.row(folder + "/Ideas.txt");
     Settings::shared().setLibrarySummaryLines(0);
     EXPECT_EQ(w.pane->fileView()->visualRect(ideas).height(), 34);
     Settings::shared().setLibrarySummaryLines(9); // kept within 0...3
-    EXPECT_EQ(Settings::shared().librarySummaryLines, 3);
+    EXPECT_EQ(Settings::shared().librarySummaryLines(), 3);
     EXPECT_EQ(w.pane->fileView()->visualRect(ideas).height(), 85);
     EXPECT_EQ(w.pane->fileView()->visualRect(w.row(folder + "/Drafts")).height(), 25);
 }
 
-TEST(LibrarySidebar, LooksFinishedBesideTheEditorInLightAndDark)
+TEST_F(LibrarySidebar, LooksFinishedBesideTheEditorInLightAndDark)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("looks");
-    LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, folder + "/Chapter One.md");
+    LibraryWindow w = openNotes("looks", "Chapter One.md");
     w.window->window()->resize(1100, 720);
     ASSERT_TRUE(waitFor([&] { return w.pane->fileView()->selectionModel()->hasSelection(); }));
     ASSERT_TRUE(waitFor([&] {
@@ -867,7 +798,7 @@ TEST(LibrarySidebar, LooksFinishedBesideTheEditorInLightAndDark)
         const QColor pane = image.pixelColor(image.width() / 5, image.height() - 10);
         const QColor page = image.pixelColor(image.width() * 3 / 4, image.height() - 10);
         EXPECT_NE(pane, page) << id;
-        EXPECT_EQ(pane.lightness() < 128, Settings::shared().theme->isDark) << id;
+        EXPECT_EQ(pane.lightness() < 128, Settings::shared().theme()->isDark) << id;
         if (!dir.path().isEmpty() && dir.path() != ".") image.save(dir.filePath(QStringLiteral("library-%1.png").arg(id)));
     }
     useTheme("light");
@@ -876,15 +807,13 @@ TEST(LibrarySidebar, LooksFinishedBesideTheEditorInLightAndDark)
 // A large folder is read on another thread: the window goes on answering,
 // the pane shows how far the reading got and fills in when it is done; a
 // window closed meanwhile leaves nothing behind.
-TEST(LibrarySidebar, ALargeFolderIsReadWhileTheWindowGoesOnAnswering)
+TEST_F(LibrarySidebar, ALargeFolderIsReadWhileTheWindowGoesOnAnswering)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = freshDirectory("large");
+    folder = freshDirectory("large");
     for (int i = 0; i < 60; ++i) writeFile(folder + QString("/Year %1/Entry %1.md").arg(i), "An entry.");
     const QString page = freshDirectory("large-page") + "/Page.md";
     writeFile(page, "Words.");
-    LibraryWindow w(shell, page);
+    LibraryWindow w(shell(), page);
     {
         ScanGate gate;
         // The first library of the list shows in the window at once.
@@ -905,7 +834,7 @@ TEST(LibrarySidebar, ALargeFolderIsReadWhileTheWindowGoesOnAnswering)
         w.type("More ");
         EXPECT_TRUE(textOf(w.document()).startsWith("More "));
         // Commands that need the tree wait for it.
-        EXPECT_FALSE(w.pane->validate(*menuItem("renameLibraryDocument:")).value_or(false));
+        EXPECT_FALSE(w.pane->fileCommands().canActOnOneRow());
     }
     ASSERT_TRUE(waitForTree(*w.pane));
     EXPECT_EQ(modelLines(w.pane->model()).size(), 120);
@@ -915,7 +844,7 @@ TEST(LibrarySidebar, ALargeFolderIsReadWhileTheWindowGoesOnAnswering)
     // library is not held by anyone.
     const QString otherFolder = freshDirectory("large-other");
     writeFile(otherFolder + "/a/b.md", "b");
-    LibraryWindow closing(shell, QString());
+    LibraryWindow closing(shell(), QString());
     std::shared_ptr<Library> other;
     {
         ScanGate gate;
@@ -933,22 +862,20 @@ TEST(LibrarySidebar, ALargeFolderIsReadWhileTheWindowGoesOnAnswering)
 
 // A library whose disk is taken away while it is shown says that its folder
 // can't be found, rather than show the bare folder left at its place.
-TEST(LibrarySidebar, ALibraryWhoseDiskGoesAwaySaysSo)
+TEST_F(LibrarySidebar, ALibraryWhoseDiskGoesAwaySaysSo)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = freshDirectory("stick") + "/Stick";
+    folder = freshDirectory("stick") + "/Stick";
     TmpfsMount disk(folder, "size=1m");
     if (!disk.ok()) GTEST_SKIP() << disk.why();
     writeFile(folder + "/Chapter.md", "On the stick.");
     LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, QString());
+    LibraryWindow w(shell(), QString());
     ASSERT_EQ(modelLines(w.pane->model()), QStringList{"Chapter.md"});
     ASSERT_TRUE(disk.unmount());
     ASSERT_TRUE(waitFor([&] { return w.pane->unavailableView()->isVisible(); }));
     EXPECT_EQ(w.pane->model().rowCount(), 0);
     EXPECT_EQ(w.pane->library()->url(), folder);
-    EXPECT_TRUE(shell.dialogs.errors.isEmpty()); // the pane says so; no dialog
+    EXPECT_TRUE(shell().dialogs.errors.isEmpty()); // the pane says so; no dialog
     screenshot(w.window, "library-disk-gone.png");
     // Back with its disk, the pane reads it again.
     TmpfsMount back(folder, "size=1m");
@@ -963,15 +890,13 @@ TEST(LibrarySidebar, ALibraryWhoseDiskGoesAwaySaysSo)
 // row from anywhere in the window, the list never focused; the name field
 // shows the name once; names keep to one line and errors quote them as the
 // rows show them.
-TEST(LibrarySidebar, RowCommandsActOnTheHighlightedRowAndNamesReadAsShown)
+TEST_F(LibrarySidebar, RowCommandsActOnTheHighlightedRowAndNamesReadAsShown)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("row-commands");
+    folder = makeNotesFolder("row-commands");
     writeFile(folder + "/Plot:twist.txt", "A twist.");
     writeFile(folder + "/Two\nlines.md", "Two lines.");
     LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, folder + "/Chapter One.md");
+    LibraryWindow w(shell(), folder + "/Chapter One.md");
     ActionDispatcher& dispatcher = ActionDispatcher::instance();
     TextView* editor = w.window->documentViewController()->textView();
     editor->setFocus();
@@ -983,9 +908,9 @@ TEST(LibrarySidebar, RowCommandsActOnTheHighlightedRowAndNamesReadAsShown)
     EXPECT_EQ(w.pane->model().data(w.row(folder + "/Two\nlines.md")).toString(), "Two␊lines.md");
 
     // Rename, from the editor: the highlighted row's name opens for editing.
-    MenuItem* rename = menuItem("renameLibraryDocument:");
+    MenuItem* rename = menuItem(Command::renameLibraryDocument);
     ASSERT_TRUE(dispatcher.validateItem(*rename, editor));
-    ASSERT_TRUE(dispatcher.sendAction("renameLibraryDocument:", rename, editor));
+    ASSERT_TRUE(dispatcher.send(Command::renameLibraryDocument, rename, editor));
     QLineEdit* field = w.nameEditor();
     ASSERT_TRUE(field);
     EXPECT_EQ(field->text(), "Chapter One.md");
@@ -1006,23 +931,23 @@ TEST(LibrarySidebar, RowCommandsActOnTheHighlightedRowAndNamesReadAsShown)
     // A rename the disk refuses quotes the names as the rows show them.
     w.select(folder + "/Plot:twist.txt");
     editor->setFocus();
-    ASSERT_TRUE(dispatcher.sendAction("renameLibraryDocument:", rename, editor));
+    ASSERT_TRUE(dispatcher.send(Command::renameLibraryDocument, rename, editor));
     field = w.nameEditor();
     ASSERT_TRUE(field);
     field->setText("Chapter Two.md");
     QTest::keyClick(field, Qt::Key_Return);
-    ASSERT_TRUE(waitFor([&] { return !shell.dialogs.errors.isEmpty(); }));
-    EXPECT_TRUE(shell.dialogs.errors.last().contains("“Plot/twist.txt”")) << shell.dialogs.errors.last().toStdString();
-    EXPECT_FALSE(shell.dialogs.errors.last().contains("Plot:twist")) << shell.dialogs.errors.last().toStdString();
+    ASSERT_TRUE(waitFor([&] { return !shell().dialogs.errors.isEmpty(); }));
+    EXPECT_TRUE(shell().dialogs.errors.last().contains("“Plot/twist.txt”")) << shell().dialogs.errors.last().toStdString();
+    EXPECT_FALSE(shell().dialogs.errors.last().contains("Plot:twist")) << shell().dialogs.errors.last().toStdString();
 
     // Print and Move to Trash, from the editor, act on the highlighted row.
     w.select(folder + "/Ideas.txt");
     editor->setFocus();
-    MenuItem* print = menuItem("printSelectedFiles:");
-    MenuItem* trash = menuItem("removeLibraryDocument:");
+    MenuItem* print = menuItem(Command::printSelectedFiles);
+    MenuItem* trash = menuItem(Command::removeLibraryDocument);
     EXPECT_TRUE(dispatcher.validateItem(*print, editor));
     EXPECT_TRUE(dispatcher.validateItem(*trash, editor));
-    ASSERT_TRUE(dispatcher.sendAction("removeLibraryDocument:", trash, editor));
+    ASSERT_TRUE(dispatcher.send(Command::removeLibraryDocument, trash, editor));
     ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Ideas.txt"); }));
     EXPECT_EQ(w.documentPath(), folder + "/Chapter One.md");
     // With the pane hidden there is no row to act on.
@@ -1032,17 +957,15 @@ TEST(LibrarySidebar, RowCommandsActOnTheHighlightedRowAndNamesReadAsShown)
 }
 
 // Each library keeps its own search; a search that finds nothing says so.
-TEST(LibrarySidebar, EachLibraryKeepsItsOwnSearchAndANoMatchSaysSo)
+TEST_F(LibrarySidebar, EachLibraryKeepsItsOwnSearchAndANoMatchSaysSo)
 {
-    resetLibraries();
-    Shell shell(true);
     const QString notes = makeNotesFolder("searches");
     const QString poems = freshDirectory("poems");
     writeFile(poems + "/Tide poem.md", "The sea.");
     writeFile(poems + "/Winter.md", "Snow.");
     LibraryController::shared().addLibrary(notes, 0);
     LibraryController::shared().addLibrary(poems, 1);
-    LibraryWindow w(shell, QString());
+    LibraryWindow w(shell(), QString());
     ASSERT_EQ(w.pane->library()->url(), notes);
 
     w.pane->searchField()->setFocus();
@@ -1081,18 +1004,16 @@ TEST(LibrarySidebar, EachLibraryKeepsItsOwnSearchAndANoMatchSaysSo)
 
 // Trashing the document that was the outline's only row: the window keeps
 // showing it, and it follows its file into the Trash.
-TEST(LibrarySidebar, TrashingTheOnlyRowKeepsItsDocumentShownFromTheTrash)
+TEST_F(LibrarySidebar, TrashingTheOnlyRowKeepsItsDocumentShownFromTheTrash)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = freshDirectory("only-row");
+    folder = freshDirectory("only-row");
     writeFile(folder + "/Alone.md", "Alone.");
     LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, folder + "/Alone.md");
+    LibraryWindow w(shell(), folder + "/Alone.md");
     Document* document = w.document();
     w.type("Still ");
     w.select(folder + "/Alone.md");
-    w.pane->removeSelectedFiles();
+    w.pane->fileCommands().removeSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Alone.md"); }));
     ASSERT_TRUE(waitFor([&] { return w.pane->model().rowCount() == 0; }));
     QTest::qWait(50);
@@ -1111,15 +1032,13 @@ TEST(LibrarySidebar, TrashingTheOnlyRowKeepsItsDocumentShownFromTheTrash)
 
 // A name that is not UTF-8 has its row, reads with U+FFFD, and opens the
 // real file.
-TEST(LibrarySidebar, ANameThatIsNotUtf8HasItsRowAndOpensTheRealFile)
+TEST_F(LibrarySidebar, ANameThatIsNotUtf8HasItsRowAndOpensTheRealFile)
 {
-    resetLibraries();
-    Shell shell(true);
-    const QString folder = makeNotesFolder("bytes");
+    folder = makeNotesFolder("bytes");
     const QString odd = NativePath::decode(QFile::encodeName(folder) + "/Lettre \xe9t\xe9.md");
     ASSERT_TRUE(writeFileSafely(odd, "Summer letter.").ok());
     LibraryController::shared().addLibrary(folder, 0);
-    LibraryWindow w(shell, folder + "/Chapter One.md");
+    LibraryWindow w(shell(), folder + "/Chapter One.md");
     const QModelIndex row = w.row(odd);
     ASSERT_TRUE(row.isValid());
     EXPECT_EQ(w.pane->model().data(row).toString(), QString::fromUtf8("Lettre \xef\xbf\xbdt\xef\xbf\xbd.md"));

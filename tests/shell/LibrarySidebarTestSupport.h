@@ -10,6 +10,11 @@
 #include "library/LibraryController.h"
 #include "library/LibraryOutlineModel.h"
 #include "library/LibraryOutlineView.h"
+#include "library/LibraryFileCommands.h"
+#include "library/LibraryPaneHeader.h"
+#include "library/LibraryRows.h"
+#include "library/LibrarySearchAndSort.h"
+#include "library/LibrarySelection.h"
 #include "library/LibraryView.h"
 #include "library/LibraryViewController.h"
 #include "platform/foundation/Bundle.h"
@@ -20,7 +25,10 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <gtest/gtest.h>
+
 #include <memory>
+#include <optional>
 
 namespace lumora::test {
 
@@ -76,7 +84,8 @@ inline QModelIndex rowOf(LibraryViewController& pane, const QString& path)
 {
     FileController* controller = pane.library() ? pane.library()->fileController() : nullptr;
     if (!controller || !controller->rootFile()) return {};
-    File* file = pane.filteredRootFile() ? pane.filteredRootFile()->fileAtPath(path) : nullptr;
+    Directory* shown = pane.rows().filteredRootFile();
+    File* file = shown ? shown->fileAtPath(path) : nullptr;
     return file ? pane.model().indexOf(file) : QModelIndex();
 }
 
@@ -149,6 +158,46 @@ struct LibraryWindow {
         });
         return field;
     }
+};
+
+// The library sidebar tests. Each starts from an empty library list that no
+// sidebar watches, with the application started over it.
+class LibrarySidebar : public ::testing::Test {
+protected:
+    LibrarySidebar()
+    {
+        resetLibraries();
+        m_shell.emplace(true);
+    }
+
+    Shell& shell() { return *m_shell; }
+    // The application quits and starts again: it reads the stored list.
+    void relaunch()
+    {
+        m_shell.reset();
+        m_shell.emplace(true);
+    }
+
+    // A notes folder (see makeNotesFolder) becomes folder, the list's first
+    // library.
+    void addNotesLibrary(const QString& name)
+    {
+        folder = makeNotesFolder(name);
+        LibraryController::shared().addLibrary(folder, 0);
+    }
+    // The usual start: a notes library, and a window showing it beside one of
+    // its documents (by name; none: an untitled document).
+    LibraryWindow openNotes(const QString& name, const QString& document = QString())
+    {
+        addNotesLibrary(name);
+        return LibraryWindow(shell(), document.isEmpty() ? QString() : folder + QLatin1Char('/') + document);
+    }
+
+    // The folder of the library the test is about.
+    QString folder;
+
+private:
+    std::optional<Shell> m_shell;
 };
 
 } // namespace lumora::test

@@ -5,6 +5,7 @@
 #include "document/OutlineViewController.h"
 #include "library/LibraryViewController.h"
 #include "shell/MainMenu.h"
+#include "shell/TitleStripController.h"
 #include "widgets/ViewUtilities.h"
 #include "support/TestEnvironment.h"
 
@@ -63,7 +64,7 @@ TEST(TitleStrip, ShowsForTheMouseAtTheTopAndNothingInTheTextMoves)
     EXPECT_EQ(w.editor->verticalScrollBar()->value(), 0);
     EXPECT_GT(w.editor->cursorRect().top(), TitleStrip::stripHeight);
     // A new window starts without it, floating over the panes.
-    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_TRUE(w.window->titleStrip().titleBarHidden);
     EXPECT_EQ(w.alpha(), 0.0);
     EXPECT_TRUE(w.frame()->isTitleStripFloating());
     const QRect viewport(w.editor->viewport()->mapTo(w.frame(), QPoint(0, 0)), w.editor->viewport()->size());
@@ -77,7 +78,7 @@ TEST(TitleStrip, ShowsForTheMouseAtTheTopAndNothingInTheTextMoves)
     const int scroller = scrollerTop();
 
     w.moveToStrip();
-    EXPECT_FALSE(w.window->titleBarHidden);
+    EXPECT_FALSE(w.window->titleStrip().titleBarHidden);
     EXPECT_EQ(w.alpha(), 1.0);
     EXPECT_TRUE(w.frame()->isTitleStripFading());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w.frame()->isTitleStripFading(); }));
@@ -87,7 +88,7 @@ TEST(TitleStrip, ShowsForTheMouseAtTheTopAndNothingInTheTextMoves)
     EXPECT_EQ(scrollerTop(), scroller + TitleStrip::stripHeight);
 
     w.moveToText();
-    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_TRUE(w.window->titleStrip().titleBarHidden);
     EXPECT_EQ(w.alpha(), 0.0);
     EXPECT_TRUE(w.frame()->isTitleStripVisible()); // faded, not snapped away
     EXPECT_EQ(w.editor->cursorRect(), caret);
@@ -119,15 +120,15 @@ TEST(TitleStrip, OverASidePaneItGoesAtOnce)
     EXPECT_TRUE(w.stripShown());
     // Down into the pane: it goes without fading.
     w.moveMouse(overOutline);
-    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_TRUE(w.window->titleStrip().titleBarHidden);
     EXPECT_EQ(w.alpha(), 0.0);
     EXPECT_FALSE(w.frame()->isTitleStripFading());
-    EXPECT_TRUE(w.window->isMouseOverSidePane());
+    EXPECT_TRUE(w.window->titleStrip().isMouseOverSidePane());
 
     // Up from the pane into the strip's band: the window buttons there are
     // within reach.
     w.moveMouse(stripOverOutline);
-    EXPECT_FALSE(w.window->isMouseOverSidePane());
+    EXPECT_FALSE(w.window->titleStrip().isMouseOverSidePane());
     EXPECT_TRUE(w.stripShown());
     QWidget* under = w.frame()->childAt(stripOverOutline);
     EXPECT_TRUE(under && w.frame()->titleStrip()->isAncestorOf(under)) << (under ? under->metaObject()->className() : "none");
@@ -165,7 +166,7 @@ TEST(TitleStrip, TypingPutsItAwayAndTheMouseBringsItBack)
     w.editor->setSelectedRange(Range(0, 0));
     QTest::keyClicks(w.editor, "New ");
     EXPECT_EQ(textOf(w.document), QStringLiteral("New Some words\n"));
-    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_TRUE(w.window->titleStrip().titleBarHidden);
     EXPECT_EQ(w.alpha(), 0.0);
     // Commands are not typing.
     w.moveMouse(QPoint(w.frame()->width() / 2 + 5, 12));
@@ -192,22 +193,22 @@ TEST(TitleStrip, MenusAndDialogsKeepItShown)
     bar->setActiveAction(view.supermenuItem()->qAction());
     QMenu* shown = view.qMenu();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
-    EXPECT_EQ(w.window->openPopupCount(), 1);
+    EXPECT_EQ(w.window->titleStrip().openPopupCount(), 1);
     EXPECT_TRUE(w.stripShown());
     QMenu* theme = w.shell.controller->mainMenu()->themesSubmenu()->qMenu();
     theme->popup(shown->mapToGlobal(QPoint(shown->width(), 0)));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(theme));
-    EXPECT_EQ(w.window->openPopupCount(), 2);
+    EXPECT_EQ(w.window->titleStrip().openPopupCount(), 2);
     // Nothing puts it away while a menu is open.
-    w.window->titleBarHidden = true;
-    w.window->updateTitleBar();
+    w.window->titleStrip().titleBarHidden = true;
+    w.window->titleStrip().updateTitleBar();
     EXPECT_TRUE(w.stripShown());
     theme->hide();
     EXPECT_TRUE(w.stripShown());
     shown->hide();
     bar->setActiveAction(nullptr);
-    EXPECT_EQ(w.window->openPopupCount(), 0);
-    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_EQ(w.window->titleStrip().openPopupCount(), 0);
+    EXPECT_TRUE(w.window->titleStrip().titleBarHidden);
     EXPECT_EQ(w.alpha(), 0.0);
 
     // The text's context menu leaves the strip alone.
@@ -215,7 +216,7 @@ TEST(TitleStrip, MenusAndDialogsKeepItShown)
     context.addAction(QStringLiteral("Copy"));
     context.popup(w.editor->mapToGlobal(QPoint(50, 50)));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&context));
-    EXPECT_EQ(w.window->openPopupCount(), 0);
+    EXPECT_EQ(w.window->titleStrip().openPopupCount(), 0);
     EXPECT_EQ(w.alpha(), 0.0);
     context.hide();
 
@@ -234,14 +235,14 @@ TEST(TitleStrip, MenusAndDialogsKeepItShown)
     EXPECT_EQ(w.alpha(), 0.0);
     bool shownWhileOpen = false;
     QTimer::singleShot(0, [&] {
-        shownWhileOpen = w.stripShown() && w.window->hasAttachedSheet();
+        shownWhileOpen = w.stripShown() && w.window->titleStrip().hasAttachedSheet();
         if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
     });
     QMessageBox box(w.frame());
     box.setText(QStringLiteral("A question"));
     box.exec();
     EXPECT_TRUE(shownWhileOpen);
-    EXPECT_FALSE(w.window->hasAttachedSheet());
+    EXPECT_FALSE(w.window->titleStrip().hasAttachedSheet());
     EXPECT_EQ(w.alpha(), 0.0);
 }
 
@@ -275,18 +276,18 @@ TEST(TitleStrip, FullScreenKeepsItAboveThePanes)
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.frame()->isFullScreen(); }));
     EXPECT_TRUE(w.stripShown());
     EXPECT_FALSE(w.frame()->isTitleStripFloating());
-    EXPECT_FALSE(w.window->isTrackingMouse());
+    EXPECT_FALSE(w.window->titleStrip().isTrackingMouse());
     w.moveToText();
     EXPECT_TRUE(w.stripShown());
     // A dialog in full screen changes nothing, nor does its end.
-    w.window->sheetWillBegin(w.frame());
-    w.window->sheetDidEnd(w.frame());
+    w.window->titleStrip().sheetWillBegin(w.frame());
+    w.window->titleStrip().sheetDidEnd(w.frame());
     EXPECT_TRUE(w.stripShown());
 
     w.frame()->toggleFullScreen();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.frame()->isFullScreen(); }));
     EXPECT_TRUE(w.frame()->isTitleStripFloating());
-    EXPECT_TRUE(w.window->isTrackingMouse());
+    EXPECT_TRUE(w.window->titleStrip().isTrackingMouse());
     EXPECT_EQ(w.alpha(), 0.0);
     w.moveToStrip();
     EXPECT_TRUE(w.stripShown());
@@ -311,12 +312,12 @@ TEST(TitleStrip, TheKeyboardInTheMenusShowsItAndZoomingPutsItAway)
 
     // A renamed or duplicated document's window shows its strip until the
     // writer goes on.
-    w.window->titleBarHidden = false;
-    w.window->updateTitleBar();
+    w.window->titleStrip().titleBarHidden = false;
+    w.window->titleStrip().updateTitleBar();
     EXPECT_TRUE(w.stripShown());
     w.frame()->toggleMaximized();
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.frame()->isMaximized(); }));
-    EXPECT_TRUE(w.window->titleBarHidden);
+    EXPECT_TRUE(w.window->titleStrip().titleBarHidden);
     EXPECT_EQ(w.alpha(), 0.0);
 }
 

@@ -11,6 +11,7 @@
 #include "settings/Settings.h"
 #include "shell/DocumentController.h"
 #include "shell/MainMenu.h"
+#include "shell/TitleStripController.h"
 #include "shell/WindowController.h"
 
 #include <QAction>
@@ -72,19 +73,19 @@ int main(int argc, char** argv)
 
     for (const char* themeId : {"light", "dark"}) {
         Settings& settings = Settings::shared();
-        for (const auto& theme : settings.themes)
+        for (const auto& theme : settings.themes())
             if (theme->id == QLatin1String(themeId)) settings.setTheme(theme);
-        window->titleBarHidden = false;
-        window->updateTitleBar();
+        window->titleStrip().titleBarHidden = false;
+        window->titleStrip().updateTitleBar();
         QTest::qWait(300);
         window->window()->grab().save(folder.filePath(QStringLiteral("%1-window.png").arg(themeId)));
         // The strip put away while the writer writes.
-        window->titleBarHidden = true;
-        window->updateTitleBar();
+        window->titleStrip().titleBarHidden = true;
+        window->titleStrip().updateTitleBar();
         QTest::qWait(300);
         window->window()->grab().save(folder.filePath(QStringLiteral("%1-window-writing.png").arg(themeId)));
-        window->titleBarHidden = false;
-        window->updateTitleBar();
+        window->titleStrip().titleBarHidden = false;
+        window->titleStrip().updateTitleBar();
         QTest::qWait(300);
         written += 2;
 

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "platform/files/FileFingerprint.h"
+#include "platform/application/FileRecord.h"
+#include "platform/application/OpenedVersion.h"
+#include "platform/application/RecoveryFile.h"
 #include "platform/foundation/PlatformError.h"
 #include "platform/text/UndoManager.h"
 
@@ -15,7 +17,8 @@
 namespace lumora {
 
 class DocumentBase;
-class FileLock;
+class DocumentRelocation;
+class DocumentSaver;
 
 // What the user answers when an edited document without a file of its own
 // (untitled or locked) is closed.
@@ -133,6 +136,11 @@ public:
 //
 // Subclasses turn bytes into their content and back (readFromData,
 // dataOfType) and may react after reading and saving (didRead, didSave).
+//
+// DocumentBase is the face of a few parts, each with one concern: its
+// record of the file (FileRecord), the saving road (DocumentSaver), the
+// recovery file (RecoveryFile), the version opened (OpenedVersion) and
+// the file's moves (DocumentRelocation).
 class DocumentBase : public QObject {
     Q_OBJECT
 
@@ -158,8 +166,8 @@ public:
     static QString versionsFolder();
     // Opened versions older than this many days, and the oldest beyond
     // this many bytes in all, are removed (never those of open documents).
-    static constexpr int versionsMaximumAgeDays = 30;
-    static constexpr qint64 versionsMaximumBytes = qint64(512) * 1024 * 1024;
+    static constexpr int versionsMaximumAgeDays = OpenedVersion::maximumAgeDays;
+    static constexpr qint64 versionsMaximumBytes = OpenedVersion::maximumBytes;
 
     // The prompter every document asks (not owned); nullptr for none.
     static DocumentPrompter* prompter();
@@ -198,7 +206,7 @@ public:
     // are not listed.
     static QStringList leftoverRecoveryFiles();
     // The recovery file holding this document's text, if any.
-    QString recoveryFilePath() const { return m_recoveryPath; }
+    QString recoveryFilePath() const { return m_recovery.path(); }
     // Where this document's recovery file is or will be written (a name of
     // its own in recoveryFolder(), locked for this document), to tell the
     // writer before it is.
@@ -231,7 +239,7 @@ public:
     // what the file now holds (an autosave or a save wrote over it, or the
     // file is gone).
     bool canRevertToOpenedVersion() const;
-    QString openedVersionPath() const { return m_openedVersionPath; }
+    QString openedVersionPath() const { return m_openedVersion.path(); }
 
     // Moves the document's file to path (Move To…, Rename…), replacing what
     // is there only when replace is set; its edits follow. A document whose
@@ -252,7 +260,7 @@ public:
     bool fileChangedOnDisk();
     // The file was deleted (or moved where it cannot be followed) while
     // the document was open.
-    bool isFileMissing() const { return m_fileMissing; }
+    bool isFileMissing() const { return m_fileRecord.missing; }
     // Looks at the file now, as the watcher does after a change on disk:
     // reloads, asks, follows a rename (to movedTo, when the watcher saw one)
     // or marks the document edited when the file is gone.
@@ -340,44 +348,22 @@ protected:
     virtual void presentError(const PlatformError& error);
 
 private:
-    // How a save in place treats a file that is gone and a folder that is
-    // not the one the document knew: refuse both (autosave, and every save
-    // nobody asked for), write a deleted file again (the writer said so), or
-    // write at the path whatever is there now (Save As chose it).
-    enum class InPlace { refuseDeleted, writeDeletedAgain, asChosen };
-    void followFileRelocations();
-    PlatformStatus saveInPlace(InPlace mode = InPlace::refuseDeleted);
-    PlatformStatus saveToChosenLocation();
-    PlatformStatus writeFile(const QString& path, const QString& type, InPlace mode = InPlace::refuseDeleted);
-    std::optional<PlatformError> inPlaceProblem(InPlace mode);
+    friend class DocumentSaver;
+    friend class DocumentRelocation;
+
     bool fileWasDeleted();
-    void rememberFolder();
     void tellAboutInterruptedWrite(const QString& path, const QString& keptAt);
-    enum class DiskState { unchanged, changed, unreadable };
-    DiskState checkFileOnDisk(PlatformError* unreadable = nullptr);
     PlatformResult<QByteArray> readFileBytes(const QString& path) const;
     PlatformStatus replaceWithFile(const QByteArray& bytes, bool markClean);
-    PlatformResult<QString> copyTheirsAside();
-    PlatformResult<QString> writeMineAside();
-    QString asidePath(const char* labelKey, const char* english) const;
     void scheduleAutosave();
     void autosaveTimerFired();
-    PlatformError lockedError() const;
-    // Offers the way out of a failed save: the document stays as it is, or
-    // may close (saved elsewhere, closed without saving, or, when quitting,
-    // its text kept in a recovery file).
-    enum class FailedSaveOutcome { stays, savedElsewhere, discarded, keptInRecovery };
-    FailedSaveOutcome resolveFailedSave(const PlatformError& error, FailedSaveContext context);
     PlatformStatus writeRecoveryFile();
     bool keepTextInRecoveryFile();
-    void removeRecoveryFile();
     bool closeAsking(FailedSaveContext context);
     TerminationReview reviewClosing(FailedSaveContext context);
     void finishClosing(bool keepRecoveryFile);
     void takeFile(const QString& path, const FileFingerprint& fingerprint, quint64 digest);
     void setFilePath(const QString& path);
-    void storeOpenedVersion(const QByteArray& bytes);
-    void releaseOpenedVersion();
     void watchFile();
     void unwatchFile();
 
@@ -385,22 +371,16 @@ private:
     QString m_filePath;
     QString m_fileType;
     QString m_untitledName;
-    FileFingerprint m_fingerprint; // of the file as last read or written
-    // The folder the file was opened or saved in (device and inode), to
-    // notice when its path names another folder.
-    std::optional<std::pair<quint64, quint64>> m_folderIdentity;
-    std::optional<quint64> m_fileDigest; // of its bytes then
+    FileRecord m_fileRecord;
     QString m_watchedPath;
-    QString m_recoveryPath;
-    std::unique_ptr<FileLock> m_recoveryLock; // held while the recovery file is this document's
-    QString m_openedVersionPath;
-    std::optional<QByteArray> m_pendingVersion; // until the opened version is on disk
-    quint64 m_openedDigest = 0;
+    RecoveryFile m_recovery;
+    OpenedVersion m_openedVersion;
     QTimer m_autosaveTimer;
+    std::unique_ptr<DocumentSaver> m_saver;
+    std::unique_ptr<DocumentRelocation> m_relocation;
     bool m_locked = false;
     bool m_closed = false;
     bool m_staysOpenWhenTrashed = false;
-    bool m_fileMissing = false;
     bool m_autosaveErrorShown = false;
     bool m_handlingChange = false;
 };

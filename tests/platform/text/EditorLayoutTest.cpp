@@ -1,8 +1,6 @@
-#include "platform/text/EditorLayout.h"
-#include "platform/text/TextMirror.h"
+#include "LayoutTestSupport.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
 #include <QTextBlock>
@@ -14,26 +12,9 @@
 #include <vector>
 
 using namespace lumora;
+using namespace lumora::test;
 
 namespace {
-
-QFont font(int px)
-{
-    QFont f(QStringLiteral("DejaVu Sans"));
-    f.setPixelSize(px);
-    return f;
-}
-
-Attributes body(int px = 17)
-{
-    ParagraphStyle p;
-    p.headIndent = p.firstLineHeadIndent = 40;
-    p.tailIndent = -40;
-    p.paragraphSpacing = 6;
-    return Attributes{{AttributeKey::Font, font(px)},
-                      {AttributeKey::ForegroundColor, Color(0.1, 0.1, 0.1)},
-                      {AttributeKey::ParagraphStyle, p}};
-}
 
 QString paragraphs(int count)
 {
@@ -41,47 +22,6 @@ QString paragraphs(int count)
     for (int i = 0; i < count; ++i)
         text += QStringLiteral("Paragraph %1 has words enough to wrap once or twice in a column of modest width.\n").arg(i);
     return text;
-}
-
-EditorLayout* layoutOf(const TextMirror& mirror) { return mirror.layout(); }
-
-// A mirror of storage in a column of width, every block measured.
-std::unique_ptr<TextMirror> measuredMirror(TextStorage& storage, double width)
-{
-    auto mirror = std::make_unique<TextMirror>();
-    mirror->setStorage(&storage);
-    mirror->document()->setTextWidth(width);
-    mirror->layout()->layoutEverything();
-    return mirror;
-}
-
-// Paints the part of the document between top and bottom, as a view would.
-void paint(TextMirror& mirror, double top, double bottom)
-{
-    QImage image(400, int(bottom - top) + 1, QImage::Format_ARGB32_Premultiplied);
-    QPainter painter(&image);
-    painter.translate(0, -top);
-    QAbstractTextDocumentLayout::PaintContext context;
-    context.clip = QRectF(0, top, 400, bottom - top);
-    mirror.document()->documentLayout()->draw(&painter, context);
-}
-
-std::vector<QRectF> rects(const TextMirror& mirror)
-{
-    std::vector<QRectF> out;
-    for (QTextBlock b = mirror.document()->begin(); b.isValid(); b = b.next())
-        out.push_back(mirror.document()->documentLayout()->blockBoundingRect(b));
-    return out;
-}
-
-// Lets the background layout run to its end.
-void settle(const TextMirror& mirror)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (layoutOf(mirror)->laidOutBlockCount() < mirror.document()->blockCount() && timer.elapsed() < 20000)
-        QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
 }
 
 } // namespace
@@ -107,11 +47,9 @@ TEST(EditorLayoutTest, NewLooksLayOutWhatIsShownAtOnceAndTheRestLater)
     EXPECT_EQ(layout->laidOutBlockCount(), mirror.document()->blockCount());
 
     // Everything ends where a fresh layout of the same text puts it.
-    TextMirror fresh;
-    fresh.setStorage(&storage);
-    fresh.document()->setTextWidth(400);
-    EXPECT_EQ(rects(mirror), rects(fresh));
-    EXPECT_EQ(layout->documentSize(), fresh.document()->documentLayout()->documentSize());
+    const auto fresh = mirrorOf(storage, 400);
+    EXPECT_EQ(rects(mirror), rects(*fresh));
+    EXPECT_EQ(layout->documentSize(), fresh->document()->documentLayout()->documentSize());
 }
 
 TEST(EditorLayoutTest, NewColoursMeasureNothingAgainAndNewSpacingEndsAsAFreshLayout)
@@ -147,11 +85,9 @@ TEST(EditorLayoutTest, NewColoursMeasureNothingAgainAndNewSpacingEndsAsAFreshLay
     storage.endEditing();
     EXPECT_FALSE(layout->isLaidOut());
     settle(mirror);
-    TextMirror fresh;
-    fresh.setStorage(&storage);
-    fresh.document()->setTextWidth(400);
-    EXPECT_EQ(rects(mirror), rects(fresh));
-    EXPECT_EQ(layout->documentSize(), fresh.document()->documentLayout()->documentSize());
+    const auto fresh = mirrorOf(storage, 400);
+    EXPECT_EQ(rects(mirror), rects(*fresh));
+    EXPECT_EQ(layout->documentSize(), fresh->document()->documentLayout()->documentSize());
 }
 
 TEST(EditorLayoutTest, CorrectionsAboveTheAnchorMoveTheViewWithThem)

@@ -1,5 +1,4 @@
-#include "platform/text/EditorLayout.h"
-#include "platform/text/TextMirror.h"
+#include "LayoutTestSupport.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
@@ -17,23 +16,9 @@ using namespace lumora;
 
 namespace {
 
-QFont font(int px)
-{
-    QFont f(QStringLiteral("DejaVu Sans"));
-    f.setPixelSize(px);
-    return f;
-}
-
-Attributes body()
-{
-    ParagraphStyle p;
-    p.headIndent = p.firstLineHeadIndent = 60;
-    p.tailIndent = -60;
-    p.paragraphSpacing = 8;
-    return Attributes{{AttributeKey::Font, font(17)},
-                      {AttributeKey::ForegroundColor, Color(0.1, 0.1, 0.1)},
-                      {AttributeKey::ParagraphStyle, p}};
-}
+// Wider margins and more space after a paragraph than the layout tests'
+// body, which the spacing test below adds up.
+Attributes body() { return test::body(17, 60, 8); }
 
 Attributes heading()
 {
@@ -42,7 +27,7 @@ Attributes heading()
     p.firstLineHeadIndent = 40;
     p.paragraphSpacingBefore = 12;
     p.paragraphSpacing = 4;
-    return Attributes{{AttributeKey::Font, font(26)},
+    return Attributes{{AttributeKey::Font, test::font(26)},
                       {AttributeKey::ForegroundColor, Color(0.2, 0.2, 0.6)},
                       {AttributeKey::ParagraphStyle, p}};
 }
@@ -165,10 +150,8 @@ TEST(TextMirrorTest, IncrementalEditsMatchAFreshBuild)
         }
         if (step % 5 == 0) live.layout()->layoutEverything();
         if (step % 10 != 9) continue;
-        TextMirror fresh;
-        fresh.setStorage(&storage);
-        fresh.document()->setTextWidth(300);
-        ASSERT_EQ(snapshot(live, true), snapshot(fresh, false)) << "step " << step;
+        const auto fresh = test::mirrorOf(storage, 300);
+        ASSERT_EQ(snapshot(live, true), snapshot(*fresh, false)) << "step " << step;
     }
     EXPECT_EQ(live.unexpectedChangeCount(), 0);
 }
@@ -320,16 +303,13 @@ TEST(TextMirrorTest, LayoutAfterEditsMatchesAFreshLayout)
     }
     EXPECT_EQ(layout->laidOutBlockCount(), live.document()->blockCount());
 
-    TextMirror fresh;
-    fresh.setStorage(&storage);
-    fresh.document()->setTextWidth(400);
-    qobject_cast<EditorLayout*>(fresh.document()->documentLayout())->layoutEverything();
-    for (QTextBlock a = live.document()->begin(), b = fresh.document()->begin(); a.isValid(); a = a.next(), b = b.next()) {
+    const auto fresh = test::measuredMirror(storage, 400);
+    for (QTextBlock a = live.document()->begin(), b = fresh->document()->begin(); a.isValid(); a = a.next(), b = b.next()) {
         ASSERT_TRUE(b.isValid());
-        ASSERT_EQ(layout->blockBoundingRect(a), fresh.document()->documentLayout()->blockBoundingRect(b))
+        ASSERT_EQ(layout->blockBoundingRect(a), fresh->document()->documentLayout()->blockBoundingRect(b))
             << "block " << a.blockNumber();
     }
-    EXPECT_EQ(layout->documentSize(), fresh.document()->documentLayout()->documentSize());
+    EXPECT_EQ(layout->documentSize(), fresh->document()->documentLayout()->documentSize());
     // A click finds the character under it.
     const QTextBlock probe = live.document()->findBlockByNumber(120);
     const QRectF r = layout->blockBoundingRect(probe);
@@ -368,15 +348,12 @@ TEST(TextMirrorTest, ABatchOfReplacementsIsFollowedPieceByPiece)
             const TextMirror::DeferredLayout deferred(live);
             storage.replaceCharacters(ranges, texts);
         }
-        TextMirror fresh;
-        fresh.setStorage(&storage);
-        fresh.document()->setTextWidth(400);
-        qobject_cast<EditorLayout*>(fresh.document()->documentLayout())->layoutEverything();
-        ASSERT_EQ(snapshot(live, true), snapshot(fresh, false)) << "round " << round;
+        const auto fresh = test::measuredMirror(storage, 400);
+        ASSERT_EQ(snapshot(live, true), snapshot(*fresh, false)) << "round " << round;
         // Shown or measured, a block that went stale is laid out again.
-        for (QTextBlock a = live.document()->begin(), b = fresh.document()->begin(); a.isValid();
+        for (QTextBlock a = live.document()->begin(), b = fresh->document()->begin(); a.isValid();
              a = a.next(), b = b.next())
-            ASSERT_EQ(layout->blockBoundingRect(a), fresh.document()->documentLayout()->blockBoundingRect(b))
+            ASSERT_EQ(layout->blockBoundingRect(a), fresh->document()->documentLayout()->blockBoundingRect(b))
                 << "round " << round << " block " << a.blockNumber();
     }
     EXPECT_EQ(live.unexpectedChangeCount(), 0);

@@ -1,0 +1,131 @@
+#include "platform/application/DocumentRelocation.h"
+
+#include "platform/application/DocumentBase.h"
+#include "platform/application/DocumentFiles.h"
+#include "platform/application/DocumentSaver.h"
+#include "platform/files/FileReader.h"
+#include "platform/files/FileRelocations.h"
+#include "platform/files/FileWriter.h"
+#include "platform/files/NativePath.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace lumora {
+
+DocumentRelocation::DocumentRelocation(DocumentBase& document) : m_document(document) {}
+
+void DocumentRelocation::follow()
+{
+    DocumentBase& d = m_document;
+    FileRelocations& relocations = FileRelocations::shared();
+    QObject::connect(&relocations, &FileRelocations::willMove, &d, [&d](const QString& path) {
+        if (d.m_closed || FileRelocations::relocated(d.m_filePath, path, path).isEmpty()) return;
+        // Pending edits go with the file, never written after it left.
+        const PlatformStatus status = d.autosave();
+        if (!status && !status.error().isCancellation()) d.presentError(status.error());
+    });
+    QObject::connect(&relocations, &FileRelocations::didMove, &d, [&d](const QString& from, const QString& to) {
+        const QString moved = FileRelocations::relocated(d.m_filePath, from, to);
+        if (!moved.isEmpty()) d.fileWasMoved(moved);
+    });
+    QObject::connect(&relocations, &FileRelocations::didTrash, &d, [&d](const QString& path, const QString& inTrash) {
+        const QString moved = FileRelocations::relocated(d.m_filePath, path, inTrash);
+        if (moved.isEmpty() || d.m_closed) return;
+        // Edits made meanwhile are saved into the trashed file, not at the
+        // old path.
+        d.fileWasMoved(moved);
+        if (!d.m_staysOpenWhenTrashed) d.close();
+    });
+}
+
+void DocumentRelocation::fileWasMoved(const QString& newPath)
+{
+    DocumentBase& d = m_document;
+    const QString absolute = QFileInfo(newPath).absoluteFilePath();
+    if (absolute == d.m_filePath) return;
+    d.m_fileRecord.followMove(absolute);
+    d.setFilePath(absolute);
+}
+
+PlatformStatus DocumentRelocation::moveTo(const QString& path, bool replace)
+{
+    DocumentBase& d = m_document;
+    const QString target = QFileInfo(path).absoluteFilePath();
+    if (d.isUntitled()) return d.saveAs(target);
+    if (target == d.m_filePath) return {};
+    const auto moveError = [&](const QString& reason) {
+        return PlatformError(PlatformError::Code::writeFailed,
+                             platformText("document.error.move", "“%1” couldn't be moved to “%2”.")
+                                 .arg(d.displayName(), documentFiles::shownName(target)),
+                             reason, d.m_filePath);
+    };
+    if (!replace && NativePath::exists(target))
+        return moveError(platformText("file.error.exists", "A file with that name already exists."));
+
+    const QByteArray from = NativePath::encode(d.m_filePath), to = NativePath::encode(target);
+    const bool fileThere = NativePath::isRegularFile(d.m_filePath) && !d.fileChangedOnDisk();
+    if (fileThere) {
+        int result = replace ? ::rename(from.constData(), to.constData())
+                             : ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+        int error = result == 0 ? 0 : errno;
+        if (error == EXDEV) {
+            // Another disk: the bytes are copied, then the old file goes.
+            auto bytes = readFileSafely(d.m_filePath);
+            if (!bytes) return moveError(bytes.error().recoverySuggestion);
+            if (auto status = writeFileSafely(target, *bytes, {.createOnly = !replace}); !status)
+                return moveError(status.error().recoverySuggestion);
+            ::unlink(from.constData());
+            error = 0;
+        }
+        if (error) return moveError(fileErrorReason(error, platformText("file.step.move", "Moving the file")));
+        d.takeFile(target, FileFingerprint::of(target), d.m_fileRecord.digest.value_or(0));
+        // Edits made before the move are saved at the new place.
+        if (d.isDocumentEdited() && !d.m_locked) return d.m_saver->saveInPlace();
+        return {};
+    }
+    // The file is gone (its folder was removed) or another program changed
+    // it: the document's text goes to the new place, the old file stays.
+    if (auto status = d.m_saver->writeFile(target, d.m_fileType); !status) return status;
+    d.m_undo.setClean();
+    d.setLocked(false);
+    d.setFilePath(target);
+    d.m_recovery.remove();
+    d.didSave();
+    emit d.saved();
+    return {};
+}
+
+PlatformStatus DocumentRelocation::rename()
+{
+    DocumentBase& d = m_document;
+    // Without a file there is nothing to rename: it is saved under the name.
+    if (d.isUntitled()) return d.m_saver->saveToChosenLocation();
+    const auto name = d.chooseNewName();
+    if (!name) return PlatformError::cancelled();
+    const QString trimmed = name->trimmed();
+    if (trimmed.isEmpty() || trimmed.contains(QLatin1Char('/')) || trimmed == QLatin1String(".")
+        || trimmed == QLatin1String(".."))
+        return PlatformError(PlatformError::Code::generic,
+                             platformText("document.error.rename.name", "“%1” can't be used as a file name.")
+                                 .arg(*name),
+                             platformText("document.error.rename.name.suggestion",
+                                          "A name may not be empty or contain “/”."));
+    return moveTo(QFileInfo(d.m_filePath).dir().filePath(trimmed), false);
+}
+
+PlatformStatus DocumentRelocation::move()
+{
+    const auto path = m_document.chooseMoveLocation();
+    if (!path) return PlatformError::cancelled();
+    // The panel already asked before replacing a file.
+    return moveTo(*path, true);
+}
+
+} // namespace lumora
