@@ -68,6 +68,16 @@ DialectConversion::DialectConversion(const DialectSource& source, const DialectR
 {
 }
 
+DialectConversion::~DialectConversion()
+{
+    // The parsers and the trees go with the memory, whole: nothing in them
+    // holds anything else.
+    (void)parser_.release();
+    (void)notesParser_.release();
+    (void)root_.release();
+    (void)notesRoot_.release();
+}
+
 std::string DialectConversion::run()
 {
     const DialectRenderer::Options& options = state_.options;
@@ -105,7 +115,7 @@ std::string DialectConversion::run()
 
 ParserOwner DialectConversion::newParser() const
 {
-    ParserOwner parser(cmark_parser_new(cmarkOptions));
+    ParserOwner parser(cmark_parser_new_with_mem(cmarkOptions, ConversionMemory::allocator()));
     // Ours first: a single tilde is a subscript's, a double one the
     // strikethrough's.
     if (state_.options.critic || state_.options.dialect)

@@ -2,6 +2,7 @@
 
 #include "multimarkdown_binding/BracketReferences.h"
 #include "multimarkdown_binding/CmarkOwners.h"
+#include "multimarkdown_binding/ConversionMemory.h"
 #include "multimarkdown_binding/ConversionState.h"
 #include "multimarkdown_binding/DialectRenderer.h"
 #include "multimarkdown_binding/ElementStyles.h"
@@ -26,6 +27,7 @@ namespace lumora::dialect {
 class DialectConversion {
 public:
     DialectConversion(const DialectSource& source, const DialectRenderer::Options& options);
+    ~DialectConversion();
 
     DialectConversion(const DialectConversion&) = delete;
     DialectConversion& operator=(const DialectConversion&) = delete;
@@ -47,8 +49,10 @@ private:
     bool hasVariables() const;
 
     // Declared in the order they must be set up; they go in the reverse
-    // one: the tables go back to their extension before the trees go, and
-    // our extension, which nodes of the trees name, goes last.
+    // one: the tables go back to their extension before the trees go, our
+    // extension, which nodes of the trees name, goes after them, and the
+    // memory of it all last.
+    ConversionMemory memory_;
     SyntaxExtensionOwner extension_;
     ConversionState state_;
     InlineSyntax inlineSyntax_;

@@ -2,6 +2,8 @@
 
 // Small helpers for cmark-gfm nodes, shared by the tree pass of a conversion.
 
+#include "multimarkdown_binding/ConversionMemory.h"
+
 #include <cmark-gfm.h>
 // The node structure of the installed cmark-gfm: the pass over the tree
 // reads literals in place instead of copying every text.
@@ -52,7 +54,7 @@ inline bool holdsBlocks(const cmark_node* node)
 
 inline cmark_node* newText(std::string_view text)
 {
-    cmark_node* node = cmark_node_new(CMARK_NODE_TEXT);
+    cmark_node* node = newNode(CMARK_NODE_TEXT);
     const std::string copy(text);
     cmark_node_set_literal(node, copy.c_str());
     return node;
@@ -60,7 +62,7 @@ inline cmark_node* newText(std::string_view text)
 
 inline cmark_node* newHtmlInline(const std::string& html)
 {
-    cmark_node* node = cmark_node_new(CMARK_NODE_HTML_INLINE);
+    cmark_node* node = newNode(CMARK_NODE_HTML_INLINE);
     cmark_node_set_literal(node, html.c_str());
     return node;
 }

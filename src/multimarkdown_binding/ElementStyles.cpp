@@ -32,7 +32,7 @@ void ElementStyles::buildDefinitionLists(cmark_node* root)
     cmark_node* node = root->first_child;
     while (node) {
         if (isTerm(node, root) || isDefinitions(node, root)) {
-            cmark_node* list = cmark_node_new(CMARK_NODE_CUSTOM_BLOCK);
+            cmark_node* list = newNode(CMARK_NODE_CUSTOM_BLOCK);
             cmark_node_set_on_enter(list, "<dl>");
             cmark_node_set_on_exit(list, "</dl>");
             cmark_node_insert_before(node, list);
@@ -87,7 +87,7 @@ void ElementStyles::convertRawSpans(cmark_node* container)
                 : std::nullopt;
             if (html) {
                 if (*html) {
-                    cmark_node* raw = cmark_node_new(CMARK_NODE_HTML_INLINE);
+                    cmark_node* raw = newNode(CMARK_NODE_HTML_INLINE);
                     const std::string source = restoredText(literalOf(child), false);
                     cmark_node_set_literal(raw, source.c_str());
                     cmark_node_insert_before(child, raw);

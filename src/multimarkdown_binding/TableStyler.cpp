@@ -202,7 +202,7 @@ void TableStyler::takeCaption(Table& table)
         table.caption = before;
     } else if (last && last != table.node->first_child && captionRow(last, caption, label)
                && removeCaptionBrackets(last->first_child, !label.empty())) {
-        cmark_node* paragraph = cmark_node_new(CMARK_NODE_PARAGRAPH);
+        cmark_node* paragraph = newNode(CMARK_NODE_PARAGRAPH);
         for (cmark_node* cell = last->first_child; cmark_node* child = cell->first_child;) {
             cmark_node_unlink(child);
             cmark_node_append_child(paragraph, child);
