@@ -85,11 +85,7 @@ std::string DialectConversion::run()
     parse();
     notes_.takeDefinitions(notesRoot_.get());
     terms_.takeDefinitions();
-    if (options.dialect) {
-        elements_.buildDefinitionLists(root_.get());
-        tables_.styleTables(root_.get());
-    }
-    if (options.labels) headings_.labelAhead(root_.get());
+    shapeBlocks();
     state_.copyBudget = 4 * (source.document().size() + source.notesDocument().size()) + (size_t(1) << 20);
     findingReferences_ = (options.notes && source.hasReferences())
         || (options.dialect && (headings_.hasTargets() || hasVariables() || source.hasInlineAttributes()));
@@ -140,6 +136,35 @@ void DialectConversion::parse()
         cmark_parser_feed(notesParser_.get(), notes.data(), notes.size());
         notesRoot_.reset(cmark_parser_finish(notesParser_.get()));
     }
+}
+
+// Before the pass: the body's definition lists built, its tables reshaped
+// and its headings labelled, in one walk over its blocks. Tables go first:
+// a captioned table's name is taken before a heading's of the same text.
+void DialectConversion::shapeBlocks()
+{
+    const bool dialect = state_.options.dialect;
+    const bool labels = state_.options.labels;
+    cmark_node* root = root_.get();
+    if (dialect) elements_.buildDefinitionLists(root);
+    if (!dialect && !labels) return;
+    std::vector<cmark_node*> tables;
+    std::vector<cmark_node*> headings;
+    cmark_node* node = root->first_child;
+    while (node) {
+        if (node->type == CMARK_NODE_HEADING) {
+            if (labels) headings.push_back(node);
+        } else if (dialect && TableStyler::isTable(node)) {
+            tables.push_back(node);
+        } else if (holdsBlocks(node) && node->first_child) {
+            node = node->first_child;
+            continue;
+        }
+        while (node != root && !node->next) node = node->parent;
+        node = node == root ? nullptr : node->next;
+    }
+    if (dialect) tables_.styleTables(tables);
+    if (labels) headings_.labelAhead(headings);
 }
 
 // --- The pass over the tree --------------------------------------------------

@@ -37,6 +37,7 @@ public:
 private:
     ParserOwner newParser() const;
     void parse();
+    void shapeBlocks();
 
     void walk(cmark_node* root);
     bool needsNoPass(const cmark_node* node) const;
