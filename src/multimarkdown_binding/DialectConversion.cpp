@@ -152,6 +152,7 @@ void DialectConversion::shapeBlocks()
     std::vector<cmark_node*> headings;
     cmark_node* node = root->first_child;
     while (node) {
+        prefetchNext(node);
         if (node->type == CMARK_NODE_HEADING) {
             if (labels) headings.push_back(node);
         } else if (dialect && TableStyler::isTable(node)) {
@@ -175,6 +176,7 @@ void DialectConversion::walk(cmark_node* root)
     bool entering = true;
     while (true) {
         if (entering) {
+            prefetchNext(node);
             if (enter(node) && node->first_child) {
                 node = node->first_child;
                 continue;

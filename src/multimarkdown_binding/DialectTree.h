@@ -52,6 +52,18 @@ inline bool holdsBlocks(const cmark_node* node)
     }
 }
 
+// Asks for node's next sibling to be brought into the cache. A pass over
+// the tree of a long document mostly waits for memory, one node after
+// another; the sibling's place is known while the node's own children are
+// read, so it is there by the time the pass gets to it.
+inline void prefetchNext(const cmark_node* node)
+{
+    if (const cmark_node* next = node->next) {
+        __builtin_prefetch(next);
+        __builtin_prefetch(reinterpret_cast<const char*>(next) + 64);
+    }
+}
+
 inline cmark_node* newText(std::string_view text)
 {
     cmark_node* node = newNode(CMARK_NODE_TEXT);
