@@ -78,7 +78,7 @@ DialectConversion::~DialectConversion()
     (void)notesRoot_.release();
 }
 
-std::string DialectConversion::run()
+void DialectConversion::run(const std::function<void(std::string_view html)>& take)
 {
     const DialectRenderer::Options& options = state_.options;
     const DialectSource& source = state_.source;
@@ -104,7 +104,9 @@ std::string DialectConversion::run()
     }
     tables_.finish(cmark_parser_get_syntax_extensions(parser_.get()));
     notes_.appendLists(root_.get());
-    return renderedHtml(root_.get(), cmarkOptions, cmark_parser_get_syntax_extensions(parser_.get()));
+    const RenderedText html(cmark_render_html(root_.get(), cmarkOptions, cmark_parser_get_syntax_extensions(parser_.get())),
+                            RenderedTextDeleter{cmark_node_mem(root_.get())});
+    take(html ? std::string_view(html.get()) : std::string_view());
 }
 
 // --- Parsing -----------------------------------------------------------------

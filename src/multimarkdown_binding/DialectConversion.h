@@ -32,7 +32,8 @@ public:
     DialectConversion(const DialectConversion&) = delete;
     DialectConversion& operator=(const DialectConversion&) = delete;
 
-    std::string run();
+    // Converts, and hands the HTML to take (see DialectRenderer::renderHtml).
+    void run(const std::function<void(std::string_view html)>& take);
 
 private:
     ParserOwner newParser() const;

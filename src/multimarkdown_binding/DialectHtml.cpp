@@ -273,7 +273,10 @@ void DialectHtml::renderNode(cmark_syntax_extension*, cmark_html_renderer* rende
     }
     const std::string number = std::to_string(reference.number);
     out = std::string("<a href=\"#") + prefix + ":" + number + "\" id=\"" + prefix + "ref:" + number;
-    if (reference.occurrence > 1) out += "-" + std::to_string(reference.occurrence);
+    if (reference.occurrence > 1) {
+        out += '-';
+        out += std::to_string(reference.occurrence);
+    }
     out += std::string("\" title=\"") + names.seeTitle + "\" class=\"" + name + "\">";
     if (footnote) out += "<sup>";
     appendEscapedHtml(out, shown);

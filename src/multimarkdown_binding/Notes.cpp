@@ -101,7 +101,8 @@ void Notes::enterReference(cmark_node* node, Reference& reference)
     if (reference.noteKind == NoteKind::footnote) {
         shown = std::to_string(note.number);
     } else if (reference.noteKind == NoteKind::citation) {
-        shown = "[" + std::to_string(note.number);
+        shown = '[';
+        shown += std::to_string(note.number);
         if (!reference.locator.empty()) shown += ", " + reference.locator;
         shown += "]";
     } else {
