@@ -179,6 +179,7 @@ void DialectConversion::walk(cmark_node* root)
     while (true) {
         if (entering) {
             prefetchNext(node);
+            if (isBlock(node) && !holdsBlocks(node)) prefetchChildren(node);
             if (enter(node) && node->first_child) {
                 node = node->first_child;
                 continue;

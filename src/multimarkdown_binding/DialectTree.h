@@ -64,6 +64,20 @@ inline void prefetchNext(const cmark_node* node)
     }
 }
 
+// Asks for the memory of an inline container's children. cmark made them
+// one after another as it read the container's text, and they lie one after
+// another in the conversion's memory (see ConversionMemory), so asking for
+// the memory after the first brings them in together, instead of one after
+// the other as a pass follows their links.
+inline void prefetchChildren(const cmark_node* node)
+{
+    constexpr size_t span = 2048;
+    if (const cmark_node* first = node->first_child) {
+        const char* start = reinterpret_cast<const char*>(first);
+        for (size_t offset = 0; offset < span; offset += 64) __builtin_prefetch(start + offset);
+    }
+}
+
 inline cmark_node* newText(std::string_view text)
 {
     cmark_node* node = newNode(CMARK_NODE_TEXT);

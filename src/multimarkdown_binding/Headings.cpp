@@ -136,7 +136,10 @@ Headings::Headings(ConversionState& state) : state_(state) {}
 // text), and the names cross-references may use for them.
 void Headings::labelAhead(const std::vector<cmark_node*>& headings)
 {
-    for (cmark_node* heading : headings) labelHeadingAhead(heading);
+    for (size_t i = 0; i < headings.size(); ++i) {
+        if (i + 1 < headings.size()) prefetchChildren(headings[i + 1]);
+        labelHeadingAhead(headings[i]);
+    }
 }
 
 void Headings::labelHeadingAhead(cmark_node* heading)
