@@ -44,6 +44,38 @@ constexpr bool sanitized = false;
 constexpr size_t gap = 0;
 #endif
 
+// The slabs of the conversions that ended on a thread, kept (up to a few
+// megabytes) for the next one: the preview converts the same text again and
+// again, and fresh memory costs the system a page fault a page.
+class SlabPool {
+public:
+    static constexpr size_t limit = 32; // 8 MB
+
+    ~SlabPool()
+    {
+        for (char* slab : slabs_) std::free(slab);
+    }
+
+    char* take()
+    {
+        if (slabs_.empty()) return static_cast<char*>(std::malloc(slabSize));
+        char* slab = slabs_.back();
+        slabs_.pop_back();
+        return slab;
+    }
+
+    void give(char* slab)
+    {
+        if (slabs_.size() < limit) slabs_.push_back(slab);
+        else std::free(slab);
+    }
+
+private:
+    std::vector<char*> slabs_;
+};
+
+thread_local SlabPool slabPool;
+
 uint64_t& wordOf(void* block)
 {
     return *reinterpret_cast<uint64_t*>(static_cast<char*>(block) - wordSize);
@@ -79,7 +111,7 @@ ConversionMemory::~ConversionMemory()
     }
     for (char* slab : slabs_) {
         LUMORA_UNPOISON(slab, slabSize);
-        std::free(slab);
+        slabPool.give(slab);
     }
     currentMemory = previous_;
 }
@@ -141,7 +173,7 @@ void* ConversionMemory::takeSmall(size_t capacity)
     }
     const size_t needed = wordSize + capacity + gap;
     if (size_t(end_ - cursor_) < needed) {
-        char* slab = static_cast<char*>(std::malloc(slabSize));
+        char* slab = slabPool.take();
         if (!slab) return nullptr;
         slabs_.push_back(slab);
         LUMORA_POISON(slab, slabSize);

@@ -19,7 +19,8 @@ namespace lumora::dialect {
 // side, in the order cmark reads them), freed blocks are reused by size,
 // and the trees need no walk to be freed. Large blocks (the text of a long
 // paragraph, the HTML being written) come from the general heap and grow
-// there.
+// there. A few megabytes of slabs stay with the thread for its next
+// conversion (the preview converts the same text again and again).
 //
 // cmark's allocator has no context, so the memory of the conversion running
 // on a thread is found through that thread: one is current from its

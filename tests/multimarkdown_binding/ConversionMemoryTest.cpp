@@ -130,6 +130,21 @@ TEST(ConversionMemory, ReusedBlocksAreZeroedAgain)
     }
 }
 
+TEST(ConversionMemory, TheMemoryOfAnEndedConversionComesBackZeroed)
+{
+    // The next conversion on the thread may be given the same slabs.
+    for (int conversion = 0; conversion < 3; ++conversion) {
+        ConversionMemory memory;
+        cmark_mem* const mem = ConversionMemory::allocator();
+        for (int i = 0; i < 20000; ++i) {
+            const size_t size = 8 + size_t(i % 50) * 8;
+            void* block = mem->calloc(1, size);
+            ASSERT_TRUE(isZero(block, size)) << "conversion " << conversion << ", block " << i;
+            std::memset(block, 0xCD, size);
+        }
+    }
+}
+
 TEST(ConversionMemory, AnOverflowingCountGivesNothing)
 {
     ConversionMemory memory;
