@@ -124,11 +124,13 @@ cmark_mem* ConversionMemory::allocator()
 
 void* ConversionMemory::allocate(size_t count, size_t size)
 {
-    if (size != 0 && count > SIZE_MAX / size) return nullptr;
+    size_t total = 0;
+    if (__builtin_mul_overflow(count, size, &total)) return nullptr;
     // A block of this memory met outside its conversion is a fault of ours:
     // stop rather than corrupt another heap.
-    if (!currentMemory) std::abort();
-    return currentMemory->take(count * size, true);
+    ConversionMemory* const memory = currentMemory;
+    if (!memory) std::abort();
+    return memory->take(total, true);
 }
 
 void* ConversionMemory::reallocate(void* pointer, size_t size)
@@ -172,20 +174,24 @@ void* ConversionMemory::takeSmall(size_t capacity)
         return block;
     }
     const size_t needed = wordSize + capacity + gap;
-    if (size_t(end_ - cursor_) < needed) {
-        char* slab = slabPool.take();
-        if (!slab) return nullptr;
-        slabs_.push_back(slab);
-        LUMORA_POISON(slab, slabSize);
-        cursor_ = slab;
-        end_ = slab + slabSize;
-    }
+    if (size_t(end_ - cursor_) < needed && !newSlab()) return nullptr;
     LUMORA_UNPOISON(cursor_, wordSize + capacity);
     void* block = cursor_ + wordSize;
     lastBlock_ = cursor_;
     cursor_ += needed;
     wordOf(block) = capacity;
     return block;
+}
+
+bool ConversionMemory::newSlab()
+{
+    char* slab = slabPool.take();
+    if (!slab) return false;
+    slabs_.push_back(slab);
+    LUMORA_POISON(slab, slabSize);
+    cursor_ = slab;
+    end_ = slab + slabSize;
+    return true;
 }
 
 void* ConversionMemory::takeLarge(size_t size)

@@ -49,6 +49,7 @@ private:
 
     void* take(size_t size, bool zeroed);
     void* takeSmall(size_t capacity);
+    [[gnu::noinline]] bool newSlab();
     void* takeLarge(size_t size);
     void* resize(void* pointer, size_t size);
     void give(void* pointer);
