@@ -97,8 +97,8 @@ void BM_TextSizeThreeWindows(benchmark::State& state)
     QApplication::processEvents();
 
     Menu& textSize = *controller.mainMenu()->topLevelMenu(MainMenu::view).itemAt(10)->submenu();
-    MenuItem& bigger = *textSize.itemWithAction(QStringLiteral("increaseFontSize:"));
-    MenuItem& smaller = *textSize.itemWithAction(QStringLiteral("decreaseFontSize:"));
+    MenuItem& bigger = *textSize.itemWithCommand(Command::increaseFontSize);
+    MenuItem& smaller = *textSize.itemWithCommand(Command::decreaseFontSize);
     auto& dispatcher = ActionDispatcher::instance();
     double moved = 0;
     double updatesPerChange = 0;

@@ -67,7 +67,7 @@ struct Editor {
     {
         QElapsedTimer timer;
         timer.start();
-        const auto& parsed = *Settings::shared().parsedStylesheet;
+        const auto& parsed = *Settings::shared().parsedStylesheet();
         storage = std::make_unique<TextStorage>(text, parsed.base);
         restyleParagraphs(*storage, parsed, Range(0, storage->length()), true);
         styling = timer.nsecsElapsed() / 1e6;
@@ -176,10 +176,10 @@ void BM_KeystrokeStart(benchmark::State& state) { keystroke(state, 0.02); }
 void BM_KeystrokeMiddleFocus(benchmark::State& state)
 {
     Settings& settings = Settings::shared();
-    const auto saved = settings.highlighting;
-    settings.highlighting = Settings::Highlighting::sentence;
+    const auto saved = settings.highlighting();
+    settings.setHighlighting(Settings::Highlighting::sentence);
     keystroke(state, 0.5);
-    settings.highlighting = saved;
+    settings.setHighlighting(saved);
 }
 void BM_KeystrokeMiddle(benchmark::State& state) { keystroke(state, 0.5); }
 void BM_KeystrokeEnd(benchmark::State& state) { keystroke(state, 0.995); }
@@ -241,7 +241,7 @@ void BM_RestyleWholeText(benchmark::State& state)
 {
     Editor editor(corpusOf(state.range(0)));
     QApplication::processEvents();
-    const auto& current = *Settings::shared().parsedStylesheet;
+    const auto& current = *Settings::shared().parsedStylesheet();
     const auto other = std::make_shared<ParsedMarkdownStylesheet>(current);
     other->base.set(AttributeKey::ForegroundColor, Color(0.8, 0.2, 0.2));
     bool flip = false;

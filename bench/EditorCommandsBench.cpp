@@ -49,7 +49,7 @@ struct Window {
 
     explicit Window(const QString& text)
     {
-        const auto& parsed = *Settings::shared().parsedStylesheet;
+        const auto& parsed = *Settings::shared().parsedStylesheet();
         storage = std::make_unique<TextStorage>(text, parsed.base);
         restyleParagraphs(*storage, parsed, Range(0, storage->length()), true);
         pane = new DocumentViewController(&window);

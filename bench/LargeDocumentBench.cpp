@@ -252,16 +252,16 @@ void textAttributesChange(benchmark::State& state, const std::function<void(bool
 void BM_ChangeFontSize(benchmark::State& state)
 {
     Settings& settings = Settings::shared();
-    const double size = settings.stylesheet.base.size.value_or(16.0);
+    const double size = settings.stylesheet().base.size.value_or(16.0);
     textAttributesChange(state, [&](bool on) { settings.setFontSize(on ? size + 4 : size); });
 }
 
 void BM_ChangeTheme(benchmark::State& state)
 {
     Settings& settings = Settings::shared();
-    const std::shared_ptr<Theme> original = settings.theme;
+    const std::shared_ptr<Theme> original = settings.theme();
     std::shared_ptr<Theme> other;
-    for (const auto& theme : settings.themes)
+    for (const auto& theme : settings.themes())
         if (theme != original && theme->isDark != original->isDark) other = theme;
     if (!other) {
         state.SkipWithError("no other theme");
@@ -282,7 +282,7 @@ void BM_ChangeParagraphSpacing(benchmark::State& state)
 void BM_ChangeEditorSize(benchmark::State& state)
 {
     Settings& settings = Settings::shared();
-    const double size = settings.editorSize;
+    const double size = settings.editorSize();
     textAttributesChange(state, [&](bool on) { settings.setEditorSize(on ? size - 200 : size); });
 }
 
@@ -309,7 +309,7 @@ QString longParagraph(int kind)
 void BM_LongParagraph(benchmark::State& state)
 {
     const QString text = longParagraph(int(state.range(0)));
-    const auto& parsed = *Settings::shared().parsedStylesheet;
+    const auto& parsed = *Settings::shared().parsedStylesheet();
     for (auto _ : state) {
         TextStorage storage(text, parsed.base);
         restyleParagraphs(storage, parsed, Range(0, storage.length()), true);

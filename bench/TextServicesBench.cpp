@@ -21,7 +21,6 @@
 
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/text/SpellChecker.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
@@ -69,7 +68,7 @@ struct Editor {
 
     explicit Editor(const QString& text, bool spelling = false)
     {
-        const auto& parsed = *Settings::shared().parsedStylesheet;
+        const auto& parsed = *Settings::shared().parsedStylesheet();
         storage = std::make_unique<TextStorage>(text, parsed.base);
         restyleParagraphs(*storage, parsed, Range(0, storage->length()), true);
         view = std::make_unique<TextView>();
@@ -175,7 +174,7 @@ void BM_SpellCheckScreen(benchmark::State& state)
         if (cold) {
             // Forget every answer: the words and the paragraphs.
             SpellChecker::shared().ignore(u"qqzzqq");
-            NotificationCenter::defaultCenter().post(QStringLiteral("LMSpellingDidChange"));
+            SpellingWords::announceChange();
         }
         QElapsedTimer timer;
         timer.start();

@@ -509,13 +509,13 @@ void BM_WindowTextAttributes(benchmark::State& state)
 {
     const int kind = int(state.range(0));
     Settings& settings = Settings::shared();
-    const double size = settings.stylesheet.base.size.value_or(16.0);
-    const std::shared_ptr<Theme> theme = settings.theme;
+    const double size = settings.stylesheet().base.size.value_or(16.0);
+    const std::shared_ptr<Theme> theme = settings.theme();
     std::shared_ptr<Theme> other;
-    for (const auto& t : settings.themes)
+    for (const auto& t : settings.themes())
         if (t != theme && t->isDark != theme->isDark) other = t;
     // Another family of the machine's, a common one where it is there.
-    const QString own = settings.stylesheet.base.font.value_or(QString());
+    const QString own = settings.stylesheet().base.font.value_or(QString());
     QString family;
     for (const QString& f : QFontDatabase::families())
         if (f != own && (family.isEmpty() || f == QLatin1String("DejaVu Serif") || f == QLatin1String("Liberation Serif")))

@@ -5,7 +5,6 @@
 #include "markdown/Markdown.h"
 #include "markdown/TextNavigation.h"
 #include "platform/application/ActionDispatcher.h"
-#include "platform/application/Menu.h"
 #include "platform/files/FileWriter.h"
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/CharacterSet.h"
@@ -78,20 +77,19 @@ QString usableFileName(const QString& title, qsizetype maximumBytes)
 
 } // namespace
 
-Document::Document(QObject* parent) : DocumentBase(parent)
+Document::Document(QObject* parent) : DocumentBase(parent) {}
+
+void Document::renameDocument() { presentFailure(rename()); }
+
+void Document::moveDocument() { presentFailure(move()); }
+
+void Document::toggleDocumentLocked() { presentFailure(toggleLocked()); }
+
+void Document::runPageLayout() { PrintOperation::runPageLayout(frontWindow()); }
+
+void Document::presentFailure(const PlatformStatus& status)
 {
-    addActionHandler(QStringLiteral("toggleMarkdown:"), [this](MenuItem*) { toggleMarkdown(); });
-    addActionHandler(QStringLiteral("exportAsHTML:"), [this](MenuItem*) { exportAsHTML(); });
-    // The document menu of the window's title.
-    const auto reportFailure = [this](const PlatformStatus& status) {
-        if (!status && !status.error().isCancellation()) presentError(status.error());
-    };
-    addActionHandler(QStringLiteral("renameDocument:"), [this, reportFailure](MenuItem*) { reportFailure(rename()); });
-    addActionHandler(QStringLiteral("moveDocument:"), [this, reportFailure](MenuItem*) { reportFailure(move()); });
-    addActionHandler(QStringLiteral("toggleDocumentLocked:"),
-                     [this, reportFailure](MenuItem*) { reportFailure(toggleLocked()); });
-    addActionHandler(QStringLiteral("printDocument:"), [this](MenuItem*) { printDocument(); });
-    addActionHandler(QStringLiteral("runPageLayout:"), [this](MenuItem*) { PrintOperation::runPageLayout(frontWindow()); });
+    if (!status && !status.error().isCancellation()) presentError(status.error());
 }
 
 Document::~Document()
@@ -183,15 +181,6 @@ void Document::openLibraryFile(const QString& path, DocumentHost::OpenCompletion
     g_host->openDocumentWithoutDisplay(path, std::move(completion));
 }
 
-std::optional<bool> Document::validate(MenuItem& item)
-{
-    if (item.action() == QLatin1String("toggleMarkdown:"))
-        item.setState(m_data.enableMarkdown ? MenuItem::State::on : MenuItem::State::off);
-    else if (item.action() == QLatin1String("toggleDocumentLocked:"))
-        item.setState(isLocked() ? MenuItem::State::on : MenuItem::State::off);
-    return true;
-}
-
 // Reading and writing ----------------------------------------------------------
 
 PlatformStatus Document::readFromData(const QByteArray& data, const QString&, const QString& path)
@@ -202,10 +191,7 @@ PlatformStatus Document::readFromData(const QByteArray& data, const QString&, co
         !isUntitled() && path == filePath() ? m_data.encoding() : std::nullopt;
     auto status = m_data.readDocument(data, path, remembered);
     if (!status) return status;
-    QPointer<Document> self(this);
-    dispatch::async([self] {
-        if (self) self->refreshAfterRead();
-    });
+    QMetaObject::invokeMethod(this, [this] { refreshAfterRead(); }, Qt::QueuedConnection);
     return {};
 }
 
@@ -214,10 +200,7 @@ PlatformStatus Document::replaceContents(const QByteArray& data, const QString&,
     // Its own file, or the version it opened: in its remembered encoding first.
     auto status = m_data.replaceDocument(data, undoManager(), path, m_data.encoding());
     if (!status) return status;
-    QPointer<Document> self(this);
-    dispatch::async([self] {
-        if (self) self->refreshAfterRead();
-    });
+    QMetaObject::invokeMethod(this, [this] { refreshAfterRead(); }, Qt::QueuedConnection);
     return {};
 }
 
@@ -225,10 +208,7 @@ PlatformResult<QByteArray> Document::dataOfType(const QString&)
 {
     auto bytes = m_data.documentFileData(m_saveDialogFormat);
     if (!bytes) return bytes;
-    QPointer<Document> self(this);
-    dispatch::async([self] {
-        if (self) self->refreshAfterSave();
-    });
+    QMetaObject::invokeMethod(this, [this] { refreshAfterSave(); }, Qt::QueuedConnection);
     return bytes;
 }
 

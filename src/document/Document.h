@@ -2,7 +2,6 @@
 
 #include "document/DocumentData.h"
 #include "platform/application/DocumentBase.h"
-#include "platform/application/Responder.h"
 
 #include <QString>
 
@@ -71,12 +70,11 @@ public:
 // loading the other version of a file changed elsewhere) reads the file in
 // the remembered encoding first.
 //
-// In the responder chain (a window names its document as next responder) it
-// handles "toggleMarkdown:" (the item is checked while Markdown is on),
-// "exportAsHTML:", "printDocument:", "runPageLayout:", and the title's
-// document menu: "renameDocument:", "moveDocument:" and
-// "toggleDocumentLocked:" (checked while locked).
-class Document : public DocumentBase, public Responder {
+// Its window's commands reach it through the window's controller: the
+// Markdown switch (checked while Markdown is on), Export as HTML, Print,
+// Page Setup, and the title's document menu: Rename, Move To and Locked
+// (checked while locked).
+class Document : public DocumentBase {
     Q_OBJECT
 
 public:
@@ -180,7 +178,12 @@ public:
     void refreshAfterRead();
     void refreshAfterSave();
 
-    std::optional<bool> validate(MenuItem& item) override;
+    // The title's document menu and Page Setup, each failure presented
+    // (a cancelled dialog is none).
+    void renameDocument();
+    void moveDocument();
+    void toggleDocumentLocked();
+    void runPageLayout();
 
 signals:
     // An export to path ended; error is empty when the file was written.
@@ -197,6 +200,7 @@ protected:
 
 private:
     void closeIfUnreferenced();
+    void presentFailure(const PlatformStatus& status);
     QWidget* frontWindow() const;
 
     DocumentData m_data;

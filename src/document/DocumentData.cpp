@@ -152,7 +152,7 @@ PlatformStatus DocumentData::replaceDocument(QByteArrayView bytes, UndoManager& 
     m_textStorage.beginEditing();
     m_textStorage.replaceCharacters(range, replacement, Attributes{});
     if (m_editors.empty()) textStorageInvalidated = true;
-    else restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet, Range(prefix, replacement.size()),
+    else restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet(), Range(prefix, replacement.size()),
                            enableMarkdown);
     m_textStorage.endEditing();
     undo.breakCoalescing();
@@ -175,7 +175,7 @@ void DocumentData::styleWholeText()
 {
     // Every paragraph back to the base style, then, with Markdown on, each
     // styled with its line break, in one editing bracket.
-    restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet, Range(0, m_textStorage.length()),
+    restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet(), Range(0, m_textStorage.length()),
                       enableMarkdown);
 }
 

@@ -4,7 +4,6 @@
 #include "document/EditorCommands.h"
 #include "document/InfoView.h"
 #include "document/TextView.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
 
@@ -62,9 +61,9 @@ DocumentViewController::DocumentViewController(QWidget* parent) : QWidget(parent
     applyTheme();
     applyInfoViewVisibility();
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyTheme(); });
-    center.observe(Notifications::infoViewVisibilityDidChange, this, [this](const Notification&) {
+    Settings& settings = Settings::shared();
+    connect(&settings, &Settings::themeChanged, this, [this] { applyTheme(); });
+    connect(&settings, &Settings::infoViewVisibilityChanged, this, [this] {
         applyInfoViewVisibility();
         updateInfo();
     });
@@ -112,7 +111,7 @@ void DocumentViewController::applyTheme()
 
 void DocumentViewController::applyInfoViewVisibility()
 {
-    if (Settings::shared().isInfoViewVisible) {
+    if (Settings::shared().isInfoViewVisible()) {
         if (m_layout->indexOf(m_infoView) < 0) m_layout->addWidget(m_infoView, 0);
         m_infoView->show();
     } else {

@@ -6,7 +6,6 @@
 #include "markdown/MarkdownInsertion.h"
 #include "markdown/TextNavigation.h"
 #include "multimarkdown_binding/MultiMarkdown.h"
-#include "platform/application/Menu.h"
 #include "platform/text/RichText.h"
 #include "platform/text/TextStorage.h"
 #include "settings/LumoraError.h"
@@ -20,29 +19,6 @@ namespace lumora {
 
 namespace {
 
-const QString kMoveLineUp = QStringLiteral("moveLineUp:");
-const QString kMoveLineDown = QStringLiteral("moveLineDown:");
-const QString kJumpToPreviousSentence = QStringLiteral("jumpToPreviousSentence:");
-const QString kJumpToNextSentence = QStringLiteral("jumpToNextSentence:");
-const QString kJumpToPreviousParagraph = QStringLiteral("jumpToPreviousParagraph:");
-const QString kJumpToNextParagraph = QStringLiteral("jumpToNextParagraph:");
-const QString kSelectUntilPreviousSentence = QStringLiteral("selectUntilPreviousSentence:");
-const QString kSelectUntilNextSentence = QStringLiteral("selectUntilNextSentence:");
-const QString kSelectUntilPreviousParagraph = QStringLiteral("selectUntilPreviousParagraph:");
-const QString kSelectUntilNextParagraph = QStringLiteral("selectUntilNextParagraph:");
-const QString kSetStrong = QStringLiteral("setStrong:");
-const QString kSetEmphasis = QStringLiteral("setEmphasis:");
-const QString kSetLink = QStringLiteral("setLink:");
-const QString kSetFootnote = QStringLiteral("setFootnote:");
-const QString kCopyAsHTML = QStringLiteral("copyAsHTML:");
-const QString kPasteAsMarkdown = QStringLiteral("pasteAsMarkdown:");
-const QString kPaste = QStringLiteral("paste:");
-const QString kInsertTab = QStringLiteral("insertTab:");
-const QString kInsertBacktab = QStringLiteral("insertBacktab:");
-const QString kUppercaseWord = QStringLiteral("uppercaseWord:");
-const QString kLowercaseWord = QStringLiteral("lowercaseWord:");
-const QString kCapitalizeWord = QStringLiteral("capitalizeWord:");
-
 // The clipboard types Paste as Markdown reads, rich first.
 bool clipboardHasMarkdownType()
 {
@@ -50,93 +26,40 @@ bool clipboardHasMarkdownType()
     return data && (data->hasHtml() || data->hasText());
 }
 
-bool noEditing() { return Settings::shared().isNoEditingEnabled; }
+bool noEditing() { return Settings::shared().isNoEditingEnabled(); }
 
 } // namespace
 
 EditorCommands::EditorCommands(TextView& view) : m_view(view) {}
 
-const QStringList& EditorCommands::actions()
-{
-    static const QStringList list{kMoveLineUp,
-                                  kMoveLineDown,
-                                  kJumpToPreviousSentence,
-                                  kJumpToNextSentence,
-                                  kJumpToPreviousParagraph,
-                                  kJumpToNextParagraph,
-                                  kSelectUntilPreviousSentence,
-                                  kSelectUntilNextSentence,
-                                  kSelectUntilPreviousParagraph,
-                                  kSelectUntilNextParagraph,
-                                  kSetStrong,
-                                  kSetEmphasis,
-                                  kSetLink,
-                                  kSetFootnote,
-                                  kCopyAsHTML,
-                                  kPasteAsMarkdown};
-    return list;
-}
-
 // ---- Validation ------------------------------------------------------------------
 
 bool EditorCommands::canEditText() const { return m_view.isEditable(); }
 
-std::optional<bool> EditorCommands::isEnabled(const QString& action) const
-{
-    // The case changes replace words: none in no-editing mode.
-    if (action == kUppercaseWord || action == kLowercaseWord || action == kCapitalizeWord)
-        return noEditing() ? std::optional<bool>(false) : std::nullopt;
-    const bool known = actions().contains(action) || action == kPaste || action == kInsertTab
-        || action == kInsertBacktab;
-    if (!known) return std::nullopt;
-    if (!m_view.textStorage()) return false;
-    const bool selection = !m_view.selectedRange().isEmpty();
-    const bool editable = canEditText();
-    const bool markdown = m_view.isMarkdownEnabled();
+bool EditorCommands::canMoveCaret() const { return m_view.textStorage() != nullptr; }
 
-    // Commands that always take text away, and pasting over a selection,
-    // have no place in no-editing mode; nor have the link and footnote
-    // commands, which rewrite references across the text.
-    if (noEditing()) {
-        if (action == kMoveLineUp || action == kMoveLineDown || action == kInsertBacktab || action == kSetLink
-            || action == kSetFootnote)
-            return false;
-        if ((action == kPaste || action == kPasteAsMarkdown) && selection) return false;
-    }
-    if (action == kSetStrong || action == kSetEmphasis || action == kSetLink || action == kSetFootnote
-        || action == kInsertTab || action == kInsertBacktab)
-        return editable && markdown;
-    if (action == kCopyAsHTML) return selection;
-    if (action == kPasteAsMarkdown) return editable && clipboardHasMarkdownType();
-    if (action == kPaste) {
-        const QMimeData* data = QApplication::clipboard()->mimeData();
-        return editable && data && (data->hasText() || data->hasHtml() || data->hasUrls());
-    }
-    if (action == kMoveLineUp || action == kMoveLineDown) return editable;
-    return true; // the motions
+bool EditorCommands::canMoveLine() const { return canMoveCaret() && !noEditing() && canEditText(); }
+
+bool EditorCommands::canSetStrong() const
+{
+    return canMoveCaret() && canEditText() && m_view.isMarkdownEnabled();
 }
 
-std::optional<bool> EditorCommands::validate(MenuItem& item) const { return isEnabled(item.action()); }
+bool EditorCommands::canSetLink() const { return !noEditing() && canSetStrong(); }
 
-void EditorCommands::perform(const QString& action)
+bool EditorCommands::canCopyAsHTML() const { return canMoveCaret() && !m_view.selectedRange().isEmpty(); }
+
+bool EditorCommands::canPaste() const
 {
-    if (!isEnabled(action).value_or(false)) return;
-    if (action == kMoveLineUp) moveLine(true);
-    else if (action == kMoveLineDown) moveLine(false);
-    else if (action == kJumpToPreviousSentence) move(Motion::previousSentence, false);
-    else if (action == kJumpToNextSentence) move(Motion::nextSentence, false);
-    else if (action == kJumpToPreviousParagraph) move(Motion::previousParagraph, false);
-    else if (action == kJumpToNextParagraph) move(Motion::nextParagraph, false);
-    else if (action == kSelectUntilPreviousSentence) move(Motion::previousSentence, true);
-    else if (action == kSelectUntilNextSentence) move(Motion::nextSentence, true);
-    else if (action == kSelectUntilPreviousParagraph) move(Motion::previousParagraph, true);
-    else if (action == kSelectUntilNextParagraph) move(Motion::nextParagraph, true);
-    else if (action == kSetStrong) setStrong();
-    else if (action == kSetEmphasis) setEmphasis();
-    else if (action == kSetLink) setLink();
-    else if (action == kSetFootnote) setFootnote();
-    else if (action == kCopyAsHTML) copyAsHTML();
-    else if (action == kPasteAsMarkdown) pasteAsMarkdown();
+    if (!canMoveCaret() || (noEditing() && !m_view.selectedRange().isEmpty())) return false;
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    return canEditText() && data && (data->hasText() || data->hasHtml() || data->hasUrls());
+}
+
+bool EditorCommands::canPasteAsMarkdown() const
+{
+    if (!canMoveCaret() || (noEditing() && !m_view.selectedRange().isEmpty())) return false;
+    return canEditText() && clipboardHasMarkdownType();
 }
 
 // ---- Applying edits -----------------------------------------------------------------

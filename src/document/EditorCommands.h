@@ -4,7 +4,6 @@
 #include "platform/foundation/Range.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -13,13 +12,12 @@
 namespace lumora {
 
 class LumoraError;
-class MenuItem;
 class TextView;
 
 // The editor's commands beyond typing, for the main menu: moving lines,
 // jumping and selecting by sentence and paragraph, Strong, Emphasis, Link,
-// Footnote, Copy as HTML and Paste as Markdown, with the validation of their
-// items (and of Paste, Tab and Shift+Tab).
+// Footnote, Copy as HTML and Paste as Markdown, with whether each can act
+// now (and Paste, Tab and Shift+Tab) for the validation of their items.
 //
 // The edits come from the Markdown engine and go through the editor's one
 // edit gate. A command's edits are one step: each is checked against the
@@ -33,16 +31,19 @@ class EditorCommands {
 public:
     explicit EditorCommands(TextView& view);
 
-    // The actions carried out here, as the menu names them ("moveLineUp:").
-    static const QStringList& actions();
-
-    // Whether the action can act now; none for actions validated elsewhere.
-    // Also answers for "paste:", "insertTab:" and "insertBacktab:", and
-    // disables the case changes in no-editing mode.
-    std::optional<bool> isEnabled(const QString& action) const;
-    std::optional<bool> validate(MenuItem& item) const;
-    // Carries out one of actions(), when it can act.
-    void perform(const QString& action);
+    // Whether each command can act now. Nothing acts without a text; in
+    // no-editing mode nothing that always takes text away (moving lines,
+    // Shift+Tab), nothing that rewrites references across the text (Link,
+    // Footnote) and no paste over a selection.
+    bool canMoveCaret() const;
+    bool canMoveLine() const;
+    // Strong, Emphasis and Tab: a Markdown document that may change.
+    bool canSetStrong() const;
+    // Link, Footnote and Shift+Tab.
+    bool canSetLink() const;
+    bool canCopyAsHTML() const;
+    bool canPaste() const;
+    bool canPasteAsMarkdown() const;
 
     // How a failure reaches the writer (the document's error presentation).
     std::function<void(const LumoraError&)> presentError;

@@ -285,7 +285,7 @@ std::optional<Range> OutlineViewController::rangeOfOutlineItem(const TextStorage
 
 void OutlineViewController::applyTheme()
 {
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor();
     const QColor foreground = theme.foregroundColor.toQColor();
     views::applySidePaneColors(this, background, foreground, kSecondaryAlpha);

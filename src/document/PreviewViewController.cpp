@@ -112,7 +112,7 @@ QString cssColor(const Color& color)
 // only as they come into view: a 5 MB document loads in half the time.
 QString themeStyle()
 {
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     const QString rule = views::blend(background, foreground, 0.15).name(QColor::HexRgb);
     const QString tint = views::blend(background, foreground, 0.06).name(QColor::HexRgb);
@@ -264,14 +264,12 @@ PreviewViewController::PreviewViewController(QWidget* parent) : QWidget(parent)
     m_profile->setHttpCacheType(QWebEngineProfile::NoCache);
     m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
     m_page = new PreviewPage(m_profile, this);
-    m_page->setBackgroundColor(Settings::shared().theme->backgroundColor.toQColor());
+    m_page->setBackgroundColor(Settings::shared().theme()->backgroundColor.toQColor());
     m_webView = new PreviewWebView(this);
     m_webView->setPage(m_page);
     connect(m_page, &QWebEnginePage::loadFinished, this, &PreviewViewController::loadFinished);
     views::pin(m_webView, this);
     resize(600, 600);
-
-    addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
 }
 
 PreviewViewController::~PreviewViewController()
@@ -311,7 +309,7 @@ void PreviewViewController::updatePreview()
 void PreviewViewController::loadHTML(const QString& html, const QString& folder)
 {
     const QUrl base = folder.isEmpty() ? QUrl() : QUrl::fromLocalFile(QDir(folder).absolutePath() + QLatin1Char('/'));
-    m_page->setBackgroundColor(Settings::shared().theme->backgroundColor.toQColor());
+    m_page->setBackgroundColor(Settings::shared().theme()->backgroundColor.toQColor());
     // UTF-8 is never shorter than a third of the UTF-16 length.
     if (html.size() / 3 < maximumInlineSize) {
         const QByteArray bytes = pageHTML(html, folder).toUtf8();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/application/Responder.h"
 
 #include <QPointer>
 #include <QString>
@@ -35,8 +34,8 @@ class ScratchFolder;
 // from a file in a private scratch folder (ScratchFolder "preview"),
 // removed with the preview, or at the next start after a crash.
 //
-// As a window it closes with "performClose:" (Command-W).
-class PreviewViewController : public QWidget, public Responder {
+// As a window it closes with File ▸ Close (Ctrl+W).
+class PreviewViewController : public QWidget {
     Q_OBJECT
 
 public:

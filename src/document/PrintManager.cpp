@@ -133,13 +133,13 @@ PrintManager::~PrintManager() = default;
 
 QMarginsF PrintManager::pageMargins() const
 {
-    const double h = printInfo.applyMarkdown ? 0.0 : Settings::shared().parsedStylesheet->markdownHeadIndent;
+    const double h = printInfo.applyMarkdown ? 0.0 : Settings::shared().parsedStylesheet()->markdownHeadIndent;
     return QMarginsF(pageMargin - h, pageMargin, pageMargin - h, pageMargin);
 }
 
 void PrintManager::layoutDocuments()
 {
-    const ParsedMarkdownStylesheet& parsed = *Settings::shared().parsedStylesheet;
+    const ParsedMarkdownStylesheet& parsed = *Settings::shared().parsedStylesheet();
     QFont font = parsed.base.font() ? *parsed.base.font() : QFont();
     // Pixels stand for points on paper.
     font.setPixelSize(int(fontSize));

@@ -50,7 +50,7 @@ SubstitutionsPanel*& panelInstance()
 std::vector<text::TextReplacementEntry> TextReplacements::entries()
 {
     EntriesCache& cache = cachedEntries();
-    const UserDefaults* defaults = Settings::shared().userDefaults;
+    const UserDefaults* defaults = Settings::shared().userDefaults();
     if (cache.entries && cache.store == defaults) return *cache.entries;
     const auto stored = defaults ? defaults->arrayValue(kTextReplacementsKey) : std::nullopt;
     std::vector<text::TextReplacementEntry> list;
@@ -77,7 +77,7 @@ void TextReplacements::setEntries(const std::vector<text::TextReplacementEntry>&
         kept.push_back(entry);
         records.append(QVariantMap{{QStringLiteral("replace"), entry.replace}, {QStringLiteral("with"), entry.with}});
     }
-    UserDefaults* defaults = Settings::shared().userDefaults;
+    UserDefaults* defaults = Settings::shared().userDefaults();
     cachedEntries() = EntriesCache{defaults, kept};
     if (defaults) defaults->set(kTextReplacementsKey, records);
 }

@@ -6,7 +6,6 @@
 #include "platform/application/Menu.h"
 #include "platform/application/SpeechSynthesizer.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/text/CaseMapping.h"
 #include "platform/text/SpellChecker.h"
 #include "platform/text/TextBoundaries.h"
@@ -41,29 +40,21 @@ const char* const kQuotes = "automaticQuoteSubstitutionEnabled";
 const char* const kDashes = "automaticDashSubstitutionEnabled";
 const char* const kReplacement = "automaticTextReplacementEnabled";
 
-struct Toggle {
-    const char* action;
-    const char* option;
-};
-// Smart links and data detectors turn text into live links, which a plain
-// text file cannot hold: their switches are kept and do nothing else.
-const Toggle kToggles[] = {
-    {"toggleContinuousSpellChecking:", kContinuous},
-    {"toggleAutomaticSpellingCorrection:", kCorrection},
-    {"toggleSmartInsertDelete:", kSmartInsert},
-    {"toggleAutomaticQuoteSubstitution:", kQuotes},
-    {"toggleAutomaticDashSubstitution:", kDashes},
-    {"toggleAutomaticLinkDetection:", "automaticLinkDetectionEnabled"},
-    {"toggleAutomaticDataDetection:", "automaticDataDetectionEnabled"},
-    {"toggleAutomaticTextReplacement:", kReplacement},
-};
-
-// The find actions' tags (the menu's).
-constexpr qint64 kShowFindInterface = 1;
-constexpr qint64 kNextMatch = 2;
-constexpr qint64 kPreviousMatch = 3;
-constexpr qint64 kSetFindString = 7;
-constexpr qint64 kShowReplaceInterface = 12;
+// The text option each switch is kept as.
+const char* optionOf(TextServices::Switch which)
+{
+    switch (which) {
+    case TextServices::Switch::continuousSpellChecking: return kContinuous;
+    case TextServices::Switch::spellingCorrection: return kCorrection;
+    case TextServices::Switch::smartInsertDelete: return kSmartInsert;
+    case TextServices::Switch::quoteSubstitution: return kQuotes;
+    case TextServices::Switch::dashSubstitution: return kDashes;
+    case TextServices::Switch::linkDetection: return "automaticLinkDetectionEnabled";
+    case TextServices::Switch::dataDetection: return "automaticDataDetectionEnabled";
+    case TextServices::Switch::textReplacement: return kReplacement;
+    }
+    return kContinuous;
+}
 
 // Typing in the find field looks this far from the caret at once; the rest
 // of a long text is searched on the background pool.
@@ -78,8 +69,6 @@ constexpr int kLongParagraph = 8000;
 // Paragraphs above and below the shown text checked after a paint.
 constexpr int kPrecheckBlocks = 30;
 constexpr int kPrecheckDelayMs = 60;
-
-const QString kSpellingDidChange = QStringLiteral("LMSpellingDidChange");
 
 struct SharedFind {
     QString string;
@@ -121,14 +110,13 @@ const QPixmap& waveTile(qreal ratio)
     return tile;
 }
 
-bool isFindAction(const QString& action)
-{
-    return action == QLatin1String("performFindPanelAction:") || action == QLatin1String("performTextFinderAction:");
-}
-
-qint64 tagOf(MenuItem* sender, qint64 fallback) { return sender ? sender->tag() : fallback; }
-
 } // namespace
+
+SpellingWords& SpellingWords::shared()
+{
+    static SpellingWords* words = new SpellingWords; // lives as long as the process
+    return *words;
+}
 
 TextServices::TextServices(TextView& view) : m_view(view)
 {
@@ -143,12 +131,11 @@ TextServices::TextServices(TextView& view) : m_view(view)
         if (!m_selectingMatch) m_findAnchor.reset();
         if (isFindBarVisible()) updateFindStatus();
     });
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(kSpellingDidChange, this, [this](const Notification&) {
+    connect(&SpellingWords::shared(), &SpellingWords::changed, this, [this] {
         m_spellingCache.clear();
         m_view.viewport()->update();
     });
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { themeChanged(); });
+    connect(&Settings::shared(), &Settings::themeChanged, this, [this] { themeChanged(); });
 }
 
 TextServices::~TextServices()
@@ -158,104 +145,119 @@ TextServices::~TextServices()
     if (SpellingPanel* panel = SpellingPanel::existing(); panel && panel->serves(this)) panel->setClient(nullptr, nullptr);
 }
 
-const QStringList& TextServices::actions()
-{
-    static const QStringList list = [] {
-        QStringList all{"performFindPanelAction:", "performTextFinderAction:", "centerSelectionInVisibleArea:",
-                        "showGuessPanel:", "checkSpelling:", "toggleGrammarChecking:",
-                        "orderFrontSubstitutionsPanel:", "uppercaseWord:", "lowercaseWord:", "capitalizeWord:",
-                        "startSpeaking:", "stopSpeaking:"};
-        for (const Toggle& toggle : kToggles) all << QString::fromLatin1(toggle.action);
-        return all;
-    }();
-    return list;
-}
-
 bool TextServices::canEdit() const
 {
-    return m_storage && m_view.isEditable() && !Settings::shared().isNoEditingEnabled;
+    return m_storage && m_view.isEditable() && !Settings::shared().isNoEditingEnabled();
 }
 
 // ---- Menu ---------------------------------------------------------------------------
 
-void TextServices::perform(const QString& action, MenuItem* sender)
+void TextServices::showFindInterface()
+{
+    if (m_storage) showFindBar(false);
+}
+
+void TextServices::showReplaceInterface()
+{
+    if (m_storage) showFindBar(true);
+}
+
+void TextServices::findNextMatch()
+{
+    if (m_storage) findNext(false);
+}
+
+void TextServices::findPreviousMatch()
+{
+    if (m_storage) findNext(true);
+}
+
+bool TextServices::canFindAgain() const { return m_storage && !sharedFindString().isEmpty(); }
+
+void TextServices::useSelectionAsFindString()
+{
+    if (m_storage) useSelectionForFind();
+}
+
+bool TextServices::canUseSelectionForFind() const { return m_storage && !m_view.selectedRange().isEmpty(); }
+
+void TextServices::centerSelection()
+{
+    if (m_storage) m_view.centerSelectionInVisibleArea();
+}
+
+void TextServices::showGuessPanel()
+{
+    if (m_storage) showSpellingPanel();
+}
+
+void TextServices::checkSpellingNow()
+{
+    if (m_storage) checkDocument();
+}
+
+bool TextServices::canCheckSpelling() const { return m_storage && SpellChecker::shared().isAvailable(); }
+
+bool TextServices::validateGrammarChecking(MenuItem& item) const
+{
+    if (m_storage) item.setState(MenuItem::State::off);
+    return false;
+}
+
+void TextServices::uppercaseWord()
+{
+    if (m_storage) changeCase(int(text::CaseChange::upper));
+}
+
+void TextServices::lowercaseWord()
+{
+    if (m_storage) changeCase(int(text::CaseChange::lower));
+}
+
+void TextServices::capitalizeWord()
+{
+    if (m_storage) changeCase(int(text::CaseChange::capitalize));
+}
+
+void TextServices::startSpeaking()
+{
+    if (m_storage) speak();
+}
+
+void TextServices::stopSpeaking()
+{
+    if (m_storage) SpeechSynthesizer::shared().stop();
+}
+
+bool TextServices::canStartSpeaking() const
+{
+    return m_storage && m_storage->length() > 0 && SpeechSynthesizer::shared().isAvailable();
+}
+
+bool TextServices::canStopSpeaking() const
+{
+    return m_storage && SpeechSynthesizer::shared().isAvailable() && SpeechSynthesizer::shared().isSpeaking();
+}
+
+void TextServices::orderFrontSubstitutionsPanel()
+{
+    if (m_storage) showSubstitutionsPanel();
+}
+
+void TextServices::toggle(Switch which)
 {
     if (!m_storage) return;
-    if (action == QLatin1String("performFindPanelAction:")) {
-        switch (tagOf(sender, kShowFindInterface)) {
-        case kNextMatch: findNext(false); break;
-        case kPreviousMatch: findNext(true); break;
-        case kSetFindString: useSelectionForFind(); break;
-        default: showFindBar(false); break;
-        }
-    } else if (action == QLatin1String("performTextFinderAction:")) {
-        showFindBar(tagOf(sender, kShowReplaceInterface) == kShowReplaceInterface);
-    } else if (action == QLatin1String("centerSelectionInVisibleArea:")) {
-        m_view.centerSelectionInVisibleArea();
-    } else if (action == QLatin1String("showGuessPanel:")) {
-        showSpellingPanel();
-    } else if (action == QLatin1String("checkSpelling:")) {
-        checkDocument();
-    } else if (action == QLatin1String("orderFrontSubstitutionsPanel:")) {
-        showSubstitutionsPanel();
-    } else if (action == QLatin1String("uppercaseWord:")) {
-        changeCase(int(text::CaseChange::upper));
-    } else if (action == QLatin1String("lowercaseWord:")) {
-        changeCase(int(text::CaseChange::lower));
-    } else if (action == QLatin1String("capitalizeWord:")) {
-        changeCase(int(text::CaseChange::capitalize));
-    } else if (action == QLatin1String("startSpeaking:")) {
-        speak();
-    } else if (action == QLatin1String("stopSpeaking:")) {
-        SpeechSynthesizer::shared().stop();
-    } else {
-        for (const Toggle& toggle : kToggles)
-            if (action == QLatin1String(toggle.action)) toggleOption(toggle.option);
-    }
-}
-
-std::optional<bool> TextServices::validate(MenuItem& item)
-{
-    const QString& action = item.action();
-    if (!actions().contains(action)) return std::nullopt;
-    if (!m_storage) return false;
-    const auto stateFor = [](bool on) { return on ? MenuItem::State::on : MenuItem::State::off; };
-    const bool hasSelection = !m_view.selectedRange().isEmpty();
-    if (isFindAction(action)) {
-        switch (item.tag()) {
-        case kNextMatch:
-        case kPreviousMatch: return !sharedFindString().isEmpty();
-        case kSetFindString: return hasSelection;
-        default: return true;
-        }
-    }
-    if (action == QLatin1String("showGuessPanel:") || action == QLatin1String("checkSpelling:"))
-        return SpellChecker::shared().isAvailable();
-    if (action == QLatin1String("toggleGrammarChecking:")) {
-        // No grammar checker is available here.
-        item.setState(MenuItem::State::off);
-        return false;
-    }
-    if (action == QLatin1String("uppercaseWord:") || action == QLatin1String("lowercaseWord:")
-        || action == QLatin1String("capitalizeWord:"))
-        return canEdit();
-    if (action == QLatin1String("startSpeaking:"))
-        return m_storage->length() > 0 && SpeechSynthesizer::shared().isAvailable();
-    if (action == QLatin1String("stopSpeaking:"))
-        return SpeechSynthesizer::shared().isAvailable() && SpeechSynthesizer::shared().isSpeaking();
-    for (const Toggle& toggle : kToggles) {
-        if (action != QLatin1String(toggle.action)) continue;
-        item.setState(stateFor(m_view.textOption(QString::fromLatin1(toggle.option))));
-        if (toggle.option == kContinuous || toggle.option == kCorrection) return SpellChecker::shared().isAvailable();
-        return true;
-    }
-    return true;
-}
-
-void TextServices::toggleOption(const char* key)
-{
-    const QString option = QString::fromLatin1(key);
+    const QString option = QString::fromLatin1(optionOf(which));
     m_view.setTextOption(option, !m_view.textOption(option));
+}
+
+bool TextServices::validateSwitch(Switch which, MenuItem& item) const
+{
+    if (!m_storage) return false;
+    item.setState(m_view.textOption(QString::fromLatin1(optionOf(which))) ? MenuItem::State::on : MenuItem::State::off);
+    if (which == Switch::continuousSpellChecking || which == Switch::spellingCorrection)
+        return SpellChecker::shared().isAvailable();
+    return true;
 }
 
 void TextServices::textOptionsChanged()
@@ -266,7 +268,7 @@ void TextServices::textOptionsChanged()
 
 void TextServices::themeChanged()
 {
-    if (m_findBar) m_findBar->applyTheme(*Settings::shared().theme);
+    if (m_findBar) m_findBar->applyTheme(*Settings::shared().theme());
     m_view.viewport()->update();
 }
 
@@ -343,7 +345,7 @@ void TextServices::showFindBar(bool withReplace)
     if (!m_findBar) {
         m_findBar = new FindBar(&m_view);
         m_findBar->hide();
-        m_findBar->applyTheme(*Settings::shared().theme);
+        m_findBar->applyTheme(*Settings::shared().theme());
         connect(m_findBar, &FindBar::findStringEdited, this, &TextServices::findStringEdited);
         connect(m_findBar, &FindBar::optionsChanged, this, &TextServices::findOptionsChanged);
         connect(m_findBar, &FindBar::nextRequested, this, [this] { findNext(false); });
@@ -643,7 +645,7 @@ void TextServices::paintBelowText(QPainter& painter, const QRect& exposed)
     if (finder.isEmpty()) return;
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(matchColour(*Settings::shared().theme));
+    painter.setBrush(matchColour(*Settings::shared().theme()));
     // Only the text that is shown is searched for highlights.
     forEachVisibleBlock(exposed, [&](const QTextBlock& block) {
         Range shown = shownPart(block, exposed);
@@ -825,10 +827,7 @@ void TextServices::showSpellingPanel()
     }
 }
 
-void TextServices::spellingChanged()
-{
-    NotificationCenter::defaultCenter().post(kSpellingDidChange);
-}
+void TextServices::spellingChanged() { SpellingWords::announceChange(); }
 
 void TextServices::changeMisspelling(const QString& replacement)
 {

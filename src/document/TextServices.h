@@ -28,6 +28,18 @@ class FindBar;
 class MenuItem;
 class TextView;
 
+// Tells every editor's text services that the words the spelling checker
+// accepts changed (a word learnt or ignored in one of them), so that each
+// forgets the misspellings it remembered and draws its marks again.
+class SpellingWords : public QObject {
+    Q_OBJECT
+public:
+    static SpellingWords& shared();
+    static void announceChange() { emit shared().changed(); }
+signals:
+    void changed();
+};
+
 // The editor's text services, the commands of the Edit menu's Find,
 // Spelling and Grammar, Substitutions, Transformations and Speech
 // submenus:
@@ -56,11 +68,53 @@ public:
     explicit TextServices(TextView& view);
     ~TextServices() override;
 
-    // The menu actions these services carry out.
-    static const QStringList& actions();
-    void perform(const QString& action, MenuItem* sender);
-    // Enabled state and check marks of their items; none for other actions.
-    std::optional<bool> validate(MenuItem& item);
+    // ---- The menu's commands: each does nothing without a text, and says
+    // whether it can act now for the validation of its item.
+
+    bool hasText() const { return m_storage != nullptr; }
+    // A text that may change (not locked, not in no-editing mode).
+    bool canEdit() const;
+    void showFindInterface();
+    void showReplaceInterface();
+    void findNextMatch();
+    void findPreviousMatch();
+    bool canFindAgain() const;
+    void useSelectionAsFindString();
+    bool canUseSelectionForFind() const;
+    void centerSelection();
+    void showGuessPanel();
+    void checkSpellingNow();
+    bool canCheckSpelling() const;
+    // No grammar checker is available here: the switch does nothing and its
+    // item stays off and disabled.
+    void toggleGrammarChecking() {}
+    bool validateGrammarChecking(MenuItem& item) const;
+    void uppercaseWord();
+    void lowercaseWord();
+    void capitalizeWord();
+    void startSpeaking();
+    void stopSpeaking();
+    bool canStartSpeaking() const;
+    bool canStopSpeaking() const;
+    void orderFrontSubstitutionsPanel();
+
+    // The switches of the Spelling and Substitutions submenus, kept as the
+    // editor's text options. Smart links and data detectors turn text into
+    // live links, which a plain text file cannot hold: their switches are
+    // kept and do nothing else.
+    enum class Switch {
+        continuousSpellChecking,
+        spellingCorrection,
+        smartInsertDelete,
+        quoteSubstitution,
+        dashSubstitution,
+        linkDetection,
+        dataDetection,
+        textReplacement,
+    };
+    void toggle(Switch which);
+    // Checked while on; the spelling switches need a spell checker.
+    bool validateSwitch(Switch which, MenuItem& item) const;
 
     // ---- Find
 
@@ -162,8 +216,6 @@ private:
     void speak();
     void showSpellingPanel();
     void showSubstitutionsPanel();
-    void toggleOption(const char* key);
-    bool canEdit() const;
     CodeFences& fences();
 
     TextView& m_view;

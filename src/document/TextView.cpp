@@ -11,9 +11,7 @@
 #include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/application/AudioPlayer.h"
-#include "platform/application/Menu.h"
 #include "platform/foundation/CharacterSet.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/text/EditorLayout.h"
 #include "platform/text/SafeTextDocument.h"
@@ -110,12 +108,12 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
 
     for (size_t i = 0; i < m_textOptions.size(); ++i) m_textOptions[i] = persistedTextOptions()[i].defaultValue;
 
-    const auto& parsed = settings().parsedStylesheet;
+    const auto& parsed = settings().parsedStylesheet();
     m_typingAttributes = parsed->base;
     m_mirror->setDefaultAttributes(parsed->base);
     // While focus highlighting is on, the alphas of text colours are the
     // focus's, which the view paints itself (paintFocusDimming).
-    m_mirror->setDrawsTextAlpha([] { return settings().highlighting == Settings::Highlighting::off; });
+    m_mirror->setDrawsTextAlpha([] { return settings().highlighting() == Settings::Highlighting::off; });
     // Heights corrected above what is shown keep the text shown in place.
     EditorLayout* layout = m_mirror->layout();
     connect(verticalScrollBar(), &QScrollBar::valueChanged, layout, [layout](int value) { layout->setAnchor(value); });
@@ -139,50 +137,29 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent), m_mirror(std::make_uniq
     connect(this, &QTextEdit::cursorPositionChanged, this, &TextView::selectionDidChange);
     connect(this, &QTextEdit::selectionChanged, this, &TextView::selectionDidChange);
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(Notifications::highlightingDidChange, this, [this](const Notification&) {
-        updateHighlightAttributes();
-    });
-    center.observe(Notifications::editorSizeDidChange, this, [this](const Notification&) {
-        updateTextContainerInset();
-    });
-    center.observe(Notifications::textAttributesDidChange, this, [this](const Notification&) {
-        applyTextAttributes();
-    });
+    connect(&settings(), &Settings::highlightingChanged, this, [this] { updateHighlightAttributes(); });
+    connect(&settings(), &Settings::editorSizeChanged, this, [this] { updateTextContainerInset(); });
+    connect(&settings(), &Settings::textAttributesChanged, this, [this] { applyTextAttributes(); });
     m_services = std::make_unique<TextServices>(*this);
     connect(m_services.get(), &TextServices::findBarVisibilityChanged, this, &TextView::findBarVisibilityChanged);
-    for (const QString& action : TextServices::actions())
-        addActionHandler(action, [this, action](MenuItem* sender) { m_services->perform(action, sender); });
-    applyTheme(*settings().theme);
+    applyTheme(*settings().theme());
 
-    addActionHandler(QStringLiteral("undo:"), [this](MenuItem*) { undo(); });
-    addActionHandler(QStringLiteral("redo:"), [this](MenuItem*) { redo(); });
-    addActionHandler(QStringLiteral("cut:"), [this](MenuItem*) { cut(); });
-    addActionHandler(QStringLiteral("copy:"), [this](MenuItem*) { copy(); });
-    addActionHandler(QStringLiteral("paste:"), [this](MenuItem*) { paste(); });
-    addActionHandler(QStringLiteral("delete:"), [this](MenuItem*) { deleteSelection(); });
-    addActionHandler(QStringLiteral("selectAll:"), [this](MenuItem*) { selectAll(); });
-    addActionHandler(QStringLiteral("insertTab:"), [this](MenuItem*) { insertTab(); });
-    addActionHandler(QStringLiteral("insertBacktab:"), [this](MenuItem*) { insertBacktab(); });
     m_commands = std::make_unique<EditorCommands>(*this);
-    for (const QString& action : EditorCommands::actions())
-        addActionHandler(action, [this, action](MenuItem*) { m_commands->perform(action); });
 }
 
-std::optional<bool> TextView::validate(MenuItem& item)
-{
-    if (const std::optional<bool> enabled = m_commands->validate(item)) return enabled;
-    if (const auto answer = m_services->validate(item)) return answer;
-    const QString& action = item.action();
-    const bool editable = isEditable();
-    const bool changes = editable && !settings().isNoEditingEnabled;
-    const bool selection = m_storage && !selectedRange().isEmpty();
-    if (action == QLatin1String("undo:")) return changes && m_undo && m_undo->canUndo();
-    if (action == QLatin1String("redo:")) return changes && m_undo && m_undo->canRedo();
-    if (action == QLatin1String("cut:") || action == QLatin1String("delete:")) return changes && selection;
-    if (action == QLatin1String("copy:")) return selection;
-    return m_storage != nullptr;
-}
+namespace {
+
+bool mayChange(const TextView& view) { return view.isEditable() && !settings().isNoEditingEnabled(); }
+
+} // namespace
+
+bool TextView::canUndo() const { return mayChange(*this) && m_undo && m_undo->canUndo(); }
+
+bool TextView::canRedo() const { return mayChange(*this) && m_undo && m_undo->canRedo(); }
+
+bool TextView::canCut() const { return mayChange(*this) && canCopy(); }
+
+bool TextView::canCopy() const { return m_storage && !selectedRange().isEmpty(); }
 
 bool TextView::isEditable() const
 {
@@ -304,7 +281,7 @@ void TextView::selectionDidChange()
     // A selection change that is not part of an edit ends the typing step.
     if (!m_textHasChanged && m_undo) m_undo->breakCoalescing();
 
-    const bool highlighting = settings().highlighting != Settings::Highlighting::off;
+    const bool highlighting = settings().highlighting() != Settings::Highlighting::off;
     if (!s.isEmpty() || m_wasSelectionNotEmpty) {
         if (m_hooks.updateInfo) m_hooks.updateInfo();
         if (highlighting) updateHighlighting();
@@ -350,7 +327,7 @@ bool TextView::shouldChangeText(Range range, const QString& text)
     // No-editing mode: only text added at the caret. Deleting, cutting,
     // overwriting a selection and replacing by paste are refused. (Composed
     // characters arrive committed, so no replacement needs letting through.)
-    if (settings().isNoEditingEnabled && range.length > 0) return false;
+    if (settings().isNoEditingEnabled() && range.length > 0) return false;
     prepareForChange(range, text);
     return true;
 }
@@ -378,11 +355,11 @@ void TextView::prepareForChange(Range range, const QString& text)
     // The sound is chosen by this edit but made only when it plays: an edit
     // made while processing (list continuation) takes its place, and a
     // player made and never played would never leave the playing set.
-    if (settings().isTypewriterSoundsEnabled) m_typewriterSound.emplace(range, text);
+    if (settings().isTypewriterSoundsEnabled()) m_typewriterSound.emplace(range, text);
     else m_typewriterSound.reset();
     // A line scrolled out of sight counts as standing at the nearest edge,
     // so that the edit brings it into view there.
-    if (settings().isTypewriterScrollingEnabled) {
+    if (settings().isTypewriterScrollingEnabled()) {
         const int bottom = insertionBottom();
         const int height = std::max(1, cursorRect().height());
         m_oldInsertionOrigin = std::clamp(bottom, std::min(height, viewport()->height()), viewport()->height());
@@ -438,7 +415,7 @@ bool TextView::replaceCharacters(const std::vector<Range>& ranges, const QString
     }
     if (!checkEditable()) return false;
     const bool removes = std::any_of(ranges.begin(), ranges.end(), [](Range r) { return !r.isEmpty(); });
-    if (settings().isNoEditingEnabled && removes) return false;
+    if (settings().isNoEditingEnabled() && removes) return false;
 
     // What each edit touches, judged on the text before the change.
     const QString& string = m_storage->string();
@@ -497,7 +474,7 @@ bool TextView::replaceCharacters(const std::vector<Range>& ranges, const QString
         const QString& s = m_storage->string();
         qsizetype n = r.length;
         if (r.end() > 0 && r.end() < s.size() && text::isNewline(s[r.end() - 1])) ++n;
-        restyledUntil = restyleParagraphs(*m_storage, *settings().parsedStylesheet, Range(r.location, n), true).end();
+        restyledUntil = restyleParagraphs(*m_storage, *settings().parsedStylesheet(), Range(r.location, n), true).end();
         ++m_restyleCount;
     }
 
@@ -506,7 +483,7 @@ bool TextView::replaceCharacters(const std::vector<Range>& ranges, const QString
     m_textHasChanged = false;
     // What follows an edit, without list continuation or a sound.
     if (outline && (touchesOutline || !restyle.empty()) && m_hooks.reloadOutline) m_hooks.reloadOutline();
-    if (settings().highlighting != Settings::Highlighting::off) updateHighlighting();
+    if (settings().highlighting() != Settings::Highlighting::off) updateHighlighting();
     updateTypingAttributes();
     return true;
 }
@@ -520,7 +497,7 @@ void TextView::restyleAfterChange()
     qsizetype n = m_affectedCharRange->length;
     const qsizetype e = a + n;
     if (e > 0 && e < m_storage->length() && text::isNewline(m_storage->characterAt(e - 1).unicode())) ++n;
-    restyleParagraphs(*m_storage, *settings().parsedStylesheet, Range(a, n), true);
+    restyleParagraphs(*m_storage, *settings().parsedStylesheet(), Range(a, n), true);
     ++m_restyleCount;
 }
 
@@ -540,9 +517,9 @@ void TextView::processChange()
         }
     }
     m_headingBefore.reset();
-    if (settings().highlighting != Settings::Highlighting::off) updateHighlighting();
+    if (settings().highlighting() != Settings::Highlighting::off) updateHighlighting();
     updateTypingAttributes();
-    if (settings().isTypewriterScrollingEnabled) keepInsertionLineInPlace();
+    if (settings().isTypewriterScrollingEnabled()) keepInsertionLineInPlace();
 
     // List continuation: its own undo step, through the whole road again.
     if (markdown && m_continuesLists && m_affectedCharRange
@@ -560,7 +537,7 @@ void TextView::processChange()
     // One sound per keystroke: the one of the last edit made for it.
     if (--m_processDepth == 0 && m_typewriterSound) {
         const auto [range, text] = *std::exchange(m_typewriterSound, std::nullopt);
-        if (AudioPlayer* player = settings().typewriterSound(range, text)) player->play();
+        if (AudioPlayer* player = settings().typingSounds().typewriterSound(range, text)) player->play();
     }
 }
 
@@ -573,13 +550,13 @@ void TextView::updateTypingAttributes()
     if (c > 0 && c <= m_storage->length() && !text::isNewline(m_storage->characterAt(c - 1).unicode()))
         m_typingAttributes = m_storage->attributes(c - 1);
     else
-        m_typingAttributes = settings().parsedStylesheet->base;
+        m_typingAttributes = settings().parsedStylesheet()->base;
 }
 
 void TextView::updateHighlighting()
 {
     if (!m_storage) return;
-    const Range focus = lumora::focusRange(*m_storage, selectedRange(), settings().highlighting);
+    const Range focus = lumora::focusRange(*m_storage, selectedRange(), settings().highlighting());
     {
         TextMirror::ColourAlphaPass pass;
         highlightFocus(*m_storage, focus, false);
@@ -592,9 +569,9 @@ void TextView::updateHighlighting()
 
 void TextView::updateHighlightAttributes()
 {
-    applyTheme(*settings().theme);
+    applyTheme(*settings().theme());
     if (!m_storage) return;
-    if (settings().highlighting == Settings::Highlighting::off) {
+    if (settings().highlighting() == Settings::Highlighting::off) {
         // Nothing is dimmed: the colours stay as the styling gave them, with
         // the stylesheet's own alphas (a pass would lift them all to full
         // strength, on every character of the text).
@@ -604,7 +581,7 @@ void TextView::updateHighlightAttributes()
         viewport()->update();
         return;
     }
-    const Range focus = lumora::focusRange(*m_storage, selectedRange(), settings().highlighting);
+    const Range focus = lumora::focusRange(*m_storage, selectedRange(), settings().highlighting());
     {
         TextMirror::ColourAlphaPass pass;
         highlightFocus(*m_storage, focus, true);
@@ -639,7 +616,7 @@ void TextView::applyTextAttributes()
 {
     // Once per change of the text attributes, whoever asks first: a second
     // call would lay the whole text out again.
-    const auto& parsed = settings().parsedStylesheet;
+    const auto& parsed = settings().parsedStylesheet();
     if (m_appliedStylesheet == parsed) return;
     m_appliedStylesheet = parsed;
     m_mirror->setDefaultAttributes(parsed->base);
@@ -657,11 +634,11 @@ void TextView::updateTextContainerInset()
     // where most writing happens, can rise to the middle. The top keeps the
     // plain inset: a document opens with its first lines at the top, and a
     // caret near the start simply stays above the middle.
-    const double bottom = settings().isTypewriterScrollingEnabled
+    const double bottom = settings().isTypewriterScrollingEnabled()
         ? std::max(h, std::round(viewport()->height() * 0.5))
         : h;
     const double w = viewport()->width();
-    const double s = settings().editorSize;
+    const double s = settings().editorSize();
     const double padding = s == 0 ? 0.0 : std::max(0.0, std::round(w - s) * 0.5);
     const QMarginsF margins(padding, h, padding, bottom);
     if (margins == m_mirror->rootFrameMargins()) return;
@@ -716,7 +693,7 @@ void TextView::restoreViewAnchor(const ViewAnchor& anchor)
 
 void TextView::loadTextOptions()
 {
-    const UserDefaults* defaults = settings().userDefaults;
+    const UserDefaults* defaults = settings().userDefaults();
     for (size_t i = 0; i < m_textOptions.size(); ++i) {
         const auto& option = persistedTextOptions()[i];
         const QVariant stored = defaults ? defaults->object(QLatin1String(option.key)) : QVariant();
@@ -747,7 +724,7 @@ void TextView::setTextOption(const QString& key, bool on)
     for (size_t i = 0; i < options.size(); ++i) {
         if (key != QLatin1String(options[i].key)) continue;
         m_textOptions[i] = on;
-        if (UserDefaults* defaults = settings().userDefaults) defaults->set(key, on);
+        if (UserDefaults* defaults = settings().userDefaults()) defaults->set(key, on);
         applyTextOptions();
         m_services->textOptionsChanged();
         return;
@@ -1026,7 +1003,7 @@ void TextView::copy()
 void TextView::cut()
 {
     if (!m_storage || selectedRange().isEmpty()) return;
-    if (settings().isNoEditingEnabled || !checkEditable()) return;
+    if (settings().isNoEditingEnabled() || !checkEditable()) return;
     copy();
     deleteSelection();
 }
@@ -1083,7 +1060,7 @@ QMenu* TextView::createContextMenu(const QPoint& position)
     for (QObject* child : children())
         if (child->inherits("QWidgetTextControl")) control = child;
     const bool hasSelection = m_storage && !selectedRange().isEmpty();
-    const bool editable = isEditable() && !settings().isNoEditingEnabled;
+    const bool editable = isEditable() && !settings().isNoEditingEnabled();
     for (QAction* action : menu->actions()) {
         if (action->menu()) {
             // Inserting control characters would bypass the gate.
@@ -1146,7 +1123,7 @@ void TextView::redo()
 // nearly every step takes text away, and half a step must never be applied.
 void TextView::undoOrRedo(bool redo)
 {
-    if (!m_storage || !m_undo || settings().isNoEditingEnabled) return;
+    if (!m_storage || !m_undo || settings().isNoEditingEnabled()) return;
     if ((redo ? m_undo->canRedo() : m_undo->canUndo()) && !checkEditable()) return;
     m_undo->setTextApplier([this](Range range, const QString& text) {
         replaceCharacters(range, text, EditOptions{});
@@ -1188,7 +1165,7 @@ void TextView::paintEvent(QPaintEvent* e)
 // focus is covered by the background at 70%, which shows the text at 30%.
 void TextView::paintFocusDimming()
 {
-    if (!m_storage || settings().highlighting == Settings::Highlighting::off) return;
+    if (!m_storage || settings().highlighting() == Settings::Highlighting::off) return;
     const Range focus = m_focusRange;
     if (focus.location <= 0 && focus.end() >= m_storage->length()) return;
 

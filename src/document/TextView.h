@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/application/Responder.h"
 #include "platform/foundation/Range.h"
 #include "platform/text/Attributes.h"
 #include "platform/text/UndoManager.h"
@@ -42,13 +41,12 @@ class Theme;
 // Until the document and the window exist, the view is given its storage and
 // undo stack directly, and reaches its window through Hooks.
 //
-// In the responder chain it carries the standard edit commands (undo:,
-// redo:, cut:, copy:, paste:, delete:, selectAll:, insertTab:,
-// insertBacktab:), each through the gate, and the text services' commands
-// (find, spelling, substitutions, case changes, speech: TextServices).
+// It carries the standard edit commands (undo, redo, cut, copy, paste,
+// delete, select all, Tab and Shift+Tab), each through the gate; its
+// EditorCommands and TextServices carry the editor's other commands.
 // Qt's own key bindings reach Qt only when they move the caret or the
 // selection (EditorKeys.h).
-class TextView : public QTextEdit, public Responder {
+class TextView : public QTextEdit {
     Q_OBJECT
 
 public:
@@ -175,8 +173,13 @@ public:
     // The context menu with Qt's standard actions wired to the gate.
     QMenu* createContextMenu(const QPoint& position);
 
-    // The edit commands' menu items: enabled only where they can act.
-    std::optional<bool> validate(MenuItem& item) override;
+    // Whether the standard edit commands can act now: undo and redo, cut
+    // and delete change the text; copy needs a selection; select all a text.
+    bool canUndo() const;
+    bool canRedo() const;
+    bool canCut() const;
+    bool canCopy() const;
+    bool canSelectAll() const { return m_storage != nullptr; }
     // The commands of the main menu beyond the standard edit commands.
     EditorCommands& commands() const { return *m_commands; }
 

@@ -11,9 +11,7 @@
 #include "platform/files/Bookmark.h"
 #include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
 #include "settings/URLExtensions.h"
 #include "widgets/ViewUtilities.h"
@@ -318,13 +316,6 @@ LibraryViewController::LibraryViewController(QWidget* parent) : QWidget(parent)
 {
     buildViews();
     showState();
-    addActionHandler(QStringLiteral("openSelectedFile:"), [this](MenuItem*) { openSelectedFile(); });
-    addActionHandler(QStringLiteral("makeLibraryDocument:"), [this](MenuItem*) { makeLibraryDocument(); });
-    addActionHandler(QStringLiteral("makeLibraryFolder:"), [this](MenuItem*) { makeLibraryFolder(); });
-    addActionHandler(QStringLiteral("renameLibraryDocument:"), [this](MenuItem*) { renameLibraryDocument(); });
-    addActionHandler(QStringLiteral("removeLibraryDocument:"), [this](MenuItem*) { removeSelectedFiles(); });
-    addActionHandler(QStringLiteral("printSelectedFiles:"), [this](MenuItem*) { printSelectedFiles(); });
-    addActionHandler(QStringLiteral("openInFinder:"), [this](MenuItem*) { revealInFileManager(); });
 }
 
 LibraryViewController::~LibraryViewController()
@@ -421,7 +412,7 @@ void LibraryViewController::buildViews()
     // The outline, or the message for a folder that cannot be read.
     m_model = new LibraryOutlineModel(this);
     m_delegate = new FileRowDelegate(*m_model, this);
-    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines);
+    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines());
     m_fileView = new LibraryOutlineView(*m_model, *m_delegate);
     m_model->renameHandler = [this](File& file, const QString& typed) { approveRename(file, typed); };
     connect(m_fileView, &LibraryOutlineView::rowClicked, this, [this] { openSelectedFile(); });
@@ -522,8 +513,8 @@ void LibraryViewController::buildViews()
     rootLayout->setContentsMargins(0, 0, 0, 0);
     rootLayout->addWidget(m_pages);
 
-    NotificationCenter::defaultCenter().observe(Notifications::librarySummaryLinesDidChange, this,
-                                                [this](const Notification&) { summaryLinesDidChange(); });
+    connect(&Settings::shared(), &Settings::librarySummaryLinesChanged, this,
+            &LibraryViewController::summaryLinesDidChange);
     updateSortButton();
     applyTheme();
 }
@@ -603,7 +594,7 @@ void LibraryViewController::updateWindowButtons()
 
 void LibraryViewController::applyTheme()
 {
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor();
     const QColor foreground = theme.foregroundColor.toQColor();
     const QColor chrome = views::chromeColor(background, foreground);
@@ -830,10 +821,9 @@ void LibraryViewController::showLibrary(bool presentErrors)
         self->m_loadingTree = false;
         self->m_loadingProgress.stop();
         if (!status && presentErrors && !status.error().isCancellation()) {
-            const PlatformError error = status.error();
-            dispatch::async([self, error] {
-                if (self) self->presentError(error);
-            });
+            LibraryViewController* view = self.data();
+            QMetaObject::invokeMethod(
+                view, [view, error = status.error()] { view->presentError(error); }, Qt::QueuedConnection);
         }
         self->showLoadedLibrary();
     });
@@ -1127,7 +1117,7 @@ void LibraryViewController::sortKeyChanged()
 
 void LibraryViewController::summaryLinesDidChange()
 {
-    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines);
+    m_delegate->setSummaryLines(Settings::shared().librarySummaryLines());
     // Every row is measured again.
     m_fileView->doItemsLayout();
     m_fileView->viewport()->update();
@@ -1362,10 +1352,7 @@ void LibraryViewController::newFileCreated(const std::optional<PlatformError>& e
     }
     m_fileView->scrollTo(index);
     const QPersistentModelIndex row(index);
-    QPointer<LibraryViewController> self(this);
-    QTimer::singleShot(newFileRenameDelay, this, [self, row] {
-        if (self) self->startRenamingNewFile(row);
-    });
+    QTimer::singleShot(newFileRenameDelay, this, [this, row] { startRenamingNewFile(row); });
 }
 
 void LibraryViewController::startRenamingNewFile(const QPersistentModelIndex& row)
@@ -1622,7 +1609,7 @@ void LibraryViewController::showContextMenu(const QModelIndex& clicked, const QP
     Menu* libraryMenu = nullptr;
     if (mainMenu)
         for (int i = 0; i < mainMenu->count() && !libraryMenu; ++i)
-            if (Menu* submenu = mainMenu->itemAt(i)->submenu(); submenu && submenu->itemWithAction(QStringLiteral("removeLibraryDocument:")))
+            if (Menu* submenu = mainMenu->itemAt(i)->submenu(); submenu && submenu->itemWithCommand(Command::removeLibraryDocument))
                 libraryMenu = submenu;
     if (!libraryMenu) return;
     m_clickedRow = clicked;
@@ -1657,24 +1644,22 @@ PlatformError LibraryViewController::withShownNames(PlatformError error, QString
     return error;
 }
 
-std::optional<bool> LibraryViewController::validate(MenuItem& item)
+bool LibraryViewController::canOpenSelectedFile() const
 {
-    const QString& action = item.action();
-    if (action == QLatin1String("openSelectedFile:")) {
-        const QWidget* focus = window() ? window()->focusWidget() : nullptr;
-        return focus == m_fileView;
-    }
-    if (!m_library) return false;
-    // A hidden pane has no rows to act on.
-    if (!isVisible()) return false;
-    const int rows = int(rowsToActOn().size());
-    if (action == QLatin1String("removeLibraryDocument:") || action == QLatin1String("printSelectedFiles:"))
-        return rows >= 1;
-    if (action == QLatin1String("openInFinder:") || action == QLatin1String("renameLibraryDocument:"))
-        return rows == 1;
-    if (action == QLatin1String("makeLibraryDocument:") || action == QLatin1String("makeLibraryFolder:"))
-        return fileController() != nullptr;
-    return true;
+    const QWidget* focus = window() ? window()->focusWidget() : nullptr;
+    return focus == m_fileView;
 }
+
+bool LibraryViewController::isShowingLibrary() const
+{
+    // A hidden pane has no rows to act on.
+    return m_library && isVisible();
+}
+
+bool LibraryViewController::canActOnRows() const { return isShowingLibrary() && !rowsToActOn().isEmpty(); }
+
+bool LibraryViewController::canActOnOneRow() const { return isShowingLibrary() && rowsToActOn().size() == 1; }
+
+bool LibraryViewController::canMakeFiles() const { return isShowingLibrary() && fileController(); }
 
 } // namespace lumora

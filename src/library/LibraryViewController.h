@@ -3,7 +3,6 @@
 #include "library/File.h"
 #include "library/FileController.h"
 #include "library/LibraryController.h"
-#include "platform/application/Responder.h"
 #include "platform/foundation/PlatformError.h"
 
 #include <QByteArray>
@@ -89,7 +88,7 @@ public:
 // follow every change on disk, the selection stays on its file) and of the
 // library list (LibrariesObserver: the popup follows the list). Two windows
 // of one library each keep their own rows.
-class LibraryViewController : public QWidget, public Responder, public FileObserver, public LibrariesObserver {
+class LibraryViewController : public QWidget, public FileObserver, public LibrariesObserver {
     Q_OBJECT
 
 public:
@@ -208,8 +207,16 @@ public:
     using FolderChooser = std::function<QString(QWidget* parent)>;
     static void setFolderChooser(FolderChooser chooser);
 
-    // Responder
-    std::optional<bool> validate(MenuItem& item) override;
+    // Whether the file commands can act now: Open while the file list has
+    // the focus; the others only while the pane shows a library (a hidden
+    // pane has no rows to act on), Move to Trash and Print on at least one
+    // row, Show in File Manager and Rename on exactly one, and the new
+    // document and folder commands where there is a folder to make them in.
+    bool isShowingLibrary() const;
+    bool canOpenSelectedFile() const;
+    bool canActOnRows() const;
+    bool canActOnOneRow() const;
+    bool canMakeFiles() const;
 
     // FileObserver
     QString filter() const override { return m_filter; }

@@ -4,9 +4,7 @@
 #include "platform/files/Bookmark.h"
 #include "platform/files/FileReader.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/text/Fonts.h"
 #include "settings/LumoraError.h"
@@ -14,7 +12,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,8 +38,6 @@ const QString kFontSize = QStringLiteral("fontSize");
 constexpr qint64 kMaximumStylesheetSize = 16 * 1024 * 1024;
 
 bool isUsableSize(std::optional<double> size) { return MarkdownStylesheet::isUsableSize(size); }
-
-void post(QLatin1String name) { NotificationCenter::defaultCenter().post(name); }
 
 Settings* g_shared = nullptr;
 
@@ -121,15 +116,19 @@ std::optional<Settings::ParagraphSpacing> Settings::paragraphSpacingFromRawValue
 
 Settings& Settings::shared()
 {
-    if (!g_shared) {
-        // Published before the stylesheet is loaded: loading posts
-        // "LMTextAttributesDidChange", and its observers may ask for the
-        // instance again.
-        auto* settings = new Settings(&UserDefaults::standard(), DeferStart{});
-        g_shared = settings;
-        settings->start();
-    }
-    return *g_shared;
+    return g_shared ? *g_shared : makeShared({});
+}
+
+Settings& Settings::makeShared(const std::function<void(Settings&)>& beforeStart)
+{
+    if (g_shared) return *g_shared;
+    // Published before the stylesheet is loaded: loading announces the text
+    // attributes, and what listens may ask for the instance again.
+    auto* settings = new Settings(&UserDefaults::standard(), DeferStart{});
+    g_shared = settings;
+    if (beforeStart) beforeStart(*settings);
+    settings->start();
+    return *settings;
 }
 
 Settings::Settings(UserDefaults* store) : Settings(store, DeferStart{})
@@ -138,7 +137,7 @@ Settings::Settings(UserDefaults* store) : Settings(store, DeferStart{})
 }
 
 Settings::Settings(UserDefaults* store, DeferStart)
-    : userDefaults(store), stylesheet(MarkdownStylesheet::defaultStylesheet())
+    : m_userDefaults(store), m_stylesheet(MarkdownStylesheet::defaultStylesheet())
 {
     readPreferences();
 }
@@ -146,18 +145,17 @@ Settings::Settings(UserDefaults* store, DeferStart)
 Settings::~Settings()
 {
     if (g_shared == this) g_shared = nullptr;
-    qDeleteAll(playingSounds);
 }
 
 void Settings::readPreferences()
 {
-    if (userDefaults) {
-        const UserDefaults& d = *userDefaults;
-        isTypewriterSoundsEnabled = d.boolValue(kTypewriterSounds);
+    if (m_userDefaults) {
+        const UserDefaults& d = *m_userDefaults;
+        m_isTypewriterSoundsEnabled = d.boolValue(kTypewriterSounds);
         const QVariant scrolling = d.object(kTypewriterScrolling);
-        isTypewriterScrollingEnabled = scrolling.typeId() == QMetaType::Bool ? scrolling.toBool() : true;
-        isNoEditingEnabled = d.boolValue(kNoEditing);
-        highlighting = highlightingFromRawValue(d.stringValue(kHighlighting).value_or(QString()))
+        m_isTypewriterScrollingEnabled = scrolling.typeId() == QMetaType::Bool ? scrolling.toBool() : true;
+        m_isNoEditingEnabled = d.boolValue(kNoEditing);
+        m_highlighting = highlightingFromRawValue(d.stringValue(kHighlighting).value_or(QString()))
                            .value_or(Highlighting::off);
 
         bool allRecords = false;
@@ -169,28 +167,26 @@ void Settings::readPreferences()
         if (allRecords) {
             // A record that cannot be read is left out; the others stay.
             for (const QVariant& record : *stored)
-                if (auto theme = Theme::make(record.toMap(), themes)) themes.push_back(std::move(theme));
+                if (auto theme = Theme::make(record.toMap(), m_themes)) m_themes.push_back(std::move(theme));
         }
-        if (themes.empty()) themes = builtInThemeList();
+        if (m_themes.empty()) m_themes = builtInThemeList();
 
         const auto id = d.stringValue(kTheme);
-        for (const auto& t : themes) {
+        for (const auto& t : m_themes) {
             if (id && t->id == *id) {
-                theme = t;
+                m_theme = t;
                 break;
             }
         }
-        editorSize = d.doubleValue(kEditorSize).value_or(712.0);
-        isInfoViewVisible = d.boolValue(kInfoViewVisible);
-        // The sidebar offers 0 to 3 lines; a hand-edited file may hold anything.
+        m_editorSize = d.doubleValue(kEditorSize).value_or(712.0);
+        m_isInfoViewVisible = d.boolValue(kInfoViewVisible);
+        // A hand-edited file may hold any number.
         const auto lines = d.integerValue(kLibrarySummaryLines);
-        librarySummaryLines = lines ? int(std::clamp<qint64>(*lines, librarySummaryLinesOptions.front(),
-                                                             librarySummaryLinesOptions.back()))
-                                    : 3;
+        m_librarySummaryLines = lines ? LibrarySummaryLines(*lines) : LibrarySummaryLines(3);
     } else {
-        themes = builtInThemeList();
+        m_themes = builtInThemeList();
     }
-    if (!theme) theme = themes.front();
+    if (!m_theme) m_theme = m_themes.front();
 }
 
 void Settings::start()
@@ -204,7 +200,7 @@ void Settings::start()
         std::fflush(stdout);
         updateParsedStylesheet();
     }
-    if (isTypewriterSoundsEnabled) loadSounds();
+    if (m_isTypewriterSoundsEnabled) m_typingSounds.loadSounds();
 }
 
 QUrl Settings::introductionURL() const
@@ -219,56 +215,57 @@ QUrl Settings::introductionURL() const
 
 void Settings::write(const QString& key, const QVariant& value)
 {
-    if (userDefaults) userDefaults->set(key, value);
+    if (m_userDefaults) m_userDefaults->set(key, value);
 }
 
 void Settings::removeKey(const QString& key)
 {
-    if (userDefaults) userDefaults->remove(key);
+    if (m_userDefaults) m_userDefaults->remove(key);
 }
 
 // Simple preferences ------------------------------------------------------
 
 void Settings::setHighlighting(Highlighting h)
 {
-    highlighting = h;
+    m_highlighting = h;
     write(kHighlighting, rawValue(h));
     updateParsedStylesheet();
-    post(Notifications::highlightingDidChange);
+    emit highlightingChanged(h);
 }
 
 void Settings::toggleInfoViewVisible()
 {
-    isInfoViewVisible = !isInfoViewVisible;
-    write(kInfoViewVisible, isInfoViewVisible);
-    post(Notifications::infoViewVisibilityDidChange);
+    m_isInfoViewVisible = !m_isInfoViewVisible;
+    write(kInfoViewVisible, m_isInfoViewVisible);
+    emit infoViewVisibilityChanged(m_isInfoViewVisible);
 }
 
 void Settings::setEditorSize(double size)
 {
-    editorSize = size;
+    m_editorSize = size;
     write(kEditorSize, size);
-    post(Notifications::editorSizeDidChange);
+    emit editorSizeChanged(size);
 }
 
-void Settings::toggleTypewriterScrolling()
+void Settings::setTypewriterScrollingEnabled(bool enabled)
 {
-    isTypewriterScrollingEnabled = !isTypewriterScrollingEnabled;
-    write(kTypewriterScrolling, isTypewriterScrollingEnabled);
+    m_isTypewriterScrollingEnabled = enabled;
+    write(kTypewriterScrolling, enabled);
+    emit typewriterScrollingChanged(enabled);
 }
 
-void Settings::toggleNoEditing()
+void Settings::setNoEditingEnabled(bool enabled)
 {
-    isNoEditingEnabled = !isNoEditingEnabled;
-    write(kNoEditing, isNoEditingEnabled);
+    m_isNoEditingEnabled = enabled;
+    write(kNoEditing, enabled);
+    emit noEditingChanged(enabled);
 }
 
 void Settings::setLibrarySummaryLines(int lines)
 {
-    lines = std::clamp(lines, librarySummaryLinesOptions.front(), librarySummaryLinesOptions.back());
-    librarySummaryLines = lines;
-    write(kLibrarySummaryLines, lines);
-    post(Notifications::librarySummaryLinesDidChange);
+    m_librarySummaryLines = lines;
+    write(kLibrarySummaryLines, m_librarySummaryLines.value());
+    emit librarySummaryLinesChanged(m_librarySummaryLines.value());
 }
 
 void Settings::setParagraphSpacing(ParagraphSpacing spacing)
@@ -282,22 +279,30 @@ void Settings::setParagraphSpacing(ParagraphSpacing spacing)
 void Settings::setTheme(const std::shared_ptr<Theme>& newTheme)
 {
     if (!newTheme) return;
-    if (userDefaults) {
-        userDefaults->beginBatch();
-        userDefaults->set(kTheme, newTheme->id);
-        userDefaults->set(kAutomaticallySwitchTheme,
-                          newTheme->oppositeTheme() != nullptr && newTheme->isDark == isSystemAppearanceDark);
-        userDefaults->endBatch();
+    if (m_userDefaults) {
+        m_userDefaults->beginBatch();
+        m_userDefaults->set(kTheme, newTheme->id);
+        m_userDefaults->set(kAutomaticallySwitchTheme,
+                          newTheme->oppositeTheme() != nullptr && newTheme->isDark == m_isSystemAppearanceDark);
+        m_userDefaults->endBatch();
     }
-    theme = newTheme;
+    m_theme = newTheme;
     updateParsedStylesheet();
-    post(Notifications::themeDidChange);
+    emit themeChanged(m_theme);
+}
+
+void Settings::showTheme(const std::shared_ptr<Theme>& shown)
+{
+    if (!shown) return;
+    m_theme = shown;
+    updateParsedStylesheet();
+    emit themeChanged(m_theme);
 }
 
 void Settings::resetTheme(int index)
 {
-    if (index < 0 || index >= int(themes.size())) return;
-    const std::shared_ptr<Theme> old = themes[size_t(index)];
+    if (index < 0 || index >= int(m_themes.size())) return;
+    const std::shared_ptr<Theme> old = m_themes[size_t(index)];
     std::shared_ptr<const Theme> builtIn;
     for (const auto& t : Theme::defaultThemes())
         if (t->id == old->id) builtIn = t;
@@ -305,31 +310,31 @@ void Settings::resetTheme(int index)
 
     // The old theme leaves the list: nothing may keep pointing at it.
     old->setOppositeTheme(nullptr);
-    const std::shared_ptr<Theme> fresh = Theme::make(builtIn->propertyList(), themes);
-    themes[size_t(index)] = fresh;
+    const std::shared_ptr<Theme> fresh = Theme::make(builtIn->propertyList(), m_themes);
+    m_themes[size_t(index)] = fresh;
     // The reset theme is shown, and kept as the chosen one; whether Lumora
     // follows the desktop's appearance is left as it was: resetting is an
     // edit, and deciding that anew (as setTheme does) would turn the
     // switching off whenever the reset theme does not match the appearance.
     write(kTheme, fresh->id);
-    theme = fresh;
+    m_theme = fresh;
     updateParsedStylesheet();
-    post(Notifications::themeDidChange);
+    emit themeChanged(m_theme);
     saveThemes();
 }
 
 void Settings::duplicateTheme(int index)
 {
-    if (index < 0 || index >= int(themes.size())) return;
-    const std::shared_ptr<Theme> source = themes[size_t(index)];
+    if (index < 0 || index >= int(m_themes.size())) return;
+    const std::shared_ptr<Theme> source = m_themes[size_t(index)];
     const auto isTaken = [this](const QString& name) {
-        return std::any_of(themes.begin(), themes.end(),
+        return std::any_of(m_themes.begin(), m_themes.end(),
                            [&](const auto& t) { return t->id == name || t->displayName() == name; });
     };
     const QString candidate = Theme::nameForCopy(source->displayName(), localized("theme.name.copy"), isTaken);
     auto copy = Theme::make(candidate, source->foregroundColor, source->backgroundColor, source->cursorColor,
                             source->isDark);
-    themes.insert(themes.begin() + index + 1, std::move(copy));
+    m_themes.insert(m_themes.begin() + index + 1, std::move(copy));
     saveThemes();
 }
 
@@ -339,7 +344,7 @@ void Settings::renameTheme(const std::shared_ptr<Theme>& target, const QString& 
     const QString name = typedName.trimmed();
     if (name.isEmpty())
         throw LumoraError(localized("theme.nameEmpty.message"), localized("theme.nameEmpty.info"));
-    for (const auto& t : themes) {
+    for (const auto& t : m_themes) {
         if (t == target) continue;
         if (t->id == name || t->displayName() == name)
             throw LumoraError(localized("theme.nameExists.message"), localized("theme.nameExists.info"));
@@ -348,7 +353,7 @@ void Settings::renameTheme(const std::shared_ptr<Theme>& target, const QString& 
     target->id = name;
     // The chosen theme is remembered by its id: keep it chosen across
     // launches.
-    if (userDefaults && userDefaults->stringValue(kTheme) == oldId) write(kTheme, name);
+    if (m_userDefaults && m_userDefaults->stringValue(kTheme) == oldId) write(kTheme, name);
     saveThemes();
 }
 
@@ -356,46 +361,46 @@ void Settings::moveThemes(const QList<int>& indexes, int destination)
 {
     QList<int> rows;
     for (int i : indexes)
-        if (i >= 0 && i < int(themes.size()) && !rows.contains(i)) rows.append(i);
+        if (i >= 0 && i < int(m_themes.size()) && !rows.contains(i)) rows.append(i);
     std::sort(rows.begin(), rows.end());
     ThemeList moved;
-    for (int i : rows) moved.push_back(themes[size_t(i)]);
-    for (auto it = rows.crbegin(); it != rows.crend(); ++it) themes.erase(themes.begin() + *it);
-    destination = std::clamp(destination, 0, int(themes.size()));
-    themes.insert(themes.begin() + destination, moved.begin(), moved.end());
+    for (int i : rows) moved.push_back(m_themes[size_t(i)]);
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it) m_themes.erase(m_themes.begin() + *it);
+    destination = std::clamp(destination, 0, int(m_themes.size()));
+    m_themes.insert(m_themes.begin() + destination, moved.begin(), moved.end());
     saveThemes();
 }
 
 bool Settings::removeTheme(int index)
 {
-    if (index < 0 || index >= int(themes.size()) || themes[size_t(index)]->isBuiltIn()) return false;
-    const std::shared_ptr<Theme> removed = themes[size_t(index)];
+    if (index < 0 || index >= int(m_themes.size()) || m_themes[size_t(index)]->isBuiltIn()) return false;
+    const std::shared_ptr<Theme> removed = m_themes[size_t(index)];
     removed->setOppositeTheme(nullptr);
-    themes.erase(themes.begin() + index);
+    m_themes.erase(m_themes.begin() + index);
     // The current theme gives way to the one above it in the list.
-    if (removed == theme) setTheme(themes[size_t(std::max(index - 1, 0))]);
+    if (removed == m_theme) setTheme(m_themes[size_t(std::max(index - 1, 0))]);
     saveThemes();
     return true;
 }
 
 void Settings::saveThemes()
 {
-    if (userDefaults) {
+    if (m_userDefaults) {
         QVariantList records;
-        for (const auto& t : themes) records.append(t->propertyList());
-        userDefaults->set(kThemes, records);
+        for (const auto& t : m_themes) records.append(t->propertyList());
+        m_userDefaults->set(kThemes, records);
     }
-    post(Notifications::themesDidChange);
+    emit themesChanged();
 }
 
 std::shared_ptr<Theme> Settings::oppositeThemeForAppearance(bool isDark) const
 {
-    if (userDefaults) {
-        const QVariant automatic = userDefaults->object(kAutomaticallySwitchTheme);
+    if (m_userDefaults) {
+        const QVariant automatic = m_userDefaults->object(kAutomaticallySwitchTheme);
         if (automatic.typeId() == QMetaType::Bool && !automatic.toBool()) return nullptr;
     }
-    if (!theme || theme->isDark == isDark) return nullptr;
-    return theme->oppositeTheme();
+    if (!m_theme || m_theme->isDark == isDark) return nullptr;
+    return m_theme->oppositeTheme();
 }
 
 bool Settings::isPossibleOppositeTheme(const std::shared_ptr<Theme>& candidate, const std::shared_ptr<Theme>& edited)
@@ -438,11 +443,11 @@ void Settings::setStylesheetURL(const QUrl& url)
     // chosen for the one before are forgotten first, so that what shows now
     // is what the next start shows.
     if (url.isEmpty()) {
-        if (userDefaults) userDefaults->beginBatch();
+        if (m_userDefaults) m_userDefaults->beginBatch();
         removeKey(kStylesheetUrl);
         removeKey(kCustomFont);
         removeKey(kFontSize);
-        if (userDefaults) userDefaults->endBatch();
+        if (m_userDefaults) m_userDefaults->endBatch();
         loadStylesheet();
         return;
     }
@@ -457,17 +462,17 @@ void Settings::setStylesheetURL(const QUrl& url)
     // Read before storing the link: a file that is not a stylesheet leaves
     // the working link and stylesheet as they were.
     const MarkdownStylesheet linked = readLinkedStylesheet(data);
-    if (userDefaults) userDefaults->beginBatch();
+    if (m_userDefaults) m_userDefaults->beginBatch();
     write(kStylesheetUrl, data);
     removeKey(kCustomFont);
     removeKey(kFontSize);
-    if (userDefaults) userDefaults->endBatch();
+    if (m_userDefaults) m_userDefaults->endBatch();
     applyStylesheet(linked);
 }
 
 void Settings::loadStylesheet()
 {
-    const auto data = userDefaults ? userDefaults->dataValue(kStylesheetUrl) : std::nullopt;
+    const auto data = m_userDefaults ? m_userDefaults->dataValue(kStylesheetUrl) : std::nullopt;
     if (data) applyStylesheet(readLinkedStylesheet(*data));
     else applyStylesheet(MarkdownStylesheet::defaultStylesheet());
 }
@@ -475,17 +480,17 @@ void Settings::loadStylesheet()
 void Settings::applyStylesheet(const MarkdownStylesheet& sheet)
 {
     const MarkdownStylesheet& fallback = MarkdownStylesheet::defaultStylesheet();
-    stylesheet = sheet;
-    if (!isUsableSize(stylesheet.base.size)) stylesheet.base.size.reset();
+    m_stylesheet = sheet;
+    if (!isUsableSize(m_stylesheet.base.size)) m_stylesheet.base.size.reset();
 
-    if (const auto family = userDefaults ? userDefaults->stringValue(kCustomFont) : std::nullopt)
-        stylesheet.base.font = *family;
-    else if (!stylesheet.base.font)
-        stylesheet.base.font = fallback.base.font;
+    if (const auto family = m_userDefaults ? m_userDefaults->stringValue(kCustomFont) : std::nullopt)
+        m_stylesheet.base.font = *family;
+    else if (!m_stylesheet.base.font)
+        m_stylesheet.base.font = fallback.base.font;
 
-    const auto size = userDefaults ? userDefaults->doubleValue(kFontSize) : std::nullopt;
+    const auto size = m_userDefaults ? m_userDefaults->doubleValue(kFontSize) : std::nullopt;
     if (isUsableSize(size)) setFontSize(*size);
-    else if (stylesheet.base.size) updateParsedStylesheet();
+    else if (m_stylesheet.base.size) updateParsedStylesheet();
     else setFontSize(*fallback.base.size);
 }
 
@@ -493,10 +498,10 @@ void Settings::setCustomFont(const std::optional<QString>& family)
 {
     if (family) {
         write(kCustomFont, *family);
-        stylesheet.base.font = *family;
+        m_stylesheet.base.font = *family;
     } else {
         removeKey(kCustomFont);
-        stylesheet.base.font = MarkdownStylesheet::defaultStylesheet().base.font;
+        m_stylesheet.base.font = MarkdownStylesheet::defaultStylesheet().base.font;
     }
     updateParsedStylesheet();
 }
@@ -504,19 +509,16 @@ void Settings::setCustomFont(const std::optional<QString>& family)
 void Settings::setFontSize(double size)
 {
     if (!isUsableSize(size)) return;
-    // The text-size commands step within these limits; a stored size outside
-    // them (a hand-edited file) would make the text unreadable or too large
-    // to lay out.
-    size = std::clamp(size, minimumFontSize, maximumFontSize);
+    size = FontSize(size);
     write(kFontSize, size);
     // Every sized style scales with the base, so the stylesheet keeps its
     // proportions. A stylesheet without a base size was written against the
     // default stylesheet's.
-    const double present = isUsableSize(stylesheet.base.size) ? *stylesheet.base.size
+    const double present = isUsableSize(m_stylesheet.base.size) ? *m_stylesheet.base.size
                                                               : *MarkdownStylesheet::defaultStylesheet().base.size;
     const double factor = size / present;
-    stylesheet.base.size = size;
-    for (auto& [name, style] : stylesheet.styles) {
+    m_stylesheet.base.size = size;
+    for (auto& [name, style] : m_stylesheet.styles) {
         if (!style.size) continue;
         const double scaled = *style.size * factor;
         if (std::isfinite(scaled)) style.size = scaled;
@@ -541,72 +543,24 @@ const std::pair<QStringList, QStringList>& Settings::allFontFamilies()
 
 void Settings::updateParsedStylesheet()
 {
-    const double alpha = highlighting == Highlighting::off ? highlightedTextAlpha : unhighlightedTextAlpha;
-    const Color text = (theme ? theme->foregroundColor : Theme::defaultThemes().front()->foregroundColor).withAlpha(alpha);
-    double factor = userDefaults ? userDefaults->doubleValue(kParagraphSpacingFactor).value_or(0.0) : 0.0;
+    const double alpha = m_highlighting == Highlighting::off ? highlightedTextAlpha : unhighlightedTextAlpha;
+    const Color text =
+        (m_theme ? m_theme->foregroundColor : Theme::defaultThemes().front()->foregroundColor).withAlpha(alpha);
+    double factor = m_userDefaults ? m_userDefaults->doubleValue(kParagraphSpacingFactor).value_or(0.0) : 0.0;
     if (!std::isfinite(factor)) factor = 0.0;
-    parsedStylesheet = std::make_shared<const ParsedMarkdownStylesheet>(stylesheet, text, factor);
-    post(Notifications::textAttributesDidChange);
+    m_parsedStylesheet = std::make_shared<const ParsedMarkdownStylesheet>(m_stylesheet, text, factor);
+    emit textAttributesChanged();
 }
 
 // Typing sounds -------------------------------------------------------------
 
-const std::array<QString, 4>& Settings::soundNames()
-{
-    static const std::array<QString, 4> names{QStringLiteral("back"), QStringLiteral("return"),
-                                              QStringLiteral("space"), QStringLiteral("typing")};
-    return names;
-}
-
 void Settings::toggleTypewriterSounds()
 {
-    isTypewriterSoundsEnabled = !isTypewriterSoundsEnabled;
-    if (isTypewriterSoundsEnabled) {
-        loadSounds();
-    } else {
-        soundData.clear();
-        m_sounds.clear();
-    }
-    write(kTypewriterSounds, isTypewriterSoundsEnabled);
-}
-
-void Settings::loadSounds()
-{
-    for (const QString& name : soundNames()) {
-        const QByteArray data = Bundle::resourceData(name, QStringLiteral("wav"));
-        auto sound = WaveSound::parse(data);
-        if (!sound) {
-            std::fprintf(stderr, "Lumora: the bundled sound %s.wav can't be played; the installation is damaged.\n",
-                         qPrintable(name));
-            std::abort();
-        }
-        soundData.insert(name, data);
-        m_sounds.insert(name, std::move(*sound));
-    }
-}
-
-QString Settings::typewriterSoundName(Range replacing, QStringView replacement)
-{
-    const auto& names = soundNames();
-    if (replacing.length > 0) return names[0];
-    if (std::any_of(replacement.begin(), replacement.end(), [](QChar c) { return text::isNewline(c); }))
-        return names[1];
-    if (std::any_of(replacement.begin(), replacement.end(), [](QChar c) { return text::isWhitespace(c); }))
-        return names[2];
-    return names[3];
-}
-
-AudioPlayer* Settings::typewriterSound(Range replacing, QStringView replacement)
-{
-    const auto sound = m_sounds.constFind(typewriterSoundName(replacing, replacement));
-    if (sound == m_sounds.constEnd()) return nullptr;
-    auto* player = new AudioPlayer(*sound);
-    playingSounds.insert(player);
-    QObject::connect(player, &AudioPlayer::finished, player, [this, player](bool) {
-        playingSounds.remove(player);
-        player->deleteLater();
-    });
-    return player;
+    m_isTypewriterSoundsEnabled = !m_isTypewriterSoundsEnabled;
+    if (m_isTypewriterSoundsEnabled) m_typingSounds.loadSounds();
+    else m_typingSounds.releaseSounds();
+    write(kTypewriterSounds, m_isTypewriterSoundsEnabled);
+    emit typewriterSoundsChanged(m_isTypewriterSoundsEnabled);
 }
 
 } // namespace lumora

@@ -64,7 +64,7 @@ void quitOnSignals(QApplication& app)
         // A session that ends sends SIGTERM and kills soon after: every
         // edit is on disk before the first question opens.
         if (DocumentController* controller = DocumentController::shared()) controller->saveEditsBeforeQuitting();
-        ActionDispatcher::instance().applicationResponder()->perform(QStringLiteral("terminate:"), nullptr);
+        ActionDispatcher::instance().applicationCommands().terminate();
         quitting = false;
     });
     struct sigaction action = {};

@@ -12,7 +12,6 @@
 #include "platform/application/SystemAppearance.h"
 #include "platform/files/NativePath.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/files/FileWriter.h"
@@ -64,62 +63,7 @@ DocumentController::DocumentController(UserDefaults* defaults, QObject* parent)
     });
     Document::setHost(this);
     DocumentBase::setPrompter(m_dialogs);
-    ActionDispatcher::instance().setDocumentController(this);
-
-    addActionHandler(QStringLiteral("openDocument:"), [this](MenuItem* sender) {
-        if (sender) {
-            runOpenPanel();
-        } else if (auto made = openUntitledDocument(true); !made) {
-            presentError(made.error());
-        }
-    });
-    addActionHandler(QStringLiteral("openIntroduction:"), [this](MenuItem*) { openIntroduction(); });
-    addActionHandler(QStringLiteral("showAboutPanel:"), [](MenuItem*) {
-        QMessageBox box(ActionDispatcher::instance().keyWindow());
-        box.setWindowTitle(QString());
-        box.setIconPixmap(DocumentWindowBase::applicationIcon().pixmap(72, 72));
-        box.setText(QStringLiteral("<b>%1</b>").arg(Bundle::name().toHtmlEscaped()));
-        box.setInformativeText(
-            localizedFormat(QStringLiteral("about.version"),
-                            {QCoreApplication::applicationVersion(), QString::number(Bundle::buildNumber())}) +
-            QStringLiteral("\n\n") + localized("credits"));
-        box.exec();
-    });
-
-    // The text commands of the whole application.
-    addActionHandler(QStringLiteral("setFontFamily:"), [](MenuItem* sender) {
-        const QVariant value = sender ? sender->representedObject() : QVariant();
-        Settings::shared().setCustomFont(value.typeId() == QMetaType::QString ? std::optional(value.toString())
-                                                                               : std::nullopt);
-    });
-    const auto stepFontSize = [](double step) {
-        Settings& settings = Settings::shared();
-        if (const auto size = settings.stylesheet.base.size) settings.setFontSize(*size + step);
-    };
-    addActionHandler(QStringLiteral("increaseFontSize:"), [stepFontSize](MenuItem*) { stepFontSize(1.0); });
-    addActionHandler(QStringLiteral("decreaseFontSize:"), [stepFontSize](MenuItem*) { stepFontSize(-1.0); });
-    addActionHandler(QStringLiteral("resetFontSize:"), [](MenuItem*) {
-        if (const auto size = MarkdownStylesheet::defaultStylesheet().base.size) Settings::shared().setFontSize(*size);
-    });
-    addActionHandler(QStringLiteral("setParagraphSpacing:"), [](MenuItem* sender) {
-        if (!sender) return;
-        if (const auto spacing = Settings::paragraphSpacingFromRawValue(sender->representedObject().toDouble()))
-            Settings::shared().setParagraphSpacing(*spacing);
-    });
-    addActionHandler(QStringLiteral("setTheme:"), [](MenuItem* sender) {
-        if (!sender) return;
-        if (auto theme = sender->representedObject().value<std::shared_ptr<Theme>>()) Settings::shared().setTheme(theme);
-    });
-    addActionHandler(QStringLiteral("editThemes:"), [](MenuItem*) {
-        ThemesTableViewController::makeThemesWindow(ActionDispatcher::instance().keyWindow());
-    });
-    addActionHandler(QStringLiteral("linkStylesheet:"), [this](MenuItem*) { linkStylesheet(); });
-    addActionHandler(QStringLiteral("unlinkStylesheet:"), [this](MenuItem*) { unlinkStylesheet(); });
-    addActionHandler(QStringLiteral("exportStylesheet:"), [this](MenuItem*) { exportStylesheet(); });
-    // A build without a web page leaves the item out.
-    if (const QUrl website = Bundle::website(); !website.isEmpty())
-        addActionHandler(QStringLiteral("openWebsite:"), [website](MenuItem*) { QDesktopServices::openUrl(website); });
-    addActionHandler(QStringLiteral("donate:"), [this](MenuItem*) { showSupportWindow(); });
+    ActionDispatcher::instance().addApplicationTarget(this);
 
     // Every save counts towards the review request.
     connect(this, &DocumentControllerBase::documentAdded, this, [this](DocumentBase* document) {
@@ -141,9 +85,8 @@ DocumentController::~DocumentController()
     if (g_shared == this) g_shared = nullptr;
     if (Document::host() == this) Document::setHost(nullptr);
     if (DocumentBase::prompter() == m_dialogs) DocumentBase::setPrompter(nullptr);
-    if (ActionDispatcher::instance().documentController() == this)
-        ActionDispatcher::instance().setDocumentController(nullptr);
-    if (m_prepared) ActionDispatcher::instance().defaultApplicationResponder().shouldTerminate = nullptr;
+    ActionDispatcher::instance().removeApplicationTarget(this);
+    if (m_prepared) ActionDispatcher::instance().applicationCommands().shouldTerminate = nullptr;
 }
 
 DocumentController* DocumentController::shared() { return g_shared; }
@@ -190,12 +133,13 @@ void DocumentController::prepareApplication()
     const bool introductionDue = checkVersion();
     buildMainMenu();
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(Notifications::textAttributesDidChange, this, [this](const Notification&) {
-        textAttributesDidChange();
-    });
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyApplicationPalette(); });
-    center.observe(supportTheDeveloperNotification, this, [this](const Notification&) { showSupportWindow(); });
+    Settings& settings = Settings::shared();
+    connect(&settings, &Settings::textAttributesChanged, this, [this] { textAttributesDidChange(); });
+    connect(&settings, &Settings::themeChanged, this, [this] { applyApplicationPalette(); });
+    // A request by name, from whoever knows only the name: nothing in Lumora
+    // posts it, so it has no typed sender to connect to.
+    NotificationCenter::defaultCenter().observe(supportTheDeveloperNotification, this,
+                                                [this](const Notification&) { showSupportWindow(); });
     setAutosavingDelay(15.0);
     Document::setHTMLConverter(MultiMarkdown::applicationHtml);
 
@@ -217,7 +161,7 @@ void DocumentController::prepareApplication()
     // The libraries, before the first window shows one.
     if (const PlatformStatus status = LibraryController::shared().load(); !status) presentError(status.error());
 
-    ActionDispatcher::instance().defaultApplicationResponder().shouldTerminate = [this] {
+    ActionDispatcher::instance().applicationCommands().shouldTerminate = [this] {
         return applicationShouldTerminate();
     };
     connect(qApp, &QCoreApplication::aboutToQuit, this, &DocumentController::applicationWillQuit);
@@ -232,10 +176,7 @@ void DocumentController::prepareApplication()
                                                     {m_defaults->loadProblem(),
                                                      QDir::toNativeSeparators(m_defaults->filePath())}),
                                     m_defaults->filePath());
-        QPointer<DocumentController> self(this);
-        dispatch::async([self, problem] {
-            if (self) self->presentError(problem);
-        });
+        QMetaObject::invokeMethod(this, [this, problem] { presentError(problem); }, Qt::QueuedConnection);
     }
 }
 
@@ -243,13 +184,9 @@ void DocumentController::appearanceDidChange()
 {
     Settings& settings = Settings::shared();
     const bool isDark = SystemAppearance::shared().isDark();
-    settings.isSystemAppearanceDark = isDark;
-    if (auto theme = settings.oppositeThemeForAppearance(isDark)) {
-        // The current theme only: the chosen one stays in the preferences.
-        settings.theme = theme;
-        settings.updateParsedStylesheet();
-        NotificationCenter::defaultCenter().post(Notifications::themeDidChange);
-    }
+    settings.setSystemAppearanceDark(isDark);
+    // The current theme only: the chosen one stays in the preferences.
+    if (auto theme = settings.oppositeThemeForAppearance(isDark)) settings.showTheme(theme);
 }
 
 void DocumentController::applyScreenshotAppearance()
@@ -263,7 +200,7 @@ void DocumentController::applyScreenshotAppearance()
 void DocumentController::applyApplicationPalette()
 {
     if (!qApp) return;
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     QPalette p;
     const QColor window = views::blend(background, foreground, 0.05);
@@ -568,11 +505,37 @@ void DocumentController::presentError(const PlatformError& error)
     dialogs().presentApplicationError(error);
 }
 
-std::optional<bool> DocumentController::validate(MenuItem& item)
+void DocumentController::openDocumentFromMenu(MenuItem* sender)
 {
-    if (m_mainMenu)
-        if (const auto answer = m_mainMenu->validate(item)) return answer;
-    return DocumentControllerBase::validate(item);
+    if (sender) {
+        runOpenPanel();
+    } else if (auto made = openUntitledDocument(true); !made) {
+        presentError(made.error());
+    }
+}
+
+void DocumentController::showAboutPanel()
+{
+    QMessageBox box(ActionDispatcher::instance().keyWindow());
+    box.setWindowTitle(QString());
+    box.setIconPixmap(DocumentWindowBase::applicationIcon().pixmap(72, 72));
+    box.setText(QStringLiteral("<b>%1</b>").arg(Bundle::name().toHtmlEscaped()));
+    box.setInformativeText(localizedFormat(QStringLiteral("about.version"),
+                                           {QCoreApplication::applicationVersion(), QString::number(Bundle::buildNumber())})
+                           + QStringLiteral("\n\n") + localized("credits"));
+    box.exec();
+}
+
+void DocumentController::editThemes()
+{
+    ThemesTableViewController::makeThemesWindow(ActionDispatcher::instance().keyWindow());
+}
+
+bool DocumentController::hasWebsite() const { return !Bundle::website().isEmpty(); }
+
+void DocumentController::openWebsite()
+{
+    if (hasWebsite()) QDesktopServices::openUrl(Bundle::website());
 }
 
 // Stylesheet --------------------------------------------------------------------------
@@ -600,6 +563,12 @@ void DocumentController::linkStylesheet()
     }
 }
 
+bool DocumentController::isStylesheetLinked() const
+{
+    const Settings& settings = Settings::shared();
+    return settings.userDefaults() && settings.userDefaults()->dataValue(QStringLiteral("stylesheetUrl"));
+}
+
 void DocumentController::unlinkStylesheet()
 {
     try {
@@ -615,7 +584,7 @@ void DocumentController::exportStylesheet()
     if (!path) return;
     // The stylesheet in use, with the chosen family and size, as sorted,
     // indented JSON; written whole or not at all.
-    if (const PlatformStatus written = writeFileSafely(*path, Settings::shared().stylesheet.encode()); !written)
+    if (const PlatformStatus written = writeFileSafely(*path, Settings::shared().stylesheet().encode()); !written)
         presentError(written.error());
 }
 

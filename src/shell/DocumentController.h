@@ -151,7 +151,16 @@ public:
     // The windows of documents with a file, with their frames.
     QList<RestorableWindow> restorableWindows() const override;
     void presentError(const PlatformError& error) override;
-    std::optional<bool> validate(MenuItem& item) override;
+
+    // The application's commands. Open: with the menu's item the open
+    // dialog; sent by the program without one, a new untitled document.
+    void openDocumentFromMenu(MenuItem* sender);
+    void showAboutPanel();
+    void editThemes();
+    // The program's web page in the browser; a build without one has no
+    // such command (hasWebsite()).
+    bool hasWebsite() const;
+    void openWebsite();
 
     // The stylesheet commands ("enableBetaFeatures"). Linking reads the
     // chosen file first: one that cannot be used is reported and changes
@@ -160,6 +169,8 @@ public:
     void linkStylesheet();
     void unlinkStylesheet();
     void exportStylesheet();
+    // The unlink item shows only while a stylesheet is linked.
+    bool isStylesheetLinked() const;
 
     // Restyles every open document after the text attributes changed: each
     // document's text once, then each of its windows keeps its selection at

@@ -1,7 +1,6 @@
 #include "shell/InAppPurchaseController.h"
 
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/files/UserDefaults.h"
 
@@ -218,10 +217,7 @@ void InAppPurchaseController::requestReviewIfNeeded(UserDefaults& defaults, Stor
     if (const auto last = defaults.dateValue(kLastReviewAsked); last && last->secsTo(now) <= secondsBetweenReviews)
         return;
     defaults.set(kLastReviewAsked, now);
-    QPointer<Store> target(&store);
-    dispatch::after(delayMilliseconds, [target] {
-        if (target) target->requestReview();
-    });
+    QTimer::singleShot(delayMilliseconds, &store, [&store] { store.requestReview(); });
 }
 
 } // namespace lumora

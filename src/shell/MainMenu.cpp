@@ -1,5 +1,7 @@
 #include "shell/MainMenu.h"
 
+#include "shell/Commands.h"
+
 #include "markdown/MarkdownStylesheet.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
@@ -16,25 +18,19 @@ namespace lumora {
 
 namespace {
 
-constexpr KeyModifierMask cmd = commandKey;
-constexpr KeyModifierMask shiftCmd = shiftKey | commandKey;
-constexpr KeyModifierMask optCmd = optionKey | commandKey;
-constexpr KeyModifierMask optShiftCmd = optionKey | shiftKey | commandKey;
-constexpr KeyModifierMask opt = optionKey;
-constexpr KeyModifierMask optShift = optionKey | shiftKey;
+std::unique_ptr<MenuItem> item(Command command) { return commandTable().makeItem(command); }
 
-QString key(char16_t c) { return QString(QChar(c)); }
-
-std::unique_ptr<MenuItem> item(const char* titleKey, const char* action, const QString& keyEquivalent = {},
-                               KeyModifierMask mask = 0, bool alternate = false, qint64 tag = 0)
+std::unique_ptr<MenuItem> item(Command command, const char* titleKey)
 {
-    return MenuItem::make(localized(titleKey), QString::fromLatin1(action), keyEquivalent, mask, alternate, tag);
+    return commandTable().makeItem(command, titleKey);
 }
 
-// An item whose title the platform's or a responder's validation gives.
-std::unique_ptr<MenuItem> untitled(const char* action, const QString& keyEquivalent = {}, KeyModifierMask mask = 0)
+// One of the values a command chooses from, titled after it.
+std::unique_ptr<MenuItem> choice(const QString& title, Command command, const QVariant& value)
 {
-    return MenuItem::make(QString(), QString::fromLatin1(action), keyEquivalent, mask);
+    auto made = commandTable().makeItem(command, title);
+    made->setRepresentedObject(value);
+    return made;
 }
 
 std::unique_ptr<MenuItem> hidden(std::unique_ptr<MenuItem> item, bool keepsKey)
@@ -42,21 +38,6 @@ std::unique_ptr<MenuItem> hidden(std::unique_ptr<MenuItem> item, bool keepsKey)
     item->setHidden(true);
     item->setAllowsKeyEquivalentWhenHidden(keepsKey);
     return item;
-}
-
-// Commands some desktops offer and this one may not (hiding applications,
-// the website): shown only once a responder takes them.
-std::unique_ptr<MenuItem> whenHandled(std::unique_ptr<MenuItem> item)
-{
-    item->setHidesWhenUnhandled(true);
-    return item;
-}
-
-std::unique_ptr<MenuItem> choice(const QString& title, const char* action, const QVariant& value)
-{
-    auto made = MenuItem::make(title, QString::fromLatin1(action));
-    made->setRepresentedObject(value);
-    return made;
 }
 
 std::unique_ptr<Menu> newMenu(const char* titleKey)
@@ -75,13 +56,16 @@ std::optional<double> baseSize(const MarkdownStylesheet& stylesheet) { return st
 
 MainMenu::MainMenu(Settings& settings) : m_settings(settings)
 {
+    ActionDispatcher::instance().setCommandTable(&commandTable());
+    ActionDispatcher::instance().addApplicationTarget(this);
     build();
-    m_themesObservation = NotificationCenter::defaultCenter().observe(
-        Notifications::themesDidChange, [this](const Notification&) { themesDidChange(); });
+    m_themesConnection = QObject::connect(&m_settings, &Settings::themesChanged, [this] { themesDidChange(); });
 }
 
 MainMenu::~MainMenu()
 {
+    QObject::disconnect(m_themesConnection);
+    ActionDispatcher::instance().removeApplicationTarget(this);
     if (ActionDispatcher::instance().mainMenu() == m_menu.get()) ActionDispatcher::instance().setMainMenu(nullptr);
 }
 
@@ -102,103 +86,65 @@ void MainMenu::build()
     servicesItem->setHidden(true);
 
     auto appMenu = std::make_unique<Menu>(Bundle::name());
-    appMenu->addItem(item("menu.app.about", "showAboutPanel:"));
-    appMenu->addItem(whenHandled(item("menu.app.donate", "donate:")));
+    appMenu->addItem(item(Command::showAboutPanel));
+    appMenu->addItem(item(Command::donate));
     appMenu->addItem(MenuItem::separator());
     appMenu->addItem(std::move(servicesItem));
     appMenu->addItem(MenuItem::separator());
-    appMenu->addItem(whenHandled(item("menu.app.hide.self", "hide:", "h", cmd)));
-    appMenu->addItem(whenHandled(item("menu.app.hide.others", "hideOtherApplications:", "h", optCmd)));
-    appMenu->addItem(whenHandled(item("menu.app.show.all", "unhideAllApplications:")));
+    appMenu->addItem(item(Command::hide));
+    appMenu->addItem(item(Command::hideOtherApplications));
+    appMenu->addItem(item(Command::unhideAllApplications));
     appMenu->addItem(MenuItem::separator());
-    appMenu->addItem(item("menu.app.quit", "terminate:", "q", cmd));
+    appMenu->addItem(item(Command::terminate));
 
     auto fileMenu = newMenu("menu.file");
-    fileMenu->addItem(item("menu.file.new", "newDocument:", "n", cmd));
-    fileMenu->addItem(hidden(item("menu.file.newTab", "newTab:", "t", cmd), true));
-    fileMenu->addItem(item("menu.file.open", "openDocument:", "o", cmd));
+    fileMenu->addItem(item(Command::newDocument));
+    fileMenu->addItem(item(Command::newTab));
+    fileMenu->addItem(item(Command::openDocument));
     fileMenu->addItem(MenuItem::separator());
-    fileMenu->addItem(item("menu.file.close", "performClose:", "w", cmd));
-    fileMenu->addItem(untitled("saveDocument:", "s", cmd));
-    fileMenu->addItem(untitled("revertDocumentToSaved:", "r", cmd));
-    fileMenu->addItem(item("menu.file.exportAsHtml", "exportAsHTML:", "e", shiftCmd));
+    fileMenu->addItem(item(Command::performClose));
+    fileMenu->addItem(item(Command::saveDocument));
+    fileMenu->addItem(item(Command::revertDocumentToSaved));
+    fileMenu->addItem(item(Command::exportAsHTML));
     fileMenu->addItem(MenuItem::separator());
-    fileMenu->addItem(item("menu.file.pageSetup", "runPageLayout:", "p", shiftCmd));
-    fileMenu->addItem(item("menu.file.print", "printDocument:", "p", cmd));
+    fileMenu->addItem(item(Command::runPageLayout));
+    fileMenu->addItem(item(Command::printDocument));
     // Where Linux applications keep it, besides the application menu.
     fileMenu->addItem(MenuItem::separator());
-    fileMenu->addItem(item("menu.file.quit", "terminate:", "q", cmd));
+    fileMenu->addItem(item(Command::terminate, "menu.file.quit"));
 
-    auto find = newMenu("menu.edit.find");
-    find->addItem(item("menu.edit.find.find", "performFindPanelAction:", "f", cmd, false, 1));
-    find->addItem(item("menu.edit.find.replace", "performTextFinderAction:", "f", optCmd, false, 12));
-    find->addItem(item("menu.edit.find.next", "performFindPanelAction:", "g", cmd, false, 2));
-    find->addItem(item("menu.edit.find.previous", "performFindPanelAction:", "g", shiftCmd, false, 3));
-    find->addItem(item("menu.edit.find.useSelection", "performFindPanelAction:", "e", cmd, false, 7));
-    find->addItem(item("menu.edit.find.jumpToSelection", "centerSelectionInVisibleArea:", "j", cmd));
+    const auto menuOf = [](const char* titleKey, std::initializer_list<Command> commands) {
+        auto menu = newMenu(titleKey);
+        for (Command command : commands)
+            menu->addItem(command == Command::none ? MenuItem::separator() : item(command));
+        return menu;
+    };
+    constexpr Command separator = Command::none;
+    auto find = menuOf("menu.edit.find", {Command::showFindInterface, Command::showReplaceInterface, Command::findNext,
+                                          Command::findPrevious, Command::useSelectionForFind,
+                                          Command::centerSelectionInVisibleArea});
+    auto spelling = menuOf("menu.edit.spellingAndGrammar",
+                           {Command::showGuessPanel, Command::checkSpelling, separator,
+                            Command::toggleContinuousSpellChecking, Command::toggleGrammarChecking,
+                            Command::toggleAutomaticSpellingCorrection});
+    auto substitutions = menuOf("menu.edit.substitutions",
+                                {Command::orderFrontSubstitutionsPanel, separator, Command::toggleSmartInsertDelete,
+                                 Command::toggleAutomaticQuoteSubstitution, Command::toggleAutomaticDashSubstitution,
+                                 Command::toggleAutomaticLinkDetection, Command::toggleAutomaticDataDetection,
+                                 Command::toggleAutomaticTextReplacement});
+    auto transformations = menuOf("menu.edit.transformations",
+                                  {Command::uppercaseWord, Command::lowercaseWord, Command::capitalizeWord});
+    auto speech = menuOf("menu.edit.speech", {Command::startSpeaking, Command::stopSpeaking});
 
-    auto spelling = newMenu("menu.edit.spellingAndGrammar");
-    spelling->addItem(item("menu.edit.spellingAndGrammar.show", "showGuessPanel:", ":", cmd));
-    spelling->addItem(item("menu.edit.spellingAndGrammar.checkNow", "checkSpelling:", ";", cmd));
-    spelling->addItem(MenuItem::separator());
-    spelling->addItem(item("menu.edit.spellingAndGrammar.checkSpelling", "toggleContinuousSpellChecking:"));
-    spelling->addItem(item("menu.edit.spellingAndGrammar.checkGrammar", "toggleGrammarChecking:"));
-    spelling->addItem(item("menu.edit.spellingAndGrammar.correctSpelling", "toggleAutomaticSpellingCorrection:"));
-
-    auto substitutions = newMenu("menu.edit.substitutions");
-    substitutions->addItem(item("menu.edit.substitutions.show", "orderFrontSubstitutionsPanel:"));
-    substitutions->addItem(MenuItem::separator());
-    substitutions->addItem(item("menu.edit.substitutions.smart.copyPaste", "toggleSmartInsertDelete:"));
-    substitutions->addItem(item("menu.edit.substitutions.smart.quotes", "toggleAutomaticQuoteSubstitution:"));
-    substitutions->addItem(item("menu.edit.substitutions.smart.dashes", "toggleAutomaticDashSubstitution:"));
-    substitutions->addItem(item("menu.edit.substitutions.smart.links", "toggleAutomaticLinkDetection:"));
-    substitutions->addItem(item("menu.edit.substitutions.dataDetectors", "toggleAutomaticDataDetection:"));
-    substitutions->addItem(item("menu.edit.substitutions.textReplacement", "toggleAutomaticTextReplacement:"));
-
-    auto transformations = newMenu("menu.edit.transformations");
-    transformations->addItem(item("menu.edit.transformations.uppercase", "uppercaseWord:"));
-    transformations->addItem(item("menu.edit.transformations.lowercase", "lowercaseWord:"));
-    transformations->addItem(item("menu.edit.transformations.capitalize", "capitalizeWord:"));
-
-    auto speech = newMenu("menu.edit.speech");
-    speech->addItem(item("menu.edit.speech.start", "startSpeaking:"));
-    speech->addItem(item("menu.edit.speech.stop", "stopSpeaking:"));
-
-    auto editMenu = newMenu("menu.edit");
-    editMenu->addItem(untitled("undo:", "z", cmd));
-    editMenu->addItem(untitled("redo:", "z", shiftCmd));
-    editMenu->addItem(MenuItem::separator());
-    editMenu->addItem(item("menu.edit.cut", "cut:", "x", cmd));
-    editMenu->addItem(item("menu.edit.copy", "copy:", "c", cmd));
-    editMenu->addItem(item("menu.edit.copy.html", "copyAsHTML:", "c", optCmd));
-    editMenu->addItem(item("menu.edit.paste", "paste:", "v", cmd));
-    editMenu->addItem(item("menu.edit.paste.markdown", "pasteAsMarkdown:", "v", optCmd));
-    editMenu->addItem(item("menu.edit.delete", "delete:", key(KeyEquivalent::backspace)));
-    editMenu->addItem(item("menu.edit.selectAll", "selectAll:", "a", cmd));
-    editMenu->addItem(MenuItem::separator());
-    editMenu->addItem(item("menu.edit.text.bold", "setStrong:", "b", cmd));
-    editMenu->addItem(item("menu.edit.text.italic", "setEmphasis:", "i", cmd));
-    editMenu->addItem(item("menu.edit.text.link", "setLink:", "k", cmd));
-    editMenu->addItem(item("menu.edit.text.footnote", "setFootnote:", "k", optCmd));
-    editMenu->addItem(item("menu.edit.text.indent", "insertTab:", key(KeyEquivalent::tab)));
-    editMenu->addItem(item("menu.edit.text.unindent", "insertBacktab:", key(KeyEquivalent::tab), shiftKey));
-    editMenu->addItem(MenuItem::separator());
-    editMenu->addItem(item("menu.edit.line.moveUp", "moveLineUp:", key(KeyEquivalent::upArrow), optCmd));
-    editMenu->addItem(item("menu.edit.line.moveDown", "moveLineDown:", key(KeyEquivalent::downArrow), optCmd));
-    editMenu->addItem(MenuItem::separator());
-    const QString left = key(KeyEquivalent::leftArrow), right = key(KeyEquivalent::rightArrow);
-    const QString up = key(KeyEquivalent::upArrow), down = key(KeyEquivalent::downArrow);
-    editMenu->addItem(item("menu.edit.sentence.previous.jump", "jumpToPreviousSentence:", left, optCmd));
-    editMenu->addItem(
-        item("menu.edit.sentence.previous.select", "selectUntilPreviousSentence:", left, optShiftCmd, true));
-    editMenu->addItem(item("menu.edit.sentence.next.jump", "jumpToNextSentence:", right, optCmd));
-    editMenu->addItem(item("menu.edit.sentence.next.select", "selectUntilNextSentence:", right, optShiftCmd, true));
-    editMenu->addItem(item("menu.edit.paragraph.previous.jump", "jumpToPreviousParagraph:", up, opt));
-    editMenu->addItem(
-        item("menu.edit.paragraph.previous.select", "selectUntilPreviousParagraph:", up, optShift, true));
-    editMenu->addItem(item("menu.edit.paragraph.next.jump", "jumpToNextParagraph:", down, opt));
-    editMenu->addItem(item("menu.edit.paragraph.next.select", "selectUntilNextParagraph:", down, optShift, true));
-    editMenu->addItem(MenuItem::separator());
+    auto editMenu = menuOf(
+        "menu.edit",
+        {Command::undo, Command::redo, separator, Command::cut, Command::copy, Command::copyAsHTML, Command::paste,
+         Command::pasteAsMarkdown, Command::deleteSelection, Command::selectAll, separator, Command::setStrong,
+         Command::setEmphasis, Command::setLink, Command::setFootnote, Command::insertTab, Command::insertBacktab,
+         separator, Command::moveLineUp, Command::moveLineDown, separator, Command::jumpToPreviousSentence,
+         Command::selectUntilPreviousSentence, Command::jumpToNextSentence, Command::selectUntilNextSentence,
+         Command::jumpToPreviousParagraph, Command::selectUntilPreviousParagraph, Command::jumpToNextParagraph,
+         Command::selectUntilNextParagraph, separator});
     for (auto* group : {&find, &spelling, &substitutions, &transformations, &speech})
         editMenu->addItem(submenu(std::move(*group)));
 
@@ -206,33 +152,21 @@ void MainMenu::build()
     const char* highlightingKeys[] = {"settings.highlighting.off", "settings.highlighting.currentSentence",
                                       "settings.highlighting.currentParagraph"};
     for (size_t i = 0; i < allHighlightings.size(); ++i)
-        highlighting->addItem(choice(localized(highlightingKeys[i]), "setHighlighting:",
+        highlighting->addItem(choice(localized(highlightingKeys[i]), Command::setHighlighting,
                                      QVariant::fromValue(allHighlightings[i])));
 
-    auto modusMenu = newMenu("menu.modus");
-    modusMenu->addItem(item("menu.modus.markdown", "toggleMarkdown:"));
-    modusMenu->addItem(MenuItem::separator());
-    modusMenu->addItem(item("menu.modus.typewriterScrolling", "toggleTypewriterScrolling:"));
-    modusMenu->addItem(item("menu.modus.typewriterSounds", "toggleSounds:"));
+    auto modusMenu = menuOf("menu.modus", {Command::toggleMarkdown, separator, Command::toggleTypewriterScrolling,
+                                           Command::toggleSounds});
     modusMenu->addItem(submenu(std::move(highlighting)));
-    modusMenu->addItem(item("menu.modus.noEditing", "toggleNoEditing:"));
+    modusMenu->addItem(item(Command::toggleNoEditing));
 
-    auto libraryMenu = newMenu("menu.library");
+    auto libraryMenu = menuOf(
+        "menu.library",
+        {Command::makeLibraryDocument, Command::makeLibraryFolder, separator, Command::removeLibraryDocument,
+         separator, Command::renameLibraryDocument, Command::printSelectedFiles, Command::openInFinder,
+         Command::openSelectedFile, separator, Command::findInLibrary, Command::moveToLibrary, separator,
+         Command::toggleLibraryLinked});
     m_librarySubmenu = libraryMenu.get();
-    libraryMenu->addItem(item("menu.library.newDocument", "makeLibraryDocument:", "n", shiftCmd));
-    libraryMenu->addItem(item("menu.library.newFolder", "makeLibraryFolder:"));
-    libraryMenu->addItem(MenuItem::separator());
-    libraryMenu->addItem(item("menu.library.moveToTrash", "removeLibraryDocument:"));
-    libraryMenu->addItem(MenuItem::separator());
-    libraryMenu->addItem(item("menu.edit.rename", "renameLibraryDocument:"));
-    libraryMenu->addItem(item("menu.file.print", "printSelectedFiles:"));
-    libraryMenu->addItem(item("menu.library.openInFinder", "openInFinder:"));
-    libraryMenu->addItem(hidden(item("menu.library.open", "openSelectedFile:", key(KeyEquivalent::lineFeed), cmd), true));
-    libraryMenu->addItem(MenuItem::separator());
-    libraryMenu->addItem(item("menu.library.find", "findInLibrary:", "f", shiftCmd));
-    libraryMenu->addItem(hidden(untitled("moveToLibrary:"), false));
-    libraryMenu->addItem(MenuItem::separator());
-    libraryMenu->addItem(hidden(untitled("toggleLibraryLinked:"), false));
 
     auto theme = newMenu("menu.view.theme");
     m_themesSubmenu = theme.get();
@@ -247,36 +181,34 @@ void MainMenu::build()
     for (int lines : Settings::librarySummaryLinesOptions)
         summaryLines->addItem(choice(lines == 0 ? localized("settings.librarySummaryLines.none")
                                                 : QLocale().toString(lines),
-                                     "setLibrarySummaryLines:", lines));
+                                     Command::setLibrarySummaryLines, lines));
 
     auto textSize = newMenu("menu.view.textSize");
-    textSize->addItem(item("menu.view.textSize.increase", "increaseFontSize:", "+", cmd));
+    textSize->addItem(item(Command::increaseFontSize));
     // Ctrl+= as well: "+" needs Shift on most keyboards.
-    textSize->addItem(hidden(item("menu.view.textSize.increase", "increaseFontSize:", "=", cmd), true));
-    textSize->addItem(item("menu.view.textSize.decrease", "decreaseFontSize:", "-", cmd));
+    auto equals = item(Command::increaseFontSize);
+    equals->setKeyEquivalent(QStringLiteral("="), commandKey);
+    textSize->addItem(hidden(std::move(equals), true));
+    textSize->addItem(item(Command::decreaseFontSize));
     textSize->addItem(MenuItem::separator());
-    textSize->addItem(item("menu.edit.reset", "resetFontSize:", "0", cmd));
+    textSize->addItem(item(Command::resetFontSize));
 
     auto spacing = newMenu("settings.paragraphSpacing");
     const char* spacingKeys[] = {"settings.paragraphSpacing.default", "settings.paragraphSpacing.halfLine",
                                  "settings.paragraphSpacing.oneLine"};
     for (size_t i = 0; i < Settings::allParagraphSpacings.size(); ++i)
-        spacing->addItem(choice(localized(spacingKeys[i]), "setParagraphSpacing:",
+        spacing->addItem(choice(localized(spacingKeys[i]), Command::setParagraphSpacing,
                                 Settings::rawValue(Settings::allParagraphSpacings[i])));
 
     auto editorSize = newMenu("settings.editorSize");
     const char* sizeKeys[] = {"settings.editorSize.small", "settings.editorSize.medium", "settings.editorSize.large"};
     for (size_t i = 0; i < Settings::allEditorSizes.size(); ++i)
-        editorSize->addItem(
-            choice(localized(sizeKeys[i]), "setEditorSize:", Settings::rawValue(Settings::allEditorSizes[i])));
+        editorSize->addItem(choice(localized(sizeKeys[i]), Command::setEditorSize,
+                                   Settings::rawValue(Settings::allEditorSizes[i])));
 
-    auto viewMenu = newMenu("menu.view");
-    viewMenu->addItem(item("menu.view.statistics.on", "toggleInfoView:", "w", shiftCmd));
-    viewMenu->addItem(item("menu.view.library.on", "toggleLibraryView:", "l", cmd));
-    viewMenu->addItem(item("menu.view.focusLibrary", "showAndFocusLibraryView:", "l", optCmd, true));
-    viewMenu->addItem(item("menu.view.outline.on", "toggleOutlineView:", "l", shiftCmd));
-    viewMenu->addItem(item("menu.view.preview", "togglePreview:", "p", optCmd));
-    viewMenu->addItem(MenuItem::separator());
+    auto viewMenu = menuOf("menu.view", {Command::toggleInfoView, Command::toggleLibraryView,
+                                         Command::showAndFocusLibraryView, Command::toggleOutlineView,
+                                         Command::togglePreview, separator});
     viewMenu->addItem(submenu(std::move(summaryLines)));
     viewMenu->addItem(MenuItem::separator());
     viewMenu->addItem(submenu(std::move(theme)));
@@ -287,19 +219,16 @@ void MainMenu::build()
     viewMenu->addItem(MenuItem::separator());
     // F11, as on other Linux applications, is the key the item shows; the
     // menu's own key works too.
-    viewMenu->addItem(untitled("toggleFullScreen:", key(KeyEquivalent::f11)));
-    viewMenu->addItem(hidden(untitled("toggleFullScreen:", "f", controlKey | commandKey), true));
+    auto fullScreen = item(Command::toggleFullScreen);
+    fullScreen->setKeyEquivalent(QString(QChar(KeyEquivalent::f11)), 0);
+    viewMenu->addItem(std::move(fullScreen));
+    viewMenu->addItem(hidden(item(Command::toggleFullScreen), true));
 
-    auto windowMenu = newMenu("menu.window");
+    auto windowMenu = menuOf("menu.window", {Command::performMiniaturize, Command::performZoom, separator,
+                                             Command::arrangeInFront});
     m_windowsMenu = windowMenu.get();
-    windowMenu->addItem(item("menu.window.minimize", "performMiniaturize:", "m", cmd));
-    windowMenu->addItem(item("menu.window.zoom", "performZoom:"));
-    windowMenu->addItem(MenuItem::separator());
-    windowMenu->addItem(item("menu.window.bringAllToFront", "arrangeInFront:"));
 
-    auto helpMenu = newMenu("menu.help");
-    helpMenu->addItem(item("menu.help.introduction", "openIntroduction:"));
-    helpMenu->addItem(whenHandled(item("menu.help.website", "openWebsite:", "?", cmd)));
+    auto helpMenu = menuOf("menu.help", {Command::openIntroduction, Command::openWebsite});
 
     m_menu = std::make_unique<Menu>(QString());
     for (auto* top : {&appMenu, &fileMenu, &editMenu, &modusMenu, &libraryMenu, &viewMenu, &windowMenu, &helpMenu})
@@ -311,18 +240,18 @@ void MainMenu::addStylesheetItems()
     Menu& view = topLevelMenu(TopLevel::view);
     // Before the full-screen item, after the separator that follows the
     // editor-size submenu.
-    int at = view.indexOfItem(view.itemWithAction(QStringLiteral("toggleFullScreen:")));
+    int at = view.indexOfItem(view.itemWithCommand(Command::toggleFullScreen));
     if (at < 0) at = view.count();
-    view.insertItem(whenHandled(item("menu.view.stylesheet.link", "linkStylesheet:")), at);
-    view.insertItem(whenHandled(item("menu.view.stylesheet.unlink", "unlinkStylesheet:")), at + 1);
-    view.insertItem(whenHandled(item("menu.view.stylesheet.export", "exportStylesheet:")), at + 2);
+    view.insertItem(item(Command::linkStylesheet), at);
+    view.insertItem(item(Command::unlinkStylesheet), at + 1);
+    view.insertItem(item(Command::exportStylesheet), at + 2);
     view.insertItem(MenuItem::separator(), at + 3);
 }
 
 void MainMenu::addRecentDocumentsMenu(std::unique_ptr<Menu> recentMenu)
 {
     Menu& fileMenu = topLevelMenu(TopLevel::file);
-    const int open = fileMenu.indexOfItem(fileMenu.itemWithAction(QStringLiteral("openDocument:")));
+    const int open = fileMenu.indexOfItem(fileMenu.itemWithCommand(Command::openDocument));
     fileMenu.insertItem(MenuItem::withSubmenu(std::move(recentMenu)), open < 0 ? fileMenu.count() : open + 1);
 }
 
@@ -340,12 +269,12 @@ void MainMenu::updateFontMenu()
     const auto& [monospaced, others] = m_settings.allFontFamilies();
     const double size = fonts::size(QApplication::font());
     std::vector<std::unique_ptr<MenuItem>> items;
-    items.push_back(item("menu.view.font.default", "setFontFamily:"));
+    items.push_back(item(Command::setFontFamily, "menu.view.font.default"));
     const auto addGroup = [&](const char* headingKey, const QStringList& families) {
         items.push_back(MenuItem::separator());
         items.push_back(MenuItem::make(localized(headingKey)));
         for (const QString& family : families) {
-            auto familyItem = choice(family, "setFontFamily:", family);
+            auto familyItem = choice(family, Command::setFontFamily, family);
             // Each family in its own face, where it has one.
             familyItem->setTitleFont(fonts::named(family, size));
             items.push_back(std::move(familyItem));
@@ -360,50 +289,82 @@ void MainMenu::updateFontMenu()
 void MainMenu::updateThemesMenu()
 {
     std::vector<std::unique_ptr<MenuItem>> items;
-    for (const auto& theme : m_settings.themes)
-        items.push_back(choice(theme->displayName(), "setTheme:", QVariant::fromValue(theme)));
+    for (const auto& theme : m_settings.themes())
+        items.push_back(choice(theme->displayName(), Command::setTheme, QVariant::fromValue(theme)));
     items.push_back(MenuItem::separator());
-    items.push_back(whenHandled(item("menu.view.theme.edit", "editThemes:")));
+    items.push_back(item(Command::editThemes));
     m_themesSubmenu->removeAllItems();
     for (auto& made : items) m_themesSubmenu->addItem(std::move(made));
 }
 
 void MainMenu::themesDidChange() { m_themesSubmenu->removeAllItems(); }
 
-std::optional<bool> MainMenu::validate(MenuItem& item) const
+void MainMenu::setFontFamily(const QVariant& family)
 {
-    const QString& action = item.action();
-    const auto size = baseSize(m_settings.stylesheet);
-    const auto stateFor = [](bool on) { return on ? MenuItem::State::on : MenuItem::State::off; };
-    if (action == QLatin1String("resetFontSize:"))
-        return size != baseSize(MarkdownStylesheet::defaultStylesheet());
-    // Without a base size there is nothing to step from.
-    if (action == QLatin1String("increaseFontSize:")) return size && *size < Settings::maximumFontSize;
-    if (action == QLatin1String("decreaseFontSize:")) return size && *size > Settings::minimumFontSize;
-    if (action == QLatin1String("setFontFamily:")) {
-        const QVariant& value = item.representedObject();
-        const std::optional<QString> family =
-            value.typeId() == QMetaType::QString ? std::optional<QString>(value.toString()) : std::nullopt;
-        const std::optional<QString> stored =
-            m_settings.userDefaults ? m_settings.userDefaults->stringValue(QStringLiteral("customFont")) : std::nullopt;
-        item.setState(stateFor(family == stored));
-        return std::nullopt;
-    }
-    if (action == QLatin1String("setParagraphSpacing:")) {
-        item.setState(stateFor(item.representedObject().toDouble() == m_settings.parsedStylesheet->paragraphSpacing));
-        return std::nullopt;
-    }
-    if (action == QLatin1String("setTheme:")) {
-        item.setState(stateFor(item.representedObject().value<std::shared_ptr<Theme>>() == m_settings.theme));
-        return std::nullopt;
-    }
-    if (action == QLatin1String("unlinkStylesheet:")) {
-        const bool linked =
-            m_settings.userDefaults && m_settings.userDefaults->dataValue(QStringLiteral("stylesheetUrl"));
-        item.setHidden(!linked);
-        return std::nullopt;
-    }
-    return std::nullopt;
+    m_settings.setCustomFont(family.typeId() == QMetaType::QString ? std::optional(family.toString()) : std::nullopt);
+}
+
+bool MainMenu::isFontFamilyChosen(const QVariant& value) const
+{
+    const std::optional<QString> family =
+        value.typeId() == QMetaType::QString ? std::optional<QString>(value.toString()) : std::nullopt;
+    const std::optional<QString> stored =
+        m_settings.userDefaults() ? m_settings.userDefaults()->stringValue(QStringLiteral("customFont")) : std::nullopt;
+    return family == stored;
+}
+
+void MainMenu::increaseFontSize()
+{
+    if (const auto size = baseSize(m_settings.stylesheet())) m_settings.setFontSize(*size + 1.0);
+}
+
+void MainMenu::decreaseFontSize()
+{
+    if (const auto size = baseSize(m_settings.stylesheet())) m_settings.setFontSize(*size - 1.0);
+}
+
+void MainMenu::resetFontSize()
+{
+    if (const auto size = baseSize(MarkdownStylesheet::defaultStylesheet())) m_settings.setFontSize(*size);
+}
+
+bool MainMenu::canIncreaseFontSize() const
+{
+    const auto size = baseSize(m_settings.stylesheet());
+    return size && *size < Settings::maximumFontSize;
+}
+
+bool MainMenu::canDecreaseFontSize() const
+{
+    const auto size = baseSize(m_settings.stylesheet());
+    return size && *size > Settings::minimumFontSize;
+}
+
+bool MainMenu::canResetFontSize() const
+{
+    return baseSize(m_settings.stylesheet()) != baseSize(MarkdownStylesheet::defaultStylesheet());
+}
+
+void MainMenu::setParagraphSpacing(const QVariant& spacing)
+{
+    if (!spacing.isValid()) return;
+    if (const auto value = Settings::paragraphSpacingFromRawValue(spacing.toDouble()))
+        m_settings.setParagraphSpacing(*value);
+}
+
+bool MainMenu::isParagraphSpacing(const QVariant& spacing) const
+{
+    return spacing.toDouble() == m_settings.parsedStylesheet()->paragraphSpacing;
+}
+
+void MainMenu::setTheme(const QVariant& theme)
+{
+    if (auto chosen = theme.value<std::shared_ptr<Theme>>()) m_settings.setTheme(chosen);
+}
+
+bool MainMenu::isTheme(const QVariant& theme) const
+{
+    return theme.value<std::shared_ptr<Theme>>() == m_settings.theme();
 }
 
 } // namespace lumora

@@ -1,6 +1,5 @@
 #include "shell/Store.h"
 
-#include "platform/foundation/Dispatch.h"
 
 namespace lumora {
 
@@ -12,9 +11,12 @@ public:
     bool canMakePayments() const override { return false; }
     void requestProducts(const QStringList& identifiers, ProductsCallback callback) override
     {
-        dispatch::async([identifiers, callback = std::move(callback)] {
-            callback(ProductsResponse{{}, identifiers, std::nullopt});
-        });
+        QMetaObject::invokeMethod(
+            this,
+            [identifiers, callback = std::move(callback)] {
+                callback(ProductsResponse{{}, identifiers, std::nullopt});
+            },
+            Qt::QueuedConnection);
     }
     void addPayment(const QString&) override {}
     void finishTransaction(quint64) override {}

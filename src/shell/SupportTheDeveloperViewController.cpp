@@ -1,7 +1,6 @@
 #include "shell/SupportTheDeveloperViewController.h"
 
 #include "platform/application/ActionDispatcher.h"
-#include "platform/application/Responder.h"
 #include "platform/foundation/Localization.h"
 #include "shell/Dialogs.h"
 #include "widgets/ViewUtilities.h"
@@ -22,7 +21,6 @@ namespace lumora {
 
 namespace {
 
-const QString kOpenWebsite = QStringLiteral("openWebsite:");
 constexpr int kRowHeight = 96;
 constexpr int kImageSize = 90;
 constexpr int kCloseButtonWidth = 77;
@@ -120,10 +118,10 @@ SupportTheDeveloperViewController::SupportTheDeveloperViewController(InAppPurcha
     m_statusLine->setForegroundRole(QPalette::WindowText);
 
     m_websiteButton = views::button(localizedMenuTitle(QStringLiteral("menu.help.website")), QIcon(), [this] {
-        ActionDispatcher::instance().sendAction(kOpenWebsite, nullptr, this);
+        ActionDispatcher::instance().send(Command::openWebsite, nullptr, this);
     });
     // Shown only where the application has a web page to open.
-    m_websiteButton->setVisible(ActionDispatcher::instance().targetForAction(kOpenWebsite, this) != nullptr);
+    m_websiteButton->setVisible(ActionDispatcher::instance().canSend(Command::openWebsite, this));
     m_closeButton = views::button(localizedMenuTitle(QStringLiteral("menu.file.close")), QIcon(), [this] {
         window()->close();
     });
@@ -156,19 +154,7 @@ SupportTheDeveloperViewController::SupportTheDeveloperViewController(InAppPurcha
 
 SupportTheDeveloperViewController::~SupportTheDeveloperViewController() { m_controller.clearDelegate(this); }
 
-namespace {
-
-// The donation window: no close box of its own; its Close button, Escape
-// and File ▸ Close close it.
-class SupportWindow : public QDialog, public Responder {
-public:
-    SupportWindow() : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
-    {
-        addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
-    }
-};
-
-} // namespace
+SupportWindow::SupportWindow() : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {}
 
 QWidget* SupportTheDeveloperViewController::showSupportWindow(InAppPurchaseController& controller)
 {

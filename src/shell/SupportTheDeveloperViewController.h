@@ -2,6 +2,7 @@
 
 #include "shell/InAppPurchaseController.h"
 
+#include <QDialog>
 #include <QWidget>
 
 #include <vector>
@@ -22,6 +23,15 @@ class ProgressSpinner;
 //
 // Each time it is shown it asks for the products again and becomes the
 // purchase controller's delegate (the window shown last hears the store).
+// The donation window: no close box of its own; its Close button, Escape
+// and File ▸ Close close it.
+class SupportWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    SupportWindow();
+};
+
 class SupportTheDeveloperViewController : public QWidget, public InAppPurchaseControllerDelegate {
     Q_OBJECT
 

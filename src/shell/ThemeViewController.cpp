@@ -23,7 +23,7 @@ std::shared_ptr<Theme> themeOf(const QVariant& value) { return value.value<std::
 
 } // namespace
 
-ThemeViewController::ThemeViewController(QWidget* parent) : QWidget(parent), m_theme(Settings::shared().theme)
+ThemeViewController::ThemeViewController(QWidget* parent) : QWidget(parent), m_theme(Settings::shared().theme())
 {
     m_foregroundColorWell = views::colorWell([this](const QColor& c) { setForegroundColor(c); });
     m_backgroundColorWell = views::colorWell([this](const QColor& c) { setBackgroundColor(c); });
@@ -71,17 +71,16 @@ ThemeViewController::ThemeViewController(QWidget* parent) : QWidget(parent), m_t
     m_saveTimer.setInterval(kSaveDelayMs);
     connect(&m_saveTimer, &QTimer::timeout, this, [] { Settings::shared().saveThemes(); });
 
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    m_themeObservation = center.observe(Notifications::themeDidChange, [this](const Notification&) { themeDidChange(); });
-    m_themesObservation =
-        center.observe(Notifications::themesDidChange, [this](const Notification&) { updateOppositeThemeMenu(); });
+    Settings& settings = Settings::shared();
+    connect(&settings, &Settings::themeChanged, this, &ThemeViewController::themeDidChange);
+    connect(&settings, &Settings::themesChanged, this, &ThemeViewController::updateOppositeThemeMenu);
     updateControls();
 }
 
 ThemeViewController::~ThemeViewController()
 {
-    m_themeObservation.reset();
-    m_themesObservation.reset();
+    // Deaf to the changes its own last restyle makes.
+    disconnect(&Settings::shared(), nullptr, this, nullptr);
     if (m_restylePending) restyle();
     saveEdits();
 }
@@ -95,7 +94,7 @@ void ThemeViewController::saveEdits()
 
 void ThemeViewController::themeDidChange()
 {
-    const std::shared_ptr<Theme>& current = Settings::shared().theme;
+    const std::shared_ptr<Theme>& current = Settings::shared().theme();
     if (current != m_theme) {
         // A chooser that is still open worked on the theme left behind.
         for (ColorWell* well : {m_foregroundColorWell, m_backgroundColorWell, m_cursorColorWell})
@@ -127,7 +126,7 @@ void ThemeViewController::updateOppositeThemeMenu()
     popUp->clear();
     popUp->addItem(Theme::noOppositeTitle(), QVariant());
     popUp->insertSeparator(1);
-    for (const auto& candidate : Settings::shared().themes)
+    for (const auto& candidate : Settings::shared().themes())
         if (Settings::isPossibleOppositeTheme(candidate, m_theme))
             popUp->addItem(candidate->displayName(), QVariant::fromValue(candidate));
     const std::shared_ptr<Theme> opposite = m_theme->oppositeTheme();
@@ -164,7 +163,7 @@ void ThemeViewController::restyle()
     // desktop no longer follows it). A theme left behind by a change
     // elsewhere is not made current again.
     Settings& settings = Settings::shared();
-    if (m_theme != settings.theme) return;
+    if (m_theme != settings.theme()) return;
     settings.setTheme(m_theme);
 }
 
@@ -194,7 +193,7 @@ void ThemeViewController::setOppositeTheme(int index)
     if (!m_theme || m_theme->isBuiltIn() || index < 0 || index >= m_oppositeThemeButton->count()) return;
     const std::shared_ptr<Theme> chosen = themeOf(m_oppositeThemeButton->itemData(index));
     // Only a theme still in the list, and still a fit, can be paired.
-    const ThemeList& themes = Settings::shared().themes;
+    const ThemeList& themes = Settings::shared().themes();
     if (chosen
         && (std::find(themes.begin(), themes.end(), chosen) == themes.end()
             || !Settings::isPossibleOppositeTheme(chosen, m_theme)))

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Theme.h"
 
 #include <QTimer>
@@ -80,8 +79,6 @@ private:
     QTimer m_restyleTimer;
     bool m_restylePending = false;
     QTimer m_saveTimer;
-    Observation m_themeObservation;
-    Observation m_themesObservation;
 };
 
 } // namespace lumora

@@ -1,6 +1,5 @@
 #include "shell/ThemesTableViewController.h"
 
-#include "platform/application/Responder.h"
 #include "platform/foundation/Localization.h"
 #include "settings/LumoraError.h"
 #include "settings/Settings.h"
@@ -38,7 +37,7 @@ constexpr int kCellInset = 4;
 constexpr int kTextInset = 6;
 const char* const kEditedTheme = "lumoraEditedTheme";
 
-ThemeList& themes() { return Settings::shared().themes; }
+const ThemeList& themes() { return Settings::shared().themes(); }
 
 std::shared_ptr<Theme> themeAt(int row)
 {
@@ -292,18 +291,7 @@ private:
 
 // The window -------------------------------------------------------------------------
 
-namespace {
-
-// The editor's window, closed by File ▸ Close like any other.
-class ThemesWindow : public QWidget, public Responder {
-public:
-    ThemesWindow() : QWidget(nullptr, Qt::Window)
-    {
-        addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
-    }
-};
-
-} // namespace
+ThemesWindow::ThemesWindow() : QWidget(nullptr, Qt::Window) {}
 
 QWidget* ThemesTableViewController::makeThemesWindow(QWidget* over)
 {
@@ -379,21 +367,25 @@ ThemesTableViewController::ThemesTableViewController(QWidget* parent) : QWidget(
     setMinimumSize(150, 300);
 
     // It opens on the current theme.
-    m_chosen = Settings::shared().theme;
-    m_chosenId = Settings::shared().theme->id;
+    m_chosen = Settings::shared().theme();
+    m_chosenId = Settings::shared().theme()->id;
     selectRowQuietly(chosenRow());
     connect(m_tableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ThemesTableViewController::selectionDidChange);
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    m_themesObservation = center.observe(Notifications::themesDidChange, [this](const Notification&) { themesDidChange(); });
+    Settings& settings = Settings::shared();
+    connect(&settings, &Settings::themesChanged, this, &ThemesTableViewController::themesDidChange);
     // A theme made current elsewhere may come from a list changed behind
     // this one's back; the selection stays where the writer put it.
-    m_themeObservation = center.observe(Notifications::themeDidChange, [this](const Notification&) {
+    connect(&settings, &Settings::themeChanged, this, [this] {
         if (m_model->isStale()) themesDidChange();
     });
 }
 
-ThemesTableViewController::~ThemesTableViewController() = default;
+ThemesTableViewController::~ThemesTableViewController()
+{
+    // Nothing reaches a list half taken apart.
+    disconnect(&Settings::shared(), nullptr, this, nullptr);
+}
 
 QListView* ThemesTableViewController::tableView() const { return m_tableView; }
 
@@ -404,7 +396,7 @@ void ThemesTableViewController::hideEvent(QHideEvent* event)
     Settings::shared().saveThemes();
 }
 
-int ThemesTableViewController::rowOfCurrentTheme() { return rowOf(Settings::shared().theme); }
+int ThemesTableViewController::rowOfCurrentTheme() { return rowOf(Settings::shared().theme()); }
 
 void ThemesTableViewController::themesDidChange()
 {
@@ -442,7 +434,7 @@ void ThemesTableViewController::selectionDidChange()
     m_chosen = theme;
     m_chosenId = theme->id;
     if (m_selectingQuietly) return;
-    if (theme != Settings::shared().theme) Settings::shared().setTheme(theme);
+    if (theme != Settings::shared().theme()) Settings::shared().setTheme(theme);
 }
 
 // Context menu ------------------------------------------------------------------------
@@ -528,7 +520,7 @@ void ThemesTableViewController::remove()
     if (const auto theme = themeAt(next)) {
         m_chosen = theme;
         m_chosenId = theme->id;
-        if (theme != settings.theme) settings.setTheme(theme);
+        if (theme != settings.theme()) settings.setTheme(theme);
     }
     selectRowQuietly(next);
 }

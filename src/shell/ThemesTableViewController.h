@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Theme.h"
 
 #include <QList>
@@ -35,6 +34,14 @@ class ThemesListView;
 // else, and every row and drop position is checked against the list as it
 // is, so no stale row reaches it. Every change is saved at once, and the
 // whole list again when the editor closes.
+// The themes editor's window, closed by File ▸ Close like any other.
+class ThemesWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    ThemesWindow();
+};
+
 class ThemesTableViewController : public QWidget {
     Q_OBJECT
 
@@ -112,8 +119,6 @@ private:
     std::weak_ptr<Theme> m_chosen;
     QString m_chosenId;
     bool m_selectingQuietly = false;
-    Observation m_themeObservation;
-    Observation m_themesObservation;
 };
 
 } // namespace lumora

@@ -16,9 +16,7 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/Menu.h"
 #include "platform/files/UserDefaults.h"
-#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
 #include "settings/URLExtensions.h"
@@ -149,86 +147,12 @@ void WindowController::setUp()
     updateTitle();
 
     applyTheme();
-    NotificationCenter& center = NotificationCenter::defaultCenter();
-    center.observe(Notifications::themeDidChange, this, [this](const Notification&) { applyTheme(); });
-    center.observe(Notifications::editorSizeDidChange, this, [this](const Notification&) {
+    connect(&Settings::shared(), &Settings::themeChanged, this, [this] { applyTheme(); });
+    connect(&Settings::shared(), &Settings::editorSizeChanged, this, [this] {
         if (!m_window->isFullScreen()) resizeToEditorSize();
     });
 
-    // Pane toggles.
-    addActionHandler(QStringLiteral("toggleLibraryView:"), [this](MenuItem*) { setLibraryVisible(!isLibraryVisible()); });
-    addActionHandler(QStringLiteral("showAndFocusLibraryView:"), [this](MenuItem*) {
-        setLibraryVisible(true);
-        LibraryOutlineView* outline = m_libraryPane->fileView();
-        outline->setFocus();
-        if (outline->currentIndex().isValid()) outline->scrollTo(outline->currentIndex());
-    });
-
-    // The library.
-    addActionHandler(QStringLiteral("findInLibrary:"), [this](MenuItem*) {
-        setLibraryVisible(true);
-        m_libraryPane->searchField()->setFocus();
-        m_libraryPane->searchField()->selectAll();
-    });
-    addActionHandler(QStringLiteral("makeLibraryDocument:"), [this](MenuItem*) {
-        setLibraryVisible(true);
-        m_libraryPane->makeLibraryDocument();
-    });
-    addActionHandler(QStringLiteral("makeLibraryFolder:"), [this](MenuItem*) {
-        setLibraryVisible(true);
-        m_libraryPane->makeLibraryFolder();
-    });
-    addActionHandler(QStringLiteral("moveToLibrary:"), [this](MenuItem*) { m_libraryPane->moveDocumentToLibrary(); });
-    addActionHandler(QStringLiteral("toggleLibraryLinked:"), [this](MenuItem*) {
-        const std::shared_ptr<Library> library = m_libraryPane->library();
-        if (!library) return;
-        if (const PlatformStatus status = LibraryController::shared().toggleLinked(*library); !status)
-            presentError(status.error());
-        m_libraryPane->selectCurrentLibraryItem();
-    });
-    addActionHandler(QStringLiteral("toggleOutlineView:"), [this](MenuItem*) { setOutlineVisible(!isOutlineVisible()); });
-    addActionHandler(QStringLiteral("togglePreview:"), [this](MenuItem*) { togglePreviewWindow(); });
-    addActionHandler(QStringLiteral("newTab:"), [](MenuItem*) {
-        // There are no window tabs here: a new document gets a window of its own.
-        if (DocumentController* controller = DocumentController::shared())
-            if (auto made = controller->openUntitledDocument(true); !made) controller->presentError(made.error());
-    });
-
-    // The document's file. A save that fails has offered its way out
-    // already (Save As); a locked document says why it is not saved.
-    addActionHandler(QStringLiteral("saveDocument:"), [this](MenuItem*) {
-        Document* d = m_document;
-        if (!d) return;
-        if (const PlatformStatus status = d->saveDocument();
-            !status && status.error().code == PlatformError::Code::locked && DocumentController::shared())
-            DocumentController::shared()->dialogs().presentError(*d, status.error());
-    });
-    addActionHandler(QStringLiteral("revertDocumentToSaved:"), [this](MenuItem*) { revertDocument(); });
-    addActionHandler(QStringLiteral("duplicateDocument:"), [this](MenuItem*) {
-        DocumentController* controller = DocumentController::shared();
-        if (!m_document || !controller) return;
-        if (auto copy = controller->duplicateDocument(*m_document); !copy) controller->presentError(copy.error());
-    });
     m_window->setDocumentMenuEnabled(true);
-
-    // The window's preferences.
-    Settings& settings = Settings::shared();
-    addActionHandler(QStringLiteral("toggleInfoView:"), [&settings](MenuItem*) { settings.toggleInfoViewVisible(); });
-    addActionHandler(QStringLiteral("toggleSounds:"), [&settings](MenuItem*) { settings.toggleTypewriterSounds(); });
-    addActionHandler(QStringLiteral("toggleTypewriterScrolling:"), [this, &settings](MenuItem*) {
-        settings.toggleTypewriterScrolling();
-        updateEditorInsets();
-    });
-    addActionHandler(QStringLiteral("toggleNoEditing:"), [&settings](MenuItem*) { settings.toggleNoEditing(); });
-    addActionHandler(QStringLiteral("setHighlighting:"), [&settings](MenuItem* sender) {
-        if (sender) settings.setHighlighting(sender->representedObject().value<Settings::Highlighting>());
-    });
-    addActionHandler(QStringLiteral("setEditorSize:"), [&settings](MenuItem* sender) {
-        if (sender) settings.setEditorSize(sender->representedObject().toDouble());
-    });
-    addActionHandler(QStringLiteral("setLibrarySummaryLines:"), [&settings](MenuItem* sender) {
-        if (sender) settings.setLibrarySummaryLines(sender->representedObject().toInt());
-    });
 }
 
 void WindowController::connectDocument()
@@ -357,14 +281,14 @@ void WindowController::resizeToEditorSize()
     if (isLibraryVisible()) sides += paneWidth(libraryItem, m_libraryPane);
     if (isOutlineVisible()) sides += paneWidth(outlineItem, m_outlinePane);
     const QRect frame = frameForEditorSize(m_window->geometry(), screen->availableGeometry(),
-                                           Settings::shared().editorSize, sides);
+                                           Settings::shared().editorSize(), sides);
     if (m_window->isMaximized()) m_window->showNormal();
     m_window->setGeometry(frame);
 }
 
 void WindowController::applyTheme()
 {
-    const Theme& theme = *Settings::shared().theme;
+    const Theme& theme = *Settings::shared().theme();
     const QColor background = theme.backgroundColor.toQColor(), foreground = theme.foregroundColor.toQColor();
     m_window->setColors(background, foreground, views::chromeColor(background, foreground));
     // Against a window of the same theme behind it, with no shadow between.
@@ -789,47 +713,119 @@ void WindowController::windowStateChanged(Qt::WindowStates oldState)
 
 // Commands -----------------------------------------------------------------------
 
-Responder* WindowController::nextResponder() const { return m_document.data(); }
+void WindowController::toggleLibraryView() { setLibraryVisible(!isLibraryVisible()); }
 
-std::optional<bool> WindowController::validate(MenuItem& item)
+void WindowController::showAndFocusLibraryView()
 {
-    const Settings& settings = Settings::shared();
-    const QString& action = item.action();
-    const QVariant& value = item.representedObject();
-    if (action == QLatin1String("toggleTypewriterScrolling:")) item.setState(stateFor(settings.isTypewriterScrollingEnabled));
-    else if (action == QLatin1String("toggleSounds:")) item.setState(stateFor(settings.isTypewriterSoundsEnabled));
-    else if (action == QLatin1String("setHighlighting:"))
-        item.setState(stateFor(value.value<Settings::Highlighting>() == settings.highlighting));
-    else if (action == QLatin1String("toggleNoEditing:")) item.setState(stateFor(settings.isNoEditingEnabled));
-    else if (action == QLatin1String("setEditorSize:")) item.setState(stateFor(value.toDouble() == settings.editorSize));
-    else if (action == QLatin1String("setLibrarySummaryLines:"))
-        item.setState(stateFor(value.toInt() == settings.librarySummaryLines));
-    else if (action == QLatin1String("toggleLibraryView:"))
-        item.setTitle(localized(isLibraryVisible() ? "menu.view.library.off" : "menu.view.library.on"));
-    else if (action == QLatin1String("toggleInfoView:"))
-        item.setTitle(localized(settings.isInfoViewVisible ? "menu.view.statistics.off" : "menu.view.statistics.on"));
-    else if (action == QLatin1String("saveDocument:")) return m_document != nullptr;
-    else if (action == QLatin1String("revertDocumentToSaved:"))
-        return m_document && !m_document->isUntitled()
-               && (m_document->isDocumentEdited() || m_document->canRevertToOpenedVersion());
-    else if (action == QLatin1String("toggleOutlineView:")) {
-        item.setHidden(!m_document || !m_document->isMarkdownEnabled());
-        item.setTitle(localized(isOutlineVisible() ? "menu.view.outline.off" : "menu.view.outline.on"));
-    } else if (action == QLatin1String("makeLibraryDocument:") || action == QLatin1String("makeLibraryFolder:")
-               || action == QLatin1String("findInLibrary:")) {
-        // Shown, and disabled while there is no library to act in.
-        return !LibraryController::shared().libraries().empty();
-    } else if (action == QLatin1String("moveToLibrary:")) {
-        validateMoveToLibrary(item);
-    } else if (action == QLatin1String("toggleLibraryLinked:")) {
-        const std::shared_ptr<Library> library = shownLibrary();
-        item.setHidden(!library);
-        if (library)
-            item.setTitle(localizedFormat(library->isLinked() ? QStringLiteral("menu.library.link.off")
-                                                              : QStringLiteral("menu.library.link.on"),
-                                          {string::quoted(library->displayName.text())}));
-    }
+    setLibraryVisible(true);
+    LibraryOutlineView* outline = m_libraryPane->fileView();
+    outline->setFocus();
+    if (outline->currentIndex().isValid()) outline->scrollTo(outline->currentIndex());
+}
+
+void WindowController::findInLibrary()
+{
+    setLibraryVisible(true);
+    m_libraryPane->searchField()->setFocus();
+    m_libraryPane->searchField()->selectAll();
+}
+
+void WindowController::makeLibraryDocument()
+{
+    setLibraryVisible(true);
+    m_libraryPane->makeLibraryDocument();
+}
+
+void WindowController::makeLibraryFolder()
+{
+    setLibraryVisible(true);
+    m_libraryPane->makeLibraryFolder();
+}
+
+bool WindowController::hasLibraries() const { return !LibraryController::shared().libraries().empty(); }
+
+void WindowController::moveToLibrary() { m_libraryPane->moveDocumentToLibrary(); }
+
+void WindowController::toggleLibraryLinked()
+{
+    const std::shared_ptr<Library> library = m_libraryPane->library();
+    if (!library) return;
+    if (const PlatformStatus status = LibraryController::shared().toggleLinked(*library); !status)
+        presentError(status.error());
+    m_libraryPane->selectCurrentLibraryItem();
+}
+
+bool WindowController::validateToggleLibraryLinked(MenuItem& item) const
+{
+    const std::shared_ptr<Library> library = shownLibrary();
+    item.setHidden(!library);
+    if (library)
+        item.setTitle(localizedFormat(library->isLinked() ? QStringLiteral("menu.library.link.off")
+                                                          : QStringLiteral("menu.library.link.on"),
+                                      {string::quoted(library->displayName.text())}));
     return true;
+}
+
+void WindowController::toggleOutlineView() { setOutlineVisible(!isOutlineVisible()); }
+
+bool WindowController::showsMarkdown() const { return m_document && m_document->isMarkdownEnabled(); }
+
+void WindowController::newTab()
+{
+    // There are no window tabs here: a new document gets a window of its own.
+    if (DocumentController* controller = DocumentController::shared())
+        if (auto made = controller->openUntitledDocument(true); !made) controller->presentError(made.error());
+}
+
+void WindowController::saveDocument()
+{
+    // A save that fails has offered its way out already (Save As); a locked
+    // document says why it is not saved.
+    Document* d = m_document;
+    if (!d) return;
+    if (const PlatformStatus status = d->saveDocument();
+        !status && status.error().code == PlatformError::Code::locked && DocumentController::shared())
+        DocumentController::shared()->dialogs().presentError(*d, status.error());
+}
+
+bool WindowController::canRevertDocument() const
+{
+    return m_document && !m_document->isUntitled()
+           && (m_document->isDocumentEdited() || m_document->canRevertToOpenedVersion());
+}
+
+void WindowController::duplicateDocument()
+{
+    DocumentController* controller = DocumentController::shared();
+    if (!m_document || !controller) return;
+    if (auto copy = controller->duplicateDocument(*m_document); !copy) controller->presentError(copy.error());
+}
+
+void WindowController::toggleTypewriterScrolling()
+{
+    Settings::shared().toggleTypewriterScrolling();
+    updateEditorInsets();
+}
+
+void WindowController::toggleInfoView() { Settings::shared().toggleInfoViewVisible(); }
+
+void WindowController::toggleSounds() { Settings::shared().toggleTypewriterSounds(); }
+
+void WindowController::toggleNoEditing() { Settings::shared().toggleNoEditing(); }
+
+void WindowController::setHighlighting(const QVariant& value)
+{
+    if (value.isValid()) Settings::shared().setHighlighting(value.value<Settings::Highlighting>());
+}
+
+void WindowController::setEditorSize(const QVariant& value)
+{
+    if (value.isValid()) Settings::shared().setEditorSize(value.toDouble());
+}
+
+void WindowController::setLibrarySummaryLines(const QVariant& value)
+{
+    if (value.isValid()) Settings::shared().setLibrarySummaryLines(value.toInt());
 }
 
 QVariantMap WindowController::restorableState() const
@@ -852,7 +848,7 @@ std::shared_ptr<Library> WindowController::shownLibrary() const
     return isLibraryVisible() ? m_libraryPane->library() : nullptr;
 }
 
-void WindowController::validateMoveToLibrary(MenuItem& item) const
+bool WindowController::validateMoveToLibrary(MenuItem& item) const
 {
     // Offered for a document with a file that is not in the library shown:
     // "Move “Notes.md” into “Writing”".
@@ -865,6 +861,7 @@ void WindowController::validateMoveToLibrary(MenuItem& item) const
     if (shown)
         item.setTitle(localizedFormat(QStringLiteral("menu.library.moveInto"),
                                       {string::quoted(url::localizedName(path)), string::quoted(library->displayName.text())}));
+    return true;
 }
 
 // Closing ------------------------------------------------------------------------
@@ -1064,17 +1061,15 @@ void WindowController::editingRefused()
     // One question for a burst of refused keys, asked once the key is done.
     if (m_lockedPromptPending) return;
     m_lockedPromptPending = true;
-    QPointer<WindowController> self(this);
-    dispatch::async([self] {
-        if (!self) return;
-        self->m_lockedPromptPending = false;
+    QMetaObject::invokeMethod(this, [this] {
+        m_lockedPromptPending = false;
         DocumentController* controller = DocumentController::shared();
-        Document* d = self->m_document;
+        Document* d = m_document;
         if (!controller || !d || !d->isLocked()) return;
         if (controller->dialogs().askAboutLockedDocument(*d) == Dialogs::LockedChoice::duplicate) {
             if (auto copy = controller->duplicateDocument(*d); !copy) controller->presentError(copy.error());
         }
-    });
+    }, Qt::QueuedConnection);
 }
 
 } // namespace lumora

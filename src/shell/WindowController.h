@@ -1,7 +1,6 @@
 #pragma once
 
 #include "library/LibraryViewController.h"
-#include "platform/application/Responder.h"
 
 #include <QMenuBar>
 #include <QObject>
@@ -21,6 +20,7 @@ class DocumentViewController;
 class Library;
 class DocumentWindowBase;
 class LibraryViewController;
+class MenuItem;
 class OutlineViewController;
 class PreviewViewController;
 class SplitView;
@@ -32,14 +32,14 @@ class SplitView;
 // collapsed. The window's frame is kept under "documentWindow" and the
 // panes' widths under "mainSplitView".
 //
-// In the responder chain it comes after the window and hands on to its
+// In the responder chain it comes after the window and leads to its
 // document: it carries the document's file commands (save, revert to the
 // saved text or to the version opened, duplicate; the title strip offers
 // the document menu), the pane toggles and the window's preference
 // commands (editor size, statistics line, typewriter scrolling, typing
-// sounds, focus highlighting, no-editing mode, library summary lines) and
-// validates their items (check marks mirror the preferences, toggles name
-// what they will do).
+// sounds, focus highlighting, no-editing mode, library summary lines); the
+// command table validates their items from what it answers (check marks
+// mirror the preferences, toggles name what they will do).
 //
 // The window owns its controller. Closing the document's last window closes
 // the document (which may ask to save, and may refuse); a window whose
@@ -48,7 +48,7 @@ class SplitView;
 // The library pane may show another document in the window (a row opened
 // there): the window then leaves its document the way closing would, and
 // takes the new one in its place.
-class WindowController : public QObject, public Responder, public LibraryPaneHost {
+class WindowController : public QObject, public LibraryPaneHost {
     Q_OBJECT
 
 public:
@@ -170,13 +170,48 @@ public:
     QVariantMap restorableState() const;
     void restoreState(const QVariantMap& state);
 
-    Responder* nextResponder() const override;
-    // Check marks mirror the preferences, toggles name what they will do,
-    // items that do not apply hide; the library commands are disabled while
-    // there is no library. "Move into" names the document and the library
-    // shown, and shows only for a document with a file outside that
-    // library; the link item names the library shown.
-    std::optional<bool> validate(MenuItem& item) override;
+    // ---- The window's commands
+    //
+    // The pane toggles; the library commands show the library first and
+    // are disabled while there is no library (hasLibraries()).
+    void toggleLibraryView();
+    void showAndFocusLibraryView();
+    void toggleOutlineView();
+    // The outline item hides while the document is not Markdown.
+    bool showsMarkdown() const;
+    void findInLibrary();
+    void makeLibraryDocument();
+    void makeLibraryFolder();
+    bool hasLibraries() const;
+    // Moves the document into the library shown. Its item ("Move “Notes.md”
+    // into “Writing”") shows only for a document with a file outside that
+    // library.
+    void moveToLibrary();
+    bool validateMoveToLibrary(MenuItem& item) const;
+    // Keeps the library shown in the list, or lets it go; its item names it
+    // and hides while no library is shown.
+    void toggleLibraryLinked();
+    bool validateToggleLibraryLinked(MenuItem& item) const;
+    // There are no window tabs here: a new document in a window of its own.
+    void newTab();
+    // The document's file commands. A save that fails has offered its way
+    // out already; a locked document says why it is not saved.
+    void saveDocument();
+    bool canSaveDocument() const { return m_document != nullptr; }
+    // Back to the saved text, or to the version opened once saves wrote
+    // over it; asks first.
+    void revertDocument();
+    bool canRevertDocument() const;
+    void duplicateDocument();
+    // The preferences the window's menus set (the items' values are the
+    // preferences' values).
+    void toggleInfoView();
+    void toggleSounds();
+    void toggleTypewriterScrolling();
+    void toggleNoEditing();
+    void setHighlighting(const QVariant& value);
+    void setEditorSize(const QVariant& value);
+    void setLibrarySummaryLines(const QVariant& value);
 
     // LibraryPaneHost
     Document* paneDocument() const override { return m_document; }
@@ -201,13 +236,11 @@ private:
     void mouseExited();
     void windowStateChanged(Qt::WindowStates oldState);
     bool isFocusOutsideContent() const;
-    void validateMoveToLibrary(MenuItem& item) const;
     QRect titleStripScreenArea() const;
     void updateTitle();
     bool windowShouldClose();
     void detachFromDocument();
     void editingRefused();
-    void revertDocument();
     void updateEditorInsets();
 
     QPointer<Document> m_document;

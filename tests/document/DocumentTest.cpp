@@ -1,7 +1,6 @@
 #include "document/Document.h"
 
 #include "DocumentTestSupport.h"
-#include "platform/application/Menu.h"
 #include "platform/files/Encodings.h"
 #include "platform/files/FileWriter.h"
 #include "platform/files/TextFileCodec.h"
@@ -287,14 +286,9 @@ TEST_F(DocumentTest, TogglingMarkdownRestylesAndHidesTheFirstOutline)
     TextStorage& storage = doc->data().textStorage();
     const AttributeValue headingFont = storage.attribute(AttributeKey::Font, 2);
 
-    MenuItem item(QStringLiteral("Markdown"), QStringLiteral("toggleMarkdown:"));
-    ASSERT_TRUE(doc->respondsTo(item.action()));
-    doc->validate(item);
-    EXPECT_EQ(item.state(), MenuItem::State::on);
-    doc->perform(item.action(), &item);
+    ASSERT_TRUE(doc->isMarkdownEnabled());
+    doc->toggleMarkdown();
     EXPECT_FALSE(doc->isMarkdownEnabled());
-    doc->validate(item);
-    EXPECT_EQ(item.state(), MenuItem::State::off);
     EXPECT_FALSE(first.outlineVisible);
     EXPECT_TRUE(second.outlineVisible);
     EXPECT_EQ(storage.attribute(AttributeKey::Font, 2), storage.attribute(AttributeKey::Font, 10))

@@ -59,13 +59,13 @@ TEST(DocumentViewControllerTest, PanesEditTheirDocumentTogether)
 TEST(DocumentViewControllerTest, StatisticsLineFollowsPreferenceAndSelection)
 {
     Settings& settings = Settings::shared();
-    const bool saved = settings.isInfoViewVisible;
+    const bool saved = settings.isInfoViewVisible();
     Document document;
     ASSERT_TRUE(document.data().readDocument(QByteArrayView("one two three")).ok());
     DocumentViewController pane;
     pane.show();
     pane.setDocument(&document);
-    if (settings.isInfoViewVisible) settings.toggleInfoViewVisible();
+    if (settings.isInfoViewVisible()) settings.toggleInfoViewVisible();
     EXPECT_FALSE(pane.infoView()->isVisible());
     const int textHeight = pane.textView()->height();
 
@@ -94,13 +94,13 @@ TEST(DocumentViewControllerTest, StatisticsLineFollowsPreferenceAndSelection)
     EXPECT_TRUE(statistics(pane).contains(QStringLiteral("Words: 3")));
     QTRY_VERIFY_WITH_TIMEOUT(statistics(pane).contains(QStringLiteral("Words: 4")), 3000);
 
-    if (settings.isInfoViewVisible != saved) settings.toggleInfoViewVisible();
+    if (settings.isInfoViewVisible() != saved) settings.toggleInfoViewVisible();
 }
 
 TEST(DocumentViewControllerTest, OneSoundPerKeystrokeAndNoneLeftBehind)
 {
     Settings& settings = Settings::shared();
-    if (!settings.isTypewriterSoundsEnabled) settings.toggleTypewriterSounds();
+    if (!settings.isTypewriterSoundsEnabled()) settings.toggleTypewriterSounds();
     Document document;
     ASSERT_TRUE(document.data().readDocument(QByteArrayView("- item")).ok());
     DocumentViewController pane;
@@ -110,9 +110,9 @@ TEST(DocumentViewControllerTest, OneSoundPerKeystrokeAndNoneLeftBehind)
     // Return makes two edits (the line break and the list continuation).
     QTest::keyClick(pane.textView(), Qt::Key_Return);
     EXPECT_EQ(document.data().textStorage().string(), QStringLiteral("- item\n- "));
-    EXPECT_EQ(settings.playingSounds.size(), 1);
+    EXPECT_EQ(settings.typingSounds().playingSounds().size(), 1);
     // Without an audio output a player finishes on a later turn.
-    QTRY_COMPARE_WITH_TIMEOUT(settings.playingSounds.size(), 0, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(settings.typingSounds().playingSounds().size(), 0, 2000);
     settings.toggleTypewriterSounds();
 }
 
@@ -134,8 +134,8 @@ TEST(DocumentViewControllerTest, StatisticsAreCountedOnlyWhileShownAndFollowTypi
     // moment after the writer pauses, in a titled document that is not
     // saved as much as in an untitled one.
     Settings& settings = Settings::shared();
-    const bool saved = settings.isInfoViewVisible;
-    if (settings.isInfoViewVisible) settings.toggleInfoViewVisible();
+    const bool saved = settings.isInfoViewVisible();
+    if (settings.isInfoViewVisible()) settings.toggleInfoViewVisible();
     const QString path = test::freshDirectory(QStringLiteral("statistics")) + QStringLiteral("/notes.txt");
     {
         QFile file(path);
@@ -161,14 +161,14 @@ TEST(DocumentViewControllerTest, StatisticsAreCountedOnlyWhileShownAndFollowTypi
     EXPECT_LT(paused.elapsed(), 1000);
     EXPECT_TRUE(document.isDocumentEdited());
 
-    if (settings.isInfoViewVisible != saved) settings.toggleInfoViewVisible();
+    if (settings.isInfoViewVisible() != saved) settings.toggleInfoViewVisible();
 }
 
 TEST(DocumentViewControllerTest, ALongTextIsCountedAwayFromTheEditor)
 {
     Settings& settings = Settings::shared();
-    const bool saved = settings.isInfoViewVisible;
-    if (!settings.isInfoViewVisible) settings.toggleInfoViewVisible();
+    const bool saved = settings.isInfoViewVisible();
+    if (!settings.isInfoViewVisible()) settings.toggleInfoViewVisible();
     QByteArray text;
     while (text.size() < 300'000) text += "Some words to count here.\n";
     Document document;
@@ -181,7 +181,7 @@ TEST(DocumentViewControllerTest, ALongTextIsCountedAwayFromTheEditor)
     // A selection of it, too.
     pane.textView()->setSelectedRange(Range(0, 200'000));
     QTRY_COMPARE_WITH_TIMEOUT(statistics(pane), document.data().documentStatistics(Range(0, 200'000)), 5000);
-    if (settings.isInfoViewVisible != saved) settings.toggleInfoViewVisible();
+    if (settings.isInfoViewVisible() != saved) settings.toggleInfoViewVisible();
 }
 
 TEST(DocumentViewControllerTest, APaneGoesQuietlyWithTextSelected)

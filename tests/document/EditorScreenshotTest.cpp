@@ -57,13 +57,13 @@ int inkRows(const QImage& image, int top, int bottom, QRgb background)
 TEST(EditorScreenshotTest, SampleDocumentLooksStyledAndCentred)
 {
     Settings& settings = Settings::shared();
-    const double savedSize = settings.editorSize;
-    const bool savedTypewriter = settings.isTypewriterScrollingEnabled;
-    settings.editorSize = 712;
-    settings.isTypewriterScrollingEnabled = false;
+    const double savedSize = settings.editorSize();
+    const bool savedTypewriter = settings.isTypewriterScrollingEnabled();
+    settings.setEditorSize(712);
+    settings.setTypewriterScrollingEnabled(false);
 
-    TextStorage storage(QString::fromUtf8(kSample), settings.parsedStylesheet->base);
-    restyleParagraphs(storage, *settings.parsedStylesheet, Range(0, storage.length()), true);
+    TextStorage storage(QString::fromUtf8(kSample), settings.parsedStylesheet()->base);
+    restyleParagraphs(storage, *settings.parsedStylesheet(), Range(0, storage.length()), true);
     UndoManager undo;
     DocumentViewController pane;
     pane.resize(1100, 760);
@@ -80,7 +80,7 @@ TEST(EditorScreenshotTest, SampleDocumentLooksStyledAndCentred)
         image.save(QDir(QString::fromLocal8Bit(dir)).filePath(QStringLiteral("editor.png")));
 
     // The theme's background, and nothing drawn outside the column.
-    const QRgb background = settings.theme->backgroundColor.toQColor().rgb();
+    const QRgb background = settings.theme()->backgroundColor.toQColor().rgb();
     EXPECT_EQ(image.pixel(5, 5), background);
     const int margin = int(view->mirror().rootFrameMargins().left());
     EXPECT_GT(margin, 100);
@@ -113,14 +113,14 @@ TEST(EditorScreenshotTest, SampleDocumentLooksStyledAndCentred)
     const QTextBlock list = doc->findBlock(int(storage.string().indexOf(QStringLiteral("- Read"))));
     const QRectF listRect = layout->blockBoundingRect(list).translated(0, -offset);
     EXPECT_GT(darkPixels(image, listRect), 50);
-    const Settings::Highlighting savedHighlighting = settings.highlighting;
-    settings.highlighting = Settings::Highlighting::sentence;
+    const Settings::Highlighting savedHighlighting = settings.highlighting();
+    settings.setHighlighting(Settings::Highlighting::sentence);
     view->setSelectedRange(Range(40, 0));
     view->updateHighlightAttributes();
     const QImage focused = pane.grab().toImage().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(darkPixels(focused, listRect), 0);
     EXPECT_GT(darkPixels(focused, body), 50);
-    settings.highlighting = savedHighlighting;
+    settings.setHighlighting(savedHighlighting);
     view->updateHighlightAttributes();
 
     // A selection covers whole lines, the spacing between them included,
@@ -159,6 +159,6 @@ TEST(EditorScreenshotTest, SampleDocumentLooksStyledAndCentred)
         }
     EXPECT_GT(blue, 20);
 
-    settings.editorSize = savedSize;
-    settings.isTypewriterScrollingEnabled = savedTypewriter;
+    settings.setEditorSize(savedSize);
+    settings.setTypewriterScrollingEnabled(savedTypewriter);
 }

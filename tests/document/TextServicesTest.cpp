@@ -15,6 +15,7 @@
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
+#include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -46,12 +47,12 @@ protected:
     {
         SpellChecker::setPreferredLanguage(test::installTestDictionary());
         Settings& s = Settings::shared();
-        saved = {s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting};
-        s.isNoEditingEnabled = false;
-        s.isTypewriterScrollingEnabled = false;
-        s.highlighting = Settings::Highlighting::off;
+        saved = {s.isNoEditingEnabled(), s.isTypewriterScrollingEnabled(), s.highlighting()};
+        s.setNoEditingEnabled(false);
+        s.setTypewriterScrollingEnabled(false);
+        s.setHighlighting(Settings::Highlighting::off);
         for (const auto& option : TextView::persistedTextOptions())
-            s.userDefaults->set(QLatin1String(option.key), false);
+            s.userDefaults()->set(QLatin1String(option.key), false);
         TextServices::setSharedFindString(QString());
         TextServices::setSharedFindOptions({});
         menu = std::make_unique<MainMenu>(s);
@@ -74,8 +75,11 @@ protected:
         ActionDispatcher::instance().setMainMenu(nullptr);
         menu.reset();
         Settings& s = Settings::shared();
-        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults->remove(QLatin1String(option.key));
-        std::tie(s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting) = saved;
+        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults()->remove(QLatin1String(option.key));
+        const auto& [noEditing, typewriter, highlighting] = saved;
+        s.setNoEditingEnabled(noEditing);
+        s.setTypewriterScrollingEnabled(typewriter);
+        s.setHighlighting(highlighting);
         SpellChecker::setPreferredLanguage(QString());
     }
 
@@ -83,8 +87,8 @@ protected:
     {
         // The view lets go of the old storage before it goes.
         view->setTextStorage(nullptr, nullptr);
-        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet->base);
-        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet, Range(0, storage->length()), true);
+        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet()->base);
+        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet(), Range(0, storage->length()), true);
         undo.removeAll();
         view->setTextStorage(storage.get(), &undo);
     }
@@ -95,16 +99,17 @@ protected:
     void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(view.get(), k, m); }
     void type(const QString& s) { QTest::keyClicks(view.get(), s); }
     void option(const char* key, bool on) { view->setTextOption(QLatin1String(key), on); }
-    void perform(const char* action, qint64 tag = 0)
+    // The command sent from its menu item, to the editor.
+    void perform(Command command)
     {
-        MenuItem item(QString(), QLatin1String(action), QString(), 0, false, tag);
-        view->perform(QLatin1String(action), &item);
+        MenuItem item(QString(), command);
+        ActionDispatcher::instance().send(command, &item, view.get());
     }
     // The item's enabled state and check mark as the menu would show them.
-    std::pair<bool, MenuItem::State> validated(const char* action, qint64 tag = 0)
+    std::pair<bool, MenuItem::State> validated(Command command)
     {
-        MenuItem item(QString(), QLatin1String(action), QString(), 0, false, tag);
-        const bool enabled = view->validate(item).value_or(true);
+        MenuItem item(QString(), command);
+        const bool enabled = ActionDispatcher::instance().validateItem(item, view.get());
         return {enabled, item.state()};
     }
     void repaint() { view->viewport()->repaint(); }
@@ -192,7 +197,7 @@ TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWher
     for (int i = 0; i < 3000; ++i) lines << QStringLiteral("Line %1 has a needle in it.").arg(i);
     open(lines.join(u'\n'));
     view->setSelectedRange(Range(text().indexOf(QStringLiteral("Line 1500")), 0));
-    perform("performFindPanelAction:", 1);
+    perform(Command::showFindInterface);
     QTest::keyClicks(bar()->findField(), QStringLiteral("needle"));
     EXPECT_EQ(view->selectedRange().location, text().indexOf(QStringLiteral("needle"), text().indexOf("Line 1500")));
     ASSERT_TRUE(waitForCount());
@@ -258,11 +263,11 @@ TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)
 TEST_F(TextServicesTest, ReplacingFollowsTheNoEditingRule)
 {
     open(QStringLiteral("red fish, blue fish"));
-    perform("performTextFinderAction:", 12);
+    perform(Command::showReplaceInterface);
     QTest::keyClicks(bar()->findField(), QStringLiteral("fish"));
     bar()->replaceField()->setText(QStringLiteral("cat"));
-    Settings::shared().isNoEditingEnabled = true;
-    perform("performTextFinderAction:", 12);
+    Settings::shared().setNoEditingEnabled(true);
+    perform(Command::showReplaceInterface);
     EXPECT_FALSE(bar()->replaceButton()->isEnabled());
     EXPECT_FALSE(bar()->replaceAllButton()->isEnabled());
     EXPECT_EQ(services().replaceAll(), 0);
@@ -280,7 +285,7 @@ TEST_F(TextServicesTest, ReplaceAllOfManyMatchesIsOneStep)
     const QString original = lines.join(u'\n');
     open(original);
     TextServices::setSharedFindString(QStringLiteral("word"));
-    perform("performTextFinderAction:", 12);
+    perform(Command::showReplaceInterface);
     bar()->replaceField()->setText(QStringLiteral("sentence"));
     EXPECT_EQ(services().replaceAll(), 10000);
     EXPECT_EQ(text().count(QStringLiteral("sentence")), 10000);
@@ -295,12 +300,12 @@ TEST_F(TextServicesTest, UseSelectionForFindAndJumpToSelection)
     QStringList lines;
     for (int i = 0; i < 300; ++i) lines << QStringLiteral("Paragraph %1 about a dog.").arg(i);
     open(lines.join(u'\n'));
-    EXPECT_FALSE(validated("performFindPanelAction:", 7).first); // nothing selected
-    EXPECT_FALSE(validated("performFindPanelAction:", 2).first); // nothing to find
+    EXPECT_FALSE(validated(Command::useSelectionForFind).first); // nothing selected
+    EXPECT_FALSE(validated(Command::findNext).first); // nothing to find
     view->setSelectedRange(Range(text().indexOf(QStringLiteral("dog")), 3));
     key(Qt::Key_E, Qt::ControlModifier);
     EXPECT_EQ(TextServices::sharedFindString(), QStringLiteral("dog"));
-    EXPECT_TRUE(validated("performFindPanelAction:", 2).first);
+    EXPECT_TRUE(validated(Command::findNext).first);
     key(Qt::Key_G, Qt::ControlModifier);
     EXPECT_EQ(view->selectedRange().location, text().indexOf(QStringLiteral("dog"), text().indexOf("dog") + 1));
 
@@ -362,7 +367,7 @@ TEST_F(TextServicesTest, UnderlinesAndMatchesReadOnlyTheShownTextWhileTyping)
     while (long_.size() < 400'000) long_ += QStringLiteral("The qiuck fox finds a needle in the hay.\n\n");
     open(long_);
     view->setSelectedRange(Range(0, 0));
-    perform("performFindPanelAction:", 1);
+    perform(Command::showFindInterface);
     QTest::keyClicks(bar()->findField(), QStringLiteral("needle"));
     ASSERT_TRUE(view->isFindBarVisible());
     view->setFocus();
@@ -413,18 +418,45 @@ TEST_F(TextServicesTest, ContextMenuOffersGuessesIgnoreAndLearn)
     EXPECT_FALSE(fresh.isCorrect(u"jmups"));
 }
 
+TEST_F(TextServicesTest, AWordIgnoredInOneEditorIsUnmarkedInEvery)
+{
+    option("continuousSpellCheckingEnabled", true);
+    open(QStringLiteral("The jmups and the fox."));
+    // Another editor, over another text with the same word, has checked it.
+    TextStorage otherText(QStringLiteral("The fox and the jmups."), Settings::shared().parsedStylesheet()->base);
+    restyleParagraphs(otherText, *Settings::shared().parsedStylesheet(), Range(0, otherText.length()), true);
+    UndoManager otherUndo;
+    TextView other;
+    other.setTextStorage(&otherText, &otherUndo);
+    other.resize(600, 300);
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    other.viewport()->repaint();
+    ASSERT_EQ(other.services().paintedMisspellings().size(), 1u);
+
+    std::unique_ptr<QMenu> menu(view->createContextMenu(pointAt(text().indexOf(QStringLiteral("jmups")) + 1)));
+    QAction* ignore = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == QStringLiteral("Ignore Spelling")) ignore = action;
+    ASSERT_TRUE(ignore);
+    ignore->trigger();
+    other.viewport()->repaint();
+    EXPECT_TRUE(other.services().paintedMisspellings().empty());
+    other.setTextStorage(nullptr, nullptr);
+}
+
 TEST_F(TextServicesTest, CheckDocumentNowAndTheSpellingPanel)
 {
     open(QStringLiteral("Fine wrod here, `qiuk` and qiuck there."));
     view->setSelectedRange(Range(0, 0));
     key(Qt::Key_Semicolon, Qt::ControlModifier);
     EXPECT_EQ(view->selectedRange(), Range(5, 4));
-    perform("checkSpelling:");
+    perform(Command::checkSpelling);
     EXPECT_EQ(view->selectedRange(), Range(27, 5)); // the code span is passed over
-    perform("checkSpelling:");
+    perform(Command::checkSpelling);
     EXPECT_EQ(view->selectedRange(), Range(5, 4)); // round again
 
-    perform("showGuessPanel:");
+    perform(Command::showGuessPanel);
     SpellingPanel& panel = SpellingPanel::shared();
     ASSERT_TRUE(panel.isVisible());
     EXPECT_EQ(panel.word(), QStringLiteral("wrod"));
@@ -440,7 +472,7 @@ TEST_F(TextServicesTest, CheckDocumentNowAndTheSpellingPanel)
     EXPECT_FALSE(panel.changeButton()->isEnabled());
     panel.hide();
     // Grammar is not checked: the item stays, disabled and off.
-    EXPECT_EQ(validated("toggleGrammarChecking:"), std::make_pair(false, MenuItem::State::off));
+    EXPECT_EQ(validated(Command::toggleGrammarChecking), std::make_pair(false, MenuItem::State::off));
 }
 
 TEST_F(TextServicesTest, SmartQuotesAndDashesAsTheWriterTypes)
@@ -469,7 +501,7 @@ TEST_F(TextServicesTest, SmartQuotesAndDashesAsTheWriterTypes)
 
     // No-editing mode: typing works, the substitution (a replacement) does not.
     open(QString());
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     type(QStringLiteral("\"a"));
     EXPECT_EQ(text(), QStringLiteral("\"a"));
 }
@@ -501,7 +533,7 @@ TEST_F(TextServicesTest, TextReplacementCorrectionAndSmartCopyPaste)
 TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
 {
     open(QStringLiteral("text"));
-    perform("orderFrontSubstitutionsPanel:");
+    perform(Command::orderFrontSubstitutionsPanel);
     SubstitutionsPanel& panel = SubstitutionsPanel::shared();
     ASSERT_TRUE(panel.isVisible());
     QCheckBox* quotes = panel.checkBox(QStringLiteral("automaticQuoteSubstitutionEnabled"));
@@ -509,9 +541,9 @@ TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
     EXPECT_FALSE(quotes->isChecked());
     quotes->click();
     EXPECT_TRUE(view->textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
-    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
-    EXPECT_EQ(validated("toggleAutomaticQuoteSubstitution:").second, MenuItem::State::on);
-    perform("toggleAutomaticQuoteSubstitution:");
+    EXPECT_EQ(Settings::shared().userDefaults()->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
+    EXPECT_EQ(validated(Command::toggleAutomaticQuoteSubstitution).second, MenuItem::State::on);
+    perform(Command::toggleAutomaticQuoteSubstitution);
     EXPECT_FALSE(quotes->isChecked());
 
     TextReplacements::setEntries({});
@@ -522,36 +554,36 @@ TEST_F(TextServicesTest, SubstitutionsPanelEditsTheSwitchesAndTheList)
     const auto list = TextReplacements::entries();
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].with, QStringLiteral("be right back"));
-    EXPECT_EQ(Settings::shared().userDefaults->arrayValue(QStringLiteral("textReplacements"))->size(), 1);
+    EXPECT_EQ(Settings::shared().userDefaults()->arrayValue(QStringLiteral("textReplacements"))->size(), 1);
     panel.table()->setCurrentCell(0, 0);
     panel.removeButton()->click();
     EXPECT_TRUE(TextReplacements::entries().empty());
     panel.hide();
-    Settings::shared().userDefaults->remove(QStringLiteral("textReplacements"));
+    Settings::shared().userDefaults()->remove(QStringLiteral("textReplacements"));
 }
 
 TEST_F(TextServicesTest, TransformationsChangeCaseThroughTheGate)
 {
     open(QString::fromUtf8("straße and more"));
     view->setSelectedRange(Range(0, 6));
-    perform("uppercaseWord:");
+    perform(Command::uppercaseWord);
     EXPECT_EQ(text(), QString::fromUtf8("STRASSE and more"));
     EXPECT_EQ(view->selectedRange(), Range(0, 7));
     view->setSelectedRange(Range(14, 0)); // inside "more"
-    perform("capitalizeWord:");
+    perform(Command::capitalizeWord);
     EXPECT_EQ(text(), QString::fromUtf8("STRASSE and More"));
     EXPECT_EQ(view->selectedRange(), Range(16, 0));
     view->setSelectedRange(Range(0, 16));
-    perform("lowercaseWord:");
+    perform(Command::lowercaseWord);
     EXPECT_EQ(text(), QString::fromUtf8("strasse and more"));
     key(Qt::Key_Z, Qt::ControlModifier);
     key(Qt::Key_Z, Qt::ControlModifier);
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
 
-    Settings::shared().isNoEditingEnabled = true;
-    EXPECT_FALSE(validated("uppercaseWord:").first);
-    perform("uppercaseWord:");
+    Settings::shared().setNoEditingEnabled(true);
+    EXPECT_FALSE(validated(Command::uppercaseWord).first);
+    perform(Command::uppercaseWord);
     EXPECT_EQ(text(), QString::fromUtf8("straße and more"));
 }
 
@@ -559,9 +591,9 @@ TEST_F(TextServicesTest, SpeechWithoutAnEngineIsDisabledQuietly)
 {
     SpeechSynthesizer::setEngineOrder(QStringList());
     open(QStringLiteral("Read me aloud."));
-    EXPECT_FALSE(validated("startSpeaking:").first);
-    EXPECT_FALSE(validated("stopSpeaking:").first);
-    perform("startSpeaking:");
+    EXPECT_FALSE(validated(Command::startSpeaking).first);
+    EXPECT_FALSE(validated(Command::stopSpeaking).first);
+    perform(Command::startSpeaking);
     EXPECT_FALSE(SpeechSynthesizer::shared().isSpeaking());
     SpeechSynthesizer::setEngineOrder(std::nullopt);
 }
@@ -569,16 +601,16 @@ TEST_F(TextServicesTest, SpeechWithoutAnEngineIsDisabledQuietly)
 TEST_F(TextServicesTest, TogglesShowTheirOptionsAndAreStored)
 {
     open(QStringLiteral("text"));
-    for (const char* action : {"toggleContinuousSpellChecking:", "toggleAutomaticSpellingCorrection:",
-                               "toggleSmartInsertDelete:", "toggleAutomaticQuoteSubstitution:",
-                               "toggleAutomaticDashSubstitution:", "toggleAutomaticLinkDetection:",
-                               "toggleAutomaticDataDetection:", "toggleAutomaticTextReplacement:"}) {
+    for (Command action : {Command::toggleContinuousSpellChecking, Command::toggleAutomaticSpellingCorrection,
+                           Command::toggleSmartInsertDelete, Command::toggleAutomaticQuoteSubstitution,
+                           Command::toggleAutomaticDashSubstitution, Command::toggleAutomaticLinkDetection,
+                           Command::toggleAutomaticDataDetection, Command::toggleAutomaticTextReplacement}) {
         EXPECT_EQ(validated(action), std::make_pair(true, MenuItem::State::off)) << action;
         perform(action);
         EXPECT_EQ(validated(action), std::make_pair(true, MenuItem::State::on)) << action;
     }
     // Stored at once; an editor shown afterwards starts with them.
-    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticLinkDetectionEnabled")), QVariant(true));
+    EXPECT_EQ(Settings::shared().userDefaults()->object(QStringLiteral("automaticLinkDetectionEnabled")), QVariant(true));
     TextView other;
     other.show();
     EXPECT_TRUE(other.textOption(QStringLiteral("automaticLinkDetectionEnabled")));

@@ -38,15 +38,15 @@ protected:
     void SetUp() override
     {
         Settings& s = Settings::shared();
-        saved = {s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting, s.editorSize};
-        s.isNoEditingEnabled = false;
-        s.isTypewriterScrollingEnabled = false;
-        s.highlighting = Settings::Highlighting::off;
-        s.editorSize = 712;
+        saved = {s.isNoEditingEnabled(), s.isTypewriterScrollingEnabled(), s.highlighting(), s.editorSize()};
+        s.setNoEditingEnabled(false);
+        s.setTypewriterScrollingEnabled(false);
+        s.setHighlighting(Settings::Highlighting::off);
+        s.setEditorSize(712);
         // Every substitution and spelling option off, so that typing is
         // plain (a first launch turns four of them on).
         for (const auto& option : TextView::persistedTextOptions())
-            s.userDefaults->set(QLatin1String(option.key), false);
+            s.userDefaults()->set(QLatin1String(option.key), false);
         view = std::make_unique<TextView>();
         view->resize(1000, 700);
         view->show();
@@ -64,16 +64,20 @@ protected:
         }
         view.reset();
         Settings& s = Settings::shared();
-        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults->remove(QLatin1String(option.key));
-        std::tie(s.isNoEditingEnabled, s.isTypewriterScrollingEnabled, s.highlighting, s.editorSize) = saved;
+        for (const auto& option : TextView::persistedTextOptions()) s.userDefaults()->remove(QLatin1String(option.key));
+        const auto& [noEditing, typewriter, highlighting, editorSize] = saved;
+        s.setNoEditingEnabled(noEditing);
+        s.setTypewriterScrollingEnabled(typewriter);
+        s.setHighlighting(highlighting);
+        s.setEditorSize(editorSize);
     }
 
     void open(const QString& text)
     {
         // The view lets go of the old storage before it is destroyed.
         view->setTextStorage(nullptr, nullptr);
-        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet->base);
-        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet, Range(0, storage->length()), true);
+        storage = std::make_unique<TextStorage>(text, Settings::shared().parsedStylesheet()->base);
+        restyleParagraphs(*storage, *Settings::shared().parsedStylesheet(), Range(0, storage->length()), true);
         view->setTextStorage(storage.get(), &undo);
     }
 
@@ -211,7 +215,7 @@ TEST_F(TextViewTest, InputMethodCommitsThroughTheGate)
 TEST_F(TextViewTest, NoEditingModeOnlyAddsAtTheCaret)
 {
     open(QStringLiteral("Draft"));
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     view->setSelectedRange(Range(5, 0));
     key(Qt::Key_Backspace);
     view->setSelectedRange(Range(0, 0));
@@ -321,9 +325,9 @@ TEST_F(TextViewTest, TabIndentsListItemsAndTypesATabElsewhere)
 
     // No-editing mode refuses the outdent and leaves the caret where it is.
     key(Qt::Key_Tab);
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     key(Qt::Key_Backtab, Qt::ShiftModifier);
-    Settings::shared().isNoEditingEnabled = false;
+    Settings::shared().setNoEditingEnabled(false);
     EXPECT_EQ(text(), QStringLiteral("- one\n\t- two\nplain"));
     EXPECT_EQ(caret(), 10);
     key(Qt::Key_Backtab, Qt::ShiftModifier);
@@ -346,7 +350,7 @@ TEST_F(TextViewTest, ColumnWidthAndInsets)
 
     // Typewriter scrolling adds room below the text only, so that the last
     // line can rise; the first line still opens at the top inset.
-    Settings::shared().isTypewriterScrollingEnabled = true;
+    Settings::shared().setTypewriterScrollingEnabled(true);
     view->updateTextContainerInset(); // as the window does when the preference changes
     EXPECT_DOUBLE_EQ(view->mirror().rootFrameMargins().top(), 60.0);
     EXPECT_GE(view->mirror().rootFrameMargins().bottom(), view->viewport()->height() / 2 - 1);
@@ -357,7 +361,7 @@ TEST_F(TextViewTest, TypewriterScrollingKeepsTheLineWhereItStood)
     QStringList lines;
     for (int i = 0; i < 200; ++i) lines << QStringLiteral("Line %1 of a long text.").arg(i);
     open(lines.join(u'\n'));
-    Settings::shared().isTypewriterScrollingEnabled = true;
+    Settings::shared().setTypewriterScrollingEnabled(true);
     view->updateTextContainerInset();
     QScrollBar* bar = view->verticalScrollBar();
     const auto bottom = [&] { return view->cursorRect().bottom(); };
@@ -422,7 +426,7 @@ TEST_F(TextViewTest, TypewriterScrollingKeepsTheLineWhereItStood)
 TEST_F(TextViewTest, TextOptionsArePersistedUnderTheirKeys)
 {
     for (const auto& option : TextView::persistedTextOptions())
-        Settings::shared().userDefaults->remove(QLatin1String(option.key));
+        Settings::shared().userDefaults()->remove(QLatin1String(option.key));
     view = std::make_unique<TextView>();
     view->show();
     // A first launch: spelling while typing, automatic correction, text
@@ -436,11 +440,11 @@ TEST_F(TextViewTest, TextOptionsArePersistedUnderTheirKeys)
     };
     for (const auto& [key, on] : firstLaunch) EXPECT_EQ(view->textOption(QLatin1String(key)), on) << key;
     view->setTextOption(QStringLiteral("automaticQuoteSubstitutionEnabled"), true);
-    EXPECT_EQ(Settings::shared().userDefaults->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
+    EXPECT_EQ(Settings::shared().userDefaults()->object(QStringLiteral("automaticQuoteSubstitutionEnabled")), QVariant(true));
     TextView other;
     other.show();
     EXPECT_TRUE(other.textOption(QStringLiteral("automaticQuoteSubstitutionEnabled")));
-    Settings::shared().userDefaults->remove(QStringLiteral("automaticQuoteSubstitutionEnabled"));
+    Settings::shared().userDefaults()->remove(QStringLiteral("automaticQuoteSubstitutionEnabled"));
 }
 
 TEST_F(TextViewTest, RandomEditingKeepsMirrorAndUndoExact)
@@ -476,7 +480,7 @@ TEST_F(TextViewTest, TypingNearTheStartOfALongTextLeavesTheRestWhereItIs)
     while (long_.size() < 400'000) long_ += QStringLiteral("A sentence of *words*. Another one with a [link](url).\n\n- item\n");
     open(long_);
     const qsizetype item = long_.indexOf(QStringLiteral("- item")) + 6;
-    Settings::shared().highlighting = Settings::Highlighting::sentence;
+    Settings::shared().setHighlighting(Settings::Highlighting::sentence);
     view->updateHighlightAttributes();
     view->setSelectedRange(Range(10, 0));
     type(QStringLiteral("x"));
@@ -511,7 +515,7 @@ TEST_F(TextViewTest, TranslucentColoursStayTranslucentWithoutHighlighting)
     EXPECT_EQ(drawn, qRound(alpha * 255));
 
     // With highlighting on, the dimming is painted: colours are drawn opaque.
-    Settings::shared().highlighting = Settings::Highlighting::sentence;
+    Settings::shared().setHighlighting(Settings::Highlighting::sentence);
     view->updateHighlightAttributes();
     for (const QTextLayout::FormatRange& f : view->mirror().charFormats(block))
         if (f.start <= url && url < f.start + f.length) drawn = f.format.foreground().color().alpha();
@@ -580,7 +584,7 @@ TEST_F(TextViewTest, QtsKeyBindingsGoThroughTheGateOrAreOff)
     EXPECT_EQ(text(), QStringLiteral("alpha beta gamma"));
 
     // In no-editing mode the deleting keys are refused, whichever they are.
-    Settings::shared().isNoEditingEnabled = true;
+    Settings::shared().setNoEditingEnabled(true);
     for (auto [k, m] : {std::pair{Qt::Key_Delete, Qt::KeyboardModifiers(Qt::ShiftModifier)},
                         std::pair{Qt::Key_D, Qt::KeyboardModifiers(Qt::ControlModifier)},
                         std::pair{Qt::Key_Delete, Qt::KeyboardModifiers(Qt::ControlModifier)}}) {

@@ -6,54 +6,65 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <functional>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 using namespace lumora;
 using namespace lumora::test;
 
+namespace lumora {
+// How the tests reach the making of the shared instance.
+struct SettingsTestAccess {
+    static Settings& makeShared(const std::function<void(Settings&)>& beforeStart)
+    {
+        return Settings::makeShared(beforeStart);
+    }
+};
+} // namespace lumora
+
 namespace {
 
 void expectDefaults(const Settings& s)
 {
-    EXPECT_FALSE(s.isTypewriterSoundsEnabled);
-    EXPECT_TRUE(s.isTypewriterScrollingEnabled);
-    EXPECT_FALSE(s.isNoEditingEnabled);
-    EXPECT_EQ(s.highlighting, Settings::Highlighting::off);
-    EXPECT_EQ(ids(s.themes), (QStringList{"light", "dark", "sepia", "amber"}));
-    ASSERT_TRUE(s.theme);
-    EXPECT_EQ(s.theme, s.themes.front());
-    EXPECT_EQ(s.editorSize, 712.0);
-    EXPECT_FALSE(s.isInfoViewVisible);
-    EXPECT_EQ(s.librarySummaryLines, 3);
-    EXPECT_EQ(s.stylesheet, MarkdownStylesheet::defaultStylesheet());
-    ASSERT_TRUE(s.parsedStylesheet);
-    EXPECT_EQ(*s.parsedStylesheet->foregroundColor, s.theme->foregroundColor);
+    EXPECT_FALSE(s.isTypewriterSoundsEnabled());
+    EXPECT_TRUE(s.isTypewriterScrollingEnabled());
+    EXPECT_FALSE(s.isNoEditingEnabled());
+    EXPECT_EQ(s.highlighting(), Settings::Highlighting::off);
+    EXPECT_EQ(ids(s.themes()), (QStringList{"light", "dark", "sepia", "amber"}));
+    ASSERT_TRUE(s.theme());
+    EXPECT_EQ(s.theme(), s.themes().front());
+    EXPECT_EQ(s.editorSize(), 712.0);
+    EXPECT_FALSE(s.isInfoViewVisible());
+    EXPECT_EQ(s.librarySummaryLines(), 3);
+    EXPECT_EQ(s.stylesheet(), MarkdownStylesheet::defaultStylesheet());
+    ASSERT_TRUE(s.parsedStylesheet());
+    EXPECT_EQ(*s.parsedStylesheet()->foregroundColor, s.theme()->foregroundColor);
 }
 
 } // namespace
 
 TEST(Settings, WithoutAStoreEveryDefaultAppliesAndNothingIsWritten)
 {
-    PostedNames names{Notifications::infoViewVisibilityDidChange, Notifications::highlightingDidChange};
     Settings s(nullptr);
     expectDefaults(s);
+    Announced announced(s, {"infoViewVisibilityChanged", "highlightingChanged"});
     s.toggleInfoViewVisible();
     s.setHighlighting(Settings::Highlighting::paragraph);
     s.setFontSize(20);
     s.saveThemes();
-    EXPECT_TRUE(s.isInfoViewVisible);
-    EXPECT_EQ(s.stylesheet.base.size, 20.0);
-    // Notifications are still posted.
-    EXPECT_EQ(names.posted, (QStringList{"LMInfoViewVisibilityDidChange", "LMHighlightingDidChange"}));
+    EXPECT_TRUE(s.isInfoViewVisible());
+    EXPECT_EQ(s.stylesheet().base.size, 20.0);
+    // The changes are still announced.
+    EXPECT_EQ(announced.names, (QStringList{"infoViewVisibilityChanged", "highlightingChanged"}));
 }
 
 TEST(Settings, AFirstStartWithoutAPreferencesFileUsesTheDefaults)
 {
-    PostedNames names{Notifications::textAttributesDidChange};
     const auto store = makeStore("first-start");
     Settings s(store.get());
     expectDefaults(s);
-    EXPECT_EQ(names.posted, QStringList{"LMTextAttributesDidChange"});
     // Starting writes nothing.
     EXPECT_FALSE(QFileInfo::exists(store->filePath()));
 }
@@ -64,16 +75,16 @@ TEST(Settings, StoredValuesAreRead)
         "noEditing": "YES", "highlighting": "sentence", "theme": "sepia", "editorSize": 968,
         "infoViewVisible": 1, "librarySummaryLines": 0})");
     const Settings s(store.get());
-    EXPECT_TRUE(s.isTypewriterSoundsEnabled);
-    EXPECT_FALSE(s.isTypewriterScrollingEnabled);
-    EXPECT_TRUE(s.isNoEditingEnabled); // Bool reads convert
-    EXPECT_EQ(s.highlighting, Settings::Highlighting::sentence);
-    EXPECT_EQ(s.theme->id, QStringLiteral("sepia"));
-    EXPECT_EQ(s.editorSize, 968.0);
-    EXPECT_TRUE(s.isInfoViewVisible);
-    EXPECT_EQ(s.librarySummaryLines, 0);
+    EXPECT_TRUE(s.isTypewriterSoundsEnabled());
+    EXPECT_FALSE(s.isTypewriterScrollingEnabled());
+    EXPECT_TRUE(s.isNoEditingEnabled()); // Bool reads convert
+    EXPECT_EQ(s.highlighting(), Settings::Highlighting::sentence);
+    EXPECT_EQ(s.theme()->id, QStringLiteral("sepia"));
+    EXPECT_EQ(s.editorSize(), 968.0);
+    EXPECT_TRUE(s.isInfoViewVisible());
+    EXPECT_EQ(s.librarySummaryLines(), 0);
     // Under focus highlighting the text is dimmed by default.
-    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, unhighlightedTextAlpha);
+    EXPECT_EQ(s.parsedStylesheet()->foregroundColor->a, unhighlightedTextAlpha);
 }
 
 TEST(Settings, ValuesOfTheWrongTypeGiveTheDefaultsAndTheOthersStay)
@@ -83,13 +94,13 @@ TEST(Settings, ValuesOfTheWrongTypeGiveTheDefaultsAndTheOthersStay)
         "librarySummaryLines": 2.5, "theme": "gone", "infoViewVisible": true, "noEditing": true})";
     const auto store = makeStore("wrong-types", json);
     const Settings s(store.get());
-    EXPECT_EQ(s.editorSize, 712.0);
-    EXPECT_EQ(s.highlighting, Settings::Highlighting::off);
-    EXPECT_TRUE(s.isTypewriterScrollingEnabled);
-    EXPECT_EQ(s.librarySummaryLines, 3);
-    EXPECT_EQ(s.theme->id, QStringLiteral("light"));
-    EXPECT_TRUE(s.isInfoViewVisible);
-    EXPECT_TRUE(s.isNoEditingEnabled);
+    EXPECT_EQ(s.editorSize(), 712.0);
+    EXPECT_EQ(s.highlighting(), Settings::Highlighting::off);
+    EXPECT_TRUE(s.isTypewriterScrollingEnabled());
+    EXPECT_EQ(s.librarySummaryLines(), 3);
+    EXPECT_EQ(s.theme()->id, QStringLiteral("light"));
+    EXPECT_TRUE(s.isInfoViewVisible());
+    EXPECT_TRUE(s.isNoEditingEnabled());
     // The file is left as it was.
     EXPECT_EQ(readFile(store->filePath()), json);
 }
@@ -99,11 +110,11 @@ TEST(Settings, LibrarySummaryLinesStayWithinTheMenusChoices)
     for (const auto& [stored, expected] : std::vector<std::pair<QByteArray, int>>{
              {"-1", 0}, {"0", 0}, {"3", 3}, {"4", 3}, {"1000000000000", 3}, {"-99999999999", 0}}) {
         const auto store = makeStore("summary-lines", R"({"librarySummaryLines": )" + stored + "}");
-        EXPECT_EQ(Settings(store.get()).librarySummaryLines, expected) << stored.constData();
+        EXPECT_EQ(Settings(store.get()).librarySummaryLines(), expected) << stored.constData();
     }
     Settings s(nullptr);
     s.setLibrarySummaryLines(7);
-    EXPECT_EQ(s.librarySummaryLines, 3);
+    EXPECT_EQ(s.librarySummaryLines(), 3);
 }
 
 TEST(Settings, APreferencesFileThatIsNotJsonStartsWithDefaults)
@@ -134,25 +145,23 @@ TEST(Settings, EnumsConvertFromExactRawValuesOnly)
     EXPECT_EQ(Settings::paragraphSpacingFromRawValue(0.25), std::nullopt);
 }
 
-TEST(Settings, SettersWriteTheirKeyThenPost)
+TEST(Settings, SettersWriteTheirKeyThenAnnounce)
 {
     const auto store = makeStore("setters");
     Settings s(store.get());
-    PostedNames names{Notifications::infoViewVisibilityDidChange, Notifications::highlightingDidChange,
-                      Notifications::textAttributesDidChange, Notifications::editorSizeDidChange,
-                      Notifications::librarySummaryLinesDidChange};
+    Announced announced(s);
 
     s.toggleInfoViewVisible();
     EXPECT_EQ(store->object("infoViewVisible"), QVariant(true));
     s.toggleInfoViewVisible();
-    EXPECT_FALSE(s.isInfoViewVisible);
+    EXPECT_FALSE(s.isInfoViewVisible());
     EXPECT_EQ(store->object("infoViewVisible"), QVariant(false));
 
     s.setHighlighting(Settings::Highlighting::sentence);
     EXPECT_EQ(store->stringValue("highlighting"), QStringLiteral("sentence"));
-    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, 0.3);
+    EXPECT_EQ(s.parsedStylesheet()->foregroundColor->a, 0.3);
     s.setHighlighting(Settings::Highlighting::off);
-    EXPECT_EQ(s.parsedStylesheet->foregroundColor->a, 1.0);
+    EXPECT_EQ(s.parsedStylesheet()->foregroundColor->a, 1.0);
 
     s.setEditorSize(968.0);
     EXPECT_EQ(store->doubleValue("editorSize"), 968.0);
@@ -163,32 +172,86 @@ TEST(Settings, SettersWriteTheirKeyThenPost)
     s.toggleNoEditing();
     EXPECT_EQ(store->object("noEditing"), QVariant(true));
 
-    EXPECT_EQ(names.posted, (QStringList{"LMInfoViewVisibilityDidChange", "LMInfoViewVisibilityDidChange",
-                                         "LMTextAttributesDidChange", "LMHighlightingDidChange",
-                                         "LMTextAttributesDidChange", "LMHighlightingDidChange",
-                                         "LMEditorSizeDidChange", "LibrarySummaryLinesDidChange"}));
+    EXPECT_EQ(announced.names, (QStringList{"infoViewVisibilityChanged", "infoViewVisibilityChanged",
+                                            "textAttributesChanged", "highlightingChanged",
+                                            "textAttributesChanged", "highlightingChanged", "editorSizeChanged",
+                                            "librarySummaryLinesChanged", "typewriterScrollingChanged",
+                                            "noEditingChanged"}));
 
     s.setParagraphSpacing(Settings::ParagraphSpacing::oneLine);
     EXPECT_EQ(store->doubleValue("paragraphSpacingFactor"), 1.0);
-    EXPECT_EQ(s.parsedStylesheet->paragraphSpacing, 1.0);
-    EXPECT_EQ(Settings(store.get()).parsedStylesheet->paragraphSpacing, 1.0) << "read again at the next start";
+    EXPECT_EQ(s.parsedStylesheet()->paragraphSpacing, 1.0);
+    EXPECT_EQ(Settings(store.get()).parsedStylesheet()->paragraphSpacing, 1.0) << "read again at the next start";
+}
+
+TEST(Settings, EachSignalCarriesTheValueTheReadersNowSee)
+{
+    const auto store = makeStore("signal-values");
+    Settings s(store.get());
+    QObject context;
+    std::vector<QString> seen;
+    const auto note = [&](const QString& what) { seen.push_back(what); };
+    QObject::connect(&s, &Settings::themeChanged, &context, [&](const std::shared_ptr<Theme>& theme) {
+        EXPECT_EQ(theme, s.theme());
+        EXPECT_EQ(*s.parsedStylesheet()->foregroundColor, theme->foregroundColor) << "rebuilt before";
+        note(theme->id);
+    });
+    QObject::connect(&s, &Settings::highlightingChanged, &context, [&](Settings::Highlighting h) {
+        EXPECT_EQ(h, s.highlighting());
+        note(Settings::rawValue(h));
+    });
+    QObject::connect(&s, &Settings::editorSizeChanged, &context, [&](double size) {
+        EXPECT_EQ(size, s.editorSize());
+        EXPECT_EQ(store->doubleValue("editorSize"), size) << "written before";
+        note(QString::number(size));
+    });
+    QObject::connect(&s, &Settings::infoViewVisibilityChanged, &context, [&](bool visible) {
+        EXPECT_EQ(visible, s.isInfoViewVisible());
+        note(visible ? "shown" : "hidden");
+    });
+    QObject::connect(&s, &Settings::librarySummaryLinesChanged, &context, [&](int lines) {
+        EXPECT_EQ(lines, s.librarySummaryLines());
+        EXPECT_EQ(store->integerValue("librarySummaryLines"), lines);
+        note(QString::number(lines) + " lines");
+    });
+    QObject::connect(&s, &Settings::noEditingChanged, &context, [&](bool on) {
+        EXPECT_EQ(on, s.isNoEditingEnabled());
+        note(on ? "locked" : "editable");
+    });
+    QObject::connect(&s, &Settings::typewriterScrollingChanged, &context, [&](bool on) {
+        EXPECT_EQ(on, s.isTypewriterScrollingEnabled());
+        note(on ? "typewriter" : "free");
+    });
+
+    s.setTheme(s.themes()[2]);
+    s.showTheme(s.themes()[1]);
+    s.setHighlighting(Settings::Highlighting::paragraph);
+    s.setEditorSize(0.0);
+    s.toggleInfoViewVisible();
+    s.setLibrarySummaryLines(7); // kept within the choices
+    s.setNoEditingEnabled(true);
+    s.setTypewriterScrollingEnabled(false);
+    EXPECT_EQ(seen, (std::vector<QString>{"sepia", "dark", "paragraph", "0", "shown", "3 lines", "locked", "free"}));
+    // Shown without being chosen: the chosen theme stays stored.
+    EXPECT_EQ(store->stringValue("theme"), QStringLiteral("sepia"));
 }
 
 TEST(Settings, TheSharedInstanceCanBeAskedForWhileItIsMade)
 {
-    // Making it posts "LMTextAttributesDidChange"; an observer that asks for
-    // the instance then must get it, not re-enter its construction.
+    // Making it announces the text attributes; a listener that asks for the
+    // instance then must get it, not re-enter its construction.
     Settings* seen = nullptr;
     int calls = 0;
-    Observation observation = NotificationCenter::defaultCenter().observe(
-        Notifications::textAttributesDidChange, [&](const Notification&) {
+    QObject context;
+    Settings& shared = SettingsTestAccess::makeShared([&](Settings& made) {
+        QObject::connect(&made, &Settings::textAttributesChanged, &context, [&] {
             ++calls;
             seen = &Settings::shared();
-            EXPECT_TRUE(seen->parsedStylesheet);
+            EXPECT_TRUE(seen->parsedStylesheet());
         });
-    Settings& shared = Settings::shared();
+    });
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(seen, &shared);
     EXPECT_EQ(&Settings::shared(), &shared);
-    EXPECT_EQ(shared.userDefaults, &UserDefaults::standard());
+    EXPECT_EQ(shared.userDefaults(), &UserDefaults::standard());
 }

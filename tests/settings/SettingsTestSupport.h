@@ -1,16 +1,16 @@
 #pragma once
 
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
+#include "settings/Settings.h"
 #include "settings/Theme.h"
 #include "support/TestEnvironment.h"
 
 #include <QLatin1String>
+#include <QObject>
 #include <QStringList>
 
 #include <initializer_list>
 #include <memory>
-#include <vector>
 
 namespace lumora::test {
 
@@ -29,19 +29,36 @@ inline QStringList ids(const ThemeList& themes)
     return list;
 }
 
-// Records the names posted on the default centre, in order.
-class PostedNames {
+// Records, in order, the changes a settings object announces, by the names
+// of its signals ("themeChanged", "textAttributesChanged", ...); only the
+// names given, when some are.
+class Announced {
 public:
-    PostedNames(std::initializer_list<QLatin1String> names)
+    Announced(Settings& settings, std::initializer_list<const char*> only = {})
     {
-        for (QLatin1String name : names)
-            m_observations.push_back(NotificationCenter::defaultCenter().observe(
-                name, [this](const Notification& n) { posted.append(n.name); }));
+        for (const char* name : only) m_only << QLatin1String(name);
+        const auto record = [this](const char* name) {
+            return [this, name] {
+                if (m_only.isEmpty() || m_only.contains(QLatin1String(name))) names.append(QLatin1String(name));
+            };
+        };
+        QObject* c = &m_context;
+        QObject::connect(&settings, &Settings::themeChanged, c, record("themeChanged"));
+        QObject::connect(&settings, &Settings::themesChanged, c, record("themesChanged"));
+        QObject::connect(&settings, &Settings::highlightingChanged, c, record("highlightingChanged"));
+        QObject::connect(&settings, &Settings::editorSizeChanged, c, record("editorSizeChanged"));
+        QObject::connect(&settings, &Settings::infoViewVisibilityChanged, c, record("infoViewVisibilityChanged"));
+        QObject::connect(&settings, &Settings::textAttributesChanged, c, record("textAttributesChanged"));
+        QObject::connect(&settings, &Settings::librarySummaryLinesChanged, c, record("librarySummaryLinesChanged"));
+        QObject::connect(&settings, &Settings::typewriterScrollingChanged, c, record("typewriterScrollingChanged"));
+        QObject::connect(&settings, &Settings::noEditingChanged, c, record("noEditingChanged"));
+        QObject::connect(&settings, &Settings::typewriterSoundsChanged, c, record("typewriterSoundsChanged"));
     }
-    QStringList posted;
+    QStringList names;
 
 private:
-    std::vector<Observation> m_observations;
+    QStringList m_only;
+    QObject m_context; // the connections end with the recorder
 };
 
 } // namespace lumora::test

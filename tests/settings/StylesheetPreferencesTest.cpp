@@ -44,8 +44,8 @@ void link(UserDefaults& store, const QString& path)
     store.set("stylesheetUrl", bookmark->data());
 }
 
-double baseFontSize(const Settings& s) { return fonts::size(*s.parsedStylesheet->base.font()); }
-QString baseFamily(const Settings& s) { return QFontInfo(*s.parsedStylesheet->base.font()).family(); }
+double baseFontSize(const Settings& s) { return fonts::size(*s.parsedStylesheet()->base.font()); }
+QString baseFamily(const Settings& s) { return QFontInfo(*s.parsedStylesheet()->base.font()).family(); }
 
 double defaultSize() { return *MarkdownStylesheet::defaultStylesheet().base.size; }
 
@@ -61,21 +61,21 @@ TEST(StylesheetPreferences, SizesScaleEverySizedStyle)
                                               R"({"heading": {"size": 24}, "bold": {"bold": true}})")));
     store->set("fontSize", 18.0);
     Settings s(store.get());
-    EXPECT_EQ(s.stylesheet.base.size, 18.0);
-    EXPECT_EQ(s.stylesheet.styles.at("heading").size, 36.0);
-    EXPECT_EQ(s.stylesheet.styles.at("bold").size, std::nullopt);
+    EXPECT_EQ(s.stylesheet().base.size, 18.0);
+    EXPECT_EQ(s.stylesheet().styles.at("heading").size, 36.0);
+    EXPECT_EQ(s.stylesheet().styles.at("bold").size, std::nullopt);
     EXPECT_DOUBLE_EQ(baseFontSize(s), 18.0);
     EXPECT_EQ(baseFamily(s), QStringLiteral("DejaVu Sans"));
 
-    PostedNames names{Notifications::textAttributesDidChange};
+    Announced announced(s, {"textAttributesChanged"});
     s.setFontSize(19.5);
-    EXPECT_EQ(s.stylesheet.styles.at("heading").size, 39.0);
+    EXPECT_EQ(s.stylesheet().styles.at("heading").size, 39.0);
     EXPECT_EQ(store->doubleValue("fontSize"), 19.5);
-    EXPECT_EQ(names.posted.size(), 1);
+    EXPECT_EQ(announced.names.size(), 1);
     // Unusable sizes are refused.
     for (double bad : {0.0, -3.0, std::nan(""), HUGE_VAL}) s.setFontSize(bad);
-    EXPECT_EQ(s.stylesheet.base.size, 19.5);
-    EXPECT_EQ(names.posted.size(), 1);
+    EXPECT_EQ(s.stylesheet().base.size, 19.5);
+    EXPECT_EQ(announced.names.size(), 1);
 }
 
 TEST(StylesheetPreferences, UnusableBaseSizesCountAsAbsent)
@@ -87,24 +87,24 @@ TEST(StylesheetPreferences, UnusableBaseSizesCountAsAbsent)
         const auto store = makeStore("zero");
         link(*store, writeSheet(folder, sheetJson((QByteArray(R"({"size": )") + size + "}").constData(),
                                                   R"({"heading": {"size": 34}})")));
-        const MarkdownStylesheet loaded = Settings(store.get()).stylesheet;
+        const MarkdownStylesheet loaded = Settings(store.get()).stylesheet();
         EXPECT_EQ(loaded.base.size, defaultSize()) << size;
         // A base without a font takes the default stylesheet's.
         EXPECT_EQ(loaded.base.font, MarkdownStylesheet::defaultStylesheet().base.font);
         store->set("fontSize", 24.0);
         const Settings s(store.get());
-        EXPECT_EQ(s.stylesheet.base.size, 24.0) << size;
+        EXPECT_EQ(s.stylesheet().base.size, 24.0) << size;
         // Scaled as if written against the default base size.
-        EXPECT_DOUBLE_EQ(*s.stylesheet.styles.at("heading").size, 34.0 * 24.0 / defaultSize()) << size;
+        EXPECT_DOUBLE_EQ(*s.stylesheet().styles.at("heading").size, 34.0 * 24.0 / defaultSize()) << size;
     }
     // An infinite size (only a program can make one) and a stored size of 0 are no better.
     Settings s(nullptr);
     MarkdownStylesheet sheet;
     sheet.base.size = HUGE_VAL;
     s.applyStylesheet(sheet);
-    EXPECT_EQ(s.stylesheet.base.size, defaultSize());
+    EXPECT_EQ(s.stylesheet().base.size, defaultSize());
     const auto store = makeStore("zero-stored", R"({"fontSize": 0})");
-    EXPECT_EQ(Settings(store.get()).stylesheet.base.size, defaultSize());
+    EXPECT_EQ(Settings(store.get()).stylesheet().base.size, defaultSize());
 }
 
 TEST(StylesheetPreferences, StoredSizesStayWithinTheTextSizeLimits)
@@ -117,18 +117,18 @@ TEST(StylesheetPreferences, StoredSizesStayWithinTheTextSizeLimits)
              {"2", Settings::minimumFontSize}, {"0.001", Settings::minimumFontSize}, {"17", 17.0}}) {
         const auto store = makeStore("clamped", R"({"fontSize": )" + stored + "}");
         const Settings s(store.get());
-        EXPECT_EQ(s.stylesheet.base.size, expected) << stored.constData();
+        EXPECT_EQ(s.stylesheet().base.size, expected) << stored.constData();
         EXPECT_DOUBLE_EQ(baseFontSize(s), expected) << stored.constData();
-        EXPECT_DOUBLE_EQ(*s.stylesheet.styles.at("heading.1").size, heading * expected / defaultSize()) << stored.constData();
+        EXPECT_DOUBLE_EQ(*s.stylesheet().styles.at("heading.1").size, heading * expected / defaultSize()) << stored.constData();
     }
     // Not a number at all: the default size.
     const auto store = makeStore("not-a-number", R"({"fontSize": "NaN"})");
-    EXPECT_EQ(Settings(store.get()).stylesheet.base.size, defaultSize());
+    EXPECT_EQ(Settings(store.get()).stylesheet().base.size, defaultSize());
     // A step past a limit stops at it.
     Settings s(nullptr);
     s.setFontSize(29.5);
-    s.setFontSize(*s.stylesheet.base.size + 1.0);
-    EXPECT_EQ(s.stylesheet.base.size, Settings::maximumFontSize);
+    s.setFontSize(*s.stylesheet().base.size + 1.0);
+    EXPECT_EQ(s.stylesheet().base.size, Settings::maximumFontSize);
 }
 
 TEST(StylesheetPreferences, TheCustomFontReplacesAndRestoresTheFamily)
@@ -142,11 +142,11 @@ TEST(StylesheetPreferences, TheCustomFontReplacesAndRestoresTheFamily)
     EXPECT_EQ(baseFamily(s), QStringLiteral("DejaVu Sans Mono"));
     // A family that cannot be made is stored all the same and falls back.
     s.setCustomFont(QStringLiteral("No Such Family 42"));
-    EXPECT_TRUE(s.parsedStylesheet->base.font());
+    EXPECT_TRUE(s.parsedStylesheet()->base.font());
     // None restores the default stylesheet's family, not the linked one's.
     s.setCustomFont(std::nullopt);
     EXPECT_FALSE(store->contains("customFont"));
-    EXPECT_EQ(s.stylesheet.base.font, MarkdownStylesheet::defaultStylesheet().base.font);
+    EXPECT_EQ(s.stylesheet().base.font, MarkdownStylesheet::defaultStylesheet().base.font);
 }
 
 TEST(StylesheetPreferences, LinkingAStylesheetUsesItAndForgetsTheFontChoices)
@@ -154,8 +154,8 @@ TEST(StylesheetPreferences, LinkingAStylesheetUsesItAndForgetsTheFontChoices)
     const QString folder = freshDirectory("link");
     const auto store = makeStore("link", R"({"customFont": "DejaVu Sans", "fontSize": 20})");
     Settings s(store.get());
-    EXPECT_EQ(s.stylesheet.base.size, 20.0);
-    PostedNames names{Notifications::textAttributesDidChange};
+    EXPECT_EQ(s.stylesheet().base.size, 20.0);
+    Announced announced(s, {"textAttributesChanged"});
     const QString path = writeSheet(folder, sheetJson(R"({"font": "DejaVu Serif", "size": 10})",
                                                       R"({"heading": {"size": 20}})"));
     s.setStylesheetURL(QUrl::fromLocalFile(path));
@@ -163,12 +163,12 @@ TEST(StylesheetPreferences, LinkingAStylesheetUsesItAndForgetsTheFontChoices)
     EXPECT_FALSE(store->contains("customFont"));
     EXPECT_FALSE(store->contains("fontSize"));
     // The linked stylesheet as it is, now and at the next start.
-    EXPECT_EQ(s.stylesheet.base.size, 10.0);
-    EXPECT_EQ(s.stylesheet.base.font, QStringLiteral("DejaVu Serif"));
-    EXPECT_EQ(s.stylesheet.styles.at("heading").size, 20.0);
-    EXPECT_EQ(names.posted.size(), 1);
+    EXPECT_EQ(s.stylesheet().base.size, 10.0);
+    EXPECT_EQ(s.stylesheet().base.font, QStringLiteral("DejaVu Serif"));
+    EXPECT_EQ(s.stylesheet().styles.at("heading").size, 20.0);
+    EXPECT_EQ(announced.names.size(), 1);
     const Settings again(store.get());
-    EXPECT_EQ(again.stylesheet, s.stylesheet);
+    EXPECT_EQ(again.stylesheet(), s.stylesheet());
 }
 
 TEST(StylesheetPreferences, AFileThatIsNotAStylesheetChangesNothing)
@@ -181,10 +181,10 @@ TEST(StylesheetPreferences, AFileThatIsNotAStylesheetChangesNothing)
     s.setCustomFont(QStringLiteral("DejaVu Sans"));
     s.setFontSize(15);
     const QByteArray goodLink = *store->dataValue("stylesheetUrl");
-    const MarkdownStylesheet inUse = s.stylesheet;
+    const MarkdownStylesheet inUse = s.stylesheet();
 
     const QString bad = writeSheet(folder, R"({"version": 1, "base": {"size": "big"}, "styles": {}})", "bad.json");
-    PostedNames names{Notifications::textAttributesDidChange};
+    Announced announced(s, {"textAttributesChanged"});
     try {
         s.setStylesheetURL(QUrl::fromLocalFile(bad));
         FAIL() << "linking a broken stylesheet succeeded";
@@ -192,11 +192,11 @@ TEST(StylesheetPreferences, AFileThatIsNotAStylesheetChangesNothing)
         EXPECT_TRUE(e.errorDescription->contains("bad.json")) << e.what();
         EXPECT_TRUE(e.recoverySuggestion->contains("base.size")) << qPrintable(*e.recoverySuggestion);
     }
-    EXPECT_EQ(s.stylesheet, inUse);
+    EXPECT_EQ(s.stylesheet(), inUse);
     EXPECT_EQ(store->dataValue("stylesheetUrl"), goodLink);
     EXPECT_EQ(store->stringValue("customFont"), QStringLiteral("DejaVu Sans"));
     EXPECT_EQ(store->doubleValue("fontSize"), 15.0);
-    EXPECT_TRUE(names.posted.isEmpty());
+    EXPECT_TRUE(announced.names.isEmpty());
 
     // A missing file and a URL that is not a file are refused the same way.
     EXPECT_THROW(s.setStylesheetURL(QUrl::fromLocalFile(folder + "/missing.json")), LumoraError);
@@ -217,9 +217,9 @@ TEST(StylesheetPreferences, UnlinkingRestoresTheDefaultAsItIs)
     EXPECT_FALSE(store->contains("customFont"));
     EXPECT_FALSE(store->contains("fontSize"));
     // What shows is what the next start shows.
-    EXPECT_EQ(s.stylesheet, MarkdownStylesheet::defaultStylesheet());
+    EXPECT_EQ(s.stylesheet(), MarkdownStylesheet::defaultStylesheet());
     EXPECT_DOUBLE_EQ(baseFontSize(s), defaultSize());
-    EXPECT_EQ(Settings(store.get()).stylesheet, MarkdownStylesheet::defaultStylesheet());
+    EXPECT_EQ(Settings(store.get()).stylesheet(), MarkdownStylesheet::defaultStylesheet());
 }
 
 TEST(StylesheetPreferences, AMissingOrBrokenLinkAtStartFallsBackToTheDefault)
@@ -257,7 +257,7 @@ TEST(StylesheetPreferences, AMissingOrBrokenLinkAtStartFallsBackToTheDefault)
         EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << c.name << ": " << out;
         EXPECT_NE(out.find("sheet.json"), std::string::npos) << c.name << ": " << out;
         // The default stylesheet, without the stored size; the link stays.
-        EXPECT_EQ(s.stylesheet, MarkdownStylesheet::defaultStylesheet()) << c.name;
+        EXPECT_EQ(s.stylesheet(), MarkdownStylesheet::defaultStylesheet()) << c.name;
         EXPECT_DOUBLE_EQ(baseFontSize(s), defaultSize()) << c.name;
         EXPECT_EQ(store->dataValue("stylesheetUrl"), linkData) << c.name;
     }

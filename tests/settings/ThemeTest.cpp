@@ -14,7 +14,7 @@ namespace {
 
 std::shared_ptr<Theme> find(const Settings& s, const QString& id)
 {
-    for (const auto& t : s.themes)
+    for (const auto& t : s.themes())
         if (t->id == id) return t;
     return nullptr;
 }
@@ -40,20 +40,20 @@ void expectLinksSound(const ThemeList& themes)
 TEST(Theme, BuiltInThemesAreCopiesWithTheirLinks)
 {
     const Settings s(nullptr);
-    ASSERT_EQ(s.themes.size(), 4u);
+    ASSERT_EQ(s.themes().size(), 4u);
     const auto& builtIn = Theme::defaultThemes();
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_NE(s.themes[i].get(), builtIn[i].get());
-        EXPECT_EQ(s.themes[i]->propertyList(), builtIn[i]->propertyList());
-        EXPECT_TRUE(s.themes[i]->isBuiltIn());
+        EXPECT_NE(s.themes()[i].get(), builtIn[i].get());
+        EXPECT_EQ(s.themes()[i]->propertyList(), builtIn[i]->propertyList());
+        EXPECT_TRUE(s.themes()[i]->isBuiltIn());
     }
-    EXPECT_EQ(s.themes[0]->oppositeTheme(), s.themes[1]);
-    EXPECT_EQ(s.themes[1]->oppositeTheme(), s.themes[0]);
-    EXPECT_FALSE(s.themes[2]->oppositeTheme());
-    EXPECT_FALSE(s.themes[3]->oppositeTheme());
-    EXPECT_EQ(s.themes[0]->foregroundColor, Color::white(0.16));
-    EXPECT_TRUE(s.themes[1]->isDark);
-    EXPECT_EQ(s.themes[1]->displayName(), QStringLiteral("Dark"));
+    EXPECT_EQ(s.themes()[0]->oppositeTheme(), s.themes()[1]);
+    EXPECT_EQ(s.themes()[1]->oppositeTheme(), s.themes()[0]);
+    EXPECT_FALSE(s.themes()[2]->oppositeTheme());
+    EXPECT_FALSE(s.themes()[3]->oppositeTheme());
+    EXPECT_EQ(s.themes()[0]->foregroundColor, Color::white(0.16));
+    EXPECT_TRUE(s.themes()[1]->isDark);
+    EXPECT_EQ(s.themes()[1]->displayName(), QStringLiteral("Dark"));
     EXPECT_EQ(Theme::noOppositeTitle(), QStringLiteral("None"));
 }
 
@@ -73,13 +73,13 @@ TEST(Theme, RecordsLinkWhenTheSecondOfAPairIsRead)
     store->set("themes", QVariantList{recordA, recordB, recordC});
     store->set("theme", "B");
     const Settings s(store.get());
-    ASSERT_EQ(ids(s.themes), (QStringList{"A", "B", "C"}));
-    EXPECT_EQ(s.themes[0]->oppositeTheme(), s.themes[1]);
-    EXPECT_EQ(s.themes[1]->oppositeTheme(), s.themes[0]);
-    EXPECT_FALSE(s.themes[2]->oppositeTheme());
-    EXPECT_EQ(s.theme, s.themes[1]);
-    EXPECT_EQ(s.themes[1]->propertyList().value("oppositeTheme"), QVariant("A"));
-    EXPECT_EQ(s.themes[0]->cursorColor, Color(1, 0.5, 0.25, 0.75));
+    ASSERT_EQ(ids(s.themes()), (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(s.themes()[0]->oppositeTheme(), s.themes()[1]);
+    EXPECT_EQ(s.themes()[1]->oppositeTheme(), s.themes()[0]);
+    EXPECT_FALSE(s.themes()[2]->oppositeTheme());
+    EXPECT_EQ(s.theme(), s.themes()[1]);
+    EXPECT_EQ(s.themes()[1]->propertyList().value("oppositeTheme"), QVariant("A"));
+    EXPECT_EQ(s.themes()[0]->cursorColor, Color(1, 0.5, 0.25, 0.75));
 }
 
 TEST(Theme, UnusableRecordsAreLeftOutAndAnUnusableListGivesTheBuiltIns)
@@ -96,15 +96,15 @@ TEST(Theme, UnusableRecordsAreLeftOutAndAnUnusableListGivesTheBuiltIns)
 
     const auto store = makeStore("bad-records");
     store->set("themes", QVariantList{noId, wrongType, good, badColour, stringColour});
-    EXPECT_EQ(ids(Settings(store.get()).themes), QStringList{"Good"});
+    EXPECT_EQ(ids(Settings(store.get()).themes()), QStringList{"Good"});
 
     const QVariant unusable[] = {QVariantList{good, 3}, QVariant("themes"), QVariantList{},
                                  QVariantList{noId, badColour}};
     for (const QVariant& value : unusable) {
         store->set("themes", value);
         const Settings s(store.get());
-        EXPECT_EQ(ids(s.themes), (QStringList{"light", "dark", "sepia", "amber"})) << value.toString().toStdString();
-        EXPECT_EQ(s.theme, s.themes.front());
+        EXPECT_EQ(ids(s.themes()), (QStringList{"light", "dark", "sepia", "amber"})) << value.toString().toStdString();
+        EXPECT_EQ(s.theme(), s.themes().front());
     }
 }
 
@@ -137,18 +137,18 @@ TEST(Theme, DuplicatesAreNamedByTheCopyFormat)
 {
     const auto store = makeStore("duplicate");
     Settings s(store.get());
-    const auto current = s.theme;
-    PostedNames names{Notifications::themesDidChange};
+    const auto current = s.theme();
+    Announced announced(s, {"themesChanged"});
     s.duplicateTheme(1);
     s.duplicateTheme(1);
-    EXPECT_EQ(ids(s.themes), (QStringList{"light", "dark", "Dark Copy Copy", "Dark Copy", "sepia", "amber"}));
-    const auto copy = s.themes[3];
-    EXPECT_EQ(copy->foregroundColor, s.themes[1]->foregroundColor);
+    EXPECT_EQ(ids(s.themes()), (QStringList{"light", "dark", "Dark Copy Copy", "Dark Copy", "sepia", "amber"}));
+    const auto copy = s.themes()[3];
+    EXPECT_EQ(copy->foregroundColor, s.themes()[1]->foregroundColor);
     EXPECT_TRUE(copy->isDark);
     EXPECT_FALSE(copy->oppositeTheme());
     EXPECT_FALSE(copy->isBuiltIn());
-    EXPECT_EQ(s.theme, current);
-    EXPECT_EQ(names.posted.size(), 2);
+    EXPECT_EQ(s.theme(), current);
+    EXPECT_EQ(announced.names.size(), 2);
     EXPECT_EQ(store->arrayValue("themes")->size(), 6);
 }
 
@@ -172,7 +172,7 @@ TEST(Theme, RenamingRefusesTakenNames)
     const auto store = makeStore("rename");
     Settings s(store.get());
     s.duplicateTheme(0);
-    const auto mine = s.themes[1];
+    const auto mine = s.themes()[1];
     for (const QString& taken : {QStringLiteral("amber"), QStringLiteral("Dark"), QStringLiteral("light")}) {
         try {
             s.renameTheme(mine, taken);
@@ -192,20 +192,20 @@ TEST(Theme, RenamingRefusesTakenNames)
         }
     }
     EXPECT_EQ(mine->id, QStringLiteral("Light Copy"));
-    PostedNames names{Notifications::themesDidChange};
+    Announced announced(s, {"themesChanged"});
     s.renameTheme(mine, mine->id); // its own name is fine
     s.setTheme(mine);
     s.renameTheme(mine, " Evening  ");
-    EXPECT_EQ(names.posted.size(), 2);
+    EXPECT_EQ(announced.names.size(), 2);
     // The chosen theme stays chosen under its new name.
     const Settings again(store.get());
-    EXPECT_EQ(ids(again.themes)[1], QStringLiteral("Evening"));
-    EXPECT_EQ(again.theme->id, QStringLiteral("Evening"));
+    EXPECT_EQ(ids(again.themes())[1], QStringLiteral("Evening"));
+    EXPECT_EQ(again.theme()->id, QStringLiteral("Evening"));
 
     // A theme the appearance switch made current, without choosing it,
     // does not become the chosen one by being renamed.
-    s.setTheme(s.themes[2]);
-    s.theme = mine;
+    s.setTheme(s.themes()[2]);
+    s.showTheme(mine);
     s.renameTheme(mine, "Dusk");
     EXPECT_EQ(store->stringValue("theme"), QStringLiteral("dark"));
 }
@@ -214,22 +214,22 @@ TEST(Theme, SelectingAThemeDecidesWhetherToFollowTheAppearance)
 {
     const auto store = makeStore("set-theme");
     Settings s(store.get());
-    PostedNames names{Notifications::textAttributesDidChange, Notifications::themeDidChange};
+    Announced announced(s, {"textAttributesChanged", "themeChanged"});
     const struct {
         const char* id;
         bool systemDark;
         bool automatic;
     } table[] = {{"dark", true, true}, {"dark", false, false}, {"light", false, true}, {"amber", true, false}};
     for (const auto& row : table) {
-        s.isSystemAppearanceDark = row.systemDark;
+        s.setSystemAppearanceDark(row.systemDark);
         s.setTheme(find(s, row.id));
         EXPECT_EQ(store->stringValue("theme"), QString(row.id));
         EXPECT_EQ(store->object("automaticallySwitchTheme"), QVariant(row.automatic)) << row.id;
-        EXPECT_EQ(s.theme->id, QString(row.id));
-        EXPECT_EQ(*s.parsedStylesheet->foregroundColor, s.theme->foregroundColor);
+        EXPECT_EQ(s.theme()->id, QString(row.id));
+        EXPECT_EQ(*s.parsedStylesheet()->foregroundColor, s.theme()->foregroundColor);
     }
-    EXPECT_EQ(names.posted.size(), 8);
-    EXPECT_EQ(names.posted.mid(0, 2), (QStringList{"LMTextAttributesDidChange", "LMThemeDidChange"}));
+    EXPECT_EQ(announced.names.size(), 8);
+    EXPECT_EQ(announced.names.mid(0, 2), (QStringList{"textAttributesChanged", "themeChanged"}));
 }
 
 TEST(Theme, TheAppearanceSwitchFindsTheOpposite)
@@ -245,7 +245,7 @@ TEST(Theme, TheAppearanceSwitchFindsTheOpposite)
     store->set("automaticallySwitchTheme", false);
     EXPECT_FALSE(s.oppositeThemeForAppearance(true));
     store->set("automaticallySwitchTheme", true);
-    s.theme = find(s, "sepia");
+    s.showTheme(find(s, "sepia"));
     EXPECT_FALSE(s.oppositeThemeForAppearance(true)); // no opposite
 }
 
@@ -254,11 +254,11 @@ TEST(Theme, MovingRowsKeepsTheirOrder)
     Settings s(nullptr);
     s.duplicateTheme(3); // five themes
     s.moveThemes({2, 0}, 1);
-    EXPECT_EQ(ids(s.themes), (QStringList{"dark", "light", "sepia", "amber", "Amber Copy"}));
+    EXPECT_EQ(ids(s.themes()), (QStringList{"dark", "light", "sepia", "amber", "Amber Copy"}));
     s.moveThemes({4}, 99); // a destination past the end goes last
-    EXPECT_EQ(ids(s.themes).last(), QStringLiteral("Amber Copy"));
+    EXPECT_EQ(ids(s.themes()).last(), QStringLiteral("Amber Copy"));
     s.moveThemes({-1, 7}, 0); // rows outside the list are ignored
-    EXPECT_EQ(s.themes.size(), 5u);
+    EXPECT_EQ(s.themes().size(), 5u);
 }
 
 TEST(Theme, ResettingLeavesNoLinkToTheOldTheme)
@@ -266,29 +266,29 @@ TEST(Theme, ResettingLeavesNoLinkToTheOldTheme)
     const auto store = makeStore("reset");
     Settings s(store.get());
     s.duplicateTheme(0);
-    const auto light = s.themes[0];
-    const auto mine = s.themes[1];
+    const auto light = s.themes()[0];
+    const auto mine = s.themes()[1];
     mine->isDark = true;
     light->setOppositeTheme(mine); // the user paired light with a theme of their own
     light->foregroundColor = Color(1, 0, 0);
     EXPECT_FALSE(find(s, "dark")->oppositeTheme());
 
-    PostedNames names{Notifications::themeDidChange, Notifications::themesDidChange};
+    Announced announced(s, {"themeChanged", "themesChanged"});
     s.resetTheme(0);
-    const auto fresh = s.themes[0];
+    const auto fresh = s.themes()[0];
     EXPECT_NE(fresh, light);
     EXPECT_EQ(fresh->foregroundColor, Color::white(0.16));
     EXPECT_EQ(fresh->oppositeTheme(), find(s, "dark"));
     EXPECT_EQ(find(s, "dark")->oppositeTheme(), fresh);
     EXPECT_FALSE(mine->oppositeTheme());
     EXPECT_FALSE(light->oppositeTheme());
-    EXPECT_EQ(s.theme, fresh);
-    EXPECT_EQ(names.posted, (QStringList{"LMThemeDidChange", "LMThemesDidChange"}));
-    expectLinksSound(s.themes);
+    EXPECT_EQ(s.theme(), fresh);
+    EXPECT_EQ(announced.names, (QStringList{"themeChanged", "themesChanged"}));
+    expectLinksSound(s.themes());
 
     s.resetTheme(1); // not built in: nothing
     s.resetTheme(17);
-    EXPECT_EQ(s.themes[1], mine);
+    EXPECT_EQ(s.themes()[1], mine);
 }
 
 TEST(Theme, ResettingLeavesTheAppearanceSwitchAlone)
@@ -297,23 +297,23 @@ TEST(Theme, ResettingLeavesTheAppearanceSwitchAlone)
     // made dark current without writing anything.
     const auto store = makeStore("reset-appearance");
     Settings s(store.get());
-    s.isSystemAppearanceDark = false;
+    s.setSystemAppearanceDark(false);
     s.setTheme(find(s, "light"));
     ASSERT_EQ(store->object("automaticallySwitchTheme"), QVariant(true));
-    s.isSystemAppearanceDark = true;
-    s.theme = find(s, "dark");
+    s.setSystemAppearanceDark(true);
+    s.showTheme(find(s, "dark"));
     find(s, "light")->foregroundColor = Color(1, 0, 0);
 
     // Resetting light, which does not match the night, shows it; the
     // switching stays on, so the night turns it dark again.
-    PostedNames names{Notifications::themeDidChange, Notifications::themesDidChange};
+    Announced announced(s, {"themeChanged", "themesChanged"});
     s.resetTheme(0);
-    EXPECT_EQ(s.theme, find(s, "light"));
-    EXPECT_EQ(s.theme->foregroundColor, Color::white(0.16));
-    EXPECT_EQ(*s.parsedStylesheet->foregroundColor, s.theme->foregroundColor);
+    EXPECT_EQ(s.theme(), find(s, "light"));
+    EXPECT_EQ(s.theme()->foregroundColor, Color::white(0.16));
+    EXPECT_EQ(*s.parsedStylesheet()->foregroundColor, s.theme()->foregroundColor);
     EXPECT_EQ(store->stringValue("theme"), QStringLiteral("light"));
     EXPECT_EQ(store->object("automaticallySwitchTheme"), QVariant(true));
-    EXPECT_EQ(names.posted, (QStringList{"LMThemeDidChange", "LMThemesDidChange"}));
+    EXPECT_EQ(announced.names, (QStringList{"themeChanged", "themesChanged"}));
     EXPECT_EQ(s.oppositeThemeForAppearance(true), find(s, "dark"));
 
     // Switching off stays off too.
@@ -329,8 +329,8 @@ TEST(Theme, RemovingLeavesNoLinkToTheRemovedTheme)
     Settings s(store.get());
     s.duplicateTheme(0);
     s.duplicateTheme(1);
-    const auto first = s.themes[1];
-    const auto second = s.themes[2];
+    const auto first = s.themes()[1];
+    const auto second = s.themes()[2];
     second->isDark = true;
     first->setOppositeTheme(second);
     s.setTheme(second);
@@ -339,11 +339,11 @@ TEST(Theme, RemovingLeavesNoLinkToTheRemovedTheme)
     EXPECT_TRUE(s.removeTheme(2));
     EXPECT_FALSE(first->oppositeTheme());
     EXPECT_FALSE(second->oppositeTheme());
-    EXPECT_EQ(s.theme, first); // the theme above takes over
-    expectLinksSound(s.themes);
+    EXPECT_EQ(s.theme(), first); // the theme above takes over
+    expectLinksSound(s.themes());
     const Settings again(store.get());
-    EXPECT_EQ(ids(again.themes), (QStringList{"light", "Light Copy", "dark", "sepia", "amber"}));
-    EXPECT_EQ(again.theme->id, QStringLiteral("Light Copy"));
+    EXPECT_EQ(ids(again.themes()), (QStringList{"light", "Light Copy", "dark", "sepia", "amber"}));
+    EXPECT_EQ(again.theme()->id, QStringLiteral("Light Copy"));
 }
 
 TEST(Theme, PossibleOppositesDifferInDarknessAndKind)

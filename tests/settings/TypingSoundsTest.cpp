@@ -1,3 +1,5 @@
+#include "settings/TypingSounds.h"
+
 #include "settings/Settings.h"
 
 #include "SettingsTestSupport.h"
@@ -33,7 +35,7 @@ TEST(TypingSounds, TheSoundFollowsTheKindOfEdit)
         {Range(3, 0), "\U0001F600", "typing"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Settings::typewriterSoundName(c.range, c.replacement), QLatin1String(c.sound))
+        EXPECT_EQ(TypingSounds::soundName(c.range, c.replacement), QLatin1String(c.sound))
             << qPrintable(c.replacement);
 }
 
@@ -41,29 +43,33 @@ TEST(TypingSounds, TogglingLoadsAndReleasesTheSoundsAndWritesThePreference)
 {
     const auto store = makeStore("sounds-toggle");
     Settings s(store.get());
-    EXPECT_TRUE(s.soundData.isEmpty());
-    EXPECT_EQ(s.typewriterSound(Range(0, 0), QStringLiteral("a")), nullptr);
+    const TypingSounds& sounds = s.typingSounds();
+    EXPECT_TRUE(sounds.soundData().isEmpty());
+    EXPECT_EQ(s.typingSounds().typewriterSound(Range(0, 0), QStringLiteral("a")), nullptr);
+    Announced announced(s);
 
     s.toggleTypewriterSounds();
-    EXPECT_TRUE(s.isTypewriterSoundsEnabled);
+    EXPECT_TRUE(s.isTypewriterSoundsEnabled());
     EXPECT_TRUE(store->boolValue(QStringLiteral("typewriterSounds")));
-    ASSERT_EQ(s.soundData.size(), 4);
-    for (const QString& name : Settings::soundNames())
-        EXPECT_EQ(s.soundData.value(name), Bundle::resourceData(name, QStringLiteral("wav")));
+    ASSERT_EQ(sounds.soundData().size(), 4);
+    for (const QString& name : TypingSounds::soundNames())
+        EXPECT_EQ(sounds.soundData().value(name), Bundle::resourceData(name, QStringLiteral("wav")));
 
     s.toggleTypewriterSounds();
-    EXPECT_TRUE(s.soundData.isEmpty());
+    EXPECT_TRUE(sounds.soundData().isEmpty());
+    EXPECT_FALSE(sounds.isLoaded());
     EXPECT_FALSE(store->object(QStringLiteral("typewriterSounds")).toBool());
+    EXPECT_EQ(announced.names, (QStringList{"typewriterSoundsChanged", "typewriterSoundsChanged"}));
 
     // Stored on: a new settings object starts with the sounds loaded.
     s.toggleTypewriterSounds();
     Settings again(store.get());
-    EXPECT_EQ(again.soundData.size(), 4);
+    EXPECT_EQ(again.typingSounds().soundData().size(), 4);
 }
 
 TEST(TypingSounds, TheBundledSoundsAreWaveDataAndDamagedDataIsRefused)
 {
-    for (const QString& name : Settings::soundNames()) {
+    for (const QString& name : TypingSounds::soundNames()) {
         const auto sound = WaveSound::parse(Bundle::resourceData(name, QStringLiteral("wav")));
         ASSERT_TRUE(sound) << qPrintable(name);
         EXPECT_GT(sound->samples.size(), 0);
@@ -87,8 +93,8 @@ void countMessage(QtMsgType, const QMessageLogContext&, const QString&) { ++g_me
 // silent, finish on its own, say nothing and leave nothing behind.
 TEST(TypingSounds, WithoutAnAudioDevicePlayersFinishSilently)
 {
-    Settings s(nullptr);
-    s.toggleTypewriterSounds();
+    TypingSounds s;
+    s.loadSounds();
     // Qt may report once, at its first look for devices, that there is no
     // sound server; after that, keystrokes are silent in every sense.
     (void)AudioPlayer::hasAudioOutput();
@@ -98,15 +104,52 @@ TEST(TypingSounds, WithoutAnAudioDevicePlayersFinishSilently)
     for (int i = 0; i < 20; ++i) {
         AudioPlayer* player = s.typewriterSound(Range(i, 0), QStringLiteral("a"));
         ASSERT_NE(player, nullptr);
-        EXPECT_TRUE(s.playingSounds.contains(player));
+        EXPECT_TRUE(s.playingSounds().contains(player));
         player->play();
         players << player;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(s.playingSounds.isEmpty(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.playingSounds().isEmpty(), 5000);
     qInstallMessageHandler(previous);
     if (!AudioPlayer::hasAudioOutput()) {
         EXPECT_EQ(g_messages, 0);
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (const auto& player : players) EXPECT_TRUE(player.isNull());
+}
+
+TEST(TypingSounds, ReleasingStopsNewPlayersAndThoseLeftGoWithTheSounds)
+{
+    QList<QPointer<AudioPlayer>> players;
+    {
+        TypingSounds sounds;
+        sounds.loadSounds();
+        EXPECT_TRUE(sounds.isLoaded());
+        players << sounds.typewriterSound(Range(0, 1), QString()) << sounds.typewriterSound(Range(0, 0), u"\n");
+        sounds.releaseSounds();
+        EXPECT_EQ(sounds.typewriterSound(Range(0, 0), QStringLiteral("a")), nullptr);
+        // The players already made are the caller's to start: they stay.
+        EXPECT_EQ(sounds.playingSounds().size(), 2);
+        for (const auto& player : players) EXPECT_FALSE(player.isNull());
+    }
+    for (const auto& player : players) EXPECT_TRUE(player.isNull());
+}
+
+// The end of playback is reported on a later turn; a player deleted before
+// then reports nothing, and nothing runs on it afterwards.
+TEST(TypingSounds, APlayerDeletedBeforeItsReportIsForgotten)
+{
+    auto sound = WaveSound::parse(Bundle::resourceData(QStringLiteral("typing"), QStringLiteral("wav")));
+    ASSERT_TRUE(sound);
+    int reports = 0;
+    QObject counting;
+    auto* player = new AudioPlayer(*sound);
+    QObject::connect(player, &AudioPlayer::finished, &counting, [&] { ++reports; });
+    player->play();
+    delete player;
+    AudioPlayer other(*sound); // a witness that the later turn came
+    bool otherFinished = false;
+    QObject::connect(&other, &AudioPlayer::finished, &counting, [&] { otherFinished = true; });
+    other.play();
+    QTRY_VERIFY_WITH_TIMEOUT(otherFinished, 5000);
+    EXPECT_EQ(reports, 0);
 }

@@ -17,6 +17,7 @@
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
 #include "shell/ThemesTableViewController.h"
+#include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -62,14 +63,14 @@ struct App {
         ADD_FAILURE() << titleKey;
         return view();
     }
-    // The item of menu with that action (and represented value, when given).
-    MenuItem& item(Menu& menu, const char* action, const QVariant& value = {}) const
+    // The item of menu with that command (and represented value, when given).
+    MenuItem& item(Menu& menu, Command command, const QVariant& value = {}) const
     {
         dispatcher.validateMenu(menu);
         for (const auto& candidate : menu.items())
-            if (candidate->action() == QLatin1String(action) && (!value.isValid() || candidate->representedObject() == value))
+            if (candidate->command() == command && (!value.isValid() || candidate->representedObject() == value))
                 return *candidate;
-        ADD_FAILURE() << action;
+        ADD_FAILURE() << command;
         return *menu.itemAt(0);
     }
     // Chooses an item as the writer does: validated, then carried out.
@@ -102,7 +103,7 @@ public slots:
     void open(const QUrl& url) { opened << url; }
 };
 
-double baseSize() { return *Settings::shared().stylesheet.base.size; }
+double baseSize() { return *Settings::shared().stylesheet().base.size; }
 double defaultSize() { return *MarkdownStylesheet::defaultStylesheet().base.size; }
 
 double sizeOfTextIn(const Document* document)
@@ -142,9 +143,9 @@ TEST(ApplicationCommands, TextSizeStepsWithinItsLimits)
     ASSERT_TRUE(activate(windowOf(document)));
     TextView* editor = windowOf(document)->documentViewController()->textView();
     Menu& textSize = app.submenuOf("menu.view.textSize");
-    MenuItem& bigger = app.item(textSize, "increaseFontSize:");
-    MenuItem& smaller = app.item(textSize, "decreaseFontSize:");
-    MenuItem& reset = app.item(textSize, "resetFontSize:");
+    MenuItem& bigger = app.item(textSize, Command::increaseFontSize);
+    MenuItem& smaller = app.item(textSize, Command::decreaseFontSize);
+    MenuItem& reset = app.item(textSize, Command::resetFontSize);
 
     EXPECT_FALSE(app.choose(reset)); // the built-in size already
     EXPECT_TRUE(app.choose(bigger));
@@ -194,7 +195,7 @@ TEST(ApplicationCommands, FontSpacingAndThemeFromTheirSubmenus)
 
     // A family, shown in its own face, from the Font submenu.
     Menu& font = *app.mainMenu().fontSubmenu();
-    MenuItem& serif = app.item(font, "setFontFamily:", QStringLiteral("DejaVu Serif"));
+    MenuItem& serif = app.item(font, Command::setFontFamily, QStringLiteral("DejaVu Serif"));
     ASSERT_TRUE(serif.titleFont());
     EXPECT_EQ(QFontInfo(*serif.titleFont()).family(), QStringLiteral("DejaVu Serif"));
     EXPECT_EQ(checked(font), QStringList{"Default"});
@@ -211,16 +212,16 @@ TEST(ApplicationCommands, FontSpacingAndThemeFromTheirSubmenus)
     EXPECT_TRUE(app.choose(serif));
     EXPECT_TRUE(app.choose(*font.itemAt(0)));
     EXPECT_FALSE(UserDefaults::standard().contains("customFont"));
-    EXPECT_EQ(Settings::shared().stylesheet.base.font, MarkdownStylesheet::defaultStylesheet().base.font);
+    EXPECT_EQ(Settings::shared().stylesheet().base.font, MarkdownStylesheet::defaultStylesheet().base.font);
     EXPECT_EQ(checked(font), QStringList{"Default"});
     Settings::shared().setStylesheetURL(QUrl());
 
     // Paragraph spacing.
     Menu& spacing = app.submenuOf("settings.paragraphSpacing");
     EXPECT_EQ(checked(spacing), QStringList{localized("settings.paragraphSpacing.default")});
-    EXPECT_TRUE(app.choose(app.item(spacing, "setParagraphSpacing:", 1.0)));
+    EXPECT_TRUE(app.choose(app.item(spacing, Command::setParagraphSpacing, 1.0)));
     EXPECT_EQ(UserDefaults::standard().doubleValue("paragraphSpacingFactor"), 1.0);
-    EXPECT_EQ(Settings::shared().parsedStylesheet->paragraphSpacing, 1.0);
+    EXPECT_EQ(Settings::shared().parsedStylesheet()->paragraphSpacing, 1.0);
     EXPECT_EQ(checked(spacing), QStringList{localized("settings.paragraphSpacing.oneLine")});
 
     // Theme: the document takes its colours.
@@ -231,8 +232,8 @@ TEST(ApplicationCommands, FontSpacingAndThemeFromTheirSubmenus)
         if (item->title() == QLatin1String("Dark")) dark = item.get();
     ASSERT_TRUE(dark);
     EXPECT_TRUE(app.choose(*dark));
-    EXPECT_EQ(Settings::shared().theme->id, QStringLiteral("dark"));
-    EXPECT_EQ(textColourOf(document).toQColor().rgb(), Settings::shared().theme->foregroundColor.toQColor().rgb());
+    EXPECT_EQ(Settings::shared().theme()->id, QStringLiteral("dark"));
+    EXPECT_EQ(textColourOf(document).toQColor().rgb(), Settings::shared().theme()->foregroundColor.toQColor().rgb());
     EXPECT_EQ(checked(themes), QStringList{"Dark"});
 
     // Every Edit Themes… opens another editor.
@@ -242,7 +243,7 @@ TEST(ApplicationCommands, FontSpacingAndThemeFromTheirSubmenus)
             if (window->isVisible() && window->findChild<ThemesTableViewController*>()) ++count;
         return count;
     };
-    MenuItem& edit = app.item(themes, "editThemes:");
+    MenuItem& edit = app.item(themes, Command::editThemes);
     EXPECT_TRUE(app.choose(edit));
     EXPECT_TRUE(app.choose(edit));
     EXPECT_EQ(editors(), 2);
@@ -253,10 +254,10 @@ TEST(ApplicationCommands, LinkingReadsTheStylesheetFirst)
 {
     App app;
     const QString folder = freshDirectory("link");
-    MenuItem& link = app.item(app.view(), "linkStylesheet:");
-    MenuItem& unlink = app.item(app.view(), "unlinkStylesheet:");
+    MenuItem& link = app.item(app.view(), Command::linkStylesheet);
+    MenuItem& unlink = app.item(app.view(), Command::unlinkStylesheet);
     EXPECT_TRUE(unlink.isHidden());
-    const MarkdownStylesheet builtIn = Settings::shared().stylesheet;
+    const MarkdownStylesheet builtIn = Settings::shared().stylesheet();
     Settings::shared().setFontSize(21.0);
 
     // Cancelled: nothing happens.
@@ -293,7 +294,7 @@ TEST(ApplicationCommands, LinkingReadsTheStylesheetFirst)
     // Unlinked: the built-in stylesheet, and the item hides again.
     EXPECT_TRUE(app.choose(unlink));
     EXPECT_FALSE(UserDefaults::standard().contains("stylesheetUrl"));
-    EXPECT_EQ(Settings::shared().stylesheet, builtIn);
+    EXPECT_EQ(Settings::shared().stylesheet(), builtIn);
     app.dispatcher.validateMenu(app.view());
     EXPECT_TRUE(unlink.isHidden());
 }
@@ -303,12 +304,12 @@ TEST(ApplicationCommands, ExportWritesTheStylesheetInUseAsSortedIndentedJson)
     App app;
     const QString folder = freshDirectory("export");
     const QString path = folder + "/Exported.json";
-    MenuItem& exportItem = app.item(app.view(), "exportStylesheet:");
+    MenuItem& exportItem = app.item(app.view(), Command::exportStylesheet);
     Settings::shared().setFontSize(20.0);
     Settings::shared().setCustomFont(QStringLiteral("DejaVu Serif"));
 
     EXPECT_TRUE(app.choose(exportItem)); // cancelled
-    EXPECT_EQ(app.shell.dialogs.asked, QStringList{"exportStylesheet:" + localized("stylesheet.name")});
+    EXPECT_EQ(app.shell.dialogs.asked, QStringList{"stylesheetExportLocation:" + localized("stylesheet.name")});
     EXPECT_FALSE(QFile::exists(path));
 
     app.shell.dialogs.stylesheetExportLocation = path;
@@ -319,7 +320,7 @@ TEST(ApplicationCommands, ExportWritesTheStylesheetInUseAsSortedIndentedJson)
     file.close();
     // The sizes and family in use, keys in order, indented.
     const MarkdownStylesheet exported = MarkdownStylesheet::decode(written);
-    EXPECT_EQ(exported, Settings::shared().stylesheet);
+    EXPECT_EQ(exported, Settings::shared().stylesheet());
     EXPECT_EQ(exported.base.size, 20.0);
     EXPECT_EQ(exported.base.font, QStringLiteral("DejaVu Serif"));
     EXPECT_LT(written.indexOf("\"base\""), written.indexOf("\"styles\""));
@@ -352,12 +353,12 @@ TEST(ApplicationCommands, AboutIntroductionAndWebPage)
             box->close();
         }
     });
-    EXPECT_TRUE(app.choose(app.item(appMenu, "showAboutPanel:")));
+    EXPECT_TRUE(app.choose(app.item(appMenu, Command::showAboutPanel)));
     EXPECT_TRUE(about.contains(QCoreApplication::applicationVersion())) << about.toStdString();
     EXPECT_TRUE(about.contains(QString::number(Bundle::buildNumber()))) << about.toStdString();
 
     // The introduction, locked.
-    EXPECT_TRUE(app.choose(app.item(help, "openIntroduction:")));
+    EXPECT_TRUE(app.choose(app.item(help, Command::openIntroduction)));
     Document* introduction = app.shell.controller->introduction();
     ASSERT_TRUE(introduction);
     EXPECT_TRUE(introduction->isLocked());
@@ -366,7 +367,7 @@ TEST(ApplicationCommands, AboutIntroductionAndWebPage)
     // The web page, in the desktop's browser.
     DesktopBrowser browser;
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
-    MenuItem& website = app.item(help, "openWebsite:");
+    MenuItem& website = app.item(help, Command::openWebsite);
     EXPECT_FALSE(website.isHidden());
     EXPECT_EQ(website.keyEquivalent(), QStringLiteral("?"));
     EXPECT_TRUE(app.choose(website));
@@ -421,26 +422,26 @@ TEST(ApplicationCommands, EveryWindowOfEveryDocumentRestylesOnceAndKeepsItsSelec
     for (const auto& item : app.mainMenu().themesSubmenu()->items())
         if (item->title() == QLatin1String("Dark")) dark = item.get();
     ASSERT_TRUE(dark);
-    MenuItem* changes[] = {&app.item(textSize, "increaseFontSize:"), &app.item(spacing, "setParagraphSpacing:", 1.0),
-                           dark, &app.item(textSize, "decreaseFontSize:")};
+    MenuItem* changes[] = {&app.item(textSize, Command::increaseFontSize), &app.item(spacing, Command::setParagraphSpacing, 1.0),
+                           dark, &app.item(textSize, Command::decreaseFontSize)};
     const double headingSize = sizeOfTextIn(first);
     for (MenuItem* change : changes) {
         std::vector<int> updates;
         for (const Placed& p : placed) updates.push_back(p.view->mirror().updateCount());
-        ASSERT_TRUE(app.choose(*change)) << change->action().toStdString();
+        ASSERT_TRUE(app.choose(*change)) << change->command();
         for (size_t i = 0; i < placed.size(); ++i) {
             const Placed& p = placed[i];
             // Each window refreshed once, its selection where it was.
-            EXPECT_EQ(p.view->mirror().updateCount(), updates[i] + 1) << i << change->action().toStdString();
+            EXPECT_EQ(p.view->mirror().updateCount(), updates[i] + 1) << i << change->command();
             EXPECT_EQ(p.view->selectedRange(), Range(p.location, 4)) << i;
-            EXPECT_NEAR(selectionTop(*p.view), p.fromTop, 1) << i << change->action().toStdString();
+            EXPECT_NEAR(selectionTop(*p.view), p.fromTop, 1) << i << change->command();
         }
     }
     EXPECT_DOUBLE_EQ(sizeOfTextIn(first), headingSize);
     EXPECT_TRUE(held->data().textStorageInvalidated);
     held->showWindows();
     EXPECT_FALSE(held->data().textStorageInvalidated);
-    EXPECT_EQ(textColourOf(held).toQColor().rgb(), Settings::shared().theme->foregroundColor.toQColor().rgb());
+    EXPECT_EQ(textColourOf(held).toQColor().rgb(), Settings::shared().theme()->foregroundColor.toQColor().rgb());
 }
 
 TEST(ApplicationCommands, TheSelectionStaysInPlaceWhileTheRestOfALongTextIsMeasured)
@@ -467,17 +468,18 @@ TEST(ApplicationCommands, TheSelectionStaysInPlaceWhileTheRestOfALongTextIsMeasu
     Menu& spacing = app.submenuOf("settings.paragraphSpacing");
     Menu& textSize = app.submenuOf("menu.view.textSize");
     const qsizetype location = document->data().textStorage().length() * 4 / 5;
-    MenuItem* changes[] = {&app.item(spacing, "setParagraphSpacing:", 1.0), &app.item(spacing, "setParagraphSpacing:", 0.5),
-                           &app.item(textSize, "increaseFontSize:"), &app.item(textSize, "decreaseFontSize:")};
+    MenuItem* changes[] = {&app.item(spacing, Command::setParagraphSpacing, 1.0),
+                           &app.item(spacing, Command::setParagraphSpacing, 0.5),
+                           &app.item(textSize, Command::increaseFontSize), &app.item(textSize, Command::decreaseFontSize)};
     for (MenuItem* change : changes) {
         placeSelection(*view, location, 300);
         ASSERT_EQ(selectionTop(*view), 300);
-        ASSERT_TRUE(app.choose(*change)) << change->action().toStdString();
-        EXPECT_NEAR(selectionTop(*view), 300, 1) << change->action().toStdString();
+        ASSERT_TRUE(app.choose(*change)) << change->command();
+        EXPECT_NEAR(selectionTop(*view), 300, 1) << change->command();
         ASSERT_FALSE(layout->isLaidOut()) << "the background has nothing to measure";
         QTRY_VERIFY_WITH_TIMEOUT(layout->isLaidOut(), 60000);
         QTest::qWait(50);
-        EXPECT_NEAR(selectionTop(*view), 300, 1) << change->action().toStdString();
+        EXPECT_NEAR(selectionTop(*view), 300, 1) << change->command();
         EXPECT_EQ(view->selectedRange(), Range(location, 4));
     }
 }

@@ -207,10 +207,10 @@ TEST(DocumentSafety, RevertAfterAnAutosaveGoesBackToTheVersionOpenedAndCanBeUndo
     EXPECT_EQ(readFile(path), QByteArray("As opened. Typed."));
 
     // Not edited, but autosaved over: Revert offers the version opened.
-    MenuItem& revert = *shell.controller->mainMenu()->topLevelMenu(MainMenu::TopLevel::file).itemWithAction("revertDocumentToSaved:");
+    MenuItem& revert = *shell.controller->mainMenu()->topLevelMenu(MainMenu::TopLevel::file).itemWithCommand(Command::revertDocumentToSaved);
     EXPECT_TRUE(ActionDispatcher::instance().validateItem(revert, editor));
     shell.dialogs.revertChoice = Dialogs::RevertChoice::lastOpened;
-    window->perform("revertDocumentToSaved:", nullptr);
+    ActionDispatcher::instance().send(Command::revertDocumentToSaved, nullptr, editor);
     EXPECT_EQ(shell.dialogs.asked, QStringList{"revert:opened"});
     EXPECT_EQ(textOf(document), "As opened.");
     EXPECT_TRUE(document->isDocumentEdited());
@@ -225,7 +225,7 @@ TEST(DocumentSafety, RevertAfterAnAutosaveGoesBackToTheVersionOpenedAndCanBeUndo
     // Edited and autosaved over: both texts are offered.
     shell.dialogs.asked.clear();
     shell.dialogs.revertChoice = Dialogs::RevertChoice::lastSaved;
-    window->perform("revertDocumentToSaved:", nullptr);
+    ActionDispatcher::instance().send(Command::revertDocumentToSaved, nullptr, editor);
     EXPECT_EQ(shell.dialogs.asked, QStringList{"revert:savedopened"});
     EXPECT_EQ(textOf(document), "As opened. Typed.");
 }

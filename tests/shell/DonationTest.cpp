@@ -237,11 +237,11 @@ TEST(DonationSheet, ListsTheProductsWithASpinnerUntilTheyCome)
     ScriptedStore& store = installed.store;
 
     // The menu item is there, and opens a window each time.
-    MenuItem* donate = shell.controller->mainMenu()->topLevelMenu(MainMenu::app).itemWithAction("donate:");
+    MenuItem* donate = shell.controller->mainMenu()->topLevelMenu(MainMenu::app).itemWithCommand(Command::donate);
     ASSERT_TRUE(donate);
     EXPECT_TRUE(ActionDispatcher::instance().validateItem(*donate));
     EXPECT_FALSE(donate->isHidden());
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("donate:", donate));
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::donate, donate));
     QWidget* window = QApplication::activeWindow() ? QApplication::activeWindow() : nullptr;
     SupportTheDeveloperViewController* sheet = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -336,7 +336,7 @@ TEST(DonationSheet, WithoutAStoreOneCalmLineSaysSo)
 
     // File ▸ Close closes it as well.
     QWidget* another = SupportTheDeveloperViewController::showSupportWindow(InAppPurchaseController::shared());
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("performClose:", nullptr, sheetIn(another)->closeButton()));
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::performClose, nullptr, sheetIn(another)->closeButton()));
     EXPECT_FALSE(another->isVisible());
 }
 
@@ -347,13 +347,13 @@ TEST(DonationSheet, LooksFinishedInLightAndDark)
     Settings& settings = Settings::shared();
     const QDir dir(QString::fromLocal8Bit(qgetenv("LUMORA_SCREENSHOT_DIR")));
     for (const char* id : {"light", "dark"}) {
-        for (const auto& theme : settings.themes)
+        for (const auto& theme : settings.themes())
             if (theme->id == id) settings.setTheme(theme);
         QWidget* window = shell.controller->showSupportWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
         const auto shot = [&](const QString& name) {
             const QImage image = window->grab().toImage();
-            EXPECT_EQ(image.pixelColor(4, 4).lightness() < 128, settings.theme->isDark) << name.toStdString();
+            EXPECT_EQ(image.pixelColor(4, 4).lightness() < 128, settings.theme()->isDark) << name.toStdString();
             if (!dir.path().isEmpty() && dir.path() != ".") image.save(dir.filePath(name));
         };
         shot(QStringLiteral("donation-loading-%1.png").arg(id));
@@ -362,5 +362,5 @@ TEST(DonationSheet, LooksFinishedInLightAndDark)
         shot(QStringLiteral("donation-sheet-%1.png").arg(id));
         delete window;
     }
-    settings.setTheme(settings.themes.front());
+    settings.setTheme(settings.themes().front());
 }

@@ -32,15 +32,15 @@ protected:
     void SetUp() override
     {
         Settings& s = Settings::shared();
-        savedNoEditing = s.isNoEditingEnabled;
-        s.isNoEditingEnabled = false;
+        savedNoEditing = s.isNoEditingEnabled();
+        s.setNoEditingEnabled(false);
         shell = std::make_unique<Shell>();
     }
 
     void TearDown() override
     {
         shell.reset();
-        Settings::shared().isNoEditingEnabled = savedNoEditing;
+        Settings::shared().setNoEditingEnabled(savedNoEditing);
         QApplication::clipboard()->clear();
     }
 
@@ -55,17 +55,16 @@ protected:
         editor = window->documentViewController()->textView();
     }
 
-    MenuItem& item(const char* action)
+    MenuItem& item(Command action)
     {
-        MenuItem* found = shell->controller->mainMenu()->topLevelMenu(MainMenu::edit).itemWithAction(
-            QLatin1String(action));
+        MenuItem* found = shell->controller->mainMenu()->topLevelMenu(MainMenu::edit).itemWithCommand(action);
         EXPECT_TRUE(found) << action;
         return *found;
     }
 
-    bool enabled(const char* action) { return ActionDispatcher::instance().validateItem(item(action)); }
+    bool enabled(Command action) { return ActionDispatcher::instance().validateItem(item(action)); }
     // As a click on the item does it.
-    void choose(const char* action) { ActionDispatcher::instance().performMenuItem(item(action)); }
+    void choose(Command action) { ActionDispatcher::instance().performMenuItem(item(action)); }
     void key(Qt::Key k, Qt::KeyboardModifiers m) { QTest::keyClick(editor, k, m); }
     void undo() { key(Qt::Key_Z, Qt::ControlModifier); }
 
@@ -99,7 +98,7 @@ TEST_F(EditorCommandsTest, LinesMoveFromTheMenuAndTheKeysAndComeBackInOneUndo)
 {
     open("alpha\nbeta\ngamma");
     select(7);
-    choose("moveLineUp:");
+    choose(Command::moveLineUp);
     EXPECT_EQ(shown(), "b|eta\nalpha\ngamma");
     key(Qt::Key_Down, alt | ctrl);
     key(Qt::Key_Down, alt | ctrl);
@@ -131,39 +130,39 @@ TEST_F(EditorCommandsTest, NoEditingModeDisablesTheCommandsThatTakeTextAwayEvenW
 {
     open("alpha\nbeta\n[a](u) and [b][1]\n[1]: v\n");
     select(7);
-    EXPECT_TRUE(enabled("moveLineUp:"));
-    EXPECT_TRUE(enabled("setLink:"));
-    Settings::shared().isNoEditingEnabled = true;
-    for (const char* action : {"moveLineUp:", "moveLineDown:", "insertBacktab:", "setLink:", "setFootnote:", "undo:",
-                               "cut:", "delete:"})
+    EXPECT_TRUE(enabled(Command::moveLineUp));
+    EXPECT_TRUE(enabled(Command::setLink));
+    Settings::shared().setNoEditingEnabled(true);
+    for (Command action : {Command::moveLineUp, Command::moveLineDown, Command::insertBacktab, Command::setLink, Command::setFootnote, Command::undo,
+                               Command::cut, Command::deleteSelection})
         EXPECT_FALSE(enabled(action)) << action;
-    EXPECT_TRUE(enabled("setStrong:"));
-    EXPECT_TRUE(enabled("insertTab:"));
+    EXPECT_TRUE(enabled(Command::setStrong));
+    EXPECT_TRUE(enabled(Command::insertTab));
 
     // The item was enabled when its menu opened; chosen now, after no-editing
     // mode came on, it does nothing: above all, it never duplicates the line
     // by making the insertion and having the removal refused.
     const QString before = text();
-    choose("moveLineUp:");
+    choose(Command::moveLineUp);
     key(Qt::Key_Up, alt | ctrl);
-    ActionDispatcher::instance().sendAction(QStringLiteral("moveLineDown:"), nullptr, editor);
+    ActionDispatcher::instance().send(Command::moveLineDown, nullptr, editor);
     EXPECT_EQ(text(), before);
     // A conversion that would renumber references is not half made either.
     select(int(before.indexOf("[a](u)")) + 1);
-    choose("setLink:");
+    choose(Command::setLink);
     key(Qt::Key_K, ctrl);
     EXPECT_EQ(text(), before);
 
     // Pasting works at a caret, not over a selection.
     QApplication::clipboard()->setText("new ");
     select(0);
-    EXPECT_TRUE(enabled("paste:"));
-    EXPECT_TRUE(enabled("pasteAsMarkdown:"));
+    EXPECT_TRUE(enabled(Command::paste));
+    EXPECT_TRUE(enabled(Command::pasteAsMarkdown));
     key(Qt::Key_V, alt | ctrl);
     EXPECT_EQ(text(), "new " + before);
     select(0, 3);
-    EXPECT_FALSE(enabled("paste:"));
-    EXPECT_FALSE(enabled("pasteAsMarkdown:"));
+    EXPECT_FALSE(enabled(Command::paste));
+    EXPECT_FALSE(enabled(Command::pasteAsMarkdown));
     key(Qt::Key_V, alt | ctrl);
     EXPECT_EQ(text(), "new " + before);
 
@@ -183,7 +182,7 @@ TEST_F(EditorCommandsTest, StrongAndEmphasisFollowTheMarkdownSwitch)
     select(4, 4);
     key(Qt::Key_B, ctrl);
     EXPECT_EQ(shown(), "one **«word»** here");
-    choose("setStrong:");
+    choose(Command::setStrong);
     EXPECT_EQ(shown(), "one «word» here");
     key(Qt::Key_I, ctrl);
     EXPECT_EQ(shown(), "one *«word»* here");
@@ -197,7 +196,7 @@ TEST_F(EditorCommandsTest, StrongAndEmphasisFollowTheMarkdownSwitch)
 
     document->toggleMarkdown();
     ASSERT_FALSE(document->isMarkdownEnabled());
-    for (const char* action : {"setStrong:", "setEmphasis:", "setLink:", "setFootnote:", "insertTab:", "insertBacktab:"})
+    for (Command action : {Command::setStrong, Command::setEmphasis, Command::setLink, Command::setFootnote, Command::insertTab, Command::insertBacktab})
         EXPECT_FALSE(enabled(action)) << action;
     select(4, 4);
     key(Qt::Key_B, ctrl);
@@ -212,7 +211,7 @@ TEST_F(EditorCommandsTest, LinksAndFootnotesConvertAsOneUndoableStep)
     select(text().indexOf("[b]") + 1);
     key(Qt::Key_K, ctrl);
     EXPECT_EQ(shown(), "See [a][1] and [b][«2»] and [c][3].\n\n[1]: http://a\n[2]: http://b\n[3]: http://c\n");
-    choose("setLink:");
+    choose(Command::setLink);
     EXPECT_EQ(shown(), "See [a][1] and «[b](http://b)» and [c][2].\n\n[1]: http://a\n[2]: http://c\n");
     undo();
     EXPECT_EQ(text(), "See [a][1] and [b][2] and [c][3].\n\n[1]: http://a\n[2]: http://b\n[3]: http://c\n");
@@ -231,7 +230,7 @@ TEST_F(EditorCommandsTest, LinksAndFootnotesConvertAsOneUndoableStep)
     select(7);
     key(Qt::Key_K, alt | ctrl);
     EXPECT_EQ(shown(), "Text[^«1»] more[^2].\n[^1]: a note\n[^2]: first\n");
-    choose("setFootnote:");
+    choose(Command::setFootnote);
     EXPECT_EQ(shown(), "Text«[^a note]» more[^1].\n[^1]: first\n");
     undo();
     undo();
@@ -261,7 +260,7 @@ TEST_F(EditorCommandsTest, SentenceAndParagraphKeysMoveAndSelect)
     select(35);
     key(Qt::Key_Down, alt | shift);
     EXPECT_EQ(editor->selectedRange(), Range(35, 15));
-    choose("selectUntilNextParagraph:");
+    choose(Command::selectUntilNextParagraph);
     EXPECT_EQ(editor->selectedRange(), Range(35, 21));
     select(35);
     key(Qt::Key_Up, alt | shift);
@@ -274,9 +273,9 @@ TEST_F(EditorCommandsTest, CopyAsHtmlPastesAsFormattedTextAndKeepsASelectionAPar
 {
     open("Note: call me\nSome **bold** words.\n");
     select(0);
-    EXPECT_FALSE(enabled("copyAsHTML:"));
+    EXPECT_FALSE(enabled(Command::copyAsHTML));
     select(0, text().size());
-    EXPECT_TRUE(enabled("copyAsHTML:"));
+    EXPECT_TRUE(enabled(Command::copyAsHTML));
     key(Qt::Key_C, alt | ctrl);
     const QMimeData* data = QApplication::clipboard()->mimeData();
     ASSERT_TRUE(data && data->hasHtml());
@@ -311,7 +310,7 @@ TEST_F(EditorCommandsTest, PasteAsMarkdownConvertsRichTextAndLeavesPlainTextAlon
     EXPECT_EQ(text(), "Start: ");
 
     QApplication::clipboard()->setText("2 * 3 and *not* styled\n- item");
-    choose("pasteAsMarkdown:");
+    choose(Command::pasteAsMarkdown);
     EXPECT_EQ(text(), "Start: 2 * 3 and *not* styled\n- item");
     undo();
 
@@ -319,7 +318,7 @@ TEST_F(EditorCommandsTest, PasteAsMarkdownConvertsRichTextAndLeavesPlainTextAlon
     auto* other = new QMimeData;
     other->setData("application/x-other", "data");
     QApplication::clipboard()->setMimeData(other);
-    EXPECT_FALSE(enabled("pasteAsMarkdown:"));
+    EXPECT_FALSE(enabled(Command::pasteAsMarkdown));
     key(Qt::Key_V, alt | ctrl);
     EXPECT_EQ(text(), "Start: ");
 }
@@ -344,7 +343,7 @@ TEST_F(EditorCommandsTest, EveryCommandsMarkdownConvertsAsTheWriterMeant)
     select(text().indexOf("now"), 3);
     key(Qt::Key_K, alt | ctrl);
     select(text().indexOf("now"));
-    choose("setFootnote:");
+    choose(Command::setFootnote);
     EXPECT_EQ(text(), "Read the [manual][1] [^1] and rest\n[1]: http://m.org\n[^1]: now\n");
     EXPECT_TRUE(html().contains("<a href=\"#fn:1\" id=\"fnref:1\"")) << html().toStdString();
     EXPECT_TRUE(html().contains("<p>now <a href=\"#fnref:1\"")) << html().toStdString();

@@ -2,10 +2,11 @@
 
 #include "markdown/MarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/files/UserDefaults.h"
 #include "settings/Settings.h"
 #include "shell/ApplicationStyle.h"
+#include "shell/Commands.h"
+#include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -26,50 +27,59 @@ std::unique_ptr<UserDefaults> makeStore(const char* name)
     return std::make_unique<UserDefaults>(test::freshDirectory(QLatin1String(name)) + QStringLiteral("/defaults.json"));
 }
 
-// What the document controller will be: it carries the application-wide
-// commands and asks the main menu to validate them.
-class FakeDocumentController : public Responder {
+// Stands in for the window and the library pane, which carry a new tab and
+// opening the selected file.
+class KeyRecorder : public QObject {
 public:
-    explicit FakeDocumentController(MainMenu& menu) : m_menu(menu) {}
-    bool respondsTo(const QString& action) const override
-    {
-        static const QStringList actions{"setFontFamily:", "resetFontSize:",  "increaseFontSize:",
-                                         "decreaseFontSize:", "setParagraphSpacing:", "setTheme:",
-                                         "unlinkStylesheet:", "newTab:", "openSelectedFile:"};
-        return actions.contains(action);
-    }
-    void perform(const QString& action, MenuItem*) override { performed << action; }
-    std::optional<bool> validate(MenuItem& item) override { return m_menu.validate(item); }
-    QStringList performed;
-
-private:
-    MainMenu& m_menu;
+    QList<Command> performed;
 };
 
+// The main menu on settings of its own, carrying the application's text
+// commands; the application's table, with the stand-in bound.
 struct Fixture {
     std::unique_ptr<UserDefaults> store;
     Settings settings;
     MainMenu mainMenu;
-    FakeDocumentController controller;
+    CommandTable table = commandTable();
+    KeyRecorder controller;
 
-    explicit Fixture(const char* name) : store(makeStore(name)), settings(store.get()), mainMenu(settings), controller(mainMenu)
+    explicit Fixture(const char* name) : store(makeStore(name)), settings(store.get()), mainMenu(settings)
     {
-        ActionDispatcher::instance().setDocumentController(&controller);
+        for (Command command : {Command::newTab, Command::openSelectedFile})
+            table.bind(command, on<KeyRecorder>([command](KeyRecorder& recorder) { recorder.performed << command; }));
+        ActionDispatcher::instance().setCommandTable(&table);
+        ActionDispatcher::instance().addApplicationTarget(&controller);
     }
-    ~Fixture() { ActionDispatcher::instance().setDocumentController(nullptr); }
-
-    MenuItem& find(MainMenu::TopLevel menu, const char* action)
+    ~Fixture()
     {
-        MenuItem* item = mainMenu.topLevelMenu(menu).itemWithAction(QLatin1String(action));
-        EXPECT_TRUE(item) << action;
+        ActionDispatcher::instance().removeApplicationTarget(&controller);
+        ActionDispatcher::instance().setCommandTable(&commandTable());
+    }
+
+    MenuItem& find(MainMenu::TopLevel menu, Command command)
+    {
+        MenuItem* item = mainMenu.topLevelMenu(menu).itemWithCommand(command);
+        EXPECT_TRUE(item) << command;
         return *item;
     }
 };
 
-QStringList actions(const Menu& menu)
+// A menu's items by the command each sends: none for separators and
+// submenus (submenus() tells those apart).
+constexpr Command none = Command::none;
+
+QList<Command> commands(const Menu& menu)
 {
-    QStringList list;
-    for (const auto& item : menu.items()) list << (item->isSeparator() ? QStringLiteral("-") : item->action());
+    QList<Command> list;
+    for (const auto& item : menu.items()) list << item->command();
+    return list;
+}
+
+QList<int> submenus(const Menu& menu)
+{
+    QList<int> list;
+    for (int i = 0; i < menu.count(); ++i)
+        if (menu.itemAt(i)->submenu()) list << i;
     return list;
 }
 
@@ -91,28 +101,35 @@ TEST(MainMenu, HasEveryMenuAndItemInOrder)
     // table's key.
     EXPECT_EQ(counts, (QList<int>{10, 13, 35, 6, 14, 16, 4, 2}));
 
-    EXPECT_EQ(actions(f.mainMenu.topLevelMenu(MainMenu::view)),
-              (QStringList{"toggleInfoView:", "toggleLibraryView:", "showAndFocusLibraryView:", "toggleOutlineView:",
-                           "togglePreview:", "-", "", "-", "", "", "", "", "", "-", "toggleFullScreen:",
-                           "toggleFullScreen:"}));
-    EXPECT_EQ(actions(f.mainMenu.topLevelMenu(MainMenu::file)).mid(10),
-              (QStringList{"printDocument:", "-", "terminate:"}));
+    EXPECT_EQ(commands(f.mainMenu.topLevelMenu(MainMenu::view)),
+              (QList<Command>{Command::toggleInfoView, Command::toggleLibraryView, Command::showAndFocusLibraryView,
+                              Command::toggleOutlineView, Command::togglePreview, none, none, none, none, none, none,
+                              none, none, none, Command::toggleFullScreen, Command::toggleFullScreen}));
+    EXPECT_EQ(submenus(f.mainMenu.topLevelMenu(MainMenu::view)), (QList<int>{6, 8, 9, 10, 11, 12}));
+    EXPECT_EQ(commands(f.mainMenu.topLevelMenu(MainMenu::file)).mid(10),
+              (QList<Command>{Command::printDocument, none, Command::terminate}));
     EXPECT_EQ(f.mainMenu.librarySubmenu(), &f.mainMenu.topLevelMenu(MainMenu::library));
     EXPECT_EQ(f.mainMenu.windowsMenu(), &f.mainMenu.topLevelMenu(MainMenu::window));
     EXPECT_EQ(f.mainMenu.fontSubmenu()->count(), 0);
     EXPECT_EQ(f.mainMenu.themesSubmenu()->count(), 0);
 
     // Alternates and tags appear only where the menu says.
-    QStringList alternates;
+    QList<Command> alternates;
     QList<qint64> tags;
+    QList<Command> tagged;
     bar.forEachItem([&](MenuItem& item) {
-        if (item.isAlternate()) alternates << item.action();
-        if (item.tag() != 0) tags << item.tag();
+        if (item.isAlternate()) alternates << item.command();
+        if (item.tag() != 0) {
+            tags << item.tag();
+            tagged << item.command();
+        }
     });
-    EXPECT_EQ(alternates, (QStringList{"selectUntilPreviousSentence:", "selectUntilNextSentence:",
-                                       "selectUntilPreviousParagraph:", "selectUntilNextParagraph:",
-                                       "showAndFocusLibraryView:"}));
+    EXPECT_EQ(alternates, (QList<Command>{Command::selectUntilPreviousSentence, Command::selectUntilNextSentence,
+                                          Command::selectUntilPreviousParagraph, Command::selectUntilNextParagraph,
+                                          Command::showAndFocusLibraryView}));
     EXPECT_EQ(tags, (QList<qint64>{1, 12, 2, 3, 7}));
+    EXPECT_EQ(tagged, (QList<Command>{Command::showFindInterface, Command::showReplaceInterface, Command::findNext,
+                                      Command::findPrevious, Command::useSelectionForFind}));
 
     // Summary lines: none, then numbers in the locale's digits.
     const Menu& lines = *f.mainMenu.topLevelMenu(MainMenu::view).itemAt(6)->submenu();
@@ -137,9 +154,10 @@ TEST(MainMenu, HasEveryMenuAndItemInOrder)
     f.mainMenu.addStylesheetItems();
     const Menu& view = f.mainMenu.topLevelMenu(MainMenu::view);
     EXPECT_EQ(view.count(), 20);
-    EXPECT_EQ(actions(view).mid(13),
-              (QStringList{"-", "linkStylesheet:", "unlinkStylesheet:", "exportStylesheet:", "-", "toggleFullScreen:",
-                           "toggleFullScreen:"}));
+    EXPECT_EQ(commands(view).mid(13),
+              (QList<Command>{none, Command::linkStylesheet, Command::unlinkStylesheet, Command::exportStylesheet, none,
+                              Command::toggleFullScreen, Command::toggleFullScreen}));
+    EXPECT_EQ(submenus(view), (QList<int>{6, 8, 9, 10, 11, 12}));
 }
 
 TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
@@ -147,44 +165,44 @@ TEST(MainMenu, KeyEquivalentsAndHiddenItemsFollowTheTables)
     Fixture f("menu-keys");
     struct Row {
         MainMenu::TopLevel menu;
-        const char* action;
+        Command command;
         QString key;
         KeyModifierMask mask;
         bool hidden;
         bool keyWhenHidden;
     };
     const Row rows[] = {
-        {MainMenu::app, "hideOtherApplications:", "h", optionKey | commandKey, false, false},
-        {MainMenu::file, "newTab:", "t", commandKey, true, true},
-        {MainMenu::edit, "delete:", QString(QChar(0x08)), 0, false, false},
-        {MainMenu::edit, "insertBacktab:", QString(QChar(0x09)), shiftKey, false, false},
-        {MainMenu::edit, "moveLineUp:", QString(QChar(0xF700)), optionKey | commandKey, false, false},
-        {MainMenu::edit, "selectUntilNextParagraph:", QString(QChar(0xF701)), optionKey | shiftKey, false, false},
-        {MainMenu::library, "openSelectedFile:", QString(QChar(0x0A)), commandKey, true, true},
-        {MainMenu::library, "moveToLibrary:", "", 0, true, false},
-        {MainMenu::library, "toggleLibraryLinked:", "", 0, true, false},
-        {MainMenu::view, "toggleFullScreen:", QString(QChar(KeyEquivalent::f11)), 0, false, false},
-        {MainMenu::file, "terminate:", "q", commandKey, false, false},
-        {MainMenu::help, "openWebsite:", "?", commandKey, false, false},
+        {MainMenu::app, Command::hideOtherApplications, "h", optionKey | commandKey, false, false},
+        {MainMenu::file, Command::newTab, "t", commandKey, true, true},
+        {MainMenu::edit, Command::deleteSelection, QString(QChar(0x08)), 0, false, false},
+        {MainMenu::edit, Command::insertBacktab, QString(QChar(0x09)), shiftKey, false, false},
+        {MainMenu::edit, Command::moveLineUp, QString(QChar(0xF700)), optionKey | commandKey, false, false},
+        {MainMenu::edit, Command::selectUntilNextParagraph, QString(QChar(0xF701)), optionKey | shiftKey, false, false},
+        {MainMenu::library, Command::openSelectedFile, QString(QChar(0x0A)), commandKey, true, true},
+        {MainMenu::library, Command::moveToLibrary, "", 0, true, false},
+        {MainMenu::library, Command::toggleLibraryLinked, "", 0, true, false},
+        {MainMenu::view, Command::toggleFullScreen, QString(QChar(KeyEquivalent::f11)), 0, false, false},
+        {MainMenu::file, Command::terminate, "q", commandKey, false, false},
+        {MainMenu::help, Command::openWebsite, "?", commandKey, false, false},
     };
     for (const Row& row : rows) {
-        const MenuItem& item = f.find(row.menu, row.action);
-        EXPECT_EQ(item.keyEquivalent(), row.key) << row.action;
-        EXPECT_EQ(item.keyEquivalentModifierMask(), row.mask) << row.action;
-        EXPECT_EQ(item.isHidden(), row.hidden) << row.action;
-        EXPECT_EQ(item.allowsKeyEquivalentWhenHidden(), row.keyWhenHidden) << row.action;
+        const MenuItem& item = f.find(row.menu, row.command);
+        EXPECT_EQ(item.keyEquivalent(), row.key) << row.command;
+        EXPECT_EQ(item.keyEquivalentModifierMask(), row.mask) << row.command;
+        EXPECT_EQ(item.isHidden(), row.hidden) << row.command;
+        EXPECT_EQ(item.allowsKeyEquivalentWhenHidden(), row.keyWhenHidden) << row.command;
     }
 
     // The Linux keys beside them: hidden items that keep their keys.
     const Menu& view = f.mainMenu.topLevelMenu(MainMenu::view);
     const MenuItem& tableKey = *view.itemAt(view.count() - 1);
-    EXPECT_EQ(tableKey.action(), QStringLiteral("toggleFullScreen:"));
+    EXPECT_EQ(tableKey.command(), Command::toggleFullScreen);
     EXPECT_TRUE(tableKey.isHidden() && tableKey.allowsKeyEquivalentWhenHidden());
     EXPECT_EQ(tableKey.shortcut(), QKeyCombination(Qt::MetaModifier | Qt::ControlModifier, Qt::Key_F));
     EXPECT_EQ(view.itemAt(view.count() - 2)->shortcut(), QKeyCombination(Qt::Key_F11));
     const Menu& textSize = *view.itemAt(10)->submenu();
     const MenuItem& equals = *textSize.itemAt(1);
-    EXPECT_EQ(equals.action(), QStringLiteral("increaseFontSize:"));
+    EXPECT_EQ(equals.command(), Command::increaseFontSize);
     EXPECT_TRUE(equals.isHidden() && equals.allowsKeyEquivalentWhenHidden());
     EXPECT_EQ(equals.shortcut(), QKeyCombination(Qt::ControlModifier, Qt::Key_Equal));
 }
@@ -212,7 +230,7 @@ TEST(MainMenu, FontAndThemeSubmenusFillWhenTheyOpen)
     EXPECT_EQ(themes.itemAt(0)->state(), MenuItem::State::on);
     EXPECT_EQ(themes.itemAt(1)->state(), MenuItem::State::off);
 
-    f.settings.setTheme(f.settings.themes[1]);
+    f.settings.setTheme(f.settings.themes()[1]);
     dispatcher.validateMenu(themes);
     EXPECT_EQ(themes.itemAt(0)->state(), MenuItem::State::off);
     EXPECT_EQ(themes.itemAt(1)->state(), MenuItem::State::on);
@@ -273,17 +291,6 @@ TEST(MainMenu, ValidationMirrorsThePreferences)
     dispatcher.validateMenu(spacing);
     EXPECT_EQ(spacing.itemAt(0)->state(), MenuItem::State::off);
     EXPECT_EQ(spacing.itemAt(1)->state(), MenuItem::State::on);
-
-    // The unlink item is hidden, not disabled, while nothing is linked.
-    f.mainMenu.addStylesheetItems();
-    Menu& view = f.mainMenu.topLevelMenu(MainMenu::view);
-    MenuItem& unlink = *view.itemWithAction(QStringLiteral("unlinkStylesheet:"));
-    dispatcher.validateMenu(view);
-    EXPECT_TRUE(unlink.isHidden());
-    f.store->set(QStringLiteral("stylesheetUrl"), QByteArray("bookmark"));
-    dispatcher.validateMenu(view);
-    EXPECT_FALSE(unlink.isHidden());
-    EXPECT_TRUE(unlink.isEnabled());
 }
 
 TEST(MainMenu, HiddenItemsKeepTheirKeysAndPlatformOnlyItemsHide)
@@ -301,15 +308,15 @@ TEST(MainMenu, HiddenItemsKeepTheirKeysAndPlatformOnlyItemsHide)
 
     QTest::keyClick(field, Qt::Key_T, Qt::ControlModifier);
     QTest::keyClick(field, Qt::Key_Return, Qt::ControlModifier);
-    EXPECT_EQ(f.controller.performed, (QStringList{"newTab:", "openSelectedFile:"}));
+    EXPECT_EQ(f.controller.performed, (QList<Command>{Command::newTab, Command::openSelectedFile}));
 
     // Nothing here hides applications: those items hide. The editor's five
     // submenus stay, their items disabled while no editor has the focus.
     auto& dispatcher = ActionDispatcher::instance();
     Menu& app = f.mainMenu.topLevelMenu(MainMenu::app);
     dispatcher.validateMenu(app);
-    EXPECT_TRUE(app.itemWithAction(QStringLiteral("hide:"))->isHidden());
-    EXPECT_FALSE(app.itemWithAction(QStringLiteral("terminate:"))->isHidden());
+    EXPECT_TRUE(app.itemWithCommand(Command::hide)->isHidden());
+    EXPECT_FALSE(app.itemWithCommand(Command::terminate)->isHidden());
     Menu& edit = f.mainMenu.topLevelMenu(MainMenu::edit);
     dispatcher.validateMenu(edit);
     for (int i = 30; i <= 34; ++i) EXPECT_FALSE(edit.itemAt(i)->isHidden()) << i; // Find ... Speech
@@ -327,14 +334,47 @@ TEST(MainMenu, ALongMenuScrollsInOneColumn)
     // across the screen.
     QApplication::setStyle(new ApplicationStyle());
     Menu menu(QStringLiteral("Font"));
-    for (int i = 0; i < 400; ++i) menu.addItem(MenuItem::make(QStringLiteral("Family %1").arg(i), "setFontFamily:"));
+    for (int i = 0; i < 400; ++i) menu.addItem(MenuItem::make(QStringLiteral("Family %1").arg(i), Command::setFontFamily));
     QMenu* shown = menu.qMenu();
     shown->popup(QPoint(10, 10));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
     const QRect screen = shown->screen()->availableGeometry();
     EXPECT_LE(shown->height(), screen.height());
     Menu one(QStringLiteral("Font"));
-    one.addItem(MenuItem::make(QStringLiteral("Family 399"), "setFontFamily:"));
+    one.addItem(MenuItem::make(QStringLiteral("Family 399"), Command::setFontFamily));
     EXPECT_LT(shown->width(), one.qMenu()->sizeHint().width() * 3 / 2);
     shown->hide();
+}
+
+TEST(MainMenu, EveryCommandHasARowAndSomethingToCarryItOut)
+{
+    // A command without a binding would show as a grey item forever; a
+    // menu item without a row would have no title or key to show.
+    const CommandTable& table = commandTable();
+    QHash<QString, QList<qint64>> tagsByName;
+    for (int i = 1; i < commandCount; ++i) {
+        const Command command = Command(i);
+        const CommandRow& row = table.row(command);
+        EXPECT_EQ(row.command, command) << i;
+        EXPECT_TRUE(QByteArray(row.name).endsWith(':')) << i;
+        EXPECT_FALSE(row.bindings.empty()) << command;
+        tagsByName[QString::fromLatin1(row.name)] << row.tag;
+    }
+    // Commands that share an action's name (the find panel's) are told
+    // apart by their tags.
+    for (const QList<qint64>& tags : std::as_const(tagsByName)) {
+        if (tags.size() == 1) continue;
+        EXPECT_EQ(QSet<qint64>(tags.begin(), tags.end()).size(), tags.size());
+        EXPECT_FALSE(tags.contains(0));
+    }
+
+    Fixture f("menu-rows");
+    f.mainMenu.addStylesheetItems();
+    f.mainMenu.menu().forEachItem([&](MenuItem& item) {
+        if (item.isSeparator() || item.submenu()) return;
+        ASSERT_NE(item.command(), Command::none) << item.title().toStdString();
+        const CommandRow& row = table.row(item.command());
+        EXPECT_EQ(item.tag(), row.tag) << item.command();
+        EXPECT_EQ(item.isAlternate(), row.isAlternate) << item.command();
+    });
 }

@@ -298,10 +298,10 @@ TEST_F(OutlineSidebarTest, FollowsTheThemeInLightAndDark)
          "Chapter one.txt");
     click(rowOf("## A short list"));
     Settings& settings = Settings::shared();
-    const auto original = settings.theme;
+    const auto original = settings.theme();
     for (const char* id : {"light", "dark"}) {
         std::shared_ptr<Theme> theme;
-        for (const auto& t : settings.themes)
+        for (const auto& t : settings.themes())
             if (t->id == QLatin1String(id)) theme = t;
         ASSERT_TRUE(theme);
         settings.setTheme(theme);

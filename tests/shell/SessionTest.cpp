@@ -184,9 +184,12 @@ TEST(Session, OpenRecentFollowsTheDocumentsTheWriterWorksOn)
     ASSERT_TRUE(window);
     window->setLibraryVisible(true);
     ASSERT_TRUE(activate(window));
-    ASSERT_TRUE(waitFor([&] { return window->libraryPane().library() != nullptr; }));
+    // The library's tree is read in the background; the move is offered once it stands.
+    ASSERT_TRUE(waitFor([&] {
+        return window->libraryPane().library() != nullptr && !window->libraryPane().isLoadingTree();
+    }));
     ActionDispatcher& dispatcher = ActionDispatcher::instance();
-    ASSERT_TRUE(dispatcher.sendAction("moveToLibrary:", nullptr, window->documentViewController()->textView()));
+    ASSERT_TRUE(dispatcher.send(Command::moveToLibrary, nullptr, window->documentViewController()->textView()));
     ASSERT_TRUE(waitFor([&] { return draft && draft->filePath() == library + "/renamed.md"; }));
     EXPECT_EQ(shell.controller->recentDocumentPaths(), (QStringList{dir + "/other.md", library + "/renamed.md"}));
 

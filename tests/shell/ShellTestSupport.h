@@ -66,7 +66,7 @@ public:
     std::optional<QString> stylesheetExportLocation;
     std::optional<QString> chooseStylesheetExportLocation(const QString& proposedName) override
     {
-        asked << "exportStylesheet:" + proposedName;
+        asked << "stylesheetExportLocation:" + proposedName;
         return stylesheetExportLocation;
     }
     LockedChoice askAboutLockedDocument(Document& document) override

@@ -7,6 +7,7 @@
 #include "platform/foundation/Bundle.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
+#include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -129,17 +130,17 @@ TEST(Startup, ScreenshotAppearanceAndBetaItems)
     {
         Shell shell(true);
         EXPECT_EQ(SystemAppearance::shared().override(), std::optional<bool>(true));
-        EXPECT_TRUE(Settings::shared().theme->isDark);
+        EXPECT_TRUE(Settings::shared().theme()->isDark);
         EXPECT_EQ(defaults.stringValue("theme"), std::nullopt); // the chosen theme is not rewritten
 
         // The stylesheet items are there; unlinking shows once a stylesheet
         // is linked.
         Menu& view = shell.controller->mainMenu()->topLevelMenu(MainMenu::view);
         ActionDispatcher::instance().validateMenu(view);
-        for (const char* action : {"linkStylesheet:", "exportStylesheet:"})
-            EXPECT_FALSE(view.itemWithAction(QLatin1String(action))->isHidden()) << action;
-        EXPECT_TRUE(view.itemWithAction(QLatin1String("unlinkStylesheet:"))->isHidden());
+        for (Command command : {Command::linkStylesheet, Command::exportStylesheet})
+            EXPECT_FALSE(view.itemWithCommand(command)->isHidden()) << command;
+        EXPECT_TRUE(view.itemWithCommand(Command::unlinkStylesheet)->isHidden());
     }
     SystemAppearance::shared().setOverride(override);
-    Settings::shared().theme = Settings::shared().themes.front();
+    Settings::shared().showTheme(Settings::shared().themes().front());
 }

@@ -5,7 +5,6 @@
 
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
 #include "shell/ThemeViewController.h"
@@ -62,14 +61,15 @@ struct ThemesEditor : ::testing::Test {
 
     void useThemes(const ThemeList& added)
     {
-        settings.themes.clear();
+        ThemeList themes;
         for (const auto& builtIn : Theme::defaultThemes())
-            settings.themes.push_back(Theme::make(builtIn->propertyList(), settings.themes));
-        settings.themes.insert(settings.themes.end(), added.begin(), added.end());
-        settings.setTheme(settings.themes.front());
+            themes.push_back(Theme::make(builtIn->propertyList(), themes));
+        themes.insert(themes.end(), added.begin(), added.end());
+        settings.setThemes(std::move(themes));
+        settings.setTheme(settings.themes().front());
         settings.saveThemes();
     }
-    std::shared_ptr<Theme> at(int row) { return settings.themes[size_t(row)]; }
+    std::shared_ptr<Theme> at(int row) { return settings.themes()[size_t(row)]; }
     int selectedRow(const ThemesTableViewController& list)
     {
         const auto rows = list.tableView()->selectionModel()->selectedRows();
@@ -91,11 +91,11 @@ TEST_F(ThemesEditor, TheMenuItemOpensAWindowEachTimeCentredOverItsWindowAndTitle
     ASSERT_TRUE(activate(documentWindow));
     MenuItem* edit = nullptr;
     shell.controller->mainMenu()->updateThemesMenu();
-    edit = shell.controller->mainMenu()->themesSubmenu()->itemWithAction("editThemes:");
+    edit = shell.controller->mainMenu()->themesSubmenu()->itemWithCommand(Command::editThemes);
     ASSERT_TRUE(edit);
     EXPECT_TRUE(ActionDispatcher::instance().validateItem(*edit));
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("editThemes:", edit));
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("editThemes:", edit));
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::editThemes, edit));
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::editThemes, edit));
     QList<ThemesTableViewController*> lists;
     for (QWidget* window : QApplication::topLevelWidgets())
         if (auto* list = window->findChild<ThemesTableViewController*>(); list && window->isVisible()) lists << list;
@@ -113,7 +113,7 @@ TEST_F(ThemesEditor, TheMenuItemOpensAWindowEachTimeCentredOverItsWindowAndTitle
 
     // Selecting a row in one window makes its theme current everywhere.
     first.tableView()->selectionModel()->select(row(first, 2), QItemSelectionModel::ClearAndSelect);
-    EXPECT_EQ(settings.theme, at(2));
+    EXPECT_EQ(settings.theme(), at(2));
     // Each list keeps the row chosen in it: a theme chosen elsewhere (the
     // other window, the Theme menu) leaves both selections where they were,
     // while each form shows the current theme.
@@ -129,13 +129,13 @@ TEST_F(ThemesEditor, TheListKeepsTheRowTheWriterChoseWhenTheThemeChangesElsewher
     useThemes({custom("Paper", false)});
     ThemesTableViewController list;
     list.tableView()->selectionModel()->select(row(list, 4), QItemSelectionModel::ClearAndSelect);
-    EXPECT_EQ(settings.theme, at(4));
+    EXPECT_EQ(settings.theme(), at(4));
 
     // A reset of another row makes that theme current; the selection stays.
     at(1)->backgroundColor = Color(0.3, 0.0, 0.0);
     list.prepareContextMenu(row(list, 1));
     list.reset();
-    EXPECT_EQ(settings.theme, at(1));
+    EXPECT_EQ(settings.theme(), at(1));
     EXPECT_EQ(selectedRow(list), 4);
     // So does the appearance switch, and a list saved elsewhere.
     settings.setTheme(at(0));
@@ -146,7 +146,7 @@ TEST_F(ThemesEditor, TheListKeepsTheRowTheWriterChoseWhenTheThemeChangesElsewher
     list.prepareContextMenu(row(list, 2));
     list.reset();
     EXPECT_EQ(selectedRow(list), 2);
-    EXPECT_EQ(settings.theme, at(2));
+    EXPECT_EQ(settings.theme(), at(2));
 }
 
 TEST_F(ThemesEditor, TheContextMenuActsOnTheClickedRowAndFitsItsTheme)
@@ -161,8 +161,8 @@ TEST_F(ThemesEditor, TheContextMenuActsOnTheClickedRowAndFitsItsTheme)
     EXPECT_FALSE(list.resetItem()->isVisible());
     EXPECT_TRUE(list.removeItem()->isVisible());
     list.duplicate();
-    EXPECT_EQ(ids(settings.themes), (QStringList{"light", "dark", "sepia", "amber", "Paper", "Paper Copy"}));
-    EXPECT_EQ(settings.theme, at(5)); // the copy, selected right below
+    EXPECT_EQ(ids(settings.themes()), (QStringList{"light", "dark", "sepia", "amber", "Paper", "Paper Copy"}));
+    EXPECT_EQ(settings.theme(), at(5)); // the copy, selected right below
     EXPECT_EQ(selectedRow(list), 5);
 
     // A built-in row: no renaming, reset instead of remove.
@@ -172,7 +172,7 @@ TEST_F(ThemesEditor, TheContextMenuActsOnTheClickedRowAndFitsItsTheme)
     EXPECT_FALSE(list.removeItem()->isVisible());
     EXPECT_TRUE(list.duplicateItem()->isEnabled());
     list.remove(); // hidden, and refused even when sent
-    EXPECT_EQ(settings.themes.size(), 6u);
+    EXPECT_EQ(settings.themes().size(), 6u);
 
     // Beside the rows, with a selection: the selected row.
     list.prepareContextMenu(QModelIndex());
@@ -181,7 +181,7 @@ TEST_F(ThemesEditor, TheContextMenuActsOnTheClickedRowAndFitsItsTheme)
     list.prepareContextMenu(QModelIndex());
     for (QAction* item : list.contextMenu()->actions()) EXPECT_FALSE(item->isEnabled()) << item->text().toStdString();
     list.duplicate(); // with nothing to act on, nothing happens
-    EXPECT_EQ(settings.themes.size(), 6u);
+    EXPECT_EQ(settings.themes().size(), 6u);
 
     // Reset: a built-in that is not current gets its colours back and
     // becomes current, while the selection stays where it was.
@@ -190,13 +190,13 @@ TEST_F(ThemesEditor, TheContextMenuActsOnTheClickedRowAndFitsItsTheme)
     list.prepareContextMenu(row(list, 2));
     list.reset();
     EXPECT_EQ(at(2)->foregroundColor, Theme::defaultThemes()[2]->foregroundColor);
-    EXPECT_EQ(settings.theme, at(2));
+    EXPECT_EQ(settings.theme(), at(2));
     EXPECT_EQ(selectedRow(list), 5);
 
     const auto again = restarted();
-    EXPECT_EQ(ids(again->themes), ids(settings.themes));
-    EXPECT_EQ(again->theme->id, QStringLiteral("sepia"));
-    EXPECT_EQ(again->themes[2]->foregroundColor, Theme::defaultThemes()[2]->foregroundColor);
+    EXPECT_EQ(ids(again->themes()), ids(settings.themes()));
+    EXPECT_EQ(again->theme()->id, QStringLiteral("sepia"));
+    EXPECT_EQ(again->themes()[2]->foregroundColor, Theme::defaultThemes()[2]->foregroundColor);
 }
 
 TEST_F(ThemesEditor, RemovingMakesTheRowAboveCurrentAndUnpairs)
@@ -211,33 +211,33 @@ TEST_F(ThemesEditor, RemovingMakesTheRowAboveCurrentAndUnpairs)
     // Removing row 5 while row 4 is selected and current: row 4 stays and
     // is current; the pairing is undone on the surviving side.
     list.tableView()->selectionModel()->select(row(list, 4), QItemSelectionModel::ClearAndSelect);
-    EXPECT_EQ(settings.theme, paper);
+    EXPECT_EQ(settings.theme(), paper);
     list.prepareContextMenu(row(list, 5));
     list.remove();
-    EXPECT_EQ(ids(settings.themes), (QStringList{"light", "dark", "sepia", "amber", "Paper", "Notes"}));
+    EXPECT_EQ(ids(settings.themes()), (QStringList{"light", "dark", "sepia", "amber", "Paper", "Notes"}));
     EXPECT_FALSE(paper->oppositeTheme());
-    EXPECT_EQ(settings.theme, paper);
+    EXPECT_EQ(settings.theme(), paper);
     EXPECT_EQ(selectedRow(list), 4);
 
     // Removing row 5 while another row (0) was selected: row 4 becomes
     // selected and current.
     list.tableView()->selectionModel()->select(row(list, 0), QItemSelectionModel::ClearAndSelect);
-    EXPECT_EQ(settings.theme, at(0));
+    EXPECT_EQ(settings.theme(), at(0));
     list.prepareContextMenu(row(list, 5));
     list.remove();
-    EXPECT_EQ(settings.theme, paper);
+    EXPECT_EQ(settings.theme(), paper);
     EXPECT_EQ(selectedRow(list), 4);
 
     // Removing the current theme: the row above takes over.
     list.prepareContextMenu(row(list, 4));
     list.remove();
-    EXPECT_EQ(settings.theme, at(3));
+    EXPECT_EQ(settings.theme(), at(3));
     EXPECT_EQ(selectedRow(list), 3);
     EXPECT_EQ(list.tableView()->model()->rowCount(), 4);
 
     const auto again = restarted();
-    EXPECT_EQ(ids(again->themes), (QStringList{"light", "dark", "sepia", "amber"}));
-    EXPECT_EQ(again->theme->id, QStringLiteral("amber"));
+    EXPECT_EQ(ids(again->themes()), (QStringList{"light", "dark", "sepia", "amber"}));
+    EXPECT_EQ(again->theme()->id, QStringLiteral("amber"));
 }
 
 TEST_F(ThemesEditor, StaleRowsNeverReachTheList)
@@ -254,10 +254,12 @@ TEST_F(ThemesEditor, StaleRowsNeverReachTheList)
     two.remove();    // the theme is gone: nothing happens
     two.duplicate();
     two.rename();
-    EXPECT_EQ(ids(settings.themes), (QStringList{"light", "dark", "sepia", "amber", "Paper"}));
+    EXPECT_EQ(ids(settings.themes()), (QStringList{"light", "dark", "sepia", "amber", "Paper"}));
 
     // The list changed behind the editors' backs and was then announced.
-    settings.themes.erase(settings.themes.begin() + 4);
+    ThemeList shorter = settings.themes();
+    shorter.erase(shorter.begin() + 4);
+    settings.setThemes(std::move(shorter));
     EXPECT_EQ(one.tableView()->model()->data(row(one, 4), Qt::DisplayRole), QVariant());
     settings.saveThemes();
     EXPECT_EQ(one.tableView()->model()->rowCount(), 4);
@@ -271,7 +273,7 @@ TEST_F(ThemesEditor, StaleRowsNeverReachTheList)
     EXPECT_FALSE(one.acceptDrop(rows({1}).get(), 5, true));
     EXPECT_FALSE(one.acceptDrop(rows({1, 1}).get(), 0, true));
     EXPECT_FALSE(one.acceptDrop(rows({}).get(), 0, true));
-    EXPECT_EQ(ids(settings.themes), (QStringList{"light", "dark", "sepia", "amber"}));
+    EXPECT_EQ(ids(settings.themes()), (QStringList{"light", "dark", "sepia", "amber"}));
 }
 
 TEST_F(ThemesEditor, DraggingRowsReordersTheListAndTheThemeMenu)
@@ -286,21 +288,21 @@ TEST_F(ThemesEditor, DraggingRowsReordersTheListAndTheThemeMenu)
     };
 
     EXPECT_TRUE(drop({1}, 4));
-    EXPECT_EQ(ids(settings.themes), (QStringList{"light", "sepia", "amber", "dark", "Paper", "Notes"}));
+    EXPECT_EQ(ids(settings.themes()), (QStringList{"light", "sepia", "amber", "dark", "Paper", "Notes"}));
     // The selection moves with its theme: the current theme stays.
-    EXPECT_EQ(settings.theme->id, QStringLiteral("dark"));
+    EXPECT_EQ(settings.theme()->id, QStringLiteral("dark"));
     EXPECT_EQ(selectedRow(list), 3);
     EXPECT_TRUE(drop({4}, 1));
-    EXPECT_EQ(ids(settings.themes), (QStringList{"light", "Paper", "sepia", "amber", "dark", "Notes"}));
+    EXPECT_EQ(ids(settings.themes()), (QStringList{"light", "Paper", "sepia", "amber", "dark", "Notes"}));
     EXPECT_TRUE(drop({0, 5}, 6)); // to the end, in their order
-    EXPECT_EQ(ids(settings.themes), (QStringList{"Paper", "sepia", "amber", "dark", "light", "Notes"}));
+    EXPECT_EQ(ids(settings.themes()), (QStringList{"Paper", "sepia", "amber", "dark", "light", "Notes"}));
 
     // The Theme menu follows.
     shell.controller->mainMenu()->menuNeedsUpdate(*shell.controller->mainMenu()->themesSubmenu());
     QStringList titles;
     for (int i = 0; i < 6; ++i) titles << shell.controller->mainMenu()->themesSubmenu()->itemAt(i)->title();
     EXPECT_EQ(titles, (QStringList{"Paper", "Sepia", "Amber", "Dark", "Light", "Notes"}));
-    EXPECT_EQ(ids(restarted()->themes), ids(settings.themes));
+    EXPECT_EQ(ids(restarted()->themes()), ids(settings.themes()));
 
     // A drag from elsewhere, or of anything else, is refused.
     std::unique_ptr<QMimeData> rows(ThemesTableViewController::mimeDataForRows({1}));
@@ -317,7 +319,7 @@ TEST_F(ThemesEditor, DraggingRowsReordersTheListAndTheThemeMenu)
     QDropEvent fromOutside(QPointF(20, 10), Qt::MoveAction, rows.get(), Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(list.tableView()->viewport(), &fromOutside);
     EXPECT_FALSE(fromOutside.isAccepted());
-    EXPECT_EQ(ids(settings.themes), (QStringList{"Paper", "sepia", "amber", "dark", "light", "Notes"}));
+    EXPECT_EQ(ids(settings.themes()), (QStringList{"Paper", "sepia", "amber", "dark", "light", "Notes"}));
 }
 
 TEST_F(ThemesEditor, NamesAreEditedInPlaceAndATakenOrBlankNameIsRefused)
@@ -359,7 +361,7 @@ TEST_F(ThemesEditor, NamesAreEditedInPlaceAndATakenOrBlankNameIsRefused)
     EXPECT_EQ(at(4)->id, QStringLiteral("Evening"));
     EXPECT_EQ(list.tableView()->model()->data(row(list, 4), Qt::DisplayRole), QVariant("Evening"));
     const auto again = restarted();
-    EXPECT_EQ(again->theme->id, QStringLiteral("Evening"));
+    EXPECT_EQ(again->theme()->id, QStringLiteral("Evening"));
 
     // Escape keeps the old name.
     field = startRenaming(5);
@@ -411,7 +413,7 @@ TEST_F(ThemesEditor, TheFormEditsTheCurrentThemeLiveAndKeepsPairsMutual)
 
     // A custom light theme is offered custom dark themes that are free or
     // already its own, after "None" and a separator.
-    settings.isSystemAppearanceDark = false;
+    settings.setSystemAppearanceDark(false);
     settings.setTheme(a);
     EXPECT_EQ(UserDefaults::standard().object("automaticallySwitchTheme"), QVariant(true));
     QComboBox& popUp = *form.oppositeThemeButton();
@@ -444,9 +446,9 @@ TEST_F(ThemesEditor, TheFormEditsTheCurrentThemeLiveAndKeepsPairsMutual)
 
     form.saveEdits();
     const auto again = restarted();
-    EXPECT_EQ(again->themes[4]->oppositeTheme(), again->themes[5]);
-    EXPECT_TRUE(again->themes[4]->isDark);
-    EXPECT_FALSE(again->themes[6]->oppositeTheme());
+    EXPECT_EQ(again->themes()[4]->oppositeTheme(), again->themes()[5]);
+    EXPECT_TRUE(again->themes()[4]->isDark);
+    EXPECT_FALSE(again->themes()[6]->oppositeTheme());
 }
 
 TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
@@ -464,7 +466,7 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     UserDefaults& defaults = UserDefaults::standard();
-    settings.isSystemAppearanceDark = true; // light is chosen against the appearance
+    settings.setSystemAppearanceDark(true); // light is chosen against the appearance
     settings.setTheme(at(0));
     // Preferences another program left behind: the edit writes its own.
     defaults.set("theme", "sepia");
@@ -472,8 +474,8 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     const QVariant automatic(false);
     const Color original = at(0)->foregroundColor;
     int themeChanges = 0;
-    const Observation counting = NotificationCenter::defaultCenter().observe(
-        Notifications::themeDidChange, [&](const Notification&) { ++themeChanges; });
+    QObject counting;
+    QObject::connect(&settings, &Settings::themeChanged, &counting, [&] { ++themeChanges; });
 
     QTest::mouseClick(form.foregroundColorWell(), Qt::LeftButton);
     QColorDialog* chooser = form.foregroundColorWell()->chooser();
@@ -481,7 +483,7 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     EXPECT_FALSE(chooser->isModal());
     chooser->setCurrentColor(QColor(200, 30, 40));
     EXPECT_EQ(at(0)->foregroundColor.toQColor(), QColor(200, 30, 40));
-    EXPECT_EQ(settings.parsedStylesheet->foregroundColor->toQColor().rgb(), QColor(200, 30, 40).rgb());
+    EXPECT_EQ(settings.parsedStylesheet()->foregroundColor->toQColor().rgb(), QColor(200, 30, 40).rgb());
     EXPECT_EQ(colourOfText(), QColor(200, 30, 40).rgb()); // the open document shows it
     EXPECT_EQ(themeChanges, 1);
     // The edit sets the theme again: it is written as the chosen one, with
@@ -492,7 +494,7 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     for (int red = 100; red < 110; ++red) chooser->setCurrentColor(QColor(red, 30, 40));
     EXPECT_EQ(themeChanges, 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return themeChanges == 2; }));
-    EXPECT_EQ(settings.parsedStylesheet->foregroundColor->toQColor().rgb(), QColor(109, 30, 40).rgb());
+    EXPECT_EQ(settings.parsedStylesheet()->foregroundColor->toQColor().rgb(), QColor(109, 30, 40).rgb());
     QTest::qWait(60);
     chooser->reject();
     EXPECT_EQ(at(0)->foregroundColor, original);
@@ -508,7 +510,7 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     EXPECT_EQ(form.theme(), at(2));
     EXPECT_EQ(windowOf(document)->window()->palette().color(QPalette::Window), at(2)->backgroundColor.toQColor());
     form.saveEdits();
-    EXPECT_EQ(restarted()->themes[0]->backgroundColor.toQColor(), QColor(250, 240, 220));
+    EXPECT_EQ(restarted()->themes()[0]->backgroundColor.toQColor(), QColor(250, 240, 220));
 }
 
 TEST_F(ThemesEditor, LooksFinishedInLightAndDark)
@@ -532,9 +534,9 @@ TEST_F(ThemesEditor, LooksFinishedInLightAndDark)
     }
     // Closing the editor (File ▸ Close) writes the list.
     at(4)->cursorColor = Color(0.9, 0.1, 0.1);
-    ASSERT_TRUE(ActionDispatcher::instance().sendAction("performClose:", nullptr,
+    ASSERT_TRUE(ActionDispatcher::instance().send(Command::performClose, nullptr,
                                                         window->findChild<ThemesTableViewController*>()->tableView()));
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(restarted()->themes[4]->cursorColor, Color(0.9, 0.1, 0.1));
+    EXPECT_EQ(restarted()->themes()[4]->cursorColor, Color(0.9, 0.1, 0.1));
 }
 

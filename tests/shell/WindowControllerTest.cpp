@@ -15,6 +15,7 @@
 #include "settings/StringExtensions.h"
 #include "shell/MainMenu.h"
 #include "widgets/ViewUtilities.h"
+#include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 #include "support/WebEngine.h"
 
@@ -31,9 +32,9 @@ using namespace lumora::test;
 
 namespace {
 
-MenuItem& itemFor(DocumentController& controller, MainMenu::TopLevel menu, const char* action)
+MenuItem& itemFor(DocumentController& controller, MainMenu::TopLevel menu, Command command)
 {
-    return *controller.mainMenu()->topLevelMenu(menu).itemWithAction(QLatin1String(action));
+    return *controller.mainMenu()->topLevelMenu(menu).itemWithCommand(command);
 }
 
 Document* openText(Shell& shell, const char* name, const QByteArray& text)
@@ -98,9 +99,9 @@ TEST(WindowController, ViewCommandsTogglePanesAndNameWhatTheyWillDo)
     WindowController* window = windowOf(document);
     ASSERT_TRUE(activate(window));
     auto& dispatcher = ActionDispatcher::instance();
-    MenuItem& library = itemFor(*shell.controller, MainMenu::view, "toggleLibraryView:");
-    MenuItem& outline = itemFor(*shell.controller, MainMenu::view, "toggleOutlineView:");
-    MenuItem& statistics = itemFor(*shell.controller, MainMenu::view, "toggleInfoView:");
+    MenuItem& library = itemFor(*shell.controller, MainMenu::view, Command::toggleLibraryView);
+    MenuItem& outline = itemFor(*shell.controller, MainMenu::view, Command::toggleOutlineView);
+    MenuItem& statistics = itemFor(*shell.controller, MainMenu::view, Command::toggleInfoView);
 
     const bool libraryShown = window->isLibraryVisible();
     dispatcher.validateItem(library);
@@ -117,22 +118,56 @@ TEST(WindowController, ViewCommandsTogglePanesAndNameWhatTheyWillDo)
     EXPECT_EQ(outline.title(), QStringLiteral("Show Outline"));
     QTest::keyClick(window->documentViewController()->textView(), Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_TRUE(window->isOutlineVisible());
-    // Markdown off hides the outline pane and its item.
-    dispatcher.sendAction("toggleMarkdown:");
+    // Markdown off hides the outline pane and its item; the Markdown item
+    // is checked while it is on.
+    MenuItem& markdown = itemFor(*shell.controller, MainMenu::modus, Command::toggleMarkdown);
+    dispatcher.validateItem(markdown);
+    EXPECT_EQ(markdown.state(), MenuItem::State::on);
+    dispatcher.performMenuItem(markdown);
     EXPECT_FALSE(document->isMarkdownEnabled());
     EXPECT_FALSE(window->isOutlineVisible());
     dispatcher.validateItem(outline);
     EXPECT_TRUE(outline.isHidden());
-    dispatcher.sendAction("toggleMarkdown:");
+    dispatcher.validateItem(markdown);
+    EXPECT_EQ(markdown.state(), MenuItem::State::off);
+    dispatcher.performMenuItem(markdown);
 
     Settings& settings = Settings::shared();
-    const bool shown = settings.isInfoViewVisible;
+    const bool shown = settings.isInfoViewVisible();
     QTest::keyClick(window->documentViewController()->textView(), Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(settings.isInfoViewVisible, !shown);
+    EXPECT_EQ(settings.isInfoViewVisible(), !shown);
     EXPECT_EQ(window->documentViewController()->infoView()->isVisibleTo(window->window()), !shown);
     dispatcher.validateItem(statistics);
     EXPECT_EQ(statistics.title(), shown ? "Show Statistics" : "Hide Statistics");
     dispatcher.performMenuItem(statistics);
+}
+
+TEST(WindowController, WindowCommandsActOnTheKeyWindow)
+{
+    Shell shell;
+    WindowController* window = windowOf(openText(shell, "window-commands", "Text\n"));
+    ASSERT_TRUE(activate(window));
+    auto& dispatcher = ActionDispatcher::instance();
+    MainMenu& menu = *shell.controller->mainMenu();
+
+    // Full screen: the item names what it will do.
+    MenuItem& fullScreen = *menu.topLevelMenu(MainMenu::view).itemWithCommand(Command::toggleFullScreen);
+    EXPECT_TRUE(dispatcher.validateItem(fullScreen));
+    EXPECT_EQ(fullScreen.title(), QStringLiteral("Enter Full Screen"));
+    dispatcher.performMenuItem(fullScreen);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->window()->isFullScreen(); }));
+    dispatcher.validateItem(fullScreen);
+    EXPECT_EQ(fullScreen.title(), QStringLiteral("Exit Full Screen"));
+    dispatcher.performMenuItem(fullScreen);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->window()->isFullScreen(); }));
+
+    // Zoom maximises the window and brings it back.
+    MenuItem& zoom = *menu.topLevelMenu(MainMenu::window).itemWithCommand(Command::performZoom);
+    EXPECT_TRUE(dispatcher.validateItem(zoom));
+    dispatcher.performMenuItem(zoom);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->window()->isMaximized(); }));
+    dispatcher.performMenuItem(zoom);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->window()->isMaximized(); }));
 }
 
 TEST(WindowController, EachWindowsPreviewCommandShowsAndHidesItsOwnPreview)
@@ -176,21 +211,21 @@ TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
     Settings& settings = Settings::shared();
     auto& dispatcher = ActionDispatcher::instance();
     struct Toggle {
-        const char* action;
+        Command action;
         const char* key;
-        bool* value;
+        bool (Settings::*value)() const;
     };
     const Toggle toggles[] = {
-        {"toggleTypewriterScrolling:", "typewriterScrolling", &settings.isTypewriterScrollingEnabled},
-        {"toggleSounds:", "typewriterSounds", &settings.isTypewriterSoundsEnabled},
-        {"toggleNoEditing:", "noEditing", &settings.isNoEditingEnabled},
+        {Command::toggleTypewriterScrolling, "typewriterScrolling", &Settings::isTypewriterScrollingEnabled},
+        {Command::toggleSounds, "typewriterSounds", &Settings::isTypewriterSoundsEnabled},
+        {Command::toggleNoEditing, "noEditing", &Settings::isNoEditingEnabled},
     };
     for (const Toggle& t : toggles) {
         MenuItem& item = itemFor(*shell.controller, MainMenu::modus, t.action);
         for (int round = 0; round < 2; ++round) {
-            const bool before = *t.value;
+            const bool before = (settings.*t.value)();
             dispatcher.performMenuItem(item);
-            EXPECT_EQ(*t.value, !before) << t.action;
+            EXPECT_EQ((settings.*t.value)(), !before) << t.action;
             EXPECT_EQ(UserDefaults::standard().object(t.key), QVariant(!before)) << t.action;
             EXPECT_TRUE(dispatcher.validateItem(item));
             EXPECT_EQ(item.state(), !before ? MenuItem::State::on : MenuItem::State::off) << t.action;
@@ -205,19 +240,19 @@ TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
             if (item->state() == MenuItem::State::on) list << item->title();
         return list;
     };
-    Menu& highlighting = *itemFor(*shell.controller, MainMenu::modus, "toggleNoEditing:").menu()->itemAt(4)->submenu();
+    Menu& highlighting = *itemFor(*shell.controller, MainMenu::modus, Command::toggleNoEditing).menu()->itemAt(4)->submenu();
     dispatcher.performMenuItem(*highlighting.itemAt(2));
-    EXPECT_EQ(settings.highlighting, Settings::Highlighting::paragraph);
+    EXPECT_EQ(settings.highlighting(), Settings::Highlighting::paragraph);
     EXPECT_EQ(checked(highlighting), QStringList{"Current Paragraph"});
     dispatcher.performMenuItem(*highlighting.itemAt(0));
     EXPECT_EQ(checked(highlighting), QStringList{"Off"});
 
     Menu& sizes = *shell.controller->mainMenu()->topLevelMenu(MainMenu::view).itemAt(12)->submenu();
     dispatcher.performMenuItem(*sizes.itemAt(1));
-    EXPECT_EQ(settings.editorSize, 968.0);
+    EXPECT_EQ(settings.editorSize(), 968.0);
     EXPECT_EQ(UserDefaults::standard().doubleValue("editorSize"), 968.0);
     EXPECT_EQ(checked(sizes).size(), 1);
-    settings.editorSize = 700; // none of the choices
+    settings.setEditorSize(700); // none of the choices
     EXPECT_TRUE(checked(sizes).isEmpty());
     dispatcher.performMenuItem(*sizes.itemAt(0));
 }
@@ -257,7 +292,7 @@ TEST(WindowController, AThemeChosenFromTheMenuRestylesTextAndWindow)
     WindowController* window = windowOf(document);
     ASSERT_TRUE(activate(window));
     Settings& settings = Settings::shared();
-    const auto original = settings.theme;
+    const auto original = settings.theme();
     const auto colourOfText = [&] {
         const AttributeValue value = document->data().textStorage().attributes(0).value(AttributeKey::ForegroundColor);
         return value.color() ? value.color()->toQColor() : QColor();
@@ -267,19 +302,19 @@ TEST(WindowController, AThemeChosenFromTheMenuRestylesTextAndWindow)
     ActionDispatcher::instance().validateMenu(themes);
     MenuItem* other = nullptr;
     for (const auto& item : themes.items())
-        if (item->action() == QLatin1String("setTheme:") && item->state() == MenuItem::State::off && !other)
+        if (item->command() == Command::setTheme && item->state() == MenuItem::State::off && !other)
             other = item.get();
     ASSERT_TRUE(other);
     ActionDispatcher::instance().performMenuItem(*other);
-    EXPECT_NE(settings.theme, original);
-    EXPECT_EQ(colourOfText(), settings.theme->foregroundColor.toQColor());
+    EXPECT_NE(settings.theme(), original);
+    EXPECT_EQ(colourOfText(), settings.theme()->foregroundColor.toQColor());
     EXPECT_NE(colourOfText(), before);
-    EXPECT_EQ(window->window()->palette().color(QPalette::Window), settings.theme->backgroundColor.toQColor());
+    EXPECT_EQ(window->window()->palette().color(QPalette::Window), settings.theme()->backgroundColor.toQColor());
     // The page itself is drawn in the new background.
     TextView* editor = window->documentViewController()->textView();
     const QImage page = editor->viewport()->grab().toImage();
     EXPECT_EQ(QColor(page.pixel(page.width() - 4, page.height() - 4)).rgb(),
-              settings.theme->backgroundColor.toQColor().rgb());
+              settings.theme()->backgroundColor.toQColor().rgb());
     settings.setTheme(original);
     EXPECT_EQ(colourOfText(), before);
 }
@@ -305,7 +340,7 @@ TEST(WindowController, ALockedDocumentStillCopiesAndSelects)
     WindowController* window = windowOf(introduction);
     ASSERT_TRUE(activate(window));
     TextView* editor = window->documentViewController()->textView();
-    const auto enabled = [&](MainMenu::TopLevel menu, const char* action) {
+    const auto enabled = [&](MainMenu::TopLevel menu, Command action) {
         Menu& top = shell.controller->mainMenu()->topLevelMenu(menu);
         ActionDispatcher::instance().menuWillOpen(top);
         ActionDispatcher::instance().menuDidClose(top);
@@ -314,23 +349,23 @@ TEST(WindowController, ALockedDocumentStillCopiesAndSelects)
 
     // Nothing selected: Select All can act, Copy cannot.
     editor->setSelectedRange(Range(0, 0));
-    EXPECT_TRUE(enabled(MainMenu::edit, "selectAll:"));
-    EXPECT_FALSE(enabled(MainMenu::edit, "copy:"));
-    EXPECT_FALSE(enabled(MainMenu::edit, "cut:"));
+    EXPECT_TRUE(enabled(MainMenu::edit, Command::selectAll));
+    EXPECT_FALSE(enabled(MainMenu::edit, Command::copy));
+    EXPECT_FALSE(enabled(MainMenu::edit, Command::cut));
 
     // A selection in the locked text: Copy can act; changing it cannot.
     editor->setSelectedRange(Range(2, 7));
-    EXPECT_TRUE(enabled(MainMenu::edit, "copy:"));
-    EXPECT_FALSE(enabled(MainMenu::edit, "cut:"));
-    EXPECT_FALSE(enabled(MainMenu::edit, "delete:"));
-    EXPECT_FALSE(enabled(MainMenu::edit, "paste:"));
+    EXPECT_TRUE(enabled(MainMenu::edit, Command::copy));
+    EXPECT_FALSE(enabled(MainMenu::edit, Command::cut));
+    EXPECT_FALSE(enabled(MainMenu::edit, Command::deleteSelection));
+    EXPECT_FALSE(enabled(MainMenu::edit, Command::paste));
     // Also while the menu bar has the focus for keyboard navigation (Alt, F10).
     window->menuBar()->setFocus();
-    EXPECT_TRUE(enabled(MainMenu::edit, "copy:"));
-    EXPECT_TRUE(enabled(MainMenu::edit, "selectAll:"));
-    itemFor(*shell.controller, MainMenu::edit, "copy:").qAction()->trigger();
+    EXPECT_TRUE(enabled(MainMenu::edit, Command::copy));
+    EXPECT_TRUE(enabled(MainMenu::edit, Command::selectAll));
+    itemFor(*shell.controller, MainMenu::edit, Command::copy).qAction()->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), textOf(introduction).mid(2, 7));
-    itemFor(*shell.controller, MainMenu::edit, "selectAll:").qAction()->trigger();
+    itemFor(*shell.controller, MainMenu::edit, Command::selectAll).qAction()->trigger();
     EXPECT_EQ(editor->selectedRange(), Range(0, textOf(introduction).size()));
     EXPECT_TRUE(introduction->isLocked());
     EXPECT_TRUE(shell.dialogs.asked.isEmpty());
@@ -385,9 +420,9 @@ TEST(WindowController, WindowsHaveAnEdgeThatStandsApartFromTheirTheme)
     DocumentWindowBase* window = windowOf(qobject_cast<Document*>(*made))->window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     Settings& settings = Settings::shared();
-    const std::shared_ptr<Theme> chosen = settings.theme;
+    const std::shared_ptr<Theme> chosen = settings.theme();
     // In every built-in theme, against a window of the same theme behind it.
-    for (const auto& theme : std::vector<std::shared_ptr<Theme>>(settings.themes.begin(), settings.themes.begin() + 4)) {
+    for (const auto& theme : std::vector<std::shared_ptr<Theme>>(settings.themes().begin(), settings.themes().begin() + 4)) {
         SCOPED_TRACE(theme->id.toStdString());
         settings.setTheme(theme);
         const QColor page = theme->backgroundColor.toQColor();
@@ -417,9 +452,9 @@ TEST(WindowController, LinuxKeysForFullScreenAndTextSize)
 
     // Ctrl+= makes the text bigger, as Ctrl++ does.
     QTest::keyClick(editor, Qt::Key_Equal, Qt::ControlModifier);
-    EXPECT_EQ(settings.stylesheet.base.size, 17.0);
+    EXPECT_EQ(settings.stylesheet().base.size, 17.0);
     QTest::keyClick(editor, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(settings.stylesheet.base.size, 18.0);
+    EXPECT_EQ(settings.stylesheet().base.size, 18.0);
     EXPECT_EQ(textOf(document), QStringLiteral("Draft"));
 
     // F11 goes into full screen and out again; so does the menu's own key.
@@ -488,10 +523,14 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     Document* outside = openText(shell, "outside", "Words");
     WindowController* window = windowOf(outside);
     ASSERT_TRUE(window);
-    MenuItem create({}, QStringLiteral("makeLibraryDocument:"));
-    MenuItem search({}, QStringLiteral("findInLibrary:"));
-    MenuItem move({}, QStringLiteral("moveToLibrary:"));
-    MenuItem link({}, QStringLiteral("toggleLibraryLinked:"));
+    MenuItem create({}, Command::makeLibraryDocument);
+    MenuItem search({}, Command::findInLibrary);
+    MenuItem move({}, Command::moveToLibrary);
+    MenuItem link({}, Command::toggleLibraryLinked);
+    // As the window's own commands: the focus is not in the library pane.
+    const auto validate = [](WindowController* w, MenuItem& item) {
+        return ActionDispatcher::instance().validateItem(item, w->window());
+    };
     const auto quoted = [](const QString& name) { return string::quoted(name); };
     const QString shelf = QFileInfo(folder).fileName();
 
@@ -499,11 +538,11 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     // with the pane hidden, moving and linking are hidden.
     LibraryController& libraries = LibraryController::shared();
     ASSERT_TRUE(libraries.libraries().empty());
-    EXPECT_EQ(window->validate(create), false);
-    EXPECT_EQ(window->validate(search), false);
+    EXPECT_EQ(validate(window, create), false);
+    EXPECT_EQ(validate(window, search), false);
     EXPECT_FALSE(create.isHidden());
-    window->validate(move);
-    window->validate(link);
+    validate(window, move);
+    validate(window, link);
     EXPECT_TRUE(move.isHidden());
     EXPECT_TRUE(link.isHidden());
 
@@ -515,15 +554,15 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryPane().isLoadingTree(); }));
     ASSERT_TRUE(library->fileController() && library->fileController()->rootFile());
     EXPECT_EQ(window->shownLibrary(), library);
-    EXPECT_EQ(window->validate(create), true);
-    window->validate(link);
+    EXPECT_EQ(validate(window, create), true);
+    validate(window, link);
     EXPECT_FALSE(link.isHidden());
     EXPECT_EQ(link.title(), localizedFormat(QStringLiteral("menu.library.link.on"), {quoted(shelf)}));
-    window->validate(move);
+    validate(window, move);
     EXPECT_FALSE(move.isHidden());
     EXPECT_EQ(move.title(), localizedFormat(QStringLiteral("menu.library.moveInto"), {quoted("outside.txt"), quoted(shelf)}));
     ASSERT_TRUE(libraries.toggleLinked(*library));
-    window->validate(link);
+    validate(window, link);
     EXPECT_EQ(link.title(), localizedFormat(QStringLiteral("menu.library.link.off"), {quoted(shelf)}));
 
     // A document already in the library, however deep, is not offered; nor
@@ -533,7 +572,7 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     ASSERT_TRUE(keptWindow);
     keptWindow->setLibraryVisible(true);
     keptWindow->libraryPane().setLibrary(library);
-    keptWindow->validate(move);
+    validate(keptWindow, move);
     EXPECT_TRUE(move.isHidden());
     auto untitled = shell.controller->openUntitledDocument(true);
     ASSERT_TRUE(untitled);
@@ -541,13 +580,13 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     untitledWindow->setLibraryVisible(true);
     untitledWindow->libraryPane().setLibrary(library);
     move.setHidden(false);
-    untitledWindow->validate(move);
+    validate(untitledWindow, move);
     EXPECT_TRUE(move.isHidden());
 
     // The pane hidden again: both go.
     window->setLibraryVisible(false);
-    window->validate(move);
-    window->validate(link);
+    validate(window, move);
+    validate(window, link);
     EXPECT_TRUE(move.isHidden());
     EXPECT_TRUE(link.isHidden());
     ASSERT_TRUE(libraries.toggleLinked(*library)); // unlinked: out of the list

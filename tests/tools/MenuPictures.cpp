@@ -72,7 +72,7 @@ int main(int argc, char** argv)
 
     for (const char* themeId : {"light", "dark"}) {
         Settings& settings = Settings::shared();
-        for (const auto& theme : settings.themes)
+        for (const auto& theme : settings.themes())
             if (theme->id == QLatin1String(themeId)) settings.setTheme(theme);
         window->titleBarHidden = false;
         window->updateTitleBar();

@@ -1,5 +1,6 @@
 #include "platform/application/ActionDispatcher.h"
 
+#include "platform/application/CommandTable.h"
 #include "platform/application/Menu.h"
 #include "platform/foundation/PlatformError.h"
 
@@ -36,15 +37,6 @@ Qt::KeyboardModifier modifierOfKey(int key)
     }
 }
 
-const QString kUndo = QStringLiteral("undo:");
-const QString kRedo = QStringLiteral("redo:");
-const QString kCut = QStringLiteral("cut:");
-const QString kCopy = QStringLiteral("copy:");
-const QString kPaste = QStringLiteral("paste:");
-const QString kDelete = QStringLiteral("delete:");
-const QString kSelectAll = QStringLiteral("selectAll:");
-const QString kOrderFront = QStringLiteral("makeKeyAndOrderFront:");
-
 // A window of the application's own that the windows menu may list.
 bool isListableWindow(const QWidget* w)
 {
@@ -58,144 +50,151 @@ QString plainTitle(const QWidget* w)
     return title;
 }
 
-// The standard edit actions for Qt's own line and text edits (search
-// fields, dialogs), so that they keep their keys while the main menu routes
-// them.
-class StandardEditResponder : public Responder {
-public:
-    QPointer<QWidget> target;
+bool clipboardHasText()
+{
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    return data && data->hasText();
+}
 
-    static bool canHandle(const QWidget* w)
-    {
-        return qobject_cast<const QLineEdit*>(w) || qobject_cast<const QTextEdit*>(w) ||
-               qobject_cast<const QPlainTextEdit*>(w);
-    }
-
-    bool respondsTo(const QString& action) const override
-    {
-        return target && (action == kUndo || action == kRedo || action == kCut || action == kCopy ||
-                          action == kPaste || action == kDelete || action == kSelectAll);
-    }
-
-    void perform(const QString& action, MenuItem*) override
-    {
-        if (auto* line = qobject_cast<QLineEdit*>(target)) {
-            if (action == kUndo) line->undo();
-            else if (action == kRedo) line->redo();
-            else if (action == kCut) line->cut();
-            else if (action == kCopy) line->copy();
-            else if (action == kPaste) line->paste();
-            else if (action == kDelete) line->del();
-            else if (action == kSelectAll) line->selectAll();
-        } else if (auto* text = qobject_cast<QTextEdit*>(target)) {
-            performOnText(*text, action);
-        } else if (auto* plain = qobject_cast<QPlainTextEdit*>(target)) {
-            performOnText(*plain, action);
-        }
-    }
-
-    std::optional<bool> validate(MenuItem& item) override
-    {
-        const QString& action = item.action();
-        if (auto* line = qobject_cast<QLineEdit*>(target)) {
-            const bool writable = !line->isReadOnly();
-            if (action == kUndo) return writable && line->isUndoAvailable();
-            if (action == kRedo) return writable && line->isRedoAvailable();
-            if (action == kCut || action == kDelete) return writable && line->hasSelectedText();
-            if (action == kCopy) return line->hasSelectedText() && line->echoMode() == QLineEdit::Normal;
-            if (action == kPaste) return writable && clipboardHasText();
-            return true;
-        }
-        if (auto* text = qobject_cast<QTextEdit*>(target)) return validateText(*text, action);
-        if (auto* plain = qobject_cast<QPlainTextEdit*>(target)) return validateText(*plain, action);
-        return false;
-    }
-
-private:
-    static bool clipboardHasText()
-    {
-        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-        return data && data->hasText();
-    }
-
-    template <typename Edit>
-    static void performOnText(Edit& edit, const QString& action)
-    {
-        if (action == kUndo) edit.undo();
-        else if (action == kRedo) edit.redo();
-        else if (action == kCut) edit.cut();
-        else if (action == kCopy) edit.copy();
-        else if (action == kPaste) edit.paste();
-        else if (action == kDelete) edit.textCursor().removeSelectedText();
-        else if (action == kSelectAll) edit.selectAll();
-    }
-
-    template <typename Edit>
-    static bool validateText(Edit& edit, const QString& action)
-    {
-        const bool writable = !edit.isReadOnly();
-        const bool selection = edit.textCursor().hasSelection();
-        if (action == kUndo) return writable && edit.document()->isUndoAvailable();
-        if (action == kRedo) return writable && edit.document()->isRedoAvailable();
-        if (action == kCut || action == kDelete) return writable && selection;
-        if (action == kCopy) return selection;
-        if (action == kPaste) return writable && edit.canPaste();
-        return true;
-    }
-};
+template <typename Edit>
+bool canChangeText(const Edit& edit, bool needsSelection)
+{
+    return !edit.isReadOnly() && (!needsSelection || edit.textCursor().hasSelection());
+}
 
 } // namespace
 
-// Responder -------------------------------------------------------------
+// QtEditCommands ----------------------------------------------------------
 
-Responder::~Responder() { ActionDispatcher::responderDestroyed(this); }
-
-bool Responder::respondsTo(const QString& action) const { return m_actions.contains(action); }
-
-void Responder::perform(const QString& action, MenuItem* sender)
+bool QtEditCommands::isEdit(const QWidget& widget)
 {
-    const auto it = m_actions.constFind(action);
-    if (it != m_actions.constEnd() && *it) (*it)(sender);
+    return qobject_cast<const QLineEdit*>(&widget) || qobject_cast<const QTextEdit*>(&widget)
+           || qobject_cast<const QPlainTextEdit*>(&widget);
 }
 
-std::optional<bool> Responder::validate(MenuItem&) { return std::nullopt; }
+namespace {
 
-void Responder::addActionHandler(const QString& action, Handler handler) { m_actions.insert(action, std::move(handler)); }
-
-// ApplicationResponder ----------------------------------------------------
-
-ApplicationResponder::ApplicationResponder()
+// Runs the matching one of three calls for a line edit, a text edit or a
+// plain text edit.
+template <typename Line, typename Text>
+void onEdit(QWidget& widget, Line line, Text text)
 {
-    addActionHandler(QStringLiteral("terminate:"), [this](MenuItem*) { terminate(); });
-    addActionHandler(kOrderFront, [](MenuItem* sender) {
-        QWidget* window = sender ? sender->representedObject().value<QPointer<QWidget>>().data() : nullptr;
-        if (!window) return;
-        if (window->isMinimized()) window->showNormal();
-        window->raise();
-        window->activateWindow();
-    });
-    addActionHandler(QStringLiteral("arrangeInFront:"), [](MenuItem*) {
-        QWidget* key = ActionDispatcher::instance().keyWindow();
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible() && !isTransientWindow(w) && w != key) w->raise();
-        if (key) key->raise();
-    });
+    if (auto* l = qobject_cast<QLineEdit*>(&widget)) line(*l);
+    else if (auto* t = qobject_cast<QTextEdit*>(&widget)) text(*t);
+    else if (auto* p = qobject_cast<QPlainTextEdit*>(&widget)) text(*p);
 }
 
-std::optional<bool> ApplicationResponder::validate(MenuItem& item)
+template <typename Line, typename Text>
+bool testEdit(const QWidget& widget, Line line, Text text)
 {
-    if (item.action() == kOrderFront) {
-        const QWidget* window = item.representedObject().value<QPointer<QWidget>>();
-        // A dialog in front of a window leaves that window the one checked.
-        const QWidget* key = ActionDispatcher::instance().keyWindow();
-        while (key && !isListableWindow(key) && key->parentWidget()) key = key->parentWidget()->window();
-        item.setState(window && window == key ? MenuItem::State::on : MenuItem::State::off);
-        return window != nullptr;
-    }
-    return std::nullopt;
+    if (auto* l = qobject_cast<const QLineEdit*>(&widget)) return line(*l);
+    if (auto* t = qobject_cast<const QTextEdit*>(&widget)) return text(*t);
+    if (auto* p = qobject_cast<const QPlainTextEdit*>(&widget)) return text(*p);
+    return false;
 }
 
-void ApplicationResponder::terminate()
+} // namespace
+
+void QtEditCommands::undo(QWidget& edit)
+{
+    onEdit(edit, [](QLineEdit& l) { l.undo(); }, [](auto& t) { t.undo(); });
+}
+
+void QtEditCommands::redo(QWidget& edit)
+{
+    onEdit(edit, [](QLineEdit& l) { l.redo(); }, [](auto& t) { t.redo(); });
+}
+
+void QtEditCommands::cut(QWidget& edit)
+{
+    onEdit(edit, [](QLineEdit& l) { l.cut(); }, [](auto& t) { t.cut(); });
+}
+
+void QtEditCommands::copy(QWidget& edit)
+{
+    onEdit(edit, [](QLineEdit& l) { l.copy(); }, [](auto& t) { t.copy(); });
+}
+
+void QtEditCommands::paste(QWidget& edit)
+{
+    onEdit(edit, [](QLineEdit& l) { l.paste(); }, [](auto& t) { t.paste(); });
+}
+
+void QtEditCommands::deleteSelection(QWidget& edit)
+{
+    onEdit(edit, [](QLineEdit& l) { l.del(); }, [](auto& t) { t.textCursor().removeSelectedText(); });
+}
+
+void QtEditCommands::selectAll(QWidget& edit)
+{
+    onEdit(edit, [](QLineEdit& l) { l.selectAll(); }, [](auto& t) { t.selectAll(); });
+}
+
+bool QtEditCommands::canUndo(const QWidget& edit)
+{
+    return testEdit(
+        edit, [](const QLineEdit& l) { return !l.isReadOnly() && l.isUndoAvailable(); },
+        [](const auto& t) { return !t.isReadOnly() && t.document()->isUndoAvailable(); });
+}
+
+bool QtEditCommands::canRedo(const QWidget& edit)
+{
+    return testEdit(
+        edit, [](const QLineEdit& l) { return !l.isReadOnly() && l.isRedoAvailable(); },
+        [](const auto& t) { return !t.isReadOnly() && t.document()->isRedoAvailable(); });
+}
+
+bool QtEditCommands::canCut(const QWidget& edit)
+{
+    return testEdit(
+        edit, [](const QLineEdit& l) { return !l.isReadOnly() && l.hasSelectedText(); },
+        [](const auto& t) { return canChangeText(t, true); });
+}
+
+bool QtEditCommands::canCopy(const QWidget& edit)
+{
+    return testEdit(
+        edit, [](const QLineEdit& l) { return l.hasSelectedText() && l.echoMode() == QLineEdit::Normal; },
+        [](const auto& t) { return t.textCursor().hasSelection(); });
+}
+
+bool QtEditCommands::canPaste(const QWidget& edit)
+{
+    return testEdit(
+        edit, [](const QLineEdit& l) { return !l.isReadOnly() && clipboardHasText(); },
+        [](const auto& t) { return canChangeText(t, false) && t.canPaste(); });
+}
+
+// ApplicationCommands -----------------------------------------------------
+
+void ApplicationCommands::orderFront(const QVariant& value)
+{
+    QWidget* window = value.value<QPointer<QWidget>>().data();
+    if (!window) return;
+    if (window->isMinimized()) window->showNormal();
+    window->raise();
+    window->activateWindow();
+}
+
+void ApplicationCommands::arrangeInFront()
+{
+    QWidget* key = ActionDispatcher::instance().keyWindow();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && !isTransientWindow(w) && w != key) w->raise();
+    if (key) key->raise();
+}
+
+bool ApplicationCommands::validateWindowItem(MenuItem& item) const
+{
+    const QWidget* window = item.representedObject().value<QPointer<QWidget>>();
+    // A dialog in front of a window leaves that window the one checked.
+    const QWidget* key = ActionDispatcher::instance().keyWindow();
+    while (key && !isListableWindow(key) && key->parentWidget()) key = key->parentWidget()->window();
+    item.setState(window && window == key ? MenuItem::State::on : MenuItem::State::off);
+    return window != nullptr;
+}
+
+void ApplicationCommands::terminate()
 {
     if (shouldTerminate && !shouldTerminate()) return;
     QApplication::closeAllWindows();
@@ -206,32 +205,13 @@ void ApplicationResponder::terminate()
 
 // ActionDispatcher --------------------------------------------------------
 
-ActionDispatcher::ActionDispatcher()
-    : m_defaultApplication(std::make_unique<ApplicationResponder>()),
-      m_editAdapter(std::make_unique<StandardEditResponder>())
-{
-}
+ActionDispatcher::ActionDispatcher() : m_application(std::make_unique<ApplicationCommands>()) {}
 
 ActionDispatcher& ActionDispatcher::instance()
 {
     // Never destroyed: responders and menus may outlive any static order.
     if (!s_instance) s_instance = new ActionDispatcher();
     return *s_instance;
-}
-
-void ActionDispatcher::responderDestroyed(Responder* responder)
-{
-    if (s_instance) s_instance->forget(responder);
-}
-
-void ActionDispatcher::forget(Responder* responder)
-{
-    if (m_application == responder) m_application = nullptr;
-    if (m_documentController == responder) m_documentController = nullptr;
-    for (auto it = m_controllers.begin(); it != m_controllers.end();) {
-        std::erase(it.value(), responder);
-        it = it.value().empty() ? m_controllers.erase(it) : std::next(it);
-    }
 }
 
 void ActionDispatcher::setMainMenu(Menu* menu)
@@ -282,34 +262,40 @@ void ActionDispatcher::updateWindowsMenu()
     if (windows.isEmpty()) return;
     m_windowItems.push_back(menu.addItem(MenuItem::separator()));
     for (QWidget* window : windows) {
-        auto item = MenuItem::make(plainTitle(window), kOrderFront);
+        auto item = MenuItem::make(plainTitle(window), Command::makeKeyAndOrderFront);
         item->setRepresentedObject(QVariant::fromValue(QPointer<QWidget>(window)));
         m_windowItems.push_back(menu.addItem(std::move(item)));
     }
 }
 
-void ActionDispatcher::setApplicationResponder(Responder* responder) { m_application = responder; }
-
-Responder* ActionDispatcher::applicationResponder() const
+void ActionDispatcher::addApplicationTarget(QObject* target)
 {
-    return m_application ? m_application : m_defaultApplication.get();
+    std::erase(m_applicationTargets, nullptr);
+    if (target && std::find(m_applicationTargets.begin(), m_applicationTargets.end(), target) == m_applicationTargets.end())
+        m_applicationTargets.emplace(m_applicationTargets.begin(), target);
 }
 
-void ActionDispatcher::setViewController(QWidget* view, Responder* controller)
+void ActionDispatcher::removeApplicationTarget(QObject* target)
+{
+    std::erase_if(m_applicationTargets, [target](const QPointer<QObject>& t) { return !t || t == target; });
+}
+
+void ActionDispatcher::setViewController(QWidget* view, QObject* controller)
 {
     if (!view || !controller) return;
     auto& list = m_controllers[view];
+    std::erase(list, nullptr);
     if (std::find(list.begin(), list.end(), controller) != list.end()) return;
     if (list.empty())
         connect(view, &QObject::destroyed, this, [this, view] { m_controllers.remove(view); });
-    list.push_back(controller);
+    list.emplace_back(controller);
 }
 
-void ActionDispatcher::removeViewController(QWidget* view, Responder* controller)
+void ActionDispatcher::removeViewController(QWidget* view, QObject* controller)
 {
     const auto it = m_controllers.find(view);
     if (it == m_controllers.end()) return;
-    std::erase(it.value(), controller);
+    std::erase_if(it.value(), [controller](const QPointer<QObject>& c) { return !c || c == controller; });
     if (it.value().empty()) m_controllers.erase(it);
 }
 
@@ -335,83 +321,80 @@ QWidget* ActionDispatcher::focusStart() const
     return focus ? focus : window;
 }
 
-std::vector<Responder*> ActionDispatcher::responderChain(QWidget* start) const
+std::vector<QObject*> ActionDispatcher::responderChain(QWidget* start) const
 {
-    std::vector<Responder*> chain;
-    QSet<const Responder*> seen;
-    const auto add = [&](Responder* r) {
-        while (r && !seen.contains(r)) {
-            chain.push_back(r);
-            seen.insert(r);
-            r = r->nextResponder();
-        }
+    std::vector<QObject*> chain;
+    QSet<const QObject*> seen;
+    const auto add = [&](QObject* object) {
+        if (!object || seen.contains(object)) return;
+        chain.push_back(object);
+        seen.insert(object);
     };
-    QWidget* w = start ? start : focusStart();
-    if (w && !dynamic_cast<Responder*>(w) && StandardEditResponder::canHandle(w)) {
-        static_cast<StandardEditResponder&>(*m_editAdapter).target = w;
-        add(m_editAdapter.get());
-    }
-    for (; w; w = w->parentWidget()) {
-        add(dynamic_cast<Responder*>(w));
+    for (QWidget* w = start ? start : focusStart(); w; w = w->parentWidget()) {
+        add(w);
         const auto it = m_controllers.constFind(w);
         if (it != m_controllers.constEnd())
-            for (Responder* controller : it.value()) add(controller);
+            for (const QPointer<QObject>& controller : it.value()) add(controller);
     }
-    add(applicationResponder());
-    add(m_documentController);
+    add(m_application.get());
+    for (const QPointer<QObject>& target : m_applicationTargets) add(target);
     return chain;
 }
 
-Responder* ActionDispatcher::targetForAction(const QString& action, QWidget* start) const
+CommandTarget ActionDispatcher::targetFor(Command command, QWidget* start) const
 {
-    if (action.isEmpty()) return nullptr;
-    for (Responder* r : responderChain(start))
-        if (r->respondsTo(action)) return r;
-    return nullptr;
-}
-
-bool ActionDispatcher::sendAction(const QString& action, MenuItem* sender, QWidget* start)
-{
-    Responder* target = targetForAction(action, start);
-    if (!target) return false;
-    target->perform(action, sender);
-    return true;
-}
-
-QString ActionDispatcher::standardTitle(const QString& action)
-{
-    if (action == kUndo) return platformText("menu.edit.undo", "Undo");
-    if (action == kRedo) return platformText("menu.edit.redo", "Redo");
-    if (action == QLatin1String("saveDocument:")) return platformText("menu.file.save", "Save");
-    if (action == QLatin1String("revertDocumentToSaved:"))
-        return platformText("menu.file.revert", "Revert to Saved");
-    if (action == QLatin1String("toggleFullScreen:"))
-        return platformText("menu.view.fullScreen.enter", "Enter Full Screen");
+    if (command == Command::none || !m_table) return {};
+    const std::vector<CommandBinding>& bindings = m_table->row(command).bindings;
+    if (bindings.empty()) return {};
+    for (QObject* object : responderChain(start))
+        for (const CommandBinding& binding : bindings)
+            if (void* target = binding.target(object)) return {&binding, target};
     return {};
 }
 
-Responder* ActionDispatcher::validate(MenuItem& item, QWidget* start, bool& enabled)
+bool ActionDispatcher::send(Command command, MenuItem* sender, QWidget* start)
+{
+    const CommandTarget target = targetFor(command, start);
+    if (!target) return false;
+    target.binding->perform(target.object, sender);
+    return true;
+}
+
+QString ActionDispatcher::standardTitle(Command command)
+{
+    switch (command) {
+    case Command::undo: return platformText("menu.edit.undo", "Undo");
+    case Command::redo: return platformText("menu.edit.redo", "Redo");
+    case Command::saveDocument: return platformText("menu.file.save", "Save");
+    case Command::revertDocumentToSaved: return platformText("menu.file.revert", "Revert to Saved");
+    case Command::toggleFullScreen: return platformText("menu.view.fullScreen.enter", "Enter Full Screen");
+    default: return {};
+    }
+}
+
+CommandTarget ActionDispatcher::validate(MenuItem& item, QWidget* start, bool& enabled)
 {
     enabled = false;
-    if (item.isSeparator()) return nullptr;
-    if (item.action().isEmpty()) {
-        // A submenu opens; an item without an action is a heading.
+    if (item.isSeparator()) return {};
+    const Command command = item.command();
+    if (command == Command::none) {
+        // A submenu opens; an item without a command is a heading.
         enabled = item.submenu() != nullptr;
         item.setEnabled(enabled);
-        return nullptr;
+        return {};
     }
     if (item.title().isEmpty()) {
-        const QString standard = standardTitle(item.action());
+        const QString standard = standardTitle(command);
         if (!standard.isEmpty()) item.setTitle(standard);
     }
-    Responder* target = targetForAction(item.action(), start);
+    const CommandTarget target = targetFor(command, start);
     if (!target) {
         if (item.hidesWhenUnhandled()) item.setHidden(true);
         item.setEnabled(false);
-        return nullptr;
+        return {};
     }
     if (item.hidesWhenUnhandled()) item.setHidden(false);
-    enabled = target->validate(item).value_or(true);
+    enabled = target.binding->validate(target.object, item);
     item.setEnabled(enabled);
     return target;
 }
@@ -466,8 +449,8 @@ void ActionDispatcher::performMenuItem(MenuItem& item)
     // The item was validated when its menu opened; what it acts on may have
     // changed since (a preference, the selection, another window's focus).
     bool enabled = false;
-    Responder* target = validate(item, nullptr, enabled);
-    if (target && enabled) target->perform(item.action(), &item);
+    const CommandTarget target = validate(item, nullptr, enabled);
+    if (target && enabled) target.binding->perform(target.object, &item);
 }
 
 MenuItem* ActionDispatcher::findKeyItem(Menu& menu, QKeyEvent& event, QWidget* start, bool& consumed)
@@ -482,7 +465,7 @@ MenuItem* ActionDispatcher::findKeyItem(Menu& menu, QKeyEvent& event, QWidget* s
         const auto shortcut = item.shortcut();
         if (!shortcut || !keyEventMatches(event, *shortcut)) continue;
         bool enabled = false;
-        Responder* target = validate(item, start, enabled);
+        const CommandTarget target = validate(item, start, enabled);
         if (item.isHidden() && !item.allowsKeyEquivalentWhenHidden()) continue;
         if (!target) continue; // nobody handles it here: the key goes on to the widget
         if (!enabled) {
@@ -508,7 +491,7 @@ bool ActionDispatcher::handleKeyPress(QKeyEvent& event, QWidget* receiver)
         popup->close();
         if (QApplication::activePopupWidget() == popup) break;
     }
-    if (Responder* target = targetForAction(item->action(), start)) target->perform(item->action(), item);
+    send(item->command(), item, start);
     return true;
 }
 

@@ -1,12 +1,10 @@
 #include "platform/application/AudioPlayer.h"
 
-#include "platform/foundation/Dispatch.h"
 
 #include <QAudioDevice>
 #include <QAudioSink>
 #include <QBuffer>
 #include <QMediaDevices>
-#include <QPointer>
 
 namespace lumora {
 
@@ -112,14 +110,15 @@ void AudioPlayer::finish(bool successfully)
     if (m_finished) return;
     m_finished = true;
     // Reported on a later turn, so that the caller of play() never sees its
-    // player go away under it.
-    QPointer<AudioPlayer> self(this);
-    dispatch::async([self, successfully] {
-        if (!self) return;
-        if (self->m_sink) self->m_sink->stop();
-        self->m_playing = false;
-        emit self->finished(successfully);
-    });
+    // player go away under it; a player deleted first reports nothing.
+    QMetaObject::invokeMethod(
+        this,
+        [this, successfully] {
+            if (m_sink) m_sink->stop();
+            m_playing = false;
+            emit finished(successfully);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace lumora

@@ -259,10 +259,9 @@ PlatformStatus DocumentBase::readFromFile(const QString& path, const QString& ty
     didRead();
     if (interrupted.outcome == InterruptedWrite::Outcome::keptAside) {
         // Said once the document is in its window.
-        QPointer<DocumentBase> self(this);
-        dispatch::async([self, absolute, kept = interrupted.keptAt] {
-            if (self) self->tellAboutInterruptedWrite(absolute, kept);
-        });
+        QMetaObject::invokeMethod(
+            this, [this, absolute, kept = interrupted.keptAt] { tellAboutInterruptedWrite(absolute, kept); },
+            Qt::QueuedConnection);
     }
     return {};
 }

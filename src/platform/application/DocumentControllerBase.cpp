@@ -37,17 +37,6 @@ QString identity(const QString& path)
 DocumentControllerBase::DocumentControllerBase(UserDefaults* defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults)
 {
-    addActionHandler(QStringLiteral("newDocument:"), [this](MenuItem*) {
-        if (auto made = openUntitledDocument(true); !made) presentError(made.error());
-    });
-    addActionHandler(QStringLiteral("openRecentDocument:"), [this](MenuItem* sender) {
-        if (!sender) return;
-        openDocument(sender->representedObject().toString(), true,
-                     [this](DocumentBase*, bool, const std::optional<PlatformError>& error) {
-                         if (error) presentError(*error);
-                     });
-    });
-    addActionHandler(QStringLiteral("clearRecentDocuments:"), [this](MenuItem*) { clearRecentDocuments(); });
     // Files the program moves (the library, whether the document is open or
     // not) keep their place in the recent documents.
     connect(&FileRelocations::shared(), &FileRelocations::didMove, this, &DocumentControllerBase::relocateRecentDocuments);
@@ -249,19 +238,26 @@ void DocumentControllerBase::menuNeedsUpdate(Menu& menu)
         QString title = info.fileName();
         // Two files of the same name are told apart by their folders.
         if (nameCounts.value(title) > 1) title += QStringLiteral(" — ") + info.dir().dirName();
-        auto item = MenuItem::make(title, QStringLiteral("openRecentDocument:"));
+        auto item = MenuItem::make(title, Command::openRecentDocument);
         item->setRepresentedObject(path);
         menu.addItem(std::move(item));
     }
     if (!paths.isEmpty()) menu.addItem(MenuItem::separator());
     menu.addItem(MenuItem::make(platformText("menu.file.openRecent.clear", "Clear Menu"),
-                                QStringLiteral("clearRecentDocuments:")));
+                                Command::clearRecentDocuments));
 }
 
-std::optional<bool> DocumentControllerBase::validate(MenuItem& item)
+void DocumentControllerBase::newDocument()
 {
-    if (item.action() == QLatin1String("clearRecentDocuments:")) return !recentDocumentPaths().isEmpty();
-    return std::nullopt;
+    if (auto made = openUntitledDocument(true); !made) presentError(made.error());
+}
+
+void DocumentControllerBase::openRecentDocument(const QVariant& path)
+{
+    if (!path.isValid()) return;
+    openDocument(path.toString(), true, [this](DocumentBase*, bool, const std::optional<PlatformError>& error) {
+        if (error) presentError(*error);
+    });
 }
 
 bool DocumentControllerBase::closeAllDocuments()

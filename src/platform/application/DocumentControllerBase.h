@@ -2,7 +2,6 @@
 
 #include "platform/application/DocumentBase.h"
 #include "platform/application/Menu.h"
-#include "platform/application/Responder.h"
 #include "platform/foundation/PlatformError.h"
 
 #include <QHash>
@@ -51,9 +50,9 @@ struct RestoredWindow {
 // them and lets go of a document when it closes. Windows are not its
 // business: showDocument() is where a subclass makes and shows them.
 //
-// It is also the last responder of the chain for newDocument:,
-// openRecentDocument: and clearRecentDocuments:.
-class DocumentControllerBase : public QObject, public Responder, public MenuDelegate {
+// It carries the commands for a new document, a recent document and
+// clearing the recent documents.
+class DocumentControllerBase : public QObject, public MenuDelegate {
     Q_OBJECT
 
 public:
@@ -103,11 +102,15 @@ public:
     // (a document renamed or moved, by the writer or the library).
     void relocateRecentDocuments(const QString& from, const QString& to);
     void clearRecentDocuments();
+    bool hasRecentDocuments() const { return !recentDocumentPaths().isEmpty(); }
+    // Opens the recent document at path (an Open Recent item's value).
+    void openRecentDocument(const QVariant& path);
+    // Opens and shows a new untitled document; a failure is presented.
+    void newDocument();
     // "Open Recent": filled with the recent documents that still exist each
     // time it opens, then "Clear Menu".
     std::unique_ptr<Menu> makeRecentDocumentsMenu();
     void menuNeedsUpdate(Menu& menu) override;
-    std::optional<bool> validate(MenuItem& item) override;
 
     // Closes every document (each may ask to save); false when one stays open.
     bool closeAllDocuments();

@@ -333,11 +333,6 @@ DocumentWindowBase::DocumentWindowBase(QWidget* parent) : QWidget(parent, Qt::Wi
     connect(m_strip, &TitleStrip::maximizeRequested, this, &DocumentWindowBase::toggleMaximized);
 
     updateBorder();
-
-    addActionHandler(QStringLiteral("performClose:"), [this](MenuItem*) { close(); });
-    addActionHandler(QStringLiteral("performMiniaturize:"), [this](MenuItem*) { showMinimized(); });
-    addActionHandler(QStringLiteral("performZoom:"), [this](MenuItem*) { toggleMaximized(); });
-    addActionHandler(QStringLiteral("toggleFullScreen:"), [this](MenuItem*) { toggleFullScreen(); });
 }
 
 DocumentWindowBase::~DocumentWindowBase()
@@ -383,13 +378,11 @@ Menu& DocumentWindowBase::documentMenu()
 {
     if (!m_documentMenu) {
         std::vector<std::unique_ptr<MenuItem>> items;
-        items.push_back(MenuItem::make(platformText("menu.document.rename", "Rename…"), QStringLiteral("renameDocument:")));
-        items.push_back(MenuItem::make(platformText("menu.document.move", "Move To…"), QStringLiteral("moveDocument:")));
-        items.push_back(MenuItem::make(platformText("menu.document.duplicate", "Duplicate"),
-                                       QStringLiteral("duplicateDocument:")));
+        items.push_back(MenuItem::make(platformText("menu.document.rename", "Rename…"), Command::renameDocument));
+        items.push_back(MenuItem::make(platformText("menu.document.move", "Move To…"), Command::moveDocument));
+        items.push_back(MenuItem::make(platformText("menu.document.duplicate", "Duplicate"), Command::duplicateDocument));
         items.push_back(MenuItem::separator());
-        items.push_back(MenuItem::make(platformText("menu.document.locked", "Locked"),
-                                       QStringLiteral("toggleDocumentLocked:")));
+        items.push_back(MenuItem::make(platformText("menu.document.locked", "Locked"), Command::toggleDocumentLocked));
         m_documentMenu = Menu::withItems(QString(), std::move(items));
     }
     return *m_documentMenu;
@@ -528,14 +521,6 @@ void DocumentWindowBase::toggleMaximized()
 }
 
 void DocumentWindowBase::toggleFullScreen() { isFullScreen() ? showNormal() : showFullScreen(); }
-
-std::optional<bool> DocumentWindowBase::validate(MenuItem& item)
-{
-    if (item.action() == QLatin1String("toggleFullScreen:"))
-        item.setTitle(isFullScreen() ? platformText("menu.view.fullScreen.exit", "Exit Full Screen")
-                                     : platformText("menu.view.fullScreen.enter", "Enter Full Screen"));
-    return std::nullopt;
-}
 
 Qt::Edges DocumentWindowBase::edgesAt(const QPoint& position) const
 {

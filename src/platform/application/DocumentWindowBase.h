@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/application/Responder.h"
 
 #include <QAbstractButton>
 #include <QColor>
@@ -119,15 +118,14 @@ private:
 // overlapping windows apart; it goes while the window is maximised or in
 // full screen.
 //
-// It is the responder of the window commands: performClose:,
-// performMiniaturize:, performZoom: and toggleFullScreen:.
+// It carries the window commands: close, minimise, zoom (toggleMaximized)
+// and full screen.
 //
 // A window that shows a document offers the document's menu from its title,
 // as desktop document windows do: Rename…, Move To…, Duplicate and Locked
-// (actions renameDocument:, moveDocument:, duplicateDocument: and
-// toggleDocumentLocked:, sent along the responder chain and validated like
-// any menu item; Locked is checked while the document is).
-class DocumentWindowBase : public QWidget, public Responder {
+// (commands sent along the responder chain and validated like any menu
+// item; Locked is checked while the document is).
+class DocumentWindowBase : public QWidget {
     Q_OBJECT
 
 public:
@@ -177,8 +175,6 @@ public:
     Menu& documentMenu();
     // Opens the document menu below the title, as a click on it does.
     void showDocumentMenu();
-
-    std::optional<bool> validate(MenuItem& item) override;
 
     // Which edges of the window a point (in window coordinates) grabs.
     Qt::Edges edgesAt(const QPoint& position) const;

@@ -94,18 +94,18 @@ bool keyEventMatches(const QKeyEvent& event, QKeyCombination shortcut)
 
 // MenuItem ---------------------------------------------------------------
 
-MenuItem::MenuItem(QString title, QString action, QString keyEquivalent, KeyModifierMask modifierMask,
+MenuItem::MenuItem(QString title, Command command, QString keyEquivalent, KeyModifierMask modifierMask,
                    bool isAlternate, qint64 tag)
-    : m_title(std::move(title)), m_action(std::move(action)), m_keyEquivalent(std::move(keyEquivalent)),
+    : m_title(std::move(title)), m_command(command), m_keyEquivalent(std::move(keyEquivalent)),
       m_modifierMask(modifierMask), m_alternate(isAlternate), m_tag(tag)
 {
 }
 
-std::unique_ptr<MenuItem> MenuItem::make(QString title, QString action, QString keyEquivalent,
+std::unique_ptr<MenuItem> MenuItem::make(QString title, Command command, QString keyEquivalent,
                                          KeyModifierMask modifierMask, bool isAlternate, qint64 tag)
 {
-    return std::make_unique<MenuItem>(std::move(title), std::move(action), std::move(keyEquivalent),
-                                      modifierMask, isAlternate, tag);
+    return std::make_unique<MenuItem>(std::move(title), command, std::move(keyEquivalent), modifierMask, isAlternate,
+                                      tag);
 }
 
 std::unique_ptr<MenuItem> MenuItem::withSubmenu(std::unique_ptr<Menu> submenu)
@@ -330,7 +330,7 @@ void Menu::assignMnemonics()
     // Headings (no action, no submenu) cannot be chosen: they get none.
     std::vector<MenuItem*> items;
     for (const auto& item : m_items) {
-        const bool choosable = !item->action().isEmpty() || item->submenu();
+        const bool choosable = item->command() != Command::none || item->submenu();
         if (!item->isSeparator() && !item->isHidden() && !item->title().isEmpty() && choosable)
             items.push_back(item.get());
         else
@@ -385,10 +385,10 @@ int Menu::indexOfItem(const MenuItem* item) const
     return -1;
 }
 
-MenuItem* Menu::itemWithAction(const QString& action) const
+MenuItem* Menu::itemWithCommand(Command command) const
 {
     for (const auto& item : m_items)
-        if (item->action() == action) return item.get();
+        if (item->command() == command) return item.get();
     return nullptr;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/application/Command.h"
+
 #include <QFont>
 #include <QKeyCombination>
 #include <QList>
@@ -68,22 +70,24 @@ public:
     virtual void menuNeedsUpdate(Menu& menu) = 0;
 };
 
-// One item of a menu: its shape (title, action, key equivalent, tag,
+// One item of a menu: its shape (title, command, key equivalent, tag,
 // represented value, submenu) and what validation sets (enabled, hidden,
 // state, title). The Qt action that shows it is made with the menu's view
 // and kept in step with every change.
 //
-// An action is a selector-like name ("toggleMarkdown:"); the item sends it
-// to the first responder that handles it (see ActionDispatcher).
+// The item sends its command to the first object of the responder chain
+// that carries it out (see ActionDispatcher and CommandTable).
 class MenuItem {
 public:
     enum class State { off, on, mixed };
 
-    // The item builder: title, action, key equivalent with its modifier
-    // mask, alternate flag and tag.
-    explicit MenuItem(QString title = {}, QString action = {}, QString keyEquivalent = {},
+    // The item builder: title, command, key equivalent with its modifier
+    // mask, alternate flag and tag. The command table shapes the items of
+    // its commands (CommandTable::makeItem()); an item without a command is
+    // a heading.
+    explicit MenuItem(QString title = {}, Command command = Command::none, QString keyEquivalent = {},
                       KeyModifierMask modifierMask = 0, bool isAlternate = false, qint64 tag = 0);
-    static std::unique_ptr<MenuItem> make(QString title, QString action = {}, QString keyEquivalent = {},
+    static std::unique_ptr<MenuItem> make(QString title, Command command = Command::none, QString keyEquivalent = {},
                                           KeyModifierMask modifierMask = 0, bool isAlternate = false,
                                           qint64 tag = 0);
     // An item titled like its submenu that opens it.
@@ -101,8 +105,8 @@ public:
     const std::optional<QFont>& titleFont() const { return m_font; }
     void setTitleFont(const std::optional<QFont>& font);
 
-    const QString& action() const { return m_action; }
-    void setAction(const QString& action) { m_action = action; }
+    Command command() const { return m_command; }
+    void setCommand(Command command) { m_command = command; }
 
     const QString& keyEquivalent() const { return m_keyEquivalent; }
     KeyModifierMask keyEquivalentModifierMask() const { return m_modifierMask; }
@@ -164,7 +168,7 @@ private:
     QString m_title;
     int m_mnemonic = -1;
     std::optional<QFont> m_font;
-    QString m_action;
+    Command m_command = Command::none;
     QString m_keyEquivalent;
     KeyModifierMask m_modifierMask = 0;
     bool m_alternate = false;
@@ -202,8 +206,8 @@ public:
     MenuItem* itemAt(int index) const;
     const std::vector<std::unique_ptr<MenuItem>>& items() const { return m_items; }
     int indexOfItem(const MenuItem* item) const;
-    // The first item with that action, searched in this menu only.
-    MenuItem* itemWithAction(const QString& action) const;
+    // The first item that sends command, searched in this menu only.
+    MenuItem* itemWithCommand(Command command) const;
 
     MenuItem* addItem(std::unique_ptr<MenuItem> item);
     MenuItem* insertItem(std::unique_ptr<MenuItem> item, int index);

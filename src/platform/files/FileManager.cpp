@@ -493,7 +493,7 @@ bool privateFolder(const QString& path)
 }
 
 // The Trash folders an item on device may go to, as the freedesktop.org
-// Trash specification orders them: the home Trash for the disk of the home
+// Trash standard orders them: the home Trash for the disk of the home
 // data folder; on another disk $top/.Trash/$uid (when the administrator made
 // $top/.Trash, sticky and not a link), then $top/.Trash-$uid.
 std::vector<TrashFolder> trashFoldersFor(const QString& item, dev_t device)

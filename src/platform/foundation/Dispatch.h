@@ -12,6 +12,13 @@ namespace lumora::dispatch {
 
 bool isMainThread();
 
+// Work deferred on behalf of a QObject of the main thread is bound to that
+// object (QMetaObject::invokeMethod(receiver, fn, Qt::QueuedConnection) or
+// QTimer::singleShot(ms, receiver, fn)), so that it goes when the object
+// goes, with no guard to check by hand. These two are for the rest: the way
+// back from the background pool, and work for something that is not a
+// QObject (held by a shared_ptr, and guarded by a weak_ptr of it).
+
 // Runs fn on the main thread on a later turn of its event loop.
 void async(std::function<void()> fn);
 // Runs fn on the main thread after the delay.

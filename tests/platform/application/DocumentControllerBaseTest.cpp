@@ -1,5 +1,6 @@
 #include "TextDocument.h"
 #include "platform/application/ActionDispatcher.h"
+#include "platform/application/CommandTable.h"
 #include "platform/application/DocumentControllerBase.h"
 #include "platform/files/UserDefaults.h"
 
@@ -141,7 +142,15 @@ TEST(DocumentControllerBase, RecentDocumentsKeepTheLatestFirst)
     // The menu lists files that still exist, then "Clear Menu".
     QFile::remove(paths[10]);
     auto recent = f.controller->makeRecentDocumentsMenu();
-    ActionDispatcher::instance().setDocumentController(f.controller.get());
+    // The application's table binds the menu's commands to the controller.
+    CommandTable table;
+    table.add(Command::openRecentDocument, "openRecentDocument")
+        .handledBy(on<DocumentControllerBase>(&DocumentControllerBase::openRecentDocument));
+    table.add(Command::clearRecentDocuments, "clearRecentDocuments")
+        .handledBy(on<DocumentControllerBase>(&DocumentControllerBase::clearRecentDocuments)
+                       .enabledIf(&DocumentControllerBase::hasRecentDocuments));
+    ActionDispatcher::instance().setCommandTable(&table);
+    ActionDispatcher::instance().addApplicationTarget(f.controller.get());
     ActionDispatcher::instance().validateMenu(*recent);
     ASSERT_EQ(recent->count(), 11);
     EXPECT_EQ(recent->itemAt(0)->title(), QStringLiteral("3.txt"));
@@ -153,7 +162,8 @@ TEST(DocumentControllerBase, RecentDocumentsKeepTheLatestFirst)
     ActionDispatcher::instance().validateMenu(*recent);
     EXPECT_EQ(recent->count(), 1);
     EXPECT_FALSE(recent->itemAt(0)->isEnabled());
-    ActionDispatcher::instance().setDocumentController(nullptr);
+    ActionDispatcher::instance().removeApplicationTarget(f.controller.get());
+    ActionDispatcher::instance().setCommandTable(nullptr);
 }
 
 TEST(DocumentControllerBase, OpenDocumentsComeBackAtTheNextLaunch)

@@ -1,4 +1,5 @@
 #include "platform/application/ActionDispatcher.h"
+#include "platform/application/CommandTable.h"
 #include "platform/application/Menu.h"
 
 #include "support/QtPrinters.h"
@@ -18,32 +19,48 @@ using namespace lumora;
 
 namespace {
 
-// A responder that records what it was asked to do.
-class Recorder : public Responder {
+// A member of the responder chain that records the commands it was asked
+// to carry out.
+class Recorder {
 public:
-    explicit Recorder(QStringList actions) : m_handled(std::move(actions)) {}
-    bool respondsTo(const QString& action) const override { return m_handled.contains(action); }
-    void perform(const QString& action, MenuItem*) override { performed << action; }
-    std::optional<bool> validate(MenuItem& item) override
+    explicit Recorder(QList<Command> commands) : m_handled(std::move(commands)) {}
+    virtual ~Recorder() = default;
+    bool handles(Command command) const { return m_handled.contains(command); }
+    bool validate(Command command, MenuItem& item) const
     {
-        if (disabled.contains(item.action())) return false;
-        if (item.action() == QLatin1String("retitle:")) item.setTitle(QStringLiteral("Retitled"));
-        return std::nullopt;
+        if (command == retitles) item.setTitle(QStringLiteral("Retitled"));
+        return !disabled.contains(command);
     }
-    Responder* nextResponder() const override { return next; }
 
-    QStringList performed;
-    QStringList disabled;
-    Responder* next = nullptr;
+    QList<Command> performed;
+    QList<Command> disabled;
+    // The command whose item it retitles when validating it.
+    Command retitles = Command::none;
 
 private:
-    QStringList m_handled;
+    QList<Command> m_handled;
 };
 
-// A focusable widget that is also a responder and records the keys it gets.
+class RecordingObject : public QObject, public Recorder {
+public:
+    using Recorder::Recorder;
+};
+
+// A window's controller that leads to its document.
+class WindowRecorder : public RecordingObject {
+public:
+    using RecordingObject::RecordingObject;
+    RecordingObject* document() const { return m_document; }
+    void setDocument(RecordingObject* document) { m_document = document; }
+
+private:
+    RecordingObject* m_document = nullptr;
+};
+
+// A focusable widget that records the commands and the keys it gets.
 class KeyView : public QWidget, public Recorder {
 public:
-    explicit KeyView(QStringList actions) : Recorder(std::move(actions)) { setFocusPolicy(Qt::StrongFocus); }
+    explicit KeyView(QList<Command> commands) : Recorder(std::move(commands)) { setFocusPolicy(Qt::StrongFocus); }
     QList<int> keys;
 
 protected:
@@ -54,36 +71,76 @@ protected:
     bool focusNextPrevChild(bool) override { return false; } // Tab stays here
 };
 
+// The command table of these tests: every command goes to the recorders
+// that handle it (a window's controller's document after the controller),
+// undo to Qt's text fields too, and the windows menu's items to the
+// application.
+struct RecorderTable {
+    CommandTable table;
+
+    RecorderTable()
+    {
+        for (int i = 1; i < commandCount; ++i) {
+            const Command command = Command(i);
+            const auto record = [command](Recorder& recorder) { recorder.performed << command; };
+            const auto handles = [command](const Recorder& recorder) { return recorder.handles(command); };
+            const auto validate = [command](Recorder& recorder, MenuItem& item) {
+                return recorder.validate(command, item);
+            };
+            table.add(command, "")
+                .handledBy(on<Recorder>(record).servesIf(handles).validatedBy(validate))
+                .handledBy(onVia<Recorder>(&WindowRecorder::document, record).servesIf(handles).validatedBy(validate));
+        }
+        table.bind(Command::undo,
+                   on<QWidget>(&QtEditCommands::undo).servesIf(&QtEditCommands::isEdit).enabledIf(&QtEditCommands::canUndo));
+        table.bind(Command::makeKeyAndOrderFront, on<ApplicationCommands>(&ApplicationCommands::orderFront)
+                                                      .validatedBy(&ApplicationCommands::validateWindowItem));
+        ActionDispatcher::instance().setCommandTable(&table);
+    }
+};
+
 // Leaves the process-wide dispatcher as it found it.
 struct DispatcherReset {
+    QList<QObject*> targets;
     ~DispatcherReset()
     {
         ActionDispatcher::instance().setMainMenu(nullptr);
-        ActionDispatcher::instance().setDocumentController(nullptr);
-        ActionDispatcher::instance().setApplicationResponder(nullptr);
+        ActionDispatcher::instance().setCommandTable(nullptr);
+        for (QObject* target : targets) ActionDispatcher::instance().removeApplicationTarget(target);
+    }
+    void addApplicationTarget(QObject* target)
+    {
+        ActionDispatcher::instance().addApplicationTarget(target);
+        targets << target;
     }
 };
+
+// Commands the tests use as stand-ins: hidden without a key, a bigger text,
+// a jump and its alternate.
+constexpr Command secret = Command::centerSelectionInVisibleArea;
+constexpr Command bigger = Command::increaseFontSize;
+constexpr Command jump = Command::jumpToPreviousParagraph;
+constexpr Command jumpSelecting = Command::selectUntilPreviousParagraph;
 
 std::unique_ptr<Menu> editMenu()
 {
     auto menu = std::make_unique<Menu>(QStringLiteral("Edit"));
-    menu->addItem(MenuItem::make({}, QStringLiteral("undo:"), QStringLiteral("z"), commandKey));
-    menu->addItem(MenuItem::make(QStringLiteral("Delete"), QStringLiteral("delete:"), QString(QChar(0x08))));
-    menu->addItem(MenuItem::make(QStringLiteral("Indent"), QStringLiteral("insertTab:"), QString(QChar(0x09))));
+    menu->addItem(MenuItem::make({}, Command::undo, QStringLiteral("z"), commandKey));
+    menu->addItem(MenuItem::make(QStringLiteral("Delete"), Command::deleteSelection, QString(QChar(0x08))));
+    menu->addItem(MenuItem::make(QStringLiteral("Indent"), Command::insertTab, QString(QChar(0x09))));
     menu->addItem(
-        MenuItem::make(QStringLiteral("Outdent"), QStringLiteral("insertBacktab:"), QString(QChar(0x09)), shiftKey));
+        MenuItem::make(QStringLiteral("Outdent"), Command::insertBacktab, QString(QChar(0x09)), shiftKey));
     menu->addItem(MenuItem::separator());
-    auto tab = MenuItem::make(QStringLiteral("New Tab"), QStringLiteral("newTab:"), QStringLiteral("t"), commandKey);
+    auto tab = MenuItem::make(QStringLiteral("New Tab"), Command::newTab, QStringLiteral("t"), commandKey);
     tab->setHidden(true);
     tab->setAllowsKeyEquivalentWhenHidden(true);
     menu->addItem(std::move(tab));
-    auto secret = MenuItem::make(QStringLiteral("Secret"), QStringLiteral("secret:"), QStringLiteral("j"), commandKey);
-    secret->setHidden(true);
-    menu->addItem(std::move(secret));
-    menu->addItem(MenuItem::make(QStringLiteral("Bigger"), QStringLiteral("bigger:"), QStringLiteral("+"), commandKey));
-    menu->addItem(MenuItem::make(QStringLiteral("Jump"), QStringLiteral("jump:"), QString(QChar(0xF700)), optionKey));
-    menu->addItem(MenuItem::make(QStringLiteral("Select"), QStringLiteral("select:"), QString(QChar(0xF700)),
-                                 optionKey | shiftKey, true));
+    auto hidden = MenuItem::make(QStringLiteral("Secret"), secret, QStringLiteral("j"), commandKey);
+    hidden->setHidden(true);
+    menu->addItem(std::move(hidden));
+    menu->addItem(MenuItem::make(QStringLiteral("Bigger"), bigger, QStringLiteral("+"), commandKey));
+    menu->addItem(MenuItem::make(QStringLiteral("Jump"), jump, QString(QChar(0xF700)), optionKey));
+    menu->addItem(MenuItem::make(QStringLiteral("Select"), jumpSelecting, QString(QChar(0xF700)), optionKey | shiftKey, true));
     auto bar = std::make_unique<Menu>();
     bar->addItem(MenuItem::withSubmenu(std::move(menu)));
     return bar;
@@ -166,38 +223,43 @@ TEST(Menu, TheQtViewFollowsTheModelAndRegistersNoShortcut)
 TEST(Menu, TheChainRunsFromTheFocusUpToTheDocumentController)
 {
     DispatcherReset reset;
+    RecorderTable commands;
     auto& dispatcher = ActionDispatcher::instance();
     QWidget window;
     auto* pane = new QWidget(&window);
-    auto* view = new KeyView({"copy:"});
+    auto* view = new KeyView({Command::copy});
     view->setParent(pane);
-    Recorder paneController({"copy:", "paneAction:"});
-    Recorder document({"save:", "retitle:"});
-    Recorder windowController({"save:", "close:"});
-    windowController.next = &document;
-    Recorder application({"terminate:"});
-    Recorder documentController({"newDocument:", "save:"});
+    RecordingObject paneController({Command::copy, Command::exportAsHTML});
+    RecordingObject document({Command::saveDocument, Command::toggleDocumentLocked});
+    WindowRecorder windowController({Command::saveDocument, Command::performClose});
+    windowController.setDocument(&document);
+    RecordingObject documentController({Command::newDocument, Command::saveDocument});
     dispatcher.setViewController(pane, &paneController);
     dispatcher.setViewController(&window, &windowController);
-    dispatcher.setApplicationResponder(&application);
-    dispatcher.setDocumentController(&documentController);
+    reset.addApplicationTarget(&documentController);
 
     const auto chain = dispatcher.responderChain(view);
-    const std::vector<Responder*> expected{view, &paneController, &windowController, &document, &application,
-                                           &documentController};
+    const std::vector<QObject*> expected{view, pane, &paneController, &window, &windowController,
+                                         &dispatcher.applicationCommands(), &documentController};
     EXPECT_EQ(chain, expected);
-    EXPECT_EQ(dispatcher.targetForAction("copy:", view), view);
-    EXPECT_EQ(dispatcher.targetForAction("save:", view), &windowController);
-    EXPECT_EQ(dispatcher.targetForAction("newDocument:", view), &documentController);
-    EXPECT_EQ(dispatcher.targetForAction("nothing:", view), nullptr);
+    const auto target = [&](Command command) { return dispatcher.targetFor(command, view).object; };
+    EXPECT_EQ(target(Command::copy), static_cast<Recorder*>(view));
+    EXPECT_EQ(target(Command::saveDocument), static_cast<Recorder*>(&windowController));
+    EXPECT_EQ(target(Command::toggleDocumentLocked), static_cast<Recorder*>(&document));
+    EXPECT_EQ(target(Command::newDocument), static_cast<Recorder*>(&documentController));
+    EXPECT_FALSE(dispatcher.canSend(Command::openInFinder, view));
+    ASSERT_TRUE(dispatcher.send(Command::toggleDocumentLocked, nullptr, view));
+    EXPECT_EQ(document.performed, QList<Command>{Command::toggleDocumentLocked});
 
-    // Validation: no responder disables, or hides when the item says so;
-    // a responder decides otherwise; untitled standard items get a title.
-    MenuItem unhandled({}, "nothing:");
-    MenuItem optional({}, "speak:");
+    // Validation: nothing to carry it out disables, or hides when the item
+    // says so; the binding decides otherwise; untitled standard items get a
+    // title.
+    MenuItem unhandled({}, Command::openInFinder);
+    MenuItem optional({}, Command::startSpeaking);
     optional.setHidesWhenUnhandled(true);
-    MenuItem retitled({}, "retitle:");
-    MenuItem undo({}, "undo:");
+    MenuItem retitled({}, Command::toggleDocumentLocked);
+    document.retitles = Command::toggleDocumentLocked;
+    MenuItem undo({}, Command::undo);
     EXPECT_FALSE(dispatcher.validateItem(unhandled, view));
     EXPECT_FALSE(unhandled.isHidden());
     EXPECT_FALSE(dispatcher.validateItem(optional, view));
@@ -206,31 +268,32 @@ TEST(Menu, TheChainRunsFromTheFocusUpToTheDocumentController)
     EXPECT_EQ(retitled.title(), QStringLiteral("Retitled"));
     dispatcher.validateItem(undo, view);
     EXPECT_EQ(undo.title(), QStringLiteral("Undo"));
-    windowController.disabled << "close:";
-    MenuItem close({}, "close:");
+    windowController.disabled << Command::performClose;
+    MenuItem close({}, Command::performClose);
     EXPECT_FALSE(dispatcher.validateItem(close, view));
 
-    // A responder that goes away leaves the chain.
+    // A controller that goes away leaves the chain.
     {
-        Recorder passing({"x:"});
+        RecordingObject passing({Command::printDocument});
         dispatcher.setViewController(pane, &passing);
-        EXPECT_EQ(dispatcher.targetForAction("x:", view), &passing);
+        EXPECT_EQ(target(Command::printDocument), static_cast<Recorder*>(&passing));
     }
-    EXPECT_EQ(dispatcher.targetForAction("x:", view), nullptr);
+    EXPECT_FALSE(dispatcher.canSend(Command::printDocument, view));
 }
 
 TEST(Menu, KeyEquivalentsReachTheFirstResponderAndTypingKeysReachTheWidget)
 {
     DispatcherReset reset;
+    RecorderTable commands;
     auto& dispatcher = ActionDispatcher::instance();
     auto bar = editMenu();
     dispatcher.setMainMenu(bar.get());
-    Recorder documentController({"secret:", "undo:", "bigger:"});
-    dispatcher.setDocumentController(&documentController);
+    RecordingObject documentController({secret, Command::undo, bigger});
+    reset.addApplicationTarget(&documentController);
 
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
-    auto* view = new KeyView({"undo:", "delete:", "insertTab:", "insertBacktab:", "jump:", "select:"});
+    auto* view = new KeyView({Command::undo, Command::deleteSelection, Command::insertTab, Command::insertBacktab, jump, jumpSelecting});
     auto* field = new QLineEdit(&window);
     layout->addWidget(view);
     layout->addWidget(field);
@@ -240,7 +303,7 @@ TEST(Menu, KeyEquivalentsReachTheFirstResponderAndTypingKeysReachTheWidget)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
 
     QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(view->performed, QStringList{"undo:"});
+    EXPECT_EQ(view->performed, QList<Command>{Command::undo});
     EXPECT_TRUE(view->keys.isEmpty());
 
     // Backspace, Tab and Shift-Tab are the editor's own keys.
@@ -248,7 +311,7 @@ TEST(Menu, KeyEquivalentsReachTheFirstResponderAndTypingKeysReachTheWidget)
     QTest::keyClick(view, Qt::Key_Tab);
     QTest::keyClick(view, Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(view->keys, (QList<int>{Qt::Key_Backspace, Qt::Key_Tab, Qt::Key_Backtab}));
-    EXPECT_EQ(view->performed, QStringList{"undo:"});
+    EXPECT_EQ(view->performed, QList<Command>{Command::undo});
 
     // A hidden item keeps its key only when it says so (MainMenu shows the
     // ones that do).
@@ -259,15 +322,15 @@ TEST(Menu, KeyEquivalentsReachTheFirstResponderAndTypingKeysReachTheWidget)
     // An item and its alternate both keep their keys.
     QTest::keyClick(view, Qt::Key_Up, Qt::AltModifier);
     QTest::keyClick(view, Qt::Key_Up, Qt::AltModifier | Qt::ShiftModifier);
-    EXPECT_EQ(view->performed, (QStringList{"undo:", "jump:", "select:"}));
+    EXPECT_EQ(view->performed, (QList<Command>{Command::undo, jump, jumpSelecting}));
 
     // "+" with or without Shift; a disabled command takes its key and does nothing.
     QTest::keyClick(view, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(documentController.performed.last(), QStringLiteral("bigger:"));
-    documentController.disabled << "bigger:";
+    EXPECT_EQ(documentController.performed.last(), bigger);
+    documentController.disabled << bigger;
     const int keysBefore = int(view->keys.size());
     QTest::keyClick(view, Qt::Key_Plus, Qt::ControlModifier);
-    EXPECT_EQ(documentController.performed.count("bigger:"), 1);
+    EXPECT_EQ(documentController.performed.count(bigger), 1);
     EXPECT_EQ(view->keys.size(), keysBefore);
 
     // A line edit of Qt's own keeps its editing keys: undo goes to the
@@ -277,22 +340,23 @@ TEST(Menu, KeyEquivalentsReachTheFirstResponderAndTypingKeysReachTheWidget)
     QTest::keyClick(field, Qt::Key_Backspace);
     EXPECT_EQ(field->text(), QStringLiteral("ab"));
     QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(documentController.performed.count("undo:"), 0);
+    EXPECT_EQ(documentController.performed.count(Command::undo), 0);
     EXPECT_NE(field->text(), QStringLiteral("ab"));
 }
 
 TEST(Menu, HoldingAltInAnOpenMenuShowsItsAlternates)
 {
     DispatcherReset reset;
+    RecorderTable commands;
     auto& dispatcher = ActionDispatcher::instance();
     auto bar = editMenu();
     dispatcher.setMainMenu(bar.get());
-    Recorder documentController({"jump:", "select:", "library:", "focusLibrary:"});
-    dispatcher.setDocumentController(&documentController);
+    RecordingObject documentController({jump, jumpSelecting, Command::toggleLibraryView, Command::showAndFocusLibraryView});
+    reset.addApplicationTarget(&documentController);
     Menu& menu = *bar->itemAt(0)->submenu();
     MenuItem* library = menu.addItem(
-        MenuItem::make(QStringLiteral("Library"), QStringLiteral("library:"), QStringLiteral("l"), commandKey));
-    MenuItem* focus = menu.addItem(MenuItem::make(QStringLiteral("Focus Library"), QStringLiteral("focusLibrary:"),
+        MenuItem::make(QStringLiteral("Library"), Command::toggleLibraryView, QStringLiteral("l"), commandKey));
+    MenuItem* focus = menu.addItem(MenuItem::make(QStringLiteral("Focus Library"), Command::showAndFocusLibraryView,
                                                   QStringLiteral("l"), optionKey | commandKey, true));
 
     QWidget window;
@@ -317,16 +381,16 @@ TEST(Menu, HoldingAltInAnOpenMenuShowsItsAlternates)
     EXPECT_FALSE(focus->qAction()->isVisible());
 
     // Shift does the same for the items whose alternate adds Shift.
-    MenuItem* jump = menu.itemWithAction(QStringLiteral("jump:"));
-    MenuItem* select = menu.itemWithAction(QStringLiteral("select:"));
+    MenuItem* jumpItem = menu.itemWithCommand(jump);
+    MenuItem* selectItem = menu.itemWithCommand(jumpSelecting);
     QTest::keyPress(shown, Qt::Key_Alt);
     QTest::keyPress(shown, Qt::Key_Shift, Qt::AltModifier);
     EXPECT_TRUE(shown->isVisible());
-    EXPECT_FALSE(jump->qAction()->isVisible());
-    EXPECT_TRUE(select->qAction()->isVisible());
+    EXPECT_FALSE(jumpItem->qAction()->isVisible());
+    EXPECT_TRUE(selectItem->qAction()->isVisible());
     QTest::keyRelease(shown, Qt::Key_Shift, Qt::AltModifier | Qt::ShiftModifier);
     QTest::keyRelease(shown, Qt::Key_Alt, Qt::AltModifier);
-    EXPECT_TRUE(jump->qAction()->isVisible());
+    EXPECT_TRUE(jumpItem->qAction()->isVisible());
     // Escape still closes it.
     QTest::keyClick(shown, Qt::Key_Escape);
     EXPECT_FALSE(shown->isVisible());
@@ -335,9 +399,10 @@ TEST(Menu, HoldingAltInAnOpenMenuShowsItsAlternates)
 TEST(Menu, TheWindowsMenuListsTheOpenWindowsWithTheKeyWindowChecked)
 {
     DispatcherReset reset;
+    RecorderTable commands;
     auto& dispatcher = ActionDispatcher::instance();
     Menu windows(QStringLiteral("Window"));
-    windows.addItem(MenuItem::make(QStringLiteral("Minimize"), QStringLiteral("performMiniaturize:")));
+    windows.addItem(MenuItem::make(QStringLiteral("Minimize"), Command::performMiniaturize));
     dispatcher.setWindowsMenu(&windows);
     const auto listed = [&] {
         dispatcher.menuWillOpen(windows);
@@ -385,28 +450,32 @@ TEST(Menu, TheWindowsMenuListsTheOpenWindowsWithTheKeyWindowChecked)
 TEST(Menu, EachItemGetsALetterOfItsOwnWhenTheMenuOpens)
 {
     DispatcherReset reset;
+    RecorderTable commands;
     auto& dispatcher = ActionDispatcher::instance();
-    Recorder controller({"statistics:", "library:", "outline:", "preview:", "theme:", "size:", "full:", "font:"});
-    dispatcher.setDocumentController(&controller);
+    constexpr Command font = Command::setFontFamily;
+    RecordingObject controller({Command::toggleInfoView, Command::toggleLibraryView, Command::toggleOutlineView,
+                                Command::togglePreview, Command::editThemes, bigger, Command::toggleFullScreen, font});
+    reset.addApplicationTarget(&controller);
     auto bar = std::make_unique<Menu>();
     auto view = std::make_unique<Menu>(QStringLiteral("View"));
-    for (const auto& [title, action] : std::initializer_list<std::pair<const char*, const char*>>{
-             {"Show Statistics", "statistics:"}, {"Show Library", "library:"}, {"Show Outline", "outline:"},
-             {"Preview", "preview:"}, {"Theme", "theme:"}, {"Text Size", "size:"}, {"Full Screen", "full:"},
-             {"Font", "font:"}})
-        view->addItem(MenuItem::make(QString::fromUtf8(title), QString::fromLatin1(action)));
+    for (const auto& [title, command] : std::initializer_list<std::pair<const char*, Command>>{
+             {"Show Statistics", Command::toggleInfoView}, {"Show Library", Command::toggleLibraryView},
+             {"Show Outline", Command::toggleOutlineView}, {"Preview", Command::togglePreview},
+             {"Theme", Command::editThemes}, {"Text Size", bigger}, {"Full Screen", Command::toggleFullScreen},
+             {"Font", font}})
+        view->addItem(MenuItem::make(QString::fromUtf8(title), command));
     view->addItem(MenuItem::separator());
-    auto hidden = MenuItem::make(QStringLiteral("Secret"), QStringLiteral("secret:"));
+    auto hidden = MenuItem::make(QStringLiteral("Secret"), secret);
     hidden->setHidden(true);
     view->addItem(std::move(hidden));
-    view->addItem(MenuItem::make(QStringLiteral("Copy & Paste"), QStringLiteral("font:")));
+    view->addItem(MenuItem::make(QStringLiteral("Copy & Paste"), font));
     view->addItem(MenuItem::make(QStringLiteral("Heading")));
-    view->addItem(MenuItem::make(QStringLiteral("Select All"), QStringLiteral("font:"), QStringLiteral("a"), commandKey));
+    view->addItem(MenuItem::make(QStringLiteral("Select All"), font, QStringLiteral("a"), commandKey));
     view->addItem(MenuItem::withSubmenu(std::make_unique<Menu>(QStringLiteral("Speech"))));
     auto names = std::make_unique<Menu>(QStringLiteral("Names"));
     names->setMnemonicStyle(Menu::MnemonicStyle::firstLetters);
     for (const char* name : {"Noto Sans", "DejaVu Sans", "Nimbus Mono"})
-        names->addItem(MenuItem::make(QString::fromUtf8(name), QStringLiteral("font:")));
+        names->addItem(MenuItem::make(QString::fromUtf8(name), font));
     bar->addItem(MenuItem::withSubmenu(std::move(view)));
     bar->addItem(MenuItem::withSubmenu(std::move(names)));
     bar->addItem(MenuItem::withSubmenu(std::make_unique<Menu>(QStringLiteral("Vista"))));
@@ -456,6 +525,6 @@ TEST(Menu, EachItemGetsALetterOfItsOwnWhenTheMenuOpens)
     shown->popup(window.mapToGlobal(QPoint(10, 10)));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
     QTest::keyClick(shown, Qt::Key_O);
-    EXPECT_EQ(controller.performed, QStringList{"outline:"});
+    EXPECT_EQ(controller.performed, QList<Command>{Command::toggleOutlineView});
     EXPECT_FALSE(shown->isVisible());
 }
