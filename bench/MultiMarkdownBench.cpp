@@ -1,10 +1,16 @@
 // MultiMarkdown conversion of generated documents of 100 KB, 1 MB and 5 MB
 // with the options every caller in Lumora uses, beside cmark-gfm alone on the
-// same text (same extensions and options, no dialect layer).
+// same text (same extensions and options, no dialect layer); and of texts of
+// one construct repeated, or one character many times over, at 10 KB, 100 KB
+// and 1 MB.
 //
-// Goals: within 1.3 times cmark-gfm alone (which runs its own smart
-// punctuation here; the conversion does MultiMarkdown's instead), and linear
-// in size (the 5 MB figure within 6 times the 1 MB one).
+// Goals: the generated documents within 1.15 times cmark-gfm alone (which
+// runs its own smart punctuation here; the conversion does MultiMarkdown's
+// instead), and every text linear in size: the 5 MB document within 6 times
+// the 1 MB one, and each repeated construct about 10 times slower for 10
+// times the text (the fitted O(N) line of each shape has an RMS of a few
+// percent; caches make the largest size somewhat dearer everywhere, cmark-gfm
+// alone included).
 #include "multimarkdown_binding/MultiMarkdown.h"
 
 #include <benchmark/benchmark.h>
@@ -17,8 +23,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <vector>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -98,6 +105,94 @@ void BM_CmarkGfmAlone(benchmark::State& state)
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
 }
+
+// Texts that would cost the square of their length if a scan started again
+// at every character or pair: one character many times over, constructs left
+// open, and the constructs with lists of their own (terms, headings and the
+// tables of contents, notes) many times over.
+struct Shape {
+    const char* name;
+    std::string (*text)(size_t size);
+};
+
+std::string repeatedTo(std::string_view piece, size_t size, std::string text = {})
+{
+    while (text.size() < size) text += piece;
+    return text;
+}
+
+const Shape shapes[] = {
+    {"carets", [](size_t n) { return std::string(n, '^'); }},
+    {"tildes", [](size_t n) { return std::string(n, '~'); }},
+    {"open_brackets", [](size_t n) { return std::string(n, '['); }},
+    {"close_brackets", [](size_t n) { return std::string(n, ']'); }},
+    {"pipes", [](size_t n) { return std::string(n, '|'); }},
+    {"double_quotes", [](size_t n) { return std::string(n, '"'); }},
+    {"single_quotes", [](size_t n) { return std::string(n, '\''); }},
+    {"backticks", [](size_t n) { return std::string(n, '`'); }},
+    {"stars", [](size_t n) { return std::string(n, '*'); }},
+    {"underscores", [](size_t n) { return std::string(n, '_'); }},
+    {"braces", [](size_t n) { return std::string(n, '{'); }},
+    {"dollars", [](size_t n) { return std::string(n, '$'); }},
+    {"less_thans", [](size_t n) { return std::string(n, '<'); }},
+    {"parentheses", [](size_t n) { return std::string(n, '('); }},
+    {"quote_nesting", [](size_t n) { return std::string(n, '>') + " a\n"; }},
+    {"short_superscripts", [](size_t n) { return repeatedTo("x^", n); }},
+    {"short_subscripts", [](size_t n) { return repeatedTo("H~", n); }},
+    {"scripts_and_dollars", [](size_t n) { return repeatedTo(" a^b~c $d", n); }},
+    {"note_openings", [](size_t n) { return repeatedTo("[^", n); }},
+    {"citation_openings", [](size_t n) { return repeatedTo("[#", n); }},
+    {"bracket_pairs", [](size_t n) { return repeatedTo("[a][b]", n); }},
+    {"link_openings_with_equals", [](size_t n) { return repeatedTo("](", n / 2) + std::string(n / 2, '='); }},
+    {"critic_openings", [](size_t n) { return repeatedTo("{++a{~~b~>", n); }},
+    {"tex_quotes", [](size_t n) { return repeatedTo("``a ", n); }},
+    {"one_word_term", [](size_t n) {
+         return repeatedTo("MMD ", n, "[>MMD]: MultiMarkdown\n[?a b c d e f g h]: A long term\n\n");
+     }},
+    {"term_prefixes", [](size_t n) {
+         return repeatedTo("a b c d e f g ", n, "[>MMD]: MultiMarkdown\n[?a b c d e f g h]: A long term\n\n");
+     }},
+    {"headings_and_contents", [](size_t n) {
+         std::string text = "{{TOC}}\n\n";
+         for (int i = 0; text.size() < n; ++i) text += "## Heading " + std::to_string(i) + "\n";
+         return text;
+     }},
+    {"same_headings", [](size_t n) { return repeatedTo("# Heading\n", n, "{{TOC}}\n\n"); }},
+    {"notes", [](size_t n) {
+         std::string references;
+         std::string definitions;
+         for (int i = 0; references.size() + definitions.size() < n; ++i) {
+             references += "Text[^n" + std::to_string(i) + "] ";
+             definitions += "[^n" + std::to_string(i) + "]: A note.\n";
+         }
+         return references + "\n\n" + definitions;
+     }},
+    {"inline_notes", [](size_t n) { return repeatedTo("Text[^an inline note] ", n); }},
+    {"cross_references", [](size_t n) { return repeatedTo("[Methods][meth] ", n, "# Methods [meth]\n\n"); }},
+    {"table_rows", [](size_t n) { return repeatedTo("| 1 | 2 |\n", n, "[Caption]\n| a | b |\n|---|---|\n"); }},
+};
+
+void BM_MultiMarkdownShape(benchmark::State& state, const Shape* shape)
+{
+    const QString text = QString::fromStdString(shape->text(size_t(state.range(0))));
+    for (auto _ : state) {
+        std::optional<QString> html = MultiMarkdown::applicationHtml(text);
+        benchmark::DoNotOptimize(html);
+    }
+    state.SetComplexityN(state.range(0));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+
+const bool shapesRegistered = [] {
+    for (const Shape& shape : shapes)
+        benchmark::RegisterBenchmark((std::string("BM_MultiMarkdownShape/") + shape.name).c_str(),
+                                     BM_MultiMarkdownShape, &shape)
+            ->RangeMultiplier(10)
+            ->Range(10 * 1000, 1000 * 1000)
+            ->Unit(benchmark::kMillisecond)
+            ->Complexity(benchmark::oN);
+    return true;
+}();
 
 } // namespace
 

@@ -6,6 +6,11 @@
 // UTF-16 units so that unpaired surrogates and NUL get through) and the
 // second picks the flags (mostly the ones Lumora uses).
 //
+// The seeds named long-* are one character or construct repeated to about
+// 100 KB (carets, tildes, brackets, pipes, quotes, quote markers, terms,
+// headings under a table of contents, notes...): a scan that started again at
+// every one of them would show there as a timeout.
+//
 //   make fuzz
 //   build/fuzz/fuzz/fuzz_MultiMarkdown -dict=fuzz/MultiMarkdown.dict fuzz/corpus/MultiMarkdown
 #include "multimarkdown_binding/DialectMarkers.h"

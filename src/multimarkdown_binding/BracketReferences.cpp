@@ -123,7 +123,7 @@ bool BracketReferences::makeInlineLink(InlineOutput& output, const InlineOutput:
     if (!image && (state_.linkDepth > 0 || output.lastLink > open.position)) return false;
     std::vector<InlineOutput::Piece> content = output.cut(open, 1);
     if (image) output.dropLastByte();
-    cmark_node* node = cmark_node_new(image ? CMARK_NODE_IMAGE : CMARK_NODE_LINK);
+    cmark_node* node = newNode(image ? CMARK_NODE_IMAGE : CMARK_NODE_LINK);
     cmark_node_set_url(node, destination.url.c_str());
     cmark_node_set_title(node, destination.title.c_str());
     for (InlineOutput::Piece& piece : content) {
@@ -232,7 +232,7 @@ bool BracketReferences::recognizeCrossReference(InlineOutput& output, const Inli
     } else {
         shown = output.cut(open, 1);
     }
-    cmark_node* link = cmark_node_new(CMARK_NODE_LINK);
+    cmark_node* link = newNode(CMARK_NODE_LINK);
     const std::string url = "#" + *target;
     cmark_node_set_url(link, url.c_str());
     for (InlineOutput::Piece& piece : shown) {

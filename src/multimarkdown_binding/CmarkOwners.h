@@ -6,6 +6,7 @@
 
 #include <cmark-gfm-extension_api.h>
 #include <cmark-gfm.h>
+#include <cmark-gfm/node.h>
 
 #include <memory>
 #include <string>
@@ -27,9 +28,10 @@ struct SyntaxExtensionDeleter {
     }
 };
 
-// Text cmark renders is allocated with its default allocator.
+// Text cmark renders is allocated with the allocator of the tree it renders.
 struct RenderedTextDeleter {
-    void operator()(char* text) const { cmark_get_default_mem_allocator()->free(text); }
+    cmark_mem* memory;
+    void operator()(char* text) const { memory->free(text); }
 };
 
 // A whole tree (a parsed document), or a block that lies outside any tree
@@ -49,7 +51,7 @@ inline void discardNode(cmark_node* node)
 // The HTML cmark writes for node and everything inside it.
 inline std::string renderedHtml(cmark_node* node, int options, cmark_llist* extensions)
 {
-    const RenderedText html(cmark_render_html(node, options, extensions));
+    const RenderedText html(cmark_render_html(node, options, extensions), RenderedTextDeleter{cmark_node_mem(node)});
     return html ? std::string(html.get()) : std::string();
 }
 

@@ -68,18 +68,24 @@ DialectConversion::DialectConversion(const DialectSource& source, const DialectR
 {
 }
 
-std::string DialectConversion::run()
+DialectConversion::~DialectConversion()
+{
+    // The parsers and the trees go with the memory, whole: nothing in them
+    // holds anything else.
+    (void)parser_.release();
+    (void)notesParser_.release();
+    (void)root_.release();
+    (void)notesRoot_.release();
+}
+
+void DialectConversion::run(const std::function<void(std::string_view html)>& take)
 {
     const DialectRenderer::Options& options = state_.options;
     const DialectSource& source = state_.source;
     parse();
     notes_.takeDefinitions(notesRoot_.get());
     terms_.takeDefinitions();
-    if (options.dialect) {
-        elements_.buildDefinitionLists(root_.get());
-        tables_.styleTables(root_.get());
-    }
-    if (options.labels) headings_.labelAhead(root_.get());
+    shapeBlocks();
     state_.copyBudget = 4 * (source.document().size() + source.notesDocument().size()) + (size_t(1) << 20);
     findingReferences_ = (options.notes && source.hasReferences())
         || (options.dialect && (headings_.hasTargets() || hasVariables() || source.hasInlineAttributes()));
@@ -98,14 +104,16 @@ std::string DialectConversion::run()
     }
     tables_.finish(cmark_parser_get_syntax_extensions(parser_.get()));
     notes_.appendLists(root_.get());
-    return renderedHtml(root_.get(), cmarkOptions, cmark_parser_get_syntax_extensions(parser_.get()));
+    const RenderedText html(cmark_render_html(root_.get(), cmarkOptions, cmark_parser_get_syntax_extensions(parser_.get())),
+                            RenderedTextDeleter{cmark_node_mem(root_.get())});
+    take(html ? std::string_view(html.get()) : std::string_view());
 }
 
 // --- Parsing -----------------------------------------------------------------
 
 ParserOwner DialectConversion::newParser() const
 {
-    ParserOwner parser(cmark_parser_new(cmarkOptions));
+    ParserOwner parser(cmark_parser_new_with_mem(cmarkOptions, ConversionMemory::allocator()));
     // Ours first: a single tilde is a subscript's, a double one the
     // strikethrough's.
     if (state_.options.critic || state_.options.dialect)
@@ -132,6 +140,36 @@ void DialectConversion::parse()
     }
 }
 
+// Before the pass: the body's definition lists built, its tables reshaped
+// and its headings labelled, in one walk over its blocks. Tables go first:
+// a captioned table's name is taken before a heading's of the same text.
+void DialectConversion::shapeBlocks()
+{
+    const bool dialect = state_.options.dialect;
+    const bool labels = state_.options.labels;
+    cmark_node* root = root_.get();
+    if (dialect) elements_.buildDefinitionLists(root);
+    if (!dialect && !labels) return;
+    std::vector<cmark_node*> tables;
+    std::vector<cmark_node*> headings;
+    cmark_node* node = root->first_child;
+    while (node) {
+        prefetchNext(node);
+        if (node->type == CMARK_NODE_HEADING) {
+            if (labels) headings.push_back(node);
+        } else if (dialect && TableStyler::isTable(node)) {
+            tables.push_back(node);
+        } else if (holdsBlocks(node) && node->first_child) {
+            node = node->first_child;
+            continue;
+        }
+        while (node != root && !node->next) node = node->parent;
+        node = node == root ? nullptr : node->next;
+    }
+    if (dialect) tables_.styleTables(tables);
+    if (labels) headings_.labelAhead(headings);
+}
+
 // --- The pass over the tree --------------------------------------------------
 
 void DialectConversion::walk(cmark_node* root)
@@ -140,6 +178,8 @@ void DialectConversion::walk(cmark_node* root)
     bool entering = true;
     while (true) {
         if (entering) {
+            prefetchNext(node);
+            if (isBlock(node) && !holdsBlocks(node)) prefetchChildren(node);
             if (enter(node) && node->first_child) {
                 node = node->first_child;
                 continue;

@@ -2,6 +2,7 @@
 
 #include "multimarkdown_binding/BracketReferences.h"
 #include "multimarkdown_binding/CmarkOwners.h"
+#include "multimarkdown_binding/ConversionMemory.h"
 #include "multimarkdown_binding/ConversionState.h"
 #include "multimarkdown_binding/DialectRenderer.h"
 #include "multimarkdown_binding/ElementStyles.h"
@@ -26,15 +27,18 @@ namespace lumora::dialect {
 class DialectConversion {
 public:
     DialectConversion(const DialectSource& source, const DialectRenderer::Options& options);
+    ~DialectConversion();
 
     DialectConversion(const DialectConversion&) = delete;
     DialectConversion& operator=(const DialectConversion&) = delete;
 
-    std::string run();
+    // Converts, and hands the HTML to take (see DialectRenderer::renderHtml).
+    void run(const std::function<void(std::string_view html)>& take);
 
 private:
     ParserOwner newParser() const;
     void parse();
+    void shapeBlocks();
 
     void walk(cmark_node* root);
     bool needsNoPass(const cmark_node* node) const;
@@ -47,8 +51,10 @@ private:
     bool hasVariables() const;
 
     // Declared in the order they must be set up; they go in the reverse
-    // one: the tables go back to their extension before the trees go, and
-    // our extension, which nodes of the trees name, goes last.
+    // one: the tables go back to their extension before the trees go, our
+    // extension, which nodes of the trees name, goes after them, and the
+    // memory of it all last.
+    ConversionMemory memory_;
     SyntaxExtensionOwner extension_;
     ConversionState state_;
     InlineSyntax inlineSyntax_;

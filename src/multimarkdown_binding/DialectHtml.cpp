@@ -19,6 +19,26 @@ void putHtml(cmark_strbuf* html, std::string_view text)
     cmark_strbuf_put(html, reinterpret_cast<const unsigned char*>(text.data()), bufsize_t(text.size()));
 }
 
+// Text with &, <, > and " escaped, as appendEscapedHtml writes it.
+void putEscapedHtml(cmark_strbuf* html, std::string_view text)
+{
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        std::string_view entity;
+        switch (text[i]) {
+        case '&': entity = "&amp;"; break;
+        case '<': entity = "&lt;"; break;
+        case '>': entity = "&gt;"; break;
+        case '"': entity = "&quot;"; break;
+        default: continue;
+        }
+        putHtml(html, text.substr(start, i - start));
+        putHtml(html, entity);
+        start = i + 1;
+    }
+    putHtml(html, text.substr(start));
+}
+
 void newLine(cmark_strbuf* html)
 {
     if (html->size > 0 && html->ptr[html->size - 1] != '\n') cmark_strbuf_putc(html, '\n');
@@ -191,17 +211,18 @@ void DialectHtml::renderNode(cmark_syntax_extension*, cmark_html_renderer* rende
     if (node->type == CMARK_NODE_HEADING) {
         const char level = char('0' + node->as.heading.level);
         if (event == CMARK_EVENT_ENTER) {
-            if (html->size > 0 && html->ptr[html->size - 1] != '\n') cmark_strbuf_putc(html, '\n');
-            std::string tag = std::string("<h") + level;
+            newLine(html);
+            const char open[] = {'<', 'h', level};
+            putHtml(html, std::string_view(open, sizeof open));
             if (const auto* label = static_cast<const HeadingLabel*>(node->user_data)) {
-                tag += " id=\"";
-                appendEscapedHtml(tag, label->id);
-                tag += '"';
+                putHtml(html, " id=\"");
+                putEscapedHtml(html, label->id);
+                cmark_strbuf_putc(html, '"');
             }
-            tag += '>';
-            putHtml(html, tag);
+            cmark_strbuf_putc(html, '>');
         } else {
-            putHtml(html, std::string("</h") + level + ">\n");
+            const char close[] = {'<', '/', 'h', level, '>', '\n'};
+            putHtml(html, std::string_view(close, sizeof close));
         }
         return;
     }
@@ -252,7 +273,10 @@ void DialectHtml::renderNode(cmark_syntax_extension*, cmark_html_renderer* rende
     }
     const std::string number = std::to_string(reference.number);
     out = std::string("<a href=\"#") + prefix + ":" + number + "\" id=\"" + prefix + "ref:" + number;
-    if (reference.occurrence > 1) out += "-" + std::to_string(reference.occurrence);
+    if (reference.occurrence > 1) {
+        out += '-';
+        out += std::to_string(reference.occurrence);
+    }
     out += std::string("\" title=\"") + names.seeTitle + "\" class=\"" + name + "\">";
     if (footnote) out += "<sup>";
     appendEscapedHtml(out, shown);

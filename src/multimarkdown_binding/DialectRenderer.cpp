@@ -6,10 +6,11 @@
 
 namespace lumora {
 
-std::string DialectRenderer::renderHtml(const DialectSource& source, const Options& options)
+void DialectRenderer::renderHtml(const DialectSource& source, const Options& options,
+                                 const std::function<void(std::string_view html)>& take)
 {
     dialect::DialectConversion conversion(source, options);
-    return conversion.run();
+    conversion.run(take);
 }
 
 std::string DialectRenderer::engineVersion()

@@ -3,7 +3,9 @@
 #include "multimarkdown_binding/DialectSource.h"
 #include "multimarkdown_binding/SmartTypography.h"
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace lumora {
 
@@ -38,8 +40,10 @@ public:
         const MetadataBlock* metadata = nullptr; // for [%key] variables
     };
 
-    // The HTML fragment for source's document.
-    static std::string renderHtml(const DialectSource& source, const Options& options);
+    // The HTML fragment for source's document, handed to take (which may
+    // read it only while it is called: the HTML is not copied).
+    static void renderHtml(const DialectSource& source, const Options& options,
+                           const std::function<void(std::string_view html)>& take);
 
     // cmark-gfm's version text.
     static std::string engineVersion();

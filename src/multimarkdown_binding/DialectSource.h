@@ -95,6 +95,8 @@ public:
     // that begin a list of its definitions (as "+" items; loose ones had a
     // blank line after their terms).
     bool isTermLine(int line) const;
+    // Whether the document holds a definition list at all.
+    bool hasDefinitionLists() const { return !termLines_.empty(); }
     // Whether "{{TOC" stands anywhere in the text.
     bool mayHaveTableOfContents() const { return mayHaveTableOfContents_; }
     bool beginsDefinitions(int line) const;

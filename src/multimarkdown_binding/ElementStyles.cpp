@@ -29,37 +29,31 @@ ElementStyles::ElementStyles(ConversionState& state) : state_(state) {}
 
 void ElementStyles::buildDefinitionLists(cmark_node* root)
 {
-    cmark_node* node = root->first_child;
-    while (node) {
-        if (isTerm(node, root) || isDefinitions(node, root)) {
-            cmark_node* list = cmark_node_new(CMARK_NODE_CUSTOM_BLOCK);
-            cmark_node_set_on_enter(list, "<dl>");
-            cmark_node_set_on_exit(list, "</dl>");
-            cmark_node_insert_before(node, list);
-            while (node && (isTerm(node, root) || isDefinitions(node, root))) {
-                cmark_node* next = node->next;
-                BlockStyle* style;
-                if (isTerm(node, root)) {
-                    style = &state_.annotations.newStyle(BlockStyle::Kind::term);
-                } else {
-                    style = &state_.annotations.newStyle(BlockStyle::Kind::definitions);
-                    if (state_.source.beginsLooseDefinitions(node->start_line)) cmark_node_set_list_tight(node, 0);
-                    for (cmark_node* item = node->first_child; item; item = item->next)
-                        state_.annotations.bind(item, &definitionStyle_);
-                }
-                state_.annotations.bind(node, style);
-                cmark_node_unlink(node);
-                cmark_node_append_child(list, node);
-                node = next;
+    // Terms and definitions stand at the top level only.
+    if (!state_.source.hasDefinitionLists()) return;
+    for (cmark_node* node = root->first_child; node; node = node->next) {
+        if (!isTerm(node, root) && !isDefinitions(node, root)) continue;
+        cmark_node* list = newNode(CMARK_NODE_CUSTOM_BLOCK);
+        cmark_node_set_on_enter(list, "<dl>");
+        cmark_node_set_on_exit(list, "</dl>");
+        cmark_node_insert_before(node, list);
+        while (node && (isTerm(node, root) || isDefinitions(node, root))) {
+            cmark_node* next = node->next;
+            BlockStyle* style;
+            if (isTerm(node, root)) {
+                style = &state_.annotations.newStyle(BlockStyle::Kind::term);
+            } else {
+                style = &state_.annotations.newStyle(BlockStyle::Kind::definitions);
+                if (state_.source.beginsLooseDefinitions(node->start_line)) cmark_node_set_list_tight(node, 0);
+                for (cmark_node* item = node->first_child; item; item = item->next)
+                    state_.annotations.bind(item, &definitionStyle_);
             }
-            node = list;
+            state_.annotations.bind(node, style);
+            cmark_node_unlink(node);
+            cmark_node_append_child(list, node);
+            node = next;
         }
-        if (holdsBlocks(node) && node->first_child && node->type != CMARK_NODE_CUSTOM_BLOCK) {
-            node = node->first_child;
-            continue;
-        }
-        while (node != root && !node->next) node = node->parent;
-        node = node == root ? nullptr : node->next;
+        node = list;
     }
 }
 
@@ -87,7 +81,7 @@ void ElementStyles::convertRawSpans(cmark_node* container)
                 : std::nullopt;
             if (html) {
                 if (*html) {
-                    cmark_node* raw = cmark_node_new(CMARK_NODE_HTML_INLINE);
+                    cmark_node* raw = newNode(CMARK_NODE_HTML_INLINE);
                     const std::string source = restoredText(literalOf(child), false);
                     cmark_node_set_literal(raw, source.c_str());
                     cmark_node_insert_before(child, raw);

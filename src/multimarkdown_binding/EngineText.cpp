@@ -43,31 +43,48 @@ std::string engineTextFromString(const QString& text)
     const char16_t* units = reinterpret_cast<const char16_t*>(text.utf16());
     const qsizetype count = text.size();
     std::string result;
-    // Three bytes per UTF-16 unit is the most any unit can need.
-    result.resize(size_t(count) * 3);
+    // A byte for each unit, as most texts need; three bytes for each unit
+    // still to come, the most any unit can need, once a unit needs more.
+    result.resize(size_t(count) + 16);
     char* out = result.data();
-
+    char* end = out + result.size();
     qsizetype i = 0;
+    auto makeRoom = [&](size_t bytes) {
+        if (size_t(end - out) >= bytes) return;
+        const size_t written = size_t(out - result.data());
+        result.resize(written + bytes + size_t(count - i) * 3);
+        out = result.data() + written;
+        end = result.data() + result.size();
+    };
+
     if (count > 0 && units[0] == 0xFEFF) i = 1;
     for (; i < count; ++i) {
 #if defined(__SSE2__)
-        // Printable ASCII, the bulk of most texts, goes sixteen units at a
-        // time.
+        // Printable ASCII with its tabs and line feeds, the bulk of most
+        // texts, goes sixteen units at a time.
         const __m128i space = _mm_set1_epi16(0x20);
         const __m128i span = _mm_set1_epi16(0x5F);
+        const __m128i lineFeed = _mm_set1_epi16(0x0A);
+        const __m128i tab = _mm_set1_epi16(0x09);
+        // All ones where a unit is within 0x20...0x7E or a tab or line feed.
+        auto plain = [&](__m128i block) {
+            const __m128i printable =
+                _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(block, space), span), _mm_setzero_si128());
+            return _mm_or_si128(printable,
+                                _mm_or_si128(_mm_cmpeq_epi16(block, lineFeed), _mm_cmpeq_epi16(block, tab)));
+        };
         while (count - i >= 16) {
+            makeRoom(16);
             const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
             const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i + 8));
-            // Zero where a unit is within 0x20...0x7E.
-            const __m128i outside = _mm_or_si128(_mm_subs_epu16(_mm_sub_epi16(low, space), span),
-                                                 _mm_subs_epu16(_mm_sub_epi16(high, space), span));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128())) != 0xFFFF) break;
+            if (_mm_movemask_epi8(_mm_and_si128(plain(low), plain(high))) != 0xFFFF) break;
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(low, high));
             out += 16;
             i += 16;
         }
         if (i >= count) break;
 #endif
+        makeRoom(4);
         const char16_t unit = units[i];
         if (unit >= 0x20 && unit < 0x80) {
             *out++ = char(unit);

@@ -16,6 +16,13 @@ namespace {
 // nodes), taken off; empty when there is none.
 std::string takeExplicitLabel(cmark_node* heading)
 {
+    // Most headings end in a text that does not end in "]".
+    if (heading->last_child && heading->last_child->type == CMARK_NODE_TEXT) {
+        const std::string_view last = literalOf(heading->last_child);
+        size_t end = last.size();
+        while (end > 0 && (last[end - 1] == ' ' || last[end - 1] == '\t')) --end;
+        if (end > 0 && last[end - 1] != ']') return {};
+    }
     std::vector<cmark_node*> tail;
     size_t size = 0;
     for (cmark_node* child = heading->last_child; child && child->type == CMARK_NODE_TEXT; child = child->prev) {
@@ -127,17 +134,11 @@ Headings::Headings(ConversionState& state) : state_(state) {}
 // Before the pass: the ids of the body's headings, in order, from their
 // text or from an explicit label ("# Heading [label]", taken off the
 // text), and the names cross-references may use for them.
-void Headings::labelAhead(cmark_node* root)
+void Headings::labelAhead(const std::vector<cmark_node*>& headings)
 {
-    cmark_node* node = root->first_child;
-    while (node) {
-        if (node->type == CMARK_NODE_HEADING) labelHeadingAhead(node);
-        if (holdsBlocks(node) && node->first_child) {
-            node = node->first_child;
-            continue;
-        }
-        while (node != root && !node->next) node = node->parent;
-        node = node == root ? nullptr : node->next;
+    for (size_t i = 0; i < headings.size(); ++i) {
+        if (i + 1 < headings.size()) prefetchChildren(headings[i + 1]);
+        labelHeadingAhead(headings[i]);
     }
 }
 
@@ -157,7 +158,7 @@ void Headings::labelHeadingAhead(cmark_node* heading)
         if (!fromLabel.empty()) crossReferences_.try_emplace(fromLabel, id);
         longestHeading_ = std::max({longestHeading_, text.size(), label.size()});
     }
-    headingIds_.emplace(heading, std::move(id));
+    state_.annotations.bind(heading, &state_.annotations.newHeadingLabel(std::move(id)));
 }
 
 std::string Headings::uniqueLabel(std::string id)
@@ -191,6 +192,14 @@ void Headings::label(cmark_node* heading)
 {
     if (state_.options.headingShift != 0)
         cmark_node_set_heading_level(heading, std::min(6, heading->as.heading.level + state_.options.headingShift));
+    // The body's headings were labelled ahead (but for those whose text
+    // gave no label then).
+    const auto* known = heading->extension == state_.annotations.extension()
+        ? static_cast<const HeadingLabel*>(heading->user_data)
+        : nullptr;
+    const bool listed =
+        state_.part == DialectSource::Part::body && state_.options.dialect && state_.source.mayHaveTableOfContents();
+    if (known && !listed) return;
     std::string text;
     for (cmark_node* child = heading->first_child; child; child = child->next) {
         const Mark* mark = state_.annotations.markOf(child);
@@ -202,13 +211,10 @@ void Headings::label(cmark_node* heading)
         if (!appendPlainText(text, child)) break;
     }
     std::string id;
-    if (state_.options.labels) {
-        const auto known = headingIds_.find(heading);
-        id = known != headingIds_.end() ? known->second : uniqueLabel(headingLabel(text));
-    }
-    if (state_.part == DialectSource::Part::body && state_.options.dialect && state_.source.mayHaveTableOfContents())
-        contentsEntries_.push_back({heading->as.heading.level, id, collapsedSpaces(text)});
-    if (id.empty()) return;
+    if (known) id = known->id;
+    else if (state_.options.labels) id = uniqueLabel(headingLabel(text));
+    if (listed) contentsEntries_.push_back({heading->as.heading.level, id, collapsedSpaces(text)});
+    if (known || id.empty()) return;
     state_.annotations.bind(heading, &state_.annotations.newHeadingLabel(std::move(id)));
 }
 

@@ -26,9 +26,9 @@ public:
     Headings(const Headings&) = delete;
     Headings& operator=(const Headings&) = delete;
 
-    // Before the pass: the ids of the body's headings, in order, and the
-    // names cross-references may use for them.
-    void labelAhead(cmark_node* root);
+    // Before the pass: the ids of the body's headings (given in order), and
+    // the names cross-references may use for them.
+    void labelAhead(const std::vector<cmark_node*>& headings);
     // A captioned table is a target too, by its id, its caption and its
     // label.
     void addTableTarget(const std::string& id, std::string_view caption, std::string_view label);
@@ -67,7 +67,6 @@ private:
 
     ConversionState& state_;
     std::unordered_map<std::string, int> labelUses_;
-    std::unordered_map<const cmark_node*, std::string> headingIds_;
     std::unordered_map<std::string, std::string> crossReferences_; // heading label -> id
     size_t longestHeading_ = 0;
     std::vector<ContentsPlaceholder> contents_;

@@ -5,6 +5,9 @@
 #include "multimarkdown_binding/EngineText.h"
 #include "multimarkdown_binding/MetadataBlock.h"
 
+#include <functional>
+#include <string_view>
+
 
 namespace lumora {
 
@@ -88,7 +91,7 @@ dialect::QuotesLanguage quotesOf(NoteLanguage language)
 }
 
 // A complete HTML document around body, with the metadata in its head.
-std::string completeDocument(const std::string& body, const MetadataBlock& metadata,
+std::string completeDocument(std::string_view body, const MetadataBlock& metadata,
                              MultiMarkdown::LocalizationLanguage language)
 {
     const std::vector<MetadataBlock::Entry> entries = metadata.distinctEntries();
@@ -143,7 +146,10 @@ std::string completeDocument(const std::string& body, const MetadataBlock& metad
     return html;
 }
 
-std::string convertToHtml(const QString& text, Extensions extensions, MultiMarkdown::LocalizationLanguage language)
+// The HTML of text, handed to take (which may read it only while it is
+// called).
+void convertToHtml(const QString& text, Extensions extensions, MultiMarkdown::LocalizationLanguage language,
+                   const std::function<void(std::string_view html)>& take)
 {
     const bool compatible = extensions.contains(Extensions::compatibility);
     DialectSource::Options sourceOptions;
@@ -184,12 +190,13 @@ std::string convertToHtml(const QString& text, Extensions extensions, MultiMarkd
             }
         }
     }
-    const std::string body = DialectRenderer::renderHtml(source, renderOptions);
-
     bool complete = source.metadata().hasDocumentKeys();
     if (extensions.contains(Extensions::complete)) complete = true;
     if (extensions.contains(Extensions::snippet)) complete = false;
-    return complete ? completeDocument(body, source.metadata(), language) : body;
+    DialectRenderer::renderHtml(source, renderOptions, [&](std::string_view body) {
+        if (complete) take(completeDocument(body, source.metadata(), language));
+        else take(body);
+    });
 }
 
 } // namespace
@@ -197,7 +204,11 @@ std::string convertToHtml(const QString& text, Extensions extensions, MultiMarkd
 std::optional<QString> MultiMarkdown::convert(const QString& text, Extensions extensions, OutputFormat format,
                                               LocalizationLanguage language)
 {
-    if (format == OutputFormat::html) return toQString(convertToHtml(text, extensions, language));
+    if (format == OutputFormat::html) {
+        QString html;
+        convertToHtml(text, extensions, language, [&](std::string_view bytes) { html = toQString(bytes); });
+        return html;
+    }
     // MultiMarkdown text out is the text in: nothing is transcluded.
     if (format == OutputFormat::multiMarkdown) return text;
     return std::nullopt;
@@ -220,8 +231,10 @@ std::optional<QByteArray> MultiMarkdown::convertToData(const QString& text, Exte
 {
     Q_UNUSED(directory);
     if (format == OutputFormat::html) {
-        const std::string html = convertToHtml(text, extensions, language);
-        return QByteArray(html.data(), qsizetype(html.size()));
+        QByteArray html;
+        convertToHtml(text, extensions, language,
+                      [&](std::string_view bytes) { html = QByteArray(bytes.data(), qsizetype(bytes.size())); });
+        return html;
     }
     if (format == OutputFormat::multiMarkdown) return text.toUtf8();
     return std::nullopt;

@@ -55,7 +55,7 @@ int Notes::find(NoteKind kind, const std::string& key) const
 
 int Notes::addInlineNote(NoteKind kind, std::string label, std::vector<InlineOutput::Piece> content)
 {
-    NodeOwner paragraph(cmark_node_new(CMARK_NODE_PARAGRAPH));
+    NodeOwner paragraph(newNode(CMARK_NODE_PARAGRAPH));
     bool leading = true;
     for (InlineOutput::Piece& piece : content) {
         if (piece.atom) {
@@ -101,7 +101,8 @@ void Notes::enterReference(cmark_node* node, Reference& reference)
     if (reference.noteKind == NoteKind::footnote) {
         shown = std::to_string(note.number);
     } else if (reference.noteKind == NoteKind::citation) {
-        shown = "[" + std::to_string(note.number);
+        shown = '[';
+        shown += std::to_string(note.number);
         if (!reference.locator.empty()) shown += ", " + reference.locator;
         shown += "]";
     } else {
@@ -131,13 +132,13 @@ void Notes::appendList(cmark_node* root, NoteKind kind)
         if (note.kind != kind) continue;
         if (!section) {
             const std::string enter = std::string("<div class=\"") + names.listClass + "\">\n<hr />\n<ol>";
-            section = cmark_node_new(CMARK_NODE_CUSTOM_BLOCK);
+            section = newNode(CMARK_NODE_CUSTOM_BLOCK);
             cmark_node_set_on_enter(section, enter.c_str());
             cmark_node_set_on_exit(section, "</ol>\n</div>");
         }
         const std::string number = std::to_string(note.number);
         const std::string enter = std::string("<li id=\"") + names.prefix + ":" + number + "\">";
-        cmark_node* item = cmark_node_new(CMARK_NODE_CUSTOM_BLOCK);
+        cmark_node* item = newNode(CMARK_NODE_CUSTOM_BLOCK);
         cmark_node_set_on_enter(item, enter.c_str());
         cmark_node_set_on_exit(item, "</li>");
         for (NodeOwner& block : note.blocks) cmark_node_append_child(item, block.release());
@@ -148,7 +149,7 @@ void Notes::appendList(cmark_node* root, NoteKind kind)
             term += "</span>: ";
             cmark_node* firstBlock = item->first_child;
             if (!firstBlock || firstBlock->type != CMARK_NODE_PARAGRAPH) {
-                firstBlock = cmark_node_new(CMARK_NODE_PARAGRAPH);
+                firstBlock = newNode(CMARK_NODE_PARAGRAPH);
                 cmark_node_prepend_child(item, firstBlock);
             }
             cmark_node_prepend_child(firstBlock, newHtmlInline(term));
@@ -163,7 +164,7 @@ void Notes::appendList(cmark_node* root, NoteKind kind)
             if (lastBlock->first_child) cmark_node_append_child(lastBlock, newText(" "));
             cmark_node_append_child(lastBlock, newHtmlInline(backlink));
         } else {
-            cmark_node* paragraph = cmark_node_new(CMARK_NODE_PARAGRAPH);
+            cmark_node* paragraph = newNode(CMARK_NODE_PARAGRAPH);
             cmark_node_append_child(paragraph, newHtmlInline(backlink));
             cmark_node_append_child(item, paragraph);
         }

@@ -31,6 +31,10 @@ inline size_t rowCells(std::string_view line)
 
 inline bool hasUnescapedPipe(std::string_view line)
 {
+    // Most lines hold no pipe at all.
+    const size_t first = line.find('|');
+    if (first == std::string_view::npos) return false;
+    if (first == 0 || line[first - 1] != '\\') return true;
     for (size_t i = 0; i < line.size(); ++i) {
         if (line[i] == '\\') ++i;
         else if (line[i] == '|') return true;
@@ -100,12 +104,12 @@ inline std::optional<SeparatorRow> separatorRow(std::string_view line)
 // row may have.
 inline bool mayBeTableRow(std::string_view line)
 {
-    if (isBlankLine(line) || isIndentedLine(line) || startsBlock(line) || isLinkDefinition(line)
-        || isDefinitionLine(line) || definitionStart(line))
+    if (!hasUnescapedPipe(line) || isBlankLine(line) || isIndentedLine(line) || startsBlock(line)
+        || isLinkDefinition(line) || isDefinitionLine(line) || definitionStart(line))
         return false;
     if (line[leadingSpaces(line)] == '<') return false; // raw HTML
     const size_t cells = rowCells(line);
-    return hasUnescapedPipe(line) && cells > 0 && cells <= DialectSource::maxTableColumns;
+    return cells > 0 && cells <= DialectSource::maxTableColumns;
 }
 
 // "[Caption]" or "[Caption][label]" alone on a line (read again in the tree).
@@ -197,9 +201,11 @@ public:
     // may begin at it.
     void written(std::string_view line, int number, bool insideBlock, bool blockStart)
     {
-        const bool row = !insideBlock && !isBlankLine(line) && !isIndentedLine(line) && !startsBlock(line)
-            && line[leadingSpaces(line)] != '<';
-        if (!row) inTable_ = false;
+        if (inTable_) {
+            const bool row = !insideBlock && !isBlankLine(line) && !isIndentedLine(line) && !startsBlock(line)
+                && line[leadingSpaces(line)] != '<';
+            if (!row) inTable_ = false;
+        }
         if (sectionLine_ == number && inTable_) sectionLines_.push_back(number);
         sectionLine_ = 0;
         captionLine_ = !insideBlock && blockStart && mayBeTableCaption(line) ? number : 0;

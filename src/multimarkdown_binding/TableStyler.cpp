@@ -150,12 +150,18 @@ void TableStyler::borrow(cmark_node* node, BlockStyle* style)
     borrowed_.push_back(node);
 }
 
+bool TableStyler::isTable(const cmark_node* node)
+{
+    static const cmark_syntax_extension* const tables = cmark_find_syntax_extension("table");
+    return node->extension && node->extension == tables && isNamed(node, "table");
+}
+
 void TableStyler::styleTables(cmark_node* top)
 {
     std::vector<cmark_node*> tables;
     cmark_node* node = top;
     while (node) {
-        if (isNamed(node, "table")) tables.push_back(node);
+        if (isTable(node)) tables.push_back(node);
         else if (holdsBlocks(node) && node->first_child) {
             node = node->first_child;
             continue;
@@ -163,6 +169,11 @@ void TableStyler::styleTables(cmark_node* top)
         while (node != top && !node->next) node = node->parent;
         node = node == top ? nullptr : node->next;
     }
+    styleTables(tables);
+}
+
+void TableStyler::styleTables(const std::vector<cmark_node*>& tables)
+{
     for (cmark_node* table : tables) styleTable(table);
 }
 
@@ -202,7 +213,7 @@ void TableStyler::takeCaption(Table& table)
         table.caption = before;
     } else if (last && last != table.node->first_child && captionRow(last, caption, label)
                && removeCaptionBrackets(last->first_child, !label.empty())) {
-        cmark_node* paragraph = cmark_node_new(CMARK_NODE_PARAGRAPH);
+        cmark_node* paragraph = newNode(CMARK_NODE_PARAGRAPH);
         for (cmark_node* cell = last->first_child; cmark_node* child = cell->first_child;) {
             cmark_node_unlink(child);
             cmark_node_append_child(paragraph, child);

@@ -29,10 +29,13 @@ public:
     TableStyler(const TableStyler&) = delete;
     TableStyler& operator=(const TableStyler&) = delete;
 
+    // Whether node is a table of the table extension.
+    static bool isTable(const cmark_node* node);
     // Before the pass reads them: the tables in top (the body, or a block of
-    // a note) reshaped, and the body's captions taken out into paragraphs
-    // of their own beside them, for the pass to read.
+    // a note), or those given, reshaped, and the body's captions taken out
+    // into paragraphs of their own beside them, for the pass to read.
     void styleTables(cmark_node* top);
+    void styleTables(const std::vector<cmark_node*>& tables);
     // After the passes (cmark asks a node's extension what it may hold, and
     // ours does not know cells): the captions written (with the parser's
     // extensions) and their paragraphs gone, rows and cells bound to us.

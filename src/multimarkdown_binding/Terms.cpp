@@ -160,7 +160,7 @@ void Terms::markRun(cmark_node* first, cmark_node* last)
             const size_t lineEnd = piece.find('\n');
             if (lineEnd > 0) cmark_node_insert_before(first, newText(piece.substr(0, lineEnd)));
             if (lineEnd == std::string_view::npos) break;
-            cmark_node_insert_before(first, cmark_node_new(CMARK_NODE_SOFTBREAK));
+            cmark_node_insert_before(first, newNode(CMARK_NODE_SOFTBREAK));
             piece.remove_prefix(lineEnd + 1);
         }
     };
