@@ -17,8 +17,9 @@
 // - BM_WindowTextAttributes/<change>: at 5 MB, the selection in the middle
 //   of the view, a text size (0), theme (1), paragraph spacing (2) or font
 //   (3) change: when the screen is right (screen_ms), the GUI thread's CPU
-//   until the layout is done (busy_cpu_ms), when it last worked more than
-//   half of 100 ms (busy_until_ms), when the layout is done (laid_out_ms),
+//   until the text is restyled and laid out (busy_cpu_ms), when it last
+//   worked more than half of 100 ms (busy_until_ms), when the restyle and
+//   the layout are done (laid_out_ms),
 //   how far the selection moved from where it stood (selection_drift_px),
 //   and, on the way back, key to paint of keys typed meanwhile.
 // - BM_WindowOutlineJump: 5 MB, a heading near the end chosen in the
@@ -32,8 +33,11 @@
 // does nothing. BENCH_ARGS=--benchmark_filter=... picks some of them. For a
 // profiler: LUMORA_BENCH_KEYS=N types N keys per position or heading,
 // LUMORA_BENCH_MONOTONIC prints when the first key of a fresh document was
-// typed (CLOCK_MONOTONIC, as perf record -k CLOCK_MONOTONIC stamps samples),
-// LUMORA_BENCH_SLOW_KEYS lists the keys slower than 10 ms.
+// typed, and when each text attribute change began, showed and was laid out
+// (CLOCK_MONOTONIC, as perf record -k CLOCK_MONOTONIC stamps samples),
+// LUMORA_BENCH_SLOW_KEYS lists the keys slower than 10 ms, LUMORA_BENCH_PER_KEY
+// prints each key of a new heading with its CPU until the paint and until
+// the next key (µs).
 #include "document/Document.h"
 #include "document/DocumentViewController.h"
 #include "document/OutlineViewController.h"
@@ -338,6 +342,16 @@ KeyFigures typeAndTime(WindowController* window, int count, int every, const QSt
     return figures;
 }
 
+// Under LUMORA_BENCH_MONOTONIC: what happened, and when, on the clock perf
+// stamps its samples with.
+void printMonotonic(const char* what)
+{
+    if (!qEnvironmentVariableIsSet("LUMORA_BENCH_MONOTONIC")) return;
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    std::printf("%s at %ld.%09ld\n", what, long(t.tv_sec), long(t.tv_nsec));
+}
+
 double maxOf(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
 
 // A writer typing on another thread, a key every `every` ms (a letter, then
@@ -358,11 +372,7 @@ public:
                 if (m_stop) break;
                 const bool letter = typed % 2 == 0;
                 watch.noteTyped(watch.clock.nsecsElapsed());
-                if (typed == 0 && qEnvironmentVariableIsSet("LUMORA_BENCH_MONOTONIC")) {
-                    timespec t{};
-                    clock_gettime(CLOCK_MONOTONIC, &t);
-                    std::printf("first key typed at %ld.%09ld\n", long(t.tv_sec), long(t.tv_nsec));
-                }
+                if (typed == 0) printMonotonic("first key typed");
                 // Returns once the GUI thread has handled the key.
                 typeKey(m_window, letter ? Qt::Key_A : Qt::Key_Backspace, letter ? QStringLiteral("a") : QString());
                 ++m_count;
@@ -547,8 +557,10 @@ void BM_WindowTextAttributes(benchmark::State& state)
         const int distance = view->selectionDistanceFromTop();
         const double cpuBefore = threadCpuMicroseconds();
         const qint64 start = watch.clock.nsecsElapsed();
+        printMonotonic("change");
         change(on);
         runUntil([&] { return watch.paints > paintsBefore; }, 10'000);
+        printMonotonic("shown");
         const double screenMs = double(watch.lastPaintEnd - start) / 1e6;
         // Keys typed while the rest is measured, every other time: keys
         // move the selection's line (typewriter scrolling keeps its
@@ -566,9 +578,10 @@ void BM_WindowTextAttributes(benchmark::State& state)
         runUntil([&] {
             const qint64 now = watch.clock.nsecsElapsed();
             if (now - samples.back().first >= 10'000'000) samples.emplace_back(now, threadCpuMicroseconds());
-            return laidOut(view);
+            return laidOut(view) && !window->document()->data().isRestyling();
         }, 120'000);
         samples.emplace_back(watch.clock.nsecsElapsed(), threadCpuMicroseconds());
+        printMonotonic("laid out");
         const qint64 idleAt = samples.back().first;
         const double cpuAfter = samples.back().second;
         qint64 busyUntil = start;
@@ -627,6 +640,10 @@ void BM_WindowNewHeading(benchmark::State& state)
         view->setSelectedRange(Range(at, 0));
         runFor(50);
         const KeyFigures f = typeAndTime(window, int(heading.size()), 40, heading);
+        if (qEnvironmentVariableIsSet("LUMORA_BENCH_PER_KEY")) {
+            for (size_t k = 0; k < f.cpu.size(); ++k) std::printf("%c:%.0f/%.0f ", heading[k].toLatin1(), f.cpu[k], f.thread[k]);
+            std::printf("\n");
+        }
         cpu.insert(cpu.end(), f.cpu.begin(), f.cpu.end());
         thread.insert(thread.end(), f.thread.begin(), f.thread.end());
         paint.insert(paint.end(), f.paint.begin(), f.paint.end());

@@ -4,6 +4,7 @@
 #include "markdown/Markdown.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
+#include "markdown/ProgressiveRestyle.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
 #include "platform/files/UserDefaults.h"
@@ -20,6 +21,8 @@ namespace lumora {
 namespace {
 
 const QString kEnableMarkdown = QStringLiteral("enableMarkdown");
+// Texts up to this long are restyled whole at once (a few milliseconds).
+constexpr qsizetype kRestyledAtOnce = 128 * 1024;
 
 QString number(qint64 value)
 {
@@ -173,6 +176,8 @@ PlatformResult<QByteArray> DocumentData::documentFileData(const std::optional<Te
 
 void DocumentData::styleWholeText()
 {
+    // A restyle in the background is superseded.
+    m_restyle.reset();
     // Every paragraph back to the base style, then, with Markdown on, each
     // styled with its line break, in one editing bracket.
     restyleParagraphs(m_textStorage, *Settings::shared().parsedStylesheet(), Range(0, m_textStorage.length()),
@@ -188,10 +193,29 @@ void DocumentData::toggleMarkdown()
     if (!m_editors.empty()) restyleTextStorage();
 }
 
-void DocumentData::restyleTextStorage()
+void DocumentData::restyleTextStorage(const std::vector<Range>& first, std::function<qsizetype()> focus)
 {
     if (!textStorageInvalidated) return;
-    styleWholeText();
+    if (first.empty() || m_textStorage.length() <= kRestyledAtOnce) {
+        styleWholeText();
+    } else {
+        m_restyle = std::make_unique<ProgressiveRestyle>(m_textStorage, Settings::shared().parsedStylesheet(),
+                                                         enableMarkdown);
+        m_restyle->focus = std::move(focus);
+        // Typing takes the looks of the text around the caret, which may
+        // have been restyled only now; while focus highlighting is on, what
+        // was restyled since has the dimmed colours of the stylesheet, also
+        // where the focus lies (a selection keeps all of it in focus).
+        m_restyle->finished = [this] {
+            const bool highlighting = Settings::shared().highlighting() != Settings::Highlighting::off;
+            const std::vector<DocumentEditor*> editors = m_editors;
+            for (DocumentEditor* editor : editors) {
+                if (highlighting) editor->updateHighlightAttributes();
+                editor->updateTypingAttributes();
+            }
+        };
+        m_restyle->start(first);
+    }
     // A copy: an editor may detach while it refreshes.
     const std::vector<DocumentEditor*> editors = m_editors;
     for (DocumentEditor* editor : editors) {
@@ -199,6 +223,13 @@ void DocumentData::restyleTextStorage()
         editor->updateTypingAttributes();
     }
     textStorageInvalidated = false;
+}
+
+bool DocumentData::isRestyling() const { return m_restyle && !m_restyle->isFinished(); }
+
+void DocumentData::finishRestyling()
+{
+    if (m_restyle) m_restyle->finish();
 }
 
 } // namespace lumora

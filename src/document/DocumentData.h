@@ -11,12 +11,15 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace lumora {
 
 class DocumentEditor;
+class ProgressiveRestyle;
 
 // The model behind one open document: the one text storage every window of
 // the document shows, the document's Markdown switch, the format its file
@@ -102,7 +105,17 @@ public:
     // When textStorageInvalidated is set: rebuilds the attributes of the
     // whole text, then refreshes every editor of this document (highlight,
     // then typing attributes) and clears the flag. Otherwise nothing.
-    void restyleTextStorage();
+    //
+    // Given what the windows show (first) and a long text, only the
+    // paragraphs those ranges touch are restyled at once, before the
+    // editors are refreshed; the rest follows in the background, from
+    // where focus() says the writer is, and the editors take their typing
+    // attributes again when it ends (see ProgressiveRestyle).
+    void restyleTextStorage(const std::vector<Range>& first = {}, std::function<qsizetype()> focus = {});
+    // Part of the text still waits for a restyle begun in the background.
+    bool isRestyling() const;
+    // Restyles what still waits, now.
+    void finishRestyling();
 
     // The editors of this document, in window order (see DocumentEditor).
     const std::vector<DocumentEditor*>& editors() const { return m_editors; }
@@ -116,6 +129,9 @@ private:
     TextStorage m_textStorage;
     std::optional<TextFileFormat> m_format;
     std::vector<DocumentEditor*> m_editors;
+    // The restyle going on in the background (kept, finished, until the
+    // next one); it goes before the storage it styles.
+    std::unique_ptr<ProgressiveRestyle> m_restyle;
 };
 
 } // namespace lumora

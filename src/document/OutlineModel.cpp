@@ -2,6 +2,8 @@
 
 #include "markdown/Outline.h"
 
+#include <algorithm>
+
 namespace lumora {
 
 struct OutlineModel::Node {
@@ -53,13 +55,13 @@ void OutlineModel::forget(const Node& node)
     for (const auto& child : node.children) forget(*child);
 }
 
-void OutlineModel::update(const std::shared_ptr<Outline>& root, const std::function<void(const QModelIndex&)>& added)
+void OutlineModel::update(const std::shared_ptr<Outline>& root, const Opened& opened)
 {
     m_root->entry = root;
-    if (root) sync(*m_root, added);
+    if (root) sync(*m_root, opened);
 }
 
-void OutlineModel::sync(Node& node, const std::function<void(const QModelIndex&)>& added)
+void OutlineModel::sync(Node& node, const Opened& opened)
 {
     static const std::vector<std::shared_ptr<Outline>> none;
     const auto& wanted = node.entry ? node.entry->contents : none;
@@ -74,6 +76,7 @@ void OutlineModel::sync(Node& node, const std::function<void(const QModelIndex&)
         ++suffix;
 
     const QModelIndex parentIndex = indexOf(&node);
+    const bool hadRows = !have.empty();
     if (have.size() - suffix > prefix) {
         const size_t last = have.size() - suffix - 1;
         beginRemoveRows(parentIndex, int(prefix), int(last));
@@ -93,8 +96,10 @@ void OutlineModel::sync(Node& node, const std::function<void(const QModelIndex&)
         renumber(have, prefix);
         m_rowChanges += subtreeSize(have, prefix, last + 1);
         endInsertRows();
-        if (added)
-            for (size_t i = prefix; i <= last; ++i) announceAdded(*have[i], added);
+        if (opened) {
+            if (!hadRows && &node != m_root.get()) opened(parentIndex);
+            for (size_t i = prefix; i <= last; ++i) announceAdded(*have[i], opened);
+        }
     }
 
     const size_t keptEnd = have.size() - suffix;
@@ -107,14 +112,120 @@ void OutlineModel::sync(Node& node, const std::function<void(const QModelIndex&)
             const QModelIndex index = createIndex(child.row, 0, &child);
             emit dataChanged(index, index);
         }
-        sync(child, added);
+        sync(child, opened);
     }
 }
 
-void OutlineModel::announceAdded(const Node& node, const std::function<void(const QModelIndex&)>& added)
+void OutlineModel::announceAdded(const Node& node, const Opened& opened)
 {
-    added(indexOf(&node));
-    for (const auto& child : node.children) announceAdded(*child, added);
+    opened(indexOf(&node));
+    for (const auto& child : node.children) announceAdded(*child, opened);
+}
+
+void OutlineModel::moveRows(Node& from, int first, int last, Node& to, int at)
+{
+    Q_ASSERT(&from != &to);
+    if (first > last) return;
+    const int into = at < 0 ? int(to.children.size()) : at;
+    beginMoveRows(indexOf(&from), first, last, indexOf(&to), into);
+    auto& rows = from.children;
+    auto& entries = from.entry->contents;
+    std::vector<std::unique_ptr<Node>> moving(std::make_move_iterator(rows.begin() + first),
+                                              std::make_move_iterator(rows.begin() + last + 1));
+    rows.erase(rows.begin() + first, rows.begin() + last + 1);
+    entries.erase(entries.begin() + first, entries.begin() + last + 1);
+    renumber(rows, size_t(first));
+    std::vector<std::shared_ptr<Outline>> movingEntries;
+    for (const auto& node : moving) {
+        node->parent = &to;
+        movingEntries.push_back(node->entry);
+    }
+    to.entry->contents.insert(to.entry->contents.begin() + into, movingEntries.begin(), movingEntries.end());
+    to.children.insert(to.children.begin() + into, std::make_move_iterator(moving.begin()),
+                       std::make_move_iterator(moving.end()));
+    renumber(to.children, size_t(into));
+    m_rowChanges += subtreeSize(to.children, size_t(into), size_t(into + last - first + 1));
+    endMoveRows();
+}
+
+bool OutlineModel::insert(const std::shared_ptr<Outline>& entry, const Outline* previous, const Opened& opened)
+{
+    if (!entry || !m_root->entry || m_nodes.contains(entry.get())) return false;
+    Node* before = previous ? m_nodes.value(previous) : m_root.get();
+    if (!before) return false;
+    // The rows from the root down to the heading before it in the text.
+    std::vector<Node*> chain;
+    for (Node* n = before; n; n = n->parent) chain.push_back(n);
+    std::reverse(chain.begin(), chain.end());
+    // It nests under the nearest heading before it of a lower level: the
+    // deepest of those rows with one.
+    const int level = entry->level;
+    size_t k = chain.size() - 1;
+    while (k > 0 && chain[k]->level >= level) --k;
+    Node& parent = *chain[k];
+    const int row = k + 1 < chain.size() ? chain[k + 1]->row + 1 : 0;
+
+    entry->contents.clear();
+    const bool parentHadRows = !parent.children.empty();
+    beginInsertRows(indexOf(&parent), row, row);
+    auto made = std::make_unique<Node>();
+    made->entry = entry;
+    made->parent = &parent;
+    made->title = entry->title;
+    made->level = level;
+    Node& node = *made;
+    m_nodes.insert(entry.get(), &node);
+    parent.children.insert(parent.children.begin() + row, std::move(made));
+    parent.entry->contents.insert(parent.entry->contents.begin() + row, entry);
+    renumber(parent.children, size_t(row));
+    ++m_rowChanges;
+    endInsertRows();
+
+    // What follows it in the text and nests deeper now nests under it: the
+    // rows after the heading before it, under each row of the chain deeper
+    // than its parent (deepest first: that is text order), then the rows of
+    // its parent after it, up to one of its own level or a lower one.
+    for (size_t i = chain.size() - 1; i > k; --i) {
+        Node& x = *chain[i];
+        const int first = i + 1 < chain.size() ? chain[i + 1]->row + 1 : 0;
+        moveRows(x, first, int(x.children.size()) - 1, node);
+    }
+    int last = node.row;
+    while (last + 1 < int(parent.children.size()) && parent.children[size_t(last) + 1]->level > level) ++last;
+    moveRows(parent, node.row + 1, last, node);
+    if (opened && !parentHadRows && &parent != m_root.get()) opened(indexOf(&parent));
+    if (opened && !node.children.empty()) opened(indexOf(&node));
+    return true;
+}
+
+bool OutlineModel::remove(const Outline* entry, const Opened& opened)
+{
+    Node* gone = m_nodes.value(entry);
+    if (!gone || gone == m_root.get() || !gone->parent) return false;
+    Node& parent = *gone->parent;
+    // Each of its rows nests under the nearest heading before it of a lower
+    // level: the deepest such row on the way down the last rows of the row
+    // before it (its own parent when there is none).
+    while (!gone->children.empty()) {
+        const int level = gone->children.front()->level;
+        Node* target = &parent;
+        if (gone->row > 0)
+            for (Node* n = parent.children[size_t(gone->row) - 1].get(); n && n->level < level;
+                 n = n->children.empty() ? nullptr : n->children.back().get())
+                target = n;
+        const bool first = target != &parent && target->children.empty();
+        moveRows(*gone, 0, 0, *target, target == &parent ? gone->row : -1);
+        if (first && opened) opened(indexOf(target));
+    }
+    const int row = gone->row;
+    beginRemoveRows(indexOf(&parent), row, row);
+    forget(*gone);
+    parent.children.erase(parent.children.begin() + row);
+    parent.entry->contents.erase(parent.entry->contents.begin() + row);
+    renumber(parent.children, size_t(row));
+    ++m_rowChanges;
+    endRemoveRows();
+    return true;
 }
 
 std::shared_ptr<Outline> OutlineModel::entry(const QModelIndex& index) const
@@ -184,7 +295,10 @@ QVariant OutlineModel::data(const QModelIndex& index, int role) const
 
 Qt::ItemFlags OutlineModel::flags(const QModelIndex& index) const
 {
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    const Node* node = index.isValid() ? nodeOf(index) : nullptr;
+    if (!node) return Qt::NoItemFlags;
+    const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    return node->children.empty() ? flags | Qt::ItemNeverHasChildren : flags;
 }
 
 namespace {

@@ -12,11 +12,13 @@
 #include "settings/URLExtensions.h"
 #include "widgets/ViewUtilities.h"
 
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -40,36 +42,69 @@ QColor withAlpha(QColor color, double alpha)
 }
 
 // A heading row: its "#" marks in the secondary colour, its text in the
-// label colour, cut with "…" when the pane is narrow.
+// label colour, cut with "…" when the pane is narrow. Rows are drawn from
+// text shaped once (a row that comes in moves all those below it, and an
+// outline of thousands of headings is scrolled through): only a new title,
+// width or font is cut and shaped again.
 class OutlineRowDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), kRowHeight);
-    }
+    // Every row is as high as the others, and as wide as the column (the
+    // tree never scrolls sideways): nothing needs measuring.
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return QSize(1, kRowHeight); }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         const QPalette& palette = option.palette;
-        painter->save();
-        const QString title = index.data(Qt::DisplayRole).toString();
-        const int level = index.data(OutlineModel::levelRole).toInt();
-        const qsizetype markerLength = std::clamp<qsizetype>(level + 1, 0, title.size());
         const QRect text = option.rect.adjusted(2, 0, -6, 0);
-        const QFontMetrics metrics(option.font);
-        const QString shown = metrics.elidedText(title, Qt::ElideRight, text.width());
-        const QString marker = shown.left(markerLength);
-        const QString rest = shown.mid(markerLength);
+        const Shaped& shaped = shapedRow(index.data(Qt::DisplayRole).toString(),
+                                         index.data(OutlineModel::levelRole).toInt(), text.width(), option.font);
+        const qreal y = text.top() + (text.height() - shaped.height) / 2.0;
+        painter->save();
         painter->setFont(option.font);
         painter->setPen(palette.color(QPalette::PlaceholderText));
-        painter->drawText(text, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, marker);
+        painter->drawStaticText(QPointF(text.left(), y), shaped.marker);
         painter->setPen(palette.color(QPalette::Text));
-        painter->drawText(text.adjusted(metrics.horizontalAdvance(marker), 0, 0, 0),
-                          Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, rest);
+        painter->drawStaticText(QPointF(text.left() + shaped.markerWidth, y), shaped.rest);
         painter->restore();
     }
+
+private:
+    struct Shaped {
+        QStaticText marker;
+        QStaticText rest;
+        qreal markerWidth = 0;
+        qreal height = 0;
+    };
+
+    const Shaped& shapedRow(const QString& title, int level, int width, const QFont& font) const
+    {
+        if (font != m_font || m_shaped.size() > 2000) {
+            m_shaped.clear();
+            m_font = font;
+        }
+        const QString key = QString::number(width) + u'/' + QString::number(level) + u'/' + title;
+        if (auto it = m_shaped.constFind(key); it != m_shaped.constEnd()) return *it;
+        const QFontMetricsF metrics(font);
+        const QString shown = metrics.elidedText(title, Qt::ElideRight, width);
+        const qsizetype markerLength = std::clamp<qsizetype>(level + 1, 0, shown.size());
+        Shaped shaped;
+        const auto prepare = [&](QStaticText& text, const QString& s) {
+            text.setTextFormat(Qt::PlainText);
+            text.setPerformanceHint(QStaticText::AggressiveCaching);
+            text.setText(s);
+            text.prepare(QTransform(), font);
+        };
+        prepare(shaped.marker, shown.left(markerLength));
+        prepare(shaped.rest, shown.mid(markerLength));
+        shaped.markerWidth = metrics.horizontalAdvance(shown.left(markerLength));
+        shaped.height = metrics.height();
+        return *m_shaped.insert(key, std::move(shaped));
+    }
+
+    mutable QHash<QString, Shaped> m_shaped;
+    mutable QFont m_font;
 };
 
 // The tree of headings. The chosen row is drawn in one quiet colour across
@@ -208,23 +243,39 @@ void OutlineViewController::reloadOutline()
 
     const TextStorage* storage = pane->textView()->textStorage();
     if (!storage) return;
-    // An edit inside one heading's line changed its title and nothing else
-    // of the tree: its row alone is brought up to date, without a walk over
-    // every heading of the text on each keystroke.
-    if (const Outline* retitled = pane->textView()->retitledHeading(); retitled && m_model->retitle(retitled)) return;
+    // Rows that come in, or get their first rows, open as their headings
+    // remember; the rows that stay keep what the view already shows.
+    const auto opened = [this](const QModelIndex& index) {
+        if (const auto entry = m_model->entry(index)) m_outlineView->setExpanded(index, entry->isExpanded);
+    };
+    // An edit that made or unmade one heading, or changed titles and nothing
+    // else of the tree, changes those rows alone: a keystroke never walks
+    // over every heading of a long text.
+    if (m_outline && applyEdit(pane->textView()->headingChange(), opened)) return;
     m_outline = outlineTree(*storage);
     ++m_treeBuilds;
-
-    // Rows that come in open as their headings remember (a heading without
-    // headings under it too, so that the first one typed under it shows);
-    // the rows that stay keep what the view already shows.
     m_updating = true;
-    m_model->update(m_outline, [this](const QModelIndex& index) {
-        if (const auto entry = m_model->entry(index)) m_outlineView->setExpanded(index, entry->isExpanded);
-    });
+    m_model->update(m_outline, opened);
     showSelectedItem();
     m_updating = false;
     updatePlaceholder();
+}
+
+bool OutlineViewController::applyEdit(const TextView::HeadingChange& change, const OutlineModel::Opened& opened)
+{
+    using Kind = TextView::HeadingChange::Kind;
+    if (change.kind == Kind::tree) return false;
+    m_updating = true;
+    bool done = true;
+    if (change.kind == Kind::made) done = m_model->insert(change.heading, change.previous.get(), opened);
+    else if (change.kind == Kind::unmade) done = m_model->remove(change.heading.get(), opened);
+    for (const auto& heading : change.headings) done = done && m_model->retitle(heading.get());
+    if (done && change.kind != Kind::titles) {
+        showSelectedItem();
+        updatePlaceholder();
+    }
+    m_updating = false;
+    return done;
 }
 
 // The heading chosen last stays highlighted while it has a row.

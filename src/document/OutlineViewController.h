@@ -1,5 +1,7 @@
 #pragma once
 
+#include "document/OutlineModel.h"
+#include "document/TextView.h"
 #include "platform/foundation/Range.h"
 #include "platform/text/Attributes.h"
 
@@ -17,7 +19,6 @@ namespace lumora {
 class DocumentViewController;
 class OneLineLabel;
 class Outline;
-class OutlineModel;
 class TextStorage;
 
 // The outline pane of a document window (the right side pane): the
@@ -87,6 +88,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Brings the rows up to date with what one edit did; false when the
+    // tree must be built again.
+    bool applyEdit(const TextView::HeadingChange& change, const OutlineModel::Opened& opened);
     void selectionDidChange();
     void showSelectedItem();
     void updatePlaceholder();

@@ -342,15 +342,8 @@ void TextView::prepareForChange(Range range, const QString& text)
         // Only while the outline is shown does a heading force a restyle; once
         // it is hidden the flag must not keep every later edit restyling.
         const bool outline = isOutlineVisible();
-        m_headingBefore = outline ? outlineAt(*m_storage, range) : nullptr;
-        m_resetOutline = m_headingBefore != nullptr;
-        // Only an edit within one line can leave the tree as it was.
-        const auto hasLineBreak = [](QStringView s) {
-            return std::any_of(s.begin(), s.end(), [](QChar c) { return text::isNewline(c.unicode()); });
-        };
-        if (m_headingBefore && (range.length > 256 || hasLineBreak(text) || hasLineBreak(m_storage->substring(range))))
-            m_headingBefore.reset();
-        m_headingLevelBefore = m_headingBefore ? m_headingBefore->level : 0;
+        m_resetOutline = outline && outlineAt(*m_storage, range) != nullptr;
+        m_headingsBefore = outline ? headingsAround(range) : std::nullopt;
     }
     // The sound is chosen by this edit but made only when it plays: an edit
     // made while processing (list continuation) takes its place, and a
@@ -507,16 +500,17 @@ void TextView::processChange()
     m_textHasChanged = false;
     const bool markdown = isMarkdownEnabled();
 
-    if (markdown && m_affectedCharRange && isOutlineVisible()) {
-        const std::shared_ptr<Outline> heading = outlineAt(*m_storage, *m_affectedCharRange);
-        if ((m_resetOutline || heading) && m_hooks.reloadOutline) {
-            const bool retitled = heading && heading == m_headingBefore && heading->level == m_headingLevelBefore;
-            m_retitledHeading = retitled ? heading.get() : nullptr;
+    if (markdown && m_affectedCharRange && isOutlineVisible() && m_hooks.reloadOutline) {
+        const auto before = std::exchange(m_headingsBefore, std::nullopt);
+        const auto after = headingsAround(*m_affectedCharRange);
+        // Edits away from any heading leave the outline alone.
+        if (!before || !after || !before->empty() || !after->empty()) {
+            m_headingChange = headingChangeBetween(before, after);
             m_hooks.reloadOutline();
-            m_retitledHeading = nullptr;
+            m_headingChange = HeadingChange();
         }
     }
-    m_headingBefore.reset();
+    m_headingsBefore.reset();
     if (settings().highlighting() != Settings::Highlighting::off) updateHighlighting();
     updateTypingAttributes();
     if (settings().isTypewriterScrollingEnabled()) keepInsertionLineInPlace();
@@ -539,6 +533,60 @@ void TextView::processChange()
         const auto [range, text] = *std::exchange(m_typewriterSound, std::nullopt);
         if (AudioPlayer* player = settings().typingSounds().typewriterSound(range, text)) player->play();
     }
+}
+
+// The headings of the lines range touches and of the line after them, with
+// their levels; nothing when those lines are too long to read on every key.
+std::optional<TextView::Headings> TextView::headingsAround(Range range) const
+{
+    const text::ParagraphBounds lines = m_storage->paragraphBounds(range);
+    const qsizetype end = lines.end < m_storage->length() ? m_storage->paragraphBounds(Range(lines.end, 0)).end : lines.end;
+    if (end - lines.start > 64 * 1024) return std::nullopt;
+    Headings headings;
+    for (std::shared_ptr<Outline>& entry : outlinesIn(*m_storage, Range(lines.start, end - lines.start))) {
+        const int level = entry->level;
+        headings.emplace_back(std::move(entry), level);
+    }
+    return headings;
+}
+
+// An edit's headings before and after it: the same, one more or one fewer,
+// or anything else.
+TextView::HeadingChange TextView::headingChangeBetween(const std::optional<Headings>& before,
+                                                       const std::optional<Headings>& after) const
+{
+    HeadingChange change;
+    if (!before || !after) return change;
+    const Headings& b = *before;
+    const Headings& a = *after;
+    // The first place where they differ, and whether the rest lines up.
+    auto differsFrom = [](const Headings& x, const Headings& y) {
+        size_t i = 0;
+        while (i < x.size() && i < y.size() && x[i] == y[i]) ++i;
+        return i;
+    };
+    auto restEqual = [](const Headings& x, size_t i, const Headings& y, size_t j) {
+        return x.size() - i == y.size() - j && std::equal(x.begin() + qsizetype(i), x.end(), y.begin() + qsizetype(j));
+    };
+    const size_t at = differsFrom(b, a);
+    const auto isIn = [](const Headings& list, const Outline* entry) {
+        return std::any_of(list.begin(), list.end(), [&](const auto& h) { return h.first.get() == entry; });
+    };
+    if (at == b.size() && at == a.size()) {
+        change.kind = HeadingChange::Kind::titles;
+    } else if (a.size() == b.size() + 1 && restEqual(b, at, a, at + 1) && !isIn(b, a[at].first.get())) {
+        change.kind = HeadingChange::Kind::made;
+        change.heading = a[at].first;
+        change.previous = at > 0 ? a[at - 1].first
+                                 : outlineBefore(*m_storage, m_storage->paragraphBounds(*m_affectedCharRange).start);
+    } else if (b.size() == a.size() + 1 && restEqual(b, at + 1, a, at) && !isIn(a, b[at].first.get())) {
+        change.kind = HeadingChange::Kind::unmade;
+        change.heading = b[at].first;
+    } else {
+        return change;
+    }
+    for (const auto& h : a) change.headings.push_back(h.first);
+    return change;
 }
 
 // ---- Upkeep --------------------------------------------------------------------------
@@ -682,7 +730,7 @@ void TextView::restoreViewAnchor(const ViewAnchor& anchor)
 {
     // A new width or inset leaves the text above only estimated: measured
     // first, it cannot move the anchor's line again when it is painted.
-    measureAbove(anchor.position, anchor.y);
+    measureShownAround(anchor.position, anchor.y);
     QTextCursor c(document());
     c.setPosition(int(std::clamp<qsizetype>(anchor.position, 0, document()->characterCount() - 1)));
     QScrollBar* bar = verticalScrollBar();
@@ -1221,7 +1269,7 @@ void TextView::centerSelectionInVisibleArea()
 {
     if (!m_storage) return;
     const Range selection = selectedRange();
-    measureAbove(selection.location, viewport()->height() / 2);
+    measureShownAround(selection.location, viewport()->height() / 2);
     QTextCursor start(document());
     start.setPosition(int(selection.location));
     QTextCursor end(document());
@@ -1229,6 +1277,19 @@ void TextView::centerSelectionInVisibleArea()
     const int middle = (cursorRect(start).top() + cursorRect(end).bottom()) / 2;
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->value() + middle - viewport()->height() / 2);
+}
+
+Range TextView::shownRange() const
+{
+    if (!m_storage) return Range();
+    const EditorLayout* layout = m_mirror->layout();
+    const double height = viewport()->height();
+    const double top = verticalScrollBar()->value();
+    const QTextBlock first = layout->blockAt(top - height);
+    const QTextBlock last = layout->blockAt(top + 2 * height);
+    const qsizetype from = std::min<qsizetype>(first.position(), m_storage->length());
+    const qsizetype to = std::clamp<qsizetype>(last.position() + last.length() - 1, from, m_storage->length());
+    return Range(from, to - from);
 }
 
 int TextView::selectionDistanceFromTop() const
@@ -1240,22 +1301,34 @@ int TextView::selectionDistanceFromTop() const
 
 void TextView::scrollSelectionToDistanceFromTop(int distance)
 {
-    measureAbove(selectedRange().location, distance);
-    const int now = selectionDistanceFromTop();
-    QScrollBar* bar = verticalScrollBar();
-    bar->setValue(bar->value() + now - distance);
+    scrollPositionToDistanceFromTop(selectedRange().location, distance);
 }
 
-// The paragraphs that will stand between the top of the view and position
-// once position is `distance` below it are measured first: the layout only
-// estimates text it has not shown, and measuring them when they are painted
-// would move position away from where it was put.
-void TextView::measureAbove(qsizetype position, int distance)
+void TextView::scrollPositionToDistanceFromTop(qsizetype position, int distance)
+{
+    position = std::clamp<qsizetype>(position, 0, document()->characterCount() - 1);
+    measureShownAround(position, distance);
+    QTextCursor at(document());
+    at.setPosition(int(position));
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + cursorRect(at).top() - distance);
+}
+
+// The paragraphs that will stand in the view once position is `distance`
+// below its top are measured first: the layout only estimates text it has
+// not shown, and measuring them when they are painted would move position
+// away from where it was put. Those below count too: near the end of a text
+// estimated too short, the view's range would not reach the place.
+void TextView::measureShownAround(qsizetype position, int distance)
 {
     QAbstractTextDocumentLayout* layout = document()->documentLayout();
     const QTextBlock at = document()->findBlock(int(std::clamp<qsizetype>(position, 0, document()->characterCount() - 1)));
     double covered = -layout->blockBoundingRect(at).height();
     for (QTextBlock b = at; b.isValid() && covered <= distance; b = b.previous())
+        covered += layout->blockBoundingRect(b).height();
+    covered = 0;
+    const int below = viewport()->height() - distance;
+    for (QTextBlock b = at.next(); b.isValid() && covered <= below; b = b.next())
         covered += layout->blockBoundingRect(b).height();
     // Finding them measured more of the text: the scroll range must know
     // that before it can reach down there.

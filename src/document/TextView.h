@@ -183,11 +183,25 @@ public:
     // The commands of the main menu beyond the standard edit commands.
     EditorCommands& commands() const { return *m_commands; }
 
-    // While the outline is reloaded after an edit that changed nothing of
-    // the heading tree but one heading's title (no line break typed or
-    // taken away, the heading there before and after, at the same level):
-    // that heading. Otherwise nullptr.
-    const Outline* retitledHeading() const { return m_retitledHeading; }
+    // What the edit being processed did to the headings, while the outline
+    // is reloaded after it: found by comparing the headings of the lines it
+    // touched (and of the line after them) before and after it.
+    struct HeadingChange {
+        enum class Kind {
+            tree,   // anything else, or no edit: the tree is built again
+            titles, // the same headings at the same levels: at most their titles changed
+            made,   // one heading came, the others stayed as they were
+            unmade, // one heading went, the others stayed as they were
+        };
+        Kind kind = Kind::tree;
+        // The headings of those lines after the edit (their titles may be new).
+        std::vector<std::shared_ptr<Outline>> headings;
+        // made, unmade: the one; made: the heading before it in the text
+        // (null for the first).
+        std::shared_ptr<Outline> heading;
+        std::shared_ptr<Outline> previous;
+    };
+    const HeadingChange& headingChange() const { return m_headingChange; }
 
     // For tests and benchmarks: paragraph restyles made after edits.
     int restyleCount() const { return m_restyleCount; }
@@ -202,6 +216,14 @@ public:
     // the text can scroll).
     int selectionDistanceFromTop() const;
     void scrollSelectionToDistanceFromTop(int distance);
+    // The same for the line of any position: the text between it and the
+    // top of the view is measured first, so that the place holds while the
+    // rest of a long text is measured.
+    void scrollPositionToDistanceFromTop(qsizetype position, int distance);
+    // The text in view and a screen's height above and below it (storage
+    // offsets, whole lines), by the heights known now: what a restyle of
+    // the whole text does first.
+    Range shownRange() const;
     // A storage is shown and the document may be changed (it is not locked).
     bool isEditable() const;
 
@@ -255,7 +277,11 @@ private:
     // where it stood before the edit.
     int insertionBottom() const;
     void keepInsertionLineInPlace();
-    void measureAbove(qsizetype position, int distance);
+    // Heading entries with their levels, in text order (see headingChange).
+    using Headings = std::vector<std::pair<std::shared_ptr<Outline>, int>>;
+    std::optional<Headings> headingsAround(Range range) const;
+    HeadingChange headingChangeBetween(const std::optional<Headings>& before, const std::optional<Headings>& after) const;
+    void measureShownAround(qsizetype position, int distance);
     // What the view keeps in place while its size or insets change: the
     // caret's line when it is in sight, else the line at the top.
     struct ViewAnchor {
@@ -281,11 +307,10 @@ private:
     bool m_textHasChanged = false;
     bool m_resetMarkdown = false;
     bool m_resetOutline = false;
-    // The heading the edit in progress stood in, and its level, when the
-    // edit neither types nor removes a line break (see retitledHeading).
-    std::shared_ptr<Outline> m_headingBefore;
-    int m_headingLevelBefore = 0;
-    const Outline* m_retitledHeading = nullptr;
+    // The headings of the lines the edit in progress touches, and the line
+    // after them, with their levels before it (see headingChange).
+    std::optional<Headings> m_headingsBefore;
+    HeadingChange m_headingChange;
     std::optional<Range> m_affectedCharRange;
     // The edit whose typing sound plays once the keystroke is processed.
     std::optional<std::pair<Range, QString>> m_typewriterSound;

@@ -63,6 +63,26 @@ std::shared_ptr<Outline> outlineAt(const TextStorage& storage, Range range)
     return nullptr;
 }
 
+std::vector<std::shared_ptr<Outline>> outlinesIn(const TextStorage& storage, Range range)
+{
+    std::vector<std::shared_ptr<Outline>> entries;
+    for (const auto& [value, run] : AttributeSequence(storage, AttributeKey::MarkdownOutline, range))
+        if (std::shared_ptr<Outline> entry = Outline::from(value)) entries.push_back(std::move(entry));
+    return entries;
+}
+
+std::shared_ptr<Outline> outlineBefore(const TextStorage& storage, qsizetype index)
+{
+    // Runs back from index: headings and the text between them take turns.
+    for (qsizetype i = std::min(index, storage.length()) - 1; i >= 0;) {
+        Range run;
+        const AttributeValue& value = storage.attribute(AttributeKey::MarkdownOutline, i, &run);
+        if (std::shared_ptr<Outline> entry = Outline::from(value)) return entry;
+        i = run.location - 1;
+    }
+    return nullptr;
+}
+
 std::shared_ptr<Outline> outlineTree(const TextStorage& storage)
 {
     auto root = std::make_shared<Outline>(QString(), 0, std::vector<std::shared_ptr<Outline>>{}, true);

@@ -58,6 +58,11 @@ QString headingTitle(const TextStorage& storage, Range paragraph);
 // text, unless that is a line break); otherwise the first entry inside range.
 std::shared_ptr<Outline> outlineAt(const TextStorage& storage, Range range);
 
+// The entries of the heading paragraphs inside range, in text order.
+std::vector<std::shared_ptr<Outline>> outlinesIn(const TextStorage& storage, Range range);
+// The entry of the last heading paragraph that starts before index, or null.
+std::shared_ptr<Outline> outlineBefore(const TextStorage& storage, qsizetype index);
+
 // A fresh tree of the storage's entries under a new root (level 0): each
 // entry nests under the nearest preceding entry of a lower level.
 std::shared_ptr<Outline> outlineTree(const TextStorage& storage);

@@ -599,18 +599,26 @@ void DocumentController::textAttributesDidChange()
         if (!document) continue;
         // Every window of the document, each with where its selection stands.
         std::vector<std::pair<QPointer<TextView>, int>> before;
+        // What the windows show and where their selections are: restyled
+        // first; the rest of a long text follows in the background, from
+        // where the first window is.
+        std::vector<Range> shown;
         for (WindowController* window : WindowController::controllersOf(*document)) {
             TextView* view = window->documentViewController()->textView();
             if (!view->textStorage()) continue;
             before.emplace_back(view, view->selectionDistanceFromTop());
+            shown.push_back(view->shownRange());
+            shown.push_back(Range(view->selectedRange().location, 0));
             // The editor's own attributes first, so that nothing lays the
             // text out again after it is back in place.
             view->applyTextAttributes();
         }
+        const QPointer<TextView> first = before.empty() ? nullptr : before.front().first;
+        const auto focus = [first] { return first ? first->shownRange().location : 0; };
         // The windows share the text: it is styled once. A document without
         // a window is styled when one shows it.
         document->data().textStorageInvalidated = true;
-        if (document->data().hasEditors()) document->data().restyleTextStorage();
+        if (document->data().hasEditors()) document->data().restyleTextStorage(shown, focus);
         for (const auto& [view, top] : before) {
             if (!view) continue;
             view->scrollSelectionToDistanceFromTop(top);

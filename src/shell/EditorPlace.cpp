@@ -39,10 +39,9 @@ void EditorPlace::restore(TextView& view, const QByteArray& place)
         return;
     }
     view.setSelectedRange(Range(std::max<qint64>(0, location), std::max<qint64>(0, length)));
-    QTextCursor top(view.document());
-    top.setPosition(int(std::clamp<qint64>(topPosition, 0, view.document()->characterCount() - 1)));
-    QScrollBar* bar = view.verticalScrollBar();
-    bar->setValue(bar->value() + view.cursorRect(top).top() - topOffset);
+    // By measured heights: a place far down a text still being measured
+    // would otherwise land where the estimates put it.
+    view.scrollPositionToDistanceFromTop(qsizetype(std::max<qint64>(0, topPosition)), topOffset);
 }
 
 } // namespace lumora

@@ -4,6 +4,8 @@
 // open document that follows a change of the text attributes.
 #include "ShellTestSupport.h"
 
+#include "markdown/FocusHighlighting.h"
+#include "markdown/MarkdownStyling.h"
 #include "markdown/MarkdownStylesheet.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
@@ -14,6 +16,7 @@
 #include "platform/text/EditorLayout.h"
 #include "platform/text/Fonts.h"
 #include "platform/text/TextMirror.h"
+#include "platform/text/UndoManager.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
 #include "shell/ThemesTableViewController.h"
@@ -28,6 +31,7 @@
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 
@@ -135,6 +139,32 @@ void placeSelection(TextView& view, qsizetype location, int fromTop)
 }
 
 } // namespace
+
+// The window of a document on screen, its text measured whole: its editor.
+TextView* shownMeasured(Document* document)
+{
+    WindowController* window = document ? windowOf(document) : nullptr;
+    if (!window) return nullptr;
+    window->window()->resize(900, 700);
+    if (!activate(window)) return nullptr;
+    TextView* view = window->documentViewController()->textView();
+    qobject_cast<EditorLayout*>(view->document()->documentLayout())->layoutEverything();
+    return view;
+}
+
+// The runs of keys in storage are those of whole, one by one.
+void expectSameRuns(const TextStorage& storage, const TextStorage& whole, std::initializer_list<AttributeKey> keys)
+{
+    for (const AttributeKey key : keys) {
+        for (qsizetype i = 0; i < storage.length();) {
+            Range a, b;
+            const AttributeValue& va = storage.attribute(key, i, &a);
+            const AttributeValue& vb = whole.attribute(key, i, &b);
+            ASSERT_TRUE(va == vb && a == b) << "key " << int(key) << " at " << i;
+            i = a.end();
+        }
+    }
+}
 
 TEST(ApplicationCommands, TextSizeStepsWithinItsLimits)
 {
@@ -446,10 +476,10 @@ TEST(ApplicationCommands, EveryWindowOfEveryDocumentRestylesOnceAndKeepsItsSelec
 
 TEST(ApplicationCommands, TheSelectionStaysInPlaceWhileTheRestOfALongTextIsMeasured)
 {
-    // A spacing or size change lays out at once only what is shown and
-    // measures the rest in the background, correcting heights above the
-    // selection as it goes: the selection must stay where it was put, also
-    // once all of that is done.
+    // A spacing or size change restyles and lays out at once only what is
+    // shown, and restyles and measures the rest in the background,
+    // correcting heights above the selection as it goes: the selection must
+    // stay where it was put, also once all of that is done.
     App app;
     QByteArray text;
     for (int i = 0; i < 2500; ++i)
@@ -476,12 +506,129 @@ TEST(ApplicationCommands, TheSelectionStaysInPlaceWhileTheRestOfALongTextIsMeasu
         ASSERT_EQ(selectionTop(*view), 300);
         ASSERT_TRUE(app.choose(*change)) << change->command();
         EXPECT_NEAR(selectionTop(*view), 300, 1) << change->command();
-        ASSERT_FALSE(layout->isLaidOut()) << "the background has nothing to measure";
-        QTRY_VERIFY_WITH_TIMEOUT(layout->isLaidOut(), 60000);
+        ASSERT_TRUE(document->data().isRestyling()) << "the background has nothing to restyle";
+        QTRY_VERIFY_WITH_TIMEOUT(!document->data().isRestyling() && layout->isLaidOut(), 60000);
         QTest::qWait(50);
         EXPECT_NEAR(selectionTop(*view), 300, 1) << change->command();
         EXPECT_EQ(view->selectedRange(), Range(location, 4));
     }
+}
+
+TEST(ApplicationCommands, ANewTextSizeShowsWhatIsInViewFirstAndEndsAsARestyleOfTheWholeText)
+{
+    // A long text: what the window shows is restyled at once, the rest in
+    // the background; once that and the measuring after it are done, the
+    // text and what the window draws are those of one restyle of all of it.
+    App app;
+    QByteArray text;
+    for (int i = 0; i < 1500; ++i)
+        text += "## Part " + QByteArray::number(i) + "\n\nSome *words* of a paragraph, long enough to wrap at the width "
+                "of the writing column once or twice, with **strong** words and `code` in it.\n\n- an item\n"
+                "    - a nested one\n\n> a quote\n\n";
+    Document* document = app.open("restyled", text);
+    TextView* view = shownMeasured(document);
+    ASSERT_TRUE(view);
+    auto* layout = qobject_cast<EditorLayout*>(view->document()->documentLayout());
+    TextStorage& storage = document->data().textStorage();
+    const qsizetype location = storage.length() * 3 / 5;
+    Menu& textSize = app.submenuOf("menu.view.textSize");
+    const auto sizeAt = [](const TextStorage& s, qsizetype at) {
+        const QFont* font = s.attribute(AttributeKey::Font, at).font();
+        return font ? fonts::size(*font) : 0.0;
+    };
+
+    for (const Highlighting highlighting : {Highlighting::off, Highlighting::sentence}) {
+        Settings::shared().setHighlighting(highlighting);
+        placeSelection(*view, location, 300);
+        ASSERT_TRUE(app.choose(app.item(textSize, Command::increaseFontSize)));
+        // The same text restyled whole at once, as a short one is.
+        TextStorage whole(storage.string());
+        restyleParagraphs(whole, *Settings::shared().parsedStylesheet(), Range(0, whole.length()), true);
+        if (highlighting != Highlighting::off)
+            highlightFocus(whole, focusRange(whole, view->selectedRange(), highlighting), true);
+        // In view: the new size, the selection where it was; far above, the
+        // old size still.
+        EXPECT_EQ(sizeAt(storage, location), sizeAt(whole, location));
+        EXPECT_EQ(sizeAt(storage, 20), sizeAt(whole, 20) - 1);
+        EXPECT_NEAR(selectionTop(*view), 300, 1);
+        ASSERT_TRUE(document->data().isRestyling());
+
+        QTRY_VERIFY_WITH_TIMEOUT(!document->data().isRestyling() && layout->isLaidOut(), 60000);
+        QTest::qWait(50);
+        EXPECT_NEAR(selectionTop(*view), 300, 1);
+        expectSameRuns(storage, whole,
+                       {AttributeKey::Font, AttributeKey::ForegroundColor, AttributeKey::BackgroundColor,
+                        AttributeKey::UnderlineStyle, AttributeKey::StrikethroughStyle, AttributeKey::Kern,
+                        AttributeKey::ParagraphStyle, AttributeKey::HighlightColor});
+        // What the window draws: every block where a fresh layout of that
+        // text puts it, with the same looks.
+        TextMirror fresh;
+        fresh.setDefaultAttributes(Settings::shared().parsedStylesheet()->base);
+        fresh.setStorage(&whole);
+        fresh.setRootFrameMargins(view->mirror().rootFrameMargins());
+        fresh.document()->setTextWidth(view->document()->textWidth());
+        auto* freshLayout = qobject_cast<EditorLayout*>(fresh.document()->documentLayout());
+        freshLayout->layoutEverything();
+        for (QTextBlock a = view->document()->begin(), b = fresh.document()->begin(); a.isValid(); a = a.next(), b = b.next()) {
+            ASSERT_TRUE(b.isValid());
+            ASSERT_EQ(layout->blockBoundingRect(a), freshLayout->blockBoundingRect(b)) << "block " << a.blockNumber();
+            ASSERT_EQ(view->mirror().blockFormat(a), fresh.blockFormat(b)) << "block " << a.blockNumber();
+            ASSERT_EQ(view->mirror().charFormats(a), fresh.charFormats(b)) << "block " << a.blockNumber();
+        }
+        EXPECT_EQ(layout->documentSize(), freshLayout->documentSize());
+    }
+    Settings::shared().setHighlighting(Highlighting::off);
+}
+
+TEST(ApplicationCommands, KeysTypedWhileTheRestIsRestyledKeepTheirTextTheirLooksAndTheirUndo)
+{
+    // Keys typed in the window while the rest of a long text is restyled in
+    // the background, in view and far from it (a paragraph waiting for its
+    // turn): the text ends as typed, with the looks of one restyle of all of
+    // it, and undo takes every key back.
+    App app;
+    QByteArray text;
+    for (int i = 0; i < 1500; ++i)
+        text += "## Part " + QByteArray::number(i) + "\n\nSome *words* of a paragraph, long enough to wrap at the width "
+                "of the writing column once or twice, with **strong** words and `code` in it.\n\n- an item\n\n";
+    Document* document = app.open("typed", text);
+    TextView* view = shownMeasured(document);
+    ASSERT_TRUE(view);
+    TextStorage& storage = document->data().textStorage();
+    const QString original = storage.string();
+    placeSelection(*view, storage.length() / 2, 300);
+    ASSERT_TRUE(app.choose(app.item(app.submenuOf("menu.view.textSize"), Command::increaseFontSize)));
+    ASSERT_TRUE(document->data().isRestyling());
+
+    // In view: a new heading on a line of its own, then words.
+    const qsizetype here = original.indexOf(QStringLiteral("\n\n"), storage.length() / 2) + 2;
+    view->setSelectedRange(Range(here, 0));
+    QTest::keyClicks(view, QStringLiteral("# Typed here"));
+    QTest::keyClick(view, Qt::Key_Return);
+    QTest::keyClick(view, Qt::Key_Return);
+    // Far above, where nothing is restyled yet: a line break that splits a
+    // paragraph, and a word.
+    const qsizetype far = original.indexOf(QStringLiteral("long enough"), 200);
+    view->setSelectedRange(Range(far, 0));
+    QTest::keyClick(view, Qt::Key_Return);
+    QTest::keyClicks(view, QStringLiteral("*far* "));
+    ASSERT_TRUE(document->data().isRestyling()) << "the restyle ended before the keys could meet it";
+    const QString typed = storage.string();
+    EXPECT_NE(typed.indexOf(QStringLiteral("# Typed here\n\n")), -1);
+    EXPECT_NE(typed.indexOf(QStringLiteral("\n*far* long enough")), -1);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!document->data().isRestyling(), 60000);
+    EXPECT_EQ(storage.string(), typed);
+    TextStorage whole(typed);
+    restyleParagraphs(whole, *Settings::shared().parsedStylesheet(), Range(0, whole.length()), true);
+    expectSameRuns(storage, whole,
+                   {AttributeKey::Font, AttributeKey::ForegroundColor, AttributeKey::ParagraphStyle,
+                    AttributeKey::BackgroundColor, AttributeKey::Kern});
+    // Every key taken back, in the order typed.
+    UndoManager* undo = view->undoManager();
+    ASSERT_TRUE(undo);
+    while (undo->canUndo()) view->undo();
+    EXPECT_EQ(storage.string(), original);
 }
 
 #include "ApplicationCommandsTest.moc"

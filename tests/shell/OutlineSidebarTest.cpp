@@ -15,6 +15,9 @@
 #include <QDir>
 #include <QTreeView>
 
+#include <functional>
+#include <random>
+
 #include <gtest/gtest.h>
 
 using namespace lumora;
@@ -172,18 +175,98 @@ TEST_F(OutlineSidebarTest, TypingInAHeadingRepaintsItsRowAndRebuildsNothing)
     typeAt(text().indexOf("Body") + 4, " text");
     EXPECT_EQ(pane->rowChanges(), changes);
 
-    // What changes the tree still rebuilds it: a level, a heading made or
-    // unmade, a line break in a heading.
-    typeAt(text().indexOf("# Three"), "#");
-    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "  ## Three"}));
+    // A heading made or unmade, and a line break in a heading, change their
+    // rows alone too.
     typeAt(text().indexOf("Body"), "# ");
-    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "# Body text", "  ## Three"}));
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "# Body text", "# Three"}));
     editor->setSelectedRange(Range(text().indexOf("# Body"), 1));
     QTest::keyClick(editor, Qt::Key_Delete);
-    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "  ## Three"}));
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "# Three"}));
     typeAt(text().indexOf("Two and") + 3, "\n# Split");
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two", "# Split and more", "# Three"}));
+    EXPECT_EQ(pane->treeBuilds(), builds);
+    // A new level builds it again.
+    typeAt(text().indexOf("# Three"), "#");
     EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two", "# Split and more", "  ## Three"}));
     EXPECT_GT(pane->treeBuilds(), builds);
+}
+
+TEST_F(OutlineSidebarTest, HeadingsMadeAndUnmadeOneAtATimeNestAsAFreshTreeWould)
+{
+    // Random headings made and unmade by keys, each nested in or out of the
+    // tree by itself: after every key the rows are those of a tree built
+    // afresh, and the entries hold the same contents.
+    QByteArray text;
+    for (int i = 0; i < 40; ++i) text += (i % 3 == 0 ? QByteArray("#").repeated(1 + i % 4) + " Part " : "Line ") + QByteArray::number(i) + "\n";
+    open(text);
+    // The shape of a tree: titles indented by depth.
+    std::function<void(const Outline&, int, QStringList&)> shape = [&](const Outline& node, int depth, QStringList& out) {
+        for (const auto& child : node.contents) {
+            out << QString(depth * 2, u' ') + child->title;
+            shape(*child, depth + 1, out);
+        }
+    };
+    const auto fresh = [&] {
+        QStringList out;
+        shape(*outlineTree(document->data().textStorage()), 0, out);
+        return out;
+    };
+    const auto kept = [&] {
+        QStringList out;
+        shape(*pane->outline(), 0, out);
+        return out;
+    };
+    std::function<QStringList(const QModelIndex&, int)> shown = [&](const QModelIndex& parent, int depth) {
+        QStringList lines;
+        for (int i = 0; i < tree->model()->rowCount(parent); ++i) {
+            const QModelIndex index = tree->model()->index(i, 0, parent);
+            lines << QString(depth * 2, u' ') + index.data().toString();
+            lines << shown(index, depth + 1);
+        }
+        return lines;
+    };
+    // One heading collapsed: it stays so wherever it goes; every other
+    // heading with rows under it is open.
+    auto* model = static_cast<OutlineModel*>(tree->model());
+    tree->collapse(rowOf("# Part 12"));
+    const std::shared_ptr<Outline> collapsed = model->entry(rowOf("# Part 12"));
+    ASSERT_TRUE(collapsed);
+    std::function<bool(const QModelIndex&)> openAsRemembered = [&](const QModelIndex& parent) {
+        for (int i = 0; i < model->rowCount(parent); ++i) {
+            const QModelIndex index = model->index(i, 0, parent);
+            if (model->rowCount(index) > 0 && tree->isExpanded(index) != (model->entry(index) != collapsed)) return false;
+            if (!openAsRemembered(index)) return false;
+        }
+        return true;
+    };
+    const int builds = pane->treeBuilds();
+    int relevelled = 0;
+    std::mt19937 random(7);
+    for (int step = 0; step < 150; ++step) {
+        const QStringList lines = this->text().split(u'\n');
+        const int line = int(random() % (lines.size() - 1));
+        qsizetype at = 0;
+        for (int i = 0; i < line; ++i) at += lines[i].size() + 1;
+        editor->setSelectedRange(Range(at, 0));
+        if (lines[line].startsWith(u'#') && !lines[line].startsWith(QStringLiteral("######")) && random() % 4 == 0) {
+            // A new level: the tree is built again.
+            QTest::keyClick(editor, Qt::Key_NumberSign, Qt::NoModifier);
+            ++relevelled;
+        } else if (lines[line].startsWith(u'#')) {
+            // Unmade: the marks and their space go, key by key.
+            const qsizetype marks = lines[line].indexOf(u' ') + 1;
+            editor->setSelectedRange(Range(at + marks, 0));
+            for (qsizetype i = 0; i < marks; ++i) QTest::keyClick(editor, Qt::Key_Backspace);
+        } else {
+            QTest::keyClicks(editor, QString(int(1 + random() % 4), u'#') + u' ');
+        }
+        ASSERT_EQ(kept(), fresh()) << "step " << step;
+        ASSERT_EQ(shown({}, 0), fresh()) << "step " << step;
+        ASSERT_TRUE(openAsRemembered({})) << "step " << step;
+    }
+    // Only the new levels built the tree again.
+    EXPECT_EQ(pane->treeBuilds(), builds + relevelled);
+    EXPECT_GT(relevelled, 5);
 }
 
 TEST_F(OutlineSidebarTest, CollapsedHeadingsStayCollapsedThroughReloads)

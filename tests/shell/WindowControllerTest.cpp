@@ -8,6 +8,7 @@
 #include "library/LibraryController.h"
 #include "library/LibraryViewController.h"
 #include "markdown/MarkdownStylesheet.h"
+#include "platform/text/EditorLayout.h"
 #include "platform/text/TextMirror.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/foundation/Localization.h"
@@ -514,6 +515,47 @@ TEST(WindowController, FullScreenKeepsTheTextWhereItWas)
     ASSERT_FALSE(window->window()->isFullScreen());
     EXPECT_DOUBLE_EQ(editor->mirror().rootFrameMargins().top(), 60.0);
     EXPECT_NEAR(caretTop(), 300, 1);
+}
+
+TEST(WindowController, APlaceFarDownComesBackWhereItWasWhileTheTextIsStillMeasured)
+{
+    // Headings and paragraphs of wide letters: taller than a layout
+    // estimates before it has measured them.
+    QByteArray text;
+    for (int i = 0; i < 3000; ++i)
+        text += "## Part " + QByteArray::number(i) + "\n\n" + QByteArray("WWWWWWW MMMMMMM ").repeated(12) + "\n\n";
+    Shell shell;
+    Document* measured = openText(shell, "place-kept", text);
+    WindowController* window = windowOf(measured);
+    window->window()->resize(900, 600);
+    ASSERT_TRUE(activate(window));
+    TextView* editor = window->documentViewController()->textView();
+    qobject_cast<EditorLayout*>(editor->document()->documentLayout())->layoutEverything();
+    // The end of the text in view, the caret a little above it.
+    editor->setSelectedRange(Range(textOf(measured).indexOf("## Part 2998\n"), 0));
+    editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+    const int top = editor->cursorForPosition(QPoint(0, 0)).position();
+    const QVariantMap state = window->restorableState();
+    ASSERT_GT(top, textOf(measured).indexOf("## Part 2990\n"));
+
+    // The same text read into a window already on screen: measured from
+    // scratch, by estimates first.
+    Document* fresh = openText(shell, "place-restored", "Short.");
+    WindowController* other = windowOf(fresh);
+    other->window()->resize(900, 600);
+    ASSERT_TRUE(activate(other));
+    ASSERT_TRUE(fresh->data().readDocument(text));
+    TextView* view = other->documentViewController()->textView();
+    auto* layout = qobject_cast<EditorLayout*>(view->document()->documentLayout());
+    ASSERT_FALSE(layout->isLaidOut()) << "the text was measured before the place could be put back";
+    other->restoreState(state);
+    const auto topOf = [&] { return view->cursorForPosition(QPoint(0, 0)).position(); };
+    EXPECT_EQ(topOf(), top);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return layout->isLaidOut(); }, 60000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(topOf(), top);
+    EXPECT_EQ(view->selectedRange(), editor->selectedRange());
 }
 
 TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)

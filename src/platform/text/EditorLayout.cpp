@@ -1,13 +1,11 @@
 #include "platform/text/EditorLayout.h"
 
-#include <QElapsedTimer>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
 #include <QTextDocument>
 #include <QTextFrame>
-#include <QTimerEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -21,14 +19,6 @@ namespace {
 constexpr double kFar = 1e9;
 // Texts up to this many characters are measured whole at once (a few ms).
 constexpr int kShortText = 20000;
-// One background slice of layout, in milliseconds.
-constexpr qint64 kSliceMs = 4;
-// After a change the background works at full pace for this long (a text
-// of a few hundred kilobytes settles at once); beyond it, one slice every
-// kSliceMs + kRestMs, so that the thread stays three quarters idle while a
-// long text is measured, and a key never waits for more than one slice.
-constexpr qint64 kBurstMs = 100;
-constexpr int kRestMs = 12;
 // Blocks keep laid-out text layouts of their own, with their shaped glyphs
 // (so that a repaint does not shape them again), up to about this many; the
 // least recently used give theirs back beyond twice as many.
@@ -89,7 +79,15 @@ bool drawsOverText(const QBrush& brush)
 
 } // namespace
 
-EditorLayout::EditorLayout(QTextDocument* document) : QAbstractTextDocumentLayout(document) {}
+// The rest is measured in the background: in slices of a few milliseconds,
+// at full pace for a moment after a change (a text of a few hundred
+// kilobytes settles at once), then at a quarter of the thread, so that a
+// key never waits for more than one slice (see BackgroundWork).
+EditorLayout::EditorLayout(QTextDocument* document)
+    : QAbstractTextDocumentLayout(document),
+      m_work(BackgroundWork::Priority::measuring, [this](const QDeadlineTimer& deadline) { return measureSlice(deadline); })
+{
+}
 
 EditorLayout::~EditorLayout() = default;
 
@@ -510,8 +508,14 @@ void EditorLayout::layoutEverything() const
     for (int i = m_firstUnmeasured; i < count && block.isValid(); ++i, block = block.next())
         if (!m_blocks[size_t(i)].measured) measure(block, i);
     m_firstUnmeasured = count;
-    m_timer.stop();
+    m_work.stop();
     reportSize();
+}
+
+QTextBlock EditorLayout::blockAt(double y) const
+{
+    if (m_blocks.empty()) return document()->begin();
+    return document()->findBlockByNumber(std::clamp(blockIndexAt(y - m_top), 0, int(m_blocks.size()) - 1));
 }
 
 int EditorLayout::laidOutBlockCount() const
@@ -537,12 +541,8 @@ void EditorLayout::setAnchor(double y)
 
 void EditorLayout::scheduleBackgroundLayout() const
 {
-    if (m_unmeasured > 0 || m_dirtyTop >= 0.0 || m_anchorShift != 0.0) {
-        if (!m_timer.isActive()) {
-            m_burstLeftNs = kBurstMs * 1'000'000;
-            m_timer.start(0, const_cast<EditorLayout*>(this));
-        }
-    }
+    if ((m_unmeasured > 0 || m_dirtyTop >= 0.0 || m_anchorShift != 0.0) && !m_work.isAwake())
+        m_work.wake(BackgroundWork::Burst::ifIdle);
 }
 
 // A block's height changed from oldHeight outside an edit (an estimate was
@@ -560,21 +560,14 @@ void EditorLayout::noteMoved(double oldTop, double oldHeight, double newHeight) 
     m_dirtyTop = m_dirtyTop < 0.0 ? oldTop : std::min(m_dirtyTop, oldTop);
 }
 
-void EditorLayout::timerEvent(QTimerEvent* event)
+bool EditorLayout::measureSlice(const QDeadlineTimer& deadline)
 {
-    if (event->timerId() != m_timer.timerId()) {
-        QAbstractTextDocumentLayout::timerEvent(event);
-        return;
-    }
     const int count = int(m_blocks.size());
-    QElapsedTimer slice;
-    slice.start();
     int index = laidOutBlockCount();
     if (index < count) {
         QTextBlock block = document()->findBlockByNumber(index);
         double y = top(index);
-        for (; index < count && block.isValid() && slice.nsecsElapsed() < kSliceMs * 1'000'000;
-             ++index, block = block.next()) {
+        for (; index < count && block.isValid() && !deadline.hasExpired(); ++index, block = block.next()) {
             const double old = m_blocks[size_t(index)].height;
             if (!m_blocks[size_t(index)].measured) {
                 measure(block, index);
@@ -582,12 +575,6 @@ void EditorLayout::timerEvent(QTimerEvent* event)
             }
             y += m_blocks[size_t(index)].height;
         }
-    }
-    if (m_unmeasured <= 0) {
-        m_timer.stop();
-    } else {
-        m_burstLeftNs -= slice.nsecsElapsed();
-        m_timer.start(m_burstLeftNs > 0 ? 0 : kRestMs, this);
     }
     // The view's range follows the new size first; where that clamps its
     // scroll, the clamp is no scroll of the writer's and the anchor holds
@@ -601,6 +588,7 @@ void EditorLayout::timerEvent(QTimerEvent* event)
         const double from = std::exchange(m_dirtyTop, -1.0);
         emit update(QRectF(0, m_top + from, kFar, kFar));
     }
+    return m_unmeasured > 0;
 }
 
 void EditorLayout::reportSize() const
@@ -735,7 +723,7 @@ void EditorLayout::documentChanged(int from, int charsRemoved, int charsAdded)
         m_blocks.clear();
         m_unmeasured = 0;
         m_heldCount = 0;
-        m_timer.stop();
+        m_work.stop();
         return;
     }
     const int length = doc->characterCount();

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/text/BackgroundWork.h"
+
 #include <QAbstractTextDocumentLayout>
-#include <QBasicTimer>
 #include <QTextBlockFormat>
 #include <QTextLayout>
 
@@ -140,6 +141,9 @@ public:
     bool isLaidOut() const { return m_unmeasured <= 0; }
     // How many blocks hold a laid-out text layout of their own.
     int realizedBlockCount() const { return m_heldCount; }
+    // The block at document height y by the heights known now, measured or
+    // estimated: nothing is laid out to find it.
+    QTextBlock blockAt(double y) const;
     // Tells the view the document's size as it is known now: queries that
     // measured more of the text (a block's rectangle) do not, so a scroll
     // to a place found that way first brings the view's range up to date.
@@ -152,7 +156,6 @@ signals:
 
 protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
-    void timerEvent(QTimerEvent* event) override;
 
 private:
     // Sixteen bytes a block: a long text has a million of them.
@@ -194,6 +197,7 @@ private:
     int blockIndexAt(double y) const;
     void placeBlock(const QTextBlock& block, int index) const;
     void scheduleBackgroundLayout() const;
+    bool measureSlice(const QDeadlineTimer& deadline);
     std::uint32_t lineKeyOf(const QTextBlock& block, const QTextBlockFormat& format) const;
     void reportSize() const;
     void noteMoved(double oldTop, double oldHeight, double newHeight) const;
@@ -207,8 +211,9 @@ private:
     mutable int m_unmeasured = 0;      // blocks whose heights are estimates
     mutable int m_heldCount = 0;
     mutable std::uint32_t m_clock = 0;
-    mutable QBasicTimer m_timer;
-    mutable qint64 m_burstLeftNs = 0; // full-pace background work left
+    // Measuring in the background, at the pace of the thread's other
+    // background work.
+    mutable BackgroundWork::Task m_work;
     mutable QSizeF m_reportedSize;
     mutable QTextLayout m_scratch;
     mutable int m_changingFormats = 0;

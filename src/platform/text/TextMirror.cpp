@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <cmath>
 
 namespace lumora {
@@ -601,6 +602,10 @@ void TextMirror::storageChanged(const TextStorage::Change& change)
         // restyles fonts to what they were, a spacing moves margins).
         using Looks = EditorLayout::LooksChange;
         const bool moves = change.keys & (kLineBreakingKeys | TextStorage::keyBit(AttributeKey::ParagraphStyle));
+        // The background's changes are laid out when they are shown or
+        // measured, never all at once.
+        std::optional<DeferredLayout> deferred;
+        if (change.background) deferred.emplace(*this);
         invalidateLooks(change.editedRange, moves ? Looks::anything : Looks::colours);
         ++m_updateCount;
         emit updated();

@@ -296,8 +296,9 @@ void TextStorage::endEditing()
     if (m_editingDepth <= 0 || --m_editingDepth > 0) return;
     m_editingSession = 0;
     if (m_pending.isEmpty()) return;
-    const Change change = std::move(m_pending);
+    Change change = std::move(m_pending);
     m_pending = Change();
+    change.background = m_backgroundEditing > 0;
     // A change over much of a long text (a restyle) leaves the runs' nodes
     // partly filled: packing them again gives a third or so back.
     if (change.editedRange.length >= kCompactAfter && change.editedRange.length * 2 >= length()) {

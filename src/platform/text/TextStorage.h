@@ -61,6 +61,9 @@ public:
             qsizetype newLength = 0;
         };
         std::vector<Part> parts;
+        // Made by background work (see BackgroundEditing): nobody waits for
+        // it, and views lay out at once only what of it they show.
+        bool background = false;
 
         // The stretch of the text before the change that editedRange replaced.
         Range replacedRange() const { return Range(editedRange.location, editedRange.length - changeInLength); }
@@ -169,6 +172,18 @@ public:
 
     void beginEditing();
     void endEditing();
+    // While one lives, the changes reported are the background's (a long
+    // text restyled a part at a time): see Change::background.
+    class BackgroundEditing {
+    public:
+        explicit BackgroundEditing(TextStorage& storage) : m_storage(storage) { ++m_storage.m_backgroundEditing; }
+        ~BackgroundEditing() { --m_storage.m_backgroundEditing; }
+        BackgroundEditing(const BackgroundEditing&) = delete;
+        BackgroundEditing& operator=(const BackgroundEditing&) = delete;
+
+    private:
+        TextStorage& m_storage;
+    };
     bool isEditing() const { return m_editingDepth > 0; }
     // A number, unique in the process, for the outermost bracket now open;
     // 0 outside brackets. Lets a multi-step pass over the text (a restyle)
@@ -203,6 +218,7 @@ private:
     mutable std::uint64_t m_charactersMoved = 0;
     std::array<AttributeRuns, kAttributeKeyCount> m_runs;
     int m_editingDepth = 0;
+    int m_backgroundEditing = 0;
     std::uint64_t m_editingSession = 0;
     Change m_pending;
     std::vector<std::pair<int, Observer>> m_observers;
