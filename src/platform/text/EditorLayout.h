@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/text/BackgroundWork.h"
+#include "platform/text/BlockHeights.h"
+#include "platform/text/ParagraphLines.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QTextBlockFormat>
@@ -158,43 +160,16 @@ protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
 
 private:
-    // Sixteen bytes a block: a long text has a million of them.
-    struct Block {
-        float height = 0.0f;     // top margin plus lines: exact when measured
-        float topMargin = 0.0f;  // the top margin as last laid out
-        std::uint32_t used = 0;  // when it was last drawn or asked for
-        bool measured : 1 = false; // the height is exact for the text, looks and width
-        bool current : 1 = false;  // the block's own text layout holds lines for them
-        bool held : 1 = false;     // the block's own text layout holds lines or formats
-        bool wanted : 1 = false;   // laid out in its own layout before the last change
-        bool pending : 1 = false;  // to lay out again when the batch ends
-        // Only its looks changed since it was measured: unless what breaks
-        // its lines changed (lineKey), its lines are those it had, and
-        // measuring it again only finds its new margin.
-        bool linesKept : 1 = false;
-        std::uint32_t lineKey : 24 = 0; // what broke its lines, as last laid out
-    };
-    static_assert(sizeof(Block) == 16, "a block's record stays sixteen bytes");
-    static constexpr int kChunk = 256;
-
     void reset();
     void invalidateAll();
-    bool geometryChanged() const;
     void readGeometry();
     QTextBlockFormat formatOf(const QTextBlock& block) const;
-    double estimate(const QTextBlock& block) const;
-    double layoutLines(QTextLayout* layout, const QTextBlock& block, const QTextBlockFormat& format) const;
     void realize(const QTextBlock& block, int index) const;
     void measure(const QTextBlock& block, int index) const;
     void markChanged(const QTextBlock& block, int index) const;
     void addPending(int index, double oldTop, double oldBottom);
     void flushPending();
     void evictIfNeeded() const;
-    void setHeight(int index, double height) const;
-    void rebuildChunks(int fromBlock) const;
-    double top(int index) const;
-    double totalHeight() const;
-    int blockIndexAt(double y) const;
     void placeBlock(const QTextBlock& block, int index) const;
     void scheduleBackgroundLayout() const;
     bool measureSlice(const QDeadlineTimer& deadline);
@@ -203,10 +178,7 @@ private:
     void noteMoved(double oldTop, double oldHeight, double newHeight) const;
 
     // Mutable: painting and queries lay out on demand.
-    mutable std::vector<Block> m_blocks;
-    mutable std::vector<double> m_chunkSums;
-    mutable std::vector<double> m_chunkTops;
-    mutable int m_topsValid = 0;       // chunks whose tops are current
+    mutable BlockHeights m_blocks;
     mutable int m_firstUnmeasured = 0; // no block before it is unmeasured
     mutable int m_unmeasured = 0;      // blocks whose heights are estimates
     mutable int m_heldCount = 0;
@@ -231,10 +203,7 @@ private:
     bool m_holdingAnchor = false;
 
     const FormatSource* m_source = nullptr;
-    double m_pageWidth = -1.0;
-    double m_left = 0.0, m_top = 0.0, m_right = 0.0, m_bottom = 0.0;
-    double m_estimatedLineHeight = 20.0;
-    double m_estimatedCharWidth = 8.0;
+    PageGeometry m_page;
     int m_cursorWidth = 1;
 };
 
