@@ -274,33 +274,10 @@ void EditorLayout::placeBlock(const QTextBlock& block, int index) const
     block.layout()->setPosition(QPointF(m_page.left, m_page.top + m_blocks.top(index) + margin));
 }
 
-void EditorLayout::setAnchor(double y)
-{
-    if (m_holdingAnchor) return;
-    if (std::lround(m_anchor) == std::lround(y) && std::abs(m_anchor - y) < 1.0) return;
-    m_anchor = y;
-    m_anchorShift = 0.0;
-}
-
 void EditorLayout::scheduleBackgroundLayout() const
 {
-    if ((m_unmeasured > 0 || m_dirtyTop >= 0.0 || m_anchorShift != 0.0) && !m_work.isAwake())
+    if ((m_unmeasured > 0 || m_corrections.waiting()) && !m_work.isAwake())
         m_work.wake(BackgroundWork::Burst::ifIdle);
-}
-
-// A block's height changed from oldHeight outside an edit (an estimate was
-// corrected): what lies below it must be repainted, and when it lies wholly
-// above the anchor, the view must move with it.
-void EditorLayout::noteMoved(double oldTop, double oldHeight, double newHeight) const
-{
-    if (newHeight == oldHeight) return;
-    if (m_page.top + oldTop + oldHeight <= m_anchor) {
-        // The anchor moves at once: the blocks after this one are judged
-        // against where the view's text now is.
-        m_anchorShift += newHeight - oldHeight;
-        m_anchor += newHeight - oldHeight;
-    }
-    m_dirtyTop = m_dirtyTop < 0.0 ? oldTop : std::min(m_dirtyTop, oldTop);
 }
 
 bool EditorLayout::measureSlice(const QDeadlineTimer& deadline)
@@ -314,7 +291,7 @@ bool EditorLayout::measureSlice(const QDeadlineTimer& deadline)
             const double old = m_blocks[index].height;
             if (!m_blocks[index].measured) {
                 measure(block, index);
-                noteMoved(y, old, m_blocks[index].height);
+                m_corrections.note(m_page.top, y, old, m_blocks[index].height);
             }
             y += m_blocks[index].height;
         }
@@ -322,15 +299,13 @@ bool EditorLayout::measureSlice(const QDeadlineTimer& deadline)
     // The view's range follows the new size first; where that clamps its
     // scroll, the clamp is no scroll of the writer's and the anchor holds
     // until the view has followed it.
-    const bool shifted = m_anchorShift != 0.0;
-    m_holdingAnchor = shifted;
+    const bool shifted = m_corrections.shifted();
+    m_corrections.hold(shifted);
     reportSize();
-    m_holdingAnchor = false;
-    if (shifted) emit anchorMoved(std::exchange(m_anchorShift, 0.0));
-    if (m_dirtyTop >= 0.0) {
-        const double from = std::exchange(m_dirtyTop, -1.0);
-        emit update(QRectF(0, m_page.top + from, kFar, kFar));
-    }
+    m_corrections.hold(false);
+    if (shifted) emit anchorMoved(m_corrections.takeShift());
+    const double from = m_corrections.takeDirtyTop();
+    if (from >= 0.0) emit update(QRectF(0, m_page.top + from, kFar, kFar));
     return m_unmeasured > 0;
 }
 
@@ -555,7 +530,7 @@ QRectF EditorLayout::blockBoundingRect(const QTextBlock& block) const
         const double y = m_blocks.top(index);
         const double old = b.height;
         realize(block, index);
-        noteMoved(y, old, b.height);
+        m_corrections.note(m_page.top, y, old, b.height);
         scheduleBackgroundLayout();
     } else {
         b.used = ++m_clock;
@@ -613,7 +588,7 @@ void EditorLayout::draw(QPainter* painter, const PaintContext& context)
             if (!b.current) {
                 const double old = b.height;
                 realize(block, i);
-                noteMoved(y - m_page.top, old, b.height);
+                m_corrections.note(m_page.top, y - m_page.top, old, b.height);
             } else {
                 b.used = ++m_clock;
             }

@@ -2,6 +2,7 @@
 
 #include "platform/text/BackgroundWork.h"
 #include "platform/text/BlockHeights.h"
+#include "platform/text/HeightCorrections.h"
 #include "platform/text/ParagraphLines.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -122,11 +123,11 @@ public:
     // whole pixel) is the view following the layout and keeps its fraction,
     // any other starts afresh: corrections noted but not yet reported
     // belonged to the old place.
-    void setAnchor(double y);
+    void setAnchor(double y) { m_corrections.setAnchor(y); }
     // Where the text that stood at the top of the view stands now: moved
     // by the corrections above it, to the fraction of a pixel, so that
     // whole-pixel scrolls never add up to a drift.
-    double anchor() const { return m_anchor; }
+    double anchor() const { return m_corrections.anchor(); }
 
     // While deferring, a changed block is laid out again at once only when
     // it is shown; the others keep their heights until they are next drawn,
@@ -175,7 +176,6 @@ private:
     bool measureSlice(const QDeadlineTimer& deadline);
     std::uint32_t lineKeyOf(const QTextBlock& block, const QTextBlockFormat& format) const;
     void reportSize() const;
-    void noteMoved(double oldTop, double oldHeight, double newHeight) const;
 
     // Mutable: painting and queries lay out on demand.
     mutable BlockHeights m_blocks;
@@ -189,8 +189,8 @@ private:
     mutable QSizeF m_reportedSize;
     mutable QTextLayout m_scratch;
     mutable int m_changingFormats = 0;
-    mutable double m_anchorShift = 0.0; // corrections above the anchor not yet reported
-    mutable double m_dirtyTop = -1.0;   // where corrected heights moved what follows, not yet repainted
+    // Estimates corrected outside edits, not yet reported to the view.
+    mutable HeightCorrections m_corrections;
     int m_batchDepth = 0;
     bool m_deferring = false;
     int m_pendingFirst = -1;
@@ -199,8 +199,6 @@ private:
     double m_pendingBottom = 0.0;
     double m_drawnTop = 0.0;
     double m_drawnBottom = -1.0;
-    mutable double m_anchor = 0.0;
-    bool m_holdingAnchor = false;
 
     const FormatSource* m_source = nullptr;
     PageGeometry m_page;
