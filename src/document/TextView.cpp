@@ -2,8 +2,10 @@
 
 #include "document/EditorClipboard.h"
 #include "document/EditorCommands.h"
+#include "document/EditorHighlighting.h"
 #include "document/EditorKeys.h"
 #include "document/EditorScrolling.h"
+#include "document/EditorTyping.h"
 #include "document/TextServices.h"
 
 #include "markdown/FocusHighlighting.h"
@@ -51,21 +53,6 @@ namespace {
 
 Settings& settings() { return Settings::shared(); }
 
-// What Qt accepts as typed text (the rules of its own text widgets).
-bool isAcceptableInput(const QKeyEvent* event)
-{
-    const QString text = event->text();
-    if (text.isEmpty()) return false;
-    const QChar c = text.at(0);
-    if (c.category() == QChar::Other_Format) return true;
-    const Qt::KeyboardModifiers m = event->modifiers();
-    if (m == Qt::ControlModifier || m == (Qt::ShiftModifier | Qt::ControlModifier)) return false;
-    if (c.isPrint()) return true;
-    if (c.category() == QChar::Other_PrivateUse) return true;
-    if (c.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate()) return true;
-    return false;
-}
-
 } // namespace
 
 const std::array<TextView::TextOption, 9>& TextView::persistedTextOptions()
@@ -91,7 +78,9 @@ TextView::TextView(QWidget* parent)
       m_mirror(std::make_unique<TextMirror>()),
       m_gate(std::make_unique<EditGate>(*this)),
       m_scrolling(std::make_unique<EditorScrolling>(*this)),
-      m_clipboard(std::make_unique<EditorClipboard>(*this))
+      m_clipboard(std::make_unique<EditorClipboard>(*this)),
+      m_typing(std::make_unique<EditorTyping>(*this)),
+      m_highlighting(std::make_unique<EditorHighlighting>(*this))
 {
     setDocument(m_mirror->document());
     setAcceptRichText(false);
@@ -109,7 +98,7 @@ TextView::TextView(QWidget* parent)
     m_typingAttributes = parsed->base;
     m_mirror->setDefaultAttributes(parsed->base);
     // While focus highlighting is on, the alphas of text colours are the
-    // focus's, which the view paints itself (paintFocusDimming).
+    // focus's, which the view paints itself (EditorHighlighting).
     m_mirror->setDrawsTextAlpha([] { return settings().highlighting() == Settings::Highlighting::off; });
     // Heights corrected above what is shown keep the text shown in place.
     EditorLayout* layout = m_mirror->layout();
@@ -191,10 +180,10 @@ void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
 {
     if (m_storage && m_storageObserver) m_storage->removeObserver(m_storageObserver);
     m_storageObserver = 0;
-    m_lineEnding.reset();
+    m_typing->forgetLineEnding();
     if (storage) {
         m_storageObserver = storage->addObserver([this](const TextStorage::Change& change) {
-            if (change.characters && !m_gate->isInGate()) m_lineEnding.reset();
+            if (change.characters && !m_gate->isInGate()) m_typing->forgetLineEnding();
         });
     }
     m_storage = storage;
@@ -202,7 +191,7 @@ void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
     m_prepareStorage = storage != nullptr;
     m_mirror->setStorage(storage);
     m_lastSelection = Range();
-    m_focusRange = storage ? Range(0, storage->length()) : Range();
+    m_highlighting->setFocusRange(storage ? Range(0, storage->length()) : Range());
     m_services->setStorage(storage);
     setSelectedRange(Range());
     updateTypingAttributes();
@@ -261,7 +250,7 @@ void TextView::selectionDidChange()
         m_adjustingSelection = false;
     }
     if (s == m_lastSelection) return;
-    if (!s.isEmpty() || !m_lastSelection.isEmpty()) repaintSelectionBlocks(m_lastSelection, s);
+    if (!s.isEmpty() || !m_lastSelection.isEmpty()) m_highlighting->repaintSelectionBlocks(m_lastSelection, s);
     m_lastSelection = s;
 
     // A selection change that is not part of an edit ends the typing step.
@@ -283,28 +272,6 @@ void TextView::selectionDidChange()
     m_wasSelectionNotEmpty = s.length > 0;
 }
 
-// The selection fills whole line boxes, the space between lines included,
-// where Qt repaints only the glyphs' rectangles: the blocks the old and the
-// new selection cover are repainted whole, so no strip of a selection stays
-// behind.
-void TextView::repaintSelectionBlocks(Range before, Range after)
-{
-    QAbstractTextDocumentLayout* layout = document()->documentLayout();
-    const int characters = document()->characterCount();
-    QRectF area;
-    for (const Range r : {before, after}) {
-        if (r.isEmpty()) continue;
-        const QTextBlock first = document()->findBlock(int(std::min<qsizetype>(r.location, characters - 1)));
-        const QTextBlock last = document()->findBlock(int(std::min<qsizetype>(r.end(), characters - 1)));
-        const QRectF top = layout->blockBoundingRect(first);
-        const QRectF bottom = layout->blockBoundingRect(last);
-        area |= QRectF(0, top.top(), viewport()->width(), bottom.bottom() - top.top());
-    }
-    if (area.isEmpty()) return;
-    area.translate(0, -verticalScrollBar()->value());
-    viewport()->update(area.toAlignedRect().adjusted(0, -2, 0, 2) & viewport()->rect());
-}
-
 // ---- The edit gate ---------------------------------------------------------------------
 
 void TextView::replaceText(const QString& text, Range range)
@@ -324,63 +291,24 @@ void TextView::updateTypingAttributes()
         m_typingAttributes = settings().parsedStylesheet()->base;
 }
 
+Range TextView::focusRange() const
+{
+    return m_highlighting->focusRange();
+}
+
 void TextView::updateHighlighting()
 {
-    if (!m_storage) return;
-    const Range focus = lumora::focusRange(*m_storage, selectedRange(), settings().highlighting());
-    {
-        TextMirror::ColourAlphaPass pass;
-        highlightFocus(*m_storage, focus, false);
-    }
-    if (focus != m_focusRange) {
-        m_focusRange = focus;
-        viewport()->update();
-    }
+    m_highlighting->update();
 }
 
 void TextView::updateHighlightAttributes()
 {
-    applyTheme(*settings().theme());
-    if (!m_storage) return;
-    if (settings().highlighting() == Settings::Highlighting::off) {
-        // Nothing is dimmed: the colours stay as the styling gave them, with
-        // the stylesheet's own alphas (a pass would lift them all to full
-        // strength, on every character of the text).
-        TextMirror::ColourAlphaPass pass;
-        m_storage->removeAttribute(AttributeKey::HighlightColor, Range(0, m_storage->length()));
-        m_focusRange = Range(0, m_storage->length());
-        viewport()->update();
-        return;
-    }
-    const Range focus = lumora::focusRange(*m_storage, selectedRange(), settings().highlighting());
-    {
-        TextMirror::ColourAlphaPass pass;
-        highlightFocus(*m_storage, focus, true);
-    }
-    m_focusRange = focus;
-    viewport()->update();
+    m_highlighting->updateAttributes();
 }
 
 void TextView::applyTheme(const Theme& theme)
 {
-    QPalette p = palette();
-    const QColor background = theme.backgroundColor.toQColor();
-    const QColor foreground = theme.foregroundColor.toQColor();
-    p.setColor(QPalette::Base, background);
-    p.setColor(QPalette::Window, background);
-    // All text carries its own colour, so the text colour of the palette
-    // only draws the caret.
-    p.setColor(QPalette::Text, theme.cursorColor.toQColor());
-    QColor selection = foreground;
-    selection.setAlphaF(float(unhighlightedTextAlpha));
-    p.setColor(QPalette::Highlight, selection);
-    p.setColor(QPalette::HighlightedText, foreground);
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        p.setColor(group, QPalette::Highlight, selection);
-        p.setColor(group, QPalette::HighlightedText, foreground);
-    }
-    setPalette(p);
-    viewport()->update();
+    m_highlighting->applyTheme(theme);
 }
 
 void TextView::applyTextAttributes()
@@ -472,6 +400,7 @@ void TextView::keyPressEvent(QKeyEvent* e)
     if (m_services->handleKeyPress(e)) return;
     // Only the keys that move the caret or the selection reach Qt's own
     // handling; every edit goes through the gate (see EditorKeys.h).
+    using Deletion = EditorTyping::Deletion;
     switch (editorKey(*e)) {
     case EditorKey::undo: return undo();
     case EditorKey::redo: return redo();
@@ -480,10 +409,10 @@ void TextView::keyPressEvent(QKeyEvent* e)
     case EditorKey::paste: return paste();
     case EditorKey::pasteSelection: return insertFromMimeData(QApplication::clipboard()->mimeData(
         QApplication::clipboard()->supportsSelection() ? QClipboard::Selection : QClipboard::Clipboard));
-    case EditorKey::deleteForward: return deleteText(Deletion::forward);
-    case EditorKey::deleteBackward: return deleteText(Deletion::backward);
-    case EditorKey::deleteWordBackward: return deleteText(Deletion::wordBackward);
-    case EditorKey::deleteWordForward: return deleteText(Deletion::wordForward);
+    case EditorKey::deleteForward: return m_typing->deleteText(Deletion::forward);
+    case EditorKey::deleteBackward: return m_typing->deleteText(Deletion::backward);
+    case EditorKey::deleteWordBackward: return m_typing->deleteText(Deletion::wordBackward);
+    case EditorKey::deleteWordForward: return m_typing->deleteText(Deletion::wordForward);
     case EditorKey::newline: return insertNewline();
     case EditorKey::switchedOff: return;
     case EditorKey::navigation:
@@ -492,138 +421,38 @@ void TextView::keyPressEvent(QKeyEvent* e)
         return;
     case EditorKey::other: break;
     }
-    if (isAcceptableInput(e)) return insertTyped(e->text());
+    if (EditorTyping::isAcceptableInput(*e)) return m_typing->insertTyped(e->text());
     e->ignore();
-}
-
-void TextView::insertTyped(const QString& text)
-{
-    const qsizetype start = selectedRange().location;
-    if (replaceCharacters(selectedRange(), text, EditOptions{UndoCoalescing::typing, std::nullopt, true}))
-        m_services->textWasTyped(Range(start, text.size()));
 }
 
 void TextView::insertNewline()
 {
-    insertTyped(lineEnding());
+    m_typing->insertNewline();
 }
 
-QString TextView::lineEnding() const
-{
-    static const QString lf = QStringLiteral("\n"), crlf = QStringLiteral("\r\n"), cr = QStringLiteral("\r");
-    if (!m_storage) return lf;
-    if (m_lineEnding) return *m_lineEnding;
-    // Read where the text lies, without gathering it into one string.
-    const auto [head, tail] = m_storage->pieces();
-    qsizetype lfs = 0, crlfs = 0, crs = 0;
-    if (head.contains(u'\r') || tail.contains(u'\r')) {
-        const TextStorage& s = *m_storage;
-        for (qsizetype i = 0, n = s.length(); i < n; ++i) {
-            const QChar c = s.characterAt(i);
-            if (c == u'\n') {
-                ++lfs;
-            } else if (c == u'\r') {
-                if (s.characterAt(i + 1) == u'\n') {
-                    ++crlfs;
-                    ++i;
-                } else {
-                    ++crs;
-                }
-            }
-        }
-    }
-    // Ties go to "\n", the platform's own.
-    m_lineEnding = crlfs > lfs && crlfs >= crs ? crlf : crs > lfs && crs > crlfs ? cr : lf;
-    return *m_lineEnding;
-}
-
-QString TextView::withDocumentLineEndings(const QString& text) const
-{
-    if (!text.contains(u'\r') && !text.contains(u'\n')) return text;
-    QString normal = text;
-    normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    normal.replace(u'\r', u'\n');
-    const QString ending = lineEnding();
-    if (ending != QLatin1String("\n")) normal.replace(QStringLiteral("\n"), ending);
-    return normal;
-}
-
-// Tab indents a list item by one level; anywhere else it types a tab.
 void TextView::insertTab()
 {
-    if (m_storage && isMarkdownEnabled()) {
-        if (const auto edit = indentListItem(*m_storage, selectedRange().location)) {
-            applyIndentation(*edit);
-            return;
-        }
-    }
-    insertTyped(QStringLiteral("\t"));
+    m_typing->insertTab();
 }
 
-// Shift+Tab takes one level of indentation from a list item; elsewhere it
-// does nothing.
 void TextView::insertBacktab()
 {
-    if (!m_storage || !isMarkdownEnabled()) return;
-    if (const auto edit = outdentListItem(*m_storage, selectedRange().location)) applyIndentation(*edit);
-}
-
-// The caret (or selection) moves with the text the edit adds or removes in
-// front of it: indentation always stands before the item's text.
-void TextView::applyIndentation(const IndentationEdit& edit)
-{
-    const Range before = selectedRange();
-    const qsizetype delta = edit.replacement.size() - edit.range.length;
-    const qsizetype lengthBefore = m_storage->length();
-    replaceText(edit.replacement, edit.range);
-    if (m_storage->length() != lengthBefore + delta) return; // refused (no-editing mode)
-    const qsizetype location = std::max(edit.range.location, before.location + delta);
-    setSelectedRange(Range(location, std::min(before.length, m_storage->length() - location)));
-}
-
-void TextView::deleteText(Deletion deletion)
-{
-    const Range selection = selectedRange();
-    Range range = selection;
-    UndoCoalescing coalescing = UndoCoalescing::none;
-    if (selection.isEmpty()) {
-        QTextCursor c = textCursor();
-        const qsizetype at = c.position();
-        switch (deletion) {
-        case Deletion::backward:
-            // One character back: a whole surrogate pair or "\r\n", but the
-            // accent of a decomposed letter on its own.
-            if (at == 0) return;
-            range = Range(at - 1, 1);
-            coalescing = UndoCoalescing::deleteBackward;
-            break;
-        case Deletion::forward:
-            c.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
-            coalescing = UndoCoalescing::deleteForward;
-            break;
-        case Deletion::wordBackward:
-            c.movePosition(QTextCursor::PreviousWord, QTextCursor::KeepAnchor);
-            coalescing = UndoCoalescing::deleteBackward;
-            break;
-        case Deletion::wordForward:
-            c.movePosition(QTextCursor::NextWord, QTextCursor::KeepAnchor);
-            coalescing = UndoCoalescing::deleteForward;
-            break;
-        }
-        if (deletion != Deletion::backward)
-            range = Range(c.selectionStart(), c.selectionEnd() - c.selectionStart());
-    } else {
-        range = m_services->smartDeleteRange(range);
-    }
-    range = m_gate->safeRange(range);
-    if (range.isEmpty()) return;
-    replaceCharacters(range, QString(), EditOptions{coalescing, std::nullopt, false});
+    m_typing->insertBacktab();
 }
 
 void TextView::deleteSelection()
 {
-    if (!m_storage || selectedRange().isEmpty()) return;
-    replaceCharacters(m_services->smartDeleteRange(selectedRange()), QString(), EditOptions{});
+    m_typing->deleteSelection();
+}
+
+QString TextView::lineEnding() const
+{
+    return m_typing->lineEnding();
+}
+
+QString TextView::withDocumentLineEndings(const QString& text) const
+{
+    return m_typing->withDocumentLineEndings(text);
 }
 
 // ---- Entry points: input methods -------------------------------------------------------
@@ -634,23 +463,7 @@ void TextView::inputMethodEvent(QInputMethodEvent* e)
         e->ignore();
         return;
     }
-    const Range selection = selectedRange();
-    if (!e->commitString().isEmpty() || e->replacementLength() > 0) {
-        Range range = selection;
-        if (e->replacementStart() != 0 || e->replacementLength() != 0) {
-            // The replacement counts from the caret, once the selection is gone.
-            if (!selection.isEmpty() && !replaceCharacters(selection, QString(), EditOptions{}))
-                setSelectedRange(Range(selection.end(), 0));
-            const qsizetype caret = textCursor().position();
-            range = Range(caret + e->replacementStart(), e->replacementLength());
-        }
-        const qsizetype start = m_gate->safeRange(range).location;
-        if (replaceCharacters(range, e->commitString(), EditOptions{UndoCoalescing::typing, std::nullopt, true}))
-            m_services->textWasTyped(Range(start, e->commitString().size()));
-    } else if (!e->preeditString().isEmpty() && !selection.isEmpty()) {
-        // Composing over a selection replaces it: the deletion goes first.
-        if (!replaceCharacters(selection, QString(), EditOptions{})) setSelectedRange(Range(selection.end(), 0));
-    }
+    m_typing->commitInput(*e);
     // Qt draws the preedit; the event it sees commits nothing.
     QInputMethodEvent preedit(e->preeditString(), e->attributes());
     {
@@ -770,45 +583,7 @@ void TextView::paintEvent(QPaintEvent* e)
         QPainter painter(viewport());
         m_services->paintAboveText(painter, e->rect());
     }
-    paintFocusDimming();
-}
-
-// Focus highlighting is drawn, not stored in formats: everything outside the
-// focus is covered by the background at 70%, which shows the text at 30%.
-void TextView::paintFocusDimming()
-{
-    if (!m_storage || settings().highlighting() == Settings::Highlighting::off) return;
-    const Range focus = m_focusRange;
-    if (focus.location <= 0 && focus.end() >= m_storage->length()) return;
-
-    const QRect view = viewport()->rect();
-    const QPointF offset(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
-    QAbstractTextDocumentLayout* layout = document()->documentLayout();
-    QRegion lit;
-    for (QTextBlock block = document()->findBlock(int(focus.location));
-         block.isValid() && block.position() <= focus.end(); block = block.next()) {
-        const QRectF blockRect = layout->blockBoundingRect(block).translated(offset);
-        if (blockRect.top() > view.bottom()) break;
-        if (blockRect.bottom() < view.top()) continue;
-        const QTextLayout* textLayout = block.layout();
-        const QPointF origin = textLayout->position() + offset;
-        const qsizetype start = block.position();
-        for (int i = 0; i < textLayout->lineCount(); ++i) {
-            const QTextLine line = textLayout->lineAt(i);
-            const qsizetype from = std::max(start + line.textStart(), focus.location);
-            const qsizetype to = std::min(start + line.textStart() + line.textLength(), focus.end());
-            if (from >= to) continue;
-            const qreal x1 = line.cursorToX(int(from - start));
-            const qreal x2 = line.cursorToX(int(to - start));
-            lit += QRectF(origin.x() + std::min(x1, x2), origin.y() + line.y(), std::abs(x2 - x1), line.height())
-                       .toAlignedRect();
-        }
-    }
-    QPainter painter(viewport());
-    QColor veil = palette().color(QPalette::Base);
-    veil.setAlphaF(float(1.0 - unhighlightedTextAlpha));
-    painter.setClipRegion(QRegion(view).subtracted(lit));
-    painter.fillRect(view, veil);
+    m_highlighting->paintFocusDimming();
 }
 
 void TextView::resizeEvent(QResizeEvent* e)

@@ -20,12 +20,13 @@ namespace lumora {
 
 class EditorClipboard;
 class EditorCommands;
+class EditorHighlighting;
 class EditorScrolling;
+class EditorTyping;
 class ParsedMarkdownStylesheet;
 class TextMirror;
 class TextServices;
 class TextStorage;
-struct IndentationEdit;
 class Theme;
 
 // The editor of a document window. It shows the document's text storage
@@ -157,7 +158,7 @@ public:
 
     const Attributes& typingAttributes() const { return m_typingAttributes; }
     // What stays at full strength while focus highlighting is on.
-    Range focusRange() const { return m_focusRange; }
+    Range focusRange() const;
 
     // The persisted text options (see persistedTextOptions()): setting one
     // writes its key at once; other editors read it when they are next
@@ -204,6 +205,7 @@ public:
 
     // Find, spelling, substitutions, transformations and speech.
     TextServices& services() const { return *m_services; }
+    EditGate& gate() const { return *m_gate; }
     // Where the text stands in the view, and typewriter scrolling.
     EditorScrolling& scrolling() const { return *m_scrolling; }
     bool isFindBarVisible() const;
@@ -253,17 +255,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    enum class Deletion { backward, forward, wordBackward, wordForward };
-    void applyIndentation(const IndentationEdit& edit);
-
     // It sets the viewport's margins for the find bar.
     friend class TextServices;
 
-    void deleteText(Deletion deletion);
-    void insertTyped(const QString& text);
     void selectionDidChange();
-    void repaintSelectionBlocks(Range before, Range after);
-    void paintFocusDimming();
     void loadTextOptions();
     void applyTextOptions();
     void undoOrRedo(bool redo);
@@ -274,14 +269,13 @@ private:
     std::unique_ptr<EditGate> m_gate;
     std::unique_ptr<EditorScrolling> m_scrolling;
     std::unique_ptr<EditorClipboard> m_clipboard;
+    std::unique_ptr<EditorTyping> m_typing;
+    std::unique_ptr<EditorHighlighting> m_highlighting;
     std::unique_ptr<EditorCommands> m_commands;
     std::unique_ptr<TextServices> m_services;
     Hooks m_hooks;
     Attributes m_typingAttributes;
 
-    // The document's line break, counted when first needed; changes made
-    // elsewhere (another window, a reload) count again.
-    mutable std::optional<QString> m_lineEnding;
     int m_storageObserver = 0;
     // A resize keeps the text's place itself: new insets leave it alone.
     bool m_resizing = false;
@@ -296,7 +290,6 @@ private:
     Range m_selectionBeforeRebuild;
     bool m_wasSelectionNotEmpty = false;
     bool m_adjustingSelection = false;
-    Range m_focusRange;
     std::array<bool, 9> m_textOptions{};
     bool m_textOptionsLoaded = false;
     int m_caretWidth = 2;
