@@ -3,7 +3,6 @@
 #include "document/EditorScrolling.h"
 #include "document/TextView.h"
 
-#include "markdown/FocusHighlighting.h"
 #include "markdown/Markdown.h"
 #include "markdown/MarkdownEditing.h"
 #include "markdown/MarkdownStyling.h"

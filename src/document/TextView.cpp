@@ -9,22 +9,15 @@
 #include "document/TextServices.h"
 
 #include "markdown/FocusHighlighting.h"
-#include "markdown/Markdown.h"
-#include "markdown/MarkdownEditing.h"
-#include "markdown/MarkdownStyling.h"
-#include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
-#include "platform/application/AudioPlayer.h"
-#include "platform/foundation/CharacterSet.h"
 #include "platform/files/UserDefaults.h"
+#include "platform/foundation/CharacterSet.h"
 #include "platform/text/EditorLayout.h"
-#include "platform/text/SafeTextDocument.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
 #include "settings/Theme.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -32,16 +25,9 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QMimeData>
 #include <QPainter>
-#include <QScreen>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTextDocumentFragment>
-#include <QTextLayout>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -234,7 +220,6 @@ void TextView::setSelectedRange(Range range)
     if (to != from) c.setPosition(int(to), QTextCursor::KeepAnchor);
     setTextCursor(c);
 }
-
 
 void TextView::selectionDidChange()
 {
@@ -523,7 +508,6 @@ QMenu* TextView::createContextMenu(const QPoint& position)
     return m_clipboard->contextMenu(position);
 }
 
-
 void TextView::contextMenuEvent(QContextMenuEvent* e)
 {
     QMenu* menu = createContextMenu(e->pos());
@@ -628,7 +612,6 @@ void TextView::scrollPositionToDistanceFromTop(qsizetype position, int distance)
 {
     m_scrolling->scrollPositionToDistanceFromTop(position, distance);
 }
-
 
 void TextView::showEvent(QShowEvent* e)
 {
