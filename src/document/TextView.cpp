@@ -147,6 +147,10 @@ bool TextView::checkEditable()
 
 TextView::~TextView()
 {
+    // A text that outlives the view (another window still shows it) stops
+    // telling it of its changes.
+    if (m_storage && m_storageObserver) m_storage->removeObserver(m_storageObserver);
+    m_storageObserver = 0;
     // Giving up the document moves the selection: nothing may react to that
     // now (the window around the view is being destroyed).
     m_hooks = Hooks();
@@ -157,7 +161,6 @@ TextView::~TextView()
     disconnect(this, &QTextEdit::cursorPositionChanged, this, &TextView::selectionDidChange);
     disconnect(this, &QTextEdit::selectionChanged, this, &TextView::selectionDidChange);
     m_hooks = Hooks{};
-    if (m_storage && m_storageObserver) m_storage->removeObserver(m_storageObserver);
     disconnect(this, nullptr, this, nullptr);
     setDocument(nullptr);
 }
