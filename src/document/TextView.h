@@ -105,6 +105,7 @@ public:
 
     // ---- The edit gate (EditGate.h)
 
+    EditGate& gate() const { return *m_gate; }
     using EditOptions = lumora::EditOptions;
     // Replaces range by text through the whole edit road. False when the
     // change was refused (no-editing mode) or there is no storage.
@@ -205,7 +206,6 @@ public:
 
     // Find, spelling, substitutions, transformations and speech.
     TextServices& services() const { return *m_services; }
-    EditGate& gate() const { return *m_gate; }
     // Where the text stands in the view, and typewriter scrolling.
     EditorScrolling& scrolling() const { return *m_scrolling; }
     bool isFindBarVisible() const;
