@@ -1,5 +1,6 @@
 #pragma once
 
+#include "document/EditGate.h"
 #include "platform/foundation/Range.h"
 #include "platform/text/Attributes.h"
 #include "platform/text/UndoManager.h"
@@ -17,13 +18,15 @@ class QMenu;
 
 namespace lumora {
 
+class EditorClipboard;
 class EditorCommands;
-class Outline;
+class EditorHighlighting;
+class EditorScrolling;
+class EditorTyping;
 class ParsedMarkdownStylesheet;
 class TextMirror;
 class TextServices;
 class TextStorage;
-struct IndentationEdit;
 class Theme;
 
 // The editor of a document window. It shows the document's text storage
@@ -46,6 +49,12 @@ class Theme;
 // EditorCommands and TextServices carry the editor's other commands.
 // Qt's own key bindings reach Qt only when they move the caret or the
 // selection (EditorKeys.h).
+//
+// The view itself takes Qt's events (keys, input methods, painting, sizes)
+// and keeps the selection, the focus highlight and the text options; its
+// parts do the rest: EditGate (the gate and what follows an edit),
+// EditorScrolling (the writing column, places, typewriter scrolling) and
+// EditorClipboard (the clipboard, drag and drop, the context menu).
 class TextView : public QTextEdit {
     Q_OBJECT
 
@@ -94,23 +103,16 @@ public:
     Range selectedRange() const;
     void setSelectedRange(Range range);
 
-    // ---- The edit gate
+    // ---- The edit gate (EditGate.h)
 
-    struct EditOptions {
-        UndoCoalescing coalescing = UndoCoalescing::none;
-        // What to select afterwards; by default the caret after the new text.
-        std::optional<Range> selection;
-        // Text the writer typed or pasted takes the typing attributes.
-        bool typed = false;
-        // A line break made by this edit may continue a list; the edits of
-        // commands (moving lines, links) never do.
-        bool continuesLists = true;
-        // No typing sound (a substitution made for a key already heard).
-        bool silent = false;
-    };
+    EditGate& gate() const { return *m_gate; }
+    using EditOptions = lumora::EditOptions;
     // Replaces range by text through the whole edit road. False when the
     // change was refused (no-editing mode) or there is no storage.
-    bool replaceCharacters(Range range, const QString& text, const EditOptions& options);
+    bool replaceCharacters(Range range, const QString& text, const EditOptions& options)
+    {
+        return m_gate->replaceCharacters(range, text, options);
+    }
     // The program's replace operation (commands, list continuation): one
     // change, not grouped for undo; callers that make several group them.
     void replaceText(const QString& text, Range range);
@@ -120,12 +122,23 @@ public:
     // selection the caret stays with the text it stood in. False when
     // refused (no-editing mode, a locked document) or empty.
     bool replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts,
-                           std::optional<Range> selection = std::nullopt);
+                           std::optional<Range> selection = std::nullopt)
+    {
+        return m_gate->replaceCharacters(ranges, texts, selection);
+    }
 
     // Whether a change may be made; when it may, prepares for it.
-    bool shouldChangeText(Range range, const QString& text);
-    void prepareForChange(Range range, const QString& text);
-    void processChange();
+    bool shouldChangeText(Range range, const QString& text) { return m_gate->shouldChangeText(range, text); }
+    void prepareForChange(Range range, const QString& text) { m_gate->prepareForChange(range, text); }
+    void processChange() { m_gate->processChange(); }
+
+    // What the view asks of its window (see Hooks): the document's
+    // Markdown switch, whether the outline is shown, and whether the
+    // document may be changed (false, after telling the window, when not).
+    const Hooks& hooks() const { return m_hooks; }
+    bool isMarkdownEnabled() const;
+    bool isOutlineVisible() const;
+    bool checkEditable();
 
     // ---- Upkeep
 
@@ -146,7 +159,7 @@ public:
 
     const Attributes& typingAttributes() const { return m_typingAttributes; }
     // What stays at full strength while focus highlighting is on.
-    Range focusRange() const { return m_focusRange; }
+    Range focusRange() const;
 
     // The persisted text options (see persistedTextOptions()): setting one
     // writes its key at once; other editors read it when they are next
@@ -184,30 +197,17 @@ public:
     EditorCommands& commands() const { return *m_commands; }
 
     // What the edit being processed did to the headings, while the outline
-    // is reloaded after it: found by comparing the headings of the lines it
-    // touched (and of the line after them) before and after it.
-    struct HeadingChange {
-        enum class Kind {
-            tree,   // anything else, or no edit: the tree is built again
-            titles, // the same headings at the same levels: at most their titles changed
-            made,   // one heading came, the others stayed as they were
-            unmade, // one heading went, the others stayed as they were
-        };
-        Kind kind = Kind::tree;
-        // The headings of those lines after the edit (their titles may be new).
-        std::vector<std::shared_ptr<Outline>> headings;
-        // made, unmade: the one; made: the heading before it in the text
-        // (null for the first).
-        std::shared_ptr<Outline> heading;
-        std::shared_ptr<Outline> previous;
-    };
-    const HeadingChange& headingChange() const { return m_headingChange; }
+    // is reloaded after it.
+    using HeadingChange = lumora::HeadingChange;
+    const HeadingChange& headingChange() const { return m_gate->headingChange(); }
 
     // For tests and benchmarks: paragraph restyles made after edits.
-    int restyleCount() const { return m_restyleCount; }
+    int restyleCount() const { return m_gate->restyleCount(); }
 
     // Find, spelling, substitutions, transformations and speech.
     TextServices& services() const { return *m_services; }
+    // Where the text stands in the view, and typewriter scrolling.
+    EditorScrolling& scrolling() const { return *m_scrolling; }
     bool isFindBarVisible() const;
     // Scrolls the selection to the middle of the view (Jump to Selection).
     void centerSelectionInVisibleArea();
@@ -255,42 +255,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    enum class Deletion { backward, forward, wordBackward, wordForward };
-    void applyIndentation(const IndentationEdit& edit);
-
+    // It sets the viewport's margins for the find bar.
     friend class TextServices;
-    friend class EditorCommands;
 
-    bool isMarkdownEnabled() const;
-    bool isOutlineVisible() const;
-    // False, after telling the window, when the document may not be changed.
-    bool checkEditable();
-    void restyleAfterChange();
-    void deleteText(Deletion deletion);
-    void insertTyped(const QString& text);
-    Range safeRange(Range range) const;
-    QString plainText(const QMimeData* source) const;
     void selectionDidChange();
-    void repaintSelectionBlocks(Range before, Range after);
-    // Typewriter scrolling: the bottom edge, in the viewport, of the line
-    // that holds the end of the selection, and the scroll that puts it back
-    // where it stood before the edit.
-    int insertionBottom() const;
-    void keepInsertionLineInPlace();
-    // Heading entries with their levels, in text order (see headingChange).
-    using Headings = std::vector<std::pair<std::shared_ptr<Outline>, int>>;
-    std::optional<Headings> headingsAround(Range range) const;
-    HeadingChange headingChangeBetween(const std::optional<Headings>& before, const std::optional<Headings>& after) const;
-    void measureShownAround(qsizetype position, int distance);
-    // What the view keeps in place while its size or insets change: the
-    // caret's line when it is in sight, else the line at the top.
-    struct ViewAnchor {
-        qsizetype position = 0;
-        int y = 0;
-    };
-    ViewAnchor viewAnchor() const;
-    void restoreViewAnchor(const ViewAnchor& anchor);
-    void paintFocusDimming();
     void loadTextOptions();
     void applyTextOptions();
     void undoOrRedo(bool redo);
@@ -298,31 +266,18 @@ private:
     TextStorage* m_storage = nullptr;
     UndoManager* m_undo = nullptr;
     std::unique_ptr<TextMirror> m_mirror;
+    std::unique_ptr<EditGate> m_gate;
+    std::unique_ptr<EditorScrolling> m_scrolling;
+    std::unique_ptr<EditorClipboard> m_clipboard;
+    std::unique_ptr<EditorTyping> m_typing;
+    std::unique_ptr<EditorHighlighting> m_highlighting;
     std::unique_ptr<EditorCommands> m_commands;
     std::unique_ptr<TextServices> m_services;
     Hooks m_hooks;
     Attributes m_typingAttributes;
 
-    // The edit in progress (see prepareForChange and processChange).
-    bool m_textHasChanged = false;
-    bool m_resetMarkdown = false;
-    bool m_resetOutline = false;
-    // The headings of the lines the edit in progress touches, and the line
-    // after them, with their levels before it (see headingChange).
-    std::optional<Headings> m_headingsBefore;
-    HeadingChange m_headingChange;
-    std::optional<Range> m_affectedCharRange;
-    // The edit whose typing sound plays once the keystroke is processed.
-    std::optional<std::pair<Range, QString>> m_typewriterSound;
-    int m_processDepth = 0;
-    bool m_continuesLists = true;
-    // The document's line break, counted when first needed; changes made
-    // elsewhere (another window, a reload) count again.
-    mutable std::optional<QString> m_lineEnding;
     int m_storageObserver = 0;
-    bool m_inGate = false;
-    // Where the selection's line stood before the edit (typewriter scrolling).
-    std::optional<int> m_oldInsertionOrigin;
+    // A resize keeps the text's place itself: new insets leave it alone.
     bool m_resizing = false;
     // The text attributes the mirror and the typing attributes were last given.
     std::shared_ptr<const ParsedMarkdownStylesheet> m_appliedStylesheet;
@@ -335,8 +290,6 @@ private:
     Range m_selectionBeforeRebuild;
     bool m_wasSelectionNotEmpty = false;
     bool m_adjustingSelection = false;
-    Range m_focusRange;
-    int m_restyleCount = 0;
     std::array<bool, 9> m_textOptions{};
     bool m_textOptionsLoaded = false;
     int m_caretWidth = 2;

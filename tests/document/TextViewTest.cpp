@@ -648,3 +648,17 @@ TEST_F(TextViewTest, ReturnAndPasteKeepTheDocumentsLineEndings)
     storage->replaceCharacters(Range(0, storage->length()), QStringLiteral("a\r\nb\r\nc"));
     EXPECT_EQ(view->lineEnding(), QStringLiteral("\r\n"));
 }
+
+// A view closed while its document stays open (another window still shows
+// it) stops watching the text: later edits never reach the closed view.
+TEST(TextViewLifetime, AStorageThatOutlivesItsViewCanStillBeEdited)
+{
+    TextStorage storage(QStringLiteral("one\r\ntwo"), Settings::shared().parsedStylesheet()->base);
+    {
+        TextView view;
+        view.setTextStorage(&storage, nullptr);
+        EXPECT_EQ(view.lineEnding(), QStringLiteral("\r\n"));
+    }
+    storage.replaceCharacters(Range(0, 0), QStringLiteral("x"));
+    EXPECT_EQ(storage.string(), QStringLiteral("xone\r\ntwo"));
+}

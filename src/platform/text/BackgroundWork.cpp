@@ -96,11 +96,14 @@ void BackgroundWork::timerEvent(QTimerEvent* event)
     if (m_burst.hasExpired() && m_sliceWall >= 0) {
         // The thread's share since the last slice began, that slice and
         // all it set off included: above maxShare, the next slice waits
-        // until the share is back down to it.
+        // until the share is back down to it, or until it has waited
+        // maxWaitMs (a thread that stays busy must not stop the work).
         const double busy = double(cpu - m_sliceCpu);
         const double since = double(wall - m_sliceWall);
-        if (busy > maxShare * since) {
-            schedule(std::max(1, int(std::ceil((busy / maxShare - since) / 1e6))));
+        const double longest = double(maxWaitMs) * 1e6;
+        if (busy > maxShare * since && since < longest) {
+            const double until = std::min(busy / maxShare, longest) - since;
+            schedule(std::max(1, int(std::ceil(until / 1e6))));
             return;
         }
     }

@@ -22,7 +22,8 @@ namespace lumora {
 //   slice every sliceMs + restMs (the thread stays three quarters idle);
 // - beyond the burst, what a slice sets off (the repaint of text that moved,
 //   keys typed meanwhile) counts too: the next slice waits until the thread
-//   has been busy for at most maxShare of the time since the last one began;
+//   has been busy for at most maxShare of the time since the last one began,
+//   or maxWaitMs have passed;
 // - the work of a higher priority first (a restyle before the measuring of
 //   what it restyled), the work of one priority by turns.
 //
@@ -33,6 +34,9 @@ public:
     static constexpr int burstMs = 100;
     static constexpr int restMs = 12;
     static constexpr double maxShare = 0.3;
+    // However busy the thread stays (a long drag, another window's work),
+    // a slice still runs this often: the work is slowed, never starved.
+    static constexpr int maxWaitMs = 250;
 
     enum class Priority { measuring, restyling };
     enum class Burst {
