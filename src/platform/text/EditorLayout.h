@@ -1,6 +1,9 @@
 #pragma once
 
 #include "platform/text/BackgroundWork.h"
+#include "platform/text/BlockHeights.h"
+#include "platform/text/HeightCorrections.h"
+#include "platform/text/ParagraphLines.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QTextBlockFormat>
@@ -120,11 +123,11 @@ public:
     // whole pixel) is the view following the layout and keeps its fraction,
     // any other starts afresh: corrections noted but not yet reported
     // belonged to the old place.
-    void setAnchor(double y);
+    void setAnchor(double y) { m_corrections.setAnchor(y); }
     // Where the text that stood at the top of the view stands now: moved
     // by the corrections above it, to the fraction of a pixel, so that
     // whole-pixel scrolls never add up to a drift.
-    double anchor() const { return m_anchor; }
+    double anchor() const { return m_corrections.anchor(); }
 
     // While deferring, a changed block is laid out again at once only when
     // it is shown; the others keep their heights until they are next drawn,
@@ -158,55 +161,24 @@ protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
 
 private:
-    // Sixteen bytes a block: a long text has a million of them.
-    struct Block {
-        float height = 0.0f;     // top margin plus lines: exact when measured
-        float topMargin = 0.0f;  // the top margin as last laid out
-        std::uint32_t used = 0;  // when it was last drawn or asked for
-        bool measured : 1 = false; // the height is exact for the text, looks and width
-        bool current : 1 = false;  // the block's own text layout holds lines for them
-        bool held : 1 = false;     // the block's own text layout holds lines or formats
-        bool wanted : 1 = false;   // laid out in its own layout before the last change
-        bool pending : 1 = false;  // to lay out again when the batch ends
-        // Only its looks changed since it was measured: unless what breaks
-        // its lines changed (lineKey), its lines are those it had, and
-        // measuring it again only finds its new margin.
-        bool linesKept : 1 = false;
-        std::uint32_t lineKey : 24 = 0; // what broke its lines, as last laid out
-    };
-    static_assert(sizeof(Block) == 16, "a block's record stays sixteen bytes");
-    static constexpr int kChunk = 256;
-
     void reset();
     void invalidateAll();
-    bool geometryChanged() const;
     void readGeometry();
     QTextBlockFormat formatOf(const QTextBlock& block) const;
-    double estimate(const QTextBlock& block) const;
-    double layoutLines(QTextLayout* layout, const QTextBlock& block, const QTextBlockFormat& format) const;
     void realize(const QTextBlock& block, int index) const;
     void measure(const QTextBlock& block, int index) const;
     void markChanged(const QTextBlock& block, int index) const;
     void addPending(int index, double oldTop, double oldBottom);
     void flushPending();
     void evictIfNeeded() const;
-    void setHeight(int index, double height) const;
-    void rebuildChunks(int fromBlock) const;
-    double top(int index) const;
-    double totalHeight() const;
-    int blockIndexAt(double y) const;
     void placeBlock(const QTextBlock& block, int index) const;
     void scheduleBackgroundLayout() const;
     bool measureSlice(const QDeadlineTimer& deadline);
     std::uint32_t lineKeyOf(const QTextBlock& block, const QTextBlockFormat& format) const;
     void reportSize() const;
-    void noteMoved(double oldTop, double oldHeight, double newHeight) const;
 
     // Mutable: painting and queries lay out on demand.
-    mutable std::vector<Block> m_blocks;
-    mutable std::vector<double> m_chunkSums;
-    mutable std::vector<double> m_chunkTops;
-    mutable int m_topsValid = 0;       // chunks whose tops are current
+    mutable BlockHeights m_blocks;
     mutable int m_firstUnmeasured = 0; // no block before it is unmeasured
     mutable int m_unmeasured = 0;      // blocks whose heights are estimates
     mutable int m_heldCount = 0;
@@ -217,8 +189,8 @@ private:
     mutable QSizeF m_reportedSize;
     mutable QTextLayout m_scratch;
     mutable int m_changingFormats = 0;
-    mutable double m_anchorShift = 0.0; // corrections above the anchor not yet reported
-    mutable double m_dirtyTop = -1.0;   // where corrected heights moved what follows, not yet repainted
+    // Estimates corrected outside edits, not yet reported to the view.
+    mutable HeightCorrections m_corrections;
     int m_batchDepth = 0;
     bool m_deferring = false;
     int m_pendingFirst = -1;
@@ -227,14 +199,9 @@ private:
     double m_pendingBottom = 0.0;
     double m_drawnTop = 0.0;
     double m_drawnBottom = -1.0;
-    mutable double m_anchor = 0.0;
-    bool m_holdingAnchor = false;
 
     const FormatSource* m_source = nullptr;
-    double m_pageWidth = -1.0;
-    double m_left = 0.0, m_top = 0.0, m_right = 0.0, m_bottom = 0.0;
-    double m_estimatedLineHeight = 20.0;
-    double m_estimatedCharWidth = 8.0;
+    PageGeometry m_page;
     int m_cursorWidth = 1;
 };
 
