@@ -12,6 +12,8 @@
 #include "settings/URLExtensions.h"
 #include "widgets/ViewUtilities.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
@@ -26,6 +28,11 @@
 namespace lumora {
 
 namespace {
+
+// Posted after an edit, and then behind the repaint it asked for: the rows
+// follow the edits noted since.
+const QEvent::Type kAfterEditEvent = QEvent::Type(QEvent::registerEventType());
+const QEvent::Type kApplyEditsEvent = QEvent::Type(QEvent::registerEventType());
 
 // Every row is this high, whatever its text.
 constexpr int kRowHeight = 24;
@@ -236,6 +243,9 @@ void OutlineViewController::showEvent(QShowEvent* event)
 
 void OutlineViewController::reloadOutline()
 {
+    m_pendingChanges.clear();
+    m_pendingWholeTree = false;
+    m_pendingStorage = nullptr;
     DocumentViewController* pane = m_editorPane;
     if (!pane) return;
     Document* document = pane->document();
@@ -243,22 +253,85 @@ void OutlineViewController::reloadOutline()
 
     const TextStorage* storage = pane->textView()->textStorage();
     if (!storage) return;
-    // Rows that come in, or get their first rows, open as their headings
-    // remember; the rows that stay keep what the view already shows.
-    const auto opened = [this](const QModelIndex& index) {
-        if (const auto entry = m_model->entry(index)) m_outlineView->setExpanded(index, entry->isExpanded);
-    };
-    // An edit that made or unmade one heading, or changed titles and nothing
-    // else of the tree, changes those rows alone: a keystroke never walks
-    // over every heading of a long text.
-    if (m_outline && applyEdit(pane->textView()->headingChange(), opened)) return;
     m_outline = outlineTree(*storage);
     ++m_treeBuilds;
     m_updating = true;
-    m_model->update(m_outline, opened);
+    m_model->update(m_outline, [this](const QModelIndex& index) { opened(index); });
     showSelectedItem();
     m_updating = false;
     updatePlaceholder();
+}
+
+void OutlineViewController::reloadOutlineSoon()
+{
+    DocumentViewController* pane = m_editorPane;
+    if (!pane) return;
+    const TextStorage* storage = pane->textView()->textStorage();
+    const TextView::HeadingChange& change = pane->textView()->headingChange();
+    // Changes made in another text (the editor took a new document) cannot
+    // be replayed on rows built from the old one.
+    if (!m_pendingChanges.empty() && storage != m_pendingStorage) m_pendingWholeTree = true;
+    m_pendingStorage = storage;
+    if (change.kind == TextView::HeadingChange::Kind::tree) m_pendingWholeTree = true;
+    if (m_pendingWholeTree) m_pendingChanges.clear();
+    else m_pendingChanges.push_back(change);
+    // The rows follow after the paint that shows the key: a row that comes
+    // or goes has the tree lay out all its rows again, which would delay the
+    // key on the screen. The window's repaint is posted at low priority once
+    // the edit is done (after this call); an event posted at normal
+    // priority now is handled before it, and posts the update behind it.
+    if (!m_applyPosted) {
+        m_applyPosted = true;
+        QCoreApplication::postEvent(this, new QEvent(kAfterEditEvent));
+    }
+}
+
+void OutlineViewController::customEvent(QEvent* event)
+{
+    if (event->type() == kAfterEditEvent) {
+        QCoreApplication::postEvent(this, new QEvent(kApplyEditsEvent), Qt::LowEventPriority);
+    } else if (event->type() == kApplyEditsEvent) {
+        m_applyPosted = false;
+        applyPendingEdits();
+    } else {
+        QWidget::customEvent(event);
+    }
+}
+
+void OutlineViewController::applyPendingEdits()
+{
+    const std::vector<TextView::HeadingChange> changes = std::exchange(m_pendingChanges, {});
+    const bool wholeTree = std::exchange(m_pendingWholeTree, false);
+    const TextStorage* storage = std::exchange(m_pendingStorage, nullptr);
+    DocumentViewController* pane = m_editorPane;
+    if (!pane || (!wholeTree && changes.empty())) return;
+    // An edit that made or unmade one heading, or changed titles and nothing
+    // else of the tree, changes those rows alone: a keystroke never walks
+    // over every heading of a long text. The changes are replayed in the
+    // order they were made, so that each finds the rows as its edit left
+    // the text before it.
+    if (!wholeTree && m_outline && storage == pane->textView()->textStorage()) {
+        const auto opened = [this](const QModelIndex& index) { this->opened(index); };
+        bool done = true;
+        for (const auto& change : changes) {
+            done = applyEdit(change, opened);
+            if (!done) break;
+        }
+        if (done) {
+            Document* document = pane->document();
+            m_titleLabel->setText(document && !document->isUntitled() ? url::localizedName(document->filePath())
+                                                                        : QString());
+            return;
+        }
+    }
+    reloadOutline();
+}
+
+// Rows that come in, or get their first rows, open as their headings
+// remember; the rows that stay keep what the view already shows.
+void OutlineViewController::opened(const QModelIndex& index)
+{
+    if (const auto entry = m_model->entry(index)) m_outlineView->setExpanded(index, entry->isExpanded);
 }
 
 bool OutlineViewController::applyEdit(const TextView::HeadingChange& change, const OutlineModel::Opened& opened)

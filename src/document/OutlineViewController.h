@@ -32,7 +32,8 @@ class TextStorage;
 // its row, and only headings that came, went or moved to another parent add
 // or remove rows, so typing in a long text never rebuilds the tree. Each
 // entry remembers whether its row is expanded, so a collapsed heading stays
-// collapsed through reloads.
+// collapsed through reloads. The rows follow an edit once the key is
+// painted; the edits of a burst of keys are replayed together.
 //
 // Choosing a heading puts the editor's caret at the start of its line,
 // scrolls that line to the middle of the editor and gives the editor the
@@ -55,8 +56,15 @@ public:
     // strip's band while the strip floats over the panes, at the top in full
     // screen and while the strip never hides.
     void updateTitleLabelPosition();
-    // Refreshes the title and brings the tree up to date with the text.
+    // Refreshes the title and builds the tree again from the text, at once.
     void reloadOutline();
+    // What an edit of the text calls: the edit's heading change is noted and
+    // the rows follow once the event loop turns, after the key's paint. A
+    // run of edits handled before then updates the rows once, change after
+    // change in the order they were made.
+    void reloadOutlineSoon();
+    // The rows brought up to date with the edits noted so far (at once).
+    void applyPendingEdits();
     // The pane's colours from the current theme.
     void applyTheme();
 
@@ -81,16 +89,20 @@ public:
     int rowChanges() const;
     // Trees built from the whole text by reloads so far.
     int treeBuilds() const { return m_treeBuilds; }
+    // Edits whose rows are still to follow.
+    bool hasPendingEdits() const { return m_applyPosted || m_pendingWholeTree || !m_pendingChanges.empty(); }
 
     QSize sizeHint() const override;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void customEvent(QEvent* event) override;
 
 private:
     // Brings the rows up to date with what one edit did; false when the
     // tree must be built again.
     bool applyEdit(const TextView::HeadingChange& change, const OutlineModel::Opened& opened);
+    void opened(const QModelIndex& index);
     void selectionDidChange();
     void showSelectedItem();
     void updatePlaceholder();
@@ -103,6 +115,13 @@ private:
     OutlineModel* m_model = nullptr;
     std::shared_ptr<Outline> m_outline;
     int m_treeBuilds = 0;
+    // The heading changes of the edits since the rows were last brought up
+    // to date, oldest first, and the text they were made in; a change that
+    // needs the whole tree stands for all of them.
+    bool m_applyPosted = false;
+    std::vector<TextView::HeadingChange> m_pendingChanges;
+    const TextStorage* m_pendingStorage = nullptr;
+    bool m_pendingWholeTree = false;
     std::shared_ptr<Outline> m_selectedItem;
     // A reload or an expansion change of the program's own is under way:
     // the selection and the expanded flags follow the user only.

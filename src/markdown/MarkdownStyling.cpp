@@ -10,6 +10,8 @@
 #include <QGuiApplication>
 
 #include <array>
+#include <memory_resource>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -68,24 +70,30 @@ const StyleNames& styleNames(const Markdown& element)
 // ---- Outline entries of one restyle ------------------------------------------
 
 // The entries that heading paragraphs took in the editing brackets now open,
-// so that one bracket never hands one entry to two headings.
-std::unordered_set<const Outline*>& claimedEntries(const TextStorage& storage)
+// so that one bracket never hands one entry to two headings. A bracket that
+// restyled a whole long text leaves thousands of entries behind; their
+// memory comes from one arena, so that the key whose bracket takes the slot
+// over later hands it back at once instead of node by node.
+using ClaimedEntries = std::pmr::unordered_set<const Outline*>;
+ClaimedEntries& claimedEntries(const TextStorage& storage)
 {
     struct Claims {
         std::uint64_t session = 0;
-        std::unordered_set<const Outline*> entries;
+        std::pmr::monotonic_buffer_resource memory;
+        std::optional<ClaimedEntries> entries;
     };
     static std::array<Claims, 4> recent;
     static size_t next = 0;
     const std::uint64_t session = storage.editingSession();
     if (session != 0) {
         for (Claims& c : recent)
-            if (c.session == session) return c.entries;
+            if (c.session == session && c.entries) return *c.entries;
     }
     Claims& c = recent[next++ % recent.size()];
     c.session = session;
-    c.entries.clear();
-    return c.entries;
+    c.entries.reset();
+    c.memory.release();
+    return c.entries.emplace(&c.memory);
 }
 
 // The entry for a heading paragraph: the one it carries, unless another

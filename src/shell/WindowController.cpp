@@ -89,7 +89,7 @@ void WindowController::setUp()
         [this] {
             const auto windows = m_document ? controllersOf(*m_document) : std::vector<WindowController*>{this};
             for (WindowController* window : windows)
-                if (window->isOutlineVisible()) window->outlinePane().reloadOutline();
+                if (window->isOutlineVisible()) window->outlinePane().reloadOutlineSoon();
         },
         [this](bool visible) { setOutlineVisible(visible); },
     });

@@ -44,6 +44,7 @@ protected:
         pane = &window->outlinePane();
         editor = window->documentViewController()->textView();
         tree = pane->outlineView();
+        settle();
     }
 
     // The rows as the tree shows them: each title indented two spaces per
@@ -78,7 +79,8 @@ protected:
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
     }
 
-    // Typing as the writer types: at a place, through the editor.
+    // Typing as the writer types: at a place, through the editor; then the
+    // rows follow.
     void typeAt(qsizetype location, const QString& text)
     {
         editor->setSelectedRange(Range(location, 0));
@@ -87,6 +89,20 @@ protected:
             if (i > 0) QTest::keyClick(editor, Qt::Key_Return);
             QTest::keyClicks(editor, lines[i]);
         }
+        settle();
+    }
+
+    // The rows follow the edits once the event loop turns (after the key is
+    // painted).
+    void settle()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->hasPendingEdits(), 10000);
+    }
+
+    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(editor, k, modifiers);
+        settle();
     }
 
     QString text() const { return textOf(document); }
@@ -120,7 +136,7 @@ TEST_F(OutlineSidebarTest, ShowsTheFileNameAndAPlaceholderUntilAHeadingIsTyped)
 
     // Deleting the heading's marks brings the placeholder back.
     editor->setSelectedRange(Range(0, 2));
-    QTest::keyClick(editor, Qt::Key_Delete);
+    key(Qt::Key_Delete);
     EXPECT_TRUE(rows().isEmpty());
     EXPECT_TRUE(pane->emptyView()->isVisible());
 
@@ -144,15 +160,15 @@ TEST_F(OutlineSidebarTest, HeadingsNestByLevelAndFollowAddedRemovedAndRelevelled
     // Re-levelled: "## Two" becomes a top-level heading and takes "## Three"
     // and "## Added" under it.
     editor->setSelectedRange(Range(text().indexOf("## Two"), 1));
-    QTest::keyClick(editor, Qt::Key_Delete);
+    key(Qt::Key_Delete);
     EXPECT_EQ(rows(), (QStringList{"# One", "# Two", "  ## Three", "  ## Added", "# Four", "  ### Five"}));
     // Removed: the line of "## Three" goes.
     const qsizetype three = text().indexOf("## Three");
     editor->setSelectedRange(Range(three, QStringLiteral("## Three\n").size()));
-    QTest::keyClick(editor, Qt::Key_Delete);
+    key(Qt::Key_Delete);
     EXPECT_EQ(rows(), (QStringList{"# One", "# Two", "  ## Added", "# Four", "  ### Five"}));
     // And back, in one undo.
-    QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+    key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(rows(), (QStringList{"# One", "# Two", "  ## Three", "  ## Added", "# Four", "  ### Five"}));
     // A heading typed under one that had none shows at once.
     typeAt(text().size(), "# New\n");
@@ -180,7 +196,7 @@ TEST_F(OutlineSidebarTest, TypingInAHeadingRepaintsItsRowAndRebuildsNothing)
     typeAt(text().indexOf("Body"), "# ");
     EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "# Body text", "# Three"}));
     editor->setSelectedRange(Range(text().indexOf("# Body"), 1));
-    QTest::keyClick(editor, Qt::Key_Delete);
+    key(Qt::Key_Delete);
     EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two and more", "# Three"}));
     typeAt(text().indexOf("Two and") + 3, "\n# Split");
     EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two", "# Split and more", "# Three"}));
@@ -260,6 +276,7 @@ TEST_F(OutlineSidebarTest, HeadingsMadeAndUnmadeOneAtATimeNestAsAFreshTreeWould)
         } else {
             QTest::keyClicks(editor, QString(int(1 + random() % 4), u'#') + u' ');
         }
+        settle();
         ASSERT_EQ(kept(), fresh()) << "step " << step;
         ASSERT_EQ(shown({}, 0), fresh()) << "step " << step;
         ASSERT_TRUE(openAsRemembered({})) << "step " << step;
@@ -267,6 +284,48 @@ TEST_F(OutlineSidebarTest, HeadingsMadeAndUnmadeOneAtATimeNestAsAFreshTreeWould)
     // Only the new levels built the tree again.
     EXPECT_EQ(pane->treeBuilds(), builds + relevelled);
     EXPECT_GT(relevelled, 5);
+}
+
+TEST_F(OutlineSidebarTest, ABurstOfKeysMakingAndUnmakingHeadingsEndsWithTheRowsOfAFreshTree)
+{
+    // Keys handled before the event loop turns: their heading changes are
+    // replayed in order once it does, and the rows end as a fresh tree's,
+    // with a collapsed heading still collapsed and the chosen row chosen.
+    open("# One\n## Two\nBody\n### Three\nLine\n# Four\n## Five\nMore\nText\n");
+    tree->collapse(rowOf("# Four"));
+    click(rowOf("## Two"));
+    settle();
+    const int builds = pane->treeBuilds();
+    const auto at = [&](const QString& s) { return text().indexOf(s); };
+    // Made, nested, titled, unmade and made again, all in one burst.
+    editor->setSelectedRange(Range(at("Body"), 0));
+    QTest::keyClicks(editor, "## ");
+    editor->setSelectedRange(Range(at("Line"), 0));
+    QTest::keyClicks(editor, "# ");
+    editor->setSelectedRange(Range(at("## Body") + 7, 0));
+    QTest::keyClicks(editor, " more");
+    editor->setSelectedRange(Range(at("### Three") + 4, 0));
+    for (int i = 0; i < 4; ++i) QTest::keyClick(editor, Qt::Key_Backspace);
+    editor->setSelectedRange(Range(at("Text"), 0));
+    QTest::keyClicks(editor, "### ");
+    editor->setSelectedRange(Range(at("## Body more"), 3));
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QTest::keyClicks(editor, "## ");
+    EXPECT_TRUE(pane->hasPendingEdits());
+    settle();
+    EXPECT_EQ(rows(), (QStringList{"# One", "  ## Two", "  ## Body more", "# Line", "+# Four"}));
+    tree->expand(rowOf("# Four"));
+    EXPECT_EQ(rows().mid(5), (QStringList{"  ## Five", "    ### Text"}));
+    // The entries behind the rows nest as a fresh tree's.
+    std::function<QString(const Outline&)> shape = [&](const Outline& node) {
+        QString out = node.title + u'(';
+        for (const auto& child : node.contents) out += shape(*child);
+        return out + u')';
+    };
+    EXPECT_EQ(shape(*pane->outline()), shape(*outlineTree(document->data().textStorage())));
+    EXPECT_EQ(pane->treeBuilds(), builds); // row by row, not built again
+    ASSERT_EQ(tree->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(tree->selectionModel()->selectedRows().first().data().toString(), "## Two");
 }
 
 TEST_F(OutlineSidebarTest, CollapsedHeadingsStayCollapsedThroughReloads)
