@@ -3,6 +3,7 @@
 #include "platform/application/DocumentBase.h"
 #include "platform/application/DocumentFiles.h"
 #include "platform/application/DocumentSaver.h"
+#include "platform/files/FileManager.h"
 #include "platform/files/FileReader.h"
 #include "platform/files/FileRelocations.h"
 #include "platform/files/FileWriter.h"
@@ -72,17 +73,24 @@ PlatformStatus DocumentRelocation::moveTo(const QString& path, bool replace)
     const QByteArray from = NativePath::encode(d.m_filePath), to = NativePath::encode(target);
     const bool fileThere = NativePath::isRegularFile(d.m_filePath) && !d.fileChangedOnDisk();
     if (fileThere) {
-        int result = replace ? ::rename(from.constData(), to.constData())
-                             : ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
-        int error = result == 0 ? 0 : errno;
+        const QString fromFolder = QFileInfo(d.m_filePath).absolutePath();
+        int error = replace ? (::rename(from.constData(), to.constData()) == 0 ? 0 : errno)
+                            : FileManager::renameWithoutReplacing(d.m_filePath, target);
         if (error == EXDEV) {
-            // Another disk: the bytes are copied, then the old file goes.
+            // Another disk: the bytes are copied (the new folder synced with
+            // them), then the old file goes.
             auto bytes = readFileSafely(d.m_filePath);
             if (!bytes) return moveError(bytes.error().recoverySuggestion);
             if (auto status = writeFileSafely(target, *bytes, {.createOnly = !replace}); !status)
                 return moveError(status.error().recoverySuggestion);
             ::unlink(from.constData());
+            FileManager::syncFolder(fromFolder);
             error = 0;
+        } else if (!error) {
+            // The new name, and the old one gone, last through a power cut.
+            const QString toFolder = QFileInfo(target).absolutePath();
+            FileManager::syncFolder(toFolder);
+            if (toFolder != fromFolder) FileManager::syncFolder(fromFolder);
         }
         if (error) return moveError(fileErrorReason(error, platformText("file.step.move", "Moving the file")));
         d.takeFile(target, FileFingerprint::of(target), d.m_fileRecord.digest.value_or(0));

@@ -50,17 +50,6 @@ QString quoted(const QString& text)
     return QStringLiteral("“") + text + QStringLiteral("”");
 }
 
-// Makes the folder's entries durable. A file system without the notion
-// (EINVAL) is fine; a failing disk is reported.
-int syncFolder(const QString& folder)
-{
-    const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    int error = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    ::close(fd);
-    return error;
-}
-
 int writeAll(int fd, const char* data, size_t size)
 {
     while (size > 0) {
@@ -248,7 +237,7 @@ PlatformStatus moveAcrossFileSystems(const QString& from, const QString& to)
                                  from);
         return FileManager::errorFor(copy.error, FileManager::Action::move, from, to);
     }
-    if (const int error = syncFolder(parentOf(temporary)); error && error != EINVAL) {
+    if (const int error = FileManager::syncFolder(parentOf(temporary)); error && error != EINVAL) {
         removeTree(temporary);
         return FileManager::errorFor(error, FileManager::Action::move, from, to);
     }
@@ -256,14 +245,14 @@ PlatformStatus moveAcrossFileSystems(const QString& from, const QString& to)
         removeTree(temporary);
         return FileManager::errorFor(error, FileManager::Action::move, from, to);
     }
-    syncFolder(parentOf(to));
+    FileManager::syncFolder(parentOf(to));
     if (const int error = removeTree(from))
         return PlatformError(PlatformError::Code::writeFailed,
                              platformText("files.error.moveOriginalKept",
                                           "“%1” was copied to “%2”, but the original couldn't be removed.")
                                  .arg(nameOf(from), nameOf(parentOf(to))),
                              fileErrorReason(error), from);
-    syncFolder(parentOf(from));
+    FileManager::syncFolder(parentOf(from));
     return {};
 }
 
@@ -365,7 +354,7 @@ PlatformResult<QString> FileManager::createFile(const QString& path, const QByte
         }
         int error = ::fsync(fd) == 0 ? 0 : errno;
         if (::close(fd) != 0 && !error) error = errno;
-        if (!error) error = syncFolder(parentOf(candidate));
+        if (!error) error = FileManager::syncFolder(parentOf(candidate));
         if (error) {
             ::unlink(bytes.constData()); // ours: made above, exclusively
             return errorFor(error, Action::createFile, candidate);
@@ -383,7 +372,7 @@ PlatformResult<QString> FileManager::createFolder(const QString& path, bool numb
             if (error == EEXIST && numberOnClash && n < 100000) continue;
             return errorFor(error, Action::createFolder, candidate);
         }
-        if (const int error = syncFolder(parentOf(candidate))) return errorFor(error, Action::createFolder, candidate);
+        if (const int error = FileManager::syncFolder(parentOf(candidate))) return errorFor(error, Action::createFolder, candidate);
         return candidate;
     }
 }
@@ -438,6 +427,15 @@ int FileManager::renameWithoutReplacing(const QString& fromPath, const QString& 
     return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
+int FileManager::syncFolder(const QString& folder)
+{
+    const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+    ::close(fd);
+    return error;
+}
+
 PlatformStatus FileManager::moveItem(const QString& fromPath, const QString& toPath)
 {
     const QString from = QDir::cleanPath(fromPath);
@@ -448,8 +446,8 @@ PlatformStatus FileManager::moveItem(const QString& fromPath, const QString& toP
     const int error = renameWithoutReplacing(from, to);
     if (error == EXDEV) return moveAcrossFileSystems(from, to);
     if (error) return errorFor(error, action, from, to);
-    syncFolder(parentOf(to));
-    if (action == Action::move) syncFolder(parentOf(from));
+    FileManager::syncFolder(parentOf(to));
+    if (action == Action::move) FileManager::syncFolder(parentOf(from));
     return {};
 }
 
@@ -575,8 +573,8 @@ PlatformResult<QString> FileManager::moveItemToTrash(const QString& path)
                 if (moved == EXDEV) break; // another disk after all (a bind mount): the next Trash
                 return errorFor(moved, Action::trash, item);
             }
-            const int synced = syncFolder(files);
-            const int syncedSource = syncFolder(parentOf(item));
+            const int synced = FileManager::syncFolder(files);
+            const int syncedSource = FileManager::syncFolder(parentOf(item));
             if (const int error = synced ? synced : syncedSource; error && error != EINVAL) {
                 // Not durable: it goes back where it was, with its record.
                 if (renameWithoutReplacing(target, item) == 0) ::unlink(native(infoPath).constData());

@@ -67,6 +67,10 @@ public:
     // The rename that never replaces, alone: 0 or the errno of the failure.
     // forceFallback skips renameat2 (tests of file systems that refuse it).
     static int renameWithoutReplacing(const QString& from, const QString& to, bool forceFallback = false);
+
+    // Makes the folder's entries durable (after a rename in it): 0 or the
+    // errno. A file system without the notion (EINVAL) counts as done.
+    static int syncFolder(const QString& folder);
 };
 
 } // namespace lumora
