@@ -28,10 +28,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QImage>
 #include <QMenu>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -42,20 +40,7 @@ using namespace lumora;
 
 namespace {
 
-const QString& fileOf(qsizetype bytes)
-{
-    static QTemporaryDir dir;
-    static std::map<qsizetype, QString> files;
-    auto it = files.find(bytes);
-    if (it == files.end()) {
-        const QString path = dir.filePath(QStringLiteral("document-%1.md").arg(bytes));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(bench::sharedMarkdownCorpus(bytes).toUtf8());
-        it = files.emplace(bytes, path).first;
-    }
-    return it->second;
-}
+const QString& fileOf(qsizetype bytes) { return bench::markdownCorpusFile(bytes); }
 
 // A started application: the main menu, the observers, no introduction.
 DocumentController& application()

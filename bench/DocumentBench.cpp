@@ -6,8 +6,6 @@
 #include "support/MarkdownCorpus.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -25,20 +23,7 @@ public:
     void showWindow() override {}
 };
 
-const QString& fileOf(qsizetype bytes)
-{
-    static QTemporaryDir dir;
-    static std::map<qsizetype, QString> files;
-    auto it = files.find(bytes);
-    if (it == files.end()) {
-        const QString path = dir.filePath(QStringLiteral("doc-%1.txt").arg(bytes));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(bench::markdownCorpus(bytes).toUtf8());
-        it = files.emplace(bytes, path).first;
-    }
-    return it->second;
-}
+const QString& fileOf(qsizetype bytes) { return bench::markdownCorpusFile(bytes, QStringLiteral("txt")); }
 
 void Sizes(benchmark::internal::Benchmark* b)
 {

@@ -32,10 +32,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QKeyEvent>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -55,21 +53,7 @@ using lumora::bench::residentMegabytes;
 
 namespace {
 
-// A file of generated Markdown of about `bytes` characters.
-const QString& fileOf(qsizetype bytes)
-{
-    static QTemporaryDir dir;
-    static std::map<qsizetype, QString> files;
-    auto it = files.find(bytes);
-    if (it == files.end()) {
-        const QString path = dir.filePath(QStringLiteral("document-%1.txt").arg(bytes));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(bench::markdownCorpus(bytes).toUtf8());
-        it = files.emplace(bytes, path).first;
-    }
-    return it->second;
-}
+const QString& fileOf(qsizetype bytes) { return bench::markdownCorpusFile(bytes, QStringLiteral("txt")); }
 
 // The application's document controller, prepared as at start-up (it
 // restyles open documents when the text attributes change); one for the

@@ -58,7 +58,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QPointer>
@@ -224,20 +223,7 @@ void runFor(int ms)
 
 // ---- Documents and windows ---------------------------------------------------------------
 
-const QString& fileOf(qsizetype bytes)
-{
-    static QTemporaryDir dir;
-    static std::map<qsizetype, QString> files;
-    auto it = files.find(bytes);
-    if (it == files.end()) {
-        const QString path = dir.filePath(QStringLiteral("document-%1.md").arg(bytes));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(bench::markdownCorpus(bytes).toUtf8());
-        it = files.emplace(bytes, path).first;
-    }
-    return it->second;
-}
+const QString& fileOf(qsizetype bytes) { return bench::markdownCorpusFile(bytes); }
 
 DocumentController& controller()
 {

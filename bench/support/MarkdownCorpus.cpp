@@ -1,8 +1,14 @@
 #include "support/MarkdownCorpus.h"
 
-#include <QStringList>
+#include "platform/files/FileWriter.h"
 
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <utility>
 
 #include <random>
 
@@ -99,6 +105,23 @@ const QString& sharedMarkdownCorpus(qsizetype bytes)
     static std::map<qsizetype, QString> cache;
     auto it = cache.find(bytes);
     if (it == cache.end()) it = cache.emplace(bytes, markdownCorpus(bytes)).first;
+    return it->second;
+}
+
+const QString& markdownCorpusFile(qsizetype bytes, const QString& extension)
+{
+    static QTemporaryDir dir;
+    static std::map<std::pair<qsizetype, QString>, QString> files;
+    auto it = files.find({bytes, extension});
+    if (it == files.end()) {
+        const QString path = dir.filePath(QStringLiteral("document-%1.%2").arg(bytes).arg(extension));
+        if (auto status = writeFileSafely(path, sharedMarkdownCorpus(bytes).toUtf8()); !status) {
+            std::fprintf(stderr, "Cannot write %s: %s\n", qPrintable(path),
+                         qPrintable(status.error().recoverySuggestion));
+            std::exit(1);
+        }
+        it = files.emplace(std::pair{bytes, extension}, path).first;
+    }
     return it->second;
 }
 

@@ -16,4 +16,9 @@ QString markdownCorpus(qsizetype bytes, std::uint32_t seed = 1);
 // the life of the program.
 const QString& sharedMarkdownCorpus(qsizetype bytes);
 
+// That document written to a file with the given extension ("md", "txt") in
+// a temporary folder kept for the life of the program, once per size and
+// extension; the path. Ends the program if the file cannot be written.
+const QString& markdownCorpusFile(qsizetype bytes, const QString& extension = QStringLiteral("md"));
+
 } // namespace lumora::bench
