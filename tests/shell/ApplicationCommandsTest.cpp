@@ -141,6 +141,17 @@ void placeSelection(TextView& view, qsizetype location, int fromTop)
 } // namespace
 
 // The window of a document on screen, its text measured whole: its editor.
+// A long text of `count` parts: a heading, a paragraph that wraps once or
+// twice with strong words, then `rest` (the paragraph's end and what follows).
+QByteArray partsOf(int count, const char* rest)
+{
+    QByteArray text;
+    for (int i = 0; i < count; ++i)
+        text += "## Part " + QByteArray::number(i) + "\n\nSome *words* of a paragraph, long enough to wrap at the width "
+                "of the writing column once or twice, with **strong** words" + QByteArray(rest);
+    return text;
+}
+
 TextView* shownMeasured(Document* document)
 {
     WindowController* window = document ? windowOf(document) : nullptr;
@@ -481,19 +492,11 @@ TEST(ApplicationCommands, TheSelectionStaysInPlaceWhileTheRestOfALongTextIsMeasu
     // correcting heights above the selection as it goes: the selection must
     // stay where it was put, also once all of that is done.
     App app;
-    QByteArray text;
-    for (int i = 0; i < 2500; ++i)
-        text += "## Part " + QByteArray::number(i) + "\n\nSome *words* of a paragraph, long enough to wrap at the width "
-                "of the writing column once or twice, with **strong** words in it.\n\n- an item\n- another\n\n";
+    const QByteArray text = partsOf(2500, " in it.\n\n- an item\n- another\n\n");
     Document* document = app.open("long", text);
-    ASSERT_TRUE(document);
-    WindowController* window = windowOf(document);
-    window->window()->resize(900, 700);
-    ASSERT_TRUE(activate(window));
-    TextView* view = window->documentViewController()->textView();
+    TextView* view = shownMeasured(document);
+    ASSERT_TRUE(view);
     auto* layout = qobject_cast<EditorLayout*>(view->document()->documentLayout());
-    ASSERT_TRUE(layout);
-    QTRY_VERIFY_WITH_TIMEOUT(layout->isLaidOut(), 60000);
 
     Menu& spacing = app.submenuOf("settings.paragraphSpacing");
     Menu& textSize = app.submenuOf("menu.view.textSize");
@@ -520,11 +523,7 @@ TEST(ApplicationCommands, ANewTextSizeShowsWhatIsInViewFirstAndEndsAsARestyleOfT
     // the background; once that and the measuring after it are done, the
     // text and what the window draws are those of one restyle of all of it.
     App app;
-    QByteArray text;
-    for (int i = 0; i < 1500; ++i)
-        text += "## Part " + QByteArray::number(i) + "\n\nSome *words* of a paragraph, long enough to wrap at the width "
-                "of the writing column once or twice, with **strong** words and `code` in it.\n\n- an item\n"
-                "    - a nested one\n\n> a quote\n\n";
+    const QByteArray text = partsOf(1500, " and `code` in it.\n\n- an item\n    - a nested one\n\n> a quote\n\n");
     Document* document = app.open("restyled", text);
     TextView* view = shownMeasured(document);
     ASSERT_TRUE(view);
@@ -587,10 +586,7 @@ TEST(ApplicationCommands, KeysTypedWhileTheRestIsRestyledKeepTheirTextTheirLooks
     // turn): the text ends as typed, with the looks of one restyle of all of
     // it, and undo takes every key back.
     App app;
-    QByteArray text;
-    for (int i = 0; i < 1500; ++i)
-        text += "## Part " + QByteArray::number(i) + "\n\nSome *words* of a paragraph, long enough to wrap at the width "
-                "of the writing column once or twice, with **strong** words and `code` in it.\n\n- an item\n\n";
+    const QByteArray text = partsOf(1500, " and `code` in it.\n\n- an item\n\n");
     Document* document = app.open("typed", text);
     TextView* view = shownMeasured(document);
     ASSERT_TRUE(view);
