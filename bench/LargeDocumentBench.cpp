@@ -27,6 +27,7 @@
 #include "settings/Theme.h"
 #include "shell/DocumentController.h"
 #include "shell/WindowController.h"
+#include "support/BenchWindows.h"
 #include "support/MarkdownCorpus.h"
 #include "support/Measures.h"
 
@@ -55,26 +56,8 @@ namespace {
 
 const QString& fileOf(qsizetype bytes) { return bench::markdownCorpusFile(bytes, QStringLiteral("txt")); }
 
-// The application's document controller, prepared as at start-up (it
-// restyles open documents when the text attributes change); one for the
-// whole program. Windows are closed after each use.
-DocumentController& controller()
-{
-    static DocumentController* instance = [] {
-        auto* c = new DocumentController(&UserDefaults::standard());
-        c->prepareApplication();
-        return c;
-    }();
-    return *instance;
-}
-
-void closeWindows()
-{
-    for (DocumentBase* document : controller().documents()) document->close();
-    for (WindowController* window : WindowController::all()) delete window->window();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-}
+using bench::closeWindows;
+using bench::controller;
 
 struct Application {
     Application()

@@ -51,6 +51,7 @@
 #include "settings/Theme.h"
 #include "shell/DocumentController.h"
 #include "shell/WindowController.h"
+#include "support/BenchWindows.h"
 #include "support/MarkdownCorpus.h"
 #include "support/Measures.h"
 
@@ -225,23 +226,8 @@ void runFor(int ms)
 
 const QString& fileOf(qsizetype bytes) { return bench::markdownCorpusFile(bytes); }
 
-DocumentController& controller()
-{
-    static DocumentController* instance = [] {
-        auto* c = new DocumentController(&UserDefaults::standard());
-        c->prepareApplication();
-        return c;
-    }();
-    return *instance;
-}
-
-void closeWindows()
-{
-    for (DocumentBase* document : controller().documents()) document->close();
-    for (WindowController* window : WindowController::all()) delete window->window();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-}
+using bench::closeWindows;
+using bench::controller;
 
 TextView* editorOf(WindowController* window) { return window->documentViewController()->textView(); }
 EditorLayout* layoutOf(TextView* view) { return qobject_cast<EditorLayout*>(view->document()->documentLayout()); }
