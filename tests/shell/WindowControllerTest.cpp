@@ -11,6 +11,7 @@
 #include "platform/text/EditorLayout.h"
 #include "platform/text/TextMirror.h"
 #include "platform/application/ActionDispatcher.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
@@ -204,6 +205,58 @@ TEST(WindowController, EachWindowsPreviewCommandShowsAndHidesItsOwnPreview)
     QTest::keyClick(preview, Qt::Key_P, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_FALSE(preview->isVisible());
     EXPECT_EQ(preview->document, nullptr);
+}
+
+// The preview opens beside its document window wherever that stands, in
+// the size it had last, not where it was last.
+TEST(WindowController, ThePreviewOpensBesideItsWindowWhereverThatIs)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    {
+        QWidget earlier;
+        earlier.setGeometry(500, 100, 400, 300);
+        UserDefaults::standard().set(QStringLiteral("NSWindow Frame previewWindow"), earlier.saveGeometry());
+    }
+    Shell shell;
+    WindowController* controller = windowOf(openText(shell, "placed", "# Placed"));
+    QWidget* window = controller->window();
+    ASSERT_TRUE(activate(controller));
+    const QRect area = window->screen()->availableGeometry();
+
+    // Room on the right: there, as tall as the window.
+    window->setGeometry(area.left() + 10, area.top() + 30, 300, 350);
+    controller->commands().togglePreviewWindow();
+    PreviewViewController* preview = controller->previewWindowController();
+    ASSERT_TRUE(preview && preview->isVisible());
+    // The window system's frames are the offscreen platform's.
+    const auto frame = [](const QWidget* w) { return w->frameGeometry(); };
+    EXPECT_EQ(preview->width(), 400);
+    EXPECT_EQ(frame(preview).topLeft(), QPoint(frame(window).right() + 13, frame(window).top()));
+    EXPECT_EQ(frame(preview).height(), frame(window).height());
+
+    // Hidden, the window moved to the right edge: opened on its left.
+    QApplication::setActiveWindow(preview);
+    controller->commands().togglePreviewWindow();
+    ASSERT_FALSE(preview->isVisible());
+    window->setGeometry(area.right() + 1 - 300, area.top() + 60, 300, 350);
+    ASSERT_TRUE(activate(controller));
+    controller->commands().togglePreviewWindow();
+    EXPECT_EQ(preview->width(), 400);
+    EXPECT_EQ(frame(preview).topLeft(), QPoint(frame(window).left() - 12 - frame(preview).width(), frame(window).top()));
+    preview->hide();
+    UserDefaults::standard().remove(QStringLiteral("NSWindow Frame previewWindow"));
+}
+
+TEST(WindowPlacement, APreviewGoesBesideItsWindowElseOverItsRightSide)
+{
+    const QRect area(0, 30, 1600, 870);
+    // Right, left, and over the right side when neither side has room.
+    EXPECT_EQ(WindowPlacement::previewFrameBeside(QRect(100, 80, 900, 700), 500, area), QRect(1012, 80, 500, 700));
+    EXPECT_EQ(WindowPlacement::previewFrameBeside(QRect(650, 80, 900, 700), 500, area), QRect(138, 80, 500, 700));
+    EXPECT_EQ(WindowPlacement::previewFrameBeside(QRect(300, 80, 1000, 700), 500, area), QRect(1100, 80, 500, 700));
+    // No taller than the screen, and on it.
+    EXPECT_EQ(WindowPlacement::previewFrameBeside(QRect(100, 0, 600, 1200), 500, area), QRect(712, 30, 500, 870));
+    EXPECT_EQ(WindowPlacement::previewFrameBeside(QRect(100, 500, 600, 700), 2000, area), QRect(0, 200, 1600, 700));
 }
 
 TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
