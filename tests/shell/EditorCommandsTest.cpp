@@ -6,6 +6,7 @@
 #include "multimarkdown_binding/MultiMarkdownSupport.h"
 
 #include "platform/application/ActionDispatcher.h"
+#include "platform/application/CommandTable.h"
 #include "platform/application/Menu.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
@@ -267,6 +268,59 @@ TEST_F(EditorCommandsTest, SentenceAndParagraphKeysMoveAndSelect)
     EXPECT_EQ(editor->selectedRange(), Range(30, 5));
     key(Qt::Key_Left, alt | shift | ctrl);
     EXPECT_EQ(editor->selectedRange(), Range(29, 6));
+}
+
+TEST_F(EditorCommandsTest, TheEditItemsChangeTheTextWhateverTheOrderOfTheirBindings)
+{
+    // The same table with each edit command's bindings the other way round:
+    // who carries a command out must not hang on the order of its rows.
+    auto& dispatcher = ActionDispatcher::instance();
+    const CommandTable* table = dispatcher.commandTable();
+    ASSERT_TRUE(table);
+    CommandTable reversed = *table;
+    for (Command command : {Command::undo, Command::redo, Command::cut, Command::copy, Command::paste,
+                            Command::deleteSelection, Command::selectAll}) {
+        CommandRow row = table->row(command);
+        ASSERT_GT(row.bindings.size(), 1u) << command;
+        std::reverse(row.bindings.begin(), row.bindings.end());
+        reversed.add(command, row.name) = row;
+    }
+    struct Restore {
+        const CommandTable* table;
+        ~Restore() { ActionDispatcher::instance().setCommandTable(table); }
+    } restore{table};
+
+    for (const CommandTable* used : {table, static_cast<const CommandTable*>(&reversed)}) {
+        SCOPED_TRACE(used == table ? "as built" : "reversed");
+        dispatcher.setCommandTable(used);
+        open("one two three");
+        editor->setTextOption("smartInsertDeleteEnabled", true);
+        select(4, 3);
+        // Smart cut and paste take and give the spaces.
+        choose(Command::cut);
+        EXPECT_EQ(shown(), "one |three");
+        EXPECT_EQ(QApplication::clipboard()->text(), "two");
+        select(0, 3);
+        choose(Command::copy);
+        EXPECT_EQ(QApplication::clipboard()->text(), "one");
+        EXPECT_EQ(shown(), "«one» three");
+        select(4);
+        choose(Command::paste);
+        EXPECT_EQ(shown(), "one one |three");
+        select(0, 4);
+        choose(Command::deleteSelection);
+        EXPECT_EQ(shown(), "|one three");
+        choose(Command::undo);
+        EXPECT_EQ(text(), "one one three");
+        choose(Command::redo);
+        EXPECT_EQ(text(), "one three");
+        choose(Command::selectAll);
+        EXPECT_EQ(shown(), "«one three»");
+        // Each change went through the editor: one undo each, back to the start.
+        for (int i = 0; i < 3; ++i) choose(Command::undo);
+        EXPECT_EQ(text(), "one two three");
+        EXPECT_FALSE(document->undoManager().canUndo());
+    }
 }
 
 TEST_F(EditorCommandsTest, CopyAsHtmlPastesAsFormattedTextAndKeepsASelectionAParagraph)

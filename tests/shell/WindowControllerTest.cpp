@@ -15,6 +15,7 @@
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
+#include "shell/Dialogs.h"
 #include "shell/MainMenu.h"
 #include "shell/WindowCommands.h"
 #include "shell/WindowPlacement.h"
@@ -29,6 +30,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScrollBar>
 
 using namespace lumora;
@@ -425,6 +427,76 @@ TEST(WindowController, ALockedDocumentStillCopiesAndSelects)
     EXPECT_EQ(editor->selectedRange(), Range(0, textOf(introduction).size()));
     EXPECT_TRUE(introduction->isLocked());
     EXPECT_TRUE(shell.dialogs.asked.isEmpty());
+}
+
+TEST(WindowController, AnAlertOverOneWindowLeavesTheKeysOfTheOtherWindowsWorking)
+{
+    Shell shell;
+    Document* a = openText(shell, "alert-a", "A");
+    Document* b = openText(shell, "alert-b", "B");
+    Document* c = openText(shell, "alert-c", "C");
+    WindowController* windowA = windowOf(a);
+    WindowController* windowB = windowOf(b);
+    WindowController* windowC = windowOf(c);
+    ASSERT_TRUE(activate(windowA) && activate(windowC) && activate(windowB));
+    TextView* editorA = windowA->documentViewController()->textView();
+    TextView* editorB = windowB->documentViewController()->textView();
+    TextView* editorC = windowC->documentViewController()->textView();
+    const auto ctrl = [](QWidget* widget, Qt::Key key) { QTest::keyClick(widget, key, Qt::ControlModifier); };
+
+    // A real alert over A, as the dialogs show one, answered from inside.
+    StandardDialogs dialogs;
+    bool answered = false;
+    whenModal([&](QWidget* alert) {
+        EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(alert->parentWidget() ? alert->parentWidget()->window() : nullptr, windowA->window());
+        EXPECT_TRUE(activate(windowB));
+        editorB->setSelectedRange(Range(1, 0));
+        QTest::keyClicks(editorB, "b");
+        ctrl(editorB, Qt::Key_S);
+        EXPECT_EQ(readFile(b->filePath()), QByteArray("Bb"));
+        EXPECT_FALSE(b->isDocumentEdited());
+        const bool libraryB = windowB->isLibraryVisible();
+        ctrl(editorB, Qt::Key_L);
+        EXPECT_EQ(windowB->isLibraryVisible(), !libraryB);
+
+        // Quitting waits for the alert's answer: nothing closes under it.
+        ctrl(editorB, Qt::Key_Q);
+        EXPECT_FALSE(a->isClosed());
+        EXPECT_FALSE(b->isClosed());
+        EXPECT_TRUE(alert->isVisible());
+
+        // No key reaches the window under the alert, and the alert's own keys
+        // are the alert's.
+        const bool libraryA = windowA->isLibraryVisible();
+        ctrl(editorA, Qt::Key_L);
+        ctrl(alert, Qt::Key_L);
+        ctrl(alert, Qt::Key_W);
+        EXPECT_EQ(windowA->isLibraryVisible(), libraryA);
+        EXPECT_FALSE(a->isClosed());
+        EXPECT_TRUE(alert->isVisible());
+
+        ctrl(editorB, Qt::Key_W);
+        EXPECT_TRUE(b->isClosed());
+        answered = true;
+        QTest::keyClick(alert, Qt::Key_Return);
+    });
+    dialogs.presentError(*a, PlatformError(PlatformError::Code::readFailed, "The alert"));
+    EXPECT_TRUE(answered);
+    EXPECT_FALSE(a->isClosed());
+
+    // An alert of the whole application holds every window's keys.
+    ASSERT_TRUE(activate(windowC));
+    const bool libraryC = windowC->isLibraryVisible();
+    {
+        QMessageBox alert;
+        alert.setWindowModality(Qt::ApplicationModal);
+        alert.show();
+        ctrl(editorC, Qt::Key_L);
+        EXPECT_EQ(windowC->isLibraryVisible(), libraryC);
+    }
+    ctrl(editorC, Qt::Key_L);
+    EXPECT_EQ(windowC->isLibraryVisible(), !libraryC);
 }
 
 TEST(WindowController, NewWindowsCascadeInsideTheScreen)
