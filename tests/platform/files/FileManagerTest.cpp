@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <string_view>
 
 using namespace lumora;
@@ -382,13 +383,15 @@ TEST(FileManager, ATrashMoveCutShortLeavesNothingAfterTheNextStart)
 
     const QStringList records = entriesOf(info);
     const QStringList files = entriesOf(trashFolder() + "/files");
-    const auto killedAt = [&](const QString& what, const QString& step, const QString& file) {
+    const auto killedAt = [&](const QString& what, const QString& step, const QString& file,
+                              const std::function<void()>& then = {}) {
         SCOPED_TRACE(what.toStdString());
         writeFile(item, "kept");
         QProcess child;
         ASSERT_TRUE(test::startChild(child, "trash-killed-at", {item, step, file}));
         ASSERT_TRUE(child.waitForFinished(60000));
         ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the move was to be killed";
+        if (then) then();
         FileManager::cleanUpInterruptedTrashMoves();
         EXPECT_EQ(entriesOf(info), records);
         EXPECT_EQ(entriesOf(trashFolder() + "/files"), files);
@@ -398,6 +401,16 @@ TEST(FileManager, ATrashMoveCutShortLeavesNothingAfterTheNextStart)
     killedAt("while noting the move", "rename", "/Lumora/trash/");
     killedAt("while writing the record", "rename", "/info/Notes.md");
     killedAt("before the item moved", "moveToTrash", item);
+    // Where a disk refuses a rename that must not replace, the move is a hard
+    // link and an unlink: cut between them, the item is at both names.
+    killedAt("between the link and the unlink", "moveToTrash", item, [&] {
+        ASSERT_EQ(::link(QFile::encodeName(item).constData(),
+                         QFile::encodeName(trashFolder() + "/files/Notes.md").constData()),
+                  0);
+    });
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(item).constData(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 1u);
 
     // A move still under way in another Lumora is left alone until it ends.
     QProcess child;
