@@ -2,8 +2,8 @@
 
 #include "document/Document.h"
 #include "document/DocumentEditor.h"
-#include "platform/files/FileWriter.h"
 #include "platform/application/Workspace.h"
+#include "platform/files/FileWriter.h"
 #include "platform/files/FolderListing.h"
 #include "platform/files/LocalResources.h"
 #include "platform/files/NativePath.h"
@@ -123,8 +123,9 @@ void followLink(const QUrl& url)
         return;
     }
     if (scheme != QLatin1String("file") || !(url.host().isEmpty() || url.host() == QLatin1String("localhost"))) return;
-    const QString path = NativePath::fromFileUrl(url.adjusted(QUrl::RemoveFragment | QUrl::RemoveQuery));
-    if (path.isEmpty()) return;
+    const QString path =
+        QDir::cleanPath(NativePath::fromFileUrl(url.adjusted(QUrl::RemoveFragment | QUrl::RemoveQuery)));
+    if (!QDir::isAbsolutePath(path)) return;
     if (!isTextDocument(path)) {
         Workspace::revealFile(path);
         return;
