@@ -1093,7 +1093,7 @@ TEST_F(DocumentBaseTest, ADiskWithOpenDocumentsCanBeEjectedAndComesBack)
 
     const int ejected = disk.eject();
     ASSERT_EQ(ejected, 0) << "the disk is held: " << std::strerror(ejected);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !doc->recoveryFilePath().isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !doc->recoveryFilePath().isEmpty(); }, 10000));
     EXPECT_EQ(readFile(doc->recoveryFilePath()), QByteArray("on the stick and more"));
     EXPECT_EQ(QDir(drive).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     EXPECT_FALSE(doc->isFileMissing());
@@ -1102,7 +1102,7 @@ TEST_F(DocumentBaseTest, ADiskWithOpenDocumentsCanBeEjectedAndComesBack)
 
     Mount back(drive, QFile::encodeName(stick).constData(), nullptr, MS_BIND);
     ASSERT_TRUE(back.mounted) << std::strerror(errno);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !doc->isDocumentEdited(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !doc->isDocumentEdited(); }, 10000));
     EXPECT_EQ(readFile(path), QByteArray("on the stick and more"));
     doc->edit(QStringLiteral("!"));
     ASSERT_TRUE(doc->save().ok());
@@ -1111,7 +1111,7 @@ TEST_F(DocumentBaseTest, ADiskWithOpenDocumentsCanBeEjectedAndComesBack)
     EXPECT_FALSE(prompter.asked.contains(QStringLiteral("deleted")));
 
     runShell(QStringLiteral("printf 'changed by another' > ") + quotedPath(drive + QStringLiteral("/Notes/Other.md")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return unedited->text == QStringLiteral("changed by another"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unedited->text == QStringLiteral("changed by another"); }, 10000));
     FileChangeWatcher::shared().setSettlingTime(150);
 }
 
