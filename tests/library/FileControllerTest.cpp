@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <cstring>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -299,6 +301,30 @@ TEST(FileController, ALibraryWhoseDiskGoesAwayShowsItsFolderUnavailable)
     EXPECT_EQ(treeLines(*library->fileController()->rootFile()), QStringList{"Back.md"});
     library->releaseFileController();
     list.removeObserver(&observer);
+}
+
+// The desktop's Eject is an ordinary unmount, refused while anything holds
+// the disk: a library shown from it must not. Ejected, it shows as
+// unavailable and stays in the list, its files untouched.
+TEST(FileController, ALibraryShownFromADiskLetsItBeEjected)
+{
+    const QString stick = freshDirectory("eject") + "/Stick";
+    TmpfsMount disk(stick, "size=1m");
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    const QString folder = stick + "/Notes";
+    writeFile(folder + "/Chapter.md", "on the stick");
+    writeFile(folder + "/Drafts/First.md", "first");
+    LibraryController list(UserDefaults::standard());
+    auto library = list.openLibrary(folder);
+    ASSERT_TRUE(library->loadFileTree().ok());
+    ASSERT_EQ(treeLines(*library->fileController()->rootFile()), (QStringList{"Chapter.md", "Drafts/", "Drafts/First.md"}));
+
+    const int ejected = disk.eject();
+    ASSERT_EQ(ejected, 0) << "the disk is held: " << std::strerror(ejected);
+    ASSERT_TRUE(waitUntil([&] { return library->isUnavailable(); }));
+    EXPECT_FALSE(library->fileController());
+    ASSERT_EQ(list.libraries().size(), 1u);
+    EXPECT_EQ(library->url(), folder);
 }
 
 TEST(FileController, ARescanFindsAFolderWhosePathLeadsElsewhere)

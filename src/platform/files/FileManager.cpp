@@ -633,4 +633,27 @@ bool FileManager::isInTrash(const QString& path)
            || clean.contains(QStringLiteral("/.Trash/") + uid + QLatin1Char('/'));
 }
 
+QString FileManager::findInTrash(const QString& formerPath, quint64 device, quint64 inode)
+{
+    for (const TrashFolder& trash : trashFoldersFor(QDir::cleanPath(formerPath), dev_t(device))) {
+        const QString files = trash.path + QStringLiteral("/files");
+        DIR* dir = ::opendir(native(files).constData());
+        if (!dir) continue;
+        QString found;
+        while (const dirent* d = ::readdir(dir)) {
+            struct stat st {};
+            if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0
+                || ::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (quint64(st.st_dev) == device && quint64(st.st_ino) == inode) {
+                found = files + QLatin1Char('/') + NativePath::decode(d->d_name);
+                break;
+            }
+        }
+        ::closedir(dir);
+        if (!found.isEmpty()) return found;
+    }
+    return {};
+}
+
 } // namespace lumora

@@ -67,6 +67,10 @@ public:
     // True for a path inside one of the user's trash folders (a library
     // folder moved there counts as deleted).
     static bool isInTrash(const QString& path);
+    // Where the item that was at formerPath (its device and inode) lies in a
+    // Trash its disk uses, when another program moved it there; empty when
+    // it is in none.
+    static QString findInTrash(const QString& formerPath, quint64 device, quint64 inode);
 
     // "Notes.txt" numbered n: "Notes 2.txt". The extension follows the last
     // dot; a name without one gets the number at its end (a leading dot, as
