@@ -189,16 +189,52 @@ OptionalRange numberedLabel(const Markdown& element)
     return std::nullopt;
 }
 
+// Whether a line opens raw HTML: a tag, a closing tag, a comment or a
+// declaration at its start (at most three spaces in).
+bool opensHtml(QStringView line)
+{
+    qsizetype i = 0;
+    while (i < 3 && i < line.size() && line[i] == u' ') ++i;
+    if (i + 1 >= line.size() || line[i] != u'<') return false;
+    const auto isLetter = [](QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+    const QChar next = line[i + 1];
+    return isLetter(next) || next == u'!' || next == u'?'
+        || (next == u'/' && i + 2 < line.size() && isLetter(line[i + 2]));
+}
+
+// Whether the text's last block (its lines after the last blank one) holds
+// raw HTML. A definition right under it would be read as more of the HTML,
+// in MultiMarkdown as in CommonMark, so a blank line must come between.
+bool endsInHtml(QStringView text)
+{
+    const auto lineBreakBefore = [&text](qsizetype end) {
+        return end >= 2 && text[end - 2] == u'\r' && text[end - 1] == u'\n' ? 2 : 1;
+    };
+    qsizetype end = text.size();
+    if (end > 0 && text::isNewline(text[end - 1])) end -= lineBreakBefore(end);
+    while (true) {
+        qsizetype start = end;
+        while (start > 0 && !text::isNewline(text[start - 1])) --start;
+        const QStringView line = text.sliced(start, end - start);
+        if (std::all_of(line.begin(), line.end(), [](QChar c) { return text::isWhitespace(c.unicode()); })) return false;
+        if (opensHtml(line)) return true;
+        if (start == 0) return false;
+        end = start - lineBreakBefore(start);
+    }
+}
+
 // Where a new definition goes: before the one at position index, else at the
-// end of the text on a line of its own. line ends in lineEnding.
+// end of the text on a line of its own, right under the last line (after a
+// blank line where that is raw HTML). line ends in lineEnding.
 MarkdownEdit definitionInsertion(QStringView text, const std::vector<Found>& defs, size_t index, QString line,
                                  QStringView lineEnding)
 {
     qsizetype at = text.size();
     if (defs.size() > index) {
         at = defs[index].range.location;
-    } else if (!text.isEmpty() && !text::isNewline(text.back())) {
-        line.prepend(lineEnding.toString());
+    } else {
+        if (!text.isEmpty() && !text::isNewline(text.back())) line.prepend(lineEnding.toString());
+        if (endsInHtml(text)) line.prepend(lineEnding.toString());
     }
     return MarkdownEdit{line, Range(at, 0), Range(at, line.size())};
 }

@@ -225,3 +225,15 @@ TEST(MarkdownInsertion, RenumberingLeavesCodeAlone)
     EXPECT_EQ(link("See `[y][|1]` and [z][1]\n[1]: v\n"), "none");
     EXPECT_EQ(footnote("See `[^|1]`\n[^1]: n\n"), "none");
 }
+
+// Under raw HTML a definition line would be read as more of the HTML: a
+// blank line comes between them. Anywhere else the definition goes right
+// under the last line.
+TEST(MarkdownInsertion, ANewDefinitionAfterRawHtmlFollowsABlankLine)
+{
+    EXPECT_EQ(link("See [|x](u)\n\n<div>raw</div>"), "See [x][«1»]\n\n<div>raw</div>\n\n[1]: u\n");
+    EXPECT_EQ(link("See [|x](u)\n\n<!-- note -->\r\n", u"\r\n"), "See [x][«1»]\n\n<!-- note -->\r\n\r\n[1]: u\r\n");
+    EXPECT_EQ(footnote("See[^|x]\n\n  </section>\nmore\n"), "See[^«1»]\n\n  </section>\nmore\n\n[^1]: x\n");
+    EXPECT_EQ(link("See [|x](u)\n\n3 < 4 and <b>bold</b>"), "See [x][«1»]\n\n3 < 4 and <b>bold</b>\n[1]: u\n");
+    EXPECT_EQ(link("<div>raw</div>\n\nSee [|x](u)\n"), "<div>raw</div>\n\nSee [x][«1»]\n[1]: u\n");
+}
