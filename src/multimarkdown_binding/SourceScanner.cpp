@@ -177,7 +177,14 @@ SourceScanner::TermLines SourceScanner::termsAhead(size_t position) const
 // notes can use them.
 bool SourceScanner::takeLinkDefinition(std::string_view line, bool underText)
 {
-    if (underText) writeBlankLine();
+    if (underText) {
+        writeBlankLine();
+        // The list rules see it too: a list under the definition is a new
+        // one, which may start at any number.
+        std::string unused;
+        bool blankBefore = false;
+        listRules_.adjust({}, unused, blankBefore);
+    }
     std::string_view nextLine;
     if (position_ < text_.size()) nextLine = lineAt(text_, position_);
     bool usedNextLine = false;
