@@ -429,6 +429,46 @@ TEST_F(EditorCommandsTest, EveryCommandsMarkdownConvertsAsTheWriterMeant)
     EXPECT_TRUE(html().contains("<p><del>old</del> new</p>")) << html().toStdString();
 }
 
+// Link and Footnote put their definitions right under whatever block ends
+// the text (after a blank line only under raw HTML); the conversion reads
+// them as definitions there, and the block keeps what it held.
+TEST_F(EditorCommandsTest, DefinitionsUnderEveryKindOfLastBlockConvert)
+{
+    struct Ending {
+        const char* block;
+        const char* html; // what the block converts to
+    };
+    const Ending endings[] = {
+        {"Last words.", "<p>Last words.</p>"},
+        {"# Heading", "Heading</h1>"},
+        {"- one\n- two", "<li>one</li>\n<li>two</li>\n</ul>"},
+        {"1. one\n2. two", "<li>one</li>\n<li>two</li>\n</ol>"},
+        {"> quoted", "<blockquote>\n<p>quoted</p>\n</blockquote>"},
+        {"Term\n:   Defined", "<dt>Term</dt>\n<dd>Defined</dd>\n</dl>"},
+        {"<div>raw</div>", "<div>raw</div>"},
+        {"| a | b |\n|---|---|\n| c | d |", "<td>d</td>\n</tr>\n</tbody>\n</table>"},
+        {"```\ncode\n```", "<pre><code>code\n</code></pre>"},
+        {"    code", "<pre><code>code\n</code></pre>"},
+    };
+    for (const Ending& ending : endings) {
+        const QString block = QString::fromUtf8(ending.block);
+        open("See [the manual](http://m.org) and a note.\n\n" + QByteArray(ending.block));
+        select(text().indexOf("manual"));
+        key(Qt::Key_K, ctrl);
+        select(text().indexOf("note"), 4);
+        key(Qt::Key_K, alt | ctrl);
+        select(text().indexOf("note"));
+        key(Qt::Key_K, alt | ctrl);
+        const QString under = block.startsWith(u'<') ? "\n\n" : "\n";
+        EXPECT_EQ(text(), "See [the manual][1] and a [^1].\n\n" + block + under + "[1]: http://m.org\n[^1]: note\n");
+        const QString html = htmlOf(text());
+        for (const char* fragment : {"<a href=\"http://m.org\">the manual</a>", "<a href=\"#fn:1\" id=\"fnref:1\"",
+                                     "<p>note <a href=\"#fnref:1\"", ending.html})
+            EXPECT_TRUE(html.contains(QString::fromUtf8(fragment))) << ending.block << "\n" << html.toStdString();
+        EXPECT_FALSE(html.contains("[1]") || html.contains("[^1]")) << ending.block << "\n" << html.toStdString();
+    }
+}
+
 // A file with Windows line endings keeps them through every command.
 TEST_F(EditorCommandsTest, CommandsWriteTheDocumentsOwnLineBreaks)
 {
