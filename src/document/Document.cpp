@@ -389,8 +389,10 @@ void Document::exportAsHTML()
         const std::optional<QString> html = converter ? converter(text) : std::nullopt;
         if (!html) {
             failure = PlatformError(PlatformError::Code::generic, platformText("error.generic", "An error occurred."));
-        } else if (auto status = writeFileSafely(location, html->toUtf8()); !status) {
-            // UTF-8, as a complete document's head declares it.
+        } else if (auto status = writeFileSafely(location, "\xEF\xBB\xBF" + html->toUtf8()); !status) {
+            // UTF-8 behind its byte-order mark: a complete document's head
+            // declares it, a fragment has no head, and a browser reads the
+            // mark either way instead of guessing.
             failure = status.error();
             failure->errorDescription =
                 platformText("document.error.export", "The HTML file “%1” couldn't be saved.").arg(fileName);

@@ -40,6 +40,10 @@ public:
     // document or the error.
     using OpenCompletion = std::function<void(Document* document, const std::optional<PlatformError>& error)>;
     virtual void openDocumentWithoutDisplay(const QString& path, OpenCompletion completion) = 0;
+    // Opens the file at path as File ▸ Open does, in a window (bringing
+    // forward the one it has when it is open); an error is presented.
+    // Nothing by default.
+    virtual void openDocumentInWindow(const QString& path) { (void)path; }
     // Shows that something slow is under way for the document (message
     // says what) when it takes longer than a moment; the returned function
     // ends the indication. None by default.

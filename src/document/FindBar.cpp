@@ -186,14 +186,25 @@ bool FindBar::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
+bool FindBar::focusNextPrevChild(bool next)
+{
+    QList<QWidget*> order;
+    for (QWidget* w : std::initializer_list<QWidget*>{m_findField, m_replaceField, m_previous, m_next, m_matchCase,
+                                                       m_wholeWords, m_done, m_replace, m_replaceAll})
+        if (w->isVisibleTo(this) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) order << w;
+    if (order.isEmpty()) return true;
+    const qsizetype at = order.indexOf(window()->focusWidget());
+    // From anywhere else in the bar: to the find field.
+    const qsizetype to = at < 0 ? 0 : (at + (next ? 1 : order.size() - 1)) % order.size();
+    order[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
 void FindBar::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        emit closeRequested();
-        event->accept();
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) emit closeRequested();
+    // What the bar's controls leave alone goes no further than the bar.
+    event->accept();
 }
 
 void FindBar::paintEvent(QPaintEvent*)

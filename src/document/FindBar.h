@@ -19,7 +19,10 @@ class Theme;
 // searches and edits.
 //
 // Keys: Return finds the next match, Shift+Return the previous one (in the
-// replace field Return replaces); Escape asks to close the bar.
+// replace field Return replaces); Escape asks to close the bar. Tab and
+// Shift+Tab go round the bar's controls, the find field first and the
+// replace field (while shown) next to it; they never leave the bar. Every
+// other key typed in the bar stays in the bar: none reaches the text below.
 class FindBar : public QWidget {
     Q_OBJECT
 
@@ -65,6 +68,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 

@@ -2,8 +2,11 @@
 
 #include "document/Document.h"
 #include "document/DocumentEditor.h"
+#include "platform/application/Workspace.h"
 #include "platform/files/FileWriter.h"
+#include "platform/files/FolderListing.h"
 #include "platform/files/LocalResources.h"
+#include "platform/files/NativePath.h"
 #include "platform/files/ScratchFolder.h"
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
@@ -11,7 +14,6 @@
 #include "widgets/ViewUtilities.h"
 
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +29,10 @@
 
 #include <mutex>
 #include <set>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 namespace lumora {
 
@@ -88,13 +94,43 @@ private:
     std::set<QString> m_pages;
 };
 
-// Links leave the preview for the desktop's browser (or mail program, or
-// the file's own application).
-void openOutside(const QUrl& url)
+// Whether the file at path is a text document Lumora opens itself: a
+// regular file whose name, once symbolic links are followed, has one of the
+// extensions the library and File ▸ Open take. A file that is not there
+// counts by its own name (opening it then says that it is missing); a link
+// that leads nowhere does not.
+bool isTextDocument(const QString& path)
 {
-    static const QStringList schemes{QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("mailto"),
-                                     QStringLiteral("ftp"), QStringLiteral("file")};
-    if (url.isValid() && schemes.contains(url.scheme())) QDesktopServices::openUrl(url);
+    const QByteArray native = NativePath::encode(path);
+    char resolved[PATH_MAX];
+    if (!::realpath(native.constData(), resolved))
+        return errno == ENOENT && !NativePath::exists(path) && FolderListing::isDocumentExtension(QFileInfo(path).suffix());
+    return NativePath::isRegularFile(path)
+        && FolderListing::isDocumentExtension(QFileInfo(NativePath::decode(resolved)).suffix());
+}
+
+// Where a link the writer follows goes. Web and mail addresses go to the
+// desktop's programs for them. A file on this computer is never handed to
+// the desktop's opener, which runs programs and launchers: a text document
+// opens in Lumora, as File ▸ Open would open it; anything else (a folder, a
+// picture, a program, a launcher, a link to one of them) is shown in the
+// file manager. Any other scheme goes nowhere.
+void followLink(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("mailto")) {
+        Workspace::openURL(url);
+        return;
+    }
+    if (scheme != QLatin1String("file") || !(url.host().isEmpty() || url.host() == QLatin1String("localhost"))) return;
+    const QString path =
+        QDir::cleanPath(NativePath::fromFileUrl(url.adjusted(QUrl::RemoveFragment | QUrl::RemoveQuery)));
+    if (!QDir::isAbsolutePath(path)) return;
+    if (!isTextDocument(path)) {
+        Workspace::revealFile(path);
+        return;
+    }
+    if (DocumentHost* host = Document::host()) host->openDocumentInWindow(path);
 }
 
 QUrl withoutFragment(const QUrl& url)
@@ -169,7 +205,7 @@ QString pageHTML(QString html, const QString& folder, const QUrl& self = {})
 } // namespace
 
 // The page: loads only what the preview itself asks for, and sends every
-// link the writer follows out to the desktop.
+// link the writer follows where followLink says.
 class PreviewPage : public QWebEnginePage {
 public:
     PreviewPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent)
@@ -195,11 +231,14 @@ public:
         s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
         s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
         s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
-        s->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+        // Addresses of schemes the web view does not know (mailto:) come to
+        // acceptNavigationRequest when the writer clicks them, and go no
+        // further than it lets them.
+        s->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowUnknownUrlSchemesFromUserInteraction);
         setUrlRequestInterceptor(&m_interceptor);
-        // A link meant for a new window opens outside too.
+        // A link meant for a new window goes the same way.
         connect(this, &QWebEnginePage::newWindowRequested, this, [](QWebEngineNewWindowRequest& request) {
-            if (request.isUserInitiated()) openOutside(request.requestedUrl());
+            if (request.isUserInitiated()) followLink(request.requestedUrl());
         });
     }
 
@@ -220,7 +259,7 @@ protected:
         if (type != NavigationTypeLinkClicked) return false;
         // A place on this page (a footnote and its way back).
         if (url.hasFragment() && withoutFragment(url) == withoutFragment(this->url())) return true;
-        openOutside(url);
+        followLink(url);
         return false;
     }
 

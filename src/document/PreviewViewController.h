@@ -25,10 +25,12 @@ class ScratchFolder;
 // nothing is loaded from the network, local files only by the rules
 // printing follows too (LocalResources.h: ordinary files of bounded size,
 // never a pipe or a device; relative addresses from the document's
-// folder), the view never navigates away from the page (a clicked link
-// opens in the desktop's browser instead, a link to a place on the page
-// scrolls there), and nothing is stored. The page is drawn in the current
-// theme's colours.
+// folder), the view never navigates away from the page (a web or mail
+// link goes to the desktop's browser or mail program, a link to a text
+// document opens it in Lumora, any other file is only shown in the file
+// manager, never opened, other schemes go nowhere; a link to a place on
+// the page scrolls there), and nothing is stored. The page is drawn in the
+// current theme's colours.
 //
 // Pages too large for the web view to take as a string (about 2 MB) load
 // from a file in a private scratch folder (ScratchFolder "preview"),

@@ -12,10 +12,13 @@
 #include <QAbstractTextDocumentLayout>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QPainter>
+#include <QPixmap>
 #include <QRegularExpression>
 #include <QTextDocument>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextFrame>
 #include <QTextLayout>
 
@@ -47,6 +50,78 @@ QString withoutAnchorNames(QString html)
         html.replace(names, QStringLiteral("\\1"));
     }
     return html;
+}
+
+// Qt's HTML reader knows no figure, caption or section: their contents
+// would run into the paragraph before them, an image and its caption on one
+// line with the paragraph's last words. As divisions they stay blocks of
+// their own.
+QString withBlocksQtKnows(QString html)
+{
+    static const QRegularExpression blocks(
+        QStringLiteral("<(/?)(?:figure|figcaption|section|article|aside|header|footer|nav|main)\\b([^<>]*)>"),
+        QRegularExpression::CaseInsensitiveOption);
+    return html.replace(blocks, QStringLiteral("<\\1div\\2>"));
+}
+
+// The size Qt draws an image at: the width and height the page gives, the
+// image's own where it gives none, the other side in proportion where it
+// gives one.
+QSizeF drawnImageSize(const QTextDocument& text, const QTextImageFormat& format)
+{
+    const bool hasWidth = format.hasProperty(QTextFormat::ImageWidth);
+    const bool hasHeight = format.hasProperty(QTextFormat::ImageHeight);
+    double width = format.width(), height = format.height();
+    if (hasWidth && hasHeight) return QSizeF(width, height);
+    const QVariant resource = text.resource(QTextDocument::ImageResource, QUrl(format.name()));
+    QSizeF own;
+    if (resource.userType() == QMetaType::QPixmap) {
+        const QPixmap pixmap = resource.value<QPixmap>();
+        own = QSizeF(pixmap.size()) / pixmap.devicePixelRatio();
+    } else if (resource.userType() == QMetaType::QImage) {
+        const QImage image = resource.value<QImage>();
+        own = QSizeF(image.size()) / image.devicePixelRatio();
+    }
+    if (own.isEmpty()) return QSizeF(hasWidth ? width : 0, hasHeight ? height : 0);
+    if (hasWidth) return QSizeF(width, width * own.height() / own.width());
+    if (hasHeight) return QSizeF(height * own.width() / own.height(), height);
+    return own;
+}
+
+// Images larger than the text area are drawn smaller, in proportion, so
+// that each prints whole on one page: never cut at the right margin, and
+// never on a line of its own that pushes the words before it down the page.
+void fitImages(QTextDocument& text, QSizeF area)
+{
+    struct Fitted {
+        int position, length;
+        QTextImageFormat format;
+    };
+    std::vector<Fitted> fitted;
+    for (QTextBlock block = text.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.charFormat().isImageFormat()) continue;
+            QTextImageFormat format = fragment.charFormat().toImageFormat();
+            const QSizeF size = drawnImageSize(text, format);
+            if (size.isEmpty()) continue;
+            // The line an image stands on reaches below it by the text's
+            // descent: room for a line of text keeps that line on the page.
+            const double height = area.height() - QFontMetricsF(format.font()).height();
+            const double scale = std::min({area.width() / size.width(), height / size.height()});
+            if (scale >= 1.0) continue;
+            format.setWidth(size.width() * scale);
+            format.setHeight(size.height() * scale);
+            fitted.push_back({fragment.position(), fragment.length(), format});
+        }
+    }
+    // Changed once the walk is over: a new format changes the fragments.
+    QTextCursor cursor(&text);
+    for (const Fitted& image : fitted) {
+        cursor.setPosition(image.position);
+        cursor.setPosition(image.position + image.length, QTextCursor::KeepAnchor);
+        cursor.setCharFormat(image.format);
+    }
 }
 
 // Page size, margins and line breaking for paper: every page the paper's
@@ -101,6 +176,7 @@ PrintManager::DocumentView::DocumentView(QString name, std::unique_ptr<QTextDocu
     : m_name(std::move(name)), m_text(std::move(text)), m_paperSize(paperSize), m_margins(margins)
 {
     prepareForPaper(*m_text, m_paperSize, m_margins);
+    fitImages(*m_text, textArea().size());
     // Laid out to the end now, so the page count is known before a page is
     // drawn. An empty text has no page at all.
     m_pageCount = pagesShowingText(*m_text, m_paperSize.height());
@@ -196,7 +272,7 @@ std::unique_ptr<QTextDocument> PrintManager::makeSourceDocument(const Document& 
 
 std::unique_ptr<QTextDocument> PrintManager::makeRenderedDocument(const QString& html, const QString& folder) const
 {
-    return PageResources::textDocument(withoutAnchorNames(html), folder, [](QTextDocument& text) {
+    return PageResources::textDocument(withBlocksQtKnows(withoutAnchorNames(html)), folder, [](QTextDocument& text) {
         QFont font(QStringLiteral("serif"));
         font.setStyleHint(QFont::Serif);
         font.setPixelSize(kRenderedFontSize);

@@ -28,7 +28,8 @@ class Document;
 // area is the paper less 80 points at top and bottom and less 80 minus the
 // head indent at the sides, so the indented text sits inside the same
 // 80-point frame and the markers hang into it. The rendered form fills the
-// paper less 80 points on every side. The margins follow the option at each
+// paper less 80 points on every side; an image larger than that area is
+// drawn smaller, in proportion, so each prints whole. The margins follow the option at each
 // layout, so switching it never leaves the text off-centre.
 //
 // Lengths are points (1/72 inch) throughout: the paper, the margins and the

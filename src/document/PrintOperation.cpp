@@ -8,9 +8,11 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrintPreviewWidget>
 #include <QPushButton>
@@ -96,6 +98,26 @@ void applyPaper(QPrinter& printer, const QPageLayout& layout)
     printer.setPageOrientation(layout.orientation());
 }
 
+// The print dialog offers a PDF file in the home folder; a document's
+// pages go beside it by default, under its name. A file already chosen
+// for this job stays.
+void proposeOutputFile(QPrintDialog& dialog, const QPrinter& printer, const PrintManager& manager)
+{
+    if (!printer.outputFileName().isEmpty()) return;
+    // The dialog's own field for the file (Qt names it so on every platform
+    // with its own print dialog); the printer keeps going to paper until the
+    // writer picks the file.
+    auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("filename"));
+    if (!field) return;
+    for (const QPointer<Document>& document : manager.documents) {
+        if (!document) continue;
+        if (document->isUntitled()) return;
+        const QFileInfo file(document->filePath());
+        field->setText(file.dir().filePath(file.completeBaseName() + QStringLiteral(".pdf")));
+        return;
+    }
+}
+
 QString pagesText(int count)
 {
     return count == 1 ? localized("print.pages.one")
@@ -176,6 +198,7 @@ PlatformStatus PrintOperation::run(QWidget* parent)
         dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange
                           | QAbstractPrintDialog::PrintCollateCopies | QAbstractPrintDialog::PrintShowPageSize);
         dialog.setMinMax(1, std::max(1, m_printView.pageCount()));
+        proposeOutputFile(dialog, m_printer, m_printView.delegate());
         // Cancelling the print dialog goes back to the panel.
         if (dialog.exec() != QDialog::Accepted) return;
         result = m_printView.print(m_printer);

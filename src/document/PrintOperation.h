@@ -20,8 +20,8 @@ class Document;
 // The panel shows the pages in a live preview beside the Markdown option
 // (PrintAccessoryViewController), with Page Setup (paper size and
 // orientation) and Print…, which opens the system's print dialog: a
-// printer, or a PDF file (offered with or without printers installed), the
-// page range and copies. Every change lays the pages out again.
+// printer, or a PDF file (offered with or without printers installed,
+// beside the first document and under its name), the page range and copies. Every change lays the pages out again.
 //
 // The paper and orientation carry over from job to job for the session
 // (pageLayout()); the Markdown option carries over in the preferences.

@@ -456,7 +456,11 @@ File* FileController::fileAppeared(const QString& path)
     std::unique_ptr<File> node = File::make(clean, this);
     if (!node) return nullptr;
     // It came into the folder now (made there, or moved in from outside).
+    // So did what a new folder already holds when the library hears of it
+    // (another program may make files in it before it is watched): each
+    // keeps the date it was made, where known, and has it recorded.
     recordDateAdded(*node, QDateTime::currentMSecsSinceEpoch());
+    if (node->isDirectory()) recordDatesAddedInside(static_cast<Directory&>(*node));
     File* inserted = node.get();
     insertNode(*parent, std::move(node));
     return inserted;
@@ -466,12 +470,32 @@ void FileController::recordDateAdded(File& node, qint64 milliseconds)
 {
     node.m_metadata.added = milliseconds;
     node.m_metadata.addedRecorded = true;
-    const QString path = node.path();
+    recordDatesOnDisk({{node.path(), milliseconds}});
+}
+
+void FileController::recordDatesAddedInside(Directory& folder)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    std::vector<std::pair<QString, qint64>> dates;
+    folder.forEach([&](File& node) {
+        if (node.m_metadata.addedRecorded) return;
+        node.m_metadata.added = node.m_metadata.added.value_or(now);
+        node.m_metadata.addedRecorded = true;
+        dates.emplace_back(node.path(), *node.m_metadata.added);
+    });
+    if (!dates.empty()) recordDatesOnDisk(std::move(dates));
+}
+
+void FileController::recordDatesOnDisk(std::vector<std::pair<QString, qint64>> dates)
+{
     // Off the main thread; where the file system keeps no such record, the
     // date lives in the tree until the next scan, which takes the birth time.
-    dispatch::background([path, milliseconds] {
-        if (PlatformStatus status = FolderListing::recordDateAdded(path, milliseconds); !status && logLevel() >= 2)
-            qInfo().noquote() << "the date added of" << path << "couldn't be recorded:" << status.error().message();
+    dispatch::background([dates = std::move(dates)] {
+        for (const auto& [path, milliseconds] : dates) {
+            const PlatformStatus status = FolderListing::recordDateAdded(path, milliseconds);
+            if (!status && logLevel() >= 2)
+                qInfo().noquote() << "the date added of" << path << "couldn't be recorded:" << status.error().message();
+        }
     });
 }
 

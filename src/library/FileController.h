@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace lumora {
@@ -130,6 +131,10 @@ private:
     // The node came into its folder at that time: kept on the node now, and
     // recorded on the item on disk (see FolderListing::dateAddedAttribute).
     void recordDateAdded(File& node, qint64 milliseconds);
+    // The same for every item inside a folder that just came in and has no
+    // record: the date it was made where the disk knows it, else now.
+    void recordDatesAddedInside(Directory& folder);
+    void recordDatesOnDisk(std::vector<std::pair<QString, qint64>> dates);
 
     void filteredInsert(FileObserver& observer, File& node);
     void filteredRemove(FileObserver& observer, const QString& path);

@@ -73,8 +73,12 @@ std::optional<MarkdownEdit> listContinuation(QStringView text, Range editedRange
     if (!continues) return std::nullopt;
 
     if (start + contentStart == location) {
-        // Return on an item that holds only its prefix ends the list.
-        return MarkdownEdit{QString(), Range(start, contentStart + breakLength), Range(start, 0)};
+        // Return on an item that holds only its prefix ends the list: the
+        // prefix goes and the break stays, so that a blank line stands
+        // between the list and what is typed next. Without it the next line
+        // would go on with the last item's text (or the quote's) in every
+        // conversion.
+        return MarkdownEdit{QString(), Range(start, contentStart), Range(start + breakLength, 0)};
     }
 
     QString prefix;

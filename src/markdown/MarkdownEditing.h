@@ -34,8 +34,8 @@ struct IndentationEdit {
 // After a change that inserted editedRange: when that is one line break (one
 // newline character, or "\r\n") ending a list item, block quote or code line, the prefix for the new line
 // (the next number for an ordered item); when the line held nothing but its
-// prefix, the removal of that prefix and of the new line break, which ends
-// the list.
+// prefix, the removal of that prefix, which ends the list: the line stays
+// blank and the caret stands after the new line break.
 std::optional<MarkdownEdit> listContinuation(QStringView text, Range editedRange);
 
 // Tab in a list item: one more level of indentation before the marker (four

@@ -1,6 +1,7 @@
 #include "markdown/MarkdownInsertion.h"
 
 #include "markdown/MarkdownScanner.h"
+#include "markdown/SyntaxRanges.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Localization.h"
 #include "platform/text/TextBoundaries.h"
@@ -48,13 +49,85 @@ QString trimmedWhitespaceAndNewlines(QStringView s)
 
 bool isEmphasis(Kind kind) { return kind == Kind::Italic || kind == Kind::Bold || kind == Kind::ItalicAndBold; }
 
+// Where the text is code: fenced blocks, indented blocks and code spans.
+// What stands there is example code, never a link, a note or a definition,
+// so the commands neither count nor renumber it.
+class CodeStretches {
+public:
+    explicit CodeStretches(QStringView text) : m_text(text)
+    {
+        m_fences.reset(text);
+        findIndentedBlocks();
+    }
+
+    bool contains(qsizetype index)
+    {
+        if (m_fences.contains(index)) return true;
+        const auto block = std::upper_bound(m_indented.begin(), m_indented.end(), index,
+                                            [](qsizetype at, Range r) { return at < r.location; });
+        if (block != m_indented.begin() && std::prev(block)->contains(index)) return true;
+        const text::ParagraphBounds line = text::paragraphBounds(m_text, Range(index, 0));
+        if (line.start != m_spansLine) {
+            m_spansLine = line.start;
+            m_spans = codeSpans(m_text, Range(line.start, line.contentsEnd - line.start));
+        }
+        return std::any_of(m_spans.begin(), m_spans.end(), [index](Range r) { return r.contains(index); });
+    }
+
+private:
+    static qsizetype indentColumns(QStringView line)
+    {
+        qsizetype columns = 0;
+        for (const QChar c : line) {
+            if (c == u' ') ++columns;
+            else if (c == u'\t') columns = (columns / 4 + 1) * 4;
+            else break;
+        }
+        return columns;
+    }
+
+    // Lines indented by four columns or more after a blank line, a heading,
+    // a fenced block or another such line; in a list they go on with an
+    // item instead, and under a line of text with its paragraph.
+    void findIndentedBlocks()
+    {
+        bool afterBlockEnd = true;
+        bool inList = false;
+        for (qsizetype start = 0; start < m_text.size();) {
+            const text::ParagraphBounds line = text::paragraphBounds(m_text, Range(start, 0));
+            const QStringView content = m_text.sliced(line.start, line.contentsEnd - line.start);
+            const bool blank = std::all_of(content.begin(), content.end(), [](QChar c) { return text::isWhitespace(c.unicode()); });
+            if (blank || m_fences.contains(line.start)) {
+                afterBlockEnd = true;
+            } else if (indentColumns(content) >= 4) {
+                const bool code = afterBlockEnd && !inList;
+                if (code) m_indented.emplace_back(line.start, line.contentsEnd - line.start);
+                afterBlockEnd = code;
+            } else {
+                const auto element = markdownLineElement(m_text, line.start, line.end - line.start);
+                if (element && element->element.isList()) inList = true;
+                else if (afterBlockEnd) inList = false;
+                afterBlockEnd = element && element->element.kind() == Kind::Heading;
+            }
+            start = std::max(line.end, start + 1);
+        }
+    }
+
+    QStringView m_text;
+    CodeFences m_fences;
+    std::vector<Range> m_indented;
+    qsizetype m_spansLine = -1;
+    std::vector<Range> m_spans;
+};
+
 // The inline elements of the given kinds, in text order: each run the
 // styling marked with such an element, scanned again, kept only when the
 // text there still holds an element of the same kind (values left behind by
 // earlier edits are ignored). The styling marks only the outermost elements
 // of a paragraph, so the text of strong and emphasized elements is scanned
 // too, at any depth: a reference in "**see [y][1]**" counts like any other.
-std::vector<Found> inlineElements(const TextStorage& storage, std::initializer_list<Kind> kinds)
+// Elements in code do not count.
+std::vector<Found> inlineElements(const TextStorage& storage, std::initializer_list<Kind> kinds, CodeStretches& code)
 {
     std::vector<Found> found;
     const QStringView text = storage.string();
@@ -85,11 +158,13 @@ std::vector<Found> inlineElements(const TextStorage& storage, std::initializer_l
                                    else scanInside(*scanned->element.text());
                                    return true;
                                });
+    std::erase_if(found, [&code](const Found& f) { return code.contains(f.range.location); });
     return found;
 }
 
-// The definition lines of one kind, in text order, found the same way.
-std::vector<Found> definitions(const TextStorage& storage, Kind kind)
+// The definition lines of one kind, in text order, found the same way (none
+// in code).
+std::vector<Found> definitions(const TextStorage& storage, Kind kind, CodeStretches& code)
 {
     std::vector<Found> found;
     const QStringView text = storage.string();
@@ -101,6 +176,7 @@ std::vector<Found> definitions(const TextStorage& storage, Kind kind)
                                    if (line && line->element.kind() == kind) found.push_back({run, line->element});
                                    return true;
                                });
+    std::erase_if(found, [&code](const Found& f) { return code.contains(f.range.location); });
     return found;
 }
 
@@ -113,16 +189,52 @@ OptionalRange numberedLabel(const Markdown& element)
     return std::nullopt;
 }
 
+// Whether a line opens raw HTML: a tag, a closing tag, a comment or a
+// declaration at its start (at most three spaces in).
+bool opensHtml(QStringView line)
+{
+    qsizetype i = 0;
+    while (i < 3 && i < line.size() && line[i] == u' ') ++i;
+    if (i + 1 >= line.size() || line[i] != u'<') return false;
+    const auto isLetter = [](QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+    const QChar next = line[i + 1];
+    return isLetter(next) || next == u'!' || next == u'?'
+        || (next == u'/' && i + 2 < line.size() && isLetter(line[i + 2]));
+}
+
+// Whether the text's last block (its lines after the last blank one) holds
+// raw HTML. A definition right under it would be read as more of the HTML,
+// in MultiMarkdown as in CommonMark, so a blank line must come between.
+bool endsInHtml(QStringView text)
+{
+    const auto lineBreakBefore = [&text](qsizetype end) {
+        return end >= 2 && text[end - 2] == u'\r' && text[end - 1] == u'\n' ? 2 : 1;
+    };
+    qsizetype end = text.size();
+    if (end > 0 && text::isNewline(text[end - 1])) end -= lineBreakBefore(end);
+    while (true) {
+        qsizetype start = end;
+        while (start > 0 && !text::isNewline(text[start - 1])) --start;
+        const QStringView line = text.sliced(start, end - start);
+        if (std::all_of(line.begin(), line.end(), [](QChar c) { return text::isWhitespace(c.unicode()); })) return false;
+        if (opensHtml(line)) return true;
+        if (start == 0) return false;
+        end = start - lineBreakBefore(start);
+    }
+}
+
 // Where a new definition goes: before the one at position index, else at the
-// end of the text on a line of its own. line ends in lineEnding.
+// end of the text on a line of its own, right under the last line (after a
+// blank line where that is raw HTML). line ends in lineEnding.
 MarkdownEdit definitionInsertion(QStringView text, const std::vector<Found>& defs, size_t index, QString line,
                                  QStringView lineEnding)
 {
     qsizetype at = text.size();
     if (defs.size() > index) {
         at = defs[index].range.location;
-    } else if (!text.isEmpty() && !text::isNewline(text.back())) {
-        line.prepend(lineEnding.toString());
+    } else {
+        if (!text.isEmpty() && !text::isNewline(text.back())) line.prepend(lineEnding.toString());
+        if (endsInHtml(text)) line.prepend(lineEnding.toString());
     }
     return MarkdownEdit{line, Range(at, 0), Range(at, line.size())};
 }
@@ -203,8 +315,9 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
     const Kind kind = selected->element.kind();
     if (kind != Kind::LinkInline && kind != Kind::LinkReference) return {};
 
-    const std::vector<Found> links = inlineElements(storage, {Kind::LinkInline, Kind::LinkReference});
-    const std::vector<Found> defs = definitions(storage, Kind::LinkDefinition);
+    CodeStretches code(text);
+    const std::vector<Found> links = inlineElements(storage, {Kind::LinkInline, Kind::LinkReference}, code);
+    const std::vector<Found> defs = definitions(storage, Kind::LinkDefinition, code);
     const auto position = positionOf(links, selected->range);
     if (!position) return {};
     const Markdown& link = links[*position].element;
@@ -254,8 +367,9 @@ std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Ran
                              Range(selection.location + 2, note.size())}};
     }
 
-    const std::vector<Found> notes = inlineElements(storage, {Kind::FootnoteInline});
-    const std::vector<Found> defs = definitions(storage, Kind::FootnoteDefinition);
+    CodeStretches code(text);
+    const std::vector<Found> notes = inlineElements(storage, {Kind::FootnoteInline}, code);
+    const std::vector<Found> defs = definitions(storage, Kind::FootnoteDefinition, code);
     const auto position = positionOf(notes, selected->range);
     if (!position) return {};
     const Range element = notes[*position].range;

@@ -42,6 +42,16 @@ qsizetype closingBackticks(QStringView text, qsizetype from, qsizetype end, qsiz
     return -1;
 }
 
+// The end of the code span that the run of backticks at at opens (after its
+// closing run), or -1 when nothing on the stretch closes it; run is the
+// length of the opening run.
+qsizetype codeSpanEnd(QStringView text, qsizetype at, qsizetype end, qsizetype& run)
+{
+    run = runLength(text, at, end, u'`');
+    const qsizetype close = closingBackticks(text, at + run, end, run);
+    return close < 0 ? -1 : close + run;
+}
+
 // The end of an HTML tag, comment or automatic link opening at at, or -1.
 qsizetype htmlEnd(QStringView text, qsizetype at, qsizetype end)
 {
@@ -161,14 +171,10 @@ void addCharacterSyntax(QStringView text, qsizetype start, qsizetype end, std::v
             continue;
         }
         if (c == u'`') {
-            const qsizetype n = runLength(text, i, end, u'`');
-            const qsizetype close = closingBackticks(text, i + n, end, n);
-            if (close >= 0) {
-                addRange(ranges, i, close + n);
-                i = close + n;
-            } else {
-                i += n;
-            }
+            qsizetype run = 0;
+            const qsizetype close = codeSpanEnd(text, i, end, run);
+            addRange(ranges, i, close);
+            i = close >= 0 ? close : i + run;
             continue;
         }
         if (c == u'<') {
@@ -242,6 +248,26 @@ std::vector<Range> syntaxRanges(QStringView text, Range paragraph)
     addInlineElements(text, contentStart, end, ranges);
     addCharacterSyntax(text, start, end, ranges);
     return merged(std::move(ranges));
+}
+
+std::vector<Range> codeSpans(QStringView text, Range paragraph)
+{
+    std::vector<Range> spans;
+    const qsizetype end = std::clamp<qsizetype>(paragraph.end(), 0, text.size());
+    qsizetype i = std::clamp<qsizetype>(paragraph.location, 0, end);
+    while (i < end) {
+        if (text[i] == u'\\') {
+            i += 2;
+        } else if (text[i] == u'`') {
+            qsizetype run = 0;
+            const qsizetype close = codeSpanEnd(text, i, end, run);
+            addRange(spans, i, close);
+            i = close >= 0 ? close : i + run;
+        } else {
+            ++i;
+        }
+    }
+    return spans;
 }
 
 bool isInsideSyntax(QStringView text, qsizetype index)

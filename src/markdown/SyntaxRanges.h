@@ -20,6 +20,10 @@ namespace lumora {
 // links, bare web addresses and e-mail addresses.
 std::vector<Range> syntaxRanges(QStringView text, Range paragraph);
 
+// The code spans of a paragraph (its characters, without its line break),
+// backticks included, in absolute offsets and in order.
+std::vector<Range> codeSpans(QStringView text, Range paragraph);
+
 // Whether the character at index, just typed, stands where no prose is:
 // inside a stretch of syntaxRanges(), or after a code span, link address or
 // HTML tag that opens earlier on its paragraph and is not closed yet.

@@ -65,10 +65,11 @@ struct NoteDefinition {
 // rules, tables: see ListRules, BlockRules and TableLines).
 //
 // It reads lines at the top level only: definitions start at the beginning
-// of a line (at most three spaces in), after a blank line, a heading or
-// another definition, and never inside a fenced code block or a raw HTML
-// block of the kinds that run to an end marker. (SourceScanner reads the
-// lines.)
+// of a line (at most three spaces in), after a blank line, a heading, a line
+// of text or another definition (right under a list item, a quote or a
+// definition list's definition only at the very start of the line), and
+// never inside a fenced code block or a raw HTML block. (SourceScanner reads
+// the lines.)
 class DialectSource {
 public:
     struct Options {

@@ -29,7 +29,7 @@ void SourceScanner::scanBody()
         if (state_ == State::noteDefinition && continueNote(line)) continue;
         // Right under a line of a paragraph at the top level, a definition
         // starts as it does after a blank line.
-        const bool underText = !tracker_.isInsideBlock() && topLevel_.isOpen();
+        const bool underText = (!tracker_.isInsideBlock() && topLevel_.isOpen()) || endsNestedText(line);
         if (options_.notes && !tracker_.isInsideBlock() && (definitionMayStart_ || underText) && startNote(line))
             continue;
         if (options_.dialect && !tracker_.isInsideBlock() && definitionListLine(line)) continue;
@@ -38,6 +38,18 @@ void SourceScanner::scanBody()
         if (linkDefinition && takeLinkDefinition(line, underText)) continue;
         writeTextLine(line, linkDefinition);
     }
+}
+
+// A definition at the start of a line right under a quote, a list item or a
+// definition list's definition: MultiMarkdown ends the block there, where
+// cmark would go on with its text lazily. (Indented, the line may belong to
+// the item, its code say, and stays what cmark makes of it.)
+bool SourceScanner::endsNestedText(std::string_view line)
+{
+    if (tracker_.isInsideBlock() || !topLevel_.isNestedOpen() || line.empty() || line[0] != '[') return false;
+    if (!isLinkDefinition(line) && !(options_.notes && definitionStart(line))) return false;
+    definitionList_ = DefinitionList::none;
+    return true;
 }
 
 // A line after a note's definition started: its content goes on while
@@ -165,7 +177,14 @@ SourceScanner::TermLines SourceScanner::termsAhead(size_t position) const
 // notes can use them.
 bool SourceScanner::takeLinkDefinition(std::string_view line, bool underText)
 {
-    if (underText) writeBlankLine();
+    if (underText) {
+        writeBlankLine();
+        // The list rules see it too: a list under the definition is a new
+        // one, which may start at any number.
+        std::string unused;
+        bool blankBefore = false;
+        listRules_.adjust({}, unused, blankBefore);
+    }
     std::string_view nextLine;
     if (position_ < text_.size()) nextLine = lineAt(text_, position_);
     bool usedNextLine = false;

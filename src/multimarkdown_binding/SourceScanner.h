@@ -63,6 +63,7 @@ private:
     // Writes a line of the body (written: as cmark is to read it).
     void writeLine(std::string_view written, std::string_view line, bool linkDefinition);
 
+    bool endsNestedText(std::string_view line);
     TermLines termsAhead(size_t position) const;
     void writeBlankLine();
 

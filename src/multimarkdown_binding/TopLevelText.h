@@ -8,14 +8,14 @@
 namespace lumora::dialect {
 
 // Follows whether the body's last line is a line of a paragraph (or a
-// table) at the top level. MultiMarkdown reads a definition on the line right
+// table) at the top level, or a line in a quote or a list item (lazy
+// continuations included). MultiMarkdown reads a definition on the line right
 // under such a line as a definition; cmark would continue the paragraph with
-// it, so a blank line goes between them. Lines in quotes and list items, lazy
-// continuations included, never count: a definition there stays the text
-// cmark makes of it.
+// it, so a blank line goes between them.
 class TopLevelText {
 public:
     bool isOpen() const { return kind_ == Kind::text && !previousBlank_; }
+    bool isNestedOpen() const { return kind_ == Kind::nested && !previousBlank_; }
     // Whether a block may begin at the next line: after a blank line or a
     // block that no text continues (a heading, code, a rule), not in a
     // paragraph, quote or list item.

@@ -5,6 +5,7 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/files/FileManager.h"
 #include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Dispatch.h"
@@ -135,6 +136,8 @@ int runApplication(QApplication& app, int argc, char* argv[])
     controller->prepareApplication();
     // What the previews of a Lumora that crashed left behind.
     dispatch::background([] { PreviewViewController::removeAbandonedPages(); });
+    // What moves to the Trash cut short by a kill left there.
+    dispatch::background([] { FileManager::cleanUpInterruptedTrashMoves(); });
     QObject::connect(&instance, &SingleInstance::argumentsReceived, controller.get(),
                      [&controller](const QStringList& received, const QString& folder) {
                          controller->openHandedOverDocuments(SingleInstance::fileArguments(received, folder));

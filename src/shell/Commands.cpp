@@ -2,6 +2,7 @@
 
 #include "document/Document.h"
 #include "document/EditorCommands.h"
+#include "document/FindBar.h"
 #include "document/PreviewViewController.h"
 #include "document/TextServices.h"
 #include "document/TextView.h"
@@ -25,14 +26,15 @@ namespace {
 
 // Who carries what out, in the order the responder chain meets them: the
 // editor (TextView, its EditorCommands and TextServices) and Qt's own text
-// fields where they have the focus; the library pane (its file commands and
-// its opener of documents) while the focus is in it; the window
-// (DocumentWindowBase, the preview, the themes and donation windows); the
-// window's controllers (WindowController, whose commands are its
-// WindowCommands, and through it its document; then the library pane, whose
-// row commands act on its highlighted row from anywhere in the window); and
-// at the end the application's own commands, the document controller and the
-// main menu.
+// fields where they have the focus (in the editor's find bar, the field's
+// own editing and the bar's find commands, never the editor's others); the
+// library pane (its file commands and its opener of documents) while the
+// focus is in it; the window (DocumentWindowBase, the preview, the themes and
+// donation windows); the window's controllers (WindowController, whose
+// commands are its WindowCommands, and through it its document; then the
+// library pane, whose row commands act on its highlighted row from anywhere
+// in the window); and at the end the application's own commands, the
+// document controller and the main menu.
 
 template <typename Run>
 Bind<EditorCommands> onEditorCommands(Run run)
@@ -44,6 +46,20 @@ template <typename Run>
 Bind<TextServices> onTextServices(Run run)
 {
     return onVia<TextServices>(&TextView::services, std::move(run));
+}
+
+// The find commands: the editor's, and its find bar's while the focus is in
+// the bar (whose chain leaves the editor out).
+template <typename Run>
+Bind<TextServices> onFinding(Run run)
+{
+    return Bind<TextServices>(
+        [](QObject* object) -> TextServices* {
+            if (auto* bar = qobject_cast<FindBar*>(object)) object = bar->parentWidget();
+            auto* view = qobject_cast<TextView*>(object);
+            return view ? &view->services() : nullptr;
+        },
+        std::move(run));
 }
 
 // The library pane's file commands and its opening of documents.
@@ -65,10 +81,13 @@ Bind<Document> onDocument(Run run)
     return onVia<Document>(&WindowController::document, std::move(run));
 }
 
+// Qt's own text fields; never the editor, whose edits go through its gate.
 template <typename Run>
 Bind<QWidget> onQtEdit(Run run)
 {
-    return on<QWidget>(std::move(run)).servesIf(&QtEditCommands::isEdit);
+    return on<QWidget>(std::move(run)).servesIf([](const QWidget& widget) {
+        return QtEditCommands::isEdit(widget) && !qobject_cast<const TextView*>(&widget);
+    });
 }
 
 // A preference's check mark, whoever carries its command.
@@ -339,22 +358,22 @@ void addEditSubmenus(CommandTable& t)
         .title("menu.edit.find.find")
         .key(u'f', cmd)
         .withTag(showFindPanelTag)
-        .handledBy(onTextServices(&TextServices::showFindInterface).enabledIf(&TextServices::hasText));
+        .handledBy(onFinding(&TextServices::showFindInterface).enabledIf(&TextServices::hasText));
     t.add(Command::showReplaceInterface, "performTextFinderAction:")
         .title("menu.edit.find.replace")
         .key(u'f', optCmd)
         .withTag(showReplaceInterfaceTag)
-        .handledBy(onTextServices(&TextServices::showReplaceInterface).enabledIf(&TextServices::hasText));
+        .handledBy(onFinding(&TextServices::showReplaceInterface).enabledIf(&TextServices::hasText));
     t.add(Command::findNext, "performFindPanelAction:")
         .title("menu.edit.find.next")
         .key(u'g', cmd)
         .withTag(nextMatchTag)
-        .handledBy(onTextServices(&TextServices::findNextMatch).enabledIf(&TextServices::canFindAgain));
+        .handledBy(onFinding(&TextServices::findNextMatch).enabledIf(&TextServices::canFindAgain));
     t.add(Command::findPrevious, "performFindPanelAction:")
         .title("menu.edit.find.previous")
         .key(u'g', shiftCmd)
         .withTag(previousMatchTag)
-        .handledBy(onTextServices(&TextServices::findPreviousMatch).enabledIf(&TextServices::canFindAgain));
+        .handledBy(onFinding(&TextServices::findPreviousMatch).enabledIf(&TextServices::canFindAgain));
     t.add(Command::useSelectionForFind, "performFindPanelAction:")
         .title("menu.edit.find.useSelection")
         .key(u'e', cmd)

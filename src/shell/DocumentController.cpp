@@ -490,6 +490,8 @@ void DocumentController::openDocumentWithoutDisplay(const QString& path, Documen
     });
 }
 
+void DocumentController::openDocumentInWindow(const QString& path) { openDocuments({absolute(path)}); }
+
 QList<RestorableWindow> DocumentController::restorableWindows() const
 {
     QList<RestorableWindow> windows;

@@ -146,6 +146,7 @@ public:
     void closeChildDocument(Document& document) override;
     std::optional<QString> chooseExportLocation(Document& document, const QString& proposedName) override;
     void openDocumentWithoutDisplay(const QString& path, DocumentHost::OpenCompletion completion) override;
+    void openDocumentInWindow(const QString& path) override;
     std::function<void()> beginProgress(const Document& document, const QString& message) override;
 
     // The windows of documents with a file, with their frames.

@@ -122,14 +122,13 @@ PreviewViewController* WindowCommands::previewWindowController() const { return 
 
 void WindowCommands::togglePreviewWindow()
 {
-    bool place = false;
     if (!m_preview) {
         m_preview = new PreviewViewController();
         m_preview->setWindowFlag(Qt::Window);
         // Its keys reach this window's commands (and the preview command
         // hides it again).
         ActionDispatcher::instance().setViewController(m_preview, &m_window);
-        place = WindowPlacement::restorePreviewFrame(m_preview);
+        WindowPlacement::restorePreviewFrame(m_preview);
     }
     const bool inFront = m_preview->isVisible() && QApplication::activeWindow() == m_preview;
     if (inFront) {
@@ -140,10 +139,12 @@ void WindowCommands::togglePreviewWindow()
     }
     m_preview->document = m_window.document();
     m_preview->updatePreview();
+    // Opened beside the document window wherever that is now, in the size
+    // it had last (placed once shown, when its frame is known); one open
+    // behind other windows stays where it is.
+    const bool opening = !m_preview->isVisible();
     m_preview->show();
-    // The first time, without a frame of its own yet: beside the document
-    // window (placed once shown, when its frame is known).
-    if (place) WindowPlacement::placePreviewBeside(m_preview, m_window.window());
+    if (opening) WindowPlacement::placePreviewBeside(m_preview, m_window.window());
     m_preview->raise();
     m_preview->activateWindow();
 }

@@ -1,6 +1,5 @@
 #include "shell/WindowPlacement.h"
 
-#include "platform/files/UserDefaults.h"
 #include "settings/Settings.h"
 #include "widgets/ViewUtilities.h"
 
@@ -83,12 +82,20 @@ void WindowPlacement::resizeToEditorSize(QWidget* window, int sidePanesWidth)
     window->setGeometry(frame);
 }
 
-bool WindowPlacement::restorePreviewFrame(QWidget* preview)
+void WindowPlacement::restorePreviewFrame(QWidget* preview)
 {
-    const bool place =
-        !UserDefaults::standard().object(QStringLiteral("NSWindow Frame ") + kPreviewWindowFrame).isValid();
     views::restoreFrame(preview, kPreviewWindowFrame);
-    return place;
+}
+
+QRect WindowPlacement::previewFrameBeside(const QRect& window, int previewWidth, const QRect& area)
+{
+    const int width = std::min(previewWidth, area.width());
+    const int height = std::min(window.height(), area.height());
+    int x = window.right() + 1 + kPreviewGap;
+    if (x + width > area.right() + 1) x = window.left() - kPreviewGap - width;
+    if (x < area.left()) x = area.right() + 1 - width;
+    const int y = std::clamp(window.top(), area.top(), area.bottom() + 1 - height);
+    return QRect(x, y, width, height);
 }
 
 void WindowPlacement::placePreviewBeside(QWidget* preview, const QWidget* window)
@@ -96,14 +103,12 @@ void WindowPlacement::placePreviewBeside(QWidget* preview, const QWidget* window
     const QRect frame = window->frameGeometry();
     QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : frame;
-    const int decoration = preview->frameGeometry().height() - preview->height();
-    preview->resize(preview->width(), std::min(frame.height(), area.height()) - decoration);
-    const QSize size = preview->frameGeometry().size();
-    int x = frame.right() + 1 + kPreviewGap;
-    if (x + size.width() > area.right() + 1) x = frame.left() - kPreviewGap - size.width();
-    if (x < area.left()) x = std::max(area.left(), area.right() + 1 - size.width());
-    const int y = std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height()));
-    preview->move(x, y);
+    const QRect beside = previewFrameBeside(frame, preview->frameGeometry().width(), area);
+    // The frame's decoration is the window system's; the preview's own
+    // size is what is set.
+    const QSize decoration = preview->frameGeometry().size() - preview->size();
+    preview->resize(beside.size() - decoration);
+    preview->move(beside.topLeft());
 }
 
 } // namespace lumora

@@ -10,8 +10,8 @@ class QWidget;
 namespace lumora {
 
 // Where a document window goes and how wide it is: the frame a new window
-// takes, the width the editor size asks for, and the first place of a
-// preview beside its window. Frames are kept under "documentWindow" and
+// takes, the width the editor size asks for, and the place of a preview
+// beside its window. Frames are kept under "documentWindow" and
 // "previewWindow".
 class WindowPlacement {
 public:
@@ -37,13 +37,16 @@ public:
     // area's top or left edge where a step would leave it.
     static QRect cascadedFrame(const QRect& frame, const std::vector<QPoint>& taken, const QRect& area);
 
-    // The preview window's frame: restored when it has one of its own; true
-    // when it has none yet and is to be placed beside its window once shown.
-    static bool restorePreviewFrame(QWidget* preview);
+    // The preview window's frame as it was last: its size is kept.
+    static void restorePreviewFrame(QWidget* preview);
     // Beside the document window and as tall, to its right when there is
     // room, else to its left, else over its right side. The preview is shown
     // already, so that its frame is known.
     static void placePreviewBeside(QWidget* preview, const QWidget* window);
+    // The frame that gives a preview previewWidth wide (its frame) beside a
+    // document window whose frame is window, on a screen whose free area is
+    // area.
+    static QRect previewFrameBeside(const QRect& window, int previewWidth, const QRect& area);
 };
 
 } // namespace lumora

@@ -4,6 +4,7 @@
 
 #include "DocumentTestSupport.h"
 #include "document/Document.h"
+#include "platform/application/Workspace.h"
 #include "platform/files/ScratchFolder.h"
 #include "support/HostileFiles.h"
 #include "support/QtPrinters.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -149,6 +151,146 @@ TEST_F(PreviewTest, LinksOpenOnTheDesktopAndThePageStays)
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->url().hasFragment(); }, kLoadTimeout));
     EXPECT_EQ(page->url().adjusted(QUrl::RemoveFragment), shown);
     EXPECT_EQ(browser.opened.size(), 1);
+}
+
+namespace {
+
+// Catches every address that would reach the desktop's opener directly
+// (xdg-open): the preview hands it none.
+class DesktopOpener : public QObject {
+    Q_OBJECT
+public:
+    DesktopOpener()
+    {
+        for (const QString& scheme : schemes) QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~DesktopOpener() override
+    {
+        for (const QString& scheme : schemes) QDesktopServices::unsetUrlHandler(scheme);
+    }
+    const QStringList schemes{"file", "http", "https", "mailto", "ftp", "smb", "lumora-test"};
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+// The application around the preview: what it opens as documents.
+class LinkHost : public DocumentHost {
+public:
+    QStringList opened;
+    void makeWindow(Document&) override {}
+    void closeChildDocument(Document&) override {}
+    std::optional<QString> chooseExportLocation(Document&, const QString&) override { return std::nullopt; }
+    void openDocumentWithoutDisplay(const QString&, OpenCompletion completion) override { completion(nullptr, {}); }
+    void openDocumentInWindow(const QString& path) override { opened << path; }
+};
+
+} // namespace
+
+// A link in a received document must never start a program: a file link
+// opens in Lumora when it names a text document, and anything else on this
+// computer (a launcher, a script, a folder, a picture, a link to one of
+// them) is only shown in the file manager. Web and mail addresses go to the
+// desktop's programs for them; other schemes go nowhere.
+TEST_F(PreviewTest, FileLinksOpenDocumentsHereAndShowEverythingElse)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    const QString elsewhere = freshDirectory(QStringLiteral("preview-elsewhere"));
+    writeFile(dir + "/other.md", "# Other");
+    writeFile(elsewhere + "/notes.txt", "notes");
+    writeFile(elsewhere + "/run.desktop", "[Desktop Entry]\nType=Application\nExec=touch ran\n");
+    writeFile(dir + "/script.sh", "#!/bin/sh\ntouch ran\n");
+    for (const QString& program : {elsewhere + "/run.desktop", dir + "/script.sh"})
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QImage(4, 4, QImage::Format_RGB32).save(dir + "/picture.png");
+    QDir(dir).mkdir("Pictures");
+    ASSERT_TRUE(QFile::link(dir + "/other.md", dir + "/alias.txt"));
+    ASSERT_TRUE(QFile::link(elsewhere + "/run.desktop", dir + "/trap.md"));
+
+    LinkHost host;
+    Document::setHost(&host);
+    QList<QUrl> shown, handedOut;
+    Workspace::setHandlers(
+        [&](const QUrl& item, std::function<void(bool)> done) {
+            shown << item;
+            done(true);
+        },
+        [&](const QUrl& url) {
+            handedOut << url;
+            return true;
+        });
+    DesktopOpener desktop;
+    const auto restore = qScopeGuard([] {
+        Workspace::setHandlers(nullptr, nullptr);
+        Document::setHost(nullptr);
+    });
+
+    const QString launcher = QUrl::fromLocalFile(elsewhere + "/run.desktop").toString();
+    PreviewViewController preview;
+    preview.show();
+    ASSERT_TRUE(loads(preview, [&] {
+        preview.loadHTML(QStringLiteral("<a id=other href='other.md'>o</a> <a id=absolute href='%1'>a</a>"
+                                        " <a id=alias href='alias.txt'>l</a> <a id=gone href='gone.md#top'>g</a>"
+                                        " <a id=launcher href='%2'>r</a> <a id=trap href='trap.md'>t</a>"
+                                        " <a id=script href='script.sh'>s</a> <a id=folder href='Pictures'>f</a>"
+                                        " <a id=picture href='picture.png'>p</a>"
+                                        " <a id=blank target=_blank href='%2'>b</a>"
+                                        " <a id=mail href='mailto:ann@example.org'>m</a>"
+                                        " <a id=web href='https://example.org/page'>w</a>"
+                                        " <a id=ftp href='ftp://example.org/file'>x</a>"
+                                        " <a id=smb href='smb://server/share'>x</a>"
+                                        " <a id=custom href='lumora-test:run'>x</a>")
+                             .arg(QUrl::fromLocalFile(elsewhere + "/notes.txt").toString(), launcher),
+                         dir);
+    }));
+    QWebEnginePage* page = preview.webView()->page();
+    const QUrl page0 = page->url();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
+    // Clicked as the writer clicks: some addresses are followed only then.
+    const auto click = [&](const char* id) {
+        const QVariantList at = evaluate(page, QStringLiteral("(() => { const r = document.getElementById('%1')"
+                                                              ".getBoundingClientRect(); return [r.left + r.width / 2,"
+                                                              " r.top + r.height / 2]; })()")
+                                                   .arg(QLatin1String(id)))
+                                    .toList();
+        ASSERT_EQ(at.size(), 2);
+        QTest::mouseClick(preview.webView()->focusProxy(), Qt::LeftButton, {},
+                          QPoint(qRound(at[0].toDouble()), qRound(at[1].toDouble())));
+    };
+    const auto actions = [&] { return host.opened.size() + shown.size() + handedOut.size() + desktop.opened.size(); };
+    const auto clickAndWait = [&](const char* id) {
+        const qsizetype before = actions();
+        click(id);
+        return QTest::qWaitFor([&] { return actions() > before; }, kLoadTimeout);
+    };
+
+    // Text documents open here, wherever they are and whatever names them;
+    // a missing one too (the open says it is missing).
+    for (const char* id : {"other", "absolute", "alias", "gone"}) ASSERT_TRUE(clickAndWait(id)) << id;
+    EXPECT_EQ(host.opened, (QStringList{dir + "/other.md", elsewhere + "/notes.txt", dir + "/alias.txt",
+                                        dir + "/gone.md"}));
+    // Everything else is shown, never opened.
+    // (The last one asks for a window of its own.)
+    for (const char* id : {"launcher", "trap", "script", "folder", "picture", "blank"})
+        ASSERT_TRUE(clickAndWait(id)) << id;
+    EXPECT_EQ(shown, (QList<QUrl>{QUrl(launcher), QUrl::fromLocalFile(dir + "/trap.md"),
+                                  QUrl::fromLocalFile(dir + "/script.sh"), QUrl::fromLocalFile(dir + "/Pictures"),
+                                  QUrl::fromLocalFile(dir + "/picture.png"), QUrl(launcher)}));
+    for (const char* id : {"mail", "web"}) ASSERT_TRUE(clickAndWait(id)) << id;
+    // Other schemes go nowhere: the web link clicked after each is the next
+    // thing that happens.
+    for (const char* id : {"ftp", "smb", "custom"}) {
+        click(id);
+        ASSERT_TRUE(clickAndWait("web")) << id;
+    }
+    EXPECT_EQ(handedOut, (QList<QUrl>{QUrl("mailto:ann@example.org"), QUrl("https://example.org/page"),
+                                      QUrl("https://example.org/page"), QUrl("https://example.org/page"),
+                                      QUrl("https://example.org/page")}))
+        << QUrl::toStringList(handedOut).join(' ').toStdString();
+    EXPECT_EQ(desktop.opened, QList<QUrl>());
+    EXPECT_EQ(host.opened.size(), 4);
+    EXPECT_EQ(shown.size(), 6);
+    EXPECT_EQ(page->url(), page0);
 }
 
 TEST_F(PreviewTest, ASnapshotOfTheDocumentWhenShown)

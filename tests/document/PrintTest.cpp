@@ -1,5 +1,6 @@
 // Printing: pages and their numbering in a PDF, both forms of the text, the
-// margins of each form, empty jobs, the print panel and Page Setup.
+// margins of each form, images and page breaks of the rendered form, empty
+// jobs, the print panel and Page Setup.
 #include "document/PrintOperation.h"
 
 #include "DocumentTestSupport.h"
@@ -24,6 +25,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPrintDialog>
 #include <QPushButton>
 #include <QProcess>
@@ -101,6 +103,44 @@ QStringList pdfImageSizes(const QString& pdf)
         if (fields.size() > 4 && fields[2] == QLatin1String("image")) sizes << fields[3] + QLatin1Char('x') + fields[4];
     }
     return sizes;
+}
+
+// Each image of a PDF as printed: its page and its width in points.
+struct PrintedImage {
+    int page;
+    double width, height;
+};
+std::vector<PrintedImage> pdfImagePlacements(const QString& pdf)
+{
+    std::vector<PrintedImage> images;
+    const QStringList lines = run(QStringLiteral("pdfimages"), {QStringLiteral("-list"), pdf}).split(QLatin1Char('\n'));
+    // page num type width height color comp bpc enc interp object ID x-ppi y-ppi ...
+    for (const QString& line : lines.mid(2)) {
+        const QStringList f = line.simplified().split(QLatin1Char(' '));
+        if (f.size() > 13 && f[2] == QLatin1String("image"))
+            images.push_back({f[0].toInt(), f[3].toDouble() * 72 / f[12].toDouble(), f[4].toDouble() * 72 / f[13].toDouble()});
+    }
+    return images;
+}
+
+// The bands of page n (from 1) between top and bottom (points from the
+// paper's top) that hold ink, top to bottom, as the eye sees the page.
+QList<std::pair<int, int>> inkBands(const QString& pdf, int n, int top, int bottom)
+{
+    const QString image = pdf + QStringLiteral("-page");
+    run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-gray"),
+                                     QStringLiteral("-png"), QStringLiteral("-singlefile"), QStringLiteral("-f"),
+                                     QString::number(n), QStringLiteral("-l"), QString::number(n), pdf, image});
+    const QImage page(image + QStringLiteral(".png"));
+    QList<std::pair<int, int>> bands;
+    for (int y = top; y < std::min(bottom, page.height()); ++y) {
+        bool ink = false;
+        for (int x = 0; x < page.width() && !ink; ++x) ink = qGray(page.pixel(x, y)) < 160;
+        if (!ink) continue;
+        if (!bands.isEmpty() && bands.last().second == y) bands.last().second = y + 1;
+        else bands.append({y, y + 1});
+    }
+    return bands;
 }
 
 QString pngDataURL(QSize size)
@@ -377,6 +417,28 @@ TEST_F(PrintTest, ThePanelPreviewsFollowsTheOptionAndPrintsToAFile)
     EXPECT_TRUE(cancelled.error().isCancellation());
 }
 
+TEST_F(PrintTest, APrintedFileIsOfferedBesideTheDocument)
+{
+    auto doc = document(QStringLiteral("Notes.txt"), QStringLiteral("Text."));
+    PrintOperation operation({doc.get()});
+    QString offered;
+    whenModal([&](QWidget* panel) {
+        whenModal(
+            [&](QWidget* widget) {
+                auto* field = widget->findChild<QLineEdit*>(QStringLiteral("filename"));
+                ASSERT_TRUE(field);
+                offered = field->text();
+                static_cast<QDialog*>(widget)->reject();
+                static_cast<QDialog*>(widget->parentWidget())->reject();
+            },
+            panel);
+        for (QPushButton* button : panel->findChildren<QPushButton*>())
+            if (button->text() == "Print…") button->click();
+    });
+    EXPECT_TRUE(operation.run(nullptr).error().isCancellation());
+    EXPECT_EQ(offered, dir + QStringLiteral("/Notes.pdf"));
+}
+
 TEST_F(PrintTest, PageSetupChangesThePaperOfTheJobsThatFollow)
 {
     const QPageLayout before = PrintOperation::pageLayout();
@@ -447,4 +509,63 @@ TEST_F(PrintTest, RenderedImagesComeOnlyFromOrdinaryLocalFiles)
     const QImage missing = SafeTextDocument::missingImage();
     const QString sign = QStringLiteral("%1x%2").arg(missing.width()).arg(missing.height());
     EXPECT_EQ(sizes, QStringList(8, sign));
+}
+
+// A wide image prints whole, scaled to the text's width, as a block of its
+// own; and a page ends early only where what comes next does not fit on it.
+TEST_F(PrintTest, RenderedImagesFitTheTextWidthAndPagesFillUp)
+{
+    QImage river(640, 320, QImage::Format_RGB32);
+    river.fill(Qt::darkCyan);
+    ASSERT_TRUE(river.save(dir + QStringLiteral("/river.png")));
+    const QString paragraph = QStringLiteral(
+        "The path follows the river for eleven kilometres, from the old mill to the estuary, and most of it is flat "
+        "enough for an afternoon, with a wooded bank, allotments and a quay where the barges used to load.\n\n");
+    auto doc = document(
+        QStringLiteral("River.md"),
+        QStringLiteral("# Walking the river\n\n") + paragraph + paragraph
+            + QStringLiteral("| Stretch | Length | Surface |\n|---|---|---|\n| Mill to the weir | 2.1 km | gravel |\n"
+                             "| Weir to the quay | 4.2 km | packed earth |\n| Quay to the estuary | 4.7 km | grass |\n\n"
+                             "Walkers who start at the mill have the light behind them, and on a clear evening the "
+                             "water turns to brass and then to copper while the far bank goes dark.\n\n"
+                             "![The river at dusk](river.png)\n\n")
+            + paragraph + QStringLiteral("## What to bring\n\n") + paragraph.repeated(8));
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    UserDefaults::standard().set(QStringLiteral("applyMarkdown"), true);
+    PrintView view;
+    view.delegate().documents = {doc.get()};
+    ASSERT_TRUE(view.print(printer).ok());
+    const QString pdf = printer.outputFileName();
+    const QRectF area = view.rectForPage(1);
+    if (const QByteArray shots = qgetenv("LUMORA_SCREENSHOT_DIR"); !shots.isEmpty())
+        QFile::copy(pdf, QDir(QString::fromLocal8Bit(shots)).filePath(QStringLiteral("print-rendered.pdf")));
+
+    // The image fills the text's width, in proportion, on the first page,
+    // with the words before it and its caption.
+    const std::vector<PrintedImage> images = pdfImagePlacements(pdf);
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_EQ(images[0].page, 1);
+    EXPECT_NEAR(images[0].width, area.width(), 1.0);
+    EXPECT_NEAR(images[0].height, area.width() / 2, 1.0);
+    const QString first = pdfPageLines(pdf, 1).join(QLatin1Char(' '));
+    EXPECT_TRUE(first.contains("while the far bank goes dark.")) << first.toStdString();
+    EXPECT_TRUE(first.contains("The river at dusk")) << first.toStdString();
+
+    // No blank band on a page taller than the space between two blocks,
+    // and the blank at a page's foot smaller than what starts the next page.
+    const int pages = pdfPageCount(pdf);
+    ASSERT_GE(pages, 2);
+    const int top = int(area.top()), bottom = int(area.bottom());
+    QList<QList<std::pair<int, int>>> bands;
+    for (int n = 1; n <= pages; ++n) bands << inkBands(pdf, n, top, bottom);
+    for (int n = 1; n <= pages; ++n) {
+        const auto& page = bands[n - 1];
+        ASSERT_FALSE(page.isEmpty()) << "page " << n;
+        for (qsizetype i = 1; i < page.size(); ++i)
+            EXPECT_LT(page[i].first - page[i - 1].second, 40) << "page " << n << " is blank from " << page[i - 1].second;
+        if (n == pages) continue;
+        const auto& next = bands[n].front();
+        EXPECT_LT(bottom - page.last().second, next.second - top + 40)
+            << "page " << n << " ends at " << page.last().second << " before a block of " << next.second - top;
+    }
 }

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -189,6 +190,87 @@ TEST_F(TextServicesTest, FindBarFindsAsYouTypeStepsAndCloses)
     QTest::keyClicks(bar()->findField(), QStringLiteral("s"));
     ASSERT_TRUE(waitForCount());
     EXPECT_EQ(services().find().findStatus(), QStringLiteral("Not found"));
+}
+
+TEST_F(TextServicesTest, KeysTypedInTheFindBarActOnTheBarAndNeverOnTheText)
+{
+    const QString original = QStringLiteral("- one two three\n- four\n");
+    open(original);
+    view->setSelectedRange(Range(0, 0));
+    key(Qt::Key_F, Qt::ControlModifier);
+    QLineEdit* find = bar()->findField();
+    QTest::keyClicks(find, QStringLiteral("two"));
+    ASSERT_EQ(view->selectedRange(), Range(6, 3));
+    const auto focus = [] { return QApplication::focusWidget(); };
+
+    // Tab and Shift+Tab move through the bar: the match is neither replaced
+    // by a tab nor its line indented or outdented.
+    QTest::keyClick(find, Qt::Key_Tab);
+    EXPECT_EQ(text(), original);
+    EXPECT_TRUE(bar()->isAncestorOf(focus())) << focus();
+    QTest::keyClick(focus(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(text(), original);
+    EXPECT_EQ(focus(), find);
+    QTest::keyClick(find, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(text(), original);
+    EXPECT_TRUE(bar()->isAncestorOf(focus())) << focus();
+    find->setFocus();
+
+    // The editor's commands and keys do not reach the text from the field.
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> editorKeys[] = {
+        {Qt::Key_B, Qt::ControlModifier},
+        {Qt::Key_I, Qt::ControlModifier},
+        {Qt::Key_K, Qt::ControlModifier},
+        {Qt::Key_K, Qt::ControlModifier | Qt::AltModifier},
+        {Qt::Key_Up, Qt::ControlModifier | Qt::AltModifier},
+        {Qt::Key_Down, Qt::ControlModifier | Qt::AltModifier},
+        {Qt::Key_V, Qt::ControlModifier | Qt::AltModifier},
+        {Qt::Key_Insert, Qt::NoModifier},
+        {Qt::Key_Return, Qt::ControlModifier},
+    };
+    QApplication::clipboard()->setText(QStringLiteral("pasted"));
+    for (const auto& [k, m] : editorKeys) {
+        QTest::keyClick(find, k, m);
+        EXPECT_EQ(text(), original) << QKeySequence(k | m).toString().toStdString();
+        EXPECT_EQ(focus(), find) << QKeySequence(k | m).toString().toStdString();
+    }
+    EXPECT_EQ(undo.count(), 0);
+
+    // The field's own editing keys edit the field.
+    find->setText(QStringLiteral("two"));
+    find->end(false);
+    QTest::keyClick(find, Qt::Key_Backspace);
+    EXPECT_EQ(find->text(), QStringLiteral("tw"));
+    QTest::keyClick(find, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(find->text(), QStringLiteral("two"));
+    const Range match = view->selectedRange();
+    QTest::keyClick(find, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(find->selectedText(), QStringLiteral("two"));
+    EXPECT_EQ(view->selectedRange(), match);
+    QTest::keyClick(find, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(find->text(), QString());
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("two"));
+    QTest::keyClick(find, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(find->text(), QStringLiteral("two"));
+    EXPECT_EQ(text(), original);
+
+    // The find commands still work from the field.
+    view->setSelectedRange(Range(0, 0));
+    QTest::keyClick(find, Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(view->selectedRange(), Range(6, 3));
+
+    // With the replace row shown, Tab goes from the find field to the
+    // replace field and Shift+Tab back.
+    perform(Command::showReplaceInterface);
+    ASSERT_TRUE(bar()->isReplaceVisible());
+    find->setFocus();
+    QTest::keyClick(find, Qt::Key_Tab);
+    EXPECT_EQ(focus(), bar()->replaceField());
+    QTest::keyClick(bar()->replaceField(), Qt::Key_B, Qt::ControlModifier);
+    QTest::keyClick(bar()->replaceField(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(focus(), find);
+    EXPECT_EQ(text(), original);
+    EXPECT_EQ(undo.count(), 0);
 }
 
 TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWhereShown)

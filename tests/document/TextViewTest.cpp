@@ -2,6 +2,7 @@
 
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
+#include "multimarkdown_binding/MultiMarkdownSupport.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/text/Fonts.h"
 #include "platform/text/TextMirror.h"
@@ -303,11 +304,23 @@ TEST_F(TextViewTest, ListContinuationIsItsOwnUndoStep)
     key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(text(), QStringLiteral("- apple\n"));
 
-    // Return on an empty item ends the list.
+    // Return on an empty item ends the list: its marker goes, a blank line
+    // stays, and what is typed next is a paragraph of its own.
     key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     key(Qt::Key_Return);
-    EXPECT_EQ(text(), QStringLiteral("- apple\n"));
-    EXPECT_EQ(caret(), 8);
+    EXPECT_EQ(text(), QStringLiteral("- apple\n\n"));
+    EXPECT_EQ(caret(), 9);
+    type(QStringLiteral("After the list."));
+    EXPECT_EQ(text(), QStringLiteral("- apple\n\nAfter the list."));
+    EXPECT_TRUE(test::htmlOf(text()).contains(QStringLiteral("</ul>\n<p>After the list.</p>"))) << test::htmlOf(text()).toStdString();
+    // The same for a quote.
+    open(QStringLiteral("> a quote"));
+    view->setSelectedRange(Range(9, 0));
+    key(Qt::Key_Return);
+    key(Qt::Key_Return);
+    type(QStringLiteral("After it."));
+    EXPECT_EQ(text(), QStringLiteral("> a quote\n\nAfter it."));
+    EXPECT_TRUE(test::htmlOf(text()).contains(QStringLiteral("</blockquote>\n<p>After it.</p>"))) << test::htmlOf(text()).toStdString();
 }
 
 TEST_F(TextViewTest, TabIndentsListItemsAndTypesATabElsewhere)
@@ -625,7 +638,7 @@ TEST_F(TextViewTest, ReturnAndPasteKeepTheDocumentsLineEndings)
     key(Qt::Key_Return);
     EXPECT_EQ(text(), QStringLiteral("- one\r\n- two\r\n- "));
     key(Qt::Key_Return); // an empty item ends the list
-    EXPECT_EQ(text(), QStringLiteral("- one\r\n- two\r\n"));
+    EXPECT_EQ(text(), QStringLiteral("- one\r\n- two\r\n\r\n"));
 
     // The break most lines use wins; a text without any takes "\n".
     open(QStringLiteral("a\r\nb\r\nc\nd"));

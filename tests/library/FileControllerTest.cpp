@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <cstring>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -301,6 +303,30 @@ TEST(FileController, ALibraryWhoseDiskGoesAwayShowsItsFolderUnavailable)
     list.removeObserver(&observer);
 }
 
+// The desktop's Eject is an ordinary unmount, refused while anything holds
+// the disk: a library shown from it must not. Ejected, it shows as
+// unavailable and stays in the list, its files untouched.
+TEST(FileController, ALibraryShownFromADiskLetsItBeEjected)
+{
+    const QString stick = freshDirectory("eject") + "/Stick";
+    TmpfsMount disk(stick, "size=1m");
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    const QString folder = stick + "/Notes";
+    writeFile(folder + "/Chapter.md", "on the stick");
+    writeFile(folder + "/Drafts/First.md", "first");
+    LibraryController list(UserDefaults::standard());
+    auto library = list.openLibrary(folder);
+    ASSERT_TRUE(library->loadFileTree().ok());
+    ASSERT_EQ(treeLines(*library->fileController()->rootFile()), (QStringList{"Chapter.md", "Drafts/", "Drafts/First.md"}));
+
+    const int ejected = disk.eject();
+    ASSERT_EQ(ejected, 0) << "the disk is held: " << std::strerror(ejected);
+    ASSERT_TRUE(waitUntil([&] { return library->isUnavailable(); }));
+    EXPECT_FALSE(library->fileController());
+    ASSERT_EQ(list.libraries().size(), 1u);
+    EXPECT_EQ(library->url(), folder);
+}
+
 TEST(FileController, ARescanFindsAFolderWhosePathLeadsElsewhere)
 {
     const QString folder = freshDirectory("disk") + "/Card";
@@ -396,6 +422,49 @@ TEST(FileController, TheDateAddedIsWhenADocumentCameIntoItsFolder)
         return date && *date >= beforeBox;
     }));
     EXPECT_GE(*addedInTree(folder + "/Box/Letter to Ann.md"), beforeBox);
+    EXPECT_TRUE(loaded.view.mirrorMatches());
+}
+
+// Another program makes a folder in the library and at once files in it,
+// before the library has heard of the folder (so they are found by listing
+// it, and maybe heard of too): each of them came into its folder now and is
+// recorded as such, and so is what comes later.
+TEST(FileController, WhatAnotherProgramMakesInANewFolderGetsItsDateAdded)
+{
+    const QString folder = freshDirectory("added-new-folder");
+    writeFile(folder + "/probe.md", "x");
+    if (!FolderListing::recordDateAdded(folder + "/probe.md", 0).ok())
+        GTEST_SKIP() << "this file system keeps no user attributes";
+    QFile::remove(folder + "/probe.md");
+    LoadedLibrary loaded(folder);
+    const auto recorded = [](const QString& path) {
+        const auto entry = FolderListing::examine(path);
+        return entry && entry->addedRecorded ? entry->added : std::nullopt;
+    };
+    const auto allRecorded = [&](const QStringList& paths) {
+        for (const QString& path : paths) {
+            const File* node = loaded.root()->fileAtPath(path);
+            if (!node || !recorded(path) || node->metadata().added != recorded(path)) return false;
+        }
+        return true;
+    };
+
+    // The file system's clock is a tick behind the program's at most.
+    const qint64 before = QDateTime::currentMSecsSinceEpoch() - 1000;
+    ASSERT_TRUE(QDir().mkpath(folder + "/New/Inner"));
+    writeFile(folder + "/New/first.md", "1");
+    writeFile(folder + "/New/Inner/second.md", "2");
+    const QStringList made{folder + "/New", folder + "/New/Inner", folder + "/New/first.md",
+                           folder + "/New/Inner/second.md"};
+    ASSERT_TRUE(waitUntil([&] { return allRecorded(made); }, 60000));
+    writeFile(folder + "/New/Inner/third.md", "3");
+    ASSERT_TRUE(waitUntil([&] { return allRecorded({folder + "/New/Inner/third.md"}); }, 60000));
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    for (const QString& path : made + QStringList{folder + "/New/Inner/third.md"}) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_GE(*recorded(path), before);
+        EXPECT_LE(*recorded(path), after);
+    }
     EXPECT_TRUE(loaded.view.mirrorMatches());
 }
 

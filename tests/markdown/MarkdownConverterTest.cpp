@@ -116,6 +116,14 @@ TEST(MarkdownConverter, ListsAndStruckTextFromOtherProgramsKeepTheirShape)
               "Before\n\n- one\n- **two** and\n    - sub\n    - sub two\n- three\n1. first\n2. second\n    more\n\nAfter");
     EXPECT_EQ(MarkdownConverter::markdown(attributedStringFromHTML(QStringLiteral("<ol><li>only</li></ol>"))),
               "1. only");
+    // A numbered list keeps its first number, nested ones too.
+    EXPECT_EQ(MarkdownConverter::markdown(
+                  attributedStringFromHTML(QStringLiteral("<ol start=\"3\"><li>three</li><li>four</li></ol>"))),
+              "3. three\n4. four");
+    EXPECT_EQ(MarkdownConverter::markdown(attributedStringFromHTML(QStringLiteral(
+                  "<OL class=\"steps\" START=12 type=\"1\"><li>twelve<ol start='0'><li>zero</li></ol></li>"
+                  "<li>thirteen</li></OL><p>Then</p><ol data-start=\"5\" start=\"x\"><li>one</li></ol>"))),
+              "12. twelve\n    0. zero\n13. thirteen\n\nThen\n\n1. one");
     EXPECT_EQ(MarkdownConverter::markdown(attributedStringFromHTML(
                   QStringLiteral("<p><strike>gone</strike>, <STRIKE>also</STRIKE> and <s>this</s></p>"))),
               "~~gone~~, ~~also~~ and ~~this~~");

@@ -62,12 +62,16 @@ TEST(ListContinuation, ContinuesListsQuotesAndCode)
         {u"    code|", "    code\n    |"},
         {u"- it|em", "- it\n- |em"},
         {u"a\n- item|\nb", "a\n- item\n- |\nb"},
-        // An item that holds only its prefix: the prefix and the new break go.
-        {u"- |", "|"},
-        {u"2. |", "|"},
-        {u"> |", "|"},
-        {u"    |", "|"},
-        {u"x\n- |\ny", "x\n|\ny"},
+        // An item that holds only its prefix: the prefix goes and the new
+        // break stays, so a blank line ends the list, quote or code and what
+        // is typed next is a paragraph of its own.
+        {u"- |", "\n|"},
+        {u"2. |", "\n|"},
+        {u"> |", "\n|"},
+        {u"    |", "\n|"},
+        {u"- a pencil\n- |", "- a pencil\n\n|"},
+        {u"> quote\n> |", "> quote\n\n|"},
+        {u"x\n- |\ny", "x\n\n|\ny"},
         // Nothing to continue.
         {u"# Heading|", "none"},
         {u"plain|", "none"},
@@ -97,8 +101,9 @@ TEST(ListContinuation, ALineBreakOfCarriageReturnAndLineFeedCounts)
     EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\r\n")), QStringLiteral("- item\r\n- |"));
     EXPECT_EQ(typeAndContinue(QStringLiteral("a\r\n1. x|\r\nb"), QStringLiteral("\r\n")),
               QStringLiteral("a\r\n1. x\r\n2. |\r\nb"));
-    // The empty item goes with the whole break.
-    EXPECT_EQ(typeAndContinue(QStringLiteral("x\r\n- |\r\ny"), QStringLiteral("\r\n")), QStringLiteral("x\r\n|\r\ny"));
+    // The empty item's prefix goes; the caret stands after the whole break.
+    EXPECT_EQ(typeAndContinue(QStringLiteral("x\r\n- |\r\ny"), QStringLiteral("\r\n")),
+              QStringLiteral("x\r\n\r\n|\r\ny"));
     // Two characters that are not one break.
     EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\n\r")), QStringLiteral("none"));
     EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\r\r")), QStringLiteral("none"));

@@ -202,3 +202,38 @@ TEST(MarkdownInsertion, StrongAndEmphasisWrapInsideTheWhiteSpaceAtTheSelectionsE
     // White space alone is wrapped as it is.
     EXPECT_EQ(strong("a« »b"), "a**« »**b");
 }
+
+// Example code is never changed: a reference or a definition in a code span
+// or a code block is no link and no note.
+TEST(MarkdownInsertion, RenumberingLeavesCodeAlone)
+{
+    EXPECT_EQ(link("[x](|u) and `[y][1]` ok [z][1]\n\n[1]: v\n"), "[x][«1»] and `[y][1]` ok [z][2]\n\n[1]: u\n[2]: v\n");
+    EXPECT_EQ(link("[x](|u) and **`[y][1]`** ok [z][1]\n\n[1]: v\n"),
+              "[x][«1»] and **`[y][1]`** ok [z][2]\n\n[1]: u\n[2]: v\n");
+    EXPECT_EQ(link("[x](|u)\n\n```\n[y][1]\n[1]: code\n```\n\n    [w][1]\n    [1]: code\n\n[z][1]\n\n[1]: v\n"),
+              "[x][«1»]\n\n```\n[y][1]\n[1]: code\n```\n\n    [w][1]\n    [1]: code\n\n[z][2]\n\n[1]: u\n[2]: v\n");
+    // An indented line is code only where a block may begin: under a line
+    // of text it goes on with the paragraph, in a list with the item.
+    EXPECT_EQ(link("[x](|u)\n    [y][1]\n- item\n\n    [z][1]\n\n[1]: v\n"),
+              "[x][«1»]\n    [y][2]\n- item\n\n    [z][2]\n\n[1]: u\n[2]: v\n");
+    // Back down again.
+    EXPECT_EQ(link("[x][|1] `[y][2]` [z][2]\n\n```\n[2]: code\n```\n[1]: u\n[2]: v\n"),
+              "«[x](u)» `[y][2]` [z][1]\n\n```\n[2]: code\n```\n[1]: v\n");
+    EXPECT_EQ(footnote("Text[^a |note] and `[^1]` more[^1].\n[^1]: first\n"),
+              "Text[^«1»] and `[^1]` more[^2].\n[^1]: a note\n[^2]: first\n");
+    // With the caret in code the commands leave it as it is.
+    EXPECT_EQ(link("See `[y][|1]` and [z][1]\n[1]: v\n"), "none");
+    EXPECT_EQ(footnote("See `[^|1]`\n[^1]: n\n"), "none");
+}
+
+// Under raw HTML a definition line would be read as more of the HTML: a
+// blank line comes between them. Anywhere else the definition goes right
+// under the last line.
+TEST(MarkdownInsertion, ANewDefinitionAfterRawHtmlFollowsABlankLine)
+{
+    EXPECT_EQ(link("See [|x](u)\n\n<div>raw</div>"), "See [x][«1»]\n\n<div>raw</div>\n\n[1]: u\n");
+    EXPECT_EQ(link("See [|x](u)\n\n<!-- note -->\r\n", u"\r\n"), "See [x][«1»]\n\n<!-- note -->\r\n\r\n[1]: u\r\n");
+    EXPECT_EQ(footnote("See[^|x]\n\n  </section>\nmore\n"), "See[^«1»]\n\n  </section>\nmore\n\n[^1]: x\n");
+    EXPECT_EQ(link("See [|x](u)\n\n3 < 4 and <b>bold</b>"), "See [x][«1»]\n\n3 < 4 and <b>bold</b>\n[1]: u\n");
+    EXPECT_EQ(link("<div>raw</div>\n\nSee [|x](u)\n"), "<div>raw</div>\n\nSee [x][«1»]\n[1]: u\n");
+}

@@ -192,15 +192,9 @@ TEST(MultiMarkdownDefinitions, RightUnderAParagraphLineOrAnotherDefinition)
     });
 }
 
-// Where a definition line is code, raw HTML, or a lazy continuation of a
-// quote or a list item, it stays what it was.
-TEST(MultiMarkdownDefinitions, NeverInCodeHtmlQuotesOrListItems)
+// Where a definition line is code or raw HTML, it stays what it was.
+TEST(MultiMarkdownDefinitions, NeverInCodeOrHtml)
 {
-    // (The address in the text is autolinked, as any address is; a note
-    // reference that finds no definition is a note of its own text.)
-    const std::vector<const char*> stays = {"[x][1]<a href=\"#fn:1\"",
-                                            "[1]: <a href=\"http://u\">http://u</a>\n<a href=\"#fn:2\"",
-                                            "</sup></a>: n", "<li id=\"fn:1\">\n<p>1 <a"};
     const char* definitionTaken = "<p>n <a href=\"#fnref";
     checkConversions({
         {.text = "Text [x][1][^1]\n```\ncode\n[1]: http://u\n[^1]: n\n```\n",
@@ -210,18 +204,50 @@ TEST(MultiMarkdownDefinitions, NeverInCodeHtmlQuotesOrListItems)
          .expected = {"<pre><code>code [x][1]\n[1]: http://u\n[^1]: n\n</code></pre>"}},
         {.text = "<div>\nraw [x][1][^1]\n[1]: http://u\n[^1]: n\n</div>\n",
          .expected = {"<div>\nraw [x][1][^1]\n[1]: http://u\n[^1]: n\n</div>"}},
-        {.text = "> quoted [x][1][^1]\n[1]: http://u\n[^1]: n\n",
-         .expected = {"<blockquote>\n<p>quoted ", stays[0], stays[1], stays[2], stays[3]},
-         .absent = {definitionTaken}},
-        {.text = "- item [x][1][^1]\n[1]: http://u\n[^1]: n\n",
-         .expected = {"<li>item ", stays[0], stays[1], stays[2], stays[3]},
-         .absent = {definitionTaken}},
-        // Text that continues an item after a blank line stays in the item
-        // too.
-        {.text = "- item\n\n  more [x][1]\n[1]: http://u\n",
-         .expected = {"<p>more [x][1]\n[1]: <a href=\"http://u\">http://u</a></p>\n</li>"}},
+        {.text = "<div>raw</div>\n[1]: http://u\n\n[x][1]\n",
+         .expected = {"<div>raw</div>\n[1]: http://u", "<p>[x][1]</p>"}},
+        // Code in a list item goes on with the item's indented lines.
+        {.text = "- ```\n  [^1]: n\n  [1]: http://u\n  ```\n", .expected = {"<code>[^1]: n\n[1]: http://u\n</code>"}},
         // After the list, a paragraph is the top level's again.
         {.text = "- item\n\nText [x][1]\n[1]: http://u\n", .expected = {"<p>Text <a href=\"http://u\">x</a></p>"}},
+    });
+}
+
+// A definition at the start of the line right under a list item, a quote or
+// a definition list's definition ends that block and is a definition, as it
+// is under a paragraph: the editor's Link and Footnote commands put theirs
+// there.
+TEST(MultiMarkdownDefinitions, RightUnderAListItemAQuoteOrADefinition)
+{
+    const std::vector<const char*> notes = {
+        "<a href=\"http://u\">x</a>", "<a href=\"#fn:1\" id=\"fnref:1\"", "class=\"citation\">[1]</a>",
+        "class=\"glossary\">term</a>", "<abbr title=\"MultiMarkdown\">MMD</abbr>",
+        "<li id=\"fn:1\">\n<p>The note. <a", "<p>Doe. <a", "Glossed. <a"};
+    const char* definitions = "[1]: http://u\n[^1]: The note.\n[#doe]: Doe.\n[?term]: Glossed.\n[>MMD]: MultiMarkdown\n";
+    const char* references = "[x][1][^1] [#doe] [?term] [>MMD]";
+    const auto with = [&](const char* before, const char* after) {
+        return std::string(before) + references + after + "\n" + definitions;
+    };
+    const std::string bullet = with("- a\n- b ", ""), numbered = with("1. a\n2. b ", ""), quote = with("> q ", ""),
+                      nested = with("- a\n    > q ", ""), definition = with("Term\n:   Def ", ""),
+                      continued = with("- a\n\n  more ", "");
+    checkConversions({
+        {.text = "- a\n- b\n[1]: http://u.example\n\nPara [x][1].\n",
+         .expected = {"<ul>\n<li>a</li>\n<li>b</li>\n</ul>", "<p>Para <a href=\"http://u.example\">x</a>.</p>"}},
+        {.text = "> quote [a][1]\n[1]: http://a\n",
+         .expected = {"<blockquote>\n<p>quote <a href=\"http://a\">a</a></p>\n</blockquote>"}},
+        {.text = "Term\n:   Def\n[1]: http://u\n\n[x][1]\n",
+         .expected = {"<dt>Term</dt>\n<dd>Def</dd>\n</dl>", "<p><a href=\"http://u\">x</a></p>"}},
+        {.text = bullet.c_str(), .expected = notes, .absent = {"]:", "[x]"}, .inOrder = {"<li>b "}},
+        {.text = numbered.c_str(), .expected = notes, .absent = {"]:", "[x]"}, .inOrder = {"<li>b "}},
+        {.text = quote.c_str(), .expected = notes, .absent = {"]:", "[x]"}, .inOrder = {"<blockquote>\n<p>q "}},
+        {.text = nested.c_str(), .expected = notes, .absent = {"]:", "[x]"}, .inOrder = {"<blockquote>\n<p>q "}},
+        {.text = definition.c_str(), .expected = notes, .absent = {"]:", "[x]"}, .inOrder = {"<dd>Def "}},
+        {.text = continued.c_str(), .expected = notes, .absent = {"]:", "[x]"}, .inOrder = {"<p>more "}},
+        // The list, the quote or the definitions end there.
+        {.text = "- a\n[^1]: The note.\n\nAfter[^1].\n", .expected = {"<li>a</li>\n</ul>\n<p>After<a"}},
+        {.text = "1. a\n[1]: http://u\n3. c\n", .expected = {"<li>a</li>\n</ol>\n<ol>\n<li>c</li>"}},
+        {.text = "Term\n: Def\n[1]: http://u\n: Not a definition\n", .expected = {}, .absent = {"<dd>Not"}},
     });
 }
 

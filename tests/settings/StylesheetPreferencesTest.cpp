@@ -282,7 +282,37 @@ TEST(StylesheetPreferences, FontFamiliesAreSplitByPitchAndSorted)
     for (const QString& f : all) EXPECT_FALSE(f.contains(QLatin1Char('['))) << f.toStdString();
     for (const char* left : {"Standard Symbols PS", "D050000L", "Sans Serif", "Monospace"})
         EXPECT_FALSE(all.contains(QLatin1String(left))) << left;
-    if (QFontDatabase::hasFamily("C059")) EXPECT_TRUE(others.contains("C059"));
+    if (QFontDatabase::hasFamily("C059")) {
+        EXPECT_TRUE(others.contains("C059"));
+    }
     // A monospaced family that fontconfig does not mark is measured.
-    if (QFontDatabase::hasFamily("Noto Sans Mono")) EXPECT_TRUE(monospaced.contains("Noto Sans Mono"));
+    if (QFontDatabase::hasFamily("Noto Sans Mono")) {
+        EXPECT_TRUE(monospaced.contains("Noto Sans Mono"));
+    }
+}
+
+namespace {
+QStringList g_warnings;
+void collectWarning(QtMsgType, const QMessageLogContext&, const QString& message) { g_warnings << message; }
+} // namespace
+
+TEST(StylesheetPreferences, EveryOfferedFamilyBecomesTheEditorsFaceAndStaysSoAfterARestart)
+{
+    bool anyFoundry = false;
+    for (const QString& family : QFontDatabase::families()) anyFoundry |= family != fonts::familyWithoutFoundry(family);
+    if (!anyFoundry) GTEST_SKIP() << "no family here is installed from more than one foundry";
+
+    const auto store = makeStore("every-family");
+    Settings s(store.get());
+    const auto& [monospaced, others] = s.allFontFamilies();
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectWarning);
+    for (const QString& family : monospaced + others) {
+        s.setCustomFont(family);
+        EXPECT_EQ(fonts::familyWithoutFoundry(baseFamily(s)).toStdString(), family.toStdString());
+        const Settings restarted(store.get());
+        EXPECT_EQ(fonts::familyWithoutFoundry(baseFamily(restarted)).toStdString(), family.toStdString());
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(g_warnings.filter(QLatin1String("Error creating font")).isEmpty()) << g_warnings.join('\n').toStdString();
 }

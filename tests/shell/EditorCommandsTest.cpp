@@ -6,6 +6,7 @@
 #include "multimarkdown_binding/MultiMarkdownSupport.h"
 
 #include "platform/application/ActionDispatcher.h"
+#include "platform/application/CommandTable.h"
 #include "platform/application/Menu.h"
 #include "settings/Settings.h"
 #include "shell/MainMenu.h"
@@ -269,6 +270,59 @@ TEST_F(EditorCommandsTest, SentenceAndParagraphKeysMoveAndSelect)
     EXPECT_EQ(editor->selectedRange(), Range(29, 6));
 }
 
+TEST_F(EditorCommandsTest, TheEditItemsChangeTheTextWhateverTheOrderOfTheirBindings)
+{
+    // The same table with each edit command's bindings the other way round:
+    // who carries a command out must not hang on the order of its rows.
+    auto& dispatcher = ActionDispatcher::instance();
+    const CommandTable* table = dispatcher.commandTable();
+    ASSERT_TRUE(table);
+    CommandTable reversed = *table;
+    for (Command command : {Command::undo, Command::redo, Command::cut, Command::copy, Command::paste,
+                            Command::deleteSelection, Command::selectAll}) {
+        CommandRow row = table->row(command);
+        ASSERT_GT(row.bindings.size(), 1u) << command;
+        std::reverse(row.bindings.begin(), row.bindings.end());
+        reversed.add(command, row.name) = row;
+    }
+    struct Restore {
+        const CommandTable* table;
+        ~Restore() { ActionDispatcher::instance().setCommandTable(table); }
+    } restore{table};
+
+    for (const CommandTable* used : {table, static_cast<const CommandTable*>(&reversed)}) {
+        SCOPED_TRACE(used == table ? "as built" : "reversed");
+        dispatcher.setCommandTable(used);
+        open("one two three");
+        editor->setTextOption("smartInsertDeleteEnabled", true);
+        select(4, 3);
+        // Smart cut and paste take and give the spaces.
+        choose(Command::cut);
+        EXPECT_EQ(shown(), "one |three");
+        EXPECT_EQ(QApplication::clipboard()->text(), "two");
+        select(0, 3);
+        choose(Command::copy);
+        EXPECT_EQ(QApplication::clipboard()->text(), "one");
+        EXPECT_EQ(shown(), "«one» three");
+        select(4);
+        choose(Command::paste);
+        EXPECT_EQ(shown(), "one one |three");
+        select(0, 4);
+        choose(Command::deleteSelection);
+        EXPECT_EQ(shown(), "|one three");
+        choose(Command::undo);
+        EXPECT_EQ(text(), "one one three");
+        choose(Command::redo);
+        EXPECT_EQ(text(), "one three");
+        choose(Command::selectAll);
+        EXPECT_EQ(shown(), "«one three»");
+        // Each change went through the editor: one undo each, back to the start.
+        for (int i = 0; i < 3; ++i) choose(Command::undo);
+        EXPECT_EQ(text(), "one two three");
+        EXPECT_FALSE(document->undoManager().canUndo());
+    }
+}
+
 TEST_F(EditorCommandsTest, CopyAsHtmlPastesAsFormattedTextAndKeepsASelectionAParagraph)
 {
     open("Note: call me\nSome **bold** words.\n");
@@ -373,6 +427,46 @@ TEST_F(EditorCommandsTest, EveryCommandsMarkdownConvertsAsTheWriterMeant)
     EXPECT_TRUE(html().contains("<ul>\n<li>one</li>\n<li>two\n<ol>\n<li>sub</li>\n</ol>\n</li>\n</ul>"))
         << html().toStdString();
     EXPECT_TRUE(html().contains("<p><del>old</del> new</p>")) << html().toStdString();
+}
+
+// Link and Footnote put their definitions right under whatever block ends
+// the text (after a blank line only under raw HTML); the conversion reads
+// them as definitions there, and the block keeps what it held.
+TEST_F(EditorCommandsTest, DefinitionsUnderEveryKindOfLastBlockConvert)
+{
+    struct Ending {
+        const char* block;
+        const char* html; // what the block converts to
+    };
+    const Ending endings[] = {
+        {"Last words.", "<p>Last words.</p>"},
+        {"# Heading", "Heading</h1>"},
+        {"- one\n- two", "<li>one</li>\n<li>two</li>\n</ul>"},
+        {"1. one\n2. two", "<li>one</li>\n<li>two</li>\n</ol>"},
+        {"> quoted", "<blockquote>\n<p>quoted</p>\n</blockquote>"},
+        {"Term\n:   Defined", "<dt>Term</dt>\n<dd>Defined</dd>\n</dl>"},
+        {"<div>raw</div>", "<div>raw</div>"},
+        {"| a | b |\n|---|---|\n| c | d |", "<td>d</td>\n</tr>\n</tbody>\n</table>"},
+        {"```\ncode\n```", "<pre><code>code\n</code></pre>"},
+        {"    code", "<pre><code>code\n</code></pre>"},
+    };
+    for (const Ending& ending : endings) {
+        const QString block = QString::fromUtf8(ending.block);
+        open("See [the manual](http://m.org) and a note.\n\n" + QByteArray(ending.block));
+        select(text().indexOf("manual"));
+        key(Qt::Key_K, ctrl);
+        select(text().indexOf("note"), 4);
+        key(Qt::Key_K, alt | ctrl);
+        select(text().indexOf("note"));
+        key(Qt::Key_K, alt | ctrl);
+        const QString under = block.startsWith(u'<') ? "\n\n" : "\n";
+        EXPECT_EQ(text(), "See [the manual][1] and a [^1].\n\n" + block + under + "[1]: http://m.org\n[^1]: note\n");
+        const QString html = htmlOf(text());
+        for (const char* fragment : {"<a href=\"http://m.org\">the manual</a>", "<a href=\"#fn:1\" id=\"fnref:1\"",
+                                     "<p>note <a href=\"#fnref:1\"", ending.html})
+            EXPECT_TRUE(html.contains(QString::fromUtf8(fragment))) << ending.block << "\n" << html.toStdString();
+        EXPECT_FALSE(html.contains("[1]") || html.contains("[^1]")) << ending.block << "\n" << html.toStdString();
+    }
 }
 
 // A file with Windows line endings keeps them through every command.

@@ -2,6 +2,8 @@
 // first and a second launch leave behind, a file handed over by a later
 // launch, and a clean quit on SIGTERM.
 #include "platform/files/FileLock.h"
+#include "platform/files/FileManager.h"
+#include "platform/files/FileWriter.h"
 #include "support/HostileFiles.h"
 #include "support/TestEnvironment.h"
 
@@ -18,6 +20,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <string_view>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -287,6 +290,48 @@ TEST(Launch, PagesACrashedPreviewLeftAreRemovedAtTheNextStart)
     EXPECT_FALSE(QFileInfo::exists(crashed));
     EXPECT_EQ(Launcher::quit(program), 0);
     EXPECT_TRUE(QFileInfo::exists(running + "/preview-1.html"));
+}
+
+namespace {
+
+// Moves the item to the Trash and is killed right before the item moves,
+// its record written.
+const test::ChildRole trashKilled("trash-killed-before-the-move", [](const QStringList& arguments) {
+    setFileFaultHook([](const char* step, const QString&) {
+        if (std::string_view(step) == "moveToTrash") ::raise(SIGKILL);
+        return 0;
+    });
+    (void)FileManager::moveItemToTrash(arguments.value(0));
+    return 0; // not killed: the parent says so
+});
+
+} // namespace
+
+TEST(Launch, WhatAKilledMoveToTheTrashLeftIsTakenBackAtTheNextStart)
+{
+    const QString root = test::freshDirectory("launch-trash");
+    Launcher launcher(root);
+    const QString item = root + "/home/Notes.md";
+    test::writeFile(item, "kept");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", root + "/home");
+    environment.insert("XDG_DATA_HOME", root + "/data");
+    environment.insert("XDG_STATE_HOME", root + "/state");
+    QProcess killed;
+    ASSERT_TRUE(test::startChild(killed, "trash-killed-before-the-move", {item}, environment));
+    ASSERT_TRUE(killed.waitForFinished(60000));
+    ASSERT_EQ(killed.exitStatus(), QProcess::CrashExit) << "the move was to be killed";
+    const QString record = root + "/data/Trash/info/Notes.md.trashinfo";
+    ASSERT_TRUE(QFileInfo::exists(record));
+
+    QProcess program;
+    ASSERT_TRUE(launcher.start(program));
+    QElapsedTimer timer;
+    timer.start();
+    while (QFileInfo::exists(record) && timer.elapsed() < 20000) QThread::msleep(20);
+    EXPECT_FALSE(QFileInfo::exists(record));
+    EXPECT_EQ(Launcher::quit(program), 0);
+    EXPECT_EQ(test::readFile(item), "kept");
 }
 
 // A session that ends sends SIGTERM and, a few seconds later, SIGKILL. The

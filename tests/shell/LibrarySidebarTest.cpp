@@ -886,6 +886,34 @@ TEST_F(LibrarySidebar, ALibraryWhoseDiskGoesAwaySaysSo)
     resetLibraries();
 }
 
+// A disk whose library the window shows, with one of its documents open in
+// the window and edited, can be ejected: nothing of Lumora's holds it. The
+// pane then says that the library is unavailable; the text stays in the
+// window, unsaved.
+TEST_F(LibrarySidebar, ADiskShownInAWindowCanBeEjected)
+{
+    folder = freshDirectory("eject") + "/Stick";
+    TmpfsMount disk(folder, "size=1m");
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    writeFile(folder + "/Chapter.md", "On the stick.");
+    writeFile(folder + "/Drafts/First.md", "First.");
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell(), folder + "/Chapter.md");
+    ASSERT_TRUE(w.window);
+    ASSERT_EQ(modelLines(w.pane->model()), (QStringList{"Chapter.md", "Drafts/", "Drafts/First.md"}));
+    w.type("More. ");
+    ASSERT_TRUE(w.document()->isDocumentEdited());
+
+    const int ejected = disk.eject();
+    ASSERT_EQ(ejected, 0) << "the disk is held: " << std::strerror(ejected);
+    ASSERT_TRUE(waitFor([&] { return w.pane->unavailableView()->isVisible(); }));
+    EXPECT_EQ(w.pane->library()->url(), folder);
+    EXPECT_TRUE(w.document()->isDocumentEdited());
+    EXPECT_EQ(w.document()->filePath(), folder + "/Chapter.md");
+    screenshot(w.window, "library-disk-ejected.png");
+    resetLibraries();
+}
+
 // The Library menu's Rename, Move to Trash and Print act on the highlighted
 // row from anywhere in the window, the list never focused; the name field
 // shows the name once; names keep to one line and errors quote them as the

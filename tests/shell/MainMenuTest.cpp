@@ -3,6 +3,7 @@
 #include "markdown/MarkdownStylesheet.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/files/UserDefaults.h"
+#include "platform/text/Fonts.h"
 #include "settings/Settings.h"
 #include "shell/ApplicationStyle.h"
 #include "shell/Commands.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
@@ -221,6 +223,14 @@ TEST(MainMenu, FontAndThemeSubmenusFillWhenTheyOpen)
     const MenuItem* first = font.itemAt(3);
     dispatcher.validateMenu(font);
     EXPECT_EQ(font.itemAt(3), first); // filled once
+    // Each family shows in its own face, also one the database lists with
+    // its foundry ("Nimbus Sans [urw]").
+    for (const auto& item : font.items()) {
+        if (item->command() != Command::setFontFamily || !item->representedObject().isValid()) continue;
+        const QString family = item->representedObject().toString();
+        ASSERT_TRUE(item->titleFont()) << family.toStdString();
+        EXPECT_EQ(fonts::familyWithoutFoundry(QFontInfo(*item->titleFont()).family()), family);
+    }
 
     Menu& themes = *f.mainMenu.themesSubmenu();
     dispatcher.validateMenu(themes);

@@ -92,6 +92,29 @@ TEST(Opening, FilesThatCannotBeReadAreReportedAndTheRestOpen)
     EXPECT_EQ(shell.controller->recentDocumentPaths(), QStringList{dir + "/good.txt"});
 }
 
+// A text document a preview's link names opens as File ▸ Open opens it: in
+// a window, the one it has when it is open; a missing one is reported.
+TEST(Opening, ADocumentALinkNamesOpensInAWindow)
+{
+    Shell shell;
+    const QString dir = freshDirectory("open-linked");
+    writeFile(dir + "/other.md", "# Other\n");
+    ASSERT_EQ(Document::host(), shell.controller.get());
+    Document::host()->openDocumentInWindow(dir + "/other.md");
+    ASSERT_EQ(shell.controller->documents().size(), size_t(1));
+    auto* other = qobject_cast<Document*>(shell.controller->documents().front());
+    ASSERT_TRUE(other && windowOf(other));
+    EXPECT_TRUE(windowOf(other)->window()->isVisible());
+    Document::host()->openDocumentInWindow(dir + "/other.md");
+    EXPECT_EQ(shell.controller->documents().size(), size_t(1));
+    EXPECT_EQ(WindowController::controllersOf(*other).size(), size_t(1));
+
+    Document::host()->openDocumentInWindow(dir + "/gone.md");
+    ASSERT_EQ(shell.dialogs.errors.size(), 1);
+    EXPECT_TRUE(shell.dialogs.errors[0].contains("gone.md")) << shell.dialogs.errors[0].toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir + "/gone.md"));
+}
+
 TEST(Opening, ANameThatIsNotUtf8OpensAndSavesTheRealFile)
 {
     Shell shell;

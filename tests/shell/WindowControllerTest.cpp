@@ -11,9 +11,11 @@
 #include "platform/text/EditorLayout.h"
 #include "platform/text/TextMirror.h"
 #include "platform/application/ActionDispatcher.h"
+#include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
+#include "shell/Dialogs.h"
 #include "shell/MainMenu.h"
 #include "shell/WindowCommands.h"
 #include "shell/WindowPlacement.h"
@@ -28,6 +30,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScrollBar>
 
 using namespace lumora;
@@ -206,6 +209,58 @@ TEST(WindowController, EachWindowsPreviewCommandShowsAndHidesItsOwnPreview)
     EXPECT_EQ(preview->document, nullptr);
 }
 
+// The preview opens beside its document window wherever that stands, in
+// the size it had last, not where it was last.
+TEST(WindowController, ThePreviewOpensBesideItsWindowWhereverThatIs)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    {
+        QWidget earlier;
+        earlier.setGeometry(500, 100, 400, 300);
+        UserDefaults::standard().set(QStringLiteral("NSWindow Frame previewWindow"), earlier.saveGeometry());
+    }
+    Shell shell;
+    WindowController* controller = windowOf(openText(shell, "placed", "# Placed"));
+    QWidget* window = controller->window();
+    ASSERT_TRUE(activate(controller));
+    const QRect area = window->screen()->availableGeometry();
+
+    // Room on the right: there, as tall as the window.
+    window->setGeometry(area.left() + 10, area.top() + 30, 300, 350);
+    controller->commands().togglePreviewWindow();
+    PreviewViewController* preview = controller->previewWindowController();
+    ASSERT_TRUE(preview && preview->isVisible());
+    // The window system's frames are the offscreen platform's.
+    const auto frame = [](const QWidget* w) { return w->frameGeometry(); };
+    EXPECT_EQ(preview->width(), 400);
+    EXPECT_EQ(frame(preview).topLeft(), QPoint(frame(window).right() + 13, frame(window).top()));
+    EXPECT_EQ(frame(preview).height(), frame(window).height());
+
+    // Hidden, the window moved to the right edge: opened on its left.
+    QApplication::setActiveWindow(preview);
+    controller->commands().togglePreviewWindow();
+    ASSERT_FALSE(preview->isVisible());
+    window->setGeometry(area.right() + 1 - 300, area.top() + 60, 300, 350);
+    ASSERT_TRUE(activate(controller));
+    controller->commands().togglePreviewWindow();
+    EXPECT_EQ(preview->width(), 400);
+    EXPECT_EQ(frame(preview).topLeft(), QPoint(frame(window).left() - 12 - frame(preview).width(), frame(window).top()));
+    preview->hide();
+    UserDefaults::standard().remove(QStringLiteral("NSWindow Frame previewWindow"));
+}
+
+TEST(WindowPlacement, APreviewGoesBesideItsWindowElseOverItsRightSide)
+{
+    const QRect area(0, 30, 1600, 870);
+    // Right, left, and over the right side when neither side has room.
+    EXPECT_EQ(WindowPlacement::previewFrameBeside(QRect(100, 80, 900, 700), 500, area), QRect(1012, 80, 500, 700));
+    EXPECT_EQ(WindowPlacement::previewFrameBeside(QRect(650, 80, 900, 700), 500, area), QRect(138, 80, 500, 700));
+    EXPECT_EQ(WindowPlacement::previewFrameBeside(QRect(300, 80, 1000, 700), 500, area), QRect(1100, 80, 500, 700));
+    // No taller than the screen, and on it.
+    EXPECT_EQ(WindowPlacement::previewFrameBeside(QRect(100, 0, 600, 1200), 500, area), QRect(712, 30, 500, 870));
+    EXPECT_EQ(WindowPlacement::previewFrameBeside(QRect(100, 500, 600, 700), 2000, area), QRect(0, 200, 1600, 700));
+}
+
 TEST(WindowController, ModeCommandsFlipThePreferencesAndCheckMarksFollow)
 {
     Shell shell;
@@ -372,6 +427,76 @@ TEST(WindowController, ALockedDocumentStillCopiesAndSelects)
     EXPECT_EQ(editor->selectedRange(), Range(0, textOf(introduction).size()));
     EXPECT_TRUE(introduction->isLocked());
     EXPECT_TRUE(shell.dialogs.asked.isEmpty());
+}
+
+TEST(WindowController, AnAlertOverOneWindowLeavesTheKeysOfTheOtherWindowsWorking)
+{
+    Shell shell;
+    Document* a = openText(shell, "alert-a", "A");
+    Document* b = openText(shell, "alert-b", "B");
+    Document* c = openText(shell, "alert-c", "C");
+    WindowController* windowA = windowOf(a);
+    WindowController* windowB = windowOf(b);
+    WindowController* windowC = windowOf(c);
+    ASSERT_TRUE(activate(windowA) && activate(windowC) && activate(windowB));
+    TextView* editorA = windowA->documentViewController()->textView();
+    TextView* editorB = windowB->documentViewController()->textView();
+    TextView* editorC = windowC->documentViewController()->textView();
+    const auto ctrl = [](QWidget* widget, Qt::Key key) { QTest::keyClick(widget, key, Qt::ControlModifier); };
+
+    // A real alert over A, as the dialogs show one, answered from inside.
+    StandardDialogs dialogs;
+    bool answered = false;
+    whenModal([&](QWidget* alert) {
+        EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(alert->parentWidget() ? alert->parentWidget()->window() : nullptr, windowA->window());
+        EXPECT_TRUE(activate(windowB));
+        editorB->setSelectedRange(Range(1, 0));
+        QTest::keyClicks(editorB, "b");
+        ctrl(editorB, Qt::Key_S);
+        EXPECT_EQ(readFile(b->filePath()), QByteArray("Bb"));
+        EXPECT_FALSE(b->isDocumentEdited());
+        const bool libraryB = windowB->isLibraryVisible();
+        ctrl(editorB, Qt::Key_L);
+        EXPECT_EQ(windowB->isLibraryVisible(), !libraryB);
+
+        // Quitting waits for the alert's answer: nothing closes under it.
+        ctrl(editorB, Qt::Key_Q);
+        EXPECT_FALSE(a->isClosed());
+        EXPECT_FALSE(b->isClosed());
+        EXPECT_TRUE(alert->isVisible());
+
+        // No key reaches the window under the alert, and the alert's own keys
+        // are the alert's.
+        const bool libraryA = windowA->isLibraryVisible();
+        ctrl(editorA, Qt::Key_L);
+        ctrl(alert, Qt::Key_L);
+        ctrl(alert, Qt::Key_W);
+        EXPECT_EQ(windowA->isLibraryVisible(), libraryA);
+        EXPECT_FALSE(a->isClosed());
+        EXPECT_TRUE(alert->isVisible());
+
+        ctrl(editorB, Qt::Key_W);
+        EXPECT_TRUE(b->isClosed());
+        answered = true;
+        QTest::keyClick(alert, Qt::Key_Return);
+    });
+    dialogs.presentError(*a, PlatformError(PlatformError::Code::readFailed, "The alert"));
+    EXPECT_TRUE(answered);
+    EXPECT_FALSE(a->isClosed());
+
+    // An alert of the whole application holds every window's keys.
+    ASSERT_TRUE(activate(windowC));
+    const bool libraryC = windowC->isLibraryVisible();
+    {
+        QMessageBox alert;
+        alert.setWindowModality(Qt::ApplicationModal);
+        alert.show();
+        ctrl(editorC, Qt::Key_L);
+        EXPECT_EQ(windowC->isLibraryVisible(), libraryC);
+    }
+    ctrl(editorC, Qt::Key_L);
+    EXPECT_EQ(windowC->isLibraryVisible(), !libraryC);
 }
 
 TEST(WindowController, NewWindowsCascadeInsideTheScreen)

@@ -16,6 +16,8 @@ namespace lumora::test {
 // or one that goes away. Where the system does not let the test mount (CI,
 // a user without the right), ok() is false and why() says why; the test
 // skips then. Unmounted at the end, lazily, whatever still holds it.
+// eject() is the ordinary unmount of a desktop's Eject, refused while
+// anything holds the disk.
 class TmpfsMount {
 public:
     TmpfsMount(const QString& folder, const QByteArray& options)
@@ -43,6 +45,16 @@ public:
         if (!m_mounted) return false;
         m_mounted = false;
         return ::umount2(m_native.constData(), MNT_DETACH) == 0;
+    }
+
+    // Unmounts as the desktop's Eject does: 0, or the errno of the refusal
+    // (EBUSY: something holds the disk; it stays mounted then).
+    int eject()
+    {
+        if (!m_mounted) return EINVAL;
+        if (::umount2(m_native.constData(), 0) != 0) return errno;
+        m_mounted = false;
+        return 0;
     }
 
 private:

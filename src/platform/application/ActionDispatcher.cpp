@@ -4,6 +4,7 @@
 #include "platform/application/Menu.h"
 #include "platform/foundation/PlatformError.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
@@ -13,6 +14,8 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace lumora {
 
@@ -60,6 +63,55 @@ template <typename Edit>
 bool canChangeText(const Edit& edit, bool needsSelection)
 {
     return !edit.isReadOnly() && (!needsSelection || edit.textCursor().hasSelection());
+}
+
+// A text editor that holds start inside it (a find bar over the text, its
+// field or its buttons): what is typed there is not the editor's, so the
+// editor is no part of start's chain. The editor's viewport is the editor.
+bool holdsAnotherField(const QWidget& ancestor, const QWidget& start)
+{
+    if (&ancestor == &start || !QtEditCommands::isEdit(ancestor)) return false;
+    const auto* area = qobject_cast<const QAbstractScrollArea*>(&ancestor);
+    return !area || area->viewport() != &start;
+}
+
+// A window and the windows it was opened over, nearest first.
+std::vector<const QWidget*> windowLineage(const QWidget& window)
+{
+    std::vector<const QWidget*> lineage;
+    for (const QWidget* w = &window; w; w = w->parentWidget() ? w->parentWidget()->window() : nullptr)
+        lineage.push_back(w);
+    return lineage;
+}
+
+// Whether a shown modal window keeps input from window, as Qt decides it:
+// an application-modal one blocks every window but itself and those opened
+// over it; a window-modal one blocks the windows it was opened over and
+// those opened over them, and no other.
+bool blocks(const QWidget& modal, const QWidget& window)
+{
+    const std::vector<const QWidget*> lineage = windowLineage(window);
+    if (std::find(lineage.begin(), lineage.end(), &modal) != lineage.end()) return false;
+    switch (modal.windowModality()) {
+    case Qt::ApplicationModal: return true;
+    case Qt::WindowModal:
+        for (const QWidget* w : windowLineage(modal))
+            if (std::find(lineage.begin(), lineage.end(), w) != lineage.end()) return true;
+        return false;
+    case Qt::NonModal: break;
+    }
+    return false;
+}
+
+// Whether keys typed in window may reach the menu: not while a modal window
+// blocks it, nor in a modal window itself (an alert's keys are the alert's).
+bool acceptsMenuKeys(const QWidget* window)
+{
+    if (!window) return false;
+    if (window->windowModality() != Qt::NonModal) return false;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowModality() != Qt::NonModal && blocks(*w, *window)) return false;
+    return true;
 }
 
 } // namespace
@@ -196,6 +248,13 @@ bool ApplicationCommands::validateWindowItem(MenuItem& item) const
 
 void ApplicationCommands::terminate()
 {
+    // A question open in front of a window is answered first: quitting now
+    // would close that window under it. It comes forward instead.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+        return;
+    }
     if (shouldTerminate && !shouldTerminate()) return;
     QApplication::closeAllWindows();
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -330,7 +389,9 @@ std::vector<QObject*> ActionDispatcher::responderChain(QWidget* start) const
         chain.push_back(object);
         seen.insert(object);
     };
-    for (QWidget* w = start ? start : focusStart(); w; w = w->parentWidget()) {
+    QWidget* first = start ? start : focusStart();
+    for (QWidget* w = first; w; w = w->parentWidget()) {
+        if (holdsAnotherField(*w, *first)) continue;
         add(w);
         const auto it = m_controllers.constFind(w);
         if (it != m_controllers.constEnd())
@@ -479,10 +540,11 @@ MenuItem* ActionDispatcher::findKeyItem(Menu& menu, QKeyEvent& event, QWidget* s
 
 bool ActionDispatcher::handleKeyPress(QKeyEvent& event, QWidget* receiver)
 {
-    if (!m_mainMenu || QApplication::activeModalWidget()) return false;
+    if (!m_mainMenu) return false;
     if (modifierOfKey(event.key()) != Qt::NoModifier) return false;
     QWidget* start = receiver;
     if (!start || isTransientWindow(start->window()) || qobject_cast<QMenuBar*>(start)) start = focusStart();
+    if (start && !acceptsMenuKeys(start->window())) return false;
     bool consumed = false;
     MenuItem* item = findKeyItem(*m_mainMenu, event, start, consumed);
     if (!item) return consumed;

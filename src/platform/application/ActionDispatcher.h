@@ -32,7 +32,8 @@ public:
     // Asked before quitting (the document controller saves its state and
     // closes its documents); false keeps the application running.
     std::function<bool()> shouldTerminate;
-    // Closes every window and quits once none refused.
+    // Closes every window and quits once none refused. While a modal
+    // window (an alert) is open, brings it forward and quits nothing.
     void terminate();
     void arrangeInFront();
     // The windows menu's items: the window in value comes forward; the key
@@ -85,7 +86,10 @@ struct CommandTarget {
 // controllers registered for it (setViewController); then the
 // application's own commands and the application's targets (the document
 // controller, the main menu). A command goes to the first object of the
-// chain that one of its bindings serves.
+// chain that one of its bindings serves. A text field drawn inside a text
+// editor (a find bar over the text) is no part of that editor: the chain
+// from the field leaves the editor out, so that the editor's commands never
+// act on its text from there.
 //
 // Items are validated when their menu is about to open and again when they
 // are chosen or their key is pressed: an item whose command nothing carries
@@ -93,7 +97,10 @@ struct CommandTarget {
 // binding's validation decides. Key equivalents of the main menu are
 // routed by one event filter on the application, before the focused widget
 // sees the key, so that hidden items that allow it keep their keys; a key
-// whose command nothing carries out goes on to the focused widget.
+// whose command nothing carries out goes on to the focused widget. Keys
+// typed in a modal window (an alert) are that window's own, and a window
+// that a modal window blocks gets none: an alert over one window leaves
+// the keys of the others working.
 //
 // One per process; main thread only.
 class ActionDispatcher : public QObject {

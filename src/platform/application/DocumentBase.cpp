@@ -361,6 +361,8 @@ void DocumentBase::fileDidChangeOnDisk(const QString& movedTo)
             setFilePath(QFileInfo(movedTo).absoluteFilePath());
             return;
         }
+        // Out of sight only: its folder can no longer be read. Saving says so.
+        if (FileRecord::folderIsUnreadable(m_filePath)) return;
         // Deleted: the text stays, and is not saved anywhere any more.
         if (!m_fileRecord.missing && m_fileRecord.fingerprint.exists) {
             m_fileRecord.missing = true;
@@ -368,7 +370,12 @@ void DocumentBase::fileDidChangeOnDisk(const QString& movedTo)
         }
         return;
     }
-    if (!fileChangedOnDisk()) return;
+    if (!fileChangedOnDisk()) {
+        // As it was, where it can be written again (its disk is back): an
+        // autosave that failed meanwhile is tried again.
+        if (m_autosaveErrorShown && isDocumentEdited() && !m_locked) scheduleAutosave();
+        return;
+    }
     if (!isDocumentEdited() || m_locked) {
         // Nothing of the writer's would be lost: read the new text quietly.
         const FileFingerprint fingerprint = FileFingerprint::of(m_filePath);

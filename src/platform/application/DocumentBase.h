@@ -115,13 +115,16 @@ public:
 //   and marks the document edited. A deleted file is not written again by
 //   autosave (the text goes to a recovery file instead); Save asks first
 //   (DeletedFileChoice). A file that can no longer be read (its permissions
-//   changed) is never written over.
+//   changed) is never written over; one whose folder can no longer be read
+//   is not taken for deleted: saving says so, with Save As as the way out.
 // - The folder of the file is known by its device and inode from opening
 //   and saving on: when the path names another folder since (its disk was
 //   unmounted and the bare mount point is left, or the folder was replaced
 //   by one of the same name), nothing is written there, autosave included;
 //   the save fails with Save As as the way out, and autosave keeps the text
 //   in a recovery file. Save As to that very path writes there, as chosen.
+//   When the folder is back (its disk mounted again), saves write there
+//   again, and an autosave that failed meanwhile is tried again.
 // - A save of the file that was killed while writing in place is mended
 //   before the file is opened or saved (cleanUpInterruptedWrite); when the
 //   earlier contents had to be kept aside instead, the writer is told where.

@@ -1,9 +1,16 @@
 #include "platform/application/FileRecord.h"
 
 #include "platform/files/FileReader.h"
+#include "platform/files/NativePath.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace lumora {
 
@@ -50,8 +57,22 @@ FileRecord::DiskState FileRecord::check(const QString& path, qint64 maximumSize,
     return DiskState::changed;
 }
 
+bool FileRecord::folderIsUnreadable(const QString& path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    return ::faccessat(AT_FDCWD, NativePath::encode(folder).constData(), X_OK, AT_EACCESS) != 0 && errno == EACCES;
+}
+
 std::optional<PlatformError> FileRecord::folderProblem(const QString& path) const
 {
+    // Its permissions taken away: nothing in it can be looked at or written.
+    if (folderIsUnreadable(path))
+        return documentFiles::writeError(
+            path, PlatformError::Code::permissionDenied,
+            platformText("document.error.write.folderUnreadable",
+                         "Its folder “%1” can no longer be read: another program may have changed its "
+                         "permissions. Nothing was written there. Use Save As to save it somewhere else.")
+                .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())));
     const auto now = documentFiles::folderIdentityOf(path);
     if (!now)
         return documentFiles::writeError(
@@ -71,7 +92,11 @@ std::optional<PlatformError> FileRecord::folderProblem(const QString& path) cons
 
 bool FileRecord::isGoneFromItsFolder(const QString& path) const
 {
-    if (!fingerprint.exists || FileFingerprint::of(path).exists) return false;
+    if (!fingerprint.exists) return false;
+    // Only a file that is not there is gone; one that cannot be looked at
+    // (its folder's permissions taken away) may still be.
+    struct stat st {};
+    if (::stat(NativePath::encode(path).constData(), &st) == 0 || errno != ENOENT) return false;
     // A folder that is gone, or not the document's any more, is another
     // matter: nothing may be written there at all.
     const auto now = documentFiles::folderIdentityOf(path);

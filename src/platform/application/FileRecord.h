@@ -43,9 +43,13 @@ struct FileRecord {
     // changed) is unreadable, and unreadable says why, in the words of a
     // failed save.
     DiskState check(const QString& path, qint64 maximumSize, PlatformError* unreadable = nullptr);
-    // Why nothing may be written at path: its folder is gone, or is not the
-    // folder the file was in.
+    // Why nothing may be written at path: its folder can no longer be read
+    // (its permissions were taken away), is gone, or is not the folder the
+    // file was in.
     std::optional<PlatformError> folderProblem(const QString& path) const;
+    // Whether nothing in the folder of path can be looked at any more: the
+    // folder, or one above it, lets this user no longer through.
+    static bool folderIsUnreadable(const QString& path);
     // Whether the file is gone from a folder that is still its own: another
     // program deleted it.
     bool isGoneFromItsFolder(const QString& path) const;

@@ -44,12 +44,12 @@ void showItemsOverBus(const QUrl& item, std::function<void(bool)> done)
     });
 }
 
-bool openURL(const QUrl& url)
+} // namespace
+
+bool Workspace::openURL(const QUrl& url)
 {
     return g_openURL ? g_openURL(url) : QDesktopServices::openUrl(url);
 }
-
-} // namespace
 
 void Workspace::setHandlers(ShowItems showItems, OpenURL openURL)
 {

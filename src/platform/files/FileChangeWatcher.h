@@ -7,6 +7,8 @@
 
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace lumora {
 
@@ -19,6 +21,13 @@ class FolderWatcher;
 // Events for one file are gathered for a short settling time (another
 // editor's save is several steps) and reported once; the receiver then
 // looks at the disk itself.
+//
+// Nothing is held open (see FolderWatcher), so a disk with open files can
+// be ejected. While a folder's disk is away its files are not reported (they
+// were not changed); when the folder comes back (its path leads to the same
+// device and inode again, looked at whenever the mount table changes), it is
+// followed again and each file watched in it is reported once, to be looked
+// at again.
 //
 // Main thread only; one per process (shared()).
 class FileChangeWatcher : public QObject {
@@ -49,11 +58,18 @@ private:
     void startFolder(const QString& folder);
     void noteEvent(const QString& path, const QString& movedTo = {});
     void noteFolder(const QString& folder, const QString& movedTo = {});
+    void folderWentAway(const QString& folder);
+    void lookForFoldersBack();
+    bool waitsForItsFolder(const QString& path) const;
     void report();
 
     struct Folder {
         std::unique_ptr<FolderWatcher> watcher; // none when the folder cannot be followed
         int files = 0;                          // watches of files in it
+        // While its disk is away: the folder's device and inode, to know it
+        // again.
+        std::optional<std::pair<quint64, quint64>> away;
+        bool deleted = false; // the folder itself was deleted
     };
     QHash<QString, int> m_files;         // path -> count
     std::map<QString, Folder> m_folders; // folder path -> its watcher

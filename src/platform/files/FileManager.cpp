@@ -2,6 +2,7 @@
 
 #include "platform/files/FileWriter.h"
 #include "platform/files/NativePath.h"
+#include "platform/files/TrashJournal.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -525,6 +526,27 @@ QByteArray trashInfo(const QString& item, const QString& topFolder)
            + QByteArrayLiteral("\n");
 }
 
+// The name the item takes in the Trash at try n: its own name, then
+// numbered ("Notes 2.md"). The record's name adds ".trashinfo" to it, and
+// both must fit in a name of 255 bytes: a longer name is cut between
+// characters, its extension kept (the record keeps the whole path).
+QString trashName(const QString& name, quint64 n)
+{
+    constexpr qsizetype kRoom = 255 - qsizetype(sizeof ".trashinfo" - 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const bool hasExtension = dot > 0 && dot < name.size() - 1;
+    const QString number = n > 1 ? QLatin1Char(' ') + QString::number(n) : QString();
+    QString stem = hasExtension ? name.left(dot) : name;
+    QString tail = number + (hasExtension ? name.mid(dot) : QString());
+    if (native(stem + tail).size() <= kRoom) return stem + tail;
+    if (native(tail).size() > kRoom / 2) tail = number; // no real extension is that long
+    while (!stem.isEmpty() && native(stem + tail).size() > kRoom) {
+        stem.chop(1);
+        if (!stem.isEmpty() && stem.back().isHighSurrogate()) stem.chop(1);
+    }
+    return stem + tail;
+}
+
 PlatformError trashError(const QString& path, const QString& reason)
 {
     return PlatformError(PlatformError::Code::writeFailed,
@@ -544,7 +566,11 @@ PlatformResult<QString> FileManager::moveItemToTrash(const QString& path)
 
     // The record goes first, through the checked writer: a Trash that could
     // not list or restore the item is no Trash. Only then does the item move,
-    // by a rename on its own disk; a failed move takes the record back.
+    // by a rename on its own disk; a failed move takes the record back. Each
+    // try is noted first, so that what a kill leaves is taken back at the
+    // next start.
+    TrashJournal journal;
+    const detail::FaultPathScope scope(item);
     std::optional<PlatformError> failure;
     for (const TrashFolder& trash : trashFoldersFor(item, st.st_dev)) {
         const QString files = trash.path + QStringLiteral("/files");
@@ -554,16 +580,19 @@ PlatformResult<QString> FileManager::moveItemToTrash(const QString& path)
         if (!privateFolder(files) || !privateFolder(info)) continue;
         const QByteArray record = trashInfo(item, trash.topFolder);
         for (quint64 n = 1; n < 100000; ++n) {
-            const QString name = QFileInfo(n == 1 ? item : numberedPath(item, n)).fileName();
+            const QString name = trashName(QFileInfo(item).fileName(), n);
             const QString infoPath = info + QLatin1Char('/') + name + QStringLiteral(".trashinfo");
             const QString target = files + QLatin1Char('/') + name;
             if (::access(native(target).constData(), F_OK) == 0) continue;
+            if (::access(native(infoPath).constData(), F_OK) == 0) continue;
+            journal.note(item, target, infoPath, record);
             const PlatformStatus written = writeFileSafely(infoPath, record, FileWriteOptions{true});
             if (!written) {
                 if (written.error().code == PlatformError::Code::fileExists) continue;
                 return trashError(item, written.error().recoverySuggestion);
             }
-            const int moved = renameWithoutReplacing(item, target);
+            const int fault = detail::injectedFileFault("moveToTrash");
+            const int moved = fault ? fault : renameWithoutReplacing(item, target);
             if (moved == EEXIST) {
                 ::unlink(native(infoPath).constData());
                 continue;
@@ -588,6 +617,11 @@ PlatformResult<QString> FileManager::moveItemToTrash(const QString& path)
         trashError(item, platformText("files.reason.noTrash", "There is no Trash on the disk it is on.")));
 }
 
+int FileManager::cleanUpInterruptedTrashMoves()
+{
+    return TrashJournal::cleanUpInterrupted();
+}
+
 bool FileManager::isInTrash(const QString& path)
 {
     const QString clean = QDir::cleanPath(path);
@@ -597,6 +631,29 @@ bool FileManager::isInTrash(const QString& path)
     const QString uid = QString::number(::getuid());
     return clean.contains(QStringLiteral("/.Trash-") + uid + QLatin1Char('/'))
            || clean.contains(QStringLiteral("/.Trash/") + uid + QLatin1Char('/'));
+}
+
+QString FileManager::findInTrash(const QString& formerPath, quint64 device, quint64 inode)
+{
+    for (const TrashFolder& trash : trashFoldersFor(QDir::cleanPath(formerPath), dev_t(device))) {
+        const QString files = trash.path + QStringLiteral("/files");
+        DIR* dir = ::opendir(native(files).constData());
+        if (!dir) continue;
+        QString found;
+        while (const dirent* d = ::readdir(dir)) {
+            struct stat st {};
+            if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0
+                || ::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (quint64(st.st_dev) == device && quint64(st.st_ino) == inode) {
+                found = files + QLatin1Char('/') + NativePath::decode(d->d_name);
+                break;
+            }
+        }
+        ::closedir(dir);
+        if (!found.isEmpty()) return found;
+    }
+    return {};
 }
 
 } // namespace lumora

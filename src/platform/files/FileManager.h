@@ -26,10 +26,13 @@ namespace lumora {
 //   disk, a Trash folder at the top of any other disk. The record that lets
 //   the desktop list and restore the item (its .trashinfo) is written first,
 //   through the checked writer, and only then does the item move there, by
-//   its real name (bytes that are not UTF-8 included). An item that cannot
+//   its real name (bytes that are not UTF-8 included), or, where the
+//   record's name (the name and ".trashinfo") would not fit in 255 bytes,
+//   by a shortened one; the record keeps the whole path. An item that cannot
 //   go to the Trash (no Trash on its disk, a full disk) is reported with the
 //   reason and left where it is, without a record; nothing is ever deleted
-//   instead.
+//   instead. Each move is noted while it runs (TrashJournal), so that what
+//   a kill in the middle leaves is taken back at the next start.
 //
 // Every call blocks on the disk: run it off the main thread. Errors name the
 // item and say why, in words for the writer.
@@ -53,11 +56,21 @@ public:
     static PlatformStatus moveItem(const QString& from, const QString& to);
 
     // Moves the item to the Trash and returns where it went.
+    // The fault hook of the checked writer (FileWriter.h) is asked
+    // "moveToTrash", for the item, right before it moves into the Trash.
     static PlatformResult<QString> moveItemToTrash(const QString& path);
+    // Takes back what moves to the Trash cut short by a kill left behind
+    // (records without their item, temporary records); run at start-up, off
+    // the main thread. The number of moves taken back.
+    static int cleanUpInterruptedTrashMoves();
 
     // True for a path inside one of the user's trash folders (a library
     // folder moved there counts as deleted).
     static bool isInTrash(const QString& path);
+    // Where the item that was at formerPath (its device and inode) lies in a
+    // Trash its disk uses, when another program moved it there; empty when
+    // it is in none.
+    static QString findInTrash(const QString& formerPath, quint64 device, quint64 inode);
 
     // "Notes.txt" numbered n: "Notes 2.txt". The extension follows the last
     // dot; a name without one gets the number at its end (a leading dot, as

@@ -1,5 +1,6 @@
 #include "platform/files/FolderWatcher.h"
 
+#include "platform/files/FileManager.h"
 #include "platform/files/MountWatcher.h"
 #include "platform/files/NativePath.h"
 
@@ -26,9 +27,18 @@ namespace {
 constexpr quint32 kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ATTRIB
                                 | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
 
+// What the folders above the root tell: renames and moves of the folder on
+// the way to the root, and (in its parent) the root's deletion.
+constexpr quint32 kAncestorMask = IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD;
+
 QString join(const QString& folder, const QString& name)
 {
     return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
+}
+
+QString childPath(const QString& folder, const QString& name)
+{
+    return folder == QLatin1String("/") ? folder + name : folder + QLatin1Char('/') + name;
 }
 
 bool isAtOrInside(const QString& path, const QString& folder)
@@ -55,7 +65,7 @@ PlatformError watchError(const QString& path, int error)
 FolderWatcher::FolderWatcher(QObject* parent) : QObject(parent)
 {
     m_pairingTimer.setSingleShot(true);
-    connect(&m_pairingTimer, &QTimer::timeout, this, [this] { deliver(true); });
+    connect(&m_pairingTimer, &QTimer::timeout, this, &FolderWatcher::pairingTimeout);
 }
 
 FolderWatcher::~FolderWatcher()
@@ -67,16 +77,6 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
 {
     stop();
     m_root = QDir::cleanPath(QFileInfo(rootPath).absoluteFilePath());
-    m_rootFd = ::open(NativePath::encode(m_root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (m_rootFd < 0) return watchError(m_root, errno);
-    struct stat st {};
-    if (::fstat(m_rootFd, &st) != 0) {
-        const int error = errno;
-        stop();
-        return watchError(m_root, error);
-    }
-    m_rootDevice = st.st_dev;
-    m_rootInode = st.st_ino;
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0) {
         const int error = errno;
@@ -85,44 +85,52 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
     }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &FolderWatcher::readEvents);
-    const int wd = ::inotify_add_watch(m_fd, NativePath::encode(m_root).constData(), kFolderMask);
-    if (wd < 0) {
+    const QByteArray native = NativePath::encode(m_root);
+    const int wd = ::inotify_add_watch(m_fd, native.constData(), kFolderMask);
+    // The folder watched is known by its identity from now on, not held:
+    // an open descriptor would keep its disk from being ejected.
+    struct stat st {};
+    if (wd < 0 || ::stat(native.constData(), &st) != 0) {
         const int error = errno;
         stop();
         return watchError(m_root, error);
     }
+    m_rootDevice = st.st_dev;
+    m_rootInode = st.st_ino;
     m_rootWatch = wd;
     m_paths.insert(wd, QString());
     m_watches.insert(QString(), wd);
-    watchParent();
-    // A disk taken away while held tells the folder nothing: the mount
-    // table does.
+    watchAncestors();
+    // A disk taken away while another program holds it tells the folder
+    // nothing: the mount table does.
     connect(&MountWatcher::shared(), &MountWatcher::mountsChanged, this, &FolderWatcher::refreshRootPath,
             Qt::UniqueConnection);
     return {};
 }
 
-void FolderWatcher::watchParent()
+void FolderWatcher::watchAncestors()
 {
-    if (m_parentWatch >= 0) ::inotify_rm_watch(m_fd, m_parentWatch);
-    m_parentWatch = -1;
-    if (m_root == QLatin1String("/")) return;
-    const QString parent = QFileInfo(m_root).absolutePath();
-    m_parentWatch = ::inotify_add_watch(m_fd, NativePath::encode(parent).constData(),
-                                        IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR | IN_DONT_FOLLOW);
+    for (auto it = m_ancestorWatches.cbegin(); it != m_ancestorWatches.cend(); ++it)
+        ::inotify_rm_watch(m_fd, it.key());
+    m_ancestorWatches.clear();
+    m_ancestors.clear();
+    m_chainMoves.clear();
+    for (QString below = m_root; below != QLatin1String("/");) {
+        const QString folder = QFileInfo(below).absolutePath();
+        m_ancestors.push_back({folder, QFileInfo(below).fileName()});
+        const quint32 mask = kAncestorMask | (m_ancestors.size() == 1 ? IN_DELETE : 0);
+        // A folder the system lets no one watch is passed over: what
+        // happens there is found at the next check of the root's path.
+        const int wd = ::inotify_add_watch(m_fd, NativePath::encode(folder).constData(), mask);
+        if (wd >= 0 && !m_paths.contains(wd)) m_ancestorWatches.insert(wd, int(m_ancestors.size()));
+        below = folder;
+    }
 }
 
 void FolderWatcher::setRoot(const QString& path)
 {
-    const bool newParent = QFileInfo(path).absolutePath() != QFileInfo(m_root).absolutePath();
     m_root = path;
-    if (newParent) watchParent();
-}
-
-bool FolderWatcher::rootIsGone() const
-{
-    struct stat st {};
-    return m_rootFd >= 0 && ::fstat(m_rootFd, &st) == 0 && st.st_nlink == 0;
+    watchAncestors();
 }
 
 bool FolderWatcher::leadsToRoot(const QString& path) const
@@ -132,28 +140,37 @@ bool FolderWatcher::leadsToRoot(const QString& path) const
            && quint64(st.st_ino) == m_rootInode;
 }
 
-void FolderWatcher::checkRoot()
+void FolderWatcher::rootIsGone(Kind kind)
 {
-    if (m_rootFd < 0 || m_rootGone) return;
-    if (rootIsGone()) {
-        m_rootGone = true;
-        m_queue.push_back({Kind::rootDeleted});
+    if (m_rootGone) return;
+    m_rootGone = true;
+    m_rootCheckPending = false;
+    m_queue.push_back({kind});
+}
+
+void FolderWatcher::checkRoot(bool final)
+{
+    if (m_fd < 0 || m_rootGone) return;
+    if (leadsToRoot(m_root)) {
+        m_rootCheckPending = false;
         return;
     }
-    const QString now = currentRootPath();
-    if (!now.isEmpty()) {
-        if (now != m_root) {
-            setRoot(now);
-            m_queue.push_back({Kind::rootMoved, {}, now});
-        }
+    // Not where it was: the other half of a move, or its deletion, may
+    // still be on its way.
+    if (!final) {
+        m_rootCheckPending = true;
         return;
     }
-    // Still there, but no path leads to it: its disk went away (the bare
-    // mount point, or nothing, is at its path now).
-    if (!leadsToRoot(m_root)) {
-        m_rootGone = true;
-        m_queue.push_back({Kind::rootUnavailable});
+    m_rootCheckPending = false;
+    // Moved to the Trash by another program.
+    if (const QString trashed = FileManager::findInTrash(m_root, m_rootDevice, m_rootInode); !trashed.isEmpty()) {
+        setRoot(trashed);
+        m_queue.push_back({Kind::rootMoved, {}, trashed});
+        return;
     }
+    // Its disk went away (the bare mount point, or nothing, is at its path
+    // now), or it moved where it cannot be followed.
+    rootIsGone(Kind::rootUnavailable);
 }
 
 void FolderWatcher::stop()
@@ -167,14 +184,17 @@ void FolderWatcher::stop()
     const std::lock_guard guard(m_lock);
     m_paused = false;
     m_rootCheckWaiting = false;
+    m_rootCheckPending = false;
     if (m_fd >= 0) ::close(m_fd);
-    if (m_rootFd >= 0) ::close(m_rootFd);
-    m_fd = m_rootFd = m_rootWatch = m_parentWatch = -1;
+    m_fd = m_rootWatch = -1;
     m_rootDevice = m_rootInode = 0;
     m_rootGone = false;
     disconnect(&MountWatcher::shared(), nullptr, this, nullptr);
     m_paths.clear();
     m_watches.clear();
+    m_ancestorWatches.clear();
+    m_ancestors.clear();
+    m_chainMoves.clear();
     m_queue.clear();
     m_pairingTimer.stop();
     m_rewatching = false;
@@ -195,22 +215,6 @@ QString FolderWatcher::relative(const QString& path) const
     return {};
 }
 
-QString FolderWatcher::currentRootPath() const
-{
-    if (m_rootFd < 0) return {};
-    char buffer[4096];
-    const QByteArray link = "/proc/self/fd/" + QByteArray::number(m_rootFd);
-    const ssize_t n = ::readlink(link.constData(), buffer, sizeof buffer - 1);
-    if (n <= 0) return {};
-    const QByteArray target(buffer, n);
-    if (target.endsWith(" (deleted)") || !target.startsWith('/')) return {};
-    // Only a path that still leads to the folder is its place: the kernel
-    // names a folder whose disk was taken away by where it stands on that
-    // disk ("/"), which is somewhere else entirely now.
-    const QString path = NativePath::decode(target);
-    return leadsToRoot(path) ? path : QString();
-}
-
 void FolderWatcher::refreshRootPath()
 {
     // A scan is reading the folder: the check waits for its end.
@@ -218,8 +222,7 @@ void FolderWatcher::refreshRootPath()
         m_rootCheckWaiting = true;
         return;
     }
-    checkRoot();
-    deliver(false);
+    readEvents();
 }
 
 int FolderWatcher::watchCount() const
@@ -341,7 +344,10 @@ void FolderWatcher::processPendingEvents()
 void FolderWatcher::simulateOverflow()
 {
     m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
-                                 [](const Event& e) { return e.kind != Kind::rootMoved && e.kind != Kind::rootDeleted; }),
+                                 [](const Event& e) {
+                                     return e.kind != Kind::rootMoved && e.kind != Kind::rootDeleted
+                                            && e.kind != Kind::rootUnavailable;
+                                 }),
                   m_queue.end());
     QPointer<FolderWatcher> self(this);
     deliver(true);
@@ -351,9 +357,21 @@ void FolderWatcher::simulateOverflow()
 void FolderWatcher::readEvents()
 {
     if (m_fd < 0) return;
+    if (readKernelEvents()) {
+        simulateOverflow();
+        return;
+    }
+    // A folder above the root renamed where it is not watched, a disk
+    // taken away: the root's path no longer leads to it.
+    checkRoot(false);
+    deliver(false);
+}
+
+bool FolderWatcher::readKernelEvents()
+{
     alignas(inotify_event) char buffer[64 * 1024];
     bool overflow = false;
-    for (;;) {
+    while (m_fd >= 0) {
         const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
@@ -369,44 +387,39 @@ void FolderWatcher::readEvents()
             handle(event->wd, event->mask, event->cookie, name);
         }
     }
+    return overflow;
+}
+
+void FolderWatcher::pairingTimeout()
+{
+    if (m_fd < 0) return;
+    // The other halves that came meanwhile are read first; what is still
+    // missing one now has had its time.
+    const bool overflow = !m_paused && readKernelEvents();
+    m_chainMoves.clear();
     if (overflow) {
         simulateOverflow();
         return;
     }
-    // A parent folder renamed moves the root without telling it; a disk
-    // taken away leaves it without a path.
-    checkRoot();
-    deliver(false);
+    if (!m_paused) checkRoot(true);
+    else if (m_rootCheckPending) m_rootCheckWaiting = true;
+    deliver(true);
 }
 
 void FolderWatcher::handle(int wd, quint32 mask, quint32 cookie, const QString& name)
 {
+    if (const auto ancestor = m_ancestorWatches.constFind(wd); ancestor != m_ancestorWatches.constEnd()) {
+        if (mask & IN_IGNORED) m_ancestorWatches.erase(ancestor);
+        else handleAncestorEvent(*ancestor, mask, cookie, name);
+        return;
+    }
     if (mask & IN_IGNORED) {
-        if (wd == m_parentWatch) m_parentWatch = -1;
-        // The root's own watch went: the folder was deleted or its disk
-        // unmounted.
-        if (wd == m_rootWatch && !m_rootGone) {
-            m_rootGone = true;
-            m_queue.push_back({rootIsGone() ? Kind::rootDeleted : Kind::rootUnavailable});
-        }
+        // The root's own watch went: told first why (deleted, unmounted),
+        // else the system dropped it.
+        if (wd == m_rootWatch) rootIsGone(Kind::rootUnavailable);
         if (const auto it = m_paths.find(wd); it != m_paths.end()) {
             if (m_watches.value(*it) == wd) m_watches.remove(*it);
             m_paths.erase(it);
-        }
-        return;
-    }
-    if (wd == m_parentWatch) {
-        // Only what happens to the root itself counts here.
-        if (name != QFileInfo(m_root).fileName()) return;
-        if ((mask & IN_DELETE) && !m_rootGone && rootIsGone()) {
-            m_rootGone = true;
-            m_queue.push_back({Kind::rootDeleted});
-        } else if (mask & IN_MOVED_FROM) {
-            const QString now = currentRootPath();
-            if (!now.isEmpty() && now != m_root) {
-                setRoot(now);
-                m_queue.push_back({Kind::rootMoved, {}, now});
-            }
         }
         return;
     }
@@ -416,24 +429,16 @@ void FolderWatcher::handle(int wd, quint32 mask, quint32 cookie, const QString& 
 
     if (wd == m_rootWatch) {
         if (mask & IN_DELETE_SELF) {
-            if (!m_rootGone) m_queue.push_back({Kind::rootDeleted});
-            m_rootGone = true;
+            rootIsGone(Kind::rootDeleted);
             return;
         }
         // Unmounted: the folder may come back with its disk; it is not deleted.
         if (mask & IN_UNMOUNT) {
-            if (!m_rootGone) m_queue.push_back({Kind::rootUnavailable});
-            m_rootGone = true;
+            rootIsGone(Kind::rootUnavailable);
             return;
         }
-        if (mask & IN_MOVE_SELF) {
-            const QString now = currentRootPath();
-            if (!now.isEmpty() && now != m_root) {
-                setRoot(now);
-                m_queue.push_back({Kind::rootMoved, {}, now});
-            }
-            return;
-        }
+        // Where it went shows in the folders above it.
+        if (mask & IN_MOVE_SELF) return;
     }
     // A sub-folder's own deletion or move is told by its parent.
     if (mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT) || name.isEmpty()) return;
@@ -466,6 +471,33 @@ void FolderWatcher::handle(int wd, quint32 mask, quint32 cookie, const QString& 
     }
 }
 
+void FolderWatcher::handleAncestorEvent(int level, quint32 mask, quint32 cookie, const QString& name)
+{
+    const Ancestor& ancestor = m_ancestors[size_t(level - 1)];
+    if (mask & IN_MOVED_TO) {
+        const auto moved = m_chainMoves.constFind(cookie);
+        if (moved == m_chainMoves.constEnd()) return;
+        // The folder on the way to the root that left its place (the root
+        // itself for the parent's) is name in this folder now.
+        const int movedLevel = *moved;
+        m_chainMoves.erase(moved);
+        const QString before = movedLevel == 1 ? m_root : m_ancestors[size_t(movedLevel - 2)].path;
+        const QString now = childPath(ancestor.path, name) + m_root.mid(before.size());
+        if (now != m_root && leadsToRoot(now)) {
+            setRoot(now);
+            m_queue.push_back({Kind::rootMoved, {}, now});
+        }
+        return;
+    }
+    if (name != ancestor.childName) return;
+    if (mask & IN_MOVED_FROM) {
+        m_chainMoves.insert(cookie, level);
+    } else if ((mask & IN_DELETE) && level == 1 && m_chainMoves.isEmpty() && !leadsToRoot(m_root)) {
+        // (Not an item that took its name after the root moved away.)
+        rootIsGone(Kind::rootDeleted);
+    }
+}
+
 void FolderWatcher::deliver(bool all)
 {
     while (!m_queue.empty()) {
@@ -480,7 +512,9 @@ void FolderWatcher::deliver(bool all)
         m_queue.pop_front();
         if (!emitEvent(event)) return;
     }
-    if (m_queue.empty()) m_pairingTimer.stop();
+    // A first half of a rename, or a root not where it was, waits for what
+    // may still come.
+    if (m_queue.empty() && m_chainMoves.isEmpty() && !m_rootCheckPending) m_pairingTimer.stop();
     else if (!m_pairingTimer.isActive()) m_pairingTimer.start(pairingWindowMs);
 }
 

@@ -10,6 +10,8 @@
 
 #include <deque>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -31,17 +33,16 @@ namespace lumora {
 // - itemMoved: renamed or moved within the folder: the two halves of a
 //   rename are paired by their cookie; watches of a moved folder follow it;
 // - itemRemoved: deleted, or moved away out of the folder;
-// - rootMoved: the folder itself was renamed or moved (its new path is read
-//   from a descriptor held on it, so a rename of a parent folder is noticed
-//   too, at the next event or refreshRootPath());
-// - rootDeleted: the folder itself was deleted (seen in its parent folder:
-//   the descriptor held on it keeps the kernel from reporting its deletion
-//   itself);
-// - rootUnavailable: the folder's disk went away (unmounted, or taken away
-//   while this program held it): its path no longer leads to the folder the
-//   watcher started with (its device and inode, recorded at the start), and
-//   the folder is found nowhere else. Checked at every event, whenever the
-//   system's mount table changes, and at refreshRootPath();
+// - rootMoved: the folder itself was renamed or moved: followed through
+//   watches on the folders above it (a rename of any of them, or a move
+//   from one of them into another), and into a Trash;
+// - rootDeleted: the folder itself was deleted;
+// - rootUnavailable: the folder can no longer be found: its disk went away
+//   (unmounted, or taken away while another program held it), or it was
+//   moved where it cannot be followed. Its path no longer leads to the
+//   folder the watcher started with (its device and inode, recorded at the
+//   start). Checked at every event, whenever the system's mount table
+//   changes, and at refreshRootPath();
 // - needsReconcile: events were lost (the kernel's queue overflowed) or a
 //   folder could not be watched: the owner compares its picture with the
 //   disk. Watches renewed between beginRewatch() and endRewatch() stay, the
@@ -49,6 +50,10 @@ namespace lumora {
 //
 // Paths are absolute and use the root's current path. Nothing is filtered:
 // hidden names and files of every kind are reported.
+//
+// Nothing of the folder is held open: the watcher keeps its identity and
+// inotify watches only, which the system drops when a disk is unmounted, so
+// the disk the folder is on can be ejected while it is watched.
 class FolderWatcher : public QObject {
     Q_OBJECT
 
@@ -63,8 +68,12 @@ public:
     bool isActive() const { return m_fd >= 0; }
 
     QString rootPath() const { return m_root; }
-    // Looks where the folder is now and reports rootMoved when it moved,
-    // rootDeleted or rootUnavailable when it is no longer there.
+    // The device and inode of the folder the watcher started with.
+    std::pair<quint64, quint64> rootIdentity() const { return {m_rootDevice, m_rootInode}; }
+    // Reads what the system told and looks where the folder is now: reports
+    // rootMoved when it moved, rootDeleted or rootUnavailable when it is no
+    // longer there (an unexplained absence is reported once a move's other
+    // half had its time to come).
     void refreshRootPath();
 
     // Watches the folder at path, the root or a folder inside it. False
@@ -117,8 +126,19 @@ private:
         QString folder{}; // a folder's path relative to the root, where its watches matter
     };
 
+    // A folder above the root: where a rename of the next folder down the
+    // way to the root (childName) shows.
+    struct Ancestor {
+        QString path;
+        QString childName;
+    };
+
     void readEvents();
+    // Handles what the kernel has queued; true when events were lost.
+    bool readKernelEvents();
     void handle(int wd, quint32 mask, quint32 cookie, const QString& name);
+    void handleAncestorEvent(int level, quint32 mask, quint32 cookie, const QString& name);
+    void pairingTimeout();
     void deliver(bool all);
     bool emitEvent(const Event& event);
     void dropWatchesUnder(const QString& relative);
@@ -126,22 +146,25 @@ private:
     bool addWatch(const QString& path, bool quiet, bool& refused);
     QString absolute(const QString& relative) const;
     QString relative(const QString& path) const;
-    QString currentRootPath() const;
-    bool rootIsGone() const;
     bool leadsToRoot(const QString& path) const;
-    void checkRoot();
+    void checkRoot(bool final);
+    void rootIsGone(Kind kind);
     void setRoot(const QString& path);
-    void watchParent();
+    void watchAncestors();
 
     int m_fd = -1;
-    int m_rootFd = -1;
     int m_rootWatch = -1;
-    int m_parentWatch = -1; // the root's parent, for the root's own deletion
     QString m_root;
     // The folder the watcher started with: what its path must still lead to.
     quint64 m_rootDevice = 0;
     quint64 m_rootInode = 0;
     bool m_rootGone = false;
+    // The root's path does not lead to it: a verdict waits for the other
+    // half of a move.
+    bool m_rootCheckPending = false;
+    QHash<int, int> m_ancestorWatches; // watch descriptor -> level (1: the root's parent)
+    std::vector<Ancestor> m_ancestors;  // the root's parent first, up to "/"
+    QHash<quint32, int> m_chainMoves;   // cookie of a folder on the way to the root moved away -> its level
     QSocketNotifier* m_notifier = nullptr;
     QHash<int, QString> m_paths;   // watch descriptor -> folder relative to the root
     QHash<QString, int> m_watches; // folder relative to the root -> watch descriptor

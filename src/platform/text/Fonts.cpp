@@ -30,11 +30,18 @@ constexpr std::array<std::pair<double, int>, 9> kWeights{{
     {0.62, QFont::Black},
 }};
 
+// The database's name for a family, or, for a family it lists once per
+// foundry ("Nimbus Sans [urw]"), the name without the foundry: Qt then picks
+// the best face among all the foundries' faces.
 QString matchingFamily(const QString& name)
 {
     const QStringList all = QFontDatabase::families();
     for (const QString& f : all)
         if (f.compare(name, Qt::CaseInsensitive) == 0) return f;
+    for (const QString& f : all) {
+        const QString plain = familyWithoutFoundry(f);
+        if (plain != f && plain.compare(name, Qt::CaseInsensitive) == 0) return plain;
+    }
     return {};
 }
 

@@ -3,6 +3,7 @@
 #include "platform/text/SafeTextDocument.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -72,6 +73,43 @@ bool isTableFiller(const QTextBlock& block)
     return inTable(block.previous()) || inTable(block.next());
 }
 
+// Qt's reader keeps no first number of a numbered list (<ol start="3">).
+// A style sheet hands it over instead: for each first number the page uses,
+// a rule that gives its lists a number prefix saying it, which nothing shows.
+constexpr QLatin1StringView startPrefix("lumora-start:");
+
+QString listStartStyleSheet(const QString& html)
+{
+    static const QRegularExpression start(QStringLiteral("^<ol\\b.*?\\sstart\\s*=\\s*([\"']?)(\\d{1,9})\\1(?=[\\s/]|$)"),
+                                          QRegularExpression::CaseInsensitiveOption
+                                              | QRegularExpression::DotMatchesEverythingOption);
+    QSet<QString> values;
+    QString sheet;
+    // Tag by tag, each looked at once: a page without a ">" after an "<ol"
+    // ends the search.
+    for (qsizetype at = 0; (at = html.indexOf(QLatin1StringView("<ol"), at, Qt::CaseInsensitive)) >= 0;) {
+        const qsizetype end = html.indexOf(u'>', at);
+        if (end < 0) break;
+        const QRegularExpressionMatch match = start.match(QStringView(html).sliced(at, end - at));
+        at = end;
+        if (!match.hasMatch() || values.size() >= 1000) continue;
+        const QString value = match.captured(2);
+        if (values.contains(value)) continue;
+        values.insert(value);
+        sheet += QStringLiteral("ol[start=\"%1\"] { -qt-list-number-prefix: \"%2%3\"; }\n")
+                     .arg(value, startPrefix, QString::number(value.toInt()));
+    }
+    return sheet;
+}
+
+// The number of a list's first item.
+int firstNumber(const QTextListFormat& format)
+{
+    const QString prefix = format.numberPrefix();
+    if (!prefix.startsWith(startPrefix)) return 1;
+    return prefix.sliced(startPrefix.size()).toInt();
+}
+
 // The list item a paragraph is, as a paragraph style that says only that.
 Attributes listItemAttributes(const QTextBlock& block)
 {
@@ -83,7 +121,7 @@ Attributes listItemAttributes(const QTextBlock& block)
         std::max(1, list->format().indent()),
         style != QTextListFormat::ListDisc && style != QTextListFormat::ListCircle
             && style != QTextListFormat::ListSquare,
-        list->itemNumber(block) + 1};
+        list->itemNumber(block) + firstNumber(list->format())};
     Attributes attributes;
     attributes.set(AttributeKey::ParagraphStyle, paragraph);
     return attributes;
@@ -102,6 +140,7 @@ TextStorage attributedStringFromHTML(const QString& html)
     // Pasted HTML comes from anywhere: it loads nothing, not even a style
     // sheet or a background it names.
     SafeTextDocument document;
+    document.setDefaultStyleSheet(listStartStyleSheet(source));
     document.setHtml(source);
     TextStorage result;
     result.beginEditing();

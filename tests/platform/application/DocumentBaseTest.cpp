@@ -1,6 +1,7 @@
 #include "TextDocument.h"
 
 #include "support/TestEnvironment.h"
+#include "support/WithoutPrivileges.h"
 
 #include "platform/files/FileChangeWatcher.h"
 #include "platform/files/FileWriter.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -33,6 +35,7 @@ using lumora::test::freshDirectory;
 using lumora::test::readFile;
 using lumora::test::writeFile;
 using lumora::test::TextDocument;
+using lumora::test::WithoutPrivileges;
 
 namespace {
 
@@ -1012,6 +1015,15 @@ struct Mount {
         if (mounted) ::umount2(QFile::encodeName(at).constData(), MNT_DETACH);
         mounted = false;
     }
+    // The ordinary unmount of a desktop's Eject: 0, or the errno of the
+    // refusal (EBUSY while anything holds the disk).
+    int eject()
+    {
+        if (!mounted) return EINVAL;
+        if (::umount2(QFile::encodeName(at).constData(), 0) != 0) return errno;
+        mounted = false;
+        return 0;
+    }
     ~Mount() { unmount(); }
 };
 
@@ -1056,6 +1068,83 @@ TEST_F(DocumentBaseTest, AVanishedDiskIsNotAFolder)
     // The disk back as it was: saving goes on where it left off.
     ASSERT_TRUE(second->save().ok());
     EXPECT_EQ(readFile(path), QByteArray("under edited"));
+}
+
+// A disk holding open documents, edited or not, can be ejected: nothing of
+// theirs holds it. Meanwhile nothing is written at the bare mount point.
+// When the disk comes back, the same folder on it (a bind mount of one
+// folder stands for a disk here, so that it comes back as it was), the
+// edited document saves there again by itself, without Save As, and both
+// hear of other programs' changes again.
+TEST_F(DocumentBaseTest, ADiskWithOpenDocumentsCanBeEjectedAndComesBack)
+{
+    FileChangeWatcher::shared().setSettlingTime(30);
+    DocumentBase::setAutosavingDelay(50);
+    const QString stick = freshDirectory(QStringLiteral("stick"));
+    const QString drive = freshDirectory(QStringLiteral("drive"));
+    ASSERT_TRUE(QDir().mkpath(stick + QStringLiteral("/Notes")));
+    Mount disk(drive, QFile::encodeName(stick).constData(), nullptr, MS_BIND);
+    if (!disk.mounted) GTEST_SKIP() << "mounting is not permitted here: " << std::strerror(errno);
+    path = drive + QStringLiteral("/Notes/Other.md");
+    auto unedited = open("as it was");
+    path = drive + QStringLiteral("/Notes/Notes.md");
+    auto doc = open("on the stick");
+    doc->edit(QStringLiteral(" and more"));
+
+    const int ejected = disk.eject();
+    ASSERT_EQ(ejected, 0) << "the disk is held: " << std::strerror(ejected);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !doc->recoveryFilePath().isEmpty(); }, 10000));
+    EXPECT_EQ(readFile(doc->recoveryFilePath()), QByteArray("on the stick and more"));
+    EXPECT_EQ(QDir(drive).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_FALSE(doc->isFileMissing());
+    EXPECT_FALSE(unedited->isFileMissing());
+    EXPECT_FALSE(unedited->isDocumentEdited());
+
+    Mount back(drive, QFile::encodeName(stick).constData(), nullptr, MS_BIND);
+    ASSERT_TRUE(back.mounted) << std::strerror(errno);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !doc->isDocumentEdited(); }, 10000));
+    EXPECT_EQ(readFile(path), QByteArray("on the stick and more"));
+    doc->edit(QStringLiteral("!"));
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(readFile(stick + QStringLiteral("/Notes/Notes.md")), QByteArray("on the stick and more!"));
+    EXPECT_FALSE(prompter.asked.contains(QStringLiteral("location")));
+    EXPECT_FALSE(prompter.asked.contains(QStringLiteral("deleted")));
+
+    runShell(QStringLiteral("printf 'changed by another' > ") + quotedPath(drive + QStringLiteral("/Notes/Other.md")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unedited->text == QStringLiteral("changed by another"); }, 10000));
+    FileChangeWatcher::shared().setSettlingTime(150);
+}
+
+// Another program takes away the permissions of the folder of an edited
+// document. Saving says that the folder can no longer be read and offers
+// Save As; the file is not taken for deleted (writing it again could not
+// work), and autosave writes nothing meanwhile.
+TEST_F(DocumentBaseTest, AFolderThatCanNoLongerBeReadIsSaidSo)
+{
+    auto doc = open("text");
+    doc->edit(QStringLiteral(" typed"));
+    const QString elsewhere = freshDirectory(QStringLiteral("elsewhere"));
+    ASSERT_EQ(::chmod(QFile::encodeName(elsewhere).constData(), 0777), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), 0), 0);
+    const auto restore = qScopeGuard([&] { ::chmod(QFile::encodeName(dir).constData(), 0755); });
+    {
+        WithoutPrivileges user(dir);
+        if (!user.ok()) GTEST_SKIP() << user.why();
+        EXPECT_FALSE(doc->autosave().ok());
+        EXPECT_FALSE(doc->isFileMissing());
+        prompter.failedSaveChoice = FailedSaveChoice::saveAs;
+        prompter.saveLocation = elsewhere + QStringLiteral("/Rescued.md");
+        const auto saved = doc->saveDocument();
+        ASSERT_TRUE(saved.ok()) << prompter.asked.join(",").toStdString() << " " << saved.error().message().toStdString();
+    }
+    EXPECT_EQ(prompter.asked, (QStringList{kFailedWhileSaving, "location"}));
+    ASSERT_EQ(prompter.errors.size(), 1);
+    EXPECT_EQ(prompter.errors.constFirst().code, PlatformError::Code::permissionDenied);
+    EXPECT_TRUE(prompter.errors.constFirst().recoverySuggestion.contains(QStringLiteral("can no longer be read")))
+        << prompter.errors.constFirst().message().toStdString();
+    EXPECT_EQ(readFile(elsewhere + QStringLiteral("/Rescued.md")), QByteArray("text typed"));
+    ::chmod(QFile::encodeName(dir).constData(), 0755);
+    EXPECT_EQ(readFile(path), QByteArray("text"));
 }
 
 // Another program deletes the file of an edited document. The document keeps

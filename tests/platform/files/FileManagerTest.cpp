@@ -13,15 +13,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <string_view>
 
 using namespace lumora;
@@ -295,4 +301,140 @@ TEST(FileManager, TrashKeepsWhatCannotGoThere)
     EXPECT_EQ(refused.error().errorDescription, "“keep.md” couldn't be moved to the Trash.");
     EXPECT_TRUE(refused.error().recoverySuggestion.contains("left where it is"));
     EXPECT_EQ(readFile(folder + "/keep.md"), "keep");
+}
+
+// Names of up to 255 bytes: the Trash's record adds ".trashinfo" to the
+// name the item gets there, so a long name goes there shortened (cut between
+// characters, its extension kept), and the record keeps the whole path.
+TEST(FileManager, LongNamesGoToTheTrashUnderAShorterName)
+{
+    const QString folder = freshDirectory("manager");
+    const QByteArray base = QFile::encodeName(folder) + "/";
+    const QList<QByteArray> names{
+        QByteArray(243, 'a') + ".md",                 // 246 bytes
+        QByteArray(250, 'b') + ".md",                 // 253 bytes
+        QString(126, QChar(u'é')).toUtf8() + ".md",   // 255 bytes, two a letter
+        QString::fromUtf8("😀").repeated(63).toUtf8() + ".md", // four a letter
+        QByteArray(252, '\xe9') + ".md",              // not UTF-8
+    };
+    for (const QByteArray& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        const QString path = NativePath::decode(base + name);
+        for (const QByteArray contents : {"first", "second"}) {
+            ASSERT_TRUE(writeFileSafely(path, contents).ok());
+            const auto trashed = FileManager::moveItemToTrash(path);
+            ASSERT_TRUE(trashed.ok()) << trashed.error().message().toStdString();
+            EXPECT_FALSE(NativePath::exists(path));
+            EXPECT_EQ(*readFileSafely(*trashed), contents);
+            const QByteArray inTrash = NativePath::encode(QFileInfo(*trashed).fileName());
+            EXPECT_LE(inTrash.size() + qsizetype(strlen(".trashinfo")), 255);
+            EXPECT_TRUE(inTrash.endsWith(".md"));
+            EXPECT_TRUE(name.startsWith(inTrash.left(inTrash.size() - 12))); // a number may follow the cut
+            // Cut between characters: the short name is text wherever the long one was.
+            EXPECT_EQ(NativePath::hasRawBytes(NativePath::decode(inTrash)), NativePath::hasRawBytes(path));
+            EXPECT_EQ(trashRecord(NativePath::decode(QFile::encodeName(trashFolder()) + "/info/" + inTrash + ".trashinfo"))
+                          .value("Path"),
+                      (base + name).toPercentEncoding("/"));
+        }
+    }
+}
+
+namespace {
+
+// Moves the item to the Trash in a process of its own, which dies (or,
+// with "wait", stops until it is killed) at the step named, for the file
+// whose path holds the text given.
+const test::ChildRole trashKilledAt("trash-killed-at", [](const QStringList& arguments) {
+    const QString item = arguments.value(0);
+    const std::string step = arguments.value(1).toStdString();
+    const QString file = arguments.value(2);
+    const bool wait = arguments.value(3) == "wait";
+    setFileFaultHook([item, step, file, wait](const char* now, const QString& path) {
+        if (step != now || !path.contains(file)) return 0;
+        if (wait) {
+            std::puts("stopped");
+            std::fflush(stdout);
+            for (;;) ::pause();
+        }
+        ::raise(SIGKILL);
+        return 0;
+    });
+    (void)FileManager::moveItemToTrash(item);
+    return 0; // not killed: the parent says so
+});
+
+} // namespace
+
+// A Lumora killed while it moved an item to the Trash leaves the item where
+// it was, and maybe the record it wrote first (which a desktop Trash lists
+// but cannot restore) or a temporary record. The next start takes back
+// exactly what that move left, on every disk, and nothing of another
+// program's or of a Lumora still at work.
+TEST(FileManager, ATrashMoveCutShortLeavesNothingAfterTheNextStart)
+{
+    const QString folder = freshDirectory("manager");
+    const QString info = trashFolder() + "/info";
+    const QString item = folder + "/Notes.md";
+    // A finished entry and a record of another program's without its item
+    // (say, one being moved there right now): both stay.
+    writeFile(folder + "/Old.md", "old");
+    ASSERT_TRUE(FileManager::moveItemToTrash(folder + "/Old.md").ok());
+    writeFile(info + "/Other.md.trashinfo", "[Trash Info]\nPath=/elsewhere/Other.md\nDeletionDate=2024-05-01T10:00:00\n");
+
+    const QStringList records = entriesOf(info);
+    const QStringList files = entriesOf(trashFolder() + "/files");
+    const auto killedAt = [&](const QString& what, const QString& step, const QString& file,
+                              const std::function<void()>& then = {}) {
+        SCOPED_TRACE(what.toStdString());
+        writeFile(item, "kept");
+        QProcess child;
+        ASSERT_TRUE(test::startChild(child, "trash-killed-at", {item, step, file}));
+        ASSERT_TRUE(child.waitForFinished(60000));
+        ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the move was to be killed";
+        if (then) then();
+        FileManager::cleanUpInterruptedTrashMoves();
+        EXPECT_EQ(entriesOf(info), records);
+        EXPECT_EQ(entriesOf(trashFolder() + "/files"), files);
+        EXPECT_EQ(readFile(item), "kept");
+        EXPECT_EQ(entriesOf(privateStateFolder("trash")), QStringList());
+    };
+    killedAt("while noting the move", "rename", "/Lumora/trash/");
+    killedAt("while writing the record", "rename", "/info/Notes.md");
+    killedAt("before the item moved", "moveToTrash", item);
+    // Where a disk refuses a rename that must not replace, the move is a hard
+    // link and an unlink: cut between them, the item is at both names.
+    killedAt("between the link and the unlink", "moveToTrash", item, [&] {
+        ASSERT_EQ(::link(QFile::encodeName(item).constData(),
+                         QFile::encodeName(trashFolder() + "/files/Notes.md").constData()),
+                  0);
+    });
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(item).constData(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 1u);
+
+    // A move still under way in another Lumora is left alone until it ends.
+    QProcess child;
+    ASSERT_TRUE(test::startChild(child, "trash-killed-at", {item, "moveToTrash", item, "wait"}));
+    ASSERT_EQ(test::readLineFrom(child), "stopped");
+    FileManager::cleanUpInterruptedTrashMoves();
+    EXPECT_TRUE(QFileInfo::exists(info + "/Notes.md.trashinfo"));
+    child.kill();
+    ASSERT_TRUE(child.waitForFinished(60000));
+    FileManager::cleanUpInterruptedTrashMoves();
+    EXPECT_EQ(entriesOf(info), records);
+    EXPECT_EQ(readFile(item), "kept");
+
+    // The Trash of another disk.
+    const QString mount = freshDirectory("manager-tmpfs") + "/disk";
+    TmpfsMount disk(mount, "size=1m,mode=0755");
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    writeFile(mount + "/Away.md", "away");
+    ASSERT_TRUE(test::startChild(child, "trash-killed-at", {mount + "/Away.md", "moveToTrash", "Away.md"}));
+    ASSERT_TRUE(child.waitForFinished(60000));
+    ASSERT_EQ(child.exitStatus(), QProcess::CrashExit);
+    const QString own = mount + "/.Trash-" + QString::number(::geteuid());
+    EXPECT_TRUE(QFileInfo::exists(own + "/info/Away.md.trashinfo"));
+    FileManager::cleanUpInterruptedTrashMoves();
+    EXPECT_EQ(entriesOf(own + "/info"), QStringList());
+    EXPECT_EQ(readFile(mount + "/Away.md"), "away");
 }

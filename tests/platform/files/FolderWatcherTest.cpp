@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <fcntl.h>
@@ -28,6 +29,7 @@ struct Recorder {
                          [this](const QString& a, const QString& b) { events << "> " + a + " " + b; });
         QObject::connect(&watcher, &FolderWatcher::rootMoved, [this](const QString& p) { events << "root " + p; });
         QObject::connect(&watcher, &FolderWatcher::rootDeleted, [this] { events << "root deleted"; });
+        QObject::connect(&watcher, &FolderWatcher::rootUnavailable, [this] { events << "root unavailable"; });
         QObject::connect(&watcher, &FolderWatcher::needsReconcile, [this] { events << "reconcile"; });
     }
     bool waitFor(const QString& line)
@@ -87,6 +89,10 @@ TEST(FolderWatcher, PairsRenamesAndFollowsMovedFolders)
     EXPECT_EQ(r.events, (QStringList{"+ " + root + "/e.md", "~ " + root + "/e.md"}));
 }
 
+// The folder itself is followed without being held open (a disk with a
+// watched folder can be ejected): renamed, moved with a folder above it,
+// moved up into a folder above it, into the Trash, deleted there; moved
+// where nothing watches, it is no longer available.
 TEST(FolderWatcher, FollowsTheFolderItself)
 {
     const QString parent = freshDirectory("parent");
@@ -95,6 +101,16 @@ TEST(FolderWatcher, FollowsTheFolderItself)
     FolderWatcher watcher;
     ASSERT_TRUE(watcher.start(root).ok());
     Recorder r(watcher);
+    const auto heldOpen = [&] {
+        const QString folder = watcher.rootPath();
+        const QDir descriptors("/proc/self/fd");
+        for (const QFileInfo& fd : descriptors.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            const QString target = fd.symLinkTarget();
+            if (target == folder || target.startsWith(folder + "/")) return true;
+        }
+        return false;
+    };
+    EXPECT_FALSE(heldOpen());
 
     ASSERT_TRUE(rename(root, parent + "/Renamed"));
     ASSERT_TRUE(r.waitFor("root " + parent + "/Renamed"));
@@ -102,13 +118,31 @@ TEST(FolderWatcher, FollowsTheFolderItself)
     writeFile(parent + "/Renamed/x.md", "x");
     ASSERT_TRUE(r.waitFor("+ " + parent + "/Renamed/x.md"));
 
-    // A parent renamed moves the folder without a word from the kernel.
+    // A parent renamed moves the folder without a word to the folder itself.
     ASSERT_TRUE(rename(parent, parent + "-moved"));
     watcher.refreshRootPath();
     EXPECT_TRUE(r.events.contains("root " + parent + "-moved/Renamed"));
+    EXPECT_FALSE(heldOpen());
 
-    ASSERT_TRUE(QDir(parent + "-moved/Renamed").removeRecursively());
+    ASSERT_TRUE(rename(parent + "-moved/Renamed", parent + "-up"));
+    ASSERT_TRUE(r.waitFor("root " + parent + "-up"));
+    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
+    QDir().mkpath(trash);
+    const QString trashed = trash + "/" + QFileInfo(parent).fileName();
+    ASSERT_TRUE(rename(parent + "-up", trashed));
+    ASSERT_TRUE(r.waitFor("root " + trashed));
+    EXPECT_FALSE(heldOpen());
+
+    ASSERT_TRUE(QDir(trashed).removeRecursively());
     ASSERT_TRUE(r.waitFor("root deleted"));
+
+    QDir().mkpath(root);
+    FolderWatcher away;
+    ASSERT_TRUE(away.start(root).ok());
+    Recorder gone(away);
+    ASSERT_TRUE(rename(root, freshDirectory("elsewhere") + "/Library"));
+    ASSERT_TRUE(gone.waitFor("root unavailable"));
+    EXPECT_FALSE(gone.events.contains("root deleted"));
 }
 
 TEST(FolderWatcher, LostEventsAskForAReconcile)
