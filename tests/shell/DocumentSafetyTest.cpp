@@ -60,7 +60,7 @@ void runShell(const QString& command)
 {
     QProcess process;
     process.start("/bin/sh", {"-c", command});
-    ASSERT_TRUE(process.waitForFinished(10000));
+    ASSERT_TRUE(process.waitForFinished(test::patience));
     ASSERT_EQ(process.exitCode(), 0) << command.toStdString();
 }
 
@@ -257,7 +257,7 @@ TEST(DocumentSafety, ChangesByAnotherProgramReloadQuietlyOrAskAtOnce)
 
     // Unedited: the new text comes in quietly, caret and place kept.
     runShell("printf 'A new last line.\\n' >> '" + path + "'");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return textOf(document).endsWith("A new last line.\n"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return textOf(document).endsWith("A new last line.\n"); }, test::patience));
     EXPECT_EQ(editor->selectedRange(), Range(caret, 0));
     EXPECT_EQ(firstShownLine(), shown);
     EXPECT_FALSE(document->isDocumentEdited());
@@ -267,7 +267,7 @@ TEST(DocumentSafety, ChangesByAnotherProgramReloadQuietlyOrAskAtOnce)
     editor->setSelectedRange(Range(0, 0));
     QTest::keyClicks(editor, "Mine. ");
     runShell("printf 'Theirs.\\n' > '" + path + "'");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !shell.dialogs.asked.isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shell.dialogs.asked.isEmpty(); }, test::patience));
     EXPECT_EQ(shell.dialogs.asked, QStringList{"externalChange"});
     FileChangeWatcher::shared().setSettlingTime(150);
 }
@@ -286,7 +286,8 @@ TEST(DocumentSafety, AFileReloadedAfterAnotherProgramChangedItKeepsItsCharacters
         ASSERT_TRUE(document);
         EXPECT_EQ(textOf(document), QStringLiteral(u"Café\n"));
         writeFile(path, QStringLiteral(u"Crème brûlée\n").toUtf8());
-        EXPECT_TRUE(QTest::qWaitFor([&] { return textOf(document) == QStringLiteral(u"Crème brûlée\n"); }, 5000))
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return textOf(document) == QStringLiteral(u"Crème brûlée\n"); }, test::patience))
             << textOf(document).toStdString();
         EXPECT_EQ(document->data().encoding(), Encoding::utf8);
     }

@@ -88,7 +88,7 @@ bool startChild(QProcess& process, const QString& role, const QStringList& argum
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QCoreApplication::applicationFilePath(), arguments);
-    return process.waitForStarted(30000);
+    return process.waitForStarted(patience);
 }
 
 bool startChild(QProcess& process, const QString& role, const QStringList& arguments)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Patience.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -56,7 +58,7 @@ int runChildRoleIfAsked(int argc, char** argv);
 QProcessEnvironment childEnvironmentWithOwnRuntime();
 // A line the child writes to its standard output, waited for; empty when
 // none came in time or the child ended.
-QByteArray readLineFrom(QProcess& process, int timeoutMs = 30000);
+QByteArray readLineFrom(QProcess& process, int timeoutMs = patience);
 
 // Runs answer on the modal dialog that opens next (other than above, a
 // dialog already open under it), once its event loop runs.

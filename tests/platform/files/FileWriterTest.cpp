@@ -213,7 +213,7 @@ TEST_F(FileWriterTest, KeepsLinksOwnerAndAttributes)
         EXPECT_NE(statOf(path("acl.md")).st_ino, inode); // replaced, not written in place
         QProcess getfacl;
         getfacl.start("getfacl", {"-n", "-p", path("acl.md")});
-        ASSERT_TRUE(getfacl.waitForFinished());
+        ASSERT_TRUE(getfacl.waitForFinished(test::patience));
         EXPECT_TRUE(getfacl.readAllStandardOutput().contains("user:65534:r--"));
     }
 
@@ -332,7 +332,7 @@ TEST_F(FileWriterTest, AKilledInPlaceSaveIsNeverRestoredOverNewerContents)
 
         QProcess child;
         ASSERT_TRUE(test::startChild(child, "write-killed-at", {path(), c.killedAt, QString::fromLatin1(newBytes)}));
-        ASSERT_TRUE(child.waitForFinished(60000));
+        ASSERT_TRUE(child.waitForFinished(test::patience));
         ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the save was to be killed";
         ASSERT_EQ(QDir(backups).entryList({"*.json"}, QDir::Files).size(), 1) << "the save's note is left";
 
