@@ -5,6 +5,7 @@
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/files/FileWriter.h"
 #include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Dispatch.h"
@@ -135,6 +136,8 @@ int runApplication(QApplication& app, int argc, char* argv[])
     controller->prepareApplication();
     // What the previews of a Lumora that crashed left behind.
     dispatch::background([] { PreviewViewController::removeAbandonedPages(); });
+    // And what saves that a kill cut short left among the backups.
+    dispatch::background([] { removeAbandonedBackups(); });
     QObject::connect(&instance, &SingleInstance::argumentsReceived, controller.get(),
                      [&controller](const QStringList& received, const QString& folder) {
                          controller->openHandedOverDocuments(SingleInstance::fileArguments(received, folder));
