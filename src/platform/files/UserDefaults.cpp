@@ -128,14 +128,17 @@ struct Records {
     }
 };
 
-// The records of `ours` that kept their order among each other since
-// `base`: the longest run of them in base's order. The others moved.
-QSet<QString> keptInOrder(const Records& ours, const Records& base)
+// The records of `ours` (less those in `other`) that are in the same order
+// among each other as in `reference`: the longest run of them in that
+// order. The others moved.
+QSet<QString> keptInOrder(const Records& ours, const Records& reference, const Records* other = nullptr)
 {
     QStringList common;
     QHash<QString, int> place;
-    for (int i = 0, n = 0; i < base.ids.size(); ++i)
-        if (ours.has(base.ids[i])) place.insert(base.ids[i], n++);
+    for (int i = 0, n = 0; i < reference.ids.size(); ++i) {
+        const QString& id = reference.ids[i];
+        if (ours.has(id) && !(other && other->has(id))) place.insert(id, n++);
+    }
     for (const QString& id : ours.ids)
         if (place.contains(id)) common.append(id);
     // The longest increasing run of base places, by patience sorting.
@@ -170,7 +173,9 @@ QVariantList mergeRecords(const QVariant& baseList, const QVariant& oursList, co
     const auto changedByUs = [&](const QString& id) {
         return !base.has(id) || jsonText(ours.values.value(id)) != jsonText(base.values.value(id));
     };
-    const QSet<QString> kept = keptInOrder(ours, base);
+    // Ours that did not move: in base's order since base, and those both
+    // added (or both have with no list before) in theirs' order.
+    const QSet<QString> kept = keptInOrder(ours, base) | keptInOrder(ours, theirs, &base);
     // Theirs, less what we removed and what we moved or added...
     QStringList order;
     for (const QString& id : theirs.ids) {
