@@ -141,7 +141,7 @@ QSet<QString> keptInOrder(const Records& ours, const Records& reference, const R
     }
     for (const QString& id : ours.ids)
         if (place.contains(id)) common.append(id);
-    // The longest increasing run of base places, by patience sorting.
+    // The longest increasing run of places, by patience sorting.
     QList<int> tails; // for each run length, the index in common of the run's last
     QList<int> previous(common.size(), -1);
     for (int i = 0; i < common.size(); ++i) {
