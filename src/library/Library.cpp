@@ -103,6 +103,13 @@ QVariantMap Library::encode() const
     return record;
 }
 
+QString Library::recordIdentity(const QVariant& record)
+{
+    const auto bookmark = Bookmark::fromData(record.toMap().value(QStringLiteral("bookmarkData")).toByteArray());
+    if (!bookmark) return {};
+    return QString::number(bookmark->device()) + QLatin1Char(':') + QString::number(bookmark->inode());
+}
+
 Library::~Library()
 {
     releaseFileController();

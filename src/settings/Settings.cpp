@@ -139,6 +139,12 @@ Settings::Settings(UserDefaults* store) : Settings(store, DeferStart{})
 Settings::Settings(UserDefaults* store, DeferStart)
     : m_userDefaults(store), m_stylesheet(MarkdownStylesheet::defaultStylesheet())
 {
+    // Themes another Lumora adds, edits or removes meanwhile keep those
+    // changes: the stored list merges theme by theme.
+    if (m_userDefaults)
+        m_userDefaults->mergeByRecords(kThemes, [](const QVariant& record) {
+            return record.toMap().value(QStringLiteral("id")).toString();
+        });
     readPreferences();
 }
 

@@ -37,6 +37,10 @@ QString identity(const QString& path)
 DocumentControllerBase::DocumentControllerBase(UserDefaults* defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults)
 {
+    // Documents another Lumora opened meanwhile stay among the recent ones.
+    // The windows to restore stay one list: the session of the Lumora that
+    // quit last, which the next start reopens.
+    if (m_defaults) m_defaults->mergeByRecords(kRecentDocuments);
     // Files the program moves (the library, whether the document is open or
     // not) keep their place in the recent documents.
     connect(&FileRelocations::shared(), &FileRelocations::didMove, this, &DocumentControllerBase::relocateRecentDocuments);
@@ -177,6 +181,8 @@ QStringList DocumentControllerBase::recentDocumentPaths() const
     if (!m_defaults) return paths;
     for (const QVariant& entry : m_defaults->arrayValue(kRecentDocuments).value_or(QVariantList()))
         if (entry.typeId() == QMetaType::QString && !entry.toString().isEmpty()) paths << entry.toString();
+    // Two Lumoras' documents merged may be more than the menu shows.
+    if (paths.size() > maximumRecentDocumentCount) paths.resize(maximumRecentDocumentCount);
     return paths;
 }
 

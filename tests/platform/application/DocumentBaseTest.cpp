@@ -910,7 +910,10 @@ TEST_F(DocumentBaseTest, AnInterruptedSaveNeverUndoesANewerEditOfAnotherProgram)
     TextDocument again;
     ASSERT_TRUE(again.readFromFile(path, QStringLiteral("text/plain")).ok());
     EXPECT_EQ(again.text, QStringLiteral("what another program wrote"));
-    EXPECT_EQ(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
+    // Nothing stays behind; the copy of the version opened may still be
+    // written in the background, holding its turn there for a moment.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QDir(backups).entryList(QDir::Files | QDir::Hidden).isEmpty(); }, 60000))
+        << QDir(backups).entryList(QDir::Files | QDir::Hidden).join(u' ').toStdString();
 }
 
 // Two Lumoras run at once (each with a runtime folder of its own, so they do
