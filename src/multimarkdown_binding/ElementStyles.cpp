@@ -85,42 +85,58 @@ bool beginsWithNumberList(const cmark_node* item)
 // "* 14. Dezember" is an item whose text begins with a number: cmark reads
 // a list inside the item, MultiMarkdown the number as the item's text. The
 // inner list's first item gives its blocks to the outer item, its paragraph
-// headed by the number as written. "1. 2. 3. x" is taken from the inside
-// out.
+// headed by the number as written (and any further items stay a list after
+// them). "1. 2. 3. x" is a chain of such lists, one item each: every number
+// heads the innermost paragraph, whose blocks move out at once.
 void ElementStyles::keepNumberAsText(cmark_node* item)
 {
     if (!beginsWithNumberList(item)) return;
-    std::vector<cmark_node*> chain;
-    for (cmark_node* at = item; beginsWithNumberList(at); at = at->first_child->first_child) chain.push_back(at);
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        cmark_node* inner = (*it)->first_child;
-        cmark_node* first = inner->first_child;
-        if (first->first_child && first->first_child->type != CMARK_NODE_PARAGRAPH) continue;
+    cmark_node* outer = item->first_child;
+    std::vector<const cmark_node*> lists{outer};
+    cmark_node* innermost = outer->first_child;
+    while (beginsWithNumberList(innermost) && innermost->first_child == innermost->last_child
+           && innermost->parent->first_child == innermost->parent->last_child) {
+        lists.push_back(innermost->first_child);
+        innermost = innermost->first_child->first_child;
+    }
+    cmark_node* paragraph = innermost->first_child;
+    if (paragraph && paragraph->type != CMARK_NODE_PARAGRAPH) return;
+    std::string numbers;
+    for (const cmark_node* list : lists) {
+        const cmark_node* first = list->first_child;
         const std::string_view line = sourceLine(first->start_line);
         const size_t markerStart = size_t(std::max(first->start_column, 1) - 1);
         size_t markerEnd = markerStart;
         while (markerEnd < line.size() && line[markerEnd] >= '0' && line[markerEnd] <= '9') ++markerEnd;
-        if (markerEnd == markerStart || markerEnd >= line.size()) continue;
-        std::string number(line.substr(markerStart, markerEnd - markerStart + 1));
-
-        cmark_node* paragraph = first->first_child;
-        if (!paragraph) {
-            paragraph = newNode(CMARK_NODE_PARAGRAPH);
-            cmark_node_append_child(paragraph, newText(number));
-            cmark_node_append_child(first, paragraph);
-        } else if (paragraph->first_child && paragraph->first_child->type == CMARK_NODE_TEXT) {
-            cmark_node* text = paragraph->first_child;
-            number += ' ';
-            number.append(literalOf(text));
-            cmark_node_set_literal(text, number.c_str());
-        } else {
-            number += ' ';
-            cmark_node_prepend_child(paragraph, newText(number));
-        }
-        while (cmark_node* child = first->first_child) cmark_node_insert_before(inner, child);
-        discardNode(first);
-        if (!inner->first_child) discardNode(inner);
+        if (markerEnd == markerStart || markerEnd >= line.size()) return;
+        if (!numbers.empty()) numbers += ' ';
+        numbers.append(line.substr(markerStart, markerEnd - markerStart + 1));
     }
+
+    if (!paragraph) {
+        paragraph = newNode(CMARK_NODE_PARAGRAPH);
+        cmark_node_append_child(paragraph, newText(numbers));
+        cmark_node_append_child(innermost, paragraph);
+    } else if (paragraph->first_child && paragraph->first_child->type == CMARK_NODE_TEXT) {
+        cmark_node* text = paragraph->first_child;
+        numbers += ' ';
+        numbers.append(literalOf(text));
+        cmark_node_set_literal(text, numbers.c_str());
+    } else {
+        numbers += ' ';
+        cmark_node_prepend_child(paragraph, newText(numbers));
+    }
+    // (cmark checks each move against every ancestor of its new place: the
+    // blocks move once, to the outer item, never down the chain.)
+    while (cmark_node* child = innermost->first_child) cmark_node_insert_before(outer, child);
+    cmark_node* innermostList = innermost->parent;
+    discardNode(innermost);
+    if (innermostList == outer) {
+        if (!outer->first_child) discardNode(outer);
+        return;
+    }
+    if (innermostList->first_child) cmark_node_insert_before(outer, innermostList);
+    discardNode(outer);
 }
 
 // MultiMarkdown indents an item's blocks by four columns, whatever its
