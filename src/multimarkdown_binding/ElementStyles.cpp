@@ -113,10 +113,13 @@ void ElementStyles::keepNumberAsText(cmark_node* item)
         numbers.append(line.substr(markerStart, markerEnd - markerStart + 1));
     }
 
+    // The blocks move once, to the outer item, never down the chain: cmark
+    // checks each move against every ancestor of the new place.
+    while (cmark_node* child = innermost->first_child) cmark_node_insert_before(outer, child);
     if (!paragraph) {
         paragraph = newNode(CMARK_NODE_PARAGRAPH);
         cmark_node_append_child(paragraph, newText(numbers));
-        cmark_node_append_child(innermost, paragraph);
+        cmark_node_insert_before(outer, paragraph);
     } else if (paragraph->first_child && paragraph->first_child->type == CMARK_NODE_TEXT) {
         cmark_node* text = paragraph->first_child;
         numbers += ' ';
@@ -126,9 +129,6 @@ void ElementStyles::keepNumberAsText(cmark_node* item)
         numbers += ' ';
         cmark_node_prepend_child(paragraph, newText(numbers));
     }
-    // (cmark checks each move against every ancestor of its new place: the
-    // blocks move once, to the outer item, never down the chain.)
-    while (cmark_node* child = innermost->first_child) cmark_node_insert_before(outer, child);
     cmark_node* innermostList = innermost->parent;
     discardNode(innermost);
     if (innermostList == outer) {
