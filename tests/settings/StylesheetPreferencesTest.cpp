@@ -282,7 +282,11 @@ TEST(StylesheetPreferences, FontFamiliesAreSplitByPitchAndSorted)
     for (const QString& f : all) EXPECT_FALSE(f.contains(QLatin1Char('['))) << f.toStdString();
     for (const char* left : {"Standard Symbols PS", "D050000L", "Sans Serif", "Monospace"})
         EXPECT_FALSE(all.contains(QLatin1String(left))) << left;
-    if (QFontDatabase::hasFamily("C059")) EXPECT_TRUE(others.contains("C059"));
+    if (QFontDatabase::hasFamily("C059")) {
+        EXPECT_TRUE(others.contains("C059"));
+    }
     // A monospaced family that fontconfig does not mark is measured.
-    if (QFontDatabase::hasFamily("Noto Sans Mono")) EXPECT_TRUE(monospaced.contains("Noto Sans Mono"));
+    if (QFontDatabase::hasFamily("Noto Sans Mono")) {
+        EXPECT_TRUE(monospaced.contains("Noto Sans Mono"));
+    }
 }
