@@ -153,11 +153,11 @@ void LibraryFileCommands::approveRename(File& file, const QString& typedName)
     const QString from = file.path();
     const QString to = joined(folderOf(from), *name);
     QPointer<LibraryFileCommands> self(this);
-    controller->operations().moveFile(from, to, [self, newFile, to](const std::optional<PlatformError>& error,
+    controller->operations().moveFile(from, to, [self, newFile](const std::optional<PlatformError>& error,
                                                                     File* moved) {
         if (!self) return;
         if (error) {
-            self->m_pane.presentError(*error, {to});
+            self->m_pane.presentError(*error);
             return;
         }
         if (newFile && moved && !moved->isDirectory()) self->m_pane.opener().selectAndOpenFile(moved);
@@ -346,9 +346,9 @@ void LibraryFileCommands::moveDroppedFiles(const QStringList& paths, const QMode
     QPointer<LibraryFileCommands> self(this);
     for (const QString& path : paths) {
         const QString to = joined(destination, lastComponent(path));
-        controller->operations().moveFile(path, to, [self, to](const std::optional<PlatformError>& error, File* moved) {
+        controller->operations().moveFile(path, to, [self](const std::optional<PlatformError>& error, File* moved) {
             if (!self) return;
-            if (error) self->m_pane.presentError(*error, {to});
+            if (error) self->m_pane.presentError(*error);
             else self->m_pane.opener().selectAndOpenFile(moved);
         });
     }

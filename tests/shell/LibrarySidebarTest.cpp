@@ -904,7 +904,9 @@ TEST_F(LibrarySidebar, RowCommandsActOnTheHighlightedRowAndNamesReadAsShown)
 
     // Names with a colon or a line break read on one line, as the rows show them.
     EXPECT_EQ(w.pane->model().data(w.row(folder + "/Plot:twist.txt")).toString(), "Plot/twist.txt");
-    EXPECT_EQ(w.pane->model().data(w.row(folder + "/Two\nlines.md")).toString(), "Two␊lines.md");
+    EXPECT_EQ(w.pane->model().data(w.row(folder + "/Two\nlines.md")).toString(), "Two¶lines.md");
+    w.pane->fileView()->scrollTo(w.row(folder + "/Two\nlines.md"));
+    screenshot(w.window, "library-names.png");
 
     // Rename, from the editor: the highlighted row's name opens for editing.
     MenuItem* rename = menuItem(Command::renameLibraryDocument);
