@@ -12,9 +12,11 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 #include "platform/application/Workspace.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Localization.h"
 #include "settings/URLExtensions.h"
 
+#include <QDir>
 #include <QMenu>
 #include <QTimer>
 
@@ -317,7 +319,19 @@ void LibraryFileCommands::revealInFileManager()
 {
     const QModelIndexList rows = m_pane.selection().rowsToActOn();
     if (rows.isEmpty()) return;
-    if (const File* file = m_pane.rows().fileAtRow(rows.first())) Workspace::revealFile(file->path());
+    const File* file = m_pane.rows().fileAtRow(rows.first());
+    if (!file) return;
+    // Where no program could show it, the writer hears so, and where it is.
+    QPointer<LibraryFileCommands> self(this);
+    Workspace::revealFile(file->path(), [self, path = file->path()](bool shown) {
+        if (shown || !self) return;
+        self->m_pane.presentError(PlatformError(
+            PlatformError::Code::generic,
+            localizedFormat(QStringLiteral("library.reveal.error"), {NativePath::shownNameOf(path)}),
+            localizedFormat(QStringLiteral("library.reveal.error.info"),
+                            {QDir::toNativeSeparators(NativePath::shown(folderOf(path)))}),
+            path));
+    });
 }
 
 void LibraryFileCommands::moveDocumentToLibrary()

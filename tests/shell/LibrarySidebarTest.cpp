@@ -723,7 +723,7 @@ TEST_F(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
 {
     LibraryWindow w = openNotes("reveal");
     QList<QUrl> shownItems, opened;
-    bool fileManagerAnswers = false;
+    bool fileManagerAnswers = false, folderOpens = true;
     Workspace::setHandlers(
         [&](const QUrl& item, std::function<void(bool)> done) {
             shownItems << item;
@@ -731,7 +731,7 @@ TEST_F(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
         },
         [&](const QUrl& url) {
             opened << url;
-            return true;
+            return folderOpens;
         });
     w.select(folder + "/Research/Tides.md");
     w.pane->fileCommands().revealInFileManager();
@@ -742,6 +742,14 @@ TEST_F(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
     w.pane->fileCommands().revealInFileManager();
     EXPECT_EQ(shownItems.last(), QUrl::fromLocalFile(folder + "/Drafts"));
     EXPECT_EQ(opened.size(), 1);
+    EXPECT_TRUE(shell().dialogs.errors.isEmpty());
+    // Neither way works: the writer is told, and where the item is.
+    fileManagerAnswers = folderOpens = false;
+    w.select(folder + "/Research/Tides.md");
+    w.pane->fileCommands().revealInFileManager();
+    EXPECT_EQ(opened.size(), 2);
+    ASSERT_EQ(shell().dialogs.errors.size(), 1);
+    EXPECT_TRUE(shell().dialogs.errors.last().contains("“Tides.md”")) << shell().dialogs.errors.last().toStdString();
     Workspace::setHandlers(nullptr, nullptr);
 }
 
