@@ -981,10 +981,15 @@ TEST_F(LibrarySidebar, EachLibraryKeepsItsOwnSearchAndANoMatchSaysSo)
     QTest::keyClicks(w.pane->searchField(), "Chapter");
     EXPECT_EQ(modelLines(w.pane->model()), (QStringList{"Chapter One.md", "Chapter Two.md"}));
 
-    // The other library shows whole, with an empty field.
+    // The field's clear button shows only over text.
+    ASSERT_TRUE(waitFor([&] { return w.clearButtonInk() > 0; }));
+
+    // The other library shows whole, with an empty field and no clear button.
     emit w.pane->librariesPopup()->activated(1);
     ASSERT_TRUE(waitForTree(*w.pane));
     EXPECT_EQ(w.pane->searchField()->text(), "");
+    EXPECT_TRUE(waitFor([&] { return w.clearButtonInk() == 0; }));
+    screenshot(w.window, "library-search-empty.png");
     EXPECT_EQ(modelLines(w.pane->model()), (QStringList{"Tide poem.md", "Winter.md"}));
     // Nothing found: the pane says so, with the text searched for.
     QTest::keyClicks(w.pane->searchField(), "zebra");
@@ -1009,6 +1014,11 @@ TEST_F(LibrarySidebar, EachLibraryKeepsItsOwnSearchAndANoMatchSaysSo)
     emit w.pane->librariesPopup()->activated(1);
     ASSERT_TRUE(waitForTree(*w.pane));
     EXPECT_EQ(w.pane->searchField()->text(), "zebra");
+    ASSERT_TRUE(waitFor([&] { return w.clearButtonInk() > 0; }));
+    // A new document ends the search: the clear button goes with the text.
+    w.pane->fileCommands().makeLibraryDocument();
+    EXPECT_EQ(w.pane->searchField()->text(), "");
+    EXPECT_TRUE(waitFor([&] { return w.clearButtonInk() == 0; }));
 }
 
 // Trashing the document that was the outline's only row: the window keeps
