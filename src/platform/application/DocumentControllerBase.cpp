@@ -122,7 +122,7 @@ void DocumentControllerBase::openDocument(const QString& path, bool display, con
         const PlatformError error(PlatformError::Code::readFailed,
                                   formatWithPlaceholders(platformText("document.error.type",
                                                                       "“%@” can't be opened by Lumora."),
-                                                         {NativePath::shown(QFileInfo(absolute).fileName())}),
+                                                         {NativePath::shownNameOf(absolute)}),
                                   platformText("document.error.type.info", "Lumora opens plain text files."),
                                   absolute);
         if (completion) completion(nullptr, false, error);
@@ -237,13 +237,13 @@ void DocumentControllerBase::menuNeedsUpdate(Menu& menu)
     for (const QString& path : recentDocumentPaths())
         if (QFileInfo::exists(path)) paths << path;
     QHash<QString, int> nameCounts;
-    for (const QString& path : paths) ++nameCounts[QFileInfo(path).fileName()];
+    for (const QString& path : paths) ++nameCounts[NativePath::shownNameOf(path)];
     menu.removeAllItems();
     for (const QString& path : paths) {
-        const QFileInfo info(path);
-        QString title = info.fileName();
+        QString title = NativePath::shownNameOf(path);
         // Two files of the same name are told apart by their folders.
-        if (nameCounts.value(title) > 1) title += QStringLiteral(" — ") + info.dir().dirName();
+        if (nameCounts.value(title) > 1)
+            title += QStringLiteral(" — ") + NativePath::shownNameOf(QFileInfo(path).absolutePath());
         auto item = MenuItem::make(title, Command::openRecentDocument);
         item->setRepresentedObject(path);
         menu.addItem(std::move(item));

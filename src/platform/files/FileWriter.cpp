@@ -516,7 +516,7 @@ PlatformError failureError(const QString& path, const Failure& failure)
         reason += QLatin1Char(' ') + failure.detail;
     return PlatformError(code,
                          platformText("file.error.write", "The file “%1” couldn't be written.")
-                             .arg(NativePath::shown(QFileInfo(path).fileName())),
+                             .arg(NativePath::shownNameOf(path)),
                          reason, path);
 }
 
