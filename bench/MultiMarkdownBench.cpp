@@ -137,6 +137,7 @@ const Shape shapes[] = {
     {"less_thans", [](size_t n) { return std::string(n, '<'); }},
     {"parentheses", [](size_t n) { return std::string(n, '('); }},
     {"quote_nesting", [](size_t n) { return std::string(n, '>') + " a\n"; }},
+    {"item_numbers", [](size_t n) { return repeatedTo("1. ", n, "* ") + "x\n"; }},
     {"short_superscripts", [](size_t n) { return repeatedTo("x^", n); }},
     {"short_subscripts", [](size_t n) { return repeatedTo("H~", n); }},
     {"scripts_and_dollars", [](size_t n) { return repeatedTo(" a^b~c $d", n); }},

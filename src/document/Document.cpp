@@ -6,6 +6,7 @@
 #include "markdown/TextNavigation.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/files/FileWriter.h"
+#include "platform/files/NativePath.h"
 #include "platform/files/TextFileCodec.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Dispatch.h"
@@ -379,7 +380,7 @@ void Document::exportAsHTML()
     Markdown::prepareCharacterSets();
     const QString text = m_data.textStorage().string();
     const HTMLConverter converter = g_htmlConverter;
-    const QString fileName = QFileInfo(*location).fileName();
+    const QString fileName = NativePath::shownNameOf(*location);
     const std::function<void()> endProgress = g_host->beginProgress(
         *this, platformText("document.export.progress", "Exporting “%1”…").arg(fileName));
     ++m_exportsRunning;

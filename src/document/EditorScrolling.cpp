@@ -83,9 +83,9 @@ EditorScrolling::ViewAnchor EditorScrolling::viewAnchor() const
 {
     const QRect caret = m_view.cursorRect();
     if (caret.bottom() >= 0 && caret.top() < m_view.viewport()->height())
-        return {m_view.textCursor().position(), caret.top()};
+        return {m_view.textCursor().position(), caret.top(), true};
     const QTextCursor top = m_view.cursorForPosition(QPoint(m_view.viewport()->width() / 2, 0));
-    return {top.position(), m_view.cursorRect(top).top()};
+    return {top.position(), m_view.cursorRect(top).top(), false};
 }
 
 void EditorScrolling::restoreViewAnchor(const ViewAnchor& anchor)
@@ -97,6 +97,10 @@ void EditorScrolling::restoreViewAnchor(const ViewAnchor& anchor)
     c.setPosition(int(std::clamp<qsizetype>(anchor.position, 0, m_view.document()->characterCount() - 1)));
     QScrollBar* bar = m_view.verticalScrollBar();
     bar->setValue(bar->value() + m_view.cursorRect(c).top() - anchor.y);
+    if (!anchor.isCaret) return;
+    const QRect line = m_view.cursorRect(c);
+    const int height = m_view.viewport()->height();
+    if (line.bottom() >= height) bar->setValue(bar->value() + std::min(line.top(), line.bottom() - height + 1));
 }
 
 void EditorScrolling::centerSelection()

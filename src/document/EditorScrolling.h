@@ -25,10 +25,14 @@ public:
     void updateInsets(bool keepPlace);
 
     // What the view keeps in place while its size or insets change: the
-    // caret's line when it is in sight, else the line at the top.
+    // caret's line when it is in sight, else the line at the top. A caret's
+    // line stays in sight: where the view's new edge would cover it (the
+    // statistics line shown below it, a smaller window), the text scrolls
+    // by as much as it takes.
     struct ViewAnchor {
         qsizetype position = 0;
         int y = 0;
+        bool isCaret = false;
     };
     ViewAnchor viewAnchor() const;
     void restoreViewAnchor(const ViewAnchor& anchor);

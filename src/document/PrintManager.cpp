@@ -5,6 +5,7 @@
 #include "markdown/Markdown.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
+#include "platform/files/NativePath.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"
 #include "settings/Settings.h"
@@ -230,7 +231,7 @@ void PrintManager::layoutDocuments()
 
 std::unique_ptr<PrintManager::DocumentView> PrintManager::makeDocumentView(const Document& document) const
 {
-    const QString name = document.isUntitled() ? QString() : QFileInfo(document.filePath()).fileName();
+    const QString name = document.isUntitled() ? QString() : NativePath::shownNameOf(document.filePath());
     return std::make_unique<DocumentView>(name, makeTextDocument(document), printInfo.paperSize, pageMargins());
 }
 

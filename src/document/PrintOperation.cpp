@@ -2,6 +2,7 @@
 
 #include "document/Document.h"
 #include "document/PrintAccessoryViewController.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Localization.h"
 #include "widgets/ViewUtilities.h"
 
@@ -134,8 +135,11 @@ PrintOperation::PrintOperation(const std::vector<Document*>& documents) : m_prin
     if (!sessionLayout()) sessionLayout() = m_printer.pageLayout();
     applyPaper(m_printer, *sessionLayout());
     // A PDF file is named after the first document.
-    if (!documents.empty() && documents.front())
-        m_printer.setDocName(QFileInfo(documents.front()->displayName()).completeBaseName());
+    if (!documents.empty() && documents.front()) {
+        const Document& first = *documents.front();
+        m_printer.setDocName(first.isUntitled() ? first.displayName()
+                                                : NativePath::shown(QFileInfo(first.filePath()).completeBaseName()));
+    }
 }
 
 PrintOperation::~PrintOperation() = default;

@@ -1,5 +1,6 @@
 #include "document/PrintView.h"
 
+#include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
 
@@ -22,7 +23,7 @@ PlatformError printError(const QPrinter& printer)
     const QString file = printer.outputFileName();
     if (printer.outputFormat() == QPrinter::PdfFormat && !file.isEmpty())
         return PlatformError(PlatformError::Code::writeFailed, localized("print.error.failed"),
-                             localizedFormat(QStringLiteral("print.error.failed.file"), {QFileInfo(file).fileName()}),
+                             localizedFormat(QStringLiteral("print.error.failed.file"), {NativePath::shownNameOf(file)}),
                              file);
     return PlatformError(PlatformError::Code::generic, localized("print.error.failed"),
                          localized("print.error.failed.printer"));

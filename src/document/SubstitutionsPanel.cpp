@@ -79,7 +79,13 @@ void TextReplacements::setEntries(const std::vector<text::TextReplacementEntry>&
     }
     UserDefaults* defaults = Settings::shared().userDefaults();
     cachedEntries() = EntriesCache{defaults, kept};
-    if (defaults) defaults->set(kTextReplacementsKey, records);
+    if (!defaults) return;
+    // Replacements another Lumora changes meanwhile stay: the stored list
+    // merges by the text each one replaces.
+    defaults->mergeByRecords(kTextReplacementsKey, [](const QVariant& record) {
+        return record.toMap().value(QStringLiteral("replace")).toString();
+    });
+    defaults->set(kTextReplacementsKey, records);
 }
 
 // ---- The panel ----------------------------------------------------------------------

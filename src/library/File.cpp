@@ -111,21 +111,7 @@ QString File::path() const
 
 QString File::filename() const
 {
-    return shownName(m_name);
-}
-
-QString File::shownName(const QString& diskName)
-{
-    QString shown = NativePath::shown(diskName);
-    for (QChar& c : shown) {
-        const char16_t u = c.unicode();
-        if (u == u':') c = QLatin1Char('/');
-        // A line break or another control character would break the row's
-        // one line: it shows as its picture ("␊" for a line feed).
-        else if (u < 0x20) c = QChar(char16_t(0x2400 + u));
-        else if (u == 0x7F) c = QChar(char16_t(0x2421));
-    }
-    return shown;
+    return NativePath::shownName(m_name);
 }
 
 QString File::displayStem() const

@@ -53,11 +53,8 @@ public:
     // The item's absolute path, and its name on disk.
     QString path() const;
     const QString& name() const { return m_name; }
-    // The name shown: the name on disk with every ":" shown as "/", each
-    // byte that is not UTF-8 as U+FFFD and each control character (a line
-    // feed, a tab) as its picture ("␊", "␉"), so that it stands on one line.
+    // The name shown (NativePath::shownName): every ":" as "/", on one line.
     QString filename() const;
-    static QString shownName(const QString& diskName);
     // The name without its extension (a document) or the whole name (a folder).
     QString displayStem() const;
 

@@ -57,7 +57,8 @@ PlatformError nameError(const QString& name, const QString& reason)
     return PlatformError(PlatformError::Code::generic,
                          name.trimmed().isEmpty()
                              ? platformText("library.error.name.empty", "The name can't be empty.")
-                             : platformText("library.error.name", "The name “%1” can't be used.").arg(name),
+                             : platformText("library.error.name", "The name “%1” can't be used.")
+                                   .arg(NativePath::shownName(name)),
                          reason);
 }
 
@@ -93,8 +94,7 @@ std::optional<PlatformError> FileOperations::checkDiskName(const QString& name)
 
 PlatformResult<QString> FileOperations::diskNameForTypedName(const QString& typed)
 {
-    QString name = typed;
-    name.replace(QLatin1Char('/'), QLatin1Char(':'));
+    const QString name = NativePath::diskName(typed);
     if (auto error = checkDiskName(name)) {
         error->errorDescription = typed.trimmed().isEmpty()
                                       ? error->errorDescription

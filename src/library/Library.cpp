@@ -103,6 +103,13 @@ QVariantMap Library::encode() const
     return record;
 }
 
+QString Library::recordIdentity(const QVariant& record)
+{
+    const auto bookmark = Bookmark::fromData(record.toMap().value(QStringLiteral("bookmarkData")).toByteArray());
+    if (!bookmark) return {};
+    return QString::number(bookmark->device()) + QLatin1Char(':') + QString::number(bookmark->inode());
+}
+
 Library::~Library()
 {
     releaseFileController();
@@ -157,7 +164,7 @@ PlatformStatus Library::checkFolder()
     const auto unavailable = [this](const QString& reason) {
         return PlatformError(PlatformError::Code::fileNotFound,
                              platformText("library.error.unavailable", "The folder “%1” isn't available.")
-                                 .arg(NativePath::shown(url::localizedName(m_url))),
+                                 .arg(url::localizedName(m_url)),
                              reason, m_url);
     };
     if (m_url.isEmpty()) return unavailable(QString());

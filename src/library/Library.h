@@ -50,6 +50,10 @@ public:
     static PlatformResult<std::shared_ptr<Library>> decode(const QVariant& record);
     // The stored record of a linked library.
     QVariantMap encode() const;
+    // What tells stored records apart: the folder their bookmark links to
+    // (its device and inode, which a move keeps); empty for a record without
+    // a readable bookmark.
+    static QString recordIdentity(const QVariant& record);
 
     ~Library();
     Library(const Library&) = delete;

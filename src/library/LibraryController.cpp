@@ -29,6 +29,9 @@ bool holds(const QString& folder, const QString& path)
 
 LibraryController::LibraryController(UserDefaults& defaults) : m_defaults(defaults)
 {
+    // Another Lumora keeping other libraries in the same preferences keeps
+    // them: the stored list merges library by library.
+    m_defaults.mergeByRecords(kLibrariesKey, &Library::recordIdentity);
     m_mounts = QObject::connect(&MountWatcher::shared(), &MountWatcher::mountsChanged,
                                 [this] { lookForUnavailableFolders(); });
 }

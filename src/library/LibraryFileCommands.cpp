@@ -12,9 +12,11 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 #include "platform/application/Workspace.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Localization.h"
 #include "settings/URLExtensions.h"
 
+#include <QDir>
 #include <QMenu>
 #include <QTimer>
 
@@ -153,11 +155,11 @@ void LibraryFileCommands::approveRename(File& file, const QString& typedName)
     const QString from = file.path();
     const QString to = joined(folderOf(from), *name);
     QPointer<LibraryFileCommands> self(this);
-    controller->operations().moveFile(from, to, [self, newFile, to](const std::optional<PlatformError>& error,
+    controller->operations().moveFile(from, to, [self, newFile](const std::optional<PlatformError>& error,
                                                                     File* moved) {
         if (!self) return;
         if (error) {
-            self->m_pane.presentError(*error, {to});
+            self->m_pane.presentError(*error);
             return;
         }
         if (newFile && moved && !moved->isDirectory()) self->m_pane.opener().selectAndOpenFile(moved);
@@ -317,7 +319,19 @@ void LibraryFileCommands::revealInFileManager()
 {
     const QModelIndexList rows = m_pane.selection().rowsToActOn();
     if (rows.isEmpty()) return;
-    if (const File* file = m_pane.rows().fileAtRow(rows.first())) Workspace::revealFile(file->path());
+    const File* file = m_pane.rows().fileAtRow(rows.first());
+    if (!file) return;
+    // Where no program could show it, the writer hears so, and where it is.
+    QPointer<LibraryFileCommands> self(this);
+    Workspace::revealFile(file->path(), [self, path = file->path()](bool shown) {
+        if (shown || !self) return;
+        self->m_pane.presentError(PlatformError(
+            PlatformError::Code::generic,
+            localizedFormat(QStringLiteral("library.reveal.error"), {NativePath::shownNameOf(path)}),
+            localizedFormat(QStringLiteral("library.reveal.error.info"),
+                            {QDir::toNativeSeparators(NativePath::shown(folderOf(path)))}),
+            path));
+    });
 }
 
 void LibraryFileCommands::moveDocumentToLibrary()
@@ -346,9 +360,9 @@ void LibraryFileCommands::moveDroppedFiles(const QStringList& paths, const QMode
     QPointer<LibraryFileCommands> self(this);
     for (const QString& path : paths) {
         const QString to = joined(destination, lastComponent(path));
-        controller->operations().moveFile(path, to, [self, to](const std::optional<PlatformError>& error, File* moved) {
+        controller->operations().moveFile(path, to, [self](const std::optional<PlatformError>& error, File* moved) {
             if (!self) return;
-            if (error) self->m_pane.presentError(*error, {to});
+            if (error) self->m_pane.presentError(*error);
             else self->m_pane.opener().selectAndOpenFile(moved);
         });
     }

@@ -3,7 +3,6 @@
 #include "library/Library.h"
 #include "library/LibraryIcons.h"
 #include "platform/files/Bookmark.h"
-#include "platform/foundation/Localization.h"
 #include "settings/URLExtensions.h"
 
 #include <QPainter>
@@ -12,17 +11,15 @@ namespace lumora {
 
 namespace {
 
-// What follows the name of a library kept for this run only.
-QString unlinkedNote()
+// What comes before the name of a library kept for this run only.
+QString unlinkedMark(const Library& library)
 {
-    return localized("library.popup.unlinked");
+    return library.isLinked() ? QString() : QStringLiteral("- ");
 }
 
 QString popupTitle(const Library& library)
 {
-    QString title = LibraryPopup::libraryName(library) + library.displayName.parents;
-    if (!library.isLinked()) title += QLatin1Char(' ') + unlinkedNote();
-    return title;
+    return unlinkedMark(library) + LibraryPopup::libraryName(library) + library.displayName.parents;
 }
 
 } // namespace
@@ -101,9 +98,8 @@ void LibraryPopup::paintEvent(QPaintEvent*)
     const int chevron = 14;
     QRect textArea = area.adjusted(4, 0, -chevron, 0);
     if (library) {
-        const QString name = libraryName(*library);
-        QString rest = library->displayName.parents;
-        if (!library->isLinked()) rest += QLatin1Char(' ') + unlinkedNote();
+        const QString name = unlinkedMark(*library) + libraryName(*library);
+        const QString rest = library->displayName.parents;
         painter.setFont(font());
         painter.setPen(text);
         const QString shownName = metrics.elidedText(name, Qt::ElideRight, textArea.width());

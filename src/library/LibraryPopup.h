@@ -13,8 +13,8 @@ class Library;
 // The library popup of the library pane's header: a borderless pop-up of the
 // libraries, one item per library in the list's order. Each title is the
 // folder's name, followed by the parent folders that tell it apart in the
-// quieter colour; a library kept for this run only says so after its name,
-// in the quieter colour too.
+// quieter colour; the title of a library kept for this run only starts
+// with "- ".
 class LibraryPopup : public QComboBox {
 public:
     explicit LibraryPopup(QWidget* parent = nullptr);

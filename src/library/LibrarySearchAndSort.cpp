@@ -12,7 +12,6 @@
 
 #include <QLineEdit>
 #include <QMenu>
-#include <QSignalBlocker>
 
 #include <algorithm>
 
@@ -75,10 +74,7 @@ void LibrarySearchAndSort::clearSearch()
     QLineEdit* field = m_header.searchField();
     if (m_filter.isEmpty() && field->text().isEmpty()) return;
     m_filter.clear();
-    {
-        const QSignalBlocker block(field);
-        field->clear();
-    }
+    field->clear(); // its clear button goes with the text (see showSearchOf)
     applyFilter();
     m_pane.showState();
 }
@@ -110,7 +106,9 @@ void LibrarySearchAndSort::showSearchOf(const Library* library)
                 m_filter = text;
                 break;
             }
-    const QSignalBlocker block(m_header.searchField());
+    // Not with the field's signals blocked: its clear button hears of the
+    // new text through them (and the filter already matches it, so the
+    // search is not run again).
     m_header.searchField()->setText(m_filter);
 }
 

@@ -40,17 +40,6 @@ namespace {
 
 LibraryViewController::FolderChooser g_folderChooser;
 
-QString lastComponent(const QString& path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString folderOf(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
-}
-
 } // namespace
 
 // Construction -------------------------------------------------------------------------
@@ -325,30 +314,10 @@ void LibraryViewController::showState()
 
 // Errors -----------------------------------------------------------------------------------
 
-void LibraryViewController::presentError(const PlatformError& error, const QStringList& paths)
+void LibraryViewController::presentError(const PlatformError& error)
 {
     if (error.isCancellation()) return;
-    if (m_host) m_host->presentError(withShownNames(error, paths));
-}
-
-PlatformError LibraryViewController::withShownNames(PlatformError error, QStringList paths)
-{
-    // The file system's words name items as the disk holds them ("Plot:twist");
-    // the writer knows them as their rows show them ("Plot/twist").
-    if (!error.filePath.isEmpty()) paths << error.filePath;
-    QStringList names;
-    for (const QString& path : paths) {
-        names << lastComponent(path);
-        names << lastComponent(folderOf(path));
-    }
-    for (const QString& name : names) {
-        const QString disk = QStringLiteral("“") + NativePath::shown(name) + QStringLiteral("”");
-        const QString shown = QStringLiteral("“") + File::shownName(name) + QStringLiteral("”");
-        if (disk == shown) continue;
-        error.errorDescription.replace(disk, shown);
-        error.recoverySuggestion.replace(disk, shown);
-    }
-    return error;
+    if (m_host) m_host->presentError(error);
 }
 
 // What the window asks --------------------------------------------------------------------

@@ -154,9 +154,8 @@ public:
     Document* document() const;
     FileController* fileController() const;
     void showState();
-    // Presents an error with the window, naming files as the rows show them
-    // (paths: the files the error may name besides its own).
-    void presentError(const PlatformError& error, const QStringList& paths = {});
+    // Presents an error with the window.
+    void presentError(const PlatformError& error);
 
     // What the window asks of the pane.
     // The document at path in the library's own tree (not a search copy).
@@ -182,7 +181,6 @@ private:
     void buildViews();
     void addFolder();
     void summaryLinesDidChange();
-    static PlatformError withShownNames(PlatformError error, QStringList paths);
 
     LibraryPaneHost* m_host = nullptr;
     // The window whose commands reach this pane.

@@ -11,10 +11,12 @@ namespace lumora::dialect {
 // Lines MultiMarkdown reads as other blocks than cmark does, each rewritten
 // to what cmark reads as that block. (ListRules does the same for lists.)
 
-// A quote marker followed by a tab (after at most one space) starts code in
-// the quote: MultiMarkdown reads the tab as code's indentation, where cmark
-// counts it to the next tab stop and finds too few columns. The line with
-// the tab as the marker's space and four spaces.
+// A quote marker followed by a tab (after at most one space), or by four
+// spaces, starts code in the quote: MultiMarkdown reads the tab or the four
+// spaces after the marker as code's indentation, where cmark takes the
+// marker's space first and counts the tab to the next tab stop, and finds
+// too few columns. The line with the tab as the marker's space and four
+// spaces, or with a space more after the marker.
 inline std::optional<std::string> quotedCodeLine(std::string_view line)
 {
     size_t i = leadingSpaces(line);
@@ -22,6 +24,12 @@ inline std::optional<std::string> quotedCodeLine(std::string_view line)
     while (i < line.size() && line[i] == '>') {
         ++i;
         if (i + 1 < line.size() && line[i] == ' ' && line[i + 1] == '>') ++i;
+    }
+    if (leadingSpaces(line.substr(i)) >= 4 && !isBlankLine(line.substr(i))) {
+        std::string code(line.substr(0, i));
+        code += ' ';
+        code.append(line.substr(i));
+        return code;
     }
     size_t tab = i;
     if (tab < line.size() && line[tab] == ' ') ++tab;

@@ -96,7 +96,9 @@ void DialectConversion::run(const std::function<void(std::string_view html)>& ta
     state_.part = DialectSource::Part::notes;
     // Notes are read in the order of their numbers; reading one may
     // number further notes, which join the end of the queue.
+    // A glossary entry's definition links no other entries.
     for (size_t i = 0; i < notes_.numberedCount(); ++i) {
+        terms_.setReadingGlossaryEntry(notes_.kindOfNumbered(i) == NoteKind::glossary);
         for (cmark_node* block : notes_.blocksOfNumbered(i)) {
             if (options.dialect) tables_.styleTables(block);
             walk(block);
@@ -260,7 +262,10 @@ bool DialectConversion::enter(cmark_node* node)
                 cmark_node_set_fence_info(node, info.c_str());
             }
         }
-        if (options.dialect) elements_.styleCodeBlock(node);
+        if (options.dialect) {
+            elements_.alignListCode(node);
+            elements_.styleCodeBlock(node);
+        }
         return false;
     case CMARK_NODE_LINK:
     case CMARK_NODE_IMAGE:
@@ -270,6 +275,9 @@ bool DialectConversion::enter(cmark_node* node)
         // Markdown numbers an ordered list from 1 whatever its first item's
         // number, and MultiMarkdown keeps to that.
         if (options.dialect && node->as.list.list_type == CMARK_ORDERED_LIST) cmark_node_set_list_start(node, 1);
+        break;
+    case CMARK_NODE_ITEM:
+        if (options.dialect) elements_.keepNumberAsText(node);
         break;
     default:
         break;

@@ -66,20 +66,33 @@ void appendHref(std::string& out, std::string_view url)
     }
 }
 
-// Attributes of a link definition; an image's width and height go into
-// its style.
+// An image's width or height in pixels ("40px" or "40"): the number the
+// HTML attribute takes; empty for another unit ("50%", "3em").
+std::string_view pixelCount(std::string_view value)
+{
+    if (value.size() > 2 && value.substr(value.size() - 2) == "px") value.remove_suffix(2);
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos) return {};
+    return value;
+}
+
+// Attributes of a link definition; an image's width and height in pixels
+// are its width and height attributes, in other units its style.
 void appendAttributes(std::string& out, const std::vector<LinkAttribute>& attributes, bool image)
 {
     std::string style;
     for (const LinkAttribute& attribute : attributes) {
+        std::string_view value = attribute.value;
         if (image && (attribute.key == "width" || attribute.key == "height")) {
-            style += attribute.key + ":" + attribute.value + ";";
-            continue;
+            value = pixelCount(attribute.value);
+            if (value.empty()) {
+                style += attribute.key + ":" + attribute.value + ";";
+                continue;
+            }
         }
         out += ' ';
         appendEscapedHtml(out, attribute.key);
         out += "=\"";
-        appendEscapedHtml(out, attribute.value);
+        appendEscapedHtml(out, value);
         out += '"';
     }
     if (!style.empty()) {

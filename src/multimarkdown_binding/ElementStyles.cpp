@@ -4,9 +4,11 @@
 #include "multimarkdown_binding/DialectMarkers.h"
 #include "multimarkdown_binding/EngineText.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumora::dialect {
 
@@ -65,6 +67,121 @@ bool ElementStyles::isTerm(const cmark_node* node, const cmark_node* root) const
 bool ElementStyles::isDefinitions(const cmark_node* node, const cmark_node* root) const
 {
     return node->type == CMARK_NODE_LIST && node->parent == root && state_.source.beginsDefinitions(node->start_line);
+}
+
+namespace {
+
+// Whether item's text begins with a number that cmark read as a list of
+// its own ("* 14. Dezember").
+bool beginsWithNumberList(const cmark_node* item)
+{
+    const cmark_node* inner = item->first_child;
+    return inner && inner->type == CMARK_NODE_LIST && inner->as.list.list_type == CMARK_ORDERED_LIST
+        && inner->start_line == item->start_line && inner->first_child;
+}
+
+} // namespace
+
+// "* 14. Dezember" is an item whose text begins with a number: cmark reads
+// a list inside the item, MultiMarkdown the number as the item's text. The
+// inner list's first item gives its blocks to the outer item, its paragraph
+// headed by the number as written (and any further items stay a list after
+// them). "1. 2. 3. x" is a chain of such lists, one item each: every number
+// heads the innermost paragraph, whose blocks move out at once.
+void ElementStyles::keepNumberAsText(cmark_node* item)
+{
+    if (!beginsWithNumberList(item)) return;
+    cmark_node* outer = item->first_child;
+    std::vector<const cmark_node*> lists{outer};
+    cmark_node* innermost = outer->first_child;
+    while (beginsWithNumberList(innermost) && innermost->first_child == innermost->last_child
+           && innermost->parent->first_child == innermost->parent->last_child) {
+        lists.push_back(innermost->first_child);
+        innermost = innermost->first_child->first_child;
+    }
+    cmark_node* paragraph = innermost->first_child;
+    if (paragraph && paragraph->type != CMARK_NODE_PARAGRAPH) return;
+    std::string numbers;
+    for (const cmark_node* list : lists) {
+        const cmark_node* first = list->first_child;
+        const std::string_view line = sourceLine(first->start_line);
+        const size_t markerStart = size_t(std::max(first->start_column, 1) - 1);
+        size_t markerEnd = markerStart;
+        while (markerEnd < line.size() && line[markerEnd] >= '0' && line[markerEnd] <= '9') ++markerEnd;
+        if (markerEnd == markerStart || markerEnd >= line.size()) return;
+        if (!numbers.empty()) numbers += ' ';
+        numbers.append(line.substr(markerStart, markerEnd - markerStart + 1));
+    }
+
+    // The blocks move once, to the outer item, never down the chain: cmark
+    // checks each move against every ancestor of the new place.
+    while (cmark_node* child = innermost->first_child) cmark_node_insert_before(outer, child);
+    if (!paragraph) {
+        paragraph = newNode(CMARK_NODE_PARAGRAPH);
+        cmark_node_append_child(paragraph, newText(numbers));
+        cmark_node_insert_before(outer, paragraph);
+    } else if (paragraph->first_child && paragraph->first_child->type == CMARK_NODE_TEXT) {
+        cmark_node* text = paragraph->first_child;
+        numbers += ' ';
+        numbers.append(literalOf(text));
+        cmark_node_set_literal(text, numbers.c_str());
+    } else {
+        numbers += ' ';
+        cmark_node_prepend_child(paragraph, newText(numbers));
+    }
+    cmark_node* innermostList = innermost->parent;
+    discardNode(innermost);
+    if (innermostList == outer) {
+        if (!outer->first_child) discardNode(outer);
+        return;
+    }
+    if (innermostList->first_child) cmark_node_insert_before(outer, innermostList);
+    discardNode(outer);
+}
+
+// MultiMarkdown indents an item's blocks by four columns, whatever its
+// marker, and its code by four more: "1. Request:" over "        curl x"
+// is code of "curl x", where cmark counts from the item's text (three
+// columns in) and keeps a space. The columns an item's text stands short
+// of four, over every item the code lies in, come off each line of the
+// code.
+void ElementStyles::alignListCode(cmark_node* code)
+{
+    if (code->as.code.fenced) return;
+    int extra = 0;
+    const cmark_node* at = code->parent;
+    for (; at && (at->type == CMARK_NODE_ITEM || at->type == CMARK_NODE_LIST); at = at->parent)
+        if (at->type == CMARK_NODE_ITEM) extra += 4 - (at->as.list.marker_offset + at->as.list.padding);
+    if (extra <= 0) return;
+    const std::string_view literal = viewOf(code->as.code.literal);
+    std::string aligned;
+    aligned.reserve(literal.size());
+    size_t start = 0;
+    while (start < literal.size()) {
+        size_t end = literal.find('\n', start);
+        end = end == std::string_view::npos ? literal.size() : end + 1;
+        size_t skip = 0;
+        while (skip < size_t(extra) && start + skip < end && literal[start + skip] == ' ') ++skip;
+        aligned.append(literal.substr(start + skip, end - start - skip));
+        start = end;
+    }
+    if (aligned.size() != literal.size()) cmark_node_set_literal(code, aligned.c_str());
+}
+
+std::string_view ElementStyles::sourceLine(int line)
+{
+    const std::string& document =
+        state_.part == DialectSource::Part::body ? state_.source.document() : state_.source.notesDocument();
+    if (lineStarts_.empty() || linesOf_ != state_.part) {
+        lineStarts_.assign(1, 0);
+        for (size_t at = document.find('\n'); at != std::string::npos; at = document.find('\n', at + 1))
+            lineStarts_.push_back(at + 1);
+        linesOf_ = state_.part;
+    }
+    if (line < 1 || size_t(line) > lineStarts_.size()) return {};
+    const size_t start = lineStarts_[size_t(line) - 1];
+    const size_t end = size_t(line) < lineStarts_.size() ? lineStarts_[size_t(line)] - 1 : document.size();
+    return std::string_view(document).substr(start, end - start);
 }
 
 // "`source`{=html}" (or "{=*}") passes its source through; raw source

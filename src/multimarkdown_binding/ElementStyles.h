@@ -2,13 +2,18 @@
 
 #include "multimarkdown_binding/ConversionState.h"
 
+#include <string_view>
+#include <vector>
+
 namespace lumora::dialect {
 
 // The shapes MultiMarkdown gives elements cmark writes otherwise: a
 // paragraph of one image as a figure, fenced code with its language as a
 // class, raw source ("`x`{=html}", "```{=html}") passed through or left
-// out, definition lists, and the attributes of links and images whose
-// definitions have some. DialectHtml writes what it styles.
+// out, definition lists, a number at the start of a list item as its text,
+// code in a list item indented as MultiMarkdown counts, and the attributes
+// of links and images whose definitions have some. DialectHtml writes what
+// it styles.
 class ElementStyles {
 public:
     explicit ElementStyles(ConversionState& state);
@@ -20,8 +25,10 @@ public:
     // into one <dl> for each run of them.
     void buildDefinitionLists(cmark_node* root);
 
-    // During the pass, as it enters an inline container, a fenced code
-    // block, a link or an image, or leaves a paragraph.
+    // During the pass, as it enters a list item, an inline container, a
+    // fenced code block, a link or an image, or leaves a paragraph.
+    void keepNumberAsText(cmark_node* item);
+    void alignListCode(cmark_node* code);
     void convertRawSpans(cmark_node* container);
     void styleCodeBlock(cmark_node* node);
     void takeLinkAttributes(cmark_node* node);
@@ -31,8 +38,13 @@ public:
 private:
     bool isTerm(const cmark_node* node, const cmark_node* root) const;
     bool isDefinitions(const cmark_node* node, const cmark_node* root) const;
+    std::string_view sourceLine(int line);
 
     ConversionState& state_;
+    // Where each line of the document being read starts, made when first
+    // needed.
+    std::vector<size_t> lineStarts_;
+    DialectSource::Part linesOf_ = DialectSource::Part::body;
     BlockStyle definitionStyle_{BlockStyle::Kind::definition, {}, nullptr};
 };
 

@@ -10,6 +10,7 @@
 
 #include <QChar>
 
+#include <cctype>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,13 @@ size_t wordCharacterWidth(const unsigned char* data, size_t at, size_t length)
         code = (code << 6) | (data[at + k] & 0x3F);
     }
     return QChar::isLetterOrNumber(code) ? width : 0;
+}
+
+// White space, or ASCII punctuation: what may stand outside a pair of
+// dollars.
+bool isSpaceOrPunctuation(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || (c < 0x80 && std::ispunct(c));
 }
 
 } // namespace
@@ -128,18 +136,19 @@ cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* pa
         open = c == inlineMathOpen ? "\\(" : "\\[";
         close = c == inlineMathOpen ? "\\)" : "\\]";
     } else if (c == '$') {
-        // No space inside the dollars and white space outside them, as
-        // MultiMarkdown documents it: prices ("$5 and $6", "US$5 or 6$.")
-        // stay text.
+        // No white space inside the dollars, and white space or
+        // punctuation outside them: prices ("$5 and $6", "US$5") stay
+        // text, "($x$)" and "$x$." are math.
         const bool display = at + 1 < length && data[at + 1] == '$';
         const size_t width = display ? 2 : 1;
-        if (!isSpace(before) || at + width >= length || isSpace(data[at + width])) return nullptr;
+        if (!isSpaceOrPunctuation(before) || at + width >= length || isSpace(data[at + width])) return nullptr;
         CloserSearch& search = display ? displayDollarSearch_ : dollarSearch_;
         const size_t found = nextCloser(search, paragraph, data, length, at + width + 1, [&](size_t i) {
             if (data[i] != '$' || isSpace(data[i - 1]) || data[i - 1] == '\\') return false;
             const size_t after = i + (display ? 2 : 1);
             if (display && (after > length || data[i + 1] != '$')) return false;
-            return after >= length || isSpace(data[after]);
+            // A single dollar right before another is no closer of its own.
+            return after >= length || (data[after] != '$' && isSpaceOrPunctuation(data[after]));
         });
         if (found == std::string::npos) return nullptr;
         contentStart = at + width;
@@ -167,7 +176,8 @@ cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* pa
         } else {
             // "x^2", "m^2", "H~2": right after a character, a run of
             // letters and digits up to the next character of another kind.
-            if (isSpace(before)) return nullptr;
+            // A caret may also begin its block ("^word").
+            if (isSpace(before) && !(c == '^' && at == 0)) return nullptr;
             size_t run = at + 1;
             while (run < length) {
                 const size_t width = wordCharacterWidth(data, run, length);

@@ -69,8 +69,10 @@ MetadataBlock MetadataBlock::parse(std::string_view text)
         }
         const std::optional<size_t> length = isIndented(line) ? std::nullopt : keyLength(line);
         if (length) {
-            entries.push_back(
-                {normalizedKey(line.substr(0, *length)), std::string(trimmedSpaces(line.substr(*length + 1)))});
+            const std::string_view value = trimmedSpaces(line.substr(*length + 1));
+            // "Ingredients:" over a list is text: a block begins with a value.
+            if (first && !fenced && value.empty()) return block;
+            entries.push_back({normalizedKey(line.substr(0, *length)), std::string(value)});
         } else if (first) {
             return block;
         } else {

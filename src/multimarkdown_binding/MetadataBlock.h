@@ -17,8 +17,10 @@ namespace lumora {
 // may stand between "---" lines (the closing one may be "..."). A key is a
 // letter or digit followed by letters, digits, spaces, "_" and "-" at the
 // start of a line, and its colon is followed by white space or the end of the
-// line (so a text that opens with a URL is not metadata). Every other line,
-// indented or not, continues the value before it.
+// line (so a text that opens with a URL is not metadata). Unless the block
+// stands between "---" lines, its first line has a value after the colon
+// ("Ingredients:" over a list is text). Every other line, indented or not,
+// continues the value before it.
 class MetadataBlock {
 public:
     struct Entry {

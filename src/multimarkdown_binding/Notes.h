@@ -48,6 +48,7 @@ public:
     // may number further notes, which join the end), and the blocks of each.
     size_t numberedCount() const { return order_.size(); }
     std::vector<cmark_node*> blocksOfNumbered(size_t index) const;
+    NoteKind kindOfNumbered(size_t index) const { return notes_[size_t(order_[index])].kind; }
 
     // After the pass: the list of each kind's numbered notes, appended to
     // root.

@@ -179,11 +179,16 @@ bool SmartTypography::apply(std::string_view text, char next, std::string& out)
             break;
         case '\'':
             if (i + 1 < text.size() && text[i + 1] == '\'') {
-                // TeX's closing double quote.
-                if (!tex_.open.empty()) {
-                    tex_.closed[tex_.open.back()] = true;
-                    tex_.open.pop_back();
+                // TeX's closing double quote, where `` opened one; else
+                // it stays as written.
+                if (tex_.open.empty()) {
+                    out += "''";
+                    previous_ = Class::other;
+                    i += 2;
+                    break;
                 }
+                tex_.closed[tex_.open.back()] = true;
+                tex_.open.pop_back();
                 put(quotes.closeDouble, Class::other);
                 i += 2;
                 break;

@@ -19,7 +19,8 @@ std::optional<QuotesLanguage> quotesLanguageNamed(std::string_view name);
 // Smart typography over the text of one block, a text at a time in reading
 // order: curly quotes (opening after white space or opening punctuation,
 // apostrophes between letters, a closing single quote only where one was
-// opened), `` and '' as double quotes, -- and --- as en and em dashes, a
+// opened), `` and '' as double quotes (either one unpaired stays as
+// written), -- and --- as en and em dashes, a
 // hyphen between digits as an en dash, ... and ". . ." as an ellipsis, and
 // "\ " as a no-break space. A double quote right after a digit, with no
 // double quote open, is an inch mark and stays straight.

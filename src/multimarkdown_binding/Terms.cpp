@@ -128,7 +128,8 @@ void Terms::markRun(cmark_node* first, cmark_node* last)
             // with.
             for (size_t end = wordEnd; end > wordStart; --end) {
                 const auto it = wordTerms_.find(phrase);
-                if (it != wordTerms_.end()) {
+                if (it != wordTerms_.end()
+                    && !(readingGlossaryEntry_ && it->second.kind == NoteKind::glossary)) {
                     best = {start, end, &it->second};
                     break;
                 }

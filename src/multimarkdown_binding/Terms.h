@@ -28,8 +28,10 @@ public:
 
     bool hasWordTerms() const { return !wordTerms_.empty(); }
     // The defined terms standing as words, or runs of words, of the
-    // container's text become references.
+    // container's text become references; glossary terms not while the
+    // pass reads a glossary entry's definition.
     void markWordTerms(cmark_node* container);
+    void setReadingGlossaryEntry(bool reading) { readingGlossaryEntry_ = reading; }
 
     // The pair from open to the end of the output (its closing bracket not
     // yet written), opened by "[?" or "[>", turned into a reference when it
@@ -58,6 +60,7 @@ private:
     std::unordered_map<std::string, WordTerm> wordTerms_; // by label, words separated by one space
     std::unordered_set<std::string> wordTermPrefixes_;   // the first words of the terms of several
     std::unordered_set<std::string> abbreviationsUsed_;
+    bool readingGlossaryEntry_ = false;
 };
 
 } // namespace lumora::dialect

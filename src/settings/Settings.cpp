@@ -3,6 +3,7 @@
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/files/Bookmark.h"
 #include "platform/files/FileReader.h"
+#include "platform/files/NativePath.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Localization.h"
 #include "platform/files/UserDefaults.h"
@@ -139,6 +140,12 @@ Settings::Settings(UserDefaults* store) : Settings(store, DeferStart{})
 Settings::Settings(UserDefaults* store, DeferStart)
     : m_userDefaults(store), m_stylesheet(MarkdownStylesheet::defaultStylesheet())
 {
+    // Themes another Lumora adds, edits or removes meanwhile keep those
+    // changes: the stored list merges theme by theme.
+    if (m_userDefaults)
+        m_userDefaults->mergeByRecords(kThemes, [](const QVariant& record) {
+            return record.toMap().value(QStringLiteral("id")).toString();
+        });
     readPreferences();
 }
 
@@ -419,7 +426,7 @@ MarkdownStylesheet Settings::readLinkedStylesheet(const QByteArray& bookmarkData
     const auto bookmark = Bookmark::fromData(bookmarkData);
     if (!bookmark)
         throw LumoraError(localized("stylesheet.error.link"), localized("stylesheet.error.link.info"));
-    const QString name = QFileInfo(bookmark->path()).fileName();
+    const QString name = NativePath::shownNameOf(bookmark->path());
     const auto fail = [&](const QString& detail) {
         return LumoraError(localizedFormat(QStringLiteral("stylesheet.error.message"), {name}), detail);
     };
@@ -457,7 +464,9 @@ void Settings::setStylesheetURL(const QUrl& url)
     QString problem;
     const auto bookmark = Bookmark::create(url.toLocalFile(), &problem);
     if (!bookmark)
-        throw LumoraError(localizedFormat(QStringLiteral("stylesheet.error.message"), {url.fileName()}), problem);
+        throw LumoraError(localizedFormat(QStringLiteral("stylesheet.error.message"),
+                                          {NativePath::shownNameOf(NativePath::fromFileUrl(url))}),
+                          problem);
     const QByteArray data = bookmark->data();
     // Read before storing the link: a file that is not a stylesheet leaves
     // the working link and stylesheet as they were.

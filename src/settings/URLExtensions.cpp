@@ -1,6 +1,7 @@
 #include "settings/URLExtensions.h"
 
 #include "platform/files/FileManager.h"
+#include "platform/files/NativePath.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -46,10 +47,7 @@ QString uniqueFileURL(const QString& path)
 
 QString localizedName(const QString& path)
 {
-    const QString clean = withoutTrailingSlashes(path);
-    if (clean == QLatin1String("/")) return clean;
-    const QString name = QFileInfo(clean).fileName();
-    return name.isEmpty() ? clean : name;
+    return NativePath::shownNameOf(withoutTrailingSlashes(path));
 }
 
 QList<QStringList> displayNames(const QStringList& folderPaths)
@@ -82,8 +80,9 @@ QList<QStringList> displayNames(const QStringList& folderPaths)
 AttributedDisplayName attributedDisplayName(const QString& path, const QStringList& parentComponents)
 {
     AttributedDisplayName name{localizedName(path), QString()};
-    if (!parentComponents.isEmpty())
-        name.parents = QStringLiteral(" \u2013 ") + parentComponents.join(QLatin1Char('/'));
+    QStringList shown;
+    for (const QString& component : parentComponents) shown << NativePath::shownName(component);
+    if (!shown.isEmpty()) name.parents = QStringLiteral(" \u2013 ") + shown.join(QLatin1Char('/'));
     return name;
 }
 

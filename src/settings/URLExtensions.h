@@ -13,7 +13,8 @@ namespace lumora::url {
 // symbolic link occupies its name.
 QString uniqueFileURL(const QString& path);
 
-// The name shown for an item: its last path component ("/" for the root).
+// The name shown for an item: its last path component ("/" for the root),
+// as NativePath::shownName shows it.
 QString localizedName(const QString& path);
 
 // For each folder, the parent folder names needed to tell folders of equal

@@ -6,6 +6,7 @@
 #include "platform/application/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/files/FileManager.h"
+#include "platform/files/FileWriter.h"
 #include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Dispatch.h"
@@ -149,6 +150,8 @@ int runApplication(QApplication& app, int argc, char* argv[])
     dispatch::background([] { PreviewViewController::removeAbandonedPages(); });
     // What moves to the Trash cut short by a kill left there.
     dispatch::background([] { FileManager::cleanUpInterruptedTrashMoves(); });
+    // And what saves that a kill cut short left among the backups.
+    dispatch::background([] { removeAbandonedBackups(); });
     QObject::connect(&instance, &SingleInstance::argumentsReceived, controller.get(),
                      [&controller](const QStringList& received, const QString& folder) {
                          controller->openHandedOverDocuments(SingleInstance::fileArguments(received, folder));

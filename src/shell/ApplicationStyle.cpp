@@ -1,5 +1,7 @@
 #include "shell/ApplicationStyle.h"
 
+#include "widgets/ViewUtilities.h"
+
 #include <QMenu>
 #include <QPainter>
 #include <QStyleFactory>
@@ -14,6 +16,7 @@ constexpr int kRowExtra = 6;        // added to each row's height
 constexpr int kSeparatorHeight = 11;
 constexpr int kSeparatorInset = 12;
 constexpr int kShortcutInset = 10;
+constexpr double kCheckBoxFrame = 0.35; // of the way from the window colour to the text's
 
 } // namespace
 
@@ -69,6 +72,23 @@ void ApplicationStyle::drawPrimitive(PrimitiveElement element, const QStyleOptio
         painter->drawPolyline(QPolygonF{QPointF(r.left(), r.center().y() + 0.5),
                                         QPointF(r.left() + r.width() * 0.38, r.bottom() - 0.5),
                                         QPointF(r.right(), r.top() + 1)});
+        painter->restore();
+        return;
+    }
+    if (element == PE_IndicatorCheckBox) {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        // Fusion frames the box in the window colour darkened, which a dark
+        // window swallows: the frame takes a step towards the text colour
+        // instead, as far in a dark theme as in a light one. A box with the
+        // keyboard focus keeps Fusion's focus colour.
+        if ((option->state & State_HasFocus) && (option->state & State_KeyboardFocusChange)) return;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->translate(0.5, 0.5);
+        painter->setPen(views::blend(option->palette.color(QPalette::Window),
+                                     option->palette.color(QPalette::WindowText), kCheckBoxFrame));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
         painter->restore();
         return;
     }

@@ -7,7 +7,8 @@ namespace lumora {
 // Qt's Fusion style, drawn from the application's palette (which follows
 // the theme), with calmer menus: a hairline frame in the palette's mid
 // colour, taller rows with room at the sides, a rounded selection and
-// separators that stop short of the edges; long menus scroll.
+// separators that stop short of the edges; long menus scroll. A checkbox's
+// frame shows as clearly on a dark window as on a light one.
 class ApplicationStyle : public QProxyStyle {
     Q_OBJECT
 

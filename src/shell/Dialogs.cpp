@@ -5,6 +5,7 @@
 #include "document/EncodingView.h"
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/DocumentWindowBase.h"
+#include "platform/files/NativePath.h"
 #include "platform/files/UserDefaults.h"
 #include "platform/foundation/Localization.h"
 #include "shell/DocumentController.h"
@@ -75,6 +76,14 @@ QString startFolder(const QString& remembered)
     if (!remembered.isEmpty() && QFileInfo(remembered).isDir()) return remembered;
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+// The document's name as a file dialog proposes it: the name on disk,
+// with ":" as it is stored.
+QString nameOnDisk(const DocumentBase& document)
+{
+    return document.isUntitled() ? document.displayName()
+                                 : NativePath::shown(QFileInfo(document.filePath()).fileName());
 }
 
 // Where a dialog for the document starts: beside its file, else where the
@@ -392,7 +401,7 @@ std::optional<QString> StandardDialogs::chooseNewName(DocumentBase& document)
 std::optional<QString> StandardDialogs::chooseMoveLocation(DocumentBase& document)
 {
     const QString path = savePath(windowFor(&document), localized("dialog.move.title"),
-                                  startFolder(document, m_lastFolder), document.displayName(), QString(),
+                                  startFolder(document, m_lastFolder), nameOnDisk(document), QString(),
                                   {localized("dialog.filter.all") + QStringLiteral(" (*)")});
     if (path.isEmpty()) return std::nullopt;
     m_lastFolder = QFileInfo(path).path();

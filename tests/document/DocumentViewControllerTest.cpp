@@ -12,7 +12,9 @@
 
 #include <QFile>
 #include <QImage>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextCursor>
 #include <QTextDocument>
 
 #include <gtest/gtest.h>
@@ -195,4 +197,45 @@ TEST(DocumentViewControllerTest, APaneGoesQuietlyWithTextSelected)
     pane->textView()->setSelectedRange(Range(5, 8));
     pane.reset(); // the editor's selection goes as the pane is destroyed
     EXPECT_TRUE(document.editors().empty());
+}
+
+TEST(DocumentViewControllerTest, ShowingTheStatisticsLineKeepsTheCaretLineInSight)
+{
+    Settings& settings = Settings::shared();
+    const bool saved = settings.isInfoViewVisible();
+    if (settings.isInfoViewVisible()) settings.toggleInfoViewVisible();
+    QByteArray text;
+    for (int i = 0; i < 200; ++i) text += "Line " + QByteArray::number(i) + "\n";
+    Document document;
+    ASSERT_TRUE(document.data().readDocument(text).ok());
+    DocumentViewController pane;
+    pane.resize(700, 400);
+    pane.show();
+    pane.setDocument(&document);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    TextView* editor = pane.textView();
+    const auto lineOfCaret = [&] { return editor->cursorRect(); };
+    // The caret on the last line wholly in sight.
+    qsizetype last = 0;
+    for (qsizetype position = 0; position < text.size(); position = text.indexOf('\n', position) + 1) {
+        QTextCursor c(editor->document());
+        c.setPosition(int(position));
+        if (editor->cursorRect(c).bottom() >= editor->viewport()->height()) break;
+        last = position;
+    }
+    ASSERT_GT(last, 0);
+    editor->setSelectedRange(Range(last, 0));
+    const int scrolled = editor->verticalScrollBar()->value();
+    ASSERT_LT(lineOfCaret().bottom(), editor->viewport()->height());
+
+    const int height = editor->height();
+    settings.toggleInfoViewVisible();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return editor->height() < height; }, 5000));
+    // The text moved up: the caret's line stands above the statistics line.
+    EXPECT_LT(lineOfCaret().bottom(), editor->viewport()->height());
+    EXPECT_GE(lineOfCaret().top(), 0);
+    EXPECT_GT(editor->verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(editor->selectedRange(), Range(last, 0));
+
+    if (settings.isInfoViewVisible() != saved) settings.toggleInfoViewVisible();
 }

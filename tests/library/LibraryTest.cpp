@@ -7,7 +7,9 @@
 
 #include <QDir>
 #include <QJsonDocument>
+#include <QProcess>
 
+#include <cstdio>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -359,4 +361,90 @@ TEST(Library, ALoadNobodyWaitsForStopsAndAWindowClosingMeanwhileIsSafe)
     EXPECT_EQ(missing->loadFileTreeInBackground([&](const PlatformStatus& status) { failed = status; }), 0u);
     ASSERT_TRUE(failed);
     EXPECT_FALSE(failed->ok());
+}
+
+namespace {
+
+// A Lumora's list of libraries in a child process, over the preferences
+// file given: it reads the list once at its start, as Lumora does; then
+// "add <folder>", "unlink <folder>" and "sort <folder> <order>" change it
+// as the sidebar does, each answered with "ok".
+const ChildRole libraryKeeper("library-keeper", [](const QStringList& arguments) {
+    UserDefaults defaults(arguments.value(0));
+    LibraryController list(defaults);
+    (void)list.load();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char line[4096];
+    while (std::fgets(line, sizeof line, stdin)) {
+        const QStringList words = QString::fromUtf8(line).trimmed().split(' ');
+        const QString& verb = words.value(0);
+        const auto library = list.libraryWithURL(words.value(1));
+        bool done = true;
+        if (verb == "add") {
+            list.addLibrary(words.value(1), 0);
+        } else if (!library) {
+            done = false;
+        } else if (verb == "unlink") {
+            (void)list.toggleLinked(*library);
+        } else if (verb == "sort") {
+            library->sortKey = Library::sortKeyFromRawValue(words.value(2)).value_or(Library::SortKey::name);
+            list.save();
+        }
+        std::printf(done && defaults.lastWriteSucceeded() ? "ok\n" : "failed\n");
+        std::fflush(stdout);
+    }
+    return 0;
+});
+
+struct Keeper : CommandedChild {
+    explicit Keeper(const QString& preferences) : CommandedChild("library-keeper", {preferences}) {}
+    QByteArray tell(const QString& command) { return CommandedChild::tell(command.toUtf8()); }
+};
+
+// The stored list: each library's folder name, and its order when it is not
+// by name.
+std::string storedLibraries(const QString& preferences)
+{
+    QStringList libraries;
+    for (const QVariant& record : UserDefaults(preferences).arrayValue("libraries").value_or(QVariantList())) {
+        const auto bookmark = Bookmark::fromData(record.toMap().value("bookmarkData").toByteArray());
+        QString entry = bookmark ? QFileInfo(bookmark->path()).fileName() : QString("?");
+        if (const QString order = record.toMap().value("sortKey").toString(); order != "name") entry += " " + order;
+        libraries << entry;
+    }
+    return libraries.join(", ").toStdString();
+}
+
+} // namespace
+
+// Two Lumoras run at once, each with its own list of libraries over the same
+// preferences: the stored list takes each one's changes library by library,
+// so that neither drops a library the other keeps, brings back one the other
+// unlinked, or undoes the other's sort order.
+TEST(LibraryController, TwoLumorasKeepEachOthersLibraries)
+{
+    const QString preferences = freshDirectory("two-lumoras-config") + "/defaults.json";
+    const QString root = freshDirectory("two-lumoras");
+    for (const char* name : {"libone", "libtwo", "libthree", "libfour"}) QDir(root).mkdir(name);
+    const auto folder = [&](const char* name) { return root + "/" + name; };
+
+    Keeper a(preferences), b(preferences);
+    EXPECT_EQ(a.tell("add " + folder("libone")), "ok");
+    EXPECT_EQ(b.tell("add " + folder("libtwo")), "ok");
+    EXPECT_EQ(storedLibraries(preferences), "libtwo, libone");
+
+    // A third, started now, unlinks libone, which the first still shows.
+    EXPECT_EQ(Keeper(preferences).tell("unlink " + folder("libone")), "ok");
+    EXPECT_EQ(storedLibraries(preferences), "libtwo");
+    EXPECT_EQ(a.tell("add " + folder("libthree")), "ok");
+    EXPECT_EQ(storedLibraries(preferences), "libthree, libtwo");
+
+    // One sorts a library while the other adds one, in either order.
+    EXPECT_EQ(b.tell("sort " + folder("libtwo") + " dateModified"), "ok");
+    EXPECT_EQ(a.tell("add " + folder("libfour")), "ok");
+    EXPECT_EQ(storedLibraries(preferences), "libfour, libthree, libtwo dateModified");
+    EXPECT_EQ(b.tell("add " + folder("libone")), "ok");
+    EXPECT_EQ(a.tell("sort " + folder("libfour") + " dateAdded"), "ok");
+    EXPECT_EQ(storedLibraries(preferences), "libone, libfour dateAdded, libthree, libtwo dateModified");
 }

@@ -154,6 +154,41 @@ TEST(MultiMarkdownBlockRules, WhereMultiMarkdownReadsLinesOtherwise)
         {.text = "- item\n====\n", .expected = {"<li>item\n====</li>"}, .absent = {"<hr"}},
         {.text = "- item\n\n  ====\n", .expected = {"<li>\n<p>item</p>\n<hr />\n</li>\n</ul>"}},
         {.text = "```\n====\n>\tx\n-\t\ty\n```\n", .expected = {"<pre><code>====\n&gt;\tx\n-\t\ty\n</code></pre>"}},
+        // Four spaces after a quote marker start code in the quote, as a
+        // tab does; a paragraph line goes on.
+        {.text = ">    return \"x\";\n>        indented\n",
+         .expected = {"<blockquote>\n<pre><code>return &quot;x&quot;;\n    indented\n</code></pre>\n</blockquote>"}},
+        {.text = "> text\n>    goes on\n", .expected = {"<blockquote>\n<p>text\ngoes on</p>\n</blockquote>"}},
+    });
+}
+
+// An item's text may begin with a number ("* 14. Dezember"): it stays the
+// item's text, as written, where cmark reads a list in the item.
+TEST(MultiMarkdownBlockRules, AnItemBeginningWithANumberKeepsIt)
+{
+    checkConversions({
+        {.text = "* 14. Dezember: Feier\n* 11. Januar: Versammlung\n",
+         .expected = {"<ul>\n<li>14. Dezember: Feier</li>\n<li>11. Januar: Versammlung</li>\n</ul>"},
+         .absent = {"<ol>"}},
+        {.text = "- 01. *Januar*\n- 2)\n\n> 1. 2. 3. drei\n",
+         .expected = {"<li>01. <em>Januar</em></li>\n<li>2)</li>",
+                      "<blockquote>\n<ol>\n<li>2. 3. drei</li>\n</ol>\n</blockquote>"}},
+        // On a line of its own, a numbered list in an item is one.
+        {.text = "- a\n  1. b\n", .expected = {"<li>a\n<ol>\n<li>b</li>\n</ol>\n</li>"}},
+    });
+}
+
+// Code in a list item is indented by four columns for the item, whatever
+// its marker, and four more for the code.
+TEST(MultiMarkdownBlockRules, CodeInAListItemKeepsNoSpaceOfTheItemsIndent)
+{
+    checkConversions({
+        {.text = "1. Request:\n\n        curl x\n         -v\n",
+         .expected = {"<pre><code>curl x\n -v\n</code></pre>"}},
+        {.text = "- a\n\n        eight\n\n- b\n    - c\n\n            twelve\n",
+         .expected = {"<pre><code>eight\n</code></pre>", "<pre><code>twelve\n</code></pre>"}},
+        // Fenced code keeps its spaces.
+        {.text = "1. a\n\n   ```\n     five\n   ```\n", .expected = {"<pre><code>  five\n</code></pre>"}},
     });
 }
 

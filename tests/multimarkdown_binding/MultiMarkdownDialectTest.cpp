@@ -82,6 +82,13 @@ TEST(MultiMarkdownGlossary, InlineDefinitionsAndLaterReferencesLinkToTheGlossary
                       "<p><span class=\"glossary name\">API</span>: application programming interface "
                       "<a href=\"#gnref:1\"",
                       "<span class=\"glossary name\">Term</span>: A defined <em>term</em>."}},
+        // Terms standing in another term's definition are not linked there;
+        // in the body and in a footnote they are.
+        {.text = "An API speaks JSON[^1].\n\n[?API]: An interface speaking JSON.\n[?JSON]: A format an API speaks.\n"
+                 "[^1]: About JSON.\n",
+         .expected = {"<span class=\"glossary name\">API</span>: An interface speaking JSON. <a",
+                      "<span class=\"glossary name\">JSON</span>: A format an API speaks. <a",
+                      "<p>About <a href=\"#gn:2\" id=\"gnref:2-2\""}},
     });
 }
 

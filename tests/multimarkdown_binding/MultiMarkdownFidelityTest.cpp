@@ -27,7 +27,7 @@ TEST(MultiMarkdownFidelity, LinkDefinitionsCarryAttributes)
 {
     checkConversions({
         {"![Pic][id]\n\n[id]: p.png \"T\" width=40px height=400px class=wide\n",
-         {"<img src=\"p.png\" alt=\"Pic\" title=\"T\" class=\"wide\" style=\"width:40px;height:400px;\" />"},
+         {"<img src=\"p.png\" alt=\"Pic\" title=\"T\" width=\"40\" height=\"400\" class=\"wide\" />"},
          {"width=40px"}},
         {"A [link][id].\n\n[id]: http://a.b/c id=x class=\"big one\"\n",
          {"A <a href=\"http://a.b/c\" id=\"x\" class=\"big one\">link</a>."}},
@@ -44,10 +44,15 @@ TEST(MultiMarkdownFidelity, InlineLinksAndImagesCarryAttributes)
 {
     checkConversions({
         // An image with attributes alone in its paragraph is a figure.
+        // Sizes in pixels, or bare numbers, are the image's width and
+        // height; other units its style.
         {"![Alt *text*](pic.png \"Title\" width=40px height=30px)\n",
-         {"<figure>\n<img src=\"pic.png\" alt=\"Alt text\" title=\"Title\" style=\"width:40px;height:30px;\" />\n"
+         {"<figure>\n<img src=\"pic.png\" alt=\"Alt text\" title=\"Title\" width=\"40\" height=\"30\" />\n"
           "<figcaption>Alt <em>text</em></figcaption>\n</figure>"},
-         {"<p>", "width=40px"}},
+         {"<p>", "width=40px", "style"}},
+        {"A ![a](p.png width=40 height=50%) and ![b](q.png width=3em height=12px).\n",
+         {"<img src=\"p.png\" alt=\"a\" width=\"40\" style=\"height:50%;\" />",
+          "<img src=\"q.png\" alt=\"b\" height=\"12\" style=\"width:3em;\" />"}},
         {"A [link](http://example.com class=external) and ![i](p.png id=\"my pic\") in text.\n",
          {"A <a href=\"http://example.com\" class=\"external\">link</a> and <img src=\"p.png\" alt=\"i\" id=\"my pic\" /> "
           "in text."},
@@ -70,6 +75,7 @@ TEST(MultiMarkdownFidelity, SmartTypography)
         {"pages 1-6 and 1990-2000, but well-known\n", {"pages 1\u20136 and 1990\u20132000, but well-known"}},
         {"wait. . . and wait...\n", {"wait\u2026 and wait\u2026"}},
         {"``TeX quotes'' here\n", {"\u201CTeX quotes\u201D here"}},
+        {"An unpaired '' stays, and it'' too.\n", {"An unpaired '' stays, and it'' too."}},
         {"no\\ break\n", {"no\u00A0break"}},
         {"[\"quoted\" text] and \"(aside)\"\n", {"[\u201Cquoted\u201D text] and \u201C(aside)\u201D"}},
         {"'single' and it's the '90s\n", {"\u2018single\u2019 and it\u2019s the \u201990s"}},
@@ -270,8 +276,15 @@ TEST(MultiMarkdownFidelity, MathPassesThroughForARenderer)
         {"Also \\\\(e^{i\\pi}\\\\) and \\\\[a<b\\\\].\n",
          {"Also <span class=\"math\">\\(e^{i\\pi}\\)</span> and <span class=\"math\">\\[a&lt;b\\]</span>."}},
         {"It costs $5 and $6, not $ x $.\n", {"It costs $5 and $6, not $ x $."}, {"math"}},
-        // White space outside the dollars, as MultiMarkdown documents it.
-        {"It costs $5, or 6$. And A$x$b too.\n", {"It costs $5, or 6$. And A$x$b too."}, {"math"}},
+        // White space or punctuation outside the dollars: a letter there
+        // leaves them as written, and a dollar after a space closes nothing.
+        {"A$x$b and US$5 or 6$.\n", {"A$x$b and US$5 or 6$."}, {"math"}},
+        {"It costs $5 and $10. Pay $5, then $6.\n", {"It costs $5 and $10. Pay $5, then $6."}, {"math"}},
+        {"A $x$, then ($y$) and $z$.\n",
+         {"A <span class=\"math\">\\(x\\)</span>, then (<span class=\"math\">\\(y\\)</span>) and "
+          "<span class=\"math\">\\(z\\)</span>."}},
+        {"Energy $$E=mc^2$$.\n", {"Energy <span class=\"math\">\\[E=mc^2\\]</span>."}, {"<sup>"}},
+        {"so \"$x$\" y\n", {"so \u201C<span class=\"math\">\\(x\\)</span>\u201D y"}},
         {"$x$ and\n$y$\n", {"<span class=\"math\">\\(x\\)</span> and\n<span class=\"math\">\\(y\\)</span>"}},
         {"Unclosed \\\\( here\n", {"Unclosed \\( here"}},
     });
@@ -293,6 +306,8 @@ TEST(MultiMarkdownFidelity, SuperscriptsAndSubscripts)
         {"x{~~a~>b~~}y and w~~z~~\n", {"x<del>a</del><ins>b</ins>y and w<del>z</del>"}},
         {"`x^2`, [x^2](http://a.b/x^2) and [a^b^](u)\n",
          {"<code>x^2</code>, <a href=\"http://a.b/x%5E2\">x<sup>2</sup></a> and <a href=\"u\">a<sup>b</sup></a>"}},
+        // A caret may also begin a paragraph.
+        {"^word begins, ^not after a space\n", {"<p><sup>word</sup> begins, ^not after a space</p>"}},
         {"Note[^1] and x[^2]y, \\[^3]\n\n[^1]: A.\n[^2]: B.\n",
          {"Note<a href=\"#fn:1\"", "x<a href=\"#fn:2\"", ", [^3]"}}, 
     });

@@ -46,6 +46,29 @@ TEST(MultiMarkdownMetadata, ATextWithoutMetadataHasNone)
     EXPECT_EQ(MultiMarkdown::metadata(QString(), test::systemExtensions), std::nullopt);
 }
 
+// A first line with nothing after its colon ("Ingredients:") is text; later
+// in a block, a key may have no value.
+TEST(MultiMarkdownMetadata, AFirstKeyWithoutAValueIsText)
+{
+    for (const char* text : {"Ingredients:\n- flour\n- sugar\n\nMix.\n", "Todo:\n\n- milk\n", "Ingredients:\nflour\n"}) {
+        EXPECT_FALSE(MultiMarkdown::hasMetadata(QString::fromUtf8(text), test::systemExtensions)) << text;
+    }
+    test::checkConversions({
+        {.text = "Ingredients:\n- flour\n- sugar\n\nMix.\n",
+         .expected = {"<p>Ingredients:</p>\n<ul>\n<li>flour</li>\n<li>sugar</li>\n</ul>\n<p>Mix.</p>"},
+         .absent = {"<head>"}},
+        {.text = "Todo:\n\n- milk\n", .expected = {"<p>Todo:</p>\n<ul>\n<li>milk</li>"}, .absent = {"<head>"}},
+        {.text = "Ingredients:\nflour\n", .expected = {"<p>Ingredients:\nflour</p>"}, .absent = {"<head>"}},
+    });
+    const QString later = QStringLiteral("Title: Notes\nTodo:\n\nBody.\n");
+    EXPECT_EQ(MultiMarkdown::metadataValue(later, test::systemExtensions, QStringLiteral("todo")),
+              std::optional<QString>(QString()));
+    const QString html = test::htmlOf(later);
+    EXPECT_TRUE(html.contains(QLatin1String("<title>Notes</title>"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QLatin1String("<p>Body.</p>"))) << html.toStdString();
+    EXPECT_FALSE(html.contains(QLatin1String("Todo"))) << html.toStdString();
+}
+
 TEST(MultiMarkdownMetadata, TheNoMetadataFlagHidesIt)
 {
     for (Extensions flag : {Extensions::noMetadata, Extensions::compatibility}) {

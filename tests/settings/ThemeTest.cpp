@@ -363,3 +363,17 @@ TEST(Theme, PossibleOppositesDifferInDarknessAndKind)
     EXPECT_TRUE(Settings::isPossibleOppositeTheme(mineDark, mineLight));
     EXPECT_FALSE(Settings::isPossibleOppositeTheme(dark, sepia));   // dark is taken by light
 }
+
+// Two Lumoras over the same preferences each copy a theme, the first ones
+// ever stored: the stored list holds both copies, each after its original.
+TEST(Theme, TwoLumorasKeepEachOthersThemes)
+{
+    const auto first = makeStore("two-lumoras-themes");
+    UserDefaults second(first->filePath());
+    Settings a(first.get()), b(&second);
+    a.duplicateTheme(0);
+    b.duplicateTheme(1);
+    UserDefaults stored(first->filePath());
+    EXPECT_EQ(ids(Settings(&stored).themes()).join(", ").toStdString(),
+              "light, Light Copy, dark, Dark Copy, sepia, amber");
+}

@@ -335,6 +335,26 @@ TEST(Launch, WhatAKilledMoveToTheTrashLeftIsTakenBackAtTheNextStart)
     EXPECT_EQ(test::readFile(item), "kept");
 }
 
+TEST(Launch, ACopyAKilledSaveLeftAmongTheBackupsGoesAtTheNextStart)
+{
+    const QString root = test::freshDirectory("launch-backups");
+    const QString backups = root + "/state/Lumora/backups";
+    const QString cutShort = backups + "/." + QString(40, 'a') + ".lumora-Xy12Zq";
+    test::writeFile(cutShort, "the whole document, copied aside when the save was killed");
+    const QString kept = backups + "/notes (before an interrupted save 2024-05-01 10.00.00).md";
+    test::writeFile(kept, "an earlier version the writer was told about");
+
+    Launcher launcher(root);
+    QProcess program;
+    ASSERT_TRUE(launcher.start(program));
+    QElapsedTimer timer;
+    timer.start();
+    while (QFileInfo::exists(cutShort) && timer.elapsed() < 20000) QThread::msleep(20);
+    EXPECT_FALSE(QFileInfo::exists(cutShort));
+    EXPECT_EQ(Launcher::quit(program), 0);
+    EXPECT_TRUE(QFileInfo::exists(kept));
+}
+
 // A session that ends sends SIGTERM and, a few seconds later, SIGKILL. The
 // program writes every edit before its first question: the titled document
 // in place, the untitled one to the recovery folder. The question that

@@ -197,10 +197,9 @@ TEST_F(LibrarySidebar, TheFirstLibraryShowsEverywhereAndLaterOnesWait)
     for (LibraryWindow* w : {&a, &b}) {
         EXPECT_EQ(w->pane->library()->url(), first);
         ASSERT_EQ(w->pane->librariesPopup()->count(), 2);
-        // Named as what it is: not in the list for good.
-        EXPECT_TRUE(w->pane->librariesPopup()->itemText(1).startsWith("second-"));
-        EXPECT_TRUE(w->pane->librariesPopup()->itemText(1).endsWith(" (until you quit)"));
-        EXPECT_FALSE(w->pane->librariesPopup()->itemText(0).contains("until"));
+        // Marked as not in the list for good.
+        EXPECT_TRUE(w->pane->librariesPopup()->itemText(1).startsWith("- second-"));
+        EXPECT_TRUE(w->pane->librariesPopup()->itemText(0).startsWith("first-"));
         EXPECT_EQ(w->pane->librariesPopup()->currentIndex(), 0);
     }
     // Choosing it in a popup shows it there alone; an unlinked library is
@@ -717,7 +716,7 @@ TEST_F(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
 {
     LibraryWindow w = openNotes("reveal");
     QList<QUrl> shownItems, opened;
-    bool fileManagerAnswers = false;
+    bool fileManagerAnswers = false, folderOpens = true;
     Workspace::setHandlers(
         [&](const QUrl& item, std::function<void(bool)> done) {
             shownItems << item;
@@ -725,7 +724,7 @@ TEST_F(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
         },
         [&](const QUrl& url) {
             opened << url;
-            return true;
+            return folderOpens;
         });
     w.select(folder + "/Research/Tides.md");
     w.pane->fileCommands().revealInFileManager();
@@ -736,6 +735,14 @@ TEST_F(LibrarySidebar, RevealAsksTheFileManagerAndElseOpensTheFolder)
     w.pane->fileCommands().revealInFileManager();
     EXPECT_EQ(shownItems.last(), QUrl::fromLocalFile(folder + "/Drafts"));
     EXPECT_EQ(opened.size(), 1);
+    EXPECT_TRUE(shell().dialogs.errors.isEmpty());
+    // Neither way works: the writer is told, and where the item is.
+    fileManagerAnswers = folderOpens = false;
+    w.select(folder + "/Research/Tides.md");
+    w.pane->fileCommands().revealInFileManager();
+    EXPECT_EQ(opened.size(), 2);
+    ASSERT_EQ(shell().dialogs.errors.size(), 1);
+    EXPECT_TRUE(shell().dialogs.errors.last().contains("“Tides.md”")) << shell().dialogs.errors.last().toStdString();
     Workspace::setHandlers(nullptr, nullptr);
 }
 
@@ -926,7 +933,9 @@ TEST_F(LibrarySidebar, RowCommandsActOnTheHighlightedRowAndNamesReadAsShown)
 
     // Names with a colon or a line break read on one line, as the rows show them.
     EXPECT_EQ(w.pane->model().data(w.row(folder + "/Plot:twist.txt")).toString(), "Plot/twist.txt");
-    EXPECT_EQ(w.pane->model().data(w.row(folder + "/Two\nlines.md")).toString(), "Two␊lines.md");
+    EXPECT_EQ(w.pane->model().data(w.row(folder + "/Two\nlines.md")).toString(), "Two¶lines.md");
+    w.pane->fileView()->scrollTo(w.row(folder + "/Two\nlines.md"));
+    screenshot(w.window, "library-names.png");
 
     // Rename, from the editor: the highlighted row's name opens for editing.
     MenuItem* rename = menuItem(Command::renameLibraryDocument);
@@ -993,10 +1002,15 @@ TEST_F(LibrarySidebar, EachLibraryKeepsItsOwnSearchAndANoMatchSaysSo)
     QTest::keyClicks(w.pane->searchField(), "Chapter");
     EXPECT_EQ(modelLines(w.pane->model()), (QStringList{"Chapter One.md", "Chapter Two.md"}));
 
-    // The other library shows whole, with an empty field.
+    // The field's clear button shows only over text.
+    ASSERT_TRUE(waitFor([&] { return w.clearButtonInk() > 0; }));
+
+    // The other library shows whole, with an empty field and no clear button.
     emit w.pane->librariesPopup()->activated(1);
     ASSERT_TRUE(waitForTree(*w.pane));
     EXPECT_EQ(w.pane->searchField()->text(), "");
+    EXPECT_TRUE(waitFor([&] { return w.clearButtonInk() == 0; }));
+    screenshot(w.window, "library-search-empty.png");
     EXPECT_EQ(modelLines(w.pane->model()), (QStringList{"Tide poem.md", "Winter.md"}));
     // Nothing found: the pane says so, with the text searched for.
     QTest::keyClicks(w.pane->searchField(), "zebra");
@@ -1021,6 +1035,11 @@ TEST_F(LibrarySidebar, EachLibraryKeepsItsOwnSearchAndANoMatchSaysSo)
     emit w.pane->librariesPopup()->activated(1);
     ASSERT_TRUE(waitForTree(*w.pane));
     EXPECT_EQ(w.pane->searchField()->text(), "zebra");
+    ASSERT_TRUE(waitFor([&] { return w.clearButtonInk() > 0; }));
+    // A new document ends the search: the clear button goes with the text.
+    w.pane->fileCommands().makeLibraryDocument();
+    EXPECT_EQ(w.pane->searchField()->text(), "");
+    EXPECT_TRUE(waitFor([&] { return w.clearButtonInk() == 0; }));
 }
 
 // Trashing the document that was the outline's only row: the window keeps

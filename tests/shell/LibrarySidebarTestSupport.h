@@ -22,7 +22,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
+#include <QToolButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -147,6 +149,22 @@ struct LibraryWindow {
         TextView* editor = window->documentViewController()->textView();
         editor->setFocus();
         QTest::keyClicks(editor, text);
+    }
+    // The ink where the search field's clear button stands.
+    int clearButtonInk() const
+    {
+        QLineEdit* field = pane->searchField();
+        QRect area;
+        for (QToolButton* button : field->findChildren<QToolButton*>())
+            if (button->geometry().center().x() > field->width() / 2) area = button->geometry();
+        if (area.isEmpty()) return 0;
+        const QImage image = field->grab().toImage();
+        const QColor background = image.pixelColor(area.left() - 2, area.top() + 2);
+        int ink = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if (image.pixelColor(x, y) != background) ++ink;
+        return ink;
     }
     // The field of a row's name being edited, once it opens.
     QLineEdit* nameEditor() const

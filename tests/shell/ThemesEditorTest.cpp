@@ -21,6 +21,10 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
+#include <QStyleOptionButton>
+
+#include <algorithm>
+#include <cstdlib>
 
 using namespace lumora;
 using namespace lumora::test;
@@ -540,3 +544,30 @@ TEST_F(ThemesEditor, LooksFinishedInLightAndDark)
     EXPECT_EQ(restarted()->themes()[4]->cursorColor, Color(0.9, 0.1, 0.1));
 }
 
+
+// The dark-theme checkbox's box stands out from the form in a dark theme as
+// in a light one.
+TEST_F(ThemesEditor, TheDarkFlagsBoxShowsInEveryTheme)
+{
+    useThemes({custom("Night", true), custom("Paper", false)});
+    Shell shell(true);
+    QWidget* window = ThemesTableViewController::makeThemesWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QCheckBox* box = window->findChild<ThemeViewController*>()->findChild<QCheckBox*>();
+    ASSERT_TRUE(box);
+    for (int row : {4, 5}) {
+        settings.setTheme(at(row));
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(box->isEnabled());
+        QStyleOptionButton option;
+        option.initFrom(box);
+        const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+        const QImage image = box->grab().toImage();
+        const int around = image.pixelColor(indicator.right() + 2, indicator.center().y()).lightness();
+        // The strongest step between the form and the box's left edge.
+        int strongest = 0;
+        for (int x = indicator.left(); x <= indicator.left() + 2; ++x)
+            strongest = std::max(strongest, std::abs(image.pixelColor(x, indicator.center().y()).lightness() - around));
+        EXPECT_GE(strongest, 40) << at(row)->id.toStdString();
+    }
+}

@@ -33,6 +33,8 @@
 #include <QMessageBox>
 #include <QScrollBar>
 
+#include <sys/stat.h>
+
 using namespace lumora;
 using namespace lumora::test;
 
@@ -759,4 +761,52 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     EXPECT_TRUE(move.isHidden());
     EXPECT_TRUE(link.isHidden());
     ASSERT_TRUE(libraries.toggleLinked(*library)); // unlinked: out of the list
+}
+
+// A name with ":" on disk reads with "/" wherever it is shown, as the
+// library's rows show it; a "/" typed in a new name is stored as ":".
+TEST(WindowController, AFileIsNamedAlikeInTheTitleTheMenusAndTheMessages)
+{
+    Shell shell;
+    const QString dir = freshDirectory("colon-name");
+    writeFile(dir + "/My:Notes.txt", "Notes\n");
+    Document* document = shell.open(dir + "/My:Notes.txt");
+    ASSERT_TRUE(document);
+    WindowController* window = windowOf(document);
+    ASSERT_TRUE(activate(window));
+    EXPECT_EQ(window->window()->windowTitle(), "My/Notes.txt");
+
+    ActionDispatcher& dispatcher = ActionDispatcher::instance();
+    MainMenu& menu = *shell.controller->mainMenu();
+    menu.install();
+    const auto titles = [&](Menu& m) {
+        dispatcher.menuWillOpen(m);
+        QStringList shown;
+        for (const auto& item : m.items()) shown << item->title();
+        dispatcher.menuDidClose(m);
+        return shown;
+    };
+    EXPECT_TRUE(titles(menu.topLevelMenu(MainMenu::window)).contains("My/Notes.txt"));
+    Menu* recent = nullptr;
+    for (const auto& item : menu.topLevelMenu(MainMenu::file).items())
+        if (item->submenu() && item->title() == localized("menu.file.openRecent")) recent = item->submenu();
+    ASSERT_TRUE(recent);
+    EXPECT_EQ(titles(*recent).value(0), "My/Notes.txt");
+
+    // A message names it the same way: here, a read that fails.
+    const QString pipe = dir + "/Pipe:line.txt";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
+    shell.controller->openDocuments({pipe});
+    ASSERT_FALSE(shell.dialogs.errors.isEmpty());
+    EXPECT_TRUE(shell.dialogs.errors.last().contains("Pipe/line.txt")) << shell.dialogs.errors.last().toStdString();
+
+    // Renamed as shown: the name kept as it was moves nothing; a "/" typed
+    // goes to disk as ":".
+    shell.dialogs.newName = "My/Notes.txt";
+    EXPECT_TRUE(document->rename().ok());
+    EXPECT_EQ(document->filePath(), dir + "/My:Notes.txt");
+    shell.dialogs.newName = "My/Notes 2.txt";
+    ASSERT_TRUE(document->rename().ok());
+    EXPECT_EQ(document->filePath(), dir + "/My:Notes 2.txt");
+    EXPECT_EQ(window->window()->windowTitle(), "My/Notes 2.txt");
 }

@@ -116,6 +116,25 @@ QByteArray readLineFrom(QProcess& process, int timeoutMs)
     return process.readLine().trimmed();
 }
 
+CommandedChild::CommandedChild(const QString& role, const QStringList& arguments)
+{
+    EXPECT_TRUE(startChild(process, role, arguments, childEnvironmentWithOwnRuntime()));
+    EXPECT_EQ(readLineFrom(process), QByteArray("ready"));
+}
+
+CommandedChild::~CommandedChild()
+{
+    process.closeWriteChannel();
+    if (!process.waitForFinished(30000)) process.kill();
+}
+
+QByteArray CommandedChild::tell(const QByteArray& command)
+{
+    process.write(command + "\n");
+    process.waitForBytesWritten();
+    return readLineFrom(process, 60000);
+}
+
 int runChildRoleIfAsked(int argc, char** argv)
 {
     const char* role = std::getenv(kRoleVariable);

@@ -60,6 +60,21 @@ QProcessEnvironment childEnvironmentWithOwnRuntime();
 // none came in time or the child ended.
 QByteArray readLineFrom(QProcess& process, int timeoutMs = patience);
 
+// A second Lumora in a child process that reads commands, one a line, and
+// answers each with a line: started in role with arguments and a runtime
+// folder of its own, waited for until it says "ready", and ended (its input
+// closed) when the test is done with it.
+struct CommandedChild {
+    QProcess process;
+
+    CommandedChild(const QString& role, const QStringList& arguments);
+    ~CommandedChild();
+    CommandedChild(const CommandedChild&) = delete;
+    CommandedChild& operator=(const CommandedChild&) = delete;
+    // Sends the command and returns the answer; empty when none came.
+    QByteArray tell(const QByteArray& command);
+};
+
 // Runs answer on the modal dialog that opens next (other than above, a
 // dialog already open under it), once its event loop runs.
 void whenModal(std::function<void(QWidget*)> answer, QWidget* above = nullptr);

@@ -80,7 +80,7 @@ void DocumentBase::setPrompter(DocumentPrompter* prompter)
 
 QString DocumentBase::displayName() const
 {
-    if (!isUntitled()) return documentFiles::shownName(m_filePath);
+    if (!isUntitled()) return NativePath::shownNameOf(m_filePath);
     return m_untitledName.isEmpty() ? platformText("document.untitled", "Untitled") : m_untitledName;
 }
 
@@ -157,7 +157,7 @@ PlatformStatus DocumentBase::readFromFile(const QString& path, const QString& ty
     m_autosaveTimer.stop();
     m_undo.removeAll();
     takeFile(absolute, fingerprint, contentDigest(*bytes));
-    m_openedVersion.store(*bytes, documentFiles::shownName(m_filePath));
+    m_openedVersion.store(*bytes, NativePath::shown(QFileInfo(m_filePath).fileName()));
     didRead();
     if (interrupted.outcome == InterruptedWrite::Outcome::keptAside) {
         // Said once the document is in its window.
@@ -192,7 +192,7 @@ void DocumentBase::tellAboutInterruptedWrite(const QString& path, const QString&
     presentError(PlatformError(
         PlatformError::Code::generic,
         platformText("document.interruptedSave", "An earlier save of “%1” was interrupted.")
-            .arg(documentFiles::shownName(path)),
+            .arg(NativePath::shownNameOf(path)),
         platformText("document.interruptedSave.kept",
                      "The file was changed after that save, so it was left as it is. The contents it had "
                      "before that save are kept at “%1”.")

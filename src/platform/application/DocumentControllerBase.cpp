@@ -37,6 +37,10 @@ QString identity(const QString& path)
 DocumentControllerBase::DocumentControllerBase(UserDefaults* defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults)
 {
+    // Documents another Lumora opened meanwhile stay among the recent ones.
+    // The windows to restore stay one list: the session of the Lumora that
+    // quit last, which the next start reopens.
+    if (m_defaults) m_defaults->mergeByRecords(kRecentDocuments);
     // Files the program moves (the library, whether the document is open or
     // not) keep their place in the recent documents.
     connect(&FileRelocations::shared(), &FileRelocations::didMove, this, &DocumentControllerBase::relocateRecentDocuments);
@@ -118,7 +122,7 @@ void DocumentControllerBase::openDocument(const QString& path, bool display, con
         const PlatformError error(PlatformError::Code::readFailed,
                                   formatWithPlaceholders(platformText("document.error.type",
                                                                       "“%@” can't be opened by Lumora."),
-                                                         {NativePath::shown(QFileInfo(absolute).fileName())}),
+                                                         {NativePath::shownNameOf(absolute)}),
                                   platformText("document.error.type.info", "Lumora opens plain text files."),
                                   absolute);
         if (completion) completion(nullptr, false, error);
@@ -177,6 +181,8 @@ QStringList DocumentControllerBase::recentDocumentPaths() const
     if (!m_defaults) return paths;
     for (const QVariant& entry : m_defaults->arrayValue(kRecentDocuments).value_or(QVariantList()))
         if (entry.typeId() == QMetaType::QString && !entry.toString().isEmpty()) paths << entry.toString();
+    // Two Lumoras' documents merged may be more than the menu shows.
+    if (paths.size() > maximumRecentDocumentCount) paths.resize(maximumRecentDocumentCount);
     return paths;
 }
 
@@ -231,13 +237,13 @@ void DocumentControllerBase::menuNeedsUpdate(Menu& menu)
     for (const QString& path : recentDocumentPaths())
         if (QFileInfo::exists(path)) paths << path;
     QHash<QString, int> nameCounts;
-    for (const QString& path : paths) ++nameCounts[QFileInfo(path).fileName()];
+    for (const QString& path : paths) ++nameCounts[NativePath::shownNameOf(path)];
     menu.removeAllItems();
     for (const QString& path : paths) {
-        const QFileInfo info(path);
-        QString title = info.fileName();
+        QString title = NativePath::shownNameOf(path);
         // Two files of the same name are told apart by their folders.
-        if (nameCounts.value(title) > 1) title += QStringLiteral(" — ") + info.dir().dirName();
+        if (nameCounts.value(title) > 1)
+            title += QStringLiteral(" — ") + NativePath::shownNameOf(QFileInfo(path).absolutePath());
         auto item = MenuItem::make(title, Command::openRecentDocument);
         item->setRepresentedObject(path);
         menu.addItem(std::move(item));

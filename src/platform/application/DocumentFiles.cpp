@@ -8,15 +8,10 @@
 
 namespace lumora::documentFiles {
 
-QString shownName(const QString& path)
-{
-    return NativePath::shown(QFileInfo(path).fileName());
-}
-
 PlatformError readError(const QString& path, PlatformError::Code code, const QString& suggestion)
 {
     return PlatformError(code,
-                         platformText("document.error.read", "The file “%1” couldn't be opened.").arg(shownName(path)),
+                         platformText("document.error.read", "The file “%1” couldn't be opened.").arg(NativePath::shownNameOf(path)),
                          suggestion, path);
 }
 
@@ -29,7 +24,7 @@ PlatformError writeError(const QString& path, PlatformError::Code code, const QS
 {
     return PlatformError(code,
                          platformText("document.error.write", "The document “%1” couldn't be saved.")
-                             .arg(shownName(path)),
+                             .arg(NativePath::shownNameOf(path)),
                          suggestion, path);
 }
 

@@ -7,14 +7,10 @@
 #include <optional>
 #include <utility>
 
-// What the parts of a document share about its files: the name the writer
-// sees, the words of read and write errors, file names any file system
-// takes, and a folder's identity. For the document's own parts only.
+// What the parts of a document share about its files: the words of read
+// and write errors, file names any file system takes, and a folder's
+// identity. For the document's own parts only.
 namespace lumora::documentFiles {
-
-// The file's name as shown to the writer: a byte that is not UTF-8 reads as
-// U+FFFD.
-QString shownName(const QString& path);
 
 // “The file … couldn't be opened.”, with the reason given.
 PlatformError readError(const QString& path, PlatformError::Code code, const QString& suggestion);

@@ -64,7 +64,7 @@ PlatformStatus DocumentRelocation::moveTo(const QString& path, bool replace)
     const auto moveError = [&](const QString& reason) {
         return PlatformError(PlatformError::Code::writeFailed,
                              platformText("document.error.move", "“%1” couldn't be moved to “%2”.")
-                                 .arg(d.displayName(), documentFiles::shownName(target)),
+                                 .arg(d.displayName(), NativePath::shownNameOf(target)),
                              reason, d.m_filePath);
     };
     if (!replace && NativePath::exists(target))
@@ -115,16 +115,18 @@ PlatformStatus DocumentRelocation::rename()
     DocumentBase& d = m_document;
     // Without a file there is nothing to rename: it is saved under the name.
     if (d.isUntitled()) return d.m_saver->saveToChosenLocation();
+    // The writer edits the name as it is shown: kept as it was, it renames
+    // nothing, and a "/" typed stands for the ":" it shows.
     const auto name = d.chooseNewName();
     if (!name) return PlatformError::cancelled();
-    const QString trimmed = name->trimmed();
-    if (trimmed.isEmpty() || trimmed.contains(QLatin1Char('/')) || trimmed == QLatin1String(".")
-        || trimmed == QLatin1String(".."))
+    if (*name == d.displayName()) return {};
+    const QString trimmed = NativePath::diskName(name->trimmed());
+    if (trimmed.isEmpty() || trimmed == QLatin1String(".") || trimmed == QLatin1String(".."))
         return PlatformError(PlatformError::Code::generic,
                              platformText("document.error.rename.name", "“%1” can't be used as a file name.")
                                  .arg(*name),
                              platformText("document.error.rename.name.suggestion",
-                                          "A name may not be empty or contain “/”."));
+                                          "A name may not be empty, “.” or “..”."));
     return moveTo(QFileInfo(d.m_filePath).dir().filePath(trimmed), false);
 }
 

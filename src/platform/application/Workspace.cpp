@@ -57,13 +57,14 @@ void Workspace::setHandlers(ShowItems showItems, OpenURL openURL)
     g_openURL = std::move(openURL);
 }
 
-void Workspace::revealFile(const QString& path)
+void Workspace::revealFile(const QString& path, std::function<void(bool shown)> done)
 {
     const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     const QUrl item = NativePath::fileUrl(absolute);
     const QUrl folder = NativePath::fileUrl(QFileInfo(absolute).absolutePath());
-    auto fallBack = [folder](bool shown) {
-        if (!shown) openURL(folder);
+    auto fallBack = [folder, done = std::move(done)](bool shown) {
+        if (!shown) shown = openURL(folder);
+        if (done) done(shown);
     };
     if (g_showItems) g_showItems(item, fallBack);
     else showItemsOverBus(item, fallBack);

@@ -21,8 +21,9 @@ public:
     // manager: the freedesktop file manager interface over the session bus
     // (org.freedesktop.FileManager1 ShowItems). Where no file manager
     // answers (no session bus, no such service, or the call fails), the
-    // folder that holds the item opens instead.
-    static void revealFile(const QString& path);
+    // folder that holds the item opens instead. done, when given, hears
+    // whether either way showed it.
+    static void revealFile(const QString& path, std::function<void(bool shown)> done = {});
 
     // Tests replace the bus call and the opening of a folder or an address.
     // The bus call gets the item's file URL and reports through done whether

@@ -38,8 +38,7 @@ std::optional<Identity> identity(const QString& path, int* error = nullptr)
 
 QString displayName(const QString& path)
 {
-    const QString name = NativePath::shown(QFileInfo(path).fileName());
-    return name.isEmpty() ? NativePath::shown(path) : name;
+    return NativePath::shownNameOf(path);
 }
 
 } // namespace

@@ -37,8 +37,7 @@ QByteArray native(const QString& path)
 
 QString nameOf(const QString& path)
 {
-    const QString name = NativePath::shown(QFileInfo(path).fileName());
-    return name.isEmpty() ? NativePath::shown(path) : name;
+    return NativePath::shownNameOf(path);
 }
 
 QString parentOf(const QString& path)

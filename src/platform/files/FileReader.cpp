@@ -25,7 +25,7 @@ PlatformError readError(const QString& path, PlatformError::Code code, const QSt
 {
     return PlatformError(code,
                          platformText("file.error.read", "The file “%1” couldn't be read.")
-                             .arg(NativePath::shown(QFileInfo(path).fileName())),
+                             .arg(NativePath::shownNameOf(path)),
                          reason, path);
 }
 

@@ -1,15 +1,20 @@
 #include "platform/files/FileWriter.h"
 
+#include "platform/files/FileLock.h"
 #include "platform/files/NativePath.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QThread>
 
 #include <cerrno>
 #include <climits>
@@ -355,6 +360,60 @@ struct BackupFiles {
     }
 };
 
+// One write or clean-up of a file at a time, across processes and threads:
+// the turn is a lock on ".<key>.lock" in the backups folder, beside what an
+// in-place write of the file keeps there, and it is held for the whole write,
+// so that nobody takes a write going on for one that was cut short. The lock
+// file goes when the turn ends; one that a killed process left is nobody's.
+struct Turn {
+    std::unique_ptr<FileLock> lock;
+    int error = 0; // EBUSY: another write kept it past the limit; or the test hook's errno
+
+    Turn() = default;
+    Turn(Turn&&) = default;
+    ~Turn()
+    {
+        if (lock) lock->removeFile(); // while still held: nobody locks a name about to go
+    }
+};
+
+// How long a write waits for another write of the same file to end, and how
+// long a clean-up waits before it passes over a write going on.
+constexpr int kWriteWaitMs = 10000;
+constexpr int kCleanUpWaitMs = 2000;
+
+QString turnLockPath(const QString& backupsFolder, const QString& key)
+{
+    return backupsFolder + QStringLiteral("/.") + key + QStringLiteral(".lock");
+}
+
+Turn takeTurn(const QByteArray& target, int limitMs)
+{
+    Turn turn;
+    const QString path = turnLockPath(privateStateFolder(QStringLiteral("backups")), backupKey(target));
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        if ((turn.lock = FileLock::tryAcquire(path))) return turn;
+        // Not held, yet not had: let go just now, or no lock file can be
+        // made there at all (a state folder that takes no files), and then
+        // the write goes on as it would without one.
+        if (!FileLock::isHeld(path) && ((turn.lock = FileLock::tryAcquire(path)) || !FileLock::isHeld(path)))
+            return turn;
+        if (timer.elapsed() >= limitMs) {
+            turn.error = EBUSY;
+            return turn;
+        }
+        if (const int fault = injected("waitForTurn")) {
+            turn.error = fault;
+            return turn;
+        }
+        QThread::msleep(10);
+    }
+}
+
+InterruptedWrite cleanUpInTurn(const QString& targetPath);
+
 // The in-place road: old and new bytes to a private backup, with a note of
 // the file as it is before the write, then the file itself; the backup goes
 // once the new bytes are synced. A kill in between leaves the backup and the
@@ -444,7 +503,10 @@ PlatformError failureError(const QString& path, const Failure& failure)
     else if (failure.error == EEXIST)
         code = PlatformError::Code::fileExists;
     QString reason = fileErrorReason(failure.error, operationOf(failure.step));
-    if (failure.step && std::strcmp(failure.step, "writeInPlace") == 0 && !failure.detail.isEmpty())
+    if (failure.step && std::strcmp(failure.step, "waitForTurn") == 0 && failure.error == EBUSY)
+        reason = platformText("file.error.busy",
+                              "Another Lumora is writing this file at this moment. Try again once it has finished.");
+    else if (failure.step && std::strcmp(failure.step, "writeInPlace") == 0 && !failure.detail.isEmpty())
         reason += QLatin1Char(' ') + platformText("file.error.backupKept",
                                                   "The file may be incomplete; its earlier contents are kept "
                                                   "at “%1” and are put back when it is next opened, unless "
@@ -454,7 +516,7 @@ PlatformError failureError(const QString& path, const Failure& failure)
         reason += QLatin1Char(' ') + failure.detail;
     return PlatformError(code,
                          platformText("file.error.write", "The file “%1” couldn't be written.")
-                             .arg(NativePath::shown(QFileInfo(path).fileName())),
+                             .arg(NativePath::shownNameOf(path)),
                          reason, path);
 }
 
@@ -512,12 +574,17 @@ PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, con
     const QByteArray target = encoded(targetPath);
     const QString fileName = QFileInfo(targetPath).fileName();
 
+    // Another process writing the file now ends first.
+    const Turn turn = takeTurn(target, kWriteWaitMs);
+    if (turn.error) return failureError(path, {turn.error, "waitForTurn"});
+    if (options.createOnly && NativePath::exists(path)) return failureError(path, {EEXIST, "open"});
+
     struct stat old {};
     const bool exists = ::lstat(target.constData(), &old) == 0;
     if (exists && !S_ISREG(old.st_mode)) return failureError(path, {S_ISDIR(old.st_mode) ? EISDIR : EINVAL, "open"});
     if (exists && ::access(target.constData(), W_OK) != 0) return failureError(path, {errno, "open"});
 
-    cleanUpInterruptedWrite(targetPath);
+    cleanUpInTurn(targetPath);
 
     // Several names share this file: a replacement would split them.
     if (exists && old.st_nlink > 1) {
@@ -552,7 +619,22 @@ PlatformStatus writeExtendedAttributeSafely(const QString& path, const char* nam
 
 InterruptedWrite cleanUpInterruptedWrite(const QString& path)
 {
+    const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
     const QString targetPath = resolvedTarget(path);
+    // A write of the file going on now (in another Lumora, or on another
+    // thread) was not cut short: it is given a moment to end, and passed
+    // over while it goes on. Its lock tells.
+    const Turn turn = takeTurn(encoded(targetPath), kCleanUpWaitMs);
+    if (turn.error) return {};
+    return cleanUpInTurn(targetPath);
+}
+
+namespace {
+
+// The clean-up of the file at targetPath (links resolved), by whoever has
+// the turn at it.
+InterruptedWrite cleanUpInTurn(const QString& targetPath)
+{
     const QFileInfo info(targetPath);
     const QByteArray folder = encoded(info.absolutePath());
     const QByteArray prefix = temporaryPrefix(info.fileName());
@@ -634,6 +716,42 @@ InterruptedWrite cleanUpInterruptedWrite(const QString& path)
     if (overwrite(target, oldBytes, "restore") != 0) return {InterruptedWrite::Outcome::pending, {}};
     backup.remove();
     return {InterruptedWrite::Outcome::restored, {}};
+}
+
+} // namespace
+
+void removeAbandonedBackups()
+{
+    const QString folder = privateStateFolder(QStringLiteral("backups"));
+    // What a write of the file with that key keeps here: its backups
+    // ("<key>", "<key>.new", "<key>.json"), their temporaries while they are
+    // written (".<key>.lumora-XXXXXX" and so on) and its lock. Anything else
+    // (an earlier version kept aside) is the writer's.
+    static const QRegularExpression own(QStringLiteral(
+        "^(?:([0-9a-f]{40})(?:\\.new|\\.json)?|\\.([0-9a-f]{40})(?:\\.lock|(?:\\.new|\\.json)?\\.lumora-[A-Za-z0-9]{6}))$"));
+    QHash<QString, QStringList> byKey;
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QRegularExpressionMatch match = own.match(name);
+        if (match.hasMatch()) byKey[match.captured(1) + match.captured(2)].append(name);
+    }
+    for (auto it = byKey.cbegin(); it != byKey.cend(); ++it) {
+        const QString& key = it.key();
+        // Held: a write of that file goes on now, in this process or another.
+        const auto lock = FileLock::tryAcquire(turnLockPath(folder, key));
+        if (!lock) continue;
+        // With its note, the file may be half written: the backups stay, and
+        // mend it when it is next opened or saved. Without one, the write had
+        // not begun and the file was never touched.
+        const bool noted = QFileInfo::exists(folder + QLatin1Char('/') + key + QStringLiteral(".json"));
+        for (const QString& name : it.value()) {
+            const bool temporary = name.contains(QStringLiteral(".lumora-"));
+            if (temporary || (!noted && !name.startsWith(QLatin1Char('.'))))
+                QFile::remove(folder + QLatin1Char('/') + name);
+        }
+        lock->removeFile();
+    }
+    syncFolder(encoded(folder));
 }
 
 QString labelledFileName(const QString& fileName, const QString& label)

@@ -35,6 +35,10 @@ struct FileWriteOptions {
 //   change time, digests), the new bytes are written, synced and cut to
 //   length, and on any failure the old bytes are put back. A save killed in
 //   the middle is mended by cleanUpInterruptedWrite at the next open or save.
+// - One write of a file at a time, across processes: a write holds a lock
+//   for the file (in the backups folder) from start to end, and one that
+//   finds it held waits for the other to end (a while, then fails saying
+//   so), so that two Lumoras never mix their bytes or backups.
 // - Temporary names stay within 255 bytes, so a long file name saves too.
 PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, const FileWriteOptions& options = {});
 
@@ -66,8 +70,20 @@ struct InterruptedWrite {
 // file after the kill, replaced or removed it) is newer than the backup and
 // stays; the backup is then kept under a readable name in the backups
 // folder. The folder is synced after the backup's note goes. Cheap when
-// there is nothing to do.
+// there is nothing to do. A write of the file going on now, in another
+// process or on another thread (its lock is held), was not cut short: the
+// clean-up waits a moment for it to end, and passes over it (none) while it
+// goes on.
 InterruptedWrite cleanUpInterruptedWrite(const QString& path);
+
+// For the start of the application: removes what killed in-place saves
+// left in the backups folder that no later open or save of their file would
+// take up: a copy cut short while it was written (a hidden temporary), the
+// copies of a save that had not begun to change its file, and locks nobody
+// holds. Everything of a write going on now (its lock is held) stays, and so
+// do the backups of a file that may be half written (they mend it when it is
+// next opened or saved) and the earlier versions kept aside.
+void removeAbandonedBackups();
 
 // "<name> (<label>).<extension>" for a copy beside fileName ("Notes
 // (changed elsewhere 2024-05-01 10.00.00).md"), with the name shortened
@@ -92,9 +108,11 @@ QString fileErrorReason(int error, const QString& operation);
 // exercise each failure path (a full disk at the flush, a failed rename, an
 // unreadable file, ...). The hook is asked before each step with the step's
 // name: "open", "write", "sync", "close", "rename", "syncFolder", "chown",
-// "xattr", "backup" when writing; "writeInPlace", "truncate", "syncInPlace",
-// "closeInPlace" and "removeBackup" (the new bytes are synced, the backup
-// not yet gone) on the in-place road; "openRead" and "read" when reading
+// "xattr", "backup" when writing; "waitForTurn" while a write or clean-up
+// waits for another write of the same file to end (a non-zero return stops
+// the wait: the write fails, the clean-up passes over); "writeInPlace",
+// "truncate", "syncInPlace", "closeInPlace" and "removeBackup" (the new
+// bytes are synced, the backup not yet gone) on the in-place road; "openRead" and "read" when reading
 // (FileReader.h). A non-zero return fails that step with that errno; a test
 // may also end the process there, as a kill would. Pass {} to remove it.
 using FileWriteFaultHook = std::function<int(const char* step)>;

@@ -56,7 +56,7 @@ PlatformError watchError(const QString& path, int error)
                          : QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.');
     return PlatformError(error == ENOENT ? PlatformError::Code::fileNotFound : PlatformError::Code::generic,
                          platformText("files.error.watch", "Changes to the folder “%1” can't be followed.")
-                             .arg(NativePath::shown(QFileInfo(path).fileName())),
+                             .arg(NativePath::shownNameOf(path)),
                          reason, path);
 }
 

@@ -162,6 +162,35 @@ QString NativePath::shown(const QString& path)
     return out;
 }
 
+QString NativePath::shownName(const QString& name)
+{
+    QString out = shown(name);
+    for (QChar& c : out) {
+        switch (const char16_t u = c.unicode()) {
+        case u':': c = QLatin1Char('/'); break;
+        case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x85: case 0x2028: case 0x2029:
+            c = QChar(char16_t(0x00B6));
+            break;
+        default:
+            if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) c = QChar(kReplacement);
+        }
+    }
+    return out;
+}
+
+QString NativePath::shownNameOf(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash + 1);
+    return name.isEmpty() ? shown(path) : shownName(name);
+}
+
+QString NativePath::diskName(const QString& typedName)
+{
+    QString name = typedName;
+    return name.replace(QLatin1Char('/'), QLatin1Char(':'));
+}
+
 QUrl NativePath::fileUrl(const QString& path)
 {
     if (!hasRawBytes(path)) return QUrl::fromLocalFile(path);

@@ -31,6 +31,18 @@ public:
     // The path or name as the writer reads it: each byte that is not UTF-8
     // shown as U+FFFD (the real name stays in the path itself).
     static QString shown(const QString& path);
+    // A file name as the writer sees it, the same in the library's rows,
+    // window titles, menus and messages: shown(), with each ":" as "/" (a
+    // "/" typed in a name is stored as ":", see diskName()) and each line
+    // break or other control character as a mark every font draws ("¶" for
+    // a line break, U+FFFD for the others), so that the name keeps to one
+    // line.
+    static QString shownName(const QString& name);
+    // The shown name of the path's last component; for a path without one
+    // ("/"), the path shown.
+    static QString shownNameOf(const QString& path);
+    // The name stored for a name the writer typed: each "/" as ":".
+    static QString diskName(const QString& typedName);
     // True when the path holds bytes that are not UTF-8.
     static bool hasRawBytes(QStringView path);
 

@@ -48,7 +48,7 @@ const Mark kMarks[] = {
 
 QString fileLabel(const QString& filePath)
 {
-    return filePath.isEmpty() ? QString() : NativePath::shown(QFileInfo(filePath).fileName());
+    return filePath.isEmpty() ? QString() : NativePath::shownNameOf(filePath);
 }
 
 PlatformError notTextError(const QString& filePath)

@@ -99,6 +99,111 @@ bool isNumber(const QVariant& v)
     }
 }
 
+QByteArray jsonText(const QVariant& v) { return QJsonDocument(QJsonArray{toJson(v)}).toJson(QJsonDocument::Compact); }
+
+// A list's records by identity, in order; a second record of one identity
+// is "<identity>#2", and so on.
+struct Records {
+    QStringList ids;
+    QHash<QString, QVariant> values;
+
+    Records(const QVariant& list, const UserDefaults::RecordIdentity& identity)
+    {
+        if (list.typeId() != QMetaType::QVariantList && list.typeId() != QMetaType::QStringList) return;
+        QHash<QString, int> seen;
+        for (const QVariant& record : list.toList()) {
+            QString id = identity ? identity(record) : QString();
+            if (id.isEmpty()) id = QString::fromUtf8(jsonText(record));
+            if (const int n = ++seen[id]; n > 1) id += QLatin1Char('#') + QString::number(n);
+            ids.append(id);
+            values.insert(id, record);
+        }
+    }
+    bool has(const QString& id) const { return values.contains(id); }
+    QVariantList list() const
+    {
+        QVariantList records;
+        for (const QString& id : ids) records.append(values.value(id));
+        return records;
+    }
+};
+
+// The records of `ours` (less those in `other`) that are in the same order
+// among each other as in `reference`: the longest run of them in that
+// order. The others moved.
+QSet<QString> keptInOrder(const Records& ours, const Records& reference, const Records* other = nullptr)
+{
+    QStringList common;
+    QHash<QString, int> place;
+    for (int i = 0, n = 0; i < reference.ids.size(); ++i) {
+        const QString& id = reference.ids[i];
+        if (ours.has(id) && !(other && other->has(id))) place.insert(id, n++);
+    }
+    for (const QString& id : ours.ids)
+        if (place.contains(id)) common.append(id);
+    // The longest increasing run of places, by patience sorting.
+    QList<int> tails; // for each run length, the index in common of the run's last
+    QList<int> previous(common.size(), -1);
+    for (int i = 0; i < common.size(); ++i) {
+        const int at = place.value(common[i]);
+        qsizetype low = 0, high = tails.size();
+        while (low < high) {
+            const qsizetype middle = (low + high) / 2;
+            if (place.value(common[tails[middle]]) < at) low = middle + 1;
+            else high = middle;
+        }
+        if (low > 0) previous[i] = tails[low - 1];
+        if (low == tails.size()) tails.append(i);
+        else tails[low] = i;
+    }
+    QSet<QString> kept;
+    for (int i = tails.isEmpty() ? -1 : tails.last(); i >= 0; i = previous[i]) kept.insert(common[i]);
+    return kept;
+}
+
+// A three-way merge of a list of records: `base` is the list this process
+// started from, `ours` what it holds now, `theirs` what the file holds now.
+QVariantList mergeRecords(const QVariant& baseList, const QVariant& oursList, const QVariant& theirsList,
+                          const UserDefaults::RecordIdentity& identity)
+{
+    // Nothing of ours changed, or nothing of theirs.
+    if (jsonText(oursList) == jsonText(baseList)) return Records(theirsList, identity).list();
+    if (jsonText(theirsList) == jsonText(baseList)) return oursList.toList();
+    const Records base(baseList, identity), ours(oursList, identity), theirs(theirsList, identity);
+    const auto changedByUs = [&](const QString& id) {
+        return !base.has(id) || jsonText(ours.values.value(id)) != jsonText(base.values.value(id));
+    };
+    // Ours that did not move: in base's order since base, and those both
+    // added (or both have with no list before) in theirs' order.
+    const QSet<QString> kept = keptInOrder(ours, base) | keptInOrder(ours, theirs, &base);
+    // Theirs, less what we removed and what we moved or added...
+    QStringList order;
+    for (const QString& id : theirs.ids) {
+        if (base.has(id) && !ours.has(id)) continue;
+        if (ours.has(id) && !kept.contains(id)) continue;
+        order.append(id);
+    }
+    // ...which go after the record that comes before them in ours, unless
+    // they removed it.
+    for (int i = 0; i < ours.ids.size(); ++i) {
+        const QString& id = ours.ids[i];
+        if (kept.contains(id) || (base.has(id) && !theirs.has(id))) continue;
+        qsizetype at = 0;
+        for (int j = i - 1; j >= 0; --j) {
+            if (const qsizetype k = order.indexOf(ours.ids[j]); k >= 0) {
+                at = k + 1;
+                break;
+            }
+        }
+        order.insert(at, id);
+    }
+    QVariantList merged;
+    for (const QString& id : order)
+        merged.append(ours.has(id) && (changedByUs(id) || !theirs.has(id)) ? ours.values.value(id)
+                                                                              : theirs.values.value(id));
+    return merged;
+}
+
 } // namespace
 
 UserDefaults::UserDefaults(QString filePath) : m_path(std::move(filePath))
@@ -156,8 +261,10 @@ UserDefaults::ReadOutcome UserDefaults::readFile(QVariantMap& values)
 void UserDefaults::load()
 {
     m_changedKeys.clear();
+    m_seen.clear();
     m_loadProblem.clear();
     m_unreadable = readFile(m_values) == ReadOutcome::unreadable;
+    m_loaded = m_values;
     if (!m_unreadable) return;
     // The file is there but cannot be read: it holds the writer's
     // preferences, so nothing is written over it until it can be read.
@@ -169,7 +276,26 @@ void UserDefaults::load()
 
 void UserDefaults::reload() { load(); }
 
-QVariant UserDefaults::object(const QString& key) const { return m_values.value(key); }
+void UserDefaults::mergeByRecords(const QString& key, RecordIdentity identity)
+{
+    m_recordLists.insert(key, std::move(identity));
+}
+
+QVariant UserDefaults::object(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    noteListSeen(key, v);
+    return v;
+}
+
+void UserDefaults::noteListSeen(const QString& key, const QVariant& value) const
+{
+    // A list this process has changed and not written yet is its own, not
+    // the file's: its changes count from where they started.
+    if ((value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList)
+        && !m_changedKeys.contains(key))
+        m_seen.insert(key, value);
+}
 
 bool UserDefaults::boolValue(const QString& key) const
 {
@@ -235,8 +361,9 @@ std::optional<QDateTime> UserDefaults::dateValue(const QString& key) const
 std::optional<QVariantList> UserDefaults::arrayValue(const QString& key) const
 {
     const QVariant v = m_values.value(key);
-    if (v.typeId() == QMetaType::QVariantList || v.typeId() == QMetaType::QStringList) return v.toList();
-    return std::nullopt;
+    if (v.typeId() != QMetaType::QVariantList && v.typeId() != QMetaType::QStringList) return std::nullopt;
+    noteListSeen(key, v);
+    return v.toList();
 }
 
 std::optional<QVariantMap> UserDefaults::dictionaryValue(const QString& key) const
@@ -319,8 +446,19 @@ void UserDefaults::write()
     }
     if (m_path.isEmpty()) return; // found broken just now, and it could not be moved aside
     for (const QString& key : std::as_const(m_changedKeys)) {
-        if (m_values.contains(key)) merged.insert(key, m_values.value(key));
-        else merged.remove(key);
+        const QVariant ours = m_values.value(key);
+        if (!ours.isValid()) {
+            merged.remove(key);
+            continue;
+        }
+        const auto recordList = m_recordLists.constFind(key);
+        const bool isList = ours.typeId() == QMetaType::QVariantList || ours.typeId() == QMetaType::QStringList;
+        if (recordList == m_recordLists.cend() || !isList) {
+            merged.insert(key, ours);
+            continue;
+        }
+        const QVariant base = m_seen.contains(key) ? m_seen.value(key) : m_loaded.value(key);
+        merged.insert(key, mergeRecords(base, ours, merged.value(key), *recordList));
     }
     const QByteArray bytes = QJsonDocument(toJson(merged).toObject()).toJson(QJsonDocument::Indented);
     const PlatformStatus status = writeFileSafely(m_path, bytes);
@@ -332,7 +470,10 @@ void UserDefaults::write()
     // A failed write stays to do: the next change, and quitting, try again.
     m_dirty = !ok;
     if (!ok) return;
-    // What the file holds now, other processes' changes included.
+    // What the file holds now, other processes' changes included. What this
+    // process wrote is where its next changes of a record list start from,
+    // until it reads the list again.
+    for (const QString& key : std::as_const(m_changedKeys)) m_seen.insert(key, m_values.value(key));
     m_values = merged;
     m_changedKeys.clear();
     m_unreadable = false;

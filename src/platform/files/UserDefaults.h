@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 
 namespace lumora {
@@ -31,11 +33,26 @@ namespace lumora {
 // write reads the file again, puts this store's own changes on it key by
 // key (a removed key is a change too) and writes the result, under a lock
 // on ".<file>.lock" beside it, so no process drops another's keys. The store
-// then holds what the file holds. A key both change is the last writer's.
+// then holds what the file holds. A key both change is the last writer's,
+// except a list whose records merge one by one (mergeByRecords).
 class UserDefaults {
 public:
+    // What tells one record of a list from the others (a library's folder, a
+    // theme's id); an empty answer makes the whole record its identity.
+    using RecordIdentity = std::function<QString(const QVariant& record)>;
+
     // A store over the given file (created on the first write).
     explicit UserDefaults(QString filePath);
+
+    // The list under key merges record by record with what other processes
+    // wrote meanwhile: this process's change is what it added, removed,
+    // changed or moved since the list it last read (object, arrayValue) or
+    // wrote, and every other record stays as the file has it; a record one
+    // side removed stays removed. Records of one identity are told apart by
+    // their order. Without an identity, each whole record is its own (a list
+    // of paths). Setting anything but a list, or removing the key, still
+    // replaces it whole.
+    void mergeByRecords(const QString& key, RecordIdentity identity = {});
 
     // The application's store: $XDG_CONFIG_HOME/Lumora/defaults.json.
     static UserDefaults& standard();
@@ -94,9 +111,15 @@ private:
     ReadOutcome readFile(QVariantMap& values);
     void load();
     void write();
+    void noteListSeen(const QString& key, const QVariant& value) const;
 
     QString m_path;
     QVariantMap m_values;
+    QVariantMap m_loaded; // as the file held them when this store read it
+    QHash<QString, RecordIdentity> m_recordLists;
+    // Each list as this process last read it from the store or wrote it
+    // (removed: invalid): where its changes of a record list start from.
+    mutable QVariantMap m_seen;
     QSet<QString> m_changedKeys; // since the file was last read or written
     QString m_loadProblem;
     int m_batchDepth = 0;

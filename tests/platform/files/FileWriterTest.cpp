@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -366,17 +368,214 @@ TEST_F(FileWriterTest, AKilledInPlaceSaveIsNeverRestoredOverNewerContents)
     }
 }
 
+namespace {
+
+// Which step of a write a child process stops at: "sync#2" is the second
+// sync; the step counts on the file `on`, or on any file inside the folder
+// `on` (the backups a save makes), by default on the file saved.
+class StepOfAWrite {
+public:
+    StepOfAWrite(const QString& step, QString on)
+        : m_step(step.section('#', 0, 0).toStdString()), m_nth(std::max(1, step.section('#', 1, 1).toInt())),
+          m_on(std::move(on))
+    {
+    }
+    bool operator()(const char* now, const QString& file)
+    {
+        if (m_step != now || (file != m_on && !file.startsWith(m_on + '/'))) return false;
+        return ++m_seen == m_nth;
+    }
+
+private:
+    std::string m_step;
+    int m_nth;
+    QString m_on;
+    int m_seen = 0;
+};
+
 // The child of the test above: saves the file and dies at the step named.
 const test::ChildRole writeKilledAt("write-killed-at", [](const QStringList& arguments) {
     const QString target = arguments.value(0);
-    const std::string step = arguments.value(1).toStdString();
-    setFileFaultHook([target, step](const char* now, const QString& file) {
-        if (file == target && step == now) ::raise(SIGKILL);
+    StepOfAWrite killedAt(arguments.value(1), arguments.value(3, target));
+    setFileFaultHook([&](const char* now, const QString& file) {
+        if (killedAt(now, file)) ::raise(SIGKILL);
         return 0;
     });
     (void)writeFileSafely(target, arguments.value(2).toUtf8());
     return 0; // not killed: the parent says so
 });
+
+// A second Lumora saving a file: its new bytes are read from a file, and at
+// the step named it says "holding" and waits for a line before it goes on.
+// Then it says "saved", or "failed" and why.
+const test::ChildRole writeHeldAt("write-held-at", [](const QStringList& arguments) {
+    const QString target = arguments.value(0);
+    StepOfAWrite heldAt(arguments.value(1), arguments.value(3, target));
+    QFile source(arguments.value(2));
+    if (!source.open(QIODevice::ReadOnly)) return 2;
+    const QByteArray bytes = source.readAll();
+    setFileFaultHook([&](const char* now, const QString& file) {
+        if (!heldAt(now, file)) return 0;
+        std::printf("holding\n");
+        std::fflush(stdout);
+        char line[16];
+        return std::fgets(line, sizeof line, stdin) ? 0 : EIO;
+    });
+    const PlatformStatus status = writeFileSafely(target, bytes);
+    setFileFaultHook({});
+    if (status) std::printf("saved\n");
+    else std::printf("failed %s\n", qPrintable(status.error().recoverySuggestion));
+    return 0;
+});
+
+// Tells a held child to go on, once.
+struct HeldSave {
+    QProcess process;
+    bool released = false;
+
+    HeldSave(const QString& target, const char* step, const QString& bytesFile, const QString& on = {})
+    {
+        QStringList arguments{target, step, bytesFile};
+        if (!on.isEmpty()) arguments << on;
+        EXPECT_TRUE(test::startChild(process, "write-held-at", arguments, test::childEnvironmentWithOwnRuntime()));
+    }
+    ~HeldSave()
+    {
+        release();
+        if (!process.waitForFinished(60000)) process.kill();
+    }
+    QByteArray said() { return test::readLineFrom(process, 60000); }
+    void release()
+    {
+        if (released) return;
+        released = true;
+        process.write("go\n");
+        process.waitForBytesWritten();
+    }
+};
+
+} // namespace
+
+// Another Lumora saves a large file in place (it has a second name): its
+// new text, 12 characters shorter, is written over the old, and it is held
+// there, before the file is cut to its new length. This Lumora opens the
+// file meanwhile, which first mends what a killed save left: a save going on
+// is no killed save, whether this Lumora waits for it to end or passes over
+// it. Nothing is put back over it, and it ends with its text whole.
+TEST_F(FileWriterTest, ASaveAnotherLumoraIsMakingIsNeverTakenForAKilledOne)
+{
+    QByteArray oldBytes;
+    for (int i = 0; oldBytes.size() < 1200 * 1024; ++i) oldBytes += "Line " + QByteArray::number(i) + " of a long text.\n";
+    QByteArray newBytes = oldBytes;
+    newBytes.remove(600 * 1024, 12);
+    put(path("new text"), newBytes);
+    const QString backups = privateStateFolder("backups");
+
+    for (const bool endsWhileWaitedFor : {true, false}) {
+        SCOPED_TRACE(endsWhileWaitedFor ? "waited for" : "passed over");
+        put(path(), oldBytes);
+        QFile::remove(path("twin.md"));
+        ASSERT_EQ(::link(QFile::encodeName(path()).constData(), QFile::encodeName(path("twin.md")).constData()), 0);
+
+        HeldSave other(path(), "truncate", path("new text"));
+        ASSERT_EQ(other.said(), "holding");
+        if (endsWhileWaitedFor)
+            setFileWriteFaultHook([&](const char* step) {
+                if (std::strcmp(step, "waitForTurn") == 0) other.release();
+                return 0;
+            });
+        // What opening the file does first.
+        const InterruptedWrite opened = cleanUpInterruptedWrite(path());
+        setFileWriteFaultHook({});
+        EXPECT_EQ(opened.outcome, InterruptedWrite::Outcome::none);
+        other.release();
+        EXPECT_EQ(other.said(), "saved");
+
+        const QByteArray after = contents(path());
+        EXPECT_EQ(after.size(), newBytes.size());
+        EXPECT_TRUE(after == newBytes) << "the file holds neither version";
+        EXPECT_TRUE(contents(path("twin.md")) == newBytes);
+        EXPECT_EQ(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+}
+
+// Two Lumoras save one file at once: the second waits until the first has
+// ended, then writes its own text whole.
+TEST_F(FileWriterTest, TwoLumorasSavingOneFileTakeTurns)
+{
+    put(path(), "the old text");
+    ASSERT_EQ(::link(QFile::encodeName(path()).constData(), QFile::encodeName(path("twin.md")).constData()), 0);
+    put(path("first"), "the first save, longer than the old text");
+    put(path("second"), "the second save");
+
+    HeldSave first(path(), "truncate", path("first"));
+    ASSERT_EQ(first.said(), "holding");
+    HeldSave second(path(), "waitForTurn", path("second"));
+    ASSERT_EQ(second.said(), "holding") << "the second save waits for the first";
+    first.release();
+    EXPECT_EQ(first.said(), "saved");
+    second.release();
+    EXPECT_EQ(second.said(), "saved");
+    EXPECT_EQ(contents(path()), "the second save");
+    EXPECT_EQ(contents(path("twin.md")), "the second save");
+    EXPECT_EQ(QDir(privateStateFolder("backups")).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// What killed saves left in the backups folder goes at the next start: a
+// hidden copy cut short, and the copy of a save that had not begun to write
+// its file. What stays: everything of a save another Lumora is making now,
+// the backups that mend a half-written file when it is next opened, and an
+// earlier version kept aside.
+TEST_F(FileWriterTest, BackupsOfKilledSavesGoAtTheNextStart)
+{
+    const QString backups = privateStateFolder("backups");
+    const auto withTwin = [&](const QString& name, const QByteArray& bytes) {
+        put(path(name), bytes);
+        ASSERT_EQ(::link(QFile::encodeName(path(name)).constData(), QFile::encodeName(path(name + ".twin")).constData()),
+                  0);
+    };
+    const auto killedAt = [&](const QString& name, const char* step, const QString& on) {
+        QProcess child;
+        QStringList arguments{path(name), step, "the new text"};
+        if (!on.isEmpty()) arguments << on;
+        ASSERT_TRUE(test::startChild(child, "write-killed-at", arguments));
+        ASSERT_TRUE(child.waitForFinished(60000));
+        ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the save was to be killed";
+    };
+    const auto hiddenCopies = [&] { return QDir(backups).entryList({".*.lumora-*"}, QDir::Files | QDir::Hidden); };
+
+    withTwin("copying.md", "the old text of the first");
+    killedAt("copying.md", "sync", backups); // copying the old text aside
+    withTwin("copied.md", "the old text of the second");
+    killedAt("copied.md", "sync#2", backups); // old text copied, copying the new
+    withTwin("half.md", "the old text of the third, longer");
+    killedAt("half.md", "truncate", {}); // new text written over the old
+    const QString kept = backups + "/half (before an interrupted save 2024-05-01 10.00.00).md";
+    put(kept, "an earlier version");
+    withTwin("going.md", "the old text of the fourth");
+    put(path("going new"), "the new text of the fourth");
+    HeldSave going(path("going.md"), "sync", path("going new"), backups); // copying aside now
+    ASSERT_EQ(going.said(), "holding");
+    ASSERT_EQ(hiddenCopies().size(), 3);
+
+    removeAbandonedBackups();
+
+    EXPECT_EQ(hiddenCopies().size(), 1) << "only the copy of the save going on";
+    const QStringList left = QDir(backups).entryList(QDir::Files);
+    EXPECT_EQ(left.size(), 4) << left.join(", ").toStdString(); // the half-written file's three, and the kept one
+    EXPECT_TRUE(left.contains(QFileInfo(kept).fileName()));
+    going.release();
+    EXPECT_EQ(going.said(), "saved");
+    EXPECT_EQ(contents(path("going.md")), "the new text of the fourth");
+
+    EXPECT_EQ(cleanUpInterruptedWrite(path("half.md")).outcome, InterruptedWrite::Outcome::restored);
+    EXPECT_EQ(contents(path("half.md")), "the old text of the third, longer");
+    EXPECT_EQ(contents(path("copying.md")), "the old text of the first");
+    EXPECT_EQ(contents(path("copied.md")), "the old text of the second");
+    EXPECT_EQ(QDir(backups).entryList(QDir::Files | QDir::Hidden).join(", ").toStdString(),
+              QFileInfo(kept).fileName().toStdString());
+    QFile::remove(kept);
+}
 
 TEST_F(FileWriterTest, LabelledNamesFitAFileName)
 {

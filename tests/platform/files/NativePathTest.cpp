@@ -53,6 +53,25 @@ TEST(NativePath, KeptBytesReadAsReplacementCharacters)
     EXPECT_EQ(NativePath::shown("Café.md"), "Café.md");
 }
 
+TEST(NativePath, ANameIsShownOnOneLineWithMarksEveryFontHas)
+{
+    // ":" on disk reads as "/", and a "/" typed goes to disk as ":".
+    EXPECT_EQ(NativePath::shownName("My:Notes.txt"), "My/Notes.txt");
+    EXPECT_EQ(NativePath::diskName("My/Notes.txt"), "My:Notes.txt");
+    // Line breaks show as a pilcrow, other control characters as U+FFFD,
+    // each byte that is not UTF-8 as U+FFFD too.
+    EXPECT_EQ(NativePath::shownName(QString::fromUtf8("Two\nlines\r\u2028.md")), QString::fromUtf8("Two¶lines¶¶.md"));
+    EXPECT_EQ(NativePath::shownName(QString::fromUtf8("tab\tbell\a" "del\x7f" "\u0085")),
+              QString::fromUtf8("tab\uFFFDbell\uFFFDdel\uFFFD¶"));
+    EXPECT_EQ(NativePath::shownName(NativePath::decode("bad\xff")), QString::fromUtf8("bad\uFFFD"));
+    // Of a path, the last component; the root shows as itself.
+    EXPECT_EQ(NativePath::shownNameOf("/home/a:b/My:Notes.txt"), "My/Notes.txt");
+    EXPECT_EQ(NativePath::shownNameOf("/"), "/");
+    EXPECT_EQ(NativePath::shownNameOf("Café.md"), "Café.md");
+    for (const QString& shown : {NativePath::shownName(QString::fromUtf8("a\nb")), NativePath::shownName("a\x01b")})
+        for (const QChar c : shown) EXPECT_TRUE(c.isPrint()) << shown.toStdString();
+}
+
 TEST(NativePath, TheDiskIsAskedByTheRealBytes)
 {
     const QString folder = freshDirectory("native");

@@ -277,25 +277,8 @@ const ChildRole defaultsEditor("defaults-editor", [](const QStringList& argument
     return 0;
 });
 
-struct Instance {
-    QProcess process;
-
-    explicit Instance(const QString& path)
-    {
-        EXPECT_TRUE(startChild(process, "defaults-editor", {path}, childEnvironmentWithOwnRuntime()));
-        EXPECT_EQ(readLineFrom(process), QByteArray("ready"));
-    }
-    ~Instance()
-    {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(30000)) process.kill();
-    }
-    QByteArray tell(const QByteArray& command)
-    {
-        process.write(command + "\n");
-        process.waitForBytesWritten();
-        return readLineFrom(process, 60000);
-    }
+struct Instance : CommandedChild {
+    explicit Instance(const QString& path) : CommandedChild("defaults-editor", {path}) {}
 };
 
 } // namespace
@@ -335,4 +318,56 @@ TEST(UserDefaults, TwoProcessesKeepEachOthersChanges)
         EXPECT_EQ(after.integerValue("second" + QString::number(i)), i);
     }
     EXPECT_TRUE(after.contains("libraries"));
+}
+
+// A list whose records merge one by one: what each Lumora added, removed,
+// changed or moved in the list it last wrote stays, whichever writes last,
+// and neither brings back what the other removed.
+TEST(UserDefaults, RecordListsMergeRecordByRecord)
+{
+    const QString path = storePath("record-lists");
+    writeFile(path, R"({"list": [{"id": "a", "v": 1}, {"id": "b", "v": 1}, {"id": "c", "v": 1}],
+                        "paths": ["/one.md"]})");
+    UserDefaults first(path), second(path);
+    for (UserDefaults* store : {&first, &second}) {
+        store->mergeByRecords("list", [](const QVariant& record) { return record.toMap().value("id").toString(); });
+        store->mergeByRecords("paths");
+    }
+    const auto record = [](const char* id, int v) { return QVariantMap{{"id", id}, {"v", v}}; };
+    const auto stored = [&] {
+        QStringList records;
+        for (const QVariant& r : UserDefaults(path).arrayValue("list").value_or(QVariantList()))
+            records << r.toMap().value("id").toString() + ":" + QString::number(r.toMap().value("v").toInt());
+        return records.join(' ').toStdString();
+    };
+
+    // One adds d at the top and changes b; the other removes c and adds e.
+    first.set("list", QVariantList{record("d", 1), record("a", 1), record("b", 2), record("c", 1)});
+    second.set("list", QVariantList{record("a", 1), record("b", 1), record("e", 1)});
+    EXPECT_EQ(stored(), "d:1 a:1 b:2 e:1");
+    // Each from its own list: the other moves e to the top; the one changes a.
+    second.set("list", QVariantList{record("e", 1), record("a", 1), record("b", 1)});
+    first.set("list", QVariantList{record("d", 1), record("a", 2), record("b", 2), record("c", 1)});
+    EXPECT_EQ(stored(), "e:1 d:1 a:2 b:2");
+
+    // Plain records (paths) are their own identity: each newest first.
+    first.set("paths", QVariantList{"/two.md", "/one.md"});
+    second.set("paths", QVariantList{"/three.md", "/one.md"});
+    const auto paths = [&] {
+        const QVariant stored = UserDefaults(path).object("paths");
+        return stored.toStringList().join(' ').toStdString();
+    };
+    EXPECT_EQ(paths(), "/three.md /two.md /one.md");
+    // One that reads the list anew before each change works from what it
+    // read: what the other removed meanwhile does not come back.
+    first.set("other", 1); // a write brings the file's lists in
+    second.set("paths", QVariantList{"/two.md", "/one.md"});
+    QVariantList read = first.arrayValue("paths").value_or(QVariantList());
+    ASSERT_EQ(read.size(), 3);
+    read.prepend("/four.md");
+    first.set("paths", read);
+    EXPECT_EQ(paths(), "/four.md /two.md /one.md");
+    // Any other value still replaces the key whole.
+    first.set("list", "not a list");
+    EXPECT_EQ(UserDefaults(path).stringValue("list"), QStringLiteral("not a list"));
 }
