@@ -230,7 +230,7 @@ TEST(DocumentViewControllerTest, ShowingTheStatisticsLineKeepsTheCaretLineInSigh
 
     const int height = editor->height();
     settings.toggleInfoViewVisible();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return editor->height() < height; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return editor->height() < height; }, test::patience));
     // The text moved up: the caret's line stands above the statistics line.
     EXPECT_LT(lineOfCaret().bottom(), editor->viewport()->height());
     EXPECT_GE(lineOfCaret().top(), 0);

@@ -349,7 +349,7 @@ TEST(Launch, ACopyAKilledSaveLeftAmongTheBackupsGoesAtTheNextStart)
     ASSERT_TRUE(launcher.start(program));
     QElapsedTimer timer;
     timer.start();
-    while (QFileInfo::exists(cutShort) && timer.elapsed() < 20000) QThread::msleep(20);
+    while (QFileInfo::exists(cutShort) && timer.elapsed() < test::patience) QThread::msleep(20);
     EXPECT_FALSE(QFileInfo::exists(cutShort));
     EXPECT_EQ(Launcher::quit(program), 0);
     EXPECT_TRUE(QFileInfo::exists(kept));

@@ -913,7 +913,8 @@ TEST_F(DocumentBaseTest, AnInterruptedSaveNeverUndoesANewerEditOfAnotherProgram)
     EXPECT_EQ(again.text, QStringLiteral("what another program wrote"));
     // Nothing stays behind; the copy of the version opened may still be
     // written in the background, holding its turn there for a moment.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return QDir(backups).entryList(QDir::Files | QDir::Hidden).isEmpty(); }, 60000))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QDir(backups).entryList(QDir::Files | QDir::Hidden).isEmpty(); },
+                                test::patience))
         << QDir(backups).entryList(QDir::Files | QDir::Hidden).join(u' ').toStdString();
 }
 
