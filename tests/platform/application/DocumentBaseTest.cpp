@@ -4,6 +4,7 @@
 #include "support/WithoutPrivileges.h"
 
 #include "platform/files/FileChangeWatcher.h"
+#include "platform/files/FileRelocations.h"
 #include "platform/files/FileWriter.h"
 
 #include <gtest/gtest.h>
@@ -1208,6 +1209,61 @@ TEST_F(DocumentBaseTest, ADeletedFileStaysUnsavedUntilTheWriterSavesIt)
     EXPECT_EQ(readFile(elsewhere), QByteArray("text typed more!"));
     EXPECT_FALSE(QFileInfo::exists(recovery));
     FileChangeWatcher::shared().setSettlingTime(150);
+}
+
+// The library moves or trashes a document's file on another thread and says
+// where it went once it is done; on a busy machine the document's watcher
+// may see the file leave before that. It is not taken for a file another
+// program deleted: the document follows it, saves there, and closes from the
+// Trash without a question. A file that really went while a move failed is
+// deleted all the same.
+TEST_F(DocumentBaseTest, AFileTheProgramMovesIsNeverTakenForADeletedOne)
+{
+    FileChangeWatcher::shared().setSettlingTime(10);
+    const auto guard = qScopeGuard([] { FileChangeWatcher::shared().setSettlingTime(150); });
+    FileRelocations& relocations = FileRelocations::shared();
+    QStringList heard;
+    QObject listener;
+    QObject::connect(&FileChangeWatcher::shared(), &FileChangeWatcher::fileChanged, &listener,
+                     [&](const QString& changed, const QString&) { heard << changed; });
+    const auto moveHeard = [&](const QString& from, const QString& to) {
+        heard.clear();
+        relocations.announceWillMove(from);
+        EXPECT_EQ(::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()), 0);
+        return QTest::qWaitFor([&] { return heard.contains(from); }, test::patience);
+    };
+
+    auto doc = open("text");
+    doc->edit(QStringLiteral(" typed"));
+    const QString other = freshDirectory(QStringLiteral("moved-to"));
+    const QString moved = other + QStringLiteral("/Notes.md");
+    ASSERT_TRUE(moveHeard(path, moved));
+    EXPECT_FALSE(doc->isFileMissing());
+    relocations.announceMoved(path, moved);
+    EXPECT_EQ(doc->filePath(), moved);
+    EXPECT_EQ(readFile(moved), QByteArray("text typed"));
+    EXPECT_FALSE(doc->isDocumentEdited());
+    doc->edit(QStringLiteral(" there"));
+    ASSERT_TRUE(doc->save().ok());
+    EXPECT_EQ(readFile(moved), QByteArray("text typed there"));
+
+    const QString trash = freshDirectory(QStringLiteral("trash")) + QStringLiteral("/Notes.md");
+    ASSERT_TRUE(moveHeard(moved, trash));
+    EXPECT_FALSE(doc->isFileMissing());
+    relocations.announceTrashed(moved, trash);
+    EXPECT_TRUE(doc->isClosed());
+    EXPECT_EQ(doc->filePath(), trash);
+    EXPECT_TRUE(prompter.asked.isEmpty()) << prompter.asked.join(u' ').toStdString();
+
+    // The move failed, and the file went all the same (another program).
+    auto gone = open("gone");
+    heard.clear();
+    relocations.announceWillMove(path);
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heard.contains(path); }, test::patience));
+    relocations.announceMoveFailed(path);
+    EXPECT_TRUE(gone->isFileMissing());
+    EXPECT_TRUE(gone->isDocumentEdited());
 }
 
 // A file with a name of 253 bytes changed by another program: the copy kept
