@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <QTemporaryDir>
+#include <QThreadPool>
 
 #include <csignal>
 #include <cstdio>
@@ -847,6 +848,9 @@ const test::ChildRole saveKilledAt("document-save-killed-at", [](const QStringLi
     const std::string step = arguments.value(1).toStdString();
     TextDocument doc;
     if (!doc.readFromFile(path, QStringLiteral("text/plain")).ok()) return 2;
+    // The copy of the version opened is written on another thread: done
+    // before the save, so that the kill cuts the save and nothing else.
+    QThreadPool::globalInstance()->waitForDone();
     doc.text = arguments.value(2);
     doc.edit(QString());
     setFileFaultHook([path, step](const char* now, const QString& file) {
