@@ -19,6 +19,36 @@ void writeHeldWhitespace(MarkdownConverter::State& state)
     if (state.heldWhitespace) state.output += *std::exchange(state.heldWhitespace, std::nullopt);
 }
 
+void writeBlankLine(MarkdownConverter::State& state)
+{
+    if (!state.output.isEmpty() && !state.output.endsWith(QStringLiteral("\n\n"))) state.output += u'\n';
+}
+
+// Before the first item of a list that begins where another list of its
+// level is open, which Markdown would go on with: an outermost list stands
+// after a blank line, and a list of the same kind as the other (both
+// numbered or both bulleted) after an empty comment as well. Inside an item
+// the comment alone does, since a blank line there would make the lists
+// around it loose.
+void startApart(const ParagraphStyle::ListItem& item, const QString& indentation, MarkdownConverter::State& state)
+{
+    QList<ParagraphStyle::ListItem>& open = state.listItems;
+    const auto level = std::find_if(open.begin(), open.end(),
+                                    [&item](const ParagraphStyle::ListItem& o) { return o.depth >= item.depth; });
+    const bool outermost = level == open.begin();
+    const bool apart = level != open.end() && level->depth == item.depth && level->list != item.list;
+    const bool sameKind = apart && level->numbered == item.numbered;
+    open.erase(level, open.end());
+    open.append(item);
+    if (!apart) return;
+    if (outermost) {
+        writeBlankLine(state);
+        if (sameKind) state.output += QStringLiteral("<!-- -->\n\n");
+    } else if (sameKind) {
+        state.output += indentation + QStringLiteral("<!-- -->\n");
+    }
+}
+
 // At the start of a line: the list item's marker, or the indentation of its
 // further lines. True when the line's leading white space must go (it would
 // push the text past the marker).
@@ -26,19 +56,20 @@ bool writeListPrefix(const Attributes& attributes, MarkdownConverter::State& sta
 {
     const ParagraphStyle* style = attributes.paragraphStyle();
     const std::optional<ParagraphStyle::ListItem> item = style ? style->listItem : std::nullopt;
-    if (!item && !state.listItem) return false;
+    if (!item && state.listItems.isEmpty()) return false;
     const QString indentation(4 * ((item ? item->depth : 1) - 1), u' ');
-    if (item && item == state.listItem) {
+    if (item && !state.listItems.isEmpty() && *item == state.listItems.last()) {
         state.output += indentation + QStringLiteral("    ");
         return true;
     }
     // A list and the paragraphs around it are apart by a blank line: a
     // paragraph right under an item would go on with the item's text.
-    if (item.has_value() != state.listItem.has_value() && !state.output.isEmpty()
-        && !state.output.endsWith(QStringLiteral("\n\n")))
-        state.output += u'\n';
-    state.listItem = item;
-    if (!item) return false;
+    if (item.has_value() == state.listItems.isEmpty()) writeBlankLine(state);
+    if (!item) {
+        state.listItems.clear();
+        return false;
+    }
+    startApart(*item, indentation, state);
     state.output += indentation + (item->numbered ? QString::number(item->number) + QStringLiteral(". ") : QStringLiteral("- "));
     state.heldWhitespace.reset();
     return true;
@@ -75,7 +106,7 @@ void MarkdownConverter::markdownForRun(const Attributes& attributes, Range range
     // In and around lists every line starts on its own: it may need an
     // item's marker, its indentation, or a blank line after the list.
     const ParagraphStyle* style = attributes.paragraphStyle();
-    if ((state.listItem || (style && style->listItem))
+    if ((!state.listItems.isEmpty() || (style && style->listItem))
         && std::any_of(body.begin(), body.end(), [](QChar c) { return text::isNewline(c); })) {
         qsizetype start = 0;
         while (start < text.size()) {

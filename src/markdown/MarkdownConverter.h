@@ -20,7 +20,8 @@ namespace lumora {
 // of every line; and a run's own marker characters in its text are escaped
 // with a backslash. The items of lists (a paragraph style's list item) begin
 // with "- " or their number, four spaces in for each list they stand in,
-// with a blank line between a list and the text around it. Every other
+// with a blank line between a list and the text around it; a list that
+// follows another on its level stands apart from it. Every other
 // attribute (colours, sizes, links, paragraph layout) is dropped.
 class MarkdownConverter {
 public:
@@ -32,10 +33,11 @@ public:
         // White space that ended the previous run's text, written once the
         // markers that end there are closed.
         std::optional<QString> heldWhitespace;
-        // The list item whose lines are being written: a line of another
-        // item begins with its marker, a further line of the same one
-        // (after a line break in it) is indented under it.
-        std::optional<ParagraphStyle::ListItem> listItem;
+        // The list item whose lines are being written, last, after the
+        // items it stands in, outermost first: a line of another item
+        // begins with its marker, a further line of the same one (after a
+        // line break in it) is indented under it.
+        QList<ParagraphStyle::ListItem> listItems;
     };
 
     // The markers of a run with these attributes, in the order they open:

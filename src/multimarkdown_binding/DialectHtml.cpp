@@ -2,6 +2,7 @@
 
 #include "multimarkdown_binding/EngineText.h"
 #include "multimarkdown_binding/NodeAnnotations.h"
+#include "multimarkdown_binding/SourceLines.h"
 
 // The renderer structure of the installed cmark-gfm: our HTML hook writes
 // into its buffer.
@@ -75,31 +76,44 @@ std::string_view pixelCount(std::string_view value)
     return value;
 }
 
+void appendAttribute(std::string& out, std::string_view key, std::string_view value)
+{
+    out += ' ';
+    appendEscapedHtml(out, key);
+    out += "=\"";
+    appendEscapedHtml(out, value);
+    out += '"';
+}
+
 // Attributes of a link definition; an image's width and height in pixels
-// are its width and height attributes, in other units its style.
+// are its width and height attributes, in other units its style: added to
+// the writer's own style where there is one, since an element keeps only
+// one style attribute.
 void appendAttributes(std::string& out, const std::vector<LinkAttribute>& attributes, bool image)
 {
-    std::string style;
+    const auto isSize = [image](const LinkAttribute& attribute) {
+        return image && (attribute.key == "width" || attribute.key == "height");
+    };
+    std::string sizes; // in other units than pixels
+    for (const LinkAttribute& attribute : attributes)
+        if (isSize(attribute) && pixelCount(attribute.value).empty())
+            sizes += attribute.key + ":" + attribute.value + ";";
+    bool styleWritten = sizes.empty();
     for (const LinkAttribute& attribute : attributes) {
-        std::string_view value = attribute.value;
-        if (image && (attribute.key == "width" || attribute.key == "height")) {
-            value = pixelCount(attribute.value);
-            if (value.empty()) {
-                style += attribute.key + ":" + attribute.value + ";";
-                continue;
-            }
+        if (isSize(attribute)) {
+            const std::string_view pixels = pixelCount(attribute.value);
+            if (!pixels.empty()) appendAttribute(out, attribute.key, pixels);
+        } else if (!styleWritten && attribute.key.size() == 5 && startsWithCaseless(attribute.key, "style")) {
+            styleWritten = true;
+            std::string style = attribute.value;
+            const size_t last = style.find_last_not_of(" \t\n");
+            if (last != std::string::npos && style[last] != ';') style += ';';
+            appendAttribute(out, attribute.key, style + sizes);
+        } else {
+            appendAttribute(out, attribute.key, attribute.value);
         }
-        out += ' ';
-        appendEscapedHtml(out, attribute.key);
-        out += "=\"";
-        appendEscapedHtml(out, value);
-        out += '"';
     }
-    if (!style.empty()) {
-        out += " style=\"";
-        appendEscapedHtml(out, style);
-        out += '"';
-    }
+    if (!styleWritten) appendAttribute(out, "style", sizes);
 }
 
 void renderStyled(cmark_html_renderer* renderer, cmark_node* node, const BlockStyle& style, bool entering)

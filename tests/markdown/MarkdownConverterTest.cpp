@@ -113,7 +113,7 @@ TEST(MarkdownConverter, ListsAndStruckTextFromOtherProgramsKeepTheirShape)
                   QStringLiteral("<p>Before</p><ul><li>one</li><li><b>two</b> and"
                                  "<ul><li>sub</li><li>sub two</li></ul></li><li>three</li></ul>"
                                  "<ol><li>first</li><li>second<br>more</li></ol><p>After</p>"))),
-              "Before\n\n- one\n- **two** and\n    - sub\n    - sub two\n- three\n1. first\n2. second\n    more\n\nAfter");
+              "Before\n\n- one\n- **two** and\n    - sub\n    - sub two\n- three\n\n1. first\n2. second\n    more\n\nAfter");
     EXPECT_EQ(MarkdownConverter::markdown(attributedStringFromHTML(QStringLiteral("<ol><li>only</li></ol>"))),
               "1. only");
     // A numbered list keeps its first number, nested ones too.
@@ -122,9 +122,29 @@ TEST(MarkdownConverter, ListsAndStruckTextFromOtherProgramsKeepTheirShape)
               "3. three\n4. four");
     EXPECT_EQ(MarkdownConverter::markdown(attributedStringFromHTML(QStringLiteral(
                   "<OL class=\"steps\" START=12 type=\"1\"><li>twelve<ol start='0'><li>zero</li></ol></li>"
-                  "<li>thirteen</li></OL><p>Then</p><ol data-start=\"5\" start=\"x\"><li>one</li></ol>"))),
-              "12. twelve\n    0. zero\n13. thirteen\n\nThen\n\n1. one");
+                  "<li>thirteen</li></OL><ol data-start=\"5\" start=\"x\"><li>one</li></ol>"))),
+              "12. twelve\n    0. zero\n13. thirteen\n\n<!-- -->\n\n1. one");
     EXPECT_EQ(MarkdownConverter::markdown(attributedStringFromHTML(
                   QStringLiteral("<p><strike>gone</strike>, <STRIKE>also</STRIKE> and <s>this</s></p>"))),
               "~~gone~~, ~~also~~ and ~~this~~");
+}
+
+// Two lists one after the other stay two lists: a blank line between them,
+// and between two of the same kind (which Markdown would read as one) an
+// empty comment; nested ones apart on their own level, without a blank line
+// that would spread the item around them.
+TEST(MarkdownConverter, ListsOneAfterAnotherStayApart)
+{
+    const auto pasted = [](const char* html) {
+        return MarkdownConverter::markdown(attributedStringFromHTML(QString::fromUtf8(html)));
+    };
+    EXPECT_EQ(pasted("<ol><li>a</li></ol><ol><li>b</li></ol>"), "1. a\n\n<!-- -->\n\n1. b");
+    EXPECT_EQ(pasted("<ul><li>a</li></ul><p></p><ul><li>b</li></ul>"), "- a\n\n<!-- -->\n\n- b");
+    EXPECT_EQ(pasted("<ol><li>a</li></ol><ul><li>b</li></ul>"), "1. a\n\n- b");
+    EXPECT_EQ(pasted("<ol><li>a</li><li>b<br>c</li></ol><ol start=\"2\"><li>d</li></ol>"),
+              "1. a\n2. b\n    c\n\n<!-- -->\n\n2. d");
+    EXPECT_EQ(pasted("<ul><li>a<ol><li>x</li></ol><ol><li>y</li></ol><ul><li>z</li></ul></li><li>b</li></ul>"),
+              "- a\n    1. x\n    <!-- -->\n    1. y\n    - z\n- b");
+    EXPECT_EQ(pasted("<ul><li>a<ul><li>x</li></ul></li></ul><ul><li>b</li></ul><p>After</p>"),
+              "- a\n    - x\n\n<!-- -->\n\n- b\n\nAfter");
 }

@@ -29,6 +29,9 @@ TEST(MultiMarkdownFidelity, LinkDefinitionsCarryAttributes)
         {"![Pic][id]\n\n[id]: p.png \"T\" width=40px height=400px class=wide\n",
          {"<img src=\"p.png\" alt=\"Pic\" title=\"T\" width=\"40\" height=\"400\" class=\"wide\" />"},
          {"width=40px"}},
+        // A size in another unit joins the writer's own style.
+        {"![Pic][id]\n\n[id]: p.png style=\"border:0\" width=50%\n",
+         {"<img src=\"p.png\" alt=\"Pic\" style=\"border:0;width:50%;\" />"}},
         {"A [link][id].\n\n[id]: http://a.b/c id=x class=\"big one\"\n",
          {"A <a href=\"http://a.b/c\" id=\"x\" class=\"big one\">link</a>."}},
         {"[link][id]\n\n[id]: <http://a.b> 'T'\n    rel=nofollow\n",
@@ -53,6 +56,13 @@ TEST(MultiMarkdownFidelity, InlineLinksAndImagesCarryAttributes)
         {"A ![a](p.png width=40 height=50%) and ![b](q.png width=3em height=12px).\n",
          {"<img src=\"p.png\" alt=\"a\" width=\"40\" style=\"height:50%;\" />",
           "<img src=\"q.png\" alt=\"b\" height=\"12\" style=\"width:3em;\" />"}},
+        // The writer's own style and a size in another unit are one style.
+        {"A ![x](p.png style=\"a\" height=50%) and ![y](q.png height=2em style=\"color: red;  \" width=10px).\n",
+         {"<img src=\"p.png\" alt=\"x\" style=\"a;height:50%;\" />",
+          "<img src=\"q.png\" alt=\"y\" style=\"color: red;  height:2em;\" width=\"10\" />"}},
+        {"A ![x](p.png width=1em style='a&b<c\"') and ![y](q.png style=\"\" width=2em).\n",
+         {"<img src=\"p.png\" alt=\"x\" style=\"a&amp;b&lt;c&quot;;width:1em;\" />",
+          "<img src=\"q.png\" alt=\"y\" style=\"width:2em;\" />"}},
         {"A [link](http://example.com class=external) and ![i](p.png id=\"my pic\") in text.\n",
          {"A <a href=\"http://example.com\" class=\"external\">link</a> and <img src=\"p.png\" alt=\"i\" id=\"my pic\" /> "
           "in text."},

@@ -429,6 +429,27 @@ TEST_F(EditorCommandsTest, EveryCommandsMarkdownConvertsAsTheWriterMeant)
     EXPECT_TRUE(html().contains("<p><del>old</del> new</p>")) << html().toStdString();
 }
 
+// Pasted lists that follow one another convert as so many lists, on every
+// level, each keeping its items.
+TEST_F(EditorCommandsTest, PastedListsOneAfterAnotherConvertAsSoManyLists)
+{
+    open("Lists:\n\n");
+    select(text().size());
+    auto* rich = new QMimeData;
+    rich->setHtml("<ol><li>a</li></ol><ol><li>b<ul><li>x</li></ul><ul><li>y</li></ul><ol><li>z</li></ol></li></ol>"
+                  "<ul><li>c</li></ul><ul><li>d</li></ul><p>After</p>");
+    QApplication::clipboard()->setMimeData(rich);
+    key(Qt::Key_V, alt | ctrl);
+    EXPECT_EQ(text(), "Lists:\n\n1. a\n\n<!-- -->\n\n1. b\n    - x\n    <!-- -->\n    - y\n    1. z\n\n"
+                      "- c\n\n<!-- -->\n\n- d\n\nAfter");
+    // What a reader sees: the comments show nothing.
+    const QString html = htmlOf(text());
+    EXPECT_EQ(QString(html).remove("<!-- -->").remove(u' ').remove(u'\n'),
+              "<p>Lists:</p><ol><li>a</li></ol><ol><li>b<ul><li>x</li></ul><ul><li>y</li></ul><ol><li>z</li></ol></li>"
+              "</ol><ul><li>c</li></ul><ul><li>d</li></ul><p>After</p>")
+        << html.toStdString();
+}
+
 // Link and Footnote put their definitions right under whatever block ends
 // the text (after a blank line only under raw HTML); the conversion reads
 // them as definitions there, and the block keeps what it held.

@@ -22,7 +22,8 @@ size_t hashOf(const ParagraphStyle& p)
                           p.headIndent, p.tailIndent, p.minimumLineHeight, p.maximumLineHeight, p.lineHeightMultiple,
                           p.defaultTabInterval, int(p.alignment));
     for (double stop : p.tabStops) h = qHashMulti(h, stop);
-    if (p.listItem) h = qHashMulti(h, p.listItem->depth, p.listItem->numbered, p.listItem->number);
+    if (p.listItem)
+        h = qHashMulti(h, p.listItem->depth, p.listItem->numbered, p.listItem->number, p.listItem->list);
     return h;
 }
 

@@ -27,13 +27,15 @@ struct ParagraphStyle {
 
     // A paragraph that is an item of a list, as rich text read from HTML has
     // them: how deep its list stands (1 for an outermost list), whether the
-    // list is numbered, and the item's number in it (1 for the first). The
-    // number also tells neighbouring items apart. The editor's own styling
-    // never sets one, and layout ignores it.
+    // list is numbered, the item's number in it (1 for the first) and which
+    // list of the text it is (the items of one list share the value, two
+    // lists never do). Number and list also tell neighbouring items apart.
+    // The editor's own styling never sets one, and layout ignores it.
     struct ListItem {
         int depth = 1;
         bool numbered = false;
         int number = 1;
+        int list = 0;
 
         friend bool operator==(const ListItem&, const ListItem&) = default;
     };

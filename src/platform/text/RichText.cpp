@@ -121,7 +121,7 @@ Attributes listItemAttributes(const QTextBlock& block)
         std::max(1, list->format().indent()),
         style != QTextListFormat::ListDisc && style != QTextListFormat::ListCircle
             && style != QTextListFormat::ListSquare,
-        list->itemNumber(block) + firstNumber(list->format())};
+        list->itemNumber(block) + firstNumber(list->format()), list->objectIndex()};
     Attributes attributes;
     attributes.set(AttributeKey::ParagraphStyle, paragraph);
     return attributes;

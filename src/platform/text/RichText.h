@@ -15,9 +15,9 @@ namespace lumora {
 // strikethrough where it is decorated (<s>, <strike> and <del> alike), and
 // in the paragraphs of lists a paragraph style that holds only the list item
 // (ParagraphStyle::listItem, numbered from the list's first number,
-// <ol start="3">); plain text carries nothing. The
-// underline Qt gives every link is not kept, and a non-breaking space, which
-// pages use to keep runs of spaces, reads as a space.
+// <ol start="3">, and telling each list from the others); plain text carries
+// nothing. The underline Qt gives every link is not kept, and a non-breaking
+// space, which pages use to keep runs of spaces, reads as a space.
 TextStorage attributedStringFromHTML(const QString& html);
 
 } // namespace lumora
