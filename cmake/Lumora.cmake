@@ -35,6 +35,15 @@ endfunction()
 # with CTest. Tests run offscreen with a private HOME and XDG folders (see
 # tests/support/TestMain.cpp, which also lets Qt WebEngine run as root),
 # never touching the user's configuration.
+#
+# The time limits of a test, and of listing a program's tests, only end one
+# that hangs; they are no speed check. They leave room for a build with
+# sanitizers, several times slower, on a machine busy with other work.
+if(LUMORA_SANITIZE)
+  set(LUMORA_TEST_TIME_LIMIT 1200)
+else()
+  set(LUMORA_TEST_TIME_LIMIT 600)
+endif()
 function(lumora_test name)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
@@ -50,8 +59,9 @@ function(lumora_test name)
   endforeach()
   gtest_discover_tests(test_${name}
     DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
     PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen
-               TIMEOUT 120)
+               TIMEOUT ${LUMORA_TEST_TIME_LIMIT})
 endfunction()
 
 # One benchmark executable per bench/*.cpp file.

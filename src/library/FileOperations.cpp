@@ -172,6 +172,7 @@ void FileOperations::moveFile(const QString& fromPath, const QString& toPath, Co
     runInBackground<void>([from, to] { return FileManager::moveItem(from, to); },
                           [self, from, to, completion](PlatformStatus status) {
                               if (!status) {
+                                  FileRelocations::shared().announceMoveFailed(from);
                                   if (completion) completion(status.error(), nullptr);
                                   return;
                               }
@@ -191,6 +192,7 @@ void FileOperations::trashFiles(const std::vector<File*>& files,
         runInBackground<QString>([path] { return FileManager::moveItemToTrash(path); },
                                  [self, path, completion](PlatformResult<QString> trashed) {
                                      if (!trashed) {
+                                         FileRelocations::shared().announceMoveFailed(path);
                                          if (completion) completion(trashed.error());
                                          return;
                                      }

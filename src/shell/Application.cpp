@@ -94,6 +94,14 @@ void endProcessSoon(int status)
 }
 
 #ifdef LUMORA_TEST_HOOKS
+// Test builds only: with $LUMORA_TEST_NO_AUTOSAVE set, documents never save
+// themselves, so that a test knows that what reached the disk was written
+// for another reason, however slowly the program runs.
+void stopAutosavingForTests()
+{
+    if (qEnvironmentVariableIsSet("LUMORA_TEST_NO_AUTOSAVE")) DocumentBase::setAutosavingDelay(0);
+}
+
 // Test builds only: the text of $LUMORA_TEST_TYPED_TEXT is typed at the end
 // of every document open after start-up, so that tests can stop and kill
 // the real program while it holds edits.
@@ -135,6 +143,9 @@ int runApplication(QApplication& app, int argc, char* argv[])
     if (instance.start(arguments, workingDirectory) == SingleInstance::Role::secondary) return 0;
     auto controller = std::make_unique<DocumentController>(&UserDefaults::standard());
     controller->prepareApplication();
+#ifdef LUMORA_TEST_HOOKS
+    stopAutosavingForTests();
+#endif
     // What the previews of a Lumora that crashed left behind.
     dispatch::background([] { PreviewViewController::removeAbandonedPages(); });
     // What moves to the Trash cut short by a kill left there.

@@ -3,6 +3,7 @@
 #include "DocumentTestSupport.h"
 #include "markdown/Markdown.h"
 #include "platform/foundation/Dispatch.h"
+#include "support/Patience.h"
 
 #include <QLocale>
 #include <QTest>
@@ -72,7 +73,7 @@ TEST(DocumentData, ReadingOffTheMainThreadHappensOnIt)
         status = data.readDocument(QByteArrayView("# Read elsewhere\n"));
         done = true;
     });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, test::patience));
     reader.join();
     ASSERT_TRUE(status.ok());
     EXPECT_EQ(data.textStorage().string(), QStringLiteral("# Read elsewhere\n"));

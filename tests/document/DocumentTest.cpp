@@ -358,7 +358,7 @@ TEST_F(DocumentTest, ExportWritesUtf8HtmlWhereThePanelSays)
     const auto exportAndWait = [&] {
         const qsizetype before = finished.count();
         doc->exportAsHTML();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return finished.count() > before; }, 10000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return finished.count() > before; }, test::patience));
     };
 
     // Cancelled: nothing.
@@ -384,7 +384,7 @@ TEST_F(DocumentTest, ExportWritesUtf8HtmlWhereThePanelSays)
     doc->exportAsHTML();
     EXPECT_TRUE(doc->isExporting());
     type(*doc, "typed meanwhile");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 2; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 2; }, test::patience));
     EXPECT_FALSE(doc->isExporting());
     EXPECT_TRUE(offMainThread);
     EXPECT_EQ(finished.last().at(1).toString(), QString());
@@ -446,7 +446,7 @@ TEST_F(DocumentTest, ConversionsRunOffTheMainThreadAndShowProgressWhenLong)
         later = html;
     });
     EXPECT_FALSE(later);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return later.has_value(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return later.has_value(); }, test::patience));
     EXPECT_EQ(*later, QStringLiteral("<p># Title</p>"));
 }
 

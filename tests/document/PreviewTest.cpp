@@ -31,8 +31,6 @@ using namespace lumora::test;
 
 namespace {
 
-constexpr int kLoadTimeout = test::webEngineTimeout;
-
 // Runs a script in an isolated world of the test's own (the page's scripts
 // are off; the test's are not) and waits for its result.
 QVariant evaluate(QWebEnginePage* page, const QString& script)
@@ -43,7 +41,7 @@ QVariant evaluate(QWebEnginePage* page, const QString& script)
         result = value;
         done = true;
     });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kLoadTimeout));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, test::patience));
     return result;
 }
 
@@ -51,7 +49,7 @@ bool loads(PreviewViewController& preview, const std::function<void()>& start)
 {
     QSignalSpy finished(&preview, &PreviewViewController::loadFinished);
     start();
-    return finished.wait(kLoadTimeout) && finished.last().first().toBool();
+    return finished.wait(test::patience) && finished.last().first().toBool();
 }
 
 QString pageText(PreviewViewController& preview)
@@ -142,13 +140,13 @@ TEST_F(PreviewTest, LinksOpenOnTheDesktopAndThePageStays)
     const QUrl shown = page->url();
 
     evaluate(page, QStringLiteral("document.querySelector('a[href^=\"https\"]').click()"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.opened.isEmpty(); }, kLoadTimeout));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.opened.isEmpty(); }, test::patience));
     EXPECT_EQ(browser.opened, QList<QUrl>{QUrl(QStringLiteral("https://example.org/page"))});
     EXPECT_EQ(page->url(), shown);
 
     // A footnote link moves within the page.
     evaluate(page, QStringLiteral("document.querySelector('a[href*=\"#fn\"]').click()"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return page->url().hasFragment(); }, kLoadTimeout));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->url().hasFragment(); }, test::patience));
     EXPECT_EQ(page->url().adjusted(QUrl::RemoveFragment), shown);
     EXPECT_EQ(browser.opened.size(), 1);
 }
@@ -261,7 +259,7 @@ TEST_F(PreviewTest, FileLinksOpenDocumentsHereAndShowEverythingElse)
     const auto clickAndWait = [&](const char* id) {
         const qsizetype before = actions();
         click(id);
-        return QTest::qWaitFor([&] { return actions() > before; }, kLoadTimeout);
+        return QTest::qWaitFor([&] { return actions() > before; }, test::patience);
     };
 
     // Text documents open here, wherever they are and whatever names them;
@@ -344,7 +342,7 @@ TEST_F(PreviewTest, LargePagesLoadFromAPrivateFileRemovedWithThePreview)
         // Places on the page still work from a file.
         const QUrl shown = page->url();
         evaluate(page, QStringLiteral("document.querySelector('a[href*=\"#fn\"]').click()"));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return page->url().hasFragment(); }, kLoadTimeout));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return page->url().hasFragment(); }, test::patience));
         EXPECT_EQ(page->url().adjusted(QUrl::RemoveFragment), shown);
     }
     EXPECT_FALSE(QFileInfo::exists(folder));

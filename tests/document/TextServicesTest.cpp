@@ -120,7 +120,7 @@ protected:
         for (const Range& r : ranges) words << text().mid(r.location, r.length);
         return words;
     }
-    bool waitForCount() { return QTest::qWaitFor([&] { return !services().find().isCounting(); }, 5000); }
+    bool waitForCount() { return QTest::qWaitFor([&] { return !services().find().isCounting(); }, test::patience); }
     QPoint pointAt(qsizetype position) const
     {
         QTextCursor c(view->document());
@@ -301,7 +301,7 @@ TEST_F(TextServicesTest, ALongTextIsCountedInTheBackgroundAndHighlightedOnlyWher
     view->setSelectedRange(Range(0, 0));
     type(QStringLiteral("needle in "));
     const QString recounted = locale.toString(3001) + QStringLiteral(" matches");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return services().find().findStatus() == recounted; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return services().find().findStatus() == recounted; }, test::patience));
 }
 
 TEST_F(TextServicesTest, ReplaceAndReplaceAllGoThroughTheGateAndUndoInOneStep)

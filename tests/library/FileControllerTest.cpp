@@ -157,7 +157,7 @@ TEST(FileController, AStormWithLostEventsEndsEqualToTheDisk)
         auto* node = static_cast<Directory*>(loaded.root()->fileAtPath(folder + name));
         return node ? node->count() : -1;
     };
-    ASSERT_TRUE(waitUntil([&] { return count("/Inbox") == 2500 && count("/Archive") == 2501; }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return count("/Inbox") == 2500 && count("/Archive") == 2501; }, test::patience));
     EXPECT_TRUE(loaded.matchesDisk());
     EXPECT_GE(reconciles.count(), 1);
     EXPECT_EQ(loaded.root()->fileAtPath(folder + "/Archive/Old/keep 7.md"), kept); // nodes that still exist stay
@@ -456,9 +456,9 @@ TEST(FileController, WhatAnotherProgramMakesInANewFolderGetsItsDateAdded)
     writeFile(folder + "/New/Inner/second.md", "2");
     const QStringList made{folder + "/New", folder + "/New/Inner", folder + "/New/first.md",
                            folder + "/New/Inner/second.md"};
-    ASSERT_TRUE(waitUntil([&] { return allRecorded(made); }, 60000));
+    ASSERT_TRUE(waitUntil([&] { return allRecorded(made); }, test::patience));
     writeFile(folder + "/New/Inner/third.md", "3");
-    ASSERT_TRUE(waitUntil([&] { return allRecorded({folder + "/New/Inner/third.md"}); }, 60000));
+    ASSERT_TRUE(waitUntil([&] { return allRecorded({folder + "/New/Inner/third.md"}); }, test::patience));
     const qint64 after = QDateTime::currentMSecsSinceEpoch();
     for (const QString& path : made + QStringList{folder + "/New/Inner/third.md"}) {
         SCOPED_TRACE(path.toStdString());

@@ -254,7 +254,7 @@ TEST(LibraryOutlineModel, FollowsAStormOfOutsideChangesWithASearchActive)
                 search.rows();
             }
         }
-        ASSERT_TRUE(loaded.waitForDisk(10000));
+        ASSERT_TRUE(loaded.waitForDisk());
         // The last events may still be on their way to the copies.
         ASSERT_TRUE(waitUntil([&] {
             return whole.rows() == treeLines(*loaded.root()) && search.rows() == treeLines(*search.shown);

@@ -25,7 +25,7 @@
 
 namespace lumora::test {
 
-inline bool waitUntil(const std::function<bool()>& condition, int milliseconds = 5000)
+inline bool waitUntil(const std::function<bool()>& condition, int milliseconds = patience)
 {
     return QTest::qWaitFor(condition, milliseconds);
 }
@@ -275,7 +275,7 @@ struct LoadedLibrary {
     FileController* controller() const { return library->fileController(); }
     Directory* root() const { return controller() ? controller()->rootFile() : nullptr; }
     bool matchesDisk() { return root() && sorted(treeLines(*root())) == sorted(diskLines(folder)); }
-    bool waitForDisk(int milliseconds = 5000)
+    bool waitForDisk(int milliseconds = patience)
     {
         return waitUntil([this] { return matchesDisk(); }, milliseconds);
     }

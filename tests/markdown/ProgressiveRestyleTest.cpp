@@ -6,6 +6,7 @@
 #include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "markdown/ProgressiveRestyle.h"
+#include "support/Patience.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -82,7 +83,7 @@ void expectSameLooks(const TextStorage& a, const TextStorage& b, bool exact = tr
 
 bool settle(const ProgressiveRestyle& restyle)
 {
-    return QTest::qWaitFor([&] { return restyle.isFinished(); }, 20000);
+    return QTest::qWaitFor([&] { return restyle.isFinished(); }, test::patience);
 }
 
 } // namespace

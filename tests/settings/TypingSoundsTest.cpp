@@ -5,6 +5,7 @@
 #include "SettingsTestSupport.h"
 #include "platform/application/AudioPlayer.h"
 #include "platform/foundation/Bundle.h"
+#include "support/Patience.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -108,7 +109,7 @@ TEST(TypingSounds, WithoutAnAudioDevicePlayersFinishSilently)
         player->play();
         players << player;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(s.playingSounds().isEmpty(), 5000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s.playingSounds().isEmpty(); }, test::patience));
     qInstallMessageHandler(previous);
     if (!AudioPlayer::hasAudioOutput()) {
         EXPECT_EQ(g_messages, 0);
@@ -150,6 +151,6 @@ TEST(TypingSounds, APlayerDeletedBeforeItsReportIsForgotten)
     bool otherFinished = false;
     QObject::connect(&other, &AudioPlayer::finished, &counting, [&] { otherFinished = true; });
     other.play();
-    QTRY_VERIFY_WITH_TIMEOUT(otherFinished, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return otherFinished; }, test::patience));
     EXPECT_EQ(reports, 0);
 }

@@ -510,7 +510,8 @@ TEST(ApplicationCommands, TheSelectionStaysInPlaceWhileTheRestOfALongTextIsMeasu
         ASSERT_TRUE(app.choose(*change)) << change->command();
         EXPECT_NEAR(selectionTop(*view), 300, 1) << change->command();
         ASSERT_TRUE(document->data().isRestyling()) << "the background has nothing to restyle";
-        QTRY_VERIFY_WITH_TIMEOUT(!document->data().isRestyling() && layout->isLaidOut(), 60000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !document->data().isRestyling() && layout->isLaidOut(); },
+                                    test::patience));
         QTest::qWait(50);
         EXPECT_NEAR(selectionTop(*view), 300, 1) << change->command();
         EXPECT_EQ(view->selectedRange(), Range(location, 4));
@@ -552,7 +553,8 @@ TEST(ApplicationCommands, ANewTextSizeShowsWhatIsInViewFirstAndEndsAsARestyleOfT
         EXPECT_NEAR(selectionTop(*view), 300, 1);
         ASSERT_TRUE(document->data().isRestyling());
 
-        QTRY_VERIFY_WITH_TIMEOUT(!document->data().isRestyling() && layout->isLaidOut(), 60000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !document->data().isRestyling() && layout->isLaidOut(); },
+                                    test::patience));
         QTest::qWait(50);
         EXPECT_NEAR(selectionTop(*view), 300, 1);
         expectSameRuns(storage, whole,
@@ -613,7 +615,7 @@ TEST(ApplicationCommands, KeysTypedWhileTheRestIsRestyledKeepTheirTextTheirLooks
     EXPECT_NE(typed.indexOf(QStringLiteral("# Typed here\n\n")), -1);
     EXPECT_NE(typed.indexOf(QStringLiteral("\n*far* long enough")), -1);
 
-    QTRY_VERIFY_WITH_TIMEOUT(!document->data().isRestyling(), 60000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !document->data().isRestyling(); }, test::patience));
     EXPECT_EQ(storage.string(), typed);
     TextStorage whole(typed);
     restyleParagraphs(whole, *Settings::shared().parsedStylesheet(), Range(0, whole.length()), true);

@@ -173,8 +173,9 @@ TEST(StandardDialogs, AFailedSaveOffersAWayOut)
     whenModal([](QWidget* dialog) {
         auto* field = dialog->findChild<QLineEdit*>();
         ASSERT_TRUE(field);
-        QTest::qWait(10);
-        EXPECT_EQ(field->selectedText(), QStringLiteral("Untitled"));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return field->selectedText() == QStringLiteral("Untitled"); }, test::patience))
+            << field->selectedText().toStdString();
         field->setText("Chapter One.md");
         QTest::keyClick(dialog, Qt::Key_Return);
     });
@@ -377,7 +378,9 @@ TEST(StandardDialogs, AnEndedProgressNeverComesUpOverTheDialogThatFollows)
     for (const bool longExport : {false, true}) {
         const std::function<void()> endProgress = dialogs.beginProgress(document, "Exporting “Notes.html”…");
         // A long export shows its progress first.
-        if (longExport) QTRY_COMPARE_WITH_TIMEOUT(visibleProgress(), 1, 10000);
+        if (longExport) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return visibleProgress() == 1; }, test::patience));
+        }
         bool answered = false;
         whenModal([&](QWidget* dialog) {
             // Longer than the progress waits before it shows.

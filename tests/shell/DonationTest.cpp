@@ -129,7 +129,8 @@ TEST(InAppPurchase, NothingToShowIsSaidAndNeverLoadsForever)
     // No answer at all: the request gives up; a late answer is dropped.
     controller.setProductRequestTimeout(10);
     controller.requestProducts();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return controller.status() == InAppPurchaseController::Status::failed; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return controller.status() == InAppPurchaseController::Status::failed; },
+                                test::patience));
     store.answer(2, threeProducts());
     EXPECT_TRUE(controller.products().empty());
 }

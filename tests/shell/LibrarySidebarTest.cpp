@@ -15,7 +15,6 @@
 #include "support/TmpfsMount.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QLabel>
 #include <QMimeData>
@@ -575,8 +574,6 @@ TEST_F(LibrarySidebar, TwoWindowsOfOneLibraryKeepTheirOwnRows)
     EXPECT_EQ(modelLines(a.pane->model()), (QStringList{"Chapter One.md", "Chapter Two.md"}));
     ASSERT_EQ(a.pane->library(), b.pane->library());
 
-    QElapsedTimer clock;
-    clock.start();
     writeFile(folder + "/Chapter Three.md", "Three");
     QFile::remove(folder + "/Ideas.txt");
     ASSERT_TRUE(QFile::rename(folder + "/Research/Tides.md", folder + "/Research/Chapter on tides.md"));
@@ -586,7 +583,6 @@ TEST_F(LibrarySidebar, TwoWindowsOfOneLibraryKeepTheirOwnRows)
                && modelLines(b.pane->model()).contains("Chapter Three.md")
                && !modelLines(b.pane->model()).contains("Ideas.txt");
     }));
-    EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(modelLines(a.pane->model()), (QStringList{"Chapter One.md", "Chapter Three.md", "Chapter Two.md",
                                                         "Research/", "Research/Chapter on tides.md"}));
     EXPECT_EQ(a.pane->model().resyncCount(), 0);
@@ -602,8 +598,6 @@ TEST_F(LibrarySidebar, ChangesByOtherProgramsKeepTheSelectionOnItsFile)
 {
     LibraryWindow w = openNotes("outside-changes");
     w.select(folder + "/Ideas.txt");
-    QElapsedTimer clock;
-    clock.start();
     ASSERT_TRUE(QFile::rename(folder + "/Ideas.txt", folder + "/A list of ideas.txt"));
     const auto selected = [&]() -> QString {
         const QModelIndexList rows = w.pane->fileView()->selectionModel()->selectedRows();
@@ -611,7 +605,6 @@ TEST_F(LibrarySidebar, ChangesByOtherProgramsKeepTheSelectionOnItsFile)
         return file ? file->name() : QString();
     };
     ASSERT_TRUE(waitFor([&] { return selected() == "A list of ideas.txt"; }));
-    EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(w.pane->model().index(0, 0).data().toString(), "A list of ideas.txt");
     // A summary that changed while off screen is read again when shown.
     writeFile(folder + "/A list of ideas.txt", "New ideas.");
@@ -1063,8 +1056,10 @@ TEST_F(LibrarySidebar, TrashingTheOnlyRowKeepsItsDocumentShownFromTheTrash)
     w.pane->fileCommands().removeSelectedFiles();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(trashFolder() + "/Alone.md"); }));
     ASSERT_TRUE(waitFor([&] { return w.pane->model().rowCount() == 0; }));
-    QTest::qWait(50);
     // The same document, in the same window, now the file in the Trash.
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == trashFolder() + "/Alone.md"; }))
+        << w.documentPath().toStdString();
+    QTest::qWait(50);
     EXPECT_EQ(w.document(), document);
     EXPECT_FALSE(document->isClosed());
     EXPECT_EQ(w.documentPath(), trashFolder() + "/Alone.md");

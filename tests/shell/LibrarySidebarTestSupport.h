@@ -34,7 +34,7 @@
 
 namespace lumora::test {
 
-inline bool waitFor(const std::function<bool()>& condition, int milliseconds = 5000)
+inline bool waitFor(const std::function<bool()>& condition, int milliseconds = patience)
 {
     return QTest::qWaitFor(condition, milliseconds);
 }
@@ -76,7 +76,7 @@ inline LibraryViewController& paneOf(WindowController* window) { return window->
 
 // Waits until the pane has read the tree of the library it shows (folders
 // are read on another thread).
-inline bool waitForTree(LibraryViewController& pane, int milliseconds = 10000)
+inline bool waitForTree(LibraryViewController& pane, int milliseconds = patience)
 {
     return waitFor([&] { return !pane.isLoadingTree(); }, milliseconds);
 }

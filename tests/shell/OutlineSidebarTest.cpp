@@ -96,7 +96,7 @@ protected:
     // painted).
     void settle()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!pane->hasPendingEdits(), 10000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !pane->hasPendingEdits(); }, test::patience));
     }
 
     void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
@@ -410,7 +410,7 @@ TEST_F(OutlineSidebarTest, AHeadingChosenFarDownStaysInTheMiddleWhileTheTextIsMe
         if (std::string(title) == "# Far below") {
             ASSERT_FALSE(layout->isLaidOut());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(layout->isLaidOut(), 60000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return layout->isLaidOut(); }, test::patience));
         QTest::qWait(50);
         EXPECT_NEAR(editor->cursorRect().center().y(), middle, 1) << title;
     }

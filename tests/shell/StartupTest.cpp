@@ -79,7 +79,8 @@ TEST(Startup, FirstLaunchWritesThePreferencesAndOpensTheIntroductionLocked)
     QTest::keyClicks(editor, "xyz");
     QTest::keyClick(editor, Qt::Key_Backspace);
     QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);
-    QTRY_COMPARE(shell.dialogs.asked, QStringList{"locked:Introduction to Lumora"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shell.dialogs.asked.isEmpty(); }, test::patience));
+    EXPECT_EQ(shell.dialogs.asked, QStringList{"locked:Introduction to Lumora"});
     EXPECT_EQ(textOf(introduction), text);
     EXPECT_FALSE(introduction->isDocumentEdited());
     EXPECT_FALSE(introduction->isAutosavePending());
@@ -92,7 +93,7 @@ TEST(Startup, FirstLaunchWritesThePreferencesAndOpensTheIntroductionLocked)
     // Duplicating gives an unlocked copy to write in.
     shell.dialogs.lockedChoice = Dialogs::LockedChoice::duplicate;
     QTest::keyClick(editor, Qt::Key_A);
-    QTRY_COMPARE(shell.controller->documents().size(), size_t(2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shell.controller->documents().size() == 2; }, test::patience));
     auto* copy = qobject_cast<Document*>(shell.controller->documents().back());
     ASSERT_TRUE(copy);
     EXPECT_FALSE(copy->isLocked());

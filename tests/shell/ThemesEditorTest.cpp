@@ -497,7 +497,7 @@ TEST_F(ThemesEditor, AColourShowsAtOnceAndCancelPutsItBack)
     // Colours that come in a rush restyle the windows once more, together.
     for (int red = 100; red < 110; ++red) chooser->setCurrentColor(QColor(red, 30, 40));
     EXPECT_EQ(themeChanges, 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return themeChanges == 2; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return themeChanges == 2; }, test::patience));
     EXPECT_EQ(settings.parsedStylesheet()->foregroundColor->toQColor().rgb(), QColor(109, 30, 40).rgb());
     QTest::qWait(60);
     chooser->reject();

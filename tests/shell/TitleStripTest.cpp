@@ -81,7 +81,7 @@ TEST(TitleStrip, ShowsForTheMouseAtTheTopAndNothingInTheTextMoves)
     EXPECT_FALSE(w.window->titleStrip().titleBarHidden);
     EXPECT_EQ(w.alpha(), 1.0);
     EXPECT_TRUE(w.frame()->isTitleStripFading());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.frame()->isTitleStripFading(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.frame()->isTitleStripFading(); }, test::patience));
     // Nothing in the text moved; only the scroller keeps clear of the strip.
     EXPECT_EQ(QRect(w.editor->viewport()->mapTo(w.frame(), QPoint(0, 0)), w.editor->viewport()->size()), viewport);
     EXPECT_EQ(w.editor->cursorRect(), caret);
@@ -273,7 +273,7 @@ TEST(TitleStrip, FullScreenKeepsItAboveThePanes)
     StripWindow w("full-screen");
     ASSERT_TRUE(w.window);
     w.frame()->toggleFullScreen();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.frame()->isFullScreen(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.frame()->isFullScreen(); }, test::patience));
     EXPECT_TRUE(w.stripShown());
     EXPECT_FALSE(w.frame()->isTitleStripFloating());
     EXPECT_FALSE(w.window->titleStrip().isTrackingMouse());
@@ -285,7 +285,7 @@ TEST(TitleStrip, FullScreenKeepsItAboveThePanes)
     EXPECT_TRUE(w.stripShown());
 
     w.frame()->toggleFullScreen();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.frame()->isFullScreen(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.frame()->isFullScreen(); }, test::patience));
     EXPECT_TRUE(w.frame()->isTitleStripFloating());
     EXPECT_TRUE(w.window->titleStrip().isTrackingMouse());
     EXPECT_EQ(w.alpha(), 0.0);
@@ -316,7 +316,7 @@ TEST(TitleStrip, TheKeyboardInTheMenusShowsItAndZoomingPutsItAway)
     w.window->titleStrip().updateTitleBar();
     EXPECT_TRUE(w.stripShown());
     w.frame()->toggleMaximized();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.frame()->isMaximized(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.frame()->isMaximized(); }, test::patience));
     EXPECT_TRUE(w.window->titleStrip().titleBarHidden);
     EXPECT_EQ(w.alpha(), 0.0);
 }
@@ -349,7 +349,7 @@ TEST(TitleStrip, AWindowLeftBehindPutsItAwayAsTheActiveOneDoes)
     onTextOfB();
     QApplication::setActiveWindow(b->window());
     ASSERT_TRUE(QTest::qWaitForWindowActive(b->window()));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return a.alpha() == 0.0; })) << a.alpha();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return a.alpha() == 0.0; }, test::patience)) << a.alpha();
 
     // A menu of a's strip was open while the mouse went over to b: once it
     // closes, the strip goes, though a never saw the mouse leave.
@@ -363,7 +363,7 @@ TEST(TitleStrip, AWindowLeftBehindPutsItAwayAsTheActiveOneDoes)
     onTextOfB();
     view.qMenu()->hide();
     bar->setActiveAction(nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return a.alpha() == 0.0; })) << a.alpha();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return a.alpha() == 0.0; }, test::patience)) << a.alpha();
 }
 
 // The document's name stands in the middle of the room between the menus

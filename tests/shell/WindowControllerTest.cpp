@@ -163,19 +163,19 @@ TEST(WindowController, WindowCommandsActOnTheKeyWindow)
     EXPECT_TRUE(dispatcher.validateItem(fullScreen));
     EXPECT_EQ(fullScreen.title(), QStringLiteral("Enter Full Screen"));
     dispatcher.performMenuItem(fullScreen);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->window()->isFullScreen(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->window()->isFullScreen(); }, test::patience));
     dispatcher.validateItem(fullScreen);
     EXPECT_EQ(fullScreen.title(), QStringLiteral("Exit Full Screen"));
     dispatcher.performMenuItem(fullScreen);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->window()->isFullScreen(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->window()->isFullScreen(); }, test::patience));
 
     // Zoom maximises the window and brings it back.
     MenuItem& zoom = *menu.topLevelMenu(MainMenu::window).itemWithCommand(Command::performZoom);
     EXPECT_TRUE(dispatcher.validateItem(zoom));
     dispatcher.performMenuItem(zoom);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->window()->isMaximized(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->window()->isMaximized(); }, test::patience));
     dispatcher.performMenuItem(zoom);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->window()->isMaximized(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->window()->isMaximized(); }, test::patience));
 }
 
 TEST(WindowController, EachWindowsPreviewCommandShowsAndHidesItsOwnPreview)
@@ -679,7 +679,7 @@ TEST(WindowController, APlaceFarDownComesBackWhereItWasWhileTheTextIsStillMeasur
     other->restoreState(state);
     const auto topOf = [&] { return view->cursorForPosition(QPoint(0, 0)).position(); };
     EXPECT_EQ(topOf(), top);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return layout->isLaidOut(); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return layout->isLaidOut(); }, test::patience));
     QCoreApplication::processEvents();
     EXPECT_EQ(topOf(), top);
     EXPECT_EQ(view->selectedRange(), editor->selectedRange());
@@ -722,7 +722,7 @@ TEST(WindowController, LibraryItemsFollowTheLibraryShownAndTheDocument)
     const std::shared_ptr<Library> library = libraries.openLibrary(folder);
     window->libraryPane().setLibrary(library);
     // The folder is read on another thread.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryPane().isLoadingTree(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryPane().isLoadingTree(); }, test::patience));
     ASSERT_TRUE(library->fileController() && library->fileController()->rootFile());
     EXPECT_EQ(window->shownLibrary(), library);
     EXPECT_EQ(validate(window, create), true);

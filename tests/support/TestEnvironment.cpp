@@ -88,7 +88,7 @@ bool startChild(QProcess& process, const QString& role, const QStringList& argum
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QCoreApplication::applicationFilePath(), arguments);
-    return process.waitForStarted(30000);
+    return process.waitForStarted(patience);
 }
 
 bool startChild(QProcess& process, const QString& role, const QStringList& arguments)
@@ -125,14 +125,14 @@ CommandedChild::CommandedChild(const QString& role, const QStringList& arguments
 CommandedChild::~CommandedChild()
 {
     process.closeWriteChannel();
-    if (!process.waitForFinished(30000)) process.kill();
+    if (!process.waitForFinished(patience)) process.kill();
 }
 
 QByteArray CommandedChild::tell(const QByteArray& command)
 {
     process.write(command + "\n");
     process.waitForBytesWritten();
-    return readLineFrom(process, 60000);
+    return readLineFrom(process);
 }
 
 int runChildRoleIfAsked(int argc, char** argv)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Patience.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -56,7 +58,7 @@ int runChildRoleIfAsked(int argc, char** argv);
 QProcessEnvironment childEnvironmentWithOwnRuntime();
 // A line the child writes to its standard output, waited for; empty when
 // none came in time or the child ended.
-QByteArray readLineFrom(QProcess& process, int timeoutMs = 30000);
+QByteArray readLineFrom(QProcess& process, int timeoutMs = patience);
 
 // A second Lumora in a child process that reads commands, one a line, and
 // answers each with a line: started in role with arguments and a runtime

@@ -2,14 +2,14 @@
 
 // Tests of web views skip, with a message, only where Qt WebEngine cannot
 // start at all. (Header only: the test programs that use it link WebEngine.)
+#include "support/Patience.h"
+
 #include <QSignalSpy>
 #include <QWebEnginePage>
 
 #include <gtest/gtest.h>
 
 namespace lumora::test {
-
-inline constexpr int webEngineTimeout = 30000;
 
 // Whether a bare page of WebEngine's own loads here (checked once).
 inline bool webEngineStarts()
@@ -18,7 +18,7 @@ inline bool webEngineStarts()
         QWebEnginePage page;
         QSignalSpy finished(&page, &QWebEnginePage::loadFinished);
         page.setHtml(QStringLiteral("<p>ready</p>"));
-        return finished.wait(webEngineTimeout) && finished.first().first().toBool();
+        return finished.wait(patience) && finished.first().first().toBool();
     }();
     return starts;
 }

@@ -5,6 +5,7 @@
 #include "platform/files/FileChangeWatcher.h"
 #include "platform/files/FileLock.h"
 #include "platform/files/FileReader.h"
+#include "platform/files/FileRelocations.h"
 #include "platform/files/FileWriter.h"
 #include "platform/files/NativePath.h"
 
@@ -361,6 +362,8 @@ void DocumentBase::fileDidChangeOnDisk(const QString& movedTo)
             setFilePath(QFileInfo(movedTo).absoluteFilePath());
             return;
         }
+        // Moved by the program itself: the end of the move says where to.
+        if (FileRelocations::shared().isMoving(m_filePath)) return;
         // Out of sight only: its folder can no longer be read. Saving says so.
         if (FileRecord::folderIsUnreadable(m_filePath)) return;
         // Deleted: the text stays, and is not saved anywhere any more.

@@ -44,6 +44,10 @@ void DocumentRelocation::follow()
         d.fileWasMoved(moved);
         if (!d.m_staysOpenWhenTrashed) d.close();
     });
+    QObject::connect(&relocations, &FileRelocations::moveFailed, &d, [&d](const QString& path) {
+        // What the watcher saw meanwhile was put off: it is looked at now.
+        if (!FileRelocations::relocated(d.m_filePath, path, path).isEmpty()) d.fileDidChangeOnDisk({});
+    });
 }
 
 void DocumentRelocation::fileWasMoved(const QString& newPath)

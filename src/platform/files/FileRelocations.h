@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -15,16 +16,27 @@ namespace lumora {
 // - didMove(from, to) after it moved: documents at or inside it take their
 //   new paths;
 // - didTrash(path, pathInTrash) after it went to the Trash: documents at or
-//   inside it follow it there and close.
+//   inside it follow it there and close;
+// - moveFailed(path) when it did not move after all: documents at or inside
+//   it look at their files again.
+//
+// The move itself runs on another thread, so a document's watcher may see
+// its file leave before the move is done: while a move is announced and not
+// ended (isMoving), a file gone from its path is no deletion by another
+// program, for the end of the move says where it went.
 class FileRelocations : public QObject {
     Q_OBJECT
 
 public:
     static FileRelocations& shared();
 
-    void announceWillMove(const QString& path) { emit willMove(path); }
-    void announceMoved(const QString& from, const QString& to) { emit didMove(from, to); }
-    void announceTrashed(const QString& path, const QString& pathInTrash) { emit didTrash(path, pathInTrash); }
+    void announceWillMove(const QString& path);
+    void announceMoved(const QString& from, const QString& to);
+    void announceTrashed(const QString& path, const QString& pathInTrash);
+    void announceMoveFailed(const QString& path);
+
+    // Whether the item at path, or a folder it lies in, is being moved.
+    bool isMoving(const QString& path) const;
 
     // path with from replaced by to, when path is from or lies inside it;
     // else an empty string.
@@ -34,6 +46,12 @@ signals:
     void willMove(const QString& path);
     void didMove(const QString& from, const QString& to);
     void didTrash(const QString& path, const QString& pathInTrash);
+    void moveFailed(const QString& path);
+
+private:
+    void moveEnded(const QString& path);
+
+    QHash<QString, int> m_moving; // path -> moves announced and not ended
 };
 
 } // namespace lumora

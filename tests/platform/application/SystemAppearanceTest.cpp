@@ -1,4 +1,5 @@
 #include "platform/application/SystemAppearance.h"
+#include "support/Patience.h"
 
 #include <gtest/gtest.h>
 
@@ -46,13 +47,13 @@ public:
         if (daemon.isEmpty()) return;
         m_process.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
                                  QStringLiteral("--print-address")});
-        if (!m_process.waitForReadyRead(5000)) return;
+        if (!m_process.waitForReadyRead(test::patience)) return;
         address = QString::fromUtf8(m_process.readLine()).trimmed();
     }
     ~PrivateBus()
     {
         m_process.kill();
-        m_process.waitForFinished(2000);
+        m_process.waitForFinished(test::patience);
     }
     QString address;
 
@@ -98,7 +99,7 @@ TEST(SystemAppearance, FollowsTheDesktopPortal)
 
     {
         SystemAppearance appearance(appSide);
-        QTRY_VERIFY_WITH_TIMEOUT(appearance.isDark(), 5000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return appearance.isDark(); }, test::patience));
 
         QSignalSpy changed(&appearance, &SystemAppearance::changed);
         QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
@@ -107,14 +108,14 @@ TEST(SystemAppearance, FollowsTheDesktopPortal)
         signal << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
                << QVariant::fromValue(QDBusVariant(0u));
         portalSide.send(signal);
-        ASSERT_TRUE(changed.wait(5000));
+        ASSERT_TRUE(changed.wait(test::patience));
         EXPECT_FALSE(appearance.isDark());
     }
 
     // An older portal answers through Read only.
     portal.hasReadOne = false;
     SystemAppearance older(appSide);
-    QTRY_VERIFY_WITH_TIMEOUT(older.isDark(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return older.isDark(); }, test::patience));
 
     QDBusConnection::disconnectFromBus(QStringLiteral("portal"));
     QDBusConnection::disconnectFromBus(QStringLiteral("app"));

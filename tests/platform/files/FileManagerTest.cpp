@@ -389,7 +389,7 @@ TEST(FileManager, ATrashMoveCutShortLeavesNothingAfterTheNextStart)
         writeFile(item, "kept");
         QProcess child;
         ASSERT_TRUE(test::startChild(child, "trash-killed-at", {item, step, file}));
-        ASSERT_TRUE(child.waitForFinished(60000));
+        ASSERT_TRUE(child.waitForFinished(test::patience));
         ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the move was to be killed";
         if (then) then();
         FileManager::cleanUpInterruptedTrashMoves();
@@ -419,7 +419,7 @@ TEST(FileManager, ATrashMoveCutShortLeavesNothingAfterTheNextStart)
     FileManager::cleanUpInterruptedTrashMoves();
     EXPECT_TRUE(QFileInfo::exists(info + "/Notes.md.trashinfo"));
     child.kill();
-    ASSERT_TRUE(child.waitForFinished(60000));
+    ASSERT_TRUE(child.waitForFinished(test::patience));
     FileManager::cleanUpInterruptedTrashMoves();
     EXPECT_EQ(entriesOf(info), records);
     EXPECT_EQ(readFile(item), "kept");
@@ -430,7 +430,7 @@ TEST(FileManager, ATrashMoveCutShortLeavesNothingAfterTheNextStart)
     if (!disk.ok()) GTEST_SKIP() << disk.why();
     writeFile(mount + "/Away.md", "away");
     ASSERT_TRUE(test::startChild(child, "trash-killed-at", {mount + "/Away.md", "moveToTrash", "Away.md"}));
-    ASSERT_TRUE(child.waitForFinished(60000));
+    ASSERT_TRUE(child.waitForFinished(test::patience));
     ASSERT_EQ(child.exitStatus(), QProcess::CrashExit);
     const QString own = mount + "/.Trash-" + QString::number(::geteuid());
     EXPECT_TRUE(QFileInfo::exists(own + "/info/Away.md.trashinfo"));

@@ -215,7 +215,7 @@ TEST_F(FileWriterTest, KeepsLinksOwnerAndAttributes)
         EXPECT_NE(statOf(path("acl.md")).st_ino, inode); // replaced, not written in place
         QProcess getfacl;
         getfacl.start("getfacl", {"-n", "-p", path("acl.md")});
-        ASSERT_TRUE(getfacl.waitForFinished());
+        ASSERT_TRUE(getfacl.waitForFinished(test::patience));
         EXPECT_TRUE(getfacl.readAllStandardOutput().contains("user:65534:r--"));
     }
 
@@ -334,7 +334,7 @@ TEST_F(FileWriterTest, AKilledInPlaceSaveIsNeverRestoredOverNewerContents)
 
         QProcess child;
         ASSERT_TRUE(test::startChild(child, "write-killed-at", {path(), c.killedAt, QString::fromLatin1(newBytes)}));
-        ASSERT_TRUE(child.waitForFinished(60000));
+        ASSERT_TRUE(child.waitForFinished(test::patience));
         ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the save was to be killed";
         ASSERT_EQ(QDir(backups).entryList({"*.json"}, QDir::Files).size(), 1) << "the save's note is left";
 
@@ -442,9 +442,9 @@ struct HeldSave {
     ~HeldSave()
     {
         release();
-        if (!process.waitForFinished(60000)) process.kill();
+        if (!process.waitForFinished(test::patience)) process.kill();
     }
-    QByteArray said() { return test::readLineFrom(process, 60000); }
+    QByteArray said() { return test::readLineFrom(process); }
     void release()
     {
         if (released) return;
@@ -539,7 +539,7 @@ TEST_F(FileWriterTest, BackupsOfKilledSavesGoAtTheNextStart)
         QStringList arguments{path(name), step, "the new text"};
         if (!on.isEmpty()) arguments << on;
         ASSERT_TRUE(test::startChild(child, "write-killed-at", arguments));
-        ASSERT_TRUE(child.waitForFinished(60000));
+        ASSERT_TRUE(child.waitForFinished(test::patience));
         ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the save was to be killed";
     };
     const auto hiddenCopies = [&] { return QDir(backups).entryList({".*.lumora-*"}, QDir::Files | QDir::Hidden); };

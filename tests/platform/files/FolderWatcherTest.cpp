@@ -34,7 +34,7 @@ struct Recorder {
     }
     bool waitFor(const QString& line)
     {
-        return QTest::qWaitFor([&] { return events.contains(line); }, 5000);
+        return QTest::qWaitFor([&] { return events.contains(line); }, test::patience);
     }
 };
 

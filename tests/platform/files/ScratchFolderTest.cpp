@@ -33,7 +33,7 @@ qint64 endedProcess()
 {
     QProcess process;
     process.start(QStringLiteral("true"));
-    EXPECT_TRUE(process.waitForFinished(30000));
+    EXPECT_TRUE(process.waitForFinished(test::patience));
     return process.processId() ? process.processId() : 999999;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/text/BackgroundWork.h"
+#include "support/Patience.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -36,7 +37,7 @@ TEST(BackgroundWork, AThreadThatStaysBusyStillLetsTheWorkGoOn)
     // Past the burst.
     spinBusyUntil([] { return false; }, BackgroundWork::burstMs + 50);
     const int afterBurst = slices;
-    EXPECT_TRUE(spinBusyUntil([&] { return slices >= afterBurst + 3; }, 20 * BackgroundWork::maxWaitMs))
+    EXPECT_TRUE(spinBusyUntil([&] { return slices >= afterBurst + 3; }, test::patience))
         << "slices while busy: " << slices - afterBurst;
     task.stop();
 }

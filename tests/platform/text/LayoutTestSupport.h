@@ -4,6 +4,7 @@
 #include "platform/text/EditorLayout.h"
 #include "platform/text/TextMirror.h"
 #include "platform/text/TextStorage.h"
+#include "support/Patience.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
@@ -87,7 +88,7 @@ inline void settle(const TextMirror& mirror)
 {
     QElapsedTimer timer;
     timer.start();
-    while (layoutOf(mirror)->laidOutBlockCount() < mirror.document()->blockCount() && timer.elapsed() < 20000)
+    while (layoutOf(mirror)->laidOutBlockCount() < mirror.document()->blockCount() && timer.elapsed() < patience)
         QCoreApplication::processEvents();
     QCoreApplication::processEvents();
 }

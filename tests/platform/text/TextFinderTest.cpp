@@ -1,4 +1,5 @@
 #include "platform/text/TextFinder.h"
+#include "support/Patience.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -56,7 +57,7 @@ TEST(TextFinder, BackgroundSearchDeliversOnlyTheLatestCount)
     finder.start(text, TextFinder(QStringLiteral("hay"), {}), [&](auto r) { results.push_back(r); });
     finder.start(text, TextFinder(QStringLiteral("needle"), {}), [&](auto r) { results.push_back(r); });
     EXPECT_TRUE(finder.isRunning());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !results.empty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !results.empty(); }, test::patience));
     QCoreApplication::processEvents();
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0]->finder.pattern(), QStringLiteral("needle"));
