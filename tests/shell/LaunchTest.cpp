@@ -17,7 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QThread>
+#include <QTest>
 
 #include <csignal>
 #include <string_view>
@@ -74,13 +74,12 @@ public:
         process.setProcessEnvironment(m_environment);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start(LUMORA_EXECUTABLE, arguments);
-        QElapsedTimer timer;
-        timer.start();
-        while (!QFileInfo::exists(m_root + "/runtime/lumora.socket") && timer.elapsed() < test::patience) {
-            if (process.state() == QProcess::NotRunning) return false;
-            QThread::msleep(20);
-        }
-        return QFileInfo::exists(m_root + "/runtime/lumora.socket");
+        // Events are handled meanwhile, so that a program that ended is seen.
+        const QString socket = m_root + "/runtime/lumora.socket";
+        return QTest::qWaitFor(
+                   [&] { return QFileInfo::exists(socket) || process.state() == QProcess::NotRunning; },
+                   test::patience)
+               && process.state() != QProcess::NotRunning && QFileInfo::exists(socket);
     }
 
     // A later launch: it hands its arguments over and exits at once.
@@ -285,10 +284,7 @@ TEST(Launch, PagesACrashedPreviewLeftAreRemovedAtTheNextStart)
     Launcher launcher(root);
     QProcess program;
     ASSERT_TRUE(launcher.start(program));
-    QElapsedTimer timer;
-    timer.start();
-    while (QFileInfo::exists(crashed) && timer.elapsed() < test::patience) QThread::msleep(20);
-    EXPECT_FALSE(QFileInfo::exists(crashed));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(crashed); }, test::patience));
     EXPECT_EQ(Launcher::quit(program), 0);
     EXPECT_TRUE(QFileInfo::exists(running + "/preview-1.html"));
 }
@@ -327,10 +323,7 @@ TEST(Launch, WhatAKilledMoveToTheTrashLeftIsTakenBackAtTheNextStart)
 
     QProcess program;
     ASSERT_TRUE(launcher.start(program));
-    QElapsedTimer timer;
-    timer.start();
-    while (QFileInfo::exists(record) && timer.elapsed() < test::patience) QThread::msleep(20);
-    EXPECT_FALSE(QFileInfo::exists(record));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(record); }, test::patience));
     EXPECT_EQ(Launcher::quit(program), 0);
     EXPECT_EQ(test::readFile(item), "kept");
 }
@@ -347,10 +340,7 @@ TEST(Launch, ACopyAKilledSaveLeftAmongTheBackupsGoesAtTheNextStart)
     Launcher launcher(root);
     QProcess program;
     ASSERT_TRUE(launcher.start(program));
-    QElapsedTimer timer;
-    timer.start();
-    while (QFileInfo::exists(cutShort) && timer.elapsed() < test::patience) QThread::msleep(20);
-    EXPECT_FALSE(QFileInfo::exists(cutShort));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(cutShort); }, test::patience));
     EXPECT_EQ(Launcher::quit(program), 0);
     EXPECT_TRUE(QFileInfo::exists(kept));
 }
@@ -380,10 +370,8 @@ TEST(Launch, TheFirstSignalWritesEveryEditBeforeAnyQuestion)
     };
     const auto written = [&] { return test::readFile(notes) == "Saved words. Typed last." && recovered(); };
     ::kill(pid_t(program.processId()), SIGTERM);
-    QElapsedTimer timer;
-    timer.start();
-    while (!written() && timer.elapsed() < test::patience && program.state() != QProcess::NotRunning)
-        QThread::msleep(50);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return written() || program.state() == QProcess::NotRunning; },
+                                test::patience));
     // The question about the untitled document is open by now: killed.
     const bool stillRunning = program.state() != QProcess::NotRunning;
     program.kill();

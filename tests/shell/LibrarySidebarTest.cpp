@@ -6,6 +6,7 @@
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 #include "platform/application/Workspace.h"
+#include "platform/files/FileChangeWatcher.h"
 #include "platform/files/FileReader.h"
 #include "platform/files/FileWriter.h"
 #include "platform/files/NativePath.h"
@@ -1059,7 +1060,9 @@ TEST_F(LibrarySidebar, TrashingTheOnlyRowKeepsItsDocumentShownFromTheTrash)
     // The same document, in the same window, now the file in the Trash.
     ASSERT_TRUE(waitFor([&] { return w.documentPath() == trashFolder() + "/Alone.md"; }))
         << w.documentPath().toStdString();
-    QTest::qWait(50);
+    // And it stays so once the document has heard what its watcher saw.
+    ASSERT_TRUE(waitFor([] { return !FileChangeWatcher::shared().hasEventsOnTheirWay(); }));
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(w.document(), document);
     EXPECT_FALSE(document->isClosed());
     EXPECT_EQ(w.documentPath(), trashFolder() + "/Alone.md");

@@ -143,6 +143,17 @@ void FileChangeWatcher::noteEvent(const QString& path, const QString& movedTo)
     if (!m_settle.isActive()) m_settle.start(m_settlingMs);
 }
 
+bool FileChangeWatcher::hasEventsOnTheirWay()
+{
+    bool held = false;
+    for (auto& [path, folder] : m_folders) {
+        if (!folder.watcher) continue;
+        folder.watcher->processPendingEvents();
+        held = held || folder.watcher->holdsEvents();
+    }
+    return held || m_settle.isActive();
+}
+
 void FileChangeWatcher::report()
 {
     const QHash<QString, QString> pending = std::exchange(m_pending, {});

@@ -45,6 +45,10 @@ public:
     // How long events for one file gather before they are reported (ms).
     int settlingTime() const { return m_settlingMs; }
     void setSettlingTime(int milliseconds) { m_settlingMs = milliseconds; }
+    // Whether what happened to the watched files so far is still on its way
+    // to fileChanged: queued by the system (read now), waiting for a
+    // rename's other half, or settling. Tools and tests wait for the end.
+    bool hasEventsOnTheirWay();
 
 signals:
     // Something happened to the file at path. movedTo is where it went when

@@ -99,6 +99,8 @@ public:
 
     // Reads what the kernel has queued now (tools and tests).
     void processPendingEvents();
+    // Whether events read are held back, waiting for a rename's other half.
+    bool holdsEvents() const { return m_pairingTimer.isActive(); }
     // Behaves as if the kernel's queue had overflowed (tests).
     void simulateOverflow();
 
