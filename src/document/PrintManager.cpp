@@ -22,8 +22,10 @@
 #include <QTextCursor>
 #include <QTextFrame>
 #include <QTextLayout>
+#include <QTextTable>
 
 #include <algorithm>
+#include <map>
 
 namespace lumora {
 
@@ -89,9 +91,157 @@ QSizeF drawnImageSize(const QTextDocument& text, const QTextImageFormat& format)
     return own;
 }
 
+// The widths a table's columns want on paper, from the cells that span one
+// column: the width of the widest line of text set without a break, and of
+// the widest image, each at the size it is drawn.
+struct ColumnWants {
+    std::vector<double> text, image;
+};
+
+// How wide a cell's own content stands when nothing breaks: per paragraph
+// the advance of its words plus its images, the widest of them; and its
+// widest image. Tables inside it count as nothing: they wrap.
+std::pair<double, double> cellWidths(const QTextDocument& text, const QTextTableCell& cell)
+{
+    double textWidth = 0, imageWidth = 0;
+    for (auto it = cell.begin(); !it.atEnd(); ++it) {
+        const QTextBlock block = it.currentBlock();
+        if (!block.isValid()) continue;
+        double line = 0;
+        for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
+            const QTextCharFormat format = fragment.fragment().charFormat();
+            if (format.isImageFormat()) {
+                const double width = drawnImageSize(text, format.toImageFormat()).width();
+                imageWidth = std::max(imageWidth, width);
+                line += width;
+                continue;
+            }
+            const QFont font = format.font().resolve(text.defaultFont());
+            line += QFontMetricsF(font).horizontalAdvance(fragment.fragment().text());
+        }
+        textWidth = std::max(textWidth, line);
+    }
+    // A character's room more: Qt's own measure of the line differs from
+    // this one by a little, which would break its last word.
+    if (textWidth > 0) textWidth += QFontMetricsF(text.defaultFont()).averageCharWidth();
+    return {textWidth, imageWidth};
+}
+
+// What a table takes beside its cells' content: its margins, border and
+// padding, the spacing between cells and each column's cell padding and
+// rules.
+double tableOverhead(const QTextTable& table)
+{
+    const QTextTableFormat format = table.format();
+    double overhead = format.leftMargin() + format.rightMargin() + 2 * (format.border() + format.padding())
+        + (table.columns() + 1) * format.cellSpacing();
+    for (int column = 0; column < table.columns(); ++column) {
+        double widest = 0;
+        for (int row = 0; row < table.rows(); ++row) {
+            const QTextTableCellFormat cell = table.cellAt(row, column).format().toTableCellFormat();
+            const auto padding = [&](QTextFormat::Property side) {
+                return cell.hasProperty(side) ? cell.doubleProperty(side) : format.cellPadding();
+            };
+            widest = std::max(widest, padding(QTextFormat::TableCellLeftPadding)
+                                          + padding(QTextFormat::TableCellRightPadding) + cell.leftBorder()
+                                          + cell.rightBorder());
+        }
+        overhead += widest;
+    }
+    return overhead;
+}
+
+// The widths the images of each column may take, in a table given width
+// (its place on the page; more than that no image takes): a column is as wide as its widest image would
+// make it only where the whole table still fits. Otherwise the columns of
+// text keep their width and the image columns share what is left, in
+// proportion to their images; each image column keeps at least an even
+// share of the table, so an image never shrinks to nothing beside long
+// text (the text then wraps instead). Without this, Qt gives an image
+// column its image's whole width and the other columns a letter each.
+std::vector<double> imageColumnWidths(const QTextDocument& text, const QTextTable& table, double width)
+{
+    const int columns = table.columns();
+    ColumnWants wants{std::vector<double>(columns, 0.0), std::vector<double>(columns, 0.0)};
+    for (int row = 0; row < table.rows(); ++row) {
+        for (int column = 0; column < columns; ++column) {
+            const QTextTableCell cell = table.cellAt(row, column);
+            if (cell.row() != row || cell.column() != column || cell.columnSpan() != 1) continue;
+            const auto [textWidth, imageWidth] = cellWidths(text, cell);
+            wants.text[column] = std::max(wants.text[column], textWidth);
+            wants.image[column] = std::max(wants.image[column], imageWidth);
+        }
+    }
+    const double available = std::max(0.0, width - tableOverhead(table));
+    std::vector<double> widths(columns, available);
+    double wanted = 0, images = 0, textBeside = 0;
+    for (int column = 0; column < columns; ++column) {
+        wanted += std::max(wants.text[column], wants.image[column]);
+        images += wants.image[column];
+        if (wants.image[column] == 0) textBeside += wants.text[column];
+    }
+    if (wanted <= available || images == 0) return widths;
+    const double left = std::max(0.0, available - textBeside);
+    const double evenShare = available / columns;
+    for (int column = 0; column < columns; ++column) {
+        if (wants.image[column] == 0) {
+            widths[column] = wants.text[column];
+            continue;
+        }
+        const double share = left * wants.image[column] / images;
+        widths[column] = std::max(share, std::min(wants.image[column], evenShare));
+    }
+    return widths;
+}
+
+// The innermost table a paragraph stands in, if any.
+QTextTable* tableOf(const QTextBlock& block)
+{
+    return QTextCursor(block).currentTable();
+}
+
+// How wide an image in paragraph block may be: the text's width, or in a
+// table the width its columns give it.
+class ImageWidths {
+public:
+    ImageWidths(const QTextDocument& text, double width) : m_text(text), m_width(width) {}
+
+    double at(const QTextBlock& block) { return widthAt(tableOf(block), block.position()); }
+
+private:
+    double widthAt(QTextTable* table, int position)
+    {
+        if (!table) return m_width;
+        const QTextTableCell cell = table->cellAt(position);
+        const std::vector<double>& columns = columnsOf(table);
+        double width = 0;
+        for (int column = cell.column(); column < cell.column() + cell.columnSpan() && column < int(columns.size());
+             ++column)
+            width += columns[column];
+        return std::min(width, m_width);
+    }
+
+    const std::vector<double>& columnsOf(QTextTable* table)
+    {
+        if (const auto found = m_columns.find(table); found != m_columns.end()) return found->second;
+        // A table inside another has the width of its cell there.
+        QTextTable* outer = nullptr;
+        for (QTextFrame* frame = table->parentFrame(); frame && !outer; frame = frame->parentFrame())
+            outer = qobject_cast<QTextTable*>(frame);
+        const double width = widthAt(outer, table->firstPosition() - 1);
+        return m_columns[table] = imageColumnWidths(m_text, *table, width);
+    }
+
+    const QTextDocument& m_text;
+    double m_width;
+    std::map<const QTextTable*, std::vector<double>> m_columns;
+};
+
 // Images larger than the text area are drawn smaller, in proportion, so
 // that each prints whole on one page: never cut at the right margin, and
 // never on a line of its own that pushes the words before it down the page.
+// An image in a table is bounded by its column instead, so that the other
+// columns keep room for their words.
 void fitImages(QTextDocument& text, QSizeF area)
 {
     struct Fitted {
@@ -99,6 +249,7 @@ void fitImages(QTextDocument& text, QSizeF area)
         QTextImageFormat format;
     };
     std::vector<Fitted> fitted;
+    ImageWidths widths(text, area.width());
     for (QTextBlock block = text.begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
@@ -109,7 +260,7 @@ void fitImages(QTextDocument& text, QSizeF area)
             // The line an image stands on reaches below it by the text's
             // descent: room for a line of text keeps that line on the page.
             const double height = area.height() - QFontMetricsF(format.font()).height();
-            const double scale = std::min({area.width() / size.width(), height / size.height()});
+            const double scale = std::min({widths.at(block) / size.width(), height / size.height()});
             if (scale >= 1.0) continue;
             format.setWidth(size.width() * scale);
             format.setHeight(size.height() * scale);
