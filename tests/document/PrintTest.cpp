@@ -665,3 +665,70 @@ TEST_F(PrintTest, RenderedImagesInTablesStayInTheirColumn)
     // And it is still a picture, not a stamp.
     EXPECT_GT(images[0].width, area.width() / 3);
 }
+
+// Printed tables look as the preview's: light rules around the table and
+// between its cells, the cells padded, and the table set a paragraph's
+// space below the line before it.
+TEST_F(PrintTest, RenderedTablesHaveRulesPaddingAndRoomAboveThem)
+{
+    auto doc = document(QStringLiteral("Tables.md"),
+                        QStringLiteral("The line before the table.\n\n"
+                                       "| Stretch | Length |\n|---|---|\n| Mill to the weir | 2.1 km |\n"
+                                       "| Weir to the quay | 4.2 km |\n\nThe line after it.\n"));
+    UserDefaults::standard().set(QStringLiteral("applyMarkdown"), true);
+    PrintView view;
+    view.delegate().documents = {doc.get()};
+    ASSERT_TRUE(view.print(printer).ok());
+    const QString pdf = printer.outputFileName();
+    if (const QByteArray shots = qgetenv("LUMORA_SCREENSHOT_DIR"); !shots.isEmpty())
+        QFile::copy(pdf, QDir(QString::fromLocal8Bit(shots)).filePath(QStringLiteral("print-table.pdf")));
+    const std::vector<PrintedWord> words = pdfWords(pdf, 1);
+    const std::vector<QRectF> before = boxesOf(words, QStringLiteral("before")),
+                              stretch = boxesOf(words, QStringLiteral("Stretch")),
+                              mill = boxesOf(words, QStringLiteral("Mill")), after = boxesOf(words, QStringLiteral("after"));
+    ASSERT_EQ(before.size(), 1u);
+    ASSERT_EQ(stretch.size(), 1u);
+    ASSERT_EQ(mill.size(), 1u);
+    ASSERT_EQ(after.size(), 1u);
+
+    // Rules: runs of light ink longer than any word, across and down.
+    constexpr int dpi = 144;
+    constexpr double scale = dpi / 72.0;
+    const QImage page = pdfPage(pdf, 1, dpi);
+    const auto isRule = [&](int x, int y) {
+        const int gray = qGray(page.pixel(x, y));
+        return gray < 250 && gray > 120;
+    };
+    const int top = int(before[0].bottom() * scale), bottom = int(after[0].top() * scale);
+    QList<double> across; // in points
+    for (int y = top; y < bottom; ++y) {
+        int run = 0, longest = 0;
+        for (int x = 0; x < page.width(); ++x) {
+            run = isRule(x, y) ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        if (longest > 100 * scale && (across.isEmpty() || y / scale - across.last() > 2)) across << y / scale;
+    }
+    QStringList at;
+    for (double y : across) at << QString::number(y);
+    ASSERT_EQ(across.size(), 4) << "rules at " << at.join(' ').toStdString();
+    // Above the table, under the header, between the rows and below.
+    EXPECT_GE(across[0] - before[0].bottom(), 6.0) << "the table touches the line before";
+    EXPECT_LT(across[0], stretch[0].top());
+    EXPECT_GT(across[1], stretch[0].bottom());
+    EXPECT_LT(across[1], mill[0].top());
+    EXPECT_LT(across[3], after[0].top());
+
+    // Down: the table's left edge, with the cell's text padded off it.
+    double left = -1;
+    const int middle = int((mill[0].center().y()) * scale);
+    for (int x = 0; x < page.width() && left < 0; ++x) {
+        int run = 0;
+        for (int y = middle - 8; y <= middle + 8; ++y) run += isRule(x, y) ? 1 : 0;
+        if (run == 17) left = x / scale;
+    }
+    ASSERT_GE(left, 0) << "no rule left of the cells";
+    EXPECT_GE(mill[0].left() - left, 6.0);
+    EXPECT_LE(mill[0].left() - left, 14.0);
+    EXPECT_GE(mill[0].top() - across[1], 2.0);
+}
