@@ -166,15 +166,22 @@ double tableOverhead(const QTextTable& table)
     return overhead;
 }
 
-// The widths the images of each column may take, in a table given width
-// (its place on the page; more than that no image takes): a column is as wide as its widest image would
-// make it only where the whole table still fits. Otherwise the columns of
-// text keep their width and the image columns share what is left, in
-// proportion to their images; each image column keeps at least an even
-// share of the table, so an image never shrinks to nothing beside long
-// text (the text then wraps instead). Without this, Qt gives an image
-// column its image's whole width and the other columns a letter each.
-std::vector<double> imageColumnWidths(const QTextDocument& text, const QTextTable& table, double width)
+// The widths the images of each column may take in a table given width
+// (its place on the page, which no image exceeds): a column is as wide as
+// its widest image would make it only where the whole table still fits.
+// Otherwise the columns of text keep their width and the image columns
+// share what is left, in proportion to their images; each image column
+// keeps at least an even share of the table, so an image never shrinks to
+// nothing beside long text (the text then wraps instead). Without this, Qt
+// gives an image column its image's whole width and the other columns a
+// letter each.
+struct ImageColumns {
+    std::vector<double> widths;
+    // The columns whose images had to be made smaller to fit the table,
+    // none where everything fits as it is.
+    std::vector<bool> narrowed;
+};
+ImageColumns imageColumnWidths(const QTextDocument& text, const QTextTable& table, double width)
 {
     const int columns = table.columns();
     ColumnWants wants{std::vector<double>(columns, 0.0), std::vector<double>(columns, 0.0)};
@@ -188,14 +195,15 @@ std::vector<double> imageColumnWidths(const QTextDocument& text, const QTextTabl
         }
     }
     const double available = std::max(0.0, width - tableOverhead(table));
-    std::vector<double> widths(columns, available);
+    ImageColumns result{std::vector<double>(columns, available), std::vector<bool>(columns, false)};
+    std::vector<double>& widths = result.widths;
     double wanted = 0, images = 0, textBeside = 0;
     for (int column = 0; column < columns; ++column) {
         wanted += std::max(wants.text[column], wants.image[column]);
         images += wants.image[column];
         if (wants.image[column] == 0) textBeside += wants.text[column];
     }
-    if (wanted <= available || images == 0) return widths;
+    if (wanted <= available || images == 0) return result;
     const double left = std::max(0.0, available - textBeside);
     const double evenShare = available / columns;
     for (int column = 0; column < columns; ++column) {
@@ -205,8 +213,9 @@ std::vector<double> imageColumnWidths(const QTextDocument& text, const QTextTabl
         }
         const double share = left * wants.image[column] / images;
         widths[column] = std::max(share, std::min(wants.image[column], evenShare));
+        result.narrowed[column] = true;
     }
-    return widths;
+    return result;
 }
 
 // The innermost table a paragraph stands in, if any.
@@ -223,12 +232,30 @@ public:
 
     double at(const QTextBlock& block) { return widthAt(tableOf(block), block.position()); }
 
+    // The image columns narrowed in each table, once the images are sized:
+    // they are made as narrow as their content, the images, lets them be.
+    // Qt would widen them by a share of the room the columns of text need,
+    // and wrap the text more than it must.
+    void narrowColumns()
+    {
+        for (const auto& [table, columns] : m_columns) {
+            if (std::none_of(columns.narrowed.begin(), columns.narrowed.end(), [](bool n) { return n; })) continue;
+            QTextTableFormat format = table->format();
+            QList<QTextLength> constraints;
+            for (const bool narrowed : columns.narrowed)
+                constraints << (narrowed ? QTextLength(QTextLength::FixedLength, 0) : QTextLength());
+            format.setColumnWidthConstraints(constraints);
+            table->setFormat(format);
+        }
+    }
+
 private:
     double widthAt(QTextTable* table, int position)
     {
         if (!table) return m_width;
         const QTextTableCell cell = table->cellAt(position);
-        const std::vector<double>& columns = columnsOf(table);
+        if (!cell.isValid()) return m_width;
+        const std::vector<double>& columns = columnsOf(table).widths;
         double width = 0;
         for (int column = cell.column(); column < cell.column() + cell.columnSpan() && column < int(columns.size());
              ++column)
@@ -236,7 +263,7 @@ private:
         return std::min(width, m_width);
     }
 
-    const std::vector<double>& columnsOf(QTextTable* table)
+    const ImageColumns& columnsOf(QTextTable* table)
     {
         if (const auto found = m_columns.find(table); found != m_columns.end()) return found->second;
         // A table inside another has the width of its cell there.
@@ -249,7 +276,7 @@ private:
 
     const QTextDocument& m_text;
     double m_width;
-    std::map<const QTextTable*, std::vector<double>> m_columns;
+    std::map<QTextTable*, ImageColumns> m_columns;
 };
 
 // Images larger than the text area are drawn smaller, in proportion, so
@@ -289,6 +316,7 @@ void fitImages(QTextDocument& text, QSizeF area)
         cursor.setPosition(image.position + image.length, QTextCursor::KeepAnchor);
         cursor.setCharFormat(image.format);
     }
+    widths.narrowColumns();
 }
 
 // Page size, margins and line breaking for paper: every page the paper's

@@ -664,6 +664,23 @@ TEST_F(PrintTest, RenderedImagesInTablesStayInTheirColumn)
     EXPECT_LT(blue.right(), name) << "the image reaches into the next column";
     // And it is still a picture, not a stamp.
     EXPECT_GT(images[0].width, area.width() / 3);
+
+    // Beside text too long for one line, the images keep a fair share and
+    // their column is no wider than they are: the text has all the rest.
+    auto story = document(QStringLiteral("Story.md"),
+                          QStringLiteral("| Picture | Story |\n|---|---|\n| ![](wide.png) | Walkers who start at the mill "
+                                         "have the light behind them, and on a clear evening the water turns to brass "
+                                         "and then to copper while the far bank goes dark. |\n"
+                                         "| ![](wide.png) ![](wide.png) | Two. |\n"));
+    view.delegate().documents = {story.get()};
+    ASSERT_TRUE(view.print(printer).ok());
+    const std::vector<PrintedImage> storyImages = pdfImagePlacements(pdf);
+    ASSERT_FALSE(storyImages.empty());
+    EXPECT_GT(storyImages[0].width, area.width() / 3);
+    const std::vector<QRectF> walkers = boxesOf(pdfWords(pdf, 1), QStringLiteral("Walkers"));
+    ASSERT_EQ(walkers.size(), 1u);
+    const double imageLeft = area.left() + 1; // the table starts at the text's edge
+    EXPECT_LT(walkers[0].left() - (imageLeft + storyImages[0].width), 30.0) << "room wasted beside the image";
 }
 
 // Printed tables look as the preview's: light rules around the table and
