@@ -14,6 +14,7 @@
 #include "widgets/ViewUtilities.h"
 
 #include <QContextMenuEvent>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -109,13 +110,31 @@ bool isTextDocument(const QString& path)
         && FolderListing::isDocumentExtension(QFileInfo(NativePath::decode(resolved)).suffix());
 }
 
+// Where no program could show a file a link names, the writer hears so,
+// and where it is, as Show in File Manager says it; through the prompter
+// of the document shown, as the document's own errors.
+void tellFileNotShown(PreviewViewController* preview, const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash <= 0 ? QStringLiteral("/") : path.left(slash);
+    const PlatformError error(PlatformError::Code::generic,
+                              localizedFormat(QStringLiteral("library.reveal.error"), {NativePath::shownNameOf(path)}),
+                              localizedFormat(QStringLiteral("library.reveal.error.info"),
+                                              {QDir::toNativeSeparators(NativePath::shown(folder))}),
+                              path);
+    DocumentPrompter* prompter = DocumentBase::prompter();
+    if (preview && preview->document && prompter) prompter->presentError(*preview->document, error);
+    else qWarning().noquote() << error.message();
+}
+
 // Where a link the writer follows goes. Web and mail addresses go to the
 // desktop's programs for them. A file on this computer is never handed to
 // the desktop's opener, which runs programs and launchers: a text document
 // opens in Lumora, as File ▸ Open would open it; anything else (a folder, a
 // picture, a program, a launcher, a link to one of them) is shown in the
-// file manager. Any other scheme goes nowhere.
-void followLink(const QUrl& url)
+// file manager, and where nothing shows it the preview says so. Any other
+// scheme goes nowhere.
+void followLink(const QUrl& url, const QPointer<PreviewViewController>& preview)
 {
     const QString scheme = url.scheme().toLower();
     if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("mailto")) {
@@ -127,7 +146,9 @@ void followLink(const QUrl& url)
         QDir::cleanPath(NativePath::fromFileUrl(url.adjusted(QUrl::RemoveFragment | QUrl::RemoveQuery)));
     if (!QDir::isAbsolutePath(path)) return;
     if (!isTextDocument(path)) {
-        Workspace::revealFile(path);
+        Workspace::revealFile(path, [preview, path](bool shown) {
+            if (!shown) tellFileNotShown(preview, path);
+        });
         return;
     }
     if (DocumentHost* host = Document::host()) host->openDocumentInWindow(path);
@@ -208,7 +229,8 @@ QString pageHTML(QString html, const QString& folder, const QUrl& self = {})
 // link the writer follows where followLink says.
 class PreviewPage : public QWebEnginePage {
 public:
-    PreviewPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent)
+    PreviewPage(QWebEngineProfile* profile, PreviewViewController* preview)
+        : QWebEnginePage(profile, preview), m_preview(preview)
     {
         QWebEngineSettings* s = settings();
         s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
@@ -237,8 +259,8 @@ public:
         s->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowUnknownUrlSchemesFromUserInteraction);
         setUrlRequestInterceptor(&m_interceptor);
         // A link meant for a new window goes the same way.
-        connect(this, &QWebEnginePage::newWindowRequested, this, [](QWebEngineNewWindowRequest& request) {
-            if (request.isUserInitiated()) followLink(request.requestedUrl());
+        connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest& request) {
+            if (request.isUserInitiated()) followLink(request.requestedUrl(), m_preview);
         });
     }
 
@@ -259,11 +281,12 @@ protected:
         if (type != NavigationTypeLinkClicked) return false;
         // A place on this page (a footnote and its way back).
         if (url.hasFragment() && withoutFragment(url) == withoutFragment(this->url())) return true;
-        followLink(url);
+        followLink(url, m_preview);
         return false;
     }
 
 private:
+    QPointer<PreviewViewController> m_preview; // whose document hears of links that go nowhere
     LocalRequestsOnly m_interceptor;
     bool m_expectingLoad = false;
 };

@@ -22,8 +22,10 @@
 #include <QTextCursor>
 #include <QTextFrame>
 #include <QTextLayout>
+#include <QTextTable>
 
 #include <algorithm>
+#include <map>
 
 namespace lumora {
 
@@ -35,8 +37,23 @@ constexpr int kRenderedFontSize = 12;
 // The head indent the source form's own stylesheet lays markers out in.
 constexpr double kPrintHeadIndent = 60.0;
 
-// Qt keeps <pre> lines whole; on paper they wrap like the rest.
-const char* const kRenderedStyleSheet = "pre { white-space: pre-wrap; }";
+// The rendered form's own style sheet. Qt keeps <pre> lines whole; on paper
+// they wrap like the rest. Tables look as they do in the preview: light
+// rules between the cells and around the table, the cells padded by the
+// same share of the font size, and the space of a paragraph above the
+// table (Qt sets a table right under the line before it otherwise).
+QString renderedStyleSheet()
+{
+    // The preview's rule colour on white paper under black text.
+    const QString rule = QColor::fromRgbF(0.85f, 0.85f, 0.85f).name(QColor::HexRgb);
+    return QStringLiteral("pre { white-space: pre-wrap; }\n"
+                          "table { border-collapse: collapse; margin-top: %1px; }\n"
+                          "th, td { border: 1px solid %2; padding: %3px %4px; }\n")
+        .arg(kRenderedFontSize)
+        .arg(rule)
+        .arg(0.3 * kRenderedFontSize)
+        .arg(0.7 * kRenderedFontSize);
+}
 
 // Element ids and anchor names mean nothing on paper, and Qt's HTML import
 // slows down with the number of distinct ones (it files the names of every
@@ -89,9 +106,184 @@ QSizeF drawnImageSize(const QTextDocument& text, const QTextImageFormat& format)
     return own;
 }
 
+// The widths a table's columns want on paper, from the cells that span one
+// column: the width of the widest line of text set without a break, and of
+// the widest image, each at the size it is drawn.
+struct ColumnWants {
+    std::vector<double> text, image;
+};
+
+// How wide a cell's own content stands when nothing breaks: per paragraph
+// the advance of its words plus its images, the widest of them; and its
+// widest image. Tables inside it count as nothing: they wrap.
+std::pair<double, double> cellWidths(const QTextDocument& text, const QTextTableCell& cell)
+{
+    double textWidth = 0, imageWidth = 0;
+    for (auto it = cell.begin(); !it.atEnd(); ++it) {
+        const QTextBlock block = it.currentBlock();
+        if (!block.isValid()) continue;
+        double line = 0;
+        for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
+            const QTextCharFormat format = fragment.fragment().charFormat();
+            if (format.isImageFormat()) {
+                const double width = drawnImageSize(text, format.toImageFormat()).width();
+                imageWidth = std::max(imageWidth, width);
+                line += width;
+                continue;
+            }
+            const QFont font = format.font().resolve(text.defaultFont());
+            line += QFontMetricsF(font).horizontalAdvance(fragment.fragment().text());
+        }
+        textWidth = std::max(textWidth, line);
+    }
+    // A character's room more: Qt's own measure of the line differs from
+    // this one by a little, which would break its last word.
+    if (textWidth > 0) textWidth += QFontMetricsF(text.defaultFont()).averageCharWidth();
+    return {textWidth, imageWidth};
+}
+
+// What a table takes beside its cells' content: its margins, border and
+// padding, the spacing between cells and each column's cell padding and
+// rules.
+double tableOverhead(const QTextTable& table)
+{
+    const QTextTableFormat format = table.format();
+    double overhead = format.leftMargin() + format.rightMargin() + 2 * (format.border() + format.padding())
+        + (table.columns() + 1) * format.cellSpacing();
+    for (int column = 0; column < table.columns(); ++column) {
+        double widest = 0;
+        for (int row = 0; row < table.rows(); ++row) {
+            const QTextTableCellFormat cell = table.cellAt(row, column).format().toTableCellFormat();
+            const auto padding = [&](QTextFormat::Property side) {
+                return cell.hasProperty(side) ? cell.doubleProperty(side) : format.cellPadding();
+            };
+            widest = std::max(widest, padding(QTextFormat::TableCellLeftPadding)
+                                          + padding(QTextFormat::TableCellRightPadding) + cell.leftBorder()
+                                          + cell.rightBorder());
+        }
+        overhead += widest;
+    }
+    return overhead;
+}
+
+// The widths the images of each column may take in a table given width
+// (its place on the page, which no image exceeds): a column is as wide as
+// its widest image would make it only where the whole table still fits.
+// Otherwise the columns of text keep their width and the image columns
+// share what is left, in proportion to their images; each image column
+// keeps at least an even share of the table, so an image never shrinks to
+// nothing beside long text (the text then wraps instead). Without this, Qt
+// gives an image column its image's whole width and the other columns a
+// letter each.
+struct ImageColumns {
+    std::vector<double> widths;
+    // The columns whose images had to be made smaller to fit the table,
+    // none where everything fits as it is.
+    std::vector<bool> narrowed;
+};
+ImageColumns imageColumnWidths(const QTextDocument& text, const QTextTable& table, double width)
+{
+    const int columns = table.columns();
+    ColumnWants wants{std::vector<double>(columns, 0.0), std::vector<double>(columns, 0.0)};
+    for (int row = 0; row < table.rows(); ++row) {
+        for (int column = 0; column < columns; ++column) {
+            const QTextTableCell cell = table.cellAt(row, column);
+            if (cell.row() != row || cell.column() != column || cell.columnSpan() != 1) continue;
+            const auto [textWidth, imageWidth] = cellWidths(text, cell);
+            wants.text[column] = std::max(wants.text[column], textWidth);
+            wants.image[column] = std::max(wants.image[column], imageWidth);
+        }
+    }
+    const double available = std::max(0.0, width - tableOverhead(table));
+    ImageColumns result{std::vector<double>(columns, available), std::vector<bool>(columns, false)};
+    std::vector<double>& widths = result.widths;
+    double wanted = 0, images = 0, textBeside = 0;
+    for (int column = 0; column < columns; ++column) {
+        wanted += std::max(wants.text[column], wants.image[column]);
+        images += wants.image[column];
+        if (wants.image[column] == 0) textBeside += wants.text[column];
+    }
+    if (wanted <= available || images == 0) return result;
+    const double left = std::max(0.0, available - textBeside);
+    const double evenShare = available / columns;
+    for (int column = 0; column < columns; ++column) {
+        if (wants.image[column] == 0) {
+            widths[column] = wants.text[column];
+            continue;
+        }
+        const double share = left * wants.image[column] / images;
+        widths[column] = std::max(share, std::min(wants.image[column], evenShare));
+        result.narrowed[column] = true;
+    }
+    return result;
+}
+
+// The innermost table a paragraph stands in, if any.
+QTextTable* tableOf(const QTextBlock& block)
+{
+    return QTextCursor(block).currentTable();
+}
+
+// How wide an image in paragraph block may be: the text's width, or in a
+// table the width its columns give it.
+class ImageWidths {
+public:
+    ImageWidths(const QTextDocument& text, double width) : m_text(text), m_width(width) {}
+
+    double at(const QTextBlock& block) { return widthAt(tableOf(block), block.position()); }
+
+    // The image columns narrowed in each table, once the images are sized:
+    // they are made as narrow as their content, the images, lets them be.
+    // Qt would widen them by a share of the room the columns of text need,
+    // and wrap the text more than it must.
+    void narrowColumns()
+    {
+        for (const auto& [table, columns] : m_columns) {
+            if (std::none_of(columns.narrowed.begin(), columns.narrowed.end(), [](bool n) { return n; })) continue;
+            QTextTableFormat format = table->format();
+            QList<QTextLength> constraints;
+            for (const bool narrowed : columns.narrowed)
+                constraints << (narrowed ? QTextLength(QTextLength::FixedLength, 0) : QTextLength());
+            format.setColumnWidthConstraints(constraints);
+            table->setFormat(format);
+        }
+    }
+
+private:
+    double widthAt(QTextTable* table, int position)
+    {
+        if (!table) return m_width;
+        const QTextTableCell cell = table->cellAt(position);
+        if (!cell.isValid()) return m_width;
+        const std::vector<double>& columns = columnsOf(table).widths;
+        double width = 0;
+        for (int column = cell.column(); column < cell.column() + cell.columnSpan() && column < int(columns.size());
+             ++column)
+            width += columns[column];
+        return std::min(width, m_width);
+    }
+
+    const ImageColumns& columnsOf(QTextTable* table)
+    {
+        if (const auto found = m_columns.find(table); found != m_columns.end()) return found->second;
+        // A table inside another has the width of its cell there.
+        QTextTable* outer = nullptr;
+        for (QTextFrame* frame = table->parentFrame(); frame && !outer; frame = frame->parentFrame())
+            outer = qobject_cast<QTextTable*>(frame);
+        const double width = widthAt(outer, table->firstPosition() - 1);
+        return m_columns[table] = imageColumnWidths(m_text, *table, width);
+    }
+
+    const QTextDocument& m_text;
+    double m_width;
+    std::map<QTextTable*, ImageColumns> m_columns;
+};
+
 // Images larger than the text area are drawn smaller, in proportion, so
 // that each prints whole on one page: never cut at the right margin, and
 // never on a line of its own that pushes the words before it down the page.
+// An image in a table is bounded by its column instead, so that the other
+// columns keep room for their words.
 void fitImages(QTextDocument& text, QSizeF area)
 {
     struct Fitted {
@@ -99,6 +291,7 @@ void fitImages(QTextDocument& text, QSizeF area)
         QTextImageFormat format;
     };
     std::vector<Fitted> fitted;
+    ImageWidths widths(text, area.width());
     for (QTextBlock block = text.begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
@@ -109,7 +302,7 @@ void fitImages(QTextDocument& text, QSizeF area)
             // The line an image stands on reaches below it by the text's
             // descent: room for a line of text keeps that line on the page.
             const double height = area.height() - QFontMetricsF(format.font()).height();
-            const double scale = std::min({area.width() / size.width(), height / size.height()});
+            const double scale = std::min({widths.at(block) / size.width(), height / size.height()});
             if (scale >= 1.0) continue;
             format.setWidth(size.width() * scale);
             format.setHeight(size.height() * scale);
@@ -123,6 +316,7 @@ void fitImages(QTextDocument& text, QSizeF area)
         cursor.setPosition(image.position + image.length, QTextCursor::KeepAnchor);
         cursor.setCharFormat(image.format);
     }
+    widths.narrowColumns();
 }
 
 // Page size, margins and line breaking for paper: every page the paper's
@@ -278,7 +472,7 @@ std::unique_ptr<QTextDocument> PrintManager::makeRenderedDocument(const QString&
         font.setStyleHint(QFont::Serif);
         font.setPixelSize(kRenderedFontSize);
         text.setDefaultFont(font);
-        text.setDefaultStyleSheet(QString::fromLatin1(kRenderedStyleSheet));
+        text.setDefaultStyleSheet(renderedStyleSheet());
     });
 }
 

@@ -29,8 +29,10 @@ class Document;
 // head indent at the sides, so the indented text sits inside the same
 // 80-point frame and the markers hang into it. The rendered form fills the
 // paper less 80 points on every side; an image larger than that area is
-// drawn smaller, in proportion, so each prints whole. The margins follow the option at each
-// layout, so switching it never leaves the text off-centre.
+// drawn smaller, in proportion, so each prints whole, and an image in a
+// table no wider than its column, so the words beside it keep their room.
+// The margins follow the option at each layout, so switching it never
+// leaves the text off-centre.
 //
 // Lengths are points (1/72 inch) throughout: the paper, the margins and the
 // print documents, whose fonts are sized in pixels that stand for points

@@ -291,6 +291,67 @@ TEST_F(PreviewTest, FileLinksOpenDocumentsHereAndShowEverythingElse)
     EXPECT_EQ(page->url(), page0);
 }
 
+// A link to a file that is not a text document, where neither a file
+// manager nor a program for its folder answers, tells the writer so, and
+// where the file is, as Show in File Manager does; where one answers, the
+// writer hears nothing.
+TEST_F(PreviewTest, AFileNothingCanShowIsReported)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    QImage(4, 4, QImage::Format_RGB32).save(dir + "/picture.png");
+    bool answers = false;
+    QList<QUrl> shown, folders;
+    Workspace::setHandlers(
+        [&](const QUrl& item, std::function<void(bool)> done) {
+            shown << item;
+            done(answers);
+        },
+        [&](const QUrl& url) {
+            folders << url;
+            return false;
+        });
+    RecordingPrompter prompter;
+    DocumentBase::setPrompter(&prompter);
+    const auto restore = qScopeGuard([] {
+        Workspace::setHandlers(nullptr, nullptr);
+        DocumentBase::setPrompter(nullptr);
+    });
+
+    auto doc = document(QStringLiteral("See [the picture](picture.png).\n"));
+    PreviewViewController preview;
+    preview.document = doc.get();
+    preview.show();
+    ASSERT_TRUE(loads(preview, [&] { preview.updatePreview(); }));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
+    QWebEnginePage* page = preview.webView()->page();
+    const QUrl page0 = page->url();
+    const auto click = [&] {
+        const QVariantList at = evaluate(page, QStringLiteral("(() => { const r = document.querySelector('a')"
+                                                              ".getBoundingClientRect(); return [r.left + r.width / 2,"
+                                                              " r.top + r.height / 2]; })()"))
+                                    .toList();
+        ASSERT_EQ(at.size(), 2);
+        QTest::mouseClick(preview.webView()->focusProxy(), Qt::LeftButton, {},
+                          QPoint(qRound(at[0].toDouble()), qRound(at[1].toDouble())));
+    };
+
+    click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompter.errors.isEmpty(); }, test::patience));
+    EXPECT_EQ(shown, QList<QUrl>{QUrl::fromLocalFile(dir + "/picture.png")});
+    EXPECT_EQ(folders, QList<QUrl>{QUrl::fromLocalFile(dir)});
+    ASSERT_EQ(prompter.errors.size(), 1);
+    EXPECT_EQ(prompter.errors[0].errorDescription, "“picture.png” can’t be shown: no file manager answered.");
+    EXPECT_EQ(prompter.errors[0].recoverySuggestion,
+              QStringLiteral("No program could open its folder either. It is in %1.").arg(dir));
+    EXPECT_EQ(page->url(), page0);
+
+    // A file manager that shows it: nothing more to say.
+    answers = true;
+    click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.size() == 2; }, test::patience));
+    EXPECT_EQ(prompter.errors.size(), 1);
+}
+
 TEST_F(PreviewTest, ASnapshotOfTheDocumentWhenShown)
 {
     SKIP_WITHOUT_WEB_ENGINE();

@@ -143,6 +143,45 @@ QList<std::pair<int, int>> inkBands(const QString& pdf, int n, int top, int bott
     return bands;
 }
 
+// A word of a PDF page and its box, in points from the paper's top-left.
+struct PrintedWord {
+    QString text;
+    QRectF box;
+};
+std::vector<PrintedWord> pdfWords(const QString& pdf, int n)
+{
+    const QString html = run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), QStringLiteral("-f"),
+                                                           QString::number(n), QStringLiteral("-l"),
+                                                           QString::number(n), pdf, QStringLiteral("-")});
+    static const QRegularExpression word(QStringLiteral(
+        "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
+    std::vector<PrintedWord> words;
+    for (auto it = word.globalMatch(html); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        words.push_back({m.captured(5), QRectF(QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()),
+                                               QPointF(m.captured(3).toDouble(), m.captured(4).toDouble()))});
+    }
+    return words;
+}
+
+std::vector<QRectF> boxesOf(const std::vector<PrintedWord>& words, const QString& text)
+{
+    std::vector<QRectF> boxes;
+    for (const PrintedWord& word : words)
+        if (word.text == text) boxes.push_back(word.box);
+    return boxes;
+}
+
+// Page n (from 1) as the eye sees it, dpi pixels to the inch.
+QImage pdfPage(const QString& pdf, int n, int dpi)
+{
+    const QString image = pdf + QStringLiteral("-picture");
+    run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"),
+                                     QStringLiteral("-singlefile"), QStringLiteral("-f"), QString::number(n),
+                                     QStringLiteral("-l"), QString::number(n), pdf, image});
+    return QImage(image + QStringLiteral(".png")).convertToFormat(QImage::Format_RGB32);
+}
+
 QString pngDataURL(QSize size)
 {
     QImage image(size, QImage::Format_RGB32);
@@ -568,4 +607,145 @@ TEST_F(PrintTest, RenderedImagesFitTheTextWidthAndPagesFillUp)
         EXPECT_LT(bottom - page.last().second, next.second - top + 40)
             << "page " << n << " ends at " << page.last().second << " before a block of " << next.second - top;
     }
+}
+
+
+// A large image in a table cell is bounded by its column: the columns of
+// text beside it keep their words whole ("cell" on one line, not a letter
+// or two per line) and the image stays between the page's margins, left
+// of them.
+TEST_F(PrintTest, RenderedImagesInTablesStayInTheirColumn)
+{
+    QImage wide(1200, 800, QImage::Format_RGB32);
+    wide.fill(Qt::blue);
+    ASSERT_TRUE(wide.save(dir + QStringLiteral("/wide.png")));
+    auto doc = document(QStringLiteral("Tables.md"),
+                        QStringLiteral("The line before the table.\n\n"
+                                       "| Picture | Name | Note |\n|---|---|---|\n"
+                                       "| ![](wide.png) | cell | short note |\n| tiny | cell | cell |\n\n"
+                                       "The line after it.\n"));
+    UserDefaults::standard().set(QStringLiteral("applyMarkdown"), true);
+    PrintView view;
+    view.delegate().documents = {doc.get()};
+    ASSERT_TRUE(view.print(printer).ok());
+    const QString pdf = printer.outputFileName();
+    ASSERT_EQ(pdfPageCount(pdf), 1);
+    const QRectF area = view.rectForPage(1);
+
+    const std::vector<PrintedWord> words = pdfWords(pdf, 1);
+    const std::vector<QRectF> cells = boxesOf(words, QStringLiteral("cell"));
+    ASSERT_EQ(cells.size(), 3u) << pdfPageLines(pdf, 1).join(QLatin1Char('|')).toStdString();
+    const std::vector<QRectF> shortWord = boxesOf(words, QStringLiteral("short")),
+                              note = boxesOf(words, QStringLiteral("note"));
+    ASSERT_EQ(shortWord.size(), 1u);
+    ASSERT_EQ(note.size(), 1u);
+    EXPECT_NEAR(shortWord[0].top(), note[0].top(), 1.0) << "\"short note\" is broken";
+    // (The header and footer stand above and below the text.)
+    for (const PrintedWord& word : words)
+        if (word.box.center().y() > area.top() && word.box.center().y() < area.bottom())
+            EXPECT_TRUE(word.box.left() >= area.left() - 1 && word.box.right() <= area.right() + 1)
+                << word.text.toStdString() << " lies beside the text area";
+
+    // The image, at its printed place: blue, left of the column of "cell".
+    const std::vector<PrintedImage> images = pdfImagePlacements(pdf);
+    ASSERT_EQ(images.size(), 1u);
+    const QImage page = pdfPage(pdf, 1, 72);
+    QRect blue;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x) {
+            const QColor c = page.pixelColor(x, y);
+            if (c.blue() > 200 && c.red() < 60 && c.green() < 60) blue |= QRect(x, y, 1, 1);
+        }
+    ASSERT_FALSE(blue.isEmpty());
+    EXPECT_NEAR(blue.width(), images[0].width, 2.0);
+    EXPECT_GE(blue.left(), area.left() - 1);
+    double name = area.right();
+    for (const QRectF& cell : cells) name = std::min(name, cell.left());
+    EXPECT_LT(blue.right(), name) << "the image reaches into the next column";
+    // And it is still a picture, not a stamp.
+    EXPECT_GT(images[0].width, area.width() / 3);
+
+    // Beside text too long for one line, the images keep a fair share and
+    // their column is no wider than they are: the text has all the rest.
+    auto story = document(QStringLiteral("Story.md"),
+                          QStringLiteral("| Picture | Story |\n|---|---|\n| ![](wide.png) | Walkers who start at the mill "
+                                         "have the light behind them, and on a clear evening the water turns to brass "
+                                         "and then to copper while the far bank goes dark. |\n"
+                                         "| ![](wide.png) ![](wide.png) | Two. |\n"));
+    view.delegate().documents = {story.get()};
+    ASSERT_TRUE(view.print(printer).ok());
+    const std::vector<PrintedImage> storyImages = pdfImagePlacements(pdf);
+    ASSERT_FALSE(storyImages.empty());
+    EXPECT_GT(storyImages[0].width, area.width() / 3);
+    const std::vector<QRectF> walkers = boxesOf(pdfWords(pdf, 1), QStringLiteral("Walkers"));
+    ASSERT_EQ(walkers.size(), 1u);
+    const double imageLeft = area.left() + 1; // the table starts at the text's edge
+    EXPECT_LT(walkers[0].left() - (imageLeft + storyImages[0].width), 30.0) << "room wasted beside the image";
+}
+
+// Printed tables look as the preview's: light rules around the table and
+// between its cells, the cells padded, and the table set a paragraph's
+// space below the line before it.
+TEST_F(PrintTest, RenderedTablesHaveRulesPaddingAndRoomAboveThem)
+{
+    auto doc = document(QStringLiteral("Tables.md"),
+                        QStringLiteral("The line before the table.\n\n"
+                                       "| Stretch | Length |\n|---|---|\n| Mill to the weir | 2.1 km |\n"
+                                       "| Weir to the quay | 4.2 km |\n\nThe line after it.\n"));
+    UserDefaults::standard().set(QStringLiteral("applyMarkdown"), true);
+    PrintView view;
+    view.delegate().documents = {doc.get()};
+    ASSERT_TRUE(view.print(printer).ok());
+    const QString pdf = printer.outputFileName();
+    if (const QByteArray shots = qgetenv("LUMORA_SCREENSHOT_DIR"); !shots.isEmpty())
+        QFile::copy(pdf, QDir(QString::fromLocal8Bit(shots)).filePath(QStringLiteral("print-table.pdf")));
+    const std::vector<PrintedWord> words = pdfWords(pdf, 1);
+    const std::vector<QRectF> before = boxesOf(words, QStringLiteral("before")),
+                              stretch = boxesOf(words, QStringLiteral("Stretch")),
+                              mill = boxesOf(words, QStringLiteral("Mill")), after = boxesOf(words, QStringLiteral("after"));
+    ASSERT_EQ(before.size(), 1u);
+    ASSERT_EQ(stretch.size(), 1u);
+    ASSERT_EQ(mill.size(), 1u);
+    ASSERT_EQ(after.size(), 1u);
+
+    // Rules: runs of light ink longer than any word, across and down.
+    constexpr int dpi = 144;
+    constexpr double scale = dpi / 72.0;
+    const QImage page = pdfPage(pdf, 1, dpi);
+    const auto isRule = [&](int x, int y) {
+        const int gray = qGray(page.pixel(x, y));
+        return gray < 250 && gray > 120;
+    };
+    const int top = int(before[0].bottom() * scale), bottom = int(after[0].top() * scale);
+    QList<double> across; // in points
+    for (int y = top; y < bottom; ++y) {
+        int run = 0, longest = 0;
+        for (int x = 0; x < page.width(); ++x) {
+            run = isRule(x, y) ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        if (longest > 100 * scale && (across.isEmpty() || y / scale - across.last() > 2)) across << y / scale;
+    }
+    QStringList at;
+    for (double y : across) at << QString::number(y);
+    ASSERT_EQ(across.size(), 4) << "rules at " << at.join(' ').toStdString();
+    // Above the table, under the header, between the rows and below.
+    EXPECT_GE(across[0] - before[0].bottom(), 6.0) << "the table touches the line before";
+    EXPECT_LT(across[0], stretch[0].top());
+    EXPECT_GT(across[1], stretch[0].bottom());
+    EXPECT_LT(across[1], mill[0].top());
+    EXPECT_LT(across[3], after[0].top());
+
+    // Down: the table's left edge, with the cell's text padded off it.
+    double left = -1;
+    const int middle = int((mill[0].center().y()) * scale);
+    for (int x = 0; x < page.width() && left < 0; ++x) {
+        int run = 0;
+        for (int y = middle - 8; y <= middle + 8; ++y) run += isRule(x, y) ? 1 : 0;
+        if (run == 17) left = x / scale;
+    }
+    ASSERT_GE(left, 0) << "no rule left of the cells";
+    EXPECT_GE(mill[0].left() - left, 6.0);
+    EXPECT_LE(mill[0].left() - left, 14.0);
+    EXPECT_GE(mill[0].top() - across[1], 2.0);
 }
