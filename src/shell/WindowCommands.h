@@ -85,6 +85,9 @@ public:
 private:
     WindowController& m_window;
     QPointer<PreviewViewController> m_preview;
+    // The preview had no frame of its own to come back to: it goes beside
+    // the document window the first time it shows.
+    bool m_placePreviewBeside = false;
     bool m_lockedPromptPending = false;
 };
 
