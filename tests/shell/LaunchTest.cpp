@@ -141,6 +141,16 @@ QVariantMap withoutWindowState(QVariantMap map)
     return map;
 }
 
+// The documents whose windows were open when the program quit.
+QStringList windowsAtQuit(const QVariantMap& preferences)
+{
+    QStringList paths;
+    for (const QVariant& window : preferences.value("restorableWindows").toList())
+        paths << window.toMap().value("path").toString();
+    paths.sort();
+    return paths;
+}
+
 } // namespace
 
 TEST(Launch, FirstAndLaterLaunchesAndAFileHandedOver)
@@ -179,6 +189,38 @@ TEST(Launch, FirstAndLaterLaunchesAndAFileHandedOver)
     const QVariantMap afterSecond = launcher.preferences();
     EXPECT_EQ(withoutWindowState(afterSecond), withoutWindowState(afterFirst));
     EXPECT_EQ(afterSecond.value("restorableWindows").toList().size(), 1);
+}
+
+// Files and folders named at a launch open beside the windows of the last
+// session, which come back however the program is started; at the next
+// plain start nothing is gone.
+TEST(Launch, WhatALaunchNamesOpensBesideTheLastSessionsWindows)
+{
+    const QString root = test::freshDirectory("launch-session");
+    const QString notes = root + "/notes.txt";
+    const QString letter = root + "/letter.txt";
+    const QString folder = root + "/Folder";
+    test::writeFile(notes, "# Notes\n");
+    test::writeFile(letter, "Dear reader,\n");
+    test::writeFile(folder + "/draft.md", "# Draft\n");
+    Launcher launcher(root);
+    const auto launch = [&](const QStringList& arguments) {
+        QProcess program;
+        if (!launcher.start(program, arguments)) return QStringList{"(did not start)"};
+        if (Launcher::quit(program) != 0) return QStringList{"(did not quit)"};
+        return windowsAtQuit(launcher.preferences());
+    };
+
+    EXPECT_EQ(launch({notes}), QStringList{notes});
+    // A file named: beside the last session's window.
+    EXPECT_EQ(launch({letter}), (QStringList{letter, notes}));
+    // A folder named (its window shows an untitled document, which is not
+    // kept): the last session's windows are there too.
+    EXPECT_EQ(launch({folder}), (QStringList{letter, notes}));
+    // A file of the last session named again: its one window.
+    EXPECT_EQ(launch({notes}), (QStringList{letter, notes}));
+    // And a plain start has them all.
+    EXPECT_EQ(launch({}), (QStringList{letter, notes}));
 }
 
 // A crash left an untitled document's text behind: the next launch shows it
@@ -380,3 +422,4 @@ TEST(Launch, TheFirstSignalWritesEveryEditBeforeAnyQuestion)
     EXPECT_EQ(test::readFile(notes), QByteArray("Saved words. Typed last."));
     EXPECT_TRUE(recovered());
 }
+
