@@ -162,7 +162,15 @@ void LibraryFileCommands::approveRename(File& file, const QString& typedName)
             self->m_pane.presentError(*error);
             return;
         }
-        if (newFile && moved && !moved->isDirectory()) self->m_pane.opener().selectAndOpenFile(moved);
+        if (newFile && moved && !moved->isDirectory()) {
+            self->m_pane.opener().selectAndOpenFile(moved);
+            return;
+        }
+        // The renamed row stays the one the row commands act on, however
+        // its row came to its new place (moved, or made anew when the
+        // folder's watcher told of the rename first).
+        QItemSelectionModel* selection = self->m_pane.fileView()->selectionModel();
+        if (moved && selection && !selection->hasSelection()) self->m_pane.selection().selectFile(moved);
     });
 }
 

@@ -3,6 +3,9 @@
 // what survives a restart.
 #include "LibrarySidebarTestSupport.h"
 
+#include "document/OutlineViewController.h"
+#include "widgets/ViewUtilities.h"
+
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 #include "platform/application/Workspace.h"
@@ -408,6 +411,51 @@ TEST_F(LibrarySidebar, NewDocumentsAndFoldersAreNamedInPlace)
     // A second one gets the next number.
     w.pane->fileCommands().makeLibraryDocument();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(folder + "/Research/Untitled 2.md"); }));
+}
+
+// A document renamed from its row or from the title's menu: the outline's
+// header shows the new name, and the row stays selected, so the Library
+// menu's row commands stay on without another click.
+TEST_F(LibrarySidebar, ARenamedDocumentKeepsItsRowSelectedAndTheOutlineShowsItsName)
+{
+    LibraryWindow w = openNotes("renamed", "Chapter One.md");
+    w.window->setOutlineVisible(true);
+    OutlineViewController* outline = w.window->outlineViewController();
+    ASSERT_TRUE(outline);
+    ActionDispatcher& dispatcher = ActionDispatcher::instance();
+    TextView* editor = w.window->documentViewController()->textView();
+    MenuItem* rename = menuItem(Command::renameLibraryDocument);
+    MenuItem* trash = menuItem(Command::removeLibraryDocument);
+    ASSERT_TRUE(rename && trash);
+    const auto selected = [&](const QString& path) {
+        const QModelIndex row = w.row(path);
+        return row.isValid() && w.pane->fileView()->selectionModel()->isRowSelected(row.row(), row.parent());
+    };
+    ASSERT_TRUE(waitFor([&] { return selected(folder + "/Chapter One.md"); }));
+    EXPECT_EQ(outline->titleLabel()->text(), "Chapter One.md");
+
+    // From the row.
+    w.pane->fileCommands().renameLibraryDocument();
+    QLineEdit* field = w.nameEditor();
+    ASSERT_TRUE(field);
+    field->setText("Chapter 1");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Chapter 1.md" && w.row(folder + "/Chapter 1.md").isValid(); }));
+    EXPECT_TRUE(selected(folder + "/Chapter 1.md"));
+    EXPECT_EQ(outline->titleLabel()->text(), "Chapter 1.md");
+    editor->setFocus();
+    EXPECT_TRUE(dispatcher.validateItem(*rename, editor));
+    EXPECT_TRUE(dispatcher.validateItem(*trash, editor));
+
+    // From the title's menu.
+    shell().dialogs.newName = "The First Chapter.md";
+    w.document()->renameDocument();
+    ASSERT_EQ(w.documentPath(), folder + "/The First Chapter.md");
+    ASSERT_TRUE(waitFor([&] { return w.row(folder + "/The First Chapter.md").isValid(); }));
+    EXPECT_TRUE(selected(folder + "/The First Chapter.md"));
+    EXPECT_EQ(outline->titleLabel()->text(), "The First Chapter.md");
+    EXPECT_TRUE(dispatcher.validateItem(*rename, editor));
+    EXPECT_TRUE(dispatcher.validateItem(*trash, editor));
 }
 
 TEST_F(LibrarySidebar, RenamingOntoATakenNameIsAnErrorAndBothFilesStay)
