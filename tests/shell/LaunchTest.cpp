@@ -67,6 +67,7 @@ public:
     }
 
     void setEnvironment(const QString& name, const QString& value) { m_environment.insert(name, value); }
+    void removeEnvironment(const QString& name) { m_environment.remove(name); }
 
     // Starts the running instance and waits until it listens.
     bool start(QProcess& process, const QStringList& arguments = {})
@@ -423,3 +424,32 @@ TEST(Launch, TheFirstSignalWritesEveryEditBeforeAnyQuestion)
     EXPECT_TRUE(recovered());
 }
 
+// Run as root, the web engine refuses to start with its sandbox, and ends
+// the whole process. Started as root without being told to go without the
+// sandbox, the program shows the preview and goes on running.
+TEST(Launch, ThePreviewShowsWhenTheProgramRunsAsRoot)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "only root is refused the web engine's sandbox";
+    const QString root = test::freshDirectory("launch-root-preview");
+    const QString notes = root + "/notes.md";
+    test::writeFile(notes, "# Notes\n\nShown in the preview.\n");
+    Launcher launcher(root);
+    launcher.removeEnvironment("QTWEBENGINE_DISABLE_SANDBOX");
+    launcher.removeEnvironment("QTWEBENGINE_CHROMIUM_FLAGS");
+    launcher.pressKeys("Ctrl+Alt+P");
+    QProcess program;
+    ASSERT_TRUE(launcher.start(program, {notes}));
+
+    QByteArray said;
+    QElapsedTimer timer;
+    timer.start();
+    while (!said.contains("page loaded") && timer.elapsed() < test::patience
+           && program.state() != QProcess::NotRunning) {
+        program.waitForReadyRead(100);
+        said += program.readAllStandardOutput();
+    }
+    EXPECT_TRUE(said.contains("pressed Ctrl+Alt+P")) << said.toStdString();
+    EXPECT_TRUE(said.contains("page loaded ok")) << said.toStdString();
+    ASSERT_NE(program.state(), QProcess::NotRunning) << "the preview ended the program";
+    EXPECT_EQ(Launcher::quit(program), 0);
+}
