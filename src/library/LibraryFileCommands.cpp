@@ -411,6 +411,11 @@ bool LibraryFileCommands::canActOnOneRow() const
     return isShowingLibrary() && m_pane.selection().rowsToActOn().size() == 1;
 }
 
-bool LibraryFileCommands::canMakeFiles() const { return isShowingLibrary() && m_pane.fileController(); }
+bool LibraryFileCommands::canMakeFiles() const
+{
+    // A library whose tree is not shown (its folder gone, its disk away,
+    // still being read) has no folder to make them in.
+    return isShowingLibrary() && m_pane.fileController() && m_pane.fileController()->rootFile();
+}
 
 } // namespace lumora

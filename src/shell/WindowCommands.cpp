@@ -78,6 +78,14 @@ void WindowCommands::makeLibraryFolder()
 
 bool WindowCommands::hasLibraries() const { return !LibraryController::shared().libraries().empty(); }
 
+bool WindowCommands::canMakeLibraryFiles() const
+{
+    // The pane holds its library's tree while it is hidden too.
+    const LibraryViewController& pane = m_window.libraryPane();
+    const FileController* controller = pane.library() ? pane.fileController() : nullptr;
+    return controller && controller->rootFile();
+}
+
 void WindowCommands::moveToLibrary() { m_window.libraryPane().moveDocumentToLibrary(); }
 
 bool WindowCommands::validateMoveToLibrary(MenuItem& item) const

@@ -164,6 +164,38 @@ TEST_F(LibrarySidebar, AFolderThatIsGoneSaysSoAndItsLibraryCanBeRemoved)
     EXPECT_TRUE(w.pane->emptyView()->isVisible());
 }
 
+// New Document and New Folder are off while the library shows no tree,
+// from the editor as from the list, the pane shown or hidden; with a tree
+// they are on, the pane hidden too.
+TEST_F(LibrarySidebar, NewDocumentsAndFoldersNeedATreeToGoIn)
+{
+    addNotesLibrary("no-tree");
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    relaunch();
+    LibraryWindow w(shell(), QString());
+    ASSERT_TRUE(w.pane->unavailableView()->isVisible());
+    ActionDispatcher& dispatcher = ActionDispatcher::instance();
+    MenuItem* newDocument = menuItem(Command::makeLibraryDocument);
+    MenuItem* newFolder = menuItem(Command::makeLibraryFolder);
+    ASSERT_TRUE(newDocument && newFolder);
+    TextView* editor = w.window->documentViewController()->textView();
+    EXPECT_FALSE(dispatcher.validateItem(*newDocument, editor));
+    EXPECT_FALSE(dispatcher.validateItem(*newFolder, editor));
+    EXPECT_FALSE(dispatcher.validateItem(*newDocument, w.pane->fileView()));
+    w.window->setLibraryVisible(false);
+    EXPECT_FALSE(dispatcher.validateItem(*newDocument, editor));
+    EXPECT_FALSE(dispatcher.validateItem(*newFolder, editor));
+
+    // A library with its tree, the pane hidden: on.
+    const QString other = makeNotesFolder("with-tree");
+    LibraryController::shared().addLibrary(other, 0);
+    w.pane->setLibrary(LibraryController::shared().libraries().front());
+    ASSERT_TRUE(waitForTree(*w.pane));
+    ASSERT_TRUE(waitFor([&] { return dispatcher.validateItem(*newDocument, editor); }));
+    EXPECT_TRUE(dispatcher.validateItem(*newFolder, editor));
+    resetLibraries();
+}
+
 TEST_F(LibrarySidebar, ALibraryWhoseFolderIsDeletedLeavesAndThePaneShowsAnother)
 {
     const QString kept = makeNotesFolder("kept");
