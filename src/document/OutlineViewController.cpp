@@ -248,8 +248,7 @@ void OutlineViewController::reloadOutline()
     m_pendingStorage = nullptr;
     DocumentViewController* pane = m_editorPane;
     if (!pane) return;
-    Document* document = pane->document();
-    m_titleLabel->setText(document && !document->isUntitled() ? url::localizedName(document->filePath()) : QString());
+    updateTitle();
 
     const TextStorage* storage = pane->textView()->textStorage();
     if (!storage) return;
@@ -260,6 +259,13 @@ void OutlineViewController::reloadOutline()
     showSelectedItem();
     m_updating = false;
     updatePlaceholder();
+}
+
+void OutlineViewController::updateTitle()
+{
+    DocumentViewController* pane = m_editorPane;
+    Document* document = pane ? pane->document() : nullptr;
+    m_titleLabel->setText(document && !document->isUntitled() ? url::localizedName(document->filePath()) : QString());
 }
 
 void OutlineViewController::reloadOutlineSoon()
@@ -318,9 +324,7 @@ void OutlineViewController::applyPendingEdits()
             if (!done) break;
         }
         if (done) {
-            Document* document = pane->document();
-            m_titleLabel->setText(document && !document->isUntitled() ? url::localizedName(document->filePath())
-                                                                        : QString());
+            updateTitle();
             return;
         }
     }

@@ -58,6 +58,9 @@ public:
     void updateTitleLabelPosition();
     // Refreshes the title and builds the tree again from the text, at once.
     void reloadOutline();
+    // The title alone: the document's file name as it is now (none for an
+    // untitled document), as when the document was renamed.
+    void updateTitle();
     // What an edit of the text calls: the edit's heading change is noted and
     // the rows follow once the event loop turns, after the key's paint. A
     // run of edits handled before then updates the rows once, change after

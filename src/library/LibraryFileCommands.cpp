@@ -162,7 +162,15 @@ void LibraryFileCommands::approveRename(File& file, const QString& typedName)
             self->m_pane.presentError(*error);
             return;
         }
-        if (newFile && moved && !moved->isDirectory()) self->m_pane.opener().selectAndOpenFile(moved);
+        if (newFile && moved && !moved->isDirectory()) {
+            self->m_pane.opener().selectAndOpenFile(moved);
+            return;
+        }
+        // The renamed row stays the one the row commands act on, however
+        // its row came to its new place (moved, or made anew when the
+        // folder's watcher told of the rename first).
+        QItemSelectionModel* selection = self->m_pane.fileView()->selectionModel();
+        if (moved && selection && !selection->hasSelection()) self->m_pane.selection().selectFile(moved);
     });
 }
 
@@ -403,6 +411,11 @@ bool LibraryFileCommands::canActOnOneRow() const
     return isShowingLibrary() && m_pane.selection().rowsToActOn().size() == 1;
 }
 
-bool LibraryFileCommands::canMakeFiles() const { return isShowingLibrary() && m_pane.fileController(); }
+bool LibraryFileCommands::canMakeFiles() const
+{
+    // A library whose tree is not shown (its folder gone, its disk away,
+    // still being read) has no folder to make them in.
+    return isShowingLibrary() && m_pane.fileController() && m_pane.fileController()->rootFile();
+}
 
 } // namespace lumora

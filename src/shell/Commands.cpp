@@ -478,13 +478,13 @@ void addLibraryMenu(CommandTable& t)
         .handledBy(onLibraryFiles(&LibraryFileCommands::makeLibraryDocument)
                        .enabledIf(&LibraryFileCommands::canMakeFiles))
         .handledBy(onWindow(&WindowCommands::makeLibraryDocument)
-                       .enabledIf(&WindowCommands::hasLibraries));
+                       .enabledIf(&WindowCommands::canMakeLibraryFiles));
     t.add(Command::makeLibraryFolder, "makeLibraryFolder:")
         .title("menu.library.newFolder")
         .handledBy(onLibraryFiles(&LibraryFileCommands::makeLibraryFolder)
                        .enabledIf(&LibraryFileCommands::canMakeFiles))
         .handledBy(
-            onWindow(&WindowCommands::makeLibraryFolder).enabledIf(&WindowCommands::hasLibraries));
+            onWindow(&WindowCommands::makeLibraryFolder).enabledIf(&WindowCommands::canMakeLibraryFiles));
     t.add(Command::removeLibraryDocument, "removeLibraryDocument:")
         .title("menu.library.moveToTrash")
         .handledBy(onLibraryFiles(&LibraryFileCommands::removeSelectedFiles)

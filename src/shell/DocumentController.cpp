@@ -254,19 +254,20 @@ int DocumentController::reopenRecoveredDocuments()
 void DocumentController::openLaunchDocuments(const QStringList& paths)
 {
     reopenRecoveredDocuments();
+    // The last session's windows come back however the program is started;
+    // what the launch names opens beside them, in front.
+    for (const RestoredWindow& restored : restoreWindows()) {
+        auto* d = qobject_cast<Document*>(restored.document);
+        const auto controllers = d ? WindowController::controllersOf(*d) : std::vector<WindowController*>();
+        if (controllers.empty()) continue;
+        if (restored.frame.isValid()) controllers.front()->window()->setGeometry(restored.frame);
+        controllers.front()->restoreState(restored.state);
+    }
     if (!paths.isEmpty()) {
         // Only what was asked for opens: a file that fails shows its error,
         // never an empty window in its place.
         openDocuments(paths, true);
         return;
-    } else {
-        for (const RestoredWindow& restored : restoreWindows()) {
-            auto* d = qobject_cast<Document*>(restored.document);
-            const auto controllers = d ? WindowController::controllersOf(*d) : std::vector<WindowController*>();
-            if (controllers.empty()) continue;
-            if (restored.frame.isValid()) controllers.front()->window()->setGeometry(restored.frame);
-            controllers.front()->restoreState(restored.state);
-        }
     }
     if (WindowController::all().empty()) {
         if (auto made = openUntitledDocument(true); !made) presentError(made.error());

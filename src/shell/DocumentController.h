@@ -65,11 +65,11 @@ public:
     MainMenu* mainMenu() const { return m_mainMenu.get(); }
 
     // First the documents a crash left in recovery files (untitled and
-    // edited again); then the documents named at launch (files and folders;
-    // a file that does not exist yet opens as a new document that saves
-    // there), else the windows of the last run. With no paths and no window
-    // open afterwards, a new untitled document; when named paths all fail,
-    // only their errors show.
+    // edited again), then the windows of the last run, then, beside them,
+    // the documents named at launch (files and folders; a file that does
+    // not exist yet opens as a new document that saves there). With no
+    // paths and no window open afterwards, a new untitled document; when
+    // named paths all fail, their errors show and no untitled one opens.
     void openLaunchDocuments(const QStringList& paths);
     // The paths a later launch handed over: opened and brought forward (a
     // file that does not exist yet as for a launch); with none, the

@@ -25,6 +25,8 @@
 #include <QDir>
 #include <QLineEdit>
 
+#include <utility>
+
 namespace lumora {
 
 WindowCommands::WindowCommands(WindowController& window) : m_window(window) {}
@@ -75,6 +77,14 @@ void WindowCommands::makeLibraryFolder()
 }
 
 bool WindowCommands::hasLibraries() const { return !LibraryController::shared().libraries().empty(); }
+
+bool WindowCommands::canMakeLibraryFiles() const
+{
+    // The pane holds its library's tree while it is hidden too.
+    const LibraryViewController& pane = m_window.libraryPane();
+    const FileController* controller = pane.library() ? pane.fileController() : nullptr;
+    return controller && controller->rootFile();
+}
 
 void WindowCommands::moveToLibrary() { m_window.libraryPane().moveDocumentToLibrary(); }
 
@@ -128,7 +138,7 @@ void WindowCommands::togglePreviewWindow()
         // Its keys reach this window's commands (and the preview command
         // hides it again).
         ActionDispatcher::instance().setViewController(m_preview, &m_window);
-        WindowPlacement::restorePreviewFrame(m_preview);
+        m_placePreviewBeside = !WindowPlacement::restorePreviewFrame(m_preview);
     }
     const bool inFront = m_preview->isVisible() && QApplication::activeWindow() == m_preview;
     if (inFront) {
@@ -139,12 +149,11 @@ void WindowCommands::togglePreviewWindow()
     }
     m_preview->document = m_window.document();
     m_preview->updatePreview();
-    // Opened beside the document window wherever that is now, in the size
-    // it had last (placed once shown, when its frame is known); one open
-    // behind other windows stays where it is.
-    const bool opening = !m_preview->isVisible();
+    // It comes back where the writer left it. Without a place of its own
+    // it goes beside the document window the first time it opens (once
+    // shown, when its frame is known), and stays where it is from then on.
     m_preview->show();
-    if (opening) WindowPlacement::placePreviewBeside(m_preview, m_window.window());
+    if (std::exchange(m_placePreviewBeside, false)) WindowPlacement::placePreviewBeside(m_preview, m_window.window());
     m_preview->raise();
     m_preview->activateWindow();
 }

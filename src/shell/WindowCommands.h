@@ -28,7 +28,9 @@ public:
     WindowCommands& operator=(const WindowCommands&) = delete;
 
     // The pane toggles; the library commands show the library first and
-    // are disabled while there is no library (hasLibraries()).
+    // are disabled while there is no library (hasLibraries()); New
+    // Document and New Folder also while the pane's library shows no tree
+    // (its folder gone, its disk away, still being read).
     void toggleLibraryView();
     bool isLibraryVisible() const;
     void showAndFocusLibraryView();
@@ -40,6 +42,7 @@ public:
     void makeLibraryDocument();
     void makeLibraryFolder();
     bool hasLibraries() const;
+    bool canMakeLibraryFiles() const;
     // Moves the document into the library shown. Its item ("Move “Notes.md”
     // into “Writing”") shows only for a document with a file outside that
     // library.
@@ -85,6 +88,9 @@ public:
 private:
     WindowController& m_window;
     QPointer<PreviewViewController> m_preview;
+    // The preview had no frame of its own to come back to: it goes beside
+    // the document window the first time it shows.
+    bool m_placePreviewBeside = false;
     bool m_lockedPromptPending = false;
 };
 

@@ -6,6 +6,7 @@
 #include "document/PrintOperation.h"
 #include "document/TextView.h"
 #include "library/File.h"
+#include "library/LibrarySelection.h"
 #include "library/LibraryViewController.h"
 #include "markdown/Outline.h"
 #include "platform/application/ActionDispatcher.h"
@@ -210,6 +211,11 @@ void WindowController::updateTitle()
     else if (m_document->isDocumentEdited()) title = localizedFormat(QStringLiteral("window.title.edited"), {name});
     m_window->setWindowTitle(title);
     m_window->setWindowFilePath(m_document->filePath());
+    // A renamed document: the outline's header names it anew, and its
+    // library row, wherever the rename put it, is highlighted when nothing
+    // else is.
+    m_panes->outline().updateTitle();
+    m_panes->library().selection().selectDocumentRowIfNone();
 }
 
 // Restoring ----------------------------------------------------------------------

@@ -82,9 +82,9 @@ void WindowPlacement::resizeToEditorSize(QWidget* window, int sidePanesWidth)
     window->setGeometry(frame);
 }
 
-void WindowPlacement::restorePreviewFrame(QWidget* preview)
+bool WindowPlacement::restorePreviewFrame(QWidget* preview)
 {
-    views::restoreFrame(preview, kPreviewWindowFrame);
+    return views::restoreFrame(preview, kPreviewWindowFrame);
 }
 
 QRect WindowPlacement::previewFrameBeside(const QRect& window, int previewWidth, const QRect& area)

@@ -11,8 +11,8 @@ namespace lumora {
 
 // Where a document window goes and how wide it is: the frame a new window
 // takes, the width the editor size asks for, and the place of a preview
-// beside its window. Frames are kept under "documentWindow" and
-// "previewWindow".
+// beside its window where it has no frame of its own. Frames are kept
+// under "documentWindow" and "previewWindow".
 class WindowPlacement {
 public:
     // A new window: its saved frame (else a default size), stepped aside
@@ -37,11 +37,13 @@ public:
     // area's top or left edge where a step would leave it.
     static QRect cascadedFrame(const QRect& frame, const std::vector<QPoint>& taken, const QRect& area);
 
-    // The preview window's frame as it was last: its size is kept.
-    static void restorePreviewFrame(QWidget* preview);
+    // The preview window's frame as it was last; false when it has none
+    // (or it lies off every screen), and it is to be placed beside its
+    // document window.
+    static bool restorePreviewFrame(QWidget* preview);
     // Beside the document window and as tall, to its right when there is
-    // room, else to its left, else over its right side. The preview is shown
-    // already, so that its frame is known.
+    // room, else to its left, else over its right side, in the width it has.
+    // The preview is shown already, so that its frame is known.
     static void placePreviewBeside(QWidget* preview, const QWidget* window);
     // The frame that gives a preview previewWidth wide (its frame) beside a
     // document window whose frame is window, on a screen whose free area is

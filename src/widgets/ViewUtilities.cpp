@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDataStream>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
@@ -40,6 +41,32 @@ QString splitViewKey(const QString& name)
 QString windowFrameKey(const QString& name)
 {
     return QStringLiteral("NSWindow Frame ") + name;
+}
+
+// The frame a saved geometry records (QWidget::saveGeometry: a magic
+// number, its version, then the frame), read before the geometry is put
+// back: restoring moves a frame that lies off every screen onto one, so
+// afterwards it can no longer tell where the window was.
+std::optional<QRect> recordedFrame(const QByteArray& geometry)
+{
+    QDataStream stream(geometry);
+    stream.setVersion(QDataStream::Qt_4_0);
+    quint32 magic = 0;
+    quint16 major = 0, minor = 0;
+    QRect frame;
+    stream >> magic >> major >> minor >> frame;
+    if (stream.status() != QDataStream::Ok || magic != 0x1D9D0CB || major < 1) return std::nullopt;
+    return frame;
+}
+
+// Whether a frame can be reached on one of the screens there are now.
+bool isOnAScreen(const QRect& frame)
+{
+    const auto screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(), [&](QScreen* screen) {
+        const QRect shown = screen->availableGeometry().intersected(frame);
+        return shown.width() >= 40 && shown.height() >= 20;
+    });
 }
 
 bool isVerticalStack(QWidget* view)
@@ -619,17 +646,16 @@ QMenu* menu(const QList<QAction*>& items, QWidget* parent)
     return menu;
 }
 
-void restoreFrame(QWidget* window, const QString& autosaveName)
+bool restoreFrame(QWidget* window, const QString& autosaveName)
 {
     const QString key = windowFrameKey(autosaveName);
     bool restored = false;
-    if (const auto saved = UserDefaults::standard().dataValue(key); saved && window->restoreGeometry(*saved)) {
-        // A frame on a screen that is gone would put the window out of reach.
-        const QRect frame = window->frameGeometry();
-        const auto screens = QGuiApplication::screens();
-        restored = std::any_of(screens.begin(), screens.end(), [&](QScreen* screen) {
-            return screen->availableGeometry().intersected(frame).width() >= 40;
-        });
+    if (const auto saved = UserDefaults::standard().dataValue(key)) {
+        // A frame on a screen that is gone would put the window out of
+        // reach: it keeps its size only.
+        const std::optional<QRect> recorded = recordedFrame(*saved);
+        const bool reachable = !recorded || isOnAScreen(*recorded);
+        if (window->restoreGeometry(*saved)) restored = reachable && isOnAScreen(window->frameGeometry());
     }
     if (!restored) {
         QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
@@ -644,6 +670,7 @@ void restoreFrame(QWidget* window, const QString& autosaveName)
         }
     }
     if (!window->findChild<QObject*>(FrameSaver::name, Qt::FindDirectChildrenOnly)) new FrameSaver(window, key);
+    return restored;
 }
 
 QModelIndexList rowsToActOn(const QAbstractItemView* view, const QModelIndex& clicked)

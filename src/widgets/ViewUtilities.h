@@ -238,10 +238,11 @@ QMenu* menu(const QList<QAction*>& items, QWidget* parent = nullptr);
 
 // Restores the window's frame saved under the name ("NSWindow Frame
 // <name>") and keeps saving it as the window moves and resizes. Without a
-// saved frame (or one that no longer fits any screen) the window keeps the
-// size it was given, else its content's preferred size, centred on its
-// screen.
-void restoreFrame(QWidget* window, const QString& autosaveName);
+// saved frame the window keeps the size it was given, else its content's
+// preferred size, centred on its screen; a saved frame that lies off every
+// screen there is now gives its size alone, centred. True when the saved
+// frame was restored where it was.
+bool restoreFrame(QWidget* window, const QString& autosaveName);
 
 // The rows a context-menu command applies to, in order: the clicked row
 // alone when it lies outside the selection, else the selected rows. Indexes

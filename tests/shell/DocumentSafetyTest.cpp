@@ -318,6 +318,8 @@ TEST(DocumentSafety, TheIntroductionNeverLocksTheWritersFile)
 TEST(DocumentSafety, LaunchOpensWhatWasNamedAndOnlyThat)
 {
     const QString dir = freshDirectory("launch-names");
+    // No windows of an earlier session, which would come back beside them.
+    UserDefaults::standard().remove("restorableWindows");
     {
         // A name where nothing is yet: a new document that saves there.
         Shell shell;

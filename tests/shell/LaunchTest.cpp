@@ -67,6 +67,7 @@ public:
     }
 
     void setEnvironment(const QString& name, const QString& value) { m_environment.insert(name, value); }
+    void removeEnvironment(const QString& name) { m_environment.remove(name); }
 
     // Starts the running instance and waits until it listens.
     bool start(QProcess& process, const QStringList& arguments = {})
@@ -141,6 +142,16 @@ QVariantMap withoutWindowState(QVariantMap map)
     return map;
 }
 
+// The documents whose windows were open when the program quit.
+QStringList windowsAtQuit(const QVariantMap& preferences)
+{
+    QStringList paths;
+    for (const QVariant& window : preferences.value("restorableWindows").toList())
+        paths << window.toMap().value("path").toString();
+    paths.sort();
+    return paths;
+}
+
 } // namespace
 
 TEST(Launch, FirstAndLaterLaunchesAndAFileHandedOver)
@@ -179,6 +190,38 @@ TEST(Launch, FirstAndLaterLaunchesAndAFileHandedOver)
     const QVariantMap afterSecond = launcher.preferences();
     EXPECT_EQ(withoutWindowState(afterSecond), withoutWindowState(afterFirst));
     EXPECT_EQ(afterSecond.value("restorableWindows").toList().size(), 1);
+}
+
+// Files and folders named at a launch open beside the windows of the last
+// session, which come back however the program is started; at the next
+// plain start nothing is gone.
+TEST(Launch, WhatALaunchNamesOpensBesideTheLastSessionsWindows)
+{
+    const QString root = test::freshDirectory("launch-session");
+    const QString notes = root + "/notes.txt";
+    const QString letter = root + "/letter.txt";
+    const QString folder = root + "/Folder";
+    test::writeFile(notes, "# Notes\n");
+    test::writeFile(letter, "Dear reader,\n");
+    test::writeFile(folder + "/draft.md", "# Draft\n");
+    Launcher launcher(root);
+    const auto launch = [&](const QStringList& arguments) {
+        QProcess program;
+        if (!launcher.start(program, arguments)) return QStringList{"(did not start)"};
+        if (Launcher::quit(program) != 0) return QStringList{"(did not quit)"};
+        return windowsAtQuit(launcher.preferences());
+    };
+
+    EXPECT_EQ(launch({notes}), QStringList{notes});
+    // A file named: beside the last session's window.
+    EXPECT_EQ(launch({letter}), (QStringList{letter, notes}));
+    // A folder named (its window shows an untitled document, which is not
+    // kept): the last session's windows are there too.
+    EXPECT_EQ(launch({folder}), (QStringList{letter, notes}));
+    // A file of the last session named again: its one window.
+    EXPECT_EQ(launch({notes}), (QStringList{letter, notes}));
+    // And a plain start has them all.
+    EXPECT_EQ(launch({}), (QStringList{letter, notes}));
 }
 
 // A crash left an untitled document's text behind: the next launch shows it
@@ -379,4 +422,34 @@ TEST(Launch, TheFirstSignalWritesEveryEditBeforeAnyQuestion)
     EXPECT_TRUE(stillRunning); // it asked, and waited for an answer
     EXPECT_EQ(test::readFile(notes), QByteArray("Saved words. Typed last."));
     EXPECT_TRUE(recovered());
+}
+
+// Run as root, the web engine refuses to start with its sandbox, and ends
+// the whole process. Started as root without being told to go without the
+// sandbox, the program shows the preview and goes on running.
+TEST(Launch, ThePreviewShowsWhenTheProgramRunsAsRoot)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "only root is refused the web engine's sandbox";
+    const QString root = test::freshDirectory("launch-root-preview");
+    const QString notes = root + "/notes.md";
+    test::writeFile(notes, "# Notes\n\nShown in the preview.\n");
+    Launcher launcher(root);
+    launcher.removeEnvironment("QTWEBENGINE_DISABLE_SANDBOX");
+    launcher.removeEnvironment("QTWEBENGINE_CHROMIUM_FLAGS");
+    launcher.pressKeys("Ctrl+Alt+P");
+    QProcess program;
+    ASSERT_TRUE(launcher.start(program, {notes}));
+
+    QByteArray said;
+    QElapsedTimer timer;
+    timer.start();
+    while (!said.contains("page loaded") && timer.elapsed() < test::patience
+           && program.state() != QProcess::NotRunning) {
+        program.waitForReadyRead(100);
+        said += program.readAllStandardOutput();
+    }
+    EXPECT_TRUE(said.contains("pressed Ctrl+Alt+P")) << said.toStdString();
+    EXPECT_TRUE(said.contains("page loaded ok")) << said.toStdString();
+    ASSERT_NE(program.state(), QProcess::NotRunning) << "the preview ended the program";
+    EXPECT_EQ(Launcher::quit(program), 0);
 }

@@ -3,6 +3,9 @@
 // what survives a restart.
 #include "LibrarySidebarTestSupport.h"
 
+#include "document/OutlineViewController.h"
+#include "widgets/ViewUtilities.h"
+
 #include "platform/application/ActionDispatcher.h"
 #include "platform/application/Menu.h"
 #include "platform/application/Workspace.h"
@@ -159,6 +162,38 @@ TEST_F(LibrarySidebar, AFolderThatIsGoneSaysSoAndItsLibraryCanBeRemoved)
     EXPECT_TRUE(UserDefaults::standard().arrayValue("libraries").value_or(QVariantList{1}).isEmpty());
     EXPECT_FALSE(w.pane->library());
     EXPECT_TRUE(w.pane->emptyView()->isVisible());
+}
+
+// New Document and New Folder are off while the library shows no tree,
+// from the editor as from the list, the pane shown or hidden; with a tree
+// they are on, the pane hidden too.
+TEST_F(LibrarySidebar, NewDocumentsAndFoldersNeedATreeToGoIn)
+{
+    addNotesLibrary("no-tree");
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    relaunch();
+    LibraryWindow w(shell(), QString());
+    ASSERT_TRUE(w.pane->unavailableView()->isVisible());
+    ActionDispatcher& dispatcher = ActionDispatcher::instance();
+    MenuItem* newDocument = menuItem(Command::makeLibraryDocument);
+    MenuItem* newFolder = menuItem(Command::makeLibraryFolder);
+    ASSERT_TRUE(newDocument && newFolder);
+    TextView* editor = w.window->documentViewController()->textView();
+    EXPECT_FALSE(dispatcher.validateItem(*newDocument, editor));
+    EXPECT_FALSE(dispatcher.validateItem(*newFolder, editor));
+    EXPECT_FALSE(dispatcher.validateItem(*newDocument, w.pane->fileView()));
+    w.window->setLibraryVisible(false);
+    EXPECT_FALSE(dispatcher.validateItem(*newDocument, editor));
+    EXPECT_FALSE(dispatcher.validateItem(*newFolder, editor));
+
+    // A library with its tree, the pane hidden: on.
+    const QString other = makeNotesFolder("with-tree");
+    LibraryController::shared().addLibrary(other, 0);
+    w.pane->setLibrary(LibraryController::shared().libraries().front());
+    ASSERT_TRUE(waitForTree(*w.pane));
+    ASSERT_TRUE(waitFor([&] { return dispatcher.validateItem(*newDocument, editor); }));
+    EXPECT_TRUE(dispatcher.validateItem(*newFolder, editor));
+    resetLibraries();
 }
 
 TEST_F(LibrarySidebar, ALibraryWhoseFolderIsDeletedLeavesAndThePaneShowsAnother)
@@ -408,6 +443,51 @@ TEST_F(LibrarySidebar, NewDocumentsAndFoldersAreNamedInPlace)
     // A second one gets the next number.
     w.pane->fileCommands().makeLibraryDocument();
     ASSERT_TRUE(waitFor([&] { return QFile::exists(folder + "/Research/Untitled 2.md"); }));
+}
+
+// A document renamed from its row or from the title's menu: the outline's
+// header shows the new name, and the row stays selected, so the Library
+// menu's row commands stay on without another click.
+TEST_F(LibrarySidebar, ARenamedDocumentKeepsItsRowSelectedAndTheOutlineShowsItsName)
+{
+    LibraryWindow w = openNotes("renamed", "Chapter One.md");
+    w.window->setOutlineVisible(true);
+    OutlineViewController* outline = w.window->outlineViewController();
+    ASSERT_TRUE(outline);
+    ActionDispatcher& dispatcher = ActionDispatcher::instance();
+    TextView* editor = w.window->documentViewController()->textView();
+    MenuItem* rename = menuItem(Command::renameLibraryDocument);
+    MenuItem* trash = menuItem(Command::removeLibraryDocument);
+    ASSERT_TRUE(rename && trash);
+    const auto selected = [&](const QString& path) {
+        const QModelIndex row = w.row(path);
+        return row.isValid() && w.pane->fileView()->selectionModel()->isRowSelected(row.row(), row.parent());
+    };
+    ASSERT_TRUE(waitFor([&] { return selected(folder + "/Chapter One.md"); }));
+    EXPECT_EQ(outline->titleLabel()->text(), "Chapter One.md");
+
+    // From the row.
+    w.pane->fileCommands().renameLibraryDocument();
+    QLineEdit* field = w.nameEditor();
+    ASSERT_TRUE(field);
+    field->setText("Chapter 1");
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return w.documentPath() == folder + "/Chapter 1.md" && w.row(folder + "/Chapter 1.md").isValid(); }));
+    EXPECT_TRUE(selected(folder + "/Chapter 1.md"));
+    EXPECT_EQ(outline->titleLabel()->text(), "Chapter 1.md");
+    editor->setFocus();
+    EXPECT_TRUE(dispatcher.validateItem(*rename, editor));
+    EXPECT_TRUE(dispatcher.validateItem(*trash, editor));
+
+    // From the title's menu.
+    shell().dialogs.newName = "The First Chapter.md";
+    w.document()->renameDocument();
+    ASSERT_EQ(w.documentPath(), folder + "/The First Chapter.md");
+    ASSERT_TRUE(waitFor([&] { return w.row(folder + "/The First Chapter.md").isValid(); }));
+    EXPECT_TRUE(selected(folder + "/The First Chapter.md"));
+    EXPECT_EQ(outline->titleLabel()->text(), "The First Chapter.md");
+    EXPECT_TRUE(dispatcher.validateItem(*rename, editor));
+    EXPECT_TRUE(dispatcher.validateItem(*trash, editor));
 }
 
 TEST_F(LibrarySidebar, RenamingOntoATakenNameIsAnErrorAndBothFilesStay)

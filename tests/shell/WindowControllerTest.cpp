@@ -211,44 +211,92 @@ TEST(WindowController, EachWindowsPreviewCommandShowsAndHidesItsOwnPreview)
     EXPECT_EQ(preview->document, nullptr);
 }
 
-// The preview opens beside its document window wherever that stands, in
-// the size it had last, not where it was last.
-TEST(WindowController, ThePreviewOpensBesideItsWindowWhereverThatIs)
+namespace {
+
+const QString kPreviewFrame = QStringLiteral("NSWindow Frame previewWindow");
+
+void savePreviewFrame(const QRect& frame)
+{
+    QWidget earlier;
+    earlier.setGeometry(frame);
+    UserDefaults::standard().set(kPreviewFrame, earlier.saveGeometry());
+}
+
+} // namespace
+
+// The preview comes back where the writer left it, whatever the document
+// window did meanwhile: at the next start from its saved frame, and when
+// it is shown again.
+TEST(WindowController, ThePreviewComesBackWhereItWasLeft)
 {
     SKIP_WITHOUT_WEB_ENGINE();
-    {
-        QWidget earlier;
-        earlier.setGeometry(500, 100, 400, 300);
-        UserDefaults::standard().set(QStringLiteral("NSWindow Frame previewWindow"), earlier.saveGeometry());
-    }
+    savePreviewFrame(QRect(500, 100, 400, 300));
     Shell shell;
-    WindowController* controller = windowOf(openText(shell, "placed", "# Placed"));
+    WindowController* controller = windowOf(openText(shell, "left", "# Left"));
     QWidget* window = controller->window();
     ASSERT_TRUE(activate(controller));
     const QRect area = window->screen()->availableGeometry();
-
-    // Room on the right: there, as tall as the window.
     window->setGeometry(area.left() + 10, area.top() + 30, 300, 350);
+
     controller->commands().togglePreviewWindow();
     PreviewViewController* preview = controller->previewWindowController();
     ASSERT_TRUE(preview && preview->isVisible());
-    // The window system's frames are the offscreen platform's.
-    const auto frame = [](const QWidget* w) { return w->frameGeometry(); };
-    EXPECT_EQ(preview->width(), 400);
-    EXPECT_EQ(frame(preview).topLeft(), QPoint(frame(window).right() + 13, frame(window).top()));
-    EXPECT_EQ(frame(preview).height(), frame(window).height());
+    EXPECT_EQ(preview->geometry(), QRect(500, 100, 400, 300));
 
-    // Hidden, the window moved to the right edge: opened on its left.
+    // Moved by the writer, hidden, shown again after the window moved: where
+    // the writer put it.
+    preview->setGeometry(120, 140, 420, 320);
     QApplication::setActiveWindow(preview);
     controller->commands().togglePreviewWindow();
     ASSERT_FALSE(preview->isVisible());
     window->setGeometry(area.right() + 1 - 300, area.top() + 60, 300, 350);
     ASSERT_TRUE(activate(controller));
     controller->commands().togglePreviewWindow();
-    EXPECT_EQ(preview->width(), 400);
-    EXPECT_EQ(frame(preview).topLeft(), QPoint(frame(window).left() - 12 - frame(preview).width(), frame(window).top()));
+    ASSERT_TRUE(preview->isVisible());
+    EXPECT_EQ(preview->geometry(), QRect(120, 140, 420, 320));
     preview->hide();
-    UserDefaults::standard().remove(QStringLiteral("NSWindow Frame previewWindow"));
+    UserDefaults::standard().remove(kPreviewFrame);
+}
+
+// Without a saved frame, or with one that lies off every screen, the
+// preview goes beside its document window: right where the screen has
+// room, else left, as tall as the window.
+TEST(WindowController, APreviewWithNoPlaceOfItsOwnGoesBesideItsWindow)
+{
+    SKIP_WITHOUT_WEB_ENGINE();
+    UserDefaults::standard().remove(kPreviewFrame);
+    Shell shell;
+    // The window system's frames are the offscreen platform's.
+    const auto frame = [](const QWidget* w) { return w->frameGeometry(); };
+    WindowController* first = windowOf(openText(shell, "unplaced", "# Unplaced"));
+    QWidget* window = first->window();
+    ASSERT_TRUE(activate(first));
+    const QRect area = window->screen()->availableGeometry();
+    window->setGeometry(area.left() + 10, area.top() + 30, 300, 350);
+    first->commands().togglePreviewWindow();
+    PreviewViewController* preview = first->previewWindowController();
+    ASSERT_TRUE(preview && preview->isVisible());
+    // In its content's size, which may leave no room on either side.
+    EXPECT_EQ(frame(preview), WindowPlacement::previewFrameBeside(frame(window), frame(preview).width(), area));
+    EXPECT_EQ(frame(preview).height(), frame(window).height());
+    EXPECT_TRUE(area.contains(frame(preview)));
+    preview->hide();
+
+    // Saved far away from every screen (one that is gone): beside the
+    // window too, on its left where the right has no room, in its size.
+    savePreviewFrame(QRect(area.right() + 5000, area.bottom() + 5000, 400, 300));
+    WindowController* second = windowOf(openText(shell, "faraway", "# Far away"));
+    ASSERT_TRUE(activate(second));
+    second->window()->setGeometry(area.right() + 1 - 300, area.top() + 60, 300, 350);
+    second->commands().togglePreviewWindow();
+    PreviewViewController* far = second->previewWindowController();
+    ASSERT_TRUE(far && far->isVisible());
+    EXPECT_EQ(far->width(), 400);
+    EXPECT_EQ(frame(far).topLeft(), QPoint(frame(second->window()).left() - 12 - frame(far).width(),
+                                           frame(second->window()).top()));
+    EXPECT_EQ(frame(far).height(), frame(second->window()).height());
+    far->hide();
+    UserDefaults::standard().remove(kPreviewFrame);
 }
 
 TEST(WindowPlacement, APreviewGoesBesideItsWindowElseOverItsRightSide)

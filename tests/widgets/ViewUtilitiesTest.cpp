@@ -104,8 +104,20 @@ TEST(ViewUtilities, AWindowFirstRestoredIsCentredAndThenComesBackWhereItWas)
     }
     EXPECT_TRUE(UserDefaults::standard().contains(QStringLiteral("NSWindow Frame testWindow")));
     QWidget again;
-    views::restoreFrame(&again, name);
+    EXPECT_TRUE(views::restoreFrame(&again, name));
     EXPECT_EQ(again.geometry(), QRect(30, 40, 320, 200));
+
+    // Saved on a screen that is gone: its size, centred where it can be
+    // seen, and the caller is told it is not where it was.
+    const QRect area = again.screen()->availableGeometry();
+    again.setGeometry(area.right() + 4000, area.bottom() + 4000, 330, 210);
+    UserDefaults::standard().set(QStringLiteral("NSWindow Frame testWindow"), again.saveGeometry());
+    QWidget faraway;
+    EXPECT_FALSE(views::restoreFrame(&faraway, name));
+    EXPECT_EQ(faraway.size(), QSize(330, 210));
+    EXPECT_NEAR(faraway.geometry().center().x(), area.center().x(), 1);
+    EXPECT_NEAR(faraway.geometry().center().y(), area.center().y(), 1);
+    UserDefaults::standard().remove(QStringLiteral("NSWindow Frame testWindow"));
 }
 
 TEST(ViewUtilities, ASplitViewRemembersWidthsAndCollapsedPanes)
