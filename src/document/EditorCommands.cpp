@@ -6,6 +6,7 @@
 #include "markdown/MarkdownInsertion.h"
 #include "markdown/TextNavigation.h"
 #include "multimarkdown_binding/MultiMarkdown.h"
+#include "multimarkdown_binding/SourceReading.h"
 #include "platform/text/RichText.h"
 #include "platform/text/TextStorage.h"
 #include "settings/LumoraError.h"
@@ -27,6 +28,18 @@ bool clipboardHasMarkdownType()
 }
 
 bool noEditing() { return Settings::shared().isNoEditingEnabled(); }
+
+// What the conversion reads in the text, for Link and Footnote: they count
+// and renumber what every output reads as links and notes.
+ConversionReading conversionReading(const TextStorage& storage)
+{
+    const SourceReading source(storage.string());
+    ConversionReading reading;
+    for (const TextStretch& stretch : source.literalStretches()) reading.literal.emplace_back(stretch.start, stretch.length);
+    for (const TextStretch& stretch : source.noteDefinitions())
+        reading.noteDefinitions.emplace_back(stretch.start, stretch.length);
+    return reading;
+}
 
 } // namespace
 
@@ -160,13 +173,13 @@ void EditorCommands::setEmphasis()
 void EditorCommands::setLink()
 {
     if (TextStorage* storage = m_view.textStorage())
-        applyEdits(insertMarkdownLink(*storage, m_view.selectedRange(), m_view.lineEnding()));
+        applyEdits(insertMarkdownLink(*storage, m_view.selectedRange(), conversionReading(*storage), m_view.lineEnding()));
 }
 
 void EditorCommands::setFootnote()
 {
     if (TextStorage* storage = m_view.textStorage())
-        applyEdits(insertMarkdownFootnote(*storage, m_view.selectedRange(), m_view.lineEnding()));
+        applyEdits(insertMarkdownFootnote(*storage, m_view.selectedRange(), conversionReading(*storage), m_view.lineEnding()));
 }
 
 // ---- The clipboard ------------------------------------------------------------------------
