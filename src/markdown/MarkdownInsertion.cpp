@@ -265,13 +265,30 @@ bool labelIsOnlyThere(QStringView text, const LiteralText& literal, const std::v
 }
 
 // From the end of the text backwards; edits that start at the same place
-// keep their order.
-std::vector<MarkdownEdit> orderedForApplying(std::vector<MarkdownEdit> edits)
+// keep their order. The selection that remains is that of the main edit
+// (the element's own): every edit applied after it, nearer the start of the
+// text, carries that selection moved by what the edits before it changed.
+std::vector<MarkdownEdit> orderedForApplying(std::vector<MarkdownEdit> edits, size_t main)
 {
-    std::stable_sort(edits.begin(), edits.end(), [](const MarkdownEdit& a, const MarkdownEdit& b) {
-        return a.range.location > b.range.location;
+    std::vector<size_t> order(edits.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&edits](size_t a, size_t b) {
+        return edits[a].range.location > edits[b].range.location;
     });
-    return edits;
+    std::vector<MarkdownEdit> ordered;
+    ordered.reserve(edits.size());
+    std::optional<Range> kept;
+    for (const size_t i : order) {
+        MarkdownEdit edit = edits[i];
+        if (kept) {
+            kept->location += edit.replacement.size() - edit.range.length;
+            edit.selection = *kept;
+        } else if (i == main) {
+            kept = edit.selection;
+        }
+        ordered.push_back(std::move(edit));
+    }
+    return ordered;
 }
 
 std::optional<size_t> positionOf(const std::vector<Found>& elements, Range range)
@@ -332,7 +349,7 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
         edits.push_back({QLatin1Char('[') + linkText + QStringLiteral("][") + n + QLatin1Char(']'), element,
                          Range(element.location + linkText.size() + 3, n.size())});
         renumber(edits, text, links, *position, defs, std::nullopt, std::int64_t(*position) + 1, +1);
-        return orderedForApplying(std::move(edits));
+        return orderedForApplying(std::move(edits), 1);
     }
 
     const QString reference = sliced(text, *link.reference());
@@ -357,7 +374,7 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
         if (const auto number = labelNumber(reference))
             renumber(edits, text, links, *position, defs, definition, *number + 1, -1);
     }
-    return orderedForApplying(std::move(edits));
+    return orderedForApplying(std::move(edits), 0);
 }
 
 std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Range selection,
@@ -401,7 +418,7 @@ std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Ran
         edits.push_back({QString(), def.range, Range(def.range.location, 0)});
         if (const auto number = labelNumber(noteText))
             renumber(edits, text, notes, *position, defs, definition, *number + 1, -1);
-        return orderedForApplying(std::move(edits));
+        return orderedForApplying(std::move(edits), 0);
     }
 
     const QString n = QString::number(qulonglong(*position) + 1);
@@ -410,7 +427,7 @@ std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Ran
                                         lineEnding));
     edits.push_back({QStringLiteral("[^") + n + QLatin1Char(']'), element, Range(element.location + 2, n.size())});
     renumber(edits, text, notes, *position, defs, std::nullopt, std::int64_t(*position) + 1, +1);
-    return orderedForApplying(std::move(edits));
+    return orderedForApplying(std::move(edits), 1);
 }
 
 MarkdownEdit toggleMarkdownMarker(QStringView text, Range selection, QStringView marker)

@@ -293,6 +293,31 @@ TEST(MarkdownInsertion, CodeInListsQuotesAndWrappedSpansIsLeftAlone)
     EXPECT_EQ(link("See `a\n[y][|1]` and [z][1]\n\n[1]: v\n"), "none");
 }
 
+// Numbers move from the one made or freed on, wherever they stand: a
+// writer's numbers that do not follow the text stay apart and keep their
+// addresses.
+TEST(MarkdownInsertion, NumbersOutOfReadingOrderStayApart)
+{
+    EXPECT_EQ(link("[x](u) [|w](w.example) [z][1]\n\n[1]: v\n"), "[x](u) [w][«2»] [z][1]\n\n[1]: v\n[2]: w.example\n");
+    EXPECT_EQ(link("[z][3] [|x](u) [y][1]\n\n[1]: v\n[3]: w\n"),
+              "[z][4] [x][«2»] [y][1]\n\n[1]: v\n[2]: u\n[4]: w\n");
+    EXPECT_EQ(link("[z][3] [|y][1]\n\n[1]: v\n[3]: w\n"), "[z][2] «[y](v)»\n\n[2]: w\n");
+}
+
+// A reference going inline takes nothing another one still needs: a link
+// keeps the definition, and a note referred to twice, or one that says more
+// than its first line, stays numbered (inline it would become two notes, or
+// lose the rest).
+TEST(MarkdownInsertion, WhatOtherReferencesOrLaterLinesNeedStays)
+{
+    EXPECT_EQ(link("[a][|1] and [b][1]\n\n[1]: u\n[2]: w\n"), "«[a](u)» and [b][1]\n\n[1]: u\n[2]: w\n");
+    EXPECT_EQ(link("[a][|1] and ![b][1]\n\n[1]: u\n"), "«[a](u)» and ![b][1]\n\n[1]: u\n");
+    EXPECT_EQ(footnote("A[^|1] B[^1]\n\n[^1]: n\n"), "none");
+    EXPECT_EQ(footnote("See[^|1].\n\n[^1]: First.\n\n    Second.\n"), "none");
+    EXPECT_EQ(footnote("See[^|1].\n\n[^1]: First\ngoes on.\n"), "none");
+    EXPECT_EQ(footnote("See[^|1] and[^2].\n\n[^1]: First.\n[^2]: Two.\n"), "See«[^First.]» and[^1].\n\n[^1]: Two.\n");
+}
+
 namespace {
 
 // What the HTML of a text says of its links, notes and code: every link
