@@ -113,24 +113,46 @@ bool isTableCell(const cmark_node* node)
 // link definitions at its start, which it still counts as lines; so the
 // line is found counting back from the block's end, and the column from
 // where the content's line stands in the document's.
-std::optional<std::pair<int, size_t>> codeSpanStart(const cmark_node* code, const PreparedLines& lines)
+// The lines of a block's content, kept for the block's code spans that
+// follow (split once per block, however many spans it holds).
+struct ContentLines {
+    const cmark_node* block = nullptr;
+    std::vector<std::string_view> lines;
+
+    const std::vector<std::string_view>& of(const cmark_node* node)
+    {
+        if (node == block) return lines;
+        block = node;
+        lines.clear();
+        const std::string_view content(reinterpret_cast<const char*>(node->content.ptr), size_t(node->content.size));
+        for (size_t at = 0; at < content.size();) {
+            size_t end = content.find('\n', at);
+            if (end == std::string_view::npos) end = content.size();
+            lines.push_back(content.substr(at, end - at));
+            at = end + 1;
+        }
+        return lines;
+    }
+};
+
+const cmark_node* blockOf(const cmark_node* node)
 {
-    const cmark_node* block = code->parent;
+    const cmark_node* block = node->parent;
     while (block && !isBlock(block)) block = block->parent;
+    return block;
+}
+
+std::optional<std::pair<int, size_t>> codeSpanStart(const cmark_node* code, const PreparedLines& lines,
+                                                    ContentLines& cache)
+{
+    const cmark_node* block = blockOf(code);
     if (!block) return std::nullopt;
     const int blockOffset = block->start_column - 1 + block->internal_offset;
     const int inContent = code->start_column - 1 - blockOffset;
     if (inContent < 0) return std::nullopt;
     if (isTableCell(block)) return std::pair{code->start_line, size_t(code->start_column - 1)};
 
-    const std::string_view content(reinterpret_cast<const char*>(block->content.ptr), size_t(block->content.size));
-    std::vector<std::string_view> contentLines;
-    for (size_t at = 0; at < content.size();) {
-        size_t end = content.find('\n', at);
-        if (end == std::string_view::npos) end = content.size();
-        contentLines.push_back(content.substr(at, end - at));
-        at = end + 1;
-    }
+    const std::vector<std::string_view>& contentLines = cache.of(block);
     const int index = code->start_line - block->start_line;
     if (index < 0 || size_t(index) >= contentLines.size()) return std::nullopt;
     const int line = block->type == CMARK_NODE_PARAGRAPH
@@ -148,9 +170,10 @@ std::optional<std::pair<int, size_t>> codeSpanStart(const cmark_node* code, cons
 // backticks, found back from where cmark puts the code, to the first run
 // of as many backticks after them (the closing one, as cmark reads it; the
 // container markers between never hold backticks).
-std::optional<ByteStretch> codeSpan(const cmark_node* code, const PreparedLines& lines, std::string_view document)
+std::optional<ByteStretch> codeSpan(const cmark_node* code, const PreparedLines& lines, std::string_view document,
+                                    ContentLines& cache)
 {
-    const auto start = codeSpanStart(code, lines);
+    const auto start = codeSpanStart(code, lines, cache);
     if (!start) return std::nullopt;
     const auto [line, column] = *start;
     if (line < 1 || line > lines.lineCount()) return std::nullopt;
@@ -168,16 +191,20 @@ std::optional<ByteStretch> codeSpan(const cmark_node* code, const PreparedLines&
     size_t ticks = 0;
     while (open + ticks < text.size() && text[open + ticks] == '`') ++ticks;
     const size_t from = lines.lineStart(line) + open;
+    // No further than the end of the block's last line.
+    const cmark_node* block = blockOf(code);
+    const int lastLine = std::clamp(block ? block->end_line : line, line, lines.lineCount());
+    const size_t limit = std::min(document.size(), lines.lineStart(lastLine) + lines.line(lastLine).size());
     size_t at = from + ticks;
-    while (at < document.size()) {
-        const size_t next = document.find('`', at);
+    while (at < limit) {
+        const size_t next = document.substr(0, limit).find('`', at);
         if (next == std::string_view::npos) break;
         size_t run = 0;
         while (next + run < document.size() && document[next + run] == '`') ++run;
         if (run == ticks) return ByteStretch{from, next + run};
         at = next + run;
     }
-    return ByteStretch{from, document.size()};
+    return ByteStretch{from, std::max(limit, from + ticks)};
 }
 
 // The line (1-based) of a byte offset of the document.
@@ -201,6 +228,7 @@ void collectLiteral(cmark_node* root, const PreparedLines& lines, std::string_vi
         for (int line = std::max(first, 1); line <= std::min(last, lines.lineCount()); ++line)
             if (const auto stretch = lines.originalLine(line)) found.push_back(*stretch);
     };
+    ContentLines cache;
     cmark_node* node = root;
     while (node) {
         bool descend = true;
@@ -208,7 +236,7 @@ void collectLiteral(cmark_node* root, const PreparedLines& lines, std::string_vi
             wholeLines(node->start_line, node->end_column == 0 ? node->end_line - 1 : node->end_line);
             descend = false;
         } else if (node->type == CMARK_NODE_CODE) {
-            if (const auto span = codeSpan(node, lines, document)) {
+            if (const auto span = codeSpan(node, lines, document, cache)) {
                 const int first = lineOfOffset(lines, span->start);
                 const int last = lineOfOffset(lines, span->end > span->start ? span->end - 1 : span->start);
                 const auto from = lines.originalPlace(first, span->start - lines.lineStart(first));
