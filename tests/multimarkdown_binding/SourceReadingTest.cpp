@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+
 namespace lumora {
 namespace {
 
@@ -63,6 +66,41 @@ TEST(SourceReading, StretchesAreInTheTextsOwnUnits)
     EXPECT_EQ(literal(u"x {++added++} `a` and `b`\n"_qs), QStringList({"`a`", "`b`"}));
     EXPECT_EQ(literal("Term\n: def `a` x\n"), QStringList({"`a`"}));
     EXPECT_EQ(literal("1) one `a`\n2) two `b`\n"), QStringList({"`a`", "`b`"}));
+}
+
+} // namespace
+} // namespace lumora
+
+namespace lumora {
+namespace {
+
+// Over every text the conversion is tried on, the fuzzer's own included:
+// each stretch lies in the text, after the one before it.
+TEST(SourceReading, StretchesStayInTheTextInOrderOnAnyInput)
+{
+    const QDir corpus(QStringLiteral(LUMORA_CONVERSION_CORPUS));
+    const QFileInfoList files = corpus.entryInfoList({QStringLiteral("*.md")}, QDir::Files, QDir::Name);
+    ASSERT_GT(files.size(), 10);
+    for (const QFileInfo& file : files) {
+        QFile in(file.filePath());
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        const QByteArray bytes = in.readAll();
+        // The fuzzer's first byte says how the rest is read (as UTF-16 when
+        // its lowest bit is set); both ways are tried here.
+        for (const QString& text : {QString::fromUtf8(bytes.sliced(2)),
+                                    QString(reinterpret_cast<const QChar*>(bytes.constData() + 2), (bytes.size() - 2) / 2)}) {
+            const SourceReading reading(text);
+            for (const std::vector<TextStretch>* stretches : {&reading.literalStretches(), &reading.noteDefinitions()}) {
+                qsizetype end = 0;
+                for (const TextStretch& stretch : *stretches) {
+                    EXPECT_GE(stretch.start, stretches == &reading.literalStretches() ? end : 0) << file.fileName().toStdString();
+                    EXPECT_GT(stretch.length, 0);
+                    EXPECT_LE(stretch.end(), text.size()) << file.fileName().toStdString();
+                    end = stretch.end();
+                }
+            }
+        }
+    }
 }
 
 } // namespace
