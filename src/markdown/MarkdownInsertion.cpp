@@ -341,6 +341,11 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
 
     std::vector<MarkdownEdit> edits;
     if (kind == Kind::LinkInline) {
+        // The scanner ends an address at its first ")", where the
+        // conversion reads parentheses in pairs: an address with an open
+        // one goes on past the element, and turning it would cut the link.
+        const QString address = sliced(text, *link.url());
+        if (address.count(u'(') > address.count(u')')) return {};
         const QString n = QString::number(qulonglong(*position) + 1);
         edits.push_back(definitionInsertion(text, defs, *position,
                                             QLatin1Char('[') + n + QStringLiteral("]: ") + sliced(text, *link.url())
@@ -396,6 +401,9 @@ std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Ran
     if (!position) return {};
     const Range element = notes[*position].range;
     const QString noteText = sliced(text, *notes[*position].element.text());
+    // Likewise a note's text for the scanner ends at its first "]", where
+    // the conversion reads brackets in pairs.
+    if (noteText.contains(u'[')) return {};
 
     std::vector<MarkdownEdit> edits;
     std::optional<size_t> definition;

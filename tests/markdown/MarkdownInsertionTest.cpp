@@ -429,6 +429,18 @@ QStringList propertyDocuments()
 
 } // namespace
 
+// An address with parentheses in it, or a note with brackets in it, goes on
+// past the first ")" or "]" where the editor's scanner ends it: turning what
+// the scanner found would cut it in two, so such a link or note stays as it
+// is. Titles and attributes go with the address into the definition.
+TEST(MarkdownInsertion, LinksAndNotesTheScannerEndsEarlyAreNotTurned)
+{
+    EXPECT_EQ(link("[t](|http://t.example/(a)) x\n"), "none");
+    EXPECT_EQ(footnote("A note[^a [b|] c] x\n"), "none");
+    EXPECT_EQ(link("[t](|http://t.example \"Title\") x\n"), "[t][«1»] x\n[1]: http://t.example \"Title\"\n");
+    EXPECT_EQ(link("[t](|u width=40) x\n"), "[t][«1»] x\n[1]: u width=40\n");
+}
+
 // Turning any link or note between its inline and numbered forms changes
 // nothing the outputs show: every link and note keeps its address and its
 // text (the turned one too), the code stays as it was to the byte, and no
@@ -451,23 +463,6 @@ TEST(MarkdownInsertion, TurningLinksAndNotesChangesNoOutput)
             // A reference to a label nothing defines is no link in any
             // output: it turns inline with an address still to write.
             if (edits.empty() || edits.front().replacement.endsWith(QStringLiteral("(?)"))) continue;
-            // The editor's scanner ends an inline link's address at its
-            // first ")" or white space, where the conversion reads titles,
-            // attributes and balanced parentheses on: such links are not
-            // part of this property yet.
-            // Likewise a note's text ends at its first "]" for the scanner,
-            // where the conversion reads brackets inside it in pairs.
-            const auto selected = inlineElementAtSelection(text, caret);
-            if (selected && selected->element.kind() == Markdown::Kind::FootnoteInline
-                && QStringView(text).sliced(selected->range.location + 2, selected->range.length - 2).contains(u'['))
-                continue;
-            if (selected && selected->element.kind() == Markdown::Kind::LinkInline) {
-                const Range url = *selected->element.url();
-                const QStringView address = QStringView(text).sliced(url.location, url.length);
-                if (std::any_of(address.begin(), address.end(), [](QChar c) { return c.isSpace() || c == u'(' || c == u'<'; })
-                    || (selected->range.end() < text.size() && text[selected->range.end()] == u')'))
-                    continue;
-            }
             QString after = text;
             for (const MarkdownEdit& edit : edits) after.replace(edit.range.location, edit.range.length, edit.replacement);
             const HtmlReading afterwards = htmlReading(after);
