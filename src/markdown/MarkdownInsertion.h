@@ -56,8 +56,9 @@ std::optional<Markdown::InlineElement> inlineElementAtSelection(QStringView text
 // Numbers move from the one made or freed on, wherever they stand, so they
 // stay apart however the writer's numbers run; a reference going inline
 // keeps a definition that another reference still uses, and then moves no
-// numbers. A new definition line ends in lineEnding (the document's own
-// line break).
+// numbers. An inline link whose address holds an open parenthesis (which
+// the conversion reads on past the scanner's end) is not turned: no edits.
+// A new definition line ends in lineEnding (the document's own line break).
 std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range selection,
                                              const ConversionReading& reading, QStringView lineEnding = u"\n");
 
@@ -66,6 +67,7 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
 // footnote "[^n]" with its definition. A numbered note whose definition
 // says more than its first line, or that is referred to elsewhere too, stays
 // numbered (no edits): inline it would lose the rest, or become two notes.
+// A note whose text holds a bracket is not turned either.
 std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Range selection,
                                                  const ConversionReading& reading,
                                                  QStringView lineEnding = u"\n");

@@ -441,10 +441,10 @@ TEST(MarkdownInsertion, LinksAndNotesTheScannerEndsEarlyAreNotTurned)
     EXPECT_EQ(link("[t](|u width=40) x\n"), "[t][«1»] x\n[1]: u width=40\n");
 }
 
-// Turning any link or note between its inline and numbered forms changes
-// nothing the outputs show: every link and note keeps its address and its
-// text (the turned one too), the code stays as it was to the byte, and no
-// numbered label comes to be defined twice.
+// Turning any link or note between its inline and numbered forms, and back
+// again, changes nothing the outputs show: every link and note keeps its
+// address and its text (the turned one too), the code stays as it was to
+// the byte, and no numbered label comes to be defined twice.
 TEST(MarkdownInsertion, TurningLinksAndNotesChangesNoOutput)
 {
     const QStringList documents = propertyDocuments();
@@ -473,7 +473,26 @@ TEST(MarkdownInsertion, TurningLinksAndNotesChangesNoOutput)
             EXPECT_EQ(afterwards.code, before.code);
             EXPECT_LE(repeatedLabels(after), repeatedBefore);
             ++turned;
+
+            // And back again, from where the first turn left the caret.
+            const Range back(edits.back().selection.location, 0);
+            const auto turnedStorage = styled(after);
+            const ConversionReading turnedReading = conversionReading(after);
+            const std::vector<MarkdownEdit> again = kind == Markdown::Kind::FootnoteInline
+                ? insertMarkdownFootnote(*turnedStorage, back, turnedReading)
+                : insertMarkdownLink(*turnedStorage, back, turnedReading);
+            if (again.empty()) continue;
+            QString twice = after;
+            for (const MarkdownEdit& edit : again) twice.replace(edit.range.location, edit.range.length, edit.replacement);
+            const HtmlReading backAgain = htmlReading(twice);
+            const std::string traceBack = QStringLiteral("\n---- and back ----\n%1").arg(twice).toStdString();
+            SCOPED_TRACE(traceBack);
+            EXPECT_EQ(backAgain.links, before.links);
+            EXPECT_EQ(backAgain.notes, before.notes);
+            EXPECT_EQ(backAgain.code, before.code);
+            EXPECT_LE(repeatedLabels(twice), repeatedBefore);
+            ++turned;
         }
     }
-    EXPECT_GT(turned, 30);
+    EXPECT_GT(turned, 60);
 }
