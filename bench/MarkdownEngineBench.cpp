@@ -1,12 +1,18 @@
 // The Markdown engine on generated documents of 100 KB, 1 MB and 5 MB:
 // whole-text restyle, one paragraph after a one-character edit, one focus
-// update after a caret move, and the memory of a styled storage.
+// update after a caret move, the memory of a styled storage, and Link on an
+// inline link in the middle of the text (the conversion's reading of the
+// text and the edits that turn the link and renumber the rest; as
+// "reading_ms", the reading's share).
 #include "markdown/FocusHighlighting.h"
+#include "markdown/MarkdownInsertion.h"
+#include "markdown/MarkdownScanner.h"
 #include "markdown/MarkdownStylesheet.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "platform/text/TextBoundaries.h"
 #include "platform/text/TextStorage.h"
+#include "multimarkdown_binding/SourceReading.h"
 #include "support/MarkdownCorpus.h"
 
 #include <benchmark/benchmark.h>
@@ -206,5 +212,45 @@ void BM_MemoryOfStyledStorage(benchmark::State& state)
     }
 }
 BENCHMARK(BM_MemoryOfStyledStorage)->Arg(100)->Arg(1024)->Arg(5120)->ArgName("KB")->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// ---- Link -------------------------------------------------------------------
+
+void BM_LinkTurnsAnInlineLinkInTheMiddle(benchmark::State& state)
+{
+    TextStorage& storage = styledStorage(sizeArg(state));
+    const QString& text = storage.string();
+    std::optional<Range> caret;
+    for (qsizetype at = text.size() / 2; !caret && at < text.size(); at = text.indexOf(u'\n', at) + 1) {
+        if (at <= 0) break;
+        const qsizetype end = text.indexOf(u'\n', at) < 0 ? text.size() : text.indexOf(u'\n', at);
+        for (qsizetype from = at; from < end;) {
+            const auto element = nextInlineMarkdown(text, from, end - from);
+            if (!element) break;
+            if (element->element.kind() == Markdown::Kind::LinkInline) {
+                caret = Range(element->range.location + 1, 0);
+                break;
+            }
+            from = std::max(element->range.end(), from + 1);
+        }
+    }
+    if (!caret) {
+        state.SkipWithError("no inline link in the second half");
+        return;
+    }
+    double readingNs = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const SourceReading source(text);
+        ConversionReading reading;
+        for (const TextStretch& s : source.literalStretches()) reading.literal.emplace_back(s.start, s.length);
+        for (const TextStretch& s : source.noteDefinitions()) reading.noteDefinitions.emplace_back(s.start, s.length);
+        readingNs += std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+        const std::vector<MarkdownEdit> edits = insertMarkdownLink(storage, *caret, reading);
+        if (edits.empty()) state.SkipWithError("the link did not turn");
+        benchmark::DoNotOptimize(edits);
+    }
+    state.counters["reading_ms"] = benchmark::Counter(readingNs / 1e6, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_LinkTurnsAnInlineLinkInTheMiddle)->Arg(100)->Arg(1024)->Arg(5120)->ArgName("KB")->Unit(benchmark::kMillisecond);
 
 } // namespace

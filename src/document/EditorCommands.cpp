@@ -6,6 +6,7 @@
 #include "markdown/MarkdownInsertion.h"
 #include "markdown/TextNavigation.h"
 #include "multimarkdown_binding/MultiMarkdown.h"
+#include "multimarkdown_binding/SourceReading.h"
 #include "platform/text/RichText.h"
 #include "platform/text/TextStorage.h"
 #include "settings/LumoraError.h"
@@ -14,6 +15,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
+
+#include <algorithm>
 
 namespace lumora {
 
@@ -27,6 +30,23 @@ bool clipboardHasMarkdownType()
 }
 
 bool noEditing() { return Settings::shared().isNoEditingEnabled(); }
+
+// What the conversion reads in the text, for Link and Footnote: they count
+// and renumber what every output reads as links and notes. Read only when
+// the selection is in an element of kind, which the command may turn (a new
+// link or note needs no reading).
+ConversionReading conversionReading(const TextStorage& storage, Range selection,
+                                    std::initializer_list<Markdown::Kind> kinds)
+{
+    ConversionReading reading;
+    const auto element = inlineElementAtSelection(storage.string(), selection);
+    if (!element || std::find(kinds.begin(), kinds.end(), element->element.kind()) == kinds.end()) return reading;
+    const SourceReading source(storage.string());
+    for (const TextStretch& stretch : source.literalStretches()) reading.literal.emplace_back(stretch.start, stretch.length);
+    for (const TextStretch& stretch : source.noteDefinitions())
+        reading.noteDefinitions.emplace_back(stretch.start, stretch.length);
+    return reading;
+}
 
 } // namespace
 
@@ -159,14 +179,21 @@ void EditorCommands::setEmphasis()
 
 void EditorCommands::setLink()
 {
-    if (TextStorage* storage = m_view.textStorage())
-        applyEdits(insertMarkdownLink(*storage, m_view.selectedRange(), m_view.lineEnding()));
+    TextStorage* storage = m_view.textStorage();
+    if (!storage) return;
+    const Range selection = m_view.selectedRange();
+    const ConversionReading reading =
+        conversionReading(*storage, selection, {Markdown::Kind::LinkInline, Markdown::Kind::LinkReference});
+    applyEdits(insertMarkdownLink(*storage, selection, reading, m_view.lineEnding()));
 }
 
 void EditorCommands::setFootnote()
 {
-    if (TextStorage* storage = m_view.textStorage())
-        applyEdits(insertMarkdownFootnote(*storage, m_view.selectedRange(), m_view.lineEnding()));
+    TextStorage* storage = m_view.textStorage();
+    if (!storage) return;
+    const Range selection = m_view.selectedRange();
+    const ConversionReading reading = conversionReading(*storage, selection, {Markdown::Kind::FootnoteInline});
+    applyEdits(insertMarkdownFootnote(*storage, selection, reading, m_view.lineEnding()));
 }
 
 // ---- The clipboard ------------------------------------------------------------------------

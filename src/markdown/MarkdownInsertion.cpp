@@ -1,7 +1,6 @@
 #include "markdown/MarkdownInsertion.h"
 
 #include "markdown/MarkdownScanner.h"
-#include "markdown/SyntaxRanges.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/foundation/Localization.h"
 #include "platform/text/TextBoundaries.h"
@@ -49,75 +48,22 @@ QString trimmedWhitespaceAndNewlines(QStringView s)
 
 bool isEmphasis(Kind kind) { return kind == Kind::Italic || kind == Kind::Bold || kind == Kind::ItalicAndBold; }
 
-// Where the text is code: fenced blocks, indented blocks and code spans.
-// What stands there is example code, never a link, a note or a definition,
-// so the commands neither count nor renumber it.
-class CodeStretches {
+// Where the text stands as written in every output (code, raw HTML), as
+// the conversion reads it: what stands there is example text, never a link,
+// a note or a definition, so the commands neither count nor renumber it.
+class LiteralText {
 public:
-    explicit CodeStretches(QStringView text) : m_text(text)
-    {
-        m_fences.reset(text);
-        findIndentedBlocks();
-    }
+    explicit LiteralText(const std::vector<Range>& stretches) : m_stretches(stretches) {}
 
-    bool contains(qsizetype index)
+    bool contains(qsizetype index) const
     {
-        if (m_fences.contains(index)) return true;
-        const auto block = std::upper_bound(m_indented.begin(), m_indented.end(), index,
+        const auto after = std::upper_bound(m_stretches.begin(), m_stretches.end(), index,
                                             [](qsizetype at, Range r) { return at < r.location; });
-        if (block != m_indented.begin() && std::prev(block)->contains(index)) return true;
-        const text::ParagraphBounds line = text::paragraphBounds(m_text, Range(index, 0));
-        if (line.start != m_spansLine) {
-            m_spansLine = line.start;
-            m_spans = codeSpans(m_text, Range(line.start, line.contentsEnd - line.start));
-        }
-        return std::any_of(m_spans.begin(), m_spans.end(), [index](Range r) { return r.contains(index); });
+        return after != m_stretches.begin() && std::prev(after)->contains(index);
     }
 
 private:
-    static qsizetype indentColumns(QStringView line)
-    {
-        qsizetype columns = 0;
-        for (const QChar c : line) {
-            if (c == u' ') ++columns;
-            else if (c == u'\t') columns = (columns / 4 + 1) * 4;
-            else break;
-        }
-        return columns;
-    }
-
-    // Lines indented by four columns or more after a blank line, a heading,
-    // a fenced block or another such line; in a list they go on with an
-    // item instead, and under a line of text with its paragraph.
-    void findIndentedBlocks()
-    {
-        bool afterBlockEnd = true;
-        bool inList = false;
-        for (qsizetype start = 0; start < m_text.size();) {
-            const text::ParagraphBounds line = text::paragraphBounds(m_text, Range(start, 0));
-            const QStringView content = m_text.sliced(line.start, line.contentsEnd - line.start);
-            const bool blank = std::all_of(content.begin(), content.end(), [](QChar c) { return text::isWhitespace(c.unicode()); });
-            if (blank || m_fences.contains(line.start)) {
-                afterBlockEnd = true;
-            } else if (indentColumns(content) >= 4) {
-                const bool code = afterBlockEnd && !inList;
-                if (code) m_indented.emplace_back(line.start, line.contentsEnd - line.start);
-                afterBlockEnd = code;
-            } else {
-                const auto element = markdownLineElement(m_text, line.start, line.end - line.start);
-                if (element && element->element.isList()) inList = true;
-                else if (afterBlockEnd) inList = false;
-                afterBlockEnd = element && element->element.kind() == Kind::Heading;
-            }
-            start = std::max(line.end, start + 1);
-        }
-    }
-
-    QStringView m_text;
-    CodeFences m_fences;
-    std::vector<Range> m_indented;
-    qsizetype m_spansLine = -1;
-    std::vector<Range> m_spans;
+    const std::vector<Range>& m_stretches;
 };
 
 // The inline elements of the given kinds, in text order: each run the
@@ -126,8 +72,8 @@ private:
 // earlier edits are ignored). The styling marks only the outermost elements
 // of a paragraph, so the text of strong and emphasized elements is scanned
 // too, at any depth: a reference in "**see [y][1]**" counts like any other.
-// Elements in code do not count.
-std::vector<Found> inlineElements(const TextStorage& storage, std::initializer_list<Kind> kinds, CodeStretches& code)
+// Elements in literal text do not count.
+std::vector<Found> inlineElements(const TextStorage& storage, std::initializer_list<Kind> kinds, const LiteralText& literal)
 {
     std::vector<Found> found;
     const QStringView text = storage.string();
@@ -158,13 +104,13 @@ std::vector<Found> inlineElements(const TextStorage& storage, std::initializer_l
                                    else scanInside(*scanned->element.text());
                                    return true;
                                });
-    std::erase_if(found, [&code](const Found& f) { return code.contains(f.range.location); });
+    std::erase_if(found, [&literal](const Found& f) { return literal.contains(f.range.location); });
     return found;
 }
 
 // The definition lines of one kind, in text order, found the same way (none
-// in code).
-std::vector<Found> definitions(const TextStorage& storage, Kind kind, CodeStretches& code)
+// in literal text).
+std::vector<Found> definitions(const TextStorage& storage, Kind kind, const LiteralText& literal)
 {
     std::vector<Found> found;
     const QStringView text = storage.string();
@@ -176,7 +122,7 @@ std::vector<Found> definitions(const TextStorage& storage, Kind kind, CodeStretc
                                    if (line && line->element.kind() == kind) found.push_back({run, line->element});
                                    return true;
                                });
-    std::erase_if(found, [&code](const Found& f) { return code.contains(f.range.location); });
+    std::erase_if(found, [&literal](const Found& f) { return literal.contains(f.range.location); });
     return found;
 }
 
@@ -239,42 +185,110 @@ MarkdownEdit definitionInsertion(QStringView text, const std::vector<Found>& def
     return MarkdownEdit{line, Range(at, 0), Range(at, line.size())};
 }
 
-// The edits that move every numbered reference after position `after` of the
-// element list by delta, each with the first definition of its old number.
-// A definition is renumbered once, and one that the command removes not at
-// all.
-void renumber(std::vector<MarkdownEdit>& edits, QStringView text, const std::vector<Found>& elements, size_t after,
-              const std::vector<Found>& defs, std::optional<size_t> removedDefinition, int delta)
+// The number a label stands for: the whole label a decimal number as it is
+// written back ("01" is a label of its own, never the same as "1"), and
+// fitting a 64-bit integer; nothing for any other label.
+std::optional<std::int64_t> labelNumber(QStringView label)
 {
-    std::set<size_t> renumbered;
-    if (removedDefinition) renumbered.insert(*removedDefinition);
-    for (size_t i = after + 1; i < elements.size(); ++i) {
+    const auto number = decimalNumber(label);
+    if (!number || QString::number(*number) != label) return std::nullopt;
+    return number;
+}
+
+// The edits that move every numbered label from `from` on by delta: the
+// references (all but the selected one) and the definitions (all but a
+// removed one), wherever they stand. Numbers below `from` stay, so a new
+// number is free (delta +1) or a freed one is closed (delta -1) however the
+// writer's numbers run through the text; in a text numbered in reading
+// order these are the references after the selected one and their
+// definitions. A number that would leave 64 bits stays as it is.
+void renumber(std::vector<MarkdownEdit>& edits, QStringView text, const std::vector<Found>& elements,
+              size_t selected, const std::vector<Found>& defs, std::optional<size_t> removedDefinition,
+              std::int64_t from, int delta)
+{
+    const auto moved = [&](Range label) -> std::optional<QString> {
+        const auto number = labelNumber(text.sliced(label.location, label.length));
+        if (!number || *number < from) return std::nullopt;
+        if (delta > 0 && *number == std::numeric_limits<std::int64_t>::max()) return std::nullopt;
+        return QString::number(*number + delta);
+    };
+    for (size_t i = 0; i < elements.size(); ++i) {
+        if (i == selected) continue;
         const OptionalRange label = numberedLabel(elements[i].element);
         if (!label) continue;
-        const QString old = sliced(text, *label);
-        const auto number = decimalNumber(old);
-        if (!number) continue;
-        if (delta > 0 && *number == std::numeric_limits<std::int64_t>::max()) continue;
-        const QString next = QString::number(*number + delta);
-        edits.push_back({next, *label, *label});
-        for (size_t d = 0; d < defs.size(); ++d) {
-            const OptionalRange reference = defs[d].element.reference();
-            if (!reference || sliced(text, *reference) != old) continue;
-            if (renumbered.insert(d).second)
-                edits.push_back({next, *reference, Range(reference->location, next.size())});
-            break;
-        }
+        if (const auto next = moved(*label)) edits.push_back({*next, *label, *label});
+    }
+    for (size_t d = 0; d < defs.size(); ++d) {
+        if (d == removedDefinition) continue;
+        const OptionalRange reference = defs[d].element.reference();
+        if (!reference) continue;
+        if (const auto next = moved(*reference))
+            edits.push_back({*next, *reference, Range(reference->location, next->size())});
     }
 }
 
-// From the end of the text backwards; edits that start at the same place
-// keep their order.
-std::vector<MarkdownEdit> orderedForApplying(std::vector<MarkdownEdit> edits)
+// Whether the note defined on the line of definition says more than that
+// line, as the conversion reads it.
+bool continuesAfter(const std::vector<Range>& noteDefinitions, QStringView text, Range definition)
 {
-    std::stable_sort(edits.begin(), edits.end(), [](const MarkdownEdit& a, const MarkdownEdit& b) {
-        return a.range.location > b.range.location;
+    qsizetype contentEnd = definition.end();
+    while (contentEnd > definition.location && text::isNewline(text[contentEnd - 1])) --contentEnd;
+    return std::any_of(noteDefinitions.begin(), noteDefinitions.end(), [&](Range note) {
+        return note.location >= definition.location && note.location < contentEnd && note.end() > contentEnd;
     });
-    return edits;
+}
+
+// Whether a label that a reference going inline takes away is used by no
+// other reference and defined once: only then may its definition go and the
+// numbers after it close up. Any other use of the reference's own form
+// (token: "][1]", "[^1]") outside literal text counts, wherever it stands
+// (in an image's description, say), but for a definition's.
+bool labelIsOnlyThere(QStringView text, const LiteralText& literal, const std::vector<Found>& elements,
+                      size_t selected, const std::vector<Found>& defs, QStringView label, QStringView token)
+{
+    for (size_t i = 0; i < elements.size(); ++i) {
+        const OptionalRange other = numberedLabel(elements[i].element);
+        if (i != selected && other && text.sliced(other->location, other->length) == label) return false;
+    }
+    const Range own = elements[selected].range;
+    for (qsizetype at = text.indexOf(token); at >= 0; at = text.indexOf(token, at + 1)) {
+        const qsizetype after = at + token.size();
+        const bool definition = after < text.size() && text[after] == u':';
+        if (!definition && !own.contains(at) && !literal.contains(at)) return false;
+    }
+    int definitions = 0;
+    for (const Found& def : defs) {
+        const OptionalRange reference = def.element.reference();
+        if (reference && text.sliced(reference->location, reference->length) == label) ++definitions;
+    }
+    return definitions == 1;
+}
+
+// From the end of the text backwards; edits that start at the same place
+// keep their order. The selection that remains is that of the main edit
+// (the element's own): every edit applied after it, nearer the start of the
+// text, carries that selection moved by what the edits before it changed.
+std::vector<MarkdownEdit> orderedForApplying(std::vector<MarkdownEdit> edits, size_t main)
+{
+    std::vector<size_t> order(edits.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&edits](size_t a, size_t b) {
+        return edits[a].range.location > edits[b].range.location;
+    });
+    std::vector<MarkdownEdit> ordered;
+    ordered.reserve(edits.size());
+    std::optional<Range> kept;
+    for (const size_t i : order) {
+        MarkdownEdit edit = edits[i];
+        if (kept) {
+            kept->location += edit.replacement.size() - edit.range.length;
+            edit.selection = *kept;
+        } else if (i == main) {
+            kept = edit.selection;
+        }
+        ordered.push_back(std::move(edit));
+    }
+    return ordered;
 }
 
 std::optional<size_t> positionOf(const std::vector<Found>& elements, Range range)
@@ -301,7 +315,8 @@ std::optional<Markdown::InlineElement> inlineElementAtSelection(QStringView text
     return std::nullopt;
 }
 
-std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range selection, QStringView lineEnding)
+std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range selection,
+                                             const ConversionReading& reading, QStringView lineEnding)
 {
     const QStringView text = storage.string();
     const auto selected = inlineElementAtSelection(text, selection);
@@ -315,9 +330,9 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
     const Kind kind = selected->element.kind();
     if (kind != Kind::LinkInline && kind != Kind::LinkReference) return {};
 
-    CodeStretches code(text);
-    const std::vector<Found> links = inlineElements(storage, {Kind::LinkInline, Kind::LinkReference}, code);
-    const std::vector<Found> defs = definitions(storage, Kind::LinkDefinition, code);
+    const LiteralText literal(reading.literal);
+    const std::vector<Found> links = inlineElements(storage, {Kind::LinkInline, Kind::LinkReference}, literal);
+    const std::vector<Found> defs = definitions(storage, Kind::LinkDefinition, literal);
     const auto position = positionOf(links, selected->range);
     if (!position) return {};
     const Markdown& link = links[*position].element;
@@ -326,6 +341,11 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
 
     std::vector<MarkdownEdit> edits;
     if (kind == Kind::LinkInline) {
+        // The scanner ends an address at its first ")", where the
+        // conversion reads parentheses in pairs: an address with an open
+        // one goes on past the element, and turning it would cut the link.
+        const QString address = sliced(text, *link.url());
+        if (address.count(u'(') > address.count(u')')) return {};
         const QString n = QString::number(qulonglong(*position) + 1);
         edits.push_back(definitionInsertion(text, defs, *position,
                                             QLatin1Char('[') + n + QStringLiteral("]: ") + sliced(text, *link.url())
@@ -333,8 +353,8 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
                                             lineEnding));
         edits.push_back({QLatin1Char('[') + linkText + QStringLiteral("][") + n + QLatin1Char(']'), element,
                          Range(element.location + linkText.size() + 3, n.size())});
-        renumber(edits, text, links, *position, defs, std::nullopt, +1);
-        return orderedForApplying(std::move(edits));
+        renumber(edits, text, links, *position, defs, std::nullopt, std::int64_t(*position) + 1, +1);
+        return orderedForApplying(std::move(edits), 1);
     }
 
     const QString reference = sliced(text, *link.reference());
@@ -348,15 +368,22 @@ std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range s
         return {MarkdownEdit{replacement, element, Range(element.location + linkText.size() + 3, 1)}};
     }
     const Found& def = defs[*definition];
-    edits.push_back({QString(), def.range, Range(def.range.location, 0)});
     const QString replacement = QLatin1Char('[') + linkText + QStringLiteral("](")
         + trimmedWhitespaceAndNewlines(sliced(text, *def.element.url())) + QLatin1Char(')');
     edits.push_back({replacement, element, Range(element.location, replacement.size())});
-    renumber(edits, text, links, *position, defs, definition, -1);
-    return orderedForApplying(std::move(edits));
+    // Another reference still using the definition keeps it, and the numbers
+    // stay as they are.
+    if (labelIsOnlyThere(text, literal, links, *position, defs, reference,
+                         QStringLiteral("][") + reference + QLatin1Char(']'))) {
+        edits.push_back({QString(), def.range, Range(def.range.location, 0)});
+        if (const auto number = labelNumber(reference))
+            renumber(edits, text, links, *position, defs, definition, *number + 1, -1);
+    }
+    return orderedForApplying(std::move(edits), 0);
 }
 
-std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Range selection, QStringView lineEnding)
+std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Range selection,
+                                                 const ConversionReading& reading, QStringView lineEnding)
 {
     const QStringView text = storage.string();
     const auto selected = inlineElementAtSelection(text, selection);
@@ -367,27 +394,39 @@ std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Ran
                              Range(selection.location + 2, note.size())}};
     }
 
-    CodeStretches code(text);
-    const std::vector<Found> notes = inlineElements(storage, {Kind::FootnoteInline}, code);
-    const std::vector<Found> defs = definitions(storage, Kind::FootnoteDefinition, code);
+    const LiteralText literal(reading.literal);
+    const std::vector<Found> notes = inlineElements(storage, {Kind::FootnoteInline}, literal);
+    const std::vector<Found> defs = definitions(storage, Kind::FootnoteDefinition, literal);
     const auto position = positionOf(notes, selected->range);
     if (!position) return {};
     const Range element = notes[*position].range;
     const QString noteText = sliced(text, *notes[*position].element.text());
+    // Likewise a note's text for the scanner ends at its first "]", where
+    // the conversion reads brackets in pairs.
+    if (noteText.contains(u'[')) return {};
 
     std::vector<MarkdownEdit> edits;
     std::optional<size_t> definition;
     for (size_t d = 0; d < defs.size() && !definition; ++d)
         if (sliced(text, *defs[d].element.reference()) == noteText) definition = d;
     if (definition) {
-        // A numbered footnote: its definition's text comes back inline.
+        // A numbered footnote: its definition's text comes back inline. A
+        // note that says more than its first paragraph (lines after it,
+        // further paragraphs) cannot stand inline without losing them, and
+        // one referred to elsewhere too would become two notes: it stays
+        // numbered.
         const Found& def = defs[*definition];
-        edits.push_back({QString(), def.range, Range(def.range.location, 0)});
+        if (continuesAfter(reading.noteDefinitions, text, def.range)) return {};
+        if (!labelIsOnlyThere(text, literal, notes, *position, defs, noteText,
+                              QStringLiteral("[^") + noteText + QLatin1Char(']')))
+            return {};
         const QString replacement =
             QStringLiteral("[^") + trimmedWhitespaceAndNewlines(sliced(text, *def.element.text())) + QLatin1Char(']');
         edits.push_back({replacement, element, Range(element.location, replacement.size())});
-        renumber(edits, text, notes, *position, defs, definition, -1);
-        return orderedForApplying(std::move(edits));
+        edits.push_back({QString(), def.range, Range(def.range.location, 0)});
+        if (const auto number = labelNumber(noteText))
+            renumber(edits, text, notes, *position, defs, definition, *number + 1, -1);
+        return orderedForApplying(std::move(edits), 0);
     }
 
     const QString n = QString::number(qulonglong(*position) + 1);
@@ -395,8 +434,8 @@ std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Ran
                                         QStringLiteral("[^") + n + QStringLiteral("]: ") + noteText + lineEnding.toString(),
                                         lineEnding));
     edits.push_back({QStringLiteral("[^") + n + QLatin1Char(']'), element, Range(element.location + 2, n.size())});
-    renumber(edits, text, notes, *position, defs, std::nullopt, +1);
-    return orderedForApplying(std::move(edits));
+    renumber(edits, text, notes, *position, defs, std::nullopt, std::int64_t(*position) + 1, +1);
+    return orderedForApplying(std::move(edits), 1);
 }
 
 MarkdownEdit toggleMarkdownMarker(QStringView text, Range selection, QStringView marker)

@@ -18,6 +18,21 @@
 // return the edits, and the editor applies them as one step.
 namespace lumora {
 
+// What the conversion reads in a text, as far as Link and Footnote need it
+// (the editor asks the conversion itself for it), so that they count and
+// renumber what every output reads as links and notes, and nothing else.
+struct ConversionReading {
+    // Where every output shows the text as written (code spans, code
+    // blocks, raw HTML blocks), in text order and apart. References and
+    // definitions starting there are example text: they neither count nor
+    // move.
+    std::vector<Range> literal;
+    // Each note's, citation's and glossary entry's definition, from the
+    // start of its line to the end of what it says (its further lines and
+    // paragraphs included), in text order.
+    std::vector<Range> noteDefinitions;
+};
+
 // The address that stands in a new link until the writer types the real one.
 QString placeholderLinkAddress();
 
@@ -37,15 +52,24 @@ std::optional<Markdown::InlineElement> inlineElementAtSelection(QStringView text
 // The edits are ordered from the end of the text backwards, so that each
 // one leaves the ranges of the next valid; the selection of the last one is
 // the one to keep. Numbered references count wherever they stand, inside
-// strong and emphasized text too. A new definition line ends in lineEnding
-// (the document's own line break).
+// strong and emphasized text too, but never in the reading's literal text.
+// Numbers move from the one made or freed on, wherever they stand, so they
+// stay apart however the writer's numbers run; a reference going inline
+// keeps a definition that another reference still uses, and then moves no
+// numbers. An inline link whose address holds an open parenthesis (which
+// the conversion reads on past the scanner's end) is not turned: no edits.
+// A new definition line ends in lineEnding (the document's own line break).
 std::vector<MarkdownEdit> insertMarkdownLink(const TextStorage& storage, Range selection,
-                                             QStringView lineEnding = u"\n");
+                                             const ConversionReading& reading, QStringView lineEnding = u"\n");
 
 // The same for footnotes: a new inline footnote outside footnotes (in any
 // other element too), and the turn between "[^text]" and a numbered
-// footnote "[^n]" with its definition.
+// footnote "[^n]" with its definition. A numbered note whose definition
+// says more than its first line, or that is referred to elsewhere too, stays
+// numbered (no edits): inline it would lose the rest, or become two notes.
+// A note whose text holds a bracket is not turned either.
 std::vector<MarkdownEdit> insertMarkdownFootnote(const TextStorage& storage, Range selection,
+                                                 const ConversionReading& reading,
                                                  QStringView lineEnding = u"\n");
 
 // Types, closes or removes marker around the selection: a marker right

@@ -113,9 +113,15 @@ void DialectConversion::run(const std::function<void(std::string_view html)>& ta
 
 // --- Parsing -----------------------------------------------------------------
 
-ParserOwner DialectConversion::newParser() const
+void DialectConversion::readTrees(const std::function<void(cmark_node* body, cmark_node* notes)>& read)
 {
-    ParserOwner parser(cmark_parser_new_with_mem(cmarkOptions, ConversionMemory::allocator()));
+    parse(cmarkOptions | CMARK_OPT_SOURCEPOS);
+    read(root_.get(), notesRoot_.get());
+}
+
+ParserOwner DialectConversion::newParser(int options) const
+{
+    ParserOwner parser(cmark_parser_new_with_mem(options, ConversionMemory::allocator()));
     // Ours first: a single tilde is a subscript's, a double one the
     // strikethrough's.
     if (state_.options.critic || state_.options.dialect)
@@ -126,17 +132,17 @@ ParserOwner DialectConversion::newParser() const
     return parser;
 }
 
-void DialectConversion::parse()
+void DialectConversion::parse(int options)
 {
     std::lock_guard<std::mutex> lock(parseMutex());
     cmark_gfm_core_extensions_ensure_registered();
-    parser_ = newParser();
+    parser_ = newParser(options);
     const std::string& document = state_.source.document();
     cmark_parser_feed(parser_.get(), document.data(), document.size());
     root_.reset(cmark_parser_finish(parser_.get()));
     const std::string& notes = state_.source.notesDocument();
     if (!notes.empty()) {
-        notesParser_ = newParser();
+        notesParser_ = newParser(options);
         cmark_parser_feed(notesParser_.get(), notes.data(), notes.size());
         notesRoot_.reset(cmark_parser_finish(notesParser_.get()));
     }

@@ -35,9 +35,14 @@ public:
     // Converts, and hands the HTML to take (see DialectRenderer::renderHtml).
     void run(const std::function<void(std::string_view html)>& take);
 
+    // Parses only, as run does but with source positions (which change no
+    // HTML), and hands the body's tree and the notes' (null when there are
+    // no notes) to read, for readers of where things stand in the text.
+    void readTrees(const std::function<void(cmark_node* body, cmark_node* notes)>& read);
+
 private:
-    ParserOwner newParser() const;
-    void parse();
+    ParserOwner newParser(int options) const;
+    void parse(int options = cmarkOptions);
     void shapeBlocks();
 
     void walk(cmark_node* root);

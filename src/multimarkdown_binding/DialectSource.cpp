@@ -14,15 +14,22 @@ using namespace dialect;
 DialectSource DialectSource::prepare(std::string_view text, Options options)
 {
     DialectSource source;
+    size_t bodyOffset = 0;
     if (options.metadata) {
         source.metadata_ = MetadataBlock::parse(text);
-        if (source.metadata_.isPresent()) text.remove_prefix(source.metadata_.bodyOffset());
+        if (source.metadata_.isPresent()) bodyOffset = source.metadata_.bodyOffset();
+        text.remove_prefix(bodyOffset);
     }
     source.mayHaveTableOfContents_ = options.dialect && text.find("{{TOC") != std::string_view::npos;
     source.document_.reserve(text.size() + text.size() / 8 + 64);
     SourceScanner scanner(text, options, source);
     scanner.scanBody();
     scanner.finish();
+    if (bodyOffset > 0) {
+        for (std::vector<LineOrigin>* origins : {&source.documentOrigins_, &source.notesOrigins_})
+            for (LineOrigin& origin : *origins)
+                if (origin.start != LineOrigin::nowhere) origin.start += bodyOffset;
+    }
     return source;
 }
 

@@ -40,6 +40,17 @@ struct TableShape {
     std::vector<bool> wrapped;
 };
 
+// Where a line of a prepared document came from in the text: the stretch of
+// the text it was written from (a line of the text, or the part of one
+// left after a note's indentation). The written line is that stretch as it
+// stands or rewritten (list markers, markers for CriticMarkup); a line of our
+// own (a blank line between blocks, a separator) comes from nowhere.
+struct LineOrigin {
+    static constexpr size_t nowhere = size_t(-1);
+    size_t start = nowhere; // byte offset in the text prepare() was given
+    size_t length = 0;
+};
+
 // A definition taken out of the text: "[^id]: text", "[#key]: text",
 // "[?term]: text" or "[>ABBR]: text".
 struct NoteDefinition {
@@ -78,6 +89,9 @@ public:
         bool critic = true;
         bool smart = true;   // escaped quotes stay straight
         bool dialect = true; // math delimiters, link attributes, variables
+        // Whether to note where each line of both documents came from (see
+        // lineOrigins), for readers of positions in the text.
+        bool lineOrigins = false;
     };
 
     // The most cells a table row may have; a line's later pipes are text.
@@ -92,6 +106,12 @@ public:
     const std::string& notesDocument() const { return notesDocument_; }
     const MetadataBlock& metadata() const { return metadata_; }
     const std::vector<NoteDefinition>& definitions() const { return definitions_; }
+    // With Options::lineOrigins, where each line of a document came from,
+    // by its number less one; empty without.
+    const std::vector<LineOrigin>& lineOrigins(Part part) const
+    {
+        return part == Part::body ? documentOrigins_ : notesOrigins_;
+    }
     // The lines of document() that hold a definition list's term, and those
     // that begin a list of its definitions (as "+" items; loose ones had a
     // blank line after their terms).
@@ -137,6 +157,8 @@ private:
     std::string notesDocument_;
     MetadataBlock metadata_;
     std::vector<NoteDefinition> definitions_;
+    std::vector<LineOrigin> documentOrigins_;
+    std::vector<LineOrigin> notesOrigins_;
     std::vector<std::vector<LinkAttribute>> linkAttributes_;
     std::vector<int> termLines_;
     std::vector<int> definitionLines_;

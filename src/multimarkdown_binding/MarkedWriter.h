@@ -253,6 +253,7 @@ public:
 
     void write(std::string_view line, bool verbatim = false)
     {
+        if (origins_) noteOrigin(line);
         const bool marked = writer_.write(line, verbatim);
         if (marked || mayBeHeading(line)) interestingLines_.push_back(lineCount_ + 1);
         text_ += '\n';
@@ -264,11 +265,22 @@ public:
     // must still take it out.
     void writeRaw(std::string_view line)
     {
+        if (origins_) origins_->push_back(LineOrigin{});
         interestingLines_.push_back(lineCount_ + 1);
         text_.append(line);
         text_ += '\n';
         ++lineCount_;
     }
+
+    // From now on each line written notes where in read it came from (see
+    // LineOrigin): the line itself when it is a piece of read, else the
+    // line of read being taken (setReadLine), else none.
+    void traceOrigins(std::vector<LineOrigin>& origins, std::string_view read)
+    {
+        origins_ = &origins;
+        read_ = read;
+    }
+    void setReadLine(std::string_view line) { readLine_ = line; }
 
     int lineCount() const { return lineCount_; }
     bool wroteMarkers() const { return writer_.wroteMarkers(); }
@@ -280,6 +292,21 @@ private:
     std::vector<int>& interestingLines_;
     MarkedWriter writer_;
     int lineCount_ = 0;
+    std::vector<LineOrigin>* origins_ = nullptr;
+    std::string_view read_;
+    std::string_view readLine_;
+
+    void noteOrigin(std::string_view line)
+    {
+        const auto within = [this](std::string_view piece) {
+            return piece.data() >= read_.data() && piece.data() + piece.size() <= read_.data() + read_.size();
+        };
+        std::string_view from = within(line) ? line : readLine_;
+        if (from.data() && within(from))
+            origins_->push_back(LineOrigin{size_t(from.data() - read_.data()), from.size()});
+        else
+            origins_->push_back(LineOrigin{});
+    }
 };
 
 } // namespace lumora::dialect

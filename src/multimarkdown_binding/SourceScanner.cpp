@@ -17,6 +17,7 @@ SourceScanner::SourceScanner(std::string_view text, const DialectSource::Options
       body_(source.document_, source.interestingLines_, options),
       tableLines_(source.tableShapes_, source.tableSectionLines_)
 {
+    if (options.lineOrigins) body_.traceOrigins(source.documentOrigins_, text);
 }
 
 void SourceScanner::scanBody()
@@ -25,6 +26,7 @@ void SourceScanner::scanBody()
         lineStart_ = position_;
         const std::string_view line = lineAt(text_, position_);
         position_ = std::min(text_.size(), position_ + line.size() + 1);
+        if (options_.lineOrigins) body_.setReadLine(line);
 
         if (state_ == State::noteDefinition && continueNote(line)) continue;
         // Right under a line of a paragraph at the top level, a definition
@@ -291,6 +293,7 @@ void SourceScanner::finish()
     // that nothing left open in one can swallow the other. It begins with the
     // body's link definitions; each note follows a separator comment.
     DocumentOutput notesOutput(source_.notesDocument_, source_.interestingNoteLines_, options_);
+    if (options_.lineOrigins) notesOutput.traceOrigins(source_.notesOrigins_, text_);
     bool hasNoteText = false;
     for (const PendingNote& note : notes_) hasNoteText |= note.definition.kind != NoteKind::abbreviation;
     if (hasNoteText)

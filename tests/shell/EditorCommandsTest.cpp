@@ -238,6 +238,21 @@ TEST_F(EditorCommandsTest, LinksAndFootnotesConvertAsOneUndoableStep)
     EXPECT_EQ(text(), "Text[^a note] more[^1].\n[^1]: first\n");
 }
 
+// The window's Link reads the text as every output does: a note's second
+// paragraph is the note's text and is renumbered, code in a list item is
+// not.
+TEST_F(EditorCommandsTest, LinkRenumbersWhatTheOutputsReadAsLinks)
+{
+    open("See [the site](http://u.example) and a note[^n].\n\n[^n]: The note.\n\n"
+         "    Its second paragraph cites [the paper][1].\n\n- item\n\n        [y][1] code\n\n"
+         "[1]: http://paper.example\n");
+    select(text().indexOf("the site") + 1);
+    key(Qt::Key_K, ctrl);
+    EXPECT_EQ(shown(), "See [the site][«1»] and a note[^n].\n\n[^n]: The note.\n\n"
+                       "    Its second paragraph cites [the paper][2].\n\n- item\n\n        [y][1] code\n\n"
+                       "[1]: http://u.example\n[2]: http://paper.example\n");
+}
+
 TEST_F(EditorCommandsTest, SentenceAndParagraphKeysMoveAndSelect)
 {
     open("First one. Second one. Third.\nNext paragraph here.\nLast.");
