@@ -1,22 +1,48 @@
 #pragma once
 
+#include "multimarkdown_binding/BlockTracker.h"
 #include "multimarkdown_binding/SourceLines.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumora::dialect {
 
 // Where MultiMarkdown's block rules differ from cmark's in ways a line can
 // be rewritten for: an ordered list starting at any number may interrupt a
-// paragraph (cmark lets only 1 do so), and a list marker may be followed by
-// any white space (cmark reads five columns or more, two tabs say, as code
-// in the item).
+// paragraph (cmark lets only 1 do so), at the top level and in a list item
+// (a sub-list), and a list marker may be followed by any white space (cmark
+// reads five columns or more, two tabs say, as code in the item). A fence
+// indented by a tab in an item is written with spaces: cmark counts the
+// fence's indent in bytes there and leaves a space of the tab on its code.
 class ListRules {
 public:
     // The line as cmark should read it (in storage when rewritten);
     // blankBefore when a blank line must go before it.
     std::string_view adjust(std::string_view line, std::string& storage, bool& blankBefore)
+    {
+        return inItems(topLevel(line, storage, blankBefore), storage);
+    }
+
+    // A line cmark reads as code or raw HTML.
+    void skip()
+    {
+        previousBlank_ = false;
+        previousParagraph_ = false;
+        itemBlocks_ = BlockTracker();
+        textOpen_ = false;
+        blankBefore_ = false;
+    }
+
+private:
+    struct Marker {
+        size_t length = 0; // indentation and marker
+        bool ordered = false;
+        unsigned long number = 0;
+    };
+
+    std::string_view topLevel(std::string_view line, std::string& storage, bool& blankBefore)
     {
         blankBefore = false;
         if (isBlankLine(line)) {
@@ -52,20 +78,6 @@ public:
         return line;
     }
 
-    // A line cmark reads as code or raw HTML.
-    void skip()
-    {
-        previousBlank_ = false;
-        previousParagraph_ = false;
-    }
-
-private:
-    struct Marker {
-        size_t length = 0; // indentation and marker
-        bool ordered = false;
-        unsigned long number = 0;
-    };
-
     static Marker markerOf(std::string_view line)
     {
         Marker marker;
@@ -88,9 +100,175 @@ private:
         return marker;
     }
 
+    // Where a line's text begins: its columns of indentation (tabs to
+    // their stops) and the bytes they take.
+    struct Indent {
+        size_t columns = 0;
+        size_t bytes = 0;
+    };
+
+    static Indent indentOf(std::string_view line)
+    {
+        Indent indent;
+        for (; indent.bytes < line.size() && (line[indent.bytes] == ' ' || line[indent.bytes] == '\t'); ++indent.bytes)
+            indent.columns = line[indent.bytes] == '\t' ? (indent.columns / 4 + 1) * 4 : indent.columns + 1;
+        return indent;
+    }
+
+    // A list item's marker where the line's text begins.
+    struct ItemStart {
+        bool found = false;
+        bool ordered = false;
+        size_t digits = 0;        // of an ordered marker's number
+        bool one = false;         // the number is 1
+        size_t textColumn = 0;    // where the item's text begins, as cmark counts it
+        bool hasText = false;
+    };
+
+    static ItemStart itemStartOf(std::string_view line, Indent indent)
+    {
+        ItemStart item;
+        const std::string_view rest = line.substr(indent.bytes);
+        if (rest.empty() || isThematicBreak(rest)) return item;
+        size_t i = 0;
+        if (rest[0] == '-' || rest[0] == '+' || rest[0] == '*') {
+            i = 1;
+        } else {
+            unsigned long number = 0;
+            while (i < rest.size() && i < 9 && rest[i] >= '0' && rest[i] <= '9') number = number * 10 + unsigned(rest[i++] - '0');
+            if (i == 0 || i >= rest.size() || (rest[i] != '.' && rest[i] != ')')) return item;
+            item.ordered = true;
+            item.digits = i;
+            item.one = number == 1;
+            ++i;
+        }
+        if (i < rest.size() && rest[i] != ' ' && rest[i] != '\t') return item;
+        item.found = true;
+        const size_t markerEnd = indent.columns + i;
+        size_t column = markerEnd;
+        size_t end = i;
+        for (; end < rest.size() && (rest[end] == ' ' || rest[end] == '\t'); ++end)
+            column = rest[end] == '\t' ? (column / 4 + 1) * 4 : column + 1;
+        item.hasText = end < rest.size();
+        item.textColumn = !item.hasText || column - markerEnd >= 5 ? markerEnd + 1 : column;
+        return item;
+    }
+
+    // The line from a column on (a tab across it leaves its columns beyond
+    // as spaces).
+    std::string_view from(std::string_view line, size_t column)
+    {
+        size_t at = 0;
+        size_t reached = 0;
+        while (at < line.size() && reached < column && (line[at] == ' ' || line[at] == '\t')) {
+            reached = line[at] == '\t' ? (reached / 4 + 1) * 4 : reached + 1;
+            ++at;
+        }
+        if (reached <= column) return line.substr(at);
+        content_.assign(reached - column, ' ');
+        content_.append(line.substr(at));
+        return content_;
+    }
+
+    // Whether cmark may go on with a paragraph on the next line, after a
+    // line of an item whose text (from the item's column) is content.
+    static bool opensText(std::string_view content)
+    {
+        const std::string_view rest = trimmedSpaces(content);
+        return !rest.empty() && !isAtxHeading(rest) && !isThematicBreak(rest);
+    }
+
+    void closeItemsRightOf(size_t column)
+    {
+        bool closed = false;
+        while (!itemColumns_.empty() && itemColumns_.back() > column) {
+            itemColumns_.pop_back();
+            closed = true;
+        }
+        if (closed) itemBlocks_ = BlockTracker();
+    }
+
+    // The open list items, followed line by line: a numbered line right
+    // under an item's paragraph, indented to the item's text, starts a
+    // list in the item whatever its number (written as 1, which cmark lets
+    // interrupt the paragraph; the list is numbered from 1 in any case).
+    std::string_view inItems(std::string_view line, std::string& storage)
+    {
+        if (isBlankLine(line)) {
+            itemBlocks_.feed({});
+            blankBefore_ = true;
+            textOpen_ = false;
+            return line;
+        }
+        const bool blankBefore = blankBefore_;
+        blankBefore_ = false;
+        const Indent indent = indentOf(line);
+        // Code or raw HTML of the innermost item goes on while indented
+        // under the item's text; a line further left closes the item.
+        if (!itemColumns_.empty() && itemBlocks_.isInsideBlock()) {
+            if (indent.columns >= itemColumns_.back()) {
+                itemBlocks_.feed(from(line, itemColumns_.back()));
+                textOpen_ = false;
+                return line;
+            }
+            closeItemsRightOf(indent.columns);
+            textOpen_ = false;
+        }
+        const std::string_view rest = line.substr(indent.bytes);
+        ItemStart item = itemStartOf(line, indent);
+        // A lazy line goes on with the paragraph of the innermost item;
+        // anything else left of an item's text closes it.
+        if (item.found || blankBefore || !textOpen_ || startsBlock(rest)) closeItemsRightOf(indent.columns);
+        const size_t limit = itemColumns_.empty() ? 0 : itemColumns_.back();
+        // Four columns past the text of the item (or of the page): code,
+        // or a paragraph going on.
+        if (indent.columns >= limit + 4) item.found = false;
+        if (!item.found) {
+            // Outside lists, and a lazy line: nothing to follow, or a
+            // paragraph that goes on.
+            if (itemColumns_.empty()) textOpen_ = false;
+            if (itemColumns_.empty() || indent.columns < limit) return line;
+            if (indent.columns >= limit + 4) {
+                textOpen_ = textOpen_ && !blankBefore;
+                return line;
+            }
+            const bool fenceBefore = itemBlocks_.isInsideFence();
+            itemBlocks_.feed(from(line, limit));
+            textOpen_ = !itemBlocks_.isInsideBlock() && opensText(rest);
+            if (!fenceBefore && itemBlocks_.isInsideFence() && line.substr(0, indent.bytes).find('\t') != std::string_view::npos) {
+                std::string spaced(indent.columns, ' ');
+                spaced.append(rest);
+                storage = std::move(spaced);
+                return storage;
+            }
+            return line;
+        }
+        std::string_view written = line;
+        if (item.ordered && !item.one && item.hasText && textOpen_ && !itemColumns_.empty()) {
+            if (written.data() != storage.data()) {
+                storage.assign(line);
+                written = storage;
+            }
+            storage.replace(indent.bytes, item.digits, std::string(item.digits - 1, '0') + '1');
+            written = storage;
+        }
+        itemColumns_.push_back(item.textColumn);
+        itemBlocks_ = BlockTracker();
+        const std::string_view text = from(written, item.textColumn);
+        itemBlocks_.feed(text);
+        textOpen_ = item.hasText && !itemBlocks_.isInsideBlock() && opensText(text);
+        return written;
+    }
+
     bool inList_ = false;
     bool previousBlank_ = true;
     bool previousParagraph_ = false;
+
+    std::vector<size_t> itemColumns_; // where the text of each open item begins, the innermost last
+    BlockTracker itemBlocks_;         // code and raw HTML in the innermost item, from its text's column
+    bool textOpen_ = false;           // the line before was text cmark may go on with
+    bool blankBefore_ = false;
+    std::string content_;
 };
 
 
