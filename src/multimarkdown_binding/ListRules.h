@@ -135,7 +135,8 @@ private:
             i = 1;
         } else {
             unsigned long number = 0;
-            while (i < rest.size() && i < 9 && rest[i] >= '0' && rest[i] <= '9') number = number * 10 + unsigned(rest[i++] - '0');
+            for (; i < rest.size() && i < 9 && rest[i] >= '0' && rest[i] <= '9'; ++i)
+                number = number * 10 + unsigned(rest[i] - '0');
             if (i == 0 || i >= rest.size() || (rest[i] != '.' && rest[i] != ')')) return item;
             item.ordered = true;
             item.digits = i;
@@ -232,10 +233,10 @@ private:
                 textOpen_ = textOpen_ && !blankBefore;
                 return line;
             }
-            const bool fenceBefore = itemBlocks_.isInsideFence();
             itemBlocks_.feed(from(line, limit));
             textOpen_ = !itemBlocks_.isInsideBlock() && opensText(rest);
-            if (!fenceBefore && itemBlocks_.isInsideFence() && line.substr(0, indent.bytes).find('\t') != std::string_view::npos) {
+            const bool tabbed = line.substr(0, indent.bytes).find('\t') != std::string_view::npos;
+            if (itemBlocks_.isInsideFence() && tabbed) {
                 std::string spaced(indent.columns, ' ');
                 spaced.append(rest);
                 storage = std::move(spaced);
@@ -245,11 +246,9 @@ private:
         }
         std::string_view written = line;
         if (item.ordered && !item.one && item.hasText && textOpen_ && !itemColumns_.empty()) {
-            if (written.data() != storage.data()) {
-                storage.assign(line);
-                written = storage;
-            }
-            storage.replace(indent.bytes, item.digits, std::string(item.digits - 1, '0') + '1');
+            // "12." becomes "01.": the item's text stays in its columns.
+            if (line.data() != storage.data()) storage.assign(line);
+            for (size_t k = 0; k < item.digits; ++k) storage[indent.bytes + k] = k + 1 == item.digits ? '1' : '0';
             written = storage;
         }
         itemColumns_.push_back(item.textColumn);
