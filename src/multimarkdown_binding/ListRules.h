@@ -25,6 +25,10 @@ public:
         return inItems(topLevel(line, storage, blankBefore), storage);
     }
 
+    // The same for a note's text, in its list items only (the note's own
+    // paragraphs are read as cmark reads them).
+    std::string_view adjustInItems(std::string_view line, std::string& storage) { return inItems(line, storage); }
+
     // A line cmark reads as code or raw HTML.
     void skip()
     {
@@ -122,6 +126,7 @@ private:
         size_t digits = 0;        // of an ordered marker's number
         bool one = false;         // the number is 1
         size_t textColumn = 0;    // where the item's text begins, as cmark counts it
+        size_t textByte = 0;      // and the byte it begins at, when it begins there
         bool hasText = false;
     };
 
@@ -152,6 +157,7 @@ private:
             column = rest[end] == '\t' ? (column / 4 + 1) * 4 : column + 1;
         item.hasText = end < rest.size();
         item.textColumn = !item.hasText || column - markerEnd >= 5 ? markerEnd + 1 : column;
+        item.textByte = item.textColumn == column ? indent.bytes + end : 0;
         return item;
     }
 
@@ -252,10 +258,19 @@ private:
             written = storage;
         }
         itemColumns_.push_back(item.textColumn);
+        // An item whose text begins with a marker holds a list of its own
+        // ("- - a", a definition's "+   - a").
+        for (ItemStart inner = item; inner.hasText && inner.textByte > 0;) {
+            inner = itemStartOf(written, Indent{inner.textColumn, inner.textByte});
+            if (!inner.found) break;
+            itemColumns_.push_back(inner.textColumn);
+            item = inner;
+        }
         itemBlocks_ = BlockTracker();
-        const std::string_view text = from(written, item.textColumn);
+        // (Text five columns or more after its marker is code in the item.)
+        const std::string_view text = item.textByte > 0 ? written.substr(item.textByte) : std::string_view();
         itemBlocks_.feed(text);
-        textOpen_ = item.hasText && !itemBlocks_.isInsideBlock() && opensText(text);
+        textOpen_ = !itemBlocks_.isInsideBlock() && opensText(text);
         return written;
     }
 

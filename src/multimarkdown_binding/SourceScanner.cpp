@@ -112,6 +112,10 @@ bool SourceScanner::definitionListLine(std::string_view line)
         }
         std::string item(line);
         item[leadingSpaces(line)] = '+';
+        // The list rules follow the item, for a list in the definition.
+        std::string unused;
+        bool blankBefore = false;
+        listRules_.adjust(item, unused, blankBefore);
         tableLines_.written(item, body_.lineCount() + 1, false, false);
         body_.write(item);
         tracker_.feed(item);
@@ -312,9 +316,14 @@ void SourceScanner::finish()
             definition.firstLine = notesOutput.lineCount() + 1;
             BlockTracker noteTracker;
             TableBudget noteTables;
+            ListRules noteLists;
+            std::string rewritten;
             for (std::string_view line : note.lines) {
                 if (!noteTracker.isInsideFence() && noteTables.needsBreakBefore(line)) notesOutput.write({});
-                notesOutput.write(line, noteTracker.isInsideFence());
+                std::string_view written = line;
+                if (!options_.dialect || noteTracker.isInsideBlock()) noteLists.skip();
+                else written = noteLists.adjustInItems(line, rewritten);
+                notesOutput.write(written, noteTracker.isInsideFence());
                 noteTracker.feed(line);
             }
             if (noteTracker.isInsideBlock()) notesOutput.write(noteTracker.closingLine());

@@ -207,7 +207,11 @@ TEST(MultiMarkdownBlockRules, NumberedSubListsNestWhateverTheirFirstNumber)
         // Deeper down, and under text that goes on over several lines.
         {.text = "- a\n    - b\n      more of b\n        12. c\n",
          .expected = {"<li>b\nmore of b\n<ol>\n<li>c</li>\n</ol>\n</li>"}, .absent = {"12."}},
+        // In a definition and in a note too.
+        {.text = "Term\n:   - a\n        3. c\n", .expected = {"<dd>\n<ul>\n<li>a\n<ol>\n<li>c</li>\n</ol>"}},
+        {.text = "x[^n]\n\n[^n]: Note.\n\n    - a\n    \t3. c\n", .expected = {"<li>a\n<ol>\n<li>c</li>\n</ol>"}},
         // Code in an item keeps its numbers.
+        {.text = "- ```\n  3. x\n  4. y\n  ```\n", .expected = {"<pre><code>3. x\n4. y\n</code></pre>"}},
         {.text = "- a\n\n    ```\n    x\n    3. y\n    4. z\n    ```\n",
          .expected = {"<pre><code>x\n3. y\n4. z\n</code></pre>"}},
         {.text = "- a\n\n        3. code\n        4. code\n", .expected = {"<pre><code>3. code\n4. code\n</code></pre>"}},
