@@ -104,29 +104,55 @@ private:
         return marker;
     }
 
-    // Where a line's text begins: its columns of indentation (tabs to
-    // their stops) and the bytes they take.
+    // Where a line's text begins, from a byte and its column on: its
+    // column (tabs to their stops) and byte.
     struct Indent {
         size_t columns = 0;
         size_t bytes = 0;
     };
 
-    static Indent indentOf(std::string_view line)
+    static size_t nextColumn(char c, size_t column) { return c == '\t' ? (column / 4 + 1) * 4 : column + 1; }
+
+    static Indent indentOf(std::string_view line, Indent start)
     {
-        Indent indent;
+        Indent indent = start;
         for (; indent.bytes < line.size() && (line[indent.bytes] == ' ' || line[indent.bytes] == '\t'); ++indent.bytes)
-            indent.columns = line[indent.bytes] == '\t' ? (indent.columns / 4 + 1) * 4 : indent.columns + 1;
+            indent.columns = nextColumn(line[indent.bytes], indent.columns);
         return indent;
+    }
+
+    // The quotes a line begins with: how many, where the text in them
+    // begins (a tab after a quote marker gives it its first column, as a
+    // space would), and the column that text counts its indentation from.
+    struct Quotes {
+        size_t depth = 0;
+        Indent text;
+        size_t origin = 0;
+    };
+
+    static Quotes quotesOf(std::string_view line)
+    {
+        Quotes quotes;
+        for (;;) {
+            const Indent indent = indentOf(line, quotes.text);
+            if (indent.columns - quotes.origin > 3 || indent.bytes >= line.size() || line[indent.bytes] != '>') break;
+            ++quotes.depth;
+            quotes.text = Indent{indent.columns + 1, indent.bytes + 1};
+            const char after = quotes.text.bytes < line.size() ? line[quotes.text.bytes] : '\n';
+            if (after == ' ') quotes.text = Indent{quotes.text.columns + 1, quotes.text.bytes + 1};
+            quotes.origin = after == '\t' ? quotes.text.columns + 1 : quotes.text.columns;
+        }
+        return quotes;
     }
 
     // A list item's marker where the line's text begins.
     struct ItemStart {
         bool found = false;
         bool ordered = false;
-        size_t digits = 0;        // of an ordered marker's number
-        bool one = false;         // the number is 1
-        size_t textColumn = 0;    // where the item's text begins, as cmark counts it
-        size_t textByte = 0;      // and the byte it begins at, when it begins there
+        size_t digits = 0;     // of an ordered marker's number
+        bool one = false;      // the number is 1
+        size_t textColumn = 0; // where the item's text begins, as cmark counts it
+        size_t textByte = 0;   // and the byte it begins at, when it begins there
         bool hasText = false;
     };
 
@@ -151,29 +177,23 @@ private:
         if (i < rest.size() && rest[i] != ' ' && rest[i] != '\t') return item;
         item.found = true;
         const size_t markerEnd = indent.columns + i;
-        size_t column = markerEnd;
-        size_t end = i;
-        for (; end < rest.size() && (rest[end] == ' ' || rest[end] == '\t'); ++end)
-            column = rest[end] == '\t' ? (column / 4 + 1) * 4 : column + 1;
-        item.hasText = end < rest.size();
-        item.textColumn = !item.hasText || column - markerEnd >= 5 ? markerEnd + 1 : column;
-        item.textByte = item.textColumn == column ? indent.bytes + end : 0;
+        const Indent text = indentOf(line, Indent{markerEnd, indent.bytes + i});
+        item.hasText = text.bytes < line.size();
+        item.textColumn = !item.hasText || text.columns - markerEnd >= 5 ? markerEnd + 1 : text.columns;
+        item.textByte = item.textColumn == text.columns ? text.bytes : 0;
         return item;
     }
 
-    // The line from a column on (a tab across it leaves its columns beyond
-    // as spaces).
-    std::string_view from(std::string_view line, size_t column)
+    // The line from a column on, reading from start (a tab across the
+    // column leaves its columns beyond as spaces).
+    std::string_view from(std::string_view line, Indent start, size_t column)
     {
-        size_t at = 0;
-        size_t reached = 0;
-        while (at < line.size() && reached < column && (line[at] == ' ' || line[at] == '\t')) {
-            reached = line[at] == '\t' ? (reached / 4 + 1) * 4 : reached + 1;
-            ++at;
-        }
-        if (reached <= column) return line.substr(at);
-        content_.assign(reached - column, ' ');
-        content_.append(line.substr(at));
+        Indent at = start;
+        while (at.bytes < line.size() && at.columns < column && (line[at.bytes] == ' ' || line[at.bytes] == '\t'))
+            at = Indent{nextColumn(line[at.bytes], at.columns), at.bytes + 1};
+        if (at.columns <= column) return line.substr(at.bytes);
+        content_.assign(at.columns - column, ' ');
+        content_.append(line.substr(at.bytes));
         return content_;
     }
 
@@ -195,54 +215,74 @@ private:
         if (closed) itemBlocks_ = BlockTracker();
     }
 
-    // The open list items, followed line by line: a numbered line right
-    // under an item's paragraph, indented to the item's text, starts a
-    // list in the item whatever its number (written as 1, which cmark lets
-    // interrupt the paragraph; the list is numbered from 1 in any case).
+    void closeAllItems()
+    {
+        itemColumns_.clear();
+        itemBlocks_ = BlockTracker();
+        textOpen_ = false;
+    }
+
+    // The open list items, followed line by line, in the quotes the line
+    // is in: a numbered line right under an item's paragraph, indented to
+    // the item's text, starts a list in the item whatever its number
+    // (written as 1, which cmark lets interrupt the paragraph; the list is
+    // numbered from 1 in any case). Columns of items count from where the
+    // text of their quotes begins.
     std::string_view inItems(std::string_view line, std::string& storage)
     {
-        if (isBlankLine(line)) {
+        const Quotes quotes = quotesOf(line);
+        const Indent indent = indentOf(line, quotes.text);
+        const std::string_view rest = line.substr(indent.bytes);
+        const size_t column = indent.columns - quotes.origin;
+        const bool blankBefore = blankBefore_;
+        blankBefore_ = rest.empty();
+        if (quotes.depth != depth_) {
+            // A line left out of the quotes may go on with their paragraph.
+            const bool lazy = quotes.depth < depth_ && textOpen_ && !blankBefore && !rest.empty()
+                && !startsBlock(rest) && !itemStartOf(line, indent).found;
+            if (lazy) return line;
+            closeAllItems();
+            depth_ = quotes.depth;
+        }
+        if (rest.empty()) {
             itemBlocks_.feed({});
-            blankBefore_ = true;
             textOpen_ = false;
             return line;
         }
-        const bool blankBefore = blankBefore_;
-        blankBefore_ = false;
-        const Indent indent = indentOf(line);
         // Code or raw HTML of the innermost item goes on while indented
         // under the item's text; a line further left closes the item.
         if (!itemColumns_.empty() && itemBlocks_.isInsideBlock()) {
-            if (indent.columns >= itemColumns_.back()) {
-                itemBlocks_.feed(from(line, itemColumns_.back()));
+            if (column >= itemColumns_.back()) {
+                itemBlocks_.feed(from(line, quotes.text, quotes.origin + itemColumns_.back()));
                 textOpen_ = false;
                 return line;
             }
-            closeItemsRightOf(indent.columns);
+            closeItemsRightOf(column);
             textOpen_ = false;
         }
-        const std::string_view rest = line.substr(indent.bytes);
         ItemStart item = itemStartOf(line, indent);
         // A lazy line goes on with the paragraph of the innermost item;
         // anything else left of an item's text closes it.
-        if (item.found || blankBefore || !textOpen_ || startsBlock(rest)) closeItemsRightOf(indent.columns);
+        if (item.found || blankBefore || !textOpen_ || startsBlock(rest)) closeItemsRightOf(column);
         const size_t limit = itemColumns_.empty() ? 0 : itemColumns_.back();
-        // Four columns past the text of the item (or of the page): code,
+        // Four columns past the text of the item (or of the quote): code,
         // or a paragraph going on.
-        if (indent.columns >= limit + 4) item.found = false;
+        if (column >= limit + 4) item.found = false;
         if (!item.found) {
             // Outside lists, and a lazy line: nothing to follow, or a
             // paragraph that goes on.
             if (itemColumns_.empty()) textOpen_ = false;
-            if (itemColumns_.empty() || indent.columns < limit) return line;
-            if (indent.columns >= limit + 4) {
+            if (itemColumns_.empty() || column < limit) return line;
+            if (column >= limit + 4) {
                 textOpen_ = textOpen_ && !blankBefore;
                 return line;
             }
-            itemBlocks_.feed(from(line, limit));
+            itemBlocks_.feed(from(line, quotes.text, quotes.origin + limit));
             textOpen_ = !itemBlocks_.isInsideBlock() && opensText(rest);
+            // (In a quote, the rules for quotes write a tab after the
+            // marker as spaces.)
             const bool tabbed = line.substr(0, indent.bytes).find('\t') != std::string_view::npos;
-            if (itemBlocks_.isInsideFence() && tabbed) {
+            if (itemBlocks_.isInsideFence() && tabbed && quotes.depth == 0) {
                 std::string spaced(indent.columns, ' ');
                 spaced.append(rest);
                 storage = std::move(spaced);
@@ -257,13 +297,13 @@ private:
             for (size_t k = 0; k < item.digits; ++k) storage[indent.bytes + k] = k + 1 == item.digits ? '1' : '0';
             written = storage;
         }
-        itemColumns_.push_back(item.textColumn);
+        itemColumns_.push_back(item.textColumn - quotes.origin);
         // An item whose text begins with a marker holds a list of its own
         // ("- - a", a definition's "+   - a").
         for (ItemStart inner = item; inner.hasText && inner.textByte > 0;) {
             inner = itemStartOf(written, Indent{inner.textColumn, inner.textByte});
             if (!inner.found) break;
-            itemColumns_.push_back(inner.textColumn);
+            itemColumns_.push_back(inner.textColumn - quotes.origin);
             item = inner;
         }
         itemBlocks_ = BlockTracker();
@@ -278,6 +318,7 @@ private:
     bool previousBlank_ = true;
     bool previousParagraph_ = false;
 
+    size_t depth_ = 0;                // the quotes the items are in
     std::vector<size_t> itemColumns_; // where the text of each open item begins, the innermost last
     BlockTracker itemBlocks_;         // code and raw HTML in the innermost item, from its text's column
     bool textOpen_ = false;           // the line before was text cmark may go on with

@@ -228,7 +228,7 @@ void SourceScanner::writeTextLine(std::string_view line, bool linkDefinition)
     bool blankBefore = false;
     std::string_view written = listRules_.adjust(line, rewritten, blankBefore);
     if (blankBefore) writeBlankLine();
-    std::optional<std::string> block = quotedCodeLine(line);
+    std::optional<std::string> block = quotedCodeLine(written);
     if (!block && topLevel_.atBlockStart()) block = equalsRule(line);
     if (block) {
         rewritten = std::move(*block);

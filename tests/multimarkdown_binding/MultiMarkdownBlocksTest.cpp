@@ -207,7 +207,10 @@ TEST(MultiMarkdownBlockRules, NumberedSubListsNestWhateverTheirFirstNumber)
         // Deeper down, and under text that goes on over several lines.
         {.text = "- a\n    - b\n      more of b\n        12. c\n",
          .expected = {"<li>b\nmore of b\n<ol>\n<li>c</li>\n</ol>\n</li>"}, .absent = {"12."}},
-        // In a definition and in a note too.
+        // In a quote, a definition and a note too.
+        {.text = "> 1. a\n> 2. b\n>     3. c\n>     4. d\n",
+         .expected = {"<blockquote>\n<ol>\n<li>a</li>\n<li>b\n<ol>\n<li>c</li>\n<li>d</li>\n</ol>\n</li>\n</ol>\n</blockquote>"}},
+        {.text = "> - a\n>\t3. c\n", .expected = {"<li>a\n<ol>\n<li>c</li>\n</ol>"}},
         {.text = "Term\n:   - a\n        3. c\n", .expected = {"<dd>\n<ul>\n<li>a\n<ol>\n<li>c</li>\n</ol>"}},
         {.text = "x[^n]\n\n[^n]: Note.\n\n    - a\n    \t3. c\n", .expected = {"<li>a\n<ol>\n<li>c</li>\n</ol>"}},
         // Code in an item keeps its numbers.
@@ -227,6 +230,7 @@ TEST(MultiMarkdownBlockRules, FencedCodeIndentedByATabInAnItem)
 {
     checkConversions({
         {.text = "* foo\n\n\t```\n\t*foo*\n\t```\n", .expected = {"<pre><code>*foo*\n</code></pre>"}},
+        {.text = "> - foo\n>\n>\t```\n>\t*foo*\n>\t```\n", .expected = {"<pre><code>*foo*\n</code></pre>"}},
         {.text = "- foo\n\n\t~~~ perl\n\tsay 1;\n\t  more\n\t~~~\n",
          .expected = {"<pre><code class=\"perl\">say 1;\n  more\n</code></pre>"}},
     });
