@@ -146,7 +146,7 @@ cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* pa
         const size_t width = display ? 2 : 1;
         const auto mayOpen = [&](size_t i) {
             const unsigned char previous = i > 0 ? data[i - 1] : ' ';
-            return isSpaceOrPunctuation(previous) && previous != '$' && previous != '\\' && i + width < length
+            return previous != '$' && previous != '\\' && isSpaceOrPunctuation(previous) && i + width < length
                 && !isSpace(data[i + width]) && (display || data[i + 1] != '$');
         };
         if (!mayOpen(at)) return nullptr;
