@@ -138,19 +138,31 @@ cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* pa
     } else if (c == '$') {
         // No white space inside the dollars, and white space or
         // punctuation outside them: prices ("$5 and $6", "US$5") stay
-        // text, "($x$)" and "$x$." are math.
+        // text, "($x$)" and "$x$." are math. A closer pairs with the
+        // nearest dollar before it that may open ("$5 and $x$" is a price
+        // and a formula), and a single dollar beside another neither opens
+        // nor closes.
         const bool display = at + 1 < length && data[at + 1] == '$';
         const size_t width = display ? 2 : 1;
-        if (!isSpaceOrPunctuation(before) || at + width >= length || isSpace(data[at + width])) return nullptr;
-        CloserSearch& search = display ? displayDollarSearch_ : dollarSearch_;
-        const size_t found = nextCloser(search, paragraph, data, length, at + width + 1, [&](size_t i) {
-            if (data[i] != '$' || isSpace(data[i - 1]) || data[i - 1] == '\\') return false;
-            const size_t after = i + (display ? 2 : 1);
+        const auto mayOpen = [&](size_t i) {
+            const unsigned char previous = i > 0 ? data[i - 1] : ' ';
+            return previous != '$' && previous != '\\' && isSpaceOrPunctuation(previous) && i + width < length
+                && !isSpace(data[i + width]) && (display || data[i + 1] != '$');
+        };
+        if (!mayOpen(at)) return nullptr;
+        const auto closes = [&](size_t i) {
+            if (isSpace(data[i - 1]) || data[i - 1] == '\\' || (!display && data[i - 1] == '$')) return false;
+            const size_t after = i + width;
             if (display && (after > length || data[i + 1] != '$')) return false;
-            // A single dollar right before another is no closer of its own.
             return after >= length || (data[after] != '$' && isSpaceOrPunctuation(data[after]));
+        };
+        CloserSearch& search = display ? displayDollarSearch_ : dollarSearch_;
+        // Stops at a closer or at a later dollar that may open.
+        const size_t found = nextCloser(search, paragraph, data, length, at + width + 1, [&](size_t i) {
+            if (data[i] != '$' || (display && (i + 1 >= length || data[i + 1] != '$'))) return false;
+            return closes(i) || mayOpen(i);
         });
-        if (found == std::string::npos) return nullptr;
+        if (found == std::string::npos || !closes(found)) return nullptr;
         contentStart = at + width;
         contentEnd = found;
         end = found + width;

@@ -114,6 +114,10 @@ bool SourceScanner::definitionListLine(std::string_view line)
         }
         std::string item(line);
         item[leadingSpaces(line)] = '+';
+        // The list rules follow the item, for a list in the definition.
+        std::string unused;
+        bool blankBefore = false;
+        listRules_.adjust(item, unused, blankBefore);
         tableLines_.written(item, body_.lineCount() + 1, false, false);
         body_.write(item);
         tracker_.feed(item);
@@ -226,7 +230,7 @@ void SourceScanner::writeTextLine(std::string_view line, bool linkDefinition)
     bool blankBefore = false;
     std::string_view written = listRules_.adjust(line, rewritten, blankBefore);
     if (blankBefore) writeBlankLine();
-    std::optional<std::string> block = quotedCodeLine(line);
+    std::optional<std::string> block = quotedCodeLine(written);
     if (!block && topLevel_.atBlockStart()) block = equalsRule(line);
     if (block) {
         rewritten = std::move(*block);
@@ -315,9 +319,14 @@ void SourceScanner::finish()
             definition.firstLine = notesOutput.lineCount() + 1;
             BlockTracker noteTracker;
             TableBudget noteTables;
+            ListRules noteLists;
+            std::string rewritten;
             for (std::string_view line : note.lines) {
                 if (!noteTracker.isInsideFence() && noteTables.needsBreakBefore(line)) notesOutput.write({});
-                notesOutput.write(line, noteTracker.isInsideFence());
+                std::string_view written = line;
+                if (!options_.dialect || noteTracker.isInsideBlock()) noteLists.skip();
+                else written = noteLists.adjustInItems(line, rewritten);
+                notesOutput.write(written, noteTracker.isInsideFence());
                 noteTracker.feed(line);
             }
             if (noteTracker.isInsideBlock()) notesOutput.write(noteTracker.closingLine());

@@ -192,6 +192,50 @@ TEST(MultiMarkdownBlockRules, CodeInAListItemKeepsNoSpaceOfTheItemsIndent)
     });
 }
 
+// In a list item, a numbered line indented under the item's text starts a
+// list in the item, whatever its first number (cmark lets only 1 interrupt
+// the item's paragraph); numbers in code in the item stay as written.
+TEST(MultiMarkdownBlockRules, NumberedSubListsNestWhateverTheirFirstNumber)
+{
+    checkConversions({
+        {.text = "1. first\n2. second\n\t3. nested a\n\t4. nested b\n",
+         .expected = {"<ol>\n<li>first</li>\n<li>second\n<ol>\n<li>nested a</li>\n<li>nested b</li>\n</ol>\n</li>\n</ol>"},
+         .absent = {"start=", "3.", "4."}},
+        {.text = "- three\n    7. seven\n", .expected = {"<ul>\n<li>three\n<ol>\n<li>seven</li>\n</ol>\n</li>\n</ul>"}},
+        {.text = "3. three\n    7. seven\n4. four",
+         .expected = {"<ol>\n<li>three\n<ol>\n<li>seven</li>\n</ol>\n</li>\n<li>four</li>\n</ol>"}},
+        // Deeper down, and under text that goes on over several lines.
+        {.text = "- a\n    - b\n      more of b\n        12. c\n",
+         .expected = {"<li>b\nmore of b\n<ol>\n<li>c</li>\n</ol>\n</li>"}, .absent = {"12."}},
+        // In a quote, a definition and a note too.
+        {.text = "> 1. a\n> 2. b\n>     3. c\n>     4. d\n",
+         .expected = {"<blockquote>\n<ol>\n<li>a</li>\n<li>b\n<ol>\n<li>c</li>\n<li>d</li>\n</ol>\n</li>\n</ol>\n</blockquote>"}},
+        {.text = "> - a\n>\t3. c\n", .expected = {"<li>a\n<ol>\n<li>c</li>\n</ol>"}},
+        {.text = "Term\n:   - a\n        3. c\n", .expected = {"<dd>\n<ul>\n<li>a\n<ol>\n<li>c</li>\n</ol>"}},
+        {.text = "x[^n]\n\n[^n]: Note.\n\n    - a\n    \t3. c\n", .expected = {"<li>a\n<ol>\n<li>c</li>\n</ol>"}},
+        // Code in an item keeps its numbers.
+        {.text = "- ```\n  3. x\n  4. y\n  ```\n", .expected = {"<pre><code>3. x\n4. y\n</code></pre>"}},
+        {.text = "- a\n\n    ```\n    x\n    3. y\n    4. z\n    ```\n",
+         .expected = {"<pre><code>x\n3. y\n4. z\n</code></pre>"}},
+        {.text = "- a\n\n        3. code\n        4. code\n", .expected = {"<pre><code>3. code\n4. code\n</code></pre>"}},
+        {.text = "- a\n\n  <div>\n  text\n  3. raw\n  </div>\n", .expected = {"3. raw"}},
+        // Outside a list an indented number goes on with the paragraph.
+        {.text = "Text\n    3. more\n", .expected = {"<p>Text\n3. more</p>"}, .absent = {"<ol>"}},
+        {.text = "> Quoted\n>     3. more\n", .expected = {"<p>Quoted\n3. more</p>"}, .absent = {"<ol>"}},
+    });
+}
+
+// A fence indented by a tab in an item: its code keeps no space of the tab.
+TEST(MultiMarkdownBlockRules, FencedCodeIndentedByATabInAnItem)
+{
+    checkConversions({
+        {.text = "* foo\n\n\t```\n\t*foo*\n\t```\n", .expected = {"<pre><code>*foo*\n</code></pre>"}},
+        {.text = "> - foo\n>\n>\t```\n>\t*foo*\n>\t```\n", .expected = {"<pre><code>*foo*\n</code></pre>"}},
+        {.text = "- foo\n\n\t~~~ perl\n\tsay 1;\n\t  more\n\t~~~\n",
+         .expected = {"<pre><code class=\"perl\">say 1;\n  more\n</code></pre>"}},
+    });
+}
+
 TEST(MultiMarkdownTables, LongAndPathologicalTablesConvert)
 {
     // Completion and shape are checked here; time is the benchmark's.

@@ -300,6 +300,27 @@ TEST(MultiMarkdownFidelity, MathPassesThroughForARenderer)
     });
 }
 
+// A closing dollar pairs with the nearest dollar before it that may open:
+// a price earlier in the sentence stays text beside a formula.
+TEST(MultiMarkdownFidelity, APriceBesideAFormulaStaysText)
+{
+    checkConversions({
+        {"The kit costs $5 and gives $x^2$.\n",
+         {"<p>The kit costs $5 and gives <span class=\"math\">\\(x^2\\)</span>.</p>"}},
+        {"$5 or $x$.\n", {"<p>$5 or <span class=\"math\">\\(x\\)</span>.</p>"}},
+        {"Prices rose from $2.00 to $2.50. Then $\\Delta Q = -0.25$ and $E_d = -1$.\n",
+         {"<p>Prices rose from $2.00 to $2.50. Then <span class=\"math\">\\(\\Delta Q = -0.25\\)</span> and "
+          "<span class=\"math\">\\(E_d = -1\\)</span>.</p>"}},
+        {"Pay $$5 and $$x$$.\n", {"<p>Pay $$5 and <span class=\"math\">\\[x\\]</span>.</p>"}},
+        // An escaped dollar opens nothing.
+        {"A \\$5 fee and $y$.\n", {"A $5 fee and <span class=\"math\">\\(y\\)</span>."}},
+        // A dollar beside another neither opens nor closes single-dollar
+        // math.
+        {"$$E = mc^2 $$\n", {"<p>$$E = mc<sup>2</sup> $$</p>"}, {"math"}},
+        {"x$$a$$\n", {"<p>x$$a$$</p>"}, {"math"}},
+    });
+}
+
 TEST(MultiMarkdownFidelity, SuperscriptsAndSubscripts)
 {
     checkConversions({
