@@ -225,6 +225,13 @@ PlatformStatus DocumentBase::recoverFrom(const QString& recoveryPath, const QStr
 
 QStringList DocumentBase::leftoverRecoveryFiles() { return RecoveryFile::leftovers(); }
 
+void DocumentBase::removeAbandonedFiles()
+{
+    removeAbandonedBackups();
+    removeAbandonedTemporaries(versionsFolder());
+    removeAbandonedTemporaries(recoveryFolder());
+}
+
 PlatformStatus DocumentBase::replaceContents(const QByteArray& data, const QString& type, const QString& path)
 {
     if (auto status = readFromData(data, type, path); !status) return status;

@@ -208,6 +208,10 @@ public:
     // ended, oldest first; those of running processes (this one included)
     // are not listed.
     static QStringList leftoverRecoveryFiles();
+    // For the start of the application: removes what saves killed part way
+    // left in Lumora's own folders (backups, opened versions, recovery
+    // files), except what a running Lumora is writing now.
+    static void removeAbandonedFiles();
     // The recovery file holding this document's text, if any.
     QString recoveryFilePath() const { return m_recovery.path(); }
     // Where this document's recovery file is or will be written (a name of
