@@ -107,8 +107,11 @@ public:
 //   kept, every step checked) and refuse a file the user may not write.
 // - Before writing over its file, the document compares the file with what
 //   it last read or wrote (FileFingerprint, and the bytes when only the
-//   times changed); a file changed by another program is never silently
-//   overwritten (see ExternalChangeChoice).
+//   times changed), in the turn at the file (FileWriteTurn) that the write
+//   then takes place in; a file changed by another program (another Lumora
+//   whose save ended while this one waited included) is never silently
+//   overwritten (see ExternalChangeChoice). The wait for the turn never
+//   holds up the window (DocumentSaver::waitForTurn).
 // - While open, the file is watched (FileChangeWatcher): a change by
 //   another program reloads an unedited document quietly and asks at once
 //   about an edited one; a rename is followed; a deletion leaves the text

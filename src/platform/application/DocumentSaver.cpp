@@ -155,23 +155,22 @@ std::unique_ptr<FileWriteTurn> DocumentSaver::waitForTurn(const QString& path, P
     if (auto turn = FileWriteTurn::tryTake(path)) return turn;
     std::unique_ptr<FileWriteTurn> turn;
     int fault = 0;
+    bool over = false;
     QElapsedTimer elapsed;
     elapsed.start();
     // True once the wait is over, with the turn or without.
     const auto attempt = [&] {
-        if ((turn = FileWriteTurn::tryTake(path))) return true;
+        if ((turn = FileWriteTurn::tryTake(path))) return over = true;
         if (elapsed.elapsed() >= turnWaitMs) {
             fault = EBUSY;
-            return true;
+            return over = true;
         }
         const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
         fault = detail::injectedFileFault("waitForTurn");
-        return fault != 0;
+        return over = fault != 0;
     };
     QCoreApplication* application = QCoreApplication::instance();
-    if (!application || QThread::currentThread() != application->thread()) {
-        while (!attempt()) QThread::msleep(10);
-    } else {
+    if (application && QThread::currentThread() == application->thread()) {
         m_waiting = true;
         QEventLoop loop;
         QTimer poll;
@@ -182,6 +181,8 @@ std::unique_ptr<FileWriteTurn> DocumentSaver::waitForTurn(const QString& path, P
         loop.exec();
         m_waiting = false;
     }
+    // Off the application's thread, or with its event loop ended (quitting).
+    while (!over && !attempt()) QThread::msleep(10);
     if (turn) return turn;
     error = fault == EBUSY ? writeError(path, fileBusyError(path))
                            : writeError(path, PlatformError::Code::writeFailed, fileErrorReason(fault));

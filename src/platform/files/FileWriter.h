@@ -36,10 +36,14 @@ struct FileWriteOptions {
 //   change time, digests), the new bytes are written, synced and cut to
 //   length, and on any failure the old bytes are put back. A save killed in
 //   the middle is mended by cleanUpInterruptedWrite at the next open or save.
-// - One write of a file at a time, across processes: a write holds a lock
-//   for the file (in the backups folder) from start to end, and one that
-//   finds it held waits for the other to end (a while, then fails saying
-//   so), so that two Lumoras never mix their bytes or backups.
+// - One write of a file at a time, across processes: a write holds the
+//   turn at the file (FileWriteTurn: locks in the backups folder, one for
+//   the file itself, whatever name it is written by) from start to end, and
+//   one that finds it held waits for the other to end (a while, then fails
+//   saying so), so that two Lumoras never mix their bytes or backups. A
+//   write by the thread that holds the turn already goes on in it.
+// - A document the library has no date-added record for keeps the date it
+//   showed (its birth time), recorded on the file that replaces it.
 // - Temporary names stay within 255 bytes, so a long file name saves too.
 PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, const FileWriteOptions& options = {});
 
