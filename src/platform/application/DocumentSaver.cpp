@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <utility>
 
 namespace lumora {
 
@@ -171,7 +172,7 @@ std::unique_ptr<FileWriteTurn> DocumentSaver::waitForTurn(const QString& path, P
     };
     QCoreApplication* application = QCoreApplication::instance();
     if (application && QThread::currentThread() == application->thread()) {
-        m_waiting = true;
+        const bool waitingAlready = std::exchange(m_waiting, true);
         QEventLoop loop;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
@@ -179,7 +180,7 @@ std::unique_ptr<FileWriteTurn> DocumentSaver::waitForTurn(const QString& path, P
         });
         poll.start(10);
         loop.exec();
-        m_waiting = false;
+        m_waiting = waitingAlready;
     }
     // Off the application's thread, or with its event loop ended (quitting).
     while (!over && !attempt()) QThread::msleep(10);

@@ -1586,3 +1586,29 @@ TEST_F(DocumentBaseTest, TwoLumorasSavingALargeDocumentAtOnceLoseNothing)
     EXPECT_TRUE(onDisk == (iWasAsked ? mine : theirs)) << "the file holds the second save's text";
     EXPECT_TRUE(keptAside == (iWasAsked ? theirs : mine)) << "the first save's text is kept aside";
 }
+
+// Quitting with nobody to ask, while another Lumora's save of the file is
+// held: the document waits its turn, finds that Lumora's text, and keeps its
+// own in a recovery file instead of writing over it.
+TEST_F(DocumentBaseTest, QuittingAfterAnotherLumorasSaveNeverWritesOverIt)
+{
+    auto doc = open("the old text");
+    doc->edit(QStringLiteral(", and mine"));
+    writeFile(dir + "/theirs", "their text");
+    OtherSave other(path, "sync", dir + "/theirs");
+    ASSERT_EQ(other.said(), "holding");
+    setFileWriteFaultHook([&](const char* step) {
+        if (std::string_view(step) == "waitForTurn" && !other.released) {
+            other.release();
+            EXPECT_EQ(other.said(), "saved");
+        }
+        return 0;
+    });
+    QSignalSpy kept(doc.get(), &DocumentBase::keptInRecoveryFile);
+    EXPECT_TRUE(doc->closeForTermination(false));
+    setFileWriteFaultHook({});
+    EXPECT_TRUE(other.released);
+    EXPECT_EQ(readFile(path), QByteArray("their text"));
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(readFile(doc->recoveryFilePath()), QByteArray("the old text, and mine"));
+}
