@@ -722,6 +722,8 @@ TEST_F(FileWriterTest, TemporariesOfKilledWritesGoAtTheStart)
     ASSERT_EQ(going.said(), "holding");
     ASSERT_EQ(temporaries().size(), 3);
 
+    // The start: the killed writes' locks go with the backups' clean-up.
+    removeAbandonedBackups();
     removeAbandonedTemporaries(folder);
 
     EXPECT_EQ(temporaries().size(), 1) << "only the write going on keeps its temporary";
@@ -729,5 +731,6 @@ TEST_F(FileWriterTest, TemporariesOfKilledWritesGoAtTheStart)
     EXPECT_EQ(going.said(), "saved");
     EXPECT_EQ(contents(folder + "/going.md"), "going text");
     EXPECT_EQ(temporaries(), QStringList());
+    EXPECT_EQ(QDir(privateStateFolder("backups")).entryList(QDir::Files | QDir::Hidden), QStringList());
     QDir(folder).removeRecursively();
 }
