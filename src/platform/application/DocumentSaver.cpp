@@ -231,8 +231,12 @@ PlatformStatus DocumentSaver::writeFile(const QString& path, const QString& type
     // the file had changed since, the writer hears where its earlier
     // contents went.
     if (const InterruptedWrite interrupted = cleanUpInterruptedWrite(path);
-        interrupted.outcome == InterruptedWrite::Outcome::keptAside)
-        d.tellAboutInterruptedWrite(path, interrupted.keptAt);
+        interrupted.outcome == InterruptedWrite::Outcome::keptAside) {
+        // Said once the turn is let go: nobody waits on the writer's reading.
+        QMetaObject::invokeMethod(
+            &d, [&d, path, kept = interrupted.keptAt] { d.tellAboutInterruptedWrite(path, kept); },
+            Qt::QueuedConnection);
+    }
     if (auto status = writeFileSafely(path, *data); !status) return writeError(path, status.error());
     if (path == d.m_filePath && !d.isUntitled()) d.m_fileRecord.rememberFolder(path);
     d.m_fileRecord.take(FileFingerprint::of(path), contentDigest(*data));
