@@ -2,6 +2,7 @@
 
 #include "document/PreviewViewController.h"
 #include "platform/application/ActionDispatcher.h"
+#include "platform/application/DocumentBase.h"
 #include "platform/application/DocumentWindowBase.h"
 #include "platform/application/SingleInstance.h"
 #include "platform/foundation/Bundle.h"
@@ -150,8 +151,9 @@ int runApplication(QApplication& app, int argc, char* argv[])
     dispatch::background([] { PreviewViewController::removeAbandonedPages(); });
     // What moves to the Trash cut short by a kill left there.
     dispatch::background([] { FileManager::cleanUpInterruptedTrashMoves(); });
-    // And what saves that a kill cut short left among the backups.
-    dispatch::background([] { removeAbandonedBackups(); });
+    // And what saves that a kill cut short left among the backups, opened
+    // versions and recovery files.
+    dispatch::background([] { DocumentBase::removeAbandonedFiles(); });
     QObject::connect(&instance, &SingleInstance::argumentsReceived, controller.get(),
                      [&controller](const QStringList& received, const QString& folder) {
                          controller->openHandedOverDocuments(SingleInstance::fileArguments(received, folder));

@@ -225,6 +225,13 @@ PlatformStatus DocumentBase::recoverFrom(const QString& recoveryPath, const QStr
 
 QStringList DocumentBase::leftoverRecoveryFiles() { return RecoveryFile::leftovers(); }
 
+void DocumentBase::removeAbandonedFiles()
+{
+    removeAbandonedBackups();
+    removeAbandonedTemporaries(versionsFolder());
+    removeAbandonedTemporaries(recoveryFolder());
+}
+
 PlatformStatus DocumentBase::replaceContents(const QByteArray& data, const QString& type, const QString& path)
 {
     if (auto status = readFromData(data, type, path); !status) return status;
@@ -450,10 +457,15 @@ bool DocumentBase::closeForTermination(bool mayAsk)
     if (mayAsk || m_closed || !isDocumentEdited()) return closeAsking(FailedSaveContext::terminating);
     // Nobody to ask: the file when it can be written as it is, else a
     // recovery file. The document stays for the program to exit.
-    if (!isUntitled() && !m_locked && !fileChangedOnDisk() && m_saver->writeFile(m_filePath, m_fileType)) {
-        m_undo.setClean();
-        m_recovery.remove();
-        return true;
+    if (!isUntitled() && !m_locked) {
+        // Looked at in the turn the write then takes place in.
+        PlatformError busy;
+        const auto turn = m_saver->waitForTurn(m_filePath, busy);
+        if (turn && !fileChangedOnDisk() && m_saver->writeFile(m_filePath, m_fileType)) {
+            m_undo.setClean();
+            m_recovery.remove();
+            return true;
+        }
     }
     return keepTextInRecoveryFile();
 }

@@ -107,8 +107,11 @@ public:
 //   kept, every step checked) and refuse a file the user may not write.
 // - Before writing over its file, the document compares the file with what
 //   it last read or wrote (FileFingerprint, and the bytes when only the
-//   times changed); a file changed by another program is never silently
-//   overwritten (see ExternalChangeChoice).
+//   times changed), in the turn at the file (FileWriteTurn) that the write
+//   then takes place in; a file changed by another program (another Lumora
+//   whose save ended while this one waited included) is never silently
+//   overwritten (see ExternalChangeChoice). The wait for the turn never
+//   holds up the window (DocumentSaver::waitForTurn).
 // - While open, the file is watched (FileChangeWatcher): a change by
 //   another program reloads an unedited document quietly and asks at once
 //   about an edited one; a rename is followed; a deletion leaves the text
@@ -208,6 +211,10 @@ public:
     // ended, oldest first; those of running processes (this one included)
     // are not listed.
     static QStringList leftoverRecoveryFiles();
+    // For the start of the application: removes what saves killed part way
+    // left in Lumora's own folders (backups, opened versions, recovery
+    // files), except what a running Lumora is writing now.
+    static void removeAbandonedFiles();
     // The recovery file holding this document's text, if any.
     QString recoveryFilePath() const { return m_recovery.path(); }
     // Where this document's recovery file is or will be written (a name of

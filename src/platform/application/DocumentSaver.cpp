@@ -6,9 +6,17 @@
 #include "platform/files/FileWriter.h"
 #include "platform/files/NativePath.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QThread>
+#include <QTimer>
+
+#include <cerrno>
+#include <utility>
 
 namespace lumora {
 
@@ -98,19 +106,35 @@ PlatformStatus DocumentSaver::autosave()
 PlatformStatus DocumentSaver::saveInPlace(InPlace mode)
 {
     DocumentBase& d = m_document;
+    if (m_waiting) return PlatformError::cancelled();
     if (auto problem = inPlaceProblem(mode)) return *problem;
-    PlatformError unreadable;
-    const FileRecord::DiskState disk = d.m_fileRecord.check(d.m_filePath, DocumentBase::maximumFileSize(), &unreadable);
-    // Its permissions changed: what it holds cannot be looked at, so it is
-    // neither copied aside nor written over.
-    if (disk == FileRecord::DiskState::unreadable) return unreadable;
-    if (disk == FileRecord::DiskState::changed) {
+    for (;;) {
+        // The file is looked at in the turn, and written in the same turn:
+        // another Lumora's save that ends while this one waits is seen.
+        PlatformError busy;
+        auto turn = waitForTurn(d.m_filePath, busy);
+        if (!turn) return busy;
+        if (auto problem = inPlaceProblem(mode)) return *problem;
+        PlatformError unreadable;
+        const FileRecord::DiskState disk =
+            d.m_fileRecord.check(d.m_filePath, DocumentBase::maximumFileSize(), &unreadable);
+        // Its permissions changed: what it holds cannot be looked at, so it is
+        // neither copied aside nor written over.
+        if (disk == FileRecord::DiskState::unreadable) return unreadable;
+        if (disk == FileRecord::DiskState::unchanged) {
+            if (auto status = writeFile(d.m_filePath, d.m_fileType, mode); !status) return status;
+            break;
+        }
+        // Nobody waits on the writer's answer.
+        turn.reset();
         switch (d.askAboutExternalChange()) {
         case ExternalChangeChoice::keepMine: {
             auto aside = copyTheirsAside();
             if (!aside) return aside.error();
             if (!aside->isEmpty()) emit d.versionSavedAside(*aside);
-            break;
+            // Looked at again in the turn: written over only while it is
+            // still the version copied aside.
+            continue;
         }
         case ExternalChangeChoice::reloadTheirs: {
             auto aside = writeMineAside();
@@ -120,12 +144,50 @@ PlatformStatus DocumentSaver::saveInPlace(InPlace mode)
         }
         }
     }
-    if (auto status = writeFile(d.m_filePath, d.m_fileType, mode); !status) return status;
     d.m_undo.setClean();
     d.m_recovery.remove();
     d.didSave();
     emit d.saved();
     return {};
+}
+
+std::unique_ptr<FileWriteTurn> DocumentSaver::waitForTurn(const QString& path, PlatformError& error)
+{
+    if (auto turn = FileWriteTurn::tryTake(path)) return turn;
+    std::unique_ptr<FileWriteTurn> turn;
+    int fault = 0;
+    bool over = false;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // True once the wait is over, with the turn or without.
+    const auto attempt = [&] {
+        if ((turn = FileWriteTurn::tryTake(path))) return over = true;
+        if (elapsed.elapsed() >= turnWaitMs) {
+            fault = EBUSY;
+            return over = true;
+        }
+        const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
+        fault = detail::injectedFileFault("waitForTurn");
+        return over = fault != 0;
+    };
+    QCoreApplication* application = QCoreApplication::instance();
+    if (application && QThread::currentThread() == application->thread()) {
+        const bool waitingAlready = std::exchange(m_waiting, true);
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (attempt()) loop.quit();
+        });
+        poll.start(10);
+        loop.exec();
+        m_waiting = waitingAlready;
+    }
+    // Off the application's thread, or with its event loop ended (quitting).
+    while (!over && !attempt()) QThread::msleep(10);
+    if (turn) return turn;
+    error = fault == EBUSY ? writeError(path, fileBusyError(path))
+                           : writeError(path, PlatformError::Code::writeFailed, fileErrorReason(fault));
+    return nullptr;
 }
 
 std::optional<PlatformError> DocumentSaver::inPlaceProblem(InPlace mode)
@@ -144,9 +206,15 @@ std::optional<PlatformError> DocumentSaver::inPlaceProblem(InPlace mode)
 PlatformStatus DocumentSaver::writeFile(const QString& path, const QString& type, InPlace mode)
 {
     DocumentBase& d = m_document;
+    if (m_waiting) return PlatformError::cancelled();
     if (path == d.m_filePath) {
         if (auto problem = inPlaceProblem(mode)) return *problem;
     }
+    // Held already when saving in place; from here to the end of the write
+    // no other Lumora writes the file.
+    PlatformError busy;
+    const auto turn = waitForTurn(path, busy);
+    if (!turn) return busy;
     // The rename would replace a file the user made read-only; refuse as the
     // file itself would.
     if (NativePath::exists(path) && !NativePath::isWritable(path))
@@ -163,8 +231,12 @@ PlatformStatus DocumentSaver::writeFile(const QString& path, const QString& type
     // the file had changed since, the writer hears where its earlier
     // contents went.
     if (const InterruptedWrite interrupted = cleanUpInterruptedWrite(path);
-        interrupted.outcome == InterruptedWrite::Outcome::keptAside)
-        d.tellAboutInterruptedWrite(path, interrupted.keptAt);
+        interrupted.outcome == InterruptedWrite::Outcome::keptAside) {
+        // Said once the turn is let go: nobody waits on the writer's reading.
+        QMetaObject::invokeMethod(
+            &d, [&d, path, kept = interrupted.keptAt] { d.tellAboutInterruptedWrite(path, kept); },
+            Qt::QueuedConnection);
+    }
     if (auto status = writeFileSafely(path, *data); !status) return writeError(path, status.error());
     if (path == d.m_filePath && !d.isUntitled()) d.m_fileRecord.rememberFolder(path);
     d.m_fileRecord.take(FileFingerprint::of(path), contentDigest(*data));
@@ -191,8 +263,13 @@ PlatformResult<QString> DocumentSaver::copyTheirsAside()
 {
     const QString& filePath = m_document.m_filePath;
     const QString aside = asidePath("document.aside.theirs", "changed elsewhere %1");
+    const FileFingerprint seen = FileFingerprint::of(filePath);
     auto theirs = readFileSafely(filePath);
-    if (theirs && writeFileSafely(aside, *theirs, {.createOnly = true})) return aside;
+    if (theirs && writeFileSafely(aside, *theirs, {.createOnly = true})) {
+        // Kept: this version may be written over now, and only this one.
+        m_document.m_fileRecord.take(seen, contentDigest(*theirs));
+        return aside;
+    }
     // Gone meanwhile: there is no other version to keep.
     if (!NativePath::exists(filePath)) return QString();
     return writeError(filePath, PlatformError::Code::writeFailed,

@@ -4,11 +4,13 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace lumora {
 
 class DocumentBase;
+class FileWriteTurn;
 enum class FailedSaveContext;
 
 // The road every write of a document's file takes: Save (asking where an
@@ -47,11 +49,26 @@ public:
     // on disk (and the question, when another program changed it).
     PlatformStatus saveInPlace(InPlace mode = InPlace::refuseDeleted);
     // Writes the document's bytes of that type to path, the last step of
-    // every save; writing to the document's own file checks its folder first.
+    // every save, in the turn at the file (waited for as waitForTurn does);
+    // writing to the document's own file checks its folder first.
     PlatformStatus writeFile(const QString& path, const QString& type, InPlace mode = InPlace::refuseDeleted);
     // Offers the way out of a failed save.
     FailedSaveOutcome resolveFailedSave(const PlatformError& error, FailedSaveContext context);
     PlatformError lockedError() const;
+
+    // How long a save waits for another Lumora's write of the same file.
+    static constexpr int turnWaitMs = 10000;
+    // The turn at the file at path (FileWriteTurn): at once when nobody
+    // else writes the file, else once the other write has ended. The wait
+    // never holds up the window: on the application's thread the events go
+    // on meanwhile (the window repaints, what the writer types goes into the
+    // text, and is in what is then written). None when the wait ran out
+    // (error says so).
+    std::unique_ptr<FileWriteTurn> waitForTurn(const QString& path, PlatformError& error);
+    // A save is waiting for its turn: another save meanwhile (an autosave,
+    // Save again) has nothing to add, as the waiting one writes the text as
+    // it is once its turn comes.
+    bool isWaitingForTurn() const { return m_waiting; }
 
 private:
     std::optional<PlatformError> inPlaceProblem(InPlace mode);
@@ -60,6 +77,7 @@ private:
     PlatformResult<QString> writeMineAside();
 
     DocumentBase& m_document;
+    bool m_waiting = false;
 };
 
 } // namespace lumora

@@ -1,6 +1,7 @@
 #include "platform/files/FileWriter.h"
 
 #include "platform/files/FileLock.h"
+#include "platform/files/FolderListing.h"
 #include "platform/files/NativePath.h"
 
 #include <QCryptographicHash>
@@ -12,10 +13,13 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -201,6 +205,25 @@ int copyAttributes(const QByteArray& source, int fd)
     return 0;
 }
 
+// A document the library has no date-added record for shows its birth time,
+// which a replacement would renew: the new file gets a record of the date
+// the old one showed, so that its date added stays. A disk without user
+// attributes keeps none (the birth time stands in, as before).
+void keepDateAdded(const QByteArray& source, const QString& fileName, int fd)
+{
+    if (!FolderListing::isDocumentName(fileName)) return;
+    char value[64];
+    if (::getxattr(source.constData(), FolderListing::dateAddedAttribute, value, sizeof value) > 0)
+        return; // copied with the other attributes
+    struct statx st {};
+    if (::statx(AT_FDCWD, source.constData(), AT_STATX_SYNC_AS_STAT, STATX_BTIME, &st) != 0
+        || !(st.stx_mask & STATX_BTIME) || st.stx_btime.tv_sec == 0)
+        return;
+    const qint64 born = qint64(st.stx_btime.tv_sec) * 1000 + st.stx_btime.tv_nsec / 1000000;
+    const QByteArray date = QDateTime::fromMSecsSinceEpoch(born, Qt::UTC).toString(Qt::ISODateWithMs).toLatin1();
+    (void)::fsetxattr(fd, FolderListing::dateAddedAttribute, date.constData(), size_t(date.size()), 0);
+}
+
 // Gives the new file the old one's owner, group and mode. EPERM: this
 // process may not keep them, and the file must be written in place.
 int copyOwnership(const struct stat& old, int fd)
@@ -270,6 +293,7 @@ Failure replace(const QByteArray& target, const QString& fileName, const struct 
             inPlace = true;
             return discard(error, "xattr");
         }
+        keepDateAdded(target, fileName, temp.fd);
     }
     if (const int error = writeAll(temp.fd, bytes, "write")) return discard(error, "write");
     if (const int error = syncDescriptor(temp.fd)) return discard(error, "sync");
@@ -360,23 +384,6 @@ struct BackupFiles {
     }
 };
 
-// One write or clean-up of a file at a time, across processes and threads:
-// the turn is a lock on ".<key>.lock" in the backups folder, beside what an
-// in-place write of the file keeps there, and it is held for the whole write,
-// so that nobody takes a write going on for one that was cut short. The lock
-// file goes when the turn ends; one that a killed process left is nobody's.
-struct Turn {
-    std::unique_ptr<FileLock> lock;
-    int error = 0; // EBUSY: another write kept it past the limit; or the test hook's errno
-
-    Turn() = default;
-    Turn(Turn&&) = default;
-    ~Turn()
-    {
-        if (lock) lock->removeFile(); // while still held: nobody locks a name about to go
-    }
-};
-
 // How long a write waits for another write of the same file to end, and how
 // long a clean-up waits before it passes over a write going on.
 constexpr int kWriteWaitMs = 10000;
@@ -387,19 +394,145 @@ QString turnLockPath(const QString& backupsFolder, const QString& key)
     return backupsFolder + QStringLiteral("/.") + key + QStringLiteral(".lock");
 }
 
+// The file itself, whatever its name: two hard links of one file, or a name
+// and a symbolic link to it, are one file and take one turn. A file not made
+// yet is its folder (by device and inode) and its name there.
+QString identityKey(const QByteArray& target)
+{
+    struct stat st {};
+    QByteArray identity;
+    if (::stat(target.constData(), &st) == 0) {
+        identity = "file:" + QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
+    } else {
+        const QFileInfo info(NativePath::decode(target));
+        const QByteArray folder = encoded(info.absolutePath());
+        if (::stat(folder.constData(), &st) == 0)
+            identity = "new:" + QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino))
+                       + '/' + encoded(info.fileName());
+        else
+            identity = "path:" + target;
+    }
+    return QString::fromLatin1(QCryptographicHash::hash(identity, QCryptographicHash::Sha1).toHex());
+}
+
+// The turns this process holds, by lock path, and the thread holding each:
+// a write made by the holder of a turn (a document that took it to look at
+// its file and then write it) goes on in that turn instead of waiting for
+// itself. Another thread of this process waits like another process.
+struct HeldTurns {
+    QMutex mutex;
+    QHash<QString, std::pair<Qt::HANDLE, int>> held;
+};
+
+HeldTurns& heldTurns()
+{
+    static HeldTurns turns;
+    return turns;
+}
+
+} // namespace
+
+// One write or clean-up of a file at a time, across processes and threads.
+// The turn is two locks in the backups folder, held for the whole write so
+// that nobody takes a write going on for one that was cut short: first the
+// file's own (by device and inode, so that every name of the file shares
+// it), then its path's (".<key>.lock", beside what an in-place write of that
+// path keeps there). Lock files go when the turn ends; one that a killed
+// process left is nobody's.
+struct FileWriteTurn::State {
+    std::vector<std::unique_ptr<FileLock>> locks; // taken by this turn
+    std::vector<QString> borrowed;                // held already by this thread
+};
+
+FileWriteTurn::FileWriteTurn() : m_state(std::make_unique<State>()) {}
+
+FileWriteTurn::~FileWriteTurn()
+{
+    HeldTurns& turns = heldTurns();
+    const QMutexLocker locker(&turns.mutex);
+    for (const QString& path : m_state->borrowed)
+        if (auto it = turns.held.find(path); it != turns.held.end()) --it->second;
+    // The path's lock first: the reverse of taking.
+    for (auto it = m_state->locks.rbegin(); it != m_state->locks.rend(); ++it) {
+        turns.held.remove((*it)->path());
+        (*it)->removeFile(); // while still held: nobody locks a name about to go
+        it->reset();
+    }
+}
+
+std::unique_ptr<FileWriteTurn> FileWriteTurn::tryTake(const QString& path)
+{
+    const detail::FaultPathScope scope(QFileInfo(path).absoluteFilePath());
+    const QByteArray target = encoded(resolvedTarget(path));
+    const QString backups = privateStateFolder(QStringLiteral("backups"));
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const QString identity = identityKey(target);
+        auto turn = std::unique_ptr<FileWriteTurn>(new FileWriteTurn());
+        bool busy = false;
+        for (const QString& lockPath : {turnLockPath(backups, identity), turnLockPath(backups, backupKey(target))}) {
+            {
+                HeldTurns& turns = heldTurns();
+                const QMutexLocker locker(&turns.mutex);
+                if (auto it = turns.held.find(lockPath); it != turns.held.end()) {
+                    if (it->first != QThread::currentThreadId()) {
+                        busy = true;
+                        break;
+                    }
+                    ++it->second;
+                    turn->m_state->borrowed.push_back(lockPath);
+                    continue;
+                }
+            }
+            auto lock = FileLock::tryAcquire(lockPath);
+            // Not held, yet not had: let go just now, or no lock file can be
+            // made there at all (a state folder that takes no files), and
+            // then the write goes on as it would without one.
+            if (!lock && !FileLock::isHeld(lockPath)) lock = FileLock::tryAcquire(lockPath);
+            if (!lock) {
+                if (FileLock::isHeld(lockPath)) {
+                    busy = true;
+                    break;
+                }
+                continue;
+            }
+            HeldTurns& turns = heldTurns();
+            const QMutexLocker locker(&turns.mutex);
+            turns.held.insert(lockPath, {QThread::currentThreadId(), 1});
+            turn->m_state->locks.push_back(std::move(lock));
+        }
+        if (busy) return nullptr;
+        // Replaced (or made) while the turn was taken: the turn of the file
+        // that is there now.
+        if (identityKey(target) == identity) return turn;
+    }
+    return nullptr;
+}
+
+PlatformError fileBusyError(const QString& path)
+{
+    return PlatformError(PlatformError::Code::writeFailed,
+                         platformText("file.error.write", "The file “%1” couldn't be written.")
+                             .arg(NativePath::shownNameOf(path)),
+                         platformText("file.error.busy", "Another Lumora is writing this file at this moment. Try "
+                                                         "again once it has finished."),
+                         path);
+}
+
+namespace {
+
+struct Turn {
+    std::unique_ptr<FileWriteTurn> held;
+    int error = 0; // EBUSY: another write kept it past the limit; or the test hook's errno
+};
+
 Turn takeTurn(const QByteArray& target, int limitMs)
 {
     Turn turn;
-    const QString path = turnLockPath(privateStateFolder(QStringLiteral("backups")), backupKey(target));
+    const QString path = NativePath::decode(target);
     QElapsedTimer timer;
     timer.start();
     for (;;) {
-        if ((turn.lock = FileLock::tryAcquire(path))) return turn;
-        // Not held, yet not had: let go just now, or no lock file can be
-        // made there at all (a state folder that takes no files), and then
-        // the write goes on as it would without one.
-        if (!FileLock::isHeld(path) && ((turn.lock = FileLock::tryAcquire(path)) || !FileLock::isHeld(path)))
-            return turn;
+        if ((turn.held = FileWriteTurn::tryTake(path))) return turn;
         if (timer.elapsed() >= limitMs) {
             turn.error = EBUSY;
             return turn;
@@ -631,6 +764,28 @@ InterruptedWrite cleanUpInterruptedWrite(const QString& path)
 
 namespace {
 
+// Removes the temporaries in folder whose names start with one of the
+// prefixes (each followed by six characters), made by this user.
+void removeTemporaries(const QByteArray& folder, const std::vector<QByteArray>& prefixes)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir) return;
+    const uid_t me = ::geteuid();
+    while (const dirent* entry = ::readdir(dir)) {
+        const size_t length = std::strlen(entry->d_name);
+        const bool ours = std::any_of(prefixes.begin(), prefixes.end(), [&](const QByteArray& prefix) {
+            return length == size_t(prefix.size()) + 6
+                   && std::strncmp(entry->d_name, prefix.constData(), size_t(prefix.size())) == 0;
+        });
+        if (!ours) continue;
+        const QByteArray leftover = folder + '/' + entry->d_name;
+        struct stat st {};
+        if (::lstat(leftover.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == me)
+            ::unlink(leftover.constData());
+    }
+    ::closedir(dir);
+}
+
 // The clean-up of the file at targetPath (links resolved), by whoever has
 // the turn at it.
 InterruptedWrite cleanUpInTurn(const QString& targetPath)
@@ -639,22 +794,16 @@ InterruptedWrite cleanUpInTurn(const QString& targetPath)
     const QByteArray folder = encoded(info.absolutePath());
     const QByteArray prefix = temporaryPrefix(info.fileName());
 
-    if (DIR* dir = ::opendir(folder.constData())) {
-        const uid_t me = ::geteuid();
-        while (const dirent* entry = ::readdir(dir)) {
-            const size_t length = std::strlen(entry->d_name);
-            if (length != size_t(prefix.size()) + 6 || std::strncmp(entry->d_name, prefix.constData(), prefix.size()) != 0)
-                continue;
-            const QByteArray leftover = folder + '/' + entry->d_name;
-            struct stat st {};
-            if (::lstat(leftover.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == me)
-                ::unlink(leftover.constData());
-        }
-        ::closedir(dir);
-    }
+    removeTemporaries(folder, {prefix});
 
     const QByteArray target = encoded(targetPath);
     const BackupFiles backup(target);
+    // The copies aside of a write of this file, cut short while they were
+    // written: nobody else writes them (the turn is ours).
+    removeTemporaries(encoded(backup.folder),
+                      {temporaryPrefix(QFileInfo(backup.oldBytes).fileName()),
+                       temporaryPrefix(QFileInfo(backup.newBytes).fileName()),
+                       temporaryPrefix(QFileInfo(backup.note).fileName())});
     if (!QFileInfo::exists(backup.oldBytes)) {
         if (QFileInfo::exists(backup.note) || QFileInfo::exists(backup.newBytes)) backup.remove();
         return {};
@@ -685,6 +834,22 @@ InterruptedWrite cleanUpInTurn(const QString& targetPath)
     int error = 0;
     const QJsonObject note = QJsonDocument::fromJson(readAll(encoded(backup.note), error)).object();
     if (error) return {InterruptedWrite::Outcome::pending, {}};
+    // The killed write's turn at the file as it was then: its lock file is
+    // nobody's now, and nobody takes that turn again once the file was
+    // replaced or removed.
+    if (note.contains(QStringLiteral("device")) && note.contains(QStringLiteral("inode"))) {
+        const QByteArray identity = "file:" + note.value(QStringLiteral("device")).toString().toLatin1() + ':'
+                                    + note.value(QStringLiteral("inode")).toString().toLatin1();
+        const QString stale = turnLockPath(
+            backup.folder, QString::fromLatin1(QCryptographicHash::hash(identity, QCryptographicHash::Sha1).toHex()));
+        bool ours = false;
+        {
+            const QMutexLocker locker(&heldTurns().mutex);
+            ours = heldTurns().held.contains(stale);
+        }
+        if (!ours && QFileInfo::exists(stale))
+            if (auto lock = FileLock::tryAcquire(stale)) lock->removeFile();
+    }
     const QString newSha = note.value(QStringLiteral("newSha256")).toString();
     const QString oldSha = note.value(QStringLiteral("oldSha256")).toString();
     if (newSha.isEmpty() || oldSha.isEmpty()) return keepAside(); // a note that says too little proves nothing
@@ -752,6 +917,41 @@ void removeAbandonedBackups()
         lock->removeFile();
     }
     syncFolder(encoded(folder));
+}
+
+void removeAbandonedTemporaries(const QString& folder)
+{
+    static const QRegularExpression temporary(QStringLiteral("^\\.(.+)\\.lumora-[A-Za-z0-9]{6}$"));
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QSet<QString> done;
+    bool removed = false;
+    for (const QString& name : names) {
+        const QRegularExpressionMatch match = temporary.match(name);
+        if (!match.hasMatch() || done.contains(match.captured(1))) continue;
+        done.insert(match.captured(1));
+        const QByteArray prefix = "." + encoded(match.captured(1)) + ".lumora-";
+        // The files its temporaries may be for: the name itself, and names
+        // shortened into it (a long name's temporaries carry the start of it).
+        QStringList targets{match.captured(1)};
+        for (const QString& other : names)
+            if (other != match.captured(1) && !other.contains(QStringLiteral(".lumora-"))
+                && temporaryPrefix(other) == prefix)
+                targets << other;
+        std::vector<std::unique_ptr<FileWriteTurn>> turns;
+        bool held = false;
+        for (const QString& target : targets) {
+            auto turn = FileWriteTurn::tryTake(folder + QLatin1Char('/') + target);
+            if (!turn) {
+                held = true; // a write going on now
+                break;
+            }
+            turns.push_back(std::move(turn));
+        }
+        if (held) continue;
+        removeTemporaries(encoded(folder), {prefix});
+        removed = true;
+    }
+    if (removed) syncFolder(encoded(folder));
 }
 
 QString labelledFileName(const QString& fileName, const QString& label)

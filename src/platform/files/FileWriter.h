@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace lumora {
 
@@ -35,12 +36,43 @@ struct FileWriteOptions {
 //   change time, digests), the new bytes are written, synced and cut to
 //   length, and on any failure the old bytes are put back. A save killed in
 //   the middle is mended by cleanUpInterruptedWrite at the next open or save.
-// - One write of a file at a time, across processes: a write holds a lock
-//   for the file (in the backups folder) from start to end, and one that
-//   finds it held waits for the other to end (a while, then fails saying
-//   so), so that two Lumoras never mix their bytes or backups.
+// - One write of a file at a time, across processes: a write holds the
+//   turn at the file (FileWriteTurn: locks in the backups folder, one for
+//   the file itself, whatever name it is written by) from start to end, and
+//   one that finds it held waits for the other to end (a while, then fails
+//   saying so), so that two Lumoras never mix their bytes or backups. A
+//   write by the thread that holds the turn already goes on in it.
+// - A document the library has no date-added record for keeps the date it
+//   showed (its birth time), recorded on the file that replaces it.
 // - Temporary names stay within 255 bytes, so a long file name saves too.
 PlatformStatus writeFileSafely(const QString& path, const QByteArray& bytes, const FileWriteOptions& options = {});
+
+// The turn at one file: while it lives, no other write or clean-up of the
+// file, in this process or another Lumora, runs (they wait, or pass over
+// it). Every name of the file shares it (hard links, symbolic links); a
+// file not made yet is known by its folder and its name. A holder looks at
+// the file and then writes it in one turn, so that nothing changes in
+// between: writeFileSafely and cleanUpInterruptedWrite of the file on the
+// thread holding the turn go on in it instead of waiting.
+class FileWriteTurn {
+public:
+    ~FileWriteTurn();
+    FileWriteTurn(const FileWriteTurn&) = delete;
+    FileWriteTurn& operator=(const FileWriteTurn&) = delete;
+
+    // The turn at the file at path, taken without waiting; none while
+    // another write of it goes on (in another process, or on another thread
+    // of this one).
+    static std::unique_ptr<FileWriteTurn> tryTake(const QString& path);
+
+private:
+    FileWriteTurn();
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// The failure of a write that waited too long for its turn.
+PlatformError fileBusyError(const QString& path);
 
 // Sets one extended attribute of the item at path (a file or a folder;
 // through a symbolic link), then syncs the item: a failure of either is
@@ -84,6 +116,12 @@ InterruptedWrite cleanUpInterruptedWrite(const QString& path);
 // do the backups of a file that may be half written (they mend it when it is
 // next opened or saved) and the earlier versions kept aside.
 void removeAbandonedBackups();
+
+// For the start of the application: removes the temporaries that writes
+// killed before their rename left in folder (a private folder of Lumora's
+// own: opened versions, recovery files), except those of a write going on
+// now (its turn is held).
+void removeAbandonedTemporaries(const QString& folder);
 
 // "<name> (<label>).<extension>" for a copy beside fileName ("Notes
 // (changed elsewhere 2024-05-01 10.00.00).md"), with the name shortened

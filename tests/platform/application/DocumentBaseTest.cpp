@@ -12,12 +12,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QThreadPool>
 
 #include <csignal>
@@ -1359,4 +1361,254 @@ TEST_F(DocumentBaseTest, AFileThatCanNoLongerBeReadIsSaidSoAndLeftAlone)
     ::chmod(QFile::encodeName(folder.path() + "/Notes.md").constData(), 0644);
     EXPECT_EQ(readFile(folder.path() + "/Notes.md"), QByteArray("text"));
     EXPECT_EQ(QDir(folder.path()).entryList({QStringLiteral("Notes (*")}, QDir::Files), QStringList());
+}
+
+namespace {
+
+// Another Lumora's save of a file, held at a step of its write (a slow disk)
+// until it is told to go on; it says "holding", then "saved" or "failed".
+struct OtherSave {
+    QProcess process;
+    bool released = false;
+
+    OtherSave(const QString& target, const char* step, const QString& bytesFile)
+    {
+        EXPECT_TRUE(test::startChild(process, "write-held-at", {target, step, bytesFile},
+                                     test::childEnvironmentWithOwnRuntime()));
+    }
+    ~OtherSave()
+    {
+        release();
+        if (!process.waitForFinished(test::patience)) process.kill();
+    }
+    QByteArray said() { return test::readLineFrom(process); }
+    void release()
+    {
+        if (released) return;
+        released = true;
+        process.write("go\n");
+        process.waitForBytesWritten();
+    }
+};
+
+// Counts the paints of a widget.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+// Another Lumora saves the file while this one saves it too: its write is
+// held at the flush or the cut to length (a slow disk), under this file's
+// name or under a second name of it. This save waits its turn, then finds
+// the other's text on disk: it asks, keeps that text aside, and writes its
+// own; nothing is lost, and nobody says "saved" for a text that is not on
+// disk.
+TEST_F(DocumentBaseTest, ASaveThatWaitedForAnotherLumoraAsksBeforeWritingOverIt)
+{
+    struct Case {
+        const char* what;
+        const char* heldAt;
+        bool underTwin;
+    };
+    for (const Case& c : {Case{"held at the flush", "sync", false}, Case{"held at the cut", "truncate", false},
+                          Case{"held at the cut, under a second name", "truncate", true}}) {
+        SCOPED_TRACE(c.what);
+        useFolder(c.what);
+        prompter.asked.clear();
+        QByteArray old;
+        for (int i = 0; old.size() < 256 * 1024; ++i) old += "Line " + QByteArray::number(i) + " as it was.\n";
+        auto doc = open(old);
+        const QString twin = dir + "/Twin.md";
+        if (std::string_view(c.heldAt) == "truncate")
+            ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(twin).constData()), 0);
+        doc->edit(QStringLiteral("My last words."));
+        const QByteArray theirs = "Their shorter text.\n";
+        writeFile(dir + "/theirs", theirs);
+
+        OtherSave other(c.underTwin ? twin : path, c.heldAt, dir + "/theirs");
+        ASSERT_EQ(other.said(), "holding");
+        setFileWriteFaultHook([&](const char* step) {
+            if (std::string_view(step) == "waitForTurn" && !other.released) {
+                other.release();
+                EXPECT_EQ(other.said(), "saved");
+            }
+            return 0;
+        });
+        const PlatformStatus status = doc->save();
+        setFileWriteFaultHook({});
+        ASSERT_TRUE(status.ok()) << status.error().message().toStdString();
+        EXPECT_TRUE(other.released) << "this save did not wait for the other";
+        EXPECT_EQ(prompter.asked, QStringList{"external"});
+        EXPECT_FALSE(doc->isDocumentEdited());
+        EXPECT_EQ(readFile(path), doc->text.toUtf8());
+        const QStringList aside = QDir(dir).entryList({QStringLiteral("Notes (changed elsewhere *).md")});
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_EQ(readFile(dir + "/" + aside.first()), theirs);
+    }
+}
+
+// The wait for another Lumora's save never holds up the window: it
+// repaints, and what the writer types meanwhile goes into the text. Then the
+// save goes on (and asks, as the other changed the file), or its time is up
+// and it fails saying why, with the typed text kept; it never writes later
+// of its own accord, and the next save asks.
+TEST_F(DocumentBaseTest, WaitingForAnotherLumorasSaveNeverHoldsUpTheWindow)
+{
+    for (const bool timesOut : {false, true}) {
+        SCOPED_TRACE(timesOut ? "the time is up" : "the turn comes");
+        useFolder(timesOut ? "times out" : "goes on");
+        prompter.asked.clear();
+        prompter.errors.clear();
+        auto doc = open("the old text");
+        doc->edit(QStringLiteral(", and mine"));
+        QLineEdit window;
+        window.setText(doc->text);
+        QObject::connect(&window, &QLineEdit::textEdited, [&](const QString& now) {
+            if (now.startsWith(doc->text)) doc->edit(now.mid(doc->text.size()));
+        });
+        PaintCounter counter;
+        window.installEventFilter(&counter);
+        window.show();
+        writeFile(dir + "/theirs", "their text");
+        OtherSave other(path, "sync", dir + "/theirs");
+        ASSERT_EQ(other.said(), "holding");
+
+        bool saving = false;
+        bool typedWhileSaving = false;
+        int paintsBefore = 0;
+        QTimer::singleShot(0, &window, [&] {
+            typedWhileSaving = saving;
+            paintsBefore = counter.paints;
+            QTest::keyClicks(&window, QStringLiteral(" typed"));
+            window.update();
+        });
+        setFileWriteFaultHook([&](const char* step) {
+            if (std::string_view(step) != "waitForTurn" || !doc->text.endsWith(QStringLiteral(" typed"))
+                || counter.paints <= paintsBefore)
+                return 0;
+            if (timesOut) return EBUSY; // as when the time is up
+            other.release();
+            return 0;
+        });
+        saving = true;
+        const PlatformStatus status = doc->save();
+        saving = false;
+        setFileWriteFaultHook({});
+        EXPECT_TRUE(typedWhileSaving) << "nothing happened in the window while the save waited";
+        EXPECT_EQ(doc->text, QStringLiteral("the old text, and mine typed"));
+        EXPECT_EQ(window.text(), doc->text);
+        if (!timesOut) {
+            ASSERT_TRUE(status.ok()) << status.error().message().toStdString();
+            EXPECT_EQ(other.said(), "saved");
+            EXPECT_EQ(prompter.asked, QStringList{"external"});
+            EXPECT_EQ(readFile(path), QByteArray("the old text, and mine typed"));
+            EXPECT_FALSE(doc->isDocumentEdited());
+            EXPECT_EQ(asideFiles(QStringLiteral("changed elsewhere")), 1);
+            continue;
+        }
+        ASSERT_FALSE(status.ok()) << "said saved while another Lumora held the file";
+        EXPECT_TRUE(status.error().recoverySuggestion.contains(QStringLiteral("Another Lumora")))
+            << status.error().message().toStdString();
+        EXPECT_TRUE(doc->isDocumentEdited());
+        other.release();
+        EXPECT_EQ(other.said(), "saved");
+        EXPECT_EQ(readFile(path), QByteArray("their text"));
+        EXPECT_TRUE(prompter.asked.isEmpty());
+        ASSERT_TRUE(doc->save().ok());
+        EXPECT_EQ(prompter.asked, QStringList{"external"});
+        EXPECT_EQ(readFile(path), QByteArray("the old text, and mine typed"));
+        EXPECT_EQ(asideFiles(QStringLiteral("changed elsewhere")), 1);
+    }
+}
+
+namespace {
+
+// A second Lumora with the document open: it reads the file, puts its own
+// text in, says "ready", saves when told to, and says whether it was asked
+// about a change by another program ("asked", keeping its own text), then
+// "saved" or "failed".
+const test::ChildRole documentSaver("document-saver", [](const QStringList& arguments) {
+    ScriptedPrompter prompter;
+    DocumentBase::setPrompter(&prompter);
+    TextDocument doc;
+    if (!doc.readFromFile(arguments.value(0), QStringLiteral("text/plain"))) return 2;
+    doc.edit(arguments.value(1));
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char line[16];
+    if (!std::fgets(line, sizeof line, stdin)) return 3;
+    const PlatformStatus status = doc.save();
+    std::printf("%s\n%s\n", prompter.asked.contains(QStringLiteral("external")) ? "asked" : "not asked",
+                status ? "saved" : "failed");
+    std::fflush(stdout);
+    DocumentBase::setPrompter(nullptr);
+    return 0;
+});
+
+} // namespace
+
+// Two Lumoras with one large document open save it at almost the same time,
+// with nothing held: whichever writes second finds the other's text, asks,
+// and keeps it aside. Both texts are kept, whatever the order.
+TEST_F(DocumentBaseTest, TwoLumorasSavingALargeDocumentAtOnceLoseNothing)
+{
+    QByteArray old;
+    for (int i = 0; old.size() < 24 * 1024 * 1024; ++i)
+        old += "Line " + QByteArray::number(i) + " of a long text that both windows show.\n";
+    auto doc = open(old);
+    QProcess other;
+    ASSERT_TRUE(test::startChild(other, "document-saver", {path, QStringLiteral("Their last words.")},
+                                 test::childEnvironmentWithOwnRuntime()));
+    ASSERT_EQ(test::readLineFrom(other), "ready");
+    doc->edit(QStringLiteral("My last words."));
+    other.write("go\n");
+    other.waitForBytesWritten();
+    const PlatformStatus status = doc->save();
+    ASSERT_TRUE(status.ok()) << status.error().message().toStdString();
+    const QByteArray theyWereAsked = test::readLineFrom(other);
+    EXPECT_EQ(test::readLineFrom(other), "saved");
+    ASSERT_TRUE(other.waitForFinished(test::patience));
+
+    const bool iWasAsked = prompter.asked.contains(QStringLiteral("external"));
+    EXPECT_NE(iWasAsked, theyWereAsked == "asked") << "exactly the second save asks";
+    const QByteArray mine = old + "My last words.";
+    const QByteArray theirs = old + "Their last words.";
+    const QStringList aside = QDir(dir).entryList({QStringLiteral("Notes (changed elsewhere *).md")});
+    ASSERT_EQ(aside.size(), 1);
+    const QByteArray onDisk = readFile(path);
+    const QByteArray keptAside = readFile(dir + "/" + aside.first());
+    EXPECT_TRUE(onDisk == (iWasAsked ? mine : theirs)) << "the file holds the second save's text";
+    EXPECT_TRUE(keptAside == (iWasAsked ? theirs : mine)) << "the first save's text is kept aside";
+}
+
+// Quitting with nobody to ask, while another Lumora's save of the file is
+// held: the document waits its turn, finds that Lumora's text, and keeps its
+// own in a recovery file instead of writing over it.
+TEST_F(DocumentBaseTest, QuittingAfterAnotherLumorasSaveNeverWritesOverIt)
+{
+    auto doc = open("the old text");
+    doc->edit(QStringLiteral(", and mine"));
+    writeFile(dir + "/theirs", "their text");
+    OtherSave other(path, "sync", dir + "/theirs");
+    ASSERT_EQ(other.said(), "holding");
+    setFileWriteFaultHook([&](const char* step) {
+        if (std::string_view(step) == "waitForTurn" && !other.released) {
+            other.release();
+            EXPECT_EQ(other.said(), "saved");
+        }
+        return 0;
+    });
+    QSignalSpy kept(doc.get(), &DocumentBase::keptInRecoveryFile);
+    EXPECT_TRUE(doc->closeForTermination(false));
+    setFileWriteFaultHook({});
+    EXPECT_TRUE(other.released);
+    EXPECT_EQ(readFile(path), QByteArray("their text"));
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(readFile(doc->recoveryFilePath()), QByteArray("the old text, and mine"));
 }

@@ -1,11 +1,14 @@
 #include "platform/files/FileWriter.h"
+#include "platform/files/FolderListing.h"
 
 #include "support/TestEnvironment.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -608,4 +611,126 @@ TEST_F(FileWriterTest, LongNamesSave)
     ASSERT_TRUE(writeFileSafely(path(wide), "three"));
     EXPECT_EQ(contents(path(wide)), "three");
     EXPECT_EQ(othersIn(dir.path(), {name, wide}), QStringList());
+}
+
+// Two names of one file are one file: another Lumora saves it in place
+// under one name (its new text written, held before the file is cut to its
+// length), while this one saves it under the other. This save waits its
+// turn, then writes its text whole: no byte of the other's is left over.
+TEST_F(FileWriterTest, TwoNamesOfOneFileTakeOneTurn)
+{
+    QByteArray oldBytes;
+    for (int i = 0; oldBytes.size() < 64 * 1024; ++i) oldBytes += "Old line " + QByteArray::number(i) + ".\n";
+    put(path("a.md"), oldBytes);
+    ASSERT_EQ(::link(QFile::encodeName(path("a.md")).constData(), QFile::encodeName(path("b.md")).constData()), 0);
+    const QByteArray theirs = oldBytes.left(40 * 1024).replace("Old", "New");
+    put(path("theirs"), theirs);
+    const QByteArray mine = "the text saved under the second name\n";
+
+    HeldSave other(path("a.md"), "truncate", path("theirs"));
+    ASSERT_EQ(other.said(), "holding");
+    bool waited = false;
+    setFileWriteFaultHook([&](const char* step) {
+        if (std::strcmp(step, "waitForTurn") == 0 && !waited) {
+            waited = true;
+            other.release();
+            EXPECT_EQ(other.said(), "saved");
+        }
+        return 0;
+    });
+    ASSERT_TRUE(writeFileSafely(path("b.md"), mine));
+    setFileWriteFaultHook({});
+    EXPECT_TRUE(waited) << "the second name's save went on beside the first's";
+    EXPECT_EQ(contents(path("b.md")), mine);
+    EXPECT_EQ(contents(path("a.md")), mine);
+    EXPECT_FALSE(contents(path("a.md")).contains('\0'));
+    EXPECT_EQ(QDir(privateStateFolder("backups")).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// A document without the library's record of its date added shows its
+// birth time, which every save that replaces the file would renew: the save
+// records the date it had instead, so that it never moves.
+TEST_F(FileWriterTest, SavesKeepTheDateAddedOfAFileWithoutARecord)
+{
+    put(path(), "first");
+    const auto first = FolderListing::examine(path());
+    ASSERT_TRUE(first.has_value());
+    if (!first->added) GTEST_SKIP() << "this file system keeps no birth time";
+    ASSERT_FALSE(first->addedRecorded);
+    const auto inode = statOf(path()).st_ino;
+    for (const QByteArray& text : {QByteArray("second"), QByteArray("third"), QByteArray("fourth")}) {
+        // A later millisecond than the file's birth, so that a new birth shows.
+        while (QDateTime::currentMSecsSinceEpoch() <= *first->added + 1) QThread::yieldCurrentThread();
+        ASSERT_TRUE(writeFileSafely(path(), text));
+        const auto now = FolderListing::examine(path());
+        ASSERT_TRUE(now.has_value());
+        EXPECT_EQ(now->added, first->added) << text.toStdString();
+    }
+    EXPECT_NE(statOf(path()).st_ino, inode) << "the saves replaced the file";
+    // A recorded date is kept as it is.
+    ASSERT_TRUE(FolderListing::recordDateAdded(path(), 1'000'000));
+    ASSERT_TRUE(writeFileSafely(path(), "fifth"));
+    EXPECT_EQ(FolderListing::examine(path())->added, 1'000'000);
+}
+
+// What a save killed while it copied the old text aside left (the hidden
+// copy of the new text, cut short before its rename) goes when the file is
+// next written, also when that write holds the file while the start's
+// clean-up runs and passes over it.
+TEST_F(FileWriterTest, ACopyCutShortAtItsRenameGoesAtTheNextWrite)
+{
+    const QString backups = privateStateFolder("backups");
+    const auto hiddenCopies = [&] { return QDir(backups).entryList({".*.lumora-*"}, QDir::Files | QDir::Hidden); };
+    put(path(), "the old text");
+    ASSERT_EQ(::link(QFile::encodeName(path()).constData(), QFile::encodeName(path("twin.md")).constData()), 0);
+    {
+        QProcess child;
+        ASSERT_TRUE(test::startChild(child, "write-killed-at", {path(), "rename#2", "the new text", backups}));
+        ASSERT_TRUE(child.waitForFinished(test::patience));
+        ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the save was to be killed";
+    }
+    ASSERT_EQ(hiddenCopies().size(), 1);
+    QFile::remove(path("twin.md"));
+
+    put(path("next"), "the next text");
+    HeldSave next(path(), "sync", path("next"));
+    ASSERT_EQ(next.said(), "holding");
+    removeAbandonedBackups(); // the start, while the write holds the file
+    next.release();
+    EXPECT_EQ(next.said(), "saved");
+    EXPECT_EQ(contents(path()), "the next text");
+    EXPECT_EQ(hiddenCopies(), QStringList());
+    EXPECT_EQ(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// Temporaries that killed writes left in Lumora's own folders (opened
+// versions, recovery files) go at the start; those of a write going on now
+// stay.
+TEST_F(FileWriterTest, TemporariesOfKilledWritesGoAtTheStart)
+{
+    const QString folder = privateStateFolder("kept");
+    const auto temporaries = [&] { return QDir(folder).entryList({".*.lumora-*"}, QDir::Files | QDir::Hidden); };
+    for (const QString& name : {QString("killed.md"), QString(240, QChar(u'k')) + ".md"}) {
+        QProcess child;
+        ASSERT_TRUE(test::startChild(child, "write-killed-at", {folder + "/" + name, "rename", "killed text"}));
+        ASSERT_TRUE(child.waitForFinished(test::patience));
+        ASSERT_EQ(child.exitStatus(), QProcess::CrashExit) << "the write was to be killed";
+    }
+    put(folder + "/" + QString(240, QChar(u'k')) + ".md", "an earlier whole copy");
+    put(path("going"), "going text");
+    HeldSave going(folder + "/going.md", "sync", path("going"));
+    ASSERT_EQ(going.said(), "holding");
+    ASSERT_EQ(temporaries().size(), 3);
+
+    // The start: the killed writes' locks go with the backups' clean-up.
+    removeAbandonedBackups();
+    removeAbandonedTemporaries(folder);
+
+    EXPECT_EQ(temporaries().size(), 1) << "only the write going on keeps its temporary";
+    going.release();
+    EXPECT_EQ(going.said(), "saved");
+    EXPECT_EQ(contents(folder + "/going.md"), "going text");
+    EXPECT_EQ(temporaries(), QStringList());
+    EXPECT_EQ(QDir(privateStateFolder("backups")).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QDir(folder).removeRecursively();
 }
