@@ -1,6 +1,7 @@
 #include "document/EditGate.h"
 
 #include "document/EditorScrolling.h"
+#include "document/TextServices.h"
 #include "document/TextView.h"
 
 #include "markdown/Markdown.h"
@@ -230,12 +231,20 @@ void EditGate::processChange()
     m_view.updateTypingAttributes();
     if (settings().isTypewriterScrollingEnabled()) m_view.scrolling().keepInsertionLineInPlace();
 
-    // List continuation: its own undo step, through the whole road again.
+    // List continuation (and the closing of a fence): its own undo step,
+    // through the whole road again.
     if (markdown && m_continuesLists && m_affectedCharRange
         && !(undoManager() && (undoManager()->isUndoing() || undoManager()->isRedoing()))) {
         // Continuation reads the paragraph the edit ended.
         const qsizetype end = storage()->paragraphBounds(Range(m_affectedCharRange->location, 0)).end;
-        if (const auto edit = listContinuation(storage()->stringBefore(end), *m_affectedCharRange)) {
+        const QStringView text = storage()->stringBefore(end);
+        // A fence marker typed after the indentation Return carried into a
+        // fenced block closes the block, at the opening fence's indentation.
+        std::optional<MarkdownEdit> edit = listContinuation(text, *m_affectedCharRange);
+        if (!edit)
+            edit = fenceClosing(text, *m_affectedCharRange,
+                                [this]() -> const CodeFences& { return m_view.services().codeFences(); });
+        if (edit) {
             if (undoManager()) undoManager()->beginGroup();
             // Refused (no-editing mode ending a list): the caret stays put.
             if (replaceCharacters(edit->range, edit->replacement, EditOptions{})) m_view.setSelectedRange(edit->selection);

@@ -289,6 +289,37 @@ TEST_F(TextViewTest, MarkdownIsStyledAsTheWriterTypesAndOnlyWhenNeeded)
     view->setHooks({});
 }
 
+TEST_F(TextViewTest, AFenceTypedAfterCarriedIndentationClosesTheBlock)
+{
+    open(QString());
+    type(QStringLiteral("```python"));
+    key(Qt::Key_Return);
+    type(QStringLiteral("def walk(miles):"));
+    key(Qt::Key_Return);
+    type(QStringLiteral("    return miles * 2"));
+    key(Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("```python\ndef walk(miles):\n    return miles * 2\n    "));
+    type(QStringLiteral("```"));
+    const QString closed = QStringLiteral("```python\ndef walk(miles):\n    return miles * 2\n```");
+    EXPECT_EQ(text(), closed);
+    EXPECT_EQ(caret(), closed.size());
+    key(Qt::Key_Return);
+    type(QStringLiteral("A walk is good."));
+    EXPECT_TRUE(test::htmlOf(text()).contains(QStringLiteral("</code></pre>\n<p>A walk is good.</p>")))
+        << test::htmlOf(text()).toStdString();
+
+    // Undo takes the closing back as list continuation is taken back: the
+    // writer's own keys come back first.
+    key(Qt::Key_Z, Qt::ControlModifier);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), closed);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("```python\ndef walk(miles):\n    return miles * 2\n    ```"));
+    // Redoing does not close it a second time; typing the marker again does.
+    key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(text(), closed);
+}
+
 TEST_F(TextViewTest, ListContinuationIsItsOwnUndoStep)
 {
     open(QStringLiteral("- apple"));
