@@ -9,6 +9,7 @@
 #include "markdown/MarkdownStyling.h"
 #include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
+#include "markdown/ProgressiveRestyle.h"
 #include "platform/application/AudioPlayer.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/text/TextMirror.h"
@@ -33,6 +34,10 @@ bool splitsCharacter(const TextStorage& s, qsizetype index)
     const QChar at = s.characterAt(index);
     return (before.isHighSurrogate() && at.isLowSurrogate()) || (before == u'\r' && at == u'\n');
 }
+
+EditGate::EditGate(TextView& view) : m_view(view) {}
+
+EditGate::~EditGate() = default;
 
 TextStorage* EditGate::storage() const { return m_view.textStorage(); }
 
@@ -183,7 +188,10 @@ bool EditGate::replaceCharacters(const std::vector<Range>& ranges, const QString
         const QString& s = storage()->string();
         qsizetype n = r.length;
         if (r.end() > 0 && r.end() < s.size() && text::isNewline(s[r.end() - 1])) ++n;
-        restyledUntil = restyleParagraphs(*storage(), *settings().parsedStylesheet(), Range(r.location, n), true).end();
+        qsizetype followFrom = -1;
+        restyledUntil =
+            restyleParagraphs(*storage(), *settings().parsedStylesheet(), Range(r.location, n), true, &followFrom).end();
+        restyleLater(followFrom);
         ++m_restyleCount;
     }
 
@@ -206,8 +214,31 @@ void EditGate::restyleAfterChange()
     qsizetype n = m_affectedCharRange->length;
     const qsizetype e = a + n;
     if (e > 0 && e < storage()->length() && text::isNewline(storage()->characterAt(e - 1).unicode())) ++n;
-    restyleParagraphs(*storage(), *settings().parsedStylesheet(), Range(a, n), true);
+    qsizetype followFrom = -1;
+    restyleParagraphs(*storage(), *settings().parsedStylesheet(), Range(a, n), true, &followFrom);
+    restyleLater(followFrom);
     ++m_restyleCount;
+}
+
+void EditGate::dropBackgroundRestyle(bool gone)
+{
+    if (m_restyleLater && gone) m_restyleLater->forgetStorage();
+    m_restyleLater.reset();
+}
+
+// A fenced block opened or closed far up a long text: what follows it is
+// restyled in the background, from where the edit's own restyle stopped.
+void EditGate::restyleLater(qsizetype from)
+{
+    if (from < 0) return;
+    if (!m_restyleLater || m_restyleLater->isFinished()) {
+        m_restyleLater = std::make_unique<ProgressiveRestyle>(*storage(), settings().parsedStylesheet(), true);
+        m_restyleLater->finished = [this] {
+            if (settings().highlighting() != Settings::Highlighting::off) m_view.updateHighlighting();
+            m_view.updateTypingAttributes();
+        };
+    }
+    m_restyleLater->startFrom(from);
 }
 
 void EditGate::processChange()

@@ -1,5 +1,6 @@
 #include "document/TextView.h"
 
+#include "markdown/Markdown.h"
 #include "markdown/MarkdownStyling.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "multimarkdown_binding/MultiMarkdownSupport.h"
@@ -21,6 +22,7 @@
 #include <QTextFrame>
 
 #include "support/HostileFiles.h"
+#include "support/Patience.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
@@ -318,6 +320,32 @@ TEST_F(TextViewTest, AFenceTypedAfterCarriedIndentationClosesTheBlock)
     // Redoing does not close it a second time; typing the marker again does.
     key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(text(), closed);
+}
+
+TEST_F(TextViewTest, AFenceOpenedFarUpMakesCodeOfTheRestInTheBackground)
+{
+    QString long_ = QStringLiteral("``\n");
+    while (long_.size() < 300'000) long_ += QStringLiteral("A line of prose with *words*.\n");
+    open(long_);
+    const auto isCode = [&](qsizetype at) {
+        const auto m = Markdown::unboxed(storage->attribute(AttributeKey::FullLineMarkdown, at));
+        return m && m->isFenced();
+    };
+    view->setSelectedRange(Range(4, 0));
+    type(QStringLiteral("x"));
+    view->setSelectedRange(Range(2, 0));
+    const std::uint64_t before = storage->charactersMoved();
+    type(QStringLiteral("`"));
+    // Around the caret at once, without going through the whole text...
+    EXPECT_TRUE(isCode(10));
+    EXPECT_FALSE(isCode(storage->length() - 2));
+    EXPECT_LT(storage->charactersMoved() - before, 40u * 1000u);
+    // ...and the rest soon after.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return isCode(storage->length() - 2); }, test::patience));
+    // Undone, it is prose again throughout.
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_FALSE(isCode(10));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !isCode(storage->length() - 2); }, test::patience));
 }
 
 TEST_F(TextViewTest, ListContinuationIsItsOwnUndoStep)

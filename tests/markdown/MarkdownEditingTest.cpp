@@ -243,6 +243,10 @@ TEST(EditTouchesSyntax, PlainTypingInsideAWordNeedsNoRestyle)
         {u"ab", Range(1, 0), u"\\", false},     // the backslash is no syntax character
         {u"a\u00A0b", Range(2, 0), u"x", true}, // after a no-break space
         {u"ab", Range(0, 2), u"", false},
+        // Fence characters open and close code blocks.
+        {u"``", Range(2, 0), u"`", true},
+        {u"```", Range(3, 0), u"x", true},
+        {u"x~~~", Range(0, 1), u"", true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(editTouchesMarkdownSyntax(QString::fromUtf16(c.text), c.range, QString::fromUtf16(c.replacement)), c.expected)
