@@ -154,7 +154,7 @@ std::optional<Markdown::LineElement> lineElement(const TextStorage& storage, QSt
 // A restyle that changes whether a fenced block is open after it goes on
 // into the paragraphs after it, at most this far at once when the caller
 // can have the rest done later.
-constexpr qsizetype kFollowAtOnce = 32 * 1024;
+constexpr qsizetype kFollowAtOnce = 16 * 1024;
 
 } // namespace
 
