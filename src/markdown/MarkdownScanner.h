@@ -11,7 +11,9 @@
 // setext headings, fenced code, code spans, flanking rules or nesting. Both
 // are pure functions of the text and the range they are given, work on the
 // UTF-16 text directly and never look outside that range except for the one
-// character before an inline marker (a backslash escapes it).
+// character before an inline marker (a backslash escapes it). A line is
+// told to be a code fence by fenceLine(); which block a line belongs to
+// depends on the lines before it, which the styling (and CodeFences) follow.
 namespace lumora {
 
 // Which line element the paragraph at (location, length) is (normally with

@@ -416,6 +416,12 @@ TEST_F(TextServicesTest, SpellingUnderlinesProseOnlyAndNotTheWordBeingTyped)
     repaint();
     EXPECT_TRUE(painted(services().spelling().paintedMisspellings()).contains(QStringLiteral("writting")));
 
+    // A fence four columns in closes nothing: what follows is still code,
+    // up to the fence that does close the block.
+    open(QStringLiteral("```\nteh\n    ```\nA qiuck fox.\n```\nA wrod in a note."));
+    repaint();
+    EXPECT_EQ(painted(services().spelling().paintedMisspellings()), (QStringList{"wrod"}));
+
     option("continuousSpellCheckingEnabled", false);
     repaint();
     EXPECT_TRUE(services().spelling().paintedMisspellings().empty());
