@@ -209,13 +209,16 @@ bool EditGate::replaceCharacters(const std::vector<Range>& ranges, const QString
 // a heading: the lines of the edit, and the line after a typed line break.
 void EditGate::restyleAfterChange()
 {
+    m_restyleFollowed = false;
     if (!m_view.isMarkdownEnabled() || !m_affectedCharRange || !(m_resetMarkdown || m_resetOutline)) return;
     const qsizetype a = m_affectedCharRange->location;
     qsizetype n = m_affectedCharRange->length;
     const qsizetype e = a + n;
     if (e > 0 && e < storage()->length() && text::isNewline(storage()->characterAt(e - 1).unicode())) ++n;
     qsizetype followFrom = -1;
-    restyleParagraphs(*storage(), *settings().parsedStylesheet(), Range(a, n), true, &followFrom);
+    const Range own = paragraphsToRestyle(*storage(), Range(a, n));
+    const Range done = restyleParagraphs(*storage(), *settings().parsedStylesheet(), Range(a, n), true, &followFrom);
+    m_restyleFollowed = done.end() > own.end();
     restyleLater(followFrom);
     ++m_restyleCount;
 }
@@ -236,6 +239,7 @@ void EditGate::restyleLater(qsizetype from)
         m_restyleLater->finished = [this] {
             if (settings().highlighting() != Settings::Highlighting::off) m_view.updateHighlighting();
             m_view.updateTypingAttributes();
+            if (m_view.isOutlineVisible() && m_view.hooks().reloadOutline) m_view.hooks().reloadOutline();
         };
     }
     m_restyleLater->startFrom(from);
@@ -249,9 +253,13 @@ void EditGate::processChange()
 
     if (markdown && m_affectedCharRange && m_view.isOutlineVisible() && m_view.hooks().reloadOutline) {
         const auto before = std::exchange(m_headingsBefore, std::nullopt);
-        const auto after = headingsAround(*m_affectedCharRange);
-        // Edits away from any heading leave the outline alone.
-        if (!before || !after || !before->empty() || !after->empty()) {
+        if (m_restyleFollowed) {
+            // The restyle went on past the edit's lines (a fenced block
+            // opened or closed): headings after them may have come or gone.
+            m_view.hooks().reloadOutline();
+        } else if (const auto after = headingsAround(*m_affectedCharRange);
+                   !before || !after || !before->empty() || !after->empty()) {
+            // Edits away from any heading leave the outline alone.
             m_headingChange = headingChangeBetween(before, after);
             m_view.hooks().reloadOutline();
             m_headingChange = HeadingChange();

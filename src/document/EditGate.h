@@ -117,6 +117,8 @@ private:
     bool m_continuesLists = true;
     bool m_inGate = false;
     int m_restyleCount = 0;
+    // The edit's restyle went on into the paragraphs after its own.
+    bool m_restyleFollowed = false;
     // The restyle that follows a fenced block's change in the background.
     std::unique_ptr<ProgressiveRestyle> m_restyleLater;
 };

@@ -273,22 +273,28 @@ void applyMarkdown(TextStorage& storage, Range paragraph, const ParsedMarkdownSt
     storage.endEditing();
 }
 
-Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& parsed, Range range, bool markdown,
-                        qsizetype* followFrom)
+Range paragraphsToRestyle(const TextStorage& storage, Range range)
 {
-    if (followFrom) *followFrom = -1;
     text::ParagraphBounds bounds = storage.paragraphBounds(range);
     // A range that ends with a line break also touches the paragraph after it.
     if (range.length > 0 && bounds.end == range.end() && bounds.end < storage.length())
         bounds.end = storage.paragraphBounds(Range(bounds.end, 0)).end;
-    const Range paragraphs(bounds.start, bounds.end - bounds.start);
+    return Range(bounds.start, bounds.end - bounds.start);
+}
+
+Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& parsed, Range range, bool markdown,
+                        qsizetype* followFrom)
+{
+    if (followFrom) *followFrom = -1;
+    const Range paragraphs = paragraphsToRestyle(storage, range);
+    qsizetype end = paragraphs.end();
     storage.beginEditing();
     resetMarkdownAttributes(storage, parsed, paragraphs);
     if (markdown) {
         // What the paragraph after these was styled with.
-        std::optional<Markdown::OpenFence> styledWith = openFenceBefore(storage, bounds.end);
+        std::optional<Markdown::OpenFence> styledWith = openFenceBefore(storage, end);
         // Styling changes no characters: the view stays valid throughout.
-        text::enumerateSubstrings(storage.stringBefore(bounds.end), paragraphs, text::Unit::Paragraphs,
+        text::enumerateSubstrings(storage.stringBefore(end), paragraphs, text::Unit::Paragraphs,
                                   text::Direction::Forward,
                                   [&](Range, Range paragraph) {
                                       applyMarkdown(storage, paragraph, parsed);
@@ -296,22 +302,22 @@ Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& pa
                                   });
         // A fenced block opened, closed or changed here: the paragraphs
         // after follow until one ends as it was styled before.
-        const qsizetype limit = followFrom ? bounds.end + kFollowAtOnce : storage.length();
-        while (bounds.end < storage.length() && openFenceBefore(storage, bounds.end) != styledWith) {
-            if (bounds.end >= limit) {
-                *followFrom = bounds.end;
+        const qsizetype limit = followFrom ? end + kFollowAtOnce : storage.length();
+        while (end < storage.length() && openFenceBefore(storage, end) != styledWith) {
+            if (end >= limit) {
+                *followFrom = end;
                 break;
             }
-            const text::ParagraphBounds next = storage.paragraphBounds(Range(bounds.end, 0));
+            const text::ParagraphBounds next = storage.paragraphBounds(Range(end, 0));
             const Range paragraph(next.start, next.end - next.start);
             styledWith = openFenceBefore(storage, next.end);
             resetMarkdownAttributes(storage, parsed, paragraph);
             applyMarkdown(storage, paragraph, parsed);
-            bounds.end = next.end;
+            end = next.end;
         }
     }
     storage.endEditing();
-    return Range(bounds.start, bounds.end - bounds.start);
+    return Range(paragraphs.location, end - paragraphs.location);
 }
 
 bool editTouchesMarkdownSyntax(QStringView text, Range range, QStringView replacement)

@@ -33,6 +33,10 @@ class ParsedMarkdownStylesheet;
 Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& parsed, Range range,
                         bool markdown = true, qsizetype* followFrom = nullptr);
 
+// The paragraphs restyleParagraphs restyles for range before it follows a
+// fenced block into the text after them.
+Range paragraphsToRestyle(const TextStorage& storage, Range range);
+
 // The fenced code block open where the paragraph at location begins, as the
 // paragraph before it was styled; nothing at the start of the text.
 std::optional<Markdown::OpenFence> openFenceBefore(const TextStorage& storage, qsizetype location);

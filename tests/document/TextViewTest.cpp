@@ -2,6 +2,7 @@
 
 #include "markdown/Markdown.h"
 #include "markdown/MarkdownStyling.h"
+#include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "multimarkdown_binding/MultiMarkdownSupport.h"
 #include "platform/files/UserDefaults.h"
@@ -324,28 +325,41 @@ TEST_F(TextViewTest, AFenceTypedAfterCarriedIndentationClosesTheBlock)
 
 TEST_F(TextViewTest, AFenceOpenedFarUpMakesCodeOfTheRestInTheBackground)
 {
-    QString long_ = QStringLiteral("``\n");
+    QString long_ = QStringLiteral("``\n# Near\n");
     while (long_.size() < 300'000) long_ += QStringLiteral("A line of prose with *words*.\n");
-    open(long_);
+    open(long_ + QStringLiteral("# Far\n"));
     const auto isCode = [&](qsizetype at) {
         const auto m = Markdown::unboxed(storage->attribute(AttributeKey::FullLineMarkdown, at));
         return m && m->isFenced();
     };
-    view->setSelectedRange(Range(4, 0));
+    const auto headings = [&] { return outlinesIn(*storage, Range(0, storage->length())).size(); };
+    int reloads = 0;
+    TextView::Hooks hooks;
+    hooks.isOutlineVisible = [] { return true; };
+    hooks.reloadOutline = [&] { ++reloads; };
+    view->setHooks(hooks);
+    view->setSelectedRange(Range(text().indexOf(QStringLiteral("prose")), 0));
     type(QStringLiteral("x"));
     view->setSelectedRange(Range(2, 0));
     const std::uint64_t before = storage->charactersMoved();
+    reloads = 0;
     type(QStringLiteral("`"));
     // Around the caret at once, without going through the whole text...
     EXPECT_TRUE(isCode(10));
     EXPECT_FALSE(isCode(storage->length() - 2));
     EXPECT_LT(storage->charactersMoved() - before, 40u * 1000u);
-    // ...and the rest soon after.
+    EXPECT_EQ(reloads, 1) << "the heading near it is code now";
+    // ...and the rest soon after, the outline reloaded once more.
     EXPECT_TRUE(QTest::qWaitFor([&] { return isCode(storage->length() - 2); }, test::patience));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return reloads == 2; }, test::patience));
+    EXPECT_EQ(headings(), 0u);
     // Undone, it is prose again throughout.
     key(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_FALSE(isCode(10));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !isCode(storage->length() - 2); }, test::patience));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return reloads == 4; }, test::patience));
+    EXPECT_EQ(headings(), 2u);
+    view->setHooks({});
 }
 
 TEST_F(TextViewTest, ListContinuationIsItsOwnUndoStep)
