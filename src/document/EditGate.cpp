@@ -235,7 +235,12 @@ void EditGate::restyleLater(qsizetype from)
 {
     if (from < 0) return;
     if (!m_restyleLater || m_restyleLater->isFinished()) {
-        m_restyleLater = std::make_unique<ProgressiveRestyle>(*storage(), settings().parsedStylesheet(), true);
+        const auto parsed = settings().parsedStylesheet();
+        m_restyleLater = std::make_unique<ProgressiveRestyle>(*storage(), parsed, true);
+        // A new stylesheet, or Markdown switched off, restyles the whole text.
+        m_restyleLater->wanted = [this, parsed] {
+            return m_view.isMarkdownEnabled() && settings().parsedStylesheet() == parsed;
+        };
         m_restyleLater->finished = [this] {
             if (settings().highlighting() != Settings::Highlighting::off) m_view.updateHighlighting();
             m_view.updateTypingAttributes();

@@ -145,6 +145,10 @@ void ProgressiveRestyle::follow(const TextStorage::Change& change)
 // was restyled, not everything between two far places).
 bool ProgressiveRestyle::slice(const QDeadlineTimer& deadline)
 {
+    if (!m_waiting.empty() && wanted && !wanted()) {
+        m_waiting.clear();
+        m_ended = true; // not finished: given up
+    }
     if (m_waiting.empty()) {
         end();
         return false;

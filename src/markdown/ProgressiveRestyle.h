@@ -37,6 +37,9 @@ public:
     // Called once, when the last waiting paragraph was restyled (by a slice
     // or by finish()).
     std::function<void()> finished;
+    // Asked before each slice, when set: false ends the restyle where it is
+    // (another restyle of the whole text took its place), without finished.
+    std::function<bool()> wanted;
 
     // Restyles the paragraphs that ranges touch now, in one editing
     // bracket, and leaves the rest to the background.

@@ -223,3 +223,21 @@ TEST(ProgressiveRestyle, FencedBlocksEndAsAWholeRestyleHasThem)
         expectSameLooks(parts, whole);
     }
 }
+
+TEST(ProgressiveRestyle, EndsUnfinishedWhenNoLongerWanted)
+{
+    const QString text = markdownText(100);
+    const auto before = stylesheet(17, Color(0.1, 0.1, 0.1), 0.5);
+    const auto after = stylesheet(21, Color(0.8, 0.2, 0.1), 1.0);
+    TextStorage parts(text);
+    restyleParagraphs(parts, *before, Range(0, parts.length()));
+    const AttributeValue oldFont = parts.attribute(AttributeKey::Font, parts.length() - 2);
+    ProgressiveRestyle restyle(parts, after, true);
+    bool finished = false;
+    restyle.finished = [&] { finished = true; };
+    restyle.wanted = [] { return false; };
+    restyle.startFrom(10);
+    ASSERT_TRUE(settle(restyle));
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(parts.attribute(AttributeKey::Font, parts.length() - 2), oldFont);
+}
