@@ -252,6 +252,7 @@ void EditGate::restyleLater(qsizetype from)
 
 void EditGate::processChange()
 {
+    if (m_processDepth == 0) m_followUpShift = 0;
     ++m_processDepth;
     m_textHasChanged = false;
     const bool markdown = m_view.isMarkdownEnabled();
@@ -289,9 +290,13 @@ void EditGate::processChange()
             edit = fenceClosing(text, *m_affectedCharRange,
                                 [this]() -> const CodeFences& { return m_view.services().codeFences(); });
         if (edit) {
+            const Range edited = *m_affectedCharRange;
             if (undoManager()) undoManager()->beginGroup();
             // Refused (no-editing mode ending a list): the caret stays put.
-            if (replaceCharacters(edit->range, edit->replacement, EditOptions{})) m_view.setSelectedRange(edit->selection);
+            if (replaceCharacters(edit->range, edit->replacement, EditOptions{})) {
+                m_view.setSelectedRange(edit->selection);
+                if (edit->range.end() <= edited.location) m_followUpShift += edit->replacement.size() - edit->range.length;
+            }
             if (undoManager()) undoManager()->endGroup();
         }
     }

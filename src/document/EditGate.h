@@ -89,6 +89,9 @@ public:
     // The storage is being changed by the gate itself.
     bool isInGate() const { return m_inGate; }
     const HeadingChange& headingChange() const { return m_headingChange; }
+    // How far the text of the last change moved by the edits that followed
+    // it (a fence that closed its block took back indentation before it).
+    qsizetype followUpShift() const { return m_followUpShift; }
     int restyleCount() const { return m_restyleCount; }
 
 private:
@@ -119,6 +122,7 @@ private:
     int m_restyleCount = 0;
     // The edit's restyle went on into the paragraphs after its own.
     bool m_restyleFollowed = false;
+    qsizetype m_followUpShift = 0;
     // The restyle that follows a fenced block's change in the background.
     std::unique_ptr<ProgressiveRestyle> m_restyleLater;
 };
