@@ -47,6 +47,9 @@ public:
     // the change (then reset() with the whole text).
     bool update(QStringView text, qsizetype textLength, Range editedRange, qsizetype changeInLength);
 
+    // The length of the text the fences are of.
+    qsizetype textLength() const { return m_textLength; }
+
     // Whether index lies in a fenced block (its fences included). An
     // unclosed fence runs to the end of the text.
     bool contains(qsizetype index) const;
