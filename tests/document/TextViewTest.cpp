@@ -310,6 +310,13 @@ TEST_F(TextViewTest, AFenceTypedAfterCarriedIndentationClosesTheBlock)
     type(QStringLiteral("A walk is good."));
     EXPECT_TRUE(test::htmlOf(text()).contains(QStringLiteral("</code></pre>\n<p>A walk is good.</p>")))
         << test::htmlOf(text()).toStdString();
+    // The editor shows it so: code up to the fence, prose after it.
+    const auto isCode = [&](qsizetype at) {
+        const auto m = Markdown::unboxed(storage->attribute(AttributeKey::FullLineMarkdown, at));
+        return m && m->isFenced();
+    };
+    EXPECT_TRUE(isCode(closed.size() - 1));
+    EXPECT_FALSE(isCode(text().size() - 1));
 
     // Undo takes the closing back as list continuation is taken back: the
     // writer's own keys come back first.
