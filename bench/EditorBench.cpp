@@ -8,6 +8,7 @@
 //   the end of the document.
 //   Also as the window meets them, after the background layout: Qt then
 //   repaints only what a key changed.
+// - A fence completed at the start, making code of everything after it.
 // - Return at the end of a list item: the line break and the list
 //   continuation (two edits, one undo group), with the repaint.
 // - Opening: the text set into a storage, styled whole, mirrored, shown and
@@ -216,6 +217,28 @@ void BM_ReturnAfterListItem(benchmark::State& state)
     }
 }
 
+// The key that completes a fence at the start of the text, so that the
+// whole text after it becomes code: what the key itself costs (the text
+// near it restyled at once, the rest left to the background); then undone.
+void BM_FenceOpenedAtStart(benchmark::State& state)
+{
+    Editor editor(QStringLiteral("``\n") + corpusOf(state.range(0)));
+    editor.view->setSelectedRange(Range(2, 0));
+    QApplication::processEvents();
+    std::vector<double> wall;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        editor.press(Qt::Key_QuoteLeft, QStringLiteral("`"));
+        const double elapsed = double(timer.nsecsElapsed()) / 1e3;
+        state.SetIterationTime(elapsed / 1e6);
+        wall.push_back(elapsed);
+        editor.view->undo();
+        QApplication::processEvents();
+    }
+    state.counters["median_us"] = median(wall);
+}
+
 void BM_Open(benchmark::State& state)
 {
     const QString& text = corpusOf(state.range(0));
@@ -276,4 +299,5 @@ BENCHMARK(BM_KeystrokeShownMiddle)->Arg(100'000)->Arg(5'000'000)->UseManualTime(
 BENCHMARK(BM_KeystrokeShownEnd)->Arg(100'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(200);
 BENCHMARK(BM_KeystrokeMiddleFocus)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
 BENCHMARK(BM_RestyleWholeText)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK(BM_FenceOpenedAtStart)->Arg(100'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(20);
 BENCHMARK(BM_ReturnAfterListItem)->Arg(100'000)->Arg(1'000'000)->Arg(5'000'000)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);

@@ -1,6 +1,7 @@
 #include "document/EditGate.h"
 
 #include "document/EditorScrolling.h"
+#include "document/TextServices.h"
 #include "document/TextView.h"
 
 #include "markdown/Markdown.h"
@@ -8,6 +9,7 @@
 #include "markdown/MarkdownStyling.h"
 #include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
+#include "markdown/ProgressiveRestyle.h"
 #include "platform/application/AudioPlayer.h"
 #include "platform/foundation/CharacterSet.h"
 #include "platform/text/TextMirror.h"
@@ -32,6 +34,10 @@ bool splitsCharacter(const TextStorage& s, qsizetype index)
     const QChar at = s.characterAt(index);
     return (before.isHighSurrogate() && at.isLowSurrogate()) || (before == u'\r' && at == u'\n');
 }
+
+EditGate::EditGate(TextView& view) : m_view(view) {}
+
+EditGate::~EditGate() = default;
 
 TextStorage* EditGate::storage() const { return m_view.textStorage(); }
 
@@ -182,7 +188,10 @@ bool EditGate::replaceCharacters(const std::vector<Range>& ranges, const QString
         const QString& s = storage()->string();
         qsizetype n = r.length;
         if (r.end() > 0 && r.end() < s.size() && text::isNewline(s[r.end() - 1])) ++n;
-        restyledUntil = restyleParagraphs(*storage(), *settings().parsedStylesheet(), Range(r.location, n), true).end();
+        qsizetype followFrom = -1;
+        restyledUntil =
+            restyleParagraphs(*storage(), *settings().parsedStylesheet(), Range(r.location, n), true, &followFrom).end();
+        restyleLater(followFrom);
         ++m_restyleCount;
     }
 
@@ -200,26 +209,63 @@ bool EditGate::replaceCharacters(const std::vector<Range>& ranges, const QString
 // a heading: the lines of the edit, and the line after a typed line break.
 void EditGate::restyleAfterChange()
 {
+    m_restyleFollowed = false;
     if (!m_view.isMarkdownEnabled() || !m_affectedCharRange || !(m_resetMarkdown || m_resetOutline)) return;
     const qsizetype a = m_affectedCharRange->location;
     qsizetype n = m_affectedCharRange->length;
     const qsizetype e = a + n;
     if (e > 0 && e < storage()->length() && text::isNewline(storage()->characterAt(e - 1).unicode())) ++n;
-    restyleParagraphs(*storage(), *settings().parsedStylesheet(), Range(a, n), true);
+    qsizetype followFrom = -1;
+    const Range own = paragraphsToRestyle(*storage(), Range(a, n));
+    const Range done = restyleParagraphs(*storage(), *settings().parsedStylesheet(), Range(a, n), true, &followFrom);
+    m_restyleFollowed = done.end() > own.end();
+    restyleLater(followFrom);
     ++m_restyleCount;
+}
+
+void EditGate::dropBackgroundRestyle(bool gone)
+{
+    if (m_restyleLater && gone) m_restyleLater->forgetStorage();
+    m_restyleLater.reset();
+}
+
+// A fenced block opened or closed far up a long text: what follows it is
+// restyled in the background, from where the edit's own restyle stopped.
+void EditGate::restyleLater(qsizetype from)
+{
+    if (from < 0) return;
+    if (!m_restyleLater || m_restyleLater->isFinished()) {
+        const auto parsed = settings().parsedStylesheet();
+        m_restyleLater = std::make_unique<ProgressiveRestyle>(*storage(), parsed, true);
+        // A new stylesheet, or Markdown switched off, restyles the whole text.
+        m_restyleLater->wanted = [this, parsed] {
+            return m_view.isMarkdownEnabled() && settings().parsedStylesheet() == parsed;
+        };
+        m_restyleLater->finished = [this] {
+            if (settings().highlighting() != Settings::Highlighting::off) m_view.updateHighlighting();
+            m_view.updateTypingAttributes();
+            if (m_view.isOutlineVisible() && m_view.hooks().reloadOutline) m_view.hooks().reloadOutline();
+        };
+    }
+    m_restyleLater->startFrom(from);
 }
 
 void EditGate::processChange()
 {
+    if (m_processDepth == 0) m_followUpShift = 0;
     ++m_processDepth;
     m_textHasChanged = false;
     const bool markdown = m_view.isMarkdownEnabled();
 
     if (markdown && m_affectedCharRange && m_view.isOutlineVisible() && m_view.hooks().reloadOutline) {
         const auto before = std::exchange(m_headingsBefore, std::nullopt);
-        const auto after = headingsAround(*m_affectedCharRange);
-        // Edits away from any heading leave the outline alone.
-        if (!before || !after || !before->empty() || !after->empty()) {
+        if (m_restyleFollowed) {
+            // The restyle went on past the edit's lines (a fenced block
+            // opened or closed): headings after them may have come or gone.
+            m_view.hooks().reloadOutline();
+        } else if (const auto after = headingsAround(*m_affectedCharRange);
+                   !before || !after || !before->empty() || !after->empty()) {
+            // Edits away from any heading leave the outline alone.
             m_headingChange = headingChangeBetween(before, after);
             m_view.hooks().reloadOutline();
             m_headingChange = HeadingChange();
@@ -230,15 +276,27 @@ void EditGate::processChange()
     m_view.updateTypingAttributes();
     if (settings().isTypewriterScrollingEnabled()) m_view.scrolling().keepInsertionLineInPlace();
 
-    // List continuation: its own undo step, through the whole road again.
+    // List continuation (and the closing of a fence): its own undo step,
+    // through the whole road again.
     if (markdown && m_continuesLists && m_affectedCharRange
         && !(undoManager() && (undoManager()->isUndoing() || undoManager()->isRedoing()))) {
         // Continuation reads the paragraph the edit ended.
         const qsizetype end = storage()->paragraphBounds(Range(m_affectedCharRange->location, 0)).end;
-        if (const auto edit = listContinuation(storage()->stringBefore(end), *m_affectedCharRange)) {
+        const QStringView text = storage()->stringBefore(end);
+        // A fence marker typed after the indentation Return carried into a
+        // fenced block closes the block, at the opening fence's indentation.
+        std::optional<MarkdownEdit> edit = listContinuation(text, *m_affectedCharRange);
+        if (!edit)
+            edit = fenceClosing(text, *m_affectedCharRange,
+                                [this]() -> const CodeFences& { return m_view.services().codeFences(); });
+        if (edit) {
+            const Range edited = *m_affectedCharRange;
             if (undoManager()) undoManager()->beginGroup();
             // Refused (no-editing mode ending a list): the caret stays put.
-            if (replaceCharacters(edit->range, edit->replacement, EditOptions{})) m_view.setSelectedRange(edit->selection);
+            if (replaceCharacters(edit->range, edit->replacement, EditOptions{})) {
+                m_view.setSelectedRange(edit->selection);
+                if (edit->range.end() <= edited.location) m_followUpShift += edit->replacement.size() - edit->range.length;
+            }
             if (undoManager()) undoManager()->endGroup();
         }
     }

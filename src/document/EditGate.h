@@ -14,6 +14,7 @@
 namespace lumora {
 
 class Outline;
+class ProgressiveRestyle;
 class TextStorage;
 class TextView;
 
@@ -63,13 +64,18 @@ bool splitsCharacter(const TextStorage& storage, qsizetype index);
 // attributes, typewriter scrolling, list continuation and the typing sound.
 class EditGate {
 public:
-    explicit EditGate(TextView& view) : m_view(view) {}
+    explicit EditGate(TextView& view);
+    ~EditGate();
 
     // Replaces range by text through the whole road. False when the change
     // was refused (no-editing mode) or there is no storage.
     bool replaceCharacters(Range range, const QString& text, const EditOptions& options);
     // Many replacements as one change and one undo step (see TextView).
     bool replaceCharacters(const std::vector<Range>& ranges, const QStringList& texts, std::optional<Range> selection);
+
+    // The view lets go of its storage: a restyle still going on in the
+    // background stops (gone: the storage no longer exists).
+    void dropBackgroundRestyle(bool gone);
 
     // Whether a change may be made; when it may, prepares for it.
     bool shouldChangeText(Range range, const QString& text);
@@ -83,6 +89,9 @@ public:
     // The storage is being changed by the gate itself.
     bool isInGate() const { return m_inGate; }
     const HeadingChange& headingChange() const { return m_headingChange; }
+    // How far the text of the last change moved by the edits that followed
+    // it (a fence that closed its block took back indentation before it).
+    qsizetype followUpShift() const { return m_followUpShift; }
     int restyleCount() const { return m_restyleCount; }
 
 private:
@@ -91,6 +100,7 @@ private:
     TextStorage* storage() const;
     UndoManager* undoManager() const;
     void restyleAfterChange();
+    void restyleLater(qsizetype from);
     std::optional<Headings> headingsAround(Range range) const;
     HeadingChange headingChangeBetween(const std::optional<Headings>& before, const std::optional<Headings>& after) const;
 
@@ -110,6 +120,11 @@ private:
     bool m_continuesLists = true;
     bool m_inGate = false;
     int m_restyleCount = 0;
+    // The edit's restyle went on into the paragraphs after its own.
+    bool m_restyleFollowed = false;
+    qsizetype m_followUpShift = 0;
+    // The restyle that follows a fenced block's change in the background.
+    std::unique_ptr<ProgressiveRestyle> m_restyleLater;
 };
 
 } // namespace lumora

@@ -33,7 +33,7 @@ void EditorTyping::insertTyped(const QString& text)
     const Range selection = m_view.selectedRange();
     const qsizetype start = selection.location;
     if (m_view.replaceCharacters(selection, text, EditOptions{UndoCoalescing::typing, std::nullopt, true}))
-        m_view.services().textWasTyped(Range(start, text.size()));
+        m_view.services().textWasTyped(Range(start + m_view.gate().followUpShift(), text.size()));
 }
 
 void EditorTyping::insertNewline()
@@ -180,7 +180,7 @@ void EditorTyping::commitInput(const QInputMethodEvent& e)
         }
         const qsizetype start = m_view.gate().safeRange(range).location;
         if (m_view.replaceCharacters(range, e.commitString(), EditOptions{UndoCoalescing::typing, std::nullopt, true}))
-            m_view.services().textWasTyped(Range(start, e.commitString().size()));
+            m_view.services().textWasTyped(Range(start + m_view.gate().followUpShift(), e.commitString().size()));
     } else if (!e.preeditString().isEmpty() && !selection.isEmpty()) {
         // Composing over a selection replaces it: the deletion goes first.
         if (!m_view.replaceCharacters(selection, QString(), EditOptions{}))

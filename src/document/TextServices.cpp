@@ -230,6 +230,8 @@ void TextServices::storageChanged(const TextStorage::Change& change)
 
 CodeFences& TextServices::fences()
 {
+    // Asked in the middle of a change not yet announced: found again.
+    if (m_fencesValid && m_storage && m_fences.textLength() != m_storage->length()) m_fencesValid = false;
     if (!m_fencesValid && m_storage) {
         m_fences.reset(m_storage->string());
         m_fencesValid = true;

@@ -106,6 +106,8 @@ public:
     bool isInCode(qsizetype index);
     // Whether index is prose (not Markdown syntax, HTML or code).
     bool isProse(qsizetype index);
+    // The fenced code blocks of the text, current after each change.
+    const CodeFences& codeFences() { return fences(); }
 
     // ---- Hooks from the editor
 

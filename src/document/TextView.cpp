@@ -169,6 +169,7 @@ void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
 {
     if (m_storage && m_storageObserver) m_storage->removeObserver(m_storageObserver);
     m_storageObserver = 0;
+    m_gate->dropBackgroundRestyle(false);
     m_typing->forgetLineEnding();
     if (storage) {
         m_storageObserver = storage->addObserver([this](const TextStorage::Change& change) {
@@ -188,6 +189,7 @@ void TextView::setTextStorage(TextStorage* storage, UndoManager* undoManager)
 
 void TextView::forgetTextStorage()
 {
+    m_gate->dropBackgroundRestyle(true);
     m_services->forgetStorage();
     m_storageObserver = 0;
     m_mirror->forgetStorage();

@@ -72,6 +72,13 @@ Markdown Markdown::acronymInline(Range term, Range definition) { return {Kind::A
 Markdown Markdown::acronymReference(Range reference) { return {Kind::AcronymReference, reference, {}, 0}; }
 Markdown Markdown::acronymDefinition(Range reference, Range definition) { return {Kind::AcronymDefinition, reference, definition, 0}; }
 Markdown Markdown::codeblock() { return {Kind::Codeblock, {}, {}, 0}; }
+Markdown Markdown::fencedCode(std::optional<OpenFence> openAfter)
+{
+    // A codeblock has no parts: its first part's slot holds the open count.
+    Markdown m{Kind::Codeblock, Range(0, openAfter ? openAfter->count : 0), {}, 0};
+    m.m_fenceMarker = openAfter ? openAfter->marker : u'`';
+    return m;
+}
 
 int Markdown::partCount() const
 {

@@ -67,11 +67,31 @@ public:
     static Markdown acronymReference(Range reference);
     static Markdown acronymDefinition(Range reference, Range definition);
     static Markdown codeblock();
+    // The fenced code block open after a line: the character of its opening
+    // fence and their number.
+    struct OpenFence {
+        char16_t marker = 0;
+        std::int32_t count = 0;
+        friend bool operator==(const OpenFence&, const OpenFence&) = default;
+    };
+    // A line of a fenced code block, its fences included: a codeblock that
+    // also says whether the block is still open after it.
+    static Markdown fencedCode(std::optional<OpenFence> openAfter);
 
     Kind kind() const { return m_kind; }
     const char* name() const { return kindName(m_kind); }
     bool isLineElement() const { return isLineKind(m_kind); }
     bool isList() const { return m_kind == Kind::OrderedList || m_kind == Kind::UnorderedList; }
+
+    // A line of a fenced block (see fencedCode).
+    bool isFenced() const { return m_fenceMarker != 0; }
+    // The block still open after this line; nothing for any other element,
+    // or after a closing fence.
+    std::optional<OpenFence> openFenceAfter() const
+    {
+        if (m_fenceMarker == 0 || m_a.length == 0) return std::nullopt;
+        return OpenFence{m_fenceMarker, m_a.length};
+    }
 
     // Heading: the number of "#"; lists and block quotes: the indentation
     // level of the line; 0 for every other kind.
@@ -134,6 +154,7 @@ private:
 
     Kind m_kind = Kind::Codeblock;
     bool m_hasLocator = false; // citationInline only
+    char16_t m_fenceMarker = 0; // fenced code lines only; the open block's count is m_a's length
     int m_level = 0;
     Part32 m_a; // first part (see the factories), zero when unused
     Part32 m_b; // second part, zero when unused

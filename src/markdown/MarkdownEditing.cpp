@@ -5,6 +5,7 @@
 #include "platform/foundation/CharacterSet.h"
 #include "platform/text/TextBoundaries.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace lumora {
@@ -94,6 +95,46 @@ std::optional<MarkdownEdit> listContinuation(QStringView text, Range editedRange
     }
     const qsizetype next = location + breakLength;
     return MarkdownEdit{prefix, Range(next, 0), Range(next + prefix.size(), 0)};
+}
+
+std::optional<MarkdownEdit> fenceClosing(QStringView text, Range editedRange,
+                                         const std::function<const CodeFences&()>& fences)
+{
+    if (editedRange.length < 1 || editedRange.location < 0 || editedRange.end() > text.size()) return std::nullopt;
+    const QChar marker = text[editedRange.location];
+    if (marker != u'`' && marker != u'~') return std::nullopt;
+    for (qsizetype i = editedRange.location; i < editedRange.end(); ++i)
+        if (text[i] != marker) return std::nullopt;
+
+    // The line: indentation, then the marker run up to its end, the typed
+    // characters at the run's end.
+    const text::ParagraphBounds line = text::paragraphBounds(text, Range(editedRange.location, 0));
+    if (editedRange.end() != line.contentsEnd || line.start == 0) return std::nullopt;
+    qsizetype run = 0;
+    while (line.contentsEnd - run > line.start && text[line.contentsEnd - run - 1] == marker) ++run;
+    const qsizetype runStart = line.contentsEnd - run;
+    const qsizetype indent = runStart - line.start;
+    if (indent == 0 || !std::all_of(text.begin() + line.start, text.begin() + runStart, isSpaceOrTab))
+        return std::nullopt;
+    if (fenceLine(text, line.start, line.contentsEnd)) return std::nullopt; // it closes as it stands
+
+    // That indentation is what Return carries from the line above: all of
+    // that code line's indentation.
+    const text::ParagraphBounds above = text::paragraphBounds(text, Range(line.start - 1, 0));
+    const auto classified = markdownLineElement(text, above.start, above.end - above.start);
+    if (!classified || classified->element.kind() != Markdown::Kind::Codeblock || classified->contentStart != indent
+        || text.sliced(above.start, indent) != text.sliced(line.start, indent))
+        return std::nullopt;
+
+    // The block is open, of this marker, and the run has just become long
+    // enough to close it.
+    const auto opening = fences().openingBefore(line.start);
+    if (!opening || opening->line.marker != marker.unicode() || run < opening->line.count
+        || run - editedRange.length >= opening->line.count)
+        return std::nullopt;
+    const QString openerIndent(opening->line.indent, u' ');
+    const qsizetype caret = line.contentsEnd - indent + openerIndent.size();
+    return MarkdownEdit{openerIndent, Range(line.start, indent), Range(caret, 0)};
 }
 
 std::optional<IndentationEdit> indentListItem(const TextStorage& storage, qsizetype location)

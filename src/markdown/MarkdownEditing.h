@@ -1,11 +1,13 @@
 #pragma once
 
+#include "markdown/SyntaxRanges.h"
 #include "platform/foundation/Range.h"
 #include "platform/text/TextStorage.h"
 
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <optional>
 
 // Keeping lists, block quotes and code lines going while the writer types.
@@ -37,6 +39,17 @@ struct IndentationEdit {
 // prefix, the removal of that prefix, which ends the list: the line stays
 // blank and the caret stands after the new line break.
 std::optional<MarkdownEdit> listContinuation(QStringView text, Range editedRange);
+
+// After a change that inserted editedRange: when that completed a fence
+// marker ("```", or as long as the block's opening one) that ends its line,
+// on a line of a fenced block that is still open, and only the indentation
+// Return carried over from the code line above stands before it, the edit
+// that gives the line the opening fence's indentation instead. Indented so,
+// the line would be code, not the end of the block, in every conversion.
+// text holds at least the line of the change; fences gives text's fenced
+// blocks, asked for only when everything else fits.
+std::optional<MarkdownEdit> fenceClosing(QStringView text, Range editedRange,
+                                         const std::function<const CodeFences&()>& fences);
 
 // Tab in a list item: one more level of indentation before the marker (four
 // spaces when the item is indented with spaces, else a tab). Nothing outside

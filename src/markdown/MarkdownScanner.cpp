@@ -241,6 +241,22 @@ std::optional<Markdown::InlineElement> nextInlineMarkdown(QStringView text, qsiz
     return std::nullopt;
 }
 
+std::optional<FenceLine> fenceLine(QStringView text, qsizetype location, qsizetype end)
+{
+    end = std::min(end, text.size());
+    qsizetype i = location;
+    while (i < end && i - location < 4 && text[i] == u' ') ++i;
+    if (i - location >= 4 || i >= end || (text[i] != u'`' && text[i] != u'~')) return std::nullopt;
+    const QChar marker = text[i];
+    qsizetype count = 0;
+    while (i + count < end && text[i + count] == marker) ++count;
+    if (count < 3) return std::nullopt;
+    const QStringView rest = text.sliced(i + count, end - i - count);
+    if (marker == u'`' && rest.contains(u'`')) return std::nullopt;
+    const bool bare = std::all_of(rest.begin(), rest.end(), [](QChar c) { return c == u' ' || c == u'\t'; });
+    return FenceLine{marker.unicode(), i - location, count, bare};
+}
+
 WhitespaceTrimmedParts whitespaceTrimmedParts(QStringView text)
 {
     qsizetype lead = 0;

@@ -9,6 +9,7 @@
 
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <array>
 #include <memory_resource>
 #include <optional>
@@ -134,7 +135,35 @@ QFont fontAt(const TextStorage& storage, qsizetype index)
     return QGuiApplication::font();
 }
 
+// The element of the paragraph range: a line of a fenced code block when
+// one is open before it (as the paragraph before was styled) or when it is
+// an opening fence, else what the line classifier finds.
+std::optional<Markdown::LineElement> lineElement(const TextStorage& storage, QStringView text, Range range)
+{
+    qsizetype contentsEnd = range.end();
+    while (contentsEnd > range.location && text::isNewline(text[contentsEnd - 1])) --contentsEnd;
+    const auto fence = fenceLine(text, range.location, contentsEnd);
+    if (const auto open = openFenceBefore(storage, range.location)) {
+        const bool closes = fence && fence->bare && fence->marker == open->marker && fence->count >= open->count;
+        return Markdown::LineElement{Markdown::fencedCode(closes ? std::nullopt : open), 0};
+    }
+    if (fence) return Markdown::LineElement{Markdown::fencedCode(Markdown::OpenFence{fence->marker, std::int32_t(fence->count)}), 0};
+    return markdownLineElement(text, range.location, range.length);
+}
+
+// A restyle that changes whether a fenced block is open after it goes on
+// into the paragraphs after it, at most this far at once when the caller
+// can have the rest done later.
+constexpr qsizetype kFollowAtOnce = 16 * 1024;
+
 } // namespace
+
+std::optional<Markdown::OpenFence> openFenceBefore(const TextStorage& storage, qsizetype location)
+{
+    if (location <= 0 || location > storage.length()) return std::nullopt;
+    const std::optional<Markdown> before = Markdown::unboxed(storage.attribute(AttributeKey::FullLineMarkdown, location - 1));
+    return before ? before->openFenceAfter() : std::nullopt;
+}
 
 std::span<const QString> wholeElementStyleNames(const Markdown& element) { return styleNames(element).whole; }
 
@@ -191,7 +220,7 @@ void applyMarkdown(TextStorage& storage, Range paragraph, const ParsedMarkdownSt
     // The scanners read the paragraph and at most one character after it.
     const QStringView text = storage.stringBefore(end + 1);
     qsizetype contentStart = 0;
-    const auto line = markdownLineElement(text, location, range.length);
+    const auto line = lineElement(storage, text, range);
     if (!line) {
         storage.removeAttribute(AttributeKey::FullLineMarkdown, range);
         storage.removeAttribute(AttributeKey::MarkdownOutline, range);
@@ -244,26 +273,51 @@ void applyMarkdown(TextStorage& storage, Range paragraph, const ParsedMarkdownSt
     storage.endEditing();
 }
 
-Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& parsed, Range range, bool markdown)
+Range paragraphsToRestyle(const TextStorage& storage, Range range)
 {
     text::ParagraphBounds bounds = storage.paragraphBounds(range);
     // A range that ends with a line break also touches the paragraph after it.
     if (range.length > 0 && bounds.end == range.end() && bounds.end < storage.length())
         bounds.end = storage.paragraphBounds(Range(bounds.end, 0)).end;
-    const Range paragraphs(bounds.start, bounds.end - bounds.start);
+    return Range(bounds.start, bounds.end - bounds.start);
+}
+
+Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& parsed, Range range, bool markdown,
+                        qsizetype* followFrom)
+{
+    if (followFrom) *followFrom = -1;
+    const Range paragraphs = paragraphsToRestyle(storage, range);
+    qsizetype end = paragraphs.end();
     storage.beginEditing();
     resetMarkdownAttributes(storage, parsed, paragraphs);
     if (markdown) {
+        // What the paragraph after these was styled with.
+        std::optional<Markdown::OpenFence> styledWith = openFenceBefore(storage, end);
         // Styling changes no characters: the view stays valid throughout.
-        text::enumerateSubstrings(storage.stringBefore(bounds.end), paragraphs, text::Unit::Paragraphs,
+        text::enumerateSubstrings(storage.stringBefore(end), paragraphs, text::Unit::Paragraphs,
                                   text::Direction::Forward,
                                   [&](Range, Range paragraph) {
                                       applyMarkdown(storage, paragraph, parsed);
                                       return true;
                                   });
+        // A fenced block opened, closed or changed here: the paragraphs
+        // after follow until one ends as it was styled before.
+        const qsizetype limit = followFrom ? end + kFollowAtOnce : storage.length();
+        while (end < storage.length() && openFenceBefore(storage, end) != styledWith) {
+            if (end >= limit) {
+                *followFrom = end;
+                break;
+            }
+            const text::ParagraphBounds next = storage.paragraphBounds(Range(end, 0));
+            const Range paragraph(next.start, next.end - next.start);
+            styledWith = openFenceBefore(storage, next.end);
+            resetMarkdownAttributes(storage, parsed, paragraph);
+            applyMarkdown(storage, paragraph, parsed);
+            end = next.end;
+        }
     }
     storage.endEditing();
-    return paragraphs;
+    return Range(paragraphs.location, end - paragraphs.location);
 }
 
 bool editTouchesMarkdownSyntax(QStringView text, Range range, QStringView replacement)
@@ -280,6 +334,11 @@ bool editTouchesMarkdownSyntax(QStringView text, Range range, QStringView replac
     if (holdsOne(text.sliced(from, to - from))) return true;
     if (from > 0 && syntaxOrSpace.contains(text[from - 1])) return true;
     if (to < text.size() && Markdown::syntaxCharacters().contains(text[to])) return true;
+    // Fence characters: a fence line opens or closes a block.
+    const auto isFence = [](QChar c) { return c == u'`' || c == u'~'; };
+    if (std::any_of(replacement.begin(), replacement.end(), isFence)) return true;
+    if (std::any_of(text.begin() + from, text.begin() + to, isFence)) return true;
+    if ((from > 0 && isFence(text[from - 1])) || (to < text.size() && isFence(text[to]))) return true;
     return false;
 }
 

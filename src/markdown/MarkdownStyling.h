@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <optional>
 #include <span>
 
 // Paragraph styling: how the scanners' findings become the look of the text.
@@ -22,10 +23,23 @@ class ParsedMarkdownStylesheet;
 
 // The usual restyle in one call: within one editing bracket, resets the
 // paragraphs that range touches (the one after a range that ends with a line
-// break included) and, when markdown is true, styles each of them. Returns
-// the range of those paragraphs.
+// break included) and, when markdown is true, styles each of them. Where
+// that opens, closes or changes a fenced code block, the paragraphs after
+// them are restyled too, up to the first that ends as it was styled before.
+// Returns the range of all those paragraphs.
+//
+// With followFrom, only so much of that following is done at once: then
+// *followFrom is where the restyle must go on (and -1 when nothing waits).
 Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& parsed, Range range,
-                        bool markdown = true);
+                        bool markdown = true, qsizetype* followFrom = nullptr);
+
+// The paragraphs restyleParagraphs restyles for range before it follows a
+// fenced block into the text after them.
+Range paragraphsToRestyle(const TextStorage& storage, Range range);
+
+// The fenced code block open where the paragraph at location begins, as the
+// paragraph before it was styled; nothing at the start of the text.
+std::optional<Markdown::OpenFence> openFenceBefore(const TextStorage& storage, qsizetype location);
 
 // Puts range back to the stylesheet's base look: removes the underline,
 // colours, kern, obliqueness, shadow and strikethrough, then adds the base
@@ -33,7 +47,8 @@ Range restyleParagraphs(TextStorage& storage, const ParsedMarkdownStylesheet& pa
 void resetMarkdownAttributes(TextStorage& storage, const ParsedMarkdownStylesheet& parsed, Range range);
 
 // Styles one paragraph (with its line break; the last one runs to the end of
-// the text): its line element's styles and paragraph layout (heading spacing,
+// the text): its line element (a fenced block's line, when the paragraph
+// before left one open or this one opens one; see restyleParagraphs) and its styles and paragraph layout (heading spacing,
 // hanging indents of list items and quotes), the "LMFullLineMarkdown" and,
 // for a heading, "LMMarkdownOutline" marks, then every inline element.
 //
@@ -65,7 +80,8 @@ double markerIndentWidth(const TextStorage& storage, qsizetype location, qsizety
 // Whether replacing range of text (the text before the edit) by replacement
 // can change any Markdown styling: true when the replacement or the replaced
 // text holds a syntax character or whitespace, when the character before
-// the range is one, or when the character after it is a syntax character.
+// the range is one, or when the character after it is a syntax character;
+// also when a fence character ("`" or "~") is in the edit or next to it.
 // A letter typed inside a word needs no restyle.
 bool editTouchesMarkdownSyntax(QStringView text, Range range, QStringView replacement);
 

@@ -40,6 +40,21 @@ void ProgressiveRestyle::start(const std::vector<Range>& first)
     else m_task.wake(BackgroundWork::Burst::always);
 }
 
+void ProgressiveRestyle::startFrom(qsizetype from)
+{
+    waitFrom(from);
+    if (m_waiting.empty()) end();
+    else m_task.wake(BackgroundWork::Burst::always);
+}
+
+void ProgressiveRestyle::forgetStorage()
+{
+    m_task.stop();
+    m_observer = 0;
+    m_waiting.clear();
+    m_ended = true;
+}
+
 void ProgressiveRestyle::finish()
 {
     if (m_waiting.empty()) return;
@@ -59,7 +74,22 @@ void ProgressiveRestyle::restyle(Range range)
     const qsizetype length = m_storage.length();
     const qsizetype from = std::clamp<qsizetype>(range.location, 0, length);
     const qsizetype to = std::clamp<qsizetype>(range.end(), from, length);
-    take(restyleParagraphs(m_storage, *m_parsed, Range(from, to - from), m_markdown));
+    qsizetype followFrom = -1;
+    take(restyleParagraphs(m_storage, *m_parsed, Range(from, to - from), m_markdown, &followFrom));
+    waitFrom(followFrom);
+}
+
+// Everything from from to the end of the text waits (nothing when from is
+// negative or the end).
+void ProgressiveRestyle::waitFrom(qsizetype from)
+{
+    const qsizetype length = m_storage.length();
+    if (from < 0 || from >= length) return;
+    while (!m_waiting.empty() && m_waiting.back().end() >= from) {
+        from = std::min(from, m_waiting.back().location);
+        m_waiting.pop_back();
+    }
+    m_waiting.push_back(Range(from, length - from));
 }
 
 void ProgressiveRestyle::take(Range done)
@@ -115,6 +145,10 @@ void ProgressiveRestyle::follow(const TextStorage::Change& change)
 // was restyled, not everything between two far places).
 bool ProgressiveRestyle::slice(const QDeadlineTimer& deadline)
 {
+    if (!m_waiting.empty() && wanted && !wanted()) {
+        m_waiting.clear();
+        m_ended = true; // not finished: given up
+    }
     if (m_waiting.empty()) {
         end();
         return false;
@@ -136,8 +170,10 @@ bool ProgressiveRestyle::slice(const QDeadlineTimer& deadline)
             open = true;
         }
         const qsizetype to = std::min(it->end(), from + kStretch);
-        const Range done = restyleParagraphs(m_storage, *m_parsed, Range(from, to - from), m_markdown);
+        qsizetype followFrom = -1;
+        const Range done = restyleParagraphs(m_storage, *m_parsed, Range(from, to - from), m_markdown, &followFrom);
         take(done);
+        waitFrom(followFrom);
         at = done.end();
     }
     if (open) m_storage.endEditing();

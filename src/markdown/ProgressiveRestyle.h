@@ -37,19 +37,30 @@ public:
     // Called once, when the last waiting paragraph was restyled (by a slice
     // or by finish()).
     std::function<void()> finished;
+    // Asked before each slice, when set: false ends the restyle where it is
+    // (another restyle of the whole text took its place), without finished.
+    std::function<bool()> wanted;
 
     // Restyles the paragraphs that ranges touch now, in one editing
     // bracket, and leaves the rest to the background.
     void start(const std::vector<Range>& first);
+    // Leaves everything from from on to the background too (a fenced code
+    // block opened or closed before it changed what it is); restyles
+    // nothing now. Not after the restyle has finished.
+    void startFrom(qsizetype from);
     // Restyles everything that still waits, now.
     void finish();
     bool isFinished() const { return m_waiting.empty(); }
+    // The storage is gone: nothing more is restyled, and it is not touched
+    // again (not even by the destructor).
+    void forgetStorage();
     // What still waits, in text order (for tests).
     const std::vector<Range>& waiting() const { return m_waiting; }
 
 private:
     void restyle(Range range);
     void take(Range done);
+    void waitFrom(qsizetype from);
     void follow(const TextStorage::Change& change);
     bool slice(const QDeadlineTimer& deadline);
     void end();

@@ -328,18 +328,7 @@ void CodeFences::scanLines(QStringView text, qsizetype from, qsizetype to, std::
     while (line <= to && line <= text.size()) {
         qsizetype lineEnd = line;
         while (lineEnd < text.size() && !text::isNewline(text[lineEnd])) ++lineEnd;
-        qsizetype i = line;
-        while (i < lineEnd && i - line < 4 && text[i] == u' ') ++i;
-        if (i - line < 4 && i < lineEnd && (text[i] == u'`' || text[i] == u'~')) {
-            const char16_t marker = text[i].unicode();
-            const qsizetype count = runLength(text, i, lineEnd, text[i]);
-            if (count >= 3) {
-                const QStringView info = text.sliced(i + count, lineEnd - i - count).trimmed();
-                // A backtick fence's info string holds no backtick.
-                if (!(marker == u'`' && info.contains(u'`')))
-                    into.push_back(Fence{line, lineEnd, marker, count, !info.isEmpty()});
-            }
-        }
+        if (const auto fence = fenceLine(text, line, lineEnd)) into.push_back(Fence{line, lineEnd, *fence});
         if (lineEnd >= text.size()) break;
         line = lineEnd + text::lineBreakLength(text, lineEnd);
     }
@@ -391,7 +380,7 @@ const std::vector<Range>& CodeFences::blocks() const
     for (const Fence& fence : m_fences) {
         if (!open) {
             open = &fence;
-        } else if (fence.marker == open->marker && fence.count >= open->count && !fence.hasInfo) {
+        } else if (closesFence(fence.line, open->line)) {
             m_blocks.emplace_back(open->lineStart, fence.lineEnd - open->lineStart);
             open = nullptr;
         }
@@ -399,6 +388,19 @@ const std::vector<Range>& CodeFences::blocks() const
     if (open) m_blocks.emplace_back(open->lineStart, m_textLength - open->lineStart);
     m_blocksValid = true;
     return m_blocks;
+}
+
+std::optional<CodeFences::Opening> CodeFences::openingBefore(qsizetype lineStart) const
+{
+    const std::vector<Range>& all = blocks();
+    auto it = std::upper_bound(all.begin(), all.end(), lineStart, [](qsizetype at, Range r) { return at < r.location; });
+    if (it == all.begin()) return std::nullopt;
+    --it;
+    if (it->location >= lineStart || lineStart > it->end()) return std::nullopt;
+    const auto opener = std::lower_bound(m_fences.begin(), m_fences.end(), it->location,
+                                         [](const Fence& f, qsizetype at) { return f.lineStart < at; });
+    if (opener == m_fences.end() || opener->lineStart != it->location) return std::nullopt;
+    return Opening{opener->lineStart, opener->line};
 }
 
 bool CodeFences::contains(qsizetype index) const

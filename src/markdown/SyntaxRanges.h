@@ -1,9 +1,11 @@
 #pragma once
 
+#include "markdown/MarkdownScanner.h"
 #include "platform/foundation/Range.h"
 
 #include <QStringView>
 
+#include <optional>
 #include <vector>
 
 // Where a Markdown text is not prose: code, link addresses, HTML and the
@@ -30,9 +32,8 @@ std::vector<Range> codeSpans(QStringView text, Range paragraph);
 // (Fenced code blocks are CodeFences' to say.)
 bool isInsideSyntax(QStringView text, qsizetype index);
 
-// The fenced code blocks of a text (between lines of three or more "`" or
-// "~", up to three spaces in), kept current edit by edit so that no edit
-// has to scan the whole text.
+// The fenced code blocks of a text (between fence lines, see fenceLine()),
+// kept current edit by edit so that no edit has to scan the whole text.
 class CodeFences {
 public:
     // Finds every fence of text.
@@ -46,9 +47,19 @@ public:
     // the change (then reset() with the whole text).
     bool update(QStringView text, qsizetype textLength, Range editedRange, qsizetype changeInLength);
 
+    // The length of the text the fences are of.
+    qsizetype textLength() const { return m_textLength; }
+
     // Whether index lies in a fenced block (its fences included). An
     // unclosed fence runs to the end of the text.
     bool contains(qsizetype index) const;
+    // The opening fence of the block still open where the line at lineStart
+    // begins (opened on an earlier line, not closed before this one).
+    struct Opening {
+        qsizetype lineStart;
+        FenceLine line;
+    };
+    std::optional<Opening> openingBefore(qsizetype lineStart) const;
     // The blocks, each from its opening fence line's start to the end of its
     // closing fence line (or of the text).
     const std::vector<Range>& blocks() const;
@@ -57,9 +68,7 @@ private:
     struct Fence {
         qsizetype lineStart;
         qsizetype lineEnd; // before the line break
-        char16_t marker;
-        qsizetype count;
-        bool hasInfo; // text after the marker: an opening fence only
+        FenceLine line;
     };
     static void scanLines(QStringView text, qsizetype from, qsizetype to, std::vector<Fence>& into);
 

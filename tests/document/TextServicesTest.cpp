@@ -416,6 +416,12 @@ TEST_F(TextServicesTest, SpellingUnderlinesProseOnlyAndNotTheWordBeingTyped)
     repaint();
     EXPECT_TRUE(painted(services().spelling().paintedMisspellings()).contains(QStringLiteral("writting")));
 
+    // A fence four columns in closes nothing: what follows is still code,
+    // up to the fence that does close the block.
+    open(QStringLiteral("```\nteh\n    ```\nA qiuck fox.\n```\nA wrod in a note."));
+    repaint();
+    EXPECT_EQ(painted(services().spelling().paintedMisspellings()), (QStringList{"wrod"}));
+
     option("continuousSpellCheckingEnabled", false);
     repaint();
     EXPECT_TRUE(services().spelling().paintedMisspellings().empty());
@@ -580,6 +586,12 @@ TEST_F(TextServicesTest, SmartQuotesAndDashesAsTheWriterTypes)
     view->setSelectedRange(Range(4, 0));
     type(QStringLiteral("x = \"y\" -- z"));
     EXPECT_EQ(text(), QStringLiteral("```\nx = \"y\" -- z\n```"));
+    // A fence that closes its block as it is typed (taking back the
+    // indentation Return carried) leaves the quotes after it alone.
+    open(QStringLiteral("```\n    x\n    ``\nA \"word\" -- here"));
+    view->setSelectedRange(Range(16, 0));
+    type(QStringLiteral("`"));
+    EXPECT_EQ(text(), QStringLiteral("```\n    x\n```\nA \"word\" -- here"));
 
     // No-editing mode: typing works, the substitution (a replacement) does not.
     open(QString());

@@ -1,6 +1,8 @@
 #include "document/TextView.h"
 
+#include "markdown/Markdown.h"
 #include "markdown/MarkdownStyling.h"
+#include "markdown/Outline.h"
 #include "markdown/ParsedMarkdownStylesheet.h"
 #include "multimarkdown_binding/MultiMarkdownSupport.h"
 #include "platform/files/UserDefaults.h"
@@ -21,6 +23,7 @@
 #include <QTextFrame>
 
 #include "support/HostileFiles.h"
+#include "support/Patience.h"
 #include "support/QtPrinters.h"
 #include "support/TestEnvironment.h"
 
@@ -286,6 +289,83 @@ TEST_F(TextViewTest, MarkdownIsStyledAsTheWriterTypesAndOnlyWhenNeeded)
     type(QStringLiteral("yz"));
     EXPECT_EQ(view->restyleCount(), before + 1);
     EXPECT_EQ(reloads, 1);
+    view->setHooks({});
+}
+
+TEST_F(TextViewTest, AFenceTypedAfterCarriedIndentationClosesTheBlock)
+{
+    open(QString());
+    type(QStringLiteral("```python"));
+    key(Qt::Key_Return);
+    type(QStringLiteral("def walk(miles):"));
+    key(Qt::Key_Return);
+    type(QStringLiteral("    return miles * 2"));
+    key(Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("```python\ndef walk(miles):\n    return miles * 2\n    "));
+    type(QStringLiteral("```"));
+    const QString closed = QStringLiteral("```python\ndef walk(miles):\n    return miles * 2\n```");
+    EXPECT_EQ(text(), closed);
+    EXPECT_EQ(caret(), closed.size());
+    key(Qt::Key_Return);
+    type(QStringLiteral("A walk is good."));
+    EXPECT_TRUE(test::htmlOf(text()).contains(QStringLiteral("</code></pre>\n<p>A walk is good.</p>")))
+        << test::htmlOf(text()).toStdString();
+    // The editor shows it so: code up to the fence, prose after it.
+    const auto isCode = [&](qsizetype at) {
+        const auto m = Markdown::unboxed(storage->attribute(AttributeKey::FullLineMarkdown, at));
+        return m && m->isFenced();
+    };
+    EXPECT_TRUE(isCode(closed.size() - 1));
+    EXPECT_FALSE(isCode(text().size() - 1));
+
+    // Undo takes the closing back as list continuation is taken back: the
+    // writer's own keys come back first.
+    key(Qt::Key_Z, Qt::ControlModifier);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), closed);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("```python\ndef walk(miles):\n    return miles * 2\n    ```"));
+    // Redoing does not close it a second time; typing the marker again does.
+    key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(text(), closed);
+}
+
+TEST_F(TextViewTest, AFenceOpenedFarUpMakesCodeOfTheRestInTheBackground)
+{
+    QString long_ = QStringLiteral("``\n# Near\n");
+    while (long_.size() < 300'000) long_ += QStringLiteral("A line of prose with *words*.\n");
+    open(long_ + QStringLiteral("# Far\n"));
+    const auto isCode = [&](qsizetype at) {
+        const auto m = Markdown::unboxed(storage->attribute(AttributeKey::FullLineMarkdown, at));
+        return m && m->isFenced();
+    };
+    const auto headings = [&] { return outlinesIn(*storage, Range(0, storage->length())).size(); };
+    int reloads = 0;
+    TextView::Hooks hooks;
+    hooks.isOutlineVisible = [] { return true; };
+    hooks.reloadOutline = [&] { ++reloads; };
+    view->setHooks(hooks);
+    view->setSelectedRange(Range(text().indexOf(QStringLiteral("prose")), 0));
+    type(QStringLiteral("x"));
+    view->setSelectedRange(Range(2, 0));
+    const std::uint64_t before = storage->charactersMoved();
+    reloads = 0;
+    type(QStringLiteral("`"));
+    // Around the caret at once, without going through the whole text...
+    EXPECT_TRUE(isCode(10));
+    EXPECT_FALSE(isCode(storage->length() - 2));
+    EXPECT_LT(storage->charactersMoved() - before, 40u * 1000u);
+    EXPECT_EQ(reloads, 1) << "the heading near it is code now";
+    // ...and the rest soon after, the outline reloaded once more.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return isCode(storage->length() - 2); }, test::patience));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return reloads == 2; }, test::patience));
+    EXPECT_EQ(headings(), 0u);
+    // Undone, it is prose again throughout.
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_FALSE(isCode(10));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !isCode(storage->length() - 2); }, test::patience));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return reloads == 4; }, test::patience));
+    EXPECT_EQ(headings(), 2u);
     view->setHooks({});
 }
 

@@ -109,6 +109,65 @@ TEST(ListContinuation, ALineBreakOfCarriageReturnAndLineFeedCounts)
     EXPECT_EQ(typeAndContinue(QStringLiteral("- item|"), QStringLiteral("\r\r")), QStringLiteral("none"));
 }
 
+namespace {
+
+// Types text at the caret ('|' in before), then asks whether that closes a
+// fenced block; the text with the edit applied and the caret as '|', or
+// "none".
+QString typeAndCloseFence(const QString& before, const QString& typed)
+{
+    QString s = before;
+    const qsizetype caret = s.indexOf(u'|');
+    s.remove(caret, 1);
+    s.insert(caret, typed);
+    CodeFences fences;
+    fences.reset(s);
+    const auto edit = fenceClosing(s, Range(caret, typed.size()), [&]() -> const CodeFences& { return fences; });
+    if (!edit) return QStringLiteral("none");
+    s.replace(edit->range.location, edit->range.length, edit->replacement);
+    s.insert(edit->selection.location, u'|');
+    return s;
+}
+
+} // namespace
+
+TEST(FenceClosing, AMarkerAfterCarriedIndentationClosesTheBlock)
+{
+    const QString code = QStringLiteral("```python\ndef walk(miles):\n    return miles * 2\n");
+    // The third backtick completes the marker: the four spaces Return
+    // carried go, and the line closes the block.
+    EXPECT_EQ(typeAndCloseFence(code + QStringLiteral("    ``|"), QStringLiteral("`")), code + QStringLiteral("```|"));
+    EXPECT_EQ(typeAndCloseFence(code + QStringLiteral("    |"), QStringLiteral("```")), code + QStringLiteral("```|"));
+    // Back to the opening fence's own indentation; tildes and tabs too;
+    // a longer opener needs its length; text after the block stays.
+    EXPECT_EQ(typeAndCloseFence(QStringLiteral("  ~~~\n\tx\n\t~~|\nmore"), QStringLiteral("~")),
+              QStringLiteral("  ~~~\n\tx\n  ~~~|\nmore"));
+    EXPECT_EQ(typeAndCloseFence(QStringLiteral("````\n    x\n    ```|"), QStringLiteral("`")),
+              QStringLiteral("````\n    x\n````|"));
+    EXPECT_EQ(typeAndCloseFence(QStringLiteral("````\n    x\n    ``|"), QStringLiteral("`")), QStringLiteral("none"));
+    EXPECT_EQ(typeAndCloseFence(QStringLiteral("```\r\n    x\r\n    ``|"), QStringLiteral("`")),
+              QStringLiteral("```\r\n    x\r\n```|"));
+}
+
+TEST(FenceClosing, OnlyWhereTheLineWouldNotCloseAsTyped)
+{
+    const auto none = [](const char16_t* before, const char16_t* typed) {
+        EXPECT_EQ(typeAndCloseFence(QString::fromUtf16(before), QString::fromUtf16(typed)), QStringLiteral("none"))
+            << QString::fromUtf16(before).toStdString();
+    };
+    none(u"    x\n    ``|", u"`");                 // no fenced block: indented code
+    none(u"```\nx\n```\n    y\n    ``|", u"`");  // that block is closed
+    none(u"~~~\n    x\n    ``|", u"`");           // another marker
+    none(u"```\n    x\n    ```|", u"`");          // completed already: a fourth
+    none(u"```\n    x\n        ``|", u"`");       // more than Return carried
+    none(u"```\n    x\n  ``|", u"`");             // less: it closes as it is
+    none(u"```\n\tx\n    ``|", u"`");             // other white space than the line above
+    none(u"```\nx\n    ``|", u"`");               // typed by hand, not carried
+    none(u"```\n    x\n    ``|y", u"`");          // text after it
+    none(u"```\n    x\n    a``|", u"`");          // text before it
+    none(u"```\n    x\n    ``|", u"x");           // no marker typed
+}
+
 TEST(Indentation, TabAndBacktabInListItems)
 {
     struct Case {
@@ -184,6 +243,10 @@ TEST(EditTouchesSyntax, PlainTypingInsideAWordNeedsNoRestyle)
         {u"ab", Range(1, 0), u"\\", false},     // the backslash is no syntax character
         {u"a\u00A0b", Range(2, 0), u"x", true}, // after a no-break space
         {u"ab", Range(0, 2), u"", false},
+        // Fence characters open and close code blocks.
+        {u"``", Range(2, 0), u"`", true},
+        {u"```", Range(3, 0), u"x", true},
+        {u"x~~~", Range(0, 1), u"", true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(editTouchesMarkdownSyntax(QString::fromUtf16(c.text), c.range, QString::fromUtf16(c.replacement)), c.expected)

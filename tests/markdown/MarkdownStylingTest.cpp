@@ -137,6 +137,62 @@ TEST(MarkdownStyling, MarksParagraphsWithTheirLineElement)
     EXPECT_EQ(kinds(s, AttributeKey::InlineMarkdown).mid(4, 3), QStringLiteral("bbb"));
 }
 
+TEST(MarkdownStyling, FencedBlocksAreCodeToTheirRealClosingFence)
+{
+    const ParsedMarkdownStylesheet p = tagged({{"codeblock", 1}, {"heading", 2}});
+    const auto codeOf = [&](const TextStorage& s) { return tags(s, AttributeKey::UnderlineStyle); };
+    // Every line of a block is code, fences included, and nothing else.
+    TextStorage s = styled(QStringLiteral("a\n```py\n# x\n```\nb"), p);
+    EXPECT_EQ(codeOf(s), QStringLiteral(".." "111111" "1111" "1111" "."));
+    EXPECT_EQ(kinds(s, AttributeKey::FullLineMarkdown), QStringLiteral(".." "uuuuuu" "uuuu" "uuuu" "."));
+    EXPECT_TRUE(outlinesIn(s, Range(0, s.length())).empty()) << "a heading in code is code";
+
+    // A fence four columns in closes nothing: what follows stays code, to
+    // the end or to the next real closing fence, as every output has it.
+    const QString typed = QStringLiteral("```python\ndef walk(miles):\n    return miles * 2\n    ```\nA *walk*.\n");
+    s = styled(typed, p);
+    EXPECT_EQ(codeOf(s), QString(typed.size(), u'1'));
+    s = styled(typed + QStringLiteral("```\nAfter."), p);
+    EXPECT_EQ(codeOf(s), QString(typed.size() + 4, u'1') + QStringLiteral("......"));
+    // Other fences that close nothing: shorter, of the other character,
+    // with text after the marker.
+    for (const char16_t* closer : {u"``", u"~~~", u"``` x", u"\t```"}) {
+        const QString text = QStringLiteral("```\ncode\n") + QString::fromUtf16(closer) + QStringLiteral("\nmore");
+        EXPECT_EQ(codeOf(styled(text, p)), QString(text.size(), u'1')) << text.toStdString();
+    }
+
+    // Edits follow: the paragraphs after a fence that changed are restyled
+    // up to the first that ends as it was styled before.
+    const QString closed = QStringLiteral("```\ncode\n```\nprose\n\nmore prose\n~~~\nx\n~~~\nend");
+    s = styled(closed, p);
+    const QString closedLooks = codeOf(s);
+    s.replaceCharacters(Range(9, 0), QStringLiteral("    "));
+    EXPECT_EQ(restyleParagraphs(s, p, Range(9, 4)), Range(9, s.length() - 9));
+    EXPECT_EQ(codeOf(s), QString(s.length(), u'1'));
+    s.replaceCharacters(Range(9, 4), QString());
+    restyleParagraphs(s, p, Range(9, 0));
+    EXPECT_EQ(codeOf(s), closedLooks);
+    EXPECT_EQ(restyleParagraphs(s, p, Range(15, 1)), Range(13, 6)) << "the rest is as it was styled";
+}
+
+TEST(MarkdownStyling, AFenceFarUpLeavesTheRestForLater)
+{
+    const ParsedMarkdownStylesheet p = tagged({{"codeblock", 1}});
+    QString text = QStringLiteral("``\n");
+    while (text.size() < 200'000) text += QStringLiteral("A line of prose.\n");
+    TextStorage s = styled(text, p);
+    s.replaceCharacters(Range(2, 0), QStringLiteral("`"));
+    qsizetype followFrom = -1;
+    const Range done = restyleParagraphs(s, p, Range(2, 1), true, &followFrom);
+    EXPECT_LT(done.length, 64 * 1024);
+    EXPECT_EQ(followFrom, done.end());
+    EXPECT_EQ(tags(s, AttributeKey::UnderlineStyle).left(done.end()), QString(done.end(), u'1'));
+    EXPECT_EQ(s.attribute(AttributeKey::UnderlineStyle, followFrom).integer(), nullptr);
+    // Taken up from there, it goes on to the end.
+    restyleParagraphs(s, p, Range(followFrom, 0));
+    EXPECT_EQ(tags(s, AttributeKey::UnderlineStyle), QString(s.length(), u'1'));
+}
+
 TEST(MarkdownStyling, ALineBreakTouchesTheParagraphAfterIt)
 {
     const ParsedMarkdownStylesheet p = tagged({{"unorderedList", 1}});

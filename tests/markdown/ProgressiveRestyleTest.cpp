@@ -186,3 +186,58 @@ TEST(ProgressiveRestyle, FinishRestylesWhatWaitsAndEndsOnce)
     EXPECT_EQ(ends, 1);
 }
 
+
+TEST(ProgressiveRestyle, FencedBlocksEndAsAWholeRestyleHasThem)
+{
+    // A text styled for the first time from the middle: the part shown is
+    // styled before the fence that opens far above it is seen, and comes
+    // right once the background gets there.
+    QString text = markdownText(60) + QStringLiteral("~~~~ opened\n") + markdownText(200)
+        + QStringLiteral("```\n# not a heading\n````\n") + markdownText(40) + QStringLiteral("~~~~\nafter\n")
+        + markdownText(40);
+    const auto sheet = stylesheet(17, Color(0.1, 0.1, 0.1), 0.5);
+    TextStorage whole(text);
+    restyleParagraphs(whole, *sheet, Range(0, whole.length()));
+    TextStorage parts(text);
+    ProgressiveRestyle restyle(parts, sheet, true);
+    const qsizetype middle = text.indexOf(QStringLiteral("## Section 150"), text.indexOf(QStringLiteral("opened")));
+    restyle.focus = [&] { return middle; };
+    restyle.start({Range(middle, 3000)});
+    ASSERT_TRUE(settle(restyle));
+    expectSameLooks(parts, whole);
+
+    // Another fence far up, then gone again: the restyle follows it through
+    // the text, also when it is left to the background.
+    const qsizetype fence = text.indexOf(QStringLiteral("~~~~ opened"));
+    for (const QString& insert : {QStringLiteral("```\n"), QString()}) {
+        const Range replaced = insert.isEmpty() ? Range(fence, 4) : Range(fence, 0);
+        parts.replaceCharacters(replaced, insert);
+        whole.replaceCharacters(replaced, insert);
+        qsizetype followFrom = -1;
+        restyleParagraphs(parts, *sheet, Range(fence, insert.size()), true, &followFrom);
+        ASSERT_GE(followFrom, 0);
+        ProgressiveRestyle later(parts, sheet, true);
+        later.startFrom(followFrom);
+        ASSERT_TRUE(settle(later));
+        restyleParagraphs(whole, *sheet, Range(0, whole.length()));
+        expectSameLooks(parts, whole);
+    }
+}
+
+TEST(ProgressiveRestyle, EndsUnfinishedWhenNoLongerWanted)
+{
+    const QString text = markdownText(100);
+    const auto before = stylesheet(17, Color(0.1, 0.1, 0.1), 0.5);
+    const auto after = stylesheet(21, Color(0.8, 0.2, 0.1), 1.0);
+    TextStorage parts(text);
+    restyleParagraphs(parts, *before, Range(0, parts.length()));
+    const AttributeValue oldFont = parts.attribute(AttributeKey::Font, parts.length() - 2);
+    ProgressiveRestyle restyle(parts, after, true);
+    bool finished = false;
+    restyle.finished = [&] { finished = true; };
+    restyle.wanted = [] { return false; };
+    restyle.startFrom(10);
+    ASSERT_TRUE(settle(restyle));
+    EXPECT_FALSE(finished);
+    EXPECT_EQ(parts.attribute(AttributeKey::Font, parts.length() - 2), oldFont);
+}

@@ -79,3 +79,38 @@ TEST(SyntaxRanges, CodeFencesFollowEdits)
     edit(text.size(), 0, QStringLiteral("\n````\n"));
     EXPECT_EQ(fences.blocks().size(), 2u);
 }
+
+TEST(SyntaxRanges, FencesCloseAsCommonMarkClosesThem)
+{
+    // Whether the block opened by the first line is still open after the
+    // second: up to three spaces before a closing fence, at least the
+    // opener's length of the same character, only spaces and tabs after.
+    const auto closes = [](const QString& opener, const QString& closer) {
+        const QString text = opener + QStringLiteral("\ncode\n") + closer + QStringLiteral("\nafter");
+        CodeFences fences;
+        fences.reset(text);
+        return !fences.contains(text.size() - 1);
+    };
+    EXPECT_TRUE(closes(QStringLiteral("```"), QStringLiteral("```")));
+    EXPECT_TRUE(closes(QStringLiteral("```python"), QStringLiteral("   `````  \t")));
+    EXPECT_TRUE(closes(QStringLiteral("  ~~~ a ` b"), QStringLiteral("~~~")));
+    EXPECT_FALSE(closes(QStringLiteral("```"), QStringLiteral("    ```"))); // four columns in: code
+    EXPECT_FALSE(closes(QStringLiteral("```"), QStringLiteral("\t```")));
+    EXPECT_FALSE(closes(QStringLiteral("```"), QStringLiteral("  \t```")));
+    EXPECT_FALSE(closes(QStringLiteral("````"), QStringLiteral("```")));
+    EXPECT_FALSE(closes(QStringLiteral("```"), QStringLiteral("~~~")));
+    EXPECT_FALSE(closes(QStringLiteral("```"), QStringLiteral("``` x")));
+    EXPECT_FALSE(closes(QStringLiteral("```"), QString::fromUtf16(u"```\u00A0")));
+
+    // The block still open where a line begins, with its opener.
+    const QString text = QStringLiteral("a\n  ~~~~\nb\n    ~~~~\nc\n~~~~\nd");
+    CodeFences fences;
+    fences.reset(text);
+    const auto opening = fences.openingBefore(text.indexOf(u'c'));
+    ASSERT_TRUE(opening);
+    EXPECT_EQ(opening->lineStart, 2);
+    EXPECT_EQ(opening->line.indent, 2);
+    EXPECT_EQ(opening->line.count, 4);
+    EXPECT_FALSE(fences.openingBefore(text.indexOf(u'd')));
+    EXPECT_FALSE(fences.openingBefore(0));
+}
