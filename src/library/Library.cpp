@@ -4,6 +4,7 @@
 #include "library/FileController.h"
 #include "library/LibraryController.h"
 #include "platform/files/Bookmark.h"
+#include "platform/files/FolderSearch.h"
 #include "platform/files/NativePath.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
@@ -122,6 +123,9 @@ void Library::resolveBookmark()
     const auto resolved = bookmark ? bookmark->resolve() : std::nullopt;
     if (!resolved) {
         m_url.clear();
+        // Moved elsewhere on its disk while Lumora was closed.
+        if (bookmark && bookmark->isDirectory())
+            lookForMovedFolder(bookmark->path(), bookmark->device(), bookmark->inode());
         return;
     }
     m_url = resolved->path;
@@ -152,6 +156,33 @@ void Library::folderMoved(const QString& newPath)
     }
 }
 
+void Library::lookForMovedFolder(const QString& oldPath, quint64 device, quint64 inode)
+{
+    if (m_searching) return;
+    m_searching = true;
+    const std::weak_ptr<Library> weak = weak_from_this();
+    dispatch::background([weak, oldPath, device, inode] {
+        const QString found = FolderSearch::find(oldPath, device, inode);
+        dispatch::async([weak, found] {
+            if (const auto self = weak.lock()) self->movedFolderFound(found);
+        });
+    });
+}
+
+void Library::movedFolderFound(const QString& path)
+{
+    m_searching = false;
+    if (path.isEmpty() || path == m_url) return;
+    // Shown meanwhile from where it was: its watcher follows it.
+    if (m_fileController || m_loading) return;
+    const bool wasUnavailable = isUnavailable();
+    folderMoved(path);
+    m_unavailable = false;
+    if (!m_owner) return;
+    m_owner->libraryFolderMoved(*this);
+    if (wasUnavailable) m_owner->libraryAvailabilityChanged(*this);
+}
+
 void Library::recordFolder()
 {
     struct stat st {};
@@ -176,11 +207,14 @@ PlatformStatus Library::checkFolder()
     const bool itsOwn = !m_folder || quint64(st.st_dev) == m_folder->first || quint64(st.st_ino) == m_folder->second;
     if (!there || !itsOwn) {
         m_unavailable = true;
+        // Nothing at its path: moved elsewhere on its disk while nothing
+        // watched it, maybe.
+        if (!there && m_folder) lookForMovedFolder(m_url, m_folder->first, m_folder->second);
         return unavailable(there ? platformText("library.error.unavailable.disk",
                                                 "The disk it was on has been removed; another folder stands at its "
                                                 "place.")
                                  : platformText("library.error.unavailable.gone",
-                                                "It may have been moved, deleted, or its disk removed."));
+                                                "It may have been deleted, moved where Lumora cannot follow it, or its disk removed."));
     }
     m_folder = std::pair<quint64, quint64>(st.st_dev, st.st_ino);
     m_unavailable = false;
