@@ -13,6 +13,7 @@
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
 #include "shell/MainMenu.h"
+#include "support/LoopDisk.h"
 #include "support/TmpfsMount.h"
 
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QToolButton>
 #include <QUrl>
@@ -912,6 +914,47 @@ TEST_F(LibrarySidebar, ADiskShownInAWindowCanBeEjected)
     EXPECT_TRUE(w.document()->isDocumentEdited());
     EXPECT_EQ(w.document()->filePath(), folder + "/Chapter.md");
     screenshot(w.window, "library-disk-ejected.png");
+    resetLibraries();
+}
+
+// A disk with a library the window shows and an edited document from it is
+// ejected, and the autosave that comes meanwhile fails (its text kept in a
+// recovery file). The disk comes back as it was (the same device and inodes,
+// a loop device here): the library shows its tree again, and the pending
+// autosave writes the document there by itself at once, with nothing typed
+// and without waiting for another autosave delay.
+TEST_F(LibrarySidebar, ADiskThatComesBackShowsItsLibraryAndTakesThePendingAutosave)
+{
+    const QString place = freshDirectory("loop");
+    folder = place + "/Stick";
+    LoopDisk disk(place + "/stick.img", folder);
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    writeFile(folder + "/Chapter.md", "On the stick.");
+    LibraryController::shared().addLibrary(folder, 0);
+    shell().dialogs.failedSaveChoice = FailedSaveChoice::dismiss;
+    LibraryWindow w(shell(), folder + "/Chapter.md");
+    ASSERT_TRUE(w.window);
+    ASSERT_EQ(modelLines(w.pane->model()), QStringList{"Chapter.md"});
+    DocumentBase::setAutosavingDelay(100);
+    const auto restore = qScopeGuard([] { DocumentBase::setAutosavingDelay(15000); });
+    w.type("More. ");
+    ASSERT_TRUE(w.document()->isDocumentEdited());
+
+    const int ejected = disk.eject();
+    ASSERT_EQ(ejected, 0) << "the disk is held: " << std::strerror(ejected);
+    ASSERT_TRUE(waitFor([&] { return w.pane->unavailableView()->isVisible(); }));
+    ASSERT_TRUE(waitFor([&] { return !w.document()->recoveryFilePath().isEmpty(); }));
+    EXPECT_TRUE(shell().dialogs.asked.contains("failedSave:saving")) << shell().dialogs.asked.join(",").toStdString();
+    EXPECT_TRUE(w.document()->isDocumentEdited());
+
+    // Now long enough that only the disk's return saves the document.
+    DocumentBase::setAutosavingDelay(3'600'000);
+    ASSERT_TRUE(disk.mount()) << std::strerror(errno);
+    ASSERT_TRUE(waitFor([&] { return modelLines(w.pane->model()) == QStringList{"Chapter.md"}; }));
+    EXPECT_TRUE(w.pane->fileView()->isVisible());
+    ASSERT_TRUE(waitFor([&] { return !w.document()->isDocumentEdited(); }));
+    EXPECT_TRUE(readFile(folder + "/Chapter.md").contains("More. ")) << readFile(folder + "/Chapter.md").toStdString();
+    EXPECT_EQ(w.document()->filePath(), folder + "/Chapter.md");
     resetLibraries();
 }
 
