@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -955,6 +956,33 @@ TEST_F(LibrarySidebar, ADiskThatComesBackShowsItsLibraryAndTakesThePendingAutosa
     ASSERT_TRUE(waitFor([&] { return !w.document()->isDocumentEdited(); }));
     EXPECT_TRUE(readFile(folder + "/Chapter.md").contains("More. ")) << readFile(folder + "/Chapter.md").toStdString();
     EXPECT_EQ(w.document()->filePath(), folder + "/Chapter.md");
+    resetLibraries();
+}
+
+// Another program moves the folder of the window's document into a sibling
+// folder of the library the window shows: the rows follow, and so does the
+// document: Ctrl+S saves it at its new place, without a question.
+TEST_F(LibrarySidebar, ADocumentWhoseFolderAnotherProgramMovesSavesWhereItWent)
+{
+    folder = freshDirectory("moves") + "/L";
+    writeFile(folder + "/proj/d.md", "a\n");
+    ASSERT_TRUE(QDir().mkpath(folder + "/other"));
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell(), folder + "/proj/d.md");
+    ASSERT_TRUE(w.window);
+    w.type("typed ");
+    QProcess mv;
+    mv.start("mv", {folder + "/proj", folder + "/other/"});
+    ASSERT_TRUE(mv.waitForFinished(test::patience));
+    ASSERT_EQ(mv.exitCode(), 0);
+    ASSERT_TRUE(waitFor([&] { return w.document()->filePath() == folder + "/other/proj/d.md"; }))
+        << w.document()->filePath().toStdString();
+    ASSERT_TRUE(waitFor([&] { return modelLines(w.pane->model()).contains("other/proj/d.md"); }));
+    QTest::keyClick(w.window->documentViewController()->textView(), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return !w.document()->isDocumentEdited(); }));
+    EXPECT_TRUE(readFile(folder + "/other/proj/d.md").contains("typed ")) << readFile(folder + "/other/proj/d.md").toStdString();
+    EXPECT_FALSE(QFileInfo::exists(folder + "/proj"));
+    EXPECT_TRUE(shell().dialogs.errors.isEmpty()) << shell().dialogs.errors.join(",").toStdString();
     resetLibraries();
 }
 
