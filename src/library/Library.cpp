@@ -125,7 +125,7 @@ void Library::resolveBookmark()
         m_url.clear();
         // Moved elsewhere on its disk while Lumora was closed.
         if (bookmark && bookmark->isDirectory())
-            lookForMovedFolder(bookmark->path(), bookmark->device(), bookmark->inode());
+            lookForMovedFolder(bookmark->path(), bookmark->device(), bookmark->inode(), bookmark->birth());
         return;
     }
     m_url = resolved->path;
@@ -156,16 +156,13 @@ void Library::folderMoved(const QString& newPath)
     }
 }
 
-void Library::lookForMovedFolder(const QString& oldPath, quint64 device, quint64 inode)
+void Library::lookForMovedFolder(const QString& oldPath, quint64 device, quint64 inode, qint64 birth)
 {
     if (m_searching) return;
     m_searching = true;
     const std::weak_ptr<Library> weak = weak_from_this();
-    dispatch::background([weak, oldPath, device, inode] {
-        const QString found = FolderSearch::find(oldPath, device, inode);
-        dispatch::async([weak, found] {
-            if (const auto self = weak.lock()) self->movedFolderFound(found);
-        });
+    FolderSearch::findInBackground(oldPath, {device, inode, birth}, nullptr, [weak](const QString& found) {
+        if (const auto self = weak.lock()) self->movedFolderFound(found);
     });
 }
 
@@ -185,9 +182,10 @@ void Library::movedFolderFound(const QString& path)
 
 void Library::recordFolder()
 {
-    struct stat st {};
-    if (!m_url.isEmpty() && ::stat(NativePath::encode(m_url).constData(), &st) == 0 && S_ISDIR(st.st_mode))
-        m_folder = std::pair<quint64, quint64>(st.st_dev, st.st_ino);
+    const auto identity = m_url.isEmpty() ? std::nullopt : FolderSearch::identityOf(m_url);
+    if (!identity) return;
+    m_folder = std::pair<quint64, quint64>(identity->device, identity->inode);
+    m_folderBirth = identity->birth;
 }
 
 PlatformStatus Library::checkFolder()
@@ -209,14 +207,14 @@ PlatformStatus Library::checkFolder()
         m_unavailable = true;
         // Nothing at its path: moved elsewhere on its disk while nothing
         // watched it, maybe.
-        if (!there && m_folder) lookForMovedFolder(m_url, m_folder->first, m_folder->second);
+        if (!there && m_folder) lookForMovedFolder(m_url, m_folder->first, m_folder->second, m_folderBirth);
         return unavailable(there ? platformText("library.error.unavailable.disk",
                                                 "The disk it was on has been removed; another folder stands at its "
                                                 "place.")
                                  : platformText("library.error.unavailable.gone",
                                                 "It may have been deleted, moved where Lumora cannot follow it, or its disk removed."));
     }
-    m_folder = std::pair<quint64, quint64>(st.st_dev, st.st_ino);
+    recordFolder();
     m_unavailable = false;
     return {};
 }

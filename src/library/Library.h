@@ -75,6 +75,8 @@ public:
     // taken as the library's folder, and so is the folder of a disk that came
     // back under another device number. Fails with a message that says so.
     PlatformStatus checkFolder();
+    // The folder is being looked for by its identity (it is not at its path).
+    bool isLookingForItsFolder() const { return m_searching; }
     // The watcher found the folder gone with its disk: the tree goes, and
     // the list's views hear of it.
     void folderBecameUnavailable();
@@ -131,7 +133,7 @@ private:
     void recordFolder();
     // Looks for the folder by its device and inode off the main thread; the
     // library follows it when it is found where its path no longer leads.
-    void lookForMovedFolder(const QString& oldPath, quint64 device, quint64 inode);
+    void lookForMovedFolder(const QString& oldPath, quint64 device, quint64 inode, qint64 birth);
     void movedFolderFound(const QString& path);
     void applySavedStates(Directory& root);
     void finishLoading(const PlatformStatus& status);
@@ -140,6 +142,7 @@ private:
     QString m_url;
     // The folder's device and inode when the library found it in this run.
     std::optional<std::pair<quint64, quint64>> m_folder;
+    qint64 m_folderBirth = 0; // its birth time (ns), where the disk keeps one
     bool m_unavailable = false;
     bool m_searching = false; // the folder is being looked for
     std::shared_ptr<FileController> m_fileController;

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <cstdio>
@@ -517,4 +518,31 @@ TEST(Library, AFolderMovedElsewhereIsFollowedShownOrNotAndAfterARestart)
     EXPECT_EQ(treeLines(*library->fileController()->rootFile()), QStringList{"Chapter.md"});
     EXPECT_EQ(storedPath(defaults), top + "/L/other/proj");
     library->releaseFileController();
+}
+
+// Inode numbers are used again once a folder is deleted: a folder that has
+// the number of a library's deleted folder, but was made after it, is never
+// taken for it. (A record whose birth time is not the folder's stands for
+// it here.)
+TEST(Library, AFolderThatTookADeletedFoldersNumberIsNotTakenForIt)
+{
+    UserDefaults defaults(freshDirectory("defaults") + "/defaults.json");
+    const QString top = freshDirectory("reused");
+    ASSERT_TRUE(QDir().mkpath(top + "/L/proj"));
+    ASSERT_TRUE(QDir().mkpath(top + "/L/other"));
+    const auto bookmark = Bookmark::create(top + "/L/proj");
+    ASSERT_TRUE(bookmark);
+    if (!bookmark->birth()) GTEST_SKIP() << "this disk keeps no birth times";
+    QJsonObject forged = QJsonDocument::fromJson(bookmark->data()).object();
+    forged["born"] = QString::number(bookmark->birth() - 1'000'000'000);
+    defaults.set("libraries", QVariantList{QVariantMap{{"bookmarkData", QJsonDocument(forged).toJson()}}});
+    moveByAnotherProgram(top + "/L/proj", top + "/L/other/");
+
+    LibraryController list(defaults);
+    ASSERT_TRUE(list.load().ok());
+    ASSERT_EQ(list.libraries().size(), 1u);
+    const auto library = list.libraries().at(0);
+    ASSERT_TRUE(waitUntil([&] { return !library->isLookingForItsFolder(); }));
+    EXPECT_TRUE(library->url().isEmpty()) << library->url().toStdString();
+    EXPECT_TRUE(library->isUnavailable());
 }

@@ -72,6 +72,12 @@ quint64 mountOf(const QString& path)
     return st.stx_mnt_id;
 }
 
+qint64 birthOf(const QString& path)
+{
+    const auto identity = FolderSearch::identityOf(path);
+    return identity ? identity->birth : 0;
+}
+
 // Whether the mount is still in this process's mount table.
 bool isMounted(quint64 mount)
 {
@@ -142,7 +148,8 @@ void FolderWatcher::searchForRoot()
 {
     m_searching = true;
     const quint64 generation = ++m_searchGeneration;
-    FolderSearch::findInBackground(m_root, m_rootDevice, m_rootInode, this, [this, generation](const QString& found) {
+    const FolderSearch::Identity identity{m_rootDevice, m_rootInode, m_rootBirth};
+    FolderSearch::findInBackground(m_root, identity, this, [this, generation](const QString& found) {
         if (generation != m_searchGeneration || !m_searching || m_fd < 0 || m_rootGone) return;
         m_searching = false;
         if (leadsToRoot(m_root)) {
@@ -182,6 +189,7 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
     m_rootDevice = st.st_dev;
     m_rootInode = st.st_ino;
     m_rootMount = mountOf(m_root);
+    m_rootBirth = birthOf(m_root);
     m_rootWatch = wd;
     m_paths.insert(wd, QString());
     m_watches.insert(QString(), wd);
@@ -216,6 +224,7 @@ void FolderWatcher::setRoot(const QString& path)
 {
     m_root = path;
     m_rootMount = mountOf(path);
+    m_rootBirth = birthOf(path);
     watchAncestors();
 }
 
@@ -286,6 +295,7 @@ void FolderWatcher::stop()
     m_searching = false;
     ++m_searchGeneration;
     m_rootMount = 0;
+    m_rootBirth = 0;
     if (m_fd >= 0) ::close(m_fd);
     m_fd = m_rootWatch = -1;
     m_rootDevice = m_rootInode = 0;

@@ -194,6 +194,7 @@ private:
     // folder of a bind mount stays reachable at its source, which is not
     // where the writer put it).
     quint64 m_rootMount = 0;
+    qint64 m_rootBirth = 0; // its birth time (ns), where the disk keeps one
     // Guards the descriptor and the watch tables while a scan adds watches
     // from its own thread.
     mutable std::mutex m_lock;
