@@ -258,6 +258,39 @@ TEST_F(LibrarySidebar, ARestoredWindowShowsTheLibraryItShowed)
     EXPECT_EQ(b.pane->library()->url(), renamed);
 }
 
+// A library's folder moved by another program into a sibling folder while
+// Lumora was closed: the next launch finds it by its device and inode, and
+// the window that showed it shows it again, at its new place.
+TEST_F(LibrarySidebar, ARestoredWindowShowsItsLibraryWhoseFolderMovedMeanwhile)
+{
+    const QString top = freshDirectory("restored-moved");
+    writeFile(top + "/L/Notes/Chapter.md", "text");
+    ASSERT_TRUE(QDir().mkpath(top + "/L/other"));
+    addNotesLibrary("restored-moved-other");
+    const auto notes = LibraryController::shared().addLibrary(top + "/L/Notes", 1);
+    ASSERT_TRUE(notes);
+    QVariantMap state;
+    {
+        LibraryWindow a(shell(), QString());
+        a.show(notes);
+        state = a.window->restorableState();
+    }
+    QProcess mv;
+    mv.start("mv", {top + "/L/Notes", top + "/L/other/"});
+    ASSERT_TRUE(mv.waitForFinished(test::patience));
+    ASSERT_EQ(mv.exitCode(), 0);
+
+    relaunch();
+    LibraryWindow b(shell(), QString());
+    b.window->restoreState(state);
+    ASSERT_TRUE(waitFor([&] {
+        return b.pane->library() && b.pane->library()->url() == top + "/L/other/Notes"
+               && modelLines(b.pane->model()) == QStringList{"Chapter.md"};
+    })) << (b.pane->library() ? b.pane->library()->url().toStdString() : std::string("no library"));
+    EXPECT_TRUE(b.pane->library()->isLinked());
+    resetLibraries();
+}
+
 TEST_F(LibrarySidebar, ALongLibraryNameDoesNotWidenThePane)
 {
     LibraryWindow w = openNotes("a-folder-whose-name-goes-on-and-on-far-beyond-what-a-side-pane-shows");
