@@ -123,7 +123,9 @@ void FolderWatcher::announceFolderMove(const FolderWatcher* by, const QString& f
 
 void FolderWatcher::folderMovedElsewhere(const QString& from, const QString& to)
 {
-    if (m_fd < 0 || m_rootGone || !isAtOrInside(m_root, from) || leadsToRoot(m_root)) return;
+    // While a scan adds watches from its thread, the root stays as it is:
+    // its own check, once the scan is done, finds the folder.
+    if (m_fd < 0 || m_rootGone || m_paused || !isAtOrInside(m_root, from) || leadsToRoot(m_root)) return;
     const QString now = to + m_root.mid(from.size());
     if (!leadsToRoot(now)) return;
     followRoot(now);
@@ -152,6 +154,12 @@ void FolderWatcher::searchForRoot()
     FolderSearch::findInBackground(m_root, identity, this, [this, generation](const QString& found) {
         if (generation != m_searchGeneration || !m_searching || m_fd < 0 || m_rootGone) return;
         m_searching = false;
+        // A scan adds watches meanwhile: the root is looked at again (and
+        // for) once it is done.
+        if (m_paused) {
+            m_rootCheckWaiting = true;
+            return;
+        }
         if (leadsToRoot(m_root)) {
             // Back where it was meanwhile.
         } else if (!found.isEmpty() && leadsToRoot(found)) {
