@@ -61,15 +61,35 @@ PlatformError watchError(const QString& path, int error)
                          reason, path);
 }
 
-// The mount the folder at path is reached through; 0 when the system does
-// not tell.
-quint64 mountOf(const QString& path)
+// A mount's line in this process's mount table, reduced to what tells it
+// apart: its number, device, root and mount point (numbers of unmounted
+// mounts are given to new ones).
+QByteArray mountSignature(const QByteArray& line)
+{
+    const QList<QByteArray> fields = line.split(' ');
+    if (fields.size() < 5) return {};
+    return fields[0] + ' ' + fields[2] + ' ' + fields[3] + ' ' + fields[4];
+}
+
+QList<QByteArray> mountTable()
+{
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly)) return {};
+    return table.readAll().split('\n');
+}
+
+// The mount the folder at path is reached through; empty when the system
+// does not tell.
+QByteArray mountOf(const QString& path)
 {
     struct statx st {};
     if (::statx(AT_FDCWD, NativePath::encode(path).constData(), AT_STATX_SYNC_AS_STAT, STATX_MNT_ID, &st) != 0
         || !(st.stx_mask & STATX_MNT_ID))
-        return 0;
-    return st.stx_mnt_id;
+        return {};
+    const QByteArray id = QByteArray::number(quint64(st.stx_mnt_id)) + ' ';
+    for (const QByteArray& line : mountTable())
+        if (line.startsWith(id)) return mountSignature(line);
+    return {};
 }
 
 qint64 birthOf(const QString& path)
@@ -79,13 +99,12 @@ qint64 birthOf(const QString& path)
 }
 
 // Whether the mount is still in this process's mount table.
-bool isMounted(quint64 mount)
+bool isMounted(const QByteArray& signature)
 {
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
-    if (!table.open(QIODevice::ReadOnly)) return true;
-    const QByteArray id = QByteArray::number(mount) + ' ';
-    for (const QByteArray& line : table.readAll().split('\n'))
-        if (line.startsWith(id)) return true;
+    const QList<QByteArray> table = mountTable();
+    if (table.isEmpty()) return true;
+    for (const QByteArray& line : table)
+        if (mountSignature(line) == signature) return true;
     return false;
 }
 
@@ -279,7 +298,7 @@ void FolderWatcher::checkRoot(bool final)
         return;
     }
     // Its disk went away: the bare mount point, or nothing, is at its path.
-    if (m_rootMount && !isMounted(m_rootMount)) {
+    if (!m_rootMount.isEmpty() && !isMounted(m_rootMount)) {
         rootIsGone(Kind::rootUnavailable);
         return;
     }
@@ -302,7 +321,7 @@ void FolderWatcher::stop()
     m_rootCheckPending = false;
     m_searching = false;
     ++m_searchGeneration;
-    m_rootMount = 0;
+    m_rootMount.clear();
     m_rootBirth = 0;
     if (m_fd >= 0) ::close(m_fd);
     m_fd = m_rootWatch = -1;

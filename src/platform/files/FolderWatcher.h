@@ -2,6 +2,7 @@
 
 #include "platform/foundation/PlatformError.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -189,11 +190,11 @@ private:
     // after another search started, or after a stop, is dropped.
     bool m_searching = false;
     quint64 m_searchGeneration = 0;
-    // The mount the root was reached through (0: unknown). A root whose
+    // The mount the root was reached through (empty: unknown). A root whose
     // mount is gone went with its disk and is not looked for elsewhere (a
     // folder of a bind mount stays reachable at its source, which is not
     // where the writer put it).
-    quint64 m_rootMount = 0;
+    QByteArray m_rootMount;
     qint64 m_rootBirth = 0; // its birth time (ns), where the disk keeps one
     // Guards the descriptor and the watch tables while a scan adds watches
     // from its own thread.
