@@ -4,6 +4,7 @@
 #include "library/FileController.h"
 #include "library/LibraryController.h"
 #include "platform/files/Bookmark.h"
+#include "platform/files/FolderSearch.h"
 #include "platform/files/NativePath.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/Localization.h"
@@ -122,6 +123,9 @@ void Library::resolveBookmark()
     const auto resolved = bookmark ? bookmark->resolve() : std::nullopt;
     if (!resolved) {
         m_url.clear();
+        // Moved elsewhere on its disk while Lumora was closed.
+        if (bookmark && bookmark->isDirectory())
+            lookForMovedFolder(bookmark->path(), bookmark->device(), bookmark->inode(), bookmark->birth());
         return;
     }
     m_url = resolved->path;
@@ -152,11 +156,36 @@ void Library::folderMoved(const QString& newPath)
     }
 }
 
+void Library::lookForMovedFolder(const QString& oldPath, quint64 device, quint64 inode, qint64 birth)
+{
+    if (m_searching) return;
+    m_searching = true;
+    const std::weak_ptr<Library> weak = weak_from_this();
+    FolderSearch::findInBackground(oldPath, {device, inode, birth}, nullptr, [weak](const QString& found) {
+        if (const auto self = weak.lock()) self->movedFolderFound(found);
+    });
+}
+
+void Library::movedFolderFound(const QString& path)
+{
+    m_searching = false;
+    if (path.isEmpty() || path == m_url) return;
+    // Shown meanwhile from where it was: its watcher follows it.
+    if (m_fileController || m_loading) return;
+    const bool wasUnavailable = isUnavailable();
+    folderMoved(path);
+    m_unavailable = false;
+    if (!m_owner) return;
+    m_owner->libraryFolderMoved(*this);
+    if (wasUnavailable) m_owner->libraryAvailabilityChanged(*this);
+}
+
 void Library::recordFolder()
 {
-    struct stat st {};
-    if (!m_url.isEmpty() && ::stat(NativePath::encode(m_url).constData(), &st) == 0 && S_ISDIR(st.st_mode))
-        m_folder = std::pair<quint64, quint64>(st.st_dev, st.st_ino);
+    const auto identity = m_url.isEmpty() ? std::nullopt : FolderSearch::identityOf(m_url);
+    if (!identity) return;
+    m_folder = std::pair<quint64, quint64>(identity->device, identity->inode);
+    m_folderBirth = identity->birth;
 }
 
 PlatformStatus Library::checkFolder()
@@ -176,13 +205,16 @@ PlatformStatus Library::checkFolder()
     const bool itsOwn = !m_folder || quint64(st.st_dev) == m_folder->first || quint64(st.st_ino) == m_folder->second;
     if (!there || !itsOwn) {
         m_unavailable = true;
+        // Nothing at its path: moved elsewhere on its disk while nothing
+        // watched it, maybe.
+        if (!there && m_folder) lookForMovedFolder(m_url, m_folder->first, m_folder->second, m_folderBirth);
         return unavailable(there ? platformText("library.error.unavailable.disk",
                                                 "The disk it was on has been removed; another folder stands at its "
                                                 "place.")
                                  : platformText("library.error.unavailable.gone",
-                                                "It may have been moved, deleted, or its disk removed."));
+                                                "It may have been deleted, moved where Lumora cannot follow it, or its disk removed."));
     }
-    m_folder = std::pair<quint64, quint64>(st.st_dev, st.st_ino);
+    recordFolder();
     m_unavailable = false;
     return {};
 }

@@ -27,9 +27,11 @@ class LibraryController;
 // that watches it and holds its tree.
 //
 // A linked library holds a bookmark of its folder and is kept in the
-// library list across launches; an unlinked one lives for this run only. A
-// bookmark that still finds the folder after it was renamed or moved within
-// its parent while Lumora was closed is renewed (and the list saved).
+// library list across launches; an unlinked one lives for this run only.
+// The folder is known by its device and inode: one that moved elsewhere on
+// its disk, while Lumora was closed or while nothing showed it, is looked
+// for by them in the background (FolderSearch) and followed when found; its
+// bookmark is then renewed (and the list saved).
 //
 // Libraries are shared: make them with make() or decode().
 class Library : public std::enable_shared_from_this<Library> {
@@ -73,6 +75,8 @@ public:
     // taken as the library's folder, and so is the folder of a disk that came
     // back under another device number. Fails with a message that says so.
     PlatformStatus checkFolder();
+    // The folder is being looked for by its identity (it is not at its path).
+    bool isLookingForItsFolder() const { return m_searching; }
     // The watcher found the folder gone with its disk: the tree goes, and
     // the list's views hear of it.
     void folderBecameUnavailable();
@@ -127,6 +131,10 @@ private:
     Library() = default;
     void saveList();
     void recordFolder();
+    // Looks for the folder by its device and inode off the main thread; the
+    // library follows it when it is found where its path no longer leads.
+    void lookForMovedFolder(const QString& oldPath, quint64 device, quint64 inode, qint64 birth);
+    void movedFolderFound(const QString& path);
     void applySavedStates(Directory& root);
     void finishLoading(const PlatformStatus& status);
 
@@ -134,7 +142,9 @@ private:
     QString m_url;
     // The folder's device and inode when the library found it in this run.
     std::optional<std::pair<quint64, quint64>> m_folder;
+    qint64 m_folderBirth = 0; // its birth time (ns), where the disk keeps one
     bool m_unavailable = false;
+    bool m_searching = false; // the folder is being looked for
     std::shared_ptr<FileController> m_fileController;
     // A load under way, and the views waiting for it.
     std::shared_ptr<FileController> m_loading;

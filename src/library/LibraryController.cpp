@@ -255,6 +255,17 @@ void LibraryController::rebuildTitles()
     }
 }
 
+std::shared_ptr<Library> LibraryController::libraryWithBookmark(const Bookmark& bookmark) const
+{
+    for (const auto& library : m_libraries) {
+        const auto own = library->bookmarkData() ? Bookmark::fromData(*library->bookmarkData()) : std::nullopt;
+        if (own && own->device() == bookmark.device() && own->inode() == bookmark.inode()
+            && (!own->birth() || !bookmark.birth() || own->birth() == bookmark.birth()))
+            return library;
+    }
+    return nullptr;
+}
+
 std::shared_ptr<Library> LibraryController::libraryForDocument(const QString& documentPath) const
 {
     if (!documentPath.isEmpty()) {
@@ -268,6 +279,9 @@ std::shared_ptr<Library> LibraryController::libraryForDocument(const QString& do
             for (const auto& library : m_libraries)
                 if (library->url() == resolved->path) return library;
         }
+        // Moved since: the library that links to the same folder.
+        if (bookmark)
+            if (auto library = libraryWithBookmark(*bookmark)) return library;
     }
     return m_libraries.empty() ? nullptr : m_libraries.front();
 }

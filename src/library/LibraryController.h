@@ -12,6 +12,8 @@
 
 namespace lumora {
 
+class Bookmark;
+
 class FileController;
 class FileObserver;
 class UserDefaults;
@@ -53,6 +55,10 @@ public:
     int indexOf(const Library& library) const;
     // The library of that folder, or none.
     std::shared_ptr<Library> libraryWithURL(const QString& folderPath) const;
+    // The library whose folder the bookmark links to (its device and inode),
+    // wherever that folder is now, or is being looked for; none if no library
+    // has it.
+    std::shared_ptr<Library> libraryWithBookmark(const Bookmark& bookmark) const;
 
     void addObserver(LibrariesObserver* observer);
     void removeObserver(LibrariesObserver* observer);

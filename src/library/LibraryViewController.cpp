@@ -191,8 +191,12 @@ void LibraryViewController::restoreState(const QVariantMap& state)
     if (data.typeId() != QMetaType::QByteArray) return;
     const std::optional<Bookmark> bookmark = Bookmark::fromData(data.toByteArray());
     const auto resolved = bookmark ? bookmark->resolve() : std::nullopt;
-    if (!resolved || !QFileInfo(resolved->path).isDir()) return;
     LibraryController& libraries = LibraryController::shared();
+    if (!resolved || !QFileInfo(resolved->path).isDir()) {
+        // Its folder moved since: the library that links to it follows it.
+        if (const auto library = bookmark ? libraries.libraryWithBookmark(*bookmark) : nullptr) setLibrary(library);
+        return;
+    }
     std::shared_ptr<Library> library = libraries.libraryWithURL(resolved->path);
     if (!library) library = libraries.openLibrary(resolved->path);
     if (library) setLibrary(library);

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <cstdio>
@@ -447,4 +448,101 @@ TEST(LibraryController, TwoLumorasKeepEachOthersLibraries)
     EXPECT_EQ(b.tell("add " + folder("libone")), "ok");
     EXPECT_EQ(a.tell("sort " + folder("libfour") + " dateAdded"), "ok");
     EXPECT_EQ(storedLibraries(preferences), "libone, libfour dateAdded, libthree, libtwo dateModified");
+}
+
+namespace {
+
+void moveByAnotherProgram(const QString& from, const QString& to)
+{
+    QProcess mv;
+    mv.start("mv", {from, to});
+    ASSERT_TRUE(mv.waitForFinished(patience));
+    ASSERT_EQ(mv.exitCode(), 0) << mv.readAllStandardError().toStdString();
+}
+
+QString storedPath(UserDefaults& defaults)
+{
+    const auto stored =
+        Bookmark::fromData(defaults.object("libraries").toList().value(0).toMap()["bookmarkData"].toByteArray());
+    return stored ? stored->path() : QString();
+}
+
+} // namespace
+
+// A library's folder is known by its device and inode: moved by another
+// program somewhere other than above it, it is followed while it is shown,
+// while nothing shows it, and after a restart (its record found again), and
+// the renewed record is saved each time.
+TEST(Library, AFolderMovedElsewhereIsFollowedShownOrNotAndAfterARestart)
+{
+    UserDefaults defaults(freshDirectory("defaults") + "/defaults.json");
+    const QString top = freshDirectory("moved");
+    ASSERT_TRUE(QDir().mkpath(top + "/L/proj"));
+    ASSERT_TRUE(QDir().mkpath(top + "/L/other"));
+    ASSERT_TRUE(QDir().mkpath(top + "/elsewhere/deep"));
+    writeFile(top + "/L/proj/Chapter.md", "text");
+    defaults.set("libraries", QVariantList{record(top + "/L/proj")});
+    {
+        LibraryController list(defaults);
+        ASSERT_TRUE(list.load().ok());
+        const auto library = list.libraries().at(0);
+        ASSERT_TRUE(library->loadFileTree().ok());
+        // Shown: its watcher follows it.
+        moveByAnotherProgram(top + "/L/proj", top + "/L/other/");
+        ASSERT_TRUE(waitUntil([&] { return library->url() == top + "/L/other/proj"; })) << library->url().toStdString();
+        ASSERT_TRUE(library->fileController());
+        EXPECT_EQ(treeLines(*library->fileController()->rootFile()), QStringList{"Chapter.md"});
+        EXPECT_EQ(storedPath(defaults), top + "/L/other/proj");
+
+        // Not shown: found again when it is to be shown.
+        library->releaseFileController();
+        moveByAnotherProgram(top + "/L/other/proj", top + "/elsewhere/deep/proj");
+        EXPECT_FALSE(library->loadFileTree().ok());
+        ASSERT_TRUE(waitUntil([&] { return library->url() == top + "/elsewhere/deep/proj"; }))
+            << library->url().toStdString();
+        EXPECT_FALSE(library->isUnavailable());
+        ASSERT_TRUE(library->loadFileTree().ok());
+        EXPECT_EQ(treeLines(*library->fileController()->rootFile()), QStringList{"Chapter.md"});
+        EXPECT_EQ(storedPath(defaults), top + "/elsewhere/deep/proj");
+        library->releaseFileController();
+    }
+
+    // Moved while Lumora was closed: the record finds it by its identity.
+    moveByAnotherProgram(top + "/elsewhere/deep/proj", top + "/L/other/proj");
+    LibraryController list(defaults);
+    ASSERT_TRUE(list.load().ok());
+    const auto library = list.libraries().at(0);
+    ASSERT_TRUE(waitUntil([&] { return library->url() == top + "/L/other/proj"; })) << library->url().toStdString();
+    EXPECT_FALSE(library->isUnavailable());
+    ASSERT_TRUE(library->loadFileTree().ok());
+    EXPECT_EQ(treeLines(*library->fileController()->rootFile()), QStringList{"Chapter.md"});
+    EXPECT_EQ(storedPath(defaults), top + "/L/other/proj");
+    library->releaseFileController();
+}
+
+// Inode numbers are used again once a folder is deleted: a folder that has
+// the number of a library's deleted folder, but was made after it, is never
+// taken for it. (A record whose birth time is not the folder's stands for
+// it here.)
+TEST(Library, AFolderThatTookADeletedFoldersNumberIsNotTakenForIt)
+{
+    UserDefaults defaults(freshDirectory("defaults") + "/defaults.json");
+    const QString top = freshDirectory("reused");
+    ASSERT_TRUE(QDir().mkpath(top + "/L/proj"));
+    ASSERT_TRUE(QDir().mkpath(top + "/L/other"));
+    const auto bookmark = Bookmark::create(top + "/L/proj");
+    ASSERT_TRUE(bookmark);
+    if (!bookmark->birth()) GTEST_SKIP() << "this disk keeps no birth times";
+    QJsonObject forged = QJsonDocument::fromJson(bookmark->data()).object();
+    forged["born"] = QString::number(bookmark->birth() - 1'000'000'000);
+    defaults.set("libraries", QVariantList{QVariantMap{{"bookmarkData", QJsonDocument(forged).toJson()}}});
+    moveByAnotherProgram(top + "/L/proj", top + "/L/other/");
+
+    LibraryController list(defaults);
+    ASSERT_TRUE(list.load().ok());
+    ASSERT_EQ(list.libraries().size(), 1u);
+    const auto library = list.libraries().at(0);
+    ASSERT_TRUE(waitUntil([&] { return !library->isLookingForItsFolder(); }));
+    EXPECT_TRUE(library->url().isEmpty()) << library->url().toStdString();
+    EXPECT_TRUE(library->isUnavailable());
 }

@@ -16,6 +16,7 @@
 #include "settings/Settings.h"
 #include "settings/StringExtensions.h"
 #include "shell/MainMenu.h"
+#include "support/LoopDisk.h"
 #include "support/TmpfsMount.h"
 
 #include <QComboBox>
@@ -23,7 +24,9 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QToolButton>
 #include <QUrl>
@@ -288,6 +291,39 @@ TEST_F(LibrarySidebar, ARestoredWindowShowsTheLibraryItShowed)
     b.window->restoreState({});
     b.window->restoreState({{"rootFileBookmarkData", QByteArray("not a bookmark")}});
     EXPECT_EQ(b.pane->library()->url(), renamed);
+}
+
+// A library's folder moved by another program into a sibling folder while
+// Lumora was closed: the next launch finds it by its device and inode, and
+// the window that showed it shows it again, at its new place.
+TEST_F(LibrarySidebar, ARestoredWindowShowsItsLibraryWhoseFolderMovedMeanwhile)
+{
+    const QString top = freshDirectory("restored-moved");
+    writeFile(top + "/L/Notes/Chapter.md", "text");
+    ASSERT_TRUE(QDir().mkpath(top + "/L/other"));
+    addNotesLibrary("restored-moved-other");
+    const auto notes = LibraryController::shared().addLibrary(top + "/L/Notes", 1);
+    ASSERT_TRUE(notes);
+    QVariantMap state;
+    {
+        LibraryWindow a(shell(), QString());
+        a.show(notes);
+        state = a.window->restorableState();
+    }
+    QProcess mv;
+    mv.start("mv", {top + "/L/Notes", top + "/L/other/"});
+    ASSERT_TRUE(mv.waitForFinished(test::patience));
+    ASSERT_EQ(mv.exitCode(), 0);
+
+    relaunch();
+    LibraryWindow b(shell(), QString());
+    b.window->restoreState(state);
+    ASSERT_TRUE(waitFor([&] {
+        return b.pane->library() && b.pane->library()->url() == top + "/L/other/Notes"
+               && modelLines(b.pane->model()) == QStringList{"Chapter.md"};
+    })) << (b.pane->library() ? b.pane->library()->url().toStdString() : std::string("no library"));
+    EXPECT_TRUE(b.pane->library()->isLinked());
+    resetLibraries();
 }
 
 TEST_F(LibrarySidebar, ALongLibraryNameDoesNotWidenThePane)
@@ -992,6 +1028,74 @@ TEST_F(LibrarySidebar, ADiskShownInAWindowCanBeEjected)
     EXPECT_TRUE(w.document()->isDocumentEdited());
     EXPECT_EQ(w.document()->filePath(), folder + "/Chapter.md");
     screenshot(w.window, "library-disk-ejected.png");
+    resetLibraries();
+}
+
+// A disk with a library the window shows and an edited document from it is
+// ejected, and the autosave that comes meanwhile fails (its text kept in a
+// recovery file). The disk comes back as it was (the same device and inodes,
+// a loop device here): the library shows its tree again, and the pending
+// autosave writes the document there by itself at once, with nothing typed
+// and without waiting for another autosave delay.
+TEST_F(LibrarySidebar, ADiskThatComesBackShowsItsLibraryAndTakesThePendingAutosave)
+{
+    const QString place = freshDirectory("loop");
+    folder = place + "/Stick";
+    LoopDisk disk(place + "/stick.img", folder);
+    if (!disk.ok()) GTEST_SKIP() << disk.why();
+    writeFile(folder + "/Chapter.md", "On the stick.");
+    LibraryController::shared().addLibrary(folder, 0);
+    shell().dialogs.failedSaveChoice = FailedSaveChoice::dismiss;
+    LibraryWindow w(shell(), folder + "/Chapter.md");
+    ASSERT_TRUE(w.window);
+    ASSERT_EQ(modelLines(w.pane->model()), QStringList{"Chapter.md"});
+    DocumentBase::setAutosavingDelay(100);
+    const auto restore = qScopeGuard([] { DocumentBase::setAutosavingDelay(15000); });
+    w.type("More. ");
+    ASSERT_TRUE(w.document()->isDocumentEdited());
+
+    const int ejected = disk.eject();
+    ASSERT_EQ(ejected, 0) << "the disk is held: " << std::strerror(ejected);
+    ASSERT_TRUE(waitFor([&] { return w.pane->unavailableView()->isVisible(); }));
+    ASSERT_TRUE(waitFor([&] { return !w.document()->recoveryFilePath().isEmpty(); }));
+    EXPECT_TRUE(shell().dialogs.asked.contains("failedSave:saving")) << shell().dialogs.asked.join(",").toStdString();
+    EXPECT_TRUE(w.document()->isDocumentEdited());
+
+    // Now long enough that only the disk's return saves the document.
+    DocumentBase::setAutosavingDelay(3'600'000);
+    ASSERT_TRUE(disk.mount()) << std::strerror(errno);
+    ASSERT_TRUE(waitFor([&] { return modelLines(w.pane->model()) == QStringList{"Chapter.md"}; }));
+    EXPECT_TRUE(w.pane->fileView()->isVisible());
+    ASSERT_TRUE(waitFor([&] { return !w.document()->isDocumentEdited(); }));
+    EXPECT_TRUE(readFile(folder + "/Chapter.md").contains("More. ")) << readFile(folder + "/Chapter.md").toStdString();
+    EXPECT_EQ(w.document()->filePath(), folder + "/Chapter.md");
+    resetLibraries();
+}
+
+// Another program moves the folder of the window's document into a sibling
+// folder of the library the window shows: the rows follow, and so does the
+// document: Ctrl+S saves it at its new place, without a question.
+TEST_F(LibrarySidebar, ADocumentWhoseFolderAnotherProgramMovesSavesWhereItWent)
+{
+    folder = freshDirectory("moves") + "/L";
+    writeFile(folder + "/proj/d.md", "a\n");
+    ASSERT_TRUE(QDir().mkpath(folder + "/other"));
+    LibraryController::shared().addLibrary(folder, 0);
+    LibraryWindow w(shell(), folder + "/proj/d.md");
+    ASSERT_TRUE(w.window);
+    w.type("typed ");
+    QProcess mv;
+    mv.start("mv", {folder + "/proj", folder + "/other/"});
+    ASSERT_TRUE(mv.waitForFinished(test::patience));
+    ASSERT_EQ(mv.exitCode(), 0);
+    ASSERT_TRUE(waitFor([&] { return w.document()->filePath() == folder + "/other/proj/d.md"; }))
+        << w.document()->filePath().toStdString();
+    ASSERT_TRUE(waitFor([&] { return modelLines(w.pane->model()).contains("other/proj/d.md"); }));
+    QTest::keyClick(w.window->documentViewController()->textView(), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return !w.document()->isDocumentEdited(); }));
+    EXPECT_TRUE(readFile(folder + "/other/proj/d.md").contains("typed ")) << readFile(folder + "/other/proj/d.md").toStdString();
+    EXPECT_FALSE(QFileInfo::exists(folder + "/proj"));
+    EXPECT_TRUE(shell().dialogs.errors.isEmpty()) << shell().dialogs.errors.join(",").toStdString();
     resetLibraries();
 }
 

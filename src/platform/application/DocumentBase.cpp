@@ -382,8 +382,10 @@ void DocumentBase::fileDidChangeOnDisk(const QString& movedTo)
     }
     if (!fileChangedOnDisk()) {
         // As it was, where it can be written again (its disk is back): an
-        // autosave that failed meanwhile is tried again.
-        if (m_autosaveErrorShown && isDocumentEdited() && !m_locked) scheduleAutosave();
+        // autosave that failed meanwhile is tried again now, not a whole
+        // autosave delay later.
+        if ((m_autosaveErrorShown || m_autosaveFailed) && isDocumentEdited() && !m_locked && g_autosavingDelay > 0)
+            m_autosaveTimer.start(0);
         return;
     }
     if (!isDocumentEdited() || m_locked) {

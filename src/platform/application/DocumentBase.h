@@ -127,7 +127,7 @@ public:
 //   the save fails with Save As as the way out, and autosave keeps the text
 //   in a recovery file. Save As to that very path writes there, as chosen.
 //   When the folder is back (its disk mounted again), saves write there
-//   again, and an autosave that failed meanwhile is tried again.
+//   again, and an autosave that failed meanwhile is tried again at once.
 // - A save of the file that was killed while writing in place is mended
 //   before the file is opened or saved (cleanUpInterruptedWrite); when the
 //   earlier contents had to be kept aside instead, the writer is told where.
@@ -392,6 +392,9 @@ private:
     bool m_closed = false;
     bool m_staysOpenWhenTrashed = false;
     bool m_autosaveErrorShown = false;
+    // The last autosave could not write the file (its disk away, say): it
+    // is tried again as soon as the file's folder is back.
+    bool m_autosaveFailed = false;
     bool m_handlingChange = false;
 };
 

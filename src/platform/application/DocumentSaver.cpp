@@ -99,7 +99,10 @@ PlatformStatus DocumentSaver::autosave()
     if (!inPlaceProblem(InPlace::writeDeletedAgain) && d.fileWasDeleted()) return d.writeRecoveryFile();
     const PlatformStatus status = saveInPlace();
     // A crash while the file cannot be written must not take the edits along.
-    if (!status && !status.error().isCancellation()) d.writeRecoveryFile();
+    if (!status && !status.error().isCancellation()) {
+        d.m_autosaveFailed = true;
+        d.writeRecoveryFile();
+    }
     return status;
 }
 
@@ -242,6 +245,7 @@ PlatformStatus DocumentSaver::writeFile(const QString& path, const QString& type
     d.m_fileRecord.take(FileFingerprint::of(path), contentDigest(*data));
     d.m_autosaveTimer.stop();
     d.m_autosaveErrorShown = false;
+    d.m_autosaveFailed = false;
     return {};
 }
 

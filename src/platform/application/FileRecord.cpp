@@ -1,5 +1,6 @@
 #include "platform/application/FileRecord.h"
 
+#include "platform/files/FileChangeWatcher.h"
 #include "platform/files/FileReader.h"
 #include "platform/files/NativePath.h"
 
@@ -74,11 +75,21 @@ std::optional<PlatformError> FileRecord::folderProblem(const QString& path) cons
                          "permissions. Nothing was written there. Use Save As to save it somewhere else.")
                 .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())));
     const auto now = documentFiles::folderIdentityOf(path);
-    if (!now)
+    // Deleted, or moved out of sight: a folder moved by another program is
+    // followed wherever it can be found (the watcher looks for it), so one
+    // still missing went where Lumora cannot follow it.
+    if (!now && (!folder || FileChangeWatcher::shared().folderWasDeleted(path)))
         return documentFiles::writeError(
             path, PlatformError::Code::writeFailed,
             platformText("document.error.write.noFolder",
                          "Its folder no longer exists. Use Save As to save it somewhere else."));
+    if (!now)
+        return documentFiles::writeError(
+            path, PlatformError::Code::writeFailed,
+            platformText("document.error.write.folderLost",
+                         "Its folder “%1” was moved where Lumora cannot follow it. Use Save As to save it "
+                         "somewhere else.")
+                .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())));
     if (folder && *now != *folder)
         return documentFiles::writeError(
             path, PlatformError::Code::writeFailed,

@@ -8,7 +8,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <cstring>
@@ -24,16 +26,29 @@ struct Identity {
     quint64 device = 0;
     quint64 inode = 0;
     bool isDirectory = false;
+    qint64 birth = 0;
 };
 
 std::optional<Identity> identity(const QString& path, int* error = nullptr)
 {
-    struct stat st {};
-    if (::stat(NativePath::encode(path).constData(), &st) != 0) {
+    struct statx st {};
+    if (::statx(AT_FDCWD, NativePath::encode(path).constData(), AT_STATX_SYNC_AS_STAT,
+                STATX_TYPE | STATX_INO | STATX_BTIME, &st)
+        != 0) {
         if (error) *error = errno;
         return std::nullopt;
     }
-    return Identity{quint64(st.st_dev), quint64(st.st_ino), S_ISDIR(st.st_mode)};
+    Identity id{makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino, S_ISDIR(st.stx_mode)};
+    if (st.stx_mask & STATX_BTIME) id.birth = qint64(st.stx_btime.tv_sec) * 1'000'000'000 + st.stx_btime.tv_nsec;
+    return id;
+}
+
+// The same item: inode numbers are used again, so the kind, and the birth
+// time where both are known, must match too.
+bool isSame(const Identity& id, quint64 device, quint64 inode, bool isDirectory, qint64 birth)
+{
+    return id.device == device && id.inode == inode && id.isDirectory == isDirectory
+           && (!id.birth || !birth || id.birth == birth);
 }
 
 QString displayName(const QString& path)
@@ -59,6 +74,7 @@ std::optional<Bookmark> Bookmark::create(const QString& path, QString* error)
     b.m_device = id->device;
     b.m_inode = id->inode;
     b.m_isDirectory = id->isDirectory;
+    b.m_birth = id->birth;
     return b;
 }
 
@@ -66,13 +82,14 @@ QByteArray Bookmark::data() const
 {
     // Device and inode numbers may exceed what a JSON number holds exactly,
     // so they are written as decimal strings.
-    const QJsonObject o{
+    QJsonObject o{
         {"bookmark", kFormat},
         {"path", m_path},
         {"device", QString::number(m_device)},
         {"inode", QString::number(m_inode)},
         {"directory", m_isDirectory},
     };
+    if (m_birth) o.insert("born", QString::number(m_birth));
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
@@ -92,6 +109,8 @@ std::optional<Bookmark> Bookmark::fromData(const QByteArray& data)
     b.m_device = o.value("device").toString().toULongLong(&deviceOk);
     b.m_inode = o.value("inode").toString().toULongLong(&inodeOk);
     b.m_isDirectory = o.value("directory").toBool();
+    // Records made before birth times were kept have none.
+    b.m_birth = o.value("born").toString().toLongLong();
     if (!deviceOk || !inodeOk || b.m_path.isEmpty() || QDir::isRelativePath(b.m_path)) return std::nullopt;
     return b;
 }
@@ -99,9 +118,7 @@ std::optional<Bookmark> Bookmark::fromData(const QByteArray& data)
 std::optional<Bookmark::Resolution> Bookmark::resolve(QString* error) const
 {
     const auto atPath = identity(m_path);
-    // Inode numbers are reused, so the kind must match too.
-    if (atPath && atPath->device == m_device && atPath->inode == m_inode && atPath->isDirectory == m_isDirectory)
-        return Resolution{m_path, false};
+    if (atPath && isSame(*atPath, m_device, m_inode, m_isDirectory, m_birth)) return Resolution{m_path, false};
 
     // Replaced by a new item of the same kind at the same path. The path
     // wins over the old inode: editors that keep a backup rename the
@@ -115,8 +132,7 @@ std::optional<Bookmark::Resolution> Bookmark::resolve(QString* error) const
     for (const QString& entry : entries) {
         const QString candidate = QDir(parent).filePath(entry);
         const auto id = identity(candidate);
-        if (id && id->device == m_device && id->inode == m_inode && id->isDirectory == m_isDirectory)
-            return Resolution{candidate, true};
+        if (id && isSame(*id, m_device, m_inode, m_isDirectory, m_birth)) return Resolution{candidate, true};
     }
 
     if (error)

@@ -8,7 +8,9 @@
 namespace lumora {
 
 // A lasting link to a file or folder chosen by the user: its path with the
-// device and inode it had then, serialisable to data for the preferences.
+// device and inode it had then (and its birth time, where the disk keeps
+// one: inode numbers are used again), serialisable to data for the
+// preferences.
 //
 // Resolving looks, in this order, for the item at its path with the same
 // inode; for an item of the same kind at its path (it was replaced, as editors
@@ -37,6 +39,8 @@ public:
     quint64 device() const { return m_device; }
     quint64 inode() const { return m_inode; }
     bool isDirectory() const { return m_isDirectory; }
+    // Nanoseconds since the epoch; 0 where the disk keeps no birth times.
+    qint64 birth() const { return m_birth; }
 
     friend bool operator==(const Bookmark&, const Bookmark&) = default;
 
@@ -45,6 +49,7 @@ private:
     quint64 m_device = 0;
     quint64 m_inode = 0;
     bool m_isDirectory = false;
+    qint64 m_birth = 0;
 };
 
 } // namespace lumora

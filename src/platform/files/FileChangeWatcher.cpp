@@ -154,6 +154,16 @@ bool FileChangeWatcher::hasEventsOnTheirWay()
     return held || m_settle.isActive();
 }
 
+bool FileChangeWatcher::folderWasDeleted(const QString& path)
+{
+    const QString folder = folderOf(path);
+    if (const auto entry = m_folders.find(folder); entry != m_folders.end() && entry->second.watcher
+                                                    && entry->second.watcher->isActive())
+        entry->second.watcher->processPendingEvents();
+    const auto entry = m_folders.find(folder);
+    return entry != m_folders.end() && entry->second.deleted;
+}
+
 void FileChangeWatcher::report()
 {
     const QHash<QString, QString> pending = std::exchange(m_pending, {});

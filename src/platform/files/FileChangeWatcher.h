@@ -49,6 +49,10 @@ public:
     // to fileChanged: queued by the system (read now), waiting for a
     // rename's other half, or settling. Tools and tests wait for the end.
     bool hasEventsOnTheirWay();
+    // Whether the folder of the watched file at path was deleted (what the
+    // system told so far included), rather than moved out of sight or
+    // taken away with its disk.
+    bool folderWasDeleted(const QString& path);
 
 signals:
     // Something happened to the file at path. movedTo is where it went when

@@ -1,6 +1,7 @@
 #include "platform/files/FolderWatcher.h"
 
 #include "platform/files/FileManager.h"
+#include "platform/files/FolderSearch.h"
 #include "platform/files/MountWatcher.h"
 #include "platform/files/NativePath.h"
 
@@ -60,17 +61,134 @@ PlatformError watchError(const QString& path, int error)
                          reason, path);
 }
 
+// A mount's line in this process's mount table, reduced to what tells it
+// apart: its number, device, root and mount point (numbers of unmounted
+// mounts are given to new ones).
+QByteArray mountSignature(const QByteArray& line)
+{
+    const QList<QByteArray> fields = line.split(' ');
+    if (fields.size() < 5) return {};
+    return fields[0] + ' ' + fields[2] + ' ' + fields[3] + ' ' + fields[4];
+}
+
+QList<QByteArray> mountTable()
+{
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly)) return {};
+    return table.readAll().split('\n');
+}
+
+// The mount the folder at path is reached through; empty when the system
+// does not tell.
+QByteArray mountOf(const QString& path)
+{
+    struct statx st {};
+    if (::statx(AT_FDCWD, NativePath::encode(path).constData(), AT_STATX_SYNC_AS_STAT, STATX_MNT_ID, &st) != 0
+        || !(st.stx_mask & STATX_MNT_ID))
+        return {};
+    const QByteArray id = QByteArray::number(quint64(st.stx_mnt_id)) + ' ';
+    for (const QByteArray& line : mountTable())
+        if (line.startsWith(id)) return mountSignature(line);
+    return {};
+}
+
+qint64 birthOf(const QString& path)
+{
+    const auto identity = FolderSearch::identityOf(path);
+    return identity ? identity->birth : 0;
+}
+
+// Whether the mount is still in this process's mount table.
+bool isMounted(const QByteArray& signature)
+{
+    const QList<QByteArray> table = mountTable();
+    if (table.isEmpty()) return true;
+    for (const QByteArray& line : table)
+        if (mountSignature(line) == signature) return true;
+    return false;
+}
+
+// The watchers of this process (main thread only): what one sees of a
+// folder's move, another whose folder went along may need.
+std::vector<FolderWatcher*>& liveWatchers()
+{
+    static std::vector<FolderWatcher*> watchers;
+    return watchers;
+}
+
 } // namespace
 
 FolderWatcher::FolderWatcher(QObject* parent) : QObject(parent)
 {
     m_pairingTimer.setSingleShot(true);
     connect(&m_pairingTimer, &QTimer::timeout, this, &FolderWatcher::pairingTimeout);
+    liveWatchers().push_back(this);
 }
 
 FolderWatcher::~FolderWatcher()
 {
+    auto& watchers = liveWatchers();
+    watchers.erase(std::remove(watchers.begin(), watchers.end(), this), watchers.end());
     stop();
+}
+
+void FolderWatcher::announceFolderMove(const FolderWatcher* by, const QString& from, const QString& to)
+{
+    // A copy: a watcher may be made or destroyed by what a follower emits.
+    const std::vector<QPointer<FolderWatcher>> watchers(liveWatchers().begin(), liveWatchers().end());
+    for (const QPointer<FolderWatcher>& watcher : watchers)
+        if (watcher && watcher != by) watcher->folderMovedElsewhere(from, to);
+}
+
+void FolderWatcher::folderMovedElsewhere(const QString& from, const QString& to)
+{
+    // While a scan adds watches from its thread, the root stays as it is:
+    // its own check, once the scan is done, finds the folder.
+    if (m_fd < 0 || m_rootGone || m_paused || !isAtOrInside(m_root, from) || leadsToRoot(m_root)) return;
+    const QString now = to + m_root.mid(from.size());
+    if (!leadsToRoot(now)) return;
+    followRoot(now);
+    // Told on a turn of its own, not inside the other watcher's signal.
+    QMetaObject::invokeMethod(
+        this, [this] { if (isActive()) deliver(false); }, Qt::QueuedConnection);
+}
+
+void FolderWatcher::followRoot(const QString& path)
+{
+    const QString before = m_root;
+    m_rootCheckPending = false;
+    if (m_searching) {
+        m_searching = false;
+        ++m_searchGeneration;
+    }
+    setRoot(path);
+    m_queue.push_back({Kind::rootMoved, before, path});
+}
+
+void FolderWatcher::searchForRoot()
+{
+    m_searching = true;
+    const quint64 generation = ++m_searchGeneration;
+    const FolderSearch::Identity identity{m_rootDevice, m_rootInode, m_rootBirth};
+    FolderSearch::findInBackground(m_root, identity, this, [this, generation](const QString& found) {
+        if (generation != m_searchGeneration || !m_searching || m_fd < 0 || m_rootGone) return;
+        m_searching = false;
+        // A scan adds watches meanwhile: the root is looked at again (and
+        // for) once it is done.
+        if (m_paused) {
+            m_rootCheckWaiting = true;
+            return;
+        }
+        if (leadsToRoot(m_root)) {
+            // Back where it was meanwhile.
+        } else if (!found.isEmpty() && leadsToRoot(found)) {
+            followRoot(found);
+        } else {
+            // Moved where it cannot be followed, or its disk went away.
+            rootIsGone(Kind::rootUnavailable);
+        }
+        deliver(false);
+    });
 }
 
 PlatformStatus FolderWatcher::start(const QString& rootPath)
@@ -97,6 +215,8 @@ PlatformStatus FolderWatcher::start(const QString& rootPath)
     }
     m_rootDevice = st.st_dev;
     m_rootInode = st.st_ino;
+    m_rootMount = mountOf(m_root);
+    m_rootBirth = birthOf(m_root);
     m_rootWatch = wd;
     m_paths.insert(wd, QString());
     m_watches.insert(QString(), wd);
@@ -130,6 +250,8 @@ void FolderWatcher::watchAncestors()
 void FolderWatcher::setRoot(const QString& path)
 {
     m_root = path;
+    m_rootMount = mountOf(path);
+    m_rootBirth = birthOf(path);
     watchAncestors();
 }
 
@@ -145,6 +267,8 @@ void FolderWatcher::rootIsGone(Kind kind)
     if (m_rootGone) return;
     m_rootGone = true;
     m_rootCheckPending = false;
+    m_searching = false;
+    ++m_searchGeneration;
     m_queue.push_back({kind});
 }
 
@@ -153,8 +277,14 @@ void FolderWatcher::checkRoot(bool final)
     if (m_fd < 0 || m_rootGone) return;
     if (leadsToRoot(m_root)) {
         m_rootCheckPending = false;
+        if (m_searching) {
+            m_searching = false;
+            ++m_searchGeneration;
+        }
         return;
     }
+    // Looked for already: the search tells.
+    if (m_searching) return;
     // Not where it was: the other half of a move, or its deletion, may
     // still be on its way.
     if (!final) {
@@ -164,13 +294,17 @@ void FolderWatcher::checkRoot(bool final)
     m_rootCheckPending = false;
     // Moved to the Trash by another program.
     if (const QString trashed = FileManager::findInTrash(m_root, m_rootDevice, m_rootInode); !trashed.isEmpty()) {
-        setRoot(trashed);
-        m_queue.push_back({Kind::rootMoved, {}, trashed});
+        followRoot(trashed);
         return;
     }
-    // Its disk went away (the bare mount point, or nothing, is at its path
-    // now), or it moved where it cannot be followed.
-    rootIsGone(Kind::rootUnavailable);
+    // Its disk went away: the bare mount point, or nothing, is at its path.
+    if (!m_rootMount.isEmpty() && !isMounted(m_rootMount)) {
+        rootIsGone(Kind::rootUnavailable);
+        return;
+    }
+    // Moved into a folder nobody watches: looked for by its identity, off
+    // the main thread.
+    searchForRoot();
 }
 
 void FolderWatcher::stop()
@@ -185,6 +319,10 @@ void FolderWatcher::stop()
     m_paused = false;
     m_rootCheckWaiting = false;
     m_rootCheckPending = false;
+    m_searching = false;
+    ++m_searchGeneration;
+    m_rootMount.clear();
+    m_rootBirth = 0;
     if (m_fd >= 0) ::close(m_fd);
     m_fd = m_rootWatch = -1;
     m_rootDevice = m_rootInode = 0;
@@ -483,10 +621,7 @@ void FolderWatcher::handleAncestorEvent(int level, quint32 mask, quint32 cookie,
         m_chainMoves.erase(moved);
         const QString before = movedLevel == 1 ? m_root : m_ancestors[size_t(movedLevel - 2)].path;
         const QString now = childPath(ancestor.path, name) + m_root.mid(before.size());
-        if (now != m_root && leadsToRoot(now)) {
-            setRoot(now);
-            m_queue.push_back({Kind::rootMoved, {}, now});
-        }
+        if (now != m_root && leadsToRoot(now)) followRoot(now);
         return;
     }
     if (name != ancestor.childName) return;
@@ -529,6 +664,8 @@ bool FolderWatcher::emitEvent(const Event& event)
         emit itemChanged(event.from);
         break;
     case Kind::moved:
+        if (event.isFolder) announceFolderMove(this, event.from, event.to);
+        if (!self || !isActive()) return false;
         emit itemMoved(event.from, event.to);
         break;
     case Kind::removed:
@@ -536,6 +673,8 @@ bool FolderWatcher::emitEvent(const Event& event)
         emit itemRemoved(event.from);
         break;
     case Kind::rootMoved:
+        if (!event.from.isEmpty()) announceFolderMove(this, event.from, event.to);
+        if (!self || !isActive()) return false;
         emit rootMoved(event.to);
         break;
     case Kind::rootDeleted:

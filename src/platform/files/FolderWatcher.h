@@ -2,6 +2,7 @@
 
 #include "platform/foundation/PlatformError.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -35,11 +36,14 @@ namespace lumora {
 // - itemRemoved: deleted, or moved away out of the folder;
 // - rootMoved: the folder itself was renamed or moved: followed through
 //   watches on the folders above it (a rename of any of them, or a move
-//   from one of them into another), and into a Trash;
+//   from one of them into another), into a Trash, and wherever another
+//   watcher of this process saw it arrive; else it is looked for by its
+//   device and inode in the background (FolderSearch) before it is given
+//   up as unavailable;
 // - rootDeleted: the folder itself was deleted;
 // - rootUnavailable: the folder can no longer be found: its disk went away
 //   (unmounted, or taken away while another program held it), or it was
-//   moved where it cannot be followed. Its path no longer leads to the
+//   moved where it cannot be followed (not found by the search). Its path no longer leads to the
 //   folder the watcher started with (its device and inode, recorded at the
 //   start). Checked at every event, whenever the system's mount table
 //   changes, and at refreshRootPath();
@@ -99,8 +103,9 @@ public:
 
     // Reads what the kernel has queued now (tools and tests).
     void processPendingEvents();
-    // Whether events read are held back, waiting for a rename's other half.
-    bool holdsEvents() const { return m_pairingTimer.isActive(); }
+    // Whether events read are held back, waiting for a rename's other half
+    // or for the search for a folder that moved out of sight.
+    bool holdsEvents() const { return m_pairingTimer.isActive() || m_searching; }
     // Behaves as if the kernel's queue had overflowed (tests).
     void simulateOverflow();
 
@@ -153,6 +158,12 @@ private:
     void rootIsGone(Kind kind);
     void setRoot(const QString& path);
     void watchAncestors();
+    void followRoot(const QString& path);
+    void searchForRoot();
+    // Another watcher of this process saw a folder move from one path to
+    // another: a root that was at or inside it follows at once.
+    static void announceFolderMove(const FolderWatcher* by, const QString& from, const QString& to);
+    void folderMovedElsewhere(const QString& from, const QString& to);
 
     int m_fd = -1;
     int m_rootWatch = -1;
@@ -175,6 +186,16 @@ private:
     bool m_reconcileRequested = false;
     bool m_paused = false;
     bool m_rootCheckWaiting = false;
+    // The root is being looked for in the background; a result that comes
+    // after another search started, or after a stop, is dropped.
+    bool m_searching = false;
+    quint64 m_searchGeneration = 0;
+    // The mount the root was reached through (empty: unknown). A root whose
+    // mount is gone went with its disk and is not looked for elsewhere (a
+    // folder of a bind mount stays reachable at its source, which is not
+    // where the writer put it).
+    QByteArray m_rootMount;
+    qint64 m_rootBirth = 0; // its birth time (ns), where the disk keeps one
     // Guards the descriptor and the watch tables while a scan adds watches
     // from its own thread.
     mutable std::mutex m_lock;

@@ -1612,3 +1612,57 @@ TEST_F(DocumentBaseTest, QuittingAfterAnotherLumorasSaveNeverWritesOverIt)
     ASSERT_EQ(kept.size(), 1);
     EXPECT_EQ(readFile(doc->recoveryFilePath()), QByteArray("the old text, and mine"));
 }
+
+// Another program moves the folder of an edited document, or a folder above
+// it, somewhere other than above it (into a sibling, far off, with its
+// parent). The document follows, and saving writes at the new place; its
+// folder is held by nothing meanwhile. Moved where it cannot be found, the
+// save says so, and does not claim the folder no longer exists.
+TEST_F(DocumentBaseTest, ADocumentFollowsItsFolderWhereverAnotherProgramMovesIt)
+{
+    FileChangeWatcher::shared().setSettlingTime(30);
+    const auto restore = qScopeGuard([] { FileChangeWatcher::shared().setSettlingTime(150); });
+    struct Case {
+        QString document, from, to, now;
+    };
+    const QList<Case> cases{
+        {"L/proj/d.md", "L/proj", "L/other/", "L/other/proj/d.md"},
+        {"L/a/d.md", "L/a", "elsewhere/deep/a", "elsewhere/deep/a/d.md"},
+        {"L/a/b/d.md", "L/a", "L/other/a", "L/other/a/b/d.md"},
+    };
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.from.toStdString() + " -> " + c.to.toStdString());
+        const QString top = dir + QStringLiteral("/") + QString::number(i);
+        ASSERT_TRUE(QDir().mkpath(top + QStringLiteral("/L/other")));
+        ASSERT_TRUE(QDir().mkpath(top + QStringLiteral("/elsewhere/deep")));
+        path = top + QStringLiteral("/") + c.document;
+        auto doc = open("a\n");
+        doc->edit(QStringLiteral("typed"));
+        runShell(QStringLiteral("mv ") + quotedPath(top + QStringLiteral("/") + c.from) + QLatin1Char(' ')
+                 + quotedPath(top + QStringLiteral("/") + c.to));
+        const QString now = top + QStringLiteral("/") + c.now;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return doc->filePath() == now; }, test::patience))
+            << doc->filePath().toStdString();
+        const auto saved = doc->save();
+        ASSERT_TRUE(saved.ok()) << saved.error().message().toStdString();
+        EXPECT_EQ(readFile(now), QByteArray("a\ntyped"));
+        EXPECT_FALSE(QFileInfo::exists(path));
+        EXPECT_TRUE(prompter.asked.isEmpty()) << prompter.asked.join(",").toStdString();
+    }
+
+    // Moved further than Lumora looks, into a folder nobody watches.
+    path = dir + QStringLiteral("/lost/proj/d.md");
+    auto doc = open("a\n");
+    doc->edit(QStringLiteral("typed"));
+    const QString far = freshDirectory(QStringLiteral("far")) + QStringLiteral("/1/2/3/4/5/6/7");
+    ASSERT_TRUE(QDir().mkpath(far));
+    runShell(QStringLiteral("mv ") + quotedPath(dir + QStringLiteral("/lost/proj")) + QLatin1Char(' ') + quotedPath(far));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FileChangeWatcher::shared().hasEventsOnTheirWay(); }, test::patience));
+    const auto refused = doc->save();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(refused.error().recoverySuggestion.contains(QStringLiteral("moved where Lumora cannot follow it")))
+        << refused.error().recoverySuggestion.toStdString();
+    EXPECT_EQ(doc->filePath(), path);
+    EXPECT_EQ(readFile(far + QStringLiteral("/proj/d.md")), QByteArray("a\n"));
+}

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -92,7 +93,7 @@ TEST(FolderWatcher, PairsRenamesAndFollowsMovedFolders)
 // The folder itself is followed without being held open (a disk with a
 // watched folder can be ejected): renamed, moved with a folder above it,
 // moved up into a folder above it, into the Trash, deleted there; moved
-// where nothing watches, it is no longer available.
+// where nothing watches, it is looked for and found again.
 TEST(FolderWatcher, FollowsTheFolderItself)
 {
     const QString parent = freshDirectory("parent");
@@ -140,9 +141,90 @@ TEST(FolderWatcher, FollowsTheFolderItself)
     FolderWatcher away;
     ASSERT_TRUE(away.start(root).ok());
     Recorder gone(away);
-    ASSERT_TRUE(rename(root, freshDirectory("elsewhere") + "/Library"));
-    ASSERT_TRUE(gone.waitFor("root unavailable"));
+    const QString elsewhere = freshDirectory("elsewhere") + "/Library";
+    ASSERT_TRUE(rename(root, elsewhere));
+    ASSERT_TRUE(gone.waitFor("root " + elsewhere));
     EXPECT_FALSE(gone.events.contains("root deleted"));
+    EXPECT_FALSE(gone.events.contains("root unavailable"));
+}
+
+namespace {
+
+// Another program moves what is named: a real mv in a process of its own.
+void moveByAnotherProgram(const QString& from, const QString& to)
+{
+    QProcess mv;
+    mv.start("mv", {from, to});
+    ASSERT_TRUE(mv.waitForFinished(test::patience));
+    ASSERT_EQ(mv.exitCode(), 0) << mv.readAllStandardError().toStdString();
+}
+
+} // namespace
+
+// Another program moves the watched folder, or a folder above it, into a
+// folder nobody watches: sideways into a sibling, far off under a folder
+// further up, and with its parent. The watcher finds it again by its device
+// and inode; where another watcher saw it arrive, it follows at once, even
+// beyond where it would look. Moved further than it looks, and seen by no
+// one, the folder is said to be unavailable, not deleted.
+TEST(FolderWatcher, FollowsItsFolderWhereverAnotherProgramMovesIt)
+{
+    const QString base = freshDirectory("moves");
+    struct Case {
+        QString folder, from, to, now;
+    };
+    const QList<Case> cases{
+        {"L/proj", "L/proj", "L/other/", "L/other/proj"},
+        {"L/a", "L/a", "elsewhere/deep/a", "elsewhere/deep/a"},
+        {"L/a/b", "L/a", "L/other/a", "L/other/a/b"},
+    };
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.from.toStdString() + " -> " + c.to.toStdString());
+        const QString top = base + "/" + QString::number(i);
+        ASSERT_TRUE(QDir().mkpath(top + "/" + c.folder));
+        ASSERT_TRUE(QDir().mkpath(top + "/L/other"));
+        ASSERT_TRUE(QDir().mkpath(top + "/elsewhere/deep"));
+        FolderWatcher watcher;
+        ASSERT_TRUE(watcher.start(top + "/" + c.folder).ok());
+        Recorder r(watcher);
+        moveByAnotherProgram(top + "/" + c.from, top + "/" + c.to);
+        ASSERT_TRUE(r.waitFor("root " + top + "/" + c.now)) << r.events.join(", ").toStdString();
+        EXPECT_EQ(watcher.rootPath(), top + "/" + c.now);
+        writeFile(top + "/" + c.now + "/x.md", "x");
+        ASSERT_TRUE(r.waitFor("+ " + top + "/" + c.now + "/x.md"));
+    }
+
+    // Deeper than the search goes, but into a folder another watcher
+    // follows (a library's): that watcher's news is enough.
+    const QString library = base + "/Library";
+    const QString deep = library + "/1/2/3/4/5/6";
+    ASSERT_TRUE(QDir().mkpath(deep));
+    ASSERT_TRUE(QDir().mkpath(library + "/Project"));
+    FolderWatcher libraryWatcher;
+    ASSERT_TRUE(libraryWatcher.start(library).ok());
+    QString folder = library;
+    for (int level = 1; level <= 6; ++level) {
+        folder += "/" + QString::number(level);
+        ASSERT_TRUE(libraryWatcher.watchFolder(folder));
+    }
+    FolderWatcher documentWatcher;
+    ASSERT_TRUE(documentWatcher.start(library + "/Project").ok());
+    Recorder r(documentWatcher);
+    moveByAnotherProgram(library + "/Project", deep + "/Project");
+    ASSERT_TRUE(r.waitFor("root " + deep + "/Project")) << r.events.join(", ").toStdString();
+
+    // Seen by nobody, deeper than the search goes.
+    const QString far = freshDirectory("far") + "/1/2/3/4/5/6/7";
+    ASSERT_TRUE(QDir().mkpath(far));
+    FolderWatcher lost;
+    ASSERT_TRUE(lost.start(deep + "/Project").ok());
+    Recorder l(lost);
+    libraryWatcher.stop();
+    documentWatcher.stop();
+    moveByAnotherProgram(deep + "/Project", far + "/Project");
+    ASSERT_TRUE(l.waitFor("root unavailable")) << l.events.join(", ").toStdString();
+    EXPECT_FALSE(l.events.contains("root deleted"));
 }
 
 TEST(FolderWatcher, LostEventsAskForAReconcile)
