@@ -2,7 +2,8 @@
 // with the options every caller in Lumora uses, beside cmark-gfm alone on the
 // same text (same extensions and options, no dialect layer); and of texts of
 // one construct repeated, or one character many times over, at 10 KB, 100 KB
-// and 1 MB.
+// and 1 MB; and of hostile texts a fuzzer found, or made like them, beside
+// cmark-gfm alone at one, two and four times their size.
 //
 // Goals: the generated documents within 1.15 times cmark-gfm alone (which
 // runs its own smart punctuation here; the conversion does MultiMarkdown's
@@ -10,7 +11,9 @@
 // the 1 MB one, and each repeated construct about 10 times slower for 10
 // times the text (the fitted O(N) line of each shape has an RMS of a few
 // percent; caches make the largest size somewhat dearer everywhere, cmark-gfm
-// alone included).
+// alone included). The hostile texts within 1.5 times cmark-gfm alone on the
+// same text, at every size (cmark-gfm itself grows faster than their size on
+// lists nested thousands deep, so each size compares with its own).
 #include "multimarkdown_binding/MultiMarkdown.h"
 
 #include <benchmark/benchmark.h>
@@ -19,13 +22,17 @@
 #include <cmark-gfm-extension_api.h>
 #include <cmark-gfm.h>
 
+#include <QFile>
 #include <QString>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
+
+double fastest(const std::vector<double>& times);
 
 namespace {
 
@@ -86,23 +93,26 @@ void BM_MultiMarkdownConvert(benchmark::State& state)
 
 // cmark-gfm by itself: the same extensions and options, the text already in
 // UTF-8 and the HTML left in UTF-8 (so this side has no conversions to do).
+void convertWithCmarkGfmAlone(const std::string& text)
+{
+    cmark_gfm_core_extensions_ensure_registered();
+    const int options = CMARK_OPT_UNSAFE | CMARK_OPT_SMART | CMARK_OPT_STRIKETHROUGH_DOUBLE_TILDE;
+    cmark_parser* parser = cmark_parser_new(options);
+    for (const char* name : {"table", "strikethrough", "autolink"})
+        cmark_parser_attach_syntax_extension(parser, cmark_find_syntax_extension(name));
+    cmark_parser_feed(parser, text.data(), text.size());
+    cmark_node* root = cmark_parser_finish(parser);
+    char* html = cmark_render_html(root, options, cmark_parser_get_syntax_extensions(parser));
+    benchmark::DoNotOptimize(html);
+    std::free(html);
+    cmark_node_free(root);
+    cmark_parser_free(parser);
+}
+
 void BM_CmarkGfmAlone(benchmark::State& state)
 {
     const std::string& text = document(size_t(state.range(0)));
-    cmark_gfm_core_extensions_ensure_registered();
-    const int options = CMARK_OPT_UNSAFE | CMARK_OPT_SMART | CMARK_OPT_STRIKETHROUGH_DOUBLE_TILDE;
-    for (auto _ : state) {
-        cmark_parser* parser = cmark_parser_new(options);
-        for (const char* name : {"table", "strikethrough", "autolink"})
-            cmark_parser_attach_syntax_extension(parser, cmark_find_syntax_extension(name));
-        cmark_parser_feed(parser, text.data(), text.size());
-        cmark_node* root = cmark_parser_finish(parser);
-        char* html = cmark_render_html(root, options, cmark_parser_get_syntax_extensions(parser));
-        benchmark::DoNotOptimize(html);
-        std::free(html);
-        cmark_node_free(root);
-        cmark_parser_free(parser);
-    }
+    for (auto _ : state) convertWithCmarkGfmAlone(text);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
 }
 
@@ -192,6 +202,116 @@ const bool shapesRegistered = [] {
             ->Range(10 * 1000, 1000 * 1000)
             ->Unit(benchmark::kMillisecond)
             ->Complexity(benchmark::oN);
+    return true;
+}();
+
+// Hostile texts: the one a fuzzer found (data/number-chains.md: math, "1. "
+// many times over inside a paragraph, then a line of thousands of "1. ",
+// each a list in the item before, ending on a fence of tildes that holds the
+// rest), and texts of its kind. At scale 1 numberChains gives that file byte
+// for byte; at 2 and 4 every run in it is so many times longer.
+std::string numberChains(size_t scale)
+{
+    const auto times = [scale](std::string_view piece, size_t count) {
+        std::string run;
+        for (size_t i = 0; i < count * scale; ++i) run += piece;
+        return run;
+    };
+    return "Inline $x_1 + y^2$ and $$\\frac{a}{b}$% and \\\\(e* " + times("1. ", 1704) + "1-  . " + times("1. ", 274)
+        + "1   \n. " + times("1. ", 5478) + "1.^{i\\pi}\\\\) and \\\\[x\\\\], H~8~O x^2^, $5 and $6.\n "
+        + times("1. ", 22569) + times("~", 1322) + " " + times("1. ", 243) + "1" + times("~", 2515) + "**"
+        + times("~", 76) + ". " + times("1. ", 3286) + "x\n";
+}
+
+std::string foundNumberChains()
+{
+    QFile file(QStringLiteral(LUMORA_BENCH_DATA "/number-chains.md"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(file.fileName()));
+        std::exit(1);
+    }
+    std::string text = file.readAll().toStdString();
+    if (text != numberChains(1)) {
+        std::fprintf(stderr, "%s is no longer what numberChains(1) makes\n", qPrintable(file.fileName()));
+        std::exit(1);
+    }
+    return text;
+}
+
+// Each about 100 KB at scale 1: a chain of numbers over a block that is no
+// paragraph (a fence of tildes or backticks, a heading), in a quote, or with
+// bullets between, after a paragraph it interrupts.
+std::string repeatedTimes(std::string_view piece, size_t count)
+{
+    std::string text;
+    text.reserve(piece.size() * count);
+    for (size_t i = 0; i < count; ++i) text += piece;
+    return text;
+}
+
+const Shape hostileTexts[] = {
+    {"number_chains", [](size_t scale) { return scale == 1 ? foundNumberChains() : numberChains(scale); }},
+    {"number_chain_over_tildes",
+     [](size_t scale) { return "Text\n " + repeatedTimes("1. ", 33000 * scale) + "~~~\ncode\n~~~\n"; }},
+    {"number_chain_over_backticks",
+     [](size_t scale) { return "Text\n" + repeatedTimes("1. ", 33000 * scale) + "```\ncode\n```\n"; }},
+    {"number_chain_over_heading", [](size_t scale) { return "* " + repeatedTimes("1. ", 33000 * scale) + "# Heading\n"; }},
+    {"number_chain_in_quote", [](size_t scale) { return "> " + repeatedTimes("1. ", 33000 * scale) + "~~~\n> x\n"; }},
+    {"number_chains_with_bullets", [](size_t scale) { return "- " + repeatedTimes("1. - ", 20000 * scale) + "~~~\n"; }},
+    {"short_number_chains",
+     [](size_t scale) { return repeatedTimes("* " + repeatedTimes("1. ", 100) + "~~~\n", 330 * scale); }},
+};
+
+// The texts are made once, in UTF-8 and as a QString, for every run.
+struct HostileText {
+    std::string utf8;
+    QString string;
+};
+
+const HostileText& hostileText(const Shape* shape, size_t scale)
+{
+    static std::vector<std::pair<std::pair<const Shape*, size_t>, HostileText>> made;
+    for (const auto& [key, text] : made)
+        if (key.first == shape && key.second == scale) return text;
+    std::string utf8 = shape->text(scale);
+    QString string = QString::fromStdString(utf8);
+    made.push_back({{shape, scale}, {std::move(utf8), std::move(string)}});
+    return made.back().second;
+}
+
+void BM_MultiMarkdownHostile(benchmark::State& state, const Shape* shape)
+{
+    const HostileText& text = hostileText(shape, size_t(state.range(0)));
+    for (auto _ : state) {
+        std::optional<QString> html = MultiMarkdown::applicationHtml(text.string);
+        benchmark::DoNotOptimize(html);
+    }
+    state.SetComplexityN(int64_t(text.utf8.size()));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.utf8.size()));
+}
+
+void BM_CmarkGfmAloneHostile(benchmark::State& state, const Shape* shape)
+{
+    const HostileText& text = hostileText(shape, size_t(state.range(0)));
+    for (auto _ : state) convertWithCmarkGfmAlone(text.utf8);
+    state.SetComplexityN(int64_t(text.utf8.size()));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.utf8.size()));
+}
+
+const bool hostileRegistered = [] {
+    for (const Shape& shape : hostileTexts) {
+        using Function = void (*)(benchmark::State&, const Shape*);
+        const std::pair<const char*, Function> sides[] = {{"BM_MultiMarkdownHostile/", BM_MultiMarkdownHostile},
+                                                          {"BM_CmarkGfmAloneHostile/", BM_CmarkGfmAloneHostile}};
+        for (const auto& [prefix, function] : sides)
+            benchmark::RegisterBenchmark((std::string(prefix) + shape.name).c_str(), function, &shape)
+                ->Arg(1)
+                ->Arg(2)
+                ->Arg(4)
+                ->Unit(benchmark::kMillisecond)
+                ->Complexity(benchmark::oN)
+                ->ComputeStatistics("min", fastest);
+    }
     return true;
 }();
 

@@ -88,30 +88,58 @@ bool beginsWithNumberList(const cmark_node* item)
 // headed by the number as written (and any further items stay a list after
 // them). "1. 2. 3. x" is a chain of such lists, one item each: every number
 // heads the innermost paragraph, whose blocks move out at once.
+//
+// A chain whose innermost item holds no paragraph first ("1. 1. ~~~", a
+// fence), or a number that cannot be read back from its line, stays as cmark
+// read it. Every item further down the same chain then stays too (below it
+// is the same innermost item, and the same unreadable number), and the pass
+// enters those items next: the chain is kept, so that they are passed by
+// without being read again (reading it again at each of thousands of items
+// costs the square of its depth).
 void ElementStyles::keepNumberAsText(cmark_node* item)
 {
+    if (keptUntil_ > 0 && item->parent == keptChain_[keptNext_]) {
+        if (++keptNext_ == keptUntil_) keptUntil_ = 0;
+        return;
+    }
+    keptUntil_ = 0;
     if (!beginsWithNumberList(item)) return;
     cmark_node* outer = item->first_child;
-    std::vector<const cmark_node*> lists{outer};
+    std::vector<const cmark_node*>& lists = keptChain_;
+    lists.assign(1, outer);
     cmark_node* innermost = outer->first_child;
     while (beginsWithNumberList(innermost) && innermost->first_child == innermost->last_child
            && innermost->parent->first_child == innermost->parent->last_child) {
         lists.push_back(innermost->first_child);
         innermost = innermost->first_child->first_child;
     }
+    // Each list of the chain but the last holds one item, which holds the
+    // next list: item i+1 of the chain is the first item of lists[i].
+    const auto keep = [this](size_t itemsBelow) {
+        keptNext_ = 0;
+        keptUntil_ = itemsBelow;
+    };
     cmark_node* paragraph = innermost->first_child;
-    if (paragraph && paragraph->type != CMARK_NODE_PARAGRAPH) return;
+    if (paragraph && paragraph->type != CMARK_NODE_PARAGRAPH) return keep(lists.size() - 1);
     std::string numbers;
-    for (const cmark_node* list : lists) {
-        const cmark_node* first = list->first_child;
+    // An item below stays when its part of the chain holds a number that
+    // cannot be read: the items above the last such list.
+    size_t unreadable = 0;
+    for (size_t i = 0; i < lists.size(); ++i) {
+        const cmark_node* first = lists[i]->first_child;
         const std::string_view line = sourceLine(first->start_line);
         const size_t markerStart = size_t(std::max(first->start_column, 1) - 1);
         size_t markerEnd = markerStart;
         while (markerEnd < line.size() && line[markerEnd] >= '0' && line[markerEnd] <= '9') ++markerEnd;
-        if (markerEnd == markerStart || markerEnd >= line.size()) return;
+        if (markerEnd == markerStart || markerEnd >= line.size()) {
+            unreadable = i + 1;
+            continue;
+        }
+        if (unreadable > 0) continue;
         if (!numbers.empty()) numbers += ' ';
         numbers.append(line.substr(markerStart, markerEnd - markerStart + 1));
     }
+    if (unreadable > 0) return keep(unreadable - 1);
 
     // The blocks move once, to the outer item, never down the chain: cmark
     // checks each move against every ancestor of the new place.

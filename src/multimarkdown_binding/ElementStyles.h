@@ -45,6 +45,13 @@ private:
     // needed.
     std::vector<size_t> lineStarts_;
     DialectSource::Part linesOf_ = DialectSource::Part::body;
+    // The lists of the chain keepNumberAsText last left as cmark read them,
+    // and which of the items below it the pass is still to enter (each the
+    // first item of keptChain_[keptNext_], until keptUntil_), all staying
+    // as they are.
+    std::vector<const cmark_node*> keptChain_;
+    size_t keptNext_ = 0;
+    size_t keptUntil_ = 0;
     BlockStyle definitionStyle_{BlockStyle::Kind::definition, {}, nullptr};
 };
 

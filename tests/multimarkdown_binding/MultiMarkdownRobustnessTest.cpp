@@ -10,6 +10,7 @@
 namespace lumora {
 namespace {
 
+using test::checkConversions;
 using test::htmlOf;
 using test::isWellFormed;
 using Extensions = MultiMarkdown::Extensions;
@@ -166,6 +167,36 @@ TEST(MultiMarkdownRobustness, WideTablesKeepTheirFirstColumnsAndTheRestStaysText
     const QString code = htmlOf(QStringLiteral("```\n") + QStringLiteral("|").repeated(300) + QStringLiteral("\n```\n"));
     EXPECT_TRUE(code.contains(QStringLiteral("|").repeated(300)));
     EXPECT_FALSE(code.contains(QLatin1Char('\\')));
+}
+
+// A line of item numbers, each a list in the item before, whose last item
+// holds no paragraph first (a fence, a heading) stays as cmark read it, at
+// every depth; the items after it, and inside its last item, still keep
+// their leading numbers as text. (The deep chain is the shape of a text the
+// fuzzer found; its time is the benchmark's.)
+TEST(MultiMarkdownRobustness, ChainsOfItemNumbersOverOtherBlocksStayAsRead)
+{
+    checkConversions({
+        {.text = "- 1. 1. ~~~\n        code\n        ~~~\n- 2. 3. x\n",
+         .expected = {"<ul>\n<li>\n<ol>\n<li>\n<ol>\n<li>\n<pre><code>code\n</code></pre>\n</li>\n</ol>\n</li>\n</ol>\n</li>\n"
+                      "<li>2. 3. x</li>\n</ul>"}},
+        {.text = "- 1. 1. ~~~\n        ~~~\n        * 4. 5. y\n",
+         .expected = {"<li>\n<pre><code></code></pre>\n<ul>\n<li>4. 5. y</li>\n</ul>\n</li>\n</ol>"}},
+        {.text = "> 1. 2. # Heading\n>\n> * 3. 4. z\n",
+         .expected = {"<ol>\n<li>\n<ol>\n<li>\n<h1 id=\"heading\">Heading</h1>\n</li>\n</ol>\n</li>\n</ol>\n"
+                      "<ul>\n<li>3. 4. z</li>\n</ul>"}},
+    });
+
+    const int depth = 20000;
+    const QString text = QStringLiteral("Inline $x$ and ") + repeated("1. ", 2000) + QStringLiteral("\n ")
+        + repeated("1. ", depth) + QStringLiteral("~~~ 1. 1. x\n\nAfter 1. 2. x\n\n* 3. 4. y\n");
+    const QString html = htmlOf(text);
+    EXPECT_TRUE(isWellFormed(html));
+    EXPECT_EQ(html.count(QLatin1String("<ol>\n<li>\n")), depth);
+    EXPECT_EQ(html.count(QLatin1String("</li>\n</ol>\n")), depth);
+    EXPECT_TRUE(html.contains(QStringLiteral("1. 1. 1. 1.</p>\n<ol>\n<li>\n<ol>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("<li>\n<pre><code class=\"1.\">\n</code></pre>\n</li>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("</li>\n</ol>\n<p>After 1. 2. x</p>\n<ul>\n<li>3. 4. y</li>\n</ul>")));
 }
 
 } // namespace
