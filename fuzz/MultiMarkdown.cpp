@@ -15,6 +15,7 @@
 //   build/fuzz/fuzz/fuzz_MultiMarkdown -dict=fuzz/MultiMarkdown.dict fuzz/corpus/MultiMarkdown
 #include "multimarkdown_binding/DialectMarkers.h"
 #include "multimarkdown_binding/MultiMarkdown.h"
+#include "multimarkdown_binding/SourceReading.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +56,22 @@ void checkNoMarkers(const QString& html)
     }
 }
 
+// The places a reading of the text gives lie inside the text, in order and
+// apart, as the editing commands that use them take for granted.
+void checkStretches(const std::vector<lumora::TextStretch>& stretches, qsizetype textLength)
+{
+    qsizetype previousEnd = 0;
+    for (const lumora::TextStretch& stretch : stretches) {
+        if (stretch.start < previousEnd || stretch.length <= 0 || stretch.end() > textLength) {
+            std::fprintf(stderr, "stretch %lld+%lld out of place (previous end %lld, text %lld)\n",
+                         (long long)stretch.start, (long long)stretch.length, (long long)previousEnd,
+                         (long long)textLength);
+            std::abort();
+        }
+        previousEnd = stretch.end();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -87,6 +104,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::optional<QHash<QString, QString>> values = MultiMarkdown::metadata(text, extensions);
         if (keys.has_value() != values.has_value()) std::abort();
         if (keys && !keys->isEmpty() && !MultiMarkdown::metadataValue(text, extensions, keys->first())) std::abort();
+    }
+    if (mode & 8) {
+        const lumora::SourceReading reading(text);
+        checkStretches(reading.literalStretches(), text.size());
+        checkStretches(reading.noteDefinitions(), text.size());
     }
     return 0;
 }
