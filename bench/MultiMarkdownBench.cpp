@@ -243,7 +243,8 @@ std::string foundNumberChains()
 
 // Each about 100 KB at scale 1: a chain of numbers over a block that is no
 // paragraph (a fence of tildes or backticks, a heading), in a quote, or with
-// bullets between, after a paragraph it interrupts.
+// bullets between, after a paragraph it interrupts; or a run of
+// dollars or carets deep in lists or quotes.
 std::string repeatedTimes(std::string_view piece, size_t count)
 {
     std::string text;
@@ -263,6 +264,13 @@ const Shape hostileTexts[] = {
     {"number_chains_with_bullets", [](size_t scale) { return "- " + repeatedTimes("1. - ", 20000 * scale) + "~~~\n"; }},
     {"short_number_chains",
      [](size_t scale) { return repeatedTimes("* " + repeatedTimes("1. ", 100) + "~~~\n", 330 * scale); }},
+    // A run of dollars or of carets that opens nothing, in a paragraph
+    // thousands of lists or quotes deep (texts the fuzzer found were made
+    // so).
+    {"dollars_after_number_chain",
+     [](size_t scale) { return repeatedTimes("1. ", 6400 * scale) + "1" + repeatedTimes("$", 80000 * scale) + "\n"; }},
+    {"carets_in_deep_quote",
+     [](size_t scale) { return repeatedTimes(">", 15000 * scale) + " " + repeatedTimes("^", 50000 * scale) + "\n"; }},
 };
 
 // The texts are made once, in UTF-8 and as a QString, for every run.

@@ -35,7 +35,12 @@ constexpr size_t wordSize = sizeof(uint64_t);
 constexpr uint64_t largeBit = uint64_t(1) << 63;
 constexpr size_t granule = 16;
 constexpr size_t smallLimit = 1024; // the largest small block
-constexpr size_t slabSize = 256 * 1024;
+// Under the C library's threshold for giving a block a mapping of its own
+// (128 KB), so that slabs come from its heap as cmark's own nodes do: on
+// slabs of 256 KB, each mapped apart, a walk up a tree thousands deep (cmark
+// makes one for every node it adds to a paragraph) ran several times
+// slower.
+constexpr size_t slabSize = 64 * 1024;
 #if defined(LUMORA_MEMORY_ASAN)
 constexpr bool sanitized = true;
 constexpr size_t gap = 16; // poisoned, after each small block
@@ -49,7 +54,7 @@ constexpr size_t gap = 0;
 // again, and fresh memory costs the system a page fault a page.
 class SlabPool {
 public:
-    static constexpr size_t limit = 32; // 8 MB
+    static constexpr size_t limit = 128; // 8 MB
 
     ~SlabPool()
     {

@@ -103,7 +103,35 @@ cmark_node* InlineSyntax::matchInline(cmark_syntax_extension* extension, cmark_p
         return matchCriticMarker(c, inlineParser);
     }
     if (!self->options_.dialect) return nullptr;
-    return self->matchDialectSpan(c, parent, inlineParser);
+    if (cmark_node* span = self->matchDialectSpan(c, parent, inlineParser)) return span;
+    return keepRunAsText(c, inlineParser);
+}
+
+// A dollar or caret that opens nothing, with more of its kind after it,
+// becomes one text node with those that cannot open either: a dollar
+// right after a dollar never opens, nor does a caret right before a caret
+// (only the last caret of a run is tried again). One node for a run
+// instead of one for each character: each node added to a paragraph costs
+// as much as the paragraph is deep in lists and quotes.
+cmark_node* InlineSyntax::keepRunAsText(unsigned char c, cmark_inline_parser* inlineParser)
+{
+    if (c != '$' && c != '^') return nullptr;
+    const cmark_chunk* chunk = cmark_inline_parser_get_chunk(inlineParser);
+    const unsigned char* data = chunk->data;
+    const size_t length = size_t(chunk->len);
+    const size_t at = size_t(cmark_inline_parser_get_offset(inlineParser));
+    if (at >= length || data[at] != c) return nullptr;
+    size_t end = at + 1;
+    while (end < length && data[end] == c) ++end;
+    if (c == '^') {
+        // A caret after a bracket is left to the footnote's reading.
+        const unsigned char before = at > 0 ? data[at - 1] : ' ';
+        if (before == '[' || before == escapedOpenBracket) return nullptr;
+        --end;
+    }
+    if (end <= at + 1) return nullptr;
+    cmark_inline_parser_set_offset(inlineParser, int(end));
+    return newText(std::string_view(reinterpret_cast<const char*>(data) + at, end - at));
 }
 
 // Math ("$...$", "$$...$$", "\\(...\\)", "\\[...\\]"), superscripts

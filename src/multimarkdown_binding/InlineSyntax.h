@@ -35,6 +35,7 @@ private:
     static cmark_node* matchInline(cmark_syntax_extension* extension, cmark_parser* parser, cmark_node* parent,
                                    unsigned char c, cmark_inline_parser* inlineParser);
     cmark_node* matchDialectSpan(unsigned char c, const cmark_node* paragraph, cmark_inline_parser* inlineParser);
+    static cmark_node* keepRunAsText(unsigned char c, cmark_inline_parser* inlineParser);
     static cmark_node* matchCriticMarker(unsigned char c, cmark_inline_parser* inlineParser);
     static delimiter* insertCritic(cmark_syntax_extension* extension, cmark_parser* parser,
                                    cmark_inline_parser* inlineParser, delimiter* opener, delimiter* closer);

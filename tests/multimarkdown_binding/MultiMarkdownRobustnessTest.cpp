@@ -199,5 +199,31 @@ TEST(MultiMarkdownRobustness, ChainsOfItemNumbersOverOtherBlocksStayAsRead)
     EXPECT_TRUE(html.contains(QStringLiteral("</li>\n</ol>\n<p>After 1. 2. x</p>\n<ul>\n<li>3. 4. y</li>\n</ul>")));
 }
 
+
+// Dollars and carets that open nothing, many in a row, stay as written (the
+// last caret of a run may still open a superscript), however deep in quotes
+// their paragraph lies. (The deep shape is that of texts the fuzzer found;
+// their time is the benchmark's.)
+TEST(MultiMarkdownRobustness, RunsOfDollarsAndCaretsThatOpenNothingStayAsWritten)
+{
+    checkConversions({
+        {.text = "Cost 1$$$$ and US$$5, x^^^2^ and y^^^z and $$$a$ then $$a$$$$.\n",
+         .expected = {"<p>Cost 1$$$$ and US$$5, x^^<sup>2</sup> and y^^<sup>z</sup> and $$$a$ then "
+                      "<span class=\"math\">\\[a$$\\]</span>.</p>"}},
+        // After a bracket, carets are the notes' to read.
+        {.text = "Note[^^x] and [^^^] and [$$$]\n",
+         .expected = {"<li id=\"fn:1\">\n<p><sup>x</sup> ", "<li id=\"fn:2\">\n<p>^^ ", " and [$$$]</p>"}},
+    });
+
+    const int depth = 2000;
+    const QString text = repeated(">", depth) + QStringLiteral(" 1") + repeated("$", 20000) + QStringLiteral("\n")
+        + repeated("^", 20000) + QStringLiteral("x^ and $y$\n");
+    const QString html = htmlOf(text);
+    EXPECT_TRUE(isWellFormed(html));
+    EXPECT_EQ(html.count(QLatin1String("<blockquote>")), depth);
+    EXPECT_TRUE(html.contains(QStringLiteral("<p>1") + repeated("$", 20000) + QStringLiteral("\n")
+                              + repeated("^", 19999) + QStringLiteral("<sup>x</sup> and <span class=\"math\">\\(y\\)</span></p>")));
+}
+
 } // namespace
 } // namespace lumora
