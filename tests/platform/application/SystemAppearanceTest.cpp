@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace lumora;
@@ -38,14 +39,16 @@ public slots:
     }
 };
 
-// A private session bus for one test.
+// A private session bus for one test, its socket in a folder of its own
+// that goes with the bus (the daemon, killed, leaves its socket behind).
 class PrivateBus {
 public:
     PrivateBus()
     {
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty()) return;
+        if (daemon.isEmpty() || !m_folder.isValid()) return;
         m_process.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                 QStringLiteral("--address=unix:dir=") + m_folder.path(),
                                  QStringLiteral("--print-address")});
         if (!m_process.waitForReadyRead(test::patience)) return;
         address = QString::fromUtf8(m_process.readLine()).trimmed();
@@ -58,6 +61,7 @@ public:
     QString address;
 
 private:
+    QTemporaryDir m_folder;
     QProcess m_process;
 };
 
