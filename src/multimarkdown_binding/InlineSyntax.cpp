@@ -107,12 +107,14 @@ cmark_node* InlineSyntax::matchInline(cmark_syntax_extension* extension, cmark_p
     return keepRunAsText(c, inlineParser);
 }
 
-// A dollar or caret that opens nothing, with more of its kind after it,
-// becomes one text node with those that cannot open either: a dollar
-// right after a dollar never opens, nor does a caret right before a caret
-// (only the last caret of a run is tried again). One node for a run
-// instead of one for each character: each node added to a paragraph costs
-// as much as the paragraph is deep in lists and quotes.
+// A dollar or caret that opens nothing becomes one text node with the
+// plain text after it: letters, digits, spaces inside the line, and the
+// dollars and carets that cannot open either (a dollar right after a
+// letter, a digit or a dollar; a caret with no letter or digit right after
+// it). The text stops before anything else, so every other reading starts
+// where it would have. One node for such a stretch instead of one for each
+// marker: each node added to a paragraph costs as much as the paragraph is
+// deep in lists and quotes.
 cmark_node* InlineSyntax::keepRunAsText(unsigned char c, cmark_inline_parser* inlineParser)
 {
     if (c != '$' && c != '^') return nullptr;
@@ -121,17 +123,49 @@ cmark_node* InlineSyntax::keepRunAsText(unsigned char c, cmark_inline_parser* in
     const size_t length = size_t(chunk->len);
     const size_t at = size_t(cmark_inline_parser_get_offset(inlineParser));
     if (at >= length || data[at] != c) return nullptr;
-    size_t end = at + 1;
-    while (end < length && data[end] == c) ++end;
     if (c == '^') {
         // A caret after a bracket is left to the footnote's reading.
         const unsigned char before = at > 0 ? data[at - 1] : ' ';
         if (before == '[' || before == escapedOpenBracket) return nullptr;
-        --end;
     }
-    if (end <= at + 1) return nullptr;
+    const auto isAsciiWord = [](unsigned char b) {
+        return (b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z');
+    };
+    size_t end = at + 1;
+    size_t textEnd = std::string::npos;
+    while (end < length) {
+        const unsigned char b = data[end];
+        if (isAsciiWord(b)) {
+            // A "w" after anything else may begin a "www." link.
+            if (b == 'w' && !isAsciiWord(data[end - 1])) break;
+            ++end;
+        } else if (b == ' ') {
+            size_t spaces = end;
+            while (spaces < length && data[spaces] == ' ') ++spaces;
+            if (spaces < length && (data[spaces] == '\n' || data[spaces] == '\r')) {
+                // Spaces before a line's end are passed over and left out
+                // of the text, as cmark does with its own text.
+                textEnd = end;
+                end = spaces;
+                break;
+            }
+            end = spaces;
+        } else if (b == '$') {
+            const unsigned char previous = data[end - 1];
+            if (previous != '$' && !isAsciiWord(previous)) break;
+            ++end;
+        } else if (b == '^') {
+            const unsigned char next = end + 1 < length ? data[end + 1] : ' ';
+            if (!(next == ' ' || next == '\t' || next == '\n' || next == '^' || next == '[' || next == ']')) break;
+            ++end;
+        } else {
+            break;
+        }
+    }
+    if (textEnd == std::string::npos) textEnd = end;
+    if (textEnd <= at + 1) return nullptr;
     cmark_inline_parser_set_offset(inlineParser, int(end));
-    return newText(std::string_view(reinterpret_cast<const char*>(data) + at, end - at));
+    return newText(std::string_view(reinterpret_cast<const char*>(data) + at, textEnd - at));
 }
 
 // Math ("$...$", "$$...$$", "\\(...\\)", "\\[...\\]"), superscripts
