@@ -276,6 +276,9 @@ const Shape hostileTexts[] = {
      [](size_t scale) { return repeatedTimes("1. ", 6400 * scale) + "x\n" + repeatedTimes("$a", 40000 * scale) + "\n"; }},
     {"spaced_carets_after_number_chain",
      [](size_t scale) { return repeatedTimes("1. ", 6400 * scale) + "x\n" + repeatedTimes("^ ", 40000 * scale) + "x\n"; }},
+    // CriticMarkup openers that no closer follows.
+    {"critic_openers_after_number_chain",
+     [](size_t scale) { return repeatedTimes("1. ", 6400 * scale) + "x\n" + repeatedTimes("{++ a {== b {>> c ", 4400 * scale) + "\n"; }},
 };
 
 // The texts are made once, in UTF-8 and as a QString, for every run.
