@@ -271,6 +271,14 @@ const Shape hostileTexts[] = {
      [](size_t scale) { return repeatedTimes("1. ", 6400 * scale) + "1" + repeatedTimes("$", 80000 * scale) + "\n"; }},
     {"carets_in_deep_quote",
      [](size_t scale) { return repeatedTimes(">", 15000 * scale) + " " + repeatedTimes("^", 50000 * scale) + "\n"; }},
+    // Dollars between letters, and carets between spaces: none opens.
+    {"dollars_between_letters_after_number_chain",
+     [](size_t scale) { return repeatedTimes("1. ", 6400 * scale) + "x\n" + repeatedTimes("$a", 40000 * scale) + "\n"; }},
+    {"spaced_carets_after_number_chain",
+     [](size_t scale) { return repeatedTimes("1. ", 6400 * scale) + "x\n" + repeatedTimes("^ ", 40000 * scale) + "x\n"; }},
+    // CriticMarkup openers that no closer follows.
+    {"critic_openers_after_number_chain",
+     [](size_t scale) { return repeatedTimes("1. ", 6400 * scale) + "x\n" + repeatedTimes("{++ a {== b {>> c ", 4400 * scale) + "\n"; }},
 };
 
 // The texts are made once, in UTF-8 and as a QString, for every run.

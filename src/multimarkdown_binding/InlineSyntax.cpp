@@ -66,6 +66,47 @@ bool isSpaceOrPunctuation(unsigned char c)
     return c == ' ' || c == '\t' || c == '\n' || (c < 0x80 && std::ispunct(c));
 }
 
+bool isAsciiWord(unsigned char b)
+{
+    return (b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z');
+}
+
+// The stretch of plain text after data[at] that one text node may take:
+// ASCII letters and digits, white space inside the line, and the markers
+// marker(i) says open nothing. It stops before anything else, so that every
+// other reading starts where it would have. White space before a line's end
+// is passed over and left out of the text, as cmark does with its own text.
+struct PlainText {
+    size_t end;     // where the parser goes on
+    size_t textEnd; // where the text stops
+};
+
+template <typename OpensNothing>
+PlainText plainTextAfter(const unsigned char* data, size_t length, size_t at, OpensNothing marker)
+{
+    size_t end = at + 1;
+    while (end < length) {
+        const unsigned char b = data[end];
+        if (isAsciiWord(b)) {
+            // A "w" after anything else may begin a "www." link.
+            if (b == 'w' && !isAsciiWord(data[end - 1])) break;
+            ++end;
+        } else if (b == ' ') {
+            size_t spaces = end;
+            bool tab = false;
+            while (spaces < length && (data[spaces] == ' ' || data[spaces] == '\t')) tab |= data[spaces++] == '\t';
+            if (spaces < length && (data[spaces] == '\n' || data[spaces] == '\r')) return {spaces, end};
+            if (tab) break;
+            end = spaces;
+        } else if (marker(end)) {
+            ++end;
+        } else {
+            break;
+        }
+    }
+    return {end, end};
+}
+
 } // namespace
 
 InlineSyntax::InlineSyntax(cmark_syntax_extension* extension, const DialectRenderer::Options& options,
@@ -100,6 +141,7 @@ cmark_node* InlineSyntax::matchInline(cmark_syntax_extension* extension, cmark_p
     auto* self = static_cast<InlineSyntax*>(cmark_syntax_extension_get_private(extension));
     if (critic) {
         if (!self->options_.critic) return nullptr;
+        if (cmark_node* text = self->keepCriticOpenersAsText(c, parent, inlineParser)) return text;
         return matchCriticMarker(c, inlineParser);
     }
     if (!self->options_.dialect) return nullptr;
@@ -107,12 +149,14 @@ cmark_node* InlineSyntax::matchInline(cmark_syntax_extension* extension, cmark_p
     return keepRunAsText(c, inlineParser);
 }
 
-// A dollar or caret that opens nothing, with more of its kind after it,
-// becomes one text node with those that cannot open either: a dollar
-// right after a dollar never opens, nor does a caret right before a caret
-// (only the last caret of a run is tried again). One node for a run
-// instead of one for each character: each node added to a paragraph costs
-// as much as the paragraph is deep in lists and quotes.
+// A dollar or caret that opens nothing becomes one text node with the
+// plain text after it: letters, digits, spaces inside the line, and the
+// dollars and carets that cannot open either (a dollar right after a
+// letter, a digit or a dollar; a caret with no letter or digit right after
+// it). The text stops before anything else, so every other reading starts
+// where it would have. One node for such a stretch instead of one for each
+// marker: each node added to a paragraph costs as much as the paragraph is
+// deep in lists and quotes.
 cmark_node* InlineSyntax::keepRunAsText(unsigned char c, cmark_inline_parser* inlineParser)
 {
     if (c != '$' && c != '^') return nullptr;
@@ -121,17 +165,22 @@ cmark_node* InlineSyntax::keepRunAsText(unsigned char c, cmark_inline_parser* in
     const size_t length = size_t(chunk->len);
     const size_t at = size_t(cmark_inline_parser_get_offset(inlineParser));
     if (at >= length || data[at] != c) return nullptr;
-    size_t end = at + 1;
-    while (end < length && data[end] == c) ++end;
     if (c == '^') {
         // A caret after a bracket is left to the footnote's reading.
         const unsigned char before = at > 0 ? data[at - 1] : ' ';
         if (before == '[' || before == escapedOpenBracket) return nullptr;
-        --end;
     }
-    if (end <= at + 1) return nullptr;
-    cmark_inline_parser_set_offset(inlineParser, int(end));
-    return newText(std::string_view(reinterpret_cast<const char*>(data) + at, end - at));
+    // A dollar after a letter, a digit or a dollar cannot open, nor can a
+    // caret with no letter or digit after it.
+    const PlainText text = plainTextAfter(data, length, at, [&](size_t i) {
+        if (data[i] == '$') return data[i - 1] == '$' || isAsciiWord(data[i - 1]);
+        if (data[i] != '^') return false;
+        const unsigned char next = i + 1 < length ? data[i + 1] : ' ';
+        return next == ' ' || next == '\t' || next == '\n' || next == '^' || next == '[' || next == ']';
+    });
+    if (text.textEnd <= at + 1) return nullptr;
+    cmark_inline_parser_set_offset(inlineParser, int(text.end));
+    return newText(std::string_view(reinterpret_cast<const char*>(data) + at, text.textEnd - at));
 }
 
 // Math ("$...$", "$$...$$", "\\(...\\)", "\\[...\\]"), superscripts
@@ -248,6 +297,46 @@ cmark_node* InlineSyntax::matchDialectSpan(unsigned char c, const cmark_node* pa
     }
     cmark_inline_parser_set_offset(inlineParser, int(end));
     return annotations_.newMark(&raw, source);
+}
+
+// Whether the CriticMarkup opener at data[at] has no closer of its kind
+// after it in the paragraph, so that it can pair with nothing.
+bool InlineSyntax::opensNothing(unsigned char c, const cmark_node* paragraph, const unsigned char* data,
+                                size_t length, size_t at)
+{
+    int kind = -1;
+    switch (c) {
+    case insertionOpen: kind = 0; break;
+    case deletionOpen: kind = 1; break;
+    case substitutionOpen: kind = 2; break;
+    case highlightOpen: kind = 3; break;
+    case commentOpen: kind = 4; break;
+    default: return false;
+    }
+    const unsigned char closer = static_cast<unsigned char>(c + 1);
+    return nextCloser(criticSearches_[kind], paragraph, data, length, at + 1,
+                      [&](size_t i) { return data[i] == closer; })
+        == std::string::npos;
+}
+
+// A CriticMarkup opener with no closer of its kind after it becomes one
+// text node with the plain text after it (letters, digits, spaces inside
+// the line) and the openers there that can pair with nothing either: it
+// stays as written, as an opener left unpaired does, in one node instead
+// of two for each opener (each node added to a paragraph costs as much as
+// the paragraph is deep in lists and quotes).
+cmark_node* InlineSyntax::keepCriticOpenersAsText(unsigned char c, const cmark_node* paragraph,
+                                                  cmark_inline_parser* inlineParser)
+{
+    const cmark_chunk* chunk = cmark_inline_parser_get_chunk(inlineParser);
+    const unsigned char* data = chunk->data;
+    const size_t length = size_t(chunk->len);
+    const size_t at = size_t(cmark_inline_parser_get_offset(inlineParser));
+    if (at >= length || data[at] != c || !opensNothing(c, paragraph, data, length, at)) return nullptr;
+    const PlainText text =
+        plainTextAfter(data, length, at, [&](size_t i) { return opensNothing(data[i], paragraph, data, length, i); });
+    cmark_inline_parser_set_offset(inlineParser, int(text.end));
+    return newText(std::string_view(reinterpret_cast<const char*>(data) + at, text.textEnd - at));
 }
 
 // A CriticMarkup marker met by the inline parser becomes a text node of

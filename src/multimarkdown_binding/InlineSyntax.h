@@ -36,6 +36,8 @@ private:
                                    unsigned char c, cmark_inline_parser* inlineParser);
     cmark_node* matchDialectSpan(unsigned char c, const cmark_node* paragraph, cmark_inline_parser* inlineParser);
     static cmark_node* keepRunAsText(unsigned char c, cmark_inline_parser* inlineParser);
+    cmark_node* keepCriticOpenersAsText(unsigned char c, const cmark_node* paragraph, cmark_inline_parser* inlineParser);
+    bool opensNothing(unsigned char c, const cmark_node* paragraph, const unsigned char* data, size_t length, size_t at);
     static cmark_node* matchCriticMarker(unsigned char c, cmark_inline_parser* inlineParser);
     static delimiter* insertCritic(cmark_syntax_extension* extension, cmark_parser* parser,
                                    cmark_inline_parser* inlineParser, delimiter* opener, delimiter* closer);
@@ -46,6 +48,7 @@ private:
     CloserSearch displayDollarSearch_;
     CloserSearch inlineMathSearch_;
     CloserSearch displayMathSearch_;
+    CloserSearch criticSearches_[5];
 };
 
 } // namespace lumora::dialect

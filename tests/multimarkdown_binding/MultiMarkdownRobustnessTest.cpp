@@ -225,5 +225,34 @@ TEST(MultiMarkdownRobustness, RunsOfDollarsAndCaretsThatOpenNothingStayAsWritten
                               + repeated("^", 19999) + QStringLiteral("<sup>x</sup> and <span class=\"math\">\\(y\\)</span></p>")));
 }
 
+// Text after a dollar or caret that opens nothing, or a CriticMarkup opener
+// without a closer, with more of them that cannot open, reads as before: each thing that may start there still does
+// (a dollar after a space opens math, a caret after a letter a
+// superscript, a "www." a link, spaces before a line's end a hard break).
+TEST(MultiMarkdownRobustness, TextAfterDollarsAndCaretsThatOpenNothingReadsAsBefore)
+{
+    checkConversions({
+        {.text = "x$a$b1$c $d$, and ^ a ^ ^^ b^c^ d www.example.com\n",
+         .expected = {"<p>x$a$b1$c <span class=\"math\">\\(d\\)</span>, and ^ a ^ ^^ b<sup>c</sup> d "
+                      "<a href=\"http://www.example.com\">www.example.com</a></p>"}},
+        {.text = "a$b$c  \nnext ^ x ^   \nlast $x$\n",
+         .expected = {"<p>a$b$c<br />\nnext ^ x ^<br />\nlast <span class=\"math\">\\(x\\)</span></p>"}},
+        // Tabs and spaces before a line's end are dropped, and CriticMarkup
+        // openers without a closer stay as written.
+        {.text = "a$b \t\nc ^ d^ \t\ne {++ f {== g \t\nh {++ i ++} j {>> k\n",
+         .expected = {"<p>a$b\nc ^ d^\ne {++ f {== g\nh <ins> i </ins> j {&gt;&gt; k</p>"}},
+    });
+
+    const int depth = 2000;
+    const QString text = repeated(">", depth) + QStringLiteral(" ") + repeated("$a", 10000) + QStringLiteral("\n")
+        + repeated("^ ", 10000) + QStringLiteral("x^2\n") + repeated("{++ a {== b {>> ", 2000) + QStringLiteral("c\n");
+    const QString html = htmlOf(text);
+    EXPECT_TRUE(isWellFormed(html));
+    EXPECT_EQ(html.count(QLatin1String("<blockquote>")), depth);
+    EXPECT_TRUE(html.contains(QStringLiteral("<p>") + repeated("$a", 10000) + QStringLiteral("\n")
+                              + repeated("^ ", 10000) + QStringLiteral("x<sup>2</sup>\n")
+                              + repeated("{++ a {== b {&gt;&gt; ", 2000) + QStringLiteral("c</p>")));
+}
+
 } // namespace
 } // namespace lumora
