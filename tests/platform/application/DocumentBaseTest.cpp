@@ -1,5 +1,6 @@
 #include "TextDocument.h"
 
+#include "support/HeldSave.h"
 #include "support/TestEnvironment.h"
 #include "support/WithoutPrivileges.h"
 
@@ -1365,32 +1366,6 @@ TEST_F(DocumentBaseTest, AFileThatCanNoLongerBeReadIsSaidSoAndLeftAlone)
 
 namespace {
 
-// Another Lumora's save of a file, held at a step of its write (a slow disk)
-// until it is told to go on; it says "holding", then "saved" or "failed".
-struct OtherSave {
-    QProcess process;
-    bool released = false;
-
-    OtherSave(const QString& target, const char* step, const QString& bytesFile)
-    {
-        EXPECT_TRUE(test::startChild(process, "write-held-at", {target, step, bytesFile},
-                                     test::childEnvironmentWithOwnRuntime()));
-    }
-    ~OtherSave()
-    {
-        release();
-        if (!process.waitForFinished(test::patience)) process.kill();
-    }
-    QByteArray said() { return test::readLineFrom(process); }
-    void release()
-    {
-        if (released) return;
-        released = true;
-        process.write("go\n");
-        process.waitForBytesWritten();
-    }
-};
-
 // Counts the paints of a widget.
 struct PaintCounter : QObject {
     int paints = 0;
@@ -1431,7 +1406,7 @@ TEST_F(DocumentBaseTest, ASaveThatWaitedForAnotherLumoraAsksBeforeWritingOverIt)
         const QByteArray theirs = "Their shorter text.\n";
         writeFile(dir + "/theirs", theirs);
 
-        OtherSave other(c.underTwin ? twin : path, c.heldAt, dir + "/theirs");
+        test::HeldSave other(c.underTwin ? twin : path, c.heldAt, dir + "/theirs");
         ASSERT_EQ(other.said(), "holding");
         setFileWriteFaultHook([&](const char* step) {
             if (std::string_view(step) == "waitForTurn" && !other.released) {
@@ -1476,7 +1451,7 @@ TEST_F(DocumentBaseTest, WaitingForAnotherLumorasSaveNeverHoldsUpTheWindow)
         window.installEventFilter(&counter);
         window.show();
         writeFile(dir + "/theirs", "their text");
-        OtherSave other(path, "sync", dir + "/theirs");
+        test::HeldSave other(path, "sync", dir + "/theirs");
         ASSERT_EQ(other.said(), "holding");
 
         bool saving = false;
@@ -1595,7 +1570,7 @@ TEST_F(DocumentBaseTest, QuittingAfterAnotherLumorasSaveNeverWritesOverIt)
     auto doc = open("the old text");
     doc->edit(QStringLiteral(", and mine"));
     writeFile(dir + "/theirs", "their text");
-    OtherSave other(path, "sync", dir + "/theirs");
+    test::HeldSave other(path, "sync", dir + "/theirs");
     ASSERT_EQ(other.said(), "holding");
     setFileWriteFaultHook([&](const char* step) {
         if (std::string_view(step) == "waitForTurn" && !other.released) {

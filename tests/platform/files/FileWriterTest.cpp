@@ -1,6 +1,7 @@
 #include "platform/files/FileWriter.h"
 #include "platform/files/FolderListing.h"
 
+#include "support/HeldSave.h"
 #include "support/TestEnvironment.h"
 
 #include <QDateTime>
@@ -431,32 +432,6 @@ const test::ChildRole writeHeldAt("write-held-at", [](const QStringList& argumen
     return 0;
 });
 
-// Tells a held child to go on, once.
-struct HeldSave {
-    QProcess process;
-    bool released = false;
-
-    HeldSave(const QString& target, const char* step, const QString& bytesFile, const QString& on = {})
-    {
-        QStringList arguments{target, step, bytesFile};
-        if (!on.isEmpty()) arguments << on;
-        EXPECT_TRUE(test::startChild(process, "write-held-at", arguments, test::childEnvironmentWithOwnRuntime()));
-    }
-    ~HeldSave()
-    {
-        release();
-        if (!process.waitForFinished(test::patience)) process.kill();
-    }
-    QByteArray said() { return test::readLineFrom(process); }
-    void release()
-    {
-        if (released) return;
-        released = true;
-        process.write("go\n");
-        process.waitForBytesWritten();
-    }
-};
-
 } // namespace
 
 // Another Lumora saves a large file in place (it has a second name): its
@@ -480,7 +455,7 @@ TEST_F(FileWriterTest, ASaveAnotherLumoraIsMakingIsNeverTakenForAKilledOne)
         QFile::remove(path("twin.md"));
         ASSERT_EQ(::link(QFile::encodeName(path()).constData(), QFile::encodeName(path("twin.md")).constData()), 0);
 
-        HeldSave other(path(), "truncate", path("new text"));
+        test::HeldSave other(path(), "truncate", path("new text"));
         ASSERT_EQ(other.said(), "holding");
         if (endsWhileWaitedFor)
             setFileWriteFaultHook([&](const char* step) {
@@ -511,9 +486,9 @@ TEST_F(FileWriterTest, TwoLumorasSavingOneFileTakeTurns)
     put(path("first"), "the first save, longer than the old text");
     put(path("second"), "the second save");
 
-    HeldSave first(path(), "truncate", path("first"));
+    test::HeldSave first(path(), "truncate", path("first"));
     ASSERT_EQ(first.said(), "holding");
-    HeldSave second(path(), "waitForTurn", path("second"));
+    test::HeldSave second(path(), "waitForTurn", path("second"));
     ASSERT_EQ(second.said(), "holding") << "the second save waits for the first";
     first.release();
     EXPECT_EQ(first.said(), "saved");
@@ -557,7 +532,7 @@ TEST_F(FileWriterTest, BackupsOfKilledSavesGoAtTheNextStart)
     put(kept, "an earlier version");
     withTwin("going.md", "the old text of the fourth");
     put(path("going new"), "the new text of the fourth");
-    HeldSave going(path("going.md"), "sync", path("going new"), backups); // copying aside now
+    test::HeldSave going(path("going.md"), "sync", path("going new"), backups); // copying aside now
     ASSERT_EQ(going.said(), "holding");
     ASSERT_EQ(hiddenCopies().size(), 3);
 
@@ -627,7 +602,7 @@ TEST_F(FileWriterTest, TwoNamesOfOneFileTakeOneTurn)
     put(path("theirs"), theirs);
     const QByteArray mine = "the text saved under the second name\n";
 
-    HeldSave other(path("a.md"), "truncate", path("theirs"));
+    test::HeldSave other(path("a.md"), "truncate", path("theirs"));
     ASSERT_EQ(other.said(), "holding");
     bool waited = false;
     setFileWriteFaultHook([&](const char* step) {
@@ -693,7 +668,7 @@ TEST_F(FileWriterTest, ACopyCutShortAtItsRenameGoesAtTheNextWrite)
     QFile::remove(path("twin.md"));
 
     put(path("next"), "the next text");
-    HeldSave next(path(), "sync", path("next"));
+    test::HeldSave next(path(), "sync", path("next"));
     ASSERT_EQ(next.said(), "holding");
     removeAbandonedBackups(); // the start, while the write holds the file
     next.release();
@@ -718,7 +693,7 @@ TEST_F(FileWriterTest, TemporariesOfKilledWritesGoAtTheStart)
     }
     put(folder + "/" + QString(240, QChar(u'k')) + ".md", "an earlier whole copy");
     put(path("going"), "going text");
-    HeldSave going(folder + "/going.md", "sync", path("going"));
+    test::HeldSave going(folder + "/going.md", "sync", path("going"));
     ASSERT_EQ(going.said(), "holding");
     ASSERT_EQ(temporaries().size(), 3);
 
