@@ -397,12 +397,23 @@ QString turnLockPath(const QString& backupsFolder, const QString& key)
 // The file itself, whatever its name: two hard links of one file, or a name
 // and a symbolic link to it, are one file and take one turn. A file not made
 // yet is its folder (by device and inode) and its name there.
+QByteArray fileIdentity(const QByteArray& device, const QByteArray& inode)
+{
+    return "file:" + device + ':' + inode;
+}
+
+// The name of the turn at an identity, as its lock file carries it.
+QString identityTurnKey(const QByteArray& identity)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(identity, QCryptographicHash::Sha1).toHex());
+}
+
 QString identityKey(const QByteArray& target)
 {
     struct stat st {};
     QByteArray identity;
     if (::stat(target.constData(), &st) == 0) {
-        identity = "file:" + QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
+        identity = fileIdentity(QByteArray::number(quint64(st.st_dev)), QByteArray::number(quint64(st.st_ino)));
     } else {
         const QFileInfo info(NativePath::decode(target));
         const QByteArray folder = encoded(info.absolutePath());
@@ -412,7 +423,7 @@ QString identityKey(const QByteArray& target)
         else
             identity = "path:" + target;
     }
-    return QString::fromLatin1(QCryptographicHash::hash(identity, QCryptographicHash::Sha1).toHex());
+    return identityTurnKey(identity);
 }
 
 // The turns this process holds, by lock path, and the thread holding each:
@@ -838,10 +849,9 @@ InterruptedWrite cleanUpInTurn(const QString& targetPath)
     // nobody's now, and nobody takes that turn again once the file was
     // replaced or removed.
     if (note.contains(QStringLiteral("device")) && note.contains(QStringLiteral("inode"))) {
-        const QByteArray identity = "file:" + note.value(QStringLiteral("device")).toString().toLatin1() + ':'
-                                    + note.value(QStringLiteral("inode")).toString().toLatin1();
         const QString stale = turnLockPath(
-            backup.folder, QString::fromLatin1(QCryptographicHash::hash(identity, QCryptographicHash::Sha1).toHex()));
+            backup.folder, identityTurnKey(fileIdentity(note.value(QStringLiteral("device")).toString().toLatin1(),
+                                                        note.value(QStringLiteral("inode")).toString().toLatin1())));
         bool ours = false;
         {
             const QMutexLocker locker(&heldTurns().mutex);
